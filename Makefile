@@ -1,0 +1,48 @@
+# make demo  - set up, build, and run the filter host on the sample install
+# make test  - set up, then every test: normal, ASan+UBSan, and ThreadSanitizer
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+BUILD := build
+ASAN_BUILD := build-asan
+TSAN_BUILD := build-tsan
+CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all setup build demo test test-normal test-asan test-tsan bench clean
+
+all: build
+
+# Installs whatever the build and the tests need and is not yet installed.
+setup:
+	@bash tools/setup.sh
+
+build: setup
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: build
+	@bash tools/demo.sh $(BUILD)
+
+test-normal: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: setup
+	cmake -S . -B $(ASAN_BUILD) $(CMAKE_FLAGS) -DHX_SANITIZE=ON -DHX_BENCH=OFF
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+# Concurrency tests carry "Concurrent" in their suite name.
+test-tsan: setup
+	cmake -S . -B $(TSAN_BUILD) $(CMAKE_FLAGS) -DHX_TSAN=ON -DHX_BENCH=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cd $(TSAN_BUILD) && GTEST_FILTER='*Concurrent*' TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+test: test-normal test-asan test-tsan
+	@echo "all test runs passed"
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

@@ -1,0 +1,42 @@
+// Byte string whose comparison and search ignore ASCII case. Settings values,
+// query parameters, directory values, extensions and map keys use it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+struct ci_char_traits : public std::char_traits<char> {
+  static constexpr unsigned char upper(char c) noexcept {
+    auto u = static_cast<unsigned char>(c);
+    return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - 32) : u;
+  }
+  static constexpr unsigned char lower(char c) noexcept {
+    auto u = static_cast<unsigned char>(c);
+    return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u + 32) : u;
+  }
+  static constexpr bool eq(char a, char b) noexcept { return upper(a) == upper(b); }
+  static constexpr bool lt(char a, char b) noexcept { return lower(a) < lower(b); }
+  static constexpr int compare(const char* a, const char* b, std::size_t n) noexcept {
+    for (std::size_t i = 0; i < n; ++i) {
+      unsigned char la = lower(a[i]);
+      unsigned char lb = lower(b[i]);
+      if (la != lb) return la < lb ? -1 : 1;
+    }
+    return 0;
+  }
+  static constexpr const char* find(const char* s, std::size_t n, char c) noexcept {
+    const unsigned char uc = upper(c);
+    for (std::size_t i = 0; i < n; ++i) {
+      if (upper(s[i]) == uc) return s + i;
+    }
+    return nullptr;
+  }
+};
+
+using ci_string = std::basic_string<char, ci_char_traits>;
+using ci_string_view = std::basic_string_view<char, ci_char_traits>;
+
+inline ci_string ToCI(const std::string& s) { return ci_string(s.data(), s.size()); }
+inline ci_string ToCI(std::string_view s) { return ci_string(s.data(), s.size()); }
+inline std::string ToStd(const ci_string& s) { return std::string(s.data(), s.size()); }

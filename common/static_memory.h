@@ -1,0 +1,72 @@
+// Holders of the process-wide singletons: the settings object and the HTML
+// parser's tables. The one instance lives in static storage, is built on first
+// access under the holder's own lock, and is destroyed at process exit. Once
+// built, access is a single acquire load: the request path takes no lock.
+#pragma once
+
+#include <atomic>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+
+namespace Mem_Manager {
+
+template <class T>
+class Manger_memory {
+ public:
+  virtual ~Manger_memory() = default;
+  virtual void create() {}
+  virtual void release() {}
+};
+
+template <class T>
+class Static_memory : public Manger_memory<T> {
+ public:
+  // The instance, built on first call. Exceptions of T's constructor leave
+  // the holder unbuilt, so the next call tries again.
+  static T* instance() {
+    T* p = s_pInstance.load(std::memory_order_acquire);
+    if (p != nullptr) return p;
+    std::lock_guard<std::mutex> guard(s_lock);
+    p = s_pInstance.load(std::memory_order_relaxed);
+    if (p == nullptr) {
+      Build();
+      p = std::launder(reinterpret_cast<T*>(&s_storage));
+      s_pInstance.store(p, std::memory_order_release);
+    }
+    return p;
+  }
+
+  // Whether the instance has been built (and not yet destroyed).
+  static bool exists() { return s_pInstance.load(std::memory_order_acquire) != nullptr; }
+
+  void create() override { instance(); }
+  void release() override {}
+
+ private:
+  static void Build() {
+    if (s_bCreated) return;
+    s_bCreated = true;
+    try {
+      new (&s_storage) T();
+    } catch (...) {
+      s_bCreated = false;
+      throw;
+    }
+    std::atexit(&Destroy);
+  }
+
+  static void Destroy() {
+    std::lock_guard<std::mutex> guard(s_lock);
+    T* p = s_pInstance.exchange(nullptr, std::memory_order_acq_rel);
+    if (p != nullptr) p->~T();
+    s_bCreated = false;
+  }
+
+  alignas(T) static inline unsigned char s_storage[sizeof(T)];
+  static inline std::atomic<T*> s_pInstance{nullptr};
+  static inline std::mutex s_lock;
+  static inline bool s_bCreated = false;
+};
+
+}  // namespace Mem_Manager

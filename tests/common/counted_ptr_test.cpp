@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "common/ci_string.h"
+#include "common/counted_ptr.h"
+#include "common/crit_sec.h"
+
+namespace {
+
+struct Tracked {
+  explicit Tracked(int* deaths) : m_deaths(deaths) {}
+  virtual ~Tracked() { ++*m_deaths; }
+  int* m_deaths;
+};
+
+TEST(CountedPtr, LastOfThreeCopiesDestroysOnce) {
+  int deaths = 0;
+  {
+    CCountedPtr<Tracked> a(new Tracked(&deaths));
+    CCountedPtr<Tracked> b(a);
+    {
+      CCountedPtr<Tracked> c;
+      c = b;
+      EXPECT_EQ(3u, a.UseCount());
+    }
+    a.Release();
+    EXPECT_EQ(0, deaths);
+    EXPECT_EQ(1u, b.UseCount());
+  }
+  EXPECT_EQ(1, deaths);
+}
+
+TEST(CountedPtr, SelfAssignmentKeepsCount) {
+  int deaths = 0;
+  CCountedPtr<Tracked> a(new Tracked(&deaths));
+  CCountedPtr<Tracked> b(a);
+  a = b;
+  EXPECT_EQ(2u, a.UseCount());
+  EXPECT_EQ(0, deaths);
+}
+
+TEST(CountedPtr, AssignNullEmpties) {
+  int deaths = 0;
+  CCountedPtr<Tracked> a(new Tracked(&deaths));
+  a = CCountedPtr<Tracked>();
+  EXPECT_TRUE(a.IsNull());
+  EXPECT_EQ(1, deaths);
+}
+
+TEST(CountedPtrConcurrent, CopiesReleasedOnManyThreads) {
+  int deaths = 0;
+  {
+    CCountedPtr<Tracked> root(new Tracked(&deaths));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+      threads.emplace_back([root] {
+        for (int i = 0; i < 1000; ++i) {
+          CCountedPtr<Tracked> copy(root);
+        }
+      });
+    }
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(1u, root.UseCount());
+  }
+  EXPECT_EQ(1, deaths);
+}
+
+TEST(CritSecConcurrent, TryLockFailsWhileHeldElsewhere) {
+  CCritSec cs;
+  cs.Lock();
+  DWORD other = 2;
+  std::thread([&] { other = cs.TryLock(); }).join();
+  EXPECT_EQ(0u, other);
+  cs.Unlock();
+  std::thread([&] {
+    other = cs.TryLock();
+    cs.Unlock();
+  }).join();
+  EXPECT_EQ(1u, other);
+}
+
+TEST(CritSec, UnlockWithoutLockDoesNothing) {
+  CCritSec cs;
+  cs.Unlock();
+  EXPECT_EQ(0u, cs.IsLocked());
+  EXPECT_EQ(0u, cs.InitWithSpinCount(-5));
+  EXPECT_EQ(1u, cs.TryLock());
+  cs.Unlock();
+}
+
+TEST(CiString, ComparesAndSearchesWithoutCase) {
+  EXPECT_EQ(ci_string("ABC"), ci_string("abc"));
+  EXPECT_EQ(5u, ci_string("file.EXT").find("Ext"));
+  EXPECT_TRUE(ci_string("a") < ci_string("B"));
+  // Bytes above 127 match only themselves.
+  EXPECT_NE(ci_string("\xC4"), ci_string("\xE4"));
+}
+
+}  // namespace
