@@ -1,0 +1,104 @@
+#include "html/case_insensitive_search.h"
+
+#include <cstring>
+
+using HtmlScan::FoldUpper;
+
+namespace {
+
+// Compares n bytes without regard to ASCII case.
+inline bool MatchAt(const unsigned char* pText, const unsigned char* pPattern, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (FoldUpper(pText[i]) != FoldUpper(pPattern[i])) return false;
+  }
+  return true;
+}
+
+// First byte in [p, p + n) equal to c ignoring ASCII case, or null. A letter
+// has two spellings; everything else is found with memchr.
+inline const unsigned char* ScanChar(const unsigned char* p, size_t n, unsigned char c) {
+  const unsigned char upper = FoldUpper(c);
+  const unsigned char lower = (upper >= 'A' && upper <= 'Z') ? static_cast<unsigned char>(upper + 32) : upper;
+  if (upper == lower) return static_cast<const unsigned char*>(std::memchr(p, c, n));
+  const unsigned char* pEnd = p + n;
+  for (; p < pEnd; ++p) {
+    if (*p == upper || *p == lower) return p;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+HXPos findCharNoCase(const char* pBuffer, char c, HXPos nStart, HXPos nCount) {
+  if (pBuffer == nullptr || nCount == 0) return HX_NPOS;
+  const auto* pBase = reinterpret_cast<const unsigned char*>(pBuffer);
+  const unsigned char* pHit = ScanChar(pBase + nStart, nCount, static_cast<unsigned char>(c));
+  return pHit == nullptr ? HX_NPOS : static_cast<HXPos>(pHit - pBase);
+}
+
+HXPos findPreviousCharNoCase(const char* pBuffer, char c, HXPos nPos, HXPos nCount) {
+  if (pBuffer == nullptr || nCount == 0) return HX_NPOS;
+  const auto* pBase = reinterpret_cast<const unsigned char*>(pBuffer);
+  const unsigned char uc = FoldUpper(static_cast<unsigned char>(c));
+  const HXPos nLow = (nCount > nPos) ? 0 : nPos - nCount + 1;
+  for (HXPos p = nPos + 1; p-- > nLow;) {
+    if (FoldUpper(pBase[p]) == uc) return p;
+  }
+  return HX_NPOS;
+}
+
+HXPos findNoCase(const char* pBuffer, const char* pPattern, HXPos nStart, HXPos nCount) {
+  if (pBuffer == nullptr || pPattern == nullptr) return HX_NPOS;
+  const size_t nLen = std::strlen(pPattern);
+  if (nLen == 0) return nStart;
+  if (nCount == 0 || nLen > nCount) return HX_NPOS;
+  const auto* pBase = reinterpret_cast<const unsigned char*>(pBuffer);
+  const auto* pPat = reinterpret_cast<const unsigned char*>(pPattern);
+  // Candidates for the first byte lie in [nStart, nLast].
+  const HXPos nLast = nStart + (nCount - nLen);
+  HXPos p = nStart;
+  while (p <= nLast) {
+    const unsigned char* pHit = ScanChar(pBase + p, nLast - p + 1, pPat[0]);
+    if (pHit == nullptr) return HX_NPOS;
+    if (MatchAt(pHit + 1, pPat + 1, nLen - 1)) return static_cast<HXPos>(pHit - pBase);
+    p = static_cast<HXPos>(pHit - pBase) + 1;
+  }
+  return HX_NPOS;
+}
+
+HXPos findLastNoCase(const char* pBuffer, const char* pPattern, HXPos nPos, HXPos nEnd, HXPos nCount) {
+  if (pBuffer == nullptr || pPattern == nullptr || nCount == 0) return HX_NPOS;
+  const size_t nLen = std::strlen(pPattern);
+  if (nLen == 0) return nPos;
+  if (nLen > nEnd) return HX_NPOS;
+  const auto* pBase = reinterpret_cast<const unsigned char*>(pBuffer);
+  const auto* pPat = reinterpret_cast<const unsigned char*>(pPattern);
+  const unsigned char lastUpper = FoldUpper(pPat[nLen - 1]);
+  HXPos s = nEnd - nLen;
+  if (nPos < s) s = nPos;
+  // Candidates s, s - 1, ... : at most nCount of them and never below 0.
+  const HXPos nLow = (nCount > s) ? 0 : s - nCount + 1;
+  for (HXPos p = s + 1; p-- > nLow;) {
+    if (FoldUpper(pBase[p + nLen - 1]) != lastUpper) continue;
+    if (MatchAt(pBase + p, pPat, nLen - 1)) return p;
+  }
+  return HX_NPOS;
+}
+
+bool startsWithNoCase(const char* pBuffer, HXPos nEnd, HXPos nPos, const char* pPattern) {
+  if (pBuffer == nullptr || pPattern == nullptr) return false;
+  const size_t nLen = std::strlen(pPattern);
+  if (nPos > nEnd || nLen > nEnd - nPos) return false;
+  return MatchAt(reinterpret_cast<const unsigned char*>(pBuffer) + nPos,
+                 reinterpret_cast<const unsigned char*>(pPattern), nLen);
+}
+
+bool equalsNoCase(const char* a, const char* b) {
+  if (a == nullptr || b == nullptr) return false;
+  const auto* pa = reinterpret_cast<const unsigned char*>(a);
+  const auto* pb = reinterpret_cast<const unsigned char*>(b);
+  for (;; ++pa, ++pb) {
+    if (FoldUpper(*pa) != FoldUpper(*pb)) return false;
+    if (*pa == 0) return true;
+  }
+}

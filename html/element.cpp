@@ -1,0 +1,248 @@
+#include "html/element.h"
+
+#include <new>
+
+#include "common/debug_log.h"
+#include "html/source.h"
+#include "html/tag.h"
+#include "html/tag_types.h"
+
+namespace {
+
+// One open level of the child-list walk.
+struct ChildWalkFrame {
+  CSegment* pOwner;
+  CElement* pOwnerElement;  // null for a plain segment and for the source
+  HXPos nPos;
+  HXPos nLimit;  // start tags at or beyond it are not children; -1: none
+  bool bTopLevel;
+};
+
+}  // namespace
+
+// Fills the child lists of this segment and of every element below it. The
+// walk keeps its open levels on a heap stack, so a page of deeply nested
+// elements cannot exhaust the thread's stack; the lists are the same as a
+// depth-first recursion would build.
+void CSegment::computeChildElements(HXPos nFrom, HXPos nTo, bool bTopLevel) {
+  m_vecChildElements.clear();
+  m_bChildElementsComputed = true;
+  if (m_pSource == nullptr) return;
+  CSource* pSource = m_pSource;
+  std::vector<ChildWalkFrame> stack;
+  stack.push_back({this, dynamic_cast<CElement*>(this), nFrom, nTo, bTopLevel});
+  while (!stack.empty()) {
+    ChildWalkFrame& frame = stack.back();
+    CStartTag* pTag = pSource->findNextStartTag(frame.nPos);
+    if (pTag == nullptr || (frame.nLimit != HX_NPOS && pTag->getBegin() >= frame.nLimit)) {
+      stack.pop_back();
+      continue;
+    }
+    if (pTag->isServerTag()) {
+      frame.nPos = pTag->getEnd();
+      continue;
+    }
+    CElement* pChild = pTag->getElement();
+    if (pChild == nullptr) {
+      frame.nPos = pTag->getEnd();
+      continue;
+    }
+    if (frame.bTopLevel) {
+      pChild->markTopLevel();
+    } else if (frame.pOwnerElement != nullptr) {
+      CElement* pParent = frame.pOwnerElement;
+      pChild->setParentElement(pParent);
+      if (pChild->getEnd() > pParent->getEnd()) {
+        DebugLog("[CElement::getChildElements] ChildElement <%s> (ends at <%d>) extends beyond end of parent <%s> "
+                 "(ending at <%d>).",
+                 pChild->getName().c_str(), LogPos(pChild->getEnd()), pParent->getName().c_str(),
+                 LogPos(pParent->getEnd()));
+      }
+    }
+    frame.pOwner->m_vecChildElements.push_back(pChild);
+    frame.nPos = pChild->getEnd();
+    if (!pChild->m_bChildElementsComputed) {
+      pChild->m_vecChildElements.clear();
+      pChild->m_bChildElementsComputed = true;
+      if (pChild->getEnd() != pChild->getStartTag()->getEnd()) {
+        stack.push_back({pChild, pChild, pChild->getStartTag()->getEnd(), pChild->getContentEnd(), false});
+      }
+    }
+  }
+}
+
+const std::vector<CElement*>& CSource::getChildElements() {
+  if (m_bChildElementsComputed) return m_vecChildElements;
+  if (m_nBegin == m_nEnd) {
+    m_vecChildElements.clear();
+    m_bChildElementsComputed = true;
+    return m_vecChildElements;
+  }
+  if (m_vecAllTags.empty()) {
+    DebugLog("[CSource::getChildElements] NOTE: Calling CSource.fullSequentialParse() can significantly improve the "
+             "performance of this operation.");
+  }
+  computeChildElements(m_nBegin, HX_NPOS, true);
+  return m_vecChildElements;
+}
+
+// ---------------------------------------------------------------------------
+
+bool CElement::checkConstructorArgs(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag) {
+  if (pStartTag == nullptr) {
+    DebugLog("[CElement::checkConstructorArgs] pStartTag is 0");
+    return false;
+  }
+  const HXPos nBegin = pStartTag->getBegin();
+  const HXPos nEnd = pEndTag != nullptr ? pEndTag->getEnd() : pStartTag->getEnd();
+  if (!CSegment::checkConstructorArgs(pSource, nBegin, nEnd)) {
+    DebugLog("[CElement::checkConstructorArgs] CSegment::checkConstructorArgs() failed. nBegin <%d> nEnd <%d> .",
+             LogPos(nBegin), LogPos(nEnd));
+    return false;
+  }
+  if (pStartTag->getSource() != pSource) {
+    DebugLog("[CElement::checkConstructorArgs] pStartTag's source differs from pSource. nBegin <%d> nEnd <%d>.",
+             LogPos(nBegin), LogPos(nEnd));
+    return false;
+  }
+  if (pEndTag != nullptr && pEndTag->getSource() != pSource) {
+    DebugLog("[CElement::checkConstructorArgs] pEndTag's source differs from pSource. nBegin <%d> nEnd <%d>.",
+             LogPos(nBegin), LogPos(nEnd));
+    return false;
+  }
+  return true;
+}
+
+CElement* CElement::CREATE_NEW_INST(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag) {
+  if (!checkConstructorArgs(pSource, pStartTag, pEndTag)) {
+    DebugLog("[CElement::CREATE_NEW_INST] checkConstructorArgs failed.");
+    return nullptr;
+  }
+  return new (std::nothrow) CElement(pSource, pStartTag, pEndTag);
+}
+
+CElement::CElement(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag)
+    : CSegment(pSource, pStartTag->getBegin(), pEndTag != nullptr ? pEndTag->getEnd() : pStartTag->getEnd()),
+      m_pStartTag(pStartTag),
+      m_pEndTag((pEndTag != nullptr && !pEndTag->isEmpty()) ? pEndTag : nullptr) {}
+
+const std::vector<CElement*>& CElement::getChildElements() {
+  if (m_bChildElementsComputed) return m_vecChildElements;
+  if (m_nEnd == m_pStartTag->getEnd()) {
+    m_vecChildElements.clear();
+    m_bChildElementsComputed = true;
+    return m_vecChildElements;
+  }
+  computeChildElements(m_pStartTag->getEnd(), getContentEnd(), false);
+  return m_vecChildElements;
+}
+
+const ci_string& CElement::getName() const { return m_pStartTag->getName(); }
+
+CAttributes* CElement::getAttributes() const { return m_pStartTag->getAttributes(); }
+
+HXPos CElement::getContentBegin() const { return m_pStartTag->getEnd(); }
+
+HXPos CElement::getContentEnd() const { return m_pEndTag != nullptr ? m_pEndTag->getBegin() : m_nEnd; }
+
+void CElement::setParentElement(CElement* pParent) {
+  if (pParent != nullptr && pParent->getSource() != m_pSource) {
+    DebugLog("[CElement::setParentElement] Parent element's source differs from this element's source. csName <%s> "
+             "nBegin <%d> nEnd <%d>. Parent element name <%s> nBegin <%d> nEnd <%d>. ",
+             getName().c_str(), LogPos(m_nBegin), LogPos(m_nEnd), pParent->getName().c_str(),
+             LogPos(pParent->getBegin()), LogPos(pParent->getEnd()));
+  } else {
+    m_pParent = pParent;
+  }
+  m_bParentKnown = true;
+}
+
+// ---------------------------------------------------------------------------
+// Searches below the element.
+
+namespace {
+const ci_string kIdAttribute("id");
+const ci_string kNameAttribute("name");
+}  // namespace
+
+CStartTag* CElement::findFirstStartTag(const ci_string* pAttributeName, const ci_string& csValue) {
+  if (m_nEnd == m_pStartTag->getEnd()) return nullptr;
+  const HXPos nContentEnd = getContentEnd();
+  HXPos nPos = m_pStartTag->getEnd();
+  while (nPos < nContentEnd) {
+    CStartTag* pTag = pAttributeName != nullptr ? m_pSource->findNextStartTag(nPos, *pAttributeName, csValue, true)
+                                                : m_pSource->findNextStartTag(nPos, csValue);
+    if (pTag == nullptr || pTag->getBegin() >= nContentEnd) return nullptr;
+    if (!pTag->isServerTag()) return pTag;
+    nPos = pTag->getEnd();
+  }
+  return nullptr;
+}
+
+CElement* CElement::elementOf(CStartTag* pStartTag, const char* pOperation) {
+  CElement* pElement = pStartTag->getElement();
+  if (pElement != nullptr && pElement->getEnd() > m_nEnd) {
+    DebugLog("[CElement::%s] Child or nested child element <%s> (ends at <%d>) extends beyond end of parent <%s> "
+             "(ending at <%d>).",
+             pOperation, pElement->getName().c_str(), LogPos(pElement->getEnd()), getName().c_str(), LogPos(m_nEnd));
+  }
+  return pElement;
+}
+
+CElement* CElement::getFirstChildOrNestedChildElementById(const ci_string& csValue) {
+  CStartTag* pTag = findFirstStartTag(&kIdAttribute, csValue);
+  return pTag != nullptr ? elementOf(pTag, "getFirstChildOrNestedChildElementById") : nullptr;
+}
+
+CStartTag* CElement::getFirstChildOrNestedStartTagById(const ci_string& csValue) {
+  return findFirstStartTag(&kIdAttribute, csValue);
+}
+
+CElement* CElement::findFirstChildOrNestedChildElementByName(const ci_string& csName) {
+  CStartTag* pTag = findFirstStartTag(nullptr, csName);
+  return pTag != nullptr ? elementOf(pTag, "findFirstChildOrNestedChildElementByName") : nullptr;
+}
+
+CStartTag* CElement::findFirstChildOrNestedStartTagByName(const ci_string& csName) {
+  return findFirstStartTag(nullptr, csName);
+}
+
+CElement* CElement::findFirstChildOrNestedChildElementByNameAttribute(const ci_string& csValue) {
+  CStartTag* pTag = findFirstStartTag(&kNameAttribute, csValue);
+  return pTag != nullptr ? elementOf(pTag, "findFirstChildOrNestedChildElementByNameAttribute") : nullptr;
+}
+
+CStartTag* CElement::findFirstChildOrNestedStartTagByNameAttribute(const ci_string& csValue) {
+  return findFirstStartTag(&kNameAttribute, csValue);
+}
+
+void CElement::findAllChildOrNestedStartTagsByName(const ci_string& csName, std::vector<CStartTag*>& vecStartTags) {
+  vecStartTags.clear();
+  if (m_nEnd == m_pStartTag->getEnd()) return;
+  const HXPos nContentEnd = getContentEnd();
+  HXPos nPos = m_pStartTag->getEnd();
+  while (nPos < nContentEnd) {
+    CStartTag* pTag = m_pSource->findNextStartTag(nPos, csName);
+    if (pTag == nullptr || pTag->getBegin() >= nContentEnd) return;
+    if (!pTag->isServerTag()) vecStartTags.push_back(pTag);
+    nPos = pTag->getEnd();
+  }
+}
+
+void CElement::findAllChildOrNestedChildElementsByName(const ci_string& csName, std::vector<CElement*>& vecElements) {
+  vecElements.clear();
+  if (m_nEnd == m_pStartTag->getEnd()) return;
+  const HXPos nContentEnd = getContentEnd();
+  HXPos nPos = m_pStartTag->getEnd();
+  while (nPos < nContentEnd) {
+    CStartTag* pTag = m_pSource->findNextStartTag(nPos, csName);
+    if (pTag == nullptr || pTag->getBegin() >= nContentEnd) return;
+    if (!pTag->isServerTag()) {
+      CElement* pElement = elementOf(pTag, "findAllChildOrNestedChildElementsByName");
+      if (pElement != nullptr) vecElements.push_back(pElement);
+    }
+    // From the end of the start tag, so that elements of the same name inside
+    // a found one are found too.
+    nPos = pTag->getEnd();
+  }
+}

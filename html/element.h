@@ -1,0 +1,52 @@
+// An element: a start tag together with the tag that closes it, seen as one
+// segment. Elements are made lazily, when the element of a start tag is first
+// asked for; the element tree is built on demand from the top down.
+#pragma once
+
+#include <vector>
+
+#include "common/ci_string.h"
+#include "html/segment.h"
+
+class CElement : public CSegment {
+ public:
+  static CElement* CREATE_NEW_INST(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag);
+  static bool checkConstructorArgs(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag);
+
+  CElement(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag);
+
+  const std::vector<CElement*>& getChildElements() override;
+
+  const ci_string& getName() const;
+  CAttributes* getAttributes() const;
+  HXPos getContentBegin() const;
+  HXPos getContentEnd() const;
+  CStartTag* getStartTag() const { return m_pStartTag; }
+  CEndTag* getEndTag() const { return m_pEndTag; }
+  CElement* getParentElement() const { return m_pParent; }
+  bool isParentKnown() const { return m_bParentKnown; }
+  void setParentElement(CElement* pParent);
+  void markTopLevel() {
+    m_pParent = nullptr;
+    m_bParentKnown = true;
+  }
+
+  CElement* getFirstChildOrNestedChildElementById(const ci_string& csValue);
+  CStartTag* getFirstChildOrNestedStartTagById(const ci_string& csValue);
+  CElement* findFirstChildOrNestedChildElementByName(const ci_string& csName);
+  CStartTag* findFirstChildOrNestedStartTagByName(const ci_string& csName);
+  CElement* findFirstChildOrNestedChildElementByNameAttribute(const ci_string& csValue);
+  CStartTag* findFirstChildOrNestedStartTagByNameAttribute(const ci_string& csValue);
+  void findAllChildOrNestedChildElementsByName(const ci_string& csName, std::vector<CElement*>& vecElements);
+  void findAllChildOrNestedStartTagsByName(const ci_string& csName, std::vector<CStartTag*>& vecStartTags);
+
+ private:
+  // Shared frame of the single-result searches below the element.
+  CStartTag* findFirstStartTag(const ci_string* pAttributeName, const ci_string& csValue);
+  CElement* elementOf(CStartTag* pStartTag, const char* pOperation);
+
+  CStartTag* m_pStartTag;
+  CEndTag* m_pEndTag;
+  CElement* m_pParent = nullptr;
+  bool m_bParentKnown = false;
+};

@@ -1,0 +1,97 @@
+// CEndTag: construction, the element an end tag closes, end tag searches.
+#include <algorithm>
+#include <new>
+
+#include "common/debug_log.h"
+#include "html/case_insensitive_search.h"
+#include "html/element.h"
+#include "html/source.h"
+#include "html/tag.h"
+#include "html/tag_types.h"
+
+CEndTag* CEndTag::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType,
+                                  const ci_string& csName) {
+  bool bValid = true;
+  if (!CSegment::checkConstructorArgs(pSource, nBegin, nEnd)) {
+    DebugLog("[CTag::checkConstructorArgs] CSegment::checkConstructorArgs() failed. nBegin <%d> nEnd <%d> .",
+             LogPos(nBegin), LogPos(nEnd));
+    DebugLog("[CEndTag::checkConstructorArgs] CTag::checkConstructorArgs() failed. nBegin <%d> nEnd <%d> csName <%s> .",
+             LogPos(nBegin), LogPos(nEnd), csName.c_str());
+    bValid = false;
+  } else if (pEndTagType == nullptr) {
+    DebugLog("[CEndTag::checkConstructorArgs] pEndTagType is 0. nBegin <%d> nEnd <%d> csName <%s> .", LogPos(nBegin),
+             LogPos(nEnd), csName.c_str());
+    bValid = false;
+  }
+  if (!bValid) {
+    DebugLog("[CTag::CREATE_NEW_INST] checkConstructorArgs() failed. nBegin <%d> nEnd <%d> csName <%s>",
+             LogPos(nBegin), LogPos(nEnd), csName.c_str());
+    return nullptr;
+  }
+  return new (std::nothrow) CEndTag(pSource, nBegin, nEnd, pEndTagType, csName);
+}
+
+CEndTag::CEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType, const ci_string& csName)
+    : CTag(pSource, nBegin, nEnd, csName), m_pEndTagType(pEndTagType) {}
+
+CTagType* CEndTag::getTagType() const { return m_pEndTagType; }
+
+bool CEndTag::isUnregistered() const {
+  return m_pEndTagType == CEndTagTypeSingletonData::getInstance()->m_pUnregistered;
+}
+
+CElement* CEndTag::getElement() {
+  if (m_bElementCached) return m_pElement;
+  HXPos p = m_nBegin;
+  while (p > m_pSource->getBegin()) {
+    CStartTag* pStartTag = CStartTag::findPreviousOrNext(m_pSource, p - 1, true);
+    if (pStartTag == nullptr) break;
+    CElement* pElement = pStartTag->getElement();
+    if (pElement != nullptr && pElement->getEndTag() == this) return m_pElement;
+    p = pStartTag->getBegin();
+  }
+  m_pElement = nullptr;
+  m_bElementCached = true;
+  return nullptr;
+}
+
+CEndTag* CEndTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csName,
+                                     CEndTagType* pEndTagType, bool bPrevious) {
+  if (pSource == nullptr || pEndTagType == nullptr) {
+    DebugLog("[CEndTag::findPreviousOrNext] pSource or pEndTagType is 0. nPos <%d>.", LogPos(nPos));
+    return nullptr;
+  }
+  if (csName.empty()) {
+    CTag* pTag = CTag::findPreviousOrNextTag(pSource, nPos, pEndTagType, bPrevious);
+    return (pTag != nullptr && !pTag->isStartTag()) ? static_cast<CEndTag*>(pTag) : nullptr;
+  }
+  ci_string csSearch = pEndTagType->getStartDelimiter();
+  csSearch += csName;
+  csSearch += pEndTagType->getClosingDelimiter();
+  const char* pBuffer = pSource->getBuffer();
+  const HXPos nBegin = pSource->getBegin();
+  const HXPos nEnd = pSource->getEnd();
+  HXPos p = nPos;
+  for (;;) {
+    HXPos nHit;
+    if (!bPrevious) {
+      const HXPos nFrom = std::max(p, nBegin);
+      if (nFrom >= nEnd) return nullptr;
+      nHit = findNoCase(pBuffer, csSearch.c_str(), nFrom, nEnd - nFrom);
+    } else {
+      nHit = pSource->findPreviousNoCase(csSearch.c_str(), p, HX_NPOS);
+    }
+    if (nHit == HX_NPOS) return nullptr;
+    CTag* pTag = CTag::getTagAt(pSource, nHit);
+    if (pTag != nullptr && !pTag->isStartTag() && static_cast<CEndTag*>(pTag)->getEndTagType() == pEndTagType) {
+      return static_cast<CEndTag*>(pTag);
+    }
+    if (!bPrevious) {
+      if (nHit + 1 >= nEnd) return nullptr;
+      p = nHit + 1;
+    } else {
+      if (nHit <= nBegin) return nullptr;
+      p = nHit - 1;
+    }
+  }
+}

@@ -1,0 +1,79 @@
+#include "html/segment.h"
+
+#include <new>
+
+#include "common/debug_log.h"
+#include "html/attributes.h"
+#include "html/source.h"
+#include "html/tag.h"
+#include "html/tag_types.h"
+
+bool CSegment::checkConstructorArgs(HXPos nBegin, HXPos nEnd) {
+  if (nBegin == HX_NPOS || nEnd == HX_NPOS || nBegin > nEnd) {
+    DebugLog("[CSegment::checkConstructorArgs] invalid nBegin <%d>, nEnd <%d> values", LogPos(nBegin),
+             LogPos(nEnd));
+    return false;
+  }
+  return true;
+}
+
+bool CSegment::checkConstructorArgs(CSource* pSource, HXPos nBegin, HXPos nEnd) {
+  if (pSource == nullptr) {
+    DebugLog("[CSegment::checkConstructorArgs] pSource is 0.");
+    return false;
+  }
+  if (!checkConstructorArgs(nBegin, nEnd)) return false;
+  if (nBegin < pSource->getBegin() || nEnd > pSource->getEnd()) {
+    DebugLog("[CSegment::checkConstructorArgs] pSource doesn't enclose this segment. nBegin <%d>, nEnd <%d> ",
+             LogPos(nBegin), LogPos(nEnd));
+    return false;
+  }
+  return true;
+}
+
+CSegment* CSegment::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd) {
+  if (!checkConstructorArgs(pSource, nBegin, nEnd)) return nullptr;
+  return new (std::nothrow) CSegment(pSource, nBegin, nEnd);
+}
+
+CSegment::CSegment(CSource* pSource, HXPos nBegin, HXPos nEnd)
+    : m_nBegin(nBegin), m_nEnd(nEnd), m_pSource(pSource) {
+  if (pSource != nullptr && static_cast<CSegment*>(pSource) != this) pSource->addSegment(this);
+}
+
+CSegment::~CSegment() = default;
+
+std::string CSegment::toString() const {
+  if (m_pSource == nullptr) return std::string();
+  return m_pSource->substring(m_nBegin, m_nEnd - m_nBegin);
+}
+
+void CSegment::toString(ci_string& csOut) const {
+  if (m_pSource == nullptr) {
+    csOut.clear();
+    return;
+  }
+  m_pSource->substring(m_nBegin, m_nEnd - m_nBegin, csOut);
+}
+
+const std::vector<CElement*>& CSegment::getChildElements() {
+  if (m_bChildElementsComputed) return m_vecChildElements;
+  computeChildElements(m_nBegin, m_nEnd, false);
+  return m_vecChildElements;
+}
+
+CAttributes* CSegment::parseAttributes() {
+  if (m_pSource == nullptr) return nullptr;
+  return CAttributes::construct(m_pSource, "Attributes", 1, m_nBegin, HX_NPOS, m_nEnd,
+                                CStartTagTypeSingletonData::getInstance()->m_pNormal, ci_string(), -1, 2);
+}
+
+void CSegment::findAllTags(CTagType* pTagType, std::vector<CTag*>& vecTags) const {
+  vecTags.clear();
+  if (m_pSource == nullptr) return;
+  CTag* pTag = CTag::findPreviousOrNextTag(m_pSource, m_nBegin, pTagType, false);
+  while (pTag != nullptr && pTag->getEnd() <= m_nEnd) {
+    vecTags.push_back(pTag);
+    pTag = CTag::findPreviousOrNextTag(m_pSource, pTag->getBegin() + 1, pTagType, false);
+  }
+}

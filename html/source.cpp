@@ -1,0 +1,194 @@
+#include "html/source.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/debug_log.h"
+#include "html/case_insensitive_search.h"
+#include "html/element.h"
+#include "html/tag.h"
+#include "html/tag_type_register.h"
+#include "html/tag_types.h"
+
+CSource::CSource(const char* pBuffer, HXPos nHtmlDataBeginPos, HXPos nDataLength)
+    : CSegment(this, nHtmlDataBeginPos, nDataLength),
+      m_pBuffer(pBuffer),
+      m_cache(this),
+      m_nOpaqueScanPos(nHtmlDataBeginPos) {
+  m_vecAllTags.reserve(128);
+  m_vecAllSegments.reserve(128);
+}
+
+CSource::~CSource() {
+  // Segments may refer to each other; none of their destructors does, so the
+  // order only has to match creation.
+  for (CSegment* pSegment : m_vecAllSegments) delete pSegment;
+  m_vecAllSegments.clear();
+  m_vecAllTags.clear();
+  m_cache.clear();
+}
+
+std::string CSource::substring(HXPos nPos, HXPos nCount) const {
+  if (nPos < m_nBegin || nPos >= m_nEnd) {
+    DebugLog("[CSource::substring] Invalid nPos <%d> value. nBegin <%d> nEnd <%d>. ", LogPos(nPos),
+             LogPos(m_nBegin), LogPos(m_nEnd));
+    return std::string();
+  }
+  const HXPos nAvailable = m_nEnd - nPos;
+  return std::string(m_pBuffer + nPos, std::min(nCount, nAvailable));
+}
+
+void CSource::substring(HXPos nPos, HXPos nCount, ci_string& csOut) const {
+  if (nPos < m_nBegin || nPos >= m_nEnd) {
+    DebugLog("[CSource::substring] Invalid nPos <%d> value. nBegin <%d> nEnd <%d>. ", LogPos(nPos),
+             LogPos(m_nBegin), LogPos(m_nEnd));
+    csOut.clear();
+    return;
+  }
+  const HXPos nAvailable = m_nEnd - nPos;
+  csOut.assign(m_pBuffer + nPos, std::min(nCount, nAvailable));
+}
+
+HXPos CSource::getNameEnd(HXPos nPos) const {
+  if (!contains(nPos) || !HtmlScan::IsNameStart(byteAt(nPos))) return HX_NPOS;
+  HXPos p = nPos + 1;
+  while (p < m_nEnd && HtmlScan::IsNameChar(byteAt(p))) ++p;
+  return p;
+}
+
+HXPos CSource::findPreviousNoCase(const char* pPattern, HXPos nPos, HXPos nLimit) const {
+  if (nPos < m_nBegin) return HX_NPOS;
+  const bool bLimited = nLimit != HX_NPOS && nLimit >= m_nBegin;
+  if (bLimited && nLimit >= nPos) return HX_NPOS;
+  HXPos nCount = bLimited ? nPos - nLimit : nPos - m_nBegin + 1;
+  // The first candidate may lie below nPos (a pattern cannot start closer to
+  // the end than its length); candidates never go below the source's begin.
+  const size_t nLen = pPattern != nullptr ? std::strlen(pPattern) : 0;
+  if (nLen > 0 && nLen <= m_nEnd) {
+    const HXPos nFirst = std::min(nPos, m_nEnd - nLen);
+    if (nFirst < m_nBegin) return HX_NPOS;
+    nCount = std::min(nCount, nFirst - m_nBegin + 1);
+  }
+  return findLastNoCase(m_pBuffer, pPattern, nPos, m_nEnd, nCount);
+}
+
+CTag* CSource::getTagAt(HXPos nPos) { return CTag::getTagAt(this, nPos); }
+
+CStartTag* CSource::findPreviousStartTag(HXPos nPos) { return CStartTag::findPreviousOrNext(this, nPos, true); }
+
+CStartTag* CSource::findNextStartTag(HXPos nPos) { return CStartTag::findPreviousOrNext(this, nPos, false); }
+
+CStartTag* CSource::findNextStartTag(HXPos nPos, const ci_string& csName) {
+  return CStartTag::findPreviousOrNext(this, nPos, csName, CStartTag::isXMLName(csName), false);
+}
+
+CStartTag* CSource::findNextStartTag(HXPos nPos, const ci_string& csAttributeName, const ci_string& csValue,
+                                     bool bValueCaseSensitive) {
+  return CStartTag::findNext(this, nPos, csAttributeName, csValue, bValueCaseSensitive);
+}
+
+CEndTag* CSource::findNextEndTag(HXPos nPos, const ci_string& csName, CEndTagType* pEndTagType) {
+  return CEndTag::findPreviousOrNext(this, nPos, csName, pEndTagType, false);
+}
+
+CTag* CSource::findEnclosingTag(HXPos nPos, CTagType* pTagType) {
+  CTag* pTag = CTag::findPreviousOrNextTag(this, nPos, pTagType, true);
+  if (pTag != nullptr && pTag->getEnd() > nPos) return pTag;
+  return nullptr;
+}
+
+CElement* CSource::getElementById(const ci_string& csId) {
+  CStartTag* pStartTag = CStartTag::findNext(this, m_nBegin, ci_string("id"), csId, true);
+  return pStartTag != nullptr ? pStartTag->getElement() : nullptr;
+}
+
+CElement* CSource::getEnclosingElement(HXPos nPos) {
+  HXPos p = nPos;
+  for (;;) {
+    CStartTag* pStartTag = findPreviousStartTag(p);
+    if (pStartTag == nullptr) return nullptr;
+    CElement* pElement = pStartTag->getElement();
+    if (pElement != nullptr && pElement->getEnd() > nPos) return pElement;
+    // The walk ends at the source's begin; stepping below it must not wrap
+    // into a search from the end of the page.
+    if (pStartTag->getBegin() <= m_nBegin) return nullptr;
+    p = pStartTag->getBegin() - 1;
+  }
+}
+
+const std::vector<CTag*>& CSource::fullSequentialParse() {
+  if (m_bFullSequentialParseDone) return m_vecAllTags;
+  if (m_cache.size() > 2) m_cache.clear();
+  const bool bUseAllTypesCache = m_bUseAllTypesCache;
+  m_bUseAllTypesCache = false;
+  m_bUseSpecialTypesCache = false;
+  CTag::parseAll(this, false);
+  m_bUseAllTypesCache = bUseAllTypesCache;
+  m_bUseSpecialTypesCache = true;
+  m_nFullParseEndPos = HX_NPOS;
+  m_bFullSequentialParseDone = true;
+  return m_vecAllTags;
+}
+
+void CSource::fillFullParseLists(const std::vector<CTag*>& vecTags, size_t nRegisteredCount) {
+  m_vecAllTags.clear();
+  m_vecAllTags.reserve(nRegisteredCount);
+  CStartTagTypeSingletonData* pStartTypes = CStartTagTypeSingletonData::getInstance();
+  std::vector<CTag*> vecOpaque;
+  for (CTag* pTag : vecTags) {
+    if (pTag == nullptr || pTag->getSource() != this || pTag->isUnregistered()) continue;
+    m_vecAllTags.push_back(pTag);
+    CTagType* pType = pTag->getTagType();
+    if (pType == pStartTypes->m_pComment || pType == pStartTypes->m_pCDATASection) vecOpaque.push_back(pTag);
+  }
+  m_cache.loadAllTags(vecTags);
+  // The full parse has classified every comment and CDATA section of the page.
+  m_vecOpaqueTags.swap(vecOpaque);
+  m_nOpaqueScanPos = m_nEnd;
+}
+
+bool CSource::isInsideOpaqueTag(HXPos nPos) {
+  if (nPos <= m_nBegin || nPos > m_nEnd) return false;
+  CStartTagTypeSingletonData* pStartTypes = CStartTagTypeSingletonData::getInstance();
+  // Classify every comment or CDATA delimiter that begins before nPos. A
+  // delimiter outside the comments and sections already found begins one
+  // when its type can build the tag there.
+  while (m_nOpaqueScanPos < nPos && m_nOpaqueScanPos < m_nEnd) {
+    const HXPos nFrom = m_nOpaqueScanPos;
+    HXPos nHit = findCharNoCase(m_pBuffer, '<', nFrom, m_nEnd - nFrom);
+    CStartTagType* pType = nullptr;
+    while (nHit != HX_NPOS && nHit < nPos) {
+      // The register compares the delimiter bytes exactly.
+      if (m_nEnd - nHit >= 4 && std::memcmp(m_pBuffer + nHit, "<!--", 4) == 0) {
+        pType = pStartTypes->m_pComment;
+        break;
+      }
+      if (m_nEnd - nHit >= 9 && std::memcmp(m_pBuffer + nHit, "<![cdata[", 9) == 0) {
+        pType = pStartTypes->m_pCDATASection;
+        break;
+      }
+      nHit = (nHit + 1 < m_nEnd) ? findCharNoCase(m_pBuffer, '<', nHit + 1, m_nEnd - nHit - 1) : HX_NPOS;
+    }
+    if (pType == nullptr) {
+      // Nothing opens before nPos; resume later from the first unclassified '<'.
+      m_nOpaqueScanPos = (nHit == HX_NPOS) ? m_nEnd : nHit;
+      break;
+    }
+    // Mark the walk as past nHit first: the tag lookup there asks this
+    // function about nHit again, which must be answered from what is known.
+    m_nOpaqueScanPos = nHit;
+    CTag* pTag = CTag::getTagAt(this, nHit);
+    if (pTag != nullptr && pTag->getTagType() == pType) {
+      m_vecOpaqueTags.push_back(pTag);
+      m_nOpaqueScanPos = pTag->getEnd();
+    } else {
+      m_nOpaqueScanPos = nHit + 1;
+    }
+  }
+  // Only the last comment or section beginning before nPos can enclose it:
+  // the ones found never overlap.
+  auto it = std::upper_bound(m_vecOpaqueTags.begin(), m_vecOpaqueTags.end(), nPos - 1,
+                             [](HXPos n, const CTag* pTag) { return n < pTag->getBegin(); });
+  if (it == m_vecOpaqueTags.begin()) return false;
+  return (*(it - 1))->getEnd() > nPos;
+}

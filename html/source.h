@@ -1,0 +1,81 @@
+// The parsed document of one response page: a segment over the page's HTML
+// data inside the response buffer, the owner of every segment the parser
+// creates over it, the holder of the position cache and of the tag list of a
+// full sequential parse. Parsing is on demand; making a source parses nothing.
+// A source and its segments belong to one thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/ci_string.h"
+#include "html/position_cache.h"
+#include "html/segment.h"
+
+class CSource : public CSegment {
+ public:
+  // pBuffer is the response buffer's first byte (position 0); it is neither
+  // owned nor copied and must outlive the source. The caller checks the two
+  // positions with CSegment::checkConstructorArgs first.
+  CSource(const char* pBuffer, HXPos nHtmlDataBeginPos, HXPos nDataLength);
+  ~CSource() override;
+
+  const std::vector<CElement*>& getChildElements() override;
+
+  const char* getBuffer() const { return m_pBuffer; }
+  unsigned char byteAt(HXPos nPos) const { return static_cast<unsigned char>(m_pBuffer[nPos]); }
+  bool contains(HXPos nPos) const { return nPos >= m_nBegin && nPos < m_nEnd; }
+
+  // Text access. Positions are checked against the source's range.
+  std::string substring(HXPos nPos, HXPos nCount) const;
+  void substring(HXPos nPos, HXPos nCount, ci_string& csOut) const;
+  // The position after the name that starts at nPos, or -1 when no name does.
+  HXPos getNameEnd(HXPos nPos) const;
+  HXPos findPreviousNoCase(const char* pPattern, HXPos nPos, HXPos nLimit) const;
+
+  // Searches.
+  CTag* getTagAt(HXPos nPos);
+  CStartTag* findPreviousStartTag(HXPos nPos);
+  CStartTag* findNextStartTag(HXPos nPos);
+  CStartTag* findNextStartTag(HXPos nPos, const ci_string& csName);
+  CStartTag* findNextStartTag(HXPos nPos, const ci_string& csAttributeName, const ci_string& csValue,
+                              bool bValueCaseSensitive);
+  CEndTag* findNextEndTag(HXPos nPos, const ci_string& csName, CEndTagType* pEndTagType);
+  CTag* findEnclosingTag(HXPos nPos, CTagType* pTagType);
+  CElement* getElementById(const ci_string& csId);
+  CElement* getEnclosingElement(HXPos nPos);
+  const std::vector<CTag*>& fullSequentialParse();
+
+  // Bookkeeping used by the parser itself.
+  void addSegment(CSegment* pSegment) { m_vecAllSegments.push_back(pSegment); }
+  CCache& getCache() { return m_cache; }
+  bool useAllTypesCache() const { return m_bUseAllTypesCache; }
+  bool useSpecialTypesCache() const { return m_bUseSpecialTypesCache; }
+  HXPos getFullParseEndPos() const { return m_nFullParseEndPos; }
+  void setFullParseEndPos(HXPos nPos) { m_nFullParseEndPos = nPos; }
+  bool isFullSequentialParseDone() const { return m_bFullSequentialParseDone; }
+  const std::vector<CTag*>& getAllTags() const { return m_vecAllTags; }
+  size_t getSegmentCount() const { return m_vecAllSegments.size(); }
+  void fillFullParseLists(const std::vector<CTag*>& vecTags, size_t nRegisteredCount);
+
+  // Whether nPos lies strictly inside a comment or CDATA section that begins
+  // before it. Answered from one forward walk over the page's comment and
+  // CDATA delimiters, remembered per source, instead of a chain of backward
+  // searches that would recurse once per earlier comment.
+  bool isInsideOpaqueTag(HXPos nPos);
+
+ private:
+  const char* m_pBuffer;
+  CCache m_cache;
+  bool m_bUseAllTypesCache = true;
+  bool m_bUseSpecialTypesCache = true;
+  HXPos m_nFullParseEndPos = HX_NPOS;
+  std::vector<CTag*> m_vecAllTags;
+  std::vector<CSegment*> m_vecAllSegments;
+  bool m_bFullSequentialParseDone = false;
+
+  // Comments and CDATA sections found by the forward walk, in page order,
+  // and the position the walk has classified everything before.
+  std::vector<CTag*> m_vecOpaqueTags;
+  HXPos m_nOpaqueScanPos;
+};

@@ -1,0 +1,431 @@
+// CStartTag: construction, attributes, start tag searches and the matching of
+// the end tag that closes a start tag.
+#include <algorithm>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "common/debug_log.h"
+#include "html/attributes.h"
+#include "html/case_insensitive_search.h"
+#include "html/element.h"
+#include "html/html_elements.h"
+#include "html/source.h"
+#include "html/tag.h"
+#include "html/tag_types.h"
+
+bool CStartTag::checkConstructorArgs(CSource* pSource, HXPos nBegin, HXPos nEnd, CStartTagType* pStartTagType,
+                                     const ci_string& csName, CAttributes* pAttributes) {
+  if (!CSegment::checkConstructorArgs(pSource, nBegin, nEnd)) {
+    DebugLog("[CTag::checkConstructorArgs] CSegment::checkConstructorArgs() failed. nBegin <%d> nEnd <%d> .",
+             LogPos(nBegin), LogPos(nEnd));
+    DebugLog("[CStartTag::checkConstructorArgs] CTag::checkConstructorArgs() failed. nBegin <%d> nEnd <%d> "
+             "csName <%s>.",
+             LogPos(nBegin), LogPos(nEnd), csName.c_str());
+    return false;
+  }
+  if (pStartTagType == nullptr) {
+    DebugLog("[CStartTag::checkConstructorArgs] pStartTagTypes is 0. nBegin <%d> nEnd <%d> csName <%s> . ",
+             LogPos(nBegin), LogPos(nEnd), csName.c_str());
+    return false;
+  }
+  if (pAttributes != nullptr && pAttributes->getSource() != pSource) {
+    DebugLog("[CStartTag::checkConstructorArgs] pAttributes's source differs from pSource. nBegin <%d> nEnd <%d> "
+             "csName <%s>.",
+             LogPos(nBegin), LogPos(nEnd), csName.c_str());
+    return false;
+  }
+  return true;
+}
+
+CStartTag* CStartTag::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd, CStartTagType* pStartTagType,
+                                      const ci_string& csName, CAttributes* pAttributes) {
+  if (!checkConstructorArgs(pSource, nBegin, nEnd, pStartTagType, csName, pAttributes)) {
+    DebugLog("[CStartTag::CREATE_NEW_INST] checkConstructorArgs() failed. nBegin <%d> nEnd <%d> csName <%s> .",
+             LogPos(nBegin), LogPos(nEnd), csName.c_str());
+    return nullptr;
+  }
+  return new (std::nothrow) CStartTag(pSource, nBegin, nEnd, pStartTagType, csName, pAttributes);
+}
+
+CStartTag::CStartTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CStartTagType* pStartTagType,
+                     const ci_string& csName, CAttributes* pAttributes)
+    : CTag(pSource, nBegin, nEnd, csName), m_pAttributes(pAttributes), m_pStartTagType(pStartTagType) {}
+
+CTagType* CStartTag::getTagType() const { return m_pStartTagType; }
+
+bool CStartTag::isUnregistered() const {
+  return m_pStartTagType == CStartTagTypeSingletonData::getInstance()->m_pUnregistered;
+}
+
+bool CStartTag::isServerTag() const { return m_pStartTagType != nullptr && m_pStartTagType->isServerTag(); }
+
+CAttributes* CStartTag::parseAttributes() {
+  if (m_pAttributes != nullptr) return m_pAttributes;
+  const HXPos nFrom = m_nBegin + m_csName.length() + 1;
+  const HXPos nClosingLength = m_pStartTagType->getClosingDelimiter().length();
+  if (m_nEnd - m_nBegin < nClosingLength) return nullptr;
+  const HXPos nStop = m_nEnd - nClosingLength;
+  HXPos nFirst = HX_NPOS;
+  for (HXPos p = nFrom; p < nStop; ++p) {
+    if (HtmlScan::IsNameStart(m_pSource->byteAt(p))) {
+      nFirst = p;
+      break;
+    }
+  }
+  if (nFirst == HX_NPOS) return nullptr;
+  return CAttributes::construct(m_pSource, "Attributes for StartTag", 1, m_nBegin, nFirst, nStop, m_pStartTagType,
+                                m_csName, m_nElementIndex, 2);
+}
+
+bool CStartTag::isXMLName(const ci_string& csName) {
+  if (csName.empty() || !HtmlScan::IsNameStart(static_cast<unsigned char>(csName[0]))) return false;
+  for (size_t i = 1; i < csName.size(); ++i) {
+    if (!HtmlScan::IsNameChar(static_cast<unsigned char>(csName[i]))) return false;
+  }
+  return true;
+}
+
+CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, HXPos nPos, bool bPrevious) {
+  if (pSource == nullptr) {
+    DebugLog("[CStartTag::findPreviousOrNext] pSource is 0. nPos <%d>.", LogPos(nPos));
+    return nullptr;
+  }
+  HXPos p = nPos;
+  for (;;) {
+    CTag* pTag = CTag::findPreviousOrNextTag(pSource, p, bPrevious);
+    if (pTag == nullptr) return nullptr;
+    if (pTag->isStartTag()) return static_cast<CStartTag*>(pTag);
+    // No start tag lies between p and the tag found (it is the nearest
+    // registered tag), so the walk goes on from just past that tag.
+    if (!bPrevious) {
+      if (pTag->getBegin() + 1 >= pSource->getEnd()) return nullptr;
+      p = pTag->getBegin() + 1;
+    } else {
+      if (pTag->getBegin() <= pSource->getBegin()) return nullptr;
+      p = pTag->getBegin() - 1;
+    }
+  }
+}
+
+CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csSearchName,
+                                         bool bIsXMLName, bool bPrevious) {
+  if (pSource == nullptr) {
+    DebugLog("[CStartTag::findPreviousOrNext] pSource is 0. nPos <%d>.", LogPos(nPos));
+    return nullptr;
+  }
+  if (csSearchName.empty()) return findPreviousOrNext(pSource, nPos, bPrevious);
+  if (csSearchName[0] == '/') {
+    DebugLog("[CStartTag::findPreviousOrNext] csSearchName argument \"%s\" must not start with '/' character.",
+             csSearchName.c_str());
+    return nullptr;
+  }
+  ci_string csSearch("<");
+  csSearch += csSearchName;
+  const char* pBuffer = pSource->getBuffer();
+  const HXPos nBegin = pSource->getBegin();
+  const HXPos nEnd = pSource->getEnd();
+  const auto cLast = static_cast<unsigned char>(csSearchName.back());
+  const bool bLongerNamesMatch = cLast == ':' || !HtmlScan::IsNameChar(cLast);
+  HXPos p = nPos;
+  for (;;) {
+    HXPos nHit;
+    if (!bPrevious) {
+      const HXPos nFrom = std::max(p, nBegin);
+      if (nFrom >= nEnd) return nullptr;
+      nHit = findNoCase(pBuffer, csSearch.c_str(), nFrom, nEnd - nFrom);
+    } else {
+      nHit = pSource->findPreviousNoCase(csSearch.c_str(), p, HX_NPOS);
+    }
+    if (nHit == HX_NPOS) return nullptr;
+    CTag* pTag = CTag::getTagAt(pSource, nHit);
+    if (pTag != nullptr && pTag->isStartTag() && !(bIsXMLName && pTag->isUnregistered())) {
+      auto* pStartTag = static_cast<CStartTag*>(pTag);
+      if (!pStartTag->m_pStartTagType->isNameAfterPrefixRequired() ||
+          pStartTag->getName().length() <= csSearchName.length() || bLongerNamesMatch) {
+        return pStartTag;
+      }
+    }
+    if (!bPrevious) {
+      if (nHit + 1 >= nEnd) return nullptr;
+      p = nHit + 1;
+    } else {
+      if (nHit < nBegin + 2) return nullptr;
+      p = nHit - 2;
+    }
+  }
+}
+
+CStartTag* CStartTag::findNext(CSource* pSource, HXPos nPos, const ci_string& csAttributeName,
+                               const ci_string& csValue, bool bValueCaseSensitive) {
+  if (pSource == nullptr) {
+    DebugLog("[CStartTag::findNext] pSource is 0. nPos <%d>.", LogPos(nPos));
+    return nullptr;
+  }
+  const char* pBuffer = pSource->getBuffer();
+  const HXPos nEnd = pSource->getEnd();
+  HXPos p = nPos;
+  while (p < nEnd) {
+    const HXPos nFrom = std::max(p, pSource->getBegin());
+    if (nFrom >= nEnd) return nullptr;
+    const HXPos nHit = findNoCase(pBuffer, csValue.c_str(), nFrom, nEnd - nFrom);
+    if (nHit == HX_NPOS) return nullptr;
+    CTag* pTag = pSource->findEnclosingTag(nHit, nullptr);
+    if (pTag == nullptr || !pTag->isStartTag()) {
+      p = nHit + 1;
+      continue;
+    }
+    auto* pStartTag = static_cast<CStartTag*>(pTag);
+    p = pStartTag->getEnd() + 5;
+    CAttributes* pAttributes = pStartTag->getAttributes();
+    CAttribute* pAttribute = pAttributes != nullptr ? pAttributes->getAttribute(csAttributeName) : nullptr;
+    if (pAttribute == nullptr || !pAttribute->hasValue()) continue;
+    const std::string sValue = pAttribute->getValue();
+    if (sValue.size() == csValue.size() && sValue.compare(0, sValue.size(), csValue.data(), csValue.size()) == 0) {
+      return pStartTag;
+    }
+    if (equalsNoCase(sValue.c_str(), csValue.c_str()) && sValue.size() == csValue.size()) {
+      if (!bValueCaseSensitive) return pStartTag;
+      DebugLog("[CStartTag::findNext] StartTag <%s> at <%d> with attribute <%s=\"%s\"> ignored during search because "
+               "its case does not match search value.",
+               pStartTag->getName().c_str(), LogPos(pStartTag->getBegin()), pAttribute->getName().c_str(),
+               sValue.c_str());
+    }
+  }
+  return nullptr;
+}
+
+bool CStartTag::isEmptyElementTag() const {
+  if (m_pStartTagType != CStartTagTypeSingletonData::getInstance()->m_pNormal) return false;
+  if (m_nEnd - m_nBegin < 2) return false;
+  return m_pSource->byteAt(m_nEnd - 2) == '/';
+}
+
+namespace {
+
+// The next start tag of a name from nPos, passing over empty-element tags
+// ("<div/>") when asked to.
+CStartTag* NextStartTagOfName(CSource* pSource, HXPos nPos, const ci_string& csName, bool bIsXMLName,
+                              bool bCheckForEmptyElementTag) {
+  CStartTag* pNext = CStartTag::findPreviousOrNext(pSource, nPos, csName, bIsXMLName, false);
+  if (bCheckForEmptyElementTag) {
+    while (pNext != nullptr && pNext->isEmptyElementTag()) {
+      pNext = CStartTag::findPreviousOrNext(pSource, pNext->getEnd(), csName, bIsXMLName, false);
+    }
+  }
+  return pNext;
+}
+
+}  // namespace
+
+CEndTag* CStartTag::findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag, bool bCheckForEmptyElementTag,
+                                     CStartTag** ppNextStartTag) {
+  if (ppNextStartTag != nullptr) *ppNextStartTag = nullptr;
+  if (pStartTag == nullptr) return nullptr;
+  CSource* pSource = pStartTag->getSource();
+  const ci_string& csName = pStartTag->getName();
+  const bool bIsXMLName = isXMLName(csName);
+  CEndTagType* pNormalEnd = CEndTagTypeSingletonData::getInstance()->m_pNormal;
+
+  // Each level of nesting is one frame: the end tag it currently proposes and
+  // the next start tag of the name. An explicit stack keeps deeply nested
+  // pages from exhausting the thread's stack.
+  struct Frame {
+    CEndTag* pEnd;
+    CStartTag* pNext;
+  };
+  CStartTag* pFirstNext =
+      NextStartTagOfName(pSource, pStartTag->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
+  if (pNextEndTag == nullptr) return nullptr;
+  std::vector<Frame> stack;
+  stack.push_back({pNextEndTag, pFirstNext});
+  for (;;) {
+    Frame& top = stack.back();
+    if (top.pNext != nullptr && top.pNext->getBegin() <= top.pEnd->getBegin()) {
+      // An inner start tag of the same name opens before the proposed end
+      // tag: it takes that end tag first.
+      CStartTag* pInnerNext =
+          NextStartTagOfName(pSource, top.pNext->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
+      stack.push_back({top.pEnd, pInnerNext});
+      continue;
+    }
+    const Frame done = top;
+    stack.pop_back();
+    if (stack.empty()) {
+      if (ppNextStartTag != nullptr) *ppNextStartTag = done.pNext;
+      return done.pEnd;
+    }
+    Frame& parent = stack.back();
+    parent.pNext = done.pNext;
+    parent.pEnd = CEndTag::findPreviousOrNext(pSource, done.pEnd->getEnd(), csName, pNormalEnd, false);
+    if (parent.pEnd == nullptr) return nullptr;
+  }
+}
+
+CEndTag* CStartTag::findEndTagInternal() {
+  CStartTagTypeSingletonData* pStartTypes = CStartTagTypeSingletonData::getInstance();
+  CHTMLElementsSingletonData* pElements = CHTMLElementsSingletonData::getInstance();
+  bool bCheckForEmptyElementTag = true;
+  if (m_pStartTagType == pStartTypes->m_pNormal) {
+    const CEndTagRule* pRule = CHTMLElementsSingletonData::getEndTagRule(m_nElementIndex);
+    if (pRule != nullptr) {
+      CEndTag* pEndTag = findOptionalEndTag(*pRule);
+      if (pEndTag == nullptr) {
+        DebugLog("[CStartTag::findEndTagInternal] findOptionalEndTag failed. Start tag <%s> nBegin <%d> nEnd <%d>.",
+                 m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+      }
+      return pEndTag;
+    }
+    if (pElements->m_EndTagForbiddenElements.contains(m_nElementIndex)) return nullptr;
+    bCheckForEmptyElementTag = !pElements->m_EndTagRequiredElements.contains(m_nElementIndex);
+    if (bCheckForEmptyElementTag && isEmptyElementTag()) return nullptr;
+  } else if (m_pStartTagType->getCorrespondingEndTagType() == nullptr) {
+    return nullptr;
+  }
+  CEndTagType* pEndType = m_pStartTagType->getCorrespondingEndTagType();
+  CEndTag* pEndTag = m_pSource->findNextEndTag(m_nEnd, m_csName, pEndType);
+  if (pEndTag == nullptr) {
+    DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.", m_csName.c_str(),
+             LogPos(m_nBegin));
+    return nullptr;
+  }
+  if (pElements->m_NotNestableElements.contains(m_nElementIndex)) {
+    CStartTag* pNext = m_pSource->findNextStartTag(m_nEnd, m_csName);
+    if (pNext == nullptr || pNext->getBegin() > pEndTag->getBegin()) return pEndTag;
+    DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag - invalid nested start "
+             "tag encountered before and tag.",
+             m_csName.c_str(), LogPos(m_nBegin));
+    CEndTag* pEmpty = CEndTag::CREATE_NEW_INST(m_pSource, pNext->getBegin(), pNext->getBegin(),
+                                               CEndTagTypeSingletonData::getInstance()->m_pNormal, m_csName);
+    if (pEmpty == nullptr) {
+      DebugLog("[CStartTag::findEndTagInternal] CEndTag::CREATE_NEW_INST() failed when creating an empty end tag at "
+               "<%d>. Start tag <%s> nBegin <%d> nEnd <%d>.",
+               LogPos(pNext->getBegin()), m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+    }
+    return pEmpty;
+  }
+  CStartTag* pNextStart = nullptr;
+  CEndTag* pMatch = findEndTagNested(this, pEndTag, bCheckForEmptyElementTag, &pNextStart);
+  if (pMatch == nullptr) {
+    DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.", m_csName.c_str(),
+             LogPos(m_nBegin));
+  }
+  return pMatch;
+}
+
+bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, HXPos& nPos, CEndTag** ppEndTag,
+                                   CStartTag** ppPending) {
+  CEndTagType* pNormalEnd = CEndTagTypeSingletonData::getInstance()->m_pNormal;
+  *ppEndTag = nullptr;
+  *ppPending = nullptr;
+  while (nPos < m_pSource->getEnd()) {
+    CTag* pTag = CTag::findPreviousOrNextTag(m_pSource, nPos, false);
+    if (pTag == nullptr) break;
+    const CHTMLElementSet* pCandidates;
+    if (pTag->isStartTag()) {
+      if (rule.m_SteppedOverElements.contains(pTag->getElementIndex())) {
+        auto* pStepped = static_cast<CStartTag*>(pTag);
+        if (!pStepped->m_bElementCached && pStepped->hasOptionalEndTag()) {
+          // Its element needs a walk like this one; the caller runs it first
+          // instead of nesting the call.
+          *ppPending = pStepped;
+          return false;
+        }
+        // The whole stepped-over element is passed, so the tags inside it do
+        // not end this one. Without an element the start tag alone is passed.
+        CElement* pElement = pStepped->getElement();
+        nPos = pElement != nullptr ? pElement->getEnd() : pStepped->getEnd();
+        continue;
+      }
+      pCandidates = &rule.m_EndingStartTags;
+    } else {
+      if (pTag->getElementIndex() == m_nElementIndex) {
+        *ppEndTag = static_cast<CEndTag*>(pTag);
+        return true;
+      }
+      pCandidates = &rule.m_EndingEndTags;
+    }
+    if (pCandidates->contains(pTag->getElementIndex())) {
+      *ppEndTag =
+          CEndTag::CREATE_NEW_INST(m_pSource, pTag->getBegin(), pTag->getBegin(), pNormalEnd, m_csName);
+      if (*ppEndTag == nullptr) {
+        DebugLog("[CStartTag::findOptionalEndTag] CEndTag::CREATE_NEW_INST() failed when creating an empty end tag at "
+                 "<%d>. Start tag <%s> nBegin <%d> nEnd <%d>",
+                 LogPos(pTag->getBegin()), m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+      }
+      return true;
+    }
+    nPos = pTag->getBegin() + 1;
+  }
+  *ppEndTag = CEndTag::CREATE_NEW_INST(m_pSource, m_pSource->getEnd(), m_pSource->getEnd(), pNormalEnd, m_csName);
+  if (*ppEndTag == nullptr) {
+    DebugLog("[CStartTag::findOptionalEndTag] CEndTag::CREATE_NEW_INST() failed when creating an empty end tag at "
+             "the end of the source document. Start tag <%s> nBegin <%d> nEnd <%d> .",
+             m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+  }
+  return true;
+}
+
+bool CStartTag::hasOptionalEndTag() const {
+  return m_pStartTagType == CStartTagTypeSingletonData::getInstance()->m_pNormal &&
+         CHTMLElementsSingletonData::getEndTagRule(m_nElementIndex) != nullptr;
+}
+
+CEndTag* CStartTag::findOptionalEndTag(const CEndTagRule& rule) {
+  HXPos nPos = m_nEnd;
+  CEndTag* pEndTag = nullptr;
+  CStartTag* pPending = nullptr;
+  while (!walkOptionalEndTag(rule, nPos, &pEndTag, &pPending)) pPending->getElement();
+  return pEndTag;
+}
+
+CElement* CStartTag::finishElement(CEndTag* pEndTag) {
+  CElement* pElement = CElement::CREATE_NEW_INST(m_pSource, this, pEndTag);
+  if (pElement == nullptr) {
+    DebugLog("[CStartTag::getElement] CElement::CREATE_NEW_INST() failed. Start tag <%s> nBegin <%d> nEnd <%d>.",
+             m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+  }
+  m_pElement = pElement;
+  m_bElementCached = true;
+  if (pEndTag != nullptr) {
+    if (pEndTag->m_bElementCached) {
+      DebugLog("[CStartTag::getElement] EndTag <%s> at pos <%d> terminates more than one element.",
+               pEndTag->getName().c_str(), LogPos(pEndTag->getBegin()));
+    }
+    pEndTag->m_bElementCached = true;
+    pEndTag->m_pElement = pElement;
+  }
+  return pElement;
+}
+
+CElement* CStartTag::getElement() {
+  if (m_bElementCached) return m_pElement;
+  if (!hasOptionalEndTag()) return finishElement(findEndTagInternal());
+  // Elements with optional end tags step over whole elements of their own
+  // kind (html in html, for one); nested walks run from an explicit stack.
+  struct Frame {
+    CStartTag* pTag;
+    const CEndTagRule* pRule;
+    HXPos nPos;
+  };
+  std::vector<Frame> stack;
+  stack.push_back({this, CHTMLElementsSingletonData::getEndTagRule(m_nElementIndex), m_nEnd});
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    CEndTag* pEndTag = nullptr;
+    CStartTag* pPending = nullptr;
+    if (top.pTag->walkOptionalEndTag(*top.pRule, top.nPos, &pEndTag, &pPending)) {
+      CStartTag* pTag = top.pTag;
+      stack.pop_back();
+      if (pEndTag == nullptr) {
+        DebugLog("[CStartTag::findEndTagInternal] findOptionalEndTag failed. Start tag <%s> nBegin <%d> nEnd <%d>.",
+                 pTag->m_csName.c_str(), LogPos(pTag->m_nBegin), LogPos(pTag->m_nEnd));
+      }
+      pTag->finishElement(pEndTag);
+    } else {
+      stack.push_back({pPending, CHTMLElementsSingletonData::getEndTagRule(pPending->m_nElementIndex),
+                       pPending->m_nEnd});
+    }
+  }
+  return m_pElement;
+}

@@ -1,0 +1,119 @@
+// Tags: segments of the page that a tag type recognised, start tags with
+// their attributes and end tags, and every search that finds them in a
+// source. Searches never parse the whole page; they look for a candidate text
+// with the case-insensitive scanners and ask the tag types for a tag there.
+#pragma once
+
+#include <vector>
+
+#include "common/ci_string.h"
+#include "html/segment.h"
+
+class CTag : public CSegment {
+ public:
+  CTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName);
+  ~CTag() override;
+
+  virtual CElement* getElement() = 0;
+  virtual bool isStartTag() const { return false; }
+  virtual CTagType* getTagType() const = 0;
+  virtual bool isUnregistered() const = 0;
+
+  const ci_string& getName() const { return m_csName; }
+  int64_t getElementIndex() const { return m_nElementIndex; }
+  bool isElementCached() const { return m_bElementCached; }
+
+  // The tag at nPos (through the position cache when the source uses it).
+  static CTag* getTagAt(CSource* pSource, HXPos nPos);
+  static CTag* getTagAtUncached(CSource* pSource, HXPos nPos);
+  // The nearest registered tag at or after nPos (at or before it backwards).
+  static CTag* findPreviousOrNextTag(CSource* pSource, HXPos nPos, bool bPrevious);
+  // The nearest tag of one type (any registered type when null).
+  static CTag* findPreviousOrNextTag(CSource* pSource, HXPos nPos, CTagType* pTagType, bool bPrevious);
+  static CTag* findPreviousOrNextTagUncached(CSource* pSource, HXPos nPos, bool bPrevious, HXPos nBreakAtPos);
+  static CTag* findPreviousOrNextTagUncached(CSource* pSource, HXPos nPos, CTagType* pTagType, bool bPrevious,
+                                             HXPos nBreakAtPos);
+  // Walks the whole page once and records every tag in document order.
+  static void parseAll(CSource* pSource, bool bAssumeNoNestedTags);
+  static CTag* parseAllFindNextTag(CSource* pSource, HXPos nPos, bool bAssumeNoNestedTags);
+
+ protected:
+  ci_string m_csName;
+  int64_t m_nElementIndex;
+  CElement* m_pElement = nullptr;
+  bool m_bElementCached = false;
+
+  friend class CStartTag;
+  friend class CEndTag;
+};
+
+class CStartTag : public CTag {
+ public:
+  static CStartTag* CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd, CStartTagType* pStartTagType,
+                                    const ci_string& csName, CAttributes* pAttributes);
+  static bool checkConstructorArgs(CSource* pSource, HXPos nBegin, HXPos nEnd, CStartTagType* pStartTagType,
+                                   const ci_string& csName, CAttributes* pAttributes);
+
+  CStartTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CStartTagType* pStartTagType, const ci_string& csName,
+            CAttributes* pAttributes);
+
+  CAttributes* parseAttributes() override;
+  CElement* getElement() override;
+  bool isStartTag() const override { return true; }
+  CTagType* getTagType() const override;
+  bool isUnregistered() const override;
+
+  CStartTagType* getStartTagType() const { return m_pStartTagType; }
+  CAttributes* getAttributes() const { return m_pAttributes; }
+  bool isServerTag() const;
+
+  // The end tag that closes this start tag, or null.
+  CEndTag* findEndTagInternal();
+  CEndTag* findOptionalEndTag(const class CEndTagRule& rule);
+  bool isEmptyElementTag() const;
+  // Whether the start tag's element ends by an optional end-tag rule.
+  bool hasOptionalEndTag() const;
+
+  // Start tag searches.
+  static CStartTag* findPreviousOrNext(CSource* pSource, HXPos nPos, bool bPrevious);
+  static CStartTag* findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csSearchName, bool bIsXMLName,
+                                       bool bPrevious);
+  static CStartTag* findNext(CSource* pSource, HXPos nPos, const ci_string& csAttributeName,
+                             const ci_string& csValue, bool bValueCaseSensitive);
+  // Pairs inner start tags of the same name with their end tags. Returns the
+  // matching end tag (null when none) and sets *ppNextStartTag to the next
+  // start tag of the name after the nesting.
+  static CEndTag* findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag, bool bCheckForEmptyElementTag,
+                                   CStartTag** ppNextStartTag);
+
+  // Whether a search name is a well-formed name.
+  static bool isXMLName(const ci_string& csName);
+
+ private:
+  // One run of the optional end-tag walk from nPos. Returns false, with
+  // *ppPending set, when a stepped-over element must be built first.
+  bool walkOptionalEndTag(const class CEndTagRule& rule, HXPos& nPos, CEndTag** ppEndTag, CStartTag** ppPending);
+  CElement* finishElement(CEndTag* pEndTag);
+
+  CAttributes* m_pAttributes;
+  CStartTagType* m_pStartTagType;
+};
+
+class CEndTag : public CTag {
+ public:
+  static CEndTag* CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType,
+                                  const ci_string& csName);
+
+  CEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType, const ci_string& csName);
+
+  CElement* getElement() override;
+  CTagType* getTagType() const override;
+  bool isUnregistered() const override;
+  CEndTagType* getEndTagType() const { return m_pEndTagType; }
+
+  static CEndTag* findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csName,
+                                     CEndTagType* pEndTagType, bool bPrevious);
+
+ private:
+  CEndTagType* m_pEndTagType;
+};
