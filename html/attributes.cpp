@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "common/debug_log.h"
 #include "html/case_insensitive_search.h"
@@ -55,7 +56,7 @@ CAttribute* CAttribute::CREATE_NEW_INST(CSource* pSource, const ci_string& csNam
     DebugLog("[CAttribute::CREATE_NEW_INST] checkConstructorArgs() failed.");
     return nullptr;
   }
-  return new (std::nothrow) CAttribute(pSource, csName, pNameSegment, pValueSegment, pValueSegmentIncludingQuotes);
+  return new (pSource, std::nothrow) CAttribute(pSource, csName, pNameSegment, pValueSegment, pValueSegmentIncludingQuotes);
 }
 
 CAttribute::CAttribute(CSource* pSource, const ci_string& csName, CSegment* pNameSegment, CSegment* pValueSegment,
@@ -85,16 +86,16 @@ CAttributes* CAttributes::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos 
              LogPos(nEnd));
     return nullptr;
   }
-  return new (std::nothrow) CAttributes(pSource, nBegin, nEnd, pAttributeList);
+  return new (pSource, std::nothrow) CAttributes(pSource, nBegin, nEnd, pAttributeList);
 }
 
 CAttributes::CAttributes(CSource* pSource, HXPos nBegin, HXPos nEnd, std::vector<CAttribute*>* pAttributeList)
-    : CSegment(pSource, nBegin, nEnd), m_pAttributeList(pAttributeList) {}
+    : CSegment(pSource, nBegin, nEnd), m_vecAttributes(std::move(*pAttributeList)) {}
 
-CAttributes::~CAttributes() { delete m_pAttributeList; }
+CAttributes::~CAttributes() = default;
 
 CAttribute* CAttributes::getAttribute(const ci_string& csName) const {
-  for (CAttribute* pAttribute : *m_pAttributeList) {
+  for (CAttribute* pAttribute : m_vecAttributes) {
     const ci_string& csAttrName = pAttribute->getName();
     if (csAttrName.size() == csName.size() &&
         ci_char_traits::compare(csAttrName.data(), csName.data(), csName.size()) == 0) {
@@ -131,14 +132,7 @@ class CAttributeScanner {
   CAttributeScanner(CSource* pSource, const char* csType, HXPos nBegin, const ci_string& csName)
       : m_pSource(pSource), m_csType(csType), m_nBegin(nBegin), m_csName(csName) {}
 
-  ~CAttributeScanner() { delete m_pList; }
-
-  bool init() {
-    m_pList = new (std::nothrow) std::vector<CAttribute*>();
-    if (m_pList == nullptr) return false;
-    m_pList->reserve(8);
-    return true;
-  }
+  bool init() { return true; }
 
   void reject(const char* pReason, HXPos nPos) {
     DebugLog("[CAttributes::construct] Type <%s> Tag name <%s> Begin pos <%d> Rejected because %s at <%d>.", m_csType,
@@ -154,21 +148,21 @@ class CAttributeScanner {
       reject("CAttribute::CREATE_NEW_INST() failed", nPos);
       return false;
     }
-    m_pList->push_back(pAttribute);
+    try {
+      if (m_vecList.empty()) m_vecList.reserve(8);
+      m_vecList.push_back(pAttribute);
+    } catch (...) {
+      reject("CAttribute::CREATE_NEW_INST() failed", nPos);
+      return false;
+    }
     return true;
-  }
-
-  std::vector<CAttribute*>* release() {
-    std::vector<CAttribute*>* p = m_pList;
-    m_pList = nullptr;
-    return p;
   }
 
   CSource* m_pSource;
   const char* m_csType;
   HXPos m_nBegin;
   const ci_string& m_csName;
-  std::vector<CAttribute*>* m_pList = nullptr;
+  std::vector<CAttribute*> m_vecList;
 };
 
 }  // namespace
@@ -414,10 +408,8 @@ CAttributes* CAttributes::construct(CSource* pSource, const char* csType, int nS
     if (bFinished) break;
   }
 
-  std::vector<CAttribute*>* pList = scan.release();
-  CAttributes* pAttributes = CAttributes::CREATE_NEW_INST(pSource, nStart, nAttributesEnd, pList);
+  CAttributes* pAttributes = CAttributes::CREATE_NEW_INST(pSource, nStart, nAttributesEnd, &scan.m_vecList);
   if (pAttributes == nullptr) {
-    delete pList;
     DebugLog("[CAttributes::construct] Type <%s> Tag name <%s> Begin pos <%d> Rejected because CAttributes::"
              "CREATE_NEW_INST failed.",
              csType, csName.c_str(), LogPos(nBegin));

@@ -41,7 +41,7 @@ class CAttributes : public CSegment {
   static CAttributes* construct(CSource* pSource, const char* csType, int nState, HXPos nBegin,
                                 HXPos nAttributesBegin, HXPos nMaxEnd, CStartTagType* pStartTagType,
                                 const ci_string& csName, int64_t nElementIndex, int nMaxErrorCount);
-  // Takes the list over.
+  // Takes the list's entries over (the list is left empty).
   static CAttributes* CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd,
                                       std::vector<CAttribute*>* pAttributeList);
   static bool reachedMaxErrorCount(int nErrorCount, CSource* pSource, const char* csType, const ci_string& csName,
@@ -54,9 +54,9 @@ class CAttributes : public CSegment {
 
   // The first attribute of that name, compared without case; null when none.
   CAttribute* getAttribute(const ci_string& csName) const;
-  const std::vector<CAttribute*>& getList() const { return *m_pAttributeList; }
-  size_t size() const { return m_pAttributeList->size(); }
+  const std::vector<CAttribute*>& getList() const { return m_vecAttributes; }
+  size_t size() const { return m_vecAttributes.size(); }
 
  private:
-  std::vector<CAttribute*>* m_pAttributeList;
+  std::vector<CAttribute*> m_vecAttributes;
 };

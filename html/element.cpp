@@ -118,7 +118,7 @@ CElement* CElement::CREATE_NEW_INST(CSource* pSource, CStartTag* pStartTag, CEnd
     DebugLog("[CElement::CREATE_NEW_INST] checkConstructorArgs failed.");
     return nullptr;
   }
-  return new (std::nothrow) CElement(pSource, pStartTag, pEndTag);
+  return new (pSource, std::nothrow) CElement(pSource, pStartTag, pEndTag);
 }
 
 CElement::CElement(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag)

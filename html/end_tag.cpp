@@ -28,7 +28,7 @@ CEndTag* CEndTag::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd, CE
              LogPos(nBegin), LogPos(nEnd), csName.c_str());
     return nullptr;
   }
-  return new (std::nothrow) CEndTag(pSource, nBegin, nEnd, pEndTagType, csName);
+  return new (pSource, std::nothrow) CEndTag(pSource, nBegin, nEnd, pEndTagType, csName);
 }
 
 CEndTag::CEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType, const ci_string& csName)

@@ -54,6 +54,7 @@ CHTMLElementNameSingletonData::CHTMLElementNameSingletonData() {
   for (const char* pName : kElementNames) m_vecNames.emplace_back(pName);
   for (size_t i = 0; i < m_vecNames.size(); ++i) {
     m_mapNameIndex.emplace(ci_string(m_vecNames[i].c_str()), static_cast<int64_t>(i));
+    m_vecByFirstLetter[m_vecNames[i][0] - 'a'].push_back(static_cast<int64_t>(i));
   }
 }
 
@@ -66,8 +67,15 @@ CHTMLElementNameSingletonData* CHTMLElementNameSingletonData::getInstance() {
 int64_t CHTMLElementNameSingletonData::getIndex(const ci_string& csName) const {
   // Every element name has 1 to 10 bytes; anything else cannot be one.
   if (csName.empty() || csName.size() > 10) return -1;
-  auto it = m_mapNameIndex.find(csName);
-  return it == m_mapNameIndex.end() ? -1 : it->second;
+  const auto c = static_cast<unsigned char>(ci_char_traits::lower(csName[0]));
+  if (c < 'a' || c > 'z') return -1;
+  for (int64_t nIndex : m_vecByFirstLetter[c - 'a']) {
+    const std::string& sName = m_vecNames[static_cast<size_t>(nIndex)];
+    if (sName.size() == csName.size() && ci_char_traits::compare(sName.data(), csName.data(), sName.size()) == 0) {
+      return nIndex;
+    }
+  }
+  return -1;
 }
 
 int64_t CHTMLElementNameSingletonData::getElementIndex(const ci_string& csName) {

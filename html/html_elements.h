@@ -25,6 +25,11 @@ class CHTMLElementNameSingletonData {
 
   std::vector<std::string> m_vecNames;
   std::map<ci_string, int64_t> m_mapNameIndex;
+
+ private:
+  // Indexes of the names by their lower-case first letter: every tag of a
+  // page asks for its index, and a handful of length checks beats the map.
+  std::vector<int64_t> m_vecByFirstLetter[26];
 };
 
 // A set of element indexes held as a bit array.

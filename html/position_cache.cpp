@@ -13,6 +13,7 @@ CCache::~CCache() = default;
 void CCache::clear() {
   m_mapTagAt.clear();
   m_vecComplete.clear();
+  m_vecLoaded.clear();
   m_bComplete = false;
 }
 
@@ -25,11 +26,15 @@ CTag* CCache::cacheTagAt(HXPos nPos) {
 CTag* CCache::getTagAt(HXPos nPos) {
   if (!m_pSource->useAllTypesCache()) return CTag::getTagAtUncached(m_pSource, nPos);
   if (!m_pSource->contains(nPos)) return nullptr;
+  if (m_bComplete) {
+    // After a bulk load every tag of the page is known: a position without
+    // one starts none.
+    auto it = std::lower_bound(m_vecLoaded.begin(), m_vecLoaded.end(), nPos,
+                               [](const CTag* pTag, HXPos n) { return pTag->getBegin() < n; });
+    return (it != m_vecLoaded.end() && (*it)->getBegin() == nPos) ? *it : nullptr;
+  }
   auto it = m_mapTagAt.find(nPos);
   if (it != m_mapTagAt.end()) return it->second;
-  // After a bulk load every tag of the page is known: a position without an
-  // entry starts none.
-  if (m_bComplete) return nullptr;
   return cacheTagAt(nPos);
 }
 
@@ -65,11 +70,11 @@ CTag* CCache::findPreviousOrNextTag(HXPos nPos, CTagType* pTagType, bool bPrevio
 
 void CCache::loadAllTags(const std::vector<CTag*>& vecTags) {
   clear();
-  m_mapTagAt.reserve(vecTags.size() * 2);
   m_vecComplete.reserve(vecTags.size());
+  m_vecLoaded.reserve(vecTags.size());
   for (CTag* pTag : vecTags) {
     if (pTag == nullptr || pTag->getSource() != m_pSource) continue;
-    m_mapTagAt[pTag->getBegin()] = pTag;
+    m_vecLoaded.push_back(pTag);
     if (!pTag->isUnregistered()) m_vecComplete.push_back(pTag);
   }
   m_bComplete = true;

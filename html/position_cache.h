@@ -33,5 +33,7 @@ class CCache {
   std::unordered_map<HXPos, CTag*> m_mapTagAt;
   // After a bulk load: every registered tag of the page in order.
   std::vector<CTag*> m_vecComplete;
+  // After a bulk load: every tag of the page, unregistered ones included.
+  std::vector<CTag*> m_vecLoaded;
   bool m_bComplete = false;
 };

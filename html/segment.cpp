@@ -33,7 +33,11 @@ bool CSegment::checkConstructorArgs(CSource* pSource, HXPos nBegin, HXPos nEnd) 
 
 CSegment* CSegment::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd) {
   if (!checkConstructorArgs(pSource, nBegin, nEnd)) return nullptr;
-  return new (std::nothrow) CSegment(pSource, nBegin, nEnd);
+  return new (pSource, std::nothrow) CSegment(pSource, nBegin, nEnd);
+}
+
+void* CSegment::operator new(size_t nSize, CSource* pSource, const std::nothrow_t&) noexcept {
+  return pSource != nullptr ? pSource->allocate(nSize) : nullptr;
 }
 
 CSegment::CSegment(CSource* pSource, HXPos nBegin, HXPos nEnd)

@@ -3,6 +3,8 @@
 // at construction, and the source deletes them all when it goes away.
 #pragma once
 
+#include <cstddef>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,14 @@ class CSegment {
 
   CSegment(CSource* pSource, HXPos nBegin, HXPos nEnd);
   CSegment(const CSegment&) = delete;
+
+  // Parser objects live in their source's arena and are destroyed by it;
+  // the source itself (and anything made without a source) uses the heap.
+  static void* operator new(size_t nSize, CSource* pSource, const std::nothrow_t&) noexcept;
+  static void operator delete(void*, CSource*, const std::nothrow_t&) noexcept {}
+  static void* operator new(size_t nSize) { return ::operator new(nSize); }
+  static void operator delete(void* p) noexcept { ::operator delete(p); }
+
   CSegment& operator=(const CSegment&) = delete;
   virtual ~CSegment();
 

@@ -1,7 +1,9 @@
 #include "html/source.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
+#include <new>
 
 #include "common/debug_log.h"
 #include "html/case_insensitive_search.h"
@@ -22,10 +24,36 @@ CSource::CSource(const char* pBuffer, HXPos nHtmlDataBeginPos, HXPos nDataLength
 CSource::~CSource() {
   // Segments may refer to each other; none of their destructors does, so the
   // order only has to match creation.
-  for (CSegment* pSegment : m_vecAllSegments) delete pSegment;
+  for (CSegment* pSegment : m_vecAllSegments) pSegment->~CSegment();
   m_vecAllSegments.clear();
   m_vecAllTags.clear();
   m_cache.clear();
+  for (void* pBlock : m_vecArenaBlocks) ::operator delete(pBlock);
+}
+
+void* CSource::allocate(size_t nSize) noexcept {
+  constexpr size_t kAlign = alignof(std::max_align_t);
+  nSize = (nSize + kAlign - 1) & ~(kAlign - 1);
+  if (nSize > m_nArenaLeft) {
+    // Blocks grow with the page from 16 KiB to 64 KiB, staying below the
+    // allocator's threshold for fresh mappings (whose pages fault in anew).
+    size_t nBlock = size_t{16384} << std::min<size_t>(m_vecArenaBlocks.size(), 2);
+    if (nBlock < nSize) nBlock = nSize;
+    void* pBlock = ::operator new(nBlock, std::nothrow);
+    if (pBlock == nullptr) return nullptr;
+    try {
+      m_vecArenaBlocks.push_back(pBlock);
+    } catch (...) {
+      ::operator delete(pBlock);
+      return nullptr;
+    }
+    m_pArenaNext = static_cast<char*>(pBlock);
+    m_nArenaLeft = nBlock;
+  }
+  void* p = m_pArenaNext;
+  m_pArenaNext += nSize;
+  m_nArenaLeft -= nSize;
+  return p;
 }
 
 std::string CSource::substring(HXPos nPos, HXPos nCount) const {

@@ -48,6 +48,8 @@ class CSource : public CSegment {
 
   // Bookkeeping used by the parser itself.
   void addSegment(CSegment* pSegment) { m_vecAllSegments.push_back(pSegment); }
+  // Memory for a parser object of this source; null when none is left.
+  void* allocate(size_t nSize) noexcept;
   CCache& getCache() { return m_cache; }
   bool useAllTypesCache() const { return m_bUseAllTypesCache; }
   bool useSpecialTypesCache() const { return m_bUseSpecialTypesCache; }
@@ -78,4 +80,10 @@ class CSource : public CSegment {
   // and the position the walk has classified everything before.
   std::vector<CTag*> m_vecOpaqueTags;
   HXPos m_nOpaqueScanPos;
+
+  // The arena of the source's parser objects: a page makes thousands of
+  // small objects that all die together with the source.
+  std::vector<void*> m_vecArenaBlocks;
+  char* m_pArenaNext = nullptr;
+  size_t m_nArenaLeft = 0;
 };

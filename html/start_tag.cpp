@@ -45,7 +45,7 @@ CStartTag* CStartTag::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd
              LogPos(nBegin), LogPos(nEnd), csName.c_str());
     return nullptr;
   }
-  return new (std::nothrow) CStartTag(pSource, nBegin, nEnd, pStartTagType, csName, pAttributes);
+  return new (pSource, std::nothrow) CStartTag(pSource, nBegin, nEnd, pStartTagType, csName, pAttributes);
 }
 
 CStartTag::CStartTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CStartTagType* pStartTagType,
