@@ -90,12 +90,14 @@ HXPos CSource::findPreviousNoCase(const char* pPattern, HXPos nPos, HXPos nLimit
   if (bLimited && nLimit >= nPos) return HX_NPOS;
   HXPos nCount = bLimited ? nPos - nLimit : nPos - m_nBegin + 1;
   // The first candidate may lie below nPos (a pattern cannot start closer to
-  // the end than its length); candidates never go below the source's begin.
+  // the end than its length); candidates never reach the limit nor go below
+  // the source's begin.
   const size_t nLen = pPattern != nullptr ? std::strlen(pPattern) : 0;
   if (nLen > 0 && nLen <= m_nEnd) {
     const HXPos nFirst = std::min(nPos, m_nEnd - nLen);
-    if (nFirst < m_nBegin) return HX_NPOS;
-    nCount = std::min(nCount, nFirst - m_nBegin + 1);
+    const HXPos nLowest = bLimited ? nLimit + 1 : m_nBegin;
+    if (nFirst < nLowest) return HX_NPOS;
+    nCount = std::min(nCount, nFirst - nLowest + 1);
   }
   return findLastNoCase(m_pBuffer, pPattern, nPos, m_nEnd, nCount);
 }
