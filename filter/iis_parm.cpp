@@ -12,7 +12,9 @@ bool GetIISParmT(HTTP_FILTER_CONTEXT* pfc, PFN_GET_SERVER_VARIABLE pfnGetServerV
   if (pfnGetServerVariable == nullptr) return false;
   std::string nameBuffer(name);
   DWORD size = 0;
+  IsapiClearCallError();
   if (pfnGetServerVariable(pfc, nameBuffer.data(), nullptr, &size)) return true;
+  SetLastError(IsapiCallError());
 
   const DWORD error = GetLastError();
   if (size == 0) return false;
@@ -22,7 +24,9 @@ bool GetIISParmT(HTTP_FILTER_CONTEXT* pfc, PFN_GET_SERVER_VARIABLE pfnGetServerV
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[allocated]());
     if (!buffer) return false;
     DWORD read = allocated;
+    IsapiClearCallError();
     if (!pfnGetServerVariable(pfc, nameBuffer.data(), buffer.get(), &read)) {
+      SetLastError(IsapiCallError());
       // A failed second read yields no value: keep what the caller had.
       const DWORD readError = GetLastError();
       DebugLogError(readError, "GetIISParmT %s failed Error: %d", name.c_str(), static_cast<int>(readError));

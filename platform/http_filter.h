@@ -3,9 +3,18 @@
 // interface on 64-bit Windows, so host and module agree byte for byte.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 
 #include "platform/win_types.h"
+
+// Host and module are separate binaries, each with its own copy of the
+// thread's last error. A server call that fails reports its Win32 error code
+// in the thread's errno, the one error slot the whole process shares; the
+// module moves it into its own last error right after the call returns.
+inline void IsapiSetCallError(DWORD code) { errno = static_cast<int>(code); }
+inline DWORD IsapiCallError() { return static_cast<DWORD>(errno); }
+inline void IsapiClearCallError() { errno = 0; }
 
 // Size of the description field of the version record, terminator included.
 constexpr DWORD SF_MAX_FILTER_DESC_LEN = 257;
