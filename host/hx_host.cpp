@@ -250,10 +250,21 @@ bool Stops(DWORD control) {
 bool HxHost::Start(const std::string& modulePath, std::string& error) {
   if (m_started) return true;
   if (!m_module.Load(modulePath, error)) return false;
+  return AfterLoad(modulePath, error);
+}
+
+bool HxHost::Start(HxModule::PFN_GetFilterVersion getFilterVersion, HxModule::PFN_HttpFilterProc httpFilterProc,
+                   HxModule::PFN_TerminateFilter terminateFilter, std::string& error) {
+  if (m_started) return true;
+  m_module.Attach(getFilterVersion, httpFilterProc, terminateFilter);
+  return AfterLoad("the filter", error);
+}
+
+bool HxHost::AfterLoad(const std::string& name, std::string& error) {
   m_version = HTTP_FILTER_VERSION{};
   m_version.dwServerFilterVersion = 0x60000;
   if (!m_module.GetFilterVersion(&m_version)) {
-    error = "GetFilterVersion of " + modulePath + " failed";
+    error = "GetFilterVersion of " + name + " failed";
     m_module.Unload();
     return false;
   }

@@ -72,6 +72,9 @@ class HxHost {
   // Loads the module and calls GetFilterVersion once; false with a message
   // when either fails.
   bool Start(const std::string& modulePath, std::string& error);
+  // The same with a filter that is already in the process.
+  bool Start(HxModule::PFN_GetFilterVersion getFilterVersion, HxModule::PFN_HttpFilterProc httpFilterProc,
+             HxModule::PFN_TerminateFilter terminateFilter, std::string& error);
   // TerminateFilter, then unload. Returns TerminateFilter's result (0 when
   // the module was not started).
   DWORD Stop();
@@ -87,6 +90,8 @@ class HxHost {
   std::string virtualFolder = "X-Pellora";
 
  private:
+  bool AfterLoad(const std::string& name, std::string& error);
+
   HxModule m_module;
   HTTP_FILTER_VERSION m_version{};
   bool m_started = false;

@@ -28,6 +28,14 @@ bool HxModule::Load(const std::string& path, std::string& error) {
   return true;
 }
 
+void HxModule::Attach(PFN_GetFilterVersion getFilterVersion, PFN_HttpFilterProc httpFilterProc,
+                      PFN_TerminateFilter terminateFilter) {
+  Unload();
+  m_pfnGetFilterVersion = getFilterVersion;
+  m_pfnHttpFilterProc = httpFilterProc;
+  m_pfnTerminateFilter = terminateFilter;
+}
+
 void HxModule::Unload() {
   if (m_handle != nullptr) dlclose(m_handle);
   m_handle = nullptr;

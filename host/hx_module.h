@@ -24,8 +24,11 @@ class HxModule {
 
   // dlopen and resolve the three entry points; false with a message.
   bool Load(const std::string& path, std::string& error);
+  // Uses entry points already in the process (a filter linked into a test).
+  void Attach(PFN_GetFilterVersion getFilterVersion, PFN_HttpFilterProc httpFilterProc,
+              PFN_TerminateFilter terminateFilter);
   void Unload();
-  bool IsLoaded() const { return m_handle != nullptr; }
+  bool IsLoaded() const { return m_pfnHttpFilterProc != nullptr; }
 
   BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) const { return m_pfnGetFilterVersion(pVer); }
   DWORD HttpFilterProc(CDLLContext* pContext) const { return m_pfnHttpFilterProc(pContext); }
