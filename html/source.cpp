@@ -21,6 +21,27 @@ CSource::CSource(const char* pBuffer, HXPos nHtmlDataBeginPos, HXPos nDataLength
   m_vecAllSegments.reserve(128);
 }
 
+bool CSource::checkConstructorArgs(HXPos nHtmlDataBeginPos, HXPos nDataLength) {
+  if (CSegment::checkConstructorArgs(nHtmlDataBeginPos, nDataLength)) return true;
+  DebugLog("[CSource::checkConstructorArgs] CSegment::checkConstructorArgs() failed. nHtmlDataBeginPos <%d> "
+           "nDataLength <%d>",
+           LogPos(nHtmlDataBeginPos), LogPos(nDataLength));
+  return false;
+}
+
+CSource* CSource::CREATE_NEW_INST(const char* pBuffer, HXPos nHtmlDataBeginPos, HXPos nDataLength) {
+  if (!checkConstructorArgs(nHtmlDataBeginPos, nDataLength)) {
+    DebugLog("[CSource::CREATE_NEW_INT] checkConstructorArgs() failed. nHtmlDataBeginPos <%d> nDataLength <%d>.",
+             LogPos(nHtmlDataBeginPos), LogPos(nDataLength));
+    return nullptr;
+  }
+  try {
+    return new CSource(pBuffer, nHtmlDataBeginPos, nDataLength);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
 CSource::~CSource() {
   // Segments may refer to each other; none of their destructors does, so the
   // order only has to match creation.

@@ -20,6 +20,11 @@ class CSource : public CSegment {
   CSource(const char* pBuffer, HXPos nHtmlDataBeginPos, HXPos nDataLength);
   ~CSource() override;
 
+  // The checked construction: null (after log lines) when the positions are
+  // refused or the allocation fails.
+  static CSource* CREATE_NEW_INST(const char* pBuffer, HXPos nHtmlDataBeginPos, HXPos nDataLength);
+  static bool checkConstructorArgs(HXPos nHtmlDataBeginPos, HXPos nDataLength);
+
   const std::vector<CElement*>& getChildElements() override;
 
   const char* getBuffer() const { return m_pBuffer; }
