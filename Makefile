@@ -1,13 +1,15 @@
 # make demo  - set up, build, and run the filter host on the sample install
-# make test  - set up, then every test: normal, ASan+UBSan, and ThreadSanitizer
+# make test  - set up, then every test: normal, ASan+UBSan, ThreadSanitizer, and
+#              a bounded run of the HTML DOM fuzzer
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 BUILD := build
 ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
+FUZZ_BUILD := build-fuzz
 CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all setup build demo test test-normal test-asan test-tsan bench clean
+.PHONY: all setup build demo test test-normal test-asan test-tsan test-fuzz bench clean
 
 all: build
 
@@ -38,11 +40,20 @@ test-tsan: setup
 	cd $(TSAN_BUILD) && GTEST_FILTER='*Concurrent*' TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-test: test-normal test-asan test-tsan
+# The DOM fuzzer (clang, libFuzzer with ASan and UBSan) from the seed corpus of
+# sample pages; new inputs go to the build tree, never into the repository.
+test-fuzz: setup
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DHX_SANITIZE=ON -DHX_BENCH=OFF -DHX_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_dom_source
+	mkdir -p $(FUZZ_BUILD)/fuzz-corpus
+	$(FUZZ_BUILD)/tests/html/fuzz_dom_source -runs=5000 -max_len=4096 -timeout=30 \
+	  $(FUZZ_BUILD)/fuzz-corpus fuzz/corpus/dom_source
+
+test: test-normal test-asan test-tsan test-fuzz
 	@echo "all test runs passed"
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
