@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "filter/buffer_instruction.h"
+#include "filter/common_pointers.h"
 #include "html/attributes.h"
+#include "html/dom_source.h"
 #include "html/source.h"
 #include "html/tag.h"
 
@@ -65,6 +68,49 @@ void BM_HexmoorFullParse(benchmark::State& state) {
   SetLabel(state);
 }
 
+// What a typical page form does: the DOM over the host's record, a full
+// parse, HEAD and BODY, ten lookups by id and tag name, five edits recorded
+// into an instruction list.
+void BM_HexmoorPageForm(benchmark::State& state) {
+  const SamplePage& page = Page(static_cast<int>(state.range(0)));
+  CCommonPointers record;
+  record[CCommonPointers::FirstByte] = reinterpret_cast<uintptr_t>(page.sBuffer.data());
+  record[CCommonPointers::LastByte] = reinterpret_cast<uintptr_t>(page.sBuffer.data() + page.sBuffer.size() - 1);
+  record[CCommonPointers::HtmlBegin] = reinterpret_cast<uintptr_t>(page.sBuffer.data() + page.nHtmlBegin);
+  size_t nInstructions = 0;
+  size_t nFound = 0;
+  for (auto _ : state) {
+    CBufferInstructionList list;
+    CDOMSource dom(&record);
+    dom.getSourcePtr()->fullSequentialParse();
+    const CDOMElement& head = dom.getHead();
+    const CDOMElement& body = dom.getBody();
+    nFound = 0;
+    for (const char* pId : {"divAtt", "divHdr", "divBdy", "lnkAtmt", "lnkAttach"}) {
+      nFound += dom.getElementById(pId).isUndefined() ? 0 : 1;
+    }
+    CDOMElementVector spans = body.getElementsByTagName("span");
+    CDOMElementVector links = body.getElementsByTagName("a");
+    CDOMElementVector scripts = head.getElementsByTagName("script");
+    CDOMElement table = body.getFirstElementByTagName("table");
+    CDOMElement form = body.getFirstElementByTagName("form");
+    nFound += spans.length() + links.length() + scripts.length() + (table.isUndefined() ? 0 : 1) +
+              (form.isUndefined() ? 0 : 1);
+    head.appendContentData("<script type='text/javascript' src='QLScripts/Pellora/1.9/pl.js'></script>", &list);
+    body.getStartTag().insertDataAfter("<script language='javascript'>\r\n//QUENLITH PELLORA\r\n</script>", &list);
+    if (spans.length() > 0) spans.item(0).setAttribute("oncontextmenu", "return plMenu(this);", &list);
+    if (links.length() > 0) links.item(0).removeAttribute("onclick", &list);
+    if (!table.isUndefined()) table.getStartTag().insertDataBefore("<div id=plMenu></div>", &list);
+    nInstructions = list.size();
+    benchmark::DoNotOptimize(nFound);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(page.sBuffer.size() - page.nHtmlBegin));
+  state.counters["instructions"] = static_cast<double>(nInstructions);
+  state.counters["found"] = static_cast<double>(nFound);
+  SetLabel(state);
+}
+
 void BM_Libxml2HtmlReadMemory(benchmark::State& state) {
   const SamplePage& page = Page(static_cast<int>(state.range(0)));
   const char* pHtml = page.sBuffer.data() + page.nHtmlBegin;
@@ -87,6 +133,7 @@ void PageArgs(benchmark::internal::Benchmark* b) {
 
 BENCHMARK(BM_HexmoorFullParse)->Apply(PageArgs);
 BENCHMARK(BM_Libxml2HtmlReadMemory)->Apply(PageArgs);
+BENCHMARK(BM_HexmoorPageForm)->Apply(PageArgs);
 // Eight threads at once on the long page and on the typical one.
 BENCHMARK(BM_HexmoorFullParse)->Arg(0)->Arg(2)->Threads(1)->Threads(8)->UseRealTime();
 BENCHMARK(BM_Libxml2HtmlReadMemory)->Arg(0)->Arg(2)->Threads(1)->Threads(8)->UseRealTime();
