@@ -57,6 +57,12 @@ class CSource : public CSegment {
   void* allocate(size_t nSize) noexcept;
   CCache& getCache() { return m_cache; }
   bool useAllTypesCache() const { return m_bUseAllTypesCache; }
+  // Switches the position cache off (or on) for every search; lets tests
+  // compare cached and uncached answers.
+  void setUseCaches(bool bUse) {
+    m_bUseAllTypesCache = bUse;
+    m_bUseSpecialTypesCache = bUse;
+  }
   bool useSpecialTypesCache() const { return m_bUseSpecialTypesCache; }
   HXPos getFullParseEndPos() const { return m_nFullParseEndPos; }
   void setFullParseEndPos(HXPos nPos) { m_nFullParseEndPos = nPos; }

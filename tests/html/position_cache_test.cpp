@@ -1,0 +1,143 @@
+// The position cache: cached searches agree with uncached ones on generated
+// pages, answer repeated questions from the cache, and are replaced by the
+// bulk load of a full parse.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "html/element.h"
+#include "html/position_cache.h"
+#include "html/tag.h"
+#include "html/tag_types.h"
+#include "html_test_util.h"
+
+using hxtest::Page;
+
+namespace {
+
+// A random page of markup pieces; with bWellFormed no '<' appears inside
+// attribute values or declarations, so a full parse and on-demand searches
+// see the same tags.
+std::string GeneratePage(std::mt19937& rng, int nPieces, bool bWellFormed) {
+  static const char* const kNames[] = {"div", "span", "p", "td", "tr", "table", "a", "b", "li", "ul", "x:y"};
+  std::string s;
+  for (int i = 0; i < nPieces; ++i) {
+    const std::string name = kNames[rng() % (sizeof(kNames) / sizeof(kNames[0]))];
+    switch (rng() % (bWellFormed ? 9 : 13)) {
+      case 0: s += "<" + name + ">"; break;
+      case 1: s += "<" + name + " id=i" + std::to_string(rng() % 20) + " class='c d'>"; break;
+      case 2: s += "</" + name + ">"; break;
+      case 3: s += "text " + std::to_string(i) + " "; break;
+      case 4: s += "<!-- c " + std::to_string(i) + " -->"; break;
+      case 5: s += "<% s %>"; break;
+      case 6: s += "<br/>"; break;
+      case 7: s += "<![cdata[ x ]]>"; break;
+      case 8: s += "< notatag >"; break;
+      case 9: s += "<a title=\"<b>\">"; break;
+      case 10: s += "<!-- <p> -->"; break;
+      case 11: s += "<" + name; break;
+      default: s += "</" + name + " >"; break;
+    }
+  }
+  return s;
+}
+
+struct Key {
+  HXPos b = HX_NPOS, e = HX_NPOS;
+  bool operator==(const Key&) const = default;
+};
+Key K(const CSegment* p) { return p != nullptr ? Key{p->getBegin(), p->getEnd()} : Key{}; }
+
+void CompareSearches(const std::string& sHtml, std::mt19937& rng, bool bFullParseFirst) {
+  Page cached(sHtml);
+  Page uncached(sHtml);
+  uncached.src()->setUseCaches(false);
+  if (bFullParseFirst) cached.src()->fullSequentialParse();
+  CSource* c = cached.src();
+  CSource* u = uncached.src();
+  CStartTagType* pComment = CStartTagTypeSingletonData::getInstance()->m_pComment;
+  CEndTagType* pEnd = CEndTagTypeSingletonData::getInstance()->m_pNormal;
+  const HXPos nBegin = cached.nHtmlBegin;
+  const HXPos nEnd = c->getEnd();
+  for (int q = 0; q < 400; ++q) {
+    const HXPos p = nBegin + rng() % (nEnd - nBegin + 2);
+    const bool bPrev = rng() % 2 == 0;
+    ASSERT_EQ(K(CTag::findPreviousOrNextTag(c, p, bPrev)), K(CTag::findPreviousOrNextTag(u, p, bPrev)))
+        << "any-type search at " << p << " prev " << bPrev << " page " << sHtml;
+    ASSERT_EQ(K(CTag::findPreviousOrNextTag(c, p, pComment, bPrev)), K(CTag::findPreviousOrNextTag(u, p, pComment, bPrev)))
+        << "comment search at " << p;
+    ASSERT_EQ(K(CTag::getTagAt(c, p)), K(CTag::getTagAt(u, p))) << "tag at " << p;
+    ASSERT_EQ(K(c->findNextStartTag(p, ci_string("td"))), K(u->findNextStartTag(p, ci_string("td"))));
+    ASSERT_EQ(K(CEndTag::findPreviousOrNext(c, p, ci_string("div"), pEnd, bPrev)),
+              K(CEndTag::findPreviousOrNext(u, p, ci_string("div"), pEnd, bPrev)));
+    const ci_string id = ToCI("i" + std::to_string(rng() % 20));
+    ASSERT_EQ(K(c->findNextStartTag(p, ci_string("id"), id, true)), K(u->findNextStartTag(p, ci_string("id"), id, true)));
+  }
+  // Elements are matched with the same end tags.
+  for (CStartTag* s = c->findNextStartTag(nBegin); s != nullptr; s = c->findNextStartTag(s->getEnd())) {
+    CTag* t = u->getTagAt(s->getBegin());
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(K(s->getElement()), K(t->getElement())) << "element at " << s->getBegin();
+  }
+}
+
+}  // namespace
+
+TEST(PositionCache, CachedAndUncachedSearchesAgreeOnGeneratedPages) {
+  std::mt19937 rng(4711);
+  for (int round = 0; round < 60; ++round) {
+    CompareSearches(GeneratePage(rng, 10 + round * 3, false), rng, false);
+  }
+}
+
+TEST(PositionCache, FullParseAndUncachedSearchesAgreeOnWellFormedPages) {
+  std::mt19937 rng(815);
+  for (int round = 0; round < 30; ++round) {
+    CompareSearches(GeneratePage(rng, 20 + round * 5, true), rng, true);
+  }
+}
+
+TEST(PositionCache, RepeatedSearchesAreAnsweredFromTheCache) {
+  Page page("<p>some text here<b>x</b>");
+  CSource* pSource = page.src();
+  CSubCache* pAll = pSource->getCache().getAllTypesSubCache();
+  CTag* pB = CTag::findPreviousOrNextTag(pSource, page.pos("some"), false);
+  ASSERT_NE(pB, nullptr);
+  EXPECT_EQ(pB->getBegin(), page.pos("<b>"));
+  const size_t nSize = pAll->size();
+  // A search from anywhere in the known stretch adds nothing.
+  EXPECT_EQ(CTag::findPreviousOrNextTag(pSource, page.pos("text"), false), pB);
+  EXPECT_EQ(CTag::findPreviousOrNextTag(pSource, page.pos("here"), false), pB);
+  EXPECT_EQ(pAll->size(), nSize);
+  // Nothing after the last tag: the stretch to the end becomes known.
+  EXPECT_EQ(CTag::findPreviousOrNextTag(pSource, page.pos("</b>") + 1, false), nullptr);
+  const size_t nAfter = pAll->size();
+  EXPECT_EQ(CTag::findPreviousOrNextTag(pSource, page.pos("</b>") + 2, false), nullptr);
+  EXPECT_EQ(pAll->size(), nAfter);
+  // Entries stay in position order.
+  for (size_t i = 1; i < pAll->size(); ++i) {
+    EXPECT_LT(pAll->entry(i - 1)->nPos + 1, pAll->entry(i)->nPos + 1);
+    EXPECT_EQ(pAll->entry(i)->nIndex, i);
+  }
+}
+
+TEST(PositionCache, SourceAtPositionZeroAndBulkLoad) {
+  Page page("<a>x< y><!-- c --></a>", "");
+  CSource* pSource = page.src();
+  CSubCache* pAll = pSource->getCache().getAllTypesSubCache();
+  EXPECT_EQ(pAll->entry(0)->nPos, HX_NPOS);
+  EXPECT_EQ(CTag::findPreviousOrNextTag(pSource, 0, true)->getBegin(), 0u);
+  EXPECT_EQ(CTag::findPreviousOrNextTag(pSource, page.pos("x"), true)->getBegin(), 0u);
+  // The unregistered tag is remembered but never the answer of a search.
+  EXPECT_TRUE(CTag::getTagAt(pSource, page.pos("< y"))->isUnregistered());
+  EXPECT_EQ(CTag::findPreviousOrNextTag(pSource, page.pos("< y"), false)->getBegin(), page.pos("<!--"));
+  const std::vector<CTag*>& tags = pSource->fullSequentialParse();
+  ASSERT_EQ(tags.size(), 3u);
+  // Every tag of the page is an entry, the unregistered one included.
+  EXPECT_EQ(pAll->size(), 4u + 2u);
+  EXPECT_EQ(CTag::findPreviousOrNextTag(pSource, page.pos("x"), false), tags[1]);
+  EXPECT_EQ(CTag::findPreviousOrNextTag(pSource, page.pos("x"), CStartTagTypeSingletonData::getInstance()->m_pComment,
+                                        false),
+            tags[1]);
+}
