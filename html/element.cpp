@@ -33,8 +33,8 @@ void CSegment::computeChildElements(HXPos nFrom, HXPos nTo, bool bTopLevel) {
   stack.push_back({this, dynamic_cast<CElement*>(this), nFrom, nTo, bTopLevel});
   while (!stack.empty()) {
     ChildWalkFrame& frame = stack.back();
-    CStartTag* pTag = pSource->findNextStartTag(frame.nPos);
-    if (pTag == nullptr || (frame.nLimit != HX_NPOS && pTag->getBegin() >= frame.nLimit)) {
+    CStartTag* pTag = CStartTag::findNextBefore(pSource, frame.nPos, frame.nLimit);
+    if (pTag == nullptr) {
       stack.pop_back();
       continue;
     }

@@ -18,124 +18,103 @@ inline bool Before(HXPos a, HXPos b) { return Key(a) < Key(b); }
 
 inline bool IsRegisteredTag(const CTag* pTag) { return pTag != nullptr && !pTag->isUnregistered(); }
 
-constexpr size_t kNoMark = SIZE_MAX;
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // CSubCache
 
-CSubCache::CSubCache(CCache* pCache, CTagType* pTagType)
-    : m_pCache(pCache), m_pTagType(pTagType), m_vecEntries(64, nullptr), m_nLowestMarked(kNoMark) {
-  makeSentinels();
+CSubCache::CSubCache(CCache* pCache, CTagType* pTagType) : m_pCache(pCache), m_pTagType(pTagType) {
+  makeSentinels(false);
 }
 
 CSubCache::~CSubCache() { deleteEntries(); }
 
 void CSubCache::deleteEntries() {
-  for (CCacheEntry*& pEntry : m_vecEntries) {
-    delete pEntry;
-    pEntry = nullptr;
-  }
+  m_mapEntries.clear();
+  m_vecMarked.clear();
+  m_pFirst = nullptr;
+  m_pLast = nullptr;
 }
 
-void CSubCache::makeSentinels() {
+void CSubCache::makeSentinels(bool bCompleted) {
   const CSource* pSource = m_pCache->getSource();
-  if (m_vecEntries.size() < 2) m_vecEntries.resize(64, nullptr);
-  m_vecEntries[0] = new CCacheEntry{0, pSource->getBegin() - 1, nullptr};
-  m_vecEntries[1] = new CCacheEntry{1, pSource->getEnd(), nullptr};
-  m_nLastIndex = 1;
-  m_nLowestMarked = kNoMark;
+  m_pFirst = &insertEntry(CCacheEntry{pSource->getBegin() - 1, nullptr, false, bCompleted})->second;
+  m_pLast = &insertEntry(CCacheEntry{pSource->getEnd(), nullptr, bCompleted, false})->second;
 }
 
 void CSubCache::clear() {
   deleteEntries();
-  makeSentinels();
+  makeSentinels(false);
 }
 
-size_t CSubCache::findEntryIndex(HXPos nPos) const {
-  size_t nLow = 0;
-  size_t nHigh = static_cast<size_t>(m_nLastIndex) + 1;
-  while (nLow < nHigh) {
-    const size_t nMid = nLow + (nHigh - nLow) / 2;
-    if (Before(m_vecEntries[nMid]->nPos, nPos)) {
-      nLow = nMid + 1;
-    } else {
-      nHigh = nMid;
-    }
-  }
-  return std::min(nLow, static_cast<size_t>(m_nLastIndex));
+std::vector<const CCacheEntry*> CSubCache::entries() const {
+  std::vector<const CCacheEntry*> v;
+  v.reserve(m_mapEntries.size());
+  for (const auto& entry : m_mapEntries) v.push_back(&entry.second);
+  return v;
 }
 
-void CSubCache::insertAt(size_t nIndex, CCacheEntry* pEntry) {
-  if (m_nLastIndex + 1 >= m_vecEntries.size()) m_vecEntries.resize(m_vecEntries.size() * 2, nullptr);
-  for (size_t i = static_cast<size_t>(m_nLastIndex) + 1; i > nIndex; --i) {
-    m_vecEntries[i] = m_vecEntries[i - 1];
-    m_vecEntries[i]->nIndex = i;
+CSubCache::EntryMap::iterator CSubCache::findEntry(HXPos nPos) {
+  auto it = m_mapEntries.lower_bound(Key(nPos));
+  // Nothing lies beyond the last sentinel, the source's end.
+  if (it == m_mapEntries.end()) --it;
+  return it;
+}
+
+CSubCache::EntryMap::iterator CSubCache::insertEntry(const CCacheEntry& entry) {
+  return m_mapEntries.emplace(Key(entry.nPos), entry).first;
+}
+
+void CSubCache::mark(EntryMap::iterator it) {
+  CCacheEntry* pEntry = &it->second;
+  if (pEntry->bMarkedForRemoval || isSentinel(pEntry)) return;
+  pEntry->bMarkedForRemoval = true;
+  m_vecMarked.push_back(pEntry);
+}
+
+void CSubCache::compact() {
+  for (CCacheEntry* pEntry : m_vecMarked) {
+    if (!pEntry->bMarkedForRemoval) continue;
+    auto it = m_mapEntries.find(Key(pEntry->nPos));
+    if (it != m_mapEntries.end() && &it->second == pEntry) m_mapEntries.erase(it);
   }
-  pEntry->nIndex = nIndex;
-  m_vecEntries[nIndex] = pEntry;
-  ++m_nLastIndex;
-  if (m_nLowestMarked != kNoMark && m_nLowestMarked >= nIndex) ++m_nLowestMarked;
+  m_vecMarked.clear();
 }
 
 void CSubCache::add(HXPos nPos, CTag* pTag) {
   const CSource* pSource = m_pCache->getSource();
   if (!pSource->contains(nPos)) return;
-  const size_t i = findEntryIndex(nPos);
-  CCacheEntry* pNext = m_vecEntries[i];
+  auto itNext = findEntry(nPos);
+  CCacheEntry* pNext = &itNext->second;
   if (pNext->nPos == nPos) {
     // Already remembered: only a tag found since is worth keeping.
-    if (pTag != nullptr) pNext->pTag = pTag;
+    if (pTag != nullptr) {
+      pNext->pTag = pTag;
+      pNext->bMarkedForRemoval = false;
+    }
     return;
   }
-  CCacheEntry* pPrevious = m_vecEntries[i - 1];
+  auto itPrevious = std::prev(itNext);
+  CCacheEntry* pPrevious = &itPrevious->second;
   const bool bPrev = nPos == pPrevious->nPos + 1;
   const bool bNext = nPos + 1 == pNext->nPos;
   if (pTag == nullptr && bPrev && bNext) return;
-  auto* pEntry = new CCacheEntry{i, nPos, pTag, bPrev, bNext};
-  insertAt(i, pEntry);
+  insertEntry(CCacheEntry{nPos, pTag, bPrev, bNext});
   // Neighbours that now carry nothing are only marked: a search in progress
-  // may hold them; the next recording compacts them away.
-  auto markIfRedundant = [this](CCacheEntry* p) {
-    if (p->pTag == nullptr && p->bPreviousCompleted && p->bNextCompleted && p->nIndex != 0 &&
-        p->nIndex != m_nLastIndex && !p->bMarkedForRemoval) {
-      p->bMarkedForRemoval = true;
-      m_nLowestMarked = std::min<size_t>(m_nLowestMarked, static_cast<size_t>(p->nIndex));
-    }
-  };
+  // may hold them; the next recording removes them.
   if (bPrev) {
     pPrevious->bNextCompleted = true;
-    markIfRedundant(pPrevious);
+    if (pPrevious->pTag == nullptr && pPrevious->bPreviousCompleted) mark(itPrevious);
   }
   if (bNext) {
     pNext->bPreviousCompleted = true;
-    markIfRedundant(pNext);
+    if (pNext->pTag == nullptr && pNext->bNextCompleted) mark(itNext);
   }
-}
-
-void CSubCache::compact() {
-  if (m_nLowestMarked == kNoMark) return;
-  size_t nOut = m_nLowestMarked;
-  const size_t nLast = static_cast<size_t>(m_nLastIndex);
-  for (size_t i = m_nLowestMarked; i <= nLast; ++i) {
-    CCacheEntry* pEntry = m_vecEntries[i];
-    m_vecEntries[i] = nullptr;
-    if (pEntry == nullptr) continue;
-    if (pEntry->bMarkedForRemoval) {
-      delete pEntry;
-      continue;
-    }
-    pEntry->nIndex = nOut;
-    m_vecEntries[nOut++] = pEntry;
-  }
-  m_nLastIndex = nOut - 1;
-  m_nLowestMarked = kNoMark;
 }
 
 CTag* CSubCache::getTagAt(HXPos nPos) {
   if (!m_pCache->getSource()->contains(nPos)) return nullptr;
-  const CCacheEntry* pEntry = m_vecEntries[findEntryIndex(nPos)];
+  const CCacheEntry* pEntry = &findEntry(nPos)->second;
   if (pEntry->nPos == nPos) return pEntry->pTag;
   if (pEntry->bPreviousCompleted) return nullptr;
   return m_pCache->cacheTagAt(nPos);
@@ -147,38 +126,37 @@ CTag* CSubCache::uncachedSearch(HXPos p, bool bPrevious, HXPos nBreakAtPos) {
   return CTag::findPreviousOrNextTagUncached(pSource, p, m_pTagType, bPrevious, nBreakAtPos);
 }
 
-CTag* CSubCache::searchForwards(CCacheEntry* a, CCacheEntry* b, HXPos p) {
+// Map iterators stay valid while the uncached search adds entries; entries
+// are only erased when a search is recorded.
+CTag* CSubCache::searchForwards(EntryMap::iterator a, EntryMap::iterator b, HXPos p) {
   const CSource* pSource = m_pCache->getSource();
   for (;;) {
-    if (!a->bNextCompleted) {
-      CTag* pTag = uncachedSearch(p, false, b->nPos);
+    if (!a->second.bNextCompleted) {
+      CTag* pTag = uncachedSearch(p, false, b->second.nPos);
       if (pTag != nullptr) return pTag;
     }
-    if (b == lastSentinel()) return nullptr;
-    if (IsRegisteredTag(b->pTag)) return b->pTag;
-    p = b->nPos + 1;
+    if (&b->second == m_pLast) return nullptr;
+    if (IsRegisteredTag(b->second.pTag)) return b->second.pTag;
+    p = b->second.nPos + 1;
     if (p >= pSource->getEnd()) return nullptr;
     a = b;
-    // Entries may have moved while the uncached search added to the cache.
-    b = (a->nIndex < m_nLastIndex) ? m_vecEntries[a->nIndex + 1] : nullptr;
-    if (b == nullptr) return nullptr;
+    ++b;
   }
 }
 
-CTag* CSubCache::searchBackwards(CCacheEntry* a, CCacheEntry* b, HXPos p) {
+CTag* CSubCache::searchBackwards(EntryMap::iterator a, EntryMap::iterator b, HXPos p) {
   const CSource* pSource = m_pCache->getSource();
   for (;;) {
-    if (!b->bPreviousCompleted) {
-      CTag* pTag = uncachedSearch(p, true, a->nPos);
+    if (!b->second.bPreviousCompleted) {
+      CTag* pTag = uncachedSearch(p, true, a->second.nPos);
       if (pTag != nullptr) return pTag;
     }
-    if (a == firstSentinel()) return nullptr;
-    if (IsRegisteredTag(a->pTag)) return a->pTag;
-    if (a->nPos <= pSource->getBegin()) return nullptr;
-    p = a->nPos - 1;
+    if (&a->second == m_pFirst) return nullptr;
+    if (IsRegisteredTag(a->second.pTag)) return a->second.pTag;
+    if (a->second.nPos <= pSource->getBegin()) return nullptr;
+    p = a->second.nPos - 1;
     b = a;
-    a = (b->nIndex > 0) ? m_vecEntries[b->nIndex - 1] : nullptr;
-    if (a == nullptr) return nullptr;
+    --a;
   }
 }
 
@@ -189,16 +167,16 @@ CTag* CSubCache::findPreviousOrNextTag(HXPos nPos, bool bPrevious) {
   if (!bPrevious && nPos < pSource->getBegin()) nPos = pSource->getBegin();
   if (!pSource->contains(nPos)) return nullptr;
 
-  const size_t i = findEntryIndex(nPos);
-  CCacheEntry* e = m_vecEntries[i];
-  CTag* pTag;
+  auto it = findEntry(nPos);
+  CCacheEntry* e = &it->second;
   if (e->nPos == nPos && IsRegisteredTag(e->pTag)) return e->pTag;
+  CTag* pTag;
   if (bPrevious) {
-    pTag = searchBackwards(m_vecEntries[i - 1], e, nPos);
+    pTag = searchBackwards(std::prev(it), it, nPos);
   } else if (e->nPos == nPos) {
-    pTag = searchForwards(e, m_vecEntries[i + 1], nPos);
+    pTag = searchForwards(it, std::next(it), nPos);
   } else {
-    pTag = searchForwards(m_vecEntries[i - 1], e, nPos);
+    pTag = searchForwards(std::prev(it), it, nPos);
   }
   // With the all-types flag off the tag-at lookups of the uncached search
   // have not remembered the tag found; do it here.
@@ -224,34 +202,30 @@ CTag* CSubCache::findPreviousOrNextTag(HXPos nPos, bool bPrevious) {
 }
 
 bool CSubCache::addNextTag(HXPos nPos, CTag* pTag) {
-  const HXPos nFound = pTag != nullptr ? pTag->getBegin() : lastSentinel()->nPos;
+  const HXPos nFound = pTag != nullptr ? pTag->getBegin() : m_pLast->nPos;
   if (nFound == nPos) return true;
-  size_t i = findEntryIndex(nPos);
-  CCacheEntry* e = m_vecEntries[i];
-  if (e->nPos != nPos && !m_vecEntries[i - 1]->bNextCompleted) {
+  auto it = findEntry(nPos);
+  if (it->second.nPos != nPos && !std::prev(it)->second.bNextCompleted) {
     if (m_pTagType == nullptr) {
       m_pCache->cacheTagAt(nPos);
     } else {
       add(nPos, nullptr);
     }
-    i = findEntryIndex(nPos);
-    e = m_vecEntries[i];
+    it = findEntry(nPos);
   }
+  CCacheEntry* e = &it->second;
   if (e->nPos == nPos) {
     e->bNextCompleted = true;
-    if (e->pTag == nullptr && e->bPreviousCompleted && i != 0 && i != m_nLastIndex) {
-      e->bMarkedForRemoval = true;
-      m_nLowestMarked = std::min(m_nLowestMarked, i);
-    }
+    if (e->pTag == nullptr && e->bPreviousCompleted) mark(it);
   }
   if (!Before(e->nPos, nFound)) {
     e->bPreviousCompleted = true;
     compact();
     return true;
   }
-  size_t j = i + 1;
-  for (; j <= m_nLastIndex && Before(m_vecEntries[j]->nPos, nFound); ++j) {
-    CCacheEntry* pEntry = m_vecEntries[j];
+  auto j = std::next(it);
+  for (; j != m_mapEntries.end() && Before(j->second.nPos, nFound); ++j) {
+    CCacheEntry* pEntry = &j->second;
     if (pEntry->pTag != nullptr && pEntry->pTag->isUnregistered()) {
       pEntry->bPreviousCompleted = true;
       pEntry->bNextCompleted = true;
@@ -259,45 +233,40 @@ bool CSubCache::addNextTag(HXPos nPos, CTag* pTag) {
       DebugLog("[CSubCache::addNextTag] INTERNAL ERROR: Cache entry no longer found in source.");
       return false;
     } else {
-      pEntry->bMarkedForRemoval = true;
-      m_nLowestMarked = std::min(m_nLowestMarked, j);
+      mark(j);
     }
   }
-  if (j > m_nLastIndex || m_vecEntries[j]->nPos != nFound) {
+  if (j == m_mapEntries.end() || j->second.nPos != nFound) {
     DebugLog("[CSubCache::addNextTag] INTERNAL ERROR: Missing cache entry for found tag.");
     return false;
   }
-  m_vecEntries[j]->bPreviousCompleted = true;
+  j->second.bPreviousCompleted = true;
   compact();
   return true;
 }
 
 bool CSubCache::addPreviousTag(HXPos nPos, CTag* pTag) {
-  const HXPos nFound = pTag != nullptr ? pTag->getBegin() : firstSentinel()->nPos;
+  const HXPos nFound = pTag != nullptr ? pTag->getBegin() : m_pFirst->nPos;
   if (nFound == nPos) return true;
-  size_t i = findEntryIndex(nPos);
-  CCacheEntry* e = m_vecEntries[i];
-  if (e->nPos != nPos && !e->bPreviousCompleted) {
+  auto it = findEntry(nPos);
+  if (it->second.nPos != nPos && !it->second.bPreviousCompleted) {
     if (m_pTagType == nullptr) {
       m_pCache->cacheTagAt(nPos);
     } else {
       add(nPos, nullptr);
     }
-    i = findEntryIndex(nPos);
-    e = m_vecEntries[i];
+    it = findEntry(nPos);
   }
+  CCacheEntry* e = &it->second;
   if (e->nPos == nPos) {
     e->bPreviousCompleted = true;
-    if (e->pTag == nullptr && e->bNextCompleted && i != 0 && i != m_nLastIndex) {
-      e->bMarkedForRemoval = true;
-      m_nLowestMarked = std::min(m_nLowestMarked, i);
-    }
+    if (e->pTag == nullptr && e->bNextCompleted) mark(it);
   }
   // Walk back from the entry before e down to the one at the tag found.
-  size_t j = i;
-  while (j > 0) {
+  auto j = it;
+  while (j != m_mapEntries.begin()) {
     --j;
-    CCacheEntry* pEntry = m_vecEntries[j];
+    CCacheEntry* pEntry = &j->second;
     if (!Before(nFound, pEntry->nPos)) break;
     if (pEntry->pTag != nullptr && pEntry->pTag->isUnregistered()) {
       pEntry->bPreviousCompleted = true;
@@ -306,35 +275,30 @@ bool CSubCache::addPreviousTag(HXPos nPos, CTag* pTag) {
       DebugLog("[CSubCache::addPreviousTag] INTERNAL ERROR: Cache entry no longer found in source.");
       return false;
     } else {
-      pEntry->bMarkedForRemoval = true;
-      m_nLowestMarked = std::min(m_nLowestMarked, j);
+      mark(j);
     }
   }
-  if (m_vecEntries[j]->nPos != nFound) {
+  if (j->second.nPos != nFound) {
     DebugLog("[CSubCache::addPreviousTag] INTERNAL ERROR: Missing cache entry for found tag.");
     return false;
   }
-  m_vecEntries[j]->bNextCompleted = true;
+  j->second.bNextCompleted = true;
   compact();
   return true;
 }
 
 void CSubCache::bulkLoad_Start(size_t nTagCount) {
   deleteEntries();
-  m_vecEntries.assign(nTagCount + 2, nullptr);
-  const CSource* pSource = m_pCache->getSource();
-  m_vecEntries[0] = new CCacheEntry{0, pSource->getBegin() - 1, nullptr, false, true};
-  m_vecEntries[nTagCount + 1] = new CCacheEntry{nTagCount + 1, pSource->getEnd(), nullptr, true, false};
-  m_nLastIndex = nTagCount + 1;
-  m_nLowestMarked = kNoMark;
+  makeSentinels(true);
+  m_nBulkCount = nTagCount;
 }
 
 void CSubCache::bulkLoad_Set(size_t nTagsIndex, CTag* pTag) {
-  if (pTag == nullptr || nTagsIndex + 2 >= m_vecEntries.size()) {
+  if (pTag == nullptr || nTagsIndex >= m_nBulkCount) {
     DebugLog("[CSubCache::bulkLoad_Set] pTag is 0 or invalid nTagsIndex.");
     return;
   }
-  m_vecEntries[nTagsIndex + 1] = new CCacheEntry{nTagsIndex + 1, pTag->getBegin(), pTag, true, true};
+  bulkLoad_AddToTypeSpecificCache(pTag);
 }
 
 void CSubCache::bulkLoad_AddToTypeSpecificCache(CTag* pTag) {
@@ -342,17 +306,20 @@ void CSubCache::bulkLoad_AddToTypeSpecificCache(CTag* pTag) {
     DebugLog("[CSubCache::bulkLoad_AddToTypeSpecificCache] pTag is 0.");
     return;
   }
-  if (m_nLastIndex + 1 >= m_vecEntries.size()) m_vecEntries.resize(m_vecEntries.size() * 2, nullptr);
-  CCacheEntry* pSentinel = m_vecEntries[m_nLastIndex];
-  m_vecEntries[m_nLastIndex] = new CCacheEntry{m_nLastIndex, pTag->getBegin(), pTag, true, true};
-  ++m_nLastIndex;
-  pSentinel->nIndex = m_nLastIndex;
-  m_vecEntries[m_nLastIndex] = pSentinel;
+  // Tags come in page order: each goes right before the last sentinel.
+  auto itLast = std::prev(m_mapEntries.end());
+  const size_t nBefore = m_mapEntries.size();
+  auto it = m_mapEntries.emplace_hint(itLast, Key(pTag->getBegin()), CCacheEntry{pTag->getBegin(), pTag, true, true});
+  if (m_mapEntries.size() == nBefore) {
+    // Remembered before: keep the entry there, now known to hold this tag.
+    it->second.pTag = pTag;
+    it->second.bMarkedForRemoval = false;
+  }
 }
 
 void CSubCache::bulkLoad_Finish() {
-  m_vecEntries[0]->bNextCompleted = true;
-  m_vecEntries[m_nLastIndex]->bPreviousCompleted = true;
+  m_pFirst->bNextCompleted = true;
+  m_pLast->bPreviousCompleted = true;
 }
 
 // ---------------------------------------------------------------------------

@@ -8,13 +8,13 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <vector>
 
 #include "html/parser_types.h"
 
 // One remembered position of a sub-cache.
 struct CCacheEntry {
-  uint64_t nIndex;  // place in the sub-cache's entry array
   HXPos nPos;
   CTag* pTag;  // null: no tag of the sub-cache's type starts here
   bool bPreviousCompleted = false;
@@ -30,7 +30,8 @@ class CSubCache {
   virtual ~CSubCache();
 
   CTagType* getTagType() const { return m_pTagType; }
-  size_t size() const { return static_cast<size_t>(m_nLastIndex) + 1; }
+  // Number of entries, the two sentinels included.
+  size_t size() const { return m_mapEntries.size(); }
 
   CTag* getTagAt(HXPos nPos);
   CTag* findPreviousOrNextTag(HXPos nPos, bool bPrevious);
@@ -42,28 +43,37 @@ class CSubCache {
   void bulkLoad_AddToTypeSpecificCache(CTag* pTag);
   void bulkLoad_Finish();
 
-  // For tests: the entries in order.
-  const CCacheEntry* entry(size_t nIndex) const { return nIndex <= m_nLastIndex ? m_vecEntries[nIndex] : nullptr; }
+  // The entries in position order (for tests).
+  std::vector<const CCacheEntry*> entries() const;
 
  private:
-  size_t findEntryIndex(HXPos nPos) const;
+  // Entries are kept in an ordered tree keyed by position + 1 (the first
+  // sentinel of a source at 0 has all bits set and so sorts first), so that
+  // remembering a position in the middle of a large page costs a logarithm,
+  // not a shift of every later entry.
+  using EntryMap = std::map<HXPos, CCacheEntry>;
+
+  EntryMap::iterator findEntry(HXPos nPos);
+  EntryMap::iterator insertEntry(const CCacheEntry& entry);
+  void mark(EntryMap::iterator it);
+  bool isSentinel(const CCacheEntry* pEntry) const { return pEntry == m_pFirst || pEntry == m_pLast; }
   bool addNextTag(HXPos nPos, CTag* pTag);
   bool addPreviousTag(HXPos nPos, CTag* pTag);
-  void insertAt(size_t nIndex, CCacheEntry* pEntry);
   void compact();
   void deleteEntries();
-  void makeSentinels();
-  CTag* searchForwards(CCacheEntry* a, CCacheEntry* b, HXPos p);
-  CTag* searchBackwards(CCacheEntry* a, CCacheEntry* b, HXPos p);
+  void makeSentinels(bool bCompleted);
+  CTag* searchForwards(EntryMap::iterator a, EntryMap::iterator b, HXPos p);
+  CTag* searchBackwards(EntryMap::iterator a, EntryMap::iterator b, HXPos p);
   CTag* uncachedSearch(HXPos p, bool bPrevious, HXPos nBreakAtPos);
-  CCacheEntry* firstSentinel() const { return m_vecEntries[0]; }
-  CCacheEntry* lastSentinel() const { return m_vecEntries[m_nLastIndex]; }
 
   CCache* m_pCache;
   CTagType* m_pTagType;  // null: all tag types
-  std::vector<CCacheEntry*> m_vecEntries;
-  uint64_t m_nLastIndex = 1;
-  size_t m_nLowestMarked;  // lowest index marked for removal; SIZE_MAX: none
+  EntryMap m_mapEntries;
+  CCacheEntry* m_pFirst = nullptr;
+  CCacheEntry* m_pLast = nullptr;
+  std::vector<CCacheEntry*> m_vecMarked;
+  // Tags of a bulk load, appended before the last sentinel.
+  size_t m_nBulkCount = 0;
 };
 
 class CCache {

@@ -108,6 +108,22 @@ CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, HXPos nPos, bool bPre
   }
 }
 
+CStartTag* CStartTag::findNextBefore(CSource* pSource, HXPos nPos, HXPos nLimit) {
+  if (pSource == nullptr) {
+    DebugLog("[CStartTag::findPreviousOrNext] pSource is 0. nPos <%d>.", LogPos(nPos));
+    return nullptr;
+  }
+  HXPos p = nPos;
+  while (p < nLimit) {
+    CTag* pTag = CTag::findPreviousOrNextTag(pSource, p, false);
+    if (pTag == nullptr || pTag->getBegin() >= nLimit) return nullptr;
+    if (pTag->isStartTag()) return static_cast<CStartTag*>(pTag);
+    if (pTag->getBegin() + 1 >= pSource->getEnd()) return nullptr;
+    p = pTag->getBegin() + 1;
+  }
+  return nullptr;
+}
+
 CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csSearchName,
                                          bool bIsXMLName, bool bPrevious) {
   if (pSource == nullptr) {
@@ -219,7 +235,7 @@ CStartTag* NextStartTagOfName(CSource* pSource, HXPos nPos, const ci_string& csN
 }  // namespace
 
 CEndTag* CStartTag::findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag, bool bCheckForEmptyElementTag,
-                                     CStartTag** ppNextStartTag) {
+                                     CStartTag** ppNextStartTag, bool bSettleInner) {
   if (ppNextStartTag != nullptr) *ppNextStartTag = nullptr;
   if (pStartTag == nullptr) return nullptr;
   CSource* pSource = pStartTag->getSource();
@@ -231,6 +247,7 @@ CEndTag* CStartTag::findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag,
   // the next start tag of the name. An explicit stack keeps deeply nested
   // pages from exhausting the thread's stack.
   struct Frame {
+    CStartTag* pStart;
     CEndTag* pEnd;
     CStartTag* pNext;
   };
@@ -238,7 +255,7 @@ CEndTag* CStartTag::findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag,
       NextStartTagOfName(pSource, pStartTag->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
   if (pNextEndTag == nullptr) return nullptr;
   std::vector<Frame> stack;
-  stack.push_back({pNextEndTag, pFirstNext});
+  stack.push_back({pStartTag, pNextEndTag, pFirstNext});
   for (;;) {
     Frame& top = stack.back();
     if (top.pNext != nullptr && top.pNext->getBegin() <= top.pEnd->getBegin()) {
@@ -246,11 +263,12 @@ CEndTag* CStartTag::findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag,
       // tag: it takes that end tag first.
       CStartTag* pInnerNext =
           NextStartTagOfName(pSource, top.pNext->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
-      stack.push_back({top.pEnd, pInnerNext});
+      stack.push_back({top.pNext, top.pEnd, pInnerNext});
       continue;
     }
     const Frame done = top;
     stack.pop_back();
+    if (bSettleInner && !stack.empty() && !done.pStart->m_bElementCached) done.pStart->finishElement(done.pEnd);
     if (stack.empty()) {
       if (ppNextStartTag != nullptr) *ppNextStartTag = done.pNext;
       return done.pEnd;
@@ -305,7 +323,7 @@ CEndTag* CStartTag::findEndTagInternal() {
     return pEmpty;
   }
   CStartTag* pNextStart = nullptr;
-  CEndTag* pMatch = findEndTagNested(this, pEndTag, bCheckForEmptyElementTag, &pNextStart);
+  CEndTag* pMatch = findEndTagNested(this, pEndTag, bCheckForEmptyElementTag, &pNextStart, true);
   if (pMatch == nullptr) {
     DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.", m_csName.c_str(),
              LogPos(m_nBegin));

@@ -76,6 +76,9 @@ class CStartTag : public CTag {
 
   // Start tag searches.
   static CStartTag* findPreviousOrNext(CSource* pSource, HXPos nPos, bool bPrevious);
+  // The next start tag at or after nPos that begins before nLimit; the walk
+  // over other tags stops at the limit instead of running to the page's end.
+  static CStartTag* findNextBefore(CSource* pSource, HXPos nPos, HXPos nLimit);
   static CStartTag* findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csSearchName, bool bIsXMLName,
                                        bool bPrevious);
   static CStartTag* findNext(CSource* pSource, HXPos nPos, const ci_string& csAttributeName,
@@ -83,8 +86,12 @@ class CStartTag : public CTag {
   // Pairs inner start tags of the same name with their end tags. Returns the
   // matching end tag (null when none) and sets *ppNextStartTag to the next
   // start tag of the name after the nesting.
+  // With bSettleInner (pNextEndTag being the first end tag of the name after
+  // the start tag), every inner start tag matched on the way gets its element
+  // at once: its own matching would find the same end tag, and deeply nested
+  // pages would otherwise match each level again.
   static CEndTag* findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag, bool bCheckForEmptyElementTag,
-                                   CStartTag** ppNextStartTag);
+                                   CStartTag** ppNextStartTag, bool bSettleInner = false);
 
   // Whether a search name is a well-formed name.
   static bool isXMLName(const ci_string& csName);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "dom_test_util.h"
 #include "html/element.h"
 #include "html/tag.h"
 #include "html/tag_types.h"
@@ -98,9 +99,8 @@ TEST(DeepPages, HundredThousandNestedOptionalEndTags) {
 }
 
 TEST(DeepPages, DeepElementTree) {
-  // The child lists are computed level by level; each level's matching looks
-  // through all levels below it, so this page is smaller.
-  constexpr int kLevels = 3000;
+  // 100,000 nested elements, two names taking turns.
+  constexpr int kLevels = kDeep / 2;
   const std::string sHtml = Repeat("<div><span>", kLevels) + "core" + Repeat("</span></div>", kLevels);
   RunWithSmallStack(
       [&] {
@@ -122,4 +122,28 @@ TEST(DeepPages, DeepElementTree) {
         EXPECT_EQ(nDepth, 2 * kLevels);
       },
       256 * 1024);
+}
+
+TEST(DeepPages, DomQueriesOnHundredThousandNestedElements) {
+  const std::string sHtml = "<html><body>" + Repeat("<div>", kDeep) + "<span id=core>x</span><b>y</b>" +
+                            Repeat("</div>", kDeep) + "</body></html>";
+  RunWithSmallStack([&] {
+    hxtest::Response response(sHtml);
+    CDOMSource dom(&response.record);
+    CDOMElement core = dom.getElementById("core");
+    ASSERT_FALSE(core.isUndefined());
+    // The parent is known once the page's element tree is built.
+    CDOMElement parent = core.parentNode();
+    ASSERT_FALSE(parent.isUndefined());
+    EXPECT_EQ(parent.getContentBeginPos(), response.pos("<span id=core>"));
+    CDOMElement next = core.nextSibling();
+    ASSERT_FALSE(next.isUndefined());
+    EXPECT_EQ(ToStd(next.tagName()), "b");
+    EXPECT_EQ(dom.getBody().getElementsByTagName("div").length(), static_cast<size_t>(kDeep));
+    CDOMElement enclosing = dom.getEnclosingElement(response.pos("y</b>"));
+    EXPECT_EQ(ToStd(enclosing.tagName()), "b");
+    CBufferInstructionList list;
+    EXPECT_EQ(core.remove(&list), 0u);
+    EXPECT_EQ(response.Apply(list).find("core"), std::string::npos);
+  });
 }
