@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <map>
+#include <memory_resource>
 #include <vector>
 
 #include "html/parser_types.h"
@@ -51,7 +52,7 @@ class CSubCache {
   // sentinel of a source at 0 has all bits set and so sorts first), so that
   // remembering a position in the middle of a large page costs a logarithm,
   // not a shift of every later entry.
-  using EntryMap = std::map<HXPos, CCacheEntry>;
+  using EntryMap = std::pmr::map<HXPos, CCacheEntry>;
 
   EntryMap::iterator findEntry(HXPos nPos);
   EntryMap::iterator insertEntry(const CCacheEntry& entry);
@@ -68,7 +69,10 @@ class CSubCache {
 
   CCache* m_pCache;
   CTagType* m_pTagType;  // null: all tag types
-  EntryMap m_mapEntries;
+  // The tree's nodes come from a pool of the sub-cache's own: a full parse
+  // makes one per tag, and the pool takes no lock shared with other pages.
+  std::pmr::unsynchronized_pool_resource m_pool;
+  EntryMap m_mapEntries{&m_pool};
   CCacheEntry* m_pFirst = nullptr;
   CCacheEntry* m_pLast = nullptr;
   std::vector<CCacheEntry*> m_vecMarked;
