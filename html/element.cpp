@@ -165,10 +165,10 @@ const ci_string kIdAttribute("id");
 const ci_string kNameAttribute("name");
 }  // namespace
 
-CStartTag* CElement::findFirstStartTag(const ci_string* pAttributeName, const ci_string& csValue) {
+CStartTag* CElement::findFirstStartTag(const ci_string* pAttributeName, const ci_string& csValue, HXPos nFrom) {
   if (m_nEnd == m_pStartTag->getEnd()) return nullptr;
   const HXPos nContentEnd = getContentEnd();
-  HXPos nPos = m_pStartTag->getEnd();
+  HXPos nPos = nFrom;
   while (nPos < nContentEnd) {
     CStartTag* pTag = pAttributeName != nullptr ? m_pSource->findNextStartTag(nPos, *pAttributeName, csValue, true)
                                                 : m_pSource->findNextStartTag(nPos, csValue);
@@ -177,6 +177,18 @@ CStartTag* CElement::findFirstStartTag(const ci_string* pAttributeName, const ci
     nPos = pTag->getEnd();
   }
   return nullptr;
+}
+
+CElement* CElement::findFirstElement(const ci_string* pAttributeName, const ci_string& csValue,
+                                     const char* pOperation) {
+  HXPos nFrom = m_pStartTag->getEnd();
+  for (;;) {
+    CStartTag* pTag = findFirstStartTag(pAttributeName, csValue, nFrom);
+    if (pTag == nullptr) return nullptr;
+    CElement* pElement = elementOf(pTag, pOperation);
+    if (pElement != nullptr) return pElement;
+    nFrom = pTag->getEnd();
+  }
 }
 
 CElement* CElement::elementOf(CStartTag* pStartTag, const char* pOperation) {
@@ -190,30 +202,27 @@ CElement* CElement::elementOf(CStartTag* pStartTag, const char* pOperation) {
 }
 
 CElement* CElement::getFirstChildOrNestedChildElementById(const ci_string& csValue) {
-  CStartTag* pTag = findFirstStartTag(&kIdAttribute, csValue);
-  return pTag != nullptr ? elementOf(pTag, "getFirstChildOrNestedChildElementById") : nullptr;
+  return findFirstElement(&kIdAttribute, csValue, "getFirstChildOrNestedChildElementById");
 }
 
 CStartTag* CElement::getFirstChildOrNestedStartTagById(const ci_string& csValue) {
-  return findFirstStartTag(&kIdAttribute, csValue);
+  return findFirstStartTag(&kIdAttribute, csValue, m_pStartTag->getEnd());
 }
 
 CElement* CElement::findFirstChildOrNestedChildElementByName(const ci_string& csName) {
-  CStartTag* pTag = findFirstStartTag(nullptr, csName);
-  return pTag != nullptr ? elementOf(pTag, "findFirstChildOrNestedChildElementByName") : nullptr;
+  return findFirstElement(nullptr, csName, "findFirstChildOrNestedChildElementByName");
 }
 
 CStartTag* CElement::findFirstChildOrNestedStartTagByName(const ci_string& csName) {
-  return findFirstStartTag(nullptr, csName);
+  return findFirstStartTag(nullptr, csName, m_pStartTag->getEnd());
 }
 
 CElement* CElement::findFirstChildOrNestedChildElementByNameAttribute(const ci_string& csValue) {
-  CStartTag* pTag = findFirstStartTag(&kNameAttribute, csValue);
-  return pTag != nullptr ? elementOf(pTag, "findFirstChildOrNestedChildElementByNameAttribute") : nullptr;
+  return findFirstElement(&kNameAttribute, csValue, "findFirstChildOrNestedChildElementByNameAttribute");
 }
 
 CStartTag* CElement::findFirstChildOrNestedStartTagByNameAttribute(const ci_string& csValue) {
-  return findFirstStartTag(&kNameAttribute, csValue);
+  return findFirstStartTag(&kNameAttribute, csValue, m_pStartTag->getEnd());
 }
 
 void CElement::findAllChildOrNestedStartTagsByName(const ci_string& csName, std::vector<CStartTag*>& vecStartTags) {

@@ -42,7 +42,10 @@ class CElement : public CSegment {
 
  private:
   // Shared frame of the single-result searches below the element.
-  CStartTag* findFirstStartTag(const ci_string* pAttributeName, const ci_string& csValue);
+  CStartTag* findFirstStartTag(const ci_string* pAttributeName, const ci_string& csValue, HXPos nFrom);
+  // The element of the first matching start tag; a start tag without an
+  // element is passed over.
+  CElement* findFirstElement(const ci_string* pAttributeName, const ci_string& csValue, const char* pOperation);
   CElement* elementOf(CStartTag* pStartTag, const char* pOperation);
 
   CStartTag* m_pStartTag;

@@ -149,8 +149,16 @@ CTag* CSource::findEnclosingTag(HXPos nPos, CTagType* pTagType) {
 }
 
 CElement* CSource::getElementById(const ci_string& csId) {
-  CStartTag* pStartTag = CStartTag::findNext(this, m_nBegin, ci_string("id"), csId, true);
-  return pStartTag != nullptr ? pStartTag->getElement() : nullptr;
+  const ci_string csIdAttribute("id");
+  HXPos nPos = m_nBegin;
+  for (;;) {
+    CStartTag* pStartTag = CStartTag::findNext(this, nPos, csIdAttribute, csId, true);
+    if (pStartTag == nullptr) return nullptr;
+    // A start tag whose element cannot be made is passed over.
+    CElement* pElement = pStartTag->getElement();
+    if (pElement != nullptr) return pElement;
+    nPos = pStartTag->getEnd();
+  }
 }
 
 CElement* CSource::getEnclosingElement(HXPos nPos) {
