@@ -6,7 +6,7 @@
 
 #include "platform/last_error.h"
 #include "platform/library_loader.h"
-#include "platform/system_message.h"
+#include "platform/system_messages.h"
 
 std::atomic<ResourceTraceHookFn> ResourceTraceHook{nullptr};
 std::atomic<ResourceErrorHookFn> ResourceErrorHook{nullptr};
@@ -15,7 +15,7 @@ namespace {
 
 // The system's text of a code on one line, without trailing blanks.
 std::string OneLineMessage(DWORD error) {
-  std::string text = SystemMessageText(error);
+  std::string text = LookupSystemMessage(error);
   for (char& c : text) {
     if (c == '\r' || c == '\n') c = ' ';
   }

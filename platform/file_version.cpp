@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/last_error.h"
-#include "platform/library_loader.h"
+#include "platform/module_path.h"
 
 namespace {
 
@@ -31,13 +31,13 @@ std::string MapDll(std::string name) {
 
 // Whether the named file is this module's own file.
 bool IsThisModule(LPCSTR fileName) {
-  char self[4096];
-  if (!GetThisModuleFile(self, sizeof self)) return false;
+  std::string self;
+  if (!GetModulePathOfAddress(reinterpret_cast<const void*>(&IsThisModule), self)) return false;
   std::string wanted = MapDll(fileName);
   if (wanted.find('/') != std::string::npos) {
     struct stat a {};
     struct stat b {};
-    if (::stat(wanted.c_str(), &a) != 0 || ::stat(self, &b) != 0) return false;
+    if (::stat(wanted.c_str(), &a) != 0 || ::stat(self.c_str(), &b) != 0) return false;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
   }
   return BaseName(self) == wanted;

@@ -2,11 +2,11 @@
 
 #include <dlfcn.h>
 
-#include <cstring>
 #include <new>
 #include <string>
 
 #include "platform/last_error.h"
+#include "platform/module_path.h"
 #include "platform/pe_image.h"
 
 namespace {
@@ -36,24 +36,13 @@ std::string SoName(const std::string& name) {
 }
 
 std::string ThisModuleDirectory() {
-  char path[4096];
-  if (!GetThisModuleFile(path, sizeof path)) return {};
-  std::string p(path);
+  std::string p;
+  if (!GetModulePathOfAddress(reinterpret_cast<const void*>(&ThisModuleDirectory), p)) return {};
   size_t slash = p.rfind('/');
   return slash == std::string::npos ? std::string() : p.substr(0, slash + 1);
 }
 
 }  // namespace
-
-bool GetThisModuleFile(char* buffer, size_t size) {
-  Dl_info info{};
-  if (buffer == nullptr || size == 0) return false;
-  if (dladdr(reinterpret_cast<void*>(&GetThisModuleFile), &info) == 0 || info.dli_fname == nullptr) return false;
-  size_t n = std::strlen(info.dli_fname);
-  if (n + 1 > size) return false;
-  std::memcpy(buffer, info.dli_fname, n + 1);
-  return true;
-}
 
 HMODULE LoadLibraryA(LPCSTR fileName) {
   if (fileName == nullptr || *fileName == '\0') {

@@ -32,7 +32,3 @@ HRSRC FindResourceExA(HMODULE module, LPCSTR type, LPCSTR name, WORD language);
 HGLOBAL LoadResource(HMODULE module, HRSRC resource);
 DWORD SizeofResource(HMODULE module, HRSRC resource);
 LPVOID LockResource(HGLOBAL data);
-
-// The full path of the file this code was loaded from (the module itself, or
-// the program it is linked into).
-bool GetThisModuleFile(char* buffer, size_t size);

@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
-#include <dlfcn.h>
+#include "platform/module_path.h"
+
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -332,16 +333,9 @@ RegistryState& State() {
   return *s;
 }
 
-std::string ModuleFileOfThisCode() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModuleFileOfThisCode), &info) == 0 || info.dli_fname == nullptr) {
-    return {};
-  }
-  return info.dli_fname;
-}
-
 std::string DefaultRegistryPath() {
-  std::string path = ModuleFileOfThisCode();
+  std::string path;
+  if (!GetModulePathOfAddress(reinterpret_cast<const void*>(&DefaultRegistryPath), path)) return "registry.reg";
   // module file -> bin folder -> product folder -> install folder -> its parent
   for (int i = 0; i < 4; ++i) {
     size_t slash = path.rfind('/');
