@@ -38,8 +38,8 @@ LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type
 LONG RegCloseKey(HKEY key);
 
 // Where the registry file is: the environment variable HX_REGISTRY_FILE, else
-// "registry.reg" in the folder that holds the product's install folder (two
-// levels above the module file).
+// "registry.reg" at the top of the install tree, four levels above the module
+// file (<install>/Quenlith/Pellora/bin/PL_Hexmoor.so -> <install>/registry.reg).
 std::string RegistryFilePath();
 // Points the registry at another file (empty: back to the default).
 void SetRegistryFilePath(const std::string& path);
