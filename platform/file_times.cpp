@@ -37,7 +37,16 @@ DWORD Win32ErrorFromErrno(int err) {
 DWORD GetFileLastWriteTime(const std::string& path, FILETIME* lastWrite) {
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-    const DWORD err = path.empty() ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno);
+    DWORD err = path.empty() ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno);
+    if (err == ERROR_FILE_NOT_FOUND) {
+      // As on Windows, a missing folder on the way is a missing path.
+      const size_t slash = path.find_last_of('/');
+      struct stat dir {};
+      if (slash != std::string::npos && slash > 0 &&
+          (::stat(path.substr(0, slash).c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode))) {
+        err = ERROR_PATH_NOT_FOUND;
+      }
+    }
     SetLastError(err);
     return err;
   }

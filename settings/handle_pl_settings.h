@@ -52,6 +52,7 @@ class CHandlePLSettings {
   CPLSettings& GetPLSettings() { return m_settings; }
   CLinkCriteria& GetLinkCriteria() { return m_linkCriteria; }
   CSync& GetLock() { return m_cs; }
+  CSync& GetReloadLock() { return m_csReload; }
 
  private:
   // After a load of the module settings file: setting 74 may turn the timed
