@@ -129,7 +129,8 @@ HRESULT CXMLNode::get_nodeTypedValue(VARIANT* value) const {
   if (FAILED(hr)) return hr;
   VariantClear(value);
   value->vt = VT_BSTR;
-  value->bstrVal = text.Detach();
+  // An empty text comes back as the null text.
+  value->bstrVal = text.length() == 0 ? nullptr : text.Detach();
   return S_OK;
 }
 

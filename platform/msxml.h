@@ -44,7 +44,8 @@ class CXMLNode {
   // Element: its text content; attribute: its value.
   HRESULT get_text(_bstr_t* text) const;
   HRESULT put_text(const _bstr_t& text);
-  // Attributes and elements without a data type give their text as VT_BSTR.
+  // Attributes and elements without a data type give their text as VT_BSTR;
+  // an empty text is the null BSTR.
   HRESULT get_nodeTypedValue(VARIANT* value) const;
 
   // S_FALSE and a null node when nothing matches; E_FAIL for a bad path.

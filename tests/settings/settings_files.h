@@ -1,0 +1,31 @@
+// Small settings documents for the tests, written into a scratch directory
+// laid out like the install tree.
+#pragma once
+
+#include <string>
+
+#include "support/temp_dir.h"
+
+inline std::string Item(int id, const std::string& value, const std::string& descr = "d") {
+  return "<ITEM ID=\"" + std::to_string(id) + "\" DESCR=\"" + descr + "\" VALUE=\"" + value + "\"/>";
+}
+
+inline std::string ModuleSettings(const std::string& general, const std::string& sets,
+                                  const std::string& highSpeed = "") {
+  return "<?xml version=\"1.0\"?>\n<SETTINGS><GENERALSETTINGS>" + general + "</GENERALSETTINGS>" + highSpeed + sets +
+         "</SETTINGS>";
+}
+
+inline std::string Links(const std::string& body) { return "<?xml version=\"1.0\"?>\n<HEXMOORS>" + body + "</HEXMOORS>"; }
+
+// <dir>/Vendor/Product/Settings/ and <dir>/Vendor/Common Files/Settings/.
+struct CInstallTree {
+  CTempDir dir;
+  std::string SettingsDir() const { return dir.Path() + "Vendor/Product/Settings/"; }
+  std::string ModulePath() const { return SettingsDir() + "HXSettings.xml"; }
+  std::string LinksPath() const { return dir.Path() + "Vendor/Common Files/Settings/LinkCriteriaSettings.xml"; }
+  void WriteModule(const std::string& text) const { dir.Write("Vendor/Product/Settings/HXSettings.xml", text); }
+  void WriteLinks(const std::string& text) const {
+    dir.Write("Vendor/Common Files/Settings/LinkCriteriaSettings.xml", text);
+  }
+};
