@@ -2,6 +2,8 @@
 // laid out like the install tree.
 #pragma once
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -27,5 +29,16 @@ struct CInstallTree {
   void WriteModule(const std::string& text) const { dir.Write("Vendor/Product/Settings/HXSettings.xml", text); }
   void WriteLinks(const std::string& text) const {
     dir.Write("Vendor/Common Files/Settings/LinkCriteriaSettings.xml", text);
+  }
+  // Replaces a file in one step with its time already set, as an
+  // administrator's tool that writes a copy and renames it would.
+  static void Replace(const std::string& path, const std::string& text, long seconds) {
+    const std::string temp = path + ".new";
+    {
+      std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+      out << text;
+    }
+    SetFileTimeSeconds(temp, seconds);
+    std::rename(temp.c_str(), path.c_str());
   }
 };
