@@ -419,16 +419,16 @@ bool CPLSettings::GetIntValue(const CSettingsStore& store, int32_t settingID, in
                               int32_t engineID) {
   const SettingItem* item = FindItem(store, settingID, settingsID, engineID);
   if (item == nullptr) return false;
-  const _variant_t copy(static_cast<const VARIANT&>(item->value));
-  return GetIntFromVariant(&value, copy);
+  // Converted in place, with no copy of the stored value: the holder's lock
+  // is held for the whole lookup.
+  return GetIntFromVariant(&value, item->value);
 }
 
 bool CPLSettings::GetStringValue(const CSettingsStore& store, int32_t settingID, std::string& value,
                                  int32_t settingsID, int32_t engineID) {
   const SettingItem* item = FindItem(store, settingID, settingsID, engineID);
   if (item == nullptr) return false;
-  const _variant_t copy(static_cast<const VARIANT&>(item->value));
-  return VariantToString(&value, copy);
+  return VariantToString(&value, item->value);
 }
 
 bool CPLSettings::GetEngineIntValue(const CSettingsStore& store, int32_t optionID, int32_t& value, int32_t engineID,
@@ -439,8 +439,7 @@ bool CPLSettings::GetEngineIntValue(const CSettingsStore& store, int32_t optionI
   if (engineIt == setIt->second->m_engines.end() || !engineIt->second) return false;
   const auto option = engineIt->second->m_options.find(optionID);
   if (option == engineIt->second->m_options.end()) return false;
-  const _variant_t copy(static_cast<const VARIANT&>(option->second.value));
-  return GetIntFromVariant(&value, copy);
+  return GetIntFromVariant(&value, option->second.value);
 }
 
 bool CPLSettings::GetIntValue(int32_t settingID, int32_t& value, int32_t settingsID, int32_t engineID) const {
