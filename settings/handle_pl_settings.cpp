@@ -1,5 +1,7 @@
 #include "settings/handle_pl_settings.h"
 
+#include <new>
+
 #include "common/debug_log.h"
 #include "settings/setting_ids.h"
 #include "settings/settings_paths.h"
@@ -42,11 +44,23 @@ void CHandlePLSettings::AfterModuleSettingsLoad() {
 }
 
 HRESULT CHandlePLSettings::LoadSettings(std::string& settingsDirectory) {
-  return LoadSettings(settingsDirectory,
-                      settingsDirectory.empty() ? std::string() : GetCommonSettingsDirectory(settingsDirectory));
+  try {
+    return LoadSettings(settingsDirectory,
+                        settingsDirectory.empty() ? std::string() : GetCommonSettingsDirectory(settingsDirectory));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 HRESULT CHandlePLSettings::LoadSettings(std::string& settingsDirectory, const std::string& linkCriteriaDirectory) {
+  try {
+    return LoadBothFiles(settingsDirectory, linkCriteriaDirectory);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT CHandlePLSettings::LoadBothFiles(std::string& settingsDirectory, const std::string& linkCriteriaDirectory) {
   HRESULT linkResult = S_OK;
   if (!settingsDirectory.empty()) {
     std::string linkPath = linkCriteriaDirectory;
@@ -75,6 +89,15 @@ HRESULT CHandlePLSettings::LoadSettings(std::string& settingsDirectory, const st
 }
 
 HRESULT CHandlePLSettings::RefreshIfNeeded(bool& reloaded) {
+  try {
+    return RefreshDueFiles(reloaded);
+  } catch (const std::bad_alloc&) {
+    // The due file stays due and is reloaded by a later request.
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT CHandlePLSettings::RefreshDueFiles(bool& reloaded) {
   if (!m_bRefreshEnabled.load(std::memory_order_relaxed)) return S_OK;
 
   // The two files are checked, and reloaded, each on its own: a failed check

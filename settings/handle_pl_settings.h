@@ -59,6 +59,8 @@ class CHandlePLSettings {
   // reload off for good, and the link-criteria file follows the module
   // file's reload interval.
   void AfterModuleSettingsLoad();
+  HRESULT LoadBothFiles(std::string& settingsDirectory, const std::string& linkCriteriaDirectory);
+  HRESULT RefreshDueFiles(bool& reloaded);
 
   std::string m_strRegistryKey;
   CPLSettings m_settings;

@@ -48,13 +48,13 @@ HRESULT CLinkCriteria::LoadLinkCriteria(const std::string& path) {
     DebugLog("Load LoadLinkCriteria can not find file %s error %d", path.c_str(), 2);
     return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   }
-  SetPath(path);
   FILETIME fileTime{};
   const bool haveFileTime = GetFileLastWriteTime(path, &fileTime) == ERROR_SUCCESS;
 
   ReadContext context;
   HRESULT hr = S_OK;
   try {
+    SetPath(path);
     CXMLDocument document;
     hr = CreateXMLDocument(&document);
     if (FAILED(hr)) throw hr;

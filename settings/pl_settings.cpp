@@ -79,7 +79,6 @@ HRESULT CPLSettings::LoadSettings(const std::string& path) {
     DebugLog("Load LoadSettings can not find file %s error %d", path.c_str(), 2);
     return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   }
-  SetPath(path);
   FILETIME fileTime{};
   const bool haveFileTime = GetFileLastWriteTime(path, &fileTime) == ERROR_SUCCESS;
 
@@ -87,6 +86,7 @@ HRESULT CPLSettings::LoadSettings(const std::string& path) {
   int32_t interval = 0;
   bool haveInterval = false;
   try {
+    SetPath(path);
     next = std::make_unique<CSettingsStore>();
     const size_t separator = path.find_last_of("/\\");
     if (separator == std::string::npos) {
