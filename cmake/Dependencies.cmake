@@ -16,3 +16,6 @@ else()
   pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
   list(APPEND HX_MODULE_LIBS PkgConfig::PUGIXML)
 endif()
+
+# The staged install tree and hx_stage_file().
+include(${CMAKE_CURRENT_LIST_DIR}/Stage.cmake)
