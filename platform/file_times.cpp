@@ -11,17 +11,9 @@ namespace {
 // Seconds from 1601-01-01 to 1970-01-01.
 constexpr uint64_t kEpochDelta = 11644473600ull;
 constexpr uint64_t kTicksPerSecond = 10000000ull;
-}  // namespace
-
-uint64_t FileTimeToUInt64(const FILETIME& ft) {
-  return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
-
-FILETIME UInt64ToFileTime(uint64_t value) {
-  return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
-}
-
-DWORD Win32ErrorFromErrno(int err) {
+// A failed stat of a file: a missing file is "file not found" (a missing
+// folder on the way is sorted out by the caller).
+DWORD FileErrorFromErrno(int err) {
   switch (err) {
     case 0: return ERROR_SUCCESS;
     case ENOENT: return ERROR_FILE_NOT_FOUND;
@@ -34,10 +26,20 @@ DWORD Win32ErrorFromErrno(int err) {
   }
 }
 
+}  // namespace
+
+uint64_t FileTimeToUInt64(const FILETIME& ft) {
+  return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+FILETIME UInt64ToFileTime(uint64_t value) {
+  return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
+}
+
 DWORD GetFileLastWriteTime(const std::string& path, FILETIME* lastWrite) {
   struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-    DWORD err = path.empty() ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(errno);
+    DWORD err = path.empty() ? ERROR_PATH_NOT_FOUND : FileErrorFromErrno(errno);
     if (err == ERROR_FILE_NOT_FOUND) {
       // As on Windows, a missing folder on the way is a missing path.
       const size_t slash = path.find_last_of('/');

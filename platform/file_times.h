@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "platform/local_time.h"
 #include "platform/win_types.h"
 
 // 100-nanosecond intervals since 1601-01-01 UTC, split as on Windows.
@@ -12,16 +13,6 @@ struct FILETIME {
   DWORD dwHighDateTime;
 };
 
-struct SYSTEMTIME {
-  WORD wYear;
-  WORD wMonth;
-  WORD wDayOfWeek;
-  WORD wDay;
-  WORD wHour;
-  WORD wMinute;
-  WORD wSecond;
-  WORD wMilliseconds;
-};
 
 uint64_t FileTimeToUInt64(const FILETIME& ft);
 FILETIME UInt64ToFileTime(uint64_t value);
@@ -37,5 +28,3 @@ void GetSystemTimeAsFileTime(FILETIME* now);
 LONG CompareFileTime(const FILETIME* a, const FILETIME* b);
 // UTC fields of a file time; false for times beyond year 30827.
 bool FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st);
-// The Win32 code for an errno value of a failed file call.
-DWORD Win32ErrorFromErrno(int err);
