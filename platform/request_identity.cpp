@@ -1,5 +1,7 @@
 #include "platform/request_identity.h"
 
+#include <dlfcn.h>
+
 #include <memory>
 
 #include "platform/last_error.h"
@@ -22,12 +24,47 @@ struct ThreadIdentity {
 };
 
 thread_local ThreadIdentity t_identity;
+// The host's record as converted by the last look on this thread.
+thread_local ThreadIdentity t_hostIdentity;
 
 bool AddSid(const std::string& text, std::vector<SidPtr>* sids) {
   PSID sid = nullptr;
   if (text.empty() || !ConvertStringSidToSidA(text.c_str(), &sid)) return false;
   sids->emplace_back(sid);
   return true;
+}
+
+PFN_HxGetRequestIdentity HostIdentityFunction() {
+  static const PFN_HxGetRequestIdentity fn =
+      reinterpret_cast<PFN_HxGetRequestIdentity>(dlsym(RTLD_DEFAULT, HX_REQUEST_IDENTITY_EXPORT));
+  return fn;
+}
+
+const char* Text(const char* s) { return s != nullptr ? s : ""; }
+
+// This module's record, else the host's (converted once per record).
+const ThreadIdentity* CurrentIdentity() {
+  if (t_identity.set) return &t_identity;
+  const PFN_HxGetRequestIdentity fn = HostIdentityFunction();
+  const HX_REQUEST_IDENTITY* record = fn != nullptr ? fn() : nullptr;
+  if (record == nullptr) {
+    t_hostIdentity = ThreadIdentity();
+    return nullptr;
+  }
+  // A host may reuse one record for the next request, so the record is
+  // converted on every call; it is small.
+  ThreadIdentity next;
+  next.set = true;
+  next.identity.account = Text(record->account);
+  next.identity.domain = Text(record->domain);
+  next.identity.sid = Text(record->sid);
+  AddSid(next.identity.sid, &next.sids);
+  for (uint32_t i = 0; record->groupSids != nullptr && i < record->groupCount; ++i) {
+    next.identity.groupSids.emplace_back(Text(record->groupSids[i]));
+    AddSid(next.identity.groupSids.back(), &next.sids);
+  }
+  t_hostIdentity = std::move(next);
+  return &t_hostIdentity;
 }
 
 }  // namespace
@@ -44,7 +81,10 @@ bool SetRequestIdentity(const CRequestIdentity& identity) {
 
 void ClearRequestIdentity() { t_identity = ThreadIdentity(); }
 
-const CRequestIdentity* GetRequestIdentity() { return t_identity.set ? &t_identity.identity : nullptr; }
+const CRequestIdentity* GetRequestIdentity() {
+  const ThreadIdentity* current = CurrentIdentity();
+  return current != nullptr ? &current->identity : nullptr;
+}
 
 CRequestIdentityScope::CRequestIdentityScope(const CRequestIdentity& identity)
     : m_bHadPrevious(t_identity.set), m_previous(t_identity.identity) {
@@ -73,7 +113,9 @@ BOOL CheckTokenMembership(HANDLE token, PSID sid, BOOL* isMember) {
     return FALSE;
   }
   *isMember = FALSE;
-  for (const SidPtr& own : t_identity.sids) {
+  const ThreadIdentity* current = CurrentIdentity();
+  if (current == nullptr) return TRUE;
+  for (const SidPtr& own : current->sids) {
     if (EqualSid(own.get(), sid)) {
       *isMember = TRUE;
       break;
