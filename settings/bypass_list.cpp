@@ -1,6 +1,7 @@
 // The bypass list: callers whose identity holds one of the configured SIDs
 // are left alone by the module.
 #include "common/debug_log.h"
+#include "common/string_operation.h"
 #include "platform/last_error.h"
 #include "platform/security_sid.h"
 #include "settings/pl_settings.h"
@@ -16,7 +17,10 @@ void CPLSettings::ParseBuildByPassList(CSettingsStore& store) {
     list += more;
   }
   if (list.empty()) return;
-  for (const std::string& entry : SplitStopAtEmpty(list, ';')) {
+  std::vector<ci_string> entries;
+  CStringOperation::Parse(ToCI(list), ";", entries, true);
+  for (const ci_string& entryCI : entries) {
+    const std::string entry = ToStd(entryCI);
     try {
       PSID sid = nullptr;
       if (ConvertStringSidToSidA(entry.c_str(), &sid)) {

@@ -5,6 +5,7 @@
 
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
+#include "common/string_operation.h"
 #include "platform/local_memory.h"
 #include "settings/setting_ids.h"
 #include "settings/settings_text.h"
@@ -299,7 +300,7 @@ HRESULT CPLSettings::LoadSettingSets(CXMLDocument& document, const CXMLNode& set
       if (text.empty()) {
         DebugLog("Empty banned list for criteria ");
       } else {
-        for (const std::string& ext : SplitStopAtEmpty(text, ';')) set.m_bannedList.insert(ToCI(ext));
+        CStringOperation::Parse(ToCI(text), ";", set.m_bannedList);
       }
     }
     const auto ranges = set.m_items.find(SettingDirectAccessIPRanges);
@@ -370,7 +371,7 @@ HRESULT CPLSettings::LoadEngine(CXMLDocument&, const CXMLNode& engine, EngineRec
     if (m33 != record.m_measures.end() && m33->second.value.vt == VT_BSTR) {
       std::string text;
       VariantToString(&text, m33->second.value);
-      for (const std::string& piece : SplitStopAtEmpty(text, ';')) record.m_measure33.insert(ToCI(piece));
+      CStringOperation::Parse(ToCI(text), ";", record.m_measure33);
     }
   } catch (HRESULT e) {
     DebugLogError(static_cast<DWORD>(e), "LoadEngine HRESULT exception %x", static_cast<unsigned>(e));

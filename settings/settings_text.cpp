@@ -36,25 +36,6 @@ int32_t SettingsTextToLong(const std::string& text, int base) {
   return static_cast<int32_t>(value);
 }
 
-std::vector<std::string> SplitStopAtEmpty(const std::string& text, char delimiter) {
-  std::vector<std::string> parts;
-  if (text.empty()) return parts;
-  size_t pos = text.find(delimiter);
-  if (pos == std::string::npos) {
-    parts.push_back(text);
-    return parts;
-  }
-  if (pos > 0) parts.push_back(text.substr(0, pos));
-  while (pos < text.size()) {
-    const size_t next = text.find(delimiter, pos + 1);
-    const size_t end = next == std::string::npos ? text.size() : next;
-    if (end == pos + 1) break;
-    parts.push_back(text.substr(pos + 1, end - pos - 1));
-    pos = end;
-  }
-  return parts;
-}
-
 std::vector<std::string> SplitAll(const std::string& text, char delimiter) {
   std::vector<std::string> parts;
   size_t start = 0;

@@ -11,9 +11,5 @@
 int32_t SettingsTextToInt(const char* text);
 // strtol in base 10 or 16 ("0x" accepted in base 16), clamped to 32 bits.
 int32_t SettingsTextToLong(const std::string& text, int base);
-// Splits at the delimiter: the part before the first delimiter when it is not
-// empty, then each following part up to the first empty one, which ends the
-// split. A text without the delimiter is one part; an empty text none.
-std::vector<std::string> SplitStopAtEmpty(const std::string& text, char delimiter);
 // Every part, empty ones included ("a;;b;" gives a, "", b, "").
 std::vector<std::string> SplitAll(const std::string& text, char delimiter);
