@@ -4,10 +4,16 @@
 #include <cstdlib>
 #include <cstring>
 
+bool DebugOutputEnabled() {
+  static const bool enabled = [] {
+    const char* v = std::getenv("HX_DEBUG_OUTPUT");
+    return v != nullptr && *v != '\0' && std::strcmp(v, "0") != 0;
+  }();
+  return enabled;
+}
+
 void OutputDebugStringA(const char* text) {
-  if (text == nullptr) return;
-  const char* enabled = std::getenv("HX_DEBUG_OUTPUT");
-  if (enabled == nullptr || std::strcmp(enabled, "1") != 0) return;
+  if (text == nullptr || !DebugOutputEnabled()) return;
   std::fputs(text, stderr);
   std::fflush(stderr);
 }
