@@ -7,6 +7,7 @@
 #include "host/hx_request_info.h"
 #include "host/hx_response_buffer.h"
 #include "host/hx_text.h"
+#include "platform/user_token.h"
 
 const char* HxNotificationName(DWORD type) {
   switch (type) {
@@ -71,6 +72,9 @@ struct RequestState {
   bool pageRewritten = false;
   std::string rewrittenResponse;
   HxOutcome outcome;
+  // The user's token for GetUserToken; its texts point into `request`.
+  std::vector<const char*> groupSids;
+  HX_USER_TOKEN userToken{};
 };
 
 RequestState* StateOf(HTTP_FILTER_CONTEXT* pfc) {
@@ -203,10 +207,19 @@ BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
 BOOL HostSetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value) { return ChangeHeader(pfc, name, value, false); }
 BOOL HostAddHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value) { return ChangeHeader(pfc, name, value, true); }
 
-BOOL HostGetUserToken(HTTP_FILTER_CONTEXT*, HANDLE* phToken) {
-  if (phToken != nullptr) *phToken = nullptr;
-  IsapiSetCallError(ERROR_NO_TOKEN);
-  return FALSE;
+BOOL HostGetUserToken(HTTP_FILTER_CONTEXT* pfc, HANDLE* phToken) {
+  RequestState* st = StateOf(pfc);
+  if (st == nullptr || phToken == nullptr) {
+    IsapiSetCallError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *phToken = nullptr;
+  if (st->request->identity.empty()) {
+    IsapiSetCallError(ERROR_NO_TOKEN);
+    return FALSE;
+  }
+  *phToken = &st->userToken;
+  return TRUE;
 }
 
 DWORD HostSubmitBufferCommands(CDLLContext* pContext, CBufferInstructionList* pList) {
@@ -288,6 +301,9 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
     return out;
   }
   st->request = &request;
+  for (const std::string& g : request.identity.groupSids) st->groupSids.push_back(g.c_str());
+  st->userToken = {request.identity.account.c_str(), request.identity.domain.c_str(), request.identity.sid.c_str(),
+                   static_cast<DWORD>(st->groupSids.size()), st->groupSids.data()};
   if (request.responsePagePath) {
     if (!ReadWholeFile(*request.responsePagePath, st->page)) {
       out.error = "cannot read the response page " + *request.responsePagePath;

@@ -7,6 +7,7 @@
 #include "filter/buffer_instruction.h"
 #include "host/hx_buffer_apply.h"
 #include "host/hx_host.h"
+#include "platform/user_token.h"
 
 namespace {
 
@@ -156,6 +157,33 @@ TEST_F(HostRun, SetHeaderRewritesUrlAndCookieAndEveryChangeIsRecorded) {
   EXPECT_EQ(out.headerChanges[1].name, "Cookie:");
   EXPECT_TRUE(out.headerChanges[2].add);
   EXPECT_NE(out.answer.find("\r\nX-QLProduct: PL_HX\r\n"), std::string::npos);
+}
+
+TEST_F(HostRun, UserTokenCarriesTheIdentity) {
+  static std::string s_seen;
+  static DWORD s_error = 0;
+  g_script[SF_NOTIFY_AUTH_COMPLETE] = [](CDLLContext* p) {
+    auto* calls = static_cast<HTTP_FILTER_AUTH_COMPLETE_INFO*>(p->m_pNotification);
+    HANDLE token = reinterpret_cast<HANDLE>(1);
+    IsapiClearCallError();
+    if (!calls->GetUserToken(p->m_pFilterContext, &token)) {
+      s_error = IsapiCallError();
+      s_seen = token == nullptr ? "<none>" : "<dangling>";
+      return 0u;
+    }
+    const auto* t = static_cast<const HX_USER_TOKEN*>(token);
+    s_seen = std::string(t->domain) + "\\" + t->account + " " + t->sid;
+    for (DWORD i = 0; i < t->groupCount; ++i) s_seen += std::string(" ") + t->groupSids[i];
+    return 0u;
+  };
+  m_request.identity = {"jdoe", "EXAMPLE", "S-1-5-21-1-2-3-1001", {"S-1-5-32-545", "S-1-5-21-1-2-3-513"}};
+  m_host.Run(m_request);
+  EXPECT_EQ(s_seen, "EXAMPLE\\jdoe S-1-5-21-1-2-3-1001 S-1-5-32-545 S-1-5-21-1-2-3-513");
+
+  m_request.identity = {};
+  m_host.Run(m_request);
+  EXPECT_EQ(s_seen, "<none>");
+  EXPECT_EQ(s_error, ERROR_NO_TOKEN);
 }
 
 TEST_F(HostRun, IgnoreStopsAllButEndOfRequest) {
