@@ -4,14 +4,9 @@
 
 #include "fake_server.h"
 #include "log_capture.h"
+#include "filter/entry_points.h"
 #include "filter/notifications.h"
 #include "filter/pl_hx_context.h"
-
-extern "C" {
-BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer);
-DWORD HttpFilterProc(CDLLContext* pContext);
-DWORD TerminateFilter();
-}
 
 namespace {
 
