@@ -232,6 +232,7 @@ DWORD HostSubmitBufferCommands(CDLLContext* pContext, CBufferInstructionList* pL
   const DWORD result = HxApplyBufferInstructions(buffer.data(), buffer.size(), *pList, edited);
   st->outcome.submitResult = result;
   if (result == ERROR_SUCCESS) {
+    HxFixContentLength(edited);
     st->pageRewritten = true;
     st->rewrittenResponse = std::move(edited);
   }

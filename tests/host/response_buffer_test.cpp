@@ -56,4 +56,17 @@ TEST(HostOutboundContext, WordsDescribeTheBuffer) {
   EXPECT_EQ(w[CCommonPointers::HtmlStartTag], 0u);
 }
 
+TEST(HostContentLength, FollowsTheEditedBody) {
+  std::string r = "HTTP/1.1 200 OK\r\ncontent-length:  5\r\nX-A: 1\r\n\r\nhello, world";
+  HxFixContentLength(r);
+  EXPECT_EQ(r, "HTTP/1.1 200 OK\r\ncontent-length:  12\r\nX-A: 1\r\n\r\nhello, world");
+  std::string noHeader = "HTTP/1.1 200 OK\r\n\r\nbody";
+  HxFixContentLength(noHeader);
+  EXPECT_EQ(noHeader, "HTTP/1.1 200 OK\r\n\r\nbody");
+  // A "Content-Length:" in the body is not the header.
+  std::string inBody = "HTTP/1.1 200 OK\r\n\r\n\r\nContent-Length: 1\r\n";
+  HxFixContentLength(inBody);
+  EXPECT_EQ(inBody, "HTTP/1.1 200 OK\r\n\r\n\r\nContent-Length: 1\r\n");
+}
+
 }  // namespace
