@@ -188,13 +188,18 @@ BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
     HxSetRequestUrl(value, *st->info);
     st->outcome.finalUrl = value;
   } else {
+    // Header names match without case; an empty value set removes the header.
     auto& h = st->info->m_mapHeaders;
-    const std::string keys[] = {bare + ":", HxServerVariableName(bare)};
+    auto it = h.begin();
+    while (it != h.end() && !(!it->first.empty() && it->first.back() == ':' && HxEqualsNoCase(WithoutColon(it->first.c_str()), bare))) ++it;
+    const std::string keys[] = {it != h.end() ? it->first : bare + ":", HxServerVariableName(bare)};
     for (const std::string& key : keys) {
-      auto it = h.find(key);
-      if (add && it != h.end()) {
-        it->second += ", ";
-        it->second += value;
+      auto found = h.find(key);
+      if (add && found != h.end()) {
+        found->second += ", ";
+        found->second += value;
+      } else if (!add && value[0] == '\0') {
+        if (found != h.end()) h.erase(found);
       } else {
         h[key] = value;
       }

@@ -140,6 +140,14 @@ TEST_F(HostRun, SetHeaderRewritesUrlAndCookieAndEveryChangeIsRecorded) {
     std::string v;
     EXPECT_TRUE(p->m_spRequestInfo->GetHeaderValue("Cookie", v));
     EXPECT_EQ(v, "b=22");
+    std::string agent = "user-agent:", more = "extra", none = "";
+    EXPECT_TRUE(calls->AddHeader(p->m_pFilterContext, agent.data(), more.data()));
+    EXPECT_TRUE(p->m_spRequestInfo->GetHeaderValue("User-Agent:", v));
+    EXPECT_EQ(v, "UA, extra");
+    EXPECT_EQ(Variable(p, "HTTP_USER_AGENT"), "UA, extra");
+    EXPECT_TRUE(calls->SetHeader(p->m_pFilterContext, agent.data(), none.data()));
+    EXPECT_FALSE(p->m_spRequestInfo->GetHeaderValue("User-Agent:", v));
+    EXPECT_EQ(Variable(p, "HTTP_USER_AGENT"), "<failed>");
     p->m_dwControlMessage = ControlMessageHandledRedirected;
     return 0u;
   };
@@ -152,10 +160,11 @@ TEST_F(HostRun, SetHeaderRewritesUrlAndCookieAndEveryChangeIsRecorded) {
   };
   const HxOutcome out = m_host.Run(m_request);
   EXPECT_EQ(out.finalUrl, "/X-Pellora/bin/pellora.srf?cmd=menu&a=1");
-  ASSERT_EQ(out.headerChanges.size(), 3u);
+  ASSERT_EQ(out.headerChanges.size(), 5u);
   EXPECT_EQ(out.headerChanges[0].notification, SF_NOTIFY_AUTH_COMPLETE);
   EXPECT_EQ(out.headerChanges[1].name, "Cookie:");
   EXPECT_TRUE(out.headerChanges[2].add);
+  EXPECT_EQ(out.headerChanges[4].notification, SF_NOTIFY_SEND_RESPONSE);
   EXPECT_NE(out.answer.find("\r\nX-QLProduct: PL_HX\r\n"), std::string::npos);
 }
 
