@@ -1,5 +1,6 @@
 #include "host/hx_host.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -190,8 +191,10 @@ BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
   } else {
     // Header names match without case; an empty value set removes the header.
     auto& h = st->info->m_mapHeaders;
-    auto it = h.begin();
-    while (it != h.end() && !(!it->first.empty() && it->first.back() == ':' && HxEqualsNoCase(WithoutColon(it->first.c_str()), bare))) ++it;
+    auto it = std::find_if(h.begin(), h.end(), [&bare](const auto& entry) {
+      const std::string& key = entry.first;
+      return !key.empty() && key.back() == ':' && HxEqualsNoCase(std::string_view(key).substr(0, key.size() - 1), bare);
+    });
     const std::string keys[] = {it != h.end() ? it->first : bare + ":", HxServerVariableName(bare)};
     for (const std::string& key : keys) {
       auto found = h.find(key);
