@@ -1,5 +1,6 @@
 #include "host/hx_host.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -7,6 +8,7 @@
 #include "host/hx_request_info.h"
 #include "host/hx_response_buffer.h"
 #include "host/hx_text.h"
+#include "platform/user_token.h"
 
 const char* HxNotificationName(DWORD type) {
   switch (type) {
@@ -71,6 +73,9 @@ struct RequestState {
   bool pageRewritten = false;
   std::string rewrittenResponse;
   HxOutcome outcome;
+  // The user's token for GetUserToken; its texts point into `request`.
+  std::vector<const char*> groupSids;
+  HX_USER_TOKEN userToken{};
 };
 
 RequestState* StateOf(HTTP_FILTER_CONTEXT* pfc) {
@@ -184,13 +189,20 @@ BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
     HxSetRequestUrl(value, *st->info);
     st->outcome.finalUrl = value;
   } else {
+    // Header names match without case; an empty value set removes the header.
     auto& h = st->info->m_mapHeaders;
-    const std::string keys[] = {bare + ":", HxServerVariableName(bare)};
+    auto it = std::find_if(h.begin(), h.end(), [&bare](const auto& entry) {
+      const std::string& key = entry.first;
+      return !key.empty() && key.back() == ':' && HxEqualsNoCase(std::string_view(key).substr(0, key.size() - 1), bare);
+    });
+    const std::string keys[] = {it != h.end() ? it->first : bare + ":", HxServerVariableName(bare)};
     for (const std::string& key : keys) {
-      auto it = h.find(key);
-      if (add && it != h.end()) {
-        it->second += ", ";
-        it->second += value;
+      auto found = h.find(key);
+      if (add && found != h.end()) {
+        found->second += ", ";
+        found->second += value;
+      } else if (!add && value[0] == '\0') {
+        if (found != h.end()) h.erase(found);
       } else {
         h[key] = value;
       }
@@ -203,10 +215,19 @@ BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
 BOOL HostSetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value) { return ChangeHeader(pfc, name, value, false); }
 BOOL HostAddHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value) { return ChangeHeader(pfc, name, value, true); }
 
-BOOL HostGetUserToken(HTTP_FILTER_CONTEXT*, HANDLE* phToken) {
-  if (phToken != nullptr) *phToken = nullptr;
-  IsapiSetCallError(ERROR_NO_TOKEN);
-  return FALSE;
+BOOL HostGetUserToken(HTTP_FILTER_CONTEXT* pfc, HANDLE* phToken) {
+  RequestState* st = StateOf(pfc);
+  if (st == nullptr || phToken == nullptr) {
+    IsapiSetCallError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *phToken = nullptr;
+  if (st->request->identity.empty()) {
+    IsapiSetCallError(ERROR_NO_TOKEN);
+    return FALSE;
+  }
+  *phToken = &st->userToken;
+  return TRUE;
 }
 
 DWORD HostSubmitBufferCommands(CDLLContext* pContext, CBufferInstructionList* pList) {
@@ -219,6 +240,7 @@ DWORD HostSubmitBufferCommands(CDLLContext* pContext, CBufferInstructionList* pL
   const DWORD result = HxApplyBufferInstructions(buffer.data(), buffer.size(), *pList, edited);
   st->outcome.submitResult = result;
   if (result == ERROR_SUCCESS) {
+    HxFixContentLength(edited);
     st->pageRewritten = true;
     st->rewrittenResponse = std::move(edited);
   }
@@ -288,6 +310,9 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
     return out;
   }
   st->request = &request;
+  for (const std::string& g : request.identity.groupSids) st->groupSids.push_back(g.c_str());
+  st->userToken = {request.identity.account.c_str(), request.identity.domain.c_str(), request.identity.sid.c_str(),
+                   static_cast<DWORD>(st->groupSids.size()), st->groupSids.data()};
   if (request.responsePagePath) {
     if (!ReadWholeFile(*request.responsePagePath, st->page)) {
       out.error = "cannot read the response page " + *request.responsePagePath;
