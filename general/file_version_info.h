@@ -4,12 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_times.h"
 #include "platform/win_types.h"
 
-struct FILETIME {
-  DWORD dwLowDateTime;
-  DWORD dwHighDateTime;
-};
 
 class CFileVersionInfo {
  public:

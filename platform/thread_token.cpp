@@ -3,29 +3,27 @@
 #include <map>
 #include <mutex>
 #include <new>
-#include <optional>
 
 #include "platform/last_error.h"
+#include "platform/request_identity.h"
 
 namespace {
 
-struct Identity {
-  std::string account;
-  std::string domain;
-  std::string sid;
-};
-
 struct Token {
   uint32_t magic = 0x4B4F5458;  // "XTOK"
-  Identity identity;
+  CRequestIdentity identity;
 };
 
-thread_local std::optional<Identity> t_identity;
+// Set while the thread runs as the process although a request identity is
+// present (between a revert and the restore).
+thread_local bool t_reverted = false;
+
+const CRequestIdentity* Impersonated() { return t_reverted ? nullptr : GetRequestIdentity(); }
 
 // SIDs seen on this process's threads, for the account look-up.
 struct KnownAccounts {
   std::mutex lock;
-  std::map<std::string, Identity> bySid;
+  std::map<std::string, std::pair<std::string, std::string>> bySid;
 };
 
 KnownAccounts& Known() {
@@ -42,19 +40,6 @@ Token* AsToken(HANDLE h) {
 
 }  // namespace
 
-void ImpersonateIdentity(const std::string& account, const std::string& domain, const std::string& sid) {
-  if (account.empty() && sid.empty()) {
-    t_identity.reset();
-    return;
-  }
-  t_identity = Identity{account, domain, sid};
-  if (!sid.empty()) {
-    KnownAccounts& k = Known();
-    std::lock_guard<std::mutex> guard(k.lock);
-    k.bySid[sid] = *t_identity;
-  }
-}
-
 HANDLE GetCurrentThread() { return &s_currentThreadMarker; }
 
 BOOL OpenThreadToken(HANDLE thread, DWORD, BOOL, HANDLE* token) {
@@ -62,7 +47,8 @@ BOOL OpenThreadToken(HANDLE thread, DWORD, BOOL, HANDLE* token) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (!t_identity) {
+  const CRequestIdentity* identity = Impersonated();
+  if (identity == nullptr) {
     SetLastError(ERROR_NO_TOKEN);
     return FALSE;
   }
@@ -71,13 +57,18 @@ BOOL OpenThreadToken(HANDLE thread, DWORD, BOOL, HANDLE* token) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
-  t->identity = *t_identity;
+  t->identity = *identity;
+  if (!identity->sid.empty()) {
+    KnownAccounts& k = Known();
+    std::lock_guard<std::mutex> guard(k.lock);
+    k.bySid[identity->sid] = {identity->account, identity->domain};
+  }
   *token = t;
   return TRUE;
 }
 
 BOOL RevertToSelf() {
-  t_identity.reset();
+  t_reverted = true;
   return TRUE;
 }
 
@@ -87,7 +78,7 @@ BOOL SetThreadToken(HANDLE* thread, HANDLE token) {
     return FALSE;
   }
   if (token == nullptr) {
-    t_identity.reset();
+    t_reverted = true;
     return TRUE;
   }
   Token* t = AsToken(token);
@@ -95,7 +86,11 @@ BOOL SetThreadToken(HANDLE* thread, HANDLE token) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  t_identity = t->identity;
+  t_reverted = false;
+  const CRequestIdentity* current = GetRequestIdentity();
+  if (current == nullptr || current->sid != t->identity.sid || current->account != t->identity.account) {
+    SetRequestIdentity(t->identity);
+  }
   return TRUE;
 }
 
@@ -132,7 +127,7 @@ BOOL LookupAccountSidA(LPCSTR, const std::string& sid, std::string* account, std
     SetLastError(ERROR_NONE_MAPPED);
     return FALSE;
   }
-  if (account != nullptr) *account = it->second.account;
-  if (domain != nullptr) *domain = it->second.domain;
+  if (account != nullptr) *account = it->second.first;
+  if (domain != nullptr) *domain = it->second.second;
   return TRUE;
 }

@@ -1,6 +1,7 @@
 // Impersonation tokens over the request identity: a thread that serves a
 // request carries the caller's identity (it "impersonates"); a thread without
-// one runs as the process. A token is a copy of the identity it was opened on.
+// one, or one that reverted to itself, runs as the process. A token is a copy
+// of the identity it was opened on.
 #pragma once
 
 #include <string>
@@ -31,6 +32,3 @@ BOOL LookupAccountSidA(LPCSTR systemName, const std::string& sid, std::string* a
 
 constexpr DWORD ERROR_NONE_MAPPED = 1332;
 
-// Makes the calling thread impersonate the given identity (the host does this
-// for each request; an empty account ends the impersonation).
-void ImpersonateIdentity(const std::string& account, const std::string& domain, const std::string& sid);
