@@ -259,7 +259,7 @@ RegistryImage ParseRegistry(const std::string& text) {
   while (std::getline(in, line)) {
     line = Trim(line);
     // A trailing backslash continues the line (long hex lists).
-    while (!line.empty() && line.back() == '\\' && line.find('"') == std::string::npos) {
+    while (!line.empty() && line.back() == '\\' && Lower(line).find("=hex") != std::string::npos) {
       line.pop_back();
       std::string next;
       if (!std::getline(in, next)) break;
