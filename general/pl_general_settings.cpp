@@ -187,7 +187,7 @@ bool CPLGeneralSettings::InitLogFiles(const char* moduleName, int32_t settingsID
     }
   }
 
-  std::string path = GetLogFilePath();
+  std::string path = ::GetLogFilePath();
   ci_string folder;
   if (GetSettingFromID(SettingCommonLogFolder, folder, settingsID, 0) && !folder.empty()) {
     path = ToStd(folder) + "/" + kLogFolderName + "/" + fileName;
@@ -200,7 +200,7 @@ bool CPLGeneralSettings::InitLogFiles(const char* moduleName, int32_t settingsID
   }
   if (path.size() >= MAX_PATH) path = kDefaultLogFilePath;
   SetLogFilePath(path.c_str());
-  m_strLogFilePath = GetLogFilePath();
+  m_strLogFilePath = ::GetLogFilePath();
   SetLogMode(savedMode);
   return true;
 }
