@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <thread>
+#include <vector>
 #include <string>
 
 #include "general/page_char_set.h"
@@ -115,6 +118,34 @@ TEST(ResourceScriptVariables, TableRows) {
     const std::string prefix = row.prefix;
     EXPECT_EQ(prefix.substr(prefix.size() - 4), " = \"") << row.id;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Request threads read strings at once without a lock of their own.
+TEST(ResourceStringsConcurrent, ManyThreadsReadTheLibrary) {
+  CResource resource;
+  ASSERT_TRUE(resource.LoadModule(HX_TEST_STRINGS_DLL));
+  CPageCharSet charSets;
+  charSets.Init();
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) {
+        std::map<int32_t, std::string> out;
+        const bool ok = GetResourceStrings(resource, charSets, {107, 200, 203}, out, t % 2 == 0 ? 1 : 2,
+                                           t % 2 == 0 ? 0x040C : 0x1009, "windows-1250");
+        if (!ok || out.size() != 3) ++wrong;
+        LANGID lang = 0;
+        if (!resource.DetectLanguage("de", lang) || lang != 0x0407) ++wrong;
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 }  // namespace

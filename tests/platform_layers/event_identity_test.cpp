@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -133,6 +135,38 @@ TEST(SecurityAccess, ReadsTheImpersonatedUser) {
   HANDLE token = nullptr;
   ASSERT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token));
   CloseToken(token);
+}
+
+}  // namespace
+
+namespace {
+
+// Reports come from any thread, each with its own identity to drop and
+// restore.
+TEST_F(EventLogTest, ConcurrentReportsStayWholeAndKeepEachIdentity) {
+  CEventLog log;
+  ASSERT_TRUE(log.Register(nullptr));
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      CRequestIdentity id = Alice();
+      id.account = "user" + std::to_string(t);
+      id.sid = "S-1-5-21-1-2-3-" + std::to_string(2000 + t);
+      CRequestIdentityScope scope(id);
+      for (int i = 0; i < 50; ++i) {
+        if (log.ReportEvent(4, 0, 7, 0, nullptr, ("thread " + std::to_string(t)).c_str()) != 0) ++wrong;
+        CSecurityAccess access;
+        std::string account, domain, sid;
+        if (access.GetUserIdentity(account, domain, sid) != 0 || account != id.account) ++wrong;
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
+  const std::vector<std::string> lines = Lines();
+  EXPECT_EQ(lines.size(), 200u);
+  for (const std::string& line : lines) EXPECT_EQ(line.rfind("Quenlith Pellora\tINFORMATION\t0x00000007\t0\tthread ", 0), 0u);
 }
 
 }  // namespace
