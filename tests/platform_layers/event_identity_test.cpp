@@ -143,7 +143,9 @@ namespace {
 
 // Reports come from any thread, each with its own identity to drop and
 // restore.
-TEST_F(EventLogTest, ConcurrentReportsStayWholeAndKeepEachIdentity) {
+class EventLogConcurrent : public EventLogTest {};
+
+TEST_F(EventLogConcurrent, ReportsStayWholeAndKeepEachIdentity) {
   CEventLog log;
   ASSERT_TRUE(log.Register(nullptr));
   std::atomic<int> wrong{0};
