@@ -99,10 +99,12 @@ void DebugLog(const char* format, ...) {
   char text[2049] = {};
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, 2048, format, args);
+  const int formatted = std::vsnprintf(text, 2048, format, args);
   va_end(args);
   // Nobody could act on a failure of the log itself, and showing one would
-  // stop a server thread: it is dropped.
+  // stop a server thread: it is dropped, and so is a text that could not be
+  // formatted, rather than a half of it.
+  if (formatted < 0) return;
   try {
     LogSinkFn sink = g_sink.load(std::memory_order_acquire);
     if (sink != nullptr) sink(text);
@@ -115,8 +117,9 @@ void DebugLogError(DWORD code, const char* format, ...) {
   char callerText[512] = {};
   va_list args;
   va_start(args, format);
-  std::vsnprintf(callerText, sizeof(callerText), format, args);
+  const int formatted = std::vsnprintf(callerText, sizeof(callerText), format, args);
   va_end(args);
+  if (formatted < 0) return;
   char systemText[512] = {};
   FormatSystemMessage(code, systemText, sizeof(systemText));
   char text[2049] = {};
