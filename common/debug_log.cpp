@@ -219,6 +219,7 @@ int32_t GetLogBatchThreshold() {
 }
 
 int32_t LogSizeFromKB(int64_t kilobytes) {
+  if (kilobytes <= 0) return 0;
   if (kilobytes > INT32_MAX) return INT32_MAX;
   return Clamp32(kilobytes * 1024);
 }

@@ -100,6 +100,7 @@ TEST(DebugLogSettings, SizesAreClampedToTheirRange) {
   EXPECT_EQ(INT32_MAX, LogSizeFromKB(INT64_MAX));
   EXPECT_EQ(1024 * 1024 * 1024, LogSizeFromKB(1048576));
   EXPECT_EQ(0, LogSizeFromKB(-3));
+  EXPECT_EQ(0, LogSizeFromKB(INT64_MIN));
   SetLogRingSize(kDefaultLogRingSize);
   SetLogWrapPosition(kDefaultLogWrapPosition);
   SetLogBatchThreshold(kDefaultLogBatchThreshold);
