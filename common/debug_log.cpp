@@ -294,14 +294,10 @@ void FlushLog(bool releaseView) {
       s.ringHighWater = 0;
     }
   } else if (!s.batch.empty() && s.fileFd >= 0) {
-    // A batch that never reached the threshold has no position yet: it goes
-    // where the next batch would have gone, never over the file's first
-    // bytes.
-    if (s.fileWritePos == 0) {
-      s.fileWritePos = kLogRingHeaderSize;
-    } else if (s.fileWritePos >= s.ringSize) {
-      s.fileWritePos = s.wrapPosition > 0 ? int64_t{s.wrapPosition} + 1 : 1;
-    }
+    // The batch goes where the last write ended; one of a process that never
+    // wrote has no position yet and starts at the first record, never over
+    // the file's first bytes.
+    if (s.fileWritePos == 0) s.fileWritePos = kLogRingHeaderSize;
     size_t written = 0;
     WriteAllAt(s.fileFd, s.batch.data(), s.batch.size(), s.fileWritePos, written);
     s.fileWritePos += static_cast<int64_t>(written);
