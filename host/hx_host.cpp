@@ -8,6 +8,7 @@
 #include "host/hx_request_info.h"
 #include "host/hx_response_buffer.h"
 #include "host/hx_text.h"
+#include "platform/request_identity.h"
 #include "platform/user_token.h"
 
 const char* HxNotificationName(DWORD type) {
@@ -33,6 +34,23 @@ const char* HxAnswerKindName(HxAnswerKind kind) {
 }
 
 namespace {
+
+// The identity of the request the calling thread is serving, published to
+// the module as the operating system publishes a thread's token.
+thread_local const HX_REQUEST_IDENTITY* t_requestIdentity = nullptr;
+
+class CPublishedIdentity {
+ public:
+  explicit CPublishedIdentity(const HX_REQUEST_IDENTITY* identity) : m_previous(t_requestIdentity) {
+    t_requestIdentity = identity;
+  }
+  ~CPublishedIdentity() { t_requestIdentity = m_previous; }
+  CPublishedIdentity(const CPublishedIdentity&) = delete;
+  CPublishedIdentity& operator=(const CPublishedIdentity&) = delete;
+
+ private:
+  const HX_REQUEST_IDENTITY* m_previous;
+};
 
 const char* ReasonPhrase(uint32_t status) {
   switch (status) {
@@ -76,6 +94,7 @@ struct RequestState {
   // The user's token for GetUserToken; its texts point into `request`.
   std::vector<const char*> groupSids;
   HX_USER_TOKEN userToken{};
+  HX_REQUEST_IDENTITY identity{};
 };
 
 RequestState* StateOf(HTTP_FILTER_CONTEXT* pfc) {
@@ -313,6 +332,10 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   for (const std::string& g : request.identity.groupSids) st->groupSids.push_back(g.c_str());
   st->userToken = {request.identity.account.c_str(), request.identity.domain.c_str(), request.identity.sid.c_str(),
                    static_cast<DWORD>(st->groupSids.size()), st->groupSids.data()};
+  st->identity = {request.identity.account.c_str(), request.identity.domain.c_str(), request.identity.sid.c_str(),
+                  st->groupSids.data(), static_cast<uint32_t>(st->groupSids.size())};
+  // An anonymous request runs on a thread that impersonates nobody.
+  CPublishedIdentity published(request.identity.empty() ? nullptr : &st->identity);
   if (request.responsePagePath) {
     if (!ReadWholeFile(*request.responsePagePath, st->page)) {
       out.error = "cannot read the response page " + *request.responsePagePath;
@@ -404,4 +427,8 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   if (onEndRequest) onEndRequest(request);
   out.ok = true;
   return out;
+}
+
+extern "C" __attribute__((visibility("default"))) const HX_REQUEST_IDENTITY* HxGetRequestIdentity() {
+  return t_requestIdentity;
 }
