@@ -2,8 +2,6 @@
 // writers that report through it.
 #pragma once
 
-#include <initializer_list>
-
 #include "common/debug_log.h"
 #include "platform/event_source.h"
 #include "platform/win_types.h"

@@ -108,12 +108,8 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*,
       return FALSE;
     }
     line = src->name;
-    file = s.fileSet ? s.file : std::string();
-    if (!s.fileSet) {
-      const char* env = std::getenv("HX_EVENTLOG_FILE");
-      if (env != nullptr) file = env;
-    }
   }
+  file = EventReportFile();
   char head[64];
   std::snprintf(head, sizeof head, "\t%s\t0x%08X\t%u", TypeName(type), static_cast<unsigned>(eventId),
                 static_cast<unsigned>(category));

@@ -1,7 +1,5 @@
 #include "platform/registry.h"
 
-#include "platform/module_path.h"
-
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -12,6 +10,8 @@
 #include <mutex>
 #include <sstream>
 #include <vector>
+
+#include "platform/module_path.h"
 
 namespace {
 
