@@ -218,8 +218,7 @@ void CGeneralSettings<H, R, E>::LogError(DWORD errorCode, WORD eventType, const 
     va_end(args);
     if (n < 0) text[0] = '\0';
   }
-  std::string system = LookupSystemMessage(errorCode);
-  while (!system.empty() && (system.back() == '\r' || system.back() == '\n')) system.pop_back();
+  const std::string system = LookupSystemMessage(errorCode);
   std::string report(25108, '\0');
   std::snprintf(report.data(), report.size(), "ERROR: %s. %s", system.c_str(), text.c_str());
   m_eventLog.ReportEvent(eventType, 0, m_dwErrorEventID, 0, nullptr, report.c_str());

@@ -130,7 +130,7 @@ TEST_F(StartUp, MissingSettingsFileFails) {
   const std::vector<std::string> events = Events();
   ASSERT_EQ(events.size(), 3u);
   const std::string text = "Loading Settings failed " + root + "Quenlith/Pellora/Settings/ -2147024894";
-  EXPECT_EQ(events[0], kError + std::string("ERROR: The system cannot find the file specified.. ") + text);
+  EXPECT_EQ(events[0], kError + std::string("ERROR: The system cannot find the file specified.\\r\\n. ") + text);
   EXPECT_EQ(events[1], kError + text);
   EXPECT_EQ(events[2], kFailed);
 }
