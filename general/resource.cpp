@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/debug_output.h"
 #include "platform/last_error.h"
 #include "platform/library_loader.h"
 #include "platform/system_messages.h"
@@ -145,7 +146,7 @@ void CResource::LogTrace(const char* format, ...) const {
       hook(" An error on logging occured");
     } catch (...) {
     }
-    std::fputs("An error on logging\n", stderr);
+    OutputDebugStringA("An error on logging");
   }
 }
 
