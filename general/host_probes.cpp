@@ -107,7 +107,8 @@ DWORD ReadSSLOffloaded(DWORD& offloaded) {
 bool ReadComputerNames(std::string& hostName, std::string& fullyQualifiedName) {
   DWORD size = 0;
   std::vector<char> buffer;
-  if (!GetComputerNameExA(ComputerNameDnsFullyQualified, nullptr, &size) && GetLastError() == ERROR_MORE_DATA) {
+  const BOOL sized = GetComputerNameExA(ComputerNameDnsFullyQualified, nullptr, &size);
+  if (!sized && GetLastError() == ERROR_MORE_DATA) {
     buffer.assign(size + 1, '\0');
     DWORD capacity = size + 1;
     if (GetComputerNameExA(ComputerNameDnsFullyQualified, buffer.data(), &capacity)) {
@@ -118,12 +119,13 @@ bool ReadComputerNames(std::string& hostName, std::string& fullyQualifiedName) {
                     static_cast<int>(GetLastError()));
     }
   } else {
-    DebugLog("Failed to get the size for computer name  Error: %d Ret %d", static_cast<int>(GetLastError()), 0);
+    DebugLog("Failed to get the size for computer name  Error: %d Ret %d", static_cast<int>(GetLastError()),
+             static_cast<int>(sized));
   }
   // The host name is read into the same buffer first.
   DWORD capacity = static_cast<DWORD>(buffer.size());
   BOOL ok = GetComputerNameExA(ComputerNameDnsHostname, buffer.empty() ? nullptr : buffer.data(), &capacity);
-  if (ok && buffer[0] != '\0') {
+  if (ok && !buffer.empty() && buffer[0] != '\0') {
     hostName = buffer.data();
     DebugLog("GetComputerName ComputerNameDnsHostname %s Err: %d", hostName.c_str(), 0);
     return true;
