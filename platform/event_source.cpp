@@ -99,7 +99,9 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*,
                   LPCSTR* strings, LPVOID) {
   auto* src = static_cast<EventSource*>(source);
   EventLogState& s = State();
-  std::string line;
+  // The source's name is copied under the lock: a deregistration on another
+  // thread may free the source while this report is being written.
+  std::string name;
   std::string file;
   {
     std::lock_guard<std::mutex> guard(s.lock);
@@ -107,8 +109,9 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*,
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
     }
-    line = src->name;
+    name = src->name;
   }
+  std::string line = name;
   file = EventReportFile();
   char head[64];
   std::snprintf(head, sizeof head, "\t%s\t0x%08X\t%u", TypeName(type), static_cast<unsigned>(eventId),
@@ -124,7 +127,7 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*,
     }
   }
   int priority = type == EVENTLOG_ERROR_TYPE ? LOG_ERR : type == EVENTLOG_WARNING_TYPE ? LOG_WARNING : LOG_INFO;
-  syslog(LOG_USER | priority, "%s: event 0x%08X: %s", src->name.c_str(), static_cast<unsigned>(eventId),
+  syslog(LOG_USER | priority, "%s: event 0x%08X: %s", name.c_str(), static_cast<unsigned>(eventId),
          text.c_str());
   if (!file.empty()) {
     line += '\n';
