@@ -97,6 +97,9 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
              static_cast<int>(SettingTempDirectory), -1, 0);
   }
   if (!read || m_strTempDirectory.empty()) {
+    // Without the module's directory (start-up has failed already) the
+    // default would be made in the host process's working directory.
+    if (m_strModuleDirectory.empty()) return result;
     m_strTempDirectory = m_strModuleDirectory + "Temp";
     DebugLog("%s %s", " No Temp Directory found associate a default one", m_strTempDirectory.c_str());
   }

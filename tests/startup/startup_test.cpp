@@ -61,6 +61,7 @@ class StartUp : public ::testing::Test {
       setenv("HX_EVENTLOG_FILE", (dir.Path() + "events.txt").c_str(), 1);
       unsetenv("HX_REGISTRY_FILE");
       setenv("HX_SYSTEM_DIRECTORY", (dir.Path() + "system").c_str(), 1);
+      if (chdir(dir.Path().c_str()) != 0) _exit(91);
       HxModule module;
       std::string error;
       if (!module.Load(modulePath, error)) _exit(90);
@@ -157,6 +158,8 @@ TEST_F(StartUp, ModulePathNotFoundFails) {
   EXPECT_EQ(RunChild(FailsAndFillsNothing, other), 0);
   const std::string text = "Can not get module path PL_Hexmoor.dll";
   EXPECT_EQ(Events(), (std::vector<std::string>{kError + text, kError + text, kFailed}));
+  // No default temporary directory is made in the working directory.
+  EXPECT_FALSE(fs::exists(dir.Path() + "Temp"));
 }
 
 TEST_F(StartUp, MissingResourceLibraryFails) {
