@@ -1,18 +1,24 @@
 #include "general/ql_cache.h"
 
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 
 #include "common/debug_log.h"
 #include "common/event_log.h"
 #include "platform/cache_component.h"
+#include "platform/system_messages.h"
 
 namespace {
 
 std::string Text(const char* s) { return s != nullptr ? std::string(s) : std::string(); }
 
 bool ComReady(HRESULT hr) { return SUCCEEDED(hr) || hr == RPC_E_CHANGED_MODE; }
+
+// Converting the texts for the component is the one step that raises a COM
+// error: running out of memory (E_OUTOFMEMORY). Its message is the system's.
+const char* ComErrorMessage(HRESULT hr) { return LookupSystemMessage(static_cast<DWORD>(hr)); }
 
 }  // namespace
 
@@ -39,6 +45,12 @@ bool CQLCache::Init() {
         }
       }
     }
+  } catch (const std::bad_alloc&) {
+    hr = E_OUTOFMEMORY;
+    DebugLogError(static_cast<DWORD>(hr), "CExchangeAccess::GetErrorInfo got EXCEPTION HR 0x%x %s",
+                  static_cast<unsigned>(hr), ComErrorMessage(hr));
+    LogEventF(1, "Cache component  failed to initialize with 0x%x %s", static_cast<unsigned>(hr),
+              ComErrorMessage(hr));
   } catch (...) {
     DebugLog("Cache component got GENERAL EXCEPTION");
     LogEventF(1, "Cache component failed to Initialize GE");
@@ -73,6 +85,13 @@ bool CQLCache::CreateCache(const char* cacheName, int32_t first, int32_t second)
     if (FAILED(hr)) DebugLogError(static_cast<DWORD>(hr), "CreateCache failed HR 0x%x", static_cast<unsigned>(hr));
     cache->Release();
     return SUCCEEDED(hr);
+  } catch (const std::bad_alloc&) {
+    const HRESULT hr = E_OUTOFMEMORY;
+    DebugLogError(static_cast<DWORD>(hr), "CreateCache got EXCEPTION HR 0x%x %s", static_cast<unsigned>(hr),
+                  ComErrorMessage(hr));
+    LogEventF(1, "Cache component  failed COM Exception with 0x%x %s", static_cast<unsigned>(hr),
+              ComErrorMessage(hr));
+    return false;
   } catch (...) {
     DebugLog("CCreateCache ache component got GENERAL EXCEPTION");
     LogEventF(1, "CreateCache Cache component failed GE");
@@ -117,6 +136,12 @@ bool CQLCache::AddItem(const char* cacheName, const char* key, const char* data,
         cache->Release();
       }
     }
+  } catch (const std::bad_alloc&) {
+    hr = E_OUTOFMEMORY;
+    DebugLogError(static_cast<DWORD>(hr), "AddItem got EXCEPTION HR 0x%x %s", static_cast<unsigned>(hr),
+                  ComErrorMessage(hr));
+    LogEventF(1, "Cache component  AddItem failed COM Exception with 0x%x %s", static_cast<unsigned>(hr),
+              ComErrorMessage(hr));
   } catch (...) {
     DebugLog("AddItem cache component got GENERAL EXCEPTION");
     LogEventF(1, "AddItem Cache component failed GE");
@@ -174,6 +199,13 @@ bool CQLCache::GetItem(const char* cacheName, const char* key, char** buffer, co
     std::memcpy(copy, value->c_str(), value->size() + 1);
     *buffer = copy;
     return true;
+  } catch (const std::bad_alloc&) {
+    const HRESULT hr = E_OUTOFMEMORY;
+    DebugLogError(static_cast<DWORD>(hr), "GetItem got EXCEPTION HR 0x%x %s", static_cast<unsigned>(hr),
+                  ComErrorMessage(hr));
+    LogEventF(1, "Cache component  GetItem failed COM Exception with 0x%x %s", static_cast<unsigned>(hr),
+              ComErrorMessage(hr));
+    return false;
   } catch (...) {
     DebugLog("GetItem cache component got GENERAL EXCEPTION");
     LogEventF(1, "GetItem Cache component failed GE");
