@@ -20,10 +20,9 @@ class CHXFormContext {
   CDLLContext* GetDLLContext() const { return m_pDLLContext; }
   CBufferInstructionList* GetBufferInstructions() const { return m_pBufferInstructions; }
 
- protected:
-  virtual void Initialize();
-
  private:
+  void Initialize();
+
   CDLLContext* m_pDLLContext;
   CBufferInstructionList* m_pBufferInstructions;
 };
