@@ -1,6 +1,325 @@
-// Placeholder until the debug log with its sinks lands: everything is dropped.
+// The writer, the process-wide state with its setters, the append-only file
+// sink and the write-out at exit.
 #include "common/debug_log.h"
 
-void DebugLog(const char*, ...) {}
-void DebugLogError(DWORD, const char*, ...) {}
-bool DebugLogEnabled() { return false; }
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "common/crit_sec.h"
+#include "common/debug_log_state.h"
+#include "common/file_utils.h"
+#include "platform/local_time.h"
+#include "platform/module_path.h"
+#include "platform/shared_memory.h"
+#include "platform/system_messages.h"
+
+namespace debug_log_detail {
+
+std::atomic<DWORD> g_logMode{LOG_MODE_OFF};
+std::atomic<CSync*> g_sinkLock{nullptr};
+
+namespace {
+std::atomic<LogSinkFn> g_sink{&FileLogSink};
+std::atomic<LogClockFn> g_clock{nullptr};
+
+int32_t Clamp32(int64_t v) {
+  return static_cast<int32_t>(std::clamp<int64_t>(v, 0, INT32_MAX));
+}
+
+void Now(SYSTEMTIME* st) {
+  LogClockFn clock = g_clock.load(std::memory_order_acquire);
+  if (clock != nullptr) {
+    clock(st);
+  } else {
+    GetLocalTime(st);
+  }
+}
+}  // namespace
+
+LogState& State() {
+  alignas(LogState) static unsigned char storage[sizeof(LogState)];
+  static LogState* state = [] {
+    auto* s = new (storage) LogState();
+    std::snprintf(s->logFilePath, sizeof(s->logFilePath), "%s", kDefaultLogFilePath);
+    return s;
+  }();
+  return *state;
+}
+
+size_t FormatTimePrefix(char (&prefix)[258]) {
+  SYSTEMTIME st{};
+  Now(&st);
+  int n = std::snprintf(prefix, sizeof(prefix), "\r\n%04u/%02u/%02u %02u:%02u:%02u.%03u %4X ",
+                        unsigned{st.wYear}, unsigned{st.wMonth}, unsigned{st.wDay},
+                        unsigned{st.wHour}, unsigned{st.wMinute}, unsigned{st.wSecond},
+                        unsigned{st.wMilliseconds}, unsigned{GetCurrentThreadId()});
+  if (n < 0) return 0;
+  return std::min<size_t>(static_cast<size_t>(n), sizeof(prefix) - 1);
+}
+
+std::string CTimeText() {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  SYSTEMTIME st{};
+  Now(&st);
+  char buf[64];
+  std::snprintf(buf, sizeof(buf), "%s %s %2u %02u:%02u:%02u %u\n", kDays[st.wDayOfWeek % 7],
+                kMonths[(st.wMonth + 11) % 12], unsigned{st.wDay}, unsigned{st.wHour},
+                unsigned{st.wMinute}, unsigned{st.wSecond}, unsigned{st.wYear});
+  return buf;
+}
+
+bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t& written) {
+  written = 0;
+  while (written < length) {
+    ssize_t n = pwrite(fd, data + written, length - written, static_cast<off_t>(offset + written));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    written += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace debug_log_detail
+
+using namespace debug_log_detail;
+
+// ---- Writer -----------------------------------------------------------------
+
+void DebugLog(const char* format, ...) {
+  if (g_logMode.load(std::memory_order_acquire) == LOG_MODE_OFF || format == nullptr) return;
+  char text[2049] = {};
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, 2048, format, args);
+  va_end(args);
+  // Nobody could act on a failure of the log itself, and showing one would
+  // stop a server thread: it is dropped.
+  try {
+    LogSinkFn sink = g_sink.load(std::memory_order_acquire);
+    if (sink != nullptr) sink(text);
+  } catch (...) {
+  }
+}
+
+void DebugLogError(DWORD code, const char* format, ...) {
+  if (g_logMode.load(std::memory_order_acquire) == LOG_MODE_OFF || format == nullptr) return;
+  char callerText[512] = {};
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(callerText, sizeof(callerText), format, args);
+  va_end(args);
+  char systemText[512] = {};
+  FormatSystemMessage(code, systemText, sizeof(systemText));
+  char text[2049] = {};
+  std::snprintf(text, 2048, "%s   %s", callerText, systemText);
+  try {
+    LogSinkFn sink = g_sink.load(std::memory_order_acquire);
+    if (sink != nullptr) sink(text);
+  } catch (...) {
+  }
+}
+
+bool DebugLogEnabled() {
+  return g_logMode.load(std::memory_order_acquire) != LOG_MODE_OFF &&
+         g_sink.load(std::memory_order_acquire) != nullptr;
+}
+
+void FormatSystemMessage(DWORD code, char* buffer, DWORD size) {
+  if (buffer == nullptr || size == 0) return;
+  const char* text = LookupSystemMessage(code);
+  const size_t keep = size >= 2 ? std::min<size_t>(std::strlen(text), size - 2) : 0;
+  std::memcpy(buffer, text, keep);
+  buffer[keep] = '\0';
+  for (size_t i = 0; i < keep; ++i) {
+    if (buffer[i] == '\n' || buffer[i] == '\r') buffer[i] = ' ';
+  }
+}
+
+// ---- Configuration ----------------------------------------------------------
+
+void SetLogSink(LogSinkFn sink) { g_sink.store(sink, std::memory_order_release); }
+LogSinkFn GetLogSink() { return g_sink.load(std::memory_order_acquire); }
+
+void SetLogMode(DWORD mode) { g_logMode.store(mode, std::memory_order_release); }
+DWORD GetLogMode() { return g_logMode.load(std::memory_order_acquire); }
+
+void SetLogSinkLock(CSync* lock) { g_sinkLock.store(lock, std::memory_order_release); }
+CSync* GetLogSinkLock() { return g_sinkLock.load(std::memory_order_acquire); }
+
+void SetLogFilePath(const char* path) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  std::snprintf(s.logFilePath, sizeof(s.logFilePath), "%s", path != nullptr ? path : "");
+}
+
+std::string GetLogFilePath() {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  return s.logFilePath;
+}
+
+void SetLogRecordTag(const std::string& tag) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.recordTag = tag;
+}
+
+std::string GetLogRecordTag() {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  return s.recordTag;
+}
+
+void SetLogRingSize(int64_t bytes) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.ringSize = Clamp32(bytes);
+}
+
+int32_t GetLogRingSize() {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  return s.ringSize;
+}
+
+void SetLogWrapPosition(int64_t bytes) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.wrapPosition = Clamp32(bytes);
+}
+
+int32_t GetLogWrapPosition() {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  return s.wrapPosition;
+}
+
+void SetLogBatchThreshold(int64_t bytes) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.batchThreshold = Clamp32(bytes);
+}
+
+int32_t GetLogBatchThreshold() {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  return s.batchThreshold;
+}
+
+int32_t LogSizeFromKB(int64_t kilobytes) {
+  if (kilobytes > INT32_MAX) return INT32_MAX;
+  return Clamp32(kilobytes * 1024);
+}
+
+void SetLogRingOwner(bool owner) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.ringOwner = owner;
+}
+
+bool IsLogRingOwner() {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  return s.ringOwner;
+}
+
+void SetLogClock(LogClockFn clock) { g_clock.store(clock, std::memory_order_release); }
+
+// ---- Append-only file ------------------------------------------------------
+
+void FileLogSink(const char* text) {
+  CSync* sinkLock = g_sinkLock.load(std::memory_order_acquire);
+  if (sinkLock == nullptr || text == nullptr) return;
+  CLockGuard sinkGuard(sinkLock);
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+
+  if (s.firstFileCall) {
+    s.firstFileCall = false;
+    // Inside the document converter's process the log goes next to it.
+    if (GetModuleHandleA("Convert") != nullptr) {
+      std::string dir;
+      if (GetModuleDirectory(dir, "Convert", false, 0)) {
+        std::snprintf(s.logFilePath, sizeof(s.logFilePath), "%sQL_Log.txt", dir.c_str());
+      }
+    }
+  }
+  if ((g_logMode.load(std::memory_order_acquire) & LOG_MODE_WRITE) == 0) return;
+
+  FILE* file = std::fopen(s.logFilePath, "a");
+  if (file == nullptr) return;
+  std::fprintf(file, "\n\n ****  %s ", CTimeText().c_str());
+  std::fputs(text, file);
+  std::fclose(file);
+}
+
+// ---- Write-out ---------------------------------------------------------------
+
+void FlushLog(bool releaseView) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+
+  if (s.ringView != nullptr) {
+    if (s.ringOwner) {
+      int fd = open(s.logFilePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+      if (fd >= 0) {
+        const void* end = std::memchr(s.ringView, 0, s.ringViewLength);
+        const size_t length =
+            end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - s.ringView)
+                           : s.ringViewLength;
+        size_t written = 0;
+        WriteAllAt(fd, s.ringView, length, 0, written);
+        close(fd);
+      }
+    }
+    if (releaseView) {
+      CSharedMemory::UnmapView(s.ringView, s.ringViewLength);
+      s.ringView = nullptr;
+      s.ringViewLength = 0;
+      s.section.reset();
+      s.ringWritePos = 0;
+      s.ringHighWater = 0;
+    }
+  } else if (!s.batch.empty() && s.fileFd >= 0) {
+    // A batch that never reached the threshold has no position yet: it goes
+    // where the next batch would have gone, never over the file's first
+    // bytes.
+    if (s.fileWritePos == 0) {
+      s.fileWritePos = kLogRingHeaderSize;
+    } else if (s.fileWritePos >= s.ringSize) {
+      s.fileWritePos = s.wrapPosition > 0 ? int64_t{s.wrapPosition} + 1 : 1;
+    }
+    size_t written = 0;
+    WriteAllAt(s.fileFd, s.batch.data(), s.batch.size(), s.fileWritePos, written);
+    s.fileWritePos += static_cast<int64_t>(written);
+    s.fileHighWater = std::max(s.fileHighWater, s.fileWritePos);
+    fdatasync(s.fileFd);
+    s.batch.clear();
+  }
+
+  if (releaseView && s.fileFd >= 0) {
+    close(s.fileFd);
+    s.fileFd = -1;
+    s.fileWritePos = 0;
+    s.fileHighWater = 0;
+  }
+}
+
+namespace {
+// Writes the ring or the batch out when the process ends (or the module is
+// unloaded).
+struct ExitFlusher {
+  ExitFlusher() { State(); }
+  ~ExitFlusher() { FlushLog(true); }
+};
+ExitFlusher g_exitFlusher;
+}  // namespace

@@ -6,10 +6,8 @@
 #include <vector>
 
 #include "common/ci_string.h"
+#include "filter/dll_context.h"
 #include "platform/win_types.h"
-
-struct CDLLContext;
-class CRequestInfo;
 
 // The value of `key` (which must end in "=") in a cookie header, up to the
 // next ";" or the end; the key is found anywhere, ASCII case ignored.
@@ -17,6 +15,10 @@ BOOL extractCookie(const ci_string& cookie, const std::string& key, std::string&
 
 class CNotificationsHelper {
  public:
+  // Adds the response-header table in order, stopping at the first header
+  // the host refuses; TRUE when all went in.
+  static BOOL AddNoCacheHeaders(CDLLContext* pContext);
+
   // The value of the "cadata=" cookie of forms-based authentication.
   static BOOL GetFBACadataCookieValue(const ci_string& cookie, std::string& value);
   // The cadata value a forms-based-authentication front end passed on.
@@ -30,9 +32,9 @@ class CNotificationsHelper {
                                std::string& value, size_t start = std::string::npos);
 
   // The attachment identifiers "attid0".."attid<attcnt-1>" of the request.
-  static DWORD GetRequestParamAttIDs(CRequestInfo* pRequestInfo, std::vector<std::string>& ids);
-  static DWORD ConcatRequestParamAttIDs(CRequestInfo* pRequestInfo, std::string& joined);
-  static DWORD ConcatRequestParamAttIDs(CRequestInfo* pRequestInfo, std::string& allButLast,
+  static DWORD GetRequestParamAttIDs(const CRequestInfo* pRequestInfo, std::vector<std::string>& ids);
+  static DWORD ConcatRequestParamAttIDs(const CRequestInfo* pRequestInfo, std::string& joined);
+  static DWORD ConcatRequestParamAttIDs(const CRequestInfo* pRequestInfo, std::string& allButLast,
                                         std::string& last);
 
   static BOOL RemoveParamFromQueryString(ci_string& query, const ci_string& name);

@@ -5,12 +5,18 @@
 #include <cstdint>
 #include <string>
 
+#include "filter/dll_context.h"
 #include "platform/win_types.h"
 
 class CBufferInstructionList;
 
 class CUtil {
  public:
+  // Reads a server variable through the ISAPI filter context during any of
+  // the five handled notifications. Always 0: a variable that cannot be read
+  // leaves value unchanged.
+  static DWORD GetServerVariable(CDLLContext* pContext, const char* name, std::string& value);
+
   // Identifier hash that the page forms write into pages and the access
   // checks recompute: h = h * 33 + byte (byte taken as signed 8-bit), 32-bit
   // wrap-around, written in decimal.

@@ -1,0 +1,61 @@
+// The debug log's process-wide state, shared by the writer and its sinks.
+// Internal to the debug log.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "common/debug_log.h"
+
+class CSharedMemory;
+
+namespace debug_log_detail {
+
+struct LogState {
+  // Guards everything below against the setters and against threads of this
+  // process; the sink lock orders the writers across processes.
+  std::mutex lock;
+
+  char logFilePath[MAX_PATH + 1] = {};
+  std::string recordTag;
+  int32_t ringSize = kDefaultLogRingSize;
+  int32_t wrapPosition = kDefaultLogWrapPosition;
+  int32_t batchThreshold = kDefaultLogBatchThreshold;
+  bool ringOwner = false;
+  bool firstFileCall = true;
+
+  // Wrap-around file.
+  std::string batch;
+  int fileFd = -1;
+  int64_t fileWritePos = 0;
+  int64_t fileHighWater = 0;
+
+  // Shared-memory ring.
+  std::shared_ptr<CSharedMemory> section;
+  char* ringView = nullptr;
+  size_t ringViewLength = 0;
+  int64_t ringWritePos = 0;
+  int64_t ringHighWater = 0;
+};
+
+// Built on first use and never destroyed, so that texts logged by other
+// objects' destructors at exit still find it.
+LogState& State();
+
+extern std::atomic<DWORD> g_logMode;
+extern std::atomic<CSync*> g_sinkLock;
+
+// "\r\n%04u/%02u/%02u %02u:%02u:%02u.%03u %4X " for now and this thread, into
+// a buffer of 258 bytes; returns its length.
+size_t FormatTimePrefix(char (&prefix)[258]);
+// The 24 characters of the ctime text (weekday, month, day, time, year) and
+// its line feed.
+std::string CTimeText();
+
+// Writes all bytes at the offset; false when not all could be written.
+bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t& written);
+
+}  // namespace debug_log_detail

@@ -1,0 +1,198 @@
+// The ring in named shared memory. Every server process that logs to the
+// same log file writes into one ring; the header at its start carries the
+// positions from one writer to the next, so it is read before and written
+// after each record, under the cross-process sink lock.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/crit_sec.h"
+#include "common/debug_log.h"
+#include "common/debug_log_state.h"
+#include "platform/shared_memory.h"
+
+using namespace debug_log_detail;
+
+namespace {
+
+constexpr int64_t kHeader = kLogRingHeaderSize;
+
+struct RingHeader {
+  int64_t writePos = 0;
+  int64_t highWater = 0;
+  int64_t wrapPosition = 0;
+  int64_t size = 0;
+};
+
+// "%d, %d, %d, %d" from the first 99 bytes.
+bool ParseHeader(const char* view, RingHeader& h) {
+  char text[kHeader] = {};
+  std::memcpy(text, view, kHeader - 1);
+  int64_t* fields[] = {&h.writePos, &h.highWater, &h.wrapPosition, &h.size};
+  const char* p = text;
+  for (size_t i = 0; i < 4; ++i) {
+    if (i > 0) {
+      if (*p != ',') return false;
+      ++p;
+    }
+    while (*p == ' ') ++p;
+    if (*p != '-' && (*p < '0' || *p > '9')) return false;
+    char* end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(p, &end, 10);
+    if (end == p || errno == ERANGE) return false;
+    *fields[i] = v;
+    p = end;
+  }
+  return true;
+}
+
+// The positions must lie inside this process's view of the ring, or a record
+// would be written outside it.
+bool HeaderValid(const RingHeader& h, size_t viewLength) {
+  return h.size > kHeader && static_cast<uint64_t>(h.size) <= viewLength && h.size <= INT32_MAX &&
+         h.writePos >= kHeader && h.writePos <= h.size && h.highWater >= h.writePos &&
+         h.highWater <= h.size && h.wrapPosition >= 0 && h.wrapPosition < h.size;
+}
+
+void WriteHeader(char* view, int64_t writePos, int64_t highWater, int64_t wrap, int64_t size) {
+  char text[kHeader + 1];
+  int n = std::snprintf(text, kHeader, "%d, %d, %d, %d", static_cast<int>(writePos),
+                        static_cast<int>(highWater), static_cast<int>(wrap),
+                        static_cast<int>(size));
+  if (n < 0) n = 0;
+  if (n > kHeader - 1) n = kHeader - 1;
+  std::memset(text + n, ' ', static_cast<size_t>(kHeader - n));
+  std::memcpy(view, text, kHeader);
+}
+
+// Starts the ring afresh: empty records, both positions at the first record.
+// False when the view is too small to hold any record.
+bool ResetRing(LogState& s) {
+  const int64_t size = std::min<int64_t>(s.ringSize, static_cast<int64_t>(s.ringViewLength));
+  if (size <= kHeader) return false;
+  const int64_t wrap = s.wrapPosition < size ? s.wrapPosition : kHeader;
+  std::memset(s.ringView + kHeader, 0, s.ringViewLength - kHeader);
+  WriteHeader(s.ringView, kHeader, kHeader, wrap, size);
+  s.ringSize = static_cast<int32_t>(size);
+  s.wrapPosition = static_cast<int32_t>(wrap);
+  s.ringWritePos = kHeader;
+  s.ringHighWater = kHeader;
+  return true;
+}
+
+std::string RingName(const char* logFilePath) {
+  const char* name = logFilePath;
+  for (const char* p = logFilePath; *p != '\0'; ++p) {
+    if (*p == '/' || *p == '\\') name = p + 1;
+  }
+  return std::string("Global\\") + name;
+}
+
+void ReleaseRing(LogState& s) {
+  CSharedMemory::UnmapView(s.ringView, s.ringViewLength);
+  s.ringView = nullptr;
+  s.ringViewLength = 0;
+  s.section.reset();
+}
+
+bool OpenRing(LogState& s) {
+  bool created = false;
+  const std::string name = RingName(s.logFilePath);
+  std::shared_ptr<CSharedMemory> section =
+      CreateWorldAccessFileMapping(name.c_str(), static_cast<uint64_t>(s.ringSize), created);
+  if (!section) return false;
+  uint64_t objectSize = section->Size();
+  // A creator that died before sizing the object leaves it empty.
+  if (objectSize <= static_cast<uint64_t>(kHeader)) {
+    if (!section->Grow(static_cast<uint64_t>(s.ringSize))) return false;
+    objectSize = section->Size();
+    created = true;
+  }
+  objectSize = std::min<uint64_t>(objectSize, INT32_MAX);
+  void* view = section->MapView(static_cast<size_t>(objectSize));
+  if (view == nullptr) return false;
+  s.section = std::move(section);
+  s.ringView = static_cast<char*>(view);
+  s.ringViewLength = static_cast<size_t>(objectSize);
+
+  RingHeader h;
+  if (created) {
+    s.ringOwner = true;
+    if (!ResetRing(s)) {
+      ReleaseRing(s);
+      return false;
+    }
+  } else if (ParseHeader(s.ringView, h) && HeaderValid(h, s.ringViewLength)) {
+    s.ringSize = static_cast<int32_t>(h.size);
+  } else if (!ResetRing(s)) {
+    ReleaseRing(s);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::shared_ptr<CSharedMemory> CreateWorldAccessFileMapping(const char* name, uint64_t size,
+                                                            bool& created) {
+  created = false;
+  if (name == nullptr) return nullptr;
+  auto section = std::make_shared<CSharedMemory>();
+  if (!section->CreateOrOpen(name, size, created)) return nullptr;
+  return section;
+}
+
+void SharedMemoryLogSink(const char* text) {
+  CSync* sinkLock = g_sinkLock.load(std::memory_order_acquire);
+  if (sinkLock == nullptr || text == nullptr) return;
+  CLockGuard sinkGuard(sinkLock);
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  if ((g_logMode.load(std::memory_order_acquire) & LOG_MODE_WRITE) == 0) return;
+  if (s.ringSize <= s.wrapPosition) return;
+  if (s.ringView == nullptr && !OpenRing(s)) return;
+
+  // Another process may have written since: the header says where the ring
+  // stands now. One that cannot be trusted starts the ring again.
+  RingHeader h;
+  if (ParseHeader(s.ringView, h) && HeaderValid(h, s.ringViewLength)) {
+    s.ringWritePos = h.writePos;
+    s.ringHighWater = h.highWater;
+    s.ringSize = static_cast<int32_t>(h.size);
+    s.wrapPosition = static_cast<int32_t>(h.wrapPosition);
+  } else if (!ResetRing(s)) {
+    return;
+  }
+
+  char prefix[258];
+  const size_t prefixLength = FormatTimePrefix(prefix);
+  const size_t textLength = std::strlen(text);
+  const int64_t recordLength =
+      static_cast<int64_t>(prefixLength + s.recordTag.size() + textLength + 1);
+  const int64_t size = s.ringSize;
+  const int64_t wrap = std::max<int64_t>(s.wrapPosition, kHeader);
+
+  int64_t pos = s.ringWritePos;
+  if (static_cast<int64_t>(textLength) + pos + 256 + 1 >= size || pos + recordLength > size) {
+    pos = wrap;
+  }
+  // A record longer than the space behind the wrap position is dropped.
+  if (pos + recordLength > size) return;
+
+  char* out = s.ringView + pos;
+  std::memcpy(out, prefix, prefixLength);
+  out += prefixLength;
+  std::memcpy(out, s.recordTag.data(), s.recordTag.size());
+  out += s.recordTag.size();
+  std::memcpy(out, text, textLength);
+  out += textLength;
+  *out = ' ';
+  pos += recordLength;
+
+  s.ringWritePos = pos;
+  s.ringHighWater = std::max(s.ringHighWater, pos);
+  WriteHeader(s.ringView, s.ringWritePos, s.ringHighWater, s.wrapPosition, size);
+}

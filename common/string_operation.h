@@ -1,0 +1,41 @@
+// Operations on ci_string: replacement and splitting without regard to
+// case, trimming by a set of characters, number parsing and Base64.
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/ci_string.h"
+#include "platform/win_types.h"
+
+class CStringOperation {
+ public:
+  // As ReplaceAll on std::string, with occurrences found without case.
+  static bool ReplaceAll(ci_string& text, const ci_string& what, const ci_string& with,
+                         size_t start = 0);
+
+  // Splits `text` at every `delimiter`. With stopAtEmpty the first empty
+  // part ends the split; without it empty parts are kept, including one
+  // after the last part. An empty delimiter gives the whole text as one
+  // part. False for an empty text.
+  static bool Parse(const ci_string& text, const ci_string& delimiter,
+                    std::vector<ci_string>& parts, bool stopAtEmpty = true);
+  // The same split into an ordered set (duplicates collapse); always stops
+  // at the first empty part.
+  static bool Parse(const ci_string& text, const ci_string& delimiter, std::set<ci_string>& parts);
+
+  // Remove every character of `chars` (matched without case) from the ends.
+  static void Trim(ci_string& text, const ci_string& chars);
+  static void TrimLeft(ci_string& text, const ci_string& chars);
+  static void TrimRight(ci_string& text, const ci_string& chars);
+
+  // As StringToUInt.
+  static bool String2Int(const ci_string& text, DWORD& value, int radix, size_t pos = 0,
+                         size_t length = ci_string::npos, bool signAllowed = false);
+
+  // Replaces `text` by its Base64 encoding (RFC 4648, '=' padding, no line
+  // breaks). Throws std::length_error for a text whose encoding length would
+  // not fit in a signed 32-bit number.
+  static bool Encode64(std::string& text);
+};

@@ -1,0 +1,25 @@
+// URL decoding and radix-based number parsing.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "platform/win_types.h"
+
+// Decodes "%XY" escapes; a '+' stays a '+'. A '%' not followed by two
+// hexadecimal digits is kept as it is. A decoded zero byte ends the text.
+std::string URLDecode(const std::string& text);
+
+// Parses `length` characters of `text` from `pos` (or the rest of it) as an
+// unsigned number in `radix` (2 to 36; letters of either case are digits
+// from 10 up), with a leading '-' when `signAllowed` (the value is then the
+// 32-bit pattern of the negative number). `value` starts at 0 and keeps
+// what was accumulated when a character is not a digit. False for a radix
+// outside 2 to 36, a range outside the text, a non-digit, or a number that
+// does not fit in 32 bits. An empty range gives true and 0.
+bool StringToUInt(const std::string& text, DWORD& value, int radix, size_t pos = 0,
+                  size_t length = std::string::npos, bool signAllowed = false);
+
+// The same on any byte range (used by the ci_string form).
+bool StringToUIntRange(const char* data, size_t size, DWORD& value, int radix, size_t pos,
+                       size_t length, bool signAllowed);

@@ -1,0 +1,49 @@
+#include "platform/file_system.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "platform/last_error.h"
+
+DWORD Win32ErrorFromErrno(int err) {
+  switch (err) {
+    case 0: return ERROR_SUCCESS;
+    case ENOENT: return ERROR_PATH_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case EACCES:
+    case EPERM: return ERROR_ACCESS_DENIED;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case ENOSPC:
+    case EDQUOT: return ERROR_DISK_FULL;
+    case EROFS: return ERROR_WRITE_PROTECT;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
+    case EBADF: return ERROR_INVALID_HANDLE;
+    default: return ERROR_GEN_FAILURE;
+  }
+}
+
+bool PathExists(const char* path) {
+  struct stat st{};
+  return path != nullptr && stat(path, &st) == 0;
+}
+
+bool IsDirectory(const char* path) {
+  struct stat st{};
+  return path != nullptr && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+BOOL CreateDirectoryA(const char* path) {
+  if (path == nullptr || *path == '\0') {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  if (mkdir(path, 0777) == 0) {
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+  }
+  SetLastError(Win32ErrorFromErrno(errno));
+  return FALSE;
+}

@@ -1,0 +1,19 @@
+// The file-system calls the module makes, with Win32 error codes in the
+// thread's last error.
+#pragma once
+
+#include "platform/win_types.h"
+
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_WRITE_PROTECT = 19;
+
+// The Win32 code that stands for an errno value.
+DWORD Win32ErrorFromErrno(int err);
+
+// Whether anything (file or directory) exists at the path.
+bool PathExists(const char* path);
+bool IsDirectory(const char* path);
+
+// Creates one directory (owner, group and others as the umask allows). An
+// existing entry of that name fails with error 183, a missing parent with 3.
+BOOL CreateDirectoryA(const char* path);

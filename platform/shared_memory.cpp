@@ -1,0 +1,115 @@
+#include "platform/shared_memory.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <strings.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/file_system.h"
+#include "platform/last_error.h"
+
+namespace {
+constexpr mode_t kSectionMode = 0660;
+}
+
+std::string ShmNameFromWindowsName(const char* windowsName) {
+  std::string rest = windowsName != nullptr ? windowsName : "";
+  for (const char* prefix : {"Global\\", "Local\\"}) {
+    const size_t n = std::strlen(prefix);
+    if (rest.size() >= n && strncasecmp(rest.c_str(), prefix, n) == 0) {
+      rest.erase(0, n);
+      break;
+    }
+  }
+  for (char& c : rest) {
+    if (c == '/' || c == '\\') c = '_';
+  }
+  std::string name(1, '/');
+  name.append(rest.empty() ? std::string("_") : rest);
+  return name;
+}
+
+CSharedMemory::~CSharedMemory() { Close(); }
+
+void CSharedMemory::Close() {
+  if (m_fd >= 0) {
+    ::close(m_fd);
+    m_fd = -1;
+  }
+}
+
+bool CSharedMemory::CreateOrOpen(const char* windowsName, uint64_t size, bool& created) {
+  Close();
+  created = false;
+  const std::string name = ShmNameFromWindowsName(windowsName);
+  // Two processes may race to create it: whoever loses the exclusive create
+  // opens the winner's object.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    int fd = shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd >= 0) {
+      m_fd = fd;
+      return true;
+    }
+    if (errno != ENOENT) break;
+    fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kSectionMode);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      break;
+    }
+    // The umask may have taken group rights away; the lock and the ring
+    // are meant to be shared by all server processes of the same group.
+    if (fchmod(fd, kSectionMode) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
+      const int err = errno;
+      ::close(fd);
+      shm_unlink(name.c_str());
+      SetLastError(Win32ErrorFromErrno(err));
+      return false;
+    }
+    m_fd = fd;
+    created = true;
+    return true;
+  }
+  SetLastError(Win32ErrorFromErrno(errno));
+  return false;
+}
+
+uint64_t CSharedMemory::Size() const {
+  struct stat st{};
+  if (m_fd < 0 || fstat(m_fd, &st) != 0 || st.st_size < 0) return 0;
+  return static_cast<uint64_t>(st.st_size);
+}
+
+bool CSharedMemory::Grow(uint64_t size) {
+  if (m_fd < 0) return false;
+  if (Size() >= size) return true;
+  if (ftruncate(m_fd, static_cast<off_t>(size)) != 0) {
+    SetLastError(Win32ErrorFromErrno(errno));
+    return false;
+  }
+  return true;
+}
+
+void* CSharedMemory::MapView(size_t length) {
+  if (m_fd < 0 || length == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  void* view = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
+  if (view == MAP_FAILED) {
+    SetLastError(Win32ErrorFromErrno(errno));
+    return nullptr;
+  }
+  return view;
+}
+
+void CSharedMemory::UnmapView(void* view, size_t length) {
+  if (view != nullptr && length != 0) munmap(view, length);
+}
+
+bool CSharedMemory::Remove(const char* windowsName) {
+  return shm_unlink(ShmNameFromWindowsName(windowsName).c_str()) == 0;
+}

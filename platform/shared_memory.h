@@ -1,0 +1,47 @@
+// Named shared memory: the stand-in for named file mappings. A Windows
+// section name with its "Global\" or "Local\" namespace prefix maps to one
+// POSIX shared-memory object for the whole machine ("Global\X" -> "/X").
+// Objects are created with owner and group access only (0660).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/win_types.h"
+
+// The POSIX shared-memory name for a Windows section name.
+std::string ShmNameFromWindowsName(const char* windowsName);
+
+class CSharedMemory {
+ public:
+  CSharedMemory() = default;
+  CSharedMemory(const CSharedMemory&) = delete;
+  CSharedMemory& operator=(const CSharedMemory&) = delete;
+  ~CSharedMemory();
+
+  // Opens the named object for reading and writing, or creates it with
+  // `size` bytes (zero-filled) when none exists; `created` tells which. On
+  // failure the thread's last error holds the reason.
+  bool CreateOrOpen(const char* windowsName, uint64_t size, bool& created);
+
+  // The object's current size in bytes (0 when it cannot be read).
+  uint64_t Size() const;
+  // Grows the object to `size` bytes; never shrinks it.
+  bool Grow(uint64_t size);
+
+  // Maps the first `length` bytes for reading and writing; null on failure.
+  // `length` must not exceed Size(): touching pages past the object's end
+  // faults.
+  void* MapView(size_t length);
+  static void UnmapView(void* view, size_t length);
+
+  void Close();
+  bool IsOpen() const { return m_fd >= 0; }
+
+  // Removes the name; mappings already made stay valid.
+  static bool Remove(const char* windowsName);
+
+ private:
+  int m_fd = -1;
+};

@@ -1,0 +1,46 @@
+#include "platform/system_messages.h"
+
+namespace {
+
+struct Message {
+  DWORD code;
+  const char* text;
+};
+
+constexpr Message kMessages[] = {
+    {0, "The operation completed successfully.\r\n"},
+    {2, "The system cannot find the file specified.\r\n"},
+    {3, "The system cannot find the path specified.\r\n"},
+    {5, "Access is denied.\r\n"},
+    {6, "The handle is invalid.\r\n"},
+    {8, "Not enough memory resources are available to process this command.\r\n"},
+    {13, "The data is invalid.\r\n"},
+    {14, "Not enough memory resources are available to complete this operation.\r\n"},
+    {19, "The media is write protected.\r\n"},
+    {31, "A device attached to the system is not functioning.\r\n"},
+    {87, "The parameter is incorrect.\r\n"},
+    {112, "There is not enough space on the disk.\r\n"},
+    {122, "The data area passed to a system call is too small.\r\n"},
+    {126, "The specified module could not be found.\r\n"},
+    {127, "The specified procedure could not be found.\r\n"},
+    {183, "Cannot create a file when that file already exists.\r\n"},
+    {206, "The filename or extension is too long.\r\n"},
+    {234, "More data is available.\r\n"},
+    {259, "No more data is available.\r\n"},
+    {0x80004001u, "Not implemented\r\n"},
+    {0x80004002u, "No such interface supported\r\n"},
+    {0x80004003u, "Invalid pointer\r\n"},
+    {0x80004005u, "Unspecified error\r\n"},
+    {0x8000FFFFu, "Catastrophic failure\r\n"},
+};
+
+}  // namespace
+
+const char* LookupSystemMessage(DWORD code) {
+  // HRESULTs of the Win32 facility carry the Win32 code in their low word.
+  if ((code & 0xFFFF0000u) == 0x80070000u) code &= 0xFFFFu;
+  for (const Message& m : kMessages) {
+    if (m.code == code) return m.text;
+  }
+  return "";
+}

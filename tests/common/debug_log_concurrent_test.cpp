@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include "common/debug_log.h"
+#include "log_test_support.h"
+
+namespace {
+
+constexpr int kThreads = 8;
+constexpr int kLines = 300;
+
+// Every record must come out whole: time, thread, tag, text, in each
+// thread's own order.
+void CheckRecords(const std::vector<std::string>& records, const std::string& tagPattern,
+                  const std::string& tail) {
+  const std::regex record("\r\n2026/12/07 08:09:10\\.011 [ 0-9A-F]{4,8} " + tagPattern +
+                          "thread (\\d+) line (\\d+) [a-z]+" + tail);
+  std::map<int, int> next;
+  for (const std::string& r : records) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(r, m, record)) << r;
+    const int thread = std::stoi(m[1]);
+    EXPECT_EQ(next[thread]++, std::stoi(m[2]));
+  }
+  EXPECT_EQ(static_cast<size_t>(kThreads * kLines), records.size());
+}
+
+void LogFromThreads(const std::function<void()>& alongside) {
+  std::atomic<bool> done{false};
+  std::thread side([&] {
+    while (!done.load()) alongside();
+  });
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) DebugLog("thread %d line %d %s", t, i, "abcdefghij");
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  done.store(true);
+  side.join();
+}
+
+using DebugLogConcurrent = logtest::LogTest;
+
+TEST_F(DebugLogConcurrent, ManyThreadsWriteWholeRecordsIntoTheRing) {
+  SetLogSink(&SharedMemoryLogSink);
+  SetLogRingSize(4 << 20);
+  // The tag changes under the writers; each record carries one whole tag.
+  LogFromThreads([] {
+    SetLogRecordTag("[A] ");
+    SetLogRecordTag("[B] ");
+    std::this_thread::yield();
+  });
+  const std::string ring = logtest::ReadRing(m_ringName);
+  const logtest::RingHeader h = logtest::ParseRingHeader(ring);
+  ASSERT_GT(h.writePos, 100);
+  CheckRecords(logtest::SplitRecords(ring, 100, static_cast<size_t>(h.writePos)),
+               "(?:\\[[AB]\\] )?", " ");
+}
+
+TEST_F(DebugLogConcurrent, ManyThreadsWriteWholeRecordsIntoTheWrapAroundFile) {
+  SetLogSink(&RingFileLogSink);
+  SetLogBatchThreshold(4096);
+  LogFromThreads([] {
+    (void)DebugLogEnabled();
+    (void)GetLogRingSize();
+    std::this_thread::yield();
+  });
+  FlushLog(true);
+  const std::string file = logtest::ReadFile(m_path);
+  ASSERT_GT(file.size(), 100u);
+  EXPECT_EQ(std::string(100, '\0'), file.substr(0, 100));
+  CheckRecords(logtest::SplitRecords(file, 100, file.size()), "", "");
+}
+
+}  // namespace

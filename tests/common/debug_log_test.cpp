@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "common/debug_log.h"
+#include "common/file_utils.h"
+#include "log_test_support.h"
+
+namespace {
+
+std::vector<std::string> g_captured;
+void CaptureSink(const char* text) { g_captured.emplace_back(text); }
+void ThrowingSink(const char*) { throw std::runtime_error("sink failed"); }
+
+class DebugLogWriter : public logtest::LogTest {
+ protected:
+  void SetUp() override {
+    LogTest::SetUp();
+    g_captured.clear();
+    SetLogSink(&CaptureSink);
+  }
+};
+
+TEST_F(DebugLogWriter, OffModeFormatsAndWritesNothing) {
+  SetLogMode(LOG_MODE_OFF);
+  EXPECT_FALSE(DebugLogEnabled());
+  DebugLog("[CTest::Run] Starts %d.", 1);
+  DebugLogError(5, "[CTest::Run] failed");
+  EXPECT_TRUE(g_captured.empty());
+
+  SetLogMode(LOG_MODE_WRITE);
+  EXPECT_TRUE(DebugLogEnabled());
+  DebugLog("[CTest::Run] returned dwRet <%d>.", 13);
+  ASSERT_EQ(1u, g_captured.size());
+  EXPECT_EQ("[CTest::Run] returned dwRet <13>.", g_captured[0]);
+}
+
+TEST_F(DebugLogWriter, LongTextIsCutTo2047Characters) {
+  const std::string longText(5000, 'x');
+  DebugLog("%s", longText.c_str());
+  ASSERT_EQ(1u, g_captured.size());
+  EXPECT_EQ(std::string(2047, 'x'), g_captured[0]);
+}
+
+TEST_F(DebugLogWriter, ErrorVariantAppendsSystemTextAfterThreeBlanks) {
+  DebugLogError(5, "Open %s", "file");
+  DebugLogError(HRESULT_FROM_WIN32(2), "Load");
+  DebugLogError(0xDEADBEEF, "Odd");
+  // The caller's part is kept to 511 characters.
+  DebugLogError(5, "%s", std::string(900, 'y').c_str());
+  ASSERT_EQ(4u, g_captured.size());
+  EXPECT_EQ("Open file   Access is denied.  ", g_captured[0]);
+  EXPECT_EQ("Load   The system cannot find the file specified.  ", g_captured[1]);
+  EXPECT_EQ("Odd   ", g_captured[2]);
+  EXPECT_EQ(std::string(511, 'y') + "   Access is denied.  ", g_captured[3]);
+}
+
+TEST_F(DebugLogWriter, FailingSinkNeverReachesTheCaller) {
+  SetLogSink(&ThrowingSink);
+  EXPECT_NO_THROW(DebugLog("text %d", 1));
+  EXPECT_NO_THROW(DebugLogError(5, "text"));
+  SetLogSink(nullptr);
+  EXPECT_FALSE(DebugLogEnabled());
+  EXPECT_NO_THROW(DebugLog("nowhere"));
+}
+
+TEST(FormatSystemMessage, CutsToSizeAndBlanksLineBreaks) {
+  char buf[64];
+  FormatSystemMessage(5, buf, sizeof(buf));
+  EXPECT_STREQ("Access is denied.  ", buf);
+  // At most size - 2 characters.
+  FormatSystemMessage(5, buf, 8);
+  EXPECT_STREQ("Access", buf);
+  FormatSystemMessage(5, buf, 1);
+  EXPECT_STREQ("", buf);
+  FormatSystemMessage(123456, buf, sizeof(buf));
+  EXPECT_STREQ("", buf);
+  FormatSystemMessage(5, nullptr, 64);  // must not crash
+}
+
+TEST(DebugLogSettings, SizesAreClampedToTheirRange) {
+  SetLogRingSize(int64_t{1} << 40);
+  EXPECT_EQ(INT32_MAX, GetLogRingSize());
+  SetLogRingSize(-5);
+  EXPECT_EQ(0, GetLogRingSize());
+  SetLogWrapPosition(int64_t{3} << 31);
+  EXPECT_EQ(INT32_MAX, GetLogWrapPosition());
+  SetLogBatchThreshold(-1);
+  EXPECT_EQ(0, GetLogBatchThreshold());
+  // 2 GB in KB overflows 32-bit arithmetic; 64-bit arithmetic clamps it.
+  EXPECT_EQ(INT32_MAX, LogSizeFromKB(2 * 1024 * 1024));
+  EXPECT_EQ(INT32_MAX, LogSizeFromKB(INT64_MAX));
+  EXPECT_EQ(1024 * 1024 * 1024, LogSizeFromKB(1048576));
+  EXPECT_EQ(0, LogSizeFromKB(-3));
+  SetLogRingSize(kDefaultLogRingSize);
+  SetLogWrapPosition(kDefaultLogWrapPosition);
+  SetLogBatchThreshold(kDefaultLogBatchThreshold);
+
+  const std::string longPath(400, 'p');
+  SetLogFilePath(longPath.c_str());
+  EXPECT_EQ(std::string(260, 'p'), GetLogFilePath());
+  SetLogFilePath(kDefaultLogFilePath);
+}
+
+using FileLogSinkTest = logtest::LogTest;
+
+TEST_F(FileLogSinkTest, AppendsTimeLineAndText) {
+  DebugLog("first %d", 1);
+  DebugLog("second");
+  EXPECT_EQ(
+      "\n\n ****  Mon Dec  7 08:09:10 2026\n first 1"
+      "\n\n ****  Mon Dec  7 08:09:10 2026\n second",
+      logtest::ReadFile(m_path));
+}
+
+TEST_F(FileLogSinkTest, WritesNothingWithoutSinkLockOrWriteBit) {
+  SetLogSinkLock(nullptr);
+  DebugLog("no lock");
+  EXPECT_FALSE(FileExists(m_path.c_str()));
+  SetLogSinkLock(&m_lock);
+  SetLogMode(1);  // on, but without the write bit
+  DebugLog("no write bit");
+  EXPECT_FALSE(FileExists(m_path.c_str()));
+  // A folder that does not exist is a silent failure.
+  SetLogMode(LOG_MODE_WRITE);
+  SetLogFilePath((m_dir + "/missing/x.log").c_str());
+  EXPECT_NO_THROW(DebugLog("lost"));
+}
+
+}  // namespace

@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <regex>
+
+#include "common/debug_log.h"
+#include "common/file_utils.h"
+#include "log_test_support.h"
+#include "platform/process_shared_lock.h"
+
+namespace {
+
+using logtest::HeaderText;
+using logtest::ParseRingHeader;
+using logtest::ReadRing;
+
+class SharedMemoryRing : public logtest::LogTest {
+ protected:
+  void SetUp() override {
+    LogTest::SetUp();
+    SetLogSink(&SharedMemoryLogSink);
+  }
+
+  // Overwrites the ring's header through a mapping of this test's own.
+  void PokeHeader(const std::string& header) {
+    CSharedMemory shm;
+    bool created = false;
+    ASSERT_TRUE(shm.CreateOrOpen(m_ringName.c_str(), 0, created));
+    ASSERT_FALSE(created);
+    char* view = static_cast<char*>(shm.MapView(100));
+    ASSERT_NE(nullptr, view);
+    std::string padded = header;
+    padded.resize(100, ' ');
+    std::memcpy(view, padded.data(), 100);
+    CSharedMemory::UnmapView(view, 100);
+  }
+
+  size_t RecordLength(size_t textLength, const std::string& tag = "") {
+    return logtest::ExpectedPrefix().size() + tag.size() + textLength + 1;
+  }
+};
+
+TEST_F(SharedMemoryRing, NewRingHeaderAndRecordLayout) {
+  const std::string tag = "[PL_Hexmoor.dll] ";
+  SetLogRecordTag(tag);
+  DebugLog("hello %s", "ring");
+  DebugLog("second");
+
+  const std::string ring = ReadRing(m_ringName);
+  ASSERT_EQ(static_cast<size_t>(kDefaultLogRingSize), ring.size());
+  const std::string first = logtest::ExpectedPrefix() + tag + "hello ring ";
+  const std::string second = logtest::ExpectedPrefix() + tag + "second ";
+  const long long end = 100 + static_cast<long long>(first.size() + second.size());
+  EXPECT_EQ(HeaderText(end, end, 20480, 10485760), ring.substr(0, 100));
+  EXPECT_EQ(first + second, ring.substr(100, end - 100));
+  EXPECT_EQ('\0', ring[end]);
+  EXPECT_TRUE(IsLogRingOwner());
+
+  struct stat st{};
+  ASSERT_EQ(0, stat(("/dev/shm" + ShmNameFromWindowsName(m_ringName.c_str())).c_str(), &st));
+  EXPECT_EQ(0660u, st.st_mode & 0777u);
+}
+
+TEST_F(SharedMemoryRing, FullRingWrapsAndKeepsRecordsBelowWrapPosition) {
+  SetLogRingSize(4096);
+  SetLogWrapPosition(1000);
+  const size_t textLength = 200;
+  const long long record = static_cast<long long>(RecordLength(textLength));
+
+  long long expectedPos = 100;
+  long long highWater = 100;
+  std::string beforeWrap;
+  int wraps = 0;
+  for (int i = 0; i < 40; ++i) {
+    if (static_cast<long long>(textLength) + expectedPos + 257 >= 4096) {
+      if (wraps == 0) beforeWrap = ReadRing(m_ringName);
+      expectedPos = 1000;
+      ++wraps;
+    }
+    DebugLog("%s", std::string(textLength, static_cast<char>('a' + i % 26)).c_str());
+    expectedPos += record;
+    highWater = std::max(highWater, expectedPos);
+    const std::string ring = ReadRing(m_ringName);
+    ASSERT_EQ(HeaderText(expectedPos, highWater, 1000, 4096), ring.substr(0, 100)) << i;
+  }
+  ASSERT_GE(wraps, 2);
+  const std::string ring = ReadRing(m_ringName);
+  // The first records, below the wrap position, survive every wrap.
+  EXPECT_EQ(beforeWrap.substr(100, 900), ring.substr(100, 900));
+  EXPECT_EQ(logtest::ExpectedPrefix(), ring.substr(1000, logtest::ExpectedPrefix().size()));
+}
+
+TEST_F(SharedMemoryRing, RecordThatCannotFitIsDroppedNotWrittenPastTheEnd) {
+  SetLogRingSize(2400);
+  SetLogWrapPosition(1000);
+  // The writer's margin leaves the record tag out: this one passes the margin
+  // at offset 100 but would end past the ring, and does not fit behind the
+  // wrap position either.
+  SetLogRecordTag(std::string(1800, 't'));
+  DebugLog("%s", std::string(500, 'x').c_str());
+  std::string ring = ReadRing(m_ringName);
+  ASSERT_EQ(2400u, ring.size());
+  EXPECT_EQ(HeaderText(100, 100, 1000, 2400), ring.substr(0, 100));
+  EXPECT_EQ(std::string::npos, ring.find_first_not_of('\0', 100));
+
+  SetLogRecordTag("");
+  DebugLog("%s", std::string(2047, 'x').c_str());
+  ring = ReadRing(m_ringName);
+  EXPECT_EQ(HeaderText(100, 100, 1000, 2400), ring.substr(0, 100));
+
+  DebugLog("fits");
+  ring = ReadRing(m_ringName);
+  const long long end = 100 + static_cast<long long>(RecordLength(4));
+  EXPECT_EQ(HeaderText(end, end, 1000, 2400), ring.substr(0, 100));
+}
+
+TEST_F(SharedMemoryRing, InvalidHeaderStartsTheRingAgain) {
+  SetLogRingSize(4096);
+  SetLogWrapPosition(1000);
+  const long long record = static_cast<long long>(RecordLength(5));
+  const char* const corrupt[] = {
+      "garbage",                  // no numbers
+      "999999, 999999, 1000, 4096",  // write position past the end
+      "100, 100, 1000, 999999",   // size past the mapping
+      "300, 200, 1000, 4096",     // high-water mark below the write position
+      "100, 100, 5000, 4096",     // wrap position past the end
+      "50, 100, 1000, 4096",      // write position inside the header
+      "100, 100, 1000, -4096",    // no positive size
+      "100, 100, 1000, 99999999999999999999",  // out of range
+  };
+  for (const char* header : corrupt) {
+    DebugLog("%s", "older");
+    DebugLog("%s", "older");
+    PokeHeader(header);
+    DebugLog("%s", "after");
+    const std::string ring = ReadRing(m_ringName);
+    ASSERT_EQ(4096u, ring.size());
+    EXPECT_EQ(HeaderText(100 + record, 100 + record, 1000, 4096), ring.substr(0, 100)) << header;
+    EXPECT_EQ(logtest::ExpectedPrefix() + "after ", ring.substr(100, record)) << header;
+    // The old records are gone, so the exit write-out stops after the new one.
+    EXPECT_EQ('\0', ring[100 + record]) << header;
+  }
+}
+
+TEST_F(SharedMemoryRing, ExistingRingIsAdoptedWithItsSizes) {
+  SetLogRingSize(4096);
+  SetLogWrapPosition(1000);
+  {
+    CSharedMemory shm;
+    bool created = false;
+    ASSERT_TRUE(shm.CreateOrOpen(m_ringName.c_str(), 8192, created));
+    ASSERT_TRUE(created);
+    char* view = static_cast<char*>(shm.MapView(8192));
+    std::memcpy(view, HeaderText(100, 100, 3000, 8192).data(), 100);
+    CSharedMemory::UnmapView(view, 8192);
+  }
+  DebugLog("adopted");
+  const std::string ring = ReadRing(m_ringName);
+  const long long end = 100 + static_cast<long long>(RecordLength(7));
+  EXPECT_EQ(HeaderText(end, end, 3000, 8192), ring.substr(0, 100));
+  EXPECT_FALSE(IsLogRingOwner());
+
+  // Not the owner: nothing is written to the file at exit.
+  FlushLog(true);
+  EXPECT_FALSE(FileExists(m_path.c_str()));
+}
+
+TEST_F(SharedMemoryRing, EmptyObjectLeftByCrashedCreatorIsSizedAndInitialised) {
+  SetLogRingSize(4096);
+  SetLogWrapPosition(1000);
+  {
+    CSharedMemory shm;
+    bool created = false;
+    ASSERT_TRUE(shm.CreateOrOpen(m_ringName.c_str(), 0, created));
+  }
+  DebugLog("sized");
+  const std::string ring = ReadRing(m_ringName);
+  ASSERT_EQ(4096u, ring.size());
+  const long long end = 100 + static_cast<long long>(RecordLength(5));
+  EXPECT_EQ(HeaderText(end, end, 1000, 4096), ring.substr(0, 100));
+}
+
+TEST_F(SharedMemoryRing, SilentWithoutLockWriteBitOrRoom) {
+  SetLogSinkLock(nullptr);
+  DebugLog("no lock");
+  EXPECT_FALSE(logtest::RingExists(m_ringName));
+
+  SetLogSinkLock(&m_lock);
+  SetLogMode(1);
+  DebugLog("no write bit");
+  EXPECT_FALSE(logtest::RingExists(m_ringName));
+
+  SetLogMode(LOG_MODE_WRITE);
+  SetLogRingSize(20480);  // not larger than the default wrap position
+  DebugLog("too small");
+  EXPECT_FALSE(logtest::RingExists(m_ringName));
+}
+
+TEST_F(SharedMemoryRing, OwnerWritesRingToFileAtFlush) {
+  SetLogRingSize(4096);
+  SetLogWrapPosition(1000);
+  DebugLog("one");
+  DebugLog("two");
+  const std::string ring = ReadRing(m_ringName);
+  FlushLog(true);
+  const size_t used = ring.find('\0');
+  ASSERT_NE(std::string::npos, used);
+  EXPECT_EQ(ring.substr(0, used), logtest::ReadFile(m_path));
+
+  // After the view is released the next text maps the ring again.
+  DebugLog("three");
+  const logtest::RingHeader h = ParseRingHeader(ReadRing(m_ringName));
+  EXPECT_EQ(static_cast<long long>(used + RecordLength(5)), h.writePos);
+}
+
+TEST_F(SharedMemoryRing, TwoProcessesShareOneRingWithoutCorruption) {
+  const std::string lockName = "hxlogtest_lock_" + std::to_string(getpid());
+  CProcessSharedLock lock(lockName.c_str());
+  ASSERT_TRUE(lock.IsValid());
+  SetLogSinkLock(&lock);
+  SetLogRingSize(1 << 20);
+  SetLogRecordTag("[T] ");
+  constexpr int kChildren = 2;
+  constexpr int kLines = 400;
+
+  pid_t children[kChildren];
+  for (int c = 0; c < kChildren; ++c) {
+    children[c] = fork();
+    ASSERT_GE(children[c], 0);
+    if (children[c] == 0) {
+      // Each child opens (or creates) the ring itself.
+      for (int i = 0; i < kLines; ++i) DebugLog("child %d line %d %s", c, i, "payload-payload");
+      _exit(0);
+    }
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  SetLogSinkLock(nullptr);
+  CProcessSharedLock::Remove(lockName.c_str());
+
+  const std::string ring = ReadRing(m_ringName);
+  const logtest::RingHeader h = ParseRingHeader(ring);
+  ASSERT_GT(h.writePos, 100);
+  EXPECT_EQ(h.writePos, h.highWater);
+  EXPECT_EQ('\0', ring[h.writePos]);
+  const std::regex record(
+      "\r\n2026/12/07 08:09:10\\.011 [ 0-9A-F]{4,8} \\[T\\] child ([01]) line (\\d+) "
+      "payload-payload ");
+  std::map<int, int> nextLine;
+  size_t total = 0;
+  for (const std::string& r : logtest::SplitRecords(ring, 100, static_cast<size_t>(h.writePos))) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(r, m, record)) << r;
+    const int child = std::stoi(m[1]);
+    EXPECT_EQ(nextLine[child]++, std::stoi(m[2]));
+    ++total;
+  }
+  EXPECT_EQ(static_cast<size_t>(kChildren * kLines), total);
+}
+
+}  // namespace

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include "common/debug_log.h"
+#include "common/file_utils.h"
+#include "log_test_support.h"
+
+namespace {
+
+class WrapAroundFile : public logtest::LogTest {
+ protected:
+  void SetUp() override {
+    LogTest::SetUp();
+    SetLogSink(&RingFileLogSink);
+  }
+  static std::string Record(const std::string& text) { return logtest::ExpectedPrefix() + text; }
+};
+
+TEST_F(WrapAroundFile, TextsWaitForTheBatchThresholdThenStartAtOffset100) {
+  SetLogBatchThreshold(1000);
+  const std::string text(100, 'a');
+  const size_t record = Record(text).size();
+  // Written when batch + text + 259 reaches the threshold.
+  size_t batched = 0;
+  int calls = 0;
+  while (batched + text.size() + 259 < 1000) {
+    DebugLog("%s", text.c_str());
+    batched += record;
+    ++calls;
+    ASSERT_EQ("", logtest::ReadFile(m_path)) << calls;  // created, still empty
+  }
+  ASSERT_TRUE(FileExists(m_path.c_str()));
+  DebugLog("%s", text.c_str());
+  ++calls;
+
+  std::string expected(100, '\0');
+  for (int i = 0; i < calls; ++i) expected += Record(text);
+  EXPECT_EQ(expected, logtest::ReadFile(m_path));
+}
+
+TEST_F(WrapAroundFile, WritingResumesAfterWrapPositionAtRingSize) {
+  SetLogBatchThreshold(0);  // every text is written at once
+  SetLogWrapPosition(300);
+  SetLogRingSize(1200);
+  std::string file;
+  long long pos = 0;
+  std::string keptBelowWrap;
+  int wraps = 0;
+  for (int i = 0; i < 30; ++i) {
+    const std::string text(100, static_cast<char>('a' + i % 26));
+    if (pos == 0) {
+      pos = 100;
+    } else if (pos >= 1200) {
+      if (wraps++ == 0) keptBelowWrap = logtest::ReadFile(m_path).substr(0, 301);
+      pos = 301;
+    }
+    DebugLog("%s", text.c_str());
+    const std::string record = Record(text);
+    const std::string now = logtest::ReadFile(m_path);
+    ASSERT_EQ(record, now.substr(pos, record.size())) << i;
+    pos += static_cast<long long>(record.size());
+    // The file passes the ring size by at most one record.
+    EXPECT_LE(now.size(), 1200 + record.size());
+  }
+  ASSERT_GE(wraps, 2);
+  EXPECT_EQ(keptBelowWrap, logtest::ReadFile(m_path).substr(0, 301));
+}
+
+TEST_F(WrapAroundFile, PendingBatchIsWrittenAtFlushWithoutTouchingTheFirstBytes) {
+  SetLogBatchThreshold(1 << 20);
+  DebugLog("one");
+  DebugLog("two");
+  EXPECT_EQ("", logtest::ReadFile(m_path));
+  FlushLog(true);
+  EXPECT_EQ(std::string(100, '\0') + Record("one") + Record("two"), logtest::ReadFile(m_path));
+
+  // A second run reopens the file and starts again at offset 100.
+  DebugLog("three");
+  FlushLog(true);
+  const std::string now = logtest::ReadFile(m_path);
+  EXPECT_EQ(Record("three"), now.substr(100, Record("three").size()));
+}
+
+TEST_F(WrapAroundFile, SilentWithoutLockOrRoom) {
+  SetLogBatchThreshold(0);
+  SetLogSinkLock(nullptr);
+  DebugLog("no lock");
+  EXPECT_FALSE(FileExists(m_path.c_str()));
+  SetLogSinkLock(&m_lock);
+  SetLogRingSize(20480);  // not larger than the default wrap position
+  DebugLog("too small");
+  EXPECT_FALSE(FileExists(m_path.c_str()));
+  SetLogRingSize(kDefaultLogRingSize);
+  DebugLog("written");
+  EXPECT_TRUE(FileExists(m_path.c_str()));
+}
+
+}  // namespace

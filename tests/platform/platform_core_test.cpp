@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "platform/debug_output.h"
+#include "platform/file_system.h"
+#include "platform/interlocked.h"
+#include "platform/last_error.h"
+#include "platform/local_time.h"
+#include "platform/system_messages.h"
+
+namespace {
+
+TEST(LocalTime, MatchesTheWallClock) {
+  const time_t before = time(nullptr);
+  SYSTEMTIME st{};
+  GetLocalTime(&st);
+  const time_t after = time(nullptr);
+  tm local{};
+  localtime_r(&before, &local);
+  EXPECT_EQ(local.tm_year + 1900, st.wYear);
+  EXPECT_GE(st.wMonth, 1);
+  EXPECT_LE(st.wMonth, 12);
+  EXPECT_LE(st.wMilliseconds, 999);
+  EXPECT_LE(st.wDayOfWeek, 6);
+  if (before == after) {
+    EXPECT_EQ(local.tm_sec, st.wSecond);
+    EXPECT_EQ(local.tm_mday, st.wDay);
+    EXPECT_EQ(local.tm_wday, st.wDayOfWeek);
+  }
+  GetLocalTime(nullptr);  // must not crash
+}
+
+TEST(ThreadId, ForkedChildReportsItsOwn) {
+  const DWORD parent = GetCurrentThreadId();
+  EXPECT_EQ(static_cast<DWORD>(getpid()), parent);  // the main thread
+  int fds[2];
+  ASSERT_EQ(0, pipe(fds));
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    DWORD child = GetCurrentThreadId();
+    _exit(write(fds[1], &child, sizeof(child)) == sizeof(child) ? 0 : 1);
+  }
+  DWORD child = 0;
+  ASSERT_EQ(static_cast<ssize_t>(sizeof(child)), read(fds[0], &child, sizeof(child)));
+  waitpid(pid, nullptr, 0);
+  EXPECT_EQ(static_cast<DWORD>(pid), child);
+  close(fds[0]);
+  close(fds[1]);
+}
+
+TEST(Interlocked, CountsAndSwaps) {
+  volatile LONG v = 0;
+  EXPECT_EQ(1, InterlockedIncrement(&v));
+  EXPECT_EQ(0, InterlockedDecrement(&v));
+  EXPECT_EQ(-1, InterlockedDecrement(&v));
+  EXPECT_EQ(-1, InterlockedExchange(&v, 7));
+  EXPECT_EQ(7, InterlockedCompareExchange(&v, 9, 8));  // no swap
+  EXPECT_EQ(7, v);
+  EXPECT_EQ(7, InterlockedCompareExchange(&v, 9, 7));
+  EXPECT_EQ(9, v);
+}
+
+TEST(SystemMessages, Win32CodesAndHResults) {
+  EXPECT_STREQ("Access is denied.\r\n", LookupSystemMessage(5));
+  EXPECT_STREQ("Access is denied.\r\n", LookupSystemMessage(0x80070005u));
+  EXPECT_STREQ("Unspecified error\r\n", LookupSystemMessage(0x80004005u));
+  EXPECT_STREQ("", LookupSystemMessage(0x12345678u));
+}
+
+TEST(FileSystem, ErrnoMapsToWin32Codes) {
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, Win32ErrorFromErrno(ENOENT));
+  EXPECT_EQ(ERROR_ALREADY_EXISTS, Win32ErrorFromErrno(EEXIST));
+  EXPECT_EQ(ERROR_ACCESS_DENIED, Win32ErrorFromErrno(EACCES));
+  EXPECT_EQ(ERROR_GEN_FAILURE, Win32ErrorFromErrno(EXDEV));
+
+  char dirTemplate[] = "/tmp/hxfstest.XXXXXX";
+  ASSERT_NE(nullptr, mkdtemp(dirTemplate));
+  const std::string dir = std::string(dirTemplate) + "/d";
+  EXPECT_TRUE(CreateDirectoryA(dir.c_str()));
+  EXPECT_TRUE(IsDirectory(dir.c_str()));
+  EXPECT_FALSE(CreateDirectoryA(dir.c_str()));
+  EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+  EXPECT_FALSE(CreateDirectoryA((dir + "/x/y").c_str()));
+  EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+  EXPECT_FALSE(CreateDirectoryA(""));
+  EXPECT_FALSE(PathExists(nullptr));
+  rmdir(dir.c_str());
+  rmdir(dirTemplate);
+}
+
+// The channel reads its switch once, so each case runs in a fresh child
+// whose standard error goes to a pipe.
+std::string DebugOutputOfChild(const char* setting) {
+  int fds[2];
+  if (pipe(fds) != 0) return "pipe failed";
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 2);
+    if (setting != nullptr) {
+      setenv("HX_DEBUG_OUTPUT", setting, 1);
+    } else {
+      unsetenv("HX_DEBUG_OUTPUT");
+    }
+    OutputDebugStringA("detached\n");
+    OutputDebugStringA(nullptr);
+    _exit(0);
+  }
+  close(fds[1]);
+  waitpid(pid, nullptr, 0);
+  std::string out;
+  char buf[64];
+  ssize_t n;
+  while ((n = read(fds[0], buf, sizeof(buf))) > 0) out.append(buf, static_cast<size_t>(n));
+  close(fds[0]);
+  return out;
+}
+
+TEST(DebugOutput, GoesToStandardErrorOnlyWhenSwitchedOn) {
+  EXPECT_EQ("detached\n", DebugOutputOfChild("1"));
+  EXPECT_EQ("", DebugOutputOfChild("0"));
+  EXPECT_EQ("", DebugOutputOfChild(""));
+  EXPECT_EQ("", DebugOutputOfChild(nullptr));
+}
+
+}  // namespace
