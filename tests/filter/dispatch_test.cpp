@@ -3,14 +3,10 @@
 #include <cstring>
 
 #include "fake_server.h"
+#include "log_capture.h"
+#include "filter/entry_points.h"
 #include "filter/notifications.h"
 #include "filter/pl_hx_context.h"
-
-extern "C" {
-BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer);
-DWORD HttpFilterProc(CDLLContext* pContext);
-DWORD TerminateFilter();
-}
 
 namespace {
 
@@ -86,9 +82,13 @@ TEST(EndOfRequest, FreesTheOwnContextAndReplaceBuffer) {
   EXPECT_EQ(s.record.m_dwReplaceBufferLength, 0u);
   EXPECT_EQ(s.record.m_dwControlMessage, ControlMessageReplace);
 
-  // Nothing to free: still success, and a second call is harmless.
+  // Nothing to free: success, and only the closing line.
+  LogCapture log;
   EXPECT_EQ(n.NotifyEndOfRequest(&s.record), 0u);
   EXPECT_EQ(s.record.m_dwControlMessage, ControlMessageReplace);
+  EXPECT_EQ(LogCapture::Lines(), std::vector<std::string>{
+                                     "[CNotifications::NotifyEndOfRequest] finished.  Win32 RC=0.  "
+                                     "Control Message=<Replace>"});
 }
 
 TEST(OwnContext, KeepsTheCadataPairOfTheCookie) {
