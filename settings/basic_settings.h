@@ -14,6 +14,7 @@
 #include "platform/file_times.h"
 #include "platform/msxml.h"
 #include "platform/win_types.h"
+#include "settings/setting_ids.h"
 
 class CBasicSettings {
  public:
@@ -111,7 +112,7 @@ class CBasicSettings {
   FILETIME m_ftLoaded{0, 0};
   FILETIME m_ftLastCheck{0, 0};
   std::string m_strPath;
-  std::atomic<int32_t> m_nReloadInterval{15};
+  std::atomic<int32_t> m_nReloadInterval{kDefaultReloadIntervalMinutes};
   CSync* m_pSwapLock = nullptr;
 };
 

@@ -36,7 +36,7 @@ CHandlePLSettings::~CHandlePLSettings() {
 
 void CHandlePLSettings::AfterModuleSettingsLoad() {
   if (m_bRefreshEnabled.load(std::memory_order_relaxed)) {
-    int32_t enabled = 1;
+    int32_t enabled = kDefaultRefreshEnabled;
     m_settings.GetIntValue(SettingRefreshEnabled, enabled, kDefaultSettingsID, kNoEngineID);
     m_bRefreshEnabled.store(enabled != 0, std::memory_order_relaxed);
   }

@@ -11,6 +11,7 @@
 #include "common/crit_sec.h"
 #include "settings/link_criteria.h"
 #include "settings/pl_settings.h"
+#include "settings/setting_ids.h"
 
 class CHandlePLSettings {
  public:
@@ -65,7 +66,7 @@ class CHandlePLSettings {
   std::string m_strRegistryKey;
   CPLSettings m_settings;
   CLinkCriteria m_linkCriteria;
-  int32_t m_nHXID = 3;
+  int32_t m_nHXID = kThisModuleHXID;
   CCritSec m_cs;
   // Only one thread reloads at a time; the others skip the reload.
   CCritSec m_csReload;

@@ -464,7 +464,7 @@ bool CPLSettings::GetEngineIntValue(int32_t optionID, int32_t& value, int32_t en
 
 bool CPLSettings::GetHighSpeedAction(const ci_string& extension, int32_t& action, int32_t engineID,
                                      int32_t settingsID) const {
-  int32_t enabled = 0;
+  int32_t enabled = kDefaultHighSpeedEnabled;
   if (!GetIntValue(SettingHighSpeedEnabled, enabled, settingsID, engineID) || enabled == 0) return true;
   const auto& actions = m_pStore->m_extensionActions;
   auto it = actions.find(extension);

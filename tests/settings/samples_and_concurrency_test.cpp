@@ -33,6 +33,10 @@ TEST(SampleInstall, BothSettingsFilesLoadAndAnswer) {
   int32_t action = kDefaultHighSpeedAction;
   ASSERT_TRUE(holder.GetPerKeyValue("DOCX", action, 0, 1));
   EXPECT_EQ(1, action);
+  // Engine before set: set 2 turns the actions off, the defaults leave them on.
+  action = kDefaultHighSpeedAction;
+  ASSERT_TRUE(holder.GetPerKeyValue("DOCX", action, 0, 2));
+  EXPECT_EQ(kDefaultHighSpeedAction, action);
   bool found = false;
   EXPECT_TRUE(holder.CheckClientIPAgainstDirectAccessIPRange("192.168.1.200", found, 1));
   EXPECT_TRUE(holder.CheckClientIPAgainstDirectAccessIPRange("fd00::10", found, 2));
