@@ -32,7 +32,7 @@ HxRequest ReadItemRequest() {
       "@criteria 1\n"
       "@user-account aclerk\n"
       "@user-domain EXAMPLE\n"
-      "@user-sid S-1-5-21-1004336348-1177238915-682003330-1105\n"
+      "@user-sid S-1-5-21-1004336348-1177238915-682003330-1107\n"
       "@response-page plain_page.html\n"
       "GET /owa/?ae=Item&t=IPM.Note&id=RgAAAAB2cE1kq2tKT5bYpZ0wVQrXBwC5 HTTP/1.1\n"
       "Host: mail.example.com\n"
