@@ -5,8 +5,8 @@
 #include "common/ci_string.h"
 #include "common/debug_log.h"
 #include "filter/auth_complete_helper.h"
-#include "filter/notifications.h"
 #include "filter/dll_context.h"
+#include "filter/notifications.h"
 #include "filter/pl_hx_context.h"
 #include "filter/request_flags.h"
 #include "filter/request_info.h"
@@ -18,8 +18,9 @@ namespace {
 
 const char* YN(bool b) { return b ? "Y" : "N"; }
 
-// The cookie of a direct file request can arrive as two cookie headers
-// folded into one with a comma; the longer side is the browser's own.
+// A direct file request can arrive with two cookie headers folded into one
+// with a comma, which the mail server then refuses; only the longer side is
+// kept (the part before the comma on a tie).
 std::string RepairFoldedCookie(const std::string& cookie, size_t comma) {
   const size_t n = cookie.size();
   std::string kept = comma < n - comma - 1 ? cookie.substr(comma + 1) : cookie.substr(0, comma);
