@@ -19,7 +19,12 @@ DWORD CNotifications::NotifySendRawData(CDLLContext* pContext) {
 
 DWORD SendRawDataWithForms(CDLLContext* pContext, FormCreator createForm) {
   DWORD dwRet = 0;
-  CCountedPtr<CBufferInstructionList> spInstructions(new (std::nothrow) CBufferInstructionList());
+  CCountedPtr<CBufferInstructionList> spInstructions;
+  try {
+    spInstructions = CCountedPtr<CBufferInstructionList>(new CBufferInstructionList());
+  } catch (...) {
+    // Reported below as a missing list.
+  }
   if (pContext == nullptr) {
     DebugLog("[CNotifications::NotifySendRawData] Context not populated for further activity");
     dwRet = HX_RC_INVALID_DATA;
