@@ -4,6 +4,7 @@
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
 #include "filter/pl_hx_context.h"
+#include "general/log_capture.h"
 
 namespace {
 
@@ -45,6 +46,35 @@ TEST(PreProcHeaders, ResetsTheRequestStateWithoutFreeingIt) {
   EXPECT_EQ(static_cast<DWORD>(ControlMessageNone), record.m_dwControlMessage);
   delete leftover;
   delete[] leftoverBuffer;
+}
+
+// The kinds appear in the long line in their own order: item, dialog,
+// delete, document view, sort, Basic manager, attachment, document file,
+// virtual folder, refresh.
+TEST(PreProcHeaders, LongLineNamesEachKind) {
+  CNotifications handlers;
+  CDLLContext record;
+  record.m_spRequestInfo = CCountedPtr<CRequestInfo>(new CRequestInfo());
+  auto& h = record.m_spRequestInfo->m_mapHeaders;
+  h["HTTP_URL"] = "/owa/?ae=Item&a=Attach&id=1";
+  h["HTTP_METHOD"] = "POST";
+  h["HTTP_USER_AGENT"] = "Macintosh";
+  for (const char* name : {"ae", "a", "id", "smime"}) record.m_spRequestInfo->m_mapParams.emplace(name, "x");
+  record.m_spRequestInfo->m_mapParams["ae"] = "Item";
+  record.m_spRequestInfo->m_mapParams["a"] = "Attach";
+  record.m_dwSubscriptionType = 2;
+  CLogCapture log;
+  EXPECT_EQ(0u, handlers.NotifyPreProcHeaders(&record));
+  EXPECT_EQ(0x1000u | 0x20u | 0x8u | 0x4u, record.m_dwRequestFlags);
+  EXPECT_TRUE(CLogCapture::Has(
+      "[CNotifications::NotifyPreProcHeaders] HTTP URL </owa/?ae=Item&a=Attach&id=1> METHOD <POST> SMIME <Y> "
+      "UA <Macintosh> Mac client <Y> Premium client <N> SubscriptionType <2> ReadEditItemRequest <Y> "
+      "PremiumAttachFileDialogRequest <N> PremiumDeleteAttachmentRequest <N> PremiumDocumentViewRequest <N> "
+      "PremiumDocumentViewSortRequest <N> BasicAttachmentManager <Y> DirectAttachmentAccessRequest <N> "
+      "PremiumDocumentViewDirectFileAccessRequest <N> FakePelloraVirtualFolderRequest <N> "
+      "PremiumDocumentViewRefreshRequest <N>."));
+  EXPECT_TRUE(CLogCapture::Has(
+      "[CNotifications::NotifyPreProcHeaders] finished.  Win32 RC=0.  Control Message=<None>"));
 }
 
 }  // namespace
