@@ -152,6 +152,18 @@ BOOL HostGetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, 
       if (SameVariableName(it->first, name)) break;
     }
   }
+  // "HEADER_<name>" reads the request header of exactly that name, as the
+  // web server offers it for headers whose names do not fit "HTTP_".
+  const std::string_view variable(name);
+  if (it == vars.end() && HxStartsWithNoCase(variable, "HEADER_") && variable.size() > 7) {
+    const std::string_view header = variable.substr(7);
+    for (it = vars.begin(); it != vars.end(); ++it) {
+      const std::string& key = it->first;
+      if (!key.empty() && key.back() == ':' && HxEqualsNoCase(std::string_view(key).substr(0, key.size() - 1), header)) {
+        break;
+      }
+    }
+  }
   if (it == vars.end()) {
     IsapiSetCallError(ERROR_INVALID_PARAMETER);
     return FALSE;

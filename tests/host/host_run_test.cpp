@@ -118,11 +118,13 @@ TEST_F(HostRun, ServerVariablesAnswerLikeTheServer) {
     EXPECT_EQ(size, 3u);
     EXPECT_EQ(Variable(p, "HTTP_USER_AGENT"), "UA");
     EXPECT_EQ(Variable(p, "http_user-agent"), "UA");
+    EXPECT_EQ(Variable(p, "HEADER_QL_CSMPREFIX"), "/owa/14.1/");
     DWORD error = 0;
     EXPECT_EQ(Variable(p, "HTTP_X_ABSENT", &error), "<failed>");
     EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
     return 0u;
   };
+  m_request.headers.emplace_back("QL_CSMPREFIX", "/owa/14.1/");
   EXPECT_TRUE(m_host.Run(m_request).ok);
 }
 
