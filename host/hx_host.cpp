@@ -152,6 +152,18 @@ BOOL HostGetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, 
       if (SameVariableName(it->first, name)) break;
     }
   }
+  // "HEADER_<name>" reads the request header of exactly that name, as the
+  // web server offers it for headers whose names do not fit "HTTP_".
+  const std::string_view variable(name);
+  if (it == vars.end() && HxStartsWithNoCase(variable, "HEADER_") && variable.size() > 7) {
+    const std::string_view header = variable.substr(7);
+    for (it = vars.begin(); it != vars.end(); ++it) {
+      const std::string& key = it->first;
+      if (!key.empty() && key.back() == ':' && HxEqualsNoCase(std::string_view(key).substr(0, key.size() - 1), header)) {
+        break;
+      }
+    }
+  }
   if (it == vars.end()) {
     IsapiSetCallError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -174,9 +186,17 @@ BOOL HostGetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD 
     }
   } else {
     const auto& h = st->info->m_mapHeaders;
-    if (HxEqualsNoCase(wanted, "url")) return CopyOut(h.at("HTTP_URL"), buffer, size);
-    if (HxEqualsNoCase(wanted, "method")) return CopyOut(h.at("HTTP_METHOD"), buffer, size);
-    if (HxEqualsNoCase(wanted, "version")) return CopyOut(h.at("HTTP_VERSION"), buffer, size);
+    // A module may have set one of these to empty (removed); then it is absent.
+    const char* line = HxEqualsNoCase(wanted, "url")       ? "HTTP_URL"
+                       : HxEqualsNoCase(wanted, "method")  ? "HTTP_METHOD"
+                       : HxEqualsNoCase(wanted, "version") ? "HTTP_VERSION"
+                                                           : nullptr;
+    if (line != nullptr) {
+      auto it = h.find(line);
+      if (it != h.end()) return CopyOut(it->second, buffer, size);
+      IsapiSetCallError(ERROR_INVALID_INDEX);
+      return FALSE;
+    }
     for (const auto& [n, v] : h) {
       if (!n.empty() && n.back() == ':' && HxEqualsNoCase(std::string_view(n).substr(0, n.size() - 1), wanted)) {
         return CopyOut(v, buffer, size);

@@ -54,10 +54,21 @@ TEST(Dispatch, EachHandledTypeReachesItsHandler) {
   EXPECT_EQ(HttpFilterProc(&end.record), 0u);
   EXPECT_EQ(end.record.m_pReplaceBuffer, nullptr);
 
-  for (DWORD type : {SF_NOTIFY_PREPROC_HEADERS, SF_NOTIFY_AUTH_COMPLETE, SF_NOTIFY_SEND_RAW_DATA}) {
+  // Each handler names itself in its closing line, whatever it decided.
+  const std::pair<DWORD, std::string> others[] = {{SF_NOTIFY_PREPROC_HEADERS, "NotifyPreProcHeaders"},
+                                                  {SF_NOTIFY_AUTH_COMPLETE, "NotifyAuthComplete"},
+                                                  {SF_NOTIFY_SEND_RAW_DATA, "NotifySendRawData"}};
+  for (const auto& [type, handler] : others) {
     FakeServer s(type);
     s.WithStatus(200);
-    EXPECT_EQ(HttpFilterProc(&s.record), 0u) << type;
+    LogCapture log;
+    // Without request information, or with a page no form knows, each
+    // handler refuses with 13 and Ignore.
+    EXPECT_EQ(HttpFilterProc(&s.record), 13u) << handler;
+    EXPECT_EQ(s.record.m_dwControlMessage, static_cast<DWORD>(ControlMessageIgnore)) << handler;
+    ASSERT_FALSE(LogCapture::Lines().empty()) << handler;
+    EXPECT_EQ(LogCapture::Lines().back().rfind("[CNotifications::" + handler + "] finished.  Win32 RC=", 0), 0u)
+        << LogCapture::Lines().back();
   }
 }
 

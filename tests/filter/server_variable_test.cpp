@@ -89,6 +89,16 @@ TEST(GetIISParmT, ServerReportingMoreThanItsBufferNeverOverruns) {
   std::string value;
   EXPECT_TRUE(Read(s, value));
   EXPECT_EQ(value, "abcd");
+
+  // A size whose buffer (one more byte) no DWORD can describe is not read.
+  Script huge;
+  huge.firstSize = 0xFFFFFFFFu;
+  huge.text = "x";
+  huge.secondSize = 0;
+  value = "kept";
+  EXPECT_FALSE(Read(huge, value));
+  EXPECT_EQ(g_script.calls, 1);
+  EXPECT_EQ(value, "kept");
 }
 
 TEST(GetIISParmT, OtherOutcomes) {

@@ -118,11 +118,13 @@ TEST_F(HostRun, ServerVariablesAnswerLikeTheServer) {
     EXPECT_EQ(size, 3u);
     EXPECT_EQ(Variable(p, "HTTP_USER_AGENT"), "UA");
     EXPECT_EQ(Variable(p, "http_user-agent"), "UA");
+    EXPECT_EQ(Variable(p, "HEADER_QL_CSMPREFIX"), "/owa/14.1/");
     DWORD error = 0;
     EXPECT_EQ(Variable(p, "HTTP_X_ABSENT", &error), "<failed>");
     EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
     return 0u;
   };
+  m_request.headers.emplace_back("QL_CSMPREFIX", "/owa/14.1/");
   EXPECT_TRUE(m_host.Run(m_request).ok);
 }
 
@@ -148,6 +150,11 @@ TEST_F(HostRun, SetHeaderRewritesUrlAndCookieAndEveryChangeIsRecorded) {
     EXPECT_TRUE(calls->SetHeader(p->m_pFilterContext, agent.data(), none.data()));
     EXPECT_FALSE(p->m_spRequestInfo->GetHeaderValue("User-Agent:", v));
     EXPECT_EQ(Variable(p, "HTTP_USER_AGENT"), "<failed>");
+    // A removed request-line part reads as absent, like any other header.
+    std::string method = "method", buffer(16, '\0');
+    EXPECT_TRUE(calls->SetHeader(p->m_pFilterContext, method.data(), none.data()));
+    DWORD size = static_cast<DWORD>(buffer.size());
+    EXPECT_FALSE(calls->GetHeader(p->m_pFilterContext, method.data(), buffer.data(), &size));
     p->m_dwControlMessage = ControlMessageHandledRedirected;
     return 0u;
   };
@@ -160,11 +167,11 @@ TEST_F(HostRun, SetHeaderRewritesUrlAndCookieAndEveryChangeIsRecorded) {
   };
   const HxOutcome out = m_host.Run(m_request);
   EXPECT_EQ(out.finalUrl, "/X-Pellora/bin/pellora.srf?cmd=menu&a=1");
-  ASSERT_EQ(out.headerChanges.size(), 5u);
+  ASSERT_EQ(out.headerChanges.size(), 6u);
   EXPECT_EQ(out.headerChanges[0].notification, SF_NOTIFY_AUTH_COMPLETE);
   EXPECT_EQ(out.headerChanges[1].name, "Cookie:");
   EXPECT_TRUE(out.headerChanges[2].add);
-  EXPECT_EQ(out.headerChanges[4].notification, SF_NOTIFY_SEND_RESPONSE);
+  EXPECT_EQ(out.headerChanges[5].notification, SF_NOTIFY_SEND_RESPONSE);
   EXPECT_NE(out.answer.find("\r\nX-QLProduct: PL_HX\r\n"), std::string::npos);
 }
 
