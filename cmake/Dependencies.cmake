@@ -7,5 +7,15 @@ find_package(benchmark QUIET)
 # Libraries linked into the module (appended to by the subsystems).
 set(HX_MODULE_LIBS Threads::Threads ${CMAKE_DL_LIBS} rt)
 
+# MSXML documents of the settings files stand on pugixml.
+find_package(pugixml CONFIG QUIET)
+if(TARGET pugixml::pugixml)
+  list(APPEND HX_MODULE_LIBS pugixml::pugixml)
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
+  list(APPEND HX_MODULE_LIBS PkgConfig::PUGIXML)
+endif()
+
 # The staged install tree and hx_stage_file().
 include(${CMAKE_CURRENT_LIST_DIR}/Stage.cmake)

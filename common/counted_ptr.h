@@ -32,8 +32,9 @@ class CCountedPtr {
     if (p == nullptr) return;
     m_pObject = p;
     m_pCount = new (std::nothrow) uint32_t(0);
+    if (m_pCount == nullptr) return;  // out of memory: the object is not owned
     m_pAid = new (std::nothrow) char(0);
-    if (m_pCount != nullptr) __atomic_add_fetch(m_pCount, 1u, __ATOMIC_ACQ_REL);
+    __atomic_add_fetch(m_pCount, 1u, __ATOMIC_ACQ_REL);
   }
 
   CCountedPtr(const CCountedPtr& o) noexcept

@@ -99,10 +99,12 @@ void DebugLog(const char* format, ...) {
   char text[2049] = {};
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, 2048, format, args);
+  const int formatted = std::vsnprintf(text, 2048, format, args);
   va_end(args);
   // Nobody could act on a failure of the log itself, and showing one would
-  // stop a server thread: it is dropped.
+  // stop a server thread: it is dropped, and so is a text that could not be
+  // formatted, rather than a half of it.
+  if (formatted < 0) return;
   try {
     LogSinkFn sink = g_sink.load(std::memory_order_acquire);
     if (sink != nullptr) sink(text);
@@ -115,8 +117,9 @@ void DebugLogError(DWORD code, const char* format, ...) {
   char callerText[512] = {};
   va_list args;
   va_start(args, format);
-  std::vsnprintf(callerText, sizeof(callerText), format, args);
+  const int formatted = std::vsnprintf(callerText, sizeof(callerText), format, args);
   va_end(args);
+  if (formatted < 0) return;
   char systemText[512] = {};
   FormatSystemMessage(code, systemText, sizeof(systemText));
   char text[2049] = {};
@@ -216,6 +219,7 @@ int32_t GetLogBatchThreshold() {
 }
 
 int32_t LogSizeFromKB(int64_t kilobytes) {
+  if (kilobytes <= 0) return 0;
   if (kilobytes > INT32_MAX) return INT32_MAX;
   return Clamp32(kilobytes * 1024);
 }
@@ -290,14 +294,10 @@ void FlushLog(bool releaseView) {
       s.ringHighWater = 0;
     }
   } else if (!s.batch.empty() && s.fileFd >= 0) {
-    // A batch that never reached the threshold has no position yet: it goes
-    // where the next batch would have gone, never over the file's first
-    // bytes.
-    if (s.fileWritePos == 0) {
-      s.fileWritePos = kLogRingHeaderSize;
-    } else if (s.fileWritePos >= s.ringSize) {
-      s.fileWritePos = s.wrapPosition > 0 ? int64_t{s.wrapPosition} + 1 : 1;
-    }
+    // The batch goes where the last write ended; one of a process that never
+    // wrote has no position yet and starts at the first record, never over
+    // the file's first bytes.
+    if (s.fileWritePos == 0) s.fileWritePos = kLogRingHeaderSize;
     size_t written = 0;
     WriteAllAt(s.fileFd, s.batch.data(), s.batch.size(), s.fileWritePos, written);
     s.fileWritePos += static_cast<int64_t>(written);

@@ -56,10 +56,14 @@ class Static_memory : public Manger_memory<T> {
     std::atexit(&Destroy);
   }
 
+  // Runs at process exit without the lock: what T's destructor calls may
+  // reach for the instance again and must find it, not wait for itself.
   static void Destroy() {
+    T* p = s_pInstance.load(std::memory_order_acquire);
+    if (p == nullptr) return;
+    p->~T();
     std::lock_guard<std::mutex> guard(s_lock);
-    T* p = s_pInstance.exchange(nullptr, std::memory_order_acq_rel);
-    if (p != nullptr) p->~T();
+    s_pInstance.store(nullptr, std::memory_order_release);
     s_bCreated = false;
   }
 

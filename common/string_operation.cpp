@@ -71,6 +71,14 @@ bool CStringOperation::String2Int(const ci_string& text, DWORD& value, int radix
   return StringToUIntRange(text.data(), text.size(), value, radix, pos, length, signAllowed);
 }
 
+bool CStringOperation::String2Int(const ci_string& text, int32_t& value, int radix, size_t pos,
+                                  size_t length, bool signAllowed) {
+  DWORD bits = 0;
+  const bool ok = String2Int(text, bits, radix, pos, length, signAllowed);
+  value = static_cast<int32_t>(bits);
+  return ok;
+}
+
 bool CStringOperation::Encode64(std::string& text) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

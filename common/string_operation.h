@@ -30,8 +30,11 @@ class CStringOperation {
   static void TrimLeft(ci_string& text, const ci_string& chars);
   static void TrimRight(ci_string& text, const ci_string& chars);
 
-  // As StringToUInt.
+  // As StringToUInt. The signed form gives the same 32 bits as a signed
+  // number, so a leading '-' reads as a negative value.
   static bool String2Int(const ci_string& text, DWORD& value, int radix, size_t pos = 0,
+                         size_t length = ci_string::npos, bool signAllowed = false);
+  static bool String2Int(const ci_string& text, int32_t& value, int radix, size_t pos = 0,
                          size_t length = ci_string::npos, bool signAllowed = false);
 
   // Replaces `text` by its Base64 encoding (RFC 4648, '=' padding, no line

@@ -4,11 +4,10 @@
 #include <exception>
 
 #include "common/debug_log.h"
+#include "filter/entry_points.h"
 #include "filter/notifications.h"
 #include "general/pl_hx_general_settings.h"
 #include "platform/debug_output.h"
-
-#define HX_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 
@@ -33,7 +32,7 @@ __attribute__((destructor)) void HxLibraryDetach() { OutputDebugStringA("\nPL_He
 
 }  // namespace
 
-HX_EXPORT BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
+BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
   try {
     CPLHXGeneralSettings* settings = CPLHXGeneralSettings::getInstance();
     settings->m_dwSuccessEventID = kEventInitSucceeded;
@@ -55,7 +54,7 @@ HX_EXPORT BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
   }
 }
 
-HX_EXPORT DWORD HttpFilterProc(CDLLContext* pContext) {
+DWORD HttpFilterProc(CDLLContext* pContext) {
   if (pContext == nullptr) return 0;
   try {
     CPLHXGeneralSettings* settings = CPLHXGeneralSettings::getInstance();
@@ -84,7 +83,7 @@ HX_EXPORT DWORD HttpFilterProc(CDLLContext* pContext) {
   return ERROR_INVALID_DATA;
 }
 
-HX_EXPORT DWORD TerminateFilter() {
+DWORD TerminateFilter() {
   try {
     return CPLHXGeneralSettings::getInstance()->Uninitialize();
   } catch (...) {

@@ -20,6 +20,12 @@ bool GetIISParmT(HTTP_FILTER_CONTEXT* pfc, PFN_GET_SERVER_VARIABLE pfnGetServerV
   if (size == 0) return false;
 
   if (error == ERROR_INSUFFICIENT_BUFFER) {
+    // The read needs size + 1 bytes, and that count must fit the DWORD the
+    // server takes; a claim of 0xFFFFFFFF would wrap it to an empty buffer.
+    if (size == 0xFFFFFFFFu) {
+      DebugLogError(error, "GetIISParmT %s failed Error: %d", name.c_str(), static_cast<int>(error));
+      return false;
+    }
     const DWORD allocated = size + 1;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[allocated]());
     if (!buffer) return false;

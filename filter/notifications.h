@@ -27,6 +27,9 @@ class CBaseNotifications {
   static BOOL SetWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value);
   // Always 0; value is assigned only when the variable was read.
   static DWORD GetServerVariable(CDLLContext* pContext, const std::string& name, std::string& value);
+  // The client's address: with setting 85 at 1 the forwarded-for address
+  // first, then the remote-client variable, then the connection's address.
+  static std::string GetClientIP(CDLLContext* pContext);
 };
 
 class CNotifications : public CBaseNotifications {

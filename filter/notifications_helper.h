@@ -1,12 +1,43 @@
-// Request helpers shared by the notification handlers.
+// Request helpers of the notification handlers, shared with the access
+// checks, the redirects and the page forms.
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "common/ci_string.h"
 #include "filter/dll_context.h"
 #include "platform/win_types.h"
+
+// The value of `key` (which must end in "=") in a cookie header, up to the
+// next ";" or the end; the key is found anywhere, ASCII case ignored.
+BOOL extractCookie(const ci_string& cookie, const std::string& key, std::string& value);
 
 class CNotificationsHelper {
  public:
   // Adds the response-header table in order, stopping at the first header
   // the host refuses; TRUE when all went in.
   static BOOL AddNoCacheHeaders(CDLLContext* pContext);
+
+  // The value of the "cadata=" cookie of forms-based authentication.
+  static BOOL GetFBACadataCookieValue(const ci_string& cookie, std::string& value);
+  // The cadata value a forms-based-authentication front end passed on.
+  static BOOL GetISAFBACadataCookieValue(CDLLContext* pContext, std::string& value);
+  // The whole "cadata=..." pair as it stands in the cookie header.
+  static BOOL GetCadataCookie(const ci_string& cookie, std::string& pair);
+
+  // Value of a query parameter of a URL, URL-decoded. `start` is the position
+  // of the "?" (found when npos).
+  static bool GetURLParamValue(const std::string& url, const std::string& name,
+                               std::string& value, size_t start = std::string::npos);
+
+  // The attachment identifiers "attid0".."attid<attcnt-1>" of the request.
+  static DWORD GetRequestParamAttIDs(const CRequestInfo* pRequestInfo, std::vector<std::string>& ids);
+  static DWORD ConcatRequestParamAttIDs(const CRequestInfo* pRequestInfo, std::string& joined);
+  static DWORD ConcatRequestParamAttIDs(const CRequestInfo* pRequestInfo, std::string& allButLast,
+                                        std::string& last);
+
+  static BOOL RemoveParamFromQueryString(ci_string& query, const ci_string& name);
+
+  static DWORD CheckClientIPAgainstDirectAccessIPRange(CDLLContext* pContext, bool& allowed);
 };

@@ -1,7 +1,208 @@
-#include "filter/notifications.h"
+#include <exception>
+#include <stdexcept>
+#include <string>
 
-// Takes no decision yet: the request goes on as the host would send it.
+#include "common/ci_string.h"
+#include "common/debug_log.h"
+#include "filter/auth_complete_helper.h"
+#include "filter/dll_context.h"
+#include "filter/notifications.h"
+#include "filter/pl_hx_context.h"
+#include "filter/request_flags.h"
+#include "filter/request_info.h"
+#include "filter/result_codes.h"
+#include "general/pl_hx_general_settings.h"
+#include "settings/setting_ids.h"
+
+namespace {
+
+const char* YN(bool b) { return b ? "Y" : "N"; }
+
+// A direct file request can arrive with two cookie headers folded into one
+// with a comma, which the mail server then refuses; only the longer side is
+// kept (the part before the comma on a tie).
+std::string RepairFoldedCookie(const std::string& cookie, size_t comma) {
+  const size_t n = cookie.size();
+  std::string kept = comma < n - comma - 1 ? cookie.substr(comma + 1) : cookie.substr(0, comma);
+  static const char kBlanks[] = " \r\n\t";
+  kept.erase(0, kept.find_first_not_of(kBlanks));
+  const size_t last = kept.find_last_not_of(kBlanks);
+  kept.erase(last == std::string::npos ? 0 : last + 1);
+  return kept;
+}
+
+enum FileAccessType : DWORD { AttachmentFile = 0, DocumentViewFile = 1 };
+
+// The steps after the record checks; returns the handler's result and leaves
+// the control message in the record.
+DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) {
+  DWORD dwRet = 0;
+  CRequestInfo& info = *pContext->m_spRequestInfo;
+
+  int32_t settingsId = static_cast<int32_t>(pContext->m_dwSettingsID);
+  pSettings->GetLinkCriteriaSetting(static_cast<int32_t>(pContext->m_dwCriteriaID), settingsId);
+  pContext->m_dwSettingsID = static_cast<DWORD>(settingsId);
+  DebugLog("[CNotifications::NotifyAuthComplete] Criteria ID <%d> is mapped to Setting ID <%d>.",
+           static_cast<int>(pContext->m_dwCriteriaID), static_cast<int>(settingsId));
+
+  BOOL bypass = FALSE;
+  dwRet = pSettings->GetHandleSettings().CheckByPassList(bypass);
+  if (dwRet != 0) {
+    DebugLog("[CNotifications::NotifyAuthComplete] CPLSettings::CheckByPassList() failed.");
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+    return dwRet;
+  }
+  if (bypass) {
+    DebugLog("[CNotifications::NotifyAuthComplete] Hexmoor has to be bypassed for this group or user! Ignore further notifications.");
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+    return 0;
+  }
+
+  const bool directAttachment = (pContext->m_dwRequestFlags & RequestFlag::DirectAttachmentAccess) != 0;
+  const bool documentViewFile = (pContext->m_dwRequestFlags & RequestFlag::DocumentViewDirectFileAccess) != 0;
+
+  std::string queryText, urlText, cookie;
+  if (!info.GetHeaderValue("QUERY_STRING", queryText)) {
+    DebugLog("[CNotifications::NotifyAuthComplete] Reading QURERY_STRING header failed.");
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+    return HX_RC_MISSING;
+  }
+  if (!info.GetHeaderValue("URL", urlText) || urlText.empty()) {
+    DebugLog("[CNotifications::NotifyAuthComplete] Reading URL header failed.");
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+    return HX_RC_MISSING;
+  }
+  if (!info.GetHeaderValue("HTTP_COOKIE", cookie)) {
+    DebugLog("[CNotifications::NotifyAuthComplete] Reading HTTP_COOKIE header failed.");
+    cookie.clear();
+  }
+
+  const size_t comma = cookie.find(',');
+  if ((directAttachment || documentViewFile) && comma != std::string::npos) {
+    DebugLog("[CNotifications::NotifyAuthComplete] This is a direct file access, and ',' character was found in cookie header value <%s>.",
+             cookie.c_str());
+    const std::string repaired = RepairFoldedCookie(cookie, comma);
+    if (CBaseNotifications::SetWorkerHeader(pContext, "Cookie:", repaired) == 0) {
+      DebugLog("[CNotifications::NotifyAuthComplete] CBaseNotifications::SetWorkerHeader() failed when setting cookie header value.");
+      pContext->m_dwControlMessage = ControlMessageIgnore;
+      return HX_RC_MISSING;
+    }
+    DebugLog("[CNotifications::NotifyAuthComplete] Cookie header value was set successfully to <%s>.", repaired.c_str());
+    cookie = repaired;
+  }
+
+  DebugLog("[CNotifications::NotifyAuthComplete] URL <%s> QueryString <%s> Cookie <%s>", urlText.c_str(),
+           queryText.c_str(), cookie.c_str());
+
+  if (!cookie.empty()) {
+    pContext->m_dwRequestFlags |= CAuthCompleteHelper::GetFBAClientFlags(pContext, cookie);
+    DebugLog("[CNotifications::NotifyAuthComplete] FBA client <%s> FBA Public client <%s>.",
+             YN(pContext->m_dwRequestFlags & RequestFlag::FBAClient),
+             YN(pContext->m_dwRequestFlags & RequestFlag::FBAPublicClient));
+  }
+
+  std::string language = "en";
+  WORD lcid = 0x0409;
+  dwRet = CAuthCompleteHelper::DetectUserLanguage(pContext, language, lcid);
+  if (dwRet != 0) {
+    DebugLog("[CNotifications::NotifyAuthComplete] CAuthCompleteHelper::DetectUserLanguage() failed.");
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+    return dwRet;
+  }
+
+  pContext->m_pMyOwnContext = new CPLHXContext(language, lcid, cookie);
+  DebugLog("[CNotifications::NotifyAuthComplete] m_pMyOwnContext: %p", static_cast<void*>(pContext->m_pMyOwnContext));
+
+  ci_string url = ToCI(urlText);
+  ci_string query = ToCI(queryText);
+  DWORD fileAccessType = AttachmentFile;
+  if (directAttachment) {
+    DebugLog("[CNotifications::NotifyAuthComplete] This is a direct attachment access request.");
+    fileAccessType = AttachmentFile;
+  } else if (documentViewFile) {
+    DebugLog("[CNotifications::NotifyAuthComplete] This is a premium documentview direct file access request.");
+    fileAccessType = DocumentViewFile;
+  } else {
+    if (pContext->m_dwRequestFlags & RequestFlag::PelloraVirtualFolder) {
+      int32_t cacheMultimedia = 0;
+      if (!pSettings->GetSettingFromID(SettingCacheMultimedia, cacheMultimedia, settingsId, 7)) {
+        DebugLog("[CNotifications::NotifyAuthComplete] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> EngineID <%d> SettingID <%d>.",
+                 static_cast<int>(SettingCacheMultimedia), 7, static_cast<int>(settingsId));
+      }
+      const DWORD redirected =
+          CAuthCompleteHelper::RedirectPelloraFakeRequest(pContext, url, query, cacheMultimedia != 0);
+      if (redirected != 0) {
+        DebugLog("[CNotifications::NotifyAuthComplete] CAuthCompleteHelper::RedirectPelloraFakeRequest failed.");
+        dwRet = redirected;
+      }
+    }
+    if (pContext->m_dwRequestFlags & RequestFlag::AttachFile) {
+      DebugLog("[CNotifications::NotifyAuthComplete] This is an attach file dialog request.");
+      int32_t blockLevel = 0;
+      if (!pSettings->GetSettingFromID(SettingAttachmentButtonsBlockLevel, blockLevel, settingsId, 0)) {
+        DebugLog("[CNotifications::NotifyAuthComplete] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> EngineID <%d> SettingID <%d>.",
+                 static_cast<int>(SettingAttachmentButtonsBlockLevel), 0, static_cast<int>(settingsId));
+      }
+      DebugLog("[CNotifications::NotifyAuthComplete] Attachment buttons block level is <%d>.", static_cast<int>(blockLevel));
+      if (blockLevel == 1 || blockLevel == 2) {
+        const DWORD denied = CAuthCompleteHelper::SendAccessDeniedResponse(pContext);
+        if (denied == 0) {
+          pContext->m_dwControlMessage = ControlMessageCompleted;
+          return 0;
+        }
+        DebugLog("[CNotifications::NotifyAuthComplete] CNotifyAuthCompleteHelper::SendAccessDeniedResponse() failed.");
+        dwRet = denied;
+      }
+    }
+    if (dwRet != 0) pContext->m_dwControlMessage = ControlMessageIgnore;
+    return dwRet;
+  }
+
+  bool accessDeniedSent = false;
+  bool forceSaveIdRemoved = false;
+  dwRet = CAuthCompleteHelper::HandleDirectFileAccessRequest(pContext, url, query, fileAccessType, accessDeniedSent,
+                                                             forceSaveIdRemoved);
+  if (dwRet != 0) {
+    DebugLog("[CNotifications::NotifyAuthComplete] CAuthCompleteHelper::HandleDirectFileAccessRequest() failed.");
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+  } else if (accessDeniedSent) {
+    pContext->m_dwControlMessage = ControlMessageCompleted;
+  } else if (documentViewFile && forceSaveIdRemoved) {
+    pContext->m_dwRequestFlags |= RequestFlag::DocumentViewForceSave;
+  } else {
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+  }
+  return dwRet;
+}
+
+}  // namespace
+
 DWORD CNotifications::NotifyAuthComplete(CDLLContext* pContext) {
-  LogNotificationFinished("NotifyAuthComplete", ERROR_SUCCESS, pContext);
-  return ERROR_SUCCESS;
+  CPLHXGeneralSettings* pSettings = CPLHXGeneralSettings::getInstance();
+  DWORD dwRet = 0;
+  if (pContext == nullptr) {
+    DebugLog("[CNotifications::NotifyAuthComplete] CDLLContext pointer is NULL.");
+    dwRet = HX_RC_INVALID_DATA;
+    LogNotificationFinished("NotifyAuthComplete", dwRet, pContext);
+    return dwRet;
+  }
+  if (!pContext->m_spRequestInfo) {
+    DebugLog("[CNotifications::NotifyAuthComplete] CDLLContext.m_spRequestInfo is NULL.");
+    dwRet = HX_RC_INVALID_DATA;
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+    LogNotificationFinished("NotifyAuthComplete", dwRet, pContext);
+    return dwRet;
+  }
+
+  try {
+    dwRet = AuthCompleteSteps(pSettings, pContext);
+  } catch (const std::exception& e) {
+    DebugLog("[CNotifications::NotifyAuthComplete] Runtime exception: %s", e.what());
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+  } catch (...) {
+    DebugLog("[CNotifications::NotifyAuthComplete] Unexpected exception");
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+  }
+  LogNotificationFinished("NotifyAuthComplete", dwRet, pContext);
+  return dwRet;
 }

@@ -1,7 +1,182 @@
-#include "filter/notifications.h"
+#include <exception>
+#include <stdexcept>
+#include <string>
 
-// Takes no decision yet: the request goes on as the host would send it.
+#include "common/ci_string.h"
+#include "common/debug_log.h"
+#include "filter/dll_context.h"
+#include "filter/notifications.h"
+#include "filter/request_flags.h"
+#include "filter/request_info.h"
+#include "filter/result_codes.h"
+#include "filter/util.h"
+
+namespace {
+
+// One request parameter as looked up: whether it was there, and its value.
+struct RequestParam {
+  bool found = false;
+  ci_string value;
+
+  void Read(CRequestInfo& info, const char* name) { found = info.GetParamValue(name, value); }
+  // Present and equal to `text` as a whole, case ignored.
+  bool Is(const char* text) const { return found && value == text; }
+};
+
+const char* YN(bool b) { return b ? "Y" : "N"; }
+
+bool EqualsNoCase(const std::string& a, const char* b) { return ToCI(a) == b; }
+
+}  // namespace
+
 DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
-  LogNotificationFinished("NotifyPreProcHeaders", ERROR_SUCCESS, pContext);
-  return ERROR_SUCCESS;
+  DWORD dwRet = 0;
+  if (pContext == nullptr) {
+    DebugLog("[CNotifications::NotifyPreProcHeaders] CDLLContext pointer is NULL.");
+    dwRet = HX_RC_INVALID_DATA;
+    LogNotificationFinished("NotifyPreProcHeaders", dwRet, pContext);
+    return dwRet;
+  }
+  if (!pContext->m_spRequestInfo) {
+    DebugLog("[CNotifications::NotifyPreProcHeaders] CDLLContext.m_spRequestInfo is NULL.");
+    dwRet = HX_RC_INVALID_DATA;
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+    LogNotificationFinished("NotifyPreProcHeaders", dwRet, pContext);
+    return dwRet;
+  }
+
+  try {
+    // The host reuses records; nothing of an earlier request may leak into
+    // this one. The own context is only forgotten here: end of request frees it.
+    pContext->m_dwRequestFlags = 0;
+    pContext->m_pMyOwnContext = nullptr;
+    pContext->m_pReplaceBuffer = nullptr;
+    pContext->m_dwReplaceBufferLength = 0;
+
+    CRequestInfo& info = *pContext->m_spRequestInfo;
+    const DWORD type = pContext->m_dwSubscriptionType;
+    std::string url, method, userAgent;
+    bool isGet = false;
+    bool isPost = false;
+    bool kinds[10] = {};
+
+    if (!info.GetHeaderValue("HTTP_URL", url)) {
+      DebugLog("[CNotifications::NotifyPreProcHeaders] Reading HTTP_URL header failed.");
+      dwRet = HX_RC_MISSING;
+    } else if (!info.GetHeaderValue("HTTP_METHOD", method)) {
+      DebugLog("[CNotifications::NotifyPreProcHeaders] Reading HTTP_METHOD header failed.");
+      dwRet = HX_RC_MISSING;
+    } else {
+      isPost = EqualsNoCase(method, "POST");
+      isGet = EqualsNoCase(method, "GET");
+      if (isPost) pContext->m_dwRequestFlags |= RequestFlag::Post;
+      if (!info.GetHeaderValue("HTTP_USER_AGENT", userAgent)) {
+        DebugLog("[CNotifications::NotifyPreProcHeaders] Reading HTTP_USER_AGENT header failed.");
+        dwRet = HX_RC_MISSING;
+      }
+    }
+
+    if (dwRet == 0) {
+      if (CUtil::IsMacClient(userAgent)) pContext->m_dwRequestFlags |= RequestFlag::MacClient;
+      if (CUtil::IsPremiumIEClient(userAgent) || CUtil::IsOWAAuthWindowsClient(userAgent)) {
+        pContext->m_dwRequestFlags |= RequestFlag::PremiumClient;
+      }
+      RequestParam smime;
+      smime.Read(info, "smime");
+      if (smime.found && !smime.value.empty()) pContext->m_dwRequestFlags |= RequestFlag::SMime;
+
+      if (!isPost && !isGet) {
+        pContext->m_dwControlMessage = ControlMessageIgnore;
+        DebugLog("[CNotifications::NotifyPreProcHeaders] HTTP URL <%s> METHOD <%s> UA <%s>. We are not intersted in this request method. Ignore.",
+                 url.c_str(), method.c_str(), userAgent.c_str());
+        LogNotificationFinished("NotifyPreProcHeaders", dwRet, pContext);
+        return dwRet;
+      }
+
+      RequestParam ae, a, t, id, URL, ns, ev, attach;
+      if (type == SubscriptionType::OwaPage || type == SubscriptionType::OwaReadPage) {
+        ae.Read(info, "ae");
+        a.Read(info, "a");
+        t.Read(info, "t");
+        id.Read(info, "id");
+        URL.Read(info, "URL");
+      } else if (type == SubscriptionType::OwaEvent) {
+        ns.Read(info, "ns");
+        ev.Read(info, "ev");
+        URL.Read(info, "URL");
+      } else if (type == SubscriptionType::OwaAttachment) {
+        attach.Read(info, "attach");
+      }
+
+      const bool isPage = type == SubscriptionType::OwaPage;
+      const bool isEvent = type == SubscriptionType::OwaEvent;
+      const bool itemAction = ae.Is("Item") || ae.Is("PreFormAction");
+      const bool listView = ns.Is("UncListView") || ns.Is("SharepointListView");
+
+      bool& readEditItem = kinds[0];
+      bool& attachFileDialog = kinds[1];
+      bool& basicAttachmentManager = kinds[2];
+      bool& deleteAttachment = kinds[3];
+      bool& documentView = kinds[4];
+      bool& documentViewSort = kinds[5];
+      bool& documentViewRefresh = kinds[6];
+      bool& documentViewDirectFile = kinds[7];
+      bool& directAttachment = kinds[8];
+      bool& virtualFolder = kinds[9];
+
+      readEditItem = isPage && itemAction && !t.Is("IPM.DistList") && (a.found || id.found);
+      attachFileDialog = isPage && ae.Is("Dialog") && t.Is("AttachFileDialog");
+      basicAttachmentManager =
+          isPost && isPage && ((itemAction && a.Is("Attach")) || (ae.Is("Dialog") && t.Is("Attach")));
+      deleteAttachment = isPost && isEvent && ns.Is("Attachments") && ev.Is("Delete");
+      documentView = isGet && isPage && ae.Is("Folder") && t.found && URL.found;
+      documentViewSort = isPost && isEvent && listView && ev.Is("Sort");
+      documentViewRefresh = isPost && isEvent && listView &&
+                            (ev.Is("Refresh") || ev.Is("NextPage") || ev.Is("PreviousPage") ||
+                             ev.Is("LastPage") || ev.Is("FirstPage"));
+      documentViewDirectFile = isGet && isEvent &&
+                               (ns.Is("UncDocument") || ns.Is("SharepointDocument")) && ev.Is("GetDoc") &&
+                               URL.found;
+      directAttachment = isGet && type == SubscriptionType::OwaAttachment && attach.Is("1");
+      virtualFolder = IsBrowseCommandRequest(type);
+
+      DWORD& flags = pContext->m_dwRequestFlags;
+      if (attachFileDialog || basicAttachmentManager) flags |= RequestFlag::AttachFile;
+      if (deleteAttachment) flags |= RequestFlag::PremiumDeleteAttachment;
+      if (documentViewSort) flags |= RequestFlag::DocumentViewSort;
+      if (documentViewRefresh) flags |= RequestFlag::DocumentViewRefresh;
+      if (documentViewDirectFile) flags |= RequestFlag::DocumentViewDirectFileAccess;
+      if (directAttachment) flags |= RequestFlag::DirectAttachmentAccess;
+      if (virtualFolder) flags |= RequestFlag::PelloraVirtualFolder;
+    }
+
+    const DWORD flags = pContext->m_dwRequestFlags;
+    DebugLog("[CNotifications::NotifyPreProcHeaders] HTTP URL <%s> METHOD <%s> SMIME <%s> UA <%s> Mac client <%s> "
+             "Premium client <%s> SubscriptionType <%d> ReadEditItemRequest <%s> PremiumAttachFileDialogRequest <%s> "
+             "PremiumDeleteAttachmentRequest <%s> PremiumDocumentViewRequest <%s> PremiumDocumentViewSortRequest <%s> "
+             "BasicAttachmentManager <%s> DirectAttachmentAccessRequest <%s> "
+             "PremiumDocumentViewDirectFileAccessRequest <%s> FakePelloraVirtualFolderRequest <%s> "
+             "PremiumDocumentViewRefreshRequest <%s>.",
+             url.c_str(), method.c_str(), YN(flags & RequestFlag::SMime), userAgent.c_str(),
+             YN(flags & RequestFlag::MacClient), YN(flags & RequestFlag::PremiumClient), static_cast<int>(type),
+             YN(kinds[0]), YN(kinds[1]), YN(kinds[3]), YN(kinds[4]), YN(kinds[5]), YN(kinds[2]), YN(kinds[8]),
+             YN(kinds[7]), YN(kinds[9]), YN(kinds[6]));
+
+    bool anyKind = false;
+    for (bool k : kinds) anyKind = anyKind || k;
+    if (dwRet != 0) {
+      pContext->m_dwControlMessage = ControlMessageIgnore;
+    } else if (!anyKind) {
+      DebugLog("[CNotifications::NotifyPreProcHeaders] We are not interested in this request. Ignore.");
+      pContext->m_dwControlMessage = ControlMessageIgnore;
+    }
+  } catch (const std::exception& e) {
+    DebugLog("[CNotifications::NotifyPreProcHeaders] Runtime exception: %s", e.what());
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+  } catch (...) {
+    DebugLog("[CNotifications::NotifyPreProcHeaders] Unexpected exception");
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+  }
+  LogNotificationFinished("NotifyPreProcHeaders", dwRet, pContext);
+  return dwRet;
 }

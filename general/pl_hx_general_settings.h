@@ -1,27 +1,35 @@
-// The process-wide settings object, reached only through getInstance.
-// Minimal form: start-up and shutdown succeed and the per-request refresh has
-// nothing to refresh, until the settings store and the start-up sequence are
-// built behind the same members.
+// The process-wide settings object, reached only through getInstance: the
+// product's general settings plus the map of localised script variables.
 #pragma once
 
-#include "platform/win_types.h"
+#include <map>
+#include <string>
 
-class CPLHXGeneralSettings {
+#include "general/pl_general_settings.h"
+
+class CPLHXGeneralSettings : public CPLGeneralSettings {
  public:
   CPLHXGeneralSettings() = default;
-  CPLHXGeneralSettings(const CPLHXGeneralSettings&) = delete;
-  CPLHXGeneralSettings& operator=(const CPLHXGeneralSettings&) = delete;
-  virtual ~CPLHXGeneralSettings() = default;
+  ~CPLHXGeneralSettings() override;
 
   // Never null; built on first use in static storage.
   static CPLHXGeneralSettings* getInstance();
 
-  BOOL Init(const char* productName, const char* moduleName, const char* resourceLibName, const char* registryKey);
-  virtual DWORD Uninitialize();
+  // Start-up with the module's directory one level above the module file.
+  BOOL Init(const char* productName, const char* moduleName, const char* resourceLibraryName, const char* registryKey);
+  using CPLGeneralSettings::Init;
+
   // The settings holder's per-request reload check.
   void RefreshSettingsIfNeeded();
 
-  DWORD m_dwSuccessEventID = 0;  // reported when start-up succeeds
-  DWORD m_dwFailureEventID = 0;  // reported when start-up fails
-  DWORD m_dwErrorEventID = 0;    // every event that carries an error text
+  // The character-set name of a Content-Type value.
+  bool DetectCharSet(const char* contentType, int32_t length, std::string& charSet) const {
+    return CPageCharSet::DetectCharSet(contentType, length, charSet);
+  }
+
+  // Resource string id -> start of its JavaScript assignment line.
+  const std::map<int32_t, std::string>& GetScriptVariableMap() const { return m_scriptVariables; }
+
+ private:
+  std::map<int32_t, std::string> m_scriptVariables;
 };

@@ -1,5 +1,6 @@
 #include "host/hx_host.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -7,6 +8,8 @@
 #include "host/hx_request_info.h"
 #include "host/hx_response_buffer.h"
 #include "host/hx_text.h"
+#include "platform/request_identity.h"
+#include "platform/user_token.h"
 
 const char* HxNotificationName(DWORD type) {
   switch (type) {
@@ -31,6 +34,23 @@ const char* HxAnswerKindName(HxAnswerKind kind) {
 }
 
 namespace {
+
+// The identity of the request the calling thread is serving, published to
+// the module as the operating system publishes a thread's token.
+thread_local const HX_REQUEST_IDENTITY* t_requestIdentity = nullptr;
+
+class CPublishedIdentity {
+ public:
+  explicit CPublishedIdentity(const HX_REQUEST_IDENTITY* identity) : m_previous(t_requestIdentity) {
+    t_requestIdentity = identity;
+  }
+  ~CPublishedIdentity() { t_requestIdentity = m_previous; }
+  CPublishedIdentity(const CPublishedIdentity&) = delete;
+  CPublishedIdentity& operator=(const CPublishedIdentity&) = delete;
+
+ private:
+  const HX_REQUEST_IDENTITY* m_previous;
+};
 
 const char* ReasonPhrase(uint32_t status) {
   switch (status) {
@@ -71,6 +91,10 @@ struct RequestState {
   bool pageRewritten = false;
   std::string rewrittenResponse;
   HxOutcome outcome;
+  // The user's token for GetUserToken; its texts point into `request`.
+  std::vector<const char*> groupSids;
+  HX_USER_TOKEN userToken{};
+  HX_REQUEST_IDENTITY identity{};
 };
 
 RequestState* StateOf(HTTP_FILTER_CONTEXT* pfc) {
@@ -128,6 +152,18 @@ BOOL HostGetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, 
       if (SameVariableName(it->first, name)) break;
     }
   }
+  // "HEADER_<name>" reads the request header of exactly that name, as the
+  // web server offers it for headers whose names do not fit "HTTP_".
+  const std::string_view variable(name);
+  if (it == vars.end() && HxStartsWithNoCase(variable, "HEADER_") && variable.size() > 7) {
+    const std::string_view header = variable.substr(7);
+    for (it = vars.begin(); it != vars.end(); ++it) {
+      const std::string& key = it->first;
+      if (!key.empty() && key.back() == ':' && HxEqualsNoCase(std::string_view(key).substr(0, key.size() - 1), header)) {
+        break;
+      }
+    }
+  }
   if (it == vars.end()) {
     IsapiSetCallError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -150,9 +186,17 @@ BOOL HostGetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD 
     }
   } else {
     const auto& h = st->info->m_mapHeaders;
-    if (HxEqualsNoCase(wanted, "url")) return CopyOut(h.at("HTTP_URL"), buffer, size);
-    if (HxEqualsNoCase(wanted, "method")) return CopyOut(h.at("HTTP_METHOD"), buffer, size);
-    if (HxEqualsNoCase(wanted, "version")) return CopyOut(h.at("HTTP_VERSION"), buffer, size);
+    // A module may have set one of these to empty (removed); then it is absent.
+    const char* line = HxEqualsNoCase(wanted, "url")       ? "HTTP_URL"
+                       : HxEqualsNoCase(wanted, "method")  ? "HTTP_METHOD"
+                       : HxEqualsNoCase(wanted, "version") ? "HTTP_VERSION"
+                                                           : nullptr;
+    if (line != nullptr) {
+      auto it = h.find(line);
+      if (it != h.end()) return CopyOut(it->second, buffer, size);
+      IsapiSetCallError(ERROR_INVALID_INDEX);
+      return FALSE;
+    }
     for (const auto& [n, v] : h) {
       if (!n.empty() && n.back() == ':' && HxEqualsNoCase(std::string_view(n).substr(0, n.size() - 1), wanted)) {
         return CopyOut(v, buffer, size);
@@ -184,13 +228,20 @@ BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
     HxSetRequestUrl(value, *st->info);
     st->outcome.finalUrl = value;
   } else {
+    // Header names match without case; an empty value set removes the header.
     auto& h = st->info->m_mapHeaders;
-    const std::string keys[] = {bare + ":", HxServerVariableName(bare)};
+    auto it = std::find_if(h.begin(), h.end(), [&bare](const auto& entry) {
+      const std::string& key = entry.first;
+      return !key.empty() && key.back() == ':' && HxEqualsNoCase(std::string_view(key).substr(0, key.size() - 1), bare);
+    });
+    const std::string keys[] = {it != h.end() ? it->first : bare + ":", HxServerVariableName(bare)};
     for (const std::string& key : keys) {
-      auto it = h.find(key);
-      if (add && it != h.end()) {
-        it->second += ", ";
-        it->second += value;
+      auto found = h.find(key);
+      if (add && found != h.end()) {
+        found->second += ", ";
+        found->second += value;
+      } else if (!add && value[0] == '\0') {
+        if (found != h.end()) h.erase(found);
       } else {
         h[key] = value;
       }
@@ -203,10 +254,19 @@ BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
 BOOL HostSetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value) { return ChangeHeader(pfc, name, value, false); }
 BOOL HostAddHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value) { return ChangeHeader(pfc, name, value, true); }
 
-BOOL HostGetUserToken(HTTP_FILTER_CONTEXT*, HANDLE* phToken) {
-  if (phToken != nullptr) *phToken = nullptr;
-  IsapiSetCallError(ERROR_NO_TOKEN);
-  return FALSE;
+BOOL HostGetUserToken(HTTP_FILTER_CONTEXT* pfc, HANDLE* phToken) {
+  RequestState* st = StateOf(pfc);
+  if (st == nullptr || phToken == nullptr) {
+    IsapiSetCallError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *phToken = nullptr;
+  if (st->request->identity.empty()) {
+    IsapiSetCallError(ERROR_NO_TOKEN);
+    return FALSE;
+  }
+  *phToken = &st->userToken;
+  return TRUE;
 }
 
 DWORD HostSubmitBufferCommands(CDLLContext* pContext, CBufferInstructionList* pList) {
@@ -219,6 +279,7 @@ DWORD HostSubmitBufferCommands(CDLLContext* pContext, CBufferInstructionList* pL
   const DWORD result = HxApplyBufferInstructions(buffer.data(), buffer.size(), *pList, edited);
   st->outcome.submitResult = result;
   if (result == ERROR_SUCCESS) {
+    HxFixContentLength(edited);
     st->pageRewritten = true;
     st->rewrittenResponse = std::move(edited);
   }
@@ -288,6 +349,13 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
     return out;
   }
   st->request = &request;
+  for (const std::string& g : request.identity.groupSids) st->groupSids.push_back(g.c_str());
+  st->userToken = {request.identity.account.c_str(), request.identity.domain.c_str(), request.identity.sid.c_str(),
+                   static_cast<DWORD>(st->groupSids.size()), st->groupSids.data()};
+  st->identity = {request.identity.account.c_str(), request.identity.domain.c_str(), request.identity.sid.c_str(),
+                  st->groupSids.data(), static_cast<uint32_t>(st->groupSids.size())};
+  // An anonymous request runs on a thread that impersonates nobody.
+  CPublishedIdentity published(request.identity.empty() ? nullptr : &st->identity);
   if (request.responsePagePath) {
     if (!ReadWholeFile(*request.responsePagePath, st->page)) {
       out.error = "cannot read the response page " + *request.responsePagePath;
@@ -379,4 +447,8 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   if (onEndRequest) onEndRequest(request);
   out.ok = true;
   return out;
+}
+
+extern "C" __attribute__((visibility("default"))) const HX_REQUEST_IDENTITY* HxGetRequestIdentity() {
+  return t_requestIdentity;
 }

@@ -10,8 +10,10 @@ std::string HxModulePathInInstall(const std::string& installDir) {
 
 bool HxModule::Load(const std::string& path, std::string& error) {
   Unload();
-  // Local binding: the module's symbols never mix with the host's.
-  m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // Local binding: the module's symbols never mix with the host's. The
+  // module stays mapped until the process ends, as under the web server: its
+  // process-exit handlers (static singletons) must still find their code.
+  m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (m_handle == nullptr) {
     const char* why = dlerror();
     error = "cannot load " + path + ": " + (why != nullptr ? why : "unknown error");

@@ -90,3 +90,15 @@ void HxOutboundContext::SetResponse(std::string response, size_t bodyOffset) {
   put(CCommonPointers::BodyStartTag, tags.bodyStart);
   put(CCommonPointers::BodyEndTag, tags.bodyEnd);
 }
+
+void HxFixContentLength(std::string& response) {
+  const size_t headEnd = response.find("\r\n\r\n");
+  if (headEnd == std::string::npos) return;
+  const size_t bodyLength = response.size() - (headEnd + 4);
+  const size_t header = HxFindNoCase(std::string_view(response.data(), headEnd + 2), "\r\nContent-Length:");
+  if (header == std::string_view::npos) return;
+  size_t valueBegin = header + 17;
+  while (valueBegin < headEnd && (response[valueBegin] == ' ' || response[valueBegin] == '\t')) ++valueBegin;
+  const size_t valueEnd = response.find("\r\n", valueBegin);
+  response.replace(valueBegin, valueEnd - valueBegin, std::to_string(bodyLength));
+}

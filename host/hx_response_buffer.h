@@ -21,6 +21,12 @@ struct HxPageTags {
 };
 HxPageTags HxScanPageTags(std::string_view html);
 
+// Sets the Content-Length header of a complete response (status line,
+// headers, blank line, body) to the length of its body, as the host does after
+// the page was edited. A response without that header or without the blank
+// line stays as it is.
+void HxFixContentLength(std::string& response);
+
 // The host's outbound record: owns the response buffer that its
 // CCommonPointers describe.
 class HxOutboundContext : public COutboundContext {

@@ -57,7 +57,13 @@ TEST_F(DebugLogWriter, ErrorVariantAppendsSystemTextAfterThreeBlanks) {
   EXPECT_EQ(std::string(511, 'y') + "   Access is denied.  ", g_captured[3]);
 }
 
-TEST_F(DebugLogWriter, FailingSinkNeverReachesTheCaller) {
+TEST_F(DebugLogWriter, FailuresNeverReachTheCaller) {
+  // A text that cannot be formatted (no multi-byte form of this character in
+  // the C locale) is dropped, not written in part.
+  DebugLog("half %ls", L"\x100");
+  DebugLogError(5, "half %ls", L"\x100");
+  EXPECT_TRUE(g_captured.empty());
+
   SetLogSink(&ThrowingSink);
   EXPECT_NO_THROW(DebugLog("text %d", 1));
   EXPECT_NO_THROW(DebugLogError(5, "text"));
@@ -94,6 +100,7 @@ TEST(DebugLogSettings, SizesAreClampedToTheirRange) {
   EXPECT_EQ(INT32_MAX, LogSizeFromKB(INT64_MAX));
   EXPECT_EQ(1024 * 1024 * 1024, LogSizeFromKB(1048576));
   EXPECT_EQ(0, LogSizeFromKB(-3));
+  EXPECT_EQ(0, LogSizeFromKB(INT64_MIN));
   SetLogRingSize(kDefaultLogRingSize);
   SetLogWrapPosition(kDefaultLogWrapPosition);
   SetLogBatchThreshold(kDefaultLogBatchThreshold);

@@ -189,6 +189,9 @@ TEST(StringToUInt, ParsesByRadixAndRefusesOverflow) {
   EXPECT_EQ(26u, v);
   EXPECT_FALSE(CStringOperation::String2Int("1G", v, 16));
   EXPECT_EQ(1u, v);
+  int32_t signedValue = 0;
+  EXPECT_TRUE(CStringOperation::String2Int("-12", signedValue, 10, 0, ci_string::npos, true));
+  EXPECT_EQ(-12, signedValue);
 }
 
 TEST(Encode64, EncodesWithPadding) {

@@ -3,27 +3,24 @@
 #include <cstring>
 
 #include "fake_server.h"
+#include "log_capture.h"
+#include "filter/entry_points.h"
 #include "filter/notifications.h"
 #include "filter/pl_hx_context.h"
 
-extern "C" {
-BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer);
-DWORD HttpFilterProc(CDLLContext* pContext);
-DWORD TerminateFilter();
-}
-
 namespace {
 
-TEST(Dispatch, VersionRecord) {
+// Linked into a test program there is no installed module whose folders
+// start-up could find, so start-up fails and the version record stays as it
+// was (the filled record is checked through the staged module end to end).
+TEST(Dispatch, FailedStartUpFillsNothing) {
   HTTP_FILTER_VERSION v;
   std::memset(&v, 'x', sizeof v);
   v.dwServerFilterVersion = 0x60000;
-  ASSERT_EQ(GetFilterVersion(&v), TRUE);
-  EXPECT_EQ(v.dwFilterVersion, 0x60000u);
-  EXPECT_EQ(v.dwFlags, 0x040264C0u);
-  EXPECT_STREQ(v.lpszFilterDesc, "Quenlith Pellora");
-  EXPECT_EQ(v.dwServerFilterVersion, 0x60000u);
-  EXPECT_EQ(TerminateFilter(), 0u);
+  HTTP_FILTER_VERSION before = v;
+  ASSERT_EQ(GetFilterVersion(&v), FALSE);
+  EXPECT_EQ(std::memcmp(&before, &v, sizeof v), 0);
+  TerminateFilter();
 }
 
 TEST(Dispatch, NullRecordAndUnhandledTypesChangeNothing) {
@@ -57,10 +54,21 @@ TEST(Dispatch, EachHandledTypeReachesItsHandler) {
   EXPECT_EQ(HttpFilterProc(&end.record), 0u);
   EXPECT_EQ(end.record.m_pReplaceBuffer, nullptr);
 
-  for (DWORD type : {SF_NOTIFY_PREPROC_HEADERS, SF_NOTIFY_AUTH_COMPLETE, SF_NOTIFY_SEND_RAW_DATA}) {
+  // Each handler names itself in its closing line, whatever it decided.
+  const std::pair<DWORD, std::string> others[] = {{SF_NOTIFY_PREPROC_HEADERS, "NotifyPreProcHeaders"},
+                                                  {SF_NOTIFY_AUTH_COMPLETE, "NotifyAuthComplete"},
+                                                  {SF_NOTIFY_SEND_RAW_DATA, "NotifySendRawData"}};
+  for (const auto& [type, handler] : others) {
     FakeServer s(type);
     s.WithStatus(200);
-    EXPECT_EQ(HttpFilterProc(&s.record), 0u) << type;
+    LogCapture log;
+    // Without request information, or with a page no form knows, each
+    // handler refuses with 13 and Ignore.
+    EXPECT_EQ(HttpFilterProc(&s.record), 13u) << handler;
+    EXPECT_EQ(s.record.m_dwControlMessage, static_cast<DWORD>(ControlMessageIgnore)) << handler;
+    ASSERT_FALSE(LogCapture::Lines().empty()) << handler;
+    EXPECT_EQ(LogCapture::Lines().back().rfind("[CNotifications::" + handler + "] finished.  Win32 RC=", 0), 0u)
+        << LogCapture::Lines().back();
   }
 }
 
@@ -81,9 +89,13 @@ TEST(EndOfRequest, FreesTheOwnContextAndReplaceBuffer) {
   EXPECT_EQ(s.record.m_dwReplaceBufferLength, 0u);
   EXPECT_EQ(s.record.m_dwControlMessage, ControlMessageReplace);
 
-  // Nothing to free: still success, and a second call is harmless.
+  // Nothing to free: success, and only the closing line.
+  LogCapture log;
   EXPECT_EQ(n.NotifyEndOfRequest(&s.record), 0u);
   EXPECT_EQ(s.record.m_dwControlMessage, ControlMessageReplace);
+  EXPECT_EQ(LogCapture::Lines(), std::vector<std::string>{
+                                     "[CNotifications::NotifyEndOfRequest] finished.  Win32 RC=0.  "
+                                     "Control Message=<Replace>"});
 }
 
 TEST(OwnContext, KeepsTheCadataPairOfTheCookie) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_server.h"
+#include "log_capture.h"
 #include "filter/notifications.h"
 #include "filter/response_headers.h"
 
@@ -12,8 +13,11 @@ DWORD Send(FakeServer& s) {
 }
 
 TEST(SendResponse, NullRecordAndMissingOutboundContext) {
+  LogCapture log;
   CNotifications n;
   EXPECT_EQ(n.NotifySendResponse(nullptr), 13u);
+  EXPECT_EQ(LogCapture::Lines().back(),
+            "[CNotifications::NotifySendResponse] finished.  Win32 RC=13.  Control Message=<N/A>");
 
   FakeServer s(SF_NOTIFY_SEND_RESPONSE);
   EXPECT_EQ(Send(s), 13u);
@@ -60,9 +64,14 @@ TEST(SendResponse, RefusedThirdHeaderStopsTheRestButNotTheResponse) {
   FakeServer s(SF_NOTIFY_SEND_RESPONSE);
   s.WithStatus(200);
   s.failAddHeaderAt = 3;
+  LogCapture log;
   EXPECT_EQ(Send(s), 0u);
   EXPECT_EQ(s.calls.size(), 3u);
   EXPECT_EQ(s.record.m_dwControlMessage, ControlMessageNone);
+  EXPECT_TRUE(log.Has("[AddWorkerHeader] for header: Cache-control: return 0"));
+  EXPECT_TRUE(log.Has("[CNotificationsHelper::AddNoCacheHeaders] returns <FALSE>"));
+  EXPECT_EQ(LogCapture::Lines().back(),
+            "[CNotifications::NotifySendResponse] finished.  Win32 RC=0.  Control Message=<None>");
 }
 
 TEST(SendResponse, NoFilterContextMeansNoHeaderGoesIn) {

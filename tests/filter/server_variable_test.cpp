@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "fake_server.h"
+#include "log_capture.h"
 #include "filter/iis_parm.h"
 #include "filter/notifications.h"
 #include "filter/util.h"
@@ -73,8 +74,11 @@ TEST(GetIISParmT, FailedSecondReadLeavesTheValueAndFails) {
   s.firstSize = 10;
   s.secondError = ERROR_INVALID_PARAMETER;
   std::string value = "kept";
+  LogCapture log;
   EXPECT_FALSE(Read(s, value));
   EXPECT_EQ(value, "kept");
+  ASSERT_EQ(LogCapture::Lines().size(), 1u);
+  EXPECT_EQ(LogCapture::Lines()[0].rfind("GetIISParmT HTTP_X_TEST failed Error: 87", 0), 0u);
 }
 
 TEST(GetIISParmT, ServerReportingMoreThanItsBufferNeverOverruns) {
@@ -85,6 +89,16 @@ TEST(GetIISParmT, ServerReportingMoreThanItsBufferNeverOverruns) {
   std::string value;
   EXPECT_TRUE(Read(s, value));
   EXPECT_EQ(value, "abcd");
+
+  // A size whose buffer (one more byte) no DWORD can describe is not read.
+  Script huge;
+  huge.firstSize = 0xFFFFFFFFu;
+  huge.text = "x";
+  huge.secondSize = 0;
+  value = "kept";
+  EXPECT_FALSE(Read(huge, value));
+  EXPECT_EQ(g_script.calls, 1);
+  EXPECT_EQ(value, "kept");
 }
 
 TEST(GetIISParmT, OtherOutcomes) {
@@ -94,6 +108,7 @@ TEST(GetIISParmT, OtherOutcomes) {
   EXPECT_TRUE(Read(ok, value));
   EXPECT_EQ(value, "kept");
 
+  LogCapture log;
   for (DWORD error : {ERROR_INVALID_PARAMETER, ERROR_NO_DATA, ERROR_INVALID_INDEX, ERROR_ACCESS_DENIED}) {
     Script s;
     s.firstError = error;
@@ -101,6 +116,10 @@ TEST(GetIISParmT, OtherOutcomes) {
     EXPECT_FALSE(Read(s, value)) << error;
     EXPECT_EQ(g_script.calls, 1) << error;
   }
+  // Only the three errors the server reports for a bad or absent variable are logged.
+  EXPECT_EQ(LogCapture::Lines(), (std::vector<std::string>{"GetIISParmT  GetServerVariable failed HTTP_X_TEST Error 87",
+                                                           "GetIISParmT  GetServerVariable failed HTTP_X_TEST Error 232",
+                                                           "GetIISParmT  GetServerVariable failed HTTP_X_TEST Error 1413"}));
   Script noSize;
   noSize.firstSize = 0;
   EXPECT_FALSE(Read(noSize, value));

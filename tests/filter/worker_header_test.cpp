@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_server.h"
+#include "log_capture.h"
 #include "filter/buffer_instruction.h"
 #include "filter/notifications.h"
 
@@ -16,6 +17,7 @@ TEST(WorkerHeader, OnlyHeaderNotificationsReachTheHost) {
     EXPECT_EQ(s.calls[1].name, "URL");
     EXPECT_EQ(s.calls[1].value, "/X-Pellora/bin/pellora.srf?cmd=menu&");
   }
+  LogCapture log;
   for (DWORD type : {SF_NOTIFY_END_OF_REQUEST, SF_NOTIFY_SEND_RAW_DATA, SF_NOTIFY_AUTHENTICATION, 0u}) {
     FakeServer s(type);
     EXPECT_EQ(CBaseNotifications::AddWorkerHeader(&s.record, "X-A:", "1"), FALSE) << type;
@@ -23,6 +25,8 @@ TEST(WorkerHeader, OnlyHeaderNotificationsReachTheHost) {
     EXPECT_TRUE(s.calls.empty()) << type;
   }
   EXPECT_EQ(CBaseNotifications::SetWorkerHeader(nullptr, "URL", "/"), FALSE);
+  EXPECT_TRUE(log.Has("[SetHeader] for header: Cookie: return 0"));
+  EXPECT_TRUE(log.Has("[AddWorkerHeader] for header: X-A: return 0"));
 }
 
 TEST(WorkerHeader, MissingHeaderCallOrStructureGivesZero) {

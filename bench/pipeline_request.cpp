@@ -1,0 +1,68 @@
+// One whole request through the real module as the filter host drives it:
+// pre-process headers, authentication complete, send response, send raw data
+// (a page no form claims) and end of request.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "host/hx_host.h"
+#include "host/hx_module.h"
+#include "host/hx_request.h"
+
+namespace {
+
+HxHost& Host() {
+  static HxHost* host = [] {
+    auto* h = new HxHost();
+    std::string error;
+    if (!h->Start(HxModulePathInInstall(std::string(HX_BINARY_DIR) + "/stage"), error)) {
+      std::fprintf(stderr, "module did not start: %s\n", error.c_str());
+      std::exit(1);
+    }
+    return h;
+  }();
+  return *host;
+}
+
+HxRequest ReadItemRequest() {
+  static const char kDescription[] =
+      "@client-address 192.0.2.10\n"
+      "@criteria 1\n"
+      "@user-account aclerk\n"
+      "@user-domain EXAMPLE\n"
+      "@user-sid S-1-5-21-1004336348-1177238915-682003330-1107\n"
+      "@response-page plain_page.html\n"
+      "GET /owa/?ae=Item&t=IPM.Note&id=RgAAAAB2cE1kq2tKT5bYpZ0wVQrXBwC5 HTTP/1.1\n"
+      "Host: mail.example.com\n"
+      "User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1; Trident/4.0)\n"
+      "Accept-Language: en-GB,en;q=0.8\n"
+      "Cookie: sessionid=3f2a9c1e; UserContext=a81c5d0e; cadata=\"4QkJ7w8h2kVxE2C1rMZ0oYw==\"\n";
+  HxRequest request;
+  std::string error;
+  if (!ParseRequestDescription(kDescription, std::string(HX_SOURCE_DIR) + "/bench", request, error)) {
+    std::fprintf(stderr, "bad description: %s\n", error.c_str());
+    std::exit(1);
+  }
+  return request;
+}
+
+void BM_WholeRequest(benchmark::State& state) {
+  HxHost& host = Host();
+  const HxRequest request = ReadItemRequest();
+  for (auto _ : state) {
+    HxOutcome outcome = host.Run(request);
+    if (!outcome.ok || outcome.notifications.size() != 5) {
+      state.SkipWithError("the request did not reach all five notifications");
+      break;
+    }
+    benchmark::DoNotOptimize(outcome);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_WholeRequest)->Threads(1)->Threads(8)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

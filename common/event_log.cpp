@@ -1,0 +1,91 @@
+#include "common/event_log.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+
+#include "platform/last_error.h"
+#include "platform/thread_token.h"
+
+namespace {
+std::atomic<CEventLog*> g_pModuleEventLog{nullptr};
+}  // namespace
+
+CEventLog::~CEventLog() {
+  if (m_bRegistered != 0 && m_hEventSource != nullptr) {
+    m_bRegistered = 0;
+    if (DeregisterEventSource(m_hEventSource)) m_hEventSource = nullptr;
+  }
+}
+
+bool CEventLog::Register(const char* sourceName) {
+  if (m_hEventSource != nullptr || m_bRegistered != 0) return false;
+  m_hEventSource = RegisterEventSourceA(nullptr, sourceName != nullptr ? sourceName : "Quenlith Pellora");
+  if (m_hEventSource == nullptr) return false;
+  m_bRegistered = 1;
+  return true;
+}
+
+bool CEventLog::Deregister() {
+  m_bRegistered = 0;
+  if (m_hEventSource == nullptr) return false;
+  if (!DeregisterEventSource(m_hEventSource)) return false;
+  m_hEventSource = nullptr;
+  return true;
+}
+
+DWORD CEventLog::ReportEventV(WORD type, WORD category, DWORD eventId, DWORD rawDataSize, void* rawData,
+                              const char* const* strings, size_t count) {
+  if (m_hEventSource == nullptr) return ERROR_INVALID_PARAMETER;
+  LPCSTR taken[6] = {};
+  WORD n = 0;
+  while (n < 6 && n < count && strings[n] != nullptr) {
+    taken[n] = strings[n];
+    ++n;
+  }
+  // Reports are written as the process, never as the impersonated caller.
+  HANDLE token = nullptr;
+  bool reverted = false;
+  if (OpenThreadToken(GetCurrentThread(), TOKEN_IMPERSONATE, TRUE, &token)) {
+    RevertToSelf();
+    reverted = true;
+  }
+  WORD reportType = type == 1 ? EVENTLOG_ERROR_TYPE : type == 2 ? EVENTLOG_WARNING_TYPE : EVENTLOG_INFORMATION_TYPE;
+  DWORD result = 0;
+  if (!ReportEventA(m_hEventSource, reportType, category, eventId, nullptr, n, rawDataSize, taken, rawData)) {
+    result = GetLastError();
+  }
+  if (reverted) {
+    SetThreadToken(nullptr, token);
+    CloseToken(token);
+  }
+  return result;
+}
+
+void SetModuleEventLog(CEventLog* eventLog) { g_pModuleEventLog.store(eventLog, std::memory_order_release); }
+
+CEventLog* GetModuleEventLog() { return g_pModuleEventLog.load(std::memory_order_acquire); }
+
+void LogEventF(WORD type, const char* format, ...) {
+  if (format == nullptr) return;
+  char text[2049] = {};
+  va_list args;
+  va_start(args, format);
+  int n = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (n <= 0 || text[0] == '\0') return;
+  CEventLog* log = GetModuleEventLog();
+  if (log != nullptr) log->ReportEvent(type, 0, kGeneralReportEventId, 0, nullptr, text);
+}
+
+void EventLogSink(const char* text) {
+  if (text == nullptr) return;
+  CEventLog* log = GetModuleEventLog();
+  if (log != nullptr) log->ReportEvent(3, 0, kGeneralReportEventId, 0, nullptr, text);
+}
+
+void ReportEventCallback(WORD type, const char* text) {
+  if (text == nullptr) return;
+  CEventLog* log = GetModuleEventLog();
+  if (log != nullptr) log->ReportEvent(type, 0, kGeneralReportEventId, 0, nullptr, text);
+}

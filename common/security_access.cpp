@@ -1,0 +1,32 @@
+#include "common/security_access.h"
+
+#include "common/revert_to_self_guard.h"
+#include "platform/last_error.h"
+#include "platform/thread_token.h"
+
+DWORD CSecurityAccess::GetUserIdentity(std::string& accountName, std::string& domainName, std::string& sidString) {
+  HANDLE token = nullptr;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_QUERY_SOURCE, TRUE, &token)) return GetLastError();
+  DWORD result = 0;
+  {
+    // The account look-up runs as the process.
+    CRevertToSelfGuard guard(TOKEN_IMPERSONATE, true);
+    std::string sid;
+    if (!GetTokenUserSid(token, &sid)) {
+      result = GetLastError();
+    } else {
+      std::string account;
+      std::string domain;
+      if (!LookupAccountSidA(nullptr, sid, &account, &domain)) {
+        result = GetLastError();
+        sidString = sid;
+      } else {
+        sidString = sid;
+        accountName = account;
+        domainName = domain;
+      }
+    }
+  }
+  CloseToken(token);
+  return result;
+}

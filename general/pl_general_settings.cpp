@@ -1,0 +1,213 @@
+#include "general/pl_general_settings.h"
+
+#include <algorithm>
+
+#include "common/debug_log.h"
+#include "common/file_utils.h"
+#include "general/host_probes.h"
+#include "general/resource_strings.h"
+#include "platform/last_error.h"
+#include "platform/library_loader.h"
+#include "platform/system_directory.h"
+#include "settings/setting_ids.h"
+
+namespace {
+
+constexpr const char kCacheName[] = "ADUserConfig";
+constexpr int32_t kCacheMaxEntries = 3000;
+constexpr int32_t kCacheLifetimeMinutes = 60;
+constexpr const char kDefaultVirtualFolder[] = "X-Pellora";
+constexpr const char kLogFolderName[] = "QuenlithLogs";
+constexpr const char kCommonLogFileName[] = "QLCommonLog.log";
+
+using GetProductCSFn = int (*)(const char* name, CSync** lock, int option);
+using GetGeneralCSFn = int (*)(CSync** lock, int option);
+
+const char* BoolText(bool b) { return b ? "TRUE" : "FALSE"; }
+
+// Every ".dll" of the name (without case) becomes ".log".
+std::string LogFileNameOfModule(const std::string& moduleName) {
+  ci_string name = ToCI(moduleName);
+  size_t at = 0;
+  while ((at = name.find(".dll", at)) != ci_string::npos) {
+    name.replace(at, 4, ".log");
+    at += 4;
+  }
+  return ToStd(name);
+}
+
+}  // namespace
+
+CPLGeneralSettings::CPLGeneralSettings() = default;
+
+CPLGeneralSettings::~CPLGeneralSettings() = default;
+
+BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, const char* resourceLibraryName,
+                              const char* registryKey, int32_t directoryLevels) {
+  m_pageCharSet.Init(productName, moduleName, resourceLibraryName);
+  // Seam: the OWA configuration's attribute table is built here once the
+  // directory readers exist.
+  BOOL result = Base::Init(productName, moduleName, resourceLibraryName, registryKey, directoryLevels);
+  const bool baseOk = result != 0;
+  HRESULT owa = E_FAIL;
+  if (GetComputerName()) {
+    owa = ReadOWAAD();
+  } else {
+    DebugLog("[CPLGeneralSettings::Init] GetComputerName failed");
+  }
+  DebugLog("[CPLGeneralSettings::Init] base::Init() %s, ReadOWAAD %s.", baseOk ? "SUCCEEDED" : "FAILED",
+           SUCCEEDED(owa) ? "SUCCEEDED" : "FAILED");
+  if (result) {
+    if (!m_cache.Init()) {
+      DebugLog("CPLGeneralSettings::InitializeCache failed to instantiate the Cache Object");
+      result = 0;
+    } else if (!m_cache.CreateCache(kCacheName, kCacheMaxEntries, kCacheLifetimeMinutes)) {
+      DebugLog("CPLGeneralSettings::InitializeCache CreateCache failed");
+      result = 0;
+    }
+  }
+  m_strVirtualFolderName.clear();
+  if (result) {
+    m_strVirtualFolderName = kDefaultVirtualFolder;
+    if (!GetSettingFromID(SettingVirtualFolderName, m_strVirtualFolderName, 0, 0)) {
+      DebugLog("[CPLGeneralSettings::Init] Failed to read 'Pellora Virtual folder name' setting. ID <%d>.",
+               static_cast<int>(SettingVirtualFolderName));
+    }
+  }
+  DebugLog("[CPLGeneralSettings::Init] returned bRet <%s>", BoolText(result != 0));
+  return result;
+}
+
+DWORD CPLGeneralSettings::Uninitialize() { return Base::Uninitialize(); }
+
+HRESULT CPLGeneralSettings::ReadOWAAD() {
+  // Seam: the OWA settings of this server's virtual directory are read from
+  // the directory once the directory readers land; until then start-up goes
+  // on without them, as after a failed directory read.
+  return E_NOTIMPL;
+}
+
+BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resourceLibraryName, std::string& errorText,
+                                      int32_t directoryLevels) {
+  BOOL result = Base::LoadSettings(moduleName, resourceLibraryName, errorText, directoryLevels);
+  m_strTempDirectory.clear();
+  bool read = GetSettingFromID(SettingTempDirectory, m_strTempDirectory, -1, 0);
+  if (!read) {
+    DebugLog("GetSettingFromID string failed ID %d, SettingID %d, EngineID %d",
+             static_cast<int>(SettingTempDirectory), -1, 0);
+  }
+  if (!read || m_strTempDirectory.empty()) {
+    // Without the module's directory (start-up has failed already) the
+    // default would be made in the host process's working directory.
+    if (m_strModuleDirectory.empty()) return result;
+    m_strTempDirectory = m_strModuleDirectory + "Temp";
+    DebugLog("%s %s", " No Temp Directory found associate a default one", m_strTempDirectory.c_str());
+  }
+  if (FileExists(m_strTempDirectory.c_str())) return result;
+  HRESULT hr = CreateDirectoryPath(m_strTempDirectory.c_str());
+  if (hr == S_OK) return result;
+  DebugLogError(static_cast<DWORD>(hr), "%s %s", " Can not create Temp Directory", m_strTempDirectory.c_str());
+  return 0;
+}
+
+bool CPLGeneralSettings::GetComputerName() { return ReadComputerNames(m_strHostName, m_strFullyQualifiedName); }
+
+bool CPLGeneralSettings::InitLogging(const char* moduleName, int32_t settingsID) {
+  SetLogMode(LOG_MODE_OFF);
+  int32_t level = 0;
+  GetSettingFromID(SettingLogLevel, level, settingsID, 0);
+  if (level == 1 || level == 10) SetLogMode(LOG_MODE_WRITE);
+  int32_t kind = 1;
+  int32_t sizeKB = 1048576;
+  GetSettingFromID(SettingLogKind, kind, settingsID, 0);
+  GetSettingFromID(SettingLogSizeKB, sizeKB, settingsID, 0);
+  if (level == 10) {
+    SetLogSink(&EventLogSink);
+  } else if (kind == 1 || kind == 2) {
+    SetLogSink(kind == 2 ? &RingFileLogSink : &SharedMemoryLogSink);
+    // Kilobytes to bytes in 64 bits, clamped to what the ring can address:
+    // a huge setting must not wrap into a tiny or negative size.
+    if (sizeKB > 0) SetLogRingSize(LogSizeFromKB(sizeKB));
+  }
+  InitLogFiles(moduleName, settingsID, kind);
+  return true;
+}
+
+bool CPLGeneralSettings::InitLogFiles(const char* moduleName, int32_t settingsID, int32_t logKind) {
+  const DWORD savedMode = GetLogMode();
+  SetLogMode(LOG_MODE_OFF);
+  const std::string module = moduleName != nullptr ? moduleName : "";
+
+  HMODULE logModule = LoadLibraryA((m_strCommonFilesDirectory + "bin/LogModule.dll").c_str());
+  if (logModule == nullptr) logModule = LoadLibraryA("LogModule.dll");
+  if (logModule != nullptr) {
+    // The lock the debug log holds belongs to the module being replaced.
+    if (!m_spLogModule.IsNull()) SetLogSinkLock(nullptr);
+    m_spLogModule = CModuleHandle(new CLoadedModule(logModule));
+  }
+  int32_t lockOption = 1;
+  int32_t ownLog = 0;
+  GetSettingFromID(SettingCommonLogOption76, lockOption, settingsID, 0);
+  GetSettingFromID(SettingCommonLogOption75, ownLog, settingsID, 0);
+
+  auto getProductCS = m_spLogModule.IsNull()
+                          ? nullptr
+                          : reinterpret_cast<GetProductCSFn>(GetProcAddress(m_spLogModule->m_hModule, "GetProductCS"));
+  auto getGeneralCS = m_spLogModule.IsNull()
+                          ? nullptr
+                          : reinterpret_cast<GetGeneralCSFn>(GetProcAddress(m_spLogModule->m_hModule, "GetGeneralCS"));
+  auto askProduct = [&](const std::string& name) {
+    if (getProductCS == nullptr) return;
+    CSync* lock = GetLogSinkLock();
+    getProductCS(name.c_str(), &lock, lockOption);
+    SetLogSinkLock(lock);
+  };
+
+  std::string fileName;
+  ci_string configured;
+  if (ownLog != 0) {
+    SetLogRingOwner(true);
+    fileName = LogFileNameOfModule(module);
+    askProduct(module);
+  } else if (GetSettingFromID(SettingCommonLogFileName, configured, settingsID, 0) && !configured.empty()) {
+    SetLogRecordTag("[" + module + "] ");
+    if (configured.size() > MAX_PATH) configured = configured.substr(configured.size() - 130);
+    SanitizeFileName(configured);
+    if (!IsAllowedFileName(configured, m_reservedNames)) configured = "QL_" + configured;
+    fileName = ToStd(configured);
+    if (logKind == 1) {
+      askProduct(m_strModuleFolderName);
+    } else if (logKind == 2) {
+      askProduct(module);
+    }
+  } else {
+    fileName = kCommonLogFileName;
+    SetLogRecordTag("[" + module + "] ");
+    if (getGeneralCS != nullptr) {
+      CSync* lock = GetLogSinkLock();
+      getGeneralCS(&lock, lockOption);
+      SetLogSinkLock(lock);
+    }
+  }
+
+  std::string path = ::GetLogFilePath();
+  ci_string folder;
+  if (GetSettingFromID(SettingCommonLogFolder, folder, settingsID, 0) && !folder.empty()) {
+    path = ToStd(folder) + "/" + kLogFolderName + "/" + fileName;
+  } else {
+    char systemDirectory[MAX_PATH + 1];
+    UINT n = GetSystemDirectoryA(systemDirectory, sizeof systemDirectory);
+    if (n > 0 && n < sizeof systemDirectory) {
+      path = std::string(systemDirectory) + "/" + "LogFiles/" + kLogFolderName + "/" + fileName;
+    }
+  }
+  if (path.size() >= MAX_PATH) path = kDefaultLogFilePath;
+  SetLogFilePath(path.c_str());
+  m_strLogFilePath = ::GetLogFilePath();
+  SetLogMode(savedMode);
+  return true;
+}
+
+BOOL CPLGeneralSettings::GetUTF8ResourceString(DWORD id, std::string& text, LANGID langId) {
+  return GetUTF8ResourceStringOf(m_resource, id, text, langId);
+}

@@ -1,0 +1,56 @@
+// The product's layer of the settings object: page character sets, the
+// temporary directory, the debug-log configuration, the per-user property
+// cache, the computer's names and the virtual folder name.
+#pragma once
+
+#include <string>
+
+#include "common/ci_string.h"
+#include "common/event_log.h"
+#include "general/general_settings.h"
+#include "general/page_char_set.h"
+#include "general/ql_cache.h"
+#include "general/resource.h"
+#include "settings/handle_pl_settings.h"
+
+class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource, CEventLog> {
+ public:
+  using Base = CGeneralSettings<CHandlePLSettings, CResource, CEventLog>;
+
+  CPLGeneralSettings();
+  ~CPLGeneralSettings() override;
+
+  BOOL Init(const char* productName, const char* moduleName, const char* resourceLibraryName, const char* registryKey,
+            int32_t directoryLevels) override;
+  DWORD Uninitialize() override;
+  bool InitLogging(const char* moduleName, int32_t settingsID) override;
+  BOOL LoadSettings(const char* moduleName, const char* resourceLibraryName, std::string& errorText,
+                    int32_t directoryLevels) override;
+
+  bool InitLogFiles(const char* moduleName, int32_t settingsID, int32_t logKind);
+  // Fills the host name and the fully qualified name; true with the host name.
+  bool GetComputerName();
+  // The OWA configuration of this server's virtual directory.
+  HRESULT ReadOWAAD();
+
+  BOOL GetUTF8ResourceString(DWORD id, std::string& text, LANGID langId);
+
+  const CPageCharSet& GetPageCharSets() const override { return m_pageCharSet; }
+  const std::string& GetTempDirectory() const { return m_strTempDirectory; }
+  const std::string& GetLogFilePath() const { return m_strLogFilePath; }
+  CQLCache& GetCache() { return m_cache; }
+  const std::string& GetHostName() const { return m_strHostName; }
+  const std::string& GetFullyQualifiedName() const { return m_strFullyQualifiedName; }
+  const ci_string& GetVirtualFolderName() const { return m_strVirtualFolderName; }
+
+ protected:
+  CPageCharSet m_pageCharSet;
+  std::string m_strTempDirectory;
+  std::string m_strLogFilePath;
+  // The OWA configuration read from the directory belongs here; it comes
+  // with the directory readers.
+  CQLCache m_cache;
+  std::string m_strHostName;
+  std::string m_strFullyQualifiedName;
+  ci_string m_strVirtualFolderName;
+};

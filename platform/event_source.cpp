@@ -1,0 +1,149 @@
+#include "platform/event_source.h"
+
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <set>
+
+#include "platform/last_error.h"
+
+namespace {
+
+struct EventSource {
+  std::string name;
+};
+
+struct EventLogState {
+  std::mutex lock;
+  std::set<EventSource*> live;
+  bool fileSet = false;
+  std::string file;
+};
+
+EventLogState& State() {
+  static EventLogState* s = new EventLogState();  // reports may come from exit handlers
+  return *s;
+}
+
+void AppendEscaped(std::string& out, const char* s) {
+  for (; *s != '\0'; ++s) {
+    switch (*s) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      default: out += *s; break;
+    }
+  }
+}
+
+const char* TypeName(WORD type) {
+  if (type == EVENTLOG_ERROR_TYPE) return "ERROR";
+  if (type == EVENTLOG_WARNING_TYPE) return "WARNING";
+  return "INFORMATION";
+}
+
+}  // namespace
+
+void SetEventReportFile(const std::string& path) {
+  EventLogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.fileSet = true;
+  s.file = path;
+}
+
+std::string EventReportFile() {
+  EventLogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  if (s.fileSet) return s.file;
+  const char* env = std::getenv("HX_EVENTLOG_FILE");
+  return env != nullptr ? std::string(env) : std::string();
+}
+
+HANDLE RegisterEventSourceA(LPCSTR, LPCSTR sourceName) {
+  if (sourceName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  auto* src = new (std::nothrow) EventSource{sourceName};
+  if (src == nullptr) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  EventLogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.live.insert(src);
+  return src;
+}
+
+BOOL DeregisterEventSource(HANDLE source) {
+  auto* src = static_cast<EventSource*>(source);
+  EventLogState& s = State();
+  {
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.live.erase(src) == 0) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+  }
+  delete src;
+  return TRUE;
+}
+
+BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*, WORD numStrings, DWORD,
+                  LPCSTR* strings, LPVOID) {
+  auto* src = static_cast<EventSource*>(source);
+  EventLogState& s = State();
+  // The source's name is copied under the lock: a deregistration on another
+  // thread may free the source while this report is being written.
+  std::string name;
+  std::string file;
+  {
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (s.live.count(src) == 0) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    name = src->name;
+  }
+  std::string line = name;
+  file = EventReportFile();
+  char head[64];
+  std::snprintf(head, sizeof head, "\t%s\t0x%08X\t%u", TypeName(type), static_cast<unsigned>(eventId),
+                static_cast<unsigned>(category));
+  line += head;
+  std::string text;
+  for (WORD i = 0; i < numStrings && strings != nullptr; ++i) {
+    line += '\t';
+    if (strings[i] != nullptr) {
+      AppendEscaped(line, strings[i]);
+      if (i != 0) text += ' ';
+      text += strings[i];
+    }
+  }
+  int priority = type == EVENTLOG_ERROR_TYPE ? LOG_ERR : type == EVENTLOG_WARNING_TYPE ? LOG_WARNING : LOG_INFO;
+  syslog(LOG_USER | priority, "%s: event 0x%08X: %s", name.c_str(), static_cast<unsigned>(eventId),
+         text.c_str());
+  if (!file.empty()) {
+    line += '\n';
+    // One append-mode write per report keeps lines whole across threads and
+    // processes.
+    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return FALSE;
+    }
+    ssize_t n = ::write(fd, line.data(), line.size());
+    ::close(fd);
+    if (n != static_cast<ssize_t>(line.size())) {
+      SetLastError(ERROR_GEN_FAILURE);
+      return FALSE;
+    }
+  }
+  return TRUE;
+}

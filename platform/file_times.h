@@ -1,0 +1,30 @@
+// File last-write times and existence, with the Win32 codes the settings
+// store logs and returns (a missing file gives ERROR_FILE_NOT_FOUND).
+#pragma once
+
+#include <string>
+
+#include "platform/local_time.h"
+#include "platform/win_types.h"
+
+// 100-nanosecond intervals since 1601-01-01 UTC, split as on Windows.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+
+uint64_t FileTimeToUInt64(const FILETIME& ft);
+FILETIME UInt64ToFileTime(uint64_t value);
+
+// The file's last-write time. Returns ERROR_SUCCESS or the Win32 code of the
+// failure (also left as the thread's last error).
+DWORD GetFileLastWriteTime(const std::string& path, FILETIME* lastWrite);
+// Whether a file-system entry exists at the path (the find-first test).
+bool FindFileExists(const std::string& path);
+
+void GetSystemTimeAsFileTime(FILETIME* now);
+// -1, 0 or 1 as a is earlier than, equal to or later than b.
+LONG CompareFileTime(const FILETIME* a, const FILETIME* b);
+// UTC fields of a file time; false for times beyond year 30827.
+bool FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st);

@@ -1,0 +1,125 @@
+#include "platform/request_identity.h"
+
+#include <dlfcn.h>
+
+#include <memory>
+
+#include "platform/last_error.h"
+#include "platform/local_memory.h"
+#include "platform/security_sid.h"
+
+namespace {
+
+struct SidBlock {
+  void operator()(void* p) const { LocalFree(p); }
+};
+using SidPtr = std::unique_ptr<void, SidBlock>;
+
+// The thread's identity with its SIDs already converted, so that membership
+// tests compare bytes only.
+struct ThreadIdentity {
+  bool set = false;
+  CRequestIdentity identity;
+  std::vector<SidPtr> sids;  // user first, then the groups that converted
+};
+
+thread_local ThreadIdentity t_identity;
+// The host's record as converted by the last look on this thread.
+thread_local ThreadIdentity t_hostIdentity;
+
+bool AddSid(const std::string& text, std::vector<SidPtr>* sids) {
+  PSID sid = nullptr;
+  if (text.empty() || !ConvertStringSidToSidA(text.c_str(), &sid)) return false;
+  sids->emplace_back(sid);
+  return true;
+}
+
+PFN_HxGetRequestIdentity HostIdentityFunction() {
+  static const PFN_HxGetRequestIdentity fn =
+      reinterpret_cast<PFN_HxGetRequestIdentity>(dlsym(RTLD_DEFAULT, HX_REQUEST_IDENTITY_EXPORT));
+  return fn;
+}
+
+const char* Text(const char* s) { return s != nullptr ? s : ""; }
+
+// This module's record, else the host's (converted once per record).
+const ThreadIdentity* CurrentIdentity() {
+  if (t_identity.set) return &t_identity;
+  const PFN_HxGetRequestIdentity fn = HostIdentityFunction();
+  const HX_REQUEST_IDENTITY* record = fn != nullptr ? fn() : nullptr;
+  if (record == nullptr) {
+    t_hostIdentity = ThreadIdentity();
+    return nullptr;
+  }
+  // A host may reuse one record for the next request, so the record is
+  // converted on every call; it is small.
+  ThreadIdentity next;
+  next.set = true;
+  next.identity.account = Text(record->account);
+  next.identity.domain = Text(record->domain);
+  next.identity.sid = Text(record->sid);
+  AddSid(next.identity.sid, &next.sids);
+  for (uint32_t i = 0; record->groupSids != nullptr && i < record->groupCount; ++i) {
+    next.identity.groupSids.emplace_back(Text(record->groupSids[i]));
+    AddSid(next.identity.groupSids.back(), &next.sids);
+  }
+  t_hostIdentity = std::move(next);
+  return &t_hostIdentity;
+}
+
+}  // namespace
+
+bool SetRequestIdentity(const CRequestIdentity& identity) {
+  ThreadIdentity next;
+  next.set = true;
+  next.identity = identity;
+  bool allConverted = AddSid(identity.sid, &next.sids);
+  for (const std::string& group : identity.groupSids) allConverted = AddSid(group, &next.sids) && allConverted;
+  t_identity = std::move(next);
+  return allConverted;
+}
+
+void ClearRequestIdentity() { t_identity = ThreadIdentity(); }
+
+const CRequestIdentity* GetRequestIdentity() {
+  const ThreadIdentity* current = CurrentIdentity();
+  return current != nullptr ? &current->identity : nullptr;
+}
+
+CRequestIdentityScope::CRequestIdentityScope(const CRequestIdentity& identity)
+    : m_bHadPrevious(t_identity.set), m_previous(t_identity.identity) {
+  SetRequestIdentity(identity);
+}
+
+CRequestIdentityScope::~CRequestIdentityScope() {
+  if (m_bHadPrevious) {
+    SetRequestIdentity(m_previous);
+  } else {
+    ClearRequestIdentity();
+  }
+}
+
+BOOL CheckTokenMembership(HANDLE token, PSID sid, BOOL* isMember) {
+  if (sid == nullptr || isMember == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (token != nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!IsValidSid(sid)) {
+    SetLastError(ERROR_INVALID_SID);
+    return FALSE;
+  }
+  *isMember = FALSE;
+  const ThreadIdentity* current = CurrentIdentity();
+  if (current == nullptr) return TRUE;
+  for (const SidPtr& own : current->sids) {
+    if (EqualSid(own.get(), sid)) {
+      *isMember = TRUE;
+      break;
+    }
+  }
+  return TRUE;
+}

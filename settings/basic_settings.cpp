@@ -1,0 +1,380 @@
+#include "settings/basic_settings.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/debug_log.h"
+#include "platform/last_error.h"
+#include "settings/settings_text.h"
+
+namespace {
+
+constexpr int64_t kTicksPerMinute = 600000000;  // 100-ns ticks
+
+HRESULT HResultFromWin32Code(DWORD err) {
+  // A code that is not positive is taken as it is.
+  return static_cast<int32_t>(err) > 0 ? HRESULT_FROM_WIN32(err) : static_cast<HRESULT>(err);
+}
+
+void LogTime(const char* prefix, const FILETIME& ft, int32_t interval) {
+  SYSTEMTIME st{};
+  FileTimeToSystemTime(&ft, &st);
+  if (prefix != nullptr) {
+    DebugLog("%s. Curent LastModifiedDate %d.%d.%d - %d:%d:%d:%d Interval: %d minutes", prefix, st.wDay, st.wMonth,
+             st.wYear, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds, interval);
+  } else {
+    DebugLog("Previous LastModifiedDate %d.%d.%d - %d:%d:%d:%d", st.wDay, st.wMonth, st.wYear, st.wHour, st.wMinute,
+             st.wSecond, st.wMilliseconds);
+  }
+}
+
+}  // namespace
+
+// ---- file times and the reload check -------------------------------------------
+
+std::string CBasicSettings::GetPath() const {
+  std::lock_guard<std::mutex> guard(m_stateLock);
+  return m_strPath;
+}
+
+void CBasicSettings::SetPath(const std::string& path) {
+  std::lock_guard<std::mutex> guard(m_stateLock);
+  m_strPath = path;
+}
+
+FILETIME CBasicSettings::GetLoadedFileTime() const {
+  std::lock_guard<std::mutex> guard(m_stateLock);
+  return m_ftLoaded;
+}
+
+void CBasicSettings::HashFileDate() {
+  const std::string path = GetPath();
+  FILETIME ft{};
+  const DWORD err = GetFileLastWriteTime(path, &ft);
+  if (err != ERROR_SUCCESS) {
+    const HRESULT hr = HResultFromWin32Code(err);
+    DebugLogError(static_cast<DWORD>(hr), "CBasicSettings::HashFileDate failed to read filedate %s. HR 0x%x",
+                  path.c_str(), static_cast<unsigned>(hr));
+    return;
+  }
+  std::lock_guard<std::mutex> guard(m_stateLock);
+  m_ftLoaded = ft;
+}
+
+void CBasicSettings::RecordLoad(bool haveFileTime, const FILETIME& fileTime) {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  std::lock_guard<std::mutex> guard(m_stateLock);
+  m_ftLoaded = haveFileTime ? fileTime : now;
+  m_ftLastCheck = now;
+}
+
+HRESULT CBasicSettings::IsReloadNeeded(bool* due) {
+  std::string path;
+  FILETIME lastCheck{};
+  {
+    std::lock_guard<std::mutex> guard(m_stateLock);
+    path = m_strPath;
+    lastCheck = m_ftLastCheck;
+  }
+  if (path.empty()) return S_OK;
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  // Truncated toward zero; a clock set back gives a negative count that
+  // stays below the interval until the clock catches up.
+  const int64_t elapsed =
+      (static_cast<int64_t>(FileTimeToUInt64(now)) - static_cast<int64_t>(FileTimeToUInt64(lastCheck))) /
+      kTicksPerMinute;
+  const int32_t interval = GetReloadInterval();
+  if (elapsed < interval) return S_OK;
+
+  FILETIME lastWrite{};
+  const DWORD err = GetFileLastWriteTime(path, &lastWrite);
+  if (err != ERROR_SUCCESS) {
+    const HRESULT hr = HResultFromWin32Code(err);
+    // The check time is not stamped, so the next call looks at the file again.
+    DebugLogError(static_cast<DWORD>(hr), "GetFileDate %s", path.c_str());
+    return hr;
+  }
+
+  std::lock_guard<std::mutex> guard(m_stateLock);
+  if (CompareFileTime(&lastWrite, &m_ftLoaded) == 1) {
+    if (due != nullptr) *due = true;
+    if (DebugLogEnabled()) {
+      const std::string prefix = "Reload Settings " + path;
+      LogTime(prefix.c_str(), lastWrite, interval);
+      LogTime(nullptr, m_ftLoaded, interval);
+    }
+    // The loaded file time moves on only when the reload has run, and the
+    // check time stays, so the change is seen again until then.
+    return S_OK;
+  }
+  m_ftLastCheck = now;
+  return S_OK;
+}
+
+bool CBasicSettings::IsFileNewerThanLoaded() const {
+  const std::string path = GetPath();
+  FILETIME lastWrite{};
+  if (path.empty() || GetFileLastWriteTime(path, &lastWrite) != ERROR_SUCCESS) return false;
+  std::lock_guard<std::mutex> guard(m_stateLock);
+  return CompareFileTime(&lastWrite, &m_ftLoaded) == 1;
+}
+
+HRESULT CBasicSettings::Refresh() {
+  const std::string path = GetPath();
+  const HRESULT hr = LoadSettings(path);
+  if (FAILED(hr)) {
+    DebugLogError(static_cast<DWORD>(hr), "Refresh failed to load %s HR= 0x%x", path.c_str(),
+                  static_cast<unsigned>(hr));
+    // A file that does not load is not tried again until it changes once
+    // more. A good load has already recorded the time of what it read.
+    HashFileDate();
+  }
+  return hr;
+}
+
+// ---- conversions -------------------------------------------------------------------
+
+bool CBasicSettings::GetIntFromVariant(int32_t* value, const VARIANT& variant) {
+  if (variant.vt == VT_I4) {
+    *value = variant.lVal;
+    return true;
+  }
+  if (variant.vt == VT_BSTR) {
+    if (variant.bstrVal != nullptr) *value = SettingsTextToInt(variant.bstrVal);
+    return true;
+  }
+  return false;
+}
+
+bool CBasicSettings::VariantToString(std::string* value, const VARIANT& variant) {
+  if (variant.vt != VT_BSTR || variant.bstrVal == nullptr) return false;
+  value->assign(variant.bstrVal, SysStringLen(variant.bstrVal));
+  return true;
+}
+
+bool CBasicSettings::ReadItem(const TagItems& attributes, SettingItem* item) {
+  if (attributes.size() < 3) return false;
+  bool ok = true;
+  const VARIANT& id = attributes[0].value;
+  if (id.vt == VT_BSTR) {
+    const char* text = id.bstrVal != nullptr ? id.bstrVal : "";
+    const size_t len = std::strlen(text);
+    if (len >= 30) {
+      ok = false;
+    } else {
+      // The conversion buffer holds 19 characters and the terminator; a
+      // longer text reads as its first 19.
+      char buffer[20] = {};
+      std::memcpy(buffer, text, len < 19 ? len : 19);
+      item->ID = SettingsTextToInt(buffer);
+    }
+  } else if (id.vt == VT_I4) {
+    item->ID = id.lVal;
+  } else {
+    // An element without an ID attribute has no usable ID.
+    ok = false;
+  }
+  const VARIANT& descr = attributes[1].value;
+  if (descr.vt == VT_BSTR) {
+    item->description = descr.bstrVal != nullptr ? _bstr_t(descr.bstrVal) : _bstr_t();
+  }
+  item->value = _variant_t(static_cast<const VARIANT&>(attributes[2].value));
+  return ok;
+}
+
+// ---- walkers ---------------------------------------------------------------------
+
+HRESULT CBasicSettings::ReadAttributes(const CXMLNode& element, TagItems& attributes) {
+  if (element.IsNull()) return S_OK;
+  CXMLNamedNodeMap map;
+  HRESULT hr = element.get_attributes(&map);
+  if (FAILED(hr)) return hr;
+  if (map.IsNull()) return S_OK;
+  for (TAGITEM& tag : attributes) {
+    CXMLNode attr;
+    hr = map.getNamedItem(tag.name, &attr);
+    if (FAILED(hr)) return hr;
+    // A missing attribute ends the read; it and the later ones stay empty.
+    if (attr.IsNull()) break;
+    hr = GetXMLNodeValue(attr, &tag.value);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+namespace {
+
+CXMLNodeList SelectOrThrow(const CXMLNode& node, const char* xpath, LONG* length) {
+  CXMLNodeList list;
+  HRESULT hr = node.selectNodes(_bstr_t(xpath), &list);
+  if (FAILED(hr)) throw hr;
+  hr = list.get_length(length);
+  if (FAILED(hr)) throw hr;
+  return list;
+}
+
+CBasicSettings::TagItems MakeTags(const std::vector<std::string>& names) {
+  CBasicSettings::TagItems tags(names.size());
+  for (size_t i = 0; i < names.size(); ++i) tags[i].name = _bstr_t(names[i]);
+  return tags;
+}
+
+}  // namespace
+
+HRESULT CBasicSettings::ForEachElement(const CXMLNode& node, const char* xpath, const std::vector<std::string>& names,
+                                       _functBaseTrans& functor) {
+  if (node.IsNull()) return S_OK;
+  LONG length = 0;
+  const CXMLNodeList list = SelectOrThrow(node, xpath, &length);
+  HRESULT hr = S_OK;
+  for (LONG i = 0; i < length; ++i) {
+    CXMLNode item;
+    hr = list.get_item(i, &item);
+    if (FAILED(hr)) throw hr;
+    if (item.IsNull() || names.empty()) continue;
+    TagItems tags = MakeTags(names);
+    hr = ReadAttributes(item, tags);
+    if (FAILED(hr)) throw hr;
+    functor(tags);
+  }
+  return hr;
+}
+
+HRESULT CBasicSettings::ForEachElementWithChildren(const CXMLNode& node, const char* xpath,
+                                                   const std::vector<std::string>& names, _functBaseTrans& functor,
+                                                   const char* childXPath, const std::vector<std::string>& childNames,
+                                                   _functBaseTrans& childFunctor) {
+  if (node.IsNull()) return S_OK;
+  LONG length = 0;
+  const CXMLNodeList list = SelectOrThrow(node, xpath, &length);
+  HRESULT hr = S_OK;
+  for (LONG i = 0; i < length; ++i) {
+    CXMLNode item;
+    hr = list.get_item(i, &item);
+    if (FAILED(hr)) throw hr;
+    if (item.IsNull()) continue;
+    if (!names.empty()) {
+      TagItems tags = MakeTags(names);
+      hr = ReadAttributes(item, tags);
+      if (FAILED(hr)) throw hr;
+      functor(tags);
+    }
+    if (childXPath != nullptr && !childNames.empty()) {
+      hr = ForEachElement(item, childXPath, childNames, childFunctor);
+      if (FAILED(hr)) throw hr;
+    }
+  }
+  return hr;
+}
+
+// ---- writing -------------------------------------------------------------------
+
+HRESULT CBasicSettings::DipatchSaveItem(CXMLDocument* document, CXMLNode* itemsNode,
+                                        const std::vector<std::string>& names, const SettingItem* item,
+                                        const char* elementName, int32_t kind) {
+  if (kind != 1) return S_OK;
+  if (itemsNode == nullptr || itemsNode->IsNull() || item == nullptr) {
+    DebugLog("CBasicSettings::DipatchSaveItem pItemsNode NULL");
+    return E_POINTER;
+  }
+  return AddItemElement(document, itemsNode, names, *item, elementName);
+}
+
+HRESULT CBasicSettings::AddItemElement(CXMLDocument* document, CXMLNode* parent, const std::vector<std::string>& names,
+                                       const SettingItem& item, const char* elementName) {
+  if (document == nullptr || parent == nullptr || names.size() < 3 || elementName == nullptr) return E_INVALIDARG;
+  CXMLNode element = CreateXMLNode(document, NODE_ELEMENT, _bstr_t(elementName));
+  if (element.IsNull()) return E_FAIL;
+  CXMLNode inserted;
+  HRESULT hr = parent->insertBefore(&element, nullptr, &inserted);
+  if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+  CXMLNamedNodeMap attributes;
+  hr = inserted.get_attributes(&attributes);
+  if (hr != S_OK) return FAILED(hr) ? hr : E_FAIL;
+  bool allOk = SetXMLIntAttribute(document, &attributes, _bstr_t(names[0]), item.ID) == S_OK;
+  allOk = SetXMLStringAttribute(document, &attributes, _bstr_t(names[1]), item.description) == S_OK && allOk;
+  if (item.value.vt == VT_I4) {
+    allOk = SetXMLIntAttribute(document, &attributes, _bstr_t(names[2]), item.value.lVal) == S_OK && allOk;
+  } else if (item.value.vt == VT_BSTR) {
+    const _bstr_t text(item.value.bstrVal != nullptr ? item.value.bstrVal : "");
+    allOk = SetXMLStringAttribute(document, &attributes, _bstr_t(names[2]), text) == S_OK && allOk;
+  } else {
+    return E_FAIL;
+  }
+  return allOk ? S_OK : E_FAIL;
+}
+
+// ---- free helpers ----------------------------------------------------------------
+
+CXMLNode CreateXMLNode(CXMLDocument* document, int32_t nodeType, const _bstr_t& name) {
+  CXMLNode node;
+  if (document == nullptr) return node;
+  const _variant_t type(static_cast<LONG>(nodeType));
+  if (FAILED(document->createNode(type, name, _bstr_t(), &node))) return CXMLNode();
+  return node;
+}
+
+namespace {
+HRESULT SetAttributeText(CXMLDocument* document, CXMLNamedNodeMap* attributes, const _bstr_t& name,
+                         const _bstr_t& text) {
+  if (document == nullptr || attributes == nullptr || attributes->IsNull()) return S_FALSE;
+  CXMLNode attr = CreateXMLNode(document, NODE_ATTRIBUTE, name);
+  if (attr.IsNull()) return E_FAIL;
+  const HRESULT hr = attributes->setNamedItem(&attr, nullptr);
+  if (FAILED(hr)) return hr;
+  return attr.put_text(text);
+}
+}  // namespace
+
+HRESULT SetXMLIntAttribute(CXMLDocument* document, CXMLNamedNodeMap* attributes, const _bstr_t& name, int32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof(text), "%d", value);
+  return SetAttributeText(document, attributes, name, _bstr_t(text));
+}
+
+HRESULT SetXMLStringAttribute(CXMLDocument* document, CXMLNamedNodeMap* attributes, const _bstr_t& name,
+                              const _bstr_t& value) {
+  return SetAttributeText(document, attributes, name, value);
+}
+
+HRESULT GetXMLNodeValue(const CXMLNode& node, VARIANT* value) { return node.get_nodeTypedValue(value); }
+
+HRESULT LoadXMLDocument(CXMLDocument* document, const _bstr_t& path) {
+  if (document == nullptr) return E_POINTER;
+  HRESULT hr = document->put_async(false);
+  if (FAILED(hr)) return hr;
+  VARIANT_BOOL ok = VARIANT_FALSE;
+  hr = document->load(_variant_t(path), &ok);
+  if (FAILED(hr)) return hr;
+  CXMLParseError error;
+  LONG code = 0;
+  if (FAILED(document->get_parseError(&error)) || FAILED(error.get_errorCode(&code))) return E_FAIL;
+  if (code != 0) {
+    ReportXMLParseError(error);
+  } else {
+    std::fputs("XML document loaded successfully\n", stdout);
+  }
+  return code;
+}
+
+HRESULT SaveXMLDocument(CXMLDocument* document, const _bstr_t& path) {
+  if (document == nullptr) return E_POINTER;
+  return document->save(_variant_t(path));
+}
+
+HRESULT ReportXMLParseError(const CXMLParseError& error) {
+  LONG line = 0;
+  LONG pos = 0;
+  LONG code = 0;
+  _bstr_t url;
+  _bstr_t reason;
+  if (SUCCEEDED(error.get_line(&line)) && SUCCEEDED(error.get_linepos(&pos)) &&
+      SUCCEEDED(error.get_errorCode(&code)) && SUCCEEDED(error.get_url(&url)) &&
+      SUCCEEDED(error.get_reason(&reason))) {
+    std::fputs(reason.c_str(), stdout);
+    if (line > 0) std::printf("Error on line %d, position %d in \"%s\".\n", line, pos, url.c_str());
+  }
+  return E_FAIL;
+}

@@ -1,0 +1,205 @@
+#include "settings/handle_pl_settings.h"
+
+#include <new>
+
+#include "common/debug_log.h"
+#include "settings/setting_ids.h"
+#include "settings/settings_paths.h"
+
+namespace {
+
+// Releases a lock that was taken with TryLock.
+class CAdoptedLock {
+ public:
+  explicit CAdoptedLock(CSync& lock) : m_lock(lock) {}
+  ~CAdoptedLock() { m_lock.Unlock(); }
+  CAdoptedLock(const CAdoptedLock&) = delete;
+  CAdoptedLock& operator=(const CAdoptedLock&) = delete;
+
+ private:
+  CSync& m_lock;
+};
+
+}  // namespace
+
+CHandlePLSettings::CHandlePLSettings() {
+  m_cs.Init();
+  m_csReload.Init();
+  m_settings.SetSwapLock(&m_cs);
+  m_linkCriteria.SetSwapLock(&m_cs);
+}
+
+CHandlePLSettings::~CHandlePLSettings() {
+  m_csReload.Term();
+  m_cs.Term();
+}
+
+void CHandlePLSettings::AfterModuleSettingsLoad() {
+  if (m_bRefreshEnabled.load(std::memory_order_relaxed)) {
+    int32_t enabled = kDefaultRefreshEnabled;
+    m_settings.GetIntValue(SettingRefreshEnabled, enabled, kDefaultSettingsID, kNoEngineID);
+    m_bRefreshEnabled.store(enabled != 0, std::memory_order_relaxed);
+  }
+  m_linkCriteria.SetReloadInterval(m_settings.GetReloadInterval());
+}
+
+HRESULT CHandlePLSettings::LoadSettings(std::string& settingsDirectory) {
+  try {
+    return LoadSettings(settingsDirectory,
+                        settingsDirectory.empty() ? std::string() : GetCommonSettingsDirectory(settingsDirectory));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT CHandlePLSettings::LoadSettings(std::string& settingsDirectory, const std::string& linkCriteriaDirectory) {
+  try {
+    return LoadBothFiles(settingsDirectory, linkCriteriaDirectory);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT CHandlePLSettings::LoadBothFiles(std::string& settingsDirectory, const std::string& linkCriteriaDirectory) {
+  HRESULT linkResult = S_OK;
+  if (!settingsDirectory.empty()) {
+    std::string linkPath = linkCriteriaDirectory;
+    if (!linkPath.empty() && linkPath.back() != '/' && linkPath.back() != '\\') linkPath += '/';
+    linkPath += kLinkCriteriaFileName;
+    linkResult = m_linkCriteria.LoadLinkCriteria(linkPath);
+  }
+
+  HRESULT result;
+  if (settingsDirectory.empty()) {
+    DebugLog("HandleHXSettings::LoadSettings got a NULL path to hexmoor settings");
+    result = E_FAIL;
+  } else {
+    settingsDirectory += kModuleSettingsFileName;
+    if (FAILED(linkResult)) {
+      result = linkResult;
+    } else {
+      result = m_settings.LoadSettings(settingsDirectory);
+      AfterModuleSettingsLoad();
+      return result;
+    }
+  }
+  DebugLogError(static_cast<DWORD>(result), "HandleHXSettings::LoadSettings failed to load HX settings %s",
+                settingsDirectory.c_str());
+  return result;
+}
+
+HRESULT CHandlePLSettings::RefreshIfNeeded(bool& reloaded) {
+  try {
+    return RefreshDueFiles(reloaded);
+  } catch (const std::bad_alloc&) {
+    // The due file stays due and is reloaded by a later request.
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT CHandlePLSettings::RefreshDueFiles(bool& reloaded) {
+  if (!m_bRefreshEnabled.load(std::memory_order_relaxed)) return S_OK;
+
+  // The two files are checked, and reloaded, each on its own: a failed check
+  // or reload of one does not hold back the other.
+  HRESULT result = S_OK;
+  bool moduleDue = false;
+  bool linksDue = false;
+  HRESULT hr = m_settings.IsReloadNeeded(&moduleDue);
+  if (FAILED(hr)) {
+    DebugLogError(static_cast<DWORD>(hr), "CHandlePLSettings Check for HX  Refresh failed 0x%x",
+                  static_cast<unsigned>(hr));
+    result = hr;
+  }
+  hr = m_linkCriteria.IsReloadNeeded(&linksDue);
+  if (FAILED(hr)) {
+    DebugLogError(static_cast<DWORD>(hr), "CHandlePLSettings Check for LinkSettings Refresh failed 0x%x",
+                  static_cast<unsigned>(hr));
+    if (SUCCEEDED(result)) result = hr;
+  }
+  if (!moduleDue && !linksDue) {
+    reloaded = false;
+    return result;
+  }
+
+  if (m_csReload.TryLock() == 0) {
+    // The change stays due and is picked up by a later request.
+    DebugLog("CHandlePLSettings Refresh was necessary but Critical Section was locked decided to skip the Refresh");
+    reloaded = true;
+    return result;
+  }
+  CAdoptedLock guard(m_csReload);
+  // Another thread may have reloaded the file between the check and the lock.
+  if (moduleDue && m_settings.IsFileNewerThanLoaded()) {
+    hr = m_settings.Refresh();
+    if (FAILED(hr)) {
+      if (SUCCEEDED(result)) result = hr;
+    } else {
+      AfterModuleSettingsLoad();
+    }
+  }
+  if (linksDue && m_linkCriteria.IsFileNewerThanLoaded()) {
+    hr = m_linkCriteria.Refresh();
+    if (FAILED(hr) && SUCCEEDED(result)) result = hr;
+  }
+  reloaded = true;
+  return result;
+}
+
+bool CHandlePLSettings::GetIntValue(int32_t settingID, int32_t& value, int32_t settingsID, int32_t engineID) {
+  CLockGuard guard(m_cs);
+  return m_settings.GetIntValue(settingID, value, settingsID, engineID);
+}
+
+bool CHandlePLSettings::GetStringValue(int32_t settingID, std::string& value, int32_t settingsID, int32_t engineID) {
+  CLockGuard guard(m_cs);
+  return m_settings.GetStringValue(settingID, value, settingsID, engineID);
+}
+
+bool CHandlePLSettings::GetStringValueCI(int32_t settingID, ci_string& value, int32_t settingsID, int32_t engineID) {
+  CLockGuard guard(m_cs);
+  return m_settings.GetStringValueCI(settingID, value, settingsID, engineID);
+}
+
+bool CHandlePLSettings::GetPerKeyValue(const ci_string& extension, int32_t& action, int32_t engineID,
+                                       int32_t settingsID) {
+  CLockGuard guard(m_cs);
+  return m_settings.GetHighSpeedAction(extension, action, engineID, settingsID);
+}
+
+DWORD CHandlePLSettings::CheckByPassList(BOOL& isMember) {
+  CLockGuard guard(m_cs);
+  return m_settings.CheckByPassList(isMember);
+}
+
+bool CHandlePLSettings::CheckClientIPAgainstDirectAccessIPRange(const std::string& clientIP, bool& found,
+                                                                 int32_t settingsID) {
+  IPAddress address;
+  ParseIPAddress(clientIP, address);
+  CLockGuard guard(m_cs);
+  found = m_settings.IsInDirectAccessRange(address, settingsID);
+  return found;
+}
+
+bool CHandlePLSettings::GetLinkCriteriaSetting(int32_t criteriaID, int32_t& settingsID) {
+  CLockGuard guard(m_cs);
+  if (m_nHXID == 0) {
+    DebugLog("HX is not LinkCriteria settings %d", 0);
+    return false;
+  }
+  const CLinkCriteria::LinkMap& links = m_linkCriteria.GetLinkMap();
+  const auto hx = links.find(m_nHXID);
+  if (hx == links.end() || !hx->second) {
+    DebugLog("HX is not LinkCriteria settings %d", m_nHXID);
+    return false;
+  }
+  const auto link = hx->second->m_criteria.find(criteriaID);
+  if (link == hx->second->m_criteria.end()) {
+    settingsID = 0;
+    DebugLog("Criteria %d for HX %d is not LinkCriteria settings", criteriaID, m_nHXID);
+    return false;
+  }
+  settingsID = link->second;
+  DebugLog("Criteria %d is SETTING ID %d for HX %d", criteriaID, settingsID, m_nHXID);
+  return true;
+}

@@ -1,0 +1,74 @@
+// The one door to the configuration store: the module settings file and the
+// link-criteria file behind one lock. Every read takes the lock for its whole
+// duration; a reload reads and builds outside it and holds it only to swap
+// the new data in, so readers never wait for a file to be parsed.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "common/ci_string.h"
+#include "common/crit_sec.h"
+#include "settings/link_criteria.h"
+#include "settings/pl_settings.h"
+#include "settings/setting_ids.h"
+
+class CHandlePLSettings {
+ public:
+  CHandlePLSettings();
+  virtual ~CHandlePLSettings();
+  CHandlePLSettings(const CHandlePLSettings&) = delete;
+  CHandlePLSettings& operator=(const CHandlePLSettings&) = delete;
+
+  // Start-up load from the product's settings directory (with its trailing
+  // separator; "HXSettings.xml" is appended to it in place). The link-criteria
+  // file comes first, from "Common Files/Settings/" beside the product's
+  // folder; the module settings file is loaded only when that succeeded.
+  HRESULT LoadSettings(std::string& settingsDirectory);
+  // The same with the link-criteria directory given by the caller.
+  HRESULT LoadSettings(std::string& settingsDirectory, const std::string& linkCriteriaDirectory);
+
+  // Per request: reloads whichever file has changed, unless another thread is
+  // reloading already. reloaded tells whether a reload was due.
+  HRESULT RefreshIfNeeded(bool& reloaded);
+
+  bool GetIntValue(int32_t settingID, int32_t& value, int32_t settingsID, int32_t engineID);
+  bool GetStringValue(int32_t settingID, std::string& value, int32_t settingsID, int32_t engineID);
+  bool GetStringValueCI(int32_t settingID, ci_string& value, int32_t settingsID, int32_t engineID);
+  // Extension, out action, engine identifier, settings identifier.
+  bool GetPerKeyValue(const ci_string& extension, int32_t& action, int32_t engineID, int32_t settingsID);
+  DWORD CheckByPassList(BOOL& isMember);
+  // Parses the client address before it takes the lock.
+  bool CheckClientIPAgainstDirectAccessIPRange(const std::string& clientIP, bool& found, int32_t settingsID);
+  bool GetLinkCriteriaSetting(int32_t criteriaID, int32_t& settingsID);
+
+  void SetRegistryKey(const std::string& key) { m_strRegistryKey = key; }
+  const std::string& GetRegistryKey() const { return m_strRegistryKey; }
+  int32_t GetHXID() const { return m_nHXID; }
+  void SetHXID(int32_t id) { m_nHXID = id; }
+  bool IsRefreshEnabled() const { return m_bRefreshEnabled.load(std::memory_order_relaxed); }
+
+  // The two files' objects, for the settings object's own start-up steps and
+  // for tests. Their lookups are to be called with the lock held.
+  CPLSettings& GetPLSettings() { return m_settings; }
+  CLinkCriteria& GetLinkCriteria() { return m_linkCriteria; }
+  CSync& GetLock() { return m_cs; }
+  CSync& GetReloadLock() { return m_csReload; }
+
+ private:
+  // After a load of the module settings file: setting 74 may turn the timed
+  // reload off for good, and the link-criteria file follows the module
+  // file's reload interval.
+  void AfterModuleSettingsLoad();
+  HRESULT LoadBothFiles(std::string& settingsDirectory, const std::string& linkCriteriaDirectory);
+  HRESULT RefreshDueFiles(bool& reloaded);
+
+  std::string m_strRegistryKey;
+  CPLSettings m_settings;
+  CLinkCriteria m_linkCriteria;
+  int32_t m_nHXID = kThisModuleHXID;
+  CCritSec m_cs;
+  // Only one thread reloads at a time; the others skip the reload.
+  CCritSec m_csReload;
+  std::atomic<bool> m_bRefreshEnabled{true};
+};

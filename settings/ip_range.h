@@ -1,0 +1,28 @@
+// Client IP addresses and the direct-access ranges of a settings set.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+constexpr uint8_t kIPKindIPv6 = 0;
+constexpr uint8_t kIPKindIPv4 = 1;
+// A text that was refused (an IPv6 text with too many colons, two "::", a
+// zone or a port). Such an address lies in no range and bounds none.
+constexpr uint8_t kIPKindRefused = 2;
+
+struct IPAddress {
+  int32_t groups[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+  uint8_t kind = kIPKindIPv6;
+};
+
+struct IPRange {
+  IPAddress low;
+  IPAddress high;
+};
+
+// IPv4 dotted decimal or IPv6 colon hexadecimal with "::". A text that is
+// neither stays the all-zero IPv6 address.
+void ParseIPAddress(const std::string& text, IPAddress& address);
+IPRange MakeIPRange(const std::pair<std::string, std::string>& bounds, IPRange& range);
+bool IsIPAddressInRange(const IPAddress& address, const IPRange& range);

@@ -1,0 +1,127 @@
+#include "settings/link_criteria.h"
+
+#include "common/crit_sec.h"
+#include "common/debug_log.h"
+
+void CLinkCriteriaItem::Delete(CLinkCriteriaItem* item) {
+  if (item == nullptr) return;
+  item->m_criteria.clear();
+  item->m_strDescription.clear();
+  delete item;
+}
+
+CLinkCriteria::~CLinkCriteria() { m_links.clear(); }
+
+bool CLinkCriteria::AddHX(TagItems& attributes, ReadContext& context) {
+  int32_t id = 0;
+  if (attributes.empty() || !GetIntFromVariant(&id, attributes[0].value)) return false;
+  std::string description;
+  const bool haveDescription = attributes.size() > 1 && VariantToString(&description, attributes[1].value);
+  auto it = context.links.find(id);
+  if (it != context.links.end()) {
+    if (haveDescription) it->second->m_strDescription = description;
+  } else {
+    auto* item = new CLinkCriteriaItem;
+    item->m_nHXID = id;
+    item->m_strDescription = description;
+    context.links.emplace(id, ItemPtr(item));
+  }
+  context.currentHX = id;
+  return true;
+}
+
+bool CLinkCriteria::AddLink(TagItems& attributes, ReadContext& context) {
+  int32_t criteria = 0;
+  int32_t settings = 0;
+  if (!attributes.empty()) GetIntFromVariant(&criteria, attributes[0].value);
+  if (attributes.size() > 1) GetIntFromVariant(&settings, attributes[1].value);
+  // Links before the first readable HX element have no item to join.
+  if (!context.currentHX) return false;
+  auto it = context.links.find(*context.currentHX);
+  if (it == context.links.end()) return false;
+  it->second->m_criteria[criteria] = settings;
+  return true;
+}
+
+HRESULT CLinkCriteria::LoadLinkCriteria(const std::string& path) {
+  if (!FindFileExists(path)) {
+    DebugLog("Load LoadLinkCriteria can not find file %s error %d", path.c_str(), 2);
+    return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  }
+  FILETIME fileTime{};
+  const bool haveFileTime = GetFileLastWriteTime(path, &fileTime) == ERROR_SUCCESS;
+
+  ReadContext context;
+  HRESULT hr = S_OK;
+  try {
+    SetPath(path);
+    CXMLDocument document;
+    hr = CreateXMLDocument(&document);
+    if (FAILED(hr)) throw hr;
+    hr = LoadXMLDocument(&document, _bstr_t(path));
+    if (FAILED(hr)) throw hr;
+    CXMLNode root;
+    hr = document.selectSingleNode(_bstr_t("HEXMOORS"), &root);
+    if (FAILED(hr)) throw hr;
+    _functTrans<CLinkCriteria, ReadContext> hxStep(this, &CLinkCriteria::AddHX, &context);
+    _functTrans<CLinkCriteria, ReadContext> linkStep(this, &CLinkCriteria::AddLink, &context);
+    hr = ForEachElementWithChildren(root, "HX", {"ID", "DESCR"}, hxStep, "LINK", {"CRITERIA_ID", "SETTINGS_ID"},
+                                    linkStep);
+  } catch (HRESULT e) {
+    DebugLogError(static_cast<DWORD>(e), "LoadLinkCriteria HRESULT exception %x", static_cast<unsigned>(e));
+    return FAILED(e) ? e : E_FAIL;
+  } catch (const _com_error& e) {
+    DebugLogError(static_cast<DWORD>(e.Error()), "LoadCoreSettings com exception %x", static_cast<unsigned>(e.Error()));
+    return FAILED(e.Error()) ? e.Error() : E_FAIL;
+  } catch (...) {
+    DebugLogError(static_cast<DWORD>(E_FAIL), "LoadLinkCriteria General exception");
+    return E_FAIL;
+  }
+  if (FAILED(hr)) return hr;
+
+  {
+    CLockGuard guard(SwapLock());
+    m_links.swap(context.links);
+  }
+  // The links replaced are released here, outside the lock.
+  context.links.clear();
+  RecordLoad(haveFileTime, fileTime);
+  return S_OK;
+}
+
+HRESULT CLinkCriteria::SaveLinkCriteria() {
+  try {
+    CXMLDocument document;
+    HRESULT hr = CreateXMLDocument(&document);
+    if (FAILED(hr)) return hr;
+    CXMLNode root = CreateXMLNode(&document, NODE_ELEMENT, _bstr_t("HEXMOORS"));
+    if (root.IsNull()) return E_FAIL;
+    hr = document.appendChild(&root, nullptr);
+    if (FAILED(hr)) return hr;
+    for (const auto& [hxID, item] : m_links) {
+      CXMLNode hx = CreateXMLNode(&document, NODE_ELEMENT, _bstr_t("HX"));
+      if (hx.IsNull()) return E_FAIL;
+      hr = root.appendChild(&hx, nullptr);
+      if (FAILED(hr)) return hr;
+      CXMLNamedNodeMap hxAttributes;
+      hx.get_attributes(&hxAttributes);
+      SetXMLIntAttribute(&document, &hxAttributes, _bstr_t("ID"), hxID);
+      SetXMLStringAttribute(&document, &hxAttributes, _bstr_t("DESCR"), _bstr_t(item->m_strDescription));
+      for (const auto& [criteria, settings] : item->m_criteria) {
+        CXMLNode link = CreateXMLNode(&document, NODE_ELEMENT, _bstr_t("LINK"));
+        if (link.IsNull()) return E_FAIL;
+        hr = hx.appendChild(&link, nullptr);
+        if (FAILED(hr)) return hr;
+        CXMLNamedNodeMap linkAttributes;
+        link.get_attributes(&linkAttributes);
+        SetXMLIntAttribute(&document, &linkAttributes, _bstr_t("CRITERIA_ID"), criteria);
+        SetXMLIntAttribute(&document, &linkAttributes, _bstr_t("SETTINGS_ID"), settings);
+      }
+    }
+    return SaveXMLDocument(&document, _bstr_t(GetPath()));
+  } catch (const _com_error& e) {
+    return FAILED(e.Error()) ? e.Error() : E_FAIL;
+  } catch (...) {
+    return E_FAIL;
+  }
+}

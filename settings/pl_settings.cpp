@@ -1,0 +1,501 @@
+#include "settings/pl_settings.h"
+
+#include <cstring>
+#include <utility>
+
+#include "common/crit_sec.h"
+#include "common/debug_log.h"
+#include "common/string_operation.h"
+#include "platform/local_memory.h"
+#include "settings/setting_ids.h"
+#include "settings/settings_text.h"
+
+namespace {
+
+const std::vector<std::string> kItemNames = {"ID", "DESCR", "VALUE"};
+const std::vector<std::string> kIdDescrNames = {"ID", "DESCR"};
+const std::vector<std::string> kInfoNames = {"ID", "DESCR", "VALUE", "ON"};
+const std::vector<std::string> kAppNames = {"NAME", "Extension", "ACTION"};
+
+CXMLNode SelectOne(const CXMLNode& node, const char* xpath) {
+  CXMLNode found;
+  if (node.IsNull()) return found;
+  const HRESULT hr = node.selectSingleNode(_bstr_t(xpath), &found);
+  if (FAILED(hr)) throw hr;
+  return found;
+}
+
+// An INFO row's ID or ON: text of fewer than 30 characters read with atoi.
+bool ReadInfoNumber(const VARIANT& v, int32_t* out) {
+  if (v.vt == VT_I4) {
+    *out = v.lVal;
+    return true;
+  }
+  if (v.vt != VT_BSTR) return false;
+  const char* text = v.bstrVal != nullptr ? v.bstrVal : "";
+  if (std::strlen(text) >= 30) return false;
+  *out = SettingsTextToInt(text);
+  return true;
+}
+
+template <class Map>
+void Put(Map& target, CBasicSettings::SettingItem&& item) {
+  const int32_t id = item.ID;
+  target.erase(id);
+  target.emplace(id, std::move(item));
+}
+
+const CBasicSettings::SettingItem* FindItem(const CPLSettings::CSettingsStore& store, int32_t settingID,
+                                            int32_t settingsID, int32_t engineID) {
+  const auto setIt = store.m_settingsSets.find(settingsID);
+  if (setIt == store.m_settingsSets.end()) {
+    const auto d = store.m_generalDefaults.find(settingID);
+    return d == store.m_generalDefaults.end() ? nullptr : &d->second;
+  }
+  if (!setIt->second) return nullptr;
+  const CPLSettings::CriteriaRecord& set = *setIt->second;
+  const auto engineIt = set.m_engines.find(engineID);
+  if (engineIt != set.m_engines.end() && engineIt->second) {
+    const auto m = engineIt->second->m_measures.find(settingID);
+    if (m != engineIt->second->m_measures.end()) return &m->second;
+  }
+  const auto own = set.m_items.find(settingID);
+  if (own != set.m_items.end()) return &own->second;
+  const auto d = store.m_generalDefaults.find(settingID);
+  return d == store.m_generalDefaults.end() ? nullptr : &d->second;
+}
+
+}  // namespace
+
+CPLSettings::CBypassSid::~CBypassSid() { LocalFree(m_pSid); }
+
+CPLSettings::CPLSettings() : m_pStore(std::make_unique<CSettingsStore>()) {}
+
+CPLSettings::~CPLSettings() = default;
+
+// ---- loading ---------------------------------------------------------------------
+
+HRESULT CPLSettings::LoadSettings(const std::string& path) {
+  if (!FindFileExists(path)) {
+    DebugLog("Load LoadSettings can not find file %s error %d", path.c_str(), 2);
+    return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  }
+  FILETIME fileTime{};
+  const bool haveFileTime = GetFileLastWriteTime(path, &fileTime) == ERROR_SUCCESS;
+
+  std::unique_ptr<CSettingsStore> next;
+  int32_t interval = 0;
+  bool haveInterval = false;
+  try {
+    SetPath(path);
+    next = std::make_unique<CSettingsStore>();
+    const size_t separator = path.find_last_of("/\\");
+    if (separator == std::string::npos) {
+      DebugLog("Invaliud path format %s", path.c_str());
+      next->m_strSettingsDirectory = m_pStore->m_strSettingsDirectory;
+    } else {
+      next->m_strSettingsDirectory = path.substr(0, separator + 1);
+    }
+
+    ReadContext context;
+    context.store = next.get();
+    CXMLDocument document;
+    HRESULT hr = CreateXMLDocument(&document);
+    if (FAILED(hr)) throw hr;
+    hr = LoadXMLDocument(&document, _bstr_t(path));
+    if (FAILED(hr)) throw hr;
+    hr = document.setProperty(_bstr_t("SelectionLanguage"), _variant_t("XPath"));
+    if (FAILED(hr)) throw hr;
+
+    const CXMLNode general = SelectOne(document, "SETTINGS/GENERALSETTINGS");
+    _functTrans<CPLSettings, ReadContext> addGeneral(this, &CPLSettings::AddGeneralItem, &context);
+    ForEachElement(general, "ITEM", kItemNames, addGeneral);
+
+    LoadHighSpeed(document, SelectOne(document, "SETTINGS/DEFAULTHIGHSPEED"), context);
+    next->m_defaultApps = next->m_apps;
+    LoadHighSpeed(document, SelectOne(document, "SETTINGS/HIGHSPEED"), context);
+    LoadSettingSets(document, SelectOne(document, "SETTINGS"), "SETTING", context);
+
+    ParseBuildByPassList(*next);
+    haveInterval = GetIntValue(*next, SettingReloadIntervalMinutes, interval, kDefaultSettingsID, kNoEngineID);
+    if (!LoadEngineIniFiles(*next)) throw E_FAIL;
+  } catch (HRESULT e) {
+    DebugLogError(static_cast<DWORD>(e), "LoadSettings HRESULT exception %x", static_cast<unsigned>(e));
+    return FAILED(e) ? e : E_FAIL;
+  } catch (const _com_error& e) {
+    DebugLogError(static_cast<DWORD>(e.Error()), "LoadSettings com exception %x", static_cast<unsigned>(e.Error()));
+    return FAILED(e.Error()) ? e.Error() : E_FAIL;
+  } catch (...) {
+    DebugLogError(static_cast<DWORD>(E_FAIL), "LoadSettings General exception");
+    return E_FAIL;
+  }
+
+  {
+    CLockGuard guard(SwapLock());
+    m_pStore.swap(next);
+  }
+  // The store replaced goes here, outside the lock.
+  next.reset();
+  if (haveInterval) SetReloadInterval(interval);
+  RecordLoad(haveFileTime, fileTime);
+  return S_OK;
+}
+
+CPLSettings::CriteriaRecord& CPLSettings::CurrentSet(ReadContext& context) {
+  auto& sets = context.store->m_settingsSets;
+  auto it = sets.find(context.currentSettingsID);
+  if (it == sets.end() || !it->second) {
+    auto* record = new CriteriaRecord;
+    record->m_nSettingsID = context.currentSettingsID;
+    it = sets.insert_or_assign(context.currentSettingsID, CCountedPtr<CriteriaRecord>(record)).first;
+  }
+  return *it->second;
+}
+
+bool CPLSettings::AddGeneralItem(TagItems& attributes, ReadContext& context) {
+  if (attributes.size() != 3) return false;
+  SettingItem item;
+  if (!ReadItem(attributes, &item)) return false;
+  Put(context.store->m_generalDefaults, std::move(item));
+  return true;
+}
+
+bool CPLSettings::AddItem(TagItems& attributes, ReadContext& context) {
+  if (attributes.size() != 3) return false;
+  SettingItem item;
+  if (!ReadItem(attributes, &item)) return false;
+  Put(CurrentSet(context).m_items, std::move(item));
+  return true;
+}
+
+bool CPLSettings::AddMeasureItem(TagItems& attributes, ReadContext& context) {
+  if (attributes.size() != 3 || context.engine == nullptr) return false;
+  SettingItem item;
+  if (!ReadItem(attributes, &item)) return false;
+  Put(context.engine->m_measures, std::move(item));
+  return true;
+}
+
+bool CPLSettings::AddOptionItem(TagItems& attributes, ReadContext& context) {
+  if (attributes.size() != 3 || context.engine == nullptr) return false;
+  SettingItem item;
+  if (!ReadItem(attributes, &item)) return false;
+  Put(context.engine->m_options, std::move(item));
+  return true;
+}
+
+bool CPLSettings::AddSetting(TagItems& attributes, ReadContext& context) {
+  if (attributes.size() != 2) return false;
+  int32_t id = 0;
+  if (!GetIntFromVariant(&id, attributes[0].value)) return false;
+  context.currentSettingsID = id;
+  context.haveSetting = true;
+  CriteriaRecord& set = CurrentSet(context);
+  std::string description;
+  if (VariantToString(&description, attributes[1].value)) set.m_strDescription = description;
+  return true;
+}
+
+bool CPLSettings::AddEngine(TagItems& attributes, ReadContext& context) {
+  if (attributes.size() != 2) return false;
+  int32_t id = 0;
+  if (!GetIntFromVariant(&id, attributes[0].value)) {
+    DebugLog("AddEngine failed to read ID");
+    return false;
+  }
+  std::string name;
+  if (!VariantToString(&name, attributes[1].value)) DebugLog("AddEngine failed to read EngineName");
+  CriteriaRecord& set = CurrentSet(context);
+  if (set.m_engines.find(id) == set.m_engines.end()) {
+    auto* record = new EngineRecord;
+    record->m_nEngineID = id;
+    record->m_strName = name;
+    set.m_engines.emplace(id, CCountedPtr<EngineRecord>(record));
+  }
+  set.m_engineOrder.push_back(id);
+  return true;
+}
+
+bool CPLSettings::AddSummaryInfo(TagItems& attributes, ReadContext& context) {
+  if (attributes.size() != 4) return false;
+  InfoRow row;
+  // A row whose ID or ON cannot be read is not taken.
+  if (!ReadInfoNumber(attributes[0].value, &row.ID) || !ReadInfoNumber(attributes[3].value, &row.on)) return false;
+  VariantToString(&row.description, attributes[1].value);
+  VariantToString(&row.value, attributes[2].value);
+  CriteriaRecord& set = CurrentSet(context);
+  for (auto it = set.m_summary.begin(); it != set.m_summary.end(); ++it) {
+    if (it->ID == row.ID) {
+      set.m_summary.erase(it);
+      break;
+    }
+  }
+  if (row.on != 0) set.m_summary.push_back(std::move(row));
+  return true;
+}
+
+bool CPLSettings::AddHighSpeedApp(TagItems& attributes, ReadContext& context) {
+  if (attributes.size() != 3) return false;
+  HighSpeedApp app;
+  VariantToString(&app.name, attributes[0].value);
+  VariantToString(&app.extension, attributes[1].value);
+  const VARIANT& action = attributes[2].value;
+  // An application without a readable action is not taken.
+  if (action.vt != VT_BSTR || action.bstrVal == nullptr) return false;
+  app.action = SettingsTextToInt(action.bstrVal);
+  context.apps.push_back(std::move(app));
+  return true;
+}
+
+HRESULT CPLSettings::LoadHighSpeed(CXMLDocument&, const CXMLNode& element, ReadContext& context) {
+  context.apps.clear();
+  _functTrans<CPLSettings, ReadContext> addApp(this, &CPLSettings::AddHighSpeedApp, &context);
+  ForEachElement(element, "APP", kAppNames, addApp);
+  context.store->m_apps = context.apps;
+  std::map<ci_string, int32_t> actions;
+  for (const HighSpeedApp& app : context.store->m_apps) {
+    if (app.extension.empty()) continue;
+    for (const std::string& piece : SplitAll(app.extension, ';')) {
+      if (!piece.empty()) actions.emplace(ToCI(piece), app.action);
+    }
+  }
+  context.store->m_extensionActions.swap(actions);
+  return S_OK;
+}
+
+HRESULT CPLSettings::LoadSettingSets(CXMLDocument& document, const CXMLNode& settings, const char* name,
+                                     ReadContext& context) {
+  if (settings.IsNull()) return S_OK;
+  CXMLNodeList list;
+  HRESULT hr = settings.selectNodes(_bstr_t(name), &list);
+  if (FAILED(hr)) throw hr;
+  LONG length = 0;
+  hr = list.get_length(&length);
+  if (FAILED(hr)) throw hr;
+
+  _functTrans<CPLSettings, ReadContext> addInfo(this, &CPLSettings::AddSummaryInfo, &context);
+  _functTrans<CPLSettings, ReadContext> addItem(this, &CPLSettings::AddItem, &context);
+  for (LONG i = 0; i < length; ++i) {
+    CXMLNode element;
+    hr = list.get_item(i, &element);
+    if (FAILED(hr)) throw hr;
+    if (element.IsNull()) continue;
+    TagItems tags(kIdDescrNames.size());
+    for (size_t n = 0; n < kIdDescrNames.size(); ++n) tags[n].name = _bstr_t(kIdDescrNames[n]);
+    hr = ReadAttributes(element, tags);
+    if (FAILED(hr)) throw hr;
+    // A set without a readable ID would file its children under whichever
+    // set came before it; they are skipped instead.
+    if (!AddSetting(tags, context)) continue;
+
+    LoadEngines(document, SelectOne(element, "ENGINES"), "ENGINE", kIdDescrNames, context);
+    ForEachElement(SelectOne(element, "SUMMARY"), "INFO", kInfoNames, addInfo);
+    ForEachElement(SelectOne(element, "ITEMS"), "ITEM", kItemNames, addItem);
+
+    CriteriaRecord& set = CurrentSet(context);
+    const auto banned = set.m_items.find(SettingBlockedExtensions);
+    if (banned != set.m_items.end() && banned->second.value.vt == VT_BSTR) {
+      std::string text;
+      VariantToString(&text, banned->second.value);
+      if (text.empty()) {
+        DebugLog("Empty banned list for criteria ");
+      } else {
+        CStringOperation::Parse(ToCI(text), ";", set.m_bannedList);
+      }
+    }
+    const auto ranges = set.m_items.find(SettingDirectAccessIPRanges);
+    if (ranges != set.m_items.end() && ranges->second.value.vt == VT_BSTR) {
+      std::string text;
+      VariantToString(&text, ranges->second.value);
+      if (text.empty()) {
+        DebugLog("[CNotificationsHelper::CheckClientIPAgainstDirectAccessIPRange] Direct access IP ranges setting is "
+                 "empty.");
+      } else {
+        const std::vector<std::string> tokens = SplitAll(text, ';');
+        for (size_t t = 0; t + 1 < tokens.size(); t += 2) {
+          if (tokens[t + 1].empty()) break;
+          IPRange range;
+          MakeIPRange({tokens[t], tokens[t + 1]}, range);
+          set.m_directAccessRanges.push_back(range);
+        }
+      }
+    }
+  }
+  return S_OK;
+}
+
+HRESULT CPLSettings::LoadEngines(CXMLDocument& document, const CXMLNode& engines, const char* name,
+                                 const std::vector<std::string>& names, ReadContext& context) {
+  if (engines.IsNull()) return S_OK;
+  CXMLNodeList list;
+  HRESULT hr = engines.selectNodes(_bstr_t(name), &list);
+  if (FAILED(hr)) throw hr;
+  LONG length = 0;
+  hr = list.get_length(&length);
+  if (FAILED(hr)) throw hr;
+  for (LONG i = 0; i < length; ++i) {
+    CXMLNode element;
+    hr = list.get_item(i, &element);
+    if (FAILED(hr)) throw hr;
+    if (element.IsNull()) continue;
+    TagItems tags(names.size());
+    for (size_t n = 0; n < names.size(); ++n) tags[n].name = _bstr_t(names[n]);
+    hr = ReadAttributes(element, tags);
+    if (FAILED(hr)) throw hr;
+    // An engine without a readable ID would file its items under the engine
+    // read before it; it is skipped instead.
+    if (!AddEngine(tags, context)) continue;
+    const auto setIt = context.store->m_settingsSets.find(context.currentSettingsID);
+    if (setIt == context.store->m_settingsSets.end() || !setIt->second) continue;
+    CriteriaRecord& set = *setIt->second;
+    if (set.m_engineOrder.empty()) continue;
+    const auto engineIt = set.m_engines.find(set.m_engineOrder.back());
+    if (engineIt == set.m_engines.end() || !engineIt->second) continue;
+    hr = LoadEngine(document, element, *engineIt->second, context);
+    if (FAILED(hr)) throw hr;
+  }
+  return S_OK;
+}
+
+HRESULT CPLSettings::LoadEngine(CXMLDocument&, const CXMLNode& engine, EngineRecord& record, ReadContext& context) {
+  HRESULT hr = S_OK;
+  context.engine = &record;
+  try {
+    _functTrans<CPLSettings, ReadContext> addMeasure(this, &CPLSettings::AddMeasureItem, &context);
+    _functTrans<CPLSettings, ReadContext> addOption(this, &CPLSettings::AddOptionItem, &context);
+    ForEachElement(SelectOne(engine, "GENERAL"), "MEASURE", kItemNames, addMeasure);
+    ForEachElement(SelectOne(engine, "OPTIONS"), "OPTION", kItemNames, addOption);
+    hr = BuildEngineOptionsArray(record);
+    if (FAILED(hr)) throw hr;
+    const auto m33 = record.m_measures.find(33);
+    if (m33 != record.m_measures.end() && m33->second.value.vt == VT_BSTR) {
+      std::string text;
+      VariantToString(&text, m33->second.value);
+      CStringOperation::Parse(ToCI(text), ";", record.m_measure33);
+    }
+  } catch (HRESULT e) {
+    DebugLogError(static_cast<DWORD>(e), "LoadEngine HRESULT exception %x", static_cast<unsigned>(e));
+    hr = FAILED(e) ? e : E_FAIL;
+  } catch (const _com_error& e) {
+    // An engine read only in part fails the whole load.
+    DebugLogError(static_cast<DWORD>(e.Error()), "LoadEngine com exception %x", static_cast<unsigned>(e.Error()));
+    hr = FAILED(e.Error()) ? e.Error() : E_FAIL;
+  } catch (...) {
+    DebugLogError(static_cast<DWORD>(E_FAIL), "LoadEngine General exception");
+    hr = E_FAIL;
+  }
+  context.engine = nullptr;
+  return hr;
+}
+
+HRESULT CPLSettings::BuildEngineOptionsArray(EngineRecord& record) {
+  SAFEARRAYBOUND bounds[2];
+  bounds[0].cElements = static_cast<ULONG>(record.m_options.size());  // rows
+  bounds[0].lLbound = 0;
+  bounds[1].cElements = 2;  // option id, value
+  bounds[1].lLbound = 0;
+  SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 2, bounds);
+  if (array == nullptr) return E_OUTOFMEMORY;
+  LONG row = 0;
+  for (const auto& [id, item] : record.m_options) {
+    const _variant_t optionID(static_cast<LONG>(item.ID));
+    LONG index[2] = {0, row};
+    SafeArrayPutElement(array, index, &optionID);
+    index[0] = 1;
+    SafeArrayPutElement(array, index, &item.value);
+    ++row;
+  }
+  SAFEARRAY* copy = nullptr;
+  const HRESULT hr = SafeArrayCopy(array, &copy);
+  SafeArrayDestroy(array);
+  if (FAILED(hr)) return hr;
+  if (!record.m_spOptionArray) record.m_spOptionArray = CCountedPtr<COptionArray>(new COptionArray);
+  record.m_spOptionArray->Replace(copy);
+  return S_OK;
+}
+
+// ---- lookups ---------------------------------------------------------------------
+
+bool CPLSettings::GetIntValue(const CSettingsStore& store, int32_t settingID, int32_t& value, int32_t settingsID,
+                              int32_t engineID) {
+  const SettingItem* item = FindItem(store, settingID, settingsID, engineID);
+  if (item == nullptr) return false;
+  // Converted in place, with no copy of the stored value: the holder's lock
+  // is held for the whole lookup.
+  return GetIntFromVariant(&value, item->value);
+}
+
+bool CPLSettings::GetStringValue(const CSettingsStore& store, int32_t settingID, std::string& value,
+                                 int32_t settingsID, int32_t engineID) {
+  const SettingItem* item = FindItem(store, settingID, settingsID, engineID);
+  if (item == nullptr) return false;
+  return VariantToString(&value, item->value);
+}
+
+bool CPLSettings::GetEngineIntValue(const CSettingsStore& store, int32_t optionID, int32_t& value, int32_t engineID,
+                                    int32_t settingsID) {
+  const auto setIt = store.m_settingsSets.find(settingsID);
+  if (setIt == store.m_settingsSets.end() || !setIt->second) return false;
+  const auto engineIt = setIt->second->m_engines.find(engineID);
+  if (engineIt == setIt->second->m_engines.end() || !engineIt->second) return false;
+  const auto option = engineIt->second->m_options.find(optionID);
+  if (option == engineIt->second->m_options.end()) return false;
+  return GetIntFromVariant(&value, option->second.value);
+}
+
+bool CPLSettings::GetIntValue(int32_t settingID, int32_t& value, int32_t settingsID, int32_t engineID) const {
+  return GetIntValue(*m_pStore, settingID, value, settingsID, engineID);
+}
+
+bool CPLSettings::GetStringValue(int32_t settingID, std::string& value, int32_t settingsID, int32_t engineID) const {
+  return GetStringValue(*m_pStore, settingID, value, settingsID, engineID);
+}
+
+bool CPLSettings::GetStringValueCI(int32_t settingID, ci_string& value, int32_t settingsID, int32_t engineID) const {
+  std::string text;
+  if (!GetStringValue(*m_pStore, settingID, text, settingsID, engineID)) return false;
+  value.assign(text.data(), text.size());
+  return true;
+}
+
+bool CPLSettings::GetEngineIntValue(int32_t optionID, int32_t& value, int32_t engineID, int32_t settingsID) const {
+  return GetEngineIntValue(*m_pStore, optionID, value, engineID, settingsID);
+}
+
+bool CPLSettings::GetHighSpeedAction(const ci_string& extension, int32_t& action, int32_t engineID,
+                                     int32_t settingsID) const {
+  int32_t enabled = kDefaultHighSpeedEnabled;
+  if (!GetIntValue(SettingHighSpeedEnabled, enabled, settingsID, engineID) || enabled == 0) return true;
+  const auto& actions = m_pStore->m_extensionActions;
+  auto it = actions.find(extension);
+  if (it == actions.end()) it = actions.find(ci_string("*"));
+  if (it == actions.end()) return false;
+  action = it->second;
+  return true;
+}
+
+bool CPLSettings::IsInDirectAccessRange(const IPAddress& address, int32_t settingsID) const {
+  const auto setIt = m_pStore->m_settingsSets.find(settingsID);
+  if (setIt == m_pStore->m_settingsSets.end() || !setIt->second) return false;
+  for (const IPRange& range : setIt->second->m_directAccessRanges) {
+    if (!IsIPAddressInRange(address, range)) continue;
+    const int32_t* l = range.low.groups;
+    const int32_t* h = range.high.groups;
+    if (range.low.kind == kIPKindIPv4) {
+      DebugLog("[CHandlePLSettings::CheckClientIPAgainstDirectAccessIPRange] Direct access IPv4 range found: "
+               "<%d.%d.%d.%d> - <%d.%d.%d.%d>.",
+               l[0], l[1], l[2], l[3], h[0], h[1], h[2], h[3]);
+    } else {
+      DebugLog("[CHandlePLSettings::CheckClientIPAgainstDirectAccessIPRange] Direct access IPv6 range found: "
+               "<%x:%x:%x:%x:%x:%x:%x:%x> - <%x:%x:%x:%x:%x:%x:%x:%x>.",
+               static_cast<unsigned>(l[0]), static_cast<unsigned>(l[1]), static_cast<unsigned>(l[2]),
+               static_cast<unsigned>(l[3]), static_cast<unsigned>(l[4]), static_cast<unsigned>(l[5]),
+               static_cast<unsigned>(l[6]), static_cast<unsigned>(l[7]), static_cast<unsigned>(h[0]),
+               static_cast<unsigned>(h[1]), static_cast<unsigned>(h[2]), static_cast<unsigned>(h[3]),
+               static_cast<unsigned>(h[4]), static_cast<unsigned>(h[5]), static_cast<unsigned>(h[6]),
+               static_cast<unsigned>(h[7]));
+    }
+    return true;
+  }
+  return false;
+}

@@ -1,0 +1,51 @@
+#include "settings/settings_text.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+}  // namespace
+
+int32_t SettingsTextToInt(const char* text) {
+  if (text == nullptr) return 0;
+  while (IsBlank(*text)) ++text;
+  bool negative = false;
+  if (*text == '+' || *text == '-') {
+    negative = *text == '-';
+    ++text;
+  }
+  int64_t value = 0;
+  while (*text >= '0' && *text <= '9') {
+    value = value * 10 + (*text - '0');
+    if (value > static_cast<int64_t>(INT32_MAX) + 1) value = static_cast<int64_t>(INT32_MAX) + 1;
+    ++text;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+int32_t SettingsTextToLong(const std::string& text, int base) {
+  errno = 0;
+  const long long value = std::strtoll(text.c_str(), nullptr, base);
+  if (value > INT32_MAX) return INT32_MAX;
+  if (value < INT32_MIN) return INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+std::vector<std::string> SplitAll(const std::string& text, char delimiter) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (true) {
+    const size_t next = text.find(delimiter, start);
+    if (next == std::string::npos) {
+      parts.push_back(text.substr(start));
+      return parts;
+    }
+    parts.push_back(text.substr(start, next - start));
+    start = next + 1;
+  }
+}

@@ -1,0 +1,15 @@
+// Text-to-number conversions of the settings files, with the C runtime's
+// reading rules but without its undefined behaviour on overflow.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// atoi/_wtoi: leading blanks, one sign, decimal digits up to the first other
+// character; no digits give 0; values beyond the 32-bit range are clamped.
+int32_t SettingsTextToInt(const char* text);
+// strtol in base 10 or 16 ("0x" accepted in base 16), clamped to 32 bits.
+int32_t SettingsTextToLong(const std::string& text, int base);
+// Every part, empty ones included ("a;;b;" gives a, "", b, "").
+std::vector<std::string> SplitAll(const std::string& text, char delimiter);

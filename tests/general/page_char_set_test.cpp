@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "general/page_char_set.h"
+
+namespace {
+
+std::string Detect(const std::string& contentType, int32_t length = -1, bool* found = nullptr) {
+  std::string out = "stale";
+  bool ok = CPageCharSet::DetectCharSet(contentType.c_str(),
+                                        length < 0 ? static_cast<int32_t>(contentType.size()) : length, out);
+  if (found != nullptr) *found = ok;
+  return out;
+}
+
+TEST(DetectCharSet, TakesTheValueAfterCharset) {
+  bool found = false;
+  EXPECT_EQ(Detect("text/html; charset=utf-8", -1, &found), "utf-8");
+  EXPECT_TRUE(found);
+  EXPECT_EQ(Detect("text/html; Charset=UTF-8\r\n"), "UTF-8");
+  EXPECT_EQ(Detect("text/html", -1, &found), "");
+  EXPECT_FALSE(found);
+  // The length bounds the search.
+  EXPECT_EQ(Detect("text/html; charset=utf-8", 12, &found), "");
+  EXPECT_FALSE(found);
+  EXPECT_EQ(Detect("text/html; charset=", -1, &found), "");
+  EXPECT_FALSE(found);
+}
+
+TEST(DetectCharSet, ValueEndsAtSemicolonOrBlankAndLosesQuotes) {
+  EXPECT_EQ(Detect("text/html; charset=\"utf-8\""), "utf-8");
+  EXPECT_EQ(Detect("text/html; charset=utf-8; x=y"), "utf-8");
+  EXPECT_EQ(Detect("text/html; charset=\"utf-8\"; x=y"), "utf-8");
+  EXPECT_EQ(Detect("text/html; charset='big5' "), "big5");
+  EXPECT_EQ(Detect("text/html; charset=iso-8859-1\tmore"), "iso-8859-1");
+}
+
+class PageCharSetTranslate : public ::testing::Test {
+ protected:
+  void SetUp() override { charSets.Init(); }
+  std::string Translate(const std::u16string& text, const char* name, bool* ok = nullptr) {
+    std::string out = "unchanged";
+    bool r = charSets.Translate(text, ci_string(name), out);
+    if (ok != nullptr) *ok = r;
+    return out;
+  }
+  CPageCharSet charSets;
+};
+
+TEST_F(PageCharSetTranslate, Utf8EscapesOtherSetsDoNot) {
+  EXPECT_EQ(Translate(u"a<b", "UTF-8"), "a&lt;b");
+  EXPECT_EQ(Translate(u"a<b\u0151", "windows-1250"), "a<b\xF5");
+  bool ok = true;
+  EXPECT_EQ(Translate(u"x", "utf8", &ok), "unchanged");
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(Translate(u"\u00E9", "utf-16"), "\xE9");  // the ANSI code page
+}
+
+// Each declared set gets bytes of that set.
+TEST_F(PageCharSetTranslate, RowsConvertToTheDeclaredSet) {
+  EXPECT_EQ(Translate(u"\u00E9", "iso-8859-1"), "\xE9");
+  EXPECT_EQ(Translate(u"\u4E2D", "BIG5"), "\xA4\xA4");
+  EXPECT_EQ(Translate(u"\u4E2D", "gb2312"), "\xD6\xD0");
+  EXPECT_EQ(Translate(u"\u03A9", "windows-1253"), "\xD9");
+  EXPECT_EQ(Translate(u"\u011F", "iso-8859-9"), "\xF0");
+  EXPECT_EQ(Translate(u"\u05D0", "iso-8859-8"), "\xE0");
+  EXPECT_EQ(Translate(u"\u3042", "iso-2022-jp"), "\x1B$B$\"\x1B(B");
+  EXPECT_EQ(Translate(u"\u3042", "shift_jis"), "\x82\xA0");
+  EXPECT_EQ(charSets.CodePageOf("x-mac-greek"), 10006u);
+  EXPECT_EQ(charSets.CodePageOf("big5"), 950u);
+}
+
+TEST_F(PageCharSetTranslate, UnavailableCodePagesAndUnmappableCharacters) {
+  bool ok = true;
+  // iconv offers no Mac Greek: "cannot convert", never a partial text.
+  EXPECT_EQ(Translate(u"abc", "x-mac-greek", &ok), "unchanged");
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(Translate(u"a\u4E2Db", "windows-1250", &ok), "a?b");
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(Translate(u"", "windows-1250", &ok), "");
+  EXPECT_TRUE(ok);
+}
+
+TEST_F(PageCharSetTranslate, InitTwiceAddsNothing) {
+  charSets.Init();
+  EXPECT_EQ(charSets.CodePageOf("ISO-8859-2"), 28592u);
+  EXPECT_EQ(charSets.CodePageOf("utf-8"), 0u);
+}
+
+}  // namespace

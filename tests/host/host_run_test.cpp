@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+
+#include "filter/buffer_instruction.h"
+#include "host/hx_buffer_apply.h"
+#include "host/hx_host.h"
+#include "platform/user_token.h"
+
+namespace {
+
+// An in-process filter whose behaviour per notification the test scripts.
+std::map<DWORD, std::function<DWORD(CDLLContext*)>> g_script;
+std::vector<DWORD> g_seen;
+
+BOOL TestVersion(HTTP_FILTER_VERSION* v) {
+  v->dwFilterVersion = 0x60000;
+  std::strcpy(v->lpszFilterDesc, "test filter");
+  return TRUE;
+}
+DWORD TestProc(CDLLContext* p) {
+  g_seen.push_back(p->m_dwNotificationType);
+  auto it = g_script.find(p->m_dwNotificationType);
+  DWORD result = it != g_script.end() ? it->second(p) : 0;
+  if (p->m_dwNotificationType == SF_NOTIFY_END_OF_REQUEST) {
+    delete[] p->m_pReplaceBuffer;
+    p->m_pReplaceBuffer = nullptr;
+  }
+  return result;
+}
+DWORD TestTerminate() { return 0; }
+
+class HostRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_script.clear();
+    g_seen.clear();
+    std::string error;
+    ASSERT_TRUE(m_host.Start(&TestVersion, &TestProc, &TestTerminate, error)) << error;
+    m_request.method = "GET";
+    m_request.target = "/owa/?ae=Item&id=1";
+    m_request.headers = {{"Host", "mail"}, {"User-Agent", "UA"}, {"Cookie", "a=1,b=22"}};
+  }
+  void WithPage(const std::string& page) {
+    m_pagePath = std::string(HX_BINARY_DIR) + "/host_run_test_page.html";
+    FILE* f = std::fopen(m_pagePath.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(page.data(), 1, page.size(), f);
+    std::fclose(f);
+    m_request.responsePagePath = m_pagePath;
+  }
+
+  HxHost m_host;
+  HxRequest m_request;
+  std::string m_pagePath;
+};
+
+std::string Variable(CDLLContext* p, const char* name, DWORD* error = nullptr) {
+  char buffer[256];
+  DWORD size = sizeof buffer;
+  IsapiClearCallError();
+  std::string n(name);
+  if (!p->m_pFilterContext->GetServerVariable(p->m_pFilterContext, n.data(), buffer, &size)) {
+    if (error != nullptr) *error = IsapiCallError();
+    return "<failed>";
+  }
+  return std::string(buffer, size - 1);
+}
+
+TEST_F(HostRun, NotificationsInOrderAndTheRecordTheModuleSees) {
+  WithPage("<html><body>hi</body></html>");
+  m_request.criteriaId = 9;
+  g_script[SF_NOTIFY_PREPROC_HEADERS] = [](CDLLContext* p) {
+    EXPECT_EQ(p->m_dwCriteriaID, 9u);
+    EXPECT_EQ(p->m_dwSubscriptionType, 2u);
+    EXPECT_EQ(p->m_dwControlMessage, 0u);
+    EXPECT_NE(p->m_spRequestInfo.get(), nullptr);
+    EXPECT_EQ(p->m_spExchangeURL->m_sBasePath, "/owa/");
+    EXPECT_EQ(p->m_spOutboundContext->m_dwStatusCode, 200u);
+    EXPECT_NE(p->m_pCoreServices->SubmitBufferCommands, nullptr);
+    EXPECT_NE(p->m_pCoreServices->SendResponse, nullptr);
+    return 0u;
+  };
+  g_script[SF_NOTIFY_SEND_RAW_DATA] = [](CDLLContext* p) {
+    auto* raw = static_cast<HTTP_FILTER_RAW_DATA*>(p->m_pNotification);
+    const CCommonPointers& w = *p->m_spOutboundContext->m_pCommonPointers;
+    EXPECT_EQ(w.Address(CCommonPointers::FirstByte), raw->pvInData);
+    EXPECT_EQ(std::string(w.Address(CCommonPointers::BodyStartTag), 6), "<body>");
+    return 0u;
+  };
+  const HxOutcome out = m_host.Run(m_request);
+  ASSERT_TRUE(out.ok) << out.error;
+  EXPECT_EQ(g_seen, (std::vector<DWORD>{0x4000, 0x04000000, 0x40, 0x400, 0x80}));
+  EXPECT_EQ(out.answerKind, HxAnswerKind::ServerResponse);
+  EXPECT_NE(out.answer.find("<html><body>hi</body></html>"), std::string::npos);
+
+  // Without a page there is no raw data to send.
+  m_request.responsePagePath.reset();
+  g_seen.clear();
+  m_host.Run(m_request);
+  EXPECT_EQ(g_seen, (std::vector<DWORD>{0x4000, 0x04000000, 0x40, 0x80}));
+}
+
+TEST_F(HostRun, ServerVariablesAnswerLikeTheServer) {
+  g_script[SF_NOTIFY_PREPROC_HEADERS] = [](CDLLContext* p) {
+    HTTP_FILTER_CONTEXT* fc = p->m_pFilterContext;
+    std::string name = "HTTP_USER_AGENT";
+    DWORD size = 0;
+    IsapiClearCallError();
+    EXPECT_FALSE(fc->GetServerVariable(fc, name.data(), nullptr, &size));
+    EXPECT_EQ(IsapiCallError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(size, 3u);
+    char small[2];
+    size = sizeof small;
+    EXPECT_FALSE(fc->GetServerVariable(fc, name.data(), small, &size));
+    EXPECT_EQ(size, 3u);
+    EXPECT_EQ(Variable(p, "HTTP_USER_AGENT"), "UA");
+    EXPECT_EQ(Variable(p, "http_user-agent"), "UA");
+    EXPECT_EQ(Variable(p, "HEADER_QL_CSMPREFIX"), "/owa/14.1/");
+    DWORD error = 0;
+    EXPECT_EQ(Variable(p, "HTTP_X_ABSENT", &error), "<failed>");
+    EXPECT_EQ(error, ERROR_INVALID_PARAMETER);
+    return 0u;
+  };
+  m_request.headers.emplace_back("QL_CSMPREFIX", "/owa/14.1/");
+  EXPECT_TRUE(m_host.Run(m_request).ok);
+}
+
+TEST_F(HostRun, SetHeaderRewritesUrlAndCookieAndEveryChangeIsRecorded) {
+  g_script[SF_NOTIFY_AUTH_COMPLETE] = [](CDLLContext* p) {
+    auto* calls = static_cast<HTTP_FILTER_AUTH_COMPLETE_INFO*>(p->m_pNotification);
+    std::string url = "URL", newUrl = "/X-Pellora/bin/pellora.srf?cmd=menu&a=1";
+    std::string cookie = "Cookie:", newCookie = "b=22";
+    EXPECT_TRUE(calls->SetHeader(p->m_pFilterContext, url.data(), newUrl.data()));
+    EXPECT_TRUE(calls->SetHeader(p->m_pFilterContext, cookie.data(), newCookie.data()));
+    EXPECT_EQ(Variable(p, "HTTP_URL"), newUrl);
+    EXPECT_EQ(Variable(p, "URL"), "/X-Pellora/bin/pellora.srf");
+    EXPECT_EQ(Variable(p, "QUERY_STRING"), "cmd=menu&a=1");
+    EXPECT_EQ(Variable(p, "HTTP_COOKIE"), "b=22");
+    std::string v;
+    EXPECT_TRUE(p->m_spRequestInfo->GetHeaderValue("Cookie", v));
+    EXPECT_EQ(v, "b=22");
+    std::string agent = "user-agent:", more = "extra", none = "";
+    EXPECT_TRUE(calls->AddHeader(p->m_pFilterContext, agent.data(), more.data()));
+    EXPECT_TRUE(p->m_spRequestInfo->GetHeaderValue("User-Agent:", v));
+    EXPECT_EQ(v, "UA, extra");
+    EXPECT_EQ(Variable(p, "HTTP_USER_AGENT"), "UA, extra");
+    EXPECT_TRUE(calls->SetHeader(p->m_pFilterContext, agent.data(), none.data()));
+    EXPECT_FALSE(p->m_spRequestInfo->GetHeaderValue("User-Agent:", v));
+    EXPECT_EQ(Variable(p, "HTTP_USER_AGENT"), "<failed>");
+    // A removed request-line part reads as absent, like any other header.
+    std::string method = "method", buffer(16, '\0');
+    EXPECT_TRUE(calls->SetHeader(p->m_pFilterContext, method.data(), none.data()));
+    DWORD size = static_cast<DWORD>(buffer.size());
+    EXPECT_FALSE(calls->GetHeader(p->m_pFilterContext, method.data(), buffer.data(), &size));
+    p->m_dwControlMessage = ControlMessageHandledRedirected;
+    return 0u;
+  };
+  g_script[SF_NOTIFY_SEND_RESPONSE] = [](CDLLContext* p) {
+    auto* calls = static_cast<HTTP_FILTER_SEND_RESPONSE*>(p->m_pNotification);
+    EXPECT_EQ(calls->HttpStatus, 200u);
+    std::string n = "X-QLProduct:", v = "PL_HX";
+    EXPECT_TRUE(calls->AddHeader(p->m_pFilterContext, n.data(), v.data()));
+    return 0u;
+  };
+  const HxOutcome out = m_host.Run(m_request);
+  EXPECT_EQ(out.finalUrl, "/X-Pellora/bin/pellora.srf?cmd=menu&a=1");
+  ASSERT_EQ(out.headerChanges.size(), 6u);
+  EXPECT_EQ(out.headerChanges[0].notification, SF_NOTIFY_AUTH_COMPLETE);
+  EXPECT_EQ(out.headerChanges[1].name, "Cookie:");
+  EXPECT_TRUE(out.headerChanges[2].add);
+  EXPECT_EQ(out.headerChanges[5].notification, SF_NOTIFY_SEND_RESPONSE);
+  EXPECT_NE(out.answer.find("\r\nX-QLProduct: PL_HX\r\n"), std::string::npos);
+}
+
+TEST_F(HostRun, UserTokenCarriesTheIdentity) {
+  static std::string s_seen;
+  static DWORD s_error = 0;
+  g_script[SF_NOTIFY_AUTH_COMPLETE] = [](CDLLContext* p) {
+    auto* calls = static_cast<HTTP_FILTER_AUTH_COMPLETE_INFO*>(p->m_pNotification);
+    HANDLE token = reinterpret_cast<HANDLE>(1);
+    IsapiClearCallError();
+    if (!calls->GetUserToken(p->m_pFilterContext, &token)) {
+      s_error = IsapiCallError();
+      s_seen = token == nullptr ? "<none>" : "<dangling>";
+      return 0u;
+    }
+    const auto* t = static_cast<const HX_USER_TOKEN*>(token);
+    s_seen = std::string(t->domain) + "\\" + t->account + " " + t->sid;
+    for (DWORD i = 0; i < t->groupCount; ++i) s_seen += std::string(" ") + t->groupSids[i];
+    return 0u;
+  };
+  m_request.identity = {"jdoe", "EXAMPLE", "S-1-5-21-1-2-3-1001", {"S-1-5-32-545", "S-1-5-21-1-2-3-513"}};
+  m_host.Run(m_request);
+  EXPECT_EQ(s_seen, "EXAMPLE\\jdoe S-1-5-21-1-2-3-1001 S-1-5-32-545 S-1-5-21-1-2-3-513");
+
+  m_request.identity = {};
+  m_host.Run(m_request);
+  EXPECT_EQ(s_seen, "<none>");
+  EXPECT_EQ(s_error, ERROR_NO_TOKEN);
+}
+
+TEST_F(HostRun, IgnoreStopsAllButEndOfRequest) {
+  WithPage("<html></html>");
+  g_script[SF_NOTIFY_PREPROC_HEADERS] = [](CDLLContext* p) {
+    p->m_dwControlMessage = ControlMessageIgnore;
+    return 0u;
+  };
+  const HxOutcome out = m_host.Run(m_request);
+  EXPECT_EQ(g_seen, (std::vector<DWORD>{0x4000, 0x80}));
+  EXPECT_EQ(out.answerKind, HxAnswerKind::ServerResponse);
+  EXPECT_NE(out.answer.find("<html></html>"), std::string::npos);
+}
+
+TEST_F(HostRun, CompletedAnswersWithTheModulesResponse) {
+  WithPage("<html></html>");
+  g_script[SF_NOTIFY_AUTH_COMPLETE] = [](CDLLContext* p) {
+    const char denied[] = "HTTP/1.0 401 OK\r\n\r\ndenied";
+    DWORD length = sizeof denied - 1;
+    p->m_pCoreServices->SendResponse(p, denied, &length, p->m_pCoreServices);
+    p->m_dwControlMessage = ControlMessageCompleted;
+    return 0u;
+  };
+  const HxOutcome out = m_host.Run(m_request);
+  EXPECT_EQ(g_seen, (std::vector<DWORD>{0x4000, 0x04000000, 0x80}));
+  EXPECT_EQ(out.answerKind, HxAnswerKind::ModuleResponse);
+  EXPECT_EQ(out.answer, "HTTP/1.0 401 OK\r\n\r\ndenied");
+}
+
+TEST_F(HostRun, ReplaceAnswersWithTheReplaceBufferTakenBeforeEndOfRequest) {
+  WithPage("<html></html>");
+  g_script[SF_NOTIFY_SEND_RAW_DATA] = [](CDLLContext* p) {
+    const char page[] = "HTTP/1.1 302 Found\r\nLocation: /owa/\r\n\r\n";
+    p->m_pReplaceBuffer = new BYTE[sizeof page];
+    std::memcpy(p->m_pReplaceBuffer, page, sizeof page);
+    p->m_dwReplaceBufferLength = sizeof page - 1;
+    p->m_dwControlMessage = ControlMessageReplace;
+    return 0u;
+  };
+  const HxOutcome out = m_host.Run(m_request);
+  EXPECT_EQ(g_seen.back(), SF_NOTIFY_END_OF_REQUEST);
+  EXPECT_EQ(out.answerKind, HxAnswerKind::ReplaceBuffer);
+  EXPECT_EQ(out.answer, "HTTP/1.1 302 Found\r\nLocation: /owa/\r\n\r\n");
+}
+
+TEST_F(HostRun, SubmittedEditsApplyToACopyOfTheResponse) {
+  WithPage("<html><head></head><body></body></html>");
+  static DWORD s_result = 0;
+  g_script[SF_NOTIFY_SEND_RAW_DATA] = [](CDLLContext* p) {
+    const CCommonPointers& w = *p->m_spOutboundContext->m_pCommonPointers;
+    CBufferInstructionList list;
+    auto* i = new CBufferInstruction;
+    i->m_dwType = CBufferInstruction::TypeInsert;
+    i->m_qwAddress = w[CCommonPointers::HeadEndTag];
+    i->SetText("<script src='x.js'></script>");
+    list.AddInstruction(i);
+    s_result = p->m_pCoreServices->SubmitBufferCommands(p, &list);
+    if (s_result != 0) p->m_dwControlMessage = ControlMessageIgnore;
+    return s_result;
+  };
+  HxOutcome out = m_host.Run(m_request);
+  EXPECT_EQ(s_result, 0u);
+  EXPECT_EQ(out.answerKind, HxAnswerKind::RewrittenPage);
+  EXPECT_NE(out.answer.find("<head><script src='x.js'></script></head>"), std::string::npos);
+  EXPECT_EQ(out.instructionCount, 1u);
+
+  g_script[SF_NOTIFY_SEND_RAW_DATA] = [](CDLLContext* p) {
+    CBufferInstructionList list;
+    auto* i = new CBufferInstruction;
+    i->m_dwType = CBufferInstruction::TypeDelete;
+    i->m_qwAddress = p->m_spOutboundContext->m_pCommonPointers->m_words[CCommonPointers::LastByte];
+    i->m_dwLength = 2;  // runs past the end
+    list.AddInstruction(i);
+    s_result = p->m_pCoreServices->SubmitBufferCommands(p, &list);
+    if (s_result != 0) p->m_dwControlMessage = ControlMessageIgnore;
+    return s_result;
+  };
+  out = m_host.Run(m_request);
+  EXPECT_EQ(s_result, kHxApplyAddressOutside);
+  EXPECT_EQ(out.answerKind, HxAnswerKind::ServerResponse);
+  EXPECT_NE(out.answer.find("<head></head>"), std::string::npos);
+}
+
+}  // namespace

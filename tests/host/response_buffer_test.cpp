@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include "host/hx_response_buffer.h"
+
+namespace {
+
+TEST(HostPageTags, FoundWithoutCaseOutsideCommentsAndOnlyAsWholeNames) {
+  const std::string page =
+      "<!-- <html><head><body> -->\n<HTML lang=en><Header></Header><HEAD>\n<title>t</title></head>"
+      "<bodyx><BODY\nclass=a><p>x</p></Body></html>";
+  const HxPageTags t = HxScanPageTags(page);
+  EXPECT_EQ(t.htmlStart, page.find("<HTML"));
+  EXPECT_EQ(t.headStart, page.find("<HEAD>"));
+  EXPECT_EQ(t.headEnd, page.find("</head>"));
+  EXPECT_EQ(t.bodyStart, page.find("<BODY\n"));
+  EXPECT_EQ(t.bodyEnd, page.find("</Body>"));
+}
+
+TEST(HostPageTags, MissingTagsAndEndTagsBeforeTheirStart) {
+  const HxPageTags t = HxScanPageTags("</body></head><p>no structure</p><body/>");
+  EXPECT_EQ(t.htmlStart, std::string_view::npos);
+  EXPECT_EQ(t.headStart, std::string_view::npos);
+  EXPECT_EQ(t.headEnd, std::string_view::npos);
+  EXPECT_EQ(t.bodyStart, 33u);
+  EXPECT_EQ(t.bodyEnd, std::string_view::npos);
+  const HxPageTags open = HxScanPageTags("<html><head><!-- unterminated <body>");
+  EXPECT_EQ(open.headStart, 6u);
+  EXPECT_EQ(open.bodyStart, std::string_view::npos);
+}
+
+TEST(HostOutboundContext, WordsDescribeTheBuffer) {
+  HxOutboundContext out;
+  ASSERT_EQ(out.m_pCommonPointers, reinterpret_cast<const COutboundContext&>(out).m_pCommonPointers);
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Type:  text/html; charset=iso-8859-1\r\nContent-Length: 40\r\n\r\n";
+  const std::string page = "<html><head></head><body>x</body></html>";
+  out.SetResponse(head + page, head.size());
+  const CCommonPointers& w = *out.m_pCommonPointers;
+  const char* base = out.Buffer().data();
+  EXPECT_EQ(w.Address(CCommonPointers::FirstByte), base);
+  EXPECT_EQ(w.Address(CCommonPointers::LastByte), base + out.Buffer().size() - 1);
+  EXPECT_EQ(w.Address(CCommonPointers::HtmlBegin), base + head.size());
+  EXPECT_EQ(std::string(w.Address(CCommonPointers::CharSetText), w[CCommonPointers::CharSetTextLength]),
+            "text/html; charset=iso-8859-1");
+  EXPECT_EQ(w.Address(CCommonPointers::HtmlStartTag), base + head.size());
+  EXPECT_EQ(w.Address(CCommonPointers::HeadStartTag), base + head.size() + 6);
+  EXPECT_EQ(w.Address(CCommonPointers::HeadEndTag), base + head.size() + 12);
+  EXPECT_EQ(w.Address(CCommonPointers::BodyStartTag), base + head.size() + 19);
+  EXPECT_EQ(w.Address(CCommonPointers::BodyEndTag), base + head.size() + 26);
+
+  // Without a Content-Type the text is present but empty; without tags the
+  // words are null.
+  out.SetResponse("HTTP/1.1 200 OK\r\n\r\nplain", 19);
+  EXPECT_NE(w[CCommonPointers::CharSetText], 0u);
+  EXPECT_EQ(w[CCommonPointers::CharSetTextLength], 0u);
+  EXPECT_EQ(w[CCommonPointers::BodyStartTag], 0u);
+  EXPECT_EQ(w[CCommonPointers::HtmlStartTag], 0u);
+}
+
+TEST(HostContentLength, FollowsTheEditedBody) {
+  std::string r = "HTTP/1.1 200 OK\r\ncontent-length:  5\r\nX-A: 1\r\n\r\nhello, world";
+  HxFixContentLength(r);
+  EXPECT_EQ(r, "HTTP/1.1 200 OK\r\ncontent-length:  12\r\nX-A: 1\r\n\r\nhello, world");
+  std::string noHeader = "HTTP/1.1 200 OK\r\n\r\nbody";
+  HxFixContentLength(noHeader);
+  EXPECT_EQ(noHeader, "HTTP/1.1 200 OK\r\n\r\nbody");
+  // A "Content-Length:" in the body is not the header.
+  std::string inBody = "HTTP/1.1 200 OK\r\n\r\n\r\nContent-Length: 1\r\n";
+  HxFixContentLength(inBody);
+  EXPECT_EQ(inBody, "HTTP/1.1 200 OK\r\n\r\n\r\nContent-Length: 1\r\n");
+}
+
+}  // namespace

@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "filter/buffer_instruction.h"
+#include "filter/control_message.h"
+#include "filter/core_services.h"
+#include "filter/dll_context.h"
+#include "filter/send_raw_data.h"
+#include "filter/util.h"
+#include "forms/hx_form_context.h"
+#include "forms/hx_form_exception.h"
+#include "forms/pl_form.h"
+
+namespace {
+
+struct Seen {
+  DWORD type;
+  ULONGLONG address;
+  std::string text;
+  DWORD length;
+};
+
+std::vector<Seen> Walk(const CBufferInstructionList& list) {
+  std::vector<Seen> out;
+  for (const CBufferInstructionNode* n = list.First(); n != list.End(); n = n->m_pNext) {
+    const CBufferInstruction* i = n->m_spInstruction.get();
+    out.push_back({i->m_dwType, i->m_qwAddress, i->m_pszText ? i->m_pszText : "", i->m_dwLength});
+  }
+  return out;
+}
+
+TEST(PageEdits, InsertsBeforeDeletesNewestFirst) {
+  CBufferInstructionList list;
+  EXPECT_EQ(0u, CUtil::DeleteHtmlStringAtPosition(100, 5, &list));
+  EXPECT_EQ(0u, CUtil::InsertHtmlStringAtPosition(100, "a", &list));
+  EXPECT_EQ(0u, CUtil::InsertHtmlStringAtPosition(100, "b", &list));
+  EXPECT_EQ(0u, CUtil::InsertHtmlStringAtPosition(50, "c", &list));
+  const auto seen = Walk(list);
+  ASSERT_EQ(4u, seen.size());
+  EXPECT_EQ(50u, seen[0].address);
+  EXPECT_EQ("c", seen[0].text);
+  EXPECT_EQ("b", seen[1].text);
+  EXPECT_EQ("a", seen[2].text);
+  EXPECT_EQ(1u, seen[3].type);
+  EXPECT_EQ(100u, seen[3].address);
+  EXPECT_EQ(5u, seen[3].length);
+  // The walk backwards from the sentinel sees the same order reversed.
+  EXPECT_EQ(list.End()->m_pPrev->m_spInstruction->m_dwType, 1u);
+  EXPECT_EQ(list.End()->m_pPrev->m_pPrev->m_spInstruction->m_pszText, std::string("a"));
+}
+
+TEST(PageEdits, LaterDeleteAtOneAddressComesFirstAndHighAddressesSortUnsigned) {
+  CBufferInstructionList list;
+  CUtil::DeleteHtmlStringAtPosition(10, 1, &list);
+  CUtil::DeleteHtmlStringAtPosition(10, 2, &list);
+  CUtil::InsertHtmlStringAtPosition(0x8000000000000000ull, "hi", &list);
+  CUtil::InsertHtmlStringAtPosition(11, "lo", &list);
+  const auto seen = Walk(list);
+  ASSERT_EQ(4u, seen.size());
+  EXPECT_EQ(2u, seen[0].length);
+  EXPECT_EQ(1u, seen[1].length);
+  EXPECT_EQ("lo", seen[2].text);
+  EXPECT_EQ("hi", seen[3].text);
+}
+
+TEST(PageEdits, Refusals) {
+  CBufferInstructionList list;
+  EXPECT_EQ(13u, CUtil::InsertHtmlStringAtPosition(0, "x", &list));
+  EXPECT_EQ(13u, CUtil::InsertHtmlStringAtPosition(5, nullptr, &list));
+  EXPECT_EQ(13u, CUtil::InsertHtmlStringAtPosition(5, "x", nullptr));
+  EXPECT_EQ(13u, CUtil::DeleteHtmlStringAtPosition(0, 3, &list));
+  EXPECT_EQ(13u, CUtil::DeleteHtmlStringAtPosition(5, 3, nullptr));
+  // A zero-length delete is dropped by the list, yet the caller sees success.
+  EXPECT_EQ(0u, CUtil::DeleteHtmlStringAtPosition(5, 0, &list));
+  EXPECT_TRUE(list.empty());
+  // An empty insert is kept, with a text of its own.
+  EXPECT_EQ(0u, CUtil::InsertHtmlStringAtPosition(5, "", &list));
+  ASSERT_EQ(1u, list.size());
+  const CBufferInstruction* i = list.First()->m_spInstruction.get();
+  EXPECT_EQ(1u, i->m_bOwnsText);
+  ASSERT_NE(nullptr, i->m_pszText);
+  EXPECT_EQ('\0', i->m_pszText[0]);
+}
+
+TEST(PageEdits, InsertCopiesTheText) {
+  CBufferInstructionList list;
+  char text[] = "abc";
+  CUtil::InsertHtmlStringAtPosition(7, text, &list);
+  text[0] = 'z';
+  EXPECT_STREQ("abc", list.First()->m_spInstruction->m_pszText);
+}
+
+// ---- send raw data with a stand-in form ----
+
+struct FormScript {
+  enum Action { Edit, EditThenThrowRuntime, EditThenThrowOther, NothingReplace, Nothing, Fail } action = Edit;
+  int destroyed = 0;
+  int contextsSeen = 0;
+};
+FormScript* g_script = nullptr;
+
+class TestForm : public CPLForm {
+ public:
+  explicit TestForm(CCountedPtr<CHXFormContext> spContext) : m_spContext(std::move(spContext)) {}
+  ~TestForm() override { ++g_script->destroyed; }
+  DWORD Process() override {
+    CDLLContext* ctx = m_spContext->GetDLLContext();
+    CBufferInstructionList* list = m_spContext->GetBufferInstructions();
+    switch (g_script->action) {
+      case FormScript::Edit:
+        CUtil::InsertHtmlStringAtPosition(0x1000, "<b>", list);
+        CUtil::DeleteHtmlStringAtPosition(0x1004, 2, list);
+        return 0;
+      case FormScript::EditThenThrowRuntime:
+        CUtil::InsertHtmlStringAtPosition(0x1000, "<b>", list);
+        throw CHXFormException("page has no body");
+      case FormScript::EditThenThrowOther:
+        CUtil::InsertHtmlStringAtPosition(0x1000, "<b>", list);
+        throw 42;
+      case FormScript::NothingReplace:
+        ctx->m_dwControlMessage = ControlMessageReplace;
+        return 0;
+      case FormScript::Nothing:
+        return 0;
+      case FormScript::Fail:
+        return 5;
+    }
+    return 0;
+  }
+
+ private:
+  CCountedPtr<CHXFormContext> m_spContext;
+};
+
+CPLForm* CreateTestForm(const CCountedPtr<CHXFormContext>& spContext) {
+  ++g_script->contextsSeen;
+  return new TestForm(spContext);
+}
+CPLForm* CreateNoForm(const CCountedPtr<CHXFormContext>&) { return nullptr; }
+
+struct Submitted {
+  int calls = 0;
+  std::vector<Seen> seen;
+  DWORD answer = 0;
+};
+Submitted* g_submitted = nullptr;
+
+DWORD FakeSubmit(CDLLContext*, CBufferInstructionList* list) {
+  ++g_submitted->calls;
+  g_submitted->seen = Walk(*list);
+  return g_submitted->answer;
+}
+
+class SendRawData : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_script = &m_script;
+    g_submitted = &m_submitted;
+    m_services.SubmitBufferCommands = &FakeSubmit;
+    m_ctx.m_dwNotificationType = 0x400;
+    m_ctx.m_pCoreServices = &m_services;
+    m_ctx.m_spOutboundContext = CCountedPtr<COutboundContext>(new COutboundContext());
+  }
+  void TearDown() override {
+    g_script = nullptr;
+    g_submitted = nullptr;
+  }
+
+  FormScript m_script;
+  Submitted m_submitted;
+  CCoreServices m_services;
+  CDLLContext m_ctx;
+};
+
+TEST_F(SendRawData, EditsAreSubmittedInOrder) {
+  EXPECT_EQ(0u, SendRawDataWithForms(&m_ctx, &CreateTestForm));
+  EXPECT_EQ(1, m_submitted.calls);
+  ASSERT_EQ(2u, m_submitted.seen.size());
+  EXPECT_EQ("<b>", m_submitted.seen[0].text);
+  EXPECT_EQ(ControlMessageNone, m_ctx.m_dwControlMessage);
+  EXPECT_EQ(1, m_script.destroyed);
+}
+
+TEST_F(SendRawData, HostRefusalIgnores) {
+  m_submitted.answer = 5;
+  EXPECT_EQ(5u, SendRawDataWithForms(&m_ctx, &CreateTestForm));
+  EXPECT_EQ(ControlMessageIgnore, m_ctx.m_dwControlMessage);
+  // No submit entry at all counts as sent.
+  m_services.SubmitBufferCommands = nullptr;
+  m_ctx.m_dwControlMessage = ControlMessageNone;
+  EXPECT_EQ(0u, SendRawDataWithForms(&m_ctx, &CreateTestForm));
+  EXPECT_EQ(ControlMessageNone, m_ctx.m_dwControlMessage);
+}
+
+TEST_F(SendRawData, ExceptionsFailWithoutSubmittingAndReleaseTheForm) {
+  for (auto action : {FormScript::EditThenThrowRuntime, FormScript::EditThenThrowOther}) {
+    m_script.action = action;
+    m_script.destroyed = 0;
+    m_ctx.m_dwControlMessage = ControlMessageNone;
+    EXPECT_EQ(13u, SendRawDataWithForms(&m_ctx, &CreateTestForm));
+    EXPECT_EQ(ControlMessageIgnore, m_ctx.m_dwControlMessage);
+    EXPECT_EQ(0, m_submitted.calls);
+    EXPECT_EQ(1, m_script.destroyed);
+  }
+}
+
+TEST_F(SendRawData, NoFormOrNoEditsOrFailedForm) {
+  EXPECT_EQ(13u, SendRawDataWithForms(&m_ctx, &CreateNoForm));
+  EXPECT_EQ(ControlMessageIgnore, m_ctx.m_dwControlMessage);
+
+  m_script.action = FormScript::Nothing;
+  m_ctx.m_dwControlMessage = ControlMessageNone;
+  EXPECT_EQ(13u, SendRawDataWithForms(&m_ctx, &CreateTestForm));
+  EXPECT_EQ(ControlMessageIgnore, m_ctx.m_dwControlMessage);
+
+  m_script.action = FormScript::NothingReplace;
+  m_ctx.m_dwControlMessage = ControlMessageNone;
+  EXPECT_EQ(0u, SendRawDataWithForms(&m_ctx, &CreateTestForm));
+  EXPECT_EQ(ControlMessageReplace, m_ctx.m_dwControlMessage);
+
+  m_script.action = FormScript::Fail;
+  m_ctx.m_dwControlMessage = ControlMessageNone;
+  EXPECT_EQ(5u, SendRawDataWithForms(&m_ctx, &CreateTestForm));
+  EXPECT_EQ(ControlMessageIgnore, m_ctx.m_dwControlMessage);
+  EXPECT_EQ(0, m_submitted.calls);
+}
+
+TEST_F(SendRawData, MissingRecordOrResponse) {
+  EXPECT_EQ(13u, SendRawDataWithForms(nullptr, &CreateTestForm));
+  EXPECT_EQ(0, m_script.contextsSeen);
+  // Without an outbound response the form context refuses to be built.
+  m_ctx.m_spOutboundContext = CCountedPtr<COutboundContext>();
+  EXPECT_EQ(13u, SendRawDataWithForms(&m_ctx, &CreateTestForm));
+  EXPECT_EQ(ControlMessageIgnore, m_ctx.m_dwControlMessage);
+  EXPECT_EQ(0, m_script.contextsSeen);
+  EXPECT_EQ(0, m_submitted.calls);
+}
+
+}  // namespace

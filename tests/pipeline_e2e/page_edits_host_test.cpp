@@ -1,0 +1,108 @@
+// A page rewritten by a stand-in form: the module's handlers as they are
+// linked into this program, the form supplied by the test, the edits applied
+// by the filter host.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "filter/control_message.h"
+#include "filter/dll_context.h"
+#include "filter/notifications.h"
+#include "filter/send_raw_data.h"
+#include "filter/util.h"
+#include "forms/hx_form_context.h"
+#include "forms/hx_form_exception.h"
+#include "forms/pl_form.h"
+#include "host/hx_host.h"
+#include "host/hx_request.h"
+#include "platform/http_filter.h"
+
+namespace {
+
+// Inserts a script link before </body> and deletes the page's title text.
+class ScriptLinkForm : public CPLForm {
+ public:
+  explicit ScriptLinkForm(CCountedPtr<CHXFormContext> spContext) : m_spContext(std::move(spContext)) {}
+  DWORD Process() override {
+    const CCommonPointers& words = *m_spContext->GetDLLContext()->m_spOutboundContext->m_pCommonPointers;
+    CBufferInstructionList* list = m_spContext->GetBufferInstructions();
+    const uint64_t bodyEnd = words[CCommonPointers::BodyEndTag];
+    if (bodyEnd == 0) throw CHXFormException("page has no body end");
+    CUtil::InsertHtmlStringAtPosition(bodyEnd, "<script src=\"/X-Pellora/hx.js\"></script>", list);
+    const char* first = words.Address(CCommonPointers::FirstByte);
+    const char* last = words.Address(CCommonPointers::LastByte);
+    const std::string_view page(first, static_cast<size_t>(last - first) + 1);
+    const size_t title = page.find("Plain page");
+    if (title != std::string_view::npos) {
+      CUtil::DeleteHtmlStringAtPosition(words[CCommonPointers::FirstByte] + title, 6, list);
+    }
+    return 0;
+  }
+
+ private:
+  CCountedPtr<CHXFormContext> m_spContext;
+};
+
+CPLForm* CreateScriptLinkForm(const CCountedPtr<CHXFormContext>& spContext) { return new ScriptLinkForm(spContext); }
+
+BOOL TestGetFilterVersion(HTTP_FILTER_VERSION* pVer) {
+  pVer->dwFilterVersion = 0x60000;
+  std::strcpy(pVer->lpszFilterDesc, "pipeline test");
+  pVer->dwFlags = 0x040264C0;
+  return TRUE;
+}
+
+// The module's own handlers, with the test's form factory for page edits.
+DWORD TestHttpFilterProc(CDLLContext* pContext) {
+  CNotifications handlers;
+  switch (pContext->m_dwNotificationType) {
+    case SF_NOTIFY_PREPROC_HEADERS: return handlers.NotifyPreProcHeaders(pContext);
+    case SF_NOTIFY_AUTH_COMPLETE: return handlers.NotifyAuthComplete(pContext);
+    case SF_NOTIFY_SEND_RESPONSE: return handlers.NotifySendResponse(pContext);
+    case SF_NOTIFY_SEND_RAW_DATA: return SendRawDataWithForms(pContext, &CreateScriptLinkForm);
+    case SF_NOTIFY_END_OF_REQUEST: return handlers.NotifyEndOfRequest(pContext);
+    default: return 0;
+  }
+}
+
+DWORD TestTerminateFilter() { return 0; }
+
+TEST(PipelinePageEdits, HostAppliesTheSubmittedEdits) {
+  HxHost host;
+  std::string error;
+  ASSERT_TRUE(host.Start(&TestGetFilterVersion, &TestHttpFilterProc, &TestTerminateFilter, error)) << error;
+
+  HxRequest request;
+  ASSERT_TRUE(ParseRequestDescription(
+      "GET /owa/?ae=Item&t=IPM.Note&id=RgAAAA HTTP/1.1\n"
+      "Host: mail.example.com\n"
+      "User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1)\n",
+      "", request, error))
+      << error;
+  const std::string page = "<html><head><title>Plain page</title></head><body><p>x</p></body></html>";
+  const std::string pagePath = std::string(HX_BINARY_DIR) + "/pipeline_plain_page.html";
+  {
+    FILE* f = std::fopen(pagePath.c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    std::fwrite(page.data(), 1, page.size(), f);
+    std::fclose(f);
+  }
+  request.responsePagePath = pagePath;
+
+  const HxOutcome out = host.Run(request);
+  ASSERT_TRUE(out.ok) << out.error;
+  EXPECT_TRUE(out.instructionsSubmitted);
+  EXPECT_EQ(2u, out.instructionCount);
+  EXPECT_EQ(0u, out.submitResult);
+  EXPECT_EQ(HxAnswerKind::RewrittenPage, out.answerKind);
+  const std::string expected =
+      "<html><head><title>page</title></head><body><p>x</p>"
+      "<script src=\"/X-Pellora/hx.js\"></script></body></html>";
+  EXPECT_NE(std::string::npos, out.answer.find(expected)) << out.answer;
+  // The no-cache headers of send response went out with it.
+  EXPECT_NE(std::string::npos, out.answer.find("X-QLProduct: PL_HX")) << out.answer;
+  host.Stop();
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/event_log.h"
+#include "common/revert_to_self_guard.h"
+#include "common/security_access.h"
+#include "platform/last_error.h"
+#include "platform/request_identity.h"
+#include "platform/thread_token.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+CRequestIdentity Alice() {
+  CRequestIdentity id;
+  id.account = "alice";
+  id.domain = "EXAMPLE";
+  id.sid = "S-1-5-21-1004336348-1177238915-682003330-1105";
+  return id;
+}
+
+class EventLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetEventReportFile(dir.Path() + "events.txt"); }
+  void TearDown() override { SetEventReportFile(""); }
+  std::vector<std::string> Lines() {
+    std::ifstream f(dir.Path() + "events.txt");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(f, line);) lines.push_back(line);
+    return lines;
+  }
+  CTempDir dir;
+};
+
+TEST_F(EventLogTest, ReportsUpToSixStringsOnlyWhileRegistered) {
+  CEventLog log;
+  EXPECT_EQ(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "x"), 87u);
+  EXPECT_TRUE(log.Register(nullptr));
+  EXPECT_FALSE(log.Register("again"));
+  EXPECT_EQ(log.ReportEvent(1, 2, 0x6000006F, 0, nullptr, "1", "2", "3", "4", "5", "6", "7"), 0u);
+  EXPECT_EQ(log.ReportEvent(2, 0, 0x60000074, 0, nullptr, "a\tb\nc", static_cast<const char*>(nullptr), "hidden"),
+            0u);
+  EXPECT_EQ(log.ReportEvent(9, 0, 0x60000065, 0, nullptr), 0u);
+  EXPECT_TRUE(log.Deregister());
+  EXPECT_FALSE(log.Deregister());
+  EXPECT_EQ(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "late"), 87u);
+  const std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Quenlith Pellora\tERROR\t0x6000006F\t2\t1\t2\t3\t4\t5\t6");
+  EXPECT_EQ(lines[1], "Quenlith Pellora\tWARNING\t0x60000074\t0\ta\\tb\\nc");
+  EXPECT_EQ(lines[2], "Quenlith Pellora\tINFORMATION\t0x60000065\t0");
+}
+
+TEST_F(EventLogTest, FormattedReportsGoToTheModuleEventLog) {
+  CEventLog log;
+  ASSERT_TRUE(log.Register("Test Source"));
+  SetModuleEventLog(&log);
+  LogEventF(1, "%s", "");
+  LogEventF(1, "Cache component failed to instantiate HRESULT: 0X%x", 0x80004005u);
+  EventLogSink(nullptr);
+  EventLogSink("a debug line");
+  ReportEventCallback(2, "resource text");
+  SetModuleEventLog(nullptr);
+  LogEventF(1, "dropped");
+  const std::vector<std::string> lines = Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], "Test Source\tERROR\t0x60000074\t0\tCache component failed to instantiate HRESULT: 0X80004005");
+  EXPECT_EQ(lines[1], "Test Source\tINFORMATION\t0x60000074\t0\ta debug line");
+  EXPECT_EQ(lines[2], "Test Source\tWARNING\t0x60000074\t0\tresource text");
+}
+
+TEST_F(EventLogTest, ReportsRunAsTheProcessAndKeepTheImpersonation) {
+  CEventLog log;
+  ASSERT_TRUE(log.Register(nullptr));
+  {
+    CRequestIdentityScope scope(Alice());
+    EXPECT_EQ(log.ReportEvent(4, 0, 1, 0, nullptr, "as process"), 0u);
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token));
+    std::string sid;
+    EXPECT_TRUE(GetTokenUserSid(token, &sid));
+    EXPECT_EQ(sid, Alice().sid);
+    CloseToken(token);
+  }
+  EXPECT_EQ(log.ReportEvent(4, 0, 1, 0, nullptr, "no identity"), 0u);
+  HANDLE token = nullptr;
+  EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token));
+  EXPECT_EQ(Lines().size(), 2u);
+}
+
+TEST(RevertToSelfGuard, DropsAndRestoresTheIdentity) {
+  CRequestIdentityScope scope(Alice());
+  HANDLE token = nullptr;
+  {
+    CRevertToSelfGuard guard(TOKEN_IMPERSONATE, true);
+    EXPECT_TRUE(guard.IsReverted());
+    EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token));
+    EXPECT_EQ(GetLastError(), ERROR_NO_TOKEN);
+  }
+  ASSERT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token));
+  CloseToken(token);
+  {
+    CRevertToSelfGuard disabled(TOKEN_IMPERSONATE, false);
+    EXPECT_FALSE(disabled.IsReverted());
+    ASSERT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token));
+    CloseToken(token);
+  }
+}
+
+TEST(RevertToSelfGuard, ThreadWithoutIdentityIsLeftAlone) {
+  CRevertToSelfGuard guard(TOKEN_IMPERSONATE, true);
+  EXPECT_FALSE(guard.IsReverted());
+  EXPECT_EQ(guard.OpenError(), ERROR_NO_TOKEN);
+}
+
+TEST(SecurityAccess, ReadsTheImpersonatedUser) {
+  CSecurityAccess access;
+  std::string account = "a";
+  std::string domain = "d";
+  std::string sid = "s";
+  EXPECT_EQ(access.GetUserIdentity(account, domain, sid), ERROR_NO_TOKEN);
+  EXPECT_EQ(account + domain + sid, "ads");
+  CRequestIdentityScope scope(Alice());
+  EXPECT_EQ(access.GetUserIdentity(account, domain, sid), 0u);
+  EXPECT_EQ(account, "alice");
+  EXPECT_EQ(domain, "EXAMPLE");
+  EXPECT_EQ(sid, Alice().sid);
+  // The impersonation is back afterwards.
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token));
+  CloseToken(token);
+}
+
+}  // namespace
+
+namespace {
+
+// Reports come from any thread, each with its own identity to drop and
+// restore.
+class EventLogConcurrent : public EventLogTest {};
+
+TEST_F(EventLogConcurrent, ReportsStayWholeAndKeepEachIdentity) {
+  CEventLog log;
+  ASSERT_TRUE(log.Register(nullptr));
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      CRequestIdentity id = Alice();
+      id.account = "user" + std::to_string(t);
+      id.sid = "S-1-5-21-1-2-3-" + std::to_string(2000 + t);
+      CRequestIdentityScope scope(id);
+      for (int i = 0; i < 50; ++i) {
+        if (log.ReportEvent(4, 0, 7, 0, nullptr, ("thread " + std::to_string(t)).c_str()) != 0) ++wrong;
+        CSecurityAccess access;
+        std::string account, domain, sid;
+        if (access.GetUserIdentity(account, domain, sid) != 0 || account != id.account) ++wrong;
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
+  const std::vector<std::string> lines = Lines();
+  EXPECT_EQ(lines.size(), 200u);
+  for (const std::string& line : lines) EXPECT_EQ(line.rfind("Quenlith Pellora\tINFORMATION\t0x00000007\t0\tthread ", 0), 0u);
+}
+
+}  // namespace

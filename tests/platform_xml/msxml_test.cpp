@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/msxml.h"
+#include "settings/basic_settings.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(XmlDocument, LoadReportsParseErrorWithCodeLineAndPosition) {
+  CTempDir dir;
+  const std::string path = dir.Write("bad.xml", "<A>\n  <B>\n</A>\n");
+  CXMLDocument doc;
+  ASSERT_EQ(S_OK, CreateXMLDocument(&doc));
+  VARIANT_BOOL ok = VARIANT_TRUE;
+  EXPECT_EQ(S_FALSE, doc.load(_variant_t(path.c_str()), &ok));
+  EXPECT_EQ(VARIANT_FALSE, ok);
+  CXMLParseError error;
+  ASSERT_EQ(S_OK, doc.get_parseError(&error));
+  LONG code = 0;
+  LONG line = 0;
+  LONG pos = 0;
+  error.get_errorCode(&code);
+  error.get_line(&line);
+  error.get_linepos(&pos);
+  EXPECT_LT(code, 0);
+  EXPECT_EQ(3, line);
+  EXPECT_GT(pos, 0);
+  _bstr_t url;
+  error.get_url(&url);
+  EXPECT_EQ(path, url.str());
+
+  // The helper returns the parse error's code; a missing file gives the
+  // Win32 "file not found" code.
+  CXMLDocument other;
+  CreateXMLDocument(&other);
+  EXPECT_EQ(code, LoadXMLDocument(&other, _bstr_t(path)));
+  EXPECT_EQ(static_cast<HRESULT>(0x80070002u), LoadXMLDocument(&other, _bstr_t(dir.Path() + "none.xml")));
+  EXPECT_EQ(E_FAIL, ReportXMLParseError(error));
+}
+
+TEST(XmlDocument, SelectionOfOneNodeListsAndAttributes) {
+  CTempDir dir;
+  const std::string path =
+      dir.Write("s.xml", "<R><G><I ID=\"1\" V=\"a\"/><I ID=\"2\"/></G><G><I ID=\"3\" V=\"&amp;\"/></G></R>");
+  CXMLDocument doc;
+  CreateXMLDocument(&doc);
+  ASSERT_EQ(S_OK, LoadXMLDocument(&doc, _bstr_t(path)));
+  EXPECT_EQ(S_OK, doc.setProperty(_bstr_t("SelectionLanguage"), _variant_t("XPath")));
+
+  CXMLNode group;
+  ASSERT_EQ(S_OK, doc.selectSingleNode(_bstr_t("R/G"), &group));
+  CXMLNodeList items;
+  ASSERT_EQ(S_OK, group.selectNodes(_bstr_t("I"), &items));
+  LONG length = 0;
+  items.get_length(&length);
+  EXPECT_EQ(2, length);  // relative to the first G only
+
+  CXMLNode second;
+  ASSERT_EQ(S_OK, items.get_item(1, &second));
+  CXMLNamedNodeMap attributes;
+  ASSERT_EQ(S_OK, second.get_attributes(&attributes));
+  CXMLNode attr;
+  EXPECT_EQ(S_OK, attributes.getNamedItem(_bstr_t("ID"), &attr));
+  VARIANT value;
+  VariantInit(&value);
+  ASSERT_EQ(S_OK, GetXMLNodeValue(attr, &value));
+  EXPECT_EQ(VT_BSTR, value.vt);
+  EXPECT_STREQ("2", value.bstrVal);
+  VariantClear(&value);
+  EXPECT_EQ(S_FALSE, attributes.getNamedItem(_bstr_t("V"), &attr));
+  EXPECT_TRUE(attr.IsNull());
+
+  CXMLNode none;
+  EXPECT_EQ(S_FALSE, doc.selectSingleNode(_bstr_t("R/MISSING"), &none));
+  EXPECT_TRUE(none.IsNull());
+  EXPECT_EQ(S_FALSE, items.get_item(2, &none));
+  EXPECT_EQ(E_FAIL, doc.selectSingleNode(_bstr_t("R/[["), &none));
+
+  CXMLNode escaped;
+  ASSERT_EQ(S_OK, doc.selectSingleNode(_bstr_t("R/G/I[@ID='3']/@V"), &escaped));
+  _bstr_t text;
+  escaped.get_text(&text);
+  EXPECT_EQ("&", text.str());
+}
+
+TEST(XmlDocument, CreatedNodesAreSavedOnlyOnceInserted) {
+  CTempDir dir;
+  CXMLDocument doc;
+  ASSERT_EQ(S_OK, CreateXMLDocument(&doc));
+  CXMLNode root = CreateXMLNode(&doc, NODE_ELEMENT, _bstr_t("ROOT"));
+  ASSERT_FALSE(root.IsNull());
+  ASSERT_EQ(S_OK, doc.appendChild(&root, nullptr));
+  CXMLNode orphan = CreateXMLNode(&doc, NODE_ELEMENT, _bstr_t("ORPHAN"));
+  ASSERT_FALSE(orphan.IsNull());
+
+  CBasicSettings::SettingItem item;
+  item.ID = 42;
+  item.description = _bstr_t("Blocked <list>");
+  item.value = _variant_t("exe;bat");
+  ASSERT_EQ(S_OK, CBasicSettings::AddItemElement(&doc, &root, {"ID", "DESCR", "VALUE"}, item, "ITEM"));
+  item.value = _variant_t(static_cast<LONG>(7));
+  ASSERT_EQ(S_OK, CBasicSettings::AddItemElement(&doc, &root, {"ID", "DESCR", "VALUE"}, item, "ITEM"));
+  item.value = _variant_t();
+  EXPECT_EQ(E_FAIL, CBasicSettings::AddItemElement(&doc, &root, {"ID", "DESCR", "VALUE"}, item, "ITEM"));
+
+  const std::string path = dir.Path() + "out.xml";
+  ASSERT_EQ(S_OK, SaveXMLDocument(&doc, _bstr_t(path)));
+  const std::string saved = ReadAll(path);
+  EXPECT_EQ(std::string::npos, saved.find("ORPHAN"));
+  EXPECT_EQ(std::string::npos, saved.find("#"));
+
+  CXMLDocument reread;
+  CreateXMLDocument(&reread);
+  ASSERT_EQ(S_OK, LoadXMLDocument(&reread, _bstr_t(path)));
+  CXMLNodeList items;
+  reread.selectNodes(_bstr_t("ROOT/ITEM"), &items);
+  LONG length = 0;
+  items.get_length(&length);
+  ASSERT_EQ(3, length);  // the third was inserted before its value was refused
+  CXMLNode first;
+  items.get_item(0, &first);
+  CXMLNamedNodeMap attributes;
+  first.get_attributes(&attributes);
+  CXMLNode descr;
+  attributes.getNamedItem(_bstr_t("DESCR"), &descr);
+  _bstr_t text;
+  descr.get_text(&text);
+  EXPECT_EQ("Blocked <list>", text.str());
+  CXMLNode second;
+  items.get_item(1, &second);
+  CXMLNode value;
+  second.selectSingleNode(_bstr_t("@VALUE"), &value);
+  value.get_text(&text);
+  EXPECT_EQ("7", text.str());
+}
+
+TEST(XmlDocument, AttributeHelpersNeedADocumentAndAMap) {
+  CXMLDocument doc;
+  CreateXMLDocument(&doc);
+  CXMLNamedNodeMap none;
+  EXPECT_EQ(S_FALSE, SetXMLIntAttribute(&doc, &none, _bstr_t("ID"), 1));
+  EXPECT_EQ(S_FALSE, SetXMLStringAttribute(nullptr, &none, _bstr_t("ID"), _bstr_t("x")));
+
+  CXMLNode element = CreateXMLNode(&doc, NODE_ELEMENT, _bstr_t("E"));
+  doc.appendChild(&element, nullptr);
+  // An element cannot be moved into its own subtree.
+  CXMLNode child = CreateXMLNode(&doc, NODE_ELEMENT, _bstr_t("C"));
+  element.appendChild(&child, nullptr);
+  EXPECT_EQ(E_FAIL, child.appendChild(&element, nullptr));
+  EXPECT_TRUE(CreateXMLNode(&doc, NODE_ELEMENT, _bstr_t("")).IsNull());
+}
+
+}  // namespace

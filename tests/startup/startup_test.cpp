@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/hx_module.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream all;
+  all << f.rdbuf();
+  return all.str();
+}
+
+bool Mapped(const char* fileName) {
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);) {
+    if (line.find(fileName) != std::string::npos) return true;
+  }
+  return false;
+}
+
+// A copy of the staged install tree; each start-up runs in a child process
+// of its own, since the settings object lives as long as the process.
+class StartUp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = dir.Path() + "install/";
+    fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
+    settingsFile = root + "Quenlith/Pellora/Settings/HXSettings.xml";
+  }
+
+  // Adds general setting items to the module settings file.
+  void AddSettings(const std::string& items) {
+    std::string xml = ReadFile(settingsFile);
+    const size_t at = xml.find("</GENERALSETTINGS>");
+    ASSERT_NE(at, std::string::npos);
+    xml.insert(at, items);
+    std::ofstream(settingsFile, std::ios::binary | std::ios::trunc) << xml;
+  }
+
+  // Runs body in a child with the module loaded from modulePath; returns
+  // the child's exit code (0 when body returned true).
+  int RunChild(const std::function<bool(HxModule&)>& body, std::string modulePath = "") {
+    if (modulePath.empty()) modulePath = HxModulePathInInstall(root);
+    const pid_t child = fork();
+    if (child == 0) {
+      setenv("HX_EVENTLOG_FILE", (dir.Path() + "events.txt").c_str(), 1);
+      unsetenv("HX_REGISTRY_FILE");
+      setenv("HX_SYSTEM_DIRECTORY", (dir.Path() + "system").c_str(), 1);
+      if (chdir(dir.Path().c_str()) != 0) _exit(91);
+      HxModule module;
+      std::string error;
+      if (!module.Load(modulePath, error)) _exit(90);
+      _exit(body(module) ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+  }
+
+  static bool StartsUp(HxModule& module) {
+    HTTP_FILTER_VERSION v{};
+    return module.GetFilterVersion(&v) == TRUE;
+  }
+  static bool FailsAndFillsNothing(HxModule& module) {
+    HTTP_FILTER_VERSION v{};
+    return module.GetFilterVersion(&v) == FALSE && v.dwFilterVersion == 0 && v.dwFlags == 0 &&
+           v.lpszFilterDesc[0] == '\0';
+  }
+
+  std::vector<std::string> Events() {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(dir.Path() + "events.txt"));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  CTempDir dir;
+  std::string root;
+  std::string settingsFile;
+};
+
+constexpr const char kError[] = "Quenlith Pellora\tERROR\t0x6000006F\t0\t";
+constexpr const char kFailed[] = "Quenlith Pellora\tERROR\t0x6000007E\t0";
+constexpr const char kSucceeded[] = "Quenlith Pellora\tINFORMATION\t0x60000065\t0";
+
+TEST_F(StartUp, SucceedsOnTheSampleTreeAndShutsDown) {
+  // Log to a plain file to see the probes.
+  fs::create_directories(dir.Path() + "logs/QuenlithLogs");
+  AddSettings("<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"3\"/><ITEM ID=\"14\" DESCR=\"d\" VALUE=\"1\"/>"
+              "<ITEM ID=\"39\" DESCR=\"d\" VALUE=\"" + dir.Path() + "logs\"/>");
+  EXPECT_EQ(RunChild([](HxModule& m) {
+              if (!StartsUp(m) || !Mapped("QL_RSALoad64.so")) return false;
+              // A second start-up while running succeeds without reporting.
+              if (!StartsUp(m)) return false;
+              // Shutdown reports the closed event source and lets the cookie
+              // loader go; a later start-up runs the whole sequence again.
+              if (m.TerminateFilter() != 1 || Mapped("QL_RSALoad64.so")) return false;
+              if (m.TerminateFilter() != 0) return false;
+              return StartsUp(m) && Mapped("QL_RSALoad64.so");
+            }),
+            0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{kSucceeded, kSucceeded}));
+  EXPECT_TRUE(fs::is_directory(root + "Quenlith/Pellora/Temp"));
+  const std::string log = ReadFile(dir.Path() + "logs/QuenlithLogs/QLCommonLog.log");
+  EXPECT_NE(log.find("Exchange NewestBuild 10440, Version 14.3.123.4"), std::string::npos) << log;
+  EXPECT_NE(log.find("GetRegistryInfo SSLOffloaded 0"), std::string::npos);
+  EXPECT_NE(log.find("RSA loaded"), std::string::npos);
+  EXPECT_NE(log.find("PL_Hexmoor.dll FileVer: 6.0.0.0, Product Ver: 6.0.0.0"), std::string::npos);
+  EXPECT_NE(log.find("[CPLGeneralSettings::Init] returned bRet <TRUE>"), std::string::npos);
+  EXPECT_NE(log.find("[CPLHXGeneralSettings::Init] returned bRet <TRUE>."), std::string::npos);
+}
+
+TEST_F(StartUp, MissingSettingsFileFails) {
+  fs::remove(settingsFile);
+  EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
+  const std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 3u);
+  const std::string text = "Loading Settings failed " + root + "Quenlith/Pellora/Settings/ -2147024894";
+  EXPECT_EQ(events[0], kError + std::string("ERROR: The system cannot find the file specified.\\r\\n. ") + text);
+  EXPECT_EQ(events[1], kError + text);
+  EXPECT_EQ(events[2], kFailed);
+}
+
+TEST_F(StartUp, BrokenSettingsFileFails) {
+  std::ofstream(settingsFile, std::ios::trunc) << "<SETTINGS><GENERALSETTINGS>";
+  EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
+  const std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[1].rfind(kError + std::string("Loading Settings failed ") + root, 0), 0u) << events[1];
+  EXPECT_EQ(events[2], kFailed);
+}
+
+TEST_F(StartUp, TemporaryDirectoryThatCannotBeMadeFails) {
+  std::ofstream(dir.Path() + "afile") << "x";
+  AddSettings("<ITEM ID=\"17\" DESCR=\"d\" VALUE=\"" + dir.Path() + "afile/Temp\"/>");
+  EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{kError, kFailed}));
+}
+
+TEST_F(StartUp, ModulePathNotFoundFails) {
+  const std::string other = root + "Quenlith/Pellora/bin/PL_Other.so";
+  fs::rename(HxModulePathInInstall(root), other);
+  EXPECT_EQ(RunChild(FailsAndFillsNothing, other), 0);
+  const std::string text = "Can not get module path PL_Hexmoor.dll";
+  EXPECT_EQ(Events(), (std::vector<std::string>{kError + text, kError + text, kFailed}));
+  // No default temporary directory is made in the working directory.
+  EXPECT_FALSE(fs::exists(dir.Path() + "Temp"));
+}
+
+TEST_F(StartUp, MissingResourceLibraryFails) {
+  const std::string library = root + "Quenlith/Pellora/Resource/PelrRes64.dll";
+  fs::remove(library);
+  EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
+  const std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[0], "Quenlith Pellora\tERROR\t0x60000074\t0\t Resource Class LoadModule failed  " + library +
+                           " error 2   The system cannot find the file specified.");
+  EXPECT_EQ(events[1], kError + ("Load resource file failed " + library));
+  EXPECT_EQ(events[2], kError + ("Load resource file failed " + library));
+  EXPECT_EQ(events[3], kFailed);
+}
+
+// A module file beyond 260 characters is not found at all, so the settings
+// directory (always shorter than the module file's path) never gets too long.
+TEST_F(StartUp, OverlongModulePathFails) {
+  std::string deep = dir.Path() + std::string(120, 'd') + "/" + std::string(120, 'e') + "/";
+  fs::create_directories(deep);
+  fs::rename(root, deep + "install");
+  root = deep + "install/";
+  EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
+  const std::string text = "Can not get module path PL_Hexmoor.dll";
+  EXPECT_EQ(Events(), (std::vector<std::string>{kError + text, kError + text, kFailed}));
+}
+
+TEST_F(StartUp, MissingRegistryAndCookieLoaderDoNotMatter) {
+  fs::remove(root + "registry.reg");
+  fs::remove(root + "Quenlith/Pellora/bin/QL_RSALoad64.so");
+  fs::remove(root + "Quenlith/Common Files/bin/LogModule.so");
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{kSucceeded}));
+}
+
+}  // namespace
