@@ -1,13 +1,14 @@
 // Edits of the DOM value types: each records an insertion or a deletion at an
 // address of the page as received; the page and the parse never change.
+#include <cstdint>
+
+#include "common/debug_log.h"
+#include "filter/util.h"
 #include "html/attributes.h"
 #include "html/dom_values.h"
 #include "html/element.h"
-#include "html/html_buffer_edit.h"
 #include "html/source.h"
 #include "html/tag.h"
-
-#include "common/debug_log.h"
 
 namespace {
 
@@ -18,14 +19,17 @@ constexpr DWORD kNoStartTag = 7;
   throw CDOMParserUndefinedObjectException(std::string(pClass) + "::" + pOperation + "() : " + pMember + " is 0");
 }
 
-const char* AddressOf(const CSegment* pSegment, HXPos nPos) { return pSegment->getSource()->getBuffer() + nPos; }
+// The address of a page position inside the host's response buffer.
+uint64_t AddressOf(const CSegment* pSegment, HXPos nPos) {
+  return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pSegment->getSource()->getBuffer() + nPos));
+}
 
 DWORD InsertAt(const CSegment* pSegment, HXPos nPos, const std::string& text, CBufferInstructionList* pList) {
-  return HtmlBufferEdit::InsertHtmlStringAtPosition(AddressOf(pSegment, nPos), text.c_str(), pList);
+  return CUtil::InsertHtmlStringAtPosition(AddressOf(pSegment, nPos), text.c_str(), pList);
 }
 
 DWORD DeleteSegment(const CSegment* pSegment, CBufferInstructionList* pList) {
-  return HtmlBufferEdit::DeleteHtmlStringAtPosition(AddressOf(pSegment, pSegment->getBegin()),
+  return CUtil::DeleteHtmlStringAtPosition(AddressOf(pSegment, pSegment->getBegin()),
                                                     static_cast<DWORD>(pSegment->length()), pList);
 }
 

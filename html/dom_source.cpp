@@ -4,8 +4,8 @@
 
 #include "common/debug_log.h"
 #include "filter/common_pointers.h"
+#include "filter/util.h"
 #include "html/element.h"
-#include "html/html_buffer_edit.h"
 #include "html/source.h"
 #include "html/tag.h"
 #include "html/tag_types.h"
@@ -23,6 +23,10 @@ HXPos PositionOf(const CCommonPointers& record, CCommonPointers::Word w) {
   const ULONGLONG qwAddress = record[w];
   if (qwFirst == 0 || qwAddress == 0 || qwAddress < qwFirst) return HX_NPOS;
   return qwAddress - qwFirst;
+}
+
+uint64_t BufferAddress(const char* pBuffer, HXPos nPos) {
+  return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pBuffer + nPos));
 }
 
 }  // namespace
@@ -265,7 +269,7 @@ DWORD CDOMSource::insertData(HXPos nPos, const std::string& text, CBufferInstruc
     throw CDOMParserIllegalArgumentException("CDOMSource::insertData() : invalid nPos value",
                                              static_cast<int64_t>(nPos));
   }
-  return HtmlBufferEdit::InsertHtmlStringAtPosition(m_spSource->getBuffer() + nPos, text.c_str(), pList);
+  return CUtil::InsertHtmlStringAtPosition(BufferAddress(m_spSource->getBuffer(), nPos), text.c_str(), pList);
 }
 
 DWORD CDOMSource::deleteData(HXPos nPos, HXPos nLength, CBufferInstructionList* pList) const {
@@ -276,6 +280,6 @@ DWORD CDOMSource::deleteData(HXPos nPos, HXPos nLength, CBufferInstructionList* 
     throw CDOMParserIllegalArgumentException("CDOMSource::deleteData() : invalid nPos value",
                                              static_cast<int64_t>(nPos));
   }
-  return HtmlBufferEdit::DeleteHtmlStringAtPosition(m_spSource->getBuffer() + nPos, static_cast<DWORD>(nLength),
+  return CUtil::DeleteHtmlStringAtPosition(BufferAddress(m_spSource->getBuffer(), nPos), static_cast<DWORD>(nLength),
                                                     pList);
 }
