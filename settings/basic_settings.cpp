@@ -225,21 +225,7 @@ CBasicSettings::TagItems MakeTags(const std::vector<std::string>& names) {
 
 HRESULT CBasicSettings::ForEachElement(const CXMLNode& node, const char* xpath, const std::vector<std::string>& names,
                                        _functBaseTrans& functor) {
-  if (node.IsNull()) return S_OK;
-  LONG length = 0;
-  const CXMLNodeList list = SelectOrThrow(node, xpath, &length);
-  HRESULT hr = S_OK;
-  for (LONG i = 0; i < length; ++i) {
-    CXMLNode item;
-    hr = list.get_item(i, &item);
-    if (FAILED(hr)) throw hr;
-    if (item.IsNull() || names.empty()) continue;
-    TagItems tags = MakeTags(names);
-    hr = ReadAttributes(item, tags);
-    if (FAILED(hr)) throw hr;
-    functor(tags);
-  }
-  return hr;
+  return ForEachElementWithChildren(node, xpath, names, functor, nullptr, {}, functor);
 }
 
 HRESULT CBasicSettings::ForEachElementWithChildren(const CXMLNode& node, const char* xpath,
