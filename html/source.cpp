@@ -149,16 +149,10 @@ CTag* CSource::findEnclosingTag(HXPos nPos, CTagType* pTagType) {
 }
 
 CElement* CSource::getElementById(const ci_string& csId) {
-  const ci_string csIdAttribute("id");
-  HXPos nPos = m_nBegin;
-  for (;;) {
-    CStartTag* pStartTag = CStartTag::findNext(this, nPos, csIdAttribute, csId, true);
-    if (pStartTag == nullptr) return nullptr;
-    // A start tag whose element cannot be made is passed over.
-    CElement* pElement = pStartTag->getElement();
-    if (pElement != nullptr) return pElement;
-    nPos = pStartTag->getEnd();
-  }
+  // Only the first start tag with the id counts: when its element cannot be
+  // made, a later tag with the same id is another element, not this one.
+  CStartTag* pStartTag = CStartTag::findNext(this, m_nBegin, ci_string("id"), csId, true);
+  return pStartTag != nullptr ? pStartTag->getElement() : nullptr;
 }
 
 CElement* CSource::getEnclosingElement(HXPos nPos) {
