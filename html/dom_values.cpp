@@ -153,9 +153,11 @@ CDOMElement CDOMElement::nextSibling() {
   CElement* pParent = m_pElement->getParentElement();
   const std::vector<CElement*>* pSiblings;
   if (pParent == nullptr) {
-    CSource* pSource = m_pElement->getSource();
-    pSource->fullSequentialParse();
-    pSiblings = &pSource->getChildElements();
+    // An element is known as top-level only once the page's top-level list
+    // exists, so no full parse is run for it here: a parse now would replace
+    // the cached tags, and elements found afterwards would be new objects
+    // outside the element tree (no parent, no siblings).
+    pSiblings = &m_pElement->getSource()->getChildElements();
   } else {
     pSiblings = &pParent->getChildElements();
   }

@@ -123,7 +123,17 @@ CTag* CSubCache::getTagAt(HXPos nPos) {
 CTag* CSubCache::uncachedSearch(HXPos p, bool bPrevious, HXPos nBreakAtPos) {
   CSource* pSource = m_pCache->getSource();
   if (m_pTagType == nullptr) return CTag::findPreviousOrNextTagUncached(pSource, p, bPrevious, nBreakAtPos);
-  return CTag::findPreviousOrNextTagUncached(pSource, p, m_pTagType, bPrevious, nBreakAtPos);
+  if (bPrevious || nBreakAtPos == HX_NPOS) {
+    return CTag::findPreviousOrNextTagUncached(pSource, p, m_pTagType, bPrevious, nBreakAtPos);
+  }
+  // The stretch holds the tags that begin before the bound, and a delimiter
+  // that begins there may run past it ("<!--" one byte before a remembered
+  // position): the delimiter search gets room for it, and only a tag that
+  // begins inside the stretch counts.
+  const size_t nDelimiter = m_pTagType->getStartDelimiter().length();
+  const HXPos nRoom = nDelimiter > 1 ? nDelimiter - 1 : 0;
+  CTag* pTag = CTag::findPreviousOrNextTagUncached(pSource, p, m_pTagType, false, nBreakAtPos + nRoom);
+  return (pTag != nullptr && pTag->getBegin() < nBreakAtPos) ? pTag : nullptr;
 }
 
 // Map iterators stay valid while the uncached search adds entries; entries

@@ -190,3 +190,18 @@ TEST(DomSource, AWrapperKeepsThePageAlive) {
   EXPECT_EQ(ToStd(kept.tagName()), "div");
   EXPECT_EQ(kept.getElementsByTagName("span").length(), 2u);
 }
+
+TEST(DomSource, TopLevelSiblingWalkKeepsTheElementTree) {
+  Response r("<!-- c --><html><body><div id=a><span id=s>x</span><b>y</b></div></body></html><p>after");
+  CDOMSource dom(&r.record);
+  CDOMElement before = dom.getElementById("s");
+  CDOMElement html = dom.getElementById("a").parentNode().parentNode();
+  ASSERT_EQ(ToStd(html.tagName()), "html");
+  EXPECT_EQ(ToStd(html.nextSibling().tagName()), "p");
+  // Elements found after the top-level walk are those of the tree.
+  CDOMElement s = dom.getElementById("s");
+  EXPECT_EQ(s.getParserElement(), before.getParserElement());
+  EXPECT_EQ(s.parentNode().getBeginPos(), r.pos("<div"));
+  EXPECT_EQ(ToStd(s.nextSibling().tagName()), "b");
+  EXPECT_EQ(ToStd(dom.getHtml().getFirstElementByTagName("b").parentNode().tagName()), "div");
+}

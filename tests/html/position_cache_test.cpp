@@ -139,3 +139,15 @@ TEST(PositionCache, SourceAtPositionZeroAndBulkLoad) {
                                         false),
             tags[1]);
 }
+
+TEST(PositionCache, TypedSearchFindsADelimiterThatRunsPastARememberedPosition) {
+  // The first search remembers the position inside the comment's "<!--";
+  // the second must still find the comment that begins just before it.
+  Page page("<p>text<!-- c -->");
+  CSource* pSource = page.src();
+  CStartTagType* pComment = CStartTagTypeSingletonData::getInstance()->m_pComment;
+  EXPECT_EQ(CTag::findPreviousOrNextTag(pSource, page.pos("<!--") + 1, pComment, false), nullptr);
+  CTag* pTag = CTag::findPreviousOrNextTag(pSource, page.pos("text"), pComment, false);
+  ASSERT_NE(pTag, nullptr);
+  EXPECT_EQ(pTag->getBegin(), page.pos("<!--"));
+}
