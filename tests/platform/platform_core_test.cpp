@@ -17,10 +17,14 @@
 namespace {
 
 TEST(LocalTime, MatchesTheWallClock) {
-  const time_t before = time(nullptr);
+  // time() reads a coarser clock that may lag; compare with the same clock.
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  const time_t before = ts.tv_sec;
   SYSTEMTIME st{};
   GetLocalTime(&st);
-  const time_t after = time(nullptr);
+  clock_gettime(CLOCK_REALTIME, &ts);
+  const time_t after = ts.tv_sec;
   tm local{};
   localtime_r(&before, &local);
   EXPECT_EQ(local.tm_year + 1900, st.wYear);
