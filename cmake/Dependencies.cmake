@@ -6,3 +6,6 @@ find_package(benchmark QUIET)
 
 # Libraries linked into the module (appended to by the subsystems).
 set(HX_MODULE_LIBS Threads::Threads ${CMAKE_DL_LIBS} rt)
+
+# The staged install tree and hx_stage_file().
+include(${CMAKE_CURRENT_LIST_DIR}/Stage.cmake)

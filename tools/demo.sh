@@ -1,5 +1,7 @@
 #!/bin/bash
-# Runs the filter host on the staged sample install with the sample requests.
+# Runs the filter host on the staged sample install with the sample requests
+# and prints what the module decided for each.
 set -euo pipefail
+cd "$(dirname "$0")/.."
 BUILD=${1:-build}
-echo "demo: the filter host is not wired yet"
+"$BUILD/host/hxhost" --install "$BUILD/stage" samples/requests/*.txt

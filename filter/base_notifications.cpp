@@ -1,0 +1,77 @@
+#include <string>
+
+#include "common/debug_log.h"
+#include "filter/notifications.h"
+#include "filter/util.h"
+
+namespace {
+
+// The module's result for a host entry or header read that is missing.
+constexpr DWORD kMissingHostEntry = 7;
+
+// Only these notifications carry a structure whose header calls may be used.
+bool MayChangeHeaders(DWORD notificationType) {
+  return notificationType == SF_NOTIFY_SEND_RESPONSE || notificationType == SF_NOTIFY_PREPROC_HEADERS ||
+         notificationType == SF_NOTIFY_AUTH_COMPLETE;
+}
+
+// The pre-process-headers, send-response and authentication-complete
+// structures all begin with GetHeader, SetHeader, AddHeader.
+const HTTP_FILTER_PREPROC_HEADERS* HeaderCalls(const CDLLContext* pContext) {
+  return static_cast<const HTTP_FILTER_PREPROC_HEADERS*>(pContext->m_pNotification);
+}
+
+enum class HeaderCall { Add, Set };
+
+BOOL CallHeader(CDLLContext* pContext, HeaderCall call, const std::string& name, const std::string& value) {
+  const char* label = call == HeaderCall::Add ? "AddWorkerHeader" : "SetHeader";
+  if (pContext == nullptr || !MayChangeHeaders(pContext->m_dwNotificationType)) {
+    DebugLog("[%s] for header: %s return %d", label, name.c_str(), 0);
+    return FALSE;
+  }
+  BOOL result = FALSE;
+  const HTTP_FILTER_PREPROC_HEADERS* calls = HeaderCalls(pContext);
+  if (pContext->m_pFilterContext != nullptr && calls != nullptr) {
+    std::string nameBuffer(name);
+    std::string valueBuffer(value);
+    if (call == HeaderCall::Add && calls->AddHeader != nullptr) {
+      result = calls->AddHeader(pContext->m_pFilterContext, nameBuffer.data(), valueBuffer.data());
+    } else if (call == HeaderCall::Set && calls->SetHeader != nullptr) {
+      result = calls->SetHeader(pContext->m_pFilterContext, nameBuffer.data(), valueBuffer.data());
+    }
+  }
+  DebugLog("[%s] for header: %s return %d", label, name.c_str(), static_cast<int>(result));
+  return result;
+}
+
+}  // namespace
+
+DWORD CBaseNotifications::SendResponse(CDLLContext* pContext, const char* response, const char* label,
+                                       DWORD length) {
+  DebugLog("[CBaseNotifications::SendResponse] SendResponse %s", label != nullptr ? label : "");
+  if (pContext == nullptr || pContext->m_pCoreServices == nullptr ||
+      pContext->m_pCoreServices->SendResponse == nullptr) {
+    return kMissingHostEntry;
+  }
+  DWORD lengthCopy = length;
+  pContext->m_pCoreServices->SendResponse(pContext, response, &lengthCopy, pContext->m_pCoreServices);
+  pContext->m_dwControlMessage = ControlMessageCompleted;
+  return ERROR_SUCCESS;
+}
+
+BOOL CBaseNotifications::AddWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value) {
+  return CallHeader(pContext, HeaderCall::Add, name, value);
+}
+
+BOOL CBaseNotifications::SetWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value) {
+  return CallHeader(pContext, HeaderCall::Set, name, value);
+}
+
+DWORD CBaseNotifications::GetServerVariable(CDLLContext* pContext, const std::string& name, std::string& value) {
+  return CUtil::GetServerVariable(pContext, name.c_str(), value);
+}
+
+void LogNotificationFinished(const char* handler, DWORD result, const CDLLContext* pContext) {
+  DebugLog("[CNotifications::%s] finished.  Win32 RC=%d.  Control Message=<%s>", handler, static_cast<int>(result),
+           pContext != nullptr ? ControlMessageName(pContext->m_dwControlMessage) : kControlMessageNotAvailable);
+}

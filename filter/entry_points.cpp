@@ -1,0 +1,93 @@
+// The three entry points the filter host calls, and the library's load and
+// unload hook. Only these three are exported (see PL_Hexmoor.map).
+#include <cstring>
+#include <exception>
+
+#include "common/debug_log.h"
+#include "filter/notifications.h"
+#include "general/pl_hx_general_settings.h"
+#include "platform/debug_output.h"
+
+#define HX_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+constexpr const char kProductName[] = "Quenlith Pellora";
+constexpr const char kModuleName[] = "PL_Hexmoor.dll";
+constexpr const char kResourceLibraryName[] = "PelrRes64.dll";
+constexpr const char kRegistryKey[] = "Software\\Quenlith\\Pellora";
+
+constexpr DWORD kEventInitSucceeded = 0x60000065;
+constexpr DWORD kEventInitFailed = 0x6000007E;
+constexpr DWORD kEventErrorWithText = 0x6000006F;
+
+constexpr DWORD kFilterVersion = 0x60000;
+constexpr DWORD kFilterFlags = SF_NOTIFY_AUTH_COMPLETE | SF_NOTIFY_ORDER_LOW | SF_NOTIFY_PREPROC_HEADERS |
+                               SF_NOTIFY_AUTHENTICATION | SF_NOTIFY_SEND_RAW_DATA | SF_NOTIFY_END_OF_REQUEST |
+                               SF_NOTIFY_SEND_RESPONSE;
+static_assert(kFilterFlags == 0x040264C0);
+
+__attribute__((constructor)) void HxLibraryAttach() {}
+
+__attribute__((destructor)) void HxLibraryDetach() { OutputDebugStringA("\nPL_Hexmoor DLL_PROCESS_DETACH\n"); }
+
+}  // namespace
+
+HX_EXPORT BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
+  try {
+    CPLHXGeneralSettings* settings = CPLHXGeneralSettings::getInstance();
+    settings->m_dwSuccessEventID = kEventInitSucceeded;
+    settings->m_dwFailureEventID = kEventInitFailed;
+    settings->m_dwErrorEventID = kEventErrorWithText;
+    if (!settings->Init(kProductName, kModuleName, kResourceLibraryName, kRegistryKey)) return FALSE;
+    if (pVer == nullptr) return FALSE;
+    pVer->dwFilterVersion = kFilterVersion;
+    pVer->dwFlags = kFilterFlags;
+    // Bounded copy that always leaves a terminated description.
+    const size_t n = std::strlen(kProductName);
+    const size_t copied = n < SF_MAX_FILTER_DESC_LEN ? n : SF_MAX_FILTER_DESC_LEN - 1;
+    std::memcpy(pVer->lpszFilterDesc, kProductName, copied);
+    pVer->lpszFilterDesc[copied] = '\0';
+    return TRUE;
+  } catch (...) {
+    // Nothing may unwind into the host.
+    return FALSE;
+  }
+}
+
+HX_EXPORT DWORD HttpFilterProc(CDLLContext* pContext) {
+  if (pContext == nullptr) return 0;
+  try {
+    CPLHXGeneralSettings* settings = CPLHXGeneralSettings::getInstance();
+    CNotifications notifications;
+    // Direct calls: the handler object is ours and never further derived.
+    switch (pContext->m_dwNotificationType) {
+      case SF_NOTIFY_SEND_RESPONSE:
+        return notifications.CNotifications::NotifySendResponse(pContext);
+      case SF_NOTIFY_END_OF_REQUEST:
+        return notifications.CNotifications::NotifyEndOfRequest(pContext);
+      case SF_NOTIFY_SEND_RAW_DATA:
+        return notifications.CNotifications::NotifySendRawData(pContext);
+      case SF_NOTIFY_PREPROC_HEADERS:
+        return notifications.CNotifications::NotifyPreProcHeaders(pContext);
+      case SF_NOTIFY_AUTH_COMPLETE:
+        settings->RefreshSettingsIfNeeded();
+        return notifications.CNotifications::NotifyAuthComplete(pContext);
+      default:
+        return 0;
+    }
+  } catch (const std::exception& e) {
+    DebugLog("[HttpFilterProc] Runtime exception: %s", e.what());
+  } catch (...) {
+    DebugLog("[HttpFilterProc] Unexpected exception");
+  }
+  return ERROR_INVALID_DATA;
+}
+
+HX_EXPORT DWORD TerminateFilter() {
+  try {
+    return CPLHXGeneralSettings::getInstance()->Uninitialize();
+  } catch (...) {
+    return ERROR_INVALID_DATA;
+  }
+}

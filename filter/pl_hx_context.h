@@ -1,0 +1,18 @@
+// The module's own per-request context, kept in the request record from
+// authentication complete to end of request.
+#pragma once
+
+#include <string>
+
+#include "platform/win_types.h"
+
+class CPLHXContext {
+ public:
+  // cookie is the request's cookie header; its "cadata=" pair is kept.
+  CPLHXContext(const std::string& language, WORD lcid, const std::string& cookie);
+
+  std::string m_sUserLanguage;  // product language code, e.g. "en"
+  WORD m_wLCID = 0;
+  DWORD m_bHasCadata = 0;       // 1 when the cookie holds a non-empty "cadata=" pair
+  std::string m_sCadataCookie;  // "cadata=" and its value up to the next ";"
+};

@@ -1,0 +1,382 @@
+#include "host/hx_host.h"
+
+#include <cstring>
+#include <memory>
+
+#include "host/hx_buffer_apply.h"
+#include "host/hx_request_info.h"
+#include "host/hx_response_buffer.h"
+#include "host/hx_text.h"
+
+const char* HxNotificationName(DWORD type) {
+  switch (type) {
+    case SF_NOTIFY_PREPROC_HEADERS: return "pre-process headers";
+    case SF_NOTIFY_AUTH_COMPLETE: return "authentication complete";
+    case SF_NOTIFY_SEND_RESPONSE: return "send response";
+    case SF_NOTIFY_SEND_RAW_DATA: return "send raw data";
+    case SF_NOTIFY_END_OF_REQUEST: return "end of request";
+    case SF_NOTIFY_AUTHENTICATION: return "authentication";
+    default: return "unknown";
+  }
+}
+
+const char* HxAnswerKindName(HxAnswerKind kind) {
+  switch (kind) {
+    case HxAnswerKind::ServerResponse: return "the server's response";
+    case HxAnswerKind::RewrittenPage: return "the server's response with the module's page edits";
+    case HxAnswerKind::ModuleResponse: return "the module's own response";
+    case HxAnswerKind::ReplaceBuffer: return "the module's replace buffer";
+  }
+  return "unknown";
+}
+
+namespace {
+
+const char* ReasonPhrase(uint32_t status) {
+  switch (status) {
+    case 100: return "Continue";
+    case 200: return "OK";
+    case 204: return "No Content";
+    case 301: return "Moved Permanently";
+    case 302: return "Found";
+    case 304: return "Not Modified";
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 440: return "Login Timeout";
+    case 500: return "Internal Server Error";
+    default: return "Status";
+  }
+}
+
+// Everything the host keeps for one request. The record's first eight bytes
+// (host-reserved) and the filter context's ServerContext lead back to it.
+struct RequestState {
+  const HxRequest* request = nullptr;
+  CDLLContext record;
+  HTTP_FILTER_CONTEXT filterContext{};
+  HTTP_FILTER_PREPROC_HEADERS preprocHeaders{};
+  HTTP_FILTER_AUTH_COMPLETE_INFO authComplete{};
+  HTTP_FILTER_SEND_RESPONSE sendResponse{};
+  HTTP_FILTER_RAW_DATA rawData{};
+  CCoreServices services;
+  CRequestInfo* info = nullptr;          // owned by the record
+  HxOutboundContext* outbound = nullptr;  // owned by the record
+  std::vector<std::pair<std::string, std::string>> responseHeaders;  // name without colon
+  std::string page;
+  bool hasPage = false;
+  bool moduleResponseSent = false;
+  std::string moduleResponse;
+  bool pageRewritten = false;
+  std::string rewrittenResponse;
+  HxOutcome outcome;
+};
+
+RequestState* StateOf(HTTP_FILTER_CONTEXT* pfc) {
+  return pfc != nullptr ? static_cast<RequestState*>(pfc->ServerContext) : nullptr;
+}
+RequestState* StateOf(CDLLContext* pContext) {
+  return pContext != nullptr ? static_cast<RequestState*>(pContext->m_pHostReserved0) : nullptr;
+}
+
+std::string WithoutColon(const char* name) {
+  std::string n(name);
+  if (!n.empty() && n.back() == ':') n.pop_back();
+  return n;
+}
+
+// Server-variable names compare without case and with "-" equal to "_", as
+// the web server resolves "HTTP_" variables against the request headers.
+bool SameVariableName(const std::string& a, const char* b) {
+  const size_t n = std::strlen(b);
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    char x = HxLower(a[i]);
+    char y = HxLower(b[i]);
+    if (x == '-') x = '_';
+    if (y == '-') y = '_';
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// Copies value into the caller's buffer the ISAPI way: the size counts the
+// terminator; a short buffer gets error 122 and the size it needs.
+BOOL CopyOut(const std::string& value, LPVOID buffer, LPDWORD size) {
+  const DWORD needed = static_cast<DWORD>(value.size() + 1);
+  if (buffer == nullptr || *size < needed) {
+    *size = needed;
+    IsapiSetCallError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  std::memcpy(buffer, value.c_str(), needed);
+  *size = needed;
+  return TRUE;
+}
+
+BOOL HostGetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD size) {
+  RequestState* st = StateOf(pfc);
+  if (st == nullptr || name == nullptr || size == nullptr) {
+    IsapiSetCallError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const auto& vars = st->info->m_mapHeaders;
+  auto it = vars.find(name);
+  if (it == vars.end()) {
+    for (it = vars.begin(); it != vars.end(); ++it) {
+      if (SameVariableName(it->first, name)) break;
+    }
+  }
+  if (it == vars.end()) {
+    IsapiSetCallError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return CopyOut(it->second, buffer, size);
+}
+
+// The response headers during send response; the request headers otherwise.
+BOOL HostGetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD size) {
+  RequestState* st = StateOf(pfc);
+  if (st == nullptr || name == nullptr || size == nullptr) {
+    IsapiSetCallError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  const std::string wanted = WithoutColon(name);
+  if (st->record.m_dwNotificationType == SF_NOTIFY_SEND_RESPONSE) {
+    if (HxEqualsNoCase(wanted, "status")) return CopyOut(std::to_string(st->outbound->m_dwStatusCode), buffer, size);
+    for (const auto& [n, v] : st->responseHeaders) {
+      if (HxEqualsNoCase(n, wanted)) return CopyOut(v, buffer, size);
+    }
+  } else {
+    const auto& h = st->info->m_mapHeaders;
+    if (HxEqualsNoCase(wanted, "url")) return CopyOut(h.at("HTTP_URL"), buffer, size);
+    if (HxEqualsNoCase(wanted, "method")) return CopyOut(h.at("HTTP_METHOD"), buffer, size);
+    if (HxEqualsNoCase(wanted, "version")) return CopyOut(h.at("HTTP_VERSION"), buffer, size);
+    for (const auto& [n, v] : h) {
+      if (!n.empty() && n.back() == ':' && HxEqualsNoCase(std::string_view(n).substr(0, n.size() - 1), wanted)) {
+        return CopyOut(v, buffer, size);
+      }
+    }
+  }
+  IsapiSetCallError(ERROR_INVALID_INDEX);
+  return FALSE;
+}
+
+BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
+  RequestState* st = StateOf(pfc);
+  if (st == nullptr || name == nullptr || value == nullptr || name[0] == '\0') {
+    IsapiSetCallError(ERROR_INVALID_PARAMETER);
+    if (st != nullptr) {
+      st->outcome.headerChanges.push_back(
+          {st->record.m_dwNotificationType, add, name != nullptr ? name : "", value != nullptr ? value : "", FALSE});
+    }
+    return FALSE;
+  }
+  const DWORD type = st->record.m_dwNotificationType;
+  const std::string bare = WithoutColon(name);
+  if (type == SF_NOTIFY_SEND_RESPONSE) {
+    if (!add) {
+      std::erase_if(st->responseHeaders, [&](const auto& h) { return HxEqualsNoCase(h.first, bare); });
+    }
+    if (add || value[0] != '\0') st->responseHeaders.emplace_back(bare, value);
+  } else if (!add && HxEqualsNoCase(name, "url")) {
+    HxSetRequestUrl(value, *st->info);
+    st->outcome.finalUrl = value;
+  } else {
+    auto& h = st->info->m_mapHeaders;
+    const std::string keys[] = {bare + ":", HxServerVariableName(bare)};
+    for (const std::string& key : keys) {
+      auto it = h.find(key);
+      if (add && it != h.end()) {
+        it->second += ", ";
+        it->second += value;
+      } else {
+        h[key] = value;
+      }
+    }
+  }
+  st->outcome.headerChanges.push_back({type, add, name, value, TRUE});
+  return TRUE;
+}
+
+BOOL HostSetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value) { return ChangeHeader(pfc, name, value, false); }
+BOOL HostAddHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value) { return ChangeHeader(pfc, name, value, true); }
+
+BOOL HostGetUserToken(HTTP_FILTER_CONTEXT*, HANDLE* phToken) {
+  if (phToken != nullptr) *phToken = nullptr;
+  IsapiSetCallError(ERROR_NO_TOKEN);
+  return FALSE;
+}
+
+DWORD HostSubmitBufferCommands(CDLLContext* pContext, CBufferInstructionList* pList) {
+  RequestState* st = StateOf(pContext);
+  if (st == nullptr || pList == nullptr) return ERROR_INVALID_PARAMETER;
+  const std::string& buffer = st->outbound->Buffer();
+  st->outcome.instructionsSubmitted = true;
+  st->outcome.instructionCount = pList->size();
+  std::string edited;
+  const DWORD result = HxApplyBufferInstructions(buffer.data(), buffer.size(), *pList, edited);
+  st->outcome.submitResult = result;
+  if (result == ERROR_SUCCESS) {
+    st->pageRewritten = true;
+    st->rewrittenResponse = std::move(edited);
+  }
+  return result;
+}
+
+DWORD HostSendResponse(CDLLContext* pContext, const char* response, DWORD* pLength, CCoreServices*) {
+  RequestState* st = StateOf(pContext);
+  if (st == nullptr) return ERROR_INVALID_PARAMETER;
+  st->moduleResponseSent = true;
+  st->moduleResponse.assign(response != nullptr && pLength != nullptr ? response : "",
+                            response != nullptr && pLength != nullptr ? *pLength : 0);
+  return ERROR_SUCCESS;
+}
+
+std::string ResponseHead(const RequestState& st) {
+  std::string head = "HTTP/1.1 " + std::to_string(st.outbound->m_dwStatusCode) + " " +
+                     ReasonPhrase(st.outbound->m_dwStatusCode) + "\r\n";
+  for (const auto& [n, v] : st.responseHeaders) head += n + ": " + v + "\r\n";
+  return head + "\r\n";
+}
+
+bool Stops(DWORD control) {
+  return control == ControlMessageIgnore || control == ControlMessageCompleted || control == ControlMessageReplace;
+}
+
+}  // namespace
+
+bool HxHost::Start(const std::string& modulePath, std::string& error) {
+  if (m_started) return true;
+  if (!m_module.Load(modulePath, error)) return false;
+  return AfterLoad(modulePath, error);
+}
+
+bool HxHost::Start(HxModule::PFN_GetFilterVersion getFilterVersion, HxModule::PFN_HttpFilterProc httpFilterProc,
+                   HxModule::PFN_TerminateFilter terminateFilter, std::string& error) {
+  if (m_started) return true;
+  m_module.Attach(getFilterVersion, httpFilterProc, terminateFilter);
+  return AfterLoad("the filter", error);
+}
+
+bool HxHost::AfterLoad(const std::string& name, std::string& error) {
+  m_version = HTTP_FILTER_VERSION{};
+  m_version.dwServerFilterVersion = 0x60000;
+  if (!m_module.GetFilterVersion(&m_version)) {
+    error = "GetFilterVersion of " + name + " failed";
+    m_module.Unload();
+    return false;
+  }
+  m_started = true;
+  return true;
+}
+
+DWORD HxHost::Stop() {
+  if (!m_started) return 0;
+  const DWORD result = m_module.TerminateFilter();
+  m_module.Unload();
+  m_started = false;
+  return result;
+}
+
+HxOutcome HxHost::Run(const HxRequest& request) const {
+  auto st = std::make_unique<RequestState>();
+  HxOutcome& out = st->outcome;
+  if (!m_started) {
+    out.error = "the module is not loaded";
+    return out;
+  }
+  st->request = &request;
+  if (request.responsePagePath) {
+    if (!ReadWholeFile(*request.responsePagePath, st->page)) {
+      out.error = "cannot read the response page " + *request.responsePagePath;
+      return out;
+    }
+    st->hasPage = true;
+  }
+
+  // The request record and what hangs off it.
+  CDLLContext& rec = st->record;
+  rec.m_pHostReserved0 = st.get();
+  st->info = new CRequestInfo;
+  rec.m_spRequestInfo = CCountedPtr<CRequestInfo>(st->info);
+  HxFillRequestInfo(request, *st->info);
+  st->outbound = new HxOutboundContext;
+  rec.m_spOutboundContext = CCountedPtr<COutboundContext>(st->outbound);
+  st->outbound->m_dwStatusCode = request.responseStatus;
+  auto* exchangeUrl = new CExchangeURL;
+  rec.m_spExchangeURL = CCountedPtr<CExchangeURL>(exchangeUrl);
+  HxFillExchangeUrl(request, *exchangeUrl);
+  st->services.SubmitBufferCommands = &HostSubmitBufferCommands;
+  st->services.SendResponse = &HostSendResponse;
+  rec.m_pCoreServices = &st->services;
+  rec.m_dwCriteriaID = request.criteriaId;
+  out.subscriptionFromUrl = !request.subscriptionType.has_value();
+  out.subscriptionType = request.subscriptionType.value_or(HxSubscriptionTypeForPath(request.Path(), virtualFolder));
+  rec.m_dwSubscriptionType = out.subscriptionType;
+  out.originalUrl = request.target;
+  out.finalUrl = request.target;
+
+  HTTP_FILTER_CONTEXT& fc = st->filterContext;
+  fc.cbSize = sizeof(HTTP_FILTER_CONTEXT);
+  fc.Revision = 0x60000;
+  fc.ServerContext = st.get();
+  fc.GetServerVariable = &HostGetServerVariable;
+  rec.m_pFilterContext = &fc;
+  st->preprocHeaders = {&HostGetHeader, &HostSetHeader, &HostAddHeader, 0, 0};
+  st->authComplete = {&HostGetHeader, &HostSetHeader, &HostAddHeader, &HostGetUserToken, 0, FALSE, 0};
+  st->responseHeaders.emplace_back("Content-Type", request.responseContentType);
+  st->responseHeaders.emplace_back("Content-Length", std::to_string(st->page.size()));
+
+  auto deliver = [&](DWORD type, void* notification) {
+    rec.m_dwNotificationType = type;
+    rec.m_pNotification = notification;
+    HxNotificationRecord r;
+    r.type = type;
+    r.result = m_module.HttpFilterProc(&rec);
+    r.controlMessage = rec.m_dwControlMessage;
+    r.requestFlags = rec.m_dwRequestFlags;
+    r.settingsId = rec.m_dwSettingsID;
+    out.notifications.push_back(r);
+    return !Stops(rec.m_dwControlMessage);
+  };
+
+  if (onBeginRequest) onBeginRequest(request);
+  bool goOn = deliver(SF_NOTIFY_PREPROC_HEADERS, &st->preprocHeaders);
+  if (goOn) goOn = deliver(SF_NOTIFY_AUTH_COMPLETE, &st->authComplete);
+  if (goOn) {
+    st->sendResponse = {&HostGetHeader, &HostSetHeader, &HostAddHeader, st->outbound->m_dwStatusCode, 0};
+    goOn = deliver(SF_NOTIFY_SEND_RESPONSE, &st->sendResponse);
+  }
+  // The buffer carries the headers as they stand after send response.
+  const std::string head = ResponseHead(*st);
+  st->outbound->SetResponse(head + st->page, head.size());
+  if (goOn && st->hasPage) {
+    const std::string& buffer = st->outbound->Buffer();
+    st->rawData = {const_cast<char*>(buffer.data()), static_cast<DWORD>(buffer.size()),
+                   static_cast<DWORD>(buffer.size()), 0};
+    deliver(SF_NOTIFY_SEND_RAW_DATA, &st->rawData);
+  }
+
+  // The answer, taken before end of request frees the replace buffer.
+  const DWORD control = rec.m_dwControlMessage;
+  if (control == ControlMessageCompleted && st->moduleResponseSent) {
+    out.answerKind = HxAnswerKind::ModuleResponse;
+    out.answer = st->moduleResponse;
+  } else if (control == ControlMessageReplace && rec.m_pReplaceBuffer != nullptr) {
+    out.answerKind = HxAnswerKind::ReplaceBuffer;
+    out.answer.assign(reinterpret_cast<const char*>(rec.m_pReplaceBuffer), rec.m_dwReplaceBufferLength);
+  } else if (st->pageRewritten && control != ControlMessageIgnore) {
+    out.answerKind = HxAnswerKind::RewrittenPage;
+    out.answer = st->rewrittenResponse;
+  } else {
+    out.answerKind = HxAnswerKind::ServerResponse;
+    out.answer = st->outbound->Buffer();
+  }
+
+  deliver(SF_NOTIFY_END_OF_REQUEST, nullptr);
+  if (onEndRequest) onEndRequest(request);
+  out.ok = true;
+  return out;
+}

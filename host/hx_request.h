@@ -1,0 +1,57 @@
+// One request as the filter host is to run it: the HTTP request text and the
+// directives around it (client address, subscription type, criteria id, the
+// user's identity, the response). See README "Request descriptions".
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct HxIdentity {
+  std::string account;
+  std::string domain;
+  std::string sid;
+  std::vector<std::string> groupSids;
+
+  bool empty() const { return account.empty() && sid.empty(); }
+  // "DOMAIN\account", or the bare account without a domain.
+  std::string LogonName() const { return domain.empty() ? account : domain + "\\" + account; }
+};
+
+struct HxRequest {
+  // Request line and headers, in the order given.
+  std::string method;
+  std::string target;  // path and query as sent
+  std::string version = "HTTP/1.1";
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+
+  // Directives.
+  std::string clientAddress = "127.0.0.1";
+  std::optional<uint32_t> subscriptionType;  // unset: from the URL rule
+  uint32_t criteriaId = 0;
+  HxIdentity identity;
+  uint32_t responseStatus = 200;
+  std::string responseContentType = "text/html; charset=utf-8";
+  std::optional<std::string> responsePagePath;  // resolved against the description's folder
+  std::vector<std::pair<std::string, std::string>> serverVariables;
+  std::optional<std::string> exchangeRootUrl;
+  std::optional<std::string> exchangeBasePath;
+
+  std::string sourceName;  // the description file, for reports
+
+  std::string Path() const;
+  std::string QueryString() const;
+  // The first header of that name (ASCII case ignored), or null.
+  const std::string* Header(const std::string& name) const;
+};
+
+// Parses a description. baseDir resolves a relative response page. On a
+// malformed description returns false with a message naming the line.
+bool ParseRequestDescription(const std::string& text, const std::string& baseDir, HxRequest& request,
+                             std::string& error);
+bool LoadRequestDescription(const std::string& path, HxRequest& request, std::string& error);
+// Reads a whole file; false when it cannot be read.
+bool ReadWholeFile(const std::string& path, std::string& content);

@@ -1,0 +1,98 @@
+#include "host/hx_request_info.h"
+
+#include "host/hx_text.h"
+
+uint32_t HxSubscriptionTypeForPath(const std::string& path, const std::string& virtualFolder) {
+  const std::string folder = "/" + virtualFolder + "/";
+  if (HxStartsWithNoCase(path, folder)) {
+    if (HxFindNoCase(path, "/cmd/show/") != std::string::npos) return 22;
+    if (HxEndsWithNoCase(path, "/bin/view.htm")) return 20;
+    if (HxFindNoCase(path, "/cmd/close") != std::string::npos) return 21;
+    if (HxFindNoCase(path, "/cmd/print") != std::string::npos) return 23;
+    if (HxFindNoCase(path, "/cmd/menu") != std::string::npos) return 24;
+    if (HxEndsWithNoCase(path, "/GetFile.js")) return 25;
+    return 0;
+  }
+  if (HxEqualsNoCase(path, "/owa") || HxStartsWithNoCase(path, "/owa/")) {
+    if (HxEndsWithNoCase(path, "/ev.owa")) return 4;
+    if (HxFindNoCase(path, "/attachment.ashx") != std::string::npos) return 5;
+    return 2;
+  }
+  return 0;
+}
+
+void HxAddParameters(const std::string& encoded, CRequestInfo& info) {
+  size_t pos = 0;
+  while (pos <= encoded.size()) {
+    size_t amp = encoded.find('&', pos);
+    if (amp == std::string::npos) amp = encoded.size();
+    const std::string pair = encoded.substr(pos, amp - pos);
+    if (!pair.empty()) {
+      const size_t eq = pair.find('=');
+      const std::string name = HxFormDecode(pair.substr(0, eq));
+      const std::string value = eq == std::string::npos ? std::string() : HxFormDecode(pair.substr(eq + 1));
+      if (!name.empty()) info.m_mapParams.emplace(ToCI(name), ToCI(value));
+    }
+    pos = amp + 1;
+  }
+}
+
+std::string HxServerVariableName(const std::string& header) {
+  std::string name = "HTTP_";
+  for (char c : header) {
+    if (c == '-') {
+      name += '_';
+    } else {
+      name += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+    }
+  }
+  return name;
+}
+
+void HxSetRequestUrl(const std::string& url, CRequestInfo& info) {
+  const size_t q = url.find('?');
+  info.m_mapHeaders["HTTP_URL"] = url;
+  info.m_mapHeaders["URL"] = url.substr(0, q);
+  info.m_mapHeaders["QUERY_STRING"] = q == std::string::npos ? std::string() : url.substr(q + 1);
+}
+
+void HxFillRequestInfo(const HxRequest& request, CRequestInfo& info) {
+  HxAddParameters(request.QueryString(), info);
+  const std::string* contentType = request.Header("Content-Type");
+  const bool formBody = contentType == nullptr ||
+                        HxFindNoCase(*contentType, "application/x-www-form-urlencoded") != std::string::npos;
+  if (HxEqualsNoCase(request.method, "POST") && formBody) HxAddParameters(request.body, info);
+
+  auto& h = info.m_mapHeaders;
+  HxSetRequestUrl(request.target, info);
+  h["HTTP_METHOD"] = request.method;
+  h["REQUEST_METHOD"] = request.method;
+  h["HTTP_VERSION"] = request.version;
+  h["SERVER_PROTOCOL"] = request.version;
+  h["REMOTE_ADDR"] = request.clientAddress;
+  h["REMOTE_HOST"] = request.clientAddress;
+  if (const std::string* host = request.Header("Host")) h["SERVER_NAME"] = host->substr(0, host->find(':'));
+  if (!request.identity.empty()) {
+    const std::string logon = request.identity.LogonName();
+    h["LOGON_USER"] = logon;
+    h["AUTH_USER"] = logon;
+    h["REMOTE_USER"] = logon;
+  }
+  for (const auto& [name, value] : request.headers) {
+    // A repeated header joins its values, as a server folds them.
+    auto add = [&h](const std::string& key, const std::string& v) {
+      auto [it, inserted] = h.emplace(key, v);
+      if (!inserted) it->second += ", " + v;
+    };
+    add(name + ":", value);
+    add(HxServerVariableName(name), value);
+  }
+  for (const auto& [name, value] : request.serverVariables) h[name] = value;
+}
+
+void HxFillExchangeUrl(const HxRequest& request, CExchangeURL& url) {
+  const std::string* host = request.Header("Host");
+  url.m_sRootURL = request.exchangeRootUrl.value_or("https://" + (host != nullptr ? *host : std::string("localhost")) +
+                                                    "/owa/");
+  url.m_sBasePath = request.exchangeBasePath.value_or("/owa/");
+}

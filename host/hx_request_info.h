@@ -1,0 +1,34 @@
+// How the host turns a request description into what the module reads: the
+// subscription type of its URL, the request information (parameters, headers
+// and server variables) and the mail server URL record.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "filter/exchange_url.h"
+#include "filter/request_info.h"
+#include "host/hx_request.h"
+
+// The product's virtual folder the URL rule recognises by default.
+inline constexpr const char kHxDefaultVirtualFolder[] = "X-Pellora";
+
+// The host's URL rule (README "Subscription types"): 20 to 25 for the
+// pseudo-requests under the virtual folder, 4 for ".../ev.owa", 5 for
+// ".../attachment.ashx", 2 for anything else under "/owa", else 0.
+uint32_t HxSubscriptionTypeForPath(const std::string& path, const std::string& virtualFolder = kHxDefaultVirtualFolder);
+
+// Query-string parameters, then form fields of a url-encoded POST body; on a
+// name given twice the first value stays.
+void HxAddParameters(const std::string& encoded, CRequestInfo& info);
+
+// Header-map name of a request header in server-variable style:
+// "User-Agent" -> "HTTP_USER_AGENT".
+std::string HxServerVariableName(const std::string& header);
+
+// Fills the request information of a request (README "Request information").
+void HxFillRequestInfo(const HxRequest& request, CRequestInfo& info);
+// Points the URL fields of the header map at a new request URL.
+void HxSetRequestUrl(const std::string& url, CRequestInfo& info);
+
+void HxFillExchangeUrl(const HxRequest& request, CExchangeURL& url);

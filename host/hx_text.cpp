@@ -1,0 +1,60 @@
+#include "host/hx_text.h"
+
+char HxLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool HxEqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (HxLower(a[i]) != HxLower(b[i])) return false;
+  }
+  return true;
+}
+
+size_t HxFindNoCase(std::string_view hay, std::string_view needle, size_t from) {
+  if (needle.size() > hay.size()) return std::string_view::npos;
+  for (size_t i = from; i + needle.size() <= hay.size(); ++i) {
+    if (HxEqualsNoCase(hay.substr(i, needle.size()), needle)) return i;
+  }
+  return std::string_view::npos;
+}
+
+bool HxStartsWithNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && HxEqualsNoCase(s.substr(0, prefix.size()), prefix);
+}
+
+bool HxEndsWithNoCase(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && HxEqualsNoCase(s.substr(s.size() - suffix.size()), suffix);
+}
+
+std::string HxTrim(std::string_view s) {
+  const char* ws = " \t\r\n";
+  const size_t b = s.find_first_not_of(ws);
+  if (b == std::string_view::npos) return std::string();
+  const size_t e = s.find_last_not_of(ws);
+  return std::string(s.substr(b, e - b + 1));
+}
+
+namespace {
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+}  // namespace
+
+std::string HxFormDecode(std::string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '+') {
+      out += ' ';
+    } else if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
+      i += 2;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}

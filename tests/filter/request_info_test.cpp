@@ -1,0 +1,41 @@
+#include <gtest/gtest.h>
+
+#include "filter/request_info.h"
+
+namespace {
+
+TEST(RequestInfo, HeaderLookupFallsBackToTheColonForm) {
+  CRequestInfo info;
+  info.m_mapHeaders["Cookie:"] = "a=1";
+  info.m_mapHeaders["HTTP_URL"] = "/owa/";
+  std::string value = "unchanged";
+  EXPECT_TRUE(info.GetHeaderValue("Cookie", value));
+  EXPECT_EQ(value, "a=1");
+  EXPECT_TRUE(info.GetHeaderValue("HTTP_URL", value));
+  EXPECT_EQ(value, "/owa/");
+
+  info.m_mapHeaders["Host"] = "mail";
+  value = "unchanged";
+  EXPECT_FALSE(info.GetHeaderValue("Host:", value));  // no fallback the other way
+  EXPECT_FALSE(info.GetHeaderValue("cookie", value));  // names keep their case
+  EXPECT_FALSE(info.GetHeaderValue("", value));
+  EXPECT_EQ(value, "unchanged");
+}
+
+TEST(RequestInfo, ParametersIgnoreCaseAndEmptyValuesCount) {
+  CRequestInfo info;
+  ci_string value = "unchanged";
+  EXPECT_FALSE(info.GetParamValue("ae", value));
+  info.m_mapParams["AE"] = "Item";
+  info.m_mapParams["URL"] = "";
+  EXPECT_TRUE(info.GetParamValue("ae", value));
+  EXPECT_EQ(value, "item");  // compares without case
+  EXPECT_EQ(ToStd(value), "Item");
+  EXPECT_TRUE(info.GetParamValue("url", value));
+  EXPECT_TRUE(value.empty());
+  value = "unchanged";
+  EXPECT_FALSE(info.GetParamValue("id", value));
+  EXPECT_EQ(ToStd(value), "unchanged");
+}
+
+}  // namespace
