@@ -294,6 +294,7 @@ void FlushLocked(LogState& s, bool releaseView) {
       CSharedMemory::UnmapView(s.ringView, s.ringViewLength);
       s.ringView = nullptr;
       s.ringViewLength = 0;
+      s.ringCommitted = 0;
       s.section.reset();
       s.ringWritePos = 0;
       s.ringHighWater = 0;

@@ -64,6 +64,17 @@ TEST_F(SharedMemoryRing, NewRingHeaderAndRecordLayout) {
   EXPECT_EQ(0660u, st.st_mode & 0777u);
 }
 
+TEST_F(SharedMemoryRing, LargeRingTakesMemoryOnlyAsItIsWritten) {
+  SetLogRingSize(int64_t{1} << 30);  // the size a default log setting asks for
+  DebugLog("one");
+  struct stat st{};
+  ASSERT_EQ(0, stat(("/dev/shm" + ShmNameFromWindowsName(m_ringName.c_str())).c_str(), &st));
+  EXPECT_EQ(int64_t{1} << 30, st.st_size);
+  EXPECT_LE(st.st_blocks * 512, 4 << 20);
+  FlushLog(true);
+  EXPECT_EQ(100 + logtest::ExpectedPrefix().size() + 4, logtest::ReadFile(m_path).size());
+}
+
 TEST_F(SharedMemoryRing, FullRingWrapsAndKeepsRecordsBelowWrapPosition) {
   SetLogRingSize(4096);
   SetLogWrapPosition(1000);
@@ -141,7 +152,7 @@ TEST_F(SharedMemoryRing, InvalidHeaderStartsTheRingAgain) {
     EXPECT_EQ(HeaderText(100 + record, 100 + record, 1000, 4096), ring.substr(0, 100)) << header;
     EXPECT_EQ(logtest::ExpectedPrefix() + "after ", ring.substr(100, record)) << header;
     // The old records are gone, so the exit write-out stops after the new one.
-    EXPECT_EQ('\0', ring[100 + record]) << header;
+    EXPECT_EQ(std::string::npos, ring.find_first_not_of('\0', 100 + record)) << header;
   }
 }
 
