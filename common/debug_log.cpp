@@ -158,9 +158,19 @@ DWORD GetLogMode() { return g_logMode.load(std::memory_order_acquire); }
 void SetLogSinkLock(CSync* lock) { g_sinkLock.store(lock, std::memory_order_release); }
 CSync* GetLogSinkLock() { return g_sinkLock.load(std::memory_order_acquire); }
 
+namespace {
+void FlushLocked(LogState& s, bool releaseView);
+}
+
 void SetLogFilePath(const char* path) {
   LogState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
+  // A reconfigured log goes to its new place at once: what the old file or
+  // ring holds is written out and both are let go; the next text opens the
+  // new ones.
+  if (std::strncmp(s.logFilePath, path != nullptr ? path : "", MAX_PATH) != 0) {
+    FlushLocked(s, true);
+  }
   std::snprintf(s.logFilePath, sizeof(s.logFilePath), "%s", path != nullptr ? path : "");
 }
 
@@ -268,10 +278,9 @@ void FileLogSink(const char* text) {
 
 // ---- Write-out ---------------------------------------------------------------
 
-void FlushLog(bool releaseView) {
-  LogState& s = State();
-  std::lock_guard<std::mutex> guard(s.lock);
+namespace {
 
+void FlushLocked(LogState& s, bool releaseView) {
   if (s.ringView != nullptr) {
     if (s.ringOwner) {
       int fd = open(s.logFilePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -289,6 +298,7 @@ void FlushLog(bool releaseView) {
       CSharedMemory::UnmapView(s.ringView, s.ringViewLength);
       s.ringView = nullptr;
       s.ringViewLength = 0;
+      s.ringCommitted = 0;
       s.section.reset();
       s.ringWritePos = 0;
       s.ringHighWater = 0;
@@ -312,6 +322,14 @@ void FlushLog(bool releaseView) {
     s.fileWritePos = 0;
     s.fileHighWater = 0;
   }
+}
+
+}  // namespace
+
+void FlushLog(bool releaseView) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  FlushLocked(s, releaseView);
 }
 
 namespace {

@@ -37,6 +37,8 @@ struct LogState {
   std::shared_ptr<CSharedMemory> section;
   char* ringView = nullptr;
   size_t ringViewLength = 0;
+  // How far this process has made sure the ring's pages exist.
+  int64_t ringCommitted = 0;
   int64_t ringWritePos = 0;
   int64_t ringHighWater = 0;
 };

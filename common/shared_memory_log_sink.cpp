@@ -68,13 +68,33 @@ void WriteHeader(char* view, int64_t writePos, int64_t highWater, int64_t wrap, 
   std::memcpy(view, text, kHeader);
 }
 
+// Pages of the ring are backed as the writers reach them, a step at a time:
+// a ring of a gigabyte costs nothing until it is written, and a machine out
+// of shared memory loses records instead of faulting on a page.
+constexpr int64_t kCommitStep = 1 << 20;
+
+bool CommitUpTo(LogState& s, int64_t end) {
+  if (end <= s.ringCommitted) return true;
+  const int64_t target = std::min<int64_t>(
+      (end + kCommitStep - 1) / kCommitStep * kCommitStep, static_cast<int64_t>(s.ringViewLength));
+  if (!s.section->Commit(0, static_cast<uint64_t>(target))) return false;
+  s.ringCommitted = target;
+  return true;
+}
+
 // Starts the ring afresh: empty records, both positions at the first record.
 // False when the view is too small to hold any record.
-bool ResetRing(LogState& s) {
+bool ResetRing(LogState& s, bool isNew) {
   const int64_t size = std::min<int64_t>(s.ringSize, static_cast<int64_t>(s.ringViewLength));
   if (size <= kHeader) return false;
   const int64_t wrap = s.wrapPosition < size ? s.wrapPosition : kHeader;
-  std::memset(s.ringView + kHeader, 0, s.ringViewLength - kHeader);
+  if (!isNew) {
+    // Old records must go, or the exit write-out would run on into them.
+    const uint64_t rest = s.ringViewLength - kHeader;
+    if (!s.section->Discard(kHeader, rest)) std::memset(s.ringView + kHeader, 0, rest);
+    s.ringCommitted = 0;
+  }
+  if (!CommitUpTo(s, kHeader)) return false;
   WriteHeader(s.ringView, kHeader, kHeader, wrap, size);
   s.ringSize = static_cast<int32_t>(size);
   s.wrapPosition = static_cast<int32_t>(wrap);
@@ -95,6 +115,7 @@ void ReleaseRing(LogState& s) {
   CSharedMemory::UnmapView(s.ringView, s.ringViewLength);
   s.ringView = nullptr;
   s.ringViewLength = 0;
+  s.ringCommitted = 0;
   s.section.reset();
 }
 
@@ -121,13 +142,13 @@ bool OpenRing(LogState& s) {
   RingHeader h;
   if (created) {
     s.ringOwner = true;
-    if (!ResetRing(s)) {
+    if (!ResetRing(s, true)) {
       ReleaseRing(s);
       return false;
     }
   } else if (ParseHeader(s.ringView, h) && HeaderValid(h, s.ringViewLength)) {
     s.ringSize = static_cast<int32_t>(h.size);
-  } else if (!ResetRing(s)) {
+  } else if (!ResetRing(s, false)) {
     ReleaseRing(s);
     return false;
   }
@@ -163,7 +184,7 @@ void SharedMemoryLogSink(const char* text) {
     s.ringHighWater = h.highWater;
     s.ringSize = static_cast<int32_t>(h.size);
     s.wrapPosition = static_cast<int32_t>(h.wrapPosition);
-  } else if (!ResetRing(s)) {
+  } else if (!ResetRing(s, false)) {
     return;
   }
 
@@ -181,6 +202,7 @@ void SharedMemoryLogSink(const char* text) {
   }
   // A record longer than the space behind the wrap position is dropped.
   if (pos + recordLength > size) return;
+  if (!CommitUpTo(s, pos + recordLength)) return;
 
   char* out = s.ringView + pos;
   std::memcpy(out, prefix, prefixLength);

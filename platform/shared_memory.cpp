@@ -93,6 +93,26 @@ bool CSharedMemory::Grow(uint64_t size) {
   return true;
 }
 
+bool CSharedMemory::Commit(uint64_t offset, uint64_t length) {
+  if (m_fd < 0) return false;
+  const int err = posix_fallocate(m_fd, static_cast<off_t>(offset), static_cast<off_t>(length));
+  if (err != 0) {
+    SetLastError(Win32ErrorFromErrno(err));
+    return false;
+  }
+  return true;
+}
+
+bool CSharedMemory::Discard(uint64_t offset, uint64_t length) {
+  if (m_fd < 0) return false;
+  if (fallocate(m_fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                static_cast<off_t>(length)) != 0) {
+    SetLastError(Win32ErrorFromErrno(errno));
+    return false;
+  }
+  return true;
+}
+
 void* CSharedMemory::MapView(size_t length) {
   if (m_fd < 0 || length == 0) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -30,6 +30,12 @@ class CSharedMemory {
   // Grows the object to `size` bytes; never shrinks it.
   bool Grow(uint64_t size);
 
+  // Backs the byte range with memory now, so that touching it cannot fault
+  // later when the machine's shared memory runs out. False when it cannot.
+  bool Commit(uint64_t offset, uint64_t length);
+  // Gives the range's memory back; it reads as zeros afterwards.
+  bool Discard(uint64_t offset, uint64_t length);
+
   // Maps the first `length` bytes for reading and writing; null on failure.
   // `length` must not exceed Size(): touching pages past the object's end
   // faults.

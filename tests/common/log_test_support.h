@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -142,6 +143,31 @@ inline std::vector<std::string> SplitRecords(const std::string& bytes, size_t be
     pos = next;
   }
   return records;
+}
+
+}  // namespace logtest
+
+namespace logtest {
+
+// A record as the fixed clock writes it: "\r\n2026/12/07 08:09:10.011 ",
+// the thread in hexadecimal (at least four characters, right-aligned), a
+// blank, then the rest. Gives the rest, or false when the record is not
+// well-formed.
+inline bool SplitTimePrefix(const std::string& record, std::string& rest) {
+  const std::string time = "\r\n2026/12/07 08:09:10.011 ";
+  if (record.compare(0, time.size(), time) != 0) return false;
+  size_t i = time.size();
+  size_t width = 0;
+  while (i < record.size() && record[i] == ' ') ++i, ++width;
+  size_t digits = 0;
+  while (i < record.size() && std::isxdigit(static_cast<unsigned char>(record[i])) &&
+         !std::islower(static_cast<unsigned char>(record[i]))) {
+    ++i, ++digits;
+  }
+  if (digits == 0 || width + digits < 4 || (width > 0 && width + digits != 4)) return false;
+  if (i >= record.size() || record[i] != ' ') return false;
+  rest = record.substr(i + 1);
+  return true;
 }
 
 }  // namespace logtest

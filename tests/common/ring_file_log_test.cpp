@@ -80,6 +80,17 @@ TEST_F(WrapAroundFile, PendingBatchIsWrittenAtFlushWithoutTouchingTheFirstBytes)
   EXPECT_EQ(Record("three"), now.substr(100, Record("three").size()));
 }
 
+TEST_F(WrapAroundFile, NewPathTakesEffectAtOnceAndOldBatchIsKept) {
+  SetLogBatchThreshold(1 << 20);
+  DebugLog("old");
+  const std::string newPath = m_dir + "/renamed.log";
+  SetLogFilePath(newPath.c_str());
+  EXPECT_EQ(std::string(100, '\0') + Record("old"), logtest::ReadFile(m_path));
+  DebugLog("new");
+  FlushLog(true);
+  EXPECT_EQ(std::string(100, '\0') + Record("new"), logtest::ReadFile(newPath));
+}
+
 TEST_F(WrapAroundFile, SilentWithoutLockOrRoom) {
   SetLogBatchThreshold(0);
   SetLogSinkLock(nullptr);
