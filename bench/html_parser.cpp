@@ -125,6 +125,34 @@ void BM_Libxml2HtmlReadMemory(benchmark::State& state) {
   SetLabel(state);
 }
 
+// Hostile pages: tens of thousands of levels whose end tags never come. Every
+// element is asked for, as a page form walking the page would.
+const char* const kDeepUnits[] = {"<div>", "<a>", "<table><tr><td>", "<ul><li>"};
+const int kDeepLevels[] = {50000, 50000, 33000, 33000};
+
+void BM_HexmoorDeepUnclosed(benchmark::State& state) {
+  const size_t nKind = static_cast<size_t>(state.range(0));
+  const std::string sHeaders = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+  std::string sBuffer = sHeaders + "<html><body>";
+  for (int i = 0; i < kDeepLevels[nKind]; ++i) sBuffer += kDeepUnits[nKind];
+  sBuffer += "core</body></html>";
+  size_t nElements = 0;
+  for (auto _ : state) {
+    CSource source(sBuffer.data(), sHeaders.size(), sBuffer.size());
+    const std::vector<CTag*>& tags = source.fullSequentialParse();
+    nElements = 0;
+    for (CTag* pTag : tags) {
+      if (pTag->isStartTag() && static_cast<CStartTag*>(pTag)->getElement() != nullptr) ++nElements;
+    }
+    nElements += source.getChildElements().size();
+    benchmark::DoNotOptimize(nElements);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(sBuffer.size() - sHeaders.size()));
+  state.counters["elements"] = static_cast<double>(nElements);
+  state.SetLabel(std::to_string(kDeepLevels[nKind]) + " x " + kDeepUnits[nKind]);
+}
+
 void PageArgs(benchmark::internal::Benchmark* b) {
   for (int i = 0; i < static_cast<int>(sizeof(kPages) / sizeof(kPages[0])); ++i) b->Arg(i);
 }
@@ -134,6 +162,7 @@ void PageArgs(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_HexmoorFullParse)->Apply(PageArgs);
 BENCHMARK(BM_Libxml2HtmlReadMemory)->Apply(PageArgs);
 BENCHMARK(BM_HexmoorPageForm)->Apply(PageArgs);
+BENCHMARK(BM_HexmoorDeepUnclosed)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 // Eight threads at once on the long page and on the typical one.
 BENCHMARK(BM_HexmoorFullParse)->Arg(0)->Arg(2)->Threads(1)->Threads(8)->UseRealTime();
 BENCHMARK(BM_Libxml2HtmlReadMemory)->Arg(0)->Arg(2)->Threads(1)->Threads(8)->UseRealTime();

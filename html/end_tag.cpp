@@ -55,19 +55,12 @@ CElement* CEndTag::getElement() {
   return nullptr;
 }
 
-CEndTag* CEndTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csName,
-                                     CEndTagType* pEndTagType, bool bPrevious) {
-  if (pSource == nullptr || pEndTagType == nullptr) {
-    DebugLog("[CEndTag::findPreviousOrNext] pSource or pEndTagType is 0. nPos <%d>.", LogPos(nPos));
-    return nullptr;
-  }
-  if (csName.empty()) {
-    CTag* pTag = CTag::findPreviousOrNextTag(pSource, nPos, pEndTagType, bPrevious);
-    return (pTag != nullptr && !pTag->isStartTag()) ? static_cast<CEndTag*>(pTag) : nullptr;
-  }
-  ci_string csSearch = pEndTagType->getStartDelimiter();
-  csSearch += csName;
-  csSearch += pEndTagType->getClosingDelimiter();
+namespace {
+
+// The first end tag of pEndTagType whose text csSearch occurs at or after
+// nPos (before it when bPrevious).
+CEndTag* SearchEndTag(CSource* pSource, HXPos nPos, const ci_string& csSearch, CEndTagType* pEndTagType,
+                      bool bPrevious) {
   const char* pBuffer = pSource->getBuffer();
   const HXPos nBegin = pSource->getBegin();
   const HXPos nEnd = pSource->getEnd();
@@ -94,4 +87,52 @@ CEndTag* CEndTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_stri
       p = nHit - 1;
     }
   }
+}
+
+}  // namespace
+
+CEndTag* CEndTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csName,
+                                     CEndTagType* pEndTagType, bool bPrevious) {
+  if (pSource == nullptr || pEndTagType == nullptr) {
+    DebugLog("[CEndTag::findPreviousOrNext] pSource or pEndTagType is 0. nPos <%d>.", LogPos(nPos));
+    return nullptr;
+  }
+  if (csName.empty()) {
+    CTag* pTag = CTag::findPreviousOrNextTag(pSource, nPos, pEndTagType, bPrevious);
+    return (pTag != nullptr && !pTag->isStartTag()) ? static_cast<CEndTag*>(pTag) : nullptr;
+  }
+  ci_string csSearch = pEndTagType->getStartDelimiter();
+  csSearch += csName;
+  csSearch += pEndTagType->getClosingDelimiter();
+  if (bPrevious || !pSource->useAllTypesCache()) return SearchEndTag(pSource, nPos, csSearch, pEndTagType, bPrevious);
+
+  // A forward search walks every occurrence of the text from nPos on and
+  // stops at the first that is such an end tag. So when none was found from
+  // some position, none is found from any later one; and when the first was
+  // found at h from some position, it is the first from every position up to
+  // h too. The tags at the occurrences come from the all-types sub-cache,
+  // whose entries the memo is forgotten with, so an answer from the memo is
+  // the one the search would give.
+  CCache& cache = pSource->getCache();
+  const std::string sKey(csSearch.data(), csSearch.size());
+  {
+    const CEndTagSearchMemo& memo = cache.endTagSearchMemo(pEndTagType, sKey);
+    if (nPos >= memo.nNoneFrom) return nullptr;
+    if (memo.pTag != nullptr && nPos >= memo.nFrom && nPos <= memo.nTo) return memo.pTag;
+  }
+  const uint64_t nForgotten = cache.endTagSearchesForgotten();
+  CEndTag* pFound = SearchEndTag(pSource, nPos, csSearch, pEndTagType, false);
+  // A search that had the sub-cache's entries replaced records nothing.
+  if (cache.endTagSearchesForgotten() != nForgotten) return pFound;
+  CEndTagSearchMemo& memo = cache.endTagSearchMemo(pEndTagType, sKey);
+  if (pFound == nullptr) {
+    memo.nNoneFrom = std::min(memo.nNoneFrom, nPos);
+  } else if (pFound == memo.pTag) {
+    memo.nFrom = std::min(memo.nFrom, nPos);
+  } else {
+    memo.pTag = pFound;
+    memo.nFrom = nPos;
+    memo.nTo = pFound->getBegin();
+  }
+  return pFound;
 }

@@ -43,6 +43,7 @@ void CSubCache::makeSentinels(bool bCompleted) {
 }
 
 void CSubCache::clear() {
+  if (m_pTagType == nullptr) m_pCache->forgetEndTagSearches();
   deleteEntries();
   makeSentinels(false);
 }
@@ -298,6 +299,7 @@ bool CSubCache::addPreviousTag(HXPos nPos, CTag* pTag) {
 }
 
 void CSubCache::bulkLoad_Start(size_t nTagCount) {
+  if (m_pTagType == nullptr) m_pCache->forgetEndTagSearches();
   deleteEntries();
   makeSentinels(true);
   m_nBulkCount = nTagCount;
@@ -345,6 +347,10 @@ CCache::CCache(CSource* pSource) : m_pSource(pSource) {
 
 CCache::~CCache() {
   for (CSubCache* pSubCache : m_vecSubCaches) delete pSubCache;
+}
+
+CEndTagSearchMemo& CCache::endTagSearchMemo(const CEndTagType* pEndTagType, const std::string& sSearch) {
+  return m_mapEndTagSearches[std::make_pair(pEndTagType, sSearch)];
 }
 
 void CCache::clear() {

@@ -8,8 +8,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory_resource>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "html/parser_types.h"
@@ -80,6 +83,18 @@ class CSubCache {
   size_t m_nBulkCount = 0;
 };
 
+// What forward searches for one end tag text (delimiter, name, closing
+// delimiter) of one end tag type have shown about the page.
+struct CEndTagSearchMemo {
+  // From any position at or after it no such end tag follows.
+  HXPos nNoneFrom = HX_NPOS;
+  // From any position in [nFrom, nTo] the first such end tag is pTag (it
+  // begins at nTo); none known while pTag is null.
+  HXPos nFrom = HX_NPOS;
+  HXPos nTo = HX_NPOS;
+  CEndTag* pTag = nullptr;
+};
+
 class CCache {
  public:
   explicit CCache(CSource* pSource);
@@ -101,8 +116,24 @@ class CCache {
   CSource* getSource() const { return m_pSource; }
   CSubCache* getAllTypesSubCache() const { return m_pAllTypes; }
 
+  // The memo of forward searches for csSearch of pEndTagType, made empty on
+  // first use. It holds only what the all-types sub-cache's current entries
+  // imply, so it is forgotten whenever those are replaced.
+  CEndTagSearchMemo& endTagSearchMemo(const CEndTagType* pEndTagType, const std::string& sSearch);
+  void forgetEndTagSearches() {
+    m_mapEndTagSearches.clear();
+    ++m_nEndTagSearchesForgotten;
+  }
+  // Changes whenever the memos are forgotten: a search that saw it change
+  // must not record what it found.
+  uint64_t endTagSearchesForgotten() const { return m_nEndTagSearchesForgotten; }
+
  private:
   CSource* m_pSource;
+  // A page deeply nested with elements whose end tags never come would
+  // otherwise search to the page's end once per element.
+  std::map<std::pair<const CEndTagType*, std::string>, CEndTagSearchMemo> m_mapEndTagSearches;
+  uint64_t m_nEndTagSearchesForgotten = 0;
   CSubCache* m_pAllTypes;
   std::vector<CSubCache*> m_vecSubCaches;
 };

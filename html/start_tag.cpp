@@ -276,8 +276,32 @@ CEndTag* CStartTag::findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag,
     Frame& parent = stack.back();
     parent.pNext = done.pNext;
     parent.pEnd = CEndTag::findPreviousOrNext(pSource, done.pEnd->getEnd(), csName, pNormalEnd, false);
-    if (parent.pEnd == nullptr) return nullptr;
+    if (parent.pEnd == nullptr) {
+      if (bSettleInner) {
+        // Every start tag still open here was reached with the very end tag
+        // and next start tag its own matching would begin with, and the walk
+        // below it ran just as its own would; so its own matching fails the
+        // same way. Settling it now spares a page of many unclosed levels a
+        // walk to the page's end per level. Only start tags that would take
+        // the outer one's path through the end tag search qualify.
+        for (size_t i = 1; i < stack.size(); ++i) {
+          CStartTag* pInner = stack[i].pStart;
+          if (pInner->m_bElementCached || !takesSamePath(pStartTag, pInner)) continue;
+          DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.",
+                   pInner->m_csName.c_str(), LogPos(pInner->m_nBegin));
+          pInner->finishElement(nullptr);
+        }
+      }
+      return nullptr;
+    }
   }
+}
+
+bool CStartTag::takesSamePath(const CStartTag* pOuter, const CStartTag* pInner) {
+  CStartTagType* pNormal = CStartTagTypeSingletonData::getInstance()->m_pNormal;
+  return pOuter->m_pStartTagType == pNormal && pInner->m_pStartTagType == pNormal &&
+         pNormal->getCorrespondingEndTagType() == CEndTagTypeSingletonData::getInstance()->m_pNormal &&
+         pInner->m_nElementIndex == pOuter->m_nElementIndex && pInner->m_csName == pOuter->m_csName;
 }
 
 CEndTag* CStartTag::findEndTagInternal() {

@@ -97,6 +97,9 @@ class CStartTag : public CTag {
   static bool isXMLName(const ci_string& csName);
 
  private:
+  // Whether the end tag search of pInner, a start tag of pOuter's name inside
+  // pOuter's nested walk, goes the same way as pOuter's.
+  static bool takesSamePath(const CStartTag* pOuter, const CStartTag* pInner);
   // One run of the optional end-tag walk from nPos. Returns false, with
   // *ppPending set, when a stepped-over element must be built first.
   bool walkOptionalEndTag(const class CEndTagRule& rule, HXPos& nPos, CEndTag** ppEndTag, CStartTag** ppPending);

@@ -151,3 +151,58 @@ TEST(PositionCache, TypedSearchFindsADelimiterThatRunsPastARememberedPosition) {
   ASSERT_NE(pTag, nullptr);
   EXPECT_EQ(pTag->getBegin(), page.pos("<!--"));
 }
+
+namespace {
+
+// Every start tag's element (and its end tag) when the elements are asked
+// for outermost first on a cached source, and innermost first on an uncached
+// one: the first order lets each walk and end tag search reuse what earlier
+// ones learned, the second asks each start tag on its own.
+void CompareElementOrders(const std::string& sHtml) {
+  Page cached(sHtml);
+  Page uncached(sHtml);
+  uncached.src()->setUseCaches(false);
+  std::vector<CStartTag*> vecCached;
+  for (CStartTag* s = cached.src()->findNextStartTag(0); s != nullptr; s = cached.src()->findNextStartTag(s->getEnd())) {
+    vecCached.push_back(s);
+  }
+  std::vector<CStartTag*> vecUncached;
+  for (CStartTag* s = uncached.src()->findNextStartTag(0); s != nullptr;
+       s = uncached.src()->findNextStartTag(s->getEnd())) {
+    vecUncached.push_back(s);
+  }
+  ASSERT_EQ(vecCached.size(), vecUncached.size());
+  for (CStartTag* s : vecCached) s->getElement();
+  for (size_t i = vecUncached.size(); i-- > 0;) vecUncached[i]->getElement();
+  for (size_t i = 0; i < vecCached.size(); ++i) {
+    CElement* c = vecCached[i]->getElement();
+    CElement* u = vecUncached[i]->getElement();
+    ASSERT_EQ(K(c), K(u)) << "element at " << vecCached[i]->getBegin() << " page " << sHtml.substr(0, 200);
+    ASSERT_EQ(K(c != nullptr ? c->getEndTag() : nullptr), K(u != nullptr ? u->getEndTag() : nullptr))
+        << "end tag of the element at " << vecCached[i]->getBegin();
+  }
+}
+
+std::string Repeat(const std::string& s, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+}  // namespace
+
+TEST(PositionCache, DeepUnclosedPagesMatchLikeEachStartTagOnItsOwn) {
+  for (const char* pUnit : {"<div>", "<a>", "<table><tr><td>", "<ul><li>", "<div><span>", "<DIV><div/>", "<p>"}) {
+    const std::string sUnit = pUnit;
+    // Nothing closed; closed once at the end; closed once in the middle; a
+    // second run of the unit inside a closed one.
+    CompareElementOrders(Repeat(sUnit, 300) + "core");
+    CompareElementOrders(Repeat(sUnit, 300) + "core</div></a></td></tr></table></li></ul></span>");
+    CompareElementOrders(Repeat(sUnit, 150) + "</div></a></td></li></span>" + Repeat(sUnit, 150));
+    CompareElementOrders("<div>" + Repeat(sUnit, 100) + "</div></div>" + Repeat(sUnit, 100) + "</div>");
+  }
+  std::mt19937 rng(2024);
+  for (int round = 0; round < 40; ++round) CompareElementOrders(GeneratePage(rng, 20 + round * 10, round % 2 == 0));
+  // The searches themselves agree on such a page too.
+  CompareSearches(Repeat("<div>", 200) + "<a>" + Repeat("<div>x</div>", 20) + "</a>", rng, false);
+}
