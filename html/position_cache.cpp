@@ -212,18 +212,38 @@ CTag* CSubCache::findPreviousOrNextTag(HXPos nPos, bool bPrevious) {
   return pTag;
 }
 
+// A search that starts between entries gets an entry of its own, so that
+// what it finds can be recorded against its start.
+CSubCache::EntryMap::iterator CSubCache::addSearchStart(HXPos nPos) {
+  if (m_pTagType == nullptr) {
+    m_pCache->cacheTagAt(nPos);
+  } else {
+    add(nPos, nullptr);
+  }
+  return findEntry(nPos);
+}
+
+// An entry a completed search passed over: a tag still there means the cache
+// no longer matches the source.
+bool CSubCache::settlePassedEntry(EntryMap::iterator it, const char* szInternalError) {
+  CCacheEntry* pEntry = &it->second;
+  if (pEntry->pTag != nullptr && pEntry->pTag->isUnregistered()) {
+    pEntry->bPreviousCompleted = true;
+    pEntry->bNextCompleted = true;
+  } else if (pEntry->pTag != nullptr) {
+    DebugLog("%s", szInternalError);
+    return false;
+  } else {
+    mark(it);
+  }
+  return true;
+}
+
 bool CSubCache::addNextTag(HXPos nPos, CTag* pTag) {
   const HXPos nFound = pTag != nullptr ? pTag->getBegin() : m_pLast->nPos;
   if (nFound == nPos) return true;
   auto it = findEntry(nPos);
-  if (it->second.nPos != nPos && !std::prev(it)->second.bNextCompleted) {
-    if (m_pTagType == nullptr) {
-      m_pCache->cacheTagAt(nPos);
-    } else {
-      add(nPos, nullptr);
-    }
-    it = findEntry(nPos);
-  }
+  if (it->second.nPos != nPos && !std::prev(it)->second.bNextCompleted) it = addSearchStart(nPos);
   CCacheEntry* e = &it->second;
   if (e->nPos == nPos) {
     e->bNextCompleted = true;
@@ -236,15 +256,8 @@ bool CSubCache::addNextTag(HXPos nPos, CTag* pTag) {
   }
   auto j = std::next(it);
   for (; j != m_mapEntries.end() && Before(j->second.nPos, nFound); ++j) {
-    CCacheEntry* pEntry = &j->second;
-    if (pEntry->pTag != nullptr && pEntry->pTag->isUnregistered()) {
-      pEntry->bPreviousCompleted = true;
-      pEntry->bNextCompleted = true;
-    } else if (pEntry->pTag != nullptr) {
-      DebugLog("[CSubCache::addNextTag] INTERNAL ERROR: Cache entry no longer found in source.");
+    if (!settlePassedEntry(j, "[CSubCache::addNextTag] INTERNAL ERROR: Cache entry no longer found in source.")) {
       return false;
-    } else {
-      mark(j);
     }
   }
   if (j == m_mapEntries.end() || j->second.nPos != nFound) {
@@ -260,14 +273,7 @@ bool CSubCache::addPreviousTag(HXPos nPos, CTag* pTag) {
   const HXPos nFound = pTag != nullptr ? pTag->getBegin() : m_pFirst->nPos;
   if (nFound == nPos) return true;
   auto it = findEntry(nPos);
-  if (it->second.nPos != nPos && !it->second.bPreviousCompleted) {
-    if (m_pTagType == nullptr) {
-      m_pCache->cacheTagAt(nPos);
-    } else {
-      add(nPos, nullptr);
-    }
-    it = findEntry(nPos);
-  }
+  if (it->second.nPos != nPos && !it->second.bPreviousCompleted) it = addSearchStart(nPos);
   CCacheEntry* e = &it->second;
   if (e->nPos == nPos) {
     e->bPreviousCompleted = true;
@@ -277,16 +283,9 @@ bool CSubCache::addPreviousTag(HXPos nPos, CTag* pTag) {
   auto j = it;
   while (j != m_mapEntries.begin()) {
     --j;
-    CCacheEntry* pEntry = &j->second;
-    if (!Before(nFound, pEntry->nPos)) break;
-    if (pEntry->pTag != nullptr && pEntry->pTag->isUnregistered()) {
-      pEntry->bPreviousCompleted = true;
-      pEntry->bNextCompleted = true;
-    } else if (pEntry->pTag != nullptr) {
-      DebugLog("[CSubCache::addPreviousTag] INTERNAL ERROR: Cache entry no longer found in source.");
+    if (!Before(nFound, j->second.nPos)) break;
+    if (!settlePassedEntry(j, "[CSubCache::addPreviousTag] INTERNAL ERROR: Cache entry no longer found in source.")) {
       return false;
-    } else {
-      mark(j);
     }
   }
   if (j->second.nPos != nFound) {

@@ -61,6 +61,8 @@ class CSubCache {
   EntryMap::iterator insertEntry(const CCacheEntry& entry);
   void mark(EntryMap::iterator it);
   bool isSentinel(const CCacheEntry* pEntry) const { return pEntry == m_pFirst || pEntry == m_pLast; }
+  EntryMap::iterator addSearchStart(HXPos nPos);
+  bool settlePassedEntry(EntryMap::iterator it, const char* szInternalError);
   bool addNextTag(HXPos nPos, CTag* pTag);
   bool addPreviousTag(HXPos nPos, CTag* pTag);
   void compact();
