@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "common/crit_sec.h"
 #include "common/debug_log_state.h"
@@ -180,53 +181,30 @@ std::string GetLogFilePath() {
   return s.logFilePath;
 }
 
-void SetLogRecordTag(const std::string& tag) {
+namespace {
+// The plain settings of the log: each read or written under the state lock.
+template <class T>
+T ReadLocked(T LogState::*field) {
   LogState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
-  s.recordTag = tag;
+  return s.*field;
 }
+template <class T>
+void WriteLocked(T LogState::*field, T value) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.*field = std::move(value);
+}
+}  // namespace
 
-std::string GetLogRecordTag() {
-  LogState& s = State();
-  std::lock_guard<std::mutex> guard(s.lock);
-  return s.recordTag;
-}
-
-void SetLogRingSize(int64_t bytes) {
-  LogState& s = State();
-  std::lock_guard<std::mutex> guard(s.lock);
-  s.ringSize = Clamp32(bytes);
-}
-
-int32_t GetLogRingSize() {
-  LogState& s = State();
-  std::lock_guard<std::mutex> guard(s.lock);
-  return s.ringSize;
-}
-
-void SetLogWrapPosition(int64_t bytes) {
-  LogState& s = State();
-  std::lock_guard<std::mutex> guard(s.lock);
-  s.wrapPosition = Clamp32(bytes);
-}
-
-int32_t GetLogWrapPosition() {
-  LogState& s = State();
-  std::lock_guard<std::mutex> guard(s.lock);
-  return s.wrapPosition;
-}
-
-void SetLogBatchThreshold(int64_t bytes) {
-  LogState& s = State();
-  std::lock_guard<std::mutex> guard(s.lock);
-  s.batchThreshold = Clamp32(bytes);
-}
-
-int32_t GetLogBatchThreshold() {
-  LogState& s = State();
-  std::lock_guard<std::mutex> guard(s.lock);
-  return s.batchThreshold;
-}
+void SetLogRecordTag(const std::string& tag) { WriteLocked(&LogState::recordTag, tag); }
+std::string GetLogRecordTag() { return ReadLocked(&LogState::recordTag); }
+void SetLogRingSize(int64_t bytes) { WriteLocked(&LogState::ringSize, Clamp32(bytes)); }
+int32_t GetLogRingSize() { return ReadLocked(&LogState::ringSize); }
+void SetLogWrapPosition(int64_t bytes) { WriteLocked(&LogState::wrapPosition, Clamp32(bytes)); }
+int32_t GetLogWrapPosition() { return ReadLocked(&LogState::wrapPosition); }
+void SetLogBatchThreshold(int64_t bytes) { WriteLocked(&LogState::batchThreshold, Clamp32(bytes)); }
+int32_t GetLogBatchThreshold() { return ReadLocked(&LogState::batchThreshold); }
 
 int32_t LogSizeFromKB(int64_t kilobytes) {
   if (kilobytes <= 0) return 0;
@@ -234,28 +212,17 @@ int32_t LogSizeFromKB(int64_t kilobytes) {
   return Clamp32(kilobytes * 1024);
 }
 
-void SetLogRingOwner(bool owner) {
-  LogState& s = State();
-  std::lock_guard<std::mutex> guard(s.lock);
-  s.ringOwner = owner;
-}
-
-bool IsLogRingOwner() {
-  LogState& s = State();
-  std::lock_guard<std::mutex> guard(s.lock);
-  return s.ringOwner;
-}
+void SetLogRingOwner(bool owner) { WriteLocked(&LogState::ringOwner, owner); }
+bool IsLogRingOwner() { return ReadLocked(&LogState::ringOwner); }
 
 void SetLogClock(LogClockFn clock) { g_clock.store(clock, std::memory_order_release); }
 
 // ---- Append-only file ------------------------------------------------------
 
 void FileLogSink(const char* text) {
-  CSync* sinkLock = g_sinkLock.load(std::memory_order_acquire);
-  if (sinkLock == nullptr || text == nullptr) return;
-  CLockGuard sinkGuard(sinkLock);
-  LogState& s = State();
-  std::lock_guard<std::mutex> guard(s.lock);
+  CSinkWrite write(text);
+  if (!write.CanWrite()) return;
+  LogState& s = write.Log();
 
   if (s.firstFileCall) {
     s.firstFileCall = false;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/crit_sec.h"
 #include "common/debug_log.h"
 
 class CSharedMemory;
@@ -49,6 +50,28 @@ LogState& State();
 
 extern std::atomic<DWORD> g_logMode;
 extern std::atomic<CSync*> g_sinkLock;
+
+// One write of a file or memory sink: the log module's lock, which orders the
+// writers of every process, then the state lock of this one. Without the log
+// module's lock, or without a text, the sink writes nothing.
+class CSinkWrite {
+ public:
+  explicit CSinkWrite(const char* text)
+      : m_pSinkLock(text != nullptr ? g_sinkLock.load(std::memory_order_acquire) : nullptr),
+        m_sinkGuard(m_pSinkLock),
+        m_state(debug_log_detail::State()),
+        m_guard(m_state.lock, std::defer_lock) {
+    if (m_pSinkLock != nullptr) m_guard.lock();
+  }
+  bool CanWrite() const { return m_pSinkLock != nullptr; }
+  LogState& Log() const { return m_state; }
+
+ private:
+  CSync* m_pSinkLock;
+  CLockGuard m_sinkGuard;
+  LogState& m_state;
+  std::unique_lock<std::mutex> m_guard;
+};
 
 // "\r\n%04u/%02u/%02u %02u:%02u:%02u.%03u %4X " for now and this thread, into
 // a buffer of 258 bytes; returns its length.

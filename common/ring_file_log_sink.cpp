@@ -20,11 +20,9 @@ constexpr size_t kMaxBatchReserve = 64u << 20;
 }  // namespace
 
 void RingFileLogSink(const char* text) {
-  CSync* sinkLock = g_sinkLock.load(std::memory_order_acquire);
-  if (sinkLock == nullptr || text == nullptr) return;
-  CLockGuard sinkGuard(sinkLock);
-  LogState& s = State();
-  std::lock_guard<std::mutex> guard(s.lock);
+  CSinkWrite write(text);
+  if (!write.CanWrite()) return;
+  LogState& s = write.Log();
   if ((g_logMode.load(std::memory_order_acquire) & LOG_MODE_WRITE) == 0) return;
   if (s.ringSize <= s.wrapPosition) return;
 

@@ -167,11 +167,9 @@ std::shared_ptr<CSharedMemory> CreateWorldAccessFileMapping(const char* name, ui
 }
 
 void SharedMemoryLogSink(const char* text) {
-  CSync* sinkLock = g_sinkLock.load(std::memory_order_acquire);
-  if (sinkLock == nullptr || text == nullptr) return;
-  CLockGuard sinkGuard(sinkLock);
-  LogState& s = State();
-  std::lock_guard<std::mutex> guard(s.lock);
+  CSinkWrite write(text);
+  if (!write.CanWrite()) return;
+  LogState& s = write.Log();
   if ((g_logMode.load(std::memory_order_acquire) & LOG_MODE_WRITE) == 0) return;
   if (s.ringSize <= s.wrapPosition) return;
   if (s.ringView == nullptr && !OpenRing(s)) return;
