@@ -61,19 +61,11 @@ namespace {
 // nPos (before it when bPrevious).
 CEndTag* SearchEndTag(CSource* pSource, HXPos nPos, const ci_string& csSearch, CEndTagType* pEndTagType,
                       bool bPrevious) {
-  const char* pBuffer = pSource->getBuffer();
   const HXPos nBegin = pSource->getBegin();
   const HXPos nEnd = pSource->getEnd();
   HXPos p = nPos;
   for (;;) {
-    HXPos nHit;
-    if (!bPrevious) {
-      const HXPos nFrom = std::max(p, nBegin);
-      if (nFrom >= nEnd) return nullptr;
-      nHit = findNoCase(pBuffer, csSearch.c_str(), nFrom, nEnd - nFrom);
-    } else {
-      nHit = pSource->findPreviousNoCase(csSearch.c_str(), p, HX_NPOS);
-    }
+    const HXPos nHit = pSource->findNoCaseFrom(csSearch.c_str(), p, bPrevious);
     if (nHit == HX_NPOS) return nullptr;
     CTag* pTag = CTag::getTagAt(pSource, nHit);
     if (pTag != nullptr && !pTag->isStartTag() && static_cast<CEndTag*>(pTag)->getEndTagType() == pEndTagType) {

@@ -105,6 +105,13 @@ HXPos CSource::getNameEnd(HXPos nPos) const {
   return p;
 }
 
+HXPos CSource::findNoCaseFrom(const char* pPattern, HXPos nPos, bool bPrevious) const {
+  if (bPrevious) return findPreviousNoCase(pPattern, nPos, HX_NPOS);
+  const HXPos nFrom = std::max(nPos, getBegin());
+  if (nFrom >= getEnd()) return HX_NPOS;
+  return findNoCase(getBuffer(), pPattern, nFrom, getEnd() - nFrom);
+}
+
 HXPos CSource::findPreviousNoCase(const char* pPattern, HXPos nPos, HXPos nLimit) const {
   if (nPos < m_nBegin) return HX_NPOS;
   const bool bLimited = nLimit != HX_NPOS && nLimit >= m_nBegin;

@@ -37,6 +37,9 @@ class CSource : public CSegment {
   // The position after the name that starts at nPos, or -1 when no name does.
   HXPos getNameEnd(HXPos nPos) const;
   HXPos findPreviousNoCase(const char* pPattern, HXPos nPos, HXPos nLimit) const;
+  // The next occurrence of the pattern, without case, at or after nPos (at or
+  // before it when bPrevious), inside the source; HX_NPOS when none.
+  HXPos findNoCaseFrom(const char* pPattern, HXPos nPos, bool bPrevious) const;
 
   // Searches.
   CTag* getTagAt(HXPos nPos);

@@ -138,21 +138,13 @@ CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_
   }
   ci_string csSearch("<");
   csSearch += csSearchName;
-  const char* pBuffer = pSource->getBuffer();
   const HXPos nBegin = pSource->getBegin();
   const HXPos nEnd = pSource->getEnd();
   const auto cLast = static_cast<unsigned char>(csSearchName.back());
   const bool bLongerNamesMatch = cLast == ':' || !HtmlScan::IsNameChar(cLast);
   HXPos p = nPos;
   for (;;) {
-    HXPos nHit;
-    if (!bPrevious) {
-      const HXPos nFrom = std::max(p, nBegin);
-      if (nFrom >= nEnd) return nullptr;
-      nHit = findNoCase(pBuffer, csSearch.c_str(), nFrom, nEnd - nFrom);
-    } else {
-      nHit = pSource->findPreviousNoCase(csSearch.c_str(), p, HX_NPOS);
-    }
+    const HXPos nHit = pSource->findNoCaseFrom(csSearch.c_str(), p, bPrevious);
     if (nHit == HX_NPOS) return nullptr;
     CTag* pTag = CTag::getTagAt(pSource, nHit);
     if (pTag != nullptr && pTag->isStartTag() && !(bIsXMLName && pTag->isUnregistered())) {
