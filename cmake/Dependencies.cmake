@@ -17,5 +17,13 @@ else()
   list(APPEND HX_MODULE_LIBS PkgConfig::PUGIXML)
 endif()
 
+# INI files of document-conversion options stand on libinih.
+find_path(INIH_INCLUDE_DIR ini.h REQUIRED)
+find_library(INIH_LIBRARY inih REQUIRED)
+add_library(hx_inih INTERFACE)
+target_include_directories(hx_inih INTERFACE ${INIH_INCLUDE_DIR})
+target_link_libraries(hx_inih INTERFACE ${INIH_LIBRARY})
+list(APPEND HX_MODULE_LIBS hx_inih)
+
 # The staged install tree and hx_stage_file().
 include(${CMAKE_CURRENT_LIST_DIR}/Stage.cmake)
