@@ -482,6 +482,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
 // that it exists).
 HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
   *object = nullptr;
+  t_lastError.repeat = false;
   ParsedPath parsed;
   if (!ParsePath(path, parsed)) {
     t_lastError = LastError{};

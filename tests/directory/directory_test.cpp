@@ -3,12 +3,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "../general/log_capture.h"
 #include "general/ad_prop.h"
@@ -254,7 +257,11 @@ TEST(DirectoryUserProperty, LooksUpOnceThenFromTheCache) {
       EXPECT_EQ(value, c.value) << c.user;
     }
   }
-  EXPECT_EQ(CountLogged("Get property from AD successfull"), 4);
+  // Binary SIDs come back in their text form.
+  std::string sid;
+  EXPECT_EQ(s.GetADProperty(ci_string("HEXMOOR\\alice"), "objectSid", sid, "", "", false), S_OK);
+  EXPECT_EQ(sid, "S-1-5-21-1-2-3-1001");
+  EXPECT_EQ(CountLogged("Get property from AD successfull"), 5);
   EXPECT_EQ(CountLogged("Get property from cache successfull"), 4);
 
   // A user without the attribute, and a name that cannot be reduced, fail
@@ -311,4 +318,27 @@ TEST(DirectoryUserProperty, SilentDirectoryDelaysOnceAndLogsOnce) {
   EXPECT_EQ(CountLogged("ReadProperties couldn't get IDirectorySearch"), 1);
   close(listener);
   Directory();
+}
+
+// Request threads look users up at the same time, each with its own
+// connection; the cache serves them all.
+TEST(DirectoryConcurrent, LookupsOnManyThreads) {
+  Directory();
+  CDirectorySettings s;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 6; ++i) {
+        const bool alice = (t + i) % 2 == 0;
+        std::string value;
+        const std::string cookie = "UserContext=s" + std::to_string(i % 3);
+        HRESULT hr = s.GetADProperty(ci_string(alice ? "HEXMOOR\\alice" : "DOM\\x(y)*"), "msExchUserCulture", value,
+                                     ci_string(cookie.c_str()), "", false);
+        if (hr != S_OK || value != (alice ? "fr-FR" : "it-IT")) ++wrong;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
