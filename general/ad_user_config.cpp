@@ -70,16 +70,26 @@ std::wstring GuidText(const BYTE* b, DWORD length) {
 
 const char* TypeName(ADSTYPE type) {
   switch (type) {
-    case ADSTYPE_DN_STRING: return " ADSTYPE_DN_STRING ";
-    case ADSTYPE_CASE_EXACT_STRING: return " ADSTYPE_CASE_EXACT_STRING ";
-    case ADSTYPE_CASE_IGNORE_STRING: return " ADSTYPE_CASE_IGNORE_STRING ";
-    case ADSTYPE_PRINTABLE_STRING: return " ADSTYPE_PRINTABLE_STRING ";
-    case ADSTYPE_NUMERIC_STRING: return " ADSTYPE_NUMERIC_STRING ";
-    case ADSTYPE_BOOLEAN: return " ADSTYPE_BOOLEAN ";
-    case ADSTYPE_INTEGER: return " ADSTYPE_INTEGER ";
-    case ADSTYPE_OCTET_STRING: return " ADSTYPE_OCTET_STRING ";
-    case ADSTYPE_NT_SECURITY_DESCRIPTOR: return " ADSTYPE_NT_SECURITY_DESCRIPTOR ";
-    default: return " ADSTYPE_UNKNOWN ";
+    case ADSTYPE_DN_STRING:
+      return " ADSTYPE_DN_STRING ";
+    case ADSTYPE_CASE_EXACT_STRING:
+      return " ADSTYPE_CASE_EXACT_STRING ";
+    case ADSTYPE_CASE_IGNORE_STRING:
+      return " ADSTYPE_CASE_IGNORE_STRING ";
+    case ADSTYPE_PRINTABLE_STRING:
+      return " ADSTYPE_PRINTABLE_STRING ";
+    case ADSTYPE_NUMERIC_STRING:
+      return " ADSTYPE_NUMERIC_STRING ";
+    case ADSTYPE_BOOLEAN:
+      return " ADSTYPE_BOOLEAN ";
+    case ADSTYPE_INTEGER:
+      return " ADSTYPE_INTEGER ";
+    case ADSTYPE_OCTET_STRING:
+      return " ADSTYPE_OCTET_STRING ";
+    case ADSTYPE_NT_SECURITY_DESCRIPTOR:
+      return " ADSTYPE_NT_SECURITY_DESCRIPTOR ";
+    default:
+      return " ADSTYPE_UNKNOWN ";
   }
 }
 
@@ -128,18 +138,32 @@ void CADUserConfig::BuildFilter(const std::string& userId, int32_t kind) {
   const std::string v = EscapeFilterValue(userId);
   std::string term;
   switch (kind) {
-    case kUserIdPrincipalName: term = "(userPrincipalName=" + v + ")"; break;
-    case kUserIdName: term = "(name=" + v + ")"; break;
-    case kUserIdSmtpAddress: term = "(proxyAddresses=*SMTP:" + v + "*)"; break;
-    case kUserIdLegacyExchangeDN: term = "(legacyExchangeDN=" + v + ")"; break;
-    case kUserIdX500Address: term = "(proxyAddresses=*x500:" + v + "*)"; break;
-    case kUserIdSid: term = "(ObjectSID=" + SidFilterValue(userId) + ")"; break;
+    case kUserIdPrincipalName:
+      term = "(userPrincipalName=" + v + ")";
+      break;
+    case kUserIdName:
+      term = "(name=" + v + ")";
+      break;
+    case kUserIdSmtpAddress:
+      term = "(proxyAddresses=*SMTP:" + v + "*)";
+      break;
+    case kUserIdLegacyExchangeDN:
+      term = "(legacyExchangeDN=" + v + ")";
+      break;
+    case kUserIdX500Address:
+      term = "(proxyAddresses=*x500:" + v + "*)";
+      break;
+    case kUserIdSid:
+      term = "(ObjectSID=" + SidFilterValue(userId) + ")";
+      break;
     case kUserIdSidOrMasterSid: {
       const std::string sid = SidFilterValue(userId);
       term = "(|(ObjectSID=" + sid + ")(msExchMasterAccountSid=" + sid + "))";
       break;
     }
-    default: term = "(sAMAccountName=" + v + ")"; break;
+    default:
+      term = "(sAMAccountName=" + v + ")";
+      break;
   }
   m_strUserFilter = ToCI(term);
 }
@@ -183,8 +207,9 @@ HRESULT CADUserConfig::ReadProperties(const std::string& propertyName, CCountedP
     context += " FindUser " + filter;
     hr = FindUsers(search, WideFromBytes(filter), attributes, 1, typed->m_value);
     if (FAILED(hr)) {
-      DebugLogError(static_cast<DWORD>(hr), "CADUserConfig failed to get AD user %s Prop %s hr: 0x%x ConfigType: %d  %s",
-                    filter.c_str(), propertyName.c_str(), static_cast<unsigned>(hr), configType, context.c_str());
+      DebugLogError(static_cast<DWORD>(hr),
+                    "CADUserConfig failed to get AD user %s Prop %s hr: 0x%x ConfigType: %d  %s", filter.c_str(),
+                    propertyName.c_str(), static_cast<unsigned>(hr), configType, context.c_str());
     }
     search->Release();
     return hr;
@@ -215,8 +240,9 @@ HRESULT GetDirectorySearch(IDirectorySearch** search, const std::wstring& path) 
       DebugLogError(static_cast<DWORD>(hr), "GetDirectorySearch ADsOpenObject failed to OPEN GC:: 0x%x\n",
                     static_cast<unsigned>(hr));
     } else {
-      DebugLogError(static_cast<DWORD>(hr), "GetDirectorySearch ADsOpenObject IID_IDirectorySearch Path: %S failed: 0x%x\n",
-                    path.c_str(), static_cast<unsigned>(hr));
+      DebugLogError(static_cast<DWORD>(hr),
+                    "GetDirectorySearch ADsOpenObject IID_IDirectorySearch Path: %S failed: 0x%x\n", path.c_str(),
+                    static_cast<unsigned>(hr));
     }
   }
   return hr;
@@ -265,7 +291,8 @@ HRESULT CADUserConfig::FindUsers(IDirectorySearch* search, const std::wstring& u
       HRESULT columnHr = search->GetNextColumnName(handle, &name);
       if (FAILED(columnHr)) {
         context += " First call GetNextColumnName failed ";
-        DebugLogError(static_cast<DWORD>(columnHr), "CADUserConfig::FindUsers First call GetNextColumnName failed HR 0x%x",
+        DebugLogError(static_cast<DWORD>(columnHr),
+                      "CADUserConfig::FindUsers First call GetNextColumnName failed HR 0x%x",
                       static_cast<unsigned>(columnHr));
       }
       while (columnHr != S_ADS_NOMORE_COLUMNS && SUCCEEDED(columnHr)) {
@@ -274,8 +301,8 @@ HRESULT CADUserConfig::FindUsers(IDirectorySearch* search, const std::wstring& u
         HRESULT got = search->GetColumn(handle, name, &column);
         if (SUCCEEDED(got)) {
           ++columns;
-          context += " & GetColumn Count: " + ToString(columns) + " Type: " + ToString(static_cast<int>(column.dwADsType)) +
-                     TypeName(column.dwADsType);
+          context += " & GetColumn Count: " + ToString(columns) +
+                     " Type: " + ToString(static_cast<int>(column.dwADsType)) + TypeName(column.dwADsType);
           for (DWORD i = 0; i < column.dwNumValues; ++i) {
             std::wstring text;
             if (!ValueText(column, column.pADsValues[i], text)) continue;

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80072030u);  // no such directory object
-
 constexpr const char kAdministrativeGroupPart[] =
     ",CN=Servers,CN=Exchange Administrative Group (FYDIBOHF23SPDLT),CN=Administrative Groups,CN=";
 
@@ -41,8 +39,9 @@ HRESULT FindLastMatch(const CConfigSearch& search, const std::wstring& base, std
   CReleaser<IDirectorySearch> searcher;
   HRESULT hr = ADsGetObject(path, &searcher.p);
   if (FAILED(hr)) {
-    DebugLogError(static_cast<DWORD>(hr), "%s Get ADObject IID_IDirectorySearch configurationContext failed %S, HR=0x%x %S",
-                  name, path.c_str(), static_cast<unsigned>(hr), GetADsErrorText(hr).c_str());
+    DebugLogError(static_cast<DWORD>(hr),
+                  "%s Get ADObject IID_IDirectorySearch configurationContext failed %S, HR=0x%x %S", name, path.c_str(),
+                  static_cast<unsigned>(hr), GetADsErrorText(hr).c_str());
     return hr;
   }
   ADS_SEARCHPREF_INFO scope{};
@@ -161,10 +160,8 @@ void COWAADConfig::InitPropertyTable() {
   AddHolder(t, &m_vForceSaveMimeTypes, "msExchOWAForceSaveMimeTypes", kADPropList);
   AddHolder(t, &m_vForceSaveFileTypes, "msExchOWAForceSaveFileTypes", kADPropList);
   AddHolder(t, &m_nFilterWebBeacons, "msExchOWAFilterWebBeacons", kADPropInteger);
-  AddHolder(t, &m_nFileAccessControlOnPublicComputers, "msExchOWAFileAccessControlOnPublicComputers",
-            kADPropInteger);
-  AddHolder(t, &m_nFileAccessControlOnPrivateComputers, "msExchOWAFileAccessControlOnPrivateComputers",
-            kADPropInteger);
+  AddHolder(t, &m_nFileAccessControlOnPublicComputers, "msExchOWAFileAccessControlOnPublicComputers", kADPropInteger);
+  AddHolder(t, &m_nFileAccessControlOnPrivateComputers, "msExchOWAFileAccessControlOnPrivateComputers", kADPropInteger);
   AddHolder(t, &m_nExchangeProxyDestination, "msExchOWAExchangeProxyDestination", kADPropInteger);
   AddHolder(t, &m_strDefaultTheme, "msExchOWADefaultTheme", kADPropString);
   AddHolder(t, &m_nDefaultClientLanguage, "msExchOWADefaultClientLanguage", kADPropInteger);
@@ -215,19 +212,20 @@ HRESULT COWAADConfig::ReadProperties(const std::wstring& server) {
   const std::wstring namingContext = WideFromBytes(std::string(context.bstrVal, SysStringLen(context.bstrVal)));
   std::wstring organization;
   hr = GetExchangeOrganizationCN(rootDSE.p, namingContext, organization);
-  if (SUCCEEDED(hr) && organization.empty()) hr = kNotFound;
+  if (SUCCEEDED(hr) && organization.empty()) hr = E_DS_NO_SUCH_OBJECT;
   if (FAILED(hr)) {
     DebugLogError(static_cast<DWORD>(hr), "[COWAADConfig::ReadProperties] GetExchangeOrganizationCN failed 0x%x %S %S",
                   static_cast<unsigned>(hr), L"", GetADsErrorText(hr).c_str());
     return hr;
   }
   DebugLog("[COWAADConfig::ReadProperties] GetExchangeOrganizationCN succeeded.  CN is <%S>", organization.c_str());
-  const std::wstring container = L"CN=HTTP,CN=Protocols,CN=" + m_wstrServerName + WideFromBytes(kAdministrativeGroupPart) +
-                                 organization + L",CN=Microsoft Exchange,CN=Services," + namingContext;
+  const std::wstring container = L"CN=HTTP,CN=Protocols,CN=" + m_wstrServerName +
+                                 WideFromBytes(kAdministrativeGroupPart) + organization +
+                                 L",CN=Microsoft Exchange,CN=Services," + namingContext;
   std::wstring site;
   hr = GetOWAWebSiteCN(rootDSE.p, container, site);
   if (SUCCEEDED(hr) && site.empty()) {
-    hr = kNotFound;
+    hr = E_DS_NO_SUCH_OBJECT;
     DebugLogError(static_cast<DWORD>(hr), "[COWAADConfig::ReadProperties] No OWA virtual directory below <%S>",
                   container.c_str());
   }
@@ -240,7 +238,8 @@ HRESULT COWAADConfig::ReadProperties(const std::wstring& server) {
   hr = ADsGetObject(sitePath, &object.p);
   if (FAILED(hr)) {
     DebugLog("[COWAADConfig::ReadProperties] Unable to open OWA Web Site object <%S>", sitePath.c_str());
-    DebugLogError(static_cast<DWORD>(hr), "[COWAADConfig::ReadProperties] Unable to open OWA Web Site object 0x%x %S %S",
+    DebugLogError(static_cast<DWORD>(hr),
+                  "[COWAADConfig::ReadProperties] Unable to open OWA Web Site object 0x%x %S %S",
                   static_cast<unsigned>(hr), sitePath.c_str(), GetADsErrorText(hr).c_str());
     return hr;
   }

@@ -4,8 +4,8 @@
 
 #include "common/debug_log.h"
 #include "common/file_utils.h"
-#include "common/string_utils.h"
 #include "common/revert_to_self_guard.h"
+#include "common/string_utils.h"
 #include "general/ad_user_config.h"
 #include "general/host_probes.h"
 #include "general/resource_strings.h"
@@ -54,7 +54,9 @@ CPLGeneralSettings::~CPLGeneralSettings() = default;
 BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, const char* resourceLibraryName,
                               const char* registryKey, int32_t directoryLevels) {
   m_pageCharSet.Init(productName, moduleName, resourceLibraryName);
-  m_OWAADConfig.InitPropertyTable();
+  // One table for the life of the process: a table built again at every
+  // start-up would read each attribute once more and repeat list entries.
+  if (m_OWAADConfig.m_vProperties.empty()) m_OWAADConfig.InitPropertyTable();
   BOOL result = Base::Init(productName, moduleName, resourceLibraryName, registryKey, directoryLevels);
   const bool baseOk = result != 0;
   HRESULT owa = E_FAIL;
@@ -96,8 +98,9 @@ HRESULT CPLGeneralSettings::ReadOWAAD() {
   if (FAILED(hr)) {
     DebugLogError(static_cast<DWORD>(hr), "Reading OWA configuration failed 0x%x for %s %s", static_cast<unsigned>(hr),
                   m_strHostName.c_str(), m_strFullyQualifiedName.c_str());
-    LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE, "Reading OWA configuration failed HR: 0x%x for FQDNS: %s, DNS: %s",
-             static_cast<unsigned>(hr), m_strFullyQualifiedName.c_str(), m_strHostName.c_str());
+    LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE,
+             "Reading OWA configuration failed HR: 0x%x for FQDNS: %s, DNS: %s", static_cast<unsigned>(hr),
+             m_strFullyQualifiedName.c_str(), m_strHostName.c_str());
     return hr;
   }
   g_bOWAConfigRead = true;
@@ -177,7 +180,8 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   DebugLog("[CPLGeneralSettings::GetADProperty] Get property from AD successfull, Value: %s.! Add to cache.",
            value.c_str());
   if (!m_cache.AddItem(kCacheName, key.c_str(), value.c_str(), session.c_str(), propertyName.c_str())) {
-    WriteEventLog(EVENTLOG_ERROR_TYPE, "Pellora failed to store in cache AD property %s for User %s Session %s Value %s",
+    WriteEventLog(EVENTLOG_ERROR_TYPE,
+                  "Pellora failed to store in cache AD property %s for User %s Session %s Value %s",
                   propertyName.c_str(), shortName.c_str(), session.c_str(), value.c_str());
   }
   return hr;

@@ -2,6 +2,7 @@
 
 #include <ldap.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -234,7 +235,8 @@ namespace {
 // One bound object with its own connection; both interfaces in one.
 class CDirectoryObject final : public IADs, public IDirectorySearch {
  public:
-  CDirectoryObject(LDAP* ld, std::string dn) : m_ld(ld), m_dn(std::move(dn)) {}
+  CDirectoryObject(LDAP* ld, std::string uri, std::string dn)
+      : m_ld(ld), m_uri(std::move(uri)), m_dn(std::move(dn)) {}
 
   HRESULT Load(bool operational) {
     char all[] = "*";
@@ -242,11 +244,11 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     char* attributes[] = {all, operational ? plus : nullptr, nullptr};
     LDAPMessage* result = nullptr;
     timeval limit{kADsTimeLimitSeconds, 0};
-    int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0, nullptr,
-                               nullptr, &limit, 1, &result);
+    int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0, nullptr, nullptr,
+                               &limit, 1, &result);
     if (rc != LDAP_SUCCESS) {
       if (result != nullptr) ldap_msgfree(result);
-      return Fail(rc, m_ld, "read " + m_dn);
+      return FailCall(rc, "read " + m_dn);
     }
     LDAPMessage* entry = ldap_first_entry(m_ld, result);
     if (entry == nullptr) {
@@ -323,15 +325,16 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     if (prefs == nullptr && count > 0) return E_POINTER;
     HRESULT hr = S_OK;
     for (DWORD i = 0; i < count; ++i) {
-      const bool scope = prefs[i].dwSearchPref == ADS_SEARCHPREF_SEARCH_SCOPE && prefs[i].vValue.dwType == ADSTYPE_INTEGER &&
-                         prefs[i].vValue.Integer <= ADS_SCOPE_SUBTREE;
+      const bool scope = prefs[i].dwSearchPref == ADS_SEARCHPREF_SEARCH_SCOPE &&
+                         prefs[i].vValue.dwType == ADSTYPE_INTEGER && prefs[i].vValue.Integer <= ADS_SCOPE_SUBTREE;
       if (!scope) {
         hr = E_ADS_BAD_PARAMETER;
         continue;
       }
       const DWORD chosen = prefs[i].vValue.Integer;
-      m_scope = chosen == ADS_SCOPE_BASE ? LDAP_SCOPE_BASE : chosen == ADS_SCOPE_ONELEVEL ? LDAP_SCOPE_ONELEVEL
-                                                                                            : LDAP_SCOPE_SUBTREE;
+      m_scope = chosen == ADS_SCOPE_BASE       ? LDAP_SCOPE_BASE
+                : chosen == ADS_SCOPE_ONELEVEL ? LDAP_SCOPE_ONELEVEL
+                                               : LDAP_SCOPE_SUBTREE;
     }
     return hr;
   }
@@ -347,12 +350,12 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     names.push_back(nullptr);
     timeval limit{kADsTimeLimitSeconds, 0};
     const std::string filterText = BytesFromWide(filter);
-    int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), m_scope, filterText.c_str(), count > 0 ? names.data() : nullptr,
-                               0, nullptr, nullptr, &limit, kADsSizeLimit, &search->result);
+    int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), m_scope, filterText.c_str(), count > 0 ? names.data() : nullptr, 0,
+                               nullptr, nullptr, &limit, kADsSizeLimit, &search->result);
     // A search that hit the size limit keeps the entries it got.
     if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) {
       if (search->result != nullptr) ldap_msgfree(search->result);
-      return Fail(rc, m_ld, "search " + filterText);
+      return FailCall(rc, "search " + filterText);
     }
     *handle = search.release();
     return S_OK;
@@ -472,7 +475,14 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     return S_OK;
   }
 
+  // A directory that stops answering in the middle is unreachable as well.
+  HRESULT FailCall(int rc, const std::string& what) {
+    if (IsUnreachable(rc)) MarkUnreachable(m_uri);
+    return Fail(rc, m_ld, what);
+  }
+
   LDAP* m_ld;
+  std::string m_uri;
   std::string m_dn;
   int m_scope = LDAP_SCOPE_SUBTREE;
   std::map<std::string, Values> m_properties;
@@ -488,13 +498,13 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
     t_lastError = LastError{};
     return E_ADS_BAD_PATHNAME;
   }
-  const std::string uri = parsed.globalCatalog ? GlobalCatalogUri()
+  const std::string uri = parsed.globalCatalog    ? GlobalCatalogUri()
                           : parsed.server.empty() ? DefaultUri()
                                                   : "ldap://" + parsed.server;
   LDAP* ld = nullptr;
   HRESULT hr = Connect(uri, &ld);
   if (FAILED(hr)) return hr;
-  auto* opened = new CDirectoryObject(ld, parsed.dn);
+  auto* opened = new CDirectoryObject(ld, uri, parsed.dn);
   if (parsed.globalCatalog) {
     // The catalog is searched from the forest's root, which its rootDSE names.
     hr = opened->Load(true);

@@ -30,6 +30,8 @@ constexpr HRESULT E_ADS_BAD_PATHNAME = static_cast<HRESULT>(0x80005000u);
 constexpr HRESULT E_ADS_PROPERTY_NOT_FOUND = static_cast<HRESULT>(0x8000500Du);
 constexpr HRESULT E_ADS_COLUMN_NOT_SET = static_cast<HRESULT>(0x80005010u);
 constexpr HRESULT E_ADS_BAD_PARAMETER = static_cast<HRESULT>(0x80005008u);
+// The object named does not exist.
+constexpr HRESULT E_DS_NO_SUCH_OBJECT = static_cast<HRESULT>(0x80072030u);
 constexpr HRESULT S_ADS_NOMORE_ROWS = static_cast<HRESULT>(0x00005012u);
 constexpr HRESULT S_ADS_NOMORE_COLUMNS = static_cast<HRESULT>(0x00005013u);
 

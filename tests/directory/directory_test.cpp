@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -191,9 +190,10 @@ TEST(DirectoryStartUp, ModuleReadsOWAConfigurationOrGoesOnWithout) {
   fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
   const std::string settings = root + "Quenlith/Pellora/Settings/HXSettings.xml";
   std::string xml = ReadFile(settings);
-  xml.insert(xml.find("</GENERALSETTINGS>"), "<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"3\"/><ITEM ID=\"14\" DESCR=\"d\" "
-                                             "VALUE=\"1\"/><ITEM ID=\"39\" DESCR=\"d\" VALUE=\"" + dir.Path() +
-                                                 "logs\"/>");
+  xml.insert(xml.find("</GENERALSETTINGS>"),
+             "<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"3\"/><ITEM ID=\"14\" DESCR=\"d\" "
+             "VALUE=\"1\"/><ITEM ID=\"39\" DESCR=\"d\" VALUE=\"" +
+                 dir.Path() + "logs\"/>");
   std::ofstream(settings, std::ios::binary | std::ios::trunc) << xml;
   fs::create_directories(dir.Path() + "logs/QuenlithLogs");
   const std::string logFile = dir.Path() + "logs/QuenlithLogs/QLCommonLog.log";
@@ -250,9 +250,9 @@ TEST(DirectoryUserProperty, LooksUpOnceThenFromTheCache) {
   for (const Case& c : cases) {
     for (int round = 0; round < 2; ++round) {
       std::string value = "unset";
-      EXPECT_EQ(s.GetADProperty(ci_string(c.user), "msExchUserCulture", value, "a=b; UserContext=u1; x=y", c.sid,
-                                false),
-                S_OK)
+      EXPECT_EQ(
+          s.GetADProperty(ci_string(c.user), "msExchUserCulture", value, "a=b; UserContext=u1; x=y", c.sid, false),
+          S_OK)
           << c.user;
       EXPECT_EQ(value, c.value) << c.user;
     }

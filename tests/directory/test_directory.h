@@ -88,18 +88,31 @@ class CTestDirectory {
   std::string Config(const std::string& data) const {
     const std::string d = m_dir.Path();
     return "include /etc/ldap/schema/core.schema\n"
-           "include " + data + "hexmoor.schema\n"
-           "pidfile " + d + "slapd.pid\n"
-           "argsfile " + d + "slapd.args\n"
+           "include " +
+           data +
+           "hexmoor.schema\n"
+           "pidfile " +
+           d +
+           "slapd.pid\n"
+           "argsfile " +
+           d +
+           "slapd.args\n"
            "modulepath /usr/lib/ldap\n"
            "moduleload back_mdb\n"
-           "rootDSE " + d + "rootdse.ldif\n"
+           "rootDSE " +
+           d +
+           "rootdse.ldif\n"
            "access to * by * read\n"
            "database mdb\n"
            "maxsize 16777216\n"
-           "suffix \"" + std::string(kBase) + "\"\n"
-           "rootdn \"cn=admin," + std::string(kBase) + "\"\n"
-           "directory " + d + "db\n";
+           "suffix \"" +
+           std::string(kBase) +
+           "\"\n"
+           "rootdn \"cn=admin," +
+           std::string(kBase) +
+           "\"\n"
+           "directory " +
+           d + "db\n";
   }
 
   static std::string ReadAll(const std::string& path) {
