@@ -9,4 +9,5 @@
 // 0 with level 1 when OWA's direct file access is off for the client class;
 // 13 for an extension that begins with "." or when the level cannot be
 // settled.
-DWORD GetOWAFileAccessLevel(const ci_string& csExtension, bool bPublicClient, DWORD& dwLevel);
+DWORD GetOWAFileAccessLevel(const ci_string& csExtension, bool bDirectFileAccessEnabled, bool bPublicClient,
+                            DWORD& dwLevel);

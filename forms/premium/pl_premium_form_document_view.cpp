@@ -187,6 +187,11 @@ DWORD CPLPremiumFormDocumentView::ProcessDocumentSteps(const CDOMStartTag& link,
   return dwRet;
 }
 
+DWORD CPLPremiumFormDocumentView::GetOWAFileAccessLevel(const ci_string& csExtension, bool bPublicClient,
+                                                        DWORD& dwLevel) {
+  return ::GetOWAFileAccessLevel(csExtension, IsDirectFileAccessEnabledByOWA(bPublicClient), bPublicClient, dwLevel);
+}
+
 std::string CPLPremiumFormDocumentView::BlockedCellHTML() const {
   return "<td id=_QLPLBlockedDocTD nowrap><a id=_QLPLBlockedDocA onDblClick=\"return false;\" "
          "onClick='javascript:f_ShowExtBlockedMsg();' title=\"" +

@@ -43,6 +43,11 @@ class CPLPremiumFormDocumentView : public CPLFormWithFiles {
                                                     const std::string& sFileName, const ci_string& csExtension,
                                                     DWORD dwLevel, bool bBlocked, DWORD dwDocumentType);
 
+ protected:
+  // OWA's file access level of the extension for this class of client; 0 on
+  // success.
+  virtual DWORD GetOWAFileAccessLevel(const ci_string& csExtension, bool bPublicClient, DWORD& dwLevel);
+
  private:
   DWORD ProcessDocumentSteps(const CDOMStartTag& link, DWORD dwDocumentType);
   std::string ViewCellHTML(const std::string& sFilePath, const std::string& sFileName, DWORD dwDocumentType) const;

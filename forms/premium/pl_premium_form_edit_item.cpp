@@ -28,7 +28,14 @@ CPLPremiumFormEditItem::CPLPremiumFormEditItem(CHXFormContext* pFormContext, int
     : CPLForm(pFormContext), CPLPremiumFormItem(pFormContext) {
   DebugLog("[CPLPremiumFormEditItem::CPLPremiumFormEditItem] Starts");
   if (m_bIsInstanceValid) {
-    m_bIsInstanceValid = InitItemIDFromResponseJavaScript_CalculateItemIDHash() == 0;
+    try {
+      m_bIsInstanceValid = InitItemIDFromResponseJavaScript_CalculateItemIDHash() == 0;
+    } catch (const CDOMParserException& e) {
+      // A form constructor reports a page it cannot read through validity.
+      DebugLog("[CPLPremiumFormEditItem::CPLPremiumFormEditItem] Exception <%s> nPos <%d>.", e.m_strMessage.c_str(),
+               static_cast<int>(e.m_nPos));
+      m_bIsInstanceValid = false;
+    }
     if (!m_bIsInstanceValid) {
       DebugLog("[CPLPremiumFormEditItem::CPLPremiumFormEditItem] InitItemIDFromResponseJavaScript_CalculateItemIDHash() "
                "failed.");
@@ -101,7 +108,12 @@ DWORD CPLPremiumFormEditItem::DisableOrRemoveAttachmentButtonsIfNecessary() {
              static_cast<int>(SettingAttachmentButtonsBlockLevel));
   }
   DebugLog("%sAttachment buttons block level is <%d>.", kButtonsPrefix, static_cast<int>(nLevel));
-  DWORD dwRet = 0;
+  const DWORD dwRet = ApplyAttachmentButtonsBlockLevel(nLevel);
+  DebugLog("%sreturned <%d>.", kButtonsPrefix, static_cast<int>(dwRet));
+  return dwRet;
+}
+
+DWORD CPLPremiumFormEditItem::ApplyAttachmentButtonsBlockLevel(int32_t nLevel) {
   if (nLevel == kButtonsEnabled) {
     DebugLog("%sAttachment buttons are enabled. No modifications are necessary.", kButtonsPrefix);
     return 0;
@@ -109,14 +121,11 @@ DWORD CPLPremiumFormEditItem::DisableOrRemoveAttachmentButtonsIfNecessary() {
   CDOMElement button = m_pFormContext->m_spDom->getBody().getElementById(kAttachButtonId);
   if (button.isUndefined()) {
     DebugLog("%sFailed to find attachment button! ID: <%s>.", kButtonsPrefix, kAttachButtonId);
-    dwRet = HX_RC_INVALID_DATA;
-  } else if (nLevel == kButtonsRemoved) {
-    dwRet = RemoveAttachmentButton(button);
-  } else if (nLevel == kButtonsDisabled) {
-    dwRet = DisableAttachmentButton(button);
+    return HX_RC_INVALID_DATA;
   }
-  DebugLog("%sreturned <%d>.", kButtonsPrefix, static_cast<int>(dwRet));
-  return dwRet;
+  if (nLevel == kButtonsRemoved) return RemoveAttachmentButton(button);
+  if (nLevel == kButtonsDisabled) return DisableAttachmentButton(button);
+  return 0;
 }
 
 DWORD CPLPremiumFormEditItem::RemoveAttachmentButton(CDOMElement& button) {

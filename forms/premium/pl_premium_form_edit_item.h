@@ -34,6 +34,10 @@ class CPLPremiumFormEditItem : public CPLPremiumFormItem {
   DWORD InitItemIDFromResponseJavaScript_CalculateItemIDHash();
 
  protected:
+  // The rule of one block level, as DisableOrRemoveAttachmentButtonsIfNecessary
+  // applies it after reading the setting (0 for levels other than 1 and 2).
+  DWORD ApplyAttachmentButtonsBlockLevel(int32_t nLevel);
+
   bool m_bItemIDHashIsAvailable = false;
   std::string m_sItemIDHash;
 
