@@ -3,13 +3,19 @@
 // for the document view a fixed access level per extension.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "common/ci_string.h"
 #include "forms/hx_form_context.h"
 #include "forms/pl_form_with_files.h"
+#include "general/pl_hx_general_settings.h"
 
 namespace formtest {
+
+// The script-variable prefixes that start-up copies into the settings object.
+inline void LoadScriptVariables() { CPLHXGeneralSettings::getInstance()->LoadScriptVariables(); }
 
 template <class TForm>
 class WithDirectAccess : public TForm {
@@ -31,6 +37,13 @@ class WithAccessLevels : public WithDirectAccess<TForm> {
                                      : OwaAttachmentLevel::Allowed;
     return 0;
   }
+};
+
+// Tests of Premium forms; the settings object holds the script-variable
+// prefixes as after start-up.
+class PremiumFormTest : public ::testing::Test {
+ protected:
+  void SetUp() override { LoadScriptVariables(); }
 };
 
 inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
