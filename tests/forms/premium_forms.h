@@ -28,7 +28,8 @@ class WithDirectAccess : public TForm {
 template <class TForm>
 class WithAccessLevels : public WithDirectAccess<TForm> {
  public:
-  using WithDirectAccess<TForm>::WithDirectAccess;
+  explicit WithAccessLevels(CHXFormContext* pFormContext)
+      : CPLForm(pFormContext), WithDirectAccess<TForm>(pFormContext) {}
 
  protected:
   DWORD GetOWAFileAccessLevel(const ci_string& csExtension, bool, DWORD& dwLevel) override {
