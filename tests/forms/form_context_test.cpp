@@ -3,16 +3,26 @@
 #include <stdexcept>
 
 #include "filter/request_flags.h"
+#include "forms/form_page.h"
 #include "forms/hx_form_context.h"
 #include "forms/hx_form_exception.h"
+#include "forms/pl_form.h"
 #include "forms/pl_form_factory.h"
 #include "forms/pl_form_rows.h"
-#include "forms/form_page.h"
 #include "html/dom_source.h"
 
 namespace {
 
 using formtest::FormPage;
+
+class BareForm : public CPLForm {
+ public:
+  using CPLForm::CPLForm;
+  DWORD Process() override { return 0; }
+  using CPLForm::m_sCharSet;
+  using CPLForm::m_sUserLanguage;
+  using CPLForm::m_wLangID;
+};
 
 TEST(FormContext, TemplateNameAndExperienceFromTheComment) {
   const struct {
@@ -106,6 +116,50 @@ TEST(FormFactory, RowOrder) {
   ctx->m_dwOWAExperience = 3;
   EXPECT_EQ(FindPLFormRow(*ctx), nullptr);
   EXPECT_EQ(CPLFormFactory::createForm(ctx.get()), nullptr);
+}
+
+// A record whose buffer cannot be parsed gives a context without DOM: no
+// template, and no form; a null HTML-begin word means the first byte.
+TEST(FormContext, PagesTheDomCannotReadAndTheHtmlBeginWord) {
+  FormPage page("<!-- OwaPage = ASP.forms_premium_readmessage_aspx --><html></html>");
+  CCommonPointers& words = *page.Record().m_spOutboundContext->m_pCommonPointers;
+  const ULONGLONG firstByte = words[CCommonPointers::FirstByte];
+  words[CCommonPointers::FirstByte] = 0;
+  auto noDom = page.Context();
+  EXPECT_FALSE(noDom->HasDom());
+  EXPECT_EQ(noDom->m_csTemplateName, "");
+  EXPECT_EQ(CPLFormFactory::createForm(noDom.get()), nullptr);
+
+  words[CCommonPointers::FirstByte] = firstByte;
+  words[CCommonPointers::HtmlBegin] = 0;
+  auto ctx = page.Context();
+  EXPECT_EQ(ctx->m_dwOWAExperience, OwaExperience::Premium);
+  BareForm form(ctx.get());
+  EXPECT_TRUE(form.IsInstanceValid());
+}
+
+TEST(FormBase, LanguageAndCharacterSet) {
+  const struct {
+    const char* language;
+    const char* contentType;
+    bool valid;
+    const char* languageAfter;
+    LANGID langId;
+    const char* charSet;
+  } cases[] = {
+      {"fr", "text/html; charset=iso-8859-1", true, "fr", 0x040C, "iso-8859-1"},
+      {"en", "text/html", true, "en", 0x1009, "utf-8"},
+      {"xx", "text/html; charset=utf-8", false, "en", 0x1009, "utf-8"},
+  };
+  for (const auto& c : cases) {
+    FormPage page("<html></html>", 0, c.language, c.contentType);
+    auto ctx = page.Context();
+    BareForm form(ctx.get());
+    EXPECT_EQ(form.IsInstanceValid(), c.valid) << c.language;
+    EXPECT_EQ(form.m_sUserLanguage, c.languageAfter) << c.language;
+    EXPECT_EQ(form.m_wLangID, c.langId) << c.language;
+    EXPECT_EQ(form.m_sCharSet, c.charSet) << c.language;
+  }
 }
 
 TEST(FormFactory, IncompleteContextsGetNoForm) {

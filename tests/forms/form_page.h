@@ -39,10 +39,11 @@ inline void LoadSampleInstall() {
 
 class FormPage {
  public:
-  explicit FormPage(const std::string& html, DWORD settingsID = 0, const std::string& language = "en")
+  explicit FormPage(const std::string& html, DWORD settingsID = 0, const std::string& language = "en",
+                    const std::string& contentType = "text/html; charset=utf-8")
       : m_language(language, 1033, "") {
     LoadSampleInstall();
-    const std::string headers = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n";
+    const std::string headers = "HTTP/1.1 200 OK\r\nContent-Type: " + contentType + "\r\n\r\n";
     auto* outbound = new HxOutboundContext();
     outbound->SetResponse(headers + html, headers.size());
     m_pOutbound = outbound;
