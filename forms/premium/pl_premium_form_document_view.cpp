@@ -104,8 +104,8 @@ DWORD CPLPremiumFormDocumentView::ProcessFileRowElement(const CDOMElement& row) 
     dwRet = link.insertDataAfter("<td nowrap></td>", m_pFormContext->m_pcobBufferInstructionList);
     if (dwRet != 0) DebugLog("%sCDOMStartTag::insertDataAfter() failed.", kRowPrefix);
   } else if (nFlags == kSharePointDocument || nFlags == kUncDocument) {
-    dwRet = ProcessDocumentViewDocument(
-        link, nFlags == kSharePointDocument ? DocumentType::SharePoint : DocumentType::Unc);
+    dwRet =
+        ProcessDocumentViewDocument(link, nFlags == kSharePointDocument ? DocumentType::SharePoint : DocumentType::Unc);
     if (dwRet != 0) DebugLog("%sProcessDocumentViewDocument() failed.", kRowPrefix);
   } else {
     DebugLog("%sInvalid filetype flags attrib value <%d>.", kRowPrefix, static_cast<int>(nFlags));
@@ -205,8 +205,9 @@ std::string CPLPremiumFormDocumentView::ViewCellHTML(const std::string& sFilePat
   ReplaceAll(sPathCopy, "'", "&#39;");
   std::string sHTML;
   sHTML.reserve(128);
-  sHTML += "<td id=_QLPLViewDocTD nowrap><a id=_QLPLViewDocA onDblClick=\"return false;\" "
-           "onClick='javascript:f_viewAttachment(\"";
+  sHTML +=
+      "<td id=_QLPLViewDocTD nowrap><a id=_QLPLViewDocA onDblClick=\"return false;\" "
+      "onClick='javascript:f_viewAttachment(\"";
   sHTML += sPathCopy;
   sHTML += "\",";
   sHTML += ToString(m_nDefaultVisualisation);
@@ -258,7 +259,8 @@ DWORD CPLPremiumFormDocumentView::AddPLContextMenuAttributesToFileLinkElement(
     }
   }
   if (dwRet == 0) {
-    dwRet = m_pFormContext->m_spDom->insertData(link.getEndPos() - 1, sText, m_pFormContext->m_pcobBufferInstructionList);
+    dwRet =
+        m_pFormContext->m_spDom->insertData(link.getEndPos() - 1, sText, m_pFormContext->m_pcobBufferInstructionList);
     if (dwRet != 0) DebugLog("%sCUtil::InsertHtmlStringAtPosition() failed.", kMenuPrefix);
   }
   DebugLog("%sreturned <%d>.", kMenuPrefix, static_cast<int>(dwRet));

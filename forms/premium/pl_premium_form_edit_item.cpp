@@ -37,8 +37,9 @@ CPLPremiumFormEditItem::CPLPremiumFormEditItem(CHXFormContext* pFormContext, int
       m_bIsInstanceValid = false;
     }
     if (!m_bIsInstanceValid) {
-      DebugLog("[CPLPremiumFormEditItem::CPLPremiumFormEditItem] InitItemIDFromResponseJavaScript_CalculateItemIDHash() "
-               "failed.");
+      DebugLog(
+          "[CPLPremiumFormEditItem::CPLPremiumFormEditItem] InitItemIDFromResponseJavaScript_CalculateItemIDHash() "
+          "failed.");
     }
   }
   DebugLog("[CPLPremiumFormEditItem::CPLPremiumFormEditItem] returned. m_bIsInstanceValid <%s>.",
@@ -71,17 +72,19 @@ DWORD CPLPremiumFormEditItem::InitItemIDFromResponseJavaScript_CalculateItemIDHa
   } else if (html.scanForString(kNewItemMarker) != HX_NPOS) {
     dwRet = 0;
   }
-  DebugLog("[CPLPremiumFormEditItem::InitItemIDFromResponseJavaScript_CalculateItemIDHash] returned. "
-           "bItemIDHashIsAvailable <%s> dwRet <%d>.",
-           YN(m_bItemIDHashIsAvailable), static_cast<int>(dwRet));
+  DebugLog(
+      "[CPLPremiumFormEditItem::InitItemIDFromResponseJavaScript_CalculateItemIDHash] returned. "
+      "bItemIDHashIsAvailable <%s> dwRet <%d>.",
+      YN(m_bItemIDHashIsAvailable), static_cast<int>(dwRet));
   return dwRet;
 }
 
 bool CPLPremiumFormEditItem::CheckIfFormNeedsToBeProcessed() {
   const bool bSMime = (m_pFormContext->m_pContext->m_dwRequestFlags & RequestFlag::SMime) != 0;
-  DebugLog("[CPLPremiumFormEditItem::CheckIfFormNeedsToBeProcessed] SMIME request <%s>, form needs to be changed <%s>. "
-           "return bRet <%s>.",
-           YN(bSMime), YN(!bSMime), bSMime ? "F" : "T");
+  DebugLog(
+      "[CPLPremiumFormEditItem::CheckIfFormNeedsToBeProcessed] SMIME request <%s>, form needs to be changed <%s>. "
+      "return bRet <%s>.",
+      YN(bSMime), YN(!bSMime), bSMime ? "F" : "T");
   return !bSMime;
 }
 
@@ -92,8 +95,9 @@ bool CPLPremiumFormEditItem::AppendItemIDHashJavaScriptVariable(bool bIsDirectAt
     return true;
   }
   if (!m_bItemIDHashIsAvailable) {
-    DebugLog("[CPLPremiumFormEditItem::AppendItemIDHashJavaScriptVariable] Direct attachment access is enabled on "
-             "this form but item ID hash is not available!");
+    DebugLog(
+        "[CPLPremiumFormEditItem::AppendItemIDHashJavaScriptVariable] Direct attachment access is enabled on "
+        "this form but item ID hash is not available!");
     return false;
   }
   AppendItemIDHashLine(m_sItemIDHash, sScript);

@@ -39,8 +39,9 @@ CPLPremiumFormItem::~CPLPremiumFormItem() = default;
 DWORD CPLPremiumFormItem::Process() {
   DebugLog("[CPLPremiumFormItem::Process] start");
   if (!CheckIfFormNeedsToBeProcessed()) {
-    DebugLog("[CPLPremiumFormItem::Process] CheckIfFormNeedsToBeProcessed() returned false. No need to make changes "
-             "on this form, return.");
+    DebugLog(
+        "[CPLPremiumFormItem::Process] CheckIfFormNeedsToBeProcessed() returned false. No need to make changes "
+        "on this form, return.");
     DebugLog("[CPLPremiumFormItem::Process] method returned: %lu", 0UL);
     return 0;
   }

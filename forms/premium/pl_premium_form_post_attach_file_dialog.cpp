@@ -64,9 +64,10 @@ DWORD CPLPremiumFormPOSTAttachFileDialog::InitItemIDFromDlgResponseJavaScript_Ca
       dwRet = 0;
     }
   }
-  DebugLog("[CPLPremiumFormPOSTAttachFileDialog::InitItemIDFromDlgResponseJavaScript_CalculateItemIDHash] returned "
-           "dwRet <%d>.",
-           static_cast<int>(dwRet));
+  DebugLog(
+      "[CPLPremiumFormPOSTAttachFileDialog::InitItemIDFromDlgResponseJavaScript_CalculateItemIDHash] returned "
+      "dwRet <%d>.",
+      static_cast<int>(dwRet));
   return dwRet;
 }
 

@@ -46,7 +46,8 @@ DWORD CPLPremiumFormPOSTDocumentViewRefresh::ProcessFileList(const CDOMElement& 
   DebugLog("%sStarts.", kListPrefix);
   // The answer has no header table, so only the column goes in; a failed
   // insertion of it leaves the rows to do.
-  list.getStartTag().insertDataAfter("<col style=\"width:24\" class=\"d\">", m_pFormContext->m_pcobBufferInstructionList);
+  list.getStartTag().insertDataAfter("<col style=\"width:24\" class=\"d\">",
+                                     m_pFormContext->m_pcobBufferInstructionList);
   DWORD dwRet = 0;
   const CDOMElementVector rows = list.getElementsByTagName("TR");
   for (size_t i = 0; i < rows.length() && dwRet == 0; ++i) {

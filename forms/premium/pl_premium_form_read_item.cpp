@@ -15,8 +15,9 @@ CPLPremiumFormReadItem::CPLPremiumFormReadItem(CHXFormContext* pFormContext, int
   if (m_bIsInstanceValid) {
     m_bIsInstanceValid = InitItemIDAttIDsFromRequestURL_CalculateItemIDHash() == 0;
     if (!m_bIsInstanceValid) {
-      DebugLog("[CPLPremiumFormReadItem::CPLPremiumFormReadItem] InitItemIDAttIDsFromRequestURL_CalculateItemIDHash() "
-               "failed.");
+      DebugLog(
+          "[CPLPremiumFormReadItem::CPLPremiumFormReadItem] InitItemIDAttIDsFromRequestURL_CalculateItemIDHash() "
+          "failed.");
     }
   }
   DebugLog("[CPLPremiumFormReadItem::CPLPremiumFormReadItem] returned. m_bIsInstanceValid <%s>.",

@@ -37,9 +37,10 @@ DWORD CPLPremiumFormWithAttachments::ProcessAttachmentSPANelement(const CDOMElem
   bIsDirectAccessEnabledForThisAttachment = false;
   DebugLog("[CPLPremiumFormWithAttachments::ProcessAttachmentSPANelement] Starts");
   const DWORD dwRet = ProcessAttachmentSPANelementSteps(span, bIsDirectAccessEnabledForThisAttachment);
-  DebugLog("[CPLPremiumFormWithAttachments::ProcessAttachmentSPANelement] returned <%d> "
-           "bIsDirectAccessEnabledForThisAttachment <%s>.",
-           static_cast<int>(dwRet), YN(bIsDirectAccessEnabledForThisAttachment));
+  DebugLog(
+      "[CPLPremiumFormWithAttachments::ProcessAttachmentSPANelement] returned <%d> "
+      "bIsDirectAccessEnabledForThisAttachment <%s>.",
+      static_cast<int>(dwRet), YN(bIsDirectAccessEnabledForThisAttachment));
   return dwRet;
 }
 
@@ -57,20 +58,24 @@ DWORD CPLPremiumFormWithAttachments::ProcessAttachmentSPANelementSteps(const CDO
   if (!qs.isUndefined() && qs.hasValue()) {
     const ci_string csQuery = ToCI(DecodeHtmlCharacterReferences(qs.getValue()));
     const bool bEmbedded = csQuery.find("t=") != ci_string::npos;
-    DebugLog("[CPLPremiumFormWithAttachments::ProcessAttachmentSPANelement] <%s> attribute value <%s>. "
-             "This attachment is an embedded item <%s>",
-             "_qs", csQuery.c_str(), YN(bEmbedded));
+    DebugLog(
+        "[CPLPremiumFormWithAttachments::ProcessAttachmentSPANelement] <%s> attribute value <%s>. "
+        "This attachment is an embedded item <%s>",
+        "_qs", csQuery.c_str(), YN(bEmbedded));
     if (bEmbedded) {
       dwRet = ModifyEmbeddedAttachmentSPANElement(span, dwLevel);
       if (dwRet != 0) {
-        DebugLog("[CPLPremiumFormWithAttachments::ProcessAttachmentSPANelement] ModifyEmbeddedAttachmentSPANElement() failed.");
+        DebugLog(
+            "[CPLPremiumFormWithAttachments::ProcessAttachmentSPANelement] ModifyEmbeddedAttachmentSPANElement() "
+            "failed.");
       }
       return dwRet;
     }
   } else {
-    DebugLog("[CPLPremiumFormWithAttachments::ProcessAttachmentSPANelement] <%s> attribute is not available. "
-             "This attachment is not an embedded item.",
-             "_qs");
+    DebugLog(
+        "[CPLPremiumFormWithAttachments::ProcessAttachmentSPANelement] <%s> attribute is not available. "
+        "This attachment is not an embedded item.",
+        "_qs");
   }
 
   const CDOMAttribute attId = span.getAttribute("_attid");
@@ -126,8 +131,8 @@ DWORD CPLPremiumFormWithAttachments::ModifyEmbeddedAttachmentSPANElement(const C
     if (link.isUndefined()) {
       DebugLog("%s<A id='%s'> tag was not found.", kPrefix, kLinkId);
     } else {
-      const std::string sHTML = "<img id=\"idPl_Bin_Emb\" src=\"" + ProductImagePath("Find.GIF") +
-                                "\" align='bottom' BORDER='0'>";
+      const std::string sHTML =
+          "<img id=\"idPl_Bin_Emb\" src=\"" + ProductImagePath("Find.GIF") + "\" align='bottom' BORDER='0'>";
       dwRet = link.insertDataAfter(sHTML, pList);
       if (dwRet != 0) {
         DebugLog("%sinserting binocular HTML failed. CDOMStartTag::insertDataAfter returned <%d>", kPrefix,
@@ -135,9 +140,10 @@ DWORD CPLPremiumFormWithAttachments::ModifyEmbeddedAttachmentSPANElement(const C
       }
     }
   } else if (dwRet == 0) {
-    DebugLog("%sOpening embedded item attachment is not allowed by OWA. No need to insert a binocular for this "
-             "attachment.",
-             kPrefix);
+    DebugLog(
+        "%sOpening embedded item attachment is not allowed by OWA. No need to insert a binocular for this "
+        "attachment.",
+        kPrefix);
   }
   DebugLog("%sreturned dwRet <%d>", kPrefix, static_cast<int>(dwRet));
   return dwRet;
@@ -157,9 +163,8 @@ DWORD CPLPremiumFormWithAttachments::ModifyNormalAttachmentSPANElement(
   CBufferInstructionList* pList = m_pFormContext->m_pcobBufferInstructionList;
   DWORD dwRet = HandOverRightButton(span, IsReadForm() ? kMouseDownSingleClick : kMouseDownDoubleClick, kPrefix);
   if (dwRet == 0) {
-    dwRet = AddPLContextMenuAttributesToAttachmentSPANElement(span, sFileName, csExtension, sAttachmentID, false,
-                                                              bBlocked, dwLevel,
-                                                              bIsDirectAccessEnabledForThisAttachment);
+    dwRet = AddPLContextMenuAttributesToAttachmentSPANElement(
+        span, sFileName, csExtension, sAttachmentID, false, bBlocked, dwLevel, bIsDirectAccessEnabledForThisAttachment);
     if (dwRet != 0) DebugLog("%sAddPLContextMenuAttributesToAttachmentSPANElement() failed.", kPrefix);
   }
   if (dwRet == 0) {
@@ -193,7 +198,8 @@ DWORD CPLPremiumFormWithAttachments::AddPLContextMenuAttributesToAttachmentSPANE
     const CDOMElement& span, const std::string& sFileName, const ci_string& csExtension,
     const std::string& sAttachmentID, bool bEmbedded, bool bBlocked, DWORD dwLevel,
     bool& bIsDirectAccessEnabledForThisAttachment) {
-  static const char* const kPrefix = "[CPLPremiumFormWithAttachments::AddPLContextMenuAttributesToAttachmentSPANElement] ";
+  static const char* const kPrefix =
+      "[CPLPremiumFormWithAttachments::AddPLContextMenuAttributesToAttachmentSPANElement] ";
   bIsDirectAccessEnabledForThisAttachment = false;
   DebugLog("%sStarted.", kPrefix);
   std::string sText = " ";

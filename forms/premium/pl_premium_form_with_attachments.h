@@ -40,9 +40,8 @@ class CPLPremiumFormWithAttachments : public CPLFormWithAttachments {
  protected:
   DWORD ModifyEmbeddedAttachmentSPANElement(const CDOMElement& span, DWORD dwLevel);
   DWORD ModifyNormalAttachmentSPANElement(const CDOMElement& span, const std::string& sFileName,
-                                          const ci_string& csExtension, const std::string& sAttachmentID,
-                                          bool bBlocked, DWORD dwLevel,
-                                          bool& bIsDirectAccessEnabledForThisAttachment);
+                                          const ci_string& csExtension, const std::string& sAttachmentID, bool bBlocked,
+                                          DWORD dwLevel, bool& bIsDirectAccessEnabledForThisAttachment);
   // Records the file name, embedded flag, menu flags and, when Open or Save
   // is offered, the attachment-ID hash as attributes of the SPAN start tag.
   // Nothing is recorded when the menu flags cannot be settled.

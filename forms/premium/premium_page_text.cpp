@@ -37,9 +37,9 @@ bool HasHtmlBodyAndHead(CHXFormContext* pFormContext, const char* pLogPrefix) {
 }
 
 bool LoadPageTexts(CPLHXGeneralSettings* pSettings, const CHXFormContext* pFormContext, LANGID wLangID,
-                   const std::string& sCharSet, const std::vector<int32_t>& ids, std::map<int32_t, std::string>& texts) {
-  const DWORD dwMode =
-      pFormContext->m_dwOWAExperience == OwaExperience::Premium ? kPremiumTextMode : kOtherTextMode;
+                   const std::string& sCharSet, const std::vector<int32_t>& ids,
+                   std::map<int32_t, std::string>& texts) {
+  const DWORD dwMode = pFormContext->m_dwOWAExperience == OwaExperience::Premium ? kPremiumTextMode : kOtherTextMode;
   return pSettings->GetResources(ids, texts, dwMode, wLangID, sCharSet);
 }
 
@@ -67,13 +67,13 @@ void AppendFlagLine(std::string& sLines, const char* pPrefix, bool bValue) {
   sLines += ";\r\n";
 }
 
-bool AppendProductPageLines(CHXForm& form, CHXFormContext* pFormContext, bool bSaveConfirmation,
-                            std::string& sLines) {
+bool AppendProductPageLines(CHXForm& form, CHXFormContext* pFormContext, bool bSaveConfirmation, std::string& sLines) {
   const std::unique_ptr<CCachedScriptDecorator> spManager(form.GetCachedScriptManager(pFormContext));
   if (!spManager) return false;
   const CHXFormScriptPath scriptPath(kProductWord, kProductScriptsVersion);
   const char* pSavePage = bSaveConfirmation ? "ql_SaveConf.htm" : "ql_SaveX.htm";
-  AppendStringLine(sLines, "var g_szQLPLSavePath=\"", scriptPath.GetScriptPathFromScriptManager(pSavePage, spManager.get()));
+  AppendStringLine(sLines, "var g_szQLPLSavePath=\"",
+                   scriptPath.GetScriptPathFromScriptManager(pSavePage, spManager.get()));
   AppendStringLine(sLines, "var g_szQLPLClosePath=\"",
                    scriptPath.GetScriptPathFromScriptManager("ql_Close.htm", spManager.get()));
   AppendStringLine(sLines, "var g_szQLPLCancelPath=\"",

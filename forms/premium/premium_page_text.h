@@ -40,8 +40,7 @@ void AppendFlagLine(std::string& sLines, const char* pPrefix, bool bValue);
 // prefix, then the request's forms-based-authentication cookie escaped for
 // its single-quoted script string. False, nothing appended, when the request
 // carries no cached-script prefix.
-bool AppendProductPageLines(CHXForm& form, CHXFormContext* pFormContext, bool bSaveConfirmation,
-                            std::string& sLines);
+bool AppendProductPageLines(CHXForm& form, CHXFormContext* pFormContext, bool bSaveConfirmation, std::string& sLines);
 // The product's virtual folder, the mail server's root URL and base path,
 // and the user's language.
 void AppendRequestContextLines(const CHXFormContext* pFormContext, const std::string& sUserLanguage,

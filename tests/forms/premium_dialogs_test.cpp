@@ -23,7 +23,8 @@ const std::string kDialogHead =
     "<!-- OwaPage = ASP.forms_premium_attachfiledialog_aspx --><html><head><title>t</title>"
     "<script src=\"8.1/scripts/premium/dattach.js\"></script></head>";
 const std::string kAnswerAttachments =
-    "<div id=\"divResult\"><span id=\"spnAtmt\" _level=\"3\" _attid=\"A1\"><a id=\"lnkAtmt\">notes.txt</a></span></div>";
+    "<div id=\"divResult\"><span id=\"spnAtmt\" _level=\"3\" _attid=\"A1\"><a "
+    "id=\"lnkAtmt\">notes.txt</a></span></div>";
 
 TEST_F(PremiumDialogs, GetDialogGetsTheBlockedListThePrefixAndTheHelper) {
   FormPage page(kDialogHead + "<body></body></html>", 1);
@@ -32,11 +33,12 @@ TEST_F(PremiumDialogs, GetDialogGetsTheBlockedListThePrefixAndTheHelper) {
   ASSERT_TRUE(form.IsInstanceValid());
   ASSERT_EQ(0u, form.Process());
   const std::string out = page.Applied();
-  EXPECT_TRUE(Contains(out, "<head>\r\n<script language='javascript'>\r\n//QUENLITH PELLORA\r\n"
-                            "var g_szExtBlocked = \"This file type is blocked.\";\r\n"
-                            "var g_Extensions = \"exe;com;bat;cmd;vbs;js;msi\";\r\n"
-                            "var g_oExtensions = new Array();\r\ng_oExtensions = g_Extensions.split(\";\");\r\n"
-                            "var g_szQLCheckLang = \"en\";\r\n\r\n//QUENLITH PELLORA\r\n</script>\r\n<title>"))
+  EXPECT_TRUE(Contains(out,
+                       "<head>\r\n<script language='javascript'>\r\n//QUENLITH PELLORA\r\n"
+                       "var g_szExtBlocked = \"This file type is blocked.\";\r\n"
+                       "var g_Extensions = \"exe;com;bat;cmd;vbs;js;msi\";\r\n"
+                       "var g_oExtensions = new Array();\r\ng_oExtensions = g_Extensions.split(\";\");\r\n"
+                       "var g_szQLCheckLang = \"en\";\r\n\r\n//QUENLITH PELLORA\r\n</script>\r\n<title>"))
       << out;
   EXPECT_TRUE(Contains(out, "src=\"8.1/scripts/premium/csm01/v2/dattach.js\"")) << out;
   EXPECT_TRUE(Contains(out, "src=\"QLScripts/Pellora/1.9/csm01ql_plHelper.js\"")) << out;

@@ -31,11 +31,10 @@ std::string Base64(std::string text) {
 }
 
 TEST_F(PremiumDocumentView, RowWalkGivesEachKindOfRowItsCellAndAttributes) {
-  const std::string list = "<table id=\"tblIL\">" + Row("us", "5", "bhttp://sp/site/Folder") +
-                           Row("us", "17", "BHTTP://sp/site/Plan.docx") +
-                           Row("us", "18", "bfile://fs/share/Ada&#39;s figures.pdf") +
-                           Row("us", "18", "bfile://fs/share/tool.exe") + Row("US", "18", "bfile://fs/share/skip.txt") +
-                           "</table>";
+  const std::string list =
+      "<table id=\"tblIL\">" + Row("us", "5", "bhttp://sp/site/Folder") + Row("us", "17", "BHTTP://sp/site/Plan.docx") +
+      Row("us", "18", "bfile://fs/share/Ada&#39;s figures.pdf") + Row("us", "18", "bfile://fs/share/tool.exe") +
+      Row("US", "18", "bfile://fs/share/skip.txt") + "</table>";
   FormPage page(kHeader + list, 1);
   const auto ctx = page.Context();
   WithAccessLevels<CPLPremiumFormPOSTDocumentViewSort> form(ctx.get());
@@ -47,9 +46,10 @@ TEST_F(PremiumDocumentView, RowWalkGivesEachKindOfRowItsCellAndAttributes) {
   EXPECT_TRUE(Contains(out, "<table id=\"tblIL\"><col style=\"width:24\"><tr")) << out;
   EXPECT_TRUE(Contains(out, "href=\"#\"><td nowrap></td></a>")) << out;
   // SharePoint: the marker letter goes whatever its case; allowed level.
-  EXPECT_TRUE(Contains(out, "_QLPLFilename=\"Plan.docx\" _QLPLFileIDHash=\"" + CUtil::HashString("HTTP://sp/site/Plan.docx") +
-                                "\" ><td id=_QLPLViewDocTD nowrap><a id=_QLPLViewDocA onDblClick=\"return false;\" "
-                                "onClick='javascript:f_viewAttachment(\"HTTP://sp/site/Plan.docx\",1,\"Plan.docx\",\"wss\");'"))
+  EXPECT_TRUE(
+      Contains(out, "_QLPLFilename=\"Plan.docx\" _QLPLFileIDHash=\"" + CUtil::HashString("HTTP://sp/site/Plan.docx") +
+                        "\" ><td id=_QLPLViewDocTD nowrap><a id=_QLPLViewDocA onDblClick=\"return false;\" "
+                        "onClick='javascript:f_viewAttachment(\"HTTP://sp/site/Plan.docx\",1,\"Plan.docx\",\"wss\");'"))
       << out;
   // A UNC force-save document: the hash and the web client's force-save id
   // are made from the path as the browser reads it; the markup keeps the
@@ -59,7 +59,8 @@ TEST_F(PremiumDocumentView, RowWalkGivesEachKindOfRowItsCellAndAttributes) {
                                 CUtil::HashString(uncPath.c_str()) + "\" _QLPLOWAForceSaveID=\"" +
                                 Base64(uncPath + "?UriFlags=UncDocument") + "\" >"))
       << out;
-  EXPECT_TRUE(Contains(out, "f_viewAttachment(\"file://fs/share/Ada&#39;s figures.pdf\",1,\"Ada&#39;s figures.pdf\",\"unc\")"))
+  EXPECT_TRUE(
+      Contains(out, "f_viewAttachment(\"file://fs/share/Ada&#39;s figures.pdf\",1,\"Ada&#39;s figures.pdf\",\"unc\")"))
       << out;
   // The blocked extension: the blocked cell, menu items all disabled, no hash.
   EXPECT_TRUE(Contains(out, "_QLPLFilename=\"tool.exe\" ><td id=_QLPLBlockedDocTD nowrap>")) << out;
@@ -73,13 +74,13 @@ TEST_F(PremiumDocumentView, BadRowsFailTheList) {
     std::string row;
     DWORD code;
   } cases[] = {
-      {Row("us", "4", "bfile://fs/a.txt"), HX_RC_INVALID_DATA},    // neither of the two low bits
-      {Row("us", "1", "bfile://fs/a.txt"), HX_RC_INVALID_DATA},    // a type without handling
-      {Row("us", "1x", "bfile://fs/a.txt"), HX_RC_INVALID_DATA},   // not a number
-      {Row("us", "18", "bfile://fs/dir/"), HX_RC_INVALID_DATA},    // no file name
-      {Row("us", "18", "bfile://fs/a.bad"), HX_RC_INVALID_DATA},   // no valid access level
+      {Row("us", "4", "bfile://fs/a.txt"), HX_RC_INVALID_DATA},   // neither of the two low bits
+      {Row("us", "1", "bfile://fs/a.txt"), HX_RC_INVALID_DATA},   // a type without handling
+      {Row("us", "1x", "bfile://fs/a.txt"), HX_RC_INVALID_DATA},  // not a number
+      {Row("us", "18", "bfile://fs/dir/"), HX_RC_INVALID_DATA},   // no file name
+      {Row("us", "18", "bfile://fs/a.bad"), HX_RC_INVALID_DATA},  // no valid access level
       {"<tr id=\"us\"><td>no link</td></tr>", HX_RC_INVALID_DATA},
-      {Row("us", "18", "plainname.txt"), 0},                        // no marker, no "/": the whole text
+      {Row("us", "18", "plainname.txt"), 0},  // no marker, no "/": the whole text
   };
   for (const auto& c : cases) {
     FormPage page(kHeader + "<table id=\"tblIL\">" + c.row + "</table>", 1);
@@ -126,13 +127,15 @@ TEST_F(PremiumDocumentView, WholePageGetsScriptsVariablesAndMenuEntries) {
   ASSERT_EQ(0u, form.Process());
   const std::string out = page.Applied();
   EXPECT_TRUE(Contains(out, "var g_Extensions = \"exe;com;bat;cmd;vbs;js;msi\";\r\n")) << out;
-  EXPECT_TRUE(Contains(out, "var g_SSLOpenAdmin = 0;\r\nvar g_iQLPLEnableOWAWebReady = 0;\r\n"
-                            "var g_bQLPLSaveConfirmation = 0;\r\nvar g_szQLPLOWABuild=\"8.1.393.1\";\r\n"))
+  EXPECT_TRUE(Contains(out,
+                       "var g_SSLOpenAdmin = 0;\r\nvar g_iQLPLEnableOWAWebReady = 0;\r\n"
+                       "var g_bQLPLSaveConfirmation = 0;\r\nvar g_szQLPLOWABuild=\"8.1.393.1\";\r\n"))
       << out;
   EXPECT_TRUE(Contains(out, "src=\"s/csm01/v2/clistview.js\"") && Contains(out, "src=\"s/csm01/v2/uview.js\"")) << out;
   EXPECT_TRUE(Contains(out, "csm01ql_plPremiumDocumentView.js")) << out;
-  EXPECT_TRUE(Contains(out, "<div id=divO>Open</div><div _lnk=1 class=\"cmLnk\" id=divQLPLSave cmd=\"qlplsave\">"
-                            "<span class=cmPn id=spnImg></span><span id=spnT>Save</span></div>"))
+  EXPECT_TRUE(Contains(out,
+                       "<div id=divO>Open</div><div _lnk=1 class=\"cmLnk\" id=divQLPLSave cmd=\"qlplsave\">"
+                       "<span class=cmPn id=spnImg></span><span id=spnT>Save</span></div>"))
       << out;
   EXPECT_TRUE(Contains(out, "<span id=spnT>Rich</span></div><div id=divS>")) << out;
 

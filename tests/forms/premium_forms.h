@@ -33,7 +33,7 @@ class WithAccessLevels : public WithDirectAccess<TForm> {
 
  protected:
   DWORD GetOWAFileAccessLevel(const ci_string& csExtension, bool, DWORD& dwLevel) override {
-    dwLevel = csExtension == "pdf" ? OwaAttachmentLevel::ForceSave
+    dwLevel = csExtension == "pdf"   ? OwaAttachmentLevel::ForceSave
               : csExtension == "bad" ? 4
                                      : OwaAttachmentLevel::Allowed;
     return 0;

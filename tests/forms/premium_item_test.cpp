@@ -34,8 +34,8 @@ const std::string kAttachments =
     "<span id=\"spnAtmt\" _level=\"3\" _qs=\"ae=Item&amp;T=IPM.Note\"><a id=\"lnkAtmt\" href=\"#\">Re: x</a></span>"
     "</div>";
 
-const std::string kReadPage = "<!-- OwaPage = ASP.forms_premium_readmessage_aspx -->" + kHead +
-                              "<body><p>text</p>" + kAttachments + "</body></html>";
+const std::string kReadPage = "<!-- OwaPage = ASP.forms_premium_readmessage_aspx -->" + kHead + "<body><p>text</p>" +
+                              kAttachments + "</body></html>";
 
 class PremiumReadItem : public formtest::PremiumFormTest {};
 class PremiumEditItem : public formtest::PremiumFormTest {};
@@ -64,63 +64,73 @@ TEST_F(PremiumReadItem, RewritesEveryKindOfAttachmentAndWritesTheVariables) {
   // The allowed file: menu attributes with the hash of its decoded id, the
   // single-click hand-over of the read form, the view link before OWA's
   // anchor, which loses its title.
-  EXPECT_TRUE(Contains(out, "<span id=\"spnAtmt\" _level=\"3\" _attid=\"AT&amp;1\" "
-                            "_QLPLAttFilename=\"Ada's &quot;Q3&quot;.pdf\" _QLPLEmbItemAtt=\"0\" "
-                            "_QLPLOpenVisible=\"1\" _QLPLOpenEnabled=\"1\" _QLPLSaveVisible=\"1\" "
-                            "_QLPLSaveEnabled=\"1\" _QLPLTextVisible=\"1\" _QLPLTextEnabled=\"1\" "
-                            "_QLPLRichVisible=\"1\" _QLPLRichEnabled=\"1\" _QLPLAttIDHash=\"" +
-                                CUtil::HashString("AT&1") +
-                                "\"  onmousedown=\"if(event.button==2){_e(this.parentNode,this.parentNode._e_onclick);}"
-                                "\" oncontextmenu=\"return false;\">"
-                                "<a onClick='javascript:f_viewAttachment(((typeof(a_sId)!=\"undefined\")&&(a_sId!=null))"
-                                "?a_sId:a_rgsIds,\"AT&1\",1,\"Ada&#39;s &#39;Q3&#39;.pdf\");' title=\"View Attachment\" "
-                                "onMouseOver=\"this.style.cursor='hand';\"><img src=\"QLScripts/Pellora/1.9/Find.GIF\" "
-                                "align='bottom' BORDER='0'></a><a id=\"lnkAtmt\" href=\"a.ashx\" >"))
+  EXPECT_TRUE(Contains(out,
+                       "<span id=\"spnAtmt\" _level=\"3\" _attid=\"AT&amp;1\" "
+                       "_QLPLAttFilename=\"Ada's &quot;Q3&quot;.pdf\" _QLPLEmbItemAtt=\"0\" "
+                       "_QLPLOpenVisible=\"1\" _QLPLOpenEnabled=\"1\" _QLPLSaveVisible=\"1\" "
+                       "_QLPLSaveEnabled=\"1\" _QLPLTextVisible=\"1\" _QLPLTextEnabled=\"1\" "
+                       "_QLPLRichVisible=\"1\" _QLPLRichEnabled=\"1\" _QLPLAttIDHash=\"" +
+                           CUtil::HashString("AT&1") +
+                           "\"  onmousedown=\"if(event.button==2){_e(this.parentNode,this.parentNode._e_onclick);}"
+                           "\" oncontextmenu=\"return false;\">"
+                           "<a onClick='javascript:f_viewAttachment(((typeof(a_sId)!=\"undefined\")&&(a_sId!=null))"
+                           "?a_sId:a_rgsIds,\"AT&1\",1,\"Ada&#39;s &#39;Q3&#39;.pdf\");' title=\"View Attachment\" "
+                           "onMouseOver=\"this.style.cursor='hand';\"><img src=\"QLScripts/Pellora/1.9/Find.GIF\" "
+                           "align='bottom' BORDER='0'></a><a id=\"lnkAtmt\" href=\"a.ashx\" >"))
       << out;
   // Force-save without OWA's anchor: the product's anchor wraps the content.
-  EXPECT_TRUE(Contains(out, "BORDER='0'></a><a id=lnkAtmt href=\"#\" target=_blank onclick='_e(this, this._e_onclick)' "
-                            "_e_onclick=\"atLnk(1);\">Budget.docx&#x200E;</a></span>"))
+  EXPECT_TRUE(Contains(out,
+                       "BORDER='0'></a><a id=lnkAtmt href=\"#\" target=_blank onclick='_e(this, this._e_onclick)' "
+                       "_e_onclick=\"atLnk(1);\">Budget.docx&#x200E;</a></span>"))
       << out;
   // The blocked extension: the blocked link, nothing enabled, no hash.
-  EXPECT_TRUE(Contains(out, "_attid=\"AT3\" _QLPLAttFilename=\"setup.exe\" _QLPLEmbItemAtt=\"0\" _QLPLOpenVisible=\"1\" "
-                            "_QLPLOpenEnabled=\"0\""))
+  EXPECT_TRUE(Contains(out,
+                       "_attid=\"AT3\" _QLPLAttFilename=\"setup.exe\" _QLPLEmbItemAtt=\"0\" _QLPLOpenVisible=\"1\" "
+                       "_QLPLOpenEnabled=\"0\""))
       << out;
-  EXPECT_TRUE(Contains(out, "<a onClick='javascript:f_ShowExtBlockedMsg();' title=\"This file type is blocked.\" "
-                            "onMouseOver=\"this.style.cursor='hand';\"><img src=\"QLScripts/Pellora/1.9/Find_Blocked.GIF\""))
+  EXPECT_TRUE(Contains(out,
+                       "<a onClick='javascript:f_ShowExtBlockedMsg();' title=\"This file type is blocked.\" "
+                       "onMouseOver=\"this.style.cursor='hand';\"><img src=\"QLScripts/Pellora/1.9/Find_Blocked.GIF\""))
       << out;
   EXPECT_FALSE(Contains(out, "_QLPLAttIDHash=\"" + CUtil::HashString("AT3")));
   // The embedded message ("T=" in any case): no mouse hand-over on the read
   // form, the binocular inside OWA's anchor.
-  EXPECT_TRUE(Contains(out, "_qs=\"ae=Item&amp;T=IPM.Note\" _QLPLEmbItemAtt=\"1\" oncontextmenu=\"return false;\">"
-                            "<a id=\"lnkAtmt\" href=\"#\"><img id=\"idPl_Bin_Emb\" src=\"QLScripts/Pellora/1.9/Find.GIF\""))
+  EXPECT_TRUE(Contains(out,
+                       "_qs=\"ae=Item&amp;T=IPM.Note\" _QLPLEmbItemAtt=\"1\" oncontextmenu=\"return false;\">"
+                       "<a id=\"lnkAtmt\" href=\"#\"><img id=\"idPl_Bin_Emb\" src=\"QLScripts/Pellora/1.9/Find.GIF\""))
       << out;
 
   // The item hash covers the id and the joined attachment ids, exactly the
   // text the access checks hash again.
   const std::string itemText = "ITEM1" + JoinStrings(std::string(), std::vector<std::string>{"AB", "CD"});
   EXPECT_TRUE(Contains(out, "var g_szQLPLItemIDH=\"" + CUtil::HashString(itemText.c_str()) + "\";\r\n")) << out;
-  EXPECT_TRUE(Contains(out, "<head>\r\n<script language='javascript'>\r\n//QUENLITH PELLORA\r\n"
-                            "var g_szPelrLoading = \""))
+  EXPECT_TRUE(Contains(out,
+                       "<head>\r\n<script language='javascript'>\r\n//QUENLITH PELLORA\r\n"
+                       "var g_szPelrLoading = \""))
       << out;
-  EXPECT_TRUE(Contains(out, "var g_szQLPLSavePath=\"QLScripts/Pellora/1.9/csm01ql_SaveX.htm\";\r\n"
-                            "var g_szQLPLClosePath=\"QLScripts/Pellora/1.9/csm01ql_Close.htm\";\r\n"
-                            "var g_szQLPLCancelPath=\"QLScripts/Pellora/1.9/csm01ql_Cancel.htm\";\r\n"
-                            "var g_szQLPLCookie='cadata=\\\"4QkJ==\\\"';\r\n"
-                            "var g_PelloraDir = \""))
+  EXPECT_TRUE(Contains(out,
+                       "var g_szQLPLSavePath=\"QLScripts/Pellora/1.9/csm01ql_SaveX.htm\";\r\n"
+                       "var g_szQLPLClosePath=\"QLScripts/Pellora/1.9/csm01ql_Close.htm\";\r\n"
+                       "var g_szQLPLCancelPath=\"QLScripts/Pellora/1.9/csm01ql_Cancel.htm\";\r\n"
+                       "var g_szQLPLCookie='cadata=\\\"4QkJ==\\\"';\r\n"
+                       "var g_PelloraDir = \""))
       << out;
-  EXPECT_TRUE(Contains(out, "\";\r\nvar g_szRootURL = \"https://mail.example.com/owa/\";\r\n"
-                            "var g_szBasePath = \"/owa/\";\r\n"
-                            "var g_szQLCheckLang = \"en\";\r\n"
-                            "var g_SSLOpenAdmin = 0;\r\n"
-                            "var g_bQLPLSaveConfirmation = 0;\r\n"))
+  EXPECT_TRUE(Contains(out,
+                       "\";\r\nvar g_szRootURL = \"https://mail.example.com/owa/\";\r\n"
+                       "var g_szBasePath = \"/owa/\";\r\n"
+                       "var g_szQLCheckLang = \"en\";\r\n"
+                       "var g_SSLOpenAdmin = 0;\r\n"
+                       "var g_bQLPLSaveConfirmation = 0;\r\n"))
       << out;
-  EXPECT_TRUE(Contains(out, "var g_szQLPLOWABuild=\"8.1.393.1\";\r\nvar g_szQLPLCurrentOWATheme=\"base\";\r\n"
-                            "\r\n//QUENLITH PELLORA\r\n</script>\r\n<title>"))
+  EXPECT_TRUE(Contains(out,
+                       "var g_szQLPLOWABuild=\"8.1.393.1\";\r\nvar g_szQLPLCurrentOWATheme=\"base\";\r\n"
+                       "\r\n//QUENLITH PELLORA\r\n</script>\r\n<title>"))
       << out;
   EXPECT_TRUE(Contains(out, "src=\"8.1.393.1/scripts/premium/csm01/v2/uglobal.js\"")) << out;
   EXPECT_TRUE(Contains(out, "<SCRIPT language=\"javascript\" src=\"QLScripts/Pellora/1.9/csm01ql_plHelper.js\">"));
-  EXPECT_TRUE(Contains(out, "<div id=divQLPLCM class=\"ctxMnu\" style=display:none><div _lnk=1 class=\"cmLnk\" "
-                            "id=divQLPLOpen cmd=\"qlplopen\"><span id=spnT>Open</span></div>"))
+  EXPECT_TRUE(Contains(out,
+                       "<div id=divQLPLCM class=\"ctxMnu\" style=display:none><div _lnk=1 class=\"cmLnk\" "
+                       "id=divQLPLOpen cmd=\"qlplopen\"><span id=spnT>Open</span></div>"))
       << out;
   EXPECT_TRUE(Contains(out, "<span id=spnT>Rich</span></div></div></body>")) << out;
 }
@@ -157,7 +167,8 @@ TEST_F(PremiumReadItem, HostileCookieStaysInsideItsString) {
   ReadForm form(ctx.get());
   ASSERT_EQ(0u, form.Process());
   const std::string out = page.Applied();
-  EXPECT_TRUE(Contains(out, "var g_szQLPLCookie='cadata=x\\'\\\\\\r\\n\\x3C/script>\\x3Cscript>alert(1)\\x3C/script>';\r\n"))
+  EXPECT_TRUE(
+      Contains(out, "var g_szQLPLCookie='cadata=x\\'\\\\\\r\\n\\x3C/script>\\x3Cscript>alert(1)\\x3C/script>';\r\n"))
       << out;
 }
 
@@ -168,9 +179,8 @@ const std::string kToolbar =
     "<div class=\"sep\"></div><div class=b><a id=\"x\">X</a></div></div>";
 
 TEST_F(PremiumEditItem, HashesThePageIdentifierAndUsesTheDoubleClickMenu) {
-  FormPage page(kEditHead + "<body><script>VAR A_SID = \"Rg\\\\/AA\";</script>" + kToolbar + kAttachments +
-                    "</body></html>",
-                1);
+  FormPage page(
+      kEditHead + "<body><script>VAR A_SID = \"Rg\\\\/AA\";</script>" + kToolbar + kAttachments + "</body></html>", 1);
   const auto ctx = page.Context();
   EditForm form(ctx.get());
   ASSERT_TRUE(form.IsInstanceValid());
@@ -180,8 +190,9 @@ TEST_F(PremiumEditItem, HashesThePageIdentifierAndUsesTheDoubleClickMenu) {
   EXPECT_TRUE(Contains(out, "_attid=\"AT2\" _QLPLAttFilename=\"Budget.docx\"")) << out;
   EXPECT_TRUE(Contains(out, "onmousedown=\"if(event.button==2){_e(this.parentNode,this.parentNode._e_ondblclick);}\""));
   // Embedded items on compose pages get the single-click hand-over.
-  EXPECT_TRUE(Contains(out, "_QLPLEmbItemAtt=\"1\" onmousedown=\"if(event.button==2){_e(this.parentNode,"
-                            "this.parentNode._e_onclick);}\" oncontextmenu=\"return false;\">"))
+  EXPECT_TRUE(Contains(out,
+                       "_QLPLEmbItemAtt=\"1\" onmousedown=\"if(event.button==2){_e(this.parentNode,"
+                       "this.parentNode._e_onclick);}\" oncontextmenu=\"return false;\">"))
       << out;
 }
 
@@ -218,8 +229,7 @@ class ButtonRules : public EditForm {
 };
 
 TEST_F(PremiumEditItem, AttachButtonIsDisabledOrRemovedWithItsDivider) {
-  const std::string pageText =
-      kEditHead + "<body><script>var a_sId = \"R1\";</script>" + kToolbar + "</body></html>";
+  const std::string pageText = kEditHead + "<body><script>var a_sId = \"R1\";</script>" + kToolbar + "</body></html>";
   {
     FormPage page(pageText, 2);  // the restricted users' set disables the button
     const auto ctx = page.Context();

@@ -16,8 +16,9 @@ namespace {
 const std::string kGoldenDir = std::string(HX_SOURCE_DIR) + "/tests/forms_e2e/golden/";
 
 const char* const kPremiumRequests[] = {
-    "premium_read_item.txt",          "premium_edit_item.txt",         "premium_attach_file_dialog.txt",
-    "premium_attach_file_dialog_answer.txt", "premium_delete_attachment.txt", "premium_document_view.txt",
+    "premium_read_item.txt",          "premium_edit_item.txt",
+    "premium_attach_file_dialog.txt", "premium_attach_file_dialog_answer.txt",
+    "premium_delete_attachment.txt",  "premium_document_view.txt",
     "premium_document_view_sort.txt", "premium_document_view_refresh.txt",
 };
 
@@ -73,12 +74,15 @@ TEST(PremiumPages, BrowserSeesTheProductsMarkup) {
         {"//a[@id='attachfile']"},
         {{"g_szQLPLItemIDH", "null"}}}},
       {"premium_attach_file_dialog.txt",
-       {{"//head/script[@src='8.1.393.1/scripts/premium/qlcsm-dattach.js']"}, {}, {{"g_Extensions", "exe;com;bat;cmd;vbs;js;msi"}}}},
+       {{"//head/script[@src='8.1.393.1/scripts/premium/qlcsm-dattach.js']"},
+        {},
+        {{"g_Extensions", "exe;com;bat;cmd;vbs;js;msi"}}}},
       {"premium_attach_file_dialog_answer.txt",
        {{"//div[@id='divResult']/span[@_qlplattfilename='cleanup.bat']/a[@id='lnkAtmt']"}, {}, {}}},
       {"premium_document_view.txt",
        {{"//a[@_qlplfilename='Plan 2011.docx'][@t='17']", "//td[@id='_QLPLViewDocTD']/a[contains(@onclick,'\"wss\"')]",
-         "//td[@id='_QLPLBlockedDocTD']", "//div[@id='divVwm']/div[@id='divQLPLRich']/following-sibling::div[@id='divS']",
+         "//td[@id='_QLPLBlockedDocTD']",
+         "//div[@id='divVwm']/div[@id='divQLPLRich']/following-sibling::div[@id='divS']",
          "//table[@id='tblH']//tr/td[1][@style='width:24;']"},
         {},
         {{"g_iQLPLEnableOWAWebReady", "0"}}}},
@@ -118,22 +122,22 @@ TEST(PremiumPages, HostileCookieCannotLeaveItsScript) {
 // a table, tags inside the file name, a self-closed tag, CR LF line ends.
 TEST(PremiumPages, PageOfAnotherShapeIsRewrittenToo) {
   CTempDir dir;
-  const std::string page = dir.Write(
-      "odd.html",
-      "<!-- OWAPAGE = ASP.forms_premium_readpost_aspx -->\r\n<HTML><HEAD>\r\n"
-      "<LINK REL=stylesheet TYPE=TEXT/CSS HREF=/owa/14.1.218.13/themes/Blue/owafont.css>\r\n"
-      "<SCRIPT SRC=14.1.218.13/scripts/premium/UGLOBAL.JS></SCRIPT></HEAD>\r\n"
-      "<BODY><TABLE><TR><TD><DIV ID=divAtch>\r\n"
-      "<SPAN ID=spnAtmt _LEVEL=3 _ATTID=Q1&amp;2><BR/><A ID=lnkAtmt HREF=a.ashx TITLE=t>"
-      "<B>Minutes</B> 2010.TXT</A>&#x200E;<SPAN CLASS=wvsn>(1 KB)</SPAN></SPAN>\r\n"
-      "</DIV></TD></TR></TABLE></BODY></HTML>\r\n");
+  const std::string page =
+      dir.Write("odd.html",
+                "<!-- OWAPAGE = ASP.forms_premium_readpost_aspx -->\r\n<HTML><HEAD>\r\n"
+                "<LINK REL=stylesheet TYPE=TEXT/CSS HREF=/owa/14.1.218.13/themes/Blue/owafont.css>\r\n"
+                "<SCRIPT SRC=14.1.218.13/scripts/premium/UGLOBAL.JS></SCRIPT></HEAD>\r\n"
+                "<BODY><TABLE><TR><TD><DIV ID=divAtch>\r\n"
+                "<SPAN ID=spnAtmt _LEVEL=3 _ATTID=Q1&amp;2><BR/><A ID=lnkAtmt HREF=a.ashx TITLE=t>"
+                "<B>Minutes</B> 2010.TXT</A>&#x200E;<SPAN CLASS=wvsn>(1 KB)</SPAN></SPAN>\r\n"
+                "</DIV></TD></TR></TABLE></BODY></HTML>\r\n");
   const AppliedPage applied = RunRequestText(ReadRequest(page, "cadata=abc"), "premium_other_shape");
   ASSERT_FALSE(applied.path.empty());
-  EXPECT_NE(applied.outcome.answer.find("_QLPLAttFilename=\"Minutes 2010.TXT\""), std::string::npos)
-      << applied.page;
+  EXPECT_NE(applied.outcome.answer.find("_QLPLAttFilename=\"Minutes 2010.TXT\""), std::string::npos) << applied.page;
   BrowserExpectations expected;
-  expected.xpaths = {"//td/div[@id='divAtch']/span[@_qlplattfilename='Minutes 2010.TXT']/a[contains(@onclick,'\"Q1&2\"')]",
-                     "//head/script[@src='14.1.218.13/scripts/premium/qlcsm-UGLOBAL.JS']"};
+  expected.xpaths = {
+      "//td/div[@id='divAtch']/span[@_qlplattfilename='Minutes 2010.TXT']/a[contains(@onclick,'\"Q1&2\"')]",
+      "//head/script[@src='14.1.218.13/scripts/premium/qlcsm-UGLOBAL.JS']"};
   expected.variables = {{"g_szQLPLOWABuild", "14.1.218.13"}, {"g_szQLPLCurrentOWATheme", "Blue"}};
   ExpectPageInBrowser(applied.path, expected);
 }
