@@ -151,10 +151,12 @@ DWORD CPLPremiumFormEditItem::RemoveAttachmentButton(CDOMElement& button) {
   const CDOMAttribute dividerClass = divider.getAttribute("class");
   // The toolbar's divider after the button; its class must match exactly.
   if (!dividerClass.isUndefined() && dividerClass.hasValue() && dividerClass.getValue() == "sep") {
-    dwRet = divider.remove(pList);
-    if (dwRet != 0) {
+    const DWORD dwDivider = divider.remove(pList);
+    if (dwDivider != 0) {
       DebugLog("%sFailed to remove atachment button's parent elment. CDOMElement::remove() failed.", kButtonsPrefix);
     }
+    // A removed divider must not hide a button that stayed in the page.
+    if (dwRet == 0) dwRet = dwDivider;
   }
   return dwRet;
 }
