@@ -159,19 +159,6 @@ TEST_F(PremiumReadItem, PageWithoutAttachmentWellIsLeftAsIs) {
   EXPECT_EQ(0u, page.List().size());
 }
 
-TEST_F(PremiumReadItem, HostileCookieStaysInsideItsString) {
-  FormPage page(kReadPage, 1);
-  SetReadRequest(page);
-  page.Record().m_pMyOwnContext->m_sCadataCookie = "cadata=x'\\\r\n</script><script>alert(1)</script>";
-  const auto ctx = page.Context();
-  ReadForm form(ctx.get());
-  ASSERT_EQ(0u, form.Process());
-  const std::string out = page.Applied();
-  EXPECT_TRUE(
-      Contains(out, "var g_szQLPLCookie='cadata=x\\'\\\\\\r\\n\\x3C/script>\\x3Cscript>alert(1)\\x3C/script>';\r\n"))
-      << out;
-}
-
 const std::string kEditHead = "<!-- OwaPage = ASP.forms_premium_editmessage_aspx -->" + kHead;
 const std::string kToolbar =
     "<div id=tb><div class=b><a id=\"send\">Send</a></div><div class=\"sep\"></div>"

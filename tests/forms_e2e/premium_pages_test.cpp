@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "forms/form_page.h"
+#include "forms/premium/pl_premium_form_read_item.h"
 #include "forms_e2e/applied_page.h"
 #include "forms_e2e/browser_check.h"
 #include "support/temp_dir.h"
@@ -116,6 +118,27 @@ TEST(PremiumPages, HostileCookieCannotLeaveItsScript) {
   expected.variables = {{"g_szQLPLCookie", cookie}};
   expected.absentXpaths = {"//title[.='owned']"};
   ExpectPageInBrowser(applied.path, expected);
+}
+
+// A line break cannot travel in a request header, but the cookie value is
+// the request's: written by the form itself, it stays one string as well.
+TEST(PremiumPages, CookieWithLineBreakStaysOneString) {
+  CPLHXGeneralSettings::getInstance()->LoadScriptVariables();
+  formtest::FormPage page(ReadFile(std::string(HX_SOURCE_DIR) + "/samples/pages/premium_read_item.html"), 1);
+  page.Record().m_spRequestInfo->m_mapParams["id"] = "RgAAAAB2cE1k";
+  const std::string firstLine = "cadata=x'\\</script><script>document.title='owned'</script>";
+  page.Record().m_pMyOwnContext->m_sCadataCookie = firstLine + "\r\n<!--";
+  const auto ctx = page.Context();
+  CPLPremiumFormReadItem form(ctx.get(), 1);
+  ASSERT_TRUE(form.IsInstanceValid());
+  ASSERT_EQ(0u, form.Process());
+  CTempDir dir;
+  const BrowserPage loaded = LoadInBrowser(dir.Write("cookie.html", page.Applied()), {"g_szQLPLCookie"});
+  ASSERT_TRUE(loaded.loaded) << loaded.error;
+  EXPECT_TRUE(loaded.syntaxErrors.empty()) << loaded.syntaxErrors.front();
+  EXPECT_FALSE(DomMatches(loaded.dom, "//title[.='owned']"));
+  // The probe reads values line by line: the part before the break.
+  EXPECT_EQ(loaded.variables.at("g_szQLPLCookie"), firstLine + "\r");
 }
 
 // Markup the samples do not have: capitals, unquoted values, the well inside
