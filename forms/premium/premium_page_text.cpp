@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "common/debug_log.h"
+#include "common/js_string.h"
 #include "filter/dll_context.h"
 #include "filter/exchange_url.h"
 #include "filter/pl_hx_context.h"
@@ -82,7 +83,7 @@ bool AppendProductPageLines(CHXForm& form, CHXFormContext* pFormContext, bool bS
   // The cookie comes from the request as the client sent it: it must not be
   // able to end the string or the script block.
   const std::string sCookie = pOwnContext != nullptr ? pOwnContext->m_sCadataCookie : std::string();
-  sLines += "var g_szQLPLCookie='" + EscapeJavaScriptString(sCookie) + "';\r\n";
+  sLines += "var g_szQLPLCookie='" + EscapeJavaScriptString(sCookie, '\'') + "';\r\n";
   return true;
 }
 

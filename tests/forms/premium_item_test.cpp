@@ -112,7 +112,7 @@ TEST_F(PremiumReadItem, RewritesEveryKindOfAttachmentAndWritesTheVariables) {
                        "var g_szQLPLSavePath=\"QLScripts/Pellora/1.9/csm01ql_SaveX.htm\";\r\n"
                        "var g_szQLPLClosePath=\"QLScripts/Pellora/1.9/csm01ql_Close.htm\";\r\n"
                        "var g_szQLPLCancelPath=\"QLScripts/Pellora/1.9/csm01ql_Cancel.htm\";\r\n"
-                       "var g_szQLPLCookie='cadata=\\\"4QkJ==\\\"';\r\n"
+                       "var g_szQLPLCookie='cadata=\"4QkJ==\"';\r\n"
                        "var g_PelloraDir = \""))
       << out;
   EXPECT_TRUE(Contains(out,
