@@ -49,6 +49,10 @@ CPLFormWithFiles::~CPLFormWithFiles() = default;
 
 DWORD CPLFormWithFiles::SettingsID() const { return m_pFormContext->m_pContext->m_dwSettingsID; }
 
+bool CPLFormWithFiles::IsDirectFileAccessEnabledByOWA(bool bPublicClient) const {
+  return IsOWADirectFileAccessEnabled(bPublicClient);
+}
+
 bool CPLFormWithFiles::ReadSetting(int32_t nSettingID, int32_t& nValue) {
   return m_pSettings->GetSettingFromID(nSettingID, nValue, static_cast<int32_t>(SettingsID()), 0);
 }
@@ -227,7 +231,7 @@ DWORD CPLFormWithFiles::GetPLContextMenuFlags(const ci_string& csExtension, DWOR
   }
 
   const bool publicClient = (m_pFormContext->m_pContext->m_dwRequestFlags & RequestFlag::FBAPublicClient) != 0;
-  const bool owaDirectAccess = IsOWADirectFileAccessEnabled(publicClient);
+  const bool owaDirectAccess = IsDirectFileAccessEnabledByOWA(publicClient);
   DebugLog("[CPLFormWithFiles::GetPLContextMenuFlags] <%s> client detected. Direct file access is enabled by OWA <%s>.",
            publicClient ? "PUBLIC" : "PRIVATE", YN(owaDirectAccess));
   if (!owaDirectAccess) f.bOpenEnabled = f.bSaveEnabled = false;

@@ -61,6 +61,8 @@ class CPLFormWithFiles : public virtual CPLForm {
   // the default and is logged by the settings object.
   bool ReadSetting(int32_t nSettingID, int32_t& nValue);
   DWORD SettingsID() const;
+  // OWA's own rule for direct file access from this class of client.
+  virtual bool IsDirectFileAccessEnabledByOWA(bool bPublicClient) const;
 
   int32_t m_nDefaultVisualisation = 2;
   std::set<ci_string> m_setBlockedExtensions;
