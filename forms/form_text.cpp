@@ -19,13 +19,25 @@ std::string EscapeJavaScriptString(const std::string& text) {
   for (const char c : text) {
     const auto u = static_cast<unsigned char>(c);
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\'': out += "\\'"; break;
-      case '"': out += "\\\""; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\'':
+        out += "\\'";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
       // "</script>" must not end the script element early.
-      case '<': out += "\\x3C"; break;
+      case '<':
+        out += "\\x3C";
+        break;
       default:
         if (u < 0x20 || u == 0x7F) {
           char escaped[8];

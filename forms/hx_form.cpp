@@ -115,14 +115,16 @@ DWORD CHXForm::InsertScriptLink(CHXFormContext* pFormContext, const std::string&
     return HX_RC_NOT_FOUND;
   }
   const CDOMElement& head = pFormContext->m_spDom->getHead();
-  const DWORD dwRet = head.appendContentData(LinkElement(csScriptPath, dwKind), pFormContext->m_pcobBufferInstructionList);
+  const DWORD dwRet =
+      head.appendContentData(LinkElement(csScriptPath, dwKind), pFormContext->m_pcobBufferInstructionList);
   if (dwRet != 0) DebugLog("[CHXForm::InsertScriptLink] Error: InsertHtmlStringAtPosition for script failed!");
   return dwRet;
 }
 
 CCachedScriptDecorator* CHXForm::GetCachedScriptManager(CHXFormContext* pFormContext) {
   std::string prefix;
-  if (pFormContext != nullptr) CBaseNotifications::GetServerVariable(pFormContext->m_pContext, "HEADER_QL_CSMPREFIX", prefix);
+  if (pFormContext != nullptr)
+    CBaseNotifications::GetServerVariable(pFormContext->m_pContext, "HEADER_QL_CSMPREFIX", prefix);
   if (prefix.empty()) {
     DebugLog("[CHXForm::PrefixLinkedScripts] Error: HEADER_QL_CSMPREFIX empty !");
     return nullptr;

@@ -25,8 +25,13 @@ void CHXFormScriptPath::InitializeWithScriptsFolder(const std::string& sProduct,
 std::string CHXFormScriptPath::BuildScriptPath(const std::string& sFileName) const {
   std::string path;
   path.reserve(256);
-  return path.append(m_sBaseFolder).append("/").append(m_sProduct).append("/").append(m_sVersion).append("/").append(
-      sFileName);
+  return path.append(m_sBaseFolder)
+      .append("/")
+      .append(m_sProduct)
+      .append("/")
+      .append(m_sVersion)
+      .append("/")
+      .append(sFileName);
 }
 
 std::string CHXFormScriptPath::GetScriptPathFromScriptManager(const std::string& sFileName,

@@ -12,7 +12,8 @@ namespace {
 // The first failing check's log line, or null for a complete context.
 const char* IncompleteContextMessage(const CHXFormContext* ctx) {
   if (ctx == nullptr) return "[CPLFormFactory::createForm] pFormContext is null. aborting";
-  if (ctx->m_pCommonPointers == nullptr) return "[CPLFormFactory::createForm] pFormContext->m_pCommonPointers is null. aborting";
+  if (ctx->m_pCommonPointers == nullptr)
+    return "[CPLFormFactory::createForm] pFormContext->m_pCommonPointers is null. aborting";
   if (ctx->m_pContext == nullptr) return "[CPLFormFactory::createForm] pFormContext->m_pContext is null. aborting";
   if (ctx->m_pcobBufferInstructionList == nullptr) {
     return "[CPLFormFactory::createForm] pFormContext->m_pcobBufferInstructionList is null. aborting";
@@ -44,7 +45,8 @@ CPLForm* CPLFormFactory::createForm(CHXFormContext* pFormContext) {
   DebugLog("[CPLFormFactory::createForm] Template: <%s>", pFormContext->m_csTemplateName.c_str());
   const PLFormRow* pRow = FindPLFormRow(*pFormContext);
   if (pRow == nullptr) {
-    DebugLog("[CPLFormFactory::createForm] Invalid OWA experience <%d>.", static_cast<int>(pFormContext->m_dwOWAExperience));
+    DebugLog("[CPLFormFactory::createForm] Invalid OWA experience <%d>.",
+             static_cast<int>(pFormContext->m_dwOWAExperience));
   }
   CPLForm* pForm = nullptr;
   if (pRow != nullptr && pRow->pCreate != nullptr) {

@@ -11,9 +11,9 @@
 
 namespace {
 
-const char* const kPremiumReadTemplates[] = {
-    "ASP.forms_premium_readmessage_aspx", "ASP.forms_premium_meetingpage_aspx", "ASP.forms_premium_readcontact_aspx",
-    "ASP.forms_premium_readtask_aspx",    "ASP.forms_premium_readpost_aspx",    nullptr};
+const char* const kPremiumReadTemplates[] = {"ASP.forms_premium_readmessage_aspx", "ASP.forms_premium_meetingpage_aspx",
+                                             "ASP.forms_premium_readcontact_aspx", "ASP.forms_premium_readtask_aspx",
+                                             "ASP.forms_premium_readpost_aspx",    nullptr};
 const char* const kPremiumEditTemplates[] = {"ASP.forms_premium_editmessage_aspx",
                                              "ASP.forms_premium_editcalendaritem_aspx",
                                              "ASP.forms_premium_editmeetingresponse_aspx",
@@ -87,4 +87,3 @@ const PLFormRow* FindPLFormRow(const CHXFormContext& ctx) {
   }
   return nullptr;
 }
-

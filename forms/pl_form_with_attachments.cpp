@@ -21,10 +21,14 @@ const char* const kBlockedImage = "Find_Blocked.GIF";
 
 const char* LevelName(DWORD dwLevel) {
   switch (dwLevel) {
-    case OwaAttachmentLevel::Blocked: return "blocked";
-    case OwaAttachmentLevel::ForceSave: return "force-save";
-    case OwaAttachmentLevel::Allowed: return "allowed";
-    default: return "unknown";
+    case OwaAttachmentLevel::Blocked:
+      return "blocked";
+    case OwaAttachmentLevel::ForceSave:
+      return "force-save";
+    case OwaAttachmentLevel::Allowed:
+      return "allowed";
+    default:
+      return "unknown";
   }
 }
 
@@ -51,8 +55,9 @@ DWORD CPLFormWithAttachments::ProcessAttachments(const CDOMElement& container, b
       if (m_bWebReadyEnabled) continue;
       dwRet = span.remove(m_pFormContext->m_pcobBufferInstructionList);
       if (dwRet != 0) {
-        DebugLog("[CPLFormWithAttachments::ProcessAttachments] CDOMElement::remove() failed when removing WebReady span "
-                 "element.");
+        DebugLog(
+            "[CPLFormWithAttachments::ProcessAttachments] CDOMElement::remove() failed when removing WebReady span "
+            "element.");
       }
     } else if (csId == kAttachmentSpanId) {
       bool bSpanEnabled = false;
@@ -66,9 +71,10 @@ DWORD CPLFormWithAttachments::ProcessAttachments(const CDOMElement& container, b
       DebugLog("[CPLFormWithAttachments::ProcessAttachments] OWA ID is not spnAtmt.  No processing on attachment done");
     }
   }
-  DebugLog("[CPLFormWithAttachments::ProcessAttachments] returned bIsDirectAttachmentAccessEnabledOnThisForm <%s> dwRet "
-           "<%d>.",
-           YN(bEnabled), static_cast<int>(dwRet));
+  DebugLog(
+      "[CPLFormWithAttachments::ProcessAttachments] returned bIsDirectAttachmentAccessEnabledOnThisForm <%s> dwRet "
+      "<%d>.",
+      YN(bEnabled), static_cast<int>(dwRet));
   return dwRet;
 }
 
@@ -77,9 +83,10 @@ DWORD CPLFormWithAttachments::GetOWAAttachmentLevel(const CDOMAttribute& level, 
   DWORD dwRet = 0;
   const char* pName = "level";
   if (level.isUndefined() || !level.hasValue()) {
-    DebugLog("[CPLFormWithAttachments::GetOWAAttachmentLevel] Attachment span element's <%s> attribute is missing or "
-             "empty.",
-             pName);
+    DebugLog(
+        "[CPLFormWithAttachments::GetOWAAttachmentLevel] Attachment span element's <%s> attribute is missing or "
+        "empty.",
+        pName);
     dwRet = HX_RC_INVALID_DATA;
   }
   // An attribute without value has no number either, so it is also invalid.
@@ -138,8 +145,9 @@ DWORD CPLFormWithAttachments::ModifyOWABlockedAttachmentWithoutAttIDSPANElement(
   DWORD dwLevel = 0;
   DWORD dwRet = GetOWAAttachmentLevel(span.getAttribute(m_sLevelAttributeName), dwLevel);
   if (dwRet != 0) {
-    DebugLog("[CPLFormWithAttachments::ModifyOWABlockedAttachmentWithoutAttIDSPANElement] GetOWAAttachmentLevel() "
-             "failed.");
+    DebugLog(
+        "[CPLFormWithAttachments::ModifyOWABlockedAttachmentWithoutAttIDSPANElement] GetOWAAttachmentLevel() "
+        "failed.");
     return dwRet;
   }
   if (dwLevel == OwaAttachmentLevel::Blocked) {
@@ -156,9 +164,10 @@ DWORD CPLFormWithAttachments::ModifyOWABlockedAttachmentWithoutAttIDSPANElement(
   CBufferInstructionList* pList = m_pFormContext->m_pcobBufferInstructionList;
   const DWORD dwStyle = span.setAttribute("style", "text-decoration: underline", pList);
   if (dwStyle != 0) {
-    DebugLog("[CPLFormWithAttachments::ModifyOWABlockedAttachmentWithoutAttIDSPANElement] inserting style "
-             "text-decoration: underline failed. setAttribute returned <%d>",
-             static_cast<int>(dwStyle));
+    DebugLog(
+        "[CPLFormWithAttachments::ModifyOWABlockedAttachmentWithoutAttIDSPANElement] inserting style "
+        "text-decoration: underline failed. setAttribute returned <%d>",
+        static_cast<int>(dwStyle));
   }
 
   std::string sHTML;
@@ -168,15 +177,17 @@ DWORD CPLFormWithAttachments::ModifyOWABlockedAttachmentWithoutAttIDSPANElement(
   } else if (!sAttachmentID.empty() && !sFileName.empty()) {
     GetViewAttachmentLinkHTML(sHTML, sAttachmentID, sFileName);
   } else {
-    DebugLog("[CPLFormWithAttachments::ModifyOWABlockedAttachmentWithoutAttIDSPANElement] unexpected case Attachment is "
-             "not blocked ans is no Embeded message ID: %s, FN: %s",
-             sAttachmentID.c_str(), sFileName.c_str());
+    DebugLog(
+        "[CPLFormWithAttachments::ModifyOWABlockedAttachmentWithoutAttIDSPANElement] unexpected case Attachment is "
+        "not blocked ans is no Embeded message ID: %s, FN: %s",
+        sAttachmentID.c_str(), sFileName.c_str());
   }
   dwRet = span.getStartTag().insertDataAfter(sHTML, pList);
   if (dwRet != 0) {
-    DebugLog("[CPLFormWithAttachments::ModifyOWABlockedAttachmentWithoutAttIDSPANElement] inserting binocular HTML "
-             "failed. CDOMStartTag::insertDataAfter returned <%d>",
-             static_cast<int>(dwRet));
+    DebugLog(
+        "[CPLFormWithAttachments::ModifyOWABlockedAttachmentWithoutAttIDSPANElement] inserting binocular HTML "
+        "failed. CDOMStartTag::insertDataAfter returned <%d>",
+        static_cast<int>(dwRet));
   }
   DebugLog("[CPLFormWithAttachments::ModifyOWABlockedAttachmentWithoutAttIDSPANElement] returned dwRet <%d>.",
            static_cast<int>(dwRet));

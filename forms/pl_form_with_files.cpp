@@ -123,9 +123,10 @@ DWORD CPLFormWithFiles::InitPLRestrictionSettings() {
   for (size_t i = 0; i < 3; ++i) {
     int32_t value = 1;
     if (!ReadSetting(restrictionIDs[i], value)) {
-      DebugLog("[CPLFormWithFiles::InitPLRestrictionSettings] CHXGenerSettings::GetSettingFromID() failed. ID <%d> "
-               "SettingID <%d>.",
-               static_cast<int>(SettingsID()), static_cast<int>(restrictionIDs[i]));
+      DebugLog(
+          "[CPLFormWithFiles::InitPLRestrictionSettings] CHXGenerSettings::GetSettingFromID() failed. ID <%d> "
+          "SettingID <%d>.",
+          static_cast<int>(SettingsID()), static_cast<int>(restrictionIDs[i]));
     }
     *restricted[i] = value == 0;
   }
@@ -133,25 +134,28 @@ DWORD CPLFormWithFiles::InitPLRestrictionSettings() {
   if (!(m_bOpenRestricted && m_bSaveRestricted)) {
     int32_t blockLevel = kDefaultDirectFileAccessBlockLevel;
     if (!ReadSetting(SettingDirectFileAccessBlockLevel, blockLevel)) {
-      DebugLog("[CPLFormWithFiles::InitPLRestrictionSettings] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> "
-               "SettingID <%d>.",
-               static_cast<int>(SettingsID()), static_cast<int>(SettingDirectFileAccessBlockLevel));
+      DebugLog(
+          "[CPLFormWithFiles::InitPLRestrictionSettings] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> "
+          "SettingID <%d>.",
+          static_cast<int>(SettingsID()), static_cast<int>(SettingDirectFileAccessBlockLevel));
     }
     DebugLog("[CPLFormWithFiles::InitPLRestrictionSettings] Direct file access block level is <%d>.", blockLevel);
     if (blockLevel == 0) {
       bool inRange = false;
       dwRet = CNotificationsHelper::CheckClientIPAgainstDirectAccessIPRange(m_pFormContext->m_pContext, inRange);
       if (dwRet != 0) {
-        DebugLog("[CPLFormWithFiles::InitPLRestrictionSettings] "
-                 "CNotificationsHelper::CheckClientIPAgainstDirectAccessIPRange() failed.");
+        DebugLog(
+            "[CPLFormWithFiles::InitPLRestrictionSettings] "
+            "CNotificationsHelper::CheckClientIPAgainstDirectAccessIPRange() failed.");
         return dwRet;
       }
       if (!inRange) m_bOpenRestricted = m_bSaveRestricted = true;
     }
   }
-  DebugLog("[CPLFormWithFiles::InitPLRestrictionSettings] returned dwRet <%d> OpenRestricted <%s> SaveRestricted <%s> "
-           "RichRestricted <%s>.",
-           static_cast<int>(dwRet), YN(m_bOpenRestricted), YN(m_bSaveRestricted), YN(m_bRichRestricted));
+  DebugLog(
+      "[CPLFormWithFiles::InitPLRestrictionSettings] returned dwRet <%d> OpenRestricted <%s> SaveRestricted <%s> "
+      "RichRestricted <%s>.",
+      static_cast<int>(dwRet), YN(m_bOpenRestricted), YN(m_bSaveRestricted), YN(m_bRichRestricted));
   return dwRet;
 }
 
@@ -167,9 +171,10 @@ DWORD CPLFormWithFiles::InitPLSafeSSLOpenSetting() {
   if (ssl) {
     int32_t safeOpen = kDefaultSafeSSLOpen;
     if (!ReadSetting(SettingSafeSSLOpen, safeOpen)) {
-      DebugLog("[CPLFormWithFiles::InitPLSafeSSLOpenSetting] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> "
-               "Setting ID <%d>.",
-               static_cast<int>(SettingsID()), static_cast<int>(SettingSafeSSLOpen));
+      DebugLog(
+          "[CPLFormWithFiles::InitPLSafeSSLOpenSetting] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> "
+          "Setting ID <%d>.",
+          static_cast<int>(SettingsID()), static_cast<int>(SettingSafeSSLOpen));
     }
     m_bSafeSSLOpen = safeOpen != 0;
   }
@@ -185,9 +190,10 @@ DWORD CPLFormWithFiles::GetFileExtensionAndBlockedFlag(const std::string& sFileN
   const size_t dot = sFileName.rfind('.');
   if (dot != std::string::npos && dot + 1 < sFileName.size()) csExtension = ToCI(sFileName.substr(dot + 1));
   bBlocked = !csExtension.empty() && m_setBlockedExtensions.count(csExtension) != 0;
-  DebugLog("[CPLFormWithFiles::GetFileExtensionAndBlockedFlag] returned dwRet <%d>. Attachment extension <%s> "
-           "Attachment blocked by PL <%s>.",
-           0, csExtension.c_str(), YN(bBlocked));
+  DebugLog(
+      "[CPLFormWithFiles::GetFileExtensionAndBlockedFlag] returned dwRet <%d>. Attachment extension <%s> "
+      "Attachment blocked by PL <%s>.",
+      0, csExtension.c_str(), YN(bBlocked));
   return 0;
 }
 
@@ -195,9 +201,10 @@ DWORD CPLFormWithFiles::GetPLContextMenuFlags(const ci_string& csExtension, DWOR
                                               bool bBlockedByPL, PLContextMenuFlags& f) {
   const char* pExt = csExtension.c_str();
   const int level = static_cast<int>(dwOWAAttachmentLevel);
-  DebugLog("[CPLFormWithFiles::GetPLContextMenuFlags] Starts. Attachment extension <%s> OWA Attachment Level <%d> "
-           "Extension blocked by PL <%s>",
-           pExt, level, YN(bBlockedByPL));
+  DebugLog(
+      "[CPLFormWithFiles::GetPLContextMenuFlags] Starts. Attachment extension <%s> OWA Attachment Level <%d> "
+      "Extension blocked by PL <%s>",
+      pExt, level, YN(bBlockedByPL));
   f = PLContextMenuFlags();
   const bool blocked = dwOWAAttachmentLevel == OwaAttachmentLevel::Blocked;
   const bool forceSave = dwOWAAttachmentLevel == OwaAttachmentLevel::ForceSave;
@@ -209,24 +216,28 @@ DWORD CPLFormWithFiles::GetPLContextMenuFlags(const ci_string& csExtension, DWOR
   }
   f.bOpenVisible = f.bSaveVisible = f.bTextVisible = f.bRichVisible = true;
   if (bBlockedByPL) {
-    DebugLog("[CPLFormWithFiles::GetPLContextMenuFlags] <%s> extension is blocked by PL. Set Open/Save/Rich/Text items "
-             "to disabled.",
-             pExt);
+    DebugLog(
+        "[CPLFormWithFiles::GetPLContextMenuFlags] <%s> extension is blocked by PL. Set Open/Save/Rich/Text items "
+        "to disabled.",
+        pExt);
   } else if (blocked) {
     f.bTextEnabled = f.bRichEnabled = true;
-    DebugLog("[CPLFormWithFiles::GetPLContextMenuFlags] For <%s> extension OWA attachment level is set to 'BLOCKED' "
-             "(%d). Set Open/Save items to disabled, Rich/Text items to enabled.",
-             pExt, level);
+    DebugLog(
+        "[CPLFormWithFiles::GetPLContextMenuFlags] For <%s> extension OWA attachment level is set to 'BLOCKED' "
+        "(%d). Set Open/Save items to disabled, Rich/Text items to enabled.",
+        pExt, level);
   } else {
     f.bOpenEnabled = f.bSaveEnabled = f.bTextEnabled = f.bRichEnabled = true;
     if (forceSave) {
-      DebugLog("[CPLFormWithFiles::GetPLContextMenuFlags] For <%s> extension OWA attachment level is set to "
-               "'FORCESAVE' (%d). Set Open/Save/Rich/Text items to enabled.",
-               pExt, level);
+      DebugLog(
+          "[CPLFormWithFiles::GetPLContextMenuFlags] For <%s> extension OWA attachment level is set to "
+          "'FORCESAVE' (%d). Set Open/Save/Rich/Text items to enabled.",
+          pExt, level);
     } else {
-      DebugLog("[CPLFormWithFiles::GetPLContextMenuFlags] For <%s> extension OWA attachment level is set to 'ALLOW' "
-               "(%d). Set Open/Save/Rich/Text items to enabled.",
-               pExt, level);
+      DebugLog(
+          "[CPLFormWithFiles::GetPLContextMenuFlags] For <%s> extension OWA attachment level is set to 'ALLOW' "
+          "(%d). Set Open/Save/Rich/Text items to enabled.",
+          pExt, level);
     }
   }
 
@@ -255,32 +266,35 @@ DWORD CPLFormWithFiles::GetPLContextMenuFlags(const ci_string& csExtension, DWOR
            static_cast<int>(SettingsID()), action);
   if (action == HighSpeedAction::TextOnly) {
     f.bRichVisible = f.bRichEnabled = false;
-    DebugLog("[CPLFormWithFiles::GetPLContextMenuFlags] High speed action is set to 'SHOW TEXT ITEM, REMOVE RICH ITEM' "
-             "(%d). Set 'Rich' item to invisible.",
-             action);
+    DebugLog(
+        "[CPLFormWithFiles::GetPLContextMenuFlags] High speed action is set to 'SHOW TEXT ITEM, REMOVE RICH ITEM' "
+        "(%d). Set 'Rich' item to invisible.",
+        action);
   } else if (action == HighSpeedAction::TextAndRich) {
-    DebugLog("[CPLFormWithFiles::GetPLContextMenuFlags] High speed action is set to 'SHOW TEXT AND RICH ITEMS' (%d). No "
-             "need to change PL menu flags.",
-             action);
+    DebugLog(
+        "[CPLFormWithFiles::GetPLContextMenuFlags] High speed action is set to 'SHOW TEXT AND RICH ITEMS' (%d). No "
+        "need to change PL menu flags.",
+        action);
   } else if (action == HighSpeedAction::Neither) {
     f.bTextVisible = f.bTextEnabled = f.bRichVisible = f.bRichEnabled = false;
-    DebugLog("[CPLFormWithFiles::GetPLContextMenuFlags] High speed action is set to 'REMOVE TEXT AND RICH ITEMS' (%d). "
-             "Set Text/Rich items to invisible.",
-             action);
+    DebugLog(
+        "[CPLFormWithFiles::GetPLContextMenuFlags] High speed action is set to 'REMOVE TEXT AND RICH ITEMS' (%d). "
+        "Set Text/Rich items to invisible.",
+        action);
   } else {
     DebugLog("[CPLFormWithFiles::GetPLContextMenuFlags] High-Speed action value is invalid <%d>.", action);
     dwRet = HX_RC_INVALID_DATA;
   }
-  DebugLog("[CPLFormWithFiles::GetPLContextMenuFlags] returned dwRet <%d>. Open enabled <%s> visible <%s>, Save enabled "
-           "<%s> visible <%s>, Text enabled <%s> visible <%s>, Rich enabled <%s> visible <%s>.",
-           static_cast<int>(dwRet), YN(f.bOpenEnabled), YN(f.bOpenVisible), YN(f.bSaveEnabled), YN(f.bSaveVisible),
-           YN(f.bTextEnabled), YN(f.bTextVisible), YN(f.bRichEnabled), YN(f.bRichVisible));
+  DebugLog(
+      "[CPLFormWithFiles::GetPLContextMenuFlags] returned dwRet <%d>. Open enabled <%s> visible <%s>, Save enabled "
+      "<%s> visible <%s>, Text enabled <%s> visible <%s>, Rich enabled <%s> visible <%s>.",
+      static_cast<int>(dwRet), YN(f.bOpenEnabled), YN(f.bOpenVisible), YN(f.bSaveEnabled), YN(f.bSaveVisible),
+      YN(f.bTextEnabled), YN(f.bTextVisible), YN(f.bRichEnabled), YN(f.bRichVisible));
   return dwRet;
 }
 
-bool CPLFormWithFiles::GetOWABuildAndCurrentOWAThemeFromCSSLinkTags(const ci_string& csName1,
-                                                                    const ci_string& csName2, ci_string& csBuild,
-                                                                    ci_string& csTheme) {
+bool CPLFormWithFiles::GetOWABuildAndCurrentOWAThemeFromCSSLinkTags(const ci_string& csName1, const ci_string& csName2,
+                                                                    ci_string& csBuild, ci_string& csTheme) {
   csBuild.clear();
   csTheme.clear();
   DebugLog("[CPLFormWithFiles::GetOWABuildAndCurrentOWAThemeFromCSSLinkTags] Starts.");
@@ -308,12 +322,14 @@ bool CPLFormWithFiles::GetOWABuildAndCurrentOWAThemeFromCSSLinkTags(const ci_str
       bRet = true;
     }
     if (!bRet) {
-      DebugLog("[CPLFormWithFiles::GetOWABuildAndCurrentOWAThemeFromCSSLinkTags] OWA build and/or current OWA theme was "
-               "not found.");
+      DebugLog(
+          "[CPLFormWithFiles::GetOWABuildAndCurrentOWAThemeFromCSSLinkTags] OWA build and/or current OWA theme was "
+          "not found.");
     }
   }
-  DebugLog("[CPLFormWithFiles::GetOWABuildAndCurrentOWAThemeFromCSSLinkTags] returned bRet <%s> OWA build <%s> Current "
-           "OWA theme <%s>.",
-           TrueFalse(bRet), csBuild.c_str(), csTheme.c_str());
+  DebugLog(
+      "[CPLFormWithFiles::GetOWABuildAndCurrentOWAThemeFromCSSLinkTags] returned bRet <%s> OWA build <%s> Current "
+      "OWA theme <%s>.",
+      TrueFalse(bRet), csBuild.c_str(), csTheme.c_str());
   return bRet;
 }

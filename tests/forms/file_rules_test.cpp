@@ -33,7 +33,9 @@ class AttachmentForm : public CPLFormWithAttachments {
   void GetViewAttachmentLinkHTML(std::string& html, const std::string& id, const std::string& name) override {
     html += "<a href='view?id=" + id + "'>" + name + "</a>";
   }
-  bool IsDirectFileAccessEnabledByOWA(bool bPublicClient) const override { return bPublicClient ? m_public : m_private; }
+  bool IsDirectFileAccessEnabledByOWA(bool bPublicClient) const override {
+    return bPublicClient ? m_public : m_private;
+  }
 
   using CPLFormWithFiles::m_bOpenRestricted;
   using CPLFormWithFiles::m_bRichRestricted;
@@ -46,7 +48,8 @@ class AttachmentForm : public CPLFormWithAttachments {
   bool m_private = true;
 };
 
-const char* const kEmptyPage = "<!-- OwaPage = ASP.forms_premium_readmessage_aspx --><html><head></head><body></body></html>";
+const char* const kEmptyPage =
+    "<!-- OwaPage = ASP.forms_premium_readmessage_aspx --><html><head></head><body></body></html>";
 
 TEST(FileRules, SettingsOfTheRequestsSet) {
   {
@@ -73,8 +76,11 @@ TEST(FileRules, SettingsOfTheRequestsSet) {
     const char* name;
     const char* ext;
     bool blocked;
-  } names[] = {{"REPORT.ZIP", "ZIP", true}, {"a.b.Msi", "Msi", true}, {"notes.txt", "txt", false},
-               {"noext", "", false},        {"trailing.", "", false}};
+  } names[] = {{"REPORT.ZIP", "ZIP", true},
+               {"a.b.Msi", "Msi", true},
+               {"notes.txt", "txt", false},
+               {"noext", "", false},
+               {"trailing.", "", false}};
   for (const auto& n : names) {
     ci_string ext = "x";
     bool blocked = !n.blocked;
@@ -110,7 +116,7 @@ TEST(FileRules, ContextMenuFlags) {
       {"txt", 2, false, false, 0, "11111111"},
       {"txt", 1, false, false, 0, "10101111"},
       {"txt", 1, true, false, 0, "10101010"},
-      {"txt", 3, false, true, 0, "10101111"},  // OWA offers no direct access to public clients here
+      {"txt", 3, false, true, 0, "10101111"},   // OWA offers no direct access to public clients here
       {"doc", 3, false, false, 0, "11111100"},  // high-speed action 1: no Rich item
       {"zip", 3, false, false, 0, "11110000"},  // action 3: neither Text nor Rich
       {"txt", 4, false, false, HX_RC_INVALID_DATA, "00000000"},
@@ -204,8 +210,12 @@ TEST(Attachments, LevelAttribute) {
     const char* id;
     DWORD result;
     DWORD level;
-  } cases[] = {{"s1", 0, 2}, {"s2", HX_RC_INVALID_DATA, 0}, {"s3", HX_RC_INVALID_DATA, 4},
-               {"s4", HX_RC_INVALID_DATA, 0}, {"s5", HX_RC_INVALID_DATA, 0}, {"s6", HX_RC_INVALID_DATA, 0}};
+  } cases[] = {{"s1", 0, 2},
+               {"s2", HX_RC_INVALID_DATA, 0},
+               {"s3", HX_RC_INVALID_DATA, 4},
+               {"s4", HX_RC_INVALID_DATA, 0},
+               {"s5", HX_RC_INVALID_DATA, 0},
+               {"s6", HX_RC_INVALID_DATA, 0}};
   for (const auto& c : cases) {
     DWORD level = 99;
     EXPECT_EQ(c.result, form.GetOWAAttachmentLevel(ctx->m_spDom->getElementById(c.id).getAttribute("_level"), level))

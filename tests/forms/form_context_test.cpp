@@ -3,12 +3,12 @@
 #include <stdexcept>
 
 #include "filter/request_flags.h"
+#include "forms/form_page.h"
 #include "forms/hx_form_context.h"
 #include "forms/hx_form_exception.h"
 #include "forms/pl_form.h"
 #include "forms/pl_form_factory.h"
 #include "forms/pl_form_rows.h"
-#include "forms/form_page.h"
 #include "html/dom_source.h"
 
 namespace {

@@ -39,12 +39,13 @@ TEST(ScriptLinks, LinksGoToTheEndOfHead) {
   EXPECT_EQ(0u, form.InsertScriptLink(ctx.get(), std::string("x.js"), 2));
   EXPECT_EQ(HX_RC_NOT_FOUND, form.InsertScriptLink(ctx.get(), std::string(), ScriptLinkKind::Script));
   // Insertions at one address stand newest first.
-  EXPECT_NE(page.Applied().find("</script>\n"
-                                "<LINK rel=\"stylesheet\" type=\"text/css\" href=\"QLScripts/Pellora/1.9/csm01ql_pl.css\">\n"
-                                "<SCRIPT language=\"javascript\" src=\"QLScripts/Pellora/1.9/ql_plHelper.js\">"
-                                "</SCRIPT>\n"
-                                "</head>"),
-            std::string::npos)
+  EXPECT_NE(
+      page.Applied().find("</script>\n"
+                          "<LINK rel=\"stylesheet\" type=\"text/css\" href=\"QLScripts/Pellora/1.9/csm01ql_pl.css\">\n"
+                          "<SCRIPT language=\"javascript\" src=\"QLScripts/Pellora/1.9/ql_plHelper.js\">"
+                          "</SCRIPT>\n"
+                          "</head>"),
+      std::string::npos)
       << page.Applied();
 }
 
@@ -93,7 +94,8 @@ TEST(ScriptLinks, CachedScriptPrefix) {
 
 TEST(ScriptLinks, AttributesAreReadWithCharacterReferencesDecoded) {
   FormPage page(
-      "<html><body><a id=a1 href=\"x.ashx?a=1&amp;b=&#34;2&#x22;&c=3&amp\" onclick='f(&quot;&#38;&lt;&#0;&#xD800;&bogus;)' "
+      "<html><body><a id=a1 href=\"x.ashx?a=1&amp;b=&#34;2&#x22;&c=3&amp\" "
+      "onclick='f(&quot;&#38;&lt;&#0;&#xD800;&bogus;)' "
       "_flag>x</a></body></html>");
   auto ctx = page.Context();
   const CDOMElement a = ctx->m_spDom->getElementById("a1");

@@ -40,8 +40,8 @@ std::string Probe(const std::vector<std::string>& names) {
   return std::string("\n<script>(function(){var n=[") + list +
          "],t='';for(var i=0;i<n.length;i++){var v=window[n[i]];"
          "t+=n[i]+'\\t'+(typeof v==='undefined'?'<undefined>':String(v))+'\\n';}"
-         "var p=document.createElement('pre');p.id='" + kProbeId +
-         "';p.textContent=t;document.documentElement.appendChild(p);})();</script>\n";
+         "var p=document.createElement('pre');p.id='" +
+         kProbeId + "';p.textContent=t;document.documentElement.appendChild(p);})();</script>\n";
 }
 
 // The lines the probe wrote, read back from the DOM.
@@ -78,7 +78,8 @@ BrowserPage LoadInBrowser(const std::string& pagePath, const std::vector<std::st
   if (!variables.empty()) page = dir.Write("probed.html", ReadFile(pagePath) + Probe(variables));
   const std::string domFile = dir.Path() + "dom.html";
   const std::string consoleFile = dir.Path() + "console.txt";
-  const std::string command = Quoted(kLoadPage) + " " + Quoted(page) + " " + Quoted(domFile) + " " + Quoted(consoleFile);
+  const std::string command =
+      Quoted(kLoadPage) + " " + Quoted(page) + " " + Quoted(domFile) + " " + Quoted(consoleFile);
   const int status = std::system(command.c_str());
   if (status != 0) {
     result.error = "the browser failed on " + pagePath + " (status " + std::to_string(status) + ")";

@@ -11,9 +11,9 @@
 
 struct BrowserPage {
   bool loaded = false;
-  std::string error;                      // why the page could not be loaded
-  std::vector<std::string> syntaxErrors;  // console lines of script syntax errors
-  std::string dom;                        // the DOM as the browser dumped it
+  std::string error;                             // why the page could not be loaded
+  std::vector<std::string> syntaxErrors;         // console lines of script syntax errors
+  std::string dom;                               // the DOM as the browser dumped it
   std::map<std::string, std::string> variables;  // name -> String(value), "<undefined>"
 };
 
@@ -26,8 +26,8 @@ bool DomMatches(const std::string& dom, const std::string& xpath);
 
 // What a test expects of an applied page in the browser.
 struct BrowserExpectations {
-  std::vector<std::string> xpaths;                          // each must match
-  std::vector<std::string> absentXpaths;                    // none may match
+  std::vector<std::string> xpaths;                             // each must match
+  std::vector<std::string> absentXpaths;                       // none may match
   std::vector<std::pair<std::string, std::string>> variables;  // name, String(value)
 };
 
