@@ -91,19 +91,24 @@ TEST(BasicPages, AttachButtonsRemovedAtBlockLevelTwo) {
 }
 
 // A Mac client gets the anchor's and the menu's handlers in its own order
-// and the Mac script; a request without the cached-script prefix gets no
+// and the Mac script, and its cookie, whatever it holds, stays one script
+// string; a request without the cached-script prefix gets no
 // edit at all, as the product's paths could not be built.
 TEST(BasicPages, MacClientOrderAndMissingScriptPrefix) {
   const std::string description = ReadFile(std::string(HX_SOURCE_DIR) + "/samples/requests/basic_read_item.txt");
   std::string mac = description;
   const size_t ua = mac.find("User-Agent: ");
   mac.replace(ua, mac.find('\n', ua) - ua, "User-Agent: Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) Safari/605.1.15");
+  // A cookie value that would end the script string stays one string.
+  const size_t cookie = mac.find("cadata=");
+  mac.replace(cookie, mac.find('\n', cookie) - cookie, "cadata=\"a'b\\\"</script><u>\"");
   const AppliedPage applied = RunRequestText(mac, "basic_read_item_mac");
   EXPECT_NE(std::string::npos, applied.page.find("<a href=\"#\" oncontextmenu=\"return false;\" onclick=\"return "
                                                  "f_QLPLOnClick(event);\" onmousedown='"));
   EXPECT_NE(std::string::npos, applied.page.find("name=\"idqlplRMENU\" onClick=\"f_QLPLAttAction(event);\" oncontextmenu"));
   EXPECT_NE(std::string::npos, applied.page.find("ql_plBasicMac.js"));
-  ExpectPageInBrowser(applied.path, {{"//div[@id='idqlplRMENU']"}, {"//a//a"}, {}});
+  ExpectPageInBrowser(applied.path,
+                      {{"//div[@id='idqlplRMENU']"}, {"//a//a", "//u"}, {{"g_szQLPLCookie", "cadata=\"a'b\\\"</script><u>\""}}});
 
   const AppliedPage bare = RunRequestText("@csm-prefix\n" + description, "basic_read_item_no_prefix");
   EXPECT_EQ(ReadFile(std::string(HX_SOURCE_DIR) + "/samples/pages/basic_read_item.html"), bare.page);
