@@ -244,24 +244,7 @@ DWORD CPLBasicFormWithAttachments::ModifyNormalAttachmentSPANelement(const CDOME
     GetViewAttachmentLinkHTML(sBinocular, sAttachmentID, sFileName);
   }
 
-  std::string sHandler;
-  sHandler.reserve(64);
-  sHandler.append("return f_QLPLOnMouseDown(event,\"").append(ScriptSafeName(sFileName));
-  sHandler.append("\",\"").append(sAttachmentID);
-  sHandler.append("\",\"").append(bDirectAccess ? CUtil::HashString(sAttachmentID.c_str()) : std::string());
-  sHandler.append("\",");
-  const bool menu[] = {flags.bOpenVisible, flags.bOpenEnabled, flags.bSaveVisible, flags.bSaveEnabled,
-                       flags.bTextVisible, flags.bTextEnabled, flags.bRichVisible, flags.bRichEnabled};
-  for (size_t i = 0; i + 1 < std::size(menu); ++i) sHandler.append(menu[i] ? "1," : "0,");
-  sHandler.append(menu[std::size(menu) - 1] ? "1);" : "0);");
-
-  std::string sAnchor;
-  sAnchor.reserve(128);
-  sAnchor.append(IsMacClient() ? "<a href=\"#\" oncontextmenu=\"return false;\" onclick=\"return f_QLPLOnClick(event);\" "
-                                 "onmousedown='"
-                               : "<a href=\"#\" onclick=\"return f_QLPLOnClick(event);\" oncontextmenu=\"return false;\" "
-                                 "onmousedown='");
-  sAnchor.append(sHandler).append("' onmouseup=\"return f_QLPLOnMouseUp(event);\">");
+  const std::string sAnchor = ContextMenuAnchor(sAttachmentID, sFileName, bDirectAccess, flags);
 
   const CDOMStartTag spanStart = span.getStartTag();
   const CDOMStartTag link = span.getStartTagById(kAttachmentLinkId);
@@ -287,6 +270,30 @@ DWORD CPLBasicFormWithAttachments::ModifyNormalAttachmentSPANelement(const CDOME
   DebugLog("[CPLBasicFormWithAttachments::ModifyNormalAttachmentSPANelement] returned dwRet <%d>.",
            static_cast<int>(dwRet));
   return dwRet;
+}
+
+std::string CPLBasicFormWithAttachments::ContextMenuAnchor(const std::string& sAttachmentID,
+                                                           const std::string& sFileName, bool bDirectAccess,
+                                                           const PLContextMenuFlags& flags) const {
+  std::string sHandler;
+  sHandler.reserve(64);
+  sHandler.append("return f_QLPLOnMouseDown(event,\"").append(ScriptSafeName(sFileName));
+  sHandler.append("\",\"").append(sAttachmentID);
+  sHandler.append("\",\"").append(bDirectAccess ? CUtil::HashString(sAttachmentID.c_str()) : std::string());
+  sHandler.append("\",");
+  const bool menu[] = {flags.bOpenVisible, flags.bOpenEnabled, flags.bSaveVisible, flags.bSaveEnabled,
+                       flags.bTextVisible, flags.bTextEnabled, flags.bRichVisible, flags.bRichEnabled};
+  for (size_t i = 0; i + 1 < std::size(menu); ++i) sHandler.append(menu[i] ? "1," : "0,");
+  sHandler.append(menu[std::size(menu) - 1] ? "1);" : "0);");
+
+  std::string sAnchor;
+  sAnchor.reserve(128);
+  sAnchor.append(IsMacClient() ? "<a href=\"#\" oncontextmenu=\"return false;\" onclick=\"return f_QLPLOnClick(event);\" "
+                                 "onmousedown='"
+                               : "<a href=\"#\" onclick=\"return f_QLPLOnClick(event);\" oncontextmenu=\"return false;\" "
+                                 "onmousedown='");
+  sAnchor.append(sHandler).append("' onmouseup=\"return f_QLPLOnMouseUp(event);\">");
+  return sAnchor;
 }
 
 DWORD CPLBasicFormWithAttachments::ReplaceAttachmentAnchor(const CDOMStartTag& link, const std::string& sHTML) {

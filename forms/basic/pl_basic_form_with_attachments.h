@@ -86,6 +86,11 @@ class CPLBasicFormWithAttachments : public CPLFormWithAttachments {
   std::string m_sItemIDHash;
 
  private:
+  // The start tag of the anchor whose mouse events open the product's menu
+  // for this attachment (file name, ID, its hash when direct access is
+  // offered, the eight menu flags).
+  std::string ContextMenuAnchor(const std::string& sAttachmentID, const std::string& sFileName, bool bDirectAccess,
+                                const PLContextMenuFlags& flags) const;
   // OWA's anchor start tag gives way to sHTML (the new anchor, with the
   // binocular link before it when they meet); OWA's end tag stays.
   DWORD ReplaceAttachmentAnchor(const CDOMStartTag& link, const std::string& sHTML);
