@@ -2,7 +2,20 @@
 
 #include "filter/dll_context.h"
 #include "filter/request_flags.h"
+#include "forms/basic/pl_basic_form_attachment_manager.h"
+#include "forms/basic/pl_basic_form_calendar_item_scheduling_tab.h"
+#include "forms/basic/pl_basic_form_edit_item.h"
+#include "forms/basic/pl_basic_form_read_item.h"
 #include "forms/hx_form_context.h"
+#include "forms/pl_document_view_force_save_error_form.h"
+#include "forms/premium/pl_premium_form_delete_attachment.h"
+#include "forms/premium/pl_premium_form_edit_item.h"
+#include "forms/premium/pl_premium_form_get_attach_file_dialog.h"
+#include "forms/premium/pl_premium_form_get_document_view.h"
+#include "forms/premium/pl_premium_form_post_attach_file_dialog.h"
+#include "forms/premium/pl_premium_form_post_document_view_refresh.h"
+#include "forms/premium/pl_premium_form_post_document_view_sort.h"
+#include "forms/premium/pl_premium_form_read_item.h"
 
 namespace {
 
@@ -34,24 +47,35 @@ using namespace RequestFlag;
 // A form built into the module has its creator (MakeForm<...> or
 // MakeFormWithVirtualBases<...>) in its row.
 const PLFormRow g_PLFormRows[] = {
-    {kAnyExperience, true, nullptr, 0, 0, "CPLPremiumFormReadItem", nullptr},
-    {Premium, false, kPremiumReadTemplates, 0, 0, "CPLPremiumFormReadItem", nullptr},
-    {Premium, false, kPremiumEditTemplates, 0, 0, "CPLPremiumFormEditItem", nullptr},
-    {Premium, false, kPremiumAttachFileDialogTemplates, Post, 0, "CPLPremiumFormPOSTAttachFileDialog", nullptr},
-    {Premium, false, kPremiumAttachFileDialogTemplates, 0, Post, "CPLPremiumFormGETAttachFileDialog", nullptr},
-    {Premium, false, kPremiumDocumentViewTemplates, 0, 0, "CPLPremiumFormGETDocumentView", nullptr},
+    {kAnyExperience, true, nullptr, 0, 0, "CPLPremiumFormReadItem", MakeFormWithVirtualBases<CPLPremiumFormReadItem>},
+    {Premium, false, kPremiumReadTemplates, 0, 0, "CPLPremiumFormReadItem",
+     MakeFormWithVirtualBases<CPLPremiumFormReadItem>},
+    {Premium, false, kPremiumEditTemplates, 0, 0, "CPLPremiumFormEditItem",
+     MakeFormWithVirtualBases<CPLPremiumFormEditItem>},
+    {Premium, false, kPremiumAttachFileDialogTemplates, Post, 0, "CPLPremiumFormPOSTAttachFileDialog",
+     MakeFormWithVirtualBases<CPLPremiumFormPOSTAttachFileDialog>},
+    {Premium, false, kPremiumAttachFileDialogTemplates, 0, Post, "CPLPremiumFormGETAttachFileDialog",
+     MakeForm<CPLPremiumFormGETAttachFileDialog>},
+    {Premium, false, kPremiumDocumentViewTemplates, 0, 0, "CPLPremiumFormGETDocumentView",
+     MakeFormWithVirtualBases<CPLPremiumFormGETDocumentView>},
     {Premium, false, nullptr, 0, 0, nullptr, nullptr},
 
-    {Basic, false, kBasicEditTemplates, 0, 0, "CPLBasicFormEditItem", nullptr},
-    {Basic, false, kBasicReadTemplates, 0, 0, "CPLBasicFormReadItem", nullptr},
-    {Basic, false, kBasicSchedulingTabTemplates, 0, 0, "CPLBasicFormCalendarItemSchedulingTab", nullptr},
-    {Basic, false, kBasicAttachmentManagerTemplates, 0, 0, "CPLBasicFormAttachmentManager", nullptr},
+    {Basic, false, kBasicEditTemplates, 0, 0, "CPLBasicFormEditItem", MakeFormWithVirtualBases<CPLBasicFormEditItem>},
+    {Basic, false, kBasicReadTemplates, 0, 0, "CPLBasicFormReadItem", MakeFormWithVirtualBases<CPLBasicFormReadItem>},
+    {Basic, false, kBasicSchedulingTabTemplates, 0, 0, "CPLBasicFormCalendarItemSchedulingTab",
+     MakeFormWithVirtualBases<CPLBasicFormCalendarItemSchedulingTab>},
+    {Basic, false, kBasicAttachmentManagerTemplates, 0, 0, "CPLBasicFormAttachmentManager",
+     MakeFormWithVirtualBases<CPLBasicFormAttachmentManager>},
     {Basic, false, nullptr, 0, 0, nullptr, nullptr},
 
-    {None, false, nullptr, PremiumDeleteAttachment, 0, "CPLPremiumFormDeleteAttachment", nullptr},
-    {None, false, nullptr, DocumentViewSort, 0, "CPLPremiumFormPOSTDocumentViewSort", nullptr},
-    {None, false, nullptr, DocumentViewRefresh, 0, "CPLPremiumFormPOSTDocumentViewRefresh", nullptr},
-    {None, false, kAuthErrorTemplates, DocumentViewForceSave, 0, "CPLDocumentViewForceSaveErrorForm", nullptr},
+    {None, false, nullptr, PremiumDeleteAttachment, 0, "CPLPremiumFormDeleteAttachment",
+     MakeFormWithVirtualBases<CPLPremiumFormDeleteAttachment>},
+    {None, false, nullptr, DocumentViewSort, 0, "CPLPremiumFormPOSTDocumentViewSort",
+     MakeFormWithVirtualBases<CPLPremiumFormPOSTDocumentViewSort>},
+    {None, false, nullptr, DocumentViewRefresh, 0, "CPLPremiumFormPOSTDocumentViewRefresh",
+     MakeFormWithVirtualBases<CPLPremiumFormPOSTDocumentViewRefresh>},
+    {None, false, kAuthErrorTemplates, DocumentViewForceSave, 0, "CPLDocumentViewForceSaveErrorForm",
+     MakeForm<CPLDocumentViewForceSaveErrorForm>},
     {None, false, nullptr, 0, 0, nullptr, nullptr},
 };
 
