@@ -13,7 +13,7 @@
 #include "forms/form_text.h"
 #include "forms/html_char_refs.h"
 #include "forms/hx_form_context.h"
-#include "forms/owa_direct_file_access.h"
+#include "general/owa_ad_config.h"
 #include "general/pl_hx_general_settings.h"
 #include "html/dom_source.h"
 #include "settings/setting_ids.h"
@@ -50,7 +50,10 @@ CPLFormWithFiles::~CPLFormWithFiles() = default;
 DWORD CPLFormWithFiles::SettingsID() const { return m_pFormContext->m_pContext->m_dwSettingsID; }
 
 bool CPLFormWithFiles::IsDirectFileAccessEnabledByOWA(bool bPublicClient) const {
-  return IsOWADirectFileAccessEnabled(bPublicClient);
+  const COWAADConfig& owa = m_pSettings->GetOWAADConfig();
+  const int nControl =
+      bPublicClient ? owa.m_nFileAccessControlOnPublicComputers : owa.m_nFileAccessControlOnPrivateComputers;
+  return (nControl & 1) != 0;
 }
 
 bool CPLFormWithFiles::ReadSetting(int32_t nSettingID, int32_t& nValue) {
