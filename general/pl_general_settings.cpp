@@ -87,6 +87,11 @@ HRESULT CPLGeneralSettings::ReadOWAAD() {
   return E_NOTIMPL;
 }
 
+HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string& propertyName, std::string& value,
+                                          const ci_string& cookie, const std::string& sid, bool report) {
+  return E_NOTIMPL;
+}
+
 BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resourceLibraryName, std::string& errorText,
                                       int32_t directoryLevels) {
   BOOL result = Base::LoadSettings(moduleName, resourceLibraryName, errorText, directoryLevels);
