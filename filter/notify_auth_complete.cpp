@@ -145,11 +145,10 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
       }
       DebugLog("[CNotifications::NotifyAuthComplete] Attachment buttons block level is <%d>.", static_cast<int>(blockLevel));
       if (blockLevel == 1 || blockLevel == 2) {
+        // The page leaves the control message as the host must act on it
+        // (Completed, or Replace when the host has no response sender).
         const DWORD denied = CAuthCompleteHelper::SendAccessDeniedResponse(pContext);
-        if (denied == 0) {
-          pContext->m_dwControlMessage = ControlMessageCompleted;
-          return 0;
-        }
+        if (denied == 0) return 0;
         DebugLog("[CNotifications::NotifyAuthComplete] CNotifyAuthCompleteHelper::SendAccessDeniedResponse() failed.");
         dwRet = denied;
       }
@@ -164,9 +163,12 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
                                                              forceSaveIdRemoved);
   if (dwRet != 0) {
     DebugLog("[CNotifications::NotifyAuthComplete] CAuthCompleteHelper::HandleDirectFileAccessRequest() failed.");
+  }
+  if (accessDeniedSent) {
+    // Refused, also when the decision failed: the page's control message
+    // stands, so the download never reaches the server.
+  } else if (dwRet != 0) {
     pContext->m_dwControlMessage = ControlMessageIgnore;
-  } else if (accessDeniedSent) {
-    pContext->m_dwControlMessage = ControlMessageCompleted;
   } else if (documentViewFile && forceSaveIdRemoved) {
     pContext->m_dwRequestFlags |= RequestFlag::DocumentViewForceSave;
   } else {
