@@ -99,8 +99,10 @@ TEST(PipelineAuthComplete, RepairThatWouldSplitTheCookieHeaderIsLeftOut) {
     request.headers.back().second = cookie;
     const HxOutcome out = PipelineHost::WithTestSettings().Run(request);
     EXPECT_EQ(nullptr, CookieSet(out)) << cookie;
-    // The request goes on to the download checks as if no repair were due.
-    EXPECT_EQ(kNotBuilt, Auth(out).result) << cookie;
+    // The request goes on to the download checks as if no repair were due
+    // (block level 1: let through).
+    EXPECT_EQ(0u, Auth(out).result) << cookie;
+    EXPECT_EQ(static_cast<DWORD>(ControlMessageIgnore), Auth(out).controlMessage) << cookie;
   }
 }
 
