@@ -15,6 +15,7 @@
 #include "filter/request_flags.h"
 #include "filter/request_info.h"
 #include "filter/result_codes.h"
+#include "filter/ssl_connection.h"
 #include "filter/util.h"
 #include "general/owa_file_access.h"
 #include "general/pl_hx_general_settings.h"
@@ -56,16 +57,6 @@ std::string ViewerPage() {
   return "/" + ToStd(CPLHXGeneralSettings::getInstance()->GetVirtualFolderName()) + "/bin/pellora.srf";
 }
 
-bool EqualsOn(const CRequestInfo& info, const char* name) {
-  std::string value;
-  return info.GetHeaderValue(name, value) && ToCI(value) == "on";
-}
-
-bool IsSSLRequest(const CRequestInfo& info) {
-  return EqualsOn(info, "HTTPS") || EqualsOn(info, "HTTP_Front-End-HTTPS") ||
-         CPLHXGeneralSettings::getInstance()->IsSSLOffloaded() != 0;
-}
-
 // A query string that starts with the multimedia key: over SSL, a hash that
 // matches the link's URL lets the viewer cache multimedia. The key's query
 // string is emptied in every case.
@@ -82,7 +73,7 @@ bool MultimediaMayBeCached(const CDLLContext* pContext, const ci_string& url, ci
   DebugLog("[CAuthCompleteHelper::RedirectPelloraFakeRequest] URL for hash is <%s>, HASH: <%s>, Request Hash:<%s> ",
            hashedUrl.c_str(), hash.c_str(), requestHash.c_str());
   bool cache = false;
-  if (IsSSLRequest(*pContext->m_spRequestInfo)) {
+  if (IsSSLConnection(*pContext->m_spRequestInfo)) {
     if (requestHash == ToCI(hash)) {
       cache = cacheMultimedia;
       DebugLog("Cache Multimedia for SSL. Hash match.");

@@ -70,51 +70,50 @@ const std::string kAttachment = "/owa/attachment.ashx?attach=1&" + kChain;
 const std::string kProductAttachment = kAttachment + "&midh=" + H("RA") + "&aidh=" + H("A1");
 
 TEST(PipelineDirectAccess, AttachmentDecisionMatrix) {
+  const std::string product = "/owa/attachment.ashx?attach=1&" + kChain;  // the product link, rewritten
+  // A front end passes the client's address on; the connection's address is
+  // then only the front end's.
+  const std::string frontEndInside = "@server-variable HTTP_X_Remote_Client_IP 10.0.9.9\n";
+  const std::string frontEndOutside = "@server-variable HTTP_X_Remote_Client_IP 172.16.0.1\n";
   struct {
     int criteria;
     const char* address;
     std::string target;
-    bool refused;
-    std::string finalUrl;  // when let through
+    std::string finalUrl;  // empty: refused
+    std::string directives = "";
   } cases[] = {
       // Level 0: the address alone decides; hashes change nothing.
-      {10, kInside, kAttachment, false, kAttachment},
-      {10, kOutside, kAttachment, true, ""},
-      {10, kOutside, kProductAttachment, true, ""},
+      {10, kInside, kAttachment, kAttachment},
+      {10, kOutside, kAttachment, ""},
+      {10, kOutside, kProductAttachment, ""},
+      {10, kOutside, kAttachment, kAttachment, frontEndInside},
+      {10, kInside, kAttachment, "", frontEndOutside},
       // Level 1: everything goes, without the product's hashes.
-      {11, kOutside, kAttachment, false, kAttachment},
-      {11, kOutside, kProductAttachment, false, "/owa/attachment.ashx?attach=1&" + kChain},
+      {11, kOutside, kAttachment, kAttachment},
+      {11, kOutside, kProductAttachment, product},
       // Level 2: the product's own links, or the address for other links.
-      {12, kOutside, kProductAttachment, false, "/owa/attachment.ashx?attach=1&" + kChain},
-      {12, kInside, kAttachment, false, kAttachment},
-      {12, kOutside, kAttachment, true, ""},
-      {12, kOutside, kAttachment + "&midh=" + H("RA"), true, ""},
+      {12, kOutside, kProductAttachment, product},
+      {12, kInside, kAttachment, kAttachment},
+      {12, kOutside, kAttachment, ""},
+      {12, kOutside, kAttachment + "&midh=" + H("RA"), ""},
       // A wrong hash is refused even from an allowed address.
-      {12, kInside, kAttachment + "&midh=" + H("RA") + "&aidh=" + H("A0"), true, ""},
-      {12, kInside, kAttachment + "&midh=" + H("RA0") + "&aidh=" + H("A1"), true, ""},
+      {12, kInside, kAttachment + "&midh=" + H("RA") + "&aidh=" + H("A0"), ""},
+      {12, kInside, kAttachment + "&midh=" + H("RA0") + "&aidh=" + H("A1"), ""},
       // A product link that may offer neither Open nor Save was made by hand.
-      {13, kInside, kProductAttachment, true, ""},
+      {13, kInside, kProductAttachment, ""},
   };
   for (const auto& c : cases) {
-    const HxOutcome out = Get(c.criteria, c.target, c.address);
-    const std::string what = std::to_string(c.criteria) + " " + c.address + " " + c.target;
+    const HxOutcome out = Get(c.criteria, c.target, c.address, c.directives);
+    const std::string what = std::to_string(c.criteria) + " " + c.address + " " + c.target + " " + c.directives;
     EXPECT_EQ(0u, Auth(out).result) << what;
-    EXPECT_EQ(c.refused, Refused(out)) << what;
-    if (c.refused) {
+    EXPECT_EQ(c.finalUrl.empty(), Refused(out)) << what;
+    if (c.finalUrl.empty()) {
       EXPECT_EQ(static_cast<DWORD>(ControlMessageCompleted), Auth(out).controlMessage) << what;
     } else {
       EXPECT_EQ(static_cast<DWORD>(ControlMessageIgnore), Auth(out).controlMessage) << what;
       EXPECT_EQ(c.finalUrl, out.finalUrl) << what;
     }
   }
-}
-
-TEST(PipelineDirectAccess, FrontEndAddressDecides) {
-  // A front end passes the client's address on; the connection's address
-  // is then only the front end's.
-  const std::string frontEnd = "@server-variable HTTP_X_Remote_Client_IP 10.0.9.9\n";
-  EXPECT_FALSE(Refused(Get(10, kAttachment, kOutside, frontEnd)));
-  EXPECT_TRUE(Refused(Get(10, kAttachment, kInside, "@server-variable HTTP_X_Remote_Client_IP 172.16.0.1\n")));
 }
 
 TEST(PipelineDirectAccess, UndecidableDownloadsAreRefused) {
@@ -146,10 +145,7 @@ TEST(PipelineDirectAccess, InvalidBlockLevelIsReportedOncePerLoad) {
   setenv("HX_EVENTLOG_FILE", events.c_str(), 1);
   for (int i = 0; i < 3; ++i) EXPECT_TRUE(Refused(Get(15, kAttachment)));
   unsetenv("HX_EVENTLOG_FILE");
-  std::ifstream in(events);
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string all = text.str();
+  const std::string all = (std::stringstream() << std::ifstream(events).rdbuf()).str();
   const size_t first = all.find("block level <-1> of settings <15> is invalid");
   ASSERT_NE(std::string::npos, first) << all;
   EXPECT_EQ(std::string::npos, all.find("is invalid", first + 40)) << all;
@@ -233,16 +229,19 @@ TEST(PipelineDirectAccess, MultimediaCachedOnlyOverSSLWithMatchingHash) {
     std::string query;
     std::string directives;
     const char* cmc;
+    std::string header = "";
   } cases[] = {
       {11, key, ssl, "1"},
       {11, key + "&x=1", "@server-variable HTTP_Front-End-HTTPS ON\n", "1"},
+      {11, key, "", "1", "Front-End-Https: on\n"},
       {10, key, ssl, "0"},
       {11, key, "", "0"},
       {11, "?MMKey1", ssl, "0"},
       {11, "", ssl, "0"},
   };
   for (const auto& c : cases) {
-    const HxOutcome out = Get(c.criteria, path + c.query, kInside, c.directives);
+    const HxOutcome out = PipelineHost::Run(Host(), "@criteria " + std::to_string(c.criteria) + "\n" + c.directives +
+                                                        "GET " + path + c.query + " HTTP/1.1\n" + kUA + c.header);
     EXPECT_EQ("/X-Pellora/bin/pellora.srf?cmd=show&cp2lta3=m/clip.htm&CMC245=" + std::string(c.cmc), out.finalUrl)
         << c.criteria << c.query << c.directives;
   }

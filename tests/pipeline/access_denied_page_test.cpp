@@ -63,8 +63,7 @@ TEST(AccessDeniedPage, LocalisedUtf8MessageAndFallbacks) {
     ExpectLengthMatches(g_sent);
   }
   {
-    // A language without strings of its own reads English.
-    DeniedRecord r("xx", true);
+    DeniedRecord r("xx", true);  // no strings of its own: English
     ASSERT_EQ(0u, CAuthCompleteHelper::SendAccessDeniedResponse(&r.record));
     EXPECT_NE(std::string::npos, g_sent.find("<b>Access denied. You are not allowed")) << g_sent;
   }
@@ -83,22 +82,11 @@ TEST(AccessDeniedPage, LocalisedUtf8MessageAndFallbacks) {
 }
 
 TEST(ForceSaveIdParam, OnlyAnUnresolvedIdGoes) {
-  struct {
-    const char* query;
-    const char* after;
-  } cases[] = {
-      {"id=unresolved&x=1", "x=1"},
-      {"a=1&ID=Unresolved", "a=1"},
-      {"a=1&id=unresolved&b=2", "a=1&b=2"},
-      {"id=unresolvedX", "id=unresolvedX"},
-      {"aid=unresolved", "aid=unresolved"},
-      {"id=", "id="},
-  };
-  for (const auto& c : cases) {
-    ci_string query = c.query;
-    EXPECT_EQ(std::string(c.query) != c.after, CAuthCompleteHelper::RemoveDocViewForceSaveIDParamIfSetToUnresolved(query))
-        << c.query;
-    EXPECT_EQ(ci_string(c.after), query);
+  for (auto [query, after] : {std::pair{"id=unresolved&x=1", "x=1"}, {"a=1&ID=Unresolved", "a=1"},
+                              {"id=unresolvedX", "id=unresolvedX"}, {"aid=unresolved", "aid=unresolved"}}) {
+    ci_string text = query;
+    EXPECT_EQ(std::string(query) != after, CAuthCompleteHelper::RemoveDocViewForceSaveIDParamIfSetToUnresolved(text));
+    EXPECT_EQ(ci_string(after), text);
   }
 }
 
