@@ -10,6 +10,7 @@
 #include "common/ci_string.h"
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
+#include "common/log_words.h"
 #include "filter/auth_complete_helper.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
@@ -31,7 +32,6 @@ constexpr int32_t UnlessProductLinkOrAllowedIP = 2;
 
 constexpr WORD kEventError = 1;
 
-const char* TrueFalse(bool b) { return b ? "TRUE" : "FALSE"; }
 
 // A block level outside 0 to 2 refuses every download of its settings set;
 // the administrator hears of it once per load of the settings file and set,

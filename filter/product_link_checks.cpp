@@ -7,6 +7,7 @@
 #include "common/blocked_extensions.h"
 #include "common/ci_string.h"
 #include "common/debug_log.h"
+#include "common/log_words.h"
 #include "filter/auth_complete_helper.h"
 #include "filter/dll_context.h"
 #include "filter/notifications_helper.h"
@@ -19,9 +20,6 @@
 #include "settings/setting_ids.h"
 
 namespace {
-
-const char* TrueFalse(bool b) { return b ? "TRUE" : "FALSE"; }
-const char* YN(bool b) { return b ? "Y" : "N"; }
 
 bool HashMatches(const std::string& text, const ci_string& hash) {
   return CUtil::HashString(text.c_str()) == ToStd(hash);

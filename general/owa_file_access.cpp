@@ -7,13 +7,11 @@
 #include <vector>
 
 #include "common/debug_log.h"
+#include "common/log_words.h"
 #include "general/pl_hx_general_settings.h"
 #include "platform/registry.h"
 
 namespace {
-
-const char* YN(bool b) { return b ? "Y" : "N"; }
-const char* TrueFalse(bool b) { return b ? "TRUE" : "FALSE"; }
 
 // One of OWA's three lists: its file types and MIME types, and the words of
 // its log lines.
