@@ -82,6 +82,7 @@ const KindCase kKinds[] = {
      kPremium | 0x200, false},
     {"document file without URL", "GET", "/owa/ev.owa?ns=SharepointDocument&ev=GetDoc", nullptr, nullptr, kPremium,
      true},
+    {"document file by POST", "POST", "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=x", "", nullptr, kPremium | 0x4, true},
     // 9 direct attachment access
     {"direct attachment", "GET", "/owa/attachment.ashx?attach=1&id=RgAAAA", nullptr, nullptr, kPremium | 0x10, false},
     {"direct attachment attach=true", "GET", "/owa/attachment.ashx?attach=true&id=RgAAAA", nullptr, nullptr, kPremium,
