@@ -38,6 +38,8 @@ HxHost& Host() {
                   tree / "Quenlith" / "Common Files" / "Settings" / "LinkCriteriaSettings.xml",
                   fs::copy_options::overwrite_existing, ec);
     if (ec) ADD_FAILURE() << "cannot stage the direct-access settings: " << ec.message();
+    // No directory answers: OWA's configuration stays empty.
+    setenv("LDAPURI", "ldap://127.0.0.1:1", 1);
     return PipelineHost::Start(tree.string());
   }();
   return *host;
