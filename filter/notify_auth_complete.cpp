@@ -168,12 +168,10 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
   if (dwRet != 0) {
     DebugLog("[CNotifications::NotifyAuthComplete] CAuthCompleteHelper::HandleDirectFileAccessRequest() failed.");
   }
-  if (accessDeniedSent) {
-    // Refused, also when the decision failed: the page's control message
-    // stands, so the download never reaches the server.
-  } else if (dwRet != 0) {
-    pContext->m_dwControlMessage = ControlMessageIgnore;
-  } else if (documentViewFile && forceSaveIdRemoved) {
+  // A refusal, also of a download that could not be decided, keeps the
+  // page's control message, so the download never reaches the server.
+  if (accessDeniedSent) return dwRet;
+  if (dwRet == 0 && documentViewFile && forceSaveIdRemoved) {
     pContext->m_dwRequestFlags |= RequestFlag::DocumentViewForceSave;
   } else {
     pContext->m_dwControlMessage = ControlMessageIgnore;
