@@ -4,12 +4,14 @@
 
 #include <vector>
 
+#include "common/blocked_extensions.h"
 #include "common/debug_log.h"
 #include "common/string_operation.h"
 #include "filter/dll_context.h"
 #include "filter/notifications_helper.h"
 #include "filter/request_flags.h"
 #include "filter/result_codes.h"
+#include "filter/ssl_connection.h"
 #include "forms/form_text.h"
 #include "forms/html_char_refs.h"
 #include "forms/hx_form_context.h"
@@ -32,8 +34,6 @@ constexpr int32_t TextOnly = 1;
 constexpr int32_t TextAndRich = 2;
 constexpr int32_t Neither = 3;
 }  // namespace HighSpeedAction
-
-bool IsOn(const std::string& value) { return ToCI(value) == "on"; }
 
 }  // namespace
 
@@ -110,14 +110,12 @@ void CPLFormWithFiles::LoadTexts() {
 
 DWORD CPLFormWithFiles::InitPLBlockedExtensionsSet() {
   m_csBlockedExtensions.clear();
-  m_setBlockedExtensions.clear();
   int32_t enabled = kDefaultEnableBlockedList;
   ReadSetting(SettingEnableBlockedList, enabled);
   if (enabled == 0) return 0;
   m_pSettings->GetSettingFromID(SettingBlockedExtensions, m_csBlockedExtensions, static_cast<int32_t>(SettingsID()), 0);
   DebugLog("[CPLFormWithFiles::InitPLBlockedExtensionsSet] Blocked extensions <%s>.", m_csBlockedExtensions.c_str());
-  if (m_csBlockedExtensions.empty()) return 0;
-  return CStringOperation::Parse(m_csBlockedExtensions, ";", m_setBlockedExtensions) ? 0 : HX_RC_MISSING;
+  return 0;
 }
 
 DWORD CPLFormWithFiles::InitPLRestrictionSettings() {
@@ -165,13 +163,7 @@ DWORD CPLFormWithFiles::InitPLRestrictionSettings() {
 DWORD CPLFormWithFiles::InitPLSafeSSLOpenSetting() {
   m_bSafeSSLOpen = false;
   DebugLog("[CPLFormWithFiles::InitPLSafeSSLOpenSetting] Starts");
-  const CRequestInfo& request = *m_pFormContext->m_pContext->m_spRequestInfo;
-  std::string https;
-  std::string frontEndHttps;
-  const bool ssl = (request.GetHeaderValue("HTTPS", https) && IsOn(https)) ||
-                   (request.GetHeaderValue("HTTP_Front-End-HTTPS", frontEndHttps) && IsOn(frontEndHttps)) ||
-                   m_pSettings->IsSSLOffloaded() != 0;
-  if (ssl) {
+  if (IsSSLConnection(*m_pFormContext->m_pContext->m_spRequestInfo)) {
     int32_t safeOpen = kDefaultSafeSSLOpen;
     if (!ReadSetting(SettingSafeSSLOpen, safeOpen)) {
       DebugLog(
@@ -192,7 +184,8 @@ DWORD CPLFormWithFiles::GetFileExtensionAndBlockedFlag(const std::string& sFileN
   bBlocked = false;
   const size_t dot = sFileName.rfind('.');
   if (dot != std::string::npos && dot + 1 < sFileName.size()) csExtension = ToCI(sFileName.substr(dot + 1));
-  bBlocked = !csExtension.empty() && m_setBlockedExtensions.count(csExtension) != 0;
+  // The download checks ask the same test of the same list.
+  bBlocked = IsExtensionInBlockedList(csExtension, m_csBlockedExtensions);
   DebugLog(
       "[CPLFormWithFiles::GetFileExtensionAndBlockedFlag] returned dwRet <%d>. Attachment extension <%s> "
       "Attachment blocked by PL <%s>.",
