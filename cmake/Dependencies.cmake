@@ -25,6 +25,10 @@ target_include_directories(hx_inih INTERFACE ${INIH_INCLUDE_DIR})
 target_link_libraries(hx_inih INTERFACE ${INIH_LIBRARY})
 list(APPEND HX_MODULE_LIBS hx_inih)
 
+# Code-page conversion stands on ICU's converters.
+find_package(ICU REQUIRED COMPONENTS uc)
+list(APPEND HX_MODULE_LIBS ICU::uc)
+
 # The staged install tree and hx_stage_file().
 include(${CMAKE_CURRENT_LIST_DIR}/Stage.cmake)
 
