@@ -85,7 +85,12 @@ class StartUp : public ::testing::Test {
   std::vector<std::string> Events() {
     std::vector<std::string> lines;
     std::istringstream in(ReadFile(dir.Path() + "events.txt"));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) {
+      // These trees have no directory; its failed read, reported at every
+      // start-up, is tested with a directory of its own.
+      if (line.find("Reading OWA configuration failed") != std::string::npos) continue;
+      lines.push_back(line);
+    }
     return lines;
   }
 
