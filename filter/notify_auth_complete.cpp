@@ -82,13 +82,17 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
     DebugLog("[CNotifications::NotifyAuthComplete] This is a direct file access, and ',' character was found in cookie header value <%s>.",
              cookie.c_str());
     const std::string repaired = RepairFoldedCookie(cookie, comma);
-    if (CBaseNotifications::SetWorkerHeader(pContext, "Cookie:", repaired) == 0) {
+    if (!CBaseNotifications::IsSafeHeaderText(repaired)) {
+      // Copied into the header it would start a header of the client's own.
+      DebugLog("[CNotifications::NotifyAuthComplete] The repaired cookie value holds CR, LF or NUL; the cookie header is left as it is.");
+    } else if (CBaseNotifications::SetWorkerHeader(pContext, "Cookie:", repaired) == 0) {
       DebugLog("[CNotifications::NotifyAuthComplete] CBaseNotifications::SetWorkerHeader() failed when setting cookie header value.");
       pContext->m_dwControlMessage = ControlMessageIgnore;
       return HX_RC_MISSING;
+    } else {
+      DebugLog("[CNotifications::NotifyAuthComplete] Cookie header value was set successfully to <%s>.", repaired.c_str());
+      cookie = repaired;
     }
-    DebugLog("[CNotifications::NotifyAuthComplete] Cookie header value was set successfully to <%s>.", repaired.c_str());
-    cookie = repaired;
   }
 
   DebugLog("[CNotifications::NotifyAuthComplete] URL <%s> QueryString <%s> Cookie <%s>", urlText.c_str(),

@@ -10,6 +10,7 @@
 #include "general/host_probes.h"
 #include "general/resource_strings.h"
 #include "platform/adsi.h"
+#include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "platform/library_loader.h"
 #include "platform/system_directory.h"
@@ -207,6 +208,7 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
   HRESULT hr = CreateDirectoryPath(m_strTempDirectory.c_str());
   if (hr == S_OK) return result;
   DebugLogError(static_cast<DWORD>(hr), "%s %s", " Can not create Temp Directory", m_strTempDirectory.c_str());
+  errorText = "Can not create Temp Directory " + m_strTempDirectory;
   return 0;
 }
 
@@ -304,8 +306,22 @@ bool CPLGeneralSettings::InitLogFiles(const char* moduleName, int32_t settingsID
   if (path.size() >= MAX_PATH) path = kDefaultLogFilePath;
   SetLogFilePath(path.c_str());
   m_strLogFilePath = ::GetLogFilePath();
+  if ((savedMode & LOG_MODE_WRITE) != 0) MakeLogFolder(m_strLogFilePath);
   SetLogMode(savedMode);
   return true;
+}
+
+void CPLGeneralSettings::MakeLogFolder(const std::string& logFilePath) {
+  const size_t slash = logFilePath.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return;
+  const std::string folder = logFilePath.substr(0, slash);
+  if (IsDirectory(folder.c_str())) return;
+  // On a fresh install nothing would be logged until the folder was made by
+  // hand; the log says who did what, so only owner and group may read it.
+  const HRESULT hr = CreateDirectoryPath(folder.c_str(), true);
+  if (hr != S_OK) {
+    WriteEventLog(2, "Can not create the debug log folder %s HR 0x%x", folder.c_str(), static_cast<unsigned>(hr));
+  }
 }
 
 BOOL CPLGeneralSettings::GetUTF8ResourceString(DWORD id, std::string& text, LANGID langId) {

@@ -29,6 +29,8 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
                     int32_t directoryLevels) override;
 
   bool InitLogFiles(const char* moduleName, int32_t settingsID, int32_t logKind);
+  // Creates the log file's missing folder; one event report when it cannot.
+  void MakeLogFolder(const std::string& logFilePath);
   // Fills the host name and the fully qualified name; true with the host name.
   bool GetComputerName();
   // The OWA configuration of this server's virtual directory.

@@ -70,6 +70,7 @@ TEST(PipelineAuthComplete, FoldedCookieOfDirectFileRequestsIsRepaired) {
   } cases[] = {
       {"/owa/attachment.ashx?attach=1&id=R", "Cookie: a=1\nCookie: b=22\n", "b=22"},
       {"/owa/attachment.ashx?attach=1&id=R", "Cookie: aaa=1,b=2\n", "aaa=1"},
+      {"/owa/attachment.ashx?attach=1&id=R", "Cookie: ab=1,cd=2\n", "ab=1"},  // a tie keeps the first
       {"/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=x", "Cookie:  x=1 ,y\n", "x=1"},
       {"/owa/attachment.ashx?attach=1&id=R", "Cookie: a=1; b=2\n", nullptr},
       {"/owa/?ae=Item&t=IPM.Note&id=R", "Cookie: a=1,bb=22\n", nullptr},
@@ -84,6 +85,23 @@ TEST(PipelineAuthComplete, FoldedCookieOfDirectFileRequestsIsRepaired) {
       ASSERT_NE(nullptr, set) << c.cookies;
       EXPECT_EQ(c.repaired, set->value);
     }
+  }
+}
+
+TEST(PipelineAuthComplete, RepairThatWouldSplitTheCookieHeaderIsLeftOut) {
+  HxRequest request;
+  std::string error;
+  ASSERT_TRUE(ParseRequestDescription(std::string(kUser) + "@criteria 1\nGET /owa/attachment.ashx?attach=1&id=R HTTP/1.1\n" +
+                                          kUA + "Cookie: x\n",
+                                      "", request, error))
+      << error;
+  const std::string cookies[] = {"a=1,b=2\r\nSet-Cookie: evil=1", "a=1,b=2\nX: y", std::string("a=1,bb=2\0x", 10)};
+  for (const std::string& cookie : cookies) {
+    request.headers.back().second = cookie;
+    const HxOutcome out = PipelineHost::WithTestSettings().Run(request);
+    EXPECT_EQ(nullptr, CookieSet(out)) << cookie;
+    // The request goes on to the download checks as if no repair were due.
+    EXPECT_EQ(kNotBuilt, Auth(out).result) << cookie;
   }
 }
 
