@@ -13,44 +13,6 @@ const char* const kScriptBlockClose = "\r\n//QUENLITH PELLORA\r\n</script>";
 
 std::string ProductScriptBlock(const std::string& lines) { return kScriptBlockOpen + lines + kScriptBlockClose; }
 
-std::string EscapeJavaScriptString(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\'':
-        out += "\\'";
-        break;
-      case '"':
-        out += "\\\"";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      // "</script>" must not end the script element early.
-      case '<':
-        out += "\\x3C";
-        break;
-      default:
-        if (u < 0x20 || u == 0x7F) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\x%02X", u);
-          out += escaped;
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out;
-}
-
 void LogProcessBanner(const char* pPrefix, const std::string& middle) {
   DebugLog("%s%s", pPrefix, std::string(76, '*').c_str());
   DebugLog("%s%s", pPrefix, middle.c_str());

@@ -18,11 +18,6 @@ inline const char* TrueFalse(bool b) { return b ? "TRUE" : "FALSE"; }
 // "\r\n//QUENLITH PELLORA\r\n</script>". Each line of `lines` ends with "\r\n".
 std::string ProductScriptBlock(const std::string& lines);
 
-// Text that stays inside one JavaScript string literal (either quote): quotes,
-// backslash, line ends, "<" and control characters become escapes. Plain text
-// comes out unchanged.
-std::string EscapeJavaScriptString(const std::string& text);
-
 // The closing banner of a form's Process, each line opened by pPrefix
 // (e.g. "[CPLBasicFormItem::Process] "): 76 asterisks, pMiddle, 75 asterisks.
 void LogProcessBanner(const char* pPrefix, const std::string& middle);

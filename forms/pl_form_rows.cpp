@@ -2,7 +2,12 @@
 
 #include "filter/dll_context.h"
 #include "filter/request_flags.h"
+#include "forms/basic/pl_basic_form_attachment_manager.h"
+#include "forms/basic/pl_basic_form_calendar_item_scheduling_tab.h"
+#include "forms/basic/pl_basic_form_edit_item.h"
+#include "forms/basic/pl_basic_form_read_item.h"
 #include "forms/hx_form_context.h"
+#include "forms/pl_document_view_force_save_error_form.h"
 #include "forms/premium/pl_premium_form_delete_attachment.h"
 #include "forms/premium/pl_premium_form_edit_item.h"
 #include "forms/premium/pl_premium_form_get_attach_file_dialog.h"
@@ -55,10 +60,12 @@ const PLFormRow g_PLFormRows[] = {
      MakeFormWithVirtualBases<CPLPremiumFormGETDocumentView>},
     {Premium, false, nullptr, 0, 0, nullptr, nullptr},
 
-    {Basic, false, kBasicEditTemplates, 0, 0, "CPLBasicFormEditItem", nullptr},
-    {Basic, false, kBasicReadTemplates, 0, 0, "CPLBasicFormReadItem", nullptr},
-    {Basic, false, kBasicSchedulingTabTemplates, 0, 0, "CPLBasicFormCalendarItemSchedulingTab", nullptr},
-    {Basic, false, kBasicAttachmentManagerTemplates, 0, 0, "CPLBasicFormAttachmentManager", nullptr},
+    {Basic, false, kBasicEditTemplates, 0, 0, "CPLBasicFormEditItem", MakeFormWithVirtualBases<CPLBasicFormEditItem>},
+    {Basic, false, kBasicReadTemplates, 0, 0, "CPLBasicFormReadItem", MakeFormWithVirtualBases<CPLBasicFormReadItem>},
+    {Basic, false, kBasicSchedulingTabTemplates, 0, 0, "CPLBasicFormCalendarItemSchedulingTab",
+     MakeFormWithVirtualBases<CPLBasicFormCalendarItemSchedulingTab>},
+    {Basic, false, kBasicAttachmentManagerTemplates, 0, 0, "CPLBasicFormAttachmentManager",
+     MakeFormWithVirtualBases<CPLBasicFormAttachmentManager>},
     {Basic, false, nullptr, 0, 0, nullptr, nullptr},
 
     {None, false, nullptr, PremiumDeleteAttachment, 0, "CPLPremiumFormDeleteAttachment",
@@ -67,7 +74,8 @@ const PLFormRow g_PLFormRows[] = {
      MakeFormWithVirtualBases<CPLPremiumFormPOSTDocumentViewSort>},
     {None, false, nullptr, DocumentViewRefresh, 0, "CPLPremiumFormPOSTDocumentViewRefresh",
      MakeFormWithVirtualBases<CPLPremiumFormPOSTDocumentViewRefresh>},
-    {None, false, kAuthErrorTemplates, DocumentViewForceSave, 0, "CPLDocumentViewForceSaveErrorForm", nullptr},
+    {None, false, kAuthErrorTemplates, DocumentViewForceSave, 0, "CPLDocumentViewForceSaveErrorForm",
+     MakeForm<CPLDocumentViewForceSaveErrorForm>},
     {None, false, nullptr, 0, 0, nullptr, nullptr},
 };
 

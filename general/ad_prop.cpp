@@ -1,5 +1,7 @@
 #include "general/ad_prop.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 
 #include "common/string_utils.h"
@@ -24,6 +26,13 @@ std::string StringPartOf(const std::string& value) {
   return value.substr(start, length);
 }
 
+// The text's leading decimal number, 0 when it has none; numbers beyond the
+// int range are held at its ends rather than left to overflow.
+int LeadingNumber(const char* text) {
+  const long long n = std::strtoll(text, nullptr, 10);
+  return static_cast<int>(std::clamp<long long>(n, INT_MIN, INT_MAX));
+}
+
 // The common part of the byte-string holders.
 template <class S>
 HRESULT ReadText(VARIANT& value, S* target) {
@@ -46,7 +55,7 @@ HRESULT TReadADProp<int>::ReadVariant(VARIANT& value) {
     case VT_EMPTY:
       return S_OK;
     case VT_BSTR:
-      if (value.bstrVal != nullptr) *m_pValue = std::atoi(value.bstrVal);
+      if (value.bstrVal != nullptr) *m_pValue = LeadingNumber(value.bstrVal);
       return S_OK;
     case VT_I4:
       *m_pValue = static_cast<int>(value.lVal);

@@ -143,6 +143,13 @@ HRESULT Connect(const std::string& uri, LDAP** out) {
     t_lastError.text = "directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s";
     return HRESULT_FROM_WIN32(ERROR_DS_SERVER_DOWN);
   }
+  // libldap sets up its process-wide defaults on first use, unguarded: the
+  // first use must not happen on two request threads at once.
+  static std::once_flag initialised;
+  std::call_once(initialised, [] {
+    int level = 0;
+    ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
+  });
   LDAP* ld = nullptr;
   int rc = ldap_initialize(&ld, uri.empty() ? nullptr : uri.c_str());
   if (rc != LDAP_SUCCESS) return Fail(rc, nullptr, "ldap_initialize " + uri);

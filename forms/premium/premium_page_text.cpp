@@ -23,20 +23,6 @@ constexpr DWORD kOtherTextMode = 2;
 
 }  // namespace
 
-bool HasHtmlBodyAndHead(CHXFormContext* pFormContext, const char* pLogPrefix) {
-  CDOMSource& dom = *pFormContext->m_spDom;
-  const char* pMissing = nullptr;
-  if (dom.getHtml().isUndefined()) {
-    pMissing = "HTML";
-  } else if (dom.getBody().isUndefined()) {
-    pMissing = "BODY";
-  } else if (dom.getHead().isUndefined()) {
-    pMissing = "HEAD";
-  }
-  if (pMissing != nullptr) DebugLog("%s<%s> element was not found!", pLogPrefix, pMissing);
-  return pMissing == nullptr;
-}
-
 bool LoadPageTexts(CPLHXGeneralSettings* pSettings, const CHXFormContext* pFormContext, LANGID wLangID,
                    const std::string& sCharSet, const std::vector<int32_t>& ids,
                    std::map<int32_t, std::string>& texts) {

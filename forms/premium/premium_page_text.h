@@ -8,16 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "forms/page_parts.h"
 #include "platform/win_types.h"
 
 class CHXForm;
 class CHXFormContext;
 class CPLHXGeneralSettings;
 
-// True when the page has an HTML, a BODY and a HEAD element; else logs
-// "<prefix><HTML> element was not found!" (or BODY, HEAD) for the first one
-// missing.
-bool HasHtmlBodyAndHead(CHXFormContext* pFormContext, const char* pLogPrefix);
 
 // The localised texts of the ids for this page: HTML-escaped UTF-8 on
 // Premium pages, the page's character set otherwise.
