@@ -138,7 +138,6 @@ TEST_F(HostRun, ClientHeadersNeverStandInForTheServersVariables) {
       {"SERVER_NAME", "mail"}, {"LOGON_USER", ""}, {"AUTH_USER", ""}, {"REMOTE_USER", ""}};
   for (const auto& [name, value] : kHostValues) m_request.headers.emplace_back(name, "evil");
   for (const char* name : {"Url", "Method", "Version", "HEADER_QL_CSMPREFIX"}) m_request.headers.emplace_back(name, "evil");
-  m_request.csmPrefix.clear();  // the host passes no prefix of its own either
   static int s_checked = 0;
   s_checked = 0;
   g_script[SF_NOTIFY_PREPROC_HEADERS] = [](CDLLContext* p) {
@@ -150,10 +149,11 @@ TEST_F(HostRun, ClientHeadersNeverStandInForTheServersVariables) {
       EXPECT_EQ(Variable(p, name.c_str()), value) << name;
       ++s_checked;
     }
-    // HEADER_<name> is the header <name>, absent here.
+    // HEADER_<name> is the header <name>: here the host's own prefix.
     std::string read = "<none>";
-    EXPECT_FALSE(info.GetHeaderValue("HEADER_QL_CSMPREFIX", read));
-    EXPECT_EQ(Variable(p, "HEADER_QL_CSMPREFIX"), "<failed>");
+    EXPECT_TRUE(info.GetHeaderValue("HEADER_QL_CSMPREFIX", read));
+    EXPECT_EQ(read, kDefaultCsmPrefix);
+    EXPECT_EQ(Variable(p, "HEADER_QL_CSMPREFIX"), kDefaultCsmPrefix);
     // The client's headers stay readable by their own names.
     EXPECT_TRUE(info.GetHeaderValue("Method:", read));
     EXPECT_EQ(read, "evil");
