@@ -3,7 +3,6 @@
 #include <string>
 
 #include "general/pl_general_settings.h"
-#include "log_capture.h"
 
 namespace {
 
@@ -83,22 +82,6 @@ TEST(BrowserLanguage, AcceptLanguageTexts) {
     EXPECT_EQ(c.language, language) << c.list;
     EXPECT_EQ(c.lcid, lcid) << c.list;
   }
-}
-
-// Without a directory the user's culture cannot be read: the browser's list
-// decides, and the log says so.
-TEST(UserLanguage, UnreadableDirectoryFallsBackToTheBrowser) {
-  setenv("LDAPURI", "ldap://127.0.0.1:1/", 1);
-  CLanguageSettings s;
-  CLogCapture log;
-  std::string language;
-  uint16_t lcid = 0;
-  EXPECT_TRUE(s.DetectUserLanguage("EXAMPLE\\jdoe", ci_string("it-CH"), language, lcid, ci_string(), ""));
-  EXPECT_EQ("it", language);
-  EXPECT_EQ(0x0810, lcid);
-  EXPECT_TRUE(CLogCapture::Has("DetectUserLanguage failed and goes with Browser language"));
-  EXPECT_TRUE(CLogCapture::Has("DetectUserLanguage User: EXAMPLE\\jdoe Language: it"));
-  unsetenv("LDAPURI");
 }
 
 }  // namespace
