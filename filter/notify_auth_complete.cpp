@@ -149,11 +149,10 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
       }
       DebugLog("[CNotifications::NotifyAuthComplete] Attachment buttons block level is <%d>.", static_cast<int>(blockLevel));
       if (blockLevel == 1 || blockLevel == 2) {
+        // The page leaves the control message as the host must act on it
+        // (Completed, or Replace when the host has no response sender).
         const DWORD denied = CAuthCompleteHelper::SendAccessDeniedResponse(pContext);
-        if (denied == 0) {
-          pContext->m_dwControlMessage = ControlMessageCompleted;
-          return 0;
-        }
+        if (denied == 0) return 0;
         DebugLog("[CNotifications::NotifyAuthComplete] CNotifyAuthCompleteHelper::SendAccessDeniedResponse() failed.");
         dwRet = denied;
       }
@@ -168,10 +167,11 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
                                                              forceSaveIdRemoved);
   if (dwRet != 0) {
     DebugLog("[CNotifications::NotifyAuthComplete] CAuthCompleteHelper::HandleDirectFileAccessRequest() failed.");
-    pContext->m_dwControlMessage = ControlMessageIgnore;
-  } else if (accessDeniedSent) {
-    pContext->m_dwControlMessage = ControlMessageCompleted;
-  } else if (documentViewFile && forceSaveIdRemoved) {
+  }
+  // A refusal, also of a download that could not be decided, keeps the
+  // page's control message, so the download never reaches the server.
+  if (accessDeniedSent) return dwRet;
+  if (dwRet == 0 && documentViewFile && forceSaveIdRemoved) {
     pContext->m_dwRequestFlags |= RequestFlag::DocumentViewForceSave;
   } else {
     pContext->m_dwControlMessage = ControlMessageIgnore;
