@@ -58,14 +58,23 @@ CElement* CEndTag::getElement() {
 namespace {
 
 // The first end tag of pEndTagType whose text csSearch occurs at or after
-// nPos (before it when bPrevious).
+// nPos (before it when bPrevious). A forward search looks only at
+// occurrences that begin before nLimit.
 CEndTag* SearchEndTag(CSource* pSource, HXPos nPos, const ci_string& csSearch, CEndTagType* pEndTagType,
-                      bool bPrevious) {
+                      bool bPrevious, HXPos nLimit = HX_NPOS) {
   const HXPos nBegin = pSource->getBegin();
   const HXPos nEnd = pSource->getEnd();
   HXPos p = nPos;
   for (;;) {
-    const HXPos nHit = pSource->findNoCaseFrom(csSearch.c_str(), p, bPrevious);
+    HXPos nHit;
+    if (bPrevious || nLimit == HX_NPOS) {
+      nHit = pSource->findNoCaseFrom(csSearch.c_str(), p, bPrevious);
+    } else {
+      const HXPos nFrom = std::max(p, nBegin);
+      if (nFrom >= nLimit || nFrom >= nEnd) return nullptr;
+      const HXPos nCount = std::min<HXPos>(nLimit - nFrom + csSearch.size() - 1, nEnd - nFrom);
+      nHit = findNoCase(pSource->getBuffer(), csSearch.c_str(), nFrom, nCount);
+    }
     if (nHit == HX_NPOS) return nullptr;
     CTag* pTag = CTag::getTagAt(pSource, nHit);
     if (pTag != nullptr && !pTag->isStartTag() && static_cast<CEndTag*>(pTag)->getEndTagType() == pEndTagType) {
@@ -112,8 +121,22 @@ CEndTag* CEndTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_stri
     if (nPos >= memo.nNoneFrom) return nullptr;
     if (memo.pTag != nullptr && nPos >= memo.nFrom && nPos <= memo.nTo) return memo.pTag;
   }
+  // A search from before a known stretch only has to reach it: a walk
+  // backwards over the page's start tags asks from ever earlier positions.
+  HXPos nLimit = HX_NPOS;
+  CEndTag* pKnown = nullptr;
+  {
+    const CEndTagSearchMemo& memo = cache.endTagSearchMemo(pEndTagType, sKey);
+    if (memo.pTag != nullptr && nPos < memo.nFrom) {
+      nLimit = memo.nFrom;
+      pKnown = memo.pTag;
+    } else if (memo.nNoneFrom != HX_NPOS && (memo.pTag == nullptr || nPos > memo.nTo)) {
+      nLimit = memo.nNoneFrom;
+    }
+  }
   const uint64_t nForgotten = cache.endTagSearchesForgotten();
-  CEndTag* pFound = SearchEndTag(pSource, nPos, csSearch, pEndTagType, false);
+  CEndTag* pFound = SearchEndTag(pSource, nPos, csSearch, pEndTagType, false, nLimit);
+  if (pFound == nullptr) pFound = pKnown;
   // A search that had the sub-cache's entries replaced records nothing.
   if (cache.endTagSearchesForgotten() != nForgotten) return pFound;
   CEndTagSearchMemo& memo = cache.endTagSearchMemo(pEndTagType, sKey);

@@ -36,7 +36,7 @@ CTag* CEndTagTypeUnregistered::constructTagAt(CSource* pSource, HXPos nPos) {
   const HXPos nFrom = std::max(p, pSource->getBegin());
   HXPos nClose = HX_NPOS;
   if (nFrom < pSource->getEnd()) {
-    nClose = findNoCase(pSource->getBuffer(), m_csClosingDelimiter.c_str(), nFrom, pSource->getEnd() - nFrom);
+    nClose = pSource->findClosingDelimiter(m_csClosingDelimiter.c_str(), nFrom);
   }
   if (nClose == HX_NPOS) {
     DebugLog("[CEndTagTypeUnregistered::constructTagAt] EndTag at <%d> not recognized as type <%s> because it has "

@@ -112,6 +112,46 @@ HXPos CSource::findNoCaseFrom(const char* pPattern, HXPos nPos, bool bPrevious) 
   return findNoCase(getBuffer(), pPattern, nFrom, getEnd() - nFrom);
 }
 
+HXPos CSource::findClosingDelimiter(const char* pDelimiter, HXPos nPos) {
+  const HXPos nFrom = std::max(nPos, m_nBegin);
+  if (nFrom >= m_nEnd) return HX_NPOS;
+  CClosingSearch* pMemo = nullptr;
+  for (CClosingSearch& memo : m_vecClosingSearches) {
+    if (memo.sDelimiter == pDelimiter) {
+      pMemo = &memo;
+      break;
+    }
+  }
+  if (pMemo == nullptr) {
+    m_vecClosingSearches.push_back(CClosingSearch{pDelimiter});
+    pMemo = &m_vecClosingSearches.back();
+  }
+  if (nFrom >= pMemo->nNoneFrom) return HX_NPOS;
+  if (pMemo->nHit != HX_NPOS && nFrom >= pMemo->nFrom && nFrom <= pMemo->nHit) return pMemo->nHit;
+  // A search that reaches a known stretch ends there: nothing lies between.
+  const size_t nLen = std::strlen(pDelimiter);
+  HXPos nLimit = m_nEnd;
+  HXPos nKnown = HX_NPOS;
+  if (pMemo->nHit != HX_NPOS && nFrom < pMemo->nFrom) {
+    nLimit = pMemo->nFrom;
+    nKnown = pMemo->nHit;
+  } else if (pMemo->nNoneFrom != HX_NPOS) {
+    nLimit = pMemo->nNoneFrom;
+  }
+  const HXPos nCount = std::min<HXPos>(nLimit - nFrom + (nLen > 0 ? nLen - 1 : 0), m_nEnd - nFrom);
+  HXPos nHit = findNoCase(m_pBuffer, pDelimiter, nFrom, nCount);
+  if (nHit == HX_NPOS) nHit = nKnown;
+  if (nHit == HX_NPOS) {
+    pMemo->nNoneFrom = nFrom;
+  } else if (nHit == pMemo->nHit) {
+    pMemo->nFrom = std::min(pMemo->nFrom, nFrom);
+  } else {
+    pMemo->nFrom = nFrom;
+    pMemo->nHit = nHit;
+  }
+  return nHit;
+}
+
 HXPos CSource::findPreviousNoCase(const char* pPattern, HXPos nPos, HXPos nLimit) const {
   if (nPos < m_nBegin) return HX_NPOS;
   const bool bLimited = nLimit != HX_NPOS && nLimit >= m_nBegin;

@@ -40,6 +40,12 @@ class CSource : public CSegment {
   // The next occurrence of the pattern, without case, at or after nPos (at or
   // before it when bPrevious), inside the source; HX_NPOS when none.
   HXPos findNoCaseFrom(const char* pPattern, HXPos nPos, bool bPrevious) const;
+  // The first occurrence, without case, of a tag's closing delimiter at or
+  // after nPos; HX_NPOS when none. Every '<' that no tag type can close asks
+  // this, so what earlier calls found is remembered per delimiter: a later
+  // call inside a known stretch answers at once instead of searching to the
+  // page's end again.
+  HXPos findClosingDelimiter(const char* pDelimiter, HXPos nPos);
 
   // Searches.
   CTag* getTagAt(HXPos nPos);
@@ -89,6 +95,17 @@ class CSource : public CSegment {
   std::vector<CTag*> m_vecAllTags;
   std::vector<CSegment*> m_vecAllSegments;
   bool m_bFullSequentialParseDone = false;
+
+  // What closing delimiter searches have shown: from any position in
+  // [nFrom, nHit] the first occurrence is at nHit; from nNoneFrom on there
+  // is none.
+  struct CClosingSearch {
+    std::string sDelimiter;
+    HXPos nFrom = HX_NPOS;
+    HXPos nHit = HX_NPOS;
+    HXPos nNoneFrom = HX_NPOS;
+  };
+  std::vector<CClosingSearch> m_vecClosingSearches;
 
   // Comments and CDATA sections found by the forward walk, in page order,
   // and the position the walk has classified everything before.

@@ -237,55 +237,77 @@ CEndTag* CStartTag::findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag,
 
   // Each level of nesting is one frame: the end tag it currently proposes and
   // the next start tag of the name. An explicit stack keeps deeply nested
-  // pages from exhausting the thread's stack.
+  // pages from exhausting the thread's stack. A frame whose first proposed
+  // end tag lies past its own start tag began just as the start tag's own
+  // matching would (the first end tag of the name after it, the next start
+  // tag of the name after it), so it ends the same way; one whose proposed
+  // end tag lies inside its own start tag (in an attribute value) did not,
+  // and is not settled here.
   struct Frame {
     CStartTag* pStart;
     CEndTag* pEnd;
     CStartTag* pNext;
+    bool bOwnPath;
   };
   CStartTag* pFirstNext =
       NextStartTagOfName(pSource, pStartTag->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
   if (pNextEndTag == nullptr) return nullptr;
   std::vector<Frame> stack;
-  stack.push_back({pStartTag, pNextEndTag, pFirstNext});
+  stack.push_back({pStartTag, pNextEndTag, pFirstNext, true});
   for (;;) {
     Frame& top = stack.back();
     if (top.pNext != nullptr && top.pNext->getBegin() <= top.pEnd->getBegin()) {
       // An inner start tag of the same name opens before the proposed end
       // tag: it takes that end tag first.
-      CStartTag* pInnerNext =
-          NextStartTagOfName(pSource, top.pNext->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
-      stack.push_back({top.pNext, top.pEnd, pInnerNext});
-      continue;
-    }
-    const Frame done = top;
-    stack.pop_back();
-    if (bSettleInner && !stack.empty() && !done.pStart->m_bElementCached) done.pStart->finishElement(done.pEnd);
-    if (stack.empty()) {
-      if (ppNextStartTag != nullptr) *ppNextStartTag = done.pNext;
-      return done.pEnd;
-    }
-    Frame& parent = stack.back();
-    parent.pNext = done.pNext;
-    parent.pEnd = CEndTag::findPreviousOrNext(pSource, done.pEnd->getEnd(), csName, pNormalEnd, false);
-    if (parent.pEnd == nullptr) {
-      if (bSettleInner) {
-        // Every start tag still open here was reached with the very end tag
-        // and next start tag its own matching would begin with, and the walk
-        // below it ran just as its own would; so its own matching fails the
-        // same way. Settling it now spares a page of many unclosed levels a
-        // walk to the page's end per level. Only start tags that would take
-        // the outer one's path through the end tag search qualify.
-        for (size_t i = 1; i < stack.size(); ++i) {
-          CStartTag* pInner = stack[i].pStart;
-          if (pInner->m_bElementCached || !takesSamePath(pStartTag, pInner)) continue;
-          DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.",
-                   pInner->m_csName.c_str(), LogPos(pInner->m_nBegin));
-          pInner->finishElement(nullptr);
+      CStartTag* pInner = top.pNext;
+      const bool bOwnPath = top.pEnd->getBegin() >= pInner->getEnd() && takesSamePath(pStartTag, pInner);
+      if (bSettleInner && bOwnPath && pInner->m_bElementCached && pInner->m_pElement != nullptr) {
+        // Its nesting was matched before: continue after its end tag as the
+        // walk through it would, instead of walking it again (a walk that
+        // asks the levels of a deep page innermost first).
+        CEndTag* pInnerEnd = pInner->m_pElement->getEndTag();
+        if (pInnerEnd != nullptr) {
+          top.pNext = NextStartTagOfName(pSource, pInnerEnd->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
+          top.pEnd = CEndTag::findPreviousOrNext(pSource, pInnerEnd->getEnd(), csName, pNormalEnd, false);
+          if (top.pEnd != nullptr) continue;
         }
+      } else {
+        CStartTag* pInnerNext =
+            NextStartTagOfName(pSource, pInner->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
+        stack.push_back({pInner, top.pEnd, pInnerNext, bOwnPath});
+        continue;
       }
-      return nullptr;
+    } else {
+      const Frame done = top;
+      stack.pop_back();
+      if (bSettleInner && !stack.empty() && done.bOwnPath && !done.pStart->m_bElementCached) {
+        done.pStart->finishElement(done.pEnd);
+      }
+      if (stack.empty()) {
+        if (ppNextStartTag != nullptr) *ppNextStartTag = done.pNext;
+        return done.pEnd;
+      }
+      Frame& parent = stack.back();
+      parent.pNext = done.pNext;
+      parent.pEnd = CEndTag::findPreviousOrNext(pSource, done.pEnd->getEnd(), csName, pNormalEnd, false);
+      if (parent.pEnd != nullptr) continue;
     }
+    if (bSettleInner) {
+      // Every start tag still open here was reached with the very end tag
+      // and next start tag its own matching would begin with, and the walk
+      // below it ran just as its own would; so its own matching fails the
+      // same way. Settling it now spares a page of many unclosed levels a
+      // walk to the page's end per level. Only start tags that would take
+      // the outer one's path through the end tag search qualify.
+      for (size_t i = 1; i < stack.size(); ++i) {
+        CStartTag* pInner = stack[i].pStart;
+        if (pInner->m_bElementCached || !stack[i].bOwnPath) continue;
+        DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.",
+                 pInner->m_csName.c_str(), LogPos(pInner->m_nBegin));
+        pInner->finishElement(nullptr);
+      }
+    }
+    return nullptr;
   }
 }
 

@@ -109,8 +109,7 @@ HXPos CStartTagTypeGenericImplementation::findEnd(CSource* pSource, HXPos nPos) 
     return HX_NPOS;
   }
   if (!pSource->contains(nPos)) return HX_NPOS;
-  const HXPos nHit =
-      findNoCase(pSource->getBuffer(), m_csClosingDelimiter.c_str(), nPos, pSource->getEnd() - nPos);
+  const HXPos nHit = pSource->findClosingDelimiter(m_csClosingDelimiter.c_str(), nPos);
   return nHit == HX_NPOS ? HX_NPOS : nHit + m_csClosingDelimiter.length();
 }
 
@@ -158,6 +157,8 @@ HXPos CStartTagTypeDoctypeDeclaration::findEnd(CSource* pSource, HXPos nPos) con
     DebugLog("[CStartTagTypeDoctypeDeclaration::findEnd] pSource is 0. nPos <%d>.", LogPos(nPos));
     return HX_NPOS;
   }
+  // No '>' at all from here on: the scan below cannot end.
+  if (pSource->findClosingDelimiter(">", nPos) == HX_NPOS) return HX_NPOS;
   bool bInQuotes = false;
   bool bInBrackets = false;
   for (HXPos p = nPos; pSource->contains(p); ++p) {
@@ -205,6 +206,7 @@ HXPos CStartTagTypeMarkupDeclaration::findEnd(CSource* pSource, HXPos nPos) cons
     DebugLog("[CStartTagTypeMarkupDeclaration::findEnd] pSource is 0. nPos <%d>.", LogPos(nPos));
     return HX_NPOS;
   }
+  if (pSource->findClosingDelimiter(">", nPos) == HX_NPOS) return HX_NPOS;
   bool bInQuotes = false;
   for (HXPos p = nPos; pSource->contains(p); ++p) {
     const unsigned char c = pSource->byteAt(p);
@@ -238,7 +240,7 @@ CTag* CStartTagTypeUnregistered::constructTagAt(CSource* pSource, HXPos nPos) {
   if (!pSource->contains(nPos)) return nullptr;
   const HXPos nFrom = std::max(nPos + 1, pSource->getBegin());
   if (nFrom >= pSource->getEnd()) return nullptr;
-  const HXPos nClose = findCharNoCase(pSource->getBuffer(), '>', nFrom, pSource->getEnd() - nFrom);
+  const HXPos nClose = pSource->findClosingDelimiter(">", nFrom);
   if (nClose == HX_NPOS) return nullptr;
   CStartTag* pTag = constructStartTag(pSource, nPos, nClose + 1, ci_string(), -1, nullptr);
   if (DebugLogEnabled()) {
