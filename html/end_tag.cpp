@@ -107,47 +107,10 @@ CEndTag* CEndTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_stri
   csSearch += pEndTagType->getClosingDelimiter();
   if (bPrevious || !pSource->useAllTypesCache()) return SearchEndTag(pSource, nPos, csSearch, pEndTagType, bPrevious);
 
-  // A forward search walks every occurrence of the text from nPos on and
-  // stops at the first that is such an end tag. So when none was found from
-  // some position, none is found from any later one; and when the first was
-  // found at h from some position, it is the first from every position up to
-  // h too. The tags at the occurrences come from the all-types sub-cache,
-  // whose entries the memo is forgotten with, so an answer from the memo is
-  // the one the search would give.
-  CCache& cache = pSource->getCache();
-  const std::string sKey(csSearch.data(), csSearch.size());
-  {
-    const CEndTagSearchMemo& memo = cache.endTagSearchMemo(pEndTagType, sKey);
-    if (nPos >= memo.nNoneFrom) return nullptr;
-    if (memo.pTag != nullptr && nPos >= memo.nFrom && nPos <= memo.nTo) return memo.pTag;
-  }
-  // A search from before a known stretch only has to reach it: a walk
-  // backwards over the page's start tags asks from ever earlier positions.
-  HXPos nLimit = HX_NPOS;
-  CEndTag* pKnown = nullptr;
-  {
-    const CEndTagSearchMemo& memo = cache.endTagSearchMemo(pEndTagType, sKey);
-    if (memo.pTag != nullptr && nPos < memo.nFrom) {
-      nLimit = memo.nFrom;
-      pKnown = memo.pTag;
-    } else if (memo.nNoneFrom != HX_NPOS && (memo.pTag == nullptr || nPos > memo.nTo)) {
-      nLimit = memo.nNoneFrom;
-    }
-  }
-  const uint64_t nForgotten = cache.endTagSearchesForgotten();
-  CEndTag* pFound = SearchEndTag(pSource, nPos, csSearch, pEndTagType, false, nLimit);
-  if (pFound == nullptr) pFound = pKnown;
-  // A search that had the sub-cache's entries replaced records nothing.
-  if (cache.endTagSearchesForgotten() != nForgotten) return pFound;
-  CEndTagSearchMemo& memo = cache.endTagSearchMemo(pEndTagType, sKey);
-  if (pFound == nullptr) {
-    memo.nNoneFrom = std::min(memo.nNoneFrom, nPos);
-  } else if (pFound == memo.pTag) {
-    memo.nFrom = std::min(memo.nFrom, nPos);
-  } else {
-    memo.pTag = pFound;
-    memo.nFrom = nPos;
-    memo.nTo = pFound->getBegin();
-  }
-  return pFound;
+  const std::string sText(csSearch.data(), csSearch.size());
+  CTag* pFound = pSource->getCache().rememberedForwardSearch(
+      pEndTagType, sText, nPos, [&](HXPos nFrom, HXPos nLimit) -> CTag* {
+        return SearchEndTag(pSource, nFrom, csSearch, pEndTagType, false, nLimit);
+      });
+  return static_cast<CEndTag*>(pFound);
 }

@@ -348,9 +348,7 @@ CCache::~CCache() {
   for (CSubCache* pSubCache : m_vecSubCaches) delete pSubCache;
 }
 
-CEndTagSearchMemo& CCache::endTagSearchMemo(const CEndTagType* pEndTagType, const std::string& sSearch) {
-  return m_mapEndTagSearches[std::make_pair(pEndTagType, sSearch)];
-}
+HXPos TagBegin(const CTag* pTag) { return pTag->getBegin(); }
 
 void CCache::clear() {
   for (CSubCache* pSubCache : m_vecSubCaches) pSubCache->clear();

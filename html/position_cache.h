@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <map>
 #include <memory_resource>
 #include <string>
@@ -85,16 +86,19 @@ class CSubCache {
   size_t m_nBulkCount = 0;
 };
 
-// What forward searches for one end tag text (delimiter, name, closing
-// delimiter) of one end tag type have shown about the page.
-struct CEndTagSearchMemo {
-  // From any position at or after it no such end tag follows.
+// What forward searches for one tag text (an end tag's delimiter, name and
+// closing delimiter; a start tag's "<" and name) have shown about the page.
+struct CTagSearchMemo {
+  // From any position at or after it no such tag follows.
   HXPos nNoneFrom = HX_NPOS;
-  // From any position in [nFrom, nTo] the first such end tag is pTag (it
-  // begins at nTo); none known while pTag is null.
-  HXPos nFrom = HX_NPOS;
-  HXPos nTo = HX_NPOS;
-  CEndTag* pTag = nullptr;
+  // Known stretches by the begin of the tag that ends them: from any
+  // position in [nFrom, that begin] the first such tag is pTag. Stretches
+  // never overlap.
+  struct Stretch {
+    HXPos nFrom;
+    CTag* pTag;
+  };
+  std::map<HXPos, Stretch> mapStretches;
 };
 
 class CCache {
@@ -118,10 +122,18 @@ class CCache {
   CSource* getSource() const { return m_pSource; }
   CSubCache* getAllTypesSubCache() const { return m_pAllTypes; }
 
-  // The memo of forward searches for csSearch of pEndTagType, made empty on
-  // first use. It holds only what the all-types sub-cache's current entries
-  // imply, so it is forgotten whenever those are replaced.
-  CEndTagSearchMemo& endTagSearchMemo(const CEndTagType* pEndTagType, const std::string& sSearch);
+  // A forward search for a tag text remembered per kind (an end tag type;
+  // null for start tags) and text. Such a search walks every occurrence of
+  // the text from nPos on and stops at the first that is a tag of the kind.
+  // So when none was found from some position, none is found from any later
+  // one; when the first was found at h from some position, it is the first
+  // from every position up to h too; and a search from before a known
+  // stretch only has to reach it. search(nPos, nLimit) runs the walk over
+  // occurrences that begin before nLimit (-1: no limit). The tags at the
+  // occurrences come from the all-types sub-cache, whose entries the memos
+  // are forgotten with, so an answer from a memo is the one the search gives.
+  template <class Search>
+  CTag* rememberedForwardSearch(const void* pKind, const std::string& sText, HXPos nPos, Search search);
   void forgetEndTagSearches() {
     m_mapEndTagSearches.clear();
     ++m_nEndTagSearchesForgotten;
@@ -134,8 +146,44 @@ class CCache {
   CSource* m_pSource;
   // A page deeply nested with elements whose end tags never come would
   // otherwise search to the page's end once per element.
-  std::map<std::pair<const CEndTagType*, std::string>, CEndTagSearchMemo> m_mapEndTagSearches;
+  std::map<std::pair<const void*, std::string>, CTagSearchMemo> m_mapEndTagSearches;
   uint64_t m_nEndTagSearchesForgotten = 0;
   CSubCache* m_pAllTypes;
   std::vector<CSubCache*> m_vecSubCaches;
 };
+
+// The begin of a tag (the template below is used where CTag is incomplete).
+HXPos TagBegin(const CTag* pTag);
+
+template <class Search>
+CTag* CCache::rememberedForwardSearch(const void* pKind, const std::string& sText, HXPos nPos, Search search) {
+  const auto key = std::make_pair(pKind, sText);
+  HXPos nLimit;
+  CTag* pKnown = nullptr;
+  {
+    const CTagSearchMemo& memo = m_mapEndTagSearches[key];
+    if (nPos >= memo.nNoneFrom) return nullptr;
+    auto it = memo.mapStretches.lower_bound(nPos);
+    if (it != memo.mapStretches.end()) {
+      if (it->second.nFrom <= nPos) return it->second.pTag;
+      nLimit = it->second.nFrom;
+      pKnown = it->second.pTag;
+    } else {
+      nLimit = memo.nNoneFrom;
+    }
+  }
+  const uint64_t nForgotten = m_nEndTagSearchesForgotten;
+  CTag* pFound = search(nPos, nLimit);
+  if (pFound == nullptr) pFound = pKnown;
+  // A search that had the sub-cache's entries replaced records nothing.
+  if (m_nEndTagSearchesForgotten != nForgotten) return pFound;
+  CTagSearchMemo& memo = m_mapEndTagSearches[key];
+  if (pFound == nullptr) {
+    memo.nNoneFrom = std::min(memo.nNoneFrom, nPos);
+    return nullptr;
+  }
+  CTagSearchMemo::Stretch& stretch = memo.mapStretches[TagBegin(pFound)];
+  if (stretch.pTag == nullptr || nPos < stretch.nFrom) stretch.nFrom = nPos;
+  stretch.pTag = pFound;
+  return pFound;
+}

@@ -124,6 +124,47 @@ CStartTag* CStartTag::findNextBefore(CSource* pSource, HXPos nPos, HXPos nLimit)
   return nullptr;
 }
 
+namespace {
+
+// The first start tag at or after nPos (at or before it when bPrevious)
+// whose text begins with csSearch ("<" and the name); a forward search looks
+// only at occurrences that begin before nLimit.
+CStartTag* SearchStartTag(CSource* pSource, HXPos nPos, const ci_string& csSearch, size_t nNameLength,
+                          bool bIsXMLName, bool bLongerNamesMatch, bool bPrevious, HXPos nLimit) {
+  const HXPos nBegin = pSource->getBegin();
+  const HXPos nEnd = pSource->getEnd();
+  HXPos p = nPos;
+  for (;;) {
+    HXPos nHit;
+    if (bPrevious || nLimit == HX_NPOS) {
+      nHit = pSource->findNoCaseFrom(csSearch.c_str(), p, bPrevious);
+    } else {
+      const HXPos nFrom = std::max(p, nBegin);
+      if (nFrom >= nLimit || nFrom >= nEnd) return nullptr;
+      const HXPos nCount = std::min<HXPos>(nLimit - nFrom + csSearch.size() - 1, nEnd - nFrom);
+      nHit = findNoCase(pSource->getBuffer(), csSearch.c_str(), nFrom, nCount);
+    }
+    if (nHit == HX_NPOS) return nullptr;
+    CTag* pTag = CTag::getTagAt(pSource, nHit);
+    if (pTag != nullptr && pTag->isStartTag() && !(bIsXMLName && pTag->isUnregistered())) {
+      auto* pStartTag = static_cast<CStartTag*>(pTag);
+      if (!pStartTag->getStartTagType()->isNameAfterPrefixRequired() ||
+          pStartTag->getName().length() <= nNameLength || bLongerNamesMatch) {
+        return pStartTag;
+      }
+    }
+    if (!bPrevious) {
+      if (nHit + 1 >= nEnd) return nullptr;
+      p = nHit + 1;
+    } else {
+      if (nHit < nBegin + 2) return nullptr;
+      p = nHit - 2;
+    }
+  }
+}
+
+}  // namespace
+
 CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csSearchName,
                                          bool bIsXMLName, bool bPrevious) {
   if (pSource == nullptr) {
@@ -138,30 +179,20 @@ CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_
   }
   ci_string csSearch("<");
   csSearch += csSearchName;
-  const HXPos nBegin = pSource->getBegin();
-  const HXPos nEnd = pSource->getEnd();
   const auto cLast = static_cast<unsigned char>(csSearchName.back());
   const bool bLongerNamesMatch = cLast == ':' || !HtmlScan::IsNameChar(cLast);
-  HXPos p = nPos;
-  for (;;) {
-    const HXPos nHit = pSource->findNoCaseFrom(csSearch.c_str(), p, bPrevious);
-    if (nHit == HX_NPOS) return nullptr;
-    CTag* pTag = CTag::getTagAt(pSource, nHit);
-    if (pTag != nullptr && pTag->isStartTag() && !(bIsXMLName && pTag->isUnregistered())) {
-      auto* pStartTag = static_cast<CStartTag*>(pTag);
-      if (!pStartTag->m_pStartTagType->isNameAfterPrefixRequired() ||
-          pStartTag->getName().length() <= csSearchName.length() || bLongerNamesMatch) {
-        return pStartTag;
-      }
-    }
-    if (!bPrevious) {
-      if (nHit + 1 >= nEnd) return nullptr;
-      p = nHit + 1;
-    } else {
-      if (nHit < nBegin + 2) return nullptr;
-      p = nHit - 2;
-    }
+  const size_t nNameLength = csSearchName.length();
+  if (bPrevious || !pSource->useAllTypesCache()) {
+    return SearchStartTag(pSource, nPos, csSearch, nNameLength, bIsXMLName, bLongerNamesMatch, bPrevious, HX_NPOS);
   }
+  // Whether an unregistered tag counts follows from the name, so the text
+  // alone identifies the search.
+  const std::string sText(csSearch.data(), csSearch.size());
+  CTag* pFound = pSource->getCache().rememberedForwardSearch(
+      nullptr, sText, nPos, [&](HXPos nFrom, HXPos nLimit) -> CTag* {
+        return SearchStartTag(pSource, nFrom, csSearch, nNameLength, bIsXMLName, bLongerNamesMatch, false, nLimit);
+      });
+  return static_cast<CStartTag*>(pFound);
 }
 
 CStartTag* CStartTag::findNext(CSource* pSource, HXPos nPos, const ci_string& csAttributeName,
