@@ -30,6 +30,11 @@ CSubCache::CSubCache(CCache* pCache, CTagType* pTagType) : m_pCache(pCache), m_p
 CSubCache::~CSubCache() { deleteEntries(); }
 
 void CSubCache::deleteEntries() {
+  m_bLoaded = false;
+  m_vecLoaded.clear();
+  m_vecLoaded.shrink_to_fit();
+  m_vecLoadedRegistered.clear();
+  m_vecLoadedRegistered.shrink_to_fit();
   m_mapEntries.clear();
   m_vecMarked.clear();
   m_pFirst = nullptr;
@@ -48,7 +53,44 @@ void CSubCache::clear() {
   makeSentinels(false);
 }
 
-std::vector<const CCacheEntry*> CSubCache::entries() const {
+void CSubCache::materialize() {
+  if (!m_bLoaded) return;
+  m_bLoaded = false;
+  auto itLast = std::prev(m_mapEntries.end());
+  for (CTag* pTag : m_vecLoaded) {
+    m_mapEntries.emplace_hint(itLast, Key(pTag->getBegin()), CCacheEntry{pTag->getBegin(), pTag, true, true});
+  }
+  m_vecLoaded.clear();
+  m_vecLoaded.shrink_to_fit();
+  m_vecLoadedRegistered.clear();
+  m_vecLoadedRegistered.shrink_to_fit();
+}
+
+namespace {
+
+bool BeginsBefore(const CTag* pTag, HXPos nPos) { return pTag->getBegin() < nPos; }
+
+}  // namespace
+
+CTag* CSubCache::loadedTagAt(HXPos nPos) const {
+  auto it = std::lower_bound(m_vecLoaded.begin(), m_vecLoaded.end(), nPos, BeginsBefore);
+  return (it != m_vecLoaded.end() && (*it)->getBegin() == nPos) ? *it : nullptr;
+}
+
+// With every stretch known, a forward search answers the first registered
+// tag at or after nPos, a backward one the last at or before it.
+CTag* CSubCache::loadedPreviousOrNextTag(HXPos nPos, bool bPrevious) const {
+  const std::vector<CTag*>& v = m_vecLoadedRegistered;
+  if (!bPrevious) {
+    auto it = std::lower_bound(v.begin(), v.end(), nPos, BeginsBefore);
+    return it != v.end() ? *it : nullptr;
+  }
+  auto it = std::upper_bound(v.begin(), v.end(), nPos, [](HXPos n, const CTag* pTag) { return n < pTag->getBegin(); });
+  return it != v.begin() ? *(it - 1) : nullptr;
+}
+
+std::vector<const CCacheEntry*> CSubCache::entries() {
+  materialize();
   std::vector<const CCacheEntry*> v;
   v.reserve(m_mapEntries.size());
   for (const auto& entry : m_mapEntries) v.push_back(&entry.second);
@@ -85,6 +127,7 @@ void CSubCache::compact() {
 void CSubCache::add(HXPos nPos, CTag* pTag) {
   const CSource* pSource = m_pCache->getSource();
   if (!pSource->contains(nPos)) return;
+  materialize();
   auto itNext = findEntry(nPos);
   CCacheEntry* pNext = &itNext->second;
   if (pNext->nPos == nPos) {
@@ -115,6 +158,7 @@ void CSubCache::add(HXPos nPos, CTag* pTag) {
 
 CTag* CSubCache::getTagAt(HXPos nPos) {
   if (!m_pCache->getSource()->contains(nPos)) return nullptr;
+  if (m_bLoaded) return loadedTagAt(nPos);
   const CCacheEntry* pEntry = &findEntry(nPos)->second;
   if (pEntry->nPos == nPos) return pEntry->pTag;
   if (pEntry->bPreviousCompleted) return nullptr;
@@ -177,6 +221,8 @@ CTag* CSubCache::findPreviousOrNextTag(HXPos nPos, bool bPrevious) {
   if (bPrevious && nPos >= pSource->getEnd()) nPos = pSource->getEnd() - 1;
   if (!bPrevious && nPos < pSource->getBegin()) nPos = pSource->getBegin();
   if (!pSource->contains(nPos)) return nullptr;
+  // Nothing is left to record once every stretch is known.
+  if (m_bLoaded) return loadedPreviousOrNextTag(nPos, bPrevious);
 
   auto it = findEntry(nPos);
   CCacheEntry* e = &it->second;
@@ -240,6 +286,7 @@ bool CSubCache::settlePassedEntry(EntryMap::iterator it, const char* szInternalE
 }
 
 bool CSubCache::addNextTag(HXPos nPos, CTag* pTag) {
+  materialize();
   const HXPos nFound = pTag != nullptr ? pTag->getBegin() : m_pLast->nPos;
   if (nFound == nPos) return true;
   auto it = findEntry(nPos);
@@ -270,6 +317,7 @@ bool CSubCache::addNextTag(HXPos nPos, CTag* pTag) {
 }
 
 bool CSubCache::addPreviousTag(HXPos nPos, CTag* pTag) {
+  materialize();
   const HXPos nFound = pTag != nullptr ? pTag->getBegin() : m_pFirst->nPos;
   if (nFound == nPos) return true;
   auto it = findEntry(nPos);
@@ -302,11 +350,20 @@ void CSubCache::bulkLoad_Start(size_t nTagCount) {
   deleteEntries();
   makeSentinels(true);
   m_nBulkCount = nTagCount;
+  if (m_pTagType == nullptr) {
+    m_bLoaded = true;
+    m_vecLoaded.reserve(nTagCount);
+  }
 }
 
 void CSubCache::bulkLoad_Set(size_t nTagsIndex, CTag* pTag) {
   if (pTag == nullptr || nTagsIndex >= m_nBulkCount) {
     DebugLog("[CSubCache::bulkLoad_Set] pTag is 0 or invalid nTagsIndex.");
+    return;
+  }
+  if (m_bLoaded) {
+    m_vecLoaded.push_back(pTag);
+    if (!pTag->isUnregistered()) m_vecLoadedRegistered.push_back(pTag);
     return;
   }
   bulkLoad_AddToTypeSpecificCache(pTag);

@@ -36,7 +36,7 @@ class CSubCache {
 
   CTagType* getTagType() const { return m_pTagType; }
   // Number of entries, the two sentinels included.
-  size_t size() const { return m_mapEntries.size(); }
+  size_t size() const { return m_bLoaded ? m_vecLoaded.size() + 2 : m_mapEntries.size(); }
 
   CTag* getTagAt(HXPos nPos);
   CTag* findPreviousOrNextTag(HXPos nPos, bool bPrevious);
@@ -49,7 +49,7 @@ class CSubCache {
   void bulkLoad_Finish();
 
   // The entries in position order (for tests).
-  std::vector<const CCacheEntry*> entries() const;
+  std::vector<const CCacheEntry*> entries();
 
  private:
   // Entries are kept in an ordered tree keyed by position + 1 (the first
@@ -72,6 +72,10 @@ class CSubCache {
   CTag* searchForwards(EntryMap::iterator a, EntryMap::iterator b, HXPos p);
   CTag* searchBackwards(EntryMap::iterator a, EntryMap::iterator b, HXPos p);
   CTag* uncachedSearch(HXPos p, bool bPrevious, HXPos nBreakAtPos);
+  // Turns a bulk load kept as arrays into entries, before anything changes.
+  void materialize();
+  CTag* loadedTagAt(HXPos nPos) const;
+  CTag* loadedPreviousOrNextTag(HXPos nPos, bool bPrevious) const;
 
   CCache* m_pCache;
   CTagType* m_pTagType;  // null: all tag types
@@ -84,6 +88,13 @@ class CSubCache {
   std::vector<CCacheEntry*> m_vecMarked;
   // Tags of a bulk load, appended before the last sentinel.
   size_t m_nBulkCount = 0;
+  // A bulk load of the all-types sub-cache is kept as the parse's tags in
+  // page order instead of entries: every stretch is known then, so it is only
+  // read, by binary search, until something would change it. The registered
+  // tags apart, since only they answer previous and next searches.
+  bool m_bLoaded = false;
+  std::vector<CTag*> m_vecLoaded;
+  std::vector<CTag*> m_vecLoadedRegistered;
 };
 
 // What forward searches for one tag text (an end tag's delimiter, name and
