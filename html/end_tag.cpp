@@ -106,6 +106,12 @@ CEndTag* CEndTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_stri
   csSearch += csName;
   csSearch += pEndTagType->getClosingDelimiter();
   if (bPrevious || !pSource->useAllTypesCache()) return SearchEndTag(pSource, nPos, csSearch, pEndTagType, bPrevious);
+  // After a full parse a normal end tag's text is exactly "</", its name and
+  // ">", so the occurrences that are such tags are the parse's end tags of
+  // the name.
+  if (pEndTagType == CEndTagTypeSingletonData::getInstance()->m_pNormal) {
+    if (const CParseIndex* pIndex = pSource->parseIndex()) return pIndex->nextEndTag(nPos, csName);
+  }
 
   const std::string sText(csSearch.data(), csSearch.size());
   CTag* pFound = pSource->getCache().rememberedForwardSearch(

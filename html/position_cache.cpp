@@ -35,6 +35,11 @@ void CSubCache::deleteEntries() {
   m_vecLoaded.shrink_to_fit();
   m_vecLoadedRegistered.clear();
   m_vecLoadedRegistered.shrink_to_fit();
+  m_vecLoadedBegins.clear();
+  m_vecLoadedBegins.shrink_to_fit();
+  m_vecLoadedRegisteredBegins.clear();
+  m_vecLoadedRegisteredBegins.shrink_to_fit();
+  m_nLoadedHint = 0;
   m_mapEntries.clear();
   m_vecMarked.clear();
   m_pFirst = nullptr;
@@ -60,33 +65,41 @@ void CSubCache::materialize() {
   for (CTag* pTag : m_vecLoaded) {
     m_mapEntries.emplace_hint(itLast, Key(pTag->getBegin()), CCacheEntry{pTag->getBegin(), pTag, true, true});
   }
-  m_vecLoaded.clear();
-  m_vecLoaded.shrink_to_fit();
-  m_vecLoadedRegistered.clear();
-  m_vecLoadedRegistered.shrink_to_fit();
+  std::vector<CTag*>().swap(m_vecLoaded);
+  std::vector<CTag*>().swap(m_vecLoadedRegistered);
+  std::vector<HXPos>().swap(m_vecLoadedBegins);
+  std::vector<HXPos>().swap(m_vecLoadedRegisteredBegins);
 }
 
-namespace {
-
-bool BeginsBefore(const CTag* pTag, HXPos nPos) { return pTag->getBegin() < nPos; }
-
-}  // namespace
-
 CTag* CSubCache::loadedTagAt(HXPos nPos) const {
-  auto it = std::lower_bound(m_vecLoaded.begin(), m_vecLoaded.end(), nPos, BeginsBefore);
-  return (it != m_vecLoaded.end() && (*it)->getBegin() == nPos) ? *it : nullptr;
+  auto it = std::lower_bound(m_vecLoadedBegins.begin(), m_vecLoadedBegins.end(), nPos);
+  if (it == m_vecLoadedBegins.end() || *it != nPos) return nullptr;
+  return m_vecLoaded[static_cast<size_t>(it - m_vecLoadedBegins.begin())];
 }
 
 // With every stretch known, a forward search answers the first registered
 // tag at or after nPos, a backward one the last at or before it.
 CTag* CSubCache::loadedPreviousOrNextTag(HXPos nPos, bool bPrevious) const {
-  const std::vector<CTag*>& v = m_vecLoadedRegistered;
-  if (!bPrevious) {
-    auto it = std::lower_bound(v.begin(), v.end(), nPos, BeginsBefore);
-    return it != v.end() ? *it : nullptr;
+  const std::vector<HXPos>& v = m_vecLoadedRegisteredBegins;
+  const size_t n = v.size();
+  size_t i;  // the first begin at or after nPos
+  const size_t h = m_nLoadedHint;
+  if (h < n && v[h] >= nPos && (h == 0 || v[h - 1] < nPos)) {
+    i = h;
+  } else if (h + 1 < n && v[h + 1] >= nPos && v[h] < nPos) {
+    i = h + 1;
+  } else {
+    i = static_cast<size_t>(std::lower_bound(v.begin(), v.end(), nPos) - v.begin());
   }
-  auto it = std::upper_bound(v.begin(), v.end(), nPos, [](HXPos n, const CTag* pTag) { return n < pTag->getBegin(); });
-  return it != v.begin() ? *(it - 1) : nullptr;
+  if (!bPrevious) {
+    if (i == n) return nullptr;
+    m_nLoadedHint = i;
+    return m_vecLoadedRegistered[i];
+  }
+  if (i < n && v[i] == nPos) return m_vecLoadedRegistered[i];
+  if (i == 0) return nullptr;
+  m_nLoadedHint = i - 1;
+  return m_vecLoadedRegistered[i - 1];
 }
 
 std::vector<const CCacheEntry*> CSubCache::entries() {
@@ -353,6 +366,7 @@ void CSubCache::bulkLoad_Start(size_t nTagCount) {
   if (m_pTagType == nullptr) {
     m_bLoaded = true;
     m_vecLoaded.reserve(nTagCount);
+    m_vecLoadedBegins.reserve(nTagCount);
   }
 }
 
@@ -363,7 +377,11 @@ void CSubCache::bulkLoad_Set(size_t nTagsIndex, CTag* pTag) {
   }
   if (m_bLoaded) {
     m_vecLoaded.push_back(pTag);
-    if (!pTag->isUnregistered()) m_vecLoadedRegistered.push_back(pTag);
+    m_vecLoadedBegins.push_back(pTag->getBegin());
+    if (!pTag->isUnregistered()) {
+      m_vecLoadedRegistered.push_back(pTag);
+      m_vecLoadedRegisteredBegins.push_back(pTag->getBegin());
+    }
     return;
   }
   bulkLoad_AddToTypeSpecificCache(pTag);

@@ -35,6 +35,8 @@ class CSubCache {
   virtual ~CSubCache();
 
   CTagType* getTagType() const { return m_pTagType; }
+  // Whether it holds a bulk load that nothing has changed since.
+  bool isLoaded() const { return m_bLoaded; }
   // Number of entries, the two sentinels included.
   size_t size() const { return m_bLoaded ? m_vecLoaded.size() + 2 : m_mapEntries.size(); }
 
@@ -92,9 +94,14 @@ class CSubCache {
   // page order instead of entries: every stretch is known then, so it is only
   // read, by binary search, until something would change it. The registered
   // tags apart, since only they answer previous and next searches.
+  // Begins are kept beside the tags so that the searches read one array;
+  // walks ask for the tag after the one found last, which the hint answers.
   bool m_bLoaded = false;
   std::vector<CTag*> m_vecLoaded;
+  std::vector<HXPos> m_vecLoadedBegins;
   std::vector<CTag*> m_vecLoadedRegistered;
+  std::vector<HXPos> m_vecLoadedRegisteredBegins;
+  mutable size_t m_nLoadedHint = 0;
 };
 
 // What forward searches for one tag text (an end tag's delimiter, name and

@@ -230,7 +230,16 @@ const std::vector<CTag*>& CSource::fullSequentialParse() {
   return m_vecAllTags;
 }
 
+const CParseIndex* CSource::parseIndex() {
+  if (!m_bFullSequentialParseDone || !m_bUseAllTypesCache || !m_cache.getAllTypesSubCache()->isLoaded()) {
+    return nullptr;
+  }
+  if (m_pParseIndex == nullptr) m_pParseIndex = std::make_unique<CParseIndex>(m_vecAllTags);
+  return m_pParseIndex.get();
+}
+
 void CSource::fillFullParseLists(const std::vector<CTag*>& vecTags, size_t nRegisteredCount) {
+  m_pParseIndex.reset();
   m_vecAllTags.clear();
   m_vecAllTags.reserve(nRegisteredCount);
   CStartTagTypeSingletonData* pStartTypes = CStartTagTypeSingletonData::getInstance();

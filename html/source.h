@@ -5,10 +5,12 @@
 // A source and its segments belong to one thread.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/ci_string.h"
+#include "html/parse_index.h"
 #include "html/position_cache.h"
 #include "html/segment.h"
 
@@ -80,6 +82,11 @@ class CSource : public CSegment {
   size_t getSegmentCount() const { return m_vecAllSegments.size(); }
   void fillFullParseLists(const std::vector<CTag*>& vecTags, size_t nRegisteredCount);
 
+  // The full parse's tags grouped by name, while the position cache still
+  // holds exactly that parse (so that its answers are the cache's); null
+  // before a full parse or when searches bypass the cache.
+  const CParseIndex* parseIndex();
+
   // Whether nPos lies strictly inside a comment or CDATA section that begins
   // before it. Answered from one forward walk over the page's comment and
   // CDATA delimiters, remembered per source, instead of a chain of backward
@@ -95,6 +102,7 @@ class CSource : public CSegment {
   std::vector<CTag*> m_vecAllTags;
   std::vector<CSegment*> m_vecAllSegments;
   bool m_bFullSequentialParseDone = false;
+  std::unique_ptr<CParseIndex> m_pParseIndex;
 
   // What closing delimiter searches have shown: from any position in
   // [nFrom, nHit] the first occurrence is at nHit; from nNoneFrom on there

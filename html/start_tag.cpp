@@ -185,6 +185,12 @@ CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_
   if (bPrevious || !pSource->useAllTypesCache()) {
     return SearchStartTag(pSource, nPos, csSearch, nNameLength, bIsXMLName, bLongerNamesMatch, bPrevious, HX_NPOS);
   }
+  // After a full parse the candidates of a well-formed name are the normal
+  // start tags of that name: no other tag type's text begins with "<" and a
+  // letter, and unregistered tags do not count for such a name.
+  if (bIsXMLName && !bLongerNamesMatch && isXMLName(csSearchName)) {
+    if (const CParseIndex* pIndex = pSource->parseIndex()) return pIndex->nextStartTag(nPos, csSearchName);
+  }
   // Whether an unregistered tag counts follows from the name, so the text
   // alone identifies the search.
   const std::string sText(csSearch.data(), csSearch.size());

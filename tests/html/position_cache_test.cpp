@@ -265,3 +265,44 @@ TEST(PositionCache, ElementsDoNotDependOnTheOrderTheyAreAskedFor) {
     ASSERT_EQ(ElementsInOrder(sHtml, vecOrder, bFullParse), outermostFirst) << sHtml;
   }
 }
+
+namespace {
+
+// The element tree of a fully parsed page as text: every start tag's element
+// (begin, end, end tag) with its parent and children, then the top level.
+std::string ElementTree(const std::string& sHtml, bool bFromParseIndex) {
+  Page page(sHtml);
+  CSource* pSource = page.src();
+  const std::vector<CTag*>& tags = pSource->fullSequentialParse();
+  // Turning the cache's bulk load into entries makes the element matching
+  // search the page's text again, as it does before a full parse.
+  if (!bFromParseIndex) pSource->getCache().getAllTypesSubCache()->entries();
+  EXPECT_EQ(pSource->parseIndex() != nullptr, bFromParseIndex);
+  auto pos = [](const CSegment* p) { return p != nullptr ? std::to_string(p->getBegin()) + "-" + std::to_string(p->getEnd()) : std::string("none"); };
+  std::string out;
+  for (CElement* pTop : pSource->getChildElements()) out += "top " + pos(pTop) + "\n";
+  for (CTag* pTag : tags) {
+    if (!pTag->isStartTag()) continue;
+    CElement* e = pTag->getElement();
+    out += pos(pTag) + ": " + pos(e);
+    if (e == nullptr) continue;
+    out += " end " + pos(e->getEndTag()) + " parent " + pos(e->getParentElement()) + " children";
+    for (CElement* c : e->getChildElements()) out += " " + pos(c);
+    out += "\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(PositionCache, ElementTreeFromTheParseIndexEqualsTheOneFromTextSearches) {
+  std::mt19937 rng(777);
+  for (int round = 0; round < 60; ++round) {
+    const std::string sHtml = GeneratePage(rng, 30 + round * 10, round % 3 == 0, round % 3 == 1);
+    ASSERT_EQ(ElementTree(sHtml, true), ElementTree(sHtml, false)) << sHtml;
+  }
+  for (const char* pUnit : {"<div>", "<a>", "<table><tr><td>", "<ul><li>", "<div><span>", "<DIV><div/>", "<p>"}) {
+    const std::string sDeep = Repeat(pUnit, 200) + "core</div></a></td></tr></table></li></ul></span>" + Repeat(pUnit, 100);
+    ASSERT_EQ(ElementTree(sDeep, true), ElementTree(sDeep, false)) << pUnit;
+  }
+}
