@@ -38,6 +38,9 @@ const Shape kShapes[] = {
     {"unclosed list items", "<html><body><ul>", "<li>x", ""},
     {"comments closed at the end", "<html><body>", "<!--", "-->"},
     {"server tags closed at the end", "<html><body>", "<%", "%>"},
+    {"doctype subsets closed at the end", "<html><body>", "<!doctype [", ">"},
+    {"declaration quotes closed at the end", "<html><body>", "<!ELEMENT \"", ">"},
+    {"quoted doctypes closed at the end", "<html><body>", "<!doctype \"", ">"},
 };
 
 // The page of a shape at about nBytes, in a response buffer after headers.

@@ -230,6 +230,11 @@ const std::vector<CTag*>& CSource::fullSequentialParse() {
   return m_vecAllTags;
 }
 
+const CDeclarationScan& CSource::declarationScan() {
+  if (m_pDeclarationScan == nullptr) m_pDeclarationScan = std::make_unique<CDeclarationScan>(m_pBuffer, m_nBegin, m_nEnd);
+  return *m_pDeclarationScan;
+}
+
 const CParseIndex* CSource::parseIndex() {
   if (!m_bFullSequentialParseDone || !m_bUseAllTypesCache || !m_cache.getAllTypesSubCache()->isLoaded()) {
     return nullptr;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/ci_string.h"
+#include "html/declaration_scan.h"
 #include "html/parse_index.h"
 #include "html/position_cache.h"
 #include "html/segment.h"
@@ -82,6 +83,10 @@ class CSource : public CSegment {
   size_t getSegmentCount() const { return m_vecAllSegments.size(); }
   void fillFullParseLists(const std::vector<CTag*>& vecTags, size_t nRegisteredCount);
 
+  // The page's quotes, brackets and '>' for declarations whose scans run
+  // long; made on first use.
+  const CDeclarationScan& declarationScan();
+
   // The full parse's tags grouped by name, while the position cache still
   // holds exactly that parse (so that its answers are the cache's); null
   // before a full parse or when searches bypass the cache.
@@ -103,6 +108,7 @@ class CSource : public CSegment {
   std::vector<CSegment*> m_vecAllSegments;
   bool m_bFullSequentialParseDone = false;
   std::unique_ptr<CParseIndex> m_pParseIndex;
+  std::unique_ptr<CDeclarationScan> m_pDeclarationScan;
 
   // What closing delimiter searches have shown: from any position in
   // [nFrom, nHit] the first occurrence is at nHit; from nNoneFrom on there

@@ -10,6 +10,15 @@
 #include "html/tag.h"
 #include "html/tag_types.h"
 
+namespace {
+
+// Declarations are scanned byte by byte this far; a longer scan is answered
+// from the page's declaration index instead, so that a page of openings that
+// never close costs one pass, not one per opening.
+constexpr HXPos kDeclarationScanBudget = 4096;
+
+}  // namespace
+
 CTagType::CTagType(const char* pDescription, const char* pStartDelimiter, const char* pClosingDelimiter,
                    bool bServerTag, const char* pNamePrefix)
     : m_sDescription(pDescription),
@@ -157,11 +166,13 @@ HXPos CStartTagTypeDoctypeDeclaration::findEnd(CSource* pSource, HXPos nPos) con
     DebugLog("[CStartTagTypeDoctypeDeclaration::findEnd] pSource is 0. nPos <%d>.", LogPos(nPos));
     return HX_NPOS;
   }
+  if (!pSource->contains(nPos)) return HX_NPOS;
   // No '>' at all from here on: the scan below cannot end.
   if (pSource->findClosingDelimiter(">", nPos) == HX_NPOS) return HX_NPOS;
   bool bInQuotes = false;
   bool bInBrackets = false;
-  for (HXPos p = nPos; pSource->contains(p); ++p) {
+  const HXPos nStop = std::min(pSource->getEnd(), nPos + kDeclarationScanBudget);
+  for (HXPos p = nPos; p < nStop; ++p) {
     const unsigned char c = pSource->byteAt(p);
     if (bInQuotes) {
       if (c == '"') bInQuotes = false;
@@ -177,7 +188,8 @@ HXPos CStartTagTypeDoctypeDeclaration::findEnd(CSource* pSource, HXPos nPos) con
       bInBrackets = false;
     }
   }
-  return HX_NPOS;
+  if (nStop == pSource->getEnd()) return HX_NPOS;
+  return pSource->declarationScan().doctypeEnd(nPos);
 }
 
 CStartTagTypeMarkupDeclaration::CStartTagTypeMarkupDeclaration()
@@ -206,9 +218,11 @@ HXPos CStartTagTypeMarkupDeclaration::findEnd(CSource* pSource, HXPos nPos) cons
     DebugLog("[CStartTagTypeMarkupDeclaration::findEnd] pSource is 0. nPos <%d>.", LogPos(nPos));
     return HX_NPOS;
   }
+  if (!pSource->contains(nPos)) return HX_NPOS;
   if (pSource->findClosingDelimiter(">", nPos) == HX_NPOS) return HX_NPOS;
   bool bInQuotes = false;
-  for (HXPos p = nPos; pSource->contains(p); ++p) {
+  const HXPos nStop = std::min(pSource->getEnd(), nPos + kDeclarationScanBudget);
+  for (HXPos p = nPos; p < nStop; ++p) {
     const unsigned char c = pSource->byteAt(p);
     if (c == '"') {
       bInQuotes = !bInQuotes;
@@ -216,7 +230,8 @@ HXPos CStartTagTypeMarkupDeclaration::findEnd(CSource* pSource, HXPos nPos) cons
       return p + 1;
     }
   }
-  return HX_NPOS;
+  if (nStop == pSource->getEnd()) return HX_NPOS;
+  return pSource->declarationScan().markupEnd(nPos);
 }
 
 CStartTagTypeCDATASection::CStartTagTypeCDATASection()
