@@ -41,6 +41,7 @@ const Shape kShapes[] = {
     {"doctype subsets closed at the end", "<html><body>", "<!doctype [", ">"},
     {"declaration quotes closed at the end", "<html><body>", "<!ELEMENT \"", ">"},
     {"quoted doctypes closed at the end", "<html><body>", "<!doctype \"", ">"},
+    {"end tags closed at the end", "<html><body>", "</ ", ">"},
 };
 
 // The page of a shape at about nBytes, in a response buffer after headers.

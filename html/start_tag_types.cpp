@@ -259,15 +259,17 @@ CTag* CStartTagTypeUnregistered::constructTagAt(CSource* pSource, HXPos nPos) {
   if (nClose == HX_NPOS) return nullptr;
   CStartTag* pTag = constructStartTag(pSource, nPos, nClose + 1, ci_string(), -1, nullptr);
   if (DebugLogEnabled()) {
-    const std::string sText = pSource->substring(nPos, nClose + 1 - nPos);
+    // The text is shown in place, no more of it than a log line holds.
+    const int nShown = static_cast<int>(std::min<HXPos>(nClose + 1 - nPos, 2048));
+    const char* pText = pSource->getBuffer() + nPos;
     if (pTag != nullptr) {
-      DebugLog("[CStartTagTypeUnregistered::constructTagAt] Encountered possible StartTag <%s> at <%d> whose "
+      DebugLog("[CStartTagTypeUnregistered::constructTagAt] Encountered possible StartTag <%.*s> at <%d> whose "
                "content does not match a registered StartTagType.",
-               sText.c_str(), LogPos(nPos));
+               nShown, pText, LogPos(nPos));
     } else {
-      DebugLog("[CStartTagTypeUnregistered::constructTagAt] Encountered possible StartTag <%s> at <%d> whose "
+      DebugLog("[CStartTagTypeUnregistered::constructTagAt] Encountered possible StartTag <%.*s> at <%d> whose "
                "content does not match a registered StartTagType. CStartTagType::constructStartTag() failed.",
-               sText.c_str(), LogPos(nPos));
+               nShown, pText, LogPos(nPos));
     }
   }
   return pTag;

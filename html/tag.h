@@ -19,7 +19,10 @@ class CTag : public CSegment {
   virtual CTagType* getTagType() const = 0;
   virtual bool isUnregistered() const = 0;
 
-  const ci_string& getName() const { return m_csName; }
+  const ci_string& getName() const {
+    if (m_bNameDeferred) materializeName();
+    return m_csName;
+  }
   int64_t getElementIndex() const { return m_nElementIndex; }
   bool isElementCached() const { return m_bElementCached; }
 
@@ -38,10 +41,14 @@ class CTag : public CSegment {
   static CTag* parseAllFindNextTag(CSource* pSource, HXPos nPos, bool bAssumeNoNestedTags);
 
  protected:
-  ci_string m_csName;
+  // Made from the page text on first use; see CEndTag::deferName.
+  void materializeName() const;
+
+  mutable ci_string m_csName;
   int64_t m_nElementIndex;
   CElement* m_pElement = nullptr;
   bool m_bElementCached = false;
+  mutable bool m_bNameDeferred = false;
 
   friend class CStartTag;
   friend class CEndTag;
@@ -120,6 +127,11 @@ class CEndTag : public CTag {
   CTagType* getTagType() const override;
   bool isUnregistered() const override;
   CEndTagType* getEndTagType() const { return m_pEndTagType; }
+  // For a tag made with an empty name whose name is the page text between
+  // its "</" and its closing ">": the name is copied only when asked for. A
+  // page of many "</" before one far ">" would otherwise hold a copy of the
+  // rest of the page per tag.
+  void deferName() { m_bNameDeferred = true; }
 
   static CEndTag* findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csName,
                                      CEndTagType* pEndTagType, bool bPrevious);
