@@ -29,6 +29,9 @@ class CPLHXGeneralSettings : public CPLGeneralSettings {
 
   // Resource string id -> start of its JavaScript assignment line.
   const std::map<int32_t, std::string>& GetScriptVariableMap() const { return m_scriptVariables; }
+  // Fills that map from the table of localised script variables; start-up
+  // does it once the settings are loaded.
+  void LoadScriptVariables();
 
  private:
   std::map<int32_t, std::string> m_scriptVariables;

@@ -2,6 +2,10 @@
 
 #include "host/hx_text.h"
 
+namespace {
+const char* const kCsmPrefixHeader = "QL_CSMPREFIX";
+}
+
 uint32_t HxSubscriptionTypeForPath(const std::string& path, const std::string& virtualFolder) {
   const std::string folder = "/" + virtualFolder + "/";
   if (HxStartsWithNoCase(path, folder)) {
@@ -78,14 +82,19 @@ void HxFillRequestInfo(const HxRequest& request, CRequestInfo& info) {
     h["AUTH_USER"] = logon;
     h["REMOTE_USER"] = logon;
   }
+  // A repeated header joins its values, as a server folds them.
+  auto add = [&h](const std::string& key, const std::string& v) {
+    auto [it, inserted] = h.emplace(key, v);
+    if (!inserted) it->second += ", " + v;
+  };
   for (const auto& [name, value] : request.headers) {
-    // A repeated header joins its values, as a server folds them.
-    auto add = [&h](const std::string& key, const std::string& v) {
-      auto [it, inserted] = h.emplace(key, v);
-      if (!inserted) it->second += ", " + v;
-    };
     add(name + ":", value);
     add(HxServerVariableName(name), value);
+  }
+  // The host passes its prefix on, unless the request carries its own.
+  if (!request.csmPrefix.empty() && request.Header(kCsmPrefixHeader) == nullptr) {
+    add(std::string(kCsmPrefixHeader) + ":", request.csmPrefix);
+    add(HxServerVariableName(kCsmPrefixHeader), request.csmPrefix);
   }
   for (const auto& [name, value] : request.serverVariables) h[name] = value;
 }
