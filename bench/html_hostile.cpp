@@ -42,6 +42,7 @@ const Shape kShapes[] = {
     {"declaration quotes closed at the end", "<html><body>", "<!ELEMENT \"", ">"},
     {"quoted doctypes closed at the end", "<html><body>", "<!doctype \"", ">"},
     {"end tags closed at the end", "<html><body>", "</ ", ">"},
+    {"head elements", "<html>", "<head>", ""},
 };
 
 // The page of a shape at about nBytes, in a response buffer after headers.

@@ -425,6 +425,24 @@ CCache::~CCache() {
 
 HXPos TagBegin(const CTag* pTag) { return pTag->getBegin(); }
 
+const CWalkOutcome* CCache::walkOutcome(int64_t nElementIndex, HXPos nPos) const {
+  if (m_mapWalks.empty()) return nullptr;
+  auto itIndex = m_mapWalks.find(nElementIndex);
+  if (itIndex == m_mapWalks.end()) return nullptr;
+  auto it = itIndex->second.lower_bound(nPos);
+  if (it == itIndex->second.end() || it->second.nFrom > nPos) return nullptr;
+  return &it->second.outcome;
+}
+
+void CCache::rememberWalk(int64_t nElementIndex, const std::vector<std::pair<HXPos, HXPos>>& vecStretches,
+                          const CWalkOutcome& outcome) {
+  std::map<HXPos, CWalkStretch>& stretches = m_mapWalks[nElementIndex];
+  for (const auto& [nFrom, nTo] : vecStretches) {
+    auto [it, bNew] = stretches.emplace(nTo, CWalkStretch{nFrom, outcome});
+    if (!bNew && nFrom < it->second.nFrom) it->second.nFrom = nFrom;
+  }
+}
+
 void CCache::clear() {
   for (CSubCache* pSubCache : m_vecSubCaches) pSubCache->clear();
 }

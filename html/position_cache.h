@@ -7,9 +7,9 @@
 // each the comment and CDATA section types.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <map>
 #include <memory_resource>
 #include <string>
@@ -119,6 +119,14 @@ struct CTagSearchMemo {
   std::map<HXPos, Stretch> mapStretches;
 };
 
+// How an optional end-tag walk ended: at the element's own end tag, before a
+// tag that ends the element (an empty end tag is made at its begin), or at
+// the page's end (no tag).
+struct CWalkOutcome {
+  CTag* pTag = nullptr;
+  bool bOwnEndTag = false;
+};
+
 class CCache {
  public:
   explicit CCache(CSource* pSource);
@@ -152,7 +160,19 @@ class CCache {
   // are forgotten with, so an answer from a memo is the one the search gives.
   template <class Search>
   CTag* rememberedForwardSearch(const void* pKind, const std::string& sText, HXPos nPos, Search search);
+  // Optional end-tag walks of the elements of one element index. A walk
+  // passes the tags after its start one by one (or a stepped-over element as
+  // a whole); any walk of that index that reaches a position the first one
+  // passed over tag by tag goes on exactly as it did. Stretches are
+  // [from, to] pairs of such positions. A page of many elements that all
+  // walk to its end (head after head) walks it once instead of once each.
+  const CWalkOutcome* walkOutcome(int64_t nElementIndex, HXPos nPos) const;
+  void rememberWalk(int64_t nElementIndex, const std::vector<std::pair<HXPos, HXPos>>& vecStretches,
+                    const CWalkOutcome& outcome);
+  // Forgets the search memos and the walks: they hold what the all-types
+  // sub-cache's current entries imply.
   void forgetEndTagSearches() {
+    m_mapWalks.clear();
     m_mapEndTagSearches.clear();
     ++m_nEndTagSearchesForgotten;
   }
@@ -165,6 +185,12 @@ class CCache {
   // A page deeply nested with elements whose end tags never come would
   // otherwise search to the page's end once per element.
   std::map<std::pair<const void*, std::string>, CTagSearchMemo> m_mapEndTagSearches;
+  struct CWalkStretch {
+    HXPos nFrom;
+    CWalkOutcome outcome;
+  };
+  // Per element index, stretches by their last position.
+  std::map<int64_t, std::map<HXPos, CWalkStretch>> m_mapWalks;
   uint64_t m_nEndTagSearchesForgotten = 0;
   CSubCache* m_pAllTypes;
   std::vector<CSubCache*> m_vecSubCaches;

@@ -406,57 +406,89 @@ CEndTag* CStartTag::findEndTagInternal() {
   return pMatch;
 }
 
-bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, HXPos& nPos, CEndTag** ppEndTag,
+bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, COptionalWalk& walk, CEndTag** ppEndTag,
                                    CStartTag** ppPending) {
-  CEndTagType* pNormalEnd = CEndTagTypeSingletonData::getInstance()->m_pNormal;
+  CCache& cache = m_pSource->getCache();
   *ppEndTag = nullptr;
   *ppPending = nullptr;
-  while (nPos < m_pSource->getEnd()) {
-    CTag* pTag = CTag::findPreviousOrNextTag(m_pSource, nPos, false);
+  CWalkOutcome outcome;
+  HXPos nPassedTo = m_pSource->getEnd();
+  for (;;) {
+    if (walk.nPos >= m_pSource->getEnd()) break;
+    if (const CWalkOutcome* pKnown = cache.walkOutcome(m_nElementIndex, walk.nPos)) {
+      outcome = *pKnown;
+      nPassedTo = walk.nPos;
+      break;
+    }
+    CTag* pTag = CTag::findPreviousOrNextTag(m_pSource, walk.nPos, false);
     if (pTag == nullptr) break;
     const CHTMLElementSet* pCandidates;
     if (pTag->isStartTag()) {
       if (rule.m_SteppedOverElements.contains(pTag->getElementIndex())) {
         auto* pStepped = static_cast<CStartTag*>(pTag);
+        // Without the position cache every search makes a new tag object:
+        // the one the caller has just built stands for the tag found again.
+        if (walk.pPending != nullptr && walk.pPending->getBegin() == pStepped->getBegin()) {
+          pStepped = walk.pPending;
+        }
         if (!pStepped->m_bElementCached && pStepped->hasOptionalEndTag()) {
           // Its element needs a walk like this one; the caller runs it first
           // instead of nesting the call.
           *ppPending = pStepped;
+          walk.pPending = pStepped;
           return false;
         }
         // The whole stepped-over element is passed, so the tags inside it do
         // not end this one. Without an element the start tag alone is passed.
         CElement* pElement = pStepped->getElement();
-        nPos = pElement != nullptr ? pElement->getEnd() : pStepped->getEnd();
+        walk.vecStretches.emplace_back(walk.nStretchFrom, pTag->getBegin());
+        walk.nPos = pElement != nullptr ? pElement->getEnd() : pStepped->getEnd();
+        walk.nStretchFrom = walk.nPos;
         continue;
       }
       pCandidates = &rule.m_EndingStartTags;
     } else {
       if (pTag->getElementIndex() == m_nElementIndex) {
-        *ppEndTag = static_cast<CEndTag*>(pTag);
-        return true;
+        outcome = CWalkOutcome{pTag, true};
+        nPassedTo = pTag->getBegin();
+        break;
       }
       pCandidates = &rule.m_EndingEndTags;
     }
     if (pCandidates->contains(pTag->getElementIndex())) {
-      *ppEndTag =
-          CEndTag::CREATE_NEW_INST(m_pSource, pTag->getBegin(), pTag->getBegin(), pNormalEnd, m_csName);
-      if (*ppEndTag == nullptr) {
-        DebugLog("[CStartTag::findOptionalEndTag] CEndTag::CREATE_NEW_INST() failed when creating an empty end tag at "
-                 "<%d>. Start tag <%s> nBegin <%d> nEnd <%d>",
-                 LogPos(pTag->getBegin()), m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
-      }
-      return true;
+      outcome = CWalkOutcome{pTag, false};
+      nPassedTo = pTag->getBegin();
+      break;
     }
-    nPos = pTag->getBegin() + 1;
+    walk.nPos = pTag->getBegin() + 1;
   }
-  *ppEndTag = CEndTag::CREATE_NEW_INST(m_pSource, m_pSource->getEnd(), m_pSource->getEnd(), pNormalEnd, m_csName);
-  if (*ppEndTag == nullptr) {
+  if (walk.nStretchFrom <= nPassedTo) walk.vecStretches.emplace_back(walk.nStretchFrom, nPassedTo);
+  cache.rememberWalk(m_nElementIndex, walk.vecStretches, outcome);
+  *ppEndTag = endTagOf(outcome);
+  return true;
+}
+
+CEndTag* CStartTag::endTagOf(const CWalkOutcome& outcome) {
+  if (outcome.bOwnEndTag) return static_cast<CEndTag*>(outcome.pTag);
+  CEndTagType* pNormalEnd = CEndTagTypeSingletonData::getInstance()->m_pNormal;
+  if (outcome.pTag != nullptr) {
+    const HXPos nAt = outcome.pTag->getBegin();
+    CEndTag* pEndTag = CEndTag::CREATE_NEW_INST(m_pSource, nAt, nAt, pNormalEnd, m_csName);
+    if (pEndTag == nullptr) {
+      DebugLog("[CStartTag::findOptionalEndTag] CEndTag::CREATE_NEW_INST() failed when creating an empty end tag at "
+               "<%d>. Start tag <%s> nBegin <%d> nEnd <%d>",
+               LogPos(nAt), m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+    }
+    return pEndTag;
+  }
+  CEndTag* pEndTag =
+      CEndTag::CREATE_NEW_INST(m_pSource, m_pSource->getEnd(), m_pSource->getEnd(), pNormalEnd, m_csName);
+  if (pEndTag == nullptr) {
     DebugLog("[CStartTag::findOptionalEndTag] CEndTag::CREATE_NEW_INST() failed when creating an empty end tag at "
              "the end of the source document. Start tag <%s> nBegin <%d> nEnd <%d> .",
              m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
   }
-  return true;
+  return pEndTag;
 }
 
 bool CStartTag::hasOptionalEndTag() const {
@@ -465,10 +497,10 @@ bool CStartTag::hasOptionalEndTag() const {
 }
 
 CEndTag* CStartTag::findOptionalEndTag(const CEndTagRule& rule) {
-  HXPos nPos = m_nEnd;
+  COptionalWalk walk(m_nEnd);
   CEndTag* pEndTag = nullptr;
   CStartTag* pPending = nullptr;
-  while (!walkOptionalEndTag(rule, nPos, &pEndTag, &pPending)) pPending->getElement();
+  while (!walkOptionalEndTag(rule, walk, &pEndTag, &pPending)) pPending->getElement();
   return pEndTag;
 }
 
@@ -499,15 +531,15 @@ CElement* CStartTag::getElement() {
   struct Frame {
     CStartTag* pTag;
     const CEndTagRule* pRule;
-    HXPos nPos;
+    COptionalWalk walk;
   };
   std::vector<Frame> stack;
-  stack.push_back({this, CHTMLElementsSingletonData::getEndTagRule(m_nElementIndex), m_nEnd});
+  stack.push_back({this, CHTMLElementsSingletonData::getEndTagRule(m_nElementIndex), COptionalWalk(m_nEnd)});
   while (!stack.empty()) {
     Frame& top = stack.back();
     CEndTag* pEndTag = nullptr;
     CStartTag* pPending = nullptr;
-    if (top.pTag->walkOptionalEndTag(*top.pRule, top.nPos, &pEndTag, &pPending)) {
+    if (top.pTag->walkOptionalEndTag(*top.pRule, top.walk, &pEndTag, &pPending)) {
       CStartTag* pTag = top.pTag;
       stack.pop_back();
       if (pEndTag == nullptr) {
@@ -517,7 +549,7 @@ CElement* CStartTag::getElement() {
       pTag->finishElement(pEndTag);
     } else {
       stack.push_back({pPending, CHTMLElementsSingletonData::getEndTagRule(pPending->m_nElementIndex),
-                       pPending->m_nEnd});
+                       COptionalWalk(pPending->m_nEnd)});
     }
   }
   return m_pElement;

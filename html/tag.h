@@ -4,6 +4,7 @@
 // with the case-insensitive scanners and ask the tag types for a tag there.
 #pragma once
 
+#include <utility>
 #include <vector>
 
 #include "common/ci_string.h"
@@ -107,9 +108,24 @@ class CStartTag : public CTag {
   // Whether the end tag search of pInner, a start tag of pOuter's name inside
   // pOuter's nested walk, goes the same way as pOuter's.
   static bool takesSamePath(const CStartTag* pOuter, const CStartTag* pInner);
-  // One run of the optional end-tag walk from nPos. Returns false, with
-  // *ppPending set, when a stepped-over element must be built first.
-  bool walkOptionalEndTag(const class CEndTagRule& rule, HXPos& nPos, CEndTag** ppEndTag, CStartTag** ppPending);
+  // Where an optional end-tag walk stands: the next position to look from,
+  // and the stretches it has passed over tag by tag (the cache remembers
+  // them with the walk's outcome).
+  struct COptionalWalk {
+    explicit COptionalWalk(HXPos nFrom) : nPos(nFrom), nStretchFrom(nFrom) {}
+    HXPos nPos;
+    HXPos nStretchFrom;
+    std::vector<std::pair<HXPos, HXPos>> vecStretches;
+    // The stepped-over start tag handed out to be built first.
+    CStartTag* pPending = nullptr;
+  };
+  // One run of the optional end-tag walk. Returns false, with *ppPending
+  // set, when a stepped-over element must be built first.
+  bool walkOptionalEndTag(const class CEndTagRule& rule, COptionalWalk& walk, CEndTag** ppEndTag,
+                          CStartTag** ppPending);
+  // The end tag of a walk's outcome: the element's own, or an empty one made
+  // at the tag that ends the element or at the page's end.
+  CEndTag* endTagOf(const struct CWalkOutcome& outcome);
   CElement* finishElement(CEndTag* pEndTag);
 
   CAttributes* m_pAttributes;
