@@ -406,6 +406,13 @@ CEndTag* CStartTag::findEndTagInternal() {
   return pMatch;
 }
 
+namespace {
+
+// Walks that pass no more tags than this cost little to repeat.
+constexpr size_t kShortWalk = 16;
+
+}  // namespace
+
 bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, COptionalWalk& walk, CEndTag** ppEndTag,
                                    CStartTag** ppPending) {
   CCache& cache = m_pSource->getCache();
@@ -422,6 +429,7 @@ bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, COptionalWalk& walk,
     }
     CTag* pTag = CTag::findPreviousOrNextTag(m_pSource, walk.nPos, false);
     if (pTag == nullptr) break;
+    ++walk.nPassed;
     const CHTMLElementSet* pCandidates;
     if (pTag->isStartTag()) {
       if (rule.m_SteppedOverElements.contains(pTag->getElementIndex())) {
@@ -462,8 +470,10 @@ bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, COptionalWalk& walk,
     }
     walk.nPos = pTag->getBegin() + 1;
   }
-  if (walk.nStretchFrom <= nPassedTo) walk.vecStretches.emplace_back(walk.nStretchFrom, nPassedTo);
-  cache.rememberWalk(m_nElementIndex, walk.vecStretches, outcome);
+  if (walk.nPassed > kShortWalk) {
+    if (walk.nStretchFrom <= nPassedTo) walk.vecStretches.emplace_back(walk.nStretchFrom, nPassedTo);
+    cache.rememberWalk(m_nElementIndex, walk.vecStretches, outcome);
+  }
   *ppEndTag = endTagOf(outcome);
   return true;
 }

@@ -118,6 +118,8 @@ class CStartTag : public CTag {
     std::vector<std::pair<HXPos, HXPos>> vecStretches;
     // The stepped-over start tag handed out to be built first.
     CStartTag* pPending = nullptr;
+    // Tags passed so far: short walks are not worth remembering.
+    size_t nPassed = 0;
   };
   // One run of the optional end-tag walk. Returns false, with *ppPending
   // set, when a stepped-over element must be built first.
