@@ -1,23 +1,19 @@
-// The module reads no OWA configuration from the directory yet: direct file
-// access counts as off (see owa_direct_file_access.cpp), so every extension
-// is blocked for direct access; and without the allow, block and force-save
-// lists no other level can be settled.
+// The page forms ask the settings object's OWA file-access rules, the same
+// ones the redirects and the download checks ask; a form that counts OWA's
+// direct file access as off for the client gets the blocked level at once.
 #include "forms/owa_file_access_level.h"
 
 #include "common/debug_log.h"
-#include "filter/result_codes.h"
+#include "general/owa_file_access.h"
+#include "general/pl_hx_general_settings.h"
 
 DWORD GetOWAFileAccessLevel(const ci_string& csExtension, bool bDirectFileAccessEnabled, bool bPublicClient,
                             DWORD& dwLevel) {
-  dwLevel = 0;
-  if (!csExtension.empty() && csExtension[0] == '.') return HX_RC_INVALID_DATA;
   if (!bDirectFileAccessEnabled) {
     DebugLog("[CPLHXGeneralSettings::GetOWAFileAccessLevel] Direct file access is disabled for <%s> clients.",
              bPublicClient ? "public" : "private");
-    dwLevel = 1;
+    dwLevel = OWAFileAccessLevel::Blocked;
     return 0;
   }
-  DebugLog("[CPLHXGeneralSettings::GetOWAFileAccessLevel] OWA's file lists are not available. Extension <%s>.",
-           csExtension.c_str());
-  return HX_RC_INVALID_DATA;
+  return CPLHXGeneralSettings::getInstance()->GetOWAFileAccessLevel(csExtension, bPublicClient, dwLevel);
 }

@@ -4,16 +4,18 @@
 
 #include <vector>
 
+#include "common/blocked_extensions.h"
 #include "common/debug_log.h"
 #include "common/string_operation.h"
 #include "filter/dll_context.h"
 #include "filter/notifications_helper.h"
 #include "filter/request_flags.h"
 #include "filter/result_codes.h"
+#include "filter/ssl_connection.h"
 #include "forms/form_text.h"
 #include "forms/html_char_refs.h"
 #include "forms/hx_form_context.h"
-#include "forms/owa_direct_file_access.h"
+#include "general/owa_ad_config.h"
 #include "general/pl_hx_general_settings.h"
 #include "html/dom_source.h"
 #include "settings/setting_ids.h"
@@ -33,8 +35,6 @@ constexpr int32_t TextAndRich = 2;
 constexpr int32_t Neither = 3;
 }  // namespace HighSpeedAction
 
-bool IsOn(const std::string& value) { return ToCI(value) == "on"; }
-
 }  // namespace
 
 CPLFormWithFiles::CPLFormWithFiles(CHXFormContext* pFormContext, int bBuildVirtualBases) : CPLForm(pFormContext) {
@@ -50,7 +50,10 @@ CPLFormWithFiles::~CPLFormWithFiles() = default;
 DWORD CPLFormWithFiles::SettingsID() const { return m_pFormContext->m_pContext->m_dwSettingsID; }
 
 bool CPLFormWithFiles::IsDirectFileAccessEnabledByOWA(bool bPublicClient) const {
-  return IsOWADirectFileAccessEnabled(bPublicClient);
+  const COWAADConfig& owa = m_pSettings->GetOWAADConfig();
+  const int nControl =
+      bPublicClient ? owa.m_nFileAccessControlOnPublicComputers : owa.m_nFileAccessControlOnPrivateComputers;
+  return (nControl & 1) != 0;
 }
 
 bool CPLFormWithFiles::ReadSetting(int32_t nSettingID, int32_t& nValue) {
@@ -107,14 +110,12 @@ void CPLFormWithFiles::LoadTexts() {
 
 DWORD CPLFormWithFiles::InitPLBlockedExtensionsSet() {
   m_csBlockedExtensions.clear();
-  m_setBlockedExtensions.clear();
   int32_t enabled = kDefaultEnableBlockedList;
   ReadSetting(SettingEnableBlockedList, enabled);
   if (enabled == 0) return 0;
   m_pSettings->GetSettingFromID(SettingBlockedExtensions, m_csBlockedExtensions, static_cast<int32_t>(SettingsID()), 0);
   DebugLog("[CPLFormWithFiles::InitPLBlockedExtensionsSet] Blocked extensions <%s>.", m_csBlockedExtensions.c_str());
-  if (m_csBlockedExtensions.empty()) return 0;
-  return CStringOperation::Parse(m_csBlockedExtensions, ";", m_setBlockedExtensions) ? 0 : HX_RC_MISSING;
+  return 0;
 }
 
 DWORD CPLFormWithFiles::InitPLRestrictionSettings() {
@@ -162,13 +163,7 @@ DWORD CPLFormWithFiles::InitPLRestrictionSettings() {
 DWORD CPLFormWithFiles::InitPLSafeSSLOpenSetting() {
   m_bSafeSSLOpen = false;
   DebugLog("[CPLFormWithFiles::InitPLSafeSSLOpenSetting] Starts");
-  const CRequestInfo& request = *m_pFormContext->m_pContext->m_spRequestInfo;
-  std::string https;
-  std::string frontEndHttps;
-  const bool ssl = (request.GetHeaderValue("HTTPS", https) && IsOn(https)) ||
-                   (request.GetHeaderValue("HTTP_Front-End-HTTPS", frontEndHttps) && IsOn(frontEndHttps)) ||
-                   m_pSettings->IsSSLOffloaded() != 0;
-  if (ssl) {
+  if (IsSSLConnection(*m_pFormContext->m_pContext->m_spRequestInfo)) {
     int32_t safeOpen = kDefaultSafeSSLOpen;
     if (!ReadSetting(SettingSafeSSLOpen, safeOpen)) {
       DebugLog(
@@ -189,7 +184,8 @@ DWORD CPLFormWithFiles::GetFileExtensionAndBlockedFlag(const std::string& sFileN
   bBlocked = false;
   const size_t dot = sFileName.rfind('.');
   if (dot != std::string::npos && dot + 1 < sFileName.size()) csExtension = ToCI(sFileName.substr(dot + 1));
-  bBlocked = !csExtension.empty() && m_setBlockedExtensions.count(csExtension) != 0;
+  // The download checks ask the same test of the same list.
+  bBlocked = IsExtensionInBlockedList(csExtension, m_csBlockedExtensions);
   DebugLog(
       "[CPLFormWithFiles::GetFileExtensionAndBlockedFlag] returned dwRet <%d>. Attachment extension <%s> "
       "Attachment blocked by PL <%s>.",

@@ -6,7 +6,6 @@
 // visible and enabled.
 #pragma once
 
-#include <set>
 #include <string>
 
 #include "common/ci_string.h"
@@ -65,7 +64,6 @@ class CPLFormWithFiles : public virtual CPLForm {
   virtual bool IsDirectFileAccessEnabledByOWA(bool bPublicClient) const;
 
   int32_t m_nDefaultVisualisation = 2;
-  std::set<ci_string> m_setBlockedExtensions;
   ci_string m_csBlockedExtensions;
   bool m_bOpenRestricted = false;
   bool m_bSaveRestricted = false;

@@ -46,6 +46,9 @@ void CHandlePLSettings::AfterModuleSettingsLoad() {
     m_bRefreshEnabled.store(enabled != 0, std::memory_order_relaxed);
   }
   m_linkCriteria.SetReloadInterval(m_settings.GetReloadInterval());
+  // Whoever sees the new count must read the new settings.
+  PublishSnapshot();
+  m_nModuleSettingsLoads.fetch_add(1, std::memory_order_acq_rel);
 }
 
 HRESULT CHandlePLSettings::LoadSettings(std::string& settingsDirectory) {
