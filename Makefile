@@ -49,7 +49,7 @@ test-fuzz: setup
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DHX_SANITIZE=ON -DHX_BENCH=OFF -DHX_FUZZ=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_dom_source
 	mkdir -p $(FUZZ_BUILD)/fuzz-corpus
-	$(FUZZ_BUILD)/tests/html/fuzz_dom_source -runs=5000 -max_len=4096 -timeout=30 \
+	$(FUZZ_BUILD)/tests/html/fuzz_dom_source -runs=5000 -max_len=262144 -timeout=30 \
 	  $(FUZZ_BUILD)/fuzz-corpus fuzz/corpus/dom_source
 
 test: test-normal test-asan test-tsan test-fuzz
