@@ -17,5 +17,14 @@ else()
   list(APPEND HX_MODULE_LIBS PkgConfig::PUGIXML)
 endif()
 
+# Code-page conversion stands on ICU's converters.
+find_package(ICU REQUIRED COMPONENTS uc)
+list(APPEND HX_MODULE_LIBS ICU::uc)
+
 # The staged install tree and hx_stage_file().
 include(${CMAKE_CURRENT_LIST_DIR}/Stage.cmake)
+
+# The directory layer stands on OpenLDAP's libldap.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LDAP REQUIRED IMPORTED_TARGET ldap)
+list(APPEND HX_MODULE_LIBS PkgConfig::LDAP)

@@ -236,8 +236,14 @@ void FileLogSink(const char* text) {
   }
   if ((g_logMode.load(std::memory_order_acquire) & LOG_MODE_WRITE) == 0) return;
 
-  FILE* file = std::fopen(s.logFilePath, "a");
-  if (file == nullptr) return;
+  // Owner and group only: the log shows what users did.
+  const int fd = open(s.logFilePath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
+  if (fd < 0) return;
+  FILE* file = fdopen(fd, "a");
+  if (file == nullptr) {
+    close(fd);
+    return;
+  }
   std::fprintf(file, "\n\n ****  %s ", CTimeText().c_str());
   std::fputs(text, file);
   std::fclose(file);
@@ -250,12 +256,14 @@ namespace {
 void FlushLocked(LogState& s, bool releaseView) {
   if (s.ringView != nullptr) {
     if (s.ringOwner) {
-      int fd = open(s.logFilePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+      int fd = open(s.logFilePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kLogFileMode);
       if (fd >= 0) {
-        const void* end = std::memchr(s.ringView, 0, s.ringViewLength);
+        // Only what the object still holds: another process may have cut it.
+        const size_t readable =
+            s.section ? static_cast<size_t>(std::min<uint64_t>(s.section->Size(), s.ringViewLength)) : 0;
+        const void* end = std::memchr(s.ringView, 0, readable);
         const size_t length =
-            end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - s.ringView)
-                           : s.ringViewLength;
+            end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - s.ringView) : readable;
         size_t written = 0;
         WriteAllAt(fd, s.ringView, length, 0, written);
         close(fd);

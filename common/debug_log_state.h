@@ -54,6 +54,9 @@ extern std::atomic<CSync*> g_sinkLock;
 // One write of a file or memory sink: the log module's lock, which orders the
 // writers of every process, then the state lock of this one. Without the log
 // module's lock, or without a text, the sink writes nothing.
+// Log files are created for their owner and group only.
+constexpr unsigned kLogFileMode = 0660;
+
 class CSinkWrite {
  public:
   explicit CSinkWrite(const char* text)
@@ -63,7 +66,9 @@ class CSinkWrite {
         m_guard(m_state.lock, std::defer_lock) {
     if (m_pSinkLock != nullptr) m_guard.lock();
   }
-  bool CanWrite() const { return m_pSinkLock != nullptr; }
+  // A cross-process lock that could not be had within its bounded wait
+  // leaves the line to be dropped.
+  bool CanWrite() const { return m_pSinkLock != nullptr && m_pSinkLock->IsLocked() != 0; }
   LogState& Log() const { return m_state; }
 
  private:

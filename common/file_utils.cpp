@@ -26,8 +26,8 @@ namespace {
 
 // Creates one level; an existing entry is fine here, the next level or the
 // final check finds out whether it is a directory.
-HRESULT CreateLevel(const char* path) {
-  if (CreateDirectoryA(path)) return S_OK;
+HRESULT CreateLevel(const char* path, bool ownerAndGroupOnly) {
+  if (CreateDirectoryA(path, ownerAndGroupOnly)) return S_OK;
   const DWORD err = GetLastError();
   if (err == ERROR_ALREADY_EXISTS) return S_OK;
   return HRESULT_FROM_WIN32(err);
@@ -35,7 +35,7 @@ HRESULT CreateLevel(const char* path) {
 
 }  // namespace
 
-HRESULT CreateDirectoryPath(const char* path) {
+HRESULT CreateDirectoryPath(const char* path, bool ownerAndGroupOnly) {
   if (path == nullptr || *path == '\0') return E_INVALIDARG;
   try {
     const size_t length = std::strlen(path);
@@ -48,11 +48,11 @@ HRESULT CreateDirectoryPath(const char* path) {
       }
       std::memcpy(level, path, static_cast<size_t>(slash));
       level[slash] = '\0';
-      const HRESULT hr = CreateLevel(level);
+      const HRESULT hr = CreateLevel(level, ownerAndGroupOnly);
       if (FAILED(hr)) return hr;
     }
     if (path[length - 1] != '/') {
-      const HRESULT hr = CreateLevel(path);
+      const HRESULT hr = CreateLevel(path, ownerAndGroupOnly);
       if (FAILED(hr)) return hr;
     }
     // An existing file of that name passes every mkdir above as "exists".

@@ -14,8 +14,9 @@ bool FileExists(const char* path);
 // 0 when the whole path exists as a directory afterwards; otherwise the
 // HRESULT of what failed (E_INVALIDARG for a null or empty path, the failing
 // level's error as 0x8007xxxx, and HRESULT_FROM_WIN32(183) when the path
-// names an existing file).
-HRESULT CreateDirectoryPath(const char* path);
+// names an existing file). With ownerAndGroupOnly the levels made are closed
+// to everybody else.
+HRESULT CreateDirectoryPath(const char* path, bool ownerAndGroupOnly = false);
 
 // The directory, ending in "/", of the module named `moduleName` (a Windows
 // name such as "PL_Hexmoor.dll" names "PL_Hexmoor.so"), or of the process's

@@ -33,7 +33,7 @@ void RingFileLogSink(const char* text) {
   if (s.batch.capacity() < reserve) s.batch.reserve(reserve);
 
   if (s.fileFd < 0) {
-    s.fileFd = open(s.logFilePath, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    s.fileFd = open(s.logFilePath, O_RDWR | O_CREAT | O_CLOEXEC, kLogFileMode);
     if (s.fileFd < 0) return;
   }
 

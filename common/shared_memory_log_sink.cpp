@@ -119,6 +119,19 @@ void ReleaseRing(LogState& s) {
   s.section.reset();
 }
 
+// Another process may have cut the object shorter than this view (a shell's
+// "> /dev/shm/<ring>" does): a page past its end would kill this process
+// when touched. The object is grown back (its records are gone, so the
+// header then starts the ring again); when it cannot be, the view is given
+// up and the record dropped, and the next record opens the ring again.
+bool ViewStillBacked(LogState& s) {
+  if (s.section->Size() >= s.ringViewLength) return true;
+  s.ringCommitted = 0;
+  if (s.section->Grow(s.ringViewLength)) return true;
+  ReleaseRing(s);
+  return false;
+}
+
 bool OpenRing(LogState& s) {
   bool created = false;
   const std::string name = RingName(s.logFilePath);
@@ -173,6 +186,7 @@ void SharedMemoryLogSink(const char* text) {
   if ((g_logMode.load(std::memory_order_acquire) & LOG_MODE_WRITE) == 0) return;
   if (s.ringSize <= s.wrapPosition) return;
   if (s.ringView == nullptr && !OpenRing(s)) return;
+  if (!ViewStillBacked(s)) return;
 
   // Another process may have written since: the header says where the ring
   // stands now. One that cannot be trusted starts the ring again.

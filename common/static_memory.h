@@ -2,6 +2,8 @@
 // parser's tables. The one instance lives in static storage, is built on first
 // access under the holder's own lock, and is destroyed at process exit. Once
 // built, access is a single acquire load: the request path takes no lock.
+// After the exit destruction the holder answers null for good: building the
+// instance again then would run on statics that are already destroyed.
 #pragma once
 
 #include <atomic>
@@ -22,12 +24,15 @@ class Manger_memory {
 template <class T>
 class Static_memory : public Manger_memory<T> {
  public:
-  // The instance, built on first call. Exceptions of T's constructor leave
-  // the holder unbuilt, so the next call tries again.
+  // The instance, built on first call; null once it was destroyed at exit.
+  // Exceptions of T's constructor leave the holder unbuilt, so the next call
+  // tries again.
   static T* instance() {
     T* p = s_pInstance.load(std::memory_order_acquire);
     if (p != nullptr) return p;
+    if (s_bGone.load(std::memory_order_acquire)) return nullptr;
     std::lock_guard<std::mutex> guard(s_lock);
+    if (s_bGone.load(std::memory_order_relaxed)) return nullptr;
     p = s_pInstance.load(std::memory_order_relaxed);
     if (p == nullptr) {
       Build();
@@ -63,14 +68,15 @@ class Static_memory : public Manger_memory<T> {
     if (p == nullptr) return;
     p->~T();
     std::lock_guard<std::mutex> guard(s_lock);
+    s_bGone.store(true, std::memory_order_release);
     s_pInstance.store(nullptr, std::memory_order_release);
-    s_bCreated = false;
   }
 
   alignas(T) static inline unsigned char s_storage[sizeof(T)];
   static inline std::atomic<T*> s_pInstance{nullptr};
   static inline std::mutex s_lock;
   static inline bool s_bCreated = false;
+  static inline std::atomic<bool> s_bGone{false};
 };
 
 }  // namespace Mem_Manager

@@ -108,3 +108,32 @@ bool CStringOperation::Encode64(std::string& text) {
   text.swap(out);
   return true;
 }
+
+bool CStringOperation::Decode64(ci_string& text) {
+  if (text.empty()) return false;
+  std::string out;
+  out.reserve(text.size() / 4 * 3 + 3);
+  uint32_t bits = 0;
+  int count = 0;
+  for (const char c : text) {
+    if (c == '\0') break;
+    int v = -1;
+    if (c >= 'A' && c <= 'Z') v = c - 'A';
+    else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+    else if (c >= '0' && c <= '9') v = c - '0' + 52;
+    else if (c == '+') v = 62;
+    else if (c == '/') v = 63;
+    if (v < 0) continue;
+    bits = bits << 6 | static_cast<uint32_t>(v);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      const char byte = static_cast<char>(bits >> count & 0xFF);
+      // The decoded text ends at its first zero byte.
+      if (byte == '\0') break;
+      out += byte;
+    }
+  }
+  text.assign(out.data(), out.size());
+  return true;
+}

@@ -41,4 +41,9 @@ class CStringOperation {
   // breaks). Throws std::length_error for a text whose encoding length would
   // not fit in a signed 32-bit number.
   static bool Encode64(std::string& text);
+  // Replaces Base64 `text` by the bytes it decodes to, up to the first zero
+  // byte. Characters outside the alphabet ("=" among them) are skipped and a
+  // NUL ends the input, so a malformed text still gives true with what could
+  // be decoded; false only for an empty text.
+  static bool Decode64(ci_string& text);
 };

@@ -17,14 +17,49 @@ class CAuthCompleteHelper {
   // The user's product language code and LCID; both keep the caller's values
   // when nothing better is known.
   static DWORD DetectUserLanguage(CDLLContext* pContext, std::string& language, WORD& lcid);
-  // Rewrites the product's pseudo-requests to its viewer page.
+  // Rewrites the product's pseudo-requests (subscription types 20 to 25) to
+  // its viewer page through the request's "URL" header; control message 2
+  // when redirected. `url` and `queryString` are changed in place (a
+  // multimedia key empties the query string, a show request loses the "?"
+  // part of its URL). 0 also when there is nothing to redirect.
   static DWORD RedirectPelloraFakeRequest(CDLLContext* pContext, ci_string& url, ci_string& queryString,
                                           bool cacheMultimedia);
-  // Answers the request with the access-denied page.
+  // Redirects to the viewer page with `commandPrefix` followed by the query
+  // string; a conversion request (type 20) also carries the OWA file access
+  // level of its document. 7 when the redirect cannot be set, 13 for a
+  // conversion request without a usable file name.
+  static DWORD ProcessCmd(CDLLContext* pContext, const ci_string& queryString, const char* commandPrefix);
+  // Redirects a show request for `subPath` (the URL after the show marker).
+  static DWORD ProcessShowRedirect(CDLLContext* pContext, const ci_string& subPath, bool cacheMultimedia);
+
+  // Answers the request with the access-denied page in the user's language
+  // (English when it has no text), through the host's response sender, or
+  // as the replace buffer when the host offers no sender. 0 when the page was
+  // handed to the host; 7 without a record or the module's own context.
   static DWORD SendAccessDeniedResponse(CDLLContext* pContext);
+
   // Applies the direct-access rules to an attachment (type 0) or
-  // document-view file (type 1) download.
+  // document-view file (type 1) download: sends the access-denied page when
+  // the download is refused, also when the decision could not be made (the
+  // result then names why, with accessDeniedSent set); otherwise rewrites the
+  // URL without the product's hash parameters. `queryString` is not changed.
   static DWORD HandleDirectFileAccessRequest(CDLLContext* pContext, const ci_string& url,
                                              const ci_string& queryString, DWORD fileAccessType,
                                              bool& accessDeniedSent, bool& forceSaveIdRemoved);
+  // The block level of the request's settings set decides; `enabled` is
+  // false whenever the result is not 0.
+  static DWORD CheckIfDirectFileAccessIsEnabled(CDLLContext* pContext, bool& enabled, DWORD fileAccessType);
+  // Block level 2: the product's own attachment links ("midh", "aidh") or,
+  // for other links, the client's address.
+  static DWORD CheckIfPLDirectAttachmentAccessOrAllowedIP(CDLLContext* pContext, bool& enabled);
+  // Block level 2: the product's own document-view links ("fidh") or, for
+  // other links, the client's address.
+  static DWORD CheckIfPLDirectDocumentViewFileAccessOrAllowedIP(CDLLContext* pContext, bool& enabled);
+  // Whether Open and Save may be offered for the requested document-view
+  // file: the product's blocked list, OWA's level and settings 2 and 3.
+  static DWORD GetPLDirectDocumentViewFileAccessMenuFlags(CDLLContext* pContext, bool& openEnabled,
+                                                           bool& saveEnabled);
+  // Removes the "id" parameter when its value is exactly "unresolved"; true
+  // when it did.
+  static bool RemoveDocViewForceSaveIDParamIfSetToUnresolved(ci_string& queryString);
 };

@@ -29,6 +29,10 @@ BOOL CallHeader(CDLLContext* pContext, HeaderCall call, const std::string& name,
     DebugLog("[%s] for header: %s return %d", label, name.c_str(), 0);
     return FALSE;
   }
+  if (!CBaseNotifications::IsSafeHeaderText(name) || !CBaseNotifications::IsSafeHeaderText(value)) {
+    DebugLog("[%s] for header: %s refused: the name or value holds CR, LF or NUL. return %d", label, name.c_str(), 0);
+    return FALSE;
+  }
   BOOL result = FALSE;
   const HTTP_FILTER_PREPROC_HEADERS* calls = HeaderCalls(pContext);
   if (pContext->m_pFilterContext != nullptr && calls != nullptr) {
@@ -57,6 +61,10 @@ DWORD CBaseNotifications::SendResponse(CDLLContext* pContext, const char* respon
   pContext->m_pCoreServices->SendResponse(pContext, response, &lengthCopy, pContext->m_pCoreServices);
   pContext->m_dwControlMessage = ControlMessageCompleted;
   return ERROR_SUCCESS;
+}
+
+bool CBaseNotifications::IsSafeHeaderText(const std::string& text) {
+  return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
 }
 
 BOOL CBaseNotifications::AddWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value) {

@@ -35,6 +35,7 @@ __attribute__((destructor)) void HxLibraryDetach() { OutputDebugStringA("\nPL_He
 BOOL GetFilterVersion(HTTP_FILTER_VERSION* pVer) {
   try {
     CPLHXGeneralSettings* settings = CPLHXGeneralSettings::getInstance();
+    if (settings == nullptr) return FALSE;  // the process is exiting
     settings->m_dwSuccessEventID = kEventInitSucceeded;
     settings->m_dwFailureEventID = kEventInitFailed;
     settings->m_dwErrorEventID = kEventErrorWithText;
@@ -58,6 +59,7 @@ DWORD HttpFilterProc(CDLLContext* pContext) {
   if (pContext == nullptr) return 0;
   try {
     CPLHXGeneralSettings* settings = CPLHXGeneralSettings::getInstance();
+    if (settings == nullptr) return 0;  // the process is exiting
     CNotifications notifications;
     // Direct calls: the handler object is ours and never further derived.
     switch (pContext->m_dwNotificationType) {
@@ -85,7 +87,10 @@ DWORD HttpFilterProc(CDLLContext* pContext) {
 
 DWORD TerminateFilter() {
   try {
-    return CPLHXGeneralSettings::getInstance()->Uninitialize();
+    CPLHXGeneralSettings* settings = CPLHXGeneralSettings::getInstance();
+    // After the process began its exit the settings object is gone: there
+    // is nothing left to release.
+    return settings != nullptr ? settings->Uninitialize() : 0;
   } catch (...) {
     return ERROR_INVALID_DATA;
   }

@@ -25,6 +25,9 @@ class CBaseNotifications {
   // notifications may. The header name "URL" replaces the request URL.
   static BOOL AddWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value);
   static BOOL SetWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value);
+  // A name or value with CR, LF or NUL would split the header or cut it
+  // short; the two calls above refuse such text (0, without calling the host).
+  static bool IsSafeHeaderText(const std::string& text);
   // Always 0; value is assigned only when the variable was read.
   static DWORD GetServerVariable(CDLLContext* pContext, const std::string& name, std::string& value);
   // The client's address: with setting 85 at 1 the forwarded-for address

@@ -82,13 +82,17 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
     DebugLog("[CNotifications::NotifyAuthComplete] This is a direct file access, and ',' character was found in cookie header value <%s>.",
              cookie.c_str());
     const std::string repaired = RepairFoldedCookie(cookie, comma);
-    if (CBaseNotifications::SetWorkerHeader(pContext, "Cookie:", repaired) == 0) {
+    if (!CBaseNotifications::IsSafeHeaderText(repaired)) {
+      // Copied into the header it would start a header of the client's own.
+      DebugLog("[CNotifications::NotifyAuthComplete] The repaired cookie value holds CR, LF or NUL; the cookie header is left as it is.");
+    } else if (CBaseNotifications::SetWorkerHeader(pContext, "Cookie:", repaired) == 0) {
       DebugLog("[CNotifications::NotifyAuthComplete] CBaseNotifications::SetWorkerHeader() failed when setting cookie header value.");
       pContext->m_dwControlMessage = ControlMessageIgnore;
       return HX_RC_MISSING;
+    } else {
+      DebugLog("[CNotifications::NotifyAuthComplete] Cookie header value was set successfully to <%s>.", repaired.c_str());
+      cookie = repaired;
     }
-    DebugLog("[CNotifications::NotifyAuthComplete] Cookie header value was set successfully to <%s>.", repaired.c_str());
-    cookie = repaired;
   }
 
   DebugLog("[CNotifications::NotifyAuthComplete] URL <%s> QueryString <%s> Cookie <%s>", urlText.c_str(),
@@ -145,11 +149,10 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
       }
       DebugLog("[CNotifications::NotifyAuthComplete] Attachment buttons block level is <%d>.", static_cast<int>(blockLevel));
       if (blockLevel == 1 || blockLevel == 2) {
+        // The page leaves the control message as the host must act on it
+        // (Completed, or Replace when the host has no response sender).
         const DWORD denied = CAuthCompleteHelper::SendAccessDeniedResponse(pContext);
-        if (denied == 0) {
-          pContext->m_dwControlMessage = ControlMessageCompleted;
-          return 0;
-        }
+        if (denied == 0) return 0;
         DebugLog("[CNotifications::NotifyAuthComplete] CNotifyAuthCompleteHelper::SendAccessDeniedResponse() failed.");
         dwRet = denied;
       }
@@ -164,10 +167,11 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
                                                              forceSaveIdRemoved);
   if (dwRet != 0) {
     DebugLog("[CNotifications::NotifyAuthComplete] CAuthCompleteHelper::HandleDirectFileAccessRequest() failed.");
-    pContext->m_dwControlMessage = ControlMessageIgnore;
-  } else if (accessDeniedSent) {
-    pContext->m_dwControlMessage = ControlMessageCompleted;
-  } else if (documentViewFile && forceSaveIdRemoved) {
+  }
+  // A refusal, also of a download that could not be decided, keeps the
+  // page's control message, so the download never reaches the server.
+  if (accessDeniedSent) return dwRet;
+  if (dwRet == 0 && documentViewFile && forceSaveIdRemoved) {
     pContext->m_dwRequestFlags |= RequestFlag::DocumentViewForceSave;
   } else {
     pContext->m_dwControlMessage = ControlMessageIgnore;

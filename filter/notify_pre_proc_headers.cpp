@@ -70,9 +70,11 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       isPost = EqualsNoCase(method, "POST");
       isGet = EqualsNoCase(method, "GET");
       if (isPost) pContext->m_dwRequestFlags |= RequestFlag::Post;
+      // A client that leaves the header out must not skip the download
+      // checks: it reads as an empty user agent (neither Mac nor Premium).
       if (!info.GetHeaderValue("HTTP_USER_AGENT", userAgent)) {
-        DebugLog("[CNotifications::NotifyPreProcHeaders] Reading HTTP_USER_AGENT header failed.");
-        dwRet = HX_RC_MISSING;
+        DebugLog("[CNotifications::NotifyPreProcHeaders] No HTTP_USER_AGENT header; classified with an empty user agent.");
+        userAgent.clear();
       }
     }
 

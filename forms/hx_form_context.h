@@ -1,28 +1,60 @@
-// What a page form is given for one response: the host's request record and
-// the instruction list its edits go into. The page forms add the page's DOM,
-// its template name and the client experience.
+// What a page form is given for one HTML response: the host's request record,
+// the instruction list its edits go into, the record of pointers into the
+// response buffer, the DOM over that buffer, and the page's template name and
+// client experience read from the template comment the mail server writes
+// into every page ("<!-- OwaPage = ASP.forms_premium_readmessage_aspx -->").
 #pragma once
 
+#include "common/ci_string.h"
+#include "common/counted_ptr.h"
 #include "platform/win_types.h"
 
 struct CDLLContext;
 class CBufferInstructionList;
+class CCommonPointers;
+class CDOMSource;
+
+// The mail client's page family, as the template name says.
+namespace OwaExperience {
+constexpr DWORD None = 0;  // error page, logoff page or a page without template
+constexpr DWORD Premium = 1;
+constexpr DWORD Basic = 2;
+}  // namespace OwaExperience
 
 class CHXFormContext {
  public:
-  // Throws CHXFormException when the record, its outbound response or the
-  // list is missing.
-  CHXFormContext(CDLLContext* pContext, CBufferInstructionList* pInstructions);
+  // Throws CHXFormException when the record, its outbound context or the
+  // host's pointer record is missing, and std::runtime_error ("invalid
+  // template") for a template name of no known family. The list may be null;
+  // the factory refuses such a context.
+  CHXFormContext(CDLLContext* pContext, CBufferInstructionList* pList);
   CHXFormContext(const CHXFormContext&) = delete;
   CHXFormContext& operator=(const CHXFormContext&) = delete;
   virtual ~CHXFormContext();
 
-  CDLLContext* GetDLLContext() const { return m_pDLLContext; }
-  CBufferInstructionList* GetBufferInstructions() const { return m_pBufferInstructions; }
+  // Older spellings kept for the pipeline's callers.
+  CDLLContext* GetDLLContext() const { return m_pContext; }
+  CBufferInstructionList* GetBufferInstructions() const { return m_pcobBufferInstructionList; }
 
- private:
-  void Initialize();
+  // True when the DOM exists and wraps a page source.
+  bool HasDom() const;
+  // The template name, or "NULL" for log lines of a page without one.
+  const char* TemplateNameForLog() const { return m_csTemplateName.empty() ? "NULL" : m_csTemplateName.c_str(); }
 
-  CDLLContext* m_pDLLContext;
-  CBufferInstructionList* m_pBufferInstructions;
+  // Borrowed from the host; read directly by the forms.
+  CDLLContext* m_pContext = nullptr;
+  CBufferInstructionList* m_pcobBufferInstructionList = nullptr;
+  CCommonPointers* m_pCommonPointers = nullptr;
+  // Owned; the page's DOM, empty when it could not be allocated.
+  CCountedPtr<CDOMSource> m_spDom;
+  // Trimmed; empty when the page has no template comment.
+  ci_string m_csTemplateName;
+  DWORD m_dwOWAExperience = OwaExperience::None;
+
+ protected:
+  virtual void Initialize(CDLLContext* pContext, CBufferInstructionList* pList);
+  // Out = the trimmed text between the first marker and the next "-->";
+  // unchanged when either is missing. Never throws.
+  virtual void ReadTemplateComment(const char* pMarker, ci_string& out);
+  virtual void UpdateContextWithTemplateComment();
 };

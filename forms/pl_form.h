@@ -1,12 +1,50 @@
-// What every page form offers the request pipeline.
+// The base of every product form: checks that the form context is complete,
+// settles the user's language, its LANGID and the page character set, and
+// writes localised script variables. A form that fails a check in any
+// constructor clears m_bIsInstanceValid; the factory deletes such a form.
 #pragma once
 
+#include <string>
+#include <vector>
+
+#include "forms/hx_form.h"
 #include "platform/win_types.h"
 
-class CPLForm {
+class CHXFormContext;
+class CPLHXGeneralSettings;
+
+class CPLForm : public CHXForm {
  public:
-  virtual ~CPLForm() = default;
-  // Reads the page and records its edits in the form context's instruction
-  // list (or writes a whole replacement response). 0 on success.
+  // Never throws for a bad context; the form is then invalid.
+  explicit CPLForm(CHXFormContext* pFormContext);
+  ~CPLForm() override;
+
+  // Every product form belongs to family 7.
+  DWORD GetFormFamilyID() override { return 7; }
+
+  // Records the page's edits in the context's instruction list (or writes a
+  // whole replacement response). 0 on success; anything else leaves the page
+  // unchanged.
   virtual DWORD Process() = 0;
+
+  bool IsInstanceValid() const { return m_bIsInstanceValid; }
+
+  // Appends one line "var g_sz... = \"<text>\";\r\n" per resource id, in list
+  // order. False at the first id without a text or a line prefix (the lines
+  // before it stay), or when the texts cannot be loaded.
+  bool Append_InitJSResourceVariables(const std::vector<int32_t>& ids, std::string& out);
+
+ protected:
+  bool m_bIsInstanceValid = true;
+  std::string m_sUserLanguage;
+  LANGID m_wLangID = 0;
+  std::string m_sCharSet = "utf-8";
+  CHXFormContext* m_pFormContext = nullptr;
+  // The process-wide settings object; only read.
+  CPLHXGeneralSettings* m_pSettings = nullptr;
+
+ private:
+  bool HasCompleteContext() const;
+  void DetectLanguage();
+  void DetectCharSet();
 };

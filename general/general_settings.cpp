@@ -80,6 +80,8 @@ BOOL CGeneralSettings<H, R, E>::Init(const char* productName, const char* module
   if (result) {
     m_eventLog.ReportEvent(4, 0, m_dwSuccessEventID, 0, nullptr);
   } else {
+    // A failure always says what failed: an empty event line tells nobody.
+    if (errorText.empty()) errorText = std::string("Initialization of ") + (moduleName != nullptr ? moduleName : "") + " failed";
     m_eventLog.ReportEvent(1, 0, m_dwErrorEventID, 0, nullptr, errorText.c_str());
     m_eventLog.ReportEvent(1, 0, m_dwFailureEventID, 0, nullptr);
   }
@@ -91,6 +93,7 @@ BOOL CGeneralSettings<H, R, E>::LoadSettings(const char* moduleName, const char*
                                              std::string& errorText, int32_t directoryLevels) {
   if (moduleName == nullptr) {
     DebugLog("LoadSettings has NULL ModuleName");
+    errorText = "No module name";
     return 0;
   }
   if (!::GetModuleDirectory(m_strSettingsDirectory, moduleName, false, directoryLevels)) {
@@ -102,6 +105,7 @@ BOOL CGeneralSettings<H, R, E>::LoadSettings(const char* moduleName, const char*
   const std::string directory = m_strSettingsDirectory;
   if (directory.empty()) {
     DebugLog("Can not get ModulePath %s", moduleName);
+    errorText = std::string("Can not get module path ") + moduleName;
     return 0;
   }
   m_strModuleDirectory = directory;

@@ -4,11 +4,17 @@
 
 #include "common/debug_log.h"
 #include "common/file_utils.h"
+#include "common/revert_to_self_guard.h"
+#include "common/string_utils.h"
+#include "general/ad_user_config.h"
 #include "general/host_probes.h"
 #include "general/resource_strings.h"
+#include "platform/file_system.h"
+#include "platform/adsi.h"
 #include "platform/last_error.h"
 #include "platform/library_loader.h"
 #include "platform/system_directory.h"
+#include "platform/wide_text.h"
 #include "settings/setting_ids.h"
 
 namespace {
@@ -22,6 +28,10 @@ constexpr const char kCommonLogFileName[] = "QLCommonLog.log";
 
 using GetProductCSFn = int (*)(const char* name, CSync** lock, int option);
 using GetGeneralCSFn = int (*)(CSync** lock, int option);
+
+// Set by the first successful read of the OWA configuration; later start-ups
+// of the process keep what it read.
+bool g_bOWAConfigRead = false;
 
 const char* BoolText(bool b) { return b ? "TRUE" : "FALSE"; }
 
@@ -45,8 +55,9 @@ CPLGeneralSettings::~CPLGeneralSettings() = default;
 BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, const char* resourceLibraryName,
                               const char* registryKey, int32_t directoryLevels) {
   m_pageCharSet.Init(productName, moduleName, resourceLibraryName);
-  // Seam: the OWA configuration's attribute table is built here once the
-  // directory readers exist.
+  // One table for the life of the process: a table built again at every
+  // start-up would read each attribute once more and repeat list entries.
+  if (m_OWAADConfig.m_vProperties.empty()) m_OWAADConfig.InitPropertyTable();
   BOOL result = Base::Init(productName, moduleName, resourceLibraryName, registryKey, directoryLevels);
   const bool baseOk = result != 0;
   HRESULT owa = E_FAIL;
@@ -81,10 +92,100 @@ BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, c
 DWORD CPLGeneralSettings::Uninitialize() { return Base::Uninitialize(); }
 
 HRESULT CPLGeneralSettings::ReadOWAAD() {
-  // Seam: the OWA settings of this server's virtual directory are read from
-  // the directory once the directory readers land; until then start-up goes
-  // on without them, as after a failed directory read.
-  return E_NOTIMPL;
+  if (g_bOWAConfigRead) return S_OK;
+  CRevertToSelfGuard revert;
+  m_OWAADConfig.m_wstrServerName = WideFromBytes(m_strHostName);
+  HRESULT hr = m_OWAADConfig.ReadProperties(std::wstring());
+  if (FAILED(hr)) {
+    DebugLogError(static_cast<DWORD>(hr), "Reading OWA configuration failed 0x%x for %s %s", static_cast<unsigned>(hr),
+                  m_strHostName.c_str(), m_strFullyQualifiedName.c_str());
+    LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE,
+             "Reading OWA configuration failed HR: 0x%x for FQDNS: %s, DNS: %s", static_cast<unsigned>(hr),
+             m_strFullyQualifiedName.c_str(), m_strHostName.c_str());
+    return hr;
+  }
+  g_bOWAConfigRead = true;
+  return hr;
+}
+
+namespace {
+
+// The web client's session: "UserContext=" or else "sessionid=" of the
+// cookie, else the user.
+std::string SessionOfCookie(const ci_string& cookie, const std::string& shortName) {
+  for (const char* key : {"UserContext=", "sessionid="}) {
+    ci_string session = GetStringBetween(cookie, ci_string(key), ci_string(";"));
+    if (!session.empty()) return ToStd(session);
+    DebugLog("[CPLGeneralSettings::GetADProperty] Warning!: couldn't retrieve cookie or the cookie (%s) value is empty",
+             key);
+  }
+  return shortName;
+}
+
+}  // namespace
+
+HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string& propertyName, std::string& value,
+                                          const ci_string& cookie, const std::string& sid, bool report) {
+  const std::string fullName = ToStd(userName);
+  const bool reduced = ExtractUserName(userName);
+  DebugLog("[CPLGeneralSettings::GetADProperty] Get property from cache, User: %s, SessionId: %s, Parameter Name: %s",
+           fullName.c_str(), "", propertyName.c_str());
+  // A name that cannot be reduced names nobody: the caller falls back.
+  if (!reduced) return E_INVALIDARG;
+  const std::string shortName = ToStd(userName);
+  const std::string session = SessionOfCookie(cookie, shortName);
+  // Users of one short name in two domains are two users: the cache key is
+  // the SID or the whole name.
+  const std::string key = sid.empty() ? fullName : sid;
+
+  char* cached = nullptr;
+  if (m_cache.GetItem(kCacheName, key.c_str(), &cached, session.c_str(), propertyName.c_str())) {
+    value = cached;
+    delete[] cached;
+    DebugLog("[CPLGeneralSettings::GetADProperty] Get property from cache successfull, Value: %s !", value.c_str());
+    return S_OK;
+  }
+  DebugLog("[CPLGeneralSettings::GetADProperty] Warning!: Get property from cache FAILED, query AD");
+
+  CCountedPtr<CADUserConfig> lookup(new CADUserConfig());
+  int32_t configType = 0;
+  if (GetSettingFromID(SettingADPropertyOption, configType, -1, 0)) {
+    lookup->m_nConfigType = configType;
+  } else {
+    DebugLog("GetSettingFromID int failed ID %d, SettingID %d, EngineID %d", static_cast<int>(SettingADPropertyOption),
+             -1, 0);
+  }
+  const bool address = fullName.find('@') != std::string::npos;
+  if (address) {
+    lookup->BuildFilter(fullName, kUserIdSmtpAddress);
+  } else if (!sid.empty()) {
+    lookup->BuildFilter(sid, kUserIdSidOrMasterSid);
+  } else {
+    lookup->BuildFilter(shortName, kUserIdAccountName);
+  }
+  std::string found;
+  HRESULT hr = lookup->GetUserProperties(propertyName, found);
+  if (FAILED(hr) && address) {
+    lookup->BuildFilter(fullName, kUserIdSmtpAddress);
+    hr = lookup->GetUserProperties(propertyName, found);
+  }
+  if (FAILED(hr)) {
+    if (report && !ADsLastFailureIsRepeat()) {
+      LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE,
+               "Pellora could not access AD to get property %s for User %s Session %s, HR:0x%x", propertyName.c_str(),
+               shortName.c_str(), session.c_str(), static_cast<unsigned>(hr));
+    }
+    return hr;
+  }
+  value = found;
+  DebugLog("[CPLGeneralSettings::GetADProperty] Get property from AD successfull, Value: %s.! Add to cache.",
+           value.c_str());
+  if (!m_cache.AddItem(kCacheName, key.c_str(), value.c_str(), session.c_str(), propertyName.c_str())) {
+    WriteEventLog(EVENTLOG_ERROR_TYPE,
+                  "Pellora failed to store in cache AD property %s for User %s Session %s Value %s",
+                  propertyName.c_str(), shortName.c_str(), session.c_str(), value.c_str());
+  }
+  return hr;
 }
 
 BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resourceLibraryName, std::string& errorText,
@@ -107,6 +208,7 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
   HRESULT hr = CreateDirectoryPath(m_strTempDirectory.c_str());
   if (hr == S_OK) return result;
   DebugLogError(static_cast<DWORD>(hr), "%s %s", " Can not create Temp Directory", m_strTempDirectory.c_str());
+  errorText = "Can not create Temp Directory " + m_strTempDirectory;
   return 0;
 }
 
@@ -204,8 +306,22 @@ bool CPLGeneralSettings::InitLogFiles(const char* moduleName, int32_t settingsID
   if (path.size() >= MAX_PATH) path = kDefaultLogFilePath;
   SetLogFilePath(path.c_str());
   m_strLogFilePath = ::GetLogFilePath();
+  if ((savedMode & LOG_MODE_WRITE) != 0) MakeLogFolder(m_strLogFilePath);
   SetLogMode(savedMode);
   return true;
+}
+
+void CPLGeneralSettings::MakeLogFolder(const std::string& logFilePath) {
+  const size_t slash = logFilePath.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return;
+  const std::string folder = logFilePath.substr(0, slash);
+  if (IsDirectory(folder.c_str())) return;
+  // On a fresh install nothing would be logged until the folder was made by
+  // hand; the log says who did what, so only owner and group may read it.
+  const HRESULT hr = CreateDirectoryPath(folder.c_str(), true);
+  if (hr != S_OK) {
+    WriteEventLog(2, "Can not create the debug log folder %s HR 0x%x", folder.c_str(), static_cast<unsigned>(hr));
+  }
 }
 
 BOOL CPLGeneralSettings::GetUTF8ResourceString(DWORD id, std::string& text, LANGID langId) {

@@ -8,6 +8,7 @@
 #include "common/ci_string.h"
 #include "common/event_log.h"
 #include "general/general_settings.h"
+#include "general/owa_ad_config.h"
 #include "general/page_char_set.h"
 #include "general/ql_cache.h"
 #include "general/resource.h"
@@ -28,10 +29,20 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
                     int32_t directoryLevels) override;
 
   bool InitLogFiles(const char* moduleName, int32_t settingsID, int32_t logKind);
+  // Creates the log file's missing folder; one event report when it cannot.
+  void MakeLogFolder(const std::string& logFilePath);
   // Fills the host name and the fully qualified name; true with the host name.
   bool GetComputerName();
   // The OWA configuration of this server's virtual directory.
   HRESULT ReadOWAAD();
+
+  // One directory property of a user, through the per-user cache. `userName`
+  // as the request gives it (domain\\name, name@domain or name), `cookie` the
+  // request's cookie header, `sid` the user's SID text (empty when unknown).
+  // `report` asks for an event-log entry when the directory cannot be read.
+  // 0 with the value; a failure code leaves the value unchanged.
+  HRESULT GetADProperty(ci_string userName, const std::string& propertyName, std::string& value,
+                        const ci_string& cookie, const std::string& sid, bool report);
 
   BOOL GetUTF8ResourceString(DWORD id, std::string& text, LANGID langId);
 
@@ -42,13 +53,14 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   const std::string& GetHostName() const { return m_strHostName; }
   const std::string& GetFullyQualifiedName() const { return m_strFullyQualifiedName; }
   const ci_string& GetVirtualFolderName() const { return m_strVirtualFolderName; }
+  const COWAADConfig& GetOWAADConfig() const { return m_OWAADConfig; }
 
  protected:
   CPageCharSet m_pageCharSet;
   std::string m_strTempDirectory;
   std::string m_strLogFilePath;
-  // The OWA configuration read from the directory belongs here; it comes
-  // with the directory readers.
+  // Read once at start-up, then only read, without a lock.
+  COWAADConfig m_OWAADConfig;
   CQLCache m_cache;
   std::string m_strHostName;
   std::string m_strFullyQualifiedName;

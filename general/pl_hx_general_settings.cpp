@@ -16,7 +16,7 @@ BOOL CPLHXGeneralSettings::Init(const char* productName, const char* moduleName,
   m_scriptVariables.clear();
   BOOL result = CPLGeneralSettings::Init(productName, moduleName, resourceLibraryName, registryKey, 1);
   if (result) {
-    for (const ResourceScriptVariable& row : ResourceScriptVariableTable) m_scriptVariables.emplace(row.id, row.prefix);
+    LoadScriptVariables();
     DebugLog("[CPLHXGeneralSettings::Init] returned bRet <%s>.", "TRUE");
     return result;
   }
@@ -28,4 +28,9 @@ BOOL CPLHXGeneralSettings::Init(const char* productName, const char* moduleName,
 void CPLHXGeneralSettings::RefreshSettingsIfNeeded() {
   bool reloaded = false;
   m_settings.RefreshIfNeeded(reloaded);
+}
+
+void CPLHXGeneralSettings::LoadScriptVariables() {
+  m_scriptVariables.clear();
+  for (const ResourceScriptVariable& row : ResourceScriptVariableTable) m_scriptVariables.emplace(row.id, row.prefix);
 }

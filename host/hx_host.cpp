@@ -207,9 +207,13 @@ BOOL HostGetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD 
   return FALSE;
 }
 
+// A CR or LF would end the header line early and start another one.
+bool SplitsHeaderLine(const char* text) { return std::strpbrk(text, "\r\n") != nullptr; }
+
 BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
   RequestState* st = StateOf(pfc);
-  if (st == nullptr || name == nullptr || value == nullptr || name[0] == '\0') {
+  if (st == nullptr || name == nullptr || value == nullptr || name[0] == '\0' || SplitsHeaderLine(name) ||
+      SplitsHeaderLine(value)) {
     IsapiSetCallError(ERROR_INVALID_PARAMETER);
     if (st != nullptr) {
       st->outcome.headerChanges.push_back(

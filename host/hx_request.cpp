@@ -88,6 +88,8 @@ bool ApplyDirective(const std::string& name, const std::string& value, const std
     r.exchangeRootUrl = value;
   } else if (name == "exchange-base-path") {
     r.exchangeBasePath = value;
+  } else if (name == "csm-prefix") {
+    r.csmPrefix = value;
   } else {
     return why = "unknown directive @" + name, false;
   }

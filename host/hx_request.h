@@ -20,6 +20,9 @@ struct HxIdentity {
   std::string LogonName() const { return domain.empty() ? account : domain + "\\" + account; }
 };
 
+// The cached-script prefix of a request without "@csm-prefix".
+constexpr const char* kDefaultCsmPrefix = "qlcsm-";
+
 struct HxRequest {
   // Request line and headers, in the order given.
   std::string method;
@@ -39,6 +42,9 @@ struct HxRequest {
   std::vector<std::pair<std::string, std::string>> serverVariables;
   std::optional<std::string> exchangeRootUrl;
   std::optional<std::string> exchangeBasePath;
+  // The mail client's cached-script prefix the host passes on in the request
+  // header "QL_CSMPREFIX"; empty: none.
+  std::string csmPrefix = kDefaultCsmPrefix;
 
   std::string sourceName;  // the description file, for reports
 

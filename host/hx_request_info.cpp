@@ -2,6 +2,10 @@
 
 #include "host/hx_text.h"
 
+namespace {
+const char* const kCsmPrefixHeader = "QL_CSMPREFIX";
+}
+
 uint32_t HxSubscriptionTypeForPath(const std::string& path, const std::string& virtualFolder) {
   const std::string folder = "/" + virtualFolder + "/";
   if (HxStartsWithNoCase(path, folder)) {
@@ -56,6 +60,17 @@ void HxSetRequestUrl(const std::string& url, CRequestInfo& info) {
   info.m_mapHeaders["QUERY_STRING"] = q == std::string::npos ? std::string() : url.substr(q + 1);
 }
 
+bool HxIsHostVariable(const std::string& name) {
+  static const char* const kHostVariables[] = {
+      "HTTP_URL",        "URL",         "QUERY_STRING", "HTTP_METHOD", "REQUEST_METHOD",
+      "HTTP_VERSION",    "SERVER_PROTOCOL", "REMOTE_ADDR", "REMOTE_HOST", "SERVER_NAME",
+      "LOGON_USER",      "AUTH_USER",   "REMOTE_USER"};
+  for (const char* v : kHostVariables) {
+    if (HxEqualsNoCase(name, v)) return true;
+  }
+  return HxStartsWithNoCase(name, "HEADER_");
+}
+
 void HxFillRequestInfo(const HxRequest& request, CRequestInfo& info) {
   HxAddParameters(request.QueryString(), info);
   const std::string* contentType = request.Header("Content-Type");
@@ -71,21 +86,30 @@ void HxFillRequestInfo(const HxRequest& request, CRequestInfo& info) {
   h["SERVER_PROTOCOL"] = request.version;
   h["REMOTE_ADDR"] = request.clientAddress;
   h["REMOTE_HOST"] = request.clientAddress;
-  if (const std::string* host = request.Header("Host")) h["SERVER_NAME"] = host->substr(0, host->find(':'));
-  if (!request.identity.empty()) {
-    const std::string logon = request.identity.LogonName();
-    h["LOGON_USER"] = logon;
-    h["AUTH_USER"] = logon;
-    h["REMOTE_USER"] = logon;
-  }
+  const std::string* host = request.Header("Host");
+  h["SERVER_NAME"] = host != nullptr ? host->substr(0, host->find(':')) : std::string();
+  // Present, and empty for an anonymous request, so that no client header of
+  // the same name can be read in their place.
+  const std::string logon = request.identity.empty() ? std::string() : request.identity.LogonName();
+  h["LOGON_USER"] = logon;
+  h["AUTH_USER"] = logon;
+  h["REMOTE_USER"] = logon;
+  // A repeated header joins its values, as a server folds them.
+  auto add = [&h](const std::string& key, const std::string& v) {
+    auto [it, inserted] = h.emplace(key, v);
+    if (!inserted) it->second += ", " + v;
+  };
   for (const auto& [name, value] : request.headers) {
-    // A repeated header joins its values, as a server folds them.
-    auto add = [&h](const std::string& key, const std::string& v) {
-      auto [it, inserted] = h.emplace(key, v);
-      if (!inserted) it->second += ", " + v;
-    };
     add(name + ":", value);
-    add(HxServerVariableName(name), value);
+    // A header such as "Method:" would otherwise join the server's own
+    // HTTP_METHOD; it stays readable as "Method:" only.
+    const std::string variable = HxServerVariableName(name);
+    if (!HxIsHostVariable(variable)) add(variable, value);
+  }
+  // The host passes its prefix on, unless the request carries its own.
+  if (!request.csmPrefix.empty() && request.Header(kCsmPrefixHeader) == nullptr) {
+    add(std::string(kCsmPrefixHeader) + ":", request.csmPrefix);
+    add(HxServerVariableName(kCsmPrefixHeader), request.csmPrefix);
   }
   for (const auto& [name, value] : request.serverVariables) h[name] = value;
 }

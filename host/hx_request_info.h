@@ -26,6 +26,11 @@ void HxAddParameters(const std::string& encoded, CRequestInfo& info);
 // "User-Agent" -> "HTTP_USER_AGENT".
 std::string HxServerVariableName(const std::string& header);
 
+// The variables the server itself fills (HTTP_URL, URL, QUERY_STRING, the
+// method, version, client address, server name, the user names and every
+// HEADER_<name>); a client header never changes them.
+bool HxIsHostVariable(const std::string& name);
+
 // Fills the request information of a request (README "Request information").
 void HxFillRequestInfo(const HxRequest& request, CRequestInfo& info);
 // Points the URL fields of the header map at a new request URL.

@@ -1,46 +1,52 @@
 #include "platform/code_page.h"
 
-#include <errno.h>
-#include <iconv.h>
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_err.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/last_error.h"
 
 namespace {
 
-const char* IconvName(UINT cp) {
+// ICU's converter of each Windows code page.
+const char* ConverterName(UINT cp) {
   switch (cp) {
-    case CP_ACP: return "CP1252";
+    case CP_ACP: return "windows-1252";
     case CP_UTF8: return "UTF-8";
     case 1200: return "UTF-16LE";
-    case 437: return "CP437";
-    case 850: return "CP850";
-    case 874: return "CP874";
-    case 932: return "CP932";
-    case 936: return "CP936";
-    case 949: return "CP949";
-    case 950: return "CP950";
-    case 1250: return "CP1250";
-    case 1251: return "CP1251";
-    case 1252: return "CP1252";
-    case 1253: return "CP1253";
-    case 1254: return "CP1254";
-    case 1255: return "CP1255";
-    case 1256: return "CP1256";
-    case 1257: return "CP1257";
-    case 1258: return "CP1258";
-    case 10000: return "MACINTOSH";
-    case 10001: return "MACJAPANESE";
-    case 10002: return "MACCHINESETRAD";
-    case 10004: return "MACARABIC";
-    case 10005: return "MACHEBREW";
-    case 10006: return "MACGREEK";
-    case 10007: return "MACCYRILLIC";
-    case 10008: return "MACCHINESESIMP";
-    case 20127: return "ASCII";
+    case 437: return "ibm-437";
+    case 850: return "ibm-850";
+    case 874: return "windows-874";
+    case 932: return "windows-932";
+    case 936: return "windows-936-2000";
+    case 949: return "windows-949-2000";
+    case 950: return "windows-950-2000";
+    case 1250: return "windows-1250";
+    case 1251: return "windows-1251";
+    case 1252: return "windows-1252";
+    case 1253: return "windows-1253";
+    case 1254: return "windows-1254";
+    case 1255: return "windows-1255";
+    case 1256: return "windows-1256";
+    case 1257: return "windows-1257";
+    case 1258: return "windows-1258";
+    case 10000: return "macintosh";
+    case 10006: return "x-mac-greek";
+    case 10007: return "x-mac-cyrillic";
+    // The Mac sets of Japanese, Chinese, Arabic and Hebrew extend the set
+    // named here: letters, kana, ideographs and ASCII have the same bytes;
+    // only a few Apple symbols (and Mac Arabic's own digits) differ, and
+    // those become the replacement character. ICU's data has no converter
+    // of their own for them.
+    case 10001: return "Shift_JIS";
+    case 10002: return "Big5";
+    case 10004: return "ISO-8859-6";
+    case 10005: return "ISO-8859-8";
+    case 10008: return "GB2312";
+    case 20127: return "US-ASCII";
     case 20866: return "KOI8-R";
     case 20932: return "EUC-JP";
     case 28591: return "ISO-8859-1";
@@ -63,21 +69,21 @@ const char* IconvName(UINT cp) {
   }
 }
 
-// An iconv descriptor opened for one call.
-class Converter {
- public:
-  Converter(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
-  ~Converter() {
-    if (ok()) iconv_close(m_cd);
-  }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-  bool ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
-  iconv_t get() const { return m_cd; }
-
- private:
-  iconv_t m_cd;
+struct CloseConverter {
+  void operator()(UConverter* c) const { ucnv_close(c); }
 };
+using ConverterPtr = std::unique_ptr<UConverter, CloseConverter>;
+
+// A converter opened for one call (ICU shares the tables behind it); null
+// when there is none for the code page.
+ConverterPtr OpenConverter(UINT cp) {
+  const char* name = ConverterName(cp);
+  if (name == nullptr) return nullptr;
+  UErrorCode status = U_ZERO_ERROR;
+  ConverterPtr converter(ucnv_open(name, &status));
+  if (U_FAILURE(status)) return nullptr;
+  return converter;
+}
 
 size_t WideLength(const WCHAR* s) {
   size_t n = 0;
@@ -85,59 +91,44 @@ size_t WideLength(const WCHAR* s) {
   return n;
 }
 
-// Encodes UTF-16 into the code page; unmappable characters become the
-// replacement text. False only when iconv lacks the code page.
-bool EncodeWide(UINT cp, const WCHAR* wide, size_t count, const std::string& replacement, std::string& out,
+// Substitutes a character the code page lacks and notes that it did.
+void SubstituteAndNote(const void* context, UConverterFromUnicodeArgs* args, const UChar* units, int32_t length,
+                       UChar32 codePoint, UConverterCallbackReason reason, UErrorCode* status) {
+  if (reason <= UCNV_IRREGULAR) *static_cast<bool*>(const_cast<void*>(context)) = true;
+  UCNV_FROM_U_CALLBACK_SUBSTITUTE(nullptr, args, units, length, codePoint, reason, status);
+}
+
+// Encodes UTF-16 into the code page; characters it lacks become the
+// replacement. False only when there is no converter.
+bool EncodeWide(UINT cp, const WCHAR* wide, size_t count, const char* defaultChar, std::string& out,
                 bool& usedReplacement) {
-  const char* name = IconvName(cp);
-  if (name == nullptr) return false;
-  Converter conv(name, "UTF-16LE");
-  if (!conv.ok()) return false;
-  out.clear();
-  usedReplacement = false;
-  char buf[256];
-  size_t i = 0;
-  while (i < count) {
-    char* inPtr = const_cast<char*>(reinterpret_cast<const char*>(wide + i));
-    size_t inLeft = (count - i) * sizeof(WCHAR);
-    bool failed = false;
-    while (inLeft > 0) {
-      char* outPtr = buf;
-      size_t outLeft = sizeof buf;
-      size_t rc = iconv(conv.get(), &inPtr, &inLeft, &outPtr, &outLeft);
-      out.append(buf, sizeof buf - outLeft);
-      if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
-        failed = true;
-        break;
-      }
-    }
-    i = count - inLeft / sizeof(WCHAR);
-    if (!failed) break;
-    // Only the character iconv cannot map is replaced; the run goes on after it.
-    size_t skip = 1;
-    if (i + 1 < count && wide[i] >= 0xD800 && wide[i] < 0xDC00 && wide[i + 1] >= 0xDC00 && wide[i + 1] < 0xE000) {
-      skip = 2;
-    }
-    out += replacement;
-    usedReplacement = true;
-    i += skip;
+  ConverterPtr converter = OpenConverter(cp);
+  if (!converter) return false;
+  UErrorCode status = U_ZERO_ERROR;
+  if (cp != CP_UTF8) {
+    // Windows replaces with "?" (or the caller's byte), not ICU's SUB byte. A
+    // stateful set that refuses a one-byte substitute keeps its own.
+    ucnv_setSubstChars(converter.get(), defaultChar != nullptr ? defaultChar : "?", 1, &status);
+    status = U_ZERO_ERROR;
   }
-  // Back to the initial shift state (ISO-2022-JP ends in ASCII).
-  char* outPtr = buf;
-  size_t outLeft = sizeof buf;
-  iconv(conv.get(), nullptr, nullptr, &outPtr, &outLeft);
-  out.append(buf, sizeof buf - outLeft);
-  return true;
+  usedReplacement = false;
+  ucnv_setFromUCallBack(converter.get(), &SubstituteAndNote, &usedReplacement, nullptr, nullptr, &status);
+  if (U_FAILURE(status)) return false;
+  const UChar* source = reinterpret_cast<const UChar*>(wide);
+  const int32_t length = static_cast<int32_t>(count);
+  const int32_t needed = ucnv_fromUChars(converter.get(), nullptr, 0, source, length, &status);
+  if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return false;
+  out.assign(static_cast<size_t>(needed), '\0');
+  if (needed == 0) return true;
+  status = U_ZERO_ERROR;
+  usedReplacement = false;
+  ucnv_fromUChars(converter.get(), out.data(), needed, source, length, &status);
+  return U_SUCCESS(status);
 }
 
 }  // namespace
 
-bool IsCodePageAvailable(UINT codePage) {
-  const char* name = IconvName(codePage);
-  if (name == nullptr) return false;
-  Converter conv(name, "UTF-16LE");
-  return conv.ok();
-}
+bool IsCodePageAvailable(UINT codePage) { return OpenConverter(codePage) != nullptr; }
 
 int WideCharToMultiByte(UINT codePage, DWORD, const WCHAR* wide, int cchWide, LPSTR out, int cbOut,
                         LPCSTR defaultChar, BOOL* usedDefaultChar) {
@@ -145,21 +136,19 @@ int WideCharToMultiByte(UINT codePage, DWORD, const WCHAR* wide, int cchWide, LP
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  size_t count = cchWide == -1 ? WideLength(wide) + 1 : static_cast<size_t>(cchWide);
+  const size_t count = cchWide == -1 ? WideLength(wide) + 1 : static_cast<size_t>(cchWide);
+  if (count > 0x7FFFFFFFu) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
   std::string encoded;
   bool used = false;
-  std::string replacement = (defaultChar != nullptr && codePage != CP_UTF8) ? std::string(defaultChar, 1) : "?";
-  if (codePage == CP_UTF8) replacement = "\xEF\xBF\xBD";
-  if (!EncodeWide(codePage, wide, count, replacement, encoded, used)) {
+  if (!EncodeWide(codePage, wide, count, codePage == CP_UTF8 ? nullptr : defaultChar, encoded, used)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
   if (usedDefaultChar != nullptr) *usedDefaultChar = used ? TRUE : FALSE;
-  if (encoded.size() > 0x7FFFFFFFu) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  int needed = static_cast<int>(encoded.size());
+  const int needed = static_cast<int>(encoded.size());
   if (cbOut == 0) return needed;
   if (cbOut < needed) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -174,41 +163,29 @@ int MultiByteToWideChar(UINT codePage, DWORD, LPCSTR bytes, int cbBytes, WCHAR* 
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  size_t count = cbBytes == -1 ? std::strlen(bytes) + 1 : static_cast<size_t>(cbBytes);
-  const char* name = IconvName(codePage);
-  if (name == nullptr) {
+  const size_t count = cbBytes == -1 ? std::strlen(bytes) + 1 : static_cast<size_t>(cbBytes);
+  ConverterPtr converter = OpenConverter(codePage);
+  if (!converter || count > 0x7FFFFFFFu) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  Converter conv("UTF-16LE", name);
-  if (!conv.ok()) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  UErrorCode status = U_ZERO_ERROR;
+  // Invalid bytes end the conversion instead of turning into U+FFFD.
+  ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+  const int32_t length = static_cast<int32_t>(count);
+  const int32_t needed = ucnv_toUChars(converter.get(), nullptr, 0, bytes, length, &status);
+  if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
     return 0;
   }
-  std::vector<char> in(bytes, bytes + count);
-  std::u16string result;
-  char* inPtr = in.data();
-  size_t inLeft = in.size();
-  char buf[512];
-  while (inLeft > 0) {
-    char* outPtr = buf;
-    size_t outLeft = sizeof buf;
-    size_t rc = iconv(conv.get(), &inPtr, &inLeft, &outPtr, &outLeft);
-    size_t produced = sizeof buf - outLeft;
-    for (size_t k = 0; k + 1 < produced; k += 2) {
-      result += static_cast<char16_t>(static_cast<unsigned char>(buf[k]) |
-                                      (static_cast<unsigned char>(buf[k + 1]) << 8));
-    }
-    if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
-      SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-      return 0;
-    }
-  }
-  if (result.size() > 0x7FFFFFFFu) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  std::u16string result(static_cast<size_t>(needed), u'\0');
+  status = U_ZERO_ERROR;
+  if (needed > 0) ucnv_toUChars(converter.get(), reinterpret_cast<UChar*>(result.data()), needed, bytes, length, &status);
+  if (status == U_STRING_NOT_TERMINATED_WARNING) status = U_ZERO_ERROR;
+  if (U_FAILURE(status)) {
+    SetLastError(ERROR_NO_UNICODE_TRANSLATION);
     return 0;
   }
-  int needed = static_cast<int>(result.size());
   if (cchOut == 0) return needed;
   if (cchOut < needed) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);

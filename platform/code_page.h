@@ -1,5 +1,6 @@
-// Code-page conversion between UTF-16 and the Windows code pages, on iconv.
-// A code page that iconv does not offer fails with 87 ("cannot convert").
+// Code-page conversion between UTF-16 and the Windows code pages, on ICU's
+// converters (ucnv). A code page that has no converter fails with 87
+// ("cannot convert").
 #pragma once
 
 #include "platform/win_types.h"
@@ -19,5 +20,5 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int cchWi
 // Bytes that are not valid in the code page fail with 1113.
 int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR bytes, int cbBytes, WCHAR* out, int cchOut);
 
-// Whether iconv offers the code page.
+// Whether a converter for the code page is at hand.
 bool IsCodePageAvailable(UINT codePage);

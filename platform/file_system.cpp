@@ -35,12 +35,12 @@ bool IsDirectory(const char* path) {
   return path != nullptr && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-BOOL CreateDirectoryA(const char* path) {
+BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly) {
   if (path == nullptr || *path == '\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
-  if (mkdir(path, 0777) == 0) {
+  if (mkdir(path, ownerAndGroupOnly ? 0770 : 0777) == 0) {
     SetLastError(ERROR_SUCCESS);
     return TRUE;
   }

@@ -14,6 +14,7 @@ DWORD Win32ErrorFromErrno(int err);
 bool PathExists(const char* path);
 bool IsDirectory(const char* path);
 
-// Creates one directory (owner, group and others as the umask allows). An
-// existing entry of that name fails with error 183, a missing parent with 3.
-BOOL CreateDirectoryA(const char* path);
+// Creates one directory (owner, group and others as the umask allows; with
+// ownerAndGroupOnly, nobody else). An existing entry of that name fails with
+// error 183, a missing parent with 3.
+BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly = false);

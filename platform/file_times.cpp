@@ -36,9 +36,11 @@ FILETIME UInt64ToFileTime(uint64_t value) {
   return FILETIME{static_cast<DWORD>(value & 0xFFFFFFFFu), static_cast<DWORD>(value >> 32)};
 }
 
-DWORD GetFileLastWriteTime(const std::string& path, FILETIME* lastWrite) {
-  struct stat st {};
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+namespace {
+
+// stat() with the Win32 code of a failure (also left as the last error).
+DWORD StatFile(const std::string& path, struct stat* st) {
+  if (path.empty() || ::stat(path.c_str(), st) != 0) {
     DWORD err = path.empty() ? ERROR_PATH_NOT_FOUND : FileErrorFromErrno(errno);
     if (err == ERROR_FILE_NOT_FOUND) {
       // As on Windows, a missing folder on the way is a missing path.
@@ -52,15 +54,45 @@ DWORD GetFileLastWriteTime(const std::string& path, FILETIME* lastWrite) {
     SetLastError(err);
     return err;
   }
-  if (st.st_mtim.tv_sec < -static_cast<int64_t>(kEpochDelta)) {
+  if (st->st_mtim.tv_sec < -static_cast<int64_t>(kEpochDelta)) {
     SetLastError(ERROR_INVALID_DATA);
     return ERROR_INVALID_DATA;
   }
-  const uint64_t ticks = (static_cast<uint64_t>(st.st_mtim.tv_sec + static_cast<int64_t>(kEpochDelta))) *
-                             kTicksPerSecond +
-                         static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100u;
-  if (lastWrite != nullptr) *lastWrite = UInt64ToFileTime(ticks);
   return ERROR_SUCCESS;
+}
+
+int64_t Nanoseconds(const timespec& t) { return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec; }
+
+}  // namespace
+
+DWORD GetFileLastWriteTime(const std::string& path, FILETIME* lastWrite) {
+  FileIdentity identity;
+  const DWORD err = GetFileIdentity(path, &identity);
+  if (err == ERROR_SUCCESS && lastWrite != nullptr) *lastWrite = FileIdentityWriteTime(identity);
+  return err;
+}
+
+DWORD GetFileIdentity(const std::string& path, FileIdentity* identity) {
+  struct stat st {};
+  const DWORD err = StatFile(path, &st);
+  if (err != ERROR_SUCCESS) return err;
+  if (identity != nullptr) {
+    *identity = FileIdentity{Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim), static_cast<int64_t>(st.st_size),
+                             static_cast<uint64_t>(st.st_ino), static_cast<uint64_t>(st.st_dev)};
+  }
+  return ERROR_SUCCESS;
+}
+
+FILETIME FileIdentityWriteTime(const FileIdentity& identity) {
+  int64_t seconds = identity.modifiedNs / 1000000000;
+  int64_t rest = identity.modifiedNs % 1000000000;
+  if (rest < 0) {  // before 1970: the seconds round down
+    rest += 1000000000;
+    --seconds;
+  }
+  const uint64_t ticks = static_cast<uint64_t>(seconds + static_cast<int64_t>(kEpochDelta)) * kTicksPerSecond +
+                         static_cast<uint64_t>(rest) / 100u;
+  return UInt64ToFileTime(ticks);
 }
 
 bool FindFileExists(const std::string& path) {

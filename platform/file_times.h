@@ -20,6 +20,24 @@ FILETIME UInt64ToFileTime(uint64_t value);
 // The file's last-write time. Returns ERROR_SUCCESS or the Win32 code of the
 // failure (also left as the thread's last error).
 DWORD GetFileLastWriteTime(const std::string& path, FILETIME* lastWrite);
+// What tells one version of a file from another: its modification and
+// change times to the nanosecond, its size and its inode. A save within the
+// file system's time granularity, a copy renamed over it, a file restored
+// with an older time or a change of its permissions all give another
+// identity. All zero when unknown.
+struct FileIdentity {
+  int64_t modifiedNs = 0;
+  int64_t changedNs = 0;
+  int64_t size = 0;
+  uint64_t inode = 0;
+  uint64_t device = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+// The file's identity; ERROR_SUCCESS or the code as for GetFileLastWriteTime.
+DWORD GetFileIdentity(const std::string& path, FileIdentity* identity);
+// The last-write time an identity carries.
+FILETIME FileIdentityWriteTime(const FileIdentity& identity);
+
 // Whether a file-system entry exists at the path (the find-first test).
 bool FindFileExists(const std::string& path);
 

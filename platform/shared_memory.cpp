@@ -130,6 +130,17 @@ void CSharedMemory::UnmapView(void* view, size_t length) {
   if (view != nullptr && length != 0) munmap(view, length);
 }
 
+bool CSharedMemory::IsNamed(const char* windowsName) const {
+  struct stat mine{};
+  struct stat named{};
+  if (m_fd < 0 || fstat(m_fd, &mine) != 0) return false;
+  const int fd = shm_open(ShmNameFromWindowsName(windowsName).c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool same = fstat(fd, &named) == 0 && named.st_ino == mine.st_ino && named.st_dev == mine.st_dev;
+  ::close(fd);
+  return same;
+}
+
 bool CSharedMemory::Remove(const char* windowsName) {
   return shm_unlink(ShmNameFromWindowsName(windowsName).c_str()) == 0;
 }

@@ -45,6 +45,9 @@ class CSharedMemory {
   void Close();
   bool IsOpen() const { return m_fd >= 0; }
 
+  // Whether the name still refers to this object (not removed, not made anew).
+  bool IsNamed(const char* windowsName) const;
+
   // Removes the name; mappings already made stay valid.
   static bool Remove(const char* windowsName);
 

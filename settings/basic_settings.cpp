@@ -38,8 +38,11 @@ std::string CBasicSettings::GetPath() const {
 }
 
 void CBasicSettings::SetPath(const std::string& path) {
+  FileIdentity identity;
+  GetFileIdentity(path, &identity);  // all zero when it cannot be read: then any readable file differs
   std::lock_guard<std::mutex> guard(m_stateLock);
   m_strPath = path;
+  m_parsingIdentity = identity;
 }
 
 FILETIME CBasicSettings::GetLoadedFileTime() const {
@@ -49,8 +52,8 @@ FILETIME CBasicSettings::GetLoadedFileTime() const {
 
 void CBasicSettings::HashFileDate() {
   const std::string path = GetPath();
-  FILETIME ft{};
-  const DWORD err = GetFileLastWriteTime(path, &ft);
+  FileIdentity identity;
+  const DWORD err = GetFileIdentity(path, &identity);
   if (err != ERROR_SUCCESS) {
     const HRESULT hr = HResultFromWin32Code(err);
     DebugLogError(static_cast<DWORD>(hr), "CBasicSettings::HashFileDate failed to read filedate %s. HR 0x%x",
@@ -58,7 +61,8 @@ void CBasicSettings::HashFileDate() {
     return;
   }
   std::lock_guard<std::mutex> guard(m_stateLock);
-  m_ftLoaded = ft;
+  m_ftLoaded = FileIdentityWriteTime(identity);
+  m_loadedIdentity = identity;
 }
 
 void CBasicSettings::RecordLoad(bool haveFileTime, const FILETIME& fileTime) {
@@ -66,6 +70,7 @@ void CBasicSettings::RecordLoad(bool haveFileTime, const FILETIME& fileTime) {
   GetSystemTimeAsFileTime(&now);
   std::lock_guard<std::mutex> guard(m_stateLock);
   m_ftLoaded = haveFileTime ? fileTime : now;
+  m_loadedIdentity = m_parsingIdentity;
   m_ftLastCheck = now;
 }
 
@@ -88,8 +93,8 @@ HRESULT CBasicSettings::IsReloadNeeded(bool* due) {
   const int32_t interval = GetReloadInterval();
   if (elapsed < interval) return S_OK;
 
-  FILETIME lastWrite{};
-  const DWORD err = GetFileLastWriteTime(path, &lastWrite);
+  FileIdentity current;
+  const DWORD err = GetFileIdentity(path, &current);
   if (err != ERROR_SUCCESS) {
     const HRESULT hr = HResultFromWin32Code(err);
     // The check time is not stamped, so the next call looks at the file again.
@@ -98,15 +103,15 @@ HRESULT CBasicSettings::IsReloadNeeded(bool* due) {
   }
 
   std::lock_guard<std::mutex> guard(m_stateLock);
-  if (CompareFileTime(&lastWrite, &m_ftLoaded) == 1) {
+  if (!(current == m_loadedIdentity)) {
     if (due != nullptr) *due = true;
     if (DebugLogEnabled()) {
       const std::string prefix = "Reload Settings " + path;
-      LogTime(prefix.c_str(), lastWrite, interval);
+      LogTime(prefix.c_str(), FileIdentityWriteTime(current), interval);
       LogTime(nullptr, m_ftLoaded, interval);
     }
-    // The loaded file time moves on only when the reload has run, and the
-    // check time stays, so the change is seen again until then.
+    // The loaded version moves on only when a reload has run, and the check
+    // time stays, so the change is seen again until then.
     return S_OK;
   }
   m_ftLastCheck = now;
@@ -115,10 +120,10 @@ HRESULT CBasicSettings::IsReloadNeeded(bool* due) {
 
 bool CBasicSettings::IsFileNewerThanLoaded() const {
   const std::string path = GetPath();
-  FILETIME lastWrite{};
-  if (path.empty() || GetFileLastWriteTime(path, &lastWrite) != ERROR_SUCCESS) return false;
+  FileIdentity current;
+  if (path.empty() || GetFileIdentity(path, &current) != ERROR_SUCCESS) return false;
   std::lock_guard<std::mutex> guard(m_stateLock);
-  return CompareFileTime(&lastWrite, &m_ftLoaded) == 1;
+  return !(current == m_loadedIdentity);
 }
 
 HRESULT CBasicSettings::Refresh() {
@@ -127,9 +132,12 @@ HRESULT CBasicSettings::Refresh() {
   if (FAILED(hr)) {
     DebugLogError(static_cast<DWORD>(hr), "Refresh failed to load %s HR= 0x%x", path.c_str(),
                   static_cast<unsigned>(hr));
-    // A file that does not load is not tried again until it changes once
-    // more. A good load has already recorded the time of what it read.
-    HashFileDate();
+    // The version that failed is not tried again until the file changes
+    // once more; what a writer finished during the parse counts as such a
+    // change. A good load has already recorded what it read.
+    std::lock_guard<std::mutex> guard(m_stateLock);
+    m_loadedIdentity = m_parsingIdentity;
+    m_ftLoaded = FileIdentityWriteTime(m_parsingIdentity);
   }
   return hr;
 }

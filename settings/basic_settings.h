@@ -61,17 +61,22 @@ class CBasicSettings {
   virtual HRESULT DipatchSaveItem(CXMLDocument* document, CXMLNode* itemsNode, const std::vector<std::string>& names,
                                   const SettingItem* item, const char* elementName, int32_t kind);
 
-  // Takes the file's last-write time as the loaded file time.
+  // Takes the file as it is now (its last-write time and identity) as the
+  // version loaded.
   void HashFileDate();
   // Sets due when the reload interval has passed since the last check and
-  // the file was written after the version in memory was read. A due file is
-  // looked at again on every call until a reload has run, so a reload that
-  // the caller skips is not lost. Safe to call from many threads at once.
+  // the file is another version than the one last loaded: its identity
+  // (times to the nanosecond, size, inode) differs, whether it is newer,
+  // equal in time or older. A due file is looked at again on every call
+  // until a reload has run, so a reload that the caller skips is not lost.
+  // Safe to call from many threads at once.
   HRESULT IsReloadNeeded(bool* due);
-  // Whether the file on disk is newer than the version in memory (no
-  // interval, no logging); false when its time cannot be read.
+  // Whether the file on disk is another version than the one in memory (no
+  // interval, no logging); false when it cannot be looked at.
   bool IsFileNewerThanLoaded() const;
-  // Loads the stored path again.
+  // Loads the stored path again. After a failed load the version kept as
+  // loaded is the one the load found before it parsed, so a version that a
+  // writer finished during the parse is still due.
   HRESULT Refresh();
 
   int32_t GetReloadInterval() const { return m_nReloadInterval.load(std::memory_order_relaxed); }
@@ -99,6 +104,8 @@ class CBasicSettings {
                                 const SettingItem& item, const char* elementName);
 
  protected:
+  // Called by a load before it reads the file: besides the path, notes the
+  // file's identity as the load is about to find it.
   void SetPath(const std::string& path);
   CSync* SwapLock() const { return m_pSwapLock; }
   // After a successful load: the file time read before the file was parsed
@@ -111,6 +118,8 @@ class CBasicSettings {
   mutable std::mutex m_stateLock;
   FILETIME m_ftLoaded{0, 0};
   FILETIME m_ftLastCheck{0, 0};
+  FileIdentity m_loadedIdentity;    // the version in memory
+  FileIdentity m_parsingIdentity;   // the version the last load set out to read
   std::string m_strPath;
   std::atomic<int32_t> m_nReloadInterval{kDefaultReloadIntervalMinutes};
   CSync* m_pSwapLock = nullptr;

@@ -41,6 +41,7 @@ void CHandlePLSettings::AfterModuleSettingsLoad() {
     m_bRefreshEnabled.store(enabled != 0, std::memory_order_relaxed);
   }
   m_linkCriteria.SetReloadInterval(m_settings.GetReloadInterval());
+  m_nModuleSettingsLoads.fetch_add(1, std::memory_order_acq_rel);
 }
 
 HRESULT CHandlePLSettings::LoadSettings(std::string& settingsDirectory) {

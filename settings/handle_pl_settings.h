@@ -47,6 +47,9 @@ class CHandlePLSettings {
   int32_t GetHXID() const { return m_nHXID; }
   void SetHXID(int32_t id) { m_nHXID = id; }
   bool IsRefreshEnabled() const { return m_bRefreshEnabled.load(std::memory_order_relaxed); }
+  // Counts the loads of the module settings file, start-up included, so that
+  // a report about a setting can be made once per load.
+  uint32_t GetModuleSettingsLoadCount() const { return m_nModuleSettingsLoads.load(std::memory_order_acquire); }
 
   // The two files' objects, for the settings object's own start-up steps and
   // for tests. Their lookups are to be called with the lock held.
@@ -71,4 +74,5 @@ class CHandlePLSettings {
   // Only one thread reloads at a time; the others skip the reload.
   CCritSec m_csReload;
   std::atomic<bool> m_bRefreshEnabled{true};
+  std::atomic<uint32_t> m_nModuleSettingsLoads{0};
 };

@@ -1,64 +1,70 @@
 #include "settings/ip_range.h"
 
-#include <algorithm>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 
 #include "common/debug_log.h"
-#include "settings/settings_text.h"
 
 namespace {
 
-bool RefuseIPv6(const std::string& text) {
-  if (std::count(text.begin(), text.end(), ':') > 8) return true;
-  const size_t first = text.find("::");
-  // ":::" holds "::" twice as well.
-  if (first != std::string::npos && text.find("::", first + 1) != std::string::npos) return true;
-  // A zone ("%eth0") or the bracketed form that carries a port.
-  return text.find_first_of("%[]") != std::string::npos;
+void Refuse(const std::string& text, IPAddress& address) {
+  DebugLog("IP not in IPv4 ot IPV6 format %s", text.c_str());
+  address.kind = kIPKindRefused;
+}
+
+// Exactly four decimal groups of one to three digits, each at most 255.
+bool ParseIPv4(const std::string& text, IPAddress& address) {
+  int group = 0;
+  int digits = 0;
+  int value = 0;
+  for (char c : text) {
+    if (c == '.') {
+      if (digits == 0 || group == 3 || value > 255) return false;
+      address.groups[group++] = value;
+      digits = 0;
+      value = 0;
+    } else if (c >= '0' && c <= '9' && digits < 3) {
+      value = value * 10 + (c - '0');
+      ++digits;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0 || group != 3 || value > 255) return false;
+  address.groups[3] = value;
+  address.kind = kIPKindIPv4;
+  return true;
+}
+
+// The colon form with "::" and an embedded dotted tail, no zone and no port.
+// An IPv4-mapped address ("::ffff:10.0.0.5") is that IPv4 address.
+bool ParseIPv6(const std::string& text, IPAddress& address) {
+  in6_addr bytes{};
+  if (inet_pton(AF_INET6, text.c_str(), &bytes) != 1) return false;
+  if (IN6_IS_ADDR_V4MAPPED(&bytes)) {
+    address.kind = kIPKindIPv4;
+    for (int g = 0; g < 4; ++g) address.groups[g] = bytes.s6_addr[12 + g];
+    return true;
+  }
+  address.kind = kIPKindIPv6;
+  for (int g = 0; g < 8; ++g) address.groups[g] = (bytes.s6_addr[2 * g] << 8) | bytes.s6_addr[2 * g + 1];
+  return true;
 }
 
 }  // namespace
 
 void ParseIPAddress(const std::string& text, IPAddress& address) {
   address = IPAddress();
-  char separator;
-  int base;
-  int maxGroups;
-  std::string work = text;
-  if (text.find('.') != std::string::npos) {
-    address.kind = kIPKindIPv4;
-    separator = '.';
-    base = 10;
-    maxGroups = 4;
-  } else if (text.find(':') != std::string::npos) {
-    address.kind = kIPKindIPv6;
-    separator = ':';
-    base = 16;
-    maxGroups = 8;
-    if (RefuseIPv6(text)) {
-      DebugLog("IP not in IPv4 ot IPV6 format %s", text.c_str());
-      address.kind = kIPKindRefused;
-      return;
-    }
-    const size_t gap = work.find("::");
-    if (gap != std::string::npos) {
-      const int colons = static_cast<int>(std::count(work.begin(), work.end(), ':'));
-      std::string fill;
-      for (int i = 0; i < 8 - colons; ++i) fill += ":0000";
-      fill += ":";
-      work.replace(gap, 2, fill);
-    }
-  } else {
-    DebugLog("IP not in IPv4 ot IPV6 format %s", text.c_str());
-    return;
-  }
-
-  size_t pos = 0;
-  for (int g = 0; g < maxGroups; ++g) {
-    const size_t end = work.find(separator, pos);
-    const std::string group = work.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-    address.groups[g] = SettingsTextToLong(group, base);
-    if (end == std::string::npos) break;
-    pos = end + 1;
+  // Blanks around an address of the settings list ("a; b") are no part of it.
+  const size_t first = text.find_first_not_of(" \t");
+  const size_t last = text.find_last_not_of(" \t");
+  const std::string work = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+  // A port, a zone, a second address or trailing text makes the whole text
+  // malformed: it must not be read as the address it starts with.
+  const bool parsed = work.find(':') != std::string::npos ? ParseIPv6(work, address) : ParseIPv4(work, address);
+  if (!parsed) {
+    address = IPAddress();
+    Refuse(text, address);
   }
 }
 

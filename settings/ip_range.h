@@ -7,8 +7,9 @@
 
 constexpr uint8_t kIPKindIPv6 = 0;
 constexpr uint8_t kIPKindIPv4 = 1;
-// A text that was refused (an IPv6 text with too many colons, two "::", a
-// zone or a port). Such an address lies in no range and bounds none.
+// A text that was refused (neither a dotted IPv4 address of four groups up
+// to 255 nor an IPv6 address; a port, a zone or trailing text included).
+// Such an address lies in no range and bounds none.
 constexpr uint8_t kIPKindRefused = 2;
 
 struct IPAddress {
@@ -21,8 +22,9 @@ struct IPRange {
   IPAddress high;
 };
 
-// IPv4 dotted decimal or IPv6 colon hexadecimal with "::". A text that is
-// neither stays the all-zero IPv6 address.
+// IPv4 dotted decimal or IPv6 colon hexadecimal with "::"; an IPv4-mapped
+// IPv6 address is its IPv4 address. Blanks around the text are ignored; any
+// other text is refused (kind kIPKindRefused).
 void ParseIPAddress(const std::string& text, IPAddress& address);
 IPRange MakeIPRange(const std::pair<std::string, std::string>& bounds, IPRange& range);
 bool IsIPAddressInRange(const IPAddress& address, const IPRange& range);

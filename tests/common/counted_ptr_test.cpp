@@ -39,6 +39,12 @@ TEST(CountedPtr, SelfAssignmentKeepsCount) {
   a = b;
   EXPECT_EQ(2u, a.UseCount());
   EXPECT_EQ(0, deaths);
+  // The only owner assigned to itself must not free what it still holds.
+  CCountedPtr<Tracked> only(new Tracked(&deaths));
+  CCountedPtr<Tracked>& same = only;
+  only = same;
+  EXPECT_EQ(1u, only.UseCount());
+  EXPECT_EQ(0, deaths);
 }
 
 TEST(CountedPtr, AssignNullEmpties) {

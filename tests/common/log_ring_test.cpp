@@ -194,6 +194,29 @@ TEST_F(SharedMemoryRing, EmptyObjectLeftByCrashedCreatorIsSizedAndInitialised) {
   EXPECT_EQ(HeaderText(end, end, 1000, 4096), ring.substr(0, 100));
 }
 
+// Another process cuts the ring's object short (as "> /dev/shm/<ring>"
+// would): the next records must not touch pages past its end.
+TEST_F(SharedMemoryRing, RingShrunkByAnotherProcessIsGrownBackNotTouched) {
+  SetLogRingSize(1 << 20);
+  DebugLog("before");
+  for (off_t cut : {off_t{0}, off_t{50}, off_t{4096}}) {
+    {
+      CSharedMemory shm;
+      bool created = false;
+      ASSERT_TRUE(shm.CreateOrOpen(m_ringName.c_str(), 0, created));
+      const std::string path = "/dev/shm" + ShmNameFromWindowsName(m_ringName.c_str());
+      ASSERT_EQ(0, truncate(path.c_str(), cut));
+    }
+    DebugLog("after %d", static_cast<int>(cut));
+    const std::string ring = ReadRing(m_ringName);
+    ASSERT_EQ(static_cast<size_t>(1 << 20), ring.size()) << cut;
+    const logtest::RingHeader h = ParseRingHeader(ring);
+    EXPECT_EQ(1 << 20, h.size) << cut;
+    EXPECT_NE(ring.find("after " + std::to_string(cut) + " "), std::string::npos) << cut;
+  }
+  FlushLog(true);  // the exit write-out reads only what the object holds
+}
+
 TEST_F(SharedMemoryRing, SilentWithoutLockWriteBitOrRoom) {
   SetLogSinkLock(nullptr);
   DebugLog("no lock");

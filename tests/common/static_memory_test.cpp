@@ -56,4 +56,29 @@ TEST(StaticMemory, DestructorAtExitMayReachTheInstance) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+// A holder reached after the exit destruction (a host kept in a global shuts
+// the module down then) answers null; it never builds the instance anew.
+struct CountsBuilds {
+  CountsBuilds() { ++builds; }
+  static inline int builds = 0;
+};
+struct ReachesInAfterExit {
+  ~ReachesInAfterExit() {
+    if (Mem_Manager::Static_memory<CountsBuilds>::instance() != nullptr || CountsBuilds::builds != 1) _exit(3);
+  }
+};
+
+TEST(StaticMemory, GoneAfterTheExitDestruction) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    static ReachesInAfterExit late;  // destroyed after the holder below
+    Mem_Manager::Static_memory<CountsBuilds>::instance();
+    std::exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 }  // namespace

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -33,6 +35,23 @@ TEST(ModuleEntryPoints, VersionRecordAndUnhandledNotification) {
   EXPECT_EQ(module.HttpFilterProc(nullptr), 0u);
   // Shutdown answers whether the event source it registered was closed.
   EXPECT_EQ(module.TerminateFilter(), 1u);
+}
+
+// A host kept in a global shuts the module down only after the process
+// began its exit, when the module's settings object is already destroyed:
+// the entry points answer without touching it.
+TEST(ModuleEntryPoints, ShutDownAfterExitBeganFailsCleanly) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    static HxHost host;  // destroyed after the module's own statics
+    std::string error;
+    if (!host.Start(StagedModule(), error)) _exit(2);
+    std::exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(ModuleEntryPoints, OnlyTheThreeEntryPointsAreExported) {

@@ -22,6 +22,27 @@ TEST(RequestInfo, HeaderLookupFallsBackToTheColonForm) {
   EXPECT_EQ(value, "unchanged");
 }
 
+TEST(RequestInfo, DashAndUnderscoreAreAlikeInHeaderNames) {
+  CRequestInfo info;
+  info.m_mapHeaders["HTTP_ACCEPT_LANGUAGE"] = "de-CH";
+  info.m_mapHeaders["X-Remote-Client-IP:"] = "10.0.0.5";
+  info.m_mapHeaders["QL_CSMPREFIX:"] = "/owa/14/";
+  std::string value;
+  EXPECT_TRUE(info.GetHeaderValue("HTTP_ACCEPT-LANGUAGE", value));
+  EXPECT_EQ(value, "de-CH");
+  EXPECT_TRUE(info.GetHeaderValue("X_Remote_Client-IP", value));
+  EXPECT_EQ(value, "10.0.0.5");
+  EXPECT_TRUE(info.GetHeaderValue("HEADER_QL-CSMPREFIX", value));
+  EXPECT_EQ(value, "/owa/14/");
+  value = "unchanged";
+  EXPECT_FALSE(info.GetHeaderValue("http_accept-language", value));  // case still counts
+  EXPECT_FALSE(info.GetHeaderValue("HTTP_ACCEPT-LANGUAGES", value));
+  // A client header called "HEADER_..." is no HEADER_ variable.
+  info.m_mapHeaders["HEADER_QL_USER:"] = "evil";
+  EXPECT_FALSE(info.GetHeaderValue("HEADER_QL_USER", value));
+  EXPECT_EQ(value, "unchanged");
+}
+
 TEST(RequestInfo, ParametersIgnoreCaseAndEmptyValuesCount) {
   CRequestInfo info;
   ci_string value = "unchanged";

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "general/page_char_set.h"
+#include "platform/code_page.h"
 
 namespace {
 
@@ -71,11 +72,40 @@ TEST_F(PageCharSetTranslate, RowsConvertToTheDeclaredSet) {
   EXPECT_EQ(charSets.CodePageOf("big5"), 950u);
 }
 
-TEST_F(PageCharSetTranslate, UnavailableCodePagesAndUnmappableCharacters) {
-  bool ok = true;
-  // iconv offers no Mac Greek: "cannot convert", never a partial text.
-  EXPECT_EQ(Translate(u"abc", "x-mac-greek", &ok), "unchanged");
-  EXPECT_FALSE(ok);
+// A localised text in each row's own script converts, and back.
+TEST_F(PageCharSetTranslate, EveryRowConvertsItsScriptBothWays) {
+  const std::u16string greek = u"\u039A\u03B1\u03BB\u03AE", hebrew = u"\u05E9\u05DC\u05D5\u05DD",
+                       arabic = u"\u0645\u0631\u062D\u0628\u0627", japanese = u"\u65E5\u672C\u8A9E\u3042",
+                       chinese = u"\u4E2D\u6587";
+  const std::pair<const char*, const std::u16string*> rows[] = {
+      {"iso-8859-1", nullptr},        {"iso-8859-2", nullptr},      {"iso-8859-9", nullptr},
+      {"windows-1250", nullptr},      {"windows-1254", nullptr},    {"iso-8859-7", &greek},
+      {"windows-1253", &greek},       {"x-mac-greek", &greek},      {"windows-1255", &hebrew},
+      {"iso-8859-8", &hebrew},        {"iso-8859-8-i", &hebrew},    {"x-mac-hebrew", &hebrew},
+      {"iso-8859-6", &arabic},        {"windows-1256", &arabic},    {"x-mac-arabic", &arabic},
+      {"shift_jis", &japanese},       {"iso-2022-jp", &japanese},   {"x-mac-japan", &japanese},
+      {"big5", &chinese},             {"x-mac-chinesetrad", &chinese}, {"gb2312", &chinese},
+      {"hz-gb-2312", &chinese},       {"x-mac-chineseimp", &chinese},
+  };
+  const std::u16string latinOf[] = {u"caf\u00E9", u"\u0159\u00E1d", u"\u011F\u0131", u"\u0159\u0151", u"\u011F\u015F"};
+  int latinRow = 0;
+  for (const auto& [name, script] : rows) {
+    const std::u16string& text = script != nullptr ? *script : latinOf[latinRow++];
+    bool ok = false;
+    const std::string bytes = Translate(text, name, &ok);
+    ASSERT_TRUE(ok) << name;
+    EXPECT_EQ(bytes.find('?'), std::string::npos) << name;
+    const UINT codePage = charSets.CodePageOf(name);
+    std::u16string back(bytes.size() + 1, u'\0');
+    const int n = MultiByteToWideChar(codePage, 0, bytes.data(), static_cast<int>(bytes.size()), back.data(),
+                                      static_cast<int>(back.size()));
+    back.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    EXPECT_TRUE(back == text) << name;
+  }
+}
+
+TEST_F(PageCharSetTranslate, UnmappableCharactersAndEmptyTexts) {
+  bool ok = false;
   EXPECT_EQ(Translate(u"a\u4E2Db", "windows-1250", &ok), "a?b");
   EXPECT_TRUE(ok);
   EXPECT_EQ(Translate(u"", "windows-1250", &ok), "");

@@ -26,6 +26,7 @@ TEST(HtmlEncodeToUTF8, EscapesMarkupAndEncodesUtf8) {
   EXPECT_EQ(Encode(u"&'"), "&'");
   EXPECT_EQ(Encode(u"\u00E9"), "\xC3\xA9");
   EXPECT_EQ(Encode(u"\u20AC"), "\xE2\x82\xAC");
+  EXPECT_EQ(Encode(u"\u07FF\u0800"), "\xDF\xBF\xE0\xA0\x80");  // the last of two bytes, the first of three
   EXPECT_EQ(Encode(u"\U0001F600"), "\xF0\x9F\x98\x80");
   // A lone surrogate has no UTF-8 form.
   const char16_t lone[] = {0xD800, u'x', 0};

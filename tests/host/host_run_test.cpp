@@ -128,6 +128,60 @@ TEST_F(HostRun, ServerVariablesAnswerLikeTheServer) {
   EXPECT_TRUE(m_host.Run(m_request).ok);
 }
 
+// A client header named like one of the server's own variables, or whose
+// HTTP_ form is one, must not change what the module reads for it.
+TEST_F(HostRun, ClientHeadersNeverStandInForTheServersVariables) {
+  static const std::vector<std::pair<std::string, std::string>> kHostValues = {
+      {"HTTP_URL", "/owa/?ae=Item&id=1"}, {"URL", "/owa/"}, {"QUERY_STRING", "ae=Item&id=1"},
+      {"HTTP_METHOD", "GET"}, {"REQUEST_METHOD", "GET"}, {"HTTP_VERSION", "HTTP/1.1"},
+      {"SERVER_PROTOCOL", "HTTP/1.1"}, {"REMOTE_ADDR", "127.0.0.1"}, {"REMOTE_HOST", "127.0.0.1"},
+      {"SERVER_NAME", "mail"}, {"LOGON_USER", ""}, {"AUTH_USER", ""}, {"REMOTE_USER", ""}};
+  for (const auto& [name, value] : kHostValues) m_request.headers.emplace_back(name, "evil");
+  for (const char* name : {"Url", "Method", "Version", "HEADER_QL_CSMPREFIX"}) m_request.headers.emplace_back(name, "evil");
+  m_request.csmPrefix.clear();  // the host passes no prefix of its own here
+  static int s_checked = 0;
+  s_checked = 0;
+  g_script[SF_NOTIFY_PREPROC_HEADERS] = [](CDLLContext* p) {
+    const CRequestInfo& info = *p->m_spRequestInfo;
+    for (const auto& [name, value] : kHostValues) {
+      std::string read = "<none>";
+      EXPECT_TRUE(info.GetHeaderValue(name, read)) << name;
+      EXPECT_EQ(read, value) << name;
+      EXPECT_EQ(Variable(p, name.c_str()), value) << name;
+      ++s_checked;
+    }
+    // HEADER_<name> is the header <name>, absent here.
+    std::string read = "<none>";
+    EXPECT_FALSE(info.GetHeaderValue("HEADER_QL_CSMPREFIX", read));
+    EXPECT_EQ(Variable(p, "HEADER_QL_CSMPREFIX"), "<failed>");
+    // The client's headers stay readable by their own names.
+    EXPECT_TRUE(info.GetHeaderValue("Method:", read));
+    EXPECT_EQ(read, "evil");
+    EXPECT_EQ(Variable(p, "HEADER_QL_CSMPREFIX:"), "evil");
+    return 0u;
+  };
+  ASSERT_TRUE(m_host.Run(m_request).ok);
+  EXPECT_EQ(s_checked, static_cast<int>(kHostValues.size()));
+}
+
+TEST_F(HostRun, HeaderWritesThatWouldSplitTheLineAreRefused) {
+  g_script[SF_NOTIFY_AUTH_COMPLETE] = [](CDLLContext* p) {
+    auto* calls = static_cast<HTTP_FILTER_AUTH_COMPLETE_INFO*>(p->m_pNotification);
+    for (std::string value : {"a=1\r\nSet-Cookie: evil=1", "a=1\nX: y", "a=1\r"}) {
+      std::string cookie = "Cookie:";
+      IsapiClearCallError();
+      EXPECT_FALSE(calls->SetHeader(p->m_pFilterContext, cookie.data(), value.data()));
+      EXPECT_EQ(IsapiCallError(), ERROR_INVALID_PARAMETER);
+      EXPECT_FALSE(calls->AddHeader(p->m_pFilterContext, cookie.data(), value.data()));
+    }
+    std::string name = "X-A\r\nSet-Cookie", value = "1";
+    EXPECT_FALSE(calls->AddHeader(p->m_pFilterContext, name.data(), value.data()));
+    EXPECT_EQ(Variable(p, "HTTP_COOKIE"), "a=1,b=22");
+    return 0u;
+  };
+  EXPECT_TRUE(m_host.Run(m_request).ok);
+}
+
 TEST_F(HostRun, SetHeaderRewritesUrlAndCookieAndEveryChangeIsRecorded) {
   g_script[SF_NOTIFY_AUTH_COMPLETE] = [](CDLLContext* p) {
     auto* calls = static_cast<HTTP_FILTER_AUTH_COMPLETE_INFO*>(p->m_pNotification);

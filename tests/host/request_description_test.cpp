@@ -143,3 +143,26 @@ TEST(HostSubscriptionRule, UrlsToRequestKinds) {
 }
 
 }  // namespace
+
+// The cached-script prefix: the host's default, the directive, none, or the
+// request's own header.
+TEST(HostRequestInfo, CachedScriptPrefixHeader) {
+  const struct {
+    const char* description;
+    const char* expected;
+  } cases[] = {{"GET /owa/ HTTP/1.1\n", "qlcsm-"},
+               {"@csm-prefix abcde12/\nGET /owa/ HTTP/1.1\n", "abcde12/"},
+               {"@csm-prefix\nGET /owa/ HTTP/1.1\n", "<absent>"},
+               {"GET /owa/ HTTP/1.1\nQL_CSMPREFIX: /owa/14.1/\n", "/owa/14.1/"}};
+  for (const auto& c : cases) {
+    const HxRequest r = Parse(c.description);
+    CRequestInfo info;
+    HxFillRequestInfo(r, info);
+    std::string header = "<absent>";
+    std::string variable = "<absent>";
+    info.GetHeaderValue("QL_CSMPREFIX:", header);
+    info.GetHeaderValue("HTTP_QL_CSMPREFIX", variable);
+    EXPECT_EQ(header, c.expected) << c.description;
+    EXPECT_EQ(variable, c.expected) << c.description;
+  }
+}

@@ -105,7 +105,8 @@ FormScript* g_script = nullptr;
 
 class TestForm : public CPLForm {
  public:
-  explicit TestForm(CCountedPtr<CHXFormContext> spContext) : m_spContext(std::move(spContext)) {}
+  explicit TestForm(CCountedPtr<CHXFormContext> spContext)
+      : CPLForm(spContext.get()), m_spContext(std::move(spContext)) {}
   ~TestForm() override { ++g_script->destroyed; }
   DWORD Process() override {
     CDLLContext* ctx = m_spContext->GetDLLContext();
@@ -164,6 +165,10 @@ class SendRawData : public ::testing::Test {
     m_ctx.m_dwNotificationType = 0x400;
     m_ctx.m_pCoreServices = &m_services;
     m_ctx.m_spOutboundContext = CCountedPtr<COutboundContext>(new COutboundContext());
+    // The form context reads the page it is built over.
+    m_words[CCommonPointers::FirstByte] = reinterpret_cast<uintptr_t>(m_page.data());
+    m_words[CCommonPointers::LastByte] = reinterpret_cast<uintptr_t>(m_page.data() + m_page.size() - 1);
+    m_ctx.m_spOutboundContext->m_pCommonPointers = &m_words;
   }
   void TearDown() override {
     g_script = nullptr;
@@ -173,6 +178,8 @@ class SendRawData : public ::testing::Test {
   FormScript m_script;
   Submitted m_submitted;
   CCoreServices m_services;
+  std::string m_page = "<html><body>page</body></html>";
+  CCommonPointers m_words;
   CDLLContext m_ctx;
 };
 

@@ -23,7 +23,8 @@ namespace {
 // Inserts a script link before </body> and deletes the page's title text.
 class ScriptLinkForm : public CPLForm {
  public:
-  explicit ScriptLinkForm(CCountedPtr<CHXFormContext> spContext) : m_spContext(std::move(spContext)) {}
+  explicit ScriptLinkForm(CCountedPtr<CHXFormContext> spContext)
+      : CPLForm(spContext.get()), m_spContext(std::move(spContext)) {}
   DWORD Process() override {
     const CCommonPointers& words = *m_spContext->GetDLLContext()->m_spOutboundContext->m_pCommonPointers;
     CBufferInstructionList* list = m_spContext->GetBufferInstructions();

@@ -82,6 +82,7 @@ const KindCase kKinds[] = {
      kPremium | 0x200, false},
     {"document file without URL", "GET", "/owa/ev.owa?ns=SharepointDocument&ev=GetDoc", nullptr, nullptr, kPremium,
      true},
+    {"document file by POST", "POST", "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=x", "", nullptr, kPremium | 0x4, true},
     // 9 direct attachment access
     {"direct attachment", "GET", "/owa/attachment.ashx?attach=1&id=RgAAAA", nullptr, nullptr, kPremium | 0x10, false},
     {"direct attachment attach=true", "GET", "/owa/attachment.ashx?attach=true&id=RgAAAA", nullptr, nullptr, kPremium,
@@ -130,16 +131,29 @@ TEST(PipelineRequestKinds, ClientKindsFromTheUserAgent) {
   }
 }
 
-TEST(PipelineRequestKinds, MissingUserAgentIsIgnoredWithSeven) {
-  const KindCase c{"no UA", "POST", "/owa/ev.owa?ns=UncListView&ev=Sort", "", nullptr, 0, true};
-  const HxOutcome out = PipelineHost::Run(Describe(c, nullptr));
-  const HxNotificationRecord* pre = After(out, SF_NOTIFY_PREPROC_HEADERS);
-  ASSERT_NE(nullptr, pre);
-  EXPECT_EQ(7u, pre->result);
-  EXPECT_EQ(static_cast<DWORD>(ControlMessageIgnore), pre->controlMessage);
-  // The method was read before the failure and its bit stays.
-  EXPECT_EQ(0x4u, pre->requestFlags);
-  EXPECT_EQ(nullptr, After(out, SF_NOTIFY_AUTH_COMPLETE));
+// Leaving the header out must not skip the download checks.
+TEST(PipelineRequestKinds, MissingUserAgentReadsAsAnEmptyOne) {
+  const KindCase attachment{"no UA", "GET", "/owa/attachment.ashx?attach=1&id=R", nullptr, nullptr, 0x10, false};
+  Check(attachment, PipelineHost::Run(Describe(attachment, nullptr)));
+  const KindCase sort{"no UA", "POST", "/owa/ev.owa?ns=UncListView&ev=Sort", "", nullptr, 0x4 | 0x400, false};
+  Check(sort, PipelineHost::Run(Describe(sort, nullptr)));
+}
+
+// Client headers named like the server's own variables (a "Method: GET" on
+// a GET once made the method "GET, GET") change no decision.
+TEST(PipelineRequestKinds, HeadersNamedLikeServerVariablesChangeNothing) {
+  std::string spoof = "Method: GET\nUrl: /owa/?ae=Dialog&t=AttachFileDialog\nVersion: HTTP/0.9\n";
+  for (const char* name : {"HTTP_URL", "URL", "QUERY_STRING", "HTTP_METHOD", "REQUEST_METHOD", "HTTP_VERSION",
+                           "SERVER_PROTOCOL", "REMOTE_ADDR", "REMOTE_HOST", "SERVER_NAME", "LOGON_USER", "AUTH_USER",
+                           "REMOTE_USER", "HEADER_QL_CSMPREFIX"}) {
+    spoof += std::string(name) + ": POST\n";
+  }
+  const KindCase c{"spoofed", "GET", "/owa/attachment.ashx?attach=1&id=R", nullptr, nullptr, kPremium | 0x10, false};
+  const HxOutcome out = PipelineHost::Run(Describe(c) + spoof);
+  Check(c, out);
+  // Reached the download checks, which let it through at block level 1.
+  EXPECT_EQ(0u, After(out, SF_NOTIFY_AUTH_COMPLETE)->result);
+  EXPECT_EQ(static_cast<DWORD>(ControlMessageIgnore), After(out, SF_NOTIFY_AUTH_COMPLETE)->controlMessage);
 }
 
 }  // namespace

@@ -3,6 +3,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -83,6 +86,65 @@ TEST(ProcessSharedLock, HolderThatDiesDoesNotBlockTheOthers) {
   EXPECT_EQ(1u, lock.TryLock());
   lock.Unlock();
   for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+  CProcessSharedLock::Remove(name.c_str());
+}
+
+// A holder that is alive but never lets go, or a lock whose memory another
+// process overwrote, costs one bounded wait (the caller goes without the
+// lock); the lock is then made anew and works for every later caller.
+TEST(ProcessSharedLock, StuckOrOverwrittenLockIsGivenUpAndMadeAnew) {
+  const std::string name = UniqueName("stuck");
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    CProcessSharedLock mine(name.c_str());
+    mine.Lock();
+    char c = 'r';
+    if (write(ready[1], &c, 1) != 1) _exit(3);
+    pause();  // holds it until killed
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(1, read(ready[0], &c, 1));
+  {
+    CProcessSharedLock lock(name.c_str());
+    ASSERT_TRUE(lock.IsValid());
+    const auto start = std::chrono::steady_clock::now();
+    lock.Lock();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(0u, lock.IsLocked());
+    lock.Unlock();
+    lock.Lock();  // the lock made anew
+    EXPECT_EQ(1u, lock.IsLocked());
+    lock.Unlock();
+    CProcessSharedLock other(name.c_str());  // later openers share the new one
+    EXPECT_EQ(1u, other.TryLock());
+    EXPECT_EQ(0u, lock.TryLock());
+    other.Unlock();
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+
+  // Overwritten: its bytes are garbage.
+  {
+    CProcessSharedLock lock(name.c_str());
+    CSharedMemory raw;
+    bool created = false;
+    ASSERT_TRUE(raw.CreateOrOpen(name.c_str(), 0, created));
+    auto* bytes = static_cast<unsigned char*>(raw.MapView(raw.Size()));
+    ASSERT_NE(nullptr, bytes);
+    std::memset(bytes + 4, 0x5A, raw.Size() - 4);  // the state word stays "ready"
+    CSharedMemory::UnmapView(bytes, raw.Size());
+    lock.Lock();
+    EXPECT_EQ(0u, lock.IsLocked());
+    lock.Unlock();
+    lock.Lock();
+    EXPECT_EQ(1u, lock.IsLocked());
+    lock.Unlock();
+  }
+  for (int fd : {ready[0], ready[1]}) close(fd);
   CProcessSharedLock::Remove(name.c_str());
 }
 

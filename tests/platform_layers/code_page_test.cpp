@@ -27,11 +27,13 @@ TEST(CodePage, WideToMultiByteSizesAndBuffers) {
 TEST(CodePage, UnavailableCodePagesCannotConvert) {
   const std::u16string text = u"abc";
   char out[8];
-  EXPECT_EQ(WideCharToMultiByte(10006, 0, text.data(), 3, out, sizeof out, nullptr, nullptr), 0);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(WideCharToMultiByte(12345, 0, text.data(), 3, out, sizeof out, nullptr, nullptr), 0);
-  EXPECT_FALSE(IsCodePageAvailable(10006));
-  EXPECT_TRUE(IsCodePageAvailable(950));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  WCHAR wide[8];
+  EXPECT_EQ(MultiByteToWideChar(12345, 0, "abc", 3, wide, 8), 0);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(IsCodePageAvailable(12345));
+  EXPECT_TRUE(IsCodePageAvailable(10006));
 }
 
 TEST(CodePage, MultiByteToWide) {

@@ -116,23 +116,33 @@ TEST(IPRanges, ParsingOfShortFormsAndOddTexts) {
   const IPAddress trailing = Parse("1:2:3:4:5:6:7::");
   EXPECT_EQ(7, trailing.groups[6]);
   EXPECT_EQ(0, trailing.groups[7]);
-  const IPAddress five = Parse("10.1.2.3.4");
-  EXPECT_EQ(kIPKindIPv4, five.kind);
-  EXPECT_EQ(3, five.groups[3]);
-  EXPECT_EQ(0, five.groups[4]);
-  const IPAddress huge = Parse("99999999999.1.1.1");
-  EXPECT_EQ(2147483647, huge.groups[0]);
-
-  const IPAddress name = Parse("localhost");
-  EXPECT_EQ(kIPKindIPv6, name.kind);  // neither form: the all-zero IPv6 address
-  EXPECT_TRUE(In("localhost", "::", "::1"));
+  const IPAddress padded = Parse(" 010.0.0.9\t");  // blanks of the settings list, leading zeros
+  EXPECT_EQ(kIPKindIPv4, padded.kind);
+  EXPECT_EQ(10, padded.groups[0]);
+  EXPECT_EQ(9, padded.groups[3]);
 }
 
-TEST(IPRanges, MalformedIPv6TextsAreRefused) {
-  for (const char* text : {"1:2:3:4:5:6:7:8:9:10", "1::2::3", ":::", "fe80::1%eth0", "[::1]:443", "1:2:3:4:5:6:7:8::"}) {
+// A mapped address is its IPv4 address, in IPv4 ranges only.
+TEST(IPRanges, MappedIPv6AddressesAreTheirIPv4Address) {
+  for (const char* mapped : {"::ffff:10.0.0.5", "::ffff:0a00:0005", "::FFFF:10.0.0.5"}) {
+    const IPAddress a = Parse(mapped);
+    EXPECT_EQ(kIPKindIPv4, a.kind) << mapped;
+    EXPECT_EQ(10, a.groups[0]) << mapped;
+    EXPECT_EQ(5, a.groups[3]) << mapped;
+    EXPECT_TRUE(In(mapped, "10.0.0.1", "10.0.0.9")) << mapped;
+    EXPECT_FALSE(In(mapped, "::", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff")) << mapped;
+  }
+  EXPECT_EQ(kIPKindIPv6, Parse("::10.0.0.5").kind);  // compatible, not mapped
+}
+
+TEST(IPRanges, MalformedTextsAreRefused) {
+  for (const char* text : {"1:2:3:4:5:6:7:8:9:10", "1::2::3", ":::", "fe80::1%eth0", "[::1]:443", "1:2:3:4:5:6:7:8::",
+                           "12345::1", "1.2.3.4:80", "10.0.0.1junk", "10.1.2.3.4", "10.0.0", "256.0.0.1",
+                           "99999999999.1.1.1", "1.2.3.4, 5.6.7.8", "localhost", "", "::ffff:10.0.0.5x"}) {
     const IPAddress a = Parse(text);
     EXPECT_EQ(kIPKindRefused, a.kind) << text;
     EXPECT_FALSE(In(text, "::", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff")) << text;
+    EXPECT_FALSE(In(text, "0.0.0.0", "255.255.255.255")) << text;
     EXPECT_FALSE(In("::1", text, text)) << text;
   }
   // A refused pair bounds nothing even for another refused text.

@@ -96,6 +96,23 @@ TEST_F(PLSettingsFile, ValueConversionsKeepThePresetOnFailure) {
   EXPECT_EQ("zero", s);
 }
 
+// IDs of up to 29 characters are read (as their first 19); 30 are refused
+// and the item keeps the ID it had.
+TEST(SettingItemId, ThirtyCharactersAreTheLimit) {
+  auto attributes = [](const std::string& id) {
+    CBasicSettings::TagItems items(3);
+    items[0].value = _variant_t(id.c_str());
+    items[2].value = _variant_t("v");
+    return items;
+  };
+  CBasicSettings::SettingItem item;
+  item.ID = 5;
+  EXPECT_FALSE(CBasicSettings::ReadItem(attributes("7" + std::string(29, ' ')), &item));
+  EXPECT_EQ(5, item.ID);
+  EXPECT_TRUE(CBasicSettings::ReadItem(attributes("7" + std::string(28, ' ')), &item));
+  EXPECT_EQ(7, item.ID);
+}
+
 TEST_F(PLSettingsFile, EngineOptionsHaveNoFallbackAndTakeEngineBeforeSet) {
   int32_t v = -1;
   EXPECT_TRUE(settings.GetEngineIntValue(1, v, 8, 1));

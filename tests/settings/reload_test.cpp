@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "common/debug_log.h"
 #include "settings/handle_pl_settings.h"
 #include "settings_files.h"
 
@@ -94,6 +101,114 @@ TEST_F(Reload, TheFilesAreCheckedAndReloadedEachOnItsOwn) {
   EXPECT_EQ(5, Criteria1());
 }
 
+// An in-place writer finishes the file while a reload is still failing on
+// the half-written version: the finished version must still be loaded.
+const CInstallTree* g_finishingTree = nullptr;
+void FinishTheFileWhileTheParseFails(const char* text) {
+  if (g_finishingTree != nullptr && std::strstr(text, "LoadSettings HRESULT exception") != nullptr) {
+    g_finishingTree->WriteModule(ModuleSettings(Item(2, "5") + Item(81, "0"), ""));
+    g_finishingTree = nullptr;
+  }
+}
+
+TEST_F(Reload, AVersionFinishedDuringAFailedParseIsLoaded) {
+  const LogSinkFn previousSink = GetLogSink();
+  const DWORD previousMode = GetLogMode();
+  SetLogSink(&FinishTheFileWhileTheParseFails);
+  SetLogMode(LOG_MODE_WRITE);
+  tree.WriteModule("<SETTINGS><GENERALSETTINGS>");  // the writer is half-way
+  g_finishingTree = &tree;
+  bool reloaded = false;
+  EXPECT_LT(holder.RefreshIfNeeded(reloaded), 0);
+  SetLogMode(previousMode);
+  SetLogSink(previousSink);
+  ASSERT_EQ(nullptr, g_finishingTree) << "the parse did not fail";
+  EXPECT_EQ(1, Setting2());
+
+  EXPECT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
+  EXPECT_TRUE(reloaded);
+  EXPECT_EQ(5, Setting2());
+}
+
+TEST_F(Reload, AnyOtherVersionIsDueWhateverItsTime) {
+  bool reloaded = false;
+  // Saved by rename with the very same time as the version loaded.
+  CInstallTree::Replace(tree.ModulePath(), ModuleSettings(Item(2, "2") + Item(81, "0"), ""), 1000000000);
+  EXPECT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
+  EXPECT_EQ(2, Setting2());
+  // Rewritten in place, its time set back to the same second.
+  WriteModule("3", 1000000000);
+  EXPECT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
+  EXPECT_EQ(3, Setting2());
+  // Restored from a backup with an older time.
+  CInstallTree::Replace(tree.ModulePath(), ModuleSettings(Item(2, "4") + Item(81, "0"), ""), 900000000);
+  EXPECT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
+  EXPECT_EQ(4, Setting2());
+  EXPECT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
+  EXPECT_FALSE(reloaded);
+}
+
+// Both switches of the module file are read anew by every reload: the
+// interval goes on to the link-criteria file, and a switched-off refresh
+// stays off.
+TEST_F(Reload, AReloadTakesTheRefreshSwitchAndTheIntervalAnew) {
+  tree.WriteModule(ModuleSettings(Item(2, "8") + Item(81, "7") + Item(74, "0"), ""));
+  SetFileTimeSeconds(tree.ModulePath(), 1000000100);
+  bool reloaded = false;
+  EXPECT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
+  EXPECT_EQ(8, Setting2());
+  EXPECT_EQ(7, holder.GetLinkCriteria().GetReloadInterval());
+
+  holder.GetPLSettings().SetReloadInterval(0);
+  WriteModule("9", 1000000200);
+  reloaded = false;
+  EXPECT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
+  EXPECT_FALSE(reloaded);
+  EXPECT_EQ(8, Setting2());
+}
+
+// Eight request threads check and read while a writer saves the file, by
+// rename and in place; the settings end as the last version written.
+TEST(SettingsHolderConcurrent, NoSavedVersionIsLost) {
+  CInstallTree tree;
+  tree.WriteLinks(Links("<HX ID=\"3\"/>"));
+  auto version = [](int n) { return ModuleSettings(Item(2, std::to_string(n)) + Item(81, "0"), ""); };
+  tree.WriteModule(version(0));
+  CHandlePLSettings holder;
+  std::string dir = tree.SettingsDir();
+  ASSERT_EQ(S_OK, holder.LoadSettings(dir));
+
+  constexpr int kVersions = 120;
+  std::atomic<bool> writing{true};
+  std::vector<std::thread> readers;
+  for (int r = 0; r < 8; ++r) {
+    readers.emplace_back([&] {
+      while (writing.load()) {
+        bool reloaded = false;
+        holder.RefreshIfNeeded(reloaded);
+        int32_t v = -1;
+        holder.GetIntValue(2, v, -1, 0);
+      }
+    });
+  }
+  for (int n = 1; n <= kVersions; ++n) {
+    if (n % 2 == 0) {
+      CInstallTree::Replace(tree.ModulePath(), version(n), 1000000000 + n % 3);
+    } else {
+      tree.WriteModule(version(n));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  writing = false;
+  for (auto& t : readers) t.join();
+
+  bool reloaded = false;
+  holder.RefreshIfNeeded(reloaded);
+  int32_t v = -1;
+  holder.GetIntValue(2, v, -1, 0);
+  EXPECT_EQ(kVersions, v);
+}
+
 TEST(ReloadInterval, NoCheckBeforeTheIntervalHasPassed) {
   CInstallTree tree;
   tree.WriteLinks(Links(""));
@@ -115,6 +230,23 @@ TEST(ReloadInterval, NoCheckBeforeTheIntervalHasPassed) {
   due = false;
   EXPECT_EQ(S_OK, holder.GetPLSettings().IsReloadNeeded(&due));
   EXPECT_TRUE(due);
+}
+
+// A check that finds the file unchanged starts the interval again: the next
+// look comes a whole interval later, not at once.
+TEST(ReloadInterval, ACheckWithoutChangeStartsTheIntervalAgain) {
+  CInstallTree tree;
+  tree.WriteModule("<SETTINGS>");  // fails: looked at never before
+  CPLSettings settings;
+  ASSERT_LT(settings.LoadSettings(tree.ModulePath()), 0);
+  settings.HashFileDate();
+  ASSERT_EQ(15, settings.GetReloadInterval());
+  bool due = false;
+  EXPECT_EQ(S_OK, settings.IsReloadNeeded(&due));
+  EXPECT_FALSE(due);
+  tree.WriteModule(ModuleSettings(Item(2, "2"), ""));
+  EXPECT_EQ(S_OK, settings.IsReloadNeeded(&due));
+  EXPECT_FALSE(due);
 }
 
 }  // namespace

@@ -1,0 +1,14 @@
+#include "common/blocked_extensions.h"
+
+bool IsExtensionInBlockedList(const ci_string& extension, const ci_string& blockedList) {
+  if (extension.empty()) return false;
+  const ci_string_view list(blockedList);
+  size_t begin = 0;
+  while (begin <= list.size()) {
+    size_t end = list.find(';', begin);
+    if (end == ci_string_view::npos) end = list.size();
+    if (list.substr(begin, end - begin) == ci_string_view(extension)) return true;
+    begin = end + 1;
+  }
+  return false;
+}

@@ -1,0 +1,13 @@
+// The product's own list of blocked file extensions (the text of the
+// blocked-extensions setting: extensions without dots, separated by ";").
+// The direct-access check and the page forms must agree on what it blocks,
+// so both ask this one test.
+#pragma once
+
+#include "common/ci_string.h"
+
+// True when `extension` (without its dot) equals one entry of `blockedList`
+// whole, ASCII case ignored. An empty extension is never blocked and empty
+// entries block nothing ("doc" is not blocked by "docx"). Callers pass an
+// empty list while the blocked list is switched off.
+bool IsExtensionInBlockedList(const ci_string& extension, const ci_string& blockedList);

@@ -1,0 +1,236 @@
+// Direct downloads of attachments and document-view files: the block level
+// of the request's settings set decides whether one may go ahead. A refused
+// download, and one that could not be decided, gets the access-denied page;
+// an allowed one is rewritten so that the product's hash parameters never
+// reach the mail server.
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "common/ci_string.h"
+#include "common/crit_sec.h"
+#include "common/debug_log.h"
+#include "common/log_words.h"
+#include "filter/auth_complete_helper.h"
+#include "filter/dll_context.h"
+#include "filter/notifications.h"
+#include "filter/notifications_helper.h"
+#include "filter/result_codes.h"
+#include "general/pl_hx_general_settings.h"
+#include "settings/setting_ids.h"
+
+namespace {
+
+constexpr DWORD kAttachmentFile = 0;
+constexpr DWORD kDocumentViewFile = 1;
+
+namespace BlockLevel {
+constexpr int32_t UnlessAllowedIP = 0;
+constexpr int32_t Allow = 1;
+constexpr int32_t UnlessProductLinkOrAllowedIP = 2;
+}  // namespace BlockLevel
+
+constexpr WORD kEventError = 1;
+
+
+// A block level outside 0 to 2 refuses every download of its settings set;
+// the administrator hears of it once per load of the settings file and set,
+// not once per download.
+void ReportInvalidBlockLevel(int32_t settingsId, int32_t level) {
+  static CCritSec lock;
+  static uint32_t reportedLoad = 0;
+  static std::set<int32_t> reportedSets;
+  CPLHXGeneralSettings* pSettings = CPLHXGeneralSettings::getInstance();
+  const uint32_t load = pSettings->GetHandleSettings().GetModuleSettingsLoadCount();
+  {
+    CLockGuard guard(lock);
+    if (load != reportedLoad) {
+      reportedLoad = load;
+      reportedSets.clear();
+    }
+    if (!reportedSets.insert(settingsId).second) return;
+  }
+  pSettings->WriteEventLog(kEventError,
+                           "Direct file access block level <%d> of settings <%d> is invalid; direct downloads of "
+                           "attachments and documents are refused until it is 0, 1 or 2.",
+                           static_cast<int>(level), static_cast<int>(settingsId));
+}
+
+// Strips one of the product's parameters from the query string, with the
+// outcome in the log.
+bool RemoveProductParam(ci_string& query, const char* name) {
+  const bool removed = CNotificationsHelper::RemoveParamFromQueryString(query, name) != FALSE;
+  if (removed) {
+    DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] Param <%s> was successfully removed from the query string.",
+             name);
+  } else {
+    DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] Param <%s> was not found in the query string.", name);
+  }
+  return removed;
+}
+
+// An allowed download: the URL again without the product's parameters, when
+// it carried any (or a document-view force-save id left "unresolved").
+DWORD RedirectWithoutProductParams(CDLLContext* pContext, const ci_string& url, const ci_string& queryString,
+                                   DWORD fileAccessType, bool& forceSaveIdRemoved) {
+  ci_string stripped = queryString;
+  bool redirect = false;
+  if (fileAccessType == kDocumentViewFile) {
+    const bool fidhRemoved = RemoveProductParam(stripped, "fidh");
+    if (CAuthCompleteHelper::RemoveDocViewForceSaveIDParamIfSetToUnresolved(stripped)) {
+      forceSaveIdRemoved = true;
+      DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] DocumentView force-save id param was successfully removed from the query string.");
+      redirect = true;
+    } else {
+      DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] DocumentView force-save id param is not set to unresolved. No need to remove it.");
+      redirect = fidhRemoved;
+    }
+  } else if (fileAccessType == kAttachmentFile) {
+    const bool midhRemoved = RemoveProductParam(stripped, "midh");
+    const bool aidhRemoved = RemoveProductParam(stripped, "aidh");
+    redirect = aidhRemoved || midhRemoved;
+  } else {
+    DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] Invalid file access type <%d>.",
+             static_cast<int>(fileAccessType));
+    return HX_RC_INVALID_DATA;
+  }
+  if (!redirect) return 0;
+  const std::string newUrl = ToStd(url) + "?" + ToStd(stripped);
+  const bool set = CBaseNotifications::SetWorkerHeader(pContext, "URL", newUrl) != FALSE;
+  DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] Internal redirection to <%s> <%s>", newUrl.c_str(),
+           set ? "succeeded" : "FAILED");
+  return set ? 0 : HX_RC_MISSING;
+}
+
+DWORD DecideDirectFileAccess(CDLLContext* pContext, const ci_string& url, const ci_string& queryString,
+                             DWORD fileAccessType, bool& accessDeniedSent, bool& forceSaveIdRemoved) {
+  bool enabled = false;
+  const DWORD checked = CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled(pContext, enabled, fileAccessType);
+  if (checked != 0) {
+    // A download that cannot be decided is refused, never passed on.
+    DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] CheckIfDirectFileAccessIsEnabled() failed.");
+    enabled = false;
+  } else {
+    DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] Direct file access is <%s> for this criteria.",
+             enabled ? "ENABLED" : "DISABLED");
+  }
+  if (enabled) return RedirectWithoutProductParams(pContext, url, queryString, fileAccessType, forceSaveIdRemoved);
+
+  const DWORD denied = CAuthCompleteHelper::SendAccessDeniedResponse(pContext);
+  if (denied != 0) {
+    DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] SendAccessDeniedResponse() failed.");
+    return checked != 0 ? checked : denied;
+  }
+  accessDeniedSent = true;
+  return checked;
+}
+
+}  // namespace
+
+DWORD CAuthCompleteHelper::HandleDirectFileAccessRequest(CDLLContext* pContext, const ci_string& url,
+                                                         const ci_string& queryString, DWORD fileAccessType,
+                                                         bool& accessDeniedSent, bool& forceSaveIdRemoved) {
+  accessDeniedSent = false;
+  forceSaveIdRemoved = false;
+  DWORD dwRet = 0;
+  DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] Started.");
+  if (pContext == nullptr || !pContext->m_spRequestInfo) {
+    DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] pContext and/or m_spRequestInfo is NULL.");
+    dwRet = HX_RC_MISSING;
+  } else {
+    dwRet = DecideDirectFileAccess(pContext, url, queryString, fileAccessType, accessDeniedSent, forceSaveIdRemoved);
+  }
+  DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] returned dwRet <%d>. Access Denied response has been sent <%s>.",
+           static_cast<int>(dwRet), accessDeniedSent ? "Y" : "N");
+  return dwRet;
+}
+
+DWORD CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled(CDLLContext* pContext, bool& enabled,
+                                                            DWORD fileAccessType) {
+  DWORD dwRet = 0;
+  enabled = false;
+  DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] Started.");
+  if (pContext == nullptr || !pContext->m_spRequestInfo) {
+    DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] pContext and/or m_spRequestInfo is NULL.");
+    return HX_RC_MISSING;
+  }
+  const int32_t settingsId = static_cast<int32_t>(pContext->m_dwSettingsID);
+  int32_t level = BlockLevel::Allow;
+  if (!CPLHXGeneralSettings::getInstance()->GetSettingFromID(SettingDirectFileAccessBlockLevel, level, settingsId, 0)) {
+    DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> SettingID <%d>.",
+             static_cast<int>(SettingDirectFileAccessBlockLevel), static_cast<int>(settingsId));
+  }
+  DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] Direct file access block level is <%d>.",
+           static_cast<int>(level));
+
+  if (level == BlockLevel::UnlessAllowedIP) {
+    DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] Block direct file access, unless it occurs from a specified IP address.");
+    dwRet = CNotificationsHelper::CheckClientIPAgainstDirectAccessIPRange(pContext, enabled);
+    if (dwRet != 0) {
+      DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] CNotificationsHelper::CheckClientIPAgainstDirectAccessIPRange() failed.");
+    }
+  } else if (level == BlockLevel::Allow) {
+    DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] Allow direct file access.");
+    enabled = true;
+  } else if (level == BlockLevel::UnlessProductLinkOrAllowedIP) {
+    DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] Block direct file access, unless it is an PL request or the request occurs from a specified IP address.");
+    if (fileAccessType == kAttachmentFile) {
+      dwRet = CheckIfPLDirectAttachmentAccessOrAllowedIP(pContext, enabled);
+      if (dwRet != 0) {
+        DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] CheckIfPLDirectAttachmentAccessOrAllowedIP() failed.");
+      }
+    } else if (fileAccessType == kDocumentViewFile) {
+      dwRet = CheckIfPLDirectDocumentViewFileAccessOrAllowedIP(pContext, enabled);
+      if (dwRet != 0) {
+        DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] CheckIfPLDirectDocumentViewFileAccessOrAllowedIP() failed.");
+      }
+    } else {
+      DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] Invalid file type <%d>.",
+               static_cast<int>(fileAccessType));
+      dwRet = HX_RC_INVALID_DATA;
+    }
+  } else {
+    DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] invalid direct file access level <%d>.",
+             static_cast<int>(level));
+    ReportInvalidBlockLevel(settingsId, level);
+    dwRet = HX_RC_INVALID_DATA;
+  }
+  // No failure may leave a download allowed.
+  if (dwRet != 0) enabled = false;
+  DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] returns. dwRet <%d> bDirectFileAccessEnabled <%s>.",
+           static_cast<int>(dwRet), TrueFalse(enabled));
+  return dwRet;
+}
+
+bool CAuthCompleteHelper::RemoveDocViewForceSaveIDParamIfSetToUnresolved(ci_string& queryString) {
+  static const ci_string kUnresolved = "unresolved";
+  bool removed = false;
+  size_t begin = 0;
+  size_t valueBegin = 0;
+  if (queryString.compare(0, 3, "id=") == 0) {
+    valueBegin = 3;
+  } else {
+    begin = queryString.find("&id=");
+    valueBegin = begin + 4;
+  }
+  if (begin == ci_string::npos) {
+    DebugLog("[CAuthCompleteHelper::RemoveDocViewForceSaveIDParamIfSetToUnresolved] Param <%s> was not found in query string <%s>.",
+             "id", queryString.c_str());
+  } else {
+    const size_t valueEnd = std::min(queryString.find('&', valueBegin), queryString.size());
+    if (queryString.compare(valueBegin, valueEnd - valueBegin, kUnresolved) == 0) {
+      DebugLog("[CAuthCompleteHelper::RemoveDocViewForceSaveIDParamIfSetToUnresolved] Param <%s> is set to 'unresolved'. Remove param from query string <%s>.",
+               "id", queryString.c_str());
+      queryString.erase(begin, valueEnd - begin);
+      if (!queryString.empty() && queryString[0] == '&') queryString.erase(0, 1);
+      DebugLog("[CAuthCompleteHelper::RemoveDocViewForceSaveIDParamIfSetToUnresolved] New query string <%s>.",
+               queryString.c_str());
+      removed = true;
+    } else {
+      DebugLog("[CAuthCompleteHelper::RemoveDocViewForceSaveIDParamIfSetToUnresolved] Param <%s> was found in query string <%s> but its value is not set to 'unresolved'. There's nothing to do, return.",
+               "id", queryString.c_str());
+    }
+  }
+  DebugLog("[CAuthCompleteHelper::RemoveDocViewForceSaveIDParamIfSetToUnresolved] returned <%s>.", TrueFalse(removed));
+  return removed;
+}

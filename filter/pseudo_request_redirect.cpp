@@ -1,0 +1,224 @@
+// The product's pseudo-requests below its virtual folder (view, close, show,
+// print, menu, "GetFile.js") exist as no file: each is rewritten internally
+// to the product's viewer page with a command in its query string. The
+// browser sees no redirect.
+#include <string>
+
+#include "common/ci_string.h"
+#include "common/debug_log.h"
+#include "common/string_operation.h"
+#include "filter/auth_complete_helper.h"
+#include "filter/control_message.h"
+#include "filter/dll_context.h"
+#include "filter/notifications.h"
+#include "filter/notifications_helper.h"
+#include "filter/request_flags.h"
+#include "filter/request_info.h"
+#include "filter/result_codes.h"
+#include "filter/ssl_connection.h"
+#include "filter/util.h"
+#include "general/owa_file_access.h"
+#include "general/pl_hx_general_settings.h"
+
+namespace {
+
+constexpr const char kShowMarker[] = "/cmd/show/file/";
+constexpr const char kMultimediaKey[] = "MMKey";
+
+// One row per pseudo-request that ProcessCmd redirects.
+struct CommandRedirect {
+  DWORD subscriptionType;
+  const char* prefix;
+  const char* failure;  // the log line when the redirect failed
+};
+
+const CommandRedirect g_CommandRedirects[] = {
+    {SubscriptionType::PelloraView, "?",
+     "[CAuthCompleteHelper::RedirectPelloraFakeRequest] ProcessCmd failed to redirect the fake view request."},
+    {SubscriptionType::PelloraClose, "?cmd=close&path=",
+     "[CAuthCompleteHelper::RedirectPelloraFakeRequest] ProcessCmd failed to redirect the fake close request."},
+    {SubscriptionType::PelloraPrint, "?cmd=print&path=",
+     "[CAuthCompleteHelper::RedirectPelloraFakeRequest] ProcessCmd failed to redirect the fake print request."},
+    {SubscriptionType::PelloraMenu, "?cmd=menu&",
+     "[CAuthCompleteHelper::RedirectPelloraFakeRequest] ProcessCmd failed to redirect the fake menu request."},
+    {SubscriptionType::PelloraGetFileScript, "?cmd=GetFile&",
+     "[CAuthCompleteHelper::RedirectPelloraFakeRequest] ProcessCmd failed to redirect the fake GetFile.js request."},
+};
+
+const CommandRedirect* FindCommandRedirect(DWORD subscriptionType) {
+  for (const CommandRedirect& row : g_CommandRedirects) {
+    if (row.subscriptionType == subscriptionType) return &row;
+  }
+  return nullptr;
+}
+
+// "/" + virtual folder + "/bin/pellora.srf"
+std::string ViewerPage() {
+  return "/" + ToStd(CPLHXGeneralSettings::getInstance()->GetVirtualFolderName()) + "/bin/pellora.srf";
+}
+
+// A query string that starts with the multimedia key: over SSL, a hash that
+// matches the link's URL lets the viewer cache multimedia. The key's query
+// string is emptied in every case.
+bool MultimediaMayBeCached(const CDLLContext* pContext, const ci_string& url, ci_string& queryString,
+                           bool cacheMultimedia) {
+  ci_string requestHash = queryString.substr(5);
+  requestHash = requestHash.substr(0, requestHash.find('&'));
+  ci_string hashedUrl = url;
+  if (pContext->m_dwSubscriptionType == SubscriptionType::PelloraShow) {
+    const size_t marker = url.find(kShowMarker);
+    if (marker != ci_string::npos) hashedUrl = url.substr(marker);
+  }
+  const std::string hash = CUtil::HashString(hashedUrl.c_str());
+  DebugLog("[CAuthCompleteHelper::RedirectPelloraFakeRequest] URL for hash is <%s>, HASH: <%s>, Request Hash:<%s> ",
+           hashedUrl.c_str(), hash.c_str(), requestHash.c_str());
+  bool cache = false;
+  if (IsSSLConnection(*pContext->m_spRequestInfo)) {
+    if (requestHash == ToCI(hash)) {
+      cache = cacheMultimedia;
+      DebugLog("Cache Multimedia for SSL. Hash match.");
+    } else {
+      DebugLog("Don't Cache Multimedia for SSL - hashes don't match");
+    }
+  }
+  queryString.clear();
+  return cache;
+}
+
+// A conversion request carries its document's name in Base64; the viewer is
+// told OWA's file access level of the document's extension.
+DWORD AppendConversionAccessLevel(CDLLContext* pContext, std::string& target) {
+  const CRequestInfo& info = *pContext->m_spRequestInfo;
+  ci_string name;
+  if (!info.GetParamValue("fn", name) && !info.GetParamValue("WR340U1", name)) {
+    DebugLog("[CAuthCompleteHelper::ProcessCmd] This is a conversion (/bin/view.htm) request, but the request URL doesn't contain neither <%s> (filename) nor <%s> (relative path) query string parameter!",
+             "fn", "WR340U1");
+    return HX_RC_INVALID_DATA;
+  }
+  const ci_string encoded = name;
+  if (!CStringOperation::Decode64(name)) {
+    DebugLog("[CAuthCompleteHelper::ProcessCmd] CStringOperation::Decode64() failed. File <%s>.", encoded.c_str());
+    return HX_RC_INVALID_DATA;
+  }
+  const size_t slash = name.rfind('/');
+  const ci_string fileName = slash == ci_string::npos ? name : name.substr(slash + 1);
+  const size_t dot = fileName.rfind('.');
+  const ci_string extension = dot == ci_string::npos ? ci_string() : fileName.substr(dot + 1);
+  const bool publicClient = (pContext->m_dwRequestFlags & RequestFlag::FBAPublicClient) != 0;
+  DWORD level = OWAFileAccessLevel::Unknown;
+  const DWORD dwRet = CPLHXGeneralSettings::getInstance()->GetOWAFileAccessLevel(extension, publicClient, level);
+  if (dwRet != 0) {
+    DebugLog("[CAuthCompleteHelper::ProcessCmd] CPLHXGeneralSettings::GetOWAFileAccessLevel() failed. Filename <%s> Ext <%s>.",
+             fileName.c_str(), extension.c_str());
+    return dwRet;
+  }
+  DebugLog("[CAuthCompleteHelper::ProcessCmd] This is a conversion (/bin/view.htm) request. Filename <%s> Ext <%s> OWA File access level is <%d>.",
+           fileName.c_str(), extension.c_str(), static_cast<int>(level));
+  target += "&owaal=" + std::to_string(level);
+  return 0;
+}
+
+// The viewer must hear the level from the module only: whatever the client
+// sent under that name goes.
+ci_string WithoutClientAccessLevel(ci_string queryString) {
+  while (CNotificationsHelper::RemoveParamFromQueryString(queryString, "owaal")) {
+  }
+  return queryString;
+}
+
+}  // namespace
+
+DWORD CAuthCompleteHelper::ProcessCmd(CDLLContext* pContext, const ci_string& queryString, const char* commandPrefix) {
+  DWORD dwRet = 0;
+  const bool conversion = pContext->m_dwSubscriptionType == SubscriptionType::PelloraView;
+  std::string target =
+      ViewerPage() + commandPrefix + ToStd(conversion ? WithoutClientAccessLevel(queryString) : queryString);
+  if (conversion) dwRet = AppendConversionAccessLevel(pContext, target);
+  if (dwRet == 0) {
+    pContext->m_dwControlMessage = ControlMessageHandledRedirected;
+    if (CBaseNotifications::SetWorkerHeader(pContext, "URL", target) == FALSE) {
+      DebugLog("[CAuthCompleteHelper::ProcessCmd] CBaseNotifications::SetWorkerHeader failed when redirecting URL to <%s>.",
+               target.c_str());
+      dwRet = HX_RC_MISSING;
+    } else {
+      DebugLog("[CAuthCompleteHelper::ProcessCmd] URL was successfully redirected to <%s>", target.c_str());
+    }
+  }
+  DebugLog("[CAuthCompleteHelper::ProcessCmd] returned <%d>.", static_cast<int>(dwRet));
+  return dwRet;
+}
+
+DWORD CAuthCompleteHelper::ProcessShowRedirect(CDLLContext* pContext, const ci_string& subPath, bool cacheMultimedia) {
+  DWORD dwRet = 0;
+  DebugLog("[CAuthCompleteHelper::ProcessShowRedirect] sub path <%s>.", subPath.c_str());
+  const CRequestInfo& info = *pContext->m_spRequestInfo;
+  ci_string bld, thm, prexp, m65l64x, aid, mid;
+  const bool build = info.GetParamValue("bld", bld) && info.GetParamValue("thm", thm) &&
+                     info.GetParamValue("prexp", prexp);
+  const bool hasM65 = info.GetParamValue("m65l64x", m65l64x);
+  const bool hasAid = info.GetParamValue("aid", aid);
+  const bool hasMid = info.GetParamValue("mid", mid);
+
+  std::string target;
+  target.reserve(subPath.size() + 64);
+  target = ViewerPage() + "?cmd=show&cp2lta3=" + ToStd(subPath) + "&CMC245=" + (cacheMultimedia ? "1" : "0");
+  if (hasAid) target += "&aid=" + ToStd(aid);
+  if (hasMid) target += "&mid=" + ToStd(mid);
+  if (build) target += "&bld=" + ToStd(bld) + "&thm=" + ToStd(thm) + "&prexp=" + ToStd(prexp);
+  if (hasM65) target += "&m65l64x=" + ToStd(m65l64x);
+
+  if (CBaseNotifications::SetWorkerHeader(pContext, "URL", target) == FALSE) {
+    DebugLog("[CAuthCompleteHelper::ProcessShowRedirect] CBaseNotifications::SetWorkerHeader failed when redirecting URL to <%s>.",
+             target.c_str());
+    dwRet = HX_RC_MISSING;
+  } else {
+    DebugLog("[CAuthCompleteHelper::ProcessShowRedirect] URL was successfully redirected to <%s>", target.c_str());
+    pContext->m_dwControlMessage = ControlMessageHandledRedirected;
+  }
+  DebugLog("[CAuthCompleteHelper::ProcessShowRedirect] returned <%d>.", static_cast<int>(dwRet));
+  return dwRet;
+}
+
+DWORD CAuthCompleteHelper::RedirectPelloraFakeRequest(CDLLContext* pContext, ci_string& url, ci_string& queryString,
+                                                      bool cacheMultimedia) {
+  DWORD dwRet = 0;
+  DebugLog("[CAuthCompleteHelper::RedirectPelloraFakeRequest] relative URL <%s>, QUERY_STRING <%s>, CacheMultimedia <%d>.",
+           url.c_str(), queryString.c_str(), cacheMultimedia ? 1 : 0);
+  if (pContext == nullptr || !pContext->m_spRequestInfo) {
+    DebugLog("[CAuthCompleteHelper::RedirectPelloraFakeRequest] invalid pointers.");
+    dwRet = HX_RC_MISSING;
+  } else {
+    bool cache = false;
+    if (queryString.size() >= 5 && queryString.compare(0, 5, kMultimediaKey) == 0) {
+      cache = MultimediaMayBeCached(pContext, url, queryString, cacheMultimedia);
+    } else {
+      DebugLog("[CAuthCompleteHelper::RedirectPelloraFakeRequest] qs is not a mm key.");
+    }
+    const DWORD type = pContext->m_dwSubscriptionType;
+    if (type == SubscriptionType::PelloraShow) {
+      const size_t marker = url.find(kShowMarker);
+      if (marker != ci_string::npos) {
+        const size_t question = url.find('?');
+        if (question != ci_string::npos) {
+          url.erase(question);
+          DebugLog("[CAuthCompleteHelper::RedirectPelloraFakeRequest] URL after removal of query string I-CHAIN <%s>",
+                   url.c_str());
+        }
+        if (question != ci_string::npos && question < marker) {
+          // The marker stood in the query part: there is no file to show.
+          dwRet = HX_RC_INVALID_DATA;
+        } else {
+          dwRet = ProcessShowRedirect(pContext, url.substr(marker + sizeof kShowMarker - 1), cache);
+        }
+        if (dwRet != 0) {
+          DebugLog("[CAuthCompleteHelper::RedirectPelloraFakeRequest] ProcessShowRedirect failed to redirect the fake show request.");
+        }
+      }
+    } else if (const CommandRedirect* row = FindCommandRedirect(type)) {
+      dwRet = ProcessCmd(pContext, queryString, row->prefix);
+      if (dwRet != 0) DebugLog("%s", row->failure);
+    }
+  }
+  DebugLog("[CAuthCompleteHelper::RedirectPelloraFakeRequest] returned <%d>.", static_cast<int>(dwRet));
+  return dwRet;
+}

@@ -1,0 +1,42 @@
+#include "forms/basic/pl_basic_form_calendar_item_scheduling_tab.h"
+
+#include "common/debug_log.h"
+#include "filter/dll_context.h"
+#include "forms/dom_steps.h"
+#include "forms/form_text.h"
+#include "forms/hx_form_context.h"
+#include "settings/setting_ids.h"
+
+namespace {
+const char kLabel[] = "[CPLBasicFormCalendarItemSchedulingTab::Process] ";
+}  // namespace
+
+CPLBasicFormCalendarItemSchedulingTab::CPLBasicFormCalendarItemSchedulingTab(CHXFormContext* pFormContext,
+                                                                             int bBuildVirtualBases)
+    : CPLForm(pFormContext), CPLBasicFormWithAttachButtons(pFormContext, 0) {}
+
+DWORD CPLBasicFormCalendarItemSchedulingTab::Process() {
+  DebugLog("[CPLBasicFormCalendarItemSchedulingTab::Process] start");
+  const DWORD dwRet = RunCatchingDomExceptions(kLabel, [this] {
+    const DWORD dwButtons = DisableOrRemoveAttachmentButtonsIfNecessary();
+    if (dwButtons != 0) {
+      DebugLog("[CPLBasicFormCalendarItemSchedulingTab::Process] DisableOrRemoveAttachmentButtonsIfNecessary() "
+               "failed.");
+    }
+    return dwButtons;
+  });
+  LogProcessFinished(kLabel, m_pFormContext, dwRet);
+  return dwRet;
+}
+
+DWORD CPLBasicFormCalendarItemSchedulingTab::DisableOrRemoveAttachmentButtonsIfNecessary() {
+  int32_t nLevel = 0;
+  if (!ReadAttachButtonsBlockLevel(nLevel)) {
+    DebugLog("[CPLBasicFormCalendarItemSchedulingTab::DisableOrRemoveAttachmentButtonsIfNecessary] Failed to read "
+             "attachment buttons block level setting. ID <%d> SettingID <%d>.",
+             static_cast<int>(SettingAttachmentButtonsBlockLevel), static_cast<int>(m_pFormContext->m_pContext->m_dwSettingsID));
+  }
+  return ApplyAttachButtonsBlockLevel(
+      nLevel, "[CPLBasicFormCalendarItemSchedulingTab::DisableOrRemoveAttachmentButtonsIfNecessary] ",
+      "Attachment buttons block level is invalid.", false);
+}

@@ -1,0 +1,29 @@
+// Texts every form repeats: flags in log lines, the product script block
+// around the variables a form writes into a page, JavaScript string escaping,
+// and the closing banner of Process.
+#pragma once
+
+#include <string>
+
+#include "platform/win_types.h"
+
+class CHXFormContext;
+
+// Flags inside log lines.
+inline const char* YN(bool b) { return b ? "Y" : "N"; }
+// Boolean results ("returned bRet <%s>.").
+inline const char* TrueFalse(bool b) { return b ? "TRUE" : "FALSE"; }
+
+// "<script language='javascript'>\r\n//QUENLITH PELLORA\r\n" + lines +
+// "\r\n//QUENLITH PELLORA\r\n</script>". Each line of `lines` ends with "\r\n".
+std::string ProductScriptBlock(const std::string& lines);
+
+// The closing banner of a form's Process, each line opened by pPrefix
+// (e.g. "[CPLBasicFormItem::Process] "): 76 asterisks, pMiddle, 75 asterisks.
+void LogProcessBanner(const char* pPrefix, const std::string& middle);
+// "*** Modifying <template> form SUCCEEDED! ***" ("NULL" without a context or
+// template, "FAILED" for a non-zero result).
+std::string ModifyingBannerText(const CHXFormContext* pFormContext, DWORD dwRet);
+// The usual closing: the banner with ModifyingBannerText, then
+// "<prefix>method returned: <dwRet>".
+void LogProcessFinished(const char* pPrefix, const CHXFormContext* pFormContext, DWORD dwRet);

@@ -1,0 +1,115 @@
+// The product form base: context checks, language and character set, and the
+// localised script variables.
+#include "forms/pl_form.h"
+
+#include <map>
+
+#include "common/debug_log.h"
+#include "filter/common_pointers.h"
+#include "filter/dll_context.h"
+#include "filter/pl_hx_context.h"
+#include "forms/form_text.h"
+#include "forms/hx_form_context.h"
+#include "general/pl_hx_general_settings.h"
+
+namespace {
+
+// Escape modes of the resource texts: Premium pages take UTF-8 with HTML
+// escaping, Basic pages the page's character set as it is.
+constexpr DWORD kPremiumResourceMode = 1;
+constexpr DWORD kBasicResourceMode = 2;
+constexpr LANGID kPrimaryLanguageMask = 0x3FF;
+constexpr LANGID kPrimaryLanguageEnglish = 9;
+
+bool BeginsWithEn(const std::string& language) {
+  return language.size() >= 2 && (language[0] == 'e' || language[0] == 'E') &&
+         (language[1] == 'n' || language[1] == 'N');
+}
+
+}  // namespace
+
+CPLForm::CPLForm(CHXFormContext* pFormContext) : m_pFormContext(pFormContext) {
+  m_pSettings = CPLHXGeneralSettings::getInstance();
+  DebugLog("[CPLForm::CPLForm] Starts.");
+  if (!HasCompleteContext()) {
+    m_bIsInstanceValid = false;
+    DebugLog("[CPLForm::CPLForm] Invalid pointers.");
+  }
+  if (m_bIsInstanceValid) DetectLanguage();
+  if (m_bIsInstanceValid) DetectCharSet();
+  DebugLog("[CPLForm::CPLForm] Language ID <%d> Char set <%s>.", static_cast<int>(m_wLangID), m_sCharSet.c_str());
+  DebugLog("[CPLForm::CPLForm] returned. m_bIsInstanceValid <%s>.", YN(m_bIsInstanceValid));
+}
+
+CPLForm::~CPLForm() {
+  m_sUserLanguage.clear();
+  m_sCharSet.clear();
+}
+
+// A null HTML-begin word means the data begins at the first byte, so it is
+// not required here.
+bool CPLForm::HasCompleteContext() const {
+  const CHXFormContext* ctx = m_pFormContext;
+  if (ctx == nullptr || ctx->m_pContext == nullptr || ctx->m_pcobBufferInstructionList == nullptr ||
+      ctx->m_pCommonPointers == nullptr) {
+    return false;
+  }
+  const CCommonPointers& words = *ctx->m_pCommonPointers;
+  const CDLLContext& record = *ctx->m_pContext;
+  return words[CCommonPointers::FirstByte] != 0 && words[CCommonPointers::CharSetText] != 0 &&
+         record.m_pCoreServices != nullptr && record.m_spExchangeURL && record.m_spOutboundContext &&
+         record.m_spRequestInfo && record.m_pMyOwnContext != nullptr && ctx->HasDom();
+}
+
+void CPLForm::DetectLanguage() {
+  m_sUserLanguage = m_pFormContext->m_pContext->m_pMyOwnContext->m_sUserLanguage;
+  if (!m_pSettings->GetResource().DetectLanguage(m_sUserLanguage, m_wLangID)) {
+    m_bIsInstanceValid = false;
+    DebugLog("[CPLForm::CPLForm] CResource::DetectLanguage failed!");
+  }
+  // An English table serves every language the library lacks; the pages
+  // then say "en" as well.
+  if ((m_wLangID & kPrimaryLanguageMask) == kPrimaryLanguageEnglish && !BeginsWithEn(m_sUserLanguage)) {
+    m_sUserLanguage = "en";
+  }
+}
+
+void CPLForm::DetectCharSet() {
+  const CCommonPointers& words = *m_pFormContext->m_pCommonPointers;
+  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
+  if (!m_pSettings->DetectCharSet(words.Address(CCommonPointers::CharSetText), length, m_sCharSet)) {
+    DebugLog("[CPLForm::CPLForm] CPLHXGeneralSettings::DetectCharSet failed.");
+    m_sCharSet = "utf-8";
+  }
+}
+
+bool CPLForm::Append_InitJSResourceVariables(const std::vector<int32_t>& ids, std::string& out) {
+  DebugLog("[CPLForm::Append_InitJSResourceVariables] started.");
+  const DWORD mode = m_pFormContext != nullptr && m_pFormContext->m_dwOWAExperience == OwaExperience::Premium
+                         ? kPremiumResourceMode
+                         : kBasicResourceMode;
+  std::map<int32_t, std::string> texts;
+  if (!m_pSettings->GetResources(ids, texts, mode, m_wLangID, m_sCharSet)) {
+    DebugLog("[CPLForm::Append_InitJSResourceVariables] CPLHXGeneralSettings::GetResources failed.");
+    return false;
+  }
+  const std::map<int32_t, std::string>& prefixes = m_pSettings->GetScriptVariableMap();
+  bool bRet = true;
+  for (const int32_t id : ids) {
+    const auto text = texts.find(id);
+    if (text == texts.end()) {
+      DebugLog("[CPLForm::Append_InitJSResourceVariables] ResourceID2String failed ID <%d>.", id);
+      bRet = false;
+      break;
+    }
+    const auto prefix = prefixes.find(id);
+    if (prefix == prefixes.end()) {
+      DebugLog("[CPLForm::Append_InitJSResourceVariables] ID2Value failed ID <%d>.", id);
+      bRet = false;
+      break;
+    }
+    out.append(prefix->second).append(text->second).append("\";\r\n");
+  }
+  DebugLog("[CPLForm::Append_InitJSResourceVariables] returned. bRet <%s>.", TrueFalse(bRet));
+  return bRet;
+}

@@ -1,0 +1,42 @@
+#include "forms/premium/pl_premium_form_post_document_view_sort.h"
+
+#include "common/debug_log.h"
+#include "filter/result_codes.h"
+#include "forms/dom_steps.h"
+#include "forms/hx_form_context.h"
+#include "forms/premium/premium_page_text.h"
+#include "html/dom_source.h"
+
+namespace {
+const char* const kProcessPrefix = "[CPLPremiumFormPOSTDocumentViewSort::Process] ";
+}  // namespace
+
+CPLPremiumFormPOSTDocumentViewSort::CPLPremiumFormPOSTDocumentViewSort(CHXFormContext* pFormContext, int)
+    : CPLForm(pFormContext), CPLPremiumFormDocumentView(pFormContext) {}
+
+CPLPremiumFormPOSTDocumentViewSort::~CPLPremiumFormPOSTDocumentViewSort() = default;
+
+DWORD CPLPremiumFormPOSTDocumentViewSort::Process() {
+  DebugLog("[CPLPremiumFormPOSTDocumentViewSort::Process] Starts.");
+  const DWORD dwRet = RunCatchingDomExceptions(kProcessPrefix, [this] { return ProcessSteps(); });
+  LogPremiumProcessFinished(kProcessPrefix, "<PLPremiumFormPOSTDocumentViewSort>", dwRet);
+  return dwRet;
+}
+
+DWORD CPLPremiumFormPOSTDocumentViewSort::ProcessSteps() {
+  // The answer is a fragment: the tables are looked up in the whole page.
+  const CDOMSource& dom = *m_pFormContext->m_spDom;
+  const CDOMElement header = dom.getElementById("tblH");
+  const CDOMElement list = dom.getElementById("tblIL");
+  if (list.isUndefined()) {
+    DebugLog("%s<TABLE id='%s'> element was not found. The list of files is empty.", kProcessPrefix, "tblIL");
+    return 0;
+  }
+  if (header.isUndefined()) {
+    DebugLog("%sFile list header <TABLE id='%s'> element was not found.", kProcessPrefix, "tblH");
+    return HX_RC_INVALID_DATA;
+  }
+  const DWORD dwRet = ProcessFileList(header, list);
+  if (dwRet != 0) DebugLog("%sProcessFileList() failed.", kProcessPrefix);
+  return dwRet;
+}

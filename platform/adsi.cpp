@@ -1,0 +1,573 @@
+#include "platform/adsi.h"
+
+#include <ldap.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/wide_text.h"
+
+namespace {
+
+constexpr DWORD ERROR_LOGON_FAILURE = 1326;
+constexpr DWORD ERROR_DS_OPERATIONS_ERROR = 8224;
+constexpr DWORD ERROR_DS_TIMELIMIT_EXCEEDED = 8226;
+constexpr DWORD ERROR_DS_NO_SUCH_OBJECT = 8240;
+constexpr DWORD ERROR_DS_INVALID_DN_SYNTAX = 8242;
+constexpr DWORD ERROR_DS_SERVER_DOWN = 8250;
+constexpr DWORD ERROR_DS_FILTER_UNKNOWN = 8254;
+constexpr DWORD ERROR_DS_INSUFF_ACCESS_RIGHTS = 8344;
+
+struct LastError {
+  DWORD code = 0;
+  std::string text;
+  bool repeat = false;
+};
+thread_local LastError t_lastError;
+
+DWORD Win32OfLdap(int rc) {
+  switch (rc) {
+    case LDAP_SERVER_DOWN:
+    case LDAP_CONNECT_ERROR:
+      return ERROR_DS_SERVER_DOWN;
+    case LDAP_TIMEOUT:
+    case LDAP_TIMELIMIT_EXCEEDED:
+      return ERROR_DS_TIMELIMIT_EXCEEDED;
+    case LDAP_NO_SUCH_OBJECT:
+      return ERROR_DS_NO_SUCH_OBJECT;
+    case LDAP_INVALID_DN_SYNTAX:
+      return ERROR_DS_INVALID_DN_SYNTAX;
+    case LDAP_FILTER_ERROR:
+      return ERROR_DS_FILTER_UNKNOWN;
+    case LDAP_INVALID_CREDENTIALS:
+      return ERROR_LOGON_FAILURE;
+    case LDAP_INSUFFICIENT_ACCESS:
+      return ERROR_DS_INSUFF_ACCESS_RIGHTS;
+    default:
+      return ERROR_DS_OPERATIONS_ERROR;
+  }
+}
+
+// Records the extended error of a failed libldap call and gives its HRESULT.
+HRESULT Fail(int rc, LDAP* ld, const std::string& what) {
+  if (rc == LDAP_NO_MEMORY) return E_OUTOFMEMORY;
+  t_lastError.code = Win32OfLdap(rc);
+  t_lastError.repeat = false;
+  t_lastError.text = what + ": " + ldap_err2string(rc);
+  char* diagnostic = nullptr;
+  if (ld != nullptr && ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic) == LDAP_OPT_SUCCESS &&
+      diagnostic != nullptr) {
+    if (*diagnostic != '\0') t_lastError.text += std::string(" (") + diagnostic + ")";
+    ldap_memfree(diagnostic);
+  }
+  return HRESULT_FROM_WIN32(t_lastError.code);
+}
+
+bool IsUnreachable(int rc) { return rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR || rc == LDAP_TIMEOUT; }
+
+// Directories that could not be reached, by URI, with the time until which
+// connections to them fail at once.
+std::mutex g_backOffLock;
+std::map<std::string, std::chrono::steady_clock::time_point> g_unreachableUntil;
+
+bool InBackOff(const std::string& uri) {
+  std::lock_guard<std::mutex> hold(g_backOffLock);
+  auto it = g_unreachableUntil.find(uri);
+  if (it == g_unreachableUntil.end()) return false;
+  if (std::chrono::steady_clock::now() < it->second) return true;
+  g_unreachableUntil.erase(it);
+  return false;
+}
+
+void MarkUnreachable(const std::string& uri) {
+  std::lock_guard<std::mutex> hold(g_backOffLock);
+  g_unreachableUntil[uri] = std::chrono::steady_clock::now() + std::chrono::seconds(kADsRetryIntervalSeconds);
+}
+
+// The directory URI of a path's server part: LDAPURI (read now, so that a
+// changed environment counts) or libldap's configured default.
+std::string DefaultUri() {
+  const char* uri = std::getenv("LDAPURI");
+  return uri != nullptr ? uri : "";
+}
+
+std::string GlobalCatalogUri() {
+  const char* uri = std::getenv("HX_LDAP_GC_URI");
+  return uri != nullptr && *uri != '\0' ? uri : DefaultUri();
+}
+
+std::string ReadFirstLine(const char* path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+int QuietSaslInteraction(LDAP*, unsigned, void*, void*) { return LDAP_SUCCESS; }
+
+int Bind(LDAP* ld) {
+  char* mechanism = nullptr;
+  if (ldap_get_option(ld, LDAP_OPT_X_SASL_MECH, &mechanism) == LDAP_OPT_SUCCESS && mechanism != nullptr) {
+    int rc = ldap_sasl_interactive_bind_s(ld, nullptr, mechanism, nullptr, nullptr, LDAP_SASL_QUIET,
+                                          QuietSaslInteraction, nullptr);
+    ldap_memfree(mechanism);
+    return rc;
+  }
+  const char* dn = std::getenv("HX_LDAP_BINDDN");
+  const char* passwordFile = std::getenv("HX_LDAP_PASSWORD_FILE");
+  std::string password;
+  if (dn != nullptr && passwordFile != nullptr) {
+    password = ReadFirstLine(passwordFile);
+  } else {
+    dn = nullptr;
+  }
+  berval credentials{static_cast<ber_len_t>(password.size()), password.data()};
+  // Also an anonymous bind goes out now: an unreachable directory shows here,
+  // within the network time limit.
+  return ldap_sasl_bind_s(ld, dn, LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, nullptr);
+}
+
+HRESULT Connect(const std::string& uri, LDAP** out) {
+  *out = nullptr;
+  if (InBackOff(uri)) {
+    t_lastError.code = ERROR_DS_SERVER_DOWN;
+    t_lastError.repeat = true;
+    t_lastError.text = "directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s";
+    return HRESULT_FROM_WIN32(ERROR_DS_SERVER_DOWN);
+  }
+  // libldap sets up its process-wide defaults on first use, unguarded: the
+  // first use must not happen on two request threads at once.
+  static std::once_flag initialised;
+  std::call_once(initialised, [] {
+    int level = 0;
+    ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
+  });
+  LDAP* ld = nullptr;
+  int rc = ldap_initialize(&ld, uri.empty() ? nullptr : uri.c_str());
+  if (rc != LDAP_SUCCESS) return Fail(rc, nullptr, "ldap_initialize " + uri);
+  const int version = LDAP_VERSION3;
+  timeval limit{kADsTimeLimitSeconds, 0};
+  const int seconds = kADsTimeLimitSeconds;
+  const int entries = kADsSizeLimit;
+  ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+  ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+  ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &limit);
+  ldap_set_option(ld, LDAP_OPT_TIMEOUT, &limit);
+  ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &seconds);
+  ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &entries);
+  rc = Bind(ld);
+  if (rc != LDAP_SUCCESS) {
+    HRESULT hr = Fail(rc, ld, "bind " + uri);
+    if (IsUnreachable(rc)) MarkUnreachable(uri);
+    ldap_unbind_ext_s(ld, nullptr, nullptr);
+    return hr;
+  }
+  *out = ld;
+  return S_OK;
+}
+
+// Attribute names of directories compare without case.
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool IsValidUtf8(const std::string& s) {
+  std::wstring wide = WideFromBytes(s);
+  return BytesFromWide(wide) == s;
+}
+
+bool IsBinaryAttribute(const std::string& lowerName) {
+  return lowerName == "objectsid" || lowerName == "objectguid" || lowerName == "msexchmailboxguid" ||
+         lowerName == "msexchmasteraccountsid";
+}
+
+using Values = std::vector<std::string>;
+
+struct ParsedPath {
+  bool globalCatalog = false;
+  std::string server;
+  std::string dn;
+  bool rootDSE = false;
+};
+
+bool ParsePath(const std::wstring& path, ParsedPath& parsed) {
+  const std::string text = BytesFromWide(path);
+  const std::string lower = Lower(text);
+  if (lower == "gc:" || lower == "gc://") {
+    parsed.globalCatalog = true;
+    return true;
+  }
+  if (lower.rfind("ldap://", 0) != 0) return false;
+  std::string rest = text.substr(7);
+  const size_t slash = rest.find('/');
+  if (slash != std::string::npos && rest.substr(0, slash).find('=') == std::string::npos) {
+    parsed.server = rest.substr(0, slash);
+    rest = rest.substr(slash + 1);
+  }
+  if (rest.empty()) return false;
+  parsed.rootDSE = Lower(rest) == "rootdse";
+  if (!parsed.rootDSE) parsed.dn = rest;
+  return true;
+}
+
+struct ColumnStorage {
+  std::wstring name;
+  std::vector<std::wstring> texts;
+  std::vector<std::string> bytes;
+  std::vector<ADSVALUE> values;
+};
+
+}  // namespace
+
+struct ADsSearch {
+  LDAPMessage* result = nullptr;
+  LDAPMessage* entry = nullptr;
+  bool started = false;
+  std::vector<std::string> requested;
+  std::vector<std::string> columns;
+  size_t nextColumn = 0;
+};
+
+namespace {
+
+// One bound object with its own connection; both interfaces in one.
+class CDirectoryObject final : public IADs, public IDirectorySearch {
+ public:
+  CDirectoryObject(LDAP* ld, std::string uri, std::string dn)
+      : m_ld(ld), m_uri(std::move(uri)), m_dn(std::move(dn)) {}
+
+  HRESULT Load(bool operational) {
+    char all[] = "*";
+    char plus[] = "+";
+    char* attributes[] = {all, operational ? plus : nullptr, nullptr};
+    LDAPMessage* result = nullptr;
+    timeval limit{kADsTimeLimitSeconds, 0};
+    int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0, nullptr, nullptr,
+                               &limit, 1, &result);
+    if (rc != LDAP_SUCCESS) {
+      if (result != nullptr) ldap_msgfree(result);
+      return FailCall(rc, "read " + m_dn);
+    }
+    LDAPMessage* entry = ldap_first_entry(m_ld, result);
+    if (entry == nullptr) {
+      ldap_msgfree(result);
+      return Fail(LDAP_NO_SUCH_OBJECT, m_ld, "read " + m_dn);
+    }
+    BerElement* ber = nullptr;
+    for (char* name = ldap_first_attribute(m_ld, entry, &ber); name != nullptr;
+         name = ldap_next_attribute(m_ld, entry, ber)) {
+      Values& values = m_properties[Lower(name)];
+      berval** raw = ldap_get_values_len(m_ld, entry, name);
+      for (int i = 0; raw != nullptr && raw[i] != nullptr; ++i) values.emplace_back(raw[i]->bv_val, raw[i]->bv_len);
+      ldap_value_free_len(raw);
+      ldap_memfree(name);
+    }
+    if (ber != nullptr) ber_free(ber, 0);
+    ldap_msgfree(result);
+    return S_OK;
+  }
+
+  // Searches go below `dn` from now on; the attributes read are dropped.
+  void SearchFrom(std::string dn) {
+    m_dn = std::move(dn);
+    m_properties.clear();
+  }
+
+  // The first value of an attribute, empty when absent.
+  std::string First(const char* name) const {
+    auto it = m_properties.find(Lower(name));
+    return it == m_properties.end() || it->second.empty() ? std::string() : it->second.front();
+  }
+
+  HRESULT Get(const std::wstring& name, VARIANT* value) override {
+    if (value == nullptr) return E_POINTER;
+    const Values* values = Find(name);
+    if (values == nullptr) return E_ADS_PROPERTY_NOT_FOUND;
+    VariantInit(value);
+    BSTR text = SysAllocStringLen(values->front().data(), static_cast<UINT>(values->front().size()));
+    if (text == nullptr) return E_OUTOFMEMORY;
+    value->vt = VT_BSTR;
+    value->bstrVal = text;
+    return S_OK;
+  }
+
+  HRESULT GetEx(const std::wstring& name, VARIANT* value) override {
+    if (value == nullptr) return E_POINTER;
+    const Values* values = Find(name);
+    if (values == nullptr) return E_ADS_PROPERTY_NOT_FOUND;
+    SAFEARRAYBOUND bound{static_cast<ULONG>(values->size()), 0};
+    SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
+    if (array == nullptr) return E_OUTOFMEMORY;
+    for (LONG i = 0; i < static_cast<LONG>(values->size()); ++i) {
+      _variant_t element;
+      BSTR text = SysAllocStringLen((*values)[i].data(), static_cast<UINT>((*values)[i].size()));
+      if (text == nullptr) {
+        SafeArrayDestroy(array);
+        return E_OUTOFMEMORY;
+      }
+      element.vt = VT_BSTR;
+      element.bstrVal = text;
+      HRESULT hr = SafeArrayPutElement(array, &i, &element);
+      if (FAILED(hr)) {
+        SafeArrayDestroy(array);
+        return hr;
+      }
+    }
+    VariantInit(value);
+    value->vt = VT_ARRAY | VT_VARIANT;
+    value->parray = array;
+    return S_OK;
+  }
+
+  HRESULT SetSearchPreference(const ADS_SEARCHPREF_INFO* prefs, DWORD count) override {
+    if (prefs == nullptr && count > 0) return E_POINTER;
+    HRESULT hr = S_OK;
+    for (DWORD i = 0; i < count; ++i) {
+      const bool scope = prefs[i].dwSearchPref == ADS_SEARCHPREF_SEARCH_SCOPE &&
+                         prefs[i].vValue.dwType == ADSTYPE_INTEGER && prefs[i].vValue.Integer <= ADS_SCOPE_SUBTREE;
+      if (!scope) {
+        hr = E_ADS_BAD_PARAMETER;
+        continue;
+      }
+      const DWORD chosen = prefs[i].vValue.Integer;
+      m_scope = chosen == ADS_SCOPE_BASE       ? LDAP_SCOPE_BASE
+                : chosen == ADS_SCOPE_ONELEVEL ? LDAP_SCOPE_ONELEVEL
+                                               : LDAP_SCOPE_SUBTREE;
+    }
+    return hr;
+  }
+
+  HRESULT ExecuteSearch(const wchar_t* filter, const wchar_t* const* attributes, DWORD count,
+                        ADS_SEARCH_HANDLE* handle) override {
+    if (filter == nullptr || handle == nullptr || (attributes == nullptr && count > 0)) return E_POINTER;
+    *handle = nullptr;
+    auto search = std::make_unique<ADsSearch>();
+    for (DWORD i = 0; i < count; ++i) search->requested.push_back(BytesFromWide(attributes[i]));
+    std::vector<char*> names;
+    for (std::string& name : search->requested) names.push_back(name.data());
+    names.push_back(nullptr);
+    timeval limit{kADsTimeLimitSeconds, 0};
+    const std::string filterText = BytesFromWide(filter);
+    int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), m_scope, filterText.c_str(), count > 0 ? names.data() : nullptr, 0,
+                               nullptr, nullptr, &limit, kADsSizeLimit, &search->result);
+    // A search that hit the size limit keeps the entries it got.
+    if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) {
+      if (search->result != nullptr) ldap_msgfree(search->result);
+      return FailCall(rc, "search " + filterText);
+    }
+    *handle = search.release();
+    return S_OK;
+  }
+
+  HRESULT GetFirstRow(ADS_SEARCH_HANDLE handle) override {
+    if (handle == nullptr) return E_ADS_BAD_PARAMETER;
+    handle->started = true;
+    return EnterRow(handle, ldap_first_entry(m_ld, handle->result));
+  }
+
+  HRESULT GetNextRow(ADS_SEARCH_HANDLE handle) override {
+    if (handle == nullptr) return E_ADS_BAD_PARAMETER;
+    if (!handle->started) return GetFirstRow(handle);
+    if (handle->entry == nullptr) return S_ADS_NOMORE_ROWS;
+    return EnterRow(handle, ldap_next_entry(m_ld, handle->entry));
+  }
+
+  HRESULT GetNextColumnName(ADS_SEARCH_HANDLE handle, wchar_t** name) override {
+    if (handle == nullptr || name == nullptr) return E_POINTER;
+    *name = nullptr;
+    if (handle->entry == nullptr) return E_ADS_BAD_PARAMETER;
+    if (handle->nextColumn >= handle->columns.size()) return S_ADS_NOMORE_COLUMNS;
+    const std::wstring wide = WideFromBytes(handle->columns[handle->nextColumn++]);
+    auto* copy = static_cast<wchar_t*>(std::malloc((wide.size() + 1) * sizeof(wchar_t)));
+    if (copy == nullptr) return E_OUTOFMEMORY;
+    std::wmemcpy(copy, wide.c_str(), wide.size() + 1);
+    *name = copy;
+    return S_OK;
+  }
+
+  HRESULT GetColumn(ADS_SEARCH_HANDLE handle, const wchar_t* name, ADS_SEARCH_COLUMN* column) override {
+    if (handle == nullptr || name == nullptr || column == nullptr) return E_POINTER;
+    std::memset(column, 0, sizeof *column);
+    if (handle->entry == nullptr) return E_ADS_BAD_PARAMETER;
+    const std::string attribute = BytesFromWide(name);
+    const std::string lower = Lower(attribute);
+    Values values = RowValues(handle->entry, attribute);
+    ADSTYPE type = IsBinaryAttribute(lower) ? ADSTYPE_OCTET_STRING : ADSTYPE_CASE_IGNORE_STRING;
+    if (values.empty() && lower == "distinguishedname") {
+      // Directories that do not keep the name as an attribute still have it.
+      char* dn = ldap_get_dn(m_ld, handle->entry);
+      if (dn != nullptr) values.emplace_back(dn);
+      ldap_memfree(dn);
+    }
+    if (lower == "distinguishedname") type = ADSTYPE_DN_STRING;
+    if (values.empty()) return E_ADS_COLUMN_NOT_SET;
+    for (const std::string& v : values) {
+      if (type != ADSTYPE_OCTET_STRING && !IsValidUtf8(v)) type = ADSTYPE_OCTET_STRING;
+    }
+    auto storage = std::make_unique<ColumnStorage>();
+    storage->name = name;
+    storage->bytes = std::move(values);
+    storage->values.resize(storage->bytes.size());
+    storage->texts.reserve(storage->bytes.size());
+    for (size_t i = 0; i < storage->bytes.size(); ++i) {
+      ADSVALUE& v = storage->values[i];
+      v.dwType = type;
+      if (type == ADSTYPE_OCTET_STRING) {
+        v.OctetString.dwLength = static_cast<DWORD>(storage->bytes[i].size());
+        v.OctetString.lpValue = reinterpret_cast<BYTE*>(storage->bytes[i].data());
+      } else {
+        storage->texts.push_back(WideFromBytes(storage->bytes[i]));
+        v.CaseIgnoreString = storage->texts.back().data();
+      }
+    }
+    column->pszAttrName = storage->name.data();
+    column->dwADsType = type;
+    column->pADsValues = storage->values.data();
+    column->dwNumValues = static_cast<DWORD>(storage->values.size());
+    column->hReserved = storage.release();
+    return S_OK;
+  }
+
+  HRESULT FreeColumn(ADS_SEARCH_COLUMN* column) override {
+    if (column == nullptr) return E_POINTER;
+    delete static_cast<ColumnStorage*>(column->hReserved);
+    std::memset(column, 0, sizeof *column);
+    return S_OK;
+  }
+
+  HRESULT CloseSearchHandle(ADS_SEARCH_HANDLE handle) override {
+    if (handle == nullptr) return E_ADS_BAD_PARAMETER;
+    if (handle->result != nullptr) ldap_msgfree(handle->result);
+    delete handle;
+    return S_OK;
+  }
+
+  void Release() override { delete this; }
+
+ private:
+  ~CDirectoryObject() override { ldap_unbind_ext_s(m_ld, nullptr, nullptr); }
+
+  const Values* Find(const std::wstring& name) const {
+    auto it = m_properties.find(Lower(BytesFromWide(name)));
+    return it == m_properties.end() || it->second.empty() ? nullptr : &it->second;
+  }
+
+  Values RowValues(LDAPMessage* entry, const std::string& attribute) {
+    Values values;
+    berval** raw = ldap_get_values_len(m_ld, entry, attribute.c_str());
+    for (int i = 0; raw != nullptr && raw[i] != nullptr; ++i) values.emplace_back(raw[i]->bv_val, raw[i]->bv_len);
+    ldap_value_free_len(raw);
+    return values;
+  }
+
+  // The row's columns: the requested attributes it holds, in request order
+  // (the distinguished name always).
+  HRESULT EnterRow(ADS_SEARCH_HANDLE handle, LDAPMessage* entry) {
+    handle->entry = entry;
+    handle->columns.clear();
+    handle->nextColumn = 0;
+    if (entry == nullptr) return S_ADS_NOMORE_ROWS;
+    for (const std::string& name : handle->requested) {
+      if (Lower(name) == "distinguishedname" || !RowValues(entry, name).empty()) handle->columns.push_back(name);
+    }
+    return S_OK;
+  }
+
+  // A directory that stops answering in the middle is unreachable as well.
+  HRESULT FailCall(int rc, const std::string& what) {
+    if (IsUnreachable(rc)) MarkUnreachable(m_uri);
+    return Fail(rc, m_ld, what);
+  }
+
+  LDAP* m_ld;
+  std::string m_uri;
+  std::string m_dn;
+  int m_scope = LDAP_SCOPE_SUBTREE;
+  std::map<std::string, Values> m_properties;
+};
+
+// Opens the object of a path; `load` reads its attributes (and so checks
+// that it exists).
+HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
+  *object = nullptr;
+  t_lastError.repeat = false;
+  ParsedPath parsed;
+  if (!ParsePath(path, parsed)) {
+    t_lastError = LastError{};
+    return E_ADS_BAD_PATHNAME;
+  }
+  const std::string uri = parsed.globalCatalog    ? GlobalCatalogUri()
+                          : parsed.server.empty() ? DefaultUri()
+                                                  : "ldap://" + parsed.server;
+  LDAP* ld = nullptr;
+  HRESULT hr = Connect(uri, &ld);
+  if (FAILED(hr)) return hr;
+  auto* opened = new CDirectoryObject(ld, uri, parsed.dn);
+  if (parsed.globalCatalog) {
+    // The catalog is searched from the forest's root, which its rootDSE names.
+    hr = opened->Load(true);
+    std::string base = opened->First("rootDomainNamingContext");
+    if (base.empty()) base = opened->First("defaultNamingContext");
+    if (base.empty()) base = opened->First("namingContexts");
+    opened->SearchFrom(base);
+  } else if (load) {
+    hr = opened->Load(parsed.rootDSE);
+  }
+  if (FAILED(hr)) {
+    opened->Release();
+    return hr;
+  }
+  *object = opened;
+  return S_OK;
+}
+
+}  // namespace
+
+HRESULT ADsGetObject(const std::wstring& path, IADs** object) {
+  if (object == nullptr) return E_POINTER;
+  CDirectoryObject* opened = nullptr;
+  HRESULT hr = Open(path, true, &opened);
+  *object = opened;
+  return hr;
+}
+
+HRESULT ADsGetObject(const std::wstring& path, IDirectorySearch** object) {
+  if (object == nullptr) return E_POINTER;
+  CDirectoryObject* opened = nullptr;
+  HRESULT hr = Open(path, false, &opened);
+  *object = opened;
+  return hr;
+}
+
+HRESULT ADsOpenObject(const std::wstring& path, const wchar_t* user, const wchar_t* password, DWORD flags,
+                      IDirectorySearch** object) {
+  return ADsGetObject(path, object);
+}
+
+void FreeADsMem(void* memory) { std::free(memory); }
+
+bool ADsLastFailureIsRepeat() { return t_lastError.repeat; }
+
+HRESULT ADsGetLastError(DWORD* error, wchar_t* text, DWORD textSize, wchar_t* provider, DWORD providerSize) {
+  if (error == nullptr || text == nullptr || provider == nullptr || textSize == 0 || providerSize == 0) {
+    return E_POINTER;
+  }
+  auto copy = [](const std::wstring& from, wchar_t* to, DWORD size) {
+    const size_t n = from.size() < size - 1 ? from.size() : size - 1;
+    std::wmemcpy(to, from.data(), n);
+    to[n] = L'\0';
+  };
+  *error = t_lastError.code;
+  copy(WideFromBytes(t_lastError.text), text, textSize);
+  copy(L"LDAP Provider", provider, providerSize);
+  return S_OK;
+}

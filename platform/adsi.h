@@ -1,0 +1,145 @@
+// Directory access in the shape the module's directory readers expect of
+// ADSI, standing on OpenLDAP's libldap: bound objects ("LDAP://rootDSE",
+// "LDAP://server/rootDSE", "LDAP://<dn>") with attribute reads, subtree
+// searches over rows and columns, and the "GC:" namespace, which opens the
+// global catalog.
+//
+// Where the directory is: libldap's own configuration (ldap.conf, LDAPCONF,
+// and LDAPURI, which is read again for every connection). The global catalog
+// is HX_LDAP_GC_URI when set, else that same directory. The bind follows the
+// configuration: SASL when a mechanism is configured (SASL_MECH), simple when
+// HX_LDAP_BINDDN and HX_LDAP_PASSWORD_FILE are set, else anonymous.
+//
+// Every operation is bounded: a connection attempt and every search give up
+// after kADsTimeLimitSeconds, and a search returns at most kADsSizeLimit
+// entries. After a directory could not be reached, connections to it fail
+// at once for kADsRetryIntervalSeconds, so that a directory that does not
+// answer does not delay every request.
+#pragma once
+
+#include <string>
+
+#include "platform/automation.h"
+#include "platform/win_types.h"
+
+constexpr int kADsTimeLimitSeconds = 5;
+constexpr int kADsSizeLimit = 1000;
+constexpr int kADsRetryIntervalSeconds = 30;
+
+constexpr HRESULT E_ADS_BAD_PATHNAME = static_cast<HRESULT>(0x80005000u);
+constexpr HRESULT E_ADS_PROPERTY_NOT_FOUND = static_cast<HRESULT>(0x8000500Du);
+constexpr HRESULT E_ADS_COLUMN_NOT_SET = static_cast<HRESULT>(0x80005010u);
+constexpr HRESULT E_ADS_BAD_PARAMETER = static_cast<HRESULT>(0x80005008u);
+// The object named does not exist.
+constexpr HRESULT E_DS_NO_SUCH_OBJECT = static_cast<HRESULT>(0x80072030u);
+constexpr HRESULT S_ADS_NOMORE_ROWS = static_cast<HRESULT>(0x00005012u);
+constexpr HRESULT S_ADS_NOMORE_COLUMNS = static_cast<HRESULT>(0x00005013u);
+
+constexpr DWORD ADS_SECURE_AUTHENTICATION = 0x1;
+
+enum ADSTYPE : DWORD {
+  ADSTYPE_INVALID = 0,
+  ADSTYPE_DN_STRING = 1,
+  ADSTYPE_CASE_EXACT_STRING = 2,
+  ADSTYPE_CASE_IGNORE_STRING = 3,
+  ADSTYPE_PRINTABLE_STRING = 4,
+  ADSTYPE_NUMERIC_STRING = 5,
+  ADSTYPE_BOOLEAN = 6,
+  ADSTYPE_INTEGER = 7,
+  ADSTYPE_OCTET_STRING = 8,
+  ADSTYPE_UTC_TIME = 9,
+  ADSTYPE_LARGE_INTEGER = 10,
+  ADSTYPE_NT_SECURITY_DESCRIPTOR = 25,
+};
+
+struct ADS_OCTET_STRING {
+  DWORD dwLength;
+  BYTE* lpValue;
+};
+
+struct ADSVALUE {
+  ADSTYPE dwType;
+  union {
+    wchar_t* DNString;
+    wchar_t* CaseIgnoreString;
+    DWORD Integer;
+    BOOL Boolean;
+    ADS_OCTET_STRING OctetString;
+  };
+};
+
+constexpr DWORD ADS_SEARCHPREF_SEARCH_SCOPE = 2;
+constexpr DWORD ADS_SCOPE_BASE = 0;
+constexpr DWORD ADS_SCOPE_ONELEVEL = 1;
+constexpr DWORD ADS_SCOPE_SUBTREE = 2;
+
+struct ADS_SEARCHPREF_INFO {
+  DWORD dwSearchPref;
+  ADSVALUE vValue;
+  DWORD dwStatus;
+};
+
+struct ADS_SEARCH_COLUMN {
+  wchar_t* pszAttrName;
+  ADSTYPE dwADsType;
+  ADSVALUE* pADsValues;
+  DWORD dwNumValues;
+  HANDLE hReserved;
+};
+
+struct ADsSearch;
+using ADS_SEARCH_HANDLE = ADsSearch*;
+
+// A bound directory object.
+class IADs {
+ public:
+  // The attribute's first value as VT_BSTR; E_ADS_PROPERTY_NOT_FOUND when
+  // the object has none.
+  virtual HRESULT Get(const std::wstring& name, VARIANT* value) = 0;
+  // Every value, as VT_ARRAY | VT_VARIANT of VT_BSTR in the directory's order.
+  virtual HRESULT GetEx(const std::wstring& name, VARIANT* value) = 0;
+  virtual void Release() = 0;
+
+ protected:
+  virtual ~IADs() = default;
+};
+
+// Searches below a bound object. One search handle at a time per object.
+class IDirectorySearch {
+ public:
+  virtual HRESULT SetSearchPreference(const ADS_SEARCHPREF_INFO* prefs, DWORD count) = 0;
+  // Returns only the named attributes.
+  virtual HRESULT ExecuteSearch(const wchar_t* filter, const wchar_t* const* attributes, DWORD count,
+                                ADS_SEARCH_HANDLE* handle) = 0;
+  virtual HRESULT GetFirstRow(ADS_SEARCH_HANDLE handle) = 0;
+  // Before the first row it gives the first row.
+  virtual HRESULT GetNextRow(ADS_SEARCH_HANDLE handle) = 0;
+  // *name is freed with FreeADsMem.
+  virtual HRESULT GetNextColumnName(ADS_SEARCH_HANDLE handle, wchar_t** name) = 0;
+  // E_ADS_COLUMN_NOT_SET when the row lacks the attribute; a column read is
+  // freed with FreeColumn.
+  virtual HRESULT GetColumn(ADS_SEARCH_HANDLE handle, const wchar_t* name, ADS_SEARCH_COLUMN* column) = 0;
+  virtual HRESULT FreeColumn(ADS_SEARCH_COLUMN* column) = 0;
+  virtual HRESULT CloseSearchHandle(ADS_SEARCH_HANDLE handle) = 0;
+  virtual void Release() = 0;
+
+ protected:
+  virtual ~IDirectorySearch() = default;
+};
+
+HRESULT ADsGetObject(const std::wstring& path, IADs** object);
+HRESULT ADsGetObject(const std::wstring& path, IDirectorySearch** object);
+// No user name or password: the configured bind is used.
+HRESULT ADsOpenObject(const std::wstring& path, const wchar_t* user, const wchar_t* password, DWORD flags,
+                      IDirectorySearch** object);
+void FreeADsMem(void* memory);
+
+// The extended error of the thread's last failed directory call: S_OK when
+// it has one, with its text and the provider's name (at most `size` - 1
+// characters each).
+// Whether the thread's last failure was a connection refused at once because
+// its directory was found unreachable within the retry interval: that
+// failure was reported when it first happened.
+bool ADsLastFailureIsRepeat();
+
+HRESULT ADsGetLastError(DWORD* error, wchar_t* text, DWORD textSize, wchar_t* provider, DWORD providerSize);

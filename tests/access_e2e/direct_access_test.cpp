@@ -1,0 +1,252 @@
+// Direct downloads and the product's pseudo-requests, decided end to end by
+// the module in the host, with settings sets 10 to 15: block levels 0, 1, 2,
+// 2 with neither Open nor Save, 7 and -1 (out of range), all but the last
+// with the address range 10.0.0.1 to 10.0.255.254; set 11 lets multimedia be cached.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "common/string_operation.h"
+#include "filter/control_message.h"
+#include "filter/util.h"
+#include "pipeline_e2e/pipeline_host.h"
+#include "platform/http_filter.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+constexpr const char* kUA = "User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1)\n";
+constexpr const char* kInside = "10.0.3.4";
+constexpr const char* kOutside = "192.168.1.9";
+
+HxHost& Host() {
+  static HxHost* host = [] {
+    namespace fs = std::filesystem;
+    const fs::path tree = fs::path(HX_BINARY_DIR) / "direct_access_stage";
+    const fs::path data = fs::path(HX_SOURCE_DIR) / "tests" / "access_e2e" / "data";
+    std::error_code ec;
+    fs::remove_all(tree, ec);
+    fs::copy(fs::path(HX_BINARY_DIR) / "stage", tree, fs::copy_options::recursive, ec);
+    fs::copy_file(data / "HXSettings.xml", tree / "Quenlith" / "Pellora" / "Settings" / "HXSettings.xml",
+                  fs::copy_options::overwrite_existing, ec);
+    fs::copy_file(data / "LinkCriteriaSettings.xml",
+                  tree / "Quenlith" / "Common Files" / "Settings" / "LinkCriteriaSettings.xml",
+                  fs::copy_options::overwrite_existing, ec);
+    if (ec) ADD_FAILURE() << "cannot stage the direct-access settings: " << ec.message();
+    // No directory answers: OWA's configuration stays empty.
+    setenv("LDAPURI", "ldap://127.0.0.1:1", 1);
+    return PipelineHost::Start(tree.string());
+  }();
+  return *host;
+}
+
+HxOutcome Get(int criteria, const std::string& target, const std::string& address = kInside,
+              const std::string& directives = "") {
+  return PipelineHost::Run(Host(), "@criteria " + std::to_string(criteria) + "\n@client-address " + address + "\n" +
+                                       directives + "GET " + target + " HTTP/1.1\n" + kUA);
+}
+
+std::string H(const std::string& text) { return CUtil::HashString(text.c_str()); }
+
+bool Refused(const HxOutcome& out) {
+  return out.answerKind == HxAnswerKind::ModuleResponse && out.answer.rfind("HTTP/1.0 401 OK\r\n", 0) == 0;
+}
+
+const HxNotificationRecord& Auth(const HxOutcome& out) {
+  static const HxNotificationRecord none{};
+  const HxNotificationRecord* r = After(out, SF_NOTIFY_AUTH_COMPLETE);
+  EXPECT_NE(nullptr, r);
+  return r != nullptr ? *r : none;
+}
+
+// An attachment link of the product: item R, attachment chain A0, A1. The
+// item hash covers the item id and the chain before the last attachment,
+// joined and without its last character, as the viewer hashes it.
+const std::string kChain = "id=R&attcnt=2&attid0=A0&attid1=A1";
+const std::string kAttachment = "/owa/attachment.ashx?attach=1&" + kChain;
+const std::string kProductAttachment = kAttachment + "&midh=" + H("RA") + "&aidh=" + H("A1");
+
+TEST(PipelineDirectAccess, AttachmentDecisionMatrix) {
+  const std::string product = "/owa/attachment.ashx?attach=1&" + kChain;  // the product link, rewritten
+  // A front end passes the client's address on; the connection's address is
+  // then only the front end's.
+  const std::string frontEndInside = "@server-variable HTTP_X_Remote_Client_IP 10.0.9.9\n";
+  const std::string frontEndOutside = "@server-variable HTTP_X_Remote_Client_IP 172.16.0.1\n";
+  struct {
+    int criteria;
+    const char* address;
+    std::string target;
+    std::string finalUrl;  // empty: refused
+    std::string directives = "";
+  } cases[] = {
+      // Level 0: the address alone decides; hashes change nothing.
+      {10, kInside, kAttachment, kAttachment},
+      {10, kOutside, kAttachment, ""},
+      {10, kOutside, kProductAttachment, ""},
+      {10, kOutside, kAttachment, kAttachment, frontEndInside},
+      {10, kInside, kAttachment, "", frontEndOutside},
+      // Level 1: everything goes, without the product's hashes.
+      {11, kOutside, kAttachment, kAttachment},
+      {11, kOutside, kProductAttachment, product},
+      // Level 2: the product's own links, or the address for other links.
+      {12, kOutside, kProductAttachment, product},
+      {12, kInside, kAttachment, kAttachment},
+      {12, kOutside, kAttachment, ""},
+      {12, kOutside, kAttachment + "&midh=" + H("RA"), ""},
+      // A wrong hash is refused even from an allowed address.
+      {12, kInside, kAttachment + "&midh=" + H("RA") + "&aidh=" + H("A0"), ""},
+      {12, kInside, kAttachment + "&midh=" + H("RA0") + "&aidh=" + H("A1"), ""},
+      // A product link that may offer neither Open nor Save was made by hand.
+      {13, kInside, kProductAttachment, ""},
+  };
+  for (const auto& c : cases) {
+    const HxOutcome out = Get(c.criteria, c.target, c.address, c.directives);
+    const std::string what = std::to_string(c.criteria) + " " + c.address + " " + c.target + " " + c.directives;
+    EXPECT_EQ(0u, Auth(out).result) << what;
+    EXPECT_EQ(c.finalUrl.empty(), Refused(out)) << what;
+    if (c.finalUrl.empty()) {
+      EXPECT_EQ(static_cast<DWORD>(ControlMessageCompleted), Auth(out).controlMessage) << what;
+    } else {
+      EXPECT_EQ(static_cast<DWORD>(ControlMessageIgnore), Auth(out).controlMessage) << what;
+      EXPECT_EQ(c.finalUrl, out.finalUrl) << what;
+    }
+  }
+}
+
+TEST(PipelineDirectAccess, UndecidableDownloadsAreRefused) {
+  struct {
+    int criteria;
+    std::string target;
+    DWORD result;
+  } cases[] = {
+      // Product hashes without the item id, or without attachment ids.
+      {12, "/owa/attachment.ashx?attach=1&attcnt=1&attid0=A1&midh=" + H("") + "&aidh=" + H("A1"), 13},
+      {12, "/owa/attachment.ashx?attach=1&id=R&midh=" + H("R") + "&aidh=" + H(""), 13},
+      {12, "/owa/attachment.ashx?attach=1&id=R&attcnt=2&attid0=A0&midh=1&aidh=2", 13},
+      // A block level outside 0 to 2.
+      {14, kAttachment, 13},
+      {14, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=x", 13},
+  };
+  for (const auto& c : cases) {
+    const HxOutcome out = Get(c.criteria, c.target, kInside);
+    EXPECT_TRUE(Refused(out)) << c.target;
+    EXPECT_EQ(c.result, Auth(out).result) << c.target;
+    EXPECT_EQ(static_cast<DWORD>(ControlMessageCompleted), Auth(out).controlMessage) << c.target;
+  }
+}
+
+TEST(PipelineDirectAccess, InvalidBlockLevelIsReportedOncePerLoad) {
+  // Set 15 (level -1) is asked for by this test only.
+  CTempDir dir;
+  const std::string events = dir.Path() + "events.txt";
+  setenv("HX_EVENTLOG_FILE", events.c_str(), 1);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(Refused(Get(15, kAttachment)));
+  unsetenv("HX_EVENTLOG_FILE");
+  const std::string all = (std::stringstream() << std::ifstream(events).rdbuf()).str();
+  const size_t first = all.find("block level <-1> of settings <15> is invalid");
+  ASSERT_NE(std::string::npos, first) << all;
+  EXPECT_EQ(std::string::npos, all.find("is invalid", first + 40)) << all;
+}
+
+TEST(PipelineDirectAccess, DocumentViewFiles) {
+  const std::string url = "/docs/report.pdf";
+  const std::string doc = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=" + url;
+  // Level 1: the hash goes, and a force-save id left "unresolved" with it.
+  HxOutcome out = Get(11, doc + "&id=unresolved&fidh=" + H(url), kOutside);
+  EXPECT_FALSE(Refused(out));
+  EXPECT_EQ(doc, out.finalUrl);
+  EXPECT_EQ(0x800u, Auth(out).requestFlags & 0x800u);
+  EXPECT_EQ(static_cast<DWORD>(ControlMessageNone), Auth(out).controlMessage);
+  out = Get(11, doc + "&fidh=" + H(url) + "&id=R", kOutside);
+  EXPECT_EQ(doc + "&id=R", out.finalUrl);
+  EXPECT_EQ(0u, Auth(out).requestFlags & 0x800u);
+
+  // Level 2: without a directory, OWA gives every file the blocked level, so
+  // even a valid product link offers neither Open nor Save.
+  EXPECT_TRUE(Refused(Get(12, doc + "&fidh=" + H(url), kOutside)));
+  EXPECT_TRUE(Refused(Get(12, doc + "&fidh=" + H("/docs/other.pdf"), kInside)));
+  EXPECT_FALSE(Refused(Get(12, doc, kInside)));
+  EXPECT_TRUE(Refused(Get(12, doc, kOutside)));
+}
+
+TEST(PipelineDirectAccess, AccessDeniedPageBytes) {
+  const std::string body =
+      "<HTML><meta http-equiv=\"Content-Type\" content=\"text/html; charset=utf-8\">\n"
+      "<HEAD><TITLE>Pellora</TITLE></HEAD>\n<BODY><P align=center><b>Quenlith Pellora</b><br></P>"
+      "<P align=center><FONT FACE=\"Verdana\" SIZE=\"2\"><b>"
+      "Access denied. You are not allowed to open this attachment or document directly.</b></P></BODY></HTML>";
+  const std::string expected = "HTTP/1.0 401 OK\r\nContent-Length: " + std::to_string(body.size()) +
+                               "\r\nContent-Type: text/html\r\n\r\n" + body;
+  EXPECT_EQ(expected, Get(10, kAttachment, kOutside).answer);
+}
+
+std::string Base64(std::string text) {
+  CStringOperation::Encode64(text);
+  return text;
+}
+
+TEST(PipelineDirectAccess, PseudoRequestTargets) {
+  const std::string viewer = "/X-Pellora/bin/pellora.srf";
+  const std::string fn = Base64("dir/report.pdf");
+  struct {
+    std::string target;
+    std::string finalUrl;
+  } cases[] = {
+      {"/X-Pellora/cmd/close?path=abc", viewer + "?cmd=close&path=path=abc"},
+      {"/X-Pellora/cmd/print?path=abc", viewer + "?cmd=print&path=path=abc"},
+      {"/X-Pellora/cmd/menu?x=1", viewer + "?cmd=menu&x=1"},
+      {"/X-Pellora/scripts/GetFile.js?v=2", viewer + "?cmd=GetFile&v=2"},
+      // The multimedia key goes with its query string.
+      {"/X-Pellora/cmd/print?MMKey123&x=1", viewer + "?cmd=print&path="},
+      // A conversion carries OWA's level of the document (blocked without a
+      // directory); a level the client sent never reaches the viewer.
+      {"/X-Pellora/bin/view.htm?owaal=3&fn=" + fn + "&OWAAL=3", viewer + "?fn=" + fn + "&owaal=1"},
+      {"/X-Pellora/cmd/show/file/a/doc.htm?aid=A&mid=M&bld=B&thm=T&prexp=P&m65l64x=X",
+       viewer + "?cmd=show&cp2lta3=a/doc.htm&CMC245=0&aid=A&mid=M&bld=B&thm=T&prexp=P&m65l64x=X"},
+      {"/X-Pellora/cmd/show/file/a/doc.htm?bld=B&thm=T", viewer + "?cmd=show&cp2lta3=a/doc.htm&CMC245=0"},
+  };
+  for (const auto& c : cases) {
+    const HxOutcome out = Get(10, c.target);
+    EXPECT_EQ(c.finalUrl, out.finalUrl) << c.target;
+    EXPECT_EQ(0u, Auth(out).result) << c.target;
+    EXPECT_EQ(static_cast<DWORD>(ControlMessageHandledRedirected), Auth(out).controlMessage) << c.target;
+  }
+  // A conversion without a file name is not redirected.
+  const HxOutcome none = Get(10, "/X-Pellora/bin/view.htm?x=1");
+  EXPECT_EQ(13u, Auth(none).result);
+  EXPECT_EQ(static_cast<DWORD>(ControlMessageIgnore), Auth(none).controlMessage);
+}
+
+TEST(PipelineDirectAccess, MultimediaCachedOnlyOverSSLWithMatchingHash) {
+  const std::string path = "/X-Pellora/cmd/show/file/m/clip.htm";
+  const std::string key = "?MMKey" + H("/cmd/show/file/m/clip.htm");
+  const std::string ssl = "@server-variable HTTPS on\n";
+  struct {
+    int criteria;  // 11 lets multimedia be cached
+    std::string query;
+    std::string directives;
+    const char* cmc;
+    std::string header = "";
+  } cases[] = {
+      {11, key, ssl, "1"},
+      {11, key + "&x=1", "@server-variable HTTP_Front-End-HTTPS ON\n", "1"},
+      {11, key, "", "1", "Front-End-Https: on\n"},
+      {10, key, ssl, "0"},
+      {11, key, "", "0"},
+      {11, "?MMKey1", ssl, "0"},
+      {11, "", ssl, "0"},
+  };
+  for (const auto& c : cases) {
+    const HxOutcome out = PipelineHost::Run(Host(), "@criteria " + std::to_string(c.criteria) + "\n" + c.directives +
+                                                        "GET " + path + c.query + " HTTP/1.1\n" + kUA + c.header);
+    EXPECT_EQ("/X-Pellora/bin/pellora.srf?cmd=show&cp2lta3=m/clip.htm&CMC245=" + std::string(c.cmc), out.finalUrl)
+        << c.criteria << c.query << c.directives;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,22 @@
+#!/bin/bash
+# Loads one page file in headless Chromium the way the tests do: writes the
+# DOM the browser built to DOM_OUT and the browser's console lines (script
+# errors among them) to CONSOLE_OUT. Missing scripts and images of the page
+# only fail to load; they do not fail this script.
+#   tests/browser/load_page.sh PAGE.html DOM_OUT CONSOLE_OUT
+set -uo pipefail
+page=$1 dom_out=$2 console_out=$3
+browser=$(command -v chromium || command -v chromium-browser || true)
+if [[ -z "$browser" ]]; then
+  echo "chromium is not installed (tools/apt-packages.txt lists it; run make setup)" >&2
+  exit 2
+fi
+profile=$(mktemp -d "${TMPDIR:-/tmp}/hx-chromium-XXXXXX")
+trap 'rm -rf "$profile"' EXIT
+# --no-sandbox: CI runs as root, where Chromium's sandbox refuses to start.
+timeout 120 "$browser" --headless --no-sandbox --disable-gpu --disable-dev-shm-usage \
+  --no-first-run --no-default-browser-check --disable-extensions --user-data-dir="$profile" \
+  --enable-logging=stderr --v=0 --dump-dom "file://$(realpath "$page")" >"$dom_out" 2>"$profile/log"
+status=$?
+grep 'CONSOLE' "$profile/log" >"$console_out" || true
+exit $status

@@ -1,0 +1,24 @@
+#include <gtest/gtest.h>
+
+#include "common/blocked_extensions.h"
+
+namespace {
+
+TEST(BlockedExtensionList, WholeEntriesOnlyWithoutCase) {
+  const ci_string list = "exe;DOCX;com";
+  EXPECT_TRUE(IsExtensionInBlockedList("exe", list));
+  EXPECT_TRUE(IsExtensionInBlockedList("Docx", list));
+  EXPECT_TRUE(IsExtensionInBlockedList("COM", list));
+  // Parts of entries, an empty extension and empty entries block nothing.
+  EXPECT_FALSE(IsExtensionInBlockedList("doc", list));
+  EXPECT_FALSE(IsExtensionInBlockedList("xe", list));
+  EXPECT_FALSE(IsExtensionInBlockedList("e", list));
+  EXPECT_FALSE(IsExtensionInBlockedList("exe;com", list));
+  EXPECT_FALSE(IsExtensionInBlockedList("", list));
+  EXPECT_FALSE(IsExtensionInBlockedList("", ";exe;;"));
+  EXPECT_FALSE(IsExtensionInBlockedList("exe", ""));
+  // An empty entry does not end the list.
+  EXPECT_TRUE(IsExtensionInBlockedList("com", "exe;;com;"));
+}
+
+}  // namespace

@@ -1,0 +1,344 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../general/log_capture.h"
+#include "general/ad_prop.h"
+#include "general/ad_user_config.h"
+#include "general/host_probes.h"
+#include "general/pl_general_settings.h"
+#include "host/hx_module.h"
+#include "platform/adsi.h"
+#include "platform/cache_component.h"
+#include "support/temp_dir.h"
+#include "test_directory.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ThisHost() {
+  std::string host, full;
+  ReadComputerNames(host, full);
+  return host;
+}
+
+// The test directory, started on first use and stopped with the program.
+CTestDirectory& Directory() {
+  static std::unique_ptr<CTestDirectory> directory;
+  if (!directory) {
+    directory = std::make_unique<CTestDirectory>();
+    const std::string error = directory->Start(ThisHost());
+    EXPECT_EQ(error, "");
+  }
+  setenv("LDAPURI", directory->Uri().c_str(), 1);
+  return *directory;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+class CDirectorySettings : public CPLGeneralSettings {
+ public:
+  CDirectorySettings() {
+    ResetCacheComponent();
+    EXPECT_TRUE(m_cache.Init());
+    EXPECT_TRUE(m_cache.CreateCache("ADUserConfig", 3000, 60));
+  }
+  void SetHost(const std::string& host) {
+    m_strHostName = host;
+    m_strFullyQualifiedName = host + ".hexmoor.test";
+  }
+  COWAADConfig& Owa() { return m_OWAADConfig; }
+};
+
+bool Logged(const std::string& part) {
+  for (const std::string& line : CLogCapture::Taken()) {
+    if (line.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+int CountLogged(const std::string& part) {
+  int n = 0;
+  for (const std::string& line : CLogCapture::Taken()) n += line.find(part) != std::string::npos ? 1 : 0;
+  return n;
+}
+
+VARIANT TextList(std::initializer_list<const char*> texts, bool withNumber) {
+  SAFEARRAYBOUND bound{static_cast<ULONG>(texts.size() + (withNumber ? 1 : 0)), 0};
+  SAFEARRAY* array = SafeArrayCreate(VT_VARIANT, 1, &bound);
+  LONG i = 0;
+  for (const char* t : texts) {
+    _variant_t v(t);
+    SafeArrayPutElement(array, &i, &v);
+    ++i;
+  }
+  if (withNumber) {
+    _variant_t n(LONG{7});
+    SafeArrayPutElement(array, &i, &n);
+  }
+  VARIANT list;
+  VariantInit(&list);
+  list.vt = VT_ARRAY | VT_VARIANT;
+  list.parray = array;
+  return list;
+}
+
+}  // namespace
+
+// Holders convert what the directory gives and keep their value on refusal.
+TEST(DirectoryHolders, ConvertOrKeep) {
+  int number = 5;
+  TReadADProp<int> integer(&number, "n", kADPropInteger);
+  _variant_t digits("42abc");
+  EXPECT_EQ(integer.ReadVariant(digits), S_OK);
+  EXPECT_EQ(number, 42);
+  VARIANT flag;
+  VariantInit(&flag);
+  flag.vt = VT_BOOL;
+  EXPECT_EQ(integer.ReadVariant(flag), E_INVALIDARG);
+  EXPECT_EQ(number, 42);
+
+  // Lists take plain texts and the string part of DN-with-string values,
+  // skip anything else, and append on every read.
+  std::vector<ci_string> list;
+  TReadADProp<std::vector<ci_string>> reader(&list, "l", kADPropList);
+  VARIANT first = TextList({".doc", "S:4:.pdf:CN=x,DC=y"}, true);
+  EXPECT_EQ(reader.ReadVariant(first), S_OK);
+  VariantClear(&first);
+  VARIANT second = TextList({".doc"}, false);
+  EXPECT_EQ(reader.ReadVariant(second), S_OK);
+  VariantClear(&second);
+  std::string text = "x;";
+  reader.GetValueAsString(text);
+  EXPECT_EQ(text, "x;.doc;.pdf;.doc;");
+}
+
+TEST(DirectoryOWAConfig, StartUpReadsTheVirtualDirectory) {
+  Directory();
+  CLogCapture log;
+  CDirectorySettings s;
+  s.SetHost(ThisHost());
+  s.Owa().InitPropertyTable();
+  ASSERT_EQ(s.ReadOWAAD(), S_OK);
+  const COWAADConfig& c = s.GetOWAADConfig();
+  // Two "owa*" directories: the one the search gives last (in the
+  // directory's order) is read.
+  EXPECT_EQ(c.m_nVersion, 2);
+  EXPECT_EQ(c.m_nFileAccessControlOnPublicComputers, 1);
+  EXPECT_EQ(c.m_nFileAccessControlOnPrivateComputers, 3);
+  EXPECT_EQ(c.m_nActionForUnknownFileAndMIMETypes, 2);
+  EXPECT_EQ(c.m_strDefaultTheme, "base");
+  EXPECT_EQ(ToStd(c.m_strMaxTranscodableDocumentSize), "5000");
+  EXPECT_EQ(c.m_vAllowedFileTypes, (std::vector<ci_string>{".doc", ".pdf"}));
+  EXPECT_EQ(c.m_vBlockedFileTypes, (std::vector<ci_string>{".exe", ".bat"}));
+  EXPECT_EQ(c.m_vForceSaveMimeTypes, (std::vector<ci_string>{"text/html"}));
+  // Attributes the directory does not hold keep their defaults.
+  EXPECT_EQ(c.m_nDefaultClientLanguage, -1);
+  EXPECT_EQ(c.m_nMailboxFolderSet, -1);
+  EXPECT_TRUE(c.m_vTranscodingFileTypes.empty());
+  EXPECT_TRUE(Logged("GetOWAWebSiteCN succeeded.  OWA Path is <cn=owa (Exchange Back End),"));
+
+  // Read once per process: a later start-up keeps what was read.
+  CDirectorySettings again;
+  again.SetHost("elsewhere");
+  again.Owa().InitPropertyTable();
+  EXPECT_EQ(again.ReadOWAAD(), S_OK);
+  EXPECT_EQ(again.GetOWAADConfig().m_nVersion, 0);
+}
+
+// A server the directory does not know is a failed read, not a read that
+// found nothing; so is a directory that cannot be reached.
+TEST(DirectoryOWAConfig, UnknownServerOrNoDirectoryFails) {
+  Directory();
+  CLogCapture log;
+  COWAADConfig config;
+  config.InitPropertyTable();
+  config.m_wstrServerName = L"unknown-server";
+  EXPECT_EQ(config.ReadProperties(L""), static_cast<HRESULT>(0x80072030u));
+  EXPECT_TRUE(Logged("GetOWAWebSiteCN ExecuteSearch failed LDAP://CN=HTTP,CN=Protocols,CN=unknown-server,"));
+  EXPECT_EQ(config.m_nMailboxFolderSet, -1);
+
+  const std::string port = std::to_string(CTestDirectory::FreePort());
+  setenv("LDAPURI", ("ldap://127.0.0.1:" + port + "/").c_str(), 1);
+  EXPECT_LT(config.ReadProperties(L""), 0);
+  EXPECT_TRUE(Logged("[COWAADConfig::ReadProperties] Could not get rootDSE 0x8007203a"));
+  Directory();
+}
+
+// The real module starts up against the directory, and without one it only
+// logs the failed read.
+TEST(DirectoryStartUp, ModuleReadsOWAConfigurationOrGoesOnWithout) {
+  const std::string uri = Directory().Uri();
+  CTempDir dir;
+  const std::string root = dir.Path() + "install/";
+  fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
+  const std::string settings = root + "Quenlith/Pellora/Settings/HXSettings.xml";
+  std::string xml = ReadFile(settings);
+  xml.insert(xml.find("</GENERALSETTINGS>"),
+             "<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"3\"/><ITEM ID=\"14\" DESCR=\"d\" "
+             "VALUE=\"1\"/><ITEM ID=\"39\" DESCR=\"d\" VALUE=\"" +
+                 dir.Path() + "logs\"/>");
+  std::ofstream(settings, std::ios::binary | std::ios::trunc) << xml;
+  fs::create_directories(dir.Path() + "logs/QuenlithLogs");
+  const std::string logFile = dir.Path() + "logs/QuenlithLogs/QLCommonLog.log";
+
+  auto startUp = [&](const std::string& ldapUri) {
+    fs::remove(logFile);
+    const pid_t child = fork();
+    if (child == 0) {
+      setenv("LDAPURI", ldapUri.c_str(), 1);
+      setenv("HX_EVENTLOG_FILE", (dir.Path() + "events.txt").c_str(), 1);
+      setenv("HX_SYSTEM_DIRECTORY", (dir.Path() + "system").c_str(), 1);
+      unsetenv("HX_REGISTRY_FILE");
+      HxModule module;
+      std::string error;
+      if (!module.Load(HxModulePathInInstall(root), error)) _exit(90);
+      HTTP_FILTER_VERSION v{};
+      _exit(module.GetFilterVersion(&v) == TRUE ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+  };
+
+  EXPECT_EQ(startUp(uri), 0);
+  std::string log = ReadFile(logFile);
+  EXPECT_NE(log.find("ReadOWAAD SUCCEEDED"), std::string::npos) << log;
+
+  EXPECT_EQ(startUp("ldap://127.0.0.1:" + std::to_string(CTestDirectory::FreePort()) + "/"), 0);
+  log = ReadFile(logFile);
+  EXPECT_NE(log.find("ReadOWAAD FAILED"), std::string::npos) << log;
+  EXPECT_NE(log.find("Reading OWA configuration failed 0x8007203a for " + ThisHost()), std::string::npos);
+  EXPECT_NE(ReadFile(dir.Path() + "events.txt").find("Reading OWA configuration failed HR: 0x8007203a"),
+            std::string::npos);
+}
+
+// Users found by short name, address and SID: the directory once, then the
+// cache of the session.
+TEST(DirectoryUserProperty, LooksUpOnceThenFromTheCache) {
+  Directory();
+  CLogCapture log;
+  CDirectorySettings s;
+  struct Case {
+    const char* user;
+    const char* sid;
+    const char* value;
+  };
+  const Case cases[] = {
+      {"HEXMOOR\\alice", "", "fr-FR"},
+      {"a.example@hexmoor.test", "", "fr-FR"},
+      {"HEXMOOR\\dave", "S-1-5-21-1-2-3-1105", "de-DE"},
+      // Same short name in another domain, found by its master account SID.
+      {"OTHER\\dave", "S-1-5-21-1-2-3-2105", "nl-NL"},
+  };
+  for (const Case& c : cases) {
+    for (int round = 0; round < 2; ++round) {
+      std::string value = "unset";
+      EXPECT_EQ(
+          s.GetADProperty(ci_string(c.user), "msExchUserCulture", value, "a=b; UserContext=u1; x=y", c.sid, false),
+          S_OK)
+          << c.user;
+      EXPECT_EQ(value, c.value) << c.user;
+    }
+  }
+  // Binary SIDs come back in their text form.
+  std::string sid;
+  EXPECT_EQ(s.GetADProperty(ci_string("HEXMOOR\\alice"), "objectSid", sid, "", "", false), S_OK);
+  EXPECT_EQ(sid, "S-1-5-21-1-2-3-1001");
+  EXPECT_EQ(CountLogged("Get property from AD successfull"), 5);
+  EXPECT_EQ(CountLogged("Get property from cache successfull"), 4);
+
+  // A user without the attribute, and a name that cannot be reduced, fail
+  // and leave the value alone.
+  std::string value = "unset";
+  EXPECT_EQ(s.GetADProperty(ci_string("HEXMOOR\\bob"), "msExchUserCulture", value, "", "", false), E_FAIL);
+  EXPECT_EQ(s.GetADProperty(ci_string("HEXMOOR\\"), "msExchUserCulture", value, "", "", false), E_INVALIDARG);
+  EXPECT_EQ(value, "unset");
+}
+
+// Filter characters in a user name match only themselves.
+TEST(DirectoryUserProperty, HostileNamesCannotWidenTheSearch) {
+  Directory();
+  CDirectorySettings s;
+  for (const char* name : {"*", "(", ")", "\\", "al*", "*)(sAMAccountName=*"}) {
+    std::string value = "unset";
+    EXPECT_LT(s.GetADProperty(ci_string("DOM\\") + name, "msExchUserCulture", value, "", "", false), 0) << name;
+    EXPECT_EQ(value, "unset") << name;
+  }
+  std::string value;
+  EXPECT_EQ(s.GetADProperty(ci_string("DOM\\x(y)*"), "msExchUserCulture", value, "", "", false), S_OK);
+  EXPECT_EQ(value, "it-IT");
+
+  CADUserConfig lookup;
+  lookup.BuildFilter(std::string(600, 'a'), kUserIdAccountName);
+  std::string none;
+  EXPECT_EQ(lookup.GetUserProperties("msExchUserCulture", none), E_INVALIDARG);
+}
+
+// A directory that accepts connections but never answers costs one time
+// limit; within the retry interval later look-ups fail at once and log
+// nothing more.
+TEST(DirectoryUserProperty, SilentDirectoryDelaysOnceAndLogsOnce) {
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(listen(listener, 8), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  setenv("LDAPURI", ("ldap://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/").c_str(), 1);
+
+  CLogCapture log;
+  CDirectorySettings s;
+  auto timed = [&](const char* user) {
+    const auto start = std::chrono::steady_clock::now();
+    std::string value;
+    EXPECT_LT(s.GetADProperty(ci_string(user), "msExchUserCulture", value, "", "", false), 0);
+    return std::chrono::steady_clock::now() - start;
+  };
+  EXPECT_LT(timed("DOM\\first"), std::chrono::seconds(kADsTimeLimitSeconds + 3));
+  EXPECT_LT(timed("DOM\\second"), std::chrono::seconds(1));
+  EXPECT_EQ(CountLogged("ReadProperties couldn't get IDirectorySearch"), 1);
+  close(listener);
+  Directory();
+}
+
+// Request threads look users up at the same time, each with its own
+// connection; the cache serves them all.
+TEST(DirectoryConcurrent, LookupsOnManyThreads) {
+  Directory();
+  CDirectorySettings s;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 6; ++i) {
+        const bool alice = (t + i) % 2 == 0;
+        std::string value;
+        const std::string cookie = "UserContext=s" + std::to_string(i % 3);
+        HRESULT hr = s.GetADProperty(ci_string(alice ? "HEXMOOR\\alice" : "DOM\\x(y)*"), "msExchUserCulture", value,
+                                     ci_string(cookie.c_str()), "", false);
+        if (hr != S_OK || value != (alice ? "fr-FR" : "it-IT")) ++wrong;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
