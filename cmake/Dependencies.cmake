@@ -17,6 +17,14 @@ else()
   list(APPEND HX_MODULE_LIBS PkgConfig::PUGIXML)
 endif()
 
+# INI files of document-conversion options stand on libinih.
+find_path(INIH_INCLUDE_DIR ini.h REQUIRED)
+find_library(INIH_LIBRARY inih REQUIRED)
+add_library(hx_inih INTERFACE)
+target_include_directories(hx_inih INTERFACE ${INIH_INCLUDE_DIR})
+target_link_libraries(hx_inih INTERFACE ${INIH_LIBRARY})
+list(APPEND HX_MODULE_LIBS hx_inih)
+
 # Code-page conversion stands on ICU's converters.
 find_package(ICU REQUIRED COMPONENTS uc)
 list(APPEND HX_MODULE_LIBS ICU::uc)

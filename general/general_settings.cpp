@@ -8,6 +8,7 @@
 #include "common/file_utils.h"
 #include "general/file_version_info.h"
 #include "general/host_probes.h"
+#include "general/language_tables.h"
 #include "general/resource.h"
 #include "general/resource_strings.h"
 #include "platform/last_error.h"
@@ -40,15 +41,17 @@ CGeneralSettings<H, R, E>::~CGeneralSettings() {
 
 template <class H, class R, class E>
 void CGeneralSettings<H, R, E>::InitLanguageLCIDMap() {
-  // Seam: the language-tag table of user-language resolution is filled by
-  // that feature; start-up only rebuilds it.
-  m_languageMap.clear();
+  // Insertions keep a tag already there, so filling again changes nothing.
+  for (const LanguageLCID& row : kLanguageLCIDs) m_languageMap.emplace(ci_string(row.tag), row.lcid);
 }
 
 template <class H, class R, class E>
 void CGeneralSettings<H, R, E>::InitSupportedLanguages() {
-  // Seam: the browser-tag table of user-language resolution, as above.
-  m_supportedLanguages.clear();
+  // Request threads may be walking a filled table; it is only read from then on.
+  if (!m_supportedLanguages.empty()) return;
+  for (const SupportedLanguage& row : kSupportedLanguages) {
+    m_supportedLanguages.emplace_back(row.browserTag, row.productCode);
+  }
 }
 
 template <class H, class R, class E>

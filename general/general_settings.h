@@ -73,14 +73,24 @@ class CGeneralSettings {
     return m_supportedLanguages;
   }
   const std::vector<std::string>& GetReservedNames() const { return m_reservedNames; }
+
+  // User-language resolution over the two language tables, which are only
+  // read after Init; safe on any number of threads.
+  // The LCID of the tag cut before its first "," (the tag is cut in place);
+  // 0 and false when the map has no such tag.
+  bool GetLCID(ci_string& tag, uint16_t& lcid) const;
+  // The product language and LCID of an Accept-Language text: "en" and 9
+  // when the text is empty; the LCID from the text before the first "," or
+  // ";", the language from the first ";"-piece that begins with a supported
+  // tag. True when a language matched.
+  bool GetBrowserLanguage(const ci_string& languages, std::string& language, uint16_t& lcid) const;
   TResource& GetResource() { return m_resource; }
   TEventLog& GetEventLog() { return m_eventLog; }
   THandleSettings& GetHandleSettings() { return m_settings; }
   CRSALoader& GetRSALoader() { return m_rsaLoader; }
 
  protected:
-  // Language tag -> LCID. The full tables come with user-language
-  // resolution; start-up only needs them to exist.
+  // Language tag -> LCID.
   void InitLanguageLCIDMap();
   virtual const CPageCharSet& GetPageCharSets() const = 0;
 

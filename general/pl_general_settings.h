@@ -44,6 +44,13 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   HRESULT GetADProperty(ci_string userName, const std::string& propertyName, std::string& value,
                         const ci_string& cookie, const std::string& sid, bool report);
 
+  // The user's product language and LCID: from the user's directory culture
+  // ("msExchUserCulture"), or, when the directory cannot be read, from the
+  // browser's language list. "en" and 9 when nothing was looked up; true when
+  // a supported language matched. cookie and sid go to GetADProperty.
+  bool DetectUserLanguage(const std::string& userName, const ci_string& browserLanguages, std::string& language,
+                          uint16_t& lcid, const ci_string& cookie, const std::string& sid);
+
   BOOL GetUTF8ResourceString(DWORD id, std::string& text, LANGID langId);
 
   const CPageCharSet& GetPageCharSets() const override { return m_pageCharSet; }

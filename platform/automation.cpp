@@ -65,7 +65,7 @@ void ClearAll(std::vector<VARIANT>& data) {
 }  // namespace
 
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* bounds) {
-  if (vt != VT_VARIANT || cDims == 0 || bounds == nullptr) return nullptr;
+  if ((vt != VT_VARIANT && vt != VT_BSTR) || cDims == 0 || bounds == nullptr) return nullptr;
   size_t total = 1;
   for (UINT d = 0; d < cDims; ++d) {
     if (bounds[d].cElements != 0 && total > (SIZE_MAX / sizeof(VARIANT)) / bounds[d].cElements) {
@@ -76,9 +76,12 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* bounds)
   auto* psa = new (std::nothrow) SAFEARRAY;
   if (psa == nullptr) return nullptr;
   try {
+    psa->vt = vt;
     psa->bounds.assign(bounds, bounds + cDims);
+    // A text array keeps its elements as texts, the null text at first.
     VARIANT empty;
     VariantInit(&empty);
+    if (vt == VT_BSTR) empty.vt = VT_BSTR;
     psa->data.assign(total, empty);
   } catch (...) {
     delete psa;
@@ -99,6 +102,12 @@ HRESULT SafeArrayPutElement(SAFEARRAY* psa, const LONG* indices, const void* pv)
   if (psa == nullptr || indices == nullptr || pv == nullptr) return E_INVALIDARG;
   size_t pos;
   if (!FlatIndex(psa, indices, &pos)) return DISP_E_BADINDEX;
+  if (psa->vt == VT_BSTR) {
+    VARIANT text;
+    text.vt = VT_BSTR;
+    text.bstrVal = static_cast<BSTR>(const_cast<void*>(pv));
+    return VariantCopy(&psa->data[pos], &text);
+  }
   return VariantCopy(&psa->data[pos], static_cast<const VARIANT*>(pv));
 }
 
@@ -106,6 +115,13 @@ HRESULT SafeArrayGetElement(SAFEARRAY* psa, const LONG* indices, void* pv) {
   if (psa == nullptr || indices == nullptr || pv == nullptr) return E_INVALIDARG;
   size_t pos;
   if (!FlatIndex(psa, indices, &pos)) return DISP_E_BADINDEX;
+  if (psa->vt == VT_BSTR) {
+    const BSTR text = psa->data[pos].bstrVal;
+    BSTR copy = text != nullptr ? SysAllocStringLen(text, SysStringLen(text)) : nullptr;
+    if (text != nullptr && copy == nullptr) return E_OUTOFMEMORY;
+    *static_cast<BSTR*>(pv) = copy;
+    return S_OK;
+  }
   auto* out = static_cast<VARIANT*>(pv);
   VariantInit(out);
   return VariantCopy(out, &psa->data[pos]);

@@ -65,7 +65,8 @@ struct SAFEARRAYBOUND {
   LONG lLbound;
 };
 
-// Only arrays of VARIANT are made. bounds[0] is dimension 1 of the bound
+// Arrays of VARIANT and of BSTR are made; an element of a BSTR array is put
+// as a BSTR and got into a BSTR. bounds[0] is dimension 1 of the bound
 // queries; an index vector lists the last dimension first, so for a
 // two-dimensional array indices {c, r} address column c of row r.
 SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* bounds);

@@ -68,6 +68,37 @@ int TakeOver(pthread_mutex_t* m, int rc) {
   return rc;
 }
 
+timespec Now(clockid_t clock) {
+  timespec t{};
+  clock_gettime(clock, &t);
+  return t;
+}
+
+int64_t MillisecondsSince(const timespec& start) {
+  const timespec now = Now(CLOCK_MONOTONIC);
+  return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+// pthread_mutex_timedlock in slices of at most 100 ms against the wall
+// clock, the whole wait measured on the monotonic clock: a clock set back
+// cannot stretch it.
+int LockWithin(pthread_mutex_t* m, int milliseconds) {
+  const timespec start = Now(CLOCK_MONOTONIC);
+  for (;;) {
+    const int64_t left = milliseconds - MillisecondsSince(start);
+    if (left <= 0) return ETIMEDOUT;
+    timespec deadline = Now(CLOCK_REALTIME);
+    const int64_t slice = left < 100 ? left : 100;
+    deadline.tv_nsec += static_cast<long>(slice) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+      deadline.tv_nsec -= 1000000000L;
+      ++deadline.tv_sec;
+    }
+    const int rc = pthread_mutex_timedlock(m, &deadline);
+    if (rc != ETIMEDOUT) return rc;
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<CProcessSharedLock::Mapping> CProcessSharedLock::Open(const std::string& name) {
@@ -135,15 +166,7 @@ void CProcessSharedLock::Recreate(Shared* broken) {
 void CProcessSharedLock::Lock() {
   Shared* shared = m_pShared.load(std::memory_order_acquire);
   if (shared == nullptr) return;
-  timespec deadline{};
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
-  deadline.tv_sec += kProcessSharedLockWaitMs / 1000;
-  deadline.tv_nsec += static_cast<long>(kProcessSharedLockWaitMs % 1000) * 1000000L;
-  if (deadline.tv_nsec >= 1000000000L) {
-    deadline.tv_nsec -= 1000000000L;
-    ++deadline.tv_sec;
-  }
-  const int rc = TakeOver(&shared->mutex, pthread_mutex_clocklock(&shared->mutex, CLOCK_MONOTONIC, &deadline));
+  const int rc = TakeOver(&shared->mutex, LockWithin(&shared->mutex, kProcessSharedLockWaitMs));
   if (rc == 0) {
     if (PushHeld(this, &shared->mutex)) {
       m_bLocked.store(1, std::memory_order_release);

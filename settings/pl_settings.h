@@ -97,6 +97,15 @@ class CPLSettings : public CBasicSettings {
   ~CPLSettings() override;
 
   HRESULT LoadSettings(const std::string& path) override;
+  // Writes the settings in memory to the file they were loaded from, which is
+  // replaced as a whole; the caller holds the holder's lock. S_FALSE when no
+  // document can be made; a failed write leaves the file untouched.
+  HRESULT SaveSettings() override;
+  // Writes one item of a section by kind: 1 SettingItem (the base's writer),
+  // 2 HighSpeedApp (APP), 3 InfoRow (INFO); other kinds write nothing.
+  using CBasicSettings::DipatchSaveItem;
+  HRESULT DipatchSaveItem(CXMLDocument* document, CXMLNode* section, const std::vector<std::string>& names,
+                          const void* item, const char* elementName, int32_t kind);
 
   // Lookups with fallback: engine's general items, then the set's own items,
   // then the general defaults; settings identifier -1 (or one without a set)
@@ -154,6 +163,12 @@ class CPLSettings : public CBasicSettings {
   bool LoadEngineIniFiles(CSettingsStore& store);
 
   CriteriaRecord& CurrentSet(ReadContext& context);
+
+  template <class Container>
+  HRESULT SaveSection(CXMLDocument* document, CXMLNode* parent, const std::vector<std::string>& names,
+                      const Container& items, const char* itemName, const char* sectionName, int32_t kind);
+  HRESULT SaveSetting(CXMLDocument* document, CXMLNode* settings, const CriteriaRecord& set);
+  HRESULT SaveEngine(CXMLDocument* document, CXMLNode* engines, const EngineRecord& engine);
 
   std::unique_ptr<CSettingsStore> m_pStore;
 };

@@ -21,6 +21,8 @@
 namespace {
 
 constexpr const char* kUA = "User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1)\n";
+// The module serves only requests with a user.
+constexpr const char* kUser = "@user-account aclerk\n@user-domain EXAMPLE\n";
 constexpr const char* kInside = "10.0.3.4";
 constexpr const char* kOutside = "192.168.1.9";
 
@@ -47,8 +49,8 @@ HxHost& Host() {
 
 HxOutcome Get(int criteria, const std::string& target, const std::string& address = kInside,
               const std::string& directives = "") {
-  return PipelineHost::Run(Host(), "@criteria " + std::to_string(criteria) + "\n@client-address " + address + "\n" +
-                                       directives + "GET " + target + " HTTP/1.1\n" + kUA);
+  return PipelineHost::Run(Host(), kUser + ("@criteria " + std::to_string(criteria)) + "\n@client-address " +
+                                       address + "\n" + directives + "GET " + target + " HTTP/1.1\n" + kUA);
 }
 
 std::string H(const std::string& text) { return CUtil::HashString(text.c_str()); }
@@ -242,8 +244,9 @@ TEST(PipelineDirectAccess, MultimediaCachedOnlyOverSSLWithMatchingHash) {
       {11, "", ssl, "0"},
   };
   for (const auto& c : cases) {
-    const HxOutcome out = PipelineHost::Run(Host(), "@criteria " + std::to_string(c.criteria) + "\n" + c.directives +
-                                                        "GET " + path + c.query + " HTTP/1.1\n" + kUA + c.header);
+    const HxOutcome out =
+        PipelineHost::Run(Host(), kUser + ("@criteria " + std::to_string(c.criteria)) + "\n" + c.directives + "GET " +
+                                      path + c.query + " HTTP/1.1\n" + kUA + c.header);
     EXPECT_EQ("/X-Pellora/bin/pellora.srf?cmd=show&cp2lta3=m/clip.htm&CMC245=" + std::string(c.cmc), out.finalUrl)
         << c.criteria << c.query << c.directives;
   }

@@ -98,7 +98,7 @@ TEST(PremiumPages, BrowserSeesTheProductsMarkup) {
 }
 
 const std::string kReadRequestHead =
-    "@client-address 127.0.0.1\n@criteria 1\n@response-page %PAGE%\n"
+    "@client-address 127.0.0.1\n@criteria 1\n@user-account aclerk\n@user-domain EXAMPLE\n@response-page %PAGE%\n"
     "GET /owa/?ae=Item&t=IPM.Note&id=RgAAAAB2cE1k HTTP/1.1\nHost: mail.example.com\n"
     "User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1; Trident/4.0)\n";
 

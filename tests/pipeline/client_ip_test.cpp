@@ -30,9 +30,9 @@ class ClientIPTest : public ::testing::Test {
     std::ifstream links(data + "LinkCriteriaSettings.xml");
     std::stringstream linkText;
     linkText << links.rdbuf();
-    m_tree.Write("HXSettings.xml", xml);
+    m_tree.Write("Settings/HXSettings.xml", xml);
     m_tree.Write("LinkCriteriaSettings.xml", linkText.str());
-    std::string dir = m_tree.Path();
+    std::string dir = m_tree.Path() + "Settings/";
     ASSERT_EQ(S_OK, CPLHXGeneralSettings::getInstance()->GetHandleSettings().LoadSettings(dir, m_tree.Path()));
   }
 

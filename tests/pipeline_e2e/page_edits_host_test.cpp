@@ -76,6 +76,7 @@ TEST(PipelinePageEdits, HostAppliesTheSubmittedEdits) {
 
   HxRequest request;
   ASSERT_TRUE(ParseRequestDescription(
+      "@user-account aclerk\n"
       "GET /owa/?ae=Item&t=IPM.Note&id=RgAAAA HTTP/1.1\n"
       "Host: mail.example.com\n"
       "User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1)\n",

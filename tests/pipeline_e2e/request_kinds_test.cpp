@@ -148,7 +148,8 @@ TEST(PipelineRequestKinds, HeadersNamedLikeServerVariablesChangeNothing) {
                            "REMOTE_USER", "HEADER_QL_CSMPREFIX"}) {
     spoof += std::string(name) + ": POST\n";
   }
-  const KindCase c{"spoofed", "GET", "/owa/attachment.ashx?attach=1&id=R", nullptr, nullptr, kPremium | 0x10, false};
+  const KindCase c{"spoofed", "GET", "/owa/attachment.ashx?attach=1&id=R", nullptr, "@user-account aclerk",
+                   kPremium | 0x10, false};
   const HxOutcome out = PipelineHost::Run(Describe(c) + spoof);
   Check(c, out);
   // Reached the download checks, which let it through at block level 1.

@@ -135,14 +135,15 @@ TEST_F(PLSettingsFile, RecordsOfSetsEnginesSummaryAndLists) {
   EXPECT_EQ(3u, engine.m_options.size());  // ... and adds its option
   EXPECT_EQ((std::set<ci_string>{"doc", "pdf"}), engine.m_measure33);
 
-  // Option rows in ascending ID order: 3, 5, 7.
+  // Option rows in ascending ID order: 3, 5, 7, after the 185 rows of the
+  // conversion options and before their row 226.
   ASSERT_TRUE(engine.m_spOptionArray);
   SAFEARRAY* array = engine.m_spOptionArray->m_pArray;
   LONG rows = 0;
   SafeArrayGetUBound(array, 1, &rows);
-  EXPECT_EQ(2, rows);
+  EXPECT_EQ(185 + 3, rows);
   VARIANT cell;
-  LONG index[2] = {0, 1};
+  LONG index[2] = {0, 186};
   SafeArrayGetElement(array, index, &cell);
   EXPECT_EQ(VT_I4, cell.vt);
   EXPECT_EQ(5, cell.lVal);
@@ -217,15 +218,18 @@ TEST(PLSettingsSkipped, MissingSectionsAndUnreadableIdsAreSkipped) {
   CTempDir dir;
   const std::string path = dir.Write(
       "HXSettings.xml",
-      "<SETTINGS><SETTING DESCR=\"no id\"><ITEMS>" + Item(2, "1") +
+      "<SETTINGS><GENERALSETTINGS>" + Item(1, "C:/Engine/conv.ini") +
+          "</GENERALSETTINGS><SETTING DESCR=\"no id\"><ITEMS>" + Item(2, "1") +
           "</ITEMS></SETTING><SETTING ID=\"3\" DESCR=\"three\"><ENGINES><ENGINE DESCR=\"no id\"><GENERAL>"
           "<MEASURE ID=\"2\" DESCR=\"m\" VALUE=\"6\"/></GENERAL></ENGINE></ENGINES></SETTING></SETTINGS>");
   CPLSettings settings;
   ASSERT_EQ(S_OK, settings.LoadSettings(path));
   const auto& store = settings.Store();
-  EXPECT_TRUE(store.m_generalDefaults.empty());
+  EXPECT_EQ(1u, store.m_generalDefaults.size());
   ASSERT_EQ(1u, store.m_settingsSets.size());
-  EXPECT_TRUE(store.m_settingsSets.at(3)->m_engines.empty());
+  // Only the engine 0 that holds the conversion options.
+  EXPECT_TRUE(store.m_settingsSets.at(3)->m_engineOrder.empty());
+  EXPECT_EQ(1u, store.m_settingsSets.at(3)->m_engines.size());
   int32_t v = -1;
   EXPECT_FALSE(settings.GetIntValue(2, v, 3, 0));
 }

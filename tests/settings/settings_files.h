@@ -12,10 +12,15 @@ inline std::string Item(int id, const std::string& value, const std::string& des
   return "<ITEM ID=\"" + std::to_string(id) + "\" DESCR=\"" + descr + "\" VALUE=\"" + value + "\"/>";
 }
 
+// A file loads only when it names its conversion-options INI file (setting
+// 1). Unless general names its own, a path with a drive is named here: it
+// stands as it is wherever the file lies, and, missing, gives every option
+// its default.
 inline std::string ModuleSettings(const std::string& general, const std::string& sets,
                                   const std::string& highSpeed = "") {
-  return "<?xml version=\"1.0\"?>\n<SETTINGS><GENERALSETTINGS>" + general + "</GENERALSETTINGS>" + highSpeed + sets +
-         "</SETTINGS>";
+  const std::string ini = general.find("ID=\"1\"") == std::string::npos ? Item(1, "C:/Engine/conv.ini") : "";
+  return "<?xml version=\"1.0\"?>\n<SETTINGS><GENERALSETTINGS>" + ini + general + "</GENERALSETTINGS>" + highSpeed +
+         sets + "</SETTINGS>";
 }
 
 inline std::string Links(const std::string& body) { return "<?xml version=\"1.0\"?>\n<HEXMOORS>" + body + "</HEXMOORS>"; }

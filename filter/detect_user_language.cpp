@@ -1,0 +1,72 @@
+// The user's language for the module's per-request context: who the user is
+// (the thread's identity, else "AUTH_USER"), the browser's language list and
+// the cookie, handed to the settings object, which decides.
+#include <string>
+
+#include "common/ci_string.h"
+#include "common/debug_log.h"
+#include "common/security_access.h"
+#include "filter/auth_complete_helper.h"
+#include "filter/dll_context.h"
+#include "filter/notifications.h"
+#include "filter/request_info.h"
+#include "filter/result_codes.h"
+#include "general/pl_hx_general_settings.h"
+
+namespace {
+
+constexpr const char* kAcceptLanguageHeader = "HTTP_ACCEPT-LANGUAGE";
+
+DWORD DetectUserLanguageSteps(CDLLContext* pContext, std::string& language, WORD& lcid) {
+  if (pContext == nullptr || !pContext->m_spRequestInfo) {
+    DebugLog("[CAuthCompleteHelper::DetectUserLanguage] invalid pointers.");
+    return HX_RC_MISSING;
+  }
+  std::string user;
+  std::string domain;
+  std::string sid;
+  DWORD identity = 0;
+  {
+    CSecurityAccess access;
+    identity = access.GetUserIdentity(user, domain, sid);
+  }
+  DebugLogError(identity, "GetThreadUser Domain/User/Sid %s/%s/%s", domain.c_str(), user.c_str(), sid.c_str());
+  if (identity != 0) {
+    sid.clear();
+    CBaseNotifications::GetServerVariable(pContext, "AUTH_USER", user);
+  }
+  if (user.empty()) {
+    DebugLog("[CAuthCompleteHelper::DetectUserLanguage] 'AUTH_USER' server variable is empty.");
+    return HX_RC_MISSING;
+  }
+
+  const CRequestInfo& request = *pContext->m_spRequestInfo;
+  std::string browserLanguages;
+  if (!request.GetHeaderValue(kAcceptLanguageHeader, browserLanguages)) {
+    browserLanguages = "en";
+    DebugLog("[CAuthCompleteHelper::DetectUserLanguage] Reading <%s> header value failed. Go with default value (en).",
+             kAcceptLanguageHeader);
+  }
+  std::string cookie;
+  request.GetHeaderValue("HTTP_COOKIE", cookie);
+
+  // When the settings object cannot decide, its defaults stand.
+  if (!CPLHXGeneralSettings::getInstance()->DetectUserLanguage(user, ToCI(browserLanguages), language, lcid,
+                                                               ToCI(cookie), sid)) {
+    DebugLog("[CAuthCompleteHelper::DetectUserLanguage] CPLHXGeneralSettings::DetectUserLanguage() failed. User <%s> "
+             "AcceptLanguage <%s>. Go with default values.",
+             user.c_str(), browserLanguages.c_str());
+  }
+  DebugLog("[CAuthCompleteHelper::DetectUserLanguage] User <%s> user lang <%s> user lang id <%d>.", user.c_str(),
+           language.c_str(), static_cast<int>(lcid));
+  return 0;
+}
+
+}  // namespace
+
+DWORD CAuthCompleteHelper::DetectUserLanguage(CDLLContext* pContext, std::string& language, WORD& lcid) {
+  DebugLog("[CAuthCompleteHelper::DetectUserLanguage] Starts.");
+  const DWORD dwRet = DetectUserLanguageSteps(pContext, language, lcid);
+  DebugLog("[CAuthCompleteHelper::DetectUserLanguage] returned dwRet <%d>.", static_cast<int>(dwRet));
+  return dwRet;
+}

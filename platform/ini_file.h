@@ -1,0 +1,39 @@
+// Private-profile INI files (the files GetPrivateProfileStringA reads), parsed
+// by libinih. A file is parsed once into memory; every read after that is a
+// look-up with the behaviour the callers rely on: the default for a missing
+// file, section or key, values without surrounding white space, truncation to
+// the caller's buffer, and section and key names compared without case.
+//
+// Choices of this reader: the first of two equal keys in a section wins (a
+// section that appears twice is read as one); a ";" after white space starts
+// a comment, as does a line that starts with ";" or "#"; quotes are kept as
+// written; indented lines are ordinary lines. Lines longer than the library's
+// own line limit are read whole.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "platform/win_types.h"
+
+class CIniFile {
+ public:
+  // An empty file: every read gives its default.
+  CIniFile() = default;
+  // Parses the file; a missing or unreadable file reads as an empty one.
+  explicit CIniFile(const std::string& path);
+
+  // Copies the value (or the default; null reads as "") into buffer,
+  // truncated to size - 1 characters and always terminated; returns the
+  // number of characters copied. Nothing is written when size is 0.
+  DWORD GetPrivateProfileStringA(const char* section, const char* key, const char* defaultText, char* buffer,
+                                 DWORD size) const;
+
+  const std::string& Path() const { return m_strPath; }
+
+ private:
+  friend struct CIniParse;
+  std::string m_strPath;
+  // Lower-case "section" + '\n' + lower-case "key" to the value.
+  std::map<std::string, std::string> m_values;
+};

@@ -1,0 +1,192 @@
+// Reading the INI file of conversion options into the records: one read per
+// key, each with the key's default, into a buffer of 2048 characters.
+#include "settings/load_init_ini.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/debug_log.h"
+#include "settings/conversion_constants.h"
+#include "settings/settings_text.h"
+
+using namespace ConversionOptionTables;
+
+namespace {
+
+constexpr int32_t kLongMax = 2147483647;
+
+bool IsTrue(const char* text) { return std::strcmp(text, "TRUE") == 0; }
+
+// The items of a comma-separated list as strtok_s gives them: empty items
+// are skipped and nothing is trimmed.
+std::vector<std::string> ListItems(const char* text) {
+  std::vector<std::string> items;
+  const char* p = text;
+  while (*p != '\0') {
+    const char* end = std::strchr(p, ',');
+    if (end == nullptr) end = p + std::strlen(p);
+    if (end != p) items.emplace_back(p, end);
+    p = *end == ',' ? end + 1 : end;
+  }
+  return items;
+}
+
+bool EqualsNoCase(const char* a, const char* b) {
+  for (; *a != '\0' && *b != '\0'; ++a, ++b) {
+    const char ca = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 'a' + 'A') : *a;
+    const char cb = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 'a' + 'A') : *b;
+    if (ca != cb) return false;
+  }
+  return *a == *b;
+}
+
+}  // namespace
+
+void CLoadInitINI::SetPath(const char* path) {
+  if (path == nullptr || std::strlen(path) >= kPathSize - 1) return;
+  std::memset(m_szPath, 0, sizeof(m_szPath));
+  std::strcpy(m_szPath, path);
+}
+
+const char* CLoadInitINI::SaveINIFileString(const char* text) {
+  if (text == nullptr || *text == '\0') return nullptr;
+  if (m_pStrings == nullptr) {
+    DebugLog("CLoadInitINI::SaveINIFileString Unexpected NULL vector");
+    return nullptr;
+  }
+  const size_t length = std::strlen(text);
+  auto* block = static_cast<char*>(LocalAlloc(LPTR, length + 1));
+  if (block == nullptr) {
+    DebugLog("CLoadInitINI::SaveINIFileString can not allocate memory ");
+    return nullptr;
+  }
+  std::memcpy(block, text, length);
+  m_pStrings->emplace_back(block);
+  return block;
+}
+
+DWORD CLoadInitINI::Read(const char* section, const char* key, const char* defaultText, char* buffer) {
+  std::memset(buffer, 0, kValueBufferSize);
+  // One parse serves every set of a load: all of them read the same file.
+  if (!m_pFile || m_pFile->Path() != m_szPath) m_pFile = std::make_unique<CIniFile>(m_szPath);
+  return m_pFile->GetPrivateProfileStringA(section, key, defaultText, buffer, kValueBufferSize);
+}
+
+CIniValue CLoadInitINI::ReadValue(const char* section, const IniOptionRow& row) {
+  char buffer[kValueBufferSize];
+  Read(section, row.key, row.defaultText, buffer);
+  CIniValue value;
+  switch (row.kind) {
+    case IniValueKind::Flag:
+      value.number = IsTrue(buffer) ? 1 : 0;
+      break;
+    case IniValueKind::Number:
+      value.number = SettingsTextToInt(buffer);
+      break;
+    case IniValueKind::Name:
+      value.number = ConversionConstantValue(buffer);
+      break;
+    case IniValueKind::FirstChar:
+      value.number = static_cast<unsigned char>(buffer[0]);
+      break;
+    case IniValueKind::Text:
+      value.text = SaveINIFileString(buffer);
+      break;
+    case IniValueKind::MaxMemory:
+      value.number = EqualsNoCase(buffer, "LONG_MAX") ? kLongMax : SettingsTextToInt(buffer);
+      break;
+    case IniValueKind::FontSize: {
+      const std::vector<std::string> items = ListItems(buffer);
+      const size_t item = static_cast<size_t>(row.fontItem);
+      value.number = item < items.size() ? SettingsTextToInt(items[item].c_str()) : row.fontFallback;
+      break;
+    }
+  }
+  return value;
+}
+
+uint32_t CLoadInitINI::ReadAll(CConversionRecords& records, CSavedIniStrings& strings) {
+  m_pStrings = &strings;
+  if (m_szPath[0] == '\0') {
+    DebugLog(" Initialisation INI path is Empty");
+    return 1;
+  }
+  ReadTemplate(records);
+  ReadOptions(records);
+  ReadContents(records);
+  ReadStyles(records);
+  ReadTrackChanges(records);
+  return 0;
+}
+
+void CLoadInitINI::ReadTemplate(CConversionRecords& records) {
+  for (size_t i = 0; i < CountOf(kTemplateRows); ++i) {
+    records.templateValues[i] = ReadValue(kTemplateSection, kTemplateRows[i]);
+  }
+}
+
+void CLoadInitINI::ReadOptions(CConversionRecords& records) {
+  for (size_t i = 0; i < CountOf(kOptionRows); ++i) {
+    records.optionValues[i] = ReadValue(kOptionsSection, kOptionRows[i]);
+  }
+}
+
+void CLoadInitINI::ReadContents(CConversionRecords& records) {
+  for (size_t i = 0; i < CountOf(kContentsRows); ++i) {
+    records.contentsValues[i] = ReadValue(kContentsSection, kContentsRows[i]);
+  }
+  char buffer[kValueBufferSize];
+  for (size_t k = 0; k < CountOf(kHeadingRows); ++k) {
+    const IniOptionRow& row = kHeadingRows[k];
+    Read(kHeadingSection, row.key, row.defaultText, buffer);
+    const std::vector<std::string> items = ListItems(buffer);
+    for (size_t level = 0; level < items.size() && level < static_cast<size_t>(kHeadingLevels); ++level) {
+      // Each item stands on its own: " TRUE" is not "TRUE".
+      const char* item = items[level].c_str();
+      records.headingValues[level][k] = row.kind == IniValueKind::Flag ? (IsTrue(item) ? 1 : 0)
+                                                                        : SettingsTextToInt(item);
+    }
+  }
+}
+
+void CLoadInitINI::ReadStyles(CConversionRecords& records) {
+  char buffer[kValueBufferSize];
+  Read(kStyleSection, "NumStyles", "", buffer);
+  records.styleCount = SettingsTextToInt(buffer);
+  if (records.styleCount < 1) return;
+  records.styles.resize(static_cast<size_t>(records.styleCount));
+  for (int32_t i = 1; i <= records.styleCount; ++i) {
+    char section[32];
+    std::snprintf(section, sizeof(section), kStyleSectionFormat, i);
+    CStyleRecord& style = records.styles[static_cast<size_t>(i - 1)];
+    Read(section, "StyleName", "", buffer);
+    style.name = SaveINIFileString(buffer);
+    Read(section, "MarkUpStart", "", buffer);
+    style.markupStart = SaveINIFileString(buffer);
+    Read(section, "MarkUpEnd", "", buffer);
+    style.markupEnd = SaveINIFileString(buffer);
+    Read(section, "Flags", "", buffer);
+    // A name combines no bits; a number may.
+    style.flags = buffer[0] == 'K' ? ConversionConstantValue(buffer) : SettingsTextToInt(buffer);
+  }
+}
+
+void CLoadInitINI::ReadTrackChanges(CConversionRecords& records) {
+  char buffer[kValueBufferSize];
+  for (size_t i = 0; i < CountOf(kTrackChangesTextRows); ++i) {
+    const IniOptionRow& row = kTrackChangesTextRows[i];
+    Read(kTrackChangesSection, row.key, row.defaultText, buffer);
+    records.trackChangesTexts[i] = SaveINIFileString(buffer);
+  }
+  Read(kTrackChangesSection, "RMSummary", kTrackChangesDefault, buffer);
+  records.rmSummary = SettingsTextToInt(buffer);
+  Read(kAuthorStyleSection, "Styles", "0", buffer);
+  records.authorStyleCount = SettingsTextToInt(buffer);
+  for (int32_t i = 0; i < records.authorStyleCount; ++i) {
+    const std::string key = "RMAuthorStyle" + std::to_string(i);
+    Read(kAuthorStyleSection, key.c_str(), kTrackChangesDefault, buffer);
+    records.authorStyles.emplace_back(buffer);
+  }
+}

@@ -1,0 +1,52 @@
+// The conversion engine's options from one INI file: every group of keys read
+// into the records, and the records turned into option rows (the row order
+// and ids are those of settings/conversion_option_tables.h).
+#pragma once
+
+#include <memory>
+
+#include "platform/ini_file.h"
+#include "settings/conversion_option_tables.h"
+#include "settings/load_init.h"
+
+class CLoadInitINI : public CLoadInit {
+ public:
+  static constexpr size_t kPathSize = 261;
+  static constexpr DWORD kValueBufferSize = 2048;
+
+  CLoadInitINI() = default;
+
+  // Taken only when not null and shorter than 260 characters; otherwise the
+  // path stays as it was.
+  void SetPath(const char* path);
+  const char* GetPath() const { return m_szPath; }
+
+  // 1 (with an array of zero and empty values) when the path is empty or the
+  // new array cannot be made.
+  uint32_t Load(COptionArrayHolder& holder, const CConversionOptionList& extra) override;
+  // 1 when the path is empty. The file is parsed on the first read and then
+  // serves every later read.
+  uint32_t ReadAll(CConversionRecords& records, CSavedIniStrings& strings) override;
+
+  // A copy of the text in the current string list; null for an empty text,
+  // without a list, or when out of memory.
+  const char* SaveINIFileString(const char* text);
+
+  // Writes one row: the id as VT_I4 at (0, row), the value at (1, row).
+  static HRESULT AddElement(LONG row, int32_t id, const VARIANT& value, SAFEARRAY* array);
+  // Appends the input's rows whose id is an integer, from row + 1 on.
+  static HRESULT FillAditionalOptions(LONG& row, SAFEARRAY* array, SAFEARRAY* input);
+
+ private:
+  DWORD Read(const char* section, const char* key, const char* defaultText, char* buffer);
+  CIniValue ReadValue(const char* section, const IniOptionRow& row);
+  void ReadTemplate(CConversionRecords& records);
+  void ReadOptions(CConversionRecords& records);
+  void ReadContents(CConversionRecords& records);
+  void ReadStyles(CConversionRecords& records);
+  void ReadTrackChanges(CConversionRecords& records);
+
+  CSavedIniStrings* m_pStrings = nullptr;
+  char m_szPath[kPathSize] = {};
+  std::unique_ptr<CIniFile> m_pFile;
+};

@@ -1,0 +1,252 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "settings/load_init_ini.h"
+#include "settings/pl_settings.h"
+#include "settings_files.h"
+
+namespace {
+
+// Rows of an option array: (option id, value) by row number.
+struct OptionRows {
+  SAFEARRAY* array = nullptr;
+
+  LONG Count() const {
+    LONG upper = -1;
+    SafeArrayGetUBound(array, 1, &upper);
+    return upper + 1;
+  }
+  _variant_t Cell(LONG column, LONG row) const {
+    _variant_t cell;
+    const LONG index[2] = {column, row};
+    EXPECT_EQ(S_OK, SafeArrayGetElement(array, index, &cell));
+    return cell;
+  }
+  int32_t Id(LONG row) const { return Cell(0, row).lVal; }
+  // The value of the first row with the id; VT_NULL when there is none.
+  _variant_t Find(int32_t id) const {
+    for (LONG r = 0; r < Count(); ++r) {
+      const _variant_t cell = Cell(0, r);
+      if (cell.vt == VT_I4 && cell.lVal == id) return Cell(1, r);
+    }
+    _variant_t none;
+    none.vt = VT_NULL;
+    return none;
+  }
+  int32_t Int(int32_t id) const {
+    const _variant_t v = Find(id);
+    EXPECT_EQ(VT_I4, v.vt) << "id " << id;
+    return v.lVal;
+  }
+  std::string Text(int32_t id) const {
+    const _variant_t v = Find(id);
+    EXPECT_EQ(VT_BSTR, v.vt) << "id " << id;
+    return v.vt == VT_BSTR && v.bstrVal != nullptr ? v.bstrVal : "<null>";
+  }
+};
+
+const char* kSets =
+    "<SETTING ID=\"1\" DESCR=\"one\"><ENGINES>"
+    "<ENGINE ID=\"0\" DESCR=\"General\"><OPTIONS><OPTION ID=\"3\" DESCR=\"o\" VALUE=\"30\"/>"
+    "<OPTION ID=\"7\" DESCR=\"o\" VALUE=\"70\"/></OPTIONS></ENGINE>"
+    "<ENGINE ID=\"8\" DESCR=\"Conv\"><OPTIONS><OPTION ID=\"1\" DESCR=\"o\" VALUE=\"4\"/></OPTIONS></ENGINE>"
+    "</ENGINES></SETTING>"
+    "<SETTING ID=\"2\" DESCR=\"two\"/>";
+
+class ConversionOptions : public ::testing::Test {
+ protected:
+  void WriteIni(const std::string& text) const { tree.dir.Write("Vendor/Product/Engine/ini/conv.ini", text); }
+  HRESULT Load(const std::string& iniSetting = "conv.ini") {
+    tree.WriteModule(ModuleSettings(Item(1, iniSetting), kSets));
+    return settings.LoadSettings(tree.ModulePath());
+  }
+  OptionRows Rows(int32_t settingsID) const {
+    const auto& engines = settings.Store().m_settingsSets.at(settingsID)->m_engines;
+    return OptionRows{engines.at(0)->m_spOptionArray->m_pArray};
+  }
+  CInstallTree tree;
+  CPLSettings settings;
+};
+
+TEST_F(ConversionOptions, MissingFileGivesTheDefaultRowsThenTheSetsOwnRows) {
+  ASSERT_EQ(S_OK, Load());
+  const OptionRows one = Rows(1);
+  ASSERT_EQ(185 + 2 + 1, one.Count());
+  EXPECT_EQ(54, one.Id(0));
+  EXPECT_EQ(247, one.Id(184));
+  EXPECT_EQ(VT_EMPTY, one.Cell(1, 184).vt);  // no author styles
+  EXPECT_EQ(3, one.Id(185));
+  EXPECT_EQ(7, one.Id(186));
+  EXPECT_EQ(226, one.Id(187));
+  EXPECT_EQ(4, one.Cell(1, 187).lVal);  // engine 8's option 1
+
+  EXPECT_EQ(1, one.Int(66));               // bGenerateURLs "TRUE"
+  EXPECT_EQ('X', one.Int(169));            // cRedact
+  EXPECT_EQ(' ', one.Int(168));            // cReplaceChar
+  EXPECT_EQ(2147483647, one.Int(172));     // lcbMaxMemUsage "LONG_MAX"
+  EXPECT_EQ(1, one.Int(160));              // nTableBorderWidth
+  EXPECT_EQ(2, one.Int(161));              // KVGFX_PNG
+  EXPECT_EQ(4, one.Int(162));              // KVGFX_WMF
+  EXPECT_EQ(8, one.Int(152));              // the font sizes' fallbacks
+  EXPECT_EQ(36, one.Int(158));
+  EXPECT_EQ("", one.Text(1));              // an empty template text is an empty text
+  EXPECT_EQ("KVCS_UNKNOWN", one.Text(240));
+  EXPECT_EQ(0, one.Int(248));
+  EXPECT_EQ(VT_NULL, one.Find(180).vt);    // no styles, no style row
+
+  // A set without engine 0 gets an array of its own.
+  const OptionRows two = Rows(2);
+  EXPECT_NE(one.array, two.array);
+  ASSERT_EQ(185 + 1, two.Count());
+  EXPECT_EQ(226, two.Id(185));
+  EXPECT_EQ(-1, two.Cell(1, 185).lVal);
+
+  // Reloads build new arrays; they never add to the ones in memory.
+  ASSERT_EQ(S_OK, settings.LoadSettings(tree.ModulePath()));
+  ASSERT_EQ(S_OK, settings.LoadSettings(tree.ModulePath()));
+  EXPECT_EQ(185 + 2 + 1, Rows(1).Count());
+}
+
+TEST_F(ConversionOptions, ValuesAreReadAsTheirKeysSay) {
+  const std::string longText(600, 'w');
+  WriteIni(
+      "[KVHTMLTemplateEx]\n"
+      "bHardPageMakesNewBlock=true\n"
+      "szMainTop=" + longText + "\n"
+      "lcbBlockSize=  42abc\n"
+      "[KVHTMLOptionsEx]\n"
+      "bGenerateURLs=FALSE\n"
+      "lcbMaxMemUsage=long_max\n"
+      "nTableBorderWidth=7\n"
+      "FontSizeMap=9,,11\n"
+      "OutputCharSet=KVCS_NOPE\n"
+      "eSrcCharSet=KVCS_UTF8\n"
+      "cReplaceChar=_x\n"
+      "[KVHTMLTOCOptions]\n"
+      "headingCreateType=KVHC_CreateHeadingsAlways\n"
+      "[KVHTMLHeadingInfo]\n"
+      "bMustBeBold=TRUE, TRUE,TRUE\n"
+      "minParaLen=5,,6\n"
+      "[TrackChanges]\n"
+      "HLStartBlock=<b>\n"
+      "RMSummary=3\n"
+      "[AUTHORSTYLE]\n"
+      "Styles=2\n"
+      "RMAuthorStyle0=red\n");
+  // A leading separator is dropped from the file name.
+  ASSERT_EQ(S_OK, Load("\\conv.ini"));
+  const OptionRows rows = Rows(1);
+  EXPECT_EQ(0, rows.Int(54));  // only "TRUE" is true
+  EXPECT_EQ(longText, rows.Text(1));
+  EXPECT_EQ(42, rows.Int(175));
+  EXPECT_EQ(0, rows.Int(66));
+  EXPECT_EQ(2147483647, rows.Int(172));
+  EXPECT_EQ(7, rows.Int(160));
+  EXPECT_EQ(9, rows.Int(152));
+  EXPECT_EQ(11, rows.Int(153));  // empty items are skipped
+  EXPECT_EQ(12, rows.Int(154));
+  EXPECT_EQ(0, rows.Int(151));   // an unknown name
+  EXPECT_EQ(53, rows.Int(170));
+  EXPECT_EQ('_', rows.Int(168));
+  EXPECT_EQ(1, rows.Int(174));
+  EXPECT_EQ(1, rows.Int(78));    // H1 bold
+  EXPECT_EQ(0, rows.Int(90));    // H2 " TRUE" is not "TRUE"
+  EXPECT_EQ(1, rows.Int(102));   // H3
+  EXPECT_EQ(5, rows.Int(86));    // H1 minParaLen
+  EXPECT_EQ(6, rows.Int(98));    // H2 minParaLen
+  EXPECT_EQ(0, rows.Int(110));   // H3 minParaLen: no item
+  EXPECT_EQ("<b>", rows.Text(240));
+  EXPECT_EQ("KVCS_UNKNOWN", rows.Text(241));
+  EXPECT_EQ(3, rows.Int(248));
+  EXPECT_EQ(2, rows.Int(246));
+
+  const _variant_t authors = rows.Find(247);
+  ASSERT_EQ(VT_ARRAY | VT_BSTR, authors.vt);
+  BSTR text = nullptr;
+  const LONG second = 1;
+  ASSERT_EQ(S_OK, SafeArrayGetElement(authors.parray, &second, &text));
+  EXPECT_STREQ("KVCS_UNKNOWN", text);  // a missing author style
+  SysFreeString(text);
+}
+
+TEST_F(ConversionOptions, StylesOneThreeAndFive) {
+  const char* flags[] = {"KVSTYLE_HEADING1", "6", "kvstyle_pre", "", "3"};
+  const int32_t expected[] = {2, 6, 0, 0, 3};
+  for (int count : {1, 3, 5}) {
+    std::string ini = "[KVStyle]\nNumStyles=" + std::to_string(count) + "\n";
+    for (int i = 1; i <= count; ++i) {
+      ini += "[Style" + std::to_string(i) + "]\nStyleName=S" + std::to_string(i) + "\nFlags=" + flags[i - 1] + "\n";
+    }
+    WriteIni(ini);
+    ASSERT_EQ(S_OK, Load()) << count;
+    const OptionRows rows = Rows(1);
+    EXPECT_EQ(185 + 1 + 2 + 1, rows.Count());
+    const _variant_t styles = rows.Find(180);
+    ASSERT_EQ(VT_ARRAY | VT_VARIANT, styles.vt);
+    for (LONG i = 0; i < count; ++i) {
+      _variant_t name;
+      _variant_t markup;
+      _variant_t flag;
+      LONG index[4] = {0, 0, 0, i};
+      ASSERT_EQ(S_OK, SafeArrayGetElement(styles.parray, index, &name));
+      index[0] = 1;
+      ASSERT_EQ(S_OK, SafeArrayGetElement(styles.parray, index, &markup));
+      index[0] = 3;
+      ASSERT_EQ(S_OK, SafeArrayGetElement(styles.parray, index, &flag));
+      EXPECT_STREQ(("S" + std::to_string(i + 1)).c_str(), name.bstrVal);
+      EXPECT_EQ(nullptr, markup.bstrVal);  // an empty style text is the null text
+      EXPECT_EQ(expected[i], flag.lVal) << flags[i];
+    }
+  }
+}
+
+TEST_F(ConversionOptions, UnusablePathsFailTheLoadAndKeepTheLiveArrays) {
+  ASSERT_EQ(S_OK, Load());
+  const SAFEARRAY* live = Rows(1).array;
+  EXPECT_EQ(E_FAIL, Load(std::string(260, 'n')));  // too long: no path at all
+  EXPECT_EQ(live, Rows(1).array);
+  EXPECT_EQ(185 + 2 + 1, Rows(1).Count());
+
+  CTempDir elsewhere;  // no settings folder to find the engine folder from
+  const std::string path = elsewhere.Write("HXSettings.xml", ModuleSettings(Item(1, "conv.ini"), kSets));
+  EXPECT_EQ(E_FAIL, settings.LoadSettings(path));
+  EXPECT_EQ(live, Rows(1).array);
+}
+
+TEST(ConversionOptionLoader, InputRowsWithoutIntegerIdsLeaveEmptyRowsAtTheEnd) {
+  SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+  COptionArrayHolder holder(new CPLSettings::COptionArray);
+  holder->Replace(SafeArrayCreate(VT_VARIANT, 2, bounds));
+  const _variant_t textID("x");
+  const _variant_t id(static_cast<LONG>(9));
+  const _variant_t value("v");
+  LONG index[2] = {0, 0};
+  SafeArrayPutElement(holder->m_pArray, index, &textID);
+  index[1] = 1;
+  SafeArrayPutElement(holder->m_pArray, index, &id);
+  index[0] = 1;
+  SafeArrayPutElement(holder->m_pArray, index, &value);
+  CConversionOptionList extra(1);
+  extra[0].id = 226;
+  extra[0].value = _variant_t(static_cast<LONG>(5));
+
+  CLoadInitINI loader;
+  loader.SetPath("/nonexistent/conv.ini");
+  EXPECT_EQ(0u, loader.Load(holder, extra));
+  const OptionRows rows{holder->m_pArray};
+  ASSERT_EQ(185 + 2 + 1, rows.Count());
+  EXPECT_EQ(9, rows.Id(185));
+  EXPECT_EQ(226, rows.Id(186));
+  EXPECT_EQ(VT_EMPTY, rows.Cell(0, 187).vt);
+
+  COptionArrayHolder empty(new CPLSettings::COptionArray);
+  try {
+    loader.Load(empty, extra);
+    ADD_FAILURE() << "a holder without an array loads nothing";
+  } catch (const _com_error& e) {
+    EXPECT_EQ(E_INVALIDARG, e.Error());
+  }
+}
+
+}  // namespace
