@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "settings/handle_pl_settings.h"
+#include "settings/pl_settings.h"
 #include "settings/setting_ids.h"
 
 namespace {
@@ -178,9 +179,34 @@ void RequestReads(benchmark::State& state, bool withReload) {
   }
 }
 
+// The same lookups straight on the loaded store, with no holder and no lock:
+// how far the machine lets eight threads scale in this run.
+void BM_StoreReadsWithoutHolder(benchmark::State& state) {
+  static constexpr int32_t kIntSettings[] = {
+      SettingOpenRestriction,  SettingSaveRestriction, SettingRichRestriction,
+      SettingEnableBlockedList, SettingDefaultVisualisation, SettingDirectFileAccessBlockLevel,
+      SettingSafeSSLOpen,      SettingAttachmentButtonsBlockLevel, SettingEnableWebReady,
+      SettingSaveConfirmation, SettingClientIPSource};
+  const CPLSettings::CSettingsStore& store = State().holder.GetPLSettings().Store();
+  const int32_t settingsID = 1 + state.thread_index() % 2;
+  for (auto _ : state) {
+    int64_t sum = 0;
+    for (int32_t id : kIntSettings) {
+      int32_t value = 0;
+      CPLSettings::GetIntValue(store, id, value, settingsID, kGeneralEngineID);
+      sum += value;
+    }
+    ci_string folder;
+    CPLSettings::GetStringValueCI(store, SettingVirtualFolderName, folder, 0, 0);
+    benchmark::DoNotOptimize(sum + static_cast<int64_t>(folder.size()));
+  }
+  state.SetItemsProcessed(state.iterations() * 12);
+}
+
 void BM_RequestReads(benchmark::State& state) { RequestReads(state, false); }
 void BM_RequestReadsDuringReloads(benchmark::State& state) { RequestReads(state, true); }
 
+BENCHMARK(BM_StoreReadsWithoutHolder)->Threads(1)->Threads(8)->UseRealTime();
 BENCHMARK(BM_RequestReads)->Threads(1)->Threads(8)->UseRealTime();
 BENCHMARK(BM_RequestReadsDuringReloads)->Threads(1)->Threads(8)->UseRealTime();
 

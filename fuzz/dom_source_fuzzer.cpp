@@ -11,6 +11,7 @@
 #include "filter/common_pointers.h"
 #include "host/hx_buffer_apply.h"
 #include "html/dom_source.h"
+#include "html/element.h"
 #include "html/source.h"
 #include "html/tag.h"
 
@@ -85,6 +86,37 @@ void Exercise(CDOMSource& dom, const std::string& sBuffer, uint8_t control, CBuf
   }
 }
 
+// Searches through the position cache answer as the uncached searches do, at
+// positions picked by the input, and elements end at the same end tags.
+void CompareCachedAndUncached(const std::string& sBuffer, size_t nHtmlBegin, uint8_t control) {
+  CSource cached(sBuffer.data(), nHtmlBegin, sBuffer.size());
+  CSource uncached(sBuffer.data(), nHtmlBegin, sBuffer.size());
+  uncached.setUseCaches(false);
+  const HXPos nLength = sBuffer.size() - nHtmlBegin;
+  if (nLength == 0) return;
+  const ci_string div("div");
+  for (HXPos i = 0; i < 24; ++i) {
+    const HXPos p = nHtmlBegin + (i * 7919 + control) % nLength;
+    const bool bPrevious = (i & 1) != 0;
+    if (CTag::findPreviousOrNextTag(&cached, p, bPrevious) != nullptr) {
+      CTag* a = CTag::findPreviousOrNextTag(&cached, p, bPrevious);
+      CTag* b = CTag::findPreviousOrNextTag(&uncached, p, bPrevious);
+      if (b == nullptr || a->getBegin() != b->getBegin() || a->getEnd() != b->getEnd()) __builtin_trap();
+    } else if (CTag::findPreviousOrNextTag(&uncached, p, bPrevious) != nullptr) {
+      __builtin_trap();
+    }
+    CStartTag* s = cached.findNextStartTag(p, div);
+    CStartTag* t = uncached.findNextStartTag(p, div);
+    if ((s == nullptr) != (t == nullptr)) __builtin_trap();
+    if (s == nullptr) continue;
+    if (s->getBegin() != t->getBegin()) __builtin_trap();
+    CElement* e = s->getElement();
+    CElement* f = t->getElement();
+    if ((e == nullptr) != (f == nullptr)) __builtin_trap();
+    if (e != nullptr && e->getEnd() != f->getEnd()) __builtin_trap();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
@@ -118,6 +150,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   }
   std::string sOut;
   HxApplyBufferInstructions(sBuffer.data(), sBuffer.size(), list, sOut);
+
+  CompareCachedAndUncached(sBuffer, sHeaders.size(), control);
 
   // The full parse of the same bytes: tags in page order, inside the page.
   CSource source(sBuffer.data(), sHeaders.size(), sBuffer.size());

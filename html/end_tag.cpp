@@ -58,14 +58,23 @@ CElement* CEndTag::getElement() {
 namespace {
 
 // The first end tag of pEndTagType whose text csSearch occurs at or after
-// nPos (before it when bPrevious).
+// nPos (before it when bPrevious). A forward search looks only at
+// occurrences that begin before nLimit.
 CEndTag* SearchEndTag(CSource* pSource, HXPos nPos, const ci_string& csSearch, CEndTagType* pEndTagType,
-                      bool bPrevious) {
+                      bool bPrevious, HXPos nLimit = HX_NPOS) {
   const HXPos nBegin = pSource->getBegin();
   const HXPos nEnd = pSource->getEnd();
   HXPos p = nPos;
   for (;;) {
-    const HXPos nHit = pSource->findNoCaseFrom(csSearch.c_str(), p, bPrevious);
+    HXPos nHit;
+    if (bPrevious || nLimit == HX_NPOS) {
+      nHit = pSource->findNoCaseFrom(csSearch.c_str(), p, bPrevious);
+    } else {
+      const HXPos nFrom = std::max(p, nBegin);
+      if (nFrom >= nLimit || nFrom >= nEnd) return nullptr;
+      const HXPos nCount = std::min<HXPos>(nLimit - nFrom + csSearch.size() - 1, nEnd - nFrom);
+      nHit = findNoCase(pSource->getBuffer(), csSearch.c_str(), nFrom, nCount);
+    }
     if (nHit == HX_NPOS) return nullptr;
     CTag* pTag = CTag::getTagAt(pSource, nHit);
     if (pTag != nullptr && !pTag->isStartTag() && static_cast<CEndTag*>(pTag)->getEndTagType() == pEndTagType) {
@@ -97,34 +106,17 @@ CEndTag* CEndTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_stri
   csSearch += csName;
   csSearch += pEndTagType->getClosingDelimiter();
   if (bPrevious || !pSource->useAllTypesCache()) return SearchEndTag(pSource, nPos, csSearch, pEndTagType, bPrevious);
+  // After a full parse a normal end tag's text is exactly "</", its name and
+  // ">", so the occurrences that are such tags are the parse's end tags of
+  // the name.
+  if (pEndTagType == CEndTagTypeSingletonData::getInstance()->m_pNormal) {
+    if (const CParseIndex* pIndex = pSource->parseIndex()) return pIndex->nextEndTag(nPos, csName);
+  }
 
-  // A forward search walks every occurrence of the text from nPos on and
-  // stops at the first that is such an end tag. So when none was found from
-  // some position, none is found from any later one; and when the first was
-  // found at h from some position, it is the first from every position up to
-  // h too. The tags at the occurrences come from the all-types sub-cache,
-  // whose entries the memo is forgotten with, so an answer from the memo is
-  // the one the search would give.
-  CCache& cache = pSource->getCache();
-  const std::string sKey(csSearch.data(), csSearch.size());
-  {
-    const CEndTagSearchMemo& memo = cache.endTagSearchMemo(pEndTagType, sKey);
-    if (nPos >= memo.nNoneFrom) return nullptr;
-    if (memo.pTag != nullptr && nPos >= memo.nFrom && nPos <= memo.nTo) return memo.pTag;
-  }
-  const uint64_t nForgotten = cache.endTagSearchesForgotten();
-  CEndTag* pFound = SearchEndTag(pSource, nPos, csSearch, pEndTagType, false);
-  // A search that had the sub-cache's entries replaced records nothing.
-  if (cache.endTagSearchesForgotten() != nForgotten) return pFound;
-  CEndTagSearchMemo& memo = cache.endTagSearchMemo(pEndTagType, sKey);
-  if (pFound == nullptr) {
-    memo.nNoneFrom = std::min(memo.nNoneFrom, nPos);
-  } else if (pFound == memo.pTag) {
-    memo.nFrom = std::min(memo.nFrom, nPos);
-  } else {
-    memo.pTag = pFound;
-    memo.nFrom = nPos;
-    memo.nTo = pFound->getBegin();
-  }
-  return pFound;
+  const std::string sText(csSearch.data(), csSearch.size());
+  CTag* pFound = pSource->getCache().rememberedForwardSearch(
+      pEndTagType, sText, nPos, [&](HXPos nFrom, HXPos nLimit) -> CTag* {
+        return SearchEndTag(pSource, nFrom, csSearch, pEndTagType, false, nLimit);
+      });
+  return static_cast<CEndTag*>(pFound);
 }

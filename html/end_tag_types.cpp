@@ -8,6 +8,15 @@
 #include "html/tag.h"
 #include "html/tag_types.h"
 
+namespace {
+
+// Names up to this length are copied at once; element names are far shorter.
+constexpr HXPos kLongestKeptName = 64;
+// A debug-log line holds no more than this many characters.
+constexpr HXPos kLogLineLength = 2048;
+
+}  // namespace
+
 CEndTagType::CEndTagType(const char* pDescription, const char* pStartDelimiter, const char* pClosingDelimiter,
                          bool bServerTag)
     : CTagType(pDescription, pStartDelimiter, pClosingDelimiter, bServerTag, "</") {}
@@ -36,7 +45,7 @@ CTag* CEndTagTypeUnregistered::constructTagAt(CSource* pSource, HXPos nPos) {
   const HXPos nFrom = std::max(p, pSource->getBegin());
   HXPos nClose = HX_NPOS;
   if (nFrom < pSource->getEnd()) {
-    nClose = findNoCase(pSource->getBuffer(), m_csClosingDelimiter.c_str(), nFrom, pSource->getEnd() - nFrom);
+    nClose = pSource->findClosingDelimiter(m_csClosingDelimiter.c_str(), nFrom);
   }
   if (nClose == HX_NPOS) {
     DebugLog("[CEndTagTypeUnregistered::constructTagAt] EndTag at <%d> not recognized as type <%s> because it has "
@@ -44,16 +53,24 @@ CTag* CEndTagTypeUnregistered::constructTagAt(CSource* pSource, HXPos nPos) {
              LogPos(nPos), m_sDescription.c_str());
     return nullptr;
   }
-  ci_string csName(pSource->getBuffer() + p, nClose - p);
+  // A name longer than any element name is left in the page until asked for
+  // (its element index is -1 either way); the log line shows no more of it
+  // than fits the line.
+  const HXPos nNameLength = nClose - p;
+  const bool bDefer = nNameLength > kLongestKeptName;
+  ci_string csName;
+  if (!bDefer) csName.assign(pSource->getBuffer() + p, nNameLength);
   CEndTag* pTag = constructEndTag(pSource, nPos, nClose + m_csClosingDelimiter.length(), csName);
+  if (pTag != nullptr && bDefer) pTag->deferName();
+  const int nShown = static_cast<int>(std::min<HXPos>(nNameLength, kLogLineLength));
   if (pTag != nullptr) {
-    DebugLog("[CEndTagTypeUnregistered::constructTagAt] Encountered possible EndTag <%s> at <%d> whose content "
+    DebugLog("[CEndTagTypeUnregistered::constructTagAt] Encountered possible EndTag <%.*s> at <%d> whose content "
              "does not match a registered EndTagType.",
-             csName.c_str(), LogPos(nPos));
+             nShown, pSource->getBuffer() + p, LogPos(nPos));
   } else {
-    DebugLog("[CEndTagTypeUnregistered::constructTagAt] Encountered possible EndTag <%s> at <%d> whose content "
+    DebugLog("[CEndTagTypeUnregistered::constructTagAt] Encountered possible EndTag <%.*s> at <%d> whose content "
              "does not match a registered EndTagType. constructEndTag failed.",
-             csName.c_str(), LogPos(nPos));
+             nShown, pSource->getBuffer() + p, LogPos(nPos));
   }
   return pTag;
 }

@@ -30,6 +30,16 @@ CSubCache::CSubCache(CCache* pCache, CTagType* pTagType) : m_pCache(pCache), m_p
 CSubCache::~CSubCache() { deleteEntries(); }
 
 void CSubCache::deleteEntries() {
+  m_bLoaded = false;
+  m_vecLoaded.clear();
+  m_vecLoaded.shrink_to_fit();
+  m_vecLoadedRegistered.clear();
+  m_vecLoadedRegistered.shrink_to_fit();
+  m_vecLoadedBegins.clear();
+  m_vecLoadedBegins.shrink_to_fit();
+  m_vecLoadedRegisteredBegins.clear();
+  m_vecLoadedRegisteredBegins.shrink_to_fit();
+  m_nLoadedHint = 0;
   m_mapEntries.clear();
   m_vecMarked.clear();
   m_pFirst = nullptr;
@@ -48,7 +58,52 @@ void CSubCache::clear() {
   makeSentinels(false);
 }
 
-std::vector<const CCacheEntry*> CSubCache::entries() const {
+void CSubCache::materialize() {
+  if (!m_bLoaded) return;
+  m_bLoaded = false;
+  auto itLast = std::prev(m_mapEntries.end());
+  for (CTag* pTag : m_vecLoaded) {
+    m_mapEntries.emplace_hint(itLast, Key(pTag->getBegin()), CCacheEntry{pTag->getBegin(), pTag, true, true});
+  }
+  std::vector<CTag*>().swap(m_vecLoaded);
+  std::vector<CTag*>().swap(m_vecLoadedRegistered);
+  std::vector<HXPos>().swap(m_vecLoadedBegins);
+  std::vector<HXPos>().swap(m_vecLoadedRegisteredBegins);
+}
+
+CTag* CSubCache::loadedTagAt(HXPos nPos) const {
+  auto it = std::lower_bound(m_vecLoadedBegins.begin(), m_vecLoadedBegins.end(), nPos);
+  if (it == m_vecLoadedBegins.end() || *it != nPos) return nullptr;
+  return m_vecLoaded[static_cast<size_t>(it - m_vecLoadedBegins.begin())];
+}
+
+// With every stretch known, a forward search answers the first registered
+// tag at or after nPos, a backward one the last at or before it.
+CTag* CSubCache::loadedPreviousOrNextTag(HXPos nPos, bool bPrevious) const {
+  const std::vector<HXPos>& v = m_vecLoadedRegisteredBegins;
+  const size_t n = v.size();
+  size_t i;  // the first begin at or after nPos
+  const size_t h = m_nLoadedHint;
+  if (h < n && v[h] >= nPos && (h == 0 || v[h - 1] < nPos)) {
+    i = h;
+  } else if (h + 1 < n && v[h + 1] >= nPos && v[h] < nPos) {
+    i = h + 1;
+  } else {
+    i = static_cast<size_t>(std::lower_bound(v.begin(), v.end(), nPos) - v.begin());
+  }
+  if (!bPrevious) {
+    if (i == n) return nullptr;
+    m_nLoadedHint = i;
+    return m_vecLoadedRegistered[i];
+  }
+  if (i < n && v[i] == nPos) return m_vecLoadedRegistered[i];
+  if (i == 0) return nullptr;
+  m_nLoadedHint = i - 1;
+  return m_vecLoadedRegistered[i - 1];
+}
+
+std::vector<const CCacheEntry*> CSubCache::entries() {
+  materialize();
   std::vector<const CCacheEntry*> v;
   v.reserve(m_mapEntries.size());
   for (const auto& entry : m_mapEntries) v.push_back(&entry.second);
@@ -85,6 +140,7 @@ void CSubCache::compact() {
 void CSubCache::add(HXPos nPos, CTag* pTag) {
   const CSource* pSource = m_pCache->getSource();
   if (!pSource->contains(nPos)) return;
+  materialize();
   auto itNext = findEntry(nPos);
   CCacheEntry* pNext = &itNext->second;
   if (pNext->nPos == nPos) {
@@ -115,6 +171,7 @@ void CSubCache::add(HXPos nPos, CTag* pTag) {
 
 CTag* CSubCache::getTagAt(HXPos nPos) {
   if (!m_pCache->getSource()->contains(nPos)) return nullptr;
+  if (m_bLoaded) return loadedTagAt(nPos);
   const CCacheEntry* pEntry = &findEntry(nPos)->second;
   if (pEntry->nPos == nPos) return pEntry->pTag;
   if (pEntry->bPreviousCompleted) return nullptr;
@@ -177,6 +234,8 @@ CTag* CSubCache::findPreviousOrNextTag(HXPos nPos, bool bPrevious) {
   if (bPrevious && nPos >= pSource->getEnd()) nPos = pSource->getEnd() - 1;
   if (!bPrevious && nPos < pSource->getBegin()) nPos = pSource->getBegin();
   if (!pSource->contains(nPos)) return nullptr;
+  // Nothing is left to record once every stretch is known.
+  if (m_bLoaded) return loadedPreviousOrNextTag(nPos, bPrevious);
 
   auto it = findEntry(nPos);
   CCacheEntry* e = &it->second;
@@ -240,6 +299,7 @@ bool CSubCache::settlePassedEntry(EntryMap::iterator it, const char* szInternalE
 }
 
 bool CSubCache::addNextTag(HXPos nPos, CTag* pTag) {
+  materialize();
   const HXPos nFound = pTag != nullptr ? pTag->getBegin() : m_pLast->nPos;
   if (nFound == nPos) return true;
   auto it = findEntry(nPos);
@@ -270,6 +330,7 @@ bool CSubCache::addNextTag(HXPos nPos, CTag* pTag) {
 }
 
 bool CSubCache::addPreviousTag(HXPos nPos, CTag* pTag) {
+  materialize();
   const HXPos nFound = pTag != nullptr ? pTag->getBegin() : m_pFirst->nPos;
   if (nFound == nPos) return true;
   auto it = findEntry(nPos);
@@ -302,11 +363,25 @@ void CSubCache::bulkLoad_Start(size_t nTagCount) {
   deleteEntries();
   makeSentinels(true);
   m_nBulkCount = nTagCount;
+  if (m_pTagType == nullptr) {
+    m_bLoaded = true;
+    m_vecLoaded.reserve(nTagCount);
+    m_vecLoadedBegins.reserve(nTagCount);
+  }
 }
 
 void CSubCache::bulkLoad_Set(size_t nTagsIndex, CTag* pTag) {
   if (pTag == nullptr || nTagsIndex >= m_nBulkCount) {
     DebugLog("[CSubCache::bulkLoad_Set] pTag is 0 or invalid nTagsIndex.");
+    return;
+  }
+  if (m_bLoaded) {
+    m_vecLoaded.push_back(pTag);
+    m_vecLoadedBegins.push_back(pTag->getBegin());
+    if (!pTag->isUnregistered()) {
+      m_vecLoadedRegistered.push_back(pTag);
+      m_vecLoadedRegisteredBegins.push_back(pTag->getBegin());
+    }
     return;
   }
   bulkLoad_AddToTypeSpecificCache(pTag);
@@ -348,8 +423,24 @@ CCache::~CCache() {
   for (CSubCache* pSubCache : m_vecSubCaches) delete pSubCache;
 }
 
-CEndTagSearchMemo& CCache::endTagSearchMemo(const CEndTagType* pEndTagType, const std::string& sSearch) {
-  return m_mapEndTagSearches[std::make_pair(pEndTagType, sSearch)];
+HXPos TagBegin(const CTag* pTag) { return pTag->getBegin(); }
+
+const CWalkOutcome* CCache::walkOutcome(int64_t nElementIndex, HXPos nPos) const {
+  if (m_mapWalks.empty()) return nullptr;
+  auto itIndex = m_mapWalks.find(nElementIndex);
+  if (itIndex == m_mapWalks.end()) return nullptr;
+  auto it = itIndex->second.lower_bound(nPos);
+  if (it == itIndex->second.end() || it->second.nFrom > nPos) return nullptr;
+  return &it->second.outcome;
+}
+
+void CCache::rememberWalk(int64_t nElementIndex, const std::vector<std::pair<HXPos, HXPos>>& vecStretches,
+                          const CWalkOutcome& outcome) {
+  std::map<HXPos, CWalkStretch>& stretches = m_mapWalks[nElementIndex];
+  for (const auto& [nFrom, nTo] : vecStretches) {
+    auto [it, bNew] = stretches.emplace(nTo, CWalkStretch{nFrom, outcome});
+    if (!bNew && nFrom < it->second.nFrom) it->second.nFrom = nFrom;
+  }
 }
 
 void CCache::clear() {

@@ -7,6 +7,7 @@
 // each the comment and CDATA section types.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -34,8 +35,10 @@ class CSubCache {
   virtual ~CSubCache();
 
   CTagType* getTagType() const { return m_pTagType; }
+  // Whether it holds a bulk load that nothing has changed since.
+  bool isLoaded() const { return m_bLoaded; }
   // Number of entries, the two sentinels included.
-  size_t size() const { return m_mapEntries.size(); }
+  size_t size() const { return m_bLoaded ? m_vecLoaded.size() + 2 : m_mapEntries.size(); }
 
   CTag* getTagAt(HXPos nPos);
   CTag* findPreviousOrNextTag(HXPos nPos, bool bPrevious);
@@ -48,7 +51,7 @@ class CSubCache {
   void bulkLoad_Finish();
 
   // The entries in position order (for tests).
-  std::vector<const CCacheEntry*> entries() const;
+  std::vector<const CCacheEntry*> entries();
 
  private:
   // Entries are kept in an ordered tree keyed by position + 1 (the first
@@ -71,6 +74,10 @@ class CSubCache {
   CTag* searchForwards(EntryMap::iterator a, EntryMap::iterator b, HXPos p);
   CTag* searchBackwards(EntryMap::iterator a, EntryMap::iterator b, HXPos p);
   CTag* uncachedSearch(HXPos p, bool bPrevious, HXPos nBreakAtPos);
+  // Turns a bulk load kept as arrays into entries, before anything changes.
+  void materialize();
+  CTag* loadedTagAt(HXPos nPos) const;
+  CTag* loadedPreviousOrNextTag(HXPos nPos, bool bPrevious) const;
 
   CCache* m_pCache;
   CTagType* m_pTagType;  // null: all tag types
@@ -83,18 +90,41 @@ class CSubCache {
   std::vector<CCacheEntry*> m_vecMarked;
   // Tags of a bulk load, appended before the last sentinel.
   size_t m_nBulkCount = 0;
+  // A bulk load of the all-types sub-cache is kept as the parse's tags in
+  // page order instead of entries: every stretch is known then, so it is only
+  // read, by binary search, until something would change it. The registered
+  // tags apart, since only they answer previous and next searches.
+  // Begins are kept beside the tags so that the searches read one array;
+  // walks ask for the tag after the one found last, which the hint answers.
+  bool m_bLoaded = false;
+  std::vector<CTag*> m_vecLoaded;
+  std::vector<HXPos> m_vecLoadedBegins;
+  std::vector<CTag*> m_vecLoadedRegistered;
+  std::vector<HXPos> m_vecLoadedRegisteredBegins;
+  mutable size_t m_nLoadedHint = 0;
 };
 
-// What forward searches for one end tag text (delimiter, name, closing
-// delimiter) of one end tag type have shown about the page.
-struct CEndTagSearchMemo {
-  // From any position at or after it no such end tag follows.
+// What forward searches for one tag text (an end tag's delimiter, name and
+// closing delimiter; a start tag's "<" and name) have shown about the page.
+struct CTagSearchMemo {
+  // From any position at or after it no such tag follows.
   HXPos nNoneFrom = HX_NPOS;
-  // From any position in [nFrom, nTo] the first such end tag is pTag (it
-  // begins at nTo); none known while pTag is null.
-  HXPos nFrom = HX_NPOS;
-  HXPos nTo = HX_NPOS;
-  CEndTag* pTag = nullptr;
+  // Known stretches by the begin of the tag that ends them: from any
+  // position in [nFrom, that begin] the first such tag is pTag. Stretches
+  // never overlap.
+  struct Stretch {
+    HXPos nFrom;
+    CTag* pTag;
+  };
+  std::map<HXPos, Stretch> mapStretches;
+};
+
+// How an optional end-tag walk ended: at the element's own end tag, before a
+// tag that ends the element (an empty end tag is made at its begin), or at
+// the page's end (no tag).
+struct CWalkOutcome {
+  CTag* pTag = nullptr;
+  bool bOwnEndTag = false;
 };
 
 class CCache {
@@ -118,11 +148,31 @@ class CCache {
   CSource* getSource() const { return m_pSource; }
   CSubCache* getAllTypesSubCache() const { return m_pAllTypes; }
 
-  // The memo of forward searches for csSearch of pEndTagType, made empty on
-  // first use. It holds only what the all-types sub-cache's current entries
-  // imply, so it is forgotten whenever those are replaced.
-  CEndTagSearchMemo& endTagSearchMemo(const CEndTagType* pEndTagType, const std::string& sSearch);
+  // A forward search for a tag text remembered per kind (an end tag type;
+  // null for start tags) and text. Such a search walks every occurrence of
+  // the text from nPos on and stops at the first that is a tag of the kind.
+  // So when none was found from some position, none is found from any later
+  // one; when the first was found at h from some position, it is the first
+  // from every position up to h too; and a search from before a known
+  // stretch only has to reach it. search(nPos, nLimit) runs the walk over
+  // occurrences that begin before nLimit (-1: no limit). The tags at the
+  // occurrences come from the all-types sub-cache, whose entries the memos
+  // are forgotten with, so an answer from a memo is the one the search gives.
+  template <class Search>
+  CTag* rememberedForwardSearch(const void* pKind, const std::string& sText, HXPos nPos, Search search);
+  // Optional end-tag walks of the elements of one element index. A walk
+  // passes the tags after its start one by one (or a stepped-over element as
+  // a whole); any walk of that index that reaches a position the first one
+  // passed over tag by tag goes on exactly as it did. Stretches are
+  // [from, to] pairs of such positions. A page of many elements that all
+  // walk to its end (head after head) walks it once instead of once each.
+  const CWalkOutcome* walkOutcome(int64_t nElementIndex, HXPos nPos) const;
+  void rememberWalk(int64_t nElementIndex, const std::vector<std::pair<HXPos, HXPos>>& vecStretches,
+                    const CWalkOutcome& outcome);
+  // Forgets the search memos and the walks: they hold what the all-types
+  // sub-cache's current entries imply.
   void forgetEndTagSearches() {
+    m_mapWalks.clear();
     m_mapEndTagSearches.clear();
     ++m_nEndTagSearchesForgotten;
   }
@@ -134,8 +184,50 @@ class CCache {
   CSource* m_pSource;
   // A page deeply nested with elements whose end tags never come would
   // otherwise search to the page's end once per element.
-  std::map<std::pair<const CEndTagType*, std::string>, CEndTagSearchMemo> m_mapEndTagSearches;
+  std::map<std::pair<const void*, std::string>, CTagSearchMemo> m_mapEndTagSearches;
+  struct CWalkStretch {
+    HXPos nFrom;
+    CWalkOutcome outcome;
+  };
+  // Per element index, stretches by their last position.
+  std::map<int64_t, std::map<HXPos, CWalkStretch>> m_mapWalks;
   uint64_t m_nEndTagSearchesForgotten = 0;
   CSubCache* m_pAllTypes;
   std::vector<CSubCache*> m_vecSubCaches;
 };
+
+// The begin of a tag (the template below is used where CTag is incomplete).
+HXPos TagBegin(const CTag* pTag);
+
+template <class Search>
+CTag* CCache::rememberedForwardSearch(const void* pKind, const std::string& sText, HXPos nPos, Search search) {
+  const auto key = std::make_pair(pKind, sText);
+  HXPos nLimit;
+  CTag* pKnown = nullptr;
+  {
+    const CTagSearchMemo& memo = m_mapEndTagSearches[key];
+    if (nPos >= memo.nNoneFrom) return nullptr;
+    auto it = memo.mapStretches.lower_bound(nPos);
+    if (it != memo.mapStretches.end()) {
+      if (it->second.nFrom <= nPos) return it->second.pTag;
+      nLimit = it->second.nFrom;
+      pKnown = it->second.pTag;
+    } else {
+      nLimit = memo.nNoneFrom;
+    }
+  }
+  const uint64_t nForgotten = m_nEndTagSearchesForgotten;
+  CTag* pFound = search(nPos, nLimit);
+  if (pFound == nullptr) pFound = pKnown;
+  // A search that had the sub-cache's entries replaced records nothing.
+  if (m_nEndTagSearchesForgotten != nForgotten) return pFound;
+  CTagSearchMemo& memo = m_mapEndTagSearches[key];
+  if (pFound == nullptr) {
+    memo.nNoneFrom = std::min(memo.nNoneFrom, nPos);
+    return nullptr;
+  }
+  CTagSearchMemo::Stretch& stretch = memo.mapStretches[TagBegin(pFound)];
+  if (stretch.pTag == nullptr || nPos < stretch.nFrom) stretch.nFrom = nPos;
+  stretch.pTag = pFound;
+  return pFound;
+}

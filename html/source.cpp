@@ -112,6 +112,46 @@ HXPos CSource::findNoCaseFrom(const char* pPattern, HXPos nPos, bool bPrevious) 
   return findNoCase(getBuffer(), pPattern, nFrom, getEnd() - nFrom);
 }
 
+HXPos CSource::findClosingDelimiter(const char* pDelimiter, HXPos nPos) {
+  const HXPos nFrom = std::max(nPos, m_nBegin);
+  if (nFrom >= m_nEnd) return HX_NPOS;
+  CClosingSearch* pMemo = nullptr;
+  for (CClosingSearch& memo : m_vecClosingSearches) {
+    if (memo.sDelimiter == pDelimiter) {
+      pMemo = &memo;
+      break;
+    }
+  }
+  if (pMemo == nullptr) {
+    m_vecClosingSearches.push_back(CClosingSearch{pDelimiter});
+    pMemo = &m_vecClosingSearches.back();
+  }
+  if (nFrom >= pMemo->nNoneFrom) return HX_NPOS;
+  if (pMemo->nHit != HX_NPOS && nFrom >= pMemo->nFrom && nFrom <= pMemo->nHit) return pMemo->nHit;
+  // A search that reaches a known stretch ends there: nothing lies between.
+  const size_t nLen = std::strlen(pDelimiter);
+  HXPos nLimit = m_nEnd;
+  HXPos nKnown = HX_NPOS;
+  if (pMemo->nHit != HX_NPOS && nFrom < pMemo->nFrom) {
+    nLimit = pMemo->nFrom;
+    nKnown = pMemo->nHit;
+  } else if (pMemo->nNoneFrom != HX_NPOS) {
+    nLimit = pMemo->nNoneFrom;
+  }
+  const HXPos nCount = std::min<HXPos>(nLimit - nFrom + (nLen > 0 ? nLen - 1 : 0), m_nEnd - nFrom);
+  HXPos nHit = findNoCase(m_pBuffer, pDelimiter, nFrom, nCount);
+  if (nHit == HX_NPOS) nHit = nKnown;
+  if (nHit == HX_NPOS) {
+    pMemo->nNoneFrom = nFrom;
+  } else if (nHit == pMemo->nHit) {
+    pMemo->nFrom = std::min(pMemo->nFrom, nFrom);
+  } else {
+    pMemo->nFrom = nFrom;
+    pMemo->nHit = nHit;
+  }
+  return nHit;
+}
+
 HXPos CSource::findPreviousNoCase(const char* pPattern, HXPos nPos, HXPos nLimit) const {
   if (nPos < m_nBegin) return HX_NPOS;
   const bool bLimited = nLimit != HX_NPOS && nLimit >= m_nBegin;
@@ -190,7 +230,21 @@ const std::vector<CTag*>& CSource::fullSequentialParse() {
   return m_vecAllTags;
 }
 
+const CDeclarationScan& CSource::declarationScan() {
+  if (m_pDeclarationScan == nullptr) m_pDeclarationScan = std::make_unique<CDeclarationScan>(m_pBuffer, m_nBegin, m_nEnd);
+  return *m_pDeclarationScan;
+}
+
+const CParseIndex* CSource::parseIndex() {
+  if (!m_bFullSequentialParseDone || !m_bUseAllTypesCache || !m_cache.getAllTypesSubCache()->isLoaded()) {
+    return nullptr;
+  }
+  if (m_pParseIndex == nullptr) m_pParseIndex = std::make_unique<CParseIndex>(m_vecAllTags);
+  return m_pParseIndex.get();
+}
+
 void CSource::fillFullParseLists(const std::vector<CTag*>& vecTags, size_t nRegisteredCount) {
+  m_pParseIndex.reset();
   m_vecAllTags.clear();
   m_vecAllTags.reserve(nRegisteredCount);
   CStartTagTypeSingletonData* pStartTypes = CStartTagTypeSingletonData::getInstance();

@@ -5,10 +5,13 @@
 // A source and its segments belong to one thread.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/ci_string.h"
+#include "html/declaration_scan.h"
+#include "html/parse_index.h"
 #include "html/position_cache.h"
 #include "html/segment.h"
 
@@ -40,6 +43,12 @@ class CSource : public CSegment {
   // The next occurrence of the pattern, without case, at or after nPos (at or
   // before it when bPrevious), inside the source; HX_NPOS when none.
   HXPos findNoCaseFrom(const char* pPattern, HXPos nPos, bool bPrevious) const;
+  // The first occurrence, without case, of a tag's closing delimiter at or
+  // after nPos; HX_NPOS when none. Every '<' that no tag type can close asks
+  // this, so what earlier calls found is remembered per delimiter: a later
+  // call inside a known stretch answers at once instead of searching to the
+  // page's end again.
+  HXPos findClosingDelimiter(const char* pDelimiter, HXPos nPos);
 
   // Searches.
   CTag* getTagAt(HXPos nPos);
@@ -74,6 +83,15 @@ class CSource : public CSegment {
   size_t getSegmentCount() const { return m_vecAllSegments.size(); }
   void fillFullParseLists(const std::vector<CTag*>& vecTags, size_t nRegisteredCount);
 
+  // The page's quotes, brackets and '>' for declarations whose scans run
+  // long; made on first use.
+  const CDeclarationScan& declarationScan();
+
+  // The full parse's tags grouped by name, while the position cache still
+  // holds exactly that parse (so that its answers are the cache's); null
+  // before a full parse or when searches bypass the cache.
+  const CParseIndex* parseIndex();
+
   // Whether nPos lies strictly inside a comment or CDATA section that begins
   // before it. Answered from one forward walk over the page's comment and
   // CDATA delimiters, remembered per source, instead of a chain of backward
@@ -89,6 +107,19 @@ class CSource : public CSegment {
   std::vector<CTag*> m_vecAllTags;
   std::vector<CSegment*> m_vecAllSegments;
   bool m_bFullSequentialParseDone = false;
+  std::unique_ptr<CParseIndex> m_pParseIndex;
+  std::unique_ptr<CDeclarationScan> m_pDeclarationScan;
+
+  // What closing delimiter searches have shown: from any position in
+  // [nFrom, nHit] the first occurrence is at nHit; from nNoneFrom on there
+  // is none.
+  struct CClosingSearch {
+    std::string sDelimiter;
+    HXPos nFrom = HX_NPOS;
+    HXPos nHit = HX_NPOS;
+    HXPos nNoneFrom = HX_NPOS;
+  };
+  std::vector<CClosingSearch> m_vecClosingSearches;
 
   // Comments and CDATA sections found by the forward walk, in page order,
   // and the position the walk has classified everything before.

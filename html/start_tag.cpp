@@ -124,6 +124,47 @@ CStartTag* CStartTag::findNextBefore(CSource* pSource, HXPos nPos, HXPos nLimit)
   return nullptr;
 }
 
+namespace {
+
+// The first start tag at or after nPos (at or before it when bPrevious)
+// whose text begins with csSearch ("<" and the name); a forward search looks
+// only at occurrences that begin before nLimit.
+CStartTag* SearchStartTag(CSource* pSource, HXPos nPos, const ci_string& csSearch, size_t nNameLength,
+                          bool bIsXMLName, bool bLongerNamesMatch, bool bPrevious, HXPos nLimit) {
+  const HXPos nBegin = pSource->getBegin();
+  const HXPos nEnd = pSource->getEnd();
+  HXPos p = nPos;
+  for (;;) {
+    HXPos nHit;
+    if (bPrevious || nLimit == HX_NPOS) {
+      nHit = pSource->findNoCaseFrom(csSearch.c_str(), p, bPrevious);
+    } else {
+      const HXPos nFrom = std::max(p, nBegin);
+      if (nFrom >= nLimit || nFrom >= nEnd) return nullptr;
+      const HXPos nCount = std::min<HXPos>(nLimit - nFrom + csSearch.size() - 1, nEnd - nFrom);
+      nHit = findNoCase(pSource->getBuffer(), csSearch.c_str(), nFrom, nCount);
+    }
+    if (nHit == HX_NPOS) return nullptr;
+    CTag* pTag = CTag::getTagAt(pSource, nHit);
+    if (pTag != nullptr && pTag->isStartTag() && !(bIsXMLName && pTag->isUnregistered())) {
+      auto* pStartTag = static_cast<CStartTag*>(pTag);
+      if (!pStartTag->getStartTagType()->isNameAfterPrefixRequired() ||
+          pStartTag->getName().length() <= nNameLength || bLongerNamesMatch) {
+        return pStartTag;
+      }
+    }
+    if (!bPrevious) {
+      if (nHit + 1 >= nEnd) return nullptr;
+      p = nHit + 1;
+    } else {
+      if (nHit < nBegin + 2) return nullptr;
+      p = nHit - 2;
+    }
+  }
+}
+
+}  // namespace
+
 CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csSearchName,
                                          bool bIsXMLName, bool bPrevious) {
   if (pSource == nullptr) {
@@ -138,30 +179,26 @@ CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_
   }
   ci_string csSearch("<");
   csSearch += csSearchName;
-  const HXPos nBegin = pSource->getBegin();
-  const HXPos nEnd = pSource->getEnd();
   const auto cLast = static_cast<unsigned char>(csSearchName.back());
   const bool bLongerNamesMatch = cLast == ':' || !HtmlScan::IsNameChar(cLast);
-  HXPos p = nPos;
-  for (;;) {
-    const HXPos nHit = pSource->findNoCaseFrom(csSearch.c_str(), p, bPrevious);
-    if (nHit == HX_NPOS) return nullptr;
-    CTag* pTag = CTag::getTagAt(pSource, nHit);
-    if (pTag != nullptr && pTag->isStartTag() && !(bIsXMLName && pTag->isUnregistered())) {
-      auto* pStartTag = static_cast<CStartTag*>(pTag);
-      if (!pStartTag->m_pStartTagType->isNameAfterPrefixRequired() ||
-          pStartTag->getName().length() <= csSearchName.length() || bLongerNamesMatch) {
-        return pStartTag;
-      }
-    }
-    if (!bPrevious) {
-      if (nHit + 1 >= nEnd) return nullptr;
-      p = nHit + 1;
-    } else {
-      if (nHit < nBegin + 2) return nullptr;
-      p = nHit - 2;
-    }
+  const size_t nNameLength = csSearchName.length();
+  if (bPrevious || !pSource->useAllTypesCache()) {
+    return SearchStartTag(pSource, nPos, csSearch, nNameLength, bIsXMLName, bLongerNamesMatch, bPrevious, HX_NPOS);
   }
+  // After a full parse the candidates of a well-formed name are the normal
+  // start tags of that name: no other tag type's text begins with "<" and a
+  // letter, and unregistered tags do not count for such a name.
+  if (bIsXMLName && !bLongerNamesMatch && isXMLName(csSearchName)) {
+    if (const CParseIndex* pIndex = pSource->parseIndex()) return pIndex->nextStartTag(nPos, csSearchName);
+  }
+  // Whether an unregistered tag counts follows from the name, so the text
+  // alone identifies the search.
+  const std::string sText(csSearch.data(), csSearch.size());
+  CTag* pFound = pSource->getCache().rememberedForwardSearch(
+      nullptr, sText, nPos, [&](HXPos nFrom, HXPos nLimit) -> CTag* {
+        return SearchStartTag(pSource, nFrom, csSearch, nNameLength, bIsXMLName, bLongerNamesMatch, false, nLimit);
+      });
+  return static_cast<CStartTag*>(pFound);
 }
 
 CStartTag* CStartTag::findNext(CSource* pSource, HXPos nPos, const ci_string& csAttributeName,
@@ -237,55 +274,77 @@ CEndTag* CStartTag::findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag,
 
   // Each level of nesting is one frame: the end tag it currently proposes and
   // the next start tag of the name. An explicit stack keeps deeply nested
-  // pages from exhausting the thread's stack.
+  // pages from exhausting the thread's stack. A frame whose first proposed
+  // end tag lies past its own start tag began just as the start tag's own
+  // matching would (the first end tag of the name after it, the next start
+  // tag of the name after it), so it ends the same way; one whose proposed
+  // end tag lies inside its own start tag (in an attribute value) did not,
+  // and is not settled here.
   struct Frame {
     CStartTag* pStart;
     CEndTag* pEnd;
     CStartTag* pNext;
+    bool bOwnPath;
   };
   CStartTag* pFirstNext =
       NextStartTagOfName(pSource, pStartTag->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
   if (pNextEndTag == nullptr) return nullptr;
   std::vector<Frame> stack;
-  stack.push_back({pStartTag, pNextEndTag, pFirstNext});
+  stack.push_back({pStartTag, pNextEndTag, pFirstNext, true});
   for (;;) {
     Frame& top = stack.back();
     if (top.pNext != nullptr && top.pNext->getBegin() <= top.pEnd->getBegin()) {
       // An inner start tag of the same name opens before the proposed end
       // tag: it takes that end tag first.
-      CStartTag* pInnerNext =
-          NextStartTagOfName(pSource, top.pNext->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
-      stack.push_back({top.pNext, top.pEnd, pInnerNext});
-      continue;
-    }
-    const Frame done = top;
-    stack.pop_back();
-    if (bSettleInner && !stack.empty() && !done.pStart->m_bElementCached) done.pStart->finishElement(done.pEnd);
-    if (stack.empty()) {
-      if (ppNextStartTag != nullptr) *ppNextStartTag = done.pNext;
-      return done.pEnd;
-    }
-    Frame& parent = stack.back();
-    parent.pNext = done.pNext;
-    parent.pEnd = CEndTag::findPreviousOrNext(pSource, done.pEnd->getEnd(), csName, pNormalEnd, false);
-    if (parent.pEnd == nullptr) {
-      if (bSettleInner) {
-        // Every start tag still open here was reached with the very end tag
-        // and next start tag its own matching would begin with, and the walk
-        // below it ran just as its own would; so its own matching fails the
-        // same way. Settling it now spares a page of many unclosed levels a
-        // walk to the page's end per level. Only start tags that would take
-        // the outer one's path through the end tag search qualify.
-        for (size_t i = 1; i < stack.size(); ++i) {
-          CStartTag* pInner = stack[i].pStart;
-          if (pInner->m_bElementCached || !takesSamePath(pStartTag, pInner)) continue;
-          DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.",
-                   pInner->m_csName.c_str(), LogPos(pInner->m_nBegin));
-          pInner->finishElement(nullptr);
+      CStartTag* pInner = top.pNext;
+      const bool bOwnPath = top.pEnd->getBegin() >= pInner->getEnd() && takesSamePath(pStartTag, pInner);
+      if (bSettleInner && bOwnPath && pInner->m_bElementCached && pInner->m_pElement != nullptr) {
+        // Its nesting was matched before: continue after its end tag as the
+        // walk through it would, instead of walking it again (a walk that
+        // asks the levels of a deep page innermost first).
+        CEndTag* pInnerEnd = pInner->m_pElement->getEndTag();
+        if (pInnerEnd != nullptr) {
+          top.pNext = NextStartTagOfName(pSource, pInnerEnd->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
+          top.pEnd = CEndTag::findPreviousOrNext(pSource, pInnerEnd->getEnd(), csName, pNormalEnd, false);
+          if (top.pEnd != nullptr) continue;
         }
+      } else {
+        CStartTag* pInnerNext =
+            NextStartTagOfName(pSource, pInner->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
+        stack.push_back({pInner, top.pEnd, pInnerNext, bOwnPath});
+        continue;
       }
-      return nullptr;
+    } else {
+      const Frame done = top;
+      stack.pop_back();
+      if (bSettleInner && !stack.empty() && done.bOwnPath && !done.pStart->m_bElementCached) {
+        done.pStart->finishElement(done.pEnd);
+      }
+      if (stack.empty()) {
+        if (ppNextStartTag != nullptr) *ppNextStartTag = done.pNext;
+        return done.pEnd;
+      }
+      Frame& parent = stack.back();
+      parent.pNext = done.pNext;
+      parent.pEnd = CEndTag::findPreviousOrNext(pSource, done.pEnd->getEnd(), csName, pNormalEnd, false);
+      if (parent.pEnd != nullptr) continue;
     }
+    if (bSettleInner) {
+      // Every start tag still open here was reached with the very end tag
+      // and next start tag its own matching would begin with, and the walk
+      // below it ran just as its own would; so its own matching fails the
+      // same way. Settling it now spares a page of many unclosed levels a
+      // walk to the page's end per level. Only start tags that would take
+      // the outer one's path through the end tag search qualify.
+      for (size_t i = 1; i < stack.size(); ++i) {
+        CStartTag* pInner = stack[i].pStart;
+        if (pInner->m_bElementCached || !stack[i].bOwnPath) continue;
+        DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.",
+                 pInner->m_csName.c_str(), LogPos(pInner->m_nBegin));
+        pInner->finishElement(nullptr);
+      }
+    }
+    return nullptr;
   }
 }
 
@@ -347,57 +406,99 @@ CEndTag* CStartTag::findEndTagInternal() {
   return pMatch;
 }
 
-bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, HXPos& nPos, CEndTag** ppEndTag,
+namespace {
+
+// Walks that pass no more tags than this cost little to repeat.
+constexpr size_t kShortWalk = 16;
+
+}  // namespace
+
+bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, COptionalWalk& walk, CEndTag** ppEndTag,
                                    CStartTag** ppPending) {
-  CEndTagType* pNormalEnd = CEndTagTypeSingletonData::getInstance()->m_pNormal;
+  CCache& cache = m_pSource->getCache();
   *ppEndTag = nullptr;
   *ppPending = nullptr;
-  while (nPos < m_pSource->getEnd()) {
-    CTag* pTag = CTag::findPreviousOrNextTag(m_pSource, nPos, false);
+  CWalkOutcome outcome;
+  HXPos nPassedTo = m_pSource->getEnd();
+  for (;;) {
+    if (walk.nPos >= m_pSource->getEnd()) break;
+    if (const CWalkOutcome* pKnown = cache.walkOutcome(m_nElementIndex, walk.nPos)) {
+      outcome = *pKnown;
+      nPassedTo = walk.nPos;
+      break;
+    }
+    CTag* pTag = CTag::findPreviousOrNextTag(m_pSource, walk.nPos, false);
     if (pTag == nullptr) break;
+    ++walk.nPassed;
     const CHTMLElementSet* pCandidates;
     if (pTag->isStartTag()) {
       if (rule.m_SteppedOverElements.contains(pTag->getElementIndex())) {
         auto* pStepped = static_cast<CStartTag*>(pTag);
+        // Without the position cache every search makes a new tag object:
+        // the one the caller has just built stands for the tag found again.
+        if (walk.pPending != nullptr && walk.pPending->getBegin() == pStepped->getBegin()) {
+          pStepped = walk.pPending;
+        }
         if (!pStepped->m_bElementCached && pStepped->hasOptionalEndTag()) {
           // Its element needs a walk like this one; the caller runs it first
           // instead of nesting the call.
           *ppPending = pStepped;
+          walk.pPending = pStepped;
           return false;
         }
         // The whole stepped-over element is passed, so the tags inside it do
         // not end this one. Without an element the start tag alone is passed.
         CElement* pElement = pStepped->getElement();
-        nPos = pElement != nullptr ? pElement->getEnd() : pStepped->getEnd();
+        walk.vecStretches.emplace_back(walk.nStretchFrom, pTag->getBegin());
+        walk.nPos = pElement != nullptr ? pElement->getEnd() : pStepped->getEnd();
+        walk.nStretchFrom = walk.nPos;
         continue;
       }
       pCandidates = &rule.m_EndingStartTags;
     } else {
       if (pTag->getElementIndex() == m_nElementIndex) {
-        *ppEndTag = static_cast<CEndTag*>(pTag);
-        return true;
+        outcome = CWalkOutcome{pTag, true};
+        nPassedTo = pTag->getBegin();
+        break;
       }
       pCandidates = &rule.m_EndingEndTags;
     }
     if (pCandidates->contains(pTag->getElementIndex())) {
-      *ppEndTag =
-          CEndTag::CREATE_NEW_INST(m_pSource, pTag->getBegin(), pTag->getBegin(), pNormalEnd, m_csName);
-      if (*ppEndTag == nullptr) {
-        DebugLog("[CStartTag::findOptionalEndTag] CEndTag::CREATE_NEW_INST() failed when creating an empty end tag at "
-                 "<%d>. Start tag <%s> nBegin <%d> nEnd <%d>",
-                 LogPos(pTag->getBegin()), m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
-      }
-      return true;
+      outcome = CWalkOutcome{pTag, false};
+      nPassedTo = pTag->getBegin();
+      break;
     }
-    nPos = pTag->getBegin() + 1;
+    walk.nPos = pTag->getBegin() + 1;
   }
-  *ppEndTag = CEndTag::CREATE_NEW_INST(m_pSource, m_pSource->getEnd(), m_pSource->getEnd(), pNormalEnd, m_csName);
-  if (*ppEndTag == nullptr) {
+  if (walk.nPassed > kShortWalk) {
+    if (walk.nStretchFrom <= nPassedTo) walk.vecStretches.emplace_back(walk.nStretchFrom, nPassedTo);
+    cache.rememberWalk(m_nElementIndex, walk.vecStretches, outcome);
+  }
+  *ppEndTag = endTagOf(outcome);
+  return true;
+}
+
+CEndTag* CStartTag::endTagOf(const CWalkOutcome& outcome) {
+  if (outcome.bOwnEndTag) return static_cast<CEndTag*>(outcome.pTag);
+  CEndTagType* pNormalEnd = CEndTagTypeSingletonData::getInstance()->m_pNormal;
+  if (outcome.pTag != nullptr) {
+    const HXPos nAt = outcome.pTag->getBegin();
+    CEndTag* pEndTag = CEndTag::CREATE_NEW_INST(m_pSource, nAt, nAt, pNormalEnd, m_csName);
+    if (pEndTag == nullptr) {
+      DebugLog("[CStartTag::findOptionalEndTag] CEndTag::CREATE_NEW_INST() failed when creating an empty end tag at "
+               "<%d>. Start tag <%s> nBegin <%d> nEnd <%d>",
+               LogPos(nAt), m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+    }
+    return pEndTag;
+  }
+  CEndTag* pEndTag =
+      CEndTag::CREATE_NEW_INST(m_pSource, m_pSource->getEnd(), m_pSource->getEnd(), pNormalEnd, m_csName);
+  if (pEndTag == nullptr) {
     DebugLog("[CStartTag::findOptionalEndTag] CEndTag::CREATE_NEW_INST() failed when creating an empty end tag at "
              "the end of the source document. Start tag <%s> nBegin <%d> nEnd <%d> .",
              m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
   }
-  return true;
+  return pEndTag;
 }
 
 bool CStartTag::hasOptionalEndTag() const {
@@ -406,10 +507,10 @@ bool CStartTag::hasOptionalEndTag() const {
 }
 
 CEndTag* CStartTag::findOptionalEndTag(const CEndTagRule& rule) {
-  HXPos nPos = m_nEnd;
+  COptionalWalk walk(m_nEnd);
   CEndTag* pEndTag = nullptr;
   CStartTag* pPending = nullptr;
-  while (!walkOptionalEndTag(rule, nPos, &pEndTag, &pPending)) pPending->getElement();
+  while (!walkOptionalEndTag(rule, walk, &pEndTag, &pPending)) pPending->getElement();
   return pEndTag;
 }
 
@@ -440,15 +541,15 @@ CElement* CStartTag::getElement() {
   struct Frame {
     CStartTag* pTag;
     const CEndTagRule* pRule;
-    HXPos nPos;
+    COptionalWalk walk;
   };
   std::vector<Frame> stack;
-  stack.push_back({this, CHTMLElementsSingletonData::getEndTagRule(m_nElementIndex), m_nEnd});
+  stack.push_back({this, CHTMLElementsSingletonData::getEndTagRule(m_nElementIndex), COptionalWalk(m_nEnd)});
   while (!stack.empty()) {
     Frame& top = stack.back();
     CEndTag* pEndTag = nullptr;
     CStartTag* pPending = nullptr;
-    if (top.pTag->walkOptionalEndTag(*top.pRule, top.nPos, &pEndTag, &pPending)) {
+    if (top.pTag->walkOptionalEndTag(*top.pRule, top.walk, &pEndTag, &pPending)) {
       CStartTag* pTag = top.pTag;
       stack.pop_back();
       if (pEndTag == nullptr) {
@@ -458,7 +559,7 @@ CElement* CStartTag::getElement() {
       pTag->finishElement(pEndTag);
     } else {
       stack.push_back({pPending, CHTMLElementsSingletonData::getEndTagRule(pPending->m_nElementIndex),
-                       pPending->m_nEnd});
+                       COptionalWalk(pPending->m_nEnd)});
     }
   }
   return m_pElement;

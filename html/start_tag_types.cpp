@@ -10,6 +10,15 @@
 #include "html/tag.h"
 #include "html/tag_types.h"
 
+namespace {
+
+// Declarations are scanned byte by byte this far; a longer scan is answered
+// from the page's declaration index instead, so that a page of openings that
+// never close costs one pass, not one per opening.
+constexpr HXPos kDeclarationScanBudget = 4096;
+
+}  // namespace
+
 CTagType::CTagType(const char* pDescription, const char* pStartDelimiter, const char* pClosingDelimiter,
                    bool bServerTag, const char* pNamePrefix)
     : m_sDescription(pDescription),
@@ -109,8 +118,7 @@ HXPos CStartTagTypeGenericImplementation::findEnd(CSource* pSource, HXPos nPos) 
     return HX_NPOS;
   }
   if (!pSource->contains(nPos)) return HX_NPOS;
-  const HXPos nHit =
-      findNoCase(pSource->getBuffer(), m_csClosingDelimiter.c_str(), nPos, pSource->getEnd() - nPos);
+  const HXPos nHit = pSource->findClosingDelimiter(m_csClosingDelimiter.c_str(), nPos);
   return nHit == HX_NPOS ? HX_NPOS : nHit + m_csClosingDelimiter.length();
 }
 
@@ -158,9 +166,13 @@ HXPos CStartTagTypeDoctypeDeclaration::findEnd(CSource* pSource, HXPos nPos) con
     DebugLog("[CStartTagTypeDoctypeDeclaration::findEnd] pSource is 0. nPos <%d>.", LogPos(nPos));
     return HX_NPOS;
   }
+  if (!pSource->contains(nPos)) return HX_NPOS;
+  // No '>' at all from here on: the scan below cannot end.
+  if (pSource->findClosingDelimiter(">", nPos) == HX_NPOS) return HX_NPOS;
   bool bInQuotes = false;
   bool bInBrackets = false;
-  for (HXPos p = nPos; pSource->contains(p); ++p) {
+  const HXPos nStop = std::min(pSource->getEnd(), nPos + kDeclarationScanBudget);
+  for (HXPos p = nPos; p < nStop; ++p) {
     const unsigned char c = pSource->byteAt(p);
     if (bInQuotes) {
       if (c == '"') bInQuotes = false;
@@ -176,7 +188,8 @@ HXPos CStartTagTypeDoctypeDeclaration::findEnd(CSource* pSource, HXPos nPos) con
       bInBrackets = false;
     }
   }
-  return HX_NPOS;
+  if (nStop == pSource->getEnd()) return HX_NPOS;
+  return pSource->declarationScan().doctypeEnd(nPos);
 }
 
 CStartTagTypeMarkupDeclaration::CStartTagTypeMarkupDeclaration()
@@ -205,8 +218,11 @@ HXPos CStartTagTypeMarkupDeclaration::findEnd(CSource* pSource, HXPos nPos) cons
     DebugLog("[CStartTagTypeMarkupDeclaration::findEnd] pSource is 0. nPos <%d>.", LogPos(nPos));
     return HX_NPOS;
   }
+  if (!pSource->contains(nPos)) return HX_NPOS;
+  if (pSource->findClosingDelimiter(">", nPos) == HX_NPOS) return HX_NPOS;
   bool bInQuotes = false;
-  for (HXPos p = nPos; pSource->contains(p); ++p) {
+  const HXPos nStop = std::min(pSource->getEnd(), nPos + kDeclarationScanBudget);
+  for (HXPos p = nPos; p < nStop; ++p) {
     const unsigned char c = pSource->byteAt(p);
     if (c == '"') {
       bInQuotes = !bInQuotes;
@@ -214,7 +230,8 @@ HXPos CStartTagTypeMarkupDeclaration::findEnd(CSource* pSource, HXPos nPos) cons
       return p + 1;
     }
   }
-  return HX_NPOS;
+  if (nStop == pSource->getEnd()) return HX_NPOS;
+  return pSource->declarationScan().markupEnd(nPos);
 }
 
 CStartTagTypeCDATASection::CStartTagTypeCDATASection()
@@ -238,19 +255,21 @@ CTag* CStartTagTypeUnregistered::constructTagAt(CSource* pSource, HXPos nPos) {
   if (!pSource->contains(nPos)) return nullptr;
   const HXPos nFrom = std::max(nPos + 1, pSource->getBegin());
   if (nFrom >= pSource->getEnd()) return nullptr;
-  const HXPos nClose = findCharNoCase(pSource->getBuffer(), '>', nFrom, pSource->getEnd() - nFrom);
+  const HXPos nClose = pSource->findClosingDelimiter(">", nFrom);
   if (nClose == HX_NPOS) return nullptr;
   CStartTag* pTag = constructStartTag(pSource, nPos, nClose + 1, ci_string(), -1, nullptr);
   if (DebugLogEnabled()) {
-    const std::string sText = pSource->substring(nPos, nClose + 1 - nPos);
+    // The text is shown in place, no more of it than a log line holds.
+    const int nShown = static_cast<int>(std::min<HXPos>(nClose + 1 - nPos, 2048));
+    const char* pText = pSource->getBuffer() + nPos;
     if (pTag != nullptr) {
-      DebugLog("[CStartTagTypeUnregistered::constructTagAt] Encountered possible StartTag <%s> at <%d> whose "
+      DebugLog("[CStartTagTypeUnregistered::constructTagAt] Encountered possible StartTag <%.*s> at <%d> whose "
                "content does not match a registered StartTagType.",
-               sText.c_str(), LogPos(nPos));
+               nShown, pText, LogPos(nPos));
     } else {
-      DebugLog("[CStartTagTypeUnregistered::constructTagAt] Encountered possible StartTag <%s> at <%d> whose "
+      DebugLog("[CStartTagTypeUnregistered::constructTagAt] Encountered possible StartTag <%.*s> at <%d> whose "
                "content does not match a registered StartTagType. CStartTagType::constructStartTag() failed.",
-               sText.c_str(), LogPos(nPos));
+               nShown, pText, LogPos(nPos));
     }
   }
   return pTag;

@@ -17,6 +17,13 @@ CTag::CTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName)
 
 CTag::~CTag() = default;
 
+void CTag::materializeName() const {
+  m_bNameDeferred = false;
+  const HXPos nNameBegin = m_nBegin + 2;
+  const HXPos nNameEnd = m_nEnd - 1;
+  if (nNameEnd > nNameBegin) m_csName.assign(m_pSource->getBuffer() + nNameBegin, nNameEnd - nNameBegin);
+}
+
 CTag* CTag::getTagAt(CSource* pSource, HXPos nPos) {
   if (pSource == nullptr) {
     DebugLog("[CTag::getTagAt] pSource is 0. nPos <%d>.", LogPos(nPos));

@@ -4,6 +4,7 @@
 // with the case-insensitive scanners and ask the tag types for a tag there.
 #pragma once
 
+#include <utility>
 #include <vector>
 
 #include "common/ci_string.h"
@@ -19,7 +20,10 @@ class CTag : public CSegment {
   virtual CTagType* getTagType() const = 0;
   virtual bool isUnregistered() const = 0;
 
-  const ci_string& getName() const { return m_csName; }
+  const ci_string& getName() const {
+    if (m_bNameDeferred) materializeName();
+    return m_csName;
+  }
   int64_t getElementIndex() const { return m_nElementIndex; }
   bool isElementCached() const { return m_bElementCached; }
 
@@ -38,10 +42,14 @@ class CTag : public CSegment {
   static CTag* parseAllFindNextTag(CSource* pSource, HXPos nPos, bool bAssumeNoNestedTags);
 
  protected:
-  ci_string m_csName;
+  // Made from the page text on first use; see CEndTag::deferName.
+  void materializeName() const;
+
+  mutable ci_string m_csName;
   int64_t m_nElementIndex;
   CElement* m_pElement = nullptr;
   bool m_bElementCached = false;
+  mutable bool m_bNameDeferred = false;
 
   friend class CStartTag;
   friend class CEndTag;
@@ -100,9 +108,26 @@ class CStartTag : public CTag {
   // Whether the end tag search of pInner, a start tag of pOuter's name inside
   // pOuter's nested walk, goes the same way as pOuter's.
   static bool takesSamePath(const CStartTag* pOuter, const CStartTag* pInner);
-  // One run of the optional end-tag walk from nPos. Returns false, with
-  // *ppPending set, when a stepped-over element must be built first.
-  bool walkOptionalEndTag(const class CEndTagRule& rule, HXPos& nPos, CEndTag** ppEndTag, CStartTag** ppPending);
+  // Where an optional end-tag walk stands: the next position to look from,
+  // and the stretches it has passed over tag by tag (the cache remembers
+  // them with the walk's outcome).
+  struct COptionalWalk {
+    explicit COptionalWalk(HXPos nFrom) : nPos(nFrom), nStretchFrom(nFrom) {}
+    HXPos nPos;
+    HXPos nStretchFrom;
+    std::vector<std::pair<HXPos, HXPos>> vecStretches;
+    // The stepped-over start tag handed out to be built first.
+    CStartTag* pPending = nullptr;
+    // Tags passed so far: short walks are not worth remembering.
+    size_t nPassed = 0;
+  };
+  // One run of the optional end-tag walk. Returns false, with *ppPending
+  // set, when a stepped-over element must be built first.
+  bool walkOptionalEndTag(const class CEndTagRule& rule, COptionalWalk& walk, CEndTag** ppEndTag,
+                          CStartTag** ppPending);
+  // The end tag of a walk's outcome: the element's own, or an empty one made
+  // at the tag that ends the element or at the page's end.
+  CEndTag* endTagOf(const struct CWalkOutcome& outcome);
   CElement* finishElement(CEndTag* pEndTag);
 
   CAttributes* m_pAttributes;
@@ -120,6 +145,11 @@ class CEndTag : public CTag {
   CTagType* getTagType() const override;
   bool isUnregistered() const override;
   CEndTagType* getEndTagType() const { return m_pEndTagType; }
+  // For a tag made with an empty name whose name is the page text between
+  // its "</" and its closing ">": the name is copied only when asked for. A
+  // page of many "</" before one far ">" would otherwise hold a copy of the
+  // rest of the page per tag.
+  void deferName() { m_bNameDeferred = true; }
 
   static CEndTag* findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csName,
                                      CEndTagType* pEndTagType, bool bPrevious);

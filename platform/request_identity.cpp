@@ -86,6 +86,34 @@ const CRequestIdentity* GetRequestIdentity() {
   return current != nullptr ? &current->identity : nullptr;
 }
 
+CCallerSids::CCallerSids() {
+  const ThreadIdentity* current = CurrentIdentity();
+  if (current == nullptr) return;
+  m_vecSids.reserve(current->sids.size());
+  for (const SidPtr& own : current->sids) {
+    m_vecSids.emplace_back(static_cast<const char*>(own.get()), GetLengthSid(own.get()));
+  }
+}
+
+BOOL CCallerSids::CheckMembership(void* sid, BOOL* isMember) const {
+  if (sid == nullptr || isMember == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (!IsValidSid(sid)) {
+    SetLastError(ERROR_INVALID_SID);
+    return FALSE;
+  }
+  *isMember = FALSE;
+  for (const std::string& own : m_vecSids) {
+    if (EqualSid(const_cast<char*>(own.data()), sid)) {
+      *isMember = TRUE;
+      break;
+    }
+  }
+  return TRUE;
+}
+
 CRequestIdentityScope::CRequestIdentityScope(const CRequestIdentity& identity)
     : m_bHadPrevious(t_identity.set), m_previous(t_identity.identity) {
   SetRequestIdentity(identity);

@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win_types.h"
+
 extern "C" {
 struct HX_REQUEST_IDENTITY {
   const char* account;
@@ -45,6 +47,20 @@ void ClearRequestIdentity();
 // The calling thread's identity (this module's record, else the host's), or
 // null when there is none.
 const CRequestIdentity* GetRequestIdentity();
+
+// The calling thread's identity with its SIDs converted once, for several
+// membership tests in a row: CheckTokenMembership converts the host's record
+// anew on every call. Made and used on one thread.
+class CCallerSids {
+ public:
+  CCallerSids();
+  // The answer and failures of CheckTokenMembership(null, sid, isMember) for
+  // the identity as it was when this was made.
+  BOOL CheckMembership(void* sid, BOOL* isMember) const;
+
+ private:
+  std::vector<std::string> m_vecSids;  // binary SIDs: user first, then groups
+};
 
 // Sets an identity for a scope and restores the thread's previous one (or
 // none) on leaving.

@@ -42,13 +42,18 @@ void CPLSettings::ParseBuildByPassList(CSettingsStore& store) {
 }
 
 DWORD CPLSettings::CheckByPassList(BOOL& isMember) const {
+  const CCallerSids caller;
+  return CheckByPassList(*m_pStore, caller, isMember);
+}
+
+DWORD CPLSettings::CheckByPassList(const CSettingsStore& store, const CCallerSids& caller, BOOL& isMember) {
   DebugLog("CheckByPassList ");
-  const auto& list = m_pStore->m_byPassList;
+  const auto& list = store.m_byPassList;
   if (list.empty()) return ERROR_SUCCESS;
   DWORD lastError = ERROR_SUCCESS;
   for (const auto& sid : list) {
     if (isMember != FALSE) break;
-    if (!CheckTokenMembership(nullptr, sid->m_pSid, &isMember)) {
+    if (!caller.CheckMembership(sid->m_pSid, &isMember)) {
       lastError = GetLastError();
       DebugLogError(lastError, "CheckByPassList  CheckTokeMembership failed error %d for Criteria",
                     static_cast<int>(lastError));

@@ -34,6 +34,11 @@ CHandlePLSettings::~CHandlePLSettings() {
   m_cs.Term();
 }
 
+void CHandlePLSettings::PublishSnapshot() {
+  CLockGuard guard(m_cs);
+  m_snapshots.Publish(m_settings, m_linkCriteria);
+}
+
 void CHandlePLSettings::AfterModuleSettingsLoad() {
   if (m_bRefreshEnabled.load(std::memory_order_relaxed)) {
     int32_t enabled = kDefaultRefreshEnabled;
@@ -41,6 +46,8 @@ void CHandlePLSettings::AfterModuleSettingsLoad() {
     m_bRefreshEnabled.store(enabled != 0, std::memory_order_relaxed);
   }
   m_linkCriteria.SetReloadInterval(m_settings.GetReloadInterval());
+  // Whoever sees the new count must read the new settings.
+  PublishSnapshot();
   m_nModuleSettingsLoads.fetch_add(1, std::memory_order_acq_rel);
 }
 
@@ -55,7 +62,9 @@ HRESULT CHandlePLSettings::LoadSettings(std::string& settingsDirectory) {
 
 HRESULT CHandlePLSettings::LoadSettings(std::string& settingsDirectory, const std::string& linkCriteriaDirectory) {
   try {
-    return LoadBothFiles(settingsDirectory, linkCriteriaDirectory);
+    const HRESULT result = LoadBothFiles(settingsDirectory, linkCriteriaDirectory);
+    PublishSnapshot();
+    return result;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -143,52 +152,49 @@ HRESULT CHandlePLSettings::RefreshDueFiles(bool& reloaded) {
     hr = m_linkCriteria.Refresh();
     if (FAILED(hr) && SUCCEEDED(result)) result = hr;
   }
+  // A failed load kept the old data, so publishing is right either way.
+  PublishSnapshot();
   reloaded = true;
   return result;
 }
 
 bool CHandlePLSettings::GetIntValue(int32_t settingID, int32_t& value, int32_t settingsID, int32_t engineID) {
-  CLockGuard guard(m_cs);
-  return m_settings.GetIntValue(settingID, value, settingsID, engineID);
+  return CPLSettings::GetIntValue(m_snapshots.Current().store, settingID, value, settingsID, engineID);
 }
 
 bool CHandlePLSettings::GetStringValue(int32_t settingID, std::string& value, int32_t settingsID, int32_t engineID) {
-  CLockGuard guard(m_cs);
-  return m_settings.GetStringValue(settingID, value, settingsID, engineID);
+  return CPLSettings::GetStringValue(m_snapshots.Current().store, settingID, value, settingsID, engineID);
 }
 
 bool CHandlePLSettings::GetStringValueCI(int32_t settingID, ci_string& value, int32_t settingsID, int32_t engineID) {
-  CLockGuard guard(m_cs);
-  return m_settings.GetStringValueCI(settingID, value, settingsID, engineID);
+  return CPLSettings::GetStringValueCI(m_snapshots.Current().store, settingID, value, settingsID, engineID);
 }
 
 bool CHandlePLSettings::GetPerKeyValue(const ci_string& extension, int32_t& action, int32_t engineID,
                                        int32_t settingsID) {
-  CLockGuard guard(m_cs);
-  return m_settings.GetHighSpeedAction(extension, action, engineID, settingsID);
+  return CPLSettings::GetHighSpeedAction(m_snapshots.Current().store, extension, action, engineID, settingsID);
 }
 
 DWORD CHandlePLSettings::CheckByPassList(BOOL& isMember) {
-  CLockGuard guard(m_cs);
-  return m_settings.CheckByPassList(isMember);
+  // The caller's identity is converted once, whatever the list's length.
+  const CCallerSids caller;
+  return CPLSettings::CheckByPassList(m_snapshots.Current().store, caller, isMember);
 }
 
 bool CHandlePLSettings::CheckClientIPAgainstDirectAccessIPRange(const std::string& clientIP, bool& found,
                                                                  int32_t settingsID) {
   IPAddress address;
   ParseIPAddress(clientIP, address);
-  CLockGuard guard(m_cs);
-  found = m_settings.IsInDirectAccessRange(address, settingsID);
+  found = CPLSettings::IsInDirectAccessRange(m_snapshots.Current().store, address, settingsID);
   return found;
 }
 
 bool CHandlePLSettings::GetLinkCriteriaSetting(int32_t criteriaID, int32_t& settingsID) {
-  CLockGuard guard(m_cs);
   if (m_nHXID == 0) {
     DebugLog("HX is not LinkCriteria settings %d", 0);
     return false;
   }
-  const CLinkCriteria::LinkMap& links = m_linkCriteria.GetLinkMap();
+  const CLinkCriteria::LinkMap& links = m_snapshots.Current().links;
   const auto hx = links.find(m_nHXID);
   if (hx == links.end() || !hx->second) {
     DebugLog("HX is not LinkCriteria settings %d", m_nHXID);

@@ -1,7 +1,8 @@
 // The one door to the configuration store: the module settings file and the
-// link-criteria file behind one lock. Every read takes the lock for its whole
-// duration; a reload reads and builds outside it and holds it only to swap
-// the new data in, so readers never wait for a file to be parsed.
+// link-criteria file. A load reads and builds outside the lock, holds it only
+// to swap the new data in, and then publishes a snapshot of both files;
+// reads use the snapshot and take no lock, so they neither wait for a reload
+// nor for each other.
 #pragma once
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include "settings/link_criteria.h"
 #include "settings/pl_settings.h"
 #include "settings/setting_ids.h"
+#include "settings/settings_snapshot.h"
 
 class CHandlePLSettings {
  public:
@@ -52,11 +54,13 @@ class CHandlePLSettings {
   uint32_t GetModuleSettingsLoadCount() const { return m_nModuleSettingsLoads.load(std::memory_order_acquire); }
 
   // The two files' objects, for the settings object's own start-up steps and
-  // for tests. Their lookups are to be called with the lock held.
+  // for tests. Their lookups are to be called with the lock held; what they
+  // load reaches the holder's reads with the next PublishSnapshot.
   CPLSettings& GetPLSettings() { return m_settings; }
   CLinkCriteria& GetLinkCriteria() { return m_linkCriteria; }
   CSync& GetLock() { return m_cs; }
   CSync& GetReloadLock() { return m_csReload; }
+  void PublishSnapshot();
 
  private:
   // After a load of the module settings file: setting 74 may turn the timed
@@ -75,4 +79,5 @@ class CHandlePLSettings {
   CCritSec m_csReload;
   std::atomic<bool> m_bRefreshEnabled{true};
   std::atomic<uint32_t> m_nModuleSettingsLoads{0};
+  CSettingsSnapshots m_snapshots;
 };

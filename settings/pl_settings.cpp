@@ -452,8 +452,13 @@ bool CPLSettings::GetStringValue(int32_t settingID, std::string& value, int32_t 
 }
 
 bool CPLSettings::GetStringValueCI(int32_t settingID, ci_string& value, int32_t settingsID, int32_t engineID) const {
+  return GetStringValueCI(*m_pStore, settingID, value, settingsID, engineID);
+}
+
+bool CPLSettings::GetStringValueCI(const CSettingsStore& store, int32_t settingID, ci_string& value,
+                                   int32_t settingsID, int32_t engineID) {
   std::string text;
-  if (!GetStringValue(*m_pStore, settingID, text, settingsID, engineID)) return false;
+  if (!GetStringValue(store, settingID, text, settingsID, engineID)) return false;
   value.assign(text.data(), text.size());
   return true;
 }
@@ -464,9 +469,14 @@ bool CPLSettings::GetEngineIntValue(int32_t optionID, int32_t& value, int32_t en
 
 bool CPLSettings::GetHighSpeedAction(const ci_string& extension, int32_t& action, int32_t engineID,
                                      int32_t settingsID) const {
+  return GetHighSpeedAction(*m_pStore, extension, action, engineID, settingsID);
+}
+
+bool CPLSettings::GetHighSpeedAction(const CSettingsStore& store, const ci_string& extension, int32_t& action,
+                                     int32_t engineID, int32_t settingsID) {
   int32_t enabled = kDefaultHighSpeedEnabled;
-  if (!GetIntValue(SettingHighSpeedEnabled, enabled, settingsID, engineID) || enabled == 0) return true;
-  const auto& actions = m_pStore->m_extensionActions;
+  if (!GetIntValue(store, SettingHighSpeedEnabled, enabled, settingsID, engineID) || enabled == 0) return true;
+  const auto& actions = store.m_extensionActions;
   auto it = actions.find(extension);
   if (it == actions.end()) it = actions.find(ci_string("*"));
   if (it == actions.end()) return false;
@@ -475,8 +485,12 @@ bool CPLSettings::GetHighSpeedAction(const ci_string& extension, int32_t& action
 }
 
 bool CPLSettings::IsInDirectAccessRange(const IPAddress& address, int32_t settingsID) const {
-  const auto setIt = m_pStore->m_settingsSets.find(settingsID);
-  if (setIt == m_pStore->m_settingsSets.end() || !setIt->second) return false;
+  return IsInDirectAccessRange(*m_pStore, address, settingsID);
+}
+
+bool CPLSettings::IsInDirectAccessRange(const CSettingsStore& store, const IPAddress& address, int32_t settingsID) {
+  const auto setIt = store.m_settingsSets.find(settingsID);
+  if (setIt == store.m_settingsSets.end() || !setIt->second) return false;
   for (const IPRange& range : setIt->second->m_directAccessRanges) {
     if (!IsIPAddressInRange(address, range)) continue;
     const int32_t* l = range.low.groups;

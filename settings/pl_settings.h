@@ -17,6 +17,7 @@
 
 #include "common/ci_string.h"
 #include "common/counted_ptr.h"
+#include "platform/request_identity.h"
 #include "platform/security_sid.h"
 #include "settings/basic_settings.h"
 #include "settings/ip_range.h"
@@ -131,6 +132,14 @@ class CPLSettings : public CBasicSettings {
                              int32_t engineID);
   static bool GetEngineIntValue(const CSettingsStore& store, int32_t optionID, int32_t& value, int32_t engineID,
                                 int32_t settingsID);
+  static bool GetStringValueCI(const CSettingsStore& store, int32_t settingID, ci_string& value, int32_t settingsID,
+                               int32_t engineID);
+  static bool GetHighSpeedAction(const CSettingsStore& store, const ci_string& extension, int32_t& action,
+                                 int32_t engineID, int32_t settingsID);
+  static bool IsInDirectAccessRange(const CSettingsStore& store, const IPAddress& address, int32_t settingsID);
+  // Whether the caller (its identity converted once) is in the store's
+  // bypass list.
+  static DWORD CheckByPassList(const CSettingsStore& store, const CCallerSids& caller, BOOL& isMember);
   // Adds the SIDs of settings 48 and 49 of the store to its bypass list.
   static void ParseBuildByPassList(CSettingsStore& store);
 

@@ -3,7 +3,10 @@
 // bulk load of a full parse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <utility>
+#include <vector>
 #include <string>
 
 #include "html/element.h"
@@ -19,12 +22,14 @@ namespace {
 // A random page of markup pieces; with bWellFormed no '<' appears inside
 // attribute values or declarations, so a full parse and on-demand searches
 // see the same tags.
-std::string GeneratePage(std::mt19937& rng, int nPieces, bool bWellFormed) {
-  static const char* const kNames[] = {"div", "span", "p", "td", "tr", "table", "a", "b", "li", "ul", "x:y"};
+// With bEndTagsInValues, end tags also appear inside attribute values.
+std::string GeneratePage(std::mt19937& rng, int nPieces, bool bWellFormed, bool bEndTagsInValues = false) {
+  static const char* const kNames[] = {"div", "span", "p",  "td", "tr",   "table", "a",
+                                       "b",   "li",   "ul", "x:y", "head", "html"};
   std::string s;
   for (int i = 0; i < nPieces; ++i) {
     const std::string name = kNames[rng() % (sizeof(kNames) / sizeof(kNames[0]))];
-    switch (rng() % (bWellFormed ? 9 : 13)) {
+    switch (rng() % (bWellFormed ? 9 : (bEndTagsInValues ? 15 : 13))) {
       case 0: s += "<" + name + ">"; break;
       case 1: s += "<" + name + " id=i" + std::to_string(rng() % 20) + " class='c d'>"; break;
       case 2: s += "</" + name + ">"; break;
@@ -37,7 +42,9 @@ std::string GeneratePage(std::mt19937& rng, int nPieces, bool bWellFormed) {
       case 9: s += "<a title=\"<b>\">"; break;
       case 10: s += "<!-- <p> -->"; break;
       case 11: s += "<" + name; break;
-      default: s += "</" + name + " >"; break;
+      case 12: s += "</" + name + " >"; break;
+      case 13: s += "<" + name + " title=\"</" + name + ">\">"; break;
+      default: s += "<" + name + " title='</" + name + "></" + name + ">'>in</" + name + ">"; break;
     }
   }
   return s;
@@ -205,4 +212,103 @@ TEST(PositionCache, DeepUnclosedPagesMatchLikeEachStartTagOnItsOwn) {
   for (int round = 0; round < 40; ++round) CompareElementOrders(GeneratePage(rng, 20 + round * 10, round % 2 == 0));
   // The searches themselves agree on such a page too.
   CompareSearches(Repeat("<div>", 200) + "<a>" + Repeat("<div>x</div>", 20) + "</a>", rng, false);
+}
+
+namespace {
+
+// Each start tag's element and end tag, after asking for the elements in the
+// given order on a fresh source.
+std::vector<std::pair<Key, Key>> ElementsInOrder(const std::string& sHtml, const std::vector<size_t>& vecOrder,
+                                                 bool bFullParse) {
+  Page page(sHtml);
+  if (bFullParse) page.src()->fullSequentialParse();
+  std::vector<CStartTag*> vecTags;
+  for (CStartTag* s = page.src()->findNextStartTag(0); s != nullptr; s = page.src()->findNextStartTag(s->getEnd())) {
+    vecTags.push_back(s);
+  }
+  for (size_t i : vecOrder) {
+    if (i < vecTags.size()) vecTags[i]->getElement();
+  }
+  std::vector<std::pair<Key, Key>> out;
+  for (CStartTag* s : vecTags) {
+    CElement* e = s->getElement();
+    out.emplace_back(K(e), K(e != nullptr ? e->getEndTag() : nullptr));
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(PositionCache, ElementsDoNotDependOnTheOrderTheyAreAskedFor) {
+  // The inner div's own matching starts after its start tag, so the end tag
+  // in its title is not its end, whichever element is asked for first.
+  const std::string sShown = "<div id=o><div title=\"</div>\">inner</div>after</div>";
+  EXPECT_EQ(ElementsInOrder(sShown, {0, 1}, false), ElementsInOrder(sShown, {1, 0}, false));
+  Page page(sShown);
+  CStartTag* pOuter = page.src()->findNextStartTag(0);
+  CStartTag* pInner = page.src()->findNextStartTag(pOuter->getEnd());
+  pOuter->getElement();
+  ASSERT_NE(pInner->getElement(), nullptr);
+  EXPECT_EQ(pInner->getElement()->getEnd(), page.pos("after"));
+
+  std::mt19937 rng(1907);
+  for (int round = 0; round < 40; ++round) {
+    const std::string sHtml = GeneratePage(rng, 20 + round * 8, false, true);
+    std::vector<size_t> vecOrder(sHtml.size() / 4);
+    for (size_t i = 0; i < vecOrder.size(); ++i) vecOrder[i] = i;
+    // A full parse sees no tag inside another, so it is compared with
+    // itself only.
+    const bool bFullParse = round % 2 == 0;
+    const auto outermostFirst = ElementsInOrder(sHtml, vecOrder, bFullParse);
+    std::reverse(vecOrder.begin(), vecOrder.end());
+    ASSERT_EQ(ElementsInOrder(sHtml, vecOrder, bFullParse), outermostFirst) << sHtml;
+    std::shuffle(vecOrder.begin(), vecOrder.end(), rng);
+    ASSERT_EQ(ElementsInOrder(sHtml, vecOrder, bFullParse), outermostFirst) << sHtml;
+    // And each as if it were the only one asked for, on a page of its own.
+    if (round % 8 != 1) continue;
+    for (size_t i = 0; i < outermostFirst.size(); ++i) {
+      ASSERT_EQ(ElementsInOrder(sHtml, {i}, bFullParse)[i], outermostFirst[i]) << sHtml;
+    }
+  }
+}
+
+namespace {
+
+// The element tree of a fully parsed page as text: every start tag's element
+// (begin, end, end tag) with its parent and children, then the top level.
+std::string ElementTree(const std::string& sHtml, bool bFromParseIndex) {
+  Page page(sHtml);
+  CSource* pSource = page.src();
+  const std::vector<CTag*>& tags = pSource->fullSequentialParse();
+  // Turning the cache's bulk load into entries makes the element matching
+  // search the page's text again, as it does before a full parse.
+  if (!bFromParseIndex) pSource->getCache().getAllTypesSubCache()->entries();
+  EXPECT_EQ(pSource->parseIndex() != nullptr, bFromParseIndex);
+  auto pos = [](const CSegment* p) { return p != nullptr ? std::to_string(p->getBegin()) + "-" + std::to_string(p->getEnd()) : std::string("none"); };
+  std::string out;
+  for (CElement* pTop : pSource->getChildElements()) out += "top " + pos(pTop) + "\n";
+  for (CTag* pTag : tags) {
+    if (!pTag->isStartTag()) continue;
+    CElement* e = pTag->getElement();
+    out += pos(pTag) + ": " + pos(e);
+    if (e == nullptr) continue;
+    out += " end " + pos(e->getEndTag()) + " parent " + pos(e->getParentElement()) + " children";
+    for (CElement* c : e->getChildElements()) out += " " + pos(c);
+    out += "\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(PositionCache, ElementTreeFromTheParseIndexEqualsTheOneFromTextSearches) {
+  std::mt19937 rng(777);
+  for (int round = 0; round < 60; ++round) {
+    const std::string sHtml = GeneratePage(rng, 30 + round * 10, round % 3 == 0, round % 3 == 1);
+    ASSERT_EQ(ElementTree(sHtml, true), ElementTree(sHtml, false)) << sHtml;
+  }
+  for (const char* pUnit : {"<div>", "<a>", "<table><tr><td>", "<ul><li>", "<div><span>", "<DIV><div/>", "<p>"}) {
+    const std::string sDeep = Repeat(pUnit, 200) + "core</div></a></td></tr></table></li></ul></span>" + Repeat(pUnit, 100);
+    ASSERT_EQ(ElementTree(sDeep, true), ElementTree(sDeep, false)) << pUnit;
+  }
 }

@@ -58,6 +58,9 @@ const RecognitionCase kCases[] = {
     {"</TD>", "/normal", "</TD>", "TD"},
     {"</div >", "/unregistered", "</div >", "div "},
     {"</>", "/unregistered", "</>", ""},
+    {"</ this end tag's text runs on well past the length of any element name >x", "/unregistered",
+     "</ this end tag's text runs on well past the length of any element name >",
+     " this end tag's text runs on well past the length of any element name "},
     // unregistered start tags and non-tags
     {"<1bad>", "unregistered", "<1bad>", ""},
     {"<>", "unregistered", "<>", ""},

@@ -51,6 +51,26 @@ TEST(SampleInstall, BothSettingsFilesLoadAndAnswer) {
   EXPECT_TRUE(member);
 }
 
+// Each thread keeps the settings it read last; a second holder read on the
+// same thread in between must not be taken for the first one.
+TEST(SettingsHolderSnapshots, TwoHoldersOnOneThreadEachAnswerTheirOwn) {
+  CInstallTree trees[2];
+  CHandlePLSettings holders[2];
+  for (int i = 0; i < 2; ++i) {
+    trees[i].WriteModule(ModuleSettings(Item(2, std::to_string(i + 10)), ""));
+    trees[i].WriteLinks(Links(""));
+    std::string dir = trees[i].SettingsDir();
+    ASSERT_EQ(S_OK, holders[i].LoadSettings(dir));
+  }
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 2; ++i) {
+      int32_t value = -1;
+      ASSERT_TRUE(holders[i].GetIntValue(2, value, -1, 0));
+      EXPECT_EQ(i + 10, value);
+    }
+  }
+}
+
 // Readers on many threads while the files are rewritten and reloaded: every
 // read sees one whole version of the settings, never a mix or a torn value.
 TEST(SettingsHolderConcurrent, ReadersDuringReloads) {

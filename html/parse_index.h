@@ -1,0 +1,37 @@
+// The normal start and end tags of a full sequential parse, grouped by name
+// in page order. Once a page has been parsed through, the end-tag matching
+// asks "the next start tag (end tag) of this name from here" thousands of
+// times; the groups answer by binary search instead of a text search over
+// the page followed by a tag lookup per occurrence.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "common/ci_string.h"
+#include "html/parser_types.h"
+
+class CParseIndex {
+ public:
+  // The registered tags of the parse, in page order.
+  explicit CParseIndex(const std::vector<CTag*>& vecTags);
+
+  // The first normal start tag named csName (ignoring ASCII case) that
+  // begins at or after nPos; null when none.
+  CStartTag* nextStartTag(HXPos nPos, const ci_string& csName) const;
+  // The first normal end tag named csName that begins at or after nPos.
+  CEndTag* nextEndTag(HXPos nPos, const ci_string& csName) const;
+
+ private:
+  using Group = std::vector<std::pair<HXPos, CTag*>>;
+  struct Groups {
+    Group starts;
+    Group ends;
+  };
+  static std::string Key(const ci_string& csName);
+  static CTag* First(const Group& group, HXPos nPos);
+
+  std::unordered_map<std::string, Groups> m_mapGroups;
+};
