@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/wide_text.h"
+
 namespace {
 
 struct NamedReference {
@@ -14,24 +16,6 @@ struct NamedReference {
 const NamedReference kNamedReferences[] = {
     {"amp", "&"}, {"quot", "\""}, {"lt", "<"}, {"gt", ">"}, {"apos", "'"}, {"nbsp", "\xC2\xA0"},
 };
-
-void AppendUtf8(uint32_t cp, std::string& out) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // The code point of "#38" or "#x26" (between "&" and ";"); false for anything
 // else, a zero, a surrogate or a value beyond Unicode.
@@ -64,7 +48,7 @@ bool NumericReference(const std::string& body, uint32_t& cp) {
 bool AppendReference(const std::string& body, std::string& out) {
   uint32_t cp = 0;
   if (NumericReference(body, cp)) {
-    AppendUtf8(cp, out);
+    AppendUtf8(out, cp);
     return true;
   }
   for (const NamedReference& ref : kNamedReferences) {

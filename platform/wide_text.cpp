@@ -1,51 +1,45 @@
 #include "platform/wide_text.h"
 
-#include <errno.h>
-#include <iconv.h>
-
-#include <cstring>
+#include <unicode/utf8.h>
 
 namespace {
 
-// Converts `in` from one iconv encoding to another; an unconvertible unit
-// becomes `replacement` and the conversion goes on after it.
-std::string Convert(const char* to, const char* from, const char* in, size_t inBytes, size_t unit,
-                    const std::string& replacement) {
-  std::string out;
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return out;
-  char buffer[1024];
-  char* src = const_cast<char*>(in);
-  size_t left = inBytes;
-  while (left > 0) {
-    char* dst = buffer;
-    size_t room = sizeof buffer;
-    size_t rc = iconv(cd, &src, &left, &dst, &room);
-    out.append(buffer, static_cast<size_t>(dst - buffer));
-    if (rc != static_cast<size_t>(-1)) break;
-    if (errno == E2BIG) continue;
-    // EILSEQ or a cut sequence at the end: skip one unit.
-    out += replacement;
-    const size_t skip = left < unit ? left : unit;
-    src += skip;
-    left -= skip;
-  }
-  iconv_close(cd);
-  return out;
-}
+constexpr uint32_t kLastCodePoint = 0x10FFFF;
+
+bool IsSurrogate(uint32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
 }  // namespace
 
+void AppendUtf8(std::string& out, uint32_t codePoint) {
+  uint8_t bytes[U8_MAX_LENGTH];
+  int32_t length = 0;
+  U8_APPEND_UNSAFE(bytes, length, codePoint);
+  out.append(reinterpret_cast<const char*>(bytes), static_cast<size_t>(length));
+}
+
 std::wstring WideFromBytes(const std::string& bytes) {
-  const wchar_t question = L'?';
-  std::string raw = Convert("WCHAR_T", "UTF-8", bytes.data(), bytes.size(), 1,
-                            std::string(reinterpret_cast<const char*>(&question), sizeof question));
-  std::wstring wide(raw.size() / sizeof(wchar_t), L'\0');
-  if (!wide.empty()) std::memcpy(wide.data(), raw.data(), wide.size() * sizeof(wchar_t));
+  std::wstring wide;
+  wide.reserve(bytes.size());
+  const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+  const auto length = static_cast<int32_t>(bytes.size());
+  for (int32_t i = 0; i < length;) {
+    UChar32 c = 0;
+    U8_NEXT(s, i, length, c);
+    wide += c < 0 ? L'?' : static_cast<wchar_t>(c);
+  }
   return wide;
 }
 
 std::string BytesFromWide(const std::wstring& wide) {
-  return Convert("UTF-8", "WCHAR_T", reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t),
-                 sizeof(wchar_t), "?");
+  std::string bytes;
+  bytes.reserve(wide.size());
+  for (const wchar_t w : wide) {
+    const auto c = static_cast<uint32_t>(w);
+    if (c > kLastCodePoint || IsSurrogate(c)) {
+      bytes += '?';
+    } else {
+      AppendUtf8(bytes, c);
+    }
+  }
+  return bytes;
 }
