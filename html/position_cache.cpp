@@ -23,7 +23,8 @@ inline bool IsRegisteredTag(const CTag* pTag) { return pTag != nullptr && !pTag-
 // ---------------------------------------------------------------------------
 // CSubCache
 
-CSubCache::CSubCache(CCache* pCache, CTagType* pTagType) : m_pCache(pCache), m_pTagType(pTagType) {
+CSubCache::CSubCache(CCache* pCache, CTagType* pTagType)
+    : m_pCache(pCache), m_pTagType(pTagType), m_mapEntries(pCache->getPool()) {
   makeSentinels(false);
 }
 

@@ -45,7 +45,20 @@ CSegment::CSegment(CSource* pSource, HXPos nBegin, HXPos nEnd)
   if (pSource != nullptr && static_cast<CSegment*>(pSource) != this) pSource->addSegment(this);
 }
 
-CSegment::~CSegment() = default;
+CSegment::~CSegment() {
+  if (m_pChildElements != nullptr) m_pChildElements->~vector();
+}
+
+std::vector<CElement*>& CSegment::resetChildElements() {
+  if (m_pChildElements != nullptr) {
+    m_pChildElements->clear();
+    return *m_pChildElements;
+  }
+  void* p = m_pSource != nullptr ? m_pSource->allocate(sizeof(std::vector<CElement*>)) : nullptr;
+  if (p == nullptr) throw std::bad_alloc();
+  m_pChildElements = new (p) std::vector<CElement*>();
+  return *m_pChildElements;
+}
 
 std::string CSegment::toString() const {
   if (m_pSource == nullptr) return std::string();
@@ -61,9 +74,13 @@ void CSegment::toString(ci_string& csOut) const {
 }
 
 const std::vector<CElement*>& CSegment::getChildElements() {
-  if (m_bChildElementsComputed) return m_vecChildElements;
+  if (childElementsComputed()) return *m_pChildElements;
+  if (m_pSource == nullptr) {
+    static const std::vector<CElement*> kNone;
+    return kNone;
+  }
   computeChildElements(m_nBegin, m_nEnd, false);
-  return m_vecChildElements;
+  return *m_pChildElements;
 }
 
 CAttributes* CSegment::parseAttributes() {

@@ -61,11 +61,17 @@ class CSegment {
   // walked iteratively so that deep nesting cannot exhaust the stack.
   void computeChildElements(HXPos nFrom, HXPos nTo, bool bTopLevel);
 
+  // An empty child list, now marked as computed; made in the source's
+  // arena on first use, since most segments (attributes, values, end tags)
+  // never have one.
+  std::vector<CElement*>& resetChildElements();
+  bool childElementsComputed() const { return m_pChildElements != nullptr; }
+
   HXPos m_nBegin;
   HXPos m_nEnd;
   CSource* m_pSource;
-  std::vector<CElement*> m_vecChildElements;
-  bool m_bChildElementsComputed = false;
+  // Null until the child elements are computed.
+  std::vector<CElement*>* m_pChildElements = nullptr;
 
   friend class CElement;
   friend class CSource;

@@ -49,16 +49,23 @@ CSource::~CSource() {
   m_vecAllSegments.clear();
   m_vecAllTags.clear();
   m_cache.clear();
+  // The source's own child list lives in its arena too.
+  if (m_pChildElements != nullptr) {
+    m_pChildElements->~vector();
+    m_pChildElements = nullptr;
+  }
   for (void* pBlock : m_vecArenaBlocks) ::operator delete(pBlock);
 }
 
 void* CSource::allocate(size_t nSize) noexcept {
-  constexpr size_t kAlign = alignof(std::max_align_t);
+  // Parser objects hold pointers and positions, nothing more aligned.
+  constexpr size_t kAlign = alignof(void*);
   nSize = (nSize + kAlign - 1) & ~(kAlign - 1);
   if (nSize > m_nArenaLeft) {
-    // Blocks grow with the page from 16 KiB to 64 KiB, staying below the
-    // allocator's threshold for fresh mappings (whose pages fault in anew).
-    size_t nBlock = size_t{16384} << std::min<size_t>(m_vecArenaBlocks.size(), 2);
+    // Blocks grow with the page from 4 KiB to 64 KiB: a small page wastes
+    // little of its last block, and no block reaches the allocator's
+    // threshold for fresh mappings (whose pages fault in anew).
+    size_t nBlock = size_t{4096} << std::min<size_t>(m_vecArenaBlocks.size(), 4);
     if (nBlock < nSize) nBlock = nSize;
     void* pBlock = ::operator new(nBlock, std::nothrow);
     if (pBlock == nullptr) return nullptr;
