@@ -1,6 +1,8 @@
 // CStartTag: construction, attributes, start tag searches and the matching of
 // the end tag that closes a start tag.
 #include <algorithm>
+#include <cstddef>
+#include <memory_resource>
 #include <new>
 #include <utility>
 #include <vector>
@@ -289,7 +291,12 @@ CEndTag* CStartTag::findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag,
   CStartTag* pFirstNext =
       NextStartTagOfName(pSource, pStartTag->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
   if (pNextEndTag == nullptr) return nullptr;
-  std::vector<Frame> stack;
+  // Most nestings are shallow: their frames stay in this buffer instead of
+  // costing a heap allocation per element.
+  alignas(Frame) std::byte aFrames[16 * sizeof(Frame)];
+  std::pmr::monotonic_buffer_resource frames(aFrames, sizeof(aFrames));
+  std::pmr::vector<Frame> stack(&frames);
+  stack.reserve(16);
   stack.push_back({pStartTag, pNextEndTag, pFirstNext, true});
   for (;;) {
     Frame& top = stack.back();
@@ -543,7 +550,10 @@ CElement* CStartTag::getElement() {
     const CEndTagRule* pRule;
     COptionalWalk walk;
   };
-  std::vector<Frame> stack;
+  alignas(Frame) std::byte aFrames[8 * sizeof(Frame)];
+  std::pmr::monotonic_buffer_resource frames(aFrames, sizeof(aFrames));
+  std::pmr::vector<Frame> stack(&frames);
+  stack.reserve(8);
   stack.push_back({this, CHTMLElementsSingletonData::getEndTagRule(m_nElementIndex), COptionalWalk(m_nEnd)});
   while (!stack.empty()) {
     Frame& top = stack.back();
