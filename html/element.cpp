@@ -120,6 +120,18 @@ CElement* CElement::CREATE_NEW_INST(CSource* pSource, CStartTag* pStartTag, CEnd
   return new (pSource, std::nothrow) CElement(pSource, pStartTag, pEndTag);
 }
 
+CElement* CElement::CREATE_NEW_INST(CSource* pSource, CStartTag* pStartTag, HXPos nEnd) {
+  if (pStartTag == nullptr || pStartTag->getSource() != pSource ||
+      !CSegment::checkConstructorArgs(pSource, pStartTag->getBegin(), nEnd)) {
+    DebugLog("[CElement::CREATE_NEW_INST] checkConstructorArgs failed.");
+    return nullptr;
+  }
+  return new (pSource, std::nothrow) CElement(pSource, pStartTag, nEnd);
+}
+
+CElement::CElement(CSource* pSource, CStartTag* pStartTag, HXPos nEnd)
+    : CSegment(pSource, pStartTag->getBegin(), nEnd), m_pStartTag(pStartTag), m_pEndTag(nullptr) {}
+
 CElement::CElement(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag)
     : CSegment(pSource, pStartTag->getBegin(), pEndTag != nullptr ? pEndTag->getEnd() : pStartTag->getEnd()),
       m_pStartTag(pStartTag),

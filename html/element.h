@@ -11,9 +11,12 @@
 class CElement : public CSegment {
  public:
   static CElement* CREATE_NEW_INST(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag);
+  // An element without an end tag of its own that ends at nEnd.
+  static CElement* CREATE_NEW_INST(CSource* pSource, CStartTag* pStartTag, HXPos nEnd);
   static bool checkConstructorArgs(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag);
 
   CElement(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag);
+  CElement(CSource* pSource, CStartTag* pStartTag, HXPos nEnd);
 
   const std::vector<CElement*>& getChildElements() override;
 

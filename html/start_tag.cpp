@@ -420,10 +420,9 @@ constexpr size_t kShortWalk = 16;
 
 }  // namespace
 
-bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, COptionalWalk& walk, CEndTag** ppEndTag,
+bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, COptionalWalk& walk, CWalkOutcome* pOutcome,
                                    CStartTag** ppPending) {
   CCache& cache = m_pSource->getCache();
-  *ppEndTag = nullptr;
   *ppPending = nullptr;
   CWalkOutcome outcome;
   HXPos nPassedTo = m_pSource->getEnd();
@@ -481,7 +480,7 @@ bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, COptionalWalk& walk,
     if (walk.nStretchFrom <= nPassedTo) walk.vecStretches.emplace_back(walk.nStretchFrom, nPassedTo);
     cache.rememberWalk(m_nElementIndex, walk.vecStretches, outcome);
   }
-  *ppEndTag = endTagOf(outcome);
+  *pOutcome = outcome;
   return true;
 }
 
@@ -515,10 +514,10 @@ bool CStartTag::hasOptionalEndTag() const {
 
 CEndTag* CStartTag::findOptionalEndTag(const CEndTagRule& rule) {
   COptionalWalk walk(m_nEnd);
-  CEndTag* pEndTag = nullptr;
+  CWalkOutcome outcome;
   CStartTag* pPending = nullptr;
-  while (!walkOptionalEndTag(rule, walk, &pEndTag, &pPending)) pPending->getElement();
-  return pEndTag;
+  while (!walkOptionalEndTag(rule, walk, &outcome, &pPending)) pPending->getElement();
+  return endTagOf(outcome);
 }
 
 CElement* CStartTag::finishElement(CEndTag* pEndTag) {
@@ -540,6 +539,19 @@ CElement* CStartTag::finishElement(CEndTag* pEndTag) {
   return pElement;
 }
 
+CElement* CStartTag::finishElement(const CWalkOutcome& outcome) {
+  if (outcome.bOwnEndTag) return finishElement(static_cast<CEndTag*>(outcome.pTag));
+  const HXPos nEnd = outcome.pTag != nullptr ? outcome.pTag->getBegin() : m_pSource->getEnd();
+  CElement* pElement = CElement::CREATE_NEW_INST(m_pSource, this, nEnd);
+  if (pElement == nullptr) {
+    DebugLog("[CStartTag::getElement] CElement::CREATE_NEW_INST() failed. Start tag <%s> nBegin <%d> nEnd <%d>.",
+             m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+  }
+  m_pElement = pElement;
+  m_bElementCached = true;
+  return pElement;
+}
+
 CElement* CStartTag::getElement() {
   if (m_bElementCached) return m_pElement;
   if (!hasOptionalEndTag()) return finishElement(findEndTagInternal());
@@ -557,16 +569,12 @@ CElement* CStartTag::getElement() {
   stack.push_back({this, CHTMLElementsSingletonData::getEndTagRule(m_nElementIndex), COptionalWalk(m_nEnd)});
   while (!stack.empty()) {
     Frame& top = stack.back();
-    CEndTag* pEndTag = nullptr;
+    CWalkOutcome outcome;
     CStartTag* pPending = nullptr;
-    if (top.pTag->walkOptionalEndTag(*top.pRule, top.walk, &pEndTag, &pPending)) {
+    if (top.pTag->walkOptionalEndTag(*top.pRule, top.walk, &outcome, &pPending)) {
       CStartTag* pTag = top.pTag;
       stack.pop_back();
-      if (pEndTag == nullptr) {
-        DebugLog("[CStartTag::findEndTagInternal] findOptionalEndTag failed. Start tag <%s> nBegin <%d> nEnd <%d>.",
-                 pTag->m_csName.c_str(), LogPos(pTag->m_nBegin), LogPos(pTag->m_nEnd));
-      }
-      pTag->finishElement(pEndTag);
+      pTag->finishElement(outcome);
     } else {
       stack.push_back({pPending, CHTMLElementsSingletonData::getEndTagRule(pPending->m_nElementIndex),
                        COptionalWalk(pPending->m_nEnd)});

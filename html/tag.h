@@ -123,12 +123,15 @@ class CStartTag : public CTag {
   };
   // One run of the optional end-tag walk. Returns false, with *ppPending
   // set, when a stepped-over element must be built first.
-  bool walkOptionalEndTag(const class CEndTagRule& rule, COptionalWalk& walk, CEndTag** ppEndTag,
+  bool walkOptionalEndTag(const class CEndTagRule& rule, COptionalWalk& walk, struct CWalkOutcome* pOutcome,
                           CStartTag** ppPending);
   // The end tag of a walk's outcome: the element's own, or an empty one made
   // at the tag that ends the element or at the page's end.
   CEndTag* endTagOf(const struct CWalkOutcome& outcome);
   CElement* finishElement(CEndTag* pEndTag);
+  // The element a walk's outcome gives. An element closed by another tag or
+  // by the page's end needs no empty end tag object: its end is enough.
+  CElement* finishElement(const struct CWalkOutcome& outcome);
 
   CAttributes* m_pAttributes;
   CStartTagType* m_pStartTagType;
