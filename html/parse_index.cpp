@@ -38,3 +38,13 @@ CEndTag* CParseIndex::nextEndTag(HXPos nPos, const ci_string& csName) const {
   auto it = m_mapGroups.find(Key(csName));
   return it != m_mapGroups.end() ? static_cast<CEndTag*>(First(it->second.ends, nPos)) : nullptr;
 }
+
+bool CParseIndex::takeNameGroup(const ci_string& csName, std::span<const Entry>* pStarts,
+                                std::span<const Entry>* pEnds) const {
+  auto it = m_mapGroups.find(Key(csName));
+  if (it == m_mapGroups.end() || it->second.bTaken || it->second.starts.empty()) return false;
+  it->second.bTaken = true;
+  *pStarts = it->second.starts;
+  *pEnds = it->second.ends;
+  return true;
+}

@@ -5,6 +5,7 @@
 // the page followed by a tag lookup per occurrence.
 #pragma once
 
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -24,11 +25,18 @@ class CParseIndex {
   // The first normal end tag named csName that begins at or after nPos.
   CEndTag* nextEndTag(HXPos nPos, const ci_string& csName) const;
 
+  using Entry = std::pair<HXPos, CTag*>;
+  // The normal start and end tags named csName, each in page order, handed
+  // out once per name for the one pass that pairs them all; false when they
+  // were handed out before or the name has no start tag.
+  bool takeNameGroup(const ci_string& csName, std::span<const Entry>* pStarts, std::span<const Entry>* pEnds) const;
+
  private:
-  using Group = std::vector<std::pair<HXPos, CTag*>>;
+  using Group = std::vector<Entry>;
   struct Groups {
     Group starts;
     Group ends;
+    mutable bool bTaken = false;
   };
   static std::string Key(const ci_string& csName);
   static CTag* First(const Group& group, HXPos nPos);

@@ -552,9 +552,67 @@ CElement* CStartTag::finishElement(const CWalkOutcome& outcome) {
   return pElement;
 }
 
+bool CStartTag::settleNameFromParse() {
+  CStartTagType* pNormal = CStartTagTypeSingletonData::getInstance()->m_pNormal;
+  if (m_pStartTagType != pNormal ||
+      pNormal->getCorrespondingEndTagType() != CEndTagTypeSingletonData::getInstance()->m_pNormal) {
+    return false;
+  }
+  // Names whose end tags are forbidden or that cannot nest follow their own
+  // rules; a name that does not end in a name character also matches longer
+  // names in the searches.
+  CHTMLElementsSingletonData* pElements = CHTMLElementsSingletonData::getInstance();
+  if (pElements->m_EndTagForbiddenElements.contains(m_nElementIndex) ||
+      pElements->m_NotNestableElements.contains(m_nElementIndex) || !isXMLName(m_csName) ||
+      m_csName.back() == ':') {
+    return false;
+  }
+  const CParseIndex* pIndex = m_pSource->parseIndex();
+  std::span<const CParseIndex::Entry> starts;
+  std::span<const CParseIndex::Entry> ends;
+  if (pIndex == nullptr || !pIndex->takeNameGroup(m_csName, &starts, &ends)) return false;
+  // "<div/>" opens no element unless the name requires an end tag.
+  const bool bCheckForEmptyElementTag = !pElements->m_EndTagRequiredElements.contains(m_nElementIndex);
+  std::vector<std::pair<CStartTag*, CEndTag*>> vecPairs;
+  vecPairs.reserve(starts.size());
+  std::vector<CStartTag*> vecOpen;
+  size_t i = 0;
+  size_t j = 0;
+  while (i < starts.size() || j < ends.size()) {
+    if (i < starts.size() && (j == ends.size() || starts[i].first < ends[j].first)) {
+      auto* pStart = static_cast<CStartTag*>(starts[i++].second);
+      if (bCheckForEmptyElementTag && pStart->isEmptyElementTag()) {
+        vecPairs.emplace_back(pStart, nullptr);
+      } else {
+        vecOpen.push_back(pStart);
+      }
+      continue;
+    }
+    auto* pEnd = static_cast<CEndTag*>(ends[j++].second);
+    if (vecOpen.empty()) continue;
+    // Tags of a full parse never overlap; should they, the tag-by-tag
+    // matching decides.
+    if (pEnd->getBegin() < vecOpen.back()->getEnd()) return false;
+    vecPairs.emplace_back(vecOpen.back(), pEnd);
+    vecOpen.pop_back();
+  }
+  for (CStartTag* pStart : vecOpen) {
+    DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.",
+             pStart->m_csName.c_str(), LogPos(pStart->m_nBegin));
+    vecPairs.emplace_back(pStart, nullptr);
+  }
+  for (const auto& [pStart, pEnd] : vecPairs) {
+    if (!pStart->m_bElementCached) pStart->finishElement(pEnd);
+  }
+  return true;
+}
+
 CElement* CStartTag::getElement() {
   if (m_bElementCached) return m_pElement;
-  if (!hasOptionalEndTag()) return finishElement(findEndTagInternal());
+  if (!hasOptionalEndTag()) {
+    if (settleNameFromParse() && m_bElementCached) return m_pElement;
+    return finishElement(findEndTagInternal());
+  }
   // Elements with optional end tags step over whole elements of their own
   // kind (html in html, for one); nested walks run from an explicit stack.
   struct Frame {

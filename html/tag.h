@@ -129,6 +129,11 @@ class CStartTag : public CTag {
   // at the tag that ends the element or at the page's end.
   CEndTag* endTagOf(const struct CWalkOutcome& outcome);
   CElement* finishElement(CEndTag* pEndTag);
+  // After a full parse, the elements of every start tag of this one's name
+  // at once: the name's start and end tags paired as nested brackets in one
+  // forward pass, as the tag-by-tag matching would pair them. False when the
+  // name's end tags are not matched that way (or were paired before).
+  bool settleNameFromParse();
   // The element a walk's outcome gives. An element closed by another tag or
   // by the page's end needs no empty end tag object: its end is enough.
   CElement* finishElement(const struct CWalkOutcome& outcome);
