@@ -97,6 +97,8 @@ class CSubCache {
   bool m_bLoaded = false;
   std::vector<CTag*> m_vecLoaded;
   std::vector<HXPos> m_vecLoadedBegins;
+  // Only filled once an unregistered tag is loaded.
+  bool m_bUnregisteredLoaded = false;
   std::vector<CTag*> m_vecLoadedRegistered;
   std::vector<HXPos> m_vecLoadedRegisteredBegins;
   mutable size_t m_nLoadedHint = 0;

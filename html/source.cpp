@@ -18,7 +18,6 @@ CSource::CSource(const char* pBuffer, HXPos nHtmlDataBeginPos, HXPos nDataLength
       m_cache(this),
       m_nOpaqueScanPos(nHtmlDataBeginPos) {
   m_vecAllTags.reserve(128);
-  m_vecAllSegments.reserve(128);
 }
 
 bool CSource::checkConstructorArgs(HXPos nHtmlDataBeginPos, HXPos nDataLength) {
@@ -45,8 +44,11 @@ CSource* CSource::CREATE_NEW_INST(const char* pBuffer, HXPos nHtmlDataBeginPos, 
 CSource::~CSource() {
   // Segments may refer to each other; none of their destructors does, so the
   // order only has to match creation.
-  for (CSegment* pSegment : m_vecAllSegments) pSegment->~CSegment();
-  m_vecAllSegments.clear();
+  for (CSegmentBlock* pBlock = m_pFirstSegmentBlock; pBlock != nullptr; pBlock = pBlock->pNext) {
+    for (size_t i = 0; i < pBlock->nCount; ++i) pBlock->apSegments[i]->~CSegment();
+  }
+  m_pFirstSegmentBlock = m_pLastSegmentBlock = nullptr;
+  m_nSegmentCount = 0;
   m_vecAllTags.clear();
   m_cache.clear();
   // The source's own child list lives in its arena too.
@@ -55,6 +57,24 @@ CSource::~CSource() {
     m_pChildElements = nullptr;
   }
   for (void* pBlock : m_vecArenaBlocks) ::operator delete(pBlock);
+}
+
+void CSource::addSegment(CSegment* pSegment) {
+  if (m_pLastSegmentBlock == nullptr || m_pLastSegmentBlock->nCount == CSegmentBlock::kSize) {
+    void* p = allocate(sizeof(CSegmentBlock));
+    if (p == nullptr) throw std::bad_alloc();
+    auto* pBlock = static_cast<CSegmentBlock*>(p);
+    pBlock->pNext = nullptr;
+    pBlock->nCount = 0;
+    if (m_pLastSegmentBlock != nullptr) {
+      m_pLastSegmentBlock->pNext = pBlock;
+    } else {
+      m_pFirstSegmentBlock = pBlock;
+    }
+    m_pLastSegmentBlock = pBlock;
+  }
+  m_pLastSegmentBlock->apSegments[m_pLastSegmentBlock->nCount++] = pSegment;
+  ++m_nSegmentCount;
 }
 
 void* CSource::allocate(size_t nSize) noexcept {

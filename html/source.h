@@ -64,7 +64,8 @@ class CSource : public CSegment {
   const std::vector<CTag*>& fullSequentialParse();
 
   // Bookkeeping used by the parser itself.
-  void addSegment(CSegment* pSegment) { m_vecAllSegments.push_back(pSegment); }
+  // Throws std::bad_alloc when the arena has no room for the entry.
+  void addSegment(CSegment* pSegment);
   // Memory for a parser object of this source; null when none is left.
   void* allocate(size_t nSize) noexcept;
   CCache& getCache() { return m_cache; }
@@ -80,7 +81,7 @@ class CSource : public CSegment {
   void setFullParseEndPos(HXPos nPos) { m_nFullParseEndPos = nPos; }
   bool isFullSequentialParseDone() const { return m_bFullSequentialParseDone; }
   const std::vector<CTag*>& getAllTags() const { return m_vecAllTags; }
-  size_t getSegmentCount() const { return m_vecAllSegments.size(); }
+  size_t getSegmentCount() const { return m_nSegmentCount; }
   void fillFullParseLists(const std::vector<CTag*>& vecTags, size_t nRegisteredCount);
 
   // The page's quotes, brackets and '>' for declarations whose scans run
@@ -105,7 +106,18 @@ class CSource : public CSegment {
   bool m_bUseSpecialTypesCache = true;
   HXPos m_nFullParseEndPos = HX_NPOS;
   std::vector<CTag*> m_vecAllTags;
-  std::vector<CSegment*> m_vecAllSegments;
+  // Every segment made over the page, in creation order, for the
+  // destructor: blocks of pointers in the arena, which neither copy on
+  // growth nor hold unused capacity on the heap.
+  struct CSegmentBlock {
+    static constexpr size_t kSize = 254;
+    CSegmentBlock* pNext;
+    size_t nCount;
+    CSegment* apSegments[kSize];
+  };
+  CSegmentBlock* m_pFirstSegmentBlock = nullptr;
+  CSegmentBlock* m_pLastSegmentBlock = nullptr;
+  size_t m_nSegmentCount = 0;
   bool m_bFullSequentialParseDone = false;
   std::unique_ptr<CParseIndex> m_pParseIndex;
   std::unique_ptr<CDeclarationScan> m_pDeclarationScan;
