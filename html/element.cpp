@@ -63,7 +63,7 @@ void CSegment::computeChildElements(HXPos nFrom, HXPos nTo, bool bTopLevel) {
                  LogPos(pParent->getEnd()));
       }
     }
-    frame.pOwner->m_pChildElements->push_back(pChild);
+    (*frame.pOwner->childListSlot())->push_back(pChild);
     frame.nPos = pChild->getEnd();
     if (!pChild->childElementsComputed()) {
       pChild->resetChildElements();
@@ -136,6 +136,10 @@ CElement::CElement(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag)
     : CSegment(pSource, pStartTag->getBegin(), pEndTag != nullptr ? pEndTag->getEnd() : pStartTag->getEnd()),
       m_pStartTag(pStartTag),
       m_pEndTag((pEndTag != nullptr && !pEndTag->isEmpty()) ? pEndTag : nullptr) {}
+
+CElement::~CElement() {
+  if (m_pChildElements != nullptr) m_pChildElements->~vector();
+}
 
 const std::vector<CElement*>& CElement::getChildElements() {
   if (childElementsComputed()) return *m_pChildElements;

@@ -17,8 +17,10 @@ class CElement : public CSegment {
 
   CElement(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag);
   CElement(CSource* pSource, CStartTag* pStartTag, HXPos nEnd);
+  ~CElement() override;
 
   const std::vector<CElement*>& getChildElements() override;
+  std::vector<CElement*>** childListSlot() override { return &m_pChildElements; }
 
   const ci_string& getName() const;
   CAttributes* getAttributes() const;
@@ -55,4 +57,6 @@ class CElement : public CSegment {
   CEndTag* m_pEndTag;
   CElement* m_pParent = nullptr;
   bool m_bParentKnown = false;
+  // In the source's arena; null until computed.
+  std::vector<CElement*>* m_pChildElements = nullptr;
 };

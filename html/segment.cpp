@@ -45,19 +45,20 @@ CSegment::CSegment(CSource* pSource, HXPos nBegin, HXPos nEnd)
   if (pSource != nullptr && static_cast<CSegment*>(pSource) != this) pSource->addSegment(this);
 }
 
-CSegment::~CSegment() {
-  if (m_pChildElements != nullptr) m_pChildElements->~vector();
-}
+CSegment::~CSegment() = default;
+
+std::vector<CElement*>** CSegment::childListSlot() { return m_pSource->otherChildListSlot(this); }
 
 std::vector<CElement*>& CSegment::resetChildElements() {
-  if (m_pChildElements != nullptr) {
-    m_pChildElements->clear();
-    return *m_pChildElements;
+  std::vector<CElement*>** ppList = childListSlot();
+  if (*ppList != nullptr) {
+    (*ppList)->clear();
+    return **ppList;
   }
-  void* p = m_pSource != nullptr ? m_pSource->allocate(sizeof(std::vector<CElement*>)) : nullptr;
+  void* p = m_pSource->allocate(sizeof(std::vector<CElement*>));
   if (p == nullptr) throw std::bad_alloc();
-  m_pChildElements = new (p) std::vector<CElement*>();
-  return *m_pChildElements;
+  *ppList = new (p) std::vector<CElement*>();
+  return **ppList;
 }
 
 std::string CSegment::toString() const {
@@ -74,13 +75,13 @@ void CSegment::toString(ci_string& csOut) const {
 }
 
 const std::vector<CElement*>& CSegment::getChildElements() {
-  if (childElementsComputed()) return *m_pChildElements;
   if (m_pSource == nullptr) {
     static const std::vector<CElement*> kNone;
     return kNone;
   }
+  if (childElementsComputed()) return **childListSlot();
   computeChildElements(m_nBegin, m_nEnd, false);
-  return *m_pChildElements;
+  return **childListSlot();
 }
 
 CAttributes* CSegment::parseAttributes() {

@@ -56,6 +56,10 @@ CSource::~CSource() {
     m_pChildElements->~vector();
     m_pChildElements = nullptr;
   }
+  for (auto& [pSegment, pList] : m_mapOtherChildLists) {
+    if (pList != nullptr) pList->~vector();
+  }
+  m_mapOtherChildLists.clear();
   for (void* pBlock : m_vecArenaBlocks) ::operator delete(pBlock);
 }
 

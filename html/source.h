@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/ci_string.h"
@@ -29,6 +30,10 @@ class CSource : public CSegment {
   static bool checkConstructorArgs(HXPos nHtmlDataBeginPos, HXPos nDataLength);
 
   const std::vector<CElement*>& getChildElements() override;
+  std::vector<CElement*>** childListSlot() override { return &m_pChildElements; }
+  // The child list slot of a segment that is neither an element nor the
+  // source.
+  std::vector<CElement*>** otherChildListSlot(const CSegment* pSegment) { return &m_mapOtherChildLists[pSegment]; }
 
   const char* getBuffer() const { return m_pBuffer; }
   unsigned char byteAt(HXPos nPos) const { return static_cast<unsigned char>(m_pBuffer[nPos]); }
@@ -120,6 +125,10 @@ class CSource : public CSegment {
   size_t m_nSegmentCount = 0;
   bool m_bFullSequentialParseDone = false;
   std::unique_ptr<CParseIndex> m_pParseIndex;
+  // Child lists: the source's own, and those of other plain segments (all
+  // in the arena).
+  std::vector<CElement*>* m_pChildElements = nullptr;
+  std::unordered_map<const CSegment*, std::vector<CElement*>*> m_mapOtherChildLists;
   std::unique_ptr<CDeclarationScan> m_pDeclarationScan;
 
   // What closing delimiter searches have shown: from any position in
