@@ -62,7 +62,7 @@ CAttribute* CAttribute::CREATE_NEW_INST(CSource* pSource, const ci_string& csNam
 
 CAttribute* CAttribute::CREATE_NEW_INST(CSource* pSource, const ci_string& csName, HXPos nBegin, HXPos nNameEnd,
                                         HXPos nValueBegin, HXPos nValueEnd, HXPos nInclBegin, HXPos nEnd) {
-  if (!CSegment::checkConstructorArgs(pSource, nBegin, nEnd)) {
+  if (!CSegment::checkConstructorArgs(pSource, nBegin, nEnd) || nEnd - nBegin >= kNone) {
     DebugLog("[CAttribute::CREATE_NEW_INST] checkConstructorArgs() failed.");
     return nullptr;
   }
@@ -72,56 +72,78 @@ CAttribute* CAttribute::CREATE_NEW_INST(CSource* pSource, const ci_string& csNam
 
 CAttribute::CAttribute(CSource* pSource, const ci_string& csName, CSegment* pNameSegment, CSegment* pValueSegment,
                        CSegment* pValueSegmentIncludingQuotes)
-    : CSegment(pSource, pNameSegment->getBegin(),
-               pValueSegmentIncludingQuotes != nullptr ? pValueSegmentIncludingQuotes->getEnd()
-                                                       : pNameSegment->getEnd()),
-      m_csName(csName),
-      m_nNameEnd(pNameSegment->getEnd()),
-      m_nValueBegin(pValueSegment != nullptr ? pValueSegment->getBegin() : HX_NPOS),
-      m_nValueEnd(pValueSegment != nullptr ? pValueSegment->getEnd() : HX_NPOS),
-      m_nInclBegin(pValueSegmentIncludingQuotes != nullptr ? pValueSegmentIncludingQuotes->getBegin() : HX_NPOS),
-      m_pNameSegment(pNameSegment),
-      m_pValueSegment(pValueSegment),
-      m_pValueSegmentIncludingQuotes(pValueSegmentIncludingQuotes) {}
+    : CAttribute(pSource, csName, pNameSegment->getBegin(), pNameSegment->getEnd(),
+                 pValueSegment != nullptr ? pValueSegment->getBegin() : HX_NPOS,
+                 pValueSegment != nullptr ? pValueSegment->getEnd() : HX_NPOS,
+                 pValueSegmentIncludingQuotes != nullptr ? pValueSegmentIncludingQuotes->getBegin() : HX_NPOS,
+                 pValueSegmentIncludingQuotes != nullptr ? pValueSegmentIncludingQuotes->getEnd()
+                                                         : pNameSegment->getEnd()) {
+  if (CSegments* pSegments = segments()) {
+    pSegments->pName = pNameSegment;
+    pSegments->pValue = pValueSegment;
+    pSegments->pValueIncludingQuotes = pValueSegmentIncludingQuotes;
+  }
+}
 
 CAttribute::CAttribute(CSource* pSource, const ci_string& csName, HXPos nBegin, HXPos nNameEnd, HXPos nValueBegin,
                        HXPos nValueEnd, HXPos nInclBegin, HXPos nEnd)
-    : CSegment(pSource, nBegin, nEnd),
-      m_csName(csName),
-      m_nNameEnd(nNameEnd),
-      m_nValueBegin(nValueBegin),
-      m_nValueEnd(nValueEnd),
-      m_nInclBegin(nInclBegin) {}
+    : CSegment(pSource, nBegin, nEnd), m_csName(csName), m_nNameLength(static_cast<uint32_t>(nNameEnd - nBegin)) {
+  if (nValueBegin != HX_NPOS) {
+    m_nValueOffset = static_cast<uint32_t>(nValueBegin - nBegin);
+    m_nValueLength = static_cast<uint32_t>(nValueEnd - nValueBegin);
+    m_nInclOffset = static_cast<uint32_t>(nInclBegin - nBegin);
+  }
+}
 
 CAttribute::~CAttribute() = default;
 
+CAttribute::CSegments* CAttribute::segments() const {
+  if (m_pSegments == nullptr && m_pSource != nullptr) {
+    void* p = m_pSource->allocate(sizeof(CSegments));
+    if (p != nullptr) m_pSegments = new (p) CSegments();
+  }
+  return m_pSegments;
+}
+
 CSegment* CAttribute::getNameSegment() const {
-  if (m_pNameSegment == nullptr) m_pNameSegment = CSegment::CREATE_NEW_INST(m_pSource, m_nBegin, m_nNameEnd);
-  return m_pNameSegment;
+  CSegments* pSegments = segments();
+  if (pSegments == nullptr) return nullptr;
+  if (pSegments->pName == nullptr) {
+    pSegments->pName = CSegment::CREATE_NEW_INST(m_pSource, m_nBegin, m_nBegin + m_nNameLength);
+  }
+  return pSegments->pName;
 }
 
 CSegment* CAttribute::getValueSegment() const {
-  if (m_pValueSegment == nullptr && hasValue()) {
-    m_pValueSegment = CSegment::CREATE_NEW_INST(m_pSource, m_nValueBegin, m_nValueEnd);
+  if (!hasValue()) return nullptr;
+  CSegments* pSegments = segments();
+  if (pSegments == nullptr) return nullptr;
+  if (pSegments->pValue == nullptr) {
+    const HXPos nValueBegin = m_nBegin + m_nValueOffset;
+    pSegments->pValue = CSegment::CREATE_NEW_INST(m_pSource, nValueBegin, nValueBegin + m_nValueLength);
   }
-  return m_pValueSegment;
+  return pSegments->pValue;
 }
 
 CSegment* CAttribute::getValueSegmentIncludingQuotes() const {
-  if (m_pValueSegmentIncludingQuotes == nullptr && hasValue()) {
+  if (!hasValue()) return nullptr;
+  CSegments* pSegments = segments();
+  if (pSegments == nullptr) return nullptr;
+  if (pSegments->pValueIncludingQuotes == nullptr) {
     // An unquoted value is its own segment, quotes included.
-    if (m_nInclBegin == m_nValueBegin && m_nEnd == m_nValueEnd) {
-      m_pValueSegmentIncludingQuotes = getValueSegment();
+    const HXPos nInclBegin = m_nBegin + m_nInclOffset;
+    if (m_nInclOffset == m_nValueOffset && m_nEnd == nInclBegin + m_nValueLength) {
+      pSegments->pValueIncludingQuotes = getValueSegment();
     } else {
-      m_pValueSegmentIncludingQuotes = CSegment::CREATE_NEW_INST(m_pSource, m_nInclBegin, m_nEnd);
+      pSegments->pValueIncludingQuotes = CSegment::CREATE_NEW_INST(m_pSource, nInclBegin, m_nEnd);
     }
   }
-  return m_pValueSegmentIncludingQuotes;
+  return pSegments->pValueIncludingQuotes;
 }
 
 std::string CAttribute::getValue() const {
-  if (!hasValue() || m_nValueBegin == m_nValueEnd) return std::string();
-  return m_pSource->substring(m_nValueBegin, m_nValueEnd - m_nValueBegin);
+  if (!hasValue() || m_nValueLength == 0) return std::string();
+  return m_pSource->substring(m_nBegin + m_nValueOffset, m_nValueLength);
 }
 
 // ---------------------------------------------------------------------------

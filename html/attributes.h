@@ -4,6 +4,7 @@
 // "<" shows that the tag is not a tag.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
@@ -37,19 +38,27 @@ class CAttribute : public CSegment {
   CSegment* getNameSegment() const;
   CSegment* getValueSegment() const;
   CSegment* getValueSegmentIncludingQuotes() const;
-  bool hasValue() const { return m_nValueBegin != HX_NPOS; }
+  bool hasValue() const { return m_nValueOffset != kNone; }
   // The value's text without quotes; empty when there is no value.
   std::string getValue() const;
 
  private:
+  static constexpr uint32_t kNone = ~uint32_t{0};
+  struct CSegments {
+    CSegment* pName = nullptr;
+    CSegment* pValue = nullptr;
+    CSegment* pValueIncludingQuotes = nullptr;
+  };
+  // The segments' holder, made on first use; null when out of memory.
+  CSegments* segments() const;
+
   ci_string m_csName;
-  HXPos m_nNameEnd;
-  HXPos m_nValueBegin;
-  HXPos m_nValueEnd;
-  HXPos m_nInclBegin;
-  mutable CSegment* m_pNameSegment = nullptr;
-  mutable CSegment* m_pValueSegment = nullptr;
-  mutable CSegment* m_pValueSegmentIncludingQuotes = nullptr;
+  // Offsets from the attribute's begin: an attribute lies inside one tag.
+  uint32_t m_nNameLength;
+  uint32_t m_nValueOffset = kNone;  // kNone: no value
+  uint32_t m_nValueLength = 0;
+  uint32_t m_nInclOffset = 0;
+  mutable CSegments* m_pSegments = nullptr;
 };
 
 class CAttributes : public CSegment {

@@ -46,8 +46,10 @@ class CTag : public CSegment {
   void materializeName() const;
 
   mutable ci_string m_csName;
-  int64_t m_nElementIndex;
   CElement* m_pElement = nullptr;
+  // An index into the known element names, or negative: small enough for
+  // 32 bits, which keeps every tag 8 bytes shorter.
+  int32_t m_nElementIndex;
   bool m_bElementCached = false;
   mutable bool m_bNameDeferred = false;
 
