@@ -86,10 +86,11 @@ void* CSource::allocate(size_t nSize) noexcept {
   constexpr size_t kAlign = alignof(void*);
   nSize = (nSize + kAlign - 1) & ~(kAlign - 1);
   if (nSize > m_nArenaLeft) {
-    // Blocks grow with the page from 4 KiB to 64 KiB: a small page wastes
-    // little of its last block, and no block reaches the allocator's
-    // threshold for fresh mappings (whose pages fault in anew).
-    size_t nBlock = size_t{4096} << std::min<size_t>(m_vecArenaBlocks.size(), 4);
+    // Blocks grow with the page from 4 KiB to 64 KiB, doubling every second
+    // block: a small page leaves at most a third of its blocks unused, and
+    // no block reaches the allocator's threshold for fresh mappings (whose
+    // pages fault in anew).
+    size_t nBlock = size_t{4096} << std::min<size_t>(m_vecArenaBlocks.size() / 2, 4);
     if (nBlock < nSize) nBlock = nSize;
     void* pBlock = ::operator new(nBlock, std::nothrow);
     if (pBlock == nullptr) return nullptr;
