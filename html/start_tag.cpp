@@ -558,12 +558,11 @@ bool CStartTag::settleNameFromParse() {
       pNormal->getCorrespondingEndTagType() != CEndTagTypeSingletonData::getInstance()->m_pNormal) {
     return false;
   }
-  // Names whose end tags are forbidden or that cannot nest follow their own
-  // rules; a name that does not end in a name character also matches longer
-  // names in the searches.
+  // Names whose end tags are forbidden follow their own rules; a name that
+  // does not end in a name character also matches longer names in the
+  // searches.
   CHTMLElementsSingletonData* pElements = CHTMLElementsSingletonData::getInstance();
-  if (pElements->m_EndTagForbiddenElements.contains(m_nElementIndex) ||
-      pElements->m_NotNestableElements.contains(m_nElementIndex) || !isXMLName(m_csName) ||
+  if (pElements->m_EndTagForbiddenElements.contains(m_nElementIndex) || !isXMLName(m_csName) ||
       m_csName.back() == ':') {
     return false;
   }
@@ -573,36 +572,74 @@ bool CStartTag::settleNameFromParse() {
   if (pIndex == nullptr || !pIndex->takeNameGroup(m_csName, &starts, &ends)) return false;
   // "<div/>" opens no element unless the name requires an end tag.
   const bool bCheckForEmptyElementTag = !pElements->m_EndTagRequiredElements.contains(m_nElementIndex);
-  std::vector<std::pair<CStartTag*, CEndTag*>> vecPairs;
-  vecPairs.reserve(starts.size());
-  std::vector<CStartTag*> vecOpen;
-  size_t i = 0;
-  size_t j = 0;
-  while (i < starts.size() || j < ends.size()) {
-    if (i < starts.size() && (j == ends.size() || starts[i].first < ends[j].first)) {
-      auto* pStart = static_cast<CStartTag*>(starts[i++].second);
+  // Each start tag with its end tag, or (null) the tag at which it ends
+  // without one, or neither.
+  struct CMatch {
+    CStartTag* pStart;
+    CEndTag* pEnd;
+    CTag* pEndsAt;
+  };
+  std::vector<CMatch> vecMatches;
+  vecMatches.reserve(starts.size());
+  if (pElements->m_NotNestableElements.contains(m_nElementIndex)) {
+    // The first end tag after a start tag closes it, unless another start
+    // tag of the name comes first: the element then ends there.
+    size_t j = 0;
+    for (size_t i = 0; i < starts.size(); ++i) {
+      auto* pStart = static_cast<CStartTag*>(starts[i].second);
       if (bCheckForEmptyElementTag && pStart->isEmptyElementTag()) {
-        vecPairs.emplace_back(pStart, nullptr);
-      } else {
-        vecOpen.push_back(pStart);
+        vecMatches.push_back({pStart, nullptr, nullptr});
+        continue;
       }
+      while (j < ends.size() && ends[j].first < pStart->getEnd()) ++j;
+      // Tags of a full parse never overlap; should they, the tag-by-tag
+      // matching decides.
+      if (j < ends.size() && ends[j].first < pStart->getEnd()) return false;
+      CTag* pNext = i + 1 < starts.size() ? starts[i + 1].second : nullptr;
+      if (pNext != nullptr && pNext->getBegin() < pStart->getEnd()) return false;
+      if (j == ends.size()) {
+        vecMatches.push_back({pStart, nullptr, nullptr});
+      } else if (pNext == nullptr || pNext->getBegin() > ends[j].first) {
+        vecMatches.push_back({pStart, static_cast<CEndTag*>(ends[j].second), nullptr});
+      } else {
+        vecMatches.push_back({pStart, nullptr, pNext});
+      }
+    }
+  } else {
+    // Nested: a forward pass with a stack of the open start tags.
+    std::vector<CStartTag*> vecOpen;
+    size_t i = 0;
+    size_t j = 0;
+    while (i < starts.size() || j < ends.size()) {
+      if (i < starts.size() && (j == ends.size() || starts[i].first < ends[j].first)) {
+        auto* pStart = static_cast<CStartTag*>(starts[i++].second);
+        if (bCheckForEmptyElementTag && pStart->isEmptyElementTag()) {
+          vecMatches.push_back({pStart, nullptr, nullptr});
+        } else {
+          vecOpen.push_back(pStart);
+        }
+        continue;
+      }
+      auto* pEnd = static_cast<CEndTag*>(ends[j++].second);
+      if (vecOpen.empty()) continue;
+      if (pEnd->getBegin() < vecOpen.back()->getEnd()) return false;
+      vecMatches.push_back({vecOpen.back(), pEnd, nullptr});
+      vecOpen.pop_back();
+    }
+    for (CStartTag* pStart : vecOpen) vecMatches.push_back({pStart, nullptr, nullptr});
+  }
+  for (const CMatch& match : vecMatches) {
+    CStartTag* pStart = match.pStart;
+    if (pStart->m_bElementCached) continue;
+    if (match.pEndsAt != nullptr) {
+      pStart->finishElement(CWalkOutcome{match.pEndsAt, false});
       continue;
     }
-    auto* pEnd = static_cast<CEndTag*>(ends[j++].second);
-    if (vecOpen.empty()) continue;
-    // Tags of a full parse never overlap; should they, the tag-by-tag
-    // matching decides.
-    if (pEnd->getBegin() < vecOpen.back()->getEnd()) return false;
-    vecPairs.emplace_back(vecOpen.back(), pEnd);
-    vecOpen.pop_back();
-  }
-  for (CStartTag* pStart : vecOpen) {
-    DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.",
-             pStart->m_csName.c_str(), LogPos(pStart->m_nBegin));
-    vecPairs.emplace_back(pStart, nullptr);
-  }
-  for (const auto& [pStart, pEnd] : vecPairs) {
-    if (!pStart->m_bElementCached) pStart->finishElement(pEnd);
+    if (match.pEnd == nullptr && !(bCheckForEmptyElementTag && pStart->isEmptyElementTag())) {
+      DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.",
+               pStart->m_csName.c_str(), LogPos(pStart->m_nBegin));
+    }
+    pStart->finishElement(match.pEnd);
   }
   return true;
 }
