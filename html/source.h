@@ -97,6 +97,14 @@ class CSource : public CSegment {
   // holds exactly that parse (so that its answers are the cache's); null
   // before a full parse or when searches bypass the cache.
   const CParseIndex* parseIndex();
+  // The full parse's registered tags in page order, under the same
+  // condition: stepping from one to the next is then what a search for the
+  // next registered tag answers. Null otherwise.
+  const std::vector<CTag*>* orderedTags() const {
+    return m_bFullSequentialParseDone && m_bUseAllTypesCache && m_cache.getAllTypesSubCache()->isLoaded()
+               ? &m_vecAllTags
+               : nullptr;
+  }
 
   // Whether nPos lies strictly inside a comment or CDATA section that begins
   // before it. Answered from one forward walk over the page's comment and

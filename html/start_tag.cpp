@@ -644,11 +644,74 @@ bool CStartTag::settleNameFromParse() {
   return true;
 }
 
+bool CStartTag::settleOptionalFromParse(const CEndTagRule& rule) {
+  const std::vector<CTag*>* pTags = m_pSource->orderedTags();
+  const CParseIndex* pIndex = m_pSource->parseIndex();
+  std::span<const CParseIndex::Entry> starts;
+  std::span<const CParseIndex::Entry> ends;
+  if (pTags == nullptr || pIndex == nullptr || !isXMLName(m_csName) || m_csName.back() == ':' ||
+      !pIndex->takeNameGroup(m_csName, &starts, &ends)) {
+    return false;
+  }
+  const std::vector<CTag*>& tags = *pTags;
+  const size_t n = tags.size();
+  auto firstFrom = [&tags](HXPos nPos) {
+    return static_cast<size_t>(
+        std::lower_bound(tags.begin(), tags.end(), nPos, [](const CTag* pTag, HXPos p) { return pTag->getBegin() < p; }) -
+        tags.begin());
+  };
+  // vecFrom[k]: how a walk that reaches tags[k] ends (past the last tag: at
+  // the page's end).
+  std::vector<CWalkOutcome> vecFrom(n + 1);
+  for (size_t k = n; k-- > 0;) {
+    CTag* pTag = tags[k];
+    const int64_t nIndex = pTag->getElementIndex();
+    if (pTag->isStartTag()) {
+      if (rule.m_SteppedOverElements.contains(nIndex)) {
+        auto* pStepped = static_cast<CStartTag*>(pTag);
+        // A stepped-over element that itself needs a walk: the walks decide.
+        if (!pStepped->m_bElementCached && pStepped->hasOptionalEndTag()) return false;
+        CElement* pElement = pStepped->getElement();
+        const size_t j = firstFrom(pElement != nullptr ? pElement->getEnd() : pStepped->getEnd());
+        if (j <= k) return false;
+        vecFrom[k] = vecFrom[j];
+        continue;
+      }
+      if (rule.m_EndingStartTags.contains(nIndex)) {
+        vecFrom[k] = CWalkOutcome{pTag, false};
+        continue;
+      }
+    } else if (nIndex == m_nElementIndex) {
+      vecFrom[k] = CWalkOutcome{pTag, true};
+      continue;
+    } else if (rule.m_EndingEndTags.contains(nIndex)) {
+      vecFrom[k] = CWalkOutcome{pTag, false};
+      continue;
+    }
+    vecFrom[k] = vecFrom[k + 1];
+  }
+  // The start tags come in page order: one pointer finds where each one's
+  // walk begins.
+  size_t k = 0;
+  for (const CParseIndex::Entry& entry : starts) {
+    auto* pStart = static_cast<CStartTag*>(entry.second);
+    if (pStart->m_bElementCached || pStart->m_nElementIndex != m_nElementIndex || !pStart->hasOptionalEndTag()) {
+      continue;
+    }
+    while (k < n && tags[k]->getBegin() < pStart->getEnd()) ++k;
+    pStart->finishElement(vecFrom[k]);
+  }
+  return true;
+}
+
 CElement* CStartTag::getElement() {
   if (m_bElementCached) return m_pElement;
   if (!hasOptionalEndTag()) {
     if (settleNameFromParse() && m_bElementCached) return m_pElement;
     return finishElement(findEndTagInternal());
+  }
+  if (settleOptionalFromParse(*CHTMLElementsSingletonData::getEndTagRule(m_nElementIndex)) && m_bElementCached) {
+    return m_pElement;
   }
   // Elements with optional end tags step over whole elements of their own
   // kind (html in html, for one); nested walks run from an explicit stack.

@@ -136,6 +136,9 @@ class CStartTag : public CTag {
   // forward pass, as the tag-by-tag matching would pair them. False when the
   // name's end tags are not matched that way (or were paired before).
   bool settleNameFromParse();
+  // The same for a name whose end tag is optional: one backward pass over
+  // the parse's tags gives, for each, where a walk from there would end.
+  bool settleOptionalFromParse(const class CEndTagRule& rule);
   // The element a walk's outcome gives. An element closed by another tag or
   // by the page's end needs no empty end tag object: its end is enough.
   CElement* finishElement(const struct CWalkOutcome& outcome);
