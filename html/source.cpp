@@ -267,6 +267,17 @@ const CDeclarationScan& CSource::declarationScan() {
   return *m_pDeclarationScan;
 }
 
+const std::vector<int32_t>& CSource::orderedTagCodes() {
+  if (m_vecOrderedTagCodes.size() != m_vecAllTags.size()) {
+    m_vecOrderedTagCodes.clear();
+    m_vecOrderedTagCodes.reserve(m_vecAllTags.size());
+    for (const CTag* pTag : m_vecAllTags) {
+      m_vecOrderedTagCodes.push_back(static_cast<int32_t>(pTag->getElementIndex() * 2 + (pTag->isStartTag() ? 1 : 0)));
+    }
+  }
+  return m_vecOrderedTagCodes;
+}
+
 const CParseIndex* CSource::parseIndex() {
   if (!m_bFullSequentialParseDone || !m_bUseAllTypesCache || !m_cache.getAllTypesSubCache()->isLoaded()) {
     return nullptr;
@@ -277,6 +288,7 @@ const CParseIndex* CSource::parseIndex() {
 
 void CSource::fillFullParseLists(const std::vector<CTag*>& vecTags, size_t nRegisteredCount) {
   m_pParseIndex.reset();
+  m_vecOrderedTagCodes.clear();
   m_vecAllTags.clear();
   m_vecAllTags.reserve(nRegisteredCount);
   CStartTagTypeSingletonData* pStartTypes = CStartTagTypeSingletonData::getInstance();

@@ -5,6 +5,7 @@
 // A source and its segments belong to one thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -97,6 +98,10 @@ class CSource : public CSegment {
   // holds exactly that parse (so that its answers are the cache's); null
   // before a full parse or when searches bypass the cache.
   const CParseIndex* parseIndex();
+  // For each of orderedTags(): its element index times two, plus one for a
+  // start tag. Passes over every tag of the page read this small array
+  // instead of each tag object. Made on first use.
+  const std::vector<int32_t>& orderedTagCodes();
   // The full parse's registered tags in page order, under the same
   // condition: stepping from one to the next is then what a search for the
   // next registered tag answers. Null otherwise.
@@ -133,6 +138,7 @@ class CSource : public CSegment {
   size_t m_nSegmentCount = 0;
   bool m_bFullSequentialParseDone = false;
   std::unique_ptr<CParseIndex> m_pParseIndex;
+  std::vector<int32_t> m_vecOrderedTagCodes;
   // Child lists: the source's own, and those of other plain segments (all
   // in the arena).
   std::vector<CElement*>* m_pChildElements = nullptr;

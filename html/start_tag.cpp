@@ -663,10 +663,11 @@ bool CStartTag::settleOptionalFromParse(const CEndTagRule& rule) {
   // vecFrom[k]: how a walk that reaches tags[k] ends (past the last tag: at
   // the page's end).
   std::vector<CWalkOutcome> vecFrom(n + 1);
+  const std::vector<int32_t>& codes = m_pSource->orderedTagCodes();
   for (size_t k = n; k-- > 0;) {
     CTag* pTag = tags[k];
-    const int64_t nIndex = pTag->getElementIndex();
-    if (pTag->isStartTag()) {
+    const int64_t nIndex = (codes[k] - (codes[k] & 1)) / 2;
+    if ((codes[k] & 1) != 0) {
       if (rule.m_SteppedOverElements.contains(nIndex)) {
         auto* pStepped = static_cast<CStartTag*>(pTag);
         // A stepped-over element that itself needs a walk: the walks decide.
