@@ -660,16 +660,31 @@ bool CStartTag::settleOptionalFromParse(const CEndTagRule& rule) {
         std::lower_bound(tags.begin(), tags.end(), nPos, [](const CTag* pTag, HXPos p) { return pTag->getBegin() < p; }) -
         tags.begin());
   };
-  // vecFrom[k]: how a walk that reaches tags[k] ends (past the last tag: at
-  // the page's end).
-  std::vector<CWalkOutcome> vecFrom(n + 1);
+  if (n >= (size_t{1} << 30)) return false;
+  // vecFrom[k]: how a walk that reaches tags[k] ends: 0 at the page's end,
+  // else the deciding tag's index plus one, times two, plus one when it is
+  // the element's own end tag.
+  std::vector<uint32_t> vecFrom(n + 1, 0);
+  auto decided = [](size_t k, bool bOwn) { return static_cast<uint32_t>((k + 1) * 2 + (bOwn ? 1 : 0)); };
+  // The start tags of this element, each with the index its walk begins at.
+  std::vector<std::pair<CStartTag*, size_t>> vecStarts;
   const std::vector<int32_t>& codes = m_pSource->orderedTagCodes();
+  const int32_t nOwnStartCode = static_cast<int32_t>(m_nElementIndex * 2 + 1);
   for (size_t k = n; k-- > 0;) {
-    CTag* pTag = tags[k];
-    const int64_t nIndex = (codes[k] - (codes[k] & 1)) / 2;
-    if ((codes[k] & 1) != 0) {
+    const int32_t nCode = codes[k];
+    const int64_t nIndex = (nCode - (nCode & 1)) / 2;
+    if (nCode == nOwnStartCode) {
+      auto* pStart = static_cast<CStartTag*>(tags[k]);
+      if (!pStart->m_bElementCached && pStart->hasOptionalEndTag()) {
+        // Its walk begins at the first tag at or after its end: the next
+        // one, as tags of a full parse never overlap.
+        if (k + 1 < n && tags[k + 1]->getBegin() < pStart->getEnd()) return false;
+        vecStarts.emplace_back(pStart, k + 1);
+      }
+    }
+    if ((nCode & 1) != 0) {
       if (rule.m_SteppedOverElements.contains(nIndex)) {
-        auto* pStepped = static_cast<CStartTag*>(pTag);
+        auto* pStepped = static_cast<CStartTag*>(tags[k]);
         // A stepped-over element that itself needs a walk: the walks decide.
         if (!pStepped->m_bElementCached && pStepped->hasOptionalEndTag()) return false;
         CElement* pElement = pStepped->getElement();
@@ -679,28 +694,24 @@ bool CStartTag::settleOptionalFromParse(const CEndTagRule& rule) {
         continue;
       }
       if (rule.m_EndingStartTags.contains(nIndex)) {
-        vecFrom[k] = CWalkOutcome{pTag, false};
+        vecFrom[k] = decided(k, false);
         continue;
       }
     } else if (nIndex == m_nElementIndex) {
-      vecFrom[k] = CWalkOutcome{pTag, true};
+      vecFrom[k] = decided(k, true);
       continue;
     } else if (rule.m_EndingEndTags.contains(nIndex)) {
-      vecFrom[k] = CWalkOutcome{pTag, false};
+      vecFrom[k] = decided(k, false);
       continue;
     }
     vecFrom[k] = vecFrom[k + 1];
   }
-  // The start tags come in page order: one pointer finds where each one's
-  // walk begins.
-  size_t k = 0;
-  for (const CParseIndex::Entry& entry : starts) {
-    auto* pStart = static_cast<CStartTag*>(entry.second);
-    if (pStart->m_bElementCached || pStart->m_nElementIndex != m_nElementIndex || !pStart->hasOptionalEndTag()) {
-      continue;
-    }
-    while (k < n && tags[k]->getBegin() < pStart->getEnd()) ++k;
-    pStart->finishElement(vecFrom[k]);
+  // In page order, as the walks would have made them.
+  for (auto it = vecStarts.rbegin(); it != vecStarts.rend(); ++it) {
+    const uint32_t nOutcome = vecFrom[it->second];
+    CWalkOutcome outcome;
+    if (nOutcome != 0) outcome = CWalkOutcome{tags[nOutcome / 2 - 1], (nOutcome & 1) != 0};
+    it->first->finishElement(outcome);
   }
   return true;
 }
