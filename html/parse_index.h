@@ -5,6 +5,7 @@
 // the page followed by a tag lookup per occurrence.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -40,6 +41,13 @@ class CParseIndex {
   };
   static std::string Key(const ci_string& csName);
   static CTag* First(const Group& group, HXPos nPos);
+  Groups& groupFor(const CTag* pTag);
+  const Groups* find(const ci_string& csName) const;
 
+  // Known element names by their index (through a small table of slots, so
+  // that a small page pays only for the names it has); any other name by
+  // its lower case.
+  std::vector<uint32_t> m_vecKnownSlots;  // 0: none, else the slot plus one
+  std::vector<Groups> m_vecKnownGroups;
   std::unordered_map<std::string, Groups> m_mapGroups;
 };
