@@ -1,5 +1,6 @@
 #include "html/attributes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -59,21 +60,90 @@ CAttribute* CAttribute::CREATE_NEW_INST(CSource* pSource, const ci_string& csNam
   return new (pSource, std::nothrow) CAttribute(pSource, csName, pNameSegment, pValueSegment, pValueSegmentIncludingQuotes);
 }
 
+CAttribute* CAttribute::CREATE_NEW_INST(CSource* pSource, const ci_string& csName, HXPos nBegin, HXPos nNameEnd,
+                                        HXPos nValueBegin, HXPos nValueEnd, HXPos nInclBegin, HXPos nEnd) {
+  if (!CSegment::checkConstructorArgs(pSource, nBegin, nEnd) || nEnd - nBegin >= kNone) {
+    DebugLog("[CAttribute::CREATE_NEW_INST] checkConstructorArgs() failed.");
+    return nullptr;
+  }
+  return new (pSource, std::nothrow)
+      CAttribute(pSource, csName, nBegin, nNameEnd, nValueBegin, nValueEnd, nInclBegin, nEnd);
+}
+
 CAttribute::CAttribute(CSource* pSource, const ci_string& csName, CSegment* pNameSegment, CSegment* pValueSegment,
                        CSegment* pValueSegmentIncludingQuotes)
-    : CSegment(pSource, pNameSegment->getBegin(),
-               pValueSegmentIncludingQuotes != nullptr ? pValueSegmentIncludingQuotes->getEnd()
-                                                       : pNameSegment->getEnd()),
-      m_csName(csName),
-      m_pNameSegment(pNameSegment),
-      m_pValueSegment(pValueSegment),
-      m_pValueSegmentIncludingQuotes(pValueSegmentIncludingQuotes) {}
+    : CAttribute(pSource, csName, pNameSegment->getBegin(), pNameSegment->getEnd(),
+                 pValueSegment != nullptr ? pValueSegment->getBegin() : HX_NPOS,
+                 pValueSegment != nullptr ? pValueSegment->getEnd() : HX_NPOS,
+                 pValueSegmentIncludingQuotes != nullptr ? pValueSegmentIncludingQuotes->getBegin() : HX_NPOS,
+                 pValueSegmentIncludingQuotes != nullptr ? pValueSegmentIncludingQuotes->getEnd()
+                                                         : pNameSegment->getEnd()) {
+  if (CSegments* pSegments = segments()) {
+    pSegments->pName = pNameSegment;
+    pSegments->pValue = pValueSegment;
+    pSegments->pValueIncludingQuotes = pValueSegmentIncludingQuotes;
+  }
+}
+
+CAttribute::CAttribute(CSource* pSource, const ci_string& csName, HXPos nBegin, HXPos nNameEnd, HXPos nValueBegin,
+                       HXPos nValueEnd, HXPos nInclBegin, HXPos nEnd)
+    : CSegment(pSource, nBegin, nEnd), m_csName(csName), m_nNameLength(static_cast<uint32_t>(nNameEnd - nBegin)) {
+  if (nValueBegin != HX_NPOS) {
+    m_nValueOffset = static_cast<uint32_t>(nValueBegin - nBegin);
+    m_nValueLength = static_cast<uint32_t>(nValueEnd - nValueBegin);
+    m_nInclOffset = static_cast<uint32_t>(nInclBegin - nBegin);
+  }
+}
 
 CAttribute::~CAttribute() = default;
 
+CAttribute::CSegments* CAttribute::segments() const {
+  if (m_pSegments == nullptr && m_pSource != nullptr) {
+    void* p = m_pSource->allocate(sizeof(CSegments));
+    if (p != nullptr) m_pSegments = new (p) CSegments();
+  }
+  return m_pSegments;
+}
+
+CSegment* CAttribute::getNameSegment() const {
+  CSegments* pSegments = segments();
+  if (pSegments == nullptr) return nullptr;
+  if (pSegments->pName == nullptr) {
+    pSegments->pName = CSegment::CREATE_NEW_INST(m_pSource, m_nBegin, m_nBegin + m_nNameLength);
+  }
+  return pSegments->pName;
+}
+
+CSegment* CAttribute::getValueSegment() const {
+  if (!hasValue()) return nullptr;
+  CSegments* pSegments = segments();
+  if (pSegments == nullptr) return nullptr;
+  if (pSegments->pValue == nullptr) {
+    const HXPos nValueBegin = m_nBegin + m_nValueOffset;
+    pSegments->pValue = CSegment::CREATE_NEW_INST(m_pSource, nValueBegin, nValueBegin + m_nValueLength);
+  }
+  return pSegments->pValue;
+}
+
+CSegment* CAttribute::getValueSegmentIncludingQuotes() const {
+  if (!hasValue()) return nullptr;
+  CSegments* pSegments = segments();
+  if (pSegments == nullptr) return nullptr;
+  if (pSegments->pValueIncludingQuotes == nullptr) {
+    // An unquoted value is its own segment, quotes included.
+    const HXPos nInclBegin = m_nBegin + m_nInclOffset;
+    if (m_nInclOffset == m_nValueOffset && m_nEnd == nInclBegin + m_nValueLength) {
+      pSegments->pValueIncludingQuotes = getValueSegment();
+    } else {
+      pSegments->pValueIncludingQuotes = CSegment::CREATE_NEW_INST(m_pSource, nInclBegin, m_nEnd);
+    }
+  }
+  return pSegments->pValueIncludingQuotes;
+}
+
 std::string CAttribute::getValue() const {
-  if (m_pValueSegment == nullptr || m_pValueSegment->isEmpty()) return std::string();
-  return m_pValueSegment->toString();
+  if (!hasValue() || m_nValueLength == 0) return std::string();
+  return m_pSource->substring(m_nBegin + m_nValueOffset, m_nValueLength);
 }
 
 // ---------------------------------------------------------------------------
@@ -86,16 +156,24 @@ CAttributes* CAttributes::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos 
              LogPos(nEnd));
     return nullptr;
   }
-  return new (pSource, std::nothrow) CAttributes(pSource, nBegin, nEnd, pAttributeList);
+  const size_t nCount = pAttributeList->size();
+  CAttribute** ppAttributes = nullptr;
+  if (nCount > 0) {
+    ppAttributes = static_cast<CAttribute**>(pSource->allocate(nCount * sizeof(CAttribute*)));
+    if (ppAttributes == nullptr) return nullptr;
+    std::copy(pAttributeList->begin(), pAttributeList->end(), ppAttributes);
+  }
+  pAttributeList->clear();
+  return new (pSource, std::nothrow) CAttributes(pSource, nBegin, nEnd, ppAttributes, nCount);
 }
 
-CAttributes::CAttributes(CSource* pSource, HXPos nBegin, HXPos nEnd, std::vector<CAttribute*>* pAttributeList)
-    : CSegment(pSource, nBegin, nEnd), m_vecAttributes(std::move(*pAttributeList)) {}
+CAttributes::CAttributes(CSource* pSource, HXPos nBegin, HXPos nEnd, CAttribute** ppAttributes, size_t nCount)
+    : CSegment(pSource, nBegin, nEnd), m_ppAttributes(ppAttributes), m_nCount(nCount) {}
 
 CAttributes::~CAttributes() = default;
 
 CAttribute* CAttributes::getAttribute(const ci_string& csName) const {
-  for (CAttribute* pAttribute : m_vecAttributes) {
+  for (CAttribute* pAttribute : getList()) {
     const ci_string& csAttrName = pAttribute->getName();
     if (csAttrName.size() == csName.size() &&
         ci_char_traits::compare(csAttrName.data(), csName.data(), csName.size()) == 0) {
@@ -130,7 +208,14 @@ namespace {
 class CAttributeScanner {
  public:
   CAttributeScanner(CSource* pSource, const char* csType, HXPos nBegin, const ci_string& csName)
-      : m_pSource(pSource), m_csType(csType), m_nBegin(nBegin), m_csName(csName) {}
+      : m_pSource(pSource), m_csType(csType), m_nBegin(nBegin), m_csName(csName), m_vecList(ScratchList()) {
+    m_vecList.clear();
+  }
+  ~CAttributeScanner() {
+    // A hostile tag of very many attributes leaves no large list behind.
+    if (m_vecList.capacity() > 1024) std::vector<CAttribute*>().swap(m_vecList);
+    m_vecList.clear();
+  }
 
   bool init() { return true; }
 
@@ -139,17 +224,20 @@ class CAttributeScanner {
              m_csName.c_str(), LogPos(m_nBegin), pReason, LogPos(nPos));
   }
 
-  // Appends an attribute; false when it cannot be made.
-  bool addAttribute(CSegment* pNameSegment, CSegment* pValue, CSegment* pValueIncludingQuotes, HXPos nPos) {
-    ci_string csAttrName(m_pSource->getBuffer() + pNameSegment->getBegin(), pNameSegment->length());
-    CAttribute* pAttribute =
-        CAttribute::CREATE_NEW_INST(m_pSource, csAttrName, pNameSegment, pValue, pValueIncludingQuotes);
+  // Appends an attribute named by [nNameBegin, nNameEnd); without a value
+  // nValueBegin is HX_NPOS and the attribute ends with its name. False when
+  // it cannot be made.
+  bool addAttribute(HXPos nNameBegin, HXPos nNameEnd, HXPos nValueBegin, HXPos nValueEnd, HXPos nInclBegin,
+                    HXPos nInclEnd, HXPos nPos) {
+    ci_string csAttrName(m_pSource->getBuffer() + nNameBegin, nNameEnd - nNameBegin);
+    const HXPos nEnd = nValueBegin != HX_NPOS ? nInclEnd : nNameEnd;
+    CAttribute* pAttribute = CAttribute::CREATE_NEW_INST(m_pSource, csAttrName, nNameBegin, nNameEnd, nValueBegin,
+                                                         nValueEnd, nInclBegin, nEnd);
     if (pAttribute == nullptr) {
       reject("CAttribute::CREATE_NEW_INST() failed", nPos);
       return false;
     }
     try {
-      if (m_vecList.empty()) m_vecList.reserve(8);
       m_vecList.push_back(pAttribute);
     } catch (...) {
       reject("CAttribute::CREATE_NEW_INST() failed", nPos);
@@ -162,7 +250,15 @@ class CAttributeScanner {
   const char* m_csType;
   HXPos m_nBegin;
   const ci_string& m_csName;
-  std::vector<CAttribute*> m_vecList;
+  // The attributes found so far; copied into the source's arena at the end.
+  std::vector<CAttribute*>& m_vecList;
+
+ private:
+  // One list per thread, reused by every tag: the scan never nests.
+  static std::vector<CAttribute*>& ScratchList() {
+    thread_local std::vector<CAttribute*> vecList;
+    return vecList;
+  }
 };
 
 }  // namespace
@@ -202,7 +298,7 @@ CAttributes* CAttributes::construct(CSource* pSource, const char* csType, int nS
   HXPos nAttributesEnd = nStart;
   HXPos nNameBegin = nStart;
   HXPos nValueBegin = nStart;
-  CSegment* pNameSegment = nullptr;
+  HXPos nNameEnd = nStart;
   int nCurrentState = nState;
 
   for (HXPos p = nStart;; ++p) {
@@ -288,15 +384,11 @@ CAttributes* CAttributes::construct(CSource* pSource, const char* csType, int nS
             }
             break;
           }
-          pNameSegment = CSegment::CREATE_NEW_INST(pSource, nNameBegin, p);
-          if (pNameSegment == nullptr) {
-            scan.reject("CSegment::CREATE_NEW_INST() failed", p);
-            return nullptr;
-          }
+          nNameEnd = p;
           if (!bFinished) {
             nCurrentState = (c == '=') ? 4 : 3;
           } else {
-            if (!scan.addAttribute(pNameSegment, nullptr, nullptr, p)) return nullptr;
+            if (!scan.addAttribute(nNameBegin, nNameEnd, HX_NPOS, HX_NPOS, HX_NPOS, HX_NPOS, p)) return nullptr;
             nAttributesEnd = p;
           }
           break;
@@ -309,8 +401,8 @@ CAttributes* CAttributes::construct(CSource* pSource, const char* csType, int nS
             }
             if (IsAsciiSpace(c)) break;
           }
-          if (!scan.addAttribute(pNameSegment, nullptr, nullptr, p)) return nullptr;
-          nAttributesEnd = pNameSegment->getEnd();
+          if (!scan.addAttribute(nNameBegin, nNameEnd, HX_NPOS, HX_NPOS, HX_NPOS, HX_NPOS, p)) return nullptr;
+          nAttributesEnd = nNameEnd;
           if (!bFinished) {
             nCurrentState = 1;
             bRepeat = true;
@@ -338,12 +430,7 @@ CAttributes* CAttributes::construct(CSource* pSource, const char* csType, int nS
             DebugLog("[CAttributes::construct] Type <%s> Tag name <%s> Begin pos <%d> Has missing attribute value "
                      "after '=' sign at <%d>.",
                      csType, csName.c_str(), LogPos(nBegin), LogPos(p));
-            CSegment* pValue = CSegment::CREATE_NEW_INST(pSource, p, p);
-            if (pValue == nullptr) {
-              scan.reject("CSegment::CREATE_NEW_INST() failed", p);
-              return nullptr;
-            }
-            if (!scan.addAttribute(pNameSegment, pValue, pValue, p)) return nullptr;
+            if (!scan.addAttribute(nNameBegin, nNameEnd, p, p, p, p, p)) return nullptr;
             nAttributesEnd = p;
             nCurrentState = 1;
           }
@@ -386,17 +473,10 @@ CAttributes* CAttributes::construct(CSource* pSource, const char* csType, int nS
             nInclEnd = p;
           }
           if (nValueEnd == HX_NPOS) break;
-          CSegment* pValue = CSegment::CREATE_NEW_INST(pSource, nValueBegin, nValueEnd);
-          CSegment* pIncl = pValue;
-          if (pValue != nullptr && nInclBegin != nValueBegin) {
-            pIncl = CSegment::CREATE_NEW_INST(pSource, nInclBegin, nInclEnd);
-          }
-          if (pValue == nullptr || pIncl == nullptr) {
-            scan.reject("CSegment::CREATE_NEW_INST() failed", p);
+          if (!scan.addAttribute(nNameBegin, nNameEnd, nValueBegin, nValueEnd, nInclBegin, nInclEnd, p)) {
             return nullptr;
           }
-          if (!scan.addAttribute(pNameSegment, pValue, pIncl, p)) return nullptr;
-          nAttributesEnd = pIncl->getEnd();
+          nAttributesEnd = nInclEnd;
           nCurrentState = 1;
           break;
         }

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 using HtmlScan::FoldUpper;
 
 namespace {
@@ -21,6 +25,17 @@ inline const unsigned char* ScanChar(const unsigned char* p, size_t n, unsigned 
   const unsigned char lower = (upper >= 'A' && upper <= 'Z') ? static_cast<unsigned char>(upper + 32) : upper;
   if (upper == lower) return static_cast<const unsigned char*>(std::memchr(p, c, n));
   const unsigned char* pEnd = p + n;
+#if defined(__SSE2__)
+  // Sixteen bytes a step: the page-form searches for ids and names scan
+  // whole pages for a letter.
+  const __m128i vUpper = _mm_set1_epi8(static_cast<char>(upper));
+  const __m128i vLower = _mm_set1_epi8(static_cast<char>(lower));
+  for (; pEnd - p >= 16; p += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int nMask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, vUpper), _mm_cmpeq_epi8(v, vLower)));
+    if (nMask != 0) return p + __builtin_ctz(static_cast<unsigned>(nMask));
+  }
+#endif
   for (; p < pEnd; ++p) {
     if (*p == upper || *p == lower) return p;
   }

@@ -1,5 +1,7 @@
 #include "html/element.h"
 
+#include <cstddef>
+#include <memory_resource>
 #include <new>
 
 #include "common/debug_log.h"
@@ -25,11 +27,13 @@ struct ChildWalkFrame {
 // elements cannot exhaust the thread's stack; the lists are the same as a
 // depth-first recursion would build.
 void CSegment::computeChildElements(HXPos nFrom, HXPos nTo, bool bTopLevel) {
-  m_vecChildElements.clear();
-  m_bChildElementsComputed = true;
   if (m_pSource == nullptr) return;
+  resetChildElements();
   CSource* pSource = m_pSource;
-  std::vector<ChildWalkFrame> stack;
+  alignas(ChildWalkFrame) std::byte aFrames[32 * sizeof(ChildWalkFrame)];
+  std::pmr::monotonic_buffer_resource frames(aFrames, sizeof(aFrames));
+  std::pmr::vector<ChildWalkFrame> stack(&frames);
+  stack.reserve(32);
   stack.push_back({this, dynamic_cast<CElement*>(this), nFrom, nTo, bTopLevel});
   while (!stack.empty()) {
     ChildWalkFrame& frame = stack.back();
@@ -59,11 +63,10 @@ void CSegment::computeChildElements(HXPos nFrom, HXPos nTo, bool bTopLevel) {
                  LogPos(pParent->getEnd()));
       }
     }
-    frame.pOwner->m_vecChildElements.push_back(pChild);
+    (*frame.pOwner->childListSlot())->push_back(pChild);
     frame.nPos = pChild->getEnd();
-    if (!pChild->m_bChildElementsComputed) {
-      pChild->m_vecChildElements.clear();
-      pChild->m_bChildElementsComputed = true;
+    if (!pChild->childElementsComputed()) {
+      pChild->resetChildElements();
       if (pChild->getEnd() != pChild->getStartTag()->getEnd()) {
         stack.push_back({pChild, pChild, pChild->getStartTag()->getEnd(), pChild->getContentEnd(), false});
       }
@@ -72,18 +75,14 @@ void CSegment::computeChildElements(HXPos nFrom, HXPos nTo, bool bTopLevel) {
 }
 
 const std::vector<CElement*>& CSource::getChildElements() {
-  if (m_bChildElementsComputed) return m_vecChildElements;
-  if (m_nBegin == m_nEnd) {
-    m_vecChildElements.clear();
-    m_bChildElementsComputed = true;
-    return m_vecChildElements;
-  }
+  if (childElementsComputed()) return *m_pChildElements;
+  if (m_nBegin == m_nEnd) return resetChildElements();
   if (m_vecAllTags.empty()) {
     DebugLog("[CSource::getChildElements] NOTE: Calling CSource.fullSequentialParse() can significantly improve the "
              "performance of this operation.");
   }
   computeChildElements(m_nBegin, HX_NPOS, true);
-  return m_vecChildElements;
+  return *m_pChildElements;
 }
 
 // ---------------------------------------------------------------------------
@@ -121,20 +120,32 @@ CElement* CElement::CREATE_NEW_INST(CSource* pSource, CStartTag* pStartTag, CEnd
   return new (pSource, std::nothrow) CElement(pSource, pStartTag, pEndTag);
 }
 
+CElement* CElement::CREATE_NEW_INST(CSource* pSource, CStartTag* pStartTag, HXPos nEnd) {
+  if (pStartTag == nullptr || pStartTag->getSource() != pSource ||
+      !CSegment::checkConstructorArgs(pSource, pStartTag->getBegin(), nEnd)) {
+    DebugLog("[CElement::CREATE_NEW_INST] checkConstructorArgs failed.");
+    return nullptr;
+  }
+  return new (pSource, std::nothrow) CElement(pSource, pStartTag, nEnd);
+}
+
+CElement::CElement(CSource* pSource, CStartTag* pStartTag, HXPos nEnd)
+    : CSegment(pSource, pStartTag->getBegin(), nEnd), m_pStartTag(pStartTag), m_pEndTag(nullptr) {}
+
 CElement::CElement(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag)
     : CSegment(pSource, pStartTag->getBegin(), pEndTag != nullptr ? pEndTag->getEnd() : pStartTag->getEnd()),
       m_pStartTag(pStartTag),
       m_pEndTag((pEndTag != nullptr && !pEndTag->isEmpty()) ? pEndTag : nullptr) {}
 
+CElement::~CElement() {
+  if (m_pChildElements != nullptr) m_pChildElements->~vector();
+}
+
 const std::vector<CElement*>& CElement::getChildElements() {
-  if (m_bChildElementsComputed) return m_vecChildElements;
-  if (m_nEnd == m_pStartTag->getEnd()) {
-    m_vecChildElements.clear();
-    m_bChildElementsComputed = true;
-    return m_vecChildElements;
-  }
+  if (childElementsComputed()) return *m_pChildElements;
+  if (m_nEnd == m_pStartTag->getEnd()) return resetChildElements();
   computeChildElements(m_pStartTag->getEnd(), getContentEnd(), false);
-  return m_vecChildElements;
+  return *m_pChildElements;
 }
 
 const ci_string& CElement::getName() const { return m_pStartTag->getName(); }

@@ -11,11 +11,16 @@
 class CElement : public CSegment {
  public:
   static CElement* CREATE_NEW_INST(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag);
+  // An element without an end tag of its own that ends at nEnd.
+  static CElement* CREATE_NEW_INST(CSource* pSource, CStartTag* pStartTag, HXPos nEnd);
   static bool checkConstructorArgs(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag);
 
   CElement(CSource* pSource, CStartTag* pStartTag, CEndTag* pEndTag);
+  CElement(CSource* pSource, CStartTag* pStartTag, HXPos nEnd);
+  ~CElement() override;
 
   const std::vector<CElement*>& getChildElements() override;
+  std::vector<CElement*>** childListSlot() override { return &m_pChildElements; }
 
   const ci_string& getName() const;
   CAttributes* getAttributes() const;
@@ -52,4 +57,6 @@ class CElement : public CSegment {
   CEndTag* m_pEndTag;
   CElement* m_pParent = nullptr;
   bool m_bParentKnown = false;
+  // In the source's arena; null until computed.
+  std::vector<CElement*>* m_pChildElements = nullptr;
 };

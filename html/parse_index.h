@@ -5,6 +5,8 @@
 // the page followed by a tag lookup per occurrence.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -24,14 +26,28 @@ class CParseIndex {
   // The first normal end tag named csName that begins at or after nPos.
   CEndTag* nextEndTag(HXPos nPos, const ci_string& csName) const;
 
+  using Entry = std::pair<HXPos, CTag*>;
+  // The normal start and end tags named csName, each in page order, handed
+  // out once per name for the one pass that pairs them all; false when they
+  // were handed out before or the name has no start tag.
+  bool takeNameGroup(const ci_string& csName, std::span<const Entry>* pStarts, std::span<const Entry>* pEnds) const;
+
  private:
-  using Group = std::vector<std::pair<HXPos, CTag*>>;
+  using Group = std::vector<Entry>;
   struct Groups {
     Group starts;
     Group ends;
+    mutable bool bTaken = false;
   };
   static std::string Key(const ci_string& csName);
   static CTag* First(const Group& group, HXPos nPos);
+  Groups& groupFor(const CTag* pTag);
+  const Groups* find(const ci_string& csName) const;
 
+  // Known element names by their index (through a small table of slots, so
+  // that a small page pays only for the names it has); any other name by
+  // its lower case.
+  std::vector<uint32_t> m_vecKnownSlots;  // 0: none, else the slot plus one
+  std::vector<Groups> m_vecKnownGroups;
   std::unordered_map<std::string, Groups> m_mapGroups;
 };

@@ -23,7 +23,8 @@ inline bool IsRegisteredTag(const CTag* pTag) { return pTag != nullptr && !pTag-
 // ---------------------------------------------------------------------------
 // CSubCache
 
-CSubCache::CSubCache(CCache* pCache, CTagType* pTagType) : m_pCache(pCache), m_pTagType(pTagType) {
+CSubCache::CSubCache(CCache* pCache, CTagType* pTagType)
+    : m_pCache(pCache), m_pTagType(pTagType), m_mapEntries(pCache->getPool()) {
   makeSentinels(false);
 }
 
@@ -39,6 +40,7 @@ void CSubCache::deleteEntries() {
   m_vecLoadedBegins.shrink_to_fit();
   m_vecLoadedRegisteredBegins.clear();
   m_vecLoadedRegisteredBegins.shrink_to_fit();
+  m_bUnregisteredLoaded = false;
   m_nLoadedHint = 0;
   m_mapEntries.clear();
   m_vecMarked.clear();
@@ -69,6 +71,7 @@ void CSubCache::materialize() {
   std::vector<CTag*>().swap(m_vecLoadedRegistered);
   std::vector<HXPos>().swap(m_vecLoadedBegins);
   std::vector<HXPos>().swap(m_vecLoadedRegisteredBegins);
+  m_bUnregisteredLoaded = false;
 }
 
 CTag* CSubCache::loadedTagAt(HXPos nPos) const {
@@ -80,7 +83,8 @@ CTag* CSubCache::loadedTagAt(HXPos nPos) const {
 // With every stretch known, a forward search answers the first registered
 // tag at or after nPos, a backward one the last at or before it.
 CTag* CSubCache::loadedPreviousOrNextTag(HXPos nPos, bool bPrevious) const {
-  const std::vector<HXPos>& v = m_vecLoadedRegisteredBegins;
+  const std::vector<HXPos>& v = m_bUnregisteredLoaded ? m_vecLoadedRegisteredBegins : m_vecLoadedBegins;
+  const std::vector<CTag*>& vecTags = m_bUnregisteredLoaded ? m_vecLoadedRegistered : m_vecLoaded;
   const size_t n = v.size();
   size_t i;  // the first begin at or after nPos
   const size_t h = m_nLoadedHint;
@@ -94,12 +98,12 @@ CTag* CSubCache::loadedPreviousOrNextTag(HXPos nPos, bool bPrevious) const {
   if (!bPrevious) {
     if (i == n) return nullptr;
     m_nLoadedHint = i;
-    return m_vecLoadedRegistered[i];
+    return vecTags[i];
   }
-  if (i < n && v[i] == nPos) return m_vecLoadedRegistered[i];
+  if (i < n && v[i] == nPos) return vecTags[i];
   if (i == 0) return nullptr;
   m_nLoadedHint = i - 1;
-  return m_vecLoadedRegistered[i - 1];
+  return vecTags[i - 1];
 }
 
 std::vector<const CCacheEntry*> CSubCache::entries() {
@@ -376,9 +380,16 @@ void CSubCache::bulkLoad_Set(size_t nTagsIndex, CTag* pTag) {
     return;
   }
   if (m_bLoaded) {
+    if (pTag->isUnregistered() && !m_bUnregisteredLoaded) {
+      // From the first unregistered tag on, the registered ones need arrays
+      // of their own; until then the loaded arrays serve for both.
+      m_bUnregisteredLoaded = true;
+      m_vecLoadedRegistered = m_vecLoaded;
+      m_vecLoadedRegisteredBegins = m_vecLoadedBegins;
+    }
     m_vecLoaded.push_back(pTag);
     m_vecLoadedBegins.push_back(pTag->getBegin());
-    if (!pTag->isUnregistered()) {
+    if (m_bUnregisteredLoaded && !pTag->isUnregistered()) {
       m_vecLoadedRegistered.push_back(pTag);
       m_vecLoadedRegisteredBegins.push_back(pTag->getBegin());
     }

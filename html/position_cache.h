@@ -81,10 +81,8 @@ class CSubCache {
 
   CCache* m_pCache;
   CTagType* m_pTagType;  // null: all tag types
-  // The tree's nodes come from a pool of the sub-cache's own: a full parse
-  // makes one per tag, and the pool takes no lock shared with other pages.
-  std::pmr::unsynchronized_pool_resource m_pool;
-  EntryMap m_mapEntries{&m_pool};
+  // The tree's nodes come from the cache's pool (see CCache::m_pool).
+  EntryMap m_mapEntries;
   CCacheEntry* m_pFirst = nullptr;
   CCacheEntry* m_pLast = nullptr;
   std::vector<CCacheEntry*> m_vecMarked;
@@ -99,6 +97,8 @@ class CSubCache {
   bool m_bLoaded = false;
   std::vector<CTag*> m_vecLoaded;
   std::vector<HXPos> m_vecLoadedBegins;
+  // Only filled once an unregistered tag is loaded.
+  bool m_bUnregisteredLoaded = false;
   std::vector<CTag*> m_vecLoadedRegistered;
   std::vector<HXPos> m_vecLoadedRegisteredBegins;
   mutable size_t m_nLoadedHint = 0;
@@ -146,6 +146,7 @@ class CCache {
   size_t size() const { return m_pAllTypes->size(); }
 
   CSource* getSource() const { return m_pSource; }
+  std::pmr::memory_resource* getPool() { return &m_pool; }
   CSubCache* getAllTypesSubCache() const { return m_pAllTypes; }
 
   // A forward search for a tag text remembered per kind (an end tag type;
@@ -182,6 +183,10 @@ class CCache {
 
  private:
   CSource* m_pSource;
+  // The pool of every sub-cache's tree nodes: a full parse makes one per
+  // tag, and the pool takes no lock shared with other pages. One pool for
+  // all of them keeps a small page from paying for a pool per tag type.
+  std::pmr::unsynchronized_pool_resource m_pool;
   // A page deeply nested with elements whose end tags never come would
   // otherwise search to the page's end once per element.
   std::map<std::pair<const void*, std::string>, CTagSearchMemo> m_mapEndTagSearches;

@@ -47,6 +47,20 @@ CSegment::CSegment(CSource* pSource, HXPos nBegin, HXPos nEnd)
 
 CSegment::~CSegment() = default;
 
+std::vector<CElement*>** CSegment::childListSlot() { return m_pSource->otherChildListSlot(this); }
+
+std::vector<CElement*>& CSegment::resetChildElements() {
+  std::vector<CElement*>** ppList = childListSlot();
+  if (*ppList != nullptr) {
+    (*ppList)->clear();
+    return **ppList;
+  }
+  void* p = m_pSource->allocate(sizeof(std::vector<CElement*>));
+  if (p == nullptr) throw std::bad_alloc();
+  *ppList = new (p) std::vector<CElement*>();
+  return **ppList;
+}
+
 std::string CSegment::toString() const {
   if (m_pSource == nullptr) return std::string();
   return m_pSource->substring(m_nBegin, m_nEnd - m_nBegin);
@@ -61,9 +75,13 @@ void CSegment::toString(ci_string& csOut) const {
 }
 
 const std::vector<CElement*>& CSegment::getChildElements() {
-  if (m_bChildElementsComputed) return m_vecChildElements;
+  if (m_pSource == nullptr) {
+    static const std::vector<CElement*> kNone;
+    return kNone;
+  }
+  if (childElementsComputed()) return **childListSlot();
   computeChildElements(m_nBegin, m_nEnd, false);
-  return m_vecChildElements;
+  return **childListSlot();
 }
 
 CAttributes* CSegment::parseAttributes() {

@@ -61,11 +61,19 @@ class CSegment {
   // walked iteratively so that deep nesting cannot exhaust the stack.
   void computeChildElements(HXPos nFrom, HXPos nTo, bool bTopLevel);
 
+  // Where the segment's child list is kept (null until computed). Elements
+  // and the source hold it themselves; for any other segment, which seldom
+  // has one, the source keeps it, so that the many attribute and value
+  // segments carry no slot.
+  virtual std::vector<CElement*>** childListSlot();
+  // An empty child list, now marked as computed; made in the source's
+  // arena on first use.
+  std::vector<CElement*>& resetChildElements();
+  bool childElementsComputed() { return *childListSlot() != nullptr; }
+
   HXPos m_nBegin;
   HXPos m_nEnd;
   CSource* m_pSource;
-  std::vector<CElement*> m_vecChildElements;
-  bool m_bChildElementsComputed = false;
 
   friend class CElement;
   friend class CSource;

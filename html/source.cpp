@@ -18,7 +18,6 @@ CSource::CSource(const char* pBuffer, HXPos nHtmlDataBeginPos, HXPos nDataLength
       m_cache(this),
       m_nOpaqueScanPos(nHtmlDataBeginPos) {
   m_vecAllTags.reserve(128);
-  m_vecAllSegments.reserve(128);
 }
 
 bool CSource::checkConstructorArgs(HXPos nHtmlDataBeginPos, HXPos nDataLength) {
@@ -45,20 +44,53 @@ CSource* CSource::CREATE_NEW_INST(const char* pBuffer, HXPos nHtmlDataBeginPos, 
 CSource::~CSource() {
   // Segments may refer to each other; none of their destructors does, so the
   // order only has to match creation.
-  for (CSegment* pSegment : m_vecAllSegments) pSegment->~CSegment();
-  m_vecAllSegments.clear();
+  for (CSegmentBlock* pBlock = m_pFirstSegmentBlock; pBlock != nullptr; pBlock = pBlock->pNext) {
+    for (size_t i = 0; i < pBlock->nCount; ++i) pBlock->apSegments[i]->~CSegment();
+  }
+  m_pFirstSegmentBlock = m_pLastSegmentBlock = nullptr;
+  m_nSegmentCount = 0;
   m_vecAllTags.clear();
   m_cache.clear();
+  // The source's own child list lives in its arena too.
+  if (m_pChildElements != nullptr) {
+    m_pChildElements->~vector();
+    m_pChildElements = nullptr;
+  }
+  for (auto& [pSegment, pList] : m_mapOtherChildLists) {
+    if (pList != nullptr) pList->~vector();
+  }
+  m_mapOtherChildLists.clear();
   for (void* pBlock : m_vecArenaBlocks) ::operator delete(pBlock);
 }
 
+void CSource::addSegment(CSegment* pSegment) {
+  if (m_pLastSegmentBlock == nullptr || m_pLastSegmentBlock->nCount == CSegmentBlock::kSize) {
+    void* p = allocate(sizeof(CSegmentBlock));
+    if (p == nullptr) throw std::bad_alloc();
+    auto* pBlock = static_cast<CSegmentBlock*>(p);
+    pBlock->pNext = nullptr;
+    pBlock->nCount = 0;
+    if (m_pLastSegmentBlock != nullptr) {
+      m_pLastSegmentBlock->pNext = pBlock;
+    } else {
+      m_pFirstSegmentBlock = pBlock;
+    }
+    m_pLastSegmentBlock = pBlock;
+  }
+  m_pLastSegmentBlock->apSegments[m_pLastSegmentBlock->nCount++] = pSegment;
+  ++m_nSegmentCount;
+}
+
 void* CSource::allocate(size_t nSize) noexcept {
-  constexpr size_t kAlign = alignof(std::max_align_t);
+  // Parser objects hold pointers and positions, nothing more aligned.
+  constexpr size_t kAlign = alignof(void*);
   nSize = (nSize + kAlign - 1) & ~(kAlign - 1);
   if (nSize > m_nArenaLeft) {
-    // Blocks grow with the page from 16 KiB to 64 KiB, staying below the
-    // allocator's threshold for fresh mappings (whose pages fault in anew).
-    size_t nBlock = size_t{16384} << std::min<size_t>(m_vecArenaBlocks.size(), 2);
+    // Blocks grow with the page from 4 KiB to 64 KiB, doubling every second
+    // block: a small page leaves at most a third of its blocks unused, and
+    // no block reaches the allocator's threshold for fresh mappings (whose
+    // pages fault in anew).
+    size_t nBlock = size_t{4096} << std::min<size_t>(m_vecArenaBlocks.size() / 2, 4);
     if (nBlock < nSize) nBlock = nSize;
     void* pBlock = ::operator new(nBlock, std::nothrow);
     if (pBlock == nullptr) return nullptr;
@@ -235,6 +267,17 @@ const CDeclarationScan& CSource::declarationScan() {
   return *m_pDeclarationScan;
 }
 
+const std::vector<int32_t>& CSource::orderedTagCodes() {
+  if (m_vecOrderedTagCodes.size() != m_vecAllTags.size()) {
+    m_vecOrderedTagCodes.clear();
+    m_vecOrderedTagCodes.reserve(m_vecAllTags.size());
+    for (const CTag* pTag : m_vecAllTags) {
+      m_vecOrderedTagCodes.push_back(static_cast<int32_t>(pTag->getElementIndex() * 2 + (pTag->isStartTag() ? 1 : 0)));
+    }
+  }
+  return m_vecOrderedTagCodes;
+}
+
 const CParseIndex* CSource::parseIndex() {
   if (!m_bFullSequentialParseDone || !m_bUseAllTypesCache || !m_cache.getAllTypesSubCache()->isLoaded()) {
     return nullptr;
@@ -245,6 +288,7 @@ const CParseIndex* CSource::parseIndex() {
 
 void CSource::fillFullParseLists(const std::vector<CTag*>& vecTags, size_t nRegisteredCount) {
   m_pParseIndex.reset();
+  m_vecOrderedTagCodes.clear();
   m_vecAllTags.clear();
   m_vecAllTags.reserve(nRegisteredCount);
   CStartTagTypeSingletonData* pStartTypes = CStartTagTypeSingletonData::getInstance();

@@ -5,8 +5,10 @@
 // A source and its segments belong to one thread.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "common/ci_string.h"
@@ -29,6 +31,10 @@ class CSource : public CSegment {
   static bool checkConstructorArgs(HXPos nHtmlDataBeginPos, HXPos nDataLength);
 
   const std::vector<CElement*>& getChildElements() override;
+  std::vector<CElement*>** childListSlot() override { return &m_pChildElements; }
+  // The child list slot of a segment that is neither an element nor the
+  // source.
+  std::vector<CElement*>** otherChildListSlot(const CSegment* pSegment) { return &m_mapOtherChildLists[pSegment]; }
 
   const char* getBuffer() const { return m_pBuffer; }
   unsigned char byteAt(HXPos nPos) const { return static_cast<unsigned char>(m_pBuffer[nPos]); }
@@ -64,7 +70,8 @@ class CSource : public CSegment {
   const std::vector<CTag*>& fullSequentialParse();
 
   // Bookkeeping used by the parser itself.
-  void addSegment(CSegment* pSegment) { m_vecAllSegments.push_back(pSegment); }
+  // Throws std::bad_alloc when the arena has no room for the entry.
+  void addSegment(CSegment* pSegment);
   // Memory for a parser object of this source; null when none is left.
   void* allocate(size_t nSize) noexcept;
   CCache& getCache() { return m_cache; }
@@ -80,7 +87,7 @@ class CSource : public CSegment {
   void setFullParseEndPos(HXPos nPos) { m_nFullParseEndPos = nPos; }
   bool isFullSequentialParseDone() const { return m_bFullSequentialParseDone; }
   const std::vector<CTag*>& getAllTags() const { return m_vecAllTags; }
-  size_t getSegmentCount() const { return m_vecAllSegments.size(); }
+  size_t getSegmentCount() const { return m_nSegmentCount; }
   void fillFullParseLists(const std::vector<CTag*>& vecTags, size_t nRegisteredCount);
 
   // The page's quotes, brackets and '>' for declarations whose scans run
@@ -91,6 +98,18 @@ class CSource : public CSegment {
   // holds exactly that parse (so that its answers are the cache's); null
   // before a full parse or when searches bypass the cache.
   const CParseIndex* parseIndex();
+  // For each of orderedTags(): its element index times two, plus one for a
+  // start tag. Passes over every tag of the page read this small array
+  // instead of each tag object. Made on first use.
+  const std::vector<int32_t>& orderedTagCodes();
+  // The full parse's registered tags in page order, under the same
+  // condition: stepping from one to the next is then what a search for the
+  // next registered tag answers. Null otherwise.
+  const std::vector<CTag*>* orderedTags() const {
+    return m_bFullSequentialParseDone && m_bUseAllTypesCache && m_cache.getAllTypesSubCache()->isLoaded()
+               ? &m_vecAllTags
+               : nullptr;
+  }
 
   // Whether nPos lies strictly inside a comment or CDATA section that begins
   // before it. Answered from one forward walk over the page's comment and
@@ -105,9 +124,25 @@ class CSource : public CSegment {
   bool m_bUseSpecialTypesCache = true;
   HXPos m_nFullParseEndPos = HX_NPOS;
   std::vector<CTag*> m_vecAllTags;
-  std::vector<CSegment*> m_vecAllSegments;
+  // Every segment made over the page, in creation order, for the
+  // destructor: blocks of pointers in the arena, which neither copy on
+  // growth nor hold unused capacity on the heap.
+  struct CSegmentBlock {
+    static constexpr size_t kSize = 254;
+    CSegmentBlock* pNext;
+    size_t nCount;
+    CSegment* apSegments[kSize];
+  };
+  CSegmentBlock* m_pFirstSegmentBlock = nullptr;
+  CSegmentBlock* m_pLastSegmentBlock = nullptr;
+  size_t m_nSegmentCount = 0;
   bool m_bFullSequentialParseDone = false;
   std::unique_ptr<CParseIndex> m_pParseIndex;
+  std::vector<int32_t> m_vecOrderedTagCodes;
+  // Child lists: the source's own, and those of other plain segments (all
+  // in the arena).
+  std::vector<CElement*>* m_pChildElements = nullptr;
+  std::unordered_map<const CSegment*, std::vector<CElement*>*> m_mapOtherChildLists;
   std::unique_ptr<CDeclarationScan> m_pDeclarationScan;
 
   // What closing delimiter searches have shown: from any position in

@@ -1,6 +1,8 @@
 // CStartTag: construction, attributes, start tag searches and the matching of
 // the end tag that closes a start tag.
 #include <algorithm>
+#include <cstddef>
+#include <memory_resource>
 #include <new>
 #include <utility>
 #include <vector>
@@ -289,7 +291,12 @@ CEndTag* CStartTag::findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag,
   CStartTag* pFirstNext =
       NextStartTagOfName(pSource, pStartTag->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
   if (pNextEndTag == nullptr) return nullptr;
-  std::vector<Frame> stack;
+  // Most nestings are shallow: their frames stay in this buffer instead of
+  // costing a heap allocation per element.
+  alignas(Frame) std::byte aFrames[16 * sizeof(Frame)];
+  std::pmr::monotonic_buffer_resource frames(aFrames, sizeof(aFrames));
+  std::pmr::vector<Frame> stack(&frames);
+  stack.reserve(16);
   stack.push_back({pStartTag, pNextEndTag, pFirstNext, true});
   for (;;) {
     Frame& top = stack.back();
@@ -413,10 +420,9 @@ constexpr size_t kShortWalk = 16;
 
 }  // namespace
 
-bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, COptionalWalk& walk, CEndTag** ppEndTag,
+bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, COptionalWalk& walk, CWalkOutcome* pOutcome,
                                    CStartTag** ppPending) {
   CCache& cache = m_pSource->getCache();
-  *ppEndTag = nullptr;
   *ppPending = nullptr;
   CWalkOutcome outcome;
   HXPos nPassedTo = m_pSource->getEnd();
@@ -474,7 +480,7 @@ bool CStartTag::walkOptionalEndTag(const CEndTagRule& rule, COptionalWalk& walk,
     if (walk.nStretchFrom <= nPassedTo) walk.vecStretches.emplace_back(walk.nStretchFrom, nPassedTo);
     cache.rememberWalk(m_nElementIndex, walk.vecStretches, outcome);
   }
-  *ppEndTag = endTagOf(outcome);
+  *pOutcome = outcome;
   return true;
 }
 
@@ -508,10 +514,10 @@ bool CStartTag::hasOptionalEndTag() const {
 
 CEndTag* CStartTag::findOptionalEndTag(const CEndTagRule& rule) {
   COptionalWalk walk(m_nEnd);
-  CEndTag* pEndTag = nullptr;
+  CWalkOutcome outcome;
   CStartTag* pPending = nullptr;
-  while (!walkOptionalEndTag(rule, walk, &pEndTag, &pPending)) pPending->getElement();
-  return pEndTag;
+  while (!walkOptionalEndTag(rule, walk, &outcome, &pPending)) pPending->getElement();
+  return endTagOf(outcome);
 }
 
 CElement* CStartTag::finishElement(CEndTag* pEndTag) {
@@ -533,9 +539,192 @@ CElement* CStartTag::finishElement(CEndTag* pEndTag) {
   return pElement;
 }
 
+CElement* CStartTag::finishElement(const CWalkOutcome& outcome) {
+  if (outcome.bOwnEndTag) return finishElement(static_cast<CEndTag*>(outcome.pTag));
+  const HXPos nEnd = outcome.pTag != nullptr ? outcome.pTag->getBegin() : m_pSource->getEnd();
+  CElement* pElement = CElement::CREATE_NEW_INST(m_pSource, this, nEnd);
+  if (pElement == nullptr) {
+    DebugLog("[CStartTag::getElement] CElement::CREATE_NEW_INST() failed. Start tag <%s> nBegin <%d> nEnd <%d>.",
+             m_csName.c_str(), LogPos(m_nBegin), LogPos(m_nEnd));
+  }
+  m_pElement = pElement;
+  m_bElementCached = true;
+  return pElement;
+}
+
+bool CStartTag::settleNameFromParse() {
+  CStartTagType* pNormal = CStartTagTypeSingletonData::getInstance()->m_pNormal;
+  if (m_pStartTagType != pNormal ||
+      pNormal->getCorrespondingEndTagType() != CEndTagTypeSingletonData::getInstance()->m_pNormal) {
+    return false;
+  }
+  // Names whose end tags are forbidden follow their own rules; a name that
+  // does not end in a name character also matches longer names in the
+  // searches.
+  CHTMLElementsSingletonData* pElements = CHTMLElementsSingletonData::getInstance();
+  if (pElements->m_EndTagForbiddenElements.contains(m_nElementIndex) || !isXMLName(m_csName) ||
+      m_csName.back() == ':') {
+    return false;
+  }
+  const CParseIndex* pIndex = m_pSource->parseIndex();
+  std::span<const CParseIndex::Entry> starts;
+  std::span<const CParseIndex::Entry> ends;
+  if (pIndex == nullptr || !pIndex->takeNameGroup(m_csName, &starts, &ends)) return false;
+  // "<div/>" opens no element unless the name requires an end tag.
+  const bool bCheckForEmptyElementTag = !pElements->m_EndTagRequiredElements.contains(m_nElementIndex);
+  // Each start tag with its end tag, or (null) the tag at which it ends
+  // without one, or neither.
+  struct CMatch {
+    CStartTag* pStart;
+    CEndTag* pEnd;
+    CTag* pEndsAt;
+  };
+  std::vector<CMatch> vecMatches;
+  vecMatches.reserve(starts.size());
+  if (pElements->m_NotNestableElements.contains(m_nElementIndex)) {
+    // The first end tag after a start tag closes it, unless another start
+    // tag of the name comes first: the element then ends there.
+    size_t j = 0;
+    for (size_t i = 0; i < starts.size(); ++i) {
+      auto* pStart = static_cast<CStartTag*>(starts[i].second);
+      if (bCheckForEmptyElementTag && pStart->isEmptyElementTag()) {
+        vecMatches.push_back({pStart, nullptr, nullptr});
+        continue;
+      }
+      while (j < ends.size() && ends[j].first < pStart->getEnd()) ++j;
+      // Tags of a full parse never overlap; should they, the tag-by-tag
+      // matching decides.
+      if (j < ends.size() && ends[j].first < pStart->getEnd()) return false;
+      CTag* pNext = i + 1 < starts.size() ? starts[i + 1].second : nullptr;
+      if (pNext != nullptr && pNext->getBegin() < pStart->getEnd()) return false;
+      if (j == ends.size()) {
+        vecMatches.push_back({pStart, nullptr, nullptr});
+      } else if (pNext == nullptr || pNext->getBegin() > ends[j].first) {
+        vecMatches.push_back({pStart, static_cast<CEndTag*>(ends[j].second), nullptr});
+      } else {
+        vecMatches.push_back({pStart, nullptr, pNext});
+      }
+    }
+  } else {
+    // Nested: a forward pass with a stack of the open start tags.
+    std::vector<CStartTag*> vecOpen;
+    size_t i = 0;
+    size_t j = 0;
+    while (i < starts.size() || j < ends.size()) {
+      if (i < starts.size() && (j == ends.size() || starts[i].first < ends[j].first)) {
+        auto* pStart = static_cast<CStartTag*>(starts[i++].second);
+        if (bCheckForEmptyElementTag && pStart->isEmptyElementTag()) {
+          vecMatches.push_back({pStart, nullptr, nullptr});
+        } else {
+          vecOpen.push_back(pStart);
+        }
+        continue;
+      }
+      auto* pEnd = static_cast<CEndTag*>(ends[j++].second);
+      if (vecOpen.empty()) continue;
+      if (pEnd->getBegin() < vecOpen.back()->getEnd()) return false;
+      vecMatches.push_back({vecOpen.back(), pEnd, nullptr});
+      vecOpen.pop_back();
+    }
+    for (CStartTag* pStart : vecOpen) vecMatches.push_back({pStart, nullptr, nullptr});
+  }
+  for (const CMatch& match : vecMatches) {
+    CStartTag* pStart = match.pStart;
+    if (pStart->m_bElementCached) continue;
+    if (match.pEndsAt != nullptr) {
+      pStart->finishElement(CWalkOutcome{match.pEndsAt, false});
+      continue;
+    }
+    if (match.pEnd == nullptr && !(bCheckForEmptyElementTag && pStart->isEmptyElementTag())) {
+      DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.",
+               pStart->m_csName.c_str(), LogPos(pStart->m_nBegin));
+    }
+    pStart->finishElement(match.pEnd);
+  }
+  return true;
+}
+
+bool CStartTag::settleOptionalFromParse(const CEndTagRule& rule) {
+  const std::vector<CTag*>* pTags = m_pSource->orderedTags();
+  const CParseIndex* pIndex = m_pSource->parseIndex();
+  std::span<const CParseIndex::Entry> starts;
+  std::span<const CParseIndex::Entry> ends;
+  if (pTags == nullptr || pIndex == nullptr || !isXMLName(m_csName) || m_csName.back() == ':' ||
+      !pIndex->takeNameGroup(m_csName, &starts, &ends)) {
+    return false;
+  }
+  const std::vector<CTag*>& tags = *pTags;
+  const size_t n = tags.size();
+  auto firstFrom = [&tags](HXPos nPos) {
+    return static_cast<size_t>(
+        std::lower_bound(tags.begin(), tags.end(), nPos, [](const CTag* pTag, HXPos p) { return pTag->getBegin() < p; }) -
+        tags.begin());
+  };
+  if (n >= (size_t{1} << 30)) return false;
+  // vecFrom[k]: how a walk that reaches tags[k] ends: 0 at the page's end,
+  // else the deciding tag's index plus one, times two, plus one when it is
+  // the element's own end tag.
+  std::vector<uint32_t> vecFrom(n + 1, 0);
+  auto decided = [](size_t k, bool bOwn) { return static_cast<uint32_t>((k + 1) * 2 + (bOwn ? 1 : 0)); };
+  // The start tags of this element, each with the index its walk begins at.
+  std::vector<std::pair<CStartTag*, size_t>> vecStarts;
+  const std::vector<int32_t>& codes = m_pSource->orderedTagCodes();
+  const int32_t nOwnStartCode = static_cast<int32_t>(m_nElementIndex * 2 + 1);
+  for (size_t k = n; k-- > 0;) {
+    const int32_t nCode = codes[k];
+    const int64_t nIndex = (nCode - (nCode & 1)) / 2;
+    if (nCode == nOwnStartCode) {
+      auto* pStart = static_cast<CStartTag*>(tags[k]);
+      if (!pStart->m_bElementCached && pStart->hasOptionalEndTag()) {
+        // Its walk begins at the first tag at or after its end: the next
+        // one, as tags of a full parse never overlap.
+        if (k + 1 < n && tags[k + 1]->getBegin() < pStart->getEnd()) return false;
+        vecStarts.emplace_back(pStart, k + 1);
+      }
+    }
+    if ((nCode & 1) != 0) {
+      if (rule.m_SteppedOverElements.contains(nIndex)) {
+        auto* pStepped = static_cast<CStartTag*>(tags[k]);
+        // A stepped-over element that itself needs a walk: the walks decide.
+        if (!pStepped->m_bElementCached && pStepped->hasOptionalEndTag()) return false;
+        CElement* pElement = pStepped->getElement();
+        const size_t j = firstFrom(pElement != nullptr ? pElement->getEnd() : pStepped->getEnd());
+        if (j <= k) return false;
+        vecFrom[k] = vecFrom[j];
+        continue;
+      }
+      if (rule.m_EndingStartTags.contains(nIndex)) {
+        vecFrom[k] = decided(k, false);
+        continue;
+      }
+    } else if (nIndex == m_nElementIndex) {
+      vecFrom[k] = decided(k, true);
+      continue;
+    } else if (rule.m_EndingEndTags.contains(nIndex)) {
+      vecFrom[k] = decided(k, false);
+      continue;
+    }
+    vecFrom[k] = vecFrom[k + 1];
+  }
+  // In page order, as the walks would have made them.
+  for (auto it = vecStarts.rbegin(); it != vecStarts.rend(); ++it) {
+    const uint32_t nOutcome = vecFrom[it->second];
+    CWalkOutcome outcome;
+    if (nOutcome != 0) outcome = CWalkOutcome{tags[nOutcome / 2 - 1], (nOutcome & 1) != 0};
+    it->first->finishElement(outcome);
+  }
+  return true;
+}
+
 CElement* CStartTag::getElement() {
   if (m_bElementCached) return m_pElement;
-  if (!hasOptionalEndTag()) return finishElement(findEndTagInternal());
+  if (!hasOptionalEndTag()) {
+    if (settleNameFromParse() && m_bElementCached) return m_pElement;
+    return finishElement(findEndTagInternal());
+  }
+  if (settleOptionalFromParse(*CHTMLElementsSingletonData::getEndTagRule(m_nElementIndex)) && m_bElementCached) {
+    return m_pElement;
+  }
   // Elements with optional end tags step over whole elements of their own
   // kind (html in html, for one); nested walks run from an explicit stack.
   struct Frame {
@@ -543,20 +732,19 @@ CElement* CStartTag::getElement() {
     const CEndTagRule* pRule;
     COptionalWalk walk;
   };
-  std::vector<Frame> stack;
+  alignas(Frame) std::byte aFrames[8 * sizeof(Frame)];
+  std::pmr::monotonic_buffer_resource frames(aFrames, sizeof(aFrames));
+  std::pmr::vector<Frame> stack(&frames);
+  stack.reserve(8);
   stack.push_back({this, CHTMLElementsSingletonData::getEndTagRule(m_nElementIndex), COptionalWalk(m_nEnd)});
   while (!stack.empty()) {
     Frame& top = stack.back();
-    CEndTag* pEndTag = nullptr;
+    CWalkOutcome outcome;
     CStartTag* pPending = nullptr;
-    if (top.pTag->walkOptionalEndTag(*top.pRule, top.walk, &pEndTag, &pPending)) {
+    if (top.pTag->walkOptionalEndTag(*top.pRule, top.walk, &outcome, &pPending)) {
       CStartTag* pTag = top.pTag;
       stack.pop_back();
-      if (pEndTag == nullptr) {
-        DebugLog("[CStartTag::findEndTagInternal] findOptionalEndTag failed. Start tag <%s> nBegin <%d> nEnd <%d>.",
-                 pTag->m_csName.c_str(), LogPos(pTag->m_nBegin), LogPos(pTag->m_nEnd));
-      }
-      pTag->finishElement(pEndTag);
+      pTag->finishElement(outcome);
     } else {
       stack.push_back({pPending, CHTMLElementsSingletonData::getEndTagRule(pPending->m_nElementIndex),
                        COptionalWalk(pPending->m_nEnd)});

@@ -13,7 +13,7 @@
 CTag::CTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName)
     : CSegment(pSource, nBegin, nEnd),
       m_csName(csName),
-      m_nElementIndex(CHTMLElementNameSingletonData::getElementIndex(csName)) {}
+      m_nElementIndex(static_cast<int32_t>(CHTMLElementNameSingletonData::getElementIndex(csName))) {}
 
 CTag::~CTag() = default;
 

@@ -46,8 +46,10 @@ class CTag : public CSegment {
   void materializeName() const;
 
   mutable ci_string m_csName;
-  int64_t m_nElementIndex;
   CElement* m_pElement = nullptr;
+  // An index into the known element names, or negative: small enough for
+  // 32 bits, which keeps every tag 8 bytes shorter.
+  int32_t m_nElementIndex;
   bool m_bElementCached = false;
   mutable bool m_bNameDeferred = false;
 
@@ -123,12 +125,23 @@ class CStartTag : public CTag {
   };
   // One run of the optional end-tag walk. Returns false, with *ppPending
   // set, when a stepped-over element must be built first.
-  bool walkOptionalEndTag(const class CEndTagRule& rule, COptionalWalk& walk, CEndTag** ppEndTag,
+  bool walkOptionalEndTag(const class CEndTagRule& rule, COptionalWalk& walk, struct CWalkOutcome* pOutcome,
                           CStartTag** ppPending);
   // The end tag of a walk's outcome: the element's own, or an empty one made
   // at the tag that ends the element or at the page's end.
   CEndTag* endTagOf(const struct CWalkOutcome& outcome);
   CElement* finishElement(CEndTag* pEndTag);
+  // After a full parse, the elements of every start tag of this one's name
+  // at once: the name's start and end tags paired as nested brackets in one
+  // forward pass, as the tag-by-tag matching would pair them. False when the
+  // name's end tags are not matched that way (or were paired before).
+  bool settleNameFromParse();
+  // The same for a name whose end tag is optional: one backward pass over
+  // the parse's tags gives, for each, where a walk from there would end.
+  bool settleOptionalFromParse(const class CEndTagRule& rule);
+  // The element a walk's outcome gives. An element closed by another tag or
+  // by the page's end needs no empty end tag object: its end is enough.
+  CElement* finishElement(const struct CWalkOutcome& outcome);
 
   CAttributes* m_pAttributes;
   CStartTagType* m_pStartTagType;
