@@ -37,11 +37,13 @@ std::string SidFilterValue(const std::string& sidText) {
   if (!ConvertStringSidToSidA(sidText.c_str(), &sid)) return EscapeFilterValue(sidText);
   const auto* bytes = static_cast<const unsigned char*>(sid);
   const DWORD length = GetLengthSid(sid);
-  std::string out;
-  char hex[4];
+  // Every request of a known user builds this filter: escape by table, not
+  // by a formatted print per byte.
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out(3u * length, '\\');
   for (DWORD i = 0; i < length; ++i) {
-    std::snprintf(hex, sizeof hex, "\\%02x", bytes[i]);
-    out += hex;
+    out[3u * i + 1] = kHex[bytes[i] >> 4];
+    out[3u * i + 2] = kHex[bytes[i] & 0xF];
   }
   LocalFree(sid);
   return out;
