@@ -42,6 +42,23 @@ PFN_HxGetRequestIdentity HostIdentityFunction() {
 
 const char* Text(const char* s) { return s != nullptr ? s : ""; }
 
+uint32_t GroupCount(const HX_REQUEST_IDENTITY& record) {
+  return record.groupSids != nullptr ? record.groupCount : 0;
+}
+
+// Whether the host's record says, text for text, what `known` was made from.
+bool SameIdentity(const ThreadIdentity& known, const HX_REQUEST_IDENTITY& record) {
+  const CRequestIdentity& id = known.identity;
+  if (!known.set || id.sid != Text(record.sid) || id.account != Text(record.account) ||
+      id.domain != Text(record.domain) || id.groupSids.size() != GroupCount(record)) {
+    return false;
+  }
+  for (size_t i = 0; i < id.groupSids.size(); ++i) {
+    if (id.groupSids[i] != Text(record.groupSids[i])) return false;
+  }
+  return true;
+}
+
 // This module's record, else the host's (converted once per record).
 const ThreadIdentity* CurrentIdentity() {
   if (t_identity.set) return &t_identity;
@@ -51,15 +68,17 @@ const ThreadIdentity* CurrentIdentity() {
     t_hostIdentity = ThreadIdentity();
     return nullptr;
   }
-  // A host may reuse one record for the next request, so the record is
-  // converted on every call; it is small.
+  // One request asks several times; a host may also reuse one record for the
+  // next request with other texts, so the texts are compared, not the
+  // record's address, and only a changed record is converted again.
+  if (SameIdentity(t_hostIdentity, *record)) return &t_hostIdentity;
   ThreadIdentity next;
   next.set = true;
   next.identity.account = Text(record->account);
   next.identity.domain = Text(record->domain);
   next.identity.sid = Text(record->sid);
   AddSid(next.identity.sid, &next.sids);
-  for (uint32_t i = 0; record->groupSids != nullptr && i < record->groupCount; ++i) {
+  for (uint32_t i = 0; i < GroupCount(*record); ++i) {
     next.identity.groupSids.emplace_back(Text(record->groupSids[i]));
     AddSid(next.identity.groupSids.back(), &next.sids);
   }

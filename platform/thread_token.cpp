@@ -61,7 +61,14 @@ BOOL OpenThreadToken(HANDLE thread, DWORD, BOOL, HANDLE* token) {
   if (!identity->sid.empty()) {
     KnownAccounts& k = Known();
     std::lock_guard<std::mutex> guard(k.lock);
-    k.bySid[identity->sid] = {identity->account, identity->domain};
+    // Every request opens the token several times: a known account is not
+    // written again.
+    auto it = k.bySid.find(identity->sid);
+    if (it == k.bySid.end()) {
+      k.bySid.emplace(identity->sid, std::make_pair(identity->account, identity->domain));
+    } else if (it->second.first != identity->account || it->second.second != identity->domain) {
+      it->second = {identity->account, identity->domain};
+    }
   }
   *token = t;
   return TRUE;
