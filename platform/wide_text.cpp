@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -34,9 +35,22 @@ std::string Convert(const char* to, const char* from, const char* in, size_t inB
   return out;
 }
 
+// Directory paths, names and filters are ASCII almost always; such a text
+// converts unit for unit, without opening a converter.
+template <class To, class From>
+bool CopyAscii(const From& from, To& to) {
+  for (const auto c : from) {
+    if (static_cast<uint32_t>(c) >= 0x80) return false;
+  }
+  to.assign(from.begin(), from.end());
+  return true;
+}
+
 }  // namespace
 
 std::wstring WideFromBytes(const std::string& bytes) {
+  std::wstring ascii;
+  if (CopyAscii(bytes, ascii)) return ascii;
   const wchar_t question = L'?';
   std::string raw = Convert("WCHAR_T", "UTF-8", bytes.data(), bytes.size(), 1,
                             std::string(reinterpret_cast<const char*>(&question), sizeof question));
@@ -46,6 +60,8 @@ std::wstring WideFromBytes(const std::string& bytes) {
 }
 
 std::string BytesFromWide(const std::wstring& wide) {
+  std::string ascii;
+  if (CopyAscii(wide, ascii)) return ascii;
   return Convert("UTF-8", "WCHAR_T", reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t),
                  sizeof(wchar_t), "?");
 }
