@@ -137,7 +137,10 @@ bool ShouldLogFailure() { return !ADsLastFailureIsRepeat(); }
 }  // namespace
 
 void CADUserConfig::BuildFilter(const std::string& userId, int32_t kind) {
-  const std::string v = EscapeFilterValue(userId);
+  // A SID is searched in its binary form; only the other kinds need the
+  // escaped text.
+  const bool bySid = kind == kUserIdSid || kind == kUserIdSidOrMasterSid;
+  const std::string v = bySid ? std::string() : EscapeFilterValue(userId);
   std::string term;
   switch (kind) {
     case kUserIdPrincipalName:
