@@ -19,7 +19,8 @@ using SidPtr = std::unique_ptr<void, SidBlock>;
 // tests compare bytes only.
 struct ThreadIdentity {
   bool set = false;
-  CRequestIdentity identity;
+  // Shared with the tokens opened from it, which keep it as it was.
+  std::shared_ptr<const CRequestIdentity> identity;
   std::vector<SidPtr> sids;  // user first, then the groups that converted
 };
 
@@ -48,8 +49,9 @@ uint32_t GroupCount(const HX_REQUEST_IDENTITY& record) {
 
 // Whether the host's record says, text for text, what `known` was made from.
 bool SameIdentity(const ThreadIdentity& known, const HX_REQUEST_IDENTITY& record) {
-  const CRequestIdentity& id = known.identity;
-  if (!known.set || id.sid != Text(record.sid) || id.account != Text(record.account) ||
+  if (!known.set) return false;
+  const CRequestIdentity& id = *known.identity;
+  if (id.sid != Text(record.sid) || id.account != Text(record.account) ||
       id.domain != Text(record.domain) || id.groupSids.size() != GroupCount(record)) {
     return false;
   }
@@ -72,16 +74,18 @@ const ThreadIdentity* CurrentIdentity() {
   // next request with other texts, so the texts are compared, not the
   // record's address, and only a changed record is converted again.
   if (SameIdentity(t_hostIdentity, *record)) return &t_hostIdentity;
+  auto identity = std::make_shared<CRequestIdentity>();
   ThreadIdentity next;
   next.set = true;
-  next.identity.account = Text(record->account);
-  next.identity.domain = Text(record->domain);
-  next.identity.sid = Text(record->sid);
-  AddSid(next.identity.sid, &next.sids);
+  identity->account = Text(record->account);
+  identity->domain = Text(record->domain);
+  identity->sid = Text(record->sid);
+  AddSid(identity->sid, &next.sids);
   for (uint32_t i = 0; i < GroupCount(*record); ++i) {
-    next.identity.groupSids.emplace_back(Text(record->groupSids[i]));
-    AddSid(next.identity.groupSids.back(), &next.sids);
+    identity->groupSids.emplace_back(Text(record->groupSids[i]));
+    AddSid(identity->groupSids.back(), &next.sids);
   }
+  next.identity = std::move(identity);
   t_hostIdentity = std::move(next);
   return &t_hostIdentity;
 }
@@ -91,7 +95,7 @@ const ThreadIdentity* CurrentIdentity() {
 bool SetRequestIdentity(const CRequestIdentity& identity) {
   ThreadIdentity next;
   next.set = true;
-  next.identity = identity;
+  next.identity = std::make_shared<const CRequestIdentity>(identity);
   bool allConverted = AddSid(identity.sid, &next.sids);
   for (const std::string& group : identity.groupSids) allConverted = AddSid(group, &next.sids) && allConverted;
   t_identity = std::move(next);
@@ -102,7 +106,12 @@ void ClearRequestIdentity() { t_identity = ThreadIdentity(); }
 
 const CRequestIdentity* GetRequestIdentity() {
   const ThreadIdentity* current = CurrentIdentity();
-  return current != nullptr ? &current->identity : nullptr;
+  return current != nullptr ? current->identity.get() : nullptr;
+}
+
+std::shared_ptr<const CRequestIdentity> GetRequestIdentityRecord() {
+  const ThreadIdentity* current = CurrentIdentity();
+  return current != nullptr ? current->identity : nullptr;
 }
 
 CCallerSids::CCallerSids() {
@@ -134,7 +143,7 @@ BOOL CCallerSids::CheckMembership(void* sid, BOOL* isMember) const {
 }
 
 CRequestIdentityScope::CRequestIdentityScope(const CRequestIdentity& identity)
-    : m_bHadPrevious(t_identity.set), m_previous(t_identity.identity) {
+    : m_bHadPrevious(t_identity.set), m_previous(t_identity.set ? *t_identity.identity : CRequestIdentity()) {
   SetRequestIdentity(identity);
 }
 
