@@ -5,8 +5,22 @@
 
 namespace {
 
+// Every request's user agent is searched several times: a scan for the
+// first character (either case) with a full comparison only there.
 bool ContainsNoCase(const std::string& text, const char* what) {
-  return ci_string_view(text.data(), text.size()).find(what) != ci_string_view::npos;
+  const ci_string_view needle(what);
+  if (needle.empty()) return true;
+  if (needle.size() > text.size()) return false;
+  const unsigned char first = ci_char_traits::upper(needle[0]);
+  const char* p = text.data();
+  const char* const last = p + (text.size() - needle.size());
+  for (; p <= last; ++p) {
+    if (ci_char_traits::upper(*p) == first &&
+        ci_char_traits::compare(p + 1, needle.data() + 1, needle.size() - 1) == 0) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace
