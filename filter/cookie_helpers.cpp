@@ -12,7 +12,7 @@ BOOL extractCookie(const ci_string& cookie, const std::string& key, std::string&
   } else if (key.back() != '=') {
     DebugLog("[extractCookie] ERROR Key <%s> requires '=' terminator", key.c_str());
   } else {
-    const size_t pos = cookie.find(key.c_str(), 0, key.size());
+    const size_t pos = FindNoCase(cookie, ci_string_view(key.data(), key.size()));
     if (pos == ci_string::npos) {
       DebugLog("[extractCookie] cookie:<%s> key:<%s> not found", cookie.c_str(), key.c_str());
     } else {
@@ -34,7 +34,7 @@ BOOL CNotificationsHelper::GetFBACadataCookieValue(const ci_string& cookie, std:
 }
 
 BOOL CNotificationsHelper::GetCadataCookie(const ci_string& cookie, std::string& pair) {
-  const size_t pos = cookie.find("cadata=");
+  const size_t pos = FindNoCase(cookie, "cadata=");
   if (pos == ci_string::npos) {
     pair.clear();
     return FALSE;
