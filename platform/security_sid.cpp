@@ -14,11 +14,12 @@ constexpr size_t kHeaderSize = 8;  // revision, count, 6-byte authority
 bool ParseDecimal(std::string_view part, uint64_t max, uint64_t* out) {
   if (part.empty() || part.size() > 20) return false;
   uint64_t value = 0;
+  // The largest limit is 32 bits, so ten times a value within it plus a
+  // digit still fits: the limit is checked after each digit, no division.
   for (char c : part) {
     if (c < '0' || c > '9') return false;
-    const uint64_t digit = static_cast<uint64_t>(c - '0');
-    if (value > (max - digit) / 10) return false;
-    value = value * 10 + digit;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+    if (value > max) return false;
   }
   *out = value;
   return true;
