@@ -1,6 +1,6 @@
 # make demo  - set up, build, and run the filter host on the sample install
 # make test  - set up, then every test: normal, ASan+UBSan, ThreadSanitizer, and
-#              a bounded run of the HTML DOM fuzzer
+#              a bounded run of every fuzz target
 SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 BUILD := build
@@ -12,7 +12,7 @@ CCACHE := $(shell command -v ccache 2>/dev/null)
 CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   $(if $(CCACHE),-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all setup build demo test test-normal test-asan test-tsan test-fuzz bench clean
+.PHONY: all setup build demo test test-normal test-asan test-tsan test-fuzz fuzz-build fuzz bench clean
 
 all: build
 
@@ -43,14 +43,21 @@ test-tsan: setup
 	cd $(TSAN_BUILD) && GTEST_FILTER='*Concurrent*' TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-# The DOM fuzzer (clang, libFuzzer with ASan and UBSan) from the seed corpus of
-# sample pages; new inputs go to the build tree, never into the repository.
-test-fuzz: setup
+# The libFuzzer targets of fuzz/ (clang, ASan and UBSan), each from its seed
+# corpus in fuzz/corpus/. test-fuzz runs a bounded number of inputs each; new
+# inputs go to the build tree. `make fuzz` runs each for FUZZ_SECONDS and keeps
+# new corpus entries and crashes in fuzz-findings/.
+FUZZ_BINS := fuzz_dom_source fuzz_request fuzz_settings_files fuzz_registry_file fuzz_resource_library fuzz_request_helpers
+
+fuzz-build: setup
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_FLAGS) -DHX_SANITIZE=ON -DHX_BENCH=OFF -DHX_FUZZ=ON
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_dom_source
-	mkdir -p $(FUZZ_BUILD)/fuzz-corpus
-	$(FUZZ_BUILD)/tests/html/fuzz_dom_source -runs=5000 -max_len=262144 -timeout=30 \
-	  $(FUZZ_BUILD)/fuzz-corpus fuzz/corpus/dom_source
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZ_BINS) stage
+
+test-fuzz: fuzz-build
+	bash tools/fuzz.sh $(FUZZ_BUILD) bounded
+
+fuzz: fuzz-build
+	bash tools/fuzz.sh $(FUZZ_BUILD) long
 
 test: test-normal test-asan test-tsan test-fuzz
 	@echo "all test runs passed"

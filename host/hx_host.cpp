@@ -423,7 +423,8 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   }
   // The buffer carries the headers as they stand after send response.
   const std::string head = ResponseHead(*st);
-  st->outbound->SetResponse(head + st->page, head.size());
+  out.serverResponse = head + st->page;
+  st->outbound->SetResponse(out.serverResponse, head.size());
   if (goOn && st->hasPage) {
     const std::string& buffer = st->outbound->Buffer();
     st->rawData = {const_cast<char*>(buffer.data()), static_cast<DWORD>(buffer.size()),

@@ -52,6 +52,9 @@ struct HxOutcome {
 
   HxAnswerKind answerKind = HxAnswerKind::ServerResponse;
   std::string answer;  // the complete response that goes to the client
+  // The response as the server sent it, headers as they stood after send
+  // response: what the answer must equal when no edit was applied.
+  std::string serverResponse;
 };
 
 const char* HxNotificationName(DWORD type);
