@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <cstring>
 #include <memory>
 
 #include "platform/last_error.h"
@@ -47,16 +48,20 @@ uint32_t GroupCount(const HX_REQUEST_IDENTITY& record) {
   return record.groupSids != nullptr ? record.groupCount : 0;
 }
 
+// Whether a text taken from a host record is the record's text now (both
+// are C texts, so no length is needed first).
+bool SameText(const std::string& known, const char* now) { return std::strcmp(known.c_str(), Text(now)) == 0; }
+
 // Whether the host's record says, text for text, what `known` was made from.
 bool SameIdentity(const ThreadIdentity& known, const HX_REQUEST_IDENTITY& record) {
   if (!known.set) return false;
   const CRequestIdentity& id = *known.identity;
-  if (id.sid != Text(record.sid) || id.account != Text(record.account) ||
-      id.domain != Text(record.domain) || id.groupSids.size() != GroupCount(record)) {
+  if (!SameText(id.sid, record.sid) || !SameText(id.account, record.account) ||
+      !SameText(id.domain, record.domain) || id.groupSids.size() != GroupCount(record)) {
     return false;
   }
   for (size_t i = 0; i < id.groupSids.size(); ++i) {
-    if (id.groupSids[i] != Text(record.groupSids[i])) return false;
+    if (!SameText(id.groupSids[i], record.groupSids[i])) return false;
   }
   return true;
 }
