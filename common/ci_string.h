@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,32 @@ struct ci_char_traits : public std::char_traits<char> {
 
 using ci_string = std::basic_string<char, ci_char_traits>;
 using ci_string_view = std::basic_string_view<char, ci_char_traits>;
+
+// The position of `what` in `text` at or after `from`, ASCII case ignored,
+// or npos: the answer of ci_string_view::find, found by a byte search for
+// the first character in both its cases (request headers and cookies are
+// searched this way on every request).
+inline std::size_t FindNoCase(ci_string_view text, ci_string_view what, std::size_t from = 0) noexcept {
+  if (from > text.size() || what.size() > text.size() - from) return ci_string_view::npos;
+  if (what.empty()) return from;
+  const unsigned char lower = ci_char_traits::lower(what[0]);
+  const unsigned char upper = ci_char_traits::upper(what[0]);
+  const char* const begin = text.data();
+  const char* const last = begin + (text.size() - what.size());  // the last possible start
+  const char* p = begin + from;
+  while (p <= last) {
+    const std::size_t room = static_cast<std::size_t>(last - p) + 1;
+    const void* l = std::memchr(p, lower, room);
+    const void* u = upper == lower ? nullptr : std::memchr(p, upper, room);
+    const char* hit = static_cast<const char*>(l == nullptr || (u != nullptr && u < l) ? u : l);
+    if (hit == nullptr) break;
+    if (ci_char_traits::compare(hit + 1, what.data() + 1, what.size() - 1) == 0) {
+      return static_cast<std::size_t>(hit - begin);
+    }
+    p = hit + 1;
+  }
+  return ci_string_view::npos;
+}
 
 inline ci_string ToCI(const std::string& s) { return ci_string(s.data(), s.size()); }
 inline ci_string ToCI(std::string_view s) { return ci_string(s.data(), s.size()); }

@@ -2,13 +2,17 @@
 
 namespace {
 
+size_t Find(const std::string& text, const std::string& what, size_t pos) { return text.find(what, pos); }
+// Cookies are searched so on every request: the quicker case-blind search.
+size_t Find(const ci_string& text, const ci_string& what, size_t pos) { return FindNoCase(text, what, pos); }
+
 template <class S>
 S Between(const S& text, const S& start, const S& end, size_t pos) {
-  const size_t found = text.find(start, pos);
+  const size_t found = Find(text, start, pos);
   if (found == S::npos) return S();
   const size_t begin = found + start.size();
   if (begin >= text.size()) return S();
-  const size_t stop = text.find(end, begin);
+  const size_t stop = Find(text, end, begin);
   return stop == S::npos ? text.substr(begin) : text.substr(begin, stop - begin);
 }
 

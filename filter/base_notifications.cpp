@@ -64,7 +64,10 @@ DWORD CBaseNotifications::SendResponse(CDLLContext* pContext, const char* respon
 }
 
 bool CBaseNotifications::IsSafeHeaderText(const std::string& text) {
-  return text.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+  for (const char c : text) {
+    if (c == '\r' || c == '\n' || c == '\0') return false;
+  }
+  return true;
 }
 
 BOOL CBaseNotifications::AddWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value) {

@@ -6,7 +6,7 @@
 namespace {
 
 bool ContainsNoCase(const std::string& text, const char* what) {
-  return ci_string_view(text.data(), text.size()).find(what) != ci_string_view::npos;
+  return FindNoCase(ci_string_view(text.data(), text.size()), what) != ci_string_view::npos;
 }
 
 }  // namespace
@@ -18,8 +18,8 @@ bool CUtil::IsMacClient(const std::string& userAgent) {
 
 bool CUtil::IsPremiumIEClient(const std::string& userAgent) {
   const ci_string_view ua(userAgent.data(), userAgent.size());
-  const size_t msie = ua.find("MSIE ");
-  if (msie == ci_string_view::npos || ua.find("Windows") == ci_string_view::npos) return false;
+  const size_t msie = FindNoCase(ua, "MSIE ");
+  if (msie == ci_string_view::npos || FindNoCase(ua, "Windows") == ci_string_view::npos) return false;
   const size_t version = msie + 5;
   if (version >= ua.size()) return false;
   // Only the first character of the version is looked at: "MSIE 10" is not

@@ -37,11 +37,13 @@ std::string SidFilterValue(const std::string& sidText) {
   if (!ConvertStringSidToSidA(sidText.c_str(), &sid)) return EscapeFilterValue(sidText);
   const auto* bytes = static_cast<const unsigned char*>(sid);
   const DWORD length = GetLengthSid(sid);
-  std::string out;
-  char hex[4];
+  // Every request of a known user builds this filter: escape by table, not
+  // by a formatted print per byte.
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out(3u * length, '\\');
   for (DWORD i = 0; i < length; ++i) {
-    std::snprintf(hex, sizeof hex, "\\%02x", bytes[i]);
-    out += hex;
+    out[3u * i + 1] = kHex[bytes[i] >> 4];
+    out[3u * i + 2] = kHex[bytes[i] & 0xF];
   }
   LocalFree(sid);
   return out;
@@ -135,7 +137,10 @@ bool ShouldLogFailure() { return !ADsLastFailureIsRepeat(); }
 }  // namespace
 
 void CADUserConfig::BuildFilter(const std::string& userId, int32_t kind) {
-  const std::string v = EscapeFilterValue(userId);
+  // A SID is searched in its binary form; only the other kinds need the
+  // escaped text.
+  const bool bySid = kind == kUserIdSid || kind == kUserIdSidOrMasterSid;
+  const std::string v = bySid ? std::string() : EscapeFilterValue(userId);
   std::string term;
   switch (kind) {
     case kUserIdPrincipalName:
@@ -158,7 +163,8 @@ void CADUserConfig::BuildFilter(const std::string& userId, int32_t kind) {
       break;
     case kUserIdSidOrMasterSid: {
       const std::string sid = SidFilterValue(userId);
-      term = "(|(ObjectSID=" + sid + ")(msExchMasterAccountSid=" + sid + "))";
+      term.reserve(2 * sid.size() + 40);
+      term.append("(|(ObjectSID=").append(sid).append(")(msExchMasterAccountSid=").append(sid).append("))");
       break;
     }
     default:
@@ -184,12 +190,21 @@ HRESULT CADUserConfig::GetUserProperties(const std::string& propertyName, std::s
 
 HRESULT CADUserConfig::ReadProperties(const std::string& propertyName, CCountedPtr<ADProp>& holder,
                                       int32_t configType) {
-  std::string context = "No DefaultNamingContext ";
-  const std::string filter = ToStd(m_strUserFilter);
+  // The context of the log lines, up to the step reached; written out only
+  // when a line is, so a request with the log off builds no texts.
+  enum class Step { Start, Search, Find } step = Step::Start;
+  std::wstring path;
+  const char* const filter = m_strUserFilter.c_str();
+  auto context = [&] {
+    std::string text = "No DefaultNamingContext ";
+    if (step >= Step::Search) text += " GetDirectorySearch " + BytesFromWide(path);
+    if (step >= Step::Find) text += std::string(" FindUser ") + filter;
+    return text;
+  };
   try {
     CRevertToSelfGuard revert;
-    const std::wstring path = m_wstrProvider + L":";
-    context += " GetDirectorySearch " + BytesFromWide(path);
+    path = m_wstrProvider + L":";
+    step = Step::Search;
     IDirectorySearch* search = nullptr;
     HRESULT hr = GetDirectorySearch(&search, path);
     if (FAILED(hr) || search == nullptr) {
@@ -204,28 +219,34 @@ HRESULT CADUserConfig::ReadProperties(const std::string& propertyName, CCountedP
     const wchar_t* attributes[] = {attribute.c_str()};
     auto* typed = new TADProp<std::wstring>(propertyName, kADPropString);
     holder = CCountedPtr<ADProp>(typed);
-    context += " FindUser " + filter;
-    hr = FindUsers(search, WideFromBytes(filter), attributes, 1, typed->m_value);
-    if (FAILED(hr)) {
+    step = Step::Find;
+    hr = FindUsers(search, WideFromBytes(ToStd(m_strUserFilter)), attributes, 1, typed->m_value);
+    if (FAILED(hr) && DebugLogEnabled()) {
       DebugLogError(static_cast<DWORD>(hr),
-                    "CADUserConfig failed to get AD user %s Prop %s hr: 0x%x ConfigType: %d  %s", filter.c_str(),
-                    propertyName.c_str(), static_cast<unsigned>(hr), configType, context.c_str());
+                    "CADUserConfig failed to get AD user %s Prop %s hr: 0x%x ConfigType: %d  %s", filter,
+                    propertyName.c_str(), static_cast<unsigned>(hr), configType, context().c_str());
     }
     search->Release();
     return hr;
   } catch (const _com_error& e) {
-    DebugLogError(static_cast<DWORD>(e.Error()),
-                  "ReadProperty from AD got an exception HR: 0x%x. Context: %s user %s Prop %s ConfigurationType: %d",
-                  static_cast<unsigned>(e.Error()), context.c_str(), filter.c_str(), propertyName.c_str(), configType);
+    if (DebugLogEnabled()) {
+      DebugLogError(static_cast<DWORD>(e.Error()),
+                    "ReadProperty from AD got an exception HR: 0x%x. Context: %s user %s Prop %s ConfigurationType: %d",
+                    static_cast<unsigned>(e.Error()), context().c_str(), filter, propertyName.c_str(), configType);
+    }
     return e.Error();
   } catch (const std::exception& e) {
     const char* what = e.what() != nullptr && *e.what() != '\0' ? e.what() : "EMPTY";
-    DebugLog("ReadProperty from AD got an std exception %s Context: %s user %s Prop %s ConfigurationType: %d", what,
-             context.c_str(), filter.c_str(), propertyName.c_str(), configType);
+    if (DebugLogEnabled()) {
+      DebugLog("ReadProperty from AD got an std exception %s Context: %s user %s Prop %s ConfigurationType: %d", what,
+               context().c_str(), filter, propertyName.c_str(), configType);
+    }
     return E_UNEXPECTED;
   } catch (...) {
-    DebugLog("ReadProperty from AD got an general exception Context: %s user %s Prop %s ConfigurationType: %d",
-             context.c_str(), filter.c_str(), propertyName.c_str(), configType);
+    if (DebugLogEnabled()) {
+      DebugLog("ReadProperty from AD got an general exception Context: %s user %s Prop %s ConfigurationType: %d",
+               context().c_str(), filter, propertyName.c_str(), configType);
+    }
     return E_UNEXPECTED;
   }
 }

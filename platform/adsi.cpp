@@ -140,7 +140,9 @@ HRESULT Connect(const std::string& uri, LDAP** out) {
   if (InBackOff(uri)) {
     t_lastError.code = ERROR_DS_SERVER_DOWN;
     t_lastError.repeat = true;
-    t_lastError.text = "directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s";
+    static const std::string kBackOffText =
+        "directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s";
+    t_lastError.text = kBackOffText;
     return HRESULT_FROM_WIN32(ERROR_DS_SERVER_DOWN);
   }
   // libldap sets up its process-wide defaults on first use, unguarded: the

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <cstring>
 #include <memory>
 
 #include "platform/last_error.h"
@@ -19,7 +20,8 @@ using SidPtr = std::unique_ptr<void, SidBlock>;
 // tests compare bytes only.
 struct ThreadIdentity {
   bool set = false;
-  CRequestIdentity identity;
+  // Shared with the tokens opened from it, which keep it as it was.
+  std::shared_ptr<const CRequestIdentity> identity;
   std::vector<SidPtr> sids;  // user first, then the groups that converted
 };
 
@@ -42,6 +44,28 @@ PFN_HxGetRequestIdentity HostIdentityFunction() {
 
 const char* Text(const char* s) { return s != nullptr ? s : ""; }
 
+uint32_t GroupCount(const HX_REQUEST_IDENTITY& record) {
+  return record.groupSids != nullptr ? record.groupCount : 0;
+}
+
+// Whether a text taken from a host record is the record's text now (both
+// are C texts, so no length is needed first).
+bool SameText(const std::string& known, const char* now) { return std::strcmp(known.c_str(), Text(now)) == 0; }
+
+// Whether the host's record says, text for text, what `known` was made from.
+bool SameIdentity(const ThreadIdentity& known, const HX_REQUEST_IDENTITY& record) {
+  if (!known.set) return false;
+  const CRequestIdentity& id = *known.identity;
+  if (!SameText(id.sid, record.sid) || !SameText(id.account, record.account) ||
+      !SameText(id.domain, record.domain) || id.groupSids.size() != GroupCount(record)) {
+    return false;
+  }
+  for (size_t i = 0; i < id.groupSids.size(); ++i) {
+    if (!SameText(id.groupSids[i], record.groupSids[i])) return false;
+  }
+  return true;
+}
+
 // This module's record, else the host's (converted once per record).
 const ThreadIdentity* CurrentIdentity() {
   if (t_identity.set) return &t_identity;
@@ -51,18 +75,22 @@ const ThreadIdentity* CurrentIdentity() {
     t_hostIdentity = ThreadIdentity();
     return nullptr;
   }
-  // A host may reuse one record for the next request, so the record is
-  // converted on every call; it is small.
+  // One request asks several times; a host may also reuse one record for the
+  // next request with other texts, so the texts are compared, not the
+  // record's address, and only a changed record is converted again.
+  if (SameIdentity(t_hostIdentity, *record)) return &t_hostIdentity;
+  auto identity = std::make_shared<CRequestIdentity>();
   ThreadIdentity next;
   next.set = true;
-  next.identity.account = Text(record->account);
-  next.identity.domain = Text(record->domain);
-  next.identity.sid = Text(record->sid);
-  AddSid(next.identity.sid, &next.sids);
-  for (uint32_t i = 0; record->groupSids != nullptr && i < record->groupCount; ++i) {
-    next.identity.groupSids.emplace_back(Text(record->groupSids[i]));
-    AddSid(next.identity.groupSids.back(), &next.sids);
+  identity->account = Text(record->account);
+  identity->domain = Text(record->domain);
+  identity->sid = Text(record->sid);
+  AddSid(identity->sid, &next.sids);
+  for (uint32_t i = 0; i < GroupCount(*record); ++i) {
+    identity->groupSids.emplace_back(Text(record->groupSids[i]));
+    AddSid(identity->groupSids.back(), &next.sids);
   }
+  next.identity = std::move(identity);
   t_hostIdentity = std::move(next);
   return &t_hostIdentity;
 }
@@ -72,7 +100,7 @@ const ThreadIdentity* CurrentIdentity() {
 bool SetRequestIdentity(const CRequestIdentity& identity) {
   ThreadIdentity next;
   next.set = true;
-  next.identity = identity;
+  next.identity = std::make_shared<const CRequestIdentity>(identity);
   bool allConverted = AddSid(identity.sid, &next.sids);
   for (const std::string& group : identity.groupSids) allConverted = AddSid(group, &next.sids) && allConverted;
   t_identity = std::move(next);
@@ -83,7 +111,12 @@ void ClearRequestIdentity() { t_identity = ThreadIdentity(); }
 
 const CRequestIdentity* GetRequestIdentity() {
   const ThreadIdentity* current = CurrentIdentity();
-  return current != nullptr ? &current->identity : nullptr;
+  return current != nullptr ? current->identity.get() : nullptr;
+}
+
+std::shared_ptr<const CRequestIdentity> GetRequestIdentityRecord() {
+  const ThreadIdentity* current = CurrentIdentity();
+  return current != nullptr ? current->identity : nullptr;
 }
 
 CCallerSids::CCallerSids() {
@@ -115,7 +148,7 @@ BOOL CCallerSids::CheckMembership(void* sid, BOOL* isMember) const {
 }
 
 CRequestIdentityScope::CRequestIdentityScope(const CRequestIdentity& identity)
-    : m_bHadPrevious(t_identity.set), m_previous(t_identity.identity) {
+    : m_bHadPrevious(t_identity.set), m_previous(t_identity.set ? *t_identity.identity : CRequestIdentity()) {
   SetRequestIdentity(identity);
 }
 

@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,9 @@ void ClearRequestIdentity();
 // The calling thread's identity (this module's record, else the host's), or
 // null when there is none.
 const CRequestIdentity* GetRequestIdentity();
+// The same as a shared record that stays as it is when the thread's identity
+// changes later (a token keeps it so), or null.
+std::shared_ptr<const CRequestIdentity> GetRequestIdentityRecord();
 
 // The calling thread's identity with its SIDs converted once, for several
 // membership tests in a row: CheckTokenMembership converts the host's record

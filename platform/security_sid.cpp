@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <string_view>
-#include <vector>
 
 #include "platform/last_error.h"
 #include "platform/local_memory.h"
@@ -15,11 +14,12 @@ constexpr size_t kHeaderSize = 8;  // revision, count, 6-byte authority
 bool ParseDecimal(std::string_view part, uint64_t max, uint64_t* out) {
   if (part.empty() || part.size() > 20) return false;
   uint64_t value = 0;
+  // The largest limit is 32 bits, so ten times a value within it plus a
+  // digit still fits: the limit is checked after each digit, no division.
   for (char c : part) {
     if (c < '0' || c > '9') return false;
-    const uint64_t digit = static_cast<uint64_t>(c - '0');
-    if (value > (max - digit) / 10) return false;
-    value = value * 10 + digit;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+    if (value > max) return false;
   }
   *out = value;
   return true;
@@ -58,22 +58,25 @@ BOOL ConvertStringSidToSidA(const char* text, PSID* sid) {
   if (s.size() < 2 || (s[0] != 'S' && s[0] != 's') || s[1] != '-') return Fail(ERROR_INVALID_SID);
   s.remove_prefix(2);
 
-  std::vector<std::string_view> parts;
+  // Revision, authority and the sub-authorities, and room for one too many;
+  // every request converts SIDs, so the pieces are kept on the stack.
+  std::string_view parts[3u + SID_MAX_SUB_AUTHORITIES];
+  size_t partCount = 0;
   size_t start = 0;
   while (true) {
     const size_t dash = s.find('-', start);
-    parts.push_back(s.substr(start, dash == std::string_view::npos ? std::string_view::npos : dash - start));
+    parts[partCount++] = s.substr(start, dash == std::string_view::npos ? std::string_view::npos : dash - start);
     if (dash == std::string_view::npos) break;
     start = dash + 1;
-    if (parts.size() > 2u + SID_MAX_SUB_AUTHORITIES) return Fail(ERROR_INVALID_SID);
+    if (partCount > 2u + SID_MAX_SUB_AUTHORITIES) return Fail(ERROR_INVALID_SID);
   }
-  if (parts.size() < 2 || parts.size() > 2u + SID_MAX_SUB_AUTHORITIES) return Fail(ERROR_INVALID_SID);
+  if (partCount < 2 || partCount > 2u + SID_MAX_SUB_AUTHORITIES) return Fail(ERROR_INVALID_SID);
 
   uint64_t revision = 0;
   uint64_t authority = 0;
   if (!ParseDecimal(parts[0], 0xFF, &revision) || revision != SID_REVISION) return Fail(ERROR_INVALID_SID);
   if (!ParseAuthority(parts[1], &authority)) return Fail(ERROR_INVALID_SID);
-  const size_t count = parts.size() - 2;
+  const size_t count = partCount - 2;
   DWORD subs[SID_MAX_SUB_AUTHORITIES] = {};
   for (size_t i = 0; i < count; ++i) {
     uint64_t v = 0;

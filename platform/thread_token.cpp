@@ -1,6 +1,7 @@
 #include "platform/thread_token.h"
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -11,14 +12,18 @@ namespace {
 
 struct Token {
   uint32_t magic = 0x4B4F5458;  // "XTOK"
-  CRequestIdentity identity;
+  // Shared with the thread's identity, never changed: opening a token on
+  // every request copies no texts.
+  std::shared_ptr<const CRequestIdentity> identity;
 };
 
 // Set while the thread runs as the process although a request identity is
 // present (between a revert and the restore).
 thread_local bool t_reverted = false;
 
-const CRequestIdentity* Impersonated() { return t_reverted ? nullptr : GetRequestIdentity(); }
+std::shared_ptr<const CRequestIdentity> Impersonated() {
+  return t_reverted ? nullptr : GetRequestIdentityRecord();
+}
 
 // SIDs seen on this process's threads, for the account look-up.
 struct KnownAccounts {
@@ -47,7 +52,7 @@ BOOL OpenThreadToken(HANDLE thread, DWORD, BOOL, HANDLE* token) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const CRequestIdentity* identity = Impersonated();
+  std::shared_ptr<const CRequestIdentity> identity = Impersonated();
   if (identity == nullptr) {
     SetLastError(ERROR_NO_TOKEN);
     return FALSE;
@@ -57,11 +62,18 @@ BOOL OpenThreadToken(HANDLE thread, DWORD, BOOL, HANDLE* token) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
-  t->identity = *identity;
+  t->identity = identity;
   if (!identity->sid.empty()) {
     KnownAccounts& k = Known();
     std::lock_guard<std::mutex> guard(k.lock);
-    k.bySid[identity->sid] = {identity->account, identity->domain};
+    // Every request opens the token several times: a known account is not
+    // written again.
+    auto it = k.bySid.find(identity->sid);
+    if (it == k.bySid.end()) {
+      k.bySid.emplace(identity->sid, std::make_pair(identity->account, identity->domain));
+    } else if (it->second.first != identity->account || it->second.second != identity->domain) {
+      it->second = {identity->account, identity->domain};
+    }
   }
   *token = t;
   return TRUE;
@@ -88,8 +100,8 @@ BOOL SetThreadToken(HANDLE* thread, HANDLE token) {
   }
   t_reverted = false;
   const CRequestIdentity* current = GetRequestIdentity();
-  if (current == nullptr || current->sid != t->identity.sid || current->account != t->identity.account) {
-    SetRequestIdentity(t->identity);
+  if (current == nullptr || current->sid != t->identity->sid || current->account != t->identity->account) {
+    SetRequestIdentity(*t->identity);
   }
   return TRUE;
 }
@@ -111,11 +123,11 @@ BOOL GetTokenUserSid(HANDLE token, std::string* sid) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if (t->identity.sid.empty()) {
+  if (t->identity->sid.empty()) {
     SetLastError(ERROR_INVALID_SID);
     return FALSE;
   }
-  *sid = t->identity.sid;
+  *sid = t->identity->sid;
   return TRUE;
 }
 

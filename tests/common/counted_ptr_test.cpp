@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -102,6 +104,24 @@ TEST(CiString, ComparesAndSearchesWithoutCase) {
   EXPECT_TRUE(ci_string("a") < ci_string("B"));
   // Bytes above 127 match only themselves.
   EXPECT_NE(ci_string("\xC4"), ci_string("\xE4"));
+}
+
+// The quick search answers exactly as the string's own search, also for
+// characters that differ from a letter only in bit 5 ("@" and "`", "[" and "{").
+TEST(CiString, QuickSearchAgreesWithTheStringsSearch) {
+  const char alphabet[] = {'a', 'A', 'b', 'B', '@', '`', '[', '{', ';', '=', '\xC4', '\xE4', '\0'};
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  for (int round = 0; round < 20000; ++round) {
+    std::string text(next() % 12, 'a');
+    std::string what(next() % 4, 'a');
+    for (char& c : text) c = alphabet[(next() >> 8) % sizeof alphabet];
+    for (char& c : what) c = alphabet[(next() >> 8) % sizeof alphabet];
+    const ci_string_view t(text.data(), text.size());
+    const ci_string_view w(what.data(), what.size());
+    const size_t from = next() % 14;
+    ASSERT_EQ(t.find(w, from), FindNoCase(t, w, from)) << text << " / " << what << " from " << from;
+  }
 }
 
 }  // namespace

@@ -39,6 +39,13 @@ TEST(HostRequestIdentity, TheHostsRecordAnswersWhenTheModuleHasNone) {
     ASSERT_TRUE(CheckTokenMembership(nullptr, admins, &member));
     EXPECT_FALSE(member);
   }
+  // The host reuses its record for the next request: the new texts count.
+  groups[1] = "S-1-5-32-546";
+  ASSERT_TRUE(CheckTokenMembership(nullptr, admins, &member));
+  EXPECT_FALSE(member);
+  groups[1] = "S-1-5-32-544";
+  ASSERT_TRUE(CheckTokenMembership(nullptr, admins, &member));
+  EXPECT_TRUE(member);
   t_hostRecord = nullptr;
   ASSERT_TRUE(CheckTokenMembership(nullptr, admins, &member));
   EXPECT_FALSE(member);
