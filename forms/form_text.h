@@ -5,14 +5,10 @@
 
 #include <string>
 
+#include "common/log_words.h"
 #include "platform/win_types.h"
 
 class CHXFormContext;
-
-// Flags inside log lines.
-inline const char* YN(bool b) { return b ? "Y" : "N"; }
-// Boolean results ("returned bRet <%s>.").
-inline const char* TrueFalse(bool b) { return b ? "TRUE" : "FALSE"; }
 
 // "<script language='javascript'>\r\n//QUENLITH PELLORA\r\n" + lines +
 // "\r\n//QUENLITH PELLORA\r\n</script>". Each line of `lines` ends with "\r\n".
