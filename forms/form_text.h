@@ -14,6 +14,12 @@ class CHXFormContext;
 // "\r\n//QUENLITH PELLORA\r\n</script>". Each line of `lines` ends with "\r\n".
 std::string ProductScriptBlock(const std::string& lines);
 
+// A file name inside a script string of a page attribute (onClick='...'):
+// every "'" and every "&quot;" written as "&#39;", so neither the attribute
+// nor the script string ends early; the attribute gives it back to the script
+// as an apostrophe.
+std::string ScriptSafeFileName(const std::string& sFileName);
+
 // The closing banner of a form's Process, each line opened by pPrefix
 // (e.g. "[CPLBasicFormItem::Process] "): 76 asterisks, pMiddle, 75 asterisks.
 void LogProcessBanner(const char* pPrefix, const std::string& middle);

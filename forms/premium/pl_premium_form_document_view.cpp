@@ -212,7 +212,7 @@ std::string CPLPremiumFormDocumentView::ViewCellHTML(const std::string& sFilePat
   sHTML += "\",";
   sHTML += ToString(m_nDefaultVisualisation);
   sHTML += ",\"";
-  sHTML += FileNameForViewLink(sFileName);
+  sHTML += ScriptSafeFileName(sFileName);
   sHTML += "\",\"";
   sHTML += dwDocumentType == DocumentType::SharePoint ? "wss" : "unc";
   sHTML += "\");' title=\"";
