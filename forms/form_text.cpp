@@ -14,6 +14,18 @@ const char* const kScriptBlockClose = "\r\n//QUENLITH PELLORA\r\n</script>";
 
 std::string ProductScriptBlock(const std::string& lines) { return kScriptBlockOpen + lines + kScriptBlockClose; }
 
+void AppendStringLine(std::string& sLines, const char* pPrefix, const std::string& sValue) {
+  sLines += pPrefix;
+  sLines += sValue;
+  sLines += "\";\r\n";
+}
+
+void AppendFlagLine(std::string& sLines, const char* pPrefix, bool bValue) {
+  sLines += pPrefix;
+  sLines += bValue ? "1" : "0";
+  sLines += ";\r\n";
+}
+
 std::string ScriptSafeFileName(const std::string& sFileName) {
   std::string escaped = sFileName;
   ReplaceAll(escaped, "'", "&#39;");

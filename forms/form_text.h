@@ -13,6 +13,10 @@ class CHXFormContext;
 // "<script language='javascript'>\r\n//QUENLITH PELLORA\r\n" + lines +
 // "\r\n//QUENLITH PELLORA\r\n</script>". Each line of `lines` ends with "\r\n".
 std::string ProductScriptBlock(const std::string& lines);
+// Lines of that block: prefix + value + "\";\r\n" (the prefix ends with the
+// opening quote), and prefix + "1" or "0" + ";\r\n".
+void AppendStringLine(std::string& sLines, const char* pPrefix, const std::string& sValue);
+void AppendFlagLine(std::string& sLines, const char* pPrefix, bool bValue);
 
 // A file name inside a script string of a page attribute (onClick='...'):
 // every "'" and every "&quot;" written as "&#39;", so neither the attribute
