@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "general/host_probes.h"
+#include "host/hx_host.h"
+#include "host/hx_module.h"
+#include "host/hx_request.h"
+#include "support/temp_dir.h"
+#include "test_directory.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+// The file-ID hash as the product's links carry it: h = h * 33 + each
+// (signed) byte, 32-bit, in decimal.
+std::string FileIdHash(const std::string& text) {
+  uint32_t h = 0;
+  for (char c : text) h = h * 33 + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(c)));
+  return std::to_string(h);
+}
+
+const char kIdentity[] = "@criteria 1\n@user-account bob\n@user-domain HEXMOOR\n";
+const char kHeaders[] = "Host: mail.example.com\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64; rv:115.0) Gecko/20100101 "
+                        "Firefox/115.0\nAccept: */*\n";
+
+// A file share document that the directory's OWA configuration only offers
+// for saving, asked for by a client of the office network (criteria 1 lets
+// such addresses download directly); OWA answers with its error page. The
+// redirect the module sends in its place is then followed from an address
+// outside the office network, where only a valid "fidh" lets it through.
+TEST(ForceSaveEndToEnd, ErrorPageBecomesRedirectWhoseHashTheAccessCheckAccepts) {
+  std::string hostName;
+  std::string full;
+  ReadComputerNames(hostName, full);
+  CTestDirectory directory;
+  ASSERT_EQ("", directory.Start(hostName));
+  CTempDir dir;
+  const std::string root = dir.Path() + "install/";
+  fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
+  const std::string settings = root + "Quenlith/Pellora/Settings/HXSettings.xml";
+  std::string xml = ReadFile(settings);
+  xml.insert(xml.find("</GENERALSETTINGS>"), "<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"3\"/><ITEM ID=\"14\" DESCR=\"d\" "
+                                             "VALUE=\"1\"/><ITEM ID=\"39\" DESCR=\"d\" VALUE=\"" +
+                                                 dir.Path() + "logs\"/>");
+  std::ofstream(settings, std::ios::binary | std::ios::trunc) << xml;
+  fs::create_directories(dir.Path() + "logs/QuenlithLogs");
+
+  const std::string document = "%5c%5cfs01%5cteam%5cPlan%20Q3.docx";
+  // The hash is of the URL parameter's value once decoded.
+  const std::string fidh = FileIdHash("\\\\fs01\\team\\Plan Q3.docx");
+  const std::string first = std::string("@client-address 10.0.0.7\n") + kIdentity +
+                            "@response-page ../pages/auth_error_force_save.html\n"
+                            "GET /owa/ev.owa?ns=UncDocument&ev=GetDoc&allowLevel=2&id=unresolved&URL=" +
+                            document + " HTTP/1.1\n" + kHeaders;
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("LDAPURI", directory.Uri().c_str(), 1);
+    setenv("HX_SYSTEM_DIRECTORY", (dir.Path() + "system").c_str(), 1);
+    setenv("HX_EVENTLOG_FILE", (dir.Path() + "events.txt").c_str(), 1);
+    unsetenv("HX_REGISTRY_FILE");
+    HxHost host;
+    std::string error;
+    if (!host.Start(HxModulePathInInstall(root), error)) _exit(90);
+    HxRequest request;
+    if (!ParseRequestDescription(first, std::string(HX_SOURCE_DIR) + "/samples/requests", request, error)) _exit(91);
+    const HxOutcome redirect = host.Run(request);
+    std::ofstream(dir.Path() + "redirect.txt", std::ios::binary)
+        << (redirect.answerKind == HxAnswerKind::ReplaceBuffer ? "" : "not replaced\n") << redirect.answer;
+    // The browser follows the Location from elsewhere.
+    const size_t at = redirect.answer.find("Location:");
+    if (at == std::string::npos) _exit(0);
+    const std::string target = redirect.answer.substr(at + 9, redirect.answer.find("\r\n", at) - at - 9);
+    HxRequest followUp;
+    if (!ParseRequestDescription("@client-address 192.0.2.21\n" + std::string(kIdentity) + "GET " + target +
+                                     " HTTP/1.1\n" + kHeaders,
+                                 "", followUp, error)) {
+      _exit(92);
+    }
+    const HxOutcome followed = host.Run(followUp);
+    std::ofstream(dir.Path() + "followed.txt", std::ios::binary)
+        << HxAnswerKindName(followed.answerKind) << "\n"
+        << followed.finalUrl;
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string log = ReadFile(dir.Path() + "logs/QuenlithLogs/QLCommonLog.log");
+
+  // The whole replacement, byte for byte: the page's first link below the
+  // mail server's base path, with the hash of its document URL.
+  const std::string target =
+      "/owa/ev.owa?ns=UncDocument&ev=GetDoc&allowLevel=2&URL=" + document + "&fidh=" + fidh;
+  const std::string body =
+      "<head><title>Document Moved</title></head><body><h1>Object Moved</h1>This document may be found <a HREF=\""
+      "/owa/ev.owa?ns=UncDocument&amp;ev=GetDoc&amp;allowLevel=2&amp;URL=" +
+      document + "&amp;fidh=" + fidh + "\">here</a></body>";
+  EXPECT_EQ("HTTP/1.1 302 Object Moved\r\n"
+            "Location:" + target + "\r\n"
+            "Content-Length:" + std::to_string(body.size()) + "\r\n"
+            "Connection: close\r\n"
+            "X-QLProduct: PL_HX\r\n"
+            "Pragma: no-cache\r\n"
+            "Cache-control: no-cache\r\n"
+            "Cache-control: must-revalidate\r\n"
+            "Cache-control: max-age=0\r\n"
+            "Cache-control: no-store\r\n"
+            "Cache-control: private\r\n"
+            "Cache-control: proxy-revalidate\r\n"
+            "Cache-control: s-maxage=0\r\n"
+            "Content-Type: text/html; charset=utf-8\r\n"
+            "\r\n" + body,
+            ReadFile(dir.Path() + "redirect.txt"))
+      << log;
+
+  // The follow-up is let on to the server without the product's hash.
+  EXPECT_NE(std::string::npos,
+            log.find("[CAuthCompleteHelper::CheckIfPLDirectDocumentViewFileAccessOrAllowedIP] File ID hash value is "
+                     "<VALID>."))
+      << log;
+  EXPECT_EQ(std::string(HxAnswerKindName(HxAnswerKind::ServerResponse)) + "\n" +
+                "/owa/ev.owa?ns=UncDocument&ev=GetDoc&allowLevel=2&URL=" + document,
+            ReadFile(dir.Path() + "followed.txt"))
+      << log;
+}
+
+}  // namespace
