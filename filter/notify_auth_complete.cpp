@@ -4,6 +4,7 @@
 
 #include "common/ci_string.h"
 #include "common/debug_log.h"
+#include "common/log_words.h"
 #include "filter/auth_complete_helper.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
@@ -15,8 +16,6 @@
 #include "settings/setting_ids.h"
 
 namespace {
-
-const char* YN(bool b) { return b ? "Y" : "N"; }
 
 // A direct file request can arrive with two cookie headers folded into one
 // with a comma, which the mail server then refuses; only the longer side is

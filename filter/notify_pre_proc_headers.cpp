@@ -4,6 +4,7 @@
 
 #include "common/ci_string.h"
 #include "common/debug_log.h"
+#include "common/log_words.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
 #include "filter/request_flags.h"
@@ -22,8 +23,6 @@ struct RequestParam {
   // Present and equal to `text` as a whole, case ignored.
   bool Is(const char* text) const { return found && value == text; }
 };
-
-const char* YN(bool b) { return b ? "Y" : "N"; }
 
 bool EqualsNoCase(const std::string& a, const char* b) { return ToCI(a) == b; }
 

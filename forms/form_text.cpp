@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/debug_log.h"
+#include "common/string_utils.h"
 #include "forms/hx_form_context.h"
 
 namespace {
@@ -12,6 +13,25 @@ const char* const kScriptBlockClose = "\r\n//QUENLITH PELLORA\r\n</script>";
 }  // namespace
 
 std::string ProductScriptBlock(const std::string& lines) { return kScriptBlockOpen + lines + kScriptBlockClose; }
+
+void AppendStringLine(std::string& sLines, const char* pPrefix, const std::string& sValue) {
+  sLines += pPrefix;
+  sLines += sValue;
+  sLines += "\";\r\n";
+}
+
+void AppendFlagLine(std::string& sLines, const char* pPrefix, bool bValue) {
+  sLines += pPrefix;
+  sLines += bValue ? "1" : "0";
+  sLines += ";\r\n";
+}
+
+std::string ScriptSafeFileName(const std::string& sFileName) {
+  std::string escaped = sFileName;
+  ReplaceAll(escaped, "'", "&#39;");
+  ReplaceAll(escaped, "&quot;", "&#39;");
+  return escaped;
+}
 
 void LogProcessBanner(const char* pPrefix, const std::string& middle) {
   DebugLog("%s%s", pPrefix, std::string(76, '*').c_str());

@@ -5,18 +5,24 @@
 
 #include <string>
 
+#include "common/log_words.h"
 #include "platform/win_types.h"
 
 class CHXFormContext;
 
-// Flags inside log lines.
-inline const char* YN(bool b) { return b ? "Y" : "N"; }
-// Boolean results ("returned bRet <%s>.").
-inline const char* TrueFalse(bool b) { return b ? "TRUE" : "FALSE"; }
-
 // "<script language='javascript'>\r\n//QUENLITH PELLORA\r\n" + lines +
 // "\r\n//QUENLITH PELLORA\r\n</script>". Each line of `lines` ends with "\r\n".
 std::string ProductScriptBlock(const std::string& lines);
+// Lines of that block: prefix + value + "\";\r\n" (the prefix ends with the
+// opening quote), and prefix + "1" or "0" + ";\r\n".
+void AppendStringLine(std::string& sLines, const char* pPrefix, const std::string& sValue);
+void AppendFlagLine(std::string& sLines, const char* pPrefix, bool bValue);
+
+// A file name inside a script string of a page attribute (onClick='...'):
+// every "'" and every "&quot;" written as "&#39;", so neither the attribute
+// nor the script string ends early; the attribute gives it back to the script
+// as an apostrophe.
+std::string ScriptSafeFileName(const std::string& sFileName);
 
 // The closing banner of a form's Process, each line opened by pPrefix
 // (e.g. "[CPLBasicFormItem::Process] "): 76 asterisks, pMiddle, 75 asterisks.

@@ -4,6 +4,7 @@
 
 #include "common/debug_log.h"
 #include "common/file_utils.h"
+#include "common/log_words.h"
 #include "common/revert_to_self_guard.h"
 #include "common/string_utils.h"
 #include "general/ad_user_config.h"
@@ -32,8 +33,6 @@ using GetGeneralCSFn = int (*)(CSync** lock, int option);
 // Set by the first successful read of the OWA configuration; later start-ups
 // of the process keep what it read.
 bool g_bOWAConfigRead = false;
-
-const char* BoolText(bool b) { return b ? "TRUE" : "FALSE"; }
 
 // Every ".dll" of the name (without case) becomes ".log".
 std::string LogFileNameOfModule(const std::string& moduleName) {
@@ -85,7 +84,7 @@ BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, c
                static_cast<int>(SettingVirtualFolderName));
     }
   }
-  DebugLog("[CPLGeneralSettings::Init] returned bRet <%s>", BoolText(result != 0));
+  DebugLog("[CPLGeneralSettings::Init] returned bRet <%s>", TrueFalse(result != 0));
   return result;
 }
 

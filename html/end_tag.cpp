@@ -1,9 +1,7 @@
 // CEndTag: construction, the element an end tag closes, end tag searches.
-#include <algorithm>
 #include <new>
 
 #include "common/debug_log.h"
-#include "html/case_insensitive_search.h"
 #include "html/element.h"
 #include "html/source.h"
 #include "html/tag.h"
@@ -66,15 +64,7 @@ CEndTag* SearchEndTag(CSource* pSource, HXPos nPos, const ci_string& csSearch, C
   const HXPos nEnd = pSource->getEnd();
   HXPos p = nPos;
   for (;;) {
-    HXPos nHit;
-    if (bPrevious || nLimit == HX_NPOS) {
-      nHit = pSource->findNoCaseFrom(csSearch.c_str(), p, bPrevious);
-    } else {
-      const HXPos nFrom = std::max(p, nBegin);
-      if (nFrom >= nLimit || nFrom >= nEnd) return nullptr;
-      const HXPos nCount = std::min<HXPos>(nLimit - nFrom + csSearch.size() - 1, nEnd - nFrom);
-      nHit = findNoCase(pSource->getBuffer(), csSearch.c_str(), nFrom, nCount);
-    }
+    const HXPos nHit = pSource->findNoCaseFrom(csSearch, p, bPrevious, nLimit);
     if (nHit == HX_NPOS) return nullptr;
     CTag* pTag = CTag::getTagAt(pSource, nHit);
     if (pTag != nullptr && !pTag->isStartTag() && static_cast<CEndTag*>(pTag)->getEndTagType() == pEndTagType) {

@@ -137,11 +137,14 @@ HXPos CSource::getNameEnd(HXPos nPos) const {
   return p;
 }
 
-HXPos CSource::findNoCaseFrom(const char* pPattern, HXPos nPos, bool bPrevious) const {
-  if (bPrevious) return findPreviousNoCase(pPattern, nPos, HX_NPOS);
+HXPos CSource::findNoCaseFrom(const ci_string& csPattern, HXPos nPos, bool bPrevious, HXPos nLimit) const {
+  if (bPrevious) return findPreviousNoCase(csPattern.c_str(), nPos, HX_NPOS);
   const HXPos nFrom = std::max(nPos, getBegin());
   if (nFrom >= getEnd()) return HX_NPOS;
-  return findNoCase(getBuffer(), pPattern, nFrom, getEnd() - nFrom);
+  if (nLimit == HX_NPOS) return findNoCase(getBuffer(), csPattern.c_str(), nFrom, getEnd() - nFrom);
+  if (nFrom >= nLimit) return HX_NPOS;
+  const HXPos nCount = std::min<HXPos>(nLimit - nFrom + csPattern.size() - 1, getEnd() - nFrom);
+  return findNoCase(getBuffer(), csPattern.c_str(), nFrom, nCount);
 }
 
 HXPos CSource::findClosingDelimiter(const char* pDelimiter, HXPos nPos) {

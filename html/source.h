@@ -47,8 +47,9 @@ class CSource : public CSegment {
   HXPos getNameEnd(HXPos nPos) const;
   HXPos findPreviousNoCase(const char* pPattern, HXPos nPos, HXPos nLimit) const;
   // The next occurrence of the pattern, without case, at or after nPos (at or
-  // before it when bPrevious), inside the source; HX_NPOS when none.
-  HXPos findNoCaseFrom(const char* pPattern, HXPos nPos, bool bPrevious) const;
+  // before it when bPrevious), inside the source; HX_NPOS when none. A forward
+  // search looks only at occurrences that begin before nLimit.
+  HXPos findNoCaseFrom(const ci_string& csPattern, HXPos nPos, bool bPrevious, HXPos nLimit = HX_NPOS) const;
   // The first occurrence, without case, of a tag's closing delimiter at or
   // after nPos; HX_NPOS when none. Every '<' that no tag type can close asks
   // this, so what earlier calls found is remembered per delimiter: a later

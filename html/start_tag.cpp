@@ -137,15 +137,7 @@ CStartTag* SearchStartTag(CSource* pSource, HXPos nPos, const ci_string& csSearc
   const HXPos nEnd = pSource->getEnd();
   HXPos p = nPos;
   for (;;) {
-    HXPos nHit;
-    if (bPrevious || nLimit == HX_NPOS) {
-      nHit = pSource->findNoCaseFrom(csSearch.c_str(), p, bPrevious);
-    } else {
-      const HXPos nFrom = std::max(p, nBegin);
-      if (nFrom >= nLimit || nFrom >= nEnd) return nullptr;
-      const HXPos nCount = std::min<HXPos>(nLimit - nFrom + csSearch.size() - 1, nEnd - nFrom);
-      nHit = findNoCase(pSource->getBuffer(), csSearch.c_str(), nFrom, nCount);
-    }
+    const HXPos nHit = pSource->findNoCaseFrom(csSearch, p, bPrevious, nLimit);
     if (nHit == HX_NPOS) return nullptr;
     CTag* pTag = CTag::getTagAt(pSource, nHit);
     if (pTag != nullptr && pTag->isStartTag() && !(bIsXMLName && pTag->isUnregistered())) {

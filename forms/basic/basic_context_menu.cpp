@@ -39,14 +39,6 @@ const char kMenuAfterHandlers[] =
 const std::vector<int32_t> kMenuTextIDs = {189, 171, 192, 214, 183, 181, 199, 202, 193,
                                            188, 187, 104, 197, 107, 108, 109, 110};
 
-void AppendQuotedLine(std::string& sScript, const char* pStart, const std::string& sValue) {
-  sScript.append(pStart).append(sValue).append("\";\r\n");
-}
-
-void AppendFlagLine(std::string& sScript, const char* pStart, bool bFlag) {
-  sScript.append(pStart).append(bFlag ? "1" : "0").append(";\r\n");
-}
-
 }  // namespace
 
 DWORD CPLBasicFormWithAttachments::InsertContextMenu() {
@@ -79,12 +71,12 @@ DWORD CPLBasicFormWithAttachments::AppendPagePathVariables(std::string& sScript)
   const CHXFormScriptPath path(kProductWord, kProductScriptsVersion);
   const bool bPremiumClient = (m_pFormContext->m_pContext->m_dwRequestFlags & RequestFlag::PremiumClient) != 0;
   const char* pSavePage = m_bSaveConfirmation ? "ql_SaveConf.htm" : bPremiumClient ? "ql_SaveX.htm" : "ql_Save.htm";
-  AppendQuotedLine(sScript, "var g_szQLPLSavePath=\"", path.GetScriptPathFromScriptManager(pSavePage, spManager.get()));
-  AppendQuotedLine(sScript, "var g_szQLPLClosePath=\"",
+  AppendStringLine(sScript, "var g_szQLPLSavePath=\"", path.GetScriptPathFromScriptManager(pSavePage, spManager.get()));
+  AppendStringLine(sScript, "var g_szQLPLClosePath=\"",
                    path.GetScriptPathFromScriptManager("ql_Close.htm", spManager.get()));
-  AppendQuotedLine(sScript, "var g_szQLPLCancelPath=\"",
+  AppendStringLine(sScript, "var g_szQLPLCancelPath=\"",
                    path.GetScriptPathFromScriptManager("ql_Cancel.htm", spManager.get()));
-  AppendQuotedLine(sScript, "var g_szQLPLMacJavaHelpFilename=\"",
+  AppendStringLine(sScript, "var g_szQLPLMacJavaHelpFilename=\"",
                    path.GetScriptPathFromScriptManager("ql_PLMacJavaHelp.htm", spManager.get()));
   return 0;
 }
@@ -95,10 +87,10 @@ void CPLBasicFormWithAttachments::AppendRequestVariables(std::string& sScript) {
   sScript.append("var g_szQLPLCookie='")
       .append(EscapeJavaScriptString(record.m_pMyOwnContext->m_sCadataCookie, '\''))
       .append("';\r\n");
-  AppendQuotedLine(sScript, "var g_PelloraDir = \"", ToStd(m_pSettings->GetVirtualFolderName()));
-  AppendQuotedLine(sScript, "var g_szRootURL = \"", record.m_spExchangeURL->m_sRootURL);
-  AppendQuotedLine(sScript, "var g_szBasePath = \"", record.m_spExchangeURL->m_sBasePath);
-  AppendQuotedLine(sScript, "var g_szQLCheckLang = \"", m_sUserLanguage);
+  AppendStringLine(sScript, "var g_PelloraDir = \"", ToStd(m_pSettings->GetVirtualFolderName()));
+  AppendStringLine(sScript, "var g_szRootURL = \"", record.m_spExchangeURL->m_sRootURL);
+  AppendStringLine(sScript, "var g_szBasePath = \"", record.m_spExchangeURL->m_sBasePath);
+  AppendStringLine(sScript, "var g_szQLCheckLang = \"", m_sUserLanguage);
   AppendFlagLine(sScript, "var g_SSLOpenAdmin = ", m_bSafeSSLOpen);
   AppendFlagLine(sScript, "var g_bQLPLSaveConfirmation = ", m_bSaveConfirmation);
 }
@@ -130,8 +122,8 @@ DWORD CPLBasicFormWithAttachments::InsertContextMenuJavaScriptVariables(bool bDi
     }
   }
   if (dwRet == 0) {
-    AppendQuotedLine(sLines, "var g_szQLPLOWABuild=\"", ToStd(csBuild));
-    AppendQuotedLine(sLines, "var g_szQLPLCurrentOWATheme=\"", ToStd(csTheme));
+    AppendStringLine(sLines, "var g_szQLPLOWABuild=\"", ToStd(csBuild));
+    AppendStringLine(sLines, "var g_szQLPLCurrentOWATheme=\"", ToStd(csTheme));
     dwRet = m_pFormContext->m_spDom->getHead().getStartTag().insertDataAfter("\r\n" + ProductScriptBlock(sLines) + "\r\n",
                                                                              Instructions());
     if (dwRet != 0) {

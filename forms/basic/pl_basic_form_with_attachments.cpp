@@ -43,14 +43,6 @@ std::string InDoubleQuotes(std::string sValue) {
   return sValue;
 }
 
-// The file name inside the page's script strings: its quotes become "&#39;",
-// which the attribute gives back to the script as an apostrophe.
-std::string ScriptSafeName(std::string sName) {
-  ReplaceAll(sName, "'", "&#39;");
-  ReplaceAll(sName, "&quot;", "&#39;");
-  return sName;
-}
-
 std::string TagHTML(const CDOMStartTag& tag) {
   std::string sHTML;
   tag.getHTML(sHTML);
@@ -277,7 +269,7 @@ std::string CPLBasicFormWithAttachments::ContextMenuAnchor(const std::string& sA
                                                            const PLContextMenuFlags& flags) const {
   std::string sHandler;
   sHandler.reserve(64);
-  sHandler.append("return f_QLPLOnMouseDown(event,\"").append(ScriptSafeName(sFileName));
+  sHandler.append("return f_QLPLOnMouseDown(event,\"").append(ScriptSafeFileName(sFileName));
   sHandler.append("\",\"").append(sAttachmentID);
   sHandler.append("\",\"").append(bDirectAccess ? CUtil::HashString(sAttachmentID.c_str()) : std::string());
   sHandler.append("\",");
@@ -319,7 +311,7 @@ void CPLBasicFormWithAttachments::GetViewAttachmentLinkHTML(std::string& sHTML, 
   sHTML.append("<a href='javascript:f_viewAttachment(((typeof(g_sQLPLItemID)!=\"undefined\")&&(g_sQLPLItemID!=null))?"
                "g_sQLPLItemID:g_oQLPLItemIDAttIDs,\"");
   sHTML.append(sAttachmentID).append("\",").append(ToString(m_nDefaultVisualisation)).append(",\"");
-  sHTML.append(ScriptSafeName(sFileName)).append("\");' title=\"").append(m_sViewAttachmentText).append("\">");
+  sHTML.append(ScriptSafeFileName(sFileName)).append("\");' title=\"").append(m_sViewAttachmentText).append("\">");
   sHTML.append("<img src=\"").append(ImagePath(kViewImage)).append(kImageEnd);
 }
 

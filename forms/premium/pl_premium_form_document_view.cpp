@@ -60,6 +60,21 @@ CPLPremiumFormDocumentView::CPLPremiumFormDocumentView(CHXFormContext* pFormCont
 
 CPLPremiumFormDocumentView::~CPLPremiumFormDocumentView() = default;
 
+bool CPLPremiumFormDocumentView::FileListTablesFound(const CDOMElement& header, const CDOMElement& list,
+                                                     const char* pPrefix, DWORD& dwRet) {
+  if (list.isUndefined()) {
+    DebugLog("%s<TABLE id='%s'> element was not found. The list of files is empty.", pPrefix, "tblIL");
+    dwRet = 0;
+    return false;
+  }
+  if (header.isUndefined()) {
+    DebugLog("%sFile list header <TABLE id='%s'> element was not found.", pPrefix, "tblH");
+    dwRet = HX_RC_INVALID_DATA;
+    return false;
+  }
+  return true;
+}
+
 DWORD CPLPremiumFormDocumentView::ProcessFileList(const CDOMElement& header, const CDOMElement& list) {
   DebugLog("%sStarts.", kListPrefix);
   CBufferInstructionList* pList = m_pFormContext->m_pcobBufferInstructionList;
@@ -212,7 +227,7 @@ std::string CPLPremiumFormDocumentView::ViewCellHTML(const std::string& sFilePat
   sHTML += "\",";
   sHTML += ToString(m_nDefaultVisualisation);
   sHTML += ",\"";
-  sHTML += FileNameForViewLink(sFileName);
+  sHTML += ScriptSafeFileName(sFileName);
   sHTML += "\",\"";
   sHTML += dwDocumentType == DocumentType::SharePoint ? "wss" : "unc";
   sHTML += "\");' title=\"";

@@ -44,6 +44,11 @@ class CPLPremiumFormDocumentView : public CPLFormWithFiles {
                                                     DWORD dwLevel, bool bBlocked, DWORD dwDocumentType);
 
  protected:
+  // Whether the page has both tables of the file list, header ("tblH") and
+  // list ("tblIL"). Without the list there are no files and dwRet is 0;
+  // without the header the page is not the one expected and dwRet is 13.
+  static bool FileListTablesFound(const CDOMElement& header, const CDOMElement& list, const char* pPrefix,
+                                  DWORD& dwRet);
   // OWA's file access level of the extension for this class of client; 0 on
   // success.
   virtual DWORD GetOWAFileAccessLevel(const ci_string& csExtension, bool bPublicClient, DWORD& dwLevel);

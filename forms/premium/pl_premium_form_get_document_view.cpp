@@ -48,15 +48,8 @@ DWORD CPLPremiumFormGETDocumentView::ProcessSteps() {
   const CDOMElement& body = m_pFormContext->m_spDom->getBody();
   const CDOMElement header = body.getElementById("tblH");
   const CDOMElement list = body.getElementById("tblIL");
-  if (list.isUndefined()) {
-    DebugLog("%s<TABLE id='%s'> element was not found. The list of files is empty.", kProcessPrefix, "tblIL");
-    return 0;
-  }
-  if (header.isUndefined()) {
-    DebugLog("%sFile list header <TABLE id='%s'> element was not found.", kProcessPrefix, "tblH");
-    return HX_RC_INVALID_DATA;
-  }
   DWORD dwRet = 0;
+  if (!FileListTablesFound(header, list, kProcessPrefix, dwRet)) return dwRet;
   CHXFormScriptPath scriptPath(kProductWord, kProductScriptsVersion);
   for (const char* pScript : kDocumentViewScripts) {
     dwRet = InsertScriptLink(m_pFormContext, pScript, ScriptLinkKind::Script, &scriptPath, true);

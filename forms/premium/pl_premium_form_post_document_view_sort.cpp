@@ -1,7 +1,6 @@
 #include "forms/premium/pl_premium_form_post_document_view_sort.h"
 
 #include "common/debug_log.h"
-#include "filter/result_codes.h"
 #include "forms/dom_steps.h"
 #include "forms/hx_form_context.h"
 #include "forms/premium/premium_page_text.h"
@@ -28,15 +27,9 @@ DWORD CPLPremiumFormPOSTDocumentViewSort::ProcessSteps() {
   const CDOMSource& dom = *m_pFormContext->m_spDom;
   const CDOMElement header = dom.getElementById("tblH");
   const CDOMElement list = dom.getElementById("tblIL");
-  if (list.isUndefined()) {
-    DebugLog("%s<TABLE id='%s'> element was not found. The list of files is empty.", kProcessPrefix, "tblIL");
-    return 0;
-  }
-  if (header.isUndefined()) {
-    DebugLog("%sFile list header <TABLE id='%s'> element was not found.", kProcessPrefix, "tblH");
-    return HX_RC_INVALID_DATA;
-  }
-  const DWORD dwRet = ProcessFileList(header, list);
+  DWORD dwRet = 0;
+  if (!FileListTablesFound(header, list, kProcessPrefix, dwRet)) return dwRet;
+  dwRet = ProcessFileList(header, list);
   if (dwRet != 0) DebugLog("%sProcessFileList() failed.", kProcessPrefix);
   return dwRet;
 }

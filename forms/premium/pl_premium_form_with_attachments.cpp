@@ -243,7 +243,7 @@ void CPLPremiumFormWithAttachments::GetViewAttachmentLinkHTML(std::string& sHTML
   sHTML += "\",";
   sHTML += ToString(m_nDefaultVisualisation);
   sHTML += ",\"";
-  sHTML += FileNameForViewLink(sFileName);
+  sHTML += ScriptSafeFileName(sFileName);
   sHTML += "\");' title=\"";
   sHTML += m_sViewAttachmentText;
   sHTML += "\" onMouseOver=\"this.style.cursor='hand';\">";

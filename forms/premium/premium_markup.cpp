@@ -1,6 +1,5 @@
 #include "forms/premium/premium_markup.h"
 
-#include "common/string_utils.h"
 #include "forms/hx_form_script_path.h"
 #include "forms/pl_form_with_files.h"
 
@@ -29,11 +28,4 @@ bool IsDirectAccessOffered(const PLContextMenuFlags& flags) {
 
 std::string ProductImagePath(const char* pImage) {
   return CHXFormScriptPath(kProductWord, kProductScriptsVersion).BuildScriptPath(pImage);
-}
-
-std::string FileNameForViewLink(const std::string& sFileName) {
-  std::string escaped = sFileName;
-  ReplaceAll(escaped, "'", "&#39;");
-  ReplaceAll(escaped, "&quot;", "&#39;");
-  return escaped;
 }

@@ -17,8 +17,3 @@ bool IsDirectAccessOffered(const PLContextMenuFlags& flags);
 
 // The product's path of one of its images ("Find.GIF", "Find_Blocked.GIF").
 std::string ProductImagePath(const char* pImage);
-
-// The name inside the view link's onClick='...' call: every "'" and every
-// "&quot;" written as "&#39;", so neither the attribute nor the script string
-// ends early.
-std::string FileNameForViewLink(const std::string& sFileName);

@@ -42,18 +42,6 @@ std::string ContextMenuItemHTML(const char* pId, const char* pCommand, const std
   return sHTML;
 }
 
-void AppendStringLine(std::string& sLines, const char* pPrefix, const std::string& sValue) {
-  sLines += pPrefix;
-  sLines += sValue;
-  sLines += "\";\r\n";
-}
-
-void AppendFlagLine(std::string& sLines, const char* pPrefix, bool bValue) {
-  sLines += pPrefix;
-  sLines += bValue ? "1" : "0";
-  sLines += ";\r\n";
-}
-
 bool AppendProductPageLines(CHXForm& form, CHXFormContext* pFormContext, bool bSaveConfirmation, std::string& sLines) {
   const std::unique_ptr<CCachedScriptDecorator> spManager(form.GetCachedScriptManager(pFormContext));
   if (!spManager) return false;

@@ -27,11 +27,6 @@ std::string TextOr(const std::map<int32_t, std::string>& texts, int32_t id, cons
 // the icon span when asked for, the text in span spnT, </div>.
 std::string ContextMenuItemHTML(const char* pId, const char* pCommand, const std::string& sText, bool bIconSpan);
 
-// prefix + value + "\";\r\n" (prefix ends with the opening quote).
-void AppendStringLine(std::string& sLines, const char* pPrefix, const std::string& sValue);
-// prefix + "1" or "0" + ";\r\n".
-void AppendFlagLine(std::string& sLines, const char* pPrefix, bool bValue);
-
 // The save page ("ql_SaveConf.htm" with save confirmation, else
 // "ql_SaveX.htm"), close and cancel pages through the request's cached-script
 // prefix, then the request's forms-based-authentication cookie escaped for
