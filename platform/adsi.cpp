@@ -12,6 +12,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/ascii_text.h"
 #include "platform/wide_text.h"
 
 namespace {
@@ -176,12 +177,6 @@ HRESULT Connect(const std::string& uri, LDAP** out) {
   return S_OK;
 }
 
-// Attribute names of directories compare without case.
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 bool IsValidUtf8(const std::string& s) {
   std::wstring wide = WideFromBytes(s);
   return BytesFromWide(wide) == s;
@@ -203,7 +198,7 @@ struct ParsedPath {
 
 bool ParsePath(const std::wstring& path, ParsedPath& parsed) {
   const std::string text = BytesFromWide(path);
-  const std::string lower = Lower(text);
+  const std::string lower = AsciiLower(text);
   if (lower == "gc:" || lower == "gc://") {
     parsed.globalCatalog = true;
     return true;
@@ -216,7 +211,7 @@ bool ParsePath(const std::wstring& path, ParsedPath& parsed) {
     rest = rest.substr(slash + 1);
   }
   if (rest.empty()) return false;
-  parsed.rootDSE = Lower(rest) == "rootdse";
+  parsed.rootDSE = AsciiLower(rest) == "rootdse";
   if (!parsed.rootDSE) parsed.dn = rest;
   return true;
 }
@@ -267,7 +262,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     BerElement* ber = nullptr;
     for (char* name = ldap_first_attribute(m_ld, entry, &ber); name != nullptr;
          name = ldap_next_attribute(m_ld, entry, ber)) {
-      Values& values = m_properties[Lower(name)];
+      Values& values = m_properties[AsciiLower(name)];
       berval** raw = ldap_get_values_len(m_ld, entry, name);
       for (int i = 0; raw != nullptr && raw[i] != nullptr; ++i) values.emplace_back(raw[i]->bv_val, raw[i]->bv_len);
       ldap_value_free_len(raw);
@@ -286,7 +281,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
 
   // The first value of an attribute, empty when absent.
   std::string First(const char* name) const {
-    auto it = m_properties.find(Lower(name));
+    auto it = m_properties.find(AsciiLower(name));
     return it == m_properties.end() || it->second.empty() ? std::string() : it->second.front();
   }
 
@@ -401,7 +396,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     std::memset(column, 0, sizeof *column);
     if (handle->entry == nullptr) return E_ADS_BAD_PARAMETER;
     const std::string attribute = BytesFromWide(name);
-    const std::string lower = Lower(attribute);
+    const std::string lower = AsciiLower(attribute);
     Values values = RowValues(handle->entry, attribute);
     ADSTYPE type = IsBinaryAttribute(lower) ? ADSTYPE_OCTET_STRING : ADSTYPE_CASE_IGNORE_STRING;
     if (values.empty() && lower == "distinguishedname") {
@@ -459,7 +454,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   ~CDirectoryObject() override { ldap_unbind_ext_s(m_ld, nullptr, nullptr); }
 
   const Values* Find(const std::wstring& name) const {
-    auto it = m_properties.find(Lower(BytesFromWide(name)));
+    auto it = m_properties.find(AsciiLower(BytesFromWide(name)));
     return it == m_properties.end() || it->second.empty() ? nullptr : &it->second;
   }
 
@@ -479,7 +474,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     handle->nextColumn = 0;
     if (entry == nullptr) return S_ADS_NOMORE_ROWS;
     for (const std::string& name : handle->requested) {
-      if (Lower(name) == "distinguishedname" || !RowValues(entry, name).empty()) handle->columns.push_back(name);
+      if (AsciiLower(name) == "distinguishedname" || !RowValues(entry, name).empty()) handle->columns.push_back(name);
     }
     return S_OK;
   }

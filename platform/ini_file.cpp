@@ -6,19 +6,15 @@
 #include <fstream>
 #include <iterator>
 
+#include "platform/ascii_text.h"
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
 
-std::string Lower(const char* text) {
-  std::string out(text != nullptr ? text : "");
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
+std::string MapKey(const char* section, const char* key) {
+  return AsciiLower(section != nullptr ? section : "") + '\n' + AsciiLower(key != nullptr ? key : "");
 }
-
-std::string MapKey(const char* section, const char* key) { return Lower(section) + '\n' + Lower(key); }
 
 // The longest head of text, at most max characters and more than min, that
 // ends between two non-blank characters and leaves a tail the library would

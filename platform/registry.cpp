@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/ascii_text.h"
 #include "platform/module_path.h"
 #include "platform/wide_text.h"
 
@@ -39,13 +40,6 @@ struct HKEY__ {
 };
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
 
 std::string Trim(const std::string& s) {
   size_t b = 0;
@@ -85,7 +79,7 @@ std::string RootName(const std::string& lowered) {
 // Normalises a key path: lower case, root abbreviations spelt out, no empty
 // components.
 std::string NormaliseKey(const std::string& path) {
-  std::string lowered = Lower(path);
+  std::string lowered = AsciiLower(path);
   std::string out;
   size_t start = 0;
   bool first = true;
@@ -168,7 +162,7 @@ bool ParseValueLine(const std::string& line, std::string& name, RegValue& value,
     SetText(value, REG_SZ, text);
     return true;
   }
-  std::string lowered = Lower(data);
+  std::string lowered = AsciiLower(data);
   if (lowered.rfind("dword:", 0) == 0) {
     std::string digits = Trim(data.substr(6));
     if (digits.empty() || digits.size() > 8) return false;
@@ -242,7 +236,7 @@ RegistryImage ParseRegistry(const std::string& text) {
   while (std::getline(in, line)) {
     line = Trim(line);
     // A trailing backslash continues the line (long hex lists).
-    while (!line.empty() && line.back() == '\\' && Lower(line).find("=hex") != std::string::npos) {
+    while (!line.empty() && line.back() == '\\' && AsciiLower(line).find("=hex") != std::string::npos) {
       line.pop_back();
       std::string next;
       if (!std::getline(in, next)) break;
@@ -281,9 +275,9 @@ RegistryImage ParseRegistry(const std::string& text) {
     bool erase = false;
     if (!ParseValueLine(line, name, value, erase)) continue;
     if (erase) {
-      current->erase(Lower(name));
+      current->erase(AsciiLower(name));
     } else {
-      (*current)[Lower(name)] = std::move(value);
+      (*current)[AsciiLower(name)] = std::move(value);
     }
   }
   RegistryImage image;
@@ -407,7 +401,7 @@ LONG RegOpenKeyExA(HKEY root, LPCSTR subKey, DWORD, DWORD, HKEY* result) {
 
 LONG RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD, LPDWORD type, BYTE* data, LPDWORD cbData) {
   if (key == nullptr || PredefinedRootName(key) != nullptr) return static_cast<LONG>(ERROR_INVALID_HANDLE);
-  auto it = key->values->find(Lower(valueName != nullptr ? valueName : ""));
+  auto it = key->values->find(AsciiLower(valueName != nullptr ? valueName : ""));
   if (it == key->values->end()) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
   const RegValue& v = it->second;
   if (type != nullptr) *type = v.type;
