@@ -453,6 +453,13 @@ CAttributes* CAttributes::construct(CSource* pSource, const char* csType, int nS
               nValueEnd = p;
               nInclBegin = nValueBegin - 1;
               nInclEnd = p + 1;
+            } else if (p != nMaxEnd) {
+              // Inside quotes only the closing quote, the latest end the
+              // caller gave and the page's end matter: jump to the first of
+              // them instead of testing every byte of a long value.
+              const HXPos nStop = (nMaxEnd > p && nMaxEnd < nSourceEnd) ? nMaxEnd : nSourceEnd;
+              const void* pQuote = std::memchr(pBuffer + p + 1, cQuote, nStop - p - 1);
+              p = (pQuote != nullptr ? static_cast<HXPos>(static_cast<const char*>(pQuote) - pBuffer) : nStop) - 1;
             }
           } else if (cQuote != ' ') {
             // A closing delimiter inside quotes does not end the tag, except

@@ -54,8 +54,24 @@ CHTMLElementNameSingletonData::CHTMLElementNameSingletonData() {
   for (const char* pName : kElementNames) m_vecNames.emplace_back(pName);
   for (size_t i = 0; i < m_vecNames.size(); ++i) {
     m_mapNameIndex.emplace(ci_string(m_vecNames[i].c_str()), static_cast<int64_t>(i));
-    m_vecByFirstLetter[m_vecNames[i][0] - 'a'].push_back(static_cast<int64_t>(i));
+    uint64_t nLow = 0;
+    uint64_t nHigh = 0;
+    PackName(m_vecNames[i].data(), m_vecNames[i].size(), &nLow, &nHigh);
+    size_t nSlot = SlotOf(nLow, nHigh);
+    while (m_aSlots[nSlot].nIndex >= 0) nSlot = (nSlot + 1) % kSlotCount;
+    m_aSlots[nSlot] = CNameSlot{nLow, nHigh, static_cast<int64_t>(i)};
   }
+}
+
+bool CHTMLElementNameSingletonData::PackName(const char* pName, size_t nLength, uint64_t* pnLow, uint64_t* pnHigh) {
+  // Every element name has 1 to 10 bytes; anything else cannot be one.
+  if (nLength == 0 || nLength > 10) return false;
+  unsigned char aBytes[16] = {};
+  for (size_t i = 0; i < nLength; ++i) aBytes[i] = ci_char_traits::lower(pName[i]);
+  aBytes[15] = static_cast<unsigned char>(nLength);
+  std::memcpy(pnLow, aBytes, 8);
+  std::memcpy(pnHigh, aBytes + 8, 8);
+  return true;
 }
 
 CHTMLElementNameSingletonData::~CHTMLElementNameSingletonData() = default;
@@ -64,18 +80,15 @@ CHTMLElementNameSingletonData* CHTMLElementNameSingletonData::getInstance() {
   return Mem_Manager::Static_memory<CHTMLElementNameSingletonData>::instance();
 }
 
-int64_t CHTMLElementNameSingletonData::getIndex(const ci_string& csName) const {
-  // Every element name has 1 to 10 bytes; anything else cannot be one.
-  if (csName.empty() || csName.size() > 10) return -1;
-  const auto c = static_cast<unsigned char>(ci_char_traits::lower(csName[0]));
-  if (c < 'a' || c > 'z') return -1;
-  for (int64_t nIndex : m_vecByFirstLetter[c - 'a']) {
-    const std::string& sName = m_vecNames[static_cast<size_t>(nIndex)];
-    if (sName.size() == csName.size() && ci_char_traits::compare(sName.data(), csName.data(), sName.size()) == 0) {
-      return nIndex;
-    }
+int64_t CHTMLElementNameSingletonData::getIndex(const char* pName, size_t nLength) const {
+  uint64_t nLow = 0;
+  uint64_t nHigh = 0;
+  if (!PackName(pName, nLength, &nLow, &nHigh)) return -1;
+  for (size_t nSlot = SlotOf(nLow, nHigh);; nSlot = (nSlot + 1) % kSlotCount) {
+    const CNameSlot& slot = m_aSlots[nSlot];
+    if (slot.nIndex < 0) return -1;
+    if (slot.nLow == nLow && slot.nHigh == nHigh) return slot.nIndex;
   }
-  return -1;
 }
 
 int64_t CHTMLElementNameSingletonData::getElementIndex(const ci_string& csName) {
