@@ -87,7 +87,11 @@ CAttribute::CAttribute(CSource* pSource, const ci_string& csName, CSegment* pNam
 
 CAttribute::CAttribute(CSource* pSource, const ci_string& csName, HXPos nBegin, HXPos nNameEnd, HXPos nValueBegin,
                        HXPos nValueEnd, HXPos nInclBegin, HXPos nEnd)
-    : CSegment(pSource, nBegin, nEnd), m_csName(csName), m_nNameLength(static_cast<uint32_t>(nNameEnd - nBegin)) {
+    : CSegment(pSource, nBegin, nEnd, CListedBySubclass{}),
+      m_csName(csName),
+      m_nNameLength(static_cast<uint32_t>(nNameEnd - nBegin)) {
+  // Only a long name leaves the destructor something to free.
+  if (pSource != nullptr && NameOnHeap(m_csName)) pSource->addSegment(this);
   if (nValueBegin != HX_NPOS) {
     m_nValueOffset = static_cast<uint32_t>(nValueBegin - nBegin);
     m_nValueLength = static_cast<uint32_t>(nValueEnd - nValueBegin);
@@ -168,7 +172,7 @@ CAttributes* CAttributes::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos 
 }
 
 CAttributes::CAttributes(CSource* pSource, HXPos nBegin, HXPos nEnd, CAttribute** ppAttributes, size_t nCount)
-    : CSegment(pSource, nBegin, nEnd), m_ppAttributes(ppAttributes), m_nCount(nCount) {}
+    : CSegment(pSource, nBegin, nEnd, CListedBySubclass{}), m_ppAttributes(ppAttributes), m_nCount(nCount) {}
 
 CAttributes::~CAttributes() = default;
 

@@ -64,13 +64,17 @@ CHTMLElementNameSingletonData::CHTMLElementNameSingletonData() {
 }
 
 bool CHTMLElementNameSingletonData::PackName(const char* pName, size_t nLength, uint64_t* pnLow, uint64_t* pnHigh) {
-  // Every element name has 1 to 10 bytes; anything else cannot be one.
+  // Every element name has 1 to 10 bytes; anything else cannot be one. The
+  // words are built in registers: bytes stored one by one and read back as a
+  // word would stall the load.
   if (nLength == 0 || nLength > 10) return false;
-  unsigned char aBytes[16] = {};
-  for (size_t i = 0; i < nLength; ++i) aBytes[i] = ci_char_traits::lower(pName[i]);
-  aBytes[15] = static_cast<unsigned char>(nLength);
-  std::memcpy(pnLow, aBytes, 8);
-  std::memcpy(pnHigh, aBytes + 8, 8);
+  uint64_t nLow = 0;
+  uint64_t nHigh = static_cast<uint64_t>(nLength) << 56;
+  const size_t nFirst = nLength < 8 ? nLength : 8;
+  for (size_t i = 0; i < nFirst; ++i) nLow |= static_cast<uint64_t>(ci_char_traits::lower(pName[i])) << (8 * i);
+  for (size_t i = 8; i < nLength; ++i) nHigh |= static_cast<uint64_t>(ci_char_traits::lower(pName[i])) << (8 * (i - 8));
+  *pnLow = nLow;
+  *pnHigh = nHigh;
   return true;
 }
 

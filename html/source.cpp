@@ -43,7 +43,8 @@ CSource* CSource::CREATE_NEW_INST(const char* pBuffer, HXPos nHtmlDataBeginPos, 
 
 CSource::~CSource() {
   // Segments may refer to each other; none of their destructors does, so the
-  // order only has to match creation.
+  // order only has to match creation. Segments whose destructors have
+  // nothing to free were never listed: their memory goes with the arena.
   for (CSegmentBlock* pBlock = m_pFirstSegmentBlock; pBlock != nullptr; pBlock = pBlock->pNext) {
     for (size_t i = 0; i < pBlock->nCount; ++i) pBlock->apSegments[i]->~CSegment();
   }
@@ -78,7 +79,6 @@ void CSource::addSegment(CSegment* pSegment) {
     m_pLastSegmentBlock = pBlock;
   }
   m_pLastSegmentBlock->apSegments[m_pLastSegmentBlock->nCount++] = pSegment;
-  ++m_nSegmentCount;
 }
 
 void* CSource::allocate(size_t nSize) noexcept {

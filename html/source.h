@@ -71,6 +71,10 @@ class CSource : public CSegment {
   const std::vector<CTag*>& fullSequentialParse();
 
   // Bookkeeping used by the parser itself.
+  // Every segment made over the page is counted; those whose destructor has
+  // work to do (a name or child list on the heap) are also listed, so that
+  // the source's destructor visits only them.
+  void countSegment() { ++m_nSegmentCount; }
   // Throws std::bad_alloc when the arena has no room for the entry.
   void addSegment(CSegment* pSegment);
   // Memory for a parser object of this source; null when none is left.
@@ -125,9 +129,9 @@ class CSource : public CSegment {
   bool m_bUseSpecialTypesCache = true;
   HXPos m_nFullParseEndPos = HX_NPOS;
   std::vector<CTag*> m_vecAllTags;
-  // Every segment made over the page, in creation order, for the
-  // destructor: blocks of pointers in the arena, which neither copy on
-  // growth nor hold unused capacity on the heap.
+  // The segments the destructor must visit, in creation order: blocks of
+  // pointers in the arena, which neither copy on growth nor hold unused
+  // capacity on the heap.
   struct CSegmentBlock {
     static constexpr size_t kSize = 254;
     CSegmentBlock* pNext;

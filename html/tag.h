@@ -52,6 +52,8 @@ class CTag : public CSegment {
   int32_t m_nElementIndex;
   bool m_bElementCached = false;
   mutable bool m_bNameDeferred = false;
+  // Whether the source's destructor visits this tag (its name is on the heap).
+  mutable bool m_bListed = false;
 
   friend class CStartTag;
   friend class CEndTag;
