@@ -1,6 +1,7 @@
 #include "html/attributes.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -14,6 +15,25 @@
 using HtmlScan::IsAsciiSpace;
 using HtmlScan::IsNameChar;
 using HtmlScan::IsNameStart;
+
+namespace {
+
+// Byte classes of the attribute scan's fast passes.
+constexpr auto kNameByte = [] {
+  std::array<bool, 256> a{};
+  for (int c = 0; c < 256; ++c) a[c] = IsNameChar(static_cast<unsigned char>(c));
+  return a;
+}();
+constexpr auto kPlainValueByte = [] {
+  std::array<bool, 256> a{};
+  for (int c = 0; c < 256; ++c) {
+    const auto u = static_cast<unsigned char>(c);
+    a[c] = !IsAsciiSpace(u) && u != '<' && u != '>' && u != '/';
+  }
+  return a;
+}();
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // CAttribute
@@ -372,7 +392,10 @@ CAttributes* CAttributes::construct(CSource* pSource, const char* csType, int nS
         case 2:  // in a name
           if (!bFinished && c != '=' && !IsAsciiSpace(c)) {
             if (IsNameChar(c)) {
-              // stays in the name
+              // Stays in the name, and so do the name bytes that follow: none
+              // of them can end the tag, so they are passed at once.
+              const HXPos nStop = (nMaxEnd > p && nMaxEnd < nSourceEnd) ? nMaxEnd : nSourceEnd;
+              while (p + 1 < nStop && kNameByte[static_cast<unsigned char>(pBuffer[p + 1])]) ++p;
             } else if (c == '<') {
               scan.reject("of '<' character in attribute name", p);
               return nullptr;
@@ -452,6 +475,11 @@ CAttributes* CAttributes::construct(CSource* pSource, const char* csType, int nS
               } else if (c == '<') {
                 scan.reject("of '<' character in unquoted attribute value", p);
                 return nullptr;
+              } else if (bNormal) {
+                // The value goes on up to a blank, '<', '>' or '/' (which
+                // may end the tag); the bytes before it are passed at once.
+                const HXPos nStop = (nMaxEnd > p && nMaxEnd < nSourceEnd) ? nMaxEnd : nSourceEnd;
+                while (p + 1 < nStop && kPlainValueByte[static_cast<unsigned char>(pBuffer[p + 1])]) ++p;
               }
             } else if (c == cQuote) {
               nValueEnd = p;
