@@ -30,13 +30,11 @@ CEndTag* CEndTag::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd, CE
 }
 
 CEndTag::CEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType, const ci_string& csName)
-    : CTag(pSource, nBegin, nEnd, csName), m_pEndTagType(pEndTagType) {}
+    : CTag(pSource, nBegin, nEnd, csName), m_pEndTagType(pEndTagType) {
+  m_bUnregistered = pEndTagType == CEndTagTypeSingletonData::getInstance()->m_pUnregistered;
+}
 
 CTagType* CEndTag::getTagType() const { return m_pEndTagType; }
-
-bool CEndTag::isUnregistered() const {
-  return m_pEndTagType == CEndTagTypeSingletonData::getInstance()->m_pUnregistered;
-}
 
 CElement* CEndTag::getElement() {
   if (m_bElementCached) return m_pElement;

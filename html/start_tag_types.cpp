@@ -50,8 +50,8 @@ bool CStartTagType::atEndOfAttributes(CSource* pSource, HXPos nPos, bool) const 
 }
 
 CStartTag* CStartTagType::constructStartTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName,
-                                            int64_t, CAttributes* pAttributes) {
-  CStartTag* pTag = CStartTag::CREATE_NEW_INST(pSource, nBegin, nEnd, this, csName, pAttributes);
+                                            int64_t nElementIndex, CAttributes* pAttributes) {
+  CStartTag* pTag = CStartTag::CREATE_NEW_INST(pSource, nBegin, nEnd, this, csName, pAttributes, nElementIndex);
   if (pTag == nullptr) {
     DebugLog("[CStartTagType::constructStartTag] CStartTag::CREATE_NEW_INST() failed. nBegin <%d> nEnd <%d> "
              "csName <%s> .",

@@ -11,10 +11,12 @@
 #include "html/source.h"
 #include "html/tag_types.h"
 
-CTag::CTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName)
+CTag::CTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName, int64_t nElementIndex)
     : CSegment(pSource, nBegin, nEnd, CListedBySubclass{}),
       m_csName(csName),
-      m_nElementIndex(static_cast<int32_t>(CHTMLElementNameSingletonData::getElementIndex(csName))) {
+      m_nElementIndex(static_cast<int32_t>(nElementIndex != kIndexUnknown
+                                               ? nElementIndex
+                                               : CHTMLElementNameSingletonData::getElementIndex(csName))) {
   // Element names are short: most tags have nothing for a destructor to free.
   if (pSource != nullptr && NameOnHeap(m_csName)) {
     pSource->addSegment(this);
