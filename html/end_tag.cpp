@@ -31,7 +31,7 @@ CEndTag* CEndTag::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd, CE
 
 CEndTag::CEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType, const ci_string& csName)
     : CTag(pSource, nBegin, nEnd, csName), m_pEndTagType(pEndTagType) {
-  m_bUnregistered = pEndTagType == CEndTagTypeSingletonData::getInstance()->m_pUnregistered;
+  m_bUnregistered = pEndTagType != nullptr && pEndTagType->isUnregisteredType();
 }
 
 CTagType* CEndTag::getTagType() const { return m_pEndTagType; }

@@ -33,7 +33,9 @@ CEndTag* CEndTagType::constructEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd
   return pTag;
 }
 
-CEndTagTypeUnregistered::CEndTagTypeUnregistered() : CEndTagType("/unregistered", "</", ">", false) {}
+CEndTagTypeUnregistered::CEndTagTypeUnregistered() : CEndTagType("/unregistered", "</", ">", false) {
+  m_bUnregisteredType = true;
+}
 
 CTag* CEndTagTypeUnregistered::constructTagAt(CSource* pSource, HXPos nPos) {
   if (pSource == nullptr) {

@@ -152,19 +152,28 @@ HXPos CSource::findClosingDelimiter(const char* pDelimiter, HXPos nPos) {
   if (nFrom >= m_nEnd) return HX_NPOS;
   CClosingSearch* pMemo = nullptr;
   for (CClosingSearch& memo : m_vecClosingSearches) {
-    if (memo.sDelimiter == pDelimiter) {
+    if (memo.pLastAsked == pDelimiter) {
       pMemo = &memo;
       break;
+    }
+  }
+  if (pMemo == nullptr) {
+    for (CClosingSearch& memo : m_vecClosingSearches) {
+      if (memo.sDelimiter == pDelimiter) {
+        pMemo = &memo;
+        break;
+      }
     }
   }
   if (pMemo == nullptr) {
     m_vecClosingSearches.push_back(CClosingSearch{pDelimiter});
     pMemo = &m_vecClosingSearches.back();
   }
+  pMemo->pLastAsked = pDelimiter;
   if (nFrom >= pMemo->nNoneFrom) return HX_NPOS;
   if (pMemo->nHit != HX_NPOS && nFrom >= pMemo->nFrom && nFrom <= pMemo->nHit) return pMemo->nHit;
   // A search that reaches a known stretch ends there: nothing lies between.
-  const size_t nLen = std::strlen(pDelimiter);
+  const size_t nLen = pMemo->sDelimiter.size();
   HXPos nLimit = m_nEnd;
   HXPos nKnown = HX_NPOS;
   if (pMemo->nHit != HX_NPOS && nFrom < pMemo->nFrom) {

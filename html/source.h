@@ -54,7 +54,8 @@ class CSource : public CSegment {
   // after nPos; HX_NPOS when none. Every '<' that no tag type can close asks
   // this, so what earlier calls found is remembered per delimiter: a later
   // call inside a known stretch answers at once instead of searching to the
-  // page's end again.
+  // page's end again. The delimiter text must not change while the source
+  // lives (the tag types' own strings and literals).
   HXPos findClosingDelimiter(const char* pDelimiter, HXPos nPos);
 
   // Searches.
@@ -155,6 +156,9 @@ class CSource : public CSegment {
   // is none.
   struct CClosingSearch {
     std::string sDelimiter;
+    // The text the memo was last asked with: the tag types pass their own
+    // delimiter strings, which never move, so most calls match on it.
+    const char* pLastAsked = nullptr;
     HXPos nFrom = HX_NPOS;
     HXPos nHit = HX_NPOS;
     HXPos nNoneFrom = HX_NPOS;

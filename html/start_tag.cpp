@@ -54,7 +54,7 @@ CStartTag* CStartTag::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd
 CStartTag::CStartTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CStartTagType* pStartTagType,
                      const ci_string& csName, CAttributes* pAttributes, int64_t nElementIndex)
     : CTag(pSource, nBegin, nEnd, csName, nElementIndex), m_pAttributes(pAttributes), m_pStartTagType(pStartTagType) {
-  m_bUnregistered = pStartTagType == CStartTagTypeSingletonData::getInstance()->m_pUnregistered;
+  m_bUnregistered = pStartTagType != nullptr && pStartTagType->isUnregisteredType();
 }
 
 CTagType* CStartTag::getTagType() const { return m_pStartTagType; }

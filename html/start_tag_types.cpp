@@ -245,7 +245,9 @@ CStartTagTypeServerCommon::CStartTagTypeServerCommon()
 }
 
 CStartTagTypeUnregistered::CStartTagTypeUnregistered()
-    : CStartTagType("unregistered", "<", ">", nullptr, false, false, false) {}
+    : CStartTagType("unregistered", "<", ">", nullptr, false, false, false) {
+  m_bUnregisteredType = true;
+}
 
 CTag* CStartTagTypeUnregistered::constructTagAt(CSource* pSource, HXPos nPos) {
   if (pSource == nullptr) {

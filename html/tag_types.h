@@ -32,6 +32,8 @@ class CTagType {
   const ci_string& getStartDelimiter() const { return m_csStartDelimiter; }
   const ci_string& getClosingDelimiter() const { return m_csClosingDelimiter; }
   bool isServerTag() const { return m_bServerTag; }
+  // Whether this is one of the two unregistered types (the fallbacks).
+  bool isUnregisteredType() const { return m_bUnregisteredType; }
   const ci_string& getDelimiterNamePart() const { return m_csDelimiterNamePart; }
   const ci_string& getNamePrefix() const { return m_csNamePrefix; }
 
@@ -42,6 +44,7 @@ class CTagType {
   bool m_bServerTag;
   ci_string m_csDelimiterNamePart;
   ci_string m_csNamePrefix;
+  bool m_bUnregisteredType = false;
 };
 
 class CStartTagType : public CTagType {
