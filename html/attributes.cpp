@@ -232,7 +232,11 @@ namespace {
 class CAttributeScanner {
  public:
   CAttributeScanner(CSource* pSource, const char* csType, HXPos nBegin, const ci_string& csName)
-      : m_pSource(pSource), m_csType(csType), m_nBegin(nBegin), m_csName(csName), m_vecList(ScratchList()) {
+      : m_pSource(pSource),
+        m_csType(csType),
+        m_nBegin(nBegin),
+        m_csName(csName),
+        m_vecList(pSource->attributeScratch()) {
     m_vecList.clear();
   }
   ~CAttributeScanner() {
@@ -275,14 +279,8 @@ class CAttributeScanner {
   HXPos m_nBegin;
   const ci_string& m_csName;
   // The attributes found so far; copied into the source's arena at the end.
+  // The source's one list, reused by every tag: the scan never nests.
   std::vector<CAttribute*>& m_vecList;
-
- private:
-  // One list per thread, reused by every tag: the scan never nests.
-  static std::vector<CAttribute*>& ScratchList() {
-    thread_local std::vector<CAttribute*> vecList;
-    return vecList;
-  }
 };
 
 }  // namespace

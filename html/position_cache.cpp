@@ -428,6 +428,7 @@ CCache::CCache(CSource* pSource)
     : m_pSource(pSource),
       m_chunks(m_aInitialChunks, sizeof(m_aInitialChunks), std::pmr::new_delete_resource()),
       m_pool(&m_chunks) {
+  m_vecSubCaches.reserve(1 + CTagTypeSingletonData::getOpaqueTagTypes().size());
   m_pAllTypes = new CSubCache(this, nullptr);
   m_vecSubCaches.push_back(m_pAllTypes);
   for (CTagType* pType : CTagTypeSingletonData::getOpaqueTagTypes()) {

@@ -81,6 +81,8 @@ class CSource : public CSegment {
   // Memory for a parser object of this source; null when none is left.
   void* allocate(size_t nSize) noexcept;
   CCache& getCache() { return m_cache; }
+  // The attribute scan's working list, reused by every tag of the page.
+  std::vector<CAttribute*>& attributeScratch() { return m_vecAttributeScratch; }
   bool useAllTypesCache() const { return m_bUseAllTypesCache; }
   // Switches the position cache off (or on) for every search; lets tests
   // compare cached and uncached answers.
@@ -130,6 +132,7 @@ class CSource : public CSegment {
   bool m_bUseSpecialTypesCache = true;
   HXPos m_nFullParseEndPos = HX_NPOS;
   std::vector<CTag*> m_vecAllTags;
+  std::vector<CAttribute*> m_vecAttributeScratch;
   // The segments the destructor must visit, in creation order: blocks of
   // pointers in the arena, which neither copy on growth nor hold unused
   // capacity on the heap.

@@ -118,8 +118,11 @@ HXPos CStartTagTypeGenericImplementation::findEnd(CSource* pSource, HXPos nPos) 
     return HX_NPOS;
   }
   if (!pSource->contains(nPos)) return HX_NPOS;
+  // Most tags close right where their attributes end.
+  const size_t nLength = m_csClosingDelimiter.length();
+  if (startsWithNoCase(pSource->getBuffer(), pSource->getEnd(), nPos, m_csClosingDelimiter.c_str())) return nPos + nLength;
   const HXPos nHit = pSource->findClosingDelimiter(m_csClosingDelimiter.c_str(), nPos);
-  return nHit == HX_NPOS ? HX_NPOS : nHit + m_csClosingDelimiter.length();
+  return nHit == HX_NPOS ? HX_NPOS : nHit + nLength;
 }
 
 CStartTagTypeNormal::CStartTagTypeNormal()
