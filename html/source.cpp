@@ -51,7 +51,6 @@ CSource::~CSource() {
   m_pFirstSegmentBlock = m_pLastSegmentBlock = nullptr;
   m_nSegmentCount = 0;
   m_vecAllTags.clear();
-  m_cache.clear();
   // The source's own child list lives in its arena too.
   if (m_pChildElements != nullptr) {
     m_pChildElements->~vector();
