@@ -131,7 +131,11 @@ HXPos findLastNoCase(const char* pBuffer, const char* pPattern, HXPos nPos, HXPo
 
 bool startsWithNoCase(const char* pBuffer, HXPos nEnd, HXPos nPos, const char* pPattern) {
   if (pBuffer == nullptr || pPattern == nullptr) return false;
-  const size_t nLen = std::strlen(pPattern);
+  return startsWithNoCase(pBuffer, nEnd, nPos, pPattern, std::strlen(pPattern));
+}
+
+bool startsWithNoCase(const char* pBuffer, HXPos nEnd, HXPos nPos, const char* pPattern, size_t nLen) {
+  if (pBuffer == nullptr || pPattern == nullptr) return false;
   if (nPos > nEnd || nLen > nEnd - nPos) return false;
   return MatchAt(reinterpret_cast<const unsigned char*>(pBuffer) + nPos,
                  reinterpret_cast<const unsigned char*>(pPattern), nLen);

@@ -88,6 +88,45 @@ int64_t CHTMLElementNameSingletonData::getIndex(const char* pName, size_t nLengt
   uint64_t nLow = 0;
   uint64_t nHigh = 0;
   if (!PackName(pName, nLength, &nLow, &nHigh)) return -1;
+  return lookUp(nLow, nHigh);
+}
+
+namespace {
+
+// The bytes A-Z of a word turned to a-z, every other byte kept: per byte,
+// the high bit of (b & 0x7f) + 0x3f is set from 'A' on, that of
+// (b & 0x7f) + 0x25 from '[' on; bytes with the high bit set are kept.
+inline uint64_t LowerWord(uint64_t w) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  const uint64_t t = w & (0x7f * kOnes);
+  const uint64_t nFromA = t + 0x3f * kOnes;
+  const uint64_t nFromBracket = t + 0x25 * kOnes;
+  const uint64_t nUpper = nFromA & ~nFromBracket & ~w & (0x80 * kOnes);
+  return w | (nUpper >> 2);
+}
+
+inline uint64_t LoadWord(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof(w));
+  if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+  return w;
+}
+
+}  // namespace
+
+int64_t CHTMLElementNameSingletonData::getElementIndexInBuffer(const char* pName, size_t nLength,
+                                                                const char* pReadableEnd) {
+  CHTMLElementNameSingletonData* pData = getInstance();
+  if (nLength == 0 || nLength > 10) return -1;
+  if (pReadableEnd - pName < 16) return pData->getIndex(pName, nLength);
+  const uint64_t nLowMask = nLength >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * nLength)) - 1;
+  const uint64_t nLow = LowerWord(LoadWord(pName) & nLowMask);
+  uint64_t nHigh = static_cast<uint64_t>(nLength) << 56;
+  if (nLength > 8) nHigh |= LowerWord(LoadWord(pName + 8) & ((uint64_t{1} << (8 * (nLength - 8))) - 1));
+  return pData->lookUp(nLow, nHigh);
+}
+
+int64_t CHTMLElementNameSingletonData::lookUp(uint64_t nLow, uint64_t nHigh) const {
   for (size_t nSlot = SlotOf(nLow, nHigh);; nSlot = (nSlot + 1) % kSlotCount) {
     const CNameSlot& slot = m_aSlots[nSlot];
     if (slot.nIndex < 0) return -1;

@@ -21,6 +21,9 @@ class CHTMLElementNameSingletonData {
   int64_t getIndex(const ci_string& csName) const { return getIndex(csName.data(), csName.size()); }
   int64_t getIndex(const char* pName, size_t nLength) const;
   static int64_t getElementIndex(const ci_string& csName);
+  // The same for a name in a page buffer that is readable up to pReadableEnd:
+  // with sixteen bytes to read the name is folded a word at a time.
+  static int64_t getElementIndexInBuffer(const char* pName, size_t nLength, const char* pReadableEnd);
   // The name at an index; null outside the vocabulary.
   static const std::string* getElementName(int64_t nIndex);
 
@@ -38,6 +41,7 @@ class CHTMLElementNameSingletonData {
   };
   static constexpr size_t kSlotCount = 256;
   static bool PackName(const char* pName, size_t nLength, uint64_t* pnLow, uint64_t* pnHigh);
+  int64_t lookUp(uint64_t nLow, uint64_t nHigh) const;
   static size_t SlotOf(uint64_t nLow, uint64_t nHigh) {
     return static_cast<size_t>(((nLow ^ (nHigh * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull) >> 56);
   }

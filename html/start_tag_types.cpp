@@ -74,15 +74,20 @@ CTag* CStartTagTypeGenericImplementation::constructTagAt(CSource* pSource, HXPos
   if (!pSource->contains(nPos)) return nullptr;
   ci_string csName = m_csDelimiterNamePart;
   HXPos p = nPos + m_csStartDelimiter.length();
+  int64_t nNameIndex;
   if (m_bNameAfterPrefixRequired) {
     const HXPos nNameEnd = pSource->getNameEnd(p);
     if (nNameEnd == HX_NPOS) return nullptr;
     pSource->substring(nPos + 1, nNameEnd - (nPos + 1), csName);
+    nNameIndex = CHTMLElementNameSingletonData::getElementIndexInBuffer(
+        pSource->getBuffer() + nPos + 1, nNameEnd - (nPos + 1), pSource->getBuffer() + pSource->getEnd());
     p = nNameEnd;
-  } else if (!m_bDelimiterEndsInNonLetter) {
-    if (pSource->contains(p) && HtmlScan::IsNameChar(pSource->byteAt(p))) return nullptr;
+  } else {
+    if (!m_bDelimiterEndsInNonLetter && pSource->contains(p) && HtmlScan::IsNameChar(pSource->byteAt(p))) {
+      return nullptr;
+    }
+    nNameIndex = CHTMLElementNameSingletonData::getElementIndex(csName);
   }
-  const int64_t nNameIndex = CHTMLElementNameSingletonData::getElementIndex(csName);
   CAttributes* pAttributes = nullptr;
   HXPos nEnd;
   if (m_bHasAttributes) {
@@ -120,7 +125,9 @@ HXPos CStartTagTypeGenericImplementation::findEnd(CSource* pSource, HXPos nPos) 
   if (!pSource->contains(nPos)) return HX_NPOS;
   // Most tags close right where their attributes end.
   const size_t nLength = m_csClosingDelimiter.length();
-  if (startsWithNoCase(pSource->getBuffer(), pSource->getEnd(), nPos, m_csClosingDelimiter.c_str())) return nPos + nLength;
+  if (startsWithNoCase(pSource->getBuffer(), pSource->getEnd(), nPos, m_csClosingDelimiter.c_str(), nLength)) {
+    return nPos + nLength;
+  }
   const HXPos nHit = pSource->findClosingDelimiter(m_csClosingDelimiter.c_str(), nPos);
   return nHit == HX_NPOS ? HX_NPOS : nHit + nLength;
 }

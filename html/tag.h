@@ -158,9 +158,10 @@ class CStartTag : public CTag {
 class CEndTag : public CTag {
  public:
   static CEndTag* CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType,
-                                  const ci_string& csName);
+                                  const ci_string& csName, int64_t nElementIndex = kIndexUnknown);
 
-  CEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType, const ci_string& csName);
+  CEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType, const ci_string& csName,
+          int64_t nElementIndex = kIndexUnknown);
 
   CElement* getElement() override;
   CTagType* getTagType() const override;

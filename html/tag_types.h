@@ -5,6 +5,7 @@
 // request thread reads them without locking.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "common/ci_string.h"
@@ -137,7 +138,8 @@ class CEndTagType : public CTagType {
   CEndTagType(const char* pDescription, const char* pStartDelimiter, const char* pClosingDelimiter, bool bServerTag);
   ~CEndTagType() override;
   virtual CStartTagType* getCorrespondingStartTagType() const { return nullptr; }
-  CEndTag* constructEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName);
+  CEndTag* constructEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName,
+                           int64_t nElementIndex = INT64_MIN);
 };
 
 class CEndTagTypeUnregistered : public CEndTagType {
