@@ -424,10 +424,7 @@ void CSubCache::bulkLoad_Finish() {
 // ---------------------------------------------------------------------------
 // CCache
 
-CCache::CCache(CSource* pSource)
-    : m_pSource(pSource),
-      m_chunks(m_aInitialChunks, sizeof(m_aInitialChunks), std::pmr::new_delete_resource()),
-      m_pool(&m_chunks) {
+CCache::CCache(CSource* pSource) : m_pSource(pSource) {
   m_vecSubCaches.reserve(1 + CTagTypeSingletonData::getOpaqueTagTypes().size());
   m_pAllTypes = new CSubCache(this, nullptr);
   m_vecSubCaches.push_back(m_pAllTypes);

@@ -183,12 +183,6 @@ class CCache {
 
  private:
   CSource* m_pSource;
-  // The pool's first chunks (its bookkeeping and the sentinels' nodes) come
-  // from this buffer: every page makes a cache, and the pool asks for its
-  // chunks with a large alignment, which the heap serves slowly.
-  static constexpr size_t kInitialChunkBytes = 2048;
-  alignas(64) std::byte m_aInitialChunks[kInitialChunkBytes];
-  std::pmr::monotonic_buffer_resource m_chunks;
   // The pool of every sub-cache's tree nodes: a full parse makes one per
   // tag, and the pool takes no lock shared with other pages. One pool for
   // all of them keeps a small page from paying for a pool per tag type.
