@@ -63,6 +63,11 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   const COWAADConfig& GetOWAADConfig() const { return m_OWAADConfig; }
 
  protected:
+  // The directory search of GetADProperty: by address, else by SID, else by
+  // short name (an address found by nothing is asked once more).
+  static HRESULT LookUp(const std::string& fullName, const std::string& shortName, const std::string& sid,
+                        const std::string& propertyName, bool configRead, int32_t configType, std::string& found);
+
   CPageCharSet m_pageCharSet;
   std::string m_strTempDirectory;
   std::string m_strLogFilePath;

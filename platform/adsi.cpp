@@ -2,6 +2,7 @@
 
 #include <ldap.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -77,6 +78,9 @@ bool IsUnreachable(int rc) { return rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT
 // connections to them fail at once.
 std::mutex g_backOffLock;
 std::map<std::string, std::chrono::steady_clock::time_point> g_unreachableUntil;
+// How many directories the map holds, readable without the lock: while it
+// is 0 no connection can be in its back-off.
+std::atomic<size_t> g_unreachableCount{0};
 
 bool InBackOff(const std::string& uri) {
   std::lock_guard<std::mutex> hold(g_backOffLock);
@@ -84,12 +88,25 @@ bool InBackOff(const std::string& uri) {
   if (it == g_unreachableUntil.end()) return false;
   if (std::chrono::steady_clock::now() < it->second) return true;
   g_unreachableUntil.erase(it);
+  g_unreachableCount.store(g_unreachableUntil.size(), std::memory_order_relaxed);
   return false;
 }
 
 void MarkUnreachable(const std::string& uri) {
   std::lock_guard<std::mutex> hold(g_backOffLock);
   g_unreachableUntil[uri] = std::chrono::steady_clock::now() + std::chrono::seconds(kADsRetryIntervalSeconds);
+  g_unreachableCount.store(g_unreachableUntil.size(), std::memory_order_relaxed);
+}
+
+// The failure of a connection refused because its directory is in its
+// back-off; it repeats the failure reported when the directory was lost.
+HRESULT BackOffFailure() {
+  t_lastError.code = ERROR_DS_SERVER_DOWN;
+  t_lastError.repeat = true;
+  static const std::string kBackOffText =
+      "directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s";
+  t_lastError.text = kBackOffText;
+  return HRESULT_FROM_WIN32(ERROR_DS_SERVER_DOWN);
 }
 
 // The directory URI of a path's server part: LDAPURI (read now, so that a
@@ -138,14 +155,7 @@ int Bind(LDAP* ld) {
 
 HRESULT Connect(const std::string& uri, LDAP** out) {
   *out = nullptr;
-  if (InBackOff(uri)) {
-    t_lastError.code = ERROR_DS_SERVER_DOWN;
-    t_lastError.repeat = true;
-    static const std::string kBackOffText =
-        "directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s";
-    t_lastError.text = kBackOffText;
-    return HRESULT_FROM_WIN32(ERROR_DS_SERVER_DOWN);
-  }
+  if (InBackOff(uri)) return BackOffFailure();
   // libldap sets up its process-wide defaults on first use, unguarded: the
   // first use must not happen on two request threads at once.
   static std::once_flag initialised;
@@ -492,6 +502,10 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   std::map<std::string, Values> m_properties;
 };
 
+std::string UriOfPath(const ParsedPath& parsed) {
+  return parsed.globalCatalog ? GlobalCatalogUri() : parsed.server.empty() ? DefaultUri() : "ldap://" + parsed.server;
+}
+
 // Opens the object of a path; `load` reads its attributes (and so checks
 // that it exists).
 HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
@@ -502,9 +516,7 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
     t_lastError = LastError{};
     return E_ADS_BAD_PATHNAME;
   }
-  const std::string uri = parsed.globalCatalog    ? GlobalCatalogUri()
-                          : parsed.server.empty() ? DefaultUri()
-                                                  : "ldap://" + parsed.server;
+  const std::string uri = UriOfPath(parsed);
   LDAP* ld = nullptr;
   HRESULT hr = Connect(uri, &ld);
   if (FAILED(hr)) return hr;
@@ -551,6 +563,13 @@ HRESULT ADsOpenObject(const std::wstring& path, const wchar_t* user, const wchar
 }
 
 void FreeADsMem(void* memory) { std::free(memory); }
+
+HRESULT ADsBackOffFailure(const std::wstring& path) {
+  if (g_unreachableCount.load(std::memory_order_relaxed) == 0) return S_OK;
+  ParsedPath parsed;
+  if (!ParsePath(path, parsed) || !InBackOff(UriOfPath(parsed))) return S_OK;
+  return BackOffFailure();
+}
 
 bool ADsLastFailureIsRepeat() { return t_lastError.repeat; }
 

@@ -68,17 +68,19 @@ bool SameIdentity(const ThreadIdentity& known, const HX_REQUEST_IDENTITY& record
 
 // This module's record, else the host's (converted once per record).
 const ThreadIdentity* CurrentIdentity() {
-  if (t_identity.set) return &t_identity;
+  ThreadIdentity& own = t_identity;
+  if (own.set) return &own;
+  ThreadIdentity& host = t_hostIdentity;
   const PFN_HxGetRequestIdentity fn = HostIdentityFunction();
   const HX_REQUEST_IDENTITY* record = fn != nullptr ? fn() : nullptr;
   if (record == nullptr) {
-    t_hostIdentity = ThreadIdentity();
+    if (host.set) host = ThreadIdentity();
     return nullptr;
   }
   // One request asks several times; a host may also reuse one record for the
   // next request with other texts, so the texts are compared, not the
   // record's address, and only a changed record is converted again.
-  if (SameIdentity(t_hostIdentity, *record)) return &t_hostIdentity;
+  if (SameIdentity(host, *record)) return &host;
   auto identity = std::make_shared<CRequestIdentity>();
   ThreadIdentity next;
   next.set = true;
@@ -91,8 +93,8 @@ const ThreadIdentity* CurrentIdentity() {
     AddSid(identity->groupSids.back(), &next.sids);
   }
   next.identity = std::move(identity);
-  t_hostIdentity = std::move(next);
-  return &t_hostIdentity;
+  host = std::move(next);
+  return &host;
 }
 
 }  // namespace

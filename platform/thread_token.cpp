@@ -1,5 +1,6 @@
 #include "platform/thread_token.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,11 +30,42 @@ std::shared_ptr<const CRequestIdentity> Impersonated() {
 struct KnownAccounts {
   std::mutex lock;
   std::map<std::string, std::pair<std::string, std::string>> bySid;
+  // Counts the changes of the map, so that a thread can tell without the
+  // lock that what it wrote last is still there.
+  std::atomic<uint64_t> changes{0};
 };
+
+// The identity this thread last found or wrote in the map, held so that its
+// address names it, and the change count it saw then.
+struct LastKnown {
+  std::shared_ptr<const CRequestIdentity> identity;
+  uint64_t changes = 0;
+};
+thread_local LastKnown t_lastKnown;
 
 KnownAccounts& Known() {
   static KnownAccounts* k = new KnownAccounts();
   return *k;
+}
+
+// Makes the account of an identity known. Every request opens the token
+// several times: an identity this thread already found in the map, with no
+// change of the map since, is not looked up again.
+void Remember(const std::shared_ptr<const CRequestIdentity>& identity) {
+  KnownAccounts& k = Known();
+  LastKnown& last = t_lastKnown;
+  if (last.identity == identity && last.changes == k.changes.load(std::memory_order_acquire)) return;
+  std::lock_guard<std::mutex> guard(k.lock);
+  auto it = k.bySid.find(identity->sid);
+  if (it == k.bySid.end()) {
+    k.bySid.emplace(identity->sid, std::make_pair(identity->account, identity->domain));
+    k.changes.fetch_add(1, std::memory_order_release);
+  } else if (it->second.first != identity->account || it->second.second != identity->domain) {
+    it->second = {identity->account, identity->domain};
+    k.changes.fetch_add(1, std::memory_order_release);
+  }
+  last.identity = identity;
+  last.changes = k.changes.load(std::memory_order_relaxed);
 }
 
 int s_currentThreadMarker;
@@ -62,19 +94,8 @@ BOOL OpenThreadToken(HANDLE thread, DWORD, BOOL, HANDLE* token) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
-  t->identity = identity;
-  if (!identity->sid.empty()) {
-    KnownAccounts& k = Known();
-    std::lock_guard<std::mutex> guard(k.lock);
-    // Every request opens the token several times: a known account is not
-    // written again.
-    auto it = k.bySid.find(identity->sid);
-    if (it == k.bySid.end()) {
-      k.bySid.emplace(identity->sid, std::make_pair(identity->account, identity->domain));
-    } else if (it->second.first != identity->account || it->second.second != identity->domain) {
-      it->second = {identity->account, identity->domain};
-    }
-  }
+  if (!identity->sid.empty()) Remember(identity);
+  t->identity = std::move(identity);
   *token = t;
   return TRUE;
 }
@@ -100,6 +121,7 @@ BOOL SetThreadToken(HANDLE* thread, HANDLE token) {
   }
   t_reverted = false;
   const CRequestIdentity* current = GetRequestIdentity();
+  if (current == t->identity.get()) return TRUE;
   if (current == nullptr || current->sid != t->identity->sid || current->account != t->identity->account) {
     SetRequestIdentity(*t->identity);
   }

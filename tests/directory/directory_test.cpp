@@ -318,6 +318,18 @@ TEST(DirectoryUserProperty, SilentDirectoryDelaysOnceAndLogsOnce) {
   // the machine.
   EXPECT_LT(timed("DOM\\second"), std::chrono::seconds(kADsTimeLimitSeconds) / 2);
   EXPECT_EQ(CountLogged("ReadProperties couldn't get IDirectorySearch"), 1);
+  // Within the back-off an address (asked twice) fails as the lost directory
+  // did when it was reported, and reports nothing either.
+  std::string value = "unset";
+  EXPECT_EQ(s.GetADProperty(ci_string("x@dom.test"), "msExchUserCulture", value, "", "", true),
+            HRESULT_FROM_WIN32(8250));
+  EXPECT_TRUE(ADsLastFailureIsRepeat());
+  EXPECT_EQ(value, "unset");
+  // Another directory is not in that back-off: it is tried and reported.
+  setenv("LDAPURI", ("ldap://127.0.0.1:" + std::to_string(CTestDirectory::FreePort()) + "/").c_str(), 1);
+  EXPECT_LT(timed("DOM\\third"), std::chrono::seconds(kADsTimeLimitSeconds + 3));
+  EXPECT_FALSE(ADsLastFailureIsRepeat());
+  EXPECT_EQ(CountLogged("ReadProperties couldn't get IDirectorySearch"), 2);
   close(listener);
   Directory();
 }
