@@ -109,16 +109,24 @@ HRESULT CPLGeneralSettings::ReadOWAAD() {
 
 namespace {
 
+// The value after the first `key` (ASCII case ignored) up to the next ";"
+// or the end; empty when the key is missing or ends the text.
+ci_string_view CookieValue(ci_string_view cookie, ci_string_view key) {
+  const size_t found = FindNoCase(cookie, key);
+  if (found == ci_string_view::npos) return {};
+  const size_t begin = found + key.size();
+  if (begin >= cookie.size()) return {};
+  return cookie.substr(begin, cookie.find(';', begin) - begin);
+}
+
 // The web client's session: "UserContext=" or else "sessionid=" of the
 // cookie, else the user.
-std::string SessionOfCookie(const ci_string& cookie, const std::string& shortName) {
-  static const ci_string kKeys[] = {"UserContext=", "sessionid="};
-  static const ci_string kEnd = ";";
-  for (const ci_string& key : kKeys) {
-    ci_string session = GetStringBetween(cookie, key, kEnd);
-    if (!session.empty()) return ToStd(session);
+std::string SessionOfCookie(ci_string_view cookie, const std::string& shortName) {
+  for (const char* key : {"UserContext=", "sessionid="}) {
+    const ci_string_view session = CookieValue(cookie, key);
+    if (!session.empty()) return std::string(session.data(), session.size());
     DebugLog("[CPLGeneralSettings::GetADProperty] Warning!: couldn't retrieve cookie or the cookie (%s) value is empty",
-             key.c_str());
+             key);
   }
   return shortName;
 }
@@ -126,7 +134,7 @@ std::string SessionOfCookie(const ci_string& cookie, const std::string& shortNam
 }  // namespace
 
 HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string& propertyName, std::string& value,
-                                          const ci_string& cookie, const std::string& sid, bool report) {
+                                          ci_string_view cookie, const std::string& sid, bool report) {
   const std::string fullName = ToStd(userName);
   const bool reduced = ExtractUserName(userName);
   DebugLog("[CPLGeneralSettings::GetADProperty] Get property from cache, User: %s, SessionId: %s, Parameter Name: %s",

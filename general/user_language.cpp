@@ -55,7 +55,7 @@ bool CGeneralSettings<H, R, E>::GetLCID(ci_string& tag, uint16_t& lcid) const {
 }
 
 template <class H, class R, class E>
-bool CGeneralSettings<H, R, E>::GetBrowserLanguage(const ci_string& languages, std::string& language,
+bool CGeneralSettings<H, R, E>::GetBrowserLanguage(ci_string_view languages, std::string& language,
                                                    uint16_t& lcid) const {
   language = kDefaultLanguage;
   lcid = kLookupNotRun;
@@ -73,18 +73,19 @@ bool CGeneralSettings<H, R, E>::GetBrowserLanguage(const ci_string& languages, s
 }
 
 template bool CGeneralSettings<CHandlePLSettings, CResource, CEventLog>::GetLCID(ci_string&, uint16_t&) const;
-template bool CGeneralSettings<CHandlePLSettings, CResource, CEventLog>::GetBrowserLanguage(const ci_string&,
+template bool CGeneralSettings<CHandlePLSettings, CResource, CEventLog>::GetBrowserLanguage(ci_string_view,
                                                                                              std::string&,
                                                                                              uint16_t&) const;
 
-bool CPLGeneralSettings::DetectUserLanguage(const std::string& userName, const ci_string& browserLanguages,
-                                            std::string& language, uint16_t& lcid, const ci_string& cookie,
+bool CPLGeneralSettings::DetectUserLanguage(const std::string& userName, ci_string_view browserLanguages,
+                                            std::string& language, uint16_t& lcid, ci_string_view cookie,
                                             const std::string& sid) {
   language = kDefaultLanguage;
   lcid = kLookupNotRun;
   std::string value;
   bool found = false;
-  const HRESULT hr = GetADProperty(ToCI(userName), kUserCultureProperty, value, cookie, sid, false);
+  static const std::string kProperty = kUserCultureProperty;
+  const HRESULT hr = GetADProperty(ToCI(userName), kProperty, value, cookie, sid, false);
   if (FAILED(hr)) {
     DebugLog("DetectUserLanguage failed and goes with Browser language");
     found = GetBrowserLanguage(browserLanguages, language, lcid);

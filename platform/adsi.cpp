@@ -101,11 +101,13 @@ void MarkUnreachable(const std::string& uri) {
 // The failure of a connection refused because its directory is in its
 // back-off; it repeats the failure reported when the directory was lost.
 HRESULT BackOffFailure() {
-  t_lastError.code = ERROR_DS_SERVER_DOWN;
-  t_lastError.repeat = true;
+  LastError& last = t_lastError;
+  last.code = ERROR_DS_SERVER_DOWN;
+  last.repeat = true;
   static const std::string kBackOffText =
       "directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s";
-  t_lastError.text = kBackOffText;
+  // Within a back-off the text is mostly there already.
+  if (last.text != kBackOffText) last.text = kBackOffText;
   return HRESULT_FROM_WIN32(ERROR_DS_SERVER_DOWN);
 }
 
@@ -206,7 +208,24 @@ struct ParsedPath {
   bool rootDSE = false;
 };
 
+// Whether a wide text is an ASCII text, case ignored.
+bool IsAsciiNoCase(const std::wstring& text, const char* ascii) {
+  size_t i = 0;
+  for (; ascii[i] != '\0'; ++i) {
+    if (i >= text.size()) return false;
+    const uint32_t c = static_cast<uint32_t>(text[i]);
+    if (c > 0x7F || std::tolower(static_cast<int>(c)) != ascii[i]) return false;
+  }
+  return i == text.size();
+}
+
 bool ParsePath(const std::wstring& path, ParsedPath& parsed) {
+  // The global catalog is opened for every user look-up: known without a
+  // conversion.
+  if (IsAsciiNoCase(path, "gc:") || IsAsciiNoCase(path, "gc://")) {
+    parsed.globalCatalog = true;
+    return true;
+  }
   const std::string text = BytesFromWide(path);
   const std::string lower = AsciiLower(text);
   if (lower == "gc:" || lower == "gc://") {

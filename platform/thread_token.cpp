@@ -11,8 +11,10 @@
 
 namespace {
 
+constexpr uint32_t kTokenMagic = 0x4B4F5458;  // "XTOK"
+
 struct Token {
-  uint32_t magic = 0x4B4F5458;  // "XTOK"
+  uint32_t magic = kTokenMagic;
   // Shared with the thread's identity, never changed: opening a token on
   // every request copies no texts.
   std::shared_ptr<const CRequestIdentity> identity;
@@ -68,11 +70,21 @@ void Remember(const std::shared_ptr<const CRequestIdentity>& identity) {
   last.changes = k.changes.load(std::memory_order_relaxed);
 }
 
+// A request opens and closes tokens several times on its thread.
+thread_local std::unique_ptr<Token> t_spareToken;
+
+Token* NewToken() {
+  std::unique_ptr<Token>& spare = t_spareToken;
+  Token* t = spare != nullptr ? spare.release() : new (std::nothrow) Token{};
+  if (t != nullptr) t->magic = kTokenMagic;
+  return t;
+}
+
 int s_currentThreadMarker;
 
 Token* AsToken(HANDLE h) {
   auto* t = static_cast<Token*>(h);
-  return (t != nullptr && t->magic == 0x4B4F5458) ? t : nullptr;
+  return (t != nullptr && t->magic == kTokenMagic) ? t : nullptr;
 }
 
 }  // namespace
@@ -89,7 +101,7 @@ BOOL OpenThreadToken(HANDLE thread, DWORD, BOOL, HANDLE* token) {
     SetLastError(ERROR_NO_TOKEN);
     return FALSE;
   }
-  auto* t = new (std::nothrow) Token{};
+  Token* t = NewToken();
   if (t == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
@@ -135,7 +147,14 @@ BOOL CloseToken(HANDLE token) {
     return FALSE;
   }
   t->magic = 0;
-  delete t;
+  t->identity.reset();
+  // The thread's spare keeps one closed token for the next open.
+  std::unique_ptr<Token>& spare = t_spareToken;
+  if (spare == nullptr) {
+    spare.reset(t);
+  } else {
+    delete t;
+  }
   return TRUE;
 }
 
