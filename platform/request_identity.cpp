@@ -25,9 +25,22 @@ struct ThreadIdentity {
   std::vector<SidPtr> sids;  // user first, then the groups that converted
 };
 
-thread_local ThreadIdentity t_identity;
-// The host's record as converted by the last look on this thread.
-thread_local ThreadIdentity t_hostIdentity;
+struct ThreadIdentities {
+  ThreadIdentity own;
+  // The host's record as converted by the last look on this thread.
+  ThreadIdentity host;
+};
+thread_local ThreadIdentities t_identities;
+
+// The thread's identities. A thread-local object with a destructor is
+// reached through an initialisation check on every use; a plain pointer is
+// not, and a request asks several times.
+ThreadIdentities& Identities() {
+  thread_local ThreadIdentities* t_reached = nullptr;
+  ThreadIdentities* identities = t_reached;
+  if (identities == nullptr) identities = t_reached = &t_identities;
+  return *identities;
+}
 
 bool AddSid(const std::string& text, std::vector<SidPtr>* sids) {
   PSID sid = nullptr;
@@ -68,9 +81,10 @@ bool SameIdentity(const ThreadIdentity& known, const HX_REQUEST_IDENTITY& record
 
 // This module's record, else the host's (converted once per record).
 const ThreadIdentity* CurrentIdentity() {
-  ThreadIdentity& own = t_identity;
+  ThreadIdentities& identities = Identities();
+  ThreadIdentity& own = identities.own;
   if (own.set) return &own;
-  ThreadIdentity& host = t_hostIdentity;
+  ThreadIdentity& host = identities.host;
   const PFN_HxGetRequestIdentity fn = HostIdentityFunction();
   const HX_REQUEST_IDENTITY* record = fn != nullptr ? fn() : nullptr;
   if (record == nullptr) {
@@ -105,11 +119,11 @@ bool SetRequestIdentity(const CRequestIdentity& identity) {
   next.identity = std::make_shared<const CRequestIdentity>(identity);
   bool allConverted = AddSid(identity.sid, &next.sids);
   for (const std::string& group : identity.groupSids) allConverted = AddSid(group, &next.sids) && allConverted;
-  t_identity = std::move(next);
+  Identities().own = std::move(next);
   return allConverted;
 }
 
-void ClearRequestIdentity() { t_identity = ThreadIdentity(); }
+void ClearRequestIdentity() { Identities().own = ThreadIdentity(); }
 
 const CRequestIdentity* GetRequestIdentity() {
   const ThreadIdentity* current = CurrentIdentity();
@@ -150,7 +164,8 @@ BOOL CCallerSids::CheckMembership(void* sid, BOOL* isMember) const {
 }
 
 CRequestIdentityScope::CRequestIdentityScope(const CRequestIdentity& identity)
-    : m_bHadPrevious(t_identity.set), m_previous(t_identity.set ? *t_identity.identity : CRequestIdentity()) {
+    : m_bHadPrevious(Identities().own.set),
+      m_previous(Identities().own.set ? *Identities().own.identity : CRequestIdentity()) {
   SetRequestIdentity(identity);
 }
 

@@ -20,14 +20,6 @@ struct Token {
   std::shared_ptr<const CRequestIdentity> identity;
 };
 
-// Set while the thread runs as the process although a request identity is
-// present (between a revert and the restore).
-thread_local bool t_reverted = false;
-
-std::shared_ptr<const CRequestIdentity> Impersonated() {
-  return t_reverted ? nullptr : GetRequestIdentityRecord();
-}
-
 // SIDs seen on this process's threads, for the account look-up.
 struct KnownAccounts {
   std::mutex lock;
@@ -37,26 +29,42 @@ struct KnownAccounts {
   std::atomic<uint64_t> changes{0};
 };
 
-// The identity this thread last found or wrote in the map, held so that its
-// address names it, and the change count it saw then.
-struct LastKnown {
-  std::shared_ptr<const CRequestIdentity> identity;
-  uint64_t changes = 0;
-};
-thread_local LastKnown t_lastKnown;
-
 KnownAccounts& Known() {
   static KnownAccounts* k = new KnownAccounts();
   return *k;
 }
 
+// What this file keeps per thread, in one place.
+struct ThreadTokenState {
+  // Set while the thread runs as the process although a request identity
+  // is present (between a revert and the restore).
+  bool reverted = false;
+  // The identity this thread last found or wrote in the account map, held
+  // so that its address names it, and the change count it saw then.
+  std::shared_ptr<const CRequestIdentity> lastKnown;
+  uint64_t lastKnownChanges = 0;
+  // A request opens and closes tokens several times on its thread, two at
+  // a time: closed tokens are kept for the next opens.
+  std::unique_ptr<Token> spares[2];
+};
+thread_local ThreadTokenState t_state;
+
+// The thread's state. A thread-local object with a destructor is reached
+// through an initialisation check on every use; a plain pointer is not, and
+// a request comes here a dozen times.
+ThreadTokenState& State() {
+  thread_local ThreadTokenState* t_reached = nullptr;
+  ThreadTokenState* state = t_reached;
+  if (state == nullptr) state = t_reached = &t_state;
+  return *state;
+}
+
 // Makes the account of an identity known. Every request opens the token
 // several times: an identity this thread already found in the map, with no
 // change of the map since, is not looked up again.
-void Remember(const std::shared_ptr<const CRequestIdentity>& identity) {
+void Remember(ThreadTokenState& state, const std::shared_ptr<const CRequestIdentity>& identity) {
   KnownAccounts& k = Known();
-  LastKnown& last = t_lastKnown;
-  if (last.identity == identity && last.changes == k.changes.load(std::memory_order_acquire)) return;
+  if (state.lastKnown == identity && state.lastKnownChanges == k.changes.load(std::memory_order_acquire)) return;
   std::lock_guard<std::mutex> guard(k.lock);
   auto it = k.bySid.find(identity->sid);
   if (it == k.bySid.end()) {
@@ -66,18 +74,31 @@ void Remember(const std::shared_ptr<const CRequestIdentity>& identity) {
     it->second = {identity->account, identity->domain};
     k.changes.fetch_add(1, std::memory_order_release);
   }
-  last.identity = identity;
-  last.changes = k.changes.load(std::memory_order_relaxed);
+  state.lastKnown = identity;
+  state.lastKnownChanges = k.changes.load(std::memory_order_relaxed);
 }
 
-// A request opens and closes tokens several times on its thread.
-thread_local std::unique_ptr<Token> t_spareToken;
-
-Token* NewToken() {
-  std::unique_ptr<Token>& spare = t_spareToken;
-  Token* t = spare != nullptr ? spare.release() : new (std::nothrow) Token{};
+Token* NewToken(ThreadTokenState& state) {
+  Token* t = nullptr;
+  for (std::unique_ptr<Token>& spare : state.spares) {
+    if (spare != nullptr) {
+      t = spare.release();
+      break;
+    }
+  }
+  if (t == nullptr) t = new (std::nothrow) Token{};
   if (t != nullptr) t->magic = kTokenMagic;
   return t;
+}
+
+void KeepOrDelete(ThreadTokenState& state, Token* t) {
+  for (std::unique_ptr<Token>& spare : state.spares) {
+    if (spare == nullptr) {
+      spare.reset(t);
+      return;
+    }
+  }
+  delete t;
 }
 
 int s_currentThreadMarker;
@@ -96,24 +117,25 @@ BOOL OpenThreadToken(HANDLE thread, DWORD, BOOL, HANDLE* token) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  std::shared_ptr<const CRequestIdentity> identity = Impersonated();
+  ThreadTokenState& state = State();
+  std::shared_ptr<const CRequestIdentity> identity = state.reverted ? nullptr : GetRequestIdentityRecord();
   if (identity == nullptr) {
     SetLastError(ERROR_NO_TOKEN);
     return FALSE;
   }
-  Token* t = NewToken();
+  Token* t = NewToken(state);
   if (t == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return FALSE;
   }
-  if (!identity->sid.empty()) Remember(identity);
+  if (!identity->sid.empty()) Remember(state, identity);
   t->identity = std::move(identity);
   *token = t;
   return TRUE;
 }
 
 BOOL RevertToSelf() {
-  t_reverted = true;
+  State().reverted = true;
   return TRUE;
 }
 
@@ -123,7 +145,7 @@ BOOL SetThreadToken(HANDLE* thread, HANDLE token) {
     return FALSE;
   }
   if (token == nullptr) {
-    t_reverted = true;
+    State().reverted = true;
     return TRUE;
   }
   Token* t = AsToken(token);
@@ -131,7 +153,7 @@ BOOL SetThreadToken(HANDLE* thread, HANDLE token) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  t_reverted = false;
+  State().reverted = false;
   const CRequestIdentity* current = GetRequestIdentity();
   if (current == t->identity.get()) return TRUE;
   if (current == nullptr || current->sid != t->identity->sid || current->account != t->identity->account) {
@@ -148,13 +170,7 @@ BOOL CloseToken(HANDLE token) {
   }
   t->magic = 0;
   t->identity.reset();
-  // The thread's spare keeps one closed token for the next open.
-  std::unique_ptr<Token>& spare = t_spareToken;
-  if (spare == nullptr) {
-    spare.reset(t);
-  } else {
-    delete t;
-  }
+  KeepOrDelete(State(), t);
   return TRUE;
 }
 
