@@ -190,6 +190,15 @@ BOOL GetTokenUserSid(HANDLE token, std::string* sid) {
 
 BOOL LookupAccountSidA(LPCSTR, const std::string& sid, std::string* account, std::string* domain) {
   KnownAccounts& k = Known();
+  // The thread's own caller, with the map unchanged since it was found
+  // there, is what the map holds for its SID.
+  const ThreadTokenState& state = State();
+  if (state.lastKnown != nullptr && state.lastKnownChanges == k.changes.load(std::memory_order_acquire) &&
+      state.lastKnown->sid == sid) {
+    if (account != nullptr) *account = state.lastKnown->account;
+    if (domain != nullptr) *domain = state.lastKnown->domain;
+    return TRUE;
+  }
   std::lock_guard<std::mutex> guard(k.lock);
   auto it = k.bySid.find(sid);
   if (it == k.bySid.end()) {
