@@ -20,6 +20,15 @@ bool ComReady(HRESULT hr) { return SUCCEEDED(hr) || hr == RPC_E_CHANGED_MODE; }
 // error: running out of memory (E_OUTOFMEMORY). Its message is the system's.
 const char* ComErrorMessage(HRESULT hr) { return LookupSystemMessage(static_cast<DWORD>(hr)); }
 
+// The component's texts come as C strings on the other paths (AddItem
+// takes them so): a text that holds a NUL ends there.
+const std::string& UpToNul(const std::string& text, std::string& cut) {
+  const size_t nul = text.find('\0');
+  if (nul == std::string::npos) return text;
+  cut.assign(text, 0, nul);
+  return cut;
+}
+
 void LogGetItemOutOfMemory() {
   const HRESULT hr = E_OUTOFMEMORY;
   DebugLogError(static_cast<DWORD>(hr), "GetItem got EXCEPTION HR 0x%x %s", static_cast<unsigned>(hr),
@@ -183,6 +192,11 @@ bool CQLCache::GetItem(const char* cacheName, const char* key, char** buffer, co
 bool CQLCache::GetItem(const std::string& cacheName, const std::string& key, std::string& value,
                        const std::string& session, const std::string& propertyName, int32_t mode) {
   try {
+    std::string cut[4];
+    const std::string& name = UpToNul(cacheName, cut[0]);
+    const std::string& k = UpToNul(key, cut[1]);
+    const std::string& s = UpToNul(session, cut[2]);
+    const std::string& p = UpToNul(propertyName, cut[3]);
     if (!m_bInitialised) {
       DebugLog("GetItem QLCache is not initialized");
       return false;
@@ -204,11 +218,11 @@ bool CQLCache::GetItem(const std::string& cacheName, const std::string& key, std
     std::optional<std::string> found;
     hr = S_OK;
     if (mode == 1) {
-      hr = cache->GetItem(key, &found, cacheName);
+      hr = cache->GetItem(k, &found, name);
     } else if (mode == 2) {
-      hr = cache->GetSessionItem(key, session, &found, cacheName);
+      hr = cache->GetSessionItem(k, s, &found, name);
     } else if (mode == 3) {
-      hr = cache->GetSessionPropertyItem(key, session, propertyName, &found, cacheName);
+      hr = cache->GetSessionPropertyItem(k, s, p, &found, name);
     }
     cache->Release();
     if (FAILED(hr)) {
