@@ -81,21 +81,60 @@ std::map<std::string, std::chrono::steady_clock::time_point> g_unreachableUntil;
 // How many directories the map holds, readable without the lock: while it
 // is 0 no connection can be in its back-off.
 std::atomic<size_t> g_unreachableCount{0};
+// Counts the changes of the map, so that a thread can tell without the lock
+// that an entry it found is still there as it was.
+std::atomic<uint64_t> g_unreachableChanges{0};
+
+// Called under the lock after each change of the map.
+void NoteBackOffChange() {
+  g_unreachableCount.store(g_unreachableUntil.size(), std::memory_order_relaxed);
+  g_unreachableChanges.fetch_add(1, std::memory_order_release);
+}
+
+// The back-off this thread found last. While the directory is lost every
+// request thread asks for it: they need not all queue for the lock.
+struct KnownBackOff {
+  bool set = false;
+  std::string uri;
+  std::chrono::steady_clock::time_point until;
+  uint64_t changes = 0;
+};
+
+KnownBackOff& ThreadBackOff() {
+  // A thread-local object with a destructor is reached through an
+  // initialisation check on every use; a plain pointer is not.
+  thread_local KnownBackOff t_known;
+  thread_local KnownBackOff* t_reached = nullptr;
+  KnownBackOff* known = t_reached;
+  if (known == nullptr) known = t_reached = &t_known;
+  return *known;
+}
 
 bool InBackOff(const std::string& uri) {
+  KnownBackOff& known = ThreadBackOff();
+  if (known.set && known.changes == g_unreachableChanges.load(std::memory_order_acquire) &&
+      std::chrono::steady_clock::now() < known.until && known.uri == uri) {
+    return true;
+  }
   std::lock_guard<std::mutex> hold(g_backOffLock);
   auto it = g_unreachableUntil.find(uri);
   if (it == g_unreachableUntil.end()) return false;
-  if (std::chrono::steady_clock::now() < it->second) return true;
+  if (std::chrono::steady_clock::now() < it->second) {
+    known.set = true;
+    known.uri = uri;
+    known.until = it->second;
+    known.changes = g_unreachableChanges.load(std::memory_order_relaxed);
+    return true;
+  }
   g_unreachableUntil.erase(it);
-  g_unreachableCount.store(g_unreachableUntil.size(), std::memory_order_relaxed);
+  NoteBackOffChange();
   return false;
 }
 
 void MarkUnreachable(const std::string& uri) {
   std::lock_guard<std::mutex> hold(g_backOffLock);
   g_unreachableUntil[uri] = std::chrono::steady_clock::now() + std::chrono::seconds(kADsRetryIntervalSeconds);
-  g_unreachableCount.store(g_unreachableUntil.size(), std::memory_order_relaxed);
+  NoteBackOffChange();
 }
 
 // The failure of a connection refused because its directory is in its
