@@ -4,10 +4,7 @@
 
 #include "html/dom_source.h"
 
-void CPageDom::Build(const CCommonPointers* pRecord) {
-  m_pPendingRecord = nullptr;
-  m_spDom = CCountedPtr<CDOMSource>(new (std::nothrow) CDOMSource(pRecord));
-}
+void CPageDom::Build(const CCommonPointers* pRecord) { BuildFrom(pRecord); }
 
 CPageDom& CPageDom::operator=(const CCountedPtr<CDOMSource>& spDom) {
   m_pPendingRecord = nullptr;
@@ -16,10 +13,11 @@ CPageDom& CPageDom::operator=(const CCountedPtr<CDOMSource>& spDom) {
 }
 
 CDOMSource* CPageDom::get() const {
-  if (m_pPendingRecord != nullptr) {
-    const CCommonPointers* pRecord = m_pPendingRecord;
-    m_pPendingRecord = nullptr;
-    m_spDom = CCountedPtr<CDOMSource>(new (std::nothrow) CDOMSource(pRecord));
-  }
+  if (m_pPendingRecord != nullptr) BuildFrom(m_pPendingRecord);
   return m_spDom.get();
+}
+
+void CPageDom::BuildFrom(const CCommonPointers* pRecord) const {
+  m_pPendingRecord = nullptr;
+  m_spDom = CCountedPtr<CDOMSource>(new (std::nothrow) CDOMSource(pRecord));
 }

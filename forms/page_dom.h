@@ -30,6 +30,8 @@ class CPageDom {
   explicit operator bool() const { return get() != nullptr; }
 
  private:
+  void BuildFrom(const CCommonPointers* pRecord) const;
+
   // Building on access does not change what the page is, so the accessors
   // stay const.
   mutable const CCommonPointers* m_pPendingRecord = nullptr;
