@@ -22,12 +22,8 @@ const char* ComErrorMessage(HRESULT hr) { return LookupSystemMessage(static_cast
 
 // The component's texts come as C strings on the other paths (AddItem
 // takes them so): a text that holds a NUL ends there.
-const std::string& UpToNul(const std::string& text, std::string& cut) {
-  const size_t nul = text.find('\0');
-  if (nul == std::string::npos) return text;
-  cut.assign(text, 0, nul);
-  return cut;
-}
+bool HoldsNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+std::string UpToNul(const std::string& text) { return text.substr(0, text.find('\0')); }
 
 void LogGetItemOutOfMemory() {
   const HRESULT hr = E_OUTOFMEMORY;
@@ -192,11 +188,9 @@ bool CQLCache::GetItem(const char* cacheName, const char* key, char** buffer, co
 bool CQLCache::GetItem(const std::string& cacheName, const std::string& key, std::string& value,
                        const std::string& session, const std::string& propertyName, int32_t mode) {
   try {
-    std::string cut[4];
-    const std::string& name = UpToNul(cacheName, cut[0]);
-    const std::string& k = UpToNul(key, cut[1]);
-    const std::string& s = UpToNul(session, cut[2]);
-    const std::string& p = UpToNul(propertyName, cut[3]);
+    if (HoldsNul(cacheName) || HoldsNul(key) || HoldsNul(session) || HoldsNul(propertyName)) {
+      return GetItem(UpToNul(cacheName), UpToNul(key), value, UpToNul(session), UpToNul(propertyName), mode);
+    }
     if (!m_bInitialised) {
       DebugLog("GetItem QLCache is not initialized");
       return false;
@@ -218,11 +212,11 @@ bool CQLCache::GetItem(const std::string& cacheName, const std::string& key, std
     std::optional<std::string> found;
     hr = S_OK;
     if (mode == 1) {
-      hr = cache->GetItem(k, &found, name);
+      hr = cache->GetItem(key, &found, cacheName);
     } else if (mode == 2) {
-      hr = cache->GetSessionItem(k, s, &found, name);
+      hr = cache->GetSessionItem(key, session, &found, cacheName);
     } else if (mode == 3) {
-      hr = cache->GetSessionPropertyItem(k, s, p, &found, name);
+      hr = cache->GetSessionPropertyItem(key, session, propertyName, &found, cacheName);
     }
     cache->Release();
     if (FAILED(hr)) {
