@@ -1,6 +1,7 @@
 #include "html/attributes.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -14,6 +15,25 @@
 using HtmlScan::IsAsciiSpace;
 using HtmlScan::IsNameChar;
 using HtmlScan::IsNameStart;
+
+namespace {
+
+// Byte classes of the attribute scan's fast passes.
+constexpr auto kNameByte = [] {
+  std::array<bool, 256> a{};
+  for (int c = 0; c < 256; ++c) a[c] = IsNameChar(static_cast<unsigned char>(c));
+  return a;
+}();
+constexpr auto kPlainValueByte = [] {
+  std::array<bool, 256> a{};
+  for (int c = 0; c < 256; ++c) {
+    const auto u = static_cast<unsigned char>(c);
+    a[c] = !IsAsciiSpace(u) && u != '<' && u != '>' && u != '/';
+  }
+  return a;
+}();
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // CAttribute
@@ -87,7 +107,11 @@ CAttribute::CAttribute(CSource* pSource, const ci_string& csName, CSegment* pNam
 
 CAttribute::CAttribute(CSource* pSource, const ci_string& csName, HXPos nBegin, HXPos nNameEnd, HXPos nValueBegin,
                        HXPos nValueEnd, HXPos nInclBegin, HXPos nEnd)
-    : CSegment(pSource, nBegin, nEnd), m_csName(csName), m_nNameLength(static_cast<uint32_t>(nNameEnd - nBegin)) {
+    : CSegment(pSource, nBegin, nEnd, CListedBySubclass{}),
+      m_csName(csName),
+      m_nNameLength(static_cast<uint32_t>(nNameEnd - nBegin)) {
+  // Only a long name leaves the destructor something to free.
+  if (pSource != nullptr && NameOnHeap(m_csName)) pSource->addSegment(this);
   if (nValueBegin != HX_NPOS) {
     m_nValueOffset = static_cast<uint32_t>(nValueBegin - nBegin);
     m_nValueLength = static_cast<uint32_t>(nValueEnd - nValueBegin);
@@ -168,7 +192,7 @@ CAttributes* CAttributes::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos 
 }
 
 CAttributes::CAttributes(CSource* pSource, HXPos nBegin, HXPos nEnd, CAttribute** ppAttributes, size_t nCount)
-    : CSegment(pSource, nBegin, nEnd), m_ppAttributes(ppAttributes), m_nCount(nCount) {}
+    : CSegment(pSource, nBegin, nEnd, CListedBySubclass{}), m_ppAttributes(ppAttributes), m_nCount(nCount) {}
 
 CAttributes::~CAttributes() = default;
 
@@ -208,7 +232,11 @@ namespace {
 class CAttributeScanner {
  public:
   CAttributeScanner(CSource* pSource, const char* csType, HXPos nBegin, const ci_string& csName)
-      : m_pSource(pSource), m_csType(csType), m_nBegin(nBegin), m_csName(csName), m_vecList(ScratchList()) {
+      : m_pSource(pSource),
+        m_csType(csType),
+        m_nBegin(nBegin),
+        m_csName(csName),
+        m_vecList(pSource->attributeScratch()) {
     m_vecList.clear();
   }
   ~CAttributeScanner() {
@@ -251,14 +279,8 @@ class CAttributeScanner {
   HXPos m_nBegin;
   const ci_string& m_csName;
   // The attributes found so far; copied into the source's arena at the end.
+  // The source's one list, reused by every tag: the scan never nests.
   std::vector<CAttribute*>& m_vecList;
-
- private:
-  // One list per thread, reused by every tag: the scan never nests.
-  static std::vector<CAttribute*>& ScratchList() {
-    thread_local std::vector<CAttribute*> vecList;
-    return vecList;
-  }
 };
 
 }  // namespace
@@ -368,7 +390,10 @@ CAttributes* CAttributes::construct(CSource* pSource, const char* csType, int nS
         case 2:  // in a name
           if (!bFinished && c != '=' && !IsAsciiSpace(c)) {
             if (IsNameChar(c)) {
-              // stays in the name
+              // Stays in the name, and so do the name bytes that follow: none
+              // of them can end the tag, so they are passed at once.
+              const HXPos nStop = (nMaxEnd > p && nMaxEnd < nSourceEnd) ? nMaxEnd : nSourceEnd;
+              while (p + 1 < nStop && kNameByte[static_cast<unsigned char>(pBuffer[p + 1])]) ++p;
             } else if (c == '<') {
               scan.reject("of '<' character in attribute name", p);
               return nullptr;
@@ -448,11 +473,23 @@ CAttributes* CAttributes::construct(CSource* pSource, const char* csType, int nS
               } else if (c == '<') {
                 scan.reject("of '<' character in unquoted attribute value", p);
                 return nullptr;
+              } else if (bNormal) {
+                // The value goes on up to a blank, '<', '>' or '/' (which
+                // may end the tag); the bytes before it are passed at once.
+                const HXPos nStop = (nMaxEnd > p && nMaxEnd < nSourceEnd) ? nMaxEnd : nSourceEnd;
+                while (p + 1 < nStop && kPlainValueByte[static_cast<unsigned char>(pBuffer[p + 1])]) ++p;
               }
             } else if (c == cQuote) {
               nValueEnd = p;
               nInclBegin = nValueBegin - 1;
               nInclEnd = p + 1;
+            } else if (p != nMaxEnd) {
+              // Inside quotes only the closing quote, the latest end the
+              // caller gave and the page's end matter: jump to the first of
+              // them instead of testing every byte of a long value.
+              const HXPos nStop = (nMaxEnd > p && nMaxEnd < nSourceEnd) ? nMaxEnd : nSourceEnd;
+              const void* pQuote = std::memchr(pBuffer + p + 1, cQuote, nStop - p - 1);
+              p = (pQuote != nullptr ? static_cast<HXPos>(static_cast<const char*>(pQuote) - pBuffer) : nStop) - 1;
             }
           } else if (cQuote != ' ') {
             // A closing delimiter inside quotes does not end the tag, except

@@ -1,6 +1,7 @@
 #include "html/case_insensitive_search.h"
 
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -72,6 +73,34 @@ HXPos findNoCase(const char* pBuffer, const char* pPattern, HXPos nStart, HXPos 
   // Candidates for the first byte lie in [nStart, nLast].
   const HXPos nLast = nStart + (nCount - nLen);
   HXPos p = nStart;
+#if defined(__SSE2__)
+  if (nLen >= 2) {
+    // Sixteen candidates a step, kept only where the first and the last
+    // byte both match: searches for ids and names over a whole page would
+    // otherwise stop at every occurrence of a common first letter.
+    auto both = [](unsigned char c) {
+      const unsigned char upper = FoldUpper(c);
+      const unsigned char lower = (upper >= 'A' && upper <= 'Z') ? static_cast<unsigned char>(upper + 32) : upper;
+      return std::make_pair(_mm_set1_epi8(static_cast<char>(upper)), _mm_set1_epi8(static_cast<char>(lower)));
+    };
+    const auto [vUpper0, vLower0] = both(pPat[0]);
+    const auto [vUpper1, vLower1] = both(pPat[nLen - 1]);
+    // A step's candidates p to p + 15 must all lie at or before nLast.
+    while (p + 16 <= nLast) {
+      const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pBase + p));
+      const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pBase + p + nLen - 1));
+      const __m128i m0 = _mm_or_si128(_mm_cmpeq_epi8(v0, vUpper0), _mm_cmpeq_epi8(v0, vLower0));
+      const __m128i m1 = _mm_or_si128(_mm_cmpeq_epi8(v1, vUpper1), _mm_cmpeq_epi8(v1, vLower1));
+      auto nMask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(m0, m1)));
+      while (nMask != 0) {
+        const HXPos q = p + static_cast<HXPos>(__builtin_ctz(nMask));
+        if (MatchAt(pBase + q + 1, pPat + 1, nLen - 2)) return q;
+        nMask &= nMask - 1;
+      }
+      p += 16;
+    }
+  }
+#endif
   while (p <= nLast) {
     const unsigned char* pHit = ScanChar(pBase + p, nLast - p + 1, pPat[0]);
     if (pHit == nullptr) return HX_NPOS;
@@ -102,7 +131,11 @@ HXPos findLastNoCase(const char* pBuffer, const char* pPattern, HXPos nPos, HXPo
 
 bool startsWithNoCase(const char* pBuffer, HXPos nEnd, HXPos nPos, const char* pPattern) {
   if (pBuffer == nullptr || pPattern == nullptr) return false;
-  const size_t nLen = std::strlen(pPattern);
+  return startsWithNoCase(pBuffer, nEnd, nPos, pPattern, std::strlen(pPattern));
+}
+
+bool startsWithNoCase(const char* pBuffer, HXPos nEnd, HXPos nPos, const char* pPattern, size_t nLen) {
+  if (pBuffer == nullptr || pPattern == nullptr) return false;
   if (nPos > nEnd || nLen > nEnd - nPos) return false;
   return MatchAt(reinterpret_cast<const unsigned char*>(pBuffer) + nPos,
                  reinterpret_cast<const unsigned char*>(pPattern), nLen);

@@ -3,6 +3,7 @@
 // the buffer in place, allocate nothing and never consult the locale.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "html/parser_types.h"
@@ -45,5 +46,7 @@ HXPos findPreviousCharNoCase(const char* pBuffer, char c, HXPos nPos, HXPos nCou
 HXPos findLastNoCase(const char* pBuffer, const char* pPattern, HXPos nPos, HXPos nEnd, HXPos nCount);
 // Whether the pattern fits before nEnd from nPos and matches there.
 bool startsWithNoCase(const char* pBuffer, HXPos nEnd, HXPos nPos, const char* pPattern);
+// The same for a pattern of known length.
+bool startsWithNoCase(const char* pBuffer, HXPos nEnd, HXPos nPos, const char* pPattern, size_t nLength);
 // Whether two NUL-terminated texts are equal ignoring ASCII case.
 bool equalsNoCase(const char* a, const char* b);

@@ -8,7 +8,7 @@
 #include "html/tag_types.h"
 
 CEndTag* CEndTag::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType,
-                                  const ci_string& csName) {
+                                  const ci_string& csName, int64_t nElementIndex) {
   bool bValid = true;
   if (!CSegment::checkConstructorArgs(pSource, nBegin, nEnd)) {
     DebugLog("[CTag::checkConstructorArgs] CSegment::checkConstructorArgs() failed. nBegin <%d> nEnd <%d> .",
@@ -26,17 +26,16 @@ CEndTag* CEndTag::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd, CE
              LogPos(nBegin), LogPos(nEnd), csName.c_str());
     return nullptr;
   }
-  return new (pSource, std::nothrow) CEndTag(pSource, nBegin, nEnd, pEndTagType, csName);
+  return new (pSource, std::nothrow) CEndTag(pSource, nBegin, nEnd, pEndTagType, csName, nElementIndex);
 }
 
-CEndTag::CEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType, const ci_string& csName)
-    : CTag(pSource, nBegin, nEnd, csName), m_pEndTagType(pEndTagType) {}
+CEndTag::CEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType, const ci_string& csName,
+                 int64_t nElementIndex)
+    : CTag(pSource, nBegin, nEnd, csName, nElementIndex), m_pEndTagType(pEndTagType) {
+  m_bUnregistered = pEndTagType != nullptr && pEndTagType->isUnregisteredType();
+}
 
 CTagType* CEndTag::getTagType() const { return m_pEndTagType; }
-
-bool CEndTag::isUnregistered() const {
-  return m_pEndTagType == CEndTagTypeSingletonData::getInstance()->m_pUnregistered;
-}
 
 CElement* CEndTag::getElement() {
   if (m_bElementCached) return m_pElement;

@@ -4,6 +4,7 @@
 #include "common/debug_log.h"
 #include "common/static_memory.h"
 #include "html/case_insensitive_search.h"
+#include "html/html_elements.h"
 #include "html/source.h"
 #include "html/tag.h"
 #include "html/tag_types.h"
@@ -23,8 +24,9 @@ CEndTagType::CEndTagType(const char* pDescription, const char* pStartDelimiter, 
 
 CEndTagType::~CEndTagType() = default;
 
-CEndTag* CEndTagType::constructEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName) {
-  CEndTag* pTag = CEndTag::CREATE_NEW_INST(pSource, nBegin, nEnd, this, csName);
+CEndTag* CEndTagType::constructEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName,
+                                      int64_t nElementIndex) {
+  CEndTag* pTag = CEndTag::CREATE_NEW_INST(pSource, nBegin, nEnd, this, csName, nElementIndex);
   if (pTag == nullptr) {
     DebugLog("[CEndTagType::constructEndTag] CEndTag::CREATE_NEW_INST() failed. nBegin <%d> nEnd <%d>, "
              "csName <%s>.",
@@ -33,7 +35,9 @@ CEndTag* CEndTagType::constructEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd
   return pTag;
 }
 
-CEndTagTypeUnregistered::CEndTagTypeUnregistered() : CEndTagType("/unregistered", "</", ">", false) {}
+CEndTagTypeUnregistered::CEndTagTypeUnregistered() : CEndTagType("/unregistered", "</", ">", false) {
+  m_bUnregisteredType = true;
+}
 
 CTag* CEndTagTypeUnregistered::constructTagAt(CSource* pSource, HXPos nPos) {
   if (pSource == nullptr) {
@@ -95,6 +99,7 @@ CTag* CEndTagTypeGenericImplementation::constructTagAt(CSource* pSource, HXPos n
   const char* pBuffer = pSource->getBuffer();
   ci_string csName;
   HXPos nEnd;
+  int64_t nNameIndex = CTag::kIndexUnknown;
   if (m_bStatic) {
     csName = m_csDelimiterNamePart;
     if (!pSource->contains(p) ||
@@ -109,15 +114,18 @@ CTag* CEndTagTypeGenericImplementation::constructTagAt(CSource* pSource, HXPos n
     const HXPos nNameEnd = pSource->getNameEnd(p);
     if (nNameEnd == HX_NPOS) return nullptr;
     csName.assign(pBuffer + p, nNameEnd - p);
-    if (!startsWithNoCase(pBuffer, pSource->getEnd(), nNameEnd, m_csClosingDelimiter.c_str())) {
+    if (!startsWithNoCase(pBuffer, pSource->getEnd(), nNameEnd, m_csClosingDelimiter.c_str(),
+                          m_csClosingDelimiter.length())) {
       DebugLog("[CEndTagTypeGenericImplementation::constructTagAt] EndTag <%s> at <%d> not recognized as type <%s> "
                "because its closing delimiter does not follow its name.",
                csName.c_str(), LogPos(nPos), m_sDescription.c_str());
       return nullptr;
     }
     nEnd = nNameEnd + m_csClosingDelimiter.length();
+    nNameIndex =
+        CHTMLElementNameSingletonData::getElementIndexInBuffer(pBuffer + p, nNameEnd - p, pBuffer + pSource->getEnd());
   }
-  CEndTag* pTag = constructEndTag(pSource, nPos, nEnd, csName);
+  CEndTag* pTag = constructEndTag(pSource, nPos, nEnd, csName, nNameIndex);
   if (pTag == nullptr) {
     DebugLog("[CEndTagTypeGenericImplementation::constructTagAt] constructEndTag failed. nPos <%d> nEnd <%d> "
              "csName <%s>.",

@@ -54,8 +54,28 @@ CHTMLElementNameSingletonData::CHTMLElementNameSingletonData() {
   for (const char* pName : kElementNames) m_vecNames.emplace_back(pName);
   for (size_t i = 0; i < m_vecNames.size(); ++i) {
     m_mapNameIndex.emplace(ci_string(m_vecNames[i].c_str()), static_cast<int64_t>(i));
-    m_vecByFirstLetter[m_vecNames[i][0] - 'a'].push_back(static_cast<int64_t>(i));
+    uint64_t nLow = 0;
+    uint64_t nHigh = 0;
+    PackName(m_vecNames[i].data(), m_vecNames[i].size(), &nLow, &nHigh);
+    size_t nSlot = SlotOf(nLow, nHigh);
+    while (m_aSlots[nSlot].nIndex >= 0) nSlot = (nSlot + 1) % kSlotCount;
+    m_aSlots[nSlot] = CNameSlot{nLow, nHigh, static_cast<int64_t>(i)};
   }
+}
+
+bool CHTMLElementNameSingletonData::PackName(const char* pName, size_t nLength, uint64_t* pnLow, uint64_t* pnHigh) {
+  // Every element name has 1 to 10 bytes; anything else cannot be one. The
+  // words are built in registers: bytes stored one by one and read back as a
+  // word would stall the load.
+  if (nLength == 0 || nLength > 10) return false;
+  uint64_t nLow = 0;
+  uint64_t nHigh = static_cast<uint64_t>(nLength) << 56;
+  const size_t nFirst = nLength < 8 ? nLength : 8;
+  for (size_t i = 0; i < nFirst; ++i) nLow |= static_cast<uint64_t>(ci_char_traits::lower(pName[i])) << (8 * i);
+  for (size_t i = 8; i < nLength; ++i) nHigh |= static_cast<uint64_t>(ci_char_traits::lower(pName[i])) << (8 * (i - 8));
+  *pnLow = nLow;
+  *pnHigh = nHigh;
+  return true;
 }
 
 CHTMLElementNameSingletonData::~CHTMLElementNameSingletonData() = default;
@@ -64,18 +84,54 @@ CHTMLElementNameSingletonData* CHTMLElementNameSingletonData::getInstance() {
   return Mem_Manager::Static_memory<CHTMLElementNameSingletonData>::instance();
 }
 
-int64_t CHTMLElementNameSingletonData::getIndex(const ci_string& csName) const {
-  // Every element name has 1 to 10 bytes; anything else cannot be one.
-  if (csName.empty() || csName.size() > 10) return -1;
-  const auto c = static_cast<unsigned char>(ci_char_traits::lower(csName[0]));
-  if (c < 'a' || c > 'z') return -1;
-  for (int64_t nIndex : m_vecByFirstLetter[c - 'a']) {
-    const std::string& sName = m_vecNames[static_cast<size_t>(nIndex)];
-    if (sName.size() == csName.size() && ci_char_traits::compare(sName.data(), csName.data(), sName.size()) == 0) {
-      return nIndex;
-    }
+int64_t CHTMLElementNameSingletonData::getIndex(const char* pName, size_t nLength) const {
+  uint64_t nLow = 0;
+  uint64_t nHigh = 0;
+  if (!PackName(pName, nLength, &nLow, &nHigh)) return -1;
+  return lookUp(nLow, nHigh);
+}
+
+namespace {
+
+// The bytes A-Z of a word turned to a-z, every other byte kept: per byte,
+// the high bit of (b & 0x7f) + 0x3f is set from 'A' on, that of
+// (b & 0x7f) + 0x25 from '[' on; bytes with the high bit set are kept.
+inline uint64_t LowerWord(uint64_t w) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  const uint64_t t = w & (0x7f * kOnes);
+  const uint64_t nFromA = t + 0x3f * kOnes;
+  const uint64_t nFromBracket = t + 0x25 * kOnes;
+  const uint64_t nUpper = nFromA & ~nFromBracket & ~w & (0x80 * kOnes);
+  return w | (nUpper >> 2);
+}
+
+inline uint64_t LoadWord(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof(w));
+  if constexpr (std::endian::native == std::endian::big) w = __builtin_bswap64(w);
+  return w;
+}
+
+}  // namespace
+
+int64_t CHTMLElementNameSingletonData::getElementIndexInBuffer(const char* pName, size_t nLength,
+                                                                const char* pReadableEnd) {
+  CHTMLElementNameSingletonData* pData = getInstance();
+  if (nLength == 0 || nLength > 10) return -1;
+  if (pReadableEnd - pName < 16) return pData->getIndex(pName, nLength);
+  const uint64_t nLowMask = nLength >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * nLength)) - 1;
+  const uint64_t nLow = LowerWord(LoadWord(pName) & nLowMask);
+  uint64_t nHigh = static_cast<uint64_t>(nLength) << 56;
+  if (nLength > 8) nHigh |= LowerWord(LoadWord(pName + 8) & ((uint64_t{1} << (8 * (nLength - 8))) - 1));
+  return pData->lookUp(nLow, nHigh);
+}
+
+int64_t CHTMLElementNameSingletonData::lookUp(uint64_t nLow, uint64_t nHigh) const {
+  for (size_t nSlot = SlotOf(nLow, nHigh);; nSlot = (nSlot + 1) % kSlotCount) {
+    const CNameSlot& slot = m_aSlots[nSlot];
+    if (slot.nIndex < 0) return -1;
+    if (slot.nLow == nLow && slot.nHigh == nHigh) return slot.nIndex;
   }
-  return -1;
 }
 
 int64_t CHTMLElementNameSingletonData::getElementIndex(const ci_string& csName) {

@@ -18,8 +18,12 @@ class CHTMLElementNameSingletonData {
   static CHTMLElementNameSingletonData* getInstance();
 
   // The element index of a name, case ignored; -1 when it is no element name.
-  int64_t getIndex(const ci_string& csName) const;
+  int64_t getIndex(const ci_string& csName) const { return getIndex(csName.data(), csName.size()); }
+  int64_t getIndex(const char* pName, size_t nLength) const;
   static int64_t getElementIndex(const ci_string& csName);
+  // The same for a name in a page buffer that is readable up to pReadableEnd:
+  // with sixteen bytes to read the name is folded a word at a time.
+  static int64_t getElementIndexInBuffer(const char* pName, size_t nLength, const char* pReadableEnd);
   // The name at an index; null outside the vocabulary.
   static const std::string* getElementName(int64_t nIndex);
 
@@ -27,9 +31,21 @@ class CHTMLElementNameSingletonData {
   std::map<ci_string, int64_t> m_mapNameIndex;
 
  private:
-  // Indexes of the names by their lower-case first letter: every tag of a
-  // page asks for its index, and a handful of length checks beats the map.
-  std::vector<int64_t> m_vecByFirstLetter[26];
+  // Every tag of a page asks for its index: the names, folded to lower case
+  // and packed into two words, sit in a small open-addressed table keyed by
+  // those words, so a look-up is a hash and one or two word compares.
+  struct CNameSlot {
+    uint64_t nLow = 0;   // bytes 0-7
+    uint64_t nHigh = 0;  // bytes 8-15, and the length in the top byte
+    int64_t nIndex = -1;
+  };
+  static constexpr size_t kSlotCount = 256;
+  static bool PackName(const char* pName, size_t nLength, uint64_t* pnLow, uint64_t* pnHigh);
+  int64_t lookUp(uint64_t nLow, uint64_t nHigh) const;
+  static size_t SlotOf(uint64_t nLow, uint64_t nHigh) {
+    return static_cast<size_t>(((nLow ^ (nHigh * 0x9E3779B97F4A7C15ull)) * 0xFF51AFD7ED558CCDull) >> 56);
+  }
+  CNameSlot m_aSlots[kSlotCount];
 };
 
 // A set of element indexes held as a bit array.

@@ -33,21 +33,28 @@ class CParseIndex {
   bool takeNameGroup(const ci_string& csName, std::span<const Entry>* pStarts, std::span<const Entry>* pEnds) const;
 
  private:
-  using Group = std::vector<Entry>;
-  struct Groups {
-    Group starts;
-    Group ends;
+  // A name's tags: its start tags, then its end tags, as two runs of the
+  // one entry array (counted first, then placed, so that building the index
+  // costs two passes and one allocation, not a growing array per name).
+  struct Group {
+    uint32_t nStarts = 0;
+    uint32_t nEnds = 0;
+    size_t nFirst = 0;
     mutable bool bTaken = false;
   };
+  static constexpr uint32_t kNoGroup = ~uint32_t{0};
   static std::string Key(const ci_string& csName);
-  static CTag* First(const Group& group, HXPos nPos);
-  Groups& groupFor(const CTag* pTag);
-  const Groups* find(const ci_string& csName) const;
+  static CTag* First(std::span<const Entry> entries, HXPos nPos);
+  std::span<const Entry> starts(const Group& group) const { return {m_vecEntries.data() + group.nFirst, group.nStarts}; }
+  std::span<const Entry> ends(const Group& group) const {
+    return {m_vecEntries.data() + group.nFirst + group.nStarts, group.nEnds};
+  }
+  uint32_t groupOf(const CTag* pTag);
+  const Group* find(const ci_string& csName) const;
 
-  // Known element names by their index (through a small table of slots, so
-  // that a small page pays only for the names it has); any other name by
-  // its lower case.
-  std::vector<uint32_t> m_vecKnownSlots;  // 0: none, else the slot plus one
-  std::vector<Groups> m_vecKnownGroups;
-  std::unordered_map<std::string, Groups> m_mapGroups;
+  // Known element names by their index; any other name by its lower case.
+  std::vector<uint32_t> m_vecKnownGroups;
+  std::unordered_map<std::string, uint32_t> m_mapGroups;
+  std::vector<Group> m_vecGroups;
+  std::vector<Entry> m_vecEntries;
 };

@@ -384,6 +384,8 @@ void CSubCache::bulkLoad_Set(size_t nTagsIndex, CTag* pTag) {
       // From the first unregistered tag on, the registered ones need arrays
       // of their own; until then the loaded arrays serve for both.
       m_bUnregisteredLoaded = true;
+      m_vecLoadedRegistered.reserve(m_nBulkCount);
+      m_vecLoadedRegisteredBegins.reserve(m_nBulkCount);
       m_vecLoadedRegistered = m_vecLoaded;
       m_vecLoadedRegisteredBegins = m_vecLoadedBegins;
     }
@@ -423,6 +425,7 @@ void CSubCache::bulkLoad_Finish() {
 // CCache
 
 CCache::CCache(CSource* pSource) : m_pSource(pSource) {
+  m_vecSubCaches.reserve(1 + CTagTypeSingletonData::getOpaqueTagTypes().size());
   m_pAllTypes = new CSubCache(this, nullptr);
   m_vecSubCaches.push_back(m_pAllTypes);
   for (CTagType* pType : CTagTypeSingletonData::getOpaqueTagTypes()) {
@@ -486,18 +489,29 @@ CTag* CCache::findPreviousOrNextTag(HXPos nPos, CTagType* pTagType, bool bPrevio
 }
 
 void CCache::loadAllTags(const std::vector<CTag*>& vecAllTags) {
-  // Only this source's tags get entries, so that the entry array has no gaps.
-  std::vector<CTag*> vecTags;
-  vecTags.reserve(vecAllTags.size());
-  for (CTag* pTag : vecAllTags) {
-    if (pTag != nullptr && pTag->getSource() == m_pSource) vecTags.push_back(pTag);
+  // Only this source's tags get entries, so that the entry array has no gaps
+  // (a full parse hands over only its own: then the list is used as it is).
+  std::vector<CTag*> vecOwnTags;
+  const std::vector<CTag*>* pTags = &vecAllTags;
+  if (!std::all_of(vecAllTags.begin(), vecAllTags.end(),
+                   [this](const CTag* pTag) { return pTag != nullptr && pTag->getSource() == m_pSource; })) {
+    vecOwnTags.reserve(vecAllTags.size());
+    for (CTag* pTag : vecAllTags) {
+      if (pTag != nullptr && pTag->getSource() == m_pSource) vecOwnTags.push_back(pTag);
+    }
+    pTags = &vecOwnTags;
   }
+  const std::vector<CTag*>& vecTags = *pTags;
   m_pAllTypes->bulkLoad_Start(vecTags.size());
   for (size_t i = 0; i < vecTags.size(); ++i) {
     CTag* pTag = vecTags[i];
     m_pAllTypes->bulkLoad_Set(i, pTag);
+    // The type-specific sub-caches hold comments and CDATA sections: start
+    // tags of registered types.
+    if (!pTag->isStartTag() || pTag->isUnregistered()) continue;
+    CTagType* pType = pTag->getTagType();
     for (size_t j = 1; j < m_vecSubCaches.size(); ++j) {
-      if (m_vecSubCaches[j]->getTagType() == pTag->getTagType()) {
+      if (m_vecSubCaches[j]->getTagType() == pType) {
         m_vecSubCaches[j]->bulkLoad_AddToTypeSpecificCache(pTag);
         break;
       }

@@ -42,7 +42,15 @@ void* CSegment::operator new(size_t nSize, CSource* pSource, const std::nothrow_
 
 CSegment::CSegment(CSource* pSource, HXPos nBegin, HXPos nEnd)
     : m_nBegin(nBegin), m_nEnd(nEnd), m_pSource(pSource) {
-  if (pSource != nullptr && static_cast<CSegment*>(pSource) != this) pSource->addSegment(this);
+  if (pSource != nullptr && static_cast<CSegment*>(pSource) != this) {
+    pSource->countSegment();
+    pSource->addSegment(this);
+  }
+}
+
+CSegment::CSegment(CSource* pSource, HXPos nBegin, HXPos nEnd, CListedBySubclass)
+    : m_nBegin(nBegin), m_nEnd(nEnd), m_pSource(pSource) {
+  if (pSource != nullptr) pSource->countSegment();
 }
 
 CSegment::~CSegment() = default;

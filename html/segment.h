@@ -57,6 +57,13 @@ class CSegment {
   void findAllTags(CTagType* pTagType, std::vector<CTag*>& vecTags) const;
 
  protected:
+  // For subclasses that list themselves with the source only when their
+  // destructor will have something to free (see CSource::addSegment).
+  struct CListedBySubclass {};
+  CSegment(CSource* pSource, HXPos nBegin, HXPos nEnd, CListedBySubclass);
+  // Whether a name's text lives on the heap (beyond the string's own room).
+  static bool NameOnHeap(const ci_string& csName) { return csName.capacity() > ci_string().capacity(); }
+
   // Fills this segment's child list: elements beginning in [nFrom, nTo),
   // walked iteratively so that deep nesting cannot exhaust the stack.
   void computeChildElements(HXPos nFrom, HXPos nTo, bool bTopLevel);

@@ -43,14 +43,14 @@ CSource* CSource::CREATE_NEW_INST(const char* pBuffer, HXPos nHtmlDataBeginPos, 
 
 CSource::~CSource() {
   // Segments may refer to each other; none of their destructors does, so the
-  // order only has to match creation.
+  // order only has to match creation. Segments whose destructors have
+  // nothing to free were never listed: their memory goes with the arena.
   for (CSegmentBlock* pBlock = m_pFirstSegmentBlock; pBlock != nullptr; pBlock = pBlock->pNext) {
     for (size_t i = 0; i < pBlock->nCount; ++i) pBlock->apSegments[i]->~CSegment();
   }
   m_pFirstSegmentBlock = m_pLastSegmentBlock = nullptr;
   m_nSegmentCount = 0;
   m_vecAllTags.clear();
-  m_cache.clear();
   // The source's own child list lives in its arena too.
   if (m_pChildElements != nullptr) {
     m_pChildElements->~vector();
@@ -78,7 +78,6 @@ void CSource::addSegment(CSegment* pSegment) {
     m_pLastSegmentBlock = pBlock;
   }
   m_pLastSegmentBlock->apSegments[m_pLastSegmentBlock->nCount++] = pSegment;
-  ++m_nSegmentCount;
 }
 
 void* CSource::allocate(size_t nSize) noexcept {
@@ -152,19 +151,28 @@ HXPos CSource::findClosingDelimiter(const char* pDelimiter, HXPos nPos) {
   if (nFrom >= m_nEnd) return HX_NPOS;
   CClosingSearch* pMemo = nullptr;
   for (CClosingSearch& memo : m_vecClosingSearches) {
-    if (memo.sDelimiter == pDelimiter) {
+    if (memo.pLastAsked == pDelimiter) {
       pMemo = &memo;
       break;
+    }
+  }
+  if (pMemo == nullptr) {
+    for (CClosingSearch& memo : m_vecClosingSearches) {
+      if (memo.sDelimiter == pDelimiter) {
+        pMemo = &memo;
+        break;
+      }
     }
   }
   if (pMemo == nullptr) {
     m_vecClosingSearches.push_back(CClosingSearch{pDelimiter});
     pMemo = &m_vecClosingSearches.back();
   }
+  pMemo->pLastAsked = pDelimiter;
   if (nFrom >= pMemo->nNoneFrom) return HX_NPOS;
   if (pMemo->nHit != HX_NPOS && nFrom >= pMemo->nFrom && nFrom <= pMemo->nHit) return pMemo->nHit;
   // A search that reaches a known stretch ends there: nothing lies between.
-  const size_t nLen = std::strlen(pDelimiter);
+  const size_t nLen = pMemo->sDelimiter.size();
   HXPos nLimit = m_nEnd;
   HXPos nKnown = HX_NPOS;
   if (pMemo->nHit != HX_NPOS && nFrom < pMemo->nFrom) {

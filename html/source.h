@@ -54,7 +54,8 @@ class CSource : public CSegment {
   // after nPos; HX_NPOS when none. Every '<' that no tag type can close asks
   // this, so what earlier calls found is remembered per delimiter: a later
   // call inside a known stretch answers at once instead of searching to the
-  // page's end again.
+  // page's end again. The delimiter text must not change while the source
+  // lives (the tag types' own strings and literals).
   HXPos findClosingDelimiter(const char* pDelimiter, HXPos nPos);
 
   // Searches.
@@ -71,11 +72,17 @@ class CSource : public CSegment {
   const std::vector<CTag*>& fullSequentialParse();
 
   // Bookkeeping used by the parser itself.
+  // Every segment made over the page is counted; those whose destructor has
+  // work to do (a name or child list on the heap) are also listed, so that
+  // the source's destructor visits only them.
+  void countSegment() { ++m_nSegmentCount; }
   // Throws std::bad_alloc when the arena has no room for the entry.
   void addSegment(CSegment* pSegment);
   // Memory for a parser object of this source; null when none is left.
   void* allocate(size_t nSize) noexcept;
   CCache& getCache() { return m_cache; }
+  // The attribute scan's working list, reused by every tag of the page.
+  std::vector<CAttribute*>& attributeScratch() { return m_vecAttributeScratch; }
   bool useAllTypesCache() const { return m_bUseAllTypesCache; }
   // Switches the position cache off (or on) for every search; lets tests
   // compare cached and uncached answers.
@@ -125,9 +132,10 @@ class CSource : public CSegment {
   bool m_bUseSpecialTypesCache = true;
   HXPos m_nFullParseEndPos = HX_NPOS;
   std::vector<CTag*> m_vecAllTags;
-  // Every segment made over the page, in creation order, for the
-  // destructor: blocks of pointers in the arena, which neither copy on
-  // growth nor hold unused capacity on the heap.
+  std::vector<CAttribute*> m_vecAttributeScratch;
+  // The segments the destructor must visit, in creation order: blocks of
+  // pointers in the arena, which neither copy on growth nor hold unused
+  // capacity on the heap.
   struct CSegmentBlock {
     static constexpr size_t kSize = 254;
     CSegmentBlock* pNext;
@@ -151,6 +159,9 @@ class CSource : public CSegment {
   // is none.
   struct CClosingSearch {
     std::string sDelimiter;
+    // The text the memo was last asked with: the tag types pass their own
+    // delimiter strings, which never move, so most calls match on it.
+    const char* pLastAsked = nullptr;
     HXPos nFrom = HX_NPOS;
     HXPos nHit = HX_NPOS;
     HXPos nNoneFrom = HX_NPOS;

@@ -41,24 +41,23 @@ bool CStartTag::checkConstructorArgs(CSource* pSource, HXPos nBegin, HXPos nEnd,
 }
 
 CStartTag* CStartTag::CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd, CStartTagType* pStartTagType,
-                                      const ci_string& csName, CAttributes* pAttributes) {
+                                      const ci_string& csName, CAttributes* pAttributes, int64_t nElementIndex) {
   if (!checkConstructorArgs(pSource, nBegin, nEnd, pStartTagType, csName, pAttributes)) {
     DebugLog("[CStartTag::CREATE_NEW_INST] checkConstructorArgs() failed. nBegin <%d> nEnd <%d> csName <%s> .",
              LogPos(nBegin), LogPos(nEnd), csName.c_str());
     return nullptr;
   }
-  return new (pSource, std::nothrow) CStartTag(pSource, nBegin, nEnd, pStartTagType, csName, pAttributes);
+  return new (pSource, std::nothrow)
+      CStartTag(pSource, nBegin, nEnd, pStartTagType, csName, pAttributes, nElementIndex);
 }
 
 CStartTag::CStartTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CStartTagType* pStartTagType,
-                     const ci_string& csName, CAttributes* pAttributes)
-    : CTag(pSource, nBegin, nEnd, csName), m_pAttributes(pAttributes), m_pStartTagType(pStartTagType) {}
+                     const ci_string& csName, CAttributes* pAttributes, int64_t nElementIndex)
+    : CTag(pSource, nBegin, nEnd, csName, nElementIndex), m_pAttributes(pAttributes), m_pStartTagType(pStartTagType) {
+  m_bUnregistered = pStartTagType != nullptr && pStartTagType->isUnregisteredType();
+}
 
 CTagType* CStartTag::getTagType() const { return m_pStartTagType; }
-
-bool CStartTag::isUnregistered() const {
-  return m_pStartTagType == CStartTagTypeSingletonData::getInstance()->m_pUnregistered;
-}
 
 bool CStartTag::isServerTag() const { return m_pStartTagType != nullptr && m_pStartTagType->isServerTag(); }
 

@@ -50,8 +50,8 @@ bool CStartTagType::atEndOfAttributes(CSource* pSource, HXPos nPos, bool) const 
 }
 
 CStartTag* CStartTagType::constructStartTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName,
-                                            int64_t, CAttributes* pAttributes) {
-  CStartTag* pTag = CStartTag::CREATE_NEW_INST(pSource, nBegin, nEnd, this, csName, pAttributes);
+                                            int64_t nElementIndex, CAttributes* pAttributes) {
+  CStartTag* pTag = CStartTag::CREATE_NEW_INST(pSource, nBegin, nEnd, this, csName, pAttributes, nElementIndex);
   if (pTag == nullptr) {
     DebugLog("[CStartTagType::constructStartTag] CStartTag::CREATE_NEW_INST() failed. nBegin <%d> nEnd <%d> "
              "csName <%s> .",
@@ -74,15 +74,20 @@ CTag* CStartTagTypeGenericImplementation::constructTagAt(CSource* pSource, HXPos
   if (!pSource->contains(nPos)) return nullptr;
   ci_string csName = m_csDelimiterNamePart;
   HXPos p = nPos + m_csStartDelimiter.length();
+  int64_t nNameIndex;
   if (m_bNameAfterPrefixRequired) {
     const HXPos nNameEnd = pSource->getNameEnd(p);
     if (nNameEnd == HX_NPOS) return nullptr;
     pSource->substring(nPos + 1, nNameEnd - (nPos + 1), csName);
+    nNameIndex = CHTMLElementNameSingletonData::getElementIndexInBuffer(
+        pSource->getBuffer() + nPos + 1, nNameEnd - (nPos + 1), pSource->getBuffer() + pSource->getEnd());
     p = nNameEnd;
-  } else if (!m_bDelimiterEndsInNonLetter) {
-    if (pSource->contains(p) && HtmlScan::IsNameChar(pSource->byteAt(p))) return nullptr;
+  } else {
+    if (!m_bDelimiterEndsInNonLetter && pSource->contains(p) && HtmlScan::IsNameChar(pSource->byteAt(p))) {
+      return nullptr;
+    }
+    nNameIndex = CHTMLElementNameSingletonData::getElementIndex(csName);
   }
-  const int64_t nNameIndex = CHTMLElementNameSingletonData::getElementIndex(csName);
   CAttributes* pAttributes = nullptr;
   HXPos nEnd;
   if (m_bHasAttributes) {
@@ -118,8 +123,13 @@ HXPos CStartTagTypeGenericImplementation::findEnd(CSource* pSource, HXPos nPos) 
     return HX_NPOS;
   }
   if (!pSource->contains(nPos)) return HX_NPOS;
+  // Most tags close right where their attributes end.
+  const size_t nLength = m_csClosingDelimiter.length();
+  if (startsWithNoCase(pSource->getBuffer(), pSource->getEnd(), nPos, m_csClosingDelimiter.c_str(), nLength)) {
+    return nPos + nLength;
+  }
   const HXPos nHit = pSource->findClosingDelimiter(m_csClosingDelimiter.c_str(), nPos);
-  return nHit == HX_NPOS ? HX_NPOS : nHit + m_csClosingDelimiter.length();
+  return nHit == HX_NPOS ? HX_NPOS : nHit + nLength;
 }
 
 CStartTagTypeNormal::CStartTagTypeNormal()
@@ -245,7 +255,9 @@ CStartTagTypeServerCommon::CStartTagTypeServerCommon()
 }
 
 CStartTagTypeUnregistered::CStartTagTypeUnregistered()
-    : CStartTagType("unregistered", "<", ">", nullptr, false, false, false) {}
+    : CStartTagType("unregistered", "<", ">", nullptr, false, false, false) {
+  m_bUnregisteredType = true;
+}
 
 CTag* CStartTagTypeUnregistered::constructTagAt(CSource* pSource, HXPos nPos) {
   if (pSource == nullptr) {

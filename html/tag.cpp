@@ -3,6 +3,7 @@
 #include "html/tag.h"
 
 #include <algorithm>
+#include <new>
 
 #include "common/debug_log.h"
 #include "html/case_insensitive_search.h"
@@ -10,10 +11,18 @@
 #include "html/source.h"
 #include "html/tag_types.h"
 
-CTag::CTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName)
-    : CSegment(pSource, nBegin, nEnd),
+CTag::CTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName, int64_t nElementIndex)
+    : CSegment(pSource, nBegin, nEnd, CListedBySubclass{}),
       m_csName(csName),
-      m_nElementIndex(static_cast<int32_t>(CHTMLElementNameSingletonData::getElementIndex(csName))) {}
+      m_nElementIndex(static_cast<int32_t>(nElementIndex != kIndexUnknown
+                                               ? nElementIndex
+                                               : CHTMLElementNameSingletonData::getElementIndex(csName))) {
+  // Element names are short: most tags have nothing for a destructor to free.
+  if (pSource != nullptr && NameOnHeap(m_csName)) {
+    pSource->addSegment(this);
+    m_bListed = true;
+  }
+}
 
 CTag::~CTag() = default;
 
@@ -21,7 +30,18 @@ void CTag::materializeName() const {
   m_bNameDeferred = false;
   const HXPos nNameBegin = m_nBegin + 2;
   const HXPos nNameEnd = m_nEnd - 1;
-  if (nNameEnd > nNameBegin) m_csName.assign(m_pSource->getBuffer() + nNameBegin, nNameEnd - nNameBegin);
+  if (nNameEnd <= nNameBegin) return;
+  if (!m_bListed && m_pSource != nullptr) {
+    // The copy will be on the heap: the source's destructor must free it.
+    // Without room to list the tag the name stays unread rather than leak.
+    try {
+      m_pSource->addSegment(const_cast<CTag*>(this));
+    } catch (const std::bad_alloc&) {
+      return;
+    }
+    m_bListed = true;
+  }
+  m_csName.assign(m_pSource->getBuffer() + nNameBegin, nNameEnd - nNameBegin);
 }
 
 CTag* CTag::getTagAt(CSource* pSource, HXPos nPos) {

@@ -4,6 +4,7 @@
 // with the case-insensitive scanners and ask the tag types for a tag there.
 #pragma once
 
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -12,13 +13,17 @@
 
 class CTag : public CSegment {
  public:
-  CTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName);
+  // A known element index of the name saves looking it up again.
+  static constexpr int64_t kIndexUnknown = INT64_MIN;
+  CTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName, int64_t nElementIndex = kIndexUnknown);
   ~CTag() override;
 
   virtual CElement* getElement() = 0;
   virtual bool isStartTag() const { return false; }
   virtual CTagType* getTagType() const = 0;
-  virtual bool isUnregistered() const = 0;
+  // Whether the tag's type is one of the two unregistered types; set when
+  // the tag is made (every pass over a page's tags asks).
+  bool isUnregistered() const { return m_bUnregistered; }
 
   const ci_string& getName() const {
     if (m_bNameDeferred) materializeName();
@@ -52,6 +57,9 @@ class CTag : public CSegment {
   int32_t m_nElementIndex;
   bool m_bElementCached = false;
   mutable bool m_bNameDeferred = false;
+  // Whether the source's destructor visits this tag (its name is on the heap).
+  mutable bool m_bListed = false;
+  bool m_bUnregistered = false;
 
   friend class CStartTag;
   friend class CEndTag;
@@ -60,18 +68,18 @@ class CTag : public CSegment {
 class CStartTag : public CTag {
  public:
   static CStartTag* CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd, CStartTagType* pStartTagType,
-                                    const ci_string& csName, CAttributes* pAttributes);
+                                    const ci_string& csName, CAttributes* pAttributes,
+                                    int64_t nElementIndex = kIndexUnknown);
   static bool checkConstructorArgs(CSource* pSource, HXPos nBegin, HXPos nEnd, CStartTagType* pStartTagType,
                                    const ci_string& csName, CAttributes* pAttributes);
 
   CStartTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CStartTagType* pStartTagType, const ci_string& csName,
-            CAttributes* pAttributes);
+            CAttributes* pAttributes, int64_t nElementIndex = kIndexUnknown);
 
   CAttributes* parseAttributes() override;
   CElement* getElement() override;
   bool isStartTag() const override { return true; }
   CTagType* getTagType() const override;
-  bool isUnregistered() const override;
 
   CStartTagType* getStartTagType() const { return m_pStartTagType; }
   CAttributes* getAttributes() const { return m_pAttributes; }
@@ -150,13 +158,13 @@ class CStartTag : public CTag {
 class CEndTag : public CTag {
  public:
   static CEndTag* CREATE_NEW_INST(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType,
-                                  const ci_string& csName);
+                                  const ci_string& csName, int64_t nElementIndex = kIndexUnknown);
 
-  CEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType, const ci_string& csName);
+  CEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTagType, const ci_string& csName,
+          int64_t nElementIndex = kIndexUnknown);
 
   CElement* getElement() override;
   CTagType* getTagType() const override;
-  bool isUnregistered() const override;
   CEndTagType* getEndTagType() const { return m_pEndTagType; }
   // For a tag made with an empty name whose name is the page text between
   // its "</" and its closing ">": the name is copied only when asked for. A

@@ -16,18 +16,20 @@ CTagTypeRegister::~CTagTypeRegister() {
   for (CTagTypeRegister* pChild : m_vecChildren) delete pChild;
 }
 
-CTagTypeRegister* CTagTypeRegister::getChild(signed char c) const {
-  if (m_vecChildren.empty()) return nullptr;
-  if (m_vecChildren.size() == 1) return m_vecChildren[0]->m_c == c ? m_vecChildren[0] : nullptr;
-  auto it = std::lower_bound(m_vecChildren.begin(), m_vecChildren.end(), c,
-                             [](const CTagTypeRegister* pNode, signed char ch) { return pNode->m_c < ch; });
-  return (it != m_vecChildren.end() && (*it)->m_c == c) ? *it : nullptr;
-}
-
 void CTagTypeRegister::insertChild(CTagTypeRegister* pNode) {
   auto it = std::upper_bound(m_vecChildren.begin(), m_vecChildren.end(), pNode->m_c,
                              [](signed char ch, const CTagTypeRegister* pOther) { return ch < pOther->m_c; });
   m_vecChildren.insert(it, pNode);
+  m_apChildByByte[static_cast<unsigned char>(pNode->m_c)] = pNode;
+}
+
+void CTagTypeRegister::buildCandidates() {
+  m_vecCandidates.assign(m_lstTagTypes.begin(), m_lstTagTypes.end());
+  if (m_pParent != nullptr) {
+    m_vecCandidates.insert(m_vecCandidates.end(), m_pParent->m_vecCandidates.begin(),
+                           m_pParent->m_vecCandidates.end());
+  }
+  for (CTagTypeRegister* pChild : m_vecChildren) pChild->buildCandidates();
 }
 
 void CTagTypeRegister::addTagType(CTagType* pTagType) {
@@ -71,6 +73,21 @@ void CTagTypeRegisterSingletonData::add(CTagType* pTagType) {
     pNode = pChild;
   }
   pNode->addTagType(pTagType);
+  m_pRoot->buildCandidates();
+}
+
+const std::vector<CTagType*>* CTagTypeRegisterSingletonData::candidatesAt(const CSource* pSource,
+                                                                         HXPos nPos) const {
+  const CTagTypeRegister* pCursor = m_pRoot;
+  // The page bytes are compared exactly as they stand: no case folding.
+  const char* pBuffer = pSource->getBuffer();
+  const HXPos nEnd = pSource->getEnd();
+  for (HXPos p = nPos; p < nEnd; ++p) {
+    const CTagTypeRegister* pChild = pCursor->getChild(static_cast<signed char>(pBuffer[p]));
+    if (pChild == nullptr) break;
+    pCursor = pChild;
+  }
+  return pCursor->m_vecCandidates.empty() ? nullptr : &pCursor->m_vecCandidates;
 }
 
 CTagTypeSingletonData::CTagTypeSingletonData() {
@@ -96,32 +113,15 @@ CProspectiveTagTypeIterator::CProspectiveTagTypeIterator(CSource* pSource, HXPos
     return;
   }
   if (!pSource->contains(nPos)) return;
-  const CTagTypeRegister* pCursor = CTagTypeRegisterSingletonData::getInstance()->m_pRoot;
-  // The page bytes are compared exactly as they stand: no case folding.
-  for (HXPos p = nPos; p < pSource->getEnd(); ++p) {
-    const CTagTypeRegister* pChild = pCursor->getChild(static_cast<signed char>(pSource->byteAt(p)));
-    if (pChild == nullptr) break;
-    pCursor = pChild;
-  }
-  while (pCursor != nullptr && pCursor->m_lstTagTypes.empty()) pCursor = pCursor->m_pParent;
-  if (pCursor != nullptr) m_itPos = pCursor->m_lstTagTypes.begin();
-  m_pCursor = pCursor;
+  m_pCandidates = CTagTypeRegisterSingletonData::getInstance()->candidatesAt(pSource, nPos);
 }
 
 CTagType* CProspectiveTagTypeIterator::getNextTagType() {
-  if (m_pCursor == nullptr) {
+  if (!hasNext()) {
     DebugLog("[CProspectiveTagTypeIterator::getNextTagType] m_pCursor is 0.");
     return nullptr;
   }
-  CTagType* pType = *m_itPos;
-  ++m_itPos;
-  if (m_itPos == m_pCursor->m_lstTagTypes.end()) {
-    const CTagTypeRegister* pNode = m_pCursor->m_pParent;
-    while (pNode != nullptr && pNode->m_lstTagTypes.empty()) pNode = pNode->m_pParent;
-    m_pCursor = pNode;
-    if (pNode != nullptr) m_itPos = pNode->m_lstTagTypes.begin();
-  }
-  return pType;
+  return (*m_pCandidates)[m_nNext++];
 }
 
 bool CTagType::isValidPosition(CSource* pSource, HXPos nPos) const {
@@ -142,9 +142,9 @@ CTag* CTagType::getTagAt(CSource* pSource, HXPos nPos, bool bAssumeNoNestedTags)
     return nullptr;
   }
   if (!pSource->contains(nPos)) return nullptr;
-  CProspectiveTagTypeIterator it(pSource, nPos);
-  while (it.hasNext()) {
-    CTagType* pType = it.getNextTagType();
+  const std::vector<CTagType*>* pCandidates = CTagTypeRegisterSingletonData::getInstance()->candidatesAt(pSource, nPos);
+  if (pCandidates == nullptr) return nullptr;
+  for (CTagType* pType : *pCandidates) {
     if (!bAssumeNoNestedTags && !pType->isValidPosition(pSource, nPos)) continue;
     CTag* pTag = pType->constructTagAt(pSource, nPos);
     if (pTag != nullptr) return pTag;

@@ -3,6 +3,8 @@
 // yields the candidate tag types, longest delimiter first.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <list>
 #include <vector>
 
@@ -15,14 +17,24 @@ class CTagTypeRegister {
   CTagTypeRegister& operator=(const CTagTypeRegister&) = delete;
   virtual ~CTagTypeRegister();
 
-  CTagTypeRegister* getChild(signed char c) const;
+  CTagTypeRegister* getChild(signed char c) const { return m_apChildByByte[static_cast<unsigned char>(c)]; }
   void insertChild(CTagTypeRegister* pNode);
   void addTagType(CTagType* pTagType);
+  // Refills the candidate lists of this node and every node below it.
+  void buildCandidates();
 
   CTagTypeRegister* m_pParent;
   std::vector<CTagTypeRegister*> m_vecChildren;
   std::list<CTagType*> m_lstTagTypes;
+  // What the prospective iterator yields from this node: its own types, then
+  // those of each ancestor, longest delimiter first. Every '<' of a page
+  // asks for them, so they are laid out once instead of walked per tag.
+  std::vector<CTagType*> m_vecCandidates;
   signed char m_c;
+
+ private:
+  // The children by byte: one load per byte of a delimiter.
+  std::array<CTagTypeRegister*, 256> m_apChildByByte{};
 };
 
 class CTagTypeRegisterSingletonData {
@@ -31,6 +43,9 @@ class CTagTypeRegisterSingletonData {
   virtual ~CTagTypeRegisterSingletonData();
   static CTagTypeRegisterSingletonData* getInstance();
   void add(CTagType* pTagType);
+  // The candidate tag types for a tag at nPos, longest delimiter first;
+  // null when there are none.
+  const std::vector<CTagType*>* candidatesAt(const CSource* pSource, HXPos nPos) const;
 
   CTagTypeRegister* m_pRoot;
 };
@@ -50,10 +65,10 @@ class CProspectiveTagTypeIterator {
  public:
   CProspectiveTagTypeIterator(CSource* pSource, HXPos nPos);
   virtual ~CProspectiveTagTypeIterator() = default;
-  bool hasNext() const { return m_pCursor != nullptr; }
+  bool hasNext() const { return m_pCandidates != nullptr && m_nNext < m_pCandidates->size(); }
   CTagType* getNextTagType();
 
  private:
-  const CTagTypeRegister* m_pCursor = nullptr;
-  std::list<CTagType*>::const_iterator m_itPos;
+  const std::vector<CTagType*>* m_pCandidates = nullptr;
+  size_t m_nNext = 0;
 };

@@ -5,6 +5,7 @@
 // request thread reads them without locking.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "common/ci_string.h"
@@ -32,6 +33,8 @@ class CTagType {
   const ci_string& getStartDelimiter() const { return m_csStartDelimiter; }
   const ci_string& getClosingDelimiter() const { return m_csClosingDelimiter; }
   bool isServerTag() const { return m_bServerTag; }
+  // Whether this is one of the two unregistered types (the fallbacks).
+  bool isUnregisteredType() const { return m_bUnregisteredType; }
   const ci_string& getDelimiterNamePart() const { return m_csDelimiterNamePart; }
   const ci_string& getNamePrefix() const { return m_csNamePrefix; }
 
@@ -42,6 +45,7 @@ class CTagType {
   bool m_bServerTag;
   ci_string m_csDelimiterNamePart;
   ci_string m_csNamePrefix;
+  bool m_bUnregisteredType = false;
 };
 
 class CStartTagType : public CTagType {
@@ -134,7 +138,8 @@ class CEndTagType : public CTagType {
   CEndTagType(const char* pDescription, const char* pStartDelimiter, const char* pClosingDelimiter, bool bServerTag);
   ~CEndTagType() override;
   virtual CStartTagType* getCorrespondingStartTagType() const { return nullptr; }
-  CEndTag* constructEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName);
+  CEndTag* constructEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, const ci_string& csName,
+                           int64_t nElementIndex = INT64_MIN);
 };
 
 class CEndTagTypeUnregistered : public CEndTagType {

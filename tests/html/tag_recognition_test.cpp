@@ -2,10 +2,12 @@
 // candidates, and the positions inside comments and CDATA sections.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
 #include "html/attributes.h"
+#include "html/html_elements.h"
 #include "html/tag.h"
 #include "html/tag_type_register.h"
 #include "html/tag_types.h"
@@ -94,6 +96,26 @@ TEST(TagRecognition, TagsCarryTheirElementIndex) {
   EXPECT_EQ(CTag::getTagAt(page.src(), page.pos("<tables>"))->getElementIndex(), -1);
   EXPECT_EQ(CTag::getTagAt(page.src(), page.pos("<h7>"))->getElementIndex(), -1);
   EXPECT_EQ(CTag::getTagAt(page.src(), page.pos("</Table>"))->getElementIndex(), 78);
+}
+
+// Names read from the page a word at a time are folded per byte as the byte
+// path folds them: only A-Z change, and bytes next to them ('@', '[') or
+// above 127 stay themselves.
+TEST(TagRecognition, ElementIndexOfANameInThePageIgnoresOnlyAsciiCase) {
+  auto inPage = [](const std::string& sName, size_t nRoom) {
+    const std::string sBuffer = sName + std::string(nRoom, '>');
+    return CHTMLElementNameSingletonData::getElementIndexInBuffer(sBuffer.data(), sName.size(),
+                                                                  sBuffer.data() + sBuffer.size());
+  };
+  for (int64_t i = 0; i < 91; ++i) {
+    std::string sName = *CHTMLElementNameSingletonData::getElementName(i);
+    for (size_t k = 0; k < sName.size(); k += 2) sName[k] = static_cast<char>(std::toupper(sName[k]));
+    EXPECT_EQ(inPage(sName, 16), i) << sName;
+    EXPECT_EQ(inPage(sName, 0), i) << sName;  // too near the end for a word
+  }
+  for (const char* pName : {"T@BLE", "T[BLE", "t\xc1" "ble", "bloCkquotes", "", "h7"}) {
+    EXPECT_EQ(inPage(pName, 16), -1) << pName;
+  }
 }
 
 TEST(TagRecognition, RegisterOrdersCandidatesLongestDelimiterFirst) {
