@@ -41,25 +41,29 @@ using ci_string_view = std::basic_string_view<char, ci_char_traits>;
 // The position of `what` in `text` at or after `from`, ASCII case ignored,
 // or npos: the answer of ci_string_view::find, found by a byte search for
 // the first character in both its cases (request headers and cookies are
-// searched this way on every request).
+// searched this way on every request). Each case's next occurrence is
+// searched again only once the scan has passed it, so a case that is rare or
+// absent costs one search, not one per candidate.
 inline std::size_t FindNoCase(ci_string_view text, ci_string_view what, std::size_t from = 0) noexcept {
   if (from > text.size() || what.size() > text.size() - from) return ci_string_view::npos;
   if (what.empty()) return from;
   const unsigned char lower = ci_char_traits::lower(what[0]);
   const unsigned char upper = ci_char_traits::upper(what[0]);
   const char* const begin = text.data();
-  const char* const last = begin + (text.size() - what.size());  // the last possible start
-  const char* p = begin + from;
-  while (p <= last) {
-    const std::size_t room = static_cast<std::size_t>(last - p) + 1;
-    const void* l = std::memchr(p, lower, room);
-    const void* u = upper == lower ? nullptr : std::memchr(p, upper, room);
-    const char* hit = static_cast<const char*>(l == nullptr || (u != nullptr && u < l) ? u : l);
-    if (hit == nullptr) break;
+  const char* const end = begin + (text.size() - what.size()) + 1;  // one past the last possible start
+  auto next = [end](const char* p, unsigned char c) {
+    const void* hit = std::memchr(p, c, static_cast<std::size_t>(end - p));
+    return hit != nullptr ? static_cast<const char*>(hit) : end;
+  };
+  const char* l = next(begin + from, lower);
+  const char* u = upper == lower ? end : next(begin + from, upper);
+  while (l != end || u != end) {
+    const char* hit = l < u ? l : u;
     if (ci_char_traits::compare(hit + 1, what.data() + 1, what.size() - 1) == 0) {
       return static_cast<std::size_t>(hit - begin);
     }
-    p = hit + 1;
+    if (hit == l) l = next(hit + 1, lower);
+    if (hit == u) u = next(hit + 1, upper);
   }
   return ci_string_view::npos;
 }
