@@ -90,10 +90,9 @@ DWORD CBaseNotifications::SendResponse(CDLLContext* pContext, const char* respon
 }
 
 bool CBaseNotifications::IsSafeHeaderText(const std::string& text) {
-  for (const char c : text) {
-    if (c == '\r' || c == '\n' || c == '\0') return false;
-  }
-  return true;
+  // The span before the first CR or LF ends at the first NUL too: it covers
+  // the whole text exactly when the text holds none of the three.
+  return std::strcspn(text.c_str(), "\r\n") == text.size();
 }
 
 BOOL CBaseNotifications::AddWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value) {
