@@ -437,6 +437,7 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   rec.m_pFilterContext = &fc;
   st->preprocHeaders = {&HostGetHeader, &HostSetHeader, &HostAddHeader, 0, 0};
   st->authComplete = {&HostGetHeader, &HostSetHeader, &HostAddHeader, &HostGetUserToken, 0, FALSE, 0};
+  st->responseHeaders.reserve(kHeaderChangeRoom);
   st->responseHeaders.emplace_back("Content-Type", request.responseContentType);
   st->responseHeaders.emplace_back("Content-Length", std::to_string(st->page.size()));
 
