@@ -22,6 +22,7 @@ struct ci_char_traits : public std::char_traits<char> {
   static constexpr bool lt(char a, char b) noexcept { return lower(a) < lower(b); }
   static constexpr int compare(const char* a, const char* b, std::size_t n) noexcept {
     for (std::size_t i = 0; i < n; ++i) {
+      if (a[i] == b[i]) continue;  // the usual case, without folding
       unsigned char la = lower(a[i]);
       unsigned char lb = lower(b[i]);
       if (la != lb) return la < lb ? -1 : 1;
