@@ -6,13 +6,12 @@
 #pragma once
 
 #include "common/ci_string.h"
-#include "common/counted_ptr.h"
+#include "forms/page_dom.h"
 #include "platform/win_types.h"
 
 struct CDLLContext;
 class CBufferInstructionList;
 class CCommonPointers;
-class CDOMSource;
 
 // The mail client's page family, as the template name says.
 namespace OwaExperience {
@@ -36,7 +35,8 @@ class CHXFormContext {
   CDLLContext* GetDLLContext() const { return m_pContext; }
   CBufferInstructionList* GetBufferInstructions() const { return m_pcobBufferInstructionList; }
 
-  // True when the DOM exists and wraps a page source.
+  // True when the DOM exists and wraps a page source; a DOM not built yet
+  // counts, as the record's positions were found sound.
   bool HasDom() const;
   // The template name, or "NULL" for log lines of a page without one.
   const char* TemplateNameForLog() const { return m_csTemplateName.empty() ? "NULL" : m_csTemplateName.c_str(); }
@@ -45,16 +45,18 @@ class CHXFormContext {
   CDLLContext* m_pContext = nullptr;
   CBufferInstructionList* m_pcobBufferInstructionList = nullptr;
   CCommonPointers* m_pCommonPointers = nullptr;
-  // Owned; the page's DOM, empty when it could not be allocated.
-  CCountedPtr<CDOMSource> m_spDom;
+  // Owned; the page's DOM, built when a form first reads it (or at once while
+  // the debug log is on), empty when it could not be allocated.
+  CPageDom m_spDom;
   // Trimmed; empty when the page has no template comment.
   ci_string m_csTemplateName;
   DWORD m_dwOWAExperience = OwaExperience::None;
 
  protected:
   virtual void Initialize(CDLLContext* pContext, CBufferInstructionList* pList);
-  // Out = the trimmed text between the first marker and the next "-->";
-  // unchanged when either is missing. Never throws.
+  // Out = the trimmed text between the first marker and the next "-->",
+  // searched without case in the page's HTML data in place; unchanged when
+  // either is missing. Never throws.
   virtual void ReadTemplateComment(const char* pMarker, ci_string& out);
   virtual void UpdateContextWithTemplateComment();
 };

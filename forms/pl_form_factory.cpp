@@ -9,6 +9,8 @@
 
 namespace {
 
+const char* const kNoDomMessage = "[CPLFormFactory::createForm] pFormContext->m_spDom is null or undefined. aborting";
+
 // The first failing check's log line, or null for a complete context.
 const char* IncompleteContextMessage(const CHXFormContext* ctx) {
   if (ctx == nullptr) return "[CPLFormFactory::createForm] pFormContext is null. aborting";
@@ -18,7 +20,7 @@ const char* IncompleteContextMessage(const CHXFormContext* ctx) {
   if (ctx->m_pcobBufferInstructionList == nullptr) {
     return "[CPLFormFactory::createForm] pFormContext->m_pcobBufferInstructionList is null. aborting";
   }
-  if (!ctx->HasDom()) return "[CPLFormFactory::createForm] pFormContext->m_spDom is null or undefined. aborting";
+  if (!ctx->HasDom()) return kNoDomMessage;
   const CDLLContext& record = *ctx->m_pContext;
   if (!record.m_spRequestInfo) {
     return "[CPLFormFactory::createForm] pFormContext->m_pContext->m_spRequestInfo is null. aborting";
@@ -50,6 +52,12 @@ CPLForm* CPLFormFactory::createForm(CHXFormContext* pFormContext) {
   }
   CPLForm* pForm = nullptr;
   if (pRow != nullptr && pRow->pCreate != nullptr) {
+    // Only a form reads the page, so its DOM is built here; a page that no
+    // form claims is never parsed.
+    if (pFormContext->m_spDom.get() == nullptr || !pFormContext->HasDom()) {
+      DebugLog("%s", kNoDomMessage);
+      return nullptr;
+    }
     pForm = pRow->pCreate(pFormContext);
     if (pForm != nullptr) DebugLog("[CPLFormFactory::createForm] return instance of %s class.", pRow->pClassName);
   }

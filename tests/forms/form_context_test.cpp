@@ -9,6 +9,7 @@
 #include "forms/pl_form.h"
 #include "forms/pl_form_factory.h"
 #include "forms/pl_form_rows.h"
+#include "general/log_capture.h"
 #include "html/dom_source.h"
 
 namespace {
@@ -136,6 +137,28 @@ TEST(FormContext, PagesTheDomCannotReadAndTheHtmlBeginWord) {
   EXPECT_EQ(ctx->m_dwOWAExperience, OwaExperience::Premium);
   BareForm form(ctx.get());
   EXPECT_TRUE(form.IsInstanceValid());
+}
+
+// The form choice reads only the template comment: a page no form claims is
+// never parsed, a claimed page is parsed before its form is made, and with the
+// debug log on every page is parsed at once, its complaints in their old place.
+TEST(FormContext, PageParsedOnlyForAForm) {
+  FormPage plain("<html><body><p>plain</p></body></html>");
+  const auto plainCtx = plain.Context();
+  EXPECT_TRUE(plainCtx->HasDom());
+  EXPECT_EQ(CPLFormFactory::createForm(plainCtx.get()), nullptr);
+  EXPECT_FALSE(plainCtx->m_spDom.IsBuilt());
+
+  FormPage error("<!-- OwaPage = ASP.auth_error_aspx --><html><head></head><body></body></html>");
+  error.Record().m_dwRequestFlags = RequestFlag::DocumentViewForceSave;
+  const auto errorCtx = error.Context();
+  EXPECT_FALSE(errorCtx->m_spDom.IsBuilt());
+  const CCountedPtr<CPLForm> form(CPLFormFactory::createForm(errorCtx.get()));
+  EXPECT_TRUE(form);
+  EXPECT_TRUE(errorCtx->m_spDom.IsBuilt());
+
+  CLogCapture log;
+  EXPECT_TRUE(plain.Context()->m_spDom.IsBuilt());
 }
 
 TEST(FormBase, LanguageAndCharacterSet) {
