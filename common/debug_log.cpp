@@ -95,7 +95,7 @@ using namespace debug_log_detail;
 
 // ---- Writer -----------------------------------------------------------------
 
-void DebugLog(const char* format, ...) {
+void DebugLogWrite(const char* format, ...) {
   if (g_logMode.load(std::memory_order_acquire) == LOG_MODE_OFF || format == nullptr) return;
   char text[2049] = {};
   va_list args;
@@ -113,7 +113,7 @@ void DebugLog(const char* format, ...) {
   }
 }
 
-void DebugLogError(DWORD code, const char* format, ...) {
+void DebugLogErrorWrite(DWORD code, const char* format, ...) {
   if (g_logMode.load(std::memory_order_acquire) == LOG_MODE_OFF || format == nullptr) return;
   char callerText[512] = {};
   va_list args;

@@ -5,6 +5,7 @@
 // Failures of the log never reach the caller.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,10 +21,14 @@ struct SYSTEMTIME;
 // ---- The writer -----------------------------------------------------------
 
 // At most 2,047 characters of the formatted text reach the sink.
-void DebugLog(const char* format, ...) HX_PRINTF(1, 2);
+#define DebugLog(...) (DebugLogOff() ? static_cast<void>(0) : DebugLogWrite(__VA_ARGS__))
 // Appends the system's text for a Win32 error code or an HRESULT, after
 // three blanks.
-void DebugLogError(DWORD code, const char* format, ...) HX_PRINTF(2, 3);
+#define DebugLogError(...) (DebugLogOff() ? static_cast<void>(0) : DebugLogErrorWrite(__VA_ARGS__))
+// The writers behind them. While the log is off the calls above stop before
+// the call and its arguments: a request passes dozens of them.
+void DebugLogWrite(const char* format, ...) HX_PRINTF(1, 2);
+void DebugLogErrorWrite(DWORD code, const char* format, ...) HX_PRINTF(2, 3);
 // Whether a line written now would go anywhere (lets callers skip costly
 // formatting of their arguments).
 bool DebugLogEnabled();
@@ -76,6 +81,14 @@ constexpr int32_t kLogRingHeaderSize = 100;
 
 void SetLogMode(DWORD mode);
 DWORD GetLogMode();
+
+namespace debug_log_detail {
+extern std::atomic<DWORD> g_logMode;
+}  // namespace debug_log_detail
+
+inline bool DebugLogOff() {
+  return debug_log_detail::g_logMode.load(std::memory_order_acquire) == LOG_MODE_OFF;
+}
 
 // The lock under which the file and memory sinks write; it may be shared
 // with other processes. While it is null those sinks write nothing.

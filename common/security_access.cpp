@@ -1,5 +1,7 @@
 #include "common/security_access.h"
 
+#include <utility>
+
 #include "common/revert_to_self_guard.h"
 #include "platform/last_error.h"
 #include "platform/thread_token.h"
@@ -19,12 +21,11 @@ DWORD CSecurityAccess::GetUserIdentity(std::string& accountName, std::string& do
       std::string domain;
       if (!LookupAccountSidA(nullptr, sid, &account, &domain)) {
         result = GetLastError();
-        sidString = sid;
       } else {
-        sidString = sid;
-        accountName = account;
-        domainName = domain;
+        accountName = std::move(account);
+        domainName = std::move(domain);
       }
+      sidString = std::move(sid);
     }
   }
   CloseToken(token);

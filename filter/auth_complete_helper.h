@@ -15,8 +15,10 @@ class CAuthCompleteHelper {
   static DWORD GetFBAClientFlags(CDLLContext* pContext, const std::string& cookie);
 
   // The user's product language code and LCID; both keep the caller's values
-  // when nothing better is known.
-  static DWORD DetectUserLanguage(CDLLContext* pContext, std::string& language, WORD& lcid);
+  // when nothing better is known. `requestCookie` is the request's cookie
+  // header as received (empty without one).
+  static DWORD DetectUserLanguage(CDLLContext* pContext, const std::string& requestCookie, std::string& language,
+                                  WORD& lcid);
   // Rewrites the product's pseudo-requests (subscription types 20 to 25) to
   // its viewer page through the request's "URL" header; control message 2
   // when redirected. `url` and `queryString` are changed in place (a

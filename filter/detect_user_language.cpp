@@ -17,7 +17,9 @@ namespace {
 
 constexpr const char* kAcceptLanguageHeader = "HTTP_ACCEPT-LANGUAGE";
 
-DWORD DetectUserLanguageSteps(CDLLContext* pContext, std::string& language, WORD& lcid) {
+ci_string_view AsCI(const std::string& text) { return ci_string_view(text.data(), text.size()); }
+
+DWORD DetectUserLanguageSteps(CDLLContext* pContext, const std::string& cookie, std::string& language, WORD& lcid) {
   if (pContext == nullptr || !pContext->m_spRequestInfo) {
     DebugLog("[CAuthCompleteHelper::DetectUserLanguage] invalid pointers.");
     return HX_RC_MISSING;
@@ -41,18 +43,18 @@ DWORD DetectUserLanguageSteps(CDLLContext* pContext, std::string& language, WORD
   }
 
   const CRequestInfo& request = *pContext->m_spRequestInfo;
+  // The header name is made once: every request asks for it.
+  static const std::string kAcceptLanguage = kAcceptLanguageHeader;
   std::string browserLanguages;
-  if (!request.GetHeaderValue(kAcceptLanguageHeader, browserLanguages)) {
+  if (!request.GetHeaderValue(kAcceptLanguage, browserLanguages)) {
     browserLanguages = "en";
     DebugLog("[CAuthCompleteHelper::DetectUserLanguage] Reading <%s> header value failed. Go with default value (en).",
              kAcceptLanguageHeader);
   }
-  std::string cookie;
-  request.GetHeaderValue("HTTP_COOKIE", cookie);
 
   // When the settings object cannot decide, its defaults stand.
-  if (!CPLHXGeneralSettings::getInstance()->DetectUserLanguage(user, ToCI(browserLanguages), language, lcid,
-                                                               ToCI(cookie), sid)) {
+  if (!CPLHXGeneralSettings::getInstance()->DetectUserLanguage(user, AsCI(browserLanguages), language, lcid,
+                                                               AsCI(cookie), sid)) {
     DebugLog("[CAuthCompleteHelper::DetectUserLanguage] CPLHXGeneralSettings::DetectUserLanguage() failed. User <%s> "
              "AcceptLanguage <%s>. Go with default values.",
              user.c_str(), browserLanguages.c_str());
@@ -64,9 +66,10 @@ DWORD DetectUserLanguageSteps(CDLLContext* pContext, std::string& language, WORD
 
 }  // namespace
 
-DWORD CAuthCompleteHelper::DetectUserLanguage(CDLLContext* pContext, std::string& language, WORD& lcid) {
+DWORD CAuthCompleteHelper::DetectUserLanguage(CDLLContext* pContext, const std::string& requestCookie,
+                                              std::string& language, WORD& lcid) {
   DebugLog("[CAuthCompleteHelper::DetectUserLanguage] Starts.");
-  const DWORD dwRet = DetectUserLanguageSteps(pContext, language, lcid);
+  const DWORD dwRet = DetectUserLanguageSteps(pContext, requestCookie, language, lcid);
   DebugLog("[CAuthCompleteHelper::DetectUserLanguage] returned dwRet <%d>.", static_cast<int>(dwRet));
   return dwRet;
 }

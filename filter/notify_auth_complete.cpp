@@ -60,39 +60,47 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
   const bool directAttachment = (pContext->m_dwRequestFlags & RequestFlag::DirectAttachmentAccess) != 0;
   const bool documentViewFile = (pContext->m_dwRequestFlags & RequestFlag::DocumentViewDirectFileAccess) != 0;
 
-  std::string queryText, urlText, cookie;
-  if (!info.GetHeaderValue("QUERY_STRING", queryText)) {
+  // Every request reads these: the names are made once.
+  static const std::string kQueryString = "QUERY_STRING";
+  static const std::string kUrl = "URL";
+  static const std::string kCookie = "HTTP_COOKIE";
+  std::string queryText, urlText, requestCookie;
+  if (!info.GetHeaderValue(kQueryString, queryText)) {
     DebugLog("[CNotifications::NotifyAuthComplete] Reading QURERY_STRING header failed.");
     pContext->m_dwControlMessage = ControlMessageIgnore;
     return HX_RC_MISSING;
   }
-  if (!info.GetHeaderValue("URL", urlText) || urlText.empty()) {
+  if (!info.GetHeaderValue(kUrl, urlText) || urlText.empty()) {
     DebugLog("[CNotifications::NotifyAuthComplete] Reading URL header failed.");
     pContext->m_dwControlMessage = ControlMessageIgnore;
     return HX_RC_MISSING;
   }
-  if (!info.GetHeaderValue("HTTP_COOKIE", cookie)) {
+  if (!info.GetHeaderValue(kCookie, requestCookie)) {
     DebugLog("[CNotifications::NotifyAuthComplete] Reading HTTP_COOKIE header failed.");
-    cookie.clear();
+    requestCookie.clear();
   }
 
-  const size_t comma = cookie.find(',');
+  // The steps below see the repaired cookie; the request keeps its own.
+  std::string repairedCookie;
+  bool cookieRepaired = false;
+  const size_t comma = requestCookie.find(',');
   if ((directAttachment || documentViewFile) && comma != std::string::npos) {
     DebugLog("[CNotifications::NotifyAuthComplete] This is a direct file access, and ',' character was found in cookie header value <%s>.",
-             cookie.c_str());
-    const std::string repaired = RepairFoldedCookie(cookie, comma);
-    if (!CBaseNotifications::IsSafeHeaderText(repaired)) {
+             requestCookie.c_str());
+    repairedCookie = RepairFoldedCookie(requestCookie, comma);
+    if (!CBaseNotifications::IsSafeHeaderText(repairedCookie)) {
       // Copied into the header it would start a header of the client's own.
       DebugLog("[CNotifications::NotifyAuthComplete] The repaired cookie value holds CR, LF or NUL; the cookie header is left as it is.");
-    } else if (CBaseNotifications::SetWorkerHeader(pContext, "Cookie:", repaired) == 0) {
+    } else if (CBaseNotifications::SetWorkerHeader(pContext, "Cookie:", repairedCookie) == 0) {
       DebugLog("[CNotifications::NotifyAuthComplete] CBaseNotifications::SetWorkerHeader() failed when setting cookie header value.");
       pContext->m_dwControlMessage = ControlMessageIgnore;
       return HX_RC_MISSING;
     } else {
-      DebugLog("[CNotifications::NotifyAuthComplete] Cookie header value was set successfully to <%s>.", repaired.c_str());
-      cookie = repaired;
+      DebugLog("[CNotifications::NotifyAuthComplete] Cookie header value was set successfully to <%s>.", repairedCookie.c_str());
+      cookieRepaired = true;
     }
   }
+  const std::string& cookie = cookieRepaired ? repairedCookie : requestCookie;
 
   DebugLog("[CNotifications::NotifyAuthComplete] URL <%s> QueryString <%s> Cookie <%s>", urlText.c_str(),
            queryText.c_str(), cookie.c_str());
@@ -106,7 +114,7 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
 
   std::string language = "en";
   WORD lcid = 0x0409;
-  dwRet = CAuthCompleteHelper::DetectUserLanguage(pContext, language, lcid);
+  dwRet = CAuthCompleteHelper::DetectUserLanguage(pContext, requestCookie, language, lcid);
   if (dwRet != 0) {
     DebugLog("[CNotifications::NotifyAuthComplete] CAuthCompleteHelper::DetectUserLanguage() failed.");
     pContext->m_dwControlMessage = ControlMessageIgnore;
@@ -116,8 +124,15 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
   pContext->m_pMyOwnContext = new CPLHXContext(language, lcid, cookie);
   DebugLog("[CNotifications::NotifyAuthComplete] m_pMyOwnContext: %p", static_cast<void*>(pContext->m_pMyOwnContext));
 
-  ci_string url = ToCI(urlText);
-  ci_string query = ToCI(queryText);
+  // Only redirects and direct file requests read the URL and the query
+  // string again; most requests need no copies of them.
+  ci_string url;
+  ci_string query;
+  const bool pseudoRequest = (pContext->m_dwRequestFlags & RequestFlag::PelloraVirtualFolder) != 0;
+  if (directAttachment || documentViewFile || pseudoRequest) {
+    url = ToCI(urlText);
+    query = ToCI(queryText);
+  }
   DWORD fileAccessType = AttachmentFile;
   if (directAttachment) {
     DebugLog("[CNotifications::NotifyAuthComplete] This is a direct attachment access request.");
@@ -126,7 +141,7 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
     DebugLog("[CNotifications::NotifyAuthComplete] This is a premium documentview direct file access request.");
     fileAccessType = DocumentViewFile;
   } else {
-    if (pContext->m_dwRequestFlags & RequestFlag::PelloraVirtualFolder) {
+    if (pseudoRequest) {
       int32_t cacheMultimedia = 0;
       if (!pSettings->GetSettingFromID(SettingCacheMultimedia, cacheMultimedia, settingsId, 7)) {
         DebugLog("[CNotifications::NotifyAuthComplete] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> EngineID <%d> SettingID <%d>.",

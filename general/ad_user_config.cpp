@@ -188,6 +188,12 @@ HRESULT CADUserConfig::GetUserProperties(const std::string& propertyName, std::s
   return hr;
 }
 
+HRESULT CADUserConfig::DirectoryBackOffFailure() {
+  // The path ReadProperties opens for the default provider.
+  static const std::wstring kPath = std::wstring(kADUserConfigProvider) + L":";
+  return ADsBackOffFailure(kPath);
+}
+
 HRESULT CADUserConfig::ReadProperties(const std::string& propertyName, CCountedPtr<ADProp>& holder,
                                       int32_t configType) {
   // The context of the log lines, up to the step reached; written out only

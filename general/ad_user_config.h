@@ -27,6 +27,9 @@ enum ADUserIdKind : int32_t {
   kUserIdSidOrMasterSid = 7,
 };
 
+// The provider look-ups search unless told otherwise: the global catalog.
+inline constexpr wchar_t kADUserConfigProvider[] = L"GC";
+
 // The longest filter handed to the directory, in characters.
 constexpr size_t kMaxUserFilterLength = 518;
 
@@ -47,11 +50,16 @@ class CADUserConfig {
   HRESULT FindUsers(IDirectorySearch* search, const std::wstring& userFilter, const wchar_t* const* attributes,
                     DWORD count, std::wstring& values);
 
+  // S_OK when a look-up through the default provider may reach its
+  // directory now; while the directory is in its back-off, the failure every
+  // such look-up meets at once (see ADsBackOffFailure).
+  static HRESULT DirectoryBackOffFailure();
+
   int32_t m_nConfigType = 0;
   ci_string m_strUserFilter;
   std::map<ci_string, CCountedPtr<ADProp>> m_mapResults;
   std::wstring m_wstrBaseFilter = L"(objectClass=user)(objectCategory=person)";
-  std::wstring m_wstrProvider = L"GC";
+  std::wstring m_wstrProvider = kADUserConfigProvider;
 };
 
 // The first global catalog ("GC:"), the first directory ("LDAP:") or the

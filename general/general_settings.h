@@ -83,7 +83,7 @@ class CGeneralSettings {
   // when the text is empty; the LCID from the text before the first "," or
   // ";", the language from the first ";"-piece that begins with a supported
   // tag. True when a language matched.
-  bool GetBrowserLanguage(const ci_string& languages, std::string& language, uint16_t& lcid) const;
+  bool GetBrowserLanguage(ci_string_view languages, std::string& language, uint16_t& lcid) const;
   TResource& GetResource() { return m_resource; }
   TEventLog& GetEventLog() { return m_eventLog; }
   THandleSettings& GetHandleSettings() { return m_settings; }

@@ -37,10 +37,10 @@ const SupportedLanguage kSupportedLanguages[26] = {
     {"el", "el"},
 };
 
-bool FindLanguagePrefix::operator()(const ci_string& entry) const {
+bool FindLanguagePrefix::operator()(ci_string_view entry) const {
   for (const auto& [tag, code] : m_table) {
     const bool matches = tag.empty() || (!entry.empty() && tag.size() <= entry.size() &&
-                                         ci_string_view(entry).substr(0, tag.size()) == ToCI(tag));
+                                         entry.substr(0, tag.size()) == ci_string_view(tag.data(), tag.size()));
     if (matches) {
       m_language = code;
       return true;

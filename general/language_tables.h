@@ -37,7 +37,7 @@ class FindLanguagePrefix {
   FindLanguagePrefix(const SupportedLanguageTable& table, std::string& language)
       : m_table(table), m_language(language) {}
   // True when a row matched; the language is left as it was otherwise.
-  bool operator()(const ci_string& entry) const;
+  bool operator()(ci_string_view entry) const;
 
  private:
   const SupportedLanguageTable& m_table;

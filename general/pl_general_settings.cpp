@@ -109,12 +109,22 @@ HRESULT CPLGeneralSettings::ReadOWAAD() {
 
 namespace {
 
+// The value after the first `key` (ASCII case ignored) up to the next ";"
+// or the end; empty when the key is missing or ends the text.
+ci_string_view CookieValue(ci_string_view cookie, ci_string_view key) {
+  const size_t found = FindNoCase(cookie, key);
+  if (found == ci_string_view::npos) return {};
+  const size_t begin = found + key.size();
+  if (begin >= cookie.size()) return {};
+  return cookie.substr(begin, cookie.find(';', begin) - begin);
+}
+
 // The web client's session: "UserContext=" or else "sessionid=" of the
 // cookie, else the user.
-std::string SessionOfCookie(const ci_string& cookie, const std::string& shortName) {
+std::string SessionOfCookie(ci_string_view cookie, const std::string& shortName) {
   for (const char* key : {"UserContext=", "sessionid="}) {
-    ci_string session = GetStringBetween(cookie, ci_string(key), ci_string(";"));
-    if (!session.empty()) return ToStd(session);
+    const ci_string_view session = CookieValue(cookie, key);
+    if (!session.empty()) return std::string(session.data(), session.size());
     DebugLog("[CPLGeneralSettings::GetADProperty] Warning!: couldn't retrieve cookie or the cookie (%s) value is empty",
              key);
   }
@@ -124,7 +134,7 @@ std::string SessionOfCookie(const ci_string& cookie, const std::string& shortNam
 }  // namespace
 
 HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string& propertyName, std::string& value,
-                                          const ci_string& cookie, const std::string& sid, bool report) {
+                                          ci_string_view cookie, const std::string& sid, bool report) {
   const std::string fullName = ToStd(userName);
   const bool reduced = ExtractUserName(userName);
   DebugLog("[CPLGeneralSettings::GetADProperty] Get property from cache, User: %s, SessionId: %s, Parameter Name: %s",
@@ -135,39 +145,26 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   const std::string session = SessionOfCookie(cookie, shortName);
   // Users of one short name in two domains are two users: the cache key is
   // the SID or the whole name.
-  const std::string key = sid.empty() ? fullName : sid;
+  const std::string& key = sid.empty() ? fullName : sid;
 
-  char* cached = nullptr;
-  if (m_cache.GetItem(kCacheName, key.c_str(), &cached, session.c_str(), propertyName.c_str())) {
-    value = cached;
-    delete[] cached;
+  static const std::string kCacheNameText = kCacheName;
+  if (m_cache.GetItem(kCacheNameText, key, value, session, propertyName)) {
     DebugLog("[CPLGeneralSettings::GetADProperty] Get property from cache successfull, Value: %s !", value.c_str());
     return S_OK;
   }
   DebugLog("[CPLGeneralSettings::GetADProperty] Warning!: Get property from cache FAILED, query AD");
 
-  CCountedPtr<CADUserConfig> lookup(new CADUserConfig());
   int32_t configType = 0;
-  if (GetSettingFromID(SettingADPropertyOption, configType, -1, 0)) {
-    lookup->m_nConfigType = configType;
-  } else {
+  const bool configRead = GetSettingFromID(SettingADPropertyOption, configType, -1, 0);
+  if (!configRead) {
     DebugLog("GetSettingFromID int failed ID %d, SettingID %d, EngineID %d", static_cast<int>(SettingADPropertyOption),
              -1, 0);
   }
-  const bool address = fullName.find('@') != std::string::npos;
-  if (address) {
-    lookup->BuildFilter(fullName, kUserIdSmtpAddress);
-  } else if (!sid.empty()) {
-    lookup->BuildFilter(sid, kUserIdSidOrMasterSid);
-  } else {
-    lookup->BuildFilter(shortName, kUserIdAccountName);
-  }
   std::string found;
-  HRESULT hr = lookup->GetUserProperties(propertyName, found);
-  if (FAILED(hr) && address) {
-    lookup->BuildFilter(fullName, kUserIdSmtpAddress);
-    hr = lookup->GetUserProperties(propertyName, found);
-  }
+  // While the directory is in its back-off every search would fail at once
+  // and log nothing: the same failure comes without building one.
+  HRESULT hr = CADUserConfig::DirectoryBackOffFailure();
+  if (SUCCEEDED(hr)) hr = LookUp(fullName, shortName, sid, propertyName, configRead, configType, found);
   if (FAILED(hr)) {
     if (report && !ADsLastFailureIsRepeat()) {
       LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE,
@@ -183,6 +180,27 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
     WriteEventLog(EVENTLOG_ERROR_TYPE,
                   "Pellora failed to store in cache AD property %s for User %s Session %s Value %s",
                   propertyName.c_str(), shortName.c_str(), session.c_str(), value.c_str());
+  }
+  return hr;
+}
+
+HRESULT CPLGeneralSettings::LookUp(const std::string& fullName, const std::string& shortName, const std::string& sid,
+                                   const std::string& propertyName, bool configRead, int32_t configType,
+                                   std::string& found) {
+  CCountedPtr<CADUserConfig> lookup(new CADUserConfig());
+  if (configRead) lookup->m_nConfigType = configType;
+  const bool address = fullName.find('@') != std::string::npos;
+  if (address) {
+    lookup->BuildFilter(fullName, kUserIdSmtpAddress);
+  } else if (!sid.empty()) {
+    lookup->BuildFilter(sid, kUserIdSidOrMasterSid);
+  } else {
+    lookup->BuildFilter(shortName, kUserIdAccountName);
+  }
+  HRESULT hr = lookup->GetUserProperties(propertyName, found);
+  if (FAILED(hr) && address) {
+    lookup->BuildFilter(fullName, kUserIdSmtpAddress);
+    hr = lookup->GetUserProperties(propertyName, found);
   }
   return hr;
 }

@@ -42,14 +42,14 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   // `report` asks for an event-log entry when the directory cannot be read.
   // 0 with the value; a failure code leaves the value unchanged.
   HRESULT GetADProperty(ci_string userName, const std::string& propertyName, std::string& value,
-                        const ci_string& cookie, const std::string& sid, bool report);
+                        ci_string_view cookie, const std::string& sid, bool report);
 
   // The user's product language and LCID: from the user's directory culture
   // ("msExchUserCulture"), or, when the directory cannot be read, from the
   // browser's language list. "en" and 9 when nothing was looked up; true when
   // a supported language matched. cookie and sid go to GetADProperty.
-  bool DetectUserLanguage(const std::string& userName, const ci_string& browserLanguages, std::string& language,
-                          uint16_t& lcid, const ci_string& cookie, const std::string& sid);
+  bool DetectUserLanguage(const std::string& userName, ci_string_view browserLanguages, std::string& language,
+                          uint16_t& lcid, ci_string_view cookie, const std::string& sid);
 
   BOOL GetUTF8ResourceString(DWORD id, std::string& text, LANGID langId);
 
@@ -63,6 +63,11 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   const COWAADConfig& GetOWAADConfig() const { return m_OWAADConfig; }
 
  protected:
+  // The directory search of GetADProperty: by address, else by SID, else by
+  // short name (an address found by nothing is asked once more).
+  static HRESULT LookUp(const std::string& fullName, const std::string& shortName, const std::string& sid,
+                        const std::string& propertyName, bool configRead, int32_t configType, std::string& found);
+
   CPageCharSet m_pageCharSet;
   std::string m_strTempDirectory;
   std::string m_strLogFilePath;

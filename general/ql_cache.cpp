@@ -20,6 +20,19 @@ bool ComReady(HRESULT hr) { return SUCCEEDED(hr) || hr == RPC_E_CHANGED_MODE; }
 // error: running out of memory (E_OUTOFMEMORY). Its message is the system's.
 const char* ComErrorMessage(HRESULT hr) { return LookupSystemMessage(static_cast<DWORD>(hr)); }
 
+// The component's texts come as C strings on the other paths (AddItem
+// takes them so): a text that holds a NUL ends there.
+bool HoldsNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+std::string UpToNul(const std::string& text) { return text.substr(0, text.find('\0')); }
+
+void LogGetItemOutOfMemory() {
+  const HRESULT hr = E_OUTOFMEMORY;
+  DebugLogError(static_cast<DWORD>(hr), "GetItem got EXCEPTION HR 0x%x %s", static_cast<unsigned>(hr),
+                ComErrorMessage(hr));
+  LogEventF(1, "Cache component  GetItem failed COM Exception with 0x%x %s", static_cast<unsigned>(hr),
+            ComErrorMessage(hr));
+}
+
 }  // namespace
 
 bool CQLCache::Init() {
@@ -158,10 +171,26 @@ bool CQLCache::AddItem(const char* cacheName, const char* key, const char* data,
 bool CQLCache::GetItem(const char* cacheName, const char* key, char** buffer, const char* session,
                        const char* propertyName, int32_t mode) {
   try {
-    const std::string name = Text(cacheName);
-    const std::string k = Text(key);
-    const std::string s = Text(session);
-    const std::string p = Text(propertyName);
+    std::string value;
+    if (!GetItem(Text(cacheName), Text(key), value, Text(session), Text(propertyName), mode) || buffer == nullptr) {
+      return false;
+    }
+    char* copy = new char[value.size() + 1];
+    std::memcpy(copy, value.c_str(), value.size() + 1);
+    *buffer = copy;
+    return true;
+  } catch (const std::bad_alloc&) {
+    LogGetItemOutOfMemory();
+    return false;
+  }
+}
+
+bool CQLCache::GetItem(const std::string& cacheName, const std::string& key, std::string& value,
+                       const std::string& session, const std::string& propertyName, int32_t mode) {
+  try {
+    if (HoldsNul(cacheName) || HoldsNul(key) || HoldsNul(session) || HoldsNul(propertyName)) {
+      return GetItem(UpToNul(cacheName), UpToNul(key), value, UpToNul(session), UpToNul(propertyName), mode);
+    }
     if (!m_bInitialised) {
       DebugLog("GetItem QLCache is not initialized");
       return false;
@@ -180,31 +209,25 @@ bool CQLCache::GetItem(const char* cacheName, const char* key, char** buffer, co
                     static_cast<unsigned>(hr));
       return false;
     }
-    std::optional<std::string> value;
+    std::optional<std::string> found;
     hr = S_OK;
     if (mode == 1) {
-      hr = cache->GetItem(k, &value, name);
+      hr = cache->GetItem(key, &found, cacheName);
     } else if (mode == 2) {
-      hr = cache->GetSessionItem(k, s, &value, name);
+      hr = cache->GetSessionItem(key, session, &found, cacheName);
     } else if (mode == 3) {
-      hr = cache->GetSessionPropertyItem(k, s, p, &value, name);
+      hr = cache->GetSessionPropertyItem(key, session, propertyName, &found, cacheName);
     }
     cache->Release();
     if (FAILED(hr)) {
       DebugLogError(static_cast<DWORD>(hr), "GetItem failed HR 0x%x", static_cast<unsigned>(hr));
       return false;
     }
-    if (!value || buffer == nullptr) return false;
-    char* copy = new char[value->size() + 1];
-    std::memcpy(copy, value->c_str(), value->size() + 1);
-    *buffer = copy;
+    if (!found) return false;
+    value = std::move(*found);
     return true;
   } catch (const std::bad_alloc&) {
-    const HRESULT hr = E_OUTOFMEMORY;
-    DebugLogError(static_cast<DWORD>(hr), "GetItem got EXCEPTION HR 0x%x %s", static_cast<unsigned>(hr),
-                  ComErrorMessage(hr));
-    LogEventF(1, "Cache component  GetItem failed COM Exception with 0x%x %s", static_cast<unsigned>(hr),
-              ComErrorMessage(hr));
+    LogGetItemOutOfMemory();
     return false;
   } catch (...) {
     DebugLog("GetItem cache component got GENERAL EXCEPTION");

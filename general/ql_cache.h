@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 class CQLCache {
  public:
@@ -27,6 +28,12 @@ class CQLCache {
                const char* propertyName) {
     return GetItem(cacheName, key, buffer, session, propertyName, 3);
   }
+
+  // The same for texts held as strings (every request asks so), each up to
+  // its first NUL as the C-string forms see it: true only when a value came
+  // back, which is then in `value`.
+  bool GetItem(const std::string& cacheName, const std::string& key, std::string& value, const std::string& session,
+               const std::string& propertyName, int32_t mode = 3);
 
   bool IsInitialised() const { return m_bInitialised; }
 

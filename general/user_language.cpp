@@ -1,10 +1,9 @@
 // Resolving a user's language: the directory culture or the browser's
 // Accept-Language text turned into a product language code and an LCID.
+#include <algorithm>
 #include <string>
-#include <vector>
 
 #include "common/debug_log.h"
-#include "common/string_operation.h"
 #include "general/language_tables.h"
 #include "general/pl_general_settings.h"
 
@@ -19,6 +18,32 @@ void CutAtComma(ci_string& text) {
   if (comma != ci_string::npos) text.erase(comma);
 }
 
+// The pieces of a browser's language list, split at ";" as the settings'
+// list parser splits such lists, without copying them: the text before the
+// first ";" when it is not empty, then each later piece up to the first
+// empty one.
+class CLanguagePieces {
+ public:
+  explicit CLanguagePieces(ci_string_view text) : m_text(text) {}
+
+  bool Next(ci_string_view& piece) {
+    while (!m_ended && m_pos <= m_text.size()) {
+      const size_t end = std::min(m_text.find(';', m_pos), m_text.size());
+      const bool first = m_pos == 0;
+      piece = m_text.substr(m_pos, end - m_pos);
+      m_pos = end + 1;
+      if (!piece.empty()) return true;
+      m_ended = !first;
+    }
+    return false;
+  }
+
+ private:
+  ci_string_view m_text;
+  size_t m_pos = 0;
+  bool m_ended = false;
+};
+
 }  // namespace
 
 template <class H, class R, class E>
@@ -30,35 +55,37 @@ bool CGeneralSettings<H, R, E>::GetLCID(ci_string& tag, uint16_t& lcid) const {
 }
 
 template <class H, class R, class E>
-bool CGeneralSettings<H, R, E>::GetBrowserLanguage(const ci_string& languages, std::string& language,
+bool CGeneralSettings<H, R, E>::GetBrowserLanguage(ci_string_view languages, std::string& language,
                                                    uint16_t& lcid) const {
   language = kDefaultLanguage;
   lcid = kLookupNotRun;
-  std::vector<ci_string> pieces;
+  CLanguagePieces pieces(languages);
+  ci_string_view piece;
   // A text made only of separators splits into nothing and keeps the defaults.
-  if (!CStringOperation::Parse(languages, ";", pieces, true) || pieces.empty()) return false;
-  ci_string first = pieces.front();
+  if (!pieces.Next(piece)) return false;
+  ci_string first(piece);
   GetLCID(first, lcid);
   const FindLanguagePrefix matches(m_supportedLanguages, language);
-  for (const ci_string& piece : pieces) {
+  do {
     if (matches(piece)) return !language.empty();
-  }
+  } while (pieces.Next(piece));
   return false;
 }
 
 template bool CGeneralSettings<CHandlePLSettings, CResource, CEventLog>::GetLCID(ci_string&, uint16_t&) const;
-template bool CGeneralSettings<CHandlePLSettings, CResource, CEventLog>::GetBrowserLanguage(const ci_string&,
+template bool CGeneralSettings<CHandlePLSettings, CResource, CEventLog>::GetBrowserLanguage(ci_string_view,
                                                                                              std::string&,
                                                                                              uint16_t&) const;
 
-bool CPLGeneralSettings::DetectUserLanguage(const std::string& userName, const ci_string& browserLanguages,
-                                            std::string& language, uint16_t& lcid, const ci_string& cookie,
+bool CPLGeneralSettings::DetectUserLanguage(const std::string& userName, ci_string_view browserLanguages,
+                                            std::string& language, uint16_t& lcid, ci_string_view cookie,
                                             const std::string& sid) {
   language = kDefaultLanguage;
   lcid = kLookupNotRun;
   std::string value;
   bool found = false;
-  const HRESULT hr = GetADProperty(ToCI(userName), kUserCultureProperty, value, cookie, sid, false);
+  static const std::string kProperty = kUserCultureProperty;
+  const HRESULT hr = GetADProperty(ToCI(userName), kProperty, value, cookie, sid, false);
   if (FAILED(hr)) {
     DebugLog("DetectUserLanguage failed and goes with Browser language");
     found = GetBrowserLanguage(browserLanguages, language, lcid);

@@ -2,6 +2,7 @@
 
 #include <ldap.h>
 
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
@@ -77,19 +78,76 @@ bool IsUnreachable(int rc) { return rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT
 // connections to them fail at once.
 std::mutex g_backOffLock;
 std::map<std::string, std::chrono::steady_clock::time_point> g_unreachableUntil;
+// How many directories the map holds, readable without the lock: while it
+// is 0 no connection can be in its back-off.
+std::atomic<size_t> g_unreachableCount{0};
+// Counts the changes of the map, so that a thread can tell without the lock
+// that an entry it found is still there as it was.
+std::atomic<uint64_t> g_unreachableChanges{0};
+
+// Called under the lock after each change of the map.
+void NoteBackOffChange() {
+  g_unreachableCount.store(g_unreachableUntil.size(), std::memory_order_relaxed);
+  g_unreachableChanges.fetch_add(1, std::memory_order_release);
+}
+
+// The back-off this thread found last. While the directory is lost every
+// request thread asks for it: they need not all queue for the lock.
+struct KnownBackOff {
+  bool set = false;
+  std::string uri;
+  std::chrono::steady_clock::time_point until;
+  uint64_t changes = 0;
+};
+
+KnownBackOff& ThreadBackOff() {
+  // A thread-local object with a destructor is reached through an
+  // initialisation check on every use; a plain pointer is not.
+  thread_local KnownBackOff t_known;
+  thread_local KnownBackOff* t_reached = nullptr;
+  KnownBackOff* known = t_reached;
+  if (known == nullptr) known = t_reached = &t_known;
+  return *known;
+}
 
 bool InBackOff(const std::string& uri) {
+  KnownBackOff& known = ThreadBackOff();
+  if (known.set && known.changes == g_unreachableChanges.load(std::memory_order_acquire) &&
+      std::chrono::steady_clock::now() < known.until && known.uri == uri) {
+    return true;
+  }
   std::lock_guard<std::mutex> hold(g_backOffLock);
   auto it = g_unreachableUntil.find(uri);
   if (it == g_unreachableUntil.end()) return false;
-  if (std::chrono::steady_clock::now() < it->second) return true;
+  if (std::chrono::steady_clock::now() < it->second) {
+    known.set = true;
+    known.uri = uri;
+    known.until = it->second;
+    known.changes = g_unreachableChanges.load(std::memory_order_relaxed);
+    return true;
+  }
   g_unreachableUntil.erase(it);
+  NoteBackOffChange();
   return false;
 }
 
 void MarkUnreachable(const std::string& uri) {
   std::lock_guard<std::mutex> hold(g_backOffLock);
   g_unreachableUntil[uri] = std::chrono::steady_clock::now() + std::chrono::seconds(kADsRetryIntervalSeconds);
+  NoteBackOffChange();
+}
+
+// The failure of a connection refused because its directory is in its
+// back-off; it repeats the failure reported when the directory was lost.
+HRESULT BackOffFailure() {
+  LastError& last = t_lastError;
+  last.code = ERROR_DS_SERVER_DOWN;
+  last.repeat = true;
+  static const std::string kBackOffText =
+      "directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s";
+  // Within a back-off the text is mostly there already.
+  if (last.text != kBackOffText) last.text = kBackOffText;
+  return HRESULT_FROM_WIN32(ERROR_DS_SERVER_DOWN);
 }
 
 // The directory URI of a path's server part: LDAPURI (read now, so that a
@@ -138,14 +196,7 @@ int Bind(LDAP* ld) {
 
 HRESULT Connect(const std::string& uri, LDAP** out) {
   *out = nullptr;
-  if (InBackOff(uri)) {
-    t_lastError.code = ERROR_DS_SERVER_DOWN;
-    t_lastError.repeat = true;
-    static const std::string kBackOffText =
-        "directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s";
-    t_lastError.text = kBackOffText;
-    return HRESULT_FROM_WIN32(ERROR_DS_SERVER_DOWN);
-  }
+  if (InBackOff(uri)) return BackOffFailure();
   // libldap sets up its process-wide defaults on first use, unguarded: the
   // first use must not happen on two request threads at once.
   static std::once_flag initialised;
@@ -196,7 +247,24 @@ struct ParsedPath {
   bool rootDSE = false;
 };
 
+// Whether a wide text is an ASCII text, case ignored.
+bool IsAsciiNoCase(const std::wstring& text, const char* ascii) {
+  size_t i = 0;
+  for (; ascii[i] != '\0'; ++i) {
+    if (i >= text.size()) return false;
+    const uint32_t c = static_cast<uint32_t>(text[i]);
+    if (c > 0x7F || std::tolower(static_cast<int>(c)) != ascii[i]) return false;
+  }
+  return i == text.size();
+}
+
 bool ParsePath(const std::wstring& path, ParsedPath& parsed) {
+  // The global catalog is opened for every user look-up: known without a
+  // conversion.
+  if (IsAsciiNoCase(path, "gc:") || IsAsciiNoCase(path, "gc://")) {
+    parsed.globalCatalog = true;
+    return true;
+  }
   const std::string text = BytesFromWide(path);
   const std::string lower = AsciiLower(text);
   if (lower == "gc:" || lower == "gc://") {
@@ -492,6 +560,10 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   std::map<std::string, Values> m_properties;
 };
 
+std::string UriOfPath(const ParsedPath& parsed) {
+  return parsed.globalCatalog ? GlobalCatalogUri() : parsed.server.empty() ? DefaultUri() : "ldap://" + parsed.server;
+}
+
 // Opens the object of a path; `load` reads its attributes (and so checks
 // that it exists).
 HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
@@ -502,9 +574,7 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
     t_lastError = LastError{};
     return E_ADS_BAD_PATHNAME;
   }
-  const std::string uri = parsed.globalCatalog    ? GlobalCatalogUri()
-                          : parsed.server.empty() ? DefaultUri()
-                                                  : "ldap://" + parsed.server;
+  const std::string uri = UriOfPath(parsed);
   LDAP* ld = nullptr;
   HRESULT hr = Connect(uri, &ld);
   if (FAILED(hr)) return hr;
@@ -551,6 +621,13 @@ HRESULT ADsOpenObject(const std::wstring& path, const wchar_t* user, const wchar
 }
 
 void FreeADsMem(void* memory) { std::free(memory); }
+
+HRESULT ADsBackOffFailure(const std::wstring& path) {
+  if (g_unreachableCount.load(std::memory_order_relaxed) == 0) return S_OK;
+  ParsedPath parsed;
+  if (!ParsePath(path, parsed) || !InBackOff(UriOfPath(parsed))) return S_OK;
+  return BackOffFailure();
+}
 
 bool ADsLastFailureIsRepeat() { return t_lastError.repeat; }
 

@@ -134,6 +134,12 @@ HRESULT ADsOpenObject(const std::wstring& path, const wchar_t* user, const wchar
                       IDirectorySearch** object);
 void FreeADsMem(void* memory);
 
+// S_OK when opening `path` now may reach its directory. While the directory
+// is in its back-off, the failure such an open meets at once, with the
+// thread's last failure set as that open sets it (a repeat): a caller can
+// skip preparing a search that could not run.
+HRESULT ADsBackOffFailure(const std::wstring& path);
+
 // The extended error of the thread's last failed directory call: S_OK when
 // it has one, with its text and the provider's name (at most `size` - 1
 // characters each).

@@ -40,7 +40,10 @@ CacheStore& Store() {
 
 // Key parts are joined with a separator that no text of the module carries.
 std::string JoinKey(const std::string& key, const std::string* session, const std::string* property) {
-  std::string k = key;
+  // Every request of a known user looks a key up: one allocation for it.
+  std::string k;
+  k.reserve(key.size() + 2 + (session != nullptr ? session->size() : 0) + (property != nullptr ? property->size() : 0));
+  k += key;
   k += '\x1F';
   if (session != nullptr) k += *session;
   k += '\x1F';

@@ -25,9 +25,22 @@ struct ThreadIdentity {
   std::vector<SidPtr> sids;  // user first, then the groups that converted
 };
 
-thread_local ThreadIdentity t_identity;
-// The host's record as converted by the last look on this thread.
-thread_local ThreadIdentity t_hostIdentity;
+struct ThreadIdentities {
+  ThreadIdentity own;
+  // The host's record as converted by the last look on this thread.
+  ThreadIdentity host;
+};
+thread_local ThreadIdentities t_identities;
+
+// The thread's identities. A thread-local object with a destructor is
+// reached through an initialisation check on every use; a plain pointer is
+// not, and a request asks several times.
+ThreadIdentities& Identities() {
+  thread_local ThreadIdentities* t_reached = nullptr;
+  ThreadIdentities* identities = t_reached;
+  if (identities == nullptr) identities = t_reached = &t_identities;
+  return *identities;
+}
 
 bool AddSid(const std::string& text, std::vector<SidPtr>* sids) {
   PSID sid = nullptr;
@@ -68,17 +81,20 @@ bool SameIdentity(const ThreadIdentity& known, const HX_REQUEST_IDENTITY& record
 
 // This module's record, else the host's (converted once per record).
 const ThreadIdentity* CurrentIdentity() {
-  if (t_identity.set) return &t_identity;
+  ThreadIdentities& identities = Identities();
+  ThreadIdentity& own = identities.own;
+  if (own.set) return &own;
+  ThreadIdentity& host = identities.host;
   const PFN_HxGetRequestIdentity fn = HostIdentityFunction();
   const HX_REQUEST_IDENTITY* record = fn != nullptr ? fn() : nullptr;
   if (record == nullptr) {
-    t_hostIdentity = ThreadIdentity();
+    if (host.set) host = ThreadIdentity();
     return nullptr;
   }
   // One request asks several times; a host may also reuse one record for the
   // next request with other texts, so the texts are compared, not the
   // record's address, and only a changed record is converted again.
-  if (SameIdentity(t_hostIdentity, *record)) return &t_hostIdentity;
+  if (SameIdentity(host, *record)) return &host;
   auto identity = std::make_shared<CRequestIdentity>();
   ThreadIdentity next;
   next.set = true;
@@ -91,8 +107,8 @@ const ThreadIdentity* CurrentIdentity() {
     AddSid(identity->groupSids.back(), &next.sids);
   }
   next.identity = std::move(identity);
-  t_hostIdentity = std::move(next);
-  return &t_hostIdentity;
+  host = std::move(next);
+  return &host;
 }
 
 }  // namespace
@@ -103,11 +119,11 @@ bool SetRequestIdentity(const CRequestIdentity& identity) {
   next.identity = std::make_shared<const CRequestIdentity>(identity);
   bool allConverted = AddSid(identity.sid, &next.sids);
   for (const std::string& group : identity.groupSids) allConverted = AddSid(group, &next.sids) && allConverted;
-  t_identity = std::move(next);
+  Identities().own = std::move(next);
   return allConverted;
 }
 
-void ClearRequestIdentity() { t_identity = ThreadIdentity(); }
+void ClearRequestIdentity() { Identities().own = ThreadIdentity(); }
 
 const CRequestIdentity* GetRequestIdentity() {
   const ThreadIdentity* current = CurrentIdentity();
@@ -148,7 +164,8 @@ BOOL CCallerSids::CheckMembership(void* sid, BOOL* isMember) const {
 }
 
 CRequestIdentityScope::CRequestIdentityScope(const CRequestIdentity& identity)
-    : m_bHadPrevious(t_identity.set), m_previous(t_identity.set ? *t_identity.identity : CRequestIdentity()) {
+    : m_bHadPrevious(Identities().own.set),
+      m_previous(Identities().own.set ? *Identities().own.identity : CRequestIdentity()) {
   SetRequestIdentity(identity);
 }
 

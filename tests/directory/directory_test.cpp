@@ -318,6 +318,18 @@ TEST(DirectoryUserProperty, SilentDirectoryDelaysOnceAndLogsOnce) {
   // the machine.
   EXPECT_LT(timed("DOM\\second"), std::chrono::seconds(kADsTimeLimitSeconds) / 2);
   EXPECT_EQ(CountLogged("ReadProperties couldn't get IDirectorySearch"), 1);
+  // Within the back-off an address (asked twice) fails as the lost directory
+  // did when it was reported, and reports nothing either.
+  std::string value = "unset";
+  EXPECT_EQ(s.GetADProperty(ci_string("x@dom.test"), "msExchUserCulture", value, "", "", true),
+            HRESULT_FROM_WIN32(8250));
+  EXPECT_TRUE(ADsLastFailureIsRepeat());
+  EXPECT_EQ(value, "unset");
+  // Another directory is not in that back-off: it is tried and reported.
+  setenv("LDAPURI", ("ldap://127.0.0.1:" + std::to_string(CTestDirectory::FreePort()) + "/").c_str(), 1);
+  EXPECT_LT(timed("DOM\\third"), std::chrono::seconds(kADsTimeLimitSeconds + 3));
+  EXPECT_FALSE(ADsLastFailureIsRepeat());
+  EXPECT_EQ(CountLogged("ReadProperties couldn't get IDirectorySearch"), 2);
   close(listener);
   Directory();
 }
@@ -343,4 +355,29 @@ TEST(DirectoryConcurrent, LookupsOnManyThreads) {
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(wrong.load(), 0);
+}
+
+// Request threads that meet a lost directory at the same time all fail as
+// it did, and then at once within its back-off.
+TEST(DirectoryConcurrent, LookupsDuringBackOffFailAlike) {
+  setenv("LDAPURI", ("ldap://127.0.0.1:" + std::to_string(CTestDirectory::FreePort()) + "/").c_str(), 1);
+  CDirectorySettings s;
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 20; ++i) {
+        std::string value = "unset";
+        const std::string user = "DOM\\user" + std::to_string(t);
+        if (s.GetADProperty(ci_string(user.c_str()), "msExchUserCulture", value, "", "", false) !=
+                HRESULT_FROM_WIN32(8250) ||
+            value != "unset") {
+          ++wrong;
+        }
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  Directory();
 }

@@ -56,6 +56,15 @@ TEST_F(QLCacheTest, StoresUnderKeySessionAndProperty) {
   // A cache that was never created.
   EXPECT_FALSE(cache.AddItem("Other", "k", "v", "s", "p"));
   EXPECT_EQ(Get(cache, "k", "s", "p", "Other"), "<miss>");
+  // The string form reads what the C-string forms stored: a text ends at
+  // its first NUL there too; a miss leaves the value alone.
+  const std::string name = "ADUserConfig";
+  const std::string property = "msExchUserCulture";
+  std::string value = "unset";
+  EXPECT_FALSE(cache.GetItem(name, "alice", value, "sess2", property));
+  EXPECT_EQ(value, "unset");
+  EXPECT_TRUE(cache.GetItem(name, "alice", value, std::string("sess1\0tail", 10), property));
+  EXPECT_EQ(value, "fr-FR");
 }
 
 TEST_F(QLCacheTest, BoundedByEntries) {

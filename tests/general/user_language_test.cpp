@@ -72,6 +72,9 @@ TEST(BrowserLanguage, AcceptLanguageTexts) {
       {"", 9, "en", false},
       {";", 9, "en", false},
       {";;fr", 9, "en", false},
+      {";fr-FR", 0x040C, "fr", true},           // an empty text before the first ";" is skipped
+      {"ko;;fr-FR;fr", 0x0412, "en", false},    // a later empty piece ends the list
+      {"ko;fr-FR;", 0x0412, "fr", true},
       {longItem.c_str(), 0, "en", false},
   };
   CLanguageSettings s;

@@ -137,6 +137,29 @@ TEST(SecurityAccess, ReadsTheImpersonatedUser) {
   CloseToken(token);
 }
 
+// The account look-up answers what was written last for a SID, also when
+// another thread wrote it after this thread's own caller.
+TEST(SecurityAccess, AccountWrittenOnAnotherThreadIsSeen) {
+  CRequestIdentityScope scope(Alice());
+  CSecurityAccess access;
+  std::string account, domain, sid;
+  ASSERT_EQ(access.GetUserIdentity(account, domain, sid), 0u);
+  std::thread([] {
+    CRequestIdentity renamed = Alice();
+    renamed.account = "alice.renamed";
+    CRequestIdentityScope other(renamed);
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token));
+    CloseToken(token);
+  }).join();
+  std::string found;
+  ASSERT_TRUE(LookupAccountSidA(nullptr, Alice().sid, &found, nullptr));
+  EXPECT_EQ(found, "alice.renamed");
+  // This thread's caller, asked again, is written back.
+  EXPECT_EQ(access.GetUserIdentity(account, domain, sid), 0u);
+  EXPECT_EQ(account, "alice");
+}
+
 }  // namespace
 
 namespace {
