@@ -1,3 +1,4 @@
+#include <cstring>
 #include <string>
 
 #include "common/debug_log.h"
@@ -23,6 +24,31 @@ const HTTP_FILTER_PREPROC_HEADERS* HeaderCalls(const CDLLContext* pContext) {
 
 enum class HeaderCall { Add, Set };
 
+// A writable, terminated copy of a header text for the host's LPSTR
+// parameters (a host may write into what it is given): on the stack for texts
+// of ordinary length, as every header call of a response pays for it.
+class CWritableText {
+ public:
+  explicit CWritableText(const std::string& text) {
+    if (text.size() < sizeof m_local) {
+      std::memcpy(m_local, text.c_str(), text.size() + 1);
+      m_text = m_local;
+    } else {
+      m_long = text;
+      m_text = m_long.data();
+    }
+  }
+  CWritableText(const CWritableText&) = delete;
+  CWritableText& operator=(const CWritableText&) = delete;
+
+  char* Data() { return m_text; }
+
+ private:
+  char m_local[256];
+  std::string m_long;
+  char* m_text;
+};
+
 BOOL CallHeader(CDLLContext* pContext, HeaderCall call, const std::string& name, const std::string& value) {
   const char* label = call == HeaderCall::Add ? "AddWorkerHeader" : "SetHeader";
   if (pContext == nullptr || !MayChangeHeaders(pContext->m_dwNotificationType)) {
@@ -36,12 +62,12 @@ BOOL CallHeader(CDLLContext* pContext, HeaderCall call, const std::string& name,
   BOOL result = FALSE;
   const HTTP_FILTER_PREPROC_HEADERS* calls = HeaderCalls(pContext);
   if (pContext->m_pFilterContext != nullptr && calls != nullptr) {
-    std::string nameBuffer(name);
-    std::string valueBuffer(value);
+    CWritableText nameBuffer(name);
+    CWritableText valueBuffer(value);
     if (call == HeaderCall::Add && calls->AddHeader != nullptr) {
-      result = calls->AddHeader(pContext->m_pFilterContext, nameBuffer.data(), valueBuffer.data());
+      result = calls->AddHeader(pContext->m_pFilterContext, nameBuffer.Data(), valueBuffer.Data());
     } else if (call == HeaderCall::Set && calls->SetHeader != nullptr) {
-      result = calls->SetHeader(pContext->m_pFilterContext, nameBuffer.data(), valueBuffer.data());
+      result = calls->SetHeader(pContext->m_pFilterContext, nameBuffer.Data(), valueBuffer.Data());
     }
   }
   DebugLog("[%s] for header: %s return %d", label, name.c_str(), static_cast<int>(result));
@@ -64,10 +90,9 @@ DWORD CBaseNotifications::SendResponse(CDLLContext* pContext, const char* respon
 }
 
 bool CBaseNotifications::IsSafeHeaderText(const std::string& text) {
-  for (const char c : text) {
-    if (c == '\r' || c == '\n' || c == '\0') return false;
-  }
-  return true;
+  // The span before the first CR or LF ends at the first NUL too: it covers
+  // the whole text exactly when the text holds none of the three.
+  return std::strcspn(text.c_str(), "\r\n") == text.size();
 }
 
 BOOL CBaseNotifications::AddWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value) {

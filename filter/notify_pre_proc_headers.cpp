@@ -14,17 +14,34 @@
 
 namespace {
 
-// One request parameter as looked up: whether it was there, and its value.
+// One request parameter as looked up: whether it was there, and its value
+// (read in place: the request information outlives the handler).
 struct RequestParam {
   bool found = false;
-  ci_string value;
+  ci_string_view value;
 
-  void Read(CRequestInfo& info, const char* name) { found = info.GetParamValue(name, value); }
+  void Read(const CRequestInfo& info, const char* name) {
+    const ci_string* stored = info.FindParamValue(name);
+    found = stored != nullptr;
+    if (found) value = *stored;
+  }
   // Present and equal to `text` as a whole, case ignored.
   bool Is(const char* text) const { return found && value == text; }
 };
 
-bool EqualsNoCase(const std::string& a, const char* b) { return ToCI(a) == b; }
+// What a header that is absent or was not read logs as.
+const std::string kNoText;
+
+// A header text read in place (the request information outlives the
+// handler); an absent header reads as empty.
+bool ReadHeader(const CRequestInfo& info, const char* name, const std::string*& text) {
+  text = info.FindHeaderValue(name);
+  if (text != nullptr) return true;
+  text = &kNoText;
+  return false;
+}
+
+bool EqualsNoCase(const std::string& a, const char* b) { return ci_string_view(a.data(), a.size()) == b; }
 
 }  // namespace
 
@@ -52,34 +69,35 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
     pContext->m_pReplaceBuffer = nullptr;
     pContext->m_dwReplaceBufferLength = 0;
 
-    CRequestInfo& info = *pContext->m_spRequestInfo;
+    const CRequestInfo& info = *pContext->m_spRequestInfo;
     const DWORD type = pContext->m_dwSubscriptionType;
-    std::string url, method, userAgent;
+    const std::string* url = &kNoText;
+    const std::string* method = &kNoText;
+    const std::string* userAgent = &kNoText;
     bool isGet = false;
     bool isPost = false;
     bool kinds[10] = {};
 
-    if (!info.GetHeaderValue("HTTP_URL", url)) {
+    if (!ReadHeader(info, "HTTP_URL", url)) {
       DebugLog("[CNotifications::NotifyPreProcHeaders] Reading HTTP_URL header failed.");
       dwRet = HX_RC_MISSING;
-    } else if (!info.GetHeaderValue("HTTP_METHOD", method)) {
+    } else if (!ReadHeader(info, "HTTP_METHOD", method)) {
       DebugLog("[CNotifications::NotifyPreProcHeaders] Reading HTTP_METHOD header failed.");
       dwRet = HX_RC_MISSING;
     } else {
-      isPost = EqualsNoCase(method, "POST");
-      isGet = EqualsNoCase(method, "GET");
+      isPost = EqualsNoCase(*method, "POST");
+      isGet = EqualsNoCase(*method, "GET");
       if (isPost) pContext->m_dwRequestFlags |= RequestFlag::Post;
       // A client that leaves the header out must not skip the download
       // checks: it reads as an empty user agent (neither Mac nor Premium).
-      if (!info.GetHeaderValue("HTTP_USER_AGENT", userAgent)) {
+      if (!ReadHeader(info, "HTTP_USER_AGENT", userAgent)) {
         DebugLog("[CNotifications::NotifyPreProcHeaders] No HTTP_USER_AGENT header; classified with an empty user agent.");
-        userAgent.clear();
       }
     }
 
     if (dwRet == 0) {
-      if (CUtil::IsMacClient(userAgent)) pContext->m_dwRequestFlags |= RequestFlag::MacClient;
-      if (CUtil::IsPremiumIEClient(userAgent) || CUtil::IsOWAAuthWindowsClient(userAgent)) {
+      if (CUtil::IsMacClient(*userAgent)) pContext->m_dwRequestFlags |= RequestFlag::MacClient;
+      if (CUtil::IsPremiumIEClient(*userAgent) || CUtil::IsOWAAuthWindowsClient(*userAgent)) {
         pContext->m_dwRequestFlags |= RequestFlag::PremiumClient;
       }
       RequestParam smime;
@@ -89,7 +107,7 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       if (!isPost && !isGet) {
         pContext->m_dwControlMessage = ControlMessageIgnore;
         DebugLog("[CNotifications::NotifyPreProcHeaders] HTTP URL <%s> METHOD <%s> UA <%s>. We are not intersted in this request method. Ignore.",
-                 url.c_str(), method.c_str(), userAgent.c_str());
+                 url->c_str(), method->c_str(), userAgent->c_str());
         LogNotificationFinished("NotifyPreProcHeaders", dwRet, pContext);
         return dwRet;
       }
@@ -158,7 +176,7 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
              "BasicAttachmentManager <%s> DirectAttachmentAccessRequest <%s> "
              "PremiumDocumentViewDirectFileAccessRequest <%s> FakePelloraVirtualFolderRequest <%s> "
              "PremiumDocumentViewRefreshRequest <%s>.",
-             url.c_str(), method.c_str(), YN(flags & RequestFlag::SMime), userAgent.c_str(),
+             url->c_str(), method->c_str(), YN(flags & RequestFlag::SMime), userAgent->c_str(),
              YN(flags & RequestFlag::MacClient), YN(flags & RequestFlag::PremiumClient), static_cast<int>(type),
              YN(kinds[0]), YN(kinds[1]), YN(kinds[3]), YN(kinds[4]), YN(kinds[5]), YN(kinds[2]), YN(kinds[8]),
              YN(kinds[7]), YN(kinds[9]), YN(kinds[6]));

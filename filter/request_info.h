@@ -4,8 +4,11 @@
 #pragma once
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "common/ci_string.h"
 
@@ -20,42 +23,66 @@ class CRequestInfo {
   // "HTTP_ACCEPT_LANGUAGE". "HEADER_<name>" is the request header <name>
   // (the server's variable of that name); a client header that is itself
   // called "HEADER_..." never stands in for it.
-  bool GetHeaderValue(const std::string& name, std::string& value) const {
-    if (FindHeader(name, value)) return true;
-    if (name.empty() || name.back() == ':') return false;
-    static constexpr char kHeaderPrefix[] = "HEADER_";
-    constexpr size_t kPrefixLength = sizeof kHeaderPrefix - 1;
-    if (name.compare(0, kPrefixLength, kHeaderPrefix) == 0) {
-      return name.size() > kPrefixLength && FindHeader(name.substr(kPrefixLength) + ":", value);
-    }
-    return FindHeader(name + ":", value);
-  }
-
-  // A query or form parameter; present with an empty value counts as found.
-  bool GetParamValue(const ci_string& name, ci_string& value) const {
-    if (m_mapParams.empty()) return false;
-    auto it = m_mapParams.find(name);
-    if (it == m_mapParams.end()) return false;
-    value = it->second;
+  bool GetHeaderValue(std::string_view name, std::string& value) const {
+    const std::string* found = FindHeaderValue(name);
+    if (found == nullptr) return false;
+    value.assign(found->data(), found->size());
     return true;
   }
 
-  std::map<ci_string, ci_string> m_mapParams;
-  std::map<std::string, std::string> m_mapHeaders;
+  // The same look-up without a copy: the stored value, or null. The pointer
+  // lives as long as the entry.
+  const std::string* FindHeaderValue(std::string_view name) const {
+    if (const std::string* found = FindHeader(name)) return found;
+    if (name.empty() || name.back() == ':') return nullptr;
+    static constexpr std::string_view kHeaderPrefix = "HEADER_";
+    if (name.substr(0, kHeaderPrefix.size()) == kHeaderPrefix) {
+      return name.size() > kHeaderPrefix.size() ? FindWithColon(name.substr(kHeaderPrefix.size())) : nullptr;
+    }
+    return FindWithColon(name);
+  }
+
+  // A query or form parameter; present with an empty value counts as found.
+  bool GetParamValue(ci_string_view name, ci_string& value) const {
+    const ci_string* found = FindParamValue(name);
+    if (found == nullptr) return false;
+    value = *found;
+    return true;
+  }
+
+  // The same look-up without a copy: the stored value, or null.
+  const ci_string* FindParamValue(ci_string_view name) const {
+    if (m_mapParams.empty()) return nullptr;
+    auto it = m_mapParams.find(name);
+    return it != m_mapParams.end() ? &it->second : nullptr;
+  }
+
+  // Ordered maps that a view of a name can search without building a key.
+  std::map<ci_string, ci_string, std::less<>> m_mapParams;
+  std::map<std::string, std::string, std::less<>> m_mapHeaders;
 
  private:
   static bool SameHeaderChar(char a, char b) { return a == b || ((a == '-' || a == '_') && (b == '-' || b == '_')); }
 
   // The exact key first; a key that differs only in "-" against "_" next.
-  bool FindHeader(const std::string& key, std::string& value) const {
+  const std::string* FindHeader(std::string_view key) const {
     auto it = m_mapHeaders.find(key);
-    if (it == m_mapHeaders.end() && key.find_first_of("-_") != std::string::npos) {
-      it = std::find_if(m_mapHeaders.begin(), m_mapHeaders.end(), [&key](const auto& entry) {
+    if (it == m_mapHeaders.end() && key.find_first_of("-_") != std::string_view::npos) {
+      it = std::find_if(m_mapHeaders.begin(), m_mapHeaders.end(), [key](const auto& entry) {
         return std::equal(key.begin(), key.end(), entry.first.begin(), entry.first.end(), SameHeaderChar);
       });
     }
-    if (it == m_mapHeaders.end()) return false;
-    value = it->second;
-    return true;
+    return it != m_mapHeaders.end() ? &it->second : nullptr;
+  }
+
+  // `name` + ":" as the key, built on the stack for names of ordinary length.
+  const std::string* FindWithColon(std::string_view name) const {
+    char buffer[128];
+    if (name.size() < sizeof buffer) {
+      std::memcpy(buffer, name.data(), name.size());
+      buffer[name.size()] = ':';
+      return FindHeader(std::string_view(buffer, name.size() + 1));
+    }
+    return FindHeader(std::string(name) + ":");
   }
 };

@@ -11,9 +11,15 @@ bool ContainsNoCase(const std::string& text, const char* what) {
 
 }  // namespace
 
+// "Macintosh", "Mac OS" or "Mac_PowerPC" anywhere: one scan for the "Mac"
+// they share, then what follows it.
 bool CUtil::IsMacClient(const std::string& userAgent) {
-  return ContainsNoCase(userAgent, "Macintosh") || ContainsNoCase(userAgent, "Mac OS") ||
-         ContainsNoCase(userAgent, "Mac_PowerPC");
+  const ci_string_view ua(userAgent.data(), userAgent.size());
+  for (size_t at = FindNoCase(ua, "Mac"); at != ci_string_view::npos; at = FindNoCase(ua, "Mac", at + 1)) {
+    const ci_string_view rest = ua.substr(at + 3);
+    if (rest.starts_with("intosh") || rest.starts_with(" OS") || rest.starts_with("_PowerPC")) return true;
+  }
+  return false;
 }
 
 bool CUtil::IsPremiumIEClient(const std::string& userAgent) {

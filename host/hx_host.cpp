@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 #include "host/hx_buffer_apply.h"
 #include "host/hx_request_info.h"
@@ -104,18 +103,16 @@ RequestState* StateOf(CDLLContext* pContext) {
   return pContext != nullptr ? static_cast<RequestState*>(pContext->m_pHostReserved0) : nullptr;
 }
 
-std::string WithoutColon(const char* name) {
-  std::string n(name);
-  if (!n.empty() && n.back() == ':') n.pop_back();
-  return n;
+std::string_view WithoutColon(std::string_view name) {
+  if (!name.empty() && name.back() == ':') name.remove_suffix(1);
+  return name;
 }
 
 // Server-variable names compare without case and with "-" equal to "_", as
 // the web server resolves "HTTP_" variables against the request headers.
-bool SameVariableName(const std::string& a, const char* b) {
-  const size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i) {
+bool SameVariableName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
     char x = HxLower(a[i]);
     char y = HxLower(b[i]);
     if (x == '-') x = '_';
@@ -146,15 +143,15 @@ BOOL HostGetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, 
     return FALSE;
   }
   const auto& vars = st->info->m_mapHeaders;
-  auto it = vars.find(name);
+  const std::string_view variable(name);
+  auto it = vars.find(variable);
   if (it == vars.end()) {
     for (it = vars.begin(); it != vars.end(); ++it) {
-      if (SameVariableName(it->first, name)) break;
+      if (SameVariableName(it->first, variable)) break;
     }
   }
   // "HEADER_<name>" reads the request header of exactly that name, as the
   // web server offers it for headers whose names do not fit "HTTP_".
-  const std::string_view variable(name);
   if (it == vars.end() && HxStartsWithNoCase(variable, "HEADER_") && variable.size() > 7) {
     const std::string_view header = variable.substr(7);
     for (it = vars.begin(); it != vars.end(); ++it) {
@@ -178,7 +175,7 @@ BOOL HostGetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD 
     IsapiSetCallError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const std::string wanted = WithoutColon(name);
+  const std::string_view wanted = WithoutColon(name);
   if (st->record.m_dwNotificationType == SF_NOTIFY_SEND_RESPONSE) {
     if (HxEqualsNoCase(wanted, "status")) return CopyOut(std::to_string(st->outbound->m_dwStatusCode), buffer, size);
     for (const auto& [n, v] : st->responseHeaders) {
@@ -207,51 +204,85 @@ BOOL HostGetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD 
   return FALSE;
 }
 
-// A CR or LF would end the header line early and start another one.
-bool SplitsHeaderLine(const char* text) { return std::strpbrk(text, "\r\n") != nullptr; }
+// The length of a header text, or npos when it holds a CR or LF, which would
+// end the header line early and start another one (one pass for both).
+size_t HeaderTextLength(const char* text) {
+  const size_t length = std::strcspn(text, "\r\n");
+  return text[length] == '\0' ? length : std::string_view::npos;
+}
+
+// Room for the headers of an ordinary response at the first change, so that
+// a module's handful of header calls does not regrow the lists one by one.
+// Kept below the allocator's large-request size (about 1 KB), which would
+// make it sweep its freed small blocks on every request.
+constexpr size_t kHeaderChangeRoom = 12;
+template <typename List>
+void MakeRoom(List& list) {
+  if (list.size() == list.capacity()) list.reserve(std::max(kHeaderChangeRoom, 2 * list.size()));
+}
+
+void RecordHeaderChange(RequestState& st, DWORD type, bool add, std::string_view name, std::string_view value,
+                        BOOL result) {
+  auto& changes = st.outcome.headerChanges;
+  MakeRoom(changes);
+  changes.push_back({type, add, std::string(name), std::string(value), result});
+}
+
+// Header names match without case; an empty value set removes the header.
+// Each request header lives under its "Name:" key and its HTTP_ variable.
+void ChangeRequestHeader(CRequestInfo& info, std::string_view bare, const char* value, bool add) {
+  auto& h = info.m_mapHeaders;
+  auto it = std::find_if(h.begin(), h.end(), [bare](const auto& entry) {
+    const std::string& key = entry.first;
+    return !key.empty() && key.back() == ':' && HxEqualsNoCase(std::string_view(key).substr(0, key.size() - 1), bare);
+  });
+  const std::string bareName(bare);
+  const std::string keys[] = {it != h.end() ? it->first : bareName + ":", HxServerVariableName(bareName)};
+  for (const std::string& key : keys) {
+    auto found = h.find(key);
+    if (add && found != h.end()) {
+      found->second += ", ";
+      found->second += value;
+    } else if (!add && value[0] == '\0') {
+      if (found != h.end()) h.erase(found);
+    } else {
+      h[key] = value;
+    }
+  }
+}
 
 BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
   RequestState* st = StateOf(pfc);
-  if (st == nullptr || name == nullptr || value == nullptr || name[0] == '\0' || SplitsHeaderLine(name) ||
-      SplitsHeaderLine(value)) {
+  const size_t nameLength = name != nullptr ? HeaderTextLength(name) : std::string_view::npos;
+  const size_t valueLength = value != nullptr ? HeaderTextLength(value) : std::string_view::npos;
+  if (st == nullptr || nameLength == 0 || nameLength == std::string_view::npos ||
+      valueLength == std::string_view::npos) {
     IsapiSetCallError(ERROR_INVALID_PARAMETER);
     if (st != nullptr) {
-      st->outcome.headerChanges.push_back(
-          {st->record.m_dwNotificationType, add, name != nullptr ? name : "", value != nullptr ? value : "", FALSE});
+      RecordHeaderChange(*st, st->record.m_dwNotificationType, add, name != nullptr ? name : "",
+                         value != nullptr ? value : "", FALSE);
     }
     return FALSE;
   }
   const DWORD type = st->record.m_dwNotificationType;
-  const std::string bare = WithoutColon(name);
+  const std::string_view nameText(name, nameLength);
+  const std::string_view bare = nameText.back() == ':' ? nameText.substr(0, nameLength - 1) : nameText;
   if (type == SF_NOTIFY_SEND_RESPONSE) {
+    auto& headers = st->responseHeaders;
     if (!add) {
-      std::erase_if(st->responseHeaders, [&](const auto& h) { return HxEqualsNoCase(h.first, bare); });
+      std::erase_if(headers, [bare](const auto& h) { return HxEqualsNoCase(h.first, bare); });
     }
-    if (add || value[0] != '\0') st->responseHeaders.emplace_back(bare, value);
-  } else if (!add && HxEqualsNoCase(name, "url")) {
+    if (add || valueLength != 0) {
+      MakeRoom(headers);
+      headers.emplace_back(bare, std::string_view(value, valueLength));
+    }
+  } else if (!add && HxEqualsNoCase(nameText, "url")) {
     HxSetRequestUrl(value, *st->info);
     st->outcome.finalUrl = value;
   } else {
-    // Header names match without case; an empty value set removes the header.
-    auto& h = st->info->m_mapHeaders;
-    auto it = std::find_if(h.begin(), h.end(), [&bare](const auto& entry) {
-      const std::string& key = entry.first;
-      return !key.empty() && key.back() == ':' && HxEqualsNoCase(std::string_view(key).substr(0, key.size() - 1), bare);
-    });
-    const std::string keys[] = {it != h.end() ? it->first : bare + ":", HxServerVariableName(bare)};
-    for (const std::string& key : keys) {
-      auto found = h.find(key);
-      if (add && found != h.end()) {
-        found->second += ", ";
-        found->second += value;
-      } else if (!add && value[0] == '\0') {
-        if (found != h.end()) h.erase(found);
-      } else {
-        h[key] = value;
-      }
-    }
+    ChangeRequestHeader(*st->info, bare, value, add);
   }
-  st->outcome.headerChanges.push_back({type, add, name, value, TRUE});
+  RecordHeaderChange(*st, type, add, nameText, std::string_view(value, valueLength), TRUE);
   return TRUE;
 }
 
@@ -300,10 +331,15 @@ DWORD HostSendResponse(CDLLContext* pContext, const char* response, DWORD* pLeng
 }
 
 std::string ResponseHead(const RequestState& st) {
-  std::string head = "HTTP/1.1 " + std::to_string(st.outbound->m_dwStatusCode) + " " +
-                     ReasonPhrase(st.outbound->m_dwStatusCode) + "\r\n";
-  for (const auto& [n, v] : st.responseHeaders) head += n + ": " + v + "\r\n";
-  return head + "\r\n";
+  const std::string status = std::to_string(st.outbound->m_dwStatusCode);
+  const char* reason = ReasonPhrase(st.outbound->m_dwStatusCode);
+  size_t size = 9 + status.size() + 1 + std::strlen(reason) + 2 + 2;
+  for (const auto& [n, v] : st.responseHeaders) size += n.size() + 2 + v.size() + 2;
+  std::string head;
+  head.reserve(size);
+  head.append("HTTP/1.1 ").append(status).append(" ").append(reason).append("\r\n");
+  for (const auto& [n, v] : st.responseHeaders) head.append(n).append(": ").append(v).append("\r\n");
+  return head.append("\r\n");
 }
 
 bool Stops(DWORD control) {
@@ -346,11 +382,14 @@ DWORD HxHost::Stop() {
 }
 
 HxOutcome HxHost::Run(const HxRequest& request) const {
-  auto st = std::make_unique<RequestState>();
+  // On the stack: a heap block of this size (over 1 KB) would make the
+  // allocator sweep its freed small blocks once per request.
+  RequestState state;
+  RequestState* const st = &state;
   HxOutcome& out = st->outcome;
   if (!m_started) {
     out.error = "the module is not loaded";
-    return out;
+    return std::move(out);
   }
   st->request = &request;
   for (const std::string& g : request.identity.groupSids) st->groupSids.push_back(g.c_str());
@@ -363,14 +402,14 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   if (request.responsePagePath) {
     if (!ReadWholeFile(*request.responsePagePath, st->page)) {
       out.error = "cannot read the response page " + *request.responsePagePath;
-      return out;
+      return std::move(out);
     }
     st->hasPage = true;
   }
 
   // The request record and what hangs off it.
   CDLLContext& rec = st->record;
-  rec.m_pHostReserved0 = st.get();
+  rec.m_pHostReserved0 = st;
   st->info = new CRequestInfo;
   rec.m_spRequestInfo = CCountedPtr<CRequestInfo>(st->info);
   HxFillRequestInfo(request, *st->info);
@@ -393,11 +432,12 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   HTTP_FILTER_CONTEXT& fc = st->filterContext;
   fc.cbSize = sizeof(HTTP_FILTER_CONTEXT);
   fc.Revision = 0x60000;
-  fc.ServerContext = st.get();
+  fc.ServerContext = st;
   fc.GetServerVariable = &HostGetServerVariable;
   rec.m_pFilterContext = &fc;
   st->preprocHeaders = {&HostGetHeader, &HostSetHeader, &HostAddHeader, 0, 0};
   st->authComplete = {&HostGetHeader, &HostSetHeader, &HostAddHeader, &HostGetUserToken, 0, FALSE, 0};
+  st->responseHeaders.reserve(kHeaderChangeRoom);
   st->responseHeaders.emplace_back("Content-Type", request.responseContentType);
   st->responseHeaders.emplace_back("Content-Length", std::to_string(st->page.size()));
 
@@ -451,7 +491,8 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   deliver(SF_NOTIFY_END_OF_REQUEST, nullptr);
   if (onEndRequest) onEndRequest(request);
   out.ok = true;
-  return out;
+  // The outcome lives in the request's state, which goes now: moved, not copied.
+  return std::move(out);
 }
 
 extern "C" __attribute__((visibility("default"))) const HX_REQUEST_IDENTITY* HxGetRequestIdentity() {

@@ -29,6 +29,21 @@ TEST(WorkerHeader, OnlyHeaderNotificationsReachTheHost) {
   EXPECT_TRUE(log.Has("[AddWorkerHeader] for header: X-A: return 0"));
 }
 
+TEST(WorkerHeader, TextThatWouldSplitOrCutTheLineNeverReachesTheHost) {
+  FakeServer s(SF_NOTIFY_SEND_RESPONSE);
+  const std::string nul("a\0b", 3);
+  for (const std::string& bad : {std::string("a\r\nX: 1"), std::string("a\n"), std::string("\r"), nul}) {
+    EXPECT_EQ(CBaseNotifications::AddWorkerHeader(&s.record, "X-A:", bad), FALSE);
+    EXPECT_EQ(CBaseNotifications::SetWorkerHeader(&s.record, bad + ":", "1"), FALSE);
+  }
+  EXPECT_TRUE(s.calls.empty());
+  // Long texts go through whole.
+  const std::string longValue(1000, 'v');
+  EXPECT_EQ(CBaseNotifications::AddWorkerHeader(&s.record, "X-A:", longValue), TRUE);
+  ASSERT_EQ(s.calls.size(), 1u);
+  EXPECT_EQ(s.calls[0].value, longValue);
+}
+
 TEST(WorkerHeader, MissingHeaderCallOrStructureGivesZero) {
   FakeServer s(SF_NOTIFY_AUTH_COMPLETE);
   s.headers.SetHeader = nullptr;

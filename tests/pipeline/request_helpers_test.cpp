@@ -29,6 +29,8 @@ TEST(UserAgent, MacPremiumAndOwaAuth) {
   EXPECT_TRUE(CUtil::IsMacClient("x mac os y"));
   EXPECT_TRUE(CUtil::IsMacClient("MAC_POWERPC"));
   EXPECT_FALSE(CUtil::IsMacClient("Mozilla/5.0 (Windows NT 10.0)"));
+  EXPECT_TRUE(CUtil::IsMacClient("Machine/1 (mac_powerpc)"));  // not the first "Mac"
+  EXPECT_FALSE(CUtil::IsMacClient("MacOS; Mac"));
 
   EXPECT_TRUE(CUtil::IsPremiumIEClient("Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 5.1)"));
   EXPECT_TRUE(CUtil::IsPremiumIEClient("mozilla (compatible; msie 6.0; windows)"));
