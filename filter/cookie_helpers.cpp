@@ -1,6 +1,7 @@
 #include <string>
 
 #include "common/ci_string.h"
+#include "common/cookie_key.h"
 #include "common/debug_log.h"
 #include "filter/cookie_view.h"
 #include "filter/notifications_helper.h"
@@ -18,7 +19,7 @@ BOOL ExtractCookieView(ci_string_view cookie, std::string_view key, std::string_
   } else if (key.back() != '=') {
     DebugLog("[extractCookie] ERROR Key <%.*s> requires '=' terminator", LogLength(key.size()), key.data());
   } else {
-    const size_t pos = FindNoCase(cookie, ci_string_view(key.data(), key.size()));
+    const size_t pos = FindCookieKey(cookie, ci_string_view(key.data(), key.size()));
     if (pos == ci_string::npos) {
       DebugLog("[extractCookie] cookie:<%.*s> key:<%.*s> not found", LogLength(cookie.size()), cookie.data(),
                LogLength(key.size()), key.data());
@@ -48,7 +49,7 @@ BOOL CNotificationsHelper::GetFBACadataCookieValue(const ci_string& cookie, std:
 }
 
 BOOL CadataCookieView(ci_string_view cookie, std::string_view& pair) {
-  const size_t pos = FindNoCase(cookie, "cadata=");
+  const size_t pos = FindCookieKey(cookie, "cadata=");
   if (pos == ci_string::npos) {
     pair = std::string_view();
     return FALSE;
