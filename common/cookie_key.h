@@ -23,3 +23,11 @@ inline std::size_t FindCookieKey(ci_string_view cookie, ci_string_view key) noex
   }
   return ci_string_view::npos;
 }
+
+// The first `separator` (";", ",", "=": a character without a case) at or
+// after `from`, as find gives it, by a plain byte search.
+inline std::size_t FindSeparator(ci_string_view text, char separator, std::size_t from = 0) noexcept {
+  if (from >= text.size()) return ci_string_view::npos;
+  const void* hit = std::memchr(text.data() + from, separator, text.size() - from);
+  return hit != nullptr ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) : ci_string_view::npos;
+}

@@ -25,7 +25,7 @@ BOOL ExtractCookieView(ci_string_view cookie, std::string_view key, std::string_
                LogLength(key.size()), key.data());
     } else {
       const size_t begin = pos + key.size();
-      const size_t end = cookie.find(';', begin);
+      const size_t end = FindSeparator(cookie, ';', begin);
       value = std::string_view(cookie.data() + begin, (end == ci_string::npos ? cookie.size() : end) - begin);
       bRet = TRUE;
     }
@@ -54,7 +54,7 @@ BOOL CadataCookieView(ci_string_view cookie, std::string_view& pair) {
     pair = std::string_view();
     return FALSE;
   }
-  const size_t end = cookie.find(';', pos);
+  const size_t end = FindSeparator(cookie, ';', pos);
   pair = std::string_view(cookie.data() + pos, (end == ci_string::npos ? cookie.size() : end) - pos);
   return TRUE;
 }

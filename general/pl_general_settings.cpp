@@ -117,7 +117,7 @@ ci_string_view CookieValue(ci_string_view cookie, ci_string_view key) {
   if (found == ci_string_view::npos) return {};
   const size_t begin = found + key.size();
   if (begin >= cookie.size()) return {};
-  return cookie.substr(begin, cookie.find(';', begin) - begin);
+  return cookie.substr(begin, FindSeparator(cookie, ';', begin) - begin);
 }
 
 // The web client's session: "UserContext=" or else "sessionid=" of the

@@ -1,6 +1,7 @@
 #include "platform/cache_component.h"
 
 #include <chrono>
+#include <cstring>
 #include <list>
 #include <map>
 #include <mutex>
@@ -94,14 +95,24 @@ class CCacheComponent final : public ICacheComponent {
   // thread's own buffer, which keeps its capacity from request to request.
   static const std::string& LookupKey(const std::string& key, const std::string* session,
                                       const std::string* property) {
+    // A thread-local object with a destructor is reached through an
+    // initialisation check on every use; a plain pointer is not.
     thread_local std::string t_key;
-    t_key.clear();
-    t_key += key;
-    t_key += '\x1F';
-    if (session != nullptr) t_key += *session;
-    t_key += '\x1F';
-    if (property != nullptr) t_key += *property;
-    return t_key;
+    thread_local std::string* t_reached = nullptr;
+    std::string* buffer = t_reached;
+    if (buffer == nullptr) buffer = t_reached = &t_key;
+    const size_t sessionSize = session != nullptr ? session->size() : 0;
+    const size_t propertySize = property != nullptr ? property->size() : 0;
+    buffer->resize(key.size() + 2 + sessionSize + propertySize);
+    char* out = buffer->data();
+    std::memcpy(out, key.data(), key.size());
+    out += key.size();
+    *out++ = '\x1F';
+    if (sessionSize != 0) std::memcpy(out, session->data(), sessionSize);
+    out += sessionSize;
+    *out++ = '\x1F';
+    if (propertySize != 0) std::memcpy(out, property->data(), propertySize);
+    return *buffer;
   }
 
   static void Trim(NamedCache& c, Clock::time_point now) {
