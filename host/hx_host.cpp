@@ -295,7 +295,7 @@ void RecordHeaderChange(RequestState& st, DWORD type, bool add, std::string_view
                         BOOL result) {
   auto& changes = st.outcome.headerChanges;
   if (changes.size() == changes.capacity()) changes.reserve(std::max(kHeaderChangeRoom, 2 * changes.size()));
-  changes.push_back({type, add, std::string(name), std::string(value), result});
+  changes.emplace_back(type, add, name, value, result);
 }
 
 // Header names match without case; an empty value set removes the header.
