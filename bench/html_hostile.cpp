@@ -43,6 +43,14 @@ const Shape kShapes[] = {
     {"quoted doctypes closed at the end", "<html><body>", "<!doctype \"", ">"},
     {"end tags closed at the end", "<html><body>", "</ ", ">"},
     {"head elements", "<html>", "<head>", ""},
+    {"end tags with attributes", "<html><body>", "</b x='>'", ""},
+    {"partial script end tags", "<html><body><script>", "</scr", ""},
+    {"almost comments", "<html><body>", "<!-", ""},
+    {"unclosed table cells", "<html><body>", "<table><tr><td>", ""},
+    {"unterminated style", "<html><body><style>", "a<b{c:d}", ""},
+    {"unterminated textarea", "<html><body><textarea>", "<b>x", ""},
+    {"misnested pairs", "<html><body>", "<b><i></b></i>", ""},
+    {"stray end tags", "<html><body>", "</b>", ""},
 };
 
 // The page of a shape at about nBytes, in a response buffer after headers.

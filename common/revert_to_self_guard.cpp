@@ -15,10 +15,16 @@ CRevertToSelfGuard::CRevertToSelfGuard(DWORD access, bool enabled) : m_dwAccess(
   m_bReverted = true;
 }
 
+CRevertToSelfGuard::CRevertToSelfGuard(HANDLE threadToken)
+    : m_hToken(threadToken), m_dwAccess(TOKEN_IMPERSONATE), m_bEnabled(true), m_bOwnsToken(false) {
+  if (!RevertToSelf()) m_dwRevertError = GetLastError();
+  m_bReverted = true;
+}
+
 CRevertToSelfGuard::~CRevertToSelfGuard() {
   if (!m_bReverted) return;
   SetThreadToken(nullptr, m_hToken);
-  CloseToken(m_hToken);
+  if (m_bOwnsToken) CloseToken(m_hToken);
   m_hToken = nullptr;
   m_bReverted = false;
 }

@@ -8,6 +8,9 @@
 class CRevertToSelfGuard {
  public:
   explicit CRevertToSelfGuard(DWORD access = TOKEN_IMPERSONATE, bool enabled = true);
+  // The same for a caller that has opened the thread's token already: that
+  // token is put back on leaving, and the caller keeps and closes it.
+  explicit CRevertToSelfGuard(HANDLE threadToken);
   ~CRevertToSelfGuard();
   CRevertToSelfGuard(const CRevertToSelfGuard&) = delete;
   CRevertToSelfGuard& operator=(const CRevertToSelfGuard&) = delete;
@@ -23,4 +26,5 @@ class CRevertToSelfGuard {
   bool m_bReverted = false;
   DWORD m_dwAccess = 0;
   bool m_bEnabled = false;
+  bool m_bOwnsToken = true;
 };

@@ -11,8 +11,9 @@ DWORD CSecurityAccess::GetUserIdentity(std::string& accountName, std::string& do
   if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_QUERY_SOURCE, TRUE, &token)) return GetLastError();
   DWORD result = 0;
   {
-    // The account look-up runs as the process.
-    CRevertToSelfGuard guard(TOKEN_IMPERSONATE, true);
+    // The account look-up runs as the process; the token just opened is the
+    // one put back.
+    CRevertToSelfGuard guard(token);
     std::string sid;
     if (!GetTokenUserSid(token, &sid)) {
       result = GetLastError();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "common/ci_string.h"
 #include "platform/win_types.h"
@@ -12,12 +13,12 @@ class CAuthCompleteHelper {
  public:
   // Forms-based-authentication bits of RequestFlags from the cadata cookie
   // (or the value a front end passed on): 0, 0x80 or 0x180.
-  static DWORD GetFBAClientFlags(CDLLContext* pContext, const std::string& cookie);
+  static DWORD GetFBAClientFlags(CDLLContext* pContext, std::string_view cookie);
 
   // The user's product language code and LCID; both keep the caller's values
   // when nothing better is known. `requestCookie` is the request's cookie
   // header as received (empty without one).
-  static DWORD DetectUserLanguage(CDLLContext* pContext, const std::string& requestCookie, std::string& language,
+  static DWORD DetectUserLanguage(CDLLContext* pContext, std::string_view requestCookie, std::string& language,
                                   WORD& lcid);
   // Rewrites the product's pseudo-requests (subscription types 20 to 25) to
   // its viewer page through the request's "URL" header; control message 2

@@ -1,28 +1,46 @@
 #include <string>
 
 #include "common/ci_string.h"
+#include "common/cookie_key.h"
 #include "common/debug_log.h"
+#include "filter/cookie_view.h"
 #include "filter/notifications_helper.h"
 
-BOOL extractCookie(const ci_string& cookie, const std::string& key, std::string& value) {
+namespace {
+
+int LogLength(size_t n) { return static_cast<int>(n < 0x7fffffff ? n : 0x7fffffff); }
+
+}  // namespace
+
+BOOL ExtractCookieView(ci_string_view cookie, std::string_view key, std::string_view& value) {
   BOOL bRet = FALSE;
   if (key.empty()) {
     DebugLog("[extractCookie] ERROR Missing Key");
   } else if (key.back() != '=') {
-    DebugLog("[extractCookie] ERROR Key <%s> requires '=' terminator", key.c_str());
+    DebugLog("[extractCookie] ERROR Key <%.*s> requires '=' terminator", LogLength(key.size()), key.data());
   } else {
-    const size_t pos = FindNoCase(cookie, ci_string_view(key.data(), key.size()));
+    const size_t pos = FindCookieKey(cookie, ci_string_view(key.data(), key.size()));
     if (pos == ci_string::npos) {
-      DebugLog("[extractCookie] cookie:<%s> key:<%s> not found", cookie.c_str(), key.c_str());
+      DebugLog("[extractCookie] cookie:<%.*s> key:<%.*s> not found", LogLength(cookie.size()), cookie.data(),
+               LogLength(key.size()), key.data());
     } else {
       const size_t begin = pos + key.size();
-      const size_t end = cookie.find(';', begin);
-      value.assign(cookie.data() + begin, (end == ci_string::npos ? cookie.size() : end) - begin);
+      const size_t end = FindSeparator(cookie, ';', begin);
+      value = std::string_view(cookie.data() + begin, (end == ci_string::npos ? cookie.size() : end) - begin);
       bRet = TRUE;
     }
   }
-  DebugLog("[extractCookie] cookie:<%s> key:<%s> value:<%s> return <%s>", cookie.c_str(), key.c_str(),
-           bRet ? value.c_str() : "", bRet ? "TRUE" : "FALSE");
+  const std::string_view shown = bRet ? value : std::string_view();
+  DebugLog("[extractCookie] cookie:<%.*s> key:<%.*s> value:<%.*s> return <%s>", LogLength(cookie.size()),
+           cookie.data(), LogLength(key.size()), key.data(), LogLength(shown.size()), shown.data(),
+           bRet ? "TRUE" : "FALSE");
+  return bRet;
+}
+
+BOOL extractCookie(const ci_string& cookie, const std::string& key, std::string& value) {
+  std::string_view found;
+  const BOOL bRet = ExtractCookieView(ci_string_view(cookie.c_str(), cookie.size()), key, found);
+  if (bRet) value.assign(found.data(), found.size());
   return bRet;
 }
 
@@ -30,13 +48,20 @@ BOOL CNotificationsHelper::GetFBACadataCookieValue(const ci_string& cookie, std:
   return extractCookie(cookie, "cadata=", value);
 }
 
-BOOL CNotificationsHelper::GetCadataCookie(const ci_string& cookie, std::string& pair) {
-  const size_t pos = FindNoCase(cookie, "cadata=");
+BOOL CadataCookieView(ci_string_view cookie, std::string_view& pair) {
+  const size_t pos = FindCookieKey(cookie, "cadata=");
   if (pos == ci_string::npos) {
-    pair.clear();
+    pair = std::string_view();
     return FALSE;
   }
-  const size_t end = cookie.find(';', pos);
-  pair.assign(cookie.data() + pos, (end == ci_string::npos ? cookie.size() : end) - pos);
+  const size_t end = FindSeparator(cookie, ';', pos);
+  pair = std::string_view(cookie.data() + pos, (end == ci_string::npos ? cookie.size() : end) - pos);
   return TRUE;
+}
+
+BOOL CNotificationsHelper::GetCadataCookie(const ci_string& cookie, std::string& pair) {
+  std::string_view found;
+  const BOOL bRet = CadataCookieView(ci_string_view(cookie.c_str(), cookie.size()), found);
+  pair.assign(found.data(), found.size());
+  return bRet;
 }

@@ -2,11 +2,13 @@
 // (the thread's identity, else "AUTH_USER"), the browser's language list and
 // the cookie, handed to the settings object, which decides.
 #include <string>
+#include <string_view>
 
 #include "common/ci_string.h"
 #include "common/debug_log.h"
 #include "common/security_access.h"
 #include "filter/auth_complete_helper.h"
+#include "filter/cookie_view.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
 #include "filter/request_info.h"
@@ -17,9 +19,9 @@ namespace {
 
 constexpr const char* kAcceptLanguageHeader = "HTTP_ACCEPT-LANGUAGE";
 
-ci_string_view AsCI(const std::string& text) { return ci_string_view(text.data(), text.size()); }
+int LogLength(std::string_view text) { return static_cast<int>(text.size() < 0x7fffffff ? text.size() : 0x7fffffff); }
 
-DWORD DetectUserLanguageSteps(CDLLContext* pContext, const std::string& cookie, std::string& language, WORD& lcid) {
+DWORD DetectUserLanguageSteps(CDLLContext* pContext, std::string_view cookie, std::string& language, WORD& lcid) {
   if (pContext == nullptr || !pContext->m_spRequestInfo) {
     DebugLog("[CAuthCompleteHelper::DetectUserLanguage] invalid pointers.");
     return HX_RC_MISSING;
@@ -43,21 +45,22 @@ DWORD DetectUserLanguageSteps(CDLLContext* pContext, const std::string& cookie, 
   }
 
   const CRequestInfo& request = *pContext->m_spRequestInfo;
-  // The header name is made once: every request asks for it.
-  static const std::string kAcceptLanguage = kAcceptLanguageHeader;
-  std::string browserLanguages;
-  if (!request.GetHeaderValue(kAcceptLanguage, browserLanguages)) {
+  // Read where the request holds it.
+  std::string_view browserLanguages;
+  if (const std::string* header = request.FindHeaderValue(kAcceptLanguageHeader)) {
+    browserLanguages = *header;
+  } else {
     browserLanguages = "en";
     DebugLog("[CAuthCompleteHelper::DetectUserLanguage] Reading <%s> header value failed. Go with default value (en).",
              kAcceptLanguageHeader);
   }
 
   // When the settings object cannot decide, its defaults stand.
-  if (!CPLHXGeneralSettings::getInstance()->DetectUserLanguage(user, AsCI(browserLanguages), language, lcid,
-                                                               AsCI(cookie), sid)) {
+  if (!CPLHXGeneralSettings::getInstance()->DetectUserLanguage(user, AsCIView(browserLanguages), language, lcid,
+                                                               AsCIView(cookie), sid)) {
     DebugLog("[CAuthCompleteHelper::DetectUserLanguage] CPLHXGeneralSettings::DetectUserLanguage() failed. User <%s> "
-             "AcceptLanguage <%s>. Go with default values.",
-             user.c_str(), browserLanguages.c_str());
+             "AcceptLanguage <%.*s>. Go with default values.",
+             user.c_str(), LogLength(browserLanguages), browserLanguages.data());
   }
   DebugLog("[CAuthCompleteHelper::DetectUserLanguage] User <%s> user lang <%s> user lang id <%d>.", user.c_str(),
            language.c_str(), static_cast<int>(lcid));
@@ -66,7 +69,7 @@ DWORD DetectUserLanguageSteps(CDLLContext* pContext, const std::string& cookie, 
 
 }  // namespace
 
-DWORD CAuthCompleteHelper::DetectUserLanguage(CDLLContext* pContext, const std::string& requestCookie,
+DWORD CAuthCompleteHelper::DetectUserLanguage(CDLLContext* pContext, std::string_view requestCookie,
                                               std::string& language, WORD& lcid) {
   DebugLog("[CAuthCompleteHelper::DetectUserLanguage] Starts.");
   const DWORD dwRet = DetectUserLanguageSteps(pContext, requestCookie, language, lcid);

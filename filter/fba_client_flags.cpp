@@ -3,16 +3,22 @@
 #include "common/ci_string.h"
 #include "common/debug_log.h"
 #include "filter/auth_complete_helper.h"
+#include "filter/cookie_view.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
 #include "filter/notifications_helper.h"
 #include "filter/request_flags.h"
 #include "filter/util.h"
 
-DWORD CAuthCompleteHelper::GetFBAClientFlags(CDLLContext* pContext, const std::string& cookie) {
-  std::string value;
-  bool found = CNotificationsHelper::GetFBACadataCookieValue(ToCI(cookie), value) != FALSE;
-  if (!found) found = CNotificationsHelper::GetISAFBACadataCookieValue(pContext, value) != FALSE;
+DWORD CAuthCompleteHelper::GetFBAClientFlags(CDLLContext* pContext, std::string_view cookie) {
+  // The cookie's own value is only looked at, never kept.
+  std::string_view value;
+  std::string passedOn;
+  bool found = ExtractCookieView(AsCIView(cookie), "cadata=", value) != FALSE;
+  if (!found) {
+    found = CNotificationsHelper::GetISAFBACadataCookieValue(pContext, passedOn) != FALSE;
+    value = passedOn;
+  }
   if (!found || value.size() < 2 || value[0] != '"') return 0;
   // The digit after the quote tells how the user logged on.
   switch (value[1]) {

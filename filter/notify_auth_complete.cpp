@@ -1,6 +1,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "common/ci_string.h"
 #include "common/debug_log.h"
@@ -20,15 +21,17 @@ namespace {
 // A direct file request can arrive with two cookie headers folded into one
 // with a comma, which the mail server then refuses; only the longer side is
 // kept (the part before the comma on a tie).
-std::string RepairFoldedCookie(const std::string& cookie, size_t comma) {
+std::string RepairFoldedCookie(std::string_view cookie, size_t comma) {
   const size_t n = cookie.size();
-  std::string kept = comma < n - comma - 1 ? cookie.substr(comma + 1) : cookie.substr(0, comma);
+  std::string kept(comma < n - comma - 1 ? cookie.substr(comma + 1) : cookie.substr(0, comma));
   static const char kBlanks[] = " \r\n\t";
   kept.erase(0, kept.find_first_not_of(kBlanks));
   const size_t last = kept.find_last_not_of(kBlanks);
   kept.erase(last == std::string::npos ? 0 : last + 1);
   return kept;
 }
+
+int LogLength(std::string_view text) { return static_cast<int>(text.size() < 0x7fffffff ? text.size() : 0x7fffffff); }
 
 enum FileAccessType : DWORD { AttachmentFile = 0, DocumentViewFile = 1 };
 
@@ -60,33 +63,40 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
   const bool directAttachment = (pContext->m_dwRequestFlags & RequestFlag::DirectAttachmentAccess) != 0;
   const bool documentViewFile = (pContext->m_dwRequestFlags & RequestFlag::DocumentViewDirectFileAccess) != 0;
 
-  // Every request reads these: the names are made once.
-  static const std::string kQueryString = "QUERY_STRING";
-  static const std::string kUrl = "URL";
-  static const std::string kCookie = "HTTP_COOKIE";
-  std::string queryText, urlText, requestCookie;
-  if (!info.GetHeaderValue(kQueryString, queryText)) {
+  // The values are read where the request holds them; only a repaired
+  // cookie is a string of its own.
+  const std::string* queryValue = info.FindHeaderValue("QUERY_STRING");
+  if (queryValue == nullptr) {
     DebugLog("[CNotifications::NotifyAuthComplete] Reading QURERY_STRING header failed.");
     pContext->m_dwControlMessage = ControlMessageIgnore;
     return HX_RC_MISSING;
   }
-  if (!info.GetHeaderValue(kUrl, urlText) || urlText.empty()) {
+  const std::string* urlValue = info.FindHeaderValue("URL");
+  if (urlValue == nullptr || urlValue->empty()) {
     DebugLog("[CNotifications::NotifyAuthComplete] Reading URL header failed.");
     pContext->m_dwControlMessage = ControlMessageIgnore;
     return HX_RC_MISSING;
   }
-  if (!info.GetHeaderValue(kCookie, requestCookie)) {
+  const std::string_view queryText = *queryValue;
+  const std::string_view urlText = *urlValue;
+  std::string_view requestCookie;
+  if (const std::string* cookieValue = info.FindHeaderValue("HTTP_COOKIE")) {
+    requestCookie = *cookieValue;
+  } else {
     DebugLog("[CNotifications::NotifyAuthComplete] Reading HTTP_COOKIE header failed.");
-    requestCookie.clear();
   }
 
   // The steps below see the repaired cookie; the request keeps its own.
+  std::string receivedCookie;
   std::string repairedCookie;
   bool cookieRepaired = false;
   const size_t comma = requestCookie.find(',');
   if ((directAttachment || documentViewFile) && comma != std::string::npos) {
+    // Setting the header may change the value the request holds.
+    receivedCookie.assign(requestCookie.data(), requestCookie.size());
+    requestCookie = receivedCookie;
     DebugLog("[CNotifications::NotifyAuthComplete] This is a direct file access, and ',' character was found in cookie header value <%s>.",
-             requestCookie.c_str());
+             receivedCookie.c_str());
     repairedCookie = RepairFoldedCookie(requestCookie, comma);
     if (!CBaseNotifications::IsSafeHeaderText(repairedCookie)) {
       // Copied into the header it would start a header of the client's own.
@@ -100,10 +110,10 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
       cookieRepaired = true;
     }
   }
-  const std::string& cookie = cookieRepaired ? repairedCookie : requestCookie;
+  const std::string_view cookie = cookieRepaired ? std::string_view(repairedCookie) : requestCookie;
 
-  DebugLog("[CNotifications::NotifyAuthComplete] URL <%s> QueryString <%s> Cookie <%s>", urlText.c_str(),
-           queryText.c_str(), cookie.c_str());
+  DebugLog("[CNotifications::NotifyAuthComplete] URL <%.*s> QueryString <%.*s> Cookie <%.*s>", LogLength(urlText),
+           urlText.data(), LogLength(queryText), queryText.data(), LogLength(cookie), cookie.data());
 
   if (!cookie.empty()) {
     pContext->m_dwRequestFlags |= CAuthCompleteHelper::GetFBAClientFlags(pContext, cookie);
@@ -130,8 +140,8 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
   ci_string query;
   const bool pseudoRequest = (pContext->m_dwRequestFlags & RequestFlag::PelloraVirtualFolder) != 0;
   if (directAttachment || documentViewFile || pseudoRequest) {
-    url = ToCI(urlText);
-    query = ToCI(queryText);
+    url.assign(urlText.data(), urlText.size());
+    query.assign(queryText.data(), queryText.size());
   }
   DWORD fileAccessType = AttachmentFile;
   if (directAttachment) {

@@ -3,13 +3,14 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/win_types.h"
 
 class CPLHXContext {
  public:
   // cookie is the request's cookie header; its "cadata=" pair is kept.
-  CPLHXContext(const std::string& language, WORD lcid, const std::string& cookie);
+  CPLHXContext(const std::string& language, WORD lcid, std::string_view cookie);
 
   std::string m_sUserLanguage;  // product language code, e.g. "en"
   WORD m_wLCID = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/cookie_key.h"
 #include "common/debug_log.h"
 #include "common/file_utils.h"
 #include "common/log_words.h"
@@ -112,11 +113,11 @@ namespace {
 // The value after the first `key` (ASCII case ignored) up to the next ";"
 // or the end; empty when the key is missing or ends the text.
 ci_string_view CookieValue(ci_string_view cookie, ci_string_view key) {
-  const size_t found = FindNoCase(cookie, key);
+  const size_t found = FindCookieKey(cookie, key);
   if (found == ci_string_view::npos) return {};
   const size_t begin = found + key.size();
   if (begin >= cookie.size()) return {};
-  return cookie.substr(begin, cookie.find(';', begin) - begin);
+  return cookie.substr(begin, FindSeparator(cookie, ';', begin) - begin);
 }
 
 // The web client's session: "UserContext=" or else "sessionid=" of the

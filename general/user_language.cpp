@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "common/cookie_key.h"
 #include "common/debug_log.h"
 #include "general/language_tables.h"
 #include "general/pl_general_settings.h"
@@ -14,7 +15,7 @@ constexpr const char* kDefaultLanguage = "en";
 constexpr const char* kUserCultureProperty = "msExchUserCulture";
 
 void CutAtComma(ci_string& text) {
-  const size_t comma = text.find(',');
+  const size_t comma = FindSeparator(text, ',');
   if (comma != ci_string::npos) text.erase(comma);
 }
 
@@ -28,7 +29,7 @@ class CLanguagePieces {
 
   bool Next(ci_string_view& piece) {
     while (!m_ended && m_pos <= m_text.size()) {
-      const size_t end = std::min(m_text.find(';', m_pos), m_text.size());
+      const size_t end = std::min(FindSeparator(m_text, ';', m_pos), m_text.size());
       const bool first = m_pos == 0;
       piece = m_text.substr(m_pos, end - m_pos);
       m_pos = end + 1;

@@ -31,6 +31,7 @@ CSubCache::CSubCache(CCache* pCache, CTagType* pTagType)
 CSubCache::~CSubCache() { deleteEntries(); }
 
 void CSubCache::deleteEntries() {
+  ++m_nSkipGeneration;
   m_bLoaded = false;
   m_vecLoaded.clear();
   m_vecLoaded.shrink_to_fit();
@@ -62,6 +63,7 @@ void CSubCache::clear() {
 
 void CSubCache::materialize() {
   if (!m_bLoaded) return;
+  ++m_nSkipGeneration;
   m_bLoaded = false;
   auto itLast = std::prev(m_mapEntries.end());
   for (CTag* pTag : m_vecLoaded) {
@@ -150,6 +152,7 @@ void CSubCache::add(HXPos nPos, CTag* pTag) {
   if (pNext->nPos == nPos) {
     // Already remembered: only a tag found since is worth keeping.
     if (pTag != nullptr) {
+      if (pNext->pTag != pTag) ++m_nSkipGeneration;
       pNext->pTag = pTag;
       pNext->bMarkedForRemoval = false;
     }
@@ -160,6 +163,8 @@ void CSubCache::add(HXPos nPos, CTag* pTag) {
   const bool bPrev = nPos == pPrevious->nPos + 1;
   const bool bNext = nPos + 1 == pNext->nPos;
   if (pTag == nullptr && bPrev && bNext) return;
+  // Skips only span known stretches.
+  if (pNext->bPreviousCompleted || pPrevious->bNextCompleted) ++m_nSkipGeneration;
   insertEntry(CCacheEntry{nPos, pTag, bPrev, bNext});
   // Neighbours that now carry nothing are only marked: a search in progress
   // may hold them; the next recording removes them.
@@ -200,9 +205,33 @@ CTag* CSubCache::uncachedSearch(HXPos p, bool bPrevious, HXPos nBreakAtPos) {
 
 // Map iterators stay valid while the uncached search adds entries; entries
 // are only erased when a search is recorded.
+// A step is plain when it only passes a known stretch and an entry that
+// answers nothing (no registered tag, not the end): such steps are what the
+// skips jump over, and the walks that took them are recorded when the walk
+// reaches a state that is not plain. Nothing is inserted between.
 CTag* CSubCache::searchForwards(EntryMap::iterator a, EntryMap::iterator b, HXPos p) {
   const CSource* pSource = m_pCache->getSource();
+  std::vector<CCacheEntry*> vecRun;
   for (;;) {
+    const HXPos nSkip = skipOf(&a->second, false);
+    if (nSkip != HX_NPOS && a->second.bNextCompleted && Before(a->second.nPos, nSkip)) {
+      auto itLanding = m_mapEntries.find(Key(nSkip));
+      if (itLanding != m_mapEntries.end() && &itLanding->second != m_pLast) {
+        vecRun.push_back(&a->second);
+        a = itLanding;
+        b = std::next(a);
+        p = a->second.nPos + 1;
+        continue;
+      }
+    }
+    const bool bPlain = a->second.bNextCompleted && &b->second != m_pLast && !IsRegisteredTag(b->second.pTag) &&
+                        b->second.nPos + 1 < pSource->getEnd();
+    if (bPlain) {
+      vecRun.push_back(&a->second);
+    } else if (!vecRun.empty()) {
+      recordSkips(vecRun, a->second.nPos, false);
+      vecRun.clear();
+    }
     if (!a->second.bNextCompleted) {
       CTag* pTag = uncachedSearch(p, false, b->second.nPos);
       if (pTag != nullptr) return pTag;
@@ -216,9 +245,31 @@ CTag* CSubCache::searchForwards(EntryMap::iterator a, EntryMap::iterator b, HXPo
   }
 }
 
+// The landing of a backward walk is named by its upper bound, so that an
+// entry inserted below it later (in a stretch not yet known) is still met.
 CTag* CSubCache::searchBackwards(EntryMap::iterator a, EntryMap::iterator b, HXPos p) {
   const CSource* pSource = m_pCache->getSource();
+  std::vector<CCacheEntry*> vecRun;
   for (;;) {
+    const HXPos nSkip = skipOf(&b->second, true);
+    if (nSkip != HX_NPOS && b->second.bPreviousCompleted && Before(nSkip, b->second.nPos)) {
+      auto itLanding = m_mapEntries.find(Key(nSkip));
+      if (itLanding != m_mapEntries.end() && &itLanding->second != m_pFirst) {
+        vecRun.push_back(&b->second);
+        b = itLanding;
+        a = std::prev(b);
+        p = b->second.nPos - 1;
+        continue;
+      }
+    }
+    const bool bPlain = b->second.bPreviousCompleted && &a->second != m_pFirst && !IsRegisteredTag(a->second.pTag) &&
+                        a->second.nPos > pSource->getBegin();
+    if (bPlain) {
+      vecRun.push_back(&b->second);
+    } else if (!vecRun.empty()) {
+      recordSkips(vecRun, b->second.nPos, true);
+      vecRun.clear();
+    }
     if (!b->second.bPreviousCompleted) {
       CTag* pTag = uncachedSearch(p, true, a->second.nPos);
       if (pTag != nullptr) return pTag;
@@ -229,6 +280,17 @@ CTag* CSubCache::searchBackwards(EntryMap::iterator a, EntryMap::iterator b, HXP
     p = a->second.nPos - 1;
     b = a;
     --a;
+  }
+}
+
+void CSubCache::recordSkips(const std::vector<CCacheEntry*>& vecRun, HXPos nLanding, bool bPrevious) {
+  for (CCacheEntry* pEntry : vecRun) {
+    if (pEntry->nSkipGeneration != m_nSkipGeneration) {
+      pEntry->nSkipGeneration = m_nSkipGeneration;
+      pEntry->nSkipPrevious = HX_NPOS;
+      pEntry->nSkipNext = HX_NPOS;
+    }
+    (bPrevious ? pEntry->nSkipPrevious : pEntry->nSkipNext) = nLanding;
   }
 }
 
@@ -318,8 +380,16 @@ bool CSubCache::addNextTag(HXPos nPos, CTag* pTag) {
     compact();
     return true;
   }
-  auto j = std::next(it);
-  for (; j != m_mapEntries.end() && Before(j->second.nPos, nFound); ++j) {
+  // Entries inside a skip were settled by the search that recorded it.
+  auto j = it;
+  for (;;) {
+    const HXPos nSkip = skipOf(&j->second, false);
+    if (nSkip != HX_NPOS && Before(j->second.nPos, nSkip) && Before(nSkip, nFound)) {
+      auto itLanding = m_mapEntries.find(Key(nSkip));
+      if (itLanding != m_mapEntries.end()) j = std::prev(itLanding);
+    }
+    ++j;
+    if (j == m_mapEntries.end() || !Before(j->second.nPos, nFound)) break;
     if (!settlePassedEntry(j, "[CSubCache::addNextTag] INTERNAL ERROR: Cache entry no longer found in source.")) {
       return false;
     }
@@ -345,8 +415,14 @@ bool CSubCache::addPreviousTag(HXPos nPos, CTag* pTag) {
     if (e->pTag == nullptr && e->bNextCompleted) mark(it);
   }
   // Walk back from the entry before e down to the one at the tag found.
+  // Entries inside a skip were settled by the search that recorded it.
   auto j = it;
   while (j != m_mapEntries.begin()) {
+    const HXPos nSkip = skipOf(&j->second, true);
+    if (nSkip != HX_NPOS && Before(nFound, nSkip) && Before(nSkip, j->second.nPos)) {
+      auto itLanding = m_mapEntries.find(Key(nSkip));
+      if (itLanding != m_mapEntries.end()) j = std::next(itLanding);
+    }
     --j;
     if (!Before(nFound, j->second.nPos)) break;
     if (!settlePassedEntry(j, "[CSubCache::addPreviousTag] INTERNAL ERROR: Cache entry no longer found in source.")) {
@@ -408,6 +484,7 @@ void CSubCache::bulkLoad_AddToTypeSpecificCache(CTag* pTag) {
   // Tags come in page order: each goes right before the last sentinel.
   auto itLast = std::prev(m_mapEntries.end());
   const size_t nBefore = m_mapEntries.size();
+  ++m_nSkipGeneration;
   auto it = m_mapEntries.emplace_hint(itLast, Key(pTag->getBegin()), CCacheEntry{pTag->getBegin(), pTag, true, true});
   if (m_mapEntries.size() == nBefore) {
     // Remembered before: keep the entry there, now known to hold this tag.

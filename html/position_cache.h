@@ -25,6 +25,14 @@ struct CCacheEntry {
   bool bPreviousCompleted = false;
   bool bNextCompleted = false;
   bool bMarkedForRemoval = false;
+  // Where a walk over known, tagless stretches from here lands: the entry
+  // whose state a backward walk that starts with this entry as its upper
+  // bound reaches after stepping only over unregistered tags and empty
+  // entries (nSkipPrevious), or the lower bound a forward walk reaches
+  // (nSkipNext). Valid while nSkipGeneration is the sub-cache's generation.
+  HXPos nSkipPrevious = HX_NPOS;
+  HXPos nSkipNext = HX_NPOS;
+  uint64_t nSkipGeneration = 0;
 };
 
 class CSubCache {
@@ -73,6 +81,13 @@ class CSubCache {
   void makeSentinels(bool bCompleted);
   CTag* searchForwards(EntryMap::iterator a, EntryMap::iterator b, HXPos p);
   CTag* searchBackwards(EntryMap::iterator a, EntryMap::iterator b, HXPos p);
+  // Records where the walks that stepped over the entries of vecRun landed.
+  void recordSkips(const std::vector<CCacheEntry*>& vecRun, HXPos nLanding, bool bPrevious);
+  // The skip of a walk from pEntry, or -1 when none is known.
+  HXPos skipOf(const CCacheEntry* pEntry, bool bPrevious) const {
+    if (pEntry->nSkipGeneration != m_nSkipGeneration) return HX_NPOS;
+    return bPrevious ? pEntry->nSkipPrevious : pEntry->nSkipNext;
+  }
   CTag* uncachedSearch(HXPos p, bool bPrevious, HXPos nBreakAtPos);
   // Turns a bulk load kept as arrays into entries, before anything changes.
   void materialize();
@@ -102,6 +117,12 @@ class CSubCache {
   std::vector<CTag*> m_vecLoadedRegistered;
   std::vector<HXPos> m_vecLoadedRegisteredBegins;
   mutable size_t m_nLoadedHint = 0;
+  // A page of many unregistered tags (end tags with attributes, stray end
+  // tags) would make every walk step over all of them again; the skips let
+  // a walk jump over what earlier walks passed. Anything that could change
+  // such a walk (an entry inside a known stretch, a tag set on an entry, the
+  // entries replaced) starts a new generation, which drops every skip.
+  uint64_t m_nSkipGeneration = 1;
 };
 
 // What forward searches for one tag text (an end tag's delimiter, name and

@@ -1,6 +1,7 @@
 #include "platform/cache_component.h"
 
 #include <chrono>
+#include <cstring>
 #include <list>
 #include <map>
 #include <mutex>
@@ -57,7 +58,7 @@ class CCacheComponent final : public ICacheComponent {
     return Put(cacheName, JoinKey(key, nullptr, nullptr), data);
   }
   HRESULT GetItem(const std::string& key, std::optional<std::string>* data, const std::string& cacheName) override {
-    return Get(cacheName, JoinKey(key, nullptr, nullptr), data);
+    return Get(cacheName, LookupKey(key, nullptr, nullptr), data);
   }
   HRESULT CreateCache(const std::string& cacheName, int32_t maxEntries, int32_t lifetimeMinutes) override {
     if (cacheName.empty() || maxEntries <= 0 || lifetimeMinutes <= 0) return E_INVALIDARG;
@@ -80,15 +81,40 @@ class CCacheComponent final : public ICacheComponent {
   }
   HRESULT GetSessionItem(const std::string& key, const std::string& session, std::optional<std::string>* data,
                          const std::string& cacheName) override {
-    return Get(cacheName, JoinKey(key, &session, nullptr), data);
+    return Get(cacheName, LookupKey(key, &session, nullptr), data);
   }
   HRESULT GetSessionPropertyItem(const std::string& key, const std::string& session, const std::string& propertyName,
                                  std::optional<std::string>* data, const std::string& cacheName) override {
-    return Get(cacheName, JoinKey(key, &session, &propertyName), data);
+    return Get(cacheName, LookupKey(key, &session, &propertyName), data);
   }
-  void Release() override { delete this; }
+  // The component keeps no state: every caller shares one instance.
+  void Release() override {}
 
  private:
+  // A look-up's key is needed only during the look-up: built in the
+  // thread's own buffer, which keeps its capacity from request to request.
+  static const std::string& LookupKey(const std::string& key, const std::string* session,
+                                      const std::string* property) {
+    // A thread-local object with a destructor is reached through an
+    // initialisation check on every use; a plain pointer is not.
+    thread_local std::string t_key;
+    thread_local std::string* t_reached = nullptr;
+    std::string* buffer = t_reached;
+    if (buffer == nullptr) buffer = t_reached = &t_key;
+    const size_t sessionSize = session != nullptr ? session->size() : 0;
+    const size_t propertySize = property != nullptr ? property->size() : 0;
+    buffer->resize(key.size() + 2 + sessionSize + propertySize);
+    char* out = buffer->data();
+    std::memcpy(out, key.data(), key.size());
+    out += key.size();
+    *out++ = '\x1F';
+    if (sessionSize != 0) std::memcpy(out, session->data(), sessionSize);
+    out += sessionSize;
+    *out++ = '\x1F';
+    if (propertySize != 0) std::memcpy(out, property->data(), propertySize);
+    return *buffer;
+  }
+
   static void Trim(NamedCache& c, Clock::time_point now) {
     c.DropExpired(now);
     while (c.items.size() > c.maxEntries) {
@@ -147,8 +173,11 @@ HRESULT CoCreateCacheComponent(ICacheComponent** instance) {
   if (instance == nullptr) return E_POINTER;
   *instance = nullptr;
   if (t_apartment == -1) return CO_E_NOTINITIALIZED;
-  *instance = new (std::nothrow) CCacheComponent();
-  return *instance != nullptr ? S_OK : E_OUTOFMEMORY;
+  // Never destroyed, as the store: request threads may outlive static
+  // destructors.
+  static CCacheComponent* const component = new CCacheComponent();
+  *instance = component;
+  return S_OK;
 }
 
 void ResetCacheComponent() {

@@ -15,6 +15,7 @@ struct SidBlock {
   void operator()(void* p) const { LocalFree(p); }
 };
 using SidPtr = std::unique_ptr<void, SidBlock>;
+using SidList = std::vector<SidPtr>;
 
 // The thread's identity with its SIDs already converted, so that membership
 // tests compare bytes only.
@@ -22,7 +23,9 @@ struct ThreadIdentity {
   bool set = false;
   // Shared with the tokens opened from it, which keep it as it was.
   std::shared_ptr<const CRequestIdentity> identity;
-  std::vector<SidPtr> sids;  // user first, then the groups that converted
+  // User first, then the groups that converted; never null while set.
+  // Shared with the callers' SID sets, which keep it as it was.
+  std::shared_ptr<const SidList> sids;
 };
 
 struct ThreadIdentities {
@@ -101,12 +104,14 @@ const ThreadIdentity* CurrentIdentity() {
   identity->account = Text(record->account);
   identity->domain = Text(record->domain);
   identity->sid = Text(record->sid);
-  AddSid(identity->sid, &next.sids);
+  auto sids = std::make_shared<SidList>();
+  AddSid(identity->sid, sids.get());
   for (uint32_t i = 0; i < GroupCount(*record); ++i) {
     identity->groupSids.emplace_back(Text(record->groupSids[i]));
-    AddSid(identity->groupSids.back(), &next.sids);
+    AddSid(identity->groupSids.back(), sids.get());
   }
   next.identity = std::move(identity);
+  next.sids = std::move(sids);
   host = std::move(next);
   return &host;
 }
@@ -117,8 +122,10 @@ bool SetRequestIdentity(const CRequestIdentity& identity) {
   ThreadIdentity next;
   next.set = true;
   next.identity = std::make_shared<const CRequestIdentity>(identity);
-  bool allConverted = AddSid(identity.sid, &next.sids);
-  for (const std::string& group : identity.groupSids) allConverted = AddSid(group, &next.sids) && allConverted;
+  auto sids = std::make_shared<SidList>();
+  bool allConverted = AddSid(identity.sid, sids.get());
+  for (const std::string& group : identity.groupSids) allConverted = AddSid(group, sids.get()) && allConverted;
+  next.sids = std::move(sids);
   Identities().own = std::move(next);
   return allConverted;
 }
@@ -138,10 +145,7 @@ std::shared_ptr<const CRequestIdentity> GetRequestIdentityRecord() {
 CCallerSids::CCallerSids() {
   const ThreadIdentity* current = CurrentIdentity();
   if (current == nullptr) return;
-  m_vecSids.reserve(current->sids.size());
-  for (const SidPtr& own : current->sids) {
-    m_vecSids.emplace_back(static_cast<const char*>(own.get()), GetLengthSid(own.get()));
-  }
+  m_sids = current->sids;
 }
 
 BOOL CCallerSids::CheckMembership(void* sid, BOOL* isMember) const {
@@ -154,8 +158,9 @@ BOOL CCallerSids::CheckMembership(void* sid, BOOL* isMember) const {
     return FALSE;
   }
   *isMember = FALSE;
-  for (const std::string& own : m_vecSids) {
-    if (EqualSid(const_cast<char*>(own.data()), sid)) {
+  if (m_sids == nullptr) return TRUE;
+  for (const SidPtr& own : *static_cast<const SidList*>(m_sids.get())) {
+    if (EqualSid(own.get(), sid)) {
       *isMember = TRUE;
       break;
     }
@@ -193,7 +198,7 @@ BOOL CheckTokenMembership(HANDLE token, PSID sid, BOOL* isMember) {
   *isMember = FALSE;
   const ThreadIdentity* current = CurrentIdentity();
   if (current == nullptr) return TRUE;
-  for (const SidPtr& own : current->sids) {
+  for (const SidPtr& own : *current->sids) {
     if (EqualSid(own.get(), sid)) {
       *isMember = TRUE;
       break;

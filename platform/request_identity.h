@@ -63,7 +63,9 @@ class CCallerSids {
   BOOL CheckMembership(void* sid, BOOL* isMember) const;
 
  private:
-  std::vector<std::string> m_vecSids;  // binary SIDs: user first, then groups
+  // The thread's converted SIDs (user first, then groups) as they were when
+  // this was made; shared, not copied. Null without an identity.
+  std::shared_ptr<const void> m_sids;
 };
 
 // Sets an identity for a scope and restores the thread's previous one (or

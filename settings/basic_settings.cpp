@@ -42,6 +42,7 @@ void CBasicSettings::SetPath(const std::string& path) {
   GetFileIdentity(path, &identity);  // all zero when it cannot be read: then any readable file differs
   std::lock_guard<std::mutex> guard(m_stateLock);
   m_strPath = path;
+  m_bHasPath.store(!path.empty(), std::memory_order_relaxed);
   m_parsingIdentity = identity;
 }
 
@@ -71,28 +72,23 @@ void CBasicSettings::RecordLoad(bool haveFileTime, const FILETIME& fileTime) {
   std::lock_guard<std::mutex> guard(m_stateLock);
   m_ftLoaded = haveFileTime ? fileTime : now;
   m_loadedIdentity = m_parsingIdentity;
-  m_ftLastCheck = now;
+  m_nLastCheck.store(FileTimeToUInt64(now), std::memory_order_relaxed);
 }
 
 HRESULT CBasicSettings::IsReloadNeeded(bool* due) {
-  std::string path;
-  FILETIME lastCheck{};
-  {
-    std::lock_guard<std::mutex> guard(m_stateLock);
-    path = m_strPath;
-    lastCheck = m_ftLastCheck;
-  }
-  if (path.empty()) return S_OK;
+  if (!m_bHasPath.load(std::memory_order_relaxed)) return S_OK;
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);
   // Truncated toward zero; a clock set back gives a negative count that
   // stays below the interval until the clock catches up.
-  const int64_t elapsed =
-      (static_cast<int64_t>(FileTimeToUInt64(now)) - static_cast<int64_t>(FileTimeToUInt64(lastCheck))) /
-      kTicksPerMinute;
+  const int64_t elapsed = (static_cast<int64_t>(FileTimeToUInt64(now)) -
+                           static_cast<int64_t>(m_nLastCheck.load(std::memory_order_relaxed))) /
+                          kTicksPerMinute;
   const int32_t interval = GetReloadInterval();
   if (elapsed < interval) return S_OK;
 
+  const std::string path = GetPath();
+  if (path.empty()) return S_OK;
   FileIdentity current;
   const DWORD err = GetFileIdentity(path, &current);
   if (err != ERROR_SUCCESS) {
@@ -114,7 +110,7 @@ HRESULT CBasicSettings::IsReloadNeeded(bool* due) {
     // time stays, so the change is seen again until then.
     return S_OK;
   }
-  m_ftLastCheck = now;
+  m_nLastCheck.store(FileTimeToUInt64(now), std::memory_order_relaxed);
   return S_OK;
 }
 

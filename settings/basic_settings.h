@@ -117,7 +117,10 @@ class CBasicSettings {
   // The reload check runs on many request threads at once.
   mutable std::mutex m_stateLock;
   FILETIME m_ftLoaded{0, 0};
-  FILETIME m_ftLastCheck{0, 0};
+  // Read without the lock by every request's check, so that the common case
+  // (the interval has not passed) costs a clock read; written under it.
+  std::atomic<uint64_t> m_nLastCheck{0};  // FILETIME ticks (UTC)
+  std::atomic<bool> m_bHasPath{false};
   FileIdentity m_loadedIdentity;    // the version in memory
   FileIdentity m_parsingIdentity;   // the version the last load set out to read
   std::string m_strPath;
