@@ -3,8 +3,29 @@
 // wherever one sits inside a host-shared record.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <new>
+#include <utility>
+
+namespace counted_ptr_detail {
+
+// The count and the aid share one allocation; the aid tells how the object
+// goes with the last reference.
+struct CCount {
+  uint32_t count;
+  char aid;
+  void (*destroy)(void* object);  // for an object in the block
+};
+constexpr char kAidReleasePolicy = 0;  // the object has an allocation of its own
+constexpr char kAidObjectInBlock = 1;  // the object follows the count in its block
+
+template <class T>
+constexpr size_t ObjectOffset() {
+  return (sizeof(CCount) + alignof(T) - 1) / alignof(T) * alignof(T);
+}
+
+}  // namespace counted_ptr_detail
 
 // Release policies: how the object goes when the last reference does.
 template <class T>
@@ -31,10 +52,34 @@ class CCountedPtr {
   explicit CCountedPtr(T* p) noexcept {
     if (p == nullptr) return;
     m_pObject = p;
-    m_pCount = new (std::nothrow) uint32_t(0);
-    if (m_pCount == nullptr) return;  // out of memory: the object is not owned
-    m_pAid = new (std::nothrow) char(0);
-    __atomic_add_fetch(m_pCount, 1u, __ATOMIC_ACQ_REL);
+    auto* count = new (std::nothrow) counted_ptr_detail::CCount{1u, counted_ptr_detail::kAidReleasePolicy, nullptr};
+    if (count == nullptr) return;  // out of memory: the object is not owned
+    m_pCount = &count->count;
+    m_pAid = &count->aid;
+  }
+
+  // A new object and its count in one allocation, for the objects a request
+  // makes and drops again: half the allocator calls of `CCountedPtr(new T)`.
+  // Throws what the allocation or T's constructor throws.
+  template <class... Args>
+  static CCountedPtr Make(Args&&... args) {
+    static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__, "the block is aligned for ordinary objects only");
+    using counted_ptr_detail::CCount;
+    void* block = ::operator new(counted_ptr_detail::ObjectOffset<T>() + sizeof(T));
+    T* object;
+    try {
+      object = new (static_cast<char*>(block) + counted_ptr_detail::ObjectOffset<T>()) T(std::forward<Args>(args)...);
+    } catch (...) {
+      ::operator delete(block);
+      throw;
+    }
+    auto* count = new (block) CCount{1u, counted_ptr_detail::kAidObjectInBlock,
+                                     [](void* done) { static_cast<T*>(done)->~T(); }};
+    CCountedPtr made;
+    made.m_pObject = object;
+    made.m_pCount = &count->count;
+    made.m_pAid = &count->aid;
+    return made;
   }
 
   CCountedPtr(const CCountedPtr& o) noexcept
@@ -72,16 +117,16 @@ class CCountedPtr {
   // Drops this reference; the object goes with the last one.
   void Release() noexcept {
     if (m_pObject == nullptr) return;
-    if (m_pCount != nullptr) {
-      if (__atomic_sub_fetch(m_pCount, 1u, __ATOMIC_ACQ_REL) == 0u) {
+    if (m_pCount != nullptr && __atomic_sub_fetch(m_pCount, 1u, __ATOMIC_ACQ_REL) == 0u) {
+      // The count is the first member of its block.
+      auto* count = reinterpret_cast<counted_ptr_detail::CCount*>(m_pCount);
+      if (count->aid == counted_ptr_detail::kAidObjectInBlock) {
+        count->destroy(m_pObject);
+        ::operator delete(static_cast<void*>(count));
+      } else {
         ReleasePolicy::Release(m_pObject);
-        delete m_pCount;
-        m_pCount = nullptr;
-        m_pObject = nullptr;
+        delete count;
       }
-    }
-    if (m_pCount == nullptr) {
-      delete m_pAid;
     }
     m_pObject = nullptr;
     m_pCount = nullptr;

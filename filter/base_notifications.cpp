@@ -3,6 +3,7 @@
 
 #include "common/debug_log.h"
 #include "filter/notifications.h"
+#include "filter/notifications_helper.h"
 #include "filter/util.h"
 
 namespace {
@@ -49,6 +50,17 @@ class CWritableText {
   char* m_text;
 };
 
+BOOL CallHost(CDLLContext* pContext, const HTTP_FILTER_PREPROC_HEADERS* calls, HeaderCall call, char* name,
+              char* value) {
+  if (call == HeaderCall::Add && calls->AddHeader != nullptr) {
+    return calls->AddHeader(pContext->m_pFilterContext, name, value);
+  }
+  if (call == HeaderCall::Set && calls->SetHeader != nullptr) {
+    return calls->SetHeader(pContext->m_pFilterContext, name, value);
+  }
+  return FALSE;
+}
+
 BOOL CallHeader(CDLLContext* pContext, HeaderCall call, const std::string& name, const std::string& value) {
   const char* label = call == HeaderCall::Add ? "AddWorkerHeader" : "SetHeader";
   if (pContext == nullptr || !MayChangeHeaders(pContext->m_dwNotificationType)) {
@@ -64,11 +76,7 @@ BOOL CallHeader(CDLLContext* pContext, HeaderCall call, const std::string& name,
   if (pContext->m_pFilterContext != nullptr && calls != nullptr) {
     CWritableText nameBuffer(name);
     CWritableText valueBuffer(value);
-    if (call == HeaderCall::Add && calls->AddHeader != nullptr) {
-      result = calls->AddHeader(pContext->m_pFilterContext, nameBuffer.Data(), valueBuffer.Data());
-    } else if (call == HeaderCall::Set && calls->SetHeader != nullptr) {
-      result = calls->SetHeader(pContext->m_pFilterContext, nameBuffer.Data(), valueBuffer.Data());
-    }
+    result = CallHost(pContext, calls, call, nameBuffer.Data(), valueBuffer.Data());
   }
   DebugLog("[%s] for header: %s return %d", label, name.c_str(), static_cast<int>(result));
   return result;
@@ -101,6 +109,19 @@ BOOL CBaseNotifications::AddWorkerHeader(CDLLContext* pContext, const std::strin
 
 BOOL CBaseNotifications::SetWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value) {
   return CallHeader(pContext, HeaderCall::Set, name, value);
+}
+
+BOOL AddSafeWorkerHeader(CDLLContext* pContext, char* name, char* value) {
+  if (pContext == nullptr || !MayChangeHeaders(pContext->m_dwNotificationType)) {
+    DebugLog("[AddWorkerHeader] for header: %s return %d", name, 0);
+    return FALSE;
+  }
+  const HTTP_FILTER_PREPROC_HEADERS* calls = HeaderCalls(pContext);
+  const BOOL result =
+      pContext->m_pFilterContext != nullptr && calls != nullptr ? CallHost(pContext, calls, HeaderCall::Add, name, value)
+                                                                : FALSE;
+  DebugLog("[AddWorkerHeader] for header: %s return %d", name, static_cast<int>(result));
+  return result;
 }
 
 DWORD CBaseNotifications::GetServerVariable(CDLLContext* pContext, const std::string& name, std::string& value) {

@@ -13,6 +13,11 @@
 // next ";" or the end; the key is found anywhere, ASCII case ignored.
 BOOL extractCookie(const ci_string& cookie, const std::string& key, std::string& value);
 
+// AddWorkerHeader for texts the caller vouches for: terminated, free of CR,
+// LF and NUL, and in memory the host may write into. The same notification
+// check and log lines, without the checks and copies of each text.
+BOOL AddSafeWorkerHeader(CDLLContext* pContext, char* name, char* value);
+
 class CNotificationsHelper {
  public:
   // Adds the response-header table in order, stopping at the first header

@@ -20,8 +20,10 @@ struct RequestParam {
   bool found = false;
   ci_string_view value;
 
-  void Read(const CRequestInfo& info, const char* name) {
-    const ci_string* stored = info.FindParamValue(name);
+  // The names are literals: their length is known without a count.
+  template <size_t N>
+  void Read(const CRequestInfo& info, const char (&name)[N]) {
+    const ci_string* stored = info.FindParamValue(ci_string_view(name, N - 1));
     found = stored != nullptr;
     if (found) value = *stored;
   }
@@ -34,8 +36,9 @@ const std::string kNoText;
 
 // A header text read in place (the request information outlives the
 // handler); an absent header reads as empty.
-bool ReadHeader(const CRequestInfo& info, const char* name, const std::string*& text) {
-  text = info.FindHeaderValue(name);
+template <size_t N>
+bool ReadHeader(const CRequestInfo& info, const char (&name)[N], const std::string*& text) {
+  text = info.FindHeaderValue(std::string_view(name, N - 1));
   if (text != nullptr) return true;
   text = &kNoText;
   return false;

@@ -21,7 +21,7 @@ DWORD SendRawDataWithForms(CDLLContext* pContext, FormCreator createForm) {
   DWORD dwRet = 0;
   CCountedPtr<CBufferInstructionList> spInstructions;
   try {
-    spInstructions = CCountedPtr<CBufferInstructionList>(new CBufferInstructionList());
+    spInstructions = CCountedPtr<CBufferInstructionList>::Make();
   } catch (...) {
     // Reported below as a missing list.
   }
@@ -41,7 +41,7 @@ DWORD SendRawDataWithForms(CDLLContext* pContext, FormCreator createForm) {
 
   bool formFailed = false;
   try {
-    CCountedPtr<CHXFormContext> spFormContext(new CHXFormContext(pContext, spInstructions.get()));
+    const auto spFormContext = CCountedPtr<CHXFormContext>::Make(pContext, spInstructions.get());
     CCountedPtr<CPLForm> spForm(createForm(spFormContext));
     if (!spForm) {
       DebugLog("[CNotifications::NotifySendRawData] Unknown form, no need for modification");

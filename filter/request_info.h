@@ -4,6 +4,8 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -11,6 +13,31 @@
 #include <string_view>
 
 #include "common/ci_string.h"
+
+// The order of std::less<> on header names (bytes as unsigned, then length),
+// compared eight bytes at a time in line: every look-up passes several keys
+// that share their "HTTP_" start, and a library call per key cost more than
+// the comparison itself.
+struct CHeaderKeyLess {
+  using is_transparent = void;
+  static bool Less(std::string_view a, std::string_view b) noexcept {
+    static_assert(std::endian::native == std::endian::little, "the byte swap puts the first byte highest");
+    const size_t n = std::min(a.size(), b.size());
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+      uint64_t x;
+      uint64_t y;
+      std::memcpy(&x, a.data() + i, 8);
+      std::memcpy(&y, b.data() + i, 8);
+      if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y);
+    }
+    for (; i < n; ++i) {
+      if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+    }
+    return a.size() < b.size();
+  }
+  bool operator()(std::string_view a, std::string_view b) const noexcept { return Less(a, b); }
+};
 
 class CRequestInfo {
  public:
@@ -59,7 +86,7 @@ class CRequestInfo {
 
   // Ordered maps that a view of a name can search without building a key.
   std::map<ci_string, ci_string, std::less<>> m_mapParams;
-  std::map<std::string, std::string, std::less<>> m_mapHeaders;
+  std::map<std::string, std::string, CHeaderKeyLess> m_mapHeaders;
 
  private:
   static bool SameHeaderChar(char a, char b) { return a == b || ((a == '-' || a == '_') && (b == '-' || b == '_')); }

@@ -1,7 +1,9 @@
 #include "host/hx_host.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "host/hx_buffer_apply.h"
 #include "host/hx_request_info.h"
@@ -69,6 +71,78 @@ const char* ReasonPhrase(uint32_t status) {
   }
 }
 
+// The response headers in the order they were added, names without the
+// colon. Every text lives in one growing block and each header is four
+// offsets into it, so that a module's header calls cost an append each, not
+// two strings; a removed header only leaves its text behind.
+class HxResponseHeaders {
+ public:
+  HxResponseHeaders() { m_entries.reserve(kEntryRoom); }
+  HxResponseHeaders(const HxResponseHeaders&) = delete;
+  HxResponseHeaders& operator=(const HxResponseHeaders&) = delete;
+
+  void Add(std::string_view name, std::string_view value) {
+    const size_t nameAt = m_size;
+    Append(name);
+    Append(value);
+    m_entries.push_back({static_cast<uint32_t>(nameAt), static_cast<uint32_t>(name.size()),
+                         static_cast<uint32_t>(value.size())});
+  }
+  void Remove(std::string_view name) {
+    std::erase_if(m_entries, [&](const Entry& e) { return HxEqualsNoCase(Name(e), name); });
+  }
+  // The first header of that name.
+  bool Find(std::string_view name, std::string_view& value) const {
+    for (const Entry& e : m_entries) {
+      if (HxEqualsNoCase(Name(e), name)) {
+        value = Value(e);
+        return true;
+      }
+    }
+    return false;
+  }
+  template <typename Fn>
+  void ForEach(Fn&& fn) const {
+    for (const Entry& e : m_entries) fn(Name(e), Value(e));
+  }
+
+ private:
+  struct Entry {
+    uint32_t nameAt;
+    uint32_t nameLength;
+    uint32_t valueLength;  // the value follows the name
+  };
+  std::string_view Name(const Entry& e) const { return std::string_view(m_text + e.nameAt, e.nameLength); }
+  std::string_view Value(const Entry& e) const {
+    return std::string_view(m_text + e.nameAt + e.nameLength, e.valueLength);
+  }
+  void Append(std::string_view text) {
+    if (text.size() > m_capacity - m_size) {
+      const size_t capacity = std::max(2 * m_capacity, m_size + text.size());
+      auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+      std::memcpy(grown.get(), m_text, m_size);
+      m_heap = std::move(grown);
+      m_text = m_heap.get();
+      m_capacity = capacity;
+    }
+    std::memcpy(m_text + m_size, text.data(), text.size());
+    m_size += text.size();
+  }
+
+  // Room for an ordinary response's headers with the module's, on the
+  // request's stack; the entries are kept below the allocator's
+  // large-request size (about 1 KB), which would make it sweep its freed
+  // small blocks on every request.
+  static constexpr size_t kTextRoom = 512;
+  static constexpr size_t kEntryRoom = 16;
+  char m_local[kTextRoom];
+  std::unique_ptr<char[]> m_heap;
+  char* m_text = m_local;
+  size_t m_size = 0;
+  size_t m_capacity = kTextRoom;
+  std::vector<Entry> m_entries;
+};
+
 // Everything the host keeps for one request. The record's first eight bytes
 // (host-reserved) and the filter context's ServerContext lead back to it.
 struct RequestState {
@@ -82,7 +156,7 @@ struct RequestState {
   CCoreServices services;
   CRequestInfo* info = nullptr;          // owned by the record
   HxOutboundContext* outbound = nullptr;  // owned by the record
-  std::vector<std::pair<std::string, std::string>> responseHeaders;  // name without colon
+  HxResponseHeaders responseHeaders;
   std::string page;
   bool hasPage = false;
   bool moduleResponseSent = false;
@@ -124,14 +198,15 @@ bool SameVariableName(std::string_view a, std::string_view b) {
 
 // Copies value into the caller's buffer the ISAPI way: the size counts the
 // terminator; a short buffer gets error 122 and the size it needs.
-BOOL CopyOut(const std::string& value, LPVOID buffer, LPDWORD size) {
+BOOL CopyOut(std::string_view value, LPVOID buffer, LPDWORD size) {
   const DWORD needed = static_cast<DWORD>(value.size() + 1);
   if (buffer == nullptr || *size < needed) {
     *size = needed;
     IsapiSetCallError(ERROR_INSUFFICIENT_BUFFER);
     return FALSE;
   }
-  std::memcpy(buffer, value.c_str(), needed);
+  std::memcpy(buffer, value.data(), value.size());
+  static_cast<char*>(buffer)[value.size()] = '\0';
   *size = needed;
   return TRUE;
 }
@@ -178,9 +253,8 @@ BOOL HostGetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD 
   const std::string_view wanted = WithoutColon(name);
   if (st->record.m_dwNotificationType == SF_NOTIFY_SEND_RESPONSE) {
     if (HxEqualsNoCase(wanted, "status")) return CopyOut(std::to_string(st->outbound->m_dwStatusCode), buffer, size);
-    for (const auto& [n, v] : st->responseHeaders) {
-      if (HxEqualsNoCase(n, wanted)) return CopyOut(v, buffer, size);
-    }
+    std::string_view value;
+    if (st->responseHeaders.Find(wanted, value)) return CopyOut(value, buffer, size);
   } else {
     const auto& h = st->info->m_mapHeaders;
     // A module may have set one of these to empty (removed); then it is absent.
@@ -216,16 +290,12 @@ size_t HeaderTextLength(const char* text) {
 // Kept below the allocator's large-request size (about 1 KB), which would
 // make it sweep its freed small blocks on every request.
 constexpr size_t kHeaderChangeRoom = 12;
-template <typename List>
-void MakeRoom(List& list) {
-  if (list.size() == list.capacity()) list.reserve(std::max(kHeaderChangeRoom, 2 * list.size()));
-}
 
 void RecordHeaderChange(RequestState& st, DWORD type, bool add, std::string_view name, std::string_view value,
                         BOOL result) {
   auto& changes = st.outcome.headerChanges;
-  MakeRoom(changes);
-  changes.push_back({type, add, std::string(name), std::string(value), result});
+  if (changes.size() == changes.capacity()) changes.reserve(std::max(kHeaderChangeRoom, 2 * changes.size()));
+  changes.emplace_back(type, add, name, value, result);
 }
 
 // Header names match without case; an empty value set removes the header.
@@ -269,13 +339,8 @@ BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
   const std::string_view bare = nameText.back() == ':' ? nameText.substr(0, nameLength - 1) : nameText;
   if (type == SF_NOTIFY_SEND_RESPONSE) {
     auto& headers = st->responseHeaders;
-    if (!add) {
-      std::erase_if(headers, [bare](const auto& h) { return HxEqualsNoCase(h.first, bare); });
-    }
-    if (add || valueLength != 0) {
-      MakeRoom(headers);
-      headers.emplace_back(bare, std::string_view(value, valueLength));
-    }
+    if (!add) headers.Remove(bare);
+    if (add || valueLength != 0) headers.Add(bare, std::string_view(value, valueLength));
   } else if (!add && HxEqualsNoCase(nameText, "url")) {
     HxSetRequestUrl(value, *st->info);
     st->outcome.finalUrl = value;
@@ -334,11 +399,12 @@ std::string ResponseHead(const RequestState& st) {
   const std::string status = std::to_string(st.outbound->m_dwStatusCode);
   const char* reason = ReasonPhrase(st.outbound->m_dwStatusCode);
   size_t size = 9 + status.size() + 1 + std::strlen(reason) + 2 + 2;
-  for (const auto& [n, v] : st.responseHeaders) size += n.size() + 2 + v.size() + 2;
+  st.responseHeaders.ForEach([&](std::string_view n, std::string_view v) { size += n.size() + 2 + v.size() + 2; });
   std::string head;
   head.reserve(size);
   head.append("HTTP/1.1 ").append(status).append(" ").append(reason).append("\r\n");
-  for (const auto& [n, v] : st.responseHeaders) head.append(n).append(": ").append(v).append("\r\n");
+  st.responseHeaders.ForEach(
+      [&](std::string_view n, std::string_view v) { head.append(n).append(": ").append(v).append("\r\n"); });
   return head.append("\r\n");
 }
 
@@ -437,9 +503,10 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   rec.m_pFilterContext = &fc;
   st->preprocHeaders = {&HostGetHeader, &HostSetHeader, &HostAddHeader, 0, 0};
   st->authComplete = {&HostGetHeader, &HostSetHeader, &HostAddHeader, &HostGetUserToken, 0, FALSE, 0};
-  st->responseHeaders.reserve(kHeaderChangeRoom);
-  st->responseHeaders.emplace_back("Content-Type", request.responseContentType);
-  st->responseHeaders.emplace_back("Content-Length", std::to_string(st->page.size()));
+  st->responseHeaders.Add("Content-Type", request.responseContentType);
+  char length[24];
+  const int lengthSize = std::snprintf(length, sizeof length, "%zu", st->page.size());
+  st->responseHeaders.Add("Content-Length", std::string_view(length, static_cast<size_t>(lengthSize)));
 
   auto deliver = [&](DWORD type, void* notification) {
     rec.m_dwNotificationType = type;

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/hx_module.h"
@@ -20,6 +21,12 @@ struct HxNotificationRecord {
 };
 
 struct HxHeaderChange {
+  HxHeaderChange() = default;
+  // Builds the texts in place: the host records every header call a module
+  // makes, a dozen on an ordinary response.
+  HxHeaderChange(DWORD notification_, bool add_, std::string_view name_, std::string_view value_, BOOL result_)
+      : notification(notification_), add(add_), name(name_), value(value_), result(result_) {}
+
   DWORD notification = 0;  // the notification during which it was asked for
   bool add = false;        // AddHeader, else SetHeader
   std::string name;

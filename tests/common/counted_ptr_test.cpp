@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -55,6 +56,25 @@ TEST(CountedPtr, AssignNullEmpties) {
   a = CCountedPtr<Tracked>();
   EXPECT_TRUE(a.IsNull());
   EXPECT_EQ(1, deaths);
+}
+
+// An object made with its count in one block goes once, with the last copy,
+// and a constructor that throws leaves no block behind (the leak check).
+TEST(CountedPtr, MadeInOneBlockDestroysOnceAndFreesOnThrow) {
+  int deaths = 0;
+  {
+    auto a = CCountedPtr<Tracked>::Make(&deaths);
+    CCountedPtr<Tracked> b;
+    b = a;
+    a.Release();
+    EXPECT_EQ(1u, b.UseCount());
+    EXPECT_EQ(0, deaths);
+  }
+  EXPECT_EQ(1, deaths);
+  struct Refuses {
+    Refuses() { throw std::runtime_error("refused"); }
+  };
+  EXPECT_THROW(CCountedPtr<Refuses>::Make(), std::runtime_error);
 }
 
 TEST(CountedPtrConcurrent, CopiesReleasedOnManyThreads) {

@@ -229,6 +229,37 @@ TEST_F(HostRun, SetHeaderRewritesUrlAndCookieAndEveryChangeIsRecorded) {
   EXPECT_NE(out.answer.find("\r\nX-QLProduct: PL_HX\r\n"), std::string::npos);
 }
 
+// The response headers outgrow the room the host keeps on the stack: every
+// one still reads back and goes out in order, and SetHeader replaces all of
+// a name, an empty value removing it.
+TEST_F(HostRun, ResponseHeadersGrowReplaceAndGoOutInOrder) {
+  g_script[SF_NOTIFY_SEND_RESPONSE] = [](CDLLContext* p) {
+    auto* calls = static_cast<HTTP_FILTER_SEND_RESPONSE*>(p->m_pNotification);
+    for (int i = 0; i < 40; ++i) {
+      std::string n = "X-Long-" + std::to_string(i) + ":", v(30, static_cast<char>('a' + i % 26));
+      EXPECT_TRUE(calls->AddHeader(p->m_pFilterContext, n.data(), v.data()));
+    }
+    std::string type = "content-type:", html = "text/plain", length = "Content-Length", none = "";
+    EXPECT_TRUE(calls->SetHeader(p->m_pFilterContext, type.data(), html.data()));
+    EXPECT_TRUE(calls->SetHeader(p->m_pFilterContext, length.data(), none.data()));
+    std::string wanted = "X-LONG-39", buffer(64, '\0');
+    DWORD size = static_cast<DWORD>(buffer.size());
+    EXPECT_TRUE(calls->GetHeader(p->m_pFilterContext, wanted.data(), buffer.data(), &size));
+    EXPECT_EQ(std::string(buffer.c_str()), std::string(30, 'n'));
+    return 0u;
+  };
+  const HxOutcome out = m_host.Run(m_request);
+  const std::string head = out.answer.substr(0, out.answer.find("\r\n\r\n") + 2);
+  EXPECT_EQ(head.find("Content-Length"), std::string::npos);
+  const size_t first = head.find("\r\nX-Long-0: " + std::string(30, 'a') + "\r\n");
+  const size_t last = head.find("\r\nX-Long-39: " + std::string(30, 'n') + "\r\n");
+  ASSERT_NE(first, std::string::npos);
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_LT(first, last);
+  const std::string type = "\r\ncontent-type: text/plain\r\n";
+  EXPECT_EQ(head.substr(head.size() - type.size()), type);
+}
+
 TEST_F(HostRun, UserTokenCarriesTheIdentity) {
   static std::string s_seen;
   static DWORD s_error = 0;
