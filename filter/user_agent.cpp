@@ -1,4 +1,7 @@
+#include <cstdint>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "common/ci_string.h"
 #include "filter/util.h"
@@ -9,23 +12,73 @@ bool ContainsNoCase(const std::string& text, const char* what) {
   return FindNoCase(ci_string_view(text.data(), text.size()), what) != ci_string_view::npos;
 }
 
-}  // namespace
+// Whether `lowerWord` (lower case) stands at `at`, ASCII case ignored.
+bool WordAt(std::string_view text, size_t at, std::string_view lowerWord) {
+  if (text.size() - at < lowerWord.size()) return false;
+  for (size_t i = 0; i < lowerWord.size(); ++i) {
+    if (ci_char_traits::lower(text[at + i]) != static_cast<unsigned char>(lowerWord[i])) return false;
+  }
+  return true;
+}
 
-// "Macintosh", "Mac OS" or "Mac_PowerPC" anywhere: one scan for the "Mac"
-// they share, then what follows it.
-bool CUtil::IsMacClient(const std::string& userAgent) {
-  const ci_string_view ua(userAgent.data(), userAgent.size());
-  for (size_t at = FindNoCase(ua, "Mac"); at != ci_string_view::npos; at = FindNoCase(ua, "Mac", at + 1)) {
-    const ci_string_view rest = ua.substr(at + 3);
-    if (rest.starts_with("intosh") || rest.starts_with(" OS") || rest.starts_with("_PowerPC")) return true;
+// Calls visit(at) at each position, in order, whose byte may be the letter
+// a or b in either case, until visit returns true; visit checks the byte.
+// Every request classifies its agent, so the text is read eight bytes at a
+// time: setting the case bit of every byte makes both cases of a letter one
+// byte, and a zero byte of (word ^ letters) marks a candidate (the zero-byte
+// test may also flag the byte above a true one).
+template <class Visit>
+bool VisitLetters(std::string_view text, char a, char b, Visit visit) {
+  constexpr uint64_t kOnes = 0x0101010101010101ULL;
+  constexpr uint64_t kHighs = 0x8080808080808080ULL;
+  constexpr uint64_t kCaseBits = 0x20 * kOnes;
+  const uint64_t patternA = static_cast<unsigned char>(a) * kOnes;
+  const uint64_t patternB = static_cast<unsigned char>(b) * kOnes;
+  const char* const data = text.data();
+  const size_t size = text.size();
+  size_t at = 0;
+  for (; size - at >= 8; at += 8) {
+    uint64_t word;
+    std::memcpy(&word, data + at, 8);
+    word |= kCaseBits;
+    const uint64_t xa = word ^ patternA;
+    const uint64_t xb = word ^ patternB;
+    for (uint64_t hits = (((xa - kOnes) & ~xa) | ((xb - kOnes) & ~xb)) & kHighs; hits != 0; hits &= hits - 1) {
+      if (visit(at + (static_cast<size_t>(__builtin_ctzll(hits)) >> 3))) return true;
+    }
+  }
+  for (; at < size; ++at) {
+    const unsigned char c = static_cast<unsigned char>(data[at]) | 0x20;
+    if ((c == static_cast<unsigned char>(a) || c == static_cast<unsigned char>(b)) && visit(at)) return true;
   }
   return false;
 }
 
+}  // namespace
+
+// "Macintosh", "Mac OS" or "Mac_PowerPC" anywhere.
+bool CUtil::IsMacClient(const std::string& userAgent) {
+  const std::string_view ua = userAgent;
+  return VisitLetters(ua, 'm', 'm', [ua](size_t at) {
+    return WordAt(ua, at, "mac") &&
+           (WordAt(ua, at + 3, "intosh") || WordAt(ua, at + 3, " os") || WordAt(ua, at + 3, "_powerpc"));
+  });
+}
+
+// The first "MSIE " and any "Windows", found in one pass.
 bool CUtil::IsPremiumIEClient(const std::string& userAgent) {
-  const ci_string_view ua(userAgent.data(), userAgent.size());
-  const size_t msie = FindNoCase(ua, "MSIE ");
-  if (msie == ci_string_view::npos || FindNoCase(ua, "Windows") == ci_string_view::npos) return false;
+  const std::string_view ua = userAgent;
+  size_t msie = std::string_view::npos;
+  bool windows = false;
+  VisitLetters(ua, 'm', 'w', [&](size_t at) {
+    if (msie == std::string_view::npos && WordAt(ua, at, "msie ")) {
+      msie = at;
+    } else if (!windows && WordAt(ua, at, "windows")) {
+      windows = true;
+    }
+    return windows && msie != std::string_view::npos;
+  });
+  if (msie == std::string_view::npos || !windows) return false;
   const size_t version = msie + 5;
   if (version >= ua.size()) return false;
   // Only the first character of the version is looked at: "MSIE 10" is not
