@@ -19,6 +19,32 @@ namespace {
 
 constexpr const char* kAcceptLanguageHeader = "HTTP_ACCEPT-LANGUAGE";
 
+// The language header as the request's own look-up finds it (the exact
+// name, else the first key in the map's order that differs from it only in
+// "-" against "_", else the ":" forms), without that look-up's walk over
+// every header: a key that differs only at the name's two separators lies
+// between the name with "-" at both and the name with "_" at both.
+const std::string* FindAcceptLanguage(const CRequestInfo& request) {
+  static constexpr std::string_view kName = kAcceptLanguageHeader;
+  static constexpr std::string_view kLowest = "HTTP-ACCEPT-LANGUAGE";
+  static constexpr std::string_view kHighest = "HTTP_ACCEPT_LANGUAGE";
+  const auto& headers = request.m_mapHeaders;
+  if (const auto exact = headers.find(kName); exact != headers.end()) return &exact->second;
+  auto sameSeparatorsAside = [](std::string_view key) {
+    if (key.size() != kName.size()) return false;
+    for (size_t i = 0; i < key.size(); ++i) {
+      const bool separators = (key[i] == '-' || key[i] == '_') && (kName[i] == '-' || kName[i] == '_');
+      if (key[i] != kName[i] && !separators) return false;
+    }
+    return true;
+  };
+  for (auto it = headers.lower_bound(kLowest); it != headers.end() && !CHeaderKeyLess::Less(kHighest, it->first);
+       ++it) {
+    if (sameSeparatorsAside(it->first)) return &it->second;
+  }
+  return request.FindHeaderValue(kName);
+}
+
 int LogLength(std::string_view text) { return static_cast<int>(text.size() < 0x7fffffff ? text.size() : 0x7fffffff); }
 
 DWORD DetectUserLanguageSteps(CDLLContext* pContext, std::string_view cookie, std::string& language, WORD& lcid) {
@@ -47,7 +73,7 @@ DWORD DetectUserLanguageSteps(CDLLContext* pContext, std::string_view cookie, st
   const CRequestInfo& request = *pContext->m_spRequestInfo;
   // Read where the request holds it.
   std::string_view browserLanguages;
-  if (const std::string* header = request.FindHeaderValue(kAcceptLanguageHeader)) {
+  if (const std::string* header = FindAcceptLanguage(request)) {
     browserLanguages = *header;
   } else {
     browserLanguages = "en";

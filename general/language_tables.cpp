@@ -1,5 +1,8 @@
 #include "general/language_tables.h"
 
+#include <algorithm>
+#include <array>
+
 // "es-hn" comes twice; its first value stands.
 const LanguageLCID kLanguageLCIDs[146] = {
     {"af", 0x0436}, {"sq", 0x041C}, {"ar", 0x0401}, {"ar-sa", 0x0401}, {"ar-iq", 0x0801}, {"ar-eg", 0x0C01},
@@ -36,6 +39,55 @@ const SupportedLanguage kSupportedLanguages[26] = {
     {"zh-tw", "cht"},   {"zh-hk", "chs"},   {"zh", "cht"},      {"tr", "tr"},       {"nl", "nl"},
     {"el", "el"},
 };
+
+namespace {
+
+// A tag of at most seven bytes as one number: its length in the top byte,
+// its bytes in lower case below, so that equal numbers are exactly the tags
+// equal with ASCII case ignored.
+constexpr size_t kMaxKeyLength = 7;
+
+uint64_t KeyOf(ci_string_view tag) {
+  uint64_t key = static_cast<uint64_t>(tag.size()) << 56;
+  for (size_t i = 0; i < tag.size(); ++i) key |= static_cast<uint64_t>(ci_char_traits::lower(tag[i])) << (8 * i);
+  return key;
+}
+
+struct KeyedLCID {
+  uint64_t key;
+  uint16_t lcid;
+};
+
+struct LCIDsByKey {
+  std::array<KeyedLCID, std::size(kLanguageLCIDs)> rows;
+  size_t count = 0;
+};
+
+LCIDsByKey SortRowsByKey() {
+  LCIDsByKey sorted;
+  for (const LanguageLCID& row : kLanguageLCIDs) sorted.rows[sorted.count++] = {KeyOf(row.tag), row.lcid};
+  // Stable, so that of two rows for one tag the first stays first and wins.
+  auto byKey = [](const KeyedLCID& a, const KeyedLCID& b) { return a.key < b.key; };
+  std::stable_sort(sorted.rows.begin(), sorted.rows.end(), byKey);
+  auto same = [](const KeyedLCID& a, const KeyedLCID& b) { return a.key == b.key; };
+  sorted.count = static_cast<size_t>(std::unique(sorted.rows.begin(), sorted.rows.end(), same) - sorted.rows.begin());
+  return sorted;
+}
+
+}  // namespace
+
+bool FindLanguageLCID(ci_string_view tag, uint16_t& lcid) {
+  static const LCIDsByKey kSorted = SortRowsByKey();
+  lcid = 0;
+  if (tag.size() > kMaxKeyLength) return false;
+  const uint64_t key = KeyOf(tag);
+  const auto end = kSorted.rows.begin() + static_cast<std::ptrdiff_t>(kSorted.count);
+  const auto it =
+      std::lower_bound(kSorted.rows.begin(), end, key, [](const KeyedLCID& row, uint64_t k) { return row.key < k; });
+  if (it == end || it->key != key) return false;
+  lcid = it->lcid;
+  return true;
+}
 
 bool FindLanguagePrefix::operator()(ci_string_view entry) const {
   for (const auto& [tag, code] : m_table) {

@@ -47,12 +47,16 @@ class CLanguagePieces {
 
 }  // namespace
 
+// The map holds nothing before start-up fills it and then exactly the rows
+// of the table, which is searched without string compares.
 template <class H, class R, class E>
 bool CGeneralSettings<H, R, E>::GetLCID(ci_string& tag, uint16_t& lcid) const {
   CutAtComma(tag);
-  const auto it = m_languageMap.find(tag);
-  lcid = it != m_languageMap.end() ? it->second : 0;
-  return it != m_languageMap.end();
+  if (m_languageMap.empty()) {
+    lcid = 0;
+    return false;
+  }
+  return FindLanguageLCID(tag, lcid);
 }
 
 template <class H, class R, class E>
@@ -64,8 +68,13 @@ bool CGeneralSettings<H, R, E>::GetBrowserLanguage(ci_string_view languages, std
   ci_string_view piece;
   // A text made only of separators splits into nothing and keeps the defaults.
   if (!pieces.Next(piece)) return false;
-  ci_string first(piece);
-  GetLCID(first, lcid);
+  // The LCID of the first item, cut at its comma as GetLCID cuts.
+  const ci_string_view first = piece.substr(0, FindSeparator(piece, ','));
+  if (m_languageMap.empty()) {
+    lcid = 0;
+  } else {
+    FindLanguageLCID(first, lcid);
+  }
   const FindLanguagePrefix matches(m_supportedLanguages, language);
   do {
     if (matches(piece)) return !language.empty();
