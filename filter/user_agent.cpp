@@ -3,6 +3,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "common/ci_string.h"
 #include "filter/util.h"
 
@@ -23,10 +27,10 @@ bool WordAt(std::string_view text, size_t at, std::string_view lowerWord) {
 
 // Calls visit(at) at each position, in order, whose byte may be the letter
 // a or b in either case, until visit returns true; visit checks the byte.
-// Every request classifies its agent, so the text is read eight bytes at a
-// time: setting the case bit of every byte makes both cases of a letter one
-// byte, and a zero byte of (word ^ letters) marks a candidate (the zero-byte
-// test may also flag the byte above a true one).
+// Every request classifies its agent, so the text is read sixteen, then
+// eight bytes at a time: setting the case bit of every byte makes both cases
+// of a letter one byte; in a word, a zero byte of (word ^ letters) marks a
+// candidate (the zero-byte test may also flag the byte above a true one).
 template <class Visit>
 bool VisitLetters(std::string_view text, char a, char b, Visit visit) {
   constexpr uint64_t kOnes = 0x0101010101010101ULL;
@@ -37,6 +41,19 @@ bool VisitLetters(std::string_view text, char a, char b, Visit visit) {
   const char* const data = text.data();
   const size_t size = text.size();
   size_t at = 0;
+#if defined(__SSE2__)
+  const __m128i caseBits = _mm_set1_epi8(0x20);
+  const __m128i lettersA = _mm_set1_epi8(a);
+  const __m128i lettersB = _mm_set1_epi8(b);
+  for (; size - at >= 16; at += 16) {
+    const __m128i block = _mm_or_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at)), caseBits);
+    auto hits = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, lettersA), _mm_cmpeq_epi8(block, lettersB))));
+    for (; hits != 0; hits &= hits - 1) {
+      if (visit(at + static_cast<size_t>(__builtin_ctz(hits)))) return true;
+    }
+  }
+#endif
   for (; size - at >= 8; at += 8) {
     uint64_t word;
     std::memcpy(&word, data + at, 8);

@@ -90,8 +90,6 @@ template bool CGeneralSettings<CHandlePLSettings, CResource, CEventLog>::GetBrow
 bool CPLGeneralSettings::DetectUserLanguage(const std::string& userName, ci_string_view browserLanguages,
                                             std::string& language, uint16_t& lcid, ci_string_view cookie,
                                             const std::string& sid) {
-  language = kDefaultLanguage;
-  lcid = kLookupNotRun;
   std::string value;
   bool found = false;
   static const std::string kProperty = kUserCultureProperty;
@@ -100,7 +98,10 @@ bool CPLGeneralSettings::DetectUserLanguage(const std::string& userName, ci_stri
     DebugLog("DetectUserLanguage failed and goes with Browser language");
     found = GetBrowserLanguage(browserLanguages, language, lcid);
   } else {
-    // The browser's list is not consulted once the directory answered.
+    // The browser's list (which sets the defaults itself) is not consulted
+    // once the directory answered.
+    language = kDefaultLanguage;
+    lcid = kLookupNotRun;
     ci_string culture = ToCI(value);
     CutAtComma(culture);
     GetLCID(culture, lcid);
