@@ -1,6 +1,7 @@
 // The user's language for the module's per-request context: who the user is
 // (the thread's identity, else "AUTH_USER"), the browser's language list and
 // the cookie, handed to the settings object, which decides.
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -30,13 +31,14 @@ const std::string* FindAcceptLanguage(const CRequestInfo& request) {
   static constexpr std::string_view kHighest = "HTTP_ACCEPT_LANGUAGE";
   const auto& headers = request.m_mapHeaders;
   if (const auto exact = headers.find(kName); exact != headers.end()) return &exact->second;
-  auto sameSeparatorsAside = [](std::string_view key) {
-    if (key.size() != kName.size()) return false;
-    for (size_t i = 0; i < key.size(); ++i) {
-      const bool separators = (key[i] == '-' || key[i] == '_') && (kName[i] == '-' || kName[i] == '_');
-      if (key[i] != kName[i] && !separators) return false;
-    }
-    return true;
+  // The name's only separators are at 4 and 11.
+  static_assert(kName.find_first_of("-_") == 4 && kName.find_first_of("-_", 5) == 11 &&
+                kName.find_first_of("-_", 12) == std::string_view::npos);
+  auto isSeparator = [](char c) { return c == '-' || c == '_'; };
+  auto sameSeparatorsAside = [&isSeparator](std::string_view key) {
+    return key.size() == kName.size() && isSeparator(key[4]) && isSeparator(key[11]) &&
+           std::memcmp(key.data(), kName.data(), 4) == 0 && std::memcmp(key.data() + 5, kName.data() + 5, 6) == 0 &&
+           std::memcmp(key.data() + 12, kName.data() + 12, 8) == 0;
   };
   for (auto it = headers.lower_bound(kLowest); it != headers.end() && !CHeaderKeyLess::Less(kHighest, it->first);
        ++it) {
