@@ -1,6 +1,7 @@
 #include "platform/adsi.h"
 
 #include <ldap.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
@@ -11,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <vector>
 
 #include "platform/ascii_text.h"
@@ -157,9 +159,30 @@ std::string DefaultUri() {
   return uri != nullptr ? uri : "";
 }
 
+// The value of `entry` when it is `name`=value, as getenv matches it.
+const char* ValueOfEntry(const char* entry, std::string_view name) {
+  return std::strncmp(entry, name.data(), name.size()) == 0 && entry[name.size()] == '=' ? entry + name.size() + 1
+                                                                                         : nullptr;
+}
+
+// HX_LDAP_GC_URI when set and not empty, else LDAPURI. Every request that
+// checks the directory's back-off comes here, so both are found in one pass
+// over the environment, each at its first entry as getenv finds it.
 std::string GlobalCatalogUri() {
-  const char* uri = std::getenv("HX_LDAP_GC_URI");
-  return uri != nullptr && *uri != '\0' ? uri : DefaultUri();
+  static constexpr std::string_view kCatalog = "HX_LDAP_GC_URI";
+  static constexpr std::string_view kDefault = "LDAPURI";
+  const char* catalog = nullptr;
+  const char* fallback = nullptr;
+  for (char** entry = environ; entry != nullptr && *entry != nullptr && (catalog == nullptr || fallback == nullptr);
+       ++entry) {
+    if (catalog == nullptr && **entry == kCatalog[0]) {
+      catalog = ValueOfEntry(*entry, kCatalog);
+    } else if (fallback == nullptr && **entry == kDefault[0]) {
+      fallback = ValueOfEntry(*entry, kDefault);
+    }
+  }
+  if (catalog != nullptr && *catalog != '\0') return catalog;
+  return fallback != nullptr ? fallback : "";
 }
 
 std::string ReadFirstLine(const char* path) {
