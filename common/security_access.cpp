@@ -14,19 +14,19 @@ DWORD CSecurityAccess::GetUserIdentity(std::string& accountName, std::string& do
     // The account look-up runs as the process; the token just opened is the
     // one put back.
     CRevertToSelfGuard guard(token);
-    std::string sid;
-    if (!GetTokenUserSid(token, &sid)) {
+    // The SID goes straight to the caller's string (set only on success),
+    // whose buffer a caller may keep from one request to the next.
+    if (!GetTokenUserSid(token, &sidString)) {
       result = GetLastError();
     } else {
       std::string account;
       std::string domain;
-      if (!LookupAccountSidA(nullptr, sid, &account, &domain)) {
+      if (!LookupAccountSidA(nullptr, sidString, &account, &domain)) {
         result = GetLastError();
       } else {
         accountName = std::move(account);
         domainName = std::move(domain);
       }
-      sidString = std::move(sid);
     }
   }
   CloseToken(token);

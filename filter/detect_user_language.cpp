@@ -56,7 +56,11 @@ DWORD DetectUserLanguageSteps(CDLLContext* pContext, std::string_view cookie, st
   }
   std::string user;
   std::string domain;
-  std::string sid;
+  // A user SID does not fit a string's own buffer; the thread keeps one
+  // buffer for every request's.
+  thread_local std::string t_sid;
+  std::string& sid = t_sid;
+  sid.clear();
   DWORD identity = 0;
   {
     CSecurityAccess access;
