@@ -16,14 +16,49 @@ bool ContainsNoCase(const std::string& text, const char* what) {
   return FindNoCase(ci_string_view(text.data(), text.size()), what) != ci_string_view::npos;
 }
 
-// Whether `lowerWord` (lower case) stands at `at`, ASCII case ignored.
-bool WordAt(std::string_view text, size_t at, std::string_view lowerWord) {
-  if (text.size() - at < lowerWord.size()) return false;
-  for (size_t i = 0; i < lowerWord.size(); ++i) {
-    if (ci_char_traits::lower(text[at + i]) != static_cast<unsigned char>(lowerWord[i])) return false;
+// A lower-case word of at most eight bytes, as the number an eight-byte
+// load of it gives, with the case bit of its letters and its bytes marked.
+struct CWord {
+  std::string_view text;
+  uint64_t value = 0;
+  uint64_t caseBits = 0;
+  uint64_t bytes = 0;
+};
+
+constexpr CWord MakeWord(std::string_view text) {
+  CWord word{text};
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    word.value |= static_cast<uint64_t>(c) << (8 * i);
+    if (c >= 'a' && c <= 'z') word.caseBits |= uint64_t{0x20} << (8 * i);
+    word.bytes |= uint64_t{0xFF} << (8 * i);
+  }
+  return word;
+}
+
+// Whether the word stands at `at`, ASCII case ignored: setting the case bit
+// where the word has a letter leaves a byte equal to the letter exactly when
+// it is that letter in either case.
+bool WordAt(std::string_view text, size_t at, const CWord& word) {
+  const size_t left = text.size() - at;
+  if (left >= 8) {
+    uint64_t loaded;
+    std::memcpy(&loaded, text.data() + at, 8);
+    return ((loaded | word.caseBits) & word.bytes) == word.value;
+  }
+  if (left < word.text.size()) return false;
+  for (size_t i = 0; i < word.text.size(); ++i) {
+    if (ci_char_traits::lower(text[at + i]) != static_cast<unsigned char>(word.text[i])) return false;
   }
   return true;
 }
+
+constexpr CWord kMac = MakeWord("mac");
+constexpr CWord kIntosh = MakeWord("intosh");
+constexpr CWord kSpaceOs = MakeWord(" os");
+constexpr CWord kPowerPC = MakeWord("_powerpc");
+constexpr CWord kMsie = MakeWord("msie ");
+constexpr CWord kWindows = MakeWord("windows");
 
 // Calls visit(at) at each position, in order, whose byte may be the letter
 // a or b in either case, until visit returns true; visit checks the byte.
@@ -77,8 +112,8 @@ bool VisitLetters(std::string_view text, char a, char b, Visit visit) {
 bool CUtil::IsMacClient(const std::string& userAgent) {
   const std::string_view ua = userAgent;
   return VisitLetters(ua, 'm', 'm', [ua](size_t at) {
-    return WordAt(ua, at, "mac") &&
-           (WordAt(ua, at + 3, "intosh") || WordAt(ua, at + 3, " os") || WordAt(ua, at + 3, "_powerpc"));
+    return WordAt(ua, at, kMac) &&
+           (WordAt(ua, at + 3, kIntosh) || WordAt(ua, at + 3, kSpaceOs) || WordAt(ua, at + 3, kPowerPC));
   });
 }
 
@@ -88,9 +123,9 @@ bool CUtil::IsPremiumIEClient(const std::string& userAgent) {
   size_t msie = std::string_view::npos;
   bool windows = false;
   VisitLetters(ua, 'm', 'w', [&](size_t at) {
-    if (msie == std::string_view::npos && WordAt(ua, at, "msie ")) {
+    if (msie == std::string_view::npos && WordAt(ua, at, kMsie)) {
       msie = at;
-    } else if (!windows && WordAt(ua, at, "windows")) {
+    } else if (!windows && WordAt(ua, at, kWindows)) {
       windows = true;
     }
     return windows && msie != std::string_view::npos;
