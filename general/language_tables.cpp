@@ -1,6 +1,5 @@
 #include "general/language_tables.h"
 
-#include <algorithm>
 #include <array>
 
 // "es-hn" comes twice; its first value stands.
@@ -53,40 +52,47 @@ uint64_t KeyOf(ci_string_view tag) {
   return key;
 }
 
-struct KeyedLCID {
-  uint64_t key;
-  uint16_t lcid;
+// The rows in an open-addressed table of numbers: a look-up hashes the tag's
+// number and mostly compares one slot.
+constexpr size_t kSlots = 512;
+static_assert(std::size(kLanguageLCIDs) < kSlots / 2);
+
+struct LCIDSlots {
+  std::array<uint64_t, kSlots> keys{};  // 0 marks a free slot; no tag's number is 0
+  std::array<uint16_t, kSlots> lcids{};
 };
 
-struct LCIDsByKey {
-  std::array<KeyedLCID, std::size(kLanguageLCIDs)> rows;
-  size_t count = 0;
-};
+size_t FirstSlot(uint64_t key) { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ULL) >> 55); }
 
-LCIDsByKey SortRowsByKey() {
-  LCIDsByKey sorted;
-  for (const LanguageLCID& row : kLanguageLCIDs) sorted.rows[sorted.count++] = {KeyOf(row.tag), row.lcid};
-  // Stable, so that of two rows for one tag the first stays first and wins.
-  auto byKey = [](const KeyedLCID& a, const KeyedLCID& b) { return a.key < b.key; };
-  std::stable_sort(sorted.rows.begin(), sorted.rows.end(), byKey);
-  auto same = [](const KeyedLCID& a, const KeyedLCID& b) { return a.key == b.key; };
-  sorted.count = static_cast<size_t>(std::unique(sorted.rows.begin(), sorted.rows.end(), same) - sorted.rows.begin());
-  return sorted;
+LCIDSlots FillSlots() {
+  LCIDSlots slots;
+  for (const LanguageLCID& row : kLanguageLCIDs) {
+    const uint64_t key = KeyOf(row.tag);
+    size_t slot = FirstSlot(key);
+    while (slots.keys[slot] != 0 && slots.keys[slot] != key) slot = (slot + 1) % kSlots;
+    // Of two rows for one tag the first stays.
+    if (slots.keys[slot] == 0) {
+      slots.keys[slot] = key;
+      slots.lcids[slot] = row.lcid;
+    }
+  }
+  return slots;
 }
 
 }  // namespace
 
 bool FindLanguageLCID(ci_string_view tag, uint16_t& lcid) {
-  static const LCIDsByKey kSorted = SortRowsByKey();
+  static const LCIDSlots kSlotsOfTags = FillSlots();
   lcid = 0;
-  if (tag.size() > kMaxKeyLength) return false;
+  if (tag.empty() || tag.size() > kMaxKeyLength) return false;
   const uint64_t key = KeyOf(tag);
-  const auto end = kSorted.rows.begin() + static_cast<std::ptrdiff_t>(kSorted.count);
-  const auto it =
-      std::lower_bound(kSorted.rows.begin(), end, key, [](const KeyedLCID& row, uint64_t k) { return row.key < k; });
-  if (it == end || it->key != key) return false;
-  lcid = it->lcid;
-  return true;
+  for (size_t slot = FirstSlot(key); kSlotsOfTags.keys[slot] != 0; slot = (slot + 1) % kSlots) {
+    if (kSlotsOfTags.keys[slot] == key) {
+      lcid = kSlotsOfTags.lcids[slot];
+      return true;
+    }
+  }
+  return false;
 }
 
 bool FindLanguagePrefix::operator()(ci_string_view entry) const {
