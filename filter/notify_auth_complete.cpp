@@ -131,7 +131,7 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
     return dwRet;
   }
 
-  pContext->m_pMyOwnContext = new CPLHXContext(language, lcid, cookie);
+  pContext->m_pMyOwnContext = CPLHXContext::Create(language, lcid, cookie);
   DebugLog("[CNotifications::NotifyAuthComplete] m_pMyOwnContext: %p", static_cast<void*>(pContext->m_pMyOwnContext));
 
   // Only redirects and direct file requests read the URL and the query

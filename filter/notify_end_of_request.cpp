@@ -11,7 +11,7 @@ DWORD CNotifications::NotifyEndOfRequest(CDLLContext* pContext) {
   if (pContext->m_pMyOwnContext != nullptr) {
     DebugLog("[CNotifications::NotifyEndOfRequest] delete  CPLHXContext instance: %p",
              static_cast<void*>(pContext->m_pMyOwnContext));
-    delete pContext->m_pMyOwnContext;
+    CPLHXContext::Release(pContext->m_pMyOwnContext);
     pContext->m_pMyOwnContext = nullptr;
   }
   if (pContext->m_pReplaceBuffer != nullptr) {

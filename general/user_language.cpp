@@ -47,12 +47,16 @@ class CLanguagePieces {
 
 }  // namespace
 
+// The map holds nothing before start-up fills it and then exactly the rows
+// of the table, which is searched without string compares.
 template <class H, class R, class E>
 bool CGeneralSettings<H, R, E>::GetLCID(ci_string& tag, uint16_t& lcid) const {
   CutAtComma(tag);
-  const auto it = m_languageMap.find(tag);
-  lcid = it != m_languageMap.end() ? it->second : 0;
-  return it != m_languageMap.end();
+  if (m_languageMap.empty()) {
+    lcid = 0;
+    return false;
+  }
+  return FindLanguageLCID(tag, lcid);
 }
 
 template <class H, class R, class E>
@@ -64,8 +68,13 @@ bool CGeneralSettings<H, R, E>::GetBrowserLanguage(ci_string_view languages, std
   ci_string_view piece;
   // A text made only of separators splits into nothing and keeps the defaults.
   if (!pieces.Next(piece)) return false;
-  ci_string first(piece);
-  GetLCID(first, lcid);
+  // The LCID of the first item, cut at its comma as GetLCID cuts.
+  const ci_string_view first = piece.substr(0, FindSeparator(piece, ','));
+  if (m_languageMap.empty()) {
+    lcid = 0;
+  } else {
+    FindLanguageLCID(first, lcid);
+  }
   const FindLanguagePrefix matches(m_supportedLanguages, language);
   do {
     if (matches(piece)) return !language.empty();
@@ -81,8 +90,6 @@ template bool CGeneralSettings<CHandlePLSettings, CResource, CEventLog>::GetBrow
 bool CPLGeneralSettings::DetectUserLanguage(const std::string& userName, ci_string_view browserLanguages,
                                             std::string& language, uint16_t& lcid, ci_string_view cookie,
                                             const std::string& sid) {
-  language = kDefaultLanguage;
-  lcid = kLookupNotRun;
   std::string value;
   bool found = false;
   static const std::string kProperty = kUserCultureProperty;
@@ -91,7 +98,10 @@ bool CPLGeneralSettings::DetectUserLanguage(const std::string& userName, ci_stri
     DebugLog("DetectUserLanguage failed and goes with Browser language");
     found = GetBrowserLanguage(browserLanguages, language, lcid);
   } else {
-    // The browser's list is not consulted once the directory answered.
+    // The browser's list (which sets the defaults itself) is not consulted
+    // once the directory answered.
+    language = kDefaultLanguage;
+    lcid = kLookupNotRun;
     ci_string culture = ToCI(value);
     CutAtComma(culture);
     GetLCID(culture, lcid);

@@ -15,6 +15,17 @@ struct CKeptSnapshot {
 
 thread_local CKeptSnapshot t_kept;
 
+// The thread's kept snapshot. A thread-local object with a destructor is
+// reached through an initialisation check on every use, and each use may
+// ask for its address again; a plain pointer is one look-up, and every
+// request reads settings several times.
+CKeptSnapshot& Kept() {
+  thread_local CKeptSnapshot* t_reached = nullptr;
+  CKeptSnapshot* kept = t_reached;
+  if (kept == nullptr) kept = t_reached = &t_kept;
+  return *kept;
+}
+
 }  // namespace
 
 CSettingsSnapshots::CSettingsSnapshots()
@@ -36,7 +47,8 @@ void CSettingsSnapshots::Publish(const CPLSettings& settings, const CLinkCriteri
 
 const CSettingsSnapshot& CSettingsSnapshots::Current() const {
   const uint64_t nGeneration = m_nGeneration.load(std::memory_order_acquire);
-  if (t_kept.nHolderId != m_nId || t_kept.nGeneration != nGeneration || t_kept.pSnapshot == nullptr) {
+  CKeptSnapshot& kept = Kept();
+  if (kept.nHolderId != m_nId || kept.nGeneration != nGeneration || kept.pSnapshot == nullptr) {
     std::shared_ptr<const CSettingsSnapshot> current;
     uint64_t nCurrentGeneration;
     {
@@ -44,9 +56,9 @@ const CSettingsSnapshot& CSettingsSnapshots::Current() const {
       current = m_pSnapshot;
       nCurrentGeneration = m_nGeneration.load(std::memory_order_relaxed);
     }
-    t_kept.pSnapshot = std::move(current);
-    t_kept.nHolderId = m_nId;
-    t_kept.nGeneration = nCurrentGeneration;
+    kept.pSnapshot = std::move(current);
+    kept.nHolderId = m_nId;
+    kept.nGeneration = nCurrentGeneration;
   }
-  return *t_kept.pSnapshot;
+  return *kept.pSnapshot;
 }

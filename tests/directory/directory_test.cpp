@@ -381,3 +381,27 @@ TEST(DirectoryConcurrent, LookupsDuringBackOffFailAlike) {
   EXPECT_EQ(wrong.load(), 0);
   Directory();
 }
+
+namespace {
+
+// The catalog's address is HX_LDAP_GC_URI when set and not empty, else
+// LDAPURI, both read at each open.
+TEST(DirectoryCatalog, CatalogVariableElseLdapUri) {
+  Directory();
+  auto opens = [] {
+    IADs* object = nullptr;
+    const HRESULT hr = ADsGetObject(L"GC://", &object);
+    if (object != nullptr) object->Release();
+    return SUCCEEDED(hr);
+  };
+  unsetenv("HX_LDAP_GC_URI");
+  EXPECT_TRUE(opens());
+  setenv("HX_LDAP_GC_URI", "", 1);
+  EXPECT_TRUE(opens());
+  setenv("HX_LDAP_GC_URI", ("ldap://127.0.0.1:" + std::to_string(CTestDirectory::FreePort()) + "/").c_str(), 1);
+  EXPECT_FALSE(opens());
+  unsetenv("HX_LDAP_GC_URI");
+  EXPECT_TRUE(opens());
+}
+
+}  // namespace

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
+#include <vector>
 
 #include "general/pl_general_settings.h"
 
@@ -42,6 +44,27 @@ TEST(LanguageTables, TagsAndRowsAsListed) {
   tag = " fr-ca";
   EXPECT_FALSE(s.GetLCID(tag, lcid));
   EXPECT_EQ(0, lcid);
+}
+
+// GetLCID answers from the table rather than the map; both must agree on
+// every tag in any case and on texts that only resemble tags.
+TEST(LanguageTables, LookupAgreesWithTheMap) {
+  CLanguageSettings s;
+  std::vector<std::string> texts = {"", "e", "en-", "en-gb-x", "div", "DIV", "es-hn", "pt-brx", "zz",
+                                    std::string("en\0", 3), std::string("\0en", 3), "en\xC5", "abcdefgh"};
+  for (const auto& [tag, lcid] : s.GetLanguageMap()) {
+    std::string upper(tag.data(), tag.size());
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    texts.push_back(upper);
+    texts.emplace_back(tag.data(), tag.size());
+  }
+  for (const std::string& text : texts) {
+    ci_string tag(text.data(), text.size());
+    const auto it = s.GetLanguageMap().find(tag);
+    uint16_t lcid = 1;
+    EXPECT_EQ(it != s.GetLanguageMap().end(), s.GetLCID(tag, lcid)) << text;
+    EXPECT_EQ(it != s.GetLanguageMap().end() ? it->second : 0, lcid) << text;
+  }
 }
 
 // Language and LCID are found apart: the LCID from the first piece's first

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <iterator>
 #include <string>
+#include <string_view>
 
 #include "common/ci_string.h"
 #include "filter/notifications_helper.h"
@@ -43,6 +46,47 @@ TEST(UserAgent, MacPremiumAndOwaAuth) {
 
   EXPECT_TRUE(CUtil::IsOWAAuthWindowsClient("MSIE 5.5; Windows 98; OWAAuth"));
   EXPECT_FALSE(CUtil::IsOWAAuthWindowsClient("owaauth on Linux"));
+}
+
+// The agent tests read the text in eight-byte words; the searches they
+// replaced, run on agents made of the pieces that matter at every offset
+// and case, must give the same answers.
+bool MacBySearch(const std::string& agent) {
+  const ci_string_view ua(agent.data(), agent.size());
+  for (size_t at = FindNoCase(ua, "Mac"); at != ci_string_view::npos; at = FindNoCase(ua, "Mac", at + 1)) {
+    const ci_string_view rest = ua.substr(at + 3);
+    if (rest.starts_with("intosh") || rest.starts_with(" OS") || rest.starts_with("_PowerPC")) return true;
+  }
+  return false;
+}
+
+bool PremiumBySearch(const std::string& agent) {
+  const ci_string_view ua(agent.data(), agent.size());
+  const size_t msie = FindNoCase(ua, "MSIE ");
+  if (msie == ci_string_view::npos || FindNoCase(ua, "Windows") == ci_string_view::npos) return false;
+  return msie + 5 < ua.size() && static_cast<unsigned char>(ua[msie + 5]) > '5';
+}
+
+TEST(UserAgent, WordScanAgreesWithSearchOnVariedAgents) {
+  const std::string_view kPieces[] = {
+      "Mozilla/4.0 ", "MSIE ", "msie", "MSIE 7.0", "MSIE 5.5", "MSIE 10", "Windows", "windowS NT", "Windo",
+      "Mac", "Macintosh", "mac OS", "Mac_PowerPC", "MacOS", "mAc", " ", ";", "m", "w", "W", "\xCD", "\xED",
+      std::string_view("\0", 1), "x", "(compatible; "};
+  uint32_t seed = 19;
+  auto next = [&seed] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    std::string agent;
+    for (uint32_t n = next() % 7; n > 0; --n) agent += kPieces[next() % std::size(kPieces)];
+    if (next() % 3 == 0) agent.insert(0, next() % 9, 'z');
+    for (char& c : agent) {
+      if (std::isalpha(static_cast<unsigned char>(c)) && next() % 4 == 0) c ^= 0x20;
+    }
+    ASSERT_EQ(MacBySearch(agent), CUtil::IsMacClient(agent)) << agent;
+    ASSERT_EQ(PremiumBySearch(agent), CUtil::IsPremiumIEClient(agent)) << agent;
+  }
 }
 
 TEST(RequestKinds, BrowseCommandsAreTwentyToTwentyFive) {
