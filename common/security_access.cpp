@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "common/revert_to_self_guard.h"
 #include "platform/last_error.h"
 #include "platform/thread_token.h"
 
@@ -9,21 +10,23 @@ DWORD CSecurityAccess::GetUserIdentity(std::string& accountName, std::string& do
   HANDLE token = nullptr;
   if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY | TOKEN_QUERY_SOURCE, TRUE, &token)) return GetLastError();
   DWORD result = 0;
-  // The account look-up reads the accounts this process has seen, the same
-  // whoever the thread runs as: the thread keeps its identity meanwhile, as
-  // reverting to the process and back would leave it. The SID goes straight
-  // to the caller's string (set only on success), whose buffer a caller may
-  // keep from one request to the next.
-  if (!GetTokenUserSid(token, &sidString)) {
-    result = GetLastError();
-  } else {
-    std::string account;
-    std::string domain;
-    if (!LookupAccountSidA(nullptr, sidString, &account, &domain)) {
+  {
+    // The account look-up runs as the process; the token just opened is the
+    // one put back.
+    CRevertToSelfGuard guard(token);
+    // The SID goes straight to the caller's string (set only on success),
+    // whose buffer a caller may keep from one request to the next.
+    if (!GetTokenUserSid(token, &sidString)) {
       result = GetLastError();
     } else {
-      accountName = std::move(account);
-      domainName = std::move(domain);
+      std::string account;
+      std::string domain;
+      if (!LookupAccountSidA(nullptr, sidString, &account, &domain)) {
+        result = GetLastError();
+      } else {
+        accountName = std::move(account);
+        domainName = std::move(domain);
+      }
     }
   }
   CloseToken(token);
