@@ -3,23 +3,16 @@
 #include <memory>
 
 #include "filter/cookie_view.h"
+#include "platform/thread_local_instance.h"
 
 namespace {
 
 struct CKeptContext {
   std::unique_ptr<CPLHXContext> context;
 };
-thread_local CKeptContext t_kept;
 
-// The thread's kept context. A thread-local object with a destructor is
-// reached through an initialisation check on every use; a plain pointer is
-// not.
-std::unique_ptr<CPLHXContext>& Kept() {
-  thread_local CKeptContext* t_reached = nullptr;
-  CKeptContext* kept = t_reached;
-  if (kept == nullptr) kept = t_reached = &t_kept;
-  return kept->context;
-}
+// The thread's kept context.
+std::unique_ptr<CPLHXContext>& Kept() { return ThreadLocalInstance<CKeptContext>().context; }
 
 }  // namespace
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/ascii_text.h"
+#include "platform/thread_local_instance.h"
 #include "platform/wide_text.h"
 
 namespace {
@@ -102,15 +103,7 @@ struct KnownBackOff {
   uint64_t changes = 0;
 };
 
-KnownBackOff& ThreadBackOff() {
-  // A thread-local object with a destructor is reached through an
-  // initialisation check on every use; a plain pointer is not.
-  thread_local KnownBackOff t_known;
-  thread_local KnownBackOff* t_reached = nullptr;
-  KnownBackOff* known = t_reached;
-  if (known == nullptr) known = t_reached = &t_known;
-  return *known;
-}
+KnownBackOff& ThreadBackOff() { return ThreadLocalInstance<KnownBackOff>(); }
 
 bool InBackOff(const std::string& uri) {
   KnownBackOff& known = ThreadBackOff();

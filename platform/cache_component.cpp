@@ -8,6 +8,8 @@
 #include <new>
 #include <unordered_map>
 
+#include "platform/thread_local_instance.h"
+
 namespace {
 
 thread_local int t_apartment = -1;  // -1 none, else the COINIT model
@@ -93,14 +95,12 @@ class CCacheComponent final : public ICacheComponent {
  private:
   // A look-up's key is needed only during the look-up: built in the
   // thread's own buffer, which keeps its capacity from request to request.
+  struct LookupKeyBuffer {
+    std::string text;
+  };
   static const std::string& LookupKey(const std::string& key, const std::string* session,
                                       const std::string* property) {
-    // A thread-local object with a destructor is reached through an
-    // initialisation check on every use; a plain pointer is not.
-    thread_local std::string t_key;
-    thread_local std::string* t_reached = nullptr;
-    std::string* buffer = t_reached;
-    if (buffer == nullptr) buffer = t_reached = &t_key;
+    std::string* buffer = &ThreadLocalInstance<LookupKeyBuffer>().text;
     const size_t sessionSize = session != nullptr ? session->size() : 0;
     const size_t propertySize = property != nullptr ? property->size() : 0;
     buffer->resize(key.size() + 2 + sessionSize + propertySize);

@@ -8,6 +8,7 @@
 #include "platform/last_error.h"
 #include "platform/local_memory.h"
 #include "platform/security_sid.h"
+#include "platform/thread_local_instance.h"
 
 namespace {
 
@@ -33,17 +34,9 @@ struct ThreadIdentities {
   // The host's record as converted by the last look on this thread.
   ThreadIdentity host;
 };
-thread_local ThreadIdentities t_identities;
 
-// The thread's identities. A thread-local object with a destructor is
-// reached through an initialisation check on every use; a plain pointer is
-// not, and a request asks several times.
-ThreadIdentities& Identities() {
-  thread_local ThreadIdentities* t_reached = nullptr;
-  ThreadIdentities* identities = t_reached;
-  if (identities == nullptr) identities = t_reached = &t_identities;
-  return *identities;
-}
+// A request asks several times.
+ThreadIdentities& Identities() { return ThreadLocalInstance<ThreadIdentities>(); }
 
 bool AddSid(const std::string& text, std::vector<SidPtr>* sids) {
   PSID sid = nullptr;

@@ -8,6 +8,7 @@
 
 #include "platform/last_error.h"
 #include "platform/request_identity.h"
+#include "platform/thread_local_instance.h"
 
 namespace {
 
@@ -47,17 +48,9 @@ struct ThreadTokenState {
   // a time: closed tokens are kept for the next opens.
   std::unique_ptr<Token> spares[2];
 };
-thread_local ThreadTokenState t_state;
 
-// The thread's state. A thread-local object with a destructor is reached
-// through an initialisation check on every use; a plain pointer is not, and
-// a request comes here a dozen times.
-ThreadTokenState& State() {
-  thread_local ThreadTokenState* t_reached = nullptr;
-  ThreadTokenState* state = t_reached;
-  if (state == nullptr) state = t_reached = &t_state;
-  return *state;
-}
+// A request comes here a dozen times.
+ThreadTokenState& State() { return ThreadLocalInstance<ThreadTokenState>(); }
 
 // Makes the account of an identity known. Every request opens the token
 // several times: an identity this thread already found in the map, with no

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "platform/thread_local_instance.h"
+
 namespace {
 
 std::atomic<uint64_t> g_nNextId{1};
@@ -13,18 +15,8 @@ struct CKeptSnapshot {
   std::shared_ptr<const CSettingsSnapshot> pSnapshot;
 };
 
-thread_local CKeptSnapshot t_kept;
-
-// The thread's kept snapshot. A thread-local object with a destructor is
-// reached through an initialisation check on every use, and each use may
-// ask for its address again; a plain pointer is one look-up, and every
-// request reads settings several times.
-CKeptSnapshot& Kept() {
-  thread_local CKeptSnapshot* t_reached = nullptr;
-  CKeptSnapshot* kept = t_reached;
-  if (kept == nullptr) kept = t_reached = &t_kept;
-  return *kept;
-}
+// Every request reads settings several times.
+CKeptSnapshot& Kept() { return ThreadLocalInstance<CKeptSnapshot>(); }
 
 }  // namespace
 
