@@ -68,7 +68,7 @@ class CGeneralSettings {
   DWORD GetExchangeGeneration() const { return m_dwExchangeVersion; }
   DWORD IsSSLOffloaded() const { return m_dwSSLOffloaded; }
   bool IsInitialised() const { return m_bInitialised != 0; }
-  const std::map<ci_string, uint16_t>& GetLanguageMap() const { return m_languageMap; }
+  const std::map<ci_string, uint16_t, std::less<>>& GetLanguageMap() const { return m_languageMap; }
   const std::vector<std::pair<std::string, std::string>>& GetSupportedLanguages() const {
     return m_supportedLanguages;
   }
@@ -113,7 +113,8 @@ class CGeneralSettings {
   DWORD m_dwErrorEventID = 0;
 
  protected:
-  std::map<ci_string, uint16_t> m_languageMap;
+  // Looked up by views of the request's text, without copies.
+  std::map<ci_string, uint16_t, std::less<>> m_languageMap;
   std::vector<std::pair<std::string, std::string>> m_supportedLanguages;
   std::string m_strModuleName;
   CModuleHandle m_spLogModule;

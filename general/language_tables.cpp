@@ -1,7 +1,5 @@
 #include "general/language_tables.h"
 
-#include <array>
-
 // "es-hn" comes twice; its first value stands.
 const LanguageLCID kLanguageLCIDs[146] = {
     {"af", 0x0436}, {"sq", 0x041C}, {"ar", 0x0401}, {"ar-sa", 0x0401}, {"ar-iq", 0x0801}, {"ar-eg", 0x0C01},
@@ -38,62 +36,6 @@ const SupportedLanguage kSupportedLanguages[26] = {
     {"zh-tw", "cht"},   {"zh-hk", "chs"},   {"zh", "cht"},      {"tr", "tr"},       {"nl", "nl"},
     {"el", "el"},
 };
-
-namespace {
-
-// A tag of at most seven bytes as one number: its length in the top byte,
-// its bytes in lower case below, so that equal numbers are exactly the tags
-// equal with ASCII case ignored.
-constexpr size_t kMaxKeyLength = 7;
-
-uint64_t KeyOf(ci_string_view tag) {
-  uint64_t key = static_cast<uint64_t>(tag.size()) << 56;
-  for (size_t i = 0; i < tag.size(); ++i) key |= static_cast<uint64_t>(ci_char_traits::lower(tag[i])) << (8 * i);
-  return key;
-}
-
-// The rows in an open-addressed table of numbers: a look-up hashes the tag's
-// number and mostly compares one slot.
-constexpr size_t kSlots = 512;
-static_assert(std::size(kLanguageLCIDs) < kSlots / 2);
-
-struct LCIDSlots {
-  std::array<uint64_t, kSlots> keys{};  // 0 marks a free slot; no tag's number is 0
-  std::array<uint16_t, kSlots> lcids{};
-};
-
-size_t FirstSlot(uint64_t key) { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ULL) >> 55); }
-
-LCIDSlots FillSlots() {
-  LCIDSlots slots;
-  for (const LanguageLCID& row : kLanguageLCIDs) {
-    const uint64_t key = KeyOf(row.tag);
-    size_t slot = FirstSlot(key);
-    while (slots.keys[slot] != 0 && slots.keys[slot] != key) slot = (slot + 1) % kSlots;
-    // Of two rows for one tag the first stays.
-    if (slots.keys[slot] == 0) {
-      slots.keys[slot] = key;
-      slots.lcids[slot] = row.lcid;
-    }
-  }
-  return slots;
-}
-
-}  // namespace
-
-bool FindLanguageLCID(ci_string_view tag, uint16_t& lcid) {
-  static const LCIDSlots kSlotsOfTags = FillSlots();
-  lcid = 0;
-  if (tag.empty() || tag.size() > kMaxKeyLength) return false;
-  const uint64_t key = KeyOf(tag);
-  for (size_t slot = FirstSlot(key); kSlotsOfTags.keys[slot] != 0; slot = (slot + 1) % kSlots) {
-    if (kSlotsOfTags.keys[slot] == key) {
-      lcid = kSlotsOfTags.lcids[slot];
-      return true;
-    }
-  }
-  return false;
-}
 
 bool FindLanguagePrefix::operator()(ci_string_view entry) const {
   for (const auto& [tag, code] : m_table) {

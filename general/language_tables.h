@@ -27,11 +27,6 @@ extern const LanguageLCID kLanguageLCIDs[146];
 // The order decides every match: the first row whose tag begins the text wins.
 extern const SupportedLanguage kSupportedLanguages[26];
 
-// The LCID of the first kLanguageLCIDs row whose tag is `tag`, ASCII case
-// ignored, or 0 and false: the answer of a map filled from the rows, found
-// with integer compares, since every request looks its language up.
-bool FindLanguageLCID(ci_string_view tag, uint16_t& lcid);
-
 using SupportedLanguageTable = std::vector<std::pair<std::string, std::string>>;
 
 // Applied to one browser-language entry: the first row whose browser tag

@@ -1,6 +1,7 @@
 // Resolving a user's language: the directory culture or the browser's
 // Accept-Language text turned into a product language code and an LCID.
 #include <algorithm>
+#include <map>
 #include <string>
 
 #include "common/cookie_key.h"
@@ -45,18 +46,18 @@ class CLanguagePieces {
   bool m_ended = false;
 };
 
+bool LookupLCID(const std::map<ci_string, uint16_t, std::less<>>& map, ci_string_view tag, uint16_t& lcid) {
+  const auto it = map.find(tag);
+  lcid = it != map.end() ? it->second : 0;
+  return it != map.end();
+}
+
 }  // namespace
 
-// The map holds nothing before start-up fills it and then exactly the rows
-// of the table, which is searched without string compares.
 template <class H, class R, class E>
 bool CGeneralSettings<H, R, E>::GetLCID(ci_string& tag, uint16_t& lcid) const {
   CutAtComma(tag);
-  if (m_languageMap.empty()) {
-    lcid = 0;
-    return false;
-  }
-  return FindLanguageLCID(tag, lcid);
+  return LookupLCID(m_languageMap, tag, lcid);
 }
 
 template <class H, class R, class E>
@@ -70,11 +71,7 @@ bool CGeneralSettings<H, R, E>::GetBrowserLanguage(ci_string_view languages, std
   if (!pieces.Next(piece)) return false;
   // The LCID of the first item, cut at its comma as GetLCID cuts.
   const ci_string_view first = piece.substr(0, FindSeparator(piece, ','));
-  if (m_languageMap.empty()) {
-    lcid = 0;
-  } else {
-    FindLanguageLCID(first, lcid);
-  }
+  LookupLCID(m_languageMap, first, lcid);
   const FindLanguagePrefix matches(m_supportedLanguages, language);
   do {
     if (matches(piece)) return !language.empty();
