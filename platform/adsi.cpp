@@ -1,7 +1,6 @@
 #include "platform/adsi.h"
 
 #include <ldap.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cctype>
@@ -12,7 +11,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <string_view>
 #include <vector>
 
 #include "platform/ascii_text.h"
@@ -152,33 +150,10 @@ std::string DefaultUri() {
   return uri != nullptr ? uri : "";
 }
 
-// The value of `entry` when it is `name`=value, as getenv matches it; the
-// caller has compared the first two bytes.
-inline const char* ValueAfterName(const char* entry, std::string_view name) {
-  return std::strncmp(entry + 2, name.data() + 2, name.size() - 2) == 0 && entry[name.size()] == '='
-             ? entry + name.size() + 1
-             : nullptr;
-}
-
-// HX_LDAP_GC_URI when set and not empty, else LDAPURI. Every request that
-// checks the directory's back-off comes here, so both are found in one pass
-// over the environment, each at its first entry as getenv finds it, most
-// entries told apart by their first byte.
+// HX_LDAP_GC_URI when set and not empty, else LDAPURI.
 std::string GlobalCatalogUri() {
-  static constexpr std::string_view kCatalog = "HX_LDAP_GC_URI";
-  static constexpr std::string_view kDefault = "LDAPURI";
-  const char* catalog = nullptr;
-  const char* fallback = nullptr;
-  for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-    const char* text = *entry;
-    if (text[0] == kCatalog[0]) {
-      if (catalog == nullptr && text[1] == kCatalog[1]) catalog = ValueAfterName(text, kCatalog);
-    } else if (text[0] == kDefault[0]) {
-      if (fallback == nullptr && text[1] == kDefault[1]) fallback = ValueAfterName(text, kDefault);
-    }
-  }
-  if (catalog != nullptr && *catalog != '\0') return catalog;
-  return fallback != nullptr ? fallback : "";
+  const char* uri = std::getenv("HX_LDAP_GC_URI");
+  return uri != nullptr && *uri != '\0' ? uri : DefaultUri();
 }
 
 std::string ReadFirstLine(const char* path) {
