@@ -1,7 +1,6 @@
 // The user's language for the module's per-request context: who the user is
 // (the thread's identity, else "AUTH_USER"), the browser's language list and
 // the cookie, handed to the settings object, which decides.
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -19,33 +18,6 @@
 namespace {
 
 constexpr const char* kAcceptLanguageHeader = "HTTP_ACCEPT-LANGUAGE";
-
-// The language header as the request's own look-up finds it (the exact
-// name, else the first key in the map's order that differs from it only in
-// "-" against "_", else the ":" forms), without that look-up's walk over
-// every header: a key that differs only at the name's two separators lies
-// between the name with "-" at both and the name with "_" at both.
-const std::string* FindAcceptLanguage(const CRequestInfo& request) {
-  static constexpr std::string_view kName = kAcceptLanguageHeader;
-  static constexpr std::string_view kLowest = "HTTP-ACCEPT-LANGUAGE";
-  static constexpr std::string_view kHighest = "HTTP_ACCEPT_LANGUAGE";
-  const auto& headers = request.m_mapHeaders;
-  if (const auto exact = headers.find(kName); exact != headers.end()) return &exact->second;
-  // The name's only separators are at 4 and 11.
-  static_assert(kName.find_first_of("-_") == 4 && kName.find_first_of("-_", 5) == 11 &&
-                kName.find_first_of("-_", 12) == std::string_view::npos);
-  auto isSeparator = [](char c) { return c == '-' || c == '_'; };
-  auto sameSeparatorsAside = [&isSeparator](std::string_view key) {
-    return key.size() == kName.size() && isSeparator(key[4]) && isSeparator(key[11]) &&
-           std::memcmp(key.data(), kName.data(), 4) == 0 && std::memcmp(key.data() + 5, kName.data() + 5, 6) == 0 &&
-           std::memcmp(key.data() + 12, kName.data() + 12, 8) == 0;
-  };
-  for (auto it = headers.lower_bound(kLowest); it != headers.end() && !CHeaderKeyLess::Less(kHighest, it->first);
-       ++it) {
-    if (sameSeparatorsAside(it->first)) return &it->second;
-  }
-  return request.FindHeaderValue(kName);
-}
 
 int LogLength(std::string_view text) { return static_cast<int>(text.size() < 0x7fffffff ? text.size() : 0x7fffffff); }
 
@@ -79,7 +51,7 @@ DWORD DetectUserLanguageSteps(CDLLContext* pContext, std::string_view cookie, st
   const CRequestInfo& request = *pContext->m_spRequestInfo;
   // Read where the request holds it.
   std::string_view browserLanguages;
-  if (const std::string* header = FindAcceptLanguage(request)) {
+  if (const std::string* header = request.FindHeaderValue(kAcceptLanguageHeader)) {
     browserLanguages = *header;
   } else {
     browserLanguages = "en";

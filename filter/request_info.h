@@ -4,8 +4,6 @@
 #pragma once
 
 #include <algorithm>
-#include <bit>
-#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -13,31 +11,6 @@
 #include <string_view>
 
 #include "common/ci_string.h"
-
-// The order of std::less<> on header names (bytes as unsigned, then length),
-// compared eight bytes at a time in line: every look-up passes several keys
-// that share their "HTTP_" start, and a library call per key cost more than
-// the comparison itself.
-struct CHeaderKeyLess {
-  using is_transparent = void;
-  static bool Less(std::string_view a, std::string_view b) noexcept {
-    static_assert(std::endian::native == std::endian::little, "the byte swap puts the first byte highest");
-    const size_t n = std::min(a.size(), b.size());
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-      uint64_t x;
-      uint64_t y;
-      std::memcpy(&x, a.data() + i, 8);
-      std::memcpy(&y, b.data() + i, 8);
-      if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y);
-    }
-    for (; i < n; ++i) {
-      if (a[i] != b[i]) return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
-    }
-    return a.size() < b.size();
-  }
-  bool operator()(std::string_view a, std::string_view b) const noexcept { return Less(a, b); }
-};
 
 class CRequestInfo {
  public:
@@ -86,20 +59,27 @@ class CRequestInfo {
 
   // Ordered maps that a view of a name can search without building a key.
   std::map<ci_string, ci_string, std::less<>> m_mapParams;
-  std::map<std::string, std::string, CHeaderKeyLess> m_mapHeaders;
+  std::map<std::string, std::string, std::less<>> m_mapHeaders;
 
  private:
   static bool SameHeaderChar(char a, char b) { return a == b || ((a == '-' || a == '_') && (b == '-' || b == '_')); }
 
-  // The exact key first; a key that differs only in "-" against "_" next.
+  // The exact key first; a key that differs only in "-" against "_" next,
+  // the first such in the map's order. Those keys all lie between the key
+  // with "-" at each separator and the key with "_" ("-" sorts first), so
+  // only that stretch of the map is walked.
   const std::string* FindHeader(std::string_view key) const {
     auto it = m_mapHeaders.find(key);
-    if (it == m_mapHeaders.end() && key.find_first_of("-_") != std::string_view::npos) {
-      it = std::find_if(m_mapHeaders.begin(), m_mapHeaders.end(), [key](const auto& entry) {
-        return std::equal(key.begin(), key.end(), entry.first.begin(), entry.first.end(), SameHeaderChar);
-      });
+    if (it != m_mapHeaders.end()) return &it->second;
+    if (key.find_first_of("-_") == std::string_view::npos) return nullptr;
+    std::string lowest(key);
+    std::string highest(key);
+    std::replace(lowest.begin(), lowest.end(), '_', '-');
+    std::replace(highest.begin(), highest.end(), '-', '_');
+    for (it = m_mapHeaders.lower_bound(lowest); it != m_mapHeaders.end() && it->first <= highest; ++it) {
+      if (std::equal(key.begin(), key.end(), it->first.begin(), it->first.end(), SameHeaderChar)) return &it->second;
     }
-    return it != m_mapHeaders.end() ? &it->second : nullptr;
+    return nullptr;
   }
 
   // `name` + ":" as the key, built on the stack for names of ordinary length.
