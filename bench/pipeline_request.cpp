@@ -71,6 +71,14 @@ HxRequest ReadItemRequest(bool withPage) {
     std::fprintf(stderr, "bad description: %s\n", error.c_str());
     std::exit(1);
   }
+  if (request.responsePagePath) {
+    std::string page;
+    if (!ReadWholeFile(*request.responsePagePath, page)) {
+      std::fprintf(stderr, "cannot read %s\n", request.responsePagePath->c_str());
+      std::exit(1);
+    }
+    request.responsePage = std::move(page);
+  }
   return request;
 }
 

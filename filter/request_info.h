@@ -62,21 +62,34 @@ class CRequestInfo {
   std::map<std::string, std::string, std::less<>> m_mapHeaders;
 
  private:
-  static bool SameHeaderChar(char a, char b) { return a == b || ((a == '-' || a == '_') && (b == '-' || b == '_')); }
+  static bool IsSeparator(char c) { return c == '-' || c == '_'; }
+  static bool SameHeaderChar(char a, char b) { return a == b || (IsSeparator(a) && IsSeparator(b)); }
 
   // The exact key first; a key that differs only in "-" against "_" next,
   // the first such in the map's order. Those keys all lie between the key
   // with "-" at each separator and the key with "_" ("-" sorts first), so
-  // only that stretch of the map is walked.
+  // only that stretch of the map is walked. Both bounds are spelt on the
+  // stack for names of ordinary length: the language header takes this way
+  // on every request.
   const std::string* FindHeader(std::string_view key) const {
     auto it = m_mapHeaders.find(key);
     if (it != m_mapHeaders.end()) return &it->second;
-    if (key.find_first_of("-_") == std::string_view::npos) return nullptr;
-    std::string lowest(key);
-    std::string highest(key);
-    std::replace(lowest.begin(), lowest.end(), '_', '-');
-    std::replace(highest.begin(), highest.end(), '-', '_');
-    for (it = m_mapHeaders.lower_bound(lowest); it != m_mapHeaders.end() && it->first <= highest; ++it) {
+    if (std::none_of(key.begin(), key.end(), IsSeparator)) return nullptr;
+    char room[256];
+    std::string spill;
+    char* lowest = room;
+    if (2 * key.size() > sizeof room) {
+      spill.resize(2 * key.size());
+      lowest = spill.data();
+    }
+    char* const highest = lowest + key.size();
+    for (size_t i = 0; i < key.size(); ++i) {
+      lowest[i] = IsSeparator(key[i]) ? '-' : key[i];
+      highest[i] = IsSeparator(key[i]) ? '_' : key[i];
+    }
+    const std::string_view highestKey(highest, key.size());
+    for (it = m_mapHeaders.lower_bound(std::string_view(lowest, key.size()));
+         it != m_mapHeaders.end() && std::string_view(it->first) <= highestKey; ++it) {
       if (std::equal(key.begin(), key.end(), it->first.begin(), it->first.end(), SameHeaderChar)) return &it->second;
     }
     return nullptr;

@@ -281,8 +281,13 @@ BOOL HostGetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD 
 // The length of a header text, or npos when it holds a CR or LF, which would
 // end the header line early and start another one (one pass for both).
 size_t HeaderTextLength(const char* text) {
-  const size_t length = std::strcspn(text, "\r\n");
-  return text[length] == '\0' ? length : std::string_view::npos;
+  // A plain walk: header texts are short, where strcspn's set-up costs more
+  // than the scan.
+  size_t length = 0;
+  for (; text[length] != '\0'; ++length) {
+    if (text[length] == '\r' || text[length] == '\n') return std::string_view::npos;
+  }
+  return length;
 }
 
 // Room for the headers of an ordinary response at the first change, so that
@@ -465,7 +470,10 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
                   st->groupSids.data(), static_cast<uint32_t>(st->groupSids.size())};
   // An anonymous request runs on a thread that impersonates nobody.
   CPublishedIdentity published(request.identity.empty() ? nullptr : &st->identity);
-  if (request.responsePagePath) {
+  if (request.responsePage) {
+    st->page = *request.responsePage;
+    st->hasPage = true;
+  } else if (request.responsePagePath) {
     if (!ReadWholeFile(*request.responsePagePath, st->page)) {
       out.error = "cannot read the response page " + *request.responsePagePath;
       return std::move(out);

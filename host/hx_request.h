@@ -39,6 +39,10 @@ struct HxRequest {
   uint32_t responseStatus = 200;
   std::string responseContentType = "text/html; charset=utf-8";
   std::optional<std::string> responsePagePath;  // resolved against the description's folder
+  // The page itself, sent in place of reading responsePagePath at each run:
+  // a server answers from memory, and a file read per request would put the
+  // kernel's work into every measurement of the request.
+  std::optional<std::string> responsePage;
   std::vector<std::pair<std::string, std::string>> serverVariables;
   std::optional<std::string> exchangeRootUrl;
   std::optional<std::string> exchangeBasePath;

@@ -100,9 +100,12 @@ bool FindFileExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
+// The system time at the clock tick's resolution, a few milliseconds, as the
+// callers' minute-scale reload checks expect of it; the coarse clock is read
+// without asking the clock source, and every request reads it twice.
 void GetSystemTimeAsFileTime(FILETIME* now) {
   timespec ts{};
-  clock_gettime(CLOCK_REALTIME, &ts);
+  clock_gettime(CLOCK_REALTIME_COARSE, &ts);
   const uint64_t ticks = static_cast<uint64_t>(ts.tv_sec + static_cast<int64_t>(kEpochDelta)) * kTicksPerSecond +
                          static_cast<uint64_t>(ts.tv_nsec) / 100u;
   *now = UInt64ToFileTime(ticks);

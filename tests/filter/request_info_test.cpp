@@ -37,6 +37,14 @@ TEST(RequestInfo, DashAndUnderscoreAreAlikeInHeaderNames) {
   value = "unchanged";
   EXPECT_FALSE(info.GetHeaderValue("http_accept-language", value));  // case still counts
   EXPECT_FALSE(info.GetHeaderValue("HTTP_ACCEPT-LANGUAGES", value));
+  // The exact spelling wins over an alike name that sorts before it.
+  info.m_mapHeaders["X-Trace_Id:"] = "alike";
+  info.m_mapHeaders["X_Trace_Id:"] = "exact";
+  EXPECT_TRUE(info.GetHeaderValue("X_Trace_Id", value));
+  EXPECT_EQ(value, "exact");
+  EXPECT_TRUE(info.GetHeaderValue("X-Trace-Id", value));
+  EXPECT_EQ(value, "alike");
+  value = "unchanged";
   // A client header called "HEADER_..." is no HEADER_ variable.
   info.m_mapHeaders["HEADER_QL_USER:"] = "evil";
   EXPECT_FALSE(info.GetHeaderValue("HEADER_QL_USER", value));
