@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/ascii_text.h"
+#include "platform/coarse_clock.h"
 #include "platform/thread_local_instance.h"
 #include "platform/wide_text.h"
 
@@ -78,7 +79,7 @@ bool IsUnreachable(int rc) { return rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT
 // Directories that could not be reached, by URI, with the time until which
 // connections to them fail at once.
 std::mutex g_backOffLock;
-std::map<std::string, std::chrono::steady_clock::time_point> g_unreachableUntil;
+std::map<std::string, CoarseSteadyClock::time_point> g_unreachableUntil;
 // How many directories the map holds, readable without the lock: while it
 // is 0 no connection can be in its back-off.
 std::atomic<size_t> g_unreachableCount{0};
@@ -97,7 +98,7 @@ void NoteBackOffChange() {
 struct KnownBackOff {
   bool set = false;
   std::string uri;
-  std::chrono::steady_clock::time_point until;
+  CoarseSteadyClock::time_point until;
   uint64_t changes = 0;
 };
 
@@ -106,13 +107,13 @@ KnownBackOff& ThreadBackOff() { return ThreadLocalInstance<KnownBackOff>(); }
 bool InBackOff(const std::string& uri) {
   KnownBackOff& known = ThreadBackOff();
   if (known.set && known.changes == g_unreachableChanges.load(std::memory_order_acquire) &&
-      std::chrono::steady_clock::now() < known.until && known.uri == uri) {
+      CoarseSteadyClock::now() < known.until && known.uri == uri) {
     return true;
   }
   std::lock_guard<std::mutex> hold(g_backOffLock);
   auto it = g_unreachableUntil.find(uri);
   if (it == g_unreachableUntil.end()) return false;
-  if (std::chrono::steady_clock::now() < it->second) {
+  if (CoarseSteadyClock::now() < it->second) {
     known.set = true;
     known.uri = uri;
     known.until = it->second;
@@ -126,7 +127,7 @@ bool InBackOff(const std::string& uri) {
 
 void MarkUnreachable(const std::string& uri) {
   std::lock_guard<std::mutex> hold(g_backOffLock);
-  g_unreachableUntil[uri] = std::chrono::steady_clock::now() + std::chrono::seconds(kADsRetryIntervalSeconds);
+  g_unreachableUntil[uri] = CoarseSteadyClock::now() + std::chrono::seconds(kADsRetryIntervalSeconds);
   NoteBackOffChange();
 }
 

@@ -8,13 +8,15 @@
 #include <new>
 #include <unordered_map>
 
+#include "platform/coarse_clock.h"
 #include "platform/thread_local_instance.h"
 
 namespace {
 
 thread_local int t_apartment = -1;  // -1 none, else the COINIT model
 
-using Clock = std::chrono::steady_clock;
+// Entries live for minutes and every look-up checks them.
+using Clock = CoarseSteadyClock;
 
 struct NamedCache {
   size_t maxEntries = 0;
