@@ -67,13 +67,14 @@ class CRequestInfo {
 
   // The exact key first; a key that differs only in "-" against "_" next,
   // the first such in the map's order. Those keys all lie between the key
-  // with "-" at each separator and the key with "_" ("-" sorts first), so
-  // only that stretch of the map is walked. Both bounds are spelt on the
-  // stack for names of ordinary length: the language header takes this way
-  // on every request.
+  // with "-" at each separator and the key with "_" ("-" sorts first), and
+  // so does the exact key: one descent finds where the exact key would be,
+  // and only that stretch of the map around it is walked. The bounds are
+  // spelt on the stack for names of ordinary length: the language header
+  // takes this way on every request.
   const std::string* FindHeader(std::string_view key) const {
-    auto it = m_mapHeaders.find(key);
-    if (it != m_mapHeaders.end()) return &it->second;
+    const auto at = m_mapHeaders.lower_bound(key);
+    if (at != m_mapHeaders.end() && at->first == key) return &at->second;
     if (std::none_of(key.begin(), key.end(), IsSeparator)) return nullptr;
     char room[256];
     std::string spill;
@@ -87,10 +88,22 @@ class CRequestInfo {
       lowest[i] = IsSeparator(key[i]) ? '-' : key[i];
       highest[i] = IsSeparator(key[i]) ? '_' : key[i];
     }
+    const std::string_view lowestKey(lowest, key.size());
     const std::string_view highestKey(highest, key.size());
-    for (it = m_mapHeaders.lower_bound(std::string_view(lowest, key.size()));
-         it != m_mapHeaders.end() && std::string_view(it->first) <= highestKey; ++it) {
-      if (std::equal(key.begin(), key.end(), it->first.begin(), it->first.end(), SameHeaderChar)) return &it->second;
+    auto alike = [key](const std::string& name) {
+      return std::equal(key.begin(), key.end(), name.begin(), name.end(), SameHeaderChar);
+    };
+    // Before the exact key's place the earliest alike key wins; after it,
+    // the first.
+    const std::string* found = nullptr;
+    for (auto it = at; it != m_mapHeaders.begin();) {
+      --it;
+      if (std::string_view(it->first) < lowestKey) break;
+      if (alike(it->first)) found = &it->second;
+    }
+    if (found != nullptr) return found;
+    for (auto it = at; it != m_mapHeaders.end() && std::string_view(it->first) <= highestKey; ++it) {
+      if (alike(it->first)) return &it->second;
     }
     return nullptr;
   }

@@ -44,6 +44,9 @@ TEST(RequestInfo, DashAndUnderscoreAreAlikeInHeaderNames) {
   EXPECT_EQ(value, "exact");
   EXPECT_TRUE(info.GetHeaderValue("X-Trace-Id", value));
   EXPECT_EQ(value, "alike");
+  value.clear();
+  EXPECT_TRUE(info.GetHeaderValue("X_Trace-Id", value));  // alike keys on both sides: the first
+  EXPECT_EQ(value, "alike");
   value = "unchanged";
   // A client header called "HEADER_..." is no HEADER_ variable.
   info.m_mapHeaders["HEADER_QL_USER:"] = "evil";
