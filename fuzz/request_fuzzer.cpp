@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <string_view>
 
 #include "host/hx_host.h"
 #include "host/hx_module.h"
@@ -49,7 +48,7 @@ std::string PageFile(const std::string& page) {
   return path;
 }
 
-bool HasLineBreakOrNul(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) != s.npos; }
+bool HasLineBreakOrNul(const std::string& s) { return s.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; }
 
 void CheckOutcome(const HxOutcome& out) {
   if (out.notifications.empty() || out.notifications.back().type != SF_NOTIFY_END_OF_REQUEST) {
@@ -57,7 +56,7 @@ void CheckOutcome(const HxOutcome& out) {
   }
   for (const HxHeaderChange& change : out.headerChanges) {
     if (HasLineBreakOrNul(change.name) || HasLineBreakOrNul(change.value)) {
-      Violated("no header the module sets or adds holds CR, LF or NUL", std::string(change.name).append(": ").append(change.value));
+      Violated("no header the module sets or adds holds CR, LF or NUL", change.name + ": " + change.value);
     }
   }
   if (!out.instructionsSubmitted) return;

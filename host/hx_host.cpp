@@ -144,16 +144,6 @@ class HxResponseHeaders {
   std::vector<Entry> m_entries;
 };
 
-// A header call as the host recorded it: its texts lie in one block.
-struct RecordedChange {
-  DWORD type;
-  bool add;
-  BOOL result;
-  size_t at;  // the name, then the value
-  size_t nameLength;
-  size_t valueLength;
-};
-
 // Everything the host keeps for one request. The record's first eight bytes
 // (host-reserved) and the filter context's ServerContext lead back to it.
 struct RequestState {
@@ -175,9 +165,6 @@ struct RequestState {
   bool pageRewritten = false;
   std::string rewrittenResponse;
   HxOutcome outcome;
-  // The module's header calls until the outcome takes them.
-  std::vector<RecordedChange> changes;
-  std::string changeText;
   // The user's token for GetUserToken; its texts point into `request`.
   std::vector<const char*> groupSids;
   HX_USER_TOKEN userToken{};
@@ -299,35 +286,17 @@ size_t HeaderTextLength(const char* text) {
   return text[length] == '\0' ? length : std::string_view::npos;
 }
 
-// Room for the header changes of an ordinary response at the first one, so
-// that a module's handful of header calls does not regrow the lists one by
-// one.
+// Room for the headers of an ordinary response at the first change, so that
+// a module's handful of header calls does not regrow the lists one by one.
+// Kept below the allocator's large-request size (about 1 KB), which would
+// make it sweep its freed small blocks on every request.
 constexpr size_t kHeaderChangeRoom = 12;
-constexpr size_t kHeaderChangeTextRoom = 512;
 
-// Each change's texts go to one block, which becomes the outcome's once the
-// request is done; the changes view it from then on.
 void RecordHeaderChange(RequestState& st, DWORD type, bool add, std::string_view name, std::string_view value,
                         BOOL result) {
-  if (st.changes.empty()) {
-    st.changes.reserve(kHeaderChangeRoom);
-    st.changeText.reserve(kHeaderChangeTextRoom);
-  }
-  st.changes.push_back({type, add, result, st.changeText.size(), name.size(), value.size()});
-  st.changeText.append(name).append(value);
-}
-
-void PublishHeaderChanges(RequestState& st) {
-  if (st.changes.empty()) return;
-  HxOutcome& out = st.outcome;
-  auto text = std::make_shared<const std::string>(std::move(st.changeText));
-  out.headerChanges.reserve(st.changes.size());
-  for (const RecordedChange& c : st.changes) {
-    const std::string_view name(text->data() + c.at, c.nameLength);
-    const std::string_view value(text->data() + c.at + c.nameLength, c.valueLength);
-    out.headerChanges.push_back({c.type, c.add, name, value, c.result});
-  }
-  out.headerChangeText = std::move(text);
+  auto& changes = st.outcome.headerChanges;
+  if (changes.size() == changes.capacity()) changes.reserve(std::max(kHeaderChangeRoom, 2 * changes.size()));
+  changes.emplace_back(type, add, name, value, result);
 }
 
 // Header names match without case; an empty value set removes the header.
@@ -610,7 +579,6 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   deliver(SF_NOTIFY_END_OF_REQUEST, nullptr);
   if (onEndRequest) onEndRequest(request);
   out.ok = true;
-  PublishHeaderChanges(*st);
   // The outcome lives in the request's state, which goes now: moved, not copied.
   return std::move(out);
 }

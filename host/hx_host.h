@@ -4,7 +4,6 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,13 +21,16 @@ struct HxNotificationRecord {
 };
 
 struct HxHeaderChange {
+  HxHeaderChange() = default;
+  // Builds the texts in place: the host records every header call a module
+  // makes, a dozen on an ordinary response.
+  HxHeaderChange(DWORD notification_, bool add_, std::string_view name_, std::string_view value_, BOOL result_)
+      : notification(notification_), add(add_), name(name_), value(value_), result(result_) {}
+
   DWORD notification = 0;  // the notification during which it was asked for
   bool add = false;        // AddHeader, else SetHeader
-  // Views of the outcome's headerChangeText, which every copy of the
-  // outcome keeps alive: the host records every header call a module makes,
-  // a dozen on an ordinary response.
-  std::string_view name;
-  std::string_view value;
+  std::string name;
+  std::string value;
   BOOL result = FALSE;
 };
 
@@ -47,7 +49,6 @@ struct HxOutcome {
   bool subscriptionFromUrl = true;
   std::vector<HxNotificationRecord> notifications;
   std::vector<HxHeaderChange> headerChanges;
-  std::shared_ptr<const std::string> headerChangeText;  // the texts headerChanges view
   std::string originalUrl;
   std::string finalUrl;
 

@@ -28,8 +28,8 @@ std::string HxFormatOutcome(const HxRequest& request, const HxOutcome& outcome, 
          std::to_string(static_cast<int32_t>(n.settingsId)) + "\n";
     for (const HxHeaderChange& h : outcome.headerChanges) {
       if (h.notification != n.type) continue;
-      s.append("  ").append(h.add ? "add" : "set").append(" header ").append(h.name).append(" = ").append(h.value);
-      s += h.result ? "\n" : "  (refused)\n";
+      s += std::string("  ") + (h.add ? "add" : "set") + " header " + h.name + " = " + h.value +
+           (h.result ? "" : "  (refused)") + "\n";
     }
   }
   if (outcome.instructionsSubmitted) {

@@ -95,7 +95,7 @@ TEST_F(HostWithModule, Status200GetsTheProductAndNoCacheHeadersInOrder) {
 
   std::vector<std::string> added;
   for (const HxHeaderChange& h : out.headerChanges) {
-    if (h.notification == SF_NOTIFY_SEND_RESPONSE && h.add) added.push_back(std::string(h.name).append(" ").append(h.value));
+    if (h.notification == SF_NOTIFY_SEND_RESPONSE && h.add) added.push_back(h.name + " " + h.value);
   }
   EXPECT_EQ(added, (std::vector<std::string>{"X-QLProduct: PL_HX", "Pragma: no-cache", "Cache-control: no-cache",
                                              "Cache-control: must-revalidate", "Cache-control: max-age=0",
