@@ -83,3 +83,5 @@ inline std::size_t FindNoCase(ci_string_view text, ci_string_view what, std::siz
 inline ci_string ToCI(const std::string& s) { return ci_string(s.data(), s.size()); }
 inline ci_string ToCI(std::string_view s) { return ci_string(s.data(), s.size()); }
 inline std::string ToStd(const ci_string& s) { return std::string(s.data(), s.size()); }
+// The same text, compared and searched without case.
+inline ci_string_view AsCIView(std::string_view s) { return ci_string_view(s.data(), s.size()); }

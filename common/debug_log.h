@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,6 +33,8 @@ void DebugLogErrorWrite(DWORD code, const char* format, ...) HX_PRINTF(2, 3);
 // Whether a line written now would go anywhere (lets callers skip costly
 // formatting of their arguments).
 bool DebugLogEnabled();
+// A text's length as the int a "%.*s" conversion takes, capped at INT_MAX.
+inline int LogLength(size_t n) { return n < 0x7fffffff ? static_cast<int>(n) : 0x7fffffff; }
 
 // The system's text for a code, at most size - 2 characters, line breaks
 // turned into blanks; empty when the system has none.

@@ -6,12 +6,6 @@
 #include "filter/cookie_view.h"
 #include "filter/notifications_helper.h"
 
-namespace {
-
-int LogLength(size_t n) { return static_cast<int>(n < 0x7fffffff ? n : 0x7fffffff); }
-
-}  // namespace
-
 BOOL ExtractCookieView(ci_string_view cookie, std::string_view key, std::string_view& value) {
   BOOL bRet = FALSE;
   if (key.empty()) {
@@ -19,7 +13,7 @@ BOOL ExtractCookieView(ci_string_view cookie, std::string_view key, std::string_
   } else if (key.back() != '=') {
     DebugLog("[extractCookie] ERROR Key <%.*s> requires '=' terminator", LogLength(key.size()), key.data());
   } else {
-    const size_t pos = FindCookieKey(cookie, ci_string_view(key.data(), key.size()));
+    const size_t pos = FindCookieKey(cookie, AsCIView(key));
     if (pos == ci_string::npos) {
       DebugLog("[extractCookie] cookie:<%.*s> key:<%.*s> not found", LogLength(cookie.size()), cookie.data(),
                LogLength(key.size()), key.data());
@@ -39,7 +33,7 @@ BOOL ExtractCookieView(ci_string_view cookie, std::string_view key, std::string_
 
 BOOL extractCookie(const ci_string& cookie, const std::string& key, std::string& value) {
   std::string_view found;
-  const BOOL bRet = ExtractCookieView(ci_string_view(cookie.c_str(), cookie.size()), key, found);
+  const BOOL bRet = ExtractCookieView(cookie, key, found);
   if (bRet) value.assign(found.data(), found.size());
   return bRet;
 }
@@ -61,7 +55,7 @@ BOOL CadataCookieView(ci_string_view cookie, std::string_view& pair) {
 
 BOOL CNotificationsHelper::GetCadataCookie(const ci_string& cookie, std::string& pair) {
   std::string_view found;
-  const BOOL bRet = CadataCookieView(ci_string_view(cookie.c_str(), cookie.size()), found);
+  const BOOL bRet = CadataCookieView(cookie, found);
   pair.assign(found.data(), found.size());
   return bRet;
 }

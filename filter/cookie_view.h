@@ -14,5 +14,3 @@ BOOL ExtractCookieView(ci_string_view cookie, std::string_view key, std::string_
 // GetCadataCookie on a view: "cadata=" and its value up to the next ";", or
 // false with an empty `pair`.
 BOOL CadataCookieView(ci_string_view cookie, std::string_view& pair);
-
-inline ci_string_view AsCIView(std::string_view text) { return ci_string_view(text.data(), text.size()); }

@@ -14,12 +14,15 @@
 #include "filter/request_info.h"
 #include "filter/result_codes.h"
 #include "general/pl_hx_general_settings.h"
+#include "platform/thread_local_instance.h"
 
 namespace {
 
 constexpr const char* kAcceptLanguageHeader = "HTTP_ACCEPT-LANGUAGE";
 
-int LogLength(std::string_view text) { return static_cast<int>(text.size() < 0x7fffffff ? text.size() : 0x7fffffff); }
+struct CSidBuffer {
+  std::string text;
+};
 
 DWORD DetectUserLanguageSteps(CDLLContext* pContext, std::string_view cookie, std::string& language, WORD& lcid) {
   if (pContext == nullptr || !pContext->m_spRequestInfo) {
@@ -30,8 +33,7 @@ DWORD DetectUserLanguageSteps(CDLLContext* pContext, std::string_view cookie, st
   std::string domain;
   // A user SID does not fit a string's own buffer; the thread keeps one
   // buffer for every request's.
-  thread_local std::string t_sid;
-  std::string& sid = t_sid;
+  std::string& sid = ThreadLocalInstance<CSidBuffer>().text;
   sid.clear();
   DWORD identity = 0;
   {
@@ -64,7 +66,7 @@ DWORD DetectUserLanguageSteps(CDLLContext* pContext, std::string_view cookie, st
                                                                AsCIView(cookie), sid)) {
     DebugLog("[CAuthCompleteHelper::DetectUserLanguage] CPLHXGeneralSettings::DetectUserLanguage() failed. User <%s> "
              "AcceptLanguage <%.*s>. Go with default values.",
-             user.c_str(), LogLength(browserLanguages), browserLanguages.data());
+             user.c_str(), LogLength(browserLanguages.size()), browserLanguages.data());
   }
   DebugLog("[CAuthCompleteHelper::DetectUserLanguage] User <%s> user lang <%s> user lang id <%d>.", user.c_str(),
            language.c_str(), static_cast<int>(lcid));

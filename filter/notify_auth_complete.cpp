@@ -31,8 +31,6 @@ std::string RepairFoldedCookie(std::string_view cookie, size_t comma) {
   return kept;
 }
 
-int LogLength(std::string_view text) { return static_cast<int>(text.size() < 0x7fffffff ? text.size() : 0x7fffffff); }
-
 enum FileAccessType : DWORD { AttachmentFile = 0, DocumentViewFile = 1 };
 
 // The steps after the record checks; returns the handler's result and leaves
@@ -112,8 +110,8 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
   }
   const std::string_view cookie = cookieRepaired ? std::string_view(repairedCookie) : requestCookie;
 
-  DebugLog("[CNotifications::NotifyAuthComplete] URL <%.*s> QueryString <%.*s> Cookie <%.*s>", LogLength(urlText),
-           urlText.data(), LogLength(queryText), queryText.data(), LogLength(cookie), cookie.data());
+  DebugLog("[CNotifications::NotifyAuthComplete] URL <%.*s> QueryString <%.*s> Cookie <%.*s>", LogLength(urlText.size()),
+           urlText.data(), LogLength(queryText.size()), queryText.data(), LogLength(cookie.size()), cookie.data());
 
   if (!cookie.empty()) {
     pContext->m_dwRequestFlags |= CAuthCompleteHelper::GetFBAClientFlags(pContext, cookie);

@@ -44,7 +44,7 @@ bool ReadHeader(const CRequestInfo& info, const char (&name)[N], const std::stri
   return false;
 }
 
-bool EqualsNoCase(const std::string& a, const char* b) { return ci_string_view(a.data(), a.size()) == b; }
+bool EqualsNoCase(const std::string& a, const char* b) { return AsCIView(a) == b; }
 
 }  // namespace
 

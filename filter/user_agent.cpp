@@ -6,7 +6,7 @@
 namespace {
 
 bool ContainsNoCase(const std::string& text, const char* what) {
-  return FindNoCase(ci_string_view(text.data(), text.size()), what) != ci_string_view::npos;
+  return FindNoCase(AsCIView(text), what) != ci_string_view::npos;
 }
 
 }  // namespace
@@ -14,7 +14,7 @@ bool ContainsNoCase(const std::string& text, const char* what) {
 // "Macintosh", "Mac OS" or "Mac_PowerPC" anywhere: one scan for the "Mac"
 // they share.
 bool CUtil::IsMacClient(const std::string& userAgent) {
-  const ci_string_view ua(userAgent.data(), userAgent.size());
+  const ci_string_view ua = AsCIView(userAgent);
   for (size_t at = FindNoCase(ua, "Mac"); at != ci_string_view::npos; at = FindNoCase(ua, "Mac", at + 1)) {
     const ci_string_view rest = ua.substr(at + 3);
     if (rest.starts_with("intosh") || rest.starts_with(" OS") || rest.starts_with("_PowerPC")) return true;
@@ -23,7 +23,7 @@ bool CUtil::IsMacClient(const std::string& userAgent) {
 }
 
 bool CUtil::IsPremiumIEClient(const std::string& userAgent) {
-  const ci_string_view ua(userAgent.data(), userAgent.size());
+  const ci_string_view ua = AsCIView(userAgent);
   const size_t msie = FindNoCase(ua, "MSIE ");
   if (msie == ci_string_view::npos || FindNoCase(ua, "Windows") == ci_string_view::npos) return false;
   const size_t version = msie + 5;

@@ -1,7 +1,6 @@
 #include "platform/cache_component.h"
 
 #include <chrono>
-#include <cstring>
 #include <list>
 #include <map>
 #include <mutex>
@@ -43,16 +42,21 @@ CacheStore& Store() {
   return *store;
 }
 
-// Key parts are joined with a separator that no text of the module carries.
-std::string JoinKey(const std::string& key, const std::string* session, const std::string* property) {
-  // Every request of a known user looks a key up: one allocation for it.
-  std::string k;
+// Key parts are joined with a separator that no text of the module carries,
+// into `k`, which keeps its capacity.
+void WriteKey(std::string& k, const std::string& key, const std::string* session, const std::string* property) {
+  k.clear();
   k.reserve(key.size() + 2 + (session != nullptr ? session->size() : 0) + (property != nullptr ? property->size() : 0));
   k += key;
   k += '\x1F';
   if (session != nullptr) k += *session;
   k += '\x1F';
   if (property != nullptr) k += *property;
+}
+
+std::string JoinKey(const std::string& key, const std::string* session, const std::string* property) {
+  std::string k;
+  WriteKey(k, key, session, property);
   return k;
 }
 
@@ -102,19 +106,9 @@ class CCacheComponent final : public ICacheComponent {
   };
   static const std::string& LookupKey(const std::string& key, const std::string* session,
                                       const std::string* property) {
-    std::string* buffer = &ThreadLocalInstance<LookupKeyBuffer>().text;
-    const size_t sessionSize = session != nullptr ? session->size() : 0;
-    const size_t propertySize = property != nullptr ? property->size() : 0;
-    buffer->resize(key.size() + 2 + sessionSize + propertySize);
-    char* out = buffer->data();
-    std::memcpy(out, key.data(), key.size());
-    out += key.size();
-    *out++ = '\x1F';
-    if (sessionSize != 0) std::memcpy(out, session->data(), sessionSize);
-    out += sessionSize;
-    *out++ = '\x1F';
-    if (propertySize != 0) std::memcpy(out, property->data(), propertySize);
-    return *buffer;
+    std::string& buffer = ThreadLocalInstance<LookupKeyBuffer>().text;
+    WriteKey(buffer, key, session, property);
+    return buffer;
   }
 
   static void Trim(NamedCache& c, Clock::time_point now) {
