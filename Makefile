@@ -7,6 +7,9 @@ BUILD := build
 ASAN_BUILD := build-asan
 TSAN_BUILD := build-tsan
 FUZZ_BUILD := build-fuzz
+# The module's profile-recording build and the record it leaves.
+PROFILE_BUILD := build-profile
+PROFILE_DIR := $(CURDIR)/$(PROFILE_BUILD)/profile
 # ccache, where installed, shares compiled objects between build trees.
 CCACHE := $(shell command -v ccache 2>/dev/null)
 CMAKE_FLAGS := -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -20,8 +23,13 @@ all: build
 setup:
 	@bash tools/setup.sh
 
+# The module is built twice: once to record where the sample requests spend
+# their time, then optimised from that record.
 build: setup
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake -S . -B $(PROFILE_BUILD) $(CMAKE_FLAGS) -DHX_PROFILE=generate -DHX_PROFILE_DIR=$(PROFILE_DIR) -DHX_BENCH=OFF
+	cmake --build $(PROFILE_BUILD) -j $(JOBS) --target hxhost stage
+	bash tools/train_profile.sh $(PROFILE_BUILD) $(PROFILE_DIR)
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DHX_PROFILE=use -DHX_PROFILE_DIR=$(PROFILE_DIR)
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: build
@@ -66,4 +74,4 @@ bench: build
 	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(PROFILE_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(FUZZ_BUILD)
