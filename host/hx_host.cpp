@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -158,7 +157,10 @@ struct RequestState {
   CRequestInfo* info = nullptr;          // owned by the record
   HxOutboundContext* outbound = nullptr;  // owned by the record
   HxResponseHeaders responseHeaders;
-  std::string page;
+  // The page the server sends: the request's own text, or the file's read
+  // into pageFile.
+  std::string pageFile;
+  std::string_view page;
   bool hasPage = false;
   bool moduleResponseSent = false;
   std::string moduleResponse;
@@ -487,10 +489,11 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
     st->page = *request.responsePage;
     st->hasPage = true;
   } else if (request.responsePagePath) {
-    if (!ReadWholeFile(*request.responsePagePath, st->page)) {
+    if (!ReadWholeFile(*request.responsePagePath, st->pageFile)) {
       out.error = "cannot read the response page " + *request.responsePagePath;
       return std::move(out);
     }
+    st->page = st->pageFile;
     st->hasPage = true;
   }
 
@@ -526,8 +529,8 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   st->authComplete = {&HostGetHeader, &HostSetHeader, &HostAddHeader, &HostGetUserToken, 0, FALSE, 0};
   st->responseHeaders.Add("Content-Type", request.responseContentType);
   char length[24];
-  const int lengthSize = std::snprintf(length, sizeof length, "%zu", st->page.size());
-  st->responseHeaders.Add("Content-Length", std::string_view(length, static_cast<size_t>(lengthSize)));
+  const char* const lengthEnd = std::to_chars(length, length + sizeof length, st->page.size()).ptr;
+  st->responseHeaders.Add("Content-Length", std::string_view(length, static_cast<size_t>(lengthEnd - length)));
 
   auto deliver = [&](DWORD type, void* notification) {
     rec.m_dwNotificationType = type;
@@ -551,7 +554,8 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   }
   // The buffer carries the headers as they stand after send response.
   const std::string head = ResponseHead(*st);
-  out.serverResponse = head + st->page;
+  out.serverResponse.reserve(head.size() + st->page.size());
+  out.serverResponse.append(head).append(st->page);
   st->outbound->SetResponse(out.serverResponse, head.size());
   if (goOn && st->hasPage) {
     const std::string& buffer = st->outbound->Buffer();
