@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+
 #include "filter/request_info.h"
 
 namespace {
@@ -52,6 +55,28 @@ TEST(RequestInfo, DashAndUnderscoreAreAlikeInHeaderNames) {
   info.m_mapHeaders["HEADER_QL_USER:"] = "evil";
   EXPECT_FALSE(info.GetHeaderValue("HEADER_QL_USER", value));
   EXPECT_EQ(value, "unchanged");
+}
+
+// Header look-ups and the host's listing of the headers rely on the map's
+// order being exactly that of std::string: bytes above 0x7F, NUL, prefixes
+// and differences on both sides of the eight-byte steps.
+TEST(RequestInfo, HeaderNameOrderIsThatOfStdString) {
+  std::mt19937 random(7);
+  const std::string alphabet("\0-_AHPTZaz\x7F\x80\xFF", 14);
+  auto name = [&] {
+    std::string s(random() % 20, 'x');
+    for (char& c : s) c = alphabet[random() % alphabet.size()];
+    return s;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    std::string a = name();
+    // Half the pairs share a prefix, so that later bytes decide.
+    std::string b = random() % 2 ? a.substr(0, random() % (a.size() + 1)) + name() : name();
+    const int expected = a.compare(b);
+    const int got = CHeaderNameLess::Compare(a, b);
+    ASSERT_EQ(got < 0, expected < 0) << i;
+    ASSERT_EQ(got == 0, expected == 0) << i;
+  }
 }
 
 TEST(RequestInfo, ParametersIgnoreCaseAndEmptyValuesCount) {
