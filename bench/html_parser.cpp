@@ -7,7 +7,9 @@
 // the counters give each one's MB/s of thread CPU time, the ratio (ours over
 // libxml2's) and the memory in use per page byte once the parse is done.
 // The threaded runs show whether parsing scales: pages on different threads
-// share only the read-only tag-type tables.
+// share only the read-only tag-type tables. Files named on the command line
+// (any argument that is not a benchmark flag) are compared as well, after the
+// sample pages, so that a page of one's own can be put side by side.
 #include <benchmark/benchmark.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/parser.h>
@@ -16,10 +18,14 @@
 #include <time.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "filter/buffer_instruction.h"
@@ -32,9 +38,19 @@
 
 namespace {
 
-const char* const kPages[] = {"premium_readmessage.html", "basic_readmessage.html", "premium_readmessage_long.html",
-                              "premium_editmessage_malformed.html", "generated 1 MB page"};
+const char* const kSamplePages[] = {"premium_readmessage.html", "basic_readmessage.html",
+                                    "premium_readmessage_long.html", "premium_editmessage_malformed.html"};
 constexpr int kGeneratedPage = 4;
+
+// The pages' names: the samples, the generated page, then the command line's.
+std::vector<std::string>& PageNames() {
+  static std::vector<std::string> names = [] {
+    std::vector<std::string> v(std::begin(kSamplePages), std::end(kSamplePages));
+    v.push_back("generated 1 MB page");
+    return v;
+  }();
+  return names;
+}
 
 // A response buffer: a header block, then the page.
 struct SamplePage {
@@ -81,13 +97,19 @@ const SamplePage& Page(int nIndex) {
   static std::vector<SamplePage> pages = [] {
     std::vector<SamplePage> v;
     const std::string sHeaders = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n\r\n";
-    for (int i = 0; i < kGeneratedPage; ++i) {
-      std::ifstream in(std::string(HX_SOURCE_DIR) + "/samples/pages/" + kPages[i], std::ios::binary);
+    auto read = [&](const std::string& path) {
+      std::ifstream in(path, std::ios::binary);
+      if (!in) {
+        std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        std::exit(1);
+      }
       std::ostringstream body;
       body << in.rdbuf();
       v.push_back({sHeaders + body.str(), sHeaders.size()});
-    }
+    };
+    for (const char* name : kSamplePages) read(std::string(HX_SOURCE_DIR) + "/samples/pages/" + name);
     v.push_back({sHeaders + GeneratedPage(), sHeaders.size()});
+    for (size_t i = kGeneratedPage + 1; i < PageNames().size(); ++i) read(PageNames()[i]);
     return v;
   }();
   return pages[static_cast<size_t>(nIndex)];
@@ -208,7 +230,7 @@ void BM_VersusLibxml2(benchmark::State& state) {
     state.counters["ours_B_per_B"] = static_cast<double>(nOurBytes) / static_cast<double>(PageBytes(page));
     state.counters["libxml2_B_per_B"] = static_cast<double>(nTheirBytes) / static_cast<double>(PageBytes(page));
   }
-  state.SetLabel(std::string(kPages[state.range(0)]) + ", " + kWorkNames[work]);
+  state.SetLabel(PageNames()[static_cast<size_t>(state.range(0))] + ", " + kWorkNames[work]);
 }
 
 void BM_HexmoorFullParse(benchmark::State& state) {
@@ -220,14 +242,14 @@ void BM_HexmoorFullParse(benchmark::State& state) {
     benchmark::DoNotOptimize(nAttributes);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(PageBytes(page)));
-  state.SetLabel(kPages[state.range(0)]);
+  state.SetLabel(PageNames()[static_cast<size_t>(state.range(0))]);
 }
 
 void BM_Libxml2HtmlReadMemory(benchmark::State& state) {
   const SamplePage& page = Page(static_cast<int>(state.range(0)));
   for (auto _ : state) benchmark::DoNotOptimize(Libxml2Work(page));
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(PageBytes(page)));
-  state.SetLabel(kPages[state.range(0)]);
+  state.SetLabel(PageNames()[static_cast<size_t>(state.range(0))]);
 }
 
 // Hostile pages: tens of thousands of levels whose end tags never come (the
@@ -263,14 +285,14 @@ void BM_HexmoorDeepUnclosed(benchmark::State& state) {
 }
 
 void VersusArgs(benchmark::internal::Benchmark* b) {
+  const int nPages = static_cast<int>(PageNames().size());
   for (int nWork = 0; nWork < 3; ++nWork) {
-    for (int nPage = 0; nPage <= kGeneratedPage; ++nPage) b->Args({nPage, nWork});
+    for (int nPage = 0; nPage < nPages; ++nPage) b->Args({nPage, nWork});
   }
 }
 
 }  // namespace
 
-BENCHMARK(BM_VersusLibxml2)->Apply(VersusArgs);
 BENCHMARK(BM_HexmoorDeepUnclosed)->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 // Eight threads at once on the long page and on the typical one.
 BENCHMARK(BM_HexmoorFullParse)->Arg(0)->Arg(2)->Threads(1)->Threads(8)->UseRealTime();
@@ -278,6 +300,18 @@ BENCHMARK(BM_Libxml2HtmlReadMemory)->Arg(0)->Arg(2)->Threads(1)->Threads(8)->Use
 
 int main(int argc, char** argv) {
   xmlInitParser();
+  // Page files are taken out before the benchmark library reads its flags.
+  int nKept = 1;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]).starts_with("--")) {
+      argv[nKept++] = argv[i];
+    } else {
+      PageNames().push_back(argv[i]);
+    }
+  }
+  argc = nKept;
+  // Registered here: the pages named on the command line are known only now.
+  benchmark::RegisterBenchmark("BM_VersusLibxml2", BM_VersusLibxml2)->Apply(VersusArgs);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
