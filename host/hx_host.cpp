@@ -8,6 +8,7 @@
 #include "host/hx_buffer_apply.h"
 #include "host/hx_request_info.h"
 #include "host/hx_response_buffer.h"
+#include "host/hx_routed_path.h"
 #include "host/hx_text.h"
 #include "platform/request_identity.h"
 #include "platform/user_token.h"
@@ -30,6 +31,7 @@ const char* HxAnswerKindName(HxAnswerKind kind) {
     case HxAnswerKind::RewrittenPage: return "the server's response with the module's page edits";
     case HxAnswerKind::ModuleResponse: return "the module's own response";
     case HxAnswerKind::ReplaceBuffer: return "the module's replace buffer";
+    case HxAnswerKind::HostRefusal: return "the host's refusal";
   }
   return "unknown";
 }
@@ -428,6 +430,24 @@ std::string ResponseHead(const RequestState& st) {
   return head;
 }
 
+constexpr const char kBadRequestPage[] = "Bad Request";
+
+// The host's 400 for a path it cannot read: the module is never called, so
+// no notification, not even end of request, is delivered.
+HxOutcome RefusedPath(const HxRequest& request, HxPathRefusal refusal, HxOutcome out) {
+  out.ok = true;
+  out.pathRefusal = HxPathRefusalText(refusal);
+  out.subscriptionFromUrl = !request.subscriptionType.has_value();
+  out.subscriptionType = request.subscriptionType.value_or(0);
+  out.originalUrl = request.target;
+  out.finalUrl = request.target;
+  out.answerKind = HxAnswerKind::HostRefusal;
+  out.answer = "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\nContent-Length: " +
+               std::to_string(sizeof kBadRequestPage - 1) + "\r\n\r\n" + kBadRequestPage;
+  out.serverResponse = out.answer;
+  return out;
+}
+
 bool Stops(DWORD control) {
   return control == ControlMessageIgnore || control == ControlMessageCompleted || control == ControlMessageReplace;
 }
@@ -477,6 +497,10 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
     out.error = "the module is not loaded";
     return std::move(out);
   }
+  // A server refuses a path it cannot read safely before any filter runs.
+  const HxPathRefusal refusal = HxRoutePath(request.Path(), out.routedPath);
+  if (refusal != HxPathRefusal::None) return RefusedPath(request, refusal, std::move(out));
+
   st->request = &request;
   for (const std::string& g : request.identity.groupSids) st->groupSids.push_back(g.c_str());
   st->userToken = {request.identity.account.c_str(), request.identity.domain.c_str(), request.identity.sid.c_str(),
@@ -502,7 +526,7 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   rec.m_pHostReserved0 = st;
   st->info = new CRequestInfo;
   rec.m_spRequestInfo = CCountedPtr<CRequestInfo>(st->info);
-  HxFillRequestInfo(request, *st->info);
+  HxFillRequestInfo(request, out.routedPath, *st->info);
   st->outbound = new HxOutboundContext;
   rec.m_spOutboundContext = CCountedPtr<COutboundContext>(st->outbound);
   st->outbound->m_dwStatusCode = request.responseStatus;
@@ -514,7 +538,8 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   rec.m_pCoreServices = &st->services;
   rec.m_dwCriteriaID = request.criteriaId;
   out.subscriptionFromUrl = !request.subscriptionType.has_value();
-  out.subscriptionType = request.subscriptionType.value_or(HxSubscriptionTypeForPath(request.Path(), virtualFolder));
+  out.subscriptionType = request.subscriptionType.value_or(
+      HxSubscriptionTypeForPath(out.routedPath, virtualFolder, HxExchangeBasePath(request)));
   rec.m_dwSubscriptionType = out.subscriptionType;
   out.originalUrl = request.target;
   out.finalUrl = request.target;

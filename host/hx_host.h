@@ -39,12 +39,17 @@ enum class HxAnswerKind {
   RewrittenPage,   // the response with the module's page edits applied
   ModuleResponse,  // a complete response the module sent itself (Completed)
   ReplaceBuffer,   // the module's replace buffer (Replace)
+  HostRefusal,     // the host's own 400: the path cannot be read safely
 };
 
 struct HxOutcome {
   bool ok = false;
   std::string error;  // when !ok: why the request could not run
 
+  // The path as the server routes it (HxRoutePath); empty when refused, and
+  // then pathRefusal says why and no notification was delivered.
+  std::string routedPath;
+  std::string pathRefusal;
   uint32_t subscriptionType = 0;
   bool subscriptionFromUrl = true;
   std::vector<HxNotificationRecord> notifications;
@@ -92,7 +97,9 @@ class HxHost {
   const HTTP_FILTER_VERSION& Version() const { return m_version; }
   bool IsStarted() const { return m_started; }
 
-  // Runs one request; safe to call from several threads at once.
+  // Runs one request; safe to call from several threads at once. A path that
+  // cannot be read safely is refused with 400 before the module sees it, as
+  // a server does (HxAnswerKind::HostRefusal; the outcome is still ok).
   HxOutcome Run(const HxRequest& request) const;
 
   RequestHook onBeginRequest;

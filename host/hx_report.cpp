@@ -17,6 +17,11 @@ std::string HxFormatOutcome(const HxRequest& request, const HxOutcome& outcome, 
   s += request.method + " " + request.target + " " + request.version + "\n";
   if (!outcome.ok) return s + "error: " + outcome.error + "\n";
 
+  if (!outcome.pathRefusal.empty()) {
+    s += "refused by the host: 400 Bad Request, " + outcome.pathRefusal + "; the module was not called\n";
+  } else if (outcome.routedPath != request.Path()) {
+    s += "path as routed: " + outcome.routedPath + "\n";
+  }
   s += "client " + request.clientAddress + ", subscription type " + std::to_string(outcome.subscriptionType) +
        (outcome.subscriptionFromUrl ? " (URL rule)" : " (given)") + ", criteria " + std::to_string(request.criteriaId);
   if (!request.identity.empty()) s += ", user " + request.identity.LogonName();

@@ -4,24 +4,55 @@
 
 namespace {
 const char* const kCsmPrefixHeader = "QL_CSMPREFIX";
+
+uint32_t PseudoRequestType(const std::string& path) {
+  if (HxFindNoCase(path, "/cmd/show/") != std::string::npos) return 22;
+  if (HxEndsWithNoCase(path, "/bin/view.htm")) return 20;
+  if (HxFindNoCase(path, "/cmd/close") != std::string::npos) return 21;
+  if (HxFindNoCase(path, "/cmd/print") != std::string::npos) return 23;
+  if (HxFindNoCase(path, "/cmd/menu") != std::string::npos) return 24;
+  if (HxEndsWithNoCase(path, "/GetFile.js")) return 25;
+  return 0;
 }
 
-uint32_t HxSubscriptionTypeForPath(const std::string& path, const std::string& virtualFolder) {
-  const std::string folder = "/" + virtualFolder + "/";
-  if (HxStartsWithNoCase(path, folder)) {
-    if (HxFindNoCase(path, "/cmd/show/") != std::string::npos) return 22;
-    if (HxEndsWithNoCase(path, "/bin/view.htm")) return 20;
-    if (HxFindNoCase(path, "/cmd/close") != std::string::npos) return 21;
-    if (HxFindNoCase(path, "/cmd/print") != std::string::npos) return 23;
-    if (HxFindNoCase(path, "/cmd/menu") != std::string::npos) return 24;
-    if (HxEndsWithNoCase(path, "/GetFile.js")) return 25;
-    return 0;
+// The segments below the mail folder, "/"-led; checked one by one so that
+// "ev.owa/more" reaches the same handler as "ev.owa".
+uint32_t MailHandlerType(std::string_view below) {
+  while (!below.empty()) {
+    below.remove_prefix(1);
+    const std::string_view segment = below.substr(0, below.find('/'));
+    if (HxEqualsNoCase(segment, "ev.owa")) return 4;
+    if (HxStartsWithNoCase(segment, "attachment.ashx")) return 5;
+    below.remove_prefix(segment.size());
   }
-  if (HxEqualsNoCase(path, "/owa") || HxStartsWithNoCase(path, "/owa/")) {
-    if (HxEndsWithNoCase(path, "/ev.owa")) return 4;
-    if (HxFindNoCase(path, "/attachment.ashx") != std::string::npos) return 5;
-    return 2;
-  }
+  return 2;
+}
+
+// "/owa/" names the folder "/owa"; "/" (or nothing) the whole site, "".
+std::string MailFolder(std::string_view basePath) {
+  while (!basePath.empty() && basePath.front() == '/') basePath.remove_prefix(1);
+  while (!basePath.empty() && basePath.back() == '/') basePath.remove_suffix(1);
+  return basePath.empty() ? std::string() : "/" + std::string(basePath);
+}
+
+// Whether path is the folder or lies below it; `below` is the rest.
+bool InFolder(std::string_view path, std::string_view folder, std::string_view& below) {
+  if (!HxStartsWithNoCase(path, folder)) return false;
+  below = path.substr(folder.size());
+  return below.empty() || below.front() == '/';
+}
+
+}  // namespace
+
+std::string HxExchangeBasePath(const HxRequest& request) {
+  return request.exchangeBasePath.value_or(kHxDefaultExchangeBasePath);
+}
+
+uint32_t HxSubscriptionTypeForPath(const std::string& routedPath, const std::string& virtualFolder,
+                                   std::string_view exchangeBasePath) {
+  std::string_view below;
+  if (HxStartsWithNoCase(routedPath, "/" + virtualFolder + "/")) return PseudoRequestType(routedPath);
+  if (InFolder(routedPath, MailFolder(exchangeBasePath), below)) return MailHandlerType(below);
   return 0;
 }
 
@@ -71,7 +102,7 @@ bool HxIsHostVariable(const std::string& name) {
   return HxStartsWithNoCase(name, "HEADER_");
 }
 
-void HxFillRequestInfo(const HxRequest& request, CRequestInfo& info) {
+void HxFillRequestInfo(const HxRequest& request, const std::string& routedPath, CRequestInfo& info) {
   HxAddParameters(request.QueryString(), info);
   const std::string* contentType = request.Header("Content-Type");
   const bool formBody = contentType == nullptr ||
@@ -80,6 +111,9 @@ void HxFillRequestInfo(const HxRequest& request, CRequestInfo& info) {
 
   auto& h = info.m_mapHeaders;
   HxSetRequestUrl(request.target, info);
+  // The module sees the path as the server routes it; HTTP_URL and the query
+  // stay as sent.
+  h["URL"] = routedPath;
   h["HTTP_METHOD"] = request.method;
   h["REQUEST_METHOD"] = request.method;
   h["HTTP_VERSION"] = request.version;
@@ -118,5 +152,5 @@ void HxFillExchangeUrl(const HxRequest& request, CExchangeURL& url) {
   const std::string* host = request.Header("Host");
   url.m_sRootURL = request.exchangeRootUrl.value_or("https://" + (host != nullptr ? *host : std::string("localhost")) +
                                                     "/owa/");
-  url.m_sBasePath = request.exchangeBasePath.value_or("/owa/");
+  url.m_sBasePath = HxExchangeBasePath(request);
 }

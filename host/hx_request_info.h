@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "filter/exchange_url.h"
 #include "filter/request_info.h"
@@ -12,11 +13,23 @@
 
 // The product's virtual folder the URL rule recognises by default.
 inline constexpr const char kHxDefaultVirtualFolder[] = "X-Pellora";
+// The mail server's base path, and with it its folder, without
+// "@exchange-base-path".
+inline constexpr const char kHxDefaultExchangeBasePath[] = "/owa/";
 
-// The host's URL rule (README "Subscription types"): 20 to 25 for the
-// pseudo-requests under the virtual folder, 4 for ".../ev.owa", 5 for
-// ".../attachment.ashx", 2 for anything else under "/owa", else 0.
-uint32_t HxSubscriptionTypeForPath(const std::string& path, const std::string& virtualFolder = kHxDefaultVirtualFolder);
+// The request's mail server base path: its "@exchange-base-path", else the
+// default.
+std::string HxExchangeBasePath(const HxRequest& request);
+
+// The host's URL rule (README "Subscription types") on the path as routed
+// (HxRoutePath), ASCII case ignored: 20 to 25 for the pseudo-requests under
+// the virtual folder; below the mail folder (the base path's, "/owa" by
+// default) the first segment that names a handler decides, 4 for "ev.owa",
+// 5 for "attachment.ashx..." (a server hands what follows to that handler),
+// else 2; 0 for anything else.
+uint32_t HxSubscriptionTypeForPath(const std::string& routedPath,
+                                   const std::string& virtualFolder = kHxDefaultVirtualFolder,
+                                   std::string_view exchangeBasePath = kHxDefaultExchangeBasePath);
 
 // Query-string parameters, then form fields of a url-encoded POST body; on a
 // name given twice the first value stays.
@@ -31,8 +44,10 @@ std::string HxServerVariableName(const std::string& header);
 // HEADER_<name>); a client header never changes them.
 bool HxIsHostVariable(const std::string& name);
 
-// Fills the request information of a request (README "Request information").
-void HxFillRequestInfo(const HxRequest& request, CRequestInfo& info);
+// Fills the request information of a request (README "Request information");
+// "URL" holds routedPath, the path as HxRoutePath read it, and "HTTP_URL"
+// the target as sent.
+void HxFillRequestInfo(const HxRequest& request, const std::string& routedPath, CRequestInfo& info);
 // Points the URL fields of the header map at a new request URL.
 void HxSetRequestUrl(const std::string& url, CRequestInfo& info);
 

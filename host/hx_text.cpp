@@ -34,14 +34,12 @@ std::string HxTrim(std::string_view s) {
   return std::string(s.substr(b, e - b + 1));
 }
 
-namespace {
-int HexValue(char c) {
+int HxHexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
-}  // namespace
 
 std::string HxFormDecode(std::string_view s) {
   std::string out;
@@ -49,8 +47,8 @@ std::string HxFormDecode(std::string_view s) {
   for (size_t i = 0; i < s.size(); ++i) {
     if (s[i] == '+') {
       out += ' ';
-    } else if (s[i] == '%' && i + 2 < s.size() && HexValue(s[i + 1]) >= 0 && HexValue(s[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(s[i + 1]) * 16 + HexValue(s[i + 2]));
+    } else if (s[i] == '%' && i + 2 < s.size() && HxHexValue(s[i + 1]) >= 0 && HxHexValue(s[i + 2]) >= 0) {
+      out += static_cast<char>(HxHexValue(s[i + 1]) * 16 + HxHexValue(s[i + 2]));
       i += 2;
     } else {
       out += s[i];

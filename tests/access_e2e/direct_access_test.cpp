@@ -14,6 +14,7 @@
 #include "common/string_operation.h"
 #include "filter/control_message.h"
 #include "filter/util.h"
+#include "host/hx_report.h"
 #include "pipeline_e2e/pipeline_host.h"
 #include "platform/http_filter.h"
 #include "support/temp_dir.h"
@@ -185,6 +186,47 @@ TEST(PipelineDirectAccess, AccessDeniedPageBytes) {
   const std::string expected = "HTTP/1.0 401 OK\r\nContent-Length: " + std::to_string(body.size()) +
                                "\r\nContent-Type: text/html\r\n\r\n" + body;
   EXPECT_EQ(expected, Get(10, kAttachment, kOutside).answer);
+}
+
+// A server decodes and normalises the path before it picks the handler: every
+// spelling of a download link is checked as the link itself, and a path it
+// cannot read safely never reaches the module.
+TEST(PipelineDirectAccess, PathsAreCheckedAsTheServerRoutesThem) {
+  const std::string query = "?attach=1&" + kChain;
+  const std::string doc = "?ns=UncDocument&ev=GetDoc&URL=/docs/report.pdf";
+  const std::string mail = "@exchange-base-path /mail/\n";
+  struct {
+    std::string target;
+    std::string directives = "";
+  } spellings[] = {
+      {"/owa/attachment%2eashx" + query},     {"/owa/%61ttachment.ashx" + query},
+      {"/%6fwa/attachment.ashx" + query},     {"/owa\\attachment.ashx" + query},
+      {"/./owa/attachment.ashx" + query},     {"/x/../owa/attachment.ashx" + query},
+      {"/OWA//Attachment.ashx;x" + query},    {"/owa/ev.owa;x" + doc},
+      {"/owa/ev%2eowa" + doc},                {"/owa/ev.owa/x" + doc},
+      {"/mail/attachment.ashx" + query, mail},
+  };
+  for (const auto& c : spellings) {
+    const HxOutcome out = Get(10, c.target, kOutside, c.directives);
+    EXPECT_TRUE(Refused(out)) << c.target;
+    EXPECT_EQ(c.target, out.finalUrl) << c.target;
+  }
+  // The product's own link from inside the ranges goes on as sent.
+  EXPECT_EQ("/owa/attachment.ashx" + query, Get(10, "/owa/attachment.ashx" + query).finalUrl);
+
+  for (const char* path : {"/owa/attachment.ashx%2f", "/owa/attachment.ashx%00", "/../owa/attachment.ashx",
+                           "/owa/%C0%AEttachment.ashx"}) {
+    HxRequest request;
+    std::string error;
+    ASSERT_TRUE(ParseRequestDescription(kUser + ("@criteria 10\nGET " + (path + query)) + " HTTP/1.1\n" + kUA, "",
+                                        request, error))
+        << error;
+    const HxOutcome out = Host().Run(request);
+    EXPECT_EQ(HxAnswerKind::HostRefusal, out.answerKind) << path;
+    EXPECT_EQ(0u, out.answer.rfind("HTTP/1.1 400 Bad Request\r\n", 0)) << path;
+    EXPECT_TRUE(out.notifications.empty()) << path;
+    EXPECT_NE(std::string::npos, HxFormatOutcome(request, out).find("refused by the host: 400 Bad Request")) << path;
+  }
 }
 
 std::string Base64(std::string text) {

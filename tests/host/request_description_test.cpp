@@ -75,7 +75,7 @@ TEST(HostRequestInfo, ParametersHeadersAndServerVariables) {
       "\n"
       "ae=Dialog&a=Attach\n");
   CRequestInfo info;
-  HxFillRequestInfo(r, info);
+  HxFillRequestInfo(r, r.Path(), info);
   const auto param = [&](const char* name) {
     ci_string v;
     return info.GetParamValue(name, v) ? ToStd(v) : std::string("<absent>");
@@ -113,7 +113,7 @@ TEST(HostRequestInfo, ParametersHeadersAndServerVariables) {
 TEST(HostRequestInfo, FormBodiesOfOtherTypesAreNotParameters) {
   const HxRequest r = Parse("POST /owa/ HTTP/1.1\nContent-Type: text/xml\n\nae=Item\n");
   CRequestInfo info;
-  HxFillRequestInfo(r, info);
+  HxFillRequestInfo(r, r.Path(), info);
   ci_string v;
   EXPECT_FALSE(info.GetParamValue("ae", v));
 }
@@ -157,7 +157,7 @@ TEST(HostRequestInfo, CachedScriptPrefixHeader) {
   for (const auto& c : cases) {
     const HxRequest r = Parse(c.description);
     CRequestInfo info;
-    HxFillRequestInfo(r, info);
+    HxFillRequestInfo(r, r.Path(), info);
     std::string header = "<absent>";
     std::string variable = "<absent>";
     info.GetHeaderValue("QL_CSMPREFIX:", header);

@@ -1,0 +1,113 @@
+#include "host/hx_routed_path.h"
+
+#include "host/hx_text.h"
+
+const char* HxPathRefusalText(HxPathRefusal refusal) {
+  switch (refusal) {
+    case HxPathRefusal::None: return "none";
+    case HxPathRefusal::NotAbsolute: return "a path that does not start with '/'";
+    case HxPathRefusal::MalformedEscape: return "a '%' without two hexadecimal digits in the path";
+    case HxPathRefusal::EscapedSeparator: return "an escaped '/' or '\\' in the path";
+    case HxPathRefusal::Nul: return "a NUL byte in the path";
+    case HxPathRefusal::InvalidUtf8: return "overlong or invalid UTF-8 in the path";
+    case HxPathRefusal::AboveRoot: return "a '..' above the root in the path";
+  }
+  return "unknown";
+}
+
+namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// The bounds of the second byte of a multi-byte sequence, which exclude
+// overlong forms, surrogates and code points above U+10FFFF; 0 when the lead
+// byte starts no valid sequence.
+size_t Utf8Length(unsigned char lead, unsigned char& low, unsigned char& high) {
+  low = 0x80;
+  high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  if (lead == 0xE0) return low = 0xA0, 3;
+  if (lead == 0xED) return high = 0x9F, 3;
+  if (lead >= 0xE1 && lead <= 0xEF) return 3;
+  if (lead == 0xF0) return low = 0x90, 4;
+  if (lead >= 0xF1 && lead <= 0xF3) return 4;
+  if (lead == 0xF4) return high = 0x8F, 4;
+  return 0;
+}
+
+bool IsValidUtf8(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    const auto lead = static_cast<unsigned char>(s[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    unsigned char low = 0;
+    unsigned char high = 0;
+    const size_t length = Utf8Length(lead, low, high);
+    if (length == 0 || s.size() - i < length) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto b = static_cast<unsigned char>(s[i + k]);
+      if (b < (k == 1 ? low : 0x80) || b > (k == 1 ? high : 0xBF)) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// Percent-decodes one segment, once: what a server compares with its
+// handlers' names.
+HxPathRefusal DecodeSegment(std::string_view raw, std::string& out) {
+  out.clear();
+  for (size_t i = 0; i < raw.size(); ++i) {
+    char c = raw[i];
+    if (c == '%') {
+      if (raw.size() - i < 3 || HxHexValue(raw[i + 1]) < 0 || HxHexValue(raw[i + 2]) < 0) {
+        return HxPathRefusal::MalformedEscape;
+      }
+      c = static_cast<char>(HxHexValue(raw[i + 1]) * 16 + HxHexValue(raw[i + 2]));
+      i += 2;
+      if (IsSeparator(c)) return HxPathRefusal::EscapedSeparator;
+    }
+    if (c == '\0') return HxPathRefusal::Nul;
+    out += c;
+  }
+  return IsValidUtf8(out) ? HxPathRefusal::None : HxPathRefusal::InvalidUtf8;
+}
+
+HxPathRefusal RouteSegments(std::string_view sent, std::string& routed) {
+  std::string segment;
+  bool endsInFolder = false;
+  for (size_t pos = 1; pos <= sent.size();) {
+    size_t end = sent.find_first_of("/\\", pos);
+    if (end == std::string_view::npos) end = sent.size();
+    std::string_view raw = sent.substr(pos, end - pos);
+    raw = raw.substr(0, raw.find(';'));
+    const HxPathRefusal refusal = DecodeSegment(raw, segment);
+    if (refusal != HxPathRefusal::None) return refusal;
+    const bool current = segment.empty() || segment == ".";
+    const bool parent = segment == "..";
+    if (parent) {
+      // No decoded segment holds a separator: the last "/" starts the last one.
+      if (routed.empty()) return HxPathRefusal::AboveRoot;
+      routed.resize(routed.rfind('/'));
+    } else if (!current) {
+      routed += '/';
+      routed += segment;
+    }
+    endsInFolder = current || parent;
+    pos = end + 1;
+  }
+  if (routed.empty() || endsInFolder) routed += '/';
+  return HxPathRefusal::None;
+}
+
+}  // namespace
+
+HxPathRefusal HxRoutePath(std::string_view sent, std::string& routed) {
+  routed.clear();
+  const HxPathRefusal refusal =
+      sent.empty() || !IsSeparator(sent[0]) ? HxPathRefusal::NotAbsolute : RouteSegments(sent, routed);
+  if (refusal != HxPathRefusal::None) routed.clear();
+  return refusal;
+}

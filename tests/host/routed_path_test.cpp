@@ -1,0 +1,72 @@
+// The path as the host routes it: every spelling a server would serve with a
+// handler is classified as that handler's plain path, and every path a server
+// cannot read safely is refused.
+#include <gtest/gtest.h>
+
+#include "host/hx_request_info.h"
+#include "host/hx_routed_path.h"
+
+namespace {
+
+TEST(HostRoutedPath, SpellingsOfHandlersAndUnsafePaths) {
+  const struct {
+    const char* sent;
+    HxPathRefusal refusal;
+    const char* routed = "";  // when read
+    uint32_t type = 0;
+  } cases[] = {
+      // Spellings of the attachment handler and the event handler.
+      {"/owa/attachment%2eashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
+      {"/owa/%61ttachment.ashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
+      {"/%6fwa/attachment.ashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
+      {"/owa\\attachment.ashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
+      {"/./owa/attachment.ashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
+      {"/x/../owa/attachment.ashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
+      {"/x/..;y/owa//attachment.ashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
+      {"/owa/%2E%2e/OWA/attachment.ashx;v=1", HxPathRefusal::None, "/OWA/attachment.ashx", 5},
+      {"/owa;a=b/attachment.ashx/more", HxPathRefusal::None, "/owa/attachment.ashx/more", 5},
+      {"/owa/ev.owa;x", HxPathRefusal::None, "/owa/ev.owa", 4},
+      {"/owa/ev%2eowa", HxPathRefusal::None, "/owa/ev.owa", 4},
+      {"/OWA/EV.OWA/", HxPathRefusal::None, "/OWA/EV.OWA/", 4},
+      {"/owa/ev.owa/attachment.ashx", HxPathRefusal::None, "/owa/ev.owa/attachment.ashx", 4},
+      {"/X-Pellora/cmd/%73how/file/a/b.doc", HxPathRefusal::None, "/X-Pellora/cmd/show/file/a/b.doc", 22},
+      // Decoded once; other text as it is.
+      {"/owa/attachment%252eashx", HxPathRefusal::None, "/owa/attachment%2eashx", 2},
+      {"/owa/caf%C3%A9+x/", HxPathRefusal::None, "/owa/caf\xC3\xA9+x/", 2},
+      {"/owa/x/..", HxPathRefusal::None, "/owa/", 2},
+      {"/owaextra/attachment.ashx", HxPathRefusal::None, "/owaextra/attachment.ashx", 0},
+      {"/", HxPathRefusal::None, "/", 0},
+      // Refused with 400.
+      {"/owa%2Fattachment.ashx", HxPathRefusal::EscapedSeparator},
+      {"/owa%5cattachment.ashx", HxPathRefusal::EscapedSeparator},
+      {"/owa/attachment.ashx%00.txt", HxPathRefusal::Nul},
+      {"/owa/%C0%AE%C0%AE/x", HxPathRefusal::InvalidUtf8},  // overlong "."
+      {"/owa/%E0%80%AE", HxPathRefusal::InvalidUtf8},
+      {"/owa/%ED%A0%80", HxPathRefusal::InvalidUtf8},  // a surrogate
+      {"/owa/%F4%90%80%80", HxPathRefusal::InvalidUtf8},
+      {"/owa/%C3", HxPathRefusal::InvalidUtf8},
+      {"/owa/\x80", HxPathRefusal::InvalidUtf8},
+      {"/../owa/attachment.ashx", HxPathRefusal::AboveRoot},
+      {"/owa/%2e%2e/..;/x", HxPathRefusal::AboveRoot},
+      {"/owa/%zz", HxPathRefusal::MalformedEscape},
+      {"/owa/a%4", HxPathRefusal::MalformedEscape},
+      {"/owa/%u0061ttachment.ashx", HxPathRefusal::MalformedEscape},
+      {"owa/attachment.ashx", HxPathRefusal::NotAbsolute},
+  };
+  for (const auto& c : cases) {
+    std::string routed = "stale";
+    EXPECT_EQ(c.refusal, HxRoutePath(c.sent, routed)) << c.sent;
+    if (c.refusal != HxPathRefusal::None) {
+      EXPECT_EQ("", routed) << c.sent;
+      continue;
+    }
+    EXPECT_EQ(c.routed, routed) << c.sent;
+    EXPECT_EQ(c.type, HxSubscriptionTypeForPath(routed)) << c.sent;
+  }
+  // The mail folder is the base path's.
+  EXPECT_EQ(5u, HxSubscriptionTypeForPath("/Mail/attachment.ashx", kHxDefaultVirtualFolder, "/mail/"));
+  EXPECT_EQ(0u, HxSubscriptionTypeForPath("/owa/attachment.ashx", kHxDefaultVirtualFolder, "/mail/"));
+  EXPECT_EQ(4u, HxSubscriptionTypeForPath("/ev.owa", kHxDefaultVirtualFolder, "/"));
+}
+
+}  // namespace
