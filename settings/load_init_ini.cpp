@@ -86,9 +86,9 @@ int32_t CLoadInitINI::ReadCount(const char* section, const char* key, const char
   const int32_t count = SettingsTextToInt(buffer);
   if (count <= kMaxIniCount) return count;
   LogEventF(EVENTLOG_ERROR_TYPE,
-            "The conversion options file %s lists %d in [%s] %s, more than the %d allowed; the settings file was not "
+            "The conversion options file %s gives [%s] %s=%d, above the maximum of %d; the settings file was not "
             "loaded",
-            m_szPath, count, section, key, kMaxIniCount);
+            m_szPath, section, key, count, kMaxIniCount);
   DebugLog("CLoadInitINI::ReadCount [%s] %s=%d is above %d", section, key, count, kMaxIniCount);
   _com_issue_error(HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
 }
