@@ -99,8 +99,9 @@ struct CIniParse {
     if (end == std::string::npos) end = text.size();
     size_t start = pos;
     while (start < end && IsBlank(text[start])) ++start;
-    const size_t zero = text.find('\0', start);
-    const size_t stop = std::min({end, zero, start + kLongestLine});
+    const void* zero = std::memchr(text.data() + start, '\0', end - start);
+    const size_t textEnd = zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - text.data()) : end;
+    const size_t stop = std::min(textEnd, start + kLongestLine);
     line.assign(text, start, stop - start);
     pos = end + 1;
     SectionOfLine(line, &section);
