@@ -7,8 +7,8 @@
 // Choices of this reader: the first of two equal keys in a section wins (a
 // section that appears twice is read as one); a ";" after white space starts
 // a comment, as does a line that starts with ";" or "#"; quotes are kept as
-// written; indented lines are ordinary lines. Lines longer than the library's
-// own line limit are read whole.
+// written; indented lines are ordinary lines. A line of any length (up to a
+// mebibyte) reads as a short line of its kind would.
 #pragma once
 
 #include <map>

@@ -30,11 +30,13 @@ size_t FindSettingsFolder(const std::string& directory) {
   return std::string::npos;
 }
 
-// A name with a drive is the path itself; any other is a file in the
-// "Engine/ini" folder beside the settings folder. False when the settings
-// directory has no settings folder.
+// A full path is a name with a drive or, on this system, one starting with
+// "/"; it is the path itself. Any other name is a file in the "Engine/ini"
+// folder beside the settings folder, a leading backslash dropped. False when
+// the settings directory has no settings folder.
 bool ConversionIniPath(const std::string& value, const std::string& settingsDirectory, std::string* path) {
-  if (value.empty() || value.find(":\\") != std::string::npos || value.find(":/") != std::string::npos) {
+  const bool drive = value.find(":\\") != std::string::npos || value.find(":/") != std::string::npos;
+  if (value.empty() || drive || value[0] == '/') {
     *path = value;
     return true;
   }

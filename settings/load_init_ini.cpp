@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/debug_log.h"
+#include "common/event_log.h"
 #include "settings/conversion_constants.h"
 #include "settings/settings_text.h"
 
@@ -16,6 +17,11 @@ using namespace ConversionOptionTables;
 namespace {
 
 constexpr int32_t kLongMax = 2147483647;
+
+// The most styles, or author styles, a file may list. Each one is read and
+// kept for every settings set on every load; a count far above any real
+// file's would have a reload allocate until memory runs out.
+constexpr int32_t kMaxIniCount = 1000;
 
 bool IsTrue(const char* text) { return std::strcmp(text, "TRUE") == 0; }
 
@@ -72,6 +78,19 @@ DWORD CLoadInitINI::Read(const char* section, const char* key, const char* defau
   // One parse serves every set of a load: all of them read the same file.
   if (!m_pFile || m_pFile->Path() != m_szPath) m_pFile = std::make_unique<CIniFile>(m_szPath);
   return m_pFile->GetPrivateProfileStringA(section, key, defaultText, buffer, kValueBufferSize);
+}
+
+int32_t CLoadInitINI::ReadCount(const char* section, const char* key, const char* defaultText) {
+  char buffer[kValueBufferSize];
+  Read(section, key, defaultText, buffer);
+  const int32_t count = SettingsTextToInt(buffer);
+  if (count <= kMaxIniCount) return count;
+  LogEventF(EVENTLOG_ERROR_TYPE,
+            "The conversion options file %s gives [%s] %s=%d, above the maximum of %d; the settings file was not "
+            "loaded",
+            m_szPath, section, key, count, kMaxIniCount);
+  DebugLog("CLoadInitINI::ReadCount [%s] %s=%d is above %d", section, key, count, kMaxIniCount);
+  _com_issue_error(HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
 }
 
 CIniValue CLoadInitINI::ReadValue(const char* section, const IniOptionRow& row) {
@@ -152,11 +171,10 @@ void CLoadInitINI::ReadContents(CConversionRecords& records) {
 }
 
 void CLoadInitINI::ReadStyles(CConversionRecords& records) {
-  char buffer[kValueBufferSize];
-  Read(kStyleSection, "NumStyles", "", buffer);
-  records.styleCount = SettingsTextToInt(buffer);
+  records.styleCount = ReadCount(kStyleSection, "NumStyles", "");
   if (records.styleCount < 1) return;
   records.styles.resize(static_cast<size_t>(records.styleCount));
+  char buffer[kValueBufferSize];
   for (int32_t i = 1; i <= records.styleCount; ++i) {
     char section[32];
     std::snprintf(section, sizeof(section), kStyleSectionFormat, i);
@@ -182,8 +200,7 @@ void CLoadInitINI::ReadTrackChanges(CConversionRecords& records) {
   }
   Read(kTrackChangesSection, "RMSummary", kTrackChangesDefault, buffer);
   records.rmSummary = SettingsTextToInt(buffer);
-  Read(kAuthorStyleSection, "Styles", "0", buffer);
-  records.authorStyleCount = SettingsTextToInt(buffer);
+  records.authorStyleCount = ReadCount(kAuthorStyleSection, "Styles", "0");
   for (int32_t i = 0; i < records.authorStyleCount; ++i) {
     const std::string key = "RMAuthorStyle" + std::to_string(i);
     Read(kAuthorStyleSection, key.c_str(), kTrackChangesDefault, buffer);

@@ -39,6 +39,9 @@ class CLoadInitINI : public CLoadInit {
 
  private:
   DWORD Read(const char* section, const char* key, const char* defaultText, char* buffer);
+  // A count of things to read; one above the fixed maximum is reported to the
+  // event log and raised as ERROR_INVALID_DATA, which fails the whole load.
+  int32_t ReadCount(const char* section, const char* key, const char* defaultText);
   CIniValue ReadValue(const char* section, const IniOptionRow& row);
   void ReadTemplate(CConversionRecords& records);
   void ReadOptions(CConversionRecords& records);

@@ -61,4 +61,24 @@ TEST(IniFile, LongLinesAreReadWhole) {
   EXPECT_EQ(value.substr(0, 2047), Get(file, "S", "Huge"));
 }
 
+// A line reads as a short line of its kind would, whatever its length: a
+// long comment holding "=" and ":" stays a comment, a long section header
+// opens its section, and a long value keeps its words and its ";" that no
+// blank precedes.
+TEST(IniFile, LongLinesReadAsShortLinesOfTheirKind) {
+  const std::string comment = "; key = " + std::string(300, 'c') + " tail : more";
+  const std::string section = "Section" + std::string(300, 's');
+  std::string value(250, 'w');
+  for (int i = 0; i < 100; ++i) value += " a;b x";
+  CTempDir dir;
+  const std::string path = dir.Write("long.ini", "[Main]\nKey=value\n" + comment + "\nFlag=TRUE\n[" + section +
+                                                     "]\nInner=inside\nLong=" + value + " ; a comment\n");
+  const CIniFile file(path);
+  EXPECT_EQ("value", Get(file, "Main", "Key"));
+  EXPECT_EQ("TRUE", Get(file, "Main", "Flag"));
+  EXPECT_EQ("<default>", Get(file, "Main", "Inner"));
+  EXPECT_EQ("inside", Get(file, section.c_str(), "Inner"));
+  EXPECT_EQ(value, Get(file, section.c_str(), "Long"));
+}
+
 }  // namespace

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
+#include "common/event_log.h"
 #include "settings/load_init_ini.h"
 #include "settings/pl_settings.h"
 #include "settings_files.h"
@@ -212,6 +215,37 @@ TEST_F(ConversionOptions, UnusablePathsFailTheLoadAndKeepTheLiveArrays) {
   const std::string path = elsewhere.Write("HXSettings.xml", ModuleSettings(Item(1, "conv.ini"), kSets));
   EXPECT_EQ(E_FAIL, settings.LoadSettings(path));
   EXPECT_EQ(live, Rows(1).array);
+}
+
+TEST_F(ConversionOptions, AFullLinuxPathStandsAsWritten) {
+  const std::string path = tree.dir.Write("etc/conv/options.ini", "[KVHTMLTemplateEx]\nbHardPageMakesNewBlock=TRUE\n");
+  ASSERT_EQ(S_OK, Load(path));
+  EXPECT_EQ(1, Rows(1).Int(54));
+}
+
+// A count the file gives is never taken on trust: far above any real file's,
+// it would have a reload allocate until memory runs out.
+TEST_F(ConversionOptions, ACountAboveTheMaximumFailsTheLoadAndKeepsTheLiveArrays) {
+  ASSERT_EQ(S_OK, Load());
+  const SAFEARRAY* live = Rows(1).array;
+  CEventLog log;
+  ASSERT_TRUE(log.Register(nullptr));
+  SetEventReportFile(tree.dir.Path() + "events.txt");
+  SetModuleEventLog(&log);
+  WriteIni("[AUTHORSTYLE]\nStyles=2000000000\n");
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), Load());
+  WriteIni("[KVStyle]\nNumStyles=1001\n");
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), Load());
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  EXPECT_EQ(live, Rows(1).array);
+
+  std::ifstream in(tree.dir.Path() + "events.txt");
+  std::stringstream events;
+  events << in.rdbuf();
+  EXPECT_NE(std::string::npos, events.str().find("gives [AUTHORSTYLE] Styles=2000000000, above the maximum of 1000"))
+      << events.str();
+  EXPECT_NE(std::string::npos, events.str().find("gives [KVStyle] NumStyles=1001")) << events.str();
 }
 
 TEST(ConversionOptionLoader, InputRowsWithoutIntegerIdsLeaveEmptyRowsAtTheEnd) {

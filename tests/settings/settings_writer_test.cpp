@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "settings/pl_settings.h"
 #include "settings_files.h"
@@ -75,6 +79,43 @@ TEST(SettingsWriter, AFailedSaveLeavesTheFileAsItWas) {
   ASSERT_EQ(S_OK, settings.LoadSettings(tree.ModulePath()));
   EXPECT_EQ(E_FAIL, settings.SaveSettings());
   EXPECT_EQ(before, ReadText(tree.ModulePath()));
+}
+
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  return names;
+}
+
+// The settings file is a link to a file elsewhere, with its own mode (and,
+// where the test may set them, owner and group), beside the temporary file
+// of a save that was killed.
+TEST(SettingsWriter, ASaveLeavesTheFolderAsItFoundIt) {
+  CInstallTree tree;
+  const std::string target = tree.dir.Write("store/HXSettings.xml", ModuleSettings(Item(2, "1"), kSets));
+  tree.dir.Write("store/HXSettings.xml.saving", "left by a killed save");
+  std::filesystem::create_directories(tree.SettingsDir());
+  std::filesystem::create_symlink("../../../store/HXSettings.xml", tree.ModulePath());
+  ASSERT_EQ(0, chmod(target.c_str(), 0640));
+  const bool mayChown = geteuid() == 0;
+  if (mayChown) {
+    ASSERT_EQ(0, chown(target.c_str(), 65534, 65534));
+  }
+
+  CPLSettings settings;
+  ASSERT_EQ(S_OK, settings.LoadSettings(tree.ModulePath()));
+  ASSERT_EQ(S_OK, settings.SaveSettings());
+  EXPECT_TRUE(std::filesystem::is_symlink(tree.ModulePath()));
+  EXPECT_NE(std::string::npos, ReadText(target).find("<SETTING ID=\"5\" DESCR=\"\">")) << "saved through the link";
+  struct stat saved {};
+  ASSERT_EQ(0, stat(target.c_str(), &saved));
+  EXPECT_EQ(0640u, saved.st_mode & 07777);
+  if (mayChown) {
+    EXPECT_EQ(65534u, saved.st_uid);
+    EXPECT_EQ(65534u, saved.st_gid);
+  }
+  EXPECT_EQ(std::vector<std::string>{"HXSettings.xml"}, Entries(tree.dir.Path() + "store"));
+  EXPECT_EQ(std::vector<std::string>{"HXSettings.xml"}, Entries(tree.SettingsDir()));
 }
 
 }  // namespace
