@@ -160,6 +160,12 @@ bool DecisionParamsReadOneWay(const CRequestInfo& info) {
     if (!oneWay || !IsDownloadDecisionName(pair.name)) return;
     oneWay = pair.nameClean && pair.valueClean && ++seen[ToCI(pair.name)] == 1;
   });
+  // A deciding name among the request's parameters but not in its query
+  // string came from a body.
+  for (const auto& [name, value] : info.m_mapParams) {
+    const std::string_view text(name.data(), name.size());
+    if (oneWay && IsDownloadDecisionName(text) && seen.find(name) == seen.end()) oneWay = false;
+  }
   return oneWay;
 }
 

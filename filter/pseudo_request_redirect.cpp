@@ -241,7 +241,7 @@ DWORD CAuthCompleteHelper::StripClientViewerLevels(CDLLContext* pContext) {
   const ci_string received = ToCI(*query);
   const ci_string kept = WithoutViewerLevels(received);
   if (kept.size() == received.size()) return 0;
-  const std::string target = *path + "?" + ToStd(kept);
+  const std::string target = kept.empty() ? *path : *path + "?" + ToStd(kept);
   if (CBaseNotifications::SetWorkerHeader(pContext, "URL", target) == FALSE) {
     DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] CBaseNotifications::SetWorkerHeader failed when redirecting URL to <%s>.",
              target.c_str());
