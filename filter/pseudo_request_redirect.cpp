@@ -3,6 +3,7 @@
 // to the product's viewer page with a command in its query string. The
 // browser sees no redirect.
 #include <string>
+#include <string_view>
 
 #include "common/ci_string.h"
 #include "common/debug_log.h"
@@ -237,7 +238,14 @@ DWORD CAuthCompleteHelper::StripClientViewerLevels(CDLLContext* pContext) {
   const CRequestInfo& info = *pContext->m_spRequestInfo;
   const std::string* path = info.FindHeaderValue("URL");
   const std::string* query = info.FindHeaderValue("QUERY_STRING");
-  if (path == nullptr || query == nullptr || AsCIView(*path) != AsCIView(ViewerPage())) return 0;
+  // Every request passes here: the page's name is compared before the
+  // whole path is built.
+  static constexpr std::string_view kViewerName = "/bin/pellora.srf";
+  if (path == nullptr || query == nullptr || query->empty() || path->size() < kViewerName.size() ||
+      AsCIView(*path).substr(path->size() - kViewerName.size()) != AsCIView(kViewerName) ||
+      AsCIView(*path) != AsCIView(ViewerPage())) {
+    return 0;
+  }
   const ci_string received = ToCI(*query);
   const ci_string kept = WithoutViewerLevels(received);
   if (kept.size() == received.size()) return 0;
