@@ -33,8 +33,6 @@ constexpr int32_t UnlessProductLinkOrAllowedIP = 2;
 }  // namespace BlockLevel
 
 constexpr WORD kEventError = 1;
-
-
 constexpr WORD kEventWarning = 2;
 
 // What is wrong with a settings set's block level, reported once per load of
