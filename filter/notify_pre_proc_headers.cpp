@@ -123,7 +123,7 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       }
 
       RequestParam ae, a, t, id, URL, ns, ev;
-      CDecisionParam attach;
+      CDecisionParam attach, docNs, docEv;
       if (type == SubscriptionType::OwaPage || type == SubscriptionType::OwaReadPage) {
         ae.Read(info, "ae");
         a.Read(info, "a");
@@ -134,6 +134,8 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
         ns.Read(info, "ns");
         ev.Read(info, "ev");
         URL.Read(info, "URL");
+        docNs = ReadDecisionParam(info, "ns");
+        docEv = ReadDecisionParam(info, "ev");
       } else if (type == SubscriptionType::OwaAttachment) {
         attach = ReadDecisionParam(info, "attach");
       }
@@ -164,9 +166,11 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       documentViewRefresh = isPost && isEvent && listView &&
                             (ev.Is("Refresh") || ev.Is("NextPage") || ev.Is("PreviousPage") ||
                              ev.Is("LastPage") || ev.Is("FirstPage"));
-      documentViewDirectFile = isGet && isEvent &&
-                               (ns.Is("UncDocument") || ns.Is("SharepointDocument")) && ev.Is("GetDoc") &&
-                               URL.found;
+      // A name that reads two ways may name a document to the server.
+      const bool documentNs = docNs.Is("UncDocument") || docNs.Is("SharepointDocument") ||
+                              docNs.reading == CDecisionParam::Undecidable;
+      const bool getDoc = docEv.Is("GetDoc") || docEv.reading == CDecisionParam::Undecidable;
+      documentViewDirectFile = isGet && isEvent && documentNs && getDoc && URL.found;
       // Only "attach=0", read one way, is not a download; any other spelling
       // may be one to the server. Requests without it (inline images) are not.
       directAttachment = (isGet || isPost) && type == SubscriptionType::OwaAttachment &&

@@ -191,6 +191,8 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
       {10, kOutside, "/owa/attachment.ashx?attach=01&id=R", 0},
       {10, kOutside, "/owa/attachment.ashx?attach=1+&id=R", 0},
       {10, kOutside, "/owa/attachment.ashx?%61ttach=1&id=R", 0},
+      {10, kOutside, "/owa/ev.owa?ns=Other&ns=UncDocument&ev=GetDoc&URL=/docs/a.pdf", 0},
+      {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc%00&URL=/docs/a.pdf", 0},
   };
   for (const auto& c : cases) {
     const HxOutcome out = Get(c.criteria, c.target, c.address);
