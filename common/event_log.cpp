@@ -9,6 +9,26 @@
 
 namespace {
 std::atomic<CEventLog*> g_pModuleEventLog{nullptr};
+
+// The texts of the module's events that carry no text of their own. On the
+// servers an event-message file registered for the source holds them; this
+// platform's event log has none, and a bare identifier tells nobody anything.
+struct EventMessage {
+  DWORD eventId;
+  const char* text;
+};
+constexpr EventMessage kEventMessages[] = {
+    {kStartUpSucceededEventId, "Quenlith Pellora started and serves requests."},
+    {kStartUpFailedEventId,
+     "Quenlith Pellora failed to start and serves no requests; the error reported before this one says why."},
+};
+
+const char* EventMessageText(DWORD eventId) {
+  for (const EventMessage& m : kEventMessages) {
+    if (m.eventId == eventId) return m.text;
+  }
+  return nullptr;
+}
 }  // namespace
 
 CEventLog::~CEventLog() {
@@ -42,6 +62,10 @@ DWORD CEventLog::ReportEventV(WORD type, WORD category, DWORD eventId, DWORD raw
   while (n < 6 && n < count && strings[n] != nullptr) {
     taken[n] = strings[n];
     ++n;
+  }
+  if (n == 0) {
+    taken[0] = EventMessageText(eventId);
+    if (taken[0] != nullptr) n = 1;
   }
   // Reports are written as the process, never as the impersonated caller.
   HANDLE token = nullptr;

@@ -9,6 +9,10 @@
 // Identifier of the general reports (formatted events, the debug log at
 // level 10, the resource library's reports).
 constexpr DWORD kGeneralReportEventId = 0x60000074;
+// The settings object's start-up reports and its error with a text.
+constexpr DWORD kStartUpSucceededEventId = 0x60000065;
+constexpr DWORD kStartUpFailedEventId = 0x6000007E;
+constexpr DWORD kErrorWithTextEventId = 0x6000006F;
 
 class CEventLog {
  public:
@@ -23,7 +27,9 @@ class CEventLog {
   bool Deregister();
   bool IsRegistered() const { return m_bRegistered != 0; }
 
-  // Up to six insertion strings, ending at the first null. Returns 0, 87
+  // Up to six insertion strings, ending at the first null; a report without
+  // one carries its event's own text (every event of the module has one:
+  // the error and general reports carry theirs as the first string). Returns 0, 87
   // without a registered source, or the system's error of a failed report.
   template <class... Strings>
   DWORD ReportEvent(WORD type, WORD category, DWORD eventId, DWORD rawDataSize, void* rawData,

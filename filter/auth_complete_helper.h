@@ -34,6 +34,11 @@ class CAuthCompleteHelper {
   static DWORD ProcessCmd(CDLLContext* pContext, const ci_string& queryString, const char* commandPrefix);
   // Redirects a show request for `subPath` (the URL after the show marker).
   static DWORD ProcessShowRedirect(CDLLContext* pContext, const ci_string& subPath, bool cacheMultimedia);
+  // A request sent straight to the viewer page: rewrites its URL without the
+  // "owaal" and "CMC245" the client sent (any spelling), which only the
+  // module may write. 0 also when there is nothing to remove; 7 when the URL
+  // cannot be set. Needs the record's request information.
+  static DWORD StripClientViewerLevels(CDLLContext* pContext);
 
   // Answers the request with the access-denied page in the user's language
   // (English when it has no text), through the host's response sender, or

@@ -6,12 +6,14 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "common/ci_string.h"
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
 #include "common/log_words.h"
 #include "filter/auth_complete_helper.h"
+#include "filter/decision_params.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
 #include "filter/notifications_helper.h"
@@ -31,29 +33,46 @@ constexpr int32_t UnlessProductLinkOrAllowedIP = 2;
 }  // namespace BlockLevel
 
 constexpr WORD kEventError = 1;
+constexpr WORD kEventWarning = 2;
 
+// What is wrong with a settings set's block level, reported once per load of
+// the settings file and set, not once per download.
+enum class LevelFault { Invalid, Unreadable };
 
-// A block level outside 0 to 2 refuses every download of its settings set;
-// the administrator hears of it once per load of the settings file and set,
-// not once per download.
-void ReportInvalidBlockLevel(int32_t settingsId, int32_t level) {
+bool FirstReportOfThisLoad(LevelFault fault, int32_t settingsId) {
   static CCritSec lock;
   static uint32_t reportedLoad = 0;
-  static std::set<int32_t> reportedSets;
-  CPLHXGeneralSettings* pSettings = CPLHXGeneralSettings::getInstance();
-  const uint32_t load = pSettings->GetHandleSettings().GetModuleSettingsLoadCount();
-  {
-    CLockGuard guard(lock);
-    if (load != reportedLoad) {
-      reportedLoad = load;
-      reportedSets.clear();
-    }
-    if (!reportedSets.insert(settingsId).second) return;
+  static std::set<std::pair<LevelFault, int32_t>> reported;
+  const uint32_t load = CPLHXGeneralSettings::getInstance()->GetHandleSettings().GetModuleSettingsLoadCount();
+  CLockGuard guard(lock);
+  if (load != reportedLoad) {
+    reportedLoad = load;
+    reported.clear();
   }
-  pSettings->WriteEventLog(kEventError,
-                           "Direct file access block level <%d> of settings <%d> is invalid; direct downloads of "
-                           "attachments and documents are refused until it is 0, 1 or 2.",
-                           static_cast<int>(level), static_cast<int>(settingsId));
+  return reported.insert({fault, settingsId}).second;
+}
+
+// A block level outside 0 to 2 refuses every download of its settings set.
+void ReportInvalidBlockLevel(int32_t settingsId, int32_t level) {
+  if (!FirstReportOfThisLoad(LevelFault::Invalid, settingsId)) return;
+  CPLHXGeneralSettings::getInstance()->WriteEventLog(
+      kEventError,
+      "Direct file access block level <%d> of settings <%d> is invalid; direct downloads of "
+      "attachments and documents are refused until it is 0, 1 or 2.",
+      static_cast<int>(level), static_cast<int>(settingsId));
+}
+
+// A criteria without a link, a link to a missing set or a set without the
+// block level reads as level 1, which allows every download: the
+// administrator must hear that the link did not say so.
+void ReportUnreadableBlockLevel(const CDLLContext* pContext, int32_t settingsId) {
+  if (!FirstReportOfThisLoad(LevelFault::Unreadable, settingsId)) return;
+  CPLHXGeneralSettings::getInstance()->WriteEventLog(
+      kEventWarning,
+      "Direct file access block level of settings <%d> (criteria <%d>) cannot be read: the criteria has no link, "
+      "the link names no settings set, or the set has no item 43; direct downloads of attachments and documents "
+      "are allowed as at level 1.",
+      static_cast<int>(settingsId), static_cast<int>(pContext->m_dwCriteriaID));
 }
 
 // Strips one of the product's parameters from the query string, with the
@@ -159,11 +178,17 @@ DWORD CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled(CDLLContext* pContex
   if (!CPLHXGeneralSettings::getInstance()->GetSettingFromID(SettingDirectFileAccessBlockLevel, level, settingsId, 0)) {
     DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> SettingID <%d>.",
              static_cast<int>(SettingDirectFileAccessBlockLevel), static_cast<int>(settingsId));
+    ReportUnreadableBlockLevel(pContext, settingsId);
   }
   DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] Direct file access block level is <%d>.",
            static_cast<int>(level));
 
-  if (level == BlockLevel::UnlessAllowedIP) {
+  const bool restricted = level == BlockLevel::UnlessAllowedIP || level == BlockLevel::UnlessProductLinkOrAllowedIP;
+  if (restricted && !DecisionParamsReadOneWay(*pContext->m_spRequestInfo)) {
+    // The server could fetch another file than the one decided on.
+    DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] The download's parameters are repeated, hold a control byte or lie in a body; it cannot be decided.");
+    dwRet = HX_RC_INVALID_DATA;
+  } else if (level == BlockLevel::UnlessAllowedIP) {
     DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] Block direct file access, unless it occurs from a specified IP address.");
     dwRet = CNotificationsHelper::CheckClientIPAgainstDirectAccessIPRange(pContext, enabled);
     if (dwRet != 0) {

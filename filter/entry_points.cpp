@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "common/debug_log.h"
+#include "common/event_log.h"
 #include "filter/entry_points.h"
 #include "filter/notifications.h"
 #include "general/pl_hx_general_settings.h"
@@ -16,9 +17,9 @@ constexpr const char kModuleName[] = "PL_Hexmoor.dll";
 constexpr const char kResourceLibraryName[] = "PelrRes64.dll";
 constexpr const char kRegistryKey[] = "Software\\Quenlith\\Pellora";
 
-constexpr DWORD kEventInitSucceeded = 0x60000065;
-constexpr DWORD kEventInitFailed = 0x6000007E;
-constexpr DWORD kEventErrorWithText = 0x6000006F;
+constexpr DWORD kEventInitSucceeded = kStartUpSucceededEventId;
+constexpr DWORD kEventInitFailed = kStartUpFailedEventId;
+constexpr DWORD kEventErrorWithText = kErrorWithTextEventId;
 
 constexpr DWORD kFilterVersion = 0x60000;
 constexpr DWORD kFilterFlags = SF_NOTIFY_AUTH_COMPLETE | SF_NOTIFY_ORDER_LOW | SF_NOTIFY_PREPROC_HEADERS |

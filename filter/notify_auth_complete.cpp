@@ -201,6 +201,33 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
   return dwRet;
 }
 
+// After an exception the request's decision is unknown. A download at a
+// level that restricts downloads (or an unreadable or invalid level) is
+// refused; only level 1, which allows every download, lets it go on.
+void RefuseDownloadAfterFailure(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) noexcept {
+  const DWORD downloadFlags = RequestFlag::DirectAttachmentAccess | RequestFlag::DocumentViewDirectFileAccess;
+  if ((pContext->m_dwRequestFlags & downloadFlags) == 0) return;
+  try {
+    int32_t level = -1;
+    const int32_t settingsId = static_cast<int32_t>(pContext->m_dwSettingsID);
+    if (pSettings->GetSettingFromID(SettingDirectFileAccessBlockLevel, level, settingsId, 0) && level == 1) return;
+    // The page needs the module's own context for its language.
+    if (pContext->m_pMyOwnContext == nullptr) pContext->m_pMyOwnContext = CPLHXContext::Create("en", 0x0409, "");
+    if (CAuthCompleteHelper::SendAccessDeniedResponse(pContext) != 0) {
+      DebugLog("[CNotifications::NotifyAuthComplete] CAuthCompleteHelper::SendAccessDeniedResponse() failed after an exception.");
+    }
+  } catch (...) {
+    DebugLog("[CNotifications::NotifyAuthComplete] The download could not be refused after an exception.");
+  }
+}
+
+// Ignore unless the refusal's page is on its way; never a success.
+DWORD AfterInternalFailure(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) noexcept {
+  pContext->m_dwControlMessage = ControlMessageIgnore;
+  RefuseDownloadAfterFailure(pSettings, pContext);
+  return HX_RC_INTERNAL_ERROR;
+}
+
 }  // namespace
 
 DWORD CNotifications::NotifyAuthComplete(CDLLContext* pContext) {
@@ -224,10 +251,10 @@ DWORD CNotifications::NotifyAuthComplete(CDLLContext* pContext) {
     dwRet = AuthCompleteSteps(pSettings, pContext);
   } catch (const std::exception& e) {
     DebugLog("[CNotifications::NotifyAuthComplete] Runtime exception: %s", e.what());
-    pContext->m_dwControlMessage = ControlMessageIgnore;
+    dwRet = AfterInternalFailure(pSettings, pContext);
   } catch (...) {
     DebugLog("[CNotifications::NotifyAuthComplete] Unexpected exception");
-    pContext->m_dwControlMessage = ControlMessageIgnore;
+    dwRet = AfterInternalFailure(pSettings, pContext);
   }
   LogNotificationFinished("NotifyAuthComplete", dwRet, pContext);
   return dwRet;

@@ -5,6 +5,8 @@
 #include "common/ci_string.h"
 #include "common/debug_log.h"
 #include "common/log_words.h"
+#include "filter/auth_complete_helper.h"
+#include "filter/decision_params.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
 #include "filter/request_flags.h"
@@ -81,7 +83,12 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
     bool isPost = false;
     bool kinds[10] = {};
 
-    if (!ReadHeader(info, "HTTP_URL", url)) {
+    // The viewer page serves requests the module rewrote and requests sent
+    // to it straight, which reach no later notification.
+    dwRet = CAuthCompleteHelper::StripClientViewerLevels(pContext);
+    if (dwRet != 0) {
+      DebugLog("[CNotifications::NotifyPreProcHeaders] CAuthCompleteHelper::StripClientViewerLevels() failed.");
+    } else if (!ReadHeader(info, "HTTP_URL", url)) {
       DebugLog("[CNotifications::NotifyPreProcHeaders] Reading HTTP_URL header failed.");
       dwRet = HX_RC_MISSING;
     } else if (!ReadHeader(info, "HTTP_METHOD", method)) {
@@ -115,7 +122,8 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
         return dwRet;
       }
 
-      RequestParam ae, a, t, id, URL, ns, ev, attach;
+      RequestParam ae, a, t, id, URL, ns, ev;
+      CDecisionParam attach, docNs, docEv;
       if (type == SubscriptionType::OwaPage || type == SubscriptionType::OwaReadPage) {
         ae.Read(info, "ae");
         a.Read(info, "a");
@@ -126,8 +134,10 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
         ns.Read(info, "ns");
         ev.Read(info, "ev");
         URL.Read(info, "URL");
+        docNs = ReadDecisionParam(info, "ns");
+        docEv = ReadDecisionParam(info, "ev");
       } else if (type == SubscriptionType::OwaAttachment) {
-        attach.Read(info, "attach");
+        attach = ReadDecisionParam(info, "attach");
       }
 
       const bool isPage = type == SubscriptionType::OwaPage;
@@ -156,10 +166,15 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       documentViewRefresh = isPost && isEvent && listView &&
                             (ev.Is("Refresh") || ev.Is("NextPage") || ev.Is("PreviousPage") ||
                              ev.Is("LastPage") || ev.Is("FirstPage"));
-      documentViewDirectFile = isGet && isEvent &&
-                               (ns.Is("UncDocument") || ns.Is("SharepointDocument")) && ev.Is("GetDoc") &&
-                               URL.found;
-      directAttachment = isGet && type == SubscriptionType::OwaAttachment && attach.Is("1");
+      // A name that reads two ways may name a document to the server.
+      const bool documentNs = docNs.Is("UncDocument") || docNs.Is("SharepointDocument") ||
+                              docNs.reading == CDecisionParam::Undecidable;
+      const bool getDoc = docEv.Is("GetDoc") || docEv.reading == CDecisionParam::Undecidable;
+      documentViewDirectFile = isGet && isEvent && documentNs && getDoc && URL.found;
+      // Only "attach=0", read one way, is not a download; any other spelling
+      // may be one to the server. Requests without it (inline images) are not.
+      directAttachment = (isGet || isPost) && type == SubscriptionType::OwaAttachment &&
+                         attach.reading != CDecisionParam::Absent && !attach.Is("0");
       virtualFolder = IsBrowseCommandRequest(type);
 
       DWORD& flags = pContext->m_dwRequestFlags;

@@ -3,12 +3,14 @@
 // allowed address. The product's links also carry the Open and Save rules of
 // the file; a link that may offer neither was made by hand.
 #include <string>
+#include <utility>
 
 #include "common/blocked_extensions.h"
 #include "common/ci_string.h"
 #include "common/debug_log.h"
 #include "common/log_words.h"
 #include "filter/auth_complete_helper.h"
+#include "filter/decision_params.h"
 #include "filter/dll_context.h"
 #include "filter/notifications_helper.h"
 #include "filter/request_flags.h"
@@ -20,6 +22,14 @@
 #include "settings/setting_ids.h"
 
 namespace {
+
+// A deciding parameter; the block level has already refused a download
+// whose parameters read more than one way.
+bool ReadOneWay(const CRequestInfo& info, const char* name, ci_string& value) {
+  CDecisionParam param = ReadDecisionParam(info, name);
+  value = std::move(param.value);
+  return param.IsUnique();
+}
 
 bool HashMatches(const std::string& text, const ci_string& hash) {
   return CUtil::HashString(text.c_str()) == ToStd(hash);
@@ -59,7 +69,7 @@ constexpr const char kMenuFlags[] = "[CAuthCompleteHelper::GetPLDirectDocumentVi
 DWORD CheckProductAttachmentLink(CDLLContext* pContext, const ci_string& midh, const ci_string& aidh, bool& enabled) {
   const CRequestInfo* pInfo = pContext->m_spRequestInfo.get();
   ci_string itemId;
-  if (!pInfo->GetParamValue("id", itemId)) {
+  if (!ReadOneWay(*pInfo, "id", itemId)) {
     DebugLog("%s CRequestInfo::GetParamValue() failed. Param <%s>.", kAttachmentCheck, "id");
     return HX_RC_INVALID_DATA;
   }
@@ -92,7 +102,7 @@ DWORD CheckProductAttachmentLink(CDLLContext* pContext, const ci_string& midh, c
 
 DWORD CheckProductDocumentLink(CDLLContext* pContext, const ci_string& fidh, bool& enabled) {
   ci_string fileUrl;
-  if (!pContext->m_spRequestInfo->GetParamValue("URL", fileUrl)) {
+  if (!ReadOneWay(*pContext->m_spRequestInfo, "URL", fileUrl)) {
     DebugLog("%s CRequestInfo::GetParamValue() failed. Param <%s>.", kDocumentCheck, "URL");
     return HX_RC_INVALID_DATA;
   }
@@ -194,7 +204,7 @@ DWORD CAuthCompleteHelper::CheckIfPLDirectAttachmentAccessOrAllowedIP(CDLLContex
   DebugLog("%s Starts.", kAttachmentCheck);
   ci_string midh, aidh;
   const CRequestInfo* pInfo = pContext->m_spRequestInfo.get();
-  if (!pInfo->GetParamValue("midh", midh) || !pInfo->GetParamValue("aidh", aidh)) {
+  if (!ReadOneWay(*pInfo, "midh", midh) || !ReadOneWay(*pInfo, "aidh", aidh)) {
     dwRet = CheckAllowedIP(pContext, kAttachmentCheck, enabled);
   } else {
     dwRet = CheckProductAttachmentLink(pContext, midh, aidh, enabled);
@@ -210,7 +220,7 @@ DWORD CAuthCompleteHelper::CheckIfPLDirectDocumentViewFileAccessOrAllowedIP(CDLL
   enabled = false;
   DebugLog("%s Starts.", kDocumentCheck);
   ci_string fidh;
-  if (!pContext->m_spRequestInfo->GetParamValue("fidh", fidh)) {
+  if (!ReadOneWay(*pContext->m_spRequestInfo, "fidh", fidh)) {
     dwRet = CheckAllowedIP(pContext, kDocumentCheck, enabled);
   } else {
     dwRet = CheckProductDocumentLink(pContext, fidh, enabled);

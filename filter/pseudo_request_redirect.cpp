@@ -3,12 +3,14 @@
 // to the product's viewer page with a command in its query string. The
 // browser sees no redirect.
 #include <string>
+#include <string_view>
 
 #include "common/ci_string.h"
 #include "common/debug_log.h"
 #include "common/string_operation.h"
 #include "filter/auth_complete_helper.h"
 #include "filter/control_message.h"
+#include "filter/decision_params.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
 #include "filter/notifications_helper.h"
@@ -118,12 +120,21 @@ DWORD AppendConversionAccessLevel(CDLLContext* pContext, std::string& target) {
   return 0;
 }
 
-// The viewer must hear the level from the module only: whatever the client
-// sent under that name goes.
-ci_string WithoutClientAccessLevel(ci_string queryString) {
-  while (CNotificationsHelper::RemoveParamFromQueryString(queryString, "owaal")) {
-  }
-  return queryString;
+// The viewer must hear its access level and whether it may cache multimedia
+// from the module only: whatever the client sent under those names goes,
+// however it spelt them.
+ci_string WithoutViewerLevels(const ci_string& queryString) {
+  return WithoutParamNamed(WithoutParamNamed(queryString, "owaal"), "CMC245");
+}
+
+// A value the show redirect appends as it was read: its first pair is the
+// value itself, any pair after an "&" in it would reach the viewer as a
+// parameter of its own.
+ci_string ValueWithoutViewerLevels(const ci_string& value) {
+  const size_t amp = value.find('&');
+  if (amp == ci_string::npos) return value;
+  const ci_string rest = WithoutViewerLevels(value.substr(amp + 1));
+  return rest.empty() ? value.substr(0, amp) : value.substr(0, amp + 1) + rest;
 }
 
 }  // namespace
@@ -131,8 +142,7 @@ ci_string WithoutClientAccessLevel(ci_string queryString) {
 DWORD CAuthCompleteHelper::ProcessCmd(CDLLContext* pContext, const ci_string& queryString, const char* commandPrefix) {
   DWORD dwRet = 0;
   const bool conversion = pContext->m_dwSubscriptionType == SubscriptionType::PelloraView;
-  std::string target =
-      ViewerPage() + commandPrefix + ToStd(conversion ? WithoutClientAccessLevel(queryString) : queryString);
+  std::string target = ViewerPage() + commandPrefix + ToStd(WithoutViewerLevels(queryString));
   if (conversion) dwRet = AppendConversionAccessLevel(pContext, target);
   if (dwRet == 0) {
     pContext->m_dwControlMessage = ControlMessageHandledRedirected;
@@ -161,11 +171,12 @@ DWORD CAuthCompleteHelper::ProcessShowRedirect(CDLLContext* pContext, const ci_s
 
   std::string target;
   target.reserve(subPath.size() + 64);
-  target = ViewerPage() + "?cmd=show&cp2lta3=" + ToStd(subPath) + "&CMC245=" + (cacheMultimedia ? "1" : "0");
-  if (hasAid) target += "&aid=" + ToStd(aid);
-  if (hasMid) target += "&mid=" + ToStd(mid);
-  if (build) target += "&bld=" + ToStd(bld) + "&thm=" + ToStd(thm) + "&prexp=" + ToStd(prexp);
-  if (hasM65) target += "&m65l64x=" + ToStd(m65l64x);
+  auto client = [](const ci_string& value) { return ToStd(ValueWithoutViewerLevels(value)); };
+  target = ViewerPage() + "?cmd=show&cp2lta3=" + client(subPath) + "&CMC245=" + (cacheMultimedia ? "1" : "0");
+  if (hasAid) target += "&aid=" + client(aid);
+  if (hasMid) target += "&mid=" + client(mid);
+  if (build) target += "&bld=" + client(bld) + "&thm=" + client(thm) + "&prexp=" + client(prexp);
+  if (hasM65) target += "&m65l64x=" + client(m65l64x);
 
   if (CBaseNotifications::SetWorkerHeader(pContext, "URL", target) == FALSE) {
     DebugLog("[CAuthCompleteHelper::ProcessShowRedirect] CBaseNotifications::SetWorkerHeader failed when redirecting URL to <%s>.",
@@ -221,4 +232,30 @@ DWORD CAuthCompleteHelper::RedirectPelloraFakeRequest(CDLLContext* pContext, ci_
   }
   DebugLog("[CAuthCompleteHelper::RedirectPelloraFakeRequest] returned <%d>.", static_cast<int>(dwRet));
   return dwRet;
+}
+
+DWORD CAuthCompleteHelper::StripClientViewerLevels(CDLLContext* pContext) {
+  const CRequestInfo& info = *pContext->m_spRequestInfo;
+  const std::string* path = info.FindHeaderValue("URL");
+  const std::string* query = info.FindHeaderValue("QUERY_STRING");
+  // Every request passes here: the page's name is compared before the
+  // whole path is built.
+  static constexpr std::string_view kViewerName = "/bin/pellora.srf";
+  if (path == nullptr || query == nullptr || query->empty() || path->size() < kViewerName.size() ||
+      AsCIView(*path).substr(path->size() - kViewerName.size()) != AsCIView(kViewerName) ||
+      AsCIView(*path) != AsCIView(ViewerPage())) {
+    return 0;
+  }
+  const ci_string received = ToCI(*query);
+  const ci_string kept = WithoutViewerLevels(received);
+  if (kept.size() == received.size()) return 0;
+  const std::string target = kept.empty() ? *path : *path + "?" + ToStd(kept);
+  if (CBaseNotifications::SetWorkerHeader(pContext, "URL", target) == FALSE) {
+    DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] CBaseNotifications::SetWorkerHeader failed when redirecting URL to <%s>.",
+             target.c_str());
+    return HX_RC_MISSING;
+  }
+  DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] The viewer's levels the client sent were removed: <%s>",
+           target.c_str());
+  return 0;
 }

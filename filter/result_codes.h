@@ -8,3 +8,5 @@
 constexpr DWORD HX_RC_MISSING = 7;
 // Invalid data, or nothing to do.
 constexpr DWORD HX_RC_INVALID_DATA = 13;
+// Something failed inside the module (an exception): never a success.
+constexpr DWORD HX_RC_INTERNAL_ERROR = 1359;

@@ -9,7 +9,9 @@
 
 #include "common/ci_string.h"
 #include "common/url_utils.h"
+#include "filter/decision_params.h"
 #include "filter/notifications_helper.h"
+#include "filter/request_info.h"
 #include "filter/util.h"
 
 namespace {
@@ -64,6 +66,24 @@ void CheckCookie(const std::string& cookie, const std::string& key) {
   }
 }
 
+CDecisionParam::Reading ReadingIn(const std::string& query, const std::string& name) {
+  CRequestInfo info;
+  info.m_mapHeaders["QUERY_STRING"] = query;
+  DecisionParamsReadOneWay(info);
+  const CDecisionParam param = ReadDecisionParam(info, name);
+  if (param.IsUnique() && param.value.size() > query.size()) Violated("a parameter's value comes from the query", query);
+  return param.reading;
+}
+
+void CheckDecisionParams(const std::string& query, const std::string& name) {
+  ReadingIn(query, name);
+  const ci_string kept = WithoutParamNamed(ci_string(query.c_str(), query.size()), name);
+  if (kept.size() > query.size()) Violated("removing parameters never lengthens the query", query);
+  if (ReadingIn(std::string(kept.data(), kept.size()), name) != CDecisionParam::Absent) {
+    Violated("a removed parameter is gone in every spelling", query);
+  }
+}
+
 void CheckHash(const std::string& text) {
   const std::string hash = CUtil::HashString(text.c_str());
   if (hash.empty() || hash.find_first_not_of("-0123456789") != std::string::npos) {
@@ -83,6 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   CheckUrl(subject, name);
   CheckUrl(second + "?" + subject, name);
   CheckCookie(subject, name);
+  CheckDecisionParams(subject, name);
   CheckHash(subject);
   CheckHash(second);
   return 0;

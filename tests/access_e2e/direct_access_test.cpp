@@ -1,7 +1,9 @@
 // Direct downloads and the product's pseudo-requests, decided end to end by
-// the module in the host, with settings sets 10 to 15: block levels 0, 1, 2,
-// 2 with neither Open nor Save, 7 and -1 (out of range), all but the last
-// with the address range 10.0.0.1 to 10.0.255.254; set 11 lets multimedia be cached.
+// the module in the host, with settings sets 10 to 17: block levels 0, 1, 2,
+// 2 with neither Open nor Save, 7 and -1 (out of range), 2 with Open alone
+// off, and none, all but set 15 with the address range 10.0.0.1 to
+// 10.0.255.254; set 11 lets multimedia be cached. Criteria 17 links to a set
+// that does not exist, criteria 19 has no link.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -9,10 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
 #include "common/string_operation.h"
 #include "filter/control_message.h"
+#include "filter/result_codes.h"
 #include "filter/util.h"
 #include "host/hx_report.h"
 #include "pipeline_e2e/pipeline_host.h"
@@ -104,8 +108,13 @@ TEST(PipelineDirectAccess, AttachmentDecisionMatrix) {
       // A wrong hash is refused even from an allowed address.
       {12, kInside, kAttachment + "&midh=" + H("RA") + "&aidh=" + H("A0"), ""},
       {12, kInside, kAttachment + "&midh=" + H("RA0") + "&aidh=" + H("A1"), ""},
-      // A product link that may offer neither Open nor Save was made by hand.
+      // A product link that may offer neither Open nor Save was made by hand;
+      // one that may offer either is the product's.
       {13, kInside, kProductAttachment, ""},
+      {16, kOutside, kProductAttachment, product},
+      // A lone hash goes too.
+      {11, kOutside, kAttachment + "&midh=1", kAttachment},
+      {11, kOutside, kAttachment + "&aidh=1", kAttachment},
   };
   for (const auto& c : cases) {
     const HxOutcome out = Get(c.criteria, c.target, c.address, c.directives);
@@ -140,6 +149,126 @@ TEST(PipelineDirectAccess, UndecidableDownloadsAreRefused) {
     EXPECT_TRUE(Refused(out)) << c.target;
     EXPECT_EQ(c.result, Auth(out).result) << c.target;
     EXPECT_EQ(static_cast<DWORD>(ControlMessageCompleted), Auth(out).controlMessage) << c.target;
+  }
+}
+
+HxOutcome Post(int criteria, const std::string& target, const std::string& address, const std::string& body) {
+  return PipelineHost::Run(Host(), kUser + ("@criteria " + std::to_string(criteria)) + "\n@client-address " +
+                                       address + "\nPOST " + target + " HTTP/1.1\n" + kUA +
+                                       "Content-Type: application/x-www-form-urlencoded\nContent-Length: " +
+                                       std::to_string(body.size()) + "\n\n" + body);
+}
+
+// A server that reads a parameter another way (the last of two, past a NUL,
+// a name spelt with escapes or in another case) could fetch another file
+// than the one decided on: at levels 0 and 2 such a download is refused,
+// and an attachment request whose "attach" is not plainly 0 is checked.
+TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
+  const std::string other = "/owa/attachment.ashx?attach=1&id=R%00OTHER&attcnt=2&attid0=A0&attid1=A1";
+  const std::string links = "&midh=" + H("RA") + "&aidh=" + H("A1");
+  const std::string doc = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=/docs/a.pdf";
+  struct {
+    int criteria;
+    const char* address;
+    std::string target;
+    DWORD result;  // of authentication complete; the download is refused
+  } cases[] = {
+      {12, kOutside, other + links, 13},
+      {12, kOutside, kProductAttachment + "&id=OTHER", 13},
+      {12, kOutside, kProductAttachment + "&%69d=OTHER", 13},
+      {12, kOutside, kProductAttachment + "&ID=OTHER", 13},
+      {12, kOutside, kProductAttachment + "&attid1=B1", 13},
+      {12, kOutside, kProductAttachment + "&attcnt=1", 13},
+      {12, kOutside, kProductAttachment + "&aidh=" + H("A1"), 13},
+      {12, kOutside, kProductAttachment + "&m%69dh=" + H("RA"), 13},
+      {12, kInside, "/owa/attachment.ashx?attach=1&id=R%u0041&attcnt=1&attid0=A0&midh=1&aidh=2", 13},
+      {10, kInside, kAttachment + "&id=OTHER", 13},
+      {10, kInside, "/owa/attachment.ashx?attach=1&id=R&attcnt=1&attid0=A0%0d", 13},
+      {10, kInside, doc + "&URL=/docs/b.pdf", 13},
+      {12, kInside, doc + "&fidh=1&fidh=2", 13},
+      // "attach" other than plainly 0 or 1 is a download, checked as such.
+      {10, kOutside, "/owa/attachment.ashx?attach=0&attach=1&id=R", 0},
+      {10, kOutside, "/owa/attachment.ashx?attach=1%00&id=R", 0},
+      {10, kOutside, "/owa/attachment.ashx?attach=01&id=R", 0},
+      {10, kOutside, "/owa/attachment.ashx?attach=1+&id=R", 0},
+      {10, kOutside, "/owa/attachment.ashx?%61ttach=1&id=R", 0},
+      {10, kOutside, "/owa/ev.owa?ns=Other&ns=UncDocument&ev=GetDoc&URL=/docs/a.pdf", 0},
+      {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc%00&URL=/docs/a.pdf", 0},
+  };
+  for (const auto& c : cases) {
+    const HxOutcome out = Get(c.criteria, c.target, c.address);
+    EXPECT_TRUE(Refused(out)) << c.criteria << " " << c.target;
+    EXPECT_EQ(c.result, Auth(out).result) << c.criteria << " " << c.target;
+  }
+  // A POST is checked as a GET is; a body the module cannot read leaves it
+  // undecided.
+  EXPECT_TRUE(Refused(Post(10, kAttachment, kOutside, "")));
+  EXPECT_FALSE(Refused(Post(10, kAttachment, kInside, "")));
+  EXPECT_FALSE(Refused(Post(12, kProductAttachment, kOutside, "")));
+  const HxOutcome body = Post(12, kProductAttachment, kOutside, "id=OTHER");
+  EXPECT_TRUE(Refused(body));
+  EXPECT_EQ(13u, Auth(body).result);
+  // Without "attach", or with "attach=0", nothing is checked.
+  for (const char* target : {"/owa/attachment.ashx?id=R", "/owa/attachment.ashx?attach=0&id=R"}) {
+    const HxOutcome out = Get(10, target, kOutside);
+    EXPECT_EQ(nullptr, After(out, SF_NOTIFY_AUTH_COMPLETE)) << target;
+    EXPECT_EQ(target, out.finalUrl);
+  }
+}
+
+// An exception while a download is decided (here the server's answer for
+// the client's address) must not let the download through.
+HxModule g_module;
+PFN_GET_SERVER_VARIABLE g_hostGetServerVariable = nullptr;
+
+BOOL ThrowingGetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD size) {
+  if (std::string(name) == "HTTP_X_Remote_Client_IP") throw std::runtime_error("injected failure");
+  return g_hostGetServerVariable(pfc, name, buffer, size);
+}
+
+DWORD FilterProcWithFailingServer(CDLLContext* pContext) {
+  if (pContext->m_dwNotificationType == SF_NOTIFY_AUTH_COMPLETE && pContext->m_pFilterContext != nullptr) {
+    g_hostGetServerVariable = pContext->m_pFilterContext->GetServerVariable;
+    pContext->m_pFilterContext->GetServerVariable = &ThrowingGetServerVariable;
+  }
+  return g_module.HttpFilterProc(pContext);
+}
+
+TEST(PipelineDirectAccess, ExceptionRefusesTheDownload) {
+  Host();  // stages the tree
+  std::string error;
+  ASSERT_TRUE(g_module.Load(HxModulePathInInstall(std::string(HX_BINARY_DIR) + "/direct_access_stage"), error))
+      << error;
+  HxHost failing;
+  ASSERT_TRUE(failing.Start([](HTTP_FILTER_VERSION* v) { return g_module.GetFilterVersion(v); },
+                            &FilterProcWithFailingServer, [] { return static_cast<DWORD>(0); }, error))
+      << error;
+  for (int criteria : {10, 12}) {
+    for (const char* address : {kInside, kOutside}) {
+      const HxOutcome out = PipelineHost::Run(failing, kUser + ("@criteria " + std::to_string(criteria)) +
+                                                           "\n@client-address " + address + "\nGET " + kAttachment +
+                                                           " HTTP/1.1\n" + kUA);
+      EXPECT_TRUE(Refused(out)) << criteria << address;
+      EXPECT_EQ(HX_RC_INTERNAL_ERROR, Auth(out).result) << criteria << address;
+    }
+  }
+}
+
+TEST(PipelineDirectAccess, LinkThatReadsAsLevelOneIsReportedOncePerLoad) {
+  // Criteria 17 to 19 are asked for by this test only.
+  CTempDir dir;
+  const std::string events = dir.Path() + "events.txt";
+  setenv("HX_EVENTLOG_FILE", events.c_str(), 1);
+  for (int i = 0; i < 2; ++i) {
+    for (int criteria : {17, 18, 19}) EXPECT_FALSE(Refused(Get(criteria, kAttachment, kOutside)));
+  }
+  unsetenv("HX_EVENTLOG_FILE");
+  const std::string all = (std::stringstream() << std::ifstream(events).rdbuf()).str();
+  for (const char* text : {"settings <99> (criteria <17>) cannot be read", "settings <17> (criteria <18>) cannot be read",
+                           "settings <0> (criteria <19>) cannot be read"}) {
+    const size_t first = all.find(text);
+    EXPECT_NE(std::string::npos, first) << text << "\n" << all;
+    EXPECT_EQ(std::string::npos, all.find(text, first + 1)) << text << "\n" << all;
   }
 }
 
@@ -260,6 +389,21 @@ TEST(PipelineDirectAccess, PseudoRequestTargets) {
     EXPECT_EQ(0u, Auth(out).result) << c.target;
     EXPECT_EQ(static_cast<DWORD>(ControlMessageHandledRedirected), Auth(out).controlMessage) << c.target;
   }
+  // Only the module writes the viewer's levels, whatever the client spelt,
+  // also for a request sent to the viewer page straight.
+  const struct {
+    std::string target;
+    std::string finalUrl;
+  } forged[] = {
+      {"/X-Pellora/bin/view.htm?%6fwaal=3&fn=" + fn + "&owa%61l=3&CMC245=1", viewer + "?fn=" + fn + "&owaal=1"},
+      {"/X-Pellora/cmd/menu?x=1&OWAAL=3&cmc245=1", viewer + "?cmd=menu&x=1"},
+      {"/X-Pellora/cmd/show/file/a/doc.htm?aid=A%26CMC245%3D1%26owaal%3D3&mid=M",
+       viewer + "?cmd=show&cp2lta3=a/doc.htm&CMC245=0&aid=A&mid=M"},
+      {"/X-Pellora/bin/pellora.srf?cmd=show&%43MC245=1&cp2lta3=a&owaal=3", viewer + "?cmd=show&cp2lta3=a"},
+      {"/x-pellora/BIN/Pellora.srf?OWAAL=3", "/x-pellora/BIN/Pellora.srf"},
+      {"/X-Pellora/bin/pellora.srf?cmd=show&cp2lta3=a", "/X-Pellora/bin/pellora.srf?cmd=show&cp2lta3=a"},
+  };
+  for (const auto& c : forged) EXPECT_EQ(c.finalUrl, Get(10, c.target).finalUrl) << c.target;
   // A conversion without a file name is not redirected.
   const HxOutcome none = Get(10, "/X-Pellora/bin/view.htm?x=1");
   EXPECT_EQ(13u, Auth(none).result);

@@ -85,8 +85,10 @@ const KindCase kKinds[] = {
     {"document file by POST", "POST", "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=x", "", nullptr, kPremium | 0x4, true},
     // 9 direct attachment access
     {"direct attachment", "GET", "/owa/attachment.ashx?attach=1&id=RgAAAA", nullptr, nullptr, kPremium | 0x10, false},
-    {"direct attachment attach=true", "GET", "/owa/attachment.ashx?attach=true&id=RgAAAA", nullptr, nullptr, kPremium,
-     true},
+    // Only "attach=0" is no download: another spelling may be one to the server.
+    {"direct attachment attach=true", "GET", "/owa/attachment.ashx?attach=true&id=RgAAAA", nullptr, nullptr,
+     kPremium | 0x10, false},
+    {"attachment attach=0", "GET", "/owa/attachment.ashx?attach=0&id=RgAAAA", nullptr, nullptr, kPremium, true},
     // 10 the product's virtual folder, whatever the parameters
     {"virtual folder print", "GET", "/X-Pellora/cmd/print?x=1", nullptr, nullptr, kPremium | 0x2, false},
     {"virtual folder script", "POST", "/X-Pellora/GetFile.js", "", nullptr, kPremium | 0x2 | 0x4, false},

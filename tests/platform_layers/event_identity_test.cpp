@@ -54,7 +54,7 @@ TEST_F(EventLogTest, ReportsUpToSixStringsOnlyWhileRegistered) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "Quenlith Pellora\tERROR\t0x6000006F\t2\t1\t2\t3\t4\t5\t6");
   EXPECT_EQ(lines[1], "Quenlith Pellora\tWARNING\t0x60000074\t0\ta\\tb\\nc");
-  EXPECT_EQ(lines[2], "Quenlith Pellora\tINFORMATION\t0x60000065\t0");
+  EXPECT_EQ(lines[2], "Quenlith Pellora\tINFORMATION\t0x60000065\t0\tQuenlith Pellora started and serves requests.");
 }
 
 TEST_F(EventLogTest, FormattedReportsGoToTheModuleEventLog) {

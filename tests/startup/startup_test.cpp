@@ -100,8 +100,11 @@ class StartUp : public ::testing::Test {
 };
 
 constexpr const char kError[] = "Quenlith Pellora\tERROR\t0x6000006F\t0\t";
-constexpr const char kFailed[] = "Quenlith Pellora\tERROR\t0x6000007E\t0";
-constexpr const char kSucceeded[] = "Quenlith Pellora\tINFORMATION\t0x60000065\t0";
+// Every report carries its text: the start-up events theirs as their string.
+constexpr const char kFailed[] =
+    "Quenlith Pellora\tERROR\t0x6000007E\t0\tQuenlith Pellora failed to start and serves no requests; the error "
+    "reported before this one says why.";
+constexpr const char kSucceeded[] = "Quenlith Pellora\tINFORMATION\t0x60000065\t0\tQuenlith Pellora started and serves requests.";
 
 TEST_F(StartUp, SucceedsOnTheSampleTreeAndShutsDown) {
   // Log to a plain file to see the probes.

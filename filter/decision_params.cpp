@@ -1,0 +1,186 @@
+// A download is decided from its parameters and then fetched by the server,
+// which reads the same parameters its own way: the whole value past a NUL,
+// the last of two, a name spelt with escapes or in another case. The module
+// therefore reads a deciding parameter only when every such reading agrees.
+#include "filter/decision_params.h"
+
+#include <algorithm>
+#include <map>
+#include <string>
+
+#include "filter/request_info.h"
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+bool IsHex(std::string_view s, size_t at, size_t count) {
+  if (at + count > s.size()) return false;
+  for (size_t i = at; i < at + count; ++i) {
+    if (HexValue(s[i]) < 0) return false;
+  }
+  return true;
+}
+
+// One decoding as the host and the server do it: "+" is a blank, "%XY" a
+// byte. "%uXXXX" is decoded too (ASCII only), since the server reads it, but
+// marks the text as readable two ways: the host's parameters keep it as sent.
+std::string DecodeOnce(std::string_view raw, bool& twoWays) {
+  std::string out;
+  out.reserve(raw.size());
+  for (size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '+') {
+      out += ' ';
+    } else if (raw[i] == '%' && IsHex(raw, i + 1, 2)) {
+      out += static_cast<char>(HexValue(raw[i + 1]) * 16 + HexValue(raw[i + 2]));
+      i += 2;
+    } else if (raw[i] == '%' && i + 1 < raw.size() && (raw[i + 1] == 'u' || raw[i + 1] == 'U') && IsHex(raw, i + 2, 4)) {
+      twoWays = true;
+      const int code = (HexValue(raw[i + 2]) << 12) | (HexValue(raw[i + 3]) << 8) | (HexValue(raw[i + 4]) << 4) |
+                       HexValue(raw[i + 5]);
+      out += code < 0x80 ? static_cast<char>(code) : '?';
+      i += 5;
+    } else {
+      out += raw[i];
+    }
+  }
+  return out;
+}
+
+bool IsControl(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7F;
+}
+
+// A decoded name as a reader that stops at a control byte sees it.
+std::string_view VisibleName(std::string_view decoded) {
+  const auto control = std::find_if(decoded.begin(), decoded.end(), IsControl);
+  return decoded.substr(0, static_cast<size_t>(control - decoded.begin()));
+}
+
+// One "name=value" pair of a query string, decoded.
+struct DecodedPair {
+  std::string name;    // as a reader that stops at a control byte sees it
+  bool nameClean;      // the decoded name had no control byte and no "%u"
+  std::string value;
+  bool valueClean;     // no control byte and no "%u"
+};
+
+DecodedPair DecodePair(std::string_view pair) {
+  const size_t eq = pair.find('=');
+  DecodedPair d;
+  bool nameTwoWays = false;
+  const std::string name = DecodeOnce(pair.substr(0, eq), nameTwoWays);
+  d.name.assign(VisibleName(name));
+  d.nameClean = !nameTwoWays && d.name.size() == name.size();
+  bool valueTwoWays = false;
+  d.value = eq == std::string_view::npos ? std::string() : DecodeOnce(pair.substr(eq + 1), valueTwoWays);
+  d.valueClean = !valueTwoWays && std::none_of(d.value.begin(), d.value.end(), IsControl);
+  return d;
+}
+
+// Calls `visit(raw pair, decoded pair)` for each non-empty pair.
+template <class Visit>
+void ForEachPair(std::string_view query, Visit visit) {
+  size_t pos = 0;
+  while (pos <= query.size()) {
+    size_t amp = query.find('&', pos);
+    if (amp == std::string_view::npos) amp = query.size();
+    const std::string_view raw = query.substr(pos, amp - pos);
+    if (!raw.empty()) visit(raw, DecodePair(raw));
+    pos = amp + 1;
+  }
+}
+
+bool SameName(std::string_view a, std::string_view b) { return AsCIView(a) == AsCIView(b); }
+
+std::string_view QueryOf(const CRequestInfo& info) {
+  const std::string* query = info.FindHeaderValue("QUERY_STRING");
+  return query != nullptr ? std::string_view(*query) : std::string_view();
+}
+
+bool AllDigitsZero(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c == '0'; });
+}
+
+// A POST whose body may carry form parameters: the host merges them into the
+// request's parameters, and the server may read them, but the module never
+// sees them as sent.
+bool BodyMayHoldParams(const CRequestInfo& info) {
+  const std::string* method = info.FindHeaderValue("HTTP_METHOD");
+  if (method == nullptr || AsCIView(*method) != "POST") return false;
+  if (info.FindHeaderValue("Transfer-Encoding") != nullptr) return true;
+  const std::string* length = info.FindHeaderValue("Content-Length");
+  return length != nullptr && !AllDigitsZero(*length);
+}
+
+// The names every download decision reads; "attid" takes a decimal index.
+bool IsDownloadDecisionName(std::string_view name) {
+  static constexpr std::string_view kNames[] = {"id", "attcnt", "midh", "aidh", "fidh", "URL"};
+  for (std::string_view n : kNames) {
+    if (SameName(name, n)) return true;
+  }
+  static constexpr std::string_view kAttId = "attid";
+  return name.size() > kAttId.size() && SameName(name.substr(0, kAttId.size()), kAttId) &&
+         std::all_of(name.begin() + kAttId.size(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+}  // namespace
+
+CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name) {
+  CDecisionParam param;
+  int occurrences = 0;
+  bool clean = true;
+  ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
+    if (!SameName(pair.name, name)) return;
+    if (++occurrences == 1) param.value = ToCI(pair.value);
+    clean = clean && pair.nameClean && pair.valueClean;
+  });
+  const bool inParams = occurrences > 0 || info.FindParamValue(AsCIView(name)) != nullptr;
+  if (!inParams) return param;
+  if (occurrences == 1 && clean && !BodyMayHoldParams(info)) {
+    param.reading = CDecisionParam::Unique;
+  } else {
+    param.reading = CDecisionParam::Undecidable;
+    param.value.clear();
+  }
+  return param;
+}
+
+bool DecisionParamsReadOneWay(const CRequestInfo& info) {
+  if (BodyMayHoldParams(info)) return false;
+  std::map<ci_string, int, std::less<>> seen;
+  bool oneWay = true;
+  ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
+    if (!oneWay || !IsDownloadDecisionName(pair.name)) return;
+    oneWay = pair.nameClean && pair.valueClean && ++seen[ToCI(pair.name)] == 1;
+  });
+  // A deciding name among the request's parameters but not in its query
+  // string came from a body.
+  for (const auto& [name, value] : info.m_mapParams) {
+    const std::string_view text(name.data(), name.size());
+    if (oneWay && IsDownloadDecisionName(text) && seen.find(name) == seen.end()) oneWay = false;
+  }
+  return oneWay;
+}
+
+ci_string WithoutParamNamed(const ci_string& query, std::string_view name) {
+  ci_string kept;
+  kept.reserve(query.size());
+  bool removed = false;
+  ForEachPair(std::string_view(query.data(), query.size()), [&](std::string_view raw, const DecodedPair& pair) {
+    if (SameName(pair.name, name)) {
+      removed = true;
+      return;
+    }
+    if (!kept.empty()) kept += '&';
+    kept.append(raw.data(), raw.size());
+  });
+  // A query without the name keeps its exact text.
+  return removed ? kept : query;
+}

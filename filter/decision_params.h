@@ -1,0 +1,37 @@
+// The query parameters that decide a download or the viewer's levels, read
+// the one way the server reads them: names decoded once and compared without
+// ASCII case, each name given once, values decoded once and free of control
+// bytes. A parameter that could read two ways (repeated, cut short at a NUL,
+// or carried by a body the module never sees) cannot decide anything.
+#pragma once
+
+#include <string_view>
+
+#include "common/ci_string.h"
+
+class CRequestInfo;
+
+struct CDecisionParam {
+  enum Reading { Absent, Unique, Undecidable };
+  Reading reading = Absent;
+  ci_string value;  // decoded; set only when Unique
+
+  bool IsUnique() const { return reading == Unique; }
+  bool Is(const char* text) const { return reading == Unique && value == text; }
+};
+
+// `name` in the request's query string. Undecidable when the name occurs
+// more than once (after decoding, case ignored), when its value holds a
+// control byte or an escape the server decodes otherwise ("%uXXXX"), or when
+// the request is a POST whose body may hold parameters and the name is among
+// the request's parameters at all.
+CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name);
+
+// Whether every parameter a download decision reads ("id", "attcnt",
+// "attid<n>", "midh", "aidh", "fidh", "URL") reads one way. False for a POST
+// whose body may hold parameters: the module never sees the body.
+bool DecisionParamsReadOneWay(const CRequestInfo& info);
+
+// `query` without the pairs whose decoded name is `name` (case ignored),
+// however the client spelt it; pairs are split at "&" only.
+ci_string WithoutParamNamed(const ci_string& query, std::string_view name);

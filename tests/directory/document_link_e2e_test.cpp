@@ -1,0 +1,104 @@
+// The product's document-view links at block level 2 for a file that the
+// directory's OWA rules allow: without a directory every file is blocked, so
+// only here does the "fidh" hash and the Open and Save rule decide.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "general/host_probes.h"
+#include "host/hx_host.h"
+#include "host/hx_module.h"
+#include "host/hx_request.h"
+#include "support/temp_dir.h"
+#include "test_directory.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+// The identifier hash of the product's links: h = h * 33 + each (signed)
+// byte, 32-bit, in decimal.
+std::string Hash(const std::string& text) {
+  uint32_t h = 0;
+  for (char c : text) h = h * 33 + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(c)));
+  return std::to_string(h);
+}
+
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  ASSERT_NE(std::string::npos, at) << from;
+  text.replace(at, from.size(), to);
+}
+
+TEST(DocumentLinkEndToEnd, HashAndOpenSaveDecideAnAllowedFile) {
+  std::string hostName;
+  std::string full;
+  ReadComputerNames(hostName, full);
+  CTestDirectory directory;
+  ASSERT_EQ("", directory.Start(hostName));
+  CTempDir dir;
+  const std::string root = dir.Path() + "install/";
+  fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
+  // Set 1 (criteria 1) is at level 2 with Open and Save on; set 2 (criteria
+  // 2) goes to level 2 with Save alone off.
+  const std::string settings = root + "Quenlith/Pellora/Settings/HXSettings.xml";
+  std::string xml = ReadFile(settings);
+  Replace(xml, "<ITEM ID=\"43\" DESCR=\"Direct file access block level\" VALUE=\"0\"/>",
+          "<ITEM ID=\"43\" DESCR=\"Direct file access block level\" VALUE=\"2\"/>");
+  std::ofstream(settings, std::ios::binary | std::ios::trunc) << xml;
+
+  // The directory allows ".pdf"; the client is outside both sets' ranges.
+  const std::string doc = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=/docs/report.pdf";
+  const std::vector<std::string> requests = {
+      "@criteria 1\nGET " + doc + "&fidh=" + Hash("/docs/report.pdf"),
+      "@criteria 1\nGET " + doc + "&fidh=" + Hash("/docs/other.pdf"),
+      "@criteria 2\nGET " + doc + "&fidh=" + Hash("/docs/report.pdf"),
+  };
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("LDAPURI", directory.Uri().c_str(), 1);
+    setenv("HX_SYSTEM_DIRECTORY", (dir.Path() + "system").c_str(), 1);
+    unsetenv("HX_REGISTRY_FILE");
+    HxHost host;
+    std::string error;
+    if (!host.Start(HxModulePathInInstall(root), error)) _exit(90);
+    std::ofstream out(dir.Path() + "outcomes.txt", std::ios::binary);
+    for (const std::string& r : requests) {
+      HxRequest request;
+      if (!ParseRequestDescription("@client-address 192.0.2.21\n@user-account bob\n@user-domain HEXMOOR\n" + r +
+                                       " HTTP/1.1\nHost: mail.example.com\nUser-Agent: Mozilla/4.0 (compatible; "
+                                       "MSIE 7.0; Windows NT 6.1)\n",
+                                   "", request, error)) {
+        _exit(91);
+      }
+      const HxOutcome outcome = host.Run(request);
+      out << HxAnswerKindName(outcome.answerKind) << " " << outcome.finalUrl << "\n";
+    }
+    out.close();  // _exit runs no destructors
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  const std::string allowed = std::string(HxAnswerKindName(HxAnswerKind::ServerResponse)) + " " + doc + "\n";
+  const std::string refused = std::string(HxAnswerKindName(HxAnswerKind::ModuleResponse)) + " " + doc + "&fidh=" +
+                              Hash("/docs/other.pdf") + "\n";
+  EXPECT_EQ(allowed + refused + allowed, ReadFile(dir.Path() + "outcomes.txt"));
+}
+
+}  // namespace
