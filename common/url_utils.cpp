@@ -35,6 +35,25 @@ std::string URLDecode(const std::string& text) {
   return out;
 }
 
+std::string URLEncodeQueryValue(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    const bool plain = (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z') || (b >= '0' && b <= '9') ||
+                       (b != 0 && std::string_view("-._~/!$'()*,:;=@").find(c) != std::string_view::npos);
+    if (plain) {
+      out.push_back(c);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[b >> 4]);
+      out.push_back(kHex[b & 0xF]);
+    }
+  }
+  return out;
+}
+
 bool StringToUIntRange(const char* data, size_t size, DWORD& value, int radix, size_t pos,
                        size_t length, bool signAllowed) {
   value = 0;

@@ -3,12 +3,18 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "platform/win_types.h"
 
 // Decodes "%XY" escapes; a '+' stays a '+'. A '%' not followed by two
 // hexadecimal digits is kept as it is. A decoded zero byte ends the text.
 std::string URLDecode(const std::string& text);
+
+// `text` as one value of a query string: every byte but letters, digits and
+// "-._~/!$'()*,:;=@" is written "%XY", so that no "&", "#", "+" or "%" of the
+// value can start a parameter of its own or be decoded a second time.
+std::string URLEncodeQueryValue(std::string_view text);
 
 // Parses `length` characters of `text` from `pos` (or the rest of it) as an
 // unsigned number in `radix` (2 to 36; letters of either case are digits

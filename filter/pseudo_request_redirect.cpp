@@ -8,6 +8,7 @@
 #include "common/ci_string.h"
 #include "common/debug_log.h"
 #include "common/string_operation.h"
+#include "common/url_utils.h"
 #include "filter/auth_complete_helper.h"
 #include "filter/control_message.h"
 #include "filter/decision_params.h"
@@ -172,7 +173,10 @@ DWORD CAuthCompleteHelper::ProcessShowRedirect(CDLLContext* pContext, const ci_s
   std::string target;
   target.reserve(subPath.size() + 64);
   auto client = [](const ci_string& value) { return ToStd(ValueWithoutViewerLevels(value)); };
-  target = ViewerPage() + "?cmd=show&cp2lta3=" + client(subPath) + "&CMC245=" + (cacheMultimedia ? "1" : "0");
+  // The server decoded the path once; the viewer decodes its query once more,
+  // so the file name goes back into escapes and stays one parameter.
+  target = ViewerPage() + "?cmd=show&cp2lta3=" + URLEncodeQueryValue(ToStd(subPath)) + "&CMC245=" +
+           (cacheMultimedia ? "1" : "0");
   if (hasAid) target += "&aid=" + client(aid);
   if (hasMid) target += "&mid=" + client(mid);
   if (build) target += "&bld=" + client(bld) + "&thm=" + client(thm) + "&prexp=" + client(prexp);

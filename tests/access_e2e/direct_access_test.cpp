@@ -397,6 +397,8 @@ TEST(PipelineDirectAccess, PseudoRequestTargets) {
   } forged[] = {
       {"/X-Pellora/bin/view.htm?%6fwaal=3&fn=" + fn + "&owa%61l=3&CMC245=1", viewer + "?fn=" + fn + "&owaal=1"},
       {"/X-Pellora/cmd/menu?x=1&OWAAL=3&cmc245=1", viewer + "?cmd=menu&x=1"},
+      {"/X-Pellora/cmd/show/file/x%26CMC245=1%26owaal=3/%2541%20b+c?aid=A",
+       viewer + "?cmd=show&cp2lta3=x%26CMC245=1%26owaal=3/%2541%20b%2Bc&CMC245=0&aid=A"},
       {"/X-Pellora/cmd/show/file/a/doc.htm?aid=A%26CMC245%3D1%26owaal%3D3&mid=M",
        viewer + "?cmd=show&cp2lta3=a/doc.htm&CMC245=0&aid=A&mid=M"},
       {"/X-Pellora/bin/pellora.srf?cmd=show&%43MC245=1&cp2lta3=a&owaal=3", viewer + "?cmd=show&cp2lta3=a"},
