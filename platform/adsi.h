@@ -12,9 +12,15 @@
 //
 // Every operation is bounded: a connection attempt and every search give up
 // after kADsTimeLimitSeconds, and a search returns at most kADsSizeLimit
-// entries. After a directory could not be reached, connections to it fail
-// at once for kADsRetryIntervalSeconds, so that a directory that does not
-// answer does not delay every request.
+// entries; within a CADsTimeLimit all operations of the thread share one
+// such limit. After a directory could not be reached (a limit ran out
+// included), connections to it fail at once for kADsRetryIntervalSeconds, so
+// that a directory that does not answer does not delay every request; then
+// one thread tries it again while the others go on failing at once until
+// that try has its answer.
+//
+// Each thread keeps its global catalog connection between look-ups (a warm
+// look-up is one search); one the server closed is opened again once.
 #pragma once
 
 #include <string>
@@ -147,5 +153,21 @@ HRESULT ADsBackOffFailure(const std::wstring& path);
 // its directory was found unreachable within the retry interval: that
 // failure was reported when it first happened.
 bool ADsLastFailureIsRepeat();
+
+// While it lives, every directory operation of the constructing thread
+// shares one deadline, kADsTimeLimitSeconds from its construction: a look-up
+// that connects, reads the catalog's root and searches takes that long at
+// most in all. A limit made inside another keeps the outer deadline. Made
+// and destroyed on one thread.
+class CADsTimeLimit {
+ public:
+  CADsTimeLimit();
+  ~CADsTimeLimit();
+  CADsTimeLimit(const CADsTimeLimit&) = delete;
+  CADsTimeLimit& operator=(const CADsTimeLimit&) = delete;
+
+ private:
+  bool m_outermost;
+};
 
 HRESULT ADsGetLastError(DWORD* error, wchar_t* text, DWORD textSize, wchar_t* provider, DWORD providerSize);
