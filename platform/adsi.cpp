@@ -143,10 +143,13 @@ bool InBackOff(const std::string& uri, bool* prober) {
   return false;
 }
 
+std::atomic<int64_t> g_retryIntervalMs{kADsRetryIntervalSeconds * int64_t{1000}};
+
 // Starts (or starts again) the back-off of `uri`; a probe running ends.
 void MarkUnreachable(const std::string& uri) {
+  const std::chrono::milliseconds interval(g_retryIntervalMs.load(std::memory_order_relaxed));
   std::lock_guard<std::mutex> hold(g_backOffLock);
-  g_unreachableUntil[uri] = Unreachable{CoarseSteadyClock::now() + std::chrono::seconds(kADsRetryIntervalSeconds)};
+  g_unreachableUntil[uri] = Unreachable{CoarseSteadyClock::now() + interval};
   NoteBackOffChange();
 }
 
@@ -863,4 +866,8 @@ CADsTimeLimit::CADsTimeLimit() : m_outermost(!t_deadline) {
 
 CADsTimeLimit::~CADsTimeLimit() {
   if (m_outermost) t_deadline.reset();
+}
+
+void ADsSetRetryInterval(std::chrono::milliseconds interval) {
+  g_retryIntervalMs.store(interval.count(), std::memory_order_relaxed);
 }

@@ -23,6 +23,7 @@
 // look-up is one search); one the server closed is opened again once.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "platform/automation.h"
@@ -169,5 +170,9 @@ class CADsTimeLimit {
  private:
   bool m_outermost;
 };
+
+// Back-offs started from now on last `interval` instead of
+// kADsRetryIntervalSeconds (tests shorten it).
+void ADsSetRetryInterval(std::chrono::milliseconds interval);
 
 HRESULT ADsGetLastError(DWORD* error, wchar_t* text, DWORD textSize, wchar_t* provider, DWORD providerSize);
