@@ -559,13 +559,13 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
       // again once, within the same limit.
       m_reused = false;
       HRESULT hr = Reconnect();
-      if (FAILED(hr)) return EndSearch(hr);
+      if (FAILED(hr)) return SettleProbe(hr);
       rc = Search(filterText, asked, search->result);
     }
     // A search that hit the size limit keeps the entries it got.
-    if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) return EndSearch(FailCall(rc, "search " + filterText));
+    if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) return SettleProbe(FailCall(rc, "search " + filterText));
     *handle = search.release();
-    return EndSearch(S_OK);
+    return SettleProbe(S_OK);
   }
 
   HRESULT GetFirstRow(ADS_SEARCH_HANDLE handle) override {
@@ -652,7 +652,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   }
 
   void Release() override {
-    EndSearch(S_OK);
+    SettleProbe(S_OK);
     CKeptConnection& kept = ThreadConnection();
     if (m_keep && !m_broken && kept.ld == nullptr) {
       kept.ld = m_ld;
@@ -697,7 +697,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
 
   // The directory has answered (or has been found unreachable again, which
   // ended the probe already).
-  HRESULT EndSearch(HRESULT hr) {
+  HRESULT SettleProbe(HRESULT hr) {
     if (m_probing) EndProbe(m_uri);
     m_probing = false;
     return hr;
