@@ -147,9 +147,6 @@ void FreeADsMem(void* memory);
 // skip preparing a search that could not run.
 HRESULT ADsBackOffFailure(const std::wstring& path);
 
-// The extended error of the thread's last failed directory call: S_OK when
-// it has one, with its text and the provider's name (at most `size` - 1
-// characters each).
 // Whether the thread's last failure was a connection refused at once because
 // its directory was found unreachable within the retry interval: that
 // failure was reported when it first happened.
@@ -175,4 +172,7 @@ class CADsTimeLimit {
 // kADsRetryIntervalSeconds (tests shorten it).
 void ADsSetRetryInterval(std::chrono::milliseconds interval);
 
+// The extended error of the thread's last failed directory call: S_OK when
+// it has one, with its text and the provider's name (at most `size` - 1
+// characters each).
 HRESULT ADsGetLastError(DWORD* error, wchar_t* text, DWORD textSize, wchar_t* provider, DWORD providerSize);
