@@ -417,6 +417,24 @@ struct CKeptConnection {
 
 CKeptConnection& ThreadConnection() { return ThreadLocalInstance<CKeptConnection>(); }
 
+// The search base each catalog's root named, by URI: read on the first
+// connection only, so that a new connection costs a bind and no more.
+std::mutex g_catalogBaseLock;
+std::map<std::string, std::string> g_catalogBase;
+
+bool KnownCatalogBase(const std::string& uri, std::string& base) {
+  std::lock_guard<std::mutex> hold(g_catalogBaseLock);
+  auto it = g_catalogBase.find(uri);
+  if (it == g_catalogBase.end()) return false;
+  base = it->second;
+  return true;
+}
+
+void NoteCatalogBase(const std::string& uri, const std::string& base) {
+  std::lock_guard<std::mutex> hold(g_catalogBaseLock);
+  g_catalogBase[uri] = base;
+}
+
 // Whether an idle connection has something to read: the server closed it
 // or said it would. Either way it is not used again.
 bool PeerClosed(LDAP* ld) {
@@ -792,13 +810,17 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
   if (FAILED(hr)) return hr;
   auto* opened = new CDirectoryObject(ld, uri, parsed.dn);
   if (probe.HandOn()) opened->EndsProbe();
-  if (parsed.globalCatalog) {
+  std::string base;
+  if (parsed.globalCatalog && KnownCatalogBase(uri, base)) {
+    opened->SearchFrom(base);
+  } else if (parsed.globalCatalog) {
     // The catalog is searched from the forest's root, which its rootDSE names.
     hr = opened->Load(true);
-    std::string base = opened->First("rootDomainNamingContext");
+    base = opened->First("rootDomainNamingContext");
     if (base.empty()) base = opened->First("defaultNamingContext");
     if (base.empty()) base = opened->First("namingContexts");
     opened->SearchFrom(base);
+    if (SUCCEEDED(hr) && !base.empty()) NoteCatalogBase(uri, base);
   } else if (load) {
     hr = opened->Load(parsed.rootDSE);
   }

@@ -336,7 +336,8 @@ TEST(DirectoryUserProperty, ShortNameOfTwoUsersGivesNoValue) {
 }
 
 // A thread keeps its connection: a warm look-up is one search. A connection
-// the server closed is opened again within the look-up.
+// the server closed is opened again within the look-up, without reading the
+// catalog's root again.
 TEST(DirectoryUserProperty, ConnectionIsKeptAndOpenedAgainWhenClosed) {
   CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(0));
   setenv("LDAPURI", proxy.Uri().c_str(), 1);
@@ -350,9 +351,11 @@ TEST(DirectoryUserProperty, ConnectionIsKeptAndOpenedAgainWhenClosed) {
   EXPECT_EQ(Searches("SRCH base=") - before, 3 + 1);  // and the catalog's root, once
 
   proxy.DropAll();
+  const int beforeDrop = Searches("SRCH base=");
   EXPECT_EQ(Culture(s, "HEXMOOR\\alice", value, "UserContext=again"), S_OK);
   EXPECT_EQ(value, "fr-FR");
   EXPECT_EQ(proxy.Accepted(), 2);
+  EXPECT_EQ(Searches("SRCH base=") - beforeDrop, 1);  // the root is known
   Directory();
 }
 
