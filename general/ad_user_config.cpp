@@ -209,6 +209,8 @@ HRESULT CADUserConfig::ReadProperties(const std::string& propertyName, CCountedP
   };
   try {
     CRevertToSelfGuard revert;
+    // Connecting, reading the catalog's root and searching share one limit.
+    CADsTimeLimit limit;
     path = m_wstrProvider + L":";
     step = Step::Search;
     IDirectorySearch* search = nullptr;
@@ -277,6 +279,7 @@ HRESULT GetDirectorySearch(IDirectorySearch** search, const std::wstring& path) 
 
 HRESULT CADUserConfig::FindUsers(IDirectorySearch* search, const std::wstring& userFilter,
                                  const wchar_t* const* attributes, DWORD count, std::wstring& values) {
+  m_nUsersFound = -1;
   if (search == nullptr) return E_POINTER;
   std::string context;
   const std::wstring filter = L"(&" + m_wstrBaseFilter + userFilter + L")";
@@ -297,6 +300,7 @@ HRESULT CADUserConfig::FindUsers(IDirectorySearch* search, const std::wstring& u
     return hr;
   }
   int columns = 0;
+  int rows = 0;
   bool rowFailed = false;
   context += " ExecuteSearch " + (count > 0 ? BytesFromWide(attributes[0]) : std::string());
   ADS_SEARCH_HANDLE handle = nullptr;
@@ -313,6 +317,7 @@ HRESULT CADUserConfig::FindUsers(IDirectorySearch* search, const std::wstring& u
       rowFailed = true;
     }
     while (hr == S_OK) {
+      ++rows;
       wchar_t* name = nullptr;
       context += " GetNextColumnName ";
       HRESULT columnHr = search->GetNextColumnName(handle, &name);
@@ -364,6 +369,7 @@ HRESULT CADUserConfig::FindUsers(IDirectorySearch* search, const std::wstring& u
       DebugLogError(static_cast<DWORD>(closed), "CADUserConfig::FindUsers CloseSearchHandle failed HR 0x%x",
                     static_cast<unsigned>(closed));
     }
+    if (!rowFailed) m_nUsersFound = rows;
   }
   if (columns > 0 && !rowFailed && SUCCEEDED(hr)) {
     DebugLog("CADUserConfig::FindUsers %s hr:0x%x Count: %d", context.c_str(), static_cast<unsigned>(hr), columns);

@@ -44,7 +44,9 @@ class CADUserConfig {
   // match itself; a kind's own wildcards stay. SID kinds take the SID text
   // and search its binary form.
   void BuildFilter(const std::string& userId, int32_t kind);
-  // 0 with every value of the property, joined with ";".
+  // 0 with every value of the property, joined with ";". E_FAIL when the
+  // search found no user, or users without the property (m_nUsersFound
+  // tells which).
   HRESULT GetUserProperties(const std::string& propertyName, std::string& value);
   HRESULT ReadProperties(const std::string& propertyName, CCountedPtr<ADProp>& holder, int32_t configType);
   HRESULT FindUsers(IDirectorySearch* search, const std::wstring& userFilter, const wchar_t* const* attributes,
@@ -56,6 +58,9 @@ class CADUserConfig {
   static HRESULT DirectoryBackOffFailure();
 
   int32_t m_nConfigType = 0;
+  // How many users the last FindUsers found; -1 when its search did not run
+  // to its end (so nothing is known of the user).
+  int32_t m_nUsersFound = -1;
   ci_string m_strUserFilter;
   std::map<ci_string, CCountedPtr<ADProp>> m_mapResults;
   std::wstring m_wstrBaseFilter = L"(objectClass=user)(objectCategory=person)";

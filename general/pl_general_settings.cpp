@@ -24,6 +24,13 @@ namespace {
 constexpr const char kCacheName[] = "ADUserConfig";
 constexpr int32_t kCacheMaxEntries = 3000;
 constexpr int32_t kCacheLifetimeMinutes = 60;
+// Names the directory does not know, kept briefly: a mistyped account must
+// not make every request search, and an account made later is soon seen.
+constexpr const char kNoUserCacheName[] = "ADUserConfigNoUser";
+constexpr int32_t kNoUserLifetimeMinutes = 1;
+// What a user found without the property is cached as: directory texts are
+// never empty.
+constexpr const char kNoValue[] = "";
 constexpr const char kDefaultVirtualFolder[] = "X-Pellora";
 constexpr const char kLogFolderName[] = "QuenlithLogs";
 constexpr const char kCommonLogFileName[] = "QLCommonLog.log";
@@ -75,6 +82,9 @@ BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, c
     } else if (!m_cache.CreateCache(kCacheName, kCacheMaxEntries, kCacheLifetimeMinutes)) {
       DebugLog("CPLGeneralSettings::InitializeCache CreateCache failed");
       result = 0;
+    } else if (!m_cache.CreateCache(kNoUserCacheName, kCacheMaxEntries, kNoUserLifetimeMinutes)) {
+      // Only unknown names then search each time.
+      DebugLog("CPLGeneralSettings::InitializeCache CreateCache of unknown users failed");
     }
   }
   m_strVirtualFolderName.clear();
@@ -149,9 +159,20 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   const std::string& key = sid.empty() ? fullName : sid;
 
   static const std::string kCacheNameText = kCacheName;
-  if (m_cache.GetItem(kCacheNameText, key, value, session, propertyName)) {
+  static const std::string kNoUserCacheNameText = kNoUserCacheName;
+  std::string cached;
+  if (m_cache.GetItem(kCacheNameText, key, cached, session, propertyName)) {
+    if (cached == kNoValue) {
+      DebugLog("[CPLGeneralSettings::GetADProperty] Get property from cache successfull: the user has no value");
+      return kADNoValue;
+    }
+    value = cached;
     DebugLog("[CPLGeneralSettings::GetADProperty] Get property from cache successfull, Value: %s !", value.c_str());
     return S_OK;
+  }
+  if (m_cache.GetItem(kNoUserCacheNameText, key, cached, session, propertyName)) {
+    DebugLog("[CPLGeneralSettings::GetADProperty] Get property from cache successfull: no such user");
+    return kADNoValue;
   }
   DebugLog("[CPLGeneralSettings::GetADProperty] Warning!: Get property from cache FAILED, query AD");
 
@@ -162,35 +183,51 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
              -1, 0);
   }
   std::string found;
+  ADLookUpOutcome outcome = ADLookUpOutcome::Failed;
   // While the directory is in its back-off every search would fail at once
   // and log nothing: the same failure comes without building one.
   HRESULT hr = CADUserConfig::DirectoryBackOffFailure();
-  if (SUCCEEDED(hr)) hr = LookUp(fullName, shortName, sid, propertyName, configRead, configType, found);
-  if (FAILED(hr)) {
-    if (report && !ADsLastFailureIsRepeat()) {
-      LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE,
-               "Pellora could not access AD to get property %s for User %s Session %s, HR:0x%x", propertyName.c_str(),
-               shortName.c_str(), session.c_str(), static_cast<unsigned>(hr));
-    }
-    return hr;
+  if (SUCCEEDED(hr)) hr = LookUp(fullName, shortName, sid, propertyName, configRead, configType, found, outcome);
+  switch (outcome) {
+    case ADLookUpOutcome::Value:
+      value = found;
+      DebugLog("[CPLGeneralSettings::GetADProperty] Get property from AD successfull, Value: %s.! Add to cache.",
+               value.c_str());
+      StoreInCache(kCacheName, key, value, session, propertyName, shortName);
+      return hr;
+    case ADLookUpOutcome::NoValue:
+      // An answer as good as a value: asked again, it would be the same.
+      StoreInCache(kCacheName, key, kNoValue, session, propertyName, shortName);
+      return hr;
+    case ADLookUpOutcome::NoUser:
+      StoreInCache(kNoUserCacheName, key, kNoValue, session, propertyName, shortName);
+      return hr;
+    case ADLookUpOutcome::Failed:
+      break;
   }
-  value = found;
-  DebugLog("[CPLGeneralSettings::GetADProperty] Get property from AD successfull, Value: %s.! Add to cache.",
-           value.c_str());
-  if (!m_cache.AddItem(kCacheName, key.c_str(), value.c_str(), session.c_str(), propertyName.c_str())) {
-    WriteEventLog(EVENTLOG_ERROR_TYPE,
-                  "Pellora failed to store in cache AD property %s for User %s Session %s Value %s",
-                  propertyName.c_str(), shortName.c_str(), session.c_str(), value.c_str());
+  if (report && !ADsLastFailureIsRepeat()) {
+    LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE,
+             "Pellora could not access AD to get property %s for User %s Session %s, HR:0x%x", propertyName.c_str(),
+             shortName.c_str(), session.c_str(), static_cast<unsigned>(hr));
   }
   return hr;
 }
 
+void CPLGeneralSettings::StoreInCache(const char* cacheName, const std::string& key, const std::string& value,
+                                      const std::string& session, const std::string& propertyName,
+                                      const std::string& shortName) {
+  if (m_cache.AddItem(cacheName, key.c_str(), value.c_str(), session.c_str(), propertyName.c_str())) return;
+  WriteEventLog(EVENTLOG_ERROR_TYPE, "Pellora failed to store in cache AD property %s for User %s Session %s Value %s",
+                propertyName.c_str(), shortName.c_str(), session.c_str(), value.c_str());
+}
+
 HRESULT CPLGeneralSettings::LookUp(const std::string& fullName, const std::string& shortName, const std::string& sid,
                                    const std::string& propertyName, bool configRead, int32_t configType,
-                                   std::string& found) {
+                                   std::string& found, ADLookUpOutcome& outcome) {
   CCountedPtr<CADUserConfig> lookup(new CADUserConfig());
   if (configRead) lookup->m_nConfigType = configType;
   const bool address = fullName.find('@') != std::string::npos;
+  const bool byShortName = !address && sid.empty();
   if (address) {
     lookup->BuildFilter(fullName, kUserIdSmtpAddress);
   } else if (!sid.empty()) {
@@ -198,11 +235,24 @@ HRESULT CPLGeneralSettings::LookUp(const std::string& fullName, const std::strin
   } else {
     lookup->BuildFilter(shortName, kUserIdAccountName);
   }
+  // A failed look-up is not repeated: it had its whole time limit, and a
+  // connection the server closed has been opened again within it.
   HRESULT hr = lookup->GetUserProperties(propertyName, found);
-  if (FAILED(hr) && address) {
-    lookup->BuildFilter(fullName, kUserIdSmtpAddress);
-    hr = lookup->GetUserProperties(propertyName, found);
+  const int32_t users = lookup->m_nUsersFound;
+  if (byShortName && users > 1) {
+    // Accounts of one short name in several domains: whose value it is
+    // cannot be told, and joined values would name a language of neither.
+    DebugLog("[CPLGeneralSettings::GetADProperty] User name %s is ambiguous: %d users found, no value taken",
+             fullName.c_str(), static_cast<int>(users));
+    found.clear();
+    outcome = ADLookUpOutcome::NoValue;
+    return kADNoValue;
   }
+  const bool answered = hr == kADNoValue && users >= 0;
+  outcome = SUCCEEDED(hr)           ? ADLookUpOutcome::Value
+            : answered && users > 0 ? ADLookUpOutcome::NoValue
+            : answered              ? ADLookUpOutcome::NoUser
+                                    : ADLookUpOutcome::Failed;
   return hr;
 }
 

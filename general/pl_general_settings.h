@@ -14,6 +14,17 @@
 #include "general/resource.h"
 #include "settings/handle_pl_settings.h"
 
+// What a directory look-up of one user's property came to.
+enum class ADLookUpOutcome {
+  Value,    // the user's value
+  NoValue,  // the user has none, or the short name names several users
+  NoUser,   // the directory knows no such user
+  Failed,   // the directory could not be asked or did not answer
+};
+
+// The result of a look-up that found no value, and of its cached answer.
+constexpr HRESULT kADNoValue = E_FAIL;
+
 class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource, CEventLog> {
  public:
   using Base = CGeneralSettings<CHandlePLSettings, CResource, CEventLog>;
@@ -40,7 +51,10 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   // as the request gives it (domain\\name, name@domain or name), `cookie` the
   // request's cookie header, `sid` the user's SID text (empty when unknown).
   // `report` asks for an event-log entry when the directory cannot be read.
-  // 0 with the value; a failure code leaves the value unchanged.
+  // 0 with the value; a failure code leaves the value unchanged. Answers are
+  // cached per user (SID, else the whole name), session and property: a
+  // value or its absence for the cache's lifetime, an unknown user for a
+  // minute; a failure is not cached.
   HRESULT GetADProperty(ci_string userName, const std::string& propertyName, std::string& value,
                         ci_string_view cookie, const std::string& sid, bool report);
 
@@ -64,9 +78,14 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
 
  protected:
   // The directory search of GetADProperty: by address, else by SID, else by
-  // short name (an address found by nothing is asked once more).
+  // short name. `outcome` tells the answers (a value, a user without one,
+  // an ambiguous short name, no such user) from a failure to get one.
   static HRESULT LookUp(const std::string& fullName, const std::string& shortName, const std::string& sid,
-                        const std::string& propertyName, bool configRead, int32_t configType, std::string& found);
+                        const std::string& propertyName, bool configRead, int32_t configType, std::string& found,
+                        ADLookUpOutcome& outcome);
+  // Stores one answer; a failure is reported to the event log only.
+  void StoreInCache(const char* cacheName, const std::string& key, const std::string& value,
+                    const std::string& session, const std::string& propertyName, const std::string& shortName);
 
   CPageCharSet m_pageCharSet;
   std::string m_strTempDirectory;

@@ -1,6 +1,7 @@
 #include "platform/adsi.h"
 
 #include <ldap.h>
+#include <poll.h>
 
 #include <atomic>
 #include <cctype>
@@ -11,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/ascii_text.h"
@@ -76,10 +78,17 @@ HRESULT Fail(int rc, LDAP* ld, const std::string& what) {
 
 bool IsUnreachable(int rc) { return rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR || rc == LDAP_TIMEOUT; }
 
-// Directories that could not be reached, by URI, with the time until which
-// connections to them fail at once.
+// A directory that could not be reached: connections to it fail at once
+// until `until`; then one thread probes it (`probing`) while the others go on
+// failing at once until that probe has its answer.
+struct Unreachable {
+  CoarseSteadyClock::time_point until;
+  bool probing = false;
+};
+
+// Directories that could not be reached, by URI.
 std::mutex g_backOffLock;
-std::map<std::string, CoarseSteadyClock::time_point> g_unreachableUntil;
+std::map<std::string, Unreachable> g_unreachableUntil;
 // How many directories the map holds, readable without the lock: while it
 // is 0 no connection can be in its back-off.
 std::atomic<size_t> g_unreachableCount{0};
@@ -104,7 +113,12 @@ struct KnownBackOff {
 
 KnownBackOff& ThreadBackOff() { return ThreadLocalInstance<KnownBackOff>(); }
 
-bool InBackOff(const std::string& uri) {
+// Whether connections to `uri` fail at once now. When its back-off has
+// lapsed and `prober` is given, the calling thread becomes the one that
+// probes the directory (*prober true) and must end the probe (EndProbe or
+// MarkUnreachable); without `prober` a lapsed back-off only reads as over.
+bool InBackOff(const std::string& uri, bool* prober) {
+  if (prober != nullptr) *prober = false;
   KnownBackOff& known = ThreadBackOff();
   if (known.set && known.changes == g_unreachableChanges.load(std::memory_order_acquire) &&
       CoarseSteadyClock::now() < known.until && known.uri == uri) {
@@ -113,22 +127,77 @@ bool InBackOff(const std::string& uri) {
   std::lock_guard<std::mutex> hold(g_backOffLock);
   auto it = g_unreachableUntil.find(uri);
   if (it == g_unreachableUntil.end()) return false;
-  if (CoarseSteadyClock::now() < it->second) {
+  const bool waiting = it->second.probing || CoarseSteadyClock::now() < it->second.until;
+  if (waiting) {
     known.set = true;
     known.uri = uri;
-    known.until = it->second;
+    // A probe ends with a change of the map, which this thread then sees.
+    known.until = it->second.probing ? CoarseSteadyClock::time_point::max() : it->second.until;
     known.changes = g_unreachableChanges.load(std::memory_order_relaxed);
     return true;
   }
-  g_unreachableUntil.erase(it);
+  if (prober == nullptr) return false;
+  it->second.probing = true;
   NoteBackOffChange();
+  *prober = true;
   return false;
 }
 
+std::atomic<int64_t> g_retryIntervalMs{kADsRetryIntervalSeconds * int64_t{1000}};
+
+// Starts (or starts again) the back-off of `uri`; a probe running ends.
 void MarkUnreachable(const std::string& uri) {
+  const std::chrono::milliseconds interval(g_retryIntervalMs.load(std::memory_order_relaxed));
   std::lock_guard<std::mutex> hold(g_backOffLock);
-  g_unreachableUntil[uri] = CoarseSteadyClock::now() + std::chrono::seconds(kADsRetryIntervalSeconds);
+  g_unreachableUntil[uri] = Unreachable{CoarseSteadyClock::now() + interval};
   NoteBackOffChange();
+}
+
+// The probe of `uri` had an answer: the directory is reachable again. Does
+// nothing when the probe ended in a new back-off.
+void EndProbe(const std::string& uri) {
+  std::lock_guard<std::mutex> hold(g_backOffLock);
+  auto it = g_unreachableUntil.find(uri);
+  if (it == g_unreachableUntil.end() || !it->second.probing) return;
+  g_unreachableUntil.erase(it);
+  NoteBackOffChange();
+}
+
+// Ends the calling thread's probe on every way out, unless handed on.
+class CProbe {
+ public:
+  CProbe(std::string uri, bool active) : m_uri(std::move(uri)), m_active(active) {}
+  ~CProbe() {
+    if (m_active) EndProbe(m_uri);
+  }
+  CProbe(const CProbe&) = delete;
+  CProbe& operator=(const CProbe&) = delete;
+  // Whether this thread probes; from now on the caller ends the probe.
+  bool HandOn() {
+    const bool active = m_active;
+    m_active = false;
+    return active;
+  }
+
+ private:
+  std::string m_uri;
+  bool m_active;
+};
+
+// The deadline of the look-up the calling thread is in (CADsTimeLimit);
+// unset outside one.
+thread_local std::optional<std::chrono::steady_clock::time_point> t_deadline;
+
+// What is left for one more operation: of the thread's look-up, else a whole
+// time limit. False when nothing is left.
+bool RemainingTime(timeval& left) {
+  using std::chrono::microseconds;
+  microseconds rest = std::chrono::seconds(kADsTimeLimitSeconds);
+  if (t_deadline) rest = std::chrono::duration_cast<microseconds>(*t_deadline - std::chrono::steady_clock::now());
+  if (rest < std::chrono::milliseconds(1)) return false;
+  left.tv_sec = static_cast<time_t>(rest.count() / 1000000);
+  left.tv_usec = static_cast<suseconds_t>(rest.count() % 1000000);
+  return true;
 }
 
 // The failure of a connection refused because its directory is in its
@@ -167,6 +236,31 @@ std::string ReadFirstLine(const char* path) {
 
 int QuietSaslInteraction(LDAP*, unsigned, void*, void*) { return LDAP_SUCCESS; }
 
+// Waits for the result of `msgid` within what is left of the limit.
+int WaitResult(LDAP* ld, int msgid, LDAPMessage** result) {
+  timeval left{};
+  if (!RemainingTime(left)) return LDAP_TIMEOUT;
+  const int got = ldap_result(ld, msgid, LDAP_MSG_ALL, &left, result);
+  if (got == 0) return LDAP_TIMEOUT;
+  if (got > 0) return LDAP_SUCCESS;
+  int rc = LDAP_OTHER;
+  ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &rc);
+  return rc;
+}
+
+// A simple bind whose answer is awaited within what is left of the limit.
+int SimpleBind(LDAP* ld, const char* dn, berval* credentials) {
+  int msgid = 0;
+  int rc = ldap_sasl_bind(ld, dn, LDAP_SASL_SIMPLE, credentials, nullptr, nullptr, &msgid);
+  if (rc != LDAP_SUCCESS) return rc;
+  LDAPMessage* result = nullptr;
+  rc = WaitResult(ld, msgid, &result);
+  if (rc != LDAP_SUCCESS) return rc;
+  int answer = LDAP_OTHER;
+  rc = ldap_parse_result(ld, result, &answer, nullptr, nullptr, nullptr, nullptr, 1);
+  return rc != LDAP_SUCCESS ? rc : answer;
+}
+
 int Bind(LDAP* ld) {
   char* mechanism = nullptr;
   if (ldap_get_option(ld, LDAP_OPT_X_SASL_MECH, &mechanism) == LDAP_OPT_SUCCESS && mechanism != nullptr) {
@@ -186,12 +280,13 @@ int Bind(LDAP* ld) {
   berval credentials{static_cast<ber_len_t>(password.size()), password.data()};
   // Also an anonymous bind goes out now: an unreachable directory shows here,
   // within the network time limit.
-  return ldap_sasl_bind_s(ld, dn, LDAP_SASL_SIMPLE, &credentials, nullptr, nullptr, nullptr);
+  return SimpleBind(ld, dn, &credentials);
 }
 
+// A new bound connection within what is left of the limit; the back-off is
+// the caller's to check.
 HRESULT Connect(const std::string& uri, LDAP** out) {
   *out = nullptr;
-  if (InBackOff(uri)) return BackOffFailure();
   // libldap sets up its process-wide defaults on first use, unguarded: the
   // first use must not happen on two request threads at once.
   static std::once_flag initialised;
@@ -199,11 +294,15 @@ HRESULT Connect(const std::string& uri, LDAP** out) {
     int level = 0;
     ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
   });
+  timeval limit{};
+  if (!RemainingTime(limit)) {
+    MarkUnreachable(uri);
+    return Fail(LDAP_TIMEOUT, nullptr, "bind " + uri);
+  }
   LDAP* ld = nullptr;
   int rc = ldap_initialize(&ld, uri.empty() ? nullptr : uri.c_str());
   if (rc != LDAP_SUCCESS) return Fail(rc, nullptr, "ldap_initialize " + uri);
   const int version = LDAP_VERSION3;
-  timeval limit{kADsTimeLimitSeconds, 0};
   const int seconds = kADsTimeLimitSeconds;
   const int entries = kADsSizeLimit;
   ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
@@ -299,18 +398,73 @@ struct ADsSearch {
 
 namespace {
 
-// One bound object with its own connection; both interfaces in one.
+// The catalog connection a thread keeps between look-ups, with the search
+// base the catalog's root named, so that a look-up on it is one search.
+struct CKeptConnection {
+  LDAP* ld = nullptr;
+  std::string uri;
+  std::string base;
+
+  CKeptConnection() = default;
+  CKeptConnection(const CKeptConnection&) = delete;
+  CKeptConnection& operator=(const CKeptConnection&) = delete;
+  ~CKeptConnection() { Drop(); }
+  void Drop() {
+    if (ld != nullptr) ldap_unbind_ext_s(ld, nullptr, nullptr);
+    ld = nullptr;
+  }
+};
+
+CKeptConnection& ThreadConnection() { return ThreadLocalInstance<CKeptConnection>(); }
+
+// The search base each catalog's root named, by URI: read on the first
+// connection only, so that a new connection costs a bind and no more.
+std::mutex g_catalogBaseLock;
+std::map<std::string, std::string> g_catalogBase;
+
+bool KnownCatalogBase(const std::string& uri, std::string& base) {
+  std::lock_guard<std::mutex> hold(g_catalogBaseLock);
+  auto it = g_catalogBase.find(uri);
+  if (it == g_catalogBase.end()) return false;
+  base = it->second;
+  return true;
+}
+
+void NoteCatalogBase(const std::string& uri, const std::string& base) {
+  std::lock_guard<std::mutex> hold(g_catalogBaseLock);
+  g_catalogBase[uri] = base;
+}
+
+// Whether an idle connection has something to read: the server closed it
+// or said it would. Either way it is not used again.
+bool PeerClosed(LDAP* ld) {
+  int fd = -1;
+  if (ldap_get_option(ld, LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) return true;
+  pollfd p{fd, POLLIN | POLLRDHUP, 0};
+  return poll(&p, 1, 0) != 0;
+}
+
+// One bound object with its own connection; both interfaces in one. A
+// catalog object takes its connection from the thread's kept one (`reused`)
+// and gives it back when released in good order.
 class CDirectoryObject final : public IADs, public IDirectorySearch {
  public:
-  CDirectoryObject(LDAP* ld, std::string uri, std::string dn)
-      : m_ld(ld), m_uri(std::move(uri)), m_dn(std::move(dn)) {}
+  CDirectoryObject(LDAP* ld, std::string uri, std::string dn, bool reused = false)
+      : m_ld(ld), m_uri(std::move(uri)), m_dn(std::move(dn)), m_reused(reused) {}
+
+  // The connection goes back to the thread when the object is released.
+  void KeepConnection() { m_keep = true; }
+  // This object's first search (or its release) ends the thread's probe of
+  // the directory.
+  void EndsProbe() { m_probing = true; }
 
   HRESULT Load(bool operational) {
     char all[] = "*";
     char plus[] = "+";
     char* attributes[] = {all, operational ? plus : nullptr, nullptr};
     LDAPMessage* result = nullptr;
-    timeval limit{kADsTimeLimitSeconds, 0};
+    timeval limit{};
+    if (!RemainingTime(limit)) return FailCall(LDAP_TIMEOUT, "read " + m_dn);
     int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0, nullptr, nullptr,
                                &limit, 1, &result);
     if (rc != LDAP_SUCCESS) {
@@ -415,17 +569,21 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     std::vector<char*> names;
     for (std::string& name : search->requested) names.push_back(name.data());
     names.push_back(nullptr);
-    timeval limit{kADsTimeLimitSeconds, 0};
     const std::string filterText = BytesFromWide(filter);
-    int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), m_scope, filterText.c_str(), count > 0 ? names.data() : nullptr, 0,
-                               nullptr, nullptr, &limit, kADsSizeLimit, &search->result);
-    // A search that hit the size limit keeps the entries it got.
-    if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) {
-      if (search->result != nullptr) ldap_msgfree(search->result);
-      return FailCall(rc, "search " + filterText);
+    char** asked = count > 0 ? names.data() : nullptr;
+    int rc = Search(filterText, asked, search->result);
+    if (rc == LDAP_SERVER_DOWN && m_reused) {
+      // The kept connection was closed by the server while idle: opened
+      // again once, within the same limit.
+      m_reused = false;
+      HRESULT hr = Reconnect();
+      if (FAILED(hr)) return SettleProbe(hr);
+      rc = Search(filterText, asked, search->result);
     }
+    // A search that hit the size limit keeps the entries it got.
+    if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) return SettleProbe(FailCall(rc, "search " + filterText));
     *handle = search.release();
-    return S_OK;
+    return SettleProbe(S_OK);
   }
 
   HRESULT GetFirstRow(ADS_SEARCH_HANDLE handle) override {
@@ -511,10 +669,57 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     return S_OK;
   }
 
-  void Release() override { delete this; }
+  void Release() override {
+    SettleProbe(S_OK);
+    CKeptConnection& kept = ThreadConnection();
+    if (m_keep && !m_broken && kept.ld == nullptr) {
+      kept.ld = m_ld;
+      kept.uri = m_uri;
+      kept.base = m_dn;
+      m_ld = nullptr;
+    }
+    delete this;
+  }
 
  private:
-  ~CDirectoryObject() override { ldap_unbind_ext_s(m_ld, nullptr, nullptr); }
+  ~CDirectoryObject() override {
+    if (m_ld != nullptr) ldap_unbind_ext_s(m_ld, nullptr, nullptr);
+  }
+
+  // One search within what is left of the limit; `result` holds what came
+  // back (freed here on failure).
+  int Search(const std::string& filter, char** attributes, LDAPMessage*& result) {
+    result = nullptr;
+    timeval limit{};
+    if (!RemainingTime(limit)) return LDAP_TIMEOUT;
+    int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), m_scope, filter.c_str(), attributes, 0, nullptr, nullptr, &limit,
+                               kADsSizeLimit, &result);
+    if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED && result != nullptr) {
+      ldap_msgfree(result);
+      result = nullptr;
+    }
+    return rc;
+  }
+
+  HRESULT Reconnect() {
+    LDAP* fresh = nullptr;
+    HRESULT hr = Connect(m_uri, &fresh);
+    if (FAILED(hr)) {
+      m_broken = true;
+      return hr;
+    }
+    ldap_unbind_ext_s(m_ld, nullptr, nullptr);
+    m_ld = fresh;
+    return S_OK;
+  }
+
+  // The directory has answered (or has been found unreachable again, which
+  // ended the probe already).
+  HRESULT SettleProbe(HRESULT hr) {
+    if (m_probing) EndProbe(m_uri);
+    m_probing = false;
+    return hr;
+  }
 
   const Values* Find(const std::wstring& name) const {
     auto it = m_properties.find(AsciiLower(BytesFromWide(name)));
@@ -542,21 +747,40 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     return S_OK;
   }
 
-  // A directory that stops answering in the middle is unreachable as well.
+  // A directory that stops answering in the middle is unreachable as well;
+  // a connection that may still get a late reply is not kept.
   HRESULT FailCall(int rc, const std::string& what) {
-    if (IsUnreachable(rc)) MarkUnreachable(m_uri);
+    if (IsUnreachable(rc)) {
+      MarkUnreachable(m_uri);
+      m_broken = true;
+    }
     return Fail(rc, m_ld, what);
   }
 
   LDAP* m_ld;
   std::string m_uri;
   std::string m_dn;
+  bool m_reused;
+  bool m_keep = false;
+  bool m_broken = false;
+  bool m_probing = false;
   int m_scope = LDAP_SCOPE_SUBTREE;
   std::map<std::string, Values> m_properties;
 };
 
 std::string UriOfPath(const ParsedPath& parsed) {
   return parsed.globalCatalog ? GlobalCatalogUri() : parsed.server.empty() ? DefaultUri() : "ldap://" + parsed.server;
+}
+
+// The thread's kept catalog connection to `uri` as an object, when it has
+// one still open; null otherwise.
+CDirectoryObject* TakeKeptCatalog(const std::string& uri) {
+  CKeptConnection& kept = ThreadConnection();
+  if (kept.ld != nullptr && (kept.uri != uri || PeerClosed(kept.ld))) kept.Drop();
+  if (kept.ld == nullptr) return nullptr;
+  auto* opened = new CDirectoryObject(kept.ld, uri, kept.base, true);
+  kept.ld = nullptr;
+  return opened;
 }
 
 // Opens the object of a path; `load` reads its attributes (and so checks
@@ -570,17 +794,33 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
     return E_ADS_BAD_PATHNAME;
   }
   const std::string uri = UriOfPath(parsed);
+  bool prober = false;
+  if (InBackOff(uri, &prober)) return BackOffFailure();
+  CProbe probe(uri, prober);
+  // A probe goes out on a new connection: a kept one may be what was lost.
+  if (prober) ThreadConnection().Drop();
+  CDirectoryObject* kept = parsed.globalCatalog ? TakeKeptCatalog(uri) : nullptr;
+  if (kept != nullptr) {
+    kept->KeepConnection();
+    *object = kept;
+    return S_OK;
+  }
   LDAP* ld = nullptr;
   HRESULT hr = Connect(uri, &ld);
   if (FAILED(hr)) return hr;
   auto* opened = new CDirectoryObject(ld, uri, parsed.dn);
-  if (parsed.globalCatalog) {
+  if (probe.HandOn()) opened->EndsProbe();
+  std::string base;
+  if (parsed.globalCatalog && KnownCatalogBase(uri, base)) {
+    opened->SearchFrom(base);
+  } else if (parsed.globalCatalog) {
     // The catalog is searched from the forest's root, which its rootDSE names.
     hr = opened->Load(true);
-    std::string base = opened->First("rootDomainNamingContext");
+    base = opened->First("rootDomainNamingContext");
     if (base.empty()) base = opened->First("defaultNamingContext");
     if (base.empty()) base = opened->First("namingContexts");
     opened->SearchFrom(base);
+    if (SUCCEEDED(hr) && !base.empty()) NoteCatalogBase(uri, base);
   } else if (load) {
     hr = opened->Load(parsed.rootDSE);
   }
@@ -588,6 +828,7 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
     opened->Release();
     return hr;
   }
+  if (parsed.globalCatalog) opened->KeepConnection();
   *object = opened;
   return S_OK;
 }
@@ -620,7 +861,7 @@ void FreeADsMem(void* memory) { std::free(memory); }
 HRESULT ADsBackOffFailure(const std::wstring& path) {
   if (g_unreachableCount.load(std::memory_order_relaxed) == 0) return S_OK;
   ParsedPath parsed;
-  if (!ParsePath(path, parsed) || !InBackOff(UriOfPath(parsed))) return S_OK;
+  if (!ParsePath(path, parsed) || !InBackOff(UriOfPath(parsed), nullptr)) return S_OK;
   return BackOffFailure();
 }
 
@@ -639,4 +880,16 @@ HRESULT ADsGetLastError(DWORD* error, wchar_t* text, DWORD textSize, wchar_t* pr
   copy(WideFromBytes(t_lastError.text), text, textSize);
   copy(L"LDAP Provider", provider, providerSize);
   return S_OK;
+}
+
+CADsTimeLimit::CADsTimeLimit() : m_outermost(!t_deadline) {
+  if (m_outermost) t_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kADsTimeLimitSeconds);
+}
+
+CADsTimeLimit::~CADsTimeLimit() {
+  if (m_outermost) t_deadline.reset();
+}
+
+void ADsSetRetryInterval(std::chrono::milliseconds interval) {
+  g_retryIntervalMs.store(interval.count(), std::memory_order_relaxed);
 }

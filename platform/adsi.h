@@ -12,11 +12,18 @@
 //
 // Every operation is bounded: a connection attempt and every search give up
 // after kADsTimeLimitSeconds, and a search returns at most kADsSizeLimit
-// entries. After a directory could not be reached, connections to it fail
-// at once for kADsRetryIntervalSeconds, so that a directory that does not
-// answer does not delay every request.
+// entries; within a CADsTimeLimit all operations of the thread share one
+// such limit. After a directory could not be reached (a limit ran out
+// included), connections to it fail at once for kADsRetryIntervalSeconds, so
+// that a directory that does not answer does not delay every request; then
+// one thread tries it again while the others go on failing at once until
+// that try has its answer.
+//
+// Each thread keeps its global catalog connection between look-ups (a warm
+// look-up is one search); one the server closed is opened again once.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "platform/automation.h"
@@ -140,12 +147,32 @@ void FreeADsMem(void* memory);
 // skip preparing a search that could not run.
 HRESULT ADsBackOffFailure(const std::wstring& path);
 
-// The extended error of the thread's last failed directory call: S_OK when
-// it has one, with its text and the provider's name (at most `size` - 1
-// characters each).
 // Whether the thread's last failure was a connection refused at once because
 // its directory was found unreachable within the retry interval: that
 // failure was reported when it first happened.
 bool ADsLastFailureIsRepeat();
 
+// While it lives, every directory operation of the constructing thread
+// shares one deadline, kADsTimeLimitSeconds from its construction: a look-up
+// that connects, reads the catalog's root and searches takes that long at
+// most in all. A limit made inside another keeps the outer deadline. Made
+// and destroyed on one thread.
+class CADsTimeLimit {
+ public:
+  CADsTimeLimit();
+  ~CADsTimeLimit();
+  CADsTimeLimit(const CADsTimeLimit&) = delete;
+  CADsTimeLimit& operator=(const CADsTimeLimit&) = delete;
+
+ private:
+  bool m_outermost;
+};
+
+// Back-offs started from now on last `interval` instead of
+// kADsRetryIntervalSeconds (tests shorten it).
+void ADsSetRetryInterval(std::chrono::milliseconds interval);
+
+// The extended error of the thread's last failed directory call: S_OK when
+// it has one, with its text and the provider's name (at most `size` - 1
+// characters each).
 HRESULT ADsGetLastError(DWORD* error, wchar_t* text, DWORD textSize, wchar_t* provider, DWORD providerSize);

@@ -20,6 +20,7 @@
 #include "host/hx_module.h"
 #include "platform/adsi.h"
 #include "platform/cache_component.h"
+#include "delay_proxy.h"
 #include "support/temp_dir.h"
 #include "test_directory.h"
 
@@ -33,15 +34,16 @@ std::string ThisHost() {
   return host;
 }
 
-// The test directory, started on first use and stopped with the program.
-CTestDirectory& Directory() {
+// The test directory, started on first use and stopped with the program;
+// look-ups go to it from now on unless `use` is false.
+CTestDirectory& Directory(bool use = true) {
   static std::unique_ptr<CTestDirectory> directory;
   if (!directory) {
     directory = std::make_unique<CTestDirectory>();
     const std::string error = directory->Start(ThisHost());
     EXPECT_EQ(error, "");
   }
-  setenv("LDAPURI", directory->Uri().c_str(), 1);
+  if (use) setenv("LDAPURI", directory->Uri().c_str(), 1);
   return *directory;
 }
 
@@ -58,6 +60,7 @@ class CDirectorySettings : public CPLGeneralSettings {
     ResetCacheComponent();
     EXPECT_TRUE(m_cache.Init());
     EXPECT_TRUE(m_cache.CreateCache("ADUserConfig", 3000, 60));
+    EXPECT_TRUE(m_cache.CreateCache("ADUserConfigNoUser", 3000, 1));
   }
   void SetHost(const std::string& host) {
     m_strHostName = host;
@@ -77,6 +80,18 @@ int CountLogged(const std::string& part) {
   int n = 0;
   for (const std::string& line : CLogCapture::Taken()) n += line.find(part) != std::string::npos ? 1 : 0;
   return n;
+}
+
+// The searches that reached the test directory with `term` in their filter.
+int Searches(const std::string& term) { return Directory(false).CountLogged(term); }
+
+HRESULT Culture(CDirectorySettings& s, const char* user, std::string& value, const char* cookie = "",
+                const char* sid = "") {
+  return s.GetADProperty(ci_string(user), "msExchUserCulture", value, cookie, sid, false);
+}
+
+std::chrono::steady_clock::duration Elapsed(std::chrono::steady_clock::time_point since) {
+  return std::chrono::steady_clock::now() - since;
 }
 
 VARIANT TextList(std::initializer_list<const char*> texts, bool withNumber) {
@@ -272,6 +287,96 @@ TEST(DirectoryUserProperty, LooksUpOnceThenFromTheCache) {
   EXPECT_EQ(value, "unset");
 }
 
+// A user without a culture and a name the directory does not know are
+// answers: however often asked, by name or by address, one search each.
+TEST(DirectoryUserProperty, AnswersWithoutAValueAreSearchedOnce) {
+  Directory();
+  CDirectorySettings s;
+  const char* const terms[] = {"(sAMAccountName=bob)", "(proxyAddresses=*smtp:bob@hexmoor.test*)",
+                               "(sAMAccountName=nobody)"};
+  int before[3];
+  for (int i = 0; i < 3; ++i) before[i] = Searches(terms[i]);
+  for (int round = 0; round < 5; ++round) {
+    std::string value = "unset";
+    EXPECT_EQ(Culture(s, "HEXMOOR\\bob", value, "UserContext=u1"), kADNoValue);
+    EXPECT_EQ(Culture(s, "bob@hexmoor.test", value, "UserContext=u1"), kADNoValue);
+    EXPECT_EQ(Culture(s, "DOM\\nobody", value, "UserContext=u1"), kADNoValue);
+    EXPECT_EQ(value, "unset");
+  }
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Searches(terms[i]) - before[i], 1) << terms[i];
+}
+
+// Answers are kept per user and session: a name of another domain with the
+// same short name is another user, and a new session asks again.
+TEST(DirectoryUserProperty, CacheKeyIsTheWholeUserAndTheSession) {
+  Directory();
+  CDirectorySettings s;
+  std::string value = "unset";
+  EXPECT_EQ(Culture(s, "DOM\\a.example", value, "UserContext=k1"), kADNoValue);
+  EXPECT_EQ(Culture(s, "a.example@hexmoor.test", value, "UserContext=k1"), S_OK);
+  EXPECT_EQ(value, "fr-FR");
+
+  const int before = Searches("(sAMAccountName=alice)");
+  for (const char* cookie : {"UserContext=k1", "UserContext=k1", "UserContext=k2"}) {
+    EXPECT_EQ(Culture(s, "HEXMOOR\\alice", value, cookie), S_OK);
+  }
+  EXPECT_EQ(Searches("(sAMAccountName=alice)") - before, 2);
+}
+
+// Two users of one short name: without a SID the name gives no value (the
+// browser's language then applies), and the log says why.
+TEST(DirectoryUserProperty, ShortNameOfTwoUsersGivesNoValue) {
+  Directory();
+  CLogCapture log;
+  CDirectorySettings s;
+  std::string value = "unset";
+  EXPECT_EQ(Culture(s, "OTHER\\dave", value), kADNoValue);
+  EXPECT_EQ(value, "unset");
+  EXPECT_TRUE(Logged("User name OTHER\\dave is ambiguous: 2 users found"));
+}
+
+// A thread keeps its connection: a warm look-up is one search. A connection
+// the server closed is opened again within the look-up, without reading the
+// catalog's root again.
+TEST(DirectoryUserProperty, ConnectionIsKeptAndOpenedAgainWhenClosed) {
+  CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(0));
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
+  CDirectorySettings s;
+  const int before = Searches("SRCH base=");
+  std::string value;
+  EXPECT_EQ(Culture(s, "HEXMOOR\\alice", value), S_OK);
+  EXPECT_EQ(Culture(s, "DOM\\x(y)*", value), S_OK);
+  EXPECT_EQ(Culture(s, "HEXMOOR\\bob", value), kADNoValue);
+  EXPECT_EQ(proxy.Accepted(), 1);
+  EXPECT_EQ(Searches("SRCH base=") - before, 3 + 1);  // and the catalog's root, once
+
+  proxy.DropAll();
+  const int beforeDrop = Searches("SRCH base=");
+  EXPECT_EQ(Culture(s, "HEXMOOR\\alice", value, "UserContext=again"), S_OK);
+  EXPECT_EQ(value, "fr-FR");
+  EXPECT_EQ(proxy.Accepted(), 2);
+  EXPECT_EQ(Searches("SRCH base=") - beforeDrop, 1);  // the root is known
+  Directory();
+}
+
+// Every reply held 2.5 s: bind, root read and search would take 7.5 s, but
+// they share one limit; the look-up that spent it fails as a timeout and
+// puts the directory in its back-off.
+TEST(DirectoryUserProperty, OneLimitBoundsTheWholeLookUp) {
+  CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(2500));
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
+  CDirectorySettings s;
+  std::string value = "unset";
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Culture(s, "HEXMOOR\\alice", value), HRESULT_FROM_WIN32(8226));
+  EXPECT_LT(Elapsed(start), std::chrono::milliseconds(kADsTimeLimitSeconds * 1000 + 1500));
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Culture(s, "HEXMOOR\\bob", value), HRESULT_FROM_WIN32(8250));
+  EXPECT_LT(Elapsed(start), std::chrono::seconds(1));
+  EXPECT_EQ(value, "unset");
+  Directory();
+}
+
 // Filter characters in a user name match only themselves.
 TEST(DirectoryUserProperty, HostileNamesCannotWidenTheSearch) {
   Directory();
@@ -379,6 +484,46 @@ TEST(DirectoryConcurrent, LookupsDuringBackOffFailAlike) {
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(wrong.load(), 0);
+  Directory();
+}
+
+// When the back-off of a directory that accepts connections and never
+// answers lapses, one thread tries it; the others go on failing at once
+// until that try has spent its limit.
+TEST(DirectoryConcurrent, OneThreadProbesWhenTheBackOffLapses) {
+  ADsSetRetryInterval(std::chrono::seconds(1));
+  const int port = CTestDirectory::FreePort();
+  setenv("LDAPURI", ("ldap://127.0.0.1:" + std::to_string(port) + "/").c_str(), 1);
+  CDirectorySettings s;
+  std::string value;
+  EXPECT_EQ(Culture(s, "DOM\\first", value), HRESULT_FROM_WIN32(8250));  // refused: back-off
+  CDelayProxy silent(0, CDelayProxy::kNeverAnswer, port);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+
+  std::atomic<int> slow{0};
+  std::atomic<int> failedAtOnce{0};
+  std::vector<std::thread> threads;
+  const auto start = std::chrono::steady_clock::now();
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; Elapsed(start) < std::chrono::seconds(2); ++i) {
+        const std::string user = "DOM\\u" + std::to_string(t) + "-" + std::to_string(i);
+        std::string v;
+        const auto asked = std::chrono::steady_clock::now();
+        const HRESULT hr = Culture(s, user.c_str(), v);
+        if (Elapsed(asked) > std::chrono::seconds(1)) {
+          ++slow;
+        } else if (hr == HRESULT_FROM_WIN32(8250)) {
+          ++failedAtOnce;
+        }
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(silent.Accepted(), 1);
+  EXPECT_EQ(slow.load(), 1);
+  EXPECT_GT(failedAtOnce.load(), 7);
+  ADsSetRetryInterval(std::chrono::seconds(kADsRetryIntervalSeconds));
   Directory();
 }
 

@@ -1,6 +1,7 @@
 // A private directory server for the tests: slapd on a free loopback port,
 // with a scratch configuration, our schema and the test data (this
-// computer's name put in). Started by the first test that asks for it and
+// computer's name put in). slapd logs every connection and operation
+// (stats), so that tests can count the searches that reached it. Started by the first test that asks for it and
 // stopped at the end of the test program; slapd also goes when the test
 // program dies.
 #pragma once
@@ -43,7 +44,7 @@ class CTestDirectory {
     for (int attempt = 0; attempt < 3; ++attempt) {
       m_port = FreePort();
       m_uri = "ldap://127.0.0.1:" + std::to_string(m_port) + "/";
-      m_pid = Spawn({kSlapd, "-d", "0", "-h", m_uri, "-f", conf});
+      m_pid = Spawn({kSlapd, "-d", "stats", "-h", m_uri, "-f", conf});
       if (m_pid > 0 && WaitReady()) return "";
       Stop();
     }
@@ -70,6 +71,16 @@ class CTestDirectory {
   }
 
   const std::string& Uri() const { return m_uri; }
+  int Port() const { return m_port; }
+
+  // How many lines of slapd's log hold `part` (a search logs
+  // "SRCH base=... filter=\"...\"").
+  int CountLogged(const std::string& part) const {
+    std::istringstream log(Log());
+    int n = 0;
+    for (std::string line; std::getline(log, line);) n += line.find(part) != std::string::npos ? 1 : 0;
+    return n;
+  }
 
   // A loopback port with nothing listening on it.
   static int FreePort() {

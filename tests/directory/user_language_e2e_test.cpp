@@ -114,6 +114,8 @@ TEST_F(UserLanguageEndToEnd, DirectoryCultureThenBrowserThenDefault) {
   EXPECT_NE(std::string::npos,
             log.find("Reading <HTTP_ACCEPT-LANGUAGE> header value failed. Go with default value (en)."));
   EXPECT_NE(std::string::npos, log.find("User <HEXMOOR\\bob> user lang <en> user lang id <1033>.")) << log;
+  // That he has none is an answer: his second request does not search.
+  EXPECT_EQ(directory.CountLogged("(sAMAccountName=bob)"), 1);
   // An anonymous request is not served.
   EXPECT_NE(std::string::npos, log.find("'AUTH_USER' server variable is empty."));
 }

@@ -1,0 +1,147 @@
+// A loopback TCP proxy in front of the test directory that holds each reply
+// of the directory for a while, or for ever (a directory that accepts
+// connections and never answers). It counts the connections it accepted and
+// can close them all, as a server closing idle connections does. One thread
+// of its own, stopped with the object.
+#pragma once
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <string>
+#include <thread>
+#include <vector>
+
+class CDelayProxy {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds kNeverAnswer{-1};
+
+  // Listens on `port` of the loopback (0: any free one) and forwards to
+  // `targetPort`, each reply `delay` later (kNeverAnswer: never).
+  CDelayProxy(int targetPort, std::chrono::milliseconds delay, int port = 0) : m_target(targetPort), m_delay(delay) {
+    m_listener = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a = Loopback(port);
+    socklen_t len = sizeof a;
+    bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(m_listener, 16);
+    getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &len);
+    m_port = ntohs(a.sin_port);
+    m_thread = std::thread([this] { Run(); });
+  }
+
+  ~CDelayProxy() {
+    m_stop = true;
+    m_thread.join();
+    for (Pair& p : m_pairs) Close(p);
+    close(m_listener);
+  }
+
+  std::string Uri() const { return "ldap://127.0.0.1:" + std::to_string(m_port) + "/"; }
+  int Accepted() const { return m_accepted.load(); }
+
+  // Closes every connection; returns once done (at most a second).
+  void DropAll() {
+    const int done = m_drops.load() + 1;
+    m_dropAsked = true;
+    for (int i = 0; i < 100 && m_drops.load() < done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+
+ private:
+  struct Pair {
+    int client = -1;
+    int server = -1;
+    std::deque<std::pair<Clock::time_point, std::string>> replies;
+  };
+
+  static sockaddr_in Loopback(int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return a;
+  }
+
+  static void Close(Pair& p) {
+    if (p.client >= 0) close(p.client);
+    if (p.server >= 0) close(p.server);
+    p.client = p.server = -1;
+  }
+
+  void Accept() {
+    Pair p;
+    p.client = accept(m_listener, nullptr, nullptr);
+    if (p.client < 0) return;
+    ++m_accepted;
+    if (m_delay >= std::chrono::milliseconds(0)) {
+      p.server = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in a = Loopback(m_target);
+      if (connect(p.server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Close(p);
+    }
+    if (p.client >= 0) m_pairs.push_back(std::move(p));
+  }
+
+  // Moves what is readable on one side; false when that side closed.
+  bool Pump(Pair& p, bool fromClient) {
+    char buffer[16384];
+    const ssize_t n = read(fromClient ? p.client : p.server, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    if (fromClient) {
+      if (p.server >= 0) (void)!write(p.server, buffer, static_cast<size_t>(n));
+    } else {
+      p.replies.emplace_back(Clock::now() + m_delay, std::string(buffer, static_cast<size_t>(n)));
+    }
+    return true;
+  }
+
+  void SendDue(Pair& p) {
+    while (!p.replies.empty() && p.replies.front().first <= Clock::now()) {
+      (void)!write(p.client, p.replies.front().second.data(), p.replies.front().second.size());
+      p.replies.pop_front();
+    }
+  }
+
+  void Run() {
+    while (!m_stop) {
+      if (m_dropAsked.exchange(false)) {
+        for (Pair& p : m_pairs) Close(p);
+        m_pairs.clear();
+        ++m_drops;
+      }
+      std::vector<pollfd> fds{{m_listener, POLLIN, 0}};
+      for (const Pair& p : m_pairs) {
+        fds.push_back({p.client, POLLIN, 0});
+        fds.push_back({p.server, POLLIN, 0});  // -1 is ignored
+      }
+      poll(fds.data(), fds.size(), 10);
+      if (fds[0].revents != 0) Accept();
+      for (size_t i = 0; i + 1 < fds.size() && i / 2 < m_pairs.size(); i += 2) {
+        Pair& p = m_pairs[i / 2];
+        bool open = true;
+        if (fds[i + 1].revents != 0) open = Pump(p, true);
+        if (open && fds[i + 2].revents != 0) open = Pump(p, false);
+        if (!open) Close(p);
+      }
+      for (Pair& p : m_pairs) SendDue(p);
+      std::erase_if(m_pairs, [](const Pair& p) { return p.client < 0; });
+    }
+  }
+
+  int m_target;
+  std::chrono::milliseconds m_delay;
+  int m_listener = -1;
+  int m_port = 0;
+  std::vector<Pair> m_pairs;
+  std::atomic<int> m_accepted{0};
+  std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_dropAsked{false};
+  std::atomic<int> m_drops{0};
+  std::thread m_thread;
+};
