@@ -48,6 +48,22 @@ bool ReadHeader(const CRequestInfo& info, const char (&name)[N], const std::stri
 
 bool EqualsNoCase(const std::string& a, const char* b) { return AsCIView(a) == b; }
 
+// After an exception the request's kind is unknown. A request to a handler
+// that serves files goes on to be decided as a download, which refuses it
+// where downloads are restricted; anything else is let go as before.
+void ClassifyAfterFailure(CDLLContext* pContext) noexcept {
+  const DWORD type = pContext->m_dwSubscriptionType;
+  if (type == SubscriptionType::OwaAttachment) {
+    pContext->m_dwRequestFlags |= RequestFlag::DirectAttachmentAccess;
+  } else if (type == SubscriptionType::OwaEvent) {
+    pContext->m_dwRequestFlags |= RequestFlag::DocumentViewDirectFileAccess;
+  } else {
+    pContext->m_dwControlMessage = ControlMessageIgnore;
+    return;
+  }
+  DebugLog("[CNotifications::NotifyPreProcHeaders] The request is decided as a download after the exception.");
+}
+
 }  // namespace
 
 DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
@@ -209,10 +225,10 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
     }
   } catch (const std::exception& e) {
     DebugLog("[CNotifications::NotifyPreProcHeaders] Runtime exception: %s", e.what());
-    pContext->m_dwControlMessage = ControlMessageIgnore;
+    ClassifyAfterFailure(pContext);
   } catch (...) {
     DebugLog("[CNotifications::NotifyPreProcHeaders] Unexpected exception");
-    pContext->m_dwControlMessage = ControlMessageIgnore;
+    ClassifyAfterFailure(pContext);
   }
   LogNotificationFinished("NotifyPreProcHeaders", dwRet, pContext);
   return dwRet;
