@@ -104,4 +104,29 @@ TEST(ForceSaveErrorPage, UnusableLinksRefusedAndMarkupEscaped) {
   EXPECT_NE(std::string::npos, answer.response.find("Content-Length:" + std::to_string(body.size()) + "\r\n"));
 }
 
+// One "/" at the seam of the base path and the link, added only where
+// neither has it; a link that starts with "/" keeps it, also after a base
+// path that ends with one.
+TEST(ForceSaveErrorPage, BasePathAndLinkJoinedWithOneSlashWhereNeitherHasIt) {
+  const struct {
+    const char* base;
+    const char* href;
+    const char* target;
+  } rows[] = {
+      {"/owa", "ev.owa?URL=a", "/owa/ev.owa?URL=a"},     {"/owa", "/ev.owa?URL=a", "/owa/ev.owa?URL=a"},
+      {"/owa/", "ev.owa?URL=a", "/owa/ev.owa?URL=a"},    {"/owa/", "/ev.owa?URL=a", "/owa//ev.owa?URL=a"},
+      {"", "ev.owa?URL=a", "ev.owa?URL=a"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.base) + " + " + row.href);
+    FormPage page(ErrorPage(std::string("<a href=\"") + row.href + "\">x</a>"));
+    page.Record().m_spExchangeURL->m_sBasePath = row.base;
+    const Answer answer = RunForceSave(page);
+    ASSERT_EQ(0u, answer.result);
+    EXPECT_NE(std::string::npos, answer.response.find(std::string("\r\nLocation:") + row.target +
+                                                      "&fidh=" + CUtil::HashString("a") + "\r\n"))
+        << answer.response;
+  }
+}
+
 }  // namespace
