@@ -1,7 +1,7 @@
 // A response cut in the middle of a tag: the page ends before the tag's
 // closing '>'. The browser reads whatever follows the tag's '<' as part of
-// that tag (in its open attribute value, say), so no edit may be recorded
-// there; the DOM's edits ask where such a tag begins.
+// that tag, and the page's rest is missing, so the DOM records no edit of
+// such a page (html/edit_records.h).
 #pragma once
 
 #include "html/parser_types.h"
@@ -13,6 +13,6 @@ class CSource;
 // letter, '/', '!' or '?', when no '>' outside its quoted attribute values
 // (for a comment, no "-->") closes it and no tag the parser found holds it
 // (a comment, a quoted value). Looks at the page's tail only, so it is cheap
-// for every page; a tag opened inside an earlier, itself cut tag's quoted
-// value is taken as the cut one.
+// for every page; a page that ends in a quoted value of a cut tag after a
+// complete tag look-alike (title="x<b>y) is not seen as cut.
 HXPos FindCutTagBegin(CSource& source);

@@ -26,14 +26,14 @@ uint64_t AddressOf(const CSource& source, HXPos nPos) {
   return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(source.getBuffer() + nPos));
 }
 
-// Refuses an edit that reaches past the '<' of the tag the page was cut in.
-void CheckOutsideCutTag(CSource& source, HXPos nLast, const char* pOperation) {
+// Refuses every edit of a page that ends inside a tag.
+void CheckPageNotCut(CSource& source, HXPos nAt, const char* pOperation) {
   const HXPos nCut = source.cutTagBegin();
-  if (nCut == HX_NPOS || nLast <= nCut) return;
-  DebugLog("[%s] The page ends inside the tag at <%d>; nothing is written into it. Edit at <%d>.", pOperation,
-           LogPos(nCut), LogPos(nLast));
-  throw CDOMParserIllegalArgumentException(std::string(pOperation) + "() : position inside a cut tag",
-                                           static_cast<int64_t>(nLast));
+  if (nCut == HX_NPOS) return;
+  DebugLog("[%s] The page ends inside the tag at <%d>; it is not rewritten. Edit at <%d>.", pOperation, LogPos(nCut),
+           LogPos(nAt));
+  throw CDOMParserIllegalArgumentException(std::string(pOperation) + "() : the page ends inside a tag",
+                                           static_cast<int64_t>(nAt));
 }
 
 DWORD InsertAt(const CSegment* pSegment, HXPos nPos, const std::string& text, CBufferInstructionList* pList) {
@@ -64,12 +64,12 @@ DWORD SetAttributeOn(CStartTag* pStartTag, const std::string& name, const std::s
 }  // namespace
 
 DWORD RecordInsertion(CSource& source, HXPos nPos, const std::string& text, CBufferInstructionList* pList) {
-  CheckOutsideCutTag(source, nPos, "RecordInsertion");
+  CheckPageNotCut(source, nPos, "RecordInsertion");
   return CUtil::InsertHtmlStringAtPosition(AddressOf(source, nPos), text.c_str(), pList);
 }
 
 DWORD RecordDeletion(CSource& source, HXPos nPos, HXPos nLength, CBufferInstructionList* pList) {
-  CheckOutsideCutTag(source, nPos + nLength, "RecordDeletion");
+  CheckPageNotCut(source, nPos, "RecordDeletion");
   return CUtil::DeleteHtmlStringAtPosition(AddressOf(source, nPos), static_cast<DWORD>(nLength), pList);
 }
 

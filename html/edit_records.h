@@ -13,9 +13,11 @@ class CSource;
 
 // Record the insertion of text before the byte at nPos (the page's end
 // included), or the deletion of nLength bytes from nPos; the result is the
-// list's. An edit that would land inside the tag the page was cut in (the
-// response ends before its '>') throws CDOMParserIllegalArgumentException:
-// the browser would read the text as part of that tag, so the form fails
-// and the page goes out as received.
+// list's. On a page that ends inside a tag (the response was cut before the
+// tag's '>') every edit throws CDOMParserIllegalArgumentException: text
+// written after that '<' would be read as part of the tag (inside its open
+// attribute value, say), and the form would report as done a rewriting of a
+// page whose rest is missing. The form fails and the page goes out as
+// received.
 DWORD RecordInsertion(CSource& source, HXPos nPos, const std::string& text, CBufferInstructionList* pList);
 DWORD RecordDeletion(CSource& source, HXPos nPos, HXPos nLength, CBufferInstructionList* pList);
