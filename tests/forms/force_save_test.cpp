@@ -82,10 +82,13 @@ TEST(ForceSaveErrorPage, RedirectResponseCarriesTheLinksFileIDHash) {
   EXPECT_EQ(expected, answer.response);
 }
 
-// A link that would write headers of its own, or that has nothing to hash,
-// leaves the error page as it is; markup in the link stays text in the body.
+// A link that would write headers of its own (its line end written as is or
+// as character references, which the link is read through), or that has
+// nothing to hash, leaves the error page as it is; markup in the link stays
+// text in the body.
 TEST(ForceSaveErrorPage, UnusableLinksRefusedAndMarkupEscaped) {
   for (const char* link : {"<a href=\"ev.owa?ns=UncDocument&URL=a\r\nSet-Cookie: s=1\">x</a>",
+                           "<a href=\"ev.owa?ns=UncDocument&amp;URL=a&#13;&#10;Set-Cookie: s=1\">x</a>",
                            "<a href=\"ev.owa?ns=UncDocument&URL=a\x01\">x</a>", "<a href=\"ev.owa?ns=UncDocument\">x</a>",
                            "<a href=\"ev.owa?ns=UncDocument&URL=\">x</a>", "no link at all"}) {
     SCOPED_TRACE(link);
