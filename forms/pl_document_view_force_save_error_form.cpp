@@ -10,6 +10,7 @@
 #include "filter/util.h"
 #include "forms/dom_steps.h"
 #include "forms/form_text.h"
+#include "forms/html_char_refs.h"
 #include "forms/hx_form_context.h"
 #include "forms/page_parts.h"
 #include "html/dom_source.h"
@@ -97,9 +98,12 @@ DWORD CPLDocumentViewForceSaveErrorForm::ReplaceSteps() {
     DebugLog("[CPLDocumentViewForceSaveErrorForm::Process] <A> tag was not found inside <BODY> element!");
     return HX_RC_INVALID_DATA;
   }
+  // Decoded as the browser reads it: a link written with "&amp;" between its
+  // parameters is the same link, and its hash and the redirect are of that.
   const CDOMAttribute hrefAttribute = link.getAttribute("href");
-  const std::string sHref =
-      hrefAttribute.isUndefined() || !hrefAttribute.hasValue() ? std::string() : hrefAttribute.getValue();
+  const std::string sHref = hrefAttribute.isUndefined() || !hrefAttribute.hasValue()
+                                ? std::string()
+                                : DecodeHtmlCharacterReferences(hrefAttribute.getValue());
   if (sHref.empty()) {
     std::string sTag;
     link.getHTML(sTag);

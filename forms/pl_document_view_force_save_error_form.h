@@ -1,5 +1,6 @@
 // The web client's error page for a document that may only be saved: the
-// whole response is replaced by a redirect to the page's first link, with
+// whole response is replaced by a redirect to the page's first link (read
+// with its character references decoded, as the browser follows it), with
 // the link's file-ID hash added as "fidh" so that the access check
 // recognises the product's own follow-up request.
 #pragma once

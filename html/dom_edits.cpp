@@ -5,7 +5,9 @@
 #include "common/debug_log.h"
 #include "filter/util.h"
 #include "html/attributes.h"
+#include "html/dom_exceptions.h"
 #include "html/dom_values.h"
+#include "html/edit_records.h"
 #include "html/element.h"
 #include "html/source.h"
 #include "html/tag.h"
@@ -20,17 +22,26 @@ constexpr DWORD kNoStartTag = 7;
 }
 
 // The address of a page position inside the host's response buffer.
-uint64_t AddressOf(const CSegment* pSegment, HXPos nPos) {
-  return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pSegment->getSource()->getBuffer() + nPos));
+uint64_t AddressOf(const CSource& source, HXPos nPos) {
+  return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(source.getBuffer() + nPos));
+}
+
+// Refuses every edit of a page that ends inside a tag.
+void CheckPageNotCut(CSource& source, HXPos nAt, const char* pOperation) {
+  const HXPos nCut = source.cutTagBegin();
+  if (nCut == HX_NPOS) return;
+  DebugLog("[%s] The page ends inside the tag at <%d>; it is not rewritten. Edit at <%d>.", pOperation, LogPos(nCut),
+           LogPos(nAt));
+  throw CDOMParserIllegalArgumentException(std::string(pOperation) + "() : the page ends inside a tag",
+                                           static_cast<int64_t>(nAt));
 }
 
 DWORD InsertAt(const CSegment* pSegment, HXPos nPos, const std::string& text, CBufferInstructionList* pList) {
-  return CUtil::InsertHtmlStringAtPosition(AddressOf(pSegment, nPos), text.c_str(), pList);
+  return RecordInsertion(*pSegment->getSource(), nPos, text, pList);
 }
 
 DWORD DeleteSegment(const CSegment* pSegment, CBufferInstructionList* pList) {
-  return CUtil::DeleteHtmlStringAtPosition(AddressOf(pSegment, pSegment->getBegin()),
-                                                    static_cast<DWORD>(pSegment->length()), pList);
+  return RecordDeletion(*pSegment->getSource(), pSegment->getBegin(), pSegment->length(), pList);
 }
 
 DWORD SetAttributeOn(CStartTag* pStartTag, const std::string& name, const std::string& value,
@@ -51,6 +62,16 @@ DWORD SetAttributeOn(CStartTag* pStartTag, const std::string& name, const std::s
 }
 
 }  // namespace
+
+DWORD RecordInsertion(CSource& source, HXPos nPos, const std::string& text, CBufferInstructionList* pList) {
+  CheckPageNotCut(source, nPos, "RecordInsertion");
+  return CUtil::InsertHtmlStringAtPosition(AddressOf(source, nPos), text.c_str(), pList);
+}
+
+DWORD RecordDeletion(CSource& source, HXPos nPos, HXPos nLength, CBufferInstructionList* pList) {
+  CheckPageNotCut(source, nPos, "RecordDeletion");
+  return CUtil::DeleteHtmlStringAtPosition(AddressOf(source, nPos), static_cast<DWORD>(nLength), pList);
+}
 
 DWORD CDOMStartTag::insertDataAfter(const std::string& html, CBufferInstructionList* pList) const {
   if (m_pStartTag == nullptr) ThrowUndefined("CDOMStartTag", "insertDataAfter", "m_pStartTag");

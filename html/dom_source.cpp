@@ -1,10 +1,8 @@
 #include "html/dom_source.h"
 
-#include <cstdint>
-
 #include "common/debug_log.h"
 #include "filter/common_pointers.h"
-#include "filter/util.h"
+#include "html/edit_records.h"
 #include "html/element.h"
 #include "html/source.h"
 #include "html/tag.h"
@@ -23,10 +21,6 @@ HXPos PositionOf(const CCommonPointers& record, CCommonPointers::Word w) {
   const ULONGLONG qwAddress = record[w];
   if (qwFirst == 0 || qwAddress == 0 || qwAddress < qwFirst) return HX_NPOS;
   return qwAddress - qwFirst;
-}
-
-uint64_t BufferAddress(const char* pBuffer, HXPos nPos) {
-  return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pBuffer + nPos));
 }
 
 }  // namespace
@@ -269,7 +263,7 @@ DWORD CDOMSource::insertData(HXPos nPos, const std::string& text, CBufferInstruc
     throw CDOMParserIllegalArgumentException("CDOMSource::insertData() : invalid nPos value",
                                              static_cast<int64_t>(nPos));
   }
-  return CUtil::InsertHtmlStringAtPosition(BufferAddress(m_spSource->getBuffer(), nPos), text.c_str(), pList);
+  return RecordInsertion(*m_spSource, nPos, text, pList);
 }
 
 DWORD CDOMSource::deleteData(HXPos nPos, HXPos nLength, CBufferInstructionList* pList) const {
@@ -280,6 +274,5 @@ DWORD CDOMSource::deleteData(HXPos nPos, HXPos nLength, CBufferInstructionList* 
     throw CDOMParserIllegalArgumentException("CDOMSource::deleteData() : invalid nPos value",
                                              static_cast<int64_t>(nPos));
   }
-  return CUtil::DeleteHtmlStringAtPosition(BufferAddress(m_spSource->getBuffer(), nPos), static_cast<DWORD>(nLength),
-                                                    pList);
+  return RecordDeletion(*m_spSource, nPos, nLength, pList);
 }

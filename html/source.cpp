@@ -7,6 +7,7 @@
 
 #include "common/debug_log.h"
 #include "html/case_insensitive_search.h"
+#include "html/cut_tag.h"
 #include "html/element.h"
 #include "html/tag.h"
 #include "html/tag_type_register.h"
@@ -314,6 +315,14 @@ void CSource::fillFullParseLists(const std::vector<CTag*>& vecTags, size_t nRegi
   // The full parse has classified every comment and CDATA section of the page.
   m_vecOpaqueTags.swap(vecOpaque);
   m_nOpaqueScanPos = m_nEnd;
+}
+
+HXPos CSource::cutTagBegin() {
+  if (!m_bCutTagKnown) {
+    m_nCutTagBegin = FindCutTagBegin(*this);
+    m_bCutTagKnown = true;
+  }
+  return m_nCutTagBegin;
 }
 
 bool CSource::isInsideOpaqueTag(HXPos nPos) {

@@ -125,6 +125,10 @@ class CSource : public CSegment {
   // searches that would recurse once per earlier comment.
   bool isInsideOpaqueTag(HXPos nPos);
 
+  // Where the tag the page was cut in begins (FindCutTagBegin), HX_NPOS when
+  // the page ends outside tags; found on first use.
+  HXPos cutTagBegin();
+
  private:
   const char* m_pBuffer;
   CCache m_cache;
@@ -172,6 +176,9 @@ class CSource : public CSegment {
   // and the position the walk has classified everything before.
   std::vector<CTag*> m_vecOpaqueTags;
   HXPos m_nOpaqueScanPos;
+
+  bool m_bCutTagKnown = false;
+  HXPos m_nCutTagBegin = HX_NPOS;
 
   // The arena of the source's parser objects: a page makes thousands of
   // small objects that all die together with the source.

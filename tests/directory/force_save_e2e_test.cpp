@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "general/host_probes.h"
 #include "host/hx_host.h"
@@ -39,17 +40,29 @@ const char kIdentity[] = "@criteria 1\n@user-account bob\n@user-domain HEXMOOR\n
 const char kHeaders[] = "Host: mail.example.com\nUser-Agent: Mozilla/5.0 (X11; Linux x86_64; rv:115.0) Gecko/20100101 "
                         "Firefox/115.0\nAccept: */*\n";
 
+const std::string kDocument = "%5c%5cfs01%5cteam%5cPlan%20Q3.docx";
+
+// What the host answered for one error page, and what became of the
+// redirect's Location followed from elsewhere.
+struct ForceSaveAnswer {
+  std::string redirect;  // "not replaced" first when the page went out instead
+  std::string followed;  // the follow-up's answer kind and the URL the server got
+};
+
 // A file share document that the directory's OWA configuration only offers
 // for saving, asked for by a client of the office network (criteria 1 lets
-// such addresses download directly); OWA answers with its error page. The
+// such addresses download directly); OWA answers with the error page. The
 // redirect the module sends in its place is then followed from an address
 // outside the office network, where only a valid "fidh" lets it through.
-TEST(ForceSaveEndToEnd, ErrorPageBecomesRedirectWhoseHashTheAccessCheckAccepts) {
+// pages are error page paths relative to samples/requests/ or absolute; the
+// debug log goes to log.
+std::vector<ForceSaveAnswer> RunForceSave(const std::vector<std::string>& pages, std::string& log) {
+  std::vector<ForceSaveAnswer> answers(pages.size());
   std::string hostName;
   std::string full;
   ReadComputerNames(hostName, full);
   CTestDirectory directory;
-  ASSERT_EQ("", directory.Start(hostName));
+  EXPECT_EQ("", directory.Start(hostName));
   CTempDir dir;
   const std::string root = dir.Path() + "install/";
   fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
@@ -61,13 +74,6 @@ TEST(ForceSaveEndToEnd, ErrorPageBecomesRedirectWhoseHashTheAccessCheckAccepts) 
   std::ofstream(settings, std::ios::binary | std::ios::trunc) << xml;
   fs::create_directories(dir.Path() + "logs/QuenlithLogs");
 
-  const std::string document = "%5c%5cfs01%5cteam%5cPlan%20Q3.docx";
-  // The hash is of the URL parameter's value once decoded.
-  const std::string fidh = FileIdHash("\\\\fs01\\team\\Plan Q3.docx");
-  const std::string first = std::string("@client-address 10.0.0.7\n") + kIdentity +
-                            "@response-page ../pages/auth_error_force_save.html\n"
-                            "GET /owa/ev.owa?ns=UncDocument&ev=GetDoc&allowLevel=2&id=unresolved&URL=" +
-                            document + " HTTP/1.1\n" + kHeaders;
   const pid_t child = fork();
   if (child == 0) {
     setenv("LDAPURI", directory.Uri().c_str(), 1);
@@ -77,31 +83,51 @@ TEST(ForceSaveEndToEnd, ErrorPageBecomesRedirectWhoseHashTheAccessCheckAccepts) 
     HxHost host;
     std::string error;
     if (!host.Start(HxModulePathInInstall(root), error)) _exit(90);
-    HxRequest request;
-    if (!ParseRequestDescription(first, std::string(HX_SOURCE_DIR) + "/samples/requests", request, error)) _exit(91);
-    const HxOutcome redirect = host.Run(request);
-    std::ofstream(dir.Path() + "redirect.txt", std::ios::binary)
-        << (redirect.answerKind == HxAnswerKind::ReplaceBuffer ? "" : "not replaced\n") << redirect.answer;
-    // The browser follows the Location from elsewhere.
-    const size_t at = redirect.answer.find("Location:");
-    if (at == std::string::npos) _exit(0);
-    const std::string target = redirect.answer.substr(at + 9, redirect.answer.find("\r\n", at) - at - 9);
-    HxRequest followUp;
-    if (!ParseRequestDescription("@client-address 192.0.2.21\n" + std::string(kIdentity) + "GET " + target +
-                                     " HTTP/1.1\n" + kHeaders,
-                                 "", followUp, error)) {
-      _exit(92);
+    for (size_t i = 0; i < pages.size(); ++i) {
+      const std::string first = std::string("@client-address 10.0.0.7\n") + kIdentity + "@response-page " +
+                                pages[i] +
+                                "\nGET /owa/ev.owa?ns=UncDocument&ev=GetDoc&allowLevel=2&id=unresolved&URL=" +
+                                kDocument + " HTTP/1.1\n" + kHeaders;
+      HxRequest request;
+      if (!ParseRequestDescription(first, std::string(HX_SOURCE_DIR) + "/samples/requests", request, error)) _exit(91);
+      const HxOutcome redirect = host.Run(request);
+      const std::string n = std::to_string(i);
+      std::ofstream(dir.Path() + "redirect" + n + ".txt", std::ios::binary)
+          << (redirect.answerKind == HxAnswerKind::ReplaceBuffer ? "" : "not replaced\n") << redirect.answer;
+      // The browser follows the Location from elsewhere.
+      const size_t at = redirect.answer.find("Location:");
+      if (at == std::string::npos) continue;
+      const std::string target = redirect.answer.substr(at + 9, redirect.answer.find("\r\n", at) - at - 9);
+      HxRequest followUp;
+      if (!ParseRequestDescription("@client-address 192.0.2.21\n" + std::string(kIdentity) + "GET " + target +
+                                       " HTTP/1.1\n" + kHeaders,
+                                   "", followUp, error)) {
+        _exit(92);
+      }
+      const HxOutcome followed = host.Run(followUp);
+      std::ofstream(dir.Path() + "followed" + n + ".txt", std::ios::binary)
+          << HxAnswerKindName(followed.answerKind) << "\n"
+          << followed.finalUrl;
     }
-    const HxOutcome followed = host.Run(followUp);
-    std::ofstream(dir.Path() + "followed.txt", std::ios::binary)
-        << HxAnswerKindName(followed.answerKind) << "\n"
-        << followed.finalUrl;
     _exit(0);
   }
   int status = 0;
   waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  const std::string log = ReadFile(dir.Path() + "logs/QuenlithLogs/QLCommonLog.log");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  log = ReadFile(dir.Path() + "logs/QuenlithLogs/QLCommonLog.log");
+  for (size_t i = 0; i < pages.size(); ++i) {
+    answers[i].redirect = ReadFile(dir.Path() + "redirect" + std::to_string(i) + ".txt");
+    answers[i].followed = ReadFile(dir.Path() + "followed" + std::to_string(i) + ".txt");
+  }
+  return answers;
+}
+
+TEST(ForceSaveEndToEnd, ErrorPageBecomesRedirectWhoseHashTheAccessCheckAccepts) {
+  std::string log;
+  const ForceSaveAnswer answer = RunForceSave({"../pages/auth_error_force_save.html"}, log).front();
+  const std::string document = kDocument;
+  // The hash is of the URL parameter's value once decoded.
+  const std::string fidh = FileIdHash("\\\\fs01\\team\\Plan Q3.docx");
 
   // The whole replacement, byte for byte: the page's first link below the
   // mail server's base path, with the hash of its document URL.
@@ -126,7 +152,7 @@ TEST(ForceSaveEndToEnd, ErrorPageBecomesRedirectWhoseHashTheAccessCheckAccepts) 
             "Cache-control: s-maxage=0\r\n"
             "Content-Type: text/html; charset=utf-8\r\n"
             "\r\n" + body,
-            ReadFile(dir.Path() + "redirect.txt"))
+            answer.redirect)
       << log;
 
   // The follow-up is let on to the server without the product's hash.
@@ -136,8 +162,45 @@ TEST(ForceSaveEndToEnd, ErrorPageBecomesRedirectWhoseHashTheAccessCheckAccepts) 
       << log;
   EXPECT_EQ(std::string(HxAnswerKindName(HxAnswerKind::ServerResponse)) + "\n" +
                 "/owa/ev.owa?ns=UncDocument&ev=GetDoc&allowLevel=2&URL=" + document,
-            ReadFile(dir.Path() + "followed.txt"))
+            answer.followed)
       << log;
+}
+
+// OWA may write the link's "&" as "&amp;", as HTML allows: the redirect goes
+// to the link the browser would follow, with the hash of its document URL,
+// whether that parameter comes last or first.
+TEST(ForceSaveEndToEnd, LinkWrittenWithCharacterReferencesIsFollowedDecoded) {
+  CTempDir dir;
+  const std::string page = ReadFile(std::string(HX_SOURCE_DIR) + "/samples/pages/auth_error_force_save.html");
+  const std::string written = "ev.owa?ns=UncDocument&ev=GetDoc&allowLevel=2&URL=" + kDocument;
+  ASSERT_NE(std::string::npos, page.find(written));
+  const struct {
+    std::string href;
+    std::string query;
+  } links[] = {
+      {"ns=UncDocument&amp;ev=GetDoc&amp;allowLevel=2&amp;URL=" + kDocument,
+       "ns=UncDocument&ev=GetDoc&allowLevel=2&URL=" + kDocument},
+      {"URL=" + kDocument + "&amp;ns=UncDocument&#38;ev=GetDoc&#x26;allowLevel=2",
+       "URL=" + kDocument + "&ns=UncDocument&ev=GetDoc&allowLevel=2"},
+  };
+  std::vector<std::string> pages;
+  for (const auto& link : links) {
+    std::string text = page;
+    text.replace(text.find(written), written.size(), "ev.owa?" + link.href);
+    pages.push_back(dir.Write("page" + std::to_string(pages.size()) + ".html", text));
+  }
+  std::string log;
+  const std::vector<ForceSaveAnswer> answers = RunForceSave(pages, log);
+  const std::string fidh = FileIdHash("\\\\fs01\\team\\Plan Q3.docx");
+  for (size_t i = 0; i < pages.size(); ++i) {
+    SCOPED_TRACE(links[i].href);
+    EXPECT_EQ(0u, answers[i].redirect.find("HTTP/1.1 302 Object Moved\r\nLocation:/owa/ev.owa?" + links[i].query +
+                                           "&fidh=" + fidh + "\r\n"))
+        << answers[i].redirect << log;
+    EXPECT_EQ(std::string(HxAnswerKindName(HxAnswerKind::ServerResponse)) + "\n/owa/ev.owa?" + links[i].query,
+              answers[i].followed)
+        << log;
+  }
 }
 
 }  // namespace

@@ -82,10 +82,13 @@ TEST(ForceSaveErrorPage, RedirectResponseCarriesTheLinksFileIDHash) {
   EXPECT_EQ(expected, answer.response);
 }
 
-// A link that would write headers of its own, or that has nothing to hash,
-// leaves the error page as it is; markup in the link stays text in the body.
+// A link that would write headers of its own (its line end written as is or
+// as character references, which the link is read through), or that has
+// nothing to hash, leaves the error page as it is; markup in the link stays
+// text in the body.
 TEST(ForceSaveErrorPage, UnusableLinksRefusedAndMarkupEscaped) {
   for (const char* link : {"<a href=\"ev.owa?ns=UncDocument&URL=a\r\nSet-Cookie: s=1\">x</a>",
+                           "<a href=\"ev.owa?ns=UncDocument&amp;URL=a&#13;&#10;Set-Cookie: s=1\">x</a>",
                            "<a href=\"ev.owa?ns=UncDocument&URL=a\x01\">x</a>", "<a href=\"ev.owa?ns=UncDocument\">x</a>",
                            "<a href=\"ev.owa?ns=UncDocument&URL=\">x</a>", "no link at all"}) {
     SCOPED_TRACE(link);
@@ -102,6 +105,31 @@ TEST(ForceSaveErrorPage, UnusableLinksRefusedAndMarkupEscaped) {
   const std::string body = answer.response.substr(answer.response.find("\r\n\r\n") + 4);
   EXPECT_NE(std::string::npos, body.find("x.owa?URL=a&quot;&gt;&lt;script&gt;alert(1)&lt;/script&gt;&amp;fidh="));
   EXPECT_NE(std::string::npos, answer.response.find("Content-Length:" + std::to_string(body.size()) + "\r\n"));
+}
+
+// One "/" at the seam of the base path and the link, added only where
+// neither has it; a link that starts with "/" keeps it, also after a base
+// path that ends with one.
+TEST(ForceSaveErrorPage, BasePathAndLinkJoinedWithOneSlashWhereNeitherHasIt) {
+  const struct {
+    const char* base;
+    const char* href;
+    const char* target;
+  } rows[] = {
+      {"/owa", "ev.owa?URL=a", "/owa/ev.owa?URL=a"},     {"/owa", "/ev.owa?URL=a", "/owa/ev.owa?URL=a"},
+      {"/owa/", "ev.owa?URL=a", "/owa/ev.owa?URL=a"},    {"/owa/", "/ev.owa?URL=a", "/owa//ev.owa?URL=a"},
+      {"", "ev.owa?URL=a", "ev.owa?URL=a"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.base) + " + " + row.href);
+    FormPage page(ErrorPage(std::string("<a href=\"") + row.href + "\">x</a>"));
+    page.Record().m_spExchangeURL->m_sBasePath = row.base;
+    const Answer answer = RunForceSave(page);
+    ASSERT_EQ(0u, answer.result);
+    EXPECT_NE(std::string::npos, answer.response.find(std::string("\r\nLocation:") + row.target +
+                                                      "&fidh=" + CUtil::HashString("a") + "\r\n"))
+        << answer.response;
+  }
 }
 
 }  // namespace

@@ -150,3 +150,33 @@ TEST(DomEdits, UndefinedWrappersThrowBeforeRecording) {
   EXPECT_THROW(CDOMAttribute().insertValueData(0, "x", &f.list), CDOMParserUndefinedObjectException);
   EXPECT_EQ(f.list.size(), 0u);
 }
+
+// A page that ends inside a tag takes no edit at all, near its start or its
+// end. What only looks like an open tag at the end (in a comment, in a
+// quoted value, a '>' inside quotes, a '<' before a blank) cuts nothing.
+TEST(DomEdits, PageEndingInsideATagTakesNoEdit) {
+  const std::string head = "<html><body><p id=p1>text</p>";
+  for (const char* tail : {"<a title=\"Ada", "<a title='x>y", "<a tit", "</a", "<!-- x >", "<"}) {
+    SCOPED_TRACE(tail);
+    Response response(head + tail);
+    CDOMSource dom(&response.record);
+    CBufferInstructionList list;
+    CDOMElement p = dom.getElementById("p1");
+    ASSERT_FALSE(p.isUndefined());
+    EXPECT_THROW(p.getStartTag().insertDataBefore("[B]", &list), CDOMParserIllegalArgumentException);
+    EXPECT_THROW(p.remove(&list), CDOMParserIllegalArgumentException);
+    EXPECT_THROW(dom.getBody().appendContentData("[M]", &list), CDOMParserIllegalArgumentException);
+    EXPECT_THROW(dom.insertData(response.nHtmlBegin, "[S]", &list), CDOMParserIllegalArgumentException);
+    EXPECT_EQ(list.size(), 0u);
+  }
+  for (const char* tail : {"<!-- <a title=\"x -->", "<a title='<b x=\"'>", "<a title=\"x>y\">", "a < b"}) {
+    SCOPED_TRACE(tail);
+    Response response(head + tail);
+    CDOMSource dom(&response.record);
+    CBufferInstructionList list;
+    DWORD dwRet = 1;
+    EXPECT_NO_THROW(dwRet = dom.getBody().appendContentData("[M]", &list));
+    EXPECT_EQ(dwRet, 0u);
+    EXPECT_EQ(response.Apply(list), head + tail + "[M]");
+  }
+}
