@@ -210,7 +210,9 @@ BrowserPage LoadInBrowser(const std::string& pagePath, const std::vector<std::st
   return RunInBrowser(pagePath, variables, false);
 }
 
-BrowserPage ExerciseInBrowser(const std::string& pagePath) { return RunInBrowser(pagePath, {}, true); }
+BrowserPage ExerciseInBrowser(const std::string& pagePath, const std::vector<std::string>& variables) {
+  return RunInBrowser(pagePath, variables, true);
+}
 
 bool HasCall(const BrowserPage& page, const std::string& fn, const std::vector<std::string>& args) {
   // One whole element of the JSON array: a "," or "[" before it, a "," or

@@ -34,7 +34,7 @@ BrowserPage LoadInBrowser(const std::string& pagePath, const std::vector<std::st
 // Loads a page file and exercises it. Besides the recorders' calls, "attr"
 // entries give the value the browser reads from each "_QLPL...name"
 // attribute: ["attr", attribute name, value].
-BrowserPage ExerciseInBrowser(const std::string& pagePath);
+BrowserPage ExerciseInBrowser(const std::string& pagePath, const std::vector<std::string>& variables = {});
 
 // A call of fn was recorded that has each of args as one whole argument.
 bool HasCall(const BrowserPage& page, const std::string& fn, const std::vector<std::string>& args);
