@@ -96,8 +96,9 @@ size_t ReadNamedReference(const std::string& markup, size_t amp, std::string& te
     if (markup.compare(amp + 1, nameLength, ref.pName) != 0) continue;
     const size_t after = amp + 1 + nameLength;
     const bool bSemicolon = after < markup.size() && markup[after] == ';';
-    const bool bBare = ref.bLegacy && (after == markup.size() || (!IsAsciiLetter(markup[after]) &&
-                                                                  !IsAsciiDigit(markup[after]) && markup[after] != '='));
+    const bool bEnds = after == markup.size() ||
+                       (!IsAsciiLetter(markup[after]) && !IsAsciiDigit(markup[after]) && markup[after] != '=');
+    const bool bBare = ref.bLegacy && bEnds;
     if (!bSemicolon && !bBare) continue;
     text = ref.pText;
     return after - amp + (bSemicolon ? 1 : 0);

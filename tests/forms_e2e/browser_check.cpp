@@ -82,7 +82,8 @@ var calls=[],names=['f_viewAttachment','f_QLPLOnMouseDown','f_QLPLOnClick','f_QL
 function note(a){calls.push(JSON.stringify(a));}
 names.forEach(function(n){window[n]=function(){note([n].concat([].map.call(arguments,String)));};});
 var els=[].slice.call(document.getElementsByTagName('*'));
-els.forEach(function(el){[].forEach.call(el.attributes,function(a){if(/^_qlpl.*name$/i.test(a.name))note(['attr',a.name,a.value]);});});
+els.forEach(function(el){[].forEach.call(el.attributes,function(a){
+if(/^_qlpl.*name$/i.test(a.name))note(['attr',a.name,a.value]);});});
 var ev={button:2,type:'mousedown',preventDefault:function(){},stopPropagation:function(){}};
 hxScripts().forEach(function(s){if(!/^on/i.test(s.name))return;var f=s.el[s.name.toLowerCase()];
 try{if(typeof f!=='function')f=new Function('event',s.code);f.call(s.el,ev);}catch(e){note(['error',s.name,String(e)]);}});
@@ -142,7 +143,8 @@ BrowserPage RunInBrowser(const std::string& pagePath, const std::vector<std::str
   BrowserPage result;
   CTempDir dir;
   const std::string original = ReadFile(pagePath);
-  const std::string copy = bExercise ? WithSentinel(original) + Probe(variables) + kExercise : original + Probe(variables);
+  const std::string copy =
+      bExercise ? WithSentinel(original) + Probe(variables) + kExercise : original + Probe(variables);
   const std::string page = dir.Write("probed.html", copy);
   const std::string domFile = dir.Path() + "dom.html";
   const std::string consoleFile = dir.Path() + "console.txt";

@@ -8,8 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -73,17 +75,19 @@ void ReplaceOnce(std::string& text, const std::string& what, const std::string& 
   text.replace(at, what.size(), with);
 }
 
-// Text for a double-quoted attribute, and the same for a single-quoted one.
+// Plain text spelt for a double-quoted attribute of the page.
 std::string InDoubleQuotes(const std::string& s) {
   std::string out;
   for (char c : s) out += c == '&' ? "&amp;" : c == '"' ? "&quot;" : c == '<' ? "&lt;" : std::string(1, c);
   return out;
 }
+// Markup (a name as the text spells it) moved into a single-quoted attribute.
 std::string InSingleQuotes(std::string markup) {
   for (size_t p = markup.find('\''); p != std::string::npos; p = markup.find('\'', p)) markup.replace(p, 1, "&#39;");
   return markup;
 }
 
+// Every byte but letters and digits as %XX, as a URL parameter.
 std::string PercentEncoded(const std::string& s) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -106,6 +110,15 @@ std::string BasicSpan(const std::string& itemId, size_t i) {
          "</a>&#x200E;(1 KB)</span>";
 }
 
+// What the recorders must have received for one attachment: {fn, args}.
+using RecorderCalls = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+// Both Basic forms: the view link and the menu anchor's mouse-down handler.
+RecorderCalls BasicCalls(size_t i) {
+  return {{"f_viewAttachment", {IdOf(i), ScriptName(kNames[i].shown)}},
+          {"f_QLPLOnMouseDown", {IdOf(i), ScriptName(kNames[i].shown)}}};
+}
+
 // The hostile document's folder, and its path as the browser reads it.
 const char kFolderMarkup[] = "fs01.example.com/d&lt;/script&gt;\\&#34;%22&#39;";
 const char kFolderShown[] = "fs01.example.com/d</script>\\\"%22'";
@@ -115,8 +128,7 @@ struct PageKind {
   const char* firstLine;   // the page's attachment lines start with this text
   const char* itemIdInput;  // the page's item id input, made hostile too, or null
   std::function<std::string(size_t)> line;  // the hostile line of attachment i
-  // What the recorders must have received for attachment i: {fn, args}.
-  std::function<std::vector<std::pair<std::string, std::vector<std::string>>>(size_t)> calls;
+  std::function<RecorderCalls(size_t)> calls;  // what attachment i must have sent
 };
 
 const PageKind kKinds[] = {
@@ -128,27 +140,18 @@ const PageKind kKinds[] = {
               kNames[i].markup + "</a>&#x200E;<span class=\"wvsn\"> (1 KB)</span></span>;";
      },
      [](size_t i) {
-       return std::vector<std::pair<std::string, std::vector<std::string>>>{
-           {"f_viewAttachment", {IdOf(i), ScriptName(kNames[i].shown)}},
-           {"attr", {"_qlplattfilename", kNames[i].shown}}};
+       return RecorderCalls{{"f_viewAttachment", {IdOf(i), ScriptName(kNames[i].shown)}},
+                            {"attr", {"_qlplattfilename", kNames[i].shown}}};
      }},
-    {"basic_read_item.txt", "<span id=\"spnAtmt\"", nullptr, [](size_t i) { return BasicSpan("RgAAAACk3TdwJ2EAAAAA", i) + ";"; },
-     [](size_t i) {
-       return std::vector<std::pair<std::string, std::vector<std::string>>>{
-           {"f_viewAttachment", {IdOf(i), ScriptName(kNames[i].shown)}},
-           {"f_QLPLOnMouseDown", {IdOf(i), ScriptName(kNames[i].shown)}}};
-     }},
+    {"basic_read_item.txt", "<span id=\"spnAtmt\"", nullptr,
+     [](size_t i) { return BasicSpan("RgAAAACk3TdwJ2EAAAAA", i) + ";"; }, BasicCalls},
     {"basic_attachment_manager.txt", "<tr><td><input type=\"checkbox\"",
      "<input type=\"hidden\" name=\"hidid\" value=\"RgAAAACk3TdwJ2EAAAAB\">",
      [](size_t i) {
        return "<tr><td><input type=\"checkbox\" name=\"chkAtt\" value=\"" + std::to_string(i) + "\"></td><td>" +
               BasicSpan("RgAAAACk3TdwJ2EAAAAB", i) + "</td></tr>";
      },
-     [](size_t i) {
-       return std::vector<std::pair<std::string, std::vector<std::string>>>{
-           {"f_viewAttachment", {IdOf(i), ScriptName(kNames[i].shown)}},
-           {"f_QLPLOnMouseDown", {IdOf(i), ScriptName(kNames[i].shown)}}};
-     }},
+     BasicCalls},
     {"premium_document_view.txt", "<tr id=\"us\">", nullptr,
      [](size_t i) {
        return std::string("<tr id=\"us\"><a t=\"18\" id='bfile://") + kFolderMarkup + "/" +
@@ -159,7 +162,7 @@ const PageKind kKinds[] = {
        // The file name is what follows the path's last "/".
        const std::string shown = kNames[i].shown;
        const std::string file = shown.substr(shown.rfind('/') + 1);
-       return std::vector<std::pair<std::string, std::vector<std::string>>>{
+       return RecorderCalls{
            {"f_viewAttachment", {std::string("file://") + kFolderShown + "/" + shown, ScriptName(file), "unc"}},
            {"attr", {"_qlplfilename", file}}};
      }},
@@ -215,7 +218,9 @@ TEST(HostilePages, NoNameOrIdLeavesItsScriptStringAndEachReachesTheRecorders) {
     for (const std::string& write : page.sentinelWrites) ADD_FAILURE() << "a payload ran: " << write;
     EXPECT_EQ(page.variables.at("g_szRootURL"), std::string("https://") + kHostileHost + "/owa/");
     EXPECT_EQ(page.variables.at("g_szBasePath"), kHostileBasePath);
-    if (kind.itemIdInput != nullptr) EXPECT_EQ(page.variables.at("g_sQLPLItemID"), kHostileItemId);
+    if (kind.itemIdInput != nullptr) {
+      EXPECT_EQ(page.variables.at("g_sQLPLItemID"), kHostileItemId);
+    }
     for (size_t i = 0; i < std::size(kNames); ++i) {
       for (const auto& [fn, args] : kind.calls(i)) {
         EXPECT_TRUE(HasCall(page, fn, args)) << fn << " of attachment " << i << " in " << applied.path;

@@ -60,7 +60,8 @@ TEST(SamplePages, BrowserCheckSeesWhatTheBrowserSees) {
   const std::string lively = dir.Write("lively.html",
                                        "<html><head><title>t</title></head><body>"
                                        "<a href='javascript:f_viewAttachment(\"a%2522\",1);'>x</a>"
-                                       "<span onmousedown='if(event.button==2)document.title=\"w\"'>y</span></body></html>");
+                                       "<span onmousedown='if(event.button==2)document.title=\"w\"'>y</span>"
+                                       "</body></html>");
   const BrowserPage run = ExerciseInBrowser(lively);
   ASSERT_TRUE(run.loaded) << run.error;
   EXPECT_TRUE(run.exercised);
