@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "common/debug_log.h"
-#include "common/string_utils.h"
+#include "common/js_string.h"
 #include "forms/hx_form_context.h"
 
 namespace {
@@ -16,7 +16,7 @@ std::string ProductScriptBlock(const std::string& lines) { return kScriptBlockOp
 
 void AppendStringLine(std::string& sLines, const char* pPrefix, const std::string& sValue) {
   sLines += pPrefix;
-  sLines += sValue;
+  sLines += EscapeJavaScriptString(sValue, '"');
   sLines += "\";\r\n";
 }
 
@@ -24,13 +24,6 @@ void AppendFlagLine(std::string& sLines, const char* pPrefix, bool bValue) {
   sLines += pPrefix;
   sLines += bValue ? "1" : "0";
   sLines += ";\r\n";
-}
-
-std::string ScriptSafeFileName(const std::string& sFileName) {
-  std::string escaped = sFileName;
-  ReplaceAll(escaped, "'", "&#39;");
-  ReplaceAll(escaped, "&quot;", "&#39;");
-  return escaped;
 }
 
 void LogProcessBanner(const char* pPrefix, const std::string& middle) {

@@ -12,6 +12,7 @@
 #include "forms/cached_script_decorator.h"
 #include "forms/hx_form_context.h"
 #include "forms/hx_form_script_path.h"
+#include "forms/page_values.h"
 #include "html/dom_source.h"
 #include "html/source.h"
 
@@ -22,11 +23,14 @@ const char* const kScriptAfter = "\"></SCRIPT>\n";
 const char* const kStyleSheetBefore = "<LINK rel=\"stylesheet\" type=\"text/css\" href=\"";
 const char* const kStyleSheetAfter = "\">\n";
 
+// The path holds the request's cached-script prefix: it must not end the
+// attribute.
 std::string LinkElement(const std::string& path, DWORD dwKind) {
+  const std::string value = ValueInAnyAttribute(path);
   std::string element;
   element.reserve(256);
-  if (dwKind == ScriptLinkKind::Script) element.append(kScriptBefore).append(path).append(kScriptAfter);
-  if (dwKind == ScriptLinkKind::StyleSheet) element.append(kStyleSheetBefore).append(path).append(kStyleSheetAfter);
+  if (dwKind == ScriptLinkKind::Script) element.append(kScriptBefore).append(value).append(kScriptAfter);
+  if (dwKind == ScriptLinkKind::StyleSheet) element.append(kStyleSheetBefore).append(value).append(kStyleSheetAfter);
   return element;
 }
 
@@ -59,7 +63,9 @@ DWORD CHXForm::PrefixLinkedScripts(CHXFormContext* pFormContext, const std::stri
     DebugLog("[CHXForm::PrefixLinkedScripts] Error: Invalid parameter: csm is not initialized!");
     return HX_RC_INVALID_DATA;
   }
-  const std::string prefix = pScriptManager->GetPrefix();
+  // The prefix comes from the request and goes into the page's own "src",
+  // quoted or not: it must not end that attribute.
+  const std::string prefix = ValueInAnyAttribute(pScriptManager->GetPrefix());
   CDOMSource& dom = *pFormContext->m_spDom;
   const CDOMElement parent = bInHead ? dom.getHead() : dom.getHtml();
   const CDOMStartTagVector scripts = parent.getStartTagsByTagName("SCRIPT");

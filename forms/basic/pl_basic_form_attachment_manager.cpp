@@ -89,7 +89,7 @@ DWORD CPLBasicFormAttachmentManager::InsertAttachFileJavaScriptVariables() {
              "failed.");
     dwRet = HX_RC_MISSING;
   } else {
-    sLines.append("var g_Extensions = \"").append(ToStd(m_csBlockedExtensions)).append("\";\r\n");
+    AppendStringLine(sLines, "var g_Extensions = \"", ToStd(m_csBlockedExtensions));
     sLines.append("var g_oExtensions = new Array();\r\ng_oExtensions = g_Extensions.split(\";\");\r\n");
     dwRet = m_pFormContext->m_spDom->getHead().getStartTag().insertDataAfter(
         "\r\n" + ProductScriptBlock(sLines) + "\r\n", Instructions());
@@ -106,9 +106,9 @@ DWORD CPLBasicFormAttachmentManager::InsertAttachFileJavaScriptVariables() {
 
 bool CPLBasicFormAttachmentManager::AppendItemIDAndItemIDHashJavaScriptVariable(bool bDirectAccess,
                                                                                 std::string& sScript) {
-  sScript.append("var g_sQLPLItemID=\"").append(m_sItemID).append("\";\r\n");
+  AppendStringLine(sScript, "var g_sQLPLItemID=\"", m_sItemID);
   if (bDirectAccess) {
-    sScript.append("var g_sQLPLItemIDHash=\"").append(m_sItemIDHash).append("\";\r\n");
+    AppendStringLine(sScript, "var g_sQLPLItemIDHash=\"", m_sItemIDHash);
   } else {
     sScript.append("var g_sQLPLItemIDHash=null;\r\n");
   }

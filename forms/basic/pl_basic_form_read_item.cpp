@@ -110,14 +110,14 @@ DWORD CPLBasicFormReadItem::InitItemIDAndAttIDsFromRequestURL_CalculateItemIDHas
 // plain ID is written unchanged).
 bool CPLBasicFormReadItem::AppendItemIDAndItemIDHashJavaScriptVariable(bool bDirectAccess, std::string& sScript) {
   if (m_vecAttachmentIDs.empty()) {
-    sScript.append("var g_sQLPLItemID=\"").append(EscapeJavaScriptString(m_sItemID, '"')).append("\";\r\n");
+    AppendStringLine(sScript, "var g_sQLPLItemID=\"", m_sItemID);
   } else {
     sScript.append("var g_oQLPLItemIDAttIDs=new Array(\"").append(EscapeJavaScriptString(m_sItemID, '"'));
     for (const std::string& sID : m_vecAttachmentIDs) sScript.append("\",\"").append(EscapeJavaScriptString(sID, '"'));
     sScript.append("\");\r\n");
   }
   if (bDirectAccess) {
-    sScript.append("var g_sQLPLItemIDHash=\"").append(m_sItemIDHash).append("\";\r\n");
+    AppendStringLine(sScript, "var g_sQLPLItemIDHash=\"", m_sItemIDHash);
   } else {
     sScript.append("var g_sQLPLItemIDHash=null;\r\n");
   }

@@ -17,6 +17,7 @@
 #include "forms/hx_form_context.h"
 #include "forms/hx_form_script_path.h"
 #include "forms/page_parts.h"
+#include "forms/page_values.h"
 #include "html/dom_source.h"
 
 namespace {
@@ -36,12 +37,6 @@ bool ValueOf(const CDOMStartTag& tag, const char* pName, std::string& sValue) {
 
 // Pages may write URLs and script arguments with character references.
 std::string Decoded(const std::string& sValue) { return DecodeHtmlCharacterReferences(sValue); }
-
-// A value copied into a double-quoted attribute must not end it early.
-std::string InDoubleQuotes(std::string sValue) {
-  ReplaceAll(sValue, "\"", "&quot;");
-  return sValue;
-}
 
 std::string TagHTML(const CDOMStartTag& tag) {
   std::string sHTML;
@@ -210,9 +205,9 @@ DWORD CPLBasicFormWithAttachments::ModifyEmbeddedAttachmentSPANElement(const CDO
 
   std::string sHTML;
   sHTML.reserve(static_cast<size_t>(link.getLength()) + 64);
-  sHTML.append("<a href=\"").append(InDoubleQuotes(sHref));
-  sHTML.append("\" onclick=\"").append(InDoubleQuotes(sOnClick));
-  sHTML.append("\" title=\"").append(InDoubleQuotes(sTitle)).append("\">");
+  sHTML.append("<a href=\"").append(MarkupInDoubleQuotedAttribute(sHref));
+  sHTML.append("\" onclick=\"").append(MarkupInDoubleQuotedAttribute(sOnClick));
+  sHTML.append("\" title=\"").append(MarkupInDoubleQuotedAttribute(sTitle)).append("\">");
   sHTML.append("<img src=\"").append(ImagePath(kViewImage)).append(kImageEnd);
   const DWORD dwRet = span.getStartTag().insertDataAfter(sHTML, Instructions());
   if (dwRet != 0) {
@@ -269,8 +264,9 @@ std::string CPLBasicFormWithAttachments::ContextMenuAnchor(const std::string& sA
                                                            const PLContextMenuFlags& flags) const {
   std::string sHandler;
   sHandler.reserve(64);
-  sHandler.append("return f_QLPLOnMouseDown(event,\"").append(ScriptSafeFileName(sFileName));
-  sHandler.append("\",\"").append(sAttachmentID);
+  sHandler.append("return f_QLPLOnMouseDown(event,\"")
+      .append(MarkupNameInScriptAttribute(sFileName, ScriptCarrier::EventHandler));
+  sHandler.append("\",\"").append(ValueInScriptAttribute(sAttachmentID, ScriptCarrier::EventHandler));
   sHandler.append("\",\"").append(bDirectAccess ? CUtil::HashString(sAttachmentID.c_str()) : std::string());
   sHandler.append("\",");
   const bool menu[] = {flags.bOpenVisible, flags.bOpenEnabled, flags.bSaveVisible, flags.bSaveEnabled,
@@ -310,8 +306,10 @@ void CPLBasicFormWithAttachments::GetViewAttachmentLinkHTML(std::string& sHTML, 
                                                             const std::string& sFileName) {
   sHTML.append("<a href='javascript:f_viewAttachment(((typeof(g_sQLPLItemID)!=\"undefined\")&&(g_sQLPLItemID!=null))?"
                "g_sQLPLItemID:g_oQLPLItemIDAttIDs,\"");
-  sHTML.append(sAttachmentID).append("\",").append(ToString(m_nDefaultVisualisation)).append(",\"");
-  sHTML.append(ScriptSafeFileName(sFileName)).append("\");' title=\"").append(m_sViewAttachmentText).append("\">");
+  sHTML.append(ValueInScriptAttribute(sAttachmentID, ScriptCarrier::JavaScriptLink));
+  sHTML.append("\",").append(ToString(m_nDefaultVisualisation)).append(",\"");
+  sHTML.append(MarkupNameInScriptAttribute(sFileName, ScriptCarrier::JavaScriptLink));
+  sHTML.append("\");' title=\"").append(m_sViewAttachmentText).append("\">");
   sHTML.append("<img src=\"").append(ImagePath(kViewImage)).append(kImageEnd);
 }
 

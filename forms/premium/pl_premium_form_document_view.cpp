@@ -12,6 +12,7 @@
 #include "forms/html_char_refs.h"
 #include "forms/hx_form_context.h"
 #include "forms/owa_file_access_level.h"
+#include "forms/page_values.h"
 #include "forms/premium/premium_markup.h"
 #include "html/dom_source.h"
 
@@ -216,18 +217,16 @@ std::string CPLPremiumFormDocumentView::BlockedCellHTML() const {
 
 std::string CPLPremiumFormDocumentView::ViewCellHTML(const std::string& sFilePath, const std::string& sFileName,
                                                      DWORD dwDocumentType) const {
-  std::string sPathCopy = sFilePath;
-  ReplaceAll(sPathCopy, "'", "&#39;");
   std::string sHTML;
   sHTML.reserve(128);
   sHTML +=
       "<td id=_QLPLViewDocTD nowrap><a id=_QLPLViewDocA onDblClick=\"return false;\" "
       "onClick='javascript:f_viewAttachment(\"";
-  sHTML += sPathCopy;
+  sHTML += MarkupInScriptAttribute(sFilePath, ScriptCarrier::EventHandler);
   sHTML += "\",";
   sHTML += ToString(m_nDefaultVisualisation);
   sHTML += ",\"";
-  sHTML += ScriptSafeFileName(sFileName);
+  sHTML += MarkupNameInScriptAttribute(sFileName, ScriptCarrier::EventHandler);
   sHTML += "\",\"";
   sHTML += dwDocumentType == DocumentType::SharePoint ? "wss" : "unc";
   sHTML += "\");' title=\"";

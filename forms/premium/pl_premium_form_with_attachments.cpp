@@ -8,6 +8,7 @@
 #include "forms/get_attribute.h"
 #include "forms/html_char_refs.h"
 #include "forms/hx_form_context.h"
+#include "forms/page_values.h"
 #include "forms/premium/premium_markup.h"
 #include "html/dom_source.h"
 
@@ -239,11 +240,11 @@ bool CPLPremiumFormWithAttachments::GetAttachmentID(const CDOMElement& span, std
 void CPLPremiumFormWithAttachments::GetViewAttachmentLinkHTML(std::string& sHTML, const std::string& sAttachmentID,
                                                               const std::string& sFileName) {
   sHTML += "<a onClick='javascript:f_viewAttachment(((typeof(a_sId)!=\"undefined\")&&(a_sId!=null))?a_sId:a_rgsIds,\"";
-  sHTML += sAttachmentID;
+  sHTML += ValueInScriptAttribute(sAttachmentID, ScriptCarrier::EventHandler);
   sHTML += "\",";
   sHTML += ToString(m_nDefaultVisualisation);
   sHTML += ",\"";
-  sHTML += ScriptSafeFileName(sFileName);
+  sHTML += MarkupNameInScriptAttribute(sFileName, ScriptCarrier::EventHandler);
   sHTML += "\");' title=\"";
   sHTML += m_sViewAttachmentText;
   sHTML += "\" onMouseOver=\"this.style.cursor='hand';\">";

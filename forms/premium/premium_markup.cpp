@@ -1,12 +1,13 @@
 #include "forms/premium/premium_markup.h"
 
 #include "forms/hx_form_script_path.h"
+#include "forms/page_values.h"
 #include "forms/pl_form_with_files.h"
 
 void AppendMenuAttribute(std::string& text, const char* pName, const std::string& value) {
   text += pName;
   text += "=\"";
-  text += value;
+  text += MarkupInDoubleQuotedAttribute(value);
   text += "\" ";
 }
 

@@ -1,13 +1,15 @@
 // Markup pieces that the Premium attachment and document-view forms share:
-// the context-menu attributes the product's scripts read, the binocular
-// images and the file name as the view link's script call carries it.
+// the context-menu attributes the product's scripts read and the binocular
+// images.
 #pragma once
 
 #include <string>
 
 struct PLContextMenuFlags;
 
-// Appends name="value" and a blank; the value goes in as it is.
+// Appends name="value" and a blank. The value is spelt as markup (a name
+// copied from the page, a flag, a hash): it goes in as written, only a raw
+// double quote, which would end the attribute, becomes "&quot;".
 void AppendMenuAttribute(std::string& text, const char* pName, const std::string& value);
 // Appends the eight visible and enabled flags ("1" or "0"), Open, Save, Text,
 // Rich in that order.

@@ -2,10 +2,14 @@
 # Loads one page file in headless Chromium the way the tests do: writes the
 # DOM the browser built to DOM_OUT and the browser's console lines (script
 # errors among them) to CONSOLE_OUT. Missing scripts and images of the page
-# only fail to load; they do not fail this script.
-#   tests/browser/load_page.sh PAGE.html DOM_OUT CONSOLE_OUT
+# only fail to load; they do not fail this script. With BUDGET_MS the DOM is
+# dumped once the page's timers have had that much virtual time, so that work
+# a page schedules after loading (clicks, javascript: links) is done.
+#   tests/browser/load_page.sh PAGE.html DOM_OUT CONSOLE_OUT [BUDGET_MS]
 set -uo pipefail
 page=$1 dom_out=$2 console_out=$3
+budget=()
+if [[ -n "${4:-}" ]]; then budget=(--virtual-time-budget="$4"); fi
 browser=$(command -v chromium || command -v chromium-browser || true)
 if [[ -z "$browser" ]]; then
   echo "chromium is not installed (tools/apt-packages.txt lists it; run make setup)" >&2
@@ -17,7 +21,7 @@ trap 'rm -rf "$profile"' EXIT
 load() {
   timeout 120 "$browser" --headless --no-sandbox --disable-gpu --disable-dev-shm-usage \
     --no-first-run --no-default-browser-check --disable-extensions --user-data-dir="$profile" \
-    --enable-logging=stderr --v=0 --dump-dom "file://$(realpath "$page")" >"$dom_out" 2>"$profile/log"
+    --enable-logging=stderr --v=0 "${budget[@]}" --dump-dom "file://$(realpath "$page")" >"$dom_out" 2>"$profile/log"
 }
 load
 status=$?

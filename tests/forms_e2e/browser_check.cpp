@@ -4,6 +4,7 @@
 #include <libxml/HTMLparser.h>
 #include <libxml/xpath.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +17,7 @@ namespace {
 
 const std::string kLoadPage = std::string(HX_SOURCE_DIR) + "/tests/browser/load_page.sh";
 const char* const kProbeId = "hx-browser-probe";
+const char* const kExerciseId = "hx-browser-exercise";
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -31,55 +33,124 @@ std::string Quoted(const std::string& s) {
   return q + "'";
 }
 
+// Functions of the checks below: every event handler and javascript: link
+// of the page with the code the browser runs for it. A link's code is its
+// URL as the browser parsed it, less the scheme, percent-decoded.
+const char* const kPageScripts = R"JS(
+function hxPercentDecoded(s){var b=new TextEncoder().encode(s),o=[];
+for(var i=0;i<b.length;i++){var h=String.fromCharCode(b[i+1]||0,b[i+2]||0);
+if(b[i]===37&&/^[0-9A-Fa-f]{2}$/.test(h)){o.push(parseInt(h,16));i+=2;}else{o.push(b[i]);}}
+return new TextDecoder().decode(new Uint8Array(o));}
+function hxScripts(){var r=[],els=document.getElementsByTagName('*');
+for(var i=0;i<els.length;i++){var at=els[i].attributes;for(var j=0;j<at.length;j++){var a=at[j],code=null;
+if(/^on/i.test(a.name)){code=a.value;}else if(/^(href|src|action)$/i.test(a.name)){
+try{var u=new URL(a.value,document.baseURI).href;if(/^javascript:/i.test(u))code=hxPercentDecoded(u.slice(11));}catch(e){}}
+if(code!==null)r.push({el:els[i],name:a.name,code:code});}}return r;}
+)JS";
+
 // A script that writes "name<TAB>value" lines into a PRE element once the
-// page's own scripts have run. It goes into a copy of the page, never into
-// the applied page itself.
+// page's own scripts have run, and a "SyntaxError<TAB>where: message" line
+// for each handler or link that does not compile. It goes into a copy of the
+// page, never into the applied page itself.
 std::string Probe(const std::vector<std::string>& names) {
   std::string list;
   for (const std::string& n : names) list += (list.empty() ? "'" : ",'") + n + "'";
-  return std::string("\n<script>(function(){var n=[") + list +
+  return std::string("\n<script>") + kPageScripts + "(function(){var n=[" + list +
          "],t='';for(var i=0;i<n.length;i++){var v=window[n[i]];"
          "t+=n[i]+'\\t'+(typeof v==='undefined'?'<undefined>':String(v))+'\\n';}"
+         "var s=hxScripts();for(var k=0;k<s.length;k++){try{new Function('event',s[k].code);}catch(e){"
+         "t+='SyntaxError\\t'+s[k].el.tagName+' '+s[k].name+': '+String(e.message).replace(/\\n/g,' ')+'\\n';}}"
          "var p=document.createElement('pre');p.id='" +
          kProbeId + "';p.textContent=t;document.documentElement.appendChild(p);})();</script>\n";
 }
 
-// The lines the probe wrote, read back from the DOM.
-std::map<std::string, std::string> ProbeValues(const std::string& dom) {
-  std::map<std::string, std::string> values;
-  const std::string open = std::string("<pre id=\"") + kProbeId + "\">";
+// Every write to document.title is recorded from the start of HEAD on,
+// before the product's script block.
+const char* const kSentinel =
+    "<script>window.hxTitleWrites=[];Object.defineProperty(document,'title',{configurable:true,"
+    "get:function(){return '';},set:function(v){window.hxTitleWrites.push(String(v));}});</script>";
+
+// After loading: the recorders in place, every handler fired with a right
+// button event, every link that stays on the page clicked one after the
+// other (a javascript: link runs in a task of its own), then the calls and
+// the sentinel's writes as "call", "sentinel" and "done" lines.
+const char* const kExercise = R"JS(<script>
+window.addEventListener('load',function(){setTimeout(function(){
+var calls=[],names=['f_viewAttachment','f_QLPLOnMouseDown','f_QLPLOnClick','f_QLPLOnMouseUp','f_ShowExtBlockedMsg',
+'f_QLPLAttAction','f_QLPLcheckIn','f_QLPLcheckOut','f_QLPLOnLoad','_e','atLnk','opnWin','onClkEmbItem','opnDoc',
+'opnFldr','wvAtt','opnEmbItm','onClkTb','sort','Load'];
+function note(a){calls.push(JSON.stringify(a));}
+names.forEach(function(n){window[n]=function(){note([n].concat([].map.call(arguments,String)));};});
+var els=[].slice.call(document.getElementsByTagName('*'));
+els.forEach(function(el){[].forEach.call(el.attributes,function(a){
+if(/^_qlpl.*name$/i.test(a.name))note(['attr',a.name,a.value]);});});
+var ev={button:2,type:'mousedown',preventDefault:function(){},stopPropagation:function(){}};
+hxScripts().forEach(function(s){if(!/^on/i.test(s.name))return;var f=s.el[s.name.toLowerCase()];
+try{if(typeof f!=='function')f=new Function('event',s.code);f.call(s.el,ev);}catch(e){note(['error',s.name,String(e)]);}});
+var links=els.filter(function(el){if(el.tagName!=='A'||el.target)return false;var h=el.getAttribute('href');
+return h===null||/^\s*(javascript:|#)/i.test(h);});
+var i=0;(function next(){if(i<links.length){try{links[i++].click();}catch(e){}setTimeout(next,20);return;}
+var t='';calls.forEach(function(c){t+='call\t'+c+'\n';});
+window.hxTitleWrites.forEach(function(w){t+='sentinel\t'+JSON.stringify(w)+'\n';});
+var p=document.createElement('pre');p.id='hx-browser-exercise';p.textContent=t+'done\t1\n';
+document.documentElement.appendChild(p);})();},0);});
+</script>
+)JS";
+
+// The page with the sentinel right after HEAD's start tag (or first).
+std::string WithSentinel(const std::string& page) {
+  std::string lower = page;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const size_t head = lower.find("<head");
+  const size_t at = head == std::string::npos ? 0 : page.find('>', head);
+  const size_t pos = at == std::string::npos || head == std::string::npos ? 0 : at + 1;
+  return page.substr(0, pos) + kSentinel + page.substr(pos);
+}
+
+// The text of the PRE element with that id in the DOM dump.
+std::string PreText(const std::string& dom, const char* pId) {
+  const std::string open = std::string("<pre id=\"") + pId + "\">";
   const size_t begin = dom.find(open);
-  if (begin == std::string::npos) return values;
+  if (begin == std::string::npos) return std::string();
   const size_t end = dom.find("</pre>", begin);
-  std::istringstream lines(dom.substr(begin + open.size(), end - begin - open.size()));
+  return dom.substr(begin + open.size(), end - begin - open.size());
+}
+
+// The "name<TAB>value" lines of a PRE element, in order.
+std::vector<std::pair<std::string, std::string>> PreLines(const std::string& text) {
+  std::vector<std::pair<std::string, std::string>> lines;
+  std::istringstream in(text);
   std::string line;
-  while (std::getline(lines, line)) {
+  while (std::getline(in, line)) {
     const size_t tab = line.find('\t');
-    if (tab != std::string::npos) values[line.substr(0, tab)] = line.substr(tab + 1);
+    if (tab != std::string::npos) lines.emplace_back(line.substr(0, tab), line.substr(tab + 1));
   }
-  return values;
+  return lines;
 }
 
 // The DOM dump escapes text the way HTML serialisation does.
 std::string Unescape(std::string s) {
-  const std::pair<const char*, const char*> refs[] = {{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&amp;", "&"}};
+  const std::pair<const char*, const char*> refs[] = {
+      {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&nbsp;", "\xC2\xA0"}, {"&amp;", "&"}};
   for (const auto& [from, to] : refs) {
     for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + 1)) s.replace(p, std::strlen(from), to);
   }
   return s;
 }
 
-}  // namespace
-
-BrowserPage LoadInBrowser(const std::string& pagePath, const std::vector<std::string>& variables) {
+// The copy of the page with the probe (and the exercise) goes to the browser.
+BrowserPage RunInBrowser(const std::string& pagePath, const std::vector<std::string>& variables, bool bExercise) {
   BrowserPage result;
   CTempDir dir;
-  std::string page = pagePath;
-  if (!variables.empty()) page = dir.Write("probed.html", ReadFile(pagePath) + Probe(variables));
+  const std::string original = ReadFile(pagePath);
+  const std::string copy =
+      bExercise ? WithSentinel(original) + Probe(variables) + kExercise : original + Probe(variables);
+  const std::string page = dir.Write("probed.html", copy);
   const std::string domFile = dir.Path() + "dom.html";
   const std::string consoleFile = dir.Path() + "console.txt";
   const std::string command =
-      Quoted(kLoadPage) + " " + Quoted(page) + " " + Quoted(domFile) + " " + Quoted(consoleFile);
+      Quoted(kLoadPage) + " " + Quoted(page) + " " + Quoted(domFile) + " " + Quoted(consoleFile) +
+      (bExercise ? " 5000" : "");
   const int status = std::system(command.c_str());
   if (status != 0) {
     result.error = "the browser failed on " + pagePath + " (status " + std::to_string(status) + ")";
@@ -92,8 +163,77 @@ BrowserPage LoadInBrowser(const std::string& pagePath, const std::vector<std::st
   while (std::getline(console, line)) {
     if (line.find("SyntaxError") != std::string::npos) result.syntaxErrors.push_back(line);
   }
-  for (auto& [name, value] : ProbeValues(result.dom)) result.variables[name] = Unescape(value);
+  for (auto& [name, value] : PreLines(PreText(result.dom, kProbeId))) {
+    if (name == "SyntaxError") {
+      result.syntaxErrors.push_back(Unescape(value));
+    } else {
+      result.variables[name] = Unescape(value);
+    }
+  }
+  for (auto& [kind, value] : PreLines(PreText(result.dom, kExerciseId))) {
+    if (kind == "call") result.calls.push_back(Unescape(value));
+    if (kind == "sentinel") result.sentinelWrites.push_back(Unescape(value));
+    if (kind == "done") result.exercised = true;
+  }
   return result;
+}
+
+// JSON.stringify's spelling of a string.
+std::string JsonString(const std::string& s) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (const char c : s) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\b') {
+      out += "\\b";
+    } else if (c == '\f') {
+      out += "\\f";
+    } else if (u < 0x20) {
+      out += std::string("\\u00") + kHex[u >> 4] + kHex[u & 0xF];
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+}  // namespace
+
+BrowserPage LoadInBrowser(const std::string& pagePath, const std::vector<std::string>& variables) {
+  return RunInBrowser(pagePath, variables, false);
+}
+
+BrowserPage ExerciseInBrowser(const std::string& pagePath, const std::vector<std::string>& variables) {
+  return RunInBrowser(pagePath, variables, true);
+}
+
+bool HasCall(const BrowserPage& page, const std::string& fn, const std::vector<std::string>& args) {
+  // One whole element of the JSON array: a "," or "[" before it, a "," or
+  // "]" after it (a quote inside a string is always escaped).
+  const auto hasElement = [](const std::string& call, const std::string& json) {
+    for (size_t p = call.find(json); p != std::string::npos; p = call.find(json, p + 1)) {
+      const char before = p > 0 ? call[p - 1] : '\0';
+      const char after = p + json.size() < call.size() ? call[p + json.size()] : '\0';
+      if ((before == '[' || before == ',') && (after == ',' || after == ']')) return true;
+    }
+    return false;
+  };
+  for (const std::string& call : page.calls) {
+    if (call.rfind("[" + JsonString(fn), 0) != 0 || !hasElement(call, JsonString(fn))) continue;
+    bool all = true;
+    for (const std::string& arg : args) all = all && hasElement(call, JsonString(arg));
+    if (all) return true;
+  }
+  return false;
 }
 
 bool DomMatches(const std::string& dom, const std::string& xpath) {

@@ -46,10 +46,27 @@ TEST(SamplePages, BrowserCheckSeesWhatTheBrowserSees) {
   EXPECT_TRUE(DomMatches(page.dom, "count(//head/script[@src='missing/uglobal.js']) = 1"));
   EXPECT_FALSE(DomMatches(page.dom, "//span[@id='spnAtmt']/span"));
 
-  const std::string broken = dir.Write("broken.html", "<html><body><script>var a = ;</script></body></html>");
+  // A handler, and a javascript: link once percent-decoded, are compiled too.
+  const std::string broken = dir.Write("broken.html",
+                                       "<html><body><script>var a = ;</script><span onclick='f(\"a)'></span>"
+                                       "<a href='javascript:f(\"a%22b\")'>x</a><a href='javascript:f(\"a%2522\")'>y</a>"
+                                       "</body></html>");
   const BrowserPage bad = LoadInBrowser(broken);
   ASSERT_TRUE(bad.loaded) << bad.error;
-  EXPECT_EQ(bad.syntaxErrors.size(), 1u);
+  EXPECT_EQ(bad.syntaxErrors.size(), 3u);
+
+  // Exercised: the link is clicked and the handler fired with the recorders
+  // in place; the sentinel sees the handler's write.
+  const std::string lively = dir.Write("lively.html",
+                                       "<html><head><title>t</title></head><body>"
+                                       "<a href='javascript:f_viewAttachment(\"a%2522\",1);'>x</a>"
+                                       "<span onmousedown='if(event.button==2)document.title=\"w\"'>y</span>"
+                                       "</body></html>");
+  const BrowserPage run = ExerciseInBrowser(lively);
+  ASSERT_TRUE(run.loaded) << run.error;
+  EXPECT_TRUE(run.exercised);
+  EXPECT_TRUE(HasCall(run, "f_viewAttachment", {"a%22", "1"}));
+  EXPECT_EQ(run.sentinelWrites, std::vector<std::string>{"\"w\""});
 }
 
 }  // namespace

@@ -1,0 +1,53 @@
+// The spelling each escaping helper gives a value: ordinary values as they
+// were, hostile ones escaped for every layer of their place.
+#include "forms/page_values.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr ScriptCarrier kHandler = ScriptCarrier::EventHandler;
+constexpr ScriptCarrier kLink = ScriptCarrier::JavaScriptLink;
+
+// A file name keeps the spelling the product always gave it (so ordinary
+// pages do not change); every other way the browser could read a double
+// quote, a backslash, a line end or "%" out of the markup is escaped, and a
+// reference the browser reads differently in an attribute is left alone.
+TEST(PageValues, NameKeepsItsSpellingUnlessALayerMustEscapeIt) {
+  const struct {
+    const char* markup;
+    ScriptCarrier carrier;
+    const char* written;
+  } cases[] = {
+      {"Ada's &quot;final&quot; sheet.xls", kHandler, "Ada&#39;s &#39;final&#39; sheet.xls"},
+      {"100% &amp; &eacute;&#233;&apos;&#39;.txt", kHandler, "100% &amp; &eacute;&#233;&apos;&#39;.txt"},
+      {"a\"b&#34;c&#x22;d&#0000034;e&QUOT;f&quot,g&#34h&QUOT)", kHandler,
+       "a&#39;b&#39;c&#39;d&#39;e&#39;f&#39;,g&#39;h&#39;)"},
+      {"&quotx&lt=&ltimes;&bsolb;&#4294967330;&#", kHandler, "&quotx&lt=&ltimes;&bsolb;&#4294967330;&#"},
+      {"b\\c\t\r\n\xE2\x80\xA8&bsol;&NewLine;&Tab;&#92;", kHandler, "b\\\\c\\x09\\r\\n\\u2028\\\\\\n\\x09\\\\"},
+      {"&lt;/script&gt;<&LT;&nvlt;", kHandler, "\\x3C/script&gt;\\x3C\\x3C\\x3C\xE2\x83\x92"},
+      {"pct%22&percnt;22&#37;", kHandler, "pct%22&percnt;22&#37;"},
+      {"pct%22&percnt;22&#37;", kLink, "pct%2522%2522%25"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.written, MarkupNameInScriptAttribute(c.markup, c.carrier)) << c.markup;
+  }
+  // A path keeps every character: a double quote stays one.
+  EXPECT_EQ("file://x/Ada&#39;s \\\"q\\\" \\\" &amp;",
+            MarkupInScriptAttribute("file://x/Ada's \"q\" &quot; &amp;", kHandler));
+}
+
+// An id reaches the script exactly: nothing in it can end the string, the
+// link or the attribute, or be read as a character reference.
+TEST(PageValues, IdAndRequestValuesCannotEndTheirPlace) {
+  EXPECT_EQ("RgAAAAB2cE1kAAAJ", ValueInScriptAttribute("RgAAAAB2cE1kAAAJ", kHandler));
+  EXPECT_EQ("I&#39;>\\x3Cimg src=x>&amp;quot;\\\"\\\\\\n%",
+            ValueInScriptAttribute("I'><img src=x>&quot;\"\\\n%", kHandler));
+  EXPECT_EQ("Q1&2&amp;#3%2522", ValueInScriptAttribute("Q1&2&#3%22", kLink));
+  EXPECT_EQ("a&quot;b&quot;'<", MarkupInDoubleQuotedAttribute("a\"b&quot;'<"));
+  EXPECT_EQ("qlcsm-", ValueInAnyAttribute("qlcsm-"));
+  EXPECT_EQ("&quot;&#32;on&#9;&#10;&#13;&#12;&#39;&lt;&gt;&#96;&amp;x&1=",
+            ValueInAnyAttribute("\" on\t\n\r\f'<>`&x&1="));
+}
+
+}  // namespace
