@@ -206,8 +206,10 @@ TEST(HostilePages, NoNameOrIdLeavesItsScriptStringAndEachReachesTheRecorders) {
     const std::string hostile = dir.Write(std::string("hostile_") + kind.request + ".html", HostilePage(kind, sample));
     ReplaceOnce(description, "@response-page " + pageName, "@response-page " + hostile);
     ReplaceOnce(description, "Host: mail.example.com", std::string("Host: ") + kHostileHost);
-    description = std::string("@exchange-base-path ") + kHostileBasePath + "\n@csm-prefix " + kHostilePrefix + "\n" +
-                  description;
+    // The hostile base path names no folder the page lies in, so the page's
+    // kind is given rather than left to the host's URL rule.
+    description = std::string("@exchange-base-path ") + kHostileBasePath + "\n@csm-prefix " + kHostilePrefix +
+                  "\n@subscription 2\n" + description;
 
     const AppliedPage applied = RunRequestText(description, std::string("hostile_") + kind.request);
     ASSERT_FALSE(applied.path.empty());
