@@ -37,9 +37,11 @@ constexpr WORD kEventError = 1;
 // the administrator hears of it once per load of the settings file and set,
 // not once per download.
 void ReportInvalidBlockLevel(int32_t settingsId, int32_t level) {
-  static CCritSec lock;
+  // Never destroyed, as every static a request reaches: the process may end
+  // under running requests.
+  static CCritSec& lock = *new CCritSec;
   static uint32_t reportedLoad = 0;
-  static std::set<int32_t> reportedSets;
+  static std::set<int32_t>& reportedSets = *new std::set<int32_t>;
   CPLHXGeneralSettings* pSettings = CPLHXGeneralSettings::getInstance();
   const uint32_t load = pSettings->GetHandleSettings().GetModuleSettingsLoadCount();
   {
@@ -203,7 +205,7 @@ DWORD CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled(CDLLContext* pContex
 }
 
 bool CAuthCompleteHelper::RemoveDocViewForceSaveIDParamIfSetToUnresolved(ci_string& queryString) {
-  static const ci_string kUnresolved = "unresolved";
+  static const ci_string& kUnresolved = *new ci_string("unresolved");  // never destroyed, as above
   bool removed = false;
   size_t begin = 0;
   size_t valueBegin = 0;

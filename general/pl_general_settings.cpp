@@ -148,7 +148,9 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   // the SID or the whole name.
   const std::string& key = sid.empty() ? fullName : sid;
 
-  static const std::string kCacheNameText = kCacheName;
+  // Never destroyed, as every static a request reaches: the process may end
+  // under running requests.
+  static const std::string& kCacheNameText = *new std::string(kCacheName);
   if (m_cache.GetItem(kCacheNameText, key, value, session, propertyName)) {
     DebugLog("[CPLGeneralSettings::GetADProperty] Get property from cache successfull, Value: %s !", value.c_str());
     return S_OK;

@@ -79,7 +79,9 @@ bool IsUnreachable(int rc) { return rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT
 // Directories that could not be reached, by URI, with the time until which
 // connections to them fail at once.
 std::mutex g_backOffLock;
-std::map<std::string, CoarseSteadyClock::time_point> g_unreachableUntil;
+// Never destroyed: a request may look a directory up while the process exits.
+std::map<std::string, CoarseSteadyClock::time_point>& g_unreachableUntil =
+    *new std::map<std::string, CoarseSteadyClock::time_point>;
 // How many directories the map holds, readable without the lock: while it
 // is 0 no connection can be in its back-off.
 std::atomic<size_t> g_unreachableCount{0};
@@ -137,8 +139,9 @@ HRESULT BackOffFailure() {
   LastError& last = t_lastError;
   last.code = ERROR_DS_SERVER_DOWN;
   last.repeat = true;
-  static const std::string kBackOffText =
-      "directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s";
+  // Never destroyed: a request may fail this way while the process exits.
+  static const std::string& kBackOffText =
+      *new std::string("directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s");
   // Within a back-off the text is mostly there already.
   if (last.text != kBackOffText) last.text = kBackOffText;
   return HRESULT_FROM_WIN32(ERROR_DS_SERVER_DOWN);
