@@ -20,11 +20,9 @@ struct LockTable {
   std::map<std::string, std::unique_ptr<CProcessSharedLock>> byName;
 };
 
-// Never destroyed: a module's request thread may still log while the
-// process exits.
 LockTable& Table() {
-  static LockTable* table = new LockTable;
-  return *table;
+  static LockTable table;
+  return table;
 }
 
 CSync* LockFor(const std::string& name) {
