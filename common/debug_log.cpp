@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -156,7 +157,20 @@ LogSinkFn GetLogSink() { return g_sink.load(std::memory_order_acquire); }
 void SetLogMode(DWORD mode) { g_logMode.store(mode, std::memory_order_release); }
 DWORD GetLogMode() { return g_logMode.load(std::memory_order_acquire); }
 
-void SetLogSinkLock(CSync* lock) { g_sinkLock.store(lock, std::memory_order_release); }
+namespace {
+void DropSinkLockAtExit() { g_sinkLock.store(nullptr, std::memory_order_release); }
+}  // namespace
+
+void SetLogSinkLock(CSync* lock) {
+  // The lock belongs to the log module, whose statics go at process exit
+  // while request threads may still log. Registered after the lock was made,
+  // this handler runs before they go, and the sinks stop using it first.
+  if (lock != nullptr) {
+    static const bool registered = std::atexit(&DropSinkLockAtExit) == 0;
+    (void)registered;
+  }
+  g_sinkLock.store(lock, std::memory_order_release);
+}
 CSync* GetLogSinkLock() { return g_sinkLock.load(std::memory_order_acquire); }
 
 namespace {

@@ -39,6 +39,34 @@ CBufferInstructionList::~CBufferInstructionList() {
   delete m_pSentinel;
 }
 
+namespace {
+
+// Ascending addresses; at one address inserts before deletes, and the newest
+// of one type first. So a new instruction goes right before the first one at
+// its place or behind it: the list falls into those that stay ahead of it
+// and those that follow it, and only the boundary is sought.
+bool StaysAhead(const CBufferInstruction& other, const CBufferInstruction& added) {
+  return other.m_qwAddress < added.m_qwAddress ||
+         (other.m_qwAddress == added.m_qwAddress && other.m_dwType < added.m_dwType);
+}
+
+}  // namespace
+
+// The boundary is sought from both ends at once, a step from each in turn:
+// forms record their edits mostly in page order, so nearly every edit goes
+// at the tail (and the page head's edits at the front), and a page of many
+// edits costs a few steps per edit rather than a walk of all before it.
+CBufferInstructionNode* CBufferInstructionList::PlaceFor(const CBufferInstruction& added) const {
+  CBufferInstructionNode* front = m_pSentinel->m_pNext;
+  CBufferInstructionNode* back = m_pSentinel->m_pPrev;
+  for (;;) {
+    if (front == m_pSentinel || !StaysAhead(*front->m_spInstruction, added)) return front;
+    if (StaysAhead(*back->m_spInstruction, added)) return back->m_pNext;
+    front = front->m_pNext;
+    back = back->m_pPrev;
+  }
+}
+
 DWORD CBufferInstructionList::AddInstruction(CBufferInstruction* pInstruction) {
   CCountedPtr<CBufferInstruction> spInstruction(pInstruction);
   if (pInstruction == nullptr) return ERROR_INVALID_DATA;
@@ -47,17 +75,7 @@ DWORD CBufferInstructionList::AddInstruction(CBufferInstruction* pInstruction) {
   if (type == CBufferInstruction::TypeInsert && pInstruction->m_pszText == nullptr) return ERROR_INVALID_DATA;
   if (type == CBufferInstruction::TypeDelete && pInstruction->m_dwLength == 0) return ERROR_INVALID_DATA;
 
-  // Ascending addresses; at one address inserts before deletes, and the
-  // newest of one type first.
-  CBufferInstructionNode* before = m_pSentinel->m_pNext;
-  while (before != m_pSentinel) {
-    const CBufferInstruction* other = before->m_spInstruction.get();
-    if (other->m_qwAddress > pInstruction->m_qwAddress ||
-        (other->m_qwAddress == pInstruction->m_qwAddress && other->m_dwType >= type)) {
-      break;
-    }
-    before = before->m_pNext;
-  }
+  CBufferInstructionNode* before = PlaceFor(*pInstruction);
   auto* node = new CBufferInstructionNode;
   node->m_spInstruction = spInstruction;
   node->m_pNext = before;

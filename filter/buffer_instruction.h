@@ -46,7 +46,9 @@ class CBufferInstructionList {
   virtual ~CBufferInstructionList();
 
   // Takes the instruction over in every case; 0 when added in order, 13 when
-  // refused (unknown type, insert without text, empty delete).
+  // refused (unknown type, insert without text, empty delete). The order:
+  // ascending addresses; at one address inserts before deletes, and of one
+  // type the newest first. Cheap for edits added in page order.
   DWORD AddInstruction(CBufferInstruction* pInstruction);
 
   ULONGLONG size() const { return m_qwCount; }
@@ -58,6 +60,11 @@ class CBufferInstructionList {
   void* m_pAllocatorSlot = nullptr;          // 8
   CBufferInstructionNode* m_pSentinel;       // 16
   ULONGLONG m_qwCount = 0;                   // 24
+
+ private:
+  // The node the added instruction goes right before (the sentinel: at the
+  // end), by that order.
+  CBufferInstructionNode* PlaceFor(const CBufferInstruction& added) const;
 };
 
 HX_CHECK_OFFSET(CBufferInstruction, m_dwType, 8)

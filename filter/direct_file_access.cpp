@@ -40,9 +40,11 @@ constexpr WORD kEventWarning = 2;
 enum class LevelFault { Invalid, Unreadable };
 
 bool FirstReportOfThisLoad(LevelFault fault, int32_t settingsId) {
-  static CCritSec lock;
+  // Never destroyed, as every static a request reaches: the process may end
+  // under running requests.
+  static CCritSec& lock = *new CCritSec;
   static uint32_t reportedLoad = 0;
-  static std::set<std::pair<LevelFault, int32_t>> reported;
+  static std::set<std::pair<LevelFault, int32_t>>& reported = *new std::set<std::pair<LevelFault, int32_t>>;
   const uint32_t load = CPLHXGeneralSettings::getInstance()->GetHandleSettings().GetModuleSettingsLoadCount();
   CLockGuard guard(lock);
   if (load != reportedLoad) {
@@ -228,7 +230,7 @@ DWORD CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled(CDLLContext* pContex
 }
 
 bool CAuthCompleteHelper::RemoveDocViewForceSaveIDParamIfSetToUnresolved(ci_string& queryString) {
-  static const ci_string kUnresolved = "unresolved";
+  static const ci_string& kUnresolved = *new ci_string("unresolved");  // never destroyed, as above
   bool removed = false;
   size_t begin = 0;
   size_t valueBegin = 0;

@@ -190,7 +190,9 @@ HRESULT CADUserConfig::GetUserProperties(const std::string& propertyName, std::s
 
 HRESULT CADUserConfig::DirectoryBackOffFailure() {
   // The path ReadProperties opens for the default provider.
-  static const std::wstring kPath = std::wstring(kADUserConfigProvider) + L":";
+  // Never destroyed, as every static a request reaches: the process may end
+  // under running requests.
+  static const std::wstring& kPath = *new std::wstring(std::wstring(kADUserConfigProvider) + L":");
   return ADsBackOffFailure(kPath);
 }
 

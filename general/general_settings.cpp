@@ -15,12 +15,20 @@
 #include "platform/module_path.h"
 #include "platform/system_messages.h"
 #include "settings/handle_pl_settings.h"
+#include "settings/settings_paths.h"
 
 namespace {
 
 constexpr size_t kMaxPath = MAX_PATH;
 
 const char* SucceededText(bool ok) { return ok ? "successful" : "failed"; }
+
+// What a failed start-up load is reported against: the link-criteria file,
+// which lives in another folder, by its own path; the module settings file by
+// the settings folder that holds it.
+std::string FailedSettingsPlace(const std::string& loadedFile, const std::string& settingsDirectory) {
+  return loadedFile.ends_with(kLinkCriteriaFileName) ? loadedFile : settingsDirectory;
+}
 
 }  // namespace
 
@@ -126,12 +134,13 @@ BOOL CGeneralSettings<H, R, E>::LoadSettings(const char* moduleName, const char*
 
   BOOL result = 0;
   if (!m_strSettingsDirectory.empty() && m_strSettingsDirectory.size() <= kMaxPath) {
-    std::string settingsDirectory = m_strSettingsDirectory;
-    HRESULT hr = m_settings.LoadSettings(settingsDirectory);
+    std::string loadedFile = m_strSettingsDirectory;
+    HRESULT hr = m_settings.LoadSettings(loadedFile);
     if (hr != S_OK) {
-      DebugLogError(static_cast<DWORD>(hr), "Failed to load settings from  %s HR 0x%x", m_strSettingsDirectory.c_str(),
+      const std::string failed = FailedSettingsPlace(loadedFile, m_strSettingsDirectory);
+      DebugLogError(static_cast<DWORD>(hr), "Failed to load settings from  %s HR 0x%x", failed.c_str(),
                     static_cast<unsigned>(hr));
-      errorText = "Loading Settings failed " + m_strSettingsDirectory + " " + std::to_string(hr);
+      errorText = "Loading Settings failed " + failed + " " + std::to_string(hr);
       LogError(static_cast<DWORD>(hr), 1, "%s", errorText.c_str());
     } else {
       ResourceErrorHook.store(&ReportEventCallback, std::memory_order_release);

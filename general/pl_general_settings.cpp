@@ -158,8 +158,10 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   // the SID or the whole name.
   const std::string& key = sid.empty() ? fullName : sid;
 
-  static const std::string kCacheNameText = kCacheName;
-  static const std::string kNoUserCacheNameText = kNoUserCacheName;
+  // Never destroyed, as every static a request reaches: the process may end
+  // under running requests.
+  static const std::string& kCacheNameText = *new std::string(kCacheName);
+  static const std::string& kNoUserCacheNameText = *new std::string(kNoUserCacheName);
   std::string cached;
   if (m_cache.GetItem(kCacheNameText, key, cached, session, propertyName)) {
     if (cached == kNoValue) {

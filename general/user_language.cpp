@@ -89,7 +89,9 @@ bool CPLGeneralSettings::DetectUserLanguage(const std::string& userName, ci_stri
                                             const std::string& sid) {
   std::string value;
   bool found = false;
-  static const std::string kProperty = kUserCultureProperty;
+  // Never destroyed, as every static a request reaches: the process may end
+  // under running requests.
+  static const std::string& kProperty = *new std::string(kUserCultureProperty);
   const HRESULT hr = GetADProperty(ToCI(userName), kProperty, value, cookie, sid, false);
   if (FAILED(hr)) {
     DebugLog("DetectUserLanguage failed and goes with Browser language");

@@ -88,7 +88,8 @@ struct Unreachable {
 
 // Directories that could not be reached, by URI.
 std::mutex g_backOffLock;
-std::map<std::string, Unreachable> g_unreachableUntil;
+// Never destroyed: a request may look a directory up while the process exits.
+std::map<std::string, Unreachable>& g_unreachableUntil = *new std::map<std::string, Unreachable>;
 // How many directories the map holds, readable without the lock: while it
 // is 0 no connection can be in its back-off.
 std::atomic<size_t> g_unreachableCount{0};
@@ -206,8 +207,9 @@ HRESULT BackOffFailure() {
   LastError& last = t_lastError;
   last.code = ERROR_DS_SERVER_DOWN;
   last.repeat = true;
-  static const std::string kBackOffText =
-      "directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s";
+  // Never destroyed: a request may fail this way while the process exits.
+  static const std::string& kBackOffText =
+      *new std::string("directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s");
   // Within a back-off the text is mostly there already.
   if (last.text != kBackOffText) last.text = kBackOffText;
   return HRESULT_FROM_WIN32(ERROR_DS_SERVER_DOWN);
@@ -419,8 +421,9 @@ CKeptConnection& ThreadConnection() { return ThreadLocalInstance<CKeptConnection
 
 // The search base each catalog's root named, by URI: read on the first
 // connection only, so that a new connection costs a bind and no more.
+// Never destroyed: a request may look a directory up while the process exits.
 std::mutex g_catalogBaseLock;
-std::map<std::string, std::string> g_catalogBase;
+std::map<std::string, std::string>& g_catalogBase = *new std::map<std::string, std::string>;
 
 bool KnownCatalogBase(const std::string& uri, std::string& base) {
   std::lock_guard<std::mutex> hold(g_catalogBaseLock);

@@ -72,8 +72,9 @@ HRESULT CHandlePLSettings::LoadSettings(std::string& settingsDirectory, const st
 
 HRESULT CHandlePLSettings::LoadBothFiles(std::string& settingsDirectory, const std::string& linkCriteriaDirectory) {
   HRESULT linkResult = S_OK;
+  std::string linkPath;
   if (!settingsDirectory.empty()) {
-    std::string linkPath = linkCriteriaDirectory;
+    linkPath = linkCriteriaDirectory;
     if (!linkPath.empty() && linkPath.back() != '/' && linkPath.back() != '\\') linkPath += '/';
     linkPath += kLinkCriteriaFileName;
     linkResult = m_linkCriteria.LoadLinkCriteria(linkPath);
@@ -84,10 +85,11 @@ HRESULT CHandlePLSettings::LoadBothFiles(std::string& settingsDirectory, const s
     DebugLog("HandleHXSettings::LoadSettings got a NULL path to hexmoor settings");
     result = E_FAIL;
   } else {
-    settingsDirectory += kModuleSettingsFileName;
     if (FAILED(linkResult)) {
+      settingsDirectory = linkPath;
       result = linkResult;
     } else {
+      settingsDirectory += kModuleSettingsFileName;
       result = m_settings.LoadSettings(settingsDirectory);
       AfterModuleSettingsLoad();
       return result;

@@ -26,6 +26,8 @@ class CHandlePLSettings {
   // separator; "HXSettings.xml" is appended to it in place). The link-criteria
   // file comes first, from "Common Files/Settings/" beside the product's
   // folder; the module settings file is loaded only when that succeeded.
+  // When the link-criteria file failed, the directory is replaced by that
+  // file's path instead, so that the caller can name the file that failed.
   HRESULT LoadSettings(std::string& settingsDirectory);
   // The same with the link-criteria directory given by the caller.
   HRESULT LoadSettings(std::string& settingsDirectory, const std::string& linkCriteriaDirectory);

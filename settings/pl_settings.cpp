@@ -5,6 +5,7 @@
 
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
+#include "common/event_log.h"
 #include "common/string_operation.h"
 #include "platform/local_memory.h"
 #include "settings/setting_ids.h"
@@ -12,10 +13,12 @@
 
 namespace {
 
-const std::vector<std::string> kItemNames = {"ID", "DESCR", "VALUE"};
-const std::vector<std::string> kIdDescrNames = {"ID", "DESCR"};
-const std::vector<std::string> kInfoNames = {"ID", "DESCR", "VALUE", "ON"};
-const std::vector<std::string> kAppNames = {"NAME", "Extension", "ACTION"};
+// Never destroyed: a request may be reloading the file while the process exits.
+using Names = std::vector<std::string>;
+const Names& kItemNames = *new Names{"ID", "DESCR", "VALUE"};
+const Names& kIdDescrNames = *new Names{"ID", "DESCR"};
+const Names& kInfoNames = *new Names{"ID", "DESCR", "VALUE", "ON"};
+const Names& kAppNames = *new Names{"NAME", "Extension", "ACTION"};
 
 CXMLNode SelectOne(const CXMLNode& node, const char* xpath) {
   CXMLNode found;
@@ -63,6 +66,17 @@ const CBasicSettings::SettingItem* FindItem(const CPLSettings::CSettingsStore& s
   if (own != set.m_items.end()) return &own->second;
   const auto d = store.m_generalDefaults.find(settingID);
   return d == store.m_generalDefaults.end() ? nullptr : &d->second;
+}
+
+// A file without a single settings set is what a save cut short or an empty
+// editor buffer leaves ("<SETTINGS/>"). Taken, it would empty the bypass
+// list and put every block level at its default, which allows every
+// download; so it fails like a file without setting 1, and the settings in
+// force stay.
+[[noreturn]] void RefuseWithoutSettingsSet(const std::string& path) {
+  DebugLog("LoadSettings found no settings set in %s", path.c_str());
+  LogEventF(1, "The settings file %s holds no settings set; it was not loaded.", path.c_str());
+  throw static_cast<HRESULT>(E_FAIL);
 }
 
 }  // namespace
@@ -115,6 +129,7 @@ HRESULT CPLSettings::LoadSettings(const std::string& path) {
     next->m_defaultApps = next->m_apps;
     LoadHighSpeed(document, SelectOne(document, "SETTINGS/HIGHSPEED"), context);
     LoadSettingSets(document, SelectOne(document, "SETTINGS"), "SETTING", context);
+    if (next->m_settingsSets.empty()) RefuseWithoutSettingsSet(path);
 
     ParseBuildByPassList(*next);
     haveInterval = GetIntValue(*next, SettingReloadIntervalMinutes, interval, kDefaultSettingsID, kNoEngineID);

@@ -36,8 +36,9 @@ const char kMenuAfterHandlers[] =
 // g_szSaveNotSupp, g_szEnableActiveX, g_szLaunchJavaApplet, g_szJavaNotSupp,
 // g_szDownCancelled, g_szDownCompleted, g_szClose, g_szHelpText,
 // g_szOpenText, g_szSaveText, g_szTextText, g_szRichText.
-const std::vector<int32_t> kMenuTextIDs = {189, 171, 192, 214, 183, 181, 199, 202, 193,
-                                           188, 187, 104, 197, 107, 108, 109, 110};
+// Never destroyed: the process may end under running requests.
+const std::vector<int32_t>& kMenuTextIDs =
+    *new std::vector<int32_t>{189, 171, 192, 214, 183, 181, 199, 202, 193, 188, 187, 104, 197, 107, 108, 109, 110};
 
 }  // namespace
 

@@ -20,7 +20,9 @@ const char* const kMenuPrefix = "[CPLPremiumFormGETDocumentView::InsertPLItemsTo
 
 const char* const kDocumentViewScripts[] = {"ql_plHelper.js", "ql_plBase64.js", "ql_plPremiumDocumentView.js"};
 const char* const kListViewScripts[] = {"clistview.js", "uview.js"};
-const std::vector<int32_t> kDocumentViewScriptTextIds = {189, 171, 192, 214, 183, 181, 199, 202, 193, 188, 187, 104};
+// Never destroyed: the process may end under running requests.
+const std::vector<int32_t>& kDocumentViewScriptTextIds =
+    *new std::vector<int32_t>{189, 171, 192, 214, 183, 181, 199, 202, 193, 188, 187, 104};
 
 }  // namespace
 

@@ -21,7 +21,9 @@ const char* const kAttachmentWellId = "divAtch";
 const char* const kItemScripts[] = {"ql_plHelper.js", "ql_plBase64.js", "ql_plPremium.js"};
 
 // The localised texts of the item pages' script block, in this order.
-const std::vector<int32_t> kItemScriptTextIds = {189, 171, 192, 214, 183, 181, 199, 202, 193, 188, 187, 104};
+// Never destroyed: the process may end under running requests.
+const std::vector<int32_t>& kItemScriptTextIds =
+    *new std::vector<int32_t>{189, 171, 192, 214, 183, 181, 199, 202, 193, 188, 187, 104};
 
 }  // namespace
 

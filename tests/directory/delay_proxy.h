@@ -94,7 +94,7 @@ class CDelayProxy {
     const ssize_t n = read(fromClient ? p.client : p.server, buffer, sizeof buffer);
     if (n <= 0) return false;
     if (fromClient) {
-      if (p.server >= 0) (void)!write(p.server, buffer, static_cast<size_t>(n));
+      if (p.server >= 0) (void)!send(p.server, buffer, static_cast<size_t>(n), MSG_NOSIGNAL);
     } else {
       p.replies.emplace_back(Clock::now() + m_delay, std::string(buffer, static_cast<size_t>(n)));
     }
@@ -103,7 +103,8 @@ class CDelayProxy {
 
   void SendDue(Pair& p) {
     while (!p.replies.empty() && p.replies.front().first <= Clock::now()) {
-      (void)!write(p.client, p.replies.front().second.data(), p.replies.front().second.size());
+      // The module may have given up on the reply and closed its side.
+      (void)!send(p.client, p.replies.front().second.data(), p.replies.front().second.size(), MSG_NOSIGNAL);
       p.replies.pop_front();
     }
   }

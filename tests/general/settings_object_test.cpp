@@ -35,7 +35,11 @@ std::string Settings(const std::vector<std::pair<int, std::string>>& items) {
   for (const auto& [id, value] : items) {
     xml += "<ITEM ID=\"" + std::to_string(id) + "\" DESCR=\"d\" VALUE=\"" + value + "\"/>\n";
   }
-  return xml + "</GENERALSETTINGS>\n</SETTINGS>\n";
+  // A file loads only when it names its conversion-options INI file and
+  // holds a settings set: a missing INI file gives every option its default,
+  // and lookups pass the empty set by to the defaults.
+  xml += "<ITEM ID=\"1\" DESCR=\"d\" VALUE=\"C:/Engine/conv.ini\"/>\n";
+  return xml + "</GENERALSETTINGS>\n<SETTING ID=\"900\" DESCR=\"d\"/>\n</SETTINGS>\n";
 }
 
 // Keeps the debug log's process-wide configuration across a test.

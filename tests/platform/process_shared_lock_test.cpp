@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,11 +12,25 @@
 #include <vector>
 
 #include "platform/process_shared_lock.h"
+#include "test_bound.h"
 
 namespace {
 
 std::string UniqueName(const char* what) {
   return std::string("hxlocktest_") + what + "_" + std::to_string(getpid());
+}
+
+// Each test here waits on other processes or threads for a lock whose own
+// wait is bounded; a wait that does not end fails the test within this.
+constexpr std::chrono::seconds kLockTestBound{10};
+
+// A child that dies with the test program, which ends at a test's bound
+// while a child may still hold a lock.
+pid_t ForkDyingWithParent() {
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0 && (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)) _exit(4);
+  return pid;
 }
 
 void WaitForChild(pid_t pid) {
@@ -26,6 +41,7 @@ void WaitForChild(pid_t pid) {
 }
 
 TEST(ProcessSharedLock, SerialisesProcessesThatOpenItByName) {
+  testbound::SetCurrentTestBound(kLockTestBound);
   const std::string name = UniqueName("count");
   // An unguarded read-modify-write that loses updates without the lock.
   auto* counter = static_cast<volatile long*>(
@@ -36,7 +52,7 @@ TEST(ProcessSharedLock, SerialisesProcessesThatOpenItByName) {
   constexpr int kRounds = 20000;
   std::vector<pid_t> children;
   for (int c = 0; c < kChildren; ++c) {
-    pid_t pid = fork();
+    pid_t pid = ForkDyingWithParent();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
       CProcessSharedLock lock(name.c_str());  // each child opens it itself
@@ -58,6 +74,7 @@ TEST(ProcessSharedLock, SerialisesProcessesThatOpenItByName) {
 }
 
 TEST(ProcessSharedLock, HolderThatDiesDoesNotBlockTheOthers) {
+  testbound::SetCurrentTestBound(kLockTestBound);
   const std::string name = UniqueName("dead");
   CProcessSharedLock lock(name.c_str());
   ASSERT_TRUE(lock.IsValid());
@@ -65,7 +82,7 @@ TEST(ProcessSharedLock, HolderThatDiesDoesNotBlockTheOthers) {
   int release[2];
   ASSERT_EQ(0, pipe(ready));
   ASSERT_EQ(0, pipe(release));
-  pid_t pid = fork();
+  pid_t pid = ForkDyingWithParent();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     CProcessSharedLock mine(name.c_str());
@@ -93,10 +110,11 @@ TEST(ProcessSharedLock, HolderThatDiesDoesNotBlockTheOthers) {
 // process overwrote, costs one bounded wait (the caller goes without the
 // lock); the lock is then made anew and works for every later caller.
 TEST(ProcessSharedLock, StuckOrOverwrittenLockIsGivenUpAndMadeAnew) {
+  testbound::SetCurrentTestBound(kLockTestBound);
   const std::string name = UniqueName("stuck");
   int ready[2];
   ASSERT_EQ(0, pipe(ready));
-  pid_t pid = fork();
+  pid_t pid = ForkDyingWithParent();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     CProcessSharedLock mine(name.c_str());
@@ -149,6 +167,7 @@ TEST(ProcessSharedLock, StuckOrOverwrittenLockIsGivenUpAndMadeAnew) {
 }
 
 TEST(ProcessSharedLockConcurrent, ThreadsOfOneProcessShareOneLockObject) {
+  testbound::SetCurrentTestBound(kLockTestBound);
   const std::string name = UniqueName("threads");
   CProcessSharedLock lock(name.c_str());
   ASSERT_TRUE(lock.IsValid());

@@ -3,10 +3,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "common/debug_log.h"
+#include "common/event_log.h"
+#include "platform/event_source.h"
 #include "settings/handle_pl_settings.h"
 #include "settings_files.h"
 
@@ -146,6 +150,49 @@ TEST_F(Reload, AnyOtherVersionIsDueWhateverItsTime) {
   EXPECT_EQ(4, Setting2());
   EXPECT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
   EXPECT_FALSE(reloaded);
+}
+
+// What a save cut short or an editor's empty buffer leaves holds no settings
+// set. Taken, it would drop every set's block level; it is refused instead,
+// at a reload and at start-up, the settings in force stay, and the event log
+// names the file and why.
+TEST_F(Reload, AFileWithoutSettingsSetIsRefusedAndReported) {
+  tree.WriteModule(ModuleSettings(Item(2, "4") + Item(81, "0"),
+                                  "<SETTING ID=\"3\" DESCR=\"d\"><ITEMS>" + Item(43, "0") + "</ITEMS></SETTING>"));
+  SetFileTimeSeconds(tree.ModulePath(), 1000000100);
+  bool reloaded = false;
+  ASSERT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
+  const std::string events = tree.dir.Path() + "events.txt";
+  SetEventReportFile(events);
+  CEventLog eventLog;
+  ASSERT_TRUE(eventLog.Register("Quenlith Pellora"));
+  SetModuleEventLog(&eventLog);
+
+  long seconds = 1000000200;
+  for (const char* empty : {"<SETTINGS/>", "<?xml version=\"1.0\"?>\n<SETTINGS><GENERALSETTINGS>"
+                            "<ITEM ID=\"1\" DESCR=\"d\" VALUE=\"C:/Engine/conv.ini\"/></GENERALSETTINGS></SETTINGS>"}) {
+    SCOPED_TRACE(empty);
+    tree.WriteModule(empty);
+    SetFileTimeSeconds(tree.ModulePath(), ++seconds);
+    EXPECT_LT(holder.RefreshIfNeeded(reloaded), 0);
+    EXPECT_TRUE(reloaded);
+    int32_t level = -1;
+    EXPECT_TRUE(holder.GetIntValue(43, level, 3, 0));
+    EXPECT_EQ(0, level);
+    EXPECT_EQ(4, Setting2());
+  }
+  CHandlePLSettings startUp;
+  std::string dir = tree.SettingsDir();
+  EXPECT_LT(startUp.LoadSettings(dir), 0);
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+
+  std::ifstream in(events);
+  std::vector<std::string> reports;
+  for (std::string line; std::getline(in, line);) reports.push_back(line);
+  const std::string report = "Quenlith Pellora\tERROR\t0x60000074\t0\tThe settings file " + tree.ModulePath() +
+                             " holds no settings set; it was not loaded.";
+  EXPECT_EQ(reports, std::vector<std::string>(3, report));
 }
 
 // Both switches of the module file are read anew by every reload: the

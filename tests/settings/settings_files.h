@@ -13,14 +13,17 @@ inline std::string Item(int id, const std::string& value, const std::string& des
 }
 
 // A file loads only when it names its conversion-options INI file (setting
-// 1). Unless general names its own, a path with a drive is named here: it
+// 1) and holds a settings set. Unless general names its own, a path with a drive is named here: it
 // stands as it is wherever the file lies, and, missing, gives every option
 // its default.
 inline std::string ModuleSettings(const std::string& general, const std::string& sets,
                                   const std::string& highSpeed = "") {
   const std::string ini = general.find("ID=\"1\"") == std::string::npos ? Item(1, "C:/Engine/conv.ini") : "";
+  // Nor does a file without a settings set: unless sets brings its own, an
+  // empty set 900 stands in, which every lookup passes by to the defaults.
+  const std::string set = sets.find("<SETTING ") == std::string::npos ? "<SETTING ID=\"900\" DESCR=\"d\"/>" : "";
   return "<?xml version=\"1.0\"?>\n<SETTINGS><GENERALSETTINGS>" + ini + general + "</GENERALSETTINGS>" + highSpeed +
-         sets + "</SETTINGS>";
+         sets + set + "</SETTINGS>";
 }
 
 inline std::string Links(const std::string& body) { return "<?xml version=\"1.0\"?>\n<HEXMOORS>" + body + "</HEXMOORS>"; }

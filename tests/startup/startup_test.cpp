@@ -144,6 +144,18 @@ TEST_F(StartUp, MissingSettingsFileFails) {
   EXPECT_EQ(events[2], kFailed);
 }
 
+// The link-criteria file lies in another folder: when it cannot be read, the
+// report names it, not the module's settings folder.
+TEST_F(StartUp, MissingLinkCriteriaFileIsNamed) {
+  const std::string links = root + "Quenlith/Common Files/Settings/LinkCriteriaSettings.xml";
+  fs::remove(links);
+  EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
+  const std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[1], kError + ("Loading Settings failed " + links + " -2147024894"));
+  EXPECT_EQ(events[2], kFailed);
+}
+
 TEST_F(StartUp, BrokenSettingsFileFails) {
   std::ofstream(settingsFile, std::ios::trunc) << "<SETTINGS><GENERALSETTINGS>";
   EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
