@@ -13,6 +13,7 @@
 #include "forms/html_char_refs.h"
 #include "forms/hx_form_context.h"
 #include "forms/page_parts.h"
+#include "forms/page_values.h"
 #include "html/dom_source.h"
 
 namespace {
@@ -42,23 +43,6 @@ bool HoldsControlByte(const std::string& s) {
     if (c < 0x20 || c == 0x7F) return true;
   }
   return false;
-}
-
-// The target sits in a double-quoted attribute of the body.
-std::string HtmlEscaped(const std::string& s) {
-  std::string out;
-  out.reserve(s.size() + 16);
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -152,7 +136,7 @@ bool CPLDocumentViewForceSaveErrorForm::CreateReplaceBufferForRedirectResponse(c
                                                                                BYTE*& pBuffer, DWORD& dwLength) {
   pBuffer = nullptr;
   dwLength = 0;
-  const std::string sBody = kBodyBeforeTarget + HtmlEscaped(sTarget) + kBodyAfterTarget;
+  const std::string sBody = kBodyBeforeTarget + ValueInAnyAttribute(sTarget) + kBodyAfterTarget;
   const std::string sResponse = std::string(kStatusLine) + "Location:" + sTarget + "\r\n" + "Content-Length:" +
                                 ToString(sBody.size()) + "\r\n" + kConnectionLine + kFixedHeaders + sBody;
   dwLength = static_cast<DWORD>(sResponse.size());
