@@ -17,6 +17,7 @@
 
 #include "platform/ascii_text.h"
 #include "platform/coarse_clock.h"
+#include "platform/sigpipe_hold.h"
 #include "platform/thread_local_instance.h"
 #include "platform/wide_text.h"
 
@@ -412,6 +413,8 @@ struct CKeptConnection {
   CKeptConnection& operator=(const CKeptConnection&) = delete;
   ~CKeptConnection() { Drop(); }
   void Drop() {
+    // Unbinding writes to a connection the directory may have closed.
+    CSigPipeHold pipeHold;
     if (ld != nullptr) ldap_unbind_ext_s(ld, nullptr, nullptr);
     ld = nullptr;
   }
