@@ -1,15 +1,11 @@
 #include "common/url_utils.h"
 
-namespace {
-
-int HexValue(char c) {
+int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
-
-}  // namespace
 
 std::string URLDecode(const std::string& text) {
   std::string out;
@@ -18,8 +14,8 @@ std::string URLDecode(const std::string& text) {
   for (size_t i = 0; i < n; ++i) {
     const char c = text[i];
     if (c == '%' && i + 2 < n) {
-      const int hi = HexValue(text[i + 1]);
-      const int lo = HexValue(text[i + 2]);
+      const int hi = HexDigitValue(text[i + 1]);
+      const int lo = HexDigitValue(text[i + 2]);
       if (hi >= 0 && lo >= 0) {
         const char decoded = static_cast<char>(hi * 16 + lo);
         // The decoded text is handed on as a C string; what follows a zero

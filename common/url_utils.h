@@ -7,6 +7,9 @@
 
 #include "platform/win_types.h"
 
+// The value of one hexadecimal digit of either case, -1 for any other byte.
+int HexDigitValue(char c);
+
 // Decodes "%XY" escapes; a '+' stays a '+'. A '%' not followed by two
 // hexadecimal digits is kept as it is. A decoded zero byte ends the text.
 std::string URLDecode(const std::string& text);

@@ -8,21 +8,15 @@
 #include <map>
 #include <string>
 
+#include "common/url_utils.h"
 #include "filter/request_info.h"
 
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 bool IsHex(std::string_view s, size_t at, size_t count) {
   if (at + count > s.size()) return false;
   for (size_t i = at; i < at + count; ++i) {
-    if (HexValue(s[i]) < 0) return false;
+    if (HexDigitValue(s[i]) < 0) return false;
   }
   return true;
 }
@@ -37,12 +31,12 @@ std::string DecodeOnce(std::string_view raw, bool& twoWays) {
     if (raw[i] == '+') {
       out += ' ';
     } else if (raw[i] == '%' && IsHex(raw, i + 1, 2)) {
-      out += static_cast<char>(HexValue(raw[i + 1]) * 16 + HexValue(raw[i + 2]));
+      out += static_cast<char>(HexDigitValue(raw[i + 1]) * 16 + HexDigitValue(raw[i + 2]));
       i += 2;
     } else if (raw[i] == '%' && i + 1 < raw.size() && (raw[i + 1] == 'u' || raw[i + 1] == 'U') && IsHex(raw, i + 2, 4)) {
       twoWays = true;
-      const int code = (HexValue(raw[i + 2]) << 12) | (HexValue(raw[i + 3]) << 8) | (HexValue(raw[i + 4]) << 4) |
-                       HexValue(raw[i + 5]);
+      const int code = (HexDigitValue(raw[i + 2]) << 12) | (HexDigitValue(raw[i + 3]) << 8) |
+                       (HexDigitValue(raw[i + 4]) << 4) | HexDigitValue(raw[i + 5]);
       out += code < 0x80 ? static_cast<char>(code) : '?';
       i += 5;
     } else {

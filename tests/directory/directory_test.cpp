@@ -23,6 +23,7 @@
 #include "delay_proxy.h"
 #include "support/temp_dir.h"
 #include "test_directory.h"
+#include "support/file_text.h"
 
 namespace fs = std::filesystem;
 
@@ -45,13 +46,6 @@ CTestDirectory& Directory(bool use = true) {
   }
   if (use) setenv("LDAPURI", directory->Uri().c_str(), 1);
   return *directory;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
 }
 
 class CDirectorySettings : public CPLGeneralSettings {

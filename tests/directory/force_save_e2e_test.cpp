@@ -16,17 +16,11 @@
 #include "host/hx_request.h"
 #include "support/temp_dir.h"
 #include "test_directory.h"
+#include "support/file_text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
 
 // The file-ID hash as the product's links carry it: h = h * 33 + each
 // (signed) byte, 32-bit, in decimal.

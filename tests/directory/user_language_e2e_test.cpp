@@ -16,17 +16,11 @@
 #include "platform/http_filter.h"
 #include "support/temp_dir.h"
 #include "test_directory.h"
+#include "support/file_text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
 
 std::string Request(const std::string& user, const std::string& acceptLanguage) {
   std::string d = user;

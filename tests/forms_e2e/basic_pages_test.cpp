@@ -6,17 +6,11 @@
 
 #include "forms_e2e/applied_page.h"
 #include "forms_e2e/browser_check.h"
+#include "support/file_text.h"
 
 namespace {
 
 const std::string kGoldenDir = std::string(HX_SOURCE_DIR) + "/tests/forms_e2e/golden/";
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // The applied page must equal its golden copy byte for byte. With
 // HX_UPDATE_GOLDEN=1 the golden copy is rewritten instead.

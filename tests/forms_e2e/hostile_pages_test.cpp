@@ -19,6 +19,7 @@
 #include "forms_e2e/applied_page.h"
 #include "forms_e2e/browser_check.h"
 #include "support/temp_dir.h"
+#include "support/file_text.h"
 
 namespace {
 
@@ -60,13 +61,6 @@ std::string IdOf(size_t i) { return kIds[i % std::size(kIds)]; }
 std::string ScriptName(std::string shown) {
   std::replace(shown.begin(), shown.end(), '"', '\'');
   return shown;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 void ReplaceOnce(std::string& text, const std::string& what, const std::string& with) {

@@ -12,6 +12,7 @@
 #include "forms_e2e/applied_page.h"
 #include "forms_e2e/browser_check.h"
 #include "support/temp_dir.h"
+#include "support/file_text.h"
 
 namespace {
 
@@ -23,13 +24,6 @@ const char* const kPremiumRequests[] = {
     "premium_delete_attachment.txt",  "premium_document_view.txt",
     "premium_document_view_sort.txt", "premium_document_view_refresh.txt",
 };
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // Every Premium sample goes out exactly as its golden page. With
 // HX_UPDATE_GOLDEN set the goldens are written instead (look at the diff).

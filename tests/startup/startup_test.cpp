@@ -13,17 +13,11 @@
 
 #include "host/hx_module.h"
 #include "support/temp_dir.h"
+#include "support/file_text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream all;
-  all << f.rdbuf();
-  return all.str();
-}
 
 bool Mapped(const char* fileName) {
   std::ifstream maps("/proc/self/maps");
