@@ -39,7 +39,10 @@ int64_t Ticks(std::chrono::seconds bound) {
   std::_Exit(1);
 }
 
+std::atomic<bool> g_watching{false};
+
 void Watch() {
+  g_watching.store(true, std::memory_order_release);
   for (;;) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const int64_t deadline = g_deadline.load(std::memory_order_acquire);
@@ -48,15 +51,17 @@ void Watch() {
 }
 
 class BoundListener : public testing::EmptyTestEventListener {
+  // The thread is running before the first test: a test that forks while the
+  // thread is still being set up (its allocator state half made, under the
+  // sanitizers) would leave the child waiting on a lock nobody holds.
+  void OnTestProgramStart(const testing::UnitTest&) override {
+    std::thread(&Watch).detach();
+    while (!g_watching.load(std::memory_order_acquire)) std::this_thread::yield();
+  }
   void OnTestStart(const testing::TestInfo& test) override {
     g_test.store(&test, std::memory_order_release);
     g_start.store(Now(), std::memory_order_release);
     g_deadline.store(Now() + Ticks(kDefaultBound), std::memory_order_release);
-    static const bool watching = [] {
-      std::thread(&Watch).detach();
-      return true;
-    }();
-    (void)watching;
   }
   void OnTestEnd(const testing::TestInfo&) override { g_deadline.store(0, std::memory_order_release); }
 };
