@@ -85,3 +85,5 @@ inline ci_string ToCI(std::string_view s) { return ci_string(s.data(), s.size())
 inline std::string ToStd(const ci_string& s) { return std::string(s.data(), s.size()); }
 // The same text, compared and searched without case.
 inline ci_string_view AsCIView(std::string_view s) { return ci_string_view(s.data(), s.size()); }
+// The same text, compared with case.
+inline std::string_view AsStdView(ci_string_view s) { return std::string_view(s.data(), s.size()); }

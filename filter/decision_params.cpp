@@ -102,16 +102,6 @@ bool AllDigitsZero(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c == '0'; });
 }
 
-// A POST whose body may carry form parameters: the host merges them into the
-// request's parameters, and the server may read them, but the module never
-// sees them as sent.
-bool BodyMayHoldParams(const CRequestInfo& info) {
-  const std::string* method = info.FindHeaderValue("HTTP_METHOD");
-  if (method == nullptr || AsCIView(*method) != "POST") return false;
-  if (info.FindHeaderValue("Transfer-Encoding") != nullptr) return true;
-  const std::string* length = info.FindHeaderValue("Content-Length");
-  return length != nullptr && !AllDigitsZero(*length);
-}
 
 // The names every download decision reads; "attid" takes a decimal index.
 bool IsDownloadDecisionName(std::string_view name) {
@@ -177,4 +167,12 @@ ci_string WithoutParamNamed(const ci_string& query, std::string_view name) {
   });
   // A query without the name keeps its exact text.
   return removed ? kept : query;
+}
+
+bool BodyMayHoldParams(const CRequestInfo& info) {
+  const std::string* method = info.FindHeaderValue("HTTP_METHOD");
+  if (method == nullptr || AsCIView(*method) != "POST") return false;
+  if (info.FindHeaderValue("Transfer-Encoding") != nullptr) return true;
+  const std::string* length = info.FindHeaderValue("Content-Length");
+  return length != nullptr && !AllDigitsZero(*length);
 }

@@ -35,3 +35,8 @@ bool DecisionParamsReadOneWay(const CRequestInfo& info);
 // `query` without the pairs whose decoded name is `name` (case ignored),
 // however the client spelt it; pairs are split at "&" only.
 ci_string WithoutParamNamed(const ci_string& query, std::string_view name);
+
+// A POST whose body may carry form parameters: the host merges them into the
+// request's parameters, and the server may read them, but the module never
+// sees them as sent.
+bool BodyMayHoldParams(const CRequestInfo& info);

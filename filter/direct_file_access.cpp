@@ -116,7 +116,8 @@ DWORD RedirectWithoutProductParams(CDLLContext* pContext, const ci_string& url, 
     return HX_RC_INVALID_DATA;
   }
   if (!redirect) return 0;
-  const std::string newUrl = ToStd(url) + "?" + ToStd(stripped);
+  const std::string newUrl =
+      CNotificationsHelper::PathAsSent(*pContext->m_spRequestInfo, AsStdView(url)) + "?" + ToStd(stripped);
   const bool set = CBaseNotifications::SetWorkerHeader(pContext, "URL", newUrl) != FALSE;
   DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] Internal redirection to <%s> <%s>", newUrl.c_str(),
            set ? "succeeded" : "FAILED");

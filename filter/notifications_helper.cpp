@@ -76,3 +76,8 @@ BOOL CNotificationsHelper::AddNoCacheHeaders(CDLLContext* pContext) {
   DebugLog("[CNotificationsHelper::AddNoCacheHeaders] returns <%s>", allAdded ? "TRUE" : "FALSE");
   return allAdded;
 }
+
+std::string CNotificationsHelper::PathAsSent(const CRequestInfo& info, std::string_view routed) {
+  const std::string* sent = info.FindHeaderValue("HTTP_URL");
+  return sent != nullptr ? sent->substr(0, sent->find('?')) : std::string(routed);
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/ci_string.h"
@@ -43,6 +44,11 @@ class CNotificationsHelper {
                                         std::string& last);
 
   static BOOL RemoveParamFromQueryString(ci_string& query, const ci_string& name);
+
+  // The request's path as the client sent it (HTTP_URL before its "?"), or
+  // `routed` when the host gave none. A URL the module hands back to the
+  // server is routed again, so it must not carry the decoded path.
+  static std::string PathAsSent(const CRequestInfo& info, std::string_view routed);
 
   static DWORD CheckClientIPAgainstDirectAccessIPRange(CDLLContext* pContext, bool& allowed);
 };

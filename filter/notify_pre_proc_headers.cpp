@@ -186,11 +186,15 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       const bool documentNs = docNs.Is("UncDocument") || docNs.Is("SharepointDocument") ||
                               docNs.reading == CDecisionParam::Undecidable;
       const bool getDoc = docEv.Is("GetDoc") || docEv.reading == CDecisionParam::Undecidable;
-      documentViewDirectFile = isGet && isEvent && documentNs && getDoc && URL.found;
+      // The product fetches documents by GET; a POST that names a document
+      // plainly is fetched by the server all the same.
+      const bool postedGetDoc = isPost && (ns.Is("UncDocument") || ns.Is("SharepointDocument")) && ev.Is("GetDoc");
+      documentViewDirectFile = isEvent && URL.found && ((isGet && documentNs && getDoc) || postedGetDoc);
       // Only "attach=0", read one way, is not a download; any other spelling
-      // may be one to the server. Requests without it (inline images) are not.
+      // may be one to the server, and so may a body the module never sees.
+      // Requests without it (inline images) are not.
       directAttachment = (isGet || isPost) && type == SubscriptionType::OwaAttachment &&
-                         attach.reading != CDecisionParam::Absent && !attach.Is("0");
+                         ((attach.reading != CDecisionParam::Absent && !attach.Is("0")) || BodyMayHoldParams(info));
       virtualFolder = IsBrowseCommandRequest(type);
 
       DWORD& flags = pContext->m_dwRequestFlags;

@@ -121,21 +121,26 @@ DWORD AppendConversionAccessLevel(CDLLContext* pContext, std::string& target) {
   return 0;
 }
 
+// Whether the routed path is the viewer page or lies below it: the server
+// hands a path after the page's name to the page as well. Every request
+// passes here, so the page's name is looked for before the whole path is
+// built.
+bool NamesViewerPage(std::string_view path) {
+  static constexpr std::string_view kViewerName = "/bin/pellora.srf";
+  const ci_string_view routed = AsCIView(path);
+  const size_t at = routed.find(AsCIView(kViewerName));
+  if (at == ci_string_view::npos) return false;
+  const size_t end = at + kViewerName.size();
+  if (end != path.size() && path[end] != '/') return false;
+  const std::string page = ViewerPage();
+  return page.size() == end && routed.substr(0, end) == AsCIView(page);
+}
+
 // The viewer must hear its access level and whether it may cache multimedia
 // from the module only: whatever the client sent under those names goes,
 // however it spelt them.
 ci_string WithoutViewerLevels(const ci_string& queryString) {
   return WithoutParamNamed(WithoutParamNamed(queryString, "owaal"), "CMC245");
-}
-
-// A value the show redirect appends as it was read: its first pair is the
-// value itself, any pair after an "&" in it would reach the viewer as a
-// parameter of its own.
-ci_string ValueWithoutViewerLevels(const ci_string& value) {
-  const size_t amp = value.find('&');
-  if (amp == ci_string::npos) return value;
-  const ci_string rest = WithoutViewerLevels(value.substr(amp + 1));
-  return rest.empty() ? value.substr(0, amp) : value.substr(0, amp + 1) + rest;
 }
 
 }  // namespace
@@ -172,11 +177,10 @@ DWORD CAuthCompleteHelper::ProcessShowRedirect(CDLLContext* pContext, const ci_s
 
   std::string target;
   target.reserve(subPath.size() + 64);
-  auto client = [](const ci_string& value) { return ToStd(ValueWithoutViewerLevels(value)); };
-  // The server decoded the path once; the viewer decodes its query once more,
-  // so the file name goes back into escapes and stays one parameter.
-  target = ViewerPage() + "?cmd=show&cp2lta3=" + URLEncodeQueryValue(ToStd(subPath)) + "&CMC245=" +
-           (cacheMultimedia ? "1" : "0");
+  // The values were decoded once; the viewer decodes its query once more, so
+  // each goes back into escapes and stays one parameter.
+  auto client = [](const ci_string& value) { return URLEncodeQueryValue(AsStdView(value)); };
+  target = ViewerPage() + "?cmd=show&cp2lta3=" + client(subPath) + "&CMC245=" + (cacheMultimedia ? "1" : "0");
   if (hasAid) target += "&aid=" + client(aid);
   if (hasMid) target += "&mid=" + client(mid);
   if (build) target += "&bld=" + client(bld) + "&thm=" + client(thm) + "&prexp=" + client(prexp);
@@ -242,18 +246,12 @@ DWORD CAuthCompleteHelper::StripClientViewerLevels(CDLLContext* pContext) {
   const CRequestInfo& info = *pContext->m_spRequestInfo;
   const std::string* path = info.FindHeaderValue("URL");
   const std::string* query = info.FindHeaderValue("QUERY_STRING");
-  // Every request passes here: the page's name is compared before the
-  // whole path is built.
-  static constexpr std::string_view kViewerName = "/bin/pellora.srf";
-  if (path == nullptr || query == nullptr || query->empty() || path->size() < kViewerName.size() ||
-      AsCIView(*path).substr(path->size() - kViewerName.size()) != AsCIView(kViewerName) ||
-      AsCIView(*path) != AsCIView(ViewerPage())) {
-    return 0;
-  }
+  if (path == nullptr || query == nullptr || query->empty() || !NamesViewerPage(*path)) return 0;
   const ci_string received = ToCI(*query);
   const ci_string kept = WithoutViewerLevels(received);
   if (kept.size() == received.size()) return 0;
-  const std::string target = kept.empty() ? *path : *path + "?" + ToStd(kept);
+  const std::string sent = CNotificationsHelper::PathAsSent(info, *path);
+  const std::string target = kept.empty() ? sent : sent + "?" + ToStd(kept);
   if (CBaseNotifications::SetWorkerHeader(pContext, "URL", target) == FALSE) {
     DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] CBaseNotifications::SetWorkerHeader failed when redirecting URL to <%s>.",
              target.c_str());
