@@ -85,3 +85,13 @@ DWORD CAuthCompleteHelper::SendAccessDeniedResponse(CDLLContext* pContext) {
   DebugLog("[CAuthCompleteHelper::SendAccessDeniedResponse] returned. dwRet <%d>.", static_cast<int>(dwRet));
   return dwRet;
 }
+
+void CAuthCompleteHelper::RefuseUndecided(CDLLContext* pContext) noexcept {
+  try {
+    if (pContext->m_pMyOwnContext == nullptr) pContext->m_pMyOwnContext = CPLHXContext::Create("en", 0x0409, "");
+    if (SendAccessDeniedResponse(pContext) == 0) return;
+  } catch (...) {
+  }
+  DebugLog("[CAuthCompleteHelper::RefuseUndecided] The access-denied page could not be made; the request ends without an answer.");
+  pContext->m_dwControlMessage = ControlMessageCompleted;
+}

@@ -46,6 +46,12 @@ class CAuthCompleteHelper {
   // handed to the host; 7 without a record or the module's own context.
   static DWORD SendAccessDeniedResponse(CDLLContext* pContext);
 
+  // For a request the module could not decide: the access-denied page, in
+  // English where the user's language is not known yet; where even that page
+  // cannot be made, the control message Completed, so that the request ends
+  // without an answer rather than going on. Needs a record.
+  static void RefuseUndecided(CDLLContext* pContext) noexcept;
+
   // Applies the direct-access rules to an attachment (type 0) or
   // document-view file (type 1) download: sends the access-denied page when
   // the download is refused, also when the decision could not be made (the

@@ -203,22 +203,20 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
 
 // After an exception the request's decision is unknown. A download at a
 // level that restricts downloads (or an unreadable or invalid level) is
-// refused; only level 1, which allows every download, lets it go on.
+// refused; only level 1, which allows every download, lets it go on. The
+// criteria is mapped again: the exception may have come before the mapping.
 void RefuseDownloadAfterFailure(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) noexcept {
   const DWORD downloadFlags = RequestFlag::DirectAttachmentAccess | RequestFlag::DocumentViewDirectFileAccess;
   if ((pContext->m_dwRequestFlags & downloadFlags) == 0) return;
   try {
+    int32_t settingsId = static_cast<int32_t>(pContext->m_dwSettingsID);
+    pSettings->GetLinkCriteriaSetting(static_cast<int32_t>(pContext->m_dwCriteriaID), settingsId);
     int32_t level = -1;
-    const int32_t settingsId = static_cast<int32_t>(pContext->m_dwSettingsID);
     if (pSettings->GetSettingFromID(SettingDirectFileAccessBlockLevel, level, settingsId, 0) && level == 1) return;
-    // The page needs the module's own context for its language.
-    if (pContext->m_pMyOwnContext == nullptr) pContext->m_pMyOwnContext = CPLHXContext::Create("en", 0x0409, "");
-    if (CAuthCompleteHelper::SendAccessDeniedResponse(pContext) != 0) {
-      DebugLog("[CNotifications::NotifyAuthComplete] CAuthCompleteHelper::SendAccessDeniedResponse() failed after an exception.");
-    }
   } catch (...) {
-    DebugLog("[CNotifications::NotifyAuthComplete] The download could not be refused after an exception.");
+    DebugLog("[CNotifications::NotifyAuthComplete] The download's level could not be read after an exception.");
   }
+  CAuthCompleteHelper::RefuseUndecided(pContext);
 }
 
 // Ignore unless the refusal's page is on its way; never a success.

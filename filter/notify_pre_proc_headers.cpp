@@ -103,7 +103,11 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
     // to it straight, which reach no later notification.
     dwRet = CAuthCompleteHelper::StripClientViewerLevels(pContext);
     if (dwRet != 0) {
-      DebugLog("[CNotifications::NotifyPreProcHeaders] CAuthCompleteHelper::StripClientViewerLevels() failed.");
+      // The viewer would take the levels the client sent.
+      DebugLog("[CNotifications::NotifyPreProcHeaders] CAuthCompleteHelper::StripClientViewerLevels() failed; the request is refused.");
+      CAuthCompleteHelper::RefuseUndecided(pContext);
+      LogNotificationFinished("NotifyPreProcHeaders", dwRet, pContext);
+      return dwRet;
     } else if (!ReadHeader(info, "HTTP_URL", url)) {
       DebugLog("[CNotifications::NotifyPreProcHeaders] Reading HTTP_URL header failed.");
       dwRet = HX_RC_MISSING;

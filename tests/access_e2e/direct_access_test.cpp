@@ -258,6 +258,32 @@ TEST(PipelineDirectAccess, ExceptionRefusesTheDownload) {
   }
 }
 
+// A host that refuses to rewrite the URL: the viewer would take the levels
+// the client sent, so the request is refused instead.
+BOOL RefusingSetHeader(HTTP_FILTER_CONTEXT*, LPSTR, LPSTR) { return FALSE; }
+
+DWORD FilterProcThatCannotRewrite(CDLLContext* pContext) {
+  if (pContext->m_dwNotificationType == SF_NOTIFY_PREPROC_HEADERS && pContext->m_pNotification != nullptr) {
+    static_cast<HTTP_FILTER_PREPROC_HEADERS*>(pContext->m_pNotification)->SetHeader = &RefusingSetHeader;
+  }
+  return g_module.HttpFilterProc(pContext);
+}
+
+TEST(PipelineDirectAccess, ViewerLevelsThatCannotBeRemovedRefuseTheRequest) {
+  Host();  // stages the tree
+  std::string error;
+  ASSERT_TRUE(g_module.Load(HxModulePathInInstall(std::string(HX_BINARY_DIR) + "/direct_access_stage"), error))
+      << error;
+  HxHost failing;
+  ASSERT_TRUE(failing.Start([](HTTP_FILTER_VERSION* v) { return g_module.GetFilterVersion(v); },
+                            &FilterProcThatCannotRewrite, [] { return static_cast<DWORD>(0); }, error))
+      << error;
+  const HxOutcome out = PipelineHost::Run(
+      failing, kUser + std::string("@criteria 11\nGET /X-Pellora/bin/pellora.srf?cmd=show&owaal=3 HTTP/1.1\n") + kUA);
+  EXPECT_TRUE(Refused(out));
+  EXPECT_EQ(nullptr, After(out, SF_NOTIFY_AUTH_COMPLETE));
+}
+
 TEST(PipelineDirectAccess, LinkThatReadsAsLevelOneIsReportedOncePerLoad) {
   // Criteria 17 to 19 are asked for by this test only.
   CTempDir dir;
