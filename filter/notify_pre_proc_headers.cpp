@@ -34,7 +34,9 @@ struct RequestParam {
 };
 
 // What a header that is absent or was not read logs as.
-const std::string kNoText;
+// Never destroyed, as every static a request reaches: the process may end
+// under running requests.
+const std::string& kNoText = *new std::string;
 
 // A header text read in place (the request information outlives the
 // handler); an absent header reads as empty.

@@ -7,6 +7,7 @@
 
 #include "common/js_string.h"
 #include "common/string_utils.h"
+#include "common/url_utils.h"
 #include "platform/wide_text.h"
 
 namespace {
@@ -19,10 +20,8 @@ bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The value of one digit of a numeric character reference, or -1.
 int DigitValue(char c, bool bHex) {
-  if (IsAsciiDigit(c)) return c - '0';
-  if (bHex && c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (bHex && c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+  if (bHex) return HexDigitValue(c);
+  return IsAsciiDigit(c) ? c - '0' : -1;
 }
 
 // The browser reads a character reference only where "&" is followed by a

@@ -84,7 +84,8 @@ void CSegment::toString(ci_string& csOut) const {
 
 const std::vector<CElement*>& CSegment::getChildElements() {
   if (m_pSource == nullptr) {
-    static const std::vector<CElement*> kNone;
+    // Never destroyed: a request may still be parsing while the process exits.
+    static const std::vector<CElement*>& kNone = *new std::vector<CElement*>;
     return kNone;
   }
   if (childElementsComputed()) return **childListSlot();

@@ -82,11 +82,18 @@ class CSaveTempFile {
   }
 
   // Owner and group first: changing them may clear the set-id bits of the
-  // mode.
+  // mode. A saver that may not give the file away (not root, the file not
+  // its own) saves as it always could, keeping the group where it may.
   HRESULT TakeAttributesOf(const std::string& target) {
     struct stat old {};
     if (stat(target.c_str(), &old) != 0) return fchmod(m_fd, kNewFileMode) == 0 ? S_OK : FromErrno(errno);
-    if (fchown(m_fd, old.st_uid, old.st_gid) != 0) return FromErrno(errno);
+    struct stat made {};
+    if (fstat(m_fd, &made) != 0) return FromErrno(errno);
+    const bool sameOwner = made.st_uid == old.st_uid && made.st_gid == old.st_gid;
+    if (!sameOwner && fchown(m_fd, old.st_uid, old.st_gid) != 0) {
+      if (errno != EPERM) return FromErrno(errno);
+      (void)!fchown(m_fd, static_cast<uid_t>(-1), old.st_gid);
+    }
     return fchmod(m_fd, old.st_mode & 07777) == 0 ? S_OK : FromErrno(errno);
   }
 

@@ -18,7 +18,9 @@ constexpr const char* kReplaceTempSuffix = ".saving";
 // temporary file replaces the file path names. A path that is a symbolic link
 // is followed: its final target is replaced and the link stays. The new file
 // keeps the owner, group and mode of the one it replaces (without one, it is
-// readable by its owner only); when they cannot be kept, nothing is replaced.
+// readable by its owner only); a saver that may not give a file away (not
+// root, the file another user's) becomes its owner, as an editor's save
+// would, and keeps the group where it may.
 // Saves of one file wait for each other. On any failure before the rename,
 // the temporary file is removed and the file is left untouched; a failure to
 // sync the folder after the rename is reported too, the new content then
