@@ -9,7 +9,6 @@
 #include "platform/adsi.h"
 #include "platform/local_memory.h"
 #include "platform/security_sid.h"
-#include "platform/sigpipe_hold.h"
 #include "platform/wide_text.h"
 
 namespace {
@@ -214,7 +213,6 @@ HRESULT CADUserConfig::ReadProperties(const std::string& propertyName, CCountedP
     CRevertToSelfGuard revert;
     // Connecting, reading the catalog's root and searching share one limit.
     CADsTimeLimit limit;
-    CSigPipeHold pipeHold;
     path = m_wstrProvider + L":";
     step = Step::Search;
     IDirectorySearch* search = nullptr;

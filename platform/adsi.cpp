@@ -414,8 +414,10 @@ struct CKeptConnection {
   ~CKeptConnection() { Drop(); }
   void Drop() {
     // Unbinding writes to a connection the directory may have closed.
-    CSigPipeHold pipeHold;
-    if (ld != nullptr) ldap_unbind_ext_s(ld, nullptr, nullptr);
+    if (ld != nullptr) {
+      CSigPipeHold pipeHold;
+      ldap_unbind_ext_s(ld, nullptr, nullptr);
+    }
     ld = nullptr;
   }
 };
@@ -471,6 +473,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     LDAPMessage* result = nullptr;
     timeval limit{};
     if (!RemainingTime(limit)) return FailCall(LDAP_TIMEOUT, "read " + m_dn);
+    CSigPipeHold pipeHold;
     int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0, nullptr, nullptr,
                                &limit, 1, &result);
     if (rc != LDAP_SUCCESS) {
@@ -689,7 +692,10 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
 
  private:
   ~CDirectoryObject() override {
-    if (m_ld != nullptr) ldap_unbind_ext_s(m_ld, nullptr, nullptr);
+    if (m_ld != nullptr) {
+      CSigPipeHold pipeHold;
+      ldap_unbind_ext_s(m_ld, nullptr, nullptr);
+    }
   }
 
   // One search within what is left of the limit; `result` holds what came
@@ -698,6 +704,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     result = nullptr;
     timeval limit{};
     if (!RemainingTime(limit)) return LDAP_TIMEOUT;
+    CSigPipeHold pipeHold;
     int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), m_scope, filter.c_str(), attributes, 0, nullptr, nullptr, &limit,
                                kADsSizeLimit, &result);
     if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED && result != nullptr) {
@@ -708,6 +715,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   }
 
   HRESULT Reconnect() {
+    CSigPipeHold pipeHold;
     LDAP* fresh = nullptr;
     HRESULT hr = Connect(m_uri, &fresh);
     if (FAILED(hr)) {
@@ -802,6 +810,9 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
   const std::string uri = UriOfPath(parsed);
   bool prober = false;
   if (InBackOff(uri, &prober)) return BackOffFailure();
+  // Only now is the directory written to: a look-up in the back-off costs no
+  // system call for the signal.
+  CSigPipeHold pipeHold;
   CProbe probe(uri, prober);
   // A probe goes out on a new connection: a kept one may be what was lost.
   if (prober) ThreadConnection().Drop();
