@@ -44,6 +44,7 @@ void CSubCache::deleteEntries() {
   m_bUnregisteredLoaded = false;
   m_nLoadedHint = 0;
   m_mapEntries.clear();
+  m_itNear = m_mapEntries.end();
   m_vecMarked.clear();
   m_pFirst = nullptr;
   m_pLast = nullptr;
@@ -51,8 +52,8 @@ void CSubCache::deleteEntries() {
 
 void CSubCache::makeSentinels(bool bCompleted) {
   const CSource* pSource = m_pCache->getSource();
-  m_pFirst = &insertEntry(CCacheEntry{pSource->getBegin() - 1, nullptr, false, bCompleted})->second;
-  m_pLast = &insertEntry(CCacheEntry{pSource->getEnd(), nullptr, bCompleted, false})->second;
+  m_pFirst = &insertEntry(CCacheEntry{pSource->getBegin() - 1, nullptr, false, bCompleted}, m_mapEntries.end())->second;
+  m_pLast = &insertEntry(CCacheEntry{pSource->getEnd(), nullptr, bCompleted, false}, m_mapEntries.end())->second;
 }
 
 void CSubCache::clear() {
@@ -117,14 +118,16 @@ std::vector<const CCacheEntry*> CSubCache::entries() {
 }
 
 CSubCache::EntryMap::iterator CSubCache::findEntry(HXPos nPos) {
-  auto it = m_mapEntries.lower_bound(Key(nPos));
+  auto it = NearbyLowerBound(m_mapEntries, m_itNear, Key(nPos));
   // Nothing lies beyond the last sentinel, the source's end.
   if (it == m_mapEntries.end()) --it;
+  m_itNear = it;
   return it;
 }
 
-CSubCache::EntryMap::iterator CSubCache::insertEntry(const CCacheEntry& entry) {
-  return m_mapEntries.emplace(Key(entry.nPos), entry).first;
+CSubCache::EntryMap::iterator CSubCache::insertEntry(const CCacheEntry& entry, EntryMap::iterator itNext) {
+  // A position remembered already keeps its entry, as a plain insert would.
+  return m_mapEntries.emplace_hint(itNext, Key(entry.nPos), entry);
 }
 
 void CSubCache::mark(EntryMap::iterator it) {
@@ -137,8 +140,13 @@ void CSubCache::mark(EntryMap::iterator it) {
 void CSubCache::compact() {
   for (CCacheEntry* pEntry : m_vecMarked) {
     if (!pEntry->bMarkedForRemoval) continue;
-    auto it = m_mapEntries.find(Key(pEntry->nPos));
-    if (it != m_mapEntries.end() && &it->second == pEntry) m_mapEntries.erase(it);
+    auto it = NearbyLowerBound(m_mapEntries, m_itNear, Key(pEntry->nPos));
+    if (it == m_mapEntries.end() || &it->second != pEntry) continue;
+    if (it == m_itNear) {
+      m_itNear = m_mapEntries.erase(it);
+    } else {
+      m_mapEntries.erase(it);
+    }
   }
   m_vecMarked.clear();
 }
@@ -165,7 +173,7 @@ void CSubCache::add(HXPos nPos, CTag* pTag) {
   if (pTag == nullptr && bPrev && bNext) return;
   // Skips only span known stretches.
   if (pNext->bPreviousCompleted || pPrevious->bNextCompleted) ++m_nSkipGeneration;
-  insertEntry(CCacheEntry{nPos, pTag, bPrev, bNext});
+  insertEntry(CCacheEntry{nPos, pTag, bPrev, bNext}, itNext);
   // Neighbours that now carry nothing are only marked: a search in progress
   // may hold them; the next recording removes them.
   if (bPrev) {

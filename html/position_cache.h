@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "html/nearby_lower_bound.h"
 #include "html/parser_types.h"
 
 // One remembered position of a sub-cache.
@@ -68,8 +69,12 @@ class CSubCache {
   // not a shift of every later entry.
   using EntryMap = std::pmr::map<HXPos, CCacheEntry>;
 
+  // The first entry at or after nPos (the last sentinel past the source's
+  // end); it becomes the near entry of the next look-up.
   EntryMap::iterator findEntry(HXPos nPos);
-  EntryMap::iterator insertEntry(const CCacheEntry& entry);
+  // itNext: the entry the new one goes right before, or any entry (a wrong
+  // one only costs a search from the root).
+  EntryMap::iterator insertEntry(const CCacheEntry& entry, EntryMap::iterator itNext);
   void mark(EntryMap::iterator it);
   bool isSentinel(const CCacheEntry* pEntry) const { return pEntry == m_pFirst || pEntry == m_pLast; }
   EntryMap::iterator addSearchStart(HXPos nPos);
@@ -98,6 +103,9 @@ class CSubCache {
   CTagType* m_pTagType;  // null: all tag types
   // The tree's nodes come from the cache's pool (see CCache::m_pool).
   EntryMap m_mapEntries;
+  // Where the last look-up landed (end: nowhere), the start of the next one:
+  // see NearbyLowerBound. Never an erased entry: compact() moves it on.
+  EntryMap::iterator m_itNear = m_mapEntries.end();
   CCacheEntry* m_pFirst = nullptr;
   CCacheEntry* m_pLast = nullptr;
   std::vector<CCacheEntry*> m_vecMarked;
@@ -137,7 +145,19 @@ struct CTagSearchMemo {
     HXPos nFrom;
     CTag* pTag;
   };
-  std::map<HXPos, Stretch> mapStretches;
+  // The nodes come from the cache's pool: packed there, not spread over a
+  // large page's heap, they are freed with the page in a few passes over
+  // memory instead of a cache miss each.
+  using StretchMap = std::pmr::map<HXPos, Stretch>;
+  StretchMap mapStretches;
+  // The stretch the last search answered from or recorded (end: none), where
+  // the next one, a little further on the page, starts looking.
+  StretchMap::iterator itNear = mapStretches.end();
+
+  explicit CTagSearchMemo(std::pmr::memory_resource* pPool) : mapStretches(pPool) {}
+  // itNear points into this memo's own stretches.
+  CTagSearchMemo(const CTagSearchMemo&) = delete;
+  CTagSearchMemo& operator=(const CTagSearchMemo&) = delete;
 };
 
 // How an optional end-tag walk ended: at the element's own end tag, before a
@@ -227,33 +247,39 @@ HXPos TagBegin(const CTag* pTag);
 
 template <class Search>
 CTag* CCache::rememberedForwardSearch(const void* pKind, const std::string& sText, HXPos nPos, Search search) {
-  const auto key = std::make_pair(pKind, sText);
+  // Memos are only dropped all at once, with the counter moved on, so the
+  // reference stays good while the counter stands (a nested search may add
+  // memos and stretches; neither moves an existing one).
+  CTagSearchMemo& memo = m_mapEndTagSearches.try_emplace(std::make_pair(pKind, sText), &m_pool).first->second;
+  if (nPos >= memo.nNoneFrom) return nullptr;
   HXPos nLimit;
   CTag* pKnown = nullptr;
-  {
-    const CTagSearchMemo& memo = m_mapEndTagSearches[key];
-    if (nPos >= memo.nNoneFrom) return nullptr;
-    auto it = memo.mapStretches.lower_bound(nPos);
-    if (it != memo.mapStretches.end()) {
-      if (it->second.nFrom <= nPos) return it->second.pTag;
-      nLimit = it->second.nFrom;
-      pKnown = it->second.pTag;
-    } else {
-      nLimit = memo.nNoneFrom;
-    }
+  auto it = NearbyLowerBound(memo.mapStretches, memo.itNear, nPos);
+  if (it != memo.mapStretches.end()) {
+    memo.itNear = it;
+    if (it->second.nFrom <= nPos) return it->second.pTag;
+    nLimit = it->second.nFrom;
+    pKnown = it->second.pTag;
+  } else {
+    nLimit = memo.nNoneFrom;
   }
   const uint64_t nForgotten = m_nEndTagSearchesForgotten;
   CTag* pFound = search(nPos, nLimit);
   if (pFound == nullptr) pFound = pKnown;
   // A search that had the sub-cache's entries replaced records nothing.
   if (m_nEndTagSearchesForgotten != nForgotten) return pFound;
-  CTagSearchMemo& memo = m_mapEndTagSearches[key];
   if (pFound == nullptr) {
     memo.nNoneFrom = std::min(memo.nNoneFrom, nPos);
     return nullptr;
   }
-  CTagSearchMemo::Stretch& stretch = memo.mapStretches[TagBegin(pFound)];
+  // The tag found begins at or before the stretch that bounded the search,
+  // so its stretch goes right before that one, or is it.
+  const HXPos nBegin = TagBegin(pFound);
+  auto itHint = NearbyLowerBound(memo.mapStretches, memo.itNear, nBegin);
+  auto itStretch = memo.mapStretches.try_emplace(itHint, nBegin);
+  CTagSearchMemo::Stretch& stretch = itStretch->second;
   if (stretch.pTag == nullptr || nPos < stretch.nFrom) stretch.nFrom = nPos;
   stretch.pTag = pFound;
+  memo.itNear = itStretch;
   return pFound;
 }

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <random>
 #include <utility>
 #include <vector>
 #include <string>
 
 #include "html/element.h"
+#include "html/nearby_lower_bound.h"
 #include "html/position_cache.h"
 #include "html/tag.h"
 #include "html/tag_types.h"
@@ -324,5 +326,20 @@ TEST(PositionCache, ElementTreeFromTheParseIndexEqualsTheOneFromTextSearches) {
   for (const char* pUnit : {"<div>", "<a>", "<table><tr><td>", "<ul><li>", "<div><span>", "<DIV><div/>", "<p>"}) {
     const std::string sDeep = Repeat(pUnit, 200) + "core</div></a></td></tr></table></li></ul></span>" + Repeat(pUnit, 100);
     ASSERT_EQ(ElementTree(sDeep, true), ElementTree(sDeep, false)) << pUnit;
+  }
+}
+
+// The look-up from a near element answers what a search from the root does,
+// from every element (and none) to every key, the ends and gaps included.
+TEST(PositionCache, NearbyLowerBoundAgreesWithLowerBoundFromEveryStart) {
+  std::map<HXPos, int> map;
+  for (HXPos k = 10; k <= 400; k += 10) map.emplace(k, 0);
+  std::vector<std::map<HXPos, int>::iterator> vecStarts{map.end()};
+  for (auto it = map.begin(); it != map.end(); ++it) vecStarts.push_back(it);
+  for (const auto& itNear : vecStarts) {
+    for (HXPos key = 0; key <= 410; ++key) {
+      ASSERT_EQ(NearbyLowerBound(map, itNear, key), map.lower_bound(key))
+          << "key " << key << " from " << (itNear == map.end() ? HXPos(0) : itNear->first);
+    }
   }
 }
