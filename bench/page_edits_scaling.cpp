@@ -15,23 +15,13 @@
 #include "host/hx_host.h"
 #include "host/hx_module.h"
 #include "host/hx_request.h"
+#include "bench/staged_host.h"
 
 namespace {
 
 constexpr int kSizes[] = {1000, 4000, 16000};
 
-HxHost& Host() {
-  static HxHost* host = [] {
-    auto* h = new HxHost();
-    std::string error;
-    if (!h->Start(HxModulePathInInstall(std::string(HX_BINARY_DIR) + "/stage"), error)) {
-      std::fprintf(stderr, "module did not start: %s\n", error.c_str());
-      std::exit(1);
-    }
-    return h;
-  }();
-  return *host;
-}
+HxHost& Host() { return StagedHost(); }
 
 // The sample read page's five kinds of attachment (allowed with OWA's
 // anchor, quotes in the name, force-save without anchor, blocked extension,

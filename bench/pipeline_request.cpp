@@ -18,21 +18,11 @@
 #include "host/hx_host.h"
 #include "host/hx_module.h"
 #include "host/hx_request.h"
+#include "bench/staged_host.h"
 
 namespace {
 
-HxHost& Host() {
-  static HxHost* host = [] {
-    auto* h = new HxHost();
-    std::string error;
-    if (!h->Start(HxModulePathInInstall(std::string(HX_BINARY_DIR) + "/stage"), error)) {
-      std::fprintf(stderr, "module did not start: %s\n", error.c_str());
-      std::exit(1);
-    }
-    return h;
-  }();
-  return *host;
-}
+HxHost& Host() { return StagedHost(); }
 
 // The filter that does nothing: it asks for the module's notifications and
 // lets every one pass.

@@ -238,15 +238,21 @@ DWORD FilterProcWithFailingServer(CDLLContext* pContext) {
   return g_module.HttpFilterProc(pContext);
 }
 
-TEST(PipelineDirectAccess, ExceptionRefusesTheDownload) {
+// A host that drives the staged module through `filterProc`, which may
+// change what the module is handed before passing it on.
+void StartWrappedHost(HxHost& host, DWORD (*filterProc)(CDLLContext*)) {
   Host();  // stages the tree
   std::string error;
   ASSERT_TRUE(g_module.Load(HxModulePathInInstall(std::string(HX_BINARY_DIR) + "/direct_access_stage"), error))
       << error;
-  HxHost failing;
-  ASSERT_TRUE(failing.Start([](HTTP_FILTER_VERSION* v) { return g_module.GetFilterVersion(v); },
-                            &FilterProcWithFailingServer, [] { return static_cast<DWORD>(0); }, error))
+  ASSERT_TRUE(host.Start([](HTTP_FILTER_VERSION* v) { return g_module.GetFilterVersion(v); }, filterProc,
+                         [] { return static_cast<DWORD>(0); }, error))
       << error;
+}
+
+TEST(PipelineDirectAccess, ExceptionRefusesTheDownload) {
+  HxHost failing;
+  ASSERT_NO_FATAL_FAILURE(StartWrappedHost(failing, &FilterProcWithFailingServer));
   for (int criteria : {10, 12}) {
     for (const char* address : {kInside, kOutside}) {
       const HxOutcome out = PipelineHost::Run(failing, kUser + ("@criteria " + std::to_string(criteria)) +
@@ -270,14 +276,8 @@ DWORD FilterProcThatCannotRewrite(CDLLContext* pContext) {
 }
 
 TEST(PipelineDirectAccess, ViewerLevelsThatCannotBeRemovedRefuseTheRequest) {
-  Host();  // stages the tree
-  std::string error;
-  ASSERT_TRUE(g_module.Load(HxModulePathInInstall(std::string(HX_BINARY_DIR) + "/direct_access_stage"), error))
-      << error;
   HxHost failing;
-  ASSERT_TRUE(failing.Start([](HTTP_FILTER_VERSION* v) { return g_module.GetFilterVersion(v); },
-                            &FilterProcThatCannotRewrite, [] { return static_cast<DWORD>(0); }, error))
-      << error;
+  ASSERT_NO_FATAL_FAILURE(StartWrappedHost(failing, &FilterProcThatCannotRewrite));
   const HxOutcome out = PipelineHost::Run(
       failing, kUser + std::string("@criteria 11\nGET /X-Pellora/bin/pellora.srf?cmd=show&owaal=3 HTTP/1.1\n") + kUA);
   EXPECT_TRUE(Refused(out));
