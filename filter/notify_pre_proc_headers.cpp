@@ -102,8 +102,11 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
     bool kinds[10] = {};
 
     // The viewer page serves requests the module rewrote and requests sent
-    // to it straight, which reach no later notification.
-    dwRet = CAuthCompleteHelper::StripClientViewerLevels(pContext);
+    // to it straight, which reach no later notification. Requests to the
+    // mail server's own handlers never name it.
+    const bool mailServerRequest = type == SubscriptionType::OwaPage || type == SubscriptionType::OwaReadPage ||
+                                   type == SubscriptionType::OwaEvent || type == SubscriptionType::OwaAttachment;
+    dwRet = mailServerRequest ? 0 : CAuthCompleteHelper::StripClientViewerLevels(pContext);
     if (dwRet != 0) {
       // The viewer would take the levels the client sent.
       DebugLog("[CNotifications::NotifyPreProcHeaders] CAuthCompleteHelper::StripClientViewerLevels() failed; the request is refused.");

@@ -186,8 +186,10 @@ class CProbe {
   bool m_active;
 };
 
-// The deadline of the look-up the calling thread is in (CADsTimeLimit);
-// unset outside one.
+// Whether the calling thread is in a look-up (CADsTimeLimit), and that
+// look-up's deadline, fixed by its first directory operation: a look-up that
+// goes no further than the back-off reads no clock.
+thread_local bool t_limited = false;
 thread_local std::optional<std::chrono::steady_clock::time_point> t_deadline;
 
 // What is left for one more operation: of the thread's look-up, else a whole
@@ -195,7 +197,11 @@ thread_local std::optional<std::chrono::steady_clock::time_point> t_deadline;
 bool RemainingTime(timeval& left) {
   using std::chrono::microseconds;
   microseconds rest = std::chrono::seconds(kADsTimeLimitSeconds);
-  if (t_deadline) rest = std::chrono::duration_cast<microseconds>(*t_deadline - std::chrono::steady_clock::now());
+  if (t_limited) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!t_deadline) t_deadline = now + std::chrono::seconds(kADsTimeLimitSeconds);
+    rest = std::chrono::duration_cast<microseconds>(*t_deadline - now);
+  }
   if (rest < std::chrono::milliseconds(1)) return false;
   left.tv_sec = static_cast<time_t>(rest.count() / 1000000);
   left.tv_usec = static_cast<suseconds_t>(rest.count() % 1000000);
@@ -899,12 +905,13 @@ HRESULT ADsGetLastError(DWORD* error, wchar_t* text, DWORD textSize, wchar_t* pr
   return S_OK;
 }
 
-CADsTimeLimit::CADsTimeLimit() : m_outermost(!t_deadline) {
-  if (m_outermost) t_deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kADsTimeLimitSeconds);
-}
+CADsTimeLimit::CADsTimeLimit() : m_outermost(!t_limited) { t_limited = true; }
 
 CADsTimeLimit::~CADsTimeLimit() {
-  if (m_outermost) t_deadline.reset();
+  if (m_outermost) {
+    t_limited = false;
+    t_deadline.reset();
+  }
 }
 
 void ADsSetRetryInterval(std::chrono::milliseconds interval) {

@@ -153,7 +153,7 @@ HRESULT ADsBackOffFailure(const std::wstring& path);
 bool ADsLastFailureIsRepeat();
 
 // While it lives, every directory operation of the constructing thread
-// shares one deadline, kADsTimeLimitSeconds from its construction: a look-up
+// shares one deadline, kADsTimeLimitSeconds from the first of them: a look-up
 // that connects, reads the catalog's root and searches takes that long at
 // most in all. A limit made inside another keeps the outer deadline. Made
 // and destroyed on one thread.
