@@ -172,7 +172,11 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
     DebugLog("[CPLGeneralSettings::GetADProperty] Get property from cache successfull, Value: %s !", value.c_str());
     return S_OK;
   }
-  if (m_cache.GetItem(kNoUserCacheNameText, key, cached, session, propertyName)) {
+  // While the directory is in its back-off every search would fail at once
+  // and log nothing: the same failure comes without building one, and
+  // without a look in the cache of unknown names, which only spares searches.
+  HRESULT hr = CADUserConfig::DirectoryBackOffFailure();
+  if (SUCCEEDED(hr) && m_cache.GetItem(kNoUserCacheNameText, key, cached, session, propertyName)) {
     DebugLog("[CPLGeneralSettings::GetADProperty] Get property from cache successfull: no such user");
     return kADNoValue;
   }
@@ -186,9 +190,6 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   }
   std::string found;
   ADLookUpOutcome outcome = ADLookUpOutcome::Failed;
-  // While the directory is in its back-off every search would fail at once
-  // and log nothing: the same failure comes without building one.
-  HRESULT hr = CADUserConfig::DirectoryBackOffFailure();
   if (SUCCEEDED(hr)) hr = LookUp(fullName, shortName, sid, propertyName, configRead, configType, found, outcome);
   switch (outcome) {
     case ADLookUpOutcome::Value:
