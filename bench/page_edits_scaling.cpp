@@ -65,23 +65,7 @@ std::string ReadPage(int attachments) {
 }
 
 HxRequest ReadItemRequest(int attachments) {
-  static const char kDescription[] =
-      "@client-address 127.0.0.1\n"
-      "@criteria 1\n"
-      "@user-account aclerk\n"
-      "@user-domain EXAMPLE\n"
-      "@user-sid S-1-5-21-1004336348-1177238915-682003330-1107\n"
-      "GET /owa/?ae=Item&t=IPM.Note&id=RgAAAAB2cE1kq2tKT5bYpZ0wVQrXBwC5 HTTP/1.1\n"
-      "Host: mail.example.com\n"
-      "User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1; Trident/4.0)\n"
-      "Accept-Language: en-GB,en;q=0.8\n"
-      "Cookie: sessionid=3f2a9c1e; UserContext=a81c5d0e; cadata=\"4QkJ7w8h2kVxE2C1rMZ0oYw==\"\n";
-  HxRequest request;
-  std::string error;
-  if (!ParseRequestDescription(kDescription, std::string(HX_SOURCE_DIR) + "/bench", request, error)) {
-    std::fprintf(stderr, "bad description: %s\n", error.c_str());
-    std::exit(1);
-  }
+  HxRequest request = ReadItemRequestFrom("127.0.0.1", "");
   request.responsePage = ReadPage(attachments);
   return request;
 }

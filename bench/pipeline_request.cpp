@@ -48,25 +48,7 @@ HxHost& NullHost() {
 
 // The same request with and without the page a server sends back.
 HxRequest ReadItemRequest(bool withPage) {
-  static const char kDescription[] =
-      "@client-address 192.0.2.10\n"
-      "@criteria 1\n"
-      "@user-account aclerk\n"
-      "@user-domain EXAMPLE\n"
-      "@user-sid S-1-5-21-1004336348-1177238915-682003330-1107\n"
-      "GET /owa/?ae=Item&t=IPM.Note&id=RgAAAAB2cE1kq2tKT5bYpZ0wVQrXBwC5 HTTP/1.1\n"
-      "Host: mail.example.com\n"
-      "User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1; Trident/4.0)\n"
-      "Accept-Language: en-GB,en;q=0.8\n"
-      "Cookie: sessionid=3f2a9c1e; UserContext=a81c5d0e; cadata=\"4QkJ7w8h2kVxE2C1rMZ0oYw==\"\n";
-  std::string description = kDescription;
-  if (withPage) description.insert(0, "@response-page plain_page.html\n");
-  HxRequest request;
-  std::string error;
-  if (!ParseRequestDescription(description, std::string(HX_SOURCE_DIR) + "/bench", request, error)) {
-    std::fprintf(stderr, "bad description: %s\n", error.c_str());
-    std::exit(1);
-  }
+  HxRequest request = ReadItemRequestFrom("192.0.2.10", withPage ? "@response-page plain_page.html\n" : "");
   if (request.responsePagePath) {
     std::string page;
     if (!ReadWholeFile(*request.responsePagePath, page)) {
