@@ -102,7 +102,6 @@ bool AllDigitsZero(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c == '0'; });
 }
 
-
 // The names every download decision reads; "attid" takes a decimal index.
 bool IsDownloadDecisionName(std::string_view name) {
   static constexpr std::string_view kNames[] = {"id", "attcnt", "midh", "aidh", "fidh", "URL"};
