@@ -42,7 +42,12 @@ DWORD CNotifications::NotifySendResponse(CDLLContext* pContext) {
     } else if (pContext->m_spOutboundContext.IsNull()) {
       DebugLog("[CNotifications::NotifySendResponse] Invalid pointers");
       dwRet = ERROR_INVALID_DATA;
-      pContext->m_dwControlMessage = ControlMessageIgnore;
+      // An answer that had to be checked cannot be: it is refused.
+      if (AnswerMustBeInlineImage(pContext)) {
+        CAuthCompleteHelper::RefuseUndecided(pContext);
+      } else {
+        pContext->m_dwControlMessage = ControlMessageIgnore;
+      }
     } else {
       const DWORD status = pContext->m_spOutboundContext->m_dwStatusCode;
       DebugLog("[CNotifications::NotifySendResponse] HTTP Status=%d", static_cast<int>(status));
