@@ -45,7 +45,7 @@ bool IsInlineImageType(std::string_view contentType) {
 // disposition type, known or not.
 bool IsShownInline(CDLLContext* pContext) {
   std::string disposition;
-  if (!CBaseNotifications::GetWorkerHeader(pContext, "Content-Disposition", disposition)) return true;
+  if (!CBaseNotifications::GetWorkerHeader(pContext, "Content-Disposition:", disposition)) return true;
   return AsCIView(BeforeParameters(disposition)) == "inline";
 }
 
@@ -54,7 +54,7 @@ bool IsShownInline(CDLLContext* pContext) {
 bool CAuthCompleteHelper::IsInlineImageAnswer(CDLLContext* pContext) {
   const DWORD status = pContext->m_spOutboundContext.IsNull() ? 0 : pContext->m_spOutboundContext->m_dwStatusCode;
   std::string contentType;
-  const bool typed = CBaseNotifications::GetWorkerHeader(pContext, "Content-Type", contentType);
+  const bool typed = CBaseNotifications::GetWorkerHeader(pContext, "Content-Type:", contentType);
   const bool image = status == kStatusNotModified || (typed && IsInlineImageType(contentType) && IsShownInline(pContext));
   DebugLog("[CAuthCompleteHelper::IsInlineImageAnswer] Status <%d> Content-Type <%s> inline image <%s>.",
            static_cast<int>(status), contentType.c_str(), image ? "Y" : "N");

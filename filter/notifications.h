@@ -25,9 +25,9 @@ class CBaseNotifications {
   // notifications may. The header name "URL" replaces the request URL.
   static BOOL AddWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value);
   static BOOL SetWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value);
-  // A header through the notification structure's GetHeader (during send
-  // response, a header of the server's response); false when it is absent
-  // or cannot be read.
+  // A header through the notification structure's GetHeader, named as
+  // ISAPI names it ("Content-Type:"; during send response a header of the
+  // server's response); false when it is absent or cannot be read.
   static bool GetWorkerHeader(CDLLContext* pContext, const std::string& name, std::string& value);
   // A name or value with CR, LF or NUL would split the header or cut it
   // short; the two calls above refuse such text (0, without calling the host).
