@@ -55,11 +55,25 @@ class CAuthCompleteHelper {
   // Applies the direct-access rules to an attachment (type 0) or
   // document-view file (type 1) download: sends the access-denied page when
   // the download is refused, also when the decision could not be made (the
-  // result then names why, with accessDeniedSent set); otherwise rewrites the
-  // URL without the product's hash parameters. `queryString` is not changed.
+  // result then names why, with accessDeniedSent set); where even the page
+  // cannot be made, accessDeniedSent is set all the same and the request
+  // ends without an answer (Completed). Otherwise rewrites the URL without
+  // the product's hash parameters. `queryString` is not changed.
   static DWORD HandleDirectFileAccessRequest(CDLLContext* pContext, const ci_string& url,
                                              const ci_string& queryString, DWORD fileAccessType,
                                              bool& accessDeniedSent, bool& forceSaveIdRemoved);
+  // A request to the attachment handler that is no download (the inline
+  // images of a message) goes on; `answerMustBeImage` says whether only an
+  // inline image may answer it: at block level 0 from outside the ranges,
+  // at a level that is not 0, 1 or 2, and when the address test fails (its
+  // result is returned).
+  static DWORD DecideInlineAttachmentFetch(CDLLContext* pContext, bool& answerMustBeImage);
+  // Whether the server's answer, as send response sees its status and
+  // headers, is an inline image: status 304 (no body), or an "image/" type
+  // other than SVG (which carries script) without a disposition other than
+  // "inline".
+  static bool IsInlineImageAnswer(CDLLContext* pContext);
+
   // The block level of the request's settings set decides; `enabled` is
   // false whenever the result is not 0.
   static DWORD CheckIfDirectFileAccessIsEnabled(CDLLContext* pContext, bool& enabled, DWORD fileAccessType);

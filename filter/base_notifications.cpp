@@ -111,6 +111,28 @@ BOOL CBaseNotifications::SetWorkerHeader(CDLLContext* pContext, const std::strin
   return CallHeader(pContext, HeaderCall::Set, name, value);
 }
 
+bool CBaseNotifications::GetWorkerHeader(CDLLContext* pContext, const std::string& name, std::string& value) {
+  value.clear();
+  if (pContext == nullptr || !MayChangeHeaders(pContext->m_dwNotificationType) || pContext->m_pFilterContext == nullptr ||
+      HeaderCalls(pContext) == nullptr || HeaderCalls(pContext)->GetHeader == nullptr || !IsSafeHeaderText(name)) {
+    return false;
+  }
+  const PFN_GET_HEADER getHeader = HeaderCalls(pContext)->GetHeader;
+  CWritableText nameBuffer(name);
+  std::string buffer(256, '\0');
+  // A second call with the size the first one asked for.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    DWORD size = static_cast<DWORD>(buffer.size());
+    if (getHeader(pContext->m_pFilterContext, nameBuffer.Data(), buffer.data(), &size) != FALSE) {
+      value.assign(buffer.c_str());
+      return true;
+    }
+    if (size <= buffer.size()) break;
+    buffer.assign(size, '\0');
+  }
+  return false;
+}
+
 BOOL AddSafeWorkerHeader(CDLLContext* pContext, char* name, char* value) {
   if (pContext == nullptr || !MayChangeHeaders(pContext->m_dwNotificationType)) {
     DebugLog("[AddWorkerHeader] for header: %s return %d", name, 0);

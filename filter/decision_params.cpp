@@ -115,7 +115,12 @@ bool IsDownloadDecisionName(std::string_view name) {
 
 }  // namespace
 
-CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name) {
+namespace {
+
+// `name` in the query string; with `wholeRequest` also among the request's
+// parameters, and undecidable wherever a body may hold it.
+CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool wholeRequest) {
+  const bool bodyMayHoldIt = wholeRequest && BodyMayHoldParams(info);
   CDecisionParam param;
   int occurrences = 0;
   bool clean = true;
@@ -124,15 +129,25 @@ CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name
     if (++occurrences == 1) param.value = ToCI(pair.value);
     clean = clean && pair.nameClean && pair.valueClean;
   });
-  const bool inParams = occurrences > 0 || info.FindParamValue(AsCIView(name)) != nullptr;
+  const bool inParams = occurrences > 0 || (wholeRequest && info.FindParamValue(AsCIView(name)) != nullptr);
   if (!inParams) return param;
-  if (occurrences == 1 && clean && !BodyMayHoldParams(info)) {
+  if (occurrences == 1 && clean && !bodyMayHoldIt) {
     param.reading = CDecisionParam::Unique;
   } else {
     param.reading = CDecisionParam::Undecidable;
     param.value.clear();
   }
   return param;
+}
+
+}  // namespace
+
+CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name) {
+  return ReadParam(info, name, true);
+}
+
+CDecisionParam ReadQueryParam(const CRequestInfo& info, std::string_view name) {
+  return ReadParam(info, name, false);
 }
 
 bool DecisionParamsReadOneWay(const CRequestInfo& info) {
@@ -170,7 +185,7 @@ ci_string WithoutParamNamed(const ci_string& query, std::string_view name) {
 
 bool BodyMayHoldParams(const CRequestInfo& info) {
   const std::string* method = info.FindHeaderValue("HTTP_METHOD");
-  if (method == nullptr || AsCIView(*method) != "POST") return false;
+  if (method == nullptr || AsCIView(*method) == "GET" || AsCIView(*method) == "HEAD") return false;
   if (info.FindHeaderValue("Transfer-Encoding") != nullptr) return true;
   const std::string* length = info.FindHeaderValue("Content-Length");
   return length != nullptr && !AllDigitsZero(*length);

@@ -26,6 +26,10 @@ struct CDecisionParam {
 // the request is a POST whose body may hold parameters and the name is among
 // the request's parameters at all.
 CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name);
+// The same reading of the query string alone: what the query says, by the
+// same rules, whatever a body may add. For telling what a request asks for
+// where a body the module never sees is handled apart.
+CDecisionParam ReadQueryParam(const CRequestInfo& info, std::string_view name);
 
 // Whether every parameter a download decision reads ("id", "attcnt",
 // "attid<n>", "midh", "aidh", "fidh", "URL") reads one way. False for a POST
@@ -36,7 +40,8 @@ bool DecisionParamsReadOneWay(const CRequestInfo& info);
 // however the client spelt it; pairs are split at "&" only.
 ci_string WithoutParamNamed(const ci_string& query, std::string_view name);
 
-// A POST whose body may carry form parameters: the host merges them into the
-// request's parameters, and the server may read them, but the module never
-// sees them as sent.
+// A request with a body (a `Content-Length` other than 0, or a
+// `Transfer-Encoding`) by any method but GET and HEAD: the body may carry
+// form parameters that the server reads, which the module never sees as
+// sent.
 bool BodyMayHoldParams(const CRequestInfo& info);

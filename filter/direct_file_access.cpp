@@ -141,13 +141,53 @@ DWORD DecideDirectFileAccess(CDLLContext* pContext, const ci_string& url, const 
   const DWORD denied = CAuthCompleteHelper::SendAccessDeniedResponse(pContext);
   if (denied != 0) {
     DebugLog("[CAuthCompleteHelper::HandleDirectFileAccessRequest] SendAccessDeniedResponse() failed.");
+    // Without its page the download is refused all the same.
+    CAuthCompleteHelper::RefuseUndecided(pContext);
+    accessDeniedSent = true;
     return checked != 0 ? checked : denied;
   }
   accessDeniedSent = true;
   return checked;
 }
 
+// Setting 43 of the request's settings set; level 1 when it cannot be read,
+// which the event log hears of.
+int32_t ReadBlockLevel(const CDLLContext* pContext) {
+  const int32_t settingsId = static_cast<int32_t>(pContext->m_dwSettingsID);
+  int32_t level = BlockLevel::Allow;
+  if (!CPLHXGeneralSettings::getInstance()->GetSettingFromID(SettingDirectFileAccessBlockLevel, level, settingsId, 0)) {
+    DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> SettingID <%d>.",
+             static_cast<int>(SettingDirectFileAccessBlockLevel), static_cast<int>(settingsId));
+    ReportUnreadableBlockLevel(pContext, settingsId);
+  }
+  DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] Direct file access block level is <%d>.",
+           static_cast<int>(level));
+  return level;
+}
+
 }  // namespace
+
+DWORD CAuthCompleteHelper::DecideInlineAttachmentFetch(CDLLContext* pContext, bool& answerMustBeImage) {
+  answerMustBeImage = false;
+  const int32_t level = ReadBlockLevel(pContext);
+  if (level == BlockLevel::Allow || level == BlockLevel::UnlessProductLinkOrAllowedIP) return 0;
+  // Level 0 is the boundary for sites where nothing may leave the ranges: an
+  // inline answer from outside them may only be an image. So is every answer
+  // of a set whose level cannot be used.
+  DWORD dwRet = 0;
+  bool inside = false;
+  if (level == BlockLevel::UnlessAllowedIP) {
+    dwRet = CNotificationsHelper::CheckClientIPAgainstDirectAccessIPRange(pContext, inside);
+    if (dwRet != 0) {
+      DebugLog("[CAuthCompleteHelper::DecideInlineAttachmentFetch] CNotificationsHelper::CheckClientIPAgainstDirectAccessIPRange() failed.");
+      inside = false;
+    }
+  }
+  answerMustBeImage = !inside;
+  DebugLog("[CAuthCompleteHelper::DecideInlineAttachmentFetch] Only an inline image may answer this request <%s>.",
+           answerMustBeImage ? "Y" : "N");
+  return dwRet;
+}
 
 DWORD CAuthCompleteHelper::HandleDirectFileAccessRequest(CDLLContext* pContext, const ci_string& url,
                                                          const ci_string& queryString, DWORD fileAccessType,
@@ -177,14 +217,7 @@ DWORD CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled(CDLLContext* pContex
     return HX_RC_MISSING;
   }
   const int32_t settingsId = static_cast<int32_t>(pContext->m_dwSettingsID);
-  int32_t level = BlockLevel::Allow;
-  if (!CPLHXGeneralSettings::getInstance()->GetSettingFromID(SettingDirectFileAccessBlockLevel, level, settingsId, 0)) {
-    DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> SettingID <%d>.",
-             static_cast<int>(SettingDirectFileAccessBlockLevel), static_cast<int>(settingsId));
-    ReportUnreadableBlockLevel(pContext, settingsId);
-  }
-  DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] Direct file access block level is <%d>.",
-           static_cast<int>(level));
+  const int32_t level = ReadBlockLevel(pContext);
 
   const bool restricted = level == BlockLevel::UnlessAllowedIP || level == BlockLevel::UnlessProductLinkOrAllowedIP;
   if (restricted && !DecisionParamsReadOneWay(*pContext->m_spRequestInfo)) {

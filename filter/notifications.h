@@ -25,6 +25,10 @@ class CBaseNotifications {
   // notifications may. The header name "URL" replaces the request URL.
   static BOOL AddWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value);
   static BOOL SetWorkerHeader(CDLLContext* pContext, const std::string& name, const std::string& value);
+  // A header through the notification structure's GetHeader, named as
+  // ISAPI names it ("Content-Type:"; during send response a header of the
+  // server's response); false when it is absent or cannot be read.
+  static bool GetWorkerHeader(CDLLContext* pContext, const std::string& name, std::string& value);
   // A name or value with CR, LF or NUL would split the header or cut it
   // short; the two calls above refuse such text (0, without calling the host).
   static bool IsSafeHeaderText(const std::string& text);
@@ -43,6 +47,10 @@ class CNotifications : public CBaseNotifications {
   DWORD NotifySendRawData(CDLLContext* pContext) override;
   DWORD NotifyEndOfRequest(CDLLContext* pContext) override;
 };
+
+// For tests only: when set, called as the pre-process steps begin, so that a
+// test can make them fail. The module never sets it, and no request can.
+extern void (*g_pfnPreProcHeadersTestFault)();
 
 // The last line of every handler, on every path: result and control message
 // ("N/A" without a record).

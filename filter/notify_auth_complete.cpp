@@ -33,6 +33,21 @@ std::string RepairFoldedCookie(std::string_view cookie, size_t comma) {
 
 enum FileAccessType : DWORD { AttachmentFile = 0, DocumentViewFile = 1 };
 
+// A request to the attachment handler that is no download: it goes on, and
+// where only an inline image may answer it send response checks the answer.
+DWORD DecideInlineFetch(CDLLContext* pContext) {
+  bool imageOnly = false;
+  const DWORD dwRet = CAuthCompleteHelper::DecideInlineAttachmentFetch(pContext, imageOnly);
+  pContext->m_pMyOwnContext->m_bAnswerMustBeInlineImage = imageOnly;
+  if (!imageOnly) pContext->m_dwControlMessage = ControlMessageIgnore;
+  return dwRet;
+}
+
+bool IsInlineFetch(const CDLLContext* pContext) {
+  return pContext->m_dwSubscriptionType == SubscriptionType::OwaAttachment &&
+         (pContext->m_dwRequestFlags & RequestFlag::DirectAttachmentAccess) == 0;
+}
+
 // The steps after the record checks; returns the handler's result and leaves
 // the control message in the record.
 DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) {
@@ -148,6 +163,8 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
   } else if (documentViewFile) {
     DebugLog("[CNotifications::NotifyAuthComplete] This is a premium documentview direct file access request.");
     fileAccessType = DocumentViewFile;
+  } else if (IsInlineFetch(pContext)) {
+    return DecideInlineFetch(pContext);
   } else {
     if (pseudoRequest) {
       int32_t cacheMultimedia = 0;
@@ -203,16 +220,22 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
 
 // After an exception the request's decision is unknown. A download at a
 // level that restricts downloads (or an unreadable or invalid level) is
-// refused; only level 1, which allows every download, lets it go on. The
-// criteria is mapped again: the exception may have come before the mapping.
+// refused; only level 1, which allows every download, lets it go on. An
+// inline fetch from the attachment handler goes on at levels 1 and 2, which
+// let every such fetch go on. The criteria is mapped again: the exception
+// may have come before the mapping.
 void RefuseDownloadAfterFailure(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) noexcept {
   const DWORD downloadFlags = RequestFlag::DirectAttachmentAccess | RequestFlag::DocumentViewDirectFileAccess;
-  if ((pContext->m_dwRequestFlags & downloadFlags) == 0) return;
+  const bool inlineFetch = IsInlineFetch(pContext);
+  if ((pContext->m_dwRequestFlags & downloadFlags) == 0 && !inlineFetch) return;
   try {
     int32_t settingsId = static_cast<int32_t>(pContext->m_dwSettingsID);
     pSettings->GetLinkCriteriaSetting(static_cast<int32_t>(pContext->m_dwCriteriaID), settingsId);
     int32_t level = -1;
-    if (pSettings->GetSettingFromID(SettingDirectFileAccessBlockLevel, level, settingsId, 0) && level == 1) return;
+    if (pSettings->GetSettingFromID(SettingDirectFileAccessBlockLevel, level, settingsId, 0) &&
+        (level == 1 || (inlineFetch && level == 2))) {
+      return;
+    }
   } catch (...) {
     DebugLog("[CNotifications::NotifyAuthComplete] The download's level could not be read after an exception.");
   }

@@ -50,6 +50,28 @@ bool ReadHeader(const CRequestInfo& info, const char (&name)[N], const std::stri
 
 bool EqualsNoCase(const std::string& a, const char* b) { return AsCIView(a) == b; }
 
+// A name that reads two ways may name a document, or its fetch, to the
+// server.
+bool MayNameDocument(const CDecisionParam& ns) {
+  return ns.Is("UncDocument") || ns.Is("SharepointDocument") || ns.reading == CDecisionParam::Undecidable;
+}
+bool MayFetchDocument(const CDecisionParam& ev) {
+  return ev.Is("GetDoc") || ev.reading == CDecisionParam::Undecidable;
+}
+
+// The viewer would take the levels the client sent if they stayed, so a
+// failure of any kind while they are removed is reported as one.
+DWORD StripViewerLevelsOrFail(CDLLContext* pContext) noexcept {
+  try {
+    return CAuthCompleteHelper::StripClientViewerLevels(pContext);
+  } catch (const std::exception& e) {
+    DebugLog("[CNotifications::NotifyPreProcHeaders] Runtime exception: %s", e.what());
+  } catch (...) {
+    DebugLog("[CNotifications::NotifyPreProcHeaders] Unexpected exception");
+  }
+  return HX_RC_INTERNAL_ERROR;
+}
+
 // After an exception the request's kind is unknown. A request to a handler
 // that serves files goes on to be decided as a download, which refuses it
 // where downloads are restricted; anything else is let go as before.
@@ -67,6 +89,8 @@ void ClassifyAfterFailure(CDLLContext* pContext) noexcept {
 }
 
 }  // namespace
+
+void (*g_pfnPreProcHeadersTestFault)() = nullptr;
 
 DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
   DWORD dwRet = 0;
@@ -99,14 +123,17 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
     const std::string* userAgent = &kNoText;
     bool isGet = false;
     bool isPost = false;
+    bool asGet = false;
     bool kinds[10] = {};
+    bool inlineAttachment = false;
+    if (g_pfnPreProcHeadersTestFault != nullptr) g_pfnPreProcHeadersTestFault();
 
     // The viewer page serves requests the module rewrote and requests sent
     // to it straight, which reach no later notification. Requests to the
     // mail server's own handlers never name it.
     const bool mailServerRequest = type == SubscriptionType::OwaPage || type == SubscriptionType::OwaReadPage ||
                                    type == SubscriptionType::OwaEvent || type == SubscriptionType::OwaAttachment;
-    dwRet = mailServerRequest ? 0 : CAuthCompleteHelper::StripClientViewerLevels(pContext);
+    dwRet = mailServerRequest ? 0 : StripViewerLevelsOrFail(pContext);
     if (dwRet != 0) {
       // The viewer would take the levels the client sent.
       DebugLog("[CNotifications::NotifyPreProcHeaders] CAuthCompleteHelper::StripClientViewerLevels() failed; the request is refused.");
@@ -122,6 +149,12 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
     } else {
       isPost = EqualsNoCase(*method, "POST");
       isGet = EqualsNoCase(*method, "GET");
+      // The handlers that serve files answer other methods (PUT, OPTIONS,
+      // PROPFIND, unknown ones) as they answer a GET, which ordinary clients
+      // never need: such a request is decided as that GET would be. A HEAD
+      // carries no file back.
+      const bool fileHandler = type == SubscriptionType::OwaEvent || type == SubscriptionType::OwaAttachment;
+      asGet = isGet || (fileHandler && !isPost && !EqualsNoCase(*method, "HEAD"));
       if (isPost) pContext->m_dwRequestFlags |= RequestFlag::Post;
       // A client that leaves the header out must not skip the download
       // checks: it reads as an empty user agent (neither Mac nor Premium).
@@ -139,7 +172,7 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       smime.Read(info, "smime");
       if (smime.found && !smime.value.empty()) pContext->m_dwRequestFlags |= RequestFlag::SMime;
 
-      if (!isPost && !isGet) {
+      if (!isPost && !asGet) {
         pContext->m_dwControlMessage = ControlMessageIgnore;
         DebugLog("[CNotifications::NotifyPreProcHeaders] HTTP URL <%s> METHOD <%s> UA <%s>. We are not intersted in this request method. Ignore.",
                  url->c_str(), method->c_str(), userAgent->c_str());
@@ -148,7 +181,7 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       }
 
       RequestParam ae, a, t, id, URL, ns, ev;
-      CDecisionParam attach, docNs, docEv;
+      CDecisionParam attach, docNs, docEv, docUrl, queryNs, queryEv;
       if (type == SubscriptionType::OwaPage || type == SubscriptionType::OwaReadPage) {
         ae.Read(info, "ae");
         a.Read(info, "a");
@@ -158,9 +191,11 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       } else if (type == SubscriptionType::OwaEvent) {
         ns.Read(info, "ns");
         ev.Read(info, "ev");
-        URL.Read(info, "URL");
         docNs = ReadDecisionParam(info, "ns");
         docEv = ReadDecisionParam(info, "ev");
+        docUrl = ReadDecisionParam(info, "URL");
+        queryNs = ReadQueryParam(info, "ns");
+        queryEv = ReadQueryParam(info, "ev");
       } else if (type == SubscriptionType::OwaAttachment) {
         attach = ReadDecisionParam(info, "attach");
       }
@@ -186,24 +221,28 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       basicAttachmentManager =
           isPost && isPage && ((itemAction && a.Is("Attach")) || (ae.Is("Dialog") && t.Is("Attach")));
       deleteAttachment = isPost && isEvent && ns.Is("Attachments") && ev.Is("Delete");
-      documentView = isGet && isPage && ae.Is("Folder") && t.found && URL.found;
+      documentView = asGet && isPage && ae.Is("Folder") && t.found && URL.found;
       documentViewSort = isPost && isEvent && listView && ev.Is("Sort");
       documentViewRefresh = isPost && isEvent && listView &&
                             (ev.Is("Refresh") || ev.Is("NextPage") || ev.Is("PreviousPage") ||
                              ev.Is("LastPage") || ev.Is("FirstPage"));
-      // A name that reads two ways may name a document to the server.
-      const bool documentNs = docNs.Is("UncDocument") || docNs.Is("SharepointDocument") ||
-                              docNs.reading == CDecisionParam::Undecidable;
-      const bool getDoc = docEv.Is("GetDoc") || docEv.reading == CDecisionParam::Undecidable;
-      // The product fetches documents by GET; a POST that names a document
-      // plainly is fetched by the server all the same.
-      const bool postedGetDoc = isPost && (ns.Is("UncDocument") || ns.Is("SharepointDocument")) && ev.Is("GetDoc");
-      documentViewDirectFile = isEvent && URL.found && ((isGet && documentNs && getDoc) || postedGetDoc);
+      // The product fetches documents by GET; a POST whose query, or form
+      // body, names a document is fetched by the server all the same (its
+      // body in any other form is not seen).
+      const bool postedGetDoc = isPost &&
+                                (MayNameDocument(queryNs) || ns.Is("UncDocument") || ns.Is("SharepointDocument")) &&
+                                (MayFetchDocument(queryEv) || ev.Is("GetDoc"));
+      const bool namesUrl = docUrl.reading != CDecisionParam::Absent;
+      documentViewDirectFile =
+          isEvent && namesUrl && ((asGet && MayNameDocument(docNs) && MayFetchDocument(docEv)) || postedGetDoc);
       // Only "attach=0", read one way, is not a download; any other spelling
       // may be one to the server, and so may a body the module never sees.
       // Requests without it (inline images) are not.
-      directAttachment = (isGet || isPost) && type == SubscriptionType::OwaAttachment &&
+      directAttachment = (asGet || isPost) && type == SubscriptionType::OwaAttachment &&
                          ((attach.reading != CDecisionParam::Absent && !attach.Is("0")) || BodyMayHoldParams(info));
+      // The rest are answered inline (the images of a message); where
+      // downloads may not leave the ranges their answer is checked.
+      inlineAttachment = (asGet || isPost) && type == SubscriptionType::OwaAttachment && !directAttachment;
       virtualFolder = IsBrowseCommandRequest(type);
 
       DWORD& flags = pContext->m_dwRequestFlags;
@@ -228,7 +267,7 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
              YN(kinds[0]), YN(kinds[1]), YN(kinds[3]), YN(kinds[4]), YN(kinds[5]), YN(kinds[2]), YN(kinds[8]),
              YN(kinds[7]), YN(kinds[9]), YN(kinds[6]));
 
-    bool anyKind = false;
+    bool anyKind = inlineAttachment;
     for (bool k : kinds) anyKind = anyKind || k;
     if (dwRet != 0) {
       pContext->m_dwControlMessage = ControlMessageIgnore;

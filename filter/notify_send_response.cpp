@@ -1,12 +1,35 @@
 #include <exception>
 
 #include "common/debug_log.h"
+#include "filter/auth_complete_helper.h"
 #include "filter/notifications.h"
 #include "filter/notifications_helper.h"
+#include "filter/pl_hx_context.h"
 
 namespace {
 constexpr DWORD kStatusContinue = 100;
 constexpr DWORD kStatusOK = 200;
+
+bool AnswerMustBeInlineImage(const CDLLContext* pContext) {
+  return pContext != nullptr && pContext->m_pMyOwnContext != nullptr &&
+         pContext->m_pMyOwnContext->m_bAnswerMustBeInlineImage;
+}
+
+// An answer that is not an inline image would carry a file out of the
+// ranges: the refusal goes in its place, also when the answer cannot be
+// checked. True when refused.
+bool RefusedUnlessInlineImage(CDLLContext* pContext) noexcept {
+  bool image = false;
+  try {
+    image = CAuthCompleteHelper::IsInlineImageAnswer(pContext);
+  } catch (...) {
+    DebugLog("[CNotifications::NotifySendResponse] The answer could not be checked.");
+  }
+  if (image) return false;
+  DebugLog("[CNotifications::NotifySendResponse] Only an inline image may answer this request; it is refused.");
+  CAuthCompleteHelper::RefuseUndecided(pContext);
+  return true;
+}
 }  // namespace
 
 DWORD CNotifications::NotifySendResponse(CDLLContext* pContext) {
@@ -19,12 +42,20 @@ DWORD CNotifications::NotifySendResponse(CDLLContext* pContext) {
     } else if (pContext->m_spOutboundContext.IsNull()) {
       DebugLog("[CNotifications::NotifySendResponse] Invalid pointers");
       dwRet = ERROR_INVALID_DATA;
-      pContext->m_dwControlMessage = ControlMessageIgnore;
+      // An answer that had to be checked cannot be: it is refused.
+      if (AnswerMustBeInlineImage(pContext)) {
+        CAuthCompleteHelper::RefuseUndecided(pContext);
+      } else {
+        pContext->m_dwControlMessage = ControlMessageIgnore;
+      }
     } else {
       const DWORD status = pContext->m_spOutboundContext->m_dwStatusCode;
       DebugLog("[CNotifications::NotifySendResponse] HTTP Status=%d", static_cast<int>(status));
       if (status == kStatusContinue) {
         DebugLog("[CNotifications::NotifySendResponse] Status is 100. Continue.");
+      } else if (AnswerMustBeInlineImage(pContext)) {
+        // An image goes out as the server sent it.
+        if (!RefusedUnlessInlineImage(pContext)) pContext->m_dwControlMessage = ControlMessageIgnore;
       } else if (status != kStatusOK) {
         DebugLog("[CNotifications::NotifySendResponse] Status is not 200. Ignore request");
         pContext->m_dwControlMessage = ControlMessageIgnore;
@@ -37,8 +68,10 @@ DWORD CNotifications::NotifySendResponse(CDLLContext* pContext) {
     }
   } catch (const std::exception& e) {
     DebugLog("[CNotifications::NotifySendResponse] Runtime exception: %s", e.what());
+    if (AnswerMustBeInlineImage(pContext)) CAuthCompleteHelper::RefuseUndecided(pContext);
   } catch (...) {
     DebugLog("[CNotifications::NotifySendResponse] Unexpected exception");
+    if (AnswerMustBeInlineImage(pContext)) CAuthCompleteHelper::RefuseUndecided(pContext);
   }
   LogNotificationFinished("NotifySendResponse", dwRet, pContext);
   return dwRet;

@@ -23,6 +23,7 @@ CPLHXContext::CPLHXContext(const std::string& language, WORD lcid, std::string_v
 void CPLHXContext::Fill(const std::string& language, WORD lcid, std::string_view cookie) {
   m_sUserLanguage = language;
   m_wLCID = lcid;
+  m_bAnswerMustBeInlineImage = false;
   // The forms write this pair back into the pages they rewrite.
   std::string_view pair;
   const BOOL found = CadataCookieView(AsCIView(cookie), pair);

@@ -24,6 +24,9 @@ class CPLHXContext {
   WORD m_wLCID = 0;
   DWORD m_bHasCadata = 0;       // 1 when the cookie holds a non-empty "cadata=" pair
   std::string m_sCadataCookie;  // "cadata=" and its value up to the next ";"
+  // Set at authentication complete for an inline fetch from the attachment
+  // handler that only an inline image may answer; send response checks it.
+  bool m_bAnswerMustBeInlineImage = false;
 
  private:
   void Fill(const std::string& language, WORD lcid, std::string_view cookie);

@@ -237,15 +237,19 @@ DWORD CAuthCompleteHelper::GetPLDirectDocumentViewFileAccessMenuFlags(CDLLContex
   openEnabled = false;
   saveEnabled = false;
   DebugLog("%s Starts.", kMenuFlags);
-  ci_string fileUrl;
   if (pContext == nullptr || !pContext->m_spRequestInfo) {
     dwRet = HX_RC_MISSING;
-  } else if (!pContext->m_spRequestInfo->GetParamValue("URL", fileUrl)) {
+  } else if (const CDecisionParam fileUrl = ReadDecisionParam(*pContext->m_spRequestInfo, "URL");
+             fileUrl.reading == CDecisionParam::Absent) {
     OpenSaveFromSettings(pContext, openEnabled, saveEnabled);
     DebugLog("%s 'URL' query string parameter does not exist, take only 'Open' and 'Save' retriction settings into account.",
              kMenuFlags);
+  } else if (!fileUrl.IsUnique()) {
+    // The server could fetch another file than the one the rules were asked about.
+    DebugLog("%s The 'URL' parameter is repeated or reads two ways.", kMenuFlags);
+    dwRet = HX_RC_INVALID_DATA;
   } else {
-    dwRet = MenuFlagsForFile(pContext, fileUrl, openEnabled, saveEnabled);
+    dwRet = MenuFlagsForFile(pContext, fileUrl.value, openEnabled, saveEnabled);
   }
   if (dwRet != 0) openEnabled = saveEnabled = false;
   DebugLog("%s returned dwRet <%d> Open enabled <%s> Save enabled <%s>.", kMenuFlags, static_cast<int>(dwRet),

@@ -2,6 +2,7 @@
 // print, menu, "GetFile.js") exist as no file: each is rewritten internally
 // to the product's viewer page with a command in its query string. The
 // browser sees no redirect.
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -88,27 +89,56 @@ bool MultimediaMayBeCached(const CDLLContext* pContext, const ci_string& url, ci
   return cache;
 }
 
-// A conversion request carries its document's name in Base64; the viewer is
-// told OWA's file access level of the document's extension.
-DWORD AppendConversionAccessLevel(CDLLContext* pContext, std::string& target) {
-  const CRequestInfo& info = *pContext->m_spRequestInfo;
-  ci_string name;
-  if (!info.GetParamValue("fn", name) && !info.GetParamValue("WR340U1", name)) {
-    DebugLog("[CAuthCompleteHelper::ProcessCmd] This is a conversion (/bin/view.htm) request, but the request URL doesn't contain neither <%s> (filename) nor <%s> (relative path) query string parameter!",
-             "fn", "WR340U1");
-    return HX_RC_INVALID_DATA;
+bool IsControl(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7F;
+}
+
+// Whether Base64 text decoded through its end: decoding stops at a zero
+// byte, behind which a reader of the bytes may find more of the name.
+bool DecodedWhole(const ci_string& encoded, const ci_string& decoded) {
+  size_t digits = 0;
+  for (const char c : encoded) {
+    if (c == '\0') break;
+    const bool digit = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+    if (digit) ++digits;
   }
-  const ci_string encoded = name;
+  return decoded.size() == digits * 6 / 8;
+}
+
+// A decoded name the viewer could read as another file than the one its
+// extension is taken from: a query or fragment mark or a path parameter
+// ("evil.exe?.pdf"), a control byte, or a file name that a file system
+// reads as another (a trailing dot or blank, a stream after ":").
+bool ReadsAsAnotherFile(const ci_string& name) {
+  if (name.find_first_of("?#;") != ci_string::npos) return true;
+  if (std::any_of(name.begin(), name.end(), IsControl)) return true;
+  const size_t separator = name.find_last_of("/\\");
+  const ci_string_view fileName = ci_string_view(name).substr(separator == ci_string::npos ? 0 : separator + 1);
+  return fileName.find(':') != ci_string_view::npos ||
+         (!fileName.empty() && (fileName.back() == '.' || fileName.back() == ' '));
+}
+
+// OWA's file access level of the document a Base64 name names; the blocked
+// level for a name that reads as another file. 13 when it does not decode.
+DWORD LevelOfName(CDLLContext* pContext, const ci_string& encoded, DWORD& level) {
+  level = OWAFileAccessLevel::Unknown;
+  ci_string name = encoded;
   if (!CStringOperation::Decode64(name)) {
     DebugLog("[CAuthCompleteHelper::ProcessCmd] CStringOperation::Decode64() failed. File <%s>.", encoded.c_str());
     return HX_RC_INVALID_DATA;
+  }
+  if (!DecodedWhole(encoded, name) || ReadsAsAnotherFile(name)) {
+    DebugLog("[CAuthCompleteHelper::ProcessCmd] The document's name <%s> may name another file; it is given the blocked level.",
+             name.c_str());
+    level = OWAFileAccessLevel::Blocked;
+    return 0;
   }
   const size_t slash = name.rfind('/');
   const ci_string fileName = slash == ci_string::npos ? name : name.substr(slash + 1);
   const size_t dot = fileName.rfind('.');
   const ci_string extension = dot == ci_string::npos ? ci_string() : fileName.substr(dot + 1);
   const bool publicClient = (pContext->m_dwRequestFlags & RequestFlag::FBAPublicClient) != 0;
-  DWORD level = OWAFileAccessLevel::Unknown;
   const DWORD dwRet = CPLHXGeneralSettings::getInstance()->GetOWAFileAccessLevel(extension, publicClient, level);
   if (dwRet != 0) {
     DebugLog("[CAuthCompleteHelper::ProcessCmd] CPLHXGeneralSettings::GetOWAFileAccessLevel() failed. Filename <%s> Ext <%s>.",
@@ -117,6 +147,38 @@ DWORD AppendConversionAccessLevel(CDLLContext* pContext, std::string& target) {
   }
   DebugLog("[CAuthCompleteHelper::ProcessCmd] This is a conversion (/bin/view.htm) request. Filename <%s> Ext <%s> OWA File access level is <%d>.",
            fileName.c_str(), extension.c_str(), static_cast<int>(level));
+  return 0;
+}
+
+// A conversion request carries its document's name in Base64, as "fn" or
+// else "WR340U1"; the viewer is told OWA's file access level of the
+// document's extension. Each name is read one way: a name given twice or
+// spelt two ways gives the blocked level, and a request that gives both
+// names the stricter of their levels, whichever the viewer reads.
+DWORD AppendConversionAccessLevel(CDLLContext* pContext, std::string& target) {
+  const CRequestInfo& info = *pContext->m_spRequestInfo;
+  const CDecisionParam fn = ReadDecisionParam(info, "fn");
+  const CDecisionParam path = ReadDecisionParam(info, "WR340U1");
+  if (fn.reading == CDecisionParam::Absent && path.reading == CDecisionParam::Absent) {
+    DebugLog("[CAuthCompleteHelper::ProcessCmd] This is a conversion (/bin/view.htm) request, but the request URL doesn't contain neither <%s> (filename) nor <%s> (relative path) query string parameter!",
+             "fn", "WR340U1");
+    return HX_RC_INVALID_DATA;
+  }
+  DWORD level = OWAFileAccessLevel::Allowed;
+  if (!fn.IsUnique() && !path.IsUnique()) {
+    DebugLog("[CAuthCompleteHelper::ProcessCmd] The document's name is repeated or reads two ways; it is given the blocked level.");
+    level = OWAFileAccessLevel::Blocked;
+  } else if (fn.reading == CDecisionParam::Absent || path.reading == CDecisionParam::Absent) {
+    const DWORD dwRet = LevelOfName(pContext, fn.IsUnique() ? fn.value : path.value, level);
+    if (dwRet != 0) return dwRet;
+  } else {
+    // Two names: a name that cannot be read leaves only the blocked level.
+    for (const CDecisionParam* name : {&fn, &path}) {
+      DWORD nameLevel = OWAFileAccessLevel::Blocked;
+      if (!name->IsUnique() || LevelOfName(pContext, name->value, nameLevel) != 0) nameLevel = OWAFileAccessLevel::Blocked;
+      level = std::min(level, nameLevel);
+    }
+  }
   target += "&owaal=" + std::to_string(level);
   return 0;
 }

@@ -553,6 +553,7 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   st->preprocHeaders = {&HostGetHeader, &HostSetHeader, &HostAddHeader, 0, 0};
   st->authComplete = {&HostGetHeader, &HostSetHeader, &HostAddHeader, &HostGetUserToken, 0, FALSE, 0};
   st->responseHeaders.Add("Content-Type", request.responseContentType);
+  for (const auto& [name, value] : request.responseHeaders) st->responseHeaders.Add(name, value);
   char length[24];
   const char* const lengthEnd = std::to_chars(length, length + sizeof length, st->page.size()).ptr;
   st->responseHeaders.Add("Content-Length", std::string_view(length, static_cast<size_t>(lengthEnd - length)));

@@ -75,6 +75,11 @@ bool ApplyDirective(const std::string& name, const std::string& value, const std
     r.responseStatus = n;
   } else if (name == "response-content-type") {
     r.responseContentType = value;
+  } else if (name == "response-header") {
+    const size_t sp = value.find_first_of(" \t");
+    const std::string header = value.substr(0, sp);
+    if (header.empty()) return why = "response header needs a name", false;
+    r.responseHeaders.emplace_back(header, sp == std::string::npos ? std::string() : HxTrim(value.substr(sp)));
   } else if (name == "response-page") {
     if (value.empty()) return why = "response page needs a file", false;
     r.responsePagePath = JoinPath(baseDir, value);

@@ -38,6 +38,8 @@ struct HxRequest {
   HxIdentity identity;
   uint32_t responseStatus = 200;
   std::string responseContentType = "text/html; charset=utf-8";
+  // Further headers of the server's response, after Content-Type.
+  std::vector<std::pair<std::string, std::string>> responseHeaders;
   std::optional<std::string> responsePagePath;  // resolved against the description's folder
   // The page itself, sent in place of reading responsePagePath at each run:
   // a server answers from memory, and a file read per request would put the

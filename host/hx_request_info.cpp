@@ -1,5 +1,6 @@
 #include "host/hx_request_info.h"
 
+#include "host/hx_routed_path.h"
 #include "host/hx_text.h"
 
 namespace {
@@ -21,8 +22,8 @@ uint32_t MailHandlerType(std::string_view below) {
   while (!below.empty()) {
     below.remove_prefix(1);
     const std::string_view segment = below.substr(0, below.find('/'));
-    if (HxEqualsNoCase(segment, "ev.owa")) return 4;
-    if (HxStartsWithNoCase(segment, "attachment.ashx")) return 5;
+    if (HxSegmentIs(segment, "ev.owa")) return 4;
+    if (HxSegmentIs(segment, "attachment.ashx")) return 5;
     below.remove_prefix(segment.size());
   }
   return 2;
@@ -35,13 +36,6 @@ std::string MailFolder(std::string_view basePath) {
   return basePath.empty() ? std::string() : "/" + std::string(basePath);
 }
 
-// Whether path is the folder or lies below it; `below` is the rest.
-bool InFolder(std::string_view path, std::string_view folder, std::string_view& below) {
-  if (!HxStartsWithNoCase(path, folder)) return false;
-  below = path.substr(folder.size());
-  return below.empty() || below.front() == '/';
-}
-
 }  // namespace
 
 std::string HxExchangeBasePath(const HxRequest& request) {
@@ -51,8 +45,8 @@ std::string HxExchangeBasePath(const HxRequest& request) {
 uint32_t HxSubscriptionTypeForPath(const std::string& routedPath, const std::string& virtualFolder,
                                    std::string_view exchangeBasePath) {
   std::string_view below;
-  if (HxStartsWithNoCase(routedPath, "/" + virtualFolder + "/")) return PseudoRequestType(routedPath);
-  if (InFolder(routedPath, MailFolder(exchangeBasePath), below)) return MailHandlerType(below);
+  if (HxPathStartsWithSegments(routedPath, "/" + virtualFolder, below)) return PseudoRequestType(routedPath);
+  if (HxPathStartsWithSegments(routedPath, MailFolder(exchangeBasePath), below)) return MailHandlerType(below);
   return 0;
 }
 

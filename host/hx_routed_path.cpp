@@ -1,5 +1,7 @@
 #include "host/hx_routed_path.h"
 
+#include <algorithm>
+
 #include "host/hx_text.h"
 
 const char* HxPathRefusalText(HxPathRefusal refusal) {
@@ -11,6 +13,8 @@ const char* HxPathRefusalText(HxPathRefusal refusal) {
     case HxPathRefusal::Nul: return "a NUL byte in the path";
     case HxPathRefusal::InvalidUtf8: return "overlong or invalid UTF-8 in the path";
     case HxPathRefusal::AboveRoot: return "a '..' above the root in the path";
+    case HxPathRefusal::AliasedSegment:
+      return "a path segment ending in '.' or a blank, or holding ':', '?', '#', ';' or a control byte";
   }
   return "unknown";
 }
@@ -18,6 +22,22 @@ const char* HxPathRefusalText(HxPathRefusal refusal) {
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+bool IsControl(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7F;
+}
+
+// A server whose file names drop trailing dots and blanks, and read what
+// follows ":" as a stream, serves such a segment as another name; one that
+// reads the decoded path again takes a "?", "#" or ";" in it as the end of
+// the name.
+bool ReadsAsAnotherName(std::string_view segment) {
+  if (segment.empty() || segment == "." || segment == "..") return false;
+  const char last = segment.back();
+  return last == '.' || last == ' ' || segment.find_first_of(":?#;") != std::string_view::npos ||
+         std::any_of(segment.begin(), segment.end(), IsControl);
+}
 
 // The bounds of the second byte of a multi-byte sequence, which exclude
 // overlong forms, surrogates and code points above U+10FFFF; 0 when the lead
@@ -85,6 +105,7 @@ HxPathRefusal RouteSegments(std::string_view sent, std::string& routed) {
     raw = raw.substr(0, raw.find(';'));
     const HxPathRefusal refusal = DecodeSegment(raw, segment);
     if (refusal != HxPathRefusal::None) return refusal;
+    if (ReadsAsAnotherName(segment)) return HxPathRefusal::AliasedSegment;
     const bool current = segment.empty() || segment == ".";
     const bool parent = segment == "..";
     if (parent) {
@@ -110,4 +131,14 @@ HxPathRefusal HxRoutePath(std::string_view sent, std::string& routed) {
       sent.empty() || !IsSeparator(sent[0]) ? HxPathRefusal::NotAbsolute : RouteSegments(sent, routed);
   if (refusal != HxPathRefusal::None) routed.clear();
   return refusal;
+}
+
+bool HxSegmentIs(std::string_view segment, std::string_view name) { return HxEqualsNoCase(segment, name); }
+
+bool HxPathStartsWithSegments(std::string_view path, std::string_view prefix, std::string_view& below) {
+  if (!HxStartsWithNoCase(path, prefix)) return false;
+  const std::string_view rest = path.substr(prefix.size());
+  if (!rest.empty() && rest.front() != '/') return false;
+  below = rest;
+  return true;
 }

@@ -18,6 +18,7 @@ enum class HxPathRefusal {
   Nul,               // a NUL byte, sent or escaped
   InvalidUtf8,       // overlong, truncated, surrogate or out-of-range UTF-8
   AboveRoot,         // a ".." segment above "/"
+  AliasedSegment,    // a segment ending in "." or a blank, or holding ":", "?", "#", ";" or a control byte
 };
 
 // A short text for reports and logs: "an escaped '/' or '\\' in the path".
@@ -27,8 +28,22 @@ const char* HxPathRefusalText(HxPathRefusal refusal);
 // by segment, in the order servers do: "/" and "\" separate segments; a ";"
 // and what follows it in a segment go (path parameters); the rest of the
 // segment is percent-decoded once and must be valid UTF-8; empty and "."
-// segments go and ".." drops the segment before it. Letter case is kept
-// (callers compare without case). On success `routed` starts with "/" and
-// ends with "/" when the sent path did (or ended in a dot segment); on a
-// refusal `routed` is empty.
+// segments go and ".." drops the segment before it. A decoded segment that a
+// server's file names could read as another name (one ending in "." or a
+// blank, "ev.owa." for "ev.owa"; one holding ":", a stream of a file; one
+// holding "?", "#" or ";", which a server reading the decoded path again
+// takes as the end of the name; one holding a control byte) is refused, so
+// that a segment names a handler or folder only by being its name. Letter case is kept (callers compare
+// without case). On success `routed` starts with "/" and ends with "/" when
+// the sent path did (or ended in a dot segment); on a refusal `routed` is
+// empty.
 HxPathRefusal HxRoutePath(std::string_view sent, std::string& routed);
+
+// The one rule by which a routed path names a handler, a folder or a page:
+// whole segments, ASCII case ignored. True when `path` is `prefix` (one or
+// more "/"-led segments) or lies below it; `below` is then the rest, empty
+// or "/"-led. "/owa" names "/owa/x" but not "/owax".
+bool HxPathStartsWithSegments(std::string_view path, std::string_view prefix, std::string_view& below);
+// Whether one segment (without "/") is `name`: the whole of it, ASCII case
+// ignored; "attachment.ashx" is not "attachment.ashxx".
+bool HxSegmentIs(std::string_view segment, std::string_view name);

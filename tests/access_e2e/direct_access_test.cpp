@@ -16,6 +16,7 @@
 
 #include "common/string_operation.h"
 #include "filter/control_message.h"
+#include "filter/pl_hx_context.h"
 #include "filter/result_codes.h"
 #include "filter/util.h"
 #include "host/hx_report.h"
@@ -194,6 +195,11 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
       {10, kOutside, "/owa/attachment.ashx?%61ttach=1&id=R", 0},
       {10, kOutside, "/owa/ev.owa?ns=Other&ns=UncDocument&ev=GetDoc&URL=/docs/a.pdf", 0},
       {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc%00&URL=/docs/a.pdf", 0},
+      // The document's "URL" is read the same way as "ns" and "ev".
+      {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%u0055RL=%5c%5cfs%5cx.pdf", 13},
+      {12, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%u0055RL=%5c%5cfs%5cx.pdf", 13},
+      {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL%00=%5c%5cfs%5cx.pdf", 13},
+      {12, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL%00x=%5c%5cfs%5cx.pdf", 13},
   };
   for (const auto& c : cases) {
     const HxOutcome out = Get(c.criteria, c.target, c.address);
@@ -212,10 +218,11 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
   // a document named by a POST is fetched as by a GET.
   EXPECT_TRUE(Refused(Post(10, "/owa/attachment.ashx?id=R&attcnt=1&attid0=A0", kOutside, "x=1")));
   EXPECT_TRUE(Refused(Post(10, doc, kOutside, "")));
-  // Without "attach", or with "attach=0", nothing is checked.
+  // Without "attach", or with "attach=0", it is no download: it goes on
+  // unchanged (what may answer it is checked apart).
   for (const char* target : {"/owa/attachment.ashx?id=R", "/owa/attachment.ashx?attach=0&id=R"}) {
-    const HxOutcome out = Get(10, target, kOutside);
-    EXPECT_EQ(nullptr, After(out, SF_NOTIFY_AUTH_COMPLETE)) << target;
+    const HxOutcome out = Get(10, target, kInside);
+    EXPECT_FALSE(Refused(out)) << target;
     EXPECT_EQ(target, out.finalUrl);
   }
 }
@@ -264,13 +271,17 @@ TEST(PipelineDirectAccess, ExceptionRefusesTheDownload) {
   }
 }
 
-// A host that refuses to rewrite the URL: the viewer would take the levels
-// the client sent, so the request is refused instead.
+// A host that refuses to rewrite the URL, or fails while it does: the
+// viewer would take the levels the client sent, so the request is refused
+// instead.
 BOOL RefusingSetHeader(HTTP_FILTER_CONTEXT*, LPSTR, LPSTR) { return FALSE; }
+BOOL ThrowingSetHeader(HTTP_FILTER_CONTEXT*, LPSTR, LPSTR) { throw std::runtime_error("injected failure"); }
+
+PFN_SET_HEADER g_preProcSetHeader = nullptr;
 
 DWORD FilterProcThatCannotRewrite(CDLLContext* pContext) {
   if (pContext->m_dwNotificationType == SF_NOTIFY_PREPROC_HEADERS && pContext->m_pNotification != nullptr) {
-    static_cast<HTTP_FILTER_PREPROC_HEADERS*>(pContext->m_pNotification)->SetHeader = &RefusingSetHeader;
+    static_cast<HTTP_FILTER_PREPROC_HEADERS*>(pContext->m_pNotification)->SetHeader = g_preProcSetHeader;
   }
   return g_module.HttpFilterProc(pContext);
 }
@@ -278,10 +289,117 @@ DWORD FilterProcThatCannotRewrite(CDLLContext* pContext) {
 TEST(PipelineDirectAccess, ViewerLevelsThatCannotBeRemovedRefuseTheRequest) {
   HxHost failing;
   ASSERT_NO_FATAL_FAILURE(StartWrappedHost(failing, &FilterProcThatCannotRewrite));
-  const HxOutcome out = PipelineHost::Run(
-      failing, kUser + std::string("@criteria 11\nGET /X-Pellora/bin/pellora.srf?cmd=show&owaal=3 HTTP/1.1\n") + kUA);
-  EXPECT_TRUE(Refused(out));
-  EXPECT_EQ(nullptr, After(out, SF_NOTIFY_AUTH_COMPLETE));
+  for (PFN_SET_HEADER setHeader : {&RefusingSetHeader, &ThrowingSetHeader}) {
+    g_preProcSetHeader = setHeader;
+    const HxOutcome out = PipelineHost::Run(
+        failing, kUser + std::string("@criteria 11\nGET /X-Pellora/bin/pellora.srf?cmd=show&owaal=3 HTTP/1.1\n") + kUA);
+    EXPECT_TRUE(Refused(out));
+    EXPECT_EQ(nullptr, After(out, SF_NOTIFY_AUTH_COMPLETE));
+  }
+}
+
+// A refusal whose page cannot be made (here the module's own context is
+// gone when the page is due) still ends the download: it never goes on.
+CDLLContext* g_record = nullptr;
+CPLHXContext* g_takenContext = nullptr;
+
+BOOL ContextTakingGetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD size) {
+  if (g_takenContext == nullptr && g_record->m_pMyOwnContext != nullptr) {
+    g_takenContext = g_record->m_pMyOwnContext;
+    g_record->m_pMyOwnContext = nullptr;
+  }
+  return g_hostGetServerVariable(pfc, name, buffer, size);
+}
+
+DWORD FilterProcThatLosesTheContext(CDLLContext* pContext) {
+  if (pContext->m_dwNotificationType != SF_NOTIFY_AUTH_COMPLETE || pContext->m_pFilterContext == nullptr) {
+    return g_module.HttpFilterProc(pContext);
+  }
+  g_record = pContext;
+  g_takenContext = nullptr;
+  g_hostGetServerVariable = pContext->m_pFilterContext->GetServerVariable;
+  pContext->m_pFilterContext->GetServerVariable = &ContextTakingGetServerVariable;
+  const DWORD result = g_module.HttpFilterProc(pContext);
+  // End of request frees one context; the other goes here.
+  if (pContext->m_pMyOwnContext == nullptr) {
+    pContext->m_pMyOwnContext = g_takenContext;
+  } else {
+    delete g_takenContext;
+  }
+  return result;
+}
+
+TEST(PipelineDirectAccess, RefusalWithoutItsPageStillEndsTheDownload) {
+  HxHost failing;
+  ASSERT_NO_FATAL_FAILURE(StartWrappedHost(failing, &FilterProcThatLosesTheContext));
+  for (int criteria : {10, 12}) {
+    const HxOutcome out = PipelineHost::Run(failing, kUser + ("@criteria " + std::to_string(criteria)) +
+                                                         "\n@client-address " + kOutside + "\nGET " + kAttachment +
+                                                         " HTTP/1.1\n" + kUA);
+    EXPECT_NE(nullptr, g_takenContext) << criteria;
+    EXPECT_EQ(static_cast<DWORD>(ControlMessageCompleted), Auth(out).controlMessage) << criteria;
+    EXPECT_NE(HxAnswerKind::ServerResponse, out.answerKind) << criteria;
+  }
+}
+
+// The handlers that serve files answer other methods as a GET: such a
+// request is decided as that GET would be. A HEAD carries no file.
+TEST(PipelineDirectAccess, OtherMethodsAreDecidedAsGet) {
+  const std::string doc = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=/docs/a.pdf";
+  for (const char* method : {"PUT", "OPTIONS", "PROPFIND", "DELETE", "X-ANY"}) {
+    for (const std::string& target : {kAttachment, doc}) {
+      for (const char* address : {kInside, kOutside}) {
+        const HxOutcome out =
+            PipelineHost::Run(Host(), kUser + std::string("@criteria 10\n@client-address ") + address + "\n" +
+                                          method + " " + target + " HTTP/1.1\n" + kUA);
+        EXPECT_EQ(address == kOutside, Refused(out)) << method << " " << target << " " << address;
+      }
+    }
+  }
+  const HxOutcome head = PipelineHost::Run(
+      Host(), kUser + std::string("@criteria 10\n@client-address ") + kOutside + "\nHEAD " + kAttachment + " HTTP/1.1\n" + kUA);
+  EXPECT_FALSE(Refused(head));
+  EXPECT_EQ(nullptr, After(head, SF_NOTIFY_AUTH_COMPLETE));
+}
+
+// At level 0 nothing may leave the ranges: an inline fetch from outside
+// them (no "attach", as the images of a message are fetched) goes on, but
+// only an image shown inline may answer it.
+TEST(PipelineDirectAccess, InlineFetchesFromOutsideLevelZeroAnswerOnlyImages) {
+  const std::string image = "/owa/attachment.ashx?id=R&attcnt=1&attid0=A0";
+  struct {
+    int criteria;
+    const char* address;
+    std::string response;  // directives of the server's answer
+    bool refused;
+  } cases[] = {
+      {10, kOutside, "@response-content-type image/png\n", false},
+      {10, kOutside, "@response-content-type IMAGE/JPEG; name=a.jpg\n", false},
+      {10, kOutside, "@response-content-type image/gif\n@response-header Content-Disposition inline; filename=a.gif\n", false},
+      {10, kOutside, "@response-content-type image/png\n@response-status 304\n", false},
+      {10, kOutside, "@response-content-type text/html\n", true},
+      {10, kOutside, "@response-content-type application/pdf\n", true},
+      {10, kOutside, "@response-content-type image/svg+xml\n", true},
+      {10, kOutside, "@response-content-type image/png, text/html\n", true},
+      {10, kOutside, "@response-content-type image/png\n@response-header Content-Disposition attachment; filename=a.png\n", true},
+      {10, kOutside, "@response-content-type image/png\n@response-header Content-Disposition x-save\n", true},
+      {10, kOutside, "@response-content-type text/html\n@response-status 404\n", true},
+      // From inside the ranges, and at levels 1 and 2, inline answers go on.
+      {10, kInside, "@response-content-type application/pdf\n", false},
+      {11, kOutside, "@response-content-type application/pdf\n", false},
+      {12, kOutside, "@response-content-type application/pdf\n", false},
+  };
+  for (const auto& c : cases) {
+    for (const std::string& target : {image, image + "&attach=0"}) {
+      const HxOutcome out = Get(c.criteria, target, c.address, c.response);
+      const std::string what = std::to_string(c.criteria) + " " + c.address + " " + c.response + target;
+      EXPECT_EQ(c.refused, Refused(out)) << what;
+      EXPECT_EQ(target, out.finalUrl) << what;
+      if (!c.refused) {
+        EXPECT_EQ(HxAnswerKind::ServerResponse, out.answerKind) << what;
+      }
+    }
+  }
 }
 
 TEST(PipelineDirectAccess, LinkThatReadsAsLevelOneIsReportedOncePerLoad) {
@@ -374,11 +492,15 @@ TEST(PipelineDirectAccess, PathsAreCheckedAsTheServerRoutesThem) {
   EXPECT_EQ("/owa/attachment.ashx" + query, Get(10, "/owa/attachment.ashx" + query).finalUrl);
   // A download that goes on without the product's hashes keeps the path as
   // sent: the server routes the forwarded URL again.
-  EXPECT_EQ("/owa/attachment%2eashx%3Fid=OTHER%23?attach=1&id=R",
-            Get(11, "/owa/attachment%2eashx%3Fid=OTHER%23?attach=1&id=R&midh=1", kOutside).finalUrl);
+  EXPECT_EQ("/owa/%61ttachment%2eashx/x?attach=1&id=R",
+            Get(11, "/owa/%61ttachment%2eashx/x?attach=1&id=R&midh=1", kOutside).finalUrl);
 
+  // Nor does a segment a server's file names read as another name.
   for (const char* path : {"/owa/attachment.ashx%2f", "/owa/attachment.ashx%00", "/../owa/attachment.ashx",
-                           "/owa/%C0%AEttachment.ashx"}) {
+                           "/owa/%C0%AEttachment.ashx", "/owa/ev.owa.", "/owa/ev.owa%20", "/owa/ev.owa%09",
+                           "/owa/ev.owa::$DATA", "/owa./attachment.ashx", "/owa%20/attachment.ashx",
+                           "/owa/attachment.ashx.", "/X-Pellora/bin/pellora.srf.", "/X-Pellora/bin/pellora.srf%20",
+                           "/X-Pellora/bin./pellora.srf", "/owa/attachment%2eashx%3Fid=OTHER%23"}) {
     HxRequest request;
     std::string error;
     ASSERT_TRUE(ParseRequestDescription(kUser + ("@criteria 10\nGET " + (path + query)) + " HTTP/1.1\n" + kUA, "",

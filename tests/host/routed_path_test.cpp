@@ -52,6 +52,23 @@ TEST(HostRoutedPath, SpellingsOfHandlersAndUnsafePaths) {
       {"/owa/a%4", HxPathRefusal::MalformedEscape},
       {"/owa/%u0061ttachment.ashx", HxPathRefusal::MalformedEscape},
       {"owa/attachment.ashx", HxPathRefusal::NotAbsolute},
+      // A segment that file names read as another name.
+      {"/owa/ev.owa.", HxPathRefusal::AliasedSegment},
+      {"/owa/ev.owa%20", HxPathRefusal::AliasedSegment},
+      {"/owa/ev.owa%09/x", HxPathRefusal::AliasedSegment},
+      {"/owa/ev.owa::$DATA", HxPathRefusal::AliasedSegment},
+      {"/owa./attachment.ashx", HxPathRefusal::AliasedSegment},
+      {"/owa%20/attachment.ashx", HxPathRefusal::AliasedSegment},
+      {"/owa/...", HxPathRefusal::AliasedSegment},
+      {"/X-Pellora/bin./pellora.srf", HxPathRefusal::AliasedSegment},
+      {"/X-Pellora/bin/pellora.srf%7F", HxPathRefusal::AliasedSegment},
+      {"/owa/attachment.ashx%3Fid=x%23", HxPathRefusal::AliasedSegment},
+      {"/owa/attachment.ashx%3Bx", HxPathRefusal::AliasedSegment},
+      // Every handler and folder is named by its whole segment.
+      {"/owa/attachment.ashxx", HxPathRefusal::None, "/owa/attachment.ashxx", 2},
+      {"/owa/x.ev.owa", HxPathRefusal::None, "/owa/x.ev.owa", 2},
+      {"/X-Pelloras/cmd/menu", HxPathRefusal::None, "/X-Pelloras/cmd/menu", 0},
+      {"/x-pellora/cmd/menu", HxPathRefusal::None, "/x-pellora/cmd/menu", 24},
   };
   for (const auto& c : cases) {
     std::string routed = "stale";

@@ -1,0 +1,106 @@
+// The access level a conversion hands the viewer, with OWA's rules read from
+// the directory (".pdf" allowed, ".docx" force-save, ".exe" blocked): it must
+// be the level of the file the viewer converts, however the request names it
+// (without a directory every file is blocked, so only here can a level be
+// too high).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "common/string_operation.h"
+#include "general/host_probes.h"
+#include "host/hx_host.h"
+#include "host/hx_module.h"
+#include "host/hx_request.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
+#include "test_directory.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A file name as a conversion link carries it: Base64, escaped for a query.
+std::string Name(std::string text) {
+  CStringOperation::Encode64(text);
+  std::string escaped;
+  for (char c : text) escaped += c == '+' ? "%2B" : c == '/' ? "%2F" : c == '=' ? "%3D" : std::string(1, c);
+  return escaped;
+}
+
+TEST(ConversionLevelEndToEnd, LevelIsThatOfTheFileHoweverItIsNamed) {
+  std::string hostName;
+  std::string full;
+  ReadComputerNames(hostName, full);
+  CTestDirectory directory;
+  ASSERT_EQ("", directory.Start(hostName));
+  CTempDir dir;
+  const std::string root = dir.Path() + "install/";
+  fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
+
+  const struct {
+    std::string query;
+    const char* owaal;
+  } cases[] = {
+      // The product's own links.
+      {"fn=" + Name("dir/report.pdf"), "3"},
+      {"fn=" + Name("dir/plan.docx"), "2"},
+      {"WR340U1=" + Name("dir/report.pdf"), "3"},
+      {"fn=" + Name("dir/report.pdf") + "&WR340U1=" + Name("dir/report.pdf"), "3"},
+      // Names that read two ways, or name another file than their extension.
+      {"fn=" + Name("a.pdf") + "&fn=" + Name("evil.exe"), "1"},
+      {"%66n=" + Name("a.pdf") + "&fn=" + Name("evil.exe"), "1"},
+      {"FN=" + Name("a.pdf") + "&fn=" + Name("a.pdf"), "1"},
+      {"fn=" + Name("a.pdf") + "&WR340U1=" + Name("evil.exe"), "1"},
+      {"fn=" + Name("a.pdf") + "&WR340U1=" + Name("plan.docx"), "2"},
+      {"fn=" + Name("dir/evil.exe?.pdf"), "1"},
+      {"fn=" + Name("dir/evil.exe#.pdf"), "1"},
+      {"fn=" + Name("dir/evil.exe;.pdf"), "1"},
+      {"fn=" + Name(std::string("evil.exe\0.pdf", 13)), "1"},
+      {"fn=" + Name("evil.exe:x.pdf"), "1"},
+      {"fn=" + Name("report.pdf.") + "&x=1", "1"},
+      {"fn=" + Name("a.pdf") + "%00", "1"},
+      {"f%u006E=" + Name("a.pdf"), "1"},
+  };
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("LDAPURI", directory.Uri().c_str(), 1);
+    setenv("HX_SYSTEM_DIRECTORY", (dir.Path() + "system").c_str(), 1);
+    unsetenv("HX_REGISTRY_FILE");
+    HxHost host;
+    std::string error;
+    if (!host.Start(HxModulePathInInstall(root), error)) _exit(90);
+    std::ofstream out(dir.Path() + "outcomes.txt", std::ios::binary);
+    for (const auto& c : cases) {
+      HxRequest request;
+      if (!ParseRequestDescription("@client-address 192.0.2.21\n@criteria 1\n@user-account bob\n@user-domain HEXMOOR\n"
+                                   "GET /X-Pellora/bin/view.htm?" + c.query +
+                                       " HTTP/1.1\nHost: mail.example.com\nUser-Agent: Mozilla/4.0 (compatible; "
+                                       "MSIE 7.0; Windows NT 6.1)\n",
+                                   "", request, error)) {
+        _exit(91);
+      }
+      out << host.Run(request).finalUrl << "\n";
+    }
+    out.close();  // _exit runs no destructors
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::ifstream outcomes(dir.Path() + "outcomes.txt");
+  for (const auto& c : cases) {
+    std::string finalUrl;
+    std::getline(outcomes, finalUrl);
+    const std::string level = finalUrl.substr(finalUrl.rfind('&') + 1);
+    EXPECT_EQ(std::string("owaal=") + c.owaal, level) << c.query << "\n" << finalUrl;
+  }
+}
+
+}  // namespace
