@@ -99,12 +99,18 @@ CutPage Cut(const PageShape& shape) {
 }
 
 // The i-th copy of a unit, with identifiers (attachment, embedded item,
-// file, check box) of its own.
+// file, check box) of its own: the number goes after each identifier's
+// value, or at the start of a file's name.
 std::string Copy(const std::string& unit, int i) {
-  static const std::regex ids(R"re((attid0=|_attid="|_qs="[^"]*id=|name="chkAtt" value=")([A-Za-z0-9]*))re");
-  static const std::regex files(R"re((id="b[^"]*/))re");
+  static const std::regex ids(R"re((attid0=|_attid="|_qs="[^"]*id=|name="chkAtt" value=")[A-Za-z0-9]*|id="b[^"]*/)re");
   const std::string n = std::to_string(i);
-  return std::regex_replace(std::regex_replace(unit, ids, "$1$2" + n), files, "$1" + n + "_");
+  std::string copy;
+  auto last = unit.cbegin();
+  for (std::sregex_iterator it(unit.begin(), unit.end(), ids), end; it != end; ++it) {
+    copy.append(last, (*it)[0].second).append(n);
+    last = (*it)[0].second;
+  }
+  return copy.append(last, unit.cend());
 }
 
 // nUnit: the unit repeated alone; -1: the sample's units in turn.
@@ -133,13 +139,22 @@ bool EditsApplied(const HxOutcome& outcome) {
   return outcome.ok && outcome.instructionsSubmitted && outcome.submitResult == 0;
 }
 
-// The edits a page of n units gets, from pages of one and two: what the
-// form records per unit must not get lost on a large page.
+// The edits a page of n units gets, from pages of one and two of each unit:
+// what the form records per unit must not get lost on a large page.
 unsigned long long ExpectedEdits(const PageShape& shape, const CutPage& cut, int nUnit, int units) {
-  const HxOutcome one = Host().Run(Request(shape, Page(cut, nUnit, 1)));
-  const HxOutcome two = Host().Run(Request(shape, Page(cut, nUnit, 2)));
-  if (!EditsApplied(one) || !EditsApplied(two)) return 0;
-  return one.instructionCount + (units - 1) * (two.instructionCount - one.instructionCount);
+  const int kinds = static_cast<int>(cut.units.size());
+  std::vector<unsigned long long> perUnit;
+  unsigned long long base = 0;
+  for (int k = 0; k < kinds; ++k) {
+    const HxOutcome one = Host().Run(Request(shape, Page(cut, k, 1)));
+    const HxOutcome two = Host().Run(Request(shape, Page(cut, k, 2)));
+    if (!EditsApplied(one) || !EditsApplied(two)) return 0;
+    perUnit.push_back(two.instructionCount - one.instructionCount);
+    base = one.instructionCount - perUnit.back();
+  }
+  unsigned long long expected = base;
+  for (int i = 0; i < units; ++i) expected += perUnit[nUnit < 0 ? i % kinds : nUnit];
+  return expected;
 }
 
 void RunPage(benchmark::State& state, const PageShape& shape, const CutPage& cut, int nUnit) {
