@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <regex>
 #include <string>
@@ -140,7 +141,8 @@ bool EditsApplied(const HxOutcome& outcome) {
 }
 
 // The edits a page of n units gets, from pages of one and two of each unit:
-// what the form records per unit must not get lost on a large page.
+// what the form records per unit must not get lost on a large page. More
+// than any page gets when those small pages fail.
 unsigned long long ExpectedEdits(const PageShape& shape, const CutPage& cut, int nUnit, int units) {
   const int kinds = static_cast<int>(cut.units.size());
   std::vector<unsigned long long> perUnit;
@@ -148,7 +150,7 @@ unsigned long long ExpectedEdits(const PageShape& shape, const CutPage& cut, int
   for (int k = 0; k < kinds; ++k) {
     const HxOutcome one = Host().Run(Request(shape, Page(cut, k, 1)));
     const HxOutcome two = Host().Run(Request(shape, Page(cut, k, 2)));
-    if (!EditsApplied(one) || !EditsApplied(two)) return 0;
+    if (!EditsApplied(one) || !EditsApplied(two)) return std::numeric_limits<unsigned long long>::max();
     perUnit.push_back(two.instructionCount - one.instructionCount);
     base = one.instructionCount - perUnit.back();
   }
