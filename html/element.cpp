@@ -169,7 +169,9 @@ void CElement::setParentElement(CElement* pParent) {
 }
 
 // ---------------------------------------------------------------------------
-// Searches below the element.
+// Searches below the element. Each looks only between the element's start
+// tag and its end tag: a search that ran on to the page's end would cost
+// every element the rest of the page.
 
 namespace {
 const ci_string kIdAttribute("id");
@@ -181,9 +183,10 @@ CStartTag* CElement::findFirstStartTag(const ci_string* pAttributeName, const ci
   const HXPos nContentEnd = getContentEnd();
   HXPos nPos = nFrom;
   while (nPos < nContentEnd) {
-    CStartTag* pTag = pAttributeName != nullptr ? m_pSource->findNextStartTag(nPos, *pAttributeName, csValue, true)
-                                                : m_pSource->findNextStartTag(nPos, csValue);
-    if (pTag == nullptr || pTag->getBegin() >= nContentEnd) return nullptr;
+    CStartTag* pTag = pAttributeName != nullptr
+                          ? m_pSource->findNextStartTag(nPos, *pAttributeName, csValue, true, nContentEnd)
+                          : m_pSource->findNextStartTag(nPos, csValue, nContentEnd);
+    if (pTag == nullptr) return nullptr;
     if (!pTag->isServerTag()) return pTag;
     nPos = pTag->getEnd();
   }
@@ -242,8 +245,8 @@ void CElement::findAllChildOrNestedStartTagsByName(const ci_string& csName, std:
   const HXPos nContentEnd = getContentEnd();
   HXPos nPos = m_pStartTag->getEnd();
   while (nPos < nContentEnd) {
-    CStartTag* pTag = m_pSource->findNextStartTag(nPos, csName);
-    if (pTag == nullptr || pTag->getBegin() >= nContentEnd) return;
+    CStartTag* pTag = m_pSource->findNextStartTag(nPos, csName, nContentEnd);
+    if (pTag == nullptr) return;
     if (!pTag->isServerTag()) vecStartTags.push_back(pTag);
     nPos = pTag->getEnd();
   }
@@ -255,8 +258,8 @@ void CElement::findAllChildOrNestedChildElementsByName(const ci_string& csName, 
   const HXPos nContentEnd = getContentEnd();
   HXPos nPos = m_pStartTag->getEnd();
   while (nPos < nContentEnd) {
-    CStartTag* pTag = m_pSource->findNextStartTag(nPos, csName);
-    if (pTag == nullptr || pTag->getBegin() >= nContentEnd) return;
+    CStartTag* pTag = m_pSource->findNextStartTag(nPos, csName, nContentEnd);
+    if (pTag == nullptr) return;
     if (!pTag->isServerTag()) {
       CElement* pElement = elementOf(pTag, "findAllChildOrNestedChildElementsByName");
       if (pElement != nullptr) vecElements.push_back(pElement);

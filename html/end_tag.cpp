@@ -104,7 +104,7 @@ CEndTag* CEndTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_stri
 
   const std::string sText(csSearch.data(), csSearch.size());
   CTag* pFound = pSource->getCache().rememberedForwardSearch(
-      pEndTagType, sText, nPos, [&](HXPos nFrom, HXPos nLimit) -> CTag* {
+      pEndTagType, sText, nPos, HX_NPOS, [&](HXPos nFrom, HXPos nLimit) -> CTag* {
         return SearchEndTag(pSource, nFrom, csSearch, pEndTagType, false, nLimit);
       });
   return static_cast<CEndTag*>(pFound);

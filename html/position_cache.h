@@ -200,8 +200,12 @@ class CCache {
   // occurrences that begin before nLimit (-1: no limit). The tags at the
   // occurrences come from the all-types sub-cache, whose entries the memos
   // are forgotten with, so an answer from a memo is the one the search gives.
+  // A search bounded by nBound (-1: none) answers only with a tag that begins
+  // before it and looks no further: one that ends there without a find has
+  // learnt nothing about the rest of the page and records nothing.
   template <class Search>
-  CTag* rememberedForwardSearch(const void* pKind, const std::string& sText, HXPos nPos, Search search);
+  CTag* rememberedForwardSearch(const void* pKind, const std::string& sText, HXPos nPos, HXPos nBound,
+                                Search search);
   // Optional end-tag walks of the elements of one element index. A walk
   // passes the tags after its start one by one (or a stepped-over element as
   // a whole); any walk of that index that reaches a position the first one
@@ -246,34 +250,39 @@ class CCache {
 HXPos TagBegin(const CTag* pTag);
 
 template <class Search>
-CTag* CCache::rememberedForwardSearch(const void* pKind, const std::string& sText, HXPos nPos, Search search) {
+CTag* CCache::rememberedForwardSearch(const void* pKind, const std::string& sText, HXPos nPos, HXPos nBound,
+                                      Search search) {
+  const auto within = [nBound](CTag* pTag) { return pTag != nullptr && TagBegin(pTag) < nBound ? pTag : nullptr; };
   // Memos are only dropped all at once, with the counter moved on, so the
   // reference stays good while the counter stands (a nested search may add
   // memos and stretches; neither moves an existing one).
   CTagSearchMemo& memo = m_mapEndTagSearches.try_emplace(std::make_pair(pKind, sText), &m_pool).first->second;
-  if (nPos >= memo.nNoneFrom) return nullptr;
+  if (nPos >= memo.nNoneFrom || nPos >= nBound) return nullptr;
   HXPos nLimit;
   CTag* pKnown = nullptr;
   auto it = NearbyLowerBound(memo.mapStretches, memo.itNear, nPos);
   if (it != memo.mapStretches.end()) {
     memo.itNear = it;
-    if (it->second.nFrom <= nPos) return it->second.pTag;
+    if (it->second.nFrom <= nPos) return within(it->second.pTag);
     nLimit = it->second.nFrom;
     pKnown = it->second.pTag;
   } else {
     nLimit = memo.nNoneFrom;
   }
+  // A bound before what is known cuts the search short.
+  const bool bCut = nBound < nLimit;
   const uint64_t nForgotten = m_nEndTagSearchesForgotten;
-  CTag* pFound = search(nPos, nLimit);
-  if (pFound == nullptr) pFound = pKnown;
+  CTag* pFound = search(nPos, bCut ? nBound : nLimit);
+  if (pFound == nullptr && !bCut) pFound = pKnown;
   // A search that had the sub-cache's entries replaced records nothing.
-  if (m_nEndTagSearchesForgotten != nForgotten) return pFound;
+  if (m_nEndTagSearchesForgotten != nForgotten) return within(pFound);
   if (pFound == nullptr) {
-    memo.nNoneFrom = std::min(memo.nNoneFrom, nPos);
+    if (!bCut) memo.nNoneFrom = std::min(memo.nNoneFrom, nPos);
     return nullptr;
   }
-  // The tag found begins at or before the stretch that bounded the search,
-  // so its stretch goes right before that one, or is it.
+  // The tag found is the first from nPos, bound or not. It begins at or
+  // before the stretch that bounded the search, so its stretch goes right
+  // before that one, or is it.
   const HXPos nBegin = TagBegin(pFound);
   auto itHint = NearbyLowerBound(memo.mapStretches, memo.itNear, nBegin);
   auto itStretch = memo.mapStretches.try_emplace(itHint, nBegin);
@@ -281,5 +290,5 @@ CTag* CCache::rememberedForwardSearch(const void* pKind, const std::string& sTex
   if (stretch.pTag == nullptr || nPos < stretch.nFrom) stretch.nFrom = nPos;
   stretch.pTag = pFound;
   memo.itNear = itStretch;
-  return pFound;
+  return within(pFound);
 }

@@ -220,13 +220,13 @@ CStartTag* CSource::findPreviousStartTag(HXPos nPos) { return CStartTag::findPre
 
 CStartTag* CSource::findNextStartTag(HXPos nPos) { return CStartTag::findPreviousOrNext(this, nPos, false); }
 
-CStartTag* CSource::findNextStartTag(HXPos nPos, const ci_string& csName) {
-  return CStartTag::findPreviousOrNext(this, nPos, csName, CStartTag::isXMLName(csName), false);
+CStartTag* CSource::findNextStartTag(HXPos nPos, const ci_string& csName, HXPos nLimit) {
+  return CStartTag::findPreviousOrNext(this, nPos, csName, CStartTag::isXMLName(csName), false, nLimit);
 }
 
 CStartTag* CSource::findNextStartTag(HXPos nPos, const ci_string& csAttributeName, const ci_string& csValue,
-                                     bool bValueCaseSensitive) {
-  return CStartTag::findNext(this, nPos, csAttributeName, csValue, bValueCaseSensitive);
+                                     bool bValueCaseSensitive, HXPos nLimit) {
+  return CStartTag::findNext(this, nPos, csAttributeName, csValue, bValueCaseSensitive, nLimit);
 }
 
 CEndTag* CSource::findNextEndTag(HXPos nPos, const ci_string& csName, CEndTagType* pEndTagType) {

@@ -62,9 +62,13 @@ class CSource : public CSegment {
   CTag* getTagAt(HXPos nPos);
   CStartTag* findPreviousStartTag(HXPos nPos);
   CStartTag* findNextStartTag(HXPos nPos);
-  CStartTag* findNextStartTag(HXPos nPos, const ci_string& csName);
+  // The next start tag of a name (any name when empty), or with an
+  // attribute of that value, that begins before nLimit (-1: the page's end).
+  // The search looks no further than the limit: asked inside an element, it
+  // costs the element's size whatever follows it in the page.
+  CStartTag* findNextStartTag(HXPos nPos, const ci_string& csName, HXPos nLimit = HX_NPOS);
   CStartTag* findNextStartTag(HXPos nPos, const ci_string& csAttributeName, const ci_string& csValue,
-                              bool bValueCaseSensitive);
+                              bool bValueCaseSensitive, HXPos nLimit = HX_NPOS);
   CEndTag* findNextEndTag(HXPos nPos, const ci_string& csName, CEndTagType* pEndTagType);
   CTag* findEnclosingTag(HXPos nPos, CTagType* pTagType);
   CElement* getElementById(const ci_string& csId);

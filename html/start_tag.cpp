@@ -156,15 +156,25 @@ CStartTag* SearchStartTag(CSource* pSource, HXPos nPos, const ci_string& csSearc
   }
 }
 
+// How far from nFrom a value search reads so that every occurrence that
+// begins before nStop is seen whole (never past the page's end).
+HXPos ValueSearchCount(HXPos nFrom, HXPos nStop, HXPos nEnd, const ci_string& csValue) {
+  const HXPos nTail = csValue.empty() ? 0 : csValue.size() - 1;
+  return std::min(nEnd, nStop + nTail) - nFrom;
+}
+
 }  // namespace
 
 CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csSearchName,
-                                         bool bIsXMLName, bool bPrevious) {
+                                         bool bIsXMLName, bool bPrevious, HXPos nLimit) {
   if (pSource == nullptr) {
     DebugLog("[CStartTag::findPreviousOrNext] pSource is 0. nPos <%d>.", LogPos(nPos));
     return nullptr;
   }
-  if (csSearchName.empty()) return findPreviousOrNext(pSource, nPos, bPrevious);
+  if (bPrevious) nLimit = HX_NPOS;
+  if (csSearchName.empty()) {
+    return bPrevious ? findPreviousOrNext(pSource, nPos, true) : findNextBefore(pSource, nPos, nLimit);
+  }
   if (csSearchName[0] == '/') {
     DebugLog("[CStartTag::findPreviousOrNext] csSearchName argument \"%s\" must not start with '/' character.",
              csSearchName.c_str());
@@ -176,37 +186,44 @@ CStartTag* CStartTag::findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_
   const bool bLongerNamesMatch = cLast == ':' || !HtmlScan::IsNameChar(cLast);
   const size_t nNameLength = csSearchName.length();
   if (bPrevious || !pSource->useAllTypesCache()) {
-    return SearchStartTag(pSource, nPos, csSearch, nNameLength, bIsXMLName, bLongerNamesMatch, bPrevious, HX_NPOS);
+    return SearchStartTag(pSource, nPos, csSearch, nNameLength, bIsXMLName, bLongerNamesMatch, bPrevious, nLimit);
   }
   // After a full parse the candidates of a well-formed name are the normal
   // start tags of that name: no other tag type's text begins with "<" and a
   // letter, and unregistered tags do not count for such a name.
   if (bIsXMLName && !bLongerNamesMatch && isXMLName(csSearchName)) {
-    if (const CParseIndex* pIndex = pSource->parseIndex()) return pIndex->nextStartTag(nPos, csSearchName);
+    if (const CParseIndex* pIndex = pSource->parseIndex()) {
+      CStartTag* pNext = pIndex->nextStartTag(nPos, csSearchName);
+      return pNext != nullptr && pNext->getBegin() < nLimit ? pNext : nullptr;
+    }
   }
   // Whether an unregistered tag counts follows from the name, so the text
   // alone identifies the search.
   const std::string sText(csSearch.data(), csSearch.size());
   CTag* pFound = pSource->getCache().rememberedForwardSearch(
-      nullptr, sText, nPos, [&](HXPos nFrom, HXPos nLimit) -> CTag* {
-        return SearchStartTag(pSource, nFrom, csSearch, nNameLength, bIsXMLName, bLongerNamesMatch, false, nLimit);
+      nullptr, sText, nPos, nLimit, [&](HXPos nFrom, HXPos nUntil) -> CTag* {
+        return SearchStartTag(pSource, nFrom, csSearch, nNameLength, bIsXMLName, bLongerNamesMatch, false, nUntil);
       });
   return static_cast<CStartTag*>(pFound);
 }
 
 CStartTag* CStartTag::findNext(CSource* pSource, HXPos nPos, const ci_string& csAttributeName,
-                               const ci_string& csValue, bool bValueCaseSensitive) {
+                               const ci_string& csValue, bool bValueCaseSensitive, HXPos nLimit) {
   if (pSource == nullptr) {
     DebugLog("[CStartTag::findNext] pSource is 0. nPos <%d>.", LogPos(nPos));
     return nullptr;
   }
   const char* pBuffer = pSource->getBuffer();
   const HXPos nEnd = pSource->getEnd();
+  // Only occurrences that begin before the limit are looked at: a start tag
+  // holds its value, and inside an element no start tag runs past the end
+  // tag that is the limit.
+  const HXPos nStop = std::min(nEnd, nLimit);
   HXPos p = nPos;
-  while (p < nEnd) {
+  while (p < nStop) {
     const HXPos nFrom = std::max(p, pSource->getBegin());
-    if (nFrom >= nEnd) return nullptr;
-    const HXPos nHit = findNoCase(pBuffer, csValue.c_str(), nFrom, nEnd - nFrom);
+    if (nFrom >= nStop) return nullptr;
+    const HXPos nHit = findNoCase(pBuffer, csValue.c_str(), nFrom, ValueSearchCount(nFrom, nStop, nEnd, csValue));
     if (nHit == HX_NPOS) return nullptr;
     CTag* pTag = pSource->findEnclosingTag(nHit, nullptr);
     if (pTag == nullptr || !pTag->isStartTag()) {

@@ -97,10 +97,14 @@ class CStartTag : public CTag {
   // The next start tag at or after nPos that begins before nLimit; the walk
   // over other tags stops at the limit instead of running to the page's end.
   static CStartTag* findNextBefore(CSource* pSource, HXPos nPos, HXPos nLimit);
+  // A forward search by name or by attribute value answers only with a start
+  // tag that begins before nLimit (-1: the page's end) and looks no further,
+  // so a search inside an element costs the element's size whatever follows
+  // it. Backward searches take no limit.
   static CStartTag* findPreviousOrNext(CSource* pSource, HXPos nPos, const ci_string& csSearchName, bool bIsXMLName,
-                                       bool bPrevious);
+                                       bool bPrevious, HXPos nLimit = HX_NPOS);
   static CStartTag* findNext(CSource* pSource, HXPos nPos, const ci_string& csAttributeName,
-                             const ci_string& csValue, bool bValueCaseSensitive);
+                             const ci_string& csValue, bool bValueCaseSensitive, HXPos nLimit = HX_NPOS);
   // Pairs inner start tags of the same name with their end tags. Returns the
   // matching end tag (null when none) and sets *ppNextStartTag to the next
   // start tag of the name after the nesting.

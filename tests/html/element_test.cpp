@@ -128,3 +128,57 @@ TEST(Elements, SearchesBelowAnElement) {
   br->findAllChildOrNestedStartTagsByName(ci_string("span"), tags);
   EXPECT_TRUE(tags.empty());
 }
+
+// A search below an element looks between its start tag and its end tag
+// only; what it learns there must not change the answers of searches that
+// run on to the page's end, with or without the position cache and after a
+// full parse.
+TEST(Elements, SearchesBelowAnElementStopAtItsEnd) {
+  const std::string sHtml =
+      "<div id=well><span class=wvsn> (1 KB)</span><span class=wvsn> (2 KB)<a id=wvLnk name=l>x</a></span></div>"
+      "<p><a id=wvLnk name=l href=#>after</a><img id=wvLnk>";
+  for (int nMode = 0; nMode < 3; ++nMode) {
+    SCOPED_TRACE(nMode);
+    Page page(sHtml);
+    if (nMode == 1) page.src()->setUseCaches(false);
+    if (nMode == 2) page.src()->fullSequentialParse();
+    CElement* well = ElementAt(page, "<div");
+    CElement* bare = ElementAt(page, "<span");
+    CElement* linked = ElementAt(page, "<span", 1);
+    ASSERT_NE(well, nullptr);
+    ASSERT_NE(bare, nullptr);
+    ASSERT_NE(linked, nullptr);
+    // Without the cache each search makes tags of its own: compare where
+    // they begin.
+    const HXPos nLink = page.pos("<a id=wvLnk name=l>x");
+    const auto at = [](const CStartTag* pTag) { return pTag != nullptr ? pTag->getBegin() : HX_NPOS; };
+
+    // Nothing after the span's end is found from inside it, by any search.
+    EXPECT_EQ(bare->getFirstChildOrNestedStartTagById(ci_string("wvLnk")), nullptr);
+    EXPECT_EQ(bare->findFirstChildOrNestedStartTagByName(ci_string("a")), nullptr);
+    EXPECT_EQ(bare->findFirstChildOrNestedStartTagByName(ci_string("")), nullptr);
+    EXPECT_EQ(bare->findFirstChildOrNestedChildElementByNameAttribute(ci_string("l")), nullptr);
+    std::vector<CStartTag*> vecTags;
+    bare->findAllChildOrNestedStartTagsByName(ci_string("a"), vecTags);
+    EXPECT_TRUE(vecTags.empty());
+    // The page-wide searches from the same place still find what follows,
+    // and the element's searches still stop after them.
+    const HXPos nInside = bare->getContentBegin();
+    EXPECT_EQ(at(page.src()->findNextStartTag(nInside, ci_string("a"))), nLink);
+    EXPECT_EQ(at(page.src()->findNextStartTag(nInside, ci_string("id"), ci_string("wvLnk"), true)), nLink);
+    EXPECT_EQ(bare->findFirstChildOrNestedStartTagByName(ci_string("a")), nullptr);
+    EXPECT_EQ(bare->getFirstChildOrNestedStartTagById(ci_string("wvLnk")), nullptr);
+
+    // What lies inside is found; a miss inside the well does not hide the
+    // image that follows it from a page-wide search.
+    EXPECT_EQ(at(linked->getFirstChildOrNestedStartTagById(ci_string("wvLnk"))), nLink);
+    EXPECT_EQ(at(linked->findFirstChildOrNestedStartTagByName(ci_string("A"))), nLink);
+    well->findAllChildOrNestedStartTagsByName(ci_string("a"), vecTags);
+    ASSERT_EQ(vecTags.size(), 1u);
+    EXPECT_EQ(at(vecTags[0]), nLink);
+    EXPECT_EQ(well->findFirstChildOrNestedStartTagByName(ci_string("img")), nullptr);
+    EXPECT_EQ(at(page.src()->findNextStartTag(well->getContentBegin(), ci_string("img"))), page.pos("<img"));
+    EXPECT_EQ(page.src()->findNextStartTag(nInside, ci_string("a"), nLink), nullptr);
+    EXPECT_EQ(at(page.src()->findNextStartTag(nInside, ci_string("a"), nLink + 1)), nLink);
+  }
+}
