@@ -94,6 +94,7 @@ class StartUp : public ::testing::Test {
 };
 
 constexpr const char kError[] = "Quenlith Pellora\tERROR\t0x6000006F\t0\t";
+constexpr const char kReport[] = "Quenlith Pellora\tERROR\t0x60000074\t0\t";
 // Every report carries its text: the start-up events theirs as their string.
 constexpr const char kFailed[] =
     "Quenlith Pellora\tERROR\t0x6000007E\t0\tQuenlith Pellora failed to start and serves no requests; the error "
@@ -150,13 +151,18 @@ TEST_F(StartUp, MissingLinkCriteriaFileIsNamed) {
   EXPECT_EQ(events[2], kFailed);
 }
 
+// Besides the report that names the folder, one names the file and what the
+// parser found wrong, and where.
 TEST_F(StartUp, BrokenSettingsFileFails) {
-  std::ofstream(settingsFile, std::ios::trunc) << "<SETTINGS><GENERALSETTINGS>";
+  std::ofstream(settingsFile, std::ios::trunc) << "<SETTINGS>\n<GENERALSETTINGS>";
   EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
   const std::vector<std::string> events = Events();
-  ASSERT_EQ(events.size(), 3u);
-  EXPECT_EQ(events[1].rfind(kError + std::string("Loading Settings failed ") + root, 0), 0u) << events[1];
-  EXPECT_EQ(events[2], kFailed);
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[0].rfind(kReport + ("The settings file " + settingsFile + " cannot be read: "), 0), 0u) << events[0];
+  EXPECT_NE(events[0].find(" at line 2, position "), std::string::npos) << events[0];
+  EXPECT_NE(events[0].find("; it was not loaded."), std::string::npos) << events[0];
+  EXPECT_EQ(events[2].rfind(kError + std::string("Loading Settings failed ") + root, 0), 0u) << events[2];
+  EXPECT_EQ(events[3], kFailed);
 }
 
 TEST_F(StartUp, TemporaryDirectoryThatCannotBeMadeFails) {
