@@ -35,6 +35,11 @@ class StartUp : public ::testing::Test {
     root = dir.Path() + "install/";
     fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
     settingsFile = root + "Quenlith/Pellora/Settings/HXSettings.xml";
+    // The sample names a conversion options file it does not ship, which is
+    // reported at every start; these trees have one, so that their events
+    // are those of the case at hand.
+    fs::create_directories(root + "Quenlith/Pellora/Engine/ini");
+    std::ofstream(root + "Quenlith/Pellora/Engine/ini/PelloraConv.ini") << "[KVHTMLOptionsEx]\n";
   }
 
   // Adds general setting items to the module settings file.
