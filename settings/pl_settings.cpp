@@ -370,6 +370,9 @@ HRESULT CPLSettings::LoadSettingSets(CXMLDocument& document, const CXMLNode& set
 }
 
 void CPLSettings::ReadDirectAccessRanges(CriteriaRecord& set, ReadContext& context) {
+  // A set given twice is read again whole: its ranges are those of its last
+  // setting 45, once.
+  set.m_directAccessRanges.clear();
   const auto ranges = set.m_items.find(SettingDirectAccessIPRanges);
   if (ranges == set.m_items.end() || ranges->second.value.vt != VT_BSTR) return;
   std::string text;

@@ -11,6 +11,10 @@ void CSettingsMistakes::Add(const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
+  // What the reader meets twice in one load (a set given twice) is one mistake.
+  for (const std::string& known : m_texts) {
+    if (known == text) return;
+  }
   m_texts.emplace_back(text);
 }
 
