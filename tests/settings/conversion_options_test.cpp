@@ -298,6 +298,16 @@ TEST_F(ConversionOptions, WindowsEditorsFilesReadAsTheirTextAndMistakesAreReport
       << events.str();
 }
 
+// A ";" after a blank starts a comment, also inside a section line, which
+// then opens no section; a ";" without a blank before it is part of the name.
+TEST_F(ConversionOptions, ASemicolonInASectionLine) {
+  WriteIni("[KVHTMLTemplateEx]\n[KVHTMLOptionsEx ;a note]\nbHardPageMakesNewBlock=TRUE\n"
+           "[KVHTMLOptionsEx]\n[Notes;2]\nbDisplayRelativeFontSize=TRUE\n");
+  ASSERT_EQ(S_OK, Load());
+  EXPECT_EQ(1, Rows(1).Int(54));
+  EXPECT_EQ(0, Rows(1).Int(61));
+}
+
 TEST(ConversionOptionLoader, InputRowsWithoutIntegerIdsLeaveEmptyRowsAtTheEnd) {
   SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
   COptionArrayHolder holder(new CPLSettings::COptionArray);

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "host/hx_host.h"
 #include "host/hx_module.h"
+#include "host/hx_request.h"
 #include "support/temp_dir.h"
 #include "support/file_text.h"
 
@@ -168,6 +170,56 @@ TEST_F(StartUp, BrokenSettingsFileFails) {
   EXPECT_NE(events[0].find("; it was not loaded."), std::string::npos) << events[0];
   EXPECT_EQ(events[2].rfind(kError + std::string("Loading Settings failed ") + root, 0), 0u) << events[2];
   EXPECT_EQ(events[3], kFailed);
+}
+
+// Through the module in the host: a block level that is no plain number
+// refuses downloads as an out-of-range one does, with the same event; a
+// criteria that falls back to the general level is warned about, naming the
+// criteria and the level, once per load however many downloads ask.
+TEST_F(StartUp, BlockLevelsThatAreNoNumberRefuseAndFallbacksAreNamed) {
+  std::string xml = ReadFile(settingsFile);
+  for (const auto& [from, to] : {std::pair<std::string, std::string>{"block level\" VALUE=\"1\"", "block level\" VALUE=\"0\""},
+                                 {"block level\" VALUE=\"2\"", "block level\" VALUE=\"\""}}) {
+    const size_t at = xml.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    xml.replace(at, from.size(), to);
+  }
+  std::ofstream(settingsFile, std::ios::binary | std::ios::trunc) << xml;
+  const std::string modulePath = HxModulePathInInstall(root);
+  EXPECT_EQ(RunChild([&](HxModule&) {
+              HxHost host;
+              std::string error;
+              if (!host.Start(modulePath, error)) return false;
+              bool allRefused = true;
+              for (int round = 0; round < 2; ++round) {
+                // Set 1 (level ""), set 3 (no level: the general 0), criteria
+                // 9 (no link: the general 0); outside every range.
+                for (int criteria : {1, 3, 9}) {
+                  HxRequest request;
+                  const std::string description =
+                      "@user-account aclerk\n@user-domain EXAMPLE\n@criteria " + std::to_string(criteria) +
+                      "\n@client-address 192.0.2.7\nGET /owa/attachment.ashx?attach=1&id=R&attcnt=1&attid0=A0 "
+                      "HTTP/1.1\nUser-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1)\n";
+                  if (!ParseRequestDescription(description, "", request, error)) return false;
+                  const HxOutcome out = host.Run(request);
+                  allRefused = allRefused && out.answer.rfind("HTTP/1.0 401 OK\r\n", 0) == 0;
+                }
+              }
+              return allRefused;
+            }, modulePath),
+            0);
+  const std::vector<std::string> events = Events();
+  const std::vector<std::string> expected = {
+      kSucceeded,
+      kError + std::string("Direct file access block level <> of settings <1> is invalid; direct downloads of "
+                           "attachments and documents are refused until it is 0, 1 or 2."),
+      "Quenlith Pellora\tWARNING\t0x6000006F\t0\tDirect file access block level of settings <3> (criteria <3>) "
+      "cannot be read: the criteria has no link, the link names no settings set, or the set has no item 43; the "
+      "general level <0> applies.",
+      "Quenlith Pellora\tWARNING\t0x6000006F\t0\tDirect file access block level of settings <0> (criteria <9>) "
+      "cannot be read: the criteria has no link, the link names no settings set, or the set has no item 43; the "
+      "general level <0> applies."};
+  EXPECT_EQ(events, expected);
 }
 
 TEST_F(StartUp, TemporaryDirectoryThatCannotBeMadeFails) {
