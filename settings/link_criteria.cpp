@@ -111,8 +111,8 @@ void CLinkCriteria::NoteMistakes(const CXMLNode& root, ReadContext& context) {
   const char* path = context.path.c_str();
   if (root.IsNull()) {
     context.mistakes.Add("The link-criteria file %s has no <HEXMOORS> element (element names are case-sensitive); "
-                         "no criteria is linked, and every criteria is served as an unlinked one (settings 0, else the general "
-                         "settings).",
+                         "no criteria is linked, and every criteria is served as an unlinked one (settings 0, else "
+                         "the general settings).",
                          path);
     return;
   }
@@ -126,8 +126,8 @@ void CLinkCriteria::NoteMistakes(const CXMLNode& root, ReadContext& context) {
       _bstr_t name;
       if (FAILED(strays.get_item(i, &stray)) || stray.IsNull() || FAILED(stray.get_nodeName(&name))) continue;
       context.mistakes.Add("The link-criteria file %s has an element <%s> that is not read (element names are "
-                           "case-sensitive); the criteria it would link are served as unlinked ones (settings 0, else the general "
-                           "settings).",
+                           "case-sensitive); the criteria it would link are served as unlinked ones (settings 0, "
+                           "else the general settings).",
                            path, name.c_str());
     }
   }
@@ -135,8 +135,8 @@ void CLinkCriteria::NoteMistakes(const CXMLNode& root, ReadContext& context) {
   std::string found;
   for (const auto& entry : context.links) found += (found.empty() ? "" : ", ") + std::to_string(entry.first);
   context.mistakes.Add("The link-criteria file %s has no <HX ID=\"%d\"> element, the one this module reads%s%s%s; "
-                       "no criteria is linked, and every criteria is served as an unlinked one (settings 0, else the general "
-                         "settings).",
+                       "no criteria is linked, and every criteria is served as an unlinked one (settings 0, else "
+                         "the general settings).",
                        path, static_cast<int>(kThisModuleHXID), found.empty() ? "" : " (it has HX ID ",
                        found.c_str(), found.empty() ? "" : ")");
 }

@@ -49,11 +49,6 @@ void Put(Map& target, CBasicSettings::SettingItem&& item) {
   target.emplace(id, std::move(item));
 }
 
-// A file without a single settings set is what a save cut short or an empty
-// editor buffer leaves ("<SETTINGS/>"). Taken, it would empty the bypass
-// list and put every block level at its default, which allows every
-// download; so it fails like a file without setting 1, and the settings in
-// force stay.
 // Child elements of parent whose names the reader does not know (names are
 // case-sensitive: an <item> is not an <ITEM>) are reported, not read.
 void NoteUnreadElements(const CXMLNode& parent, std::initializer_list<const char*> known, const char* parentName,
@@ -86,8 +81,9 @@ void NoteIncompleteItem(const CBasicSettings::TagItems& attributes, const char* 
                  path.c_str(), element, where.c_str());
     return;
   }
-  const char* missing = attributes[1].value.vt == VT_EMPTY ? "DESCR" : attributes[2].value.vt == VT_EMPTY ? "VALUE" : nullptr;
-  if (missing == nullptr) return;
+  const bool noDescr = attributes[1].value.vt == VT_EMPTY;
+  if (!noDescr && attributes[2].value.vt != VT_EMPTY) return;
+  const char* missing = noDescr ? "DESCR" : "VALUE";
   std::string id;
   CBasicSettings::VariantToString(&id, attributes[0].value);
   mistakes.Add("The settings file %s has <%s ID=\"%s\"> in %s without a %s attribute (attribute names are "
@@ -96,6 +92,11 @@ void NoteIncompleteItem(const CBasicSettings::TagItems& attributes, const char* 
                path.c_str(), element, id.c_str(), where.c_str(), missing);
 }
 
+// A file without a single settings set is what a save cut short or an empty
+// editor buffer leaves ("<SETTINGS/>"). Taken, it would empty the bypass
+// list and put every block level at its default, which allows every
+// download; so it fails like a file without setting 1, and the settings in
+// force stay.
 [[noreturn]] void RefuseWithoutSettingsSet(const std::string& path) {
   DebugLog("LoadSettings found no settings set in %s", path.c_str());
   LogEventF(1, "The settings file %s holds no settings set; it was not loaded.", path.c_str());

@@ -40,8 +40,9 @@ TEST(SettingsMistakes, EachIsReportedOncePerLoad) {
   CInstallTree tree;
   const std::string set1 = "<SETTING ID=\"1\" DESCR=\"a\"><ITEMS><item ID=\"43\" DESCR=\"d\" VALUE=\"2\"/>"
                            "<ITEM ID=\"51\" DESCR=\"d\" VAULE=\"1\"/>" +
-                           Item(45, "127.0.0.0/8;10.0.0.9;10.0.0.9;10.0.0.1;10.0.0.1;127.0.0.256;10.0.0.1,10.0.0.9;10.0.0.1 - 10.0.0.9;"
-                                    "10.0.0.1;10.0.0.9;10.0.0.7") +
+                           Item(45,
+                                "127.0.0.0/8;10.0.0.9;10.0.0.9;10.0.0.1;10.0.0.1;127.0.0.256;"
+                                "10.0.0.1,10.0.0.9;10.0.0.1 - 10.0.0.9;10.0.0.1;10.0.0.9;10.0.0.7") +
                            "</ITEMS></SETTING>";
   const std::string set1Again = "<SETTING ID=\"1\" DESCR=\"b\"><ITEMS>" + Item(2, "0") + "</ITEMS></SETTING>";
   tree.WriteModule(ModuleSettings(Item(43, "0"), set1 + set1Again));

@@ -178,8 +178,9 @@ TEST_F(StartUp, BrokenSettingsFileFails) {
 // criteria and the level, once per load however many downloads ask.
 TEST_F(StartUp, BlockLevelsThatAreNoNumberRefuseAndFallbacksAreNamed) {
   std::string xml = ReadFile(settingsFile);
-  for (const auto& [from, to] : {std::pair<std::string, std::string>{"block level\" VALUE=\"1\"", "block level\" VALUE=\"0\""},
-                                 {"block level\" VALUE=\"2\"", "block level\" VALUE=\"\""}}) {
+  using Edit = std::pair<std::string, std::string>;
+  for (const auto& [from, to] : {Edit{"block level\" VALUE=\"1\"", "block level\" VALUE=\"0\""},
+                                 Edit{"block level\" VALUE=\"2\"", "block level\" VALUE=\"\""}}) {
     const size_t at = xml.find(from);
     ASSERT_NE(at, std::string::npos) << from;
     xml.replace(at, from.size(), to);
