@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "common/event_log.h"
 #include "settings/handle_pl_settings.h"
@@ -105,6 +108,26 @@ TEST(SettingsMistakes, LevelsReadOnlyPlainNumbers) {
   EXPECT_EQ(Outcome::Read, general.outcome);
   EXPECT_EQ(0, general.level);
   EXPECT_EQ(CPLSettings::SettingSource::General, general.source);
+}
+
+}  // namespace
+
+namespace {
+
+// Many request threads meet one mistake at once: one of them reports it.
+TEST(SettingsReportsConcurrent, OneReportPerKeyAndLoad) {
+  CHandlePLSettings holder;
+  std::atomic<int> reports{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        if (holder.FirstReportOfThisLoad("43 invalid " + std::to_string(i % 4))) ++reports;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(4, reports.load());
 }
 
 }  // namespace
