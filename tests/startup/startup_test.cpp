@@ -223,6 +223,19 @@ TEST_F(StartUp, BlockLevelsThatAreNoNumberRefuseAndFallbacksAreNamed) {
   EXPECT_EQ(events, expected);
 }
 
+// A rendering option never takes download control down: a conversion options
+// file with a count above the maximum is reported and the module serves.
+TEST_F(StartUp, AConversionOptionsFileWithACountTooHighIsReportedAndTheModuleServes) {
+  const std::string ini = root + "Quenlith/Pellora/Engine/ini/PelloraConv.ini";
+  std::ofstream(ini, std::ios::trunc) << "[KVStyle]\nNumStyles=1001\n";
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  const std::vector<std::string> expected = {
+      "Quenlith Pellora\tWARNING\t0x60000074\t0\tThe conversion options file " + ini +
+          " gives [KVStyle] NumStyles=1001, above the maximum of 1000; it is read as 0, so none of them is read.",
+      kSucceeded};
+  EXPECT_EQ(Events(), expected);
+}
+
 TEST_F(StartUp, TemporaryDirectoryThatCannotBeMadeFails) {
   std::ofstream(dir.Path() + "afile") << "x";
   AddSettings("<ITEM ID=\"17\" DESCR=\"d\" VALUE=\"" + dir.Path() + "afile/Temp\"/>");
