@@ -19,6 +19,7 @@
 #include "filter/notifications_helper.h"
 #include "filter/result_codes.h"
 #include "general/pl_hx_general_settings.h"
+#include "settings/handle_pl_settings.h"
 #include "settings/setting_ids.h"
 
 namespace {
@@ -30,51 +31,50 @@ namespace BlockLevel {
 constexpr int32_t UnlessAllowedIP = 0;
 constexpr int32_t Allow = 1;
 constexpr int32_t UnlessProductLinkOrAllowedIP = 2;
+constexpr int32_t Invalid = -1;  // a text that is no level
 }  // namespace BlockLevel
 
 constexpr WORD kEventError = 1;
 constexpr WORD kEventWarning = 2;
 
 // What is wrong with a settings set's block level, reported once per load of
-// the settings file and set, not once per download.
-enum class LevelFault { Invalid, Unreadable };
+// the settings file, set and criteria, not once per download.
+enum class LevelFault { Invalid, FromGeneral };
 
-bool FirstReportOfThisLoad(LevelFault fault, int32_t settingsId) {
-  // Never destroyed, as every static a request reaches: the process may end
-  // under running requests.
-  static CCritSec& lock = *new CCritSec;
-  static uint32_t reportedLoad = 0;
-  static std::set<std::pair<LevelFault, int32_t>>& reported = *new std::set<std::pair<LevelFault, int32_t>>;
-  const uint32_t load = CPLHXGeneralSettings::getInstance()->GetHandleSettings().GetModuleSettingsLoadCount();
-  CLockGuard guard(lock);
-  if (load != reportedLoad) {
-    reportedLoad = load;
-    reported.clear();
-  }
-  return reported.insert({fault, settingsId}).second;
+bool FirstReportOfThisLoad(LevelFault fault, int32_t settingsId, int32_t criteriaId) {
+  const std::string key = std::string(fault == LevelFault::Invalid ? "43 invalid " : "43 general ") +
+                          std::to_string(settingsId) + " " + std::to_string(criteriaId);
+  return CPLHXGeneralSettings::getInstance()->GetHandleSettings().FirstReportOfThisLoad(key);
 }
 
-// A block level outside 0 to 2 refuses every download of its settings set.
-void ReportInvalidBlockLevel(int32_t settingsId, int32_t level) {
-  if (!FirstReportOfThisLoad(LevelFault::Invalid, settingsId)) return;
+// A block level that is not 0, 1 or 2, or not a plain number at all,
+// refuses every download of its settings set.
+void ReportInvalidBlockLevel(int32_t settingsId, const std::string& level) {
+  if (!FirstReportOfThisLoad(LevelFault::Invalid, settingsId, 0)) return;
   CPLHXGeneralSettings::getInstance()->WriteEventLog(
       kEventError,
-      "Direct file access block level <%d> of settings <%d> is invalid; direct downloads of "
+      "Direct file access block level <%s> of settings <%d> is invalid; direct downloads of "
       "attachments and documents are refused until it is 0, 1 or 2.",
-      static_cast<int>(level), static_cast<int>(settingsId));
+      level.c_str(), static_cast<int>(settingsId));
 }
 
 // A criteria without a link, a link to a missing set or a set without the
-// block level reads as level 1, which allows every download: the
-// administrator must hear that the link did not say so.
-void ReportUnreadableBlockLevel(const CDLLContext* pContext, int32_t settingsId) {
-  if (!FirstReportOfThisLoad(LevelFault::Unreadable, settingsId)) return;
+// block level takes the general level, or level 1, which allows every
+// download, when there is none: the administrator must hear that the link
+// did not say so.
+void ReportGeneralBlockLevel(const CDLLContext* pContext, int32_t settingsId,
+                             const CHandlePLSettings::LevelValue& value) {
+  const int32_t criteriaId = static_cast<int32_t>(pContext->m_dwCriteriaID);
+  if (!FirstReportOfThisLoad(LevelFault::FromGeneral, settingsId, criteriaId)) return;
+  const bool general = value.outcome != CHandlePLSettings::LevelValue::Outcome::Missing;
+  const std::string used = general ? "the general level <" + value.text + "> applies"
+                                   : "the general settings have none either, so direct downloads of attachments "
+                                     "and documents are allowed as at level 1";
   CPLHXGeneralSettings::getInstance()->WriteEventLog(
       kEventWarning,
       "Direct file access block level of settings <%d> (criteria <%d>) cannot be read: the criteria has no link, "
-      "the link names no settings set, or the set has no item 43; direct downloads of attachments and documents "
-      "are allowed as at level 1.",
-      static_cast<int>(settingsId), static_cast<int>(pContext->m_dwCriteriaID));
+      "the link names no settings set, or the set has no item 43; %s.",
+      static_cast<int>(settingsId), static_cast<int>(criteriaId), used.c_str());
 }
 
 // Strips one of the product's parameters from the query string, with the
@@ -150,16 +150,27 @@ DWORD DecideDirectFileAccess(CDLLContext* pContext, const ci_string& url, const 
   return checked;
 }
 
-// Setting 43 of the request's settings set; level 1 when it cannot be read,
-// which the event log hears of.
-int32_t ReadBlockLevel(const CDLLContext* pContext) {
+// Setting 43 of the request's settings set, read as every level is: level 1
+// when no level of the look-up holds it, Invalid (with the text as written in
+// text) when it is no plain number. A level taken from the general settings
+// is reported.
+int32_t ReadBlockLevel(const CDLLContext* pContext, std::string* text = nullptr) {
   const int32_t settingsId = static_cast<int32_t>(pContext->m_dwSettingsID);
+  const CHandlePLSettings::LevelValue value = CPLHXGeneralSettings::getInstance()->GetHandleSettings().ReadLevel(
+      SettingDirectFileAccessBlockLevel, settingsId, kGeneralEngineID);
   int32_t level = BlockLevel::Allow;
-  if (!CPLHXGeneralSettings::getInstance()->GetSettingFromID(SettingDirectFileAccessBlockLevel, level, settingsId, 0)) {
+  if (value.outcome == CHandlePLSettings::LevelValue::Outcome::Missing) {
     DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> SettingID <%d>.",
              static_cast<int>(SettingDirectFileAccessBlockLevel), static_cast<int>(settingsId));
-    ReportUnreadableBlockLevel(pContext, settingsId);
+  } else if (value.outcome == CHandlePLSettings::LevelValue::Outcome::Read) {
+    level = value.level;
+  } else {
+    level = BlockLevel::Invalid;
   }
+  if (value.source == CPLSettings::SettingSource::General || value.source == CPLSettings::SettingSource::None) {
+    ReportGeneralBlockLevel(pContext, settingsId, value);
+  }
+  if (text != nullptr) *text = value.text;
   DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] Direct file access block level is <%d>.",
            static_cast<int>(level));
   return level;
@@ -217,7 +228,8 @@ DWORD CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled(CDLLContext* pContex
     return HX_RC_MISSING;
   }
   const int32_t settingsId = static_cast<int32_t>(pContext->m_dwSettingsID);
-  const int32_t level = ReadBlockLevel(pContext);
+  std::string levelText;
+  const int32_t level = ReadBlockLevel(pContext, &levelText);
 
   const bool restricted = level == BlockLevel::UnlessAllowedIP || level == BlockLevel::UnlessProductLinkOrAllowedIP;
   if (restricted && !DecisionParamsReadOneWay(*pContext->m_spRequestInfo)) {
@@ -253,7 +265,7 @@ DWORD CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled(CDLLContext* pContex
   } else {
     DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] invalid direct file access level <%d>.",
              static_cast<int>(level));
-    ReportInvalidBlockLevel(settingsId, level);
+    ReportInvalidBlockLevel(settingsId, levelText);
     dwRet = HX_RC_INVALID_DATA;
   }
   // No failure may leave a download allowed.

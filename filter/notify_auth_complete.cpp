@@ -33,6 +33,28 @@ std::string RepairFoldedCookie(std::string_view cookie, size_t comma) {
 
 enum FileAccessType : DWORD { AttachmentFile = 0, DocumentViewFile = 1 };
 
+// The attachment-buttons block level of the set; a level other than 0, 1 or
+// 2, or a text that is no plain number, is reported once per load and leaves
+// the buttons alone, as level 0 does.
+int32_t AttachmentButtonsBlockLevel(CPLHXGeneralSettings* pSettings, int32_t settingsId) {
+  CHandlePLSettings& handle = pSettings->GetHandleSettings();
+  const CHandlePLSettings::LevelValue value =
+      handle.ReadLevel(SettingAttachmentButtonsBlockLevel, settingsId, kGeneralEngineID);
+  if (value.outcome == CHandlePLSettings::LevelValue::Outcome::Missing) {
+    DebugLog("[CNotifications::NotifyAuthComplete] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> EngineID <%d> SettingID <%d>.",
+             static_cast<int>(SettingAttachmentButtonsBlockLevel), 0, static_cast<int>(settingsId));
+    return kDefaultAttachmentButtonsBlockLevel;
+  }
+  const bool valid = value.outcome == CHandlePLSettings::LevelValue::Outcome::Read && value.level <= 2;
+  if (!valid && handle.FirstReportOfThisLoad("51 invalid " + std::to_string(settingsId))) {
+    pSettings->WriteEventLog(2,
+                             "Attachment buttons block level <%s> of settings <%d> is invalid; the attach-file "
+                             "dialog is left alone, as at level 0, until it is 0, 1 or 2.",
+                             value.text.c_str(), static_cast<int>(settingsId));
+  }
+  return valid ? value.level : kDefaultAttachmentButtonsBlockLevel;
+}
+
 // A request to the attachment handler that is no download: it goes on, and
 // where only an inline image may answer it send response checks the answer.
 DWORD DecideInlineFetch(CDLLContext* pContext) {
@@ -181,11 +203,7 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
     }
     if (pContext->m_dwRequestFlags & RequestFlag::AttachFile) {
       DebugLog("[CNotifications::NotifyAuthComplete] This is an attach file dialog request.");
-      int32_t blockLevel = 0;
-      if (!pSettings->GetSettingFromID(SettingAttachmentButtonsBlockLevel, blockLevel, settingsId, 0)) {
-        DebugLog("[CNotifications::NotifyAuthComplete] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> EngineID <%d> SettingID <%d>.",
-                 static_cast<int>(SettingAttachmentButtonsBlockLevel), 0, static_cast<int>(settingsId));
-      }
+      const int32_t blockLevel = AttachmentButtonsBlockLevel(pSettings, settingsId);
       DebugLog("[CNotifications::NotifyAuthComplete] Attachment buttons block level is <%d>.", static_cast<int>(blockLevel));
       if (blockLevel == 1 || blockLevel == 2) {
         // The page leaves the control message as the host must act on it
@@ -231,11 +249,10 @@ void RefuseDownloadAfterFailure(CPLHXGeneralSettings* pSettings, CDLLContext* pC
   try {
     int32_t settingsId = static_cast<int32_t>(pContext->m_dwSettingsID);
     pSettings->GetLinkCriteriaSetting(static_cast<int32_t>(pContext->m_dwCriteriaID), settingsId);
-    int32_t level = -1;
-    if (pSettings->GetSettingFromID(SettingDirectFileAccessBlockLevel, level, settingsId, 0) &&
-        (level == 1 || (inlineFetch && level == 2))) {
-      return;
-    }
+    const CHandlePLSettings::LevelValue value =
+        pSettings->GetHandleSettings().ReadLevel(SettingDirectFileAccessBlockLevel, settingsId, kGeneralEngineID);
+    const bool read = value.outcome == CHandlePLSettings::LevelValue::Outcome::Read;
+    if (read && (value.level == 1 || (inlineFetch && value.level == 2))) return;
   } catch (...) {
     DebugLog("[CNotifications::NotifyAuthComplete] The download's level could not be read after an exception.");
   }

@@ -111,18 +111,82 @@ struct CIniParse {
   }
 };
 
+namespace {
+
+void AppendUtf8(std::string& out, uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// UTF-16 text after its byte-order mark, as UTF-8; a lone surrogate and an
+// odd last byte become U+FFFD.
+std::string Utf16ToUtf8(const std::string& bytes, bool bigEndian) {
+  std::string out;
+  out.reserve(bytes.size());
+  const auto unit = [&](size_t i) -> uint32_t {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    return bigEndian ? (a << 8 | b) : (b << 8 | a);
+  };
+  size_t i = 2;
+  for (; i + 1 < bytes.size(); i += 2) {
+    uint32_t code = unit(i);
+    if (code >= 0xD800 && code <= 0xDBFF && i + 3 < bytes.size() && unit(i + 2) >= 0xDC00 && unit(i + 2) <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      code = 0xFFFD;
+    }
+    AppendUtf8(out, code);
+  }
+  if (i < bytes.size()) AppendUtf8(out, 0xFFFD);
+  return out;
+}
+
+// The file's text as UTF-8 with line feeds alone ending its lines.
+std::string NormalisedText(std::string bytes) {
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') bytes = Utf16ToUtf8(bytes, false);
+  else if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') bytes = Utf16ToUtf8(bytes, true);
+  // A byte-order mark is no part of the first line.
+  else if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+  std::string text;
+  text.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != '\r') {
+      text += bytes[i];
+    } else if (i + 1 >= bytes.size() || bytes[i + 1] != '\n') {
+      text += '\n';
+    }
+  }
+  return text;
+}
+
+}  // namespace
+
 CIniFile::CIniFile(const std::string& path) : m_strPath(path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return;
+  m_bOpened = true;
   CIniParse parse;
   parse.file = this;
-  parse.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  // A byte-order mark is no part of the first line.
-  static const char kByteOrderMark[] = "\xEF\xBB\xBF";
-  if (parse.text.compare(0, 3, kByteOrderMark) == 0) parse.pos = 3;
+  parse.text = NormalisedText(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
   ReadLinesWhole();
   // Lines the library cannot read are skipped; what it could read stays.
-  ini_parse_stream(&CIniParse::Read, &parse, &CIniParse::Handle, &parse);
+  const int bad = ini_parse_stream(&CIniParse::Read, &parse, &CIniParse::Handle, &parse);
+  m_nFirstBadLine = bad > 0 ? bad : 0;
 }
 
 DWORD CIniFile::GetPrivateProfileStringA(const char* section, const char* key, const char* defaultText, char* buffer,

@@ -8,7 +8,9 @@
 // section that appears twice is read as one); a ";" after white space starts
 // a comment, as does a line that starts with ";" or "#"; quotes are kept as
 // written; indented lines are ordinary lines. A line of any length (up to a
-// mebibyte) reads as a short line of its kind would.
+// mebibyte) reads as a short line of its kind would. A line ends at a line
+// feed, a carriage return or both; a file in UTF-16 with its byte-order mark
+// (what Windows editors save as "Unicode") reads as its text in UTF-8.
 #pragma once
 
 #include <map>
@@ -30,10 +32,16 @@ class CIniFile {
                                  DWORD size) const;
 
   const std::string& Path() const { return m_strPath; }
+  // Whether the file could be opened.
+  bool Opened() const { return m_bOpened; }
+  // The first line the parser could not read (and skipped); 0 when none.
+  int FirstBadLine() const { return m_nFirstBadLine; }
 
  private:
   friend struct CIniParse;
   std::string m_strPath;
+  bool m_bOpened = false;
+  int m_nFirstBadLine = 0;
   // Lower-case "section" + '\n' + lower-case "key" to the value.
   std::map<std::string, std::string> m_values;
 };

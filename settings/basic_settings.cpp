@@ -73,6 +73,7 @@ void CBasicSettings::RecordLoad(bool haveFileTime, const FILETIME& fileTime) {
   m_ftLoaded = haveFileTime ? fileTime : now;
   m_loadedIdentity = m_parsingIdentity;
   m_nLastCheck.store(FileTimeToUInt64(now), std::memory_order_relaxed);
+  m_bLoaded.store(true, std::memory_order_relaxed);
 }
 
 HRESULT CBasicSettings::IsReloadNeeded(bool* due) {
@@ -95,8 +96,12 @@ HRESULT CBasicSettings::IsReloadNeeded(bool* due) {
     const HRESULT hr = HResultFromWin32Code(err);
     // The check time is not stamped, so the next call looks at the file again.
     DebugLogError(static_cast<DWORD>(hr), "GetFileDate %s", path.c_str());
+    if (!m_bMissingReported.exchange(true)) {
+      ReportUnreadableSettingsFile(path, {"the file is missing or cannot be opened", 0, 0}, HasLoaded());
+    }
     return hr;
   }
+  m_bMissingReported.store(false);
 
   std::lock_guard<std::mutex> guard(m_stateLock);
   if (!(current == m_loadedIdentity)) {
@@ -331,7 +336,7 @@ HRESULT SetXMLStringAttribute(CXMLDocument* document, CXMLNamedNodeMap* attribut
 
 HRESULT GetXMLNodeValue(const CXMLNode& node, VARIANT* value) { return node.get_nodeTypedValue(value); }
 
-HRESULT LoadXMLDocument(CXMLDocument* document, const _bstr_t& path) {
+HRESULT LoadXMLDocument(CXMLDocument* document, const _bstr_t& path, XMLLoadFailure* failure) {
   if (document == nullptr) return E_POINTER;
   HRESULT hr = document->put_async(false);
   if (FAILED(hr)) return hr;
@@ -343,6 +348,13 @@ HRESULT LoadXMLDocument(CXMLDocument* document, const _bstr_t& path) {
   if (FAILED(document->get_parseError(&error)) || FAILED(error.get_errorCode(&code))) return E_FAIL;
   if (code != 0) {
     ReportXMLParseError(error);
+    if (failure != nullptr) {
+      _bstr_t reason;
+      error.get_reason(&reason);
+      failure->reason = reason.length() > 0 ? reason.c_str() : "";
+      error.get_line(&failure->line);
+      error.get_linepos(&failure->position);
+    }
   } else {
     std::fputs("XML document loaded successfully\n", stdout);
   }

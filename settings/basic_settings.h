@@ -15,6 +15,7 @@
 #include "platform/msxml.h"
 #include "platform/win_types.h"
 #include "settings/setting_ids.h"
+#include "settings/settings_mistakes.h"
 
 class CBasicSettings {
  public:
@@ -69,6 +70,7 @@ class CBasicSettings {
   // (times to the nanosecond, size, inode) differs, whether it is newer,
   // equal in time or older. A due file is looked at again on every call
   // until a reload has run, so a reload that the caller skips is not lost.
+  // A file that has gone is reported once until it is there again.
   // Safe to call from many threads at once.
   HRESULT IsReloadNeeded(bool* due);
   // Whether the file on disk is another version than the one in memory (no
@@ -112,6 +114,8 @@ class CBasicSettings {
   // becomes the loaded file time (when it could not be read, the current
   // time), and the check time is stamped.
   void RecordLoad(bool haveFileTime, const FILETIME& fileTime);
+  // Whether a load has ever succeeded, so that settings are in force.
+  bool HasLoaded() const { return m_bLoaded.load(std::memory_order_relaxed); }
 
  private:
   // The reload check runs on many request threads at once.
@@ -121,6 +125,8 @@ class CBasicSettings {
   // (the interval has not passed) costs a clock read; written under it.
   std::atomic<uint64_t> m_nLastCheck{0};  // FILETIME ticks (UTC)
   std::atomic<bool> m_bHasPath{false};
+  std::atomic<bool> m_bLoaded{false};
+  std::atomic<bool> m_bMissingReported{false};
   FileIdentity m_loadedIdentity;    // the version in memory
   FileIdentity m_parsingIdentity;   // the version the last load set out to read
   std::string m_strPath;
@@ -134,7 +140,8 @@ HRESULT SetXMLIntAttribute(CXMLDocument* document, CXMLNamedNodeMap* attributes,
 HRESULT SetXMLStringAttribute(CXMLDocument* document, CXMLNamedNodeMap* attributes, const _bstr_t& name,
                               const _bstr_t& value);
 HRESULT GetXMLNodeValue(const CXMLNode& node, VARIANT* value);
-// Synchronous load; returns the parse error's code (0 for a good document).
-HRESULT LoadXMLDocument(CXMLDocument* document, const _bstr_t& path);
+// Synchronous load; returns the parse error's code (0 for a good document),
+// and what the parser said in failure, when given.
+HRESULT LoadXMLDocument(CXMLDocument* document, const _bstr_t& path, XMLLoadFailure* failure = nullptr);
 HRESULT SaveXMLDocument(CXMLDocument* document, const _bstr_t& path);
 HRESULT ReportXMLParseError(const CXMLParseError& error);

@@ -5,6 +5,7 @@
 #include "common/debug_log.h"
 #include "settings/setting_ids.h"
 #include "settings/settings_paths.h"
+#include "settings/settings_text.h"
 
 namespace {
 
@@ -175,6 +176,33 @@ bool CHandlePLSettings::GetStringValueCI(int32_t settingID, ci_string& value, in
 bool CHandlePLSettings::GetPerKeyValue(const ci_string& extension, int32_t& action, int32_t engineID,
                                        int32_t settingsID) {
   return CPLSettings::GetHighSpeedAction(m_snapshots.Current().store, extension, action, engineID, settingsID);
+}
+
+CHandlePLSettings::LevelValue CHandlePLSettings::ReadLevel(int32_t settingID, int32_t settingsID, int32_t engineID) {
+  LevelValue result;
+  const CPLSettings::SettingItem* item =
+      CPLSettings::FindItem(m_snapshots.Current().store, settingID, settingsID, engineID, &result.source);
+  if (item == nullptr) return result;
+  if (item->value.vt == VT_I4) {
+    result.level = item->value.lVal;
+    result.text = std::to_string(result.level);
+    result.outcome = LevelValue::Outcome::Read;
+    return result;
+  }
+  CBasicSettings::VariantToString(&result.text, item->value);
+  result.outcome = ReadPlainDecimal(result.text, &result.level) ? LevelValue::Outcome::Read
+                                                                 : LevelValue::Outcome::Invalid;
+  return result;
+}
+
+bool CHandlePLSettings::FirstReportOfThisLoad(const std::string& key) {
+  const uint32_t load = GetModuleSettingsLoadCount();
+  std::lock_guard<std::mutex> guard(m_reportsLock);
+  if (load != m_nReportsLoad) {
+    m_nReportsLoad = load;
+    m_reports.clear();
+  }
+  return m_reports.insert(key).second;
 }
 
 DWORD CHandlePLSettings::CheckByPassList(BOOL& isMember) {

@@ -6,6 +6,8 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "common/ci_string.h"
@@ -41,6 +43,21 @@ class CHandlePLSettings {
   bool GetStringValueCI(int32_t settingID, ci_string& value, int32_t settingsID, int32_t engineID);
   // Extension, out action, engine identifier, settings identifier.
   bool GetPerKeyValue(const ci_string& extension, int32_t& action, int32_t engineID, int32_t settingsID);
+  // A level setting (a small number that selects a behaviour) as its
+  // readers must take it: only a plain decimal number is a level; any other
+  // text, an empty one included, is invalid, as a number out of range is.
+  struct LevelValue {
+    enum class Outcome { Missing, Read, Invalid };
+    Outcome outcome = Outcome::Missing;
+    int32_t level = 0;
+    std::string text;  // as the file gives it
+    CPLSettings::SettingSource source = CPLSettings::SettingSource::None;
+  };
+  LevelValue ReadLevel(int32_t settingID, int32_t settingsID, int32_t engineID);
+  // True the first time a report of this key is asked for since the last
+  // load of the module settings file: a mistake found by requests is
+  // reported once per load, not once per request.
+  bool FirstReportOfThisLoad(const std::string& key);
   DWORD CheckByPassList(BOOL& isMember);
   // Parses the client address before it takes the lock.
   bool CheckClientIPAgainstDirectAccessIPRange(const std::string& clientIP, bool& found, int32_t settingsID);
@@ -82,4 +99,7 @@ class CHandlePLSettings {
   std::atomic<bool> m_bRefreshEnabled{true};
   std::atomic<uint32_t> m_nModuleSettingsLoads{0};
   CSettingsSnapshots m_snapshots;
+  std::mutex m_reportsLock;
+  uint32_t m_nReportsLoad = 0;
+  std::set<std::string> m_reports;
 };

@@ -75,14 +75,27 @@ IPRange MakeIPRange(const std::pair<std::string, std::string>& bounds, IPRange& 
   return range;
 }
 
+namespace {
+int CompareAddresses(const IPAddress& a, const IPAddress& b) {
+  for (int g = 0; g < 8; ++g) {
+    if (a.groups[g] != b.groups[g]) return a.groups[g] < b.groups[g] ? -1 : 1;
+  }
+  return 0;
+}
+}  // namespace
+
 bool IsIPAddressInRange(const IPAddress& address, const IPRange& range) {
   if (address.kind != range.low.kind || address.kind != range.high.kind) return false;
   if (address.kind == kIPKindRefused) return false;
-  const auto compare = [](const IPAddress& a, const IPAddress& b) {
-    for (int g = 0; g < 8; ++g) {
-      if (a.groups[g] != b.groups[g]) return a.groups[g] < b.groups[g] ? -1 : 1;
-    }
-    return 0;
-  };
-  return compare(range.low, address) <= 0 && compare(address, range.high) <= 0;
+  return CompareAddresses(range.low, address) <= 0 && CompareAddresses(address, range.high) <= 0;
+}
+
+const char* ReadIPRange(const std::string& low, const std::string& high, IPRange& range) {
+  MakeIPRange({low, high}, range);
+  if (range.low.kind == kIPKindRefused || range.high.kind == kIPKindRefused) {
+    return "an end is not an IPv4 or IPv6 address";
+  }
+  if (range.low.kind != range.high.kind) return "one end is IPv4, the other IPv6";
+  if (CompareAddresses(range.low, range.high) > 0) return "its low end lies above its high end";
+  return nullptr;
 }

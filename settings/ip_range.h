@@ -28,3 +28,6 @@ struct IPRange {
 void ParseIPAddress(const std::string& text, IPAddress& address);
 IPRange MakeIPRange(const std::pair<std::string, std::string>& bounds, IPRange& range);
 bool IsIPAddressInRange(const IPAddress& address, const IPRange& range);
+// Reads a range of the settings list; null when it holds addresses,
+// otherwise what is wrong with it (a range that cannot be read holds none).
+const char* ReadIPRange(const std::string& low, const std::string& high, IPRange& range);

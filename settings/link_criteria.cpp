@@ -2,6 +2,8 @@
 
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
+#include "settings/setting_ids.h"
+#include "settings/settings_text.h"
 
 void CLinkCriteriaItem::Delete(CLinkCriteriaItem* item) {
   if (item == nullptr) return;
@@ -33,6 +35,15 @@ bool CLinkCriteria::AddHX(TagItems& attributes, ReadContext& context) {
 bool CLinkCriteria::AddLink(TagItems& attributes, ReadContext& context) {
   int32_t criteria = 0;
   int32_t settings = 0;
+  if (attributes.size() == 2 && (attributes[0].value.vt == VT_EMPTY || attributes[1].value.vt == VT_EMPTY)) {
+    std::string text;
+    VariantToString(&text, attributes[0].value);
+    context.mistakes.Add("The link-criteria file %s has a <LINK> (CRITERIA_ID \"%s\") without a %s attribute "
+                         "(attribute names are case-sensitive); it links criteria %d to settings %d.",
+                         context.path.c_str(), text.c_str(),
+                         attributes[0].value.vt == VT_EMPTY ? "CRITERIA_ID" : "SETTINGS_ID",
+                         static_cast<int>(SettingsTextToInt(text.c_str())), 0);
+  }
   if (!attributes.empty()) GetIntFromVariant(&criteria, attributes[0].value);
   if (attributes.size() > 1) GetIntFromVariant(&settings, attributes[1].value);
   // Links before the first readable HX element have no item to join.
@@ -53,20 +64,26 @@ HRESULT CLinkCriteria::LoadLinkCriteria(const std::string& path) {
 
   ReadContext context;
   HRESULT hr = S_OK;
+  CXMLNode root;
   try {
     SetPath(path);
     CXMLDocument document;
     hr = CreateXMLDocument(&document);
     if (FAILED(hr)) throw hr;
-    hr = LoadXMLDocument(&document, _bstr_t(path));
-    if (FAILED(hr)) throw hr;
-    CXMLNode root;
+    XMLLoadFailure parseFailure;
+    hr = LoadXMLDocument(&document, _bstr_t(path), &parseFailure);
+    if (FAILED(hr)) {
+      ReportUnreadableSettingsFile(path, parseFailure, HasLoaded());
+      throw hr;
+    }
     hr = document.selectSingleNode(_bstr_t("HEXMOORS"), &root);
     if (FAILED(hr)) throw hr;
+    context.path = path;
     _functTrans<CLinkCriteria, ReadContext> hxStep(this, &CLinkCriteria::AddHX, &context);
     _functTrans<CLinkCriteria, ReadContext> linkStep(this, &CLinkCriteria::AddLink, &context);
     hr = ForEachElementWithChildren(root, "HX", {"ID", "DESCR"}, hxStep, "LINK", {"CRITERIA_ID", "SETTINGS_ID"},
                                     linkStep);
+    NoteMistakes(root, context);
   } catch (HRESULT e) {
     DebugLogError(static_cast<DWORD>(e), "LoadLinkCriteria HRESULT exception %x", static_cast<unsigned>(e));
     return FAILED(e) ? e : E_FAIL;
@@ -86,7 +103,42 @@ HRESULT CLinkCriteria::LoadLinkCriteria(const std::string& path) {
   // The links replaced are released here, outside the lock.
   context.links.clear();
   RecordLoad(haveFileTime, fileTime);
+  context.mistakes.Report();
   return S_OK;
+}
+
+void CLinkCriteria::NoteMistakes(const CXMLNode& root, ReadContext& context) {
+  const char* path = context.path.c_str();
+  if (root.IsNull()) {
+    context.mistakes.Add("The link-criteria file %s has no <HEXMOORS> element (element names are case-sensitive); "
+                         "no criteria is linked, and every criteria is served as an unlinked one (settings 0, else "
+                         "the general settings).",
+                         path);
+    return;
+  }
+  // Element names the walk passes by: an <hx> or a <link> links nothing.
+  CXMLNodeList strays;
+  LONG length = 0;
+  if (SUCCEEDED(root.selectNodes(_bstr_t("*[name()!='HX'] | HX/*[name()!='LINK']"), &strays)) &&
+      SUCCEEDED(strays.get_length(&length))) {
+    for (LONG i = 0; i < length; ++i) {
+      CXMLNode stray;
+      _bstr_t name;
+      if (FAILED(strays.get_item(i, &stray)) || stray.IsNull() || FAILED(stray.get_nodeName(&name))) continue;
+      context.mistakes.Add("The link-criteria file %s has an element <%s> that is not read (element names are "
+                           "case-sensitive); the criteria it would link are served as unlinked ones (settings 0, "
+                           "else the general settings).",
+                           path, name.c_str());
+    }
+  }
+  if (context.links.count(kThisModuleHXID) != 0) return;
+  std::string found;
+  for (const auto& entry : context.links) found += (found.empty() ? "" : ", ") + std::to_string(entry.first);
+  context.mistakes.Add("The link-criteria file %s has no <HX ID=\"%d\"> element, the one this module reads%s%s%s; "
+                       "no criteria is linked, and every criteria is served as an unlinked one (settings 0, else "
+                         "the general settings).",
+                       path, static_cast<int>(kThisModuleHXID), found.empty() ? "" : " (it has HX ID ",
+                       found.c_str(), found.empty() ? "" : ")");
 }
 
 HRESULT CLinkCriteria::SaveLinkCriteria() {

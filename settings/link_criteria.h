@@ -46,7 +46,11 @@ class CLinkCriteria : public CBasicSettings {
   struct ReadContext {
     LinkMap links;
     std::optional<int32_t> currentHX;
+    std::string path;  // the file, for the reports
+    CSettingsMistakes mistakes;
   };
+  // Reports what of the file this module cannot use.
+  static void NoteMistakes(const CXMLNode& root, ReadContext& context);
   bool AddHX(TagItems& attributes, ReadContext& context);
   bool AddLink(TagItems& attributes, ReadContext& context);
 

@@ -76,7 +76,10 @@ const char* CLoadInitINI::SaveINIFileString(const char* text) {
 DWORD CLoadInitINI::Read(const char* section, const char* key, const char* defaultText, char* buffer) {
   std::memset(buffer, 0, kValueBufferSize);
   // One parse serves every set of a load: all of them read the same file.
-  if (!m_pFile || m_pFile->Path() != m_szPath) m_pFile = std::make_unique<CIniFile>(m_szPath);
+  if (!m_pFile || m_pFile->Path() != m_szPath) {
+    m_pFile = std::make_unique<CIniFile>(m_szPath);
+    ReportFileOnce();
+  }
   return m_pFile->GetPrivateProfileStringA(section, key, defaultText, buffer, kValueBufferSize);
 }
 
@@ -85,12 +88,34 @@ int32_t CLoadInitINI::ReadCount(const char* section, const char* key, const char
   Read(section, key, defaultText, buffer);
   const int32_t count = SettingsTextToInt(buffer);
   if (count <= kMaxIniCount) return count;
-  LogEventF(EVENTLOG_ERROR_TYPE,
-            "The conversion options file %s gives [%s] %s=%d, above the maximum of %d; the settings file was not "
-            "loaded",
-            m_szPath, section, key, count, kMaxIniCount);
   DebugLog("CLoadInitINI::ReadCount [%s] %s=%d is above %d", section, key, count, kMaxIniCount);
-  _com_issue_error(HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+  if (m_reportedCounts.insert(std::string(section) + "\n" + key).second) {
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "The conversion options file %s gives [%s] %s=%d, above the maximum of %d; it is read as 0, so none "
+              "of them is read.",
+              m_szPath, section, key, count, kMaxIniCount);
+  }
+  return 0;
+}
+
+void CLoadInitINI::ReportFileOnce() {
+  if (m_bFileReported || !m_pFile) return;
+  if (!m_pFile->Opened()) {
+    m_bFileReported = true;
+    DebugLog("CLoadInitINI the conversion options file %s cannot be opened", m_szPath);
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "The conversion options file %s (setting 1) is missing or cannot be opened; every conversion option "
+              "takes its default.",
+              m_szPath);
+  } else if (m_pFile->FirstBadLine() > 0) {
+    m_bFileReported = true;
+    DebugLog("CLoadInitINI the conversion options file %s cannot read line %d", m_szPath, m_pFile->FirstBadLine());
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "The conversion options file %s has lines that cannot be read, the first at line %d (a line is "
+              "[section], key=value or a ; comment); they are skipped, and the options they would set take their "
+              "defaults.",
+              m_szPath, m_pFile->FirstBadLine());
+  }
 }
 
 CIniValue CLoadInitINI::ReadValue(const char* section, const IniOptionRow& row) {

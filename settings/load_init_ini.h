@@ -4,6 +4,8 @@
 #pragma once
 
 #include <memory>
+#include <set>
+#include <string>
 
 #include "platform/ini_file.h"
 #include "settings/conversion_option_tables.h"
@@ -40,8 +42,11 @@ class CLoadInitINI : public CLoadInit {
  private:
   DWORD Read(const char* section, const char* key, const char* defaultText, char* buffer);
   // A count of things to read; one above the fixed maximum is reported to the
-  // event log and raised as ERROR_INVALID_DATA, which fails the whole load.
+  // event log (once per loader) and read as 0: nothing of that kind is read.
   int32_t ReadCount(const char* section, const char* key, const char* defaultText);
+  // A file that is missing or has lines it cannot read is reported once per
+  // loader, which serves one load of the settings file.
+  void ReportFileOnce();
   CIniValue ReadValue(const char* section, const IniOptionRow& row);
   void ReadTemplate(CConversionRecords& records);
   void ReadOptions(CConversionRecords& records);
@@ -52,4 +57,6 @@ class CLoadInitINI : public CLoadInit {
   CSavedIniStrings* m_pStrings = nullptr;
   char m_szPath[kPathSize] = {};
   std::unique_ptr<CIniFile> m_pFile;
+  bool m_bFileReported = false;
+  std::set<std::string> m_reportedCounts;
 };

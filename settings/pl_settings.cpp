@@ -1,6 +1,7 @@
 #include "settings/pl_settings.h"
 
 #include <cstring>
+#include <initializer_list>
 #include <utility>
 
 #include "common/crit_sec.h"
@@ -48,24 +49,47 @@ void Put(Map& target, CBasicSettings::SettingItem&& item) {
   target.emplace(id, std::move(item));
 }
 
-const CBasicSettings::SettingItem* FindItem(const CPLSettings::CSettingsStore& store, int32_t settingID,
-                                            int32_t settingsID, int32_t engineID) {
-  const auto setIt = store.m_settingsSets.find(settingsID);
-  if (setIt == store.m_settingsSets.end()) {
-    const auto d = store.m_generalDefaults.find(settingID);
-    return d == store.m_generalDefaults.end() ? nullptr : &d->second;
+// Child elements of parent whose names the reader does not know (names are
+// case-sensitive: an <item> is not an <ITEM>) are reported, not read.
+void NoteUnreadElements(const CXMLNode& parent, std::initializer_list<const char*> known, const char* parentName,
+                        const std::string& where, const std::string& path, CSettingsMistakes& mistakes) {
+  if (parent.IsNull()) return;
+  CXMLNodeList children;
+  LONG length = 0;
+  if (FAILED(parent.selectNodes(_bstr_t("*"), &children)) || FAILED(children.get_length(&length))) return;
+  for (LONG i = 0; i < length; ++i) {
+    CXMLNode child;
+    _bstr_t name;
+    if (FAILED(children.get_item(i, &child)) || child.IsNull() || FAILED(child.get_nodeName(&name))) continue;
+    bool isKnown = false;
+    for (const char* k : known) isKnown = isKnown || name.str() == k;
+    if (isKnown) continue;
+    mistakes.Add("The settings file %s has an element <%s> in %s%s%s that is not read (element names are "
+                 "case-sensitive); what it would set comes from the general settings or the built-in default.",
+                 path.c_str(), name.c_str(), parentName, where.empty() ? "" : " of ", where.c_str());
   }
-  if (!setIt->second) return nullptr;
-  const CPLSettings::CriteriaRecord& set = *setIt->second;
-  const auto engineIt = set.m_engines.find(engineID);
-  if (engineIt != set.m_engines.end() && engineIt->second) {
-    const auto m = engineIt->second->m_measures.find(settingID);
-    if (m != engineIt->second->m_measures.end()) return &m->second;
+}
+
+// An item element whose attributes stop short: one without an ID is not
+// read; one without DESCR or VALUE is kept without a value.
+void NoteIncompleteItem(const CBasicSettings::TagItems& attributes, const char* element, const std::string& where,
+                        const std::string& path, CSettingsMistakes& mistakes) {
+  if (attributes.size() != 3) return;
+  if (attributes[0].value.vt == VT_EMPTY) {
+    mistakes.Add("The settings file %s has an <%s> in %s without an ID attribute (attribute names are "
+                 "case-sensitive); it is not read.",
+                 path.c_str(), element, where.c_str());
+    return;
   }
-  const auto own = set.m_items.find(settingID);
-  if (own != set.m_items.end()) return &own->second;
-  const auto d = store.m_generalDefaults.find(settingID);
-  return d == store.m_generalDefaults.end() ? nullptr : &d->second;
+  const bool noDescr = attributes[1].value.vt == VT_EMPTY;
+  if (!noDescr && attributes[2].value.vt != VT_EMPTY) return;
+  const char* missing = noDescr ? "DESCR" : "VALUE";
+  std::string id;
+  CBasicSettings::VariantToString(&id, attributes[0].value);
+  mistakes.Add("The settings file %s has <%s ID=\"%s\"> in %s without a %s attribute (attribute names are "
+               "case-sensitive); it is kept without a value, so its readers use their built-in default, and a "
+               "block level without a value refuses downloads.",
+               path.c_str(), element, id.c_str(), where.c_str(), missing);
 }
 
 // A file without a single settings set is what a save cut short or an empty
@@ -98,6 +122,7 @@ HRESULT CPLSettings::LoadSettings(const std::string& path) {
   const bool haveFileTime = GetFileLastWriteTime(path, &fileTime) == ERROR_SUCCESS;
 
   std::unique_ptr<CSettingsStore> next;
+  ReadContext context;
   int32_t interval = 0;
   bool haveInterval = false;
   try {
@@ -111,17 +136,25 @@ HRESULT CPLSettings::LoadSettings(const std::string& path) {
       next->m_strSettingsDirectory = path.substr(0, separator + 1);
     }
 
-    ReadContext context;
     context.store = next.get();
+    context.path = path;
     CXMLDocument document;
     HRESULT hr = CreateXMLDocument(&document);
     if (FAILED(hr)) throw hr;
-    hr = LoadXMLDocument(&document, _bstr_t(path));
-    if (FAILED(hr)) throw hr;
+    XMLLoadFailure parseFailure;
+    hr = LoadXMLDocument(&document, _bstr_t(path), &parseFailure);
+    if (FAILED(hr)) {
+      ReportUnreadableSettingsFile(path, parseFailure, HasLoaded());
+      throw hr;
+    }
     hr = document.setProperty(_bstr_t("SelectionLanguage"), _variant_t("XPath"));
     if (FAILED(hr)) throw hr;
 
+    NoteUnreadElements(SelectOne(document, "SETTINGS"), {"GENERALSETTINGS", "DEFAULTHIGHSPEED", "HIGHSPEED", "SETTING"},
+                       "<SETTINGS>", "", path, context.mistakes);
     const CXMLNode general = SelectOne(document, "SETTINGS/GENERALSETTINGS");
+    NoteUnreadElements(general, {"ITEM"}, "<GENERALSETTINGS>", "", path, context.mistakes);
+    context.where = "<GENERALSETTINGS>";
     _functTrans<CPLSettings, ReadContext> addGeneral(this, &CPLSettings::AddGeneralItem, &context);
     ForEachElement(general, "ITEM", kItemNames, addGeneral);
 
@@ -153,6 +186,7 @@ HRESULT CPLSettings::LoadSettings(const std::string& path) {
   next.reset();
   if (haveInterval) SetReloadInterval(interval);
   RecordLoad(haveFileTime, fileTime);
+  context.mistakes.Report();
   return S_OK;
 }
 
@@ -169,6 +203,7 @@ CPLSettings::CriteriaRecord& CPLSettings::CurrentSet(ReadContext& context) {
 
 bool CPLSettings::AddGeneralItem(TagItems& attributes, ReadContext& context) {
   if (attributes.size() != 3) return false;
+  NoteIncompleteItem(attributes, "ITEM", context.where, context.path, context.mistakes);
   SettingItem item;
   if (!ReadItem(attributes, &item)) return false;
   Put(context.store->m_generalDefaults, std::move(item));
@@ -177,6 +212,7 @@ bool CPLSettings::AddGeneralItem(TagItems& attributes, ReadContext& context) {
 
 bool CPLSettings::AddItem(TagItems& attributes, ReadContext& context) {
   if (attributes.size() != 3) return false;
+  NoteIncompleteItem(attributes, "ITEM", context.where, context.path, context.mistakes);
   SettingItem item;
   if (!ReadItem(attributes, &item)) return false;
   Put(CurrentSet(context).m_items, std::move(item));
@@ -185,6 +221,7 @@ bool CPLSettings::AddItem(TagItems& attributes, ReadContext& context) {
 
 bool CPLSettings::AddMeasureItem(TagItems& attributes, ReadContext& context) {
   if (attributes.size() != 3 || context.engine == nullptr) return false;
+  NoteIncompleteItem(attributes, "MEASURE", context.where, context.path, context.mistakes);
   SettingItem item;
   if (!ReadItem(attributes, &item)) return false;
   Put(context.engine->m_measures, std::move(item));
@@ -203,6 +240,11 @@ bool CPLSettings::AddSetting(TagItems& attributes, ReadContext& context) {
   if (attributes.size() != 2) return false;
   int32_t id = 0;
   if (!GetIntFromVariant(&id, attributes[0].value)) return false;
+  if (context.store->m_settingsSets.count(id) != 0) {
+    context.mistakes.Add("The settings file %s has a second <SETTING ID=\"%d\">; its items are read into the first "
+                         "one, a later item replacing an earlier one of the same ID.",
+                         context.path.c_str(), static_cast<int>(id));
+  }
   context.currentSettingsID = id;
   context.haveSetting = true;
   CriteriaRecord& set = CurrentSet(context);
@@ -303,9 +345,14 @@ HRESULT CPLSettings::LoadSettingSets(CXMLDocument& document, const CXMLNode& set
     // set came before it; they are skipped instead.
     if (!AddSetting(tags, context)) continue;
 
+    const std::string where = "<SETTING ID=\"" + std::to_string(context.currentSettingsID) + "\">";
+    NoteUnreadElements(element, {"ENGINES", "ITEMS", "SUMMARY"}, where.c_str(), "", context.path, context.mistakes);
     LoadEngines(document, SelectOne(element, "ENGINES"), "ENGINE", kIdDescrNames, context);
     ForEachElement(SelectOne(element, "SUMMARY"), "INFO", kInfoNames, addInfo);
-    ForEachElement(SelectOne(element, "ITEMS"), "ITEM", kItemNames, addItem);
+    const CXMLNode items = SelectOne(element, "ITEMS");
+    NoteUnreadElements(items, {"ITEM"}, "<ITEMS>", where, context.path, context.mistakes);
+    context.where = where;
+    ForEachElement(items, "ITEM", kItemNames, addItem);
 
     CriteriaRecord& set = CurrentSet(context);
     const auto banned = set.m_items.find(SettingBlockedExtensions);
@@ -318,25 +365,41 @@ HRESULT CPLSettings::LoadSettingSets(CXMLDocument& document, const CXMLNode& set
         CStringOperation::Parse(ToCI(text), ";", set.m_bannedList);
       }
     }
-    const auto ranges = set.m_items.find(SettingDirectAccessIPRanges);
-    if (ranges != set.m_items.end() && ranges->second.value.vt == VT_BSTR) {
-      std::string text;
-      VariantToString(&text, ranges->second.value);
-      if (text.empty()) {
-        DebugLog("[CNotificationsHelper::CheckClientIPAgainstDirectAccessIPRange] Direct access IP ranges setting is "
-                 "empty.");
-      } else {
-        const std::vector<std::string> tokens = SplitAll(text, ';');
-        for (size_t t = 0; t + 1 < tokens.size(); t += 2) {
-          if (tokens[t + 1].empty()) break;
-          IPRange range;
-          MakeIPRange({tokens[t], tokens[t + 1]}, range);
-          set.m_directAccessRanges.push_back(range);
-        }
-      }
-    }
+    ReadDirectAccessRanges(set, context);
   }
   return S_OK;
+}
+
+void CPLSettings::ReadDirectAccessRanges(CriteriaRecord& set, ReadContext& context) {
+  // A set given twice is read again whole: its ranges are those of its last
+  // setting 45, once.
+  set.m_directAccessRanges.clear();
+  const auto ranges = set.m_items.find(SettingDirectAccessIPRanges);
+  if (ranges == set.m_items.end() || ranges->second.value.vt != VT_BSTR) return;
+  std::string text;
+  VariantToString(&text, ranges->second.value);
+  if (text.empty()) {
+    DebugLog("[CNotificationsHelper::CheckClientIPAgainstDirectAccessIPRange] Direct access IP ranges setting is "
+             "empty.");
+    return;
+  }
+  const std::vector<std::string> tokens = SplitAll(text, ';');
+  for (size_t t = 0; t < tokens.size(); t += 2) {
+    // A trailing ";" ends the list.
+    if (t + 1 == tokens.size() && tokens[t].empty()) break;
+    const std::string pair = t + 1 < tokens.size() ? tokens[t] + ";" + tokens[t + 1] : tokens[t];
+    IPRange range;
+    const char* fault = t + 1 < tokens.size() ? ReadIPRange(tokens[t], tokens[t + 1], range)
+                                              : "an address without the other end of its range";
+    if (fault == nullptr) {
+      set.m_directAccessRanges.push_back(range);
+      continue;
+    }
+    context.mistakes.Add("The settings file %s gives settings set %d the direct-access address range <%s>, which "
+                         "cannot be read (%s; a range is two addresses, low;high, separated by \";\"); it allows no "
+                         "download.",
+                         context.path.c_str(), static_cast<int>(set.m_nSettingsID), pair.c_str(), fault);
+  }
 }
 
 HRESULT CPLSettings::LoadEngines(CXMLDocument& document, const CXMLNode& engines, const char* name,
@@ -366,6 +429,8 @@ HRESULT CPLSettings::LoadEngines(CXMLDocument& document, const CXMLNode& engines
     if (set.m_engineOrder.empty()) continue;
     const auto engineIt = set.m_engines.find(set.m_engineOrder.back());
     if (engineIt == set.m_engines.end() || !engineIt->second) continue;
+    context.where = "<ENGINE ID=\"" + std::to_string(engineIt->first) + "\"> of <SETTING ID=\"" +
+                    std::to_string(context.currentSettingsID) + "\">";
     hr = LoadEngine(document, element, *engineIt->second, context);
     if (FAILED(hr)) throw hr;
   }
@@ -430,6 +495,37 @@ HRESULT CPLSettings::BuildEngineOptionsArray(EngineRecord& record) {
 }
 
 // ---- lookups ---------------------------------------------------------------------
+
+const CPLSettings::SettingItem* CPLSettings::FindItem(const CSettingsStore& store, int32_t settingID,
+                                                      int32_t settingsID, int32_t engineID, SettingSource* source) {
+  SettingSource ignored = SettingSource::None;
+  if (source == nullptr) source = &ignored;
+  *source = SettingSource::General;
+  const auto general = [&]() -> const SettingItem* {
+    const auto d = store.m_generalDefaults.find(settingID);
+    if (d != store.m_generalDefaults.end()) return &d->second;
+    *source = SettingSource::None;
+    return nullptr;
+  };
+  const auto setIt = store.m_settingsSets.find(settingsID);
+  if (setIt == store.m_settingsSets.end()) return general();
+  if (!setIt->second) {
+    *source = SettingSource::None;
+    return nullptr;
+  }
+  const CriteriaRecord& set = *setIt->second;
+  const auto engineIt = set.m_engines.find(engineID);
+  if (engineIt != set.m_engines.end() && engineIt->second) {
+    const auto m = engineIt->second->m_measures.find(settingID);
+    *source = SettingSource::Engine;
+    if (m != engineIt->second->m_measures.end()) return &m->second;
+  }
+  const auto own = set.m_items.find(settingID);
+  *source = SettingSource::Set;
+  if (own != set.m_items.end()) return &own->second;
+  *source = SettingSource::General;
+  return general();
+}
 
 bool CPLSettings::GetIntValue(const CSettingsStore& store, int32_t settingID, int32_t& value, int32_t settingsID,
                               int32_t engineID) {

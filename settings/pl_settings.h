@@ -137,6 +137,12 @@ class CPLSettings : public CBasicSettings {
   static bool GetHighSpeedAction(const CSettingsStore& store, const ci_string& extension, int32_t& action,
                                  int32_t engineID, int32_t settingsID);
   static bool IsInDirectAccessRange(const CSettingsStore& store, const IPAddress& address, int32_t settingsID);
+  // Where a lookup found its item: the engine's items, the set's own items
+  // or the general defaults.
+  enum class SettingSource { None, Engine, Set, General };
+  // The item a lookup with fallback reads; null when no level holds one.
+  static const SettingItem* FindItem(const CSettingsStore& store, int32_t settingID, int32_t settingsID,
+                                     int32_t engineID, SettingSource* source = nullptr);
   // Whether the caller (its identity converted once) is in the store's
   // bypass list.
   static DWORD CheckByPassList(const CSettingsStore& store, const CCallerSids& caller, BOOL& isMember);
@@ -150,6 +156,9 @@ class CPLSettings : public CBasicSettings {
     bool haveSetting = false;
     std::vector<HighSpeedApp> apps;  // the APP elements of one high-speed element
     EngineRecord* engine = nullptr;  // the engine whose items are being read
+    std::string path;                // the file, for the reports
+    std::string where;               // the element whose items are being read
+    CSettingsMistakes mistakes;
   };
 
   bool AddGeneralItem(TagItems& attributes, ReadContext& context);
@@ -172,6 +181,9 @@ class CPLSettings : public CBasicSettings {
   bool LoadEngineIniFiles(CSettingsStore& store);
 
   CriteriaRecord& CurrentSet(ReadContext& context);
+  // The set's direct-access ranges from its own setting 45; a text that
+  // cannot be read is reported and makes no range.
+  static void ReadDirectAccessRanges(CriteriaRecord& set, ReadContext& context);
 
   template <class Container>
   HRESULT SaveSection(CXMLDocument* document, CXMLNode* parent, const std::vector<std::string>& names,

@@ -28,6 +28,17 @@ int32_t SettingsTextToInt(const char* text) {
   return static_cast<int32_t>(value);
 }
 
+bool ReadPlainDecimal(const std::string& text, int32_t* value) {
+  if (text.empty() || text.size() > 9) return false;
+  int32_t result = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + (c - '0');
+  }
+  *value = result;
+  return true;
+}
+
 int32_t SettingsTextToLong(const std::string& text, int base) {
   errno = 0;
   const long long value = std::strtoll(text.c_str(), nullptr, base);

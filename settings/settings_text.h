@@ -9,6 +9,9 @@
 // atoi/_wtoi: leading blanks, one sign, decimal digits up to the first other
 // character; no digits give 0; values beyond the 32-bit range are clamped.
 int32_t SettingsTextToInt(const char* text);
+// A plain decimal number: one to nine digits and nothing else (no blank,
+// sign, fraction or base prefix). False for any other text.
+bool ReadPlainDecimal(const std::string& text, int32_t* value);
 // strtol in base 10 or 16 ("0x" accepted in base 16), clamped to 32 bits.
 int32_t SettingsTextToLong(const std::string& text, int base);
 // Every part, empty ones included ("a;;b;" gives a, "", b, "").

@@ -224,28 +224,88 @@ TEST_F(ConversionOptions, AFullLinuxPathStandsAsWritten) {
 }
 
 // A count the file gives is never taken on trust: far above any real file's,
-// it would have a reload allocate until memory runs out.
-TEST_F(ConversionOptions, ACountAboveTheMaximumFailsTheLoadAndKeepsTheLiveArrays) {
-  ASSERT_EQ(S_OK, Load());
-  const SAFEARRAY* live = Rows(1).array;
+// it would have a reload allocate until memory runs out. A count of 1,000 is
+// read; one above is reported once per load and read as 0, and the settings
+// file still loads: a rendering option must not take download control down.
+TEST_F(ConversionOptions, ACountAboveTheMaximumIsReportedAndReadAsZero) {
   CEventLog log;
   ASSERT_TRUE(log.Register(nullptr));
   SetEventReportFile(tree.dir.Path() + "events.txt");
   SetModuleEventLog(&log);
-  WriteIni("[AUTHORSTYLE]\nStyles=2000000000\n");
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), Load());
-  WriteIni("[KVStyle]\nNumStyles=1001\n");
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA), Load());
+  WriteIni("[AUTHORSTYLE]\nStyles=1000\n");
+  ASSERT_EQ(S_OK, Load());
+  const _variant_t authors = Rows(1).Find(247);
+  ASSERT_EQ(VT_ARRAY | VT_BSTR, authors.vt);
+  LONG upper = -1;
+  SafeArrayGetUBound(authors.parray, 1, &upper);
+  EXPECT_EQ(999, upper);
+  WriteIni("[AUTHORSTYLE]\nStyles=1001\n[KVStyle]\nNumStyles=2000000000\n");
+  EXPECT_EQ(S_OK, Load());
   SetModuleEventLog(nullptr);
   SetEventReportFile("");
-  EXPECT_EQ(live, Rows(1).array);
+  EXPECT_EQ(VT_EMPTY, Rows(1).Find(247).vt);
+  EXPECT_EQ(VT_NULL, Rows(1).Find(180).vt);
 
   std::ifstream in(tree.dir.Path() + "events.txt");
   std::stringstream events;
   events << in.rdbuf();
-  EXPECT_NE(std::string::npos, events.str().find("gives [AUTHORSTYLE] Styles=2000000000, above the maximum of 1000"))
+  const std::string text = events.str();
+  for (const char* expected : {"gives [AUTHORSTYLE] Styles=1001, above the maximum of 1000; it is read as 0",
+                               "gives [KVStyle] NumStyles=2000000000, above the maximum of 1000"}) {
+    const size_t first = text.find(expected);
+    EXPECT_NE(std::string::npos, first) << expected << "\n" << text;
+    // Two settings sets read the file: still one report per load.
+    EXPECT_EQ(std::string::npos, text.find(expected, first + 1)) << expected << "\n" << text;
+  }
+  EXPECT_EQ(std::string::npos, text.find("Styles=1000")) << text;
+}
+
+// What a Windows editor saves: UTF-16 with its byte-order mark, or lines
+// ended by carriage returns alone, reads as the same text in UTF-8 would; a
+// missing file and a line that cannot be read are reported by the file's path.
+TEST_F(ConversionOptions, WindowsEditorsFilesReadAsTheirTextAndMistakesAreReported) {
+  const std::string utf8 = "[KVHTMLTemplateEx]\nbHardPageMakesNewBlock=TRUE\nszMainTop=<b>\xC3\xA9t\xC3\xA9</b>\n";
+  std::string utf16 = "\xFF\xFE";
+  for (unsigned char c : std::string("[KVHTMLTemplateEx]\r\nbHardPageMakesNewBlock=TRUE\r\nszMainTop=<b>")) {
+    utf16 += static_cast<char>(c);
+    utf16 += '\0';
+  }
+  utf16 += std::string("\xE9\0t\0\xE9\0<\0/\0b\0>\0", 14);
+  for (const std::string& file : {utf8, utf16, std::string("[KVHTMLTemplateEx]\rbHardPageMakesNewBlock=TRUE\r"
+                                                           "szMainTop=<b>\xC3\xA9t\xC3\xA9</b>\r")}) {
+    WriteIni(file);
+    ASSERT_EQ(S_OK, Load());
+    EXPECT_EQ(1, Rows(1).Int(54));
+    EXPECT_EQ("<b>\xC3\xA9t\xC3\xA9</b>", Rows(1).Text(1));
+  }
+
+  CEventLog log;
+  ASSERT_TRUE(log.Register(nullptr));
+  SetEventReportFile(tree.dir.Path() + "events.txt");
+  SetModuleEventLog(&log);
+  EXPECT_EQ(S_OK, Load("missing.ini"));
+  WriteIni("[KVHTMLTemplateEx]\nbHardPageMakesNewBlock=TRUE\nthis line is no key\n");
+  EXPECT_EQ(S_OK, Load());
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  EXPECT_EQ(1, Rows(1).Int(54));
+  std::ifstream in(tree.dir.Path() + "events.txt");
+  std::stringstream events;
+  events << in.rdbuf();
+  EXPECT_NE(std::string::npos, events.str().find("Engine/ini/missing.ini (setting 1) is missing")) << events.str();
+  EXPECT_NE(std::string::npos, events.str().find("Engine/ini/conv.ini has lines that cannot be read, the first at "
+                                                 "line 3"))
       << events.str();
-  EXPECT_NE(std::string::npos, events.str().find("gives [KVStyle] NumStyles=1001")) << events.str();
+}
+
+// A ";" after a blank starts a comment, also inside a section line, which
+// then opens no section; a ";" without a blank before it is part of the name.
+TEST_F(ConversionOptions, ASemicolonInASectionLine) {
+  WriteIni("[KVHTMLTemplateEx]\n[KVHTMLOptionsEx ;a note]\nbHardPageMakesNewBlock=TRUE\n"
+           "[KVHTMLOptionsEx]\n[Notes;2]\nbDisplayRelativeFontSize=TRUE\n");
+  ASSERT_EQ(S_OK, Load());
+  EXPECT_EQ(1, Rows(1).Int(54));
+  EXPECT_EQ(0, Rows(1).Int(61));
 }
 
 TEST(ConversionOptionLoader, InputRowsWithoutIntegerIdsLeaveEmptyRowsAtTheEnd) {

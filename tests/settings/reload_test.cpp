@@ -195,6 +195,53 @@ TEST_F(Reload, AFileWithoutSettingsSetIsRefusedAndReported) {
   EXPECT_EQ(reports, std::vector<std::string>(3, report));
 }
 
+// An administrator's typo, a file cut short and a deleted file: the settings
+// in force stay, and each change is reported once, however often requests
+// look: the file, the parser's reason and line.
+TEST_F(Reload, AFileThatCannotBeReadIsReportedOncePerChange) {
+  const std::string events = tree.dir.Path() + "events.txt";
+  SetEventReportFile(events);
+  CEventLog eventLog;
+  ASSERT_TRUE(eventLog.Register("Quenlith Pellora"));
+  SetModuleEventLog(&eventLog);
+  const std::string whole = ModuleSettings(Item(2, "5") + Item(81, "0"), "");
+  long seconds = 1000000100;
+  for (const std::string& text : {std::string("<?xml version=\"1.0\"?>\n<SETTINGS>\n<GENERALSETTINGS></GENERALSETING>"
+                                              "\n</SETTINGS>"),
+                                  whole.substr(0, whole.size() / 2)}) {
+    tree.WriteModule(text);
+    SetFileTimeSeconds(tree.ModulePath(), ++seconds);
+    for (int poll = 0; poll < 3; ++poll) {
+      bool reloaded = false;
+      holder.RefreshIfNeeded(reloaded);
+    }
+    EXPECT_EQ(1, Setting2());
+  }
+  std::remove(tree.ModulePath().c_str());
+  for (int poll = 0; poll < 3; ++poll) {
+    bool reloaded = false;
+    EXPECT_LT(holder.RefreshIfNeeded(reloaded), 0);
+  }
+  EXPECT_EQ(1, Setting2());
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+
+  std::ifstream in(events);
+  std::vector<std::string> reports;
+  for (std::string line; std::getline(in, line);) reports.push_back(line);
+  ASSERT_EQ(3u, reports.size());
+  const std::string prefix = "Quenlith Pellora\tERROR\t0x60000074\t0\tThe settings file " + tree.ModulePath() +
+                             " cannot be read: ";
+  const std::string stay = "; the settings in force stay until the file can be read.";
+  for (const std::string& report : reports) {
+    EXPECT_EQ(0u, report.rfind(prefix, 0)) << report;
+    EXPECT_NE(std::string::npos, report.find(stay)) << report;
+  }
+  EXPECT_NE(std::string::npos, reports[0].find("mismatch at line 3, position ")) << reports[0];
+  EXPECT_NE(std::string::npos, reports[1].find(" at line ")) << reports[1];
+  EXPECT_NE(std::string::npos, reports[2].find("the file is missing")) << reports[2];
+}
+
 // Both switches of the module file are read anew by every reload: the
 // interval goes on to the link-criteria file, and a switched-off refresh
 // stays off.

@@ -87,6 +87,20 @@ std::vector<std::string> Entries(const std::string& folder) {
   return names;
 }
 
+// A save that fails after its temporary file was written (here the rename,
+// over what is now a folder) removes that file again.
+TEST(SettingsWriter, AFailedSaveRemovesItsTemporaryFile) {
+  CInstallTree tree;
+  tree.WriteModule(ModuleSettings(Item(2, "1"), kSets));
+  CPLSettings settings;
+  ASSERT_EQ(S_OK, settings.LoadSettings(tree.ModulePath()));
+  std::filesystem::remove(tree.ModulePath());
+  std::filesystem::create_directories(tree.ModulePath() + "/inside");
+  EXPECT_LT(settings.SaveSettings(), 0);
+  std::vector<std::string> entries = Entries(tree.SettingsDir());
+  EXPECT_EQ(std::vector<std::string>{"HXSettings.xml"}, entries);
+}
+
 // The settings file is a link to a file elsewhere, with its own mode (and,
 // where the test may set them, owner and group), beside the temporary file
 // of a save that was killed.

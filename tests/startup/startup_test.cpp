@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "host/hx_host.h"
 #include "host/hx_module.h"
+#include "host/hx_request.h"
 #include "support/temp_dir.h"
 #include "support/file_text.h"
 
@@ -35,6 +37,11 @@ class StartUp : public ::testing::Test {
     root = dir.Path() + "install/";
     fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
     settingsFile = root + "Quenlith/Pellora/Settings/HXSettings.xml";
+    // The sample names a conversion options file it does not ship, which is
+    // reported at every start; these trees have one, so that their events
+    // are those of the case at hand.
+    fs::create_directories(root + "Quenlith/Pellora/Engine/ini");
+    std::ofstream(root + "Quenlith/Pellora/Engine/ini/PelloraConv.ini") << "[KVHTMLOptionsEx]\n";
   }
 
   // Adds general setting items to the module settings file.
@@ -94,6 +101,7 @@ class StartUp : public ::testing::Test {
 };
 
 constexpr const char kError[] = "Quenlith Pellora\tERROR\t0x6000006F\t0\t";
+constexpr const char kReport[] = "Quenlith Pellora\tERROR\t0x60000074\t0\t";
 // Every report carries its text: the start-up events theirs as their string.
 constexpr const char kFailed[] =
     "Quenlith Pellora\tERROR\t0x6000007E\t0\tQuenlith Pellora failed to start and serves no requests; the error "
@@ -150,13 +158,82 @@ TEST_F(StartUp, MissingLinkCriteriaFileIsNamed) {
   EXPECT_EQ(events[2], kFailed);
 }
 
+// Besides the report that names the folder, one names the file and what the
+// parser found wrong, and where.
 TEST_F(StartUp, BrokenSettingsFileFails) {
-  std::ofstream(settingsFile, std::ios::trunc) << "<SETTINGS><GENERALSETTINGS>";
+  std::ofstream(settingsFile, std::ios::trunc) << "<SETTINGS>\n<GENERALSETTINGS>";
   EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
   const std::vector<std::string> events = Events();
-  ASSERT_EQ(events.size(), 3u);
-  EXPECT_EQ(events[1].rfind(kError + std::string("Loading Settings failed ") + root, 0), 0u) << events[1];
-  EXPECT_EQ(events[2], kFailed);
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[0].rfind(kReport + ("The settings file " + settingsFile + " cannot be read: "), 0), 0u) << events[0];
+  EXPECT_NE(events[0].find(" at line 2, position "), std::string::npos) << events[0];
+  EXPECT_NE(events[0].find("; it was not loaded."), std::string::npos) << events[0];
+  EXPECT_EQ(events[2].rfind(kError + std::string("Loading Settings failed ") + root, 0), 0u) << events[2];
+  EXPECT_EQ(events[3], kFailed);
+}
+
+// Through the module in the host: a block level that is no plain number
+// refuses downloads as an out-of-range one does, with the same event; a
+// criteria that falls back to the general level is warned about, naming the
+// criteria and the level, once per load however many downloads ask.
+TEST_F(StartUp, BlockLevelsThatAreNoNumberRefuseAndFallbacksAreNamed) {
+  std::string xml = ReadFile(settingsFile);
+  using Edit = std::pair<std::string, std::string>;
+  for (const auto& [from, to] : {Edit{"block level\" VALUE=\"1\"", "block level\" VALUE=\"0\""},
+                                 Edit{"block level\" VALUE=\"2\"", "block level\" VALUE=\"\""}}) {
+    const size_t at = xml.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    xml.replace(at, from.size(), to);
+  }
+  std::ofstream(settingsFile, std::ios::binary | std::ios::trunc) << xml;
+  const std::string modulePath = HxModulePathInInstall(root);
+  EXPECT_EQ(RunChild([&](HxModule&) {
+              HxHost host;
+              std::string error;
+              if (!host.Start(modulePath, error)) return false;
+              bool allRefused = true;
+              for (int round = 0; round < 2; ++round) {
+                // Set 1 (level ""), set 3 (no level: the general 0), criteria
+                // 9 (no link: the general 0); outside every range.
+                for (int criteria : {1, 3, 9}) {
+                  HxRequest request;
+                  const std::string description =
+                      "@user-account aclerk\n@user-domain EXAMPLE\n@criteria " + std::to_string(criteria) +
+                      "\n@client-address 192.0.2.7\nGET /owa/attachment.ashx?attach=1&id=R&attcnt=1&attid0=A0 "
+                      "HTTP/1.1\nUser-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1)\n";
+                  if (!ParseRequestDescription(description, "", request, error)) return false;
+                  const HxOutcome out = host.Run(request);
+                  allRefused = allRefused && out.answer.rfind("HTTP/1.0 401 OK\r\n", 0) == 0;
+                }
+              }
+              return allRefused;
+            }, modulePath),
+            0);
+  const std::vector<std::string> events = Events();
+  const std::vector<std::string> expected = {
+      kSucceeded,
+      kError + std::string("Direct file access block level <> of settings <1> is invalid; direct downloads of "
+                           "attachments and documents are refused until it is 0, 1 or 2."),
+      "Quenlith Pellora\tWARNING\t0x6000006F\t0\tDirect file access block level of settings <3> (criteria <3>) "
+      "cannot be read: the criteria has no link, the link names no settings set, or the set has no item 43; the "
+      "general level <0> applies.",
+      "Quenlith Pellora\tWARNING\t0x6000006F\t0\tDirect file access block level of settings <0> (criteria <9>) "
+      "cannot be read: the criteria has no link, the link names no settings set, or the set has no item 43; the "
+      "general level <0> applies."};
+  EXPECT_EQ(events, expected);
+}
+
+// A rendering option never takes download control down: a conversion options
+// file with a count above the maximum is reported and the module serves.
+TEST_F(StartUp, AConversionOptionsFileWithACountTooHighIsReportedAndTheModuleServes) {
+  const std::string ini = root + "Quenlith/Pellora/Engine/ini/PelloraConv.ini";
+  std::ofstream(ini, std::ios::trunc) << "[KVStyle]\nNumStyles=1001\n";
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  const std::vector<std::string> expected = {
+      "Quenlith Pellora\tWARNING\t0x60000074\t0\tThe conversion options file " + ini +
+          " gives [KVStyle] NumStyles=1001, above the maximum of 1000; it is read as 0, so none of them is read.",
+      kSucceeded};
+  EXPECT_EQ(Events(), expected);
 }
 
 TEST_F(StartUp, TemporaryDirectoryThatCannotBeMadeFails) {

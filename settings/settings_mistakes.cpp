@@ -1,0 +1,44 @@
+#include "settings/settings_mistakes.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "common/event_log.h"
+
+void CSettingsMistakes::Add(const char* format, ...) {
+  char text[2048] = {};
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  // What the reader meets twice in one load (a set given twice) is one mistake.
+  for (const std::string& known : m_texts) {
+    if (known == text) return;
+  }
+  m_texts.emplace_back(text);
+}
+
+void CSettingsMistakes::Report() {
+  for (const std::string& text : m_texts) {
+    DebugLog("%s", text.c_str());
+    LogEventF(EVENTLOG_WARNING_TYPE, "%s", text.c_str());
+  }
+  m_texts.clear();
+}
+
+void ReportUnreadableSettingsFile(const std::string& path, const XMLLoadFailure& failure, bool settingsInForce) {
+  // The parser's reason ends with a line break of its own.
+  std::string reason = failure.reason;
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ')) reason.pop_back();
+  if (reason.empty()) reason = "unknown reason";
+  char where[64] = {};
+  if (failure.line > 0) {
+    std::snprintf(where, sizeof where, " at line %ld, position %ld", static_cast<long>(failure.line),
+                  static_cast<long>(failure.position));
+  }
+  const char* outcome = settingsInForce ? "the settings in force stay until the file can be read"
+                                        : "it was not loaded";
+  DebugLog("The settings file %s cannot be read: %s%s; %s.", path.c_str(), reason.c_str(), where, outcome);
+  LogEventF(EVENTLOG_ERROR_TYPE, "The settings file %s cannot be read: %s%s; %s.", path.c_str(), reason.c_str(), where,
+            outcome);
+}

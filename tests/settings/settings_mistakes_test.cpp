@@ -1,0 +1,133 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/event_log.h"
+#include "settings/handle_pl_settings.h"
+#include "settings_files.h"
+
+namespace {
+
+// The events of one start-up load of both files.
+std::string EventsOfLoad(CInstallTree& tree, CHandlePLSettings& holder) {
+  const std::string events = tree.dir.Path() + "events.txt";
+  SetEventReportFile(events);
+  CEventLog eventLog;
+  EXPECT_TRUE(eventLog.Register("Quenlith Pellora"));
+  SetModuleEventLog(&eventLog);
+  std::string dir = tree.SettingsDir();
+  EXPECT_EQ(S_OK, holder.LoadSettings(dir));
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  std::stringstream text;
+  text << std::ifstream(events).rdbuf();
+  return text.str();
+}
+
+void ExpectOnce(const std::string& all, const std::string& text) {
+  const size_t first = all.find(text);
+  EXPECT_NE(std::string::npos, first) << text << "\n" << all;
+  EXPECT_EQ(std::string::npos, all.find(text, first + 1)) << text << "\n" << all;
+}
+
+// The small mistakes of hand-typed files, each of which the reader passes by
+// or reads otherwise than meant, reach the event log once per load, naming
+// the file, the element or text, and what is used instead; the ranges that
+// cannot be read allow nothing.
+TEST(SettingsMistakes, EachIsReportedOncePerLoad) {
+  CInstallTree tree;
+  const std::string set1 = "<SETTING ID=\"1\" DESCR=\"a\"><ITEMS><item ID=\"43\" DESCR=\"d\" VALUE=\"2\"/>"
+                           "<ITEM ID=\"51\" DESCR=\"d\" VAULE=\"1\"/>" +
+                           Item(45,
+                                "127.0.0.0/8;10.0.0.9;10.0.0.9;10.0.0.1;10.0.0.1;127.0.0.256;"
+                                "10.0.0.1,10.0.0.9;10.0.0.1 - 10.0.0.9;10.0.0.1;10.0.0.9;10.0.0.7") +
+                           "</ITEMS></SETTING>";
+  const std::string set1Again = "<SETTING ID=\"1\" DESCR=\"b\"><ITEMS>" + Item(2, "0") + "</ITEMS></SETTING>";
+  tree.WriteModule(ModuleSettings(Item(43, "0"), set1 + set1Again));
+  tree.WriteLinks(Links("<HX ID=\"4\"><LINK CRITERIA_ID=\"1\" SETTINGS_ID=\"1\"/><link CRITERIA_ID=\"2\" "
+                        "SETTINGS_ID=\"1\"/><LINK CRITERIA_ID=\"3\" SETTINGS_ID_=\"1\"/></HX>"));
+  CHandlePLSettings holder;
+  const std::string all = EventsOfLoad(tree, holder);
+
+  const std::string module = "The settings file " + tree.ModulePath();
+  ExpectOnce(all, module + " has an element <item> in <ITEMS> of <SETTING ID=\"1\"> that is not read (element "
+                           "names are case-sensitive); what it would set comes from the general settings");
+  ExpectOnce(all, module + " has <ITEM ID=\"51\"> in <SETTING ID=\"1\"> without a VALUE attribute");
+  ExpectOnce(all, module + " has a second <SETTING ID=\"1\">; its items are read into the first one");
+  for (const char* range : {"<127.0.0.0/8;10.0.0.9>", "<10.0.0.1;127.0.0.256>", "<10.0.0.1,10.0.0.9;10.0.0.1 - "
+                            "10.0.0.9>", "<10.0.0.9;10.0.0.1>", "<10.0.0.7>"}) {
+    ExpectOnce(all, module + " gives settings set 1 the direct-access address range " + range);
+  }
+  const std::string links = "The link-criteria file " + tree.LinksPath();
+  ExpectOnce(all, links + " has no <HX ID=\"3\"> element, the one this module reads (it has HX ID 4); no criteria is "
+                          "linked");
+  ExpectOnce(all, links + " has an element <link> that is not read");
+  ExpectOnce(all, links + " has a <LINK> (CRITERIA_ID \"3\") without a SETTINGS_ID attribute");
+  EXPECT_EQ(std::string::npos, all.find("<10.0.0.1;10.0.0.9>")) << all;
+
+  // The one readable range stands; the ones that cannot be read allow nothing.
+  bool found = false;
+  EXPECT_TRUE(holder.CheckClientIPAgainstDirectAccessIPRange("10.0.0.5", found, 1));
+  EXPECT_FALSE(holder.CheckClientIPAgainstDirectAccessIPRange("127.0.0.1", found, 1));
+  EXPECT_FALSE(holder.CheckClientIPAgainstDirectAccessIPRange("10.0.0.8", found, 2));
+}
+
+// A level is a plain decimal number; any other text, the empty one included,
+// reads as invalid, never as a level or as the reader's preset.
+TEST(SettingsMistakes, LevelsReadOnlyPlainNumbers) {
+  CInstallTree tree;
+  std::string sets;
+  const char* texts[] = {"", "two", "0x2", " 2", "2.0", "-1", "2", "7"};
+  for (int i = 0; i < 8; ++i) {
+    sets += "<SETTING ID=\"" + std::to_string(i + 1) + "\" DESCR=\"d\"><ITEMS>" + Item(43, texts[i]) +
+            "</ITEMS></SETTING>";
+  }
+  tree.WriteModule(ModuleSettings(Item(43, "0"), sets + "<SETTING ID=\"20\" DESCR=\"d\"/>"));
+  tree.WriteLinks(Links("<HX ID=\"3\"/>"));
+  CHandlePLSettings holder;
+  EventsOfLoad(tree, holder);
+  using Outcome = CHandlePLSettings::LevelValue::Outcome;
+  for (int i = 0; i < 6; ++i) {
+    const CHandlePLSettings::LevelValue value = holder.ReadLevel(43, i + 1, 0);
+    EXPECT_EQ(Outcome::Invalid, value.outcome) << texts[i];
+    EXPECT_EQ(texts[i], value.text);
+  }
+  for (int i : {6, 7}) {
+    const CHandlePLSettings::LevelValue value = holder.ReadLevel(43, i + 1, 0);
+    EXPECT_EQ(Outcome::Read, value.outcome) << texts[i];
+    EXPECT_EQ(CPLSettings::SettingSource::Set, value.source);
+  }
+  EXPECT_EQ(7, holder.ReadLevel(43, 8, 0).level);
+  // A set without the level takes the general one, and says where it came from.
+  const CHandlePLSettings::LevelValue general = holder.ReadLevel(43, 20, 0);
+  EXPECT_EQ(Outcome::Read, general.outcome);
+  EXPECT_EQ(0, general.level);
+  EXPECT_EQ(CPLSettings::SettingSource::General, general.source);
+}
+
+}  // namespace
+
+namespace {
+
+// Many request threads meet one mistake at once: one of them reports it.
+TEST(SettingsReportsConcurrent, OneReportPerKeyAndLoad) {
+  CHandlePLSettings holder;
+  std::atomic<int> reports{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        if (holder.FirstReportOfThisLoad("43 invalid " + std::to_string(i % 4))) ++reports;
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(4, reports.load());
+}
+
+}  // namespace
