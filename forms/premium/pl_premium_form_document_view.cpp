@@ -222,11 +222,11 @@ std::string CPLPremiumFormDocumentView::ViewCellHTML(const std::string& sFilePat
   sHTML +=
       "<td id=_QLPLViewDocTD nowrap><a id=_QLPLViewDocA onDblClick=\"return false;\" "
       "onClick='javascript:f_viewAttachment(\"";
-  sHTML += MarkupInScriptAttribute(sFilePath, ScriptCarrier::EventHandler);
+  sHTML += MarkupInScriptAttribute(sFilePath, ScriptCarrier::EventHandler, PageChars());
   sHTML += "\",";
   sHTML += ToString(m_nDefaultVisualisation);
   sHTML += ",\"";
-  sHTML += MarkupNameInScriptAttribute(sFileName, ScriptCarrier::EventHandler);
+  sHTML += MarkupNameInScriptAttribute(sFileName, ScriptCarrier::EventHandler, PageChars());
   sHTML += "\",\"";
   sHTML += dwDocumentType == DocumentType::SharePoint ? "wss" : "unc";
   sHTML += "\");' title=\"";
@@ -250,11 +250,11 @@ DWORD CPLPremiumFormDocumentView::AddPLContextMenuAttributesToFileLinkElement(
     DebugLog("%sreturned <%d>.", kMenuPrefix, static_cast<int>(dwRet));
     return dwRet;
   }
-  AppendMenuFlagAttributes(sText, flags);
-  AppendMenuAttribute(sText, "_QLPLFilename", sFileName);
+  AppendMenuFlagAttributes(sText, flags, PageChars());
+  AppendMenuAttribute(sText, "_QLPLFilename", sFileName, PageChars());
   if (IsDirectAccessOffered(flags)) {
     const std::string sRequestPath = DecodeHtmlCharacterReferences(sFilePath);
-    AppendMenuAttribute(sText, "_QLPLFileIDHash", CUtil::HashString(sRequestPath.c_str()));
+    AppendMenuAttribute(sText, "_QLPLFileIDHash", CUtil::HashString(sRequestPath.c_str()), PageChars());
     if (dwLevel == OwaAttachmentLevel::ForceSave) {
       if (dwDocumentType == DocumentType::Unc) {
         std::string sForceSaveID = sRequestPath + "?UriFlags=UncDocument";
@@ -262,10 +262,10 @@ DWORD CPLPremiumFormDocumentView::AddPLContextMenuAttributesToFileLinkElement(
           DebugLog("%sCStringOperation::Encode64() failed.", kMenuPrefix);
           dwRet = HX_RC_MISSING;
         } else {
-          AppendMenuAttribute(sText, "_QLPLOWAForceSaveID", sForceSaveID);
+          AppendMenuAttribute(sText, "_QLPLOWAForceSaveID", sForceSaveID, PageChars());
         }
       } else if (dwDocumentType == DocumentType::SharePoint) {
-        AppendMenuAttribute(sText, "_QLPLOWAForceSaveID", "unresolved");
+        AppendMenuAttribute(sText, "_QLPLOWAForceSaveID", "unresolved", PageChars());
       } else {
         DebugLog("%sInvalid DocumentView document type: <%d>.", kMenuPrefix, static_cast<int>(dwDocumentType));
         dwRet = HX_RC_INVALID_DATA;

@@ -8,6 +8,7 @@ namespace {
 
 constexpr ScriptCarrier kHandler = ScriptCarrier::EventHandler;
 constexpr ScriptCarrier kLink = ScriptCarrier::JavaScriptLink;
+const CPageChars kUtf8 = CPageChars::Utf8();
 
 // A file name keeps the spelling the product always gave it (so ordinary
 // pages do not change); every other way the browser could read a double
@@ -30,24 +31,24 @@ TEST(PageValues, NameKeepsItsSpellingUnlessALayerMustEscapeIt) {
       {"pct%22&percnt;22&#37;", kLink, "pct%2522%2522%25"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.written, MarkupNameInScriptAttribute(c.markup, c.carrier)) << c.markup;
+    EXPECT_EQ(c.written, MarkupNameInScriptAttribute(c.markup, c.carrier, kUtf8)) << c.markup;
   }
   // A path keeps every character: a double quote stays one.
   EXPECT_EQ("file://x/Ada&#39;s \\\"q\\\" \\\" &amp;",
-            MarkupInScriptAttribute("file://x/Ada's \"q\" &quot; &amp;", kHandler));
+            MarkupInScriptAttribute("file://x/Ada's \"q\" &quot; &amp;", kHandler, kUtf8));
 }
 
 // An id reaches the script exactly: nothing in it can end the string, the
 // link or the attribute, or be read as a character reference.
 TEST(PageValues, IdAndRequestValuesCannotEndTheirPlace) {
-  EXPECT_EQ("RgAAAAB2cE1kAAAJ", ValueInScriptAttribute("RgAAAAB2cE1kAAAJ", kHandler));
+  EXPECT_EQ("RgAAAAB2cE1kAAAJ", ValueInScriptAttribute("RgAAAAB2cE1kAAAJ", kHandler, kUtf8));
   EXPECT_EQ("I&#39;>\\x3Cimg src=x>&amp;quot;\\\"\\\\\\n%",
-            ValueInScriptAttribute("I'><img src=x>&quot;\"\\\n%", kHandler));
-  EXPECT_EQ("Q1&2&amp;#3%2522", ValueInScriptAttribute("Q1&2&#3%22", kLink));
-  EXPECT_EQ("a&quot;b&quot;'<", MarkupInDoubleQuotedAttribute("a\"b&quot;'<"));
-  EXPECT_EQ("qlcsm-", ValueInAnyAttribute("qlcsm-"));
+            ValueInScriptAttribute("I'><img src=x>&quot;\"\\\n%", kHandler, kUtf8));
+  EXPECT_EQ("Q1&2&amp;#3%2522", ValueInScriptAttribute("Q1&2&#3%22", kLink, kUtf8));
+  EXPECT_EQ("a&quot;b&quot;'<", MarkupInDoubleQuotedAttribute("a\"b&quot;'<", kUtf8));
+  EXPECT_EQ("qlcsm-", ValueInAnyAttribute("qlcsm-", kUtf8));
   EXPECT_EQ("&quot;&#32;on&#9;&#10;&#13;&#12;&#39;&lt;&gt;&#96;&amp;x&1=",
-            ValueInAnyAttribute("\" on\t\n\r\f'<>`&x&1="));
+            ValueInAnyAttribute("\" on\t\n\r\f'<>`&x&1=", kUtf8));
 }
 
 }  // namespace
