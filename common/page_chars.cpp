@@ -109,8 +109,11 @@ class CWalk {
   }
   // A pair whose second byte is ASCII is one character only where the set
   // has one there; elsewhere the browser reads the ASCII byte by itself.
+  // Browsers' Big5 has no character below lead 0x87, where the Windows code
+  // page has its user-defined ones.
   bool IsCharacter(size_t length) const {
     if (Byte(length - 1) >= 0x80) return true;
+    if (m_page.GetKind() == CPageChars::Kind::Big5 && Byte(0) < 0x87) return false;
     return MultiByteToWideChar(m_page.GetPairCodePage(), 0, m_text.data() + m_pos, static_cast<int>(length), nullptr,
                                0) == 1;
   }
