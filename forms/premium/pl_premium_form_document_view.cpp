@@ -71,7 +71,10 @@ std::string FileNameMarkup(const std::string& sPathMarkup, const CPageChars& pag
   while (first < last && IsBlank(chars[first].text)) ++first;
   while (last > first && IsBlank(chars[last - 1].text)) --last;
   if (first == last) return std::string();
-  return sPathMarkup.substr(chars[first].begin, chars[last - 1].end - chars[first].begin);
+  // From right after the slash or blank, so that a shift sequence the name
+  // begins with stays with it.
+  const size_t begin = first > 0 ? chars[first - 1].end : 0;
+  return sPathMarkup.substr(begin, chars[last - 1].end - begin);
 }
 
 const char* TypeWord(DWORD dwDocumentType) {
