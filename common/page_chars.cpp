@@ -111,8 +111,12 @@ class CWalk {
   // has one there; elsewhere the browser reads the ASCII byte by itself.
   // Browsers' Big5 has no character below lead 0x87, where the Windows code
   // page has its user-defined ones.
+  // Of the ASCII bytes a trail byte can be, only "\\" and "`" are escaped
+  // anywhere; for any other the bytes come out the same either way, so the
+  // set is not asked.
   bool IsCharacter(size_t length) const {
-    if (Byte(length - 1) >= 0x80) return true;
+    const unsigned char trail = Byte(length - 1);
+    if (trail >= 0x80 || (trail != '\\' && trail != '`')) return true;
     if (m_page.GetKind() == CPageChars::Kind::Big5 && Byte(0) < 0x87) return false;
     return MultiByteToWideChar(m_page.GetPairCodePage(), 0, m_text.data() + m_pos, static_cast<int>(length), nullptr,
                                0) == 1;
