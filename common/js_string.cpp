@@ -1,5 +1,7 @@
 #include "common/js_string.h"
 
+#include <string_view>
+
 namespace {
 
 void AppendHexEscape(std::string& out, unsigned char c) {
@@ -10,34 +12,30 @@ void AppendHexEscape(std::string& out, unsigned char c) {
 }
 
 // U+2028 and U+2029 end a line inside older JavaScript string literals.
-bool IsUnicodeLineBreakAt(const std::string& text, size_t i) {
-  return i + 2 < text.size() && static_cast<unsigned char>(text[i]) == 0xE2 &&
-         static_cast<unsigned char>(text[i + 1]) == 0x80 &&
-         (static_cast<unsigned char>(text[i + 2]) == 0xA8 || static_cast<unsigned char>(text[i + 2]) == 0xA9);
+bool AppendLineSeparatorEscape(std::string_view chars, std::string& out) {
+  if (chars == "\xE2\x80\xA8") out += "\\u2028";
+  if (chars == "\xE2\x80\xA9") out += "\\u2029";
+  return !out.empty();
 }
 
 }  // namespace
 
-std::string EscapeJavaScriptString(const std::string& text, char quote) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (IsUnicodeLineBreakAt(text, i)) {
-      out += text[i + 2] == '\xA8' ? "\\u2028" : "\\u2029";
-      i += 2;
-    } else if (c == '\\' || c == static_cast<unsigned char>(quote)) {
+std::string EscapeJavaScriptString(const std::string& text, char quote, const CPageChars& page) {
+  const bool bUtf8 = page.GetKind() == CPageChars::Kind::Utf8;
+  const bool bHz = page.GetKind() == CPageChars::Kind::Hz;
+  return RewritePageChars(text, page, [&](std::string_view chars, bool bAscii, std::string& out) {
+    if (!bAscii) return bUtf8 && AppendLineSeparatorEscape(chars, out);
+    const unsigned char c = static_cast<unsigned char>(chars[0]);
+    if (c == '\\' || c == static_cast<unsigned char>(quote)) {
       out += '\\';
       out += static_cast<char>(c);
     } else if (c == '\r') {
       out += "\\r";
     } else if (c == '\n') {
       out += "\\n";
-    } else if (c == '<' || c < 0x20 || c == 0x7F) {
+    } else if (c == '<' || c < 0x20 || c == 0x7F || (bHz && c == '~')) {
       AppendHexEscape(out, c);
-    } else {
-      out += static_cast<char>(c);
     }
-  }
-  return out;
+    return !out.empty();
+  });
 }

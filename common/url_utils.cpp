@@ -7,7 +7,7 @@ int HexDigitValue(char c) {
   return -1;
 }
 
-std::string URLDecode(const std::string& text) {
+std::string URLDecode(const std::string& text, DecodedZero zero) {
   std::string out;
   out.reserve(text.size());
   const size_t n = text.size();
@@ -20,7 +20,7 @@ std::string URLDecode(const std::string& text) {
         const char decoded = static_cast<char>(hi * 16 + lo);
         // The decoded text is handed on as a C string; what follows a zero
         // byte would be invisible there but not here.
-        if (decoded == '\0') break;
+        if (decoded == '\0' && zero == DecodedZero::EndsText) break;
         out.push_back(decoded);
         i += 2;
         continue;

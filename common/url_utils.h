@@ -10,9 +10,13 @@
 // The value of one hexadecimal digit of either case, -1 for any other byte.
 int HexDigitValue(char c);
 
+// What a decoded zero byte does: ends a value that is handed on as a C
+// string, or is kept in one that goes on whole (an id written into a page).
+enum class DecodedZero { EndsText, Kept };
+
 // Decodes "%XY" escapes; a '+' stays a '+'. A '%' not followed by two
-// hexadecimal digits is kept as it is. A decoded zero byte ends the text.
-std::string URLDecode(const std::string& text);
+// hexadecimal digits is kept as it is.
+std::string URLDecode(const std::string& text, DecodedZero zero = DecodedZero::EndsText);
 
 // `text` as one value of a query string: every byte but letters, digits and
 // "-._~/!$'()*,:;=@" is written "%XY", so that no "&", "#", "+" or "%" of the

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/ci_string.h"
+#include "common/url_utils.h"
 #include "filter/dll_context.h"
 #include "platform/win_types.h"
 
@@ -35,7 +36,8 @@ class CNotificationsHelper {
   // Value of a query parameter of a URL, URL-decoded. `start` is the position
   // of the "?" (found when npos).
   static bool GetURLParamValue(const std::string& url, const std::string& name,
-                               std::string& value, size_t start = std::string::npos);
+                               std::string& value, size_t start = std::string::npos,
+                               DecodedZero zero = DecodedZero::EndsText);
 
   // The attachment identifiers "attid0".."attid<attcnt-1>" of the request.
   static DWORD GetRequestParamAttIDs(const CRequestInfo* pRequestInfo, std::vector<std::string>& ids);

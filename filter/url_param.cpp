@@ -5,7 +5,7 @@
 #include "filter/notifications_helper.h"
 
 bool CNotificationsHelper::GetURLParamValue(const std::string& url, const std::string& name,
-                                            std::string& value, size_t start) {
+                                            std::string& value, size_t start, DecodedZero zero) {
   value.clear();
   DebugLog("[CNotificationsHelper::GetURLParamValue] Starts.");
   if (start == std::string::npos) {
@@ -31,7 +31,7 @@ bool CNotificationsHelper::GetURLParamValue(const std::string& url, const std::s
     valueBegin = pos + search.size();
   }
   const size_t end = url.find('&', valueBegin);
-  value = URLDecode(url.substr(valueBegin, end == std::string::npos ? std::string::npos : end - valueBegin));
+  value = URLDecode(url.substr(valueBegin, end == std::string::npos ? std::string::npos : end - valueBegin), zero);
   DebugLog("[CNotificationsHelper::GetURLParamValue] returned bRet <%s> sValue <%s>.", "TRUE", value.c_str());
   return true;
 }

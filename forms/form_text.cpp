@@ -14,9 +14,9 @@ const char* const kScriptBlockClose = "\r\n//QUENLITH PELLORA\r\n</script>";
 
 std::string ProductScriptBlock(const std::string& lines) { return kScriptBlockOpen + lines + kScriptBlockClose; }
 
-void AppendStringLine(std::string& sLines, const char* pPrefix, const std::string& sValue) {
+void AppendStringLine(std::string& sLines, const char* pPrefix, const std::string& sValue, const CPageChars& page) {
   sLines += pPrefix;
-  sLines += EscapeJavaScriptString(sValue, '"');
+  sLines += EscapeJavaScriptString(sValue, '"', page);
   sLines += "\";\r\n";
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/log_words.h"
+#include "common/page_chars.h"
 #include "platform/win_types.h"
 
 class CHXFormContext;
@@ -15,9 +16,9 @@ class CHXFormContext;
 std::string ProductScriptBlock(const std::string& lines);
 // Lines of that block: prefix + value + "\";\r\n" (the prefix ends with the
 // opening double quote), and prefix + "1" or "0" + ";\r\n". The value comes
-// from a request, a setting or the page: it is escaped so that it stays one
-// string and cannot end the script block.
-void AppendStringLine(std::string& sLines, const char* pPrefix, const std::string& sValue);
+// from a request, a setting or the page: it is escaped, in the page's
+// characters, so that it stays one string and cannot end the script block.
+void AppendStringLine(std::string& sLines, const char* pPrefix, const std::string& sValue, const CPageChars& page);
 void AppendFlagLine(std::string& sLines, const char* pPrefix, bool bValue);
 
 // The closing banner of a form's Process, each line opened by pPrefix

@@ -1,9 +1,20 @@
-// HTML character references in attribute values: "&amp;", "&quot;", "&lt;",
-// "&gt;", "&apos;", "&nbsp;", "&#38;" and "&#x26;". Numeric references
-// become UTF-8; an unknown or unterminated reference stays as written, so a
-// raw "&" between query parameters reads as before.
+// Character references in attribute values, read the way the browser reads
+// them: the one reader behind every decision on a value of the page and
+// behind the escaping of values copied from its markup.
 #pragma once
 
 #include <string>
+#include <string_view>
 
+// The reference that begins with the "&" at `amp`, as the browser reads it
+// in an attribute value: its length (0 when the browser keeps the "&" as
+// text) and its text in UTF-8. Numeric references take decimal or, after
+// "x", hexadecimal digits and end at the first other character, ";" taken
+// along; zero, a surrogate or a value beyond Unicode reads U+FFFD and
+// 0x80-0x9F the windows-1252 character. Named references are the HTML
+// standard's; the few legacy names read without ";" are not read so when a
+// letter, a digit or "=" follows.
+size_t ReadCharacterReference(std::string_view text, size_t amp, std::string& out);
+
+// The value with every reference replaced by its text; the rest as written.
 std::string DecodeHtmlCharacterReferences(const std::string& text);

@@ -25,8 +25,8 @@ const char* const kStyleSheetAfter = "\">\n";
 
 // The path holds the request's cached-script prefix: it must not end the
 // attribute.
-std::string LinkElement(const std::string& path, DWORD dwKind) {
-  const std::string value = ValueInAnyAttribute(path);
+std::string LinkElement(const std::string& path, DWORD dwKind, const CPageChars& page) {
+  const std::string value = ValueInAnyAttribute(path, page);
   std::string element;
   element.reserve(256);
   if (dwKind == ScriptLinkKind::Script) element.append(kScriptBefore).append(value).append(kScriptAfter);
@@ -65,7 +65,7 @@ DWORD CHXForm::PrefixLinkedScripts(CHXFormContext* pFormContext, const std::stri
   }
   // The prefix comes from the request and goes into the page's own "src",
   // quoted or not: it must not end that attribute.
-  const std::string prefix = ValueInAnyAttribute(pScriptManager->GetPrefix());
+  const std::string prefix = ValueInAnyAttribute(pScriptManager->GetPrefix(), pFormContext->m_pageChars);
   CDOMSource& dom = *pFormContext->m_spDom;
   const CDOMElement parent = bInHead ? dom.getHead() : dom.getHtml();
   const CDOMStartTagVector scripts = parent.getStartTagsByTagName("SCRIPT");
@@ -122,7 +122,7 @@ DWORD CHXForm::InsertScriptLink(CHXFormContext* pFormContext, const std::string&
   }
   const CDOMElement& head = pFormContext->m_spDom->getHead();
   const DWORD dwRet =
-      head.appendContentData(LinkElement(csScriptPath, dwKind), pFormContext->m_pcobBufferInstructionList);
+      head.appendContentData(LinkElement(csScriptPath, dwKind, pFormContext->m_pageChars), pFormContext->m_pcobBufferInstructionList);
   if (dwRet != 0) DebugLog("[CHXForm::InsertScriptLink] Error: InsertHtmlStringAtPosition for script failed!");
   return dwRet;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "common/ci_string.h"
+#include "common/page_chars.h"
 #include "forms/page_dom.h"
 #include "platform/win_types.h"
 
@@ -51,6 +52,10 @@ class CHXFormContext {
   // Trimmed; empty when the page has no template comment.
   ci_string m_csTemplateName;
   DWORD m_dwOWAExperience = OwaExperience::None;
+  // The characters of the page in the set its Content-Type names, as the
+  // product form read it; every value written into the page is escaped on
+  // this walk.
+  CPageChars m_pageChars = CPageChars::Utf8();
 
  protected:
   virtual void Initialize(CDLLContext* pContext, CBufferInstructionList* pList);

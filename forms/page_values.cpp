@@ -3,12 +3,12 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
+#include <string_view>
+#include <vector>
 
 #include "common/js_string.h"
-#include "common/string_utils.h"
-#include "common/url_utils.h"
-#include "platform/wide_text.h"
+#include "forms/html_char_refs.h"
 
 namespace {
 
@@ -16,152 +16,120 @@ namespace {
 enum class Reading { Exact, ProductName };
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
-
-// The value of one digit of a numeric character reference, or -1.
-int DigitValue(char c, bool bHex) {
-  if (bHex) return HexDigitValue(c);
-  return IsAsciiDigit(c) ? c - '0' : -1;
-}
 
 // The browser reads a character reference only where "&" is followed by a
 // letter or "#"; no reference name begins with a digit.
-bool CouldBeginReference(const std::string& text, size_t amp) {
+bool CouldBeginReference(std::string_view text, size_t amp) {
   return amp + 1 < text.size() && (IsAsciiLetter(text[amp + 1]) || text[amp + 1] == '#');
 }
 
+// Each ASCII character `from` of the text written as `to`.
+std::string ReplaceAsciiChar(const std::string& text, char from, const char* to, const CPageChars& page) {
+  return RewritePageChars(text, page, [&](std::string_view chars, bool bAscii, std::string& out) {
+    if (!bAscii || chars[0] != from) return false;
+    out += to;
+    return true;
+  });
+}
+
 // The value, script-string and javascript: link layers of plain text.
-std::string ScriptLayers(std::string text, Reading reading, ScriptCarrier carrier) {
-  if (reading == Reading::ProductName) std::replace(text.begin(), text.end(), '"', '\'');
-  std::string out = EscapeJavaScriptString(text, '"');
-  if (carrier == ScriptCarrier::JavaScriptLink) ReplaceAll(out, "%", "%25");
+std::string ScriptLayers(const std::string& text, Reading reading, ScriptCarrier carrier, const CPageChars& page) {
+  std::string out = reading == Reading::ProductName ? ReplaceAsciiChar(text, '"', "'", page) : text;
+  out = EscapeJavaScriptString(out, '"', page);
+  if (carrier == ScriptCarrier::JavaScriptLink) out = ReplaceAsciiChar(out, '%', "%25", page);
   return out;
 }
 
 // The attribute layer of plain text in a single-quoted attribute.
-std::string InSingleQuotes(const std::string& text) {
+std::string InSingleQuotes(const std::string& text, const CPageChars& page) {
+  return RewritePageChars(text, page, [&](std::string_view chars, bool bAscii, std::string& out) {
+    if (!bAscii) return false;
+    const size_t at = static_cast<size_t>(chars.data() - text.data());
+    if (chars[0] == '\'') out += "&#39;";
+    if (chars[0] == '&' && CouldBeginReference(text, at)) out += "&amp;";
+    return !out.empty();
+  });
+}
+
+// Text of a reference (UTF-8) as ASCII markup: every other character as a
+// numeric reference, so it reads the same in a page of any character set.
+std::string AsAsciiMarkup(const std::string& text) {
   std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\'') {
-      out += "&#39;";
-    } else if (text[i] == '&' && CouldBeginReference(text, i)) {
-      out += "&amp;";
-    } else {
-      out += text[i];
+  ForEachPageChar(text, CPageChars::Utf8(), [&](std::string_view chars, bool bAscii) {
+    if (bAscii) {
+      out += chars;
+      return;
     }
-  }
+    uint32_t cp = static_cast<unsigned char>(chars[0]) & (chars.size() == 2 ? 0x1F : chars.size() == 3 ? 0x0F : 0x07);
+    for (size_t i = 1; i < chars.size(); ++i) cp = (cp << 6) | (static_cast<unsigned char>(chars[i]) & 0x3F);
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "&#x%X;", static_cast<unsigned>(cp));
+    out += buffer;
+  });
   return out;
 }
 
-// "&#34;", "&#x22", "&#0000034;" and the like, as the browser reads them in
-// an attribute: the ";" is optional, and zero, a surrogate or a value beyond
-// Unicode is U+FFFD. The length of the reference, 0 without a digit.
-size_t ReadNumericReference(const std::string& markup, size_t amp, std::string& text) {
-  size_t i = amp + 2;
-  const bool bHex = i < markup.size() && (markup[i] == 'x' || markup[i] == 'X');
-  if (bHex) ++i;
-  const size_t first = i;
-  uint32_t value = 0;
-  for (int digit = 0; i < markup.size() && (digit = DigitValue(markup[i], bHex)) >= 0; ++i) {
-    if (value <= 0x10FFFF) value = value * (bHex ? 16 : 10) + static_cast<uint32_t>(digit);
-  }
-  if (i == first) return 0;
-  if (i < markup.size() && markup[i] == ';') ++i;
-  const bool bValid = value != 0 && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF);
-  text.clear();
-  AppendUtf8(text, bValid ? value : 0xFFFD);
-  return i - amp;
-}
-
-// The named references that stand for a character some layer escapes (a
-// double quote, "<", "\", "%", a tab, a line feed). The legacy ones are also
-// read without ";", unless a letter, a digit or "=" follows (attribute rule).
-struct EscapedNamedReference {
-  const char* pName;
-  const char* pText;
-  bool bLegacy;
-};
-const EscapedNamedReference kEscapedNamedReferences[] = {
-    {"quot", "\"", true},       {"QUOT", "\"", true},    {"lt", "<", true},
-    {"LT", "<", true},          {"bsol", "\\", false},   {"percnt", "%", false},
-    {"NewLine", "\n", false},   {"Tab", "\t", false},    {"nvlt", "<\xE2\x83\x92", false},
-};
-
-// The length of such a named reference at amp, 0 for any other text.
-size_t ReadNamedReference(const std::string& markup, size_t amp, std::string& text) {
-  for (const EscapedNamedReference& ref : kEscapedNamedReferences) {
-    const size_t nameLength = std::strlen(ref.pName);
-    if (markup.compare(amp + 1, nameLength, ref.pName) != 0) continue;
-    const size_t after = amp + 1 + nameLength;
-    const bool bSemicolon = after < markup.size() && markup[after] == ';';
-    const bool bEnds = after == markup.size() ||
-                       (!IsAsciiLetter(markup[after]) && !IsAsciiDigit(markup[after]) && markup[after] != '=');
-    const bool bBare = ref.bLegacy && bEnds;
-    if (!bSemicolon && !bBare) continue;
-    text = ref.pText;
-    return after - amp + (bSemicolon ? 1 : 0);
-  }
-  return 0;
-}
-
-// A reference whose character may need escaping; 0 for a literal "&" or a
-// reference that stands for nothing any layer escapes.
-size_t ReadReference(const std::string& markup, size_t amp, std::string& text) {
-  if (amp + 1 < markup.size() && markup[amp + 1] == '#') return ReadNumericReference(markup, amp, text);
-  return ReadNamedReference(markup, amp, text);
+// Where the browser reads an "&" in the markup: only an ASCII one is.
+std::vector<size_t> Ampersands(const std::string& markup, const CPageChars& page) {
+  std::vector<size_t> at;
+  ForEachPageChar(markup, page, [&](std::string_view chars, bool bAscii) {
+    if (bAscii && chars[0] == '&') at.push_back(static_cast<size_t>(chars.data() - markup.data()));
+  });
+  return at;
 }
 
 // Markup through every layer. A reference whose character no layer changes
 // stays as written, so the attribute gives the script what the page showed;
 // any other one is replaced by its character, escaped.
-std::string MarkupLayers(const std::string& markup, Reading reading, ScriptCarrier carrier) {
+std::string MarkupLayers(const std::string& markup, Reading reading, ScriptCarrier carrier, const CPageChars& page) {
   std::string out;
   out.reserve(markup.size() + 16);
   size_t pos = 0;
-  while (pos < markup.size()) {
-    const size_t amp = std::min(markup.find('&', pos), markup.size());
-    out += InSingleQuotes(ScriptLayers(markup.substr(pos, amp - pos), reading, carrier));
-    if (amp == markup.size()) break;
+  for (const size_t amp : Ampersands(markup, page)) {
     std::string text;
-    const size_t length = ReadReference(markup, amp, text);
+    const size_t length = ReadCharacterReference(markup, amp, text);
+    out += InSingleQuotes(ScriptLayers(markup.substr(pos, amp - pos), reading, carrier, page), page);
+    pos = amp + std::max<size_t>(length, 1);
     if (length == 0) {
       out += '&';
-      pos = amp + 1;
       continue;
     }
-    const std::string escaped = ScriptLayers(text, reading, carrier);
-    out += escaped == text ? markup.substr(amp, length) : InSingleQuotes(escaped);
-    pos = amp + length;
+    // The reference's text is Unicode whatever the page's set is.
+    const std::string escaped = ScriptLayers(text, reading, carrier, CPageChars::Utf8());
+    if (escaped == text) {
+      out += markup.substr(amp, length);
+    } else {
+      const std::string quoted = InSingleQuotes(escaped, CPageChars::Utf8());
+      out += page.GetKind() == CPageChars::Kind::Utf8 ? quoted : AsAsciiMarkup(quoted);
+    }
   }
+  out += InSingleQuotes(ScriptLayers(markup.substr(pos), reading, carrier, page), page);
   return out;
 }
 
 }  // namespace
 
-std::string ValueInScriptAttribute(const std::string& sValue, ScriptCarrier carrier) {
-  return InSingleQuotes(ScriptLayers(sValue, Reading::Exact, carrier));
+std::string ValueInScriptAttribute(const std::string& sValue, ScriptCarrier carrier, const CPageChars& page) {
+  return InSingleQuotes(ScriptLayers(sValue, Reading::Exact, carrier, page), page);
 }
 
-std::string MarkupInScriptAttribute(const std::string& sMarkup, ScriptCarrier carrier) {
-  return MarkupLayers(sMarkup, Reading::Exact, carrier);
+std::string MarkupInScriptAttribute(const std::string& sMarkup, ScriptCarrier carrier, const CPageChars& page) {
+  return MarkupLayers(sMarkup, Reading::Exact, carrier, page);
 }
 
-std::string MarkupNameInScriptAttribute(const std::string& sMarkup, ScriptCarrier carrier) {
-  return MarkupLayers(sMarkup, Reading::ProductName, carrier);
+std::string MarkupNameInScriptAttribute(const std::string& sMarkup, ScriptCarrier carrier, const CPageChars& page) {
+  return MarkupLayers(sMarkup, Reading::ProductName, carrier, page);
 }
 
-std::string MarkupInDoubleQuotedAttribute(const std::string& sMarkup) {
-  std::string out = sMarkup;
-  ReplaceAll(out, "\"", "&quot;");
-  return out;
+std::string MarkupInDoubleQuotedAttribute(const std::string& sMarkup, const CPageChars& page) {
+  return ReplaceAsciiChar(sMarkup, '"', "&quot;", page);
 }
 
-std::string ValueInAnyAttribute(const std::string& sValue) {
-  std::string out;
-  out.reserve(sValue.size());
-  for (size_t i = 0; i < sValue.size(); ++i) {
-    switch (sValue[i]) {
+std::string ValueInAnyAttribute(const std::string& sValue, const CPageChars& page) {
+  return RewritePageChars(sValue, page, [&](std::string_view chars, bool bAscii, std::string& out) {
+    if (!bAscii) return false;
+    const size_t at = static_cast<size_t>(chars.data() - sValue.data());
+    switch (chars[0]) {
       case '"': out += "&quot;"; break;
       case '\'': out += "&#39;"; break;
       case '<': out += "&lt;"; break;
@@ -172,9 +140,9 @@ std::string ValueInAnyAttribute(const std::string& sValue) {
       case '\n': out += "&#10;"; break;
       case '\f': out += "&#12;"; break;
       case '\r': out += "&#13;"; break;
-      case '&': out += CouldBeginReference(sValue, i) ? "&amp;" : "&"; break;
-      default: out += sValue[i];
+      case '&': if (CouldBeginReference(sValue, at)) out += "&amp;"; break;
+      default: break;
     }
-  }
-  return out;
+    return !out.empty();
+  });
 }

@@ -9,9 +9,14 @@
 // value) or as the page's markup spells it (a file name or path copied from
 // the page, character references as written). Markup keeps its own spelling
 // wherever the browser reads it safely, so ordinary names do not change.
+//
+// Every function walks the value in the page's characters (`page`): only
+// what the browser reads as an ASCII quote, backslash, "&" or "%" is one.
 #pragma once
 
 #include <string>
+
+#include "common/page_chars.h"
 
 // What carries a script string that sits in a single-quoted attribute.
 enum class ScriptCarrier {
@@ -24,23 +29,24 @@ enum class ScriptCarrier {
 
 // A plain value as the body of a double-quoted script string inside a
 // single-quoted attribute: the script receives exactly the value.
-std::string ValueInScriptAttribute(const std::string& sValue, ScriptCarrier carrier);
+std::string ValueInScriptAttribute(const std::string& sValue, ScriptCarrier carrier, const CPageChars& page);
 
 // A value spelt as markup, in the same place: the script receives exactly
 // what the browser reads from the markup, every character kept.
-std::string MarkupInScriptAttribute(const std::string& sMarkup, ScriptCarrier carrier);
+std::string MarkupInScriptAttribute(const std::string& sMarkup, ScriptCarrier carrier, const CPageChars& page);
 
 // A file name spelt as markup, in the same place, in the product's own
 // spelling: the script receives the name as the browser shows it, with every
 // double quote read as an apostrophe. An apostrophe and every spelling of a
 // double quote are written "&#39;".
-std::string MarkupNameInScriptAttribute(const std::string& sMarkup, ScriptCarrier carrier);
+std::string MarkupNameInScriptAttribute(const std::string& sMarkup, ScriptCarrier carrier,
+                                        const CPageChars& page);
 
 // A value spelt as markup as the value of a double-quoted attribute: a raw
 // double quote becomes "&quot;", everything else stays as written.
-std::string MarkupInDoubleQuotedAttribute(const std::string& sMarkup);
+std::string MarkupInDoubleQuotedAttribute(const std::string& sMarkup, const CPageChars& page);
 
 // A plain value as (part of) an attribute value whose quoting is not known,
 // an unquoted one included: both quotes, blanks, "<", ">", "`" and an "&"
 // that could begin a character reference become references.
-std::string ValueInAnyAttribute(const std::string& sValue);
+std::string ValueInAnyAttribute(const std::string& sValue, const CPageChars& page);

@@ -136,7 +136,7 @@ bool CPLDocumentViewForceSaveErrorForm::CreateReplaceBufferForRedirectResponse(c
                                                                                BYTE*& pBuffer, DWORD& dwLength) {
   pBuffer = nullptr;
   dwLength = 0;
-  const std::string sBody = kBodyBeforeTarget + ValueInAnyAttribute(sTarget) + kBodyAfterTarget;
+  const std::string sBody = kBodyBeforeTarget + ValueInAnyAttribute(sTarget, CPageChars::Utf8()) + kBodyAfterTarget;
   const std::string sResponse = std::string(kStatusLine) + "Location:" + sTarget + "\r\n" + "Content-Length:" +
                                 ToString(sBody.size()) + "\r\n" + kConnectionLine + kFixedHeaders + sBody;
   dwLength = static_cast<DWORD>(sResponse.size());

@@ -81,6 +81,7 @@ void CPLForm::DetectCharSet() {
     DebugLog("[CPLForm::CPLForm] CPLHXGeneralSettings::DetectCharSet failed.");
     m_sCharSet = "utf-8";
   }
+  m_pFormContext->m_pageChars = CPageChars::ForCharSet(m_sCharSet);
 }
 
 bool CPLForm::Append_InitJSResourceVariables(const std::vector<int32_t>& ids, std::string& out) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "forms/hx_form.h"
+#include "forms/hx_form_context.h"
 #include "platform/win_types.h"
 
 class CHXFormContext;
@@ -35,6 +36,9 @@ class CPLForm : public CHXForm {
   bool Append_InitJSResourceVariables(const std::vector<int32_t>& ids, std::string& out);
 
  protected:
+  // The page's characters, which every value a form writes is escaped in.
+  const CPageChars& PageChars() const { return m_pFormContext->m_pageChars; }
+
   bool m_bIsInstanceValid = true;
   std::string m_sUserLanguage;
   LANGID m_wLangID = 0;

@@ -116,7 +116,9 @@ DWORD CPLFormWithAttachments::GetAttachmentFilename(CDOMSource& source, const CD
     if (!cls.isUndefined() && cls.hasValue() && cls.getValue() == kWebReadySpanClass) nEnd = firstSpan.getBeginPos();
   }
   source.getPlainText(nBegin, nEnd, sFileName);
-  const size_t mark = sFileName.find(kLeftToRightMark);
+  // The server writes the mark after the link; one inside the name is the
+  // name's own.
+  const size_t mark = sFileName.rfind(kLeftToRightMark);
   if (mark != std::string::npos) sFileName.erase(mark);
   const size_t first = sFileName.find_first_not_of(" \r\n\t");
   const size_t last = sFileName.find_last_not_of(" \r\n\t");

@@ -182,8 +182,10 @@ DWORD CPLFormWithFiles::GetFileExtensionAndBlockedFlag(const std::string& sFileN
                                                        bool& bBlocked) {
   csExtension.clear();
   bBlocked = false;
-  const size_t dot = sFileName.rfind('.');
-  if (dot != std::string::npos && dot + 1 < sFileName.size()) csExtension = ToCI(sFileName.substr(dot + 1));
+  // The rule reads the name the browser shows and the download carries.
+  const std::string sShown = DecodeHtmlCharacterReferences(sFileName);
+  const size_t dot = sShown.rfind('.');
+  if (dot != std::string::npos && dot + 1 < sShown.size()) csExtension = ToCI(sShown.substr(dot + 1));
   // The download checks ask the same test of the same list.
   bBlocked = IsExtensionInBlockedList(csExtension, m_csBlockedExtensions);
   DebugLog(

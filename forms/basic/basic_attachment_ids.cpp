@@ -50,7 +50,9 @@ DWORD CPLBasicFormWithAttachments::GetLastAttachmentIDFromURL(const std::string&
   }
   const std::string sLastIDParam = "attid" + ToString(dwCount - 1);
   std::string sID;
-  if (!CNotificationsHelper::GetURLParamValue(sURL, sLastIDParam, sID, nQuery)) {
+  // The id goes into the page whole; its hash, like the request's, stops at
+  // a zero byte.
+  if (!CNotificationsHelper::GetURLParamValue(sURL, sLastIDParam, sID, nQuery, DecodedZero::Kept)) {
     DebugLog("[CPLBasicFormWithAttachments::GetLastAttachmentIDFromURL] last attachment ID parameter <%s> was not found "
              "in QS <%s>.",
              sLastIDParam.c_str(), pQS);
@@ -115,6 +117,6 @@ DWORD CPLBasicFormWithAttachments::GetAttachmentIDFromEmbeddedItemOnClickAttr(co
              sOnClick.c_str());
     return HX_RC_INVALID_DATA;
   }
-  sAttachmentID = URLDecode(sOnClick.substr(nID, nClose - nID));
+  sAttachmentID = URLDecode(sOnClick.substr(nID, nClose - nID), DecodedZero::Kept);
   return 0;
 }

@@ -72,13 +72,13 @@ DWORD CPLBasicFormWithAttachments::AppendPagePathVariables(std::string& sScript)
   const CHXFormScriptPath path(kProductWord, kProductScriptsVersion);
   const bool bPremiumClient = (m_pFormContext->m_pContext->m_dwRequestFlags & RequestFlag::PremiumClient) != 0;
   const char* pSavePage = m_bSaveConfirmation ? "ql_SaveConf.htm" : bPremiumClient ? "ql_SaveX.htm" : "ql_Save.htm";
-  AppendStringLine(sScript, "var g_szQLPLSavePath=\"", path.GetScriptPathFromScriptManager(pSavePage, spManager.get()));
+  AppendStringLine(sScript, "var g_szQLPLSavePath=\"", path.GetScriptPathFromScriptManager(pSavePage, spManager.get()), PageChars());
   AppendStringLine(sScript, "var g_szQLPLClosePath=\"",
-                   path.GetScriptPathFromScriptManager("ql_Close.htm", spManager.get()));
+                   path.GetScriptPathFromScriptManager("ql_Close.htm", spManager.get()), PageChars());
   AppendStringLine(sScript, "var g_szQLPLCancelPath=\"",
-                   path.GetScriptPathFromScriptManager("ql_Cancel.htm", spManager.get()));
+                   path.GetScriptPathFromScriptManager("ql_Cancel.htm", spManager.get()), PageChars());
   AppendStringLine(sScript, "var g_szQLPLMacJavaHelpFilename=\"",
-                   path.GetScriptPathFromScriptManager("ql_PLMacJavaHelp.htm", spManager.get()));
+                   path.GetScriptPathFromScriptManager("ql_PLMacJavaHelp.htm", spManager.get()), PageChars());
   return 0;
 }
 
@@ -86,12 +86,12 @@ DWORD CPLBasicFormWithAttachments::AppendPagePathVariables(std::string& sScript)
 void CPLBasicFormWithAttachments::AppendRequestVariables(std::string& sScript) {
   const CDLLContext& record = *m_pFormContext->m_pContext;
   sScript.append("var g_szQLPLCookie='")
-      .append(EscapeJavaScriptString(record.m_pMyOwnContext->m_sCadataCookie, '\''))
+      .append(EscapeJavaScriptString(record.m_pMyOwnContext->m_sCadataCookie, '\'', PageChars()))
       .append("';\r\n");
-  AppendStringLine(sScript, "var g_PelloraDir = \"", ToStd(m_pSettings->GetVirtualFolderName()));
-  AppendStringLine(sScript, "var g_szRootURL = \"", record.m_spExchangeURL->m_sRootURL);
-  AppendStringLine(sScript, "var g_szBasePath = \"", record.m_spExchangeURL->m_sBasePath);
-  AppendStringLine(sScript, "var g_szQLCheckLang = \"", m_sUserLanguage);
+  AppendStringLine(sScript, "var g_PelloraDir = \"", ToStd(m_pSettings->GetVirtualFolderName()), PageChars());
+  AppendStringLine(sScript, "var g_szRootURL = \"", record.m_spExchangeURL->m_sRootURL, PageChars());
+  AppendStringLine(sScript, "var g_szBasePath = \"", record.m_spExchangeURL->m_sBasePath, PageChars());
+  AppendStringLine(sScript, "var g_szQLCheckLang = \"", m_sUserLanguage, PageChars());
   AppendFlagLine(sScript, "var g_SSLOpenAdmin = ", m_bSafeSSLOpen);
   AppendFlagLine(sScript, "var g_bQLPLSaveConfirmation = ", m_bSaveConfirmation);
 }
@@ -123,8 +123,8 @@ DWORD CPLBasicFormWithAttachments::InsertContextMenuJavaScriptVariables(bool bDi
     }
   }
   if (dwRet == 0) {
-    AppendStringLine(sLines, "var g_szQLPLOWABuild=\"", ToStd(csBuild));
-    AppendStringLine(sLines, "var g_szQLPLCurrentOWATheme=\"", ToStd(csTheme));
+    AppendStringLine(sLines, "var g_szQLPLOWABuild=\"", ToStd(csBuild), PageChars());
+    AppendStringLine(sLines, "var g_szQLPLCurrentOWATheme=\"", ToStd(csTheme), PageChars());
     dwRet = m_pFormContext->m_spDom->getHead().getStartTag().insertDataAfter("\r\n" + ProductScriptBlock(sLines) + "\r\n",
                                                                              Instructions());
     if (dwRet != 0) {

@@ -89,7 +89,7 @@ DWORD CPLBasicFormAttachmentManager::InsertAttachFileJavaScriptVariables() {
              "failed.");
     dwRet = HX_RC_MISSING;
   } else {
-    AppendStringLine(sLines, "var g_Extensions = \"", ToStd(m_csBlockedExtensions));
+    AppendStringLine(sLines, "var g_Extensions = \"", ToStd(m_csBlockedExtensions), PageChars());
     sLines.append("var g_oExtensions = new Array();\r\ng_oExtensions = g_Extensions.split(\";\");\r\n");
     dwRet = m_pFormContext->m_spDom->getHead().getStartTag().insertDataAfter(
         "\r\n" + ProductScriptBlock(sLines) + "\r\n", Instructions());
@@ -106,9 +106,9 @@ DWORD CPLBasicFormAttachmentManager::InsertAttachFileJavaScriptVariables() {
 
 bool CPLBasicFormAttachmentManager::AppendItemIDAndItemIDHashJavaScriptVariable(bool bDirectAccess,
                                                                                 std::string& sScript) {
-  AppendStringLine(sScript, "var g_sQLPLItemID=\"", m_sItemID);
+  AppendStringLine(sScript, "var g_sQLPLItemID=\"", m_sItemID, PageChars());
   if (bDirectAccess) {
-    AppendStringLine(sScript, "var g_sQLPLItemIDHash=\"", m_sItemIDHash);
+    AppendStringLine(sScript, "var g_sQLPLItemIDHash=\"", m_sItemIDHash, PageChars());
   } else {
     sScript.append("var g_sQLPLItemIDHash=null;\r\n");
   }

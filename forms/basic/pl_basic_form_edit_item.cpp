@@ -24,14 +24,14 @@ bool CPLBasicFormEditItem::AppendItemIDAndItemIDHashJavaScriptVariable(bool bDir
            YN(bDirectAccess), YN(bItemID));
   bool bRet = true;
   if (bItemID) {
-    AppendStringLine(sScript, "var g_sQLPLItemID=\"", m_sItemID);
+    AppendStringLine(sScript, "var g_sQLPLItemID=\"", m_sItemID, PageChars());
   } else {
     sScript.append("var g_sQLPLItemID=null;\r\n");
   }
   if (!bDirectAccess) {
     sScript.append("var g_sQLPLItemIDHash=null;\r\n");
   } else if (bItemID) {
-    AppendStringLine(sScript, "var g_sQLPLItemIDHash=\"", m_sItemIDHash);
+    AppendStringLine(sScript, "var g_sQLPLItemIDHash=\"", m_sItemIDHash, PageChars());
   } else {
     DebugLog("[CPLBasicFormEditItem::AppendItemIDAndItemIDHashJavaScriptVariable] Direct attachment access is enabled "
              "on this form, but Item ID hash value is not available.");

@@ -110,14 +110,14 @@ DWORD CPLBasicFormReadItem::InitItemIDAndAttIDsFromRequestURL_CalculateItemIDHas
 // plain ID is written unchanged).
 bool CPLBasicFormReadItem::AppendItemIDAndItemIDHashJavaScriptVariable(bool bDirectAccess, std::string& sScript) {
   if (m_vecAttachmentIDs.empty()) {
-    AppendStringLine(sScript, "var g_sQLPLItemID=\"", m_sItemID);
+    AppendStringLine(sScript, "var g_sQLPLItemID=\"", m_sItemID, PageChars());
   } else {
-    sScript.append("var g_oQLPLItemIDAttIDs=new Array(\"").append(EscapeJavaScriptString(m_sItemID, '"'));
-    for (const std::string& sID : m_vecAttachmentIDs) sScript.append("\",\"").append(EscapeJavaScriptString(sID, '"'));
+    sScript.append("var g_oQLPLItemIDAttIDs=new Array(\"").append(EscapeJavaScriptString(m_sItemID, '"', PageChars()));
+    for (const std::string& sID : m_vecAttachmentIDs) sScript.append("\",\"").append(EscapeJavaScriptString(sID, '"', PageChars()));
     sScript.append("\");\r\n");
   }
   if (bDirectAccess) {
-    AppendStringLine(sScript, "var g_sQLPLItemIDHash=\"", m_sItemIDHash);
+    AppendStringLine(sScript, "var g_sQLPLItemIDHash=\"", m_sItemIDHash, PageChars());
   } else {
     sScript.append("var g_sQLPLItemIDHash=null;\r\n");
   }

@@ -205,9 +205,9 @@ DWORD CPLBasicFormWithAttachments::ModifyEmbeddedAttachmentSPANElement(const CDO
 
   std::string sHTML;
   sHTML.reserve(static_cast<size_t>(link.getLength()) + 64);
-  sHTML.append("<a href=\"").append(MarkupInDoubleQuotedAttribute(sHref));
-  sHTML.append("\" onclick=\"").append(MarkupInDoubleQuotedAttribute(sOnClick));
-  sHTML.append("\" title=\"").append(MarkupInDoubleQuotedAttribute(sTitle)).append("\">");
+  sHTML.append("<a href=\"").append(MarkupInDoubleQuotedAttribute(sHref, PageChars()));
+  sHTML.append("\" onclick=\"").append(MarkupInDoubleQuotedAttribute(sOnClick, PageChars()));
+  sHTML.append("\" title=\"").append(MarkupInDoubleQuotedAttribute(sTitle, PageChars())).append("\">");
   sHTML.append("<img src=\"").append(ImagePath(kViewImage)).append(kImageEnd);
   const DWORD dwRet = span.getStartTag().insertDataAfter(sHTML, Instructions());
   if (dwRet != 0) {
@@ -265,8 +265,8 @@ std::string CPLBasicFormWithAttachments::ContextMenuAnchor(const std::string& sA
   std::string sHandler;
   sHandler.reserve(64);
   sHandler.append("return f_QLPLOnMouseDown(event,\"")
-      .append(MarkupNameInScriptAttribute(sFileName, ScriptCarrier::EventHandler));
-  sHandler.append("\",\"").append(ValueInScriptAttribute(sAttachmentID, ScriptCarrier::EventHandler));
+      .append(MarkupNameInScriptAttribute(sFileName, ScriptCarrier::EventHandler, PageChars()));
+  sHandler.append("\",\"").append(ValueInScriptAttribute(sAttachmentID, ScriptCarrier::EventHandler, PageChars()));
   sHandler.append("\",\"").append(bDirectAccess ? CUtil::HashString(sAttachmentID.c_str()) : std::string());
   sHandler.append("\",");
   const bool menu[] = {flags.bOpenVisible, flags.bOpenEnabled, flags.bSaveVisible, flags.bSaveEnabled,
@@ -306,9 +306,9 @@ void CPLBasicFormWithAttachments::GetViewAttachmentLinkHTML(std::string& sHTML, 
                                                             const std::string& sFileName) {
   sHTML.append("<a href='javascript:f_viewAttachment(((typeof(g_sQLPLItemID)!=\"undefined\")&&(g_sQLPLItemID!=null))?"
                "g_sQLPLItemID:g_oQLPLItemIDAttIDs,\"");
-  sHTML.append(ValueInScriptAttribute(sAttachmentID, ScriptCarrier::JavaScriptLink));
+  sHTML.append(ValueInScriptAttribute(sAttachmentID, ScriptCarrier::JavaScriptLink, PageChars()));
   sHTML.append("\",").append(ToString(m_nDefaultVisualisation)).append(",\"");
-  sHTML.append(MarkupNameInScriptAttribute(sFileName, ScriptCarrier::JavaScriptLink));
+  sHTML.append(MarkupNameInScriptAttribute(sFileName, ScriptCarrier::JavaScriptLink, PageChars()));
   sHTML.append("\");' title=\"").append(m_sViewAttachmentText).append("\">");
   sHTML.append("<img src=\"").append(ImagePath(kViewImage)).append(kImageEnd);
 }

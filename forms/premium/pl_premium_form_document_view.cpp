@@ -1,5 +1,9 @@
 #include "forms/premium/pl_premium_form_document_view.h"
 
+#include <cstring>
+#include <string_view>
+#include <vector>
+
 #include "common/debug_log.h"
 #include "common/string_operation.h"
 #include "common/string_utils.h"
@@ -28,6 +32,50 @@ constexpr int32_t kSharePointDocument = 17;
 constexpr int32_t kUncDocument = 18;
 
 bool HasNoViewLink(int32_t nFlags) { return nFlags == 5 || nFlags == 6 || nFlags == 33 || nFlags == 34; }
+
+// One character of markup as the browser reads it: where it is spelt and
+// what it reads as (the text of a reference, or the character itself).
+struct ReadCharacter {
+  size_t begin;
+  size_t end;
+  std::string text;
+};
+
+std::vector<ReadCharacter> ReadCharacters(const std::string& sMarkup, const CPageChars& page) {
+  std::vector<ReadCharacter> chars;
+  size_t skipTo = 0;
+  ForEachPageChar(sMarkup, page, [&](std::string_view piece, bool bAscii) {
+    const size_t begin = static_cast<size_t>(piece.data() - sMarkup.data());
+    if (begin < skipTo) return;
+    std::string text(piece);
+    size_t length = bAscii && piece[0] == '&' ? ReadCharacterReference(sMarkup, begin, text) : 0;
+    if (length == 0) length = piece.size();
+    chars.push_back({begin, begin + length, text});
+    skipTo = begin + length;
+  });
+  return chars;
+}
+
+bool IsBlank(const std::string& text) { return text.size() == 1 && std::string_view(" \r\n\t").find(text[0]) != std::string_view::npos; }
+
+// The file name at the end of a path spelt as markup, spelt as markup too:
+// what follows the last "/" the browser reads, a raw one or a reference,
+// without the blanks the browser reads around it.
+std::string FileNameMarkup(const std::string& sPathMarkup, const CPageChars& page) {
+  const std::vector<ReadCharacter> chars = ReadCharacters(sPathMarkup, page);
+  size_t first = 0;
+  for (size_t i = 0; i < chars.size(); ++i) {
+    if (chars[i].text == "/") first = i + 1;
+  }
+  size_t last = chars.size();
+  while (first < last && IsBlank(chars[first].text)) ++first;
+  while (last > first && IsBlank(chars[last - 1].text)) --last;
+  if (first == last) return std::string();
+  // From right after the slash or blank, so that a shift sequence the name
+  // begins with stays with it.
+  const size_t begin = first > 0 ? chars[first - 1].end : 0;
+  return sPathMarkup.substr(begin, chars[last - 1].end - begin);
+}
 
 const char* TypeWord(DWORD dwDocumentType) {
   if (dwDocumentType == DocumentType::Unc) return "UNC";
@@ -161,8 +209,7 @@ DWORD CPLPremiumFormDocumentView::ProcessDocumentSteps(const CDOMStartTag& link,
     DebugLog("%s%s File path is empty. %s ", kDocumentPrefix, TypeWord(dwDocumentType), sLinkHTML.c_str());
     return HX_RC_INVALID_DATA;
   }
-  const size_t nSlash = sPath.rfind('/');
-  const std::string sFileName = nSlash == std::string::npos ? sPath : sPath.substr(nSlash + 1);
+  const std::string sFileName = FileNameMarkup(sPath, PageChars());
   if (sFileName.empty()) {
     DebugLog("%sFilename is empty. %s File path <%s>.", kDocumentPrefix, TypeWord(dwDocumentType), sPath.c_str());
     return HX_RC_INVALID_DATA;
@@ -222,11 +269,11 @@ std::string CPLPremiumFormDocumentView::ViewCellHTML(const std::string& sFilePat
   sHTML +=
       "<td id=_QLPLViewDocTD nowrap><a id=_QLPLViewDocA onDblClick=\"return false;\" "
       "onClick='javascript:f_viewAttachment(\"";
-  sHTML += MarkupInScriptAttribute(sFilePath, ScriptCarrier::EventHandler);
+  sHTML += MarkupInScriptAttribute(sFilePath, ScriptCarrier::EventHandler, PageChars());
   sHTML += "\",";
   sHTML += ToString(m_nDefaultVisualisation);
   sHTML += ",\"";
-  sHTML += MarkupNameInScriptAttribute(sFileName, ScriptCarrier::EventHandler);
+  sHTML += MarkupNameInScriptAttribute(sFileName, ScriptCarrier::EventHandler, PageChars());
   sHTML += "\",\"";
   sHTML += dwDocumentType == DocumentType::SharePoint ? "wss" : "unc";
   sHTML += "\");' title=\"";
@@ -250,11 +297,11 @@ DWORD CPLPremiumFormDocumentView::AddPLContextMenuAttributesToFileLinkElement(
     DebugLog("%sreturned <%d>.", kMenuPrefix, static_cast<int>(dwRet));
     return dwRet;
   }
-  AppendMenuFlagAttributes(sText, flags);
-  AppendMenuAttribute(sText, "_QLPLFilename", sFileName);
+  AppendMenuFlagAttributes(sText, flags, PageChars());
+  AppendMenuAttribute(sText, "_QLPLFilename", sFileName, PageChars());
   if (IsDirectAccessOffered(flags)) {
     const std::string sRequestPath = DecodeHtmlCharacterReferences(sFilePath);
-    AppendMenuAttribute(sText, "_QLPLFileIDHash", CUtil::HashString(sRequestPath.c_str()));
+    AppendMenuAttribute(sText, "_QLPLFileIDHash", CUtil::HashString(sRequestPath.c_str()), PageChars());
     if (dwLevel == OwaAttachmentLevel::ForceSave) {
       if (dwDocumentType == DocumentType::Unc) {
         std::string sForceSaveID = sRequestPath + "?UriFlags=UncDocument";
@@ -262,10 +309,10 @@ DWORD CPLPremiumFormDocumentView::AddPLContextMenuAttributesToFileLinkElement(
           DebugLog("%sCStringOperation::Encode64() failed.", kMenuPrefix);
           dwRet = HX_RC_MISSING;
         } else {
-          AppendMenuAttribute(sText, "_QLPLOWAForceSaveID", sForceSaveID);
+          AppendMenuAttribute(sText, "_QLPLOWAForceSaveID", sForceSaveID, PageChars());
         }
       } else if (dwDocumentType == DocumentType::SharePoint) {
-        AppendMenuAttribute(sText, "_QLPLOWAForceSaveID", "unresolved");
+        AppendMenuAttribute(sText, "_QLPLOWAForceSaveID", "unresolved", PageChars());
       } else {
         DebugLog("%sInvalid DocumentView document type: <%d>.", kMenuPrefix, static_cast<int>(dwDocumentType));
         dwRet = HX_RC_INVALID_DATA;

@@ -78,9 +78,9 @@ DWORD CPLPremiumFormGETAttachFileDialog::InsertJavaScriptVariables() {
   }
   DebugLog("%sEnable blocked list <%s> Blocked extensions <%s>.", kVariablesPrefix, YN(nEnableBlockedList != 0),
            csExtensions.c_str());
-  AppendStringLine(sLines, "var g_Extensions = \"", ToStd(csExtensions));
+  AppendStringLine(sLines, "var g_Extensions = \"", ToStd(csExtensions), PageChars());
   sLines += "var g_oExtensions = new Array();\r\ng_oExtensions = g_Extensions.split(\";\");\r\n";
-  AppendStringLine(sLines, "var g_szQLCheckLang = \"", m_sUserLanguage);
+  AppendStringLine(sLines, "var g_szQLCheckLang = \"", m_sUserLanguage, PageChars());
   const DWORD dwRet = m_pFormContext->m_spDom->getHead().getStartTag().insertDataAfter(
       "\r\n" + ProductScriptBlock(sLines) + "\r\n", m_pFormContext->m_pcobBufferInstructionList);
   if (dwRet != 0) {

@@ -103,7 +103,7 @@ DWORD CPLPremiumFormGETDocumentView::AppendVariableLines(std::string& sLines) {
     DebugLog("%sAppend_InitJSResourceVariables failed.", kVariablesPrefix);
     return HX_RC_MISSING;
   }
-  AppendStringLine(sLines, "var g_Extensions = \"", ToStd(m_csBlockedExtensions));
+  AppendStringLine(sLines, "var g_Extensions = \"", ToStd(m_csBlockedExtensions), PageChars());
   sLines += "var g_oExtensions = new Array();\r\ng_oExtensions = g_Extensions.split(\";\");\r\n";
   if (!AppendProductPageLines(*this, m_pFormContext, m_bSaveConfirmation, sLines)) {
     DebugLog("%sGetCachedScriptManager() returned NULL.", kVariablesPrefix);
@@ -118,8 +118,8 @@ DWORD CPLPremiumFormGETDocumentView::AppendVariableLines(std::string& sLines) {
     DebugLog("%sGetOWABuildAndCurrentOWAThemeFromCSSLinkTags() failed.", kVariablesPrefix);
     return HX_RC_MISSING;
   }
-  AppendStringLine(sLines, "var g_szQLPLOWABuild=\"", ToStd(csBuild));
-  AppendStringLine(sLines, "var g_szQLPLCurrentOWATheme=\"", ToStd(csTheme));
+  AppendStringLine(sLines, "var g_szQLPLOWABuild=\"", ToStd(csBuild), PageChars());
+  AppendStringLine(sLines, "var g_szQLPLCurrentOWATheme=\"", ToStd(csTheme), PageChars());
   return 0;
 }
 

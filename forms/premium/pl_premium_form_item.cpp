@@ -134,8 +134,8 @@ DWORD CPLPremiumFormItem::InsertJavaScriptVariables(bool bIsDirectAttachmentAcce
     DebugLog("%sGetOWABuildAndCurrentOWAThemeFromCSSLinkTags() failed.", kPrefix);
     dwRet = HX_RC_MISSING;
   } else {
-    AppendStringLine(sLines, "var g_szQLPLOWABuild=\"", ToStd(csBuild));
-    AppendStringLine(sLines, "var g_szQLPLCurrentOWATheme=\"", ToStd(csTheme));
+    AppendStringLine(sLines, "var g_szQLPLOWABuild=\"", ToStd(csBuild), PageChars());
+    AppendStringLine(sLines, "var g_szQLPLCurrentOWATheme=\"", ToStd(csTheme), PageChars());
     const std::string sBlock = "\r\n" + ProductScriptBlock(sLines) + "\r\n";
     dwRet = m_pFormContext->m_spDom->getHead().getStartTag().insertDataAfter(
         sBlock, m_pFormContext->m_pcobBufferInstructionList);
@@ -160,7 +160,8 @@ bool CPLPremiumFormItem::AppendPagePathAndContextLines(std::string& sLines) {
 }
 
 void CPLPremiumFormItem::AppendItemIDHashLine(const std::string& sItemIDHash, std::string& sScript) {
-  AppendStringLine(sScript, "var g_szQLPLItemIDH=\"", sItemIDHash);
+  // A decimal number: the same bytes in every character set.
+  AppendStringLine(sScript, "var g_szQLPLItemIDH=\"", sItemIDHash, CPageChars::Utf8());
 }
 
 void CPLPremiumFormItem::AppendNullItemIDHashLine(std::string& sScript) { sScript += "var g_szQLPLItemIDH=null;\r\n"; }

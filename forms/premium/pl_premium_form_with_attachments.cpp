@@ -205,8 +205,8 @@ DWORD CPLPremiumFormWithAttachments::AddPLContextMenuAttributesToAttachmentSPANE
   DebugLog("%sStarted.", kPrefix);
   std::string sText = " ";
   sText.reserve(256);
-  AppendMenuAttribute(sText, "_QLPLAttFilename", sFileName);
-  AppendMenuAttribute(sText, "_QLPLEmbItemAtt", bEmbedded ? "1" : "0");
+  AppendMenuAttribute(sText, "_QLPLAttFilename", sFileName, PageChars());
+  AppendMenuAttribute(sText, "_QLPLEmbItemAtt", bEmbedded ? "1" : "0", PageChars());
 
   PLContextMenuFlags flags;
   DWORD dwRet = GetPLContextMenuFlags(csExtension, dwLevel, bBlocked, flags);
@@ -214,9 +214,9 @@ DWORD CPLPremiumFormWithAttachments::AddPLContextMenuAttributesToAttachmentSPANE
   if (dwRet != 0) {
     DebugLog("%sGetPLContextMenuFlags() failed.", kPrefix);
   } else {
-    AppendMenuFlagAttributes(sText, flags);
+    AppendMenuFlagAttributes(sText, flags, PageChars());
     if (bIsDirectAccessEnabledForThisAttachment) {
-      AppendMenuAttribute(sText, "_QLPLAttIDHash", CUtil::HashString(sAttachmentID.c_str()));
+      AppendMenuAttribute(sText, "_QLPLAttIDHash", CUtil::HashString(sAttachmentID.c_str()), PageChars());
     }
     // Before the start tag's closing ">", beside the attributes set above.
     const CDOMStartTag startTag = span.getStartTag();
@@ -240,11 +240,11 @@ bool CPLPremiumFormWithAttachments::GetAttachmentID(const CDOMElement& span, std
 void CPLPremiumFormWithAttachments::GetViewAttachmentLinkHTML(std::string& sHTML, const std::string& sAttachmentID,
                                                               const std::string& sFileName) {
   sHTML += "<a onClick='javascript:f_viewAttachment(((typeof(a_sId)!=\"undefined\")&&(a_sId!=null))?a_sId:a_rgsIds,\"";
-  sHTML += ValueInScriptAttribute(sAttachmentID, ScriptCarrier::EventHandler);
+  sHTML += ValueInScriptAttribute(sAttachmentID, ScriptCarrier::EventHandler, PageChars());
   sHTML += "\",";
   sHTML += ToString(m_nDefaultVisualisation);
   sHTML += ",\"";
-  sHTML += MarkupNameInScriptAttribute(sFileName, ScriptCarrier::EventHandler);
+  sHTML += MarkupNameInScriptAttribute(sFileName, ScriptCarrier::EventHandler, PageChars());
   sHTML += "\");' title=\"";
   sHTML += m_sViewAttachmentText;
   sHTML += "\" onMouseOver=\"this.style.cursor='hand';\">";

@@ -4,23 +4,23 @@
 #include "forms/page_values.h"
 #include "forms/pl_form_with_files.h"
 
-void AppendMenuAttribute(std::string& text, const char* pName, const std::string& value) {
+void AppendMenuAttribute(std::string& text, const char* pName, const std::string& value, const CPageChars& page) {
   text += pName;
   text += "=\"";
-  text += MarkupInDoubleQuotedAttribute(value);
+  text += MarkupInDoubleQuotedAttribute(value, page);
   text += "\" ";
 }
 
-void AppendMenuFlagAttributes(std::string& text, const PLContextMenuFlags& flags) {
+void AppendMenuFlagAttributes(std::string& text, const PLContextMenuFlags& flags, const CPageChars& page) {
   const auto flag = [](bool b) { return std::string(b ? "1" : "0"); };
-  AppendMenuAttribute(text, "_QLPLOpenVisible", flag(flags.bOpenVisible));
-  AppendMenuAttribute(text, "_QLPLOpenEnabled", flag(flags.bOpenEnabled));
-  AppendMenuAttribute(text, "_QLPLSaveVisible", flag(flags.bSaveVisible));
-  AppendMenuAttribute(text, "_QLPLSaveEnabled", flag(flags.bSaveEnabled));
-  AppendMenuAttribute(text, "_QLPLTextVisible", flag(flags.bTextVisible));
-  AppendMenuAttribute(text, "_QLPLTextEnabled", flag(flags.bTextEnabled));
-  AppendMenuAttribute(text, "_QLPLRichVisible", flag(flags.bRichVisible));
-  AppendMenuAttribute(text, "_QLPLRichEnabled", flag(flags.bRichEnabled));
+  AppendMenuAttribute(text, "_QLPLOpenVisible", flag(flags.bOpenVisible), page);
+  AppendMenuAttribute(text, "_QLPLOpenEnabled", flag(flags.bOpenEnabled), page);
+  AppendMenuAttribute(text, "_QLPLSaveVisible", flag(flags.bSaveVisible), page);
+  AppendMenuAttribute(text, "_QLPLSaveEnabled", flag(flags.bSaveEnabled), page);
+  AppendMenuAttribute(text, "_QLPLTextVisible", flag(flags.bTextVisible), page);
+  AppendMenuAttribute(text, "_QLPLTextEnabled", flag(flags.bTextEnabled), page);
+  AppendMenuAttribute(text, "_QLPLRichVisible", flag(flags.bRichVisible), page);
+  AppendMenuAttribute(text, "_QLPLRichEnabled", flag(flags.bRichEnabled), page);
 }
 
 bool IsDirectAccessOffered(const PLContextMenuFlags& flags) {

@@ -5,15 +5,17 @@
 
 #include <string>
 
+#include "common/page_chars.h"
+
 struct PLContextMenuFlags;
 
 // Appends name="value" and a blank. The value is spelt as markup (a name
 // copied from the page, a flag, a hash): it goes in as written, only a raw
 // double quote, which would end the attribute, becomes "&quot;".
-void AppendMenuAttribute(std::string& text, const char* pName, const std::string& value);
+void AppendMenuAttribute(std::string& text, const char* pName, const std::string& value, const CPageChars& page);
 // Appends the eight visible and enabled flags ("1" or "0"), Open, Save, Text,
 // Rich in that order.
-void AppendMenuFlagAttributes(std::string& text, const PLContextMenuFlags& flags);
+void AppendMenuFlagAttributes(std::string& text, const PLContextMenuFlags& flags, const CPageChars& page);
 // Opening or saving is offered: the item is both visible and enabled.
 bool IsDirectAccessOffered(const PLContextMenuFlags& flags);
 

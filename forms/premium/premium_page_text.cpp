@@ -48,26 +48,26 @@ bool AppendProductPageLines(CHXForm& form, CHXFormContext* pFormContext, bool bS
   const CHXFormScriptPath scriptPath(kProductWord, kProductScriptsVersion);
   const char* pSavePage = bSaveConfirmation ? "ql_SaveConf.htm" : "ql_SaveX.htm";
   AppendStringLine(sLines, "var g_szQLPLSavePath=\"",
-                   scriptPath.GetScriptPathFromScriptManager(pSavePage, spManager.get()));
+                   scriptPath.GetScriptPathFromScriptManager(pSavePage, spManager.get()), pFormContext->m_pageChars);
   AppendStringLine(sLines, "var g_szQLPLClosePath=\"",
-                   scriptPath.GetScriptPathFromScriptManager("ql_Close.htm", spManager.get()));
+                   scriptPath.GetScriptPathFromScriptManager("ql_Close.htm", spManager.get()), pFormContext->m_pageChars);
   AppendStringLine(sLines, "var g_szQLPLCancelPath=\"",
-                   scriptPath.GetScriptPathFromScriptManager("ql_Cancel.htm", spManager.get()));
+                   scriptPath.GetScriptPathFromScriptManager("ql_Cancel.htm", spManager.get()), pFormContext->m_pageChars);
   const CPLHXContext* pOwnContext = pFormContext->m_pContext->m_pMyOwnContext;
   // The cookie comes from the request as the client sent it: it must not be
   // able to end the string or the script block.
   const std::string sCookie = pOwnContext != nullptr ? pOwnContext->m_sCadataCookie : std::string();
-  sLines += "var g_szQLPLCookie='" + EscapeJavaScriptString(sCookie, '\'') + "';\r\n";
+  sLines += "var g_szQLPLCookie='" + EscapeJavaScriptString(sCookie, '\'', pFormContext->m_pageChars) + "';\r\n";
   return true;
 }
 
 void AppendRequestContextLines(const CHXFormContext* pFormContext, const std::string& sUserLanguage,
                                std::string& sLines) {
   const CExchangeURL& url = *pFormContext->m_pContext->m_spExchangeURL;
-  AppendStringLine(sLines, "var g_PelloraDir = \"", ToStd(CPLHXGeneralSettings::getInstance()->GetVirtualFolderName()));
-  AppendStringLine(sLines, "var g_szRootURL = \"", url.m_sRootURL);
-  AppendStringLine(sLines, "var g_szBasePath = \"", url.m_sBasePath);
-  AppendStringLine(sLines, "var g_szQLCheckLang = \"", sUserLanguage);
+  AppendStringLine(sLines, "var g_PelloraDir = \"", ToStd(CPLHXGeneralSettings::getInstance()->GetVirtualFolderName()), pFormContext->m_pageChars);
+  AppendStringLine(sLines, "var g_szRootURL = \"", url.m_sRootURL, pFormContext->m_pageChars);
+  AppendStringLine(sLines, "var g_szBasePath = \"", url.m_sBasePath, pFormContext->m_pageChars);
+  AppendStringLine(sLines, "var g_szQLCheckLang = \"", sUserLanguage, pFormContext->m_pageChars);
 }
 
 void LogPremiumProcessFinished(const char* pPrefix, const std::string& sFormText, DWORD dwRet) {

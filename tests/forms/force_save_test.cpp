@@ -80,6 +80,11 @@ TEST(ForceSaveErrorPage, RedirectResponseCarriesTheLinksFileIDHash) {
                                "Content-Type: text/html; charset=utf-8\r\n"
                                "\r\n" + body;
   EXPECT_EQ(expected, answer.response);
+
+  // The page may write its link's parameters apart with "&amp;", which the
+  // browser reads as "&": the same link, the same answer.
+  FormPage escaped(ErrorPage("<a href=\"ev.owa?ns=UncDocument&amp;ev=GetDoc&amp;URL=%5c%5cfs01%5cPlan%20Q3.docx\">P</a>"));
+  EXPECT_EQ(expected, RunForceSave(escaped).response);
 }
 
 // A link that would write headers of its own (its line end written as is or

@@ -2,12 +2,15 @@
 // were, hostile ones escaped for every layer of their place.
 #include "forms/page_values.h"
 
+#include "forms/html_char_refs.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 
 constexpr ScriptCarrier kHandler = ScriptCarrier::EventHandler;
 constexpr ScriptCarrier kLink = ScriptCarrier::JavaScriptLink;
+const CPageChars kUtf8 = CPageChars::Utf8();
 
 // A file name keeps the spelling the product always gave it (so ordinary
 // pages do not change); every other way the browser could read a double
@@ -30,24 +33,52 @@ TEST(PageValues, NameKeepsItsSpellingUnlessALayerMustEscapeIt) {
       {"pct%22&percnt;22&#37;", kLink, "pct%2522%2522%25"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(c.written, MarkupNameInScriptAttribute(c.markup, c.carrier)) << c.markup;
+    EXPECT_EQ(c.written, MarkupNameInScriptAttribute(c.markup, c.carrier, kUtf8)) << c.markup;
   }
   // A path keeps every character: a double quote stays one.
   EXPECT_EQ("file://x/Ada&#39;s \\\"q\\\" \\\" &amp;",
-            MarkupInScriptAttribute("file://x/Ada's \"q\" &quot; &amp;", kHandler));
+            MarkupInScriptAttribute("file://x/Ada's \"q\" &quot; &amp;", kHandler, kUtf8));
 }
 
 // An id reaches the script exactly: nothing in it can end the string, the
 // link or the attribute, or be read as a character reference.
 TEST(PageValues, IdAndRequestValuesCannotEndTheirPlace) {
-  EXPECT_EQ("RgAAAAB2cE1kAAAJ", ValueInScriptAttribute("RgAAAAB2cE1kAAAJ", kHandler));
+  EXPECT_EQ("RgAAAAB2cE1kAAAJ", ValueInScriptAttribute("RgAAAAB2cE1kAAAJ", kHandler, kUtf8));
   EXPECT_EQ("I&#39;>\\x3Cimg src=x>&amp;quot;\\\"\\\\\\n%",
-            ValueInScriptAttribute("I'><img src=x>&quot;\"\\\n%", kHandler));
-  EXPECT_EQ("Q1&2&amp;#3%2522", ValueInScriptAttribute("Q1&2&#3%22", kLink));
-  EXPECT_EQ("a&quot;b&quot;'<", MarkupInDoubleQuotedAttribute("a\"b&quot;'<"));
-  EXPECT_EQ("qlcsm-", ValueInAnyAttribute("qlcsm-"));
+            ValueInScriptAttribute("I'><img src=x>&quot;\"\\\n%", kHandler, kUtf8));
+  EXPECT_EQ("Q1&2&amp;#3%2522", ValueInScriptAttribute("Q1&2&#3%22", kLink, kUtf8));
+  EXPECT_EQ("a&quot;b&quot;'<", MarkupInDoubleQuotedAttribute("a\"b&quot;'<", kUtf8));
+  EXPECT_EQ("qlcsm-", ValueInAnyAttribute("qlcsm-", kUtf8));
   EXPECT_EQ("&quot;&#32;on&#9;&#10;&#13;&#12;&#39;&lt;&gt;&#96;&amp;x&1=",
-            ValueInAnyAttribute("\" on\t\n\r\f'<>`&x&1="));
+            ValueInAnyAttribute("\" on\t\n\r\f'<>`&x&1=", kUtf8));
+}
+
+// The one reader of references reads an attribute as the browser does.
+TEST(CharacterReferences, ReadAsTheBrowserReadsAnAttribute) {
+  const struct {
+    const char* value;
+    const char* read;
+  } cases[] = {
+      {"&#xA;&#X1f600;&#34&#0065;", "\n\xF0\x9F\x98\x80\"A"},
+      {"&#0;&#xD800;&#1114112;&#128;&#x9F;", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xE2\x82\xAC\xC5\xB8"},
+      {"&bsol&bsol;&percnt;&NewLine;&notin;", "&bsol\\%\n\xE2\x88\x89"},
+      {"&amp&amp;&ampx&amp=&notit;&lt", "&&&ampx&amp=&notit;<"},
+      {"&#&#x;&#xg;&bogus;&", "&#&#x;&#xg;&bogus;&"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.read, DecodeHtmlCharacterReferences(c.value)) << c.value;
+}
+
+// In a two-byte set a character may end in byte 0x5C; in ISO-2022-JP the
+// bytes between shift sequences may look like quotes, "&" or "%". Neither
+// is escaped, and a value left outside ASCII is shifted back.
+TEST(PageValues, EscapingWalksThePagesCharacters) {
+  const CPageChars kShiftJis = CPageChars::ForCharSet("Shift_JIS");
+  const CPageChars kJis = CPageChars::ForCharSet("iso-2022-jp");
+  EXPECT_EQ("\x95\x5C\\\"x", ValueInScriptAttribute("\x95\x5C\"x", kLink, kShiftJis));
+  EXPECT_EQ("\x95\x5C&#39;x\\x3C", MarkupNameInScriptAttribute("\x95\x5C&quot;x&lt;", kHandler, kShiftJis));
+  EXPECT_EQ("\x1B$B$\"%&'\x1B(B&#39;%25\x1B$B2q\x1B(B",
+            ValueInScriptAttribute("\x1B$B$\"%&'\x1B(B'%\x1B$B2q", kLink, kJis));
+  EXPECT_EQ("\x1B$B\"\x1B(B&quot;", ValueInAnyAttribute("\x1B$B\"\x1B(B\"", kJis));
 }
 
 }  // namespace

@@ -104,9 +104,9 @@ TEST(ScriptLinks, AttributesAreReadWithCharacterReferencesDecoded) {
   ci_string onclick;
   std::string flag = "kept";
   EXPECT_TRUE(GetAttribute(a, "href", href));
-  EXPECT_EQ(href, "x.ashx?a=1&b=\"2\"&c=3&amp");
+  EXPECT_EQ(href, "x.ashx?a=1&b=\"2\"&c=3&");
   EXPECT_TRUE(GetAttribute(a, "ONCLICK", onclick));
-  EXPECT_EQ(onclick, "f(\"&<&#0;&#xD800;&bogus;)");
+  EXPECT_EQ(onclick, "f(\"&<\xEF\xBF\xBD\xEF\xBF\xBD&bogus;)");
   EXPECT_TRUE(GetAttribute(a, "_flag", flag));
   EXPECT_EQ(flag, "kept");
   EXPECT_FALSE(GetAttribute(a, "title", flag));
