@@ -1,17 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
-
-#include <sys/mman.h>
 
 #include "host/hx_host.h"
 #include "host/hx_module.h"
@@ -299,6 +300,43 @@ TEST_F(StartUp, DebugLogSettingsChangedByAReloadAreReportedOnce) {
       "); they take effect only when the module starts again, and until then the debug log goes on as it started.";
   EXPECT_EQ(Events(), (std::vector<std::string>{kSucceeded, changed + "setting 14 from 0 to 1" + waits,
                                                 changed + "setting 12 from 1 to 2, setting 14 from 0 to 1" + waits}));
+}
+
+// Reloads run on request threads: many threads that find the same change
+// report it once.
+class StartUpConcurrent : public StartUp {};
+
+TEST_F(StartUpConcurrent, DebugLogChangeFoundByManyRequestsIsReportedOnce) {
+  ChangeSettings("ID=\"81\" DESCR=\"Reload interval (minutes)\" VALUE=\"15\"",
+                 "ID=\"81\" DESCR=\"Reload interval (minutes)\" VALUE=\"0\"");
+  const std::string module = HxModulePathInInstall(root);
+  EXPECT_EQ(RunInChild([&] {
+              HxHost host;
+              std::string error;
+              HxRequest request;
+              if (!host.Start(module, error) ||
+                  !LoadRequestDescription(std::string(HX_SOURCE_DIR) + "/samples/requests/read_message.txt", request,
+                                          error)) {
+                return false;
+              }
+              ChangeSettings("ID=\"14\" DESCR=\"Debug log level\" VALUE=\"0\"",
+                             "ID=\"14\" DESCR=\"Debug log level\" VALUE=\"1\"");
+              std::atomic<bool> ok{true};
+              std::vector<std::thread> threads;
+              for (int t = 0; t < 4; ++t) {
+                threads.emplace_back([&] {
+                  for (int i = 0; i < 10; ++i) {
+                    if (!host.Run(request).ok) ok = false;
+                  }
+                });
+              }
+              for (std::thread& t : threads) t.join();
+              return ok.load();
+            }),
+            0);
+  const std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_NE(events[1].find("changed (setting 14 from 0 to 1)"), std::string::npos) << events[1];
 }
 
 TEST_F(StartUp, ModulePathNotFoundFails) {
