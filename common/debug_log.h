@@ -101,6 +101,9 @@ CSync* GetLogSinkLock();
 // At most 260 characters are kept.
 void SetLogFilePath(const char* path);
 std::string GetLogFilePath();
+// The shared-memory ring's name: "Global\\" and the log file's name, without
+// its folder, so every process that logs under that name shares the ring.
+std::string LogRingName();
 
 // Written into each shared-memory record after the time ("[Module] ").
 void SetLogRecordTag(const std::string& tag);

@@ -179,6 +179,8 @@ std::shared_ptr<CSharedMemory> CreateWorldAccessFileMapping(const char* name, ui
   return section;
 }
 
+std::string LogRingName() { return RingName(GetLogFilePath().c_str()); }
+
 void SharedMemoryLogSink(const char* text) {
   CSinkWrite write(text);
   if (!write.CanWrite()) return;

@@ -378,6 +378,8 @@ bool CPLGeneralSettings::InitLogFiles(const char* moduleName, int32_t settingsID
   SetLogFilePath(path.c_str());
   m_strLogFilePath = ::GetLogFilePath();
   if ((savedMode & LOG_MODE_WRITE) != 0) MakeLogFolder(m_strLogFilePath);
+  m_logAtStart = ReadLogSettings(m_settings, settingsID);
+  ReportLogSetUp(m_logAtStart);
   SetLogMode(savedMode);
   return true;
 }

@@ -3,11 +3,14 @@
 // cache, the computer's names and the virtual folder name.
 #pragma once
 
+#include <mutex>
+#include <optional>
 #include <string>
 
 #include "common/ci_string.h"
 #include "common/event_log.h"
 #include "general/general_settings.h"
+#include "general/log_settings.h"
 #include "general/owa_ad_config.h"
 #include "general/page_char_set.h"
 #include "general/ql_cache.h"
@@ -42,6 +45,9 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   bool InitLogFiles(const char* moduleName, int32_t settingsID, int32_t logKind);
   // Creates the log file's missing folder; one event report when it cannot.
   void MakeLogFolder(const std::string& logFilePath);
+  // After a reload: one warning per change of the debug-log settings from
+  // those start-up used, since they take effect only at the next start.
+  void ReportLogSettingsChange();
   // Fills the host name and the fully qualified name; true with the host name.
   bool GetComputerName();
   // The OWA configuration of this server's virtual directory.
@@ -87,9 +93,21 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   void StoreInCache(const char* cacheName, const std::string& key, const std::string& value,
                     const std::string& session, const std::string& propertyName, const std::string& shortName);
 
+  // Once per start-up: a level that is none, a log switched on that writes
+  // nothing, and a ring whose records reach the log file only at exit.
+  void ReportLogSetUp(const LogSettings& used);
+  // Why a log switched on writes nothing, or empty when it writes.
+  std::string WhyLogWritesNothing(const LogSettings& used) const;
+  std::string ModuleSettingsFile() const;
+
   CPageCharSet m_pageCharSet;
   std::string m_strTempDirectory;
   std::string m_strLogFilePath;
+  // The debug-log settings start-up used, and the last change from them
+  // that was reported (under the lock; reloads run on request threads).
+  LogSettings m_logAtStart;
+  std::mutex m_logChangeLock;
+  std::optional<LogSettings> m_logChangeReported;
   // Read once at start-up, then only read, without a lock.
   COWAADConfig m_OWAADConfig;
   CQLCache m_cache;

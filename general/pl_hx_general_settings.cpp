@@ -28,6 +28,7 @@ BOOL CPLHXGeneralSettings::Init(const char* productName, const char* moduleName,
 void CPLHXGeneralSettings::RefreshSettingsIfNeeded() {
   bool reloaded = false;
   m_settings.RefreshIfNeeded(reloaded);
+  if (reloaded) ReportLogSettingsChange();
 }
 
 void CPLHXGeneralSettings::LoadScriptVariables() {

@@ -9,6 +9,7 @@
 #include "host/hx_request_info.h"
 #include "host/hx_response_buffer.h"
 #include "host/hx_routed_path.h"
+#include "host/hx_start_events.h"
 #include "host/hx_text.h"
 #include "platform/request_identity.h"
 #include "platform/user_token.h"
@@ -470,8 +471,13 @@ bool HxHost::Start(HxModule::PFN_GetFilterVersion getFilterVersion, HxModule::PF
 bool HxHost::AfterLoad(const std::string& name, std::string& error) {
   m_version = HTTP_FILTER_VERSION{};
   m_version.dwServerFilterVersion = 0x60000;
+  HxStartEvents events;
   if (!m_module.GetFilterVersion(&m_version)) {
     error = "GetFilterVersion of " + name + " failed";
+    // The module tells why only to the event log.
+    const std::vector<std::string> reported = events.Lines();
+    if (!reported.empty()) error += "; the module reported:";
+    for (const std::string& line : reported) error += "\n  " + line;
     m_module.Unload();
     return false;
   }

@@ -85,7 +85,9 @@ class HxHost {
   ~HxHost() { Stop(); }
 
   // Loads the module and calls GetFilterVersion once; false with a message
-  // when either fails.
+  // when either fails. A failed start's message carries, one per line, the
+  // events the module reported meanwhile (the executable must export the
+  // event listener, as hxhost does).
   bool Start(const std::string& modulePath, std::string& error);
   // The same with a filter that is already in the process.
   bool Start(HxModule::PFN_GetFilterVersion getFilterVersion, HxModule::PFN_HttpFilterProc httpFilterProc,

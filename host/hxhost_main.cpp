@@ -11,16 +11,42 @@
 
 namespace {
 
-void Usage() {
+// --help prints this to standard output; a mistake prints it to standard
+// error after naming the mistake.
+void Usage(FILE* out) {
   std::fputs(
       "usage: hxhost [--install DIR | --module FILE] [--virtual-folder NAME] [--no-answer] REQUEST...\n"
-      "  --install DIR          staged install tree (default: $HX_INSTALL_DIR, else ./stage);\n"
+      "  --install DIR          install tree (default: $HX_INSTALL_DIR, else ./stage);\n"
       "                         the module is DIR/Quenlith/Pellora/bin/PL_Hexmoor.so\n"
-      "  --module FILE          load this module file instead\n"
+      "  --module FILE          load this module file instead; it must stand in the\n"
+      "                         Quenlith/Pellora/bin/ folder of an install tree, which\n"
+      "                         holds its settings, resources and log module\n"
       "  --virtual-folder NAME  the product's virtual folder of the URL rule (default X-Pellora)\n"
       "  --no-answer            print the decisions only, not the answer's text\n"
-      "  REQUEST                a request description file (see README)\n",
-      stderr);
+      "  REQUEST                a request description file (see README)\n"
+      "\n"
+      "environment:\n"
+      "  HX_INSTALL_DIR         the install tree when --install is not given\n"
+      "  HX_EVENTLOG_FILE       a file that receives every event report, one line each\n"
+      "                         (besides syslog)\n"
+      "  HX_REGISTRY_FILE       the registry, a .reg file (default: registry.reg at the\n"
+      "                         top of the install tree)\n"
+      "  HX_SYSTEM_DIRECTORY    the system directory; the debug log's default folder is\n"
+      "                         <dir>/LogFiles/QuenlithLogs (default /var/lib/quenlith)\n"
+      "  HX_DEBUG_OUTPUT        anything but 0: the debug-output channel goes to stderr\n"
+      "  LDAPURI, LDAPCONF      the directory (OpenLDAP's own settings, as in ldap.conf)\n"
+      "  HX_LDAP_GC_URI         the global catalog users are looked up in (default: the\n"
+      "                         directory)\n"
+      "  HX_LDAP_BINDDN, HX_LDAP_PASSWORD_FILE\n"
+      "                         a simple bind with this name and the file's first line\n",
+      out);
+}
+
+// Names what was wrong, then how it is done.
+int UsageError(const std::string& what) {
+  std::fprintf(stderr, "hxhost: %s\n", what.c_str());
+  Usage(stderr);
+  return 2;
 }
 
 }  // namespace
@@ -40,27 +66,23 @@ int main(int argc, char** argv) {
       return true;
     };
     if (arg == "--install") {
-      if (!value(install)) return Usage(), 2;
+      if (!value(install)) return UsageError("--install needs a directory");
     } else if (arg == "--module") {
-      if (!value(module)) return Usage(), 2;
+      if (!value(module)) return UsageError("--module needs a file");
     } else if (arg == "--virtual-folder") {
-      if (!value(virtualFolder)) return Usage(), 2;
+      if (!value(virtualFolder)) return UsageError("--virtual-folder needs a name");
     } else if (arg == "--no-answer") {
       options.showAnswer = false;
     } else if (arg == "-h" || arg == "--help") {
-      Usage();
+      Usage(stdout);
       return 0;
     } else if (!arg.empty() && arg[0] == '-') {
-      Usage();
-      return 2;
+      return UsageError("unknown option " + arg);
     } else {
       files.push_back(arg);
     }
   }
-  if (files.empty()) {
-    Usage();
-    return 2;
-  }
+  if (files.empty()) return UsageError("no request description given");
   if (module.empty()) module = HxModulePathInInstall(install);
 
   HxHost host;

@@ -1,5 +1,6 @@
 #include "platform/event_source.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -40,6 +41,12 @@ void AppendEscaped(std::string& out, const char* s) {
       default: out += *s; break;
     }
   }
+}
+
+PFN_HxEventReported HostListener() {
+  static const PFN_HxEventReported fn =
+      reinterpret_cast<PFN_HxEventReported>(dlsym(RTLD_DEFAULT, HX_EVENT_LISTENER_EXPORT));
+  return fn;
 }
 
 const char* TypeName(WORD type) {
@@ -129,6 +136,7 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*,
   int priority = type == EVENTLOG_ERROR_TYPE ? LOG_ERR : type == EVENTLOG_WARNING_TYPE ? LOG_WARNING : LOG_INFO;
   syslog(LOG_USER | priority, "%s: event 0x%08X: %s", name.c_str(), static_cast<unsigned>(eventId),
          text.c_str());
+  if (PFN_HxEventReported listener = HostListener()) listener(name.c_str(), type, eventId, text.c_str());
   if (!file.empty()) {
     line += '\n';
     // One append-mode write per report keeps lines whole across threads and

@@ -25,3 +25,14 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void* 
 // as \\, \t, \r and \n.
 void SetEventReportFile(const std::string& path);
 std::string EventReportFile();
+
+// A filter host may listen to the reports as well, wherever else they go (a
+// host prints why the module failed to start): it exports, with C linkage and
+// default visibility (an executable needs -rdynamic / ENABLE_EXPORTS), a
+// function named HX_EVENT_LISTENER_EXPORT of type PFN_HxEventReported. It is
+// called after each report on the reporting thread with the source, the type,
+// the identifier and the insertion strings joined by blanks.
+extern "C" {
+typedef void (*PFN_HxEventReported)(const char* source, WORD type, DWORD eventId, const char* text);
+}
+#define HX_EVENT_LISTENER_EXPORT "HxEventReported"

@@ -33,6 +33,10 @@ std::string ShmNameFromWindowsName(const char* windowsName) {
   return name;
 }
 
+std::string ShmPathFromWindowsName(const char* windowsName) {
+  return "/dev/shm" + ShmNameFromWindowsName(windowsName);
+}
+
 CSharedMemory::~CSharedMemory() { Close(); }
 
 void CSharedMemory::Close() {

@@ -12,6 +12,8 @@
 
 // The POSIX shared-memory name for a Windows section name.
 std::string ShmNameFromWindowsName(const char* windowsName);
+// Where an administrator finds that object in the file system.
+std::string ShmPathFromWindowsName(const char* windowsName);
 
 class CSharedMemory {
  public:

@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/hx_host.h"
@@ -57,20 +60,39 @@ class StartUp : public ::testing::Test {
   // the child's exit code (0 when body returned true).
   int RunChild(const std::function<bool(HxModule&)>& body, std::string modulePath = "") {
     if (modulePath.empty()) modulePath = HxModulePathInInstall(root);
+    return RunInChild([&] {
+      HxModule module;
+      std::string error;
+      if (!module.Load(modulePath, error)) _exit(90);
+      return body(module);
+    });
+  }
+
+  // Runs body in a child process with this tree's environment.
+  int RunInChild(const std::function<bool()>& body) {
     const pid_t child = fork();
     if (child == 0) {
       setenv("HX_EVENTLOG_FILE", (dir.Path() + "events.txt").c_str(), 1);
       unsetenv("HX_REGISTRY_FILE");
       setenv("HX_SYSTEM_DIRECTORY", (dir.Path() + "system").c_str(), 1);
       if (chdir(dir.Path().c_str()) != 0) _exit(91);
-      HxModule module;
-      std::string error;
-      if (!module.Load(modulePath, error)) _exit(90);
-      _exit(body(module) ? 0 : 1);
+      _exit(body() ? 0 : 1);
     }
     int status = 0;
     waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+  }
+
+  // Rewrites the module settings file with `from` replaced by `to`, dated
+  // later than before so that a running module sees the change.
+  void ChangeSettings(const std::string& from, const std::string& to) {
+    std::string xml = ReadFile(settingsFile);
+    const size_t at = xml.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    xml.replace(at, from.size(), to);
+    const auto before = fs::last_write_time(settingsFile);
+    std::ofstream(settingsFile, std::ios::binary | std::ios::trunc) << xml;
+    fs::last_write_time(settingsFile, before + std::chrono::seconds(2));
   }
 
   static bool StartsUp(HxModule& module) {
@@ -272,6 +294,142 @@ TEST_F(StartUp, MissingLogFolderIsMadeOrReportedOnce) {
             0u)
       << events[0];
   EXPECT_EQ(events[1], kSucceeded);
+}
+
+// The debug log's settings take effect only at start-up, and not always as an
+// administrator expects: each surprise is reported once.
+TEST_F(StartUp, DebugLogSetUpIsReported) {
+  const std::string warning = "Quenlith Pellora\tWARNING\t0x6000006F\t0\t";
+  // The default kind writes into a ring named after the log file, which every
+  // install on the machine shares; a name of this test's own keeps it apart.
+  const std::string name = "hxtest-" + std::to_string(getpid()) + ".log";
+  AddSettings("<ITEM ID=\"23\" DESCR=\"d\" VALUE=\"" + name + "\"/>");
+  ChangeSettings("ID=\"14\" DESCR=\"Debug log level\" VALUE=\"0\"", "ID=\"14\" DESCR=\"Debug log level\" VALUE=\"1\"");
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  shm_unlink(("/" + name).c_str());
+  std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].rfind("Quenlith Pellora\tINFORMATION\t0x60000074\t0\tThe debug log writes its records into "
+                            "the shared-memory ring /dev/shm/" + name + " (setting 12 is 1), not into " + dir.Path() +
+                                "system/LogFiles/QuenlithLogs/" + name,
+                            0),
+            0u)
+      << events[0];
+  EXPECT_EQ(events[1], kSucceeded);
+
+  // Without the log module nothing is written at all.
+  fs::remove(dir.Path() + "events.txt");
+  fs::remove(root + "Quenlith/Common Files/bin/LogModule.so");
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{
+                          warning + "The debug log is switched on (setting 14 of " + settingsFile +
+                              " is 1) but writes nothing: the log module " + root +
+                              "Quenlith/Common Files/bin/LogModule.so is not installed (nor found on the library "
+                              "path).",
+                          kSucceeded}));
+
+  // A level that is none leaves the log off.
+  fs::remove(dir.Path() + "events.txt");
+  ChangeSettings("ID=\"14\" DESCR=\"Debug log level\" VALUE=\"1\"", "ID=\"14\" DESCR=\"Debug log level\" VALUE=\"2\"");
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{warning + "Setting 14 of " + settingsFile +
+                                                    " is 2, which is no debug-log level (0 off, 1 on, 10 to the "
+                                                    "event log); the debug log stays off.",
+                                                kSucceeded}));
+}
+
+// A reload does not set the debug log up again: a change waits for the next
+// start-up and says so, once per change, not once per reload.
+TEST_F(StartUp, DebugLogSettingsChangedByAReloadAreReportedOnce) {
+  ChangeSettings("ID=\"81\" DESCR=\"Reload interval (minutes)\" VALUE=\"15\"",
+                 "ID=\"81\" DESCR=\"Reload interval (minutes)\" VALUE=\"0\"");
+  const std::string name = "hxtest-" + std::to_string(getpid()) + ".log";
+  AddSettings("<ITEM ID=\"23\" DESCR=\"d\" VALUE=\"" + name + "\"/>");
+  const std::string module = HxModulePathInInstall(root);
+  EXPECT_EQ(RunInChild([&] {
+              HxHost host;
+              std::string error;
+              HxRequest request;
+              if (!host.Start(module, error) ||
+                  !LoadRequestDescription(std::string(HX_SOURCE_DIR) + "/samples/requests/read_message.txt", request,
+                                          error)) {
+                return false;
+              }
+              const auto serve = [&] { return host.Run(request).ok; };
+              ChangeSettings("ID=\"14\" DESCR=\"Debug log level\" VALUE=\"0\"",
+                             "ID=\"14\" DESCR=\"Debug log level\" VALUE=\"1\"");
+              if (!serve() || !serve()) return false;
+              // Another change of the same file with the log as it was: quiet.
+              ChangeSettings("DESCR=\"Allow rich view\" VALUE=\"1\"", "DESCR=\"Allow rich view\" VALUE=\"0\"");
+              if (!serve()) return false;
+              ChangeSettings("ID=\"12\" DESCR=\"Debug log kind\" VALUE=\"1\"", "ID=\"12\" DESCR=\"Debug log kind\" VALUE=\"2\"");
+              return serve();
+            }),
+            0);
+  // The log stayed off: neither a ring nor a file was made.
+  EXPECT_FALSE(fs::exists("/dev/shm/" + name));
+  EXPECT_FALSE(fs::exists(dir.Path() + "system/LogFiles/QuenlithLogs/" + name));
+  const std::string changed = "Quenlith Pellora\tWARNING\t0x6000006F\t0\tThe debug-log settings of " + settingsFile +
+                              " changed (";
+  const std::string waits =
+      "); they take effect only when the module starts again, and until then the debug log goes on as it started.";
+  EXPECT_EQ(Events(), (std::vector<std::string>{kSucceeded, changed + "setting 14 from 0 to 1" + waits,
+                                                changed + "setting 12 from 1 to 2, setting 14 from 0 to 1" + waits}));
+}
+
+// Reloads run on request threads: many threads that find the same change
+// report it once. The threads run in a process of their own, started afresh
+// (a forked copy of a process with threads may not start any under the
+// thread checker): this test program again, running only the test below it.
+constexpr const char kConcurrentTreeVariable[] = "HX_TEST_CONCURRENT_TREE";
+
+class StartUpConcurrent : public StartUp {};
+
+TEST_F(StartUpConcurrent, DebugLogChangeFoundByManyRequestsIsReportedOnce) {
+  ChangeSettings("ID=\"81\" DESCR=\"Reload interval (minutes)\" VALUE=\"15\"",
+                 "ID=\"81\" DESCR=\"Reload interval (minutes)\" VALUE=\"0\"");
+  EXPECT_EQ(RunInChild([&] {
+              setenv(kConcurrentTreeVariable, root.c_str(), 1);
+              execl("/proc/self/exe", "test_startup", "--gtest_filter=StartUpConcurrentRequests.*", nullptr);
+              return false;
+            }),
+            0);
+  const std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_NE(events[1].find("changed (setting 14 from 0 to 1)"), std::string::npos) << events[1];
+}
+
+// The process of the test above; skipped when run on its own.
+TEST(StartUpConcurrentRequests, ServeWhileTheSettingsChange) {
+  const char* tree = std::getenv(kConcurrentTreeVariable);
+  if (tree == nullptr) GTEST_SKIP() << "runs only inside StartUpConcurrent";
+  const std::string root = tree;
+  const std::string settingsFile = root + "Quenlith/Pellora/Settings/HXSettings.xml";
+  HxHost host;
+  std::string error;
+  HxRequest request;
+  ASSERT_TRUE(host.Start(HxModulePathInInstall(root), error)) << error;
+  ASSERT_TRUE(LoadRequestDescription(std::string(HX_SOURCE_DIR) + "/samples/requests/read_message.txt", request,
+                                     error))
+      << error;
+  std::string xml = ReadFile(settingsFile);
+  const std::string from = "ID=\"14\" DESCR=\"Debug log level\" VALUE=\"0\"";
+  ASSERT_NE(xml.find(from), std::string::npos);
+  xml.replace(xml.find(from), from.size(), "ID=\"14\" DESCR=\"Debug log level\" VALUE=\"1\"");
+  const auto before = fs::last_write_time(settingsFile);
+  std::ofstream(settingsFile, std::ios::binary | std::ios::trunc) << xml;
+  fs::last_write_time(settingsFile, before + std::chrono::seconds(2));
+  std::atomic<int> failed{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 10; ++i) {
+        if (!host.Run(request).ok) ++failed;
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(failed.load(), 0);
 }
 
 TEST_F(StartUp, ModulePathNotFoundFails) {
