@@ -17,6 +17,7 @@
 
 #include "forms_e2e/applied_page.h"
 #include "forms_e2e/browser_check.h"
+#include "forms_e2e/page_spelling.h"
 #include "support/file_text.h"
 #include "support/temp_dir.h"
 
@@ -90,38 +91,6 @@ const char* const kIds[] = {
     "RgAAAAB2cE1k",
 };
 const char kZeroId[] = "J0\0x";
-
-// The name as the product's scripts receive it.
-std::string ScriptName(std::string shown) {
-  std::replace(shown.begin(), shown.end(), '"', '\'');
-  return shown;
-}
-
-std::string InDoubleQuotes(const std::string& s) {
-  std::string out;
-  for (char c : s) out += c == '&' ? "&amp;" : c == '"' ? "&quot;" : c == '<' ? "&lt;" : std::string(1, c);
-  return out;
-}
-
-std::string InSingleQuotes(std::string markup) {
-  for (size_t p = markup.find('\''); p != std::string::npos; p = markup.find('\'', p)) markup.replace(p, 1, "&#39;");
-  return markup;
-}
-
-std::string PercentEncoded(const std::string& bytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (std::isalnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    }
-  }
-  return out;
-}
 
 using Calls = std::vector<std::pair<std::string, std::vector<std::string>>>;
 

@@ -18,6 +18,7 @@
 
 #include "forms_e2e/applied_page.h"
 #include "forms_e2e/browser_check.h"
+#include "forms_e2e/page_spelling.h"
 #include "support/temp_dir.h"
 #include "support/file_text.h"
 
@@ -57,44 +58,10 @@ const char* const kIds[] = {
 
 std::string IdOf(size_t i) { return kIds[i % std::size(kIds)]; }
 
-// The name as the product's scripts receive it.
-std::string ScriptName(std::string shown) {
-  std::replace(shown.begin(), shown.end(), '"', '\'');
-  return shown;
-}
-
 void ReplaceOnce(std::string& text, const std::string& what, const std::string& with) {
   const size_t at = text.find(what);
   ASSERT_NE(std::string::npos, at) << what;
   text.replace(at, what.size(), with);
-}
-
-// Plain text spelt for a double-quoted attribute of the page.
-std::string InDoubleQuotes(const std::string& s) {
-  std::string out;
-  for (char c : s) out += c == '&' ? "&amp;" : c == '"' ? "&quot;" : c == '<' ? "&lt;" : std::string(1, c);
-  return out;
-}
-// Markup (a name as the text spells it) moved into a single-quoted attribute.
-std::string InSingleQuotes(std::string markup) {
-  for (size_t p = markup.find('\''); p != std::string::npos; p = markup.find('\'', p)) markup.replace(p, 1, "&#39;");
-  return markup;
-}
-
-// Every byte but letters and digits as %XX, as a URL parameter.
-std::string PercentEncoded(const std::string& s) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : s) {
-    if (std::isalnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-    }
-  }
-  return out;
 }
 
 std::string BasicSpan(const std::string& itemId, size_t i) {
