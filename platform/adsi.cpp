@@ -1083,6 +1083,7 @@ CADsTimeLimit::~CADsTimeLimit() {
 
 void ADsSetRetryInterval(std::chrono::milliseconds interval) {
   g_retryIntervalMs.store(interval.count(), std::memory_order_relaxed);
+  g_nextReport.store(0);
 }
 
 void ADsSetKeptIdleAge(std::chrono::milliseconds age) { g_keptIdleMs.store(age.count(), std::memory_order_relaxed); }

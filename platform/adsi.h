@@ -188,7 +188,8 @@ class CADsTimeLimit {
 };
 
 // Back-offs started from now on last `interval` instead of
-// kADsRetryIntervalSeconds (tests shorten it).
+// kADsRetryIntervalSeconds, and the next failure may be reported at once
+// (tests shorten it).
 void ADsSetRetryInterval(std::chrono::milliseconds interval);
 
 // Kept connections are opened afresh after `age` idle instead of
