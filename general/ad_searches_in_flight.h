@@ -1,11 +1,16 @@
 // One directory search per user and property at a time. When an answer
 // lapses from the cache, every request of that user misses it at once; the
 // first one searches and the others wait for its answer instead of sending
-// the same search again.
+// the same search again. A request that missed the cache before an answer
+// was handed on, and comes only after that, takes the answer too (unless it
+// was a failure): it would otherwise search once more for the same.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -37,22 +42,40 @@ enum class ADSearchTurn {
 
 class CADSearchesInFlight {
  public:
+  // Taken before the request looks in the cache: tells the answers handed
+  // on since, which the cache may not have held then.
+  uint64_t Ticket() const { return m_handedOn.load(std::memory_order_acquire); }
+
   // Runs `search` for `key`, unless another thread runs it for that key
-  // already: then waits at most `patience` for that thread's answer. The
-  // answer is filled unless the result is GaveUp. A search that throws
-  // hands its waiters a failure and throws on.
-  ADSearchTurn Share(const std::string& key, CADLookUpAnswer& answer,
+  // already, or handed its answer on after `ticket` was taken: then waits at
+  // most `patience` for that answer. The answer is filled unless the result
+  // is GaveUp. A search that throws hands its waiters a failure and throws
+  // on. What `search` stores in the cache is there before its answer is
+  // handed on.
+  ADSearchTurn Share(const std::string& key, uint64_t ticket, CADLookUpAnswer& answer,
                      const std::function<void(CADLookUpAnswer&)>& search, std::chrono::milliseconds patience);
 
+  // How long an answer is kept for requests that come late.
+  static constexpr std::chrono::seconds kAnswerKept{1};
+
  private:
+  using Clock = std::chrono::steady_clock;
+
   struct CPending {
     bool done = false;
+    uint64_t handedOn = 0;
+    Clock::time_point doneAt;
     CADLookUpAnswer answer;
     std::condition_variable answered;
   };
 
-  void Publish(const std::string& key, const std::shared_ptr<CPending>& pending, const CADLookUpAnswer& answer);
+  void HandOn(const std::string& key, const std::shared_ptr<CPending>& pending, const CADLookUpAnswer& answer);
+  // Forgets the answers kept longer than kAnswerKept. Under the lock.
+  void DropStale(Clock::time_point now);
 
+  std::atomic<uint64_t> m_handedOn{0};
   std::mutex m_lock;
   std::map<std::string, std::shared_ptr<CPending>> m_pending;
+  // The answers kept, oldest first.
+  std::deque<std::pair<Clock::time_point, std::string>> m_answered;
 };

@@ -173,6 +173,7 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   // under running requests.
   static const std::string& kCacheNameText = *new std::string(kCacheName);
   static const std::string& kNoUserCacheNameText = *new std::string(kNoUserCacheName);
+  const uint64_t ticket = m_searches.Ticket();
   std::string cached;
   if (m_cache.GetItem(kCacheNameText, key, cached, session, propertyName)) {
     if (cached == kNoValue) {
@@ -204,11 +205,14 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   if (SUCCEEDED(hr)) {
     const std::string searchKey = fullName + '\x1F' + sid + '\x1F' + propertyName;
     turn = m_searches.Share(
-        searchKey, answer,
+        searchKey, ticket, answer,
         [&](CADLookUpAnswer& a) {
           a.hr = LookUp(fullName, shortName, sid, propertyName, configRead, configType, a.value, a.outcome);
+          KeepAnswer(a, key, session, propertyName, shortName);
         },
         std::chrono::seconds(kADsTimeLimitSeconds));
+    // Kept under this request's session too.
+    if (turn == ADSearchTurn::Shared) KeepAnswer(answer, key, session, propertyName, shortName);
     hr = answer.hr;
   }
   if (turn == ADSearchTurn::GaveUp) {
@@ -216,26 +220,32 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
              fullName.c_str());
     return HRESULT_FROM_WIN32(kErrorDsTimeLimitExceeded);
   }
+  if (answer.outcome == ADLookUpOutcome::Value) value = answer.value;
+  // The request that searched reports; those that shared its answer do not.
+  if (answer.outcome == ADLookUpOutcome::Failed && turn == ADSearchTurn::Searched) {
+    ReportLookUpFailure(report, hr, propertyName, shortName, session);
+  }
+  return hr;
+}
+
+void CPLGeneralSettings::KeepAnswer(const CADLookUpAnswer& answer, const std::string& key, const std::string& session,
+                                    const std::string& propertyName, const std::string& shortName) {
   switch (answer.outcome) {
     case ADLookUpOutcome::Value:
-      value = answer.value;
       DebugLog("[CPLGeneralSettings::GetADProperty] Get property from AD successfull, Value: %s.! Add to cache.",
-               value.c_str());
-      StoreInCache(kCacheName, key, value, session, propertyName, shortName);
-      return hr;
+               answer.value.c_str());
+      StoreInCache(kCacheName, key, answer.value, session, propertyName, shortName);
+      return;
     case ADLookUpOutcome::NoValue:
       // An answer as good as a value: asked again, it would be the same.
       StoreInCache(kCacheName, key, kNoValue, session, propertyName, shortName);
-      return hr;
+      return;
     case ADLookUpOutcome::NoUser:
       StoreInCache(kNoUserCacheName, key, kNoValue, session, propertyName, shortName);
-      return hr;
+      return;
     case ADLookUpOutcome::Failed:
-      break;
+      return;
   }
-  // The request that searched reports; those that shared its answer do not.
-  if (turn == ADSearchTurn::Searched) ReportLookUpFailure(report, hr, propertyName, shortName, session);
-  return hr;
 }
 
 void CPLGeneralSettings::ReportLookUpFailure(bool report, HRESULT hr, const std::string& propertyName,

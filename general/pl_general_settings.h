@@ -87,6 +87,10 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   static HRESULT LookUp(const std::string& fullName, const std::string& shortName, const std::string& sid,
                         const std::string& propertyName, bool configRead, int32_t configType, std::string& found,
                         ADLookUpOutcome& outcome);
+  // Stores a look-up's answer in the cache it belongs in; a failure is not
+  // stored.
+  void KeepAnswer(const CADLookUpAnswer& answer, const std::string& key, const std::string& session,
+                  const std::string& propertyName, const std::string& shortName);
   // Stores one answer; a failure is reported to the event log only.
   void StoreInCache(const char* cacheName, const std::string& key, const std::string& value,
                     const std::string& session, const std::string& propertyName, const std::string& shortName);

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -216,9 +217,8 @@ thread_local bool t_limited = false;
 thread_local std::optional<std::chrono::steady_clock::time_point> t_deadline;
 
 // What is left for one more operation: of the thread's look-up, else a whole
-// time limit; `half` keeps the other half back for a second try. False when
-// nothing is left.
-bool RemainingTime(timeval& left, bool half = false) {
+// time limit. False when nothing is left.
+bool RemainingTime(timeval& left) {
   using std::chrono::microseconds;
   microseconds rest = std::chrono::seconds(kADsTimeLimitSeconds);
   if (t_limited) {
@@ -226,11 +226,37 @@ bool RemainingTime(timeval& left, bool half = false) {
     if (!t_deadline) t_deadline = now + std::chrono::seconds(kADsTimeLimitSeconds);
     rest = std::chrono::duration_cast<microseconds>(*t_deadline - now);
   }
-  if (half) rest /= 2;
   if (rest < std::chrono::milliseconds(1)) return false;
   left.tv_sec = static_cast<time_t>(rest.count() / 1000000);
   left.tv_usec = static_cast<suseconds_t>(rest.count() % 1000000);
   return true;
+}
+
+// How long the directory takes to answer a search, smoothed over the last
+// few answers, in microseconds.
+std::atomic<int64_t> g_answerMicros{0};
+constexpr int kKeptSilenceFactor = 10;
+
+void NoteAnswerTime(std::chrono::steady_clock::duration took) {
+  const int64_t sample = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
+  const int64_t smoothed = g_answerMicros.load(std::memory_order_relaxed);
+  g_answerMicros.store(smoothed + (sample - smoothed) / 8, std::memory_order_relaxed);
+}
+
+// Of `left`, what a kept connection may stay silent before it is taken for
+// dead: many times the directory's usual answer, at least
+// kADsKeptSilenceMinMs, and at most half, so that a new connection can still
+// answer within the look-up's limit.
+timeval KeptSilence(const timeval& left) {
+  using std::chrono::microseconds;
+  const microseconds rest = std::chrono::seconds(left.tv_sec) + microseconds(left.tv_usec);
+  microseconds allowed(g_answerMicros.load(std::memory_order_relaxed) * kKeptSilenceFactor);
+  allowed = std::max<microseconds>(allowed, std::chrono::milliseconds(kADsKeptSilenceMinMs));
+  allowed = std::min<microseconds>(allowed, rest / 2);
+  timeval cut{};
+  cut.tv_sec = static_cast<time_t>(allowed.count() / 1000000);
+  cut.tv_usec = static_cast<suseconds_t>(allowed.count() % 1000000);
+  return cut;
 }
 
 // The failure of a connection refused because its directory is in its
@@ -667,8 +693,8 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     names.push_back(nullptr);
     const std::string filterText = BytesFromWide(filter);
     char** asked = count > 0 ? names.data() : nullptr;
-    // A kept connection may have died without a word; it gets half the time
-    // left, so that a new one can still answer within the look-up's limit.
+    // A kept connection may have died without a word: it is given up when it
+    // stays silent much longer than the directory takes to answer.
     const bool reused = m_reused;
     m_reused = false;
     int rc = Search(filterText, asked, search->result, reused);
@@ -793,16 +819,21 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     }
   }
 
-  // One search within what is left of the limit (`half`: half of it);
-  // `result` holds what came back (freed here on failure).
-  int Search(const std::string& filter, char** attributes, LDAPMessage*& result, bool half) {
+  // One search within what is left of the limit (on a kept connection,
+  // within its KeptSilence); `result` holds what came back (freed here on
+  // failure).
+  int Search(const std::string& filter, char** attributes, LDAPMessage*& result, bool kept) {
     result = nullptr;
     timeval limit{};
-    if (!RemainingTime(limit, half)) return LDAP_TIMEOUT;
+    if (!RemainingTime(limit)) return LDAP_TIMEOUT;
+    if (kept) limit = KeptSilence(limit);
     CSigPipeHold pipeHold;
+    const auto asked = std::chrono::steady_clock::now();
     int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), m_scope, filter.c_str(), attributes, 0, nullptr, nullptr, &limit,
                                kADsSizeLimit, &result);
-    if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED && result != nullptr) {
+    const bool answered = rc == LDAP_SUCCESS || rc == LDAP_SIZELIMIT_EXCEEDED;
+    if (answered) NoteAnswerTime(std::chrono::steady_clock::now() - asked);
+    if (!answered && result != nullptr) {
       ldap_msgfree(result);
       result = nullptr;
     }

@@ -23,9 +23,10 @@
 // look-up is one search). A kept connection is not used again after
 // kADsKeptIdleSeconds idle, once TCP keep-alive found it dead, or once a
 // directory was lost, found again or found to have dropped a kept
-// connection silently. A kept connection closed by the server, or silent for
-// half of what is left of the limit, is opened again once before the
-// directory counts as unreachable.
+// connection silently. A kept connection closed by the server, or silent
+// for ten times the directory's usual answer time (at least
+// kADsKeptSilenceMinMs, at most half of what is left of the limit), is
+// opened again once before the directory counts as unreachable.
 #pragma once
 
 #include <chrono>
@@ -38,6 +39,7 @@ constexpr int kADsTimeLimitSeconds = 5;
 constexpr int kADsSizeLimit = 1000;
 constexpr int kADsRetryIntervalSeconds = 30;
 constexpr int kADsKeptIdleSeconds = 60;
+constexpr int kADsKeptSilenceMinMs = 500;
 
 constexpr HRESULT E_ADS_BAD_PATHNAME = static_cast<HRESULT>(0x80005000u);
 constexpr HRESULT E_ADS_PROPERTY_NOT_FOUND = static_cast<HRESULT>(0x8000500Du);
