@@ -585,18 +585,18 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     char* attributes[] = {all, operational ? plus : nullptr, nullptr};
     LDAPMessage* result = nullptr;
     timeval limit{};
-    if (!RemainingTime(limit)) return FailCall(LDAP_TIMEOUT, "read " + m_dn);
+    if (!RemainingTime(limit)) return FailCall(LDAP_TIMEOUT, "read " + ObjectName());
     CSigPipeHold pipeHold;
     int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0, nullptr, nullptr,
                                &limit, 1, &result);
     if (rc != LDAP_SUCCESS) {
       if (result != nullptr) ldap_msgfree(result);
-      return FailCall(rc, "read " + m_dn);
+      return FailCall(rc, "read " + ObjectName());
     }
     LDAPMessage* entry = ldap_first_entry(m_ld, result);
     if (entry == nullptr) {
       ldap_msgfree(result);
-      return Fail(LDAP_NO_SUCH_OBJECT, m_ld, "read " + m_dn);
+      return Fail(LDAP_NO_SUCH_OBJECT, m_ld, "read " + ObjectName());
     }
     BerElement* ber = nullptr;
     for (char* name = ldap_first_attribute(m_ld, entry, &ber); name != nullptr;
@@ -611,6 +611,9 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     ldap_msgfree(result);
     return S_OK;
   }
+
+  // How failures name the object read.
+  std::string ObjectName() const { return m_dn.empty() ? "rootDSE" : m_dn; }
 
   // Searches go below `dn` from now on; the attributes read are dropped.
   void SearchFrom(std::string dn) {
