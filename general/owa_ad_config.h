@@ -23,7 +23,8 @@ class COWAADConfig {
   // Appends one holder per attribute (the table is not cleared first).
   void InitPropertyTable();
   // Reads every attribute of the virtual directory; `server` names a
-  // directory server, empty for the configured one.
+  // directory server, empty for the configured one. All its directory
+  // operations share one deadline (CADsTimeLimit).
   HRESULT ReadProperties(const std::wstring& server);
   // The organisation's cn below the configuration naming context; 0 with an
   // empty cn when rootDSE is null.

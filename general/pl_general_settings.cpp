@@ -1,6 +1,7 @@
 #include "general/pl_general_settings.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "common/cookie_key.h"
 #include "common/debug_log.h"
@@ -32,6 +33,8 @@ constexpr int32_t kNoUserLifetimeMinutes = 1;
 // never empty.
 constexpr const char kNoValue[] = "";
 constexpr const char kDefaultVirtualFolder[] = "X-Pellora";
+// What a request that waited in vain for another's look-up fails with.
+constexpr DWORD kErrorDsTimeLimitExceeded = 8226;
 constexpr const char kLogFolderName[] = "QuenlithLogs";
 constexpr const char kCommonLogFileName[] = "QLCommonLog.log";
 
@@ -75,18 +78,7 @@ BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, c
   }
   DebugLog("[CPLGeneralSettings::Init] base::Init() %s, ReadOWAAD %s.", baseOk ? "SUCCEEDED" : "FAILED",
            SUCCEEDED(owa) ? "SUCCEEDED" : "FAILED");
-  if (result) {
-    if (!m_cache.Init()) {
-      DebugLog("CPLGeneralSettings::InitializeCache failed to instantiate the Cache Object");
-      result = 0;
-    } else if (!m_cache.CreateCache(kCacheName, kCacheMaxEntries, kCacheLifetimeMinutes)) {
-      DebugLog("CPLGeneralSettings::InitializeCache CreateCache failed");
-      result = 0;
-    } else if (!m_cache.CreateCache(kNoUserCacheName, kCacheMaxEntries, kNoUserLifetimeMinutes)) {
-      // Only unknown names then search each time.
-      DebugLog("CPLGeneralSettings::InitializeCache CreateCache of unknown users failed");
-    }
-  }
+  if (result && !InitializeCache()) result = 0;
   m_strVirtualFolderName.clear();
   if (result) {
     m_strVirtualFolderName = kDefaultVirtualFolder;
@@ -101,6 +93,22 @@ BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, c
 
 DWORD CPLGeneralSettings::Uninitialize() { return Base::Uninitialize(); }
 
+bool CPLGeneralSettings::InitializeCache() {
+  if (!m_cache.Init()) {
+    DebugLog("CPLGeneralSettings::InitializeCache failed to instantiate the Cache Object");
+    return false;
+  }
+  if (!m_cache.CreateCache(kCacheName, kCacheMaxEntries, kCacheLifetimeMinutes)) {
+    DebugLog("CPLGeneralSettings::InitializeCache CreateCache failed");
+    return false;
+  }
+  if (!m_cache.CreateCache(kNoUserCacheName, kCacheMaxEntries, kNoUserLifetimeMinutes)) {
+    // Only unknown names then search each time.
+    DebugLog("CPLGeneralSettings::InitializeCache CreateCache of unknown users failed");
+  }
+  return true;
+}
+
 HRESULT CPLGeneralSettings::ReadOWAAD() {
   if (g_bOWAConfigRead) return S_OK;
   CRevertToSelfGuard revert;
@@ -109,9 +117,12 @@ HRESULT CPLGeneralSettings::ReadOWAAD() {
   if (FAILED(hr)) {
     DebugLogError(static_cast<DWORD>(hr), "Reading OWA configuration failed 0x%x for %s %s", static_cast<unsigned>(hr),
                   m_strHostName.c_str(), m_strFullyQualifiedName.c_str());
+    // What failed, so that a mistyped address, a missing password file and
+    // refused credentials read apart.
+    const std::string directory = ADsDescribeFailure(L"LDAP://rootDSE");
     LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE,
-             "Reading OWA configuration failed HR: 0x%x for FQDNS: %s, DNS: %s", static_cast<unsigned>(hr),
-             m_strFullyQualifiedName.c_str(), m_strHostName.c_str());
+             "Reading OWA configuration failed HR: 0x%x for FQDNS: %s, DNS: %s; %s", static_cast<unsigned>(hr),
+             m_strFullyQualifiedName.c_str(), m_strHostName.c_str(), directory.c_str());
     return hr;
   }
   g_bOWAConfigRead = true;
@@ -162,6 +173,7 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   // under running requests.
   static const std::string& kCacheNameText = *new std::string(kCacheName);
   static const std::string& kNoUserCacheNameText = *new std::string(kNoUserCacheName);
+  const uint64_t ticket = m_searches.Ticket();
   std::string cached;
   if (m_cache.GetItem(kCacheNameText, key, cached, session, propertyName)) {
     if (cached == kNoValue) {
@@ -188,32 +200,69 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
     DebugLog("GetSettingFromID int failed ID %d, SettingID %d, EngineID %d", static_cast<int>(SettingADPropertyOption),
              -1, 0);
   }
-  std::string found;
-  ADLookUpOutcome outcome = ADLookUpOutcome::Failed;
-  if (SUCCEEDED(hr)) hr = LookUp(fullName, shortName, sid, propertyName, configRead, configType, found, outcome);
-  switch (outcome) {
+  CADLookUpAnswer answer;
+  ADSearchTurn turn = ADSearchTurn::Searched;
+  if (SUCCEEDED(hr)) {
+    const std::string searchKey = fullName + '\x1F' + sid + '\x1F' + propertyName;
+    turn = m_searches.Share(
+        searchKey, ticket, answer,
+        [&](CADLookUpAnswer& a) {
+          a.hr = LookUp(fullName, shortName, sid, propertyName, configRead, configType, a.value, a.outcome);
+          KeepAnswer(a, key, session, propertyName, shortName);
+        },
+        std::chrono::seconds(kADsTimeLimitSeconds));
+    // Kept under this request's session too.
+    if (turn == ADSearchTurn::Shared) KeepAnswer(answer, key, session, propertyName, shortName);
+    hr = answer.hr;
+  }
+  if (turn == ADSearchTurn::GaveUp) {
+    DebugLog("[CPLGeneralSettings::GetADProperty] The look-up of %s by another request did not answer in time",
+             fullName.c_str());
+    return HRESULT_FROM_WIN32(kErrorDsTimeLimitExceeded);
+  }
+  if (answer.outcome == ADLookUpOutcome::Value) value = answer.value;
+  // The request that searched reports; those that shared its answer do not.
+  if (answer.outcome == ADLookUpOutcome::Failed && turn == ADSearchTurn::Searched) {
+    ReportLookUpFailure(report, hr, propertyName, shortName, session);
+  }
+  return hr;
+}
+
+void CPLGeneralSettings::KeepAnswer(const CADLookUpAnswer& answer, const std::string& key, const std::string& session,
+                                    const std::string& propertyName, const std::string& shortName) {
+  switch (answer.outcome) {
     case ADLookUpOutcome::Value:
-      value = found;
       DebugLog("[CPLGeneralSettings::GetADProperty] Get property from AD successfull, Value: %s.! Add to cache.",
-               value.c_str());
-      StoreInCache(kCacheName, key, value, session, propertyName, shortName);
-      return hr;
+               answer.value.c_str());
+      StoreInCache(kCacheName, key, answer.value, session, propertyName, shortName);
+      return;
     case ADLookUpOutcome::NoValue:
       // An answer as good as a value: asked again, it would be the same.
       StoreInCache(kCacheName, key, kNoValue, session, propertyName, shortName);
-      return hr;
+      return;
     case ADLookUpOutcome::NoUser:
       StoreInCache(kNoUserCacheName, key, kNoValue, session, propertyName, shortName);
-      return hr;
+      return;
     case ADLookUpOutcome::Failed:
-      break;
+      return;
   }
-  if (report && !ADsLastFailureIsRepeat()) {
+}
+
+void CPLGeneralSettings::ReportLookUpFailure(bool report, HRESULT hr, const std::string& propertyName,
+                                             const std::string& shortName, const std::string& session) {
+  if (report ? ADsLastFailureIsRepeat() : !ADsClaimFailureReport()) return;
+  static const std::wstring& kCatalogPath = *new std::wstring(std::wstring(kADUserConfigProvider) + L":");
+  const std::string directory = ADsDescribeFailure(kCatalogPath);
+  if (report) {
     LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE,
-             "Pellora could not access AD to get property %s for User %s Session %s, HR:0x%x", propertyName.c_str(),
-             shortName.c_str(), session.c_str(), static_cast<unsigned>(hr));
+             "Pellora could not access AD to get property %s for User %s Session %s, HR:0x%x; %s",
+             propertyName.c_str(), shortName.c_str(), session.c_str(), static_cast<unsigned>(hr), directory.c_str());
+    return;
   }
-  return hr;
+  // Reported for the directory, not for each request: no session in it.
+  LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE,
+           "Pellora could not access AD to get property %s for User %s, HR:0x%x; %s", propertyName.c_str(),
+           shortName.c_str(), static_cast<unsigned>(hr), directory.c_str());
 }
 
 void CPLGeneralSettings::StoreInCache(const char* cacheName, const std::string& key, const std::string& value,

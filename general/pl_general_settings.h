@@ -9,6 +9,7 @@
 
 #include "common/ci_string.h"
 #include "common/event_log.h"
+#include "general/ad_searches_in_flight.h"
 #include "general/general_settings.h"
 #include "general/log_settings.h"
 #include "general/owa_ad_config.h"
@@ -16,14 +17,6 @@
 #include "general/ql_cache.h"
 #include "general/resource.h"
 #include "settings/handle_pl_settings.h"
-
-// What a directory look-up of one user's property came to.
-enum class ADLookUpOutcome {
-  Value,    // the user's value
-  NoValue,  // the user has none, or the short name names several users
-  NoUser,   // the directory knows no such user
-  Failed,   // the directory could not be asked or did not answer
-};
 
 // The result of a look-up that found no value, and of its cached answer.
 constexpr HRESULT kADNoValue = E_FAIL;
@@ -56,11 +49,14 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   // One directory property of a user, through the per-user cache. `userName`
   // as the request gives it (domain\\name, name@domain or name), `cookie` the
   // request's cookie header, `sid` the user's SID text (empty when unknown).
-  // `report` asks for an event-log entry when the directory cannot be read.
-  // 0 with the value; a failure code leaves the value unchanged. Answers are
-  // cached per user (SID, else the whole name), session and property: a
-  // value or its absence for the cache's lifetime, an unknown user for a
-  // minute; a failure is not cached.
+  // `report` asks for an event-log entry whenever the directory cannot be
+  // read; without it a failure is reported once per back-off. 0 with the
+  // value; a failure code leaves the value unchanged. Answers are cached per
+  // user (SID, else the whole name), session and property: a value or its
+  // absence for the cache's lifetime, an unknown user for a minute; a
+  // failure is not cached. Requests that miss the cache for one user and
+  // property at once share one search, each waiting at most one directory
+  // time limit for it.
   HRESULT GetADProperty(ci_string userName, const std::string& propertyName, std::string& value,
                         ci_string_view cookie, const std::string& sid, bool report);
 
@@ -83,12 +79,24 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   const COWAADConfig& GetOWAADConfig() const { return m_OWAADConfig; }
 
  protected:
+  // Makes the cache component ready and creates the caches of user
+  // properties; false when the component or the main cache cannot be made.
+  bool InitializeCache();
+  // Reports a failed look-up of the calling thread to the event log:
+  // always with `report` (a failure the back-off repeats aside), else once
+  // per back-off.
+  void ReportLookUpFailure(bool report, HRESULT hr, const std::string& propertyName, const std::string& shortName,
+                           const std::string& session);
   // The directory search of GetADProperty: by address, else by SID, else by
   // short name. `outcome` tells the answers (a value, a user without one,
   // an ambiguous short name, no such user) from a failure to get one.
   static HRESULT LookUp(const std::string& fullName, const std::string& shortName, const std::string& sid,
                         const std::string& propertyName, bool configRead, int32_t configType, std::string& found,
                         ADLookUpOutcome& outcome);
+  // Stores a look-up's answer in the cache it belongs in; a failure is not
+  // stored.
+  void KeepAnswer(const CADLookUpAnswer& answer, const std::string& key, const std::string& session,
+                  const std::string& propertyName, const std::string& shortName);
   // Stores one answer; a failure is reported to the event log only.
   void StoreInCache(const char* cacheName, const std::string& key, const std::string& value,
                     const std::string& session, const std::string& propertyName, const std::string& shortName);
@@ -111,6 +119,7 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   // Read once at start-up, then only read, without a lock.
   COWAADConfig m_OWAADConfig;
   CQLCache m_cache;
+  CADSearchesInFlight m_searches;
   std::string m_strHostName;
   std::string m_strFullyQualifiedName;
   ci_string m_strVirtualFolderName;

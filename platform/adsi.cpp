@@ -1,10 +1,15 @@
 #include "platform/adsi.h"
 
 #include <ldap.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +28,8 @@
 
 namespace {
 
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_LOGON_FAILURE = 1326;
 constexpr DWORD ERROR_DS_OPERATIONS_ERROR = 8224;
 constexpr DWORD ERROR_DS_TIMELIMIT_EXCEEDED = 8226;
@@ -147,22 +154,39 @@ bool InBackOff(const std::string& uri, bool* prober) {
 
 std::atomic<int64_t> g_retryIntervalMs{kADsRetryIntervalSeconds * int64_t{1000}};
 
+// Connections carry the generation current when they were opened. A new
+// generation starts when a directory is lost, when it answers again and when
+// a kept connection is found dead: whatever went wrong then went wrong for
+// every thread's kept connection, and each thread drops its own before it
+// would wait on it.
+std::atomic<uint64_t> g_connectionGeneration{1};
+
+uint64_t CurrentGeneration() { return g_connectionGeneration.load(std::memory_order_acquire); }
+
+uint64_t NewGeneration() { return g_connectionGeneration.fetch_add(1, std::memory_order_acq_rel) + 1; }
+
 // Starts (or starts again) the back-off of `uri`; a probe running ends.
 void MarkUnreachable(const std::string& uri) {
   const std::chrono::milliseconds interval(g_retryIntervalMs.load(std::memory_order_relaxed));
-  std::lock_guard<std::mutex> hold(g_backOffLock);
-  g_unreachableUntil[uri] = Unreachable{CoarseSteadyClock::now() + interval};
-  NoteBackOffChange();
+  {
+    std::lock_guard<std::mutex> hold(g_backOffLock);
+    g_unreachableUntil[uri] = Unreachable{CoarseSteadyClock::now() + interval};
+    NoteBackOffChange();
+  }
+  NewGeneration();
 }
 
-// The probe of `uri` had an answer: the directory is reachable again. Does
-// nothing when the probe ended in a new back-off.
-void EndProbe(const std::string& uri) {
-  std::lock_guard<std::mutex> hold(g_backOffLock);
-  auto it = g_unreachableUntil.find(uri);
-  if (it == g_unreachableUntil.end() || !it->second.probing) return;
-  g_unreachableUntil.erase(it);
-  NoteBackOffChange();
+// The probe of `uri` had an answer: the directory is reachable again. The
+// new generation, or 0 when the probe ended in a new back-off.
+uint64_t EndProbe(const std::string& uri) {
+  {
+    std::lock_guard<std::mutex> hold(g_backOffLock);
+    auto it = g_unreachableUntil.find(uri);
+    if (it == g_unreachableUntil.end() || !it->second.probing) return 0;
+    g_unreachableUntil.erase(it);
+    NoteBackOffChange();
+  }
+  return NewGeneration();
 }
 
 // Ends the calling thread's probe on every way out, unless handed on.
@@ -208,6 +232,33 @@ bool RemainingTime(timeval& left) {
   return true;
 }
 
+// How long the directory takes to answer a search, smoothed over the last
+// few answers, in microseconds.
+std::atomic<int64_t> g_answerMicros{0};
+constexpr int kKeptSilenceFactor = 10;
+
+void NoteAnswerTime(std::chrono::steady_clock::duration took) {
+  const int64_t sample = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
+  const int64_t smoothed = g_answerMicros.load(std::memory_order_relaxed);
+  g_answerMicros.store(smoothed + (sample - smoothed) / 8, std::memory_order_relaxed);
+}
+
+// Of `left`, what a kept connection may stay silent before it is taken for
+// dead: many times the directory's usual answer, at least
+// kADsKeptSilenceMinMs, and at most half, so that a new connection can still
+// answer within the look-up's limit.
+timeval KeptSilence(const timeval& left) {
+  using std::chrono::microseconds;
+  const microseconds rest = std::chrono::seconds(left.tv_sec) + microseconds(left.tv_usec);
+  microseconds allowed(g_answerMicros.load(std::memory_order_relaxed) * kKeptSilenceFactor);
+  allowed = std::max<microseconds>(allowed, std::chrono::milliseconds(kADsKeptSilenceMinMs));
+  allowed = std::min<microseconds>(allowed, rest / 2);
+  timeval cut{};
+  cut.tv_sec = static_cast<time_t>(allowed.count() / 1000000);
+  cut.tv_usec = static_cast<suseconds_t>(allowed.count() % 1000000);
+  return cut;
+}
+
 // The failure of a connection refused because its directory is in its
 // back-off; it repeats the failure reported when the directory was lost.
 HRESULT BackOffFailure() {
@@ -235,15 +286,61 @@ std::string GlobalCatalogUri() {
   return uri != nullptr && *uri != '\0' ? uri : DefaultUri();
 }
 
-std::string ReadFirstLine(const char* path) {
+// The first line of the password file; false (errno set) when it cannot be
+// opened.
+bool ReadFirstLine(const char* path, std::string& line) {
   std::ifstream in(path);
-  std::string line;
+  if (!in) return false;
   std::getline(in, line);
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
+  return true;
+}
+
+// How the module binds: SASL when a mechanism is configured, simple with a
+// name and a password file when both are set, else anonymous.
+struct BindConfig {
+  std::string mechanism;
+  const char* dn = nullptr;
+  const char* passwordFile = nullptr;
+};
+
+BindConfig ConfiguredBind(LDAP* ld) {
+  BindConfig config;
+  char* mechanism = nullptr;
+  if (ldap_get_option(ld, LDAP_OPT_X_SASL_MECH, &mechanism) == LDAP_OPT_SUCCESS && mechanism != nullptr) {
+    config.mechanism = mechanism;
+    ldap_memfree(mechanism);
+    return config;
+  }
+  config.dn = std::getenv("HX_LDAP_BINDDN");
+  config.passwordFile = std::getenv("HX_LDAP_PASSWORD_FILE");
+  if (config.dn == nullptr || config.passwordFile == nullptr) config.dn = config.passwordFile = nullptr;
+  return config;
+}
+
+// The password of a simple bind. A file that cannot be read is a failure of
+// its own: a bind without the password would be refused (or, worse, taken as
+// an anonymous one) and the reason lost.
+HRESULT ReadPassword(const BindConfig& config, std::string& password) {
+  if (config.passwordFile == nullptr || ReadFirstLine(config.passwordFile, password)) return S_OK;
+  const int error = errno;
+  t_lastError.code = error == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+  t_lastError.repeat = false;
+  t_lastError.text = std::string("password file ") + config.passwordFile + ": " + std::strerror(error);
+  return HRESULT_FROM_WIN32(t_lastError.code);
 }
 
 int QuietSaslInteraction(LDAP*, unsigned, void*, void*) { return LDAP_SUCCESS; }
+
+// libldap sets up its process-wide defaults on first use, unguarded: the
+// first use must not happen on two request threads at once.
+void InitialiseLibrary() {
+  static std::once_flag initialised;
+  std::call_once(initialised, [] {
+    int level = 0;
+    ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
+  });
+}
 
 // Waits for the result of `msgid` within what is left of the limit.
 int WaitResult(LDAP* ld, int msgid, LDAPMessage** result) {
@@ -270,39 +367,39 @@ int SimpleBind(LDAP* ld, const char* dn, berval* credentials) {
   return rc != LDAP_SUCCESS ? rc : answer;
 }
 
-int Bind(LDAP* ld) {
-  char* mechanism = nullptr;
-  if (ldap_get_option(ld, LDAP_OPT_X_SASL_MECH, &mechanism) == LDAP_OPT_SUCCESS && mechanism != nullptr) {
-    int rc = ldap_sasl_interactive_bind_s(ld, nullptr, mechanism, nullptr, nullptr, LDAP_SASL_QUIET,
-                                          QuietSaslInteraction, nullptr);
-    ldap_memfree(mechanism);
-    return rc;
-  }
-  const char* dn = std::getenv("HX_LDAP_BINDDN");
-  const char* passwordFile = std::getenv("HX_LDAP_PASSWORD_FILE");
-  std::string password;
-  if (dn != nullptr && passwordFile != nullptr) {
-    password = ReadFirstLine(passwordFile);
-  } else {
-    dn = nullptr;
+int Bind(LDAP* ld, const BindConfig& config, std::string& password) {
+  if (!config.mechanism.empty()) {
+    return ldap_sasl_interactive_bind_s(ld, nullptr, config.mechanism.c_str(), nullptr, nullptr, LDAP_SASL_QUIET,
+                                        QuietSaslInteraction, nullptr);
   }
   berval credentials{static_cast<ber_len_t>(password.size()), password.data()};
   // Also an anonymous bind goes out now: an unreachable directory shows here,
   // within the network time limit.
-  return SimpleBind(ld, dn, &credentials);
+  return SimpleBind(ld, config.dn, &credentials);
+}
+
+// A firewall or NAT that forgets an idle connection, or a directory that
+// fails over, sends no reset: the kernel's probes find such a connection
+// dead while it is idle, and it is then dropped before a look-up waits on it.
+constexpr int kKeepAliveIdleSeconds = 15;
+constexpr int kKeepAliveIntervalSeconds = 5;
+constexpr int kKeepAliveProbes = 3;
+
+void KeepAlive(LDAP* ld) {
+  int fd = -1;
+  if (ldap_get_option(ld, LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) return;
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleSeconds, sizeof kKeepAliveIdleSeconds);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalSeconds, sizeof kKeepAliveIntervalSeconds);
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes);
 }
 
 // A new bound connection within what is left of the limit; the back-off is
 // the caller's to check.
 HRESULT Connect(const std::string& uri, LDAP** out) {
   *out = nullptr;
-  // libldap sets up its process-wide defaults on first use, unguarded: the
-  // first use must not happen on two request threads at once.
-  static std::once_flag initialised;
-  std::call_once(initialised, [] {
-    int level = 0;
-    ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
-  });
+  InitialiseLibrary();
   timeval limit{};
   if (!RemainingTime(limit)) {
     MarkUnreachable(uri);
@@ -311,6 +408,13 @@ HRESULT Connect(const std::string& uri, LDAP** out) {
   LDAP* ld = nullptr;
   int rc = ldap_initialize(&ld, uri.empty() ? nullptr : uri.c_str());
   if (rc != LDAP_SUCCESS) return Fail(rc, nullptr, "ldap_initialize " + uri);
+  const BindConfig config = ConfiguredBind(ld);
+  std::string password;
+  HRESULT unreadable = ReadPassword(config, password);
+  if (FAILED(unreadable)) {
+    ldap_unbind_ext_s(ld, nullptr, nullptr);
+    return unreadable;
+  }
   const int version = LDAP_VERSION3;
   const int seconds = kADsTimeLimitSeconds;
   const int entries = kADsSizeLimit;
@@ -320,13 +424,14 @@ HRESULT Connect(const std::string& uri, LDAP** out) {
   ldap_set_option(ld, LDAP_OPT_TIMEOUT, &limit);
   ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &seconds);
   ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &entries);
-  rc = Bind(ld);
+  rc = Bind(ld, config, password);
   if (rc != LDAP_SUCCESS) {
     HRESULT hr = Fail(rc, ld, "bind " + uri);
     if (IsUnreachable(rc)) MarkUnreachable(uri);
     ldap_unbind_ext_s(ld, nullptr, nullptr);
     return hr;
   }
+  KeepAlive(ld);
   *out = ld;
   return S_OK;
 }
@@ -413,6 +518,8 @@ struct CKeptConnection {
   LDAP* ld = nullptr;
   std::string uri;
   std::string base;
+  uint64_t generation = 0;
+  CoarseSteadyClock::time_point idleSince;
 
   CKeptConnection() = default;
   CKeptConnection(const CKeptConnection&) = delete;
@@ -463,8 +570,8 @@ bool PeerClosed(LDAP* ld) {
 // and gives it back when released in good order.
 class CDirectoryObject final : public IADs, public IDirectorySearch {
  public:
-  CDirectoryObject(LDAP* ld, std::string uri, std::string dn, bool reused = false)
-      : m_ld(ld), m_uri(std::move(uri)), m_dn(std::move(dn)), m_reused(reused) {}
+  CDirectoryObject(LDAP* ld, std::string uri, std::string dn, uint64_t generation, bool reused = false)
+      : m_ld(ld), m_uri(std::move(uri)), m_dn(std::move(dn)), m_generation(generation), m_reused(reused) {}
 
   // The connection goes back to the thread when the object is released.
   void KeepConnection() { m_keep = true; }
@@ -478,18 +585,18 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     char* attributes[] = {all, operational ? plus : nullptr, nullptr};
     LDAPMessage* result = nullptr;
     timeval limit{};
-    if (!RemainingTime(limit)) return FailCall(LDAP_TIMEOUT, "read " + m_dn);
+    if (!RemainingTime(limit)) return FailCall(LDAP_TIMEOUT, "read " + ObjectName());
     CSigPipeHold pipeHold;
     int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0, nullptr, nullptr,
                                &limit, 1, &result);
     if (rc != LDAP_SUCCESS) {
       if (result != nullptr) ldap_msgfree(result);
-      return FailCall(rc, "read " + m_dn);
+      return FailCall(rc, "read " + ObjectName());
     }
     LDAPMessage* entry = ldap_first_entry(m_ld, result);
     if (entry == nullptr) {
       ldap_msgfree(result);
-      return Fail(LDAP_NO_SUCH_OBJECT, m_ld, "read " + m_dn);
+      return Fail(LDAP_NO_SUCH_OBJECT, m_ld, "read " + ObjectName());
     }
     BerElement* ber = nullptr;
     for (char* name = ldap_first_attribute(m_ld, entry, &ber); name != nullptr;
@@ -504,6 +611,9 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     ldap_msgfree(result);
     return S_OK;
   }
+
+  // How failures name the object read.
+  std::string ObjectName() const { return m_dn.empty() ? "rootDSE" : m_dn; }
 
   // Searches go below `dn` from now on; the attributes read are dropped.
   void SearchFrom(std::string dn) {
@@ -586,14 +696,20 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     names.push_back(nullptr);
     const std::string filterText = BytesFromWide(filter);
     char** asked = count > 0 ? names.data() : nullptr;
-    int rc = Search(filterText, asked, search->result);
-    if (rc == LDAP_SERVER_DOWN && m_reused) {
-      // The kept connection was closed by the server while idle: opened
-      // again once, within the same limit.
-      m_reused = false;
+    // A kept connection may have died without a word: it is given up when it
+    // stays silent much longer than the directory takes to answer.
+    const bool reused = m_reused;
+    m_reused = false;
+    int rc = Search(filterText, asked, search->result, reused);
+    if (reused && (rc == LDAP_SERVER_DOWN || rc == LDAP_TIMEOUT)) {
+      // Closed by the server while idle, or lost silently: opened again
+      // once before the directory counts as unreachable.
       HRESULT hr = Reconnect();
       if (FAILED(hr)) return SettleProbe(hr);
-      rc = Search(filterText, asked, search->result);
+      // A new connection answered where the kept one did not: the other
+      // threads' kept connections are as dead as this one was.
+      if (rc == LDAP_TIMEOUT) m_generation = NewGeneration();
+      rc = Search(filterText, asked, search->result, false);
     }
     // A search that hit the size limit keeps the entries it got.
     if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) return SettleProbe(FailCall(rc, "search " + filterText));
@@ -691,6 +807,8 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
       kept.ld = m_ld;
       kept.uri = m_uri;
       kept.base = m_dn;
+      kept.generation = m_generation;
+      kept.idleSince = CoarseSteadyClock::now();
       m_ld = nullptr;
     }
     delete this;
@@ -704,16 +822,21 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     }
   }
 
-  // One search within what is left of the limit; `result` holds what came
-  // back (freed here on failure).
-  int Search(const std::string& filter, char** attributes, LDAPMessage*& result) {
+  // One search within what is left of the limit (on a kept connection,
+  // within its KeptSilence); `result` holds what came back (freed here on
+  // failure).
+  int Search(const std::string& filter, char** attributes, LDAPMessage*& result, bool kept) {
     result = nullptr;
     timeval limit{};
     if (!RemainingTime(limit)) return LDAP_TIMEOUT;
+    if (kept) limit = KeptSilence(limit);
     CSigPipeHold pipeHold;
+    const auto asked = std::chrono::steady_clock::now();
     int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), m_scope, filter.c_str(), attributes, 0, nullptr, nullptr, &limit,
                                kADsSizeLimit, &result);
-    if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED && result != nullptr) {
+    const bool answered = rc == LDAP_SUCCESS || rc == LDAP_SIZELIMIT_EXCEEDED;
+    if (answered) NoteAnswerTime(std::chrono::steady_clock::now() - asked);
+    if (!answered && result != nullptr) {
       ldap_msgfree(result);
       result = nullptr;
     }
@@ -723,6 +846,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   HRESULT Reconnect() {
     CSigPipeHold pipeHold;
     LDAP* fresh = nullptr;
+    m_generation = CurrentGeneration();
     HRESULT hr = Connect(m_uri, &fresh);
     if (FAILED(hr)) {
       m_broken = true;
@@ -736,7 +860,11 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   // The directory has answered (or has been found unreachable again, which
   // ended the probe already).
   HRESULT SettleProbe(HRESULT hr) {
-    if (m_probing) EndProbe(m_uri);
+    if (m_probing) {
+      // The connection that answered the probe is of the new generation.
+      const uint64_t generation = EndProbe(m_uri);
+      if (generation != 0) m_generation = generation;
+    }
     m_probing = false;
     return hr;
   }
@@ -780,6 +908,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   LDAP* m_ld;
   std::string m_uri;
   std::string m_dn;
+  uint64_t m_generation;
   bool m_reused;
   bool m_keep = false;
   bool m_broken = false;
@@ -792,13 +921,23 @@ std::string UriOfPath(const ParsedPath& parsed) {
   return parsed.globalCatalog ? GlobalCatalogUri() : parsed.server.empty() ? DefaultUri() : "ldap://" + parsed.server;
 }
 
+std::atomic<int64_t> g_keptIdleMs{kADsKeptIdleSeconds * int64_t{1000}};
+
+// Whether a kept connection may be used again: to the same directory, of
+// the current generation, not idle too long and not closed by the server.
+bool KeptUsable(const CKeptConnection& kept, const std::string& uri) {
+  const std::chrono::milliseconds idleAge(g_keptIdleMs.load(std::memory_order_relaxed));
+  return kept.uri == uri && kept.generation == CurrentGeneration() &&
+         CoarseSteadyClock::now() - kept.idleSince < idleAge && !PeerClosed(kept.ld);
+}
+
 // The thread's kept catalog connection to `uri` as an object, when it has
-// one still open; null otherwise.
+// one still usable; null otherwise.
 CDirectoryObject* TakeKeptCatalog(const std::string& uri) {
   CKeptConnection& kept = ThreadConnection();
-  if (kept.ld != nullptr && (kept.uri != uri || PeerClosed(kept.ld))) kept.Drop();
+  if (kept.ld != nullptr && !KeptUsable(kept, uri)) kept.Drop();
   if (kept.ld == nullptr) return nullptr;
-  auto* opened = new CDirectoryObject(kept.ld, uri, kept.base, true);
+  auto* opened = new CDirectoryObject(kept.ld, uri, kept.base, kept.generation, true);
   kept.ld = nullptr;
   return opened;
 }
@@ -829,9 +968,10 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
     return S_OK;
   }
   LDAP* ld = nullptr;
+  const uint64_t generation = CurrentGeneration();
   HRESULT hr = Connect(uri, &ld);
   if (FAILED(hr)) return hr;
-  auto* opened = new CDirectoryObject(ld, uri, parsed.dn);
+  auto* opened = new CDirectoryObject(ld, uri, parsed.dn, generation);
   if (probe.HandOn()) opened->EndsProbe();
   std::string base;
   if (parsed.globalCatalog && KnownCatalogBase(uri, base)) {
@@ -890,6 +1030,64 @@ HRESULT ADsBackOffFailure(const std::wstring& path) {
 
 bool ADsLastFailureIsRepeat() { return t_lastError.repeat; }
 
+namespace {
+
+// When the next failure may be claimed for a report, on the coarse clock.
+std::atomic<int64_t> g_nextReport{0};
+
+// A URI without what may precede "@" in its server part.
+std::string WithoutUserPart(std::string uri) {
+  for (size_t at = uri.find("://"); at != std::string::npos; at = uri.find("://", at)) {
+    at += 3;
+    const size_t end = uri.find_first_of("/ ,", at);
+    const size_t sign = uri.find('@', at);
+    if (sign != std::string::npos && sign < end) uri.erase(at, sign + 1 - at);
+  }
+  return uri;
+}
+
+// The URI libldap connects to for a path without a server of its own.
+std::string EffectiveUri(const std::string& uri) {
+  if (!uri.empty()) return uri;
+  InitialiseLibrary();
+  char* configured = nullptr;
+  std::string text = "libldap's default";
+  if (ldap_get_option(nullptr, LDAP_OPT_URI, &configured) == LDAP_OPT_SUCCESS && configured != nullptr) {
+    text += " " + std::string(configured);
+    ldap_memfree(configured);
+  }
+  return text;
+}
+
+std::string DescribeBind() {
+  InitialiseLibrary();
+  const BindConfig config = ConfiguredBind(nullptr);
+  if (!config.mechanism.empty()) return "SASL mechanism " + config.mechanism;
+  if (config.dn == nullptr) return "anonymous bind";
+  return "bind name " + std::string(config.dn) + ", password file " + config.passwordFile;
+}
+
+}  // namespace
+
+bool ADsClaimFailureReport() {
+  if (t_lastError.repeat) return false;
+  const int64_t now = CoarseSteadyClock::now().time_since_epoch().count();
+  const int64_t gap = std::chrono::nanoseconds(std::chrono::milliseconds(g_retryIntervalMs.load())).count() / 2;
+  int64_t next = g_nextReport.load();
+  while (now >= next) {
+    if (g_nextReport.compare_exchange_weak(next, now + gap)) return true;
+  }
+  return false;
+}
+
+std::string ADsDescribeFailure(const std::wstring& path) {
+  ParsedPath parsed;
+  const std::string uri = ParsePath(path, parsed) ? EffectiveUri(UriOfPath(parsed)) : BytesFromWide(path);
+  std::string text = "directory " + WithoutUserPart(uri) + ", " + DescribeBind();
+  if (t_lastError.code != 0) text += ": " + t_lastError.text;
+  return text;
+}
+
 HRESULT ADsGetLastError(DWORD* error, wchar_t* text, DWORD textSize, wchar_t* provider, DWORD providerSize) {
   if (error == nullptr || text == nullptr || provider == nullptr || textSize == 0 || providerSize == 0) {
     return E_POINTER;
@@ -905,7 +1103,10 @@ HRESULT ADsGetLastError(DWORD* error, wchar_t* text, DWORD textSize, wchar_t* pr
   return S_OK;
 }
 
-CADsTimeLimit::CADsTimeLimit() : m_outermost(!t_limited) { t_limited = true; }
+CADsTimeLimit::CADsTimeLimit() : m_outermost(!t_limited) {
+  t_limited = true;
+  if (m_outermost) t_lastError = LastError{};
+}
 
 CADsTimeLimit::~CADsTimeLimit() {
   if (m_outermost) {
@@ -916,4 +1117,7 @@ CADsTimeLimit::~CADsTimeLimit() {
 
 void ADsSetRetryInterval(std::chrono::milliseconds interval) {
   g_retryIntervalMs.store(interval.count(), std::memory_order_relaxed);
+  g_nextReport.store(0);
 }
+
+void ADsSetKeptIdleAge(std::chrono::milliseconds age) { g_keptIdleMs.store(age.count(), std::memory_order_relaxed); }

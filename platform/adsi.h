@@ -20,7 +20,13 @@
 // that try has its answer.
 //
 // Each thread keeps its global catalog connection between look-ups (a warm
-// look-up is one search); one the server closed is opened again once.
+// look-up is one search). A kept connection is not used again after
+// kADsKeptIdleSeconds idle, once TCP keep-alive found it dead, or once a
+// directory was lost, found again or found to have dropped a kept
+// connection silently. A kept connection closed by the server, or silent
+// for ten times the directory's usual answer time (at least
+// kADsKeptSilenceMinMs, at most half of what is left of the limit), is
+// opened again once before the directory counts as unreachable.
 #pragma once
 
 #include <chrono>
@@ -32,6 +38,8 @@
 constexpr int kADsTimeLimitSeconds = 5;
 constexpr int kADsSizeLimit = 1000;
 constexpr int kADsRetryIntervalSeconds = 30;
+constexpr int kADsKeptIdleSeconds = 60;
+constexpr int kADsKeptSilenceMinMs = 500;
 
 constexpr HRESULT E_ADS_BAD_PATHNAME = static_cast<HRESULT>(0x80005000u);
 constexpr HRESULT E_ADS_PROPERTY_NOT_FOUND = static_cast<HRESULT>(0x8000500Du);
@@ -152,11 +160,24 @@ HRESULT ADsBackOffFailure(const std::wstring& path);
 // failure was reported when it first happened.
 bool ADsLastFailureIsRepeat();
 
+// Whether the thread's last failure is to be reported now: it is no repeat
+// within a back-off, and no failure was claimed for a report within half a
+// retry interval (a wrong password fails every look-up without a back-off;
+// threads that lose a directory together all meet its first failure).
+bool ADsClaimFailureReport();
+
+// For reports of a failed directory operation on `path`: the directory's
+// URI (a user part left out), how the module binds to it (bind name and
+// password file, SASL mechanism or anonymous; never a password) and, when
+// the thread's look-up met one, the library's text of its last failure.
+std::string ADsDescribeFailure(const std::wstring& path);
+
 // While it lives, every directory operation of the constructing thread
 // shares one deadline, kADsTimeLimitSeconds from the first of them: a look-up
 // that connects, reads the catalog's root and searches takes that long at
-// most in all. A limit made inside another keeps the outer deadline. Made
-// and destroyed on one thread.
+// most in all. A limit made inside another keeps the outer deadline; the
+// outermost one starts with no last failure. Made and destroyed on one
+// thread.
 class CADsTimeLimit {
  public:
   CADsTimeLimit();
@@ -169,8 +190,13 @@ class CADsTimeLimit {
 };
 
 // Back-offs started from now on last `interval` instead of
-// kADsRetryIntervalSeconds (tests shorten it).
+// kADsRetryIntervalSeconds, and the next failure may be reported at once
+// (tests shorten it).
 void ADsSetRetryInterval(std::chrono::milliseconds interval);
+
+// Kept connections are opened afresh after `age` idle instead of
+// kADsKeptIdleSeconds (tests shorten it).
+void ADsSetKeptIdleAge(std::chrono::milliseconds age);
 
 // The extended error of the thread's last failed directory call: S_OK when
 // it has one, with its text and the provider's name (at most `size` - 1

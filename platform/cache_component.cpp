@@ -1,5 +1,6 @@
 #include "platform/cache_component.h"
 
+#include <atomic>
 #include <chrono>
 #include <list>
 #include <map>
@@ -16,6 +17,13 @@ thread_local int t_apartment = -1;  // -1 none, else the COINIT model
 
 // Entries live for minutes and every look-up checks them.
 using Clock = CoarseSteadyClock;
+
+// How far tests have moved the caches' time on.
+std::atomic<int64_t> g_advancedNs{0};
+
+Clock::time_point Now() {
+  return Clock::now() + std::chrono::nanoseconds(g_advancedNs.load(std::memory_order_relaxed));
+}
 
 struct NamedCache {
   size_t maxEntries = 0;
@@ -75,7 +83,7 @@ class CCacheComponent final : public ICacheComponent {
     NamedCache& c = s.caches[cacheName];
     c.maxEntries = static_cast<size_t>(maxEntries);
     c.lifetime = std::chrono::minutes(lifetimeMinutes);
-    Trim(c, Clock::now());
+    Trim(c, Now());
     return S_OK;
   }
   HRESULT Initialize() override { return S_OK; }
@@ -125,7 +133,7 @@ class CCacheComponent final : public ICacheComponent {
     auto it = s.caches.find(cacheName);
     if (it == s.caches.end()) return CACHE_E_NOCACHE;
     NamedCache& c = it->second;
-    const auto now = Clock::now();
+    const auto now = Now();
     auto found = c.index.find(key);
     if (found != c.index.end()) {
       c.items.erase(found->second);
@@ -145,7 +153,7 @@ class CCacheComponent final : public ICacheComponent {
     auto it = s.caches.find(cacheName);
     if (it == s.caches.end()) return CACHE_E_NOCACHE;
     NamedCache& c = it->second;
-    c.DropExpired(Clock::now());
+    c.DropExpired(Now());
     auto found = c.index.find(key);
     if (found == c.index.end()) return CACHE_E_NOITEM;
     *data = found->second->second.first;
@@ -180,4 +188,8 @@ void ResetCacheComponent() {
   CacheStore& s = Store();
   std::lock_guard<std::mutex> guard(s.lock);
   s.caches.clear();
+}
+
+void AdvanceCacheComponentClock(std::chrono::seconds by) {
+  g_advancedNs.fetch_add(std::chrono::nanoseconds(by).count(), std::memory_order_relaxed);
 }

@@ -3,6 +3,7 @@
 // Callers make a fresh instance per operation, as with a COM class.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 
@@ -54,3 +55,6 @@ HRESULT CoCreateCacheComponent(ICacheComponent** instance);
 
 // Removes every cache (for a fresh start in tests and at shutdown).
 void ResetCacheComponent();
+
+// Moves the caches' time on by `by`, so that tests see entries lapse.
+void AdvanceCacheComponentClock(std::chrono::seconds by);

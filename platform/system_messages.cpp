@@ -43,6 +43,11 @@ constexpr Message kMessages[] = {
     {1813, "The specified resource type cannot be found in the image file.\r\n"},
     {1814, "The specified resource name cannot be found in the image file.\r\n"},
     {1815, "The specified resource language ID cannot be found in the image file.\r\n"},
+    // The directory's failures, as the directory layer reports them.
+    {1326, "The directory refused the bind name or its password.\r\n"},
+    {8224, "The directory could not carry out the operation; its name or address may be wrong.\r\n"},
+    {8226, "The directory did not answer within the time limit.\r\n"},
+    {8250, "The directory server cannot be reached.\r\n"},
     {0x80004001u, "Not implemented\r\n"},
     {0x80004002u, "No such interface supported\r\n"},
     {0x80004003u, "Invalid pointer\r\n"},

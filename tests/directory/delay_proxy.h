@@ -1,8 +1,10 @@
 // A loopback TCP proxy in front of the test directory that holds each reply
 // of the directory for a while, or for ever (a directory that accepts
 // connections and never answers). It counts the connections it accepted and
-// can close them all, as a server closing idle connections does. One thread
-// of its own, stopped with the object.
+// can close them all, as a server closing idle connections does, or
+// black-hole them, as a firewall forgetting idle connections does: they
+// stay open and nothing goes through them any more. New connections can be
+// black-holed as well. One thread of its own, stopped with the object.
 #pragma once
 
 #include <netinet/in.h>
@@ -54,6 +56,18 @@ class CDelayProxy {
     for (int i = 0; i < 100 && m_drops.load() < done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 
+  // Nothing goes through the connections open now, from now on, while they
+  // stay open; returns once done (at most a second).
+  void BlackHoleExisting() {
+    const int done = m_holes.load() + 1;
+    m_holeAsked = true;
+    for (int i = 0; i < 100 && m_holes.load() < done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+
+  // Connections accepted from now on are black holes too (or, with false,
+  // pass again).
+  void BlackHoleNew(bool on) { m_holeNew = on; }
+
  private:
   struct Pair {
     int client = -1;
@@ -80,7 +94,7 @@ class CDelayProxy {
     p.client = accept(m_listener, nullptr, nullptr);
     if (p.client < 0) return;
     ++m_accepted;
-    if (m_delay >= std::chrono::milliseconds(0)) {
+    if (m_delay >= std::chrono::milliseconds(0) && !m_holeNew) {
       p.server = socket(AF_INET, SOCK_STREAM, 0);
       sockaddr_in a = Loopback(m_target);
       if (connect(p.server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Close(p);
@@ -116,6 +130,15 @@ class CDelayProxy {
         m_pairs.clear();
         ++m_drops;
       }
+      if (m_holeAsked.exchange(false)) {
+        // The client's side stays open; what it sends is read and lost.
+        for (Pair& p : m_pairs) {
+          if (p.server >= 0) close(p.server);
+          p.server = -1;
+          p.replies.clear();
+        }
+        ++m_holes;
+      }
       std::vector<pollfd> fds{{m_listener, POLLIN, 0}};
       for (const Pair& p : m_pairs) {
         fds.push_back({p.client, POLLIN, 0});
@@ -144,5 +167,8 @@ class CDelayProxy {
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_dropAsked{false};
   std::atomic<int> m_drops{0};
+  std::atomic<bool> m_holeAsked{false};
+  std::atomic<bool> m_holeNew{false};
+  std::atomic<int> m_holes{0};
   std::thread m_thread;
 };

@@ -20,6 +20,8 @@
 #include "host/hx_module.h"
 #include "platform/adsi.h"
 #include "platform/cache_component.h"
+#include "platform/event_source.h"
+#include "platform/wide_text.h"
 #include "delay_proxy.h"
 #include "support/temp_dir.h"
 #include "test_directory.h"
@@ -52,9 +54,7 @@ class CDirectorySettings : public CPLGeneralSettings {
  public:
   CDirectorySettings() {
     ResetCacheComponent();
-    EXPECT_TRUE(m_cache.Init());
-    EXPECT_TRUE(m_cache.CreateCache("ADUserConfig", 3000, 60));
-    EXPECT_TRUE(m_cache.CreateCache("ADUserConfigNoUser", 3000, 1));
+    EXPECT_TRUE(InitializeCache());
   }
   void SetHost(const std::string& host) {
     m_strHostName = host;
@@ -86,6 +86,13 @@ HRESULT Culture(CDirectorySettings& s, const char* user, std::string& value, con
 
 std::chrono::steady_clock::duration Elapsed(std::chrono::steady_clock::time_point since) {
   return std::chrono::steady_clock::now() - since;
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 VARIANT TextList(std::initializer_list<const char*> texts, bool withNumber) {
@@ -190,6 +197,21 @@ TEST(DirectoryOWAConfig, UnknownServerOrNoDirectoryFails) {
   Directory();
 }
 
+// Every reply held 1.5 s: the read's six directory operations would take
+// 9 s, but they share one limit, and the read fails as a time-out once it
+// has spent it.
+TEST(DirectoryOWAConfig, OneLimitBoundsTheWholeRead) {
+  CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(1500));
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
+  COWAADConfig config;
+  config.InitPropertyTable();
+  config.m_wstrServerName = WideFromBytes(ThisHost());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(config.ReadProperties(L""), HRESULT_FROM_WIN32(8226));
+  EXPECT_LT(Elapsed(start), std::chrono::milliseconds(kADsTimeLimitSeconds * 1000 + 2500));
+  Directory();
+}
+
 // The real module starts up against the directory, and without one it only
 // logs the failed read.
 TEST(DirectoryStartUp, ModuleReadsOWAConfigurationOrGoesOnWithout) {
@@ -207,11 +229,13 @@ TEST(DirectoryStartUp, ModuleReadsOWAConfigurationOrGoesOnWithout) {
   fs::create_directories(dir.Path() + "logs/QuenlithLogs");
   const std::string logFile = dir.Path() + "logs/QuenlithLogs/QLCommonLog.log";
 
-  auto startUp = [&](const std::string& ldapUri) {
+  auto startUp = [&](const std::string& ldapUri, const char* bindName = nullptr, const char* passwordFile = nullptr) {
     fs::remove(logFile);
     const pid_t child = fork();
     if (child == 0) {
       setenv("LDAPURI", ldapUri.c_str(), 1);
+      if (bindName != nullptr) setenv("HX_LDAP_BINDDN", bindName, 1);
+      if (passwordFile != nullptr) setenv("HX_LDAP_PASSWORD_FILE", passwordFile, 1);
       setenv("HX_EVENTLOG_FILE", (dir.Path() + "events.txt").c_str(), 1);
       setenv("HX_SYSTEM_DIRECTORY", (dir.Path() + "system").c_str(), 1);
       unsetenv("HX_REGISTRY_FILE");
@@ -230,12 +254,45 @@ TEST(DirectoryStartUp, ModuleReadsOWAConfigurationOrGoesOnWithout) {
   std::string log = ReadFile(logFile);
   EXPECT_NE(log.find("ReadOWAAD SUCCEEDED"), std::string::npos) << log;
 
-  EXPECT_EQ(startUp("ldap://127.0.0.1:" + std::to_string(CTestDirectory::FreePort()) + "/"), 0);
+  const std::string closed = "ldap://127.0.0.1:" + std::to_string(CTestDirectory::FreePort()) + "/";
+  EXPECT_EQ(startUp(closed), 0);
   log = ReadFile(logFile);
   EXPECT_NE(log.find("ReadOWAAD FAILED"), std::string::npos) << log;
   EXPECT_NE(log.find("Reading OWA configuration failed 0x8007203a for " + ThisHost()), std::string::npos);
-  EXPECT_NE(ReadFile(dir.Path() + "events.txt").find("Reading OWA configuration failed HR: 0x8007203a"),
-            std::string::npos);
+
+  // Each mistake an administrator can make reads apart: the directory, the
+  // bind and the library's own words, never the password.
+  const std::string admin = "cn=admin," + std::string(CTestDirectory::kBase);
+  const std::string password = dir.Path() + "password";
+  std::ofstream(password) << "Wr0ng-S3cret\n";
+  const std::string missing = dir.Path() + "no-such-file";
+  const std::string mistyped = "ldpa" + uri.substr(4);
+  EXPECT_EQ(startUp(mistyped), 0);
+  EXPECT_EQ(startUp(uri, admin.c_str(), missing.c_str()), 0);
+  EXPECT_EQ(startUp(uri, admin.c_str(), password.c_str()), 0);
+  const std::vector<std::string> events = Lines(dir.Path() + "events.txt");
+  const std::string failed = "Reading OWA configuration failed HR: ";
+  std::vector<std::string> reads;
+  for (const std::string& e : events) {
+    if (e.find(failed) != std::string::npos) reads.push_back(e.substr(e.find("ERROR: ")));
+  }
+  ASSERT_EQ(reads.size(), 4u) << ReadFile(dir.Path() + "events.txt");
+  const std::string expected[][3] = {
+      {"ERROR: The directory server cannot be reached.", failed + "0x8007203a",
+       "; directory " + closed + ", anonymous bind: bind " + closed + ": Can't contact LDAP server"},
+      {"ERROR: The directory could not carry out the operation; its name or address may be wrong.",
+       failed + "0x80072020", "; directory " + mistyped + ", anonymous bind: ldap_initialize " + mistyped},
+      {"ERROR: The system cannot find the file specified.", failed + "0x80070002",
+       "; directory " + uri + ", bind name " + admin + ", password file " + missing + ": password file " + missing +
+           ": No such file or directory"},
+      {"ERROR: The directory refused the bind name or its password.", failed + "0x8007052e",
+       "; directory " + uri + ", bind name " + admin + ", password file " + password + ": bind " + uri +
+           ": Invalid credentials"},
+  };
+  for (size_t i = 0; i < 4; ++i) {
+    for (const std::string& part : expected[i]) EXPECT_NE(reads[i].find(part), std::string::npos) << reads[i];
+    EXPECT_EQ(reads[i].find("Wr0ng-S3cret"), std::string::npos);
+  }
 }
 
 // Users found by short name, address and SID: the directory once, then the
@@ -298,6 +355,22 @@ TEST(DirectoryUserProperty, AnswersWithoutAValueAreSearchedOnce) {
     EXPECT_EQ(value, "unset");
   }
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Searches(terms[i]) - before[i], 1) << terms[i];
+}
+
+// A name the directory does not know is asked again after exactly a minute.
+TEST(DirectoryUserProperty, UnknownNameIsKeptForOneMinute) {
+  Directory();
+  CDirectorySettings s;
+  const char* term = "(sAMAccountName=lapsing)";
+  const int before = Searches(term);
+  std::string value;
+  EXPECT_EQ(Culture(s, "DOM\\lapsing", value, "UserContext=m1"), kADNoValue);
+  AdvanceCacheComponentClock(std::chrono::seconds(59));
+  EXPECT_EQ(Culture(s, "DOM\\lapsing", value, "UserContext=m1"), kADNoValue);
+  EXPECT_EQ(Searches(term) - before, 1);
+  AdvanceCacheComponentClock(std::chrono::seconds(1));
+  EXPECT_EQ(Culture(s, "DOM\\lapsing", value, "UserContext=m1"), kADNoValue);
+  EXPECT_EQ(Searches(term) - before, 2);
 }
 
 // Answers are kept per user and session: a name of another domain with the
@@ -368,6 +441,65 @@ TEST(DirectoryUserProperty, OneLimitBoundsTheWholeLookUp) {
   EXPECT_EQ(Culture(s, "HEXMOOR\\bob", value), HRESULT_FROM_WIN32(8250));
   EXPECT_LT(Elapsed(start), std::chrono::seconds(1));
   EXPECT_EQ(value, "unset");
+  Directory();
+}
+
+// A look-up whose directory stopped answering on the kept connection and on
+// a new one fails as a time-out; its connections are not used again, and
+// when the back-off lapses the probe answers on a connection of its own,
+// which is then kept (until it is idle too long).
+TEST(DirectoryUserProperty, TimedOutConnectionIsDroppedAndTheProbeOpensANewOne) {
+  ADsSetRetryInterval(std::chrono::seconds(1));
+  CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(0));
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
+  CDirectorySettings s;
+  std::string value;
+  EXPECT_EQ(Culture(s, "HEXMOOR\\alice", value, "UserContext=t1"), S_OK);
+  proxy.BlackHoleExisting();
+  proxy.BlackHoleNew(true);
+  EXPECT_EQ(Culture(s, "HEXMOOR\\alice", value, "UserContext=t2"), HRESULT_FROM_WIN32(8226));
+  EXPECT_EQ(proxy.Accepted(), 2);
+  proxy.BlackHoleNew(false);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Culture(s, "HEXMOOR\\alice", value, "UserContext=t3"), S_OK);
+  EXPECT_LT(Elapsed(start), std::chrono::seconds(kADsTimeLimitSeconds) / 2);
+  EXPECT_EQ(Culture(s, "HEXMOOR\\alice", value, "UserContext=t4"), S_OK);
+  EXPECT_EQ(proxy.Accepted(), 3);
+  ADsSetKeptIdleAge(std::chrono::milliseconds(0));
+  EXPECT_EQ(Culture(s, "HEXMOOR\\alice", value, "UserContext=t5"), S_OK);
+  EXPECT_EQ(proxy.Accepted(), 4);
+  ADsSetKeptIdleAge(std::chrono::seconds(kADsKeptIdleSeconds));
+  ADsSetRetryInterval(std::chrono::seconds(kADsRetryIntervalSeconds));
+  Directory();
+}
+
+// Look-up failures during requests reach the event log once per back-off,
+// naming the directory and the library's words.
+TEST(DirectoryUserProperty, RequestFailuresAreReportedOncePerBackOff) {
+  ADsSetRetryInterval(std::chrono::seconds(1));
+  const std::string closed = "ldap://127.0.0.1:" + std::to_string(CTestDirectory::FreePort()) + "/";
+  setenv("LDAPURI", closed.c_str(), 1);
+  CTempDir dir;
+  SetEventReportFile(dir.Path() + "events.txt");
+  {
+    CDirectorySettings s;
+    ASSERT_TRUE(s.GetEventLog().Register("Quenlith Pellora"));
+    std::string value;
+    for (const char* user : {"DOM\\r1", "DOM\\r2", "DOM\\r3"}) EXPECT_LT(Culture(s, user, value), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    for (const char* user : {"DOM\\r4", "DOM\\r5"}) EXPECT_LT(Culture(s, user, value), 0);
+  }
+  SetEventReportFile("");
+  const std::vector<std::string> events = Lines(dir.Path() + "events.txt");
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_NE(events[0].find("ERROR: The directory server cannot be reached.\\r\\n. Pellora could not access AD to get "
+                           "property msExchUserCulture for User r1, HR:0x8007203a; directory " +
+                           closed + ", anonymous bind: bind " + closed + ": Can't contact LDAP server"),
+            std::string::npos)
+      << events[0];
+  EXPECT_NE(events[1].find("for User r4, HR:0x8007203a"), std::string::npos) << events[1];
+  ADsSetRetryInterval(std::chrono::seconds(kADsRetryIntervalSeconds));
   Directory();
 }
 
@@ -518,6 +650,76 @@ TEST(DirectoryConcurrent, OneThreadProbesWhenTheBackOffLapses) {
   EXPECT_EQ(slow.load(), 1);
   EXPECT_GT(failedAtOnce.load(), 7);
   ADsSetRetryInterval(std::chrono::seconds(kADsRetryIntervalSeconds));
+  Directory();
+}
+
+// A firewall forgets every idle connection without a word. The first
+// look-up after that waits on its dead connection a short while and
+// answers on a new one; every other thread drops its kept connection unused,
+// and no back-off starts. The threads look up one after another, as quiet
+// traffic does.
+TEST(DirectoryConcurrent, SilentDropCostsOneRequest) {
+  CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(0));
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
+  CDirectorySettings s;
+  constexpr int kThreads = 8;
+  std::atomic<int> turn{0};
+  std::atomic<int> wrong{0};
+  std::atomic<int> held{0};
+  auto waitFor = [&](int mine) {
+    while (turn.load() != mine) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 2; ++round) {
+        waitFor(round * (kThreads + 1) + t);
+        const std::string cookie = "UserContext=d" + std::to_string(round) + "-" + std::to_string(t);
+        std::string value;
+        const auto start = std::chrono::steady_clock::now();
+        if (Culture(s, "HEXMOOR\\alice", value, cookie.c_str()) != S_OK || value != "fr-FR") ++wrong;
+        if (Elapsed(start) >= std::chrono::milliseconds(kADsKeptSilenceMinMs)) ++held;
+        ++turn;
+      }
+    });
+  }
+  waitFor(kThreads);
+  EXPECT_EQ(proxy.Accepted(), kThreads);
+  proxy.BlackHoleExisting();
+  ++turn;
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(held.load(), 1);
+  EXPECT_EQ(proxy.Accepted(), 2 * kThreads);
+  Directory();
+}
+
+// When an unknown name lapses, the many requests that ask for it at once
+// share one search.
+TEST(DirectoryConcurrent, RequestsForOneLapsedNameShareOneSearch) {
+  CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(300));
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
+  CDirectorySettings s;
+  const char* term = "(sAMAccountName=crowd)";
+  const int before = Searches(term);
+  std::string value;
+  EXPECT_EQ(Culture(s, "DOM\\crowd", value), kADNoValue);
+  AdvanceCacheComponentClock(std::chrono::seconds(61));
+  std::atomic<bool> go{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 16; ++t) {
+    threads.emplace_back([&, t] {
+      while (!go.load()) std::this_thread::yield();
+      const std::string cookie = "UserContext=c" + std::to_string(t);
+      std::string v = "unset";
+      if (Culture(s, "DOM\\crowd", v, cookie.c_str()) != kADNoValue || v != "unset") ++wrong;
+    });
+  }
+  go = true;
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(Searches(term) - before, 2);
   Directory();
 }
 
