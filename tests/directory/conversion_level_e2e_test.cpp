@@ -20,6 +20,7 @@
 #include "host/hx_request.h"
 #include "support/file_text.h"
 #include "support/temp_dir.h"
+#include "staged_install.h"
 #include "test_directory.h"
 
 namespace fs = std::filesystem;
@@ -41,8 +42,7 @@ TEST(ConversionLevelEndToEnd, LevelIsThatOfTheFileHoweverItIsNamed) {
   CTestDirectory directory;
   ASSERT_EQ("", directory.Start(hostName));
   CTempDir dir;
-  const std::string root = dir.Path() + "install/";
-  fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
+  const std::string root = StageInstallCopy(dir.Path(), false);
 
   const struct {
     std::string query;
@@ -68,14 +68,8 @@ TEST(ConversionLevelEndToEnd, LevelIsThatOfTheFileHoweverItIsNamed) {
       {"fn=" + Name("a.pdf") + "%00", "1"},
       {"f%u006E=" + Name("a.pdf"), "1"},
   };
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("LDAPURI", directory.Uri().c_str(), 1);
-    setenv("HX_SYSTEM_DIRECTORY", (dir.Path() + "system").c_str(), 1);
-    unsetenv("HX_REGISTRY_FILE");
-    HxHost host;
+  const bool ran = RunStagedModuleInChild(directory, dir.Path(), root, [&](HxHost& host) {
     std::string error;
-    if (!host.Start(HxModulePathInInstall(root), error)) _exit(90);
     std::ofstream out(dir.Path() + "outcomes.txt", std::ios::binary);
     for (const auto& c : cases) {
       HxRequest request;
@@ -89,11 +83,8 @@ TEST(ConversionLevelEndToEnd, LevelIsThatOfTheFileHoweverItIsNamed) {
       out << host.Run(request).finalUrl << "\n";
     }
     out.close();  // _exit runs no destructors
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  });
+  ASSERT_TRUE(ran);
   std::ifstream outcomes(dir.Path() + "outcomes.txt");
   for (const auto& c : cases) {
     std::string finalUrl;

@@ -24,6 +24,7 @@
 #include "platform/wide_text.h"
 #include "delay_proxy.h"
 #include "support/temp_dir.h"
+#include "staged_install.h"
 #include "test_directory.h"
 #include "support/file_text.h"
 
@@ -217,16 +218,7 @@ TEST(DirectoryOWAConfig, OneLimitBoundsTheWholeRead) {
 TEST(DirectoryStartUp, ModuleReadsOWAConfigurationOrGoesOnWithout) {
   const std::string uri = Directory().Uri();
   CTempDir dir;
-  const std::string root = dir.Path() + "install/";
-  fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
-  const std::string settings = root + "Quenlith/Pellora/Settings/HXSettings.xml";
-  std::string xml = ReadFile(settings);
-  xml.insert(xml.find("</GENERALSETTINGS>"),
-             "<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"3\"/><ITEM ID=\"14\" DESCR=\"d\" "
-             "VALUE=\"1\"/><ITEM ID=\"39\" DESCR=\"d\" VALUE=\"" +
-                 dir.Path() + "logs\"/>");
-  std::ofstream(settings, std::ios::binary | std::ios::trunc) << xml;
-  fs::create_directories(dir.Path() + "logs/QuenlithLogs");
+  const std::string root = StageInstallCopy(dir.Path(), true);
   const std::string logFile = dir.Path() + "logs/QuenlithLogs/QLCommonLog.log";
 
   auto startUp = [&](const std::string& ldapUri, const char* bindName = nullptr, const char* passwordFile = nullptr) {

@@ -18,6 +18,7 @@
 #include "host/hx_module.h"
 #include "host/hx_request.h"
 #include "support/temp_dir.h"
+#include "staged_install.h"
 #include "test_directory.h"
 #include "support/file_text.h"
 
@@ -46,8 +47,7 @@ TEST(DocumentLinkEndToEnd, HashAndOpenSaveDecideAnAllowedFile) {
   CTestDirectory directory;
   ASSERT_EQ("", directory.Start(hostName));
   CTempDir dir;
-  const std::string root = dir.Path() + "install/";
-  fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
+  const std::string root = StageInstallCopy(dir.Path(), false);
   // Set 1 (criteria 1) is at level 2 with Open and Save on; set 2 (criteria
   // 2) goes to level 2 with Save alone off.
   const std::string settings = root + "Quenlith/Pellora/Settings/HXSettings.xml";
@@ -63,14 +63,8 @@ TEST(DocumentLinkEndToEnd, HashAndOpenSaveDecideAnAllowedFile) {
       "@criteria 1\nGET " + doc + "&fidh=" + Hash("/docs/other.pdf"),
       "@criteria 2\nGET " + doc + "&fidh=" + Hash("/docs/report.pdf"),
   };
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("LDAPURI", directory.Uri().c_str(), 1);
-    setenv("HX_SYSTEM_DIRECTORY", (dir.Path() + "system").c_str(), 1);
-    unsetenv("HX_REGISTRY_FILE");
-    HxHost host;
+  const bool ran = RunStagedModuleInChild(directory, dir.Path(), root, [&](HxHost& host) {
     std::string error;
-    if (!host.Start(HxModulePathInInstall(root), error)) _exit(90);
     std::ofstream out(dir.Path() + "outcomes.txt", std::ios::binary);
     for (const std::string& r : requests) {
       HxRequest request;
@@ -84,11 +78,8 @@ TEST(DocumentLinkEndToEnd, HashAndOpenSaveDecideAnAllowedFile) {
       out << HxAnswerKindName(outcome.answerKind) << " " << outcome.finalUrl << "\n";
     }
     out.close();  // _exit runs no destructors
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  });
+  ASSERT_TRUE(ran);
   const std::string allowed = std::string(HxAnswerKindName(HxAnswerKind::ServerResponse)) + " " + doc + "\n";
   const std::string refused = std::string(HxAnswerKindName(HxAnswerKind::ModuleResponse)) + " " + doc + "&fidh=" +
                               Hash("/docs/other.pdf") + "\n";

@@ -15,6 +15,7 @@
 #include "host/hx_module.h"
 #include "host/hx_request.h"
 #include "support/temp_dir.h"
+#include "staged_install.h"
 #include "test_directory.h"
 #include "support/file_text.h"
 
@@ -58,25 +59,10 @@ std::vector<ForceSaveAnswer> RunForceSave(const std::vector<std::string>& pages,
   CTestDirectory directory;
   EXPECT_EQ("", directory.Start(hostName));
   CTempDir dir;
-  const std::string root = dir.Path() + "install/";
-  fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
-  const std::string settings = root + "Quenlith/Pellora/Settings/HXSettings.xml";
-  std::string xml = ReadFile(settings);
-  xml.insert(xml.find("</GENERALSETTINGS>"), "<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"3\"/><ITEM ID=\"14\" DESCR=\"d\" "
-                                             "VALUE=\"1\"/><ITEM ID=\"39\" DESCR=\"d\" VALUE=\"" +
-                                                 dir.Path() + "logs\"/>");
-  std::ofstream(settings, std::ios::binary | std::ios::trunc) << xml;
-  fs::create_directories(dir.Path() + "logs/QuenlithLogs");
+  const std::string root = StageInstallCopy(dir.Path(), true);
 
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("LDAPURI", directory.Uri().c_str(), 1);
-    setenv("HX_SYSTEM_DIRECTORY", (dir.Path() + "system").c_str(), 1);
-    setenv("HX_EVENTLOG_FILE", (dir.Path() + "events.txt").c_str(), 1);
-    unsetenv("HX_REGISTRY_FILE");
-    HxHost host;
+  const bool ran = RunStagedModuleInChild(directory, dir.Path(), root, [&](HxHost& host) {
     std::string error;
-    if (!host.Start(HxModulePathInInstall(root), error)) _exit(90);
     for (size_t i = 0; i < pages.size(); ++i) {
       const std::string first = std::string("@client-address 10.0.0.7\n") + kIdentity + "@response-page " +
                                 pages[i] +
@@ -103,11 +89,8 @@ std::vector<ForceSaveAnswer> RunForceSave(const std::vector<std::string>& pages,
           << HxAnswerKindName(followed.answerKind) << "\n"
           << followed.finalUrl;
     }
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  });
+  EXPECT_TRUE(ran);
   log = ReadFile(dir.Path() + "logs/QuenlithLogs/QLCommonLog.log");
   for (size_t i = 0; i < pages.size(); ++i) {
     answers[i].redirect = ReadFile(dir.Path() + "redirect" + std::to_string(i) + ".txt");

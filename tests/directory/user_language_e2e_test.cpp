@@ -15,6 +15,7 @@
 #include "host/hx_request.h"
 #include "platform/http_filter.h"
 #include "support/temp_dir.h"
+#include "staged_install.h"
 #include "test_directory.h"
 #include "support/file_text.h"
 
@@ -40,30 +41,15 @@ class UserLanguageEndToEnd : public ::testing::Test {
     std::string full;
     ReadComputerNames(host, full);
     ASSERT_EQ("", directory.Start(host));
-    root = dir.Path() + "install/";
-    fs::copy(std::string(HX_BINARY_DIR) + "/stage", root, fs::copy_options::recursive);
-    const std::string settings = root + "Quenlith/Pellora/Settings/HXSettings.xml";
-    std::string xml = ReadFile(settings);
-    xml.insert(xml.find("</GENERALSETTINGS>"), "<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"3\"/><ITEM ID=\"14\" DESCR=\"d\" "
-                                               "VALUE=\"1\"/><ITEM ID=\"39\" DESCR=\"d\" VALUE=\"" +
-                                                   dir.Path() + "logs\"/>");
-    std::ofstream(settings, std::ios::binary | std::ios::trunc) << xml;
-    fs::create_directories(dir.Path() + "logs/QuenlithLogs");
+    root = StageInstallCopy(dir.Path(), true);
   }
 
   // The log of a run of the descriptions; results holds each request's
   // authentication-complete result.
   std::string Run(const std::vector<std::string>& descriptions, std::vector<DWORD>& results) {
     const std::string resultFile = dir.Path() + "results.txt";
-    const pid_t child = fork();
-    if (child == 0) {
-      setenv("LDAPURI", directory.Uri().c_str(), 1);
-      setenv("HX_SYSTEM_DIRECTORY", (dir.Path() + "system").c_str(), 1);
-      setenv("HX_EVENTLOG_FILE", (dir.Path() + "events.txt").c_str(), 1);
-      unsetenv("HX_REGISTRY_FILE");
-      HxHost host;
+    const bool ran = RunStagedModuleInChild(directory, dir.Path(), root, [&](HxHost& host) {
       std::string error;
-      if (!host.Start(HxModulePathInInstall(root), error)) _exit(90);
       std::ofstream out(resultFile);
       for (const std::string& description : descriptions) {
         HxRequest request;
@@ -76,11 +62,8 @@ class UserLanguageEndToEnd : public ::testing::Test {
         out << result << "\n";
       }
       out.close();
-      _exit(0);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    });
+    EXPECT_TRUE(ran);
     std::istringstream lines(ReadFile(resultFile));
     for (DWORD r; lines >> r;) results.push_back(r);
     return ReadFile(dir.Path() + "logs/QuenlithLogs/QLCommonLog.log");
