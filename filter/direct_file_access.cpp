@@ -13,6 +13,7 @@
 #include "common/debug_log.h"
 #include "common/log_words.h"
 #include "filter/auth_complete_helper.h"
+#include "filter/block_levels.h"
 #include "filter/decision_params.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
@@ -31,31 +32,16 @@ namespace BlockLevel {
 constexpr int32_t UnlessAllowedIP = 0;
 constexpr int32_t Allow = 1;
 constexpr int32_t UnlessProductLinkOrAllowedIP = 2;
-constexpr int32_t Invalid = -1;  // a text that is no level
+constexpr int32_t Invalid = BlockLevels::kInvalid;
 }  // namespace BlockLevel
 
-constexpr WORD kEventError = 1;
 constexpr WORD kEventWarning = 2;
 
-// What is wrong with a settings set's block level, reported once per load of
-// the settings file, set and criteria, not once per download.
-enum class LevelFault { Invalid, FromGeneral };
-
-bool FirstReportOfThisLoad(LevelFault fault, int32_t settingsId, int32_t criteriaId) {
-  const std::string key = std::string(fault == LevelFault::Invalid ? "43 invalid " : "43 general ") +
-                          std::to_string(settingsId) + " " + std::to_string(criteriaId);
+// A level taken from the general settings is reported once per load of the
+// settings file, set and criteria, not once per download.
+bool FirstReportOfThisLoad(int32_t settingsId, int32_t criteriaId) {
+  const std::string key = "43 general " + std::to_string(settingsId) + " " + std::to_string(criteriaId);
   return CPLHXGeneralSettings::getInstance()->GetHandleSettings().FirstReportOfThisLoad(key);
-}
-
-// A block level that is not 0, 1 or 2, or not a plain number at all,
-// refuses every download of its settings set.
-void ReportInvalidBlockLevel(int32_t settingsId, const std::string& level) {
-  if (!FirstReportOfThisLoad(LevelFault::Invalid, settingsId, 0)) return;
-  CPLHXGeneralSettings::getInstance()->WriteEventLog(
-      kEventError,
-      "Direct file access block level <%s> of settings <%d> is invalid; direct downloads of "
-      "attachments and documents are refused until it is 0, 1 or 2.",
-      level.c_str(), static_cast<int>(settingsId));
 }
 
 // A criteria without a link, a link to a missing set or a set without the
@@ -65,7 +51,7 @@ void ReportInvalidBlockLevel(int32_t settingsId, const std::string& level) {
 void ReportGeneralBlockLevel(const CDLLContext* pContext, int32_t settingsId,
                              const CHandlePLSettings::LevelValue& value) {
   const int32_t criteriaId = static_cast<int32_t>(pContext->m_dwCriteriaID);
-  if (!FirstReportOfThisLoad(LevelFault::FromGeneral, settingsId, criteriaId)) return;
+  if (!FirstReportOfThisLoad(settingsId, criteriaId)) return;
   const bool general = value.outcome != CHandlePLSettings::LevelValue::Outcome::Missing;
   const std::string used = general ? "the general level <" + value.text + "> applies"
                                    : "the general settings have none either, so direct downloads of attachments "
@@ -152,21 +138,17 @@ DWORD DecideDirectFileAccess(CDLLContext* pContext, const ci_string& url, const 
 
 // Setting 43 of the request's settings set, read as every level is: level 1
 // when no level of the look-up holds it, Invalid (with the text as written in
-// text) when it is no plain number. A level taken from the general settings
-// is reported.
+// text) when it is no plain number or not 0, 1 or 2. A level taken from the
+// general settings is reported.
 int32_t ReadBlockLevel(const CDLLContext* pContext, std::string* text = nullptr) {
   const int32_t settingsId = static_cast<int32_t>(pContext->m_dwSettingsID);
   const CHandlePLSettings::LevelValue value = CPLHXGeneralSettings::getInstance()->GetHandleSettings().ReadLevel(
       SettingDirectFileAccessBlockLevel, settingsId, kGeneralEngineID);
-  int32_t level = BlockLevel::Allow;
   if (value.outcome == CHandlePLSettings::LevelValue::Outcome::Missing) {
     DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> SettingID <%d>.",
              static_cast<int>(SettingDirectFileAccessBlockLevel), static_cast<int>(settingsId));
-  } else if (value.outcome == CHandlePLSettings::LevelValue::Outcome::Read) {
-    level = value.level;
-  } else {
-    level = BlockLevel::Invalid;
   }
+  const int32_t level = BlockLevels::DirectFileAccessLevelOf(value);
   if (value.source == CPLSettings::SettingSource::General || value.source == CPLSettings::SettingSource::None) {
     ReportGeneralBlockLevel(pContext, settingsId, value);
   }
@@ -265,7 +247,7 @@ DWORD CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled(CDLLContext* pContex
   } else {
     DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] invalid direct file access level <%d>.",
              static_cast<int>(level));
-    ReportInvalidBlockLevel(settingsId, levelText);
+    BlockLevels::ReportInvalidDirectFileAccessLevel(*CPLHXGeneralSettings::getInstance(), settingsId, levelText);
     dwRet = HX_RC_INVALID_DATA;
   }
   // No failure may leave a download allowed.

@@ -7,6 +7,7 @@
 #include "common/debug_log.h"
 #include "common/log_words.h"
 #include "filter/auth_complete_helper.h"
+#include "filter/block_levels.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
 #include "filter/pl_hx_context.h"
@@ -32,28 +33,6 @@ std::string RepairFoldedCookie(std::string_view cookie, size_t comma) {
 }
 
 enum FileAccessType : DWORD { AttachmentFile = 0, DocumentViewFile = 1 };
-
-// The attachment-buttons block level of the set; a level other than 0, 1 or
-// 2, or a text that is no plain number, is reported once per load and leaves
-// the buttons alone, as level 0 does.
-int32_t AttachmentButtonsBlockLevel(CPLHXGeneralSettings* pSettings, int32_t settingsId) {
-  CHandlePLSettings& handle = pSettings->GetHandleSettings();
-  const CHandlePLSettings::LevelValue value =
-      handle.ReadLevel(SettingAttachmentButtonsBlockLevel, settingsId, kGeneralEngineID);
-  if (value.outcome == CHandlePLSettings::LevelValue::Outcome::Missing) {
-    DebugLog("[CNotifications::NotifyAuthComplete] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> EngineID <%d> SettingID <%d>.",
-             static_cast<int>(SettingAttachmentButtonsBlockLevel), 0, static_cast<int>(settingsId));
-    return kDefaultAttachmentButtonsBlockLevel;
-  }
-  const bool valid = value.outcome == CHandlePLSettings::LevelValue::Outcome::Read && value.level <= 2;
-  if (!valid && handle.FirstReportOfThisLoad("51 invalid " + std::to_string(settingsId))) {
-    pSettings->WriteEventLog(2,
-                             "Attachment buttons block level <%s> of settings <%d> is invalid; the attach-file "
-                             "dialog is left alone, as at level 0, until it is 0, 1 or 2.",
-                             value.text.c_str(), static_cast<int>(settingsId));
-  }
-  return valid ? value.level : kDefaultAttachmentButtonsBlockLevel;
-}
 
 // A request to the attachment handler that is no download: it goes on, and
 // where only an inline image may answer it send response checks the answer.
@@ -203,7 +182,7 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
     }
     if (pContext->m_dwRequestFlags & RequestFlag::AttachFile) {
       DebugLog("[CNotifications::NotifyAuthComplete] This is an attach file dialog request.");
-      const int32_t blockLevel = AttachmentButtonsBlockLevel(pSettings, settingsId);
+      const int32_t blockLevel = BlockLevels::ReadAttachmentButtonsLevel(*pSettings, settingsId);
       DebugLog("[CNotifications::NotifyAuthComplete] Attachment buttons block level is <%d>.", static_cast<int>(blockLevel));
       if (blockLevel == 1 || blockLevel == 2) {
         // The page leaves the control message as the host must act on it

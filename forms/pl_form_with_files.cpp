@@ -7,6 +7,7 @@
 #include "common/blocked_extensions.h"
 #include "common/debug_log.h"
 #include "common/string_operation.h"
+#include "filter/block_levels.h"
 #include "filter/dll_context.h"
 #include "filter/notifications_helper.h"
 #include "filter/request_flags.h"
@@ -133,14 +134,11 @@ DWORD CPLFormWithFiles::InitPLRestrictionSettings() {
   }
   DWORD dwRet = 0;
   if (!(m_bOpenRestricted && m_bSaveRestricted)) {
-    int32_t blockLevel = kDefaultDirectFileAccessBlockLevel;
-    if (!ReadSetting(SettingDirectFileAccessBlockLevel, blockLevel)) {
-      DebugLog(
-          "[CPLFormWithFiles::InitPLRestrictionSettings] CPLHXGeneralSettings::GetSettingFromID() failed. ID <%d> "
-          "SettingID <%d>.",
-          static_cast<int>(SettingsID()), static_cast<int>(SettingDirectFileAccessBlockLevel));
-    }
+    // The page offers only what the download's own decision will allow.
+    const int32_t blockLevel =
+        BlockLevels::ReadDirectFileAccessLevel(*m_pSettings, static_cast<int32_t>(SettingsID()));
     DebugLog("[CPLFormWithFiles::InitPLRestrictionSettings] Direct file access block level is <%d>.", blockLevel);
+    if (blockLevel == BlockLevels::kInvalid) m_bOpenRestricted = m_bSaveRestricted = true;
     if (blockLevel == 0) {
       bool inRange = false;
       dwRet = CNotificationsHelper::CheckClientIPAgainstDirectAccessIPRange(m_pFormContext->m_pContext, inRange);

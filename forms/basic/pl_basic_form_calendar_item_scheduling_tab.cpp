@@ -30,12 +30,7 @@ DWORD CPLBasicFormCalendarItemSchedulingTab::Process() {
 }
 
 DWORD CPLBasicFormCalendarItemSchedulingTab::DisableOrRemoveAttachmentButtonsIfNecessary() {
-  int32_t nLevel = 0;
-  if (!ReadAttachButtonsBlockLevel(nLevel)) {
-    DebugLog("[CPLBasicFormCalendarItemSchedulingTab::DisableOrRemoveAttachmentButtonsIfNecessary] Failed to read "
-             "attachment buttons block level setting. ID <%d> SettingID <%d>.",
-             static_cast<int>(SettingAttachmentButtonsBlockLevel), static_cast<int>(m_pFormContext->m_pContext->m_dwSettingsID));
-  }
+  const int32_t nLevel = ReadAttachButtonsBlockLevel();
   return ApplyAttachButtonsBlockLevel(
       nLevel, "[CPLBasicFormCalendarItemSchedulingTab::DisableOrRemoveAttachmentButtonsIfNecessary] ",
       "Attachment buttons block level is invalid.", false);

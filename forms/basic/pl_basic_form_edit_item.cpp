@@ -42,12 +42,7 @@ bool CPLBasicFormEditItem::AppendItemIDAndItemIDHashJavaScriptVariable(bool bDir
 }
 
 DWORD CPLBasicFormEditItem::DisableOrRemoveAttachmentButtonsIfNecessary() {
-  int32_t nLevel = 0;
-  if (!ReadAttachButtonsBlockLevel(nLevel)) {
-    DebugLog("[CPLBasicFormEditItem::DisableOrRemoveAttachmentButtonsIfNecessary] Failed to read attachment buttons "
-             "block level setting. ID <%d>. SettingID <%d>",
-             static_cast<int>(SettingAttachmentButtonsBlockLevel), static_cast<int>(m_pFormContext->m_pContext->m_dwSettingsID));
-  }
+  const int32_t nLevel = ReadAttachButtonsBlockLevel();
   return ApplyAttachButtonsBlockLevel(nLevel, "[CPLBasicFormEditItem::DisableOrRemoveAttachmentButtonsIfNecessary] ",
                                       "Attachments block level setting is invalid.", true);
 }

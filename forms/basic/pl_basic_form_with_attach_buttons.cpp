@@ -1,6 +1,7 @@
 #include "forms/basic/pl_basic_form_with_attach_buttons.h"
 
 #include "common/debug_log.h"
+#include "filter/block_levels.h"
 #include "filter/dll_context.h"
 #include "filter/result_codes.h"
 #include "forms/form_text.h"
@@ -184,12 +185,10 @@ DWORD CPLBasicFormWithAttachButtons::RemoveContentAttachmentsLink(HXPos nStart) 
   return dwRet;
 }
 
-bool CPLBasicFormWithAttachButtons::ReadAttachButtonsBlockLevel(int32_t& nLevel) {
-  nLevel = AttachButtonsBlockLevel::Enabled;
+int32_t CPLBasicFormWithAttachButtons::ReadAttachButtonsBlockLevel() {
+  // The buttons follow the attach-file request's own decision.
   const auto nSettingsID = static_cast<int32_t>(m_pFormContext->m_pContext->m_dwSettingsID);
-  if (m_pSettings->GetSettingFromID(SettingAttachmentButtonsBlockLevel, nLevel, nSettingsID, 0)) return true;
-  nLevel = AttachButtonsBlockLevel::Enabled;
-  return false;
+  return BlockLevels::ReadAttachmentButtonsLevel(*m_pSettings, nSettingsID);
 }
 
 DWORD CPLBasicFormWithAttachButtons::ApplyAttachButtonsBlockLevel(int32_t nLevel, const char* pLabel,

@@ -29,9 +29,9 @@ class CPLBasicFormWithAttachButtons : public virtual CPLForm {
   DWORD RemoveContentAttachmentsLink(HXPos nStart);
 
  protected:
-  // Setting 51 of the request's settings set; 0 (buttons enabled) when it
-  // cannot be read.
-  bool ReadAttachButtonsBlockLevel(int32_t& nLevel);
+  // Setting 51 of the request's settings set, as the attach-file request
+  // takes it: 0 (buttons enabled) when no level holds it or it is invalid.
+  int32_t ReadAttachButtonsBlockLevel();
   // Applies a block level: 0 leaves the buttons, 1 disables, 2 removes the
   // toolbar button (and, with bWithContentLink, the content link after it);
   // 13 for any other level. pLabel opens the log lines; pInvalidLevel is the

@@ -1,6 +1,7 @@
 #include "forms/premium/pl_premium_form_edit_item.h"
 
 #include "common/debug_log.h"
+#include "filter/block_levels.h"
 #include "filter/dll_context.h"
 #include "filter/request_flags.h"
 #include "filter/result_codes.h"
@@ -106,11 +107,8 @@ bool CPLPremiumFormEditItem::AppendItemIDHashJavaScriptVariable(bool bIsDirectAt
 
 DWORD CPLPremiumFormEditItem::DisableOrRemoveAttachmentButtonsIfNecessary() {
   DebugLog("%sstarted.", kButtonsPrefix);
-  int32_t nLevel = kButtonsEnabled;
-  if (!ReadSetting(SettingAttachmentButtonsBlockLevel, nLevel)) {
-    DebugLog("%sFailed to read attachment buttons block level setting. ID <%d>.", kButtonsPrefix,
-             static_cast<int>(SettingAttachmentButtonsBlockLevel));
-  }
+  // The buttons follow the attach-file request's own decision.
+  const int32_t nLevel = BlockLevels::ReadAttachmentButtonsLevel(*m_pSettings, static_cast<int32_t>(SettingsID()));
   DebugLog("%sAttachment buttons block level is <%d>.", kButtonsPrefix, static_cast<int>(nLevel));
   const DWORD dwRet = ApplyAttachmentButtonsBlockLevel(nLevel);
   DebugLog("%sreturned <%d>.", kButtonsPrefix, static_cast<int>(dwRet));

@@ -140,6 +140,27 @@ TEST(FileRules, ContextMenuFlags) {
   EXPECT_EQ(FlagText(flags), "10111110");
 }
 
+// A block level the download refuses as invalid must not be offered on the
+// page: whatever the client's address, Open and Save stay off.
+TEST(FileRules, InvalidBlockLevelOffersNeitherOpenNorSave) {
+  const char* const levels[] = {"1 ", " 1", "2x", "", "7"};
+  std::string sets;
+  for (int i = 0; i < 5; ++i) {
+    sets += "<SETTING ID=\"" + std::to_string(90 + i) + "\" DESCR=\"d\"><ITEMS><ITEM ID=\"43\" DESCR=\"d\" VALUE=\"" +
+            levels[i] + "\"/></ITEMS></SETTING>";
+  }
+  formtest::ExtraSettingSets extra(sets);
+  for (int i = 0; i < 5; ++i) {
+    FormPage page(kEmptyPage, 90 + i);
+    auto ctx = page.Context();
+    AttachmentForm form(ctx.get());
+    ASSERT_TRUE(form.IsInstanceValid());
+    PLContextMenuFlags flags;
+    EXPECT_EQ(0u, form.GetPLContextMenuFlags("txt", 3, false, flags));
+    EXPECT_EQ(FlagText(flags), "10101111") << "level <" << levels[i] << ">";
+  }
+}
+
 TEST(FileRules, BuildAndThemeFromTheStyleSheetLinks) {
   FormPage page(
       "<html><head><link rel=stylesheet href=\"/owa/8.1.240.5/themes/base/premium.css\">"

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,8 @@
 #include "host/hx_buffer_apply.h"
 #include "host/hx_response_buffer.h"
 #include "pipeline/variable_server.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
 
 namespace formtest {
 
@@ -36,6 +39,32 @@ inline void LoadSampleInstall() {
   }();
   ASSERT_TRUE(loaded) << "the staged sample install could not be loaded";
 }
+
+// The sample install's module settings with more settings sets, in force for
+// one scope; the sample's own settings are loaded again after it.
+class ExtraSettingSets {
+ public:
+  explicit ExtraSettingSets(const std::string& sets) {
+    LoadSampleInstall();
+    std::string text = ReadFile(Stage() + "Pellora/Settings/HXSettings.xml");
+    text.insert(text.rfind("</SETTINGS>"), sets);
+    m_dir.Write("Pellora/Settings/HXSettings.xml", text);
+    // The conversion INI file is found beside the settings folder.
+    std::filesystem::create_directory_symlink(Stage() + "Pellora/Engine", m_dir.Path() + "Pellora/Engine");
+    EXPECT_EQ(0, Load(m_dir.Path() + "Pellora/Settings/"));
+  }
+  ~ExtraSettingSets() { EXPECT_EQ(0, Load(Stage() + "Pellora/Settings/")); }
+  ExtraSettingSets(const ExtraSettingSets&) = delete;
+  ExtraSettingSets& operator=(const ExtraSettingSets&) = delete;
+
+ private:
+  static std::string Stage() { return std::string(HX_BINARY_DIR) + "/stage/Quenlith/"; }
+  static HRESULT Load(std::string directory) {
+    return CPLHXGeneralSettings::getInstance()->GetHandleSettings().LoadSettings(directory,
+                                                                                  Stage() + "Common Files/Settings/");
+  }
+  CTempDir m_dir;
+};
 
 class FormPage {
  public:

@@ -254,4 +254,25 @@ TEST_F(PremiumEditItem, AttachButtonIsDisabledOrRemovedWithItsDivider) {
   }
 }
 
+// The attach-file request takes an attachment buttons level that is no plain
+// 0, 1 or 2 as 0, so the page keeps the button the user can use.
+TEST_F(PremiumEditItem, InvalidButtonLevelLeavesTheButtonAsTheRequestDoes) {
+  const char* const levels[] = {" 1", "2x", "1 ", "9"};
+  std::string sets;
+  for (int i = 0; i < 4; ++i) {
+    sets += "<SETTING ID=\"" + std::to_string(90 + i) + "\" DESCR=\"d\"><ITEMS><ITEM ID=\"51\" DESCR=\"d\" VALUE=\"" +
+            levels[i] + "\"/></ITEMS></SETTING>";
+  }
+  formtest::ExtraSettingSets extra(sets);
+  const std::string pageText = kEditHead + "<body><script>var a_sId = \"R1\";</script>" + kToolbar + "</body></html>";
+  for (int i = 0; i < 4; ++i) {
+    FormPage page(pageText, 90 + i);
+    const auto ctx = page.Context();
+    EditForm form(ctx.get());
+    ASSERT_EQ(0u, form.Process()) << "level <" << levels[i] << ">";
+    EXPECT_TRUE(Contains(page.Applied(), "<a id=\"attachfile\" name=\"attachfile\" href=\"#\"><img src=\"a.gif\"></a>"))
+        << "level <" << levels[i] << "> " << page.Applied();
+  }
+}
+
 }  // namespace
