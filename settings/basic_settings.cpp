@@ -157,6 +157,21 @@ bool CBasicSettings::GetIntFromVariant(int32_t* value, const VARIANT& variant) {
   return false;
 }
 
+bool CBasicSettings::ReadElementID(int32_t* value, const VARIANT& variant) {
+  if (variant.vt == VT_I4) {
+    *value = variant.lVal;
+    return true;
+  }
+  if (variant.vt != VT_BSTR || variant.bstrVal == nullptr) return false;
+  // Blanks around the number are what a hand-typed file has; they change
+  // nothing the administrator meant.
+  std::string text(variant.bstrVal);
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return false;
+  text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  return ReadPlainDecimal(text, value);
+}
+
 bool CBasicSettings::VariantToString(std::string* value, const VARIANT& variant) {
   if (variant.vt != VT_BSTR || variant.bstrVal == nullptr) return false;
   value->assign(variant.bstrVal, SysStringLen(variant.bstrVal));

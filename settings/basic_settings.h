@@ -91,6 +91,10 @@ class CBasicSettings {
   void SetSwapLock(CSync* lock) { m_pSwapLock = lock; }
 
   static bool GetIntFromVariant(int32_t* value, const VARIANT& variant);
+  // An element's ID: a number, or a text that is a plain decimal number
+  // (blanks around it allowed). False for a missing attribute or any other text, which names no element
+  // (read with atoi it would name set, engine or HX 0).
+  static bool ReadElementID(int32_t* value, const VARIANT& variant);
   static bool VariantToString(std::string* value, const VARIANT& variant);
   static bool ReadItem(const TagItems& attributes, SettingItem* item);
   static HRESULT ReadAttributes(const CXMLNode& element, TagItems& attributes);

@@ -8,7 +8,7 @@
 #include "settings/setting_ids.h"
 #include "settings/settings_text.h"
 
-void CPLSettings::ParseBuildByPassList(CSettingsStore& store) {
+void CPLSettings::ParseBuildByPassList(CSettingsStore& store, CSettingsMistakes* mistakes, const std::string& path) {
   std::string list;
   GetStringValue(store, SettingBypassSidList, list, 0, kGeneralEngineID);
   std::string more;
@@ -17,26 +17,42 @@ void CPLSettings::ParseBuildByPassList(CSettingsStore& store) {
     list += more;
   }
   if (list.empty()) return;
-  std::vector<ci_string> entries;
-  CStringOperation::Parse(ToCI(list), ";", entries, true);
-  for (const ci_string& entryCI : entries) {
-    const std::string entry = ToStd(entryCI);
+  // Every entry stands on its own: an empty one (";;") is skipped, not the
+  // end of the list, so the SIDs written after it are still read.
+  const std::vector<std::string> entries = SplitAll(list, ';');
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string& entry = entries[i];
+    if (entry.empty()) {
+      if (i + 1 == entries.size()) break;  // a trailing ";" ends the list
+      if (mistakes != nullptr) {
+        mistakes->Add("The settings file %s has an empty entry in the bypass list (settings 48 and 49); it is "
+                      "skipped, and the entries after it are read.",
+                      path.c_str());
+      }
+      continue;
+    }
     try {
       PSID sid = nullptr;
       if (ConvertStringSidToSidA(entry.c_str(), &sid)) {
         CCountedPtr<CBypassSid> holder(new CBypassSid(sid));
         store.m_byPassList.push_back(holder);
-      } else {
-        const DWORD err = GetLastError();
-        DebugLogError(err, "Reading Groups from Global settings got an error %d . This group %s will be ignored",
-                      static_cast<int>(err), entry.c_str());
+        continue;
       }
+      const DWORD err = GetLastError();
+      DebugLogError(err, "Reading Groups from Global settings got an error %d . This group %s will be ignored",
+                    static_cast<int>(err), entry.c_str());
     } catch (...) {
       constexpr DWORD kExceptionCode = 1064;
       DebugLogError(kExceptionCode, "ParseBuildByPassList got an EXCEPTION for user/group %s", entry.c_str());
       DebugLogError(kExceptionCode,
                     "Reading Groups from Global settings got an error %d . This group %s will be ignored",
                     static_cast<int>(kExceptionCode), entry.c_str());
+    }
+    // Nobody is let past the module on an entry that cannot be read.
+    if (mistakes != nullptr) {
+      mistakes->Add("The settings file %s has the entry \"%s\" in the bypass list (settings 48 and 49), which is "
+                    "not a SID (S-1-...); it is ignored, and nobody bypasses the module by it.",
+                    path.c_str(), entry.c_str());
     }
   }
 }

@@ -16,8 +16,9 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// Where the settings folder begins: the first separator followed by
-// "Settings" in any case; npos when there is none.
+// Where the settings folder begins: the first separator followed by a
+// folder named "Settings" in any case (the whole name: "SettingsBackup" is
+// another folder); npos when there is none.
 size_t FindSettingsFolder(const std::string& directory) {
   static const char kName[] = "SETTINGS";
   const size_t length = sizeof(kName) - 1;
@@ -25,7 +26,8 @@ size_t FindSettingsFolder(const std::string& directory) {
     if (!IsSeparator(directory[i])) continue;
     size_t k = 0;
     while (k < length && Upper(directory[i + 1 + k]) == kName[k]) ++k;
-    if (k == length) return i;
+    const size_t end = i + 1 + length;
+    if (k == length && (end == directory.size() || IsSeparator(directory[end]))) return i;
   }
   return std::string::npos;
 }
@@ -36,7 +38,7 @@ size_t FindSettingsFolder(const std::string& directory) {
 // the settings directory has no settings folder.
 bool ConversionIniPath(const std::string& value, const std::string& settingsDirectory, std::string* path) {
   const bool drive = value.find(":\\") != std::string::npos || value.find(":/") != std::string::npos;
-  if (value.empty() || drive || value[0] == '/') {
+  if (drive || value[0] == '/') {
     *path = value;
     return true;
   }
@@ -67,13 +69,22 @@ COptionArrayHolder EngineZeroArray(CPLSettings::CriteriaRecord& set) {
 
 }  // namespace
 
-bool CPLSettings::LoadEngineIniFiles(CSettingsStore& store) {
+bool CPLSettings::LoadEngineIniFiles(CSettingsStore& store, ReadContext& context) {
   CLoadInitINI loader;
   std::string value;
   if (!GetStringValue(store, SettingConversionIniFile, value, kDefaultSettingsID, kGeneralEngineID)) value.clear();
-  std::string path;
-  if (!ConversionIniPath(value, store.m_strSettingsDirectory, &path)) return false;
-  loader.SetPath(path.c_str());
+  if (value.empty()) {
+    // A rendering option must not take download control down: without a
+    // file the options take the defaults a file without those keys gives.
+    context.mistakes.Add("The settings file %s gives no conversion options file (setting 1 is missing or empty); "
+                         "every conversion option takes its default, as from an INI file without it.",
+                         context.path.c_str());
+    loader.UseDefaultsOnly();
+  } else {
+    std::string path;
+    if (!ConversionIniPath(value, store.m_strSettingsDirectory, &path)) return false;
+    loader.SetPath(path.c_str());
+  }
 
   // Every set is loaded; the load fails when any set's load did.
   bool result = true;

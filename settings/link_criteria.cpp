@@ -16,7 +16,19 @@ CLinkCriteria::~CLinkCriteria() { m_links.clear(); }
 
 bool CLinkCriteria::AddHX(TagItems& attributes, ReadContext& context) {
   int32_t id = 0;
-  if (attributes.empty() || !GetIntFromVariant(&id, attributes[0].value)) return false;
+  if (attributes.empty() || !ReadElementID(&id, attributes[0].value)) {
+    // Its links must not join the HX read before it: that would move
+    // criteria into another module's settings, or into this one's.
+    context.currentHX.reset();
+    std::string text;
+    const bool haveText = !attributes.empty() && VariantToString(&text, attributes[0].value);
+    context.mistakes.Add("The link-criteria file %s has an <HX> %s%s%s (attribute names are case-sensitive); none "
+                         "of its links is read, and the criteria they would link are served as unlinked ones "
+                         "(settings 0, else the general settings).",
+                         context.path.c_str(), haveText ? "whose ID \"" : "without an ID attribute",
+                         haveText ? text.c_str() : "", haveText ? "\" is not a number" : "");
+    return false;
+  }
   std::string description;
   const bool haveDescription = attributes.size() > 1 && VariantToString(&description, attributes[1].value);
   auto it = context.links.find(id);
@@ -50,7 +62,15 @@ bool CLinkCriteria::AddLink(TagItems& attributes, ReadContext& context) {
   if (!context.currentHX) return false;
   auto it = context.links.find(*context.currentHX);
   if (it == context.links.end()) return false;
-  it->second->m_criteria[criteria] = settings;
+  auto& links = it->second->m_criteria;
+  const auto earlier = links.find(criteria);
+  if (earlier != links.end() && earlier->second != settings) {
+    context.mistakes.Add("The link-criteria file %s links criteria %d in <HX ID=\"%d\"> more than once (to settings "
+                         "%d, then %d); the last link, to settings %d, is used.",
+                         context.path.c_str(), static_cast<int>(criteria), static_cast<int>(*context.currentHX),
+                         static_cast<int>(earlier->second), static_cast<int>(settings), static_cast<int>(settings));
+  }
+  links[criteria] = settings;
   return true;
 }
 

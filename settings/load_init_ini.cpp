@@ -75,6 +75,10 @@ const char* CLoadInitINI::SaveINIFileString(const char* text) {
 
 DWORD CLoadInitINI::Read(const char* section, const char* key, const char* defaultText, char* buffer) {
   std::memset(buffer, 0, kValueBufferSize);
+  if (m_bDefaultsOnly) {
+    std::snprintf(buffer, kValueBufferSize, "%s", defaultText != nullptr ? defaultText : "");
+    return static_cast<DWORD>(std::strlen(buffer));
+  }
   // One parse serves every set of a load: all of them read the same file.
   if (!m_pFile || m_pFile->Path() != m_szPath) {
     m_pFile = std::make_unique<CIniFile>(m_szPath);
@@ -153,7 +157,7 @@ CIniValue CLoadInitINI::ReadValue(const char* section, const IniOptionRow& row) 
 
 uint32_t CLoadInitINI::ReadAll(CConversionRecords& records, CSavedIniStrings& strings) {
   m_pStrings = &strings;
-  if (m_szPath[0] == '\0') {
+  if (m_szPath[0] == '\0' && !m_bDefaultsOnly) {
     DebugLog(" Initialisation INI path is Empty");
     return 1;
   }

@@ -22,11 +22,14 @@ class CLoadInitINI : public CLoadInit {
   // path stays as it was.
   void SetPath(const char* path);
   const char* GetPath() const { return m_szPath; }
+  // No file at all: every key reads as its default, and nothing is reported
+  // about a file.
+  void UseDefaultsOnly() { m_bDefaultsOnly = true; }
 
   // 1 (with an array of zero and empty values) when the path is empty or the
   // new array cannot be made.
   uint32_t Load(COptionArrayHolder& holder, const CConversionOptionList& extra) override;
-  // 1 when the path is empty. The file is parsed on the first read and then
+  // 1 when the path is empty (unless defaults only were asked for). The file is parsed on the first read and then
   // serves every later read.
   uint32_t ReadAll(CConversionRecords& records, CSavedIniStrings& strings) override;
 
@@ -58,5 +61,6 @@ class CLoadInitINI : public CLoadInit {
   char m_szPath[kPathSize] = {};
   std::unique_ptr<CIniFile> m_pFile;
   bool m_bFileReported = false;
+  bool m_bDefaultsOnly = false;
   std::set<std::string> m_reportedCounts;
 };

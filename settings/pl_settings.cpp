@@ -92,6 +92,31 @@ void NoteIncompleteItem(const CBasicSettings::TagItems& attributes, const char* 
                path.c_str(), element, id.c_str(), where.c_str(), missing);
 }
 
+// An element other than an item whose attributes stop short; consequence
+// says what is made of it.
+void NoteMissingAttribute(const CBasicSettings::TagItems& attributes, const char* element, const std::string& where,
+                          const std::string& path, const char* consequence, CSettingsMistakes& mistakes) {
+  for (const CBasicSettings::TAGITEM& attribute : attributes) {
+    if (attribute.value.vt != VT_EMPTY) continue;
+    mistakes.Add("The settings file %s has an <%s> in %s without the %s attribute (attribute names are "
+                 "case-sensitive); %s.",
+                 path.c_str(), element, where.c_str(), attribute.name.c_str(), consequence);
+    return;
+  }
+}
+
+// An element whose ID names nothing: its children are not read.
+void NoteUnreadableID(const CBasicSettings::TagItems& attributes, const char* element, const std::string& where,
+                      const std::string& path, CSettingsMistakes& mistakes) {
+  std::string text;
+  const bool haveText = !attributes.empty() && CBasicSettings::VariantToString(&text, attributes[0].value);
+  mistakes.Add("The settings file %s has a <%s> element in %s %s%s%s (attribute names are case-sensitive); it and "
+               "everything in it are not read, so what it would set comes from the general settings or the built-in "
+               "default.",
+               path.c_str(), element, where.c_str(), haveText ? "whose ID \"" : "without an ID attribute",
+               haveText ? text.c_str() : "", haveText ? "\" is not a number" : "");
+}
+
 // A file without a single settings set is what a save cut short or an empty
 // editor buffer leaves ("<SETTINGS/>"). Taken, it would empty the bypass
 // list and put every block level at its default, which allows every
@@ -158,15 +183,17 @@ HRESULT CPLSettings::LoadSettings(const std::string& path) {
     _functTrans<CPLSettings, ReadContext> addGeneral(this, &CPLSettings::AddGeneralItem, &context);
     ForEachElement(general, "ITEM", kItemNames, addGeneral);
 
+    context.where = "<DEFAULTHIGHSPEED>";
     LoadHighSpeed(document, SelectOne(document, "SETTINGS/DEFAULTHIGHSPEED"), context);
     next->m_defaultApps = next->m_apps;
+    context.where = "<HIGHSPEED>";
     LoadHighSpeed(document, SelectOne(document, "SETTINGS/HIGHSPEED"), context);
     LoadSettingSets(document, SelectOne(document, "SETTINGS"), "SETTING", context);
     if (next->m_settingsSets.empty()) RefuseWithoutSettingsSet(path);
 
-    ParseBuildByPassList(*next);
+    ParseBuildByPassList(*next, &context.mistakes, path);
     haveInterval = GetIntValue(*next, SettingReloadIntervalMinutes, interval, kDefaultSettingsID, kNoEngineID);
-    if (!LoadEngineIniFiles(*next)) throw E_FAIL;
+    if (!LoadEngineIniFiles(*next, context)) throw E_FAIL;
   } catch (HRESULT e) {
     DebugLogError(static_cast<DWORD>(e), "LoadSettings HRESULT exception %x", static_cast<unsigned>(e));
     return FAILED(e) ? e : E_FAIL;
@@ -230,6 +257,7 @@ bool CPLSettings::AddMeasureItem(TagItems& attributes, ReadContext& context) {
 
 bool CPLSettings::AddOptionItem(TagItems& attributes, ReadContext& context) {
   if (attributes.size() != 3 || context.engine == nullptr) return false;
+  NoteIncompleteItem(attributes, "OPTION", context.where, context.path, context.mistakes);
   SettingItem item;
   if (!ReadItem(attributes, &item)) return false;
   Put(context.engine->m_options, std::move(item));
@@ -239,7 +267,10 @@ bool CPLSettings::AddOptionItem(TagItems& attributes, ReadContext& context) {
 bool CPLSettings::AddSetting(TagItems& attributes, ReadContext& context) {
   if (attributes.size() != 2) return false;
   int32_t id = 0;
-  if (!GetIntFromVariant(&id, attributes[0].value)) return false;
+  if (!ReadElementID(&id, attributes[0].value)) {
+    NoteUnreadableID(attributes, "SETTING", "<SETTINGS>", context.path, context.mistakes);
+    return false;
+  }
   if (context.store->m_settingsSets.count(id) != 0) {
     context.mistakes.Add("The settings file %s has a second <SETTING ID=\"%d\">; its items are read into the first "
                          "one, a later item replacing an earlier one of the same ID.",
@@ -256,8 +287,10 @@ bool CPLSettings::AddSetting(TagItems& attributes, ReadContext& context) {
 bool CPLSettings::AddEngine(TagItems& attributes, ReadContext& context) {
   if (attributes.size() != 2) return false;
   int32_t id = 0;
-  if (!GetIntFromVariant(&id, attributes[0].value)) {
+  if (!ReadElementID(&id, attributes[0].value)) {
     DebugLog("AddEngine failed to read ID");
+    NoteUnreadableID(attributes, "ENGINE", "<ENGINES> of <SETTING ID=\"" + std::to_string(context.currentSettingsID) +
+                     "\">", context.path, context.mistakes);
     return false;
   }
   std::string name;
@@ -275,6 +308,9 @@ bool CPLSettings::AddEngine(TagItems& attributes, ReadContext& context) {
 
 bool CPLSettings::AddSummaryInfo(TagItems& attributes, ReadContext& context) {
   if (attributes.size() != 4) return false;
+  NoteMissingAttribute(attributes, "INFO", context.where, context.path,
+                       "a row without an ID or ON is not read; one without a DESCR or VALUE is kept without it",
+                       context.mistakes);
   InfoRow row;
   // A row whose ID or ON cannot be read is not taken.
   if (!ReadInfoNumber(attributes[0].value, &row.ID) || !ReadInfoNumber(attributes[3].value, &row.on)) return false;
@@ -293,6 +329,10 @@ bool CPLSettings::AddSummaryInfo(TagItems& attributes, ReadContext& context) {
 
 bool CPLSettings::AddHighSpeedApp(TagItems& attributes, ReadContext& context) {
   if (attributes.size() != 3) return false;
+  NoteMissingAttribute(attributes, "APP", context.where, context.path,
+                       "an application without an ACTION is not read; one without a NAME or Extension is kept "
+                       "without it",
+                       context.mistakes);
   HighSpeedApp app;
   VariantToString(&app.name, attributes[0].value);
   VariantToString(&app.extension, attributes[1].value);
@@ -306,6 +346,7 @@ bool CPLSettings::AddHighSpeedApp(TagItems& attributes, ReadContext& context) {
 
 HRESULT CPLSettings::LoadHighSpeed(CXMLDocument&, const CXMLNode& element, ReadContext& context) {
   context.apps.clear();
+  NoteUnreadElements(element, {"APP"}, context.where.c_str(), "", context.path, context.mistakes);
   _functTrans<CPLSettings, ReadContext> addApp(this, &CPLSettings::AddHighSpeedApp, &context);
   ForEachElement(element, "APP", kAppNames, addApp);
   context.store->m_apps = context.apps;
@@ -347,8 +388,13 @@ HRESULT CPLSettings::LoadSettingSets(CXMLDocument& document, const CXMLNode& set
 
     const std::string where = "<SETTING ID=\"" + std::to_string(context.currentSettingsID) + "\">";
     NoteUnreadElements(element, {"ENGINES", "ITEMS", "SUMMARY"}, where.c_str(), "", context.path, context.mistakes);
-    LoadEngines(document, SelectOne(element, "ENGINES"), "ENGINE", kIdDescrNames, context);
-    ForEachElement(SelectOne(element, "SUMMARY"), "INFO", kInfoNames, addInfo);
+    const CXMLNode engines = SelectOne(element, "ENGINES");
+    NoteUnreadElements(engines, {"ENGINE"}, "<ENGINES>", where, context.path, context.mistakes);
+    LoadEngines(document, engines, "ENGINE", kIdDescrNames, context);
+    const CXMLNode summary = SelectOne(element, "SUMMARY");
+    NoteUnreadElements(summary, {"INFO"}, "<SUMMARY>", where, context.path, context.mistakes);
+    context.where = "<SUMMARY> of " + where;
+    ForEachElement(summary, "INFO", kInfoNames, addInfo);
     const CXMLNode items = SelectOne(element, "ITEMS");
     NoteUnreadElements(items, {"ITEM"}, "<ITEMS>", where, context.path, context.mistakes);
     context.where = where;
@@ -443,8 +489,13 @@ HRESULT CPLSettings::LoadEngine(CXMLDocument&, const CXMLNode& engine, EngineRec
   try {
     _functTrans<CPLSettings, ReadContext> addMeasure(this, &CPLSettings::AddMeasureItem, &context);
     _functTrans<CPLSettings, ReadContext> addOption(this, &CPLSettings::AddOptionItem, &context);
-    ForEachElement(SelectOne(engine, "GENERAL"), "MEASURE", kItemNames, addMeasure);
-    ForEachElement(SelectOne(engine, "OPTIONS"), "OPTION", kItemNames, addOption);
+    NoteUnreadElements(engine, {"GENERAL", "OPTIONS"}, context.where.c_str(), "", context.path, context.mistakes);
+    const CXMLNode general = SelectOne(engine, "GENERAL");
+    NoteUnreadElements(general, {"MEASURE"}, "<GENERAL>", context.where, context.path, context.mistakes);
+    ForEachElement(general, "MEASURE", kItemNames, addMeasure);
+    const CXMLNode options = SelectOne(engine, "OPTIONS");
+    NoteUnreadElements(options, {"OPTION"}, "<OPTIONS>", context.where, context.path, context.mistakes);
+    ForEachElement(options, "OPTION", kItemNames, addOption);
     hr = BuildEngineOptionsArray(record);
     if (FAILED(hr)) throw hr;
     const auto m33 = record.m_measures.find(33);

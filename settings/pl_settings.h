@@ -146,8 +146,11 @@ class CPLSettings : public CBasicSettings {
   // Whether the caller (its identity converted once) is in the store's
   // bypass list.
   static DWORD CheckByPassList(const CSettingsStore& store, const CCallerSids& caller, BOOL& isMember);
-  // Adds the SIDs of settings 48 and 49 of the store to its bypass list.
-  static void ParseBuildByPassList(CSettingsStore& store);
+  // Adds the SIDs of settings 48 and 49 of the store to its bypass list; an
+  // entry that is not a SID is left out and, with mistakes, reported as a
+  // mistake of the file at path.
+  static void ParseBuildByPassList(CSettingsStore& store, CSettingsMistakes* mistakes = nullptr,
+                                   const std::string& path = "");
 
  private:
   struct ReadContext {
@@ -178,7 +181,7 @@ class CPLSettings : public CBasicSettings {
   static HRESULT BuildEngineOptionsArray(EngineRecord& record);
   // Adds the document-conversion options of the INI file to the engines'
   // option arrays of the store being built; false fails the load.
-  bool LoadEngineIniFiles(CSettingsStore& store);
+  bool LoadEngineIniFiles(CSettingsStore& store, ReadContext& context);
 
   CriteriaRecord& CurrentSet(ReadContext& context);
   // The set's direct-access ranges from its own setting 45; a text that

@@ -28,7 +28,7 @@ TEST(BypassList, SplitOfSettings48And49) {
   const std::string c(kC);
   EXPECT_EQ(3u, BypassCount(a + ";" + b, c));
   EXPECT_EQ(3u, BypassCount(a + ";" + b + ";", c));  // no second separator is added
-  EXPECT_EQ(1u, BypassCount(a + ";;" + b, ""));       // the split ends at an empty entry
+  EXPECT_EQ(2u, BypassCount(a + ";;" + b, ""));       // an empty entry is skipped, not the end
   EXPECT_EQ(1u, BypassCount("", c));
   EXPECT_EQ(2u, BypassCount(a + ";not-a-sid;" + b, ""));  // an unconvertible SID costs only itself
   EXPECT_EQ(0u, BypassCount("", ""));

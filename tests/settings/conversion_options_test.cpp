@@ -3,6 +3,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "common/event_log.h"
 #include "settings/load_init_ini.h"
@@ -215,6 +217,58 @@ TEST_F(ConversionOptions, UnusablePathsFailTheLoadAndKeepTheLiveArrays) {
   const std::string path = elsewhere.Write("HXSettings.xml", ModuleSettings(Item(1, "conv.ini"), kSets));
   EXPECT_EQ(E_FAIL, settings.LoadSettings(path));
   EXPECT_EQ(live, Rows(1).array);
+}
+
+// A rendering option must not take download control down: without setting 1,
+// or with it empty, every option takes the default a missing file gives, the
+// file loads, at start and at reload alike, and the mistake is named.
+TEST_F(ConversionOptions, WithoutSetting1EveryOptionTakesItsDefault) {
+  CEventLog log;
+  ASSERT_TRUE(log.Register(nullptr));
+  SetEventReportFile(tree.dir.Path() + "events.txt");
+  SetModuleEventLog(&log);
+  ASSERT_EQ(S_OK, Load("missing.ini"));
+  // A load replaces the arrays: the defaults are kept as (id, kind, number).
+  const auto rowsOf = [&] {
+    std::vector<std::tuple<int32_t, VARTYPE, LONG>> rows;
+    const OptionRows live = Rows(1);
+    for (LONG r = 0; r < live.Count(); ++r) {
+      const _variant_t value = live.Cell(1, r);
+      rows.emplace_back(live.Id(r), value.vt, value.vt == VT_I4 ? value.lVal : 0);
+    }
+    return rows;
+  };
+  const auto defaults = rowsOf();
+  const auto expectDefaults = [&] { EXPECT_EQ(defaults, rowsOf()); };
+  EXPECT_EQ(S_OK, Load(""));
+  expectDefaults();
+  tree.WriteModule("<?xml version=\"1.0\"?>\n<SETTINGS><GENERALSETTINGS/>" + std::string(kSets) + "</SETTINGS>");
+  EXPECT_EQ(S_OK, settings.LoadSettings(tree.ModulePath()));
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  expectDefaults();
+  std::ifstream in(tree.dir.Path() + "events.txt");
+  std::stringstream events;
+  events << in.rdbuf();
+  const std::string expected = "The settings file " + tree.ModulePath() +
+                               " gives no conversion options file (setting 1 is missing or empty); every conversion "
+                               "option takes its default";
+  const size_t first = events.str().find(expected);
+  EXPECT_NE(std::string::npos, first) << events.str();
+  EXPECT_NE(std::string::npos, events.str().find(expected, first + 1)) << "once per load\n" << events.str();
+}
+
+// Only a folder named "Settings" is the settings folder; one whose name
+// merely begins so, higher up the install path, is another folder.
+TEST(ConversionOptionsFolder, TheSettingsFolderIsFoundByItsWholeName) {
+  CTempDir dir;
+  dir.Write("SettingsArchive/Vendor/Product/Engine/ini/conv.ini", "[KVHTMLTemplateEx]\nbHardPageMakesNewBlock=TRUE\n");
+  const std::string path =
+      dir.Write("SettingsArchive/Vendor/Product/Settings/HXSettings.xml", ModuleSettings(Item(1, "conv.ini"), kSets));
+  CPLSettings settings;
+  ASSERT_EQ(S_OK, settings.LoadSettings(path));
+  const auto& engines = settings.Store().m_settingsSets.at(1)->m_engines;
+  EXPECT_EQ(1, (OptionRows{engines.at(0)->m_spOptionArray->m_pArray}.Int(54)));
 }
 
 TEST_F(ConversionOptions, AFullLinuxPathStandsAsWritten) {

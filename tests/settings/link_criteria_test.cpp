@@ -25,8 +25,8 @@ TEST(LinkCriteriaFile, MergingRulesOfHxAndLinkElements) {
   ASSERT_EQ(S_OK, criteria.LoadLinkCriteria(path));
   EXPECT_EQ(2u, criteria.GetLinkMap().size());
   // Last LINK of a criteria wins; a missing SETTINGS_ID is 0; an HX without
-  // ID joins its links to the one before; two HX 3 elements share one item.
-  EXPECT_EQ((std::map<int32_t, int32_t>{{1, 2}, {4, 0}, {5, 6}, {7, 8}}), LinksOf(criteria, 3));
+  // ID takes its links nowhere; two HX 3 elements share one item.
+  EXPECT_EQ((std::map<int32_t, int32_t>{{1, 2}, {4, 0}, {7, 8}}), LinksOf(criteria, 3));
   EXPECT_EQ("web", criteria.GetLinkMap().at(3)->m_strDescription);  // the second HX 3 has no DESCR
   EXPECT_TRUE(LinksOf(criteria, 1).empty());
 }

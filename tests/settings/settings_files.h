@@ -12,8 +12,8 @@ inline std::string Item(int id, const std::string& value, const std::string& des
   return "<ITEM ID=\"" + std::to_string(id) + "\" DESCR=\"" + descr + "\" VALUE=\"" + value + "\"/>";
 }
 
-// A file loads only when it names its conversion-options INI file (setting
-// 1) and holds a settings set. Unless general names its own, a path with a drive is named here: it
+// A file loads only when it holds a settings set. Unless general names its
+// own conversion-options INI file (setting 1), a path with a drive is named here: it
 // stands as it is wherever the file lies, and, missing, gives every option
 // its default.
 inline std::string ModuleSettings(const std::string& general, const std::string& sets,

@@ -77,6 +77,96 @@ TEST(SettingsMistakes, EachIsReportedOncePerLoad) {
   EXPECT_FALSE(holder.CheckClientIPAgainstDirectAccessIPRange("10.0.0.8", found, 2));
 }
 
+// An HX whose ID cannot be read links nothing: its links must not join the
+// HX read before it, which would move criteria into another settings set.
+TEST(SettingsMistakes, AnHxWithoutAReadableIdTakesNoneOfItsLinks) {
+  CInstallTree tree;
+  tree.WriteModule(ModuleSettings("", ""));
+  tree.WriteLinks(Links("<HX ID=\"3\"><LINK CRITERIA_ID=\"2\" SETTINGS_ID=\"5\"/></HX>"
+                        "<HX IDX=\"4\"><LINK CRITERIA_ID=\"1\" SETTINGS_ID=\"7\"/></HX>"
+                        "<HX ID=\"three\"><LINK CRITERIA_ID=\"6\" SETTINGS_ID=\"7\"/></HX>"));
+  CHandlePLSettings holder;
+  const std::string all = EventsOfLoad(tree, holder);
+  int32_t settingsID = -1;
+  EXPECT_TRUE(holder.GetLinkCriteriaSetting(2, settingsID));
+  EXPECT_EQ(5, settingsID);
+  for (int32_t criteria : {1, 6}) {
+    settingsID = -1;
+    holder.GetLinkCriteriaSetting(criteria, settingsID);
+    EXPECT_NE(7, settingsID) << criteria;
+  }
+  const std::string links = "The link-criteria file " + tree.LinksPath();
+  ExpectOnce(all, links + " has an <HX> without an ID attribute (attribute names are case-sensitive); none of its "
+                          "links is read");
+  ExpectOnce(all, links + " has an <HX> whose ID \"three\" is not a number");
+}
+
+// Two links of one criteria: the last one stands, as before, and is named.
+TEST(SettingsMistakes, ASecondLinkOfACriteriaIsReported) {
+  CInstallTree tree;
+  tree.WriteModule(ModuleSettings("", ""));
+  tree.WriteLinks(Links("<HX ID=\"3\"><LINK CRITERIA_ID=\"2\" SETTINGS_ID=\"5\"/>"
+                        "<LINK CRITERIA_ID=\"2\" SETTINGS_ID=\"6\"/></HX>"));
+  CHandlePLSettings holder;
+  const std::string all = EventsOfLoad(tree, holder);
+  int32_t settingsID = -1;
+  EXPECT_TRUE(holder.GetLinkCriteriaSetting(2, settingsID));
+  EXPECT_EQ(6, settingsID);
+  ExpectOnce(all, "The link-criteria file " + tree.LinksPath() +
+                      " links criteria 2 in <HX ID=\"3\"> more than once (to settings 5, then 6); the last link, to "
+                      "settings 6, is used.");
+}
+
+// The bypass list decides who skips all the module's work: an entry that is
+// not a SID lets nobody past and is reported; an empty entry costs only itself.
+TEST(SettingsMistakes, BypassListEntriesThatCannotBeReadAreReported) {
+  CInstallTree tree;
+  tree.WriteModule(ModuleSettings(Item(48, "S-1-5-32-544;;Administrators") + Item(49, "S-1-5-21-1-2-3-500;"), ""));
+  tree.WriteLinks(Links("<HX ID=\"3\"/>"));
+  CHandlePLSettings holder;
+  const std::string all = EventsOfLoad(tree, holder);
+  EXPECT_EQ(2u, holder.GetPLSettings().Store().m_byPassList.size());
+  const std::string module = "The settings file " + tree.ModulePath();
+  ExpectOnce(all, module + " has the entry \"Administrators\" in the bypass list (settings 48 and 49), which is not "
+                           "a SID (S-1-...); it is ignored");
+  ExpectOnce(all, module + " has an empty entry in the bypass list (settings 48 and 49); it is skipped");
+}
+
+// Every element list is checked alike: a child the reader does not know, an
+// element short of an attribute, and a set or engine whose ID names nothing.
+TEST(SettingsMistakes, EveryElementListIsChecked) {
+  CInstallTree tree;
+  const std::string set1 =
+      "<SETTING ID=\"1\" DESCR=\"a\"><ENGINES><engine ID=\"2\" DESCR=\"e\"/>"
+      "<ENGINE ID=\"0\" DESCR=\"e\"><GENERAL><measure ID=\"3\" DESCR=\"d\" VALUE=\"1\"/></GENERAL>"
+      "<OPTIONS><option ID=\"4\" DESCR=\"d\" VALUE=\"1\"/><OPTION ID=\"5\" DESCR=\"d\"/></OPTIONS><Options/></ENGINE>"
+      "<ENGINE IDX=\"8\" DESCR=\"e\"/></ENGINES>"
+      "<SUMMARY><info ID=\"1\"/><INFO ID=\"2\" DESCR=\"d\" VALUE=\"v\"/></SUMMARY></SETTING>"
+      "<SETTING ID=\"one\" DESCR=\"b\"/>";
+  const std::string highSpeed = "<DEFAULTHIGHSPEED><app/></DEFAULTHIGHSPEED>"
+                                "<HIGHSPEED><APP NAME=\"n\" Extension=\"doc\"/></HIGHSPEED>";
+  tree.WriteModule(ModuleSettings("", set1, highSpeed));
+  tree.WriteLinks(Links("<HX ID=\"3\"/>"));
+  CHandlePLSettings holder;
+  const std::string all = EventsOfLoad(tree, holder);
+  const std::string module = "The settings file " + tree.ModulePath();
+  const std::string engine0 = "<ENGINE ID=\"0\"> of <SETTING ID=\"1\">";
+  for (const std::string& text : std::vector<std::string>{
+           "an element <engine> in <ENGINES> of <SETTING ID=\"1\"> that is not read",
+        "an element <measure> in <GENERAL> of " + engine0 + " that is not read",
+        "an element <option> in <OPTIONS> of " + engine0 + " that is not read",
+        "an element <Options> in " + engine0 + " that is not read",
+        "<OPTION ID=\"5\"> in " + engine0 + " without a VALUE attribute",
+        "a <ENGINE> element in <ENGINES> of <SETTING ID=\"1\"> without an ID attribute",
+        "an element <info> in <SUMMARY> of <SETTING ID=\"1\"> that is not read",
+        "an <INFO> in <SUMMARY> of <SETTING ID=\"1\"> without the ON attribute",
+        "a <SETTING> element in <SETTINGS> whose ID \"one\" is not a number",
+        "an element <app> in <DEFAULTHIGHSPEED> that is not read",
+        "an <APP> in <HIGHSPEED> without the ACTION attribute"}) {
+    ExpectOnce(all, module + " has " + text);
+  }
+}
+
 // A level is a plain decimal number; any other text, the empty one included,
 // reads as invalid, never as a level or as the reader's preset.
 TEST(SettingsMistakes, LevelsReadOnlyPlainNumbers) {
