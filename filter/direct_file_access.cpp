@@ -32,7 +32,6 @@ namespace BlockLevel {
 constexpr int32_t UnlessAllowedIP = 0;
 constexpr int32_t Allow = 1;
 constexpr int32_t UnlessProductLinkOrAllowedIP = 2;
-constexpr int32_t Invalid = BlockLevels::kInvalid;
 }  // namespace BlockLevel
 
 constexpr WORD kEventWarning = 2;
