@@ -9,6 +9,13 @@
 
 #include "common/ci_string.h"
 
+// An ASCII control byte (below 0x20, or DEL): what ends a header line, cuts
+// a name short for a reader of C strings, or makes a file name another.
+inline bool IsControlByte(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u < 0x20 || u == 0x7F;
+}
+
 // Plain decimal: no padding, no grouping, '-' for negative values. Character
 // types print as numbers.
 template <class T>

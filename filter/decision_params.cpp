@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "common/string_utils.h"
 #include "common/url_utils.h"
 #include "filter/request_info.h"
 
@@ -46,14 +47,9 @@ std::string DecodeOnce(std::string_view raw, bool& twoWays) {
   return out;
 }
 
-bool IsControl(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u < 0x20 || u == 0x7F;
-}
-
 // A decoded name as a reader that stops at a control byte sees it.
 std::string_view VisibleName(std::string_view decoded) {
-  const auto control = std::find_if(decoded.begin(), decoded.end(), IsControl);
+  const auto control = std::find_if(decoded.begin(), decoded.end(), IsControlByte);
   return decoded.substr(0, static_cast<size_t>(control - decoded.begin()));
 }
 
@@ -74,7 +70,7 @@ DecodedPair DecodePair(std::string_view pair) {
   d.nameClean = !nameTwoWays && d.name.size() == name.size();
   bool valueTwoWays = false;
   d.value = eq == std::string_view::npos ? std::string() : DecodeOnce(pair.substr(eq + 1), valueTwoWays);
-  d.valueClean = !valueTwoWays && std::none_of(d.value.begin(), d.value.end(), IsControl);
+  d.valueClean = !valueTwoWays && std::none_of(d.value.begin(), d.value.end(), IsControlByte);
   return d;
 }
 

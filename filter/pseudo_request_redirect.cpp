@@ -9,6 +9,7 @@
 #include "common/ci_string.h"
 #include "common/debug_log.h"
 #include "common/string_operation.h"
+#include "common/string_utils.h"
 #include "common/url_utils.h"
 #include "filter/auth_complete_helper.h"
 #include "filter/control_message.h"
@@ -89,11 +90,6 @@ bool MultimediaMayBeCached(const CDLLContext* pContext, const ci_string& url, ci
   return cache;
 }
 
-bool IsControl(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u < 0x20 || u == 0x7F;
-}
-
 // Whether Base64 text decoded through its end: decoding stops at a zero
 // byte, behind which a reader of the bytes may find more of the name.
 bool DecodedWhole(const ci_string& encoded, const ci_string& decoded) {
@@ -112,7 +108,7 @@ bool DecodedWhole(const ci_string& encoded, const ci_string& decoded) {
 // reads as another (a trailing dot or blank, a stream after ":").
 bool ReadsAsAnotherFile(const ci_string& name) {
   if (name.find_first_of("?#;") != ci_string::npos) return true;
-  if (std::any_of(name.begin(), name.end(), IsControl)) return true;
+  if (std::any_of(name.begin(), name.end(), IsControlByte)) return true;
   const size_t separator = name.find_last_of("/\\");
   const ci_string_view fileName = ci_string_view(name).substr(separator == ci_string::npos ? 0 : separator + 1);
   return fileName.find(':') != ci_string_view::npos ||

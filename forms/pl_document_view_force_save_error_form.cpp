@@ -1,5 +1,6 @@
 #include "forms/pl_document_view_force_save_error_form.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/debug_log.h"
@@ -38,12 +39,7 @@ const char kFixedHeaders[] =
 
 // A target with a line end would end the Location header early and let the
 // page's link write headers of its own into the response.
-bool HoldsControlByte(const std::string& s) {
-  for (unsigned char c : s) {
-    if (c < 0x20 || c == 0x7F) return true;
-  }
-  return false;
-}
+bool HoldsControlByte(const std::string& s) { return std::any_of(s.begin(), s.end(), IsControlByte); }
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/string_utils.h"
 #include "host/hx_text.h"
 
 const char* HxPathRefusalText(HxPathRefusal refusal) {
@@ -23,11 +24,6 @@ namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-bool IsControl(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u < 0x20 || u == 0x7F;
-}
-
 // A server whose file names drop trailing dots and blanks, and read what
 // follows ":" as a stream, serves such a segment as another name; one that
 // reads the decoded path again takes a "?", "#" or ";" in it as the end of
@@ -36,7 +32,7 @@ bool ReadsAsAnotherName(std::string_view segment) {
   if (segment.empty() || segment == "." || segment == "..") return false;
   const char last = segment.back();
   return last == '.' || last == ' ' || segment.find_first_of(":?#;") != std::string_view::npos ||
-         std::any_of(segment.begin(), segment.end(), IsControl);
+         std::any_of(segment.begin(), segment.end(), IsControlByte);
 }
 
 // The bounds of the second byte of a multi-byte sequence, which exclude
