@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "common/string_utils.h"
+
 namespace {
 
 void AppendHexEscape(std::string& out, unsigned char c) {
@@ -33,7 +35,7 @@ std::string EscapeJavaScriptString(const std::string& text, char quote, const CP
       out += "\\r";
     } else if (c == '\n') {
       out += "\\n";
-    } else if (c == '<' || c < 0x20 || c == 0x7F || (bHz && c == '~')) {
+    } else if (c == '<' || IsControlByte(chars[0]) || (bHz && c == '~')) {
       AppendHexEscape(out, c);
     }
     return !out.empty();
