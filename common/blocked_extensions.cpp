@@ -1,5 +1,7 @@
 #include "common/blocked_extensions.h"
 
+#include "common/file_name_extensions.h"
+
 bool IsExtensionInBlockedList(const ci_string& extension, const ci_string& blockedList) {
   if (extension.empty()) return false;
   const ci_string_view list(blockedList);
@@ -11,4 +13,10 @@ bool IsExtensionInBlockedList(const ci_string& extension, const ci_string& block
     begin = end + 1;
   }
   return false;
+}
+
+bool IsFileNameInBlockedList(ci_string_view fileName, const ci_string& blockedList) {
+  const CFileNameExtensions extensions = ExtensionsOfFileName(fileName);
+  return IsExtensionInBlockedList(extensions.whole, blockedList) ||
+         (extensions.hasCut && IsExtensionInBlockedList(extensions.cut, blockedList));
 }

@@ -181,7 +181,9 @@ ci_string WithoutParamNamed(const ci_string& query, std::string_view name) {
 
 bool BodyMayHoldParams(const CRequestInfo& info) {
   const std::string* method = info.FindHeaderValue("HTTP_METHOD");
-  if (method == nullptr || AsCIView(*method) == "GET" || AsCIView(*method) == "HEAD") return false;
+  // Method names are case-sensitive: "get" or "head" is an unknown method,
+  // whose body a handler may read.
+  if (method == nullptr || *method == "GET" || *method == "HEAD") return false;
   if (info.FindHeaderValue("Transfer-Encoding") != nullptr) return true;
   const std::string* length = info.FindHeaderValue("Content-Length");
   return length != nullptr && !AllDigitsZero(*length);

@@ -16,6 +16,7 @@ const char* HxPathRefusalText(HxPathRefusal refusal) {
     case HxPathRefusal::AboveRoot: return "a '..' above the root in the path";
     case HxPathRefusal::AliasedSegment:
       return "a path segment ending in '.' or a blank, or holding ':', '?', '#', ';' or a control byte";
+    case HxPathRefusal::DotWithParameter: return "a '.' or '..' path segment with a ';' part";
   }
   return "unknown";
 }
@@ -98,15 +99,19 @@ HxPathRefusal RouteSegments(std::string_view sent, std::string& routed) {
     size_t end = sent.find_first_of("/\\", pos);
     if (end == std::string_view::npos) end = sent.size();
     std::string_view raw = sent.substr(pos, end - pos);
-    raw = raw.substr(0, raw.find(';'));
+    const size_t parameter = raw.find(';');
+    raw = raw.substr(0, parameter);
     const HxPathRefusal refusal = DecodeSegment(raw, segment);
     if (refusal != HxPathRefusal::None) return refusal;
     if (ReadsAsAnotherName(segment)) return HxPathRefusal::AliasedSegment;
     const bool current = segment.empty() || segment == ".";
     const bool parent = segment == "..";
+    if (parent && routed.empty()) return HxPathRefusal::AboveRoot;
+    if (parameter != std::string_view::npos && !segment.empty() && (current || parent)) {
+      return HxPathRefusal::DotWithParameter;
+    }
     if (parent) {
       // No decoded segment holds a separator: the last "/" starts the last one.
-      if (routed.empty()) return HxPathRefusal::AboveRoot;
       routed.resize(routed.rfind('/'));
     } else if (!current) {
       routed += '/';
