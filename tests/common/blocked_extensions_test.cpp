@@ -21,4 +21,15 @@ TEST(BlockedExtensionList, WholeEntriesOnlyWithoutCase) {
   EXPECT_TRUE(IsExtensionInBlockedList("com", "exe;;com;"));
 }
 
+TEST(BlockedExtensionList, EveryReadingOfAFileName) {
+  const ci_string list = "exe";
+  for (const char* name : {"evil.exe", "evil.exe#.pdf", "evil.exe?.pdf", "dir\\evil.exe;.pdf", "a.pdf?x.exe"}) {
+    EXPECT_TRUE(IsFileNameInBlockedList(name, list)) << name;
+  }
+  // A cut name without an extension of its own leaves the whole name's.
+  for (const char* name : {"Invoice #123.pdf", "PO#4471.exe.pdf", "Q3; final.pdf", "a.exe/b.pdf"}) {
+    EXPECT_FALSE(IsFileNameInBlockedList(name, list)) << name;
+  }
+}
+
 }  // namespace
