@@ -70,7 +70,6 @@ TEST(ConversionLevelEndToEnd, LevelIsThatOfTheFileHoweverItIsNamed) {
       {"fn=" + Name("dir/evil.exe;.pdf"), "1"},
       {"fn=" + Name(std::string("evil.exe\0.pdf", 13)), "1"},
       {"fn=" + Name(std::string("a.pdf\0.exe", 10)), "1"},
-      {"fn=" + Name("evil.exe "), "1"},
       {"fn=" + Name("evil.exe:x.pdf"), "1"},
       {"fn=" + Name("report.pdf.") + "&x=1", "1"},
       {"fn=" + Name("a.pdf") + "%00", "1"},
