@@ -97,6 +97,7 @@ class HxResponseHeaders {
   // Every header of that name, the values joined with ", " as a web server
   // hands a repeated response header to a filter.
   bool Find(std::string_view name, std::string& value) const {
+    value.clear();
     bool found = false;
     for (const Entry& e : m_entries) {
       if (!HxEqualsNoCase(Name(e), name)) continue;

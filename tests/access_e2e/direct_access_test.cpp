@@ -220,15 +220,13 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
   EXPECT_TRUE(Refused(Post(10, "/owa/attachment.ashx?id=R&attcnt=1&attid0=A0", kOutside, "x=1")));
   // So may a chunked body, whose length no header gives, and the body of
   // any other method, which the host does not read as a form.
-  const std::string inlineFetch = "/owa/attachment.ashx?id=R&attcnt=1&attid0=A0";
-  const std::string chunked = "8\nattach=1\n0\n";
-  EXPECT_TRUE(Refused(PipelineHost::Run(
-      Host(), kUser + std::string("@criteria 12\n@client-address ") + kOutside + "\nPOST " + inlineFetch +
-                  " HTTP/1.1\n" + kUA + "Content-Type: application/x-www-form-urlencoded\nTransfer-Encoding: chunked\n\n" +
-                  chunked)));
-  EXPECT_TRUE(Refused(PipelineHost::Run(
-      Host(), kUser + std::string("@criteria 12\n@client-address ") + kOutside + "\nPUT " + inlineFetch + " HTTP/1.1\n" +
-                  kUA + "Content-Type: application/x-www-form-urlencoded\nContent-Length: 8\n\nattach=1")));
+  const auto send = [](const std::string& method, const std::string& headersAndBody) {
+    return PipelineHost::Run(Host(), kUser + std::string("@criteria 12\n@client-address ") + kOutside + "\n" + method +
+                                         " /owa/attachment.ashx?id=R&attcnt=1&attid0=A0 HTTP/1.1\n" + kUA +
+                                         "Content-Type: application/x-www-form-urlencoded\n" + headersAndBody);
+  };
+  EXPECT_TRUE(Refused(send("POST", "Transfer-Encoding: chunked\n\n8\nattach=1\n0\n")));
+  EXPECT_TRUE(Refused(send("PUT", "Content-Length: 8\n\nattach=1")));
   EXPECT_TRUE(Refused(Post(10, doc, kOutside, "")));
   // Without "attach", or with "attach=0", it is no download: it goes on
   // unchanged (what may answer it is checked apart).
