@@ -221,12 +221,12 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
   return dwRet;
 }
 
-// After an exception or a failed step the request's decision is unknown. A download at a
-// level that restricts downloads (or an unreadable or invalid level) is
-// refused; only level 1, which allows every download, lets it go on. An
-// inline fetch from the attachment handler goes on at levels 1 and 2, which
-// let every such fetch go on. The criteria is mapped again: the exception
-// may have come before the mapping.
+// After an exception or a failed step the request's decision is unknown. A
+// download at a level that restricts downloads (or an unreadable or invalid
+// level) is refused; only level 1, which allows every download, lets it go
+// on. An inline fetch from the attachment handler goes on at levels 1 and 2,
+// which let every such fetch go on. The criteria is mapped again: the
+// exception may have come before the mapping.
 void RefuseDownloadAfterFailure(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) noexcept {
   const DWORD downloadFlags = RequestFlag::DirectAttachmentAccess | RequestFlag::DocumentViewDirectFileAccess;
   const bool inlineFetch = IsInlineFetch(pContext);
