@@ -74,6 +74,10 @@ TEST(HostRoutedPath, SpellingsOfHandlersAndUnsafePaths) {
       {"/owa/.;/x", HxPathRefusal::DotWithParameter},
       {"/owa/%2E;a=b/x", HxPathRefusal::DotWithParameter},
       {"/owa/;x/attachment.ashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
+      // An empty segment is a name to servers that keep it: a ".." after it
+      // would drop it there and "owa" here.
+      {"/owa/;x/../attachment.ashx", HxPathRefusal::ParentAfterEmpty},
+      {"/owa//x/../../attachment.ashx", HxPathRefusal::ParentAfterEmpty},
       // Every handler and folder is named by its whole segment.
       {"/owa/attachment.ashxx", HxPathRefusal::None, "/owa/attachment.ashxx", 2},
       {"/owa/x.ev.owa", HxPathRefusal::None, "/owa/x.ev.owa", 2},
