@@ -17,6 +17,9 @@ bool IsExtensionInBlockedList(const ci_string& extension, const ci_string& block
 
 bool IsFileNameInBlockedList(ci_string_view fileName, const ci_string& blockedList) {
   const CFileNameExtensions extensions = ExtensionsOfFileName(fileName);
-  return IsExtensionInBlockedList(extensions.whole, blockedList) ||
-         (extensions.hasCut && IsExtensionInBlockedList(extensions.cut, blockedList));
+  if (IsExtensionInBlockedList(extensions.whole, blockedList)) return true;
+  for (const ci_string& other : extensions.others) {
+    if (IsExtensionInBlockedList(other, blockedList)) return true;
+  }
+  return false;
 }

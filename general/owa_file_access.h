@@ -24,22 +24,20 @@ bool IdentifyContentType(const char* dottedExtension, ci_string& mimeType);
 
 // OWA's file access level of a file by its name: the stricter (the lower) of
 // the levels of the extensions it is read by (ExtensionsOfFileName), so that
-// "evil.exe#.pdf" is blocked as "evil.exe" and "Invoice #123.pdf" has the
-// level of ".pdf". `levelOf(extension, level)` gives one extension's level;
-// its failure is the result, and a level outside 1 to 3 is handed on as it
-// is for the caller to refuse.
+// "evil.exe#.pdf" and "evil.exe." are blocked as "evil.exe" and
+// "Invoice #123.pdf" has the level of ".pdf". `levelOf(extension, level)`
+// gives one extension's level; its failure is the result, and a level
+// outside 1 to 3 is handed on as it is for the caller to refuse.
 template <class LevelOf>
 DWORD OWAFileAccessLevelOfName(ci_string_view fileName, LevelOf&& levelOf, DWORD& level) {
   const CFileNameExtensions extensions = ExtensionsOfFileName(fileName);
   DWORD dwRet = levelOf(extensions.whole, level);
-  if (dwRet != 0 || !extensions.hasCut) return dwRet;
-  DWORD cutLevel = OWAFileAccessLevel::Unknown;
-  dwRet = levelOf(extensions.cut, cutLevel);
   const auto valid = [](DWORD l) { return l >= OWAFileAccessLevel::Blocked && l <= OWAFileAccessLevel::Allowed; };
-  if (dwRet != 0 || !valid(cutLevel)) {
-    level = cutLevel;
-  } else if (valid(level)) {
-    level = std::min(level, cutLevel);
+  for (const ci_string& other : extensions.others) {
+    if (dwRet != 0 || !valid(level)) return dwRet;
+    DWORD otherLevel = OWAFileAccessLevel::Unknown;
+    dwRet = levelOf(other, otherLevel);
+    level = dwRet != 0 || !valid(otherLevel) ? otherLevel : std::min(level, otherLevel);
   }
   return dwRet;
 }

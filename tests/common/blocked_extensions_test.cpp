@@ -23,11 +23,12 @@ TEST(BlockedExtensionList, WholeEntriesOnlyWithoutCase) {
 
 TEST(BlockedExtensionList, EveryReadingOfAFileName) {
   const ci_string list = "exe";
-  for (const char* name : {"evil.exe", "evil.exe#.pdf", "evil.exe?.pdf", "dir\\evil.exe;.pdf", "a.pdf?x.exe"}) {
+  for (const char* name : {"evil.exe", "evil.exe#.pdf", "evil.exe?.pdf", "dir\\evil.exe;.pdf", "a.pdf?x.exe",
+                           "\\\\fs01\\evil.exe.", "evil.exe ", "evil.exe::$DATA", "evil.exe. #.pdf"}) {
     EXPECT_TRUE(IsFileNameInBlockedList(name, list)) << name;
   }
   // A cut name without an extension of its own leaves the whole name's.
-  for (const char* name : {"Invoice #123.pdf", "PO#4471.exe.pdf", "Q3; final.pdf", "a.exe/b.pdf"}) {
+  for (const char* name : {"Invoice #123.pdf", "PO#4471.exe.pdf", "Q3; final.pdf", "a.exe/b.pdf", "Re: minutes.pdf"}) {
     EXPECT_FALSE(IsFileNameInBlockedList(name, list)) << name;
   }
 }
