@@ -227,6 +227,7 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
   };
   EXPECT_TRUE(Refused(send("POST", "Transfer-Encoding: chunked\n\n8\nattach=1\n0\n")));
   EXPECT_TRUE(Refused(send("PUT", "Content-Length: 8\n\nattach=1")));
+  EXPECT_TRUE(Refused(send("PUT", "content-length: 8\n\nattach=1")));
   EXPECT_TRUE(Refused(Post(10, doc, kOutside, "")));
   // Without "attach", or with "attach=0", it is no download: it goes on
   // unchanged (what may answer it is checked apart).
