@@ -1,6 +1,10 @@
 #include "common/file_name_extensions.h"
 
+#include <vector>
+
 namespace {
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
 // The text after the last "/" or "\".
 ci_string_view FileNameOf(ci_string_view path) {
@@ -16,12 +20,30 @@ bool ExtensionOf(ci_string_view fileName, ci_string& extension) {
   return true;
 }
 
-// The file a Windows file system opens for the name: before a ":" (a
-// stream), without trailing dots and blanks.
-ci_string_view AsFileSystemReads(ci_string_view fileName) {
-  fileName = fileName.substr(0, fileName.find(':'));
-  const size_t last = fileName.find_last_not_of(". ");
-  return fileName.substr(0, last == ci_string_view::npos ? 0 : last + 1);
+ci_string_view WithoutTrailingDotsAndBlanks(ci_string_view name) {
+  const size_t last = name.find_last_not_of(". ");
+  return name.substr(0, last == ci_string_view::npos ? 0 : last + 1);
+}
+
+// The name of the file a Windows file system opens for the path: "." and
+// ".." segments resolved ("evil.exe\." and "evil.exe\x\.." are
+// "evil.exe"), each name before a ":" (a stream) and without trailing dots
+// and blanks.
+ci_string_view FileSystemFileName(ci_string_view path) {
+  std::vector<ci_string_view> names;
+  for (size_t pos = 0; pos <= path.size();) {
+    size_t end = pos;
+    while (end < path.size() && !IsSeparator(path[end])) ++end;
+    const ci_string_view segment = path.substr(pos, end - pos);
+    pos = end + 1;
+    const ci_string_view name = WithoutTrailingDotsAndBlanks(segment.substr(0, segment.find(':')));
+    if (segment.substr(0, segment.find_last_not_of(' ') + 1) == "..") {
+      if (!names.empty()) names.pop_back();
+    } else if (!name.empty()) {
+      names.push_back(name);
+    }
+  }
+  return names.empty() ? ci_string_view() : names.back();
 }
 
 void AddReading(ci_string_view fileName, CFileNameExtensions& extensions) {
@@ -33,14 +55,12 @@ void AddReading(ci_string_view fileName, CFileNameExtensions& extensions) {
 
 CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
   CFileNameExtensions extensions;
-  const ci_string_view fileName = FileNameOf(name);
-  ExtensionOf(fileName, extensions.whole);
-  AddReading(AsFileSystemReads(fileName), extensions);
+  ExtensionOf(FileNameOf(name), extensions.whole);
+  AddReading(FileSystemFileName(name), extensions);
   const size_t cut = name.find_first_of("?#;");
   if (cut != ci_string_view::npos) {
-    const ci_string_view cutName = FileNameOf(name.substr(0, cut));
-    AddReading(cutName, extensions);
-    AddReading(AsFileSystemReads(cutName), extensions);
+    AddReading(FileNameOf(name.substr(0, cut)), extensions);
+    AddReading(FileSystemFileName(name.substr(0, cut)), extensions);
   }
   return extensions;
 }

@@ -1,9 +1,10 @@
 // The extensions by which a file name is read. A browser, a server or a file
 // share may take a name whole, or cut at its first "?", "#" or ";" as the end
 // of a path, its query, fragment or path parameters: "evil.exe#.pdf" may be
-// served as "evil.exe". A Windows file system then drops trailing dots and
-// blanks and reads what follows ":" as a stream of the file before it:
-// "evil.exe." and "evil.exe::$DATA" are "evil.exe". Every rule that gives a
+// served as "evil.exe". A Windows file system then resolves "." and ".."
+// segments, drops trailing dots and blanks and reads what follows ":" as a
+// stream of the file before it: "evil.exe.", "evil.exe\." and
+// "evil.exe::$DATA" are "evil.exe". Every rule that gives a
 // file a level or blocks it by its extension asks for all of them, so that
 // no reading escapes it, while an ordinary name holding such a character
 // ("Invoice #123.pdf") keeps the level of its extension.

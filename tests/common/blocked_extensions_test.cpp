@@ -24,7 +24,8 @@ TEST(BlockedExtensionList, WholeEntriesOnlyWithoutCase) {
 TEST(BlockedExtensionList, EveryReadingOfAFileName) {
   const ci_string list = "exe";
   for (const char* name : {"evil.exe", "evil.exe#.pdf", "evil.exe?.pdf", "dir\\evil.exe;.pdf", "a.pdf?x.exe",
-                           "\\\\fs01\\evil.exe.", "evil.exe ", "evil.exe::$DATA", "evil.exe. #.pdf"}) {
+                           "\\\\fs01\\evil.exe.", "evil.exe ", "evil.exe::$DATA", "evil.exe. #.pdf",
+                           "\\\\fs01\\evil.exe\\.", "/docs/evil.exe/x/.. "}) {
     EXPECT_TRUE(IsFileNameInBlockedList(name, list)) << name;
   }
   // A cut name without an extension of its own leaves the whole name's.
