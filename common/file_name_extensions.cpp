@@ -1,6 +1,9 @@
 #include "common/file_name_extensions.h"
 
+#include <string>
 #include <vector>
+
+#include "common/url_utils.h"
 
 namespace {
 
@@ -51,16 +54,28 @@ void AddReading(ci_string_view fileName, CFileNameExtensions& extensions) {
   if (ExtensionOf(fileName, extension)) extensions.others.push_back(extension);
 }
 
-}  // namespace
-
-CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
-  CFileNameExtensions extensions;
-  ExtensionOf(FileNameOf(name), extensions.whole);
+// The readings of `name` other than the whole one.
+void AddOtherReadings(ci_string_view name, CFileNameExtensions& extensions) {
   AddReading(FileSystemFileName(name), extensions);
   const size_t cut = name.find_first_of("?#;");
   if (cut != ci_string_view::npos) {
     AddReading(FileNameOf(name.substr(0, cut)), extensions);
     AddReading(FileSystemFileName(name.substr(0, cut)), extensions);
+  }
+}
+
+}  // namespace
+
+CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
+  CFileNameExtensions extensions;
+  ExtensionOf(FileNameOf(name), extensions.whole);
+  AddOtherReadings(name, extensions);
+  // A server that takes the name as a URL decodes it once more:
+  // "http://sp/docs/evil%2Eexe" serves "evil.exe".
+  if (name.find('%') != ci_string_view::npos) {
+    const ci_string decoded = ToCI(URLDecode(std::string(name.data(), name.size())));
+    AddReading(FileNameOf(decoded), extensions);
+    AddOtherReadings(decoded, extensions);
   }
   return extensions;
 }
