@@ -1,5 +1,7 @@
 #include "common/blocked_extensions.h"
 
+#include "common/file_name_extensions.h"
+
 bool IsExtensionInBlockedList(const ci_string& extension, const ci_string& blockedList) {
   if (extension.empty()) return false;
   const ci_string_view list(blockedList);
@@ -9,6 +11,15 @@ bool IsExtensionInBlockedList(const ci_string& extension, const ci_string& block
     if (end == ci_string_view::npos) end = list.size();
     if (list.substr(begin, end - begin) == ci_string_view(extension)) return true;
     begin = end + 1;
+  }
+  return false;
+}
+
+bool IsFileNameInBlockedList(ci_string_view fileName, const ci_string& blockedList) {
+  const CFileNameExtensions extensions = ExtensionsOfFileName(fileName);
+  if (IsExtensionInBlockedList(extensions.whole, blockedList)) return true;
+  for (const ci_string& other : extensions.others) {
+    if (IsExtensionInBlockedList(other, blockedList)) return true;
   }
   return false;
 }

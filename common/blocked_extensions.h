@@ -11,3 +11,7 @@
 // entries block nothing ("doc" is not blocked by "docx"). Callers pass an
 // empty list while the blocked list is switched off.
 bool IsExtensionInBlockedList(const ci_string& extension, const ci_string& blockedList);
+
+// True when any extension the file name is read by (ExtensionsOfFileName)
+// is in `blockedList`: "evil.exe#.pdf" is blocked by "exe".
+bool IsFileNameInBlockedList(ci_string_view fileName, const ci_string& blockedList);

@@ -181,8 +181,13 @@ ci_string WithoutParamNamed(const ci_string& query, std::string_view name) {
 
 bool BodyMayHoldParams(const CRequestInfo& info) {
   const std::string* method = info.FindHeaderValue("HTTP_METHOD");
-  if (method == nullptr || AsCIView(*method) == "GET" || AsCIView(*method) == "HEAD") return false;
-  if (info.FindHeaderValue("Transfer-Encoding") != nullptr) return true;
-  const std::string* length = info.FindHeaderValue("Content-Length");
+  // Method names are case-sensitive: "get" or "head" is an unknown method,
+  // whose body a handler may read.
+  if (method == nullptr || *method == "GET" || *method == "HEAD") return false;
+  // Header names have no case ("content-length", as every HTTP/2 client
+  // sends it): the server's variables hold each header under one name,
+  // every spelling of it joined.
+  if (info.FindHeaderValue("HTTP_TRANSFER_ENCODING") != nullptr) return true;
+  const std::string* length = info.FindHeaderValue("HTTP_CONTENT_LENGTH");
   return length != nullptr && !AllDigitsZero(*length);
 }

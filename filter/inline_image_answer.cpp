@@ -1,8 +1,9 @@
 // The answer to an inline fetch from the attachment handler where nothing
-// may leave the client ranges: a browser shows an image inline, but any
-// other type (HTML, a document, SVG with its script) or an answer marked
-// for saving would carry a file out.
-#include <algorithm>
+// may leave the client ranges: a browser shows the common image types
+// inline, but any other type (HTML, a document, SVG with its script, TIFF,
+// which it saves) or an answer marked for saving would carry a file out.
+// Each header is read as a whole: the server hands a repeated header over
+// as its values joined with ", ", and a browser acts on every one of them.
 #include <string>
 #include <string_view>
 
@@ -14,7 +15,17 @@
 
 namespace {
 
+// Statuses whose answers carry no body; every other one is judged by its
+// headers, 100 included.
+constexpr DWORD kStatusNoContent = 204;
 constexpr DWORD kStatusNotModified = 304;
+
+// The spellings of PNG, JPEG, GIF, WebP, BMP, ICO and AVIF that Chromium
+// displays as images.
+constexpr std::string_view kInlineImageTypes[] = {
+    "image/png", "image/x-png", "image/apng", "image/jpeg",   "image/pjpeg",              "image/jpg",
+    "image/gif", "image/webp",  "image/bmp",  "image/x-icon", "image/vnd.microsoft.icon", "image/avif",
+};
 
 std::string_view Trimmed(std::string_view text) {
   const size_t first = text.find_first_not_of(" \t");
@@ -24,29 +35,45 @@ std::string_view Trimmed(std::string_view text) {
 
 // A header value before its first parameter, blanks trimmed: the media type
 // of a Content-Type, the disposition type of a Content-Disposition.
-std::string_view BeforeParameters(std::string_view contentType) { return Trimmed(contentType.substr(0, contentType.find(';'))); }
+std::string_view BeforeParameters(std::string_view value) { return Trimmed(value.substr(0, value.find(';'))); }
 
-bool IsTokenChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         std::string_view("!#$&^_.+-").find(c) != std::string_view::npos;
-}
-
-// "image/<subtype>" with one plain subtype, SVG excepted: a list of types
-// or a type with stray characters is no image type to rely on.
+// Exactly one media type, and one of the inline image types. A comma makes
+// a list (two headers, or "image/png;x, text/html"), which a browser renders
+// by the type it picks from it; no image type needs one.
 bool IsInlineImageType(std::string_view contentType) {
-  static constexpr std::string_view kImage = "image/";
-  const std::string_view type = BeforeParameters(contentType);
-  if (type.size() <= kImage.size() || AsCIView(type.substr(0, kImage.size())) != AsCIView(kImage)) return false;
-  const std::string_view subtype = type.substr(kImage.size());
-  return std::all_of(subtype.begin(), subtype.end(), IsTokenChar) && AsCIView(subtype) != "svg+xml";
+  if (contentType.find(',') != std::string_view::npos) return false;
+  const std::string_view mediaType = BeforeParameters(contentType);
+  for (std::string_view known : kInlineImageTypes) {
+    if (AsCIView(mediaType) == AsCIView(known)) return true;
+  }
+  return false;
 }
 
-// No disposition, or "inline": a browser saves an answer of any other
-// disposition type, known or not.
+// Every disposition given is "inline": a browser saves an answer of any
+// other disposition type, known or not. The values are split at the commas
+// outside quoted file names; a quote left open cannot be read.
+bool IsEveryDispositionInline(std::string_view disposition) {
+  size_t start = 0;
+  bool quoted = false;
+  for (size_t i = 0; i <= disposition.size(); ++i) {
+    const char c = i < disposition.size() ? disposition[i] : ',';
+    if (quoted) {
+      if (c == '\\') ++i;
+      if (c == '"') quoted = false;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      if (AsCIView(BeforeParameters(disposition.substr(start, i - start))) != "inline") return false;
+      start = i + 1;
+    }
+  }
+  return !quoted;
+}
+
 bool IsShownInline(CDLLContext* pContext) {
   std::string disposition;
   if (!CBaseNotifications::GetWorkerHeader(pContext, "Content-Disposition:", disposition)) return true;
-  return AsCIView(BeforeParameters(disposition)) == "inline";
+  return IsEveryDispositionInline(disposition);
 }
 
 }  // namespace
@@ -55,7 +82,8 @@ bool CAuthCompleteHelper::IsInlineImageAnswer(CDLLContext* pContext) {
   const DWORD status = pContext->m_spOutboundContext.IsNull() ? 0 : pContext->m_spOutboundContext->m_dwStatusCode;
   std::string contentType;
   const bool typed = CBaseNotifications::GetWorkerHeader(pContext, "Content-Type:", contentType);
-  const bool image = status == kStatusNotModified || (typed && IsInlineImageType(contentType) && IsShownInline(pContext));
+  const bool bodiless = status == kStatusNoContent || status == kStatusNotModified;
+  const bool image = bodiless || (typed && IsInlineImageType(contentType) && IsShownInline(pContext));
   DebugLog("[CAuthCompleteHelper::IsInlineImageAnswer] Status <%d> Content-Type <%s> inline image <%s>.",
            static_cast<int>(status), contentType.c_str(), image ? "Y" : "N");
   return image;

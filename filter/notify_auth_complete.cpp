@@ -34,6 +34,17 @@ std::string RepairFoldedCookie(std::string_view cookie, size_t comma) {
 
 enum FileAccessType : DWORD { AttachmentFile = 0, DocumentViewFile = 1 };
 
+void RefuseDownloadAfterFailure(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) noexcept;
+
+// A step failed before the request was decided: a download, or a fetch whose
+// answer must be an inline image, must not go on unchecked; any other
+// request goes on untouched.
+DWORD StopUndecided(CPLHXGeneralSettings* pSettings, CDLLContext* pContext, DWORD dwRet) {
+  pContext->m_dwControlMessage = ControlMessageIgnore;
+  RefuseDownloadAfterFailure(pSettings, pContext);
+  return dwRet;
+}
+
 // A request to the attachment handler that is no download: it goes on, and
 // where only an inline image may answer it send response checks the answer.
 DWORD DecideInlineFetch(CDLLContext* pContext) {
@@ -65,8 +76,7 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
   dwRet = pSettings->GetHandleSettings().CheckByPassList(bypass);
   if (dwRet != 0) {
     DebugLog("[CNotifications::NotifyAuthComplete] CPLSettings::CheckByPassList() failed.");
-    pContext->m_dwControlMessage = ControlMessageIgnore;
-    return dwRet;
+    return StopUndecided(pSettings, pContext, dwRet);
   }
   if (bypass) {
     DebugLog("[CNotifications::NotifyAuthComplete] Hexmoor has to be bypassed for this group or user! Ignore further notifications.");
@@ -82,14 +92,12 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
   const std::string* queryValue = info.FindHeaderValue("QUERY_STRING");
   if (queryValue == nullptr) {
     DebugLog("[CNotifications::NotifyAuthComplete] Reading QURERY_STRING header failed.");
-    pContext->m_dwControlMessage = ControlMessageIgnore;
-    return HX_RC_MISSING;
+    return StopUndecided(pSettings, pContext, HX_RC_MISSING);
   }
   const std::string* urlValue = info.FindHeaderValue("URL");
   if (urlValue == nullptr || urlValue->empty()) {
     DebugLog("[CNotifications::NotifyAuthComplete] Reading URL header failed.");
-    pContext->m_dwControlMessage = ControlMessageIgnore;
-    return HX_RC_MISSING;
+    return StopUndecided(pSettings, pContext, HX_RC_MISSING);
   }
   const std::string_view queryText = *queryValue;
   const std::string_view urlText = *urlValue;
@@ -117,8 +125,7 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
       DebugLog("[CNotifications::NotifyAuthComplete] The repaired cookie value holds CR, LF or NUL; the cookie header is left as it is.");
     } else if (CBaseNotifications::SetWorkerHeader(pContext, "Cookie:", repairedCookie) == 0) {
       DebugLog("[CNotifications::NotifyAuthComplete] CBaseNotifications::SetWorkerHeader() failed when setting cookie header value.");
-      pContext->m_dwControlMessage = ControlMessageIgnore;
-      return HX_RC_MISSING;
+      return StopUndecided(pSettings, pContext, HX_RC_MISSING);
     } else {
       DebugLog("[CNotifications::NotifyAuthComplete] Cookie header value was set successfully to <%s>.", repairedCookie.c_str());
       cookieRepaired = true;
@@ -141,8 +148,7 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
   dwRet = CAuthCompleteHelper::DetectUserLanguage(pContext, requestCookie, language, lcid);
   if (dwRet != 0) {
     DebugLog("[CNotifications::NotifyAuthComplete] CAuthCompleteHelper::DetectUserLanguage() failed.");
-    pContext->m_dwControlMessage = ControlMessageIgnore;
-    return dwRet;
+    return StopUndecided(pSettings, pContext, dwRet);
   }
 
   pContext->m_pMyOwnContext = CPLHXContext::Create(language, lcid, cookie);
@@ -215,12 +221,12 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
   return dwRet;
 }
 
-// After an exception the request's decision is unknown. A download at a
-// level that restricts downloads (or an unreadable or invalid level) is
-// refused; only level 1, which allows every download, lets it go on. An
-// inline fetch from the attachment handler goes on at levels 1 and 2, which
-// let every such fetch go on. The criteria is mapped again: the exception
-// may have come before the mapping.
+// After an exception or a failed step the request's decision is unknown. A
+// download at a level that restricts downloads (or an unreadable or invalid
+// level) is refused; only level 1, which allows every download, lets it go
+// on. An inline fetch from the attachment handler goes on at levels 1 and 2,
+// which let every such fetch go on. The criteria is mapped again: the
+// exception may have come before the mapping.
 void RefuseDownloadAfterFailure(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) noexcept {
   const DWORD downloadFlags = RequestFlag::DirectAttachmentAccess | RequestFlag::DocumentViewDirectFileAccess;
   const bool inlineFetch = IsInlineFetch(pContext);

@@ -152,9 +152,10 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       // The handlers that serve files answer other methods (PUT, OPTIONS,
       // PROPFIND, unknown ones) as they answer a GET, which ordinary clients
       // never need: such a request is decided as that GET would be. A HEAD
-      // carries no file back.
+      // carries no file back; method names are case-sensitive, so "head" is
+      // one of the unknown ones.
       const bool fileHandler = type == SubscriptionType::OwaEvent || type == SubscriptionType::OwaAttachment;
-      asGet = isGet || (fileHandler && !isPost && !EqualsNoCase(*method, "HEAD"));
+      asGet = isGet || (fileHandler && !isPost && *method != "HEAD");
       if (isPost) pContext->m_dwRequestFlags |= RequestFlag::Post;
       // A client that leaves the header out must not skip the download
       // checks: it reads as an empty user agent (neither Mac nor Premium).

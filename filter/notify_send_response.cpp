@@ -51,11 +51,12 @@ DWORD CNotifications::NotifySendResponse(CDLLContext* pContext) {
     } else {
       const DWORD status = pContext->m_spOutboundContext->m_dwStatusCode;
       DebugLog("[CNotifications::NotifySendResponse] HTTP Status=%d", static_cast<int>(status));
-      if (status == kStatusContinue) {
-        DebugLog("[CNotifications::NotifySendResponse] Status is 100. Continue.");
-      } else if (AnswerMustBeInlineImage(pContext)) {
-        // An image goes out as the server sent it.
+      if (AnswerMustBeInlineImage(pContext)) {
+        // An image goes out as the server sent it. Any status may carry a
+        // body, 100 too: each answer is judged alike.
         if (!RefusedUnlessInlineImage(pContext)) pContext->m_dwControlMessage = ControlMessageIgnore;
+      } else if (status == kStatusContinue) {
+        DebugLog("[CNotifications::NotifySendResponse] Status is 100. Continue.");
       } else if (status != kStatusOK) {
         DebugLog("[CNotifications::NotifySendResponse] Status is not 200. Ignore request");
         pContext->m_dwControlMessage = ControlMessageIgnore;

@@ -8,6 +8,7 @@
 #include "common/blocked_extensions.h"
 #include "common/ci_string.h"
 #include "common/debug_log.h"
+#include "common/file_name_extensions.h"
 #include "common/log_words.h"
 #include "filter/auth_complete_helper.h"
 #include "filter/decision_params.h"
@@ -124,14 +125,6 @@ DWORD CheckProductDocumentLink(CDLLContext* pContext, const ci_string& fidh, boo
   return 0;
 }
 
-// The file's extension: after the last "." of the name after the last "/".
-ci_string ExtensionOfUrl(const ci_string& fileUrl, ci_string& fileName) {
-  const size_t slash = fileUrl.rfind('/');
-  fileName = slash == ci_string::npos ? fileUrl : fileUrl.substr(slash + 1);
-  const size_t dot = fileName.rfind('.');
-  return dot == ci_string::npos ? ci_string() : fileName.substr(dot + 1);
-}
-
 // The product's blocked list when it is switched on (setting 22), else empty.
 ci_string ProductBlockedList(int32_t settingsId) {
   CPLHXGeneralSettings* pSettings = CPLHXGeneralSettings::getInstance();
@@ -162,12 +155,14 @@ void OpenSaveFromSettings(CDLLContext* pContext, bool& openEnabled, bool& saveEn
 }
 
 DWORD MenuFlagsForFile(CDLLContext* pContext, const ci_string& fileUrl, bool& openEnabled, bool& saveEnabled) {
-  ci_string fileName;
-  const ci_string extension = ExtensionOfUrl(fileUrl, fileName);
+  const size_t slash = fileUrl.rfind('/');
+  const ci_string fileName = slash == ci_string::npos ? fileUrl : fileUrl.substr(slash + 1);
+  const ci_string extension = ExtensionsOfFileName(fileUrl).whole;
   DebugLog("%s Requested DocumentView file URL <%s> Filename <%s> extension <%s>.", kMenuFlags, fileUrl.c_str(),
            fileName.c_str(), extension.c_str());
+  // The level and the blocked list are those of every reading of the name.
   const bool blocked =
-      IsExtensionInBlockedList(extension, ProductBlockedList(static_cast<int32_t>(pContext->m_dwSettingsID)));
+      IsFileNameInBlockedList(fileUrl, ProductBlockedList(static_cast<int32_t>(pContext->m_dwSettingsID)));
   DebugLog("%s <%s> extension is blocked by PL <%s>.", kMenuFlags, extension.c_str(), YN(blocked));
   if (blocked) {
     DebugLog("%s <%s> Extension is blocked by PL. Both 'Open' and 'Save' are disabled.", kMenuFlags, extension.c_str());
@@ -175,7 +170,7 @@ DWORD MenuFlagsForFile(CDLLContext* pContext, const ci_string& fileUrl, bool& op
   }
   const bool publicClient = (pContext->m_dwRequestFlags & RequestFlag::FBAPublicClient) != 0;
   DWORD level = OWAFileAccessLevel::Unknown;
-  const DWORD dwRet = CPLHXGeneralSettings::getInstance()->GetOWAFileAccessLevel(extension, publicClient, level);
+  const DWORD dwRet = CPLHXGeneralSettings::getInstance()->GetOWAFileAccessLevelOfName(fileUrl, publicClient, level);
   if (dwRet != 0) {
     DebugLog("%s CPLHXGeneralSettings::GetOWAFileAccessLevel() failed.", kMenuFlags);
     return dwRet;

@@ -8,6 +8,7 @@
 
 #include "common/ci_string.h"
 #include "common/debug_log.h"
+#include "common/file_name_extensions.h"
 #include "common/string_operation.h"
 #include "common/string_utils.h"
 #include "common/url_utils.h"
@@ -103,11 +104,11 @@ bool DecodedWhole(const ci_string& encoded, const ci_string& decoded) {
 }
 
 // A decoded name the viewer could read as another file than the one its
-// extension is taken from: a query or fragment mark or a path parameter
-// ("evil.exe?.pdf"), a control byte, or a file name that a file system
-// reads as another (a trailing dot or blank, a stream after ":").
+// extensions are taken from: a control byte, or a file name that a file
+// system reads as another (a trailing dot or blank, a stream after ":"). A
+// query or fragment mark or a path parameter ("evil.exe?.pdf") is no reason:
+// the level is that of every reading of the name.
 bool ReadsAsAnotherFile(const ci_string& name) {
-  if (name.find_first_of("?#;") != ci_string::npos) return true;
   if (std::any_of(name.begin(), name.end(), IsControlByte)) return true;
   const size_t separator = name.find_last_of("/\\");
   const ci_string_view fileName = ci_string_view(name).substr(separator == ci_string::npos ? 0 : separator + 1);
@@ -132,10 +133,9 @@ DWORD LevelOfName(CDLLContext* pContext, const ci_string& encoded, DWORD& level)
   }
   const size_t slash = name.rfind('/');
   const ci_string fileName = slash == ci_string::npos ? name : name.substr(slash + 1);
-  const size_t dot = fileName.rfind('.');
-  const ci_string extension = dot == ci_string::npos ? ci_string() : fileName.substr(dot + 1);
+  const ci_string extension = ExtensionsOfFileName(fileName).whole;
   const bool publicClient = (pContext->m_dwRequestFlags & RequestFlag::FBAPublicClient) != 0;
-  const DWORD dwRet = CPLHXGeneralSettings::getInstance()->GetOWAFileAccessLevel(extension, publicClient, level);
+  const DWORD dwRet = CPLHXGeneralSettings::getInstance()->GetOWAFileAccessLevelOfName(name, publicClient, level);
   if (dwRet != 0) {
     DebugLog("[CAuthCompleteHelper::ProcessCmd] CPLHXGeneralSettings::GetOWAFileAccessLevel() failed. Filename <%s> Ext <%s>.",
              fileName.c_str(), extension.c_str());

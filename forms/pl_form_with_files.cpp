@@ -6,6 +6,7 @@
 
 #include "common/blocked_extensions.h"
 #include "common/debug_log.h"
+#include "common/file_name_extensions.h"
 #include "common/string_operation.h"
 #include "filter/block_levels.h"
 #include "filter/dll_context.h"
@@ -182,10 +183,10 @@ DWORD CPLFormWithFiles::GetFileExtensionAndBlockedFlag(const std::string& sFileN
   bBlocked = false;
   // The rule reads the name the browser shows and the download carries.
   const std::string sShown = DecodeHtmlCharacterReferences(sFileName);
-  const size_t dot = sShown.rfind('.');
-  if (dot != std::string::npos && dot + 1 < sShown.size()) csExtension = ToCI(sShown.substr(dot + 1));
-  // The download checks ask the same test of the same list.
-  bBlocked = IsExtensionInBlockedList(csExtension, m_csBlockedExtensions);
+  csExtension = ExtensionsOfFileName(AsCIView(sShown)).whole;
+  // The download checks ask the same test of the same list, of every
+  // reading of the name.
+  bBlocked = IsFileNameInBlockedList(AsCIView(sShown), m_csBlockedExtensions);
   DebugLog(
       "[CPLFormWithFiles::GetFileExtensionAndBlockedFlag] returned dwRet <%d>. Attachment extension <%s> "
       "Attachment blocked by PL <%s>.",

@@ -172,3 +172,9 @@ DWORD CPLHXGeneralSettings::GetOWAFileAccessLevel(const ci_string& extension, bo
            OWAFileAccessLevelName(static_cast<int>(level)));
   return dwRet;
 }
+
+DWORD CPLHXGeneralSettings::GetOWAFileAccessLevelOfName(ci_string_view fileName, bool publicClient, DWORD& level) {
+  return OWAFileAccessLevelOfName(
+      fileName, [&](const ci_string& extension, DWORD& l) { return GetOWAFileAccessLevel(extension, publicClient, l); },
+      level);
+}

@@ -2,7 +2,10 @@
 // as the settings object's OWA file-access rules use them.
 #pragma once
 
+#include <algorithm>
+
 #include "common/ci_string.h"
+#include "common/file_name_extensions.h"
 #include "platform/win_types.h"
 
 namespace OWAFileAccessLevel {
@@ -18,3 +21,23 @@ const char* OWAFileAccessLevelName(int level);
 // The "Content Type" registered for a dotted extension under
 // HKEY_CLASSES_ROOT; false when the key or a usable text value is missing.
 bool IdentifyContentType(const char* dottedExtension, ci_string& mimeType);
+
+// OWA's file access level of a file by its name: the stricter (the lower) of
+// the levels of the extensions it is read by (ExtensionsOfFileName), so that
+// "evil.exe#.pdf" and "evil.exe." are blocked as "evil.exe" and
+// "Invoice #123.pdf" has the level of ".pdf". `levelOf(extension, level)`
+// gives one extension's level; its failure is the result, and a level
+// outside 1 to 3 is handed on as it is for the caller to refuse.
+template <class LevelOf>
+DWORD OWAFileAccessLevelOfName(ci_string_view fileName, LevelOf&& levelOf, DWORD& level) {
+  const CFileNameExtensions extensions = ExtensionsOfFileName(fileName);
+  DWORD dwRet = levelOf(extensions.whole, level);
+  const auto valid = [](DWORD l) { return l >= OWAFileAccessLevel::Blocked && l <= OWAFileAccessLevel::Allowed; };
+  for (const ci_string& other : extensions.others) {
+    if (dwRet != 0 || !valid(level)) return dwRet;
+    DWORD otherLevel = OWAFileAccessLevel::Unknown;
+    dwRet = levelOf(other, otherLevel);
+    level = dwRet != 0 || !valid(otherLevel) ? otherLevel : std::min(level, otherLevel);
+  }
+  return dwRet;
+}

@@ -33,6 +33,9 @@ class CPLHXGeneralSettings : public CPLGeneralSettings {
   // allowed. 0, or 13 for a dotted extension or an unusable unknown-type
   // value; `level` is always written (0 on failure).
   DWORD GetOWAFileAccessLevel(const ci_string& extension, bool publicClient, DWORD& level);
+  // The level of a file by its name, as every check of a file takes it
+  // (OWAFileAccessLevelOfName): the stricter of its extensions' levels.
+  DWORD GetOWAFileAccessLevelOfName(ci_string_view fileName, bool publicClient, DWORD& level);
   // Whether OWA's allow, block or force-save list names a dotted extension,
   // by file type or by its registered MIME type; false for a text that does
   // not begin with ".".

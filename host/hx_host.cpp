@@ -94,15 +94,18 @@ class HxResponseHeaders {
   void Remove(std::string_view name) {
     std::erase_if(m_entries, [&](const Entry& e) { return HxEqualsNoCase(Name(e), name); });
   }
-  // The first header of that name.
-  bool Find(std::string_view name, std::string_view& value) const {
+  // Every header of that name, the values joined with ", " as a web server
+  // hands a repeated response header to a filter.
+  bool Find(std::string_view name, std::string& value) const {
+    value.clear();
+    bool found = false;
     for (const Entry& e : m_entries) {
-      if (HxEqualsNoCase(Name(e), name)) {
-        value = Value(e);
-        return true;
-      }
+      if (!HxEqualsNoCase(Name(e), name)) continue;
+      if (found) value += ", ";
+      value += Value(e);
+      found = true;
     }
-    return false;
+    return found;
   }
   template <typename Fn>
   void ForEach(Fn&& fn) const {
@@ -259,7 +262,7 @@ BOOL HostGetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD 
   const std::string_view wanted = WithoutColon(name);
   if (st->record.m_dwNotificationType == SF_NOTIFY_SEND_RESPONSE) {
     if (HxEqualsNoCase(wanted, "status")) return CopyOut(std::to_string(st->outbound->m_dwStatusCode), buffer, size);
-    std::string_view value;
+    std::string value;
     if (st->responseHeaders.Find(wanted, value)) return CopyOut(value, buffer, size);
   } else {
     const auto& h = st->info->m_mapHeaders;

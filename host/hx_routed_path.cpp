@@ -16,6 +16,8 @@ const char* HxPathRefusalText(HxPathRefusal refusal) {
     case HxPathRefusal::AboveRoot: return "a '..' above the root in the path";
     case HxPathRefusal::AliasedSegment:
       return "a path segment ending in '.' or a blank, or holding ':', '?', '#', ';' or a control byte";
+    case HxPathRefusal::DotWithParameter: return "a '.' or '..' path segment with a ';' part";
+    case HxPathRefusal::ParentAfterEmpty: return "a '..' after an empty path segment ('//' or '/;x/')";
   }
   return "unknown";
 }
@@ -94,19 +96,30 @@ HxPathRefusal DecodeSegment(std::string_view raw, std::string& out) {
 HxPathRefusal RouteSegments(std::string_view sent, std::string& routed) {
   std::string segment;
   bool endsInFolder = false;
+  bool afterEmpty = false;
   for (size_t pos = 1; pos <= sent.size();) {
     size_t end = sent.find_first_of("/\\", pos);
     if (end == std::string_view::npos) end = sent.size();
     std::string_view raw = sent.substr(pos, end - pos);
-    raw = raw.substr(0, raw.find(';'));
+    const size_t parameter = raw.find(';');
+    raw = raw.substr(0, parameter);
     const HxPathRefusal refusal = DecodeSegment(raw, segment);
     if (refusal != HxPathRefusal::None) return refusal;
     if (ReadsAsAnotherName(segment)) return HxPathRefusal::AliasedSegment;
     const bool current = segment.empty() || segment == ".";
     const bool parent = segment == "..";
+    if (parent && routed.empty()) return HxPathRefusal::AboveRoot;
+    if (parameter != std::string_view::npos && !segment.empty() && (current || parent)) {
+      return HxPathRefusal::DotWithParameter;
+    }
+    // An empty segment ("//", or ";x" once its ";" part goes) is merged away
+    // by some servers and kept as a name by others, so a ".." after it drops
+    // the segment before it to one and the empty one to the other:
+    // "/owa/;x/../attachment.ashx" reaches the attachment handler there.
+    if (parent && afterEmpty) return HxPathRefusal::ParentAfterEmpty;
+    afterEmpty = afterEmpty || segment.empty();
     if (parent) {
       // No decoded segment holds a separator: the last "/" starts the last one.
-      if (routed.empty()) return HxPathRefusal::AboveRoot;
       routed.resize(routed.rfind('/'));
     } else if (!current) {
       routed += '/';

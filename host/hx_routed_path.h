@@ -19,6 +19,8 @@ enum class HxPathRefusal {
   InvalidUtf8,       // overlong, truncated, surrogate or out-of-range UTF-8
   AboveRoot,         // a ".." segment above "/"
   AliasedSegment,    // a segment ending in "." or a blank, or holding ":", "?", "#", ";" or a control byte
+  DotWithParameter,  // "..;", ".;x", "%2e%2e;": a dot segment to one server, a name to another
+  ParentAfterEmpty,  // "//..", "/;x/..": servers drop different segments for it
 };
 
 // A short text for reports and logs: "an escaped '/' or '\\' in the path".
@@ -28,7 +30,13 @@ const char* HxPathRefusalText(HxPathRefusal refusal);
 // by segment, in the order servers do: "/" and "\" separate segments; a ";"
 // and what follows it in a segment go (path parameters); the rest of the
 // segment is percent-decoded once and must be valid UTF-8; empty and "."
-// segments go and ".." drops the segment before it. A decoded segment that a
+// segments go and ".." drops the segment before it. A segment that is "." or
+// ".." only once its ";" part is dropped ("..;", "%2e%2e;x") is refused: a
+// server that keeps path parameters reads it as a name and would serve what
+// follows with a handler that this reading had dropped. So is a ".." after an
+// empty segment ("//", or ";x" once its ";" part goes): servers that merge
+// empty segments drop the segment before it, those that keep them the empty
+// one. A decoded segment that a
 // server's file names could read as another name (one ending in "." or a
 // blank, "ev.owa." for "ev.owa"; one holding ":", a stream of a file; one
 // holding "?", "#" or ";", which a server reading the decoded path again

@@ -18,6 +18,7 @@
 #include "forms/owa_file_access_level.h"
 #include "forms/page_values.h"
 #include "forms/premium/premium_markup.h"
+#include "general/owa_file_access.h"
 #include "html/dom_source.h"
 
 namespace {
@@ -233,7 +234,11 @@ DWORD CPLPremiumFormDocumentView::ProcessDocumentSteps(const CDOMStartTag& link,
 
   const bool bPublicClient = (m_pFormContext->m_pContext->m_dwRequestFlags & RequestFlag::FBAPublicClient) != 0;
   DWORD dwLevel = 0;
-  dwRet = GetOWAFileAccessLevel(csExtension, bPublicClient, dwLevel);
+  // The download check takes the level of every reading of the name.
+  dwRet = OWAFileAccessLevelOfName(
+      AsCIView(DecodeHtmlCharacterReferences(sFileName)),
+      [&](const ci_string& extension, DWORD& level) { return GetOWAFileAccessLevel(extension, bPublicClient, level); },
+      dwLevel);
   if (dwRet != 0) {
     DebugLog("%sCPLHXGeneralSettings::GetOWAFileAccessLevel() failed.", kDocumentPrefix);
     return dwRet;

@@ -198,6 +198,7 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
       // The document's "URL" is read the same way as "ns" and "ev".
       {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%u0055RL=%5c%5cfs%5cx.pdf", 13},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%u0055RL=%5c%5cfs%5cx.pdf", 13},
+      {12, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%U0055RL=%5c%5cfs%5cx.pdf", 13},
       {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL%00=%5c%5cfs%5cx.pdf", 13},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL%00x=%5c%5cfs%5cx.pdf", 13},
   };
@@ -217,6 +218,16 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
   // A body may carry "attach" in a form the host does not show the module;
   // a document named by a POST is fetched as by a GET.
   EXPECT_TRUE(Refused(Post(10, "/owa/attachment.ashx?id=R&attcnt=1&attid0=A0", kOutside, "x=1")));
+  // So may a chunked body, whose length no header gives, and the body of
+  // any other method, which the host does not read as a form.
+  const auto send = [](const std::string& method, const std::string& headersAndBody) {
+    return PipelineHost::Run(Host(), kUser + std::string("@criteria 12\n@client-address ") + kOutside + "\n" + method +
+                                         " /owa/attachment.ashx?id=R&attcnt=1&attid0=A0 HTTP/1.1\n" + kUA +
+                                         "Content-Type: application/x-www-form-urlencoded\n" + headersAndBody);
+  };
+  EXPECT_TRUE(Refused(send("POST", "Transfer-Encoding: chunked\n\n8\nattach=1\n0\n")));
+  EXPECT_TRUE(Refused(send("PUT", "Content-Length: 8\n\nattach=1")));
+  EXPECT_TRUE(Refused(send("PUT", "content-length: 8\n\nattach=1")));
   EXPECT_TRUE(Refused(Post(10, doc, kOutside, "")));
   // Without "attach", or with "attach=0", it is no download: it goes on
   // unchanged (what may answer it is checked apart).
@@ -298,6 +309,37 @@ TEST(PipelineDirectAccess, ViewerLevelsThatCannotBeRemovedRefuseTheRequest) {
   }
 }
 
+// A host that cannot set the repaired cookie of a download whose cookie
+// holds a comma: the download was not decided and must not go on, at every
+// level that restricts downloads.
+PFN_SET_HEADER g_authSetHeader = nullptr;
+
+BOOL CookieRefusingSetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value) {
+  if (std::string(name) == "Cookie:") return FALSE;
+  return g_authSetHeader(pfc, name, value);
+}
+
+DWORD FilterProcThatCannotSetTheCookie(CDLLContext* pContext) {
+  if (pContext->m_dwNotificationType == SF_NOTIFY_AUTH_COMPLETE && pContext->m_pNotification != nullptr) {
+    auto* calls = static_cast<HTTP_FILTER_AUTH_COMPLETE_INFO*>(pContext->m_pNotification);
+    g_authSetHeader = calls->SetHeader;
+    calls->SetHeader = &CookieRefusingSetHeader;
+  }
+  return g_module.HttpFilterProc(pContext);
+}
+
+TEST(PipelineDirectAccess, CookieThatCannotBeRepairedRefusesTheDownload) {
+  HxHost failing;
+  ASSERT_NO_FATAL_FAILURE(StartWrappedHost(failing, &FilterProcThatCannotSetTheCookie));
+  for (int criteria : {10, 11, 12}) {
+    const HxOutcome out = PipelineHost::Run(failing, kUser + ("@criteria " + std::to_string(criteria)) +
+                                                         "\n@client-address " + kInside + "\nGET " + kAttachment +
+                                                         " HTTP/1.1\n" + kUA + "Cookie: a=1,bb=22\n");
+    EXPECT_EQ(criteria != 11, Refused(out)) << criteria;
+    EXPECT_EQ(HX_RC_MISSING, Auth(out).result) << criteria;
+  }
+}
+
 // A refusal whose page cannot be made (here the module's own context is
 // gone when the page is due) still ends the download: it never goes on.
 CDLLContext* g_record = nullptr;
@@ -346,7 +388,8 @@ TEST(PipelineDirectAccess, RefusalWithoutItsPageStillEndsTheDownload) {
 // request is decided as that GET would be. A HEAD carries no file.
 TEST(PipelineDirectAccess, OtherMethodsAreDecidedAsGet) {
   const std::string doc = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=/docs/a.pdf";
-  for (const char* method : {"PUT", "OPTIONS", "PROPFIND", "DELETE", "X-ANY"}) {
+  // Method names are case-sensitive: only "HEAD" is one.
+  for (const char* method : {"PUT", "OPTIONS", "PROPFIND", "DELETE", "X-ANY", "head", "Head", "hEaD"}) {
     for (const std::string& target : {kAttachment, doc}) {
       for (const char* address : {kInside, kOutside}) {
         const HxOutcome out =
@@ -377,10 +420,23 @@ TEST(PipelineDirectAccess, InlineFetchesFromOutsideLevelZeroAnswerOnlyImages) {
       {10, kOutside, "@response-content-type IMAGE/JPEG; name=a.jpg\n", false},
       {10, kOutside, "@response-content-type image/gif\n@response-header Content-Disposition inline; filename=a.gif\n", false},
       {10, kOutside, "@response-content-type image/png\n@response-status 304\n", false},
+      {10, kOutside, "@response-content-type text/html\n@response-status 304\n", false},
+      {10, kOutside, "@response-content-type image/webp\n@response-header Content-Disposition inline\n", false},
       {10, kOutside, "@response-content-type text/html\n", true},
       {10, kOutside, "@response-content-type application/pdf\n", true},
       {10, kOutside, "@response-content-type image/svg+xml\n", true},
       {10, kOutside, "@response-content-type image/png, text/html\n", true},
+      // Only the types browsers show inline, named by one header read whole.
+      {10, kOutside, "@response-content-type image/\n", true},
+      {10, kOutside, "@response-content-type image/tiff\n", true},
+      {10, kOutside, "@response-content-type image/svg\n", true},
+      {10, kOutside, "@response-content-type image/png;x, text/html\n", true},
+      {10, kOutside, "@response-content-type image/png\n@response-header Content-Type text/html\n", true},
+      {10, kOutside,
+       "@response-content-type image/png\n@response-header Content-Disposition inline\n"
+       "@response-header Content-Disposition attachment\n",
+       true},
+      {10, kOutside, "@response-content-type text/html\n@response-status 100\n", true},
       {10, kOutside, "@response-content-type image/png\n@response-header Content-Disposition attachment; filename=a.png\n", true},
       {10, kOutside, "@response-content-type image/png\n@response-header Content-Disposition x-save\n", true},
       {10, kOutside, "@response-content-type text/html\n@response-status 404\n", true},

@@ -21,4 +21,19 @@ TEST(BlockedExtensionList, WholeEntriesOnlyWithoutCase) {
   EXPECT_TRUE(IsExtensionInBlockedList("com", "exe;;com;"));
 }
 
+TEST(BlockedExtensionList, EveryReadingOfAFileName) {
+  const ci_string list = "exe";
+  for (const char* name : {"evil.exe", "evil.exe#.pdf", "evil.exe?.pdf", "dir\\evil.exe;.pdf", "a.pdf?x.exe",
+                           "\\\\fs01\\evil.exe.", "evil.exe ", "evil.exe::$DATA", "evil.exe. #.pdf",
+                           "\\\\fs01\\evil.exe\\.", "/docs/evil.exe/x/.. ",
+                           "http://sp/docs/evil%2Eexe"}) {
+    EXPECT_TRUE(IsFileNameInBlockedList(name, list)) << name;
+  }
+  // A cut name without an extension of its own leaves the whole name's.
+  for (const char* name : {"Invoice #123.pdf", "PO#4471.exe.pdf", "Q3; final.pdf", "a.exe/b.pdf", "Re: minutes.pdf",
+                           "Report%20final.pdf"}) {
+    EXPECT_FALSE(IsFileNameInBlockedList(name, list)) << name;
+  }
+}
+
 }  // namespace

@@ -59,10 +59,17 @@ TEST(ConversionLevelEndToEnd, LevelIsThatOfTheFileHoweverItIsNamed) {
       {"FN=" + Name("a.pdf") + "&fn=" + Name("a.pdf"), "1"},
       {"fn=" + Name("a.pdf") + "&WR340U1=" + Name("evil.exe"), "1"},
       {"fn=" + Name("a.pdf") + "&WR340U1=" + Name("plan.docx"), "2"},
+      {"fn=" + Name("a.pdf") + "&fn=" + Name("evil.exe") + "&WR340U1=" + Name("a.pdf"), "1"},
+      // A name holding "?", "#" or ";" has the stricter level of its two
+      // readings, so ordinary names keep their extension's.
+      {"fn=" + Name("Invoice #123.pdf"), "3"},
+      {"fn=" + Name("PO#4471.pdf"), "3"},
+      {"fn=" + Name("dir/Q3; final.pdf"), "3"},
       {"fn=" + Name("dir/evil.exe?.pdf"), "1"},
       {"fn=" + Name("dir/evil.exe#.pdf"), "1"},
       {"fn=" + Name("dir/evil.exe;.pdf"), "1"},
       {"fn=" + Name(std::string("evil.exe\0.pdf", 13)), "1"},
+      {"fn=" + Name(std::string("a.pdf\0.exe", 10)), "1"},
       {"fn=" + Name("evil.exe:x.pdf"), "1"},
       {"fn=" + Name("report.pdf.") + "&x=1", "1"},
       {"fn=" + Name("a.pdf") + "%00", "1"},

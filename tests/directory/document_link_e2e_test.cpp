@@ -58,11 +58,23 @@ TEST(DocumentLinkEndToEnd, HashAndOpenSaveDecideAnAllowedFile) {
 
   // The directory allows ".pdf"; the client is outside both sets' ranges.
   const std::string doc = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=/docs/report.pdf";
-  const std::vector<std::string> requests = {
+  // A name holding "?", "#" or ";" has the level of each reading of it:
+  // ".exe" is blocked, whatever follows.
+  const std::string invoice = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%2Fdocs%2FInvoice%20%23123.pdf";
+  std::vector<std::string> requests = {
       "@criteria 1\nGET " + doc + "&fidh=" + Hash("/docs/report.pdf"),
       "@criteria 1\nGET " + doc + "&fidh=" + Hash("/docs/other.pdf"),
       "@criteria 2\nGET " + doc + "&fidh=" + Hash("/docs/report.pdf"),
+      "@criteria 1\nGET " + invoice + "&fidh=" + Hash("/docs/Invoice #123.pdf"),
   };
+  std::string blocked;
+  for (const char* cut : {"%23", "%3F", "%3B"}) {
+    const std::string name = std::string("/docs/evil.exe") + (cut[2] == '3' ? '#' : cut[2] == 'F' ? '?' : ';') + ".pdf";
+    const std::string target = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%2Fdocs%2Fevil.exe" + std::string(cut) +
+                               ".pdf&fidh=" + Hash(name);
+    requests.push_back("@criteria 1\nGET " + target);
+    blocked += std::string(HxAnswerKindName(HxAnswerKind::ModuleResponse)) + " " + target + "\n";
+  }
   const bool ran = RunStagedModuleInChild(directory, dir.Path(), root, [&](HxHost& host) {
     std::string error;
     std::ofstream out(dir.Path() + "outcomes.txt", std::ios::binary);
@@ -83,7 +95,8 @@ TEST(DocumentLinkEndToEnd, HashAndOpenSaveDecideAnAllowedFile) {
   const std::string allowed = std::string(HxAnswerKindName(HxAnswerKind::ServerResponse)) + " " + doc + "\n";
   const std::string refused = std::string(HxAnswerKindName(HxAnswerKind::ModuleResponse)) + " " + doc + "&fidh=" +
                               Hash("/docs/other.pdf") + "\n";
-  EXPECT_EQ(allowed + refused + allowed, ReadFile(dir.Path() + "outcomes.txt"));
+  const std::string invoiceAllowed = std::string(HxAnswerKindName(HxAnswerKind::ServerResponse)) + " " + invoice + "\n";
+  EXPECT_EQ(allowed + refused + allowed + invoiceAllowed + blocked, ReadFile(dir.Path() + "outcomes.txt"));
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ TEST(HostRoutedPath, SpellingsOfHandlersAndUnsafePaths) {
       {"/owa\\attachment.ashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
       {"/./owa/attachment.ashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
       {"/x/../owa/attachment.ashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
-      {"/x/..;y/owa//attachment.ashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
+      {"/x/..;y/owa//attachment.ashx", HxPathRefusal::DotWithParameter},
       {"/owa/%2E%2e/OWA/attachment.ashx;v=1", HxPathRefusal::None, "/OWA/attachment.ashx", 5},
       {"/owa;a=b/attachment.ashx/more", HxPathRefusal::None, "/owa/attachment.ashx/more", 5},
       {"/owa/ev.owa;x", HxPathRefusal::None, "/owa/ev.owa", 4},
@@ -64,6 +64,20 @@ TEST(HostRoutedPath, SpellingsOfHandlersAndUnsafePaths) {
       {"/X-Pellora/bin/pellora.srf%7F", HxPathRefusal::AliasedSegment},
       {"/owa/attachment.ashx%3Fid=x%23", HxPathRefusal::AliasedSegment},
       {"/owa/attachment.ashx%3Bx", HxPathRefusal::AliasedSegment},
+      // A dot segment to a server that drops path parameters, a name to one
+      // that keeps them: the handler after it would go unseen.
+      {"/owa/..;/attachment.ashx", HxPathRefusal::DotWithParameter},
+      {"/owa/%2e%2e;/attachment.ashx", HxPathRefusal::DotWithParameter},
+      {"/owa/..;x/attachment.ashx", HxPathRefusal::DotWithParameter},
+      {"/owa/attachment.ashx/..;/x", HxPathRefusal::DotWithParameter},
+      {"/X-Pellora/bin/pellora.srf/..;/x", HxPathRefusal::DotWithParameter},
+      {"/owa/.;/x", HxPathRefusal::DotWithParameter},
+      {"/owa/%2E;a=b/x", HxPathRefusal::DotWithParameter},
+      {"/owa/;x/attachment.ashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
+      // An empty segment is a name to servers that keep it: a ".." after it
+      // would drop it there and "owa" here.
+      {"/owa/;x/../attachment.ashx", HxPathRefusal::ParentAfterEmpty},
+      {"/owa//x/../../attachment.ashx", HxPathRefusal::ParentAfterEmpty},
       // Every handler and folder is named by its whole segment.
       {"/owa/attachment.ashxx", HxPathRefusal::None, "/owa/attachment.ashxx", 2},
       {"/owa/x.ev.owa", HxPathRefusal::None, "/owa/x.ev.owa", 2},
