@@ -325,7 +325,7 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
     DebugLog("%s %s", " No Temp Directory found associate a default one", m_strTempDirectory.c_str());
   }
   if (FileExists(m_strTempDirectory.c_str())) return result;
-  HRESULT hr = CreateDirectoryPath(m_strTempDirectory.c_str());
+  HRESULT hr = CreateDirectoryPath(m_strTempDirectory.c_str(), true);
   if (hr == S_OK) return result;
   DebugLogError(static_cast<DWORD>(hr), "%s %s", " Can not create Temp Directory", m_strTempDirectory.c_str());
   errorText = "Can not create Temp Directory " + m_strTempDirectory;
