@@ -1,8 +1,11 @@
 #include "platform/file_system.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "platform/last_error.h"
 
@@ -46,4 +49,39 @@ BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly) {
   }
   SetLastError(Win32ErrorFromErrno(errno));
   return FALSE;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason, int* err) {
+  const auto fail = [&](int code, const char* words) {
+    if (err != nullptr) *err = code;
+    if (reason != nullptr) *reason = words != nullptr ? words : std::strerror(code);
+    return false;
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail(errno, nullptr);
+  struct stat st{};
+  if (fstat(fd, &st) != 0) {
+    const int e = errno;
+    ::close(fd);
+    return fail(e, nullptr);
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return fail(EISDIR, "it is a folder, not a file");
+  }
+  bytes->clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int e = errno;
+      ::close(fd);
+      return fail(e, nullptr);
+    }
+    bytes->append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
 }

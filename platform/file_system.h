@@ -2,6 +2,8 @@
 // thread's last error.
 #pragma once
 
+#include <string>
+
 #include "platform/win_types.h"
 
 constexpr DWORD ERROR_DISK_FULL = 112;
@@ -18,3 +20,9 @@ bool IsDirectory(const char* path);
 // ownerAndGroupOnly, nobody else). An existing entry of that name fails with
 // error 183, a missing parent with 3.
 BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly = false);
+
+// Reads a whole settings file. False, with the reason in words an
+// administrator acts on ("it is a folder, not a file", "Permission denied"),
+// when the path is no regular file that can be read to its end; the errno
+// is left in err when given.
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason, int* err = nullptr);

@@ -6,6 +6,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "platform/file_system.h"
+
 struct CXMLDocState {
   pugi::xml_document doc;
   // Detached nodes live under this element until they are inserted. Its name
@@ -312,14 +314,14 @@ HRESULT CXMLDocument::load(const VARIANT& source, VARIANT_BOOL* ok) {
   try {
     m_doc->doc.reset();
     m_doc->ResetScratch();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      const int e = errno;
-      err.m_code = Win32FromErrno(e == 0 ? ENOENT : e);
-      err.m_reason = std::string("The system cannot open the file: ") + std::strerror(e == 0 ? ENOENT : e) + "\r\n";
+    std::string bytes;
+    std::string reason;
+    int e = 0;
+    if (!ReadWholeFile(path, &bytes, &reason, &e)) {
+      err.m_code = Win32FromErrno(e);
+      err.m_reason = "The file cannot be read: " + reason + "\r\n";
       return S_FALSE;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     m_doc->doc.reset();
     const pugi::xml_parse_result res = m_doc->doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default);
     if (!res) {
@@ -407,4 +409,47 @@ HRESULT CXMLDocument::createNode(const VARIANT& type, const _bstr_t& name, const
     return S_OK;
   }
   return E_NOTIMPL;
+}
+
+namespace {
+
+void CollectRepeated(pugi::xml_node element, std::vector<CXMLDocument::RepeatedAttribute>& found) {
+  for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute()) {
+    bool seenBefore = false;
+    for (pugi::xml_attribute b = element.first_attribute(); b != a; b = b.next_attribute()) {
+      seenBefore = seenBefore || std::strcmp(a.name(), b.name()) == 0;
+    }
+    if (seenBefore) continue;
+    CXMLDocument::RepeatedAttribute repeated;
+    for (pugi::xml_attribute b = a; b; b = b.next_attribute()) {
+      if (std::strcmp(a.name(), b.name()) == 0) repeated.values.emplace_back(b.value());
+    }
+    if (repeated.values.size() < 2) continue;
+    repeated.element = element.name();
+    repeated.id = element.attribute("ID").value();
+    repeated.name = a.name();
+    found.push_back(std::move(repeated));
+  }
+  for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element) CollectRepeated(child, found);
+  }
+}
+
+}  // namespace
+
+std::vector<CXMLDocument::RepeatedAttribute> CXMLDocument::FindRepeatedAttributes() const {
+  std::vector<RepeatedAttribute> found;
+  if (!m_doc) return found;
+  for (pugi::xml_node child = m_doc->doc.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element && child != m_doc->scratch) CollectRepeated(child, found);
+  }
+  return found;
+}
+
+std::string CXMLDocument::RootElementName() const {
+  if (!m_doc) return std::string();
+  for (pugi::xml_node child = m_doc->doc.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element && child != m_doc->scratch) return child.name();
+  }
+  return std::string();
 }

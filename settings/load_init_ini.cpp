@@ -106,11 +106,10 @@ void CLoadInitINI::ReportFileOnce() {
   if (m_bFileReported || !m_pFile) return;
   if (!m_pFile->Opened()) {
     m_bFileReported = true;
-    DebugLog("CLoadInitINI the conversion options file %s cannot be opened", m_szPath);
+    DebugLog("CLoadInitINI the conversion options file %s %s", m_szPath, m_pFile->Failure().c_str());
     LogEventF(EVENTLOG_WARNING_TYPE,
-              "The conversion options file %s (setting 1) is missing or cannot be opened; every conversion option "
-              "takes its default.",
-              m_szPath);
+              "The conversion options file %s (setting 1) %s; every conversion option takes its default.", m_szPath,
+              m_pFile->Failure().c_str());
   } else if (m_pFile->FirstBadLine() > 0) {
     m_bFileReported = true;
     DebugLog("CLoadInitINI the conversion options file %s cannot read line %d", m_szPath, m_pFile->FirstBadLine());
