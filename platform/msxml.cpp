@@ -319,7 +319,7 @@ HRESULT CXMLDocument::load(const VARIANT& source, VARIANT_BOOL* ok) {
     int e = 0;
     if (!ReadWholeFile(path, &bytes, &reason, &e)) {
       err.m_code = Win32FromErrno(e);
-      err.m_reason = "The file cannot be read: " + reason + "\r\n";
+      err.m_reason = reason + "\r\n";
       return S_FALSE;
     }
     m_doc->doc.reset();

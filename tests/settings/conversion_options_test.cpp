@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -61,7 +62,9 @@ const char* kSets =
 
 class ConversionOptions : public ::testing::Test {
  protected:
-  void WriteIni(const std::string& text) const { tree.dir.Write("Vendor/Product/Engine/ini/conv.ini", text); }
+  void WriteIni(const std::string& text, const std::string& name = "conv.ini") const {
+    tree.dir.Write("Vendor/Product/Engine/ini/" + name, text);
+  }
   HRESULT Load(const std::string& iniSetting = "conv.ini") {
     tree.WriteModule(ModuleSettings(Item(1, iniSetting), kSets));
     return settings.LoadSettings(tree.ModulePath());
@@ -325,7 +328,10 @@ TEST_F(ConversionOptions, WindowsEditorsFilesReadAsTheirTextAndMistakesAreReport
     utf16 += '\0';
   }
   utf16 += std::string("\xE9\0t\0\xE9\0<\0/\0b\0>\0", 14);
-  for (const std::string& file : {utf8, utf16, std::string("[KVHTMLTemplateEx]\rbHardPageMakesNewBlock=TRUE\r"
+  // The same text in UTF-16 big-endian: each unit's bytes swapped.
+  std::string utf16be = utf16;
+  for (size_t i = 0; i + 1 < utf16be.size(); i += 2) std::swap(utf16be[i], utf16be[i + 1]);
+  for (const std::string& file : {utf8, utf16, utf16be, std::string("[KVHTMLTemplateEx]\rbHardPageMakesNewBlock=TRUE\r"
                                                            "szMainTop=<b>\xC3\xA9t\xC3\xA9</b>\r")}) {
     WriteIni(file);
     ASSERT_EQ(S_OK, Load());
@@ -340,15 +346,32 @@ TEST_F(ConversionOptions, WindowsEditorsFilesReadAsTheirTextAndMistakesAreReport
   EXPECT_EQ(S_OK, Load("missing.ini"));
   WriteIni("[KVHTMLTemplateEx]\nbHardPageMakesNewBlock=TRUE\nthis line is no key\n");
   EXPECT_EQ(S_OK, Load());
+  EXPECT_EQ(1, Rows(1).Int(54));
+  WriteIni("first line is no key\n[KVHTMLTemplateEx]\n", "first.ini");
+  EXPECT_EQ(S_OK, Load("first.ini"));
+  // Without its byte-order mark UTF-16 cannot be told from other bytes
+  // safely; a folder is no file. Both are said, and the defaults apply.
+  WriteIni(utf16.substr(2), "nomark.ini");
+  EXPECT_EQ(S_OK, Load("nomark.ini"));
+  std::filesystem::create_directories(tree.dir.Path() + "Vendor/Product/Engine/ini/folder.ini");
+  EXPECT_EQ(S_OK, Load("folder.ini"));
   SetModuleEventLog(nullptr);
   SetEventReportFile("");
-  EXPECT_EQ(1, Rows(1).Int(54));
   std::ifstream in(tree.dir.Path() + "events.txt");
   std::stringstream events;
   events << in.rdbuf();
   EXPECT_NE(std::string::npos, events.str().find("Engine/ini/missing.ini (setting 1) is missing")) << events.str();
   EXPECT_NE(std::string::npos, events.str().find("Engine/ini/conv.ini has lines that cannot be read, the first at "
                                                  "line 3"))
+      << events.str();
+  EXPECT_NE(std::string::npos, events.str().find("Engine/ini/first.ini has lines that cannot be read, the first at "
+                                                 "line 1"))
+      << events.str();
+  EXPECT_NE(std::string::npos, events.str().find("Engine/ini/nomark.ini (setting 1) cannot be read: it is in UTF-16 "
+                                                 "without a byte-order mark"))
+      << events.str();
+  EXPECT_NE(std::string::npos, events.str().find("Engine/ini/folder.ini (setting 1) cannot be read: it is a folder, "
+                                                 "not a file; every conversion option takes its default."))
       << events.str();
 }
 
