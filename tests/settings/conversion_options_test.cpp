@@ -315,6 +315,22 @@ TEST_F(ConversionOptions, ACountAboveTheMaximumIsReportedAndReadAsZero) {
     EXPECT_EQ(std::string::npos, text.find(expected, first + 1)) << expected << "\n" << text;
   }
   EXPECT_EQ(std::string::npos, text.find("Styles=1000")) << text;
+
+  // A count the number reader cannot read is no count either, quoted as
+  // written: read with atoi, "+1001" would pass a check made on its text.
+  SetEventReportFile(tree.dir.Path() + "events2.txt");
+  SetModuleEventLog(&log);
+  WriteIni("[KVStyle]\nNumStyles=+1001\n");
+  EXPECT_EQ(S_OK, Load());
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  EXPECT_EQ(VT_NULL, Rows(1).Find(180).vt);
+  std::ifstream in2(tree.dir.Path() + "events2.txt");
+  std::stringstream events2;
+  events2 << in2.rdbuf();
+  EXPECT_NE(std::string::npos, events2.str().find("gives [KVStyle] NumStyles=+1001, which is not a whole number from "
+                                                  "0 to 1000; it is read as 0"))
+      << events2.str();
 }
 
 // What a Windows editor saves: UTF-16 with its byte-order mark, or lines
