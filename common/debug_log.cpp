@@ -17,6 +17,7 @@
 #include "common/crit_sec.h"
 #include "common/debug_log_state.h"
 #include "common/file_utils.h"
+#include "common/secret_text.h"
 #include "platform/local_time.h"
 #include "platform/module_path.h"
 #include "platform/shared_memory.h"
@@ -96,6 +97,25 @@ using namespace debug_log_detail;
 
 // ---- Writer -----------------------------------------------------------------
 
+namespace {
+
+// Every line passes here, so no caller can put a session token into the
+// ring, the files or the event log: lines quote whole URLs and query strings.
+void WriteToSink(const char* text) {
+  try {
+    LogSinkFn sink = g_sink.load(std::memory_order_acquire);
+    if (sink == nullptr) return;
+    // A length in place of a short value may lengthen the line; the sinks
+    // take 2,047 characters at most.
+    std::string shown = SessionValuesForLog(text);
+    if (shown.size() > 2047) shown.resize(2047);
+    sink(shown.c_str());
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
 void DebugLogWrite(const char* format, ...) {
   if (g_logMode.load(std::memory_order_acquire) == LOG_MODE_OFF || format == nullptr) return;
   char text[2049] = {};
@@ -107,11 +127,7 @@ void DebugLogWrite(const char* format, ...) {
   // stop a server thread: it is dropped, and so is a text that could not be
   // formatted, rather than a half of it.
   if (formatted < 0) return;
-  try {
-    LogSinkFn sink = g_sink.load(std::memory_order_acquire);
-    if (sink != nullptr) sink(text);
-  } catch (...) {
-  }
+  WriteToSink(text);
 }
 
 void DebugLogErrorWrite(DWORD code, const char* format, ...) {
@@ -126,11 +142,7 @@ void DebugLogErrorWrite(DWORD code, const char* format, ...) {
   FormatSystemMessage(code, systemText, sizeof(systemText));
   char text[2049] = {};
   std::snprintf(text, 2048, "%s   %s", callerText, systemText);
-  try {
-    LogSinkFn sink = g_sink.load(std::memory_order_acquire);
-    if (sink != nullptr) sink(text);
-  } catch (...) {
-  }
+  WriteToSink(text);
 }
 
 bool DebugLogEnabled() {

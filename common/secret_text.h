@@ -14,3 +14,8 @@ std::string SecretForLog(std::string_view value);
 // "sessionid=(36 bytes); cadata=(26 bytes)". A piece without "=" is shown by
 // its length only, as it may be a value a client folded into the header.
 std::string CookieForLog(std::string_view cookie);
+// A finished log line with the value of every session parameter it holds
+// ("canary=...", "UserContext=...", in a query string, a URL or a header;
+// names without case) shown by its length: "canary=(32 bytes)". The client
+// sends these tokens in the query string too, and lines quote whole URLs.
+std::string SessionValuesForLog(std::string_view line);
