@@ -303,6 +303,21 @@ HRESULT CXMLDocument::put_async(bool async) {
   return S_OK;
 }
 
+namespace {
+
+// Where a second root element starts, -1 when the document has one root.
+std::ptrdiff_t OffsetBesideRoot(const pugi::xml_document& doc) {
+  bool rootSeen = false;
+  for (pugi::xml_node child = doc.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    if (rootSeen) return child.offset_debug();
+    rootSeen = true;
+  }
+  return -1;
+}
+
+}  // namespace
+
 HRESULT CXMLDocument::load(const VARIANT& source, VARIANT_BOOL* ok) {
   if (ok != nullptr) *ok = VARIANT_FALSE;
   if (!m_doc) return E_FAIL;
@@ -324,13 +339,21 @@ HRESULT CXMLDocument::load(const VARIANT& source, VARIANT_BOOL* ok) {
     }
     m_doc->doc.reset();
     const pugi::xml_parse_result res = m_doc->doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default);
-    if (!res) {
+    std::ptrdiff_t offset = res.offset;
+    if (res) {
+      offset = OffsetBesideRoot(m_doc->doc);
+      if (offset >= 0) {
+        err.m_code = XML_E_MULTIPLE_ROOTS;
+        err.m_reason = "Only one top level element is allowed in an XML document\r\n";
+      }
+    } else {
       err.m_code = XML_E_PARSE_BASE + static_cast<HRESULT>(res.status);
       err.m_reason = std::string(res.description()) + "\r\n";
+    }
+    if (!res || offset >= 0) {
       LONG line = 1;
       LONG pos = 1;
-      const size_t end = res.offset > 0 && static_cast<size_t>(res.offset) <= bytes.size()
-                             ? static_cast<size_t>(res.offset) : 0;
+      const size_t end = offset > 0 && static_cast<size_t>(offset) <= bytes.size() ? static_cast<size_t>(offset) : 0;
       for (size_t i = 0; i < end; ++i) {
         if (bytes[i] == '\n') {
           ++line;

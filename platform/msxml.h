@@ -30,6 +30,9 @@ enum DOMNodeType : LONG {
 // Win32 code as an HRESULT; a malformed document gives XML_E_PARSE_BASE plus
 // pugixml's status, so each kind of fault keeps its own code.
 constexpr HRESULT XML_E_PARSE_BASE = static_cast<HRESULT>(0xC00CE500u);
+// A second root element, which pugixml accepts and XML forbids: what stood
+// in it would be passed by unread.
+constexpr HRESULT XML_E_MULTIPLE_ROOTS = static_cast<HRESULT>(0xC00CE556u);
 
 struct CXMLDocState;
 class CXMLNodeList;
