@@ -1,9 +1,11 @@
 #include "settings/pl_settings.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <initializer_list>
 #include <utility>
+#include <vector>
 
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
@@ -47,20 +49,41 @@ std::string TextOf(const VARIANT& v) {
   return text;
 }
 
+// The elements the reader takes the first of and passes the others by.
+constexpr const char* kReadOnce[] = {"GENERALSETTINGS", "DEFAULTHIGHSPEED", "HIGHSPEED", "ENGINES", "ITEMS",
+                                     "SUMMARY", "GENERAL", "OPTIONS"};
+
+bool IsReadOnce(const std::string& name) {
+  for (const char* once : kReadOnce) {
+    if (name == once) return true;
+  }
+  return false;
+}
+
 // Child elements of parent whose names the reader does not know (names are
-// case-sensitive: an <item> is not an <ITEM>) are reported, not read.
+// case-sensitive: an <item> is not an <ITEM>), and a second one of a name
+// it reads once (an <ITEMS> added below the first), are reported, not read.
 void NoteUnreadElements(const CXMLNode& parent, std::initializer_list<const char*> known, const char* parentName,
                         const std::string& where, const std::string& path, CSettingsMistakes& mistakes) {
   if (parent.IsNull()) return;
   CXMLNodeList children;
   LONG length = 0;
   if (FAILED(parent.selectNodes(_bstr_t("*"), &children)) || FAILED(children.get_length(&length))) return;
+  std::vector<std::string> seen;
   for (LONG i = 0; i < length; ++i) {
     CXMLNode child;
     _bstr_t name;
     if (FAILED(children.get_item(i, &child)) || child.IsNull() || FAILED(child.get_nodeName(&name))) continue;
     bool isKnown = false;
     for (const char* k : known) isKnown = isKnown || name.str() == k;
+    const bool again = isKnown && IsReadOnce(name.str()) && std::find(seen.begin(), seen.end(), name.str()) != seen.end();
+    if (again) {
+      mistakes.Add("The settings file %s has a second <%s> in %s%s%s, which is not read: only the first one is; "
+                   "move what it holds into the first.",
+                   path.c_str(), name.c_str(), parentName, where.empty() ? "" : " of ", where.c_str());
+      continue;
+    }
+    seen.push_back(name.str());
     if (isKnown) continue;
     mistakes.Add("The settings file %s has an element <%s> in %s%s%s that is not read (element names are "
                  "case-sensitive); what it would set comes from the general settings or the built-in default.",

@@ -148,10 +148,11 @@ TEST(SettingsMistakes, EveryElementListIsChecked) {
   const std::string set1 =
       "<SETTING ID=\"1\" DESCR=\"a\"><ENGINES><engine ID=\"2\" DESCR=\"e\"/>"
       "<ENGINE ID=\"0\" DESCR=\"e\"><GENERAL><measure ID=\"3\" DESCR=\"d\" VALUE=\"1\"/></GENERAL>"
-      "<OPTIONS><option ID=\"4\" DESCR=\"d\" VALUE=\"1\"/><OPTION ID=\"5\" DESCR=\"d\"/></OPTIONS><Options/></ENGINE>"
+      "<OPTIONS><option ID=\"4\" DESCR=\"d\" VALUE=\"1\"/><OPTION ID=\"5\" DESCR=\"d\"/></OPTIONS><Options/><OPTIONS/></ENGINE>"
       "<ENGINE IDX=\"8\" DESCR=\"e\"/></ENGINES>"
       "<SUMMARY><info ID=\"1\"/><INFO ID=\"2\" DESCR=\"d\" VALUE=\"v\"/></SUMMARY></SETTING>"
-      "<SETTING ID=\"one\" DESCR=\"b\"/>";
+      "<SETTING ID=\"one\" DESCR=\"b\"/>"
+      "<SETTING ID=\"2\" DESCR=\"c\"><ITEMS/><ITEMS>" + Item(43, "0") + "</ITEMS></SETTING>";
   const std::string highSpeed = "<DEFAULTHIGHSPEED><app/></DEFAULTHIGHSPEED>"
                                 "<HIGHSPEED><APP NAME=\"n\" Extension=\"doc\"/></HIGHSPEED>";
   tree.WriteModule(ModuleSettings("", set1, highSpeed));
@@ -171,7 +172,9 @@ TEST(SettingsMistakes, EveryElementListIsChecked) {
         "an <INFO> in <SUMMARY> of <SETTING ID=\"1\"> without the ON attribute",
         "a <SETTING> element in <SETTINGS> whose ID \"one\" is not a number",
         "an element <app> in <DEFAULTHIGHSPEED> that is not read",
-        "an <APP> in <HIGHSPEED> without the ACTION attribute"}) {
+        "an <APP> in <HIGHSPEED> without the ACTION attribute",
+        "a second <ITEMS> in <SETTING ID=\"2\">, which is not read: only the first one is",
+        "a second <OPTIONS> in " + engine0 + ", which is not read"}) {
     ExpectOnce(all, module + " has " + text);
   }
 }
