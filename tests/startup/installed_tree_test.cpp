@@ -97,11 +97,18 @@ TEST(InstalledTree, AnotherInstallKeepsTheSettingsAndTheLogsHoldNoSecrets) {
   set("43", "2");
   xml.insert(xml.find("</GENERALSETTINGS>"), "<ITEM ID=\"23\" DESCR=\"d\" VALUE=\"" + ring + "\"/>");
   std::ofstream(settings, std::ios::trunc) << xml;
+  // A link to a file on a share not yet mounted is the administrator's too.
+  const std::string ini = root + "/Quenlith/Pellora/Engine/ini/PelloraConv.ini";
+  fs::remove(ini);
+  fs::create_symlink(dir.Path() + "share/PelloraConv.ini", ini);
   const ShellRun again = Shell(install);
   ASSERT_EQ(again.status, 0) << again.output;
   EXPECT_EQ(ReadFile(settings), xml);
   EXPECT_TRUE(fs::exists(settings + ".new"));
   EXPECT_NE(again.output.find("Kept: " + settings), std::string::npos) << again.output;
+  EXPECT_TRUE(fs::is_symlink(ini));
+  fs::remove(ini);
+  fs::copy_file(ini + ".new", ini);
 
   std::string requests;
   std::vector<std::string> cookieValues;
