@@ -403,8 +403,19 @@ bool CPLSettings::AddSummaryInfo(TagItems& attributes, ReadContext& context) {
                        "a row without an ID or ON is not read; one without a DESCR or VALUE is kept without it",
                        context.mistakes);
   InfoRow row;
-  // A row whose ID or ON cannot be read is not taken.
-  if (!ReadInfoNumber(attributes[0].value, &row.ID) || !ReadInfoNumber(attributes[3].value, &row.on)) return false;
+  // A row whose ID or ON cannot be read is not taken; a missing one is
+  // reported above.
+  const bool idRead = ReadInfoNumber(attributes[0].value, &row.ID);
+  if (!idRead || !ReadInfoNumber(attributes[3].value, &row.on)) {
+    const TAGITEM& bad = attributes[idRead ? 3 : 0];
+    if (bad.value.vt != VT_EMPTY) {
+      context.mistakes.Add("The settings file %s has <INFO ID=\"%s\"> in %s whose %s \"%s\" is not a number (a plain "
+                           "decimal number, blanks around it allowed); it is not read.",
+                           context.path.c_str(), TextOf(attributes[0].value).c_str(), context.where.c_str(),
+                           idRead ? "ON" : "ID", TextOf(bad.value).c_str());
+    }
+    return false;
+  }
   VariantToString(&row.description, attributes[1].value);
   VariantToString(&row.value, attributes[2].value);
   CriteriaRecord& set = CurrentSet(context);

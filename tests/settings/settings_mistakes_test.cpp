@@ -150,7 +150,8 @@ TEST(SettingsMistakes, EveryElementListIsChecked) {
       "<ENGINE ID=\"0\" DESCR=\"e\"><GENERAL><measure ID=\"3\" DESCR=\"d\" VALUE=\"1\"/></GENERAL>"
       "<OPTIONS><option ID=\"4\" DESCR=\"d\" VALUE=\"1\"/><OPTION ID=\"5\" DESCR=\"d\"/></OPTIONS><Options/><OPTIONS/></ENGINE>"
       "<ENGINE IDX=\"8\" DESCR=\"e\"/></ENGINES>"
-      "<SUMMARY><info ID=\"1\"/><INFO ID=\"2\" DESCR=\"d\" VALUE=\"v\"/></SUMMARY></SETTING>"
+      "<SUMMARY><info ID=\"1\"/><INFO ID=\"2\" DESCR=\"d\" VALUE=\"v\"/><INFO ID=\"3\" DESCR=\"d\" VALUE=\"v\" "
+      "ON=\"yes\"/></SUMMARY></SETTING>"
       "<SETTING ID=\"one\" DESCR=\"b\"/>"
       "<SETTING ID=\"2\" DESCR=\"c\"><ITEMS/><ITEMS>" + Item(43, "0") + "</ITEMS></SETTING>";
   const std::string highSpeed = "<DEFAULTHIGHSPEED><app/></DEFAULTHIGHSPEED>"
@@ -170,6 +171,7 @@ TEST(SettingsMistakes, EveryElementListIsChecked) {
         "a <ENGINE> element in <ENGINES> of <SETTING ID=\"1\"> without an ID attribute",
         "an element <info> in <SUMMARY> of <SETTING ID=\"1\"> that is not read",
         "an <INFO> in <SUMMARY> of <SETTING ID=\"1\"> without the ON attribute",
+        "<INFO ID=\"3\"> in <SUMMARY> of <SETTING ID=\"1\"> whose ON \"yes\" is not a number",
         "a <SETTING> element in <SETTINGS> whose ID \"one\" is not a number",
         "an element <app> in <DEFAULTHIGHSPEED> that is not read",
         "an <APP> in <HIGHSPEED> without the ACTION attribute",
