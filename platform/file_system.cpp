@@ -57,7 +57,9 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* rea
     if (reason != nullptr) *reason = words != nullptr ? words : std::strerror(code);
     return false;
   };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: a pipe in the file's place would hold the caller (and the
+  // reload lock) until something writes into it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return fail(errno, nullptr);
   struct stat st{};
   if (fstat(fd, &st) != 0) {
@@ -68,6 +70,10 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* rea
   if (S_ISDIR(st.st_mode)) {
     ::close(fd);
     return fail(EISDIR, "it is a folder, not a file");
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return fail(EINVAL, "it is not a regular file (a pipe, a device or a socket)");
   }
   bytes->clear();
   char buffer[65536];

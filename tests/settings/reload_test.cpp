@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -268,6 +269,10 @@ TEST_F(Reload, ChangesOfDecisionsAndFilesThatCannotBeReadAreReported) {
   std::filesystem::create_directory(path);
   EXPECT_LT(holder.RefreshIfNeeded(reloaded), 0);
   std::filesystem::remove(path);
+  // A pipe would hold the reload, and every request waiting on it.
+  ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
+  EXPECT_LT(holder.RefreshIfNeeded(reloaded), 0);
+  std::filesystem::remove(path);
   tree.WriteModule("<?xml version=\"1.0\"?>\n<settings><SETTING ID=\"1\" DESCR=\"d\"/></settings>");
   SetFileTimeSeconds(path, 1000000200);
   EXPECT_LT(holder.RefreshIfNeeded(reloaded), 0);
@@ -283,7 +288,7 @@ TEST_F(Reload, ChangesOfDecisionsAndFilesThatCannotBeReadAreReported) {
   for (std::string line; std::getline(in, line);) {
     if (line.find("conversion options file") == std::string::npos) reports.push_back(line);
   }
-  ASSERT_EQ(5u, reports.size()) << ::testing::PrintToString(reports);
+  ASSERT_EQ(6u, reports.size()) << ::testing::PrintToString(reports);
   EXPECT_EQ("Quenlith Pellora\tINFORMATION\t0x60000074\t0\tThe settings files " + path + " and " + tree.LinksPath() +
                 " were reloaded; what decides downloads changed: the link of criteria 1 (\"settings 1\" -> \"settings "
                 "2\"), setting 43 of <GENERALSETTINGS> (none -> \"2\").",
@@ -291,11 +296,12 @@ TEST_F(Reload, ChangesOfDecisionsAndFilesThatCannotBeReadAreReported) {
   EXPECT_NE(std::string::npos, reports[1].find(path + " cannot be read: it is a folder, not a file; the settings in "
                                                "force stay"))
       << reports[1];
-  EXPECT_NE(std::string::npos, reports[2].find(path + " cannot be read: it has no <SETTINGS> root element (element "
+  EXPECT_NE(std::string::npos, reports[2].find(path + " cannot be read: it is not a regular file")) << reports[2];
+  EXPECT_NE(std::string::npos, reports[3].find(path + " cannot be read: it has no <SETTINGS> root element (element "
                                                "names are case-sensitive; the file's root is <settings>)"))
-      << reports[2];
-  EXPECT_NE(std::string::npos, reports[3].find("Setting 74 of the settings file " + path + " is 0")) << reports[3];
-  EXPECT_NE(std::string::npos, reports[4].find("setting 43 of <GENERALSETTINGS> (\"2\" -> none)")) << reports[4];
+      << reports[3];
+  EXPECT_NE(std::string::npos, reports[4].find("Setting 74 of the settings file " + path + " is 0")) << reports[4];
+  EXPECT_NE(std::string::npos, reports[5].find("setting 43 of <GENERALSETTINGS> (\"2\" -> none)")) << reports[5];
 }
 
 // Both switches of the module file are read anew by every reload: the
