@@ -18,6 +18,7 @@
 #include "common/debug_log_state.h"
 #include "common/file_utils.h"
 #include "common/secret_text.h"
+#include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "platform/module_path.h"
 #include "platform/shared_memory.h"
@@ -263,7 +264,7 @@ void FileLogSink(const char* text) {
   if ((g_logMode.load(std::memory_order_acquire) & LOG_MODE_WRITE) == 0) return;
 
   // Owner and group only: the log shows what users did.
-  const int fd = open(s.logFilePath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
+  const int fd = OpenFileForOwnerAndGroup(s.logFilePath, O_WRONLY | O_APPEND);
   if (fd < 0) return;
   FILE* file = fdopen(fd, "a");
   if (file == nullptr) {
@@ -282,7 +283,7 @@ namespace {
 void FlushLocked(LogState& s, bool releaseView) {
   if (s.ringView != nullptr) {
     if (s.ringOwner) {
-      int fd = open(s.logFilePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kLogFileMode);
+      int fd = OpenFileForOwnerAndGroup(s.logFilePath, O_WRONLY | O_TRUNC);
       if (fd >= 0) {
         // Only what the object still holds: another process may have cut it.
         const size_t readable =

@@ -51,6 +51,16 @@ BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly) {
   return FALSE;
 }
 
+int OpenFileForOwnerAndGroup(const char* path, int flags) {
+  const int fd = ::open(path, flags | O_CREAT | O_CLOEXEC, 0660);
+  if (fd < 0) return fd;
+  struct stat st{};
+  if (fstat(fd, &st) == 0 && (st.st_mode & S_IRWXO) != 0 && st.st_uid == geteuid()) {
+    fchmod(fd, st.st_mode & 07770);
+  }
+  return fd;
+}
+
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason, int* err) {
   const auto fail = [&](int code, const char* words) {
     if (err != nullptr) *err = code;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 #include <sstream>
@@ -55,6 +56,19 @@ TEST_F(EventLogTest, ReportsUpToSixStringsOnlyWhileRegistered) {
   EXPECT_EQ(lines[0], "Quenlith Pellora\tERROR\t0x6000006F\t2\t1\t2\t3\t4\t5\t6");
   EXPECT_EQ(lines[1], "Quenlith Pellora\tWARNING\t0x60000074\t0\ta\\tb\\nc");
   EXPECT_EQ(lines[2], "Quenlith Pellora\tINFORMATION\t0x60000065\t0\tQuenlith Pellora started and serves requests.");
+}
+
+// Events name users and paths: a file an older version made open to others
+// (0644) is closed to them before the next line goes in.
+TEST_F(EventLogTest, AnEventFileOpenToOthersIsClosedToThem) {
+  std::ofstream(dir.Path() + "events.txt") << "old\n";
+  std::filesystem::permissions(dir.Path() + "events.txt", std::filesystem::perms(0644));
+  CEventLog log;
+  ASSERT_TRUE(log.Register("Test Source"));
+  EXPECT_EQ(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "x"), 0u);
+  EXPECT_EQ(std::filesystem::perms::none,
+            std::filesystem::status(dir.Path() + "events.txt").permissions() & std::filesystem::perms::others_all);
+  EXPECT_EQ(2u, Lines().size());
 }
 
 TEST_F(EventLogTest, FormattedReportsGoToTheModuleEventLog) {
