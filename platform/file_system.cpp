@@ -51,7 +51,31 @@ BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly) {
   return FALSE;
 }
 
+namespace {
+
+// In a folder every user may write to, such as /tmp (where a log path that
+// is too long goes), a name another user made first, a link or a file,
+// would take the lines elsewhere or hand them over: as the kernel's
+// protected_symlinks and protected_regular do, such a name is not used.
+bool PlantedByAnother(const char* path) {
+  struct stat entry{};
+  if (lstat(path, &entry) != 0 || entry.st_uid == geteuid()) return false;
+  std::string folder(path);
+  const size_t slash = folder.find_last_of('/');
+  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+  struct stat dir{};
+  if (stat(folder.c_str(), &dir) != 0) return false;
+  const bool everyonesFolder = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
+  return everyonesFolder && entry.st_uid != dir.st_uid;
+}
+
+}  // namespace
+
 int OpenFileForOwnerAndGroup(const char* path, int flags) {
+  if (PlantedByAnother(path)) {
+    errno = EACCES;
+    return -1;
+  }
   const int fd = ::open(path, flags | O_CREAT | O_CLOEXEC, 0660);
   if (fd < 0) return fd;
   struct stat st{};

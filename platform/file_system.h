@@ -24,8 +24,9 @@ BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly = false);
 // Opens (creating when missing) a file the module writes lines into, a log
 // or the event file, for its owner and group only whatever the umask: one
 // of ours an older version left open to others (0644) is closed to them
-// first, as it is about to hold what users did. flags as open(2) takes
-// them; -1 with errno on failure.
+// first, as it is about to hold what users did. In a folder every user may
+// write to (/tmp), a link or file another user put under the name first is
+// refused (EACCES). flags as open(2) takes them; -1 with errno on failure.
 int OpenFileForOwnerAndGroup(const char* path, int flags);
 
 // Reads a whole settings file. False, with the reason in words an

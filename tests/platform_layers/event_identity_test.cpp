@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
@@ -69,6 +70,24 @@ TEST_F(EventLogTest, AnEventFileOpenToOthersIsClosedToThem) {
   EXPECT_EQ(std::filesystem::perms::none,
             std::filesystem::status(dir.Path() + "events.txt").permissions() & std::filesystem::perms::others_all);
   EXPECT_EQ(2u, Lines().size());
+}
+
+// In a folder every user may write to, a link another user put under the
+// name first would take the lines to a file of the link's choosing.
+TEST_F(EventLogTest, ALinkAnotherUserPlantedInAnOpenFolderIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a link as another user";
+  const std::string open = dir.Path() + "open";
+  std::filesystem::create_directory(open);
+  std::filesystem::permissions(open, std::filesystem::perms(01777));
+  const std::string target = dir.Path() + "target.txt";
+  std::ofstream(target) << "";
+  ASSERT_EQ(0, symlink(target.c_str(), (open + "/events.txt").c_str()));
+  ASSERT_EQ(0, lchown((open + "/events.txt").c_str(), 54321, 54321));
+  SetEventReportFile(open + "/events.txt");
+  CEventLog log;
+  ASSERT_TRUE(log.Register("Test Source"));
+  EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "x"), 0u);
+  EXPECT_EQ(0u, std::filesystem::file_size(target));
 }
 
 TEST_F(EventLogTest, FormattedReportsGoToTheModuleEventLog) {
