@@ -4,8 +4,11 @@
 
 namespace {
 
+// The client address source (85) belongs with the ranges: at 1 the address
+// a client names in X-Forwarded-For is the one the ranges are matched with.
 constexpr int32_t kDecidingSettings[] = {SettingDirectFileAccessBlockLevel, SettingAttachmentButtonsBlockLevel,
-                                         SettingDirectAccessIPRanges, SettingBypassSidList, SettingBypassSidListMore};
+                                         SettingDirectAccessIPRanges,       SettingClientIPSource,
+                                         SettingBypassSidList,              SettingBypassSidListMore};
 
 void AddItems(const CPLSettings::ItemMap& items, const std::string& where, DecisionDigest& digest) {
   for (const int32_t id : kDecidingSettings) {

@@ -1,5 +1,6 @@
 // What a reload changed of the settings that decide downloads: the block
-// levels (43, 51) wherever they stand, the address ranges (45), the bypass
+// levels (43, 51) wherever they stand, the address ranges (45) and the
+// source of the address they are matched with (85), the bypass
 // list (48, 49) and the links of criteria to settings sets. A reload that
 // changes any of them says so in one information event, so that an install
 // that put sample settings in place, or an edit, cannot change what is

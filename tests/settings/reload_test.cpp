@@ -255,12 +255,12 @@ TEST_F(Reload, ChangesOfDecisionsAndFilesThatCannotBeReadAreReported) {
   ASSERT_TRUE(eventLog.Register("Quenlith Pellora"));
   SetModuleEventLog(&eventLog);
   bool reloaded = false;
-  tree.WriteModule(ModuleSettings(Item(2, "1") + Item(81, "0") + Item(43, "2"), ""));
+  tree.WriteModule(ModuleSettings(Item(2, "1") + Item(81, "0") + Item(43, "2") + Item(85, "1"), ""));
   SetFileTimeSeconds(tree.ModulePath(), 1000000100);
   WriteLinks("2", 1000000100);
   EXPECT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
   // Nothing that decides changes: no event.
-  tree.WriteModule(ModuleSettings(Item(2, "3") + Item(81, "0") + Item(43, "2"), ""));
+  tree.WriteModule(ModuleSettings(Item(2, "3") + Item(81, "0") + Item(43, "2") + Item(85, "1"), ""));
   SetFileTimeSeconds(tree.ModulePath(), 1000000150);
   EXPECT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
 
@@ -291,7 +291,7 @@ TEST_F(Reload, ChangesOfDecisionsAndFilesThatCannotBeReadAreReported) {
   ASSERT_EQ(6u, reports.size()) << ::testing::PrintToString(reports);
   EXPECT_EQ("Quenlith Pellora\tINFORMATION\t0x60000074\t0\tThe settings files " + path + " and " + tree.LinksPath() +
                 " were reloaded; what decides downloads changed: the link of criteria 1 (\"settings 1\" -> \"settings "
-                "2\"), setting 43 of <GENERALSETTINGS> (none -> \"2\").",
+                "2\"), setting 43 of <GENERALSETTINGS> (none -> \"2\"), setting 85 of <GENERALSETTINGS> (none -> \"1\").",
             reports[0]);
   EXPECT_NE(std::string::npos, reports[1].find(path + " cannot be read: it is a folder, not a file; the settings in "
                                                "force stay"))
