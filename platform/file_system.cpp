@@ -51,6 +51,11 @@ BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly) {
   return FALSE;
 }
 
+bool IsOpenToOthers(const char* path) {
+  struct stat st{};
+  return path != nullptr && stat(path, &st) == 0 && (st.st_mode & S_IRWXO) != 0;
+}
+
 namespace {
 
 // In a folder every user may write to, such as /tmp (where a log path that

@@ -21,6 +21,9 @@ bool IsDirectory(const char* path);
 // error 183, a missing parent with 3.
 BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly = false);
 
+// Whether the path exists and every user may read, write or enter it.
+bool IsOpenToOthers(const char* path);
+
 // Opens (creating when missing) a file the module writes lines into, a log
 // or the event file, for its owner and group only whatever the umask: one
 // of ours an older version left open to others (0644) is closed to them

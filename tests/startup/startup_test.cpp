@@ -272,6 +272,20 @@ TEST_F(StartUp, TemporaryDirectoryThatCannotBeMadeFails) {
                                                 kFailed}));
 }
 
+// A Temp folder an older version left open to every user (0777) is kept
+// as it is, and reported.
+TEST_F(StartUp, TemporaryDirectoryOpenToOthersIsReported) {
+  const std::string temp = root + "Quenlith/Pellora/Temp";
+  fs::create_directories(temp);
+  fs::permissions(temp, fs::perms(0777));
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{"Quenlith Pellora\tWARNING\t0x6000006F\t0\tThe temporary directory " +
+                                                    temp + " (setting 17) is open to every user of the machine; close "
+                                                           "it to others (chmod o-rwx), or name a folder of the "
+                                                           "server's own.",
+                                                kSucceeded}));
+}
+
 // A fresh install has no log folder: start-up makes it, closed to others,
 // and the log file in it is too; a folder that cannot be made is reported
 // once and start-up goes on.
