@@ -58,35 +58,45 @@ bool IsOpenToOthers(const char* path) {
 
 namespace {
 
-// In a folder every user may write to, such as /tmp (where a log path that
-// is too long goes), a name another user made first, a link or a file,
-// would take the lines elsewhere or hand them over: as the kernel's
-// protected_symlinks and protected_regular do, such a name is not used.
-bool PlantedByAnother(const char* path) {
-  struct stat entry{};
-  if (lstat(path, &entry) != 0 || entry.st_uid == geteuid()) return false;
+// Whether the file's folder is one every user may write to, such as /tmp
+// (where a log path that is too long goes); its owner when it is.
+bool InEveryonesFolder(const char* path, uid_t* folderOwner) {
   std::string folder(path);
   const size_t slash = folder.find_last_of('/');
   folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
   struct stat dir{};
   if (stat(folder.c_str(), &dir) != 0) return false;
-  const bool everyonesFolder = (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
-  return everyonesFolder && entry.st_uid != dir.st_uid;
+  *folderOwner = dir.st_uid;
+  return (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
+}
+
+// There a name another user made first, a link or a file, would take the
+// lines elsewhere or hand them over: as the kernel's protected_symlinks and
+// protected_regular do, such a name is not used.
+bool IsAnothersName(const struct stat& entry, uid_t folderOwner) {
+  return entry.st_uid != geteuid() && entry.st_uid != folderOwner;
 }
 
 }  // namespace
 
 int OpenFileForOwnerAndGroup(const char* path, int flags) {
-  if (PlantedByAnother(path)) {
+  uid_t folderOwner = 0;
+  const bool everyones = InEveryonesFolder(path, &folderOwner);
+  struct stat st{};
+  // Looked at before the open as well, so that a truncating open never
+  // touches another user's file.
+  if (everyones && lstat(path, &st) == 0 && IsAnothersName(st, folderOwner)) {
     errno = EACCES;
     return -1;
   }
-  const int fd = ::open(path, flags | O_CREAT | O_CLOEXEC, 0660);
+  const int fd = ::open(path, flags | O_CREAT | O_CLOEXEC | (everyones ? O_NOFOLLOW : 0), 0660);
   if (fd < 0) return fd;
-  struct stat st{};
-  if (fstat(fd, &st) == 0 && (st.st_mode & S_IRWXO) != 0 && st.st_uid == geteuid()) {
-    fchmod(fd, st.st_mode & 07770);
+  if (fstat(fd, &st) != 0 || (everyones && IsAnothersName(st, folderOwner))) {
+    ::close(fd);
+    errno = EACCES;
+    return -1;
   }
+  if ((st.st_mode & S_IRWXO) != 0 && st.st_uid == geteuid()) fchmod(fd, st.st_mode & 0770);
   return fd;
 }
 
