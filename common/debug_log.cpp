@@ -17,6 +17,8 @@
 #include "common/crit_sec.h"
 #include "common/debug_log_state.h"
 #include "common/file_utils.h"
+#include "common/secret_text.h"
+#include "platform/file_system.h"
 #include "platform/local_time.h"
 #include "platform/module_path.h"
 #include "platform/shared_memory.h"
@@ -96,6 +98,25 @@ using namespace debug_log_detail;
 
 // ---- Writer -----------------------------------------------------------------
 
+namespace {
+
+// Every line passes here, so no caller can put a session token into the
+// ring, the files or the event log: lines quote whole URLs and query strings.
+void WriteToSink(const char* text) {
+  try {
+    LogSinkFn sink = g_sink.load(std::memory_order_acquire);
+    if (sink == nullptr) return;
+    // A length in place of a short value may lengthen the line; the sinks
+    // take 2,047 characters at most.
+    std::string shown = SessionValuesForLog(text);
+    if (shown.size() > 2047) shown.resize(2047);
+    sink(shown.c_str());
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
 void DebugLogWrite(const char* format, ...) {
   if (g_logMode.load(std::memory_order_acquire) == LOG_MODE_OFF || format == nullptr) return;
   char text[2049] = {};
@@ -107,11 +128,7 @@ void DebugLogWrite(const char* format, ...) {
   // stop a server thread: it is dropped, and so is a text that could not be
   // formatted, rather than a half of it.
   if (formatted < 0) return;
-  try {
-    LogSinkFn sink = g_sink.load(std::memory_order_acquire);
-    if (sink != nullptr) sink(text);
-  } catch (...) {
-  }
+  WriteToSink(text);
 }
 
 void DebugLogErrorWrite(DWORD code, const char* format, ...) {
@@ -126,11 +143,7 @@ void DebugLogErrorWrite(DWORD code, const char* format, ...) {
   FormatSystemMessage(code, systemText, sizeof(systemText));
   char text[2049] = {};
   std::snprintf(text, 2048, "%s   %s", callerText, systemText);
-  try {
-    LogSinkFn sink = g_sink.load(std::memory_order_acquire);
-    if (sink != nullptr) sink(text);
-  } catch (...) {
-  }
+  WriteToSink(text);
 }
 
 bool DebugLogEnabled() {
@@ -251,7 +264,7 @@ void FileLogSink(const char* text) {
   if ((g_logMode.load(std::memory_order_acquire) & LOG_MODE_WRITE) == 0) return;
 
   // Owner and group only: the log shows what users did.
-  const int fd = open(s.logFilePath, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
+  const int fd = OpenFileForOwnerAndGroup(s.logFilePath, O_WRONLY | O_APPEND);
   if (fd < 0) return;
   FILE* file = fdopen(fd, "a");
   if (file == nullptr) {
@@ -270,7 +283,7 @@ namespace {
 void FlushLocked(LogState& s, bool releaseView) {
   if (s.ringView != nullptr) {
     if (s.ringOwner) {
-      int fd = open(s.logFilePath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kLogFileMode);
+      int fd = OpenFileForOwnerAndGroup(s.logFilePath, O_WRONLY | O_TRUNC);
       if (fd >= 0) {
         // Only what the object still holds: another process may have cut it.
         const size_t readable =

@@ -54,8 +54,8 @@ extern std::atomic<CSync*> g_sinkLock;
 // One write of a file or memory sink: the log module's lock, which orders the
 // writers of every process, then the state lock of this one. Without the log
 // module's lock, or without a text, the sink writes nothing.
-// Log files are created for their owner and group only.
-constexpr unsigned kLogFileMode = 0660;
+// Log files are opened through OpenFileForOwnerAndGroup (owner and group
+// only, whatever the umask).
 
 class CSinkWrite {
  public:

@@ -11,6 +11,7 @@
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
 #include "common/debug_log_state.h"
+#include "platform/file_system.h"
 
 using namespace debug_log_detail;
 
@@ -33,7 +34,7 @@ void RingFileLogSink(const char* text) {
   if (s.batch.capacity() < reserve) s.batch.reserve(reserve);
 
   if (s.fileFd < 0) {
-    s.fileFd = open(s.logFilePath, O_RDWR | O_CREAT | O_CLOEXEC, kLogFileMode);
+    s.fileFd = OpenFileForOwnerAndGroup(s.logFilePath, O_RDWR);
     if (s.fileFd < 0) return;
   }
 

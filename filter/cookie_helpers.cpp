@@ -3,6 +3,7 @@
 #include "common/ci_string.h"
 #include "common/cookie_key.h"
 #include "common/debug_log.h"
+#include "common/secret_text.h"
 #include "filter/cookie_view.h"
 #include "filter/notifications_helper.h"
 
@@ -15,7 +16,7 @@ BOOL ExtractCookieView(ci_string_view cookie, std::string_view key, std::string_
   } else {
     const size_t pos = FindCookieKey(cookie, AsCIView(key));
     if (pos == ci_string::npos) {
-      DebugLog("[extractCookie] cookie:<%.*s> key:<%.*s> not found", LogLength(cookie.size()), cookie.data(),
+      DebugLog("[extractCookie] cookie:<%s> key:<%.*s> not found", CookieForLog({cookie.data(), cookie.size()}).c_str(),
                LogLength(key.size()), key.data());
     } else {
       const size_t begin = pos + key.size();
@@ -24,10 +25,11 @@ BOOL ExtractCookieView(ci_string_view cookie, std::string_view key, std::string_
       bRet = TRUE;
     }
   }
-  const std::string_view shown = bRet ? value : std::string_view();
-  DebugLog("[extractCookie] cookie:<%.*s> key:<%.*s> value:<%.*s> return <%s>", LogLength(cookie.size()),
-           cookie.data(), LogLength(key.size()), key.data(), LogLength(shown.size()), shown.data(),
-           bRet ? "TRUE" : "FALSE");
+  if (DebugLogEnabled()) {
+    const std::string_view found = bRet ? value : std::string_view();
+    DebugLog("[extractCookie] cookie:<%s> key:<%.*s> value:<%s> return <%s>", CookieForLog({cookie.data(), cookie.size()}).c_str(),
+             LogLength(key.size()), key.data(), SecretForLog(found).c_str(), bRet ? "TRUE" : "FALSE");
+  }
   return bRet;
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/ci_string.h"
 #include "common/debug_log.h"
+#include "common/secret_text.h"
 #include "filter/auth_complete_helper.h"
 #include "filter/cookie_view.h"
 #include "filter/dll_context.h"
@@ -42,6 +43,7 @@ BOOL CNotificationsHelper::GetISAFBACadataCookieValue(CDLLContext* pContext, std
     return FALSE;
   }
   CUtil::GetServerVariable(pContext, "HTTP_X_QL_FBA_CVALUE", value);
-  DebugLog("[CNotificationsHelper::GetISAFBACadataCookieValue] %s <%s>", "HTTP_X_QL_FBA_CVALUE", value.c_str());
+  DebugLog("[CNotificationsHelper::GetISAFBACadataCookieValue] %s <%s>", "HTTP_X_QL_FBA_CVALUE",
+           SecretForLog(value).c_str());
   return TRUE;
 }

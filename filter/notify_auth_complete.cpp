@@ -6,6 +6,7 @@
 #include "common/ci_string.h"
 #include "common/debug_log.h"
 #include "common/log_words.h"
+#include "common/secret_text.h"
 #include "filter/auth_complete_helper.h"
 #include "filter/block_levels.h"
 #include "filter/dll_context.h"
@@ -118,7 +119,7 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
     receivedCookie.assign(requestCookie.data(), requestCookie.size());
     requestCookie = receivedCookie;
     DebugLog("[CNotifications::NotifyAuthComplete] This is a direct file access, and ',' character was found in cookie header value <%s>.",
-             receivedCookie.c_str());
+             CookieForLog(receivedCookie).c_str());
     repairedCookie = RepairFoldedCookie(requestCookie, comma);
     if (!CBaseNotifications::IsSafeHeaderText(repairedCookie)) {
       // Copied into the header it would start a header of the client's own.
@@ -127,14 +128,17 @@ DWORD AuthCompleteSteps(CPLHXGeneralSettings* pSettings, CDLLContext* pContext) 
       DebugLog("[CNotifications::NotifyAuthComplete] CBaseNotifications::SetWorkerHeader() failed when setting cookie header value.");
       return StopUndecided(pSettings, pContext, HX_RC_MISSING);
     } else {
-      DebugLog("[CNotifications::NotifyAuthComplete] Cookie header value was set successfully to <%s>.", repairedCookie.c_str());
+      DebugLog("[CNotifications::NotifyAuthComplete] Cookie header value was set successfully to <%s>.",
+               CookieForLog(repairedCookie).c_str());
       cookieRepaired = true;
     }
   }
   const std::string_view cookie = cookieRepaired ? std::string_view(repairedCookie) : requestCookie;
 
-  DebugLog("[CNotifications::NotifyAuthComplete] URL <%.*s> QueryString <%.*s> Cookie <%.*s>", LogLength(urlText.size()),
-           urlText.data(), LogLength(queryText.size()), queryText.data(), LogLength(cookie.size()), cookie.data());
+  if (DebugLogEnabled()) {
+    DebugLog("[CNotifications::NotifyAuthComplete] URL <%.*s> QueryString <%.*s> Cookie <%s>", LogLength(urlText.size()),
+             urlText.data(), LogLength(queryText.size()), queryText.data(), CookieForLog(cookie).c_str());
+  }
 
   if (!cookie.empty()) {
     pContext->m_dwRequestFlags |= CAuthCompleteHelper::GetFBAClientFlags(pContext, cookie);

@@ -21,6 +21,12 @@ namespace {
 
 constexpr size_t kMaxPath = MAX_PATH;
 
+// Where a module file must stand to find its settings, resource library and
+// log module.
+constexpr const char kModulePlaceWords[] =
+    ": the module file must be PL_Hexmoor.so in the Quenlith/Pellora/bin/ folder of an install tree, its path "
+    "under 260 characters";
+
 const char* SucceededText(bool ok) { return ok ? "successful" : "failed"; }
 
 // What a failed start-up load is reported against: the link-criteria file,
@@ -108,7 +114,8 @@ BOOL CGeneralSettings<H, R, E>::LoadSettings(const char* moduleName, const char*
     return 0;
   }
   if (!::GetModuleDirectory(m_strSettingsDirectory, moduleName, false, directoryLevels)) {
-    errorText = std::string("Can not get module path ") + moduleName;
+    // The module finds its settings from its own place: say where that is.
+    errorText = std::string("Can not get module path ") + moduleName + kModulePlaceWords;
     DebugLog("GetModulePath didn't find the module %s", moduleName);
     WriteEventLog(1, "%s", errorText.c_str());
     return 0;
@@ -116,7 +123,7 @@ BOOL CGeneralSettings<H, R, E>::LoadSettings(const char* moduleName, const char*
   const std::string directory = m_strSettingsDirectory;
   if (directory.empty()) {
     DebugLog("Can not get ModulePath %s", moduleName);
-    errorText = std::string("Can not get module path ") + moduleName;
+    errorText = std::string("Can not get module path ") + moduleName + kModulePlaceWords;
     return 0;
   }
   m_strModuleDirectory = directory;

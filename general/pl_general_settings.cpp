@@ -324,8 +324,19 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
     m_strTempDirectory = m_strModuleDirectory + "Temp";
     DebugLog("%s %s", " No Temp Directory found associate a default one", m_strTempDirectory.c_str());
   }
-  if (FileExists(m_strTempDirectory.c_str())) return result;
-  HRESULT hr = CreateDirectoryPath(m_strTempDirectory.c_str());
+  if (FileExists(m_strTempDirectory.c_str())) {
+    // Made by an older version (0777 under umask 000), or named by setting
+    // 17: the module does not change the modes of a folder it may share,
+    // but the administrator must learn that others can reach it.
+    if (IsOpenToOthers(m_strTempDirectory.c_str())) {
+      WriteEventLog(EVENTLOG_WARNING_TYPE,
+                    "The temporary directory %s (setting 17) is open to every user of the machine; close it to "
+                    "others (chmod o-rwx), or name a folder of the server's own.",
+                    m_strTempDirectory.c_str());
+    }
+    return result;
+  }
+  HRESULT hr = CreateDirectoryPath(m_strTempDirectory.c_str(), true);
   if (hr == S_OK) return result;
   DebugLogError(static_cast<DWORD>(hr), "%s %s", " Can not create Temp Directory", m_strTempDirectory.c_str());
   errorText = "Can not create Temp Directory " + m_strTempDirectory;

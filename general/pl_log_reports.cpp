@@ -35,6 +35,14 @@ std::string CPLGeneralSettings::WhyLogWritesNothing(const LogSettings& used) con
     }
     return "the log module " + logModule + " handed out no lock";
   }
+  if (GetLogSink() == &SharedMemoryLogSink) {
+    const std::string ring = LogRingName();
+    const std::string refused = WhyNamedSectionIsRefused(ring.c_str());
+    if (!refused.empty()) {
+      return "the shared-memory ring " + ShmPathFromWindowsName(ring.c_str()) + " is there already and is not used, as " +
+             refused + "; remove it, or give this install a log file name of its own (setting 23)";
+    }
+  }
   const bool sized = used.kind == kLogKindRing || used.kind == kLogKindRingFile;
   if (sized && GetLogRingSize() <= GetLogWrapPosition()) {
     return "its size (setting 13, " + std::to_string(used.sizeKB) + " KB) is not larger than the " +

@@ -7,6 +7,7 @@
 
 #include "common/debug_log.h"
 #include "common/event_log.h"
+#include "common/secret_text.h"
 #include "platform/cache_component.h"
 #include "platform/system_messages.h"
 
@@ -162,7 +163,8 @@ bool CQLCache::AddItem(const char* cacheName, const char* key, const char* data,
   }
   if (FAILED(hr)) {
     DebugLogError(static_cast<DWORD>(hr), "[CQLCache::AddItem() ]  failed Key %s Data %s Session %s PropName %s hr: 0X%x",
-                  key != nullptr ? key : "", data != nullptr ? data : "", session != nullptr ? session : "",
+                  key != nullptr ? key : "", data != nullptr ? data : "",
+                  SecretForLog(session != nullptr ? session : "").c_str(),
                   propertyName != nullptr ? propertyName : "", static_cast<unsigned>(hr));
   }
   return SUCCEEDED(hr);

@@ -11,6 +11,7 @@
 #include <new>
 #include <set>
 
+#include "platform/file_system.h"
 #include "platform/last_error.h"
 
 namespace {
@@ -140,8 +141,10 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*,
   if (!file.empty()) {
     line += '\n';
     // One append-mode write per report keeps lines whole across threads and
-    // processes.
-    int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // processes. Events name users, paths and, at setting 14 = 10, every
+    // debug-log line: the file is made for the server's user and group only,
+    // whatever the umask.
+    int fd = OpenFileForOwnerAndGroup(file.c_str(), O_WRONLY | O_APPEND);
     if (fd < 0) {
       SetLastError(ERROR_ACCESS_DENIED);
       return FALSE;

@@ -2,6 +2,8 @@
 // thread's last error.
 #pragma once
 
+#include <string>
+
 #include "platform/win_types.h"
 
 constexpr DWORD ERROR_DISK_FULL = 112;
@@ -18,3 +20,20 @@ bool IsDirectory(const char* path);
 // ownerAndGroupOnly, nobody else). An existing entry of that name fails with
 // error 183, a missing parent with 3.
 BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly = false);
+
+// Whether the path exists and every user may read, write or enter it.
+bool IsOpenToOthers(const char* path);
+
+// Opens (creating when missing) a file the module writes lines into, a log
+// or the event file, for its owner and group only whatever the umask: one
+// of ours an older version left open to others (0644) is closed to them
+// first, as it is about to hold what users did. In a folder every user may
+// write to (/tmp), a link or file another user put under the name first is
+// refused (EACCES). flags as open(2) takes them; -1 with errno on failure.
+int OpenFileForOwnerAndGroup(const char* path, int flags);
+
+// Reads a whole settings file. False, with the reason in words an
+// administrator acts on ("it is a folder, not a file", "Permission denied"),
+// when the path is no regular file that can be read to its end; the errno
+// is left in err when given.
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason, int* err = nullptr);

@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <cerrno>
 
 #include "platform/ascii_text.h"
+#include "platform/file_system.h"
 
 namespace {
 
@@ -174,15 +174,33 @@ std::string NormalisedText(std::string bytes) {
   return text;
 }
 
+// UTF-16 saved without its mark: the zero high bytes of ASCII text. Text in
+// UTF-8 or a single-byte set holds no zero byte in its first line.
+bool LooksLikeUtf16WithoutMark(const std::string& bytes) {
+  if (bytes.size() < 2) return false;
+  if ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF')) return false;
+  return bytes[0] == '\0' || bytes[1] == '\0';
+}
+
 }  // namespace
 
 CIniFile::CIniFile(const std::string& path) : m_strPath(path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return;
+  std::string bytes;
+  std::string reason;
+  int err = 0;
+  if (!ReadWholeFile(path, &bytes, &reason, &err)) {
+    m_strFailure = err == ENOENT ? "is missing" : "cannot be read: " + reason;
+    return;
+  }
+  if (LooksLikeUtf16WithoutMark(bytes)) {
+    m_strFailure = "cannot be read: it is in UTF-16 without a byte-order mark (save it as UTF-8, or as Unicode "
+                   "with the mark)";
+    return;
+  }
   m_bOpened = true;
   CIniParse parse;
   parse.file = this;
-  parse.text = NormalisedText(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  parse.text = NormalisedText(std::move(bytes));
   ReadLinesWhole();
   // Lines the library cannot read are skipped; what it could read stays.
   const int bad = ini_parse_stream(&CIniParse::Read, &parse, &CIniParse::Handle, &parse);

@@ -10,7 +10,8 @@
 // written; indented lines are ordinary lines. A line of any length (up to a
 // mebibyte) reads as a short line of its kind would. A line ends at a line
 // feed, a carriage return or both; a file in UTF-16 with its byte-order mark
-// (what Windows editors save as "Unicode") reads as its text in UTF-8.
+// (what Windows editors save as "Unicode") reads as its text in UTF-8; one
+// without the mark cannot be told from other bytes safely and is not read.
 #pragma once
 
 #include <map>
@@ -32,8 +33,10 @@ class CIniFile {
                                  DWORD size) const;
 
   const std::string& Path() const { return m_strPath; }
-  // Whether the file could be opened.
+  // Whether the file could be read; when not, why, as words that follow the
+  // file's name ("is missing", "cannot be read: it is a folder, not a file").
   bool Opened() const { return m_bOpened; }
+  const std::string& Failure() const { return m_strFailure; }
   // The first line the parser could not read (and skipped); 0 when none.
   int FirstBadLine() const { return m_nFirstBadLine; }
 
@@ -41,6 +44,7 @@ class CIniFile {
   friend struct CIniParse;
   std::string m_strPath;
   bool m_bOpened = false;
+  std::string m_strFailure;
   int m_nFirstBadLine = 0;
   // Lower-case "section" + '\n' + lower-case "key" to the value.
   std::map<std::string, std::string> m_values;

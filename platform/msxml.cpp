@@ -6,6 +6,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "platform/file_system.h"
+
 struct CXMLDocState {
   pugi::xml_document doc;
   // Detached nodes live under this element until they are inserted. Its name
@@ -301,6 +303,21 @@ HRESULT CXMLDocument::put_async(bool async) {
   return S_OK;
 }
 
+namespace {
+
+// Where a second root element starts, -1 when the document has one root.
+std::ptrdiff_t OffsetBesideRoot(const pugi::xml_document& doc) {
+  bool rootSeen = false;
+  for (pugi::xml_node child = doc.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) continue;
+    if (rootSeen) return child.offset_debug();
+    rootSeen = true;
+  }
+  return -1;
+}
+
+}  // namespace
+
 HRESULT CXMLDocument::load(const VARIANT& source, VARIANT_BOOL* ok) {
   if (ok != nullptr) *ok = VARIANT_FALSE;
   if (!m_doc) return E_FAIL;
@@ -312,23 +329,31 @@ HRESULT CXMLDocument::load(const VARIANT& source, VARIANT_BOOL* ok) {
   try {
     m_doc->doc.reset();
     m_doc->ResetScratch();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-      const int e = errno;
-      err.m_code = Win32FromErrno(e == 0 ? ENOENT : e);
-      err.m_reason = std::string("The system cannot open the file: ") + std::strerror(e == 0 ? ENOENT : e) + "\r\n";
+    std::string bytes;
+    std::string reason;
+    int e = 0;
+    if (!ReadWholeFile(path, &bytes, &reason, &e)) {
+      err.m_code = Win32FromErrno(e);
+      err.m_reason = reason + "\r\n";
       return S_FALSE;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     m_doc->doc.reset();
     const pugi::xml_parse_result res = m_doc->doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default);
-    if (!res) {
+    std::ptrdiff_t offset = res.offset;
+    if (res) {
+      offset = OffsetBesideRoot(m_doc->doc);
+      if (offset >= 0) {
+        err.m_code = XML_E_MULTIPLE_ROOTS;
+        err.m_reason = "Only one top level element is allowed in an XML document\r\n";
+      }
+    } else {
       err.m_code = XML_E_PARSE_BASE + static_cast<HRESULT>(res.status);
       err.m_reason = std::string(res.description()) + "\r\n";
+    }
+    if (!res || offset >= 0) {
       LONG line = 1;
       LONG pos = 1;
-      const size_t end = res.offset > 0 && static_cast<size_t>(res.offset) <= bytes.size()
-                             ? static_cast<size_t>(res.offset) : 0;
+      const size_t end = offset > 0 && static_cast<size_t>(offset) <= bytes.size() ? static_cast<size_t>(offset) : 0;
       for (size_t i = 0; i < end; ++i) {
         if (bytes[i] == '\n') {
           ++line;
@@ -407,4 +432,47 @@ HRESULT CXMLDocument::createNode(const VARIANT& type, const _bstr_t& name, const
     return S_OK;
   }
   return E_NOTIMPL;
+}
+
+namespace {
+
+void CollectRepeated(pugi::xml_node element, std::vector<CXMLDocument::RepeatedAttribute>& found) {
+  for (pugi::xml_attribute a = element.first_attribute(); a; a = a.next_attribute()) {
+    bool seenBefore = false;
+    for (pugi::xml_attribute b = element.first_attribute(); b != a; b = b.next_attribute()) {
+      seenBefore = seenBefore || std::strcmp(a.name(), b.name()) == 0;
+    }
+    if (seenBefore) continue;
+    CXMLDocument::RepeatedAttribute repeated;
+    for (pugi::xml_attribute b = a; b; b = b.next_attribute()) {
+      if (std::strcmp(a.name(), b.name()) == 0) repeated.values.emplace_back(b.value());
+    }
+    if (repeated.values.size() < 2) continue;
+    repeated.element = element.name();
+    repeated.id = element.attribute("ID").value();
+    repeated.name = a.name();
+    found.push_back(std::move(repeated));
+  }
+  for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element) CollectRepeated(child, found);
+  }
+}
+
+}  // namespace
+
+std::vector<CXMLDocument::RepeatedAttribute> CXMLDocument::FindRepeatedAttributes() const {
+  std::vector<RepeatedAttribute> found;
+  if (!m_doc) return found;
+  for (pugi::xml_node child = m_doc->doc.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element && child != m_doc->scratch) CollectRepeated(child, found);
+  }
+  return found;
+}
+
+std::string CXMLDocument::RootElementName() const {
+  if (!m_doc) return std::string();
+  for (pugi::xml_node child = m_doc->doc.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element && child != m_doc->scratch) return child.name();
+  }
+  return std::string();
 }

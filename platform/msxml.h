@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <pugixml.hpp>
 
@@ -29,6 +30,9 @@ enum DOMNodeType : LONG {
 // Win32 code as an HRESULT; a malformed document gives XML_E_PARSE_BASE plus
 // pugixml's status, so each kind of fault keeps its own code.
 constexpr HRESULT XML_E_PARSE_BASE = static_cast<HRESULT>(0xC00CE500u);
+// A second root element, which pugixml accepts and XML forbids: what stood
+// in it would be passed by unread.
+constexpr HRESULT XML_E_MULTIPLE_ROOTS = static_cast<HRESULT>(0xC00CE556u);
 
 struct CXMLDocState;
 class CXMLNodeList;
@@ -131,6 +135,19 @@ class CXMLDocument : public CXMLNode {
   HRESULT save(const VARIANT& destination) const;
   // Makes a detached element or attribute; the type is a VT_I4 node type.
   HRESULT createNode(const VARIANT& type, const _bstr_t& name, const _bstr_t& namespaceURI, CXMLNode* out);
+
+  // XML forbids an attribute given twice in one element, but the parser
+  // keeps both and every look-up finds the first: each such attribute, in
+  // document order, with the element's name and ID and every value given.
+  struct RepeatedAttribute {
+    std::string element;
+    std::string id;  // the element's first ID attribute, empty without one
+    std::string name;
+    std::vector<std::string> values;
+  };
+  std::vector<RepeatedAttribute> FindRepeatedAttributes() const;
+  // The name of the document's root element; empty without one.
+  std::string RootElementName() const;
 
  private:
   friend HRESULT CreateXMLDocument(CXMLDocument* out);

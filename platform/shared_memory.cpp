@@ -14,7 +14,18 @@
 
 namespace {
 constexpr mode_t kSectionMode = 0660;
+
+// An object by the name that anyone could have made first in the shared
+// /dev/shm: one of another user outside our group, or one open to others
+// that we cannot close, would hand the ring's records (or the lock) to them.
+const char* WhyNotTrusted(const struct stat& st) {
+  const bool ours = st.st_uid == geteuid() || st.st_uid == 0 || st.st_gid == getegid();
+  if (!ours) return "it belongs to another user outside this process's group";
+  if ((st.st_mode & S_IRWXO) != 0) return "it is open to every user";
+  return nullptr;
 }
+
+}  // namespace
 
 std::string ShmNameFromWindowsName(const char* windowsName) {
   std::string rest = windowsName != nullptr ? windowsName : "";
@@ -55,6 +66,16 @@ bool CSharedMemory::CreateOrOpen(const char* windowsName, uint64_t size, bool& c
   for (int attempt = 0; attempt < 2; ++attempt) {
     int fd = shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
     if (fd >= 0) {
+      struct stat st{};
+      // An object left open to others by its owner is closed where we can.
+      if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & S_IRWXO) != 0) {
+        fchmod(fd, st.st_mode & 0770);
+      }
+      if (fstat(fd, &st) != 0 || WhyNotTrusted(st) != nullptr) {
+        ::close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+      }
       m_fd = fd;
       return true;
     }
@@ -147,4 +168,12 @@ bool CSharedMemory::IsNamed(const char* windowsName) const {
 
 bool CSharedMemory::Remove(const char* windowsName) {
   return shm_unlink(ShmNameFromWindowsName(windowsName).c_str()) == 0;
+}
+
+std::string WhyNamedSectionIsRefused(const char* windowsName) {
+  struct stat st{};
+  if (stat(ShmPathFromWindowsName(windowsName).c_str(), &st) != 0) return {};
+  if (st.st_uid == geteuid()) return {};  // ours: closed to others when opened
+  const char* why = WhyNotTrusted(st);
+  return why != nullptr ? why : "";
 }

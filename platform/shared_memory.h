@@ -15,6 +15,10 @@ std::string ShmNameFromWindowsName(const char* windowsName);
 // Where an administrator finds that object in the file system.
 std::string ShmPathFromWindowsName(const char* windowsName);
 
+// Why an existing object of that name would be refused by CreateOrOpen, in
+// words ("it is open to every user"); empty when there is none or it is fine.
+std::string WhyNamedSectionIsRefused(const char* windowsName);
+
 class CSharedMemory {
  public:
   CSharedMemory() = default;
@@ -23,8 +27,10 @@ class CSharedMemory {
   ~CSharedMemory();
 
   // Opens the named object for reading and writing, or creates it with
-  // `size` bytes (zero-filled) when none exists; `created` tells which. On
-  // failure the thread's last error holds the reason.
+  // `size` bytes (zero-filled) when none exists; `created` tells which. An
+  // existing object of another user outside this process's group (or root),
+  // or one open to every user that is not ours to close, is refused with
+  // ERROR_ACCESS_DENIED. On failure the thread's last error holds the reason.
   bool CreateOrOpen(const char* windowsName, uint64_t size, bool& created);
 
   // The object's current size in bytes (0 when it cannot be read).

@@ -1,5 +1,6 @@
 #include "settings/basic_settings.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -163,13 +164,7 @@ bool CBasicSettings::ReadElementID(int32_t* value, const VARIANT& variant) {
     return true;
   }
   if (variant.vt != VT_BSTR || variant.bstrVal == nullptr) return false;
-  // Blanks around the number are what a hand-typed file has; they change
-  // nothing the administrator meant.
-  std::string text(variant.bstrVal);
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return false;
-  text = text.substr(first, text.find_last_not_of(" \t") - first + 1);
-  return ReadPlainDecimal(text, value);
+  return ReadSettingsNumber(variant.bstrVal, 0, INT32_MAX, value);
 }
 
 bool CBasicSettings::VariantToString(std::string* value, const VARIANT& variant) {
@@ -181,25 +176,9 @@ bool CBasicSettings::VariantToString(std::string* value, const VARIANT& variant)
 bool CBasicSettings::ReadItem(const TagItems& attributes, SettingItem* item) {
   if (attributes.size() < 3) return false;
   bool ok = true;
-  const VARIANT& id = attributes[0].value;
-  if (id.vt == VT_BSTR) {
-    const char* text = id.bstrVal != nullptr ? id.bstrVal : "";
-    const size_t len = std::strlen(text);
-    if (len >= 30) {
-      ok = false;
-    } else {
-      // The conversion buffer holds 19 characters and the terminator; a
-      // longer text reads as its first 19.
-      char buffer[20] = {};
-      std::memcpy(buffer, text, len < 19 ? len : 19);
-      item->ID = SettingsTextToInt(buffer);
-    }
-  } else if (id.vt == VT_I4) {
-    item->ID = id.lVal;
-  } else {
-    // An element without an ID attribute has no usable ID.
-    ok = false;
-  }
+  // An ID that is no number names no item: read as atoi reads it, "43abc"
+  // or "+43" would stand in for item 43.
+  if (!ReadElementID(&item->ID, attributes[0].value)) ok = false;
   const VARIANT& descr = attributes[1].value;
   if (descr.vt == VT_BSTR) {
     item->description = descr.bstrVal != nullptr ? _bstr_t(descr.bstrVal) : _bstr_t();
@@ -370,9 +349,9 @@ HRESULT LoadXMLDocument(CXMLDocument* document, const _bstr_t& path, XMLLoadFail
       error.get_line(&failure->line);
       error.get_linepos(&failure->position);
     }
-  } else {
-    std::fputs("XML document loaded successfully\n", stdout);
   }
+  // The server's standard output is not the module's: what the load did
+  // goes to the debug log.
   return code;
 }
 
@@ -390,8 +369,8 @@ HRESULT ReportXMLParseError(const CXMLParseError& error) {
   if (SUCCEEDED(error.get_line(&line)) && SUCCEEDED(error.get_linepos(&pos)) &&
       SUCCEEDED(error.get_errorCode(&code)) && SUCCEEDED(error.get_url(&url)) &&
       SUCCEEDED(error.get_reason(&reason))) {
-    std::fputs(reason.c_str(), stdout);
-    if (line > 0) std::printf("Error on line %d, position %d in \"%s\".\n", line, pos, url.c_str());
+    DebugLog("%s", reason.c_str());
+    if (line > 0) DebugLog("Error on line %d, position %d in \"%s\".", line, pos, url.c_str());
   }
   return E_FAIL;
 }

@@ -21,7 +21,9 @@ void CPLSettings::ParseBuildByPassList(CSettingsStore& store, CSettingsMistakes*
   // end of the list, so the SIDs written after it are still read.
   const std::vector<std::string> entries = SplitAll(list, ';');
   for (size_t i = 0; i < entries.size(); ++i) {
-    const std::string& entry = entries[i];
+    // Blanks around an entry are ignored, as around an address of setting
+    // 45: "S-1-5-32-544; S-1-5-21-...-512" names two SIDs.
+    const std::string entry = TrimBlanks(entries[i]);
     if (entry.empty()) {
       if (i + 1 == entries.size()) break;  // a trailing ";" ends the list
       if (mistakes != nullptr) {

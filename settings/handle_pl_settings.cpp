@@ -3,6 +3,8 @@
 #include <new>
 
 #include "common/debug_log.h"
+#include "common/event_log.h"
+#include "settings/decision_changes.h"
 #include "settings/setting_ids.h"
 #include "settings/settings_paths.h"
 #include "settings/settings_text.h"
@@ -45,6 +47,16 @@ void CHandlePLSettings::AfterModuleSettingsLoad() {
     int32_t enabled = kDefaultRefreshEnabled;
     m_settings.GetIntValue(SettingRefreshEnabled, enabled, kDefaultSettingsID, kNoEngineID);
     m_bRefreshEnabled.store(enabled != 0, std::memory_order_relaxed);
+    if (enabled == 0) {
+      // From here on no edit of either file takes effect: an administrator
+      // who tightens a level later must be able to see why nothing changes.
+      const std::string path = m_settings.GetPath();
+      DebugLog("Setting 74 of %s is 0: the settings files are no longer checked for changes", path.c_str());
+      LogEventF(EVENTLOG_WARNING_TYPE,
+                "Setting 74 of the settings file %s is 0: the settings files are no longer checked for changes, and "
+                "no edit of them takes effect until the module starts again.",
+                path.c_str());
+    }
   }
   m_linkCriteria.SetReloadInterval(m_settings.GetReloadInterval());
   // Whoever sees the new count must read the new settings.
@@ -142,6 +154,7 @@ HRESULT CHandlePLSettings::RefreshDueFiles(bool& reloaded) {
     return result;
   }
   CAdoptedLock guard(m_csReload);
+  const DecisionDigest before = DigestOfDecisions(m_snapshots.Current(), m_nHXID);
   // Another thread may have reloaded the file between the check and the lock.
   if (moduleDue && m_settings.IsFileNewerThanLoaded()) {
     hr = m_settings.Refresh();
@@ -157,8 +170,17 @@ HRESULT CHandlePLSettings::RefreshDueFiles(bool& reloaded) {
   }
   // A failed load kept the old data, so publishing is right either way.
   PublishSnapshot();
+  ReportDecisionChanges(before);
   reloaded = true;
   return result;
+}
+
+void CHandlePLSettings::ReportDecisionChanges(const DecisionDigest& before) {
+  const std::string changes = DescribeDecisionChanges(before, DigestOfDecisions(m_snapshots.Current(), m_nHXID));
+  if (changes.empty()) return;
+  DebugLog("A reload changed the settings that decide downloads: %s", changes.c_str());
+  LogEventF(EVENTLOG_INFORMATION_TYPE, "The settings files %s and %s were reloaded; what decides downloads changed: %s.",
+            m_settings.GetPath().c_str(), m_linkCriteria.GetPath().c_str(), changes.c_str());
 }
 
 bool CHandlePLSettings::GetIntValue(int32_t settingID, int32_t& value, int32_t settingsID, int32_t engineID) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -88,6 +89,9 @@ class CHandlePLSettings {
   void AfterModuleSettingsLoad();
   HRESULT LoadBothFiles(std::string& settingsDirectory, const std::string& linkCriteriaDirectory);
   HRESULT RefreshDueFiles(bool& reloaded);
+  // One information event naming what a reload changed of the settings that
+  // decide downloads; none when nothing of them changed.
+  void ReportDecisionChanges(const std::map<std::string, std::string>& before);
 
   std::string m_strRegistryKey;
   CPLSettings m_settings;

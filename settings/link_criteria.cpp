@@ -47,6 +47,19 @@ bool CLinkCriteria::AddHX(TagItems& attributes, ReadContext& context) {
 bool CLinkCriteria::AddLink(TagItems& attributes, ReadContext& context) {
   int32_t criteria = 0;
   int32_t settings = 0;
+  // An ID read as atoi reads it would link another criteria ("2x" as 2) or
+  // a saturated one; such a link is not read.
+  for (size_t i = 0; i < attributes.size() && i < 2; ++i) {
+    int32_t* target = i == 0 ? &criteria : &settings;
+    if (attributes[i].value.vt == VT_EMPTY || ReadElementID(target, attributes[i].value)) continue;
+    std::string text;
+    VariantToString(&text, attributes[i].value);
+    context.mistakes.Add("The link-criteria file %s has a <LINK> whose %s \"%s\" is not a number (a plain decimal "
+                         "number, blanks around it allowed); it is not read, and its criteria is served as an "
+                         "unlinked one unless another link names it.",
+                         context.path.c_str(), i == 0 ? "CRITERIA_ID" : "SETTINGS_ID", text.c_str());
+    return false;
+  }
   if (attributes.size() == 2 && (attributes[0].value.vt == VT_EMPTY || attributes[1].value.vt == VT_EMPTY)) {
     std::string text;
     VariantToString(&text, attributes[0].value);
@@ -54,10 +67,8 @@ bool CLinkCriteria::AddLink(TagItems& attributes, ReadContext& context) {
                          "(attribute names are case-sensitive); it links criteria %d to settings %d.",
                          context.path.c_str(), text.c_str(),
                          attributes[0].value.vt == VT_EMPTY ? "CRITERIA_ID" : "SETTINGS_ID",
-                         static_cast<int>(SettingsTextToInt(text.c_str())), 0);
+                         static_cast<int>(criteria), 0);
   }
-  if (!attributes.empty()) GetIntFromVariant(&criteria, attributes[0].value);
-  if (attributes.size() > 1) GetIntFromVariant(&settings, attributes[1].value);
   // Links before the first readable HX element have no item to join.
   if (!context.currentHX) return false;
   auto it = context.links.find(*context.currentHX);
@@ -75,6 +86,7 @@ bool CLinkCriteria::AddLink(TagItems& attributes, ReadContext& context) {
 }
 
 HRESULT CLinkCriteria::LoadLinkCriteria(const std::string& path) {
+  CLoadFailureReport failure(path, HasLoaded());
   if (!FindFileExists(path)) {
     DebugLog("Load LoadLinkCriteria can not find file %s error %d", path.c_str(), 2);
     return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
@@ -93,12 +105,14 @@ HRESULT CLinkCriteria::LoadLinkCriteria(const std::string& path) {
     XMLLoadFailure parseFailure;
     hr = LoadXMLDocument(&document, _bstr_t(path), &parseFailure);
     if (FAILED(hr)) {
-      ReportUnreadableSettingsFile(path, parseFailure, HasLoaded());
+      failure.Report(parseFailure);
       throw hr;
     }
     hr = document.selectSingleNode(_bstr_t("HEXMOORS"), &root);
     if (FAILED(hr)) throw hr;
     context.path = path;
+    NoteRepeatedAttributes(document, "link-criteria file", path, context.mistakes);
+    if (root.IsNull()) context.rootName = document.RootElementName();
     _functTrans<CLinkCriteria, ReadContext> hxStep(this, &CLinkCriteria::AddHX, &context);
     _functTrans<CLinkCriteria, ReadContext> linkStep(this, &CLinkCriteria::AddLink, &context);
     hr = ForEachElementWithChildren(root, "HX", {"ID", "DESCR"}, hxStep, "LINK", {"CRITERIA_ID", "SETTINGS_ID"},
@@ -106,12 +120,19 @@ HRESULT CLinkCriteria::LoadLinkCriteria(const std::string& path) {
     NoteMistakes(root, context);
   } catch (HRESULT e) {
     DebugLogError(static_cast<DWORD>(e), "LoadLinkCriteria HRESULT exception %x", static_cast<unsigned>(e));
+    failure.ReportCode(e);
     return FAILED(e) ? e : E_FAIL;
   } catch (const _com_error& e) {
     DebugLogError(static_cast<DWORD>(e.Error()), "LoadCoreSettings com exception %x", static_cast<unsigned>(e.Error()));
+    failure.ReportCode(e.Error());
     return FAILED(e.Error()) ? e.Error() : E_FAIL;
+  } catch (const std::exception& e) {
+    DebugLogError(static_cast<DWORD>(E_FAIL), "LoadLinkCriteria General exception");
+    failure.ReportText(e.what());
+    return E_FAIL;
   } catch (...) {
     DebugLogError(static_cast<DWORD>(E_FAIL), "LoadLinkCriteria General exception");
+    failure.ReportText(nullptr);
     return E_FAIL;
   }
   if (FAILED(hr)) return hr;
@@ -130,10 +151,10 @@ HRESULT CLinkCriteria::LoadLinkCriteria(const std::string& path) {
 void CLinkCriteria::NoteMistakes(const CXMLNode& root, ReadContext& context) {
   const char* path = context.path.c_str();
   if (root.IsNull()) {
-    context.mistakes.Add("The link-criteria file %s has no <HEXMOORS> element (element names are case-sensitive); "
-                         "no criteria is linked, and every criteria is served as an unlinked one (settings 0, else "
-                         "the general settings).",
-                         path);
+    context.mistakes.Add("The link-criteria file %s has no <HEXMOORS> root element (element names are case-sensitive; "
+                         "the file's root is <%s>); no criteria is linked, and every criteria is served as an "
+                         "unlinked one (settings 0, else the general settings).",
+                         path, context.rootName.c_str());
     return;
   }
   // Element names the walk passes by: an <hx> or a <link> links nothing.

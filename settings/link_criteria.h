@@ -46,7 +46,8 @@ class CLinkCriteria : public CBasicSettings {
   struct ReadContext {
     LinkMap links;
     std::optional<int32_t> currentHX;
-    std::string path;  // the file, for the reports
+    std::string path;      // the file, for the reports
+    std::string rootName;  // the root element, when it is not <HEXMOORS>
     CSettingsMistakes mistakes;
   };
   // Reports what of the file this module cannot use.

@@ -2,6 +2,7 @@
 // key, each with the key's default, into a buffer of 2048 characters.
 #include "settings/load_init_ini.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -90,27 +91,45 @@ DWORD CLoadInitINI::Read(const char* section, const char* key, const char* defau
 int32_t CLoadInitINI::ReadCount(const char* section, const char* key, const char* defaultText) {
   char buffer[kValueBufferSize];
   Read(section, key, defaultText, buffer);
-  const int32_t count = SettingsTextToInt(buffer);
-  if (count <= kMaxIniCount) return count;
-  DebugLog("CLoadInitINI::ReadCount [%s] %s=%d is above %d", section, key, count, kMaxIniCount);
+  int32_t count = 0;
+  if (buffer[0] == '\0' || ReadSettingsNumber(buffer, 0, kMaxIniCount, &count)) return count;
+  DebugLog("CLoadInitINI::ReadCount [%s] %s=%s is not a count up to %d", section, key, buffer, kMaxIniCount);
   if (m_reportedCounts.insert(std::string(section) + "\n" + key).second) {
+    int32_t number = 0;
+    const bool tooHigh = ReadSettingsNumber(buffer, 0, INT32_MAX, &number);
     LogEventF(EVENTLOG_WARNING_TYPE,
-              "The conversion options file %s gives [%s] %s=%d, above the maximum of %d; it is read as 0, so none "
-              "of them is read.",
-              m_szPath, section, key, count, kMaxIniCount);
+              "The conversion options file %s gives [%s] %s=%s, %s %d; it is read as 0, so none of them is read.",
+              m_szPath, section, key, buffer, tooHigh ? "above the maximum of" : "which is not a whole number from 0 to",
+              kMaxIniCount);
   }
   return 0;
+}
+
+int32_t CLoadInitINI::ReadNumber(const char* section, const char* key, const char* text, const char* defaultText) {
+  const int32_t fallback = SettingsTextToInt(defaultText);
+  int32_t value = 0;
+  if (text[0] == '\0') return 0;
+  if (ReadSettingsNumber(text, INT32_MIN, INT32_MAX, &value)) return value;
+  // The default text of a few keys is a name that reads as 0: it is no
+  // mistake of the file's.
+  if (defaultText != nullptr && std::strcmp(text, defaultText) == 0) return fallback;
+  if (m_reportedCounts.insert(std::string(section) + "\n" + key).second) {
+    DebugLog("CLoadInitINI [%s] %s=%s is no whole number", section, key, text);
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "The conversion options file %s gives [%s] %s=%s, which is not a whole number; %d is used instead.",
+              m_szPath, section, key, text, static_cast<int>(fallback));
+  }
+  return fallback;
 }
 
 void CLoadInitINI::ReportFileOnce() {
   if (m_bFileReported || !m_pFile) return;
   if (!m_pFile->Opened()) {
     m_bFileReported = true;
-    DebugLog("CLoadInitINI the conversion options file %s cannot be opened", m_szPath);
+    DebugLog("CLoadInitINI the conversion options file %s %s", m_szPath, m_pFile->Failure().c_str());
     LogEventF(EVENTLOG_WARNING_TYPE,
-              "The conversion options file %s (setting 1) is missing or cannot be opened; every conversion option "
-              "takes its default.",
-              m_szPath);
+              "The conversion options file %s (setting 1) %s; every conversion option takes its default.", m_szPath,
+              m_pFile->Failure().c_str());
   } else if (m_pFile->FirstBadLine() > 0) {
     m_bFileReported = true;
     DebugLog("CLoadInitINI the conversion options file %s cannot read line %d", m_szPath, m_pFile->FirstBadLine());
@@ -131,7 +150,7 @@ CIniValue CLoadInitINI::ReadValue(const char* section, const IniOptionRow& row) 
       value.number = IsTrue(buffer) ? 1 : 0;
       break;
     case IniValueKind::Number:
-      value.number = SettingsTextToInt(buffer);
+      value.number = ReadNumber(section, row.key, buffer, row.defaultText);
       break;
     case IniValueKind::Name:
       value.number = ConversionConstantValue(buffer);
@@ -143,12 +162,12 @@ CIniValue CLoadInitINI::ReadValue(const char* section, const IniOptionRow& row) 
       value.text = SaveINIFileString(buffer);
       break;
     case IniValueKind::MaxMemory:
-      value.number = EqualsNoCase(buffer, "LONG_MAX") ? kLongMax : SettingsTextToInt(buffer);
+      value.number = EqualsNoCase(buffer, "LONG_MAX") ? kLongMax : ReadNumber(section, row.key, buffer, row.defaultText);
       break;
     case IniValueKind::FontSize: {
       const std::vector<std::string> items = ListItems(buffer);
       const size_t item = static_cast<size_t>(row.fontItem);
-      value.number = item < items.size() ? SettingsTextToInt(items[item].c_str()) : row.fontFallback;
+      value.number = item < items.size() ? ReadNumber(section, row.key, items[item].c_str(), "") : row.fontFallback;
       break;
     }
   }
@@ -194,7 +213,7 @@ void CLoadInitINI::ReadContents(CConversionRecords& records) {
       // Each item stands on its own: " TRUE" is not "TRUE".
       const char* item = items[level].c_str();
       records.headingValues[level][k] = row.kind == IniValueKind::Flag ? (IsTrue(item) ? 1 : 0)
-                                                                        : SettingsTextToInt(item);
+                                                                        : ReadNumber(kHeadingSection, row.key, item, "");
     }
   }
 }
@@ -216,7 +235,7 @@ void CLoadInitINI::ReadStyles(CConversionRecords& records) {
     style.markupEnd = SaveINIFileString(buffer);
     Read(section, "Flags", "", buffer);
     // A name combines no bits; a number may.
-    style.flags = buffer[0] == 'K' ? ConversionConstantValue(buffer) : SettingsTextToInt(buffer);
+    style.flags = buffer[0] == 'K' ? ConversionConstantValue(buffer) : ReadNumber(section, "Flags", buffer, "");
   }
 }
 
@@ -228,7 +247,7 @@ void CLoadInitINI::ReadTrackChanges(CConversionRecords& records) {
     records.trackChangesTexts[i] = SaveINIFileString(buffer);
   }
   Read(kTrackChangesSection, "RMSummary", kTrackChangesDefault, buffer);
-  records.rmSummary = SettingsTextToInt(buffer);
+  records.rmSummary = ReadNumber(kTrackChangesSection, "RMSummary", buffer, kTrackChangesDefault);
   records.authorStyleCount = ReadCount(kAuthorStyleSection, "Styles", "0");
   for (int32_t i = 0; i < records.authorStyleCount; ++i) {
     const std::string key = "RMAuthorStyle" + std::to_string(i);

@@ -51,6 +51,10 @@ class CLoadInitINI : public CLoadInit {
   // loader, which serves one load of the settings file.
   void ReportFileOnce();
   CIniValue ReadValue(const char* section, const IniOptionRow& row);
+  // A number of the file, read by the settings files' one number reader: a
+  // text that is no whole number is reported once per load (quoted as
+  // written) and gives what the key's default text gives.
+  int32_t ReadNumber(const char* section, const char* key, const char* text, const char* defaultText);
   void ReadTemplate(CConversionRecords& records);
   void ReadOptions(CConversionRecords& records);
   void ReadContents(CConversionRecords& records);

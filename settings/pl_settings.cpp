@@ -1,14 +1,18 @@
 #include "settings/pl_settings.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <initializer_list>
 #include <utility>
+#include <vector>
 
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
 #include "common/event_log.h"
 #include "common/string_operation.h"
 #include "platform/local_memory.h"
+#include "settings/numeric_settings.h"
 #include "settings/setting_ids.h"
 #include "settings/settings_text.h"
 
@@ -29,40 +33,57 @@ CXMLNode SelectOne(const CXMLNode& node, const char* xpath) {
   return found;
 }
 
-// An INFO row's ID or ON: text of fewer than 30 characters read with atoi.
+// An INFO row's ID or ON, read by the one number reader.
 bool ReadInfoNumber(const VARIANT& v, int32_t* out) {
   if (v.vt == VT_I4) {
     *out = v.lVal;
     return true;
   }
   if (v.vt != VT_BSTR) return false;
-  const char* text = v.bstrVal != nullptr ? v.bstrVal : "";
-  if (std::strlen(text) >= 30) return false;
-  *out = SettingsTextToInt(text);
-  return true;
+  return ReadSettingsNumber(v.bstrVal != nullptr ? v.bstrVal : "", 0, INT32_MAX, out);
 }
 
-template <class Map>
-void Put(Map& target, CBasicSettings::SettingItem&& item) {
-  const int32_t id = item.ID;
-  target.erase(id);
-  target.emplace(id, std::move(item));
+std::string TextOf(const VARIANT& v) {
+  std::string text;
+  CBasicSettings::VariantToString(&text, v);
+  return text;
+}
+
+// The elements the reader takes the first of and passes the others by.
+constexpr const char* kReadOnce[] = {"GENERALSETTINGS", "DEFAULTHIGHSPEED", "HIGHSPEED", "ENGINES", "ITEMS",
+                                     "SUMMARY", "GENERAL", "OPTIONS"};
+
+bool IsReadOnce(const std::string& name) {
+  for (const char* once : kReadOnce) {
+    if (name == once) return true;
+  }
+  return false;
 }
 
 // Child elements of parent whose names the reader does not know (names are
-// case-sensitive: an <item> is not an <ITEM>) are reported, not read.
+// case-sensitive: an <item> is not an <ITEM>), and a second one of a name
+// it reads once (an <ITEMS> added below the first), are reported, not read.
 void NoteUnreadElements(const CXMLNode& parent, std::initializer_list<const char*> known, const char* parentName,
                         const std::string& where, const std::string& path, CSettingsMistakes& mistakes) {
   if (parent.IsNull()) return;
   CXMLNodeList children;
   LONG length = 0;
   if (FAILED(parent.selectNodes(_bstr_t("*"), &children)) || FAILED(children.get_length(&length))) return;
+  std::vector<std::string> seen;
   for (LONG i = 0; i < length; ++i) {
     CXMLNode child;
     _bstr_t name;
     if (FAILED(children.get_item(i, &child)) || child.IsNull() || FAILED(child.get_nodeName(&name))) continue;
     bool isKnown = false;
     for (const char* k : known) isKnown = isKnown || name.str() == k;
+    const bool again = isKnown && IsReadOnce(name.str()) && std::find(seen.begin(), seen.end(), name.str()) != seen.end();
+    if (again) {
+      mistakes.Add("The settings file %s has a second <%s> in %s%s%s, which is not read: only the first one is; "
+                   "move what it holds into the first.",
+                   path.c_str(), name.c_str(), parentName, where.empty() ? "" : " of ", where.c_str());
+      continue;
+    }
+    seen.push_back(name.str());
     if (isKnown) continue;
     mistakes.Add("The settings file %s has an element <%s> in %s%s%s that is not read (element names are "
                  "case-sensitive); what it would set comes from the general settings or the built-in default.",
@@ -139,6 +160,7 @@ CPLSettings::~CPLSettings() = default;
 // ---- loading ---------------------------------------------------------------------
 
 HRESULT CPLSettings::LoadSettings(const std::string& path) {
+  CLoadFailureReport failure(path, HasLoaded());
   if (!FindFileExists(path)) {
     DebugLog("Load LoadSettings can not find file %s error %d", path.c_str(), 2);
     return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
@@ -169,13 +191,23 @@ HRESULT CPLSettings::LoadSettings(const std::string& path) {
     XMLLoadFailure parseFailure;
     hr = LoadXMLDocument(&document, _bstr_t(path), &parseFailure);
     if (FAILED(hr)) {
-      ReportUnreadableSettingsFile(path, parseFailure, HasLoaded());
+      failure.Report(parseFailure);
       throw hr;
     }
     hr = document.setProperty(_bstr_t("SelectionLanguage"), _variant_t("XPath"));
     if (FAILED(hr)) throw hr;
+    NoteRepeatedAttributes(document, "settings file", path, context.mistakes);
 
-    NoteUnreadElements(SelectOne(document, "SETTINGS"), {"GENERALSETTINGS", "DEFAULTHIGHSPEED", "HIGHSPEED", "SETTING"},
+    const CXMLNode root = SelectOne(document, "SETTINGS");
+    if (root.IsNull()) {
+      // Element names are case-sensitive: <settings> holds no setting this
+      // reader can see, and taken it would put every setting at its default.
+      failure.Report({"it has no <SETTINGS> root element (element names are case-sensitive; the file's root is <" +
+                          document.RootElementName() + ">)",
+                      0, 0});
+      throw static_cast<HRESULT>(E_FAIL);
+    }
+    NoteUnreadElements(root, {"GENERALSETTINGS", "DEFAULTHIGHSPEED", "HIGHSPEED", "SETTING"},
                        "<SETTINGS>", "", path, context.mistakes);
     const CXMLNode general = SelectOne(document, "SETTINGS/GENERALSETTINGS");
     NoteUnreadElements(general, {"ITEM"}, "<GENERALSETTINGS>", "", path, context.mistakes);
@@ -188,20 +220,36 @@ HRESULT CPLSettings::LoadSettings(const std::string& path) {
     next->m_defaultApps = next->m_apps;
     context.where = "<HIGHSPEED>";
     LoadHighSpeed(document, SelectOne(document, "SETTINGS/HIGHSPEED"), context);
-    LoadSettingSets(document, SelectOne(document, "SETTINGS"), "SETTING", context);
-    if (next->m_settingsSets.empty()) RefuseWithoutSettingsSet(path);
+    LoadSettingSets(document, root, "SETTING", context);
+    if (next->m_settingsSets.empty()) {
+      failure.MarkReported();
+      RefuseWithoutSettingsSet(path);
+    }
 
     ParseBuildByPassList(*next, &context.mistakes, path);
-    haveInterval = GetIntValue(*next, SettingReloadIntervalMinutes, interval, kDefaultSettingsID, kNoEngineID);
-    if (!LoadEngineIniFiles(*next, context)) throw E_FAIL;
+    CheckNumericSettings(*next, context);
+    haveInterval = ReadReloadInterval(*next, &interval);
+    if (!LoadEngineIniFiles(*next, context)) {
+      failure.Report({"the conversion options folder cannot be found: the file does not stand in a folder named "
+                      "Settings",
+                      0, 0});
+      throw static_cast<HRESULT>(E_FAIL);
+    }
   } catch (HRESULT e) {
     DebugLogError(static_cast<DWORD>(e), "LoadSettings HRESULT exception %x", static_cast<unsigned>(e));
+    failure.ReportCode(e);
     return FAILED(e) ? e : E_FAIL;
   } catch (const _com_error& e) {
     DebugLogError(static_cast<DWORD>(e.Error()), "LoadSettings com exception %x", static_cast<unsigned>(e.Error()));
+    failure.ReportCode(e.Error());
     return FAILED(e.Error()) ? e.Error() : E_FAIL;
+  } catch (const std::exception& e) {
+    DebugLogError(static_cast<DWORD>(E_FAIL), "LoadSettings General exception");
+    failure.ReportText(e.what());
+    return E_FAIL;
   } catch (...) {
     DebugLogError(static_cast<DWORD>(E_FAIL), "LoadSettings General exception");
+    failure.ReportText(nullptr);
     return E_FAIL;
   }
 
@@ -228,40 +276,83 @@ CPLSettings::CriteriaRecord& CPLSettings::CurrentSet(ReadContext& context) {
   return *it->second;
 }
 
+bool CPLSettings::PutItem(ItemMap& target, const TagItems& attributes, const char* element, ReadContext& context) {
+  NoteIncompleteItem(attributes, element, context.where, context.path, context.mistakes);
+  SettingItem item;
+  if (!ReadItem(attributes, &item)) {
+    if (attributes[0].value.vt != VT_EMPTY) {
+      context.mistakes.Add("The settings file %s has <%s ID=\"%s\"> in %s, whose ID is not a number (a plain decimal "
+                           "number, blanks around it allowed); it is not read.",
+                           context.path.c_str(), element, TextOf(attributes[0].value).c_str(), context.where.c_str());
+    }
+    return false;
+  }
+  const auto earlier = target.find(item.ID);
+  if (earlier != target.end()) {
+    // What SETTINGS.md has always said: the later one replaces the earlier.
+    // Said aloud, so that a copy left below an edit cannot loosen a level
+    // unseen.
+    const std::string before = TextOf(earlier->second.value);
+    const std::string after = TextOf(item.value);
+    context.mistakes.Add("The settings file %s has a second <%s ID=\"%d\"> in %s (VALUE \"%s\", then \"%s\"); the "
+                         "later one, \"%s\", is used.",
+                         context.path.c_str(), element, static_cast<int>(item.ID), context.where.c_str(), before.c_str(),
+                         after.c_str(), after.c_str());
+    target.erase(earlier);
+  }
+  const int32_t id = item.ID;
+  target.emplace(id, std::move(item));
+  return true;
+}
+
+void CPLSettings::CheckNumericSettings(CSettingsStore& store, ReadContext& context) {
+  const auto check = [&](ItemMap& items, const std::string& where) {
+    for (auto& [id, item] : items) {
+      const NumericSettingRule* rule = NumericSettingRuleOf(id);
+      if (rule == nullptr || item.value.vt != VT_BSTR) continue;
+      const std::string text = TextOf(item.value);
+      int32_t value = 0;
+      if (ReadSettingsNumber(text, rule->min, rule->max, &value)) continue;
+      context.mistakes.Add("The settings file %s gives setting %d the value \"%s\" in %s, which is not a whole number "
+                           "from %d to %d; %d is used instead.",
+                           context.path.c_str(), static_cast<int>(id), text.c_str(), where.c_str(),
+                           static_cast<int>(rule->min), static_cast<int>(rule->max), static_cast<int>(rule->instead));
+      item.value = _variant_t(std::to_string(rule->instead).c_str());
+    }
+  };
+  check(store.m_generalDefaults, "<GENERALSETTINGS>");
+  for (auto& [settingsID, set] : store.m_settingsSets) {
+    if (!set) continue;
+    const std::string where = "<SETTING ID=\"" + std::to_string(settingsID) + "\">";
+    check(set->m_items, where);
+    for (auto& [engineID, engine] : set->m_engines) {
+      if (engine) check(engine->m_measures, "<ENGINE ID=\"" + std::to_string(engineID) + "\"> of " + where);
+    }
+  }
+}
+
+bool CPLSettings::ReadReloadInterval(const CSettingsStore& store, int32_t* interval) {
+  return GetIntValue(store, SettingReloadIntervalMinutes, *interval, kDefaultSettingsID, kNoEngineID);
+}
+
 bool CPLSettings::AddGeneralItem(TagItems& attributes, ReadContext& context) {
   if (attributes.size() != 3) return false;
-  NoteIncompleteItem(attributes, "ITEM", context.where, context.path, context.mistakes);
-  SettingItem item;
-  if (!ReadItem(attributes, &item)) return false;
-  Put(context.store->m_generalDefaults, std::move(item));
-  return true;
+  return PutItem(context.store->m_generalDefaults, attributes, "ITEM", context);
 }
 
 bool CPLSettings::AddItem(TagItems& attributes, ReadContext& context) {
   if (attributes.size() != 3) return false;
-  NoteIncompleteItem(attributes, "ITEM", context.where, context.path, context.mistakes);
-  SettingItem item;
-  if (!ReadItem(attributes, &item)) return false;
-  Put(CurrentSet(context).m_items, std::move(item));
-  return true;
+  return PutItem(CurrentSet(context).m_items, attributes, "ITEM", context);
 }
 
 bool CPLSettings::AddMeasureItem(TagItems& attributes, ReadContext& context) {
   if (attributes.size() != 3 || context.engine == nullptr) return false;
-  NoteIncompleteItem(attributes, "MEASURE", context.where, context.path, context.mistakes);
-  SettingItem item;
-  if (!ReadItem(attributes, &item)) return false;
-  Put(context.engine->m_measures, std::move(item));
-  return true;
+  return PutItem(context.engine->m_measures, attributes, "MEASURE", context);
 }
 
 bool CPLSettings::AddOptionItem(TagItems& attributes, ReadContext& context) {
   if (attributes.size() != 3 || context.engine == nullptr) return false;
-  NoteIncompleteItem(attributes, "OPTION", context.where, context.path, context.mistakes);
-  SettingItem item;
-  if (!ReadItem(attributes, &item)) return false;
-  Put(context.engine->m_options, std::move(item));
-  return true;
+  return PutItem(context.engine->m_options, attributes, "OPTION", context);
 }
 
 bool CPLSettings::AddSetting(TagItems& attributes, ReadContext& context) {
@@ -312,8 +403,19 @@ bool CPLSettings::AddSummaryInfo(TagItems& attributes, ReadContext& context) {
                        "a row without an ID or ON is not read; one without a DESCR or VALUE is kept without it",
                        context.mistakes);
   InfoRow row;
-  // A row whose ID or ON cannot be read is not taken.
-  if (!ReadInfoNumber(attributes[0].value, &row.ID) || !ReadInfoNumber(attributes[3].value, &row.on)) return false;
+  // A row whose ID or ON cannot be read is not taken; a missing one is
+  // reported above.
+  const bool idRead = ReadInfoNumber(attributes[0].value, &row.ID);
+  if (!idRead || !ReadInfoNumber(attributes[3].value, &row.on)) {
+    const TAGITEM& bad = attributes[idRead ? 3 : 0];
+    if (bad.value.vt != VT_EMPTY) {
+      context.mistakes.Add("The settings file %s has <INFO ID=\"%s\"> in %s whose %s \"%s\" is not a number (a plain "
+                           "decimal number, blanks around it allowed); it is not read.",
+                           context.path.c_str(), TextOf(attributes[0].value).c_str(), context.where.c_str(),
+                           idRead ? "ON" : "ID", TextOf(bad.value).c_str());
+    }
+    return false;
+  }
   VariantToString(&row.description, attributes[1].value);
   VariantToString(&row.value, attributes[2].value);
   CriteriaRecord& set = CurrentSet(context);
@@ -339,7 +441,12 @@ bool CPLSettings::AddHighSpeedApp(TagItems& attributes, ReadContext& context) {
   const VARIANT& action = attributes[2].value;
   // An application without a readable action is not taken.
   if (action.vt != VT_BSTR || action.bstrVal == nullptr) return false;
-  app.action = SettingsTextToInt(action.bstrVal);
+  if (!ReadSettingsNumber(action.bstrVal, 1, 3, &app.action)) {
+    app.action = 2;
+    context.mistakes.Add("The settings file %s has an <APP> in %s whose ACTION \"%s\" is not 1, 2 or 3; 2 (both "
+                         "views) is used instead.",
+                         context.path.c_str(), context.where.c_str(), action.bstrVal);
+  }
   context.apps.push_back(std::move(app));
   return true;
 }

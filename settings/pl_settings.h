@@ -171,6 +171,15 @@ class CPLSettings : public CBasicSettings {
   bool AddOptionItem(TagItems& attributes, ReadContext& context);
   bool AddSummaryInfo(TagItems& attributes, ReadContext& context);
   bool AddItem(TagItems& attributes, ReadContext& context);
+  // Reads one ITEM, MEASURE or OPTION into target. Reports what stops short,
+  // an ID that is no number (the element is skipped) and a second element
+  // of one ID in one place (the later one is used, naming both values).
+  static bool PutItem(ItemMap& target, const TagItems& attributes, const char* element, ReadContext& context);
+  // Every numeric setting in every place is read in its range; what is not
+  // is reported and replaced by what its rule uses instead.
+  static void CheckNumericSettings(CSettingsStore& store, ReadContext& context);
+  // Setting 81 of the general settings, read after CheckNumericSettings.
+  static bool ReadReloadInterval(const CSettingsStore& store, int32_t* interval);
   bool AddHighSpeedApp(TagItems& attributes, ReadContext& context);
 
   HRESULT LoadHighSpeed(CXMLDocument& document, const CXMLNode& element, ReadContext& context);

@@ -26,6 +26,20 @@ void CSettingsMistakes::Report() {
   m_texts.clear();
 }
 
+void NoteRepeatedAttributes(const CXMLDocument& document, const char* fileWords, const std::string& path,
+                            CSettingsMistakes& mistakes) {
+  for (const CXMLDocument::RepeatedAttribute& repeated : document.FindRepeatedAttributes()) {
+    std::string values;
+    for (const std::string& value : repeated.values) values += (values.empty() ? "\"" : ", \"") + value + "\"";
+    const std::string element =
+        repeated.id.empty() || repeated.name == "ID" ? repeated.element : repeated.element + " ID=\"" + repeated.id + "\"";
+    mistakes.Add("The %s %s has <%s> with the attribute %s given %zu times (%s), which XML forbids; the first, \"%s\", "
+                 "is used.",
+                 fileWords, path.c_str(), element.c_str(), repeated.name.c_str(), repeated.values.size(), values.c_str(),
+                 repeated.values.front().c_str());
+  }
+}
+
 void ReportUnreadableSettingsFile(const std::string& path, const XMLLoadFailure& failure, bool settingsInForce) {
   // The parser's reason ends with a line break of its own.
   std::string reason = failure.reason;
@@ -41,4 +55,20 @@ void ReportUnreadableSettingsFile(const std::string& path, const XMLLoadFailure&
   DebugLog("The settings file %s cannot be read: %s%s; %s.", path.c_str(), reason.c_str(), where, outcome);
   LogEventF(EVENTLOG_ERROR_TYPE, "The settings file %s cannot be read: %s%s; %s.", path.c_str(), reason.c_str(), where,
             outcome);
+}
+
+void CLoadFailureReport::Report(const XMLLoadFailure& failure) {
+  if (m_bReported) return;
+  m_bReported = true;
+  ReportUnreadableSettingsFile(m_path, failure, m_bInForce);
+}
+
+void CLoadFailureReport::ReportCode(HRESULT hr) {
+  char text[96] = {};
+  std::snprintf(text, sizeof text, "the reader failed with error 0x%08X", static_cast<unsigned>(hr));
+  Report({text, 0, 0});
+}
+
+void CLoadFailureReport::ReportText(const char* what) {
+  Report({std::string("the reader failed: ") + (what != nullptr && *what != '\0' ? what : "unknown error"), 0, 0});
 }

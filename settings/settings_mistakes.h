@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/debug_log.h"
+#include "platform/msxml.h"
 #include "platform/win_types.h"
 
 class CSettingsMistakes {
@@ -23,6 +24,12 @@ class CSettingsMistakes {
   std::vector<std::string> m_texts;
 };
 
+// Each attribute given twice in one element of a loaded document (which XML
+// forbids and the parser lets pass), naming the value every reader uses: the
+// first. fileWords names the file ("settings file", "link-criteria file").
+void NoteRepeatedAttributes(const CXMLDocument& document, const char* fileWords, const std::string& path,
+                            CSettingsMistakes& mistakes);
+
 // What the parser said about a file it could not read; line 0 when it gave
 // none.
 struct XMLLoadFailure {
@@ -35,3 +42,22 @@ struct XMLLoadFailure {
 // reason (and line), and whether the settings in force stay or the file was
 // not loaded at all.
 void ReportUnreadableSettingsFile(const std::string& path, const XMLLoadFailure& failure, bool settingsInForce);
+
+// Reports, once per load, a load that failed: the parser's reason when the
+// parser gave one, else what stopped the reader. Every way a load of a
+// settings file can fail ends here, so none is left to the debug log alone.
+class CLoadFailureReport {
+ public:
+  CLoadFailureReport(const std::string& path, bool settingsInForce) : m_path(path), m_bInForce(settingsInForce) {}
+  void Report(const XMLLoadFailure& failure);
+  // A reader failure that is no parse error: an HRESULT, or an exception's text.
+  void ReportCode(HRESULT hr);
+  void ReportText(const char* what);
+  // Marks a failure that was reported in its own words.
+  void MarkReported() { m_bReported = true; }
+
+ private:
+  std::string m_path;
+  bool m_bInForce;
+  bool m_bReported = false;
+};

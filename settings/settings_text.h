@@ -12,7 +12,14 @@ int32_t SettingsTextToInt(const char* text);
 // A plain decimal number: one to nine digits and nothing else (no blank,
 // sign, fraction or base prefix). False for any other text.
 bool ReadPlainDecimal(const std::string& text, int32_t* value);
+// The one reader of the settings files' numbers and IDs: a decimal number,
+// blanks (space, tab) around it allowed, a "-" only when min is negative,
+// and nothing else ("+2", "2x", "0x2", "2.0" and "" are no numbers); false
+// also for a number outside [min, max], however many digits it has.
+bool ReadSettingsNumber(const std::string& text, int32_t min, int32_t max, int32_t* value);
 // strtol in base 10 or 16 ("0x" accepted in base 16), clamped to 32 bits.
 int32_t SettingsTextToLong(const std::string& text, int base);
+// The text without the blanks (space, tab) around it.
+std::string TrimBlanks(const std::string& text);
 // Every part, empty ones included ("a;;b;" gives a, "", b, "").
 std::vector<std::string> SplitAll(const std::string& text, char delimiter);

@@ -57,6 +57,18 @@ TEST_F(DebugLogWriter, ErrorVariantAppendsSystemTextAfterThreeBlanks) {
   EXPECT_EQ(std::string(511, 'y') + "   Access is denied.  ", g_captured[3]);
 }
 
+// Lines quote whole URLs and query strings; the session tokens a client
+// sends there reach no log, in whatever letter case, while the cookie lines
+// already shown by length stay as they are.
+TEST_F(DebugLogWriter, SessionTokensAreShownByLengthOnly) {
+  DebugLog("URL </owa/?ae=Item&Canary=abc_12-3&id=7> QueryString <USERCONTEXT=u%%3D1;x=2> Cookie <cadata=(26 bytes)>");
+  DebugLogError(5, "redirect <ev.owa?canary=&password=pw>");
+  ASSERT_EQ(2u, g_captured.size());
+  EXPECT_EQ("URL </owa/?ae=Item&Canary=(8 bytes)&id=7> QueryString <USERCONTEXT=(5 bytes);x=2> Cookie <cadata=(26 bytes)>",
+            g_captured[0]);
+  EXPECT_EQ("redirect <ev.owa?canary=(absent)&password=(2 bytes)>   Access is denied.  ", g_captured[1]);
+}
+
 TEST_F(DebugLogWriter, FailuresNeverReachTheCaller) {
   // A text that cannot be formatted (no multi-byte form of this character in
   // the C locale) is dropped, not written in part.

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,6 +60,33 @@ TEST(SharedMemory, CreatedForOwnerAndGroupOnlyThenOpenedBySecondCaller) {
   CSharedMemory::UnmapView(b, 4096);
   EXPECT_TRUE(CSharedMemory::Remove(name.c_str()));
   EXPECT_FALSE(CSharedMemory::Remove(name.c_str()));
+}
+
+// /dev/shm is everyone's: an object made first under the ring's or the
+// lock's name by another user is refused, and one of ours left open to
+// others is closed before use.
+TEST(SharedMemory, AnObjectAnotherUserMadeFirstIsRefused) {
+  const std::string name = UniqueName("squat");
+  const std::string path = ShmNameFromWindowsName(name.c_str());
+  CSharedMemory::Remove(name.c_str());
+  const int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(0, fchmod(fd, 0666));
+  CSharedMemory shm;
+  bool created = true;
+  ASSERT_TRUE(shm.CreateOrOpen(name.c_str(), 4096, created));
+  EXPECT_FALSE(created);
+  struct stat st{};
+  ASSERT_EQ(0, fstat(fd, &st));
+  EXPECT_EQ(0660u, st.st_mode & 0777u);
+  shm.Close();
+  if (geteuid() == 0 && fchown(fd, 54321, 54321) == 0) {
+    EXPECT_NE("", WhyNamedSectionIsRefused(name.c_str()));
+    EXPECT_FALSE(shm.CreateOrOpen(name.c_str(), 4096, created));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+  }
+  close(fd);
+  CSharedMemory::Remove(name.c_str());
 }
 
 TEST(SharedMemory, FailuresLeaveAnErrorCode) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 #include <sstream>
@@ -55,6 +57,37 @@ TEST_F(EventLogTest, ReportsUpToSixStringsOnlyWhileRegistered) {
   EXPECT_EQ(lines[0], "Quenlith Pellora\tERROR\t0x6000006F\t2\t1\t2\t3\t4\t5\t6");
   EXPECT_EQ(lines[1], "Quenlith Pellora\tWARNING\t0x60000074\t0\ta\\tb\\nc");
   EXPECT_EQ(lines[2], "Quenlith Pellora\tINFORMATION\t0x60000065\t0\tQuenlith Pellora started and serves requests.");
+}
+
+// Events name users and paths: a file an older version made open to others
+// (0644) is closed to them before the next line goes in.
+TEST_F(EventLogTest, AnEventFileOpenToOthersIsClosedToThem) {
+  std::ofstream(dir.Path() + "events.txt") << "old\n";
+  std::filesystem::permissions(dir.Path() + "events.txt", std::filesystem::perms(0644));
+  CEventLog log;
+  ASSERT_TRUE(log.Register("Test Source"));
+  EXPECT_EQ(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "x"), 0u);
+  EXPECT_EQ(std::filesystem::perms::none,
+            std::filesystem::status(dir.Path() + "events.txt").permissions() & std::filesystem::perms::others_all);
+  EXPECT_EQ(2u, Lines().size());
+}
+
+// In a folder every user may write to, a link another user put under the
+// name first would take the lines to a file of the link's choosing.
+TEST_F(EventLogTest, ALinkAnotherUserPlantedInAnOpenFolderIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a link as another user";
+  const std::string open = dir.Path() + "open";
+  std::filesystem::create_directory(open);
+  std::filesystem::permissions(open, std::filesystem::perms(01777));
+  const std::string target = dir.Path() + "target.txt";
+  std::ofstream(target) << "";
+  ASSERT_EQ(0, symlink(target.c_str(), (open + "/events.txt").c_str()));
+  ASSERT_EQ(0, lchown((open + "/events.txt").c_str(), 54321, 54321));
+  SetEventReportFile(open + "/events.txt");
+  CEventLog log;
+  ASSERT_TRUE(log.Register("Test Source"));
+  EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "x"), 0u);
+  EXPECT_EQ(0u, std::filesystem::file_size(target));
 }
 
 TEST_F(EventLogTest, FormattedReportsGoToTheModuleEventLog) {

@@ -46,6 +46,13 @@ TEST(XmlDocument, LoadReportsParseErrorWithCodeLineAndPosition) {
   EXPECT_EQ(code, LoadXMLDocument(&other, _bstr_t(path)));
   EXPECT_EQ(static_cast<HRESULT>(0x80070002u), LoadXMLDocument(&other, _bstr_t(dir.Path() + "none.xml")));
   EXPECT_EQ(E_FAIL, ReportXMLParseError(error));
+
+  // A second root, which XML forbids, refuses the file where it starts:
+  // what stands in it would go unread.
+  EXPECT_EQ(XML_E_MULTIPLE_ROOTS, LoadXMLDocument(&other, _bstr_t(dir.Write("two.xml", "<A/>\n<A><B/></A>"))));
+  other.get_parseError(&error);
+  error.get_line(&line);
+  EXPECT_EQ(2, line);
 }
 
 TEST(XmlDocument, SelectionOfOneNodeListsAndAttributes) {

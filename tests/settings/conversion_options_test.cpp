@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -61,7 +62,9 @@ const char* kSets =
 
 class ConversionOptions : public ::testing::Test {
  protected:
-  void WriteIni(const std::string& text) const { tree.dir.Write("Vendor/Product/Engine/ini/conv.ini", text); }
+  void WriteIni(const std::string& text, const std::string& name = "conv.ini") const {
+    tree.dir.Write("Vendor/Product/Engine/ini/" + name, text);
+  }
   HRESULT Load(const std::string& iniSetting = "conv.ini") {
     tree.WriteModule(ModuleSettings(Item(1, iniSetting), kSets));
     return settings.LoadSettings(tree.ModulePath());
@@ -144,7 +147,7 @@ TEST_F(ConversionOptions, ValuesAreReadAsTheirKeysSay) {
   const OptionRows rows = Rows(1);
   EXPECT_EQ(0, rows.Int(54));  // only "TRUE" is true
   EXPECT_EQ(longText, rows.Text(1));
-  EXPECT_EQ(42, rows.Int(175));
+  EXPECT_EQ(0, rows.Int(175));  // "42abc" is no number: reported, and its default is used
   EXPECT_EQ(0, rows.Int(66));
   EXPECT_EQ(2147483647, rows.Int(172));
   EXPECT_EQ(7, rows.Int(160));
@@ -312,6 +315,22 @@ TEST_F(ConversionOptions, ACountAboveTheMaximumIsReportedAndReadAsZero) {
     EXPECT_EQ(std::string::npos, text.find(expected, first + 1)) << expected << "\n" << text;
   }
   EXPECT_EQ(std::string::npos, text.find("Styles=1000")) << text;
+
+  // A count the number reader cannot read is no count either, quoted as
+  // written: read with atoi, "+1001" would pass a check made on its text.
+  SetEventReportFile(tree.dir.Path() + "events2.txt");
+  SetModuleEventLog(&log);
+  WriteIni("[KVStyle]\nNumStyles=+1001\n");
+  EXPECT_EQ(S_OK, Load());
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  EXPECT_EQ(VT_NULL, Rows(1).Find(180).vt);
+  std::ifstream in2(tree.dir.Path() + "events2.txt");
+  std::stringstream events2;
+  events2 << in2.rdbuf();
+  EXPECT_NE(std::string::npos, events2.str().find("gives [KVStyle] NumStyles=+1001, which is not a whole number from "
+                                                  "0 to 1000; it is read as 0"))
+      << events2.str();
 }
 
 // What a Windows editor saves: UTF-16 with its byte-order mark, or lines
@@ -325,7 +344,10 @@ TEST_F(ConversionOptions, WindowsEditorsFilesReadAsTheirTextAndMistakesAreReport
     utf16 += '\0';
   }
   utf16 += std::string("\xE9\0t\0\xE9\0<\0/\0b\0>\0", 14);
-  for (const std::string& file : {utf8, utf16, std::string("[KVHTMLTemplateEx]\rbHardPageMakesNewBlock=TRUE\r"
+  // The same text in UTF-16 big-endian: each unit's bytes swapped.
+  std::string utf16be = utf16;
+  for (size_t i = 0; i + 1 < utf16be.size(); i += 2) std::swap(utf16be[i], utf16be[i + 1]);
+  for (const std::string& file : {utf8, utf16, utf16be, std::string("[KVHTMLTemplateEx]\rbHardPageMakesNewBlock=TRUE\r"
                                                            "szMainTop=<b>\xC3\xA9t\xC3\xA9</b>\r")}) {
     WriteIni(file);
     ASSERT_EQ(S_OK, Load());
@@ -340,15 +362,32 @@ TEST_F(ConversionOptions, WindowsEditorsFilesReadAsTheirTextAndMistakesAreReport
   EXPECT_EQ(S_OK, Load("missing.ini"));
   WriteIni("[KVHTMLTemplateEx]\nbHardPageMakesNewBlock=TRUE\nthis line is no key\n");
   EXPECT_EQ(S_OK, Load());
+  EXPECT_EQ(1, Rows(1).Int(54));
+  WriteIni("first line is no key\n[KVHTMLTemplateEx]\n", "first.ini");
+  EXPECT_EQ(S_OK, Load("first.ini"));
+  // Without its byte-order mark UTF-16 cannot be told from other bytes
+  // safely; a folder is no file. Both are said, and the defaults apply.
+  WriteIni(utf16.substr(2), "nomark.ini");
+  EXPECT_EQ(S_OK, Load("nomark.ini"));
+  std::filesystem::create_directories(tree.dir.Path() + "Vendor/Product/Engine/ini/folder.ini");
+  EXPECT_EQ(S_OK, Load("folder.ini"));
   SetModuleEventLog(nullptr);
   SetEventReportFile("");
-  EXPECT_EQ(1, Rows(1).Int(54));
   std::ifstream in(tree.dir.Path() + "events.txt");
   std::stringstream events;
   events << in.rdbuf();
   EXPECT_NE(std::string::npos, events.str().find("Engine/ini/missing.ini (setting 1) is missing")) << events.str();
   EXPECT_NE(std::string::npos, events.str().find("Engine/ini/conv.ini has lines that cannot be read, the first at "
                                                  "line 3"))
+      << events.str();
+  EXPECT_NE(std::string::npos, events.str().find("Engine/ini/first.ini has lines that cannot be read, the first at "
+                                                 "line 1"))
+      << events.str();
+  EXPECT_NE(std::string::npos, events.str().find("Engine/ini/nomark.ini (setting 1) cannot be read: it is in UTF-16 "
+                                                 "without a byte-order mark"))
+      << events.str();
+  EXPECT_NE(std::string::npos, events.str().find("Engine/ini/folder.ini (setting 1) cannot be read: it is a folder, "
+                                                 "not a file; every conversion option takes its default."))
       << events.str();
 }
 

@@ -78,27 +78,31 @@ TEST_F(PLSettingsFile, ValueConversionsKeepThePresetOnFailure) {
   EXPECT_TRUE(settings.GetIntValue(11, v, -1, 0));
   EXPECT_EQ(-1, v);  // an empty text reads as true and writes nothing
   EXPECT_TRUE(settings.GetIntValue(12, v, -1, 0));
-  EXPECT_EQ(0, v);  // no digits
+  EXPECT_EQ(1, v);  // no digits: setting 12's rule
 
   std::string s = "preset";
   EXPECT_FALSE(settings.GetStringValue(11, s, -1, 0));
   EXPECT_EQ("preset", s);
+  // Setting 12 is a number: a text that is none is replaced at the load by
+  // the value its rule uses instead, for every reader.
   ci_string ci;
   EXPECT_TRUE(settings.GetStringValueCI(12, ci, -1, 0));
-  EXPECT_EQ(ci_string("TEXT"), ci);
+  EXPECT_EQ(ci_string("1"), ci);
 
   // An ITEM without DESCR stops reading there: its value is empty.
   v = -1;
   EXPECT_FALSE(settings.GetIntValue(20, v, 1, -1));
   EXPECT_EQ(-1, v);
-  // A 30-character ID drops the element; an ID without digits is ID 0.
-  EXPECT_TRUE(settings.GetStringValue(0, s, 1, -1));
-  EXPECT_EQ("zero", s);
+  // An ID that is no number (30 digits, no digits) drops the element: read as
+  // atoi reads it, "abc" would stand in for item 0.
+  EXPECT_FALSE(settings.GetStringValue(0, s, 1, -1));
+  EXPECT_EQ("preset", s);
 }
 
-// IDs of up to 29 characters are read (as their first 19); 30 are refused
-// and the item keeps the ID it had.
-TEST(SettingItemId, ThirtyCharactersAreTheLimit) {
+// An item's ID is read by the one number reader: blanks around it are what
+// a hand-typed file has; "43abc", "+43", "43-old" and a number beyond 32
+// bits name no item, and the item keeps the ID it had.
+TEST(SettingItemId, ReadByTheNumberReader) {
   auto attributes = [](const std::string& id) {
     CBasicSettings::TagItems items(3);
     items[0].value = _variant_t(id.c_str());
@@ -107,10 +111,14 @@ TEST(SettingItemId, ThirtyCharactersAreTheLimit) {
   };
   CBasicSettings::SettingItem item;
   item.ID = 5;
-  EXPECT_FALSE(CBasicSettings::ReadItem(attributes("7" + std::string(29, ' ')), &item));
-  EXPECT_EQ(5, item.ID);
-  EXPECT_TRUE(CBasicSettings::ReadItem(attributes("7" + std::string(28, ' ')), &item));
+  for (const char* id : {"43abc", "+43", "43-old", "99999999999999999999", "", "0x2B"}) {
+    EXPECT_FALSE(CBasicSettings::ReadItem(attributes(id), &item)) << id;
+    EXPECT_EQ(5, item.ID) << id;
+  }
+  EXPECT_TRUE(CBasicSettings::ReadItem(attributes("7" + std::string(29, ' ')), &item));
   EXPECT_EQ(7, item.ID);
+  EXPECT_TRUE(CBasicSettings::ReadItem(attributes(" 2147483647\t"), &item));
+  EXPECT_EQ(2147483647, item.ID);
 }
 
 TEST_F(PLSettingsFile, EngineOptionsHaveNoFallbackAndTakeEngineBeforeSet) {
@@ -152,10 +160,10 @@ TEST_F(PLSettingsFile, RecordsOfSetsEnginesSummaryAndLists) {
   EXPECT_STREQ("50", cell.bstrVal);
   VariantClear(&cell);
 
-  // Row 1 was removed by its ON=0 twin; a 25-character ID still converts.
-  ASSERT_EQ(2u, one.m_summary.size());
+  // Row 1 was removed by its ON=0 twin; an ID beyond the 32-bit range is
+  // no number, and its row is not read.
+  ASSERT_EQ(1u, one.m_summary.size());
   EXPECT_EQ(2, one.m_summary[0].ID);
-  EXPECT_EQ(2147483647, one.m_summary[1].ID);
 
   EXPECT_EQ((std::set<ci_string>{"exe", "bat"}), one.m_bannedList);  // stops at the empty piece
   EXPECT_TRUE(store.m_settingsSets.at(2)->m_bannedList.empty());     // general 42 is not split into sets

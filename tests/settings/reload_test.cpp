@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -240,6 +242,66 @@ TEST_F(Reload, AFileThatCannotBeReadIsReportedOncePerChange) {
   EXPECT_NE(std::string::npos, reports[0].find("mismatch at line 3, position ")) << reports[0];
   EXPECT_NE(std::string::npos, reports[1].find(" at line ")) << reports[1];
   EXPECT_NE(std::string::npos, reports[2].find("the file is missing")) << reports[2];
+}
+
+// What a reload changes of the settings that decide downloads is said in
+// one information event; turning the checks off (74 = 0) is said too. A
+// folder in place of the file, or a root element in another case, keeps the
+// settings in force and is reported by the file's name and the reason.
+TEST_F(Reload, ChangesOfDecisionsAndFilesThatCannotBeReadAreReported) {
+  const std::string events = tree.dir.Path() + "events.txt";
+  SetEventReportFile(events);
+  CEventLog eventLog;
+  ASSERT_TRUE(eventLog.Register("Quenlith Pellora"));
+  SetModuleEventLog(&eventLog);
+  bool reloaded = false;
+  tree.WriteModule(ModuleSettings(Item(2, "1") + Item(81, "0") + Item(43, "2") + Item(85, "1"), ""));
+  SetFileTimeSeconds(tree.ModulePath(), 1000000100);
+  WriteLinks("2", 1000000100);
+  EXPECT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
+  // Nothing that decides changes: no event.
+  tree.WriteModule(ModuleSettings(Item(2, "3") + Item(81, "0") + Item(43, "2") + Item(85, "1"), ""));
+  SetFileTimeSeconds(tree.ModulePath(), 1000000150);
+  EXPECT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
+
+  const std::string path = tree.ModulePath();
+  std::remove(path.c_str());
+  std::filesystem::create_directory(path);
+  EXPECT_LT(holder.RefreshIfNeeded(reloaded), 0);
+  std::filesystem::remove(path);
+  // A pipe would hold the reload, and every request waiting on it.
+  ASSERT_EQ(0, mkfifo(path.c_str(), 0600));
+  EXPECT_LT(holder.RefreshIfNeeded(reloaded), 0);
+  std::filesystem::remove(path);
+  tree.WriteModule("<?xml version=\"1.0\"?>\n<settings><SETTING ID=\"1\" DESCR=\"d\"/></settings>");
+  SetFileTimeSeconds(path, 1000000200);
+  EXPECT_LT(holder.RefreshIfNeeded(reloaded), 0);
+  EXPECT_EQ(3, Setting2());
+  tree.WriteModule(ModuleSettings(Item(2, "3") + Item(81, "0") + Item(74, "0"), ""));
+  SetFileTimeSeconds(path, 1000000300);
+  EXPECT_EQ(S_OK, holder.RefreshIfNeeded(reloaded));
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+
+  std::ifstream in(events);
+  std::vector<std::string> reports;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("conversion options file") == std::string::npos) reports.push_back(line);
+  }
+  ASSERT_EQ(6u, reports.size()) << ::testing::PrintToString(reports);
+  EXPECT_EQ("Quenlith Pellora\tINFORMATION\t0x60000074\t0\tThe settings files " + path + " and " + tree.LinksPath() +
+                " were reloaded; what decides downloads changed: the link of criteria 1 (\"settings 1\" -> \"settings "
+                "2\"), setting 43 of <GENERALSETTINGS> (none -> \"2\"), setting 85 of <GENERALSETTINGS> (none -> \"1\").",
+            reports[0]);
+  EXPECT_NE(std::string::npos, reports[1].find(path + " cannot be read: it is a folder, not a file; the settings in "
+                                               "force stay"))
+      << reports[1];
+  EXPECT_NE(std::string::npos, reports[2].find(path + " cannot be read: it is not a regular file")) << reports[2];
+  EXPECT_NE(std::string::npos, reports[3].find(path + " cannot be read: it has no <SETTINGS> root element (element "
+                                               "names are case-sensitive; the file's root is <settings>)"))
+      << reports[3];
+  EXPECT_NE(std::string::npos, reports[4].find("Setting 74 of the settings file " + path + " is 0")) << reports[4];
+  EXPECT_NE(std::string::npos, reports[5].find("setting 43 of <GENERALSETTINGS> (\"2\" -> none)")) << reports[5];
 }
 
 // Both switches of the module file are read anew by every reload: the

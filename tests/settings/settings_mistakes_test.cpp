@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -130,6 +131,14 @@ TEST(SettingsMistakes, BypassListEntriesThatCannotBeReadAreReported) {
   ExpectOnce(all, module + " has the entry \"Administrators\" in the bypass list (settings 48 and 49), which is not "
                            "a SID (S-1-...); it is ignored");
   ExpectOnce(all, module + " has an empty entry in the bypass list (settings 48 and 49); it is skipped");
+
+  // Blanks around an entry are ignored, and a ";" that ends the list (after
+  // a blank too) holds no entry.
+  tree.WriteModule(ModuleSettings(Item(48, " S-1-5-32-544 ; S-1-5-21-1-2-3-500 ; "), ""));
+  CHandlePLSettings trimmed;
+  const std::string clean = EventsOfLoad(tree, trimmed).substr(all.size());
+  EXPECT_EQ(2u, trimmed.GetPLSettings().Store().m_byPassList.size());
+  EXPECT_EQ(std::string::npos, clean.find("bypass list")) << clean;
 }
 
 // Every element list is checked alike: a child the reader does not know, an
@@ -139,10 +148,12 @@ TEST(SettingsMistakes, EveryElementListIsChecked) {
   const std::string set1 =
       "<SETTING ID=\"1\" DESCR=\"a\"><ENGINES><engine ID=\"2\" DESCR=\"e\"/>"
       "<ENGINE ID=\"0\" DESCR=\"e\"><GENERAL><measure ID=\"3\" DESCR=\"d\" VALUE=\"1\"/></GENERAL>"
-      "<OPTIONS><option ID=\"4\" DESCR=\"d\" VALUE=\"1\"/><OPTION ID=\"5\" DESCR=\"d\"/></OPTIONS><Options/></ENGINE>"
+      "<OPTIONS><option ID=\"4\" DESCR=\"d\" VALUE=\"1\"/><OPTION ID=\"5\" DESCR=\"d\"/></OPTIONS><Options/><OPTIONS/></ENGINE>"
       "<ENGINE IDX=\"8\" DESCR=\"e\"/></ENGINES>"
-      "<SUMMARY><info ID=\"1\"/><INFO ID=\"2\" DESCR=\"d\" VALUE=\"v\"/></SUMMARY></SETTING>"
-      "<SETTING ID=\"one\" DESCR=\"b\"/>";
+      "<SUMMARY><info ID=\"1\"/><INFO ID=\"2\" DESCR=\"d\" VALUE=\"v\"/><INFO ID=\"3\" DESCR=\"d\" VALUE=\"v\" "
+      "ON=\"yes\"/></SUMMARY></SETTING>"
+      "<SETTING ID=\"one\" DESCR=\"b\"/>"
+      "<SETTING ID=\"2\" DESCR=\"c\"><ITEMS/><ITEMS>" + Item(43, "0") + "</ITEMS></SETTING>";
   const std::string highSpeed = "<DEFAULTHIGHSPEED><app/></DEFAULTHIGHSPEED>"
                                 "<HIGHSPEED><APP NAME=\"n\" Extension=\"doc\"/></HIGHSPEED>";
   tree.WriteModule(ModuleSettings("", set1, highSpeed));
@@ -160,11 +171,67 @@ TEST(SettingsMistakes, EveryElementListIsChecked) {
         "a <ENGINE> element in <ENGINES> of <SETTING ID=\"1\"> without an ID attribute",
         "an element <info> in <SUMMARY> of <SETTING ID=\"1\"> that is not read",
         "an <INFO> in <SUMMARY> of <SETTING ID=\"1\"> without the ON attribute",
+        "<INFO ID=\"3\"> in <SUMMARY> of <SETTING ID=\"1\"> whose ON \"yes\" is not a number",
         "a <SETTING> element in <SETTINGS> whose ID \"one\" is not a number",
         "an element <app> in <DEFAULTHIGHSPEED> that is not read",
-        "an <APP> in <HIGHSPEED> without the ACTION attribute"}) {
+        "an <APP> in <HIGHSPEED> without the ACTION attribute",
+        "a second <ITEMS> in <SETTING ID=\"2\">, which is not read: only the first one is",
+        "a second <OPTIONS> in " + engine0 + ", which is not read"}) {
     ExpectOnce(all, module + " has " + text);
   }
+}
+
+// Every ID and every numeric setting is read by the one number reader: an
+// ID it cannot read is skipped, not read as atoi reads it ("43abc" as item
+// 43, "2x" as set 2, a saturated criteria); a second item of one ID, a
+// number out of its range and a repeated attribute are reported with what
+// is used instead. No mistake loosens a level unseen.
+TEST(SettingsMistakes, IdsAndNumbersAreReadByOneReader) {
+  CInstallTree tree;
+  const std::string raw = "<ITEM ID=\"43abc\" DESCR=\"d\" VALUE=\"1\"/><ITEM ID=\"+43\" DESCR=\"d\" VALUE=\"1\"/>"
+                          "<ITEM ID=\"43-old\" DESCR=\"d\" VALUE=\"1\"/>"
+                          "<ITEM ID=\"3\" DESCR=\"d\" VALUE=\"0\" VALUE=\"1\"/>";
+  const std::string sets = "<SETTING ID=\"1\" DESCR=\"d\"><ITEMS>" + Item(43, "0") + raw + Item(2, "") +
+                           "</ITEMS></SETTING><SETTING ID=\"2\" DESCR=\"d\"><ITEMS>" + Item(43, "0") + Item(43, "1") +
+                           "</ITEMS></SETTING>";
+  tree.WriteModule(ModuleSettings(Item(81, "99999999999999999999") + Item(74, "-1"), sets));
+  tree.WriteLinks(Links("<HX ID=\"3\"><LINK CRITERIA_ID=\"5\" SETTINGS_ID=\"2x\"/>"
+                        "<LINK CRITERIA_ID=\"99999999999999999999\" SETTINGS_ID=\"1\"/>"
+                        "<LINK CRITERIA_ID=\" 6 \" SETTINGS_ID=\"2\"/></HX>"));
+  CHandlePLSettings holder;
+  const std::string all = EventsOfLoad(tree, holder);
+  const std::string module = "The settings file " + tree.ModulePath();
+  for (const char* id : {"43abc", "+43", "43-old"}) {
+    ExpectOnce(all, module + " has <ITEM ID=\"" + id + "\"> in <SETTING ID=\"1\">, whose ID is not a number");
+  }
+  EXPECT_EQ(0, holder.ReadLevel(43, 1, 0).level);
+  ExpectOnce(all, module + " has a second <ITEM ID=\"43\"> in <SETTING ID=\"2\"> (VALUE \"0\", then \"1\"); the "
+                           "later one, \"1\", is used.");
+  ExpectOnce(all, module + " has <ITEM ID=\"3\"> with the attribute VALUE given 2 times (\"0\", \"1\"), which XML "
+                           "forbids; the first, \"0\", is used.");
+  int32_t value = -5;
+  EXPECT_TRUE(holder.GetIntValue(3, value, 1, 0));
+  EXPECT_EQ(0, value);
+  ExpectOnce(all, module + " gives setting 81 the value \"99999999999999999999\" in <GENERALSETTINGS>, which is not a "
+                           "whole number from 0 to 1440; 15 is used instead.");
+  EXPECT_EQ(15, holder.GetPLSettings().GetReloadInterval());
+  ExpectOnce(all, module + " gives setting 74 the value \"-1\" in <GENERALSETTINGS>, which is not a whole number "
+                           "from 0 to 2147483647; 1 is used instead.");
+  EXPECT_TRUE(holder.IsRefreshEnabled());
+  // An empty opening switch restricts, as the value that restricts is used.
+  ExpectOnce(all, module + " gives setting 2 the value \"\" in <SETTING ID=\"1\">, which is not a whole number from "
+                           "0 to 2147483647; 0 is used instead.");
+  EXPECT_TRUE(holder.GetIntValue(2, value, 1, 0));
+  EXPECT_EQ(0, value);
+
+  const std::string links = "The link-criteria file " + tree.LinksPath();
+  ExpectOnce(all, links + " has a <LINK> whose SETTINGS_ID \"2x\" is not a number");
+  ExpectOnce(all, links + " has a <LINK> whose CRITERIA_ID \"99999999999999999999\" is not a number");
+  int32_t settingsID = -1;
+  EXPECT_FALSE(holder.GetLinkCriteriaSetting(5, settingsID));
+  EXPECT_FALSE(holder.GetLinkCriteriaSetting(INT32_MAX, settingsID));
+  EXPECT_TRUE(holder.GetLinkCriteriaSetting(6, settingsID));
+  EXPECT_EQ(2, settingsID);
 }
 
 // A level is a plain decimal number; any other text, the empty one included,

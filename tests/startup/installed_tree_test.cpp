@@ -6,8 +6,11 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/file_text.h"
 #include "support/temp_dir.h"
@@ -68,6 +71,86 @@ TEST(InstalledTree, StartsFromCmakeInstallAndHxhostSaysWhyItCannot) {
   EXPECT_NE(failed.output.find("failed; the module reported:\n  ERROR 0x6000006F: "), std::string::npos)
       << failed.output;
   EXPECT_NE(failed.output.find("Loading Settings failed " + links), std::string::npos) << failed.output;
+}
+
+// The settings of an installed tree are the administrator's: another
+// install keeps them and puts the shipped copies beside them. With the debug
+// log on at every kind, no cookie value of the sample requests reaches a log
+// or event file, and nothing the module makes is open to others, whatever
+// the umask.
+TEST(InstalledTree, AnotherInstallKeepsTheSettingsAndTheLogsHoldNoSecrets) {
+  CTempDir dir;
+  const std::string root = dir.Path() + "tree";
+  const std::string install =
+      Quoted(HX_CMAKE_COMMAND) + " --install " + Quoted(HX_BINARY_DIR) + " --prefix " + Quoted(root);
+  ASSERT_EQ(Shell(install).status, 0);
+  const std::string settings = root + "/Quenlith/Pellora/Settings/HXSettings.xml";
+  const std::string ring = "hxtest-" + fs::path(dir.Path()).parent_path().filename().string() + ".log";
+  std::string xml = ReadFile(settings);
+  const auto set = [&xml](const std::string& id, const std::string& value) {
+    const std::string from = "<ITEM ID=\"" + id + "\"";
+    const size_t at = xml.find(from);
+    const size_t end = xml.find("/>", at);
+    xml.replace(at, end - at, from + " DESCR=\"d\" VALUE=\"" + value + "\"");
+  };
+  set("13", "1024");
+  set("43", "2");
+  xml.insert(xml.find("</GENERALSETTINGS>"), "<ITEM ID=\"23\" DESCR=\"d\" VALUE=\"" + ring + "\"/>");
+  std::ofstream(settings, std::ios::trunc) << xml;
+  // A link to a file on a share not yet mounted is the administrator's too.
+  const std::string ini = root + "/Quenlith/Pellora/Engine/ini/PelloraConv.ini";
+  fs::remove(ini);
+  fs::create_symlink(dir.Path() + "share/PelloraConv.ini", ini);
+  const ShellRun again = Shell(install);
+  ASSERT_EQ(again.status, 0) << again.output;
+  EXPECT_EQ(ReadFile(settings), xml);
+  EXPECT_TRUE(fs::exists(settings + ".new"));
+  EXPECT_NE(again.output.find("Kept: " + settings), std::string::npos) << again.output;
+  EXPECT_TRUE(fs::is_symlink(ini));
+  fs::remove(ini);
+  fs::copy_file(ini + ".new", ini);
+
+  std::string requests;
+  std::vector<std::string> cookieValues;
+  for (const auto& entry : fs::directory_iterator(std::string(HX_SOURCE_DIR) + "/samples/requests")) {
+    requests += " " + Quoted(entry.path().string());
+    std::istringstream lines(ReadFile(entry.path().string()));
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("Cookie: ", 0) != 0) continue;
+      std::istringstream cookies(line.substr(8));
+      for (std::string cookie; std::getline(cookies, cookie, ';');) {
+        if (cookie.find('=') != std::string::npos) cookieValues.push_back(cookie.substr(cookie.find('=') + 1));
+      }
+    }
+  }
+  ASSERT_FALSE(cookieValues.empty());
+  const std::string events = dir.Path() + "events.txt";
+  const std::string logs = dir.Path() + "system/LogFiles/QuenlithLogs/";
+  for (const auto& [level, kind] : std::vector<std::pair<std::string, std::string>>{{"1", "1"}, {"1", "2"}, {"1", "3"},
+                                                                                     {"10", "1"}}) {
+    set("14", level);
+    set("12", kind);
+    std::ofstream(settings, std::ios::trunc) << xml;
+    const ShellRun run = Shell("umask 000 && cd " + Quoted(dir.Path()) + " && env -u HX_REGISTRY_FILE HX_SYSTEM_DIRECTORY=" +
+                               Quoted(dir.Path() + "system") + " HX_EVENTLOG_FILE=" + Quoted(events) + " " +
+                               Quoted(std::string(HX_BINARY_DIR) + "/host/hxhost") + " --install " + Quoted(root) +
+                               " --no-answer" + requests);
+    ASSERT_EQ(run.status, 0) << run.output;
+  }
+  std::vector<std::string> written = {events, logs + ring, "/dev/shm/" + ring};
+  std::string all;
+  for (const std::string& file : written) {
+    ASSERT_TRUE(fs::exists(file)) << file;
+    all += ReadFile(file);
+  }
+  EXPECT_NE(all.find("Cookie <sessionid=(36 bytes); UserContext=(32 bytes)"), std::string::npos);
+  for (const std::string& value : cookieValues) EXPECT_EQ(all.find(value), std::string::npos) << value;
+  written.push_back(logs);
+  written.push_back(root + "/Quenlith/Pellora/Temp");
+  for (const std::string& file : written) {
+    EXPECT_EQ(fs::perms::none, fs::status(file).permissions() & fs::perms::others_all) << file;
+  }
+  fs::remove("/dev/shm/" + ring);
 }
 
 }  // namespace

@@ -47,9 +47,15 @@ class StartUp : public ::testing::Test {
     std::ofstream(root + "Quenlith/Pellora/Engine/ini/PelloraConv.ini") << "[KVHTMLOptionsEx]\n";
   }
 
-  // Adds general setting items to the module settings file.
+  // Adds general setting items to the module settings file, each in place
+  // of the sample's item of its ID (a second item of one ID is reported).
   void AddSettings(const std::string& items) {
     std::string xml = ReadFile(settingsFile);
+    for (size_t item = items.find("<ITEM ID=\""); item != std::string::npos; item = items.find("<ITEM ID=\"", item + 1)) {
+      const std::string id = items.substr(item, items.find('"', item + 10) + 1 - item);
+      const size_t old = xml.find(id);
+      if (old != std::string::npos && old < xml.find("</GENERALSETTINGS>")) xml.erase(old, xml.find("/>", old) + 2 - old);
+    }
     const size_t at = xml.find("</GENERALSETTINGS>");
     ASSERT_NE(at, std::string::npos);
     xml.insert(at, items);
@@ -266,6 +272,20 @@ TEST_F(StartUp, TemporaryDirectoryThatCannotBeMadeFails) {
                                                 kFailed}));
 }
 
+// A Temp folder an older version left open to every user (0777) is kept
+// as it is, and reported.
+TEST_F(StartUp, TemporaryDirectoryOpenToOthersIsReported) {
+  const std::string temp = root + "Quenlith/Pellora/Temp";
+  fs::create_directories(temp);
+  fs::permissions(temp, fs::perms(0777));
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{"Quenlith Pellora\tWARNING\t0x6000006F\t0\tThe temporary directory " +
+                                                    temp + " (setting 17) is open to every user of the machine; close "
+                                                           "it to others (chmod o-rwx), or name a folder of the "
+                                                           "server's own.",
+                                                kSucceeded}));
+}
+
 // A fresh install has no log folder: start-up makes it, closed to others,
 // and the log file in it is too; a folder that cannot be made is reported
 // once and start-up goes on.
@@ -436,7 +456,8 @@ TEST_F(StartUp, ModulePathNotFoundFails) {
   const std::string other = root + "Quenlith/Pellora/bin/PL_Other.so";
   fs::rename(HxModulePathInInstall(root), other);
   EXPECT_EQ(RunChild(FailsAndFillsNothing, other), 0);
-  const std::string text = "Can not get module path PL_Hexmoor.dll";
+  const std::string text = "Can not get module path PL_Hexmoor.dll: the module file must be PL_Hexmoor.so in the "
+                           "Quenlith/Pellora/bin/ folder of an install tree, its path under 260 characters";
   EXPECT_EQ(Events(), (std::vector<std::string>{kError + text, kError + text, kFailed}));
   // No default temporary directory is made in the working directory.
   EXPECT_FALSE(fs::exists(dir.Path() + "Temp"));
@@ -463,7 +484,8 @@ TEST_F(StartUp, OverlongModulePathFails) {
   fs::rename(root, deep + "install");
   root = deep + "install/";
   EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
-  const std::string text = "Can not get module path PL_Hexmoor.dll";
+  const std::string text = "Can not get module path PL_Hexmoor.dll: the module file must be PL_Hexmoor.so in the "
+                           "Quenlith/Pellora/bin/ folder of an install tree, its path under 260 characters";
   EXPECT_EQ(Events(), (std::vector<std::string>{kError + text, kError + text, kFailed}));
 }
 
