@@ -113,19 +113,19 @@ bool IdentifyContentType(const char* dottedExtension, ci_string& mimeType) {
 
 bool CPLHXGeneralSettings::IsExtensionInOWAAllowList(const ci_string& dottedExtension) {
   const OWAList list{"[CPLHXGeneralSettings::IsExtensionInOWAAllowList]", "allowed",
-                     m_OWAADConfig.m_vAllowedFileTypes, m_OWAADConfig.m_vAllowedMimeTypes};
+                     GetOWAADConfig().m_vAllowedFileTypes, GetOWAADConfig().m_vAllowedMimeTypes};
   return IsExtensionInList(list, dottedExtension);
 }
 
 bool CPLHXGeneralSettings::IsExtensionInOWABlockList(const ci_string& dottedExtension) {
   const OWAList list{"[CPLHXGeneralSettings::IsExtensionInOWABlockList]", "blocked",
-                     m_OWAADConfig.m_vBlockedFileTypes, m_OWAADConfig.m_vBlockedMIMETypes};
+                     GetOWAADConfig().m_vBlockedFileTypes, GetOWAADConfig().m_vBlockedMIMETypes};
   return IsExtensionInList(list, dottedExtension);
 }
 
 bool CPLHXGeneralSettings::IsExtensionInOWAForceSaveList(const ci_string& dottedExtension) {
   const OWAList list{"[CPLHXGeneralSettings::IsExtensionInOWAForceSaveList]", "set to \"Force-save\"",
-                     m_OWAADConfig.m_vForceSaveFileTypes, m_OWAADConfig.m_vForceSaveMimeTypes};
+                     GetOWAADConfig().m_vForceSaveFileTypes, GetOWAADConfig().m_vForceSaveMimeTypes};
   return IsExtensionInList(list, dottedExtension);
 }
 
@@ -134,8 +134,8 @@ DWORD CPLHXGeneralSettings::GetOWAFileAccessLevel(const ci_string& extension, bo
   level = OWAFileAccessLevel::Unknown;
   DebugLog("[CPLHXGeneralSettings::GetOWAFileAccessLevel] Starts. csExt <%s> Public client <%s>.", extension.c_str(),
            YN(publicClient));
-  const int accessControl = publicClient ? m_OWAADConfig.m_nFileAccessControlOnPublicComputers
-                                         : m_OWAADConfig.m_nFileAccessControlOnPrivateComputers;
+  const int accessControl = publicClient ? GetOWAADConfig().m_nFileAccessControlOnPublicComputers
+                                         : GetOWAADConfig().m_nFileAccessControlOnPrivateComputers;
   if ((accessControl & 1) == 0) {
     // OWA gives this client class no files at all; no list can change that.
     level = OWAFileAccessLevel::Blocked;
@@ -156,7 +156,7 @@ DWORD CPLHXGeneralSettings::GetOWAFileAccessLevel(const ci_string& extension, bo
       }
     }
     if (level == OWAFileAccessLevel::Unknown) {
-      level = LevelForUnknownFiles(m_OWAADConfig.m_nActionForUnknownFileAndMIMETypes);
+      level = LevelForUnknownFiles(GetOWAADConfig().m_nActionForUnknownFileAndMIMETypes);
       if (level == OWAFileAccessLevel::Unknown) {
         DebugLog("[CPLHXGeneralSettings::GetOWAFileAccessLevel] Default OWA access level for unknown files is invalid <%d>.",
                  static_cast<int>(level));
