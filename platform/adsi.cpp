@@ -310,6 +310,9 @@ timeval TimevalOf(std::chrono::microseconds us) {
 // code, LDAP_TIMEOUT, or the connection's failure. `result` holds what came.
 int AwaitSearch(LDAP* ld, int msgid, timeval wait, LDAPMessage*& result) {
   result = nullptr;
+  // libldap reads nothing within a wait of zero: a look without waiting
+  // waits a millisecond.
+  if (wait.tv_sec == 0 && wait.tv_usec < 1000) wait.tv_usec = 1000;
   const int got = ldap_result(ld, msgid, LDAP_MSG_ALL, &wait, &result);
   if (got == 0) return LDAP_TIMEOUT;
   if (got < 0) {
@@ -1111,3 +1114,5 @@ void ADsSetRetryInterval(std::chrono::milliseconds interval) {
 }
 
 void ADsSetKeptIdleAge(std::chrono::milliseconds age) { SetKeptIdleAge(age); }
+
+void ADsForgetAnswerTimes() { ForgetAnswerTimes(); }

@@ -87,6 +87,11 @@ void NoteAnswerTime(std::chrono::steady_clock::duration took) {
   g_slowestMicros.store(std::max(sample, slowest - (slowest >> kSlowestFadeShift)), std::memory_order_relaxed);
 }
 
+void ForgetAnswerTimes() {
+  g_answerMicros.store(0, std::memory_order_relaxed);
+  g_slowestMicros.store(0, std::memory_order_relaxed);
+}
+
 std::chrono::microseconds KeptSilence(std::chrono::microseconds left) {
   using std::chrono::microseconds;
   microseconds allowed(std::max(g_answerMicros.load(std::memory_order_relaxed) * kKeptSilenceFactor,

@@ -53,6 +53,8 @@ void NoteCatalogBase(const std::string& uri, const std::string& base);
 // silence counts as one that took at least that long.
 void NoteAnswerTime(std::chrono::steady_clock::duration took);
 
+void ForgetAnswerTimes();
+
 // Of `left`, what a kept connection may stay silent before a new one is
 // tried: many times the directory's usual answer and twice its recent
 // slowest, at least kADsKeptSilenceMinMs, and at most half, so that a new
