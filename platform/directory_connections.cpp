@@ -22,15 +22,30 @@ std::mutex g_catalogBaseLock;
 std::map<std::string, std::string>& g_catalogBase = *new std::map<std::string, std::string>;
 
 // The directory's answer time smoothed over the last few answers, and its
-// recent slowest answer, fading slowly, in microseconds. Updated without a
-// lock: a lost update only shifts an estimate.
+// recent slowest answer, fading to nothing over kSlowestFade, in
+// microseconds. Updated without a lock: a lost update only shifts an
+// estimate.
 std::atomic<int64_t> g_answerMicros{0};
 std::atomic<int64_t> g_slowestMicros{0};
+std::atomic<int64_t> g_slowestAtMicros{0};
 constexpr int kKeptSilenceFactor = 10;
 constexpr int kSlowestFactor = 2;
-constexpr int kSlowestFadeShift = 6;  // 1/64 per answer
+constexpr std::chrono::seconds kSlowestFade{60};
+
+int64_t NowMicros() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(CoarseSteadyClock::now().time_since_epoch()).count();
+}
+
+// The recent slowest answer as it has faded by `now`.
+int64_t FadedSlowest(int64_t now) {
+  const int64_t fade = std::chrono::duration_cast<std::chrono::microseconds>(kSlowestFade).count();
+  const int64_t age = std::clamp<int64_t>(now - g_slowestAtMicros.load(std::memory_order_relaxed), 0, fade);
+  const int64_t slowest = g_slowestMicros.load(std::memory_order_relaxed);
+  return static_cast<int64_t>(static_cast<double>(slowest) * static_cast<double>(fade - age) / static_cast<double>(fade));
+}
 constexpr int kDeadSilenceFactor = 2;
-constexpr std::chrono::seconds kDeadSilenceMin{1};
+// Half a look-up: more than a healthy directory's slow replies take.
+constexpr std::chrono::milliseconds kDeadSilenceMin{kADsTimeLimitSeconds * 1000 / 2};
 
 // Whether an idle connection has something to read: the server closed it
 // or said it would. Either way it is not used again.
@@ -83,19 +98,23 @@ void NoteAnswerTime(std::chrono::steady_clock::duration took) {
   const int64_t sample = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
   const int64_t smoothed = g_answerMicros.load(std::memory_order_relaxed);
   g_answerMicros.store(smoothed + (sample - smoothed) / 8, std::memory_order_relaxed);
-  const int64_t slowest = g_slowestMicros.load(std::memory_order_relaxed);
-  g_slowestMicros.store(std::max(sample, slowest - (slowest >> kSlowestFadeShift)), std::memory_order_relaxed);
+  const int64_t now = NowMicros();
+  if (sample >= FadedSlowest(now)) {
+    g_slowestMicros.store(sample, std::memory_order_relaxed);
+    g_slowestAtMicros.store(now, std::memory_order_relaxed);
+  }
 }
 
 void ForgetAnswerTimes() {
   g_answerMicros.store(0, std::memory_order_relaxed);
   g_slowestMicros.store(0, std::memory_order_relaxed);
+  g_slowestAtMicros.store(0, std::memory_order_relaxed);
 }
 
 std::chrono::microseconds KeptSilence(std::chrono::microseconds left) {
   using std::chrono::microseconds;
   microseconds allowed(std::max(g_answerMicros.load(std::memory_order_relaxed) * kKeptSilenceFactor,
-                                g_slowestMicros.load(std::memory_order_relaxed) * kSlowestFactor));
+                                FadedSlowest(NowMicros()) * kSlowestFactor));
   allowed = std::max<microseconds>(allowed, std::chrono::milliseconds(kADsKeptSilenceMinMs));
   return std::min<microseconds>(allowed, left / 2);
 }

@@ -56,12 +56,12 @@ void NoteAnswerTime(std::chrono::steady_clock::duration took);
 void ForgetAnswerTimes();
 
 // Of `left`, what a kept connection may stay silent before a new one is
-// tried: many times the directory's usual answer and twice its recent
-// slowest, at least kADsKeptSilenceMinMs, and at most half, so that a new
+// tried: many times the directory's usual answer and twice its slowest of
+// the last minute (fading), at least kADsKeptSilenceMinMs, and at most half, so that a new
 // connection can still answer within the look-up's limit.
 std::chrono::microseconds KeptSilence(std::chrono::microseconds left);
 
 // How long in all a kept connection cut after `silence` may stay silent
-// before it is shown dead: a generous multiple, so that a slow reply does
-// not retire every thread's connection.
+// before it is shown dead: twice that, at least half a look-up's limit, so
+// that a slow reply does not retire every thread's connection.
 std::chrono::microseconds DeadSilence(std::chrono::microseconds silence);
