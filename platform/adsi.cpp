@@ -90,7 +90,7 @@ HRESULT Fail(int rc, LDAP* ld, const std::string& what) {
     text += "; credentials refused, the bind is tried again after " +
             std::to_string(RetryInterval().count() / 1000) + " s";
   }
-  // The texts name the URI as the library was given it.
+  // The library's own words may name a URI too.
   t_lastError.text = UriWithoutUserPart(std::move(text));
   return HRESULT_FROM_WIN32(t_lastError.code);
 }
@@ -403,8 +403,10 @@ HRESULT Connect(const std::string& uri, LDAP** out, int* failed = nullptr) {
     }
     return hr;
   };
+  // A URI libldap rejects may still hold a password: texts name it cleaned.
+  const std::string named = ConfiguredUriWithoutUserPart(uri);
   timeval limit{};
-  if (!RemainingTime(limit)) return judged(LDAP_TIMEOUT, nullptr, "bind " + uri);
+  if (!RemainingTime(limit)) return judged(LDAP_TIMEOUT, nullptr, "bind " + named);
   LDAP* ld = nullptr;
   int rc = LDAP_SUCCESS;
   {
@@ -412,7 +414,7 @@ HRESULT Connect(const std::string& uri, LDAP** out, int* failed = nullptr) {
     if (!defaults.Open()) return Fail(LDAP_UNAVAILABLE, nullptr, "ldap_initialize: the process is exiting");
     rc = ldap_initialize(&ld, uri.empty() ? nullptr : uri.c_str());
   }
-  if (rc != LDAP_SUCCESS) return Fail(rc, nullptr, "ldap_initialize " + uri);
+  if (rc != LDAP_SUCCESS) return Fail(rc, nullptr, "ldap_initialize " + named);
   const BindConfig config = ConfiguredBind(ld);
   std::string password;
   HRESULT unreadable = ReadPassword(config, password);
@@ -433,7 +435,7 @@ HRESULT Connect(const std::string& uri, LDAP** out, int* failed = nullptr) {
   if (rc != LDAP_SUCCESS) {
     // A refusal is an answer too; the verdict tells it apart.
     if (Replied(rc)) NoteAnswered(false);
-    HRESULT hr = judged(rc, ld, "bind " + uri);
+    HRESULT hr = judged(rc, ld, "bind " + named);
     ldap_unbind_ext_s(ld, nullptr, nullptr);
     return hr;
   }
@@ -1076,7 +1078,7 @@ bool ADsClaimFailureReport() {
 std::string ADsDescribeFailure(const std::wstring& path) {
   ParsedPath parsed;
   const std::string uri = ParsePath(path, parsed) ? EffectiveUri(UriOfPath(parsed)) : BytesFromWide(path);
-  std::string text = "directory " + UriWithoutUserPart(uri) + ", " + DescribeBind();
+  std::string text = "directory " + ConfiguredUriWithoutUserPart(uri) + ", " + DescribeBind();
   if (t_lastError.code != 0) text += ": " + t_lastError.text;
   return text;
 }

@@ -10,3 +10,13 @@ std::string UriWithoutUserPart(std::string text) {
   }
   return text;
 }
+
+std::string ConfiguredUriWithoutUserPart(std::string uri) {
+  const size_t sign = uri.rfind('@');
+  if (sign == std::string::npos) return uri;
+  const size_t scheme = uri.find("://");
+  const bool schemeFirst = scheme != std::string::npos && scheme < uri.find('@');
+  const size_t from = schemeFirst ? scheme + 3 : 0;
+  uri.erase(from, sign + 1 - from);
+  return uri;
+}

@@ -585,6 +585,29 @@ TEST(DirectoryUserProperty, NoEventHoldsThePasswordOfTheUri) {
   Directory();
 }
 
+// A URI libldap rejects, its scheme missing or mistyped or its password
+// holding "://": the start-up read's event holds no part of the password.
+TEST(DirectoryUserProperty, NoEventHoldsThePasswordOfAMistypedUri) {
+  CTempDir dir;
+  SetEventReportFile(dir.Path() + "events.txt");
+  for (const char* uri : {"admin:Pw0rd@127.0.0.1:1/", "ldap:/admin:Pw0rd@127.0.0.1:1/",
+                          "ldap://admin:Pw://0rd@127.0.0.1:1/"}) {
+    setenv("LDAPURI", uri, 1);
+    CDirectorySettings s;
+    ASSERT_TRUE(s.GetEventLog().Register("Quenlith Pellora"));
+    s.SetHost(ThisHost());
+    s.Owa().InitPropertyTable();
+    CDirectorySettings::ForgetOWAConfigRead();
+    EXPECT_LT(s.ReadOWAAD(), 0);
+  }
+  SetEventReportFile("");
+  const std::string events = ReadFile(dir.Path() + "events.txt");
+  EXPECT_EQ(CountOf(events, "\n"), 3) << events;
+  EXPECT_EQ(CountOf(events, "ldap_initialize "), 3) << events;
+  EXPECT_EQ(events.find("Pw"), std::string::npos) << events;
+  EXPECT_EQ(events.find("0rd"), std::string::npos) << events;
+}
+
 // A look-up whose directory stopped answering on the kept connection and on
 // a new one fails as a time-out; its connections are not used again, and
 // when the back-off lapses the probe answers on a connection of its own,
