@@ -200,11 +200,16 @@ std::string GlobalCatalogUri() {
 }
 
 // The first line of the password file; false (errno set) when it cannot be
-// opened.
+// opened or read (a directory opens but cannot be read).
 bool ReadFirstLine(const char* path, std::string& line) {
   std::ifstream in(path);
   if (!in) return false;
+  errno = 0;
   std::getline(in, line);
+  if (in.bad()) {
+    if (errno == 0) errno = EIO;
+    return false;
+  }
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return true;
 }
@@ -231,15 +236,19 @@ BindConfig ConfiguredBind(LDAP* ld) {
   return config;
 }
 
-// The password of a simple bind. A file that cannot be read is a failure of
-// its own: a bind without the password would be refused (or, worse, taken as
-// an anonymous one) and the reason lost.
+// The password of a simple bind. A file that cannot be read, or whose first
+// line is empty, is a failure of its own: a bind name without a password
+// would be refused (or, worse, taken as an anonymous bind) and the reason
+// lost.
 HRESULT ReadPassword(const BindConfig& config, std::string& password) {
-  if (config.passwordFile == nullptr || ReadFirstLine(config.passwordFile, password)) return S_OK;
+  if (config.passwordFile == nullptr) return S_OK;
+  const bool read = ReadFirstLine(config.passwordFile, password);
+  if (read && !password.empty()) return S_OK;
   const int error = errno;
-  t_lastError.code = error == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+  t_lastError.code = read ? ERROR_INVALID_DATA : error == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
   t_lastError.repeat = false;
-  t_lastError.text = std::string("password file ") + config.passwordFile + ": " + std::strerror(error);
+  const std::string why = read ? "its first line holds no password" : std::strerror(error);
+  t_lastError.text = std::string("password file ") + config.passwordFile + ": " + why;
   return HRESULT_FROM_WIN32(t_lastError.code);
 }
 

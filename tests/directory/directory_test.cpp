@@ -585,6 +585,25 @@ TEST(DirectoryUserProperty, NoEventHoldsThePasswordOfTheUri) {
   Directory();
 }
 
+// A bind name whose password file has an empty first line, or is a
+// directory: no bind goes out without its password (a directory may take
+// it as an anonymous bind), and the look-up says why.
+TEST(DirectoryUserProperty, NoBindWithoutAPassword) {
+  Directory();
+  CTempDir dir;
+  CBindAs bind(dir, "");
+  const char* bindLine = "BIND dn=\"cn=admin,";
+  const int before = Searches(bindLine);
+  CDirectorySettings s;
+  std::string value;
+  EXPECT_EQ(Culture(s, "DOM\\nopassword", value), HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+  EXPECT_NE(ADsDescribeFailure(L"GC:").find("its first line holds no password"), std::string::npos);
+  setenv("HX_LDAP_PASSWORD_FILE", dir.Path().c_str(), 1);
+  EXPECT_EQ(Culture(s, "DOM\\nopassword2", value), HRESULT_FROM_WIN32(2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // slapd's log
+  EXPECT_EQ(Searches(bindLine) - before, 0);
+}
+
 // A URI libldap rejects, its scheme missing or mistyped or its password
 // holding "://": the start-up read's event holds no part of the password.
 TEST(DirectoryUserProperty, NoEventHoldsThePasswordOfAMistypedUri) {
