@@ -29,12 +29,14 @@
 #include "platform/wide_text.h"
 #include "directory/delay_proxy.h"
 #include "directory/test_directory.h"
+#include "support/temp_dir.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 constexpr int kThreads = 8;
+constexpr int kMostSecondsOrReads = 600;
 
 class CLoadSettings : public CPLGeneralSettings {
  public:
@@ -111,6 +113,12 @@ int main(int argc, char** argv) {
   const std::string mode = argv[1];
   const int n = std::atoi(argv[2]);
   const int oneIn = argc > 3 ? std::atoi(argv[3]) : 20;
+  // Bounded, as the header says: a mistyped count must not load the machine
+  // for hours.
+  if (n < 1 || n > kMostSecondsOrReads || oneIn < 1) {
+    std::fprintf(stderr, "N from 1 to %d, ONE_IN at least 1\n", kMostSecondsOrReads);
+    return 2;
+  }
   std::string host, full;
   ReadComputerNames(host, full);
   CTestDirectory directory;
@@ -151,8 +159,10 @@ int main(int argc, char** argv) {
       proxy.SetDelay(std::chrono::milliseconds(20 + static_cast<int>(share * 2280)));
     });
   } else if (mode == "password") {
-    const std::string file = "/tmp/directory_load_password";
-    std::ofstream(file) << "Wr0ng-S3cret\n";
+    // In a directory of its own: a fixed name in /tmp could be another
+    // user's link to a file of ours.
+    CTempDir scratch;
+    const std::string file = scratch.Write("password", "Wr0ng-S3cret\n");
     setenv("HX_LDAP_BINDDN", ("cn=admin," + std::string(CTestDirectory::kBase)).c_str(), 1);
     setenv("HX_LDAP_PASSWORD_FILE", file.c_str(), 1);
     Drive(s, n, tally, [](double) {});
