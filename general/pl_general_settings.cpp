@@ -316,7 +316,7 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   if (answer.outcome == ADLookUpOutcome::Value) value = answer.value;
   // The request that searched reports; those that shared its answer do not.
   if (answer.outcome == ADLookUpOutcome::Failed && turn == ADSearchTurn::Searched) {
-    ReportLookUpFailure(report, hr, propertyName, shortName, session);
+    ReportLookUpFailure(report, hr, propertyName, shortName);
   }
   return hr;
 }
@@ -342,17 +342,11 @@ void CPLGeneralSettings::KeepAnswer(const CADLookUpAnswer& answer, const std::st
 }
 
 void CPLGeneralSettings::ReportLookUpFailure(bool report, HRESULT hr, const std::string& propertyName,
-                                             const std::string& shortName, const std::string& session) {
+                                             const std::string& shortName) {
   if (report ? ADsLastFailureIsRepeat() : !ADsClaimFailureReport()) return;
   static const std::wstring& kCatalogPath = *new std::wstring(std::wstring(kADUserConfigProvider) + L":");
   const std::string directory = ADsDescribeFailure(kCatalogPath);
-  if (report) {
-    LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE,
-             "Pellora could not access AD to get property %s for User %s Session %s, HR:0x%x; %s",
-             propertyName.c_str(), shortName.c_str(), session.c_str(), static_cast<unsigned>(hr), directory.c_str());
-    return;
-  }
-  // Reported for the directory, not for each request: no session in it.
+  // The session is the web client's cookie, a secret: no event names it.
   LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE,
            "Pellora could not access AD to get property %s for User %s, HR:0x%x; %s", propertyName.c_str(),
            shortName.c_str(), static_cast<unsigned>(hr), directory.c_str());
@@ -362,8 +356,9 @@ void CPLGeneralSettings::StoreInCache(const char* cacheName, const std::string& 
                                       const std::string& session, const std::string& propertyName,
                                       const std::string& shortName) {
   if (m_cache.AddItem(cacheName, key.c_str(), value.c_str(), session.c_str(), propertyName.c_str())) return;
-  WriteEventLog(EVENTLOG_ERROR_TYPE, "Pellora failed to store in cache AD property %s for User %s Session %s Value %s",
-                propertyName.c_str(), shortName.c_str(), session.c_str(), value.c_str());
+  // The session is the web client's cookie, a secret: no event names it.
+  WriteEventLog(EVENTLOG_ERROR_TYPE, "Pellora failed to store in cache AD property %s for User %s Value %s",
+                propertyName.c_str(), shortName.c_str(), value.c_str());
 }
 
 HRESULT CPLGeneralSettings::LookUp(const std::string& fullName, const std::string& shortName, const std::string& sid,

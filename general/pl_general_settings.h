@@ -98,8 +98,7 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   // Reports a failed look-up of the calling thread to the event log:
   // always with `report` (a failure the back-off repeats aside), else once
   // per back-off.
-  void ReportLookUpFailure(bool report, HRESULT hr, const std::string& propertyName, const std::string& shortName,
-                           const std::string& session);
+  void ReportLookUpFailure(bool report, HRESULT hr, const std::string& propertyName, const std::string& shortName);
   // The directory search of GetADProperty: by address, else by SID, else by
   // short name. `outcome` tells the answers (a value, a user without one,
   // an ambiguous short name, no such user) from a failure to get one.

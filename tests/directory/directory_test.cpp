@@ -585,6 +585,35 @@ TEST(DirectoryUserProperty, NoEventHoldsThePasswordOfTheUri) {
   Directory();
 }
 
+// The session is the web client's cookie: neither the event of a failed
+// look-up nor that of an answer the cache could not keep names it.
+TEST(DirectoryUserProperty, NoEventHoldsTheSession) {
+  class CNoCacheSettings : public CPLGeneralSettings {
+   public:
+    CNoCacheSettings() { ResetCacheComponent(); }  // never made ready: storing fails
+  };
+  CTempDir dir;
+  SetEventReportFile(dir.Path() + "events.txt");
+  {
+    CNoCacheSettings s;
+    ASSERT_TRUE(s.GetEventLog().Register("Quenlith Pellora"));
+    std::string value;
+    Directory();
+    EXPECT_EQ(s.GetADProperty(ci_string("HEXMOOR\\alice"), "msExchUserCulture", value, "UserContext=S3ss10n", "",
+                              true),
+              S_OK);
+    setenv("LDAPURI", ("ldap://127.0.0.1:" + std::to_string(CTestDirectory::FreePort()) + "/").c_str(), 1);
+    EXPECT_LT(s.GetADProperty(ci_string("HEXMOOR\\bob"), "msExchUserCulture", value, "UserContext=S3ss10n", "",
+                              true),
+              0);
+  }
+  SetEventReportFile("");
+  const std::string events = ReadFile(dir.Path() + "events.txt");
+  EXPECT_EQ(CountOf(events, "\n"), 2) << events;
+  EXPECT_EQ(events.find("S3ss10n"), std::string::npos) << events;
+  Directory();
+}
+
 // A bind name whose password file has an empty first line, or is a
 // directory: no bind goes out without its password (a directory may take
 // it as an anonymous bind), and the look-up says why.
