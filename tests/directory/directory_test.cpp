@@ -598,7 +598,9 @@ TEST(DirectoryUserProperty, NoEventHoldsTheSession) {
     CNoCacheSettings s;
     ASSERT_TRUE(s.GetEventLog().Register("Quenlith Pellora"));
     std::string value;
-    Directory();
+    // A URI of its own: an earlier test may have left the directory's in a back-off.
+    CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(0));
+    setenv("LDAPURI", proxy.Uri().c_str(), 1);
     EXPECT_EQ(s.GetADProperty(ci_string("HEXMOOR\\alice"), "msExchUserCulture", value, "UserContext=S3ss10n", "",
                               true),
               S_OK);
@@ -618,7 +620,9 @@ TEST(DirectoryUserProperty, NoEventHoldsTheSession) {
 // directory: no bind goes out without its password (a directory may take
 // it as an anonymous bind), and the look-up says why.
 TEST(DirectoryUserProperty, NoBindWithoutAPassword) {
-  Directory();
+  // A URI of its own: an earlier test may have left the directory's in a back-off.
+  CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(0));
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
   CTempDir dir;
   CBindAs bind(dir, "");
   const char* bindLine = "BIND dn=\"cn=admin,";
@@ -631,6 +635,8 @@ TEST(DirectoryUserProperty, NoBindWithoutAPassword) {
   EXPECT_EQ(Culture(s, "DOM\\nopassword2", value), HRESULT_FROM_WIN32(2));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // slapd's log
   EXPECT_EQ(Searches(bindLine) - before, 0);
+  EXPECT_EQ(proxy.Accepted(), 0);
+  Directory();
 }
 
 // A URI libldap rejects, its scheme missing or mistyped or its password
