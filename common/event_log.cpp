@@ -1,6 +1,7 @@
 #include "common/event_log.h"
 
 #include <atomic>
+#include <mutex>
 #include <cstdarg>
 #include <cstdio>
 
@@ -32,6 +33,7 @@ const char* EventMessageText(DWORD eventId) {
 }  // namespace
 
 CEventLog::~CEventLog() {
+  std::unique_lock<std::shared_mutex> hold(m_lock);
   if (m_bRegistered != 0 && m_hEventSource != nullptr) {
     m_bRegistered = 0;
     if (DeregisterEventSource(m_hEventSource)) m_hEventSource = nullptr;
@@ -39,6 +41,7 @@ CEventLog::~CEventLog() {
 }
 
 bool CEventLog::Register(const char* sourceName) {
+  std::unique_lock<std::shared_mutex> hold(m_lock);
   if (m_hEventSource != nullptr || m_bRegistered != 0) return false;
   m_hEventSource = RegisterEventSourceA(nullptr, sourceName != nullptr ? sourceName : "Quenlith Pellora");
   if (m_hEventSource == nullptr) return false;
@@ -46,7 +49,13 @@ bool CEventLog::Register(const char* sourceName) {
   return true;
 }
 
+bool CEventLog::IsRegistered() const {
+  std::shared_lock<std::shared_mutex> hold(m_lock);
+  return m_bRegistered != 0;
+}
+
 bool CEventLog::Deregister() {
+  std::unique_lock<std::shared_mutex> hold(m_lock);
   m_bRegistered = 0;
   if (m_hEventSource == nullptr) return false;
   if (!DeregisterEventSource(m_hEventSource)) return false;
@@ -56,6 +65,7 @@ bool CEventLog::Deregister() {
 
 DWORD CEventLog::ReportEventV(WORD type, WORD category, DWORD eventId, DWORD rawDataSize, void* rawData,
                               const char* const* strings, size_t count) {
+  std::shared_lock<std::shared_mutex> hold(m_lock);
   if (m_hEventSource == nullptr) return ERROR_INVALID_PARAMETER;
   LPCSTR taken[6] = {};
   WORD n = 0;

@@ -2,6 +2,8 @@
 // writers that report through it.
 #pragma once
 
+#include <shared_mutex>
+
 #include "common/debug_log.h"
 #include "platform/event_source.h"
 #include "platform/win_types.h"
@@ -25,7 +27,7 @@ class CEventLog {
   bool Register(const char* sourceName);
   // True only when a registered source was deregistered.
   bool Deregister();
-  bool IsRegistered() const { return m_bRegistered != 0; }
+  bool IsRegistered() const;
 
   // Up to six insertion strings, ending at the first null; a report without
   // one carries its event's own text (every event of the module has one:
@@ -42,6 +44,10 @@ class CEventLog {
                      const char* const* strings, size_t count);
 
  private:
+  // Reports hold it shared while they use the source; registering and
+  // deregistering (TerminateFilter, while requests may still report) hold
+  // it alone, so that no report reads the handle as it goes.
+  mutable std::shared_mutex m_lock;
   HANDLE m_hEventSource = nullptr;
   DWORD m_bRegistered = 0;
 };

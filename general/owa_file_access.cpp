@@ -111,22 +111,35 @@ bool IdentifyContentType(const char* dottedExtension, ci_string& mimeType) {
   return true;
 }
 
+namespace {
+
+OWAList AllowListOf(const COWAADConfig& owa) {
+  return {"[CPLHXGeneralSettings::IsExtensionInOWAAllowList]", "allowed", owa.m_vAllowedFileTypes,
+          owa.m_vAllowedMimeTypes};
+}
+
+OWAList BlockListOf(const COWAADConfig& owa) {
+  return {"[CPLHXGeneralSettings::IsExtensionInOWABlockList]", "blocked", owa.m_vBlockedFileTypes,
+          owa.m_vBlockedMIMETypes};
+}
+
+OWAList ForceSaveListOf(const COWAADConfig& owa) {
+  return {"[CPLHXGeneralSettings::IsExtensionInOWAForceSaveList]", "set to \"Force-save\"", owa.m_vForceSaveFileTypes,
+          owa.m_vForceSaveMimeTypes};
+}
+
+}  // namespace
+
 bool CPLHXGeneralSettings::IsExtensionInOWAAllowList(const ci_string& dottedExtension) {
-  const OWAList list{"[CPLHXGeneralSettings::IsExtensionInOWAAllowList]", "allowed",
-                     m_OWAADConfig.m_vAllowedFileTypes, m_OWAADConfig.m_vAllowedMimeTypes};
-  return IsExtensionInList(list, dottedExtension);
+  return IsExtensionInList(AllowListOf(GetOWAADConfig()), dottedExtension);
 }
 
 bool CPLHXGeneralSettings::IsExtensionInOWABlockList(const ci_string& dottedExtension) {
-  const OWAList list{"[CPLHXGeneralSettings::IsExtensionInOWABlockList]", "blocked",
-                     m_OWAADConfig.m_vBlockedFileTypes, m_OWAADConfig.m_vBlockedMIMETypes};
-  return IsExtensionInList(list, dottedExtension);
+  return IsExtensionInList(BlockListOf(GetOWAADConfig()), dottedExtension);
 }
 
 bool CPLHXGeneralSettings::IsExtensionInOWAForceSaveList(const ci_string& dottedExtension) {
-  const OWAList list{"[CPLHXGeneralSettings::IsExtensionInOWAForceSaveList]", "set to \"Force-save\"",
-                     m_OWAADConfig.m_vForceSaveFileTypes, m_OWAADConfig.m_vForceSaveMimeTypes};
-  return IsExtensionInList(list, dottedExtension);
+  return IsExtensionInList(ForceSaveListOf(GetOWAADConfig()), dottedExtension);
 }
 
 DWORD CPLHXGeneralSettings::GetOWAFileAccessLevel(const ci_string& extension, bool publicClient, DWORD& level) {
@@ -134,8 +147,11 @@ DWORD CPLHXGeneralSettings::GetOWAFileAccessLevel(const ci_string& extension, bo
   level = OWAFileAccessLevel::Unknown;
   DebugLog("[CPLHXGeneralSettings::GetOWAFileAccessLevel] Starts. csExt <%s> Public client <%s>.", extension.c_str(),
            YN(publicClient));
-  const int accessControl = publicClient ? m_OWAADConfig.m_nFileAccessControlOnPublicComputers
-                                         : m_OWAADConfig.m_nFileAccessControlOnPrivateComputers;
+  // One configuration for the whole decision: one read again in the
+  // background may be published while it is made.
+  const COWAADConfig& owa = GetOWAADConfig();
+  const int accessControl = publicClient ? owa.m_nFileAccessControlOnPublicComputers
+                                         : owa.m_nFileAccessControlOnPrivateComputers;
   if ((accessControl & 1) == 0) {
     // OWA gives this client class no files at all; no list can change that.
     level = OWAFileAccessLevel::Blocked;
@@ -147,16 +163,16 @@ DWORD CPLHXGeneralSettings::GetOWAFileAccessLevel(const ci_string& extension, bo
   } else {
     if (!extension.empty()) {
       const ci_string dotted = "." + extension;
-      if (IsExtensionInOWAAllowList(dotted)) {
+      if (IsExtensionInList(AllowListOf(owa), dotted)) {
         level = OWAFileAccessLevel::Allowed;
-      } else if (IsExtensionInOWABlockList(dotted)) {
+      } else if (IsExtensionInList(BlockListOf(owa), dotted)) {
         level = OWAFileAccessLevel::Blocked;
-      } else if (IsExtensionInOWAForceSaveList(dotted)) {
+      } else if (IsExtensionInList(ForceSaveListOf(owa), dotted)) {
         level = OWAFileAccessLevel::ForceSave;
       }
     }
     if (level == OWAFileAccessLevel::Unknown) {
-      level = LevelForUnknownFiles(m_OWAADConfig.m_nActionForUnknownFileAndMIMETypes);
+      level = LevelForUnknownFiles(owa.m_nActionForUnknownFileAndMIMETypes);
       if (level == OWAFileAccessLevel::Unknown) {
         DebugLog("[CPLHXGeneralSettings::GetOWAFileAccessLevel] Default OWA access level for unknown files is invalid <%d>.",
                  static_cast<int>(level));

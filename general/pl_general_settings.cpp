@@ -14,6 +14,8 @@
 #include "general/resource_strings.h"
 #include "platform/file_system.h"
 #include "platform/adsi.h"
+#include "platform/directory_back_off.h"
+#include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "platform/library_loader.h"
 #include "platform/system_directory.h"
@@ -43,7 +45,16 @@ using GetGeneralCSFn = int (*)(CSync** lock, int option);
 
 // Set by the first successful read of the OWA configuration; later start-ups
 // of the process keep what it read.
-bool g_bOWAConfigRead = false;
+std::atomic<bool> g_bOWAConfigRead{false};
+
+// The settings object whose background read of the OWA configuration waits
+// for the directory, told when a probe finds a directory answering again.
+std::atomic<CPLGeneralSettings*> g_owaRereader{nullptr};
+
+void DirectoryAnswersAgain() {
+  CPLGeneralSettings* settings = g_owaRereader.load(std::memory_order_acquire);
+  if (settings != nullptr) settings->NudgeOWARead();
+}
 
 // Every ".dll" of the name (without case) becomes ".log".
 std::string LogFileNameOfModule(const std::string& moduleName) {
@@ -60,7 +71,7 @@ std::string LogFileNameOfModule(const std::string& moduleName) {
 
 CPLGeneralSettings::CPLGeneralSettings() = default;
 
-CPLGeneralSettings::~CPLGeneralSettings() = default;
+CPLGeneralSettings::~CPLGeneralSettings() { StopOWAReread(); }
 
 BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, const char* resourceLibraryName,
                               const char* registryKey, int32_t directoryLevels) {
@@ -72,7 +83,7 @@ BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, c
   const bool baseOk = result != 0;
   HRESULT owa = E_FAIL;
   if (GetComputerName()) {
-    owa = ReadOWAAD();
+    owa = ReadOWAADOrLater();
   } else {
     DebugLog("[CPLGeneralSettings::Init] GetComputerName failed");
   }
@@ -91,7 +102,10 @@ BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, c
   return result;
 }
 
-DWORD CPLGeneralSettings::Uninitialize() { return Base::Uninitialize(); }
+DWORD CPLGeneralSettings::Uninitialize() {
+  StopOWAReread();
+  return Base::Uninitialize();
+}
 
 bool CPLGeneralSettings::InitializeCache() {
   if (!m_cache.Init()) {
@@ -128,6 +142,83 @@ HRESULT CPLGeneralSettings::ReadOWAAD() {
   g_bOWAConfigRead = true;
   return hr;
 }
+
+HRESULT CPLGeneralSettings::ReadOWAADOrLater() {
+  const HRESULT hr = ReadOWAAD();
+  if (FAILED(hr)) StartOWAReread();
+  return hr;
+}
+
+void CPLGeneralSettings::NudgeOWARead() {
+  {
+    std::lock_guard<std::mutex> hold(m_owaRereadLock);
+    m_owaRereadDue = true;
+  }
+  m_owaRereadWake.notify_all();
+}
+
+void CPLGeneralSettings::StartOWAReread() {
+  std::lock_guard<std::mutex> hold(m_owaRereadLock);
+  if (m_owaRereader.joinable()) return;
+  m_owaRereadDue = false;
+  m_owaRereadStop = false;
+  g_owaRereader.store(this, std::memory_order_release);
+  SetDirectoryAnswersAgainCallback(&DirectoryAnswersAgain);
+  m_owaRereader = std::thread([this] { RereadOWALoop(); });
+}
+
+void CPLGeneralSettings::StopOWAReread() {
+  std::thread reader;
+  {
+    std::lock_guard<std::mutex> hold(m_owaRereadLock);
+    m_owaRereadStop = true;
+    reader = std::move(m_owaRereader);
+  }
+  m_owaRereadWake.notify_all();
+  CPLGeneralSettings* self = this;
+  if (g_owaRereader.compare_exchange_strong(self, nullptr)) SetDirectoryAnswersAgainCallback(nullptr);
+  // A read under way ends within its time limit.
+  if (reader.joinable()) reader.join();
+}
+
+void CPLGeneralSettings::RereadOWALoop() {
+  std::unique_lock<std::mutex> hold(m_owaRereadLock);
+  while (!m_owaRereadStop) {
+    m_owaRereadWake.wait_for(hold, std::chrono::seconds(kADsRetryIntervalSeconds),
+                             [this] { return m_owaRereadDue || m_owaRereadStop; });
+    if (m_owaRereadStop) return;
+    m_owaRereadDue = false;
+    hold.unlock();
+    const bool read = RereadOWAConfig();
+    hold.lock();
+    if (read) return;
+  }
+}
+
+bool CPLGeneralSettings::RereadOWAConfig() {
+  if (g_bOWAConfigRead) return true;
+  auto config = std::make_unique<COWAADConfig>();
+  config->InitPropertyTable();
+  config->m_wstrServerName = WideFromBytes(m_strHostName);
+  CRevertToSelfGuard revert;
+  const HRESULT hr = config->ReadProperties(std::wstring());
+  if (FAILED(hr)) {
+    // Reported when start-up failed; each retry only to the debug log.
+    DebugLogError(static_cast<DWORD>(hr), "Reading OWA configuration again failed 0x%x for %s %s",
+                  static_cast<unsigned>(hr), m_strHostName.c_str(), m_strFullyQualifiedName.c_str());
+    return false;
+  }
+  m_pOWAReread = std::move(config);
+  m_pOWAConfig.store(m_pOWAReread.get(), std::memory_order_release);
+  g_bOWAConfigRead = true;
+  WriteEventLog(EVENTLOG_INFORMATION_TYPE,
+                "Reading OWA configuration succeeded for FQDNS: %s, DNS: %s after the read at start-up had failed; "
+                "its file-access rules apply from now on",
+                m_strFullyQualifiedName.c_str(), m_strHostName.c_str());
+  return true;
+}
+
+void CPLGeneralSettings::ForgetOWAConfigRead() { g_bOWAConfigRead = false; }
 
 namespace {
 
@@ -166,8 +257,10 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   const std::string shortName = ToStd(userName);
   const std::string session = SessionOfCookie(cookie, shortName);
   // Users of one short name in two domains are two users: the cache key is
-  // the SID or the whole name.
-  const std::string& key = sid.empty() ? fullName : sid;
+  // the SID or the whole name. The directory compares names without case:
+  // so do the cache and the searches in flight.
+  const std::string userKey = AsciiLower(fullName);
+  const std::string& key = sid.empty() ? userKey : sid;
 
   // Never destroyed, as every static a request reaches: the process may end
   // under running requests.
@@ -203,7 +296,7 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   CADLookUpAnswer answer;
   ADSearchTurn turn = ADSearchTurn::Searched;
   if (SUCCEEDED(hr)) {
-    const std::string searchKey = fullName + '\x1F' + sid + '\x1F' + propertyName;
+    const std::string searchKey = userKey + '\x1F' + sid + '\x1F' + propertyName;
     turn = m_searches.Share(
         searchKey, ticket, answer,
         [&](CADLookUpAnswer& a) {
@@ -223,7 +316,7 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   if (answer.outcome == ADLookUpOutcome::Value) value = answer.value;
   // The request that searched reports; those that shared its answer do not.
   if (answer.outcome == ADLookUpOutcome::Failed && turn == ADSearchTurn::Searched) {
-    ReportLookUpFailure(report, hr, propertyName, shortName, session);
+    ReportLookUpFailure(report, hr, propertyName, shortName);
   }
   return hr;
 }
@@ -249,17 +342,11 @@ void CPLGeneralSettings::KeepAnswer(const CADLookUpAnswer& answer, const std::st
 }
 
 void CPLGeneralSettings::ReportLookUpFailure(bool report, HRESULT hr, const std::string& propertyName,
-                                             const std::string& shortName, const std::string& session) {
+                                             const std::string& shortName) {
   if (report ? ADsLastFailureIsRepeat() : !ADsClaimFailureReport()) return;
   static const std::wstring& kCatalogPath = *new std::wstring(std::wstring(kADUserConfigProvider) + L":");
   const std::string directory = ADsDescribeFailure(kCatalogPath);
-  if (report) {
-    LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE,
-             "Pellora could not access AD to get property %s for User %s Session %s, HR:0x%x; %s",
-             propertyName.c_str(), shortName.c_str(), session.c_str(), static_cast<unsigned>(hr), directory.c_str());
-    return;
-  }
-  // Reported for the directory, not for each request: no session in it.
+  // The session is the web client's cookie, a secret: no event names it.
   LogError(static_cast<DWORD>(hr), EVENTLOG_ERROR_TYPE,
            "Pellora could not access AD to get property %s for User %s, HR:0x%x; %s", propertyName.c_str(),
            shortName.c_str(), static_cast<unsigned>(hr), directory.c_str());
@@ -269,8 +356,9 @@ void CPLGeneralSettings::StoreInCache(const char* cacheName, const std::string& 
                                       const std::string& session, const std::string& propertyName,
                                       const std::string& shortName) {
   if (m_cache.AddItem(cacheName, key.c_str(), value.c_str(), session.c_str(), propertyName.c_str())) return;
-  WriteEventLog(EVENTLOG_ERROR_TYPE, "Pellora failed to store in cache AD property %s for User %s Session %s Value %s",
-                propertyName.c_str(), shortName.c_str(), session.c_str(), value.c_str());
+  // The session is the web client's cookie, a secret: no event names it.
+  WriteEventLog(EVENTLOG_ERROR_TYPE, "Pellora failed to store in cache AD property %s for User %s Value %s",
+                propertyName.c_str(), shortName.c_str(), value.c_str());
 }
 
 HRESULT CPLGeneralSettings::LookUp(const std::string& fullName, const std::string& shortName, const std::string& sid,

@@ -3,9 +3,13 @@
 // cache, the computer's names and the virtual folder name.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "common/ci_string.h"
 #include "common/event_log.h"
@@ -45,6 +49,14 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   bool GetComputerName();
   // The OWA configuration of this server's virtual directory.
   HRESULT ReadOWAAD();
+  // ReadOWAAD; when it fails, the configuration is read again in the
+  // background until a read succeeds: when a directory's probe found it
+  // answering again, at a settings reload (NudgeOWARead), and every retry
+  // interval. An information event says when it was read.
+  HRESULT ReadOWAADOrLater();
+  // Asks a background read of the OWA configuration, waiting for one, to
+  // try now.
+  void NudgeOWARead();
 
   // One directory property of a user, through the per-user cache. `userName`
   // as the request gives it (domain\\name, name@domain or name), `cookie` the
@@ -76,7 +88,8 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   const std::string& GetHostName() const { return m_strHostName; }
   const std::string& GetFullyQualifiedName() const { return m_strFullyQualifiedName; }
   const ci_string& GetVirtualFolderName() const { return m_strVirtualFolderName; }
-  const COWAADConfig& GetOWAADConfig() const { return m_OWAADConfig; }
+  // The configuration start-up read, or the one read again after it failed.
+  const COWAADConfig& GetOWAADConfig() const { return *m_pOWAConfig.load(std::memory_order_acquire); }
 
  protected:
   // Makes the cache component ready and creates the caches of user
@@ -85,8 +98,7 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   // Reports a failed look-up of the calling thread to the event log:
   // always with `report` (a failure the back-off repeats aside), else once
   // per back-off.
-  void ReportLookUpFailure(bool report, HRESULT hr, const std::string& propertyName, const std::string& shortName,
-                           const std::string& session);
+  void ReportLookUpFailure(bool report, HRESULT hr, const std::string& propertyName, const std::string& shortName);
   // The directory search of GetADProperty: by address, else by SID, else by
   // short name. `outcome` tells the answers (a value, a user without one,
   // an ambiguous short name, no such user) from a failure to get one.
@@ -108,6 +120,14 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   std::string WhyLogWritesNothing(const LogSettings& used) const;
   std::string ModuleSettingsFile() const;
 
+  // The background read of a configuration that start-up could not read.
+  void StartOWAReread();
+  void StopOWAReread();
+  void RereadOWALoop();
+  bool RereadOWAConfig();
+  // Forgets that the process has read the OWA configuration (tests).
+  static void ForgetOWAConfigRead();
+
   CPageCharSet m_pageCharSet;
   std::string m_strTempDirectory;
   std::string m_strLogFilePath;
@@ -116,8 +136,17 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   LogSettings m_logAtStart;
   std::mutex m_logChangeLock;
   std::optional<LogSettings> m_logChangeReported;
-  // Read once at start-up, then only read, without a lock.
+  // Read once at start-up, then only read, without a lock. A configuration
+  // read again later is a new object, published once through the pointer
+  // and kept for the life of the settings object.
   COWAADConfig m_OWAADConfig;
+  std::atomic<const COWAADConfig*> m_pOWAConfig{&m_OWAADConfig};
+  std::unique_ptr<COWAADConfig> m_pOWAReread;
+  std::mutex m_owaRereadLock;
+  std::condition_variable m_owaRereadWake;
+  bool m_owaRereadDue = false;
+  bool m_owaRereadStop = false;
+  std::thread m_owaRereader;
   CQLCache m_cache;
   CADSearchesInFlight m_searches;
   std::string m_strHostName;

@@ -28,7 +28,11 @@ BOOL CPLHXGeneralSettings::Init(const char* productName, const char* moduleName,
 void CPLHXGeneralSettings::RefreshSettingsIfNeeded() {
   bool reloaded = false;
   m_settings.RefreshIfNeeded(reloaded);
-  if (reloaded) ReportLogSettingsChange();
+  if (!reloaded) return;
+  ReportLogSettingsChange();
+  // A configuration start-up could not read from the directory is tried
+  // again: the settings may have been reloaded for just that.
+  NudgeOWARead();
 }
 
 void CPLHXGeneralSettings::LoadScriptVariables() {

@@ -18,10 +18,15 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/ascii_text.h"
 #include "platform/coarse_clock.h"
+#include "platform/directory_back_off.h"
+#include "platform/directory_connections.h"
+#include "platform/directory_health.h"
+#include "platform/directory_uri_text.h"
 #include "platform/sigpipe_hold.h"
 #include "platform/thread_local_instance.h"
 #include "platform/wide_text.h"
@@ -74,147 +79,75 @@ HRESULT Fail(int rc, LDAP* ld, const std::string& what) {
   if (rc == LDAP_NO_MEMORY) return E_OUTOFMEMORY;
   t_lastError.code = Win32OfLdap(rc);
   t_lastError.repeat = false;
-  t_lastError.text = what + ": " + ldap_err2string(rc);
+  std::string text = what + ": " + ldap_err2string(rc);
   char* diagnostic = nullptr;
   if (ld != nullptr && ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic) == LDAP_OPT_SUCCESS &&
       diagnostic != nullptr) {
-    if (*diagnostic != '\0') t_lastError.text += std::string(" (") + diagnostic + ")";
+    if (*diagnostic != '\0') text += std::string(" (") + diagnostic + ")";
     ldap_memfree(diagnostic);
   }
+  if (rc == LDAP_INVALID_CREDENTIALS) {
+    text += "; credentials refused, the bind is tried again after " +
+            std::to_string(RetryInterval().count() / 1000) + " s";
+  }
+  // The library's own words may name a URI too.
+  t_lastError.text = UriWithoutUserPart(std::move(text));
   return HRESULT_FROM_WIN32(t_lastError.code);
 }
-
-bool IsUnreachable(int rc) { return rc == LDAP_SERVER_DOWN || rc == LDAP_CONNECT_ERROR || rc == LDAP_TIMEOUT; }
-
-// A directory that could not be reached: connections to it fail at once
-// until `until`; then one thread probes it (`probing`) while the others go on
-// failing at once until that probe has its answer.
-struct Unreachable {
-  CoarseSteadyClock::time_point until;
-  bool probing = false;
-};
-
-// Directories that could not be reached, by URI.
-std::mutex g_backOffLock;
-// Never destroyed: a request may look a directory up while the process exits.
-std::map<std::string, Unreachable>& g_unreachableUntil = *new std::map<std::string, Unreachable>;
-// How many directories the map holds, readable without the lock: while it
-// is 0 no connection can be in its back-off.
-std::atomic<size_t> g_unreachableCount{0};
-// Counts the changes of the map, so that a thread can tell without the lock
-// that an entry it found is still there as it was.
-std::atomic<uint64_t> g_unreachableChanges{0};
-
-// Called under the lock after each change of the map.
-void NoteBackOffChange() {
-  g_unreachableCount.store(g_unreachableUntil.size(), std::memory_order_relaxed);
-  g_unreachableChanges.fetch_add(1, std::memory_order_release);
-}
-
-// The back-off this thread found last. While the directory is lost every
-// request thread asks for it: they need not all queue for the lock.
-struct KnownBackOff {
-  bool set = false;
-  std::string uri;
-  CoarseSteadyClock::time_point until;
-  uint64_t changes = 0;
-};
-
-KnownBackOff& ThreadBackOff() { return ThreadLocalInstance<KnownBackOff>(); }
-
-// Whether connections to `uri` fail at once now. When its back-off has
-// lapsed and `prober` is given, the calling thread becomes the one that
-// probes the directory (*prober true) and must end the probe (EndProbe or
-// MarkUnreachable); without `prober` a lapsed back-off only reads as over.
-bool InBackOff(const std::string& uri, bool* prober) {
-  if (prober != nullptr) *prober = false;
-  KnownBackOff& known = ThreadBackOff();
-  if (known.set && known.changes == g_unreachableChanges.load(std::memory_order_acquire) &&
-      CoarseSteadyClock::now() < known.until && known.uri == uri) {
-    return true;
-  }
-  std::lock_guard<std::mutex> hold(g_backOffLock);
-  auto it = g_unreachableUntil.find(uri);
-  if (it == g_unreachableUntil.end()) return false;
-  const bool waiting = it->second.probing || CoarseSteadyClock::now() < it->second.until;
-  if (waiting) {
-    known.set = true;
-    known.uri = uri;
-    // A probe ends with a change of the map, which this thread then sees.
-    known.until = it->second.probing ? CoarseSteadyClock::time_point::max() : it->second.until;
-    known.changes = g_unreachableChanges.load(std::memory_order_relaxed);
-    return true;
-  }
-  if (prober == nullptr) return false;
-  it->second.probing = true;
-  NoteBackOffChange();
-  *prober = true;
-  return false;
-}
-
-std::atomic<int64_t> g_retryIntervalMs{kADsRetryIntervalSeconds * int64_t{1000}};
-
-// Connections carry the generation current when they were opened. A new
-// generation starts when a directory is lost, when it answers again and when
-// a kept connection is found dead: whatever went wrong then went wrong for
-// every thread's kept connection, and each thread drops its own before it
-// would wait on it.
-std::atomic<uint64_t> g_connectionGeneration{1};
-
-uint64_t CurrentGeneration() { return g_connectionGeneration.load(std::memory_order_acquire); }
-
-uint64_t NewGeneration() { return g_connectionGeneration.fetch_add(1, std::memory_order_acq_rel) + 1; }
-
-// Starts (or starts again) the back-off of `uri`; a probe running ends.
-void MarkUnreachable(const std::string& uri) {
-  const std::chrono::milliseconds interval(g_retryIntervalMs.load(std::memory_order_relaxed));
-  {
-    std::lock_guard<std::mutex> hold(g_backOffLock);
-    g_unreachableUntil[uri] = Unreachable{CoarseSteadyClock::now() + interval};
-    NoteBackOffChange();
-  }
-  NewGeneration();
-}
-
-// The probe of `uri` had an answer: the directory is reachable again. The
-// new generation, or 0 when the probe ended in a new back-off.
-uint64_t EndProbe(const std::string& uri) {
-  {
-    std::lock_guard<std::mutex> hold(g_backOffLock);
-    auto it = g_unreachableUntil.find(uri);
-    if (it == g_unreachableUntil.end() || !it->second.probing) return 0;
-    g_unreachableUntil.erase(it);
-    NoteBackOffChange();
-  }
-  return NewGeneration();
-}
-
-// Ends the calling thread's probe on every way out, unless handed on.
-class CProbe {
- public:
-  CProbe(std::string uri, bool active) : m_uri(std::move(uri)), m_active(active) {}
-  ~CProbe() {
-    if (m_active) EndProbe(m_uri);
-  }
-  CProbe(const CProbe&) = delete;
-  CProbe& operator=(const CProbe&) = delete;
-  // Whether this thread probes; from now on the caller ends the probe.
-  bool HandOn() {
-    const bool active = m_active;
-    m_active = false;
-    return active;
-  }
-
- private:
-  std::string m_uri;
-  bool m_active;
-};
 
 // Whether the calling thread is in a look-up (CADsTimeLimit), and that
 // look-up's deadline, fixed by its first directory operation: a look-up that
 // goes no further than the back-off reads no clock.
 thread_local bool t_limited = false;
 thread_local std::optional<std::chrono::steady_clock::time_point> t_deadline;
+
+// What the thread's look-up saw of its directory: whether the directory
+// answered it (a bind or any reply), and how many searches any thread had
+// answered when it began.
+thread_local bool t_answered = false;
+thread_local uint64_t t_answersAtStart = 0;
+
+void StartLookUp() {
+  t_answered = false;
+  t_answersAtStart = DirectorySearchesAnswered();
+}
+
+// A reply came back; `search` when it answered a search.
+void NoteAnswered(bool search) {
+  t_answered = true;
+  if (search) NoteDirectorySearchAnswered();
+}
+
+DirectoryTrouble TroubleOf(int rc) {
+  switch (rc) {
+    case LDAP_SERVER_DOWN:
+    case LDAP_CONNECT_ERROR:
+      return DirectoryTrouble::NoAnswer;
+    case LDAP_TIMEOUT:
+      return DirectoryTrouble::TimedOut;
+    case LDAP_INVALID_CREDENTIALS:
+      return DirectoryTrouble::CredentialsRefused;
+    default:
+      return DirectoryTrouble::Other;
+  }
+}
+
+// Judges a failed call of the thread's look-up on `uri` and acts on it: a
+// dead or refusing directory starts its back-off, a slow one counts.
+DirectoryVerdict ActOnFailure(const std::string& uri, int rc, bool probing) {
+  DirectorySeen seen;
+  seen.answeredThisLookUp = t_answered;
+  seen.searchAnsweredMeanwhile = DirectorySearchesAnswered() != t_answersAtStart;
+  seen.probing = probing;
+  seen.slowInARow = DirectorySlowInARow();
+  const DirectoryVerdict verdict = JudgeDirectory(TroubleOf(rc), seen);
+  if (verdict == DirectoryVerdict::Dead || verdict == DirectoryVerdict::Refusing) {
+    MarkUnreachable(uri, verdict == DirectoryVerdict::Refusing);
+  } else if (verdict == DirectoryVerdict::Slow) {
+    NoteDirectorySlow();
+  }
+  return verdict;
+}
 
 // What is left for one more operation: of the thread's look-up, else a whole
 // time limit. False when nothing is left.
@@ -223,7 +156,10 @@ bool RemainingTime(timeval& left) {
   microseconds rest = std::chrono::seconds(kADsTimeLimitSeconds);
   if (t_limited) {
     const auto now = std::chrono::steady_clock::now();
-    if (!t_deadline) t_deadline = now + std::chrono::seconds(kADsTimeLimitSeconds);
+    if (!t_deadline) {
+      t_deadline = now + std::chrono::seconds(kADsTimeLimitSeconds);
+      StartLookUp();
+    }
     rest = std::chrono::duration_cast<microseconds>(*t_deadline - now);
   }
   if (rest < std::chrono::milliseconds(1)) return false;
@@ -232,45 +168,22 @@ bool RemainingTime(timeval& left) {
   return true;
 }
 
-// How long the directory takes to answer a search, smoothed over the last
-// few answers, in microseconds.
-std::atomic<int64_t> g_answerMicros{0};
-constexpr int kKeptSilenceFactor = 10;
-
-void NoteAnswerTime(std::chrono::steady_clock::duration took) {
-  const int64_t sample = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
-  const int64_t smoothed = g_answerMicros.load(std::memory_order_relaxed);
-  g_answerMicros.store(smoothed + (sample - smoothed) / 8, std::memory_order_relaxed);
-}
-
-// Of `left`, what a kept connection may stay silent before it is taken for
-// dead: many times the directory's usual answer, at least
-// kADsKeptSilenceMinMs, and at most half, so that a new connection can still
-// answer within the look-up's limit.
-timeval KeptSilence(const timeval& left) {
-  using std::chrono::microseconds;
-  const microseconds rest = std::chrono::seconds(left.tv_sec) + microseconds(left.tv_usec);
-  microseconds allowed(g_answerMicros.load(std::memory_order_relaxed) * kKeptSilenceFactor);
-  allowed = std::max<microseconds>(allowed, std::chrono::milliseconds(kADsKeptSilenceMinMs));
-  allowed = std::min<microseconds>(allowed, rest / 2);
-  timeval cut{};
-  cut.tv_sec = static_cast<time_t>(allowed.count() / 1000000);
-  cut.tv_usec = static_cast<suseconds_t>(allowed.count() % 1000000);
-  return cut;
-}
-
 // The failure of a connection refused because its directory is in its
-// back-off; it repeats the failure reported when the directory was lost.
-HRESULT BackOffFailure() {
+// back-off; it repeats the failure reported when the directory was lost or
+// refused the credentials.
+HRESULT BackOffFailure(bool refused) {
   LastError& last = t_lastError;
-  last.code = ERROR_DS_SERVER_DOWN;
+  last.code = refused ? ERROR_LOGON_FAILURE : ERROR_DS_SERVER_DOWN;
   last.repeat = true;
   // Never destroyed: a request may fail this way while the process exits.
-  static const std::string& kBackOffText =
+  static const std::string& kUnreachableText =
       *new std::string("directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s");
+  static const std::string& kRefusedText = *new std::string(
+      "credentials refused by the directory; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s");
+  const std::string& text = refused ? kRefusedText : kUnreachableText;
   // Within a back-off the text is mostly there already.
-  if (last.text != kBackOffText) last.text = kBackOffText;
-  return HRESULT_FROM_WIN32(ERROR_DS_SERVER_DOWN);
+  if (last.text != text) last.text = text;
+  return HRESULT_FROM_WIN32(last.code);
 }
 
 // The directory URI of a path's server part: LDAPURI (read now, so that a
@@ -287,11 +200,16 @@ std::string GlobalCatalogUri() {
 }
 
 // The first line of the password file; false (errno set) when it cannot be
-// opened.
+// opened or read (a directory opens but cannot be read).
 bool ReadFirstLine(const char* path, std::string& line) {
   std::ifstream in(path);
   if (!in) return false;
+  errno = 0;
   std::getline(in, line);
+  if (in.bad()) {
+    if (errno == 0) errno = EIO;
+    return false;
+  }
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return true;
 }
@@ -318,19 +236,56 @@ BindConfig ConfiguredBind(LDAP* ld) {
   return config;
 }
 
-// The password of a simple bind. A file that cannot be read is a failure of
-// its own: a bind without the password would be refused (or, worse, taken as
-// an anonymous one) and the reason lost.
+// The password of a simple bind. A file that cannot be read, or whose first
+// line is empty, is a failure of its own: a bind name without a password
+// would be refused (or, worse, taken as an anonymous bind) and the reason
+// lost.
 HRESULT ReadPassword(const BindConfig& config, std::string& password) {
-  if (config.passwordFile == nullptr || ReadFirstLine(config.passwordFile, password)) return S_OK;
+  if (config.passwordFile == nullptr) return S_OK;
+  const bool read = ReadFirstLine(config.passwordFile, password);
+  if (read && !password.empty()) return S_OK;
   const int error = errno;
-  t_lastError.code = error == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+  t_lastError.code = read ? ERROR_INVALID_DATA : error == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
   t_lastError.repeat = false;
-  t_lastError.text = std::string("password file ") + config.passwordFile + ": " + std::strerror(error);
+  const std::string why = read ? "its first line holds no password" : std::strerror(error);
+  t_lastError.text = std::string("password file ") + config.passwordFile + ": " + why;
   return HRESULT_FROM_WIN32(t_lastError.code);
 }
 
 int QuietSaslInteraction(LDAP*, unsigned, void*, void*) { return LDAP_SUCCESS; }
+
+// libldap frees its process-wide defaults (the default URI list among them)
+// when the process exits, after the exit handlers, while request threads
+// may still be making connections, which copy them. From the module's exit
+// handler on, no thread starts reading them, and the handler waits for
+// those reading them now: a read is a copy in memory, never a wait on the
+// network.
+std::atomic<int> g_readingDefaults{0};
+std::atomic<bool> g_defaultsClosing{false};
+constexpr int kDefaultsDrainMs = 1000;
+
+class CLibraryDefaults {
+ public:
+  CLibraryDefaults() {
+    g_readingDefaults.fetch_add(1);
+    m_open = !g_defaultsClosing.load();
+  }
+  ~CLibraryDefaults() { g_readingDefaults.fetch_sub(1); }
+  CLibraryDefaults(const CLibraryDefaults&) = delete;
+  CLibraryDefaults& operator=(const CLibraryDefaults&) = delete;
+  // False once the process exits: the defaults are not to be read.
+  bool Open() const { return m_open; }
+
+ private:
+  bool m_open;
+};
+
+void CloseLibraryDefaults() {
+  g_defaultsClosing.store(true);
+  for (int i = 0; i < kDefaultsDrainMs && g_readingDefaults.load() != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
 
 // libldap sets up its process-wide defaults on first use, unguarded: the
 // first use must not happen on two request threads at once.
@@ -339,7 +294,52 @@ void InitialiseLibrary() {
   std::call_once(initialised, [] {
     int level = 0;
     ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
+    // Registered after libldap set itself up: it runs before libldap's own
+    // clean-up at exit.
+    std::atexit(CloseLibraryDefaults);
   });
+}
+
+// Whether a call's code came from the directory: libldap's own failures
+// (no connection, a time-out, a local error) are negative.
+bool Replied(int rc) { return rc >= 0; }
+
+std::chrono::microseconds MicrosOf(const timeval& t) {
+  return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
+}
+
+timeval TimevalOf(std::chrono::microseconds us) {
+  timeval t{};
+  t.tv_sec = static_cast<time_t>(us.count() / 1000000);
+  t.tv_usec = static_cast<suseconds_t>(us.count() % 1000000);
+  return t;
+}
+
+// Waits at most `wait` for the whole answer of search `msgid`: its result
+// code, LDAP_TIMEOUT, or the connection's failure. `result` holds what came.
+int AwaitSearch(LDAP* ld, int msgid, timeval wait, LDAPMessage*& result) {
+  result = nullptr;
+  // libldap reads nothing within a wait of zero: a look without waiting
+  // waits a millisecond.
+  if (wait.tv_sec == 0 && wait.tv_usec < 1000) wait.tv_usec = 1000;
+  const int got = ldap_result(ld, msgid, LDAP_MSG_ALL, &wait, &result);
+  if (got == 0) return LDAP_TIMEOUT;
+  if (got < 0) {
+    int rc = LDAP_SERVER_DOWN;
+    ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &rc);
+    return rc;
+  }
+  int answer = LDAP_OTHER;
+  const int rc = ldap_parse_result(ld, result, &answer, nullptr, nullptr, nullptr, nullptr, 0);
+  return rc != LDAP_SUCCESS ? rc : answer;
+}
+
+// Whether search `msgid` has had its answer by now, without waiting.
+int Poll(LDAP* ld, int msgid) {
+  LDAPMessage* result = nullptr;
+  const int rc = AwaitSearch(ld, msgid, timeval{}, result);
+  if (result != nullptr) ldap_msgfree(result);
+  return rc;
 }
 
 // Waits for the result of `msgid` within what is left of the limit.
@@ -396,18 +396,34 @@ void KeepAlive(LDAP* ld) {
 }
 
 // A new bound connection within what is left of the limit; the back-off is
-// the caller's to check.
-HRESULT Connect(const std::string& uri, LDAP** out) {
+// the caller's to check. A failure is judged here (the back-off started when
+// the directory is dead or refusing), unless `failed` takes its code for
+// the caller to judge.
+HRESULT Connect(const std::string& uri, LDAP** out, int* failed = nullptr) {
   *out = nullptr;
+  if (failed != nullptr) *failed = LDAP_SUCCESS;
   InitialiseLibrary();
+  auto judged = [&](int rc, LDAP* ld, const std::string& what) {
+    const HRESULT hr = Fail(rc, ld, what);
+    if (failed != nullptr) {
+      *failed = rc;
+    } else {
+      ActOnFailure(uri, rc, false);
+    }
+    return hr;
+  };
+  // A URI libldap rejects may still hold a password: texts name it cleaned.
+  const std::string named = ConfiguredUriWithoutUserPart(uri);
   timeval limit{};
-  if (!RemainingTime(limit)) {
-    MarkUnreachable(uri);
-    return Fail(LDAP_TIMEOUT, nullptr, "bind " + uri);
-  }
+  if (!RemainingTime(limit)) return judged(LDAP_TIMEOUT, nullptr, "bind " + named);
   LDAP* ld = nullptr;
-  int rc = ldap_initialize(&ld, uri.empty() ? nullptr : uri.c_str());
-  if (rc != LDAP_SUCCESS) return Fail(rc, nullptr, "ldap_initialize " + uri);
+  int rc = LDAP_SUCCESS;
+  {
+    CLibraryDefaults defaults;
+    if (!defaults.Open()) return Fail(LDAP_UNAVAILABLE, nullptr, "ldap_initialize: the process is exiting");
+    rc = ldap_initialize(&ld, uri.empty() ? nullptr : uri.c_str());
+  }
+  if (rc != LDAP_SUCCESS) return Fail(rc, nullptr, "ldap_initialize " + named);
   const BindConfig config = ConfiguredBind(ld);
   std::string password;
   HRESULT unreadable = ReadPassword(config, password);
@@ -426,11 +442,13 @@ HRESULT Connect(const std::string& uri, LDAP** out) {
   ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &entries);
   rc = Bind(ld, config, password);
   if (rc != LDAP_SUCCESS) {
-    HRESULT hr = Fail(rc, ld, "bind " + uri);
-    if (IsUnreachable(rc)) MarkUnreachable(uri);
+    // A refusal is an answer too; the verdict tells it apart.
+    if (Replied(rc)) NoteAnswered(false);
+    HRESULT hr = judged(rc, ld, "bind " + named);
     ldap_unbind_ext_s(ld, nullptr, nullptr);
     return hr;
   }
+  NoteAnswered(false);
   KeepAlive(ld);
   *out = ld;
   return S_OK;
@@ -512,59 +530,6 @@ struct ADsSearch {
 
 namespace {
 
-// The catalog connection a thread keeps between look-ups, with the search
-// base the catalog's root named, so that a look-up on it is one search.
-struct CKeptConnection {
-  LDAP* ld = nullptr;
-  std::string uri;
-  std::string base;
-  uint64_t generation = 0;
-  CoarseSteadyClock::time_point idleSince;
-
-  CKeptConnection() = default;
-  CKeptConnection(const CKeptConnection&) = delete;
-  CKeptConnection& operator=(const CKeptConnection&) = delete;
-  ~CKeptConnection() { Drop(); }
-  void Drop() {
-    // Unbinding writes to a connection the directory may have closed.
-    if (ld != nullptr) {
-      CSigPipeHold pipeHold;
-      ldap_unbind_ext_s(ld, nullptr, nullptr);
-    }
-    ld = nullptr;
-  }
-};
-
-CKeptConnection& ThreadConnection() { return ThreadLocalInstance<CKeptConnection>(); }
-
-// The search base each catalog's root named, by URI: read on the first
-// connection only, so that a new connection costs a bind and no more.
-// Never destroyed: a request may look a directory up while the process exits.
-std::mutex g_catalogBaseLock;
-std::map<std::string, std::string>& g_catalogBase = *new std::map<std::string, std::string>;
-
-bool KnownCatalogBase(const std::string& uri, std::string& base) {
-  std::lock_guard<std::mutex> hold(g_catalogBaseLock);
-  auto it = g_catalogBase.find(uri);
-  if (it == g_catalogBase.end()) return false;
-  base = it->second;
-  return true;
-}
-
-void NoteCatalogBase(const std::string& uri, const std::string& base) {
-  std::lock_guard<std::mutex> hold(g_catalogBaseLock);
-  g_catalogBase[uri] = base;
-}
-
-// Whether an idle connection has something to read: the server closed it
-// or said it would. Either way it is not used again.
-bool PeerClosed(LDAP* ld) {
-  int fd = -1;
-  if (ldap_get_option(ld, LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) return true;
-  pollfd p{fd, POLLIN | POLLRDHUP, 0};
-  return poll(&p, 1, 0) != 0;
-}
-
 // One bound object with its own connection; both interfaces in one. A
 // catalog object takes its connection from the thread's kept one (`reused`)
 // and gives it back when released in good order.
@@ -589,6 +554,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     CSigPipeHold pipeHold;
     int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0, nullptr, nullptr,
                                &limit, 1, &result);
+    if (Replied(rc)) NoteAnswered(true);
     if (rc != LDAP_SUCCESS) {
       if (result != nullptr) ldap_msgfree(result);
       return FailCall(rc, "read " + ObjectName());
@@ -700,17 +666,10 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     // stays silent much longer than the directory takes to answer.
     const bool reused = m_reused;
     m_reused = false;
-    int rc = Search(filterText, asked, search->result, reused);
-    if (reused && (rc == LDAP_SERVER_DOWN || rc == LDAP_TIMEOUT)) {
-      // Closed by the server while idle, or lost silently: opened again
-      // once before the directory counts as unreachable.
-      HRESULT hr = Reconnect();
-      if (FAILED(hr)) return SettleProbe(hr);
-      // A new connection answered where the kept one did not: the other
-      // threads' kept connections are as dead as this one was.
-      if (rc == LDAP_TIMEOUT) m_generation = NewGeneration();
-      rc = Search(filterText, asked, search->result, false);
-    }
+    HRESULT reconnected = S_OK;
+    const int rc = reused ? SearchKept(filterText, asked, search->result, reconnected)
+                          : Search(filterText, asked, search->result);
+    if (FAILED(reconnected)) return SettleProbe(reconnected);
     // A search that hit the size limit keeps the entries it got.
     if (rc != LDAP_SUCCESS && rc != LDAP_SIZELIMIT_EXCEEDED) return SettleProbe(FailCall(rc, "search " + filterText));
     *handle = search.release();
@@ -822,18 +781,93 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     }
   }
 
-  // One search within what is left of the limit (on a kept connection,
-  // within its KeptSilence); `result` holds what came back (freed here on
-  // failure).
-  int Search(const std::string& filter, char** attributes, LDAPMessage*& result, bool kept) {
+  // One search within what is left of the limit; `result` holds what came
+  // back (freed here on failure).
+  int Search(const std::string& filter, char** attributes, LDAPMessage*& result) {
     result = nullptr;
     timeval limit{};
     if (!RemainingTime(limit)) return LDAP_TIMEOUT;
-    if (kept) limit = KeptSilence(limit);
     CSigPipeHold pipeHold;
     const auto asked = std::chrono::steady_clock::now();
-    int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), m_scope, filter.c_str(), attributes, 0, nullptr, nullptr, &limit,
-                               kADsSizeLimit, &result);
+    int msgid = -1;
+    int rc = SendSearch(filter, attributes, limit, msgid);
+    if (rc == LDAP_SUCCESS) rc = AwaitSearch(m_ld, msgid, limit, result);
+    return Settle(rc, asked, result);
+  }
+
+  // One search on the thread's kept connection. Closed by the server while
+  // idle, it is opened again once. Silent past its KeptSilence, the search
+  // is tried on a new connection; the kept one counts as dead, and every
+  // thread's kept connection with it, only when it stays silent past its
+  // DeadSilence while the new one answered. `reconnected` fails when no new
+  // connection could be made.
+  int SearchKept(const std::string& filter, char** attributes, LDAPMessage*& result, HRESULT& reconnected) {
+    using std::chrono::microseconds;
+    reconnected = S_OK;
+    result = nullptr;
+    timeval limit{};
+    if (!RemainingTime(limit)) return LDAP_TIMEOUT;
+    const microseconds silence = KeptSilence(MicrosOf(limit));
+    CSigPipeHold pipeHold;
+    const auto asked = std::chrono::steady_clock::now();
+    int msgid = -1;
+    int rc = SendSearch(filter, attributes, limit, msgid);
+    if (rc == LDAP_SUCCESS) rc = AwaitSearch(m_ld, msgid, TimevalOf(silence), result);
+    if (rc != LDAP_SERVER_DOWN && rc != LDAP_TIMEOUT) return Settle(rc, asked, result);
+    if (result != nullptr) ldap_msgfree(result);
+    result = nullptr;
+    if (rc == LDAP_TIMEOUT) NoteAnswerTime(silence);  // it takes at least that long
+    LDAP* silent = m_ld;
+    LDAP* fresh = nullptr;
+    int failed = LDAP_SUCCESS;
+    m_generation = CurrentGeneration();
+    reconnected = Connect(m_uri, &fresh, &failed);
+    if (FAILED(reconnected)) {
+      // A late reply on the kept connection shows a directory that answers.
+      if (rc == LDAP_TIMEOUT && Replied(Poll(silent, msgid))) NoteAnswered(true);
+      if (failed != LDAP_SUCCESS) ActOnFailure(m_uri, failed, m_probing);
+      m_broken = true;
+      return rc;
+    }
+    m_ld = fresh;
+    const int retried = Search(filter, attributes, result);
+    if (rc == LDAP_TIMEOUT && (retried == LDAP_SUCCESS || retried == LDAP_SIZELIMIT_EXCEEDED)) {
+      JudgeSilent(silent, msgid, asked, silence);
+    }
+    ldap_unbind_ext_s(silent, nullptr, nullptr);
+    return retried;
+  }
+
+  // The kept connection stayed silent while a new one answered. Silent
+  // through its DeadSilence (within the look-up's limit), it was dead, and
+  // so are the other threads' kept connections: they are retired. A late
+  // reply shows a slow directory, whose time the wait learns.
+  void JudgeSilent(LDAP* silent, int msgid, std::chrono::steady_clock::time_point asked,
+                   std::chrono::microseconds silence) {
+    using std::chrono::microseconds;
+    const auto spent = std::chrono::duration_cast<microseconds>(std::chrono::steady_clock::now() - asked);
+    microseconds wait = std::max(DeadSilence(silence) - spent, microseconds(0));
+    timeval left{};
+    wait = RemainingTime(left) ? std::min(wait, MicrosOf(left)) : microseconds(0);
+    LDAPMessage* late = nullptr;
+    const int rc = AwaitSearch(silent, msgid, TimevalOf(wait), late);
+    if (late != nullptr) ldap_msgfree(late);
+    if (Replied(rc)) {
+      NoteAnswerTime(std::chrono::steady_clock::now() - asked);
+      return;
+    }
+    m_generation = NewGeneration();
+  }
+
+  int SendSearch(const std::string& filter, char** attributes, timeval limit, int& msgid) {
+    return ldap_search_ext(m_ld, m_dn.c_str(), m_scope, filter.c_str(), attributes, 0, nullptr, nullptr, &limit,
+                           kADsSizeLimit, &msgid);
+  }
+
+  // What a search came to: an answer teaches the wait; a failure frees what
+  // came back.
+  static int Settle(int rc, std::chrono::steady_clock::time_point asked, LDAPMessage*& result) {
+    if (Replied(rc)) NoteAnswered(true);
     const bool answered = rc == LDAP_SUCCESS || rc == LDAP_SIZELIMIT_EXCEEDED;
     if (answered) NoteAnswerTime(std::chrono::steady_clock::now() - asked);
     if (!answered && result != nullptr) {
@@ -841,20 +875,6 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
       result = nullptr;
     }
     return rc;
-  }
-
-  HRESULT Reconnect() {
-    CSigPipeHold pipeHold;
-    LDAP* fresh = nullptr;
-    m_generation = CurrentGeneration();
-    HRESULT hr = Connect(m_uri, &fresh);
-    if (FAILED(hr)) {
-      m_broken = true;
-      return hr;
-    }
-    ldap_unbind_ext_s(m_ld, nullptr, nullptr);
-    m_ld = fresh;
-    return S_OK;
   }
 
   // The directory has answered (or has been found unreachable again, which
@@ -895,14 +915,12 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     return S_OK;
   }
 
-  // A directory that stops answering in the middle is unreachable as well;
-  // a connection that may still get a late reply is not kept.
+  // The verdict on the directory decides whether its back-off starts; a
+  // connection that may still get a late reply is not kept.
   HRESULT FailCall(int rc, const std::string& what) {
-    if (IsUnreachable(rc)) {
-      MarkUnreachable(m_uri);
-      m_broken = true;
-    }
-    return Fail(rc, m_ld, what);
+    const HRESULT hr = Fail(rc, m_ld, what);
+    if (ActOnFailure(m_uri, rc, m_probing) != DirectoryVerdict::Answering) m_broken = true;
+    return hr;
   }
 
   LDAP* m_ld;
@@ -919,16 +937,6 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
 
 std::string UriOfPath(const ParsedPath& parsed) {
   return parsed.globalCatalog ? GlobalCatalogUri() : parsed.server.empty() ? DefaultUri() : "ldap://" + parsed.server;
-}
-
-std::atomic<int64_t> g_keptIdleMs{kADsKeptIdleSeconds * int64_t{1000}};
-
-// Whether a kept connection may be used again: to the same directory, of
-// the current generation, not idle too long and not closed by the server.
-bool KeptUsable(const CKeptConnection& kept, const std::string& uri) {
-  const std::chrono::milliseconds idleAge(g_keptIdleMs.load(std::memory_order_relaxed));
-  return kept.uri == uri && kept.generation == CurrentGeneration() &&
-         CoarseSteadyClock::now() - kept.idleSince < idleAge && !PeerClosed(kept.ld);
 }
 
 // The thread's kept catalog connection to `uri` as an object, when it has
@@ -954,7 +962,9 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
   }
   const std::string uri = UriOfPath(parsed);
   bool prober = false;
-  if (InBackOff(uri, &prober)) return BackOffFailure();
+  bool refused = false;
+  if (!t_limited) StartLookUp();
+  if (InBackOff(uri, &prober, &refused)) return BackOffFailure(refused);
   // Only now is the directory written to: a look-up in the back-off costs no
   // system call for the signal.
   CSigPipeHold pipeHold;
@@ -1022,10 +1032,11 @@ HRESULT ADsOpenObject(const std::wstring& path, const wchar_t* user, const wchar
 void FreeADsMem(void* memory) { std::free(memory); }
 
 HRESULT ADsBackOffFailure(const std::wstring& path) {
-  if (g_unreachableCount.load(std::memory_order_relaxed) == 0) return S_OK;
+  if (!AnyBackOff()) return S_OK;
   ParsedPath parsed;
-  if (!ParsePath(path, parsed) || !InBackOff(UriOfPath(parsed), nullptr)) return S_OK;
-  return BackOffFailure();
+  bool refused = false;
+  if (!ParsePath(path, parsed) || !InBackOff(UriOfPath(parsed), nullptr, &refused)) return S_OK;
+  return BackOffFailure(refused);
 }
 
 bool ADsLastFailureIsRepeat() { return t_lastError.repeat; }
@@ -1035,24 +1046,15 @@ namespace {
 // When the next failure may be claimed for a report, on the coarse clock.
 std::atomic<int64_t> g_nextReport{0};
 
-// A URI without what may precede "@" in its server part.
-std::string WithoutUserPart(std::string uri) {
-  for (size_t at = uri.find("://"); at != std::string::npos; at = uri.find("://", at)) {
-    at += 3;
-    const size_t end = uri.find_first_of("/ ,", at);
-    const size_t sign = uri.find('@', at);
-    if (sign != std::string::npos && sign < end) uri.erase(at, sign + 1 - at);
-  }
-  return uri;
-}
-
 // The URI libldap connects to for a path without a server of its own.
 std::string EffectiveUri(const std::string& uri) {
   if (!uri.empty()) return uri;
   InitialiseLibrary();
   char* configured = nullptr;
   std::string text = "libldap's default";
-  if (ldap_get_option(nullptr, LDAP_OPT_URI, &configured) == LDAP_OPT_SUCCESS && configured != nullptr) {
+  CLibraryDefaults defaults;
+  if (defaults.Open() && ldap_get_option(nullptr, LDAP_OPT_URI, &configured) == LDAP_OPT_SUCCESS &&
+      configured != nullptr) {
     text += " " + std::string(configured);
     ldap_memfree(configured);
   }
@@ -1061,6 +1063,8 @@ std::string EffectiveUri(const std::string& uri) {
 
 std::string DescribeBind() {
   InitialiseLibrary();
+  CLibraryDefaults defaults;
+  if (!defaults.Open()) return "bind not known (the process is exiting)";
   const BindConfig config = ConfiguredBind(nullptr);
   if (!config.mechanism.empty()) return "SASL mechanism " + config.mechanism;
   if (config.dn == nullptr) return "anonymous bind";
@@ -1072,7 +1076,7 @@ std::string DescribeBind() {
 bool ADsClaimFailureReport() {
   if (t_lastError.repeat) return false;
   const int64_t now = CoarseSteadyClock::now().time_since_epoch().count();
-  const int64_t gap = std::chrono::nanoseconds(std::chrono::milliseconds(g_retryIntervalMs.load())).count() / 2;
+  const int64_t gap = std::chrono::nanoseconds(RetryInterval()).count() / 2;
   int64_t next = g_nextReport.load();
   while (now >= next) {
     if (g_nextReport.compare_exchange_weak(next, now + gap)) return true;
@@ -1083,7 +1087,7 @@ bool ADsClaimFailureReport() {
 std::string ADsDescribeFailure(const std::wstring& path) {
   ParsedPath parsed;
   const std::string uri = ParsePath(path, parsed) ? EffectiveUri(UriOfPath(parsed)) : BytesFromWide(path);
-  std::string text = "directory " + WithoutUserPart(uri) + ", " + DescribeBind();
+  std::string text = "directory " + ConfiguredUriWithoutUserPart(uri) + ", " + DescribeBind();
   if (t_lastError.code != 0) text += ": " + t_lastError.text;
   return text;
 }
@@ -1116,8 +1120,10 @@ CADsTimeLimit::~CADsTimeLimit() {
 }
 
 void ADsSetRetryInterval(std::chrono::milliseconds interval) {
-  g_retryIntervalMs.store(interval.count(), std::memory_order_relaxed);
+  SetRetryInterval(interval);
   g_nextReport.store(0);
 }
 
-void ADsSetKeptIdleAge(std::chrono::milliseconds age) { g_keptIdleMs.store(age.count(), std::memory_order_relaxed); }
+void ADsSetKeptIdleAge(std::chrono::milliseconds age) { SetKeptIdleAge(age); }
+
+void ADsForgetAnswerTimes() { ForgetAnswerTimes(); }

@@ -13,20 +13,23 @@
 // Every operation is bounded: a connection attempt and every search give up
 // after kADsTimeLimitSeconds, and a search returns at most kADsSizeLimit
 // entries; within a CADsTimeLimit all operations of the thread share one
-// such limit. After a directory could not be reached (a limit ran out
-// included), connections to it fail at once for kADsRetryIntervalSeconds, so
-// that a directory that does not answer does not delay every request; then
-// one thread tries it again while the others go on failing at once until
-// that try has its answer.
+// such limit. A directory that answered within the look-up and then ran out
+// of time is slow: that look-up fails, nothing more. A directory that could
+// not be reached, never answered, answers binds but no search, or refused
+// the credentials, is backed off (directory_health.h): connections to it
+// fail at once for kADsRetryIntervalSeconds, so that it does not delay every
+// request nor lock the service account; then one thread tries it again
+// while the others go on failing at once until that try has its answer.
 //
 // Each thread keeps its global catalog connection between look-ups (a warm
 // look-up is one search). A kept connection is not used again after
 // kADsKeptIdleSeconds idle, once TCP keep-alive found it dead, or once a
 // directory was lost, found again or found to have dropped a kept
 // connection silently. A kept connection closed by the server, or silent
-// for ten times the directory's usual answer time (at least
-// kADsKeptSilenceMinMs, at most half of what is left of the limit), is
-// opened again once before the directory counts as unreachable.
+// longer than the directory usually takes (directory_connections.h), is
+// tried once more on a new connection; every thread's kept connection is
+// retired only when the kept one stays silent much longer still while the
+// new one answered.
 #pragma once
 
 #include <chrono>
@@ -197,6 +200,10 @@ void ADsSetRetryInterval(std::chrono::milliseconds interval);
 // Kept connections are opened afresh after `age` idle instead of
 // kADsKeptIdleSeconds (tests shorten it).
 void ADsSetKeptIdleAge(std::chrono::milliseconds age);
+
+// The wait on kept connections forgets what it learned of the directory's
+// answer times (tests start from the floor).
+void ADsForgetAnswerTimes();
 
 // The extended error of the thread's last failed directory call: S_OK when
 // it has one, with its text and the provider's name (at most `size` - 1

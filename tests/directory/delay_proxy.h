@@ -4,7 +4,9 @@
 // can close them all, as a server closing idle connections does, or
 // black-hole them, as a firewall forgetting idle connections does: they
 // stay open and nothing goes through them any more. New connections can be
-// black-holed as well. One thread of its own, stopped with the object.
+// black-holed as well. The delay can change while it runs, and one reply
+// in so many can be held longer, for a random while. One thread of its own,
+// stopped with the object.
 #pragma once
 
 #include <netinet/in.h>
@@ -15,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,7 +29,8 @@ class CDelayProxy {
 
   // Listens on `port` of the loopback (0: any free one) and forwards to
   // `targetPort`, each reply `delay` later (kNeverAnswer: never).
-  CDelayProxy(int targetPort, std::chrono::milliseconds delay, int port = 0) : m_target(targetPort), m_delay(delay) {
+  CDelayProxy(int targetPort, std::chrono::milliseconds delay, int port = 0)
+      : m_target(targetPort), m_delayMs(delay.count()) {
     m_listener = socket(AF_INET, SOCK_STREAM, 0);
     const int on = 1;
     setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -68,6 +72,17 @@ class CDelayProxy {
   // pass again).
   void BlackHoleNew(bool on) { m_holeNew = on; }
 
+  // Replies read from now on are held `delay`.
+  void SetDelay(std::chrono::milliseconds delay) { m_delayMs = delay.count(); }
+
+  // From now on one reply in `oneIn` (0: none) is held a random while
+  // between `shortest` and `longest` instead.
+  void SetSlowReplies(int oneIn, std::chrono::milliseconds shortest, std::chrono::milliseconds longest) {
+    m_slowShortestMs = shortest.count();
+    m_slowLongestMs = longest.count();
+    m_slowOneIn = oneIn;
+  }
+
  private:
   struct Pair {
     int client = -1;
@@ -94,7 +109,7 @@ class CDelayProxy {
     p.client = accept(m_listener, nullptr, nullptr);
     if (p.client < 0) return;
     ++m_accepted;
-    if (m_delay >= std::chrono::milliseconds(0) && !m_holeNew) {
+    if (m_delayMs.load() >= 0 && !m_holeNew) {
       p.server = socket(AF_INET, SOCK_STREAM, 0);
       sockaddr_in a = Loopback(m_target);
       if (connect(p.server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Close(p);
@@ -110,9 +125,18 @@ class CDelayProxy {
     if (fromClient) {
       if (p.server >= 0) (void)!send(p.server, buffer, static_cast<size_t>(n), MSG_NOSIGNAL);
     } else {
-      p.replies.emplace_back(Clock::now() + m_delay, std::string(buffer, static_cast<size_t>(n)));
+      p.replies.emplace_back(Clock::now() + ReplyDelay(), std::string(buffer, static_cast<size_t>(n)));
     }
     return true;
+  }
+
+  std::chrono::milliseconds ReplyDelay() {
+    const int oneIn = m_slowOneIn.load();
+    if (oneIn > 0 && std::uniform_int_distribution<int>(1, oneIn)(m_random) == 1) {
+      return std::chrono::milliseconds(
+          std::uniform_int_distribution<int64_t>(m_slowShortestMs.load(), m_slowLongestMs.load())(m_random));
+    }
+    return std::chrono::milliseconds(m_delayMs.load());
   }
 
   void SendDue(Pair& p) {
@@ -159,7 +183,11 @@ class CDelayProxy {
   }
 
   int m_target;
-  std::chrono::milliseconds m_delay;
+  std::atomic<int64_t> m_delayMs;
+  std::atomic<int> m_slowOneIn{0};
+  std::atomic<int64_t> m_slowShortestMs{0};
+  std::atomic<int64_t> m_slowLongestMs{0};
+  std::mt19937 m_random{20261208};
   int m_listener = -1;
   int m_port = 0;
   std::vector<Pair> m_pairs;

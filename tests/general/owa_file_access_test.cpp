@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/debug_log.h"
 #include "general/owa_file_access.h"
 #include "general/pl_hx_general_settings.h"
 #include "platform/registry.h"
@@ -14,6 +15,8 @@ namespace {
 class OWARules : public CPLHXGeneralSettings {
  public:
   COWAADConfig& Config() { return m_OWAADConfig; }
+  // As the background read publishes the configuration it read again.
+  void Publish(const COWAADConfig& read) { m_pOWAConfig.store(&read); }
   DWORD Level(const char* extension, bool publicClient = false, DWORD* result = nullptr) {
     DWORD level = 99;
     const DWORD rc = GetOWAFileAccessLevel(extension, publicClient, level);
@@ -72,6 +75,33 @@ TEST(OWAFileAccessLevel, MimeListsMatchTheRegisteredContentType) {
   EXPECT_EQ(3u, rules.Level("bin"));
   EXPECT_FALSE(rules.IsExtensionInOWABlockList("pdf"));  // needs its dot
   SetRegistryFilePath("");
+}
+
+// A configuration read again is published while a decision is under way:
+// the decision is the old configuration's or the new one's, never a mix.
+TEST(OWAFileAccessLevel, OneConfigurationForTheWholeDecision) {
+  static OWARules* rules = nullptr;
+  static COWAADConfig* read = nullptr;
+  OWARules old;  // no lists; unknown types blocked
+  old.Config().m_nFileAccessControlOnPrivateComputers = 1;
+  old.Config().m_nActionForUnknownFileAndMIMETypes = 2;
+  COWAADConfig again;  // ".exe" blocked; unknown types allowed
+  again.m_nFileAccessControlOnPrivateComputers = 1;
+  again.m_vBlockedFileTypes = {".exe"};
+  again.m_nActionForUnknownFileAndMIMETypes = 0;
+  rules = &old;
+  read = &again;
+  // Published right after the block list was asked.
+  const LogSinkFn previousSink = GetLogSink();
+  const DWORD previousMode = GetLogMode();
+  SetLogSink([](const char* text) {
+    if (std::string(text).find("IsExtensionInOWABlockList] returned") != std::string::npos) rules->Publish(*read);
+  });
+  SetLogMode(LOG_MODE_WRITE);
+  const DWORD level = old.Level("exe");
+  SetLogMode(previousMode);
+  SetLogSink(previousSink);
+  EXPECT_EQ(OWAFileAccessLevel::Blocked, level);
 }
 
 }  // namespace

@@ -1,0 +1,37 @@
+// The rule that tells a slow directory from a dead or refusing one, and
+// what it counts across threads.
+#include "platform/directory_health.h"
+
+#include <atomic>
+
+namespace {
+std::atomic<uint64_t> g_searchesAnswered{0};
+std::atomic<int> g_slowInARow{0};
+}  // namespace
+
+DirectoryVerdict JudgeDirectory(DirectoryTrouble trouble, const DirectorySeen& seen) {
+  switch (trouble) {
+    case DirectoryTrouble::NoAnswer:
+      return DirectoryVerdict::Dead;
+    case DirectoryTrouble::CredentialsRefused:
+      return DirectoryVerdict::Refusing;
+    case DirectoryTrouble::Other:
+      return DirectoryVerdict::Answering;
+    case DirectoryTrouble::TimedOut:
+      break;
+  }
+  if (seen.probing || !seen.answeredThisLookUp) return DirectoryVerdict::Dead;
+  const bool searchesStopped = !seen.searchAnsweredMeanwhile && seen.slowInARow + 1 >= kSlowTimeOutsBeforeDead;
+  return searchesStopped ? DirectoryVerdict::Dead : DirectoryVerdict::Slow;
+}
+
+uint64_t DirectorySearchesAnswered() { return g_searchesAnswered.load(std::memory_order_acquire); }
+
+void NoteDirectorySearchAnswered() {
+  g_searchesAnswered.fetch_add(1, std::memory_order_acq_rel);
+  if (g_slowInARow.load(std::memory_order_relaxed) != 0) g_slowInARow.store(0, std::memory_order_relaxed);
+}
+
+int DirectorySlowInARow() { return g_slowInARow.load(std::memory_order_relaxed); }
+
+void NoteDirectorySlow() { g_slowInARow.fetch_add(1, std::memory_order_relaxed); }

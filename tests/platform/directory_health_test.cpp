@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/directory_health.h"
+#include "platform/directory_uri_text.h"
+
+// One rule tells a slow directory from a dead or refusing one.
+TEST(DirectoryHealth, SlowDeadOrRefusing) {
+  using T = DirectoryTrouble;
+  using V = DirectoryVerdict;
+  struct Row {
+    T trouble;
+    DirectorySeen seen;
+    V verdict;
+  };
+  const int lastBeforeDead = kSlowTimeOutsBeforeDead - 2;
+  const Row rows[] = {
+      {T::NoAnswer, {true, true, false, 0}, V::Dead},
+      {T::CredentialsRefused, {true, true, false, 0}, V::Refusing},
+      {T::Other, {true, false, false, 5}, V::Answering},
+      // Timed out after the directory answered: slow, one look-up fails.
+      {T::TimedOut, {true, true, false, 0}, V::Slow},
+      {T::TimedOut, {true, false, false, lastBeforeDead}, V::Slow},
+      // Others' searches are answered: however many time-outs, slow.
+      {T::TimedOut, {true, true, false, kSlowTimeOutsBeforeDead + 5}, V::Slow},
+      // Nothing answered at all, or binds but never a search: dead.
+      {T::TimedOut, {false, true, false, 0}, V::Dead},
+      {T::TimedOut, {true, false, false, lastBeforeDead + 1}, V::Dead},
+      // A probe must have its search answered.
+      {T::TimedOut, {true, true, true, 0}, V::Dead},
+  };
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    EXPECT_EQ(JudgeDirectory(rows[i].trouble, rows[i].seen), rows[i].verdict) << "row " << i;
+  }
+}
+
+// Whatever text names a URI, its user part and password are left out;
+// where the server part cannot be told, more goes rather than a password.
+TEST(DirectoryUriText, UserPartLeftOut) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"bind ldap://admin:PW@host:389/: Invalid credentials", "bind ldap://host:389/: Invalid credentials"},
+      {"ldap_initialize ldap://a:p@ss@host/", "ldap_initialize ldap://host/"},
+      {"ldap://u:p/w?x@host/ ldaps://v:q w@other/", "ldap://host/ ldaps://other/"},
+      {"ldap://host/ ldap://host2/", "ldap://host/ ldap://host2/"},
+      {"ldapi://%2fvar%2frun%2fslapd.sock", "ldapi://%2fvar%2frun%2fslapd.sock"},
+      {"libldap's default ldap://x:y@h", "libldap's default ldap://h"},
+  };
+  for (const auto& [in, out] : rows) EXPECT_EQ(UriWithoutUserPart(in), out) << in;
+}

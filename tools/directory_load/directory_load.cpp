@@ -1,0 +1,175 @@
+// Load on the module's directory look-ups, for the figures of a change to
+// the directory layer (not a test: bounded in time, loopback only). It runs
+// a private slapd behind the tests' delaying proxy and drives
+// CPLGeneralSettings::GetADProperty from 8 threads, each look-up for a name
+// of its own so that every one reaches the directory.
+//
+//   directory_load mixed SECONDS ONE_IN   1 in ONE_IN replies held 1-2.5 s
+//   directory_load ramp SECONDS           replies slowing from 20 ms to 2.3 s
+//                                         over the first third, then steady
+//   directory_load password SECONDS       a wrong bind password
+//   directory_load startup READS ONE_IN   start-up reads of the OWA
+//                                         configuration, 1 in ONE_IN slow
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "general/host_probes.h"
+#include "general/owa_ad_config.h"
+#include "general/pl_general_settings.h"
+#include "platform/adsi.h"
+#include "platform/cache_component.h"
+#include "platform/wide_text.h"
+#include "directory/delay_proxy.h"
+#include "directory/test_directory.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+constexpr int kThreads = 8;
+constexpr int kMostSecondsOrReads = 600;
+
+class CLoadSettings : public CPLGeneralSettings {
+ public:
+  CLoadSettings() {
+    ResetCacheComponent();
+    InitializeCache();
+  }
+};
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+struct Tally {
+  std::atomic<int> lookUps{0};
+  std::atomic<int> failed{0};
+  std::atomic<int> failedAtOnce{0};  // refused within a back-off
+  std::atomic<int64_t> slowestUs{0};
+};
+
+// 8 threads look users up for `seconds`; `tick` runs on the main thread
+// every 100 ms with the time elapsed.
+void Drive(CLoadSettings& s, int seconds, Tally& tally, const std::function<void(double)>& tick) {
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      // A name of its own each time: every look-up is one search.
+      for (int i = 0; !stop.load(); ++i) {
+        const std::string cookie = "UserContext=load-" + std::to_string(t) + "-" + std::to_string(i);
+        std::string value;
+        const auto asked = Clock::now();
+        const std::string user = "DOM\\load-" + std::to_string(t) + "-" + std::to_string(i);
+        const HRESULT hr = s.GetADProperty(ci_string(user.c_str()), "msExchUserCulture", value,
+                                           ci_string(cookie.c_str()), "", false);
+        const int64_t us = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - asked).count();
+        int64_t slowest = tally.slowestUs.load();
+        while (us > slowest && !tally.slowestUs.compare_exchange_weak(slowest, us)) {
+        }
+        ++tally.lookUps;
+        if (FAILED(hr) && hr != kADNoValue) {
+          ++tally.failed;
+          if (ADsLastFailureIsRepeat()) ++tally.failedAtOnce;
+        }
+      }
+    });
+  }
+  const auto start = Clock::now();
+  while (Clock::now() - start < std::chrono::seconds(seconds)) {
+    std::this_thread::sleep_for(100ms);
+    tick(Seconds(Clock::now() - start));
+  }
+  stop = true;
+  for (std::thread& t : threads) t.join();
+}
+
+void Report(const char* what, const Tally& tally, CTestDirectory& directory, int searchesBefore, int bindsBefore,
+            const CDelayProxy& proxy, double seconds) {
+  std::this_thread::sleep_for(300ms);  // slapd's log
+  const int searches = directory.CountLogged("SRCH base=") - searchesBefore;
+  const int binds = directory.CountLogged("BIND dn=") - bindsBefore;
+  std::printf("%s: %.0f s, %d look-ups, %d failed (%d at once in a back-off), slowest %.2f s; %d connections "
+              "(%.1f a minute), %d searches and %d binds (%.3f directory requests a look-up)\n",
+              what, seconds, tally.lookUps.load(), tally.failed.load(), tally.failedAtOnce.load(),
+              tally.slowestUs.load() / 1e6, proxy.Accepted(), proxy.Accepted() * 60.0 / seconds, searches, binds,
+              tally.lookUps.load() ? double(searches + binds) / tally.lookUps.load() : 0.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: directory_load mixed|ramp|password|startup N [ONE_IN]\n");
+    return 2;
+  }
+  const std::string mode = argv[1];
+  const int n = std::atoi(argv[2]);
+  const int oneIn = argc > 3 ? std::atoi(argv[3]) : 20;
+  // Bounded, as the header says: a mistyped count must not load the machine
+  // for hours.
+  if (n < 1 || n > kMostSecondsOrReads || oneIn < 1) {
+    std::fprintf(stderr, "N from 1 to %d, ONE_IN at least 1\n", kMostSecondsOrReads);
+    return 2;
+  }
+  std::string host, full;
+  ReadComputerNames(host, full);
+  CTestDirectory directory;
+  const std::string error = directory.Start(host);
+  if (!error.empty()) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  CDelayProxy proxy(directory.Port(), 20ms);
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
+  const int searchesBefore = directory.CountLogged("SRCH base=");
+  const int bindsBefore = directory.CountLogged("BIND dn=");
+  if (mode == "startup") {
+    proxy.SetSlowReplies(oneIn, 1000ms, 2500ms);
+    int overran = 0;
+    double slowest = 0;
+    for (int i = 0; i < n; ++i) {
+      COWAADConfig config;
+      config.InitPropertyTable();
+      config.m_wstrServerName = WideFromBytes(host);
+      const auto start = Clock::now();
+      const HRESULT hr = config.ReadProperties(L"");
+      slowest = std::max(slowest, Seconds(Clock::now() - start));
+      if (FAILED(hr)) ++overran;
+    }
+    std::printf("startup: %d reads, 1 in %d replies 1-2.5 s: %d failed, slowest %.2f s\n", n, oneIn, overran, slowest);
+    return 0;
+  }
+  CLoadSettings s;
+  Tally tally;
+  if (mode == "mixed") {
+    proxy.SetSlowReplies(oneIn, 1000ms, 2500ms);
+    Drive(s, n, tally, [](double) {});
+  } else if (mode == "ramp") {
+    Drive(s, n, tally, [&](double at) {
+      const double ramp = n / 3.0;
+      const double share = at >= ramp ? 1.0 : at / ramp;
+      proxy.SetDelay(std::chrono::milliseconds(20 + static_cast<int>(share * 2280)));
+    });
+  } else if (mode == "password") {
+    // In a directory of its own: a fixed name in /tmp could be another
+    // user's link to a file of ours.
+    CTempDir scratch;
+    const std::string file = scratch.Write("password", "Wr0ng-S3cret\n");
+    setenv("HX_LDAP_BINDDN", ("cn=admin," + std::string(CTestDirectory::kBase)).c_str(), 1);
+    setenv("HX_LDAP_PASSWORD_FILE", file.c_str(), 1);
+    Drive(s, n, tally, [](double) {});
+  } else {
+    std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
+    return 2;
+  }
+  Report(mode.c_str(), tally, directory, searchesBefore, bindsBefore, proxy, n);
+  return 0;
+}
