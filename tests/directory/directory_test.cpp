@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -871,6 +872,30 @@ TEST(DirectoryConcurrent, OneThreadProbesWhenTheBackOffLapses) {
   Directory();
 }
 
+// Threads that look up one after another, twice each, as quiet traffic
+// does: lookUp(round, thread) in turn, and `between` alone between the
+// rounds.
+void LookUpInTurns(int threads, const std::function<void(int, int)>& lookUp, const std::function<void()>& between) {
+  std::atomic<int> turn{0};
+  auto waitFor = [&](int mine) {
+    while (turn.load() != mine) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  std::vector<std::thread> running;
+  for (int t = 0; t < threads; ++t) {
+    running.emplace_back([&, t] {
+      for (int round = 0; round < 2; ++round) {
+        waitFor(round * (threads + 1) + t);
+        lookUp(round, t);
+        ++turn;
+      }
+    });
+  }
+  waitFor(threads);
+  between();
+  ++turn;
+  for (std::thread& t : running) t.join();
+}
+
 // A firewall forgets every idle connection without a word. The first
 // look-up after that waits on its dead connection a short while and
 // answers on a new one; every other thread drops its kept connection unused,
@@ -882,31 +907,21 @@ TEST(DirectoryConcurrent, SilentDropCostsOneRequest) {
   setenv("LDAPURI", proxy.Uri().c_str(), 1);
   CDirectorySettings s;
   constexpr int kThreads = 8;
-  std::atomic<int> turn{0};
   std::atomic<int> wrong{0};
   std::atomic<int> held{0};
-  auto waitFor = [&](int mine) {
-    while (turn.load() != mine) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  };
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int round = 0; round < 2; ++round) {
-        waitFor(round * (kThreads + 1) + t);
+  LookUpInTurns(
+      kThreads,
+      [&](int round, int t) {
         const std::string cookie = "UserContext=d" + std::to_string(round) + "-" + std::to_string(t);
         std::string value;
         const auto start = std::chrono::steady_clock::now();
         if (Culture(s, "HEXMOOR\\alice", value, cookie.c_str()) != S_OK || value != "fr-FR") ++wrong;
         if (Elapsed(start) >= std::chrono::milliseconds(kADsKeptSilenceMinMs)) ++held;
-        ++turn;
-      }
-    });
-  }
-  waitFor(kThreads);
-  EXPECT_EQ(proxy.Accepted(), kThreads);
-  proxy.BlackHoleExisting();
-  ++turn;
-  for (std::thread& t : threads) t.join();
+      },
+      [&] {
+        EXPECT_EQ(proxy.Accepted(), kThreads);
+        proxy.BlackHoleExisting();
+      });
   EXPECT_EQ(wrong.load(), 0);
   EXPECT_EQ(held.load(), 1);
   EXPECT_EQ(proxy.Accepted(), 2 * kThreads);
@@ -922,29 +937,19 @@ TEST(DirectoryConcurrent, SlowReplyRetiresNoOtherConnection) {
   setenv("LDAPURI", proxy.Uri().c_str(), 1);
   CDirectorySettings s;
   constexpr int kThreads = 4;
-  std::atomic<int> turn{0};
   std::atomic<int> wrong{0};
-  auto waitFor = [&](int mine) {
-    while (turn.load() != mine) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  };
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int round = 0; round < 2; ++round) {
-        waitFor(round * (kThreads + 1) + t);
+  LookUpInTurns(
+      kThreads,
+      [&](int round, int t) {
         const std::string cookie = "UserContext=l" + std::to_string(round) + "-" + std::to_string(t);
         std::string value;
         if (Culture(s, "HEXMOOR\\alice", value, cookie.c_str()) != S_OK || value != "fr-FR") ++wrong;
         if (round == 1 && t == 0) proxy.SetDelay(std::chrono::milliseconds(0));
-        ++turn;
-      }
-    });
-  }
-  waitFor(kThreads);
-  EXPECT_EQ(proxy.Accepted(), kThreads);
-  proxy.SetDelay(std::chrono::milliseconds(1200));
-  ++turn;
-  for (std::thread& t : threads) t.join();
+      },
+      [&] {
+        EXPECT_EQ(proxy.Accepted(), kThreads);
+        proxy.SetDelay(std::chrono::milliseconds(1200));
+      });
   EXPECT_EQ(wrong.load(), 0);
   EXPECT_EQ(proxy.Accepted(), kThreads + 1);
   ADsForgetAnswerTimes();
