@@ -3,6 +3,7 @@
 
 #include <cctype>
 
+#include "common/char_set_labels.h"
 #include "platform/code_page.h"
 
 namespace {
@@ -13,30 +14,20 @@ struct CharSetName {
   UINT pairCodePage;
 };
 
-// The names browsers read as each multi-byte set, and the Mac forms the
-// module's character-set table serves.
+// The multi-byte sets by their names in the table of labels
+// (common/char_set_labels.h), which every label is read through.
 constexpr CharSetName kMultiByteSets[] = {
-    {"utf-8", CPageChars::Kind::Utf8, 0},             {"utf8", CPageChars::Kind::Utf8, 0},
-    {"unicode-1-1-utf-8", CPageChars::Kind::Utf8, 0}, {"shift_jis", CPageChars::Kind::ShiftJis, 932},
-    {"shift-jis", CPageChars::Kind::ShiftJis, 932},   {"sjis", CPageChars::Kind::ShiftJis, 932},
-    {"x-sjis", CPageChars::Kind::ShiftJis, 932},      {"ms_kanji", CPageChars::Kind::ShiftJis, 932},
-    {"ms932", CPageChars::Kind::ShiftJis, 932},       {"windows-31j", CPageChars::Kind::ShiftJis, 932},
-    {"csshiftjis", CPageChars::Kind::ShiftJis, 932},  {"x-mac-japan", CPageChars::Kind::ShiftJis, 10001},
-    {"big5", CPageChars::Kind::Big5, 950},            {"big5-hkscs", CPageChars::Kind::Big5, 950},
-    {"cn-big5", CPageChars::Kind::Big5, 950},         {"csbig5", CPageChars::Kind::Big5, 950},
-    {"x-x-big5", CPageChars::Kind::Big5, 950},        {"x-mac-chinesetrad", CPageChars::Kind::Big5, 10002},
-    {"gb2312", CPageChars::Kind::Gbk, 936},           {"gbk", CPageChars::Kind::Gbk, 936},
-    {"gb_2312", CPageChars::Kind::Gbk, 936},          {"gb_2312-80", CPageChars::Kind::Gbk, 936},
-    {"x-gbk", CPageChars::Kind::Gbk, 936},            {"chinese", CPageChars::Kind::Gbk, 936},
-    {"csgb2312", CPageChars::Kind::Gbk, 936},         {"csiso58gb231280", CPageChars::Kind::Gbk, 936},
-    {"iso-ir-58", CPageChars::Kind::Gbk, 936},        {"gb18030", CPageChars::Kind::Gbk, 54936},
-    {"x-mac-chineseimp", CPageChars::Kind::Gbk, 10008}, {"euc-kr", CPageChars::Kind::EucKr, 949},
-    {"ks_c_5601-1987", CPageChars::Kind::EucKr, 949}, {"ks_c_5601-1989", CPageChars::Kind::EucKr, 949},
-    {"ksc5601", CPageChars::Kind::EucKr, 949},        {"ksc_5601", CPageChars::Kind::EucKr, 949},
-    {"korean", CPageChars::Kind::EucKr, 949},         {"windows-949", CPageChars::Kind::EucKr, 949},
-    {"cseuckr", CPageChars::Kind::EucKr, 949},        {"csksc56011987", CPageChars::Kind::EucKr, 949},
-    {"iso-ir-149", CPageChars::Kind::EucKr, 949},     {"iso-2022-jp", CPageChars::Kind::Iso2022Jp, 0},
-    {"csiso2022jp", CPageChars::Kind::Iso2022Jp, 0},  {"hz-gb-2312", CPageChars::Kind::Hz, 0},
+    {"utf-8", CPageChars::Kind::Utf8, 0},
+    {"shift_jis", CPageChars::Kind::ShiftJis, 932},
+    {"x-mac-japan", CPageChars::Kind::ShiftJis, 10001},
+    {"big5", CPageChars::Kind::Big5, 950},
+    {"x-mac-chinesetrad", CPageChars::Kind::Big5, 10002},
+    {"gbk", CPageChars::Kind::Gbk, 936},
+    {"gb18030", CPageChars::Kind::Gbk, 54936},
+    {"x-mac-chineseimp", CPageChars::Kind::Gbk, 10008},
+    {"euc-kr", CPageChars::Kind::EucKr, 949},
+    {"iso-2022-jp", CPageChars::Kind::Iso2022Jp, 0},
+    {"hz-gb-2312", CPageChars::Kind::Hz, 0},
 };
 
 bool EqualNoCase(std::string_view a, const char* b) {
@@ -201,8 +192,9 @@ bool NeedsAsciiShift(const std::string& replacement) {
 
 CPageChars CPageChars::ForCharSet(std::string_view charSetName) {
   if (charSetName.empty()) return Utf8();
+  const std::string_view set = CharSetOfLabel(charSetName);
   for (const CharSetName& row : kMultiByteSets) {
-    if (EqualNoCase(charSetName, row.pName)) return CPageChars(row.kind, row.pairCodePage);
+    if (EqualNoCase(set, row.pName)) return CPageChars(row.kind, row.pairCodePage);
   }
   return CPageChars(Kind::SingleByte, 0);
 }

@@ -16,8 +16,8 @@ class CPageChars {
  public:
   enum class Kind { Utf8, SingleByte, ShiftJis, Big5, Gbk, EucKr, Iso2022Jp, Hz };
 
-  // The walk of a page in the named set (ASCII case ignored, browsers'
-  // aliases and the Mac forms of the two-byte sets included). A name of no
+  // The walk of a page in the set a label names (common/char_set_labels.h:
+  // browsers' labels and the Mac forms of the two-byte sets). A label of no
   // multi-byte set reads one byte per character; an empty name is UTF-8.
   static CPageChars ForCharSet(std::string_view charSetName);
   static CPageChars Utf8() { return CPageChars(Kind::Utf8, 0); }

@@ -5,6 +5,7 @@
 #include "common/counted_ptr.h"
 #include "common/debug_log.h"
 #include "filter/buffer_instruction.h"
+#include "filter/content_type_edit.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
 #include "filter/result_codes.h"
@@ -48,6 +49,8 @@ DWORD SendRawDataWithForms(CDLLContext* pContext, FormCreator createForm) {
       dwRet = HX_RC_INVALID_DATA;
     } else {
       dwRet = spForm->Process();
+      // The browser must read the rewritten page in the set it was walked in.
+      if (dwRet == 0 && !spInstructions->empty()) dwRet = StatePageCharSet(*spFormContext);
     }
   } catch (const std::runtime_error& e) {
     DebugLog("[CNotifications::NotifySendRawData] Runtime exception: %s", e.what());

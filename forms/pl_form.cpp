@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "common/char_set_labels.h"
 #include "common/debug_log.h"
 #include "filter/common_pointers.h"
 #include "filter/dll_context.h"
@@ -74,12 +75,35 @@ void CPLForm::DetectLanguage() {
   }
 }
 
+// The set is decided as the browser decides it. A page in a set whose
+// characters a byte-wise reading does not see (ISO-2022-JP, HZ, UTF-16, the
+// sets browsers show as nothing) is not rewritten: every edit would be made
+// in bytes the browser reads otherwise.
 void CPLForm::DetectCharSet() {
   const CCommonPointers& words = *m_pFormContext->m_pCommonPointers;
   const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
-  if (!m_pSettings->DetectCharSet(words.Address(CCommonPointers::CharSetText), length, m_sCharSet)) {
-    DebugLog("[CPLForm::CPLForm] CPLHXGeneralSettings::DetectCharSet failed.");
-    m_sCharSet = "utf-8";
+  const char* pContentType = words.Address(CCommonPointers::CharSetText);
+  const std::string_view contentType(pContentType, length > 0 ? static_cast<size_t>(length) : 0);
+  const ULONGLONG qwFirst = words[CCommonPointers::FirstByte];
+  const ULONGLONG qwLast = words[CCommonPointers::LastByte];
+  const ULONGLONG qwHtml = words[CCommonPointers::HtmlBegin] != 0 ? words[CCommonPointers::HtmlBegin] : qwFirst;
+  std::string_view page;
+  if (qwHtml >= qwFirst && qwLast >= qwHtml) {
+    page = std::string_view(reinterpret_cast<const char*>(static_cast<uintptr_t>(qwHtml)), qwLast - qwHtml + 1);
+  }
+  PageCharSetChoice& choice = m_pFormContext->m_charSet;
+  choice = ChoosePageCharSet(contentType, page);
+  m_sCharSet = choice.set;
+  DebugLog("[CPLForm::CPLForm] Char set <%s> named by the %s <%s>.", choice.set.c_str(),
+           PageCharSetFromName(choice.from), choice.label.c_str());
+  if (choice.from == PageCharSetChoice::From::Nothing) {
+    DebugLog("[CPLForm::CPLForm] Nothing names the page's char set: it is read as UTF-8, and a rewritten page "
+             "says so in its Content-Type.");
+  }
+  if (IsStatefulCharSet(choice.set)) {
+    m_bIsInstanceValid = false;
+    DebugLog("[CPLForm::CPLForm] The page is in <%s>, whose characters a byte-wise reading does not see; "
+             "it goes out unchanged.", choice.set.c_str());
   }
   m_pFormContext->m_pageChars = CPageChars::ForCharSet(m_sCharSet);
 }

@@ -168,6 +168,9 @@ class SendRawData : public ::testing::Test {
     // The form context reads the page it is built over.
     m_words[CCommonPointers::FirstByte] = reinterpret_cast<uintptr_t>(m_page.data());
     m_words[CCommonPointers::LastByte] = reinterpret_cast<uintptr_t>(m_page.data() + m_page.size() - 1);
+    m_words[CCommonPointers::HtmlBegin] = reinterpret_cast<uintptr_t>(m_page.data() + m_page.find("<html>"));
+    m_words[CCommonPointers::CharSetText] = reinterpret_cast<uintptr_t>(m_page.data() + m_page.find("text/html"));
+    m_words[CCommonPointers::CharSetTextLength] = 9;
     m_ctx.m_spOutboundContext->m_pCommonPointers = &m_words;
   }
   void TearDown() override {
@@ -178,7 +181,7 @@ class SendRawData : public ::testing::Test {
   FormScript m_script;
   Submitted m_submitted;
   CCoreServices m_services;
-  std::string m_page = "<html><body>page</body></html>";
+  std::string m_page = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<html><body>page</body></html>";
   CCommonPointers m_words;
   CDLLContext m_ctx;
 };
@@ -186,8 +189,12 @@ class SendRawData : public ::testing::Test {
 TEST_F(SendRawData, EditsAreSubmittedInOrder) {
   EXPECT_EQ(0u, SendRawDataWithForms(&m_ctx, &CreateTestForm));
   EXPECT_EQ(1, m_submitted.calls);
-  ASSERT_EQ(2u, m_submitted.seen.size());
+  // The form's edits, then the Content-Type's: it names the set the page
+  // was walked in.
+  ASSERT_EQ(4u, m_submitted.seen.size());
   EXPECT_EQ("<b>", m_submitted.seen[0].text);
+  EXPECT_EQ("text/html; charset=UTF-8", m_submitted.seen[2].text);
+  EXPECT_EQ(9u, m_submitted.seen[3].length);
   EXPECT_EQ(ControlMessageNone, m_ctx.m_dwControlMessage);
   EXPECT_EQ(1, m_script.destroyed);
 }
