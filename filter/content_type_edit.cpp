@@ -10,7 +10,6 @@
 #include "filter/common_pointers.h"
 #include "filter/result_codes.h"
 #include "filter/util.h"
-#include "forms/hx_form_context.h"
 
 namespace {
 
@@ -46,18 +45,14 @@ DWORD RecordContentType(const CCommonPointers& words, const std::string& value, 
 
 }  // namespace
 
-DWORD StatePageCharSet(const CHXFormContext& formContext) {
-  const PageCharSetChoice& choice = formContext.m_charSet;
+DWORD StatePageCharSet(const CCommonPointers& words, const PageCharSetChoice& choice, CBufferInstructionList* pList) {
   if (choice.bHeaderStatesIt) return 0;
-  if (formContext.m_pCommonPointers == nullptr || formContext.m_pcobBufferInstructionList == nullptr) {
-    return HX_RC_INVALID_DATA;
-  }
-  const CCommonPointers& words = *formContext.m_pCommonPointers;
+  if (pList == nullptr) return HX_RC_INVALID_DATA;
   const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
   const std::string_view current(words.Address(CCommonPointers::CharSetText), length > 0 ? static_cast<size_t>(length) : 0);
   const ContentTypeCharSet parsed = ParseContentTypeCharSet(current);
   const std::string value = (parsed.bValidType ? parsed.essence : std::string("text/html")) +
                             "; charset=" + std::string(BrowserNameOfSet(choice.set));
   DebugLog("[StatePageCharSet] Content-Type <%s> becomes <%s>.", std::string(current).c_str(), value.c_str());
-  return RecordContentType(words, value, formContext.m_pcobBufferInstructionList);
+  return RecordContentType(words, value, pList);
 }

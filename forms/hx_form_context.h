@@ -58,6 +58,10 @@ class CHXFormContext {
   // into the page is escaped on this walk.
   PageCharSetChoice m_charSet;
   CPageChars m_pageChars = CPageChars::Utf8();
+  // Set where the form runs over a page decoded from a stateful set: the
+  // set that values percent-decoded from URLs are in (the browser encodes a
+  // URL's query in the page's own set).
+  std::string m_sUrlValueSet;
 
  protected:
   virtual void Initialize(CDLLContext* pContext, CBufferInstructionList* pList);

@@ -7,6 +7,7 @@
 #include "common/char_set_labels.h"
 #include "common/debug_log.h"
 #include "filter/common_pointers.h"
+#include "filter/decoded_page.h"
 #include "filter/dll_context.h"
 #include "filter/pl_hx_context.h"
 #include "forms/form_text.h"
@@ -75,24 +76,14 @@ void CPLForm::DetectLanguage() {
   }
 }
 
-// The set is decided as the browser decides it. A page in a set whose
-// characters a byte-wise reading does not see (ISO-2022-JP, HZ, UTF-16, the
-// sets browsers show as nothing) is not rewritten: every edit would be made
-// in bytes the browser reads otherwise.
+// The set is decided as the browser decides it. A form is never built over
+// a page in a set whose characters a byte-wise reading does not see
+// (ISO-2022-JP, HZ, UTF-16, the sets browsers show as nothing): every edit
+// would be made in bytes the browser reads otherwise. The send-raw-data step
+// hands such pages to the forms decoded (filter/decoded_page.h).
 void CPLForm::DetectCharSet() {
-  const CCommonPointers& words = *m_pFormContext->m_pCommonPointers;
-  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
-  const char* pContentType = words.Address(CCommonPointers::CharSetText);
-  const std::string_view contentType(pContentType, length > 0 ? static_cast<size_t>(length) : 0);
-  const ULONGLONG qwFirst = words[CCommonPointers::FirstByte];
-  const ULONGLONG qwLast = words[CCommonPointers::LastByte];
-  const ULONGLONG qwHtml = words[CCommonPointers::HtmlBegin] != 0 ? words[CCommonPointers::HtmlBegin] : qwFirst;
-  std::string_view page;
-  if (qwHtml >= qwFirst && qwLast >= qwHtml) {
-    page = std::string_view(reinterpret_cast<const char*>(static_cast<uintptr_t>(qwHtml)), qwLast - qwHtml + 1);
-  }
   PageCharSetChoice& choice = m_pFormContext->m_charSet;
-  choice = ChoosePageCharSet(contentType, page);
+  choice = ChooseResponseCharSet(*m_pFormContext->m_pCommonPointers);
   m_sCharSet = choice.set;
   DebugLog("[CPLForm::CPLForm] Char set <%s> named by the %s <%s>.", choice.set.c_str(),
            PageCharSetFromName(choice.from), choice.label.c_str());
@@ -102,10 +93,15 @@ void CPLForm::DetectCharSet() {
   }
   if (IsStatefulCharSet(choice.set)) {
     m_bIsInstanceValid = false;
-    DebugLog("[CPLForm::CPLForm] The page is in <%s>, whose characters a byte-wise reading does not see; "
-             "it goes out unchanged.", choice.set.c_str());
+    DebugLog("[CPLForm::CPLForm] The page is in <%s>, whose characters a byte-wise reading does not see.",
+             choice.set.c_str());
   }
   m_pFormContext->m_pageChars = CPageChars::ForCharSet(m_sCharSet);
+}
+
+std::string CPLForm::UrlValueInPage(const std::string& sBytes) const {
+  if (m_pFormContext == nullptr || m_pFormContext->m_sUrlValueSet.empty()) return sBytes;
+  return DecodedValue(m_pFormContext->m_sUrlValueSet, sBytes);
 }
 
 bool CPLForm::Append_InitJSResourceVariables(const std::vector<int32_t>& ids, std::string& out) {

@@ -108,6 +108,19 @@ TEST_F(PageCharSetTranslate, EveryRowConvertsItsScriptBothWays) {
   }
 }
 
+// Any label of a set the table has a row for converts with that row; a set
+// without a row stays without texts.
+TEST_F(PageCharSetTranslate, EveryLabelOfARowsSet) {
+  for (const char* label : {"cp932", "windows-31j", "csShiftJIS", "Shift-JIS"}) {
+    EXPECT_EQ(Translate(u"\u3042", label), "\x82\xA0") << label;
+  }
+  EXPECT_EQ(Translate(u"\u4E2D", "gbk"), "\xD6\xD0");
+  EXPECT_EQ(Translate(u"\u00E9", "latin1"), "\xE9");
+  bool ok = true;
+  EXPECT_EQ(Translate(u"x", "euc-kr", &ok), "unchanged");
+  EXPECT_FALSE(ok);
+}
+
 TEST_F(PageCharSetTranslate, UnmappableCharactersAndEmptyTexts) {
   bool ok = false;
   EXPECT_EQ(Translate(u"a\u4E2Db", "windows-1250", &ok), "a?b");
