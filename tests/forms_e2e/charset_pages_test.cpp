@@ -75,6 +75,9 @@ const Name kNames[] = {
     {"功能说明.doc", "功能说明.doc"},
     {"회의 자료.hwp", "회의 자료.hwp"},
     {"Résumé.txt", "Résumé.txt"},
+    // Every byte of these kanji in ISO-2022-JP lies in 0x21-0x7E: read as
+    // ASCII they spell <svg/oNload=+pwn(9)>.
+    {"報唖鮎畆齧膀鑪跫痲繍頷遖工昌.txt", "報唖鮎畆齧膀鑪跫痲繍頷遖工昌.txt"},
     {"表\");document.title=(\"N1.txt", "表\");document.title=(\"N1.txt"},
     {"許&quot;);document.title=(&quot;N2.txt", "許\");document.title=(\"N2.txt"},
     {"淺\\\");document.title=(\\\"N3.txt", "淺\\\");document.title=(\\\"N3.txt"},
@@ -189,6 +192,37 @@ std::string PageInSet(const CharSet& set, const PageKind& kind, const std::vecto
   return Convert("UTF-8", set.converter, page);
 }
 
+// Runs the page kind's sample request with the page and Content-Type given.
+AppliedPage RunPage(const PageKind& kind, const std::string& contentType, const std::string& pagePath,
+                    const std::string& pageName) {
+  std::string description = ReadFile(std::string(HX_SOURCE_DIR) + "/samples/requests/" + kind.request);
+  const size_t pageLine = description.find("@response-page ");
+  description.replace(pageLine, description.find('\n', pageLine) - pageLine, "@response-page " + pagePath);
+  description = "@response-content-type " + contentType + "\n" + description;
+  return RunRequestText(description, pageName);
+}
+
+// Exercises the page in the browser: it must stay, every handler and link
+// compile and nothing injected run; with bExact each line's calls arrive.
+BrowserPage ExpectExercised(const std::string& path, const std::vector<Line>& lines, bool bExact) {
+  const BrowserPage shown = ExerciseInBrowser(path);
+  EXPECT_TRUE(shown.loaded) << shown.error;
+  EXPECT_TRUE(shown.exercised) << "the page was replaced or its script stopped: " << path;
+  for (const std::string& error : shown.syntaxErrors) ADD_FAILURE() << path << ": " << error;
+  for (const std::string& write : shown.sentinelWrites) ADD_FAILURE() << "a payload ran: " << write;
+  for (const Line& line : lines) {
+    for (const auto& [fn, args] : line.calls) {
+      if (bExact) {
+        EXPECT_TRUE(HasCall(shown, fn, args)) << fn << " of " << line.text << " in " << path;
+      }
+    }
+    for (const auto& [fn, args] : line.absentCalls) {
+      EXPECT_FALSE(HasCall(shown, fn, args)) << fn << " of " << line.text << " in " << path;
+    }
+  }
+  return shown;
+}
+
 TEST(CharSetPages, EveryNameAndIdReachesThePageAsTheBrowserShowsIt) {
   CTempDir dir;
   for (const CharSet& set : kCharSets) {
@@ -200,12 +234,8 @@ TEST(CharSetPages, EveryNameAndIdReachesThePageAsTheBrowserShowsIt) {
       const std::string pageName = std::string("charset_") + set.name + "_" + kind->request + ".html";
       const std::string page = dir.Write(pageName, PageInSet(set, *kind, lines));
       ASSERT_FALSE(ReadFile(page).empty());
-      std::string description = ReadFile(std::string(HX_SOURCE_DIR) + "/samples/requests/" + kind->request);
-      const size_t pageLine = description.find("@response-page ");
-      description.replace(pageLine, description.find('\n', pageLine) - pageLine, "@response-page " + page);
-      description = std::string("@response-content-type text/html; charset=") + set.name + "\n" + description;
-
-      const AppliedPage applied = RunRequestText(description, pageName);
+      const AppliedPage applied =
+          RunPage(*kind, std::string("text/html; charset=") + set.name, page, pageName);
       ASSERT_FALSE(applied.path.empty());
       std::string path = applied.path;
       if (!set.bBrowserReads) {
@@ -215,20 +245,62 @@ TEST(CharSetPages, EveryNameAndIdReachesThePageAsTheBrowserShowsIt) {
         decoded.replace(decoded.find(meta), meta.size(), "charset=utf-8");
         path = dir.Write("decoded_" + pageName, decoded);
       }
-      const BrowserPage shown = ExerciseInBrowser(path);
-      ASSERT_TRUE(shown.loaded) << shown.error;
-      EXPECT_TRUE(shown.exercised) << "the page was replaced or its script stopped: " << path;
-      for (const std::string& error : shown.syntaxErrors) ADD_FAILURE() << path << ": " << error;
-      for (const std::string& write : shown.sentinelWrites) ADD_FAILURE() << "a payload ran: " << write;
-      for (const Line& line : lines) {
-        for (const auto& [fn, args] : line.calls) {
-          EXPECT_TRUE(HasCall(shown, fn, args)) << fn << " of " << line.text << " in " << path;
-        }
-        for (const auto& [fn, args] : line.absentCalls) {
-          EXPECT_FALSE(HasCall(shown, fn, args)) << fn << " of " << line.text << " in " << path;
-        }
-      }
+      ExpectExercised(path, lines, true);
     }
+  }
+}
+
+// Where the page's own words and the header disagree, or name a set in a
+// way one reader may take otherwise, the browser reads the rewritten page in
+// the set the module walked: the answer's Content-Type names it. Nothing
+// injected runs; where the set is the one the page was written in, every
+// name and id arrives exactly.
+TEST(CharSetPages, TheBrowserReadsThePageInTheSetTheModuleWalked) {
+  enum class Meta { HttpEquiv, CharSet, None };
+  const struct {
+    const char* written;      // the set the page's bytes are in
+    const char* contentType;  // as the server sends it
+    Meta meta;
+    bool bByteOrderMark;
+    const char* shown;  // document.characterSet
+  } cases[] = {
+      {"shift_jis", "text/html", Meta::HttpEquiv, false, "Shift_JIS"},
+      {"shift_jis", "text/html", Meta::CharSet, false, "Shift_JIS"},
+      {"iso-2022-jp", "text/html", Meta::HttpEquiv, false, "ISO-2022-JP"},
+      {"shift_jis", "text/html", Meta::None, false, "UTF-8"},
+      {"big5", "text/html; charset=x-mac-chinesetrad", Meta::None, false, "Big5"},
+      {"shift_jis", "text/html; charset=cp932", Meta::None, false, "Shift_JIS"},
+      {"shift_jis", "text/html; charset=windows-31j", Meta::None, false, "Shift_JIS"},
+      {"shift_jis", "text/html; charset =shift_jis", Meta::None, false, "UTF-8"},
+      {"shift_jis", "text/html; x-charset=utf-8; charset=shift_jis", Meta::None, false, "Shift_JIS"},
+      {"shift_jis", "text/html; charset='shift_jis'", Meta::None, false, "UTF-8"},
+      {"shift_jis", "text/html; charset=\" shift_jis\"", Meta::None, false, "Shift_JIS"},
+      {"utf-8", "text/html; charset=shift_jis", Meta::None, true, "UTF-8"},
+  };
+  CTempDir dir;
+  int n = 0;
+  for (const auto& c : cases) {
+    const CharSet& set = *std::find_if(std::begin(kCharSets), std::end(kCharSets),
+                                       [&](const CharSet& s) { return std::string(s.name) == c.written; });
+    SCOPED_TRACE(std::string(c.written) + " as " + c.contentType);
+    const std::vector<Line> lines = Lines(kBasic, set);
+    std::string page = PageInSet(set, kBasic, lines);
+    const std::string httpEquiv =
+        std::string("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=") + c.written + "\">";
+    const size_t meta = page.find(httpEquiv);
+    ASSERT_NE(meta, std::string::npos);
+    page.replace(meta, httpEquiv.size(),
+                 c.meta == Meta::HttpEquiv ? httpEquiv
+                 : c.meta == Meta::CharSet ? std::string("<meta charset=") + c.written + ">"
+                                           : std::string());
+    if (c.bByteOrderMark) page = "\xEF\xBB\xBF" + page;
+    const std::string pageName = "charset_disagreement_" + std::to_string(++n) + ".html";
+    const AppliedPage applied = RunPage(kBasic, c.contentType, dir.Write(pageName, page), pageName);
+    ASSERT_FALSE(applied.path.empty());
+    const bool bReadAsWritten = std::string(c.shown) != "UTF-8" || set.name == std::string("utf-8");
+    const BrowserPage shown = ExpectExercised(applied.path, lines, bReadAsWritten);
+    const auto characterSet = shown.variables.find("document.characterSet");
+    EXPECT_EQ(characterSet != shown.variables.end() ? characterSet->second : "<not read>", c.shown);
   }
 }
 
