@@ -6,9 +6,11 @@
 #include <vector>
 
 #include "filter/buffer_instruction.h"
+#include "filter/content_type_edit.h"
 #include "filter/control_message.h"
 #include "filter/core_services.h"
 #include "filter/dll_context.h"
+#include "filter/result_codes.h"
 #include "filter/send_raw_data.h"
 #include "filter/util.h"
 #include "forms/hx_form_context.h"
@@ -31,6 +33,74 @@ std::vector<Seen> Walk(const CBufferInstructionList& list) {
     out.push_back({i->m_dwType, i->m_qwAddress, i->m_pszText ? i->m_pszText : "", i->m_dwLength});
   }
   return out;
+}
+
+// The response with the edits applied as the host applies them (no
+// overlapping deletes here).
+std::string Applied(const std::string& response, const CBufferInstructionList& list) {
+  const auto base = reinterpret_cast<uintptr_t>(response.data());
+  std::string out;
+  size_t done = 0;
+  for (const Seen& e : Walk(list)) {
+    const size_t at = e.address - base;
+    out.append(response, done, at - done);
+    done = at;
+    if (e.type == CBufferInstruction::TypeInsert) out += e.text;
+    if (e.type == CBufferInstruction::TypeDelete) done += e.length;
+  }
+  return out + response.substr(done);
+}
+
+// The Content-Type names the set the page was walked in: replaced where it
+// names it otherwise or not plainly, added where the response has none, the
+// page refused where the header cannot be found.
+TEST(ContentTypeEdit, NamesTheSetWalked) {
+  const struct {
+    const char* head;  // status line and headers, without the blank line
+    const char* set;
+    const char* answered;  // the headers as they go out; null: refused
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8", "UTF-8",
+       "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html", "UTF-8",
+       "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: Text/HTML; charset=cp932; x=1", "Shift_JIS",
+       "HTTP/1.1 200 OK\r\nContent-Type: Text/HTML; charset=Shift_JIS"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=x-mac-chinesetrad", "x-mac-chinesetrad",
+       "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=Big5"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: ;charset=shift_jis", "UTF-8",
+       "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2", "UTF-8",
+       "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Type: text/html; charset=UTF-8"},
+  };
+  for (const auto& c : cases) {
+    const std::string response = std::string(c.head) + "\r\n\r\nab";
+    CCommonPointers words;
+    const auto base = reinterpret_cast<uintptr_t>(response.data());
+    const size_t type = response.find("Content-Type: ");
+    words[CCommonPointers::FirstByte] = base;
+    words[CCommonPointers::LastByte] = base + response.size() - 1;
+    words[CCommonPointers::HtmlBegin] = base + response.size() - 2;
+    words[CCommonPointers::CharSetText] = type == std::string::npos ? base : base + type + 14;
+    words[CCommonPointers::CharSetTextLength] = type == std::string::npos ? 0 : response.find('\r', type) - type - 14;
+    PageCharSetChoice choice = ChoosePageCharSet(
+        std::string_view(words.Address(CCommonPointers::CharSetText), words[CCommonPointers::CharSetTextLength]), "ab");
+    choice.set = c.set;
+    choice.bHeaderStatesIt = choice.bHeaderStatesIt && choice.set == c.set;
+    CBufferInstructionList list;
+    EXPECT_EQ(0u, StatePageCharSet(words, choice, &list)) << c.head;
+    EXPECT_EQ(Applied(response, list), std::string(c.answered) + "\r\n\r\nab") << c.head;
+  }
+  // A Content-Type outside the headers is not trusted.
+  const std::string response = "HTTP/1.1 200 OK\r\n\r\ntext/html";
+  CCommonPointers words;
+  const auto base = reinterpret_cast<uintptr_t>(response.data());
+  words[CCommonPointers::FirstByte] = base;
+  words[CCommonPointers::HtmlBegin] = base + 19;
+  words[CCommonPointers::CharSetText] = base + 19;
+  words[CCommonPointers::CharSetTextLength] = 9;
+  CBufferInstructionList list;
+  EXPECT_EQ(HX_RC_INVALID_DATA, StatePageCharSet(words, PageCharSetChoice(), &list));
 }
 
 TEST(PageEdits, InsertsBeforeDeletesNewestFirst) {
