@@ -254,7 +254,7 @@ struct SetName {
 
 // The module's own sets, and the sets browsers read their bytes as.
 constexpr SetName kOwnSets[] = {
-    {"x-mac-japan", "Shift_JIS"},   {"x-mac-chinesetrad", "Big5"},  {"x-mac-chineseimp", "GBK"},
+    {"x-mac-japan", "Shift_JIS"},    {"x-mac-chinesetrad", "Big5"},  {"x-mac-chineseimp", "GBK"},
     {"x-mac-greek", "windows-1253"}, {"x-mac-hebrew", "ISO-8859-8"}, {"x-mac-arabic", "ISO-8859-6"},
 };
 
@@ -265,7 +265,8 @@ bool IsAsciiWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
 }
 
 }  // namespace
@@ -276,8 +277,9 @@ const CharSetLabel* FindCharSetLabel(std::string_view label) {
   std::string key(label);
   for (char& c : key) c = Lower(c);
   const auto* end = std::end(kLabels);
-  const auto* row = std::lower_bound(std::begin(kLabels), end, key,
-                                     [](const CharSetLabel& r, const std::string& k) { return k.compare(r.pLabel) > 0; });
+  const auto* row = std::lower_bound(std::begin(kLabels), end, key, [](const CharSetLabel& r, const std::string& k) {
+    return k.compare(r.pLabel) > 0;
+  });
   return row != end && key == row->pLabel ? row : nullptr;
 }
 

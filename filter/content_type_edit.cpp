@@ -49,7 +49,8 @@ DWORD StatePageCharSet(const CCommonPointers& words, const PageCharSetChoice& ch
   if (choice.bHeaderStatesIt) return 0;
   if (pList == nullptr) return HX_RC_INVALID_DATA;
   const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
-  const std::string_view current(words.Address(CCommonPointers::CharSetText), length > 0 ? static_cast<size_t>(length) : 0);
+  const std::string_view current(words.Address(CCommonPointers::CharSetText),
+                                 length > 0 ? static_cast<size_t>(length) : 0);
   const ContentTypeCharSet parsed = ParseContentTypeCharSet(current);
   const std::string value = (parsed.bValidType ? parsed.essence : std::string("text/html")) +
                             "; charset=" + std::string(BrowserNameOfSet(choice.set));

@@ -20,8 +20,7 @@ constexpr StatefulConverter kConverters[] = {{"ISO-2022-JP", "ISO-2022-JP"}, {"H
 
 bool Convert(const char* to, const char* from, std::string_view text, std::string& out) {
   UErrorCode status = U_ZERO_ERROR;
-  const int32_t needed =
-      ucnv_convert(to, from, nullptr, 0, text.data(), static_cast<int32_t>(text.size()), &status);
+  const int32_t needed = ucnv_convert(to, from, nullptr, 0, text.data(), static_cast<int32_t>(text.size()), &status);
   if (status != U_BUFFER_OVERFLOW_ERROR && U_FAILURE(status)) return false;
   out.assign(static_cast<size_t>(needed) + 1, '\0');
   status = U_ZERO_ERROR;
@@ -45,7 +44,8 @@ std::string_view PageOf(const CCommonPointers& words) {
 PageCharSetChoice ChooseResponseCharSet(const CCommonPointers& words) {
   const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
   const char* pContentType = words.Address(CCommonPointers::CharSetText);
-  const std::string_view contentType(pContentType, pContentType != nullptr && length > 0 ? static_cast<size_t>(length) : 0);
+  const std::string_view contentType(pContentType,
+                                     pContentType != nullptr && length > 0 ? static_cast<size_t>(length) : 0);
   return ChoosePageCharSet(contentType, PageOf(words));
 }
 
@@ -99,6 +99,5 @@ bool CDecodedPage::EncodeEdited(const CBufferInstructionList& edits, std::string
     }
   }
   edited.append(m_page, done, std::string::npos);
-  return Convert(m_converter.c_str(), "UTF-8", edited, out) && !out.empty() &&
-         out.find('\0') == std::string::npos;
+  return Convert(m_converter.c_str(), "UTF-8", edited, out) && !out.empty() && out.find('\0') == std::string::npos;
 }

@@ -2,18 +2,20 @@
 #include <new>
 #include <stdexcept>
 
+#include <string>
+
 #include "common/char_set_labels.h"
 #include "common/counted_ptr.h"
 #include "common/debug_log.h"
 #include "filter/buffer_instruction.h"
 #include "filter/content_type_edit.h"
 #include "filter/decoded_page.h"
-#include "filter/outbound_context.h"
-#include "filter/util.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
+#include "filter/outbound_context.h"
 #include "filter/result_codes.h"
 #include "filter/send_raw_data.h"
+#include "filter/util.h"
 #include "forms/hx_form_context.h"
 #include "forms/pl_form.h"
 #include "forms/pl_form_factory.h"

@@ -302,9 +302,13 @@ PageCharSetChoice ChoosePageCharSet(std::string_view contentType, std::string_vi
 
 const char* PageCharSetFromName(PageCharSetChoice::From from) {
   switch (from) {
-    case PageCharSetChoice::From::ByteOrderMark: return "byte order mark";
-    case PageCharSetChoice::From::Header: return "Content-Type";
-    case PageCharSetChoice::From::Meta: return "meta";
-    default: return "nothing";
+    case PageCharSetChoice::From::ByteOrderMark:
+      return "byte order mark";
+    case PageCharSetChoice::From::Header:
+      return "Content-Type";
+    case PageCharSetChoice::From::Meta:
+      return "meta";
+    default:
+      return "nothing";
   }
 }

@@ -1,11 +1,12 @@
 // The page's character set as Chromium decides it: each row's answer was
 // read from document.characterSet of the page served over HTTP.
+#include "general/page_char_set_choice.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "common/char_set_labels.h"
-#include "general/page_char_set_choice.h"
 
 namespace {
 
@@ -45,10 +46,10 @@ TEST(PageCharSetChoice, ByteOrderMarkThenHeaderThenMetaAsTheBrowserReadsThem) {
       // The meta prescan, where the header names no set.
       {"text/html", metaCharSet, "Shift_JIS", From::Meta, false},
       {"text/html; charset=foo", metaCharSet, "Shift_JIS", From::Meta, false},
-      {"text/html",
-       "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=shift_jis\">", "Shift_JIS", From::Meta, false},
-      {"text/html", "<meta http-equiv=content-type content=\"text/html;charset='shift_jis'\">", "Shift_JIS",
+      {"text/html", "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=shift_jis\">", "Shift_JIS",
        From::Meta, false},
+      {"text/html", "<meta http-equiv=content-type content=\"text/html;charset='shift_jis'\">", "Shift_JIS", From::Meta,
+       false},
       {"text/html", "<meta content=\"text/html;charset=shift_jis\">", "UTF-8", From::Nothing, false},
       {"text/html", "<!-- <meta charset=shift_jis> --><body>", "UTF-8", From::Nothing, false},
       {"text/html", "<meta charset=utf-16><body>", "UTF-8", From::Meta, false},
