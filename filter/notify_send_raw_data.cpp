@@ -1,7 +1,6 @@
 #include <exception>
 #include <new>
 #include <stdexcept>
-
 #include <string>
 
 #include "common/char_set_labels.h"

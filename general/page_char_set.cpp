@@ -91,6 +91,7 @@ bool CPageCharSet::Translate(const std::u16string& text, const ci_string& charSe
 bool CPageCharSet::DetectCharSet(const char* contentType, int32_t length, std::string& charSet) {
   charSet.clear();
   if (contentType == nullptr || length <= 0) return false;
-  charSet = ParseContentTypeCharSet(std::string_view(contentType, strnlen(contentType, static_cast<size_t>(length)))).charSet;
+  charSet =
+      ParseContentTypeCharSet(std::string_view(contentType, strnlen(contentType, static_cast<size_t>(length)))).charSet;
   return !charSet.empty();
 }

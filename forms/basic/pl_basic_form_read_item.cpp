@@ -116,8 +116,10 @@ bool CPLBasicFormReadItem::AppendItemIDAndItemIDHashJavaScriptVariable(bool bDir
   if (m_vecAttachmentIDs.empty()) {
     AppendStringLine(sScript, "var g_sQLPLItemID=\"", m_sItemIDInPage, PageChars());
   } else {
-    sScript.append("var g_oQLPLItemIDAttIDs=new Array(\"").append(EscapeJavaScriptString(m_sItemIDInPage, '"', PageChars()));
-    for (const std::string& sID : m_vecAttachmentIDs) sScript.append("\",\"").append(EscapeJavaScriptString(UrlValueInPage(sID), '"', PageChars()));
+    sScript.append("var g_oQLPLItemIDAttIDs=new Array(\"")
+        .append(EscapeJavaScriptString(m_sItemIDInPage, '"', PageChars()));
+    for (const std::string& sID : m_vecAttachmentIDs)
+      sScript.append("\",\"").append(EscapeJavaScriptString(UrlValueInPage(sID), '"', PageChars()));
     sScript.append("\");\r\n");
   }
   if (bDirectAccess) {

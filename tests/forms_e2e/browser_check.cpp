@@ -1,10 +1,10 @@
 #include "forms_e2e/browser_check.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/xpath.h>
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -68,7 +68,9 @@ class CLoopbackServer {
   CLoopbackServer& operator=(const CLoopbackServer&) = delete;
 
   // Empty when the server could not start.
-  std::string Url() const { return m_port == 0 ? std::string() : "http://127.0.0.1:" + std::to_string(m_port) + "/page.html"; }
+  std::string Url() const {
+    return m_port == 0 ? std::string() : "http://127.0.0.1:" + std::to_string(m_port) + "/page.html";
+  }
 
  private:
   void Serve() {
@@ -251,9 +253,8 @@ BrowserPage RunInBrowser(const std::string& pagePath, const std::vector<std::str
   }
   const std::string domFile = dir.Path() + "dom.html";
   const std::string consoleFile = dir.Path() + "console.txt";
-  const std::string command =
-      Quoted(kLoadPage) + " " + Quoted(server.Url()) + " " + Quoted(domFile) + " " + Quoted(consoleFile) +
-      (bExercise ? " 5000" : "");
+  const std::string command = Quoted(kLoadPage) + " " + Quoted(server.Url()) + " " + Quoted(domFile) + " " +
+                              Quoted(consoleFile) + (bExercise ? " 5000" : "");
   const int status = std::system(command.c_str());
   if (status != 0) {
     result.error = "the browser failed on " + pagePath + " (status " + std::to_string(status) + ")";
