@@ -1,10 +1,10 @@
 #include "forms_e2e/browser_check.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/xpath.h>
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
