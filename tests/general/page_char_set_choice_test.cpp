@@ -1,5 +1,7 @@
 // The page's character set as Chromium decides it: each row's answer was
-// read from document.characterSet of the page served over HTTP.
+// read from document.characterSet of the page served over HTTP, but for the
+// rows the comments say the module reads otherwise (its rewritten page then
+// states the set in its Content-Type).
 #include "general/page_char_set_choice.h"
 
 #include <gtest/gtest.h>
@@ -35,10 +37,11 @@ TEST(PageCharSetChoice, ByteOrderMarkThenHeaderThenMetaAsTheBrowserReadsThem) {
       {"text/html; charset=foo; charset=shift_jis", ascii, "UTF-8", From::Nothing, false},
       {"text/html; charset=shift_jis; charset=utf-8", ascii, "Shift_JIS", From::Header, false},
       {";charset=shift_jis", ascii, "UTF-8", From::Nothing, false},
-      // Labels: browsers' own, and the module's that browsers do not know.
+      // Labels: browsers' own, and the module's, which Chromium passes by.
       {"text/html; charset=windows-31j", ascii, "Shift_JIS", From::Header, true},
       {"text/html; charset=cp932", ascii, "Shift_JIS", From::Header, false},
       {"text/html; charset=x-mac-chinesetrad", ascii, "x-mac-chinesetrad", From::Header, false},
+      // Browsers show this label's pages as nothing; the module reads HZ.
       {"text/html; charset=hz-gb-2312", ascii, "HZ-GB-2312", From::Header, true},
       // The byte order mark wins over the header.
       {"text/html; charset=shift_jis", "\xEF\xBB\xBF" + ascii, "UTF-8", From::ByteOrderMark, false},
@@ -53,6 +56,8 @@ TEST(PageCharSetChoice, ByteOrderMarkThenHeaderThenMetaAsTheBrowserReadsThem) {
       {"text/html", "<meta content=\"text/html;charset=shift_jis\">", "UTF-8", From::Nothing, false},
       {"text/html", "<!-- <meta charset=shift_jis> --><body>", "UTF-8", From::Nothing, false},
       {"text/html", "<meta charset=utf-16><body>", "UTF-8", From::Meta, false},
+      // Chromium looks further than the prescan's 1024 bytes; the module
+      // does not, and the rewritten page says UTF-8 in its Content-Type.
       {"text/html", "<title>" + std::string(1100, 'x') + "</title><meta charset=shift_jis>", "UTF-8", From::Nothing,
        false},
   };
