@@ -25,7 +25,7 @@ bool AppendLineSeparatorEscape(std::string_view chars, std::string& out) {
 std::string EscapeJavaScriptString(const std::string& text, char quote, const CPageChars& page) {
   const bool bUtf8 = page.GetKind() == CPageChars::Kind::Utf8;
   const bool bHz = page.GetKind() == CPageChars::Kind::Hz;
-  return RewritePageChars(text, page, [&](std::string_view chars, bool bAscii, std::string& out) {
+  return RewritePageChars(text, page, NoCharacterSpelling::ScriptEscape, [&](std::string_view chars, bool bAscii, std::string& out) {
     if (!bAscii) return bUtf8 && AppendLineSeparatorEscape(chars, out);
     const unsigned char c = static_cast<unsigned char>(chars[0]);
     if (c == '\\' || c == static_cast<unsigned char>(quote)) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "common/page_chars.h"
 #include "common/url_utils.h"
 #include "platform/wide_text.h"
 
@@ -19,8 +20,10 @@ constexpr NamedReference kNamedReferences[] = {
 #include "forms/html_char_ref_names.inc"
 };
 
-// The longest name of the table is 32 characters, ";" included.
+// The longest name of the table is 32 characters, ";" included; the
+// longest one the browser also reads without ";" is 6.
 constexpr size_t kLongestName = 32;
+constexpr size_t kLongestBareName = 6;
 
 // What 0x80-0x9F read as: the windows-1252 characters (0 where it has none,
 // which reads as the code point itself).
@@ -64,19 +67,43 @@ const NamedReference* FindName(std::string_view name) {
   return it != std::end(kNamedReferences) && it->name == name ? it : nullptr;
 }
 
-// The longest name of the table that the text continues with.
+// The longest name of the table that the text continues with. Every name is
+// letters and digits, with or without a final ";": the whole run of letters
+// and digits with its ";" is the only name with ";" that can match, and
+// otherwise only a bare name, the longest six characters, can.
 size_t ReadNamed(std::string_view text, size_t amp, std::string& out) {
-  const size_t available = std::min(kLongestName, text.size() - amp - 1);
-  for (size_t length = available; length > 0; --length) {
-    const NamedReference* pRef = FindName(text.substr(amp + 1, length));
+  const size_t first = amp + 1;
+  size_t end = first;
+  while (end < text.size() && end - first < kLongestName && IsAsciiAlnum(text[end])) ++end;
+  if (end < text.size() && text[end] == ';') {
+    if (const NamedReference* pRef = FindName(text.substr(first, end + 1 - first)); pRef != nullptr) {
+      out = pRef->pText;
+      return end + 1 - amp;
+    }
+  }
+  for (size_t length = std::min(end - first, kLongestBareName); length > 0; --length) {
+    const NamedReference* pRef = FindName(text.substr(first, length));
     if (pRef == nullptr) continue;
-    const size_t after = amp + 1 + length;
-    const bool bBare = pRef->name.back() != ';';
-    if (bBare && after < text.size() && (IsAsciiAlnum(text[after]) || text[after] == '=')) return 0;
+    const size_t after = first + length;
+    if (after < text.size() && (IsAsciiAlnum(text[after]) || text[after] == '=')) return 0;
     out = pRef->pText;
     return length + 1;
   }
   return 0;
+}
+
+// Each character of UTF-8 text as the page's set spells it.
+void AppendInPageSet(std::string_view utf8, const CPageChars& page, std::string& out) {
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    uint32_t codePoint = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length && i + k < utf8.size(); ++k) {
+      codePoint = (codePoint << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    }
+    page.AppendCharacter(codePoint, out);
+    i += length;
+  }
 }
 
 }  // namespace
@@ -100,5 +127,28 @@ std::string DecodeHtmlCharacterReferences(const std::string& text) {
     out += length == 0 ? std::string("&") : ref;
     pos = amp + (length == 0 ? 1 : length);
   }
+  return out;
+}
+
+std::string DecodeHtmlCharacterReferences(const std::string& text, const CPageChars& page) {
+  if (page.GetKind() == CPageChars::Kind::Utf8 || page.GetKind() == CPageChars::Kind::SingleByte) {
+    return DecodeHtmlCharacterReferences(text);
+  }
+  std::string out;
+  out.reserve(text.size());
+  std::string ref;
+  page_chars_detail::CWalk walk(text, page);
+  size_t kept = 0;
+  while (!walk.AtEnd()) {
+    const size_t at = walk.Position();
+    const page_chars_detail::Piece piece = walk.Next();
+    if (at < kept || !piece.bAscii || text[at] != '&') continue;
+    const size_t length = ReadCharacterReference(text, at, ref);
+    if (length == 0) continue;
+    out.append(text, kept, at - kept);
+    AppendInPageSet(ref, page, out);
+    kept = at + length;
+  }
+  out.append(text, std::min(kept, text.size()), std::string::npos);
   return out;
 }

@@ -24,8 +24,9 @@ bool CouldBeginReference(std::string_view text, size_t amp) {
 }
 
 // Each ASCII character `from` of the text written as `to`.
-std::string ReplaceAsciiChar(const std::string& text, char from, const char* to, const CPageChars& page) {
-  return RewritePageChars(text, page, [&](std::string_view chars, bool bAscii, std::string& out) {
+std::string ReplaceAsciiChar(const std::string& text, char from, const char* to, const CPageChars& page,
+                             NoCharacterSpelling spelling) {
+  return RewritePageChars(text, page, spelling, [&](std::string_view chars, bool bAscii, std::string& out) {
     if (!bAscii || chars[0] != from) return false;
     out += to;
     return true;
@@ -34,9 +35,10 @@ std::string ReplaceAsciiChar(const std::string& text, char from, const char* to,
 
 // The value, script-string and javascript: link layers of plain text.
 std::string ScriptLayers(const std::string& text, Reading reading, ScriptCarrier carrier, const CPageChars& page) {
-  std::string out = reading == Reading::ProductName ? ReplaceAsciiChar(text, '"', "'", page) : text;
+  constexpr NoCharacterSpelling kScript = NoCharacterSpelling::ScriptEscape;
+  std::string out = reading == Reading::ProductName ? ReplaceAsciiChar(text, '"', "'", page, kScript) : text;
   out = EscapeJavaScriptString(out, '"', page);
-  if (carrier == ScriptCarrier::JavaScriptLink) out = ReplaceAsciiChar(out, '%', "%25", page);
+  if (carrier == ScriptCarrier::JavaScriptLink) out = ReplaceAsciiChar(out, '%', "%25", page, kScript);
   return out;
 }
 
@@ -122,7 +124,7 @@ std::string MarkupNameInScriptAttribute(const std::string& sMarkup, ScriptCarrie
 }
 
 std::string MarkupInDoubleQuotedAttribute(const std::string& sMarkup, const CPageChars& page) {
-  return ReplaceAsciiChar(sMarkup, '"', "&quot;", page);
+  return ReplaceAsciiChar(sMarkup, '"', "&quot;", page, NoCharacterSpelling::MarkupReference);
 }
 
 std::string ValueInAnyAttribute(const std::string& sValue, const CPageChars& page) {

@@ -82,6 +82,13 @@ void CPLForm::DetectCharSet() {
     m_sCharSet = "utf-8";
   }
   m_pFormContext->m_pageChars = CPageChars::ForCharSet(m_sCharSet);
+  // Without the walk's reading of the set no value can be escaped for the
+  // page: the page goes out unchanged.
+  if (!m_pFormContext->m_pageChars.IsReadable()) {
+    m_bIsInstanceValid = false;
+    DebugLog("[CPLForm::CPLForm] The character set <%s> cannot be read; the page is left unchanged.",
+             m_sCharSet.c_str());
+  }
 }
 
 bool CPLForm::Append_InitJSResourceVariables(const std::vector<int32_t>& ids, std::string& out) {
