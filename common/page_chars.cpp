@@ -189,7 +189,7 @@ void CPageChars::AppendCharacter(uint32_t codePoint, std::string& out) const {
   } else {
     // 0xFF begins no character of any two-byte set; the stateful sets have
     // no such byte, and get a question mark as their converters write.
-    out += IsTwoByte(m_kind) ? "\xFF" : "?";
+    out += IsTwoByte(m_kind) ? page_chars_detail::kNoCharacterByte : "?";
   }
 }
 
@@ -305,7 +305,11 @@ Piece CWalk::Hz() {
 }
 
 void AppendNoCharacter(NoCharacterSpelling spelling, std::string& out) {
-  out += spelling == NoCharacterSpelling::ScriptEscape ? "\\uFFFD" : "&#xFFFD;";
+  switch (spelling) {
+    case NoCharacterSpelling::ScriptEscape: out += "\\uFFFD"; break;
+    case NoCharacterSpelling::MarkupReference: out += "&#xFFFD;"; break;
+    case NoCharacterSpelling::PlainText: out += kNoCharacterByte; break;
+  }
 }
 
 bool NeedsAsciiShift(const std::string& replacement) { return replacement.find_first_of("\\~") != std::string::npos; }

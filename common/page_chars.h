@@ -59,8 +59,10 @@ class CPageChars {
 };
 
 // How a rewrite writes U+FFFD where the text has bytes that make no
-// character: as a script string escape or as a character reference.
-enum class NoCharacterSpelling { ScriptEscape, MarkupReference };
+// character: as a script string escape, as a character reference, or, in
+// plain text another rewrite escapes after, as the byte 0xFF, which begins
+// no character of any two-byte set.
+enum class NoCharacterSpelling { ScriptEscape, MarkupReference, PlainText };
 
 namespace page_chars_detail {
 
@@ -120,6 +122,7 @@ class CWalk {
   Mode m_mode = Mode::Ascii;
 };
 
+inline constexpr char kNoCharacterByte[] = "\xFF";
 void AppendNoCharacter(NoCharacterSpelling spelling, std::string& out);
 bool NeedsAsciiShift(const std::string& replacement);
 

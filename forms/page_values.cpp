@@ -35,10 +35,12 @@ std::string ReplaceAsciiChar(const std::string& text, char from, const char* to,
 
 // The value, script-string and javascript: link layers of plain text.
 std::string ScriptLayers(const std::string& text, Reading reading, ScriptCarrier carrier, const CPageChars& page) {
-  constexpr NoCharacterSpelling kScript = NoCharacterSpelling::ScriptEscape;
-  std::string out = reading == Reading::ProductName ? ReplaceAsciiChar(text, '"', "'", page, kScript) : text;
+  constexpr NoCharacterSpelling kPlain = NoCharacterSpelling::PlainText;
+  std::string out = reading == Reading::ProductName ? ReplaceAsciiChar(text, '"', "'", page, kPlain) : text;
   out = EscapeJavaScriptString(out, '"', page);
-  if (carrier == ScriptCarrier::JavaScriptLink) out = ReplaceAsciiChar(out, '%', "%25", page, kScript);
+  if (carrier == ScriptCarrier::JavaScriptLink) {
+    out = ReplaceAsciiChar(out, '%', "%25", page, NoCharacterSpelling::ScriptEscape);
+  }
   return out;
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/js_string.h"
@@ -232,6 +233,26 @@ TEST(PageChars, EveryShiftSequenceTheBrowserAcceptsSwitchesTheSet) {
   EXPECT_EQ("\x1B(Ja1n1a1\x1B(B", read("\x1B(Ja\\\"", jis));
   EXPECT_EQ("\x1B(Ba1a1", read("\x1B(B\"\\", jis));
   EXPECT_EQ("~{n2~}a1~{~}", read("~{0\"~}\"~{", CPageChars::ForCharSet("hz-gb-2312")));
+}
+
+// The first pages of each set build its table while others read it.
+TEST(PageCharsConcurrent, FirstPagesOfEachSetReadTheSameCharacters) {
+  const char* const kSets[] = {"shift_jis", "big5", "gbk", "euc-kr"};
+  const std::string value = "\x95\x5C\xB3\x5C\x81\x5C\xC8\xB8\x95\"";
+  std::vector<std::string> results(8 * std::size(kSets));
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (size_t i = 0; i < std::size(kSets); ++i) {
+        results[t * std::size(kSets) + i] = EscapeJavaScriptString(value, '"', CPageChars::ForCharSet(kSets[i]));
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (size_t i = 0; i < results.size(); ++i) {
+    EXPECT_EQ(EscapeJavaScriptString(value, '"', CPageChars::ForCharSet(kSets[i % std::size(kSets)])), results[i]);
+  }
+  EXPECT_EQ("\x95\x5C\xB3\\\\\x81\x5C\xC8\xB8\\uFFFD\\\"", results[0]);
 }
 
 }  // namespace
