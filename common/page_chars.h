@@ -128,6 +128,31 @@ bool NeedsAsciiShift(const std::string& replacement);
 
 }  // namespace page_chars_detail
 
+// The bytes a rewrite acts on. A text with none of them, and in a set whose
+// bytes above 0x7F may need reading (every set but UTF-8 and the single-byte
+// ones) with no such byte either, comes out of the rewrite as written: its
+// caller may then skip the walk.
+class CRewrittenBytes {
+ public:
+  constexpr CRewrittenBytes(std::string_view bytes, bool bControls) {
+    for (const char c : bytes) m_bytes[static_cast<unsigned char>(c)] = true;
+    for (unsigned c = 0; bControls && c < 0x20; ++c) m_bytes[c] = true;
+    if (bControls) m_bytes[0x7F] = true;
+  }
+  bool AnyIn(const std::string& text, const CPageChars& page) const {
+    const bool bHighBytesRead = page.GetKind() != CPageChars::Kind::Utf8 &&
+                                page.GetKind() != CPageChars::Kind::SingleByte;
+    for (const char c : text) {
+      const auto u = static_cast<unsigned char>(c);
+      if (m_bytes[u] || (bHighBytesRead && (u >= 0x80 || u == '~' || u == 0x1B))) return true;
+    }
+    return false;
+  }
+
+ private:
+  bool m_bytes[256] = {};
+};
+
 // One character of text: its bytes as written, and whether the browser reads
 // it as the one ASCII character chars[0]. Shift sequences are no characters;
 // bytes that make no character come as one piece that is not ASCII.

@@ -2,7 +2,9 @@
 #include "forms/html_char_refs.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <utility>
 #include <iterator>
 
 #include "common/page_chars.h"
@@ -61,10 +63,35 @@ size_t ReadNumeric(std::string_view text, size_t amp, std::string& out) {
   return i - amp;
 }
 
+// An open-addressed index of the table by a hash of the name, built by the
+// compiler, so that a look-up hashes the name once and compares it with one
+// or two rows.
+constexpr size_t kIndexSize = 8192;
+
+constexpr uint32_t HashName(std::string_view name) {
+  uint32_t hash = 2166136261u;
+  for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  return hash;
+}
+
+struct NameIndex {
+  std::array<uint16_t, kIndexSize> slots{};  // row + 1; 0 is an empty slot
+  constexpr NameIndex() {
+    for (size_t row = 0; row < std::size(kNamedReferences); ++row) {
+      size_t slot = HashName(kNamedReferences[row].name) % kIndexSize;
+      while (slots[slot] != 0) slot = (slot + 1) % kIndexSize;
+      slots[slot] = static_cast<uint16_t>(row + 1);
+    }
+  }
+};
+constexpr NameIndex kNameIndex;
+
 const NamedReference* FindName(std::string_view name) {
-  const auto it = std::lower_bound(std::begin(kNamedReferences), std::end(kNamedReferences), name,
-                                   [](const NamedReference& ref, std::string_view n) { return ref.name < n; });
-  return it != std::end(kNamedReferences) && it->name == name ? it : nullptr;
+  for (size_t slot = HashName(name) % kIndexSize; kNameIndex.slots[slot] != 0; slot = (slot + 1) % kIndexSize) {
+    const NamedReference& row = kNamedReferences[kNameIndex.slots[slot] - 1];
+    if (row.name == name) return &row;
+  }
+  return nullptr;
 }
 
 // The longest name of the table that the text continues with. Every name is
@@ -117,14 +144,18 @@ size_t ReadCharacterReference(std::string_view text, size_t amp, std::string& ou
 std::string DecodeHtmlCharacterReferences(const std::string& text) {
   std::string out;
   out.reserve(text.size());
+  std::string ref;
   size_t pos = 0;
   while (pos < text.size()) {
     const size_t amp = std::min(text.find('&', pos), text.size());
     out.append(text, pos, amp - pos);
     if (amp == text.size()) break;
-    std::string ref;
     const size_t length = ReadCharacterReference(text, amp, ref);
-    out += length == 0 ? std::string("&") : ref;
+    if (length == 0) {
+      out += '&';
+    } else {
+      out += ref;
+    }
     pos = amp + (length == 0 ? 1 : length);
   }
   return out;
