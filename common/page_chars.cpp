@@ -304,6 +304,12 @@ Piece CWalk::Hz() {
   return piece;
 }
 
+bool CanBuildPairTable(const char* pConverter, CPageChars::Kind kind) {
+  auto pTable = std::make_unique<CPairTable>();
+  pTable->Build(pConverter, kind);
+  return pTable->IsReady();
+}
+
 void AppendNoCharacter(NoCharacterSpelling spelling, std::string& out) {
   switch (spelling) {
     case NoCharacterSpelling::ScriptEscape: out += "\\uFFFD"; break;

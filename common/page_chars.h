@@ -123,6 +123,9 @@ class CWalk {
 };
 
 inline constexpr char kNoCharacterByte[] = "\xFF";
+// Whether a table of pairs can be read from the named ICU converter (the
+// walk's tables are built this way, once per set).
+bool CanBuildPairTable(const char* pConverter, CPageChars::Kind kind);
 void AppendNoCharacter(NoCharacterSpelling spelling, std::string& out);
 bool NeedsAsciiShift(const std::string& replacement);
 

@@ -235,6 +235,16 @@ TEST(PageChars, EveryShiftSequenceTheBrowserAcceptsSwitchesTheSet) {
   EXPECT_EQ("~{n2~}a1~{~}", read("~{0\"~}\"~{", CPageChars::ForCharSet("hz-gb-2312")));
 }
 
+// Without the converter the walk cannot tell characters apart: the page is
+// not one it can escape values for.
+TEST(PageChars, ASetWithoutItsConverterIsNotReadable) {
+  EXPECT_FALSE(page_chars_detail::CanBuildPairTable("x-no-such-converter", CPageChars::Kind::ShiftJis));
+  EXPECT_TRUE(page_chars_detail::CanBuildPairTable("windows-932", CPageChars::Kind::ShiftJis));
+  for (const char* pSet : {"shift_jis", "big5", "gbk", "gb18030", "euc-kr", "utf-8", "iso-8859-1", "iso-2022-jp"}) {
+    EXPECT_TRUE(CPageChars::ForCharSet(pSet).IsReadable()) << pSet;
+  }
+}
+
 // The first pages of each set build its table while others read it.
 TEST(PageCharsConcurrent, FirstPagesOfEachSetReadTheSameCharacters) {
   const char* const kSets[] = {"shift_jis", "big5", "gbk", "euc-kr"};
