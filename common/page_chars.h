@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -159,6 +160,7 @@ class CRewrittenBytes {
 // One character of text: its bytes as written, and whether the browser reads
 // it as the one ASCII character chars[0]. Shift sequences are no characters;
 // bytes that make no character come as one piece that is not ASCII.
+using PageCharVisitor = std::function<void(std::string_view chars, bool bAscii)>;
 template <typename Visit>
 void ForEachPageChar(const std::string& text, const CPageChars& page, const Visit& visit) {
   page_chars_detail::CWalk walk(text, page);
@@ -178,6 +180,7 @@ void ForEachPageChar(const std::string& text, const CPageChars& page, const Visi
 // to ASCII and back. A text that leaves a stateful set outside ASCII is
 // closed with the shift back, so what follows it in the page reads as
 // written. Runs of characters that are kept are copied whole.
+using PageCharRewrite = std::function<bool(std::string_view chars, bool bAscii, std::string& out)>;
 template <typename Rewrite>
 std::string RewritePageChars(const std::string& text, const CPageChars& page, NoCharacterSpelling spelling,
                              const Rewrite& rewrite) {
