@@ -4,6 +4,7 @@
 #include <unicode/ucnv.h>
 
 #include <array>
+#include <atomic>
 #include <bitset>
 #include <cctype>
 #include <memory>
@@ -12,18 +13,36 @@
 #include "common/debug_log.h"
 #include "platform/wide_text.h"
 
-// Which lead and trail bytes of a two-byte set are one character, read once
-// from ICU's converter of the set as browsers decode it.
+// Which lead and trail bytes of a two-byte set are one character, read from
+// ICU's converter of the set as browsers decode it, one lead byte's row the
+// first time a text has that lead byte (a page uses a few of them).
 class CPairTable {
  public:
+  // Whether the converter opens; false leaves every pair no character.
+  void Open(const char* pConverter, CPageChars::Kind kind);
   bool IsReady() const { return m_bReady; }
-  bool IsCharacter(unsigned char lead, unsigned char trail) const { return m_pairs.test(lead * 256u + trail); }
-
-  void Build(const char* pConverter, CPageChars::Kind kind);
+  bool IsCharacter(unsigned char lead, unsigned char trail) const {
+    if (!m_bReady) return false;
+    if (!m_rowReady[lead].load(std::memory_order_acquire)) {
+      std::call_once(m_rowRead[lead], [&] {
+        ReadRow(lead);
+        m_rowReady[lead].store(true, std::memory_order_release);
+      });
+    }
+    return m_pairs.test(lead * 256u + trail);
+  }
 
  private:
-  std::bitset<65536> m_pairs;
+  void ReadRow(unsigned char lead) const;
+
+  const char* m_pConverter = nullptr;
+  CPageChars::Kind m_kind = CPageChars::Kind::Utf8;
   bool m_bReady = false;
+  // A row is 256 bits, whole words of its own: rows read at once on
+  // different threads write different words.
+  mutable std::bitset<65536> m_pairs;
+  mutable std::array<std::once_flag, 256> m_rowRead;
+  mutable std::array<std::atomic<bool>, 256> m_rowReady{};
 };
 
 namespace {
@@ -110,7 +129,7 @@ const CPairTable* TableOf(CPageChars::Kind kind) {
   static std::array<CPairTable, kKinds> tables;
   static std::array<std::once_flag, kKinds> built;
   const size_t index = static_cast<size_t>(kind);
-  std::call_once(built[index], [&] { tables[index].Build(ConverterOf(kind), kind); });
+  std::call_once(built[index], [&] { tables[index].Open(ConverterOf(kind), kind); });
   return &tables[index];
 }
 
@@ -121,31 +140,33 @@ bool IsTwoByte(CPageChars::Kind kind) {
 
 }  // namespace
 
-void CPairTable::Build(const char* pConverter, CPageChars::Kind kind) {
-  ConverterPtr converter = OpenConverter(pConverter);
-  if (!converter) {
+void CPairTable::Open(const char* pConverter, CPageChars::Kind kind) {
+  m_pConverter = pConverter;
+  m_kind = kind;
+  m_bReady = OpenConverter(pConverter) != nullptr;
+  if (!m_bReady) {
     DebugLog("[CPageChars] The converter <%s> cannot be opened; pages in its set are left unchanged.", pConverter);
-    return;
   }
+}
+
+void CPairTable::ReadRow(unsigned char lead) const {
+  if (lead < 0x81 || lead > 0xFE || IsUserDefinedLead(m_kind, lead)) return;
+  ConverterPtr converter = OpenConverter(m_pConverter);
   UErrorCode status = U_ZERO_ERROR;
-  ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
-  if (U_FAILURE(status)) return;
-  for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
-    if (IsUserDefinedLead(kind, static_cast<unsigned char>(lead))) continue;
-    for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
-      const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-      UChar units[4];
-      status = U_ZERO_ERROR;
-      ucnv_resetToUnicode(converter.get());
-      const int32_t n = ucnv_toUChars(converter.get(), units, 4, bytes, 2, &status);
-      // Big5 has four pairs that read as a letter and a combining mark.
-      const bool bBig5Pair = kind == CPageChars::Kind::Big5 && lead == 0x88 &&
-                             (trail == 0x62 || trail == 0x64 || trail == 0xA3 || trail == 0xA5);
-      const bool bOne = n == 1 || (n == 2 && (U16_IS_LEAD(units[0]) || bBig5Pair));
-      if (U_SUCCESS(status) && bOne) m_pairs.set(lead * 256u + trail);
-    }
+  if (converter) ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+  if (!converter || U_FAILURE(status)) return;
+  for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+    const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+    UChar units[4];
+    status = U_ZERO_ERROR;
+    ucnv_resetToUnicode(converter.get());
+    const int32_t n = ucnv_toUChars(converter.get(), units, 4, bytes, 2, &status);
+    // Big5 has four pairs that read as a letter and a combining mark.
+    const bool bBig5Pair = m_kind == CPageChars::Kind::Big5 && lead == 0x88 &&
+                           (trail == 0x62 || trail == 0x64 || trail == 0xA3 || trail == 0xA5);
+    const bool bOne = n == 1 || (n == 2 && (U16_IS_LEAD(units[0]) || bBig5Pair));
+    if (U_SUCCESS(status) && bOne) m_pairs.set(lead * 256u + trail);
   }
-  m_bReady = true;
 }
 
 bool CPageChars::IsReadable() const { return !IsTwoByte(m_kind) || Pairs()->IsReady(); }
@@ -306,8 +327,8 @@ Piece CWalk::Hz() {
 
 bool CanBuildPairTable(const char* pConverter, CPageChars::Kind kind) {
   auto pTable = std::make_unique<CPairTable>();
-  pTable->Build(pConverter, kind);
-  return pTable->IsReady();
+  pTable->Open(pConverter, kind);
+  return pTable->IsReady() && pTable->IsCharacter(0x95, 0x5C) == (kind == CPageChars::Kind::ShiftJis);
 }
 
 void AppendNoCharacter(NoCharacterSpelling spelling, std::string& out) {
