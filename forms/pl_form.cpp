@@ -97,6 +97,13 @@ void CPLForm::DetectCharSet() {
              choice.set.c_str());
   }
   m_pFormContext->m_pageChars = CPageChars::ForCharSet(m_sCharSet);
+  // Without the walk's reading of the set no value can be escaped for the
+  // page: the page goes out unchanged.
+  if (!m_pFormContext->m_pageChars.IsReadable()) {
+    m_bIsInstanceValid = false;
+    DebugLog("[CPLForm::CPLForm] The character set <%s> cannot be read; the page is left unchanged.",
+             m_sCharSet.c_str());
+  }
 }
 
 std::string CPLForm::UrlValueInPage(const std::string& sBytes) const {

@@ -304,4 +304,85 @@ TEST(CharSetPages, TheBrowserReadsThePageInTheSetTheModuleWalked) {
   }
 }
 
+// Bytes the page's set makes no character of. A lead byte with a quote
+// after it is spelt "@lead@" in the lines ("%40lead%40" in a URL) and gets
+// the set's own byte once the page is in the set; "@ref@" is a character
+// reference to a hiragana letter.
+struct LoneLead {
+  const char* charSet;
+  const char* byte;
+  const char* percent;
+};
+const LoneLead kLoneLeads[] = {
+    {"shift_jis", "\x95", "%95"}, {"big5", "\xA4", "%A4"}, {"gb2312", "\x81", "%81"}, {"euc-kr", "\xB0", "%B0"}};
+
+const char kShownNoCharacter[] = "\xEF\xBF\xBD";
+
+// Each page, with each id or path as the lines spell it and as its script
+// must receive it: a lone lead byte as U+FFFD, the reference's letter as it
+// reads.
+struct LoneLeadRow {
+  const PageKind* kind;
+  const char* spelt;  // "@lead@" and "@ref@" as above
+  const char* requestAttId;  // Basic: an id of the request URL, percent-encoded, or null
+};
+const LoneLeadRow kLoneLeadRows[] = {
+    {&kPremium, "I@lead@\");document.title=(\"L1", nullptr},
+    {&kPremium, "I@ref@\");document.title=(\"L2", nullptr},
+    {&kBasic, "I@lead@\");document.title=(\"L3", "I%40lead%40%22);document.title=(%22U1"},
+    {&kDocumentView, "d@lead@&quot;);document.title=(&quot;L4.txt", nullptr},
+};
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+TEST(CharSetPages, BytesOfNoCharacterArriveAsUFFFDAndEndNothing) {
+  CTempDir dir;
+  for (const LoneLead& lead : kLoneLeads) {
+    const CharSet& set = *std::find_if(std::begin(kCharSets), std::end(kCharSets),
+                                       [&](const CharSet& c) { return std::string(c.name) == lead.charSet; });
+    const std::string hiragana = InSet(set, "\xE3\x81\x81").empty() ? kShownNoCharacter : "\xE3\x81\x81";
+    for (const LoneLeadRow& row : kLoneLeadRows) {
+      if (row.kind == &kBasic && !set.bBasicTexts) continue;
+      SCOPED_TRACE(std::string(set.name) + " " + row.spelt);
+      const std::string shown = Replaced(Replaced(Replaced(row.spelt, "@lead@", kShownNoCharacter), "@ref@", hiragana),
+                                         "&quot;", "\"");
+      std::vector<Line> lines;
+      if (row.kind == &kPremium) lines.push_back(PremiumLine({"a.txt", "a.txt"}, row.spelt));
+      if (row.kind == &kBasic) lines.push_back(BasicLine(set, {"a.txt", "a.txt"}, row.spelt));
+      if (row.kind == &kDocumentView) lines.push_back(DocumentLine(row.spelt, shown, shown));
+      // The ids' calls: the id as the script receives it.
+      if (row.kind != &kDocumentView) lines[0].calls[0].second[0] = shown;
+      if (row.kind == &kBasic) lines[0].calls[1].second[0] = shown;
+      std::string page = PageInSet(set, *row.kind, lines);
+      page = Replaced(Replaced(Replaced(page, "%40lead%40", lead.percent), "@lead@", lead.byte), "@ref@", "&#x3041;");
+      const std::string pageName = std::string("lone_lead_") + set.name + "_" + row.kind->request + ".html";
+      const std::string pagePath = dir.Write(pageName, page);
+      std::string description = ReadFile(std::string(HX_SOURCE_DIR) + "/samples/requests/" + row.kind->request);
+      const size_t pageLine = description.find("@response-page ");
+      description.replace(pageLine, description.find('\n', pageLine) - pageLine, "@response-page " + pagePath);
+      description = std::string("@response-content-type text/html; charset=") + set.name + "\n" + description;
+      if (row.requestAttId != nullptr) {
+        const size_t query = description.find(" HTTP/1.1");
+        description.insert(query, Replaced(std::string("&attcnt=1&attid0=") + row.requestAttId, "%40lead%40", lead.percent));
+      }
+
+      const AppliedPage applied = RunRequestText(description, pageName);
+      ASSERT_FALSE(applied.path.empty());
+      const BrowserPage browser = ExerciseInBrowser(applied.path);
+      ASSERT_TRUE(browser.loaded) << browser.error;
+      EXPECT_TRUE(browser.exercised) << "the page was replaced or its script stopped: " << applied.path;
+      for (const std::string& error : browser.syntaxErrors) ADD_FAILURE() << applied.path << ": " << error;
+      for (const std::string& write : browser.sentinelWrites) ADD_FAILURE() << "a payload ran: " << write;
+      for (const auto& [fn, args] : lines[0].calls) {
+        EXPECT_TRUE(HasCall(browser, fn, args)) << fn << " in " << applied.path;
+      }
+    }
+  }
+}
+
 }  // namespace
