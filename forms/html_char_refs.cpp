@@ -173,7 +173,17 @@ std::string DecodeHtmlCharacterReferences(const std::string& text, const CPageCh
   while (!walk.AtEnd()) {
     const size_t at = walk.Position();
     const page_chars_detail::Piece piece = walk.Next();
-    if (at < kept || !piece.bAscii || text[at] != '&') continue;
+    if (at < kept) continue;
+    // Bytes of no character become the one byte that begins none, so that
+    // a reference's bytes after them cannot complete a character the
+    // browser never read.
+    if (piece.bNoCharacter) {
+      out.append(text, kept, at - kept);
+      out += page_chars_detail::kNoCharacterByte;
+      kept = at + piece.length;
+      continue;
+    }
+    if (!piece.bAscii || text[at] != '&') continue;
     const size_t length = ReadCharacterReference(text, at, ref);
     if (length == 0) continue;
     out.append(text, kept, at - kept);

@@ -24,6 +24,8 @@ std::string DecodeHtmlCharacterReferences(const std::string& text);
 // The same for a value of a page in `page`'s set: a reference is read only
 // where the browser reads an ASCII "&", and its text is written as the
 // page's set spells it, so that the value is text of one set throughout (a
-// character the set has not reads as U+FFFD wherever the value is written).
-// UTF-8 and single-byte pages get UTF-8, as above.
+// character the set has not reads as U+FFFD wherever the value is written,
+// and so do bytes that make no character: they are written as a byte that
+// begins none, which nothing after it can complete). UTF-8 and single-byte
+// pages get UTF-8, as above.
 std::string DecodeHtmlCharacterReferences(const std::string& text, const CPageChars& page);

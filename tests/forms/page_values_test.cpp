@@ -89,6 +89,10 @@ TEST(PageValues, EscapingWalksThePagesCharacters) {
   // character the set has not as U+FFFD; never as UTF-8 bytes.
   const std::string id = DecodeHtmlCharacterReferences("I&#x3041;&#xAC00;&quot;);pwn(1);//", kShiftJis);
   EXPECT_EQ("I\x82\x9F\\uFFFD\\\");pwn(1);//", ValueInScriptAttribute(id, kHandler, kShiftJis));
+  // A byte of no character in front of a reference stays U+FFFD: the
+  // reference's backslash does not complete it.
+  const std::string lone = DecodeHtmlCharacterReferences("I\x95&#x5C;", kShiftJis);
+  EXPECT_EQ("I\\uFFFD\\\\", ValueInScriptAttribute(lone, kHandler, kShiftJis));
   EXPECT_EQ("I\xA4\xA1\\\"", ValueInScriptAttribute(DecodeHtmlCharacterReferences("I&#x3041;&quot;", CPageChars::ForCharSet("gbk")), kHandler, CPageChars::ForCharSet("gbk")));
 }
 
