@@ -43,9 +43,70 @@ DWORD RecordContentType(const CCommonPointers& words, const std::string& value, 
   return CUtil::InsertHtmlStringAtPosition(qwText, value.c_str(), pList);
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool NamesContentType(std::string_view line) {
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return false;
+  std::string_view name = line.substr(0, colon);
+  while (!name.empty() && IsBlank(name.front())) name.remove_prefix(1);
+  while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
+  constexpr std::string_view kName = "content-type";
+  if (name.size() != kName.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] - 'A' + 'a') : name[i];
+    if (c != kName[i]) return false;
+  }
+  return true;
+}
+
+// The headers as a browser reads them: a line ends at a line feed or at a
+// carriage return alone, a line opening with a blank continues the line
+// before, and of several Content-Type lines the last counts. True when the
+// one line naming Content-Type is the one the host reported, whole to its
+// end, and nothing continues it, or when no line names it and the host
+// reported none. Otherwise the browser may read another Content-Type than
+// the one the module read and edits. Headers the response's bytes do not
+// hold are taken as the host reported them.
+bool OnlyReportedContentType(const CCommonPointers& words) {
+  const ULONGLONG qwFirst = words[CCommonPointers::FirstByte];
+  const ULONGLONG qwHtml = words[CCommonPointers::HtmlBegin];
+  if (qwFirst == 0 || qwHtml <= qwFirst) return true;
+  const std::string_view head(reinterpret_cast<const char*>(static_cast<uintptr_t>(qwFirst)), qwHtml - qwFirst);
+  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
+  const ULONGLONG qwText = words[CCommonPointers::CharSetText];
+  const size_t textBegin = qwText >= qwFirst ? static_cast<size_t>(qwText - qwFirst) : head.size() + 1;
+  const size_t textEnd = textBegin + static_cast<size_t>(length > 0 ? length : 0);
+  const bool bReported = !(qwText == qwFirst && length <= 0);
+  size_t named = 0;
+  bool bReportedLine = false;
+  bool bAfterContentType = false;
+  for (size_t begin = 0; begin < head.size();) {
+    size_t end = begin;
+    while (end < head.size() && head[end] != '\n' && head[end] != '\r') ++end;
+    const std::string_view line = head.substr(begin, end - begin);
+    if (!line.empty() && IsBlank(line.front())) {
+      if (bAfterContentType) return false;
+    } else {
+      bAfterContentType = NamesContentType(line);
+      if (bAfterContentType) {
+        ++named;
+        bReportedLine = textBegin > begin && textBegin <= end && textEnd == end;
+      }
+    }
+    begin = end + (head.substr(end, 2) == "\r\n" ? 2 : 1);
+  }
+  return bReported ? named == 1 && bReportedLine : named == 0;
+}
+
 }  // namespace
 
 DWORD StatePageCharSet(const CCommonPointers& words, const PageCharSetChoice& choice, CBufferInstructionList* pList) {
+  if (!OnlyReportedContentType(words)) {
+    DebugLog("[StatePageCharSet] The response's headers may give the browser another Content-Type than the one "
+             "read; the page goes out unchanged.");
+    return HX_RC_INVALID_DATA;
+  }
   if (choice.bHeaderStatesIt) return 0;
   if (pList == nullptr) return HX_RC_INVALID_DATA;
   const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
