@@ -221,9 +221,12 @@ std::string MetaSet(std::string_view label) {
 }
 
 // The header names the set when its only "charset" is a bare label of it
-// that browsers know: nothing a parser could read another way.
+// that browsers know: nothing a parser could read another way. Browsers
+// split a Content-Type at its commas into several types, where a later type
+// can drop an earlier one's charset, so a value with a comma never does.
 bool HeaderStates(std::string_view contentType, const ContentTypeCharSet& parsed, const std::string& set) {
   if (!parsed.bValidType || !parsed.bHasCharSet || parsed.bQuoted) return false;
+  if (contentType.find(',') != std::string_view::npos) return false;
   size_t count = 0;
   for (size_t i = 0; i < contentType.size(); ++i) count += StartsWithNoCase(contentType, i, "charset") ? 1 : 0;
   const CharSetLabel* row = FindCharSetLabel(parsed.charSet);

@@ -37,6 +37,9 @@ TEST(PageCharSetChoice, ByteOrderMarkThenHeaderThenMetaAsTheBrowserReadsThem) {
       {"text/html; charset=foo; charset=shift_jis", ascii, "UTF-8", From::Nothing, false},
       {"text/html; charset=shift_jis; charset=utf-8", ascii, "Shift_JIS", From::Header, false},
       {";charset=shift_jis", ascii, "UTF-8", From::Nothing, false},
+      // Chromium splits at the comma, and text/xml drops the charset; the
+      // module reads the first type's.
+      {"text/html; charset=shift_jis; a=1, text/xml, text/html", ascii, "Shift_JIS", From::Header, false},
       // Labels: browsers' own, and the module's, which Chromium passes by.
       {"text/html; charset=windows-31j", ascii, "Shift_JIS", From::Header, true},
       {"text/html; charset=cp932", ascii, "Shift_JIS", From::Header, false},
