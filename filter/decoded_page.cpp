@@ -4,6 +4,7 @@
 #include <unicode/ucnv.h>
 
 #include <algorithm>
+#include <memory>
 #include <string_view>
 
 #include "common/char_set_labels.h"
@@ -29,6 +30,31 @@ bool Convert(const char* to, const char* from, std::string_view text, std::strin
   if (U_FAILURE(status)) return false;
   out.resize(static_cast<size_t>(n));
   return true;
+}
+
+// UTF-8 text in a stateful set as browsers' encoders write it: a character
+// the set lacks but has a stand-in for (half-width katakana, which
+// ISO-2022-JP pages carry as full-width) becomes that, so the sender's text
+// survives the round trip; any other becomes the set's substitute. No
+// stand-in is an ASCII byte.
+bool Encode(const char* converter, std::string_view text, std::string& out) {
+  UErrorCode status = U_ZERO_ERROR;
+  const std::unique_ptr<UConverter, void (*)(UConverter*)> from(ucnv_open("UTF-8", &status), &ucnv_close);
+  const std::unique_ptr<UConverter, void (*)(UConverter*)> to(ucnv_open(converter, &status), &ucnv_close);
+  if (U_FAILURE(status)) return false;
+  ucnv_setFallback(to.get(), true);
+  for (size_t size = text.size() * 4 + 16;; size *= 2) {
+    out.assign(size, '\0');
+    char* target = out.data();
+    const char* source = text.data();
+    status = U_ZERO_ERROR;
+    ucnv_convertEx(to.get(), from.get(), &target, out.data() + out.size(), &source, text.data() + text.size(),
+                   nullptr, nullptr, nullptr, nullptr, true, true, &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR) continue;
+    if (U_FAILURE(status)) return false;
+    out.resize(static_cast<size_t>(target - out.data()));
+    return true;
+  }
 }
 
 std::string_view PageOf(const CCommonPointers& words) {
@@ -99,5 +125,5 @@ bool CDecodedPage::EncodeEdited(const CBufferInstructionList& edits, std::string
     }
   }
   edited.append(m_page, done, std::string::npos);
-  return Convert(m_converter.c_str(), "UTF-8", edited, out) && !out.empty() && out.find('\0') == std::string::npos;
+  return Encode(m_converter.c_str(), edited, out) && !out.empty() && out.find('\0') == std::string::npos;
 }

@@ -9,6 +9,7 @@
 #include "filter/content_type_edit.h"
 #include "filter/control_message.h"
 #include "filter/core_services.h"
+#include "filter/decoded_page.h"
 #include "filter/dll_context.h"
 #include "filter/result_codes.h"
 #include "filter/send_raw_data.h"
@@ -110,6 +111,22 @@ TEST(ContentTypeEdit, NamesTheSetWalked) {
   words[CCommonPointers::CharSetTextLength] = 9;
   CBufferInstructionList list;
   EXPECT_EQ(HX_RC_INVALID_DATA, StatePageCharSet(words, PageCharSetChoice(), &list));
+}
+
+// A page in ISO-2022-JP goes back out in the characters the browser read in
+// it: half-width katakana as the full-width ones browsers' encoders write.
+TEST(DecodedPage, EncodesBackAsBrowsersEncode) {
+  const std::string page = "<p title=\"\x1B(I6\x1B(B\">";
+  CCommonPointers words;
+  const auto base = reinterpret_cast<uintptr_t>(page.data());
+  words[CCommonPointers::FirstByte] = base;
+  words[CCommonPointers::HtmlBegin] = base;
+  words[CCommonPointers::LastByte] = base + page.size() - 1;
+  CDecodedPage decoded;
+  ASSERT_TRUE(decoded.Decode(words, "ISO-2022-JP"));
+  std::string out;
+  ASSERT_TRUE(decoded.EncodeEdited(CBufferInstructionList(), out));
+  EXPECT_EQ(out, "<p title=\"\x1B$B%+\x1B(B\">");
 }
 
 TEST(PageEdits, InsertsBeforeDeletesNewestFirst) {
