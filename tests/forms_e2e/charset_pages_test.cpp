@@ -276,6 +276,10 @@ TEST(CharSetPages, TheBrowserReadsThePageInTheSetTheModuleWalked) {
       {"shift_jis", "text/html; charset='shift_jis'", Meta::None, false, "UTF-8"},
       {"shift_jis", "text/html; charset=\" shift_jis\"", Meta::None, false, "Shift_JIS"},
       {"utf-8", "text/html; charset=shift_jis", Meta::None, true, "UTF-8"},
+      // A second Content-Type line after the first (the request's own
+      // directive): the browser reads the last, so the page goes out unchanged.
+      {"shift_jis", "text/html; charset=shift_jis\n@response-header Content-Type text/html; charset=utf-8", Meta::None,
+       false, "UTF-8"},
   };
   CTempDir dir;
   int n = 0;
