@@ -45,19 +45,23 @@ DWORD RecordContentType(const CCommonPointers& words, const std::string& value, 
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The text is `lower` in any ASCII case.
+bool EqualsNoCase(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
+
 bool NamesContentType(std::string_view line) {
   const size_t colon = line.find(':');
   if (colon == std::string_view::npos) return false;
   std::string_view name = line.substr(0, colon);
   while (!name.empty() && IsBlank(name.front())) name.remove_prefix(1);
   while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
-  constexpr std::string_view kName = "content-type";
-  if (name.size() != kName.size()) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const char c = name[i] >= 'A' && name[i] <= 'Z' ? static_cast<char>(name[i] - 'A' + 'a') : name[i];
-    if (c != kName[i]) return false;
-  }
-  return true;
+  return EqualsNoCase(name, "content-type");
 }
 
 // The headers as a browser reads them: a line ends at a line feed or at a
@@ -107,12 +111,19 @@ DWORD StatePageCharSet(const CCommonPointers& words, const PageCharSetChoice& ch
              "read; the page goes out unchanged.");
     return HX_RC_INVALID_DATA;
   }
-  if (choice.bHeaderStatesIt) return 0;
-  if (pList == nullptr) return HX_RC_INVALID_DATA;
   const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
   const std::string_view current(words.Address(CCommonPointers::CharSetText),
                                  length > 0 ? static_cast<size_t>(length) : 0);
   const ContentTypeCharSet parsed = ParseContentTypeCharSet(current);
+  // The forms read the page as HTML; a browser reads XHTML as XML (where a
+  // reference inside a script is decoded) and text as text.
+  if (parsed.bValidType && !EqualsNoCase(parsed.essence, "text/html")) {
+    DebugLog("[StatePageCharSet] The browser does not read a <%s> answer as HTML; the page goes out unchanged.",
+             parsed.essence.c_str());
+    return HX_RC_INVALID_DATA;
+  }
+  if (choice.bHeaderStatesIt) return 0;
+  if (pList == nullptr) return HX_RC_INVALID_DATA;
   const std::string value = (parsed.bValidType ? parsed.essence : std::string("text/html")) +
                             "; charset=" + std::string(BrowserNameOfSet(choice.set));
   DebugLog("[StatePageCharSet] Content-Type <%s> becomes <%s>.", std::string(current).c_str(), value.c_str());

@@ -12,6 +12,6 @@ class CBufferInstructionList;
 // the value is replaced where it names no set, another set, or a set by a label browsers do not know or may read
 // another way ("text/html; charset= Shift_JIS", the type kept), and a header line is added where the response has none.
 // Nothing when the header already names the set plainly. 0, or HX_RC_INVALID_DATA when the header cannot be found in
-// the response, or its headers may give the browser another Content-Type (a second one, one continued on the next
-// line): the page must then go out unchanged.
+// the response, its headers may give the browser another Content-Type (a second one, one continued on the next
+// line), or its type is one the browser does not read as HTML: the page must then go out unchanged.
 DWORD StatePageCharSet(const CCommonPointers& words, const PageCharSetChoice& choice, CBufferInstructionList* pList);

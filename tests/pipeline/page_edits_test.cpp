@@ -80,6 +80,8 @@ TEST(ContentTypeEdit, NamesTheSetWalked) {
       {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nX-A: 1\rContent-Type: text/html; charset=big5",
        "UTF-8", nullptr},
       {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=shift_jis\r\n charset=utf-8", "Shift_JIS", nullptr},
+      // Read as XML by the browser.
+      {"HTTP/1.1 200 OK\r\nContent-Type: application/xhtml+xml; charset=utf-8", "UTF-8", nullptr},
   };
   for (const auto& c : cases) {
     const std::string response = std::string(c.head) + "\r\n\r\nab";
