@@ -3,6 +3,7 @@
 // (a <meta>, the browser's own guess) and the two cannot disagree.
 #include "filter/content_type_edit.h"
 
+#include <algorithm>
 #include <string>
 
 #include "common/char_set_labels.h"
@@ -66,7 +67,8 @@ bool NamesContentType(std::string_view line) {
 
 // The headers as a browser reads them: a line ends at a line feed or at a
 // carriage return alone, a line opening with a blank continues the line
-// before, and of several Content-Type lines the last counts. True when the
+// before, the first blank line ends them, and of several Content-Type lines
+// the last counts. True when the
 // one line naming Content-Type is the one the host reported, whole to its
 // end, and nothing continues it, or when no line names it and the host
 // reported none. Otherwise the browser may read another Content-Type than
@@ -77,6 +79,10 @@ bool OnlyReportedContentType(const CCommonPointers& words) {
   const ULONGLONG qwHtml = words[CCommonPointers::HtmlBegin];
   if (qwFirst == 0 || qwHtml <= qwFirst) return true;
   const std::string_view head(reinterpret_cast<const char*>(static_cast<uintptr_t>(qwFirst)), qwHtml - qwFirst);
+  // A browser's headers end at the first blank line: one before the host's
+  // end makes the rest page text for the browser.
+  const size_t blank = std::min(head.find("\n\n"), head.find("\n\r\n"));
+  if (blank != std::string_view::npos && head.find('\n', blank + 1) + 1 < head.size()) return false;
   const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
   const ULONGLONG qwText = words[CCommonPointers::CharSetText];
   const size_t textBegin = qwText >= qwFirst ? static_cast<size_t>(qwText - qwFirst) : head.size() + 1;

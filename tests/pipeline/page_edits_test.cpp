@@ -73,13 +73,14 @@ TEST(ContentTypeEdit, NamesTheSetWalked) {
        "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8"},
       {"HTTP/1.1 200 OK\r\nContent-Length: 2", "UTF-8",
        "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Type: text/html; charset=UTF-8"},
-      // The browser reads the last Content-Type, a lone CR ending a line, and
-      // a continued one whole.
+      // The browser reads the last Content-Type, a lone CR ending a line, a
+      // continued one whole, and the headers up to the first blank line.
       {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=shift_jis\r\ncontent-type : text/html", "Shift_JIS",
        nullptr},
       {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nX-A: 1\rContent-Type: text/html; charset=big5",
        "UTF-8", nullptr},
       {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=shift_jis\r\n charset=utf-8", "Shift_JIS", nullptr},
+      {"HTTP/1.1 200 OK\r\nX-A: 1\n\r\nContent-Type: text/html; charset=utf-8", "UTF-8", nullptr},
       // Read as XML by the browser.
       {"HTTP/1.1 200 OK\r\nContent-Type: application/xhtml+xml; charset=utf-8", "UTF-8", nullptr},
   };
