@@ -20,12 +20,19 @@ bool AppendLineSeparatorEscape(std::string_view chars, std::string& out) {
   return !out.empty();
 }
 
+// Backslash, the quote, "<", control bytes, and the first byte of U+2028
+// and U+2029 in UTF-8: a text with none of them needs no walk.
+constexpr CRewrittenBytes kDoubleQuoted("\\\"<\xE2", true);
+constexpr CRewrittenBytes kSingleQuoted("\\'<\xE2", true);
+
 }  // namespace
 
 std::string EscapeJavaScriptString(const std::string& text, char quote, const CPageChars& page) {
+  const CRewrittenBytes* pRewritten = quote == '"' ? &kDoubleQuoted : quote == '\'' ? &kSingleQuoted : nullptr;
+  if (pRewritten != nullptr && !pRewritten->AnyIn(text, page)) return text;
   const bool bUtf8 = page.GetKind() == CPageChars::Kind::Utf8;
   const bool bHz = page.GetKind() == CPageChars::Kind::Hz;
-  return RewritePageChars(text, page, [&](std::string_view chars, bool bAscii, std::string& out) {
+  const auto escape = [&](std::string_view chars, bool bAscii, std::string& out) {
     if (!bAscii) return bUtf8 && AppendLineSeparatorEscape(chars, out);
     const unsigned char c = static_cast<unsigned char>(chars[0]);
     if (c == '\\' || c == static_cast<unsigned char>(quote)) {
@@ -39,5 +46,6 @@ std::string EscapeJavaScriptString(const std::string& text, char quote, const CP
       AppendHexEscape(out, c);
     }
     return !out.empty();
-  });
+  };
+  return RewritePageChars(text, page, NoCharacterSpelling::ScriptEscape, escape);
 }

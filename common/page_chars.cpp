@@ -1,9 +1,51 @@
 // The walk of a page's characters in its character set.
 #include "common/page_chars.h"
 
-#include <cctype>
+#include <unicode/ucnv.h>
 
+#include <array>
+#include <atomic>
+#include <bitset>
+#include <cctype>
+#include <memory>
+#include <mutex>
+
+#include "common/char_set_labels.h"
+#include "common/debug_log.h"
 #include "platform/code_page.h"
+#include "platform/wide_text.h"
+
+// Which lead and trail bytes of a two-byte set are one character, read from
+// ICU's converter of the set as browsers decode it, one lead byte's row the
+// first time a text has that lead byte (a page uses a few of them).
+class CPairTable {
+ public:
+  // Whether the converter opens; false leaves every pair no character.
+  void Open(const char* pConverter, CPageChars::Kind kind);
+  bool IsReady() const { return m_bReady; }
+  bool IsCharacter(unsigned char lead, unsigned char trail) const {
+    if (!m_bReady) return false;
+    if (!m_rowReady[lead].load(std::memory_order_acquire)) {
+      std::call_once(m_rowRead[lead], [&] {
+        ReadRow(lead);
+        m_rowReady[lead].store(true, std::memory_order_release);
+      });
+    }
+    return m_pairs.test(lead * 256u + trail);
+  }
+
+ private:
+  void ReadRow(unsigned char lead) const;
+
+  const char* m_pConverter = nullptr;
+  CPageChars::Kind m_kind = CPageChars::Kind::Utf8;
+  bool m_bReady = false;
+  // A row is 256 bits, whole words of its own: rows read at once on
+  // different threads write different words.
+  mutable std::bitset<65536> m_pairs;
+  mutable std::array<std::once_flag, 256> m_rowRead;
+  mutable std::array<std::atomic<bool>, 256> m_rowReady{};
+};
 
 namespace {
 
@@ -13,30 +55,20 @@ struct CharSetName {
   UINT pairCodePage;
 };
 
-// The names browsers read as each multi-byte set, and the Mac forms the
-// module's character-set table serves.
+// The multi-byte sets by their names in the table of labels
+// (common/char_set_labels.h), which every label is read through.
 constexpr CharSetName kMultiByteSets[] = {
-    {"utf-8", CPageChars::Kind::Utf8, 0},             {"utf8", CPageChars::Kind::Utf8, 0},
-    {"unicode-1-1-utf-8", CPageChars::Kind::Utf8, 0}, {"shift_jis", CPageChars::Kind::ShiftJis, 932},
-    {"shift-jis", CPageChars::Kind::ShiftJis, 932},   {"sjis", CPageChars::Kind::ShiftJis, 932},
-    {"x-sjis", CPageChars::Kind::ShiftJis, 932},      {"ms_kanji", CPageChars::Kind::ShiftJis, 932},
-    {"ms932", CPageChars::Kind::ShiftJis, 932},       {"windows-31j", CPageChars::Kind::ShiftJis, 932},
-    {"csshiftjis", CPageChars::Kind::ShiftJis, 932},  {"x-mac-japan", CPageChars::Kind::ShiftJis, 10001},
-    {"big5", CPageChars::Kind::Big5, 950},            {"big5-hkscs", CPageChars::Kind::Big5, 950},
-    {"cn-big5", CPageChars::Kind::Big5, 950},         {"csbig5", CPageChars::Kind::Big5, 950},
-    {"x-x-big5", CPageChars::Kind::Big5, 950},        {"x-mac-chinesetrad", CPageChars::Kind::Big5, 10002},
-    {"gb2312", CPageChars::Kind::Gbk, 936},           {"gbk", CPageChars::Kind::Gbk, 936},
-    {"gb_2312", CPageChars::Kind::Gbk, 936},          {"gb_2312-80", CPageChars::Kind::Gbk, 936},
-    {"x-gbk", CPageChars::Kind::Gbk, 936},            {"chinese", CPageChars::Kind::Gbk, 936},
-    {"csgb2312", CPageChars::Kind::Gbk, 936},         {"csiso58gb231280", CPageChars::Kind::Gbk, 936},
-    {"iso-ir-58", CPageChars::Kind::Gbk, 936},        {"gb18030", CPageChars::Kind::Gbk, 54936},
-    {"x-mac-chineseimp", CPageChars::Kind::Gbk, 10008}, {"euc-kr", CPageChars::Kind::EucKr, 949},
-    {"ks_c_5601-1987", CPageChars::Kind::EucKr, 949}, {"ks_c_5601-1989", CPageChars::Kind::EucKr, 949},
-    {"ksc5601", CPageChars::Kind::EucKr, 949},        {"ksc_5601", CPageChars::Kind::EucKr, 949},
-    {"korean", CPageChars::Kind::EucKr, 949},         {"windows-949", CPageChars::Kind::EucKr, 949},
-    {"cseuckr", CPageChars::Kind::EucKr, 949},        {"csksc56011987", CPageChars::Kind::EucKr, 949},
-    {"iso-ir-149", CPageChars::Kind::EucKr, 949},     {"iso-2022-jp", CPageChars::Kind::Iso2022Jp, 0},
-    {"csiso2022jp", CPageChars::Kind::Iso2022Jp, 0},  {"hz-gb-2312", CPageChars::Kind::Hz, 0},
+    {"utf-8", CPageChars::Kind::Utf8, 0},
+    {"shift_jis", CPageChars::Kind::ShiftJis, 932},
+    {"x-mac-japan", CPageChars::Kind::ShiftJis, 10001},
+    {"big5", CPageChars::Kind::Big5, 950},
+    {"x-mac-chinesetrad", CPageChars::Kind::Big5, 10002},
+    {"gbk", CPageChars::Kind::Gbk, 936},
+    {"gb18030", CPageChars::Kind::Gbk, 54936},
+    {"x-mac-chineseimp", CPageChars::Kind::Gbk, 10008},
+    {"euc-kr", CPageChars::Kind::EucKr, 949},
+    {"iso-2022-jp", CPageChars::Kind::Iso2022Jp, 0},
+    {"hz-gb-2312", CPageChars::Kind::Hz, 0},
 };
 
 bool EqualNoCase(std::string_view a, const char* b) {
@@ -49,192 +81,257 @@ bool EqualNoCase(std::string_view a, const char* b) {
 
 bool InRange(unsigned char c, unsigned char lo, unsigned char hi) { return c >= lo && c <= hi; }
 
-// The states of the stateful sets; only Ascii is the state of page markup.
-enum class Mode { Ascii, Roman, Katakana, TwoByte };
-
-// One piece of text: a character or a shift sequence.
-struct Piece {
-  size_t length = 1;
-  bool bAscii = false;
-  bool bShift = false;
+struct CloseConverter {
+  void operator()(UConverter* c) const { ucnv_close(c); }
 };
+using ConverterPtr = std::unique_ptr<UConverter, CloseConverter>;
 
-class CWalk {
- public:
-  CWalk(const std::string& text, const CPageChars& page) : m_text(text), m_page(page) {}
+ConverterPtr OpenConverter(const char* pName) {
+  UErrorCode status = U_ZERO_ERROR;
+  ConverterPtr converter(ucnv_open(pName, &status));
+  return U_SUCCESS(status) ? std::move(converter) : nullptr;
+}
 
-  bool AtEnd() const { return m_pos >= m_text.size(); }
-  Mode GetMode() const { return m_mode; }
-  size_t Position() const { return m_pos; }
-
-  Piece Next() {
-    Piece piece;
-    switch (m_page.GetKind()) {
-      case CPageChars::Kind::Utf8: piece = Utf8(); break;
-      case CPageChars::Kind::SingleByte: piece.bAscii = Byte(0) < 0x80; break;
-      case CPageChars::Kind::Iso2022Jp: piece = Iso2022Jp(); break;
-      case CPageChars::Kind::Hz: piece = Hz(); break;
-      default: piece = TwoByte(); break;
-    }
-    m_pos += piece.length;
-    return piece;
+// ICU's converter of each set as browsers decode it: windows-932 reads every
+// Shift_JIS pair as browsers do, GB18030 every GBK one, windows-949 every
+// EUC-KR one. Browsers' Big5 is windows-950 without the user-defined leads.
+const char* ConverterOf(CPageChars::Kind kind) {
+  switch (kind) {
+    case CPageChars::Kind::ShiftJis: return "windows-932";
+    case CPageChars::Kind::Big5: return "windows-950-2000";
+    case CPageChars::Kind::Gbk: return "GB18030";
+    case CPageChars::Kind::EucKr: return "windows-949-2000";
+    case CPageChars::Kind::Iso2022Jp: return "ISO-2022-JP";
+    case CPageChars::Kind::Hz: return "HZ-GB-2312";
+    default: return nullptr;
   }
+}
 
- private:
-  unsigned char Byte(size_t offset) const {
-    return m_pos + offset < m_text.size() ? static_cast<unsigned char>(m_text[m_pos + offset]) : 0;
-  }
-  bool Has(size_t count) const { return m_pos + count <= m_text.size(); }
+// Where windows-950 and windows-949 have user-defined characters (mapped to
+// the private use area), browsers read no character.
+bool IsUserDefinedLead(CPageChars::Kind kind, unsigned char lead) {
+  if (kind == CPageChars::Kind::Big5) return lead < 0x87;
+  if (kind == CPageChars::Kind::EucKr) return lead == 0xC9 || lead == 0xFE;
+  return false;
+}
 
-  Piece Utf8() const {
-    Piece piece;
-    const unsigned char lead = Byte(0);
-    piece.bAscii = lead < 0x80;
-    const size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    while (piece.length < want && Has(piece.length + 1) && (Byte(piece.length) & 0xC0) == 0x80) ++piece.length;
-    return piece;
-  }
+// The first page of a set builds its table; every later one reads it.
+const CPairTable* TableOf(CPageChars::Kind kind) {
+  constexpr size_t kKinds = static_cast<size_t>(CPageChars::Kind::Hz) + 1;
+  static std::array<CPairTable, kKinds> tables;
+  static std::array<std::once_flag, kKinds> built;
+  const size_t index = static_cast<size_t>(kind);
+  std::call_once(built[index], [&] { tables[index].Open(ConverterOf(kind), kind); });
+  return &tables[index];
+}
 
-  bool IsLead(unsigned char c) const {
-    if (m_page.GetKind() == CPageChars::Kind::ShiftJis) return InRange(c, 0x81, 0x9F) || InRange(c, 0xE0, 0xFC);
-    return InRange(c, 0x81, 0xFE);
-  }
-  bool IsTrail(unsigned char c) const {
-    switch (m_page.GetKind()) {
-      case CPageChars::Kind::ShiftJis: return InRange(c, 0x40, 0x7E) || InRange(c, 0x80, 0xFC);
-      case CPageChars::Kind::Big5: return InRange(c, 0x40, 0x7E) || InRange(c, 0xA1, 0xFE);
-      case CPageChars::Kind::Gbk: return InRange(c, 0x40, 0x7E) || InRange(c, 0x80, 0xFE);
-      default: return InRange(c, 0x41, 0xFE);
-    }
-  }
-  // A pair whose second byte is ASCII is one character only where the set
-  // has one there; elsewhere the browser reads the ASCII byte by itself.
-  // Browsers' Big5 has no character below lead 0x87, where the Windows code
-  // page has its user-defined ones.
-  // Of the ASCII bytes a trail byte can be, only "\\" and "`" are escaped
-  // anywhere; for any other the bytes come out the same either way, so the
-  // set is not asked.
-  bool IsCharacter(size_t length) const {
-    const unsigned char trail = Byte(length - 1);
-    if (trail >= 0x80 || (trail != '\\' && trail != '`')) return true;
-    if (m_page.GetKind() == CPageChars::Kind::Big5 && Byte(0) < 0x87) return false;
-    return MultiByteToWideChar(m_page.GetPairCodePage(), 0, m_text.data() + m_pos, static_cast<int>(length), nullptr,
-                               0) == 1;
-  }
-
-  Piece TwoByte() const {
-    Piece piece;
-    const unsigned char lead = Byte(0);
-    piece.bAscii = lead < 0x80;
-    if (!IsLead(lead) || !Has(2)) return piece;
-    const bool bFourByte = m_page.GetKind() == CPageChars::Kind::Gbk && Has(4) && InRange(Byte(1), 0x30, 0x39) &&
-                           InRange(Byte(2), 0x81, 0xFE) && InRange(Byte(3), 0x30, 0x39);
-    if (bFourByte) {
-      piece.length = 4;
-    } else if (IsTrail(Byte(1)) && IsCharacter(2)) {
-      piece.length = 2;
-    }
-    return piece;
-  }
-
-  // ESC ( B, ESC ( J, ESC ( I, ESC $ @, ESC $ B; 0 for anything else.
-  size_t ShiftSequence(Mode& mode) const {
-    if (Byte(0) != 0x1B || !Has(3)) return 0;
-    const unsigned char set = Byte(1);
-    const unsigned char final = Byte(2);
-    if (set == '(' && final == 'B') mode = Mode::Ascii;
-    else if (set == '(' && final == 'J') mode = Mode::Roman;
-    else if (set == '(' && final == 'I') mode = Mode::Katakana;
-    else if (set == '$' && (final == '@' || final == 'B')) mode = Mode::TwoByte;
-    else return 0;
-    return 3;
-  }
-
-  Piece Iso2022Jp() {
-    Piece piece;
-    Mode mode = m_mode;
-    if (const size_t shift = ShiftSequence(mode); shift != 0) {
-      piece.length = shift;
-      piece.bShift = true;
-      m_mode = mode;
-      return piece;
-    }
-    const unsigned char c = Byte(0);
-    const bool bControl = c == 0x0E || c == 0x0F || c == 0x1B || c >= 0x80;
-    if (m_mode == Mode::Ascii) piece.bAscii = !bControl;
-    if (m_mode == Mode::Roman) piece.bAscii = !bControl && c != 0x5C && c != 0x7E;
-    if (m_mode == Mode::TwoByte && InRange(c, 0x21, 0x7E) && InRange(Byte(1), 0x21, 0x7E) && Has(2)) {
-      piece.length = 2;
-    }
-    return piece;
-  }
-
-  Piece Hz() {
-    Piece piece;
-    const unsigned char c = Byte(0);
-    const unsigned char next = Byte(1);
-    if (c == '~' && Has(2) && (next == '{' || next == '}')) {
-      piece.length = 2;
-      piece.bShift = true;
-      m_mode = next == '{' ? Mode::TwoByte : Mode::Ascii;
-    } else if (m_mode == Mode::TwoByte) {
-      piece.length = Has(2) ? 2 : 1;
-    } else if (c == '~' && Has(2) && (next == '~' || next == '\n')) {
-      piece.length = 2;
-    } else {
-      piece.bAscii = c < 0x80;
-    }
-    return piece;
-  }
-
-  const std::string& m_text;
-  const CPageChars& m_page;
-  size_t m_pos = 0;
-  Mode m_mode = Mode::Ascii;
-};
-
-bool NeedsAsciiShift(const std::string& replacement) {
-  return replacement.find_first_of("\\~") != std::string::npos;
+bool IsTwoByte(CPageChars::Kind kind) {
+  return kind == CPageChars::Kind::ShiftJis || kind == CPageChars::Kind::Big5 || kind == CPageChars::Kind::Gbk ||
+         kind == CPageChars::Kind::EucKr;
 }
 
 }  // namespace
 
+void CPairTable::Open(const char* pConverter, CPageChars::Kind kind) {
+  m_pConverter = pConverter;
+  m_kind = kind;
+  m_bReady = OpenConverter(pConverter) != nullptr;
+  if (!m_bReady) {
+    DebugLog("[CPageChars] The converter <%s> cannot be opened; pages in its set are left unchanged.", pConverter);
+  }
+}
+
+void CPairTable::ReadRow(unsigned char lead) const {
+  if (lead < 0x81 || lead > 0xFE || IsUserDefinedLead(m_kind, lead)) return;
+  ConverterPtr converter = OpenConverter(m_pConverter);
+  UErrorCode status = U_ZERO_ERROR;
+  if (converter) ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+  if (!converter || U_FAILURE(status)) return;
+  for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+    const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+    UChar units[4];
+    status = U_ZERO_ERROR;
+    ucnv_resetToUnicode(converter.get());
+    const int32_t n = ucnv_toUChars(converter.get(), units, 4, bytes, 2, &status);
+    // Big5 has four pairs that read as a letter and a combining mark.
+    const bool bBig5Pair = m_kind == CPageChars::Kind::Big5 && lead == 0x88 &&
+                           (trail == 0x62 || trail == 0x64 || trail == 0xA3 || trail == 0xA5);
+    const bool bOne = n == 1 || (n == 2 && (U16_IS_LEAD(units[0]) || bBig5Pair));
+    if (U_SUCCESS(status) && bOne) m_pairs.set(lead * 256u + trail);
+  }
+}
+
+bool CPageChars::IsReadable() const { return !IsTwoByte(m_kind) || Pairs()->IsReady(); }
+
+const CPairTable* CPageChars::Pairs() const { return IsTwoByte(m_kind) ? TableOf(m_kind) : nullptr; }
+
 CPageChars CPageChars::ForCharSet(std::string_view charSetName) {
   if (charSetName.empty()) return Utf8();
+  const std::string_view set = CharSetOfLabel(charSetName);
   for (const CharSetName& row : kMultiByteSets) {
-    if (EqualNoCase(charSetName, row.pName)) return CPageChars(row.kind, row.pairCodePage);
+    if (EqualNoCase(set, row.pName)) return CPageChars(row.kind, row.pairCodePage);
   }
   return CPageChars(Kind::SingleByte, 0);
 }
 
-void ForEachPageChar(const std::string& text, const CPageChars& page, const PageCharVisitor& visit) {
-  CWalk walk(text, page);
-  while (!walk.AtEnd()) {
-    const size_t begin = walk.Position();
-    const Piece piece = walk.Next();
-    if (!piece.bShift) visit(std::string_view(text).substr(begin, piece.length), piece.bAscii);
+void CPageChars::AppendCharacter(uint32_t codePoint, std::string& out) const {
+  if (m_kind == Kind::Utf8 || m_kind == Kind::SingleByte || codePoint < 0x80) {
+    AppendUtf8(out, codePoint);
+    return;
+  }
+  std::string utf8;
+  AppendUtf8(utf8, codePoint);
+  std::string encoded(16, '\0');
+  ConverterPtr converter = OpenConverter(ConverterOf(m_kind));
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t length = 0;
+  if (converter) {
+    ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    length = ucnv_fromAlgorithmic(converter.get(), UCNV_UTF8, encoded.data(), static_cast<int32_t>(encoded.size()),
+                                  utf8.data(), static_cast<int32_t>(utf8.size()), &status);
+  }
+  encoded.resize(U_SUCCESS(status) && converter ? static_cast<size_t>(length) : 0);
+  // The bytes must read back as the one character: the walk's reading decides.
+  bool bWhole = !encoded.empty();
+  if (bWhole && IsTwoByte(m_kind)) {
+    page_chars_detail::CWalk walk(encoded, *this);
+    const page_chars_detail::Piece piece = walk.Next();
+    bWhole = !piece.bNoCharacter && !piece.bAscii && walk.AtEnd();
+  }
+  if (bWhole) {
+    out += encoded;
+  } else {
+    // 0xFF begins no character of any two-byte set; the stateful sets have
+    // no such byte, and get a question mark as their converters write.
+    out += IsTwoByte(m_kind) ? page_chars_detail::kNoCharacterByte : "?";
   }
 }
 
-std::string RewritePageChars(const std::string& text, const CPageChars& page, const PageCharRewrite& rewrite) {
-  std::string out;
-  out.reserve(text.size() + 8);
-  CWalk walk(text, page);
-  std::string replacement;
-  while (!walk.AtEnd()) {
-    const size_t begin = walk.Position();
-    const Mode mode = walk.GetMode();
-    const Piece piece = walk.Next();
-    const std::string_view chars = std::string_view(text).substr(begin, piece.length);
-    replacement.clear();
-    if (piece.bShift || !rewrite(chars, piece.bAscii, replacement)) {
-      out += chars;
-    } else if (mode == Mode::Roman && NeedsAsciiShift(replacement)) {
-      out.append("\x1B(B").append(replacement).append("\x1B(J");
-    } else {
-      out += replacement;
-    }
+namespace page_chars_detail {
+
+Piece CWalk::NextSlow() {
+  switch (m_kind) {
+    case CPageChars::Kind::Utf8: return Utf8();
+    case CPageChars::Kind::SingleByte: return Piece();
+    case CPageChars::Kind::Iso2022Jp: return Iso2022Jp();
+    case CPageChars::Kind::Hz: return Hz();
+    default: return TwoByte();
   }
-  if (walk.GetMode() != Mode::Ascii) out += page.GetKind() == CPageChars::Kind::Hz ? "~}" : "\x1B(B";
-  return out;
 }
+
+Piece CWalk::Utf8() const {
+  Piece piece;
+  const unsigned char lead = Byte(0);
+  piece.bAscii = lead < 0x80;
+  const size_t want = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  while (piece.length < want && Has(piece.length + 1) && (Byte(piece.length) & 0xC0) == 0x80) ++piece.length;
+  return piece;
+}
+
+// gb18030's four-byte characters: digits in the second and fourth byte; the
+// browser reads the first byte alone as no character where the pointer has
+// no character, and the bytes after it by themselves.
+Piece CWalk::Gb18030FourByte() const {
+  Piece piece;
+  piece.bNoCharacter = true;
+  if (!Has(4) || !InRange(Byte(2), 0x81, 0xFE) || !InRange(Byte(3), 0x30, 0x39)) return piece;
+  const uint32_t pointer = (Byte(0) - 0x81u) * 12600u + (Byte(1) - 0x30u) * 1260u + (Byte(2) - 0x81u) * 10u +
+                           (Byte(3) - 0x30u);
+  if (pointer > 39419 && (pointer < 189000 || pointer > 1237575)) return piece;
+  piece.length = 4;
+  piece.bNoCharacter = false;
+  return piece;
+}
+
+// The decoders of the two-byte sets: a lead byte and a next byte the set
+// has no character for are one piece of no character, unless the next byte
+// is ASCII, which the browser then reads by itself. A lead byte at the end
+// of the text is no character either: what the page has after it is not the
+// text's to complete.
+Piece CWalk::TwoByte() const {
+  Piece piece;
+  const unsigned char lead = Byte(0);
+  const bool bShiftJis = m_kind == CPageChars::Kind::ShiftJis;
+  if (bShiftJis && (lead == 0x80 || InRange(lead, 0xA1, 0xDF))) return piece;
+  if (m_kind == CPageChars::Kind::Gbk && lead == 0x80) return piece;
+  const bool bLead = bShiftJis ? InRange(lead, 0x81, 0x9F) || InRange(lead, 0xE0, 0xFC) : InRange(lead, 0x81, 0xFE);
+  piece.bNoCharacter = true;
+  if (!bLead || !Has(2) || m_pPairs == nullptr) return piece;
+  const unsigned char trail = Byte(1);
+  if (m_kind == CPageChars::Kind::Gbk && InRange(trail, 0x30, 0x39)) return Gb18030FourByte();
+  if (m_pPairs->IsCharacter(lead, trail)) {
+    piece.length = 2;
+    piece.bNoCharacter = false;
+  } else if (trail >= 0x80) {
+    piece.length = 2;
+  }
+  return piece;
+}
+
+// ESC ( B, ESC ( J, ESC ( I, ESC $ @, ESC $ B; 0 for anything else.
+size_t CWalk::ShiftSequence(Mode& mode) const {
+  if (Byte(0) != 0x1B || !Has(3)) return 0;
+  const unsigned char set = Byte(1);
+  const unsigned char final = Byte(2);
+  if (set == '(' && final == 'B') mode = Mode::Ascii;
+  else if (set == '(' && final == 'J') mode = Mode::Roman;
+  else if (set == '(' && final == 'I') mode = Mode::Katakana;
+  else if (set == '$' && (final == '@' || final == 'B')) mode = Mode::TwoByte;
+  else return 0;
+  return 3;
+}
+
+Piece CWalk::Iso2022Jp() {
+  Piece piece;
+  Mode mode = m_mode;
+  if (const size_t shift = ShiftSequence(mode); shift != 0) {
+    piece.length = shift;
+    piece.bShift = true;
+    m_mode = mode;
+    return piece;
+  }
+  const unsigned char c = Byte(0);
+  const bool bControl = c == 0x0E || c == 0x0F || c == 0x1B || c >= 0x80;
+  if (m_mode == Mode::Ascii) piece.bAscii = !bControl;
+  if (m_mode == Mode::Roman) piece.bAscii = !bControl && c != 0x5C && c != 0x7E;
+  if (m_mode == Mode::TwoByte && InRange(c, 0x21, 0x7E) && InRange(Byte(1), 0x21, 0x7E) && Has(2)) {
+    piece.length = 2;
+  }
+  return piece;
+}
+
+Piece CWalk::Hz() {
+  Piece piece;
+  const unsigned char c = Byte(0);
+  const unsigned char next = Byte(1);
+  if (c == '~' && Has(2) && (next == '{' || next == '}')) {
+    piece.length = 2;
+    piece.bShift = true;
+    m_mode = next == '{' ? Mode::TwoByte : Mode::Ascii;
+  } else if (m_mode == Mode::TwoByte) {
+    piece.length = Has(2) ? 2 : 1;
+  } else if (c == '~' && Has(2) && (next == '~' || next == '\n')) {
+    piece.length = 2;
+  } else {
+    piece.bAscii = c < 0x80;
+  }
+  return piece;
+}
+
+bool CanBuildPairTable(const char* pConverter, CPageChars::Kind kind) {
+  auto pTable = std::make_unique<CPairTable>();
+  pTable->Open(pConverter, kind);
+  return pTable->IsReady() && pTable->IsCharacter(0x95, 0x5C) == (kind == CPageChars::Kind::ShiftJis);
+}
+
+void AppendNoCharacter(NoCharacterSpelling spelling, std::string& out) {
+  switch (spelling) {
+    case NoCharacterSpelling::ScriptEscape: out += "\\uFFFD"; break;
+    case NoCharacterSpelling::MarkupReference: out += "&#xFFFD;"; break;
+    case NoCharacterSpelling::PlainText: out += kNoCharacterByte; break;
+  }
+}
+
+bool NeedsAsciiShift(const std::string& replacement) { return replacement.find_first_of("\\~") != std::string::npos; }
+
+}  // namespace page_chars_detail

@@ -20,15 +20,19 @@ CDOMAttribute FindAttribute(const CDOMElement& element, const char* pName) {
 
 }  // namespace
 
-bool GetAttribute(const CDOMElement& element, const char* pName, std::string& out) {
+bool GetAttribute(const CDOMElement& element, const char* pName, const CPageChars& page, std::string& out) {
   const CDOMAttribute attribute = FindAttribute(element, pName);
   if (attribute.isUndefined()) return false;
   if (!attribute.hasValue()) {
     DebugLog("GetAttribute %s found but has no Value", pName);
     return true;
   }
-  out = DecodeHtmlCharacterReferences(attribute.getValue());
+  out = DecodeHtmlCharacterReferences(attribute.getValue(), page);
   return true;
+}
+
+bool GetAttribute(const CDOMElement& element, const char* pName, std::string& out) {
+  return GetAttribute(element, pName, CPageChars::Utf8(), out);
 }
 
 bool GetAttribute(const CDOMElement& element, const char* pName, ci_string& out) {

@@ -2,9 +2,12 @@
 #include "forms/html_char_refs.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <utility>
 #include <iterator>
 
+#include "common/page_chars.h"
 #include "common/url_utils.h"
 #include "platform/wide_text.h"
 
@@ -19,8 +22,10 @@ constexpr NamedReference kNamedReferences[] = {
 #include "forms/html_char_ref_names.inc"
 };
 
-// The longest name of the table is 32 characters, ";" included.
+// The longest name of the table is 32 characters, ";" included; the
+// longest one the browser also reads without ";" is 6.
 constexpr size_t kLongestName = 32;
+constexpr size_t kLongestBareName = 6;
 
 // What 0x80-0x9F read as: the windows-1252 characters (0 where it has none,
 // which reads as the code point itself).
@@ -58,25 +63,74 @@ size_t ReadNumeric(std::string_view text, size_t amp, std::string& out) {
   return i - amp;
 }
 
-const NamedReference* FindName(std::string_view name) {
-  const auto it = std::lower_bound(std::begin(kNamedReferences), std::end(kNamedReferences), name,
-                                   [](const NamedReference& ref, std::string_view n) { return ref.name < n; });
-  return it != std::end(kNamedReferences) && it->name == name ? it : nullptr;
+// An open-addressed index of the table by a hash of the name, built by the
+// compiler, so that a look-up hashes the name once and compares it with one
+// or two rows.
+constexpr size_t kIndexSize = 8192;
+
+constexpr uint32_t HashName(std::string_view name) {
+  uint32_t hash = 2166136261u;
+  for (const char c : name) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  return hash;
 }
 
-// The longest name of the table that the text continues with.
+struct NameIndex {
+  std::array<uint16_t, kIndexSize> slots{};  // row + 1; 0 is an empty slot
+  constexpr NameIndex() {
+    for (size_t row = 0; row < std::size(kNamedReferences); ++row) {
+      size_t slot = HashName(kNamedReferences[row].name) % kIndexSize;
+      while (slots[slot] != 0) slot = (slot + 1) % kIndexSize;
+      slots[slot] = static_cast<uint16_t>(row + 1);
+    }
+  }
+};
+constexpr NameIndex kNameIndex;
+
+const NamedReference* FindName(std::string_view name) {
+  for (size_t slot = HashName(name) % kIndexSize; kNameIndex.slots[slot] != 0; slot = (slot + 1) % kIndexSize) {
+    const NamedReference& row = kNamedReferences[kNameIndex.slots[slot] - 1];
+    if (row.name == name) return &row;
+  }
+  return nullptr;
+}
+
+// The longest name of the table that the text continues with. Every name is
+// letters and digits, with or without a final ";": the whole run of letters
+// and digits with its ";" is the only name with ";" that can match, and
+// otherwise only a bare name, the longest six characters, can.
 size_t ReadNamed(std::string_view text, size_t amp, std::string& out) {
-  const size_t available = std::min(kLongestName, text.size() - amp - 1);
-  for (size_t length = available; length > 0; --length) {
-    const NamedReference* pRef = FindName(text.substr(amp + 1, length));
+  const size_t first = amp + 1;
+  size_t end = first;
+  while (end < text.size() && end - first < kLongestName && IsAsciiAlnum(text[end])) ++end;
+  if (end < text.size() && text[end] == ';') {
+    if (const NamedReference* pRef = FindName(text.substr(first, end + 1 - first)); pRef != nullptr) {
+      out = pRef->pText;
+      return end + 1 - amp;
+    }
+  }
+  for (size_t length = std::min(end - first, kLongestBareName); length > 0; --length) {
+    const NamedReference* pRef = FindName(text.substr(first, length));
     if (pRef == nullptr) continue;
-    const size_t after = amp + 1 + length;
-    const bool bBare = pRef->name.back() != ';';
-    if (bBare && after < text.size() && (IsAsciiAlnum(text[after]) || text[after] == '=')) return 0;
+    const size_t after = first + length;
+    if (after < text.size() && (IsAsciiAlnum(text[after]) || text[after] == '=')) return 0;
     out = pRef->pText;
     return length + 1;
   }
   return 0;
+}
+
+// Each character of UTF-8 text as the page's set spells it.
+void AppendInPageSet(std::string_view utf8, const CPageChars& page, std::string& out) {
+  for (size_t i = 0; i < utf8.size();) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    uint32_t codePoint = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length && i + k < utf8.size(); ++k) {
+      codePoint = (codePoint << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    }
+    page.AppendCharacter(codePoint, out);
+    i += length;
+  }
 }
 
 }  // namespace
@@ -90,15 +144,52 @@ size_t ReadCharacterReference(std::string_view text, size_t amp, std::string& ou
 std::string DecodeHtmlCharacterReferences(const std::string& text) {
   std::string out;
   out.reserve(text.size());
+  std::string ref;
   size_t pos = 0;
   while (pos < text.size()) {
     const size_t amp = std::min(text.find('&', pos), text.size());
     out.append(text, pos, amp - pos);
     if (amp == text.size()) break;
-    std::string ref;
     const size_t length = ReadCharacterReference(text, amp, ref);
-    out += length == 0 ? std::string("&") : ref;
+    if (length == 0) {
+      out += '&';
+    } else {
+      out += ref;
+    }
     pos = amp + (length == 0 ? 1 : length);
   }
+  return out;
+}
+
+std::string DecodeHtmlCharacterReferences(const std::string& text, const CPageChars& page) {
+  if (page.GetKind() == CPageChars::Kind::Utf8 || page.GetKind() == CPageChars::Kind::SingleByte) {
+    return DecodeHtmlCharacterReferences(text);
+  }
+  std::string out;
+  out.reserve(text.size());
+  std::string ref;
+  page_chars_detail::CWalk walk(text, page);
+  size_t kept = 0;
+  while (!walk.AtEnd()) {
+    const size_t at = walk.Position();
+    const page_chars_detail::Piece piece = walk.Next();
+    if (at < kept) continue;
+    // Bytes of no character become the one byte that begins none, so that
+    // a reference's bytes after them cannot complete a character the
+    // browser never read.
+    if (piece.bNoCharacter) {
+      out.append(text, kept, at - kept);
+      out += page_chars_detail::kNoCharacterByte;
+      kept = at + piece.length;
+      continue;
+    }
+    if (!piece.bAscii || text[at] != '&') continue;
+    const size_t length = ReadCharacterReference(text, at, ref);
+    if (length == 0) continue;
+    out.append(text, kept, at - kept);
+    AppendInPageSet(ref, page, out);
+    kept = at + length;
+  }
+  out.append(text, std::min(kept, text.size()), std::string::npos);
   return out;
 }

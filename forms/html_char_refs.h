@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/page_chars.h"
+
 // The reference that begins with the "&" at `amp`, as the browser reads it
 // in an attribute value: its length (0 when the browser keeps the "&" as
 // text) and its text in UTF-8. Numeric references take decimal or, after
@@ -18,3 +20,12 @@ size_t ReadCharacterReference(std::string_view text, size_t amp, std::string& ou
 
 // The value with every reference replaced by its text; the rest as written.
 std::string DecodeHtmlCharacterReferences(const std::string& text);
+
+// The same for a value of a page in `page`'s set: a reference is read only
+// where the browser reads an ASCII "&", and its text is written as the
+// page's set spells it, so that the value is text of one set throughout (a
+// character the set has not reads as U+FFFD wherever the value is written,
+// and so do bytes that make no character: they are written as a byte that
+// begins none, which nothing after it can complete). UTF-8 and single-byte
+// pages get UTF-8, as above.
+std::string DecodeHtmlCharacterReferences(const std::string& text, const CPageChars& page);

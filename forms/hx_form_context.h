@@ -8,6 +8,7 @@
 #include "common/ci_string.h"
 #include "common/page_chars.h"
 #include "forms/page_dom.h"
+#include "general/page_char_set_choice.h"
 #include "platform/win_types.h"
 
 struct CDLLContext;
@@ -52,10 +53,15 @@ class CHXFormContext {
   // Trimmed; empty when the page has no template comment.
   ci_string m_csTemplateName;
   DWORD m_dwOWAExperience = OwaExperience::None;
-  // The characters of the page in the set its Content-Type names, as the
-  // product form read it; every value written into the page is escaped on
-  // this walk.
+  // The page's character set as the product form decided it (as a browser
+  // does), and the walk of its characters in that set; every value written
+  // into the page is escaped on this walk.
+  PageCharSetChoice m_charSet;
   CPageChars m_pageChars = CPageChars::Utf8();
+  // Set where the form runs over a page decoded from a stateful set: the
+  // set that values percent-decoded from URLs are in (the browser encodes a
+  // URL's query in the page's own set).
+  std::string m_sUrlValueSet;
 
  protected:
   virtual void Initialize(CDLLContext* pContext, CBufferInstructionList* pList);

@@ -12,6 +12,12 @@
 
 namespace {
 
+// No byte of its own: what a rewrite reads in the sets whose bytes above
+// 0x7F need reading.
+constexpr CRewrittenBytes kAnyHighByte("", false);
+// Quotes, "<", ">", "`", blanks and "&".
+constexpr CRewrittenBytes kAnyAttributeLayer("\"'<>` \t\n\f\r&", false);
+
 // How the script is to receive a value.
 enum class Reading { Exact, ProductName };
 
@@ -24,8 +30,11 @@ bool CouldBeginReference(std::string_view text, size_t amp) {
 }
 
 // Each ASCII character `from` of the text written as `to`.
-std::string ReplaceAsciiChar(const std::string& text, char from, const char* to, const CPageChars& page) {
-  return RewritePageChars(text, page, [&](std::string_view chars, bool bAscii, std::string& out) {
+std::string ReplaceAsciiChar(const std::string& text, char from, const char* to, const CPageChars& page,
+                             NoCharacterSpelling spelling) {
+  const bool bSomeByte = text.find(from) != std::string::npos || kAnyHighByte.AnyIn(text, page);
+  if (!bSomeByte) return text;
+  return RewritePageChars(text, page, spelling, [&](std::string_view chars, bool bAscii, std::string& out) {
     if (!bAscii || chars[0] != from) return false;
     out += to;
     return true;
@@ -34,14 +43,19 @@ std::string ReplaceAsciiChar(const std::string& text, char from, const char* to,
 
 // The value, script-string and javascript: link layers of plain text.
 std::string ScriptLayers(const std::string& text, Reading reading, ScriptCarrier carrier, const CPageChars& page) {
-  std::string out = reading == Reading::ProductName ? ReplaceAsciiChar(text, '"', "'", page) : text;
+  constexpr NoCharacterSpelling kPlain = NoCharacterSpelling::PlainText;
+  std::string out = reading == Reading::ProductName ? ReplaceAsciiChar(text, '"', "'", page, kPlain) : text;
   out = EscapeJavaScriptString(out, '"', page);
-  if (carrier == ScriptCarrier::JavaScriptLink) out = ReplaceAsciiChar(out, '%', "%25", page);
+  if (carrier == ScriptCarrier::JavaScriptLink) {
+    out = ReplaceAsciiChar(out, '%', "%25", page, NoCharacterSpelling::ScriptEscape);
+  }
   return out;
 }
 
 // The attribute layer of plain text in a single-quoted attribute.
+constexpr CRewrittenBytes kSingleQuoteLayer("'&", false);
 std::string InSingleQuotes(const std::string& text, const CPageChars& page) {
+  if (!kSingleQuoteLayer.AnyIn(text, page)) return text;
   return RewritePageChars(text, page, [&](std::string_view chars, bool bAscii, std::string& out) {
     if (!bAscii) return false;
     const size_t at = static_cast<size_t>(chars.data() - text.data());
@@ -72,6 +86,7 @@ std::string AsAsciiMarkup(const std::string& text) {
 // Where the browser reads an "&" in the markup: only an ASCII one is.
 std::vector<size_t> Ampersands(const std::string& markup, const CPageChars& page) {
   std::vector<size_t> at;
+  if (markup.find('&') == std::string::npos) return at;
   ForEachPageChar(markup, page, [&](std::string_view chars, bool bAscii) {
     if (bAscii && chars[0] == '&') at.push_back(static_cast<size_t>(chars.data() - markup.data()));
   });
@@ -122,10 +137,11 @@ std::string MarkupNameInScriptAttribute(const std::string& sMarkup, ScriptCarrie
 }
 
 std::string MarkupInDoubleQuotedAttribute(const std::string& sMarkup, const CPageChars& page) {
-  return ReplaceAsciiChar(sMarkup, '"', "&quot;", page);
+  return ReplaceAsciiChar(sMarkup, '"', "&quot;", page, NoCharacterSpelling::MarkupReference);
 }
 
 std::string ValueInAnyAttribute(const std::string& sValue, const CPageChars& page) {
+  if (!kAnyAttributeLayer.AnyIn(sValue, page)) return sValue;
   return RewritePageChars(sValue, page, [&](std::string_view chars, bool bAscii, std::string& out) {
     if (!bAscii) return false;
     const size_t at = static_cast<size_t>(chars.data() - sValue.data());

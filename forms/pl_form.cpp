@@ -4,8 +4,10 @@
 
 #include <map>
 
+#include "common/char_set_labels.h"
 #include "common/debug_log.h"
 #include "filter/common_pointers.h"
+#include "filter/decoded_page.h"
 #include "filter/dll_context.h"
 #include "filter/pl_hx_context.h"
 #include "forms/form_text.h"
@@ -74,14 +76,39 @@ void CPLForm::DetectLanguage() {
   }
 }
 
+// The set is decided as the browser decides it. A form is never built over
+// a page in a set whose characters a byte-wise reading does not see
+// (ISO-2022-JP, HZ, UTF-16, the sets browsers show as nothing): every edit
+// would be made in bytes the browser reads otherwise. The send-raw-data step
+// hands such pages to the forms decoded (filter/decoded_page.h).
 void CPLForm::DetectCharSet() {
-  const CCommonPointers& words = *m_pFormContext->m_pCommonPointers;
-  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
-  if (!m_pSettings->DetectCharSet(words.Address(CCommonPointers::CharSetText), length, m_sCharSet)) {
-    DebugLog("[CPLForm::CPLForm] CPLHXGeneralSettings::DetectCharSet failed.");
-    m_sCharSet = "utf-8";
+  PageCharSetChoice& choice = m_pFormContext->m_charSet;
+  choice = ChooseResponseCharSet(*m_pFormContext->m_pCommonPointers);
+  m_sCharSet = choice.set;
+  DebugLog("[CPLForm::CPLForm] Char set <%s> named by the %s <%s>.", choice.set.c_str(),
+           PageCharSetFromName(choice.from), choice.label.c_str());
+  if (choice.from == PageCharSetChoice::From::Nothing) {
+    DebugLog("[CPLForm::CPLForm] Nothing names the page's char set: it is read as UTF-8, and a rewritten page "
+             "says so in its Content-Type.");
+  }
+  if (IsStatefulCharSet(choice.set)) {
+    m_bIsInstanceValid = false;
+    DebugLog("[CPLForm::CPLForm] The page is in <%s>, whose characters a byte-wise reading does not see.",
+             choice.set.c_str());
   }
   m_pFormContext->m_pageChars = CPageChars::ForCharSet(m_sCharSet);
+  // Without the walk's reading of the set no value can be escaped for the
+  // page: the page goes out unchanged.
+  if (!m_pFormContext->m_pageChars.IsReadable()) {
+    m_bIsInstanceValid = false;
+    DebugLog("[CPLForm::CPLForm] The character set <%s> cannot be read; the page is left unchanged.",
+             m_sCharSet.c_str());
+  }
+}
+
+std::string CPLForm::UrlValueInPage(const std::string& sBytes) const {
+  if (m_pFormContext == nullptr || m_pFormContext->m_sUrlValueSet.empty()) return sBytes;
+  return DecodedValue(m_pFormContext->m_sUrlValueSet, sBytes);
 }
 
 bool CPLForm::Append_InitJSResourceVariables(const std::vector<int32_t>& ids, std::string& out) {

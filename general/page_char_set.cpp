@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/char_set_labels.h"
+#include "general/page_char_set_choice.h"
 #include "general/resource_strings.h"
 #include "platform/code_page.h"
 #include "platform/last_error.h"
@@ -50,43 +52,46 @@ bool ConvertToCodePage(UINT codePage, const std::u16string& text, std::string& o
   return true;
 }
 
-bool IsValueEnd(char c) { return c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
 }  // namespace
 
 void CPageCharSet::Init(const char*, const char*, const char*) {
   for (const CharSetRow& row : kCharSets) m_codePages.emplace(ci_string(row.name), row.codePage);
 }
 
+// A name of the table, else the row of the set the name is a label of: the
+// row named as the set, else the set's first row in table order.
+const UINT* CPageCharSet::RowOf(const ci_string& charSetName) const {
+  if (auto it = m_codePages.find(charSetName); it != m_codePages.end()) return &it->second;
+  const std::string_view set = CharSetOfLabel(std::string_view(charSetName.data(), charSetName.size()));
+  if (set.empty()) return nullptr;
+  if (auto it = m_codePages.find(ci_string(set.data(), set.size())); it != m_codePages.end()) return &it->second;
+  for (const CharSetRow& row : kCharSets) {
+    if (CharSetOfLabel(row.name) == set) return &m_codePages.find(ci_string(row.name))->second;
+  }
+  return nullptr;
+}
+
 UINT CPageCharSet::CodePageOf(const ci_string& charSetName) const {
-  auto it = m_codePages.find(charSetName);
-  return it == m_codePages.end() ? 0 : it->second;
+  const UINT* codePage = RowOf(charSetName);
+  return codePage == nullptr ? 0 : *codePage;
 }
 
 bool CPageCharSet::Translate(const std::u16string& text, const ci_string& charSetName, std::string& out) const {
-  auto it = m_codePages.find(charSetName);
-  if (charSetName == "utf-8") {
+  if (CharSetOfLabel(std::string_view(charSetName.data(), charSetName.size())) == "UTF-8") {
     CByteBuffer buffer(256);
     HtmlEncodeToUTF8(buffer, text.c_str());
     out = buffer.str();
     return true;
   }
   if (charSetName == "utf-16") return ConvertToCodePage(CP_ACP, text, out);
-  if (it != m_codePages.end()) return ConvertToCodePage(it->second, text, out);
-  return false;
+  const UINT* codePage = RowOf(charSetName);
+  return codePage != nullptr && ConvertToCodePage(*codePage, text, out);
 }
 
 bool CPageCharSet::DetectCharSet(const char* contentType, int32_t length, std::string& charSet) {
   charSet.clear();
   if (contentType == nullptr || length <= 0) return false;
-  const ci_string_view value(contentType, strnlen(contentType, static_cast<size_t>(length)));
-  const size_t at = value.find("charset=");
-  if (at == ci_string_view::npos) return false;
-  size_t pos = at + std::strlen("charset=");
-  while (pos < value.size() && (value[pos] == ' ' || value[pos] == '\t')) ++pos;
-  if (pos < value.size() && (value[pos] == '"' || value[pos] == '\'')) ++pos;
-  size_t end = pos;
-  while (end < value.size() && !IsValueEnd(value[end]) && value[end] != '"' && value[end] != '\'') ++end;
-  charSet.assign(value.data() + pos, end - pos);
+  charSet =
+      ParseContentTypeCharSet(std::string_view(contentType, strnlen(contentType, static_cast<size_t>(length)))).charSet;
   return !charSet.empty();
 }

@@ -20,21 +20,24 @@ class CPageCharSet {
   virtual void Init(const char* productName = nullptr, const char* moduleName = nullptr,
                     const char* resourceLibraryName = nullptr);
 
-  // Converts a UTF-16 text for a page in the named set. "utf-8" gives
-  // HTML-escaped UTF-8; "utf-16" the ANSI code page; a name of the table its
-  // code page. False, with out unchanged, for an unknown name or a code page
-  // this system cannot convert to.
+  // Converts a UTF-16 text for a page in the named set. A label of UTF-8
+  // gives HTML-escaped UTF-8; "utf-16" the ANSI code page; a name of the
+  // table its code page, and any other label of a set the table has a row
+  // for that row's ("cp932" and "windows-31j" the Shift_JIS row's). False,
+  // with out unchanged, for a set without a row or a code page this system
+  // cannot convert to.
   bool Translate(const std::u16string& text, const ci_string& charSetName, std::string& out) const;
 
-  // The code page of a name of the table (0 when absent).
+  // The code page Translate converts with for a name (0 when none).
   UINT CodePageOf(const ci_string& charSetName) const;
 
-  // The character-set name of a Content-Type value: the text after
-  // "charset=" (searched within the first `length` bytes, ignoring case), up
-  // to ";", white space or the end, without quotation marks. False when
-  // there is none.
+  // The character-set label of a Content-Type value (its first `length`
+  // bytes): the value of its first parameter named "charset", as a MIME type
+  // parser reads it (a quoted string unquoted). False when there is none.
   static bool DetectCharSet(const char* contentType, int32_t length, std::string& charSet);
 
  private:
+  const UINT* RowOf(const ci_string& charSetName) const;
+
   std::map<ci_string, UINT> m_codePages;
 };

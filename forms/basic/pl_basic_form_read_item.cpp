@@ -72,14 +72,17 @@ DWORD CPLBasicFormReadItem::ItemIDFromFirstAttachmentLink(std::string& sID) {
 
 DWORD CPLBasicFormReadItem::InitItemIDAndAttIDsFromRequestURL_CalculateItemIDHash() {
   m_sItemID.clear();
+  m_sItemIDInPage.clear();
   m_vecAttachmentIDs.clear();
   m_sItemIDHash.clear();
   const CRequestInfo* pRequest = m_pFormContext->m_pContext->m_spRequestInfo.get();
   ci_string csValue;
   std::string sCandidate;
   DWORD dwRet = 0;
+  bool bFromPage = false;
   if (pRequest->GetParamValue("ae", csValue) && csValue == "PreFormAction") {
     dwRet = ItemIDFromHiddenInput(sCandidate);
+    bFromPage = true;
   } else if (pRequest->GetParamValue("id", csValue)) {
     sCandidate = ToStd(csValue);
   } else if (pRequest->GetParamValue("a", csValue) && csValue == "SaveClose") {
@@ -91,6 +94,7 @@ DWORD CPLBasicFormReadItem::InitItemIDAndAttIDsFromRequestURL_CalculateItemIDHas
   }
   if (dwRet == 0 && !sCandidate.empty()) {
     m_sItemID = sCandidate;
+    m_sItemIDInPage = bFromPage ? sCandidate : UrlValueInPage(sCandidate);
     dwRet = CNotificationsHelper::GetRequestParamAttIDs(pRequest, m_vecAttachmentIDs);
     if (dwRet != 0) {
       DebugLog("[CPLBasicFormReadItem::InitItemIDAndAttIDsFromRequestURL_CalculateItemIDHash] "
@@ -110,10 +114,12 @@ DWORD CPLBasicFormReadItem::InitItemIDAndAttIDsFromRequestURL_CalculateItemIDHas
 // plain ID is written unchanged).
 bool CPLBasicFormReadItem::AppendItemIDAndItemIDHashJavaScriptVariable(bool bDirectAccess, std::string& sScript) {
   if (m_vecAttachmentIDs.empty()) {
-    AppendStringLine(sScript, "var g_sQLPLItemID=\"", m_sItemID, PageChars());
+    AppendStringLine(sScript, "var g_sQLPLItemID=\"", m_sItemIDInPage, PageChars());
   } else {
-    sScript.append("var g_oQLPLItemIDAttIDs=new Array(\"").append(EscapeJavaScriptString(m_sItemID, '"', PageChars()));
-    for (const std::string& sID : m_vecAttachmentIDs) sScript.append("\",\"").append(EscapeJavaScriptString(sID, '"', PageChars()));
+    sScript.append("var g_oQLPLItemIDAttIDs=new Array(\"")
+        .append(EscapeJavaScriptString(m_sItemIDInPage, '"', PageChars()));
+    for (const std::string& sID : m_vecAttachmentIDs)
+      sScript.append("\",\"").append(EscapeJavaScriptString(UrlValueInPage(sID), '"', PageChars()));
     sScript.append("\");\r\n");
   }
   if (bDirectAccess) {

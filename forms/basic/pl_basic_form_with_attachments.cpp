@@ -35,8 +35,11 @@ bool ValueOf(const CDOMStartTag& tag, const char* pName, std::string& sValue) {
   return true;
 }
 
-// Pages may write URLs and script arguments with character references.
-std::string Decoded(const std::string& sValue) { return DecodeHtmlCharacterReferences(sValue); }
+// Pages may write URLs and script arguments with character references; the
+// ids read from them are written back into the page, in its set.
+std::string Decoded(const std::string& sValue, const CPageChars& page) {
+  return DecodeHtmlCharacterReferences(sValue, page);
+}
 
 std::string TagHTML(const CDOMStartTag& tag) {
   std::string sHTML;
@@ -138,17 +141,17 @@ DWORD CPLBasicFormWithAttachments::GetAttachmentInfo(const CDOMElement& span, Ba
     }
     if (sHref == "#" && ValueOf(link, "onclick", sOnClick)) {
       info.bEmbeddedItem = true;
-      dwRet = GetAttachmentIDFromEmbeddedItemOnClickAttr(Decoded(sOnClick), info.sAttachmentID);
+      dwRet = GetAttachmentIDFromEmbeddedItemOnClickAttr(Decoded(sOnClick, PageChars()), info.sAttachmentID);
       if (dwRet != 0) {
         DebugLog("[CPLBasicFormWithAttachments::GetAttachmentInfo] GetAttachmentIDFromEmbeddedItemOnClick() failed.");
       }
     } else {
-      dwRet = GetLastAttachmentIDFromURL(Decoded(sHref), info.sAttachmentID);
+      dwRet = GetLastAttachmentIDFromURL(Decoded(sHref, PageChars()), info.sAttachmentID);
       if (dwRet != 0) DebugLog("[CPLBasicFormWithAttachments::GetAttachmentInfo] GetLastAttachmentIDFromURL() failed.");
     }
   } else if (!webReadyLink.isUndefined()) {
     if (ValueOf(webReadyLink, "href", sHref) && sHref == "#" && ValueOf(webReadyLink, "onclick", sOnClick)) {
-      dwRet = GetLastAttachmentIDFromWebReadyLinkOnClickAttr(Decoded(sOnClick), info.sAttachmentID);
+      dwRet = GetLastAttachmentIDFromWebReadyLinkOnClickAttr(Decoded(sOnClick, PageChars()), info.sAttachmentID);
       if (dwRet != 0) {
         DebugLog("[CPLBasicFormWithAttachments::GetAttachmentInfo] GetLastAttachmentIDFromWebReadyLinkOnClickAttr() "
                  "failed.");
@@ -266,7 +269,8 @@ std::string CPLBasicFormWithAttachments::ContextMenuAnchor(const std::string& sA
   sHandler.reserve(64);
   sHandler.append("return f_QLPLOnMouseDown(event,\"")
       .append(MarkupNameInScriptAttribute(sFileName, ScriptCarrier::EventHandler, PageChars()));
-  sHandler.append("\",\"").append(ValueInScriptAttribute(sAttachmentID, ScriptCarrier::EventHandler, PageChars()));
+  sHandler.append("\",\"").append(
+      ValueInScriptAttribute(UrlValueInPage(sAttachmentID), ScriptCarrier::EventHandler, PageChars()));
   sHandler.append("\",\"").append(bDirectAccess ? CUtil::HashString(sAttachmentID.c_str()) : std::string());
   sHandler.append("\",");
   const bool menu[] = {flags.bOpenVisible, flags.bOpenEnabled, flags.bSaveVisible, flags.bSaveEnabled,
@@ -306,7 +310,7 @@ void CPLBasicFormWithAttachments::GetViewAttachmentLinkHTML(std::string& sHTML, 
                                                             const std::string& sFileName) {
   sHTML.append("<a href='javascript:f_viewAttachment(((typeof(g_sQLPLItemID)!=\"undefined\")&&(g_sQLPLItemID!=null))?"
                "g_sQLPLItemID:g_oQLPLItemIDAttIDs,\"");
-  sHTML.append(ValueInScriptAttribute(sAttachmentID, ScriptCarrier::JavaScriptLink, PageChars()));
+  sHTML.append(ValueInScriptAttribute(UrlValueInPage(sAttachmentID), ScriptCarrier::JavaScriptLink, PageChars()));
   sHTML.append("\",").append(ToString(m_nDefaultVisualisation)).append(",\"");
   sHTML.append(MarkupNameInScriptAttribute(sFileName, ScriptCarrier::JavaScriptLink, PageChars()));
   sHTML.append("\");' title=\"").append(m_sViewAttachmentText).append("\">");
@@ -314,10 +318,10 @@ void CPLBasicFormWithAttachments::GetViewAttachmentLinkHTML(std::string& sHTML, 
 }
 
 bool CPLBasicFormWithAttachments::GetAttachmentID(const CDOMElement& span, std::string& sAttachmentID) {
-  bool bRet = GetAttribute(span, "_attid", sAttachmentID);
+  bool bRet = GetAttribute(span, "_attid", PageChars(), sAttachmentID);
   if (!bRet) {
     std::string sOnClick;
-    GetAttribute(span.getElementById(kWebReadyLinkId), "onClick", sOnClick);
+    GetAttribute(span.getElementById(kWebReadyLinkId), "onClick", PageChars(), sOnClick);
     if (!sOnClick.empty()) sAttachmentID = GetStringBetween(sOnClick, "attid0=", "&", 0);
     bRet = !sAttachmentID.empty();
   }

@@ -83,6 +83,8 @@ class CPLBasicFormWithAttachments : public CPLFormWithAttachments {
   const char* BasicScriptFileName() const;
 
   std::string m_sItemID;
+  // The item ID as the page's characters (CPLForm::UrlValueInPage).
+  std::string m_sItemIDInPage;
   std::string m_sItemIDHash;
 
  private:

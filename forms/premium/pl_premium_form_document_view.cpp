@@ -35,29 +35,33 @@ constexpr int32_t kUncDocument = 18;
 bool HasNoViewLink(int32_t nFlags) { return nFlags == 5 || nFlags == 6 || nFlags == 33 || nFlags == 34; }
 
 // One character of markup as the browser reads it: where it is spelt and
-// what it reads as (the text of a reference, or the character itself).
+// the one ASCII character it reads as (a reference's or its own; 0 for any
+// other character).
 struct ReadCharacter {
   size_t begin;
   size_t end;
-  std::string text;
+  char ascii;
 };
 
 std::vector<ReadCharacter> ReadCharacters(const std::string& sMarkup, const CPageChars& page) {
   std::vector<ReadCharacter> chars;
+  chars.reserve(sMarkup.size());
   size_t skipTo = 0;
+  std::string text;
   ForEachPageChar(sMarkup, page, [&](std::string_view piece, bool bAscii) {
     const size_t begin = static_cast<size_t>(piece.data() - sMarkup.data());
     if (begin < skipTo) return;
-    std::string text(piece);
+    char ascii = bAscii ? piece[0] : '\0';
     size_t length = bAscii && piece[0] == '&' ? ReadCharacterReference(sMarkup, begin, text) : 0;
+    if (length != 0) ascii = text.size() == 1 ? text[0] : '\0';
     if (length == 0) length = piece.size();
-    chars.push_back({begin, begin + length, text});
+    chars.push_back({begin, begin + length, ascii});
     skipTo = begin + length;
   });
   return chars;
 }
 
-bool IsBlank(const std::string& text) { return text.size() == 1 && std::string_view(" \r\n\t").find(text[0]) != std::string_view::npos; }
+bool IsBlank(char c) { return c == ' ' || c == '\r' || c == '\n' || c == '\t'; }
 
 // The file name at the end of a path spelt as markup, spelt as markup too:
 // what follows the last "/" the browser reads, a raw one or a reference,
@@ -66,11 +70,11 @@ std::string FileNameMarkup(const std::string& sPathMarkup, const CPageChars& pag
   const std::vector<ReadCharacter> chars = ReadCharacters(sPathMarkup, page);
   size_t first = 0;
   for (size_t i = 0; i < chars.size(); ++i) {
-    if (chars[i].text == "/") first = i + 1;
+    if (chars[i].ascii == '/') first = i + 1;
   }
   size_t last = chars.size();
-  while (first < last && IsBlank(chars[first].text)) ++first;
-  while (last > first && IsBlank(chars[last - 1].text)) --last;
+  while (first < last && IsBlank(chars[first].ascii)) ++first;
+  while (last > first && IsBlank(chars[last - 1].ascii)) --last;
   if (first == last) return std::string();
   // From right after the slash or blank, so that a shift sequence the name
   // begins with stays with it.

@@ -84,7 +84,9 @@ DWORD CPLPremiumFormWithAttachments::ProcessAttachmentSPANelementSteps(const CDO
     DebugLog("[CPLPremiumFormWithAttachments::ProcessAttachmentSPANelement] <%s> attribute not found.", "_attid");
     return HX_RC_INVALID_DATA;
   }
-  const std::string sAttachmentID = DecodeHtmlCharacterReferences(attId.getValue());
+  // The id is written back into the page: a reference's character in the
+  // page's set, never as UTF-8 bytes a two-byte set would split.
+  const std::string sAttachmentID = DecodeHtmlCharacterReferences(attId.getValue(), PageChars());
 
   std::string sFileName;
   dwRet = GetAttachmentFilename(*m_pFormContext->m_spDom, span, sFileName);
@@ -231,7 +233,7 @@ DWORD CPLPremiumFormWithAttachments::AddPLContextMenuAttributesToAttachmentSPANE
 
 bool CPLPremiumFormWithAttachments::GetAttachmentID(const CDOMElement& span, std::string& sAttachmentID) {
   sAttachmentID.clear();
-  const bool bFound = GetAttribute(span, "_attid", sAttachmentID) && !sAttachmentID.empty();
+  const bool bFound = GetAttribute(span, "_attid", PageChars(), sAttachmentID) && !sAttachmentID.empty();
   DebugLog("CPLPremiumFormWithAttachments::GetAttachmentID ID: %s, return %s", sAttachmentID.c_str(),
            TrueFalse(bFound));
   return bFound;

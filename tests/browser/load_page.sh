@@ -1,11 +1,14 @@
 #!/bin/bash
-# Loads one page file in headless Chromium the way the tests do: writes the
+# Loads one page in headless Chromium the way the tests do: writes the
 # DOM the browser built to DOM_OUT and the browser's console lines (script
 # errors among them) to CONSOLE_OUT. Missing scripts and images of the page
 # only fail to load; they do not fail this script. With BUDGET_MS the DOM is
 # dumped once the page's timers have had that much virtual time, so that work
 # a page schedules after loading (clicks, javascript: links) is done.
-#   tests/browser/load_page.sh PAGE.html DOM_OUT CONSOLE_OUT [BUDGET_MS]
+# PAGE is an http:// URL (the tests serve each page over loopback HTTP with
+# the answer's own headers, so the browser sees its Content-Type) or a file,
+# loaded as file:// (which shows the browser no Content-Type).
+#   tests/browser/load_page.sh PAGE DOM_OUT CONSOLE_OUT [BUDGET_MS]
 set -uo pipefail
 page=$1 dom_out=$2 console_out=$3
 budget=()
@@ -15,13 +18,15 @@ if [[ -z "$browser" ]]; then
   echo "chromium is not installed (tools/apt-packages.txt lists it; run make setup)" >&2
   exit 2
 fi
+url=$page
+if [[ "$page" != http://* && "$page" != https://* ]]; then url="file://$(realpath "$page")"; fi
 profile=$(mktemp -d "${TMPDIR:-/tmp}/hx-chromium-XXXXXX")
 trap 'rm -rf "$profile"' EXIT
 # --no-sandbox: CI runs as root, where Chromium's sandbox refuses to start.
 load() {
   timeout 120 "$browser" --headless --no-sandbox --disable-gpu --disable-dev-shm-usage \
     --no-first-run --no-default-browser-check --disable-extensions --user-data-dir="$profile" \
-    --enable-logging=stderr --v=0 "${budget[@]}" --dump-dom "file://$(realpath "$page")" >"$dom_out" 2>"$profile/log"
+    --enable-logging=stderr --v=0 "${budget[@]}" --dump-dom "$url" >"$dom_out" 2>"$profile/log"
 }
 load
 status=$?

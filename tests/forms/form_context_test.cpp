@@ -170,8 +170,8 @@ TEST(FormBase, LanguageAndCharacterSet) {
     LANGID langId;
     const char* charSet;
   } cases[] = {
-      {"fr", "text/html; charset=iso-8859-1", true, "fr", 0x040C, "iso-8859-1"},
-      {"en", "text/html", true, "en", 0x1009, "utf-8"},
+      {"fr", "text/html; charset=iso-8859-1", true, "fr", 0x040C, "windows-1252"},
+      {"en", "text/html", true, "en", 0x1009, "UTF-8"},
       {"xx", "text/html; charset=utf-8", false, "en", 0x1009, "utf-8"},
   };
   for (const auto& c : cases) {

@@ -79,6 +79,21 @@ TEST(PageValues, EscapingWalksThePagesCharacters) {
   EXPECT_EQ("\x1B$B$\"%&'\x1B(B&#39;%25\x1B$B2q\x1B(B",
             ValueInScriptAttribute("\x1B$B$\"%&'\x1B(B'%\x1B$B2q", kLink, kJis));
   EXPECT_EQ("\x1B$B\"\x1B(B&quot;", ValueInAnyAttribute("\x1B$B\"\x1B(B\"", kJis));
+  // A lead byte with no character after it is written as U+FFFD, in the
+  // spelling of each place; the quote after it stays escaped.
+  EXPECT_EQ("I\\uFFFD\\\");pwn(1);//\\uFFFD", ValueInScriptAttribute("I\x95\");pwn(1);//\x95", kLink, kShiftJis));
+  EXPECT_EQ("I\\uFFFD&#39;);pwn(1)", MarkupNameInScriptAttribute("I\x95&quot;);pwn(1)", kHandler, kShiftJis));
+  EXPECT_EQ("I&#xFFFD;&quot;", ValueInAnyAttribute("I\x95\"", kShiftJis));
+  EXPECT_EQ("I&#xFFFD;&quot;", MarkupInDoubleQuotedAttribute("I\xA4\"", CPageChars::ForCharSet("big5")));
+  // A reference's character is read in the page's set: ぁ as Shift_JIS, a
+  // character the set has not as U+FFFD; never as UTF-8 bytes.
+  const std::string id = DecodeHtmlCharacterReferences("I&#x3041;&#xAC00;&quot;);pwn(1);//", kShiftJis);
+  EXPECT_EQ("I\x82\x9F\\uFFFD\\\");pwn(1);//", ValueInScriptAttribute(id, kHandler, kShiftJis));
+  // A byte of no character in front of a reference stays U+FFFD: the
+  // reference's backslash does not complete it.
+  const std::string lone = DecodeHtmlCharacterReferences("I\x95&#x5C;", kShiftJis);
+  EXPECT_EQ("I\\uFFFD\\\\", ValueInScriptAttribute(lone, kHandler, kShiftJis));
+  EXPECT_EQ("I\xA4\xA1\\\"", ValueInScriptAttribute(DecodeHtmlCharacterReferences("I&#x3041;&quot;", CPageChars::ForCharSet("gbk")), kHandler, CPageChars::ForCharSet("gbk")));
 }
 
 }  // namespace

@@ -17,6 +17,13 @@ std::string BodyOf(const std::string& answer) {
   return blank == std::string::npos ? std::string() : answer.substr(blank + 4);
 }
 
+// The header lines of the answer, without its status line.
+std::string HeadersOf(const std::string& answer) {
+  const size_t blank = answer.find("\r\n\r\n");
+  const size_t first = answer.find("\r\n");
+  return blank == std::string::npos || first >= blank ? std::string() : answer.substr(first + 2, blank - first);
+}
+
 AppliedPage RunParsed(const HxRequest& request, const std::string& name) {
   AppliedPage applied;
   applied.outcome = SampleHost().Run(request);
@@ -31,7 +38,9 @@ AppliedPage RunParsed(const HxRequest& request, const std::string& name) {
   const std::filesystem::path file = dir / (std::filesystem::path(name).stem().string() + ".html");
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << applied.page;
-  if (out.good()) applied.path = file.string();
+  std::ofstream headers(file.string() + ".headers", std::ios::binary | std::ios::trunc);
+  headers << HeadersOf(applied.outcome.answer);
+  if (out.good() && headers.good()) applied.path = file.string();
   if (applied.path.empty()) ADD_FAILURE() << "cannot save " << file;
   return applied;
 }

@@ -1,7 +1,9 @@
 // A sample request of samples/requests/ run through the filter host with the
 // staged module, and the page that goes to the client after the host applied
 // the module's edits, saved as <build>/applied_pages/<request name>.html for
-// the browser check (and for a look by hand).
+// the browser check (and for a look by hand), with the answer's header lines
+// beside it as <request name>.html.headers, which the browser check serves it
+// with.
 #pragma once
 
 #include <string>

@@ -4,12 +4,20 @@
 #include <libxml/HTMLparser.h>
 #include <libxml/xpath.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "support/temp_dir.h"
 
@@ -31,6 +39,96 @@ std::string Quoted(const std::string& s) {
   std::string q = "'";
   for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
+}
+
+// Serves one response on a loopback port until it is destroyed: the page
+// at "/page.html", 404 for anything else (the browser asks for an icon).
+// Each connection gets one answer and is closed.
+class CLoopbackServer {
+ public:
+  explicit CLoopbackServer(std::string response) : m_response(std::move(response)) {
+    m_listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (m_listener < 0 || bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(m_listener, 8) != 0 || getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;
+    }
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this] { Serve(); });
+  }
+  ~CLoopbackServer() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+    if (m_listener >= 0) close(m_listener);
+  }
+  CLoopbackServer(const CLoopbackServer&) = delete;
+  CLoopbackServer& operator=(const CLoopbackServer&) = delete;
+
+  // Empty when the server could not start.
+  std::string Url() const {
+    return m_port == 0 ? std::string() : "http://127.0.0.1:" + std::to_string(m_port) + "/page.html";
+  }
+
+ private:
+  void Serve() {
+    while (!m_stop) {
+      pollfd waiting{m_listener, POLLIN, 0};
+      if (poll(&waiting, 1, 100) <= 0) continue;
+      const int connection = accept(m_listener, nullptr, nullptr);
+      if (connection < 0) continue;
+      Answer(connection);
+      close(connection);
+    }
+  }
+  void Answer(int connection) const {
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536) {
+      pollfd readable{connection, POLLIN, 0};
+      if (poll(&readable, 1, 5000) <= 0) return;
+      const ssize_t n = recv(connection, buffer, sizeof buffer, 0);
+      if (n <= 0) return;
+      request.append(buffer, static_cast<size_t>(n));
+    }
+    const bool bPage = request.rfind("GET /page.html ", 0) == 0;
+    const std::string answer =
+        bPage ? m_response : std::string("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    for (size_t sent = 0; sent < answer.size();) {
+      const ssize_t n = send(connection, answer.data() + sent, answer.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) return;
+      sent += static_cast<size_t>(n);
+    }
+  }
+
+  std::string m_response;
+  int m_listener = -1;
+  uint16_t m_port = 0;
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
+};
+
+// The response a page goes out in: the header lines saved beside the page
+// (the answer's own, as the module sent them), else a plain "text/html",
+// with the length of the copy the browser gets.
+std::string ResponseFor(const std::string& pagePath, const std::string& body) {
+  std::string headers = "Content-Type: text/html\r\n";
+  if (std::filesystem::exists(pagePath + ".headers")) {
+    headers.clear();
+    std::istringstream lines(ReadFile(pagePath + ".headers"));
+    std::string line;
+    while (std::getline(lines, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      std::string name = line.substr(0, line.find(':'));
+      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (line.empty() || name == "content-length" || name == "connection" || name == "transfer-encoding") continue;
+      headers += line + "\r\n";
+    }
+  }
+  return "HTTP/1.1 200 OK\r\n" + headers + "Content-Length: " + std::to_string(body.size()) +
+         "\r\nConnection: close\r\n\r\n" + body;
 }
 
 // Functions of the checks below: every event handler and javascript: link
@@ -58,6 +156,7 @@ std::string Probe(const std::vector<std::string>& names) {
   return std::string("\n<script>") + kPageScripts + "(function(){var n=[" + list +
          "],t='';for(var i=0;i<n.length;i++){var v=window[n[i]];"
          "t+=n[i]+'\\t'+(typeof v==='undefined'?'<undefined>':String(v))+'\\n';}"
+         "t+='document.characterSet\\t'+document.characterSet+'\\n';"
          "var s=hxScripts();for(var k=0;k<s.length;k++){try{new Function('event',s[k].code);}catch(e){"
          "t+='SyntaxError\\t'+s[k].el.tagName+' '+s[k].name+': '+String(e.message).replace(/\\n/g,' ')+'\\n';}}"
          "var p=document.createElement('pre');p.id='" +
@@ -66,9 +165,11 @@ std::string Probe(const std::vector<std::string>& names) {
 
 // Every write to document.title is recorded from the start of HEAD on,
 // before the product's script block.
+// So is every call of pwn(), which the hostile names call.
 const char* const kSentinel =
     "<script>window.hxTitleWrites=[];Object.defineProperty(document,'title',{configurable:true,"
-    "get:function(){return '';},set:function(v){window.hxTitleWrites.push(String(v));}});</script>";
+    "get:function(){return '';},set:function(v){window.hxTitleWrites.push(String(v));}});"
+    "window.pwn=function(v){window.hxTitleWrites.push('pwn('+String(v)+')');};</script>";
 
 // After loading: the recorders in place, every handler fired with a right
 // button event, every link that stays on the page clicked one after the
@@ -145,12 +246,15 @@ BrowserPage RunInBrowser(const std::string& pagePath, const std::vector<std::str
   const std::string original = ReadFile(pagePath);
   const std::string copy =
       bExercise ? WithSentinel(original) + Probe(variables) + kExercise : original + Probe(variables);
-  const std::string page = dir.Write("probed.html", copy);
+  const CLoopbackServer server(ResponseFor(pagePath, copy));
+  if (server.Url().empty()) {
+    result.error = "no loopback port to serve " + pagePath;
+    return result;
+  }
   const std::string domFile = dir.Path() + "dom.html";
   const std::string consoleFile = dir.Path() + "console.txt";
-  const std::string command =
-      Quoted(kLoadPage) + " " + Quoted(page) + " " + Quoted(domFile) + " " + Quoted(consoleFile) +
-      (bExercise ? " 5000" : "");
+  const std::string command = Quoted(kLoadPage) + " " + Quoted(server.Url()) + " " + Quoted(domFile) + " " +
+                              Quoted(consoleFile) + (bExercise ? " 5000" : "");
   const int status = std::system(command.c_str());
   if (status != 0) {
     result.error = "the browser failed on " + pagePath + " (status " + std::to_string(status) + ")";

@@ -1,4 +1,6 @@
-// The browser check of applied pages: the page loaded in headless Chromium
+// The browser check of applied pages: the page served over loopback HTTP
+// with the answer's own headers (saved beside it as PAGE.headers, else a
+// plain "text/html") and loaded in headless Chromium
 // (tests/browser/load_page.sh), the script syntax errors it raised, every
 // event handler and javascript: link of the page compiled the way the
 // browser would run it, and the DOM the browser built, queried with XPath,
@@ -21,7 +23,8 @@ struct BrowserPage {
   std::string error;                             // why the page could not be loaded
   std::vector<std::string> syntaxErrors;         // console lines and uncompilable handlers or links
   std::string dom;                               // the DOM as the browser dumped it
-  std::map<std::string, std::string> variables;  // name -> String(value), "<undefined>"
+  // name -> String(value), "<undefined>"; "document.characterSet" too
+  std::map<std::string, std::string> variables;
   // Exercised pages only.
   bool exercised = false;                  // every handler fired and link clicked, the page still there
   std::vector<std::string> calls;          // JSON arrays: recorder name, then each argument as a string

@@ -75,6 +75,9 @@ const Name kNames[] = {
     {"功能说明.doc", "功能说明.doc"},
     {"회의 자료.hwp", "회의 자료.hwp"},
     {"Résumé.txt", "Résumé.txt"},
+    // Every byte of these kanji in ISO-2022-JP lies in 0x21-0x7E: read as
+    // ASCII they spell <svg/oNload=+pwn(9)>.
+    {"報唖鮎畆齧膀鑪跫痲繍頷遖工昌.txt", "報唖鮎畆齧膀鑪跫痲繍頷遖工昌.txt"},
     {"表\");document.title=(\"N1.txt", "表\");document.title=(\"N1.txt"},
     {"許&quot;);document.title=(&quot;N2.txt", "許\");document.title=(\"N2.txt"},
     {"淺\\\");document.title=(\\\"N3.txt", "淺\\\");document.title=(\\\"N3.txt"},
@@ -189,6 +192,37 @@ std::string PageInSet(const CharSet& set, const PageKind& kind, const std::vecto
   return Convert("UTF-8", set.converter, page);
 }
 
+// Runs the page kind's sample request with the page and Content-Type given.
+AppliedPage RunPage(const PageKind& kind, const std::string& contentType, const std::string& pagePath,
+                    const std::string& pageName) {
+  std::string description = ReadFile(std::string(HX_SOURCE_DIR) + "/samples/requests/" + kind.request);
+  const size_t pageLine = description.find("@response-page ");
+  description.replace(pageLine, description.find('\n', pageLine) - pageLine, "@response-page " + pagePath);
+  description = "@response-content-type " + contentType + "\n" + description;
+  return RunRequestText(description, pageName);
+}
+
+// Exercises the page in the browser: it must stay, every handler and link
+// compile and nothing injected run; with bExact each line's calls arrive.
+BrowserPage ExpectExercised(const std::string& path, const std::vector<Line>& lines, bool bExact) {
+  const BrowserPage shown = ExerciseInBrowser(path);
+  EXPECT_TRUE(shown.loaded) << shown.error;
+  EXPECT_TRUE(shown.exercised) << "the page was replaced or its script stopped: " << path;
+  for (const std::string& error : shown.syntaxErrors) ADD_FAILURE() << path << ": " << error;
+  for (const std::string& write : shown.sentinelWrites) ADD_FAILURE() << "a payload ran: " << write;
+  for (const Line& line : lines) {
+    for (const auto& [fn, args] : line.calls) {
+      if (bExact) {
+        EXPECT_TRUE(HasCall(shown, fn, args)) << fn << " of " << line.text << " in " << path;
+      }
+    }
+    for (const auto& [fn, args] : line.absentCalls) {
+      EXPECT_FALSE(HasCall(shown, fn, args)) << fn << " of " << line.text << " in " << path;
+    }
+  }
+  return shown;
+}
+
 TEST(CharSetPages, EveryNameAndIdReachesThePageAsTheBrowserShowsIt) {
   CTempDir dir;
   for (const CharSet& set : kCharSets) {
@@ -200,12 +234,8 @@ TEST(CharSetPages, EveryNameAndIdReachesThePageAsTheBrowserShowsIt) {
       const std::string pageName = std::string("charset_") + set.name + "_" + kind->request + ".html";
       const std::string page = dir.Write(pageName, PageInSet(set, *kind, lines));
       ASSERT_FALSE(ReadFile(page).empty());
-      std::string description = ReadFile(std::string(HX_SOURCE_DIR) + "/samples/requests/" + kind->request);
-      const size_t pageLine = description.find("@response-page ");
-      description.replace(pageLine, description.find('\n', pageLine) - pageLine, "@response-page " + page);
-      description = std::string("@response-content-type text/html; charset=") + set.name + "\n" + description;
-
-      const AppliedPage applied = RunRequestText(description, pageName);
+      const AppliedPage applied =
+          RunPage(*kind, std::string("text/html; charset=") + set.name, page, pageName);
       ASSERT_FALSE(applied.path.empty());
       std::string path = applied.path;
       if (!set.bBrowserReads) {
@@ -215,18 +245,145 @@ TEST(CharSetPages, EveryNameAndIdReachesThePageAsTheBrowserShowsIt) {
         decoded.replace(decoded.find(meta), meta.size(), "charset=utf-8");
         path = dir.Write("decoded_" + pageName, decoded);
       }
-      const BrowserPage shown = ExerciseInBrowser(path);
-      ASSERT_TRUE(shown.loaded) << shown.error;
-      EXPECT_TRUE(shown.exercised) << "the page was replaced or its script stopped: " << path;
-      for (const std::string& error : shown.syntaxErrors) ADD_FAILURE() << path << ": " << error;
-      for (const std::string& write : shown.sentinelWrites) ADD_FAILURE() << "a payload ran: " << write;
-      for (const Line& line : lines) {
-        for (const auto& [fn, args] : line.calls) {
-          EXPECT_TRUE(HasCall(shown, fn, args)) << fn << " of " << line.text << " in " << path;
-        }
-        for (const auto& [fn, args] : line.absentCalls) {
-          EXPECT_FALSE(HasCall(shown, fn, args)) << fn << " of " << line.text << " in " << path;
-        }
+      ExpectExercised(path, lines, true);
+    }
+  }
+}
+
+// Where the page's own words and the header disagree, or name a set in a
+// way one reader may take otherwise, the browser reads the rewritten page in
+// the set the module walked: the answer's Content-Type names it. Nothing
+// injected runs; where the set is the one the page was written in, every
+// name and id arrives exactly.
+TEST(CharSetPages, TheBrowserReadsThePageInTheSetTheModuleWalked) {
+  enum class Meta { HttpEquiv, CharSet, None };
+  const struct {
+    const char* written;      // the set the page's bytes are in
+    const char* contentType;  // as the server sends it
+    Meta meta;
+    bool bByteOrderMark;
+    const char* shown;  // document.characterSet
+  } cases[] = {
+      {"shift_jis", "text/html", Meta::HttpEquiv, false, "Shift_JIS"},
+      {"shift_jis", "text/html", Meta::CharSet, false, "Shift_JIS"},
+      {"iso-2022-jp", "text/html", Meta::HttpEquiv, false, "ISO-2022-JP"},
+      {"shift_jis", "text/html", Meta::None, false, "UTF-8"},
+      {"big5", "text/html; charset=x-mac-chinesetrad", Meta::None, false, "Big5"},
+      {"shift_jis", "text/html; charset=cp932", Meta::None, false, "Shift_JIS"},
+      {"shift_jis", "text/html; charset=windows-31j", Meta::None, false, "Shift_JIS"},
+      {"shift_jis", "text/html; charset =shift_jis", Meta::None, false, "UTF-8"},
+      {"shift_jis", "text/html; x-charset=utf-8; charset=shift_jis", Meta::None, false, "Shift_JIS"},
+      {"shift_jis", "text/html; charset='shift_jis'", Meta::None, false, "UTF-8"},
+      {"shift_jis", "text/html; charset=\" shift_jis\"", Meta::None, false, "Shift_JIS"},
+      {"utf-8", "text/html; charset=shift_jis", Meta::None, true, "UTF-8"},
+      // A second Content-Type line after the first (the request's own
+      // directive): the browser reads the last, so the page goes out unchanged.
+      {"shift_jis", "text/html; charset=shift_jis\n@response-header Content-Type text/html; charset=utf-8", Meta::None,
+       false, "UTF-8"},
+  };
+  CTempDir dir;
+  int n = 0;
+  for (const auto& c : cases) {
+    const CharSet& set = *std::find_if(std::begin(kCharSets), std::end(kCharSets),
+                                       [&](const CharSet& s) { return std::string(s.name) == c.written; });
+    SCOPED_TRACE(std::string(c.written) + " as " + c.contentType);
+    const std::vector<Line> lines = Lines(kBasic, set);
+    std::string page = PageInSet(set, kBasic, lines);
+    const std::string httpEquiv =
+        std::string("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=") + c.written + "\">";
+    const size_t meta = page.find(httpEquiv);
+    ASSERT_NE(meta, std::string::npos);
+    page.replace(meta, httpEquiv.size(),
+                 c.meta == Meta::HttpEquiv ? httpEquiv
+                 : c.meta == Meta::CharSet ? std::string("<meta charset=") + c.written + ">"
+                                           : std::string());
+    if (c.bByteOrderMark) page = "\xEF\xBB\xBF" + page;
+    const std::string pageName = "charset_disagreement_" + std::to_string(++n) + ".html";
+    const AppliedPage applied = RunPage(kBasic, c.contentType, dir.Write(pageName, page), pageName);
+    ASSERT_FALSE(applied.path.empty());
+    const bool bReadAsWritten = std::string(c.shown) != "UTF-8" || set.name == std::string("utf-8");
+    const BrowserPage shown = ExpectExercised(applied.path, lines, bReadAsWritten);
+    const auto characterSet = shown.variables.find("document.characterSet");
+    EXPECT_EQ(characterSet != shown.variables.end() ? characterSet->second : "<not read>", c.shown);
+  }
+}
+
+// Bytes the page's set makes no character of. A lead byte with a quote
+// after it is spelt "@lead@" in the lines ("%40lead%40" in a URL) and gets
+// the set's own byte once the page is in the set; "@ref@" is a character
+// reference to a hiragana letter.
+struct LoneLead {
+  const char* charSet;
+  const char* byte;
+  const char* percent;
+};
+const LoneLead kLoneLeads[] = {
+    {"shift_jis", "\x95", "%95"}, {"big5", "\xA4", "%A4"}, {"gb2312", "\x81", "%81"}, {"euc-kr", "\xB0", "%B0"}};
+
+const char kShownNoCharacter[] = "\xEF\xBF\xBD";
+
+// Each page, with each id or path as the lines spell it and as its script
+// must receive it: a lone lead byte as U+FFFD, the reference's letter as it
+// reads.
+struct LoneLeadRow {
+  const PageKind* kind;
+  const char* spelt;  // "@lead@" and "@ref@" as above
+  const char* requestAttId;  // Basic: an id of the request URL, percent-encoded, or null
+};
+const LoneLeadRow kLoneLeadRows[] = {
+    {&kPremium, "I@lead@\");document.title=(\"L1", nullptr},
+    {&kPremium, "I@ref@\");document.title=(\"L2", nullptr},
+    {&kBasic, "I@lead@\");document.title=(\"L3", "I%40lead%40%22);document.title=(%22U1"},
+    {&kDocumentView, "d@lead@&quot;);document.title=(&quot;L4.txt", nullptr},
+};
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+TEST(CharSetPages, BytesOfNoCharacterArriveAsUFFFDAndEndNothing) {
+  CTempDir dir;
+  for (const LoneLead& lead : kLoneLeads) {
+    const CharSet& set = *std::find_if(std::begin(kCharSets), std::end(kCharSets),
+                                       [&](const CharSet& c) { return std::string(c.name) == lead.charSet; });
+    const std::string hiragana = InSet(set, "\xE3\x81\x81").empty() ? kShownNoCharacter : "\xE3\x81\x81";
+    for (const LoneLeadRow& row : kLoneLeadRows) {
+      if (row.kind == &kBasic && !set.bBasicTexts) continue;
+      SCOPED_TRACE(std::string(set.name) + " " + row.spelt);
+      const std::string shown = Replaced(Replaced(Replaced(row.spelt, "@lead@", kShownNoCharacter), "@ref@", hiragana),
+                                         "&quot;", "\"");
+      std::vector<Line> lines;
+      if (row.kind == &kPremium) lines.push_back(PremiumLine({"a.txt", "a.txt"}, row.spelt));
+      if (row.kind == &kBasic) lines.push_back(BasicLine(set, {"a.txt", "a.txt"}, row.spelt));
+      if (row.kind == &kDocumentView) lines.push_back(DocumentLine(row.spelt, shown, shown));
+      // The ids' calls: the id as the script receives it.
+      if (row.kind != &kDocumentView) lines[0].calls[0].second[0] = shown;
+      if (row.kind == &kBasic) lines[0].calls[1].second[0] = shown;
+      std::string page = PageInSet(set, *row.kind, lines);
+      page = Replaced(Replaced(Replaced(page, "%40lead%40", lead.percent), "@lead@", lead.byte), "@ref@", "&#x3041;");
+      const std::string pageName = std::string("lone_lead_") + set.name + "_" + row.kind->request + ".html";
+      const std::string pagePath = dir.Write(pageName, page);
+      std::string description = ReadFile(std::string(HX_SOURCE_DIR) + "/samples/requests/" + row.kind->request);
+      const size_t pageLine = description.find("@response-page ");
+      description.replace(pageLine, description.find('\n', pageLine) - pageLine, "@response-page " + pagePath);
+      description = std::string("@response-content-type text/html; charset=") + set.name + "\n" + description;
+      if (row.requestAttId != nullptr) {
+        const size_t query = description.find(" HTTP/1.1");
+        description.insert(query, Replaced(std::string("&attcnt=1&attid0=") + row.requestAttId, "%40lead%40", lead.percent));
+      }
+
+      const AppliedPage applied = RunRequestText(description, pageName);
+      ASSERT_FALSE(applied.path.empty());
+      const BrowserPage browser = ExerciseInBrowser(applied.path);
+      ASSERT_TRUE(browser.loaded) << browser.error;
+      EXPECT_TRUE(browser.exercised) << "the page was replaced or its script stopped: " << applied.path;
+      for (const std::string& error : browser.syntaxErrors) ADD_FAILURE() << applied.path << ": " << error;
+      for (const std::string& write : browser.sentinelWrites) ADD_FAILURE() << "a payload ran: " << write;
+      for (const auto& [fn, args] : lines[0].calls) {
+        EXPECT_TRUE(HasCall(browser, fn, args)) << fn << " in " << applied.path;
       }
     }
   }

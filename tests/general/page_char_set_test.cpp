@@ -29,12 +29,14 @@ TEST(DetectCharSet, TakesTheValueAfterCharset) {
   EXPECT_FALSE(found);
 }
 
+// The value as a MIME type parser reads it: a quoted string unquoted, a
+// bare value up to ";" less trailing blanks; single quotes are no quotes.
 TEST(DetectCharSet, ValueEndsAtSemicolonOrBlankAndLosesQuotes) {
   EXPECT_EQ(Detect("text/html; charset=\"utf-8\""), "utf-8");
   EXPECT_EQ(Detect("text/html; charset=utf-8; x=y"), "utf-8");
   EXPECT_EQ(Detect("text/html; charset=\"utf-8\"; x=y"), "utf-8");
-  EXPECT_EQ(Detect("text/html; charset='big5' "), "big5");
-  EXPECT_EQ(Detect("text/html; charset=iso-8859-1\tmore"), "iso-8859-1");
+  EXPECT_EQ(Detect("text/html; charset='big5' "), "'big5'");
+  EXPECT_EQ(Detect("text/html; charset=iso-8859-1\tmore"), "iso-8859-1\tmore");
 }
 
 class PageCharSetTranslate : public ::testing::Test {
@@ -52,8 +54,10 @@ class PageCharSetTranslate : public ::testing::Test {
 TEST_F(PageCharSetTranslate, Utf8EscapesOtherSetsDoNot) {
   EXPECT_EQ(Translate(u"a<b", "UTF-8"), "a&lt;b");
   EXPECT_EQ(Translate(u"a<b\u0151", "windows-1250"), "a<b\xF5");
+  // Every label of UTF-8 is UTF-8.
+  EXPECT_EQ(Translate(u"a<b", "utf8"), "a&lt;b");
   bool ok = true;
-  EXPECT_EQ(Translate(u"x", "utf8", &ok), "unchanged");
+  EXPECT_EQ(Translate(u"x", "utf-9", &ok), "unchanged");
   EXPECT_FALSE(ok);
   EXPECT_EQ(Translate(u"\u00E9", "utf-16"), "\xE9");  // the ANSI code page
 }
@@ -102,6 +106,19 @@ TEST_F(PageCharSetTranslate, EveryRowConvertsItsScriptBothWays) {
     back.resize(n > 0 ? static_cast<size_t>(n) : 0);
     EXPECT_TRUE(back == text) << name;
   }
+}
+
+// Any label of a set the table has a row for converts with that row; a set
+// without a row stays without texts.
+TEST_F(PageCharSetTranslate, EveryLabelOfARowsSet) {
+  for (const char* label : {"cp932", "windows-31j", "csShiftJIS", "Shift-JIS"}) {
+    EXPECT_EQ(Translate(u"\u3042", label), "\x82\xA0") << label;
+  }
+  EXPECT_EQ(Translate(u"\u4E2D", "gbk"), "\xD6\xD0");
+  EXPECT_EQ(Translate(u"\u00E9", "latin1"), "\xE9");
+  bool ok = true;
+  EXPECT_EQ(Translate(u"x", "euc-kr", &ok), "unchanged");
+  EXPECT_FALSE(ok);
 }
 
 TEST_F(PageCharSetTranslate, UnmappableCharactersAndEmptyTexts) {

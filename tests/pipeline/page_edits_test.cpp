@@ -6,9 +6,12 @@
 #include <vector>
 
 #include "filter/buffer_instruction.h"
+#include "filter/content_type_edit.h"
 #include "filter/control_message.h"
 #include "filter/core_services.h"
+#include "filter/decoded_page.h"
 #include "filter/dll_context.h"
+#include "filter/result_codes.h"
 #include "filter/send_raw_data.h"
 #include "filter/util.h"
 #include "forms/hx_form_context.h"
@@ -31,6 +34,102 @@ std::vector<Seen> Walk(const CBufferInstructionList& list) {
     out.push_back({i->m_dwType, i->m_qwAddress, i->m_pszText ? i->m_pszText : "", i->m_dwLength});
   }
   return out;
+}
+
+// The response with the edits applied as the host applies them (no
+// overlapping deletes here).
+std::string Applied(const std::string& response, const CBufferInstructionList& list) {
+  const auto base = reinterpret_cast<uintptr_t>(response.data());
+  std::string out;
+  size_t done = 0;
+  for (const Seen& e : Walk(list)) {
+    const size_t at = e.address - base;
+    out.append(response, done, at - done);
+    done = at;
+    if (e.type == CBufferInstruction::TypeInsert) out += e.text;
+    if (e.type == CBufferInstruction::TypeDelete) done += e.length;
+  }
+  return out + response.substr(done);
+}
+
+// The Content-Type names the set the page was walked in: replaced where it
+// names it otherwise or not plainly, added where the response has none, the
+// page refused where the header cannot be found.
+TEST(ContentTypeEdit, NamesTheSetWalked) {
+  const struct {
+    const char* head;  // status line and headers, without the blank line
+    const char* set;
+    const char* answered;  // the headers as they go out; null: refused
+  } cases[] = {
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8", "UTF-8",
+       "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html", "UTF-8",
+       "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: Text/HTML; charset=cp932; x=1", "Shift_JIS",
+       "HTTP/1.1 200 OK\r\nContent-Type: Text/HTML; charset=Shift_JIS"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=x-mac-chinesetrad", "x-mac-chinesetrad",
+       "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=Big5"},
+      {"HTTP/1.1 200 OK\r\nContent-Type: ;charset=shift_jis", "UTF-8",
+       "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=UTF-8"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2", "UTF-8",
+       "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Type: text/html; charset=UTF-8"},
+      // The browser reads the last Content-Type, a lone CR ending a line, a
+      // continued one whole, and the headers up to the first blank line.
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=shift_jis\r\ncontent-type : text/html", "Shift_JIS",
+       nullptr},
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nX-A: 1\rContent-Type: text/html; charset=big5",
+       "UTF-8", nullptr},
+      {"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=shift_jis\r\n charset=utf-8", "Shift_JIS", nullptr},
+      {"HTTP/1.1 200 OK\r\nX-A: 1\n\r\nContent-Type: text/html; charset=utf-8", "UTF-8", nullptr},
+      // Read as XML by the browser.
+      {"HTTP/1.1 200 OK\r\nContent-Type: application/xhtml+xml; charset=utf-8", "UTF-8", nullptr},
+  };
+  for (const auto& c : cases) {
+    const std::string response = std::string(c.head) + "\r\n\r\nab";
+    CCommonPointers words;
+    const auto base = reinterpret_cast<uintptr_t>(response.data());
+    const size_t type = response.find("Content-Type: ");
+    words[CCommonPointers::FirstByte] = base;
+    words[CCommonPointers::LastByte] = base + response.size() - 1;
+    words[CCommonPointers::HtmlBegin] = base + response.size() - 2;
+    words[CCommonPointers::CharSetText] = type == std::string::npos ? base : base + type + 14;
+    words[CCommonPointers::CharSetTextLength] = type == std::string::npos ? 0 : response.find('\r', type) - type - 14;
+    PageCharSetChoice choice = ChoosePageCharSet(
+        std::string_view(words.Address(CCommonPointers::CharSetText), words[CCommonPointers::CharSetTextLength]), "ab");
+    choice.set = c.set;
+    choice.bHeaderStatesIt = choice.bHeaderStatesIt && choice.set == c.set;
+    CBufferInstructionList list;
+    EXPECT_EQ(c.answered != nullptr ? 0u : HX_RC_INVALID_DATA, StatePageCharSet(words, choice, &list)) << c.head;
+    if (c.answered != nullptr) {
+      EXPECT_EQ(Applied(response, list), std::string(c.answered) + "\r\n\r\nab") << c.head;
+    }
+  }
+  // A Content-Type outside the headers is not trusted.
+  const std::string response = "HTTP/1.1 200 OK\r\n\r\ntext/html";
+  CCommonPointers words;
+  const auto base = reinterpret_cast<uintptr_t>(response.data());
+  words[CCommonPointers::FirstByte] = base;
+  words[CCommonPointers::HtmlBegin] = base + 19;
+  words[CCommonPointers::CharSetText] = base + 19;
+  words[CCommonPointers::CharSetTextLength] = 9;
+  CBufferInstructionList list;
+  EXPECT_EQ(HX_RC_INVALID_DATA, StatePageCharSet(words, PageCharSetChoice(), &list));
+}
+
+// A page in ISO-2022-JP goes back out in the characters the browser read in
+// it: half-width katakana as the full-width ones browsers' encoders write.
+TEST(DecodedPage, EncodesBackAsBrowsersEncode) {
+  const std::string page = "<p title=\"\x1B(I6\x1B(B\">";
+  CCommonPointers words;
+  const auto base = reinterpret_cast<uintptr_t>(page.data());
+  words[CCommonPointers::FirstByte] = base;
+  words[CCommonPointers::HtmlBegin] = base;
+  words[CCommonPointers::LastByte] = base + page.size() - 1;
+  CDecodedPage decoded;
+  ASSERT_TRUE(decoded.Decode(words, "ISO-2022-JP"));
+  std::string out;
+  ASSERT_TRUE(decoded.EncodeEdited(CBufferInstructionList(), out));
+  EXPECT_EQ(out, "<p title=\"\x1B$B%+\x1B(B\">");
 }
 
 TEST(PageEdits, InsertsBeforeDeletesNewestFirst) {
@@ -168,6 +267,9 @@ class SendRawData : public ::testing::Test {
     // The form context reads the page it is built over.
     m_words[CCommonPointers::FirstByte] = reinterpret_cast<uintptr_t>(m_page.data());
     m_words[CCommonPointers::LastByte] = reinterpret_cast<uintptr_t>(m_page.data() + m_page.size() - 1);
+    m_words[CCommonPointers::HtmlBegin] = reinterpret_cast<uintptr_t>(m_page.data() + m_page.find("<html>"));
+    m_words[CCommonPointers::CharSetText] = reinterpret_cast<uintptr_t>(m_page.data() + m_page.find("text/html"));
+    m_words[CCommonPointers::CharSetTextLength] = 9;
     m_ctx.m_spOutboundContext->m_pCommonPointers = &m_words;
   }
   void TearDown() override {
@@ -178,7 +280,7 @@ class SendRawData : public ::testing::Test {
   FormScript m_script;
   Submitted m_submitted;
   CCoreServices m_services;
-  std::string m_page = "<html><body>page</body></html>";
+  std::string m_page = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n<html><body>page</body></html>";
   CCommonPointers m_words;
   CDLLContext m_ctx;
 };
@@ -186,8 +288,12 @@ class SendRawData : public ::testing::Test {
 TEST_F(SendRawData, EditsAreSubmittedInOrder) {
   EXPECT_EQ(0u, SendRawDataWithForms(&m_ctx, &CreateTestForm));
   EXPECT_EQ(1, m_submitted.calls);
-  ASSERT_EQ(2u, m_submitted.seen.size());
+  // The form's edits, then the Content-Type's: it names the set the page
+  // was walked in.
+  ASSERT_EQ(4u, m_submitted.seen.size());
   EXPECT_EQ("<b>", m_submitted.seen[0].text);
+  EXPECT_EQ("text/html; charset=UTF-8", m_submitted.seen[2].text);
+  EXPECT_EQ(9u, m_submitted.seen[3].length);
   EXPECT_EQ(ControlMessageNone, m_ctx.m_dwControlMessage);
   EXPECT_EQ(1, m_script.destroyed);
 }

@@ -1,0 +1,137 @@
+// The Content-Type of a rewritten page names the set the module walked the
+// page in, so the browser reads it in that set whatever else the page says
+// (a <meta>, the browser's own guess) and the two cannot disagree.
+#include "filter/content_type_edit.h"
+
+#include <algorithm>
+#include <string>
+
+#include "common/char_set_labels.h"
+#include "common/debug_log.h"
+#include "filter/common_pointers.h"
+#include "filter/result_codes.h"
+#include "filter/util.h"
+
+namespace {
+
+constexpr std::string_view kBlankLine = "\r\n\r\n";
+
+// The header's value, or a header line ahead of the blank line where the
+// response has none; the host hands an absent header over as an empty text
+// at the response's first byte.
+DWORD RecordContentType(const CCommonPointers& words, const std::string& value, CBufferInstructionList* pList) {
+  const ULONGLONG qwFirst = words[CCommonPointers::FirstByte];
+  const ULONGLONG qwHtml = words[CCommonPointers::HtmlBegin] != 0 ? words[CCommonPointers::HtmlBegin] : qwFirst;
+  const ULONGLONG qwText = words[CCommonPointers::CharSetText];
+  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
+  const ULONGLONG qwLength = length > 0 ? static_cast<ULONGLONG>(length) : 0;
+  if (qwFirst == 0 || qwText < qwFirst || qwHtml < qwText || qwHtml - qwText < qwLength) {
+    DebugLog("[StatePageCharSet] The Content-Type lies outside the response's headers.");
+    return HX_RC_INVALID_DATA;
+  }
+  if (qwText == qwFirst && qwLength == 0) {
+    const std::string_view head(reinterpret_cast<const char*>(static_cast<uintptr_t>(qwFirst)), qwHtml - qwFirst);
+    if (head.size() < kBlankLine.size() || head.substr(head.size() - kBlankLine.size()) != kBlankLine) {
+      DebugLog("[StatePageCharSet] The response's headers end in no blank line.");
+      return HX_RC_INVALID_DATA;
+    }
+    return CUtil::InsertHtmlStringAtPosition(qwHtml - 2, ("Content-Type: " + value + "\r\n").c_str(), pList);
+  }
+  if (qwLength != 0) {
+    const DWORD deleted = CUtil::DeleteHtmlStringAtPosition(qwText, static_cast<DWORD>(qwLength), pList);
+    if (deleted != 0) return deleted;
+  }
+  return CUtil::InsertHtmlStringAtPosition(qwText, value.c_str(), pList);
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// The text is `lower` in any ASCII case.
+bool EqualsNoCase(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+    if (c != lower[i]) return false;
+  }
+  return true;
+}
+
+bool NamesContentType(std::string_view line) {
+  const size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return false;
+  std::string_view name = line.substr(0, colon);
+  while (!name.empty() && IsBlank(name.front())) name.remove_prefix(1);
+  while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
+  return EqualsNoCase(name, "content-type");
+}
+
+// The headers as a browser reads them: a line ends at a line feed or at a
+// carriage return alone, a line opening with a blank continues the line
+// before, the first blank line ends them, and of several Content-Type lines
+// the last counts. True when the
+// one line naming Content-Type is the one the host reported, whole to its
+// end, and nothing continues it, or when no line names it and the host
+// reported none. Otherwise the browser may read another Content-Type than
+// the one the module read and edits. Headers the response's bytes do not
+// hold are taken as the host reported them.
+bool OnlyReportedContentType(const CCommonPointers& words) {
+  const ULONGLONG qwFirst = words[CCommonPointers::FirstByte];
+  const ULONGLONG qwHtml = words[CCommonPointers::HtmlBegin];
+  if (qwFirst == 0 || qwHtml <= qwFirst) return true;
+  const std::string_view head(reinterpret_cast<const char*>(static_cast<uintptr_t>(qwFirst)), qwHtml - qwFirst);
+  // A browser's headers end at the first blank line: one before the host's
+  // end makes the rest page text for the browser.
+  const size_t blank = std::min(head.find("\n\n"), head.find("\n\r\n"));
+  if (blank != std::string_view::npos && head.find('\n', blank + 1) + 1 < head.size()) return false;
+  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
+  const ULONGLONG qwText = words[CCommonPointers::CharSetText];
+  const size_t textBegin = qwText >= qwFirst ? static_cast<size_t>(qwText - qwFirst) : head.size() + 1;
+  const size_t textEnd = textBegin + static_cast<size_t>(length > 0 ? length : 0);
+  const bool bReported = !(qwText == qwFirst && length <= 0);
+  size_t named = 0;
+  bool bReportedLine = false;
+  bool bAfterContentType = false;
+  for (size_t begin = 0; begin < head.size();) {
+    size_t end = begin;
+    while (end < head.size() && head[end] != '\n' && head[end] != '\r') ++end;
+    const std::string_view line = head.substr(begin, end - begin);
+    if (!line.empty() && IsBlank(line.front())) {
+      if (bAfterContentType) return false;
+    } else {
+      bAfterContentType = NamesContentType(line);
+      if (bAfterContentType) {
+        ++named;
+        bReportedLine = textBegin > begin && textBegin <= end && textEnd == end;
+      }
+    }
+    begin = end + (head.substr(end, 2) == "\r\n" ? 2 : 1);
+  }
+  return bReported ? named == 1 && bReportedLine : named == 0;
+}
+
+}  // namespace
+
+DWORD StatePageCharSet(const CCommonPointers& words, const PageCharSetChoice& choice, CBufferInstructionList* pList) {
+  if (!OnlyReportedContentType(words)) {
+    DebugLog("[StatePageCharSet] The response's headers may give the browser another Content-Type than the one "
+             "read; the page goes out unchanged.");
+    return HX_RC_INVALID_DATA;
+  }
+  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
+  const std::string_view current(words.Address(CCommonPointers::CharSetText),
+                                 length > 0 ? static_cast<size_t>(length) : 0);
+  const ContentTypeCharSet parsed = ParseContentTypeCharSet(current);
+  // The forms read the page as HTML; a browser reads XHTML as XML (where a
+  // reference inside a script is decoded) and text as text.
+  if (parsed.bValidType && !EqualsNoCase(parsed.essence, "text/html")) {
+    DebugLog("[StatePageCharSet] The browser does not read a <%s> answer as HTML; the page goes out unchanged.",
+             parsed.essence.c_str());
+    return HX_RC_INVALID_DATA;
+  }
+  if (choice.bHeaderStatesIt) return 0;
+  if (pList == nullptr) return HX_RC_INVALID_DATA;
+  const std::string value = (parsed.bValidType ? parsed.essence : std::string("text/html")) +
+                            "; charset=" + std::string(BrowserNameOfSet(choice.set));
+  DebugLog("[StatePageCharSet] Content-Type <%s> becomes <%s>.", std::string(current).c_str(), value.c_str());
+  return RecordContentType(words, value, pList);
+}

@@ -1,0 +1,317 @@
+// The character set a page is in, decided in the order and by the reading
+// rules browsers use, so the module walks a page in the set its browser
+// reads it in.
+#include "general/page_char_set_choice.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "common/char_set_labels.h"
+
+namespace {
+
+constexpr size_t kPrescanBytes = 1024;
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+bool IsHttpWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsHtmlWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
+bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool IsTokenChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  if (u <= 0x20 || u >= 0x7F) return false;
+  return std::string_view("\"(),/:;<=>?@[\\]{}").find(c) == std::string_view::npos;
+}
+bool IsToken(std::string_view s) { return !s.empty() && std::all_of(s.begin(), s.end(), IsTokenChar); }
+bool IsQuotedStringChar(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return c == '\t' || (u >= 0x20 && u != 0x7F);
+}
+
+std::string_view TrimHttp(std::string_view s) {
+  while (!s.empty() && IsHttpWhiteSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsHttpWhiteSpace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool StartsWithNoCase(std::string_view s, size_t at, std::string_view prefix) {
+  if (at > s.size() || s.size() - at < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (Lower(s[at + i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
+// A quoted string from the opening quote at pos: its value with the
+// backslash escapes resolved; pos ends after the closing quote (or at the
+// end of a string left open).
+std::string QuotedString(std::string_view s, size_t& pos) {
+  std::string value;
+  for (++pos; pos < s.size(); ++pos) {
+    if (s[pos] == '"') {
+      ++pos;
+      break;
+    }
+    if (s[pos] == '\\' && pos + 1 < s.size()) ++pos;
+    value += s[pos];
+  }
+  return value;
+}
+
+// The set a label names, for a label the module knows; empty for any other.
+std::string SetOf(std::string_view label) { return std::string(CharSetOfLabel(label)); }
+
+// A prescan's reading of the page: stops at the end of the bytes it may read.
+class CPrescan {
+ public:
+  explicit CPrescan(std::string_view page) : m_s(page.substr(0, std::min(page.size(), kPrescanBytes))) {}
+
+  std::string Run() {
+    while (m_pos < m_s.size()) {
+      if (StartsWithNoCase(m_s, m_pos, "<!--")) {
+        const size_t end = m_s.find("-->", m_pos + 2);
+        if (end == std::string_view::npos) return std::string();
+        m_pos = end + 3;
+      } else if (StartsWithNoCase(m_s, m_pos, "<meta") && m_pos + 5 < m_s.size() &&
+                 (IsHtmlWhiteSpace(m_s[m_pos + 5]) || m_s[m_pos + 5] == '/')) {
+        m_pos += 6;
+        std::string label;
+        if (Meta(label)) return label;
+      } else if (m_s[m_pos] == '<' && m_pos + 1 < m_s.size() &&
+                 (IsAsciiLetter(m_s[m_pos + 1]) ||
+                  (m_s[m_pos + 1] == '/' && m_pos + 2 < m_s.size() && IsAsciiLetter(m_s[m_pos + 2])))) {
+        while (m_pos < m_s.size() && !IsHtmlWhiteSpace(m_s[m_pos]) && m_s[m_pos] != '>') ++m_pos;
+        std::string name, value;
+        while (Attribute(name, value)) {
+        }
+      } else if (StartsWithNoCase(m_s, m_pos, "<!") || StartsWithNoCase(m_s, m_pos, "</") ||
+                 StartsWithNoCase(m_s, m_pos, "<?")) {
+        const size_t end = m_s.find('>', m_pos);
+        if (end == std::string_view::npos) return std::string();
+        m_pos = end + 1;
+      } else {
+        ++m_pos;
+      }
+    }
+    return std::string();
+  }
+
+ private:
+  // After "<meta ": true with the label when the element names a set.
+  bool Meta(std::string& label) {
+    std::vector<std::string> seen;
+    bool bGotPragma = false;
+    int needPragma = -1;  // -1 not known, 0 no, 1 yes
+    bool bCharSet = false;
+    std::string charSet;
+    std::string name, value;
+    while (Attribute(name, value)) {
+      if (std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
+      seen.push_back(name);
+      if (name == "http-equiv") {
+        bGotPragma = bGotPragma || value == "content-type";
+      } else if (name == "content" && !bCharSet) {
+        std::string fromContent;
+        if (CharSetFromContent(value, fromContent)) {
+          charSet = fromContent;
+          bCharSet = true;
+          needPragma = 1;
+        }
+      } else if (name == "charset") {
+        charSet = value;
+        bCharSet = true;
+        needPragma = 0;
+      }
+    }
+    if (needPragma == -1 || (needPragma == 1 && !bGotPragma)) return false;
+    if (SetOf(charSet).empty()) return false;
+    label = charSet;
+    return true;
+  }
+
+  // "charset", blanks, "=", blanks, then a quoted or bare value.
+  static bool CharSetFromContent(std::string_view content, std::string& out) {
+    size_t pos = 0;
+    while (true) {
+      size_t at = std::string_view::npos;
+      for (size_t i = pos; i + 7 <= content.size(); ++i) {
+        if (StartsWithNoCase(content, i, "charset")) {
+          at = i;
+          break;
+        }
+      }
+      if (at == std::string_view::npos) return false;
+      pos = at + 7;
+      while (pos < content.size() && IsHtmlWhiteSpace(content[pos])) ++pos;
+      if (pos < content.size() && content[pos] == '=') break;
+    }
+    ++pos;
+    while (pos < content.size() && IsHtmlWhiteSpace(content[pos])) ++pos;
+    if (pos >= content.size()) return false;
+    const char quote = content[pos];
+    if (quote == '"' || quote == '\'') {
+      const size_t end = content.find(quote, pos + 1);
+      if (end == std::string_view::npos) return false;
+      out = std::string(content.substr(pos + 1, end - pos - 1));
+      return true;
+    }
+    size_t end = pos;
+    while (end < content.size() && !IsHtmlWhiteSpace(content[end]) && content[end] != ';') ++end;
+    out = std::string(content.substr(pos, end - pos));
+    return true;
+  }
+
+  // One attribute of a tag, name and value lower-cased; false at the tag's
+  // end or at the end of the bytes (where the prescan stops).
+  bool Attribute(std::string& name, std::string& value) {
+    name.clear();
+    value.clear();
+    while (m_pos < m_s.size() && (IsHtmlWhiteSpace(m_s[m_pos]) || m_s[m_pos] == '/')) ++m_pos;
+    if (m_pos >= m_s.size() || m_s[m_pos] == '>') return false;
+    while (true) {
+      if (m_pos >= m_s.size()) return Stop();
+      const char c = m_s[m_pos];
+      if (c == '=' && !name.empty()) {
+        ++m_pos;
+        return Value(value);
+      }
+      if (IsHtmlWhiteSpace(c)) break;
+      if (c == '/' || c == '>') return true;
+      name += Lower(c);
+      ++m_pos;
+    }
+    while (m_pos < m_s.size() && IsHtmlWhiteSpace(m_s[m_pos])) ++m_pos;
+    if (m_pos >= m_s.size()) return Stop();
+    if (m_s[m_pos] != '=') return true;
+    ++m_pos;
+    return Value(value);
+  }
+
+  bool Value(std::string& value) {
+    while (m_pos < m_s.size() && IsHtmlWhiteSpace(m_s[m_pos])) ++m_pos;
+    if (m_pos >= m_s.size()) return Stop();
+    const char quote = m_s[m_pos];
+    if (quote == '"' || quote == '\'') {
+      const size_t end = m_s.find(quote, m_pos + 1);
+      if (end == std::string_view::npos) return Stop();
+      for (size_t i = m_pos + 1; i < end; ++i) value += Lower(m_s[i]);
+      m_pos = end + 1;
+      return true;
+    }
+    if (m_s[m_pos] == '>') return true;
+    while (m_pos < m_s.size() && !IsHtmlWhiteSpace(m_s[m_pos]) && m_s[m_pos] != '>') value += Lower(m_s[m_pos++]);
+    return m_pos < m_s.size() || Stop();
+  }
+
+  bool Stop() {
+    m_pos = m_s.size();
+    return false;
+  }
+
+  std::string_view m_s;
+  size_t m_pos = 0;
+};
+
+// A set a <meta> names is read as browsers read it there.
+std::string MetaSet(std::string_view label) {
+  std::string set = SetOf(label);
+  if (set == "UTF-16LE" || set == "UTF-16BE") return "UTF-8";
+  if (set == "x-user-defined") return "windows-1252";
+  return set;
+}
+
+// The header names the set when its only "charset" is a bare label of it
+// that browsers know: nothing a parser could read another way. Browsers
+// split a Content-Type at its commas into several types, where a later type
+// can drop an earlier one's charset, so a value with a comma never does.
+bool HeaderStates(std::string_view contentType, const ContentTypeCharSet& parsed, const std::string& set) {
+  if (!parsed.bValidType || !parsed.bHasCharSet || parsed.bQuoted) return false;
+  if (contentType.find(',') != std::string_view::npos) return false;
+  size_t count = 0;
+  for (size_t i = 0; i < contentType.size(); ++i) count += StartsWithNoCase(contentType, i, "charset") ? 1 : 0;
+  const CharSetLabel* row = FindCharSetLabel(parsed.charSet);
+  return count == 1 && row != nullptr && row->bBrowserKnows && parsed.charSet == TrimHttp(parsed.charSet) &&
+         set == row->pSet;
+}
+
+}  // namespace
+
+ContentTypeCharSet ParseContentTypeCharSet(std::string_view contentType) {
+  ContentTypeCharSet out;
+  const std::string_view s = TrimHttp(contentType);
+  const size_t slash = s.find('/');
+  if (slash == std::string_view::npos || !IsToken(s.substr(0, slash))) return out;
+  size_t pos = std::min(s.find(';', slash), s.size());
+  const std::string_view subtype = TrimHttp(s.substr(slash + 1, pos - slash - 1));
+  if (!IsToken(subtype) || s[slash + 1] != subtype.front()) return out;
+  out.bValidType = true;
+  out.essence = std::string(s.substr(0, slash + 1 + subtype.size()));
+  while (pos < s.size()) {
+    ++pos;  // the ";"
+    while (pos < s.size() && IsHttpWhiteSpace(s[pos])) ++pos;
+    const size_t nameEnd = std::min(s.find_first_of(";=", pos), s.size());
+    std::string name(s.substr(pos, nameEnd - pos));
+    for (char& c : name) c = Lower(c);
+    pos = nameEnd;
+    if (pos >= s.size()) break;
+    if (s[pos] == ';') continue;
+    ++pos;  // the "="
+    std::string value;
+    bool bQuoted = false;
+    if (pos < s.size() && s[pos] == '"') {
+      value = QuotedString(s, pos);
+      bQuoted = true;
+      pos = std::min(s.find(';', pos), s.size());
+    } else {
+      const size_t end = std::min(s.find(';', pos), s.size());
+      value = std::string(s.substr(pos, end - pos));
+      while (!value.empty() && IsHttpWhiteSpace(value.back())) value.pop_back();
+      pos = end;
+      if (value.empty()) continue;
+    }
+    const bool bValid = IsToken(name) && std::all_of(value.begin(), value.end(), IsQuotedStringChar);
+    if (bValid && name == "charset") {
+      out.bHasCharSet = true;
+      out.bQuoted = bQuoted;
+      out.charSet = value;
+      break;
+    }
+  }
+  return out;
+}
+
+std::string PrescanMetaCharSet(std::string_view page) { return CPrescan(page).Run(); }
+
+PageCharSetChoice ChoosePageCharSet(std::string_view contentType, std::string_view page) {
+  PageCharSetChoice choice;
+  const ContentTypeCharSet parsed = ParseContentTypeCharSet(contentType);
+  auto chosen = [&](PageCharSetChoice::From from, std::string set, std::string_view label) {
+    choice.from = from;
+    choice.set = std::move(set);
+    choice.label = std::string(label);
+    choice.bHeaderStatesIt = HeaderStates(contentType, parsed, choice.set);
+    return choice;
+  };
+  if (page.substr(0, 3) == "\xEF\xBB\xBF") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-8", "BOM");
+  if (page.substr(0, 2) == "\xFE\xFF") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-16BE", "BOM");
+  if (page.substr(0, 2) == "\xFF\xFE") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-16LE", "BOM");
+  if (parsed.bHasCharSet && !SetOf(parsed.charSet).empty()) {
+    return chosen(PageCharSetChoice::From::Header, SetOf(parsed.charSet), parsed.charSet);
+  }
+  const std::string meta = PrescanMetaCharSet(page);
+  if (!meta.empty()) return chosen(PageCharSetChoice::From::Meta, MetaSet(meta), meta);
+  return chosen(PageCharSetChoice::From::Nothing, "UTF-8", std::string_view());
+}
+
+const char* PageCharSetFromName(PageCharSetChoice::From from) {
+  switch (from) {
+    case PageCharSetChoice::From::ByteOrderMark:
+      return "byte order mark";
+    case PageCharSetChoice::From::Header:
+      return "Content-Type";
+    case PageCharSetChoice::From::Meta:
+      return "meta";
+    default:
+      return "nothing";
+  }
+}
