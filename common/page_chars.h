@@ -19,8 +19,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/win_types.h"
-
 class CPairTable;
 
 class CPageChars {
@@ -31,12 +29,9 @@ class CPageChars {
   // browsers' labels and the Mac forms of the two-byte sets). A label of no
   // multi-byte set reads one byte per character; an empty name is UTF-8.
   static CPageChars ForCharSet(std::string_view charSetName);
-  static CPageChars Utf8() { return CPageChars(Kind::Utf8, 0); }
+  static CPageChars Utf8() { return CPageChars(Kind::Utf8); }
 
   Kind GetKind() const { return m_kind; }
-  // The code page that decides whether a lead byte and an ASCII byte after
-  // it are one character (0 for the sets without such pairs).
-  UINT GetPairCodePage() const { return m_pairCodePage; }
 
   // False when the walk cannot read the set: the table of a two-byte set's
   // characters comes from ICU's converter, and without one no value can be
@@ -54,9 +49,8 @@ class CPageChars {
   const CPairTable* Pairs() const;
 
  private:
-  CPageChars(Kind kind, UINT pairCodePage) : m_kind(kind), m_pairCodePage(pairCodePage) {}
+  explicit CPageChars(Kind kind) : m_kind(kind) {}
   Kind m_kind;
-  UINT m_pairCodePage;
 };
 
 // How a rewrite writes U+FFFD where the text has bytes that make no
