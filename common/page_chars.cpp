@@ -6,11 +6,11 @@
 #include <array>
 #include <atomic>
 #include <bitset>
-#include <cctype>
 #include <memory>
 #include <mutex>
 
 #include "common/char_set_labels.h"
+#include "common/ci_string.h"
 #include "common/debug_log.h"
 #include "platform/wide_text.h"
 
@@ -68,14 +68,6 @@ constexpr CharSetName kMultiByteSets[] = {
     {"iso-2022-jp", CPageChars::Kind::Iso2022Jp},
     {"hz-gb-2312", CPageChars::Kind::Hz},
 };
-
-bool EqualNoCase(std::string_view a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
 
 bool InRange(unsigned char c, unsigned char lo, unsigned char hi) { return c >= lo && c <= hi; }
 
@@ -167,7 +159,7 @@ CPageChars CPageChars::ForCharSet(std::string_view charSetName) {
   if (charSetName.empty()) return Utf8();
   const std::string_view set = CharSetOfLabel(charSetName);
   for (const CharSetName& row : kMultiByteSets) {
-    if (EqualNoCase(set, row.pName)) return CPageChars(row.kind);
+    if (AsCIView(set) == row.pName) return CPageChars(row.kind);
   }
   return CPageChars(Kind::SingleByte);
 }

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "common/char_set_labels.h"
+#include "common/ci_string.h"
 #include "common/debug_log.h"
+#include "common/string_utils.h"
 #include "filter/common_pointers.h"
 #include "filter/result_codes.h"
 #include "filter/util.h"
@@ -46,23 +48,10 @@ DWORD RecordContentType(const CCommonPointers& words, const std::string& value, 
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// The text is `lower` in any ASCII case.
-bool EqualsNoCase(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
-    if (c != lower[i]) return false;
-  }
-  return true;
-}
-
 bool NamesContentType(std::string_view line) {
   const size_t colon = line.find(':');
   if (colon == std::string_view::npos) return false;
-  std::string_view name = line.substr(0, colon);
-  while (!name.empty() && IsBlank(name.front())) name.remove_prefix(1);
-  while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
-  return EqualsNoCase(name, "content-type");
+  return AsCIView(TrimBlanks(line.substr(0, colon))) == "content-type";
 }
 
 // The headers as a browser reads them: a line ends at a line feed or at a
@@ -123,7 +112,7 @@ DWORD StatePageCharSet(const CCommonPointers& words, const PageCharSetChoice& ch
   const ContentTypeCharSet parsed = ParseContentTypeCharSet(current);
   // The forms read the page as HTML; a browser reads XHTML as XML (where a
   // reference inside a script is decoded) and text as text.
-  if (parsed.bValidType && !EqualsNoCase(parsed.essence, "text/html")) {
+  if (parsed.bValidType && AsCIView(parsed.essence) != "text/html") {
     DebugLog("[StatePageCharSet] The browser does not read a <%s> answer as HTML; the page goes out unchanged.",
              parsed.essence.c_str());
     return HX_RC_INVALID_DATA;
