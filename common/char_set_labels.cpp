@@ -2,7 +2,6 @@
 #include "common/char_set_labels.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 #include "common/ci_string.h"
