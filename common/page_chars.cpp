@@ -115,10 +115,7 @@ const CPairTable* TableOf(CPageChars::Kind kind) {
   return &tables[index];
 }
 
-bool IsTwoByte(CPageChars::Kind kind) {
-  return kind == CPageChars::Kind::ShiftJis || kind == CPageChars::Kind::Big5 || kind == CPageChars::Kind::Gbk ||
-         kind == CPageChars::Kind::EucKr;
-}
+using page_chars_detail::IsTwoByte;
 
 }  // namespace
 

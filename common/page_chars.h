@@ -61,6 +61,13 @@ enum class NoCharacterSpelling { ScriptEscape, MarkupReference, PlainText };
 
 namespace page_chars_detail {
 
+// The two-byte sets (Shift_JIS, Big5, GBK, EUC-KR): a byte below 0x80 the
+// walk comes to is one ASCII character there.
+inline bool IsTwoByte(CPageChars::Kind kind) {
+  return kind == CPageChars::Kind::ShiftJis || kind == CPageChars::Kind::Big5 || kind == CPageChars::Kind::Gbk ||
+         kind == CPageChars::Kind::EucKr;
+}
+
 // One piece of text: a character, a shift sequence, or bytes that make no
 // character of the set.
 struct Piece {
@@ -84,7 +91,7 @@ class CWalk {
   Piece Next() {
     Piece piece;
     const unsigned char c = static_cast<unsigned char>(m_text[m_pos]);
-    if (c < 0x80 && (m_kind == CPageChars::Kind::Utf8 || m_kind == CPageChars::Kind::SingleByte || IsTwoByteKind())) {
+    if (c < 0x80 && (m_kind == CPageChars::Kind::Utf8 || m_kind == CPageChars::Kind::SingleByte || IsTwoByte(m_kind))) {
       piece.bAscii = true;
     } else {
       piece = NextSlow();
@@ -94,10 +101,6 @@ class CWalk {
   }
 
  private:
-  bool IsTwoByteKind() const {
-    return m_kind == CPageChars::Kind::ShiftJis || m_kind == CPageChars::Kind::Big5 ||
-           m_kind == CPageChars::Kind::Gbk || m_kind == CPageChars::Kind::EucKr;
-  }
   Piece NextSlow();
   unsigned char Byte(size_t offset) const {
     return m_pos + offset < m_text.size() ? static_cast<unsigned char>(m_text[m_pos + offset]) : 0;
