@@ -25,8 +25,7 @@ DWORD RecordContentType(const CCommonPointers& words, const std::string& value, 
   const ULONGLONG qwFirst = words[CCommonPointers::FirstByte];
   const ULONGLONG qwHtml = words[CCommonPointers::HtmlBegin] != 0 ? words[CCommonPointers::HtmlBegin] : qwFirst;
   const ULONGLONG qwText = words[CCommonPointers::CharSetText];
-  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
-  const ULONGLONG qwLength = length > 0 ? static_cast<ULONGLONG>(length) : 0;
+  const ULONGLONG qwLength = words.CharSetTextSize();
   if (qwFirst == 0 || qwText < qwFirst || qwHtml < qwText || qwHtml - qwText < qwLength) {
     DebugLog("[StatePageCharSet] The Content-Type lies outside the response's headers.");
     return HX_RC_INVALID_DATA;
@@ -72,11 +71,11 @@ bool OnlyReportedContentType(const CCommonPointers& words) {
   // end makes the rest page text for the browser.
   const size_t blank = std::min(head.find("\n\n"), head.find("\n\r\n"));
   if (blank != std::string_view::npos && head.find('\n', blank + 1) + 1 < head.size()) return false;
-  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
+  const size_t length = words.CharSetTextSize();
   const ULONGLONG qwText = words[CCommonPointers::CharSetText];
   const size_t textBegin = qwText >= qwFirst ? static_cast<size_t>(qwText - qwFirst) : head.size() + 1;
-  const size_t textEnd = textBegin + static_cast<size_t>(length > 0 ? length : 0);
-  const bool bReported = !(qwText == qwFirst && length <= 0);
+  const size_t textEnd = textBegin + length;
+  const bool bReported = !(qwText == qwFirst && length == 0);
   size_t named = 0;
   bool bReportedLine = false;
   bool bAfterContentType = false;
@@ -106,9 +105,7 @@ DWORD StatePageCharSet(const CCommonPointers& words, const PageCharSetChoice& ch
              "read; the page goes out unchanged.");
     return HX_RC_INVALID_DATA;
   }
-  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
-  const std::string_view current(words.Address(CCommonPointers::CharSetText),
-                                 length > 0 ? static_cast<size_t>(length) : 0);
+  const std::string_view current(words.Address(CCommonPointers::CharSetText), words.CharSetTextSize());
   const ContentTypeCharSet parsed = ParseContentTypeCharSet(current);
   // The forms read the page as HTML; a browser reads XHTML as XML (where a
   // reference inside a script is decoded) and text as text.

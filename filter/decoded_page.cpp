@@ -74,10 +74,8 @@ std::string_view PageOf(const CCommonPointers& words) {
 }  // namespace
 
 PageCharSetChoice ChooseResponseCharSet(const CCommonPointers& words) {
-  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
   const char* pContentType = words.Address(CCommonPointers::CharSetText);
-  const std::string_view contentType(pContentType,
-                                     pContentType != nullptr && length > 0 ? static_cast<size_t>(length) : 0);
+  const std::string_view contentType(pContentType, pContentType != nullptr ? words.CharSetTextSize() : 0);
   return ChoosePageCharSet(contentType, PageOf(words));
 }
 
