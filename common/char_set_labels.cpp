@@ -2,8 +2,9 @@
 #include "common/char_set_labels.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
+
+#include "common/ci_string.h"
 
 namespace {
 
@@ -262,12 +263,7 @@ constexpr const char* kStatefulSets[] = {"ISO-2022-JP", "HZ-GB-2312", "replaceme
 
 bool IsAsciiWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return Lower(x) == Lower(y); });
-}
+char Lower(char c) { return static_cast<char>(ci_char_traits::lower(c)); }
 
 }  // namespace
 
@@ -290,12 +286,12 @@ std::string_view CharSetOfLabel(std::string_view label) {
 
 std::string_view BrowserNameOfSet(std::string_view set) {
   for (const SetName& own : kOwnSets) {
-    if (EqualNoCase(set, own.pSet)) return own.pBrowserName;
+    if (AsCIView(set) == own.pSet) return own.pBrowserName;
   }
   return set;
 }
 
 bool IsStatefulCharSet(std::string_view set) {
   return std::any_of(std::begin(kStatefulSets), std::end(kStatefulSets),
-                     [&](const char* stateful) { return EqualNoCase(set, stateful); });
+                     [&](const char* stateful) { return AsCIView(set) == stateful; });
 }

@@ -1,7 +1,7 @@
 // The character sets a page can be in, by the labels that name them: every
-// label browsers know (the Encoding Standard's table, so a page is read in
-// the set its browser reads it in), and the few server-side names the module
-// knows besides (the Mac sets, cp932), which no browser reads.
+// label browsers know (so a page is read in the set its browser reads it
+// in), and the few server-side names the module knows besides (the Mac sets,
+// cp932), which no browser reads.
 #pragma once
 
 #include <string_view>

@@ -1,9 +1,9 @@
 #include "common/event_log.h"
 
 #include <atomic>
-#include <mutex>
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 
 #include "platform/last_error.h"
 #include "platform/thread_token.h"

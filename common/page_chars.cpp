@@ -6,13 +6,12 @@
 #include <array>
 #include <atomic>
 #include <bitset>
-#include <cctype>
 #include <memory>
 #include <mutex>
 
 #include "common/char_set_labels.h"
+#include "common/ci_string.h"
 #include "common/debug_log.h"
-#include "platform/code_page.h"
 #include "platform/wide_text.h"
 
 // Which lead and trail bytes of a two-byte set are one character, read from
@@ -52,32 +51,23 @@ namespace {
 struct CharSetName {
   const char* pName;
   CPageChars::Kind kind;
-  UINT pairCodePage;
 };
 
 // The multi-byte sets by their names in the table of labels
 // (common/char_set_labels.h), which every label is read through.
 constexpr CharSetName kMultiByteSets[] = {
-    {"utf-8", CPageChars::Kind::Utf8, 0},
-    {"shift_jis", CPageChars::Kind::ShiftJis, 932},
-    {"x-mac-japan", CPageChars::Kind::ShiftJis, 10001},
-    {"big5", CPageChars::Kind::Big5, 950},
-    {"x-mac-chinesetrad", CPageChars::Kind::Big5, 10002},
-    {"gbk", CPageChars::Kind::Gbk, 936},
-    {"gb18030", CPageChars::Kind::Gbk, 54936},
-    {"x-mac-chineseimp", CPageChars::Kind::Gbk, 10008},
-    {"euc-kr", CPageChars::Kind::EucKr, 949},
-    {"iso-2022-jp", CPageChars::Kind::Iso2022Jp, 0},
-    {"hz-gb-2312", CPageChars::Kind::Hz, 0},
+    {"utf-8", CPageChars::Kind::Utf8},
+    {"shift_jis", CPageChars::Kind::ShiftJis},
+    {"x-mac-japan", CPageChars::Kind::ShiftJis},
+    {"big5", CPageChars::Kind::Big5},
+    {"x-mac-chinesetrad", CPageChars::Kind::Big5},
+    {"gbk", CPageChars::Kind::Gbk},
+    {"gb18030", CPageChars::Kind::Gbk},
+    {"x-mac-chineseimp", CPageChars::Kind::Gbk},
+    {"euc-kr", CPageChars::Kind::EucKr},
+    {"iso-2022-jp", CPageChars::Kind::Iso2022Jp},
+    {"hz-gb-2312", CPageChars::Kind::Hz},
 };
-
-bool EqualNoCase(std::string_view a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  }
-  return i == a.size() && b[i] == '\0';
-}
 
 bool InRange(unsigned char c, unsigned char lo, unsigned char hi) { return c >= lo && c <= hi; }
 
@@ -125,10 +115,7 @@ const CPairTable* TableOf(CPageChars::Kind kind) {
   return &tables[index];
 }
 
-bool IsTwoByte(CPageChars::Kind kind) {
-  return kind == CPageChars::Kind::ShiftJis || kind == CPageChars::Kind::Big5 || kind == CPageChars::Kind::Gbk ||
-         kind == CPageChars::Kind::EucKr;
-}
+using page_chars_detail::IsTwoByte;
 
 }  // namespace
 
@@ -169,9 +156,9 @@ CPageChars CPageChars::ForCharSet(std::string_view charSetName) {
   if (charSetName.empty()) return Utf8();
   const std::string_view set = CharSetOfLabel(charSetName);
   for (const CharSetName& row : kMultiByteSets) {
-    if (EqualNoCase(set, row.pName)) return CPageChars(row.kind, row.pairCodePage);
+    if (AsCIView(set) == row.pName) return CPageChars(row.kind);
   }
-  return CPageChars(Kind::SingleByte, 0);
+  return CPageChars(Kind::SingleByte);
 }
 
 void CPageChars::AppendCharacter(uint32_t codePoint, std::string& out) const {

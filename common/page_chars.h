@@ -19,8 +19,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/win_types.h"
-
 class CPairTable;
 
 class CPageChars {
@@ -31,12 +29,9 @@ class CPageChars {
   // browsers' labels and the Mac forms of the two-byte sets). A label of no
   // multi-byte set reads one byte per character; an empty name is UTF-8.
   static CPageChars ForCharSet(std::string_view charSetName);
-  static CPageChars Utf8() { return CPageChars(Kind::Utf8, 0); }
+  static CPageChars Utf8() { return CPageChars(Kind::Utf8); }
 
   Kind GetKind() const { return m_kind; }
-  // The code page that decides whether a lead byte and an ASCII byte after
-  // it are one character (0 for the sets without such pairs).
-  UINT GetPairCodePage() const { return m_pairCodePage; }
 
   // False when the walk cannot read the set: the table of a two-byte set's
   // characters comes from ICU's converter, and without one no value can be
@@ -54,9 +49,8 @@ class CPageChars {
   const CPairTable* Pairs() const;
 
  private:
-  CPageChars(Kind kind, UINT pairCodePage) : m_kind(kind), m_pairCodePage(pairCodePage) {}
+  explicit CPageChars(Kind kind) : m_kind(kind) {}
   Kind m_kind;
-  UINT m_pairCodePage;
 };
 
 // How a rewrite writes U+FFFD where the text has bytes that make no
@@ -66,6 +60,13 @@ class CPageChars {
 enum class NoCharacterSpelling { ScriptEscape, MarkupReference, PlainText };
 
 namespace page_chars_detail {
+
+// The two-byte sets (Shift_JIS, Big5, GBK, EUC-KR): a byte below 0x80 the
+// walk comes to is one ASCII character there.
+inline bool IsTwoByte(CPageChars::Kind kind) {
+  return kind == CPageChars::Kind::ShiftJis || kind == CPageChars::Kind::Big5 || kind == CPageChars::Kind::Gbk ||
+         kind == CPageChars::Kind::EucKr;
+}
 
 // One piece of text: a character, a shift sequence, or bytes that make no
 // character of the set.
@@ -90,7 +91,7 @@ class CWalk {
   Piece Next() {
     Piece piece;
     const unsigned char c = static_cast<unsigned char>(m_text[m_pos]);
-    if (c < 0x80 && (m_kind == CPageChars::Kind::Utf8 || m_kind == CPageChars::Kind::SingleByte || IsTwoByteKind())) {
+    if (c < 0x80 && (m_kind == CPageChars::Kind::Utf8 || m_kind == CPageChars::Kind::SingleByte || IsTwoByte(m_kind))) {
       piece.bAscii = true;
     } else {
       piece = NextSlow();
@@ -100,10 +101,6 @@ class CWalk {
   }
 
  private:
-  bool IsTwoByteKind() const {
-    return m_kind == CPageChars::Kind::ShiftJis || m_kind == CPageChars::Kind::Big5 ||
-           m_kind == CPageChars::Kind::Gbk || m_kind == CPageChars::Kind::EucKr;
-  }
   Piece NextSlow();
   unsigned char Byte(size_t offset) const {
     return m_pos + offset < m_text.size() ? static_cast<unsigned char>(m_text[m_pos + offset]) : 0;

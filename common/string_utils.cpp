@@ -56,3 +56,9 @@ std::string JoinStrings(const std::string& separator, const std::vector<std::str
 ci_string JoinStrings(const ci_string& separator, const std::vector<ci_string>& items) {
   return Join(separator, items);
 }
+
+std::string_view TrimBlanks(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}

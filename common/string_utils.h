@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -15,6 +16,10 @@ inline bool IsControlByte(char c) {
   const auto u = static_cast<unsigned char>(c);
   return u < 0x20 || u == 0x7F;
 }
+
+// The text without the blanks (space, tab) around it: how a header value,
+// a cookie or a list entry is read.
+std::string_view TrimBlanks(std::string_view text);
 
 // Plain decimal: no padding, no grouping, '-' for negative values. Character
 // types print as numbers.

@@ -3,6 +3,9 @@
 // what the word stands for. Words not named here belong to the host.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "platform/win_types.h"
 
 class CCommonPointers {
@@ -24,6 +27,12 @@ class CCommonPointers {
   ULONGLONG& operator[](Word w) { return m_words[w]; }
   ULONGLONG operator[](Word w) const { return m_words[w]; }
   const char* Address(Word w) const { return reinterpret_cast<const char*>(static_cast<uintptr_t>(m_words[w])); }
+  // The length of the CharSetText text: its word read as a signed 32-bit
+  // number, 0 where that is not above 0.
+  size_t CharSetTextSize() const {
+    const auto length = static_cast<int32_t>(static_cast<uint32_t>(m_words[CharSetTextLength]));
+    return length > 0 ? static_cast<size_t>(length) : 0;
+  }
 
   ULONGLONG m_words[WordCount] = {};
 };

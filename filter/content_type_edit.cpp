@@ -7,7 +7,9 @@
 #include <string>
 
 #include "common/char_set_labels.h"
+#include "common/ci_string.h"
 #include "common/debug_log.h"
+#include "common/string_utils.h"
 #include "filter/common_pointers.h"
 #include "filter/result_codes.h"
 #include "filter/util.h"
@@ -23,8 +25,7 @@ DWORD RecordContentType(const CCommonPointers& words, const std::string& value, 
   const ULONGLONG qwFirst = words[CCommonPointers::FirstByte];
   const ULONGLONG qwHtml = words[CCommonPointers::HtmlBegin] != 0 ? words[CCommonPointers::HtmlBegin] : qwFirst;
   const ULONGLONG qwText = words[CCommonPointers::CharSetText];
-  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
-  const ULONGLONG qwLength = length > 0 ? static_cast<ULONGLONG>(length) : 0;
+  const ULONGLONG qwLength = words.CharSetTextSize();
   if (qwFirst == 0 || qwText < qwFirst || qwHtml < qwText || qwHtml - qwText < qwLength) {
     DebugLog("[StatePageCharSet] The Content-Type lies outside the response's headers.");
     return HX_RC_INVALID_DATA;
@@ -46,23 +47,10 @@ DWORD RecordContentType(const CCommonPointers& words, const std::string& value, 
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// The text is `lower` in any ASCII case.
-bool EqualsNoCase(std::string_view text, std::string_view lower) {
-  if (text.size() != lower.size()) return false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
-    if (c != lower[i]) return false;
-  }
-  return true;
-}
-
 bool NamesContentType(std::string_view line) {
   const size_t colon = line.find(':');
   if (colon == std::string_view::npos) return false;
-  std::string_view name = line.substr(0, colon);
-  while (!name.empty() && IsBlank(name.front())) name.remove_prefix(1);
-  while (!name.empty() && IsBlank(name.back())) name.remove_suffix(1);
-  return EqualsNoCase(name, "content-type");
+  return AsCIView(TrimBlanks(line.substr(0, colon))) == "content-type";
 }
 
 // The headers as a browser reads them: a line ends at a line feed or at a
@@ -83,11 +71,11 @@ bool OnlyReportedContentType(const CCommonPointers& words) {
   // end makes the rest page text for the browser.
   const size_t blank = std::min(head.find("\n\n"), head.find("\n\r\n"));
   if (blank != std::string_view::npos && head.find('\n', blank + 1) + 1 < head.size()) return false;
-  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
+  const size_t length = words.CharSetTextSize();
   const ULONGLONG qwText = words[CCommonPointers::CharSetText];
   const size_t textBegin = qwText >= qwFirst ? static_cast<size_t>(qwText - qwFirst) : head.size() + 1;
-  const size_t textEnd = textBegin + static_cast<size_t>(length > 0 ? length : 0);
-  const bool bReported = !(qwText == qwFirst && length <= 0);
+  const size_t textEnd = textBegin + length;
+  const bool bReported = !(qwText == qwFirst && length == 0);
   size_t named = 0;
   bool bReportedLine = false;
   bool bAfterContentType = false;
@@ -117,13 +105,11 @@ DWORD StatePageCharSet(const CCommonPointers& words, const PageCharSetChoice& ch
              "read; the page goes out unchanged.");
     return HX_RC_INVALID_DATA;
   }
-  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
-  const std::string_view current(words.Address(CCommonPointers::CharSetText),
-                                 length > 0 ? static_cast<size_t>(length) : 0);
+  const std::string_view current(words.Address(CCommonPointers::CharSetText), words.CharSetTextSize());
   const ContentTypeCharSet parsed = ParseContentTypeCharSet(current);
   // The forms read the page as HTML; a browser reads XHTML as XML (where a
   // reference inside a script is decoded) and text as text.
-  if (parsed.bValidType && !EqualsNoCase(parsed.essence, "text/html")) {
+  if (parsed.bValidType && AsCIView(parsed.essence) != "text/html") {
     DebugLog("[StatePageCharSet] The browser does not read a <%s> answer as HTML; the page goes out unchanged.",
              parsed.essence.c_str());
     return HX_RC_INVALID_DATA;

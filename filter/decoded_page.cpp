@@ -7,7 +7,6 @@
 #include <memory>
 #include <string_view>
 
-#include "common/char_set_labels.h"
 #include "filter/buffer_instruction.h"
 
 namespace {
@@ -18,6 +17,13 @@ struct StatefulConverter {
   const char* pConverter;
 };
 constexpr StatefulConverter kConverters[] = {{"ISO-2022-JP", "ISO-2022-JP"}, {"HZ-GB-2312", "HZ"}};
+
+// The converter of a stateful set the module rewrites; null for any other.
+const char* ConverterOfSet(const std::string& set) {
+  const auto* row = std::find_if(std::begin(kConverters), std::end(kConverters),
+                                 [&](const StatefulConverter& c) { return set == c.pSet; });
+  return row == std::end(kConverters) ? nullptr : row->pConverter;
+}
 
 bool Convert(const char* to, const char* from, std::string_view text, std::string& out) {
   UErrorCode status = U_ZERO_ERROR;
@@ -68,28 +74,24 @@ std::string_view PageOf(const CCommonPointers& words) {
 }  // namespace
 
 PageCharSetChoice ChooseResponseCharSet(const CCommonPointers& words) {
-  const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
   const char* pContentType = words.Address(CCommonPointers::CharSetText);
-  const std::string_view contentType(pContentType,
-                                     pContentType != nullptr && length > 0 ? static_cast<size_t>(length) : 0);
+  const std::string_view contentType(pContentType, pContentType != nullptr ? words.CharSetTextSize() : 0);
   return ChoosePageCharSet(contentType, PageOf(words));
 }
 
 std::string DecodedValue(const std::string& set, const std::string& bytes) {
-  const auto* row = std::find_if(std::begin(kConverters), std::end(kConverters),
-                                 [&](const StatefulConverter& c) { return set == c.pSet; });
+  const char* converter = ConverterOfSet(set);
   std::string out;
-  if (row == std::end(kConverters) || !Convert("UTF-8", row->pConverter, bytes, out)) out.clear();
+  if (converter == nullptr || !Convert("UTF-8", converter, bytes, out)) out.clear();
   return out;
 }
 
 bool CDecodedPage::Decode(const CCommonPointers& words, const std::string& set) {
-  const auto* row = std::find_if(std::begin(kConverters), std::end(kConverters),
-                                 [&](const StatefulConverter& c) { return set == c.pSet; });
+  const char* converter = ConverterOfSet(set);
   const std::string_view page = PageOf(words);
-  if (row == std::end(kConverters) || page.empty()) return false;
-  m_converter = row->pConverter;
-  if (!Convert("UTF-8", row->pConverter, page, m_page) || m_page.empty()) return false;
+  if (converter == nullptr || page.empty()) return false;
+  m_converter = converter;
+  if (!Convert("UTF-8", converter, page, m_page) || m_page.empty()) return false;
   const auto base = reinterpret_cast<uintptr_t>(m_page.data());
   m_words = CCommonPointers();
   m_words[CCommonPointers::FirstByte] = base;

@@ -9,6 +9,7 @@
 
 #include "common/ci_string.h"
 #include "common/debug_log.h"
+#include "common/string_utils.h"
 #include "filter/auth_complete_helper.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
@@ -27,15 +28,9 @@ constexpr std::string_view kInlineImageTypes[] = {
     "image/gif", "image/webp",  "image/bmp",  "image/x-icon", "image/vnd.microsoft.icon", "image/avif",
 };
 
-std::string_view Trimmed(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // A header value before its first parameter, blanks trimmed: the media type
 // of a Content-Type, the disposition type of a Content-Disposition.
-std::string_view BeforeParameters(std::string_view value) { return Trimmed(value.substr(0, value.find(';'))); }
+std::string_view BeforeParameters(std::string_view value) { return TrimBlanks(value.substr(0, value.find(';'))); }
 
 // Exactly one media type, and one of the inline image types. A comma makes
 // a list (two headers, or "image/png;x, text/html"), which a browser renders

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <utility>
 #include <iterator>
 
 #include "common/page_chars.h"

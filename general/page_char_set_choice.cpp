@@ -4,6 +4,7 @@
 #include "general/page_char_set_choice.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "common/char_set_labels.h"
@@ -295,8 +296,9 @@ PageCharSetChoice ChoosePageCharSet(std::string_view contentType, std::string_vi
   if (page.substr(0, 3) == "\xEF\xBB\xBF") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-8", "BOM");
   if (page.substr(0, 2) == "\xFE\xFF") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-16BE", "BOM");
   if (page.substr(0, 2) == "\xFF\xFE") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-16LE", "BOM");
-  if (parsed.bHasCharSet && !SetOf(parsed.charSet).empty()) {
-    return chosen(PageCharSetChoice::From::Header, SetOf(parsed.charSet), parsed.charSet);
+  if (parsed.bHasCharSet) {
+    std::string set = SetOf(parsed.charSet);
+    if (!set.empty()) return chosen(PageCharSetChoice::From::Header, std::move(set), parsed.charSet);
   }
   const std::string meta = PrescanMetaCharSet(page);
   if (!meta.empty()) return chosen(PageCharSetChoice::From::Meta, MetaSet(meta), meta);

@@ -23,11 +23,6 @@ class CPLHXGeneralSettings : public CPLGeneralSettings {
   // The settings holder's per-request reload check.
   void RefreshSettingsIfNeeded();
 
-  // The character-set name of a Content-Type value.
-  bool DetectCharSet(const char* contentType, int32_t length, std::string& charSet) const {
-    return CPageCharSet::DetectCharSet(contentType, length, charSet);
-  }
-
   // The OWA file access level of an extension (without its dot, may be
   // empty) for a public or a private client: 1 blocked, 2 force-save, 3
   // allowed. 0, or 13 for a dotted extension or an unusable unknown-type

@@ -3,8 +3,8 @@
 #include <ini.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cerrno>
+#include <cstring>
 
 #include "platform/ascii_text.h"
 #include "platform/file_system.h"

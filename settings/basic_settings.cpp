@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstdio>
-#include <cstring>
 
 #include "common/debug_log.h"
 #include "platform/last_error.h"

@@ -2,6 +2,7 @@
 // are left alone by the module.
 #include "common/debug_log.h"
 #include "common/string_operation.h"
+#include "common/string_utils.h"
 #include "platform/last_error.h"
 #include "platform/security_sid.h"
 #include "settings/pl_settings.h"
@@ -23,7 +24,7 @@ void CPLSettings::ParseBuildByPassList(CSettingsStore& store, CSettingsMistakes*
   for (size_t i = 0; i < entries.size(); ++i) {
     // Blanks around an entry are ignored, as around an address of setting
     // 45: "S-1-5-32-544; S-1-5-21-...-512" names two SIDs.
-    const std::string entry = TrimBlanks(entries[i]);
+    const std::string entry(TrimBlanks(entries[i]));
     if (entry.empty()) {
       if (i + 1 == entries.size()) break;  // a trailing ";" ends the list
       if (mistakes != nullptr) {

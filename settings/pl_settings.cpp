@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <initializer_list>
 #include <utility>
 #include <vector>

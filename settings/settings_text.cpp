@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <string_view>
+
+#include "common/string_utils.h"
 
 namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -40,17 +43,14 @@ bool ReadPlainDecimal(const std::string& text, int32_t* value) {
 }
 
 bool ReadSettingsNumber(const std::string& text, int32_t min, int32_t max, int32_t* value) {
-  size_t first = 0;
-  size_t end = text.size();
-  while (first < end && (text[first] == ' ' || text[first] == '\t')) ++first;
-  while (end > first && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
-  const bool negative = first < end && text[first] == '-' && min < 0;
-  if (negative) ++first;
-  if (first == end) return false;
+  std::string_view digits = TrimBlanks(text);
+  const bool negative = !digits.empty() && digits.front() == '-' && min < 0;
+  if (negative) digits.remove_prefix(1);
+  if (digits.empty()) return false;
   int64_t result = 0;
-  for (size_t i = first; i < end; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    result = result * 10 + (text[i] - '0');
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + (c - '0');
     // Past the 32-bit range no digit can bring it back.
     if (result > static_cast<int64_t>(INT32_MAX) + 1) return false;
   }
@@ -66,12 +66,6 @@ int32_t SettingsTextToLong(const std::string& text, int base) {
   if (value > INT32_MAX) return INT32_MAX;
   if (value < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(value);
-}
-
-std::string TrimBlanks(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
 std::vector<std::string> SplitAll(const std::string& text, char delimiter) {

@@ -19,7 +19,5 @@ bool ReadPlainDecimal(const std::string& text, int32_t* value);
 bool ReadSettingsNumber(const std::string& text, int32_t min, int32_t max, int32_t* value);
 // strtol in base 10 or 16 ("0x" accepted in base 16), clamped to 32 bits.
 int32_t SettingsTextToLong(const std::string& text, int base);
-// The text without the blanks (space, tab) around it.
-std::string TrimBlanks(const std::string& text);
 // Every part, empty ones included ("a;;b;" gives a, "", b, "").
 std::vector<std::string> SplitAll(const std::string& text, char delimiter);
