@@ -260,6 +260,13 @@ constexpr SetName kOwnSets[] = {
 
 constexpr const char* kStatefulSets[] = {"ISO-2022-JP", "HZ-GB-2312", "replacement", "UTF-16BE", "UTF-16LE"};
 
+constexpr size_t LongestLabel() {
+  size_t longest = 0;
+  for (const CharSetLabel& row : kLabels) longest = std::max(longest, std::char_traits<char>::length(row.pLabel));
+  return longest;
+}
+constexpr size_t kLongestLabel = LongestLabel();
+
 bool IsAsciiWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -274,11 +281,15 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 const CharSetLabel* FindCharSetLabel(std::string_view label) {
   while (!label.empty() && IsAsciiWhiteSpace(label.front())) label.remove_prefix(1);
   while (!label.empty() && IsAsciiWhiteSpace(label.back())) label.remove_suffix(1);
-  std::string key(label);
-  for (char& c : key) c = Lower(c);
+  // Lowered on the stack: a page's look-ups allocate nothing, and a label
+  // longer than every row's names no set.
+  char lowered[kLongestLabel];
+  if (label.size() > sizeof(lowered)) return nullptr;
+  std::transform(label.begin(), label.end(), lowered, Lower);
+  const std::string_view key(lowered, label.size());
   const auto* end = std::end(kLabels);
-  const auto* row = std::lower_bound(std::begin(kLabels), end, key, [](const CharSetLabel& r, const std::string& k) {
-    return k.compare(r.pLabel) > 0;
+  const auto* row = std::lower_bound(std::begin(kLabels), end, key, [](const CharSetLabel& r, std::string_view k) {
+    return std::string_view(r.pLabel) < k;
   });
   return row != end && key == row->pLabel ? row : nullptr;
 }
