@@ -4,6 +4,7 @@
 #include "general/page_char_set_choice.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "common/char_set_labels.h"
@@ -17,10 +18,20 @@ bool IsHttpWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c =
 bool IsHtmlWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
+constexpr std::string_view kSeparators = "\"(),/:;<=>?@[\\]{}";
+
+// Token characters by byte, so a type's every character is tested by one
+// look-up rather than a search of the separators.
+constexpr std::array<bool, 128> TokenChars() {
+  std::array<bool, 128> table{};
+  for (size_t u = 0x21; u < 0x7F; ++u) table[u] = kSeparators.find(static_cast<char>(u)) == std::string_view::npos;
+  return table;
+}
+constexpr std::array<bool, 128> kTokenChars = TokenChars();
+
 bool IsTokenChar(char c) {
   const auto u = static_cast<unsigned char>(c);
-  if (u <= 0x20 || u >= 0x7F) return false;
-  return std::string_view("\"(),/:;<=>?@[\\]{}").find(c) == std::string_view::npos;
+  return u < kTokenChars.size() && kTokenChars[u];
 }
 bool IsToken(std::string_view s) { return !s.empty() && std::all_of(s.begin(), s.end(), IsTokenChar); }
 bool IsQuotedStringChar(char c) {
@@ -224,12 +235,12 @@ std::string MetaSet(std::string_view label) {
 // that browsers know: nothing a parser could read another way. Browsers
 // split a Content-Type at its commas into several types, where a later type
 // can drop an earlier one's charset, so a value with a comma never does.
-bool HeaderStates(std::string_view contentType, const ContentTypeCharSet& parsed, const std::string& set) {
+bool HeaderStates(std::string_view contentType, const ContentTypeCharSet& parsed, const CharSetLabel* row,
+                  const std::string& set) {
   if (!parsed.bValidType || !parsed.bHasCharSet || parsed.bQuoted) return false;
   if (contentType.find(',') != std::string_view::npos) return false;
   size_t count = 0;
   for (size_t i = 0; i < contentType.size(); ++i) count += StartsWithNoCase(contentType, i, "charset") ? 1 : 0;
-  const CharSetLabel* row = FindCharSetLabel(parsed.charSet);
   return count == 1 && row != nullptr && row->bBrowserKnows && parsed.charSet == TrimHttp(parsed.charSet) &&
          set == row->pSet;
 }
@@ -285,19 +296,20 @@ std::string PrescanMetaCharSet(std::string_view page) { return CPrescan(page).Ru
 PageCharSetChoice ChoosePageCharSet(std::string_view contentType, std::string_view page) {
   PageCharSetChoice choice;
   const ContentTypeCharSet parsed = ParseContentTypeCharSet(contentType);
+  // The header's label looked up once, for the choice and for whether the
+  // header states it.
+  const CharSetLabel* headerRow = parsed.bHasCharSet ? FindCharSetLabel(parsed.charSet) : nullptr;
   auto chosen = [&](PageCharSetChoice::From from, std::string set, std::string_view label) {
     choice.from = from;
     choice.set = std::move(set);
     choice.label = std::string(label);
-    choice.bHeaderStatesIt = HeaderStates(contentType, parsed, choice.set);
+    choice.bHeaderStatesIt = HeaderStates(contentType, parsed, headerRow, choice.set);
     return choice;
   };
   if (page.substr(0, 3) == "\xEF\xBB\xBF") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-8", "BOM");
   if (page.substr(0, 2) == "\xFE\xFF") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-16BE", "BOM");
   if (page.substr(0, 2) == "\xFF\xFE") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-16LE", "BOM");
-  if (parsed.bHasCharSet && !SetOf(parsed.charSet).empty()) {
-    return chosen(PageCharSetChoice::From::Header, SetOf(parsed.charSet), parsed.charSet);
-  }
+  if (headerRow != nullptr) return chosen(PageCharSetChoice::From::Header, headerRow->pSet, parsed.charSet);
   const std::string meta = PrescanMetaCharSet(page);
   if (!meta.empty()) return chosen(PageCharSetChoice::From::Meta, MetaSet(meta), meta);
   return chosen(PageCharSetChoice::From::Nothing, "UTF-8", std::string_view());
