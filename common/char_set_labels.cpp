@@ -2,6 +2,7 @@
 #include "common/char_set_labels.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <string>
 
@@ -267,6 +268,15 @@ constexpr size_t LongestLabel() {
 }
 constexpr size_t kLongestLabel = LongestLabel();
 
+// The labels with their lengths, in the table's order: the search compares
+// without measuring a label at every step.
+constexpr std::array<std::string_view, std::size(kLabels)> LabelViews() {
+  std::array<std::string_view, std::size(kLabels)> views{};
+  for (size_t i = 0; i < views.size(); ++i) views[i] = kLabels[i].pLabel;
+  return views;
+}
+constexpr std::array<std::string_view, std::size(kLabels)> kLabelViews = LabelViews();
+
 bool IsAsciiWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -287,11 +297,8 @@ const CharSetLabel* FindCharSetLabel(std::string_view label) {
   if (label.size() > sizeof(lowered)) return nullptr;
   std::transform(label.begin(), label.end(), lowered, Lower);
   const std::string_view key(lowered, label.size());
-  const auto* end = std::end(kLabels);
-  const auto* row = std::lower_bound(std::begin(kLabels), end, key, [](const CharSetLabel& r, std::string_view k) {
-    return std::string_view(r.pLabel) < k;
-  });
-  return row != end && key == row->pLabel ? row : nullptr;
+  const auto at = std::lower_bound(kLabelViews.begin(), kLabelViews.end(), key);
+  return at != kLabelViews.end() && *at == key ? &kLabels[at - kLabelViews.begin()] : nullptr;
 }
 
 std::string_view CharSetOfLabel(std::string_view label) {
