@@ -4,6 +4,7 @@
 #include "filter/content_type_edit.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "common/char_set_labels.h"
@@ -56,6 +57,16 @@ bool EqualsNoCase(std::string_view text, std::string_view lower) {
   return true;
 }
 
+// The end of the line from begin: its first line feed or carriage return,
+// else the end of the headers. Found by memchr, as headers are long lines.
+size_t LineEnd(std::string_view head, size_t begin) {
+  const char* pBegin = head.data() + begin;
+  const auto* pLf = static_cast<const char*>(std::memchr(pBegin, '\n', head.size() - begin));
+  const size_t lf = pLf != nullptr ? static_cast<size_t>(pLf - head.data()) : head.size();
+  const auto* pCr = static_cast<const char*>(std::memchr(pBegin, '\r', lf - begin));
+  return pCr != nullptr ? static_cast<size_t>(pCr - head.data()) : lf;
+}
+
 bool NamesContentType(std::string_view line) {
   const size_t colon = line.find(':');
   if (colon == std::string_view::npos) return false;
@@ -92,8 +103,7 @@ bool OnlyReportedContentType(const CCommonPointers& words) {
   bool bReportedLine = false;
   bool bAfterContentType = false;
   for (size_t begin = 0; begin < head.size();) {
-    size_t end = begin;
-    while (end < head.size() && head[end] != '\n' && head[end] != '\r') ++end;
+    const size_t end = LineEnd(head, begin);
     const std::string_view line = head.substr(begin, end - begin);
     if (!line.empty() && IsBlank(line.front())) {
       if (bAfterContentType) return false;
