@@ -247,16 +247,35 @@ bool HeaderStates(std::string_view contentType, const ContentTypeCharSet& parsed
 
 }  // namespace
 
+namespace {
+
+// The type and subtype of the trimmed value s; pos is left at the ';' that
+// opens the parameters, or the end. False for an invalid type.
+bool ParseType(std::string_view s, ContentTypeCharSet& out, size_t& pos) {
+  const size_t slash = s.find('/');
+  if (slash == std::string_view::npos || !IsToken(s.substr(0, slash))) return false;
+  pos = std::min(s.find(';', slash), s.size());
+  const std::string_view subtype = TrimHttp(s.substr(slash + 1, pos - slash - 1));
+  if (!IsToken(subtype) || s[slash + 1] != subtype.front()) return false;
+  out.bValidType = true;
+  out.essence = std::string(s.substr(0, slash + 1 + subtype.size()));
+  return true;
+}
+
+}  // namespace
+
+ContentTypeCharSet ParseContentTypeEssence(std::string_view contentType) {
+  ContentTypeCharSet out;
+  size_t pos = 0;
+  ParseType(TrimHttp(contentType), out, pos);
+  return out;
+}
+
 ContentTypeCharSet ParseContentTypeCharSet(std::string_view contentType) {
   ContentTypeCharSet out;
   const std::string_view s = TrimHttp(contentType);
-  const size_t slash = s.find('/');
-  if (slash == std::string_view::npos || !IsToken(s.substr(0, slash))) return out;
-  size_t pos = std::min(s.find(';', slash), s.size());
-  const std::string_view subtype = TrimHttp(s.substr(slash + 1, pos - slash - 1));
-  if (!IsToken(subtype) || s[slash + 1] != subtype.front()) return out;
-  out.bValidType = true;
-  out.essence = std::string(s.substr(0, slash + 1 + subtype.size()));
+  size_t pos = 0;
+  if (!ParseType(s, out, pos)) return out;
   while (pos < s.size()) {
     ++pos;  // the ";"
     while (pos < s.size() && IsHttpWhiteSpace(s[pos])) ++pos;
