@@ -90,10 +90,6 @@ bool OnlyReportedContentType(const CCommonPointers& words) {
   const ULONGLONG qwHtml = words[CCommonPointers::HtmlBegin];
   if (qwFirst == 0 || qwHtml <= qwFirst) return true;
   const std::string_view head(reinterpret_cast<const char*>(static_cast<uintptr_t>(qwFirst)), qwHtml - qwFirst);
-  // A browser's headers end at the first blank line: one before the host's
-  // end makes the rest page text for the browser.
-  const size_t blank = std::min(head.find("\n\n"), head.find("\n\r\n"));
-  if (blank != std::string_view::npos && head.find('\n', blank + 1) + 1 < head.size()) return false;
   const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
   const ULONGLONG qwText = words[CCommonPointers::CharSetText];
   const size_t textBegin = qwText >= qwFirst ? static_cast<size_t>(qwText - qwFirst) : head.size() + 1;
@@ -105,6 +101,12 @@ bool OnlyReportedContentType(const CCommonPointers& words) {
   for (size_t begin = 0; begin < head.size();) {
     const size_t end = LineEnd(head, begin);
     const std::string_view line = head.substr(begin, end - begin);
+    // A browser's headers end at the first blank line (after a line feed,
+    // ended by one): one before the host's end makes the rest page text for
+    // the browser.
+    const bool bBlank = line.empty() && begin > 0 && head[begin - 1] == '\n' &&
+                        (head[end] == '\n' || head.substr(end, 2) == "\r\n");
+    if (bBlank && head.find('\n', end) + 1 < head.size()) return false;
     if (!line.empty() && IsBlank(line.front())) {
       if (bAfterContentType) return false;
     } else {
@@ -130,7 +132,7 @@ DWORD StatePageCharSet(const CCommonPointers& words, const PageCharSetChoice& ch
   const auto length = static_cast<int32_t>(static_cast<uint32_t>(words[CCommonPointers::CharSetTextLength]));
   const std::string_view current(words.Address(CCommonPointers::CharSetText),
                                  length > 0 ? static_cast<size_t>(length) : 0);
-  const ContentTypeCharSet parsed = ParseContentTypeCharSet(current);
+  const ContentTypeCharSet parsed = ParseContentTypeEssence(current);
   // The forms read the page as HTML; a browser reads XHTML as XML (where a
   // reference inside a script is decoded) and text as text.
   if (parsed.bValidType && !EqualsNoCase(parsed.essence, "text/html")) {
