@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 #include <vector>
 
 #include "common/char_set_labels.h"
@@ -12,6 +13,7 @@
 namespace {
 
 constexpr size_t kPrescanBytes = 1024;
+constexpr std::string_view kCharSetName = "charset";
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsHttpWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -279,9 +281,11 @@ ContentTypeCharSet ParseContentTypeCharSet(std::string_view contentType) {
   while (pos < s.size()) {
     ++pos;  // the ";"
     while (pos < s.size() && IsHttpWhiteSpace(s[pos])) ++pos;
-    const size_t nameEnd = std::min(s.find_first_of(";=", pos), s.size());
-    std::string name(s.substr(pos, nameEnd - pos));
-    for (char& c : name) c = Lower(c);
+    size_t nameEnd = pos;
+    while (nameEnd < s.size() && s[nameEnd] != ';' && s[nameEnd] != '=') ++nameEnd;
+    // Compared without case where it stands: lowering a name changes
+    // neither whether it is a token nor whether it is "charset".
+    const std::string_view name = s.substr(pos, nameEnd - pos);
     pos = nameEnd;
     if (pos >= s.size()) break;
     if (s[pos] == ';') continue;
@@ -300,10 +304,10 @@ ContentTypeCharSet ParseContentTypeCharSet(std::string_view contentType) {
       if (value.empty()) continue;
     }
     const bool bValid = IsToken(name) && std::all_of(value.begin(), value.end(), IsQuotedStringChar);
-    if (bValid && name == "charset") {
+    if (bValid && name.size() == kCharSetName.size() && StartsWithNoCase(name, 0, kCharSetName)) {
       out.bHasCharSet = true;
       out.bQuoted = bQuoted;
-      out.charSet = value;
+      out.charSet = std::move(value);
       break;
     }
   }
