@@ -187,7 +187,9 @@ bool BodyMayHoldParams(const CRequestInfo& info) {
   // Header names have no case ("content-length", as every HTTP/2 client
   // sends it): the server's variables hold each header under one name,
   // every spelling of it joined.
-  if (info.FindHeaderValue("HTTP_TRANSFER_ENCODING") != nullptr) return true;
+  // The length first: a post carries one, and the look-up of an absent
+  // name (the transfer coding, mostly) is the dearer one.
   const std::string* length = info.FindHeaderValue("HTTP_CONTENT_LENGTH");
-  return length != nullptr && !AllDigitsZero(*length);
+  if (length != nullptr && !AllDigitsZero(*length)) return true;
+  return info.FindHeaderValue("HTTP_TRANSFER_ENCODING") != nullptr;
 }
