@@ -116,7 +116,6 @@ namespace {
 // `name` in the query string; with `wholeRequest` also among the request's
 // parameters, and undecidable wherever a body may hold it.
 CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool wholeRequest) {
-  const bool bodyMayHoldIt = wholeRequest && BodyMayHoldParams(info);
   CDecisionParam param;
   int occurrences = 0;
   bool clean = true;
@@ -127,6 +126,9 @@ CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool w
   });
   const bool inParams = occurrences > 0 || (wholeRequest && info.FindParamValue(AsCIView(name)) != nullptr);
   if (!inParams) return param;
+  // Asked only of a parameter the request has: most names a decision reads
+  // are absent.
+  const bool bodyMayHoldIt = wholeRequest && BodyMayHoldParams(info);
   if (occurrences == 1 && clean && !bodyMayHoldIt) {
     param.reading = CDecisionParam::Unique;
   } else {
