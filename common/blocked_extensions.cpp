@@ -16,7 +16,10 @@ bool IsExtensionInBlockedList(const ci_string& extension, const ci_string& block
 }
 
 bool IsFileNameInBlockedList(ci_string_view fileName, const ci_string& blockedList) {
-  const CFileNameExtensions extensions = ExtensionsOfFileName(fileName);
+  return AreExtensionsInBlockedList(ExtensionsOfFileName(fileName), blockedList);
+}
+
+bool AreExtensionsInBlockedList(const CFileNameExtensions& extensions, const ci_string& blockedList) {
   if (IsExtensionInBlockedList(extensions.whole, blockedList)) return true;
   for (const ci_string& other : extensions.others) {
     if (IsExtensionInBlockedList(other, blockedList)) return true;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "common/ci_string.h"
+#include "common/file_name_extensions.h"
 
 // True when `extension` (without its dot) equals one entry of `blockedList`
 // whole, ASCII case ignored. An empty extension is never blocked and empty
@@ -15,3 +16,7 @@ bool IsExtensionInBlockedList(const ci_string& extension, const ci_string& block
 // True when any extension the file name is read by (ExtensionsOfFileName)
 // is in `blockedList`: "evil.exe#.pdf" is blocked by "exe".
 bool IsFileNameInBlockedList(ci_string_view fileName, const ci_string& blockedList);
+
+// The same test of the extensions already read from a name, for a caller
+// that needs them too: the name is read once.
+bool AreExtensionsInBlockedList(const CFileNameExtensions& extensions, const ci_string& blockedList);

@@ -2,6 +2,8 @@
 #include "common/char_set_labels.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <string>
 
 #include "common/ci_string.h"
@@ -261,6 +263,22 @@ constexpr SetName kOwnSets[] = {
 
 constexpr const char* kStatefulSets[] = {"ISO-2022-JP", "HZ-GB-2312", "replacement", "UTF-16BE", "UTF-16LE"};
 
+constexpr size_t LongestLabel() {
+  size_t longest = 0;
+  for (const CharSetLabel& row : kLabels) longest = std::max(longest, std::char_traits<char>::length(row.pLabel));
+  return longest;
+}
+constexpr size_t kLongestLabel = LongestLabel();
+
+// The labels with their lengths, in the table's order: the search compares
+// without measuring a label at every step.
+constexpr std::array<std::string_view, std::size(kLabels)> LabelViews() {
+  std::array<std::string_view, std::size(kLabels)> views{};
+  for (size_t i = 0; i < views.size(); ++i) views[i] = kLabels[i].pLabel;
+  return views;
+}
+constexpr std::array<std::string_view, std::size(kLabels)> kLabelViews = LabelViews();
+
 bool IsAsciiWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 
 char Lower(char c) { return static_cast<char>(ci_char_traits::lower(c)); }
@@ -270,13 +288,14 @@ char Lower(char c) { return static_cast<char>(ci_char_traits::lower(c)); }
 const CharSetLabel* FindCharSetLabel(std::string_view label) {
   while (!label.empty() && IsAsciiWhiteSpace(label.front())) label.remove_prefix(1);
   while (!label.empty() && IsAsciiWhiteSpace(label.back())) label.remove_suffix(1);
-  std::string key(label);
-  for (char& c : key) c = Lower(c);
-  const auto* end = std::end(kLabels);
-  const auto* row = std::lower_bound(std::begin(kLabels), end, key, [](const CharSetLabel& r, const std::string& k) {
-    return k.compare(r.pLabel) > 0;
-  });
-  return row != end && key == row->pLabel ? row : nullptr;
+  // Lowered on the stack: a page's look-ups allocate nothing, and a label
+  // longer than every row's names no set.
+  char lowered[kLongestLabel];
+  if (label.size() > sizeof(lowered)) return nullptr;
+  std::transform(label.begin(), label.end(), lowered, Lower);
+  const std::string_view key(lowered, label.size());
+  const auto at = std::lower_bound(kLabelViews.begin(), kLabelViews.end(), key);
+  return at != kLabelViews.end() && *at == key ? &kLabels[at - kLabelViews.begin()] : nullptr;
 }
 
 std::string_view CharSetOfLabel(std::string_view label) {

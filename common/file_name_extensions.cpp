@@ -31,22 +31,25 @@ ci_string_view WithoutTrailingDotsAndBlanks(ci_string_view name) {
 // The name of the file a Windows file system opens for the path: "." and
 // ".." segments resolved ("evil.exe\." and "evil.exe\x\.." are
 // "evil.exe"), each name before a ":" (a stream) and without trailing dots
-// and blanks.
+// and blanks. Read from the last segment back, each ".." passing over one
+// name before it: the last name left is the same as a walk from the front
+// that keeps every name would leave, without keeping them.
 ci_string_view FileSystemFileName(ci_string_view path) {
-  std::vector<ci_string_view> names;
-  for (size_t pos = 0; pos <= path.size();) {
-    size_t end = pos;
-    while (end < path.size() && !IsSeparator(path[end])) ++end;
-    const ci_string_view segment = path.substr(pos, end - pos);
-    pos = end + 1;
+  size_t passed = 0;
+  for (size_t end = path.size();;) {
+    size_t begin = end;
+    while (begin > 0 && !IsSeparator(path[begin - 1])) --begin;
+    const ci_string_view segment = path.substr(begin, end - begin);
     const ci_string_view name = WithoutTrailingDotsAndBlanks(segment.substr(0, segment.find(':')));
     if (segment.substr(0, segment.find_last_not_of(' ') + 1) == "..") {
-      if (!names.empty()) names.pop_back();
+      ++passed;
     } else if (!name.empty()) {
-      names.push_back(name);
+      if (passed == 0) return name;
+      --passed;
     }
+    if (begin == 0) return ci_string_view();
+    end = begin - 1;
   }
-  return names.empty() ? ci_string_view() : names.back();
 }
 
 void AddReading(ci_string_view fileName, CFileNameExtensions& extensions) {

@@ -154,6 +154,11 @@ const CPairTable* CPageChars::Pairs() const { return IsTwoByte(m_kind) ? TableOf
 
 CPageChars CPageChars::ForCharSet(std::string_view charSetName) {
   if (charSetName.empty()) return Utf8();
+  // A set's own name, as the page's choice gives it, needs no look-up of the
+  // labels: each row's name is a label of that row's set.
+  for (const CharSetName& row : kMultiByteSets) {
+    if (AsCIView(charSetName) == row.pName) return CPageChars(row.kind);
+  }
   const std::string_view set = CharSetOfLabel(charSetName);
   for (const CharSetName& row : kMultiByteSets) {
     if (AsCIView(set) == row.pName) return CPageChars(row.kind);

@@ -4,6 +4,7 @@
 #include "filter/content_type_edit.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "common/char_set_labels.h"
@@ -47,6 +48,16 @@ DWORD RecordContentType(const CCommonPointers& words, const std::string& value, 
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The end of the line from begin: its first line feed or carriage return,
+// else the end of the headers. Found by memchr, as headers are long lines.
+size_t LineEnd(std::string_view head, size_t begin) {
+  const char* pBegin = head.data() + begin;
+  const auto* pLf = static_cast<const char*>(std::memchr(pBegin, '\n', head.size() - begin));
+  const size_t lf = pLf != nullptr ? static_cast<size_t>(pLf - head.data()) : head.size();
+  const auto* pCr = static_cast<const char*>(std::memchr(pBegin, '\r', lf - begin));
+  return pCr != nullptr ? static_cast<size_t>(pCr - head.data()) : lf;
+}
+
 bool NamesContentType(std::string_view line) {
   const size_t colon = line.find(':');
   if (colon == std::string_view::npos) return false;
@@ -67,10 +78,6 @@ bool OnlyReportedContentType(const CCommonPointers& words) {
   const ULONGLONG qwHtml = words[CCommonPointers::HtmlBegin];
   if (qwFirst == 0 || qwHtml <= qwFirst) return true;
   const std::string_view head(reinterpret_cast<const char*>(static_cast<uintptr_t>(qwFirst)), qwHtml - qwFirst);
-  // A browser's headers end at the first blank line: one before the host's
-  // end makes the rest page text for the browser.
-  const size_t blank = std::min(head.find("\n\n"), head.find("\n\r\n"));
-  if (blank != std::string_view::npos && head.find('\n', blank + 1) + 1 < head.size()) return false;
   const size_t length = words.CharSetTextSize();
   const ULONGLONG qwText = words[CCommonPointers::CharSetText];
   const size_t textBegin = qwText >= qwFirst ? static_cast<size_t>(qwText - qwFirst) : head.size() + 1;
@@ -80,9 +87,14 @@ bool OnlyReportedContentType(const CCommonPointers& words) {
   bool bReportedLine = false;
   bool bAfterContentType = false;
   for (size_t begin = 0; begin < head.size();) {
-    size_t end = begin;
-    while (end < head.size() && head[end] != '\n' && head[end] != '\r') ++end;
+    const size_t end = LineEnd(head, begin);
     const std::string_view line = head.substr(begin, end - begin);
+    // A browser's headers end at the first blank line (after a line feed,
+    // ended by one): one before the host's end makes the rest page text for
+    // the browser.
+    const bool bBlank = line.empty() && begin > 0 && head[begin - 1] == '\n' &&
+                        (head[end] == '\n' || head.substr(end, 2) == "\r\n");
+    if (bBlank && head.find('\n', end) + 1 < head.size()) return false;
     if (!line.empty() && IsBlank(line.front())) {
       if (bAfterContentType) return false;
     } else {
@@ -106,7 +118,7 @@ DWORD StatePageCharSet(const CCommonPointers& words, const PageCharSetChoice& ch
     return HX_RC_INVALID_DATA;
   }
   const std::string_view current(words.Address(CCommonPointers::CharSetText), words.CharSetTextSize());
-  const ContentTypeCharSet parsed = ParseContentTypeCharSet(current);
+  const ContentTypeCharSet parsed = ParseContentTypeEssence(current);
   // The forms read the page as HTML; a browser reads XHTML as XML (where a
   // reference inside a script is decoded) and text as text.
   if (parsed.bValidType && AsCIView(parsed.essence) != "text/html") {

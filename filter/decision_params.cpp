@@ -116,7 +116,6 @@ namespace {
 // `name` in the query string; with `wholeRequest` also among the request's
 // parameters, and undecidable wherever a body may hold it.
 CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool wholeRequest) {
-  const bool bodyMayHoldIt = wholeRequest && BodyMayHoldParams(info);
   CDecisionParam param;
   int occurrences = 0;
   bool clean = true;
@@ -127,6 +126,9 @@ CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool w
   });
   const bool inParams = occurrences > 0 || (wholeRequest && info.FindParamValue(AsCIView(name)) != nullptr);
   if (!inParams) return param;
+  // Asked only of a parameter the request has: most names a decision reads
+  // are absent.
+  const bool bodyMayHoldIt = wholeRequest && BodyMayHoldParams(info);
   if (occurrences == 1 && clean && !bodyMayHoldIt) {
     param.reading = CDecisionParam::Unique;
   } else {
@@ -187,7 +189,9 @@ bool BodyMayHoldParams(const CRequestInfo& info) {
   // Header names have no case ("content-length", as every HTTP/2 client
   // sends it): the server's variables hold each header under one name,
   // every spelling of it joined.
-  if (info.FindHeaderValue("HTTP_TRANSFER_ENCODING") != nullptr) return true;
+  // The length first: a post carries one, and the look-up of an absent
+  // name (the transfer coding, mostly) is the dearer one.
   const std::string* length = info.FindHeaderValue("HTTP_CONTENT_LENGTH");
-  return length != nullptr && !AllDigitsZero(*length);
+  if (length != nullptr && !AllDigitsZero(*length)) return true;
+  return info.FindHeaderValue("HTTP_TRANSFER_ENCODING") != nullptr;
 }

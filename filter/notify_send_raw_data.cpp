@@ -23,11 +23,16 @@ namespace {
 
 // The form of the page, its edits recorded in the list, and the
 // Content-Type that makes the browser read the page in the set it was
-// walked in.
+// walked in. A set already decided over the host's words is handed to the
+// form, which would otherwise decide it again.
 DWORD RunForm(CDLLContext* pContext, FormCreator createForm, CBufferInstructionList* pList,
-              const std::string& urlValueSet = std::string()) {
+              const std::string& urlValueSet = std::string(), const PageCharSetChoice* pChoice = nullptr) {
   const auto spFormContext = CCountedPtr<CHXFormContext>::Make(pContext, pList);
   spFormContext->m_sUrlValueSet = urlValueSet;
+  if (pChoice != nullptr) {
+    spFormContext->m_charSet = *pChoice;
+    spFormContext->m_bCharSetChosen = true;
+  }
   CCountedPtr<CPLForm> spForm(createForm(spFormContext));
   if (!spForm) {
     DebugLog("[CNotifications::NotifySendRawData] Unknown form, no need for modification");
@@ -96,6 +101,7 @@ DWORD RewritePage(CDLLContext* pContext, FormCreator createForm, CBufferInstruct
   if (pOutbound != nullptr && pOutbound->m_pCommonPointers != nullptr) {
     const PageCharSetChoice choice = ChooseResponseCharSet(*pOutbound->m_pCommonPointers);
     if (IsStatefulCharSet(choice.set)) return RunFormDecoded(pContext, createForm, choice, pList);
+    return RunForm(pContext, createForm, pList, std::string(), &choice);
   }
   return RunForm(pContext, createForm, pList);
 }

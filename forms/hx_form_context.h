@@ -57,6 +57,9 @@ class CHXFormContext {
   // does), and the walk of its characters in that set; every value written
   // into the page is escaped on this walk.
   PageCharSetChoice m_charSet;
+  // Set where the caller decided m_charSet over these same words before the
+  // form was built: the form takes it rather than read the page again.
+  bool m_bCharSetChosen = false;
   CPageChars m_pageChars = CPageChars::Utf8();
   // Set where the form runs over a page decoded from a stateful set: the
   // set that values percent-decoded from URLs are in (the browser encodes a

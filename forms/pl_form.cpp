@@ -83,7 +83,7 @@ void CPLForm::DetectLanguage() {
 // hands such pages to the forms decoded (filter/decoded_page.h).
 void CPLForm::DetectCharSet() {
   PageCharSetChoice& choice = m_pFormContext->m_charSet;
-  choice = ChooseResponseCharSet(*m_pFormContext->m_pCommonPointers);
+  if (!m_pFormContext->m_bCharSetChosen) choice = ChooseResponseCharSet(*m_pFormContext->m_pCommonPointers);
   m_sCharSet = choice.set;
   DebugLog("[CPLForm::CPLForm] Char set <%s> named by the %s <%s>.", choice.set.c_str(),
            PageCharSetFromName(choice.from), choice.label.c_str());

@@ -183,10 +183,11 @@ DWORD CPLFormWithFiles::GetFileExtensionAndBlockedFlag(const std::string& sFileN
   bBlocked = false;
   // The rule reads the name the browser shows and the download carries.
   const std::string sShown = DecodeHtmlCharacterReferences(sFileName);
-  csExtension = ExtensionsOfFileName(AsCIView(sShown)).whole;
+  const CFileNameExtensions extensions = ExtensionsOfFileName(AsCIView(sShown));
+  csExtension = extensions.whole;
   // The download checks ask the same test of the same list, of every
   // reading of the name.
-  bBlocked = IsFileNameInBlockedList(AsCIView(sShown), m_csBlockedExtensions);
+  bBlocked = AreExtensionsInBlockedList(extensions, m_csBlockedExtensions);
   DebugLog(
       "[CPLFormWithFiles::GetFileExtensionAndBlockedFlag] returned dwRet <%d>. Attachment extension <%s> "
       "Attachment blocked by PL <%s>.",

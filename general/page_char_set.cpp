@@ -77,15 +77,29 @@ UINT CPageCharSet::CodePageOf(const ci_string& charSetName) const {
 }
 
 bool CPageCharSet::Translate(const std::u16string& text, const ci_string& charSetName, std::string& out) const {
+  return Translate(text, ConversionOf(charSetName), out);
+}
+
+CPageCharSet::Conversion CPageCharSet::ConversionOf(const ci_string& charSetName) const {
+  Conversion conversion;
   if (CharSetOfLabel(std::string_view(charSetName.data(), charSetName.size())) == "UTF-8") {
+    conversion.kind = Conversion::Kind::Utf8;
+  } else if (charSetName == "utf-16") {
+    conversion = {Conversion::Kind::CodePage, CP_ACP};
+  } else if (const UINT* codePage = RowOf(charSetName); codePage != nullptr) {
+    conversion = {Conversion::Kind::CodePage, *codePage};
+  }
+  return conversion;
+}
+
+bool CPageCharSet::Translate(const std::u16string& text, const Conversion& conversion, std::string& out) {
+  if (conversion.kind == Conversion::Kind::Utf8) {
     CByteBuffer buffer(256);
     HtmlEncodeToUTF8(buffer, text.c_str());
     out = buffer.str();
     return true;
   }
-  if (charSetName == "utf-16") return ConvertToCodePage(CP_ACP, text, out);
-  const UINT* codePage = RowOf(charSetName);
-  return codePage != nullptr && ConvertToCodePage(*codePage, text, out);
+  return conversion.kind == Conversion::Kind::CodePage && ConvertToCodePage(conversion.codePage, text, out);
 }
 
 bool CPageCharSet::DetectCharSet(const char* contentType, int32_t length, std::string& charSet) {

@@ -28,6 +28,16 @@ class CPageCharSet {
   // cannot convert to.
   bool Translate(const std::u16string& text, const ci_string& charSetName, std::string& out) const;
 
+  // How Translate converts for a name, decided once so that a page's many
+  // texts do not look the label up again each.
+  struct Conversion {
+    enum class Kind { None, Utf8, CodePage } kind = Kind::None;
+    UINT codePage = 0;
+  };
+  Conversion ConversionOf(const ci_string& charSetName) const;
+  // Translate with the conversion decided for the name.
+  static bool Translate(const std::u16string& text, const Conversion& conversion, std::string& out);
+
   // The code page Translate converts with for a name (0 when none).
   UINT CodePageOf(const ci_string& charSetName) const;
 

@@ -4,6 +4,7 @@
 #include "general/page_char_set_choice.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 #include <vector>
 
@@ -12,16 +13,27 @@
 namespace {
 
 constexpr size_t kPrescanBytes = 1024;
+constexpr std::string_view kCharSetName = "charset";
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsHttpWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsHtmlWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
+constexpr std::string_view kSeparators = "\"(),/:;<=>?@[\\]{}";
+
+// Token characters by byte, so a type's every character is tested by one
+// look-up rather than a search of the separators.
+constexpr std::array<bool, 128> TokenChars() {
+  std::array<bool, 128> table{};
+  for (size_t u = 0x21; u < 0x7F; ++u) table[u] = kSeparators.find(static_cast<char>(u)) == std::string_view::npos;
+  return table;
+}
+constexpr std::array<bool, 128> kTokenChars = TokenChars();
+
 bool IsTokenChar(char c) {
   const auto u = static_cast<unsigned char>(c);
-  if (u <= 0x20 || u >= 0x7F) return false;
-  return std::string_view("\"(),/:;<=>?@[\\]{}").find(c) == std::string_view::npos;
+  return u < kTokenChars.size() && kTokenChars[u];
 }
 bool IsToken(std::string_view s) { return !s.empty() && std::all_of(s.begin(), s.end(), IsTokenChar); }
 bool IsQuotedStringChar(char c) {
@@ -225,34 +237,55 @@ std::string MetaSet(std::string_view label) {
 // that browsers know: nothing a parser could read another way. Browsers
 // split a Content-Type at its commas into several types, where a later type
 // can drop an earlier one's charset, so a value with a comma never does.
-bool HeaderStates(std::string_view contentType, const ContentTypeCharSet& parsed, const std::string& set) {
+bool HeaderStates(std::string_view contentType, const ContentTypeCharSet& parsed, const CharSetLabel* row,
+                  const std::string& set) {
   if (!parsed.bValidType || !parsed.bHasCharSet || parsed.bQuoted) return false;
   if (contentType.find(',') != std::string_view::npos) return false;
   size_t count = 0;
   for (size_t i = 0; i < contentType.size(); ++i) count += StartsWithNoCase(contentType, i, "charset") ? 1 : 0;
-  const CharSetLabel* row = FindCharSetLabel(parsed.charSet);
   return count == 1 && row != nullptr && row->bBrowserKnows && parsed.charSet == TrimHttp(parsed.charSet) &&
          set == row->pSet;
 }
 
 }  // namespace
 
+namespace {
+
+// The type and subtype of the trimmed value s; pos is left at the ';' that
+// opens the parameters, or the end. False for an invalid type.
+bool ParseType(std::string_view s, ContentTypeCharSet& out, size_t& pos) {
+  const size_t slash = s.find('/');
+  if (slash == std::string_view::npos || !IsToken(s.substr(0, slash))) return false;
+  pos = std::min(s.find(';', slash), s.size());
+  const std::string_view subtype = TrimHttp(s.substr(slash + 1, pos - slash - 1));
+  if (!IsToken(subtype) || s[slash + 1] != subtype.front()) return false;
+  out.bValidType = true;
+  out.essence = std::string(s.substr(0, slash + 1 + subtype.size()));
+  return true;
+}
+
+}  // namespace
+
+ContentTypeCharSet ParseContentTypeEssence(std::string_view contentType) {
+  ContentTypeCharSet out;
+  size_t pos = 0;
+  ParseType(TrimHttp(contentType), out, pos);
+  return out;
+}
+
 ContentTypeCharSet ParseContentTypeCharSet(std::string_view contentType) {
   ContentTypeCharSet out;
   const std::string_view s = TrimHttp(contentType);
-  const size_t slash = s.find('/');
-  if (slash == std::string_view::npos || !IsToken(s.substr(0, slash))) return out;
-  size_t pos = std::min(s.find(';', slash), s.size());
-  const std::string_view subtype = TrimHttp(s.substr(slash + 1, pos - slash - 1));
-  if (!IsToken(subtype) || s[slash + 1] != subtype.front()) return out;
-  out.bValidType = true;
-  out.essence = std::string(s.substr(0, slash + 1 + subtype.size()));
+  size_t pos = 0;
+  if (!ParseType(s, out, pos)) return out;
   while (pos < s.size()) {
     ++pos;  // the ";"
     while (pos < s.size() && IsHttpWhiteSpace(s[pos])) ++pos;
-    const size_t nameEnd = std::min(s.find_first_of(";=", pos), s.size());
-    std::string name(s.substr(pos, nameEnd - pos));
-    for (char& c : name) c = Lower(c);
+    size_t nameEnd = pos;
+    while (nameEnd < s.size() && s[nameEnd] != ';' && s[nameEnd] != '=') ++nameEnd;
+    // Compared without case where it stands: lowering a name changes
+    // neither whether it is a token nor whether it is "charset".
+    const std::string_view name = s.substr(pos, nameEnd - pos);
     pos = nameEnd;
     if (pos >= s.size()) break;
     if (s[pos] == ';') continue;
@@ -271,10 +304,10 @@ ContentTypeCharSet ParseContentTypeCharSet(std::string_view contentType) {
       if (value.empty()) continue;
     }
     const bool bValid = IsToken(name) && std::all_of(value.begin(), value.end(), IsQuotedStringChar);
-    if (bValid && name == "charset") {
+    if (bValid && name.size() == kCharSetName.size() && StartsWithNoCase(name, 0, kCharSetName)) {
       out.bHasCharSet = true;
       out.bQuoted = bQuoted;
-      out.charSet = value;
+      out.charSet = std::move(value);
       break;
     }
   }
@@ -286,20 +319,20 @@ std::string PrescanMetaCharSet(std::string_view page) { return CPrescan(page).Ru
 PageCharSetChoice ChoosePageCharSet(std::string_view contentType, std::string_view page) {
   PageCharSetChoice choice;
   const ContentTypeCharSet parsed = ParseContentTypeCharSet(contentType);
+  // The header's label looked up once, for the choice and for whether the
+  // header states it.
+  const CharSetLabel* headerRow = parsed.bHasCharSet ? FindCharSetLabel(parsed.charSet) : nullptr;
   auto chosen = [&](PageCharSetChoice::From from, std::string set, std::string_view label) {
     choice.from = from;
     choice.set = std::move(set);
     choice.label = std::string(label);
-    choice.bHeaderStatesIt = HeaderStates(contentType, parsed, choice.set);
+    choice.bHeaderStatesIt = HeaderStates(contentType, parsed, headerRow, choice.set);
     return choice;
   };
   if (page.substr(0, 3) == "\xEF\xBB\xBF") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-8", "BOM");
   if (page.substr(0, 2) == "\xFE\xFF") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-16BE", "BOM");
   if (page.substr(0, 2) == "\xFF\xFE") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-16LE", "BOM");
-  if (parsed.bHasCharSet) {
-    std::string set = SetOf(parsed.charSet);
-    if (!set.empty()) return chosen(PageCharSetChoice::From::Header, std::move(set), parsed.charSet);
-  }
+  if (headerRow != nullptr) return chosen(PageCharSetChoice::From::Header, headerRow->pSet, parsed.charSet);
   const std::string meta = PrescanMetaCharSet(page);
   if (!meta.empty()) return chosen(PageCharSetChoice::From::Meta, MetaSet(meta), meta);
   return chosen(PageCharSetChoice::From::Nothing, "UTF-8", std::string_view());

@@ -34,6 +34,9 @@ struct ContentTypeCharSet {
   std::string charSet;
 };
 ContentTypeCharSet ParseContentTypeCharSet(std::string_view contentType);
+// The same reading of the type and subtype alone (bValidType, essence), for
+// a caller that needs no parameter.
+ContentTypeCharSet ParseContentTypeEssence(std::string_view contentType);
 
 // The label a <meta charset> or <meta http-equiv="Content-Type"
 // content="...charset=..."> names in the first 1024 bytes of the page, found

@@ -73,6 +73,9 @@ bool GetResourceStrings(const CResource& resource, const CPageCharSet& charSets,
                         std::map<int32_t, std::string>& out, DWORD mode, LANGID langId, const std::string& charSet) {
   bool result = true;
   const ci_string charSetName = ToCI(charSet);
+  const bool translated = mode == 2 || mode == 3;
+  const CPageCharSet::Conversion conversion =
+      translated ? charSets.ConversionOf(charSetName) : CPageCharSet::Conversion();
   for (int32_t id : ids) {
     std::u16string text;
     if (!resource.LoadString(id, text, langId)) {
@@ -86,8 +89,8 @@ bool GetResourceStrings(const CResource& resource, const CPageCharSet& charSets,
       }
     }
     std::string converted;
-    if (mode == 2 || mode == 3) {
-      if (!charSets.Translate(text, charSetName, converted)) {
+    if (translated) {
+      if (!CPageCharSet::Translate(text, conversion, converted)) {
         DebugLog("GetResources can not translate the res ID %d LANGID %d, CharSet %s", id, langId, charSet.c_str());
         result = false;
         continue;
