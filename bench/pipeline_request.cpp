@@ -49,14 +49,7 @@ HxHost& NullHost() {
 // The same request with and without the page a server sends back.
 HxRequest ReadItemRequest(bool withPage) {
   HxRequest request = ReadItemRequestFrom("192.0.2.10", withPage ? "@response-page plain_page.html\n" : "");
-  if (request.responsePagePath) {
-    std::string page;
-    if (!ReadWholeFile(*request.responsePagePath, page)) {
-      std::fprintf(stderr, "cannot read %s\n", request.responsePagePath->c_str());
-      std::exit(1);
-    }
-    request.responsePage = std::move(page);
-  }
+  ReadResponsePage(request);
   return request;
 }
 

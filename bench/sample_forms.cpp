@@ -28,14 +28,7 @@ HxRequest SampleRequest(const char* pName) {
     std::fprintf(stderr, "bad description %s: %s\n", path.c_str(), error.c_str());
     std::exit(1);
   }
-  if (request.responsePagePath) {
-    std::string page;
-    if (!ReadWholeFile(*request.responsePagePath, page)) {
-      std::fprintf(stderr, "cannot read %s\n", request.responsePagePath->c_str());
-      std::exit(1);
-    }
-    request.responsePage = std::move(page);
-  }
+  ReadResponsePage(request);
   return request;
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "host/hx_host.h"
 #include "host/hx_module.h"
@@ -22,6 +23,18 @@ inline HxHost& StagedHost() {
     return h;
   }();
   return *host;
+}
+
+// The page the description names, read into the request once, so that the
+// timed runs read no file.
+inline void ReadResponsePage(HxRequest& request) {
+  if (!request.responsePagePath) return;
+  std::string page;
+  if (!ReadWholeFile(*request.responsePagePath, page)) {
+    std::fprintf(stderr, "cannot read %s\n", request.responsePagePath->c_str());
+    std::exit(1);
+  }
+  request.responsePage = std::move(page);
 }
 
 // A Premium client opening a message, from `clientAddress`, described as
