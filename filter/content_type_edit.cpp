@@ -120,16 +120,20 @@ DWORD StatePageCharSet(const CCommonPointers& words, const PageCharSetChoice& ch
   const std::string_view current(words.Address(CCommonPointers::CharSetText), words.CharSetTextSize());
   const ContentTypeCharSet parsed = ParseContentTypeEssence(current);
   // The forms read the page as HTML; a browser reads XHTML as XML (where a
-  // reference inside a script is decoded) and text as text.
-  if (parsed.bValidType && AsCIView(parsed.essence) != "text/html") {
+  // reference inside a script is decoded), text as text, and a type it cannot
+  // parse ("text/html/x") not as a page at all: only a valid text/html gets
+  // its set restated, as writing "text/html" would make the browser render
+  // the server's own bytes. A response without the header gets one.
+  const bool bAbsent = words[CCommonPointers::CharSetText] == words[CCommonPointers::FirstByte] && current.empty();
+  if (!bAbsent && (!parsed.bValidType || AsCIView(parsed.essence) != "text/html")) {
     DebugLog("[StatePageCharSet] The browser does not read a <%s> answer as HTML; the page goes out unchanged.",
-             parsed.essence.c_str());
+             std::string(current).c_str());
     return HX_RC_INVALID_DATA;
   }
   if (choice.bHeaderStatesIt) return 0;
   if (pList == nullptr) return HX_RC_INVALID_DATA;
-  const std::string value = (parsed.bValidType ? parsed.essence : std::string("text/html")) +
-                            "; charset=" + std::string(BrowserNameOfSet(choice.set));
+  const std::string value = (bAbsent ? std::string("text/html") : parsed.essence) + "; charset=" +
+                            std::string(BrowserNameOfSet(choice.set));
   DebugLog("[StatePageCharSet] Content-Type <%s> becomes <%s>.", std::string(current).c_str(), value.c_str());
   return RecordContentType(words, value, pList);
 }

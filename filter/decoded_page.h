@@ -1,5 +1,5 @@
 // A page in a set whose characters use bytes below 0x80 outside ASCII
-// (ISO-2022-JP, HZ) is rewritten in its characters, never by a byte-wise
+// (HZ) is rewritten in its characters, never by a byte-wise
 // reading: decoded to UTF-8, the forms run over the decoded page, their
 // edits applied there, and the result encoded back in the page's own set, so
 // its forms still post in the set the server reads. The browser then reads
@@ -24,8 +24,8 @@ std::string DecodedValue(const std::string& set, const std::string& bytes);
 
 class CDecodedPage {
  public:
-  // False when the set has no converter here (UTF-16, the sets browsers
-  // show as nothing) or the page is empty.
+  // False when the set has no converter here (ISO-2022-JP, UTF-16, the
+  // sets browsers show as nothing) or the page is empty.
   bool Decode(const CCommonPointers& words, const std::string& set);
 
   // The words of the decoded page: its first and last byte, and a

@@ -38,10 +38,11 @@ class CPLForm : public CHXForm {
  protected:
   // The page's characters, which every value a form writes is escaped in.
   const CPageChars& PageChars() const { return m_pFormContext->m_pageChars; }
-  // A value percent-decoded from a URL, as the page's characters: on a page
-  // decoded from a stateful set, its bytes are of that set and are decoded
-  // too (bytes that are no character become U+FFFD). Hashes are taken of
-  // the bytes as sent, never of this.
+  // A value percent-decoded from the request's URL, as the page's
+  // characters: on a page decoded from a stateful set, its bytes are of that
+  // set and are decoded too (bytes that are no character become U+FFFD).
+  // A value read from the page is already in the page's characters and never
+  // goes through this. Hashes are taken of the bytes as sent, never of this.
   std::string UrlValueInPage(const std::string& sBytes) const;
 
   bool m_bIsInstanceValid = true;

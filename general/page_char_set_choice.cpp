@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <utility>
-#include <vector>
 
 #include "common/char_set_labels.h"
 
@@ -74,29 +74,90 @@ std::string QuotedString(std::string_view s, size_t& pos) {
 // The set a label names, for a label the module knows; empty for any other.
 std::string SetOf(std::string_view label) { return std::string(CharSetOfLabel(label)); }
 
-// A prescan's reading of the page: stops at the end of the bytes it may read.
+// Tags that keep a browser's prescan in the page's head: it reads on past
+// the first 1024 bytes until a tag of the body (or a head's or html's end
+// tag) has been seen.
+constexpr std::string_view kHeadTags[] = {"script", "noscript", "style", "link", "meta", "object", "title", "base"};
+// Elements whose text the tokenizer reads as text up to their end tag: a
+// <meta> there names nothing. <plaintext> makes the rest of the page text.
+constexpr std::string_view kTextElements[] = {"title", "textarea", "script", "style",
+                                              "xmp",   "iframe",   "noembed", "noframes"};
+
+bool IsOneOf(std::string_view name, const std::string_view* begin, const std::string_view* end) {
+  return std::find(begin, end, name) != end;
+}
+
+// The ASCII character a character reference in an attribute value stands
+// for, the reference's length in len; 0 for none. Only ASCII matters to a
+// label; any other character becomes 0x80, which no label holds.
+char CharacterReference(std::string_view s, size_t at, size_t& len) {
+  len = 0;
+  if (at + 2 < s.size() && s[at + 1] == '#') {
+    const bool bHex = s[at + 2] == 'x' || s[at + 2] == 'X';
+    size_t i = at + (bHex ? 3 : 2);
+    uint32_t value = 0;
+    const size_t digits = i;
+    for (; i < s.size(); ++i) {
+      const char c = Lower(s[i]);
+      int digit = -1;
+      if (c >= '0' && c <= '9') digit = c - '0';
+      if (bHex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+      if (digit < 0) break;
+      value = std::min<uint32_t>(value * (bHex ? 16 : 10) + static_cast<uint32_t>(digit), 0x110000);
+    }
+    if (i == digits) return 0;
+    len = i - at + (i < s.size() && s[i] == ';' ? 1 : 0);
+    return value > 0 && value < 0x80 ? static_cast<char>(value) : '\x80';
+  }
+  static constexpr std::pair<std::string_view, char> kNamed[] = {
+      {"&lowbar;", '_'}, {"&UnderBar;", '_'}, {"&period;", '.'}, {"&colon;", ':'},
+      {"&amp;", '&'},    {"&quot;", '"'},     {"&apos;", '\''},  {"&semi;", ';'}};
+  for (const auto& [name, c] : kNamed) {
+    if (s.substr(at, name.size()) == name) {
+      len = name.size();
+      return c;
+    }
+  }
+  return 0;
+}
+
+// A browser's prescan of the page: its tokenizer's reading of tags,
+// attributes (character references decoded) and comments, over the first
+// 1024 bytes and on while the page is still in its head.
 class CPrescan {
  public:
-  explicit CPrescan(std::string_view page) : m_s(page.substr(0, std::min(page.size(), kPrescanBytes))) {}
+  explicit CPrescan(std::string_view page) : m_s(page) {}
 
   std::string Run() {
-    while (m_pos < m_s.size()) {
+    while (m_pos < m_s.size() && (m_bInHead || m_pos < kPrescanBytes)) {
       if (StartsWithNoCase(m_s, m_pos, "<!--")) {
         const size_t end = m_s.find("-->", m_pos + 2);
         if (end == std::string_view::npos) return std::string();
         m_pos = end + 3;
-      } else if (StartsWithNoCase(m_s, m_pos, "<meta") && m_pos + 5 < m_s.size() &&
-                 (IsHtmlWhiteSpace(m_s[m_pos + 5]) || m_s[m_pos + 5] == '/')) {
-        m_pos += 6;
+      } else if (m_s[m_pos] == '<' && m_pos + 1 < m_s.size() && IsAsciiLetter(m_s[m_pos + 1])) {
+        ++m_pos;
+        const std::string name = TagName();
         std::string label;
-        if (Meta(label)) return label;
-      } else if (m_s[m_pos] == '<' && m_pos + 1 < m_s.size() &&
-                 (IsAsciiLetter(m_s[m_pos + 1]) ||
-                  (m_s[m_pos + 1] == '/' && m_pos + 2 < m_s.size() && IsAsciiLetter(m_s[m_pos + 2])))) {
-        while (m_pos < m_s.size() && !IsHtmlWhiteSpace(m_s[m_pos]) && m_s[m_pos] != '>') ++m_pos;
-        std::string name, value;
-        while (Attribute(name, value)) {
+        if (name == "meta") {
+          if (Meta(label)) return label;
+        } else {
+          std::string attribute, value;
+          while (Attribute(attribute, value)) {
+          }
         }
+        if (name != "html" && name != "head" && !IsOneOf(name, std::begin(kHeadTags), std::end(kHeadTags))) {
+          m_bInHead = false;
+        }
+        if (name == "plaintext") return std::string();
+        if (IsOneOf(name, std::begin(kTextElements), std::end(kTextElements))) SkipText(name);
+      } else if (m_s[m_pos] == '<' && m_pos + 2 < m_s.size() && m_s[m_pos + 1] == '/' &&
+                 IsAsciiLetter(m_s[m_pos + 2])) {
+        m_pos += 2;
+        const std::string name = TagName();
+        std::string attribute, value;
+        while (Attribute(attribute, value)) {
+        }
+        if (!IsOneOf(name, std::begin(kHeadTags), std::end(kHeadTags))) m_bInHead = false;
       } else if (StartsWithNoCase(m_s, m_pos, "<!") || StartsWithNoCase(m_s, m_pos, "</") ||
                  StartsWithNoCase(m_s, m_pos, "<?")) {
         const size_t end = m_s.find('>', m_pos);
@@ -110,33 +171,49 @@ class CPrescan {
   }
 
  private:
-  // After "<meta ": true with the label when the element names a set.
+  std::string TagName() {
+    std::string name;
+    while (m_pos < m_s.size() && !IsHtmlWhiteSpace(m_s[m_pos]) && m_s[m_pos] != '/' && m_s[m_pos] != '>') {
+      name += Lower(m_s[m_pos++]);
+    }
+    return name;
+  }
+
+  // Past the text of a text element, to its end tag (or the page's end).
+  void SkipText(const std::string& name) {
+    for (size_t at = m_s.find("</", m_pos); at != std::string_view::npos; at = m_s.find("</", at + 2)) {
+      const size_t after = at + 2 + name.size();
+      if (StartsWithNoCase(m_s, at + 2, name) &&
+          (after >= m_s.size() || IsHtmlWhiteSpace(m_s[after]) || m_s[after] == '/' || m_s[after] == '>')) {
+        m_pos = at;
+        return;
+      }
+    }
+    m_pos = m_s.size();
+  }
+
+  // After "<meta": true with the label when the element names a set. Every
+  // attribute counts, in order, as the browser reads them: a charset
+  // attribute sets the label, a later one again; a content attribute sets it
+  // while no charset attribute has.
   bool Meta(std::string& label) {
-    std::vector<std::string> seen;
+    enum class Mode { None, CharSet, Pragma } mode = Mode::None;
     bool bGotPragma = false;
-    int needPragma = -1;  // -1 not known, 0 no, 1 yes
-    bool bCharSet = false;
     std::string charSet;
     std::string name, value;
     while (Attribute(name, value)) {
-      if (std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
-      seen.push_back(name);
       if (name == "http-equiv") {
         bGotPragma = bGotPragma || value == "content-type";
-      } else if (name == "content" && !bCharSet) {
-        std::string fromContent;
-        if (CharSetFromContent(value, fromContent)) {
-          charSet = fromContent;
-          bCharSet = true;
-          needPragma = 1;
-        }
       } else if (name == "charset") {
         charSet = value;
-        bCharSet = true;
-        needPragma = 0;
+        mode = Mode::CharSet;
+      } else if (name == "content" && mode != Mode::CharSet) {
+        charSet.clear();
+        CharSetFromContent(value, charSet);
+        if (!charSet.empty()) mode = Mode::Pragma;
       }
     }
-    if (needPragma == -1 || (needPragma == 1 && !bGotPragma)) return false;
+    if (mode == Mode::None || (mode == Mode::Pragma && !bGotPragma)) return false;
     if (SetOf(charSet).empty()) return false;
     label = charSet;
     return true;
@@ -180,7 +257,11 @@ class CPrescan {
     name.clear();
     value.clear();
     while (m_pos < m_s.size() && (IsHtmlWhiteSpace(m_s[m_pos]) || m_s[m_pos] == '/')) ++m_pos;
-    if (m_pos >= m_s.size() || m_s[m_pos] == '>') return false;
+    if (m_pos >= m_s.size()) return Stop();
+    if (m_s[m_pos] == '>') {
+      ++m_pos;
+      return false;
+    }
     while (true) {
       if (m_pos >= m_s.size()) return Stop();
       const char c = m_s[m_pos];
@@ -204,16 +285,26 @@ class CPrescan {
     while (m_pos < m_s.size() && IsHtmlWhiteSpace(m_s[m_pos])) ++m_pos;
     if (m_pos >= m_s.size()) return Stop();
     const char quote = m_s[m_pos];
+    size_t begin = m_pos;
+    size_t end = m_pos;
     if (quote == '"' || quote == '\'') {
-      const size_t end = m_s.find(quote, m_pos + 1);
+      end = m_s.find(quote, m_pos + 1);
       if (end == std::string_view::npos) return Stop();
-      for (size_t i = m_pos + 1; i < end; ++i) value += Lower(m_s[i]);
+      begin = m_pos + 1;
       m_pos = end + 1;
-      return true;
+    } else {
+      if (m_s[m_pos] == '>') return true;
+      while (end < m_s.size() && !IsHtmlWhiteSpace(m_s[end]) && m_s[end] != '>') ++end;
+      if (end >= m_s.size()) return Stop();
+      m_pos = end;
     }
-    if (m_s[m_pos] == '>') return true;
-    while (m_pos < m_s.size() && !IsHtmlWhiteSpace(m_s[m_pos]) && m_s[m_pos] != '>') value += Lower(m_s[m_pos++]);
-    return m_pos < m_s.size() || Stop();
+    for (size_t i = begin; i < end;) {
+      size_t len = 0;
+      const char c = m_s[i] == '&' ? CharacterReference(m_s.substr(0, end), i, len) : 0;
+      value += Lower(len != 0 ? c : m_s[i]);
+      i += len != 0 ? len : 1;
+    }
+    return true;
   }
 
   bool Stop() {
@@ -223,6 +314,7 @@ class CPrescan {
 
   std::string_view m_s;
   size_t m_pos = 0;
+  bool m_bInHead = true;
 };
 
 // A set a <meta> names is read as browsers read it there.
@@ -245,6 +337,19 @@ bool HeaderStates(std::string_view contentType, const ContentTypeCharSet& parsed
   for (size_t i = 0; i < contentType.size(); ++i) count += StartsWithNoCase(contentType, i, "charset") ? 1 : 0;
   return count == 1 && row != nullptr && row->bBrowserKnows && parsed.charSet == TrimHttp(parsed.charSet) &&
          set == row->pSet;
+}
+
+// Printable ASCII and the blanks of text: bytes every set a browser may
+// guess reads alike. An ESC (ISO-2022-JP is seven-bit), HZ's "~{", any
+// other control or any byte above 0x7E may lead a browser's guess to a set
+// whose reading of the page the module cannot know.
+bool IsPlainText(std::string_view page) {
+  for (size_t i = 0; i < page.size(); ++i) {
+    const auto u = static_cast<unsigned char>(page[i]);
+    if (u >= 0x7F || (u < 0x20 && u != '\t' && u != '\n' && u != '\r' && u != '\f')) return false;
+    if (u == '~' && i + 1 < page.size() && page[i + 1] == '{') return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -332,10 +437,17 @@ PageCharSetChoice ChoosePageCharSet(std::string_view contentType, std::string_vi
   if (page.substr(0, 3) == "\xEF\xBB\xBF") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-8", "BOM");
   if (page.substr(0, 2) == "\xFE\xFF") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-16BE", "BOM");
   if (page.substr(0, 2) == "\xFF\xFE") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-16LE", "BOM");
-  if (headerRow != nullptr) return chosen(PageCharSetChoice::From::Header, headerRow->pSet, parsed.charSet);
+  if (headerRow != nullptr && headerRow->bBrowserKnows) {
+    return chosen(PageCharSetChoice::From::Header, headerRow->pSet, parsed.charSet);
+  }
+  // A label of the module's own the browser passes over for the page's
+  // <meta>; with none, it names the set the server wrote the page in.
   const std::string meta = PrescanMetaCharSet(page);
   if (!meta.empty()) return chosen(PageCharSetChoice::From::Meta, MetaSet(meta), meta);
-  return chosen(PageCharSetChoice::From::Nothing, "UTF-8", std::string_view());
+  if (headerRow != nullptr) return chosen(PageCharSetChoice::From::Header, headerRow->pSet, parsed.charSet);
+  chosen(PageCharSetChoice::From::Nothing, "UTF-8", std::string_view());
+  choice.bUnknown = !IsPlainText(page);
+  return choice;
 }
 
 const char* PageCharSetFromName(PageCharSetChoice::From from) {
