@@ -116,6 +116,20 @@ std::string CPLForm::UrlValueInPage(const std::string& sBytes) const {
   return DecodedValue(m_pFormContext->m_sUrlValueSet, sBytes);
 }
 
+std::string CPLForm::PageUrlValueInPage(const std::string& sBytes) const {
+  if (m_pFormContext == nullptr || m_pFormContext->m_sUrlValueSet.empty()) return sBytes;
+  std::string out;
+  for (size_t begin = 0; begin < sBytes.size();) {
+    const bool bHigh = static_cast<unsigned char>(sBytes[begin]) >= 0x80;
+    size_t end = begin;
+    while (end < sBytes.size() && (static_cast<unsigned char>(sBytes[end]) >= 0x80) == bHigh) ++end;
+    const std::string run = sBytes.substr(begin, end - begin);
+    out += bHigh ? run : DecodedValue(m_pFormContext->m_sUrlValueSet, run);
+    begin = end;
+  }
+  return out;
+}
+
 bool CPLForm::Append_InitJSResourceVariables(const std::vector<int32_t>& ids, std::string& out) {
   DebugLog("[CPLForm::Append_InitJSResourceVariables] started.");
   const DWORD mode = m_pFormContext != nullptr && m_pFormContext->m_dwOWAExperience == OwaExperience::Premium

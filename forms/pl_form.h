@@ -44,6 +44,12 @@ class CPLForm : public CHXForm {
   // A value read from the page is already in the page's characters and never
   // goes through this. Hashes are taken of the bytes as sent, never of this.
   std::string UrlValueInPage(const std::string& sBytes) const;
+  // A value read from the page and percent-decoded from a URL there: its
+  // characters are the page's own, decoded once already, and only the bytes
+  // its escapes stood for are of the page's set. The sets the page is
+  // decoded from are seven-bit, so a byte above 0x7F is one of the page's
+  // characters and stays; runs below 0x80 are read in the set.
+  std::string PageUrlValueInPage(const std::string& sBytes) const;
 
   bool m_bIsInstanceValid = true;
   std::string m_sUserLanguage;
