@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <utility>
 
 #include "common/char_set_labels.h"
+#include "forms/html_char_refs.h"
 
 namespace {
 
@@ -85,40 +85,6 @@ constexpr std::string_view kTextElements[] = {"title", "textarea", "script", "st
 
 bool IsOneOf(std::string_view name, const std::string_view* begin, const std::string_view* end) {
   return std::find(begin, end, name) != end;
-}
-
-// The ASCII character a character reference in an attribute value stands
-// for, the reference's length in len; 0 for none. Only ASCII matters to a
-// label; any other character becomes 0x80, which no label holds.
-char CharacterReference(std::string_view s, size_t at, size_t& len) {
-  len = 0;
-  if (at + 2 < s.size() && s[at + 1] == '#') {
-    const bool bHex = s[at + 2] == 'x' || s[at + 2] == 'X';
-    size_t i = at + (bHex ? 3 : 2);
-    uint32_t value = 0;
-    const size_t digits = i;
-    for (; i < s.size(); ++i) {
-      const char c = Lower(s[i]);
-      int digit = -1;
-      if (c >= '0' && c <= '9') digit = c - '0';
-      if (bHex && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-      if (digit < 0) break;
-      value = std::min<uint32_t>(value * (bHex ? 16 : 10) + static_cast<uint32_t>(digit), 0x110000);
-    }
-    if (i == digits) return 0;
-    len = i - at + (i < s.size() && s[i] == ';' ? 1 : 0);
-    return value > 0 && value < 0x80 ? static_cast<char>(value) : '\x80';
-  }
-  static constexpr std::pair<std::string_view, char> kNamed[] = {
-      {"&lowbar;", '_'}, {"&UnderBar;", '_'}, {"&period;", '.'}, {"&colon;", ':'},
-      {"&amp;", '&'},    {"&quot;", '"'},     {"&apos;", '\''},  {"&semi;", ';'}};
-  for (const auto& [name, c] : kNamed) {
-    if (s.substr(at, name.size()) == name) {
-      len = name.size();
-      return c;
-    }
-  }
-  return 0;
 }
 
 // A browser's prescan of the page: its tokenizer's reading of tags,
@@ -298,11 +264,18 @@ class CPrescan {
       if (end >= m_s.size()) return Stop();
       m_pos = end;
     }
+    // Character references read by the one reader of them, as the
+    // browser's tokenizer reads them in an attribute value.
+    const std::string_view raw = m_s.substr(0, end);
+    std::string text;
     for (size_t i = begin; i < end;) {
-      size_t len = 0;
-      const char c = m_s[i] == '&' ? CharacterReference(m_s.substr(0, end), i, len) : 0;
-      value += Lower(len != 0 ? c : m_s[i]);
-      i += len != 0 ? len : 1;
+      const size_t len = raw[i] == '&' ? ReadCharacterReference(raw, i, text) : 0;
+      if (len == 0) {
+        value += Lower(raw[i++]);
+        continue;
+      }
+      for (const char c : text) value += Lower(c);
+      i += len;
     }
     return true;
   }
