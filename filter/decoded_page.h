@@ -1,5 +1,5 @@
 // A page in a set whose characters use bytes below 0x80 outside ASCII
-// (HZ) is rewritten in its characters, never by a byte-wise
+// (ISO-2022-JP, HZ) is rewritten in its characters, never by a byte-wise
 // reading: decoded to UTF-8, the forms run over the decoded page, their
 // edits applied there, and the result encoded back in the page's own set, so
 // its forms still post in the set the server reads. The browser then reads
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "filter/common_pointers.h"
+#include "filter/iso_2022_jp_page.h"
 #include "general/page_char_set_choice.h"
 
 class CBufferInstructionList;
@@ -24,8 +25,8 @@ std::string DecodedValue(const std::string& set, const std::string& bytes);
 
 class CDecodedPage {
  public:
-  // False when the set has no converter here (ISO-2022-JP, UTF-16, the
-  // sets browsers show as nothing) or the page is empty.
+  // False when the set has no converter here (UTF-16, the sets browsers
+  // show as nothing) or the page is empty.
   bool Decode(const CCommonPointers& words, const std::string& set);
 
   // The words of the decoded page: its first and last byte, and a
@@ -33,11 +34,15 @@ class CDecodedPage {
   CCommonPointers& Words() { return m_words; }
 
   // The decoded page with the edits (addresses in it) applied the way the
-  // host applies them, encoded back in the page's set. False for an edit
-  // outside the page or out of order, or bytes an insert cannot carry.
+  // host applies them, encoded back in the page's set. An ISO-2022-JP page
+  // keeps its own bytes outside the edits, each read in the state it was
+  // read in before. False for an edit outside the page or out of order, or
+  // bytes an insert cannot carry.
   bool EncodeEdited(const CBufferInstructionList& edits, std::string& out) const;
 
  private:
+  bool m_bIso2022Jp = false;
+  CIso2022JpPage m_iso2022Jp;
   std::string m_converter;
   std::string m_page;
   std::string m_contentType = "text/html; charset=utf-8";

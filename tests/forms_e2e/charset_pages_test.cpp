@@ -242,19 +242,22 @@ TEST(CharSetPages, EveryNameAndIdReachesThePageAsTheBrowserShowsIt) {
       std::vector<Line> lines = Lines(*kind, set);
       if (kind == &kPremium) lines.push_back(BlockedPremiumLine());
       const std::string pageName = std::string("charset_") + set.name + "_" + kind->request + ".html";
-      const std::string page = dir.Write(pageName, PageInSet(set, *kind, lines));
+      std::string bytes = PageInSet(set, *kind, lines);
+      // Runs the browser reads as kanji and katakana up to their shift back,
+      // across a line break or an escape it does not know: they stay so.
+      if (set.name == std::string("iso-2022-jp")) {
+        bytes.insert(bytes.find(kind->firstLine),
+                     "\x1B$B0*\n<img src=x onerror=document.title=71>\x1B(B"
+                     "\x1B$B0*\r<img src=x onerror=document.title=72>\x1B(B"
+                     "\x1B$B0*\x1B(H<img src=x onerror=document.title=73>\x1B(B"
+                     "\x1B(I1\n<img src=x onerror=document.title=74>\x1B(B");
+      }
+      const std::string page = dir.Write(pageName, bytes);
       ASSERT_FALSE(ReadFile(page).empty());
       const AppliedPage applied =
           RunPage(*kind, std::string("text/html; charset=") + set.name, page, pageName);
       ASSERT_FALSE(applied.path.empty());
       std::string path = applied.path;
-      // The module cannot read ISO-2022-JP as the browser does: the page
-      // goes out as the server sent it.
-      if (set.name == std::string("iso-2022-jp")) {
-        EXPECT_EQ(applied.page, ReadFile(page));
-        ExpectExercised(path, lines, false);
-        continue;
-      }
       if (!set.bBrowserReads) {
         std::string decoded = Convert(set.converter, "UTF-8", applied.page);
         ASSERT_FALSE(decoded.empty()) << "the module's bytes are no " << set.name;
@@ -271,9 +274,9 @@ TEST(CharSetPages, EveryNameAndIdReachesThePageAsTheBrowserShowsIt) {
 // way one reader may take otherwise, the browser reads the rewritten page in
 // the set the module walked: the answer's Content-Type names it. Nothing
 // injected runs; where the set is the one the page was written in, every
-// name and id arrives exactly. A page whose set the module cannot read as
-// the browser does (ISO-2022-JP; a set nothing names over bytes beyond
-// ASCII, which the browser guesses) goes out as the server sent it.
+// name and id arrives exactly. A page whose set the module cannot know as
+// the browser will (nothing names one and its bytes are not plain ASCII: the
+// browser guesses) goes out as the server sent it.
 TEST(CharSetPages, TheBrowserReadsThePageInTheSetTheModuleWalked) {
   enum class Meta { HttpEquiv, CharSet, None };
   const struct {
@@ -286,7 +289,7 @@ TEST(CharSetPages, TheBrowserReadsThePageInTheSetTheModuleWalked) {
   } cases[] = {
       {"shift_jis", "text/html", Meta::HttpEquiv, false, "Shift_JIS", false},
       {"shift_jis", "text/html", Meta::CharSet, false, "Shift_JIS", false},
-      {"iso-2022-jp", "text/html", Meta::HttpEquiv, false, "ISO-2022-JP", true},
+      {"iso-2022-jp", "text/html", Meta::HttpEquiv, false, "ISO-2022-JP", false},
       {"shift_jis", "text/html", Meta::None, false, nullptr, true},
       {"big5", "text/html; charset=x-mac-chinesetrad", Meta::None, false, "Big5", false},
       {"shift_jis", "text/html; charset=cp932", Meta::None, false, "Shift_JIS", false},

@@ -118,28 +118,67 @@ TEST(ContentTypeEdit, NamesTheSetWalked) {
   EXPECT_EQ(HX_RC_INVALID_DATA, StatePageCharSet(words, PageCharSetChoice(), &list));
 }
 
-// A page in HZ goes back out in the characters it was read in. ISO-2022-JP
-// is not read here: ICU's reading of its breaks and escapes is not the
-// browser's, so such a page goes out as the server sent it.
+// A page in HZ goes back out in the characters it was read in.
 TEST(DecodedPage, EncodesBackAsBrowsersEncode) {
   const std::string hz = "<p title=\"~{<:~}\">";
-  const std::string jis = "<p title=\"\x1B$B0*\n<img src=x>\x1B(B\">";
-  for (const std::string* page : {&hz, &jis}) {
+  CCommonPointers words;
+  const auto base = reinterpret_cast<uintptr_t>(hz.data());
+  words[CCommonPointers::FirstByte] = base;
+  words[CCommonPointers::HtmlBegin] = base;
+  words[CCommonPointers::LastByte] = base + hz.size() - 1;
+  CDecodedPage decoded;
+  ASSERT_TRUE(decoded.Decode(words, "HZ-GB-2312"));
+  std::string out;
+  ASSERT_TRUE(decoded.EncodeEdited(CBufferInstructionList(), out));
+  // ICU's HZ encoder opens with a shift to ASCII, which reads as nothing.
+  EXPECT_TRUE(out == hz || out == "~}" + hz) << out;
+}
+
+// An ISO-2022-JP page keeps the server's bytes outside the edits: a line
+// break inside a two-byte run stays in the run, an escape browsers do not
+// know stays an error, and each inserted text is written for the state at
+// its place and gives the state back to the bytes after it.
+TEST(DecodedPage, Iso2022JpPagesKeepTheServersBytes) {
+  const struct {
+    std::string page;
+    std::string mark;    // the decoded text before whose last place the edit goes
+    bool bReplace;       // the mark's first character is replaced
+    std::string insert;  // UTF-8
+    std::string edited;
+  } cases[] = {
+      // The insert goes in before the run; the run's break is no way out.
+      {"<b>\x1B$B0*\n<img src=x>\x1B(B</b>", "\xE8\x91\xB5", false, "<i>",
+       "<b><i>\x1B$B0*\n<img src=x>\x1B(B</b>"},
+      // Inside a run: ASCII after a shift, the run's state given back (here
+      // by the page's own shift).
+      {"\x1B$B0*0*\x1B(B", "\xE8\x91\xB5", true, "\"x\"", "\x1B$B0*\x1B(B\"x\"\x1B(B"},
+      // Roman and katakana text, JIS X 0212 and an unknown escape kept as sent.
+      {"\x1B(J\\a\x1B(I1\x1B$(D0!\x1B$@0!\x1B(B<p>", "<p>", false, "\xC2\xA5\xEF\xBD\xB1\xE4\xBA\x9C",
+       "\x1B(J\\a\x1B(I1\x1B$(D0!\x1B$@0!\x1B(J\\\x1B(I1\x1B$B0!\x1B(B<p>"},
+  };
+  for (const auto& c : cases) {
     CCommonPointers words;
-    const auto base = reinterpret_cast<uintptr_t>(page->data());
+    const auto base = reinterpret_cast<uintptr_t>(c.page.data());
     words[CCommonPointers::FirstByte] = base;
     words[CCommonPointers::HtmlBegin] = base;
-    words[CCommonPointers::LastByte] = base + page->size() - 1;
+    words[CCommonPointers::LastByte] = base + c.page.size() - 1;
     CDecodedPage decoded;
-    if (page == &jis) {
-      EXPECT_FALSE(decoded.Decode(words, "ISO-2022-JP"));
-      continue;
-    }
-    ASSERT_TRUE(decoded.Decode(words, "HZ-GB-2312"));
+    ASSERT_TRUE(decoded.Decode(words, "ISO-2022-JP")) << c.page;
+    const std::string_view text(reinterpret_cast<const char*>(decoded.Words()[CCommonPointers::FirstByte]),
+                                decoded.Words()[CCommonPointers::LastByte] - decoded.Words()[CCommonPointers::FirstByte] + 1);
     std::string out;
     ASSERT_TRUE(decoded.EncodeEdited(CBufferInstructionList(), out));
-    // ICU's HZ encoder opens with a shift to ASCII, which reads as nothing.
-    EXPECT_TRUE(out == hz || out == "~}" + hz) << out;
+    EXPECT_EQ(out, c.page);
+    const size_t at = text.rfind(c.mark);
+    ASSERT_NE(at, std::string::npos) << c.page;
+    const ULONGLONG address = decoded.Words()[CCommonPointers::FirstByte] + at;
+    CBufferInstructionList edits;
+    ASSERT_EQ(0u, CUtil::InsertHtmlStringAtPosition(address, c.insert.c_str(), &edits));
+    if (c.bReplace) {
+      ASSERT_EQ(0u, CUtil::DeleteHtmlStringAtPosition(address, 3, &edits));
+    }
+    ASSERT_TRUE(decoded.EncodeEdited(edits, out)) << c.page;
+    EXPECT_EQ(out, c.edited) << c.page;
   }
 }
 
