@@ -3,6 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "filter/buffer_instruction.h"
@@ -180,6 +181,18 @@ TEST(DecodedPage, Iso2022JpPagesKeepTheServersBytes) {
     ASSERT_TRUE(decoded.EncodeEdited(edits, out)) << c.page;
     EXPECT_EQ(out, c.edited) << c.page;
   }
+}
+
+// The table of two-byte characters is built once, whichever request of a
+// busy server reads the first ISO-2022-JP page.
+TEST(DecodedPageConcurrent, TheFirstPagesShareOneTable) {
+  std::vector<std::string> read(4);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < read.size(); ++t) {
+    threads.emplace_back([&read, t] { read[t] = DecodedValue("ISO-2022-JP", "\x1B$B0!\x1B(B"); });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const std::string& text : read) EXPECT_EQ(text, "\xE4\xBA\x9C");
 }
 
 TEST(PageEdits, InsertsBeforeDeletesNewestFirst) {
