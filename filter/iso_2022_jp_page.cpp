@@ -113,6 +113,7 @@ struct After {
   size_t byteAt = 0;
   State state = State::Ascii;
   bool bFlag = false;
+  bool bLeadOpen = false;
 };
 
 // The decoder of the Encoding Standard, step by step. Each character it
@@ -134,15 +135,19 @@ class CDecoder {
     size_t placeAt = 0;
     State placeState = State::Ascii;
     bool bPlaceFlag = false;
+    bool bPlaceLeadOpen = false;
+    // A lead byte cut off by the end of the page.
+    bool bLeadAtEnd = false;
     auto stateOf = [](Step s) {
       return s == Step::Roman ? State::Roman : s == Step::Katakana ? State::Katakana
                                            : s == Step::Lead        ? State::TwoByte
                                                                      : State::Ascii;
     };
     auto give = [&](uint32_t codePoint) {
-      emit(codePoint, placeAt, placeState, bPlaceFlag);
+      emit(codePoint, placeAt, placeState, bPlaceFlag, bPlaceLeadOpen);
       // An error at an escape after a lead byte is that lead byte's: the
-      // escape is read from the two-byte state.
+      // escape is read from the two-byte state, and the lead is still open
+      // before it (a byte put there would be read as its trail).
       if (step == Step::EscapeStart) {
         placeAt = i - 1;
         placeState = State::TwoByte;
@@ -151,6 +156,7 @@ class CDecoder {
         placeState = stateOf(step);
       }
       bPlaceFlag = m_bFlag;
+      bPlaceLeadOpen = step == Step::EscapeStart || bLeadAtEnd;
     };
     // Browsers read the two bytes after a failed escape again without a
     // second error for them: an error of a byte before this is not given.
@@ -169,7 +175,7 @@ class CDecoder {
         case Step::Roman:
         case Step::Katakana:
         case Step::Lead:
-          if (bEnd) return {placeAt, placeState, bPlaceFlag};
+          if (bEnd) return {placeAt, placeState, bPlaceFlag, bPlaceLeadOpen};
           ++i;
           if (byte == 0x1B) {
             step = Step::EscapeStart;
@@ -194,6 +200,7 @@ class CDecoder {
         case Step::Trail:
           if (bEnd) {
             step = Step::Lead;
+            bLeadAtEnd = true;
             giveError();
             break;
           }
@@ -283,11 +290,16 @@ class CWriter {
   explicit CWriter(std::string& out) : m_out(out) {}
 
   // The page's bytes [from, to), the decoder at `from` in the state and
-  // flag given and, at `to`, in the state and flag given.
+  // flag given and, at `to`, in the state and flag given, with a lead byte
+  // open there or not.
   bool Copy(std::string_view page, size_t from, size_t to, State fromState, bool bFromFlag, State toState,
-            bool bToFlag) {
+            bool bToFlag, bool bToLeadOpen) {
     if (from >= to) return true;
-    if (ValidEscape(page, from)) {
+    if (m_bLeadOpen && page[from] != '\x1B') {
+      // The lead byte written last was closed by an escape in the page; the
+      // bytes here would be read as its trail.
+      if (!Switch(fromState)) return false;
+    } else if (ValidEscape(page, from)) {
       // The page's own escape sets the state; read with the same flag.
       if (m_bFlag != bFromFlag) return false;
     } else if (m_state != fromState || m_bFlag != bFromFlag) {
@@ -297,6 +309,7 @@ class CWriter {
     m_out.append(page.substr(from, to - from));
     m_state = toState;
     m_bFlag = bToFlag;
+    m_bLeadOpen = bToLeadOpen;
     return true;
   }
 
@@ -305,20 +318,23 @@ class CWriter {
     const Jis0208& table = Table();
     for (size_t i = 0; i < text.size();) {
       uint32_t c = NextCodePoint(text, i);
+      // After a lead byte left open, an escape first (the page closed it
+      // so), whatever the state.
       if (c < 0x80 && c != 0x0E && c != 0x0F && c != 0x1B) {
-        if (m_state != State::Ascii && !(m_state == State::Roman && c != 0x5C && c != 0x7E) && !Switch(State::Ascii)) {
+        if ((m_bLeadOpen || (m_state != State::Ascii && !(m_state == State::Roman && c != 0x5C && c != 0x7E))) &&
+            !Switch(State::Ascii)) {
           return false;
         }
         Put(static_cast<char>(c));
         continue;
       }
       if (c == 0xA5 || c == 0x203E) {
-        if (m_state != State::Roman && !Switch(State::Roman)) return false;
+        if ((m_bLeadOpen || m_state != State::Roman) && !Switch(State::Roman)) return false;
         Put(c == 0xA5 ? '\x5C' : '\x7E');
         continue;
       }
       if (c >= 0xFF61 && c <= 0xFF9F) {
-        if (m_state != State::Katakana && !Switch(State::Katakana)) return false;
+        if ((m_bLeadOpen || m_state != State::Katakana) && !Switch(State::Katakana)) return false;
         Put(static_cast<char>(c - 0xFF61 + 0x21));
         continue;
       }
@@ -326,11 +342,11 @@ class CWriter {
       const auto pointer = table.pointers.find(c);
       if (pointer == table.pointers.end()) {
         // No character of the set: its substitute, never an ASCII character.
-        if (m_state != State::Ascii && m_state != State::Roman && !Switch(State::Ascii)) return false;
+        if ((m_bLeadOpen || (m_state != State::Ascii && m_state != State::Roman)) && !Switch(State::Ascii)) return false;
         Put('\x1A');
         continue;
       }
-      if (m_state != State::TwoByte && !Switch(State::TwoByte)) return false;
+      if ((m_bLeadOpen || m_state != State::TwoByte) && !Switch(State::TwoByte)) return false;
       Put(static_cast<char>(pointer->second / 94 + 0x21));
       m_out += static_cast<char>(pointer->second % 94 + 0x21);
     }
@@ -344,6 +360,7 @@ class CWriter {
     m_out += EscapeTo(state);
     m_state = state;
     m_bFlag = true;
+    m_bLeadOpen = false;
     return true;
   }
   void Put(char c) {
@@ -354,6 +371,7 @@ class CWriter {
   std::string& m_out;
   State m_state = State::Ascii;
   bool m_bFlag = false;
+  bool m_bLeadOpen = false;
 };
 
 }  // namespace
@@ -361,7 +379,7 @@ class CWriter {
 std::string CIso2022JpPage::DecodedText(std::string_view bytes) {
   std::string out;
   if (!Table().bBuilt) return out;
-  CDecoder(bytes).Run([&](uint32_t codePoint, size_t, State, bool) { AppendUtf8(out, codePoint); });
+  CDecoder(bytes).Run([&](uint32_t codePoint, size_t, State, bool, bool) { AppendUtf8(out, codePoint); });
   return out;
 }
 
@@ -370,11 +388,12 @@ bool CIso2022JpPage::Decode(std::string_view page) {
   m_page = page;
   m_text.clear();
   m_places.clear();
-  const After end = CDecoder(page).Run([&](uint32_t codePoint, size_t byteAt, State state, bool bFlag) {
-    m_places.push_back({m_text.size(), byteAt, state, bFlag});
+  const After end = CDecoder(page).Run([&](uint32_t codePoint, size_t byteAt, State state, bool bFlag,
+                                          bool bLeadOpen) {
+    m_places.push_back({m_text.size(), byteAt, state, bFlag, bLeadOpen});
     AppendUtf8(m_text, codePoint);
   });
-  m_places.push_back({m_text.size(), end.byteAt, end.state, end.bFlag});
+  m_places.push_back({m_text.size(), end.byteAt, end.state, end.bFlag, end.bLeadOpen});
   return true;
 }
 
@@ -392,9 +411,10 @@ bool CIso2022JpPage::Edited(const CBufferInstructionList& edits, uintptr_t base,
   out.clear();
   out.reserve(m_page.size() + 256);
   CWriter writer(out);
-  Place done{0, 0, State::Ascii, false};
+  Place done{0, 0, State::Ascii, false, false};
   auto copyTo = [&](const Place& to) {
-    return writer.Copy(m_page, done.byteAt, to.byteAt, done.state, done.bAfterEscape, to.state, to.bAfterEscape);
+    return writer.Copy(m_page, done.byteAt, to.byteAt, done.state, done.bAfterEscape, to.state, to.bAfterEscape,
+                       to.bLeadOpen);
   };
   for (const CBufferInstructionNode* node = edits.First(); node != edits.End(); node = node->m_pNext) {
     const CBufferInstruction& edit = *node->m_spInstruction;
@@ -419,7 +439,7 @@ bool CIso2022JpPage::Edited(const CBufferInstructionList& edits, uintptr_t base,
       return false;
     }
   }
-  return copyTo(Place{m_text.size(), m_page.size(), State::Ascii, false});
+  return copyTo(Place{m_text.size(), m_page.size(), State::Ascii, false, false});
 }
 
 // Bytes right after an escape browsers do not know are read with it: no

@@ -42,6 +42,7 @@ class CIso2022JpPage {
     size_t byteAt;
     State state;
     bool bAfterEscape;  // the decoder's flag: a valid escape now is an error
+    bool bLeadOpen;     // a lead byte before, its error given at the escape here
   };
   const Place* PlaceOf(size_t textAt) const;
   bool Editable(const Place& place) const;

@@ -156,6 +156,11 @@ TEST(DecodedPage, Iso2022JpPagesKeepTheServersBytes) {
       // Roman and katakana text, JIS X 0212 and an unknown escape kept as sent.
       {"\x1B(J\\a\x1B(I1\x1B$(D0!\x1B$@0!\x1B(B<p>", "<p>", false, "\xC2\xA5\xEF\xBD\xB1\xE4\xBA\x9C",
        "\x1B(J\\a\x1B(I1\x1B$(D0!\x1B$@0!\x1B(J\\\x1B(I1\x1B$B0!\x1B(B<p>"},
+      // A lead byte whose error the page's escape gives is still open before
+      // that escape: neither an insert nor the bytes after a delete may
+      // become its trail.
+      {"\x1B$B0!<\x1B(Ba", "a", false, "\xE4\xBA\x9C", "\x1B$B0!<\x1B$B0!\x1B(Ba"},
+      {"\x1B$B<\x1B$B0!0\"", "\xE4\xBA\x9C", true, "", "\x1B$B<\x1B$B0\""},
   };
   for (const auto& c : cases) {
     CCommonPointers words;
@@ -174,7 +179,9 @@ TEST(DecodedPage, Iso2022JpPagesKeepTheServersBytes) {
     ASSERT_NE(at, std::string::npos) << c.page;
     const ULONGLONG address = decoded.Words()[CCommonPointers::FirstByte] + at;
     CBufferInstructionList edits;
-    ASSERT_EQ(0u, CUtil::InsertHtmlStringAtPosition(address, c.insert.c_str(), &edits));
+    if (!c.insert.empty()) {
+      ASSERT_EQ(0u, CUtil::InsertHtmlStringAtPosition(address, c.insert.c_str(), &edits));
+    }
     if (c.bReplace) {
       ASSERT_EQ(0u, CUtil::DeleteHtmlStringAtPosition(address, 3, &edits));
     }
