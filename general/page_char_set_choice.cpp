@@ -97,9 +97,11 @@ class CPrescan {
   std::string Run() {
     while (m_pos < m_s.size() && (m_bInHead || m_pos < kPrescanBytes)) {
       if (StartsWithNoCase(m_s, m_pos, "<!--")) {
-        const size_t end = m_s.find("-->", m_pos + 2);
+        // The tokenizer ends a comment at "-->" (its own dashes count:
+        // "<!-->") and at "--!>".
+        const size_t end = std::min(m_s.find("-->", m_pos + 2), m_s.find("--!>", m_pos + 4));
         if (end == std::string_view::npos) return std::string();
-        m_pos = end + 3;
+        m_pos = end + (m_s[end + 2] == '!' ? 4 : 3);
       } else if (m_s[m_pos] == '<' && m_pos + 1 < m_s.size() && IsAsciiLetter(m_s[m_pos + 1])) {
         ++m_pos;
         const std::string name = TagName();
@@ -145,15 +147,67 @@ class CPrescan {
     return name;
   }
 
+  // "<" or "</" at `at`, then the name and a character that ends a tag
+  // name there.
+  bool TagAt(size_t at, std::string_view name) const {
+    const size_t after = at + name.size();
+    return StartsWithNoCase(m_s, at, name) &&
+           (after >= m_s.size() || IsHtmlWhiteSpace(m_s[after]) || m_s[after] == '/' || m_s[after] == '>');
+  }
+
   // Past the text of a text element, to its end tag (or the page's end).
   void SkipText(const std::string& name) {
+    if (name == "script") {
+      SkipScript();
+      return;
+    }
     for (size_t at = m_s.find("</", m_pos); at != std::string_view::npos; at = m_s.find("</", at + 2)) {
-      const size_t after = at + 2 + name.size();
-      if (StartsWithNoCase(m_s, at + 2, name) &&
-          (after >= m_s.size() || IsHtmlWhiteSpace(m_s[after]) || m_s[after] == '/' || m_s[after] == '>')) {
+      if (TagAt(at + 2, name)) {
         m_pos = at;
         return;
       }
+    }
+    m_pos = m_s.size();
+  }
+
+  // A script's text as the tokenizer reads it: after "<!--" an end tag
+  // still ends it, but a "<script" there opens a part that the next
+  // "</script" only closes, up to the "-->".
+  void SkipScript() {
+    enum class Part { Data, Escaped, DoubleEscaped } part = Part::Data;
+    size_t dashes = 0;
+    for (size_t at = m_pos; at < m_s.size(); ++at) {
+      const char c = m_s[at];
+      if (part == Part::Data) {
+        if (m_s.compare(at, 4, "<!--") == 0) {
+          part = Part::Escaped;
+          dashes = 2;
+          at += 3;
+        } else if (c == '<' && at + 1 < m_s.size() && m_s[at + 1] == '/' && TagAt(at + 2, "script")) {
+          m_pos = at;
+          return;
+        }
+        continue;
+      }
+      if (c == '-') {
+        ++dashes;
+        continue;
+      }
+      if (c == '>' && dashes >= 2) {
+        part = Part::Data;
+      } else if (c == '<' && part == Part::Escaped && at + 1 < m_s.size() && m_s[at + 1] == '/' &&
+                 TagAt(at + 2, "script")) {
+        m_pos = at;
+        return;
+      } else if (c == '<' && part == Part::Escaped && TagAt(at + 1, "script")) {
+        part = Part::DoubleEscaped;
+        at += 6;
+      } else if (c == '<' && part == Part::DoubleEscaped && at + 1 < m_s.size() && m_s[at + 1] == '/' &&
+                 TagAt(at + 2, "script")) {
+        part = Part::Escaped;
+        at += 7;
+      }
+      dashes = 0;
     }
     m_pos = m_s.size();
   }

@@ -105,6 +105,10 @@ TEST(PageCharSetChoice, ThePrescanReadsAsChromium) {
       // A <meta> names no UTF-16 set, and a comment no set at all.
       {"text/html", "<meta charset=utf-16be>", "UTF-8"},
       {"text/html", "<!-- <meta charset=shift_jis> -->", "UTF-8"},
+      // The tokenizer ends a comment at "--!>" too, and a script's text
+      // holds what "<!--<script>" opens up to its "-->".
+      {"text/html", "<head><!-- --!><meta charset=shift_jis> -->", "Shift_JIS"},
+      {"text/html", "<head><script><!--<script></script><meta charset=shift_jis>--></script>", "UTF-8"},
       // A byte order mark wins over every label.
       {"text/html; charset=utf-8", "\xFE\xFF", "UTF-16BE"},
       // Only a parameter named exactly charset names the set.
