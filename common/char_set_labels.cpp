@@ -193,6 +193,7 @@ constexpr CharSetLabel kLabels[] = {
     {"macintosh", "macintosh", true},
     {"ms932", "Shift_JIS", true},
     {"ms_kanji", "Shift_JIS", true},
+    {"replacement", "replacement", true},
     {"shift-jis", "Shift_JIS", true},
     {"shift_jis", "Shift_JIS", true},
     {"sjis", "Shift_JIS", true},

@@ -17,11 +17,7 @@
 
 namespace {
 
-constexpr std::string_view kBlankLine = "\r\n\r\n";
-
-// The header's value, or a header line ahead of the blank line where the
-// response has none; the host hands an absent header over as an empty text
-// at the response's first byte.
+// The header's value.
 DWORD RecordContentType(const CCommonPointers& words, const std::string& value, CBufferInstructionList* pList) {
   const ULONGLONG qwFirst = words[CCommonPointers::FirstByte];
   const ULONGLONG qwHtml = words[CCommonPointers::HtmlBegin] != 0 ? words[CCommonPointers::HtmlBegin] : qwFirst;
@@ -30,14 +26,6 @@ DWORD RecordContentType(const CCommonPointers& words, const std::string& value, 
   if (qwFirst == 0 || qwText < qwFirst || qwHtml < qwText || qwHtml - qwText < qwLength) {
     DebugLog("[StatePageCharSet] The Content-Type lies outside the response's headers.");
     return HX_RC_INVALID_DATA;
-  }
-  if (qwText == qwFirst && qwLength == 0) {
-    const std::string_view head(reinterpret_cast<const char*>(static_cast<uintptr_t>(qwFirst)), qwHtml - qwFirst);
-    if (head.size() < kBlankLine.size() || head.substr(head.size() - kBlankLine.size()) != kBlankLine) {
-      DebugLog("[StatePageCharSet] The response's headers end in no blank line.");
-      return HX_RC_INVALID_DATA;
-    }
-    return CUtil::InsertHtmlStringAtPosition(qwHtml - 2, ("Content-Type: " + value + "\r\n").c_str(), pList);
   }
   if (qwLength != 0) {
     const DWORD deleted = CUtil::DeleteHtmlStringAtPosition(qwText, static_cast<DWORD>(qwLength), pList);
@@ -120,16 +108,27 @@ DWORD StatePageCharSet(const CCommonPointers& words, const PageCharSetChoice& ch
   const std::string_view current(words.Address(CCommonPointers::CharSetText), words.CharSetTextSize());
   const ContentTypeCharSet parsed = ParseContentTypeEssence(current);
   // The forms read the page as HTML; a browser reads XHTML as XML (where a
-  // reference inside a script is decoded) and text as text.
-  if (parsed.bValidType && AsCIView(parsed.essence) != "text/html") {
+  // reference inside a script is decoded), text as text, and a type it cannot
+  // parse ("text/html/x") not as a page at all: only a valid text/html gets
+  // its set restated, as writing "text/html" would make the browser render
+  // the server's own bytes. Without the header the browser takes the type
+  // from the bytes (a page opening with a byte order mark shows as text), so
+  // none is added.
+  // The host hands an absent header over as an empty text at the
+  // response's first byte.
+  if (words[CCommonPointers::CharSetText] == words[CCommonPointers::FirstByte] && current.empty()) {
+    DebugLog("[StatePageCharSet] The response has no Content-Type: the browser guesses the page's type from its "
+             "bytes; the page goes out unchanged.");
+    return HX_RC_INVALID_DATA;
+  }
+  if (!parsed.bValidType || AsCIView(parsed.essence) != "text/html") {
     DebugLog("[StatePageCharSet] The browser does not read a <%s> answer as HTML; the page goes out unchanged.",
-             parsed.essence.c_str());
+             std::string(current).c_str());
     return HX_RC_INVALID_DATA;
   }
   if (choice.bHeaderStatesIt) return 0;
   if (pList == nullptr) return HX_RC_INVALID_DATA;
-  const std::string value = (parsed.bValidType ? parsed.essence : std::string("text/html")) +
-                            "; charset=" + std::string(BrowserNameOfSet(choice.set));
+  const std::string value = parsed.essence + "; charset=" + std::string(BrowserNameOfSet(choice.set));
   DebugLog("[StatePageCharSet] Content-Type <%s> becomes <%s>.", std::string(current).c_str(), value.c_str());
   return RecordContentType(words, value, pList);
 }

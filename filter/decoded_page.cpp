@@ -8,15 +8,22 @@
 #include <string_view>
 
 #include "filter/buffer_instruction.h"
+#include "filter/iso_2022_jp_page.h"
 
 namespace {
 
-// ICU's converters of the stateful sets the module rewrites.
+// ICU's converters of the stateful sets the module rewrites. ISO-2022-JP is
+// not among them: ICU's converter leaves a two-byte run at a line break and
+// takes unknown escapes for shifts, where browsers keep the run and show an
+// error, so bytes the browser reads as kanji would come back as markup. Its
+// pages are read by the browsers' own decoder (filter/iso_2022_jp_page.h).
+constexpr char kIso2022Jp[] = "ISO-2022-JP";
+
 struct StatefulConverter {
   const char* pSet;
   const char* pConverter;
 };
-constexpr StatefulConverter kConverters[] = {{"ISO-2022-JP", "ISO-2022-JP"}, {"HZ-GB-2312", "HZ"}};
+constexpr StatefulConverter kConverters[] = {{"HZ-GB-2312", "HZ"}};
 
 // The converter of a stateful set the module rewrites; null for any other.
 const char* ConverterOfSet(const std::string& set) {
@@ -39,8 +46,7 @@ bool Convert(const char* to, const char* from, std::string_view text, std::strin
 }
 
 // UTF-8 text in a stateful set as browsers' encoders write it: a character
-// the set lacks but has a stand-in for (half-width katakana, which
-// ISO-2022-JP pages carry as full-width) becomes that, so the sender's text
+// the set lacks but has a stand-in for becomes that, so the sender's text
 // survives the round trip; any other becomes the set's substitute. No
 // stand-in is an ASCII byte.
 bool Encode(const char* converter, std::string_view text, std::string& out) {
@@ -80,6 +86,7 @@ PageCharSetChoice ChooseResponseCharSet(const CCommonPointers& words) {
 }
 
 std::string DecodedValue(const std::string& set, const std::string& bytes) {
+  if (set == kIso2022Jp) return CIso2022JpPage::DecodedText(bytes);
   const char* converter = ConverterOfSet(set);
   std::string out;
   if (converter == nullptr || !Convert("UTF-8", converter, bytes, out)) out.clear();
@@ -87,11 +94,18 @@ std::string DecodedValue(const std::string& set, const std::string& bytes) {
 }
 
 bool CDecodedPage::Decode(const CCommonPointers& words, const std::string& set) {
-  const char* converter = ConverterOfSet(set);
   const std::string_view page = PageOf(words);
-  if (converter == nullptr || page.empty()) return false;
-  m_converter = converter;
-  if (!Convert("UTF-8", converter, page, m_page) || m_page.empty()) return false;
+  m_bIso2022Jp = set == kIso2022Jp;
+  if (m_bIso2022Jp) {
+    if (page.empty() || !m_iso2022Jp.Decode(page)) return false;
+    m_page = m_iso2022Jp.Text();
+  } else {
+    const char* converter = ConverterOfSet(set);
+    if (converter == nullptr || page.empty()) return false;
+    m_converter = converter;
+    if (!Convert("UTF-8", converter, page, m_page)) return false;
+  }
+  if (m_page.empty()) return false;
   const auto base = reinterpret_cast<uintptr_t>(m_page.data());
   m_words = CCommonPointers();
   m_words[CCommonPointers::FirstByte] = base;
@@ -107,6 +121,9 @@ bool CDecodedPage::Decode(const CCommonPointers& words, const std::string& set) 
 // as the host refuses such a list.
 bool CDecodedPage::EncodeEdited(const CBufferInstructionList& edits, std::string& out) const {
   const auto base = reinterpret_cast<uintptr_t>(m_page.data());
+  if (m_bIso2022Jp) {
+    return m_iso2022Jp.Edited(edits, base, out) && !out.empty() && out.find('\0') == std::string::npos;
+  }
   std::string edited;
   edited.reserve(m_page.size() + 256);
   size_t done = 0;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "filter/common_pointers.h"
+#include "filter/iso_2022_jp_page.h"
 #include "general/page_char_set_choice.h"
 
 class CBufferInstructionList;
@@ -33,11 +34,15 @@ class CDecodedPage {
   CCommonPointers& Words() { return m_words; }
 
   // The decoded page with the edits (addresses in it) applied the way the
-  // host applies them, encoded back in the page's set. False for an edit
-  // outside the page or out of order, or bytes an insert cannot carry.
+  // host applies them, encoded back in the page's set. An ISO-2022-JP page
+  // keeps its own bytes outside the edits, each read in the state it was
+  // read in before. False for an edit outside the page or out of order, or
+  // bytes an insert cannot carry.
   bool EncodeEdited(const CBufferInstructionList& edits, std::string& out) const;
 
  private:
+  bool m_bIso2022Jp = false;
+  CIso2022JpPage m_iso2022Jp;
   std::string m_converter;
   std::string m_page;
   std::string m_contentType = "text/html; charset=utf-8";

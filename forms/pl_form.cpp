@@ -80,16 +80,21 @@ void CPLForm::DetectLanguage() {
 // a page in a set whose characters a byte-wise reading does not see
 // (ISO-2022-JP, HZ, UTF-16, the sets browsers show as nothing): every edit
 // would be made in bytes the browser reads otherwise. The send-raw-data step
-// hands such pages to the forms decoded (filter/decoded_page.h).
+// hands such pages to the forms decoded where it reads the set as browsers do
+// (filter/decoded_page.h); any other goes out unchanged.
 void CPLForm::DetectCharSet() {
   PageCharSetChoice& choice = m_pFormContext->m_charSet;
   if (!m_pFormContext->m_bCharSetChosen) choice = ChooseResponseCharSet(*m_pFormContext->m_pCommonPointers);
   m_sCharSet = choice.set;
   DebugLog("[CPLForm::CPLForm] Char set <%s> named by the %s <%s>.", choice.set.c_str(),
            PageCharSetFromName(choice.from), choice.label.c_str());
-  if (choice.from == PageCharSetChoice::From::Nothing) {
-    DebugLog("[CPLForm::CPLForm] Nothing names the page's char set: it is read as UTF-8, and a rewritten page "
-             "says so in its Content-Type.");
+  if (choice.bUnknown) {
+    m_bIsInstanceValid = false;
+    DebugLog("[CPLForm::CPLForm] Nothing names the page's char set and its bytes are not plain ASCII: the "
+             "browser guesses the set, which cannot be known here; the page is left unchanged.");
+  } else if (choice.from == PageCharSetChoice::From::Nothing) {
+    DebugLog("[CPLForm::CPLForm] Nothing names the page's char set: it is plain ASCII, read as UTF-8, and a "
+             "rewritten page says so in its Content-Type.");
   }
   if (IsStatefulCharSet(choice.set)) {
     m_bIsInstanceValid = false;
@@ -109,6 +114,20 @@ void CPLForm::DetectCharSet() {
 std::string CPLForm::UrlValueInPage(const std::string& sBytes) const {
   if (m_pFormContext == nullptr || m_pFormContext->m_sUrlValueSet.empty()) return sBytes;
   return DecodedValue(m_pFormContext->m_sUrlValueSet, sBytes);
+}
+
+std::string CPLForm::PageUrlValueInPage(const std::string& sBytes) const {
+  if (m_pFormContext == nullptr || m_pFormContext->m_sUrlValueSet.empty()) return sBytes;
+  std::string out;
+  for (size_t begin = 0; begin < sBytes.size();) {
+    const bool bHigh = static_cast<unsigned char>(sBytes[begin]) >= 0x80;
+    size_t end = begin;
+    while (end < sBytes.size() && (static_cast<unsigned char>(sBytes[end]) >= 0x80) == bHigh) ++end;
+    const std::string run = sBytes.substr(begin, end - begin);
+    out += bHigh ? run : DecodedValue(m_pFormContext->m_sUrlValueSet, run);
+    begin = end;
+  }
+  return out;
 }
 
 bool CPLForm::Append_InitJSResourceVariables(const std::vector<int32_t>& ids, std::string& out) {

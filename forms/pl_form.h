@@ -38,11 +38,18 @@ class CPLForm : public CHXForm {
  protected:
   // The page's characters, which every value a form writes is escaped in.
   const CPageChars& PageChars() const { return m_pFormContext->m_pageChars; }
-  // A value percent-decoded from a URL, as the page's characters: on a page
-  // decoded from a stateful set, its bytes are of that set and are decoded
-  // too (bytes that are no character become U+FFFD). Hashes are taken of
-  // the bytes as sent, never of this.
+  // A value percent-decoded from the request's URL, as the page's
+  // characters: on a page decoded from a stateful set, its bytes are of that
+  // set and are decoded too (bytes that are no character become U+FFFD).
+  // A value read from the page is already in the page's characters and never
+  // goes through this. Hashes are taken of the bytes as sent, never of this.
   std::string UrlValueInPage(const std::string& sBytes) const;
+  // A value read from the page and percent-decoded from a URL there: its
+  // characters are the page's own, decoded once already, and only the bytes
+  // its escapes stood for are of the page's set. The sets the page is
+  // decoded from are seven-bit, so a byte above 0x7F is one of the page's
+  // characters and stays; runs below 0x80 are read in the set.
+  std::string PageUrlValueInPage(const std::string& sBytes) const;
 
   bool m_bIsInstanceValid = true;
   std::string m_sUserLanguage;

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <utility>
-#include <vector>
 
 #include "common/char_set_labels.h"
+#include "forms/html_char_refs.h"
 
 namespace {
 
@@ -74,29 +74,58 @@ std::string QuotedString(std::string_view s, size_t& pos) {
 // The set a label names, for a label the module knows; empty for any other.
 std::string SetOf(std::string_view label) { return std::string(CharSetOfLabel(label)); }
 
-// A prescan's reading of the page: stops at the end of the bytes it may read.
+// Tags that keep a browser's prescan in the page's head: it reads on past
+// the first 1024 bytes until a tag of the body (or a head's or html's end
+// tag) has been seen.
+constexpr std::string_view kHeadTags[] = {"script", "noscript", "style", "link", "meta", "object", "title", "base"};
+// Elements whose text the tokenizer reads as text up to their end tag: a
+// <meta> there names nothing. <plaintext> makes the rest of the page text.
+constexpr std::string_view kTextElements[] = {"title", "textarea", "script", "style",
+                                              "xmp",   "iframe",   "noembed", "noframes"};
+
+bool IsOneOf(std::string_view name, const std::string_view* begin, const std::string_view* end) {
+  return std::find(begin, end, name) != end;
+}
+
+// A browser's prescan of the page: its tokenizer's reading of tags,
+// attributes (character references decoded) and comments, over the first
+// 1024 bytes and on while the page is still in its head.
 class CPrescan {
  public:
-  explicit CPrescan(std::string_view page) : m_s(page.substr(0, std::min(page.size(), kPrescanBytes))) {}
+  explicit CPrescan(std::string_view page) : m_s(page) {}
 
   std::string Run() {
-    while (m_pos < m_s.size()) {
+    while (m_pos < m_s.size() && (m_bInHead || m_pos < kPrescanBytes)) {
       if (StartsWithNoCase(m_s, m_pos, "<!--")) {
-        const size_t end = m_s.find("-->", m_pos + 2);
+        // The tokenizer ends a comment at "-->" (its own dashes count:
+        // "<!-->") and at "--!>".
+        const size_t end = std::min(m_s.find("-->", m_pos + 2), m_s.find("--!>", m_pos + 4));
         if (end == std::string_view::npos) return std::string();
-        m_pos = end + 3;
-      } else if (StartsWithNoCase(m_s, m_pos, "<meta") && m_pos + 5 < m_s.size() &&
-                 (IsHtmlWhiteSpace(m_s[m_pos + 5]) || m_s[m_pos + 5] == '/')) {
-        m_pos += 6;
+        m_pos = end + (m_s[end + 2] == '!' ? 4 : 3);
+      } else if (m_s[m_pos] == '<' && m_pos + 1 < m_s.size() && IsAsciiLetter(m_s[m_pos + 1])) {
+        ++m_pos;
+        const std::string name = TagName();
         std::string label;
-        if (Meta(label)) return label;
-      } else if (m_s[m_pos] == '<' && m_pos + 1 < m_s.size() &&
-                 (IsAsciiLetter(m_s[m_pos + 1]) ||
-                  (m_s[m_pos + 1] == '/' && m_pos + 2 < m_s.size() && IsAsciiLetter(m_s[m_pos + 2])))) {
-        while (m_pos < m_s.size() && !IsHtmlWhiteSpace(m_s[m_pos]) && m_s[m_pos] != '>') ++m_pos;
-        std::string name, value;
-        while (Attribute(name, value)) {
+        if (name == "meta") {
+          if (Meta(label)) return label;
+        } else {
+          std::string attribute, value;
+          while (Attribute(attribute, value)) {
+          }
         }
+        if (name != "html" && name != "head" && !IsOneOf(name, std::begin(kHeadTags), std::end(kHeadTags))) {
+          m_bInHead = false;
+        }
+        if (name == "plaintext") return std::string();
+        if (IsOneOf(name, std::begin(kTextElements), std::end(kTextElements))) SkipText(name);
+      } else if (m_s[m_pos] == '<' && m_pos + 2 < m_s.size() && m_s[m_pos + 1] == '/' &&
+                 IsAsciiLetter(m_s[m_pos + 2])) {
+        m_pos += 2;
+        const std::string name = TagName();
+        std::string attribute, value;
+        while (Attribute(attribute, value)) {
+        }
+        if (!IsOneOf(name, std::begin(kHeadTags), std::end(kHeadTags))) m_bInHead = false;
       } else if (StartsWithNoCase(m_s, m_pos, "<!") || StartsWithNoCase(m_s, m_pos, "</") ||
                  StartsWithNoCase(m_s, m_pos, "<?")) {
         const size_t end = m_s.find('>', m_pos);
@@ -110,33 +139,101 @@ class CPrescan {
   }
 
  private:
-  // After "<meta ": true with the label when the element names a set.
+  std::string TagName() {
+    std::string name;
+    while (m_pos < m_s.size() && !IsHtmlWhiteSpace(m_s[m_pos]) && m_s[m_pos] != '/' && m_s[m_pos] != '>') {
+      name += Lower(m_s[m_pos++]);
+    }
+    return name;
+  }
+
+  // "<" or "</" at `at`, then the name and a character that ends a tag
+  // name there.
+  bool TagAt(size_t at, std::string_view name) const {
+    const size_t after = at + name.size();
+    return StartsWithNoCase(m_s, at, name) &&
+           (after >= m_s.size() || IsHtmlWhiteSpace(m_s[after]) || m_s[after] == '/' || m_s[after] == '>');
+  }
+
+  // Past the text of a text element, to its end tag (or the page's end).
+  void SkipText(const std::string& name) {
+    if (name == "script") {
+      SkipScript();
+      return;
+    }
+    for (size_t at = m_s.find("</", m_pos); at != std::string_view::npos; at = m_s.find("</", at + 2)) {
+      if (TagAt(at + 2, name)) {
+        m_pos = at;
+        return;
+      }
+    }
+    m_pos = m_s.size();
+  }
+
+  // A script's text as the tokenizer reads it: after "<!--" an end tag
+  // still ends it, but a "<script" there opens a part that the next
+  // "</script" only closes, up to the "-->".
+  void SkipScript() {
+    enum class Part { Data, Escaped, DoubleEscaped } part = Part::Data;
+    size_t dashes = 0;
+    for (size_t at = m_pos; at < m_s.size(); ++at) {
+      const char c = m_s[at];
+      if (part == Part::Data) {
+        if (m_s.compare(at, 4, "<!--") == 0) {
+          part = Part::Escaped;
+          dashes = 2;
+          at += 3;
+        } else if (c == '<' && at + 1 < m_s.size() && m_s[at + 1] == '/' && TagAt(at + 2, "script")) {
+          m_pos = at;
+          return;
+        }
+        continue;
+      }
+      if (c == '-') {
+        ++dashes;
+        continue;
+      }
+      if (c == '>' && dashes >= 2) {
+        part = Part::Data;
+      } else if (c == '<' && part == Part::Escaped && at + 1 < m_s.size() && m_s[at + 1] == '/' &&
+                 TagAt(at + 2, "script")) {
+        m_pos = at;
+        return;
+      } else if (c == '<' && part == Part::Escaped && TagAt(at + 1, "script")) {
+        part = Part::DoubleEscaped;
+        at += 6;
+      } else if (c == '<' && part == Part::DoubleEscaped && at + 1 < m_s.size() && m_s[at + 1] == '/' &&
+                 TagAt(at + 2, "script")) {
+        part = Part::Escaped;
+        at += 7;
+      }
+      dashes = 0;
+    }
+    m_pos = m_s.size();
+  }
+
+  // After "<meta": true with the label when the element names a set. Every
+  // attribute counts, in order, as the browser reads them: a charset
+  // attribute sets the label, a later one again; a content attribute sets it
+  // while no charset attribute has.
   bool Meta(std::string& label) {
-    std::vector<std::string> seen;
+    enum class Mode { None, CharSet, Pragma } mode = Mode::None;
     bool bGotPragma = false;
-    int needPragma = -1;  // -1 not known, 0 no, 1 yes
-    bool bCharSet = false;
     std::string charSet;
     std::string name, value;
     while (Attribute(name, value)) {
-      if (std::find(seen.begin(), seen.end(), name) != seen.end()) continue;
-      seen.push_back(name);
       if (name == "http-equiv") {
         bGotPragma = bGotPragma || value == "content-type";
-      } else if (name == "content" && !bCharSet) {
-        std::string fromContent;
-        if (CharSetFromContent(value, fromContent)) {
-          charSet = fromContent;
-          bCharSet = true;
-          needPragma = 1;
-        }
       } else if (name == "charset") {
         charSet = value;
-        bCharSet = true;
-        needPragma = 0;
+        mode = Mode::CharSet;
+      } else if (name == "content" && mode != Mode::CharSet) {
+        charSet.clear();
+        CharSetFromContent(value, charSet);
+        if (!charSet.empty()) mode = Mode::Pragma;
       }
     }
-    if (needPragma == -1 || (needPragma == 1 && !bGotPragma)) return false;
+    if (mode == Mode::None || (mode == Mode::Pragma && !bGotPragma)) return false;
     if (SetOf(charSet).empty()) return false;
     label = charSet;
     return true;
@@ -180,7 +277,11 @@ class CPrescan {
     name.clear();
     value.clear();
     while (m_pos < m_s.size() && (IsHtmlWhiteSpace(m_s[m_pos]) || m_s[m_pos] == '/')) ++m_pos;
-    if (m_pos >= m_s.size() || m_s[m_pos] == '>') return false;
+    if (m_pos >= m_s.size()) return Stop();
+    if (m_s[m_pos] == '>') {
+      ++m_pos;
+      return false;
+    }
     while (true) {
       if (m_pos >= m_s.size()) return Stop();
       const char c = m_s[m_pos];
@@ -204,16 +305,33 @@ class CPrescan {
     while (m_pos < m_s.size() && IsHtmlWhiteSpace(m_s[m_pos])) ++m_pos;
     if (m_pos >= m_s.size()) return Stop();
     const char quote = m_s[m_pos];
+    size_t begin = m_pos;
+    size_t end = m_pos;
     if (quote == '"' || quote == '\'') {
-      const size_t end = m_s.find(quote, m_pos + 1);
+      end = m_s.find(quote, m_pos + 1);
       if (end == std::string_view::npos) return Stop();
-      for (size_t i = m_pos + 1; i < end; ++i) value += Lower(m_s[i]);
+      begin = m_pos + 1;
       m_pos = end + 1;
-      return true;
+    } else {
+      if (m_s[m_pos] == '>') return true;
+      while (end < m_s.size() && !IsHtmlWhiteSpace(m_s[end]) && m_s[end] != '>') ++end;
+      if (end >= m_s.size()) return Stop();
+      m_pos = end;
     }
-    if (m_s[m_pos] == '>') return true;
-    while (m_pos < m_s.size() && !IsHtmlWhiteSpace(m_s[m_pos]) && m_s[m_pos] != '>') value += Lower(m_s[m_pos++]);
-    return m_pos < m_s.size() || Stop();
+    // Character references read by the one reader of them, as the
+    // browser's tokenizer reads them in an attribute value.
+    const std::string_view raw = m_s.substr(0, end);
+    std::string text;
+    for (size_t i = begin; i < end;) {
+      const size_t len = raw[i] == '&' ? ReadCharacterReference(raw, i, text) : 0;
+      if (len == 0) {
+        value += Lower(raw[i++]);
+        continue;
+      }
+      for (const char c : text) value += Lower(c);
+      i += len;
+    }
+    return true;
   }
 
   bool Stop() {
@@ -223,6 +341,7 @@ class CPrescan {
 
   std::string_view m_s;
   size_t m_pos = 0;
+  bool m_bInHead = true;
 };
 
 // A set a <meta> names is read as browsers read it there.
@@ -245,6 +364,19 @@ bool HeaderStates(std::string_view contentType, const ContentTypeCharSet& parsed
   for (size_t i = 0; i < contentType.size(); ++i) count += StartsWithNoCase(contentType, i, "charset") ? 1 : 0;
   return count == 1 && row != nullptr && row->bBrowserKnows && parsed.charSet == TrimHttp(parsed.charSet) &&
          set == row->pSet;
+}
+
+// Printable ASCII and the blanks of text: bytes every set a browser may
+// guess reads alike. An ESC (ISO-2022-JP is seven-bit), HZ's "~{", any
+// other control or any byte above 0x7E may lead a browser's guess to a set
+// whose reading of the page the module cannot know.
+bool IsPlainText(std::string_view page) {
+  for (size_t i = 0; i < page.size(); ++i) {
+    const auto u = static_cast<unsigned char>(page[i]);
+    if (u >= 0x7F || (u < 0x20 && u != '\t' && u != '\n' && u != '\r' && u != '\f')) return false;
+    if (u == '~' && i + 1 < page.size() && page[i + 1] == '{') return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -332,10 +464,17 @@ PageCharSetChoice ChoosePageCharSet(std::string_view contentType, std::string_vi
   if (page.substr(0, 3) == "\xEF\xBB\xBF") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-8", "BOM");
   if (page.substr(0, 2) == "\xFE\xFF") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-16BE", "BOM");
   if (page.substr(0, 2) == "\xFF\xFE") return chosen(PageCharSetChoice::From::ByteOrderMark, "UTF-16LE", "BOM");
-  if (headerRow != nullptr) return chosen(PageCharSetChoice::From::Header, headerRow->pSet, parsed.charSet);
+  if (headerRow != nullptr && headerRow->bBrowserKnows) {
+    return chosen(PageCharSetChoice::From::Header, headerRow->pSet, parsed.charSet);
+  }
+  // A label of the module's own the browser passes over for the page's
+  // <meta>; with none, it names the set the server wrote the page in.
   const std::string meta = PrescanMetaCharSet(page);
   if (!meta.empty()) return chosen(PageCharSetChoice::From::Meta, MetaSet(meta), meta);
-  return chosen(PageCharSetChoice::From::Nothing, "UTF-8", std::string_view());
+  if (headerRow != nullptr) return chosen(PageCharSetChoice::From::Header, headerRow->pSet, parsed.charSet);
+  chosen(PageCharSetChoice::From::Nothing, "UTF-8", std::string_view());
+  choice.bUnknown = !IsPlainText(page);
+  return choice;
 }
 
 const char* PageCharSetFromName(PageCharSetChoice::From from) {

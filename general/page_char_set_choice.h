@@ -1,9 +1,12 @@
 // Which character set a page is in, decided as a browser decides it: a byte
 // order mark first, then the Content-Type's first parameter named "charset"
-// (read by the rules of MIME types), then a <meta> among the page's first
-// 1024 bytes. A label that names no set the module knows counts as none, as
-// it does in browsers. Where nothing names a set the page is walked as UTF-8,
-// and a rewritten page says so in its Content-Type.
+// (read by the rules of MIME types), then a <meta> found by the browser's
+// prescan (the first 1024 bytes, and on while in the page's head). A label
+// that names no set the module knows counts as none, as it does in browsers;
+// one only the module knows yields to a <meta>. Where nothing names a set
+// the page is walked as UTF-8 when it is plain printable ASCII, which every
+// set a browser may guess reads alike; any other such page is one whose set
+// the module cannot know, and it goes out unchanged.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +23,9 @@ struct PageCharSetChoice {
   // The Content-Type already names the set in a form every browser reads
   // the same way, so a rewritten page keeps it as it is.
   bool bHeaderStatesIt = false;
+  // Nothing names a set and the page holds bytes a browser's guess may read
+  // in a set of its own: the module cannot know the browser's reading.
+  bool bUnknown = false;
 };
 
 PageCharSetChoice ChoosePageCharSet(std::string_view contentType, std::string_view page);
@@ -39,8 +45,9 @@ ContentTypeCharSet ParseContentTypeCharSet(std::string_view contentType);
 ContentTypeCharSet ParseContentTypeEssence(std::string_view contentType);
 
 // The label a <meta charset> or <meta http-equiv="Content-Type"
-// content="...charset=..."> names in the first 1024 bytes of the page, found
-// as browsers' prescan finds it; empty when there is none.
+// content="...charset=..."> names, found as browsers' prescan finds it (in
+// the first 1024 bytes, or while the page is in its head); empty when there
+// is none.
 std::string PrescanMetaCharSet(std::string_view page);
 
 const char* PageCharSetFromName(PageCharSetChoice::From from);

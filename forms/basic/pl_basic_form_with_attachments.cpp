@@ -270,7 +270,7 @@ std::string CPLBasicFormWithAttachments::ContextMenuAnchor(const std::string& sA
   sHandler.append("return f_QLPLOnMouseDown(event,\"")
       .append(MarkupNameInScriptAttribute(sFileName, ScriptCarrier::EventHandler, PageChars()));
   sHandler.append("\",\"").append(
-      ValueInScriptAttribute(UrlValueInPage(sAttachmentID), ScriptCarrier::EventHandler, PageChars()));
+      ValueInScriptAttribute(PageUrlValueInPage(sAttachmentID), ScriptCarrier::EventHandler, PageChars()));
   sHandler.append("\",\"").append(bDirectAccess ? CUtil::HashString(sAttachmentID.c_str()) : std::string());
   sHandler.append("\",");
   const bool menu[] = {flags.bOpenVisible, flags.bOpenEnabled, flags.bSaveVisible, flags.bSaveEnabled,
@@ -310,7 +310,7 @@ void CPLBasicFormWithAttachments::GetViewAttachmentLinkHTML(std::string& sHTML, 
                                                             const std::string& sFileName) {
   sHTML.append("<a href='javascript:f_viewAttachment(((typeof(g_sQLPLItemID)!=\"undefined\")&&(g_sQLPLItemID!=null))?"
                "g_sQLPLItemID:g_oQLPLItemIDAttIDs,\"");
-  sHTML.append(ValueInScriptAttribute(UrlValueInPage(sAttachmentID), ScriptCarrier::JavaScriptLink, PageChars()));
+  sHTML.append(ValueInScriptAttribute(PageUrlValueInPage(sAttachmentID), ScriptCarrier::JavaScriptLink, PageChars()));
   sHTML.append("\",").append(ToString(m_nDefaultVisualisation)).append(",\"");
   sHTML.append(MarkupNameInScriptAttribute(sFileName, ScriptCarrier::JavaScriptLink, PageChars()));
   sHTML.append("\");' title=\"").append(m_sViewAttachmentText).append("\">");

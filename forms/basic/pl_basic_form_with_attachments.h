@@ -83,7 +83,8 @@ class CPLBasicFormWithAttachments : public CPLFormWithAttachments {
   const char* BasicScriptFileName() const;
 
   std::string m_sItemID;
-  // The item ID as the page's characters (CPLForm::UrlValueInPage).
+  // The item ID as the page's characters (CPLForm::UrlValueInPage for one
+  // from the request, as read for one from the page).
   std::string m_sItemIDInPage;
   std::string m_sItemIDHash;
 

@@ -61,6 +61,8 @@ TEST(CharacterReferences, ReadAsTheBrowserReadsAnAttribute) {
   } cases[] = {
       {"&#xA;&#X1f600;&#34&#0065;", "\n\xF0\x9F\x98\x80\"A"},
       {"&#0;&#xD800;&#1114112;&#128;&#x9F;", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xE2\x82\xAC\xC5\xB8"},
+      // The five windows-1252 holes read as their own code points.
+      {"&#x81;&#x8D;&#x8F;&#x90;&#x9D;", "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D"},
       {"&bsol&bsol;&percnt;&NewLine;&notin;", "&bsol\\%\n\xE2\x88\x89"},
       {"&amp&amp;&ampx&amp=&notit;&lt", "&&&ampx&amp=&notit;<"},
       {"&#&#x;&#xg;&bogus;&", "&#&#x;&#xg;&bogus;&"},

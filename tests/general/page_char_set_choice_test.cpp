@@ -59,9 +59,9 @@ TEST(PageCharSetChoice, ByteOrderMarkThenHeaderThenMetaAsTheBrowserReadsThem) {
       {"text/html", "<meta content=\"text/html;charset=shift_jis\">", "UTF-8", From::Nothing, false},
       {"text/html", "<!-- <meta charset=shift_jis> --><body>", "UTF-8", From::Nothing, false},
       {"text/html", "<meta charset=utf-16><body>", "UTF-8", From::Meta, false},
-      // Chromium looks further than the prescan's 1024 bytes; the module
-      // does not, and the rewritten page says UTF-8 in its Content-Type.
-      {"text/html", "<title>" + std::string(1100, 'x') + "</title><meta charset=shift_jis>", "UTF-8", From::Nothing,
+      // Chromium looks further than 1024 bytes while the page is in its
+      // head, and no further once a tag of the body was seen.
+      {"text/html", "<title>" + std::string(1100, 'x') + "</title><meta charset=shift_jis>", "Shift_JIS", From::Meta,
        false},
   };
   for (const auto& c : cases) {
@@ -70,6 +70,66 @@ TEST(PageCharSetChoice, ByteOrderMarkThenHeaderThenMetaAsTheBrowserReadsThem) {
     EXPECT_EQ(choice.from, c.from) << c.contentType << " " << c.page.substr(0, 60);
     EXPECT_EQ(choice.bHeaderStatesIt, c.bHeaderStatesIt) << c.contentType << " " << c.page.substr(0, 60);
   }
+}
+
+// Each row was read from document.characterSet in Chromium, the page served
+// over loopback HTTP as "text/html" with no charset.
+TEST(PageCharSetChoice, ThePrescanReadsAsChromium) {
+  const std::string ascii = "<html><head><title>t</title></head><body>x</body></html>";
+  std::string links;
+  for (int i = 0; i < 80; ++i) links += "<link rel=x href=y>";
+  const struct {
+    const char* contentType;
+    std::string page;
+    const char* set;
+  } cases[] = {
+      // Every charset attribute counts, the last one read; a content one
+      // only while no charset attribute was; character references decoded.
+      {"text/html", "<meta charset=\"bogus\" charset=\"shift_jis\">", "Shift_JIS"},
+      {"text/html", "<meta charset=\"shift_jis\" charset=\"bogus\">", "UTF-8"},
+      {"text/html", "<meta http-equiv=content-type content=\"text/html; charset=shift_jis\" charset=euc-kr>", "EUC-KR"},
+      {"text/html", "<meta charset=euc-kr http-equiv=content-type content=\"text/html; charset=shift_jis\">", "EUC-KR"},
+      {"text/html",
+       "<meta content=\"text/html; charset=shift_jis\" content=\"text/html; charset=euc-kr\" http-equiv=content-type>",
+       "EUC-KR"},
+      {"text/html", "<meta charset=\"iso-2022&#45;jp\">", "ISO-2022-JP"},
+      // Text elements hold no tags; <noscript> is no such element here.
+      {"text/html", "<head><title><meta charset=shift_jis></title>", "UTF-8"},
+      {"text/html", "<head><textarea><meta charset=shift_jis></textarea>", "UTF-8"},
+      {"text/html", "<head><noscript><meta charset=shift_jis></noscript>", "Shift_JIS"},
+      // Past 1024 bytes only while in the head.
+      {"text/html", "<html><head>" + links + "<meta charset=shift_jis>", "Shift_JIS"},
+      {"text/html", "<html><body><meta charset=shift_jis>", "Shift_JIS"},
+      {"text/html", "<html><body>" + links + "<meta charset=shift_jis>", "UTF-8"},
+      {"text/html", "<html><head>" + links + "</head><meta charset=shift_jis>", "UTF-8"},
+      // A <meta> names no UTF-16 set, and a comment no set at all.
+      {"text/html", "<meta charset=utf-16be>", "UTF-8"},
+      {"text/html", "<!-- <meta charset=shift_jis> -->", "UTF-8"},
+      // The tokenizer ends a comment at "--!>" too, and a script's text
+      // holds what "<!--<script>" opens up to its "-->".
+      {"text/html", "<head><!-- --!><meta charset=shift_jis> -->", "Shift_JIS"},
+      {"text/html", "<head><script><!--<script></script><meta charset=shift_jis>--></script>", "UTF-8"},
+      // A byte order mark wins over every label.
+      {"text/html; charset=utf-8", "\xFE\xFF", "UTF-16BE"},
+      // Only a parameter named exactly charset names the set.
+      {"text/html; charsets=shift_jis", ascii, "UTF-8"},
+      {"text/html; charset2=shift_jis", ascii, "UTF-8"},
+      // A label only the module knows yields to the page's <meta>.
+      {"text/html; charset=cp932", "<meta charset=euc-kr>", "EUC-KR"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ChoosePageCharSet(c.contentType, c.page).set, c.set) << c.contentType << " " << c.page.substr(0, 80);
+  }
+}
+
+// Where nothing names a set, only plain printable ASCII reads alike in
+// every set the browser may guess; any other page's set cannot be known.
+TEST(PageCharSetChoice, APageWhoseSetNothingNamesIsKnownOnlyInAscii) {
+  EXPECT_FALSE(ChoosePageCharSet("text/html", "<p>a\tb\r\n~</p>").bUnknown);
+  for (const char* page : {"<p>\x1B$B0*\x1B(B</p>", "<p>~{<:~}</p>", "<p>\xE8\xA1\xA8</p>", "<p>\x0E</p>"}) {
+    EXPECT_TRUE(ChoosePageCharSet("text/html", page).bUnknown) << page;
+  }
+  EXPECT_FALSE(ChoosePageCharSet("text/html; charset=shift_jis", "<p>\x95\x5C</p>").bUnknown);
 }
 
 TEST(CharSetLabels, OneTableForEveryReader) {
