@@ -228,12 +228,15 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
                             (ev.Is("Refresh") || ev.Is("NextPage") || ev.Is("PreviousPage") ||
                              ev.Is("LastPage") || ev.Is("FirstPage"));
       // The product fetches documents by GET; a POST whose query, or form
-      // body, names a document is fetched by the server all the same (its
-      // body in any other form is not seen).
+      // body, names a document is fetched by the server all the same.
       const bool postedGetDoc = isPost &&
                                 (MayNameDocument(queryNs) || ns.Is("UncDocument") || ns.Is("SharepointDocument")) &&
                                 (MayFetchDocument(queryEv) || ev.Is("GetDoc"));
-      const bool namesUrl = docUrl.reading != CDecisionParam::Absent;
+      // The handler takes the document's "URL" from any body (a form in
+      // another encoding, XML, JSON, chunked, by any method): a body the
+      // module may not read makes the request a download all the same,
+      // which the levels that check downloads refuse as undecided.
+      const bool namesUrl = docUrl.reading != CDecisionParam::Absent || BodyMayHoldParams(info);
       documentViewDirectFile =
           isEvent && namesUrl && ((asGet && MayNameDocument(docNs) && MayFetchDocument(docEv)) || postedGetDoc);
       // Only "attach=0", read one way, is not a download; any other spelling
