@@ -1,5 +1,6 @@
 #include "common/file_name_extensions.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,76 @@ bool ExtensionOf(ci_string_view fileName, ci_string& extension) {
   return true;
 }
 
+// The code point of the UTF-8 sequence that ends `name` at its end, and its
+// length in bytes; 0 bytes when the name does not end in a whole sequence.
+size_t LastCodePoint(ci_string_view name, char32_t& code) {
+  size_t begin = name.size();
+  while (begin > 0 && name.size() - begin < 4 && (static_cast<unsigned char>(name[begin - 1]) & 0xC0) == 0x80) --begin;
+  if (begin == 0) return 0;
+  --begin;
+  const auto lead = static_cast<unsigned char>(name[begin]);
+  const size_t length = name.size() - begin;
+  const size_t expected = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+  if (expected != length) return 0;
+  code = length == 1 ? lead : lead & (0xFF >> (length + 1));
+  for (size_t i = begin + 1; i < name.size(); ++i) code = (code << 6) | (static_cast<unsigned char>(name[i]) & 0x3F);
+  return length;
+}
+
+// Unicode's White_Space property, and the dot a file system drops too.
+bool IsDroppedAtEnd(char32_t c) {
+  return c == '.' || c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+// Characters without a glyph of their own (Unicode's format characters that
+// a name may carry unseen): zero-width, joiners, direction marks and
+// overrides, the word joiner and invisible operators, the byte order mark.
+bool IsFormatCharacter(char32_t c) {
+  return c == 0xAD || c == 0x061C || c == 0x180E || (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x206F) || c == 0xFEFF;
+}
+
 ci_string_view WithoutTrailingDotsAndBlanks(ci_string_view name) {
-  const size_t last = name.find_last_not_of(". ");
-  return name.substr(0, last == ci_string_view::npos ? 0 : last + 1);
+  char32_t code = 0;
+  for (size_t length = LastCodePoint(name, code); length != 0 && IsDroppedAtEnd(code);
+       length = LastCodePoint(name, code)) {
+    name.remove_suffix(length);
+  }
+  return name;
+}
+
+// `name` without its format characters; whether it held any.
+bool WithoutFormatCharacters(ci_string_view name, ci_string& out) {
+  out.clear();
+  bool removed = false;
+  for (size_t i = 0; i < name.size();) {
+    const auto lead = static_cast<unsigned char>(name[i]);
+    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    length = std::min(length, name.size() - i);
+    char32_t code = 0;
+    if (length > 1 && LastCodePoint(name.substr(0, i + length), code) == length && IsFormatCharacter(code)) {
+      removed = true;
+    } else {
+      out.append(name.substr(i, length));
+    }
+    i += length;
+  }
+  return removed;
+}
+
+// "NAME~N" before an optional extension of one to three characters.
+bool IsShortNameForm(ci_string_view fileName) {
+  const size_t dot = fileName.find('.');
+  const ci_string_view name = fileName.substr(0, dot);
+  if (dot != ci_string_view::npos) {
+    const ci_string_view extension = fileName.substr(dot + 1);
+    if (extension.empty() || extension.size() > 3 || extension.find('.') != ci_string_view::npos) return false;
+  }
+  const size_t tilde = name.rfind('~');
+  if (tilde == ci_string_view::npos || tilde == 0 || tilde + 1 == name.size()) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(tilde) + 1, name.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The name of the file a Windows file system opens for the path: "." and
@@ -67,18 +135,36 @@ void AddOtherReadings(ci_string_view name, CFileNameExtensions& extensions) {
   }
 }
 
+// Every reading of `name` but the whole one, and of its form without format
+// characters.
+void AddReadings(ci_string_view name, CFileNameExtensions& extensions) {
+  AddOtherReadings(name, extensions);
+  ci_string visible;
+  if (WithoutFormatCharacters(name, visible)) {
+    AddReading(FileNameOf(visible), extensions);
+    AddOtherReadings(visible, extensions);
+  }
+  extensions.shortName = extensions.shortName || IsShortNameForm(FileSystemFileName(name)) ||
+                         IsShortNameForm(FileSystemFileName(visible.empty() ? name : ci_string_view(visible)));
+}
+
 }  // namespace
+
+bool FileNameLosesTrailingCharacters(ci_string_view name) {
+  const ci_string_view fileName = FileNameOf(name);
+  return WithoutTrailingDotsAndBlanks(fileName).size() != fileName.size();
+}
 
 CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
   CFileNameExtensions extensions;
   ExtensionOf(FileNameOf(name), extensions.whole);
-  AddOtherReadings(name, extensions);
+  AddReadings(name, extensions);
   // A server that takes the name as a URL decodes it once more:
   // "http://sp/docs/evil%2Eexe" serves "evil.exe".
   if (name.find('%') != ci_string_view::npos) {
     const ci_string decoded = ToCI(URLDecode(std::string(name.data(), name.size())));
     AddReading(FileNameOf(decoded), extensions);
-    AddOtherReadings(decoded, extensions);
+    AddReadings(decoded, extensions);
   }
   return extensions;
 }
