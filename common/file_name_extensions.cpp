@@ -139,13 +139,17 @@ void AddOtherReadings(ci_string_view name, CFileNameExtensions& extensions) {
 // characters.
 void AddReadings(ci_string_view name, CFileNameExtensions& extensions) {
   AddOtherReadings(name, extensions);
+  // Most names are ASCII without a "~": they need neither test below.
+  const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   ci_string visible;
-  if (WithoutFormatCharacters(name, visible)) {
+  if (!ascii && WithoutFormatCharacters(name, visible)) {
     AddReading(FileNameOf(visible), extensions);
     AddOtherReadings(visible, extensions);
   }
-  extensions.shortName = extensions.shortName || IsShortNameForm(FileSystemFileName(name)) ||
-                         IsShortNameForm(FileSystemFileName(visible.empty() ? name : ci_string_view(visible)));
+  if (name.find('~') != ci_string_view::npos) {
+    extensions.shortName = extensions.shortName || IsShortNameForm(FileSystemFileName(name)) ||
+                           (!visible.empty() && IsShortNameForm(FileSystemFileName(visible)));
+  }
 }
 
 }  // namespace
