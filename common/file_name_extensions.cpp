@@ -47,11 +47,13 @@ bool IsDroppedAtEnd(char32_t c) {
 }
 
 // Characters without a glyph of their own (Unicode's format characters that
-// a name may carry unseen): zero-width, joiners, direction marks and
-// overrides, the word joiner and invisible operators, the byte order mark.
+// a name may carry unseen): the soft hyphen, zero-width, joiners, direction
+// marks, embeddings, overrides and isolates, the word joiner and invisible
+// operators, the byte order mark, annotation marks and tags.
 bool IsFormatCharacter(char32_t c) {
   return c == 0xAD || c == 0x061C || c == 0x180E || (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) ||
-         (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x206F) || c == 0xFEFF;
+         (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) ||
+         (c >= 0xE0000 && c <= 0xE007F);
 }
 
 ci_string_view WithoutTrailingDotsAndBlanks(ci_string_view name) {
