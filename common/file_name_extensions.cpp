@@ -56,7 +56,7 @@ bool IsFormatCharacter(char32_t c) {
          (c >= 0xE0000 && c <= 0xE007F);
 }
 
-ci_string_view WithoutTrailingDotsAndBlanks(ci_string_view name) {
+ci_string_view WithoutTrailingDotsAndWhiteSpace(ci_string_view name) {
   char32_t code = 0;
   for (size_t length = LastCodePoint(name, code); length != 0 && IsDroppedAtEnd(code);
        length = LastCodePoint(name, code)) {
@@ -101,7 +101,7 @@ bool IsShortNameForm(ci_string_view fileName) {
 // The name of the file a Windows file system opens for the path: "." and
 // ".." segments resolved ("evil.exe\." and "evil.exe\x\.." are
 // "evil.exe"), each name before a ":" (a stream) and without trailing dots
-// and blanks. Read from the last segment back, each ".." passing over one
+// and white space (a browser saving the file trims any). Read from the last segment back, each ".." passing over one
 // name before it: the last name left is the same as a walk from the front
 // that keeps every name would leave, without keeping them.
 ci_string_view FileSystemFileName(ci_string_view path) {
@@ -110,7 +110,7 @@ ci_string_view FileSystemFileName(ci_string_view path) {
     size_t begin = end;
     while (begin > 0 && !IsSeparator(path[begin - 1])) --begin;
     const ci_string_view segment = path.substr(begin, end - begin);
-    const ci_string_view name = WithoutTrailingDotsAndBlanks(segment.substr(0, segment.find(':')));
+    const ci_string_view name = WithoutTrailingDotsAndWhiteSpace(segment.substr(0, segment.find(':')));
     if (segment.substr(0, segment.find_last_not_of(' ') + 1) == "..") {
       ++passed;
     } else if (!name.empty()) {
@@ -158,7 +158,7 @@ void AddReadings(ci_string_view name, CFileNameExtensions& extensions) {
 
 bool FileNameLosesTrailingCharacters(ci_string_view name) {
   const ci_string_view fileName = FileNameOf(name);
-  return WithoutTrailingDotsAndBlanks(fileName).size() != fileName.size();
+  return WithoutTrailingDotsAndWhiteSpace(fileName).size() != fileName.size();
 }
 
 CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
