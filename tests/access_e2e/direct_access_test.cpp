@@ -422,6 +422,9 @@ TEST(PipelineDirectAccess, DocumentNamedWhereTheModuleCannotReadIt) {
   const std::string url = "URL=%5c%5cfs01%5cteam%5csecret.pdf";
   const std::string multipart =
       "--b\r\nContent-Disposition: form-data; name=\"URL\"\r\n\r\n\\\\fs01\\team\\secret.pdf\r\n--b--\r\n";
+  const std::string namingEvent =
+      "--b\r\nContent-Disposition: form-data; name=\"ns\"\r\n\r\nUncDocument\r\n"
+      "--b\r\nContent-Disposition: form-data; name=\"ev\"\r\n\r\nGetDoc\r\n";
   const struct {
     std::string method;
     std::string query;
@@ -435,6 +438,9 @@ TEST(PipelineDirectAccess, DocumentNamedWhereTheModuleCannotReadIt) {
       {"GET", "ns=UncDocument&ev=GetDoc", sized(form, url)},
       {"GET", "ns=SharepointDocument&ev=GetDoc", sized(form, url)},
       {"get", "%6es=UncDocument&ev=getdoc", sized(form, url)},
+      // The body may name the event too where the query leaves it out.
+      {"POST", "oeh=1", sized("multipart/form-data; boundary=b", namingEvent + multipart)},
+      {"PUT", "ev=GetDoc&URL=/docs/a.pdf", sized(form, "ns=UncDocument")},
   };
   for (const auto& c : cases) {
     for (int criteria : {10, 12}) {
