@@ -122,9 +122,15 @@ ci_string_view FileSystemFileName(ci_string_view path) {
   }
 }
 
+// One reading's extension; a reading of the short-name form, whichever it
+// is ("MACRO~1.DOC#x.pdf" cut at its "#"), makes the name a short name.
 void AddReading(ci_string_view fileName, CFileNameExtensions& extensions) {
   ci_string extension;
   if (ExtensionOf(fileName, extension)) extensions.others.push_back(extension);
+  // Most names hold no "~".
+  if (!extensions.shortName && fileName.find('~') != ci_string_view::npos) {
+    extensions.shortName = IsShortNameForm(fileName);
+  }
 }
 
 // The readings of `name` other than the whole one.
@@ -141,17 +147,62 @@ void AddOtherReadings(ci_string_view name, CFileNameExtensions& extensions) {
 // characters.
 void AddReadings(ci_string_view name, CFileNameExtensions& extensions) {
   AddOtherReadings(name, extensions);
-  // Most names are ASCII without a "~": they need neither test below.
+  // Most names are ASCII: they hold no format character.
   const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   ci_string visible;
   if (!ascii && WithoutFormatCharacters(name, visible)) {
     AddReading(FileNameOf(visible), extensions);
     AddOtherReadings(visible, extensions);
   }
-  if (name.find('~') != ci_string_view::npos) {
-    extensions.shortName = extensions.shortName || IsShortNameForm(FileSystemFileName(name)) ||
-                           (!visible.empty() && IsShortNameForm(FileSystemFileName(visible)));
+}
+
+// `name` with each "%uXXXX" as the percent-encoded UTF-8 of its code point,
+// which a server that takes the name as a URL decodes as it decodes "%XY"
+// (IIS does); empty when the name holds none. A surrogate stays as it is.
+std::string WithPercentUAsUtf8(ci_string_view name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  bool any = false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char32_t code = 0;
+    bool hex = i + 5 < name.size() && name[i] == '%' && (name[i + 1] == 'u' || name[i + 1] == 'U');
+    for (size_t k = 2; hex && k < 6; ++k) {
+      const int digit = HexDigitValue(name[i + k]);
+      hex = digit >= 0;
+      code = (code << 4) | static_cast<char32_t>(digit < 0 ? 0 : digit);
+    }
+    if (!hex || (code >= 0xD800 && code <= 0xDFFF)) {
+      out += name[i];
+      continue;
+    }
+    any = true;
+    unsigned char bytes[3];
+    size_t count = 0;
+    if (code < 0x80) {
+      bytes[count++] = static_cast<unsigned char>(code);
+    } else if (code < 0x800) {
+      bytes[count++] = static_cast<unsigned char>(0xC0 | (code >> 6));
+      bytes[count++] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    } else {
+      bytes[count++] = static_cast<unsigned char>(0xE0 | (code >> 12));
+      bytes[count++] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+      bytes[count++] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    }
+    for (size_t b = 0; b < count; ++b) {
+      out += '%';
+      out += kHex[bytes[b] >> 4];
+      out += kHex[bytes[b] & 0xF];
+    }
+    i += 5;
   }
+  return any ? out : std::string();
+}
+
+// The readings of `name` decoded once more as a URL.
+void AddDecodedReadings(const std::string& name, CFileNameExtensions& extensions) {
+  const ci_string decoded = ToCI(URLDecode(name));
+  AddReading(FileNameOf(decoded), extensions);
+  AddReadings(decoded, extensions);
 }
 
 }  // namespace
@@ -166,11 +217,12 @@ CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
   ExtensionOf(FileNameOf(name), extensions.whole);
   AddReadings(name, extensions);
   // A server that takes the name as a URL decodes it once more:
-  // "http://sp/docs/evil%2Eexe" serves "evil.exe".
+  // "http://sp/docs/evil%2Eexe" serves "evil.exe", and one that reads
+  // "%uXXXX" serves "evil%u002Eexe" as "evil.exe" too.
   if (name.find('%') != ci_string_view::npos) {
-    const ci_string decoded = ToCI(URLDecode(std::string(name.data(), name.size())));
-    AddReading(FileNameOf(decoded), extensions);
-    AddReadings(decoded, extensions);
+    AddDecodedReadings(std::string(name.data(), name.size()), extensions);
+    const std::string percentU = WithPercentUAsUtf8(name);
+    if (!percentU.empty()) AddDecodedReadings(percentU, extensions);
   }
   return extensions;
 }

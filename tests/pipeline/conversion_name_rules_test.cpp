@@ -98,6 +98,7 @@ TEST(ConversionNameRules, NamesReadAsAnotherFileAreBlockedWhereUnknownTypesAreAl
       // (The names' Base64 holds no "+", which a query reads as a blank.)
       {{{"fn", Name("MACROS~1.DOC")}}, "1"},
       {{{"fn", Name("x/PLAN~2.PDF")}}, "1"},
+      {{{"fn", Name("MACROS~1.DOC#x.pdf")}}, "1"},
       {{{"fn", Name("plan~1.xyz.pdf")}}, "3"},
       {{{"fn", Name("a~1.html.pdf")}}, "3"},
       {{{"fn", Name("~1.pdf")}}, "3"},
