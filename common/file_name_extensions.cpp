@@ -46,13 +46,18 @@ bool IsDroppedAtEnd(char32_t c) {
          (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
-// Characters without a glyph of their own (Unicode's format characters that
-// a name may carry unseen): the soft hyphen, zero-width, joiners, direction
-// marks, embeddings, overrides and isolates, the word joiner and invisible
-// operators, the byte order mark, annotation marks and tags.
+// Unicode's format characters (general category Cf), which a name may carry
+// unseen and which a browser may drop from a name it saves: the soft hyphen,
+// the prepended number marks, zero-width, joiners, direction marks,
+// embeddings, overrides and isolates, the word joiner and invisible
+// operators, the byte order mark, annotation marks, the hieroglyph, shorthand
+// and musical format controls, and tags.
 bool IsFormatCharacter(char32_t c) {
-  return c == 0xAD || c == 0x061C || c == 0x180E || (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) ||
-         (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) ||
+  return c == 0xAD || (c >= 0x0600 && c <= 0x0605) || c == 0x061C || c == 0x06DD || c == 0x070F ||
+         (c >= 0x0890 && c <= 0x0891) || c == 0x08E2 || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x206F) ||
+         c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) || c == 0x110BD || c == 0x110CD ||
+         (c >= 0x13430 && c <= 0x1343F) || (c >= 0x1BCA0 && c <= 0x1BCA3) || (c >= 0x1D173 && c <= 0x1D17A) ||
          (c >= 0xE0000 && c <= 0xE007F);
 }
 

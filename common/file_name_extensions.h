@@ -10,8 +10,9 @@
 // from a download's name, any character of Unicode's White_Space (U+00A0,
 // U+3000, U+0085, ...): the file system reading drops those as it drops
 // dots and blanks, "evil.exe" followed by U+3000 is "evil.exe". Format
-// characters (U+200B, U+FEFF, U+202E, ...) may be dropped or shown: a name
-// holding one is read also without them all. Every rule that gives a
+// characters (Unicode's category Cf: U+200B, U+FEFF, U+202E, ...) may be
+// dropped or shown: a name holding one is read also without them all.
+// Every rule that gives a
 // file a level or blocks it by its extension asks for all of them, so that
 // no reading escapes it, while an ordinary name holding such a character
 // ("Invoice #123.pdf") keeps the level of its extension. Names are UTF-8.

@@ -35,7 +35,7 @@ TEST(BlockedExtensionList, EveryReadingOfAFileName) {
   for (const char* name : {"\\\\fs01\\team\\evil.exe\u3000", "evil.exe\u00A0", "evil.exe\u2003 .", "evil.exe\u0085",
                            "evil.exe\u2028\u3000", "http://sp/docs/evil.exe%E3%80%80", "evil.exe\u200B",
                            "evil.exe\uFEFF", "evil.exe\U000E0020", "evil.e\u200Bxe", "evil\u202Eexe.pdf\u202C.exe\u200D",
-                           "http://sp/docs/evil%u002Eexe", "http://sp/docs/evil.exe%u3000"}) {
+                           "http://sp/docs/evil%u002Eexe", "http://sp/docs/evil.exe%u3000", "evil.exe\U0001D173"}) {
     EXPECT_TRUE(IsFileNameInBlockedList(name, list)) << name;
   }
   // A cut name without an extension of its own leaves the whole name's.
