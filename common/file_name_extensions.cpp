@@ -61,6 +61,13 @@ bool IsFormatCharacter(char32_t c) {
          (c >= 0xE0000 && c <= 0xE007F);
 }
 
+// What a Windows file system drops from a name's end: dots and blanks only.
+ci_string_view WithoutTrailingDotsAndBlanks(ci_string_view name) {
+  const size_t last = name.find_last_not_of(". ");
+  return name.substr(0, last == ci_string_view::npos ? 0 : last + 1);
+}
+
+// What a browser saving the file drops from its name's end as well.
 ci_string_view WithoutTrailingDotsAndWhiteSpace(ci_string_view name) {
   char32_t code = 0;
   for (size_t length = LastCodePoint(name, code); length != 0 && IsDroppedAtEnd(code);
@@ -106,20 +113,24 @@ bool IsShortNameForm(ci_string_view fileName) {
 // The name of the file a Windows file system opens for the path: "." and
 // ".." segments resolved ("evil.exe\." and "evil.exe\x\.." are
 // "evil.exe"), each name before a ":" (a stream) and without trailing dots
-// and white space (a browser saving the file trims any). Read from the last segment back, each ".." passing over one
-// name before it: the last name left is the same as a walk from the front
-// that keeps every name would leave, without keeping them.
+// and blanks; the file's name is then also without any other trailing white
+// space, which a browser saving the file trims. Read from the last segment
+// back, each ".." passing over one name before it: the last name left is the
+// same as a walk from the front that keeps every name would leave, without
+// keeping them.
 ci_string_view FileSystemFileName(ci_string_view path) {
   size_t passed = 0;
   for (size_t end = path.size();;) {
     size_t begin = end;
     while (begin > 0 && !IsSeparator(path[begin - 1])) --begin;
     const ci_string_view segment = path.substr(begin, end - begin);
-    const ci_string_view name = WithoutTrailingDotsAndWhiteSpace(segment.substr(0, segment.find(':')));
+    const ci_string_view name = WithoutTrailingDotsAndBlanks(segment.substr(0, segment.find(':')));
     if (segment.substr(0, segment.find_last_not_of(' ') + 1) == "..") {
       ++passed;
     } else if (!name.empty()) {
-      if (passed == 0) return name;
+      // Only the file's own name is trimmed of other white space: a folder
+      // named U+3000 is one that ".." passes over.
+      if (passed == 0) return WithoutTrailingDotsAndWhiteSpace(name);
       --passed;
     }
     if (begin == 0) return ci_string_view();
