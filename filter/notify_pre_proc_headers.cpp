@@ -1,10 +1,12 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "common/ci_string.h"
 #include "common/debug_log.h"
 #include "common/log_words.h"
+#include "common/string_utils.h"
 #include "filter/auth_complete_helper.h"
 #include "filter/decision_params.h"
 #include "filter/dll_context.h"
@@ -58,11 +60,16 @@ bool MayBe(const CDecisionParam& param, bool bodyMayHoldIt) {
   return param.reading == CDecisionParam::Undecidable ||
          (bodyMayHoldIt && param.reading == CDecisionParam::Absent);
 }
+// A value the server may take for `text` once its blanks are trimmed, as a
+// parser of names does ("ns=UncDocument+").
+bool MayRead(const CDecisionParam& param, const char* text) {
+  return param.IsUnique() && AsCIView(TrimBlanks(std::string_view(param.value.data(), param.value.size()))) == text;
+}
 bool MayNameDocument(const CDecisionParam& ns, bool bodyMayHoldIt) {
-  return ns.Is("UncDocument") || ns.Is("SharepointDocument") || MayBe(ns, bodyMayHoldIt);
+  return MayRead(ns, "UncDocument") || MayRead(ns, "SharepointDocument") || MayBe(ns, bodyMayHoldIt);
 }
 bool MayFetchDocument(const CDecisionParam& ev, bool bodyMayHoldIt) {
-  return ev.Is("GetDoc") || MayBe(ev, bodyMayHoldIt);
+  return MayRead(ev, "GetDoc") || MayBe(ev, bodyMayHoldIt);
 }
 
 // The viewer would take the levels the client sent if they stayed, so a

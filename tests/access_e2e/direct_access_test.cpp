@@ -195,6 +195,7 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
       {10, kOutside, "/owa/attachment.ashx?%61ttach=1&id=R", 0},
       {10, kOutside, "/owa/ev.owa?ns=Other&ns=UncDocument&ev=GetDoc&URL=/docs/a.pdf", 0},
       {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc%00&URL=/docs/a.pdf", 0},
+      {10, kOutside, "/owa/ev.owa?ns=+UncDocument+&ev=GetDoc%20&URL=/docs/a.pdf", 0},
       // The document's "URL" is read the same way as "ns" and "ev".
       {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%u0055RL=%5c%5cfs%5cx.pdf", 13},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%u0055RL=%5c%5cfs%5cx.pdf", 13},
