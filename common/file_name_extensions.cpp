@@ -1,5 +1,6 @@
 #include "common/file_name_extensions.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -23,17 +24,100 @@ bool ExtensionOf(ci_string_view fileName, ci_string& extension) {
   return true;
 }
 
+// The code point of the UTF-8 sequence that ends `name` at its end, and its
+// length in bytes; 0 bytes when the name does not end in a whole sequence.
+size_t LastCodePoint(ci_string_view name, char32_t& code) {
+  size_t begin = name.size();
+  while (begin > 0 && name.size() - begin < 4 && (static_cast<unsigned char>(name[begin - 1]) & 0xC0) == 0x80) --begin;
+  if (begin == 0) return 0;
+  --begin;
+  const auto lead = static_cast<unsigned char>(name[begin]);
+  const size_t length = name.size() - begin;
+  const size_t expected = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+  if (expected != length) return 0;
+  code = length == 1 ? lead : lead & (0xFF >> (length + 1));
+  for (size_t i = begin + 1; i < name.size(); ++i) code = (code << 6) | (static_cast<unsigned char>(name[i]) & 0x3F);
+  return length;
+}
+
+// Unicode's White_Space property, and the dot a file system drops too.
+bool IsDroppedAtEnd(char32_t c) {
+  return c == '.' || c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
+         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+// Unicode's format characters (general category Cf), which a name may carry
+// unseen and which a browser may drop from a name it saves: the soft hyphen,
+// the prepended number marks, zero-width, joiners, direction marks,
+// embeddings, overrides and isolates, the word joiner and invisible
+// operators, the byte order mark, annotation marks, the hieroglyph, shorthand
+// and musical format controls, and tags.
+bool IsFormatCharacter(char32_t c) {
+  return c == 0xAD || (c >= 0x0600 && c <= 0x0605) || c == 0x061C || c == 0x06DD || c == 0x070F ||
+         (c >= 0x0890 && c <= 0x0891) || c == 0x08E2 || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
+         (c >= 0x202A && c <= 0x202E) || (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x206F) ||
+         c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) || c == 0x110BD || c == 0x110CD ||
+         (c >= 0x13430 && c <= 0x1343F) || (c >= 0x1BCA0 && c <= 0x1BCA3) || (c >= 0x1D173 && c <= 0x1D17A) ||
+         (c >= 0xE0000 && c <= 0xE007F);
+}
+
+// What a Windows file system drops from a name's end: dots and blanks only.
 ci_string_view WithoutTrailingDotsAndBlanks(ci_string_view name) {
   const size_t last = name.find_last_not_of(". ");
   return name.substr(0, last == ci_string_view::npos ? 0 : last + 1);
 }
 
+// What a browser saving the file drops from its name's end as well.
+ci_string_view WithoutTrailingDotsAndWhiteSpace(ci_string_view name) {
+  char32_t code = 0;
+  for (size_t length = LastCodePoint(name, code); length != 0 && IsDroppedAtEnd(code);
+       length = LastCodePoint(name, code)) {
+    name.remove_suffix(length);
+  }
+  return name;
+}
+
+// `name` without its format characters; whether it held any.
+bool WithoutFormatCharacters(ci_string_view name, ci_string& out) {
+  out.clear();
+  bool removed = false;
+  for (size_t i = 0; i < name.size();) {
+    const auto lead = static_cast<unsigned char>(name[i]);
+    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    length = std::min(length, name.size() - i);
+    char32_t code = 0;
+    if (length > 1 && LastCodePoint(name.substr(0, i + length), code) == length && IsFormatCharacter(code)) {
+      removed = true;
+    } else {
+      out.append(name.substr(i, length));
+    }
+    i += length;
+  }
+  return removed;
+}
+
+// "NAME~N" before an optional extension of one to three characters.
+bool IsShortNameForm(ci_string_view fileName) {
+  const size_t dot = fileName.find('.');
+  const ci_string_view name = fileName.substr(0, dot);
+  if (dot != ci_string_view::npos) {
+    const ci_string_view extension = fileName.substr(dot + 1);
+    if (extension.empty() || extension.size() > 3 || extension.find('.') != ci_string_view::npos) return false;
+  }
+  const size_t tilde = name.rfind('~');
+  if (tilde == ci_string_view::npos || tilde == 0 || tilde + 1 == name.size()) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(tilde) + 1, name.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // The name of the file a Windows file system opens for the path: "." and
 // ".." segments resolved ("evil.exe\." and "evil.exe\x\.." are
 // "evil.exe"), each name before a ":" (a stream) and without trailing dots
-// and blanks. Read from the last segment back, each ".." passing over one
-// name before it: the last name left is the same as a walk from the front
-// that keeps every name would leave, without keeping them.
+// and blanks; the file's name is then also without any other trailing white
+// space, which a browser saving the file trims. Read from the last segment
+// back, each ".." passing over one name before it: the last name left is the
+// same as a walk from the front that keeps every name would leave, without
+// keeping them.
 ci_string_view FileSystemFileName(ci_string_view path) {
   size_t passed = 0;
   for (size_t end = path.size();;) {
@@ -44,7 +128,9 @@ ci_string_view FileSystemFileName(ci_string_view path) {
     if (segment.substr(0, segment.find_last_not_of(' ') + 1) == "..") {
       ++passed;
     } else if (!name.empty()) {
-      if (passed == 0) return name;
+      // Only the file's own name is trimmed of other white space: a folder
+      // named U+3000 is one that ".." passes over.
+      if (passed == 0) return WithoutTrailingDotsAndWhiteSpace(name);
       --passed;
     }
     if (begin == 0) return ci_string_view();
@@ -52,9 +138,15 @@ ci_string_view FileSystemFileName(ci_string_view path) {
   }
 }
 
+// One reading's extension; a reading of the short-name form, whichever it
+// is ("MACRO~1.DOC#x.pdf" cut at its "#"), makes the name a short name.
 void AddReading(ci_string_view fileName, CFileNameExtensions& extensions) {
   ci_string extension;
   if (ExtensionOf(fileName, extension)) extensions.others.push_back(extension);
+  // Most names hold no "~".
+  if (!extensions.shortName && fileName.find('~') != ci_string_view::npos) {
+    extensions.shortName = IsShortNameForm(fileName);
+  }
 }
 
 // The readings of `name` other than the whole one.
@@ -67,18 +159,86 @@ void AddOtherReadings(ci_string_view name, CFileNameExtensions& extensions) {
   }
 }
 
+// Every reading of `name` but the whole one, and of its form without format
+// characters.
+void AddReadings(ci_string_view name, CFileNameExtensions& extensions) {
+  AddOtherReadings(name, extensions);
+  // Most names are ASCII: they hold no format character.
+  const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  ci_string visible;
+  if (!ascii && WithoutFormatCharacters(name, visible)) {
+    AddReading(FileNameOf(visible), extensions);
+    AddOtherReadings(visible, extensions);
+  }
+}
+
+// `name` with each "%uXXXX" as the percent-encoded UTF-8 of its code point,
+// which a server that takes the name as a URL decodes as it decodes "%XY"
+// (IIS does); empty when the name holds none. A surrogate stays as it is.
+std::string WithPercentUAsUtf8(ci_string_view name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  bool any = false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char32_t code = 0;
+    bool hex = i + 5 < name.size() && name[i] == '%' && (name[i + 1] == 'u' || name[i + 1] == 'U');
+    for (size_t k = 2; hex && k < 6; ++k) {
+      const int digit = HexDigitValue(name[i + k]);
+      hex = digit >= 0;
+      code = (code << 4) | static_cast<char32_t>(digit < 0 ? 0 : digit);
+    }
+    if (!hex || (code >= 0xD800 && code <= 0xDFFF)) {
+      out += name[i];
+      continue;
+    }
+    any = true;
+    unsigned char bytes[3];
+    size_t count = 0;
+    if (code < 0x80) {
+      bytes[count++] = static_cast<unsigned char>(code);
+    } else if (code < 0x800) {
+      bytes[count++] = static_cast<unsigned char>(0xC0 | (code >> 6));
+      bytes[count++] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    } else {
+      bytes[count++] = static_cast<unsigned char>(0xE0 | (code >> 12));
+      bytes[count++] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+      bytes[count++] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    }
+    for (size_t b = 0; b < count; ++b) {
+      out += '%';
+      out += kHex[bytes[b] >> 4];
+      out += kHex[bytes[b] & 0xF];
+    }
+    i += 5;
+  }
+  return any ? out : std::string();
+}
+
+// The readings of `name` decoded once more as a URL.
+void AddDecodedReadings(const std::string& name, CFileNameExtensions& extensions) {
+  const ci_string decoded = ToCI(URLDecode(name));
+  AddReading(FileNameOf(decoded), extensions);
+  AddReadings(decoded, extensions);
+}
+
 }  // namespace
+
+bool FileNameLosesTrailingCharacters(ci_string_view name) {
+  const ci_string_view fileName = FileNameOf(name);
+  return WithoutTrailingDotsAndWhiteSpace(fileName).size() != fileName.size();
+}
 
 CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
   CFileNameExtensions extensions;
   ExtensionOf(FileNameOf(name), extensions.whole);
-  AddOtherReadings(name, extensions);
+  AddReadings(name, extensions);
   // A server that takes the name as a URL decodes it once more:
-  // "http://sp/docs/evil%2Eexe" serves "evil.exe".
+  // "http://sp/docs/evil%2Eexe" serves "evil.exe", and one that reads
+  // "%uXXXX" serves "evil%u002Eexe" as "evil.exe" too.
   if (name.find('%') != ci_string_view::npos) {
-    const ci_string decoded = ToCI(URLDecode(std::string(name.data(), name.size())));
-    AddReading(FileNameOf(decoded), extensions);
-    AddOtherReadings(decoded, extensions);
+    AddDecodedReadings(std::string(name.data(), name.size()), extensions);
+    const std::string percentU = WithPercentUAsUtf8(name);
+    if (!percentU.empty()) AddDecodedReadings(percentU, extensions);
   }
   return extensions;
 }

@@ -183,9 +183,10 @@ ci_string WithoutParamNamed(const ci_string& query, std::string_view name) {
 
 bool BodyMayHoldParams(const CRequestInfo& info) {
   const std::string* method = info.FindHeaderValue("HTTP_METHOD");
-  // Method names are case-sensitive: "get" or "head" is an unknown method,
-  // whose body a handler may read.
-  if (method == nullptr || *method == "GET" || *method == "HEAD") return false;
+  // A HEAD carries no file back. A GET's body is read by a handler that
+  // takes its parameters from the form whatever the method; method names
+  // are case-sensitive, so "head" is an unknown method whose body may be read.
+  if (method == nullptr || *method == "HEAD") return false;
   // Header names have no case ("content-length", as every HTTP/2 client
   // sends it): the server's variables hold each header under one name,
   // every spelling of it joined.

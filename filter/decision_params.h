@@ -23,8 +23,8 @@ struct CDecisionParam {
 // `name` in the request's query string. Undecidable when the name occurs
 // more than once (after decoding, case ignored), when its value holds a
 // control byte or an escape the server decodes otherwise ("%uXXXX"), or when
-// the request is a POST whose body may hold parameters and the name is among
-// the request's parameters at all.
+// the request's body may hold parameters (BodyMayHoldParams) and the name is
+// among the request's parameters at all.
 CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name);
 // The same reading of the query string alone: what the query says, by the
 // same rules, whatever a body may add. For telling what a request asks for
@@ -32,8 +32,8 @@ CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name
 CDecisionParam ReadQueryParam(const CRequestInfo& info, std::string_view name);
 
 // Whether every parameter a download decision reads ("id", "attcnt",
-// "attid<n>", "midh", "aidh", "fidh", "URL") reads one way. False for a POST
-// whose body may hold parameters: the module never sees the body.
+// "attid<n>", "midh", "aidh", "fidh", "URL") reads one way. False for a
+// request whose body may hold parameters: the module never sees the body.
 bool DecisionParamsReadOneWay(const CRequestInfo& info);
 
 // `query` without the pairs whose decoded name is `name` (case ignored),
@@ -41,7 +41,7 @@ bool DecisionParamsReadOneWay(const CRequestInfo& info);
 ci_string WithoutParamNamed(const ci_string& query, std::string_view name);
 
 // A request with a body (a `Content-Length` other than 0, or a
-// `Transfer-Encoding`) by any method but GET and HEAD: the body may carry
-// form parameters that the server reads, which the module never sees as
-// sent.
+// `Transfer-Encoding`) by any method but HEAD, a GET included: the body may
+// carry parameters that the server reads, in a form the module may never
+// see (multipart, XML, JSON, chunked).
 bool BodyMayHoldParams(const CRequestInfo& info);

@@ -1,10 +1,12 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 #include "common/ci_string.h"
 #include "common/debug_log.h"
 #include "common/log_words.h"
+#include "common/string_utils.h"
 #include "filter/auth_complete_helper.h"
 #include "filter/decision_params.h"
 #include "filter/dll_context.h"
@@ -51,12 +53,23 @@ bool ReadHeader(const CRequestInfo& info, const char (&name)[N], const std::stri
 bool EqualsNoCase(const std::string& a, const char* b) { return AsCIView(a) == b; }
 
 // A name that reads two ways may name a document, or its fetch, to the
-// server.
-bool MayNameDocument(const CDecisionParam& ns) {
-  return ns.Is("UncDocument") || ns.Is("SharepointDocument") || ns.reading == CDecisionParam::Undecidable;
+// server; so may one the module does not see where a body it cannot read
+// (`bodyMayHoldIt`) may carry it: "POST /owa/ev.owa" with "ns", "ev" and
+// "URL" in a multipart body.
+bool MayBe(const CDecisionParam& param, bool bodyMayHoldIt) {
+  return param.reading == CDecisionParam::Undecidable ||
+         (bodyMayHoldIt && param.reading == CDecisionParam::Absent);
 }
-bool MayFetchDocument(const CDecisionParam& ev) {
-  return ev.Is("GetDoc") || ev.reading == CDecisionParam::Undecidable;
+// A value the server may take for `text` once its blanks are trimmed, as a
+// parser of names does ("ns=UncDocument+").
+bool MayRead(const CDecisionParam& param, const char* text) {
+  return param.IsUnique() && AsCIView(TrimBlanks(std::string_view(param.value.data(), param.value.size()))) == text;
+}
+bool MayNameDocument(const CDecisionParam& ns, bool bodyMayHoldIt) {
+  return MayRead(ns, "UncDocument") || MayRead(ns, "SharepointDocument") || MayBe(ns, bodyMayHoldIt);
+}
+bool MayFetchDocument(const CDecisionParam& ev, bool bodyMayHoldIt) {
+  return MayRead(ev, "GetDoc") || MayBe(ev, bodyMayHoldIt);
 }
 
 // The viewer would take the levels the client sent if they stayed, so a
@@ -228,14 +241,20 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
                             (ev.Is("Refresh") || ev.Is("NextPage") || ev.Is("PreviousPage") ||
                              ev.Is("LastPage") || ev.Is("FirstPage"));
       // The product fetches documents by GET; a POST whose query, or form
-      // body, names a document is fetched by the server all the same (its
-      // body in any other form is not seen).
-      const bool postedGetDoc = isPost &&
-                                (MayNameDocument(queryNs) || ns.Is("UncDocument") || ns.Is("SharepointDocument")) &&
-                                (MayFetchDocument(queryEv) || ev.Is("GetDoc"));
-      const bool namesUrl = docUrl.reading != CDecisionParam::Absent;
-      documentViewDirectFile =
-          isEvent && namesUrl && ((asGet && MayNameDocument(docNs) && MayFetchDocument(docEv)) || postedGetDoc);
+      // body, names a document is fetched by the server all the same.
+      // The handler takes the document's "URL", and "ns" or "ev" the query
+      // leaves out, from any body (a form in another encoding, XML, JSON,
+      // chunked, by any method): a body the module may not read makes the
+      // request a download all the same, which the levels that check
+      // downloads refuse as undecided.
+      const bool body = isEvent && BodyMayHoldParams(info);
+      const bool postedGetDoc =
+          isPost &&
+          (MayNameDocument(queryNs, body) || ns.Is("UncDocument") || ns.Is("SharepointDocument")) &&
+          (MayFetchDocument(queryEv, body) || ev.Is("GetDoc"));
+      const bool namesUrl = docUrl.reading != CDecisionParam::Absent || body;
+      documentViewDirectFile = isEvent && namesUrl &&
+                               ((asGet && MayNameDocument(docNs, body) && MayFetchDocument(docEv, body)) || postedGetDoc);
       // Only "attach=0", read one way, is not a download; any other spelling
       // may be one to the server, and so may a body the module never sees.
       // Requests without it (inline images) are not.

@@ -17,13 +17,15 @@ uint32_t PseudoRequestType(const std::string& path) {
 }
 
 // The segments below the mail folder, "/"-led; checked one by one so that
-// "ev.owa/more" reaches the same handler as "ev.owa".
+// "ev.owa/more" reaches the same handler as "ev.owa". A routed path names
+// one handler at most: HxRoutePath refuses one that names two.
 uint32_t MailHandlerType(std::string_view below) {
   while (!below.empty()) {
     below.remove_prefix(1);
     const std::string_view segment = below.substr(0, below.find('/'));
-    if (HxSegmentIs(segment, "ev.owa")) return 4;
-    if (HxSegmentIs(segment, "attachment.ashx")) return 5;
+    const HxHandler handler = HxSegmentHandler(segment);
+    if (handler == HxHandler::Event) return 4;
+    if (handler == HxHandler::Attachment) return 5;
     below.remove_prefix(segment.size());
   }
   return 2;

@@ -23,11 +23,11 @@ std::string HxExchangeBasePath(const HxRequest& request);
 
 // The host's URL rule (README "Subscription types") on the path as routed
 // (HxRoutePath), folders and handlers named by whole segments
-// (HxPathStartsWithSegments, HxSegmentIs): 20 to 25 for the pseudo-requests
-// under the virtual folder; below the mail folder (the base path's, "/owa"
-// by default) the first segment that names a handler decides, 4 for
-// "ev.owa", 5 for "attachment.ashx" (a server hands what follows to that
-// handler), else 2; 0 for anything else.
+// (HxPathStartsWithSegments, HxSegmentHandler): 20 to 25 for the
+// pseudo-requests under the virtual folder; below the mail folder (the base
+// path's, "/owa" by default) the segment that names a handler decides (a
+// routed path names one at most), 4 for "ev.owa", 5 for "attachment.ashx" (a
+// server hands what follows to that handler), else 2; 0 for anything else.
 uint32_t HxSubscriptionTypeForPath(const std::string& routedPath,
                                    const std::string& virtualFolder = kHxDefaultVirtualFolder,
                                    std::string_view exchangeBasePath = kHxDefaultExchangeBasePath);

@@ -18,6 +18,8 @@ const char* HxPathRefusalText(HxPathRefusal refusal) {
       return "a path segment ending in '.' or a blank, or holding ':', '?', '#', ';' or a control byte";
     case HxPathRefusal::DotWithParameter: return "a '.' or '..' path segment with a ';' part";
     case HxPathRefusal::ParentAfterEmpty: return "a '..' after an empty path segment ('//' or '/;x/')";
+    case HxPathRefusal::TwoHandlers: return "a path whose segments name two handlers";
+    case HxPathRefusal::ShortName: return "a path segment in the short-name form 'NAME~N'";
   }
   return "unknown";
 }
@@ -35,6 +37,22 @@ bool ReadsAsAnotherName(std::string_view segment) {
   const char last = segment.back();
   return last == '.' || last == ' ' || segment.find_first_of(":?#;") != std::string_view::npos ||
          std::any_of(segment.begin(), segment.end(), IsControlByte);
+}
+
+// "NAME~N" before an optional extension of one to three characters: the
+// name by which a volume that keeps 8.3 names also serves a long one
+// ("PELLOR~1.SRF" for "pellora.srf"). A short name has one "." at most.
+bool IsShortNameForm(std::string_view segment) {
+  const size_t dot = segment.find('.');
+  const std::string_view name = segment.substr(0, dot);
+  if (dot != std::string_view::npos) {
+    const std::string_view extension = segment.substr(dot + 1);
+    if (extension.empty() || extension.size() > 3 || extension.find('.') != std::string_view::npos) return false;
+  }
+  const size_t tilde = name.rfind('~');
+  if (tilde == std::string_view::npos || tilde == 0 || tilde + 1 == name.size()) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(tilde) + 1, name.end(),
+                     [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The bounds of the second byte of a multi-byte sequence, which exclude
@@ -93,6 +111,19 @@ HxPathRefusal DecodeSegment(std::string_view raw, std::string& out) {
   return IsValidUtf8(out) ? HxPathRefusal::None : HxPathRefusal::InvalidUtf8;
 }
 
+// Whether more than one segment of the routed path names a handler: a server
+// may hand the request to either.
+bool NamesTwoHandlers(std::string_view routed) {
+  int handlers = 0;
+  for (size_t pos = 1; pos <= routed.size();) {
+    size_t end = routed.find('/', pos);
+    if (end == std::string_view::npos) end = routed.size();
+    if (HxSegmentHandler(routed.substr(pos, end - pos)) != HxHandler::None) ++handlers;
+    pos = end + 1;
+  }
+  return handlers > 1;
+}
+
 HxPathRefusal RouteSegments(std::string_view sent, std::string& routed) {
   std::string segment;
   bool endsInFolder = false;
@@ -106,6 +137,7 @@ HxPathRefusal RouteSegments(std::string_view sent, std::string& routed) {
     const HxPathRefusal refusal = DecodeSegment(raw, segment);
     if (refusal != HxPathRefusal::None) return refusal;
     if (ReadsAsAnotherName(segment)) return HxPathRefusal::AliasedSegment;
+    if (IsShortNameForm(segment)) return HxPathRefusal::ShortName;
     const bool current = segment.empty() || segment == ".";
     const bool parent = segment == "..";
     if (parent && routed.empty()) return HxPathRefusal::AboveRoot;
@@ -129,7 +161,7 @@ HxPathRefusal RouteSegments(std::string_view sent, std::string& routed) {
     pos = end + 1;
   }
   if (routed.empty() || endsInFolder) routed += '/';
-  return HxPathRefusal::None;
+  return NamesTwoHandlers(routed) ? HxPathRefusal::TwoHandlers : HxPathRefusal::None;
 }
 
 }  // namespace
@@ -143,6 +175,12 @@ HxPathRefusal HxRoutePath(std::string_view sent, std::string& routed) {
 }
 
 bool HxSegmentIs(std::string_view segment, std::string_view name) { return HxEqualsNoCase(segment, name); }
+
+HxHandler HxSegmentHandler(std::string_view segment) {
+  if (HxSegmentIs(segment, "ev.owa")) return HxHandler::Event;
+  if (HxSegmentIs(segment, "attachment.ashx")) return HxHandler::Attachment;
+  return HxHandler::None;
+}
 
 bool HxPathStartsWithSegments(std::string_view path, std::string_view prefix, std::string_view& below) {
   if (!HxStartsWithNoCase(path, prefix)) return false;

@@ -21,6 +21,8 @@ enum class HxPathRefusal {
   AliasedSegment,    // a segment ending in "." or a blank, or holding ":", "?", "#", ";" or a control byte
   DotWithParameter,  // "..;", ".;x", "%2e%2e;": a dot segment to one server, a name to another
   ParentAfterEmpty,  // "//..", "/;x/..": servers drop different segments for it
+  TwoHandlers,       // "/owa/ev.owa/attachment.ashx": a server may run either handler
+  ShortName,         // "PELLOR~1.SRF": a volume that keeps 8.3 names serves it as the long name
 };
 
 // A short text for reports and logs: "an escaped '/' or '\\' in the path".
@@ -41,8 +43,13 @@ const char* HxPathRefusalText(HxPathRefusal refusal);
 // blank, "ev.owa." for "ev.owa"; one holding ":", a stream of a file; one
 // holding "?", "#" or ";", which a server reading the decoded path again
 // takes as the end of the name; one holding a control byte) is refused, so
-// that a segment names a handler or folder only by being its name. Letter case is kept (callers compare
-// without case). On success `routed` starts with "/" and ends with "/" when
+// that a segment names a handler or folder only by being its name. So is a
+// segment of the short-name form ("NAME~N" before an optional extension,
+// "PELLOR~1.SRF", "X-PELL~1"), which a volume that keeps 8.3 names serves as
+// the file or folder it stands for. A path whose segments name two handlers
+// (HxSegmentHandler), "/owa/ev.owa/attachment.ashx", is refused too: a
+// server picks the handler by the order of its handler list, not by the
+// first segment. Letter case is kept (callers compare without case). On success `routed` starts with "/" and ends with "/" when
 // the sent path did (or ended in a dot segment); on a refusal `routed` is
 // empty.
 HxPathRefusal HxRoutePath(std::string_view sent, std::string& routed);
@@ -55,3 +62,9 @@ bool HxPathStartsWithSegments(std::string_view path, std::string_view prefix, st
 // Whether one segment (without "/") is `name`: the whole of it, ASCII case
 // ignored; "attachment.ashx" is not "attachment.ashxx".
 bool HxSegmentIs(std::string_view segment, std::string_view name);
+
+// The mail server's handlers that serve files, named by a whole segment.
+enum class HxHandler { None, Event, Attachment };
+// Which handler one segment (without "/") names: "ev.owa" the event handler,
+// "attachment.ashx" the attachment handler (HxSegmentIs).
+HxHandler HxSegmentHandler(std::string_view segment);

@@ -195,6 +195,7 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
       {10, kOutside, "/owa/attachment.ashx?%61ttach=1&id=R", 0},
       {10, kOutside, "/owa/ev.owa?ns=Other&ns=UncDocument&ev=GetDoc&URL=/docs/a.pdf", 0},
       {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc%00&URL=/docs/a.pdf", 0},
+      {10, kOutside, "/owa/ev.owa?ns=+UncDocument+&ev=GetDoc%20&URL=/docs/a.pdf", 0},
       // The document's "URL" is read the same way as "ns" and "ev".
       {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%u0055RL=%5c%5cfs%5cx.pdf", 13},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%u0055RL=%5c%5cfs%5cx.pdf", 13},
@@ -405,6 +406,83 @@ TEST(PipelineDirectAccess, OtherMethodsAreDecidedAsGet) {
   EXPECT_EQ(nullptr, After(head, SF_NOTIFY_AUTH_COMPLETE));
 }
 
+// A query that names a document event is a download whatever carries the
+// document's "URL": where the module cannot read it (a body in any form, by
+// any method, in any coding) the levels that check downloads refuse it as
+// undecided.
+TEST(PipelineDirectAccess, DocumentNamedWhereTheModuleCannotReadIt) {
+  const auto send = [](int criteria, const std::string& method, const std::string& target,
+                       const std::string& headersAndBody) {
+    return PipelineHost::Run(Host(), kUser + ("@criteria " + std::to_string(criteria)) + "\n@client-address " +
+                                         kOutside + "\n" + method + " " + target + " HTTP/1.1\n" + kUA + headersAndBody);
+  };
+  const auto sized = [](const std::string& type, const std::string& body) {
+    return "Content-Type: " + type + "\nContent-Length: " + std::to_string(body.size()) + "\n\n" + body;
+  };
+  const std::string form = "application/x-www-form-urlencoded";
+  const std::string url = "URL=%5c%5cfs01%5cteam%5csecret.pdf";
+  const std::string multipart =
+      "--b\r\nContent-Disposition: form-data; name=\"URL\"\r\n\r\n\\\\fs01\\team\\secret.pdf\r\n--b--\r\n";
+  const std::string namingEvent =
+      "--b\r\nContent-Disposition: form-data; name=\"ns\"\r\n\r\nUncDocument\r\n"
+      "--b\r\nContent-Disposition: form-data; name=\"ev\"\r\n\r\nGetDoc\r\n";
+  const struct {
+    std::string method;
+    std::string query;
+    std::string headersAndBody;
+  } cases[] = {
+      {"POST", "ns=UncDocument&ev=GetDoc", sized("multipart/form-data; boundary=b", multipart)},
+      {"POST", "ns=UncDocument&ev=GetDoc", sized("text/xml", "<params><URL>\\\\fs01\\team\\secret.pdf</URL></params>")},
+      {"POST", "ns=SharepointDocument&ev=GetDoc", sized("application/json", "{\"URL\":\"http://sp/docs/a.pdf\"}")},
+      {"POST", "ns=UncDocument&ev=GetDoc", "Content-Type: " + form + "\nTransfer-Encoding: chunked\n\n22\n" + url + "\n0\n"},
+      {"PUT", "ns=UncDocument&ev=GetDoc", sized(form, url)},
+      {"GET", "ns=UncDocument&ev=GetDoc", sized(form, url)},
+      {"GET", "ns=SharepointDocument&ev=GetDoc", sized(form, url)},
+      {"get", "%6es=UncDocument&ev=getdoc", sized(form, url)},
+      // The body may name the event too where the query leaves it out.
+      {"POST", "oeh=1", sized("multipart/form-data; boundary=b", namingEvent + multipart)},
+      {"PUT", "ev=GetDoc&URL=/docs/a.pdf", sized(form, "ns=UncDocument")},
+  };
+  for (const auto& c : cases) {
+    for (int criteria : {10, 12}) {
+      const HxOutcome out = send(criteria, c.method, "/owa/ev.owa?" + c.query, c.headersAndBody);
+      EXPECT_TRUE(Refused(out)) << criteria << " " << c.method << " " << c.query << "\n" << c.headersAndBody;
+      EXPECT_EQ(13u, Auth(out).result) << criteria << " " << c.method << " " << c.query;
+    }
+    // Level 1 checks no download.
+    EXPECT_FALSE(Refused(send(11, c.method, "/owa/ev.owa?" + c.query, c.headersAndBody))) << c.method << " " << c.query;
+  }
+  // Another event, or a GET without a body or "URL", names no document.
+  EXPECT_FALSE(Refused(send(10, "POST", "/owa/ev.owa?ns=UncListView&ev=Sort", sized(form, url))));
+  EXPECT_FALSE(Refused(send(10, "GET", "/owa/ev.owa?ns=UncDocument&ev=GetDoc", "")));
+}
+
+// Rows for the method, the body and the user: a body read by an unknown
+// method ("get", "head") or by a GET makes the product link's ids undecided;
+// a body may name the document's event to the server though the query names
+// another; a request without a user is refused where downloads are checked.
+TEST(PipelineDirectAccess, BodiesAndAnonymousDownloadsAreUndecided) {
+  const auto send = [](int criteria, const char* address, const std::string& method, const std::string& target,
+                       const std::string& body, bool user = true) {
+    return PipelineHost::Run(
+        Host(), (user ? std::string(kUser) : std::string()) + "@criteria " + std::to_string(criteria) +
+                    "\n@client-address " + address + "\n" + method + " " + target + " HTTP/1.1\n" + kUA +
+                    (body.empty() ? std::string()
+                                  : "Content-Type: application/x-www-form-urlencoded\nContent-Length: " +
+                                        std::to_string(body.size()) + "\n\n" + body));
+  };
+  for (const char* method : {"GET", "get", "head"}) {
+    EXPECT_TRUE(Refused(send(12, kOutside, method, kProductAttachment, "attid1=EVIL"))) << method;
+    EXPECT_FALSE(Refused(send(12, kOutside, method, kProductAttachment, ""))) << method;
+  }
+  EXPECT_TRUE(Refused(send(10, kOutside, "PUT", "/owa/ev.owa?ns=Other&ev=GetDoc&URL=/docs/a.pdf", "ns=UncDocument")));
+  for (int criteria : {10, 12}) {
+    const HxOutcome out = send(criteria, kInside, "GET", kAttachment, "", false);
+    EXPECT_TRUE(Refused(out)) << criteria;
+  }
+  EXPECT_FALSE(Refused(send(11, kInside, "GET", kAttachment, "", false)));
+}
+
 // At level 0 nothing may leave the ranges: an inline fetch from outside
 // them (no "attach", as the images of a message are fetched) goes on, but
 // only an image shown inline may answer it.
@@ -556,7 +634,9 @@ TEST(PipelineDirectAccess, PathsAreCheckedAsTheServerRoutesThem) {
                            "/owa/%C0%AEttachment.ashx", "/owa/ev.owa.", "/owa/ev.owa%20", "/owa/ev.owa%09",
                            "/owa/ev.owa::$DATA", "/owa./attachment.ashx", "/owa%20/attachment.ashx",
                            "/owa/attachment.ashx.", "/X-Pellora/bin/pellora.srf.", "/X-Pellora/bin/pellora.srf%20",
-                           "/X-Pellora/bin./pellora.srf", "/owa/attachment%2eashx%3Fid=OTHER%23"}) {
+                           "/X-Pellora/bin./pellora.srf", "/owa/attachment%2eashx%3Fid=OTHER%23",
+                           "/owa/ev.owa/attachment.ashx", "/owa/ev.owa/x/attachment.ashx", "/owa/attachment.ashx/ev.owa",
+                           "/X-Pellora/bin/PELLOR~1.SRF", "/X-PELL~1/bin/pellora.srf"}) {
     HxRequest request;
     std::string error;
     ASSERT_TRUE(ParseRequestDescription(kUser + ("@criteria 10\nGET " + (path + query)) + " HTTP/1.1\n" + kUA, "",

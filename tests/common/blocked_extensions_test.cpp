@@ -29,9 +29,22 @@ TEST(BlockedExtensionList, EveryReadingOfAFileName) {
                            "http://sp/docs/evil%2Eexe"}) {
     EXPECT_TRUE(IsFileNameInBlockedList(name, list)) << name;
   }
+  // A browser trims any trailing White_Space from a download's name (U+3000,
+  // U+00A0, U+2003, U+0085, U+2028), also once decoded, and a name is read
+  // also without its format characters (U+200B, U+FEFF, U+202E); "%uXXXX"
+  // is decoded as IIS decodes it. A file system keeps a folder named U+3000,
+  // which ".." passes over.
+  for (const char* name : {"\\\\fs01\\team\\evil.exe\u3000", "evil.exe\u00A0", "evil.exe\u2003 .", "evil.exe\u0085",
+                           "evil.exe\u2028\u3000", "http://sp/docs/evil.exe%E3%80%80", "evil.exe\u200B",
+                           "evil.exe\uFEFF", "evil.exe\U000E0020", "evil.e\u200Bxe", "evil\u202Eexe.pdf\u202C.exe\u200D",
+                           "http://sp/docs/evil%u002Eexe", "http://sp/docs/evil.exe%u3000", "evil.exe\U0001D173",
+                           "\\\\fs01\\team\\evil.exe\\\u3000\\.."}) {
+    EXPECT_TRUE(IsFileNameInBlockedList(name, list)) << name;
+  }
   // A cut name without an extension of its own leaves the whole name's.
   for (const char* name : {"Invoice #123.pdf", "PO#4471.exe.pdf", "Q3; final.pdf", "a.exe/b.pdf", "Re: minutes.pdf",
-                           "Report%20final.pdf"}) {
+                           "Report%20final.pdf", "r\u00E9sum\u00E9.pdf", "evil.exe\u00E9.pdf", "evil.exe\u200B.pdf",
+                           "a\u3000.exe\u3000x.pdf"}) {
     EXPECT_FALSE(IsFileNameInBlockedList(name, list)) << name;
   }
 }

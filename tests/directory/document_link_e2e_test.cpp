@@ -75,6 +75,16 @@ TEST(DocumentLinkEndToEnd, HashAndOpenSaveDecideAnAllowedFile) {
     requests.push_back("@criteria 1\nGET " + target);
     blocked += std::string(HxAnswerKindName(HxAnswerKind::ModuleResponse)) + " " + target + "\n";
   }
+  // A short name may stand for a long name of another extension
+  // ("macros.docm"): it is blocked though ".doc" is allowed. A long name
+  // holding a "~" keeps its extension's level.
+  const std::string shortName = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%2Fdocs%2FMACRO~1.DOC&fidh=" +
+                                Hash("/docs/MACRO~1.DOC");
+  requests.push_back("@criteria 1\nGET " + shortName);
+  blocked += std::string(HxAnswerKindName(HxAnswerKind::ModuleResponse)) + " " + shortName + "\n";
+  const std::string tildeName = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%2Fdocs%2Fplan~1.v2.pdf";
+  requests.push_back("@criteria 1\nGET " + tildeName + "&fidh=" + Hash("/docs/plan~1.v2.pdf"));
+  blocked += std::string(HxAnswerKindName(HxAnswerKind::ServerResponse)) + " " + tildeName + "\n";
   const bool ran = RunStagedModuleInChild(directory, dir.Path(), root, [&](HxHost& host) {
     std::string error;
     std::ofstream out(dir.Path() + "outcomes.txt", std::ios::binary);

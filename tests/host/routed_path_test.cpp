@@ -28,7 +28,6 @@ TEST(HostRoutedPath, SpellingsOfHandlersAndUnsafePaths) {
       {"/owa/ev.owa;x", HxPathRefusal::None, "/owa/ev.owa", 4},
       {"/owa/ev%2eowa", HxPathRefusal::None, "/owa/ev.owa", 4},
       {"/OWA/EV.OWA/", HxPathRefusal::None, "/OWA/EV.OWA/", 4},
-      {"/owa/ev.owa/attachment.ashx", HxPathRefusal::None, "/owa/ev.owa/attachment.ashx", 4},
       {"/X-Pellora/cmd/%73how/file/a/b.doc", HxPathRefusal::None, "/X-Pellora/cmd/show/file/a/b.doc", 22},
       // Decoded once; other text as it is.
       {"/owa/attachment%252eashx", HxPathRefusal::None, "/owa/attachment%2eashx", 2},
@@ -78,6 +77,22 @@ TEST(HostRoutedPath, SpellingsOfHandlersAndUnsafePaths) {
       // would drop it there and "owa" here.
       {"/owa/;x/../attachment.ashx", HxPathRefusal::ParentAfterEmpty},
       {"/owa//x/../../attachment.ashx", HxPathRefusal::ParentAfterEmpty},
+      // A server picks one of two handlers by its own order, not the first.
+      {"/owa/ev.owa/attachment.ashx", HxPathRefusal::TwoHandlers},
+      {"/owa/ev.owa/x/Attachment.ashx", HxPathRefusal::TwoHandlers},
+      {"/owa/attachment.ashx/ev%2eowa", HxPathRefusal::TwoHandlers},
+      {"/owa/ev.owa/ev.owa", HxPathRefusal::TwoHandlers},
+      {"/owa/ev.owa/../attachment.ashx", HxPathRefusal::None, "/owa/attachment.ashx", 5},
+      // A short name reaches the file or folder it stands for on a volume
+      // that keeps 8.3 names; other names with a "~" are names.
+      {"/X-Pellora/bin/PELLOR~1.SRF", HxPathRefusal::ShortName},
+      {"/X-PELL~1/bin/pellora.srf", HxPathRefusal::ShortName},
+      {"/x-pell%7e1/bin/pellora.srf", HxPathRefusal::ShortName},
+      {"/X-Pellora/BIN~2/pellora.srf;x", HxPathRefusal::ShortName},
+      {"/owa/ATTACH~1.ASH", HxPathRefusal::ShortName},
+      {"/owa/~1", HxPathRefusal::None, "/owa/~1", 2},
+      {"/owa/a~1b/x~.y", HxPathRefusal::None, "/owa/a~1b/x~.y", 2},
+      {"/owa/a~1.html", HxPathRefusal::None, "/owa/a~1.html", 2},
       // Every handler and folder is named by its whole segment.
       {"/owa/attachment.ashxx", HxPathRefusal::None, "/owa/attachment.ashxx", 2},
       {"/owa/x.ev.owa", HxPathRefusal::None, "/owa/x.ev.owa", 2},

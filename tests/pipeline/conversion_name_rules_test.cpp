@@ -89,6 +89,19 @@ TEST(ConversionNameRules, NamesReadAsAnotherFileAreBlockedWhereUnknownTypesAreAl
       {{{"fn", Name("evil.exe.")}}, "1"},
       {{{"fn", Name("evil.exe#.pdf")}}, "1"},
       {{{"fn", Name("Invoice #123.xyz")}}, "3"},
+      // A browser drops trailing white space of any kind from the name.
+      {{{"fn", Name("evil.exe\u3000")}}, "1"},
+      {{{"fn", Name("evil.exe\u00A0")}}, "1"},
+      {{{"fn", Name("evil.exe\u200B")}}, "1"},
+      // A short name stands for a long one whose extension only begins with
+      // its own ("macros.docm"); a long name with a "~" is read as it is.
+      // (The names' Base64 holds no "+", which a query reads as a blank.)
+      {{{"fn", Name("MACROS~1.DOC")}}, "1"},
+      {{{"fn", Name("x/PLAN~2.PDF")}}, "1"},
+      {{{"fn", Name("MACROS~1.DOC#x.pdf")}}, "1"},
+      {{{"fn", Name("plan~1.xyz.pdf")}}, "3"},
+      {{{"fn", Name("a~1.html.pdf")}}, "3"},
+      {{{"fn", Name("~1.pdf")}}, "3"},
   };
   for (const auto& row : cases) {
     const std::string url = ConvertedUrl(row.query);
