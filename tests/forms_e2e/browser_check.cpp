@@ -316,6 +316,21 @@ BrowserPage LoadInBrowser(const std::string& pagePath, const std::vector<std::st
   return RunInBrowser(pagePath, variables, false);
 }
 
+std::vector<std::string> WordsFromBrowserScript(const std::string& script, const std::string& variable) {
+  CTempDir dir;
+  const std::string page = "<!DOCTYPE html><meta charset=utf-8><script>" + script + "</script>";
+  const BrowserPage loaded = LoadInBrowser(dir.Write("script.html", page), {variable});
+  std::vector<std::string> words;
+  const auto value = loaded.variables.find(variable);
+  if (!loaded.loaded || value == loaded.variables.end()) {
+    ADD_FAILURE() << variable << " was not read: " << loaded.error;
+    return words;
+  }
+  std::istringstream in(value->second);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
 BrowserPage ExerciseInBrowser(const std::string& pagePath, const std::vector<std::string>& variables) {
   return RunInBrowser(pagePath, variables, true);
 }

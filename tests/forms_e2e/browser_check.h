@@ -34,6 +34,11 @@ struct BrowserPage {
 // Loads a page file; variables names the globals to read after loading.
 BrowserPage LoadInBrowser(const std::string& pagePath, const std::vector<std::string>& variables = {});
 
+// Runs a script in an empty UTF-8 page and returns the words (split at
+// blanks) of the global variable it sets; a page that does not load, or a
+// variable not read, fails the test and gives no words.
+std::vector<std::string> WordsFromBrowserScript(const std::string& script, const std::string& variable);
+
 // Loads a page file and exercises it. Besides the recorders' calls, "attr"
 // entries give the value the browser reads from each "_QLPL...name"
 // attribute: ["attr", attribute name, value].
