@@ -44,7 +44,15 @@ CElement* CEndTag::getElement() {
     CStartTag* pStartTag = CStartTag::findPreviousOrNext(m_pSource, p - 1, true);
     if (pStartTag == nullptr) break;
     CElement* pElement = pStartTag->getElement();
-    if (pElement != nullptr && pElement->getEndTag() == this) return m_pElement;
+    const CEndTag* pEndTag = pElement != nullptr ? pElement->getEndTag() : nullptr;
+    if (pEndTag == this) return m_pElement;
+    // Without the position cache every search makes new tag objects: the
+    // end tag the element found at this position is this one.
+    if (pEndTag != nullptr && pEndTag->getBegin() == m_nBegin) {
+      m_pElement = pElement;
+      m_bElementCached = true;
+      return pElement;
+    }
     p = pStartTag->getBegin();
   }
   m_pElement = nullptr;
