@@ -543,13 +543,16 @@ CElement* CStartTag::finishElement(CEndTag* pEndTag) {
   }
   m_pElement = pElement;
   m_bElementCached = true;
+  // The end tag's own element is not settled here: another start tag, nearer
+  // to it and matched before or after this one, may end with it too, and the
+  // end tag's element is the nearest (CEndTag::getElement). m_pElement only
+  // tells that an element ended with it before.
   if (pEndTag != nullptr) {
-    if (pEndTag->m_bElementCached) {
+    if (pEndTag->m_pElement != nullptr) {
       DebugLog("[CStartTag::getElement] EndTag <%s> at pos <%d> terminates more than one element.",
                pEndTag->getName().c_str(), LogPos(pEndTag->getBegin()));
     }
-    pEndTag->m_bElementCached = true;
-    pEndTag->m_pElement = pElement;
+    if (!pEndTag->m_bElementCached) pEndTag->m_pElement = pElement;
   }
   return pElement;
 }

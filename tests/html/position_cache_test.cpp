@@ -265,15 +265,25 @@ TEST(PositionCache, ElementAskedAfterOneInsideItEndsAsWithoutTheCache) {
   EXPECT_EQ(pOuter->getElement()->getEnd(), page.pos("pp"));
 }
 
-// Without the cache every search makes new tag objects; an end tag is still
-// the end tag of the element that its start tag's matching closes with it.
-TEST(PositionCache, EndTagElementWithoutTheCache) {
-  Page page("<div><div>in</div>out</div>");
-  page.src()->setUseCaches(false);
-  CTag* pInnerEnd = page.src()->getTagAt(page.pos("</div>"));
+// An end tag's element is that of the nearest start tag before it whose
+// element ends with it, whichever element was matched first; and without the
+// cache too, where every search makes new tag objects.
+TEST(PositionCache, EndTagElementIsTheNearestThatEndsWithIt) {
+  Page uncached("<div><div>in</div>out</div>");
+  uncached.src()->setUseCaches(false);
+  CTag* pInnerEnd = uncached.src()->getTagAt(uncached.pos("</div>"));
   ASSERT_NE(pInnerEnd, nullptr);
   ASSERT_NE(pInnerEnd->getElement(), nullptr);
-  EXPECT_EQ(pInnerEnd->getElement()->getBegin(), page.pos("<div>in"));
+  EXPECT_EQ(pInnerEnd->getElement()->getBegin(), uncached.pos("<div>in"));
+  // Both heads end with the one end tag (a fuzzer's page); the inner one is
+  // matched first.
+  Page page("<head><head></head>");
+  CTag* pInner = page.src()->getTagAt(page.pos("<head>", 1));
+  CTag* pOuter = page.src()->getTagAt(page.pos("<head>"));
+  ASSERT_NE(pInner->getElement(), nullptr);
+  ASSERT_NE(pOuter->getElement(), nullptr);
+  ASSERT_EQ(pOuter->getElement()->getEndTag(), pInner->getElement()->getEndTag());
+  EXPECT_EQ(page.src()->getTagAt(page.pos("</head>"))->getElement(), pInner->getElement());
 }
 
 namespace {
