@@ -263,6 +263,18 @@ TEST(PositionCache, ElementAskedAfterOneInsideItEndsAsWithoutTheCache) {
   ASSERT_NE(page.src()->findNextStartTag(pOuter->getEnd())->getElement(), nullptr);
   ASSERT_NE(pOuter->getElement(), nullptr);
   EXPECT_EQ(pOuter->getElement()->getEnd(), page.pos("pp"));
+
+  // The same through what a form asks: an element by id, then the element
+  // that encloses a position, which asks the nearest start tags first.
+  const std::string sForm = "<div id=o><div><div id=divAtt><div title='</div></div><div x'>t</div>u</div>v</div>w</div>";
+  for (const std::string sAt : {"t<", "u<", "v<", "w<"}) {
+    Page cached(sForm);
+    Page uncached(sForm);
+    uncached.src()->setUseCaches(false);
+    cached.src()->getElementById(ci_string("divAtt"));
+    const HXPos p = cached.pos(sAt);
+    EXPECT_EQ(K(cached.src()->getEnclosingElement(p)), K(uncached.src()->getEnclosingElement(p))) << sAt;
+  }
 }
 
 // An end tag's element is that of the nearest start tag before it whose
