@@ -46,7 +46,7 @@ report() {
     tail -n 40 "$out/log.txt"
     return 1
   fi
-  echo "fuzz_$t: $(grep -E '^stat::number_of_executed_units|^stat::new_units_added' "$out/log.txt" | tr '\n' ' ')"
+  echo "fuzz_$t: $(grep -E '^stat::number_of_executed_units|^stat::new_units_added' "$out/log.txt" | tr -s '\n ' '  ')"
 }
 
 status=0
