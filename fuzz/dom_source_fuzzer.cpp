@@ -138,7 +138,8 @@ void CompareCachedAndUncached(const std::string& sBuffer, size_t nHtmlBegin, uin
     for (int k = 0; k < kKinds; ++k) {
       switch ((k + i * 5 + control) % kKinds) {
         case 0:
-          Agree(CTag::findPreviousOrNextTag(&cached, p, bPrevious), CTag::findPreviousOrNextTag(&uncached, p, bPrevious));
+          Agree(CTag::findPreviousOrNextTag(&cached, p, bPrevious),
+                CTag::findPreviousOrNextTag(&uncached, p, bPrevious));
           break;
         case 1: {
           CTag* a = CTag::getTagAt(&cached, p);
@@ -165,7 +166,8 @@ void CompareCachedAndUncached(const std::string& sBuffer, size_t nHtmlBegin, uin
           break;
         case 7: {
           CEndTag* a = bPrevious ? findPreviousNormalEndTag(&cached, p, name) : findNextNormalEndTag(&cached, p, name);
-          CEndTag* b = bPrevious ? findPreviousNormalEndTag(&uncached, p, name) : findNextNormalEndTag(&uncached, p, name);
+          CEndTag* b =
+              bPrevious ? findPreviousNormalEndTag(&uncached, p, name) : findNextNormalEndTag(&uncached, p, name);
           Agree(a, b);
           if (a != nullptr) AgreeElements(a->getElement(), b->getElement());
           break;
@@ -193,7 +195,8 @@ void CompareCachedAndUncached(const std::string& sBuffer, size_t nHtmlBegin, uin
           AgreeElements(cached.getEnclosingElement(p), uncached.getEnclosingElement(p));
           break;
         default:
-          AgreeElementsOf(CStartTag::findNextBefore(&cached, p, nLimit), CStartTag::findNextBefore(&uncached, p, nLimit));
+          AgreeElementsOf(CStartTag::findNextBefore(&cached, p, nLimit),
+                          CStartTag::findNextBefore(&uncached, p, nLimit));
           break;
       }
     }

@@ -266,7 +266,8 @@ TEST(PositionCache, ElementAskedAfterOneInsideItEndsAsWithoutTheCache) {
 
   // The same through what a form asks: an element by id, then the element
   // that encloses a position, which asks the nearest start tags first.
-  const std::string sForm = "<div id=o><div><div id=divAtt><div title='</div></div><div x'>t</div>u</div>v</div>w</div>";
+  const std::string sForm =
+      "<div id=o><div><div id=divAtt><div title='</div></div><div x'>t</div>u</div>v</div>w</div>";
   for (const std::string sAt : {"t<", "u<", "v<", "w<"}) {
     Page cached(sForm);
     Page uncached(sForm);
