@@ -52,9 +52,10 @@ test-tsan: setup
 	  ctest --output-on-failure -j $(JOBS)
 
 # The libFuzzer targets of fuzz/ (clang, ASan and UBSan), each from its seed
-# corpus in fuzz/corpus/. test-fuzz runs a bounded number of inputs each; new
-# inputs go to the build tree. `make fuzz` runs each for FUZZ_SECONDS and keeps
-# new corpus entries and crashes in fuzz-findings/.
+# corpus in fuzz/corpus/. test-fuzz runs a bounded number of inputs each
+# (fuzz_dom_source: FUZZ_DOM_SOURCE_SECONDS); new inputs go to the build tree.
+# `make fuzz` runs every target at once, one process each, for FUZZ_SECONDS
+# and keeps new corpus entries and crashes in fuzz-findings/.
 FUZZ_BINS := fuzz_dom_source fuzz_request fuzz_settings_files fuzz_registry_file fuzz_resource_library fuzz_request_helpers
 
 fuzz-build: setup

@@ -35,6 +35,18 @@ class CElement : public CSegment {
     m_pParent = nullptr;
     m_bParentKnown = true;
   }
+  // The next start tag of the element's name (null: none) that the nested
+  // matching which closed the element went on with, when such a matching
+  // closed it. It can lie past the end tag: a start tag of the name inside
+  // the element may hold that end tag in an attribute value, and the
+  // matching goes on after that start tag, not after the end tag. A later
+  // matching that passes the element as a whole goes on from it too.
+  void setNextStartTagOfName(CStartTag* pNext) {
+    m_pNextStartTagOfName = pNext;
+    m_bNextStartTagOfNameKnown = true;
+  }
+  bool isNextStartTagOfNameKnown() const { return m_bNextStartTagOfNameKnown; }
+  CStartTag* getNextStartTagOfName() const { return m_pNextStartTagOfName; }
 
   CElement* getFirstChildOrNestedChildElementById(const ci_string& csValue);
   CStartTag* getFirstChildOrNestedStartTagById(const ci_string& csValue);
@@ -57,6 +69,8 @@ class CElement : public CSegment {
   CEndTag* m_pEndTag;
   CElement* m_pParent = nullptr;
   bool m_bParentKnown = false;
+  bool m_bNextStartTagOfNameKnown = false;
+  CStartTag* m_pNextStartTagOfName = nullptr;
   // In the source's arena; null until computed.
   std::vector<CElement*>* m_pChildElements = nullptr;
 };

@@ -37,6 +37,9 @@ CEndTag::CEndTag(CSource* pSource, HXPos nBegin, HXPos nEnd, CEndTagType* pEndTa
 
 CTagType* CEndTag::getTagType() const { return m_pEndTagType; }
 
+// The element of the nearest start tag before the end tag whose element
+// ends with it. Elements that end with an end tag do not settle it: which
+// of several such elements was matched first must not decide.
 CElement* CEndTag::getElement() {
   if (m_bElementCached) return m_pElement;
   HXPos p = m_nBegin;
@@ -44,7 +47,14 @@ CElement* CEndTag::getElement() {
     CStartTag* pStartTag = CStartTag::findPreviousOrNext(m_pSource, p - 1, true);
     if (pStartTag == nullptr) break;
     CElement* pElement = pStartTag->getElement();
-    if (pElement != nullptr && pElement->getEndTag() == this) return m_pElement;
+    const CEndTag* pEndTag = pElement != nullptr ? pElement->getEndTag() : nullptr;
+    // Without the position cache every search makes new tag objects: the
+    // end tag the element found at this position is this one.
+    if (pEndTag != nullptr && pEndTag->getBegin() == m_nBegin) {
+      m_pElement = pElement;
+      m_bElementCached = true;
+      return pElement;
+    }
     p = pStartTag->getBegin();
   }
   m_pElement = nullptr;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory_resource>
 #include <new>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -313,13 +314,17 @@ CEndTag* CStartTag::findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag,
       // tag: it takes that end tag first.
       CStartTag* pInner = top.pNext;
       const bool bOwnPath = top.pEnd->getBegin() >= pInner->getEnd() && takesSamePath(pStartTag, pInner);
-      if (bSettleInner && bOwnPath && pInner->m_bElementCached && pInner->m_pElement != nullptr) {
-        // Its nesting was matched before: continue after its end tag as the
-        // walk through it would, instead of walking it again (a walk that
-        // asks the levels of a deep page innermost first).
+      if (bSettleInner && bOwnPath && pInner->m_bElementCached && pInner->m_pElement != nullptr &&
+          pInner->m_pElement->isNextStartTagOfNameKnown()) {
+        // Its nesting was matched before: continue after its end tag with
+        // the next start tag that matching went on with, as the walk through
+        // it would, instead of walking it again (a walk that asks the levels
+        // of a deep page innermost first). That start tag, not the first one
+        // after the end tag: a start tag inside the element may hold the end
+        // tag in an attribute value, and the walk goes on after it.
         CEndTag* pInnerEnd = pInner->m_pElement->getEndTag();
         if (pInnerEnd != nullptr) {
-          top.pNext = NextStartTagOfName(pSource, pInnerEnd->getEnd(), csName, bIsXMLName, bCheckForEmptyElementTag);
+          top.pNext = pInner->m_pElement->getNextStartTagOfName();
           top.pEnd = CEndTag::findPreviousOrNext(pSource, pInnerEnd->getEnd(), csName, pNormalEnd, false);
           if (top.pEnd != nullptr) continue;
         }
@@ -333,7 +338,8 @@ CEndTag* CStartTag::findEndTagNested(CStartTag* pStartTag, CEndTag* pNextEndTag,
       const Frame done = top;
       stack.pop_back();
       if (bSettleInner && !stack.empty() && done.bOwnPath && !done.pStart->m_bElementCached) {
-        done.pStart->finishElement(done.pEnd);
+        CElement* pDone = done.pStart->finishElement(done.pEnd);
+        if (pDone != nullptr) pDone->setNextStartTagOfName(done.pNext);
       }
       if (stack.empty()) {
         if (ppNextStartTag != nullptr) *ppNextStartTag = done.pNext;
@@ -370,7 +376,7 @@ bool CStartTag::takesSamePath(const CStartTag* pOuter, const CStartTag* pInner) 
          pInner->m_nElementIndex == pOuter->m_nElementIndex && pInner->m_csName == pOuter->m_csName;
 }
 
-CEndTag* CStartTag::findEndTagInternal() {
+CEndTag* CStartTag::findEndTagInternal(std::optional<CStartTag*>* pNextOfName) {
   CStartTagTypeSingletonData* pStartTypes = CStartTagTypeSingletonData::getInstance();
   CHTMLElementsSingletonData* pElements = CHTMLElementsSingletonData::getInstance();
   bool bCheckForEmptyElementTag = true;
@@ -414,6 +420,7 @@ CEndTag* CStartTag::findEndTagInternal() {
   }
   CStartTag* pNextStart = nullptr;
   CEndTag* pMatch = findEndTagNested(this, pEndTag, bCheckForEmptyElementTag, &pNextStart, true);
+  if (pNextOfName != nullptr) *pNextOfName = pNextStart;
   if (pMatch == nullptr) {
     DebugLog("[CStartTag::findEndTagInternal] StartTag <%s> at <%d> missing required end tag.", m_csName.c_str(),
              LogPos(m_nBegin));
@@ -536,13 +543,16 @@ CElement* CStartTag::finishElement(CEndTag* pEndTag) {
   }
   m_pElement = pElement;
   m_bElementCached = true;
+  // The end tag's own element is not settled here: another start tag, nearer
+  // to it and matched before or after this one, may end with it too, and the
+  // end tag's element is the nearest (CEndTag::getElement). m_pElement only
+  // tells that an element ended with it before.
   if (pEndTag != nullptr) {
-    if (pEndTag->m_bElementCached) {
+    if (pEndTag->m_pElement != nullptr) {
       DebugLog("[CStartTag::getElement] EndTag <%s> at pos <%d> terminates more than one element.",
                pEndTag->getName().c_str(), LogPos(pEndTag->getBegin()));
     }
-    pEndTag->m_bElementCached = true;
-    pEndTag->m_pElement = pElement;
+    if (!pEndTag->m_bElementCached) pEndTag->m_pElement = pElement;
   }
   return pElement;
 }
@@ -728,7 +738,10 @@ CElement* CStartTag::getElement() {
   if (m_bElementCached) return m_pElement;
   if (!hasOptionalEndTag()) {
     if (settleNameFromParse() && m_bElementCached) return m_pElement;
-    return finishElement(findEndTagInternal());
+    std::optional<CStartTag*> nextOfName;
+    CElement* pElement = finishElement(findEndTagInternal(&nextOfName));
+    if (pElement != nullptr && nextOfName.has_value()) pElement->setNextStartTagOfName(*nextOfName);
+    return pElement;
   }
   if (settleOptionalFromParse(*CHTMLElementsSingletonData::getEndTagRule(m_nElementIndex)) && m_bElementCached) {
     return m_pElement;

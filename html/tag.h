@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -85,8 +86,10 @@ class CStartTag : public CTag {
   CAttributes* getAttributes() const { return m_pAttributes; }
   bool isServerTag() const;
 
-  // The end tag that closes this start tag, or null.
-  CEndTag* findEndTagInternal();
+  // The end tag that closes this start tag, or null. When the nested
+  // matching decided it, *pNextOfName is set to the next start tag of the
+  // name that matching went on with.
+  CEndTag* findEndTagInternal(std::optional<CStartTag*>* pNextOfName = nullptr);
   CEndTag* findOptionalEndTag(const class CEndTagRule& rule);
   bool isEmptyElementTag() const;
   // Whether the start tag's element ends by an optional end-tag rule.

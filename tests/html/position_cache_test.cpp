@@ -184,8 +184,10 @@ namespace {
 // Every start tag's element (and its end tag) when the elements are asked
 // for outermost first on a cached source, and innermost first on an uncached
 // one: the first order lets each walk and end tag search reuse what earlier
-// ones learned, the second asks each start tag on its own.
-void CompareElementOrders(const std::string& sHtml) {
+// ones learned, the second asks each start tag on its own. With
+// bCachedInnermostFirst the cached source is asked innermost first too, so
+// that outer matchings pass elements already matched.
+void CompareElementOrders(const std::string& sHtml, bool bCachedInnermostFirst = false) {
   Page cached(sHtml);
   Page uncached(sHtml);
   uncached.src()->setUseCaches(false);
@@ -199,7 +201,11 @@ void CompareElementOrders(const std::string& sHtml) {
     vecUncached.push_back(s);
   }
   ASSERT_EQ(vecCached.size(), vecUncached.size());
-  for (CStartTag* s : vecCached) s->getElement();
+  if (bCachedInnermostFirst) {
+    for (size_t i = vecCached.size(); i-- > 0;) vecCached[i]->getElement();
+  } else {
+    for (CStartTag* s : vecCached) s->getElement();
+  }
   for (size_t i = vecUncached.size(); i-- > 0;) vecUncached[i]->getElement();
   for (size_t i = 0; i < vecCached.size(); ++i) {
     CElement* c = vecCached[i]->getElement();
@@ -232,6 +238,65 @@ TEST(PositionCache, DeepUnclosedPagesMatchLikeEachStartTagOnItsOwn) {
   for (int round = 0; round < 40; ++round) CompareElementOrders(GeneratePage(rng, 20 + round * 10, round % 2 == 0));
   // The searches themselves agree on such a page too.
   CompareSearches(Repeat("<div>", 200) + "<a>" + Repeat("<div>x</div>", 20) + "</a>", rng, false);
+}
+
+// Pages a fuzzer stopped on, with its control byte first: a start tag holds
+// end tags of its name and another start tag of the name in an attribute
+// value. The matching of an element that passes an inner element matched
+// before goes on after that start tag, as the matching through it does, not
+// after the inner element's end tag.
+TEST(PositionCache, ElementAskedAfterOneInsideItEndsAsWithoutTheCache) {
+  const std::string sSlash("\x3c<div/> <div><div i='</div></div>\r\0<div ax' >pt</div>pp", 55);
+  const std::string sNoSlash(
+      "\x4f" "CY\"<div>// \"<div>\"ript--<div i='\x88\xcf</div>\r=\"1\"b=k</div>a\x00\xff\xff>\r\n<div "
+      "tito>hr8.1y</div>>\r\nm\nt'tml>",
+      95);
+  for (const std::string& sInput : {sSlash, sNoSlash}) {
+    CompareElementOrders(sInput.substr(1), true);
+    CompareElementOrders(sInput.substr(1), false);
+  }
+  // A div written with "/>" is not empty (its end tag is required): the
+  // last end tag closes it, whichever element was asked for first.
+  Page page(sSlash.substr(1));
+  CTag* pOuter = page.src()->getTagAt(page.pos("<div/>"));
+  ASSERT_NE(pOuter, nullptr);
+  ASSERT_NE(page.src()->findNextStartTag(pOuter->getEnd())->getElement(), nullptr);
+  ASSERT_NE(pOuter->getElement(), nullptr);
+  EXPECT_EQ(pOuter->getElement()->getEnd(), page.pos("pp"));
+
+  // The same through what a form asks: an element by id, then the element
+  // that encloses a position, which asks the nearest start tags first.
+  const std::string sForm =
+      "<div id=o><div><div id=divAtt><div title='</div></div><div x'>t</div>u</div>v</div>w</div>";
+  for (const std::string sAt : {"t<", "u<", "v<", "w<"}) {
+    Page cached(sForm);
+    Page uncached(sForm);
+    uncached.src()->setUseCaches(false);
+    cached.src()->getElementById(ci_string("divAtt"));
+    const HXPos p = cached.pos(sAt);
+    EXPECT_EQ(K(cached.src()->getEnclosingElement(p)), K(uncached.src()->getEnclosingElement(p))) << sAt;
+  }
+}
+
+// An end tag's element is that of the nearest start tag before it whose
+// element ends with it, whichever element was matched first; and without the
+// cache too, where every search makes new tag objects.
+TEST(PositionCache, EndTagElementIsTheNearestThatEndsWithIt) {
+  Page uncached("<div><div>in</div>out</div>");
+  uncached.src()->setUseCaches(false);
+  CTag* pInnerEnd = uncached.src()->getTagAt(uncached.pos("</div>"));
+  ASSERT_NE(pInnerEnd, nullptr);
+  ASSERT_NE(pInnerEnd->getElement(), nullptr);
+  EXPECT_EQ(pInnerEnd->getElement()->getBegin(), uncached.pos("<div>in"));
+  // Both heads end with the one end tag (a fuzzer's page); the inner one is
+  // matched first.
+  Page page("<head><head></head>");
+  CTag* pInner = page.src()->getTagAt(page.pos("<head>", 1));
+  CTag* pOuter = page.src()->getTagAt(page.pos("<head>"));
+  ASSERT_NE(pInner->getElement(), nullptr);
+  ASSERT_NE(pOuter->getElement(), nullptr);
+  ASSERT_EQ(pOuter->getElement()->getEndTag(), pInner->getElement()->getEndTag());
+  EXPECT_EQ(page.src()->getTagAt(page.pos("</head>"))->getElement(), pInner->getElement());
 }
 
 namespace {
