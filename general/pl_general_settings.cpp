@@ -15,6 +15,7 @@
 #include "platform/file_system.h"
 #include "platform/adsi.h"
 #include "platform/directory_back_off.h"
+#include "platform/directory_look_ups.h"
 #include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "platform/library_loader.h"
@@ -104,6 +105,11 @@ BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, c
 
 DWORD CPLGeneralSettings::Uninitialize() {
   StopOWAReread();
+  // Look-ups running now report their failures before the event source
+  // closes; each ends within its limit, and its report follows at once.
+  if (!AwaitDirectoryLookUpsInFlight(std::chrono::seconds(kADsTimeLimitSeconds + 1))) {
+    DebugLog("[CPLGeneralSettings::Uninitialize] directory look-ups still running; their failures go unreported");
+  }
   return Base::Uninitialize();
 }
 
@@ -295,6 +301,8 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   }
   CADLookUpAnswer answer;
   ADSearchTurn turn = ADSearchTurn::Searched;
+  // Until its failure is reported: the filter's termination waits for it.
+  CDirectoryLookUpInFlight inFlight;
   if (SUCCEEDED(hr)) {
     const std::string searchKey = userKey + '\x1F' + sid + '\x1F' + propertyName;
     turn = m_searches.Share(

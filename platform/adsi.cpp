@@ -88,7 +88,7 @@ HRESULT Fail(int rc, LDAP* ld, const std::string& what) {
   }
   if (rc == LDAP_INVALID_CREDENTIALS) {
     text += "; credentials refused, the bind is tried again after " +
-            std::to_string(RetryInterval().count() / 1000) + " s";
+            std::to_string(RefusedRetryInterval().count() / 1000) + " s or once the password file changes";
   }
   // The library's own words may name a URI too.
   t_lastError.text = UriWithoutUserPart(std::move(text));
@@ -102,14 +102,23 @@ thread_local bool t_limited = false;
 thread_local std::optional<std::chrono::steady_clock::time_point> t_deadline;
 
 // What the thread's look-up saw of its directory: whether the directory
-// answered it (a bind or any reply), and how many searches any thread had
-// answered when it began.
+// answered it (a bind or any reply), how many searches any thread had
+// answered when it began, and the longest one of its searches went
+// unanswered.
 thread_local bool t_answered = false;
 thread_local uint64_t t_answersAtStart = 0;
+thread_local std::chrono::microseconds t_searchSilence{0};
 
 void StartLookUp() {
   t_answered = false;
   t_answersAtStart = DirectorySearchesAnswered();
+  t_searchSilence = std::chrono::microseconds(0);
+}
+
+// A search asked at `asked` has had no answer by now.
+void NoteSearchSilence(std::chrono::steady_clock::time_point asked) {
+  const auto silent = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - asked);
+  t_searchSilence = std::max(t_searchSilence, silent);
 }
 
 // A reply came back; `search` when it answered a search.
@@ -133,19 +142,17 @@ DirectoryTrouble TroubleOf(int rc) {
 }
 
 // Judges a failed call of the thread's look-up on `uri` and acts on it: a
-// dead or refusing directory starts its back-off, a slow one counts.
-DirectoryVerdict ActOnFailure(const std::string& uri, int rc, bool probing) {
+// dead or refusing directory starts its back-off (a refused bind with the
+// password file it was read from, `bind`).
+DirectoryVerdict ActOnFailure(const std::string& uri, int rc, bool probing, const CRefusedBind& bind = {}) {
   DirectorySeen seen;
   seen.answeredThisLookUp = t_answered;
   seen.searchAnsweredMeanwhile = DirectorySearchesAnswered() != t_answersAtStart;
   seen.probing = probing;
-  seen.slowInARow = DirectorySlowInARow();
+  seen.searchSilence = t_searchSilence;
   const DirectoryVerdict verdict = JudgeDirectory(TroubleOf(rc), seen);
-  if (verdict == DirectoryVerdict::Dead || verdict == DirectoryVerdict::Refusing) {
-    MarkUnreachable(uri, verdict == DirectoryVerdict::Refusing);
-  } else if (verdict == DirectoryVerdict::Slow) {
-    NoteDirectorySlow();
-  }
+  if (verdict == DirectoryVerdict::Dead) MarkUnreachable(uri);
+  if (verdict == DirectoryVerdict::Refusing) MarkUnreachable(uri, &bind);
   return verdict;
 }
 
@@ -177,9 +184,10 @@ HRESULT BackOffFailure(bool refused) {
   last.repeat = true;
   // Never destroyed: a request may fail this way while the process exits.
   static const std::string& kUnreachableText =
-      *new std::string("directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s");
+      *new std::string("directory unreachable; retried within " + std::to_string(kADsRetryIntervalSeconds) + " s");
   static const std::string& kRefusedText = *new std::string(
-      "credentials refused by the directory; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s");
+      "credentials refused by the directory; retried after " + std::to_string(kADsRefusedRetrySeconds) +
+      " s or once the password file changes");
   const std::string& text = refused ? kRefusedText : kUnreachableText;
   // Within a back-off the text is mostly there already.
   if (last.text != text) last.text = text;
@@ -315,14 +323,81 @@ timeval TimevalOf(std::chrono::microseconds us) {
   return t;
 }
 
+// A search on a kept connection that went silent, watched while a new
+// connection is tried: a slow directory's late answer is taken as soon as
+// it comes, and the new connection given up.
+struct KeptWatch {
+  LDAP* ld = nullptr;
+  int msgid = -1;
+  LDAPMessage* result = nullptr;
+  int rc = LDAP_TIMEOUT;
+  bool answered = false;
+  bool closed = false;  // the kept connection failed: nothing more to watch
+};
+thread_local KeptWatch* t_watch = nullptr;
+
+// What a wait returns when the watched kept search answered first; no code
+// of libldap's.
+constexpr int kKeptAnswered = -10000;
+// How long a wait runs between looks at the watched search.
+constexpr std::chrono::milliseconds kWatchSlice{20};
+
+int AwaitSearch(LDAP* ld, int msgid, timeval wait, LDAPMessage*& result);
+
+// Whether the watched kept search has its answer now.
+bool KeptAnsweredNow() {
+  KeptWatch* watch = t_watch;
+  if (watch == nullptr || watch->closed) return false;
+  if (watch->answered) return true;
+  timeval none{};
+  // The watch is off while it is looked at: the look itself waits alone.
+  t_watch = nullptr;
+  const int rc = AwaitSearch(watch->ld, watch->msgid, none, watch->result);
+  t_watch = watch;
+  if (rc == LDAP_TIMEOUT) return false;
+  if (!Replied(rc)) {
+    watch->closed = true;
+    return false;
+  }
+  watch->rc = rc;
+  watch->answered = true;
+  return true;
+}
+
+// ldap_result for `msgid` within `wait`; with a kept search watched, in
+// slices, and kKeptAnswered as soon as that one answers.
+int WatchedResult(LDAP* ld, int msgid, timeval wait, LDAPMessage** result) {
+  if (t_watch == nullptr) return ldap_result(ld, msgid, LDAP_MSG_ALL, &wait, result);
+  using std::chrono::microseconds;
+  const auto end = std::chrono::steady_clock::now() + MicrosOf(wait);
+  for (;;) {
+    if (KeptAnsweredNow()) return kKeptAnswered;
+    const auto left = std::chrono::duration_cast<microseconds>(end - std::chrono::steady_clock::now());
+    timeval slice = TimevalOf(std::clamp<microseconds>(left, microseconds(1000), kWatchSlice));
+    const int got = ldap_result(ld, msgid, LDAP_MSG_ALL, &slice, result);
+    if (got != 0 || left <= kWatchSlice) return got;
+  }
+}
+
+// Watches `watch` for the calling thread while it lives.
+class CWatchKept {
+ public:
+  explicit CWatchKept(KeptWatch* watch) { t_watch = watch; }
+  ~CWatchKept() { t_watch = nullptr; }
+  CWatchKept(const CWatchKept&) = delete;
+  CWatchKept& operator=(const CWatchKept&) = delete;
+};
+
 // Waits at most `wait` for the whole answer of search `msgid`: its result
-// code, LDAP_TIMEOUT, or the connection's failure. `result` holds what came.
+// code, LDAP_TIMEOUT, kKeptAnswered, or the connection's failure. `result`
+// holds what came.
 int AwaitSearch(LDAP* ld, int msgid, timeval wait, LDAPMessage*& result) {
   result = nullptr;
   // libldap reads nothing within a wait of zero: a look without waiting
   // waits a millisecond.
   if (wait.tv_sec == 0 && wait.tv_usec < 1000) wait.tv_usec = 1000;
-  const int got = ldap_result(ld, msgid, LDAP_MSG_ALL, &wait, &result);
+  const int got = WatchedResult(ld, msgid, wait, &result);
+  if (got == kKeptAnswered) return kKeptAnswered;
   if (got == 0) return LDAP_TIMEOUT;
   if (got < 0) {
     int rc = LDAP_SERVER_DOWN;
@@ -334,19 +409,12 @@ int AwaitSearch(LDAP* ld, int msgid, timeval wait, LDAPMessage*& result) {
   return rc != LDAP_SUCCESS ? rc : answer;
 }
 
-// Whether search `msgid` has had its answer by now, without waiting.
-int Poll(LDAP* ld, int msgid) {
-  LDAPMessage* result = nullptr;
-  const int rc = AwaitSearch(ld, msgid, timeval{}, result);
-  if (result != nullptr) ldap_msgfree(result);
-  return rc;
-}
-
 // Waits for the result of `msgid` within what is left of the limit.
 int WaitResult(LDAP* ld, int msgid, LDAPMessage** result) {
   timeval left{};
   if (!RemainingTime(left)) return LDAP_TIMEOUT;
-  const int got = ldap_result(ld, msgid, LDAP_MSG_ALL, &left, result);
+  const int got = WatchedResult(ld, msgid, left, result);
+  if (got == kKeptAnswered) return kKeptAnswered;
   if (got == 0) return LDAP_TIMEOUT;
   if (got > 0) return LDAP_SUCCESS;
   int rc = LDAP_OTHER;
@@ -395,20 +463,41 @@ void KeepAlive(LDAP* ld) {
   setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes);
 }
 
+// Why a new connection failed, for the caller to judge: libldap's code
+// (LDAP_SUCCESS when it failed before reaching the directory) and, for a
+// refused bind, the password file it was read from.
+struct ConnectFailure {
+  int rc = LDAP_SUCCESS;
+  CRefusedBind bind;
+};
+
+// The password file of a simple bind as it is before its password is read:
+// a refused bind waits for a change of it.
+CRefusedBind PasswordFileOf(const BindConfig& config) {
+  CRefusedBind bind;
+  if (config.passwordFile == nullptr) return bind;
+  bind.passwordFile = config.passwordFile;
+  bind.stamp = StampOfFile(config.passwordFile);
+  return bind;
+}
+
 // A new bound connection within what is left of the limit; the back-off is
 // the caller's to check. A failure is judged here (the back-off started when
-// the directory is dead or refusing), unless `failed` takes its code for
-// the caller to judge.
-HRESULT Connect(const std::string& uri, LDAP** out, int* failed = nullptr) {
+// the directory is dead or refusing), unless `failed` takes it for the
+// caller to judge. With a kept search watched, the bind is given up when
+// that one answers first (`failed` kKeptAnswered).
+HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nullptr) {
   *out = nullptr;
-  if (failed != nullptr) *failed = LDAP_SUCCESS;
+  if (failed != nullptr) *failed = ConnectFailure{};
   InitialiseLibrary();
+  CRefusedBind bindFile;
   auto judged = [&](int rc, LDAP* ld, const std::string& what) {
     const HRESULT hr = Fail(rc, ld, what);
     if (failed != nullptr) {
-      *failed = rc;
+      failed->rc = rc;
+      failed->bind = bindFile;
     } else {
-      ActOnFailure(uri, rc, false);
+      ActOnFailure(uri, rc, false, bindFile);
     }
     return hr;
   };
@@ -425,6 +514,7 @@ HRESULT Connect(const std::string& uri, LDAP** out, int* failed = nullptr) {
   }
   if (rc != LDAP_SUCCESS) return Fail(rc, nullptr, "ldap_initialize " + named);
   const BindConfig config = ConfiguredBind(ld);
+  bindFile = PasswordFileOf(config);
   std::string password;
   HRESULT unreadable = ReadPassword(config, password);
   if (FAILED(unreadable)) {
@@ -441,6 +531,11 @@ HRESULT Connect(const std::string& uri, LDAP** out, int* failed = nullptr) {
   ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &seconds);
   ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &entries);
   rc = Bind(ld, config, password);
+  if (rc == kKeptAnswered) {
+    ldap_unbind_ext_s(ld, nullptr, nullptr);
+    if (failed != nullptr) failed->rc = kKeptAnswered;
+    return E_FAIL;
+  }
   if (rc != LDAP_SUCCESS) {
     // A refusal is an answer too; the verdict tells it apart.
     if (Replied(rc)) NoteAnswered(false);
@@ -552,9 +647,11 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     timeval limit{};
     if (!RemainingTime(limit)) return FailCall(LDAP_TIMEOUT, "read " + ObjectName());
     CSigPipeHold pipeHold;
+    const auto asked = std::chrono::steady_clock::now();
     int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0, nullptr, nullptr,
                                &limit, 1, &result);
     if (Replied(rc)) NoteAnswered(true);
+    if (rc == LDAP_TIMEOUT) NoteSearchSilence(asked);
     if (rc != LDAP_SUCCESS) {
       if (result != nullptr) ldap_msgfree(result);
       return FailCall(rc, "read " + ObjectName());
@@ -792,15 +889,38 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     int msgid = -1;
     int rc = SendSearch(filter, attributes, limit, msgid);
     if (rc == LDAP_SUCCESS) rc = AwaitSearch(m_ld, msgid, limit, result);
+    if (rc == LDAP_TIMEOUT) GiveUp(msgid, asked);
+    return Settle(rc, asked, result);
+  }
+
+  // A search of this connection had no answer in time: its late answer is
+  // dropped when it comes, so that a slow directory's connection can be
+  // kept for the next look-up.
+  void GiveUp(int msgid, std::chrono::steady_clock::time_point asked) {
+    NoteSearchSilence(asked);
+    ldap_abandon_ext(m_ld, msgid, nullptr, nullptr);
+  }
+
+  // The kept search `msgid` has the rest of the limit on its own.
+  int AwaitRest(int msgid, std::chrono::steady_clock::time_point asked, LDAPMessage*& result) {
+    timeval left{};
+    int rc = LDAP_TIMEOUT;
+    if (RemainingTime(left)) rc = AwaitSearch(m_ld, msgid, left, result);
+    if (rc == LDAP_TIMEOUT) GiveUp(msgid, asked);
     return Settle(rc, asked, result);
   }
 
   // One search on the thread's kept connection. Closed by the server while
   // idle, it is opened again once. Silent past its KeptSilence, the search
-  // is tried on a new connection; the kept one counts as dead, and every
-  // thread's kept connection with it, only when it stays silent past its
-  // DeadSilence while the new one answered. `reconnected` fails when no new
-  // connection could be made.
+  // is tried on a new connection while the kept one is still watched: when
+  // the kept one answers first (a slow directory), its answer is taken, its
+  // time learned and the new connection dropped. The kept one counts as
+  // dead, and every thread's kept connection with it, only when it stays
+  // silent past its DeadSilence while the new one answered. A new
+  // connection that cannot be made leaves the kept one the rest of the
+  // limit, and no new connection is tried while the directory is in its
+  // back-off. `reconnected` fails when the look-up failed for want of a
+  // new connection.
   int SearchKept(const std::string& filter, char** attributes, LDAPMessage*& result, HRESULT& reconnected) {
     using std::chrono::microseconds;
     reconnected = S_OK;
@@ -816,26 +936,68 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     if (rc != LDAP_SERVER_DOWN && rc != LDAP_TIMEOUT) return Settle(rc, asked, result);
     if (result != nullptr) ldap_msgfree(result);
     result = nullptr;
-    if (rc == LDAP_TIMEOUT) NoteAnswerTime(silence);  // it takes at least that long
-    LDAP* silent = m_ld;
+    const bool silent = rc == LDAP_TIMEOUT;
+    if (silent) {
+      NoteAnswerTime(silence);  // it takes at least that long
+      if (InBackOff(m_uri, nullptr)) return AwaitRest(msgid, asked, result);
+    }
+    KeptWatch watch;
+    watch.ld = m_ld;
+    watch.msgid = msgid;
+    CWatchKept watching(silent ? &watch : nullptr);
+    LDAP* kept = m_ld;
     LDAP* fresh = nullptr;
-    int failed = LDAP_SUCCESS;
+    ConnectFailure failed;
     m_generation = CurrentGeneration();
     reconnected = Connect(m_uri, &fresh, &failed);
+    if (watch.answered) {
+      reconnected = S_OK;
+      return TakeKeptAnswer(watch, asked, result);
+    }
     if (FAILED(reconnected)) {
-      // A late reply on the kept connection shows a directory that answers.
-      if (rc == LDAP_TIMEOUT && Replied(Poll(silent, msgid))) NoteAnswered(true);
-      if (failed != LDAP_SUCCESS) ActOnFailure(m_uri, failed, m_probing);
+      // Refused credentials wait for their back-off whatever the kept
+      // connection does; it was bound before and may still answer.
+      if (failed.rc == LDAP_INVALID_CREDENTIALS) ActOnFailure(m_uri, failed.rc, m_probing, failed.bind);
+      if (silent) {
+        t_watch = nullptr;
+        const int late = AwaitRest(msgid, asked, result);
+        if (Replied(late)) {
+          reconnected = S_OK;
+          return late;
+        }
+      }
+      if (failed.rc != LDAP_SUCCESS && failed.rc != LDAP_INVALID_CREDENTIALS) {
+        ActOnFailure(m_uri, failed.rc, m_probing);
+      }
       m_broken = true;
-      return rc;
+      return silent ? LDAP_TIMEOUT : rc;
     }
     m_ld = fresh;
     const int retried = Search(filter, attributes, result);
-    if (rc == LDAP_TIMEOUT && (retried == LDAP_SUCCESS || retried == LDAP_SIZELIMIT_EXCEEDED)) {
-      JudgeSilent(silent, msgid, asked, silence);
+    if (watch.answered) {
+      if (result != nullptr) ldap_msgfree(result);
+      result = nullptr;
+      ldap_unbind_ext_s(fresh, nullptr, nullptr);
+      m_ld = kept;
+      return TakeKeptAnswer(watch, asked, result);
     }
-    ldap_unbind_ext_s(silent, nullptr, nullptr);
+    t_watch = nullptr;
+    if (silent && (retried == LDAP_SUCCESS || retried == LDAP_SIZELIMIT_EXCEEDED)) {
+      JudgeSilent(kept, msgid, asked, silence);
+    }
+    // The kept search stayed silent as long as the look-up ran.
+    if (silent && retried == LDAP_TIMEOUT) NoteSearchSilence(asked);
+    ldap_unbind_ext_s(kept, nullptr, nullptr);
     return retried;
+  }
+
+  // The kept search answered while a new connection was tried: the kept
+  // connection goes on, and the directory's time is learned.
+  int TakeKeptAnswer(KeptWatch& watch, std::chrono::steady_clock::time_point asked, LDAPMessage*& result) {
+    t_watch = nullptr;
+    result = watch.result;
+    watch.result = nullptr;
+    return Settle(watch.rc, asked, result);
   }
 
   // The kept connection stayed silent while a new one answered. Silent
@@ -915,11 +1077,14 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     return S_OK;
   }
 
-  // The verdict on the directory decides whether its back-off starts; a
-  // connection that may still get a late reply is not kept.
+  // The verdict on the directory decides whether its back-off starts. The
+  // connection of a slow directory that answered this look-up is kept (its
+  // late answer dropped): a new one would cost a bind as slow as the rest.
   HRESULT FailCall(int rc, const std::string& what) {
     const HRESULT hr = Fail(rc, m_ld, what);
-    if (ActOnFailure(m_uri, rc, m_probing) != DirectoryVerdict::Answering) m_broken = true;
+    const DirectoryVerdict verdict = ActOnFailure(m_uri, rc, m_probing);
+    const bool slowButTalking = verdict == DirectoryVerdict::Slow && t_answered && rc == LDAP_TIMEOUT;
+    if (verdict != DirectoryVerdict::Answering && !slowButTalking) m_broken = true;
     return hr;
   }
 
@@ -964,7 +1129,15 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
   bool prober = false;
   bool refused = false;
   if (!t_limited) StartLookUp();
-  if (InBackOff(uri, &prober, &refused)) return BackOffFailure(refused);
+  if (InBackOff(uri, &prober, &refused)) {
+    // Refused credentials refuse new binds only: a connection bound before
+    // still answers.
+    CDirectoryObject* bound = refused && parsed.globalCatalog ? TakeKeptCatalog(uri) : nullptr;
+    if (bound == nullptr) return BackOffFailure(refused);
+    bound->KeepConnection();
+    *object = bound;
+    return S_OK;
+  }
   // Only now is the directory written to: a look-up in the back-off costs no
   // system call for the signal.
   CSigPipeHold pipeHold;
@@ -1035,7 +1208,13 @@ HRESULT ADsBackOffFailure(const std::wstring& path) {
   if (!AnyBackOff()) return S_OK;
   ParsedPath parsed;
   bool refused = false;
-  if (!ParsePath(path, parsed) || !InBackOff(UriOfPath(parsed), nullptr, &refused)) return S_OK;
+  if (!ParsePath(path, parsed)) return S_OK;
+  const std::string uri = UriOfPath(parsed);
+  if (!InBackOff(uri, nullptr, &refused)) return S_OK;
+  // Refused credentials refuse new binds only: the thread's connection bound
+  // before may still answer.
+  const CKeptConnection& kept = ThreadConnection();
+  if (refused && parsed.globalCatalog && kept.ld != nullptr && KeptUsable(kept, uri)) return S_OK;
   return BackOffFailure(refused);
 }
 
@@ -1121,6 +1300,11 @@ CADsTimeLimit::~CADsTimeLimit() {
 
 void ADsSetRetryInterval(std::chrono::milliseconds interval) {
   SetRetryInterval(interval);
+  g_nextReport.store(0);
+}
+
+void ADsSetRefusedRetryInterval(std::chrono::milliseconds interval) {
+  SetRefusedRetryInterval(interval);
   g_nextReport.store(0);
 }
 

@@ -1,6 +1,9 @@
 // Directories in their back-off, by URI, and the probe that ends it.
 #include "platform/directory_back_off.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -12,12 +15,20 @@
 
 namespace {
 
+// How often a refused bind's password file is looked at: a corrected file
+// is used within this, and a stat a second costs nothing.
+constexpr std::chrono::seconds kStampCheckEvery{1};
+
 // A directory in its back-off: connections to it fail at once until
 // `until`; then one thread probes it (`probing`).
 struct Unreachable {
   CoarseSteadyClock::time_point until;
   bool probing = false;
   bool refused = false;
+  // Failed probes in a row of a dead directory: its interval doubles.
+  int lapses = 0;
+  CRefusedBind bind;
+  CoarseSteadyClock::time_point nextStampCheck;
 };
 
 std::mutex g_backOffLock;
@@ -30,12 +41,29 @@ std::atomic<size_t> g_unreachableCount{0};
 // that an entry it found is still there as it was.
 std::atomic<uint64_t> g_unreachableChanges{0};
 std::atomic<int64_t> g_retryIntervalMs{kADsRetryIntervalSeconds * int64_t{1000}};
+std::atomic<int64_t> g_refusedIntervalMs{kADsRefusedRetrySeconds * int64_t{1000}};
 std::atomic<void (*)()> g_answersAgain{nullptr};
 
 // Called under the lock after each change of the map.
 void NoteBackOffChange() {
   g_unreachableCount.store(g_unreachableUntil.size(), std::memory_order_relaxed);
   g_unreachableChanges.fetch_add(1, std::memory_order_release);
+}
+
+// The back-off of a dead directory after `lapses` failed probes.
+std::chrono::milliseconds DeadInterval(int lapses) {
+  const std::chrono::milliseconds longest = RetryInterval();
+  std::chrono::milliseconds interval(kADsFirstRetryMs);
+  for (int i = 0; i < lapses && interval < longest; ++i) interval *= 2;
+  return std::min(interval, longest);
+}
+
+// Whether a refused bind's password file changed since; looked at once per
+// kStampCheckEvery. Called under the lock.
+bool PasswordFileChanged(Unreachable& entry, CoarseSteadyClock::time_point now) {
+  if (!entry.refused || entry.bind.passwordFile.empty() || now < entry.nextStampCheck) return false;
+  entry.nextStampCheck = now + kStampCheckEvery;
+  return !(StampOfFile(entry.bind.passwordFile.c_str()) == entry.bind.stamp);
 }
 
 // The back-off this thread found last. While the directory is lost every
@@ -52,6 +80,19 @@ KnownBackOff& ThreadBackOff() { return ThreadLocalInstance<KnownBackOff>(); }
 
 }  // namespace
 
+CFileStamp StampOfFile(const char* path) {
+  CFileStamp stamp;
+  struct stat seen {};
+  if (path == nullptr || stat(path, &seen) != 0) return stamp;
+  stamp.exists = true;
+  stamp.device = seen.st_dev;
+  stamp.inode = seen.st_ino;
+  stamp.size = seen.st_size;
+  stamp.modifiedNs = int64_t{seen.st_mtim.tv_sec} * 1000000000 + seen.st_mtim.tv_nsec;
+  stamp.changedNs = int64_t{seen.st_ctim.tv_sec} * 1000000000 + seen.st_ctim.tv_nsec;
+  return stamp;
+}
+
 bool InBackOff(const std::string& uri, bool* prober, bool* refused) {
   if (prober != nullptr) *prober = false;
   KnownBackOff& known = ThreadBackOff();
@@ -63,19 +104,30 @@ bool InBackOff(const std::string& uri, bool* prober, bool* refused) {
   std::lock_guard<std::mutex> hold(g_backOffLock);
   auto it = g_unreachableUntil.find(uri);
   if (it == g_unreachableUntil.end()) return false;
-  const bool waiting = it->second.probing || CoarseSteadyClock::now() < it->second.until;
+  Unreachable& entry = it->second;
+  const auto now = CoarseSteadyClock::now();
+  const bool waiting = entry.probing || (now < entry.until && !PasswordFileChanged(entry, now));
   if (waiting) {
     known.set = true;
-    known.refused = it->second.refused;
+    known.refused = entry.refused;
     known.uri = uri;
-    // A probe ends with a change of the map, which this thread then sees.
-    known.until = it->second.probing ? CoarseSteadyClock::time_point::max() : it->second.until;
+    // A probe ends with a change of the map, which this thread then sees;
+    // refused credentials are looked at again when their file may have
+    // changed.
+    known.until = entry.probing  ? CoarseSteadyClock::time_point::max()
+                  : entry.refused ? std::min(entry.until, entry.nextStampCheck)
+                                  : entry.until;
     known.changes = g_unreachableChanges.load(std::memory_order_relaxed);
-    if (refused != nullptr) *refused = it->second.refused;
+    if (refused != nullptr) *refused = entry.refused;
     return true;
   }
-  if (prober == nullptr) return false;
-  it->second.probing = true;
+  if (prober == nullptr) {
+    // Without a prober a changed password file is seen again by the next
+    // thread that can probe.
+    if (entry.refused && now < entry.until) entry.nextStampCheck = now;
+    return false;
+  }
+  entry.probing = true;
   NoteBackOffChange();
   *prober = true;
   return false;
@@ -83,26 +135,41 @@ bool InBackOff(const std::string& uri, bool* prober, bool* refused) {
 
 bool AnyBackOff() { return g_unreachableCount.load(std::memory_order_relaxed) != 0; }
 
-void MarkUnreachable(const std::string& uri, bool refused) {
+void MarkUnreachable(const std::string& uri, const CRefusedBind* refused) {
+  const auto now = CoarseSteadyClock::now();
   {
     std::lock_guard<std::mutex> hold(g_backOffLock);
-    g_unreachableUntil[uri] = Unreachable{CoarseSteadyClock::now() + RetryInterval(), false, refused};
+    auto [it, added] = g_unreachableUntil.try_emplace(uri);
+    Unreachable& entry = it->second;
+    // A probe that failed as the directory did before doubles the wait; a
+    // dead directory found again by a request starts from the first.
+    const bool probeFailed = !added && entry.probing && !entry.refused && refused == nullptr;
+    entry.lapses = probeFailed ? entry.lapses + 1 : 0;
+    entry.probing = false;
+    entry.refused = refused != nullptr;
+    entry.bind = refused != nullptr ? *refused : CRefusedBind{};
+    entry.nextStampCheck = now + kStampCheckEvery;
+    entry.until = now + (refused != nullptr ? RefusedRetryInterval() : DeadInterval(entry.lapses));
     NoteBackOffChange();
   }
-  NewGeneration();
+  if (refused == nullptr) NewGeneration();
 }
 
 uint64_t EndProbe(const std::string& uri) {
+  bool refused = false;
   {
     std::lock_guard<std::mutex> hold(g_backOffLock);
     auto it = g_unreachableUntil.find(uri);
     if (it == g_unreachableUntil.end() || !it->second.probing) return 0;
+    refused = it->second.refused;
     g_unreachableUntil.erase(it);
     NoteBackOffChange();
   }
   void (*answersAgain)() = g_answersAgain.load(std::memory_order_acquire);
   if (answersAgain != nullptr) answersAgain();
-  return NewGeneration();
+  // Connections kept through refused credentials were bound before and
+  // answer still; those kept through an outage may be dead.
+  return refused ? CurrentGeneration() : NewGeneration();
 }
 
 std::chrono::milliseconds RetryInterval() {
@@ -111,6 +178,14 @@ std::chrono::milliseconds RetryInterval() {
 
 void SetRetryInterval(std::chrono::milliseconds interval) {
   g_retryIntervalMs.store(interval.count(), std::memory_order_relaxed);
+}
+
+std::chrono::milliseconds RefusedRetryInterval() {
+  return std::chrono::milliseconds(g_refusedIntervalMs.load(std::memory_order_relaxed));
+}
+
+void SetRefusedRetryInterval(std::chrono::milliseconds interval) {
+  g_refusedIntervalMs.store(interval.count(), std::memory_order_relaxed);
 }
 
 void SetDirectoryAnswersAgainCallback(void (*callback)()) {

@@ -2,33 +2,73 @@
 // connections to such a directory fail at once for the retry interval; then
 // one thread probes it on a new connection while the others go on failing
 // at once until that probe has its answer.
+//
+// A dead directory (unreachable, or silent) is probed again after
+// kADsFirstRetryMs, the interval doubling with each failed probe up to the
+// retry interval: an outage of a few seconds costs a few seconds, and a
+// long one costs a probe every retry interval. Refused credentials are
+// tried again at their own slow pace (account lock-out policies count the
+// refused binds), or as soon as the password file is seen to change.
 #pragma once
+
+#include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 
+// What tells one content of the password file from another without reading
+// it: a file written anew, in place or replaced, differs in at least one.
+struct CFileStamp {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  int64_t modifiedNs = 0;
+  int64_t changedNs = 0;
+
+  bool operator==(const CFileStamp&) const = default;
+};
+
+// The stamp of `path` now (not existing for null or a file that cannot be
+// looked at); a stat, never a read.
+CFileStamp StampOfFile(const char* path);
+
 // Whether connections to `uri` fail at once now, and whether for refused
-// credentials. When its back-off has lapsed and `prober` is given, the
-// calling thread becomes the one that probes the directory (*prober true)
-// and must end the probe (EndProbe or MarkUnreachable); without `prober` a
-// lapsed back-off only reads as over.
+// credentials. When its back-off has lapsed (or, for refused credentials,
+// the password file changed) and `prober` is given, the calling thread
+// becomes the one that probes the directory (*prober true) and must end the
+// probe (EndProbe or MarkUnreachable); without `prober` a lapsed back-off
+// only reads as over.
 bool InBackOff(const std::string& uri, bool* prober, bool* refused = nullptr);
 
 // Whether any directory is in its back-off, without a lock.
 bool AnyBackOff();
 
+// The password file of a refused bind, as it was when its password was read.
+struct CRefusedBind {
+  std::string passwordFile;  // empty: none (SASL, or no file)
+  CFileStamp stamp;
+};
+
 // Starts (or starts again) the back-off of `uri`; a probe running ends.
-// Every kept connection is retired.
-void MarkUnreachable(const std::string& uri, bool refused = false);
+// A dead directory's back-off retires every kept connection (they went with
+// it) and is twice the last when its probe failed. Refused credentials
+// (`refused` not null) retire none, since connections bound before still
+// answer, and wait for their own interval or a change of the password file.
+void MarkUnreachable(const std::string& uri, const CRefusedBind* refused = nullptr);
 
 // The probe of `uri` had an answer: the directory is reachable again. The
 // new generation of connections, or 0 when the probe ended in a new back-off.
 uint64_t EndProbe(const std::string& uri);
 
-// How long a back-off lasts now.
+// The longest back-off of a dead directory.
 std::chrono::milliseconds RetryInterval();
 void SetRetryInterval(std::chrono::milliseconds interval);
+
+// How long refused credentials wait, the password file unchanged.
+std::chrono::milliseconds RefusedRetryInterval();
+void SetRefusedRetryInterval(std::chrono::milliseconds interval);
 
 // Called after a probe found a directory answering again (at most one
 // callback; null for none). It runs on the probing request thread: it must

@@ -9,26 +9,28 @@
 TEST(DirectoryHealth, SlowDeadOrRefusing) {
   using T = DirectoryTrouble;
   using V = DirectoryVerdict;
+  using std::chrono::milliseconds;
   struct Row {
     T trouble;
     DirectorySeen seen;
     V verdict;
   };
-  const int lastBeforeDead = kSlowTimeOutsBeforeDead - 2;
+  const milliseconds whole = kWholeLimitSilence;
   const Row rows[] = {
-      {T::NoAnswer, {true, true, false, 0}, V::Dead},
-      {T::CredentialsRefused, {true, true, false, 0}, V::Refusing},
-      {T::Other, {true, false, false, 5}, V::Answering},
-      // Timed out after the directory answered: slow, one look-up fails.
-      {T::TimedOut, {true, true, false, 0}, V::Slow},
-      {T::TimedOut, {true, false, false, lastBeforeDead}, V::Slow},
-      // Others' searches are answered: however many time-outs, slow.
-      {T::TimedOut, {true, true, false, kSlowTimeOutsBeforeDead + 5}, V::Slow},
-      // Nothing answered at all, or binds but never a search: dead.
-      {T::TimedOut, {false, true, false, 0}, V::Dead},
-      {T::TimedOut, {true, false, false, lastBeforeDead + 1}, V::Dead},
+      {T::NoAnswer, {true, true, false, milliseconds(0)}, V::Dead},
+      {T::CredentialsRefused, {true, true, false, milliseconds(0)}, V::Refusing},
+      {T::Other, {true, false, false, whole}, V::Answering},
+      // Timed out after the directory answered: slow, however many in a
+      // row, while no search had the whole limit (a step to slow replies).
+      {T::TimedOut, {true, false, false, whole - milliseconds(1)}, V::Slow},
+      // Others' searches are answered: slow, even for a silent connection.
+      {T::TimedOut, {true, true, false, whole}, V::Slow},
+      {T::TimedOut, {false, true, false, milliseconds(0)}, V::Slow},
+      // Nothing answered at all, or a search given the whole limit: dead.
+      {T::TimedOut, {false, false, false, milliseconds(0)}, V::Dead},
+      {T::TimedOut, {true, false, false, whole}, V::Dead},
       // A probe must have its search answered.
-      {T::TimedOut, {true, true, true, 0}, V::Dead},
+      {T::TimedOut, {true, true, true, milliseconds(0)}, V::Dead},
   };
   for (size_t i = 0; i < std::size(rows); ++i) {
     EXPECT_EQ(JudgeDirectory(rows[i].trouble, rows[i].seen), rows[i].verdict) << "row " << i;
