@@ -485,8 +485,10 @@ CRefusedBind PasswordFileOf(const BindConfig& config) {
 // the caller's to check. A failure is judged here (the back-off started when
 // the directory is dead or refusing), unless `failed` takes it for the
 // caller to judge. With a kept search watched, the bind is given up when
-// that one answers first (`failed` kKeptAnswered).
-HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nullptr) {
+// that one answers first (`failed` kKeptAnswered). A bind that waited for
+// another thread's bind with credentials not yet accepted does not go out
+// when that one started a back-off, unless this thread `probing` ends it.
+HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nullptr, bool probing = false) {
   *out = nullptr;
   if (failed != nullptr) *failed = ConnectFailure{};
   InitialiseLibrary();
@@ -530,7 +532,17 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nul
   ldap_set_option(ld, LDAP_OPT_TIMEOUT, &limit);
   ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &seconds);
   ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &entries);
+  CBindTurn turn;
+  const CBindTurn::Outcome outcome = turn.Take(std::chrono::steady_clock::now() + MicrosOf(limit));
+  bool refused = false;
+  if (outcome == CBindTurn::Outcome::TimedOut ||
+      (outcome == CBindTurn::Outcome::AfterOther && !probing && InBackOff(uri, nullptr, &refused))) {
+    ldap_unbind_ext_s(ld, nullptr, nullptr);
+    return outcome == CBindTurn::Outcome::TimedOut ? Fail(LDAP_TIMEOUT, nullptr, "bind " + named)
+                                                   : BackOffFailure(refused);
+  }
   rc = Bind(ld, config, password);
+  if (rc == LDAP_SUCCESS) turn.Accepted();
   if (rc == kKeptAnswered) {
     ldap_unbind_ext_s(ld, nullptr, nullptr);
     if (failed != nullptr) failed->rc = kKeptAnswered;
@@ -1152,7 +1164,7 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
   }
   LDAP* ld = nullptr;
   const uint64_t generation = CurrentGeneration();
-  HRESULT hr = Connect(uri, &ld);
+  HRESULT hr = Connect(uri, &ld, nullptr, prober);
   if (FAILED(hr)) return hr;
   auto* opened = new CDirectoryObject(ld, uri, parsed.dn, generation);
   if (probe.HandOn()) opened->EndsProbe();

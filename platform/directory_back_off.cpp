@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 
@@ -25,8 +26,8 @@ struct Unreachable {
   CoarseSteadyClock::time_point until;
   bool probing = false;
   bool refused = false;
-  // Failed probes in a row of a dead directory: its interval doubles.
-  int lapses = 0;
+  // When a dead directory was lost: its interval grows with the outage.
+  CoarseSteadyClock::time_point lostSince;
   CRefusedBind bind;
   CoarseSteadyClock::time_point nextStampCheck;
 };
@@ -44,18 +45,26 @@ std::atomic<int64_t> g_retryIntervalMs{kADsRetryIntervalSeconds * int64_t{1000}}
 std::atomic<int64_t> g_refusedIntervalMs{kADsRefusedRetrySeconds * int64_t{1000}};
 std::atomic<void (*)()> g_answersAgain{nullptr};
 
+// The turn of binds with credentials not yet accepted.
+std::mutex g_bindTurnLock;
+std::condition_variable& g_bindTurnFree = *new std::condition_variable;
+bool g_bindTurnTaken = false;
+std::atomic<bool> g_credentialsAccepted{false};
+
 // Called under the lock after each change of the map.
 void NoteBackOffChange() {
   g_unreachableCount.store(g_unreachableUntil.size(), std::memory_order_relaxed);
   g_unreachableChanges.fetch_add(1, std::memory_order_release);
 }
 
-// The back-off of a dead directory after `lapses` failed probes.
-std::chrono::milliseconds DeadInterval(int lapses) {
-  const std::chrono::milliseconds longest = RetryInterval();
-  std::chrono::milliseconds interval(kADsFirstRetryMs);
-  for (int i = 0; i < lapses && interval < longest; ++i) interval *= 2;
-  return std::min(interval, longest);
+// Of an outage, the share a directory back again may go unused: the
+// interval doubles as the outage does.
+constexpr int kOutageShare = 8;
+
+// The back-off of a dead directory lost for `outage` so far.
+std::chrono::milliseconds DeadInterval(CoarseSteadyClock::duration outage) {
+  const auto grown = std::chrono::duration_cast<std::chrono::milliseconds>(outage) / kOutageShare;
+  return std::min(std::max(grown, std::chrono::milliseconds(kADsFirstRetryMs)), RetryInterval());
 }
 
 // Whether a refused bind's password file changed since; looked at once per
@@ -141,18 +150,20 @@ void MarkUnreachable(const std::string& uri, const CRefusedBind* refused) {
     std::lock_guard<std::mutex> hold(g_backOffLock);
     auto [it, added] = g_unreachableUntil.try_emplace(uri);
     Unreachable& entry = it->second;
-    // A probe that failed as the directory did before doubles the wait; a
-    // dead directory found again by a request starts from the first.
-    const bool probeFailed = !added && entry.probing && !entry.refused && refused == nullptr;
-    entry.lapses = probeFailed ? entry.lapses + 1 : 0;
+    // An outage goes on until a probe answers (which ends the entry).
+    if (added || entry.refused) entry.lostSince = now;
     entry.probing = false;
     entry.refused = refused != nullptr;
     entry.bind = refused != nullptr ? *refused : CRefusedBind{};
     entry.nextStampCheck = now + kStampCheckEvery;
-    entry.until = now + (refused != nullptr ? RefusedRetryInterval() : DeadInterval(entry.lapses));
+    entry.until = now + (refused != nullptr ? RefusedRetryInterval() : DeadInterval(now - entry.lostSince));
     NoteBackOffChange();
   }
-  if (refused == nullptr) NewGeneration();
+  if (refused == nullptr) {
+    NewGeneration();
+  } else {
+    g_credentialsAccepted.store(false);
+  }
 }
 
 uint64_t EndProbe(const std::string& uri) {
@@ -191,3 +202,32 @@ void SetRefusedRetryInterval(std::chrono::milliseconds interval) {
 void SetDirectoryAnswersAgainCallback(void (*callback)()) {
   g_answersAgain.store(callback, std::memory_order_release);
 }
+
+CBindTurn::~CBindTurn() {
+  if (!m_held) return;
+  {
+    std::lock_guard<std::mutex> hold(g_bindTurnLock);
+    g_bindTurnTaken = false;
+  }
+  g_bindTurnFree.notify_all();
+}
+
+CBindTurn::Outcome CBindTurn::Take(std::chrono::steady_clock::time_point deadline) {
+  if (g_credentialsAccepted.load()) return Outcome::Mine;
+  std::unique_lock<std::mutex> hold(g_bindTurnLock);
+  bool waited = false;
+  while (g_bindTurnTaken && !g_credentialsAccepted.load()) {
+    waited = true;
+    if (g_bindTurnFree.wait_until(hold, deadline) == std::cv_status::timeout && g_bindTurnTaken &&
+        !g_credentialsAccepted.load()) {
+      return Outcome::TimedOut;
+    }
+  }
+  if (!g_credentialsAccepted.load()) {
+    g_bindTurnTaken = true;
+    m_held = true;
+  }
+  return waited ? Outcome::AfterOther : Outcome::Mine;
+}
+
+void CBindTurn::Accepted() { g_credentialsAccepted.store(true); }

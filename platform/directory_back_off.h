@@ -4,9 +4,11 @@
 // at once until that probe has its answer.
 //
 // A dead directory (unreachable, or silent) is probed again after
-// kADsFirstRetryMs, the interval doubling with each failed probe up to the
-// retry interval: an outage of a few seconds costs a few seconds, and a
-// long one costs a probe every retry interval. Refused credentials are
+// kADsFirstRetryMs; while it stays dead the interval grows with the outage,
+// an eighth of it, doubling as the outage doubles, up to the retry
+// interval: a directory back after an outage goes unused for at most an
+// eighth of the outage (a second or two after a short one), and a long
+// outage costs one probe per retry interval. Refused credentials are
 // tried again at their own slow pace (account lock-out policies count the
 // refused binds), or as soon as the password file is seen to change.
 #pragma once
@@ -53,7 +55,7 @@ struct CRefusedBind {
 
 // Starts (or starts again) the back-off of `uri`; a probe running ends.
 // A dead directory's back-off retires every kept connection (they went with
-// it) and is twice the last when its probe failed. Refused credentials
+// it) and grows with the outage when its probe failed. Refused credentials
 // (`refused` not null) retire none, since connections bound before still
 // answer, and wait for their own interval or a change of the password file.
 void MarkUnreachable(const std::string& uri, const CRefusedBind* refused = nullptr);
@@ -74,6 +76,29 @@ void SetRefusedRetryInterval(std::chrono::milliseconds interval);
 // callback; null for none). It runs on the probing request thread: it must
 // only hand the news on.
 void SetDirectoryAnswersAgainCallback(void (*callback)());
+
+// Until the credentials have been accepted once (at start, and again after
+// a refusal), binds go out one at a time: a wrong password is refused once,
+// not by every request thread at the same moment. Once accepted, binds go
+// out together.
+class CBindTurn {
+ public:
+  enum class Outcome {
+    Mine,       // this thread may bind
+    AfterOther, // it may bind after another thread's bind had its answer
+    TimedOut,   // the other thread's bind outlasted `deadline`
+  };
+  CBindTurn() = default;
+  ~CBindTurn();
+  CBindTurn(const CBindTurn&) = delete;
+  CBindTurn& operator=(const CBindTurn&) = delete;
+  Outcome Take(std::chrono::steady_clock::time_point deadline);
+  // The bind was accepted: the credentials are good.
+  void Accepted();
+
+ private:
+  bool m_held = false;
+};
 
 // Ends the calling thread's probe on every way out, unless handed on.
 class CProbe {

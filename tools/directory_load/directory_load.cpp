@@ -7,7 +7,14 @@
 //   directory_load mixed SECONDS ONE_IN   1 in ONE_IN replies held 1-2.5 s
 //   directory_load ramp SECONDS           replies slowing from 20 ms to 2.3 s
 //                                         over the first third, then steady
-//   directory_load password SECONDS       a wrong bind password
+//   directory_load step SECONDS           replies at 20 ms for the first
+//                                         third, then every reply 2.3 s
+//   directory_load flap SECONDS           10 s windows in turn: down
+//                                         (refused), up, slow (2.3 s),
+//                                         silent (accepts, never answers)
+//   directory_load password SECONDS       a wrong bind password for the
+//                                         first two thirds, then the right
+//                                         one written to the password file
 //   directory_load startup READS ONE_IN   start-up reads of the OWA
 //                                         configuration, 1 in ONE_IN slow
 #include <algorithm>
@@ -48,17 +55,36 @@ class CLoadSettings : public CPLGeneralSettings {
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
+constexpr int kMostPhases = 128;
+
 struct Tally {
   std::atomic<int> lookUps{0};
   std::atomic<int> failed{0};
   std::atomic<int> failedAtOnce{0};  // refused within a back-off
   std::atomic<int64_t> slowestUs{0};
+  // By phase of the load (set by the tick), as the look-up began: how many,
+  // how many failed, and when the first of them answered, in ms after the
+  // phase began (-1: none).
+  std::atomic<int> phase{0};
+  Clock::time_point phaseStart[kMostPhases];
+  std::atomic<int> phaseLookUps[kMostPhases] = {};
+  std::atomic<int> phaseFailed[kMostPhases] = {};
+  std::atomic<int64_t> phaseFirstOkMs[kMostPhases];
+  Tally() {
+    for (auto& first : phaseFirstOkMs) first = -1;
+  }
+  // Starts phase `p` now (from the tick only).
+  void Enter(int p) {
+    phaseStart[p] = Clock::now();
+    phase = p;
+  }
 };
 
 // 8 threads look users up for `seconds`; `tick` runs on the main thread
 // every 100 ms with the time elapsed.
 void Drive(CLoadSettings& s, int seconds, Tally& tally, const std::function<void(double)>& tick) {
   std::atomic<bool> stop{false};
+  tally.Enter(0);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
@@ -67,6 +93,7 @@ void Drive(CLoadSettings& s, int seconds, Tally& tally, const std::function<void
         const std::string cookie = "UserContext=load-" + std::to_string(t) + "-" + std::to_string(i);
         std::string value;
         const auto asked = Clock::now();
+        const int phase = tally.phase.load();
         const std::string user = "DOM\\load-" + std::to_string(t) + "-" + std::to_string(i);
         const HRESULT hr = s.GetADProperty(ci_string(user.c_str()), "msExchUserCulture", value,
                                            ci_string(cookie.c_str()), "", false);
@@ -75,14 +102,22 @@ void Drive(CLoadSettings& s, int seconds, Tally& tally, const std::function<void
         while (us > slowest && !tally.slowestUs.compare_exchange_weak(slowest, us)) {
         }
         ++tally.lookUps;
+        ++tally.phaseLookUps[phase];
         if (FAILED(hr) && hr != kADNoValue) {
           ++tally.failed;
+          ++tally.phaseFailed[phase];
           if (ADsLastFailureIsRepeat()) ++tally.failedAtOnce;
+        } else {
+          const int64_t ms =
+              std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - tally.phaseStart[phase]).count();
+          int64_t first = tally.phaseFirstOkMs[phase].load();
+          while ((first < 0 || ms < first) && !tally.phaseFirstOkMs[phase].compare_exchange_weak(first, ms)) {
+          }
         }
       }
     });
   }
-  const auto start = Clock::now();
+  const auto start = tally.phaseStart[0];
   while (Clock::now() - start < std::chrono::seconds(seconds)) {
     std::this_thread::sleep_for(100ms);
     tick(Seconds(Clock::now() - start));
@@ -101,6 +136,16 @@ void Report(const char* what, const Tally& tally, CTestDirectory& directory, int
               what, seconds, tally.lookUps.load(), tally.failed.load(), tally.failedAtOnce.load(),
               tally.slowestUs.load() / 1e6, proxy.Accepted(), proxy.Accepted() * 60.0 / seconds, searches, binds,
               tally.lookUps.load() ? double(searches + binds) / tally.lookUps.load() : 0.0);
+}
+
+// The figures of each phase: look-ups begun in it, failed, and the first
+// answer in it.
+void ReportPhases(const Tally& tally, const std::function<std::string(int)>& name) {
+  for (int p = 0; p <= tally.phase.load(); ++p) {
+    const int64_t first = tally.phaseFirstOkMs[p].load();
+    std::printf("  %-14s %5d look-ups, %5d failed, first answer %s\n", name(p).c_str(), tally.phaseLookUps[p].load(),
+                tally.phaseFailed[p].load(), first < 0 ? "none" : (std::to_string(first) + " ms in").c_str());
+  }
 }
 
 }  // namespace
@@ -158,14 +203,66 @@ int main(int argc, char** argv) {
       const double share = at >= ramp ? 1.0 : at / ramp;
       proxy.SetDelay(std::chrono::milliseconds(20 + static_cast<int>(share * 2280)));
     });
+  } else if (mode == "step") {
+    Drive(s, n, tally, [&](double at) {
+      if (tally.phase.load() == 0 && at >= n / 3.0) {
+        proxy.SetDelay(2300ms);
+        tally.Enter(1);
+      }
+    });
+    ReportPhases(tally, [](int p) { return std::string(p == 0 ? "20 ms" : "2.3 s"); });
+  } else if (mode == "flap") {
+    const char* kWindows[] = {"down", "up", "slow", "silent"};
+    int applied = -1;
+    Drive(s, n, tally, [&](double at) {
+      const int window = std::min(static_cast<int>(at / 10), kMostPhases - 1);
+      if (window == applied) return;
+      applied = window;
+      switch (window % 4) {
+        case 0:
+          proxy.BlackHoleNew(false);
+          proxy.Refuse(true);
+          break;
+        case 1:
+          proxy.SetDelay(20ms);
+          proxy.Refuse(false);
+          break;
+        case 2:
+          proxy.SetDelay(2300ms);
+          break;
+        default:
+          proxy.BlackHoleExisting();
+          proxy.BlackHoleNew(true);
+          break;
+      }
+      if (window != 0) tally.Enter(window);
+    });
+    ReportPhases(tally, [&](int p) { return std::to_string(p * 10) + " s " + kWindows[p % 4]; });
   } else if (mode == "password") {
     // In a directory of its own: a fixed name in /tmp could be another
     // user's link to a file of ours.
     CTempDir scratch;
     const std::string file = scratch.Write("password", "Wr0ng-S3cret\n");
-    setenv("HX_LDAP_BINDDN", ("cn=admin," + std::string(CTestDirectory::kBase)).c_str(), 1);
+    setenv("HX_LDAP_BINDDN", ("cn=Service," + std::string(CTestDirectory::kBase)).c_str(), 1);
     setenv("HX_LDAP_PASSWORD_FILE", file.c_str(), 1);
-    Drive(s, n, tally, [](double) {});
+    // Refused binds counted in each 10 s.
+    std::vector<int> refused;
+    int counted = 0;
+    Drive(s, n, tally, [&](double at) {
+      if (static_cast<int>(at / 10) > static_cast<int>(refused.size())) {
+        const int now = directory.CountLogged("RESULT tag=97 err=49");
+        refused.push_back(now - counted);
+        counted = now;
+      }
+      if (tally.phase.load() == 0 && at >= n * 2 / 3.0) {
+        scratch.Write("password", "C0rrect-S3cret\n");
+        tally.Enter(1);
+      }
+    });
+    std::printf("refused binds by 10 s:");
+    for (int r : refused) std::printf(" %d", r);
+    std::printf("\n");
+    ReportPhases(tally, [](int p) { return std::string(p == 0 ? "wrong password" : "corrected"); });
   } else {
     std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
     return 2;
