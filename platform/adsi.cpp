@@ -144,7 +144,7 @@ DirectoryTrouble TroubleOf(int rc) {
 // Judges a failed call of the thread's look-up on `uri` and acts on it: a
 // dead or refusing directory starts its back-off (a refused bind with the
 // password file it was read from, `bind`).
-DirectoryVerdict ActOnFailure(const std::string& uri, int rc, bool probing, const CRefusedBind& bind = {}) {
+DirectoryVerdict ActOnFailure(const std::string& uri, int rc, bool probing, const CBindPasswordFile& bind = {}) {
   DirectorySeen seen;
   seen.answeredThisLookUp = t_answered;
   seen.searchAnsweredMeanwhile = DirectorySearchesAnswered() != t_answersAtStart;
@@ -468,13 +468,13 @@ void KeepAlive(LDAP* ld) {
 // refused bind, the password file it was read from.
 struct ConnectFailure {
   int rc = LDAP_SUCCESS;
-  CRefusedBind bind;
+  CBindPasswordFile bind;
 };
 
 // The password file of a simple bind as it is before its password is read:
 // a refused bind waits for a change of it.
-CRefusedBind PasswordFileOf(const BindConfig& config) {
-  CRefusedBind bind;
+CBindPasswordFile PasswordFileOf(const BindConfig& config) {
+  CBindPasswordFile bind;
   if (config.passwordFile == nullptr) return bind;
   bind.passwordFile = config.passwordFile;
   bind.stamp = StampOfFile(config.passwordFile);
@@ -492,7 +492,7 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nul
   *out = nullptr;
   if (failed != nullptr) *failed = ConnectFailure{};
   InitialiseLibrary();
-  CRefusedBind bindFile;
+  CBindPasswordFile bindFile;
   auto judged = [&](int rc, LDAP* ld, const std::string& what) {
     const HRESULT hr = Fail(rc, ld, what);
     if (failed != nullptr) {
@@ -533,7 +533,7 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nul
   ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &seconds);
   ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &entries);
   CBindTurn turn;
-  const CBindTurn::Outcome outcome = turn.Take(std::chrono::steady_clock::now() + MicrosOf(limit));
+  const CBindTurn::Outcome outcome = turn.Take(std::chrono::steady_clock::now() + MicrosOf(limit), bindFile);
   bool refused = false;
   if (outcome == CBindTurn::Outcome::TimedOut ||
       (outcome == CBindTurn::Outcome::AfterOther && !probing && InBackOff(uri, nullptr, &refused))) {
@@ -542,7 +542,7 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nul
                                                    : BackOffFailure(refused);
   }
   rc = Bind(ld, config, password);
-  if (rc == LDAP_SUCCESS) turn.Accepted();
+  if (rc == LDAP_SUCCESS) turn.Accepted(bindFile);
   if (rc == kKeptAnswered) {
     ldap_unbind_ext_s(ld, nullptr, nullptr);
     if (failed != nullptr) failed->rc = kKeptAnswered;

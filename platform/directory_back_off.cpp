@@ -28,7 +28,7 @@ struct Unreachable {
   bool refused = false;
   // When a dead directory was lost: its interval grows with the outage.
   CoarseSteadyClock::time_point lostSince;
-  CRefusedBind bind;
+  CBindPasswordFile bind;
   CoarseSteadyClock::time_point nextStampCheck;
 };
 
@@ -49,7 +49,14 @@ std::atomic<void (*)()> g_answersAgain{nullptr};
 std::mutex g_bindTurnLock;
 std::condition_variable& g_bindTurnFree = *new std::condition_variable;
 bool g_bindTurnTaken = false;
-std::atomic<bool> g_credentialsAccepted{false};
+// The credentials last accepted, while no bind has been refused since.
+bool g_credentialsAccepted = false;
+CBindPasswordFile& g_acceptedCredentials = *new CBindPasswordFile;
+
+// Whether `credentials` were accepted. Called under g_bindTurnLock.
+bool AcceptedAlready(const CBindPasswordFile& credentials) {
+  return g_credentialsAccepted && g_acceptedCredentials == credentials;
+}
 
 // Called under the lock after each change of the map.
 void NoteBackOffChange() {
@@ -144,7 +151,7 @@ bool InBackOff(const std::string& uri, bool* prober, bool* refused) {
 
 bool AnyBackOff() { return g_unreachableCount.load(std::memory_order_relaxed) != 0; }
 
-void MarkUnreachable(const std::string& uri, const CRefusedBind* refused) {
+void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused) {
   const auto now = CoarseSteadyClock::now();
   {
     std::lock_guard<std::mutex> hold(g_backOffLock);
@@ -154,7 +161,7 @@ void MarkUnreachable(const std::string& uri, const CRefusedBind* refused) {
     if (added || entry.refused) entry.lostSince = now;
     entry.probing = false;
     entry.refused = refused != nullptr;
-    entry.bind = refused != nullptr ? *refused : CRefusedBind{};
+    entry.bind = refused != nullptr ? *refused : CBindPasswordFile{};
     entry.nextStampCheck = now + kStampCheckEvery;
     entry.until = now + (refused != nullptr ? RefusedRetryInterval() : DeadInterval(now - entry.lostSince));
     NoteBackOffChange();
@@ -162,7 +169,8 @@ void MarkUnreachable(const std::string& uri, const CRefusedBind* refused) {
   if (refused == nullptr) {
     NewGeneration();
   } else {
-    g_credentialsAccepted.store(false);
+    std::lock_guard<std::mutex> hold(g_bindTurnLock);
+    g_credentialsAccepted = false;
   }
 }
 
@@ -212,22 +220,26 @@ CBindTurn::~CBindTurn() {
   g_bindTurnFree.notify_all();
 }
 
-CBindTurn::Outcome CBindTurn::Take(std::chrono::steady_clock::time_point deadline) {
-  if (g_credentialsAccepted.load()) return Outcome::Mine;
+CBindTurn::Outcome CBindTurn::Take(std::chrono::steady_clock::time_point deadline,
+                                   const CBindPasswordFile& credentials) {
   std::unique_lock<std::mutex> hold(g_bindTurnLock);
   bool waited = false;
-  while (g_bindTurnTaken && !g_credentialsAccepted.load()) {
+  while (g_bindTurnTaken && !AcceptedAlready(credentials)) {
     waited = true;
     if (g_bindTurnFree.wait_until(hold, deadline) == std::cv_status::timeout && g_bindTurnTaken &&
-        !g_credentialsAccepted.load()) {
+        !AcceptedAlready(credentials)) {
       return Outcome::TimedOut;
     }
   }
-  if (!g_credentialsAccepted.load()) {
+  if (!AcceptedAlready(credentials)) {
     g_bindTurnTaken = true;
     m_held = true;
   }
   return waited ? Outcome::AfterOther : Outcome::Mine;
 }
 
-void CBindTurn::Accepted() { g_credentialsAccepted.store(true); }
+void CBindTurn::Accepted(const CBindPasswordFile& credentials) {
+  std::lock_guard<std::mutex> hold(g_bindTurnLock);
+  g_credentialsAccepted = true;
+  g_acceptedCredentials = credentials;
+}

@@ -47,10 +47,12 @@ bool InBackOff(const std::string& uri, bool* prober, bool* refused = nullptr);
 // Whether any directory is in its back-off, without a lock.
 bool AnyBackOff();
 
-// The password file of a refused bind, as it was when its password was read.
-struct CRefusedBind {
+// The password file of a bind, as it was when its password was read.
+struct CBindPasswordFile {
   std::string passwordFile;  // empty: none (SASL, or no file)
   CFileStamp stamp;
+
+  bool operator==(const CBindPasswordFile&) const = default;
 };
 
 // Starts (or starts again) the back-off of `uri`; a probe running ends.
@@ -58,7 +60,7 @@ struct CRefusedBind {
 // it) and grows with the outage when its probe failed. Refused credentials
 // (`refused` not null) retire none, since connections bound before still
 // answer, and wait for their own interval or a change of the password file.
-void MarkUnreachable(const std::string& uri, const CRefusedBind* refused = nullptr);
+void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused = nullptr);
 
 // The probe of `uri` had an answer: the directory is reachable again. The
 // new generation of connections, or 0 when the probe ended in a new back-off.
@@ -77,10 +79,11 @@ void SetRefusedRetryInterval(std::chrono::milliseconds interval);
 // only hand the news on.
 void SetDirectoryAnswersAgainCallback(void (*callback)());
 
-// Until the credentials have been accepted once (at start, and again after
-// a refusal), binds go out one at a time: a wrong password is refused once,
-// not by every request thread at the same moment. Once accepted, binds go
-// out together.
+// Until the credentials (the password file as it is now) have been
+// accepted once (at start, after a refusal, and after the file changed),
+// binds go out one at a time: a wrong password is refused once, not by
+// every request thread at the same moment. Once accepted, binds go out
+// together.
 class CBindTurn {
  public:
   enum class Outcome {
@@ -92,9 +95,9 @@ class CBindTurn {
   ~CBindTurn();
   CBindTurn(const CBindTurn&) = delete;
   CBindTurn& operator=(const CBindTurn&) = delete;
-  Outcome Take(std::chrono::steady_clock::time_point deadline);
+  Outcome Take(std::chrono::steady_clock::time_point deadline, const CBindPasswordFile& credentials);
   // The bind was accepted: the credentials are good.
-  void Accepted();
+  void Accepted(const CBindPasswordFile& credentials);
 
  private:
   bool m_held = false;

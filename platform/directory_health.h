@@ -7,10 +7,11 @@
 // learned so far. It is dead only when a search of the look-up had the
 // whole limit (all of it but the bind) and no answer, with no search of any
 // thread answered meanwhile: a directory that answers binds but never a
-// search would cost every request the whole limit. A directory that never
-// answered, closed the connection or cannot be connected to is dead too,
-// unless other threads' searches were answered meanwhile (then the trouble
-// is this look-up's connection). Dead directories wait for their back-off.
+// search would cost every request the whole limit. A directory that closed
+// the connection or cannot be connected to is dead too, and so is one that
+// answered nothing of the look-up within its limit, unless other threads'
+// searches were answered meanwhile (then the trouble is this look-up's
+// connection). Dead directories wait for their back-off.
 // A probe must have its search answered. Refused credentials are refused on
 // every bind: they wait for a back-off of their own, so that the service
 // account is not locked by a bind per request.
@@ -42,8 +43,9 @@ struct DirectorySeen {
   std::chrono::microseconds searchSilence{0};
 };
 
-// A search left unanswered this long had the whole limit: the limit less
-// what a bind on a new connection may take of it.
+// A search left unanswered this long had the whole limit: the look-up's
+// limit (kADsTimeLimitSeconds) less what a bind on a new connection may take
+// of it.
 constexpr std::chrono::milliseconds kWholeLimitSilence{4000};
 
 DirectoryVerdict JudgeDirectory(DirectoryTrouble trouble, const DirectorySeen& seen);

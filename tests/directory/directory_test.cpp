@@ -1150,6 +1150,36 @@ TEST(DirectoryConcurrent, RefusedBindRetiresNoKeptConnection) {
   Directory();
 }
 
+// Request threads that all need a connection at once, with a wrong
+// password: one bind is refused, not one per thread (a lock-out policy
+// counts them), and every look-up fails as refused.
+TEST(DirectoryConcurrent, WrongPasswordIsRefusedOnceNotByEveryThread) {
+  CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(20));
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
+  CTempDir dir;
+  CBindAs bind(dir, "Wr0ng-S3cret", "Service");
+  const char* bindLine = "BIND dn=\"cn=Service,";
+  const int before = Searches(bindLine);
+  CDirectorySettings s;
+  std::atomic<bool> go{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      while (!go.load()) std::this_thread::yield();
+      const std::string cookie = "UserContext=w" + std::to_string(t);
+      std::string value;
+      if (Culture(s, "HEXMOOR\\alice", value, cookie.c_str()) != HRESULT_FROM_WIN32(1326)) ++wrong;
+    });
+  }
+  go = true;
+  for (std::thread& t : threads) t.join();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // slapd's log
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(Searches(bindLine) - before, 1);
+  Directory();
+}
+
 // A look-up still waiting on a silent directory when the filter terminates
 // reports its failure before the event source closes.
 TEST(DirectoryConcurrent, LookUpInFlightReportsBeforeTheFilterTerminates) {

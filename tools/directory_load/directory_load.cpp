@@ -106,7 +106,12 @@ void Drive(CLoadSettings& s, int seconds, Tally& tally, const std::function<void
         if (FAILED(hr) && hr != kADNoValue) {
           ++tally.failed;
           ++tally.phaseFailed[phase];
-          if (ADsLastFailureIsRepeat()) ++tally.failedAtOnce;
+          if (ADsLastFailureIsRepeat()) {
+            ++tally.failedAtOnce;
+            // A request refused at once is cheap; a loop of them would only
+            // load the machine.
+            std::this_thread::sleep_for(1ms);
+          }
         } else {
           const int64_t ms =
               std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - tally.phaseStart[phase]).count();
