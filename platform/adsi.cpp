@@ -185,9 +185,9 @@ HRESULT BackOffFailure(bool refused) {
   // Never destroyed: a request may fail this way while the process exits.
   static const std::string& kUnreachableText =
       *new std::string("directory unreachable; retried within " + std::to_string(kADsRetryIntervalSeconds) + " s");
-  static const std::string& kRefusedText = *new std::string(
-      "credentials refused by the directory; retried after " + std::to_string(kADsRefusedRetrySeconds) +
-      " s or once the password file changes");
+  static const std::string& kRefusedText =
+      *new std::string("credentials refused by the directory; retried after " +
+                       std::to_string(kADsRefusedRetrySeconds) + " s or once the password file changes");
   const std::string& text = refused ? kRefusedText : kUnreachableText;
   // Within a back-off the text is mostly there already.
   if (last.text != text) last.text = text;

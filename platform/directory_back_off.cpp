@@ -130,7 +130,7 @@ bool InBackOff(const std::string& uri, bool* prober, bool* refused) {
     // A probe ends with a change of the map, which this thread then sees;
     // refused credentials are looked at again when their file may have
     // changed.
-    known.until = entry.probing  ? CoarseSteadyClock::time_point::max()
+    known.until = entry.probing   ? CoarseSteadyClock::time_point::max()
                   : entry.refused ? std::min(entry.until, entry.nextStampCheck)
                                   : entry.until;
     known.changes = g_unreachableChanges.load(std::memory_order_relaxed);

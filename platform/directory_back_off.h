@@ -87,9 +87,9 @@ void SetDirectoryAnswersAgainCallback(void (*callback)());
 class CBindTurn {
  public:
   enum class Outcome {
-    Mine,       // this thread may bind
-    AfterOther, // it may bind after another thread's bind had its answer
-    TimedOut,   // the other thread's bind outlasted `deadline`
+    Mine,        // this thread may bind
+    AfterOther,  // it may bind after another thread's bind had its answer
+    TimedOut,    // the other thread's bind outlasted `deadline`
   };
   CBindTurn() = default;
   ~CBindTurn();
