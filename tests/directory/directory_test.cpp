@@ -1167,9 +1167,10 @@ TEST(DirectoryConcurrent, WrongPasswordIsRefusedOnceNotByEveryThread) {
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&, t] {
       while (!go.load()) std::this_thread::yield();
-      const std::string cookie = "UserContext=w" + std::to_string(t);
+      // A user of its own: requests for one user would share one search.
+      const std::string user = "DOM\\wrong" + std::to_string(t);
       std::string value;
-      if (Culture(s, "HEXMOOR\\alice", value, cookie.c_str()) != HRESULT_FROM_WIN32(1326)) ++wrong;
+      if (Culture(s, user.c_str(), value) != HRESULT_FROM_WIN32(1326)) ++wrong;
     });
   }
   go = true;
