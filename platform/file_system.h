@@ -35,5 +35,7 @@ int OpenFileForOwnerAndGroup(const char* path, int flags);
 // Reads a whole settings file. False, with the reason in words an
 // administrator acts on ("it is a folder, not a file", "Permission denied"),
 // when the path is no regular file that can be read to its end; the errno
-// is left in err when given.
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason, int* err = nullptr);
+// is left in err when given. A file longer than maxBytes is refused as well
+// (EFBIG), without reading more than that.
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason, int* err = nullptr,
+                   size_t maxBytes = static_cast<size_t>(-1));
