@@ -66,6 +66,8 @@ bool IsHostAndPort(const std::string& part) {
 // Reads the server part that starts at `at` (its user part gone) and what
 // follows it up to the URI's end; the position after what is kept.
 size_t CleanServerPart(std::string& text, size_t at) {
+  // A text cleaned before (a URI named in a failure's words) stays as it is.
+  if (text.compare(at, sizeof kUriPartNotShown - 1, kUriPartNotShown) == 0) return at + sizeof kUriPartNotShown - 1;
   size_t end = at;
   while (end < text.size() && !EndsServerPart(text[end]) && text.compare(end, 3, "://") != 0) ++end;
   if (!IsHostAndPort(text.substr(at, end - at))) {

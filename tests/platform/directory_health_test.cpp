@@ -45,6 +45,16 @@ TEST(DirectoryUriText, UserPartLeftOut) {
       {"ldap://host/ ldap://host2/", "ldap://host/ ldap://host2/"},
       {"ldapi://%2fvar%2frun%2fslapd.sock", "ldapi://%2fvar%2frun%2fslapd.sock"},
       {"libldap's default ldap://x:y@h", "libldap's default ldap://h"},
+      // Read as a URI reader reads it, escapes decoded: what is not a host
+      // and port may be a user part whose "@" was escaped.
+      {"bind ldap://admin:PW%40host/: x", "bind ldap://[not shown: not a host and port]/: x"},
+      {"ldap://admin:PW/ ldap://[::1]:389/ ldap://h:389: x",
+       "ldap://[not shown: not a host and port]/ ldap://[::1]:389/ ldap://h:389: x"},
+      {"ldap://h/??x-bindpw=PW x", "ldap://h/?... x"},
+      // Cleaned once, the same again.
+      {"ldap://[not shown: not a host and port]/", "ldap://[not shown: not a host and port]/"},
   };
   for (const auto& [in, out] : rows) EXPECT_EQ(UriWithoutUserPart(in), out) << in;
+  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap:/admin:PW%40host/"), "[not shown: not a host and port]");
+  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap://admin:PW%40host/"), "ldap://[not shown: not a host and port]/");
 }

@@ -111,6 +111,15 @@ std::string LoadUsersLdif(int users) {
   return ldif;
 }
 
+// The process's resident memory in KB, from /proc.
+long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return -1;
+}
+
 // Looks up each of `users` once (the cache fills as far as it can), then 8
 // threads look up users at random for `seconds`: the directory requests per
 // look-up of that second part is what a look-up costs at that many users.
@@ -128,6 +137,7 @@ void DriveUsers(CLoadSettings& s, int seconds, int users, CTestDirectory& direct
     ++lookUps;
   };
   proxy.SetDelay(0ms);
+  const long residentBefore = ResidentKb();
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
@@ -136,6 +146,8 @@ void DriveUsers(CLoadSettings& s, int seconds, int users, CTestDirectory& direct
   }
   for (std::thread& t : threads) t.join();
   threads.clear();
+  std::printf("users: resident memory %ld KB before, %ld KB after each user was looked up once\n", residentBefore,
+              ResidentKb());
   proxy.SetDelay(20ms);
   auto requests = [&] { return directory.CountLogged("SRCH base=") + directory.CountLogged("BIND dn="); };
   std::this_thread::sleep_for(300ms);  // slapd's log
