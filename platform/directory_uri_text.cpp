@@ -34,27 +34,32 @@ bool Decoded(const std::string& part, std::string& out) {
   return true;
 }
 
+// A host name's byte: a letter, digit, "-", ".", "_" or "~", a byte of a
+// name in another script, or ldapi's "/" (its host is an escaped socket
+// path). Anything else may be part of a password.
+bool IsHostByte(unsigned char c) {
+  return std::isalnum(c) != 0 || c == '-' || c == '.' || c == '_' || c == '~' || c == '/' || c >= 0x80;
+}
+
+// An IPv6 literal's byte between its brackets.
+bool IsAddressByte(unsigned char c) { return std::isxdigit(c) != 0 || c == ':' || c == '.'; }
+
 // Whether a server part reads as a host (a name, an address or a bracketed
-// IPv6 literal) with at most a port of digits. ldapi's host is an escaped
-// socket path: a "/" decoded is part of the host.
+// IPv6 literal) with at most a port of digits, once its escapes are
+// decoded.
 bool IsHostAndPort(const std::string& part) {
   std::string text;
   if (!Decoded(part, text)) return false;
   while (!text.empty() && text.back() == ':') text.pop_back();  // "host:" before ": reason"
-  if (text.find('@') != std::string::npos) return false;
-  size_t hostEnd = text.size();
-  if (!text.empty() && text.front() == '[') {
-    hostEnd = text.find(']');
-    if (hostEnd == std::string::npos) return false;
-    ++hostEnd;
-  } else {
-    hostEnd = text.find(':');
-    if (hostEnd == std::string::npos) hostEnd = text.size();
-  }
-  for (size_t i = text.front() == '[' ? hostEnd : 0; i < hostEnd; ++i) {
+  const bool bracketed = !text.empty() && text.front() == '[';
+  size_t hostEnd = bracketed ? text.find(']') : text.find(':');
+  if (bracketed && hostEnd == std::string::npos) return false;
+  if (hostEnd == std::string::npos) hostEnd = text.size();
+  for (size_t i = bracketed ? 1 : 0; i < hostEnd; ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (std::iscntrl(c) != 0 || c == ' ') return false;
+    if (!(bracketed ? IsAddressByte(c) : IsHostByte(c))) return false;
   }
+  if (bracketed) ++hostEnd;
   if (hostEnd == text.size()) return true;
   if (text[hostEnd] != ':') return false;
   for (size_t i = hostEnd + 1; i < text.size(); ++i) {

@@ -51,6 +51,8 @@ TEST(DirectoryUriText, UserPartLeftOut) {
       {"ldap://admin:PW/ ldap://[::1]:389/ ldap://h:389: x",
        "ldap://[not shown: not a host and port]/ ldap://[::1]:389/ ldap://h:389: x"},
       {"ldap://h/??x-bindpw=PW x", "ldap://h/?... x"},
+      {"ldap://[PW]/ ldap://a;PW/ ldap:///", "ldap://[not shown: not a host and port]/ "
+                                              "ldap://[not shown: not a host and port]/ ldap:///"},
       // Cleaned once, the same again.
       {"ldap://[not shown: not a host and port]/", "ldap://[not shown: not a host and port]/"},
   };
