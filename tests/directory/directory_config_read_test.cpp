@@ -57,6 +57,9 @@ class CReadSettings : public CPLGeneralSettings {
     m_OWAADConfig.InitPropertyTable();
     ForgetOWAConfigRead();
   }
+  // The process's flag of a read done goes with the object: later tests
+  // read afresh.
+  ~CReadSettings() override { ForgetOWAConfigRead(); }
   bool ReadAgainPublished() const { return &GetOWAADConfig() != &m_OWAADConfig; }
   using CPLGeneralSettings::ForgetOWAConfigRead;
 };
