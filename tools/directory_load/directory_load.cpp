@@ -10,6 +10,9 @@
 //   directory_load password SECONDS       a wrong bind password
 //   directory_load startup READS ONE_IN   start-up reads of the OWA
 //                                         configuration, 1 in ONE_IN slow
+//   directory_load reread MS              every reply held MS ms: how long
+//                                         until the OWA rules are read (at
+//                                         start-up or in the background)
 //   directory_load users SECONDS USERS    look-ups of USERS users of the
 //                                         directory, each with a session of
 //                                         its own: each once, then at
@@ -43,12 +46,27 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 constexpr int kThreads = 8;
 constexpr int kMostSecondsOrReads = 600;
+constexpr int kMostReplyMs = 10000;
 
 class CLoadSettings : public CPLGeneralSettings {
  public:
   CLoadSettings() {
     ResetCacheComponent();
     InitializeCache();
+  }
+  // Reads the OWA rules as start-up does, for `host`; whether they are read
+  // after at most `within`, and how long that took.
+  bool ReadRules(const std::string& host, std::chrono::seconds within, double& seconds) {
+    m_strHostName = host;
+    m_OWAADConfig.InitPropertyTable();
+    const auto start = Clock::now();
+    bool read = SUCCEEDED(ReadOWAADOrLater());
+    while (!read && Clock::now() - start < within) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      read = &GetOWAADConfig() != &m_OWAADConfig;
+    }
+    seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return read;
   }
 };
 
@@ -187,7 +205,7 @@ void Report(const char* what, const Tally& tally, CTestDirectory& directory, int
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: directory_load mixed|ramp|password|startup|users N [ONE_IN|USERS]\n");
+    std::fprintf(stderr, "usage: directory_load mixed|ramp|password|startup|reread|users N [ONE_IN|USERS]\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -195,8 +213,9 @@ int main(int argc, char** argv) {
   const int oneIn = argc > 3 ? std::atoi(argv[3]) : 20;
   // Bounded, as the header says: a mistyped count must not load the machine
   // for hours.
-  if (n < 1 || n > kMostSecondsOrReads || oneIn < 1) {
-    std::fprintf(stderr, "N from 1 to %d, ONE_IN at least 1\n", kMostSecondsOrReads);
+  const int most = mode == "reread" ? kMostReplyMs : kMostSecondsOrReads;
+  if (n < 1 || n > most || oneIn < 1) {
+    std::fprintf(stderr, "N from 1 to %d, ONE_IN at least 1\n", most);
     return 2;
   }
   std::string host, full;
@@ -216,6 +235,15 @@ int main(int argc, char** argv) {
   setenv("LDAPURI", proxy.Uri().c_str(), 1);
   const int searchesBefore = directory.CountLogged("SRCH base=");
   const int bindsBefore = directory.CountLogged("BIND dn=");
+  if (mode == "reread") {
+    proxy.SetDelay(std::chrono::milliseconds(n));
+    CLoadSettings s;
+    double seconds = 0;
+    const bool read = s.ReadRules(host, 80s, seconds);
+    std::printf("reread: every reply %d ms: rules %s after %.1f s, %d connections\n", n,
+                read ? "read" : "not read", seconds, proxy.Accepted());
+    return 0;
+  }
   if (mode == "startup") {
     proxy.SetSlowReplies(oneIn, 1000ms, 2500ms);
     int overran = 0;
