@@ -1,12 +1,15 @@
 #include "platform/directory_uri_text.h"
 
 #include <cctype>
+#include <string_view>
 
 namespace {
 
 bool EndsServerPart(char c) {
   return c == '/' || c == '?' || c == '#' || c == ',' || std::isspace(static_cast<unsigned char>(c)) != 0;
 }
+
+bool IsListSeparator(char c) { return c == ',' || std::isspace(static_cast<unsigned char>(c)) != 0; }
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -115,6 +118,24 @@ std::string ConfiguredUriWithoutUserPart(std::string uri) {
     const size_t from = schemeFirst ? scheme + 3 : 0;
     uri.erase(from, sign + 1 - from);
   }
-  if (uri.find("://") == std::string::npos) return uri.empty() ? uri : std::string(kUriPartNotShown);
-  return UriWithoutUserPart(std::move(uri));
+  // libldap splits the list at blanks and commas; a piece that is no URI is
+  // no server it reads, and may be the rest of a password that held a blank
+  // or a comma before an escaped "@" ("ldap://admin:PW1 PW2%40host").
+  std::string pieces;
+  for (size_t i = 0; i < uri.size();) {
+    size_t end = i;
+    while (end < uri.size() && !IsListSeparator(uri[end])) ++end;
+    if (end == i) {
+      pieces += uri[i++];
+      continue;
+    }
+    const std::string_view piece(uri.data() + i, end - i);
+    if (piece.find("://") != std::string_view::npos) {
+      pieces += piece;
+    } else {
+      pieces += kUriPartNotShown;
+    }
+    i = end;
+  }
+  return UriWithoutUserPart(std::move(pieces));
 }

@@ -20,8 +20,9 @@ std::string UriWithoutUserPart(std::string text);
 // "://" up to its last "@" is left out, and when an "@" comes before any
 // "://" (a scheme mistyped or missing) everything up to the last "@". A
 // password may itself hold "://", a blank or a comma, so where it ends
-// cannot be told: the hosts of other URIs in the list go with it. A text
-// with no "://" at all is no URI libldap reads, and is not shown.
+// cannot be told: the hosts of other URIs in the list go with it. A piece
+// of the list (libldap splits it at blanks and commas) with no "://" is no
+// URI libldap reads, and is not shown: it may be the rest of a password.
 std::string ConfiguredUriWithoutUserPart(std::string uri);
 
 // What stands for a server part or a configured text that is not shown.

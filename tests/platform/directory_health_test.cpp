@@ -59,4 +59,8 @@ TEST(DirectoryUriText, UserPartLeftOut) {
   for (const auto& [in, out] : rows) EXPECT_EQ(UriWithoutUserPart(in), out) << in;
   EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap:/admin:PW%40host/"), "[not shown: not a host and port]");
   EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap://admin:PW%40host/"), "ldap://[not shown: not a host and port]/");
+  // A password with a blank or a comma: its rest is a piece of its own.
+  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap://h/ ldap://admin:PW1 PW2,PW3%40host/"),
+            "ldap://h/ ldap://[not shown: not a host and port] [not shown: not a host and port],"
+            "[not shown: not a host and port]");
 }
