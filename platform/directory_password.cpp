@@ -1,9 +1,12 @@
 #include "platform/directory_password.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -15,6 +18,56 @@ constexpr DWORD kErrorFileNotFound = 2;
 constexpr DWORD kErrorAccessDenied = 5;
 constexpr DWORD kErrorInvalidData = 13;
 
+// Who owns an entry, in words: the user's name when it has one.
+std::string OwnerWords(uid_t uid) {
+  std::string words = "user " + std::to_string(uid);
+  passwd entry{};
+  passwd* found = nullptr;
+  char buffer[1024];
+  if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
+    words += std::string(" (") + found->pw_name + ")";
+  }
+  return words;
+}
+
+// Why the entries on an absolute path (each looked at itself, a link as a
+// link) may be another user's doing, in words naming the entry; empty when
+// none may.
+std::string WhyAnothersOnTheWay(const std::string& path) {
+  const uid_t self = geteuid();
+  const gid_t group = getegid();
+  for (size_t end = 1;; end = path.find('/', end + 1)) {
+    const std::string entry = end == std::string::npos ? path : path.substr(0, end);
+    struct stat st{};
+    // What cannot be looked at cannot be read either: the read says why.
+    if (lstat(entry.c_str(), &st) != 0) return std::string();
+    if (st.st_uid != self && st.st_uid != 0) return entry + " belongs to " + OwnerWords(st.st_uid);
+    const bool othersWrite = (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != group);
+    // (A device or pipe is refused by the read, which names what it is.)
+    const bool replaceable = S_ISREG(st.st_mode) || (S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) == 0);
+    if (othersWrite && replaceable) {
+      return entry + " may be written by other users";
+    }
+    if (end == std::string::npos) return std::string();
+  }
+}
+
+// The first line of the file is sent to the directory as a password: a
+// file another user put under the name, or a link another user put that
+// leads to a secret of ours (/etc/shadow), must not be read. Every entry on
+// the way, as named and as its links lead, belongs to this process's user or
+// root, and a folder others may write to is sticky (as /tmp, where only an
+// entry's owner may replace it); empty when it holds.
+std::string WhyNotTrusted(const std::string& path) {
+  std::string why = WhyAnothersOnTheWay(path);
+  if (!why.empty()) return why;
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return std::string();
+  why = WhyAnothersOnTheWay(resolved);
+  std::free(resolved);
+  return why;
+}
+
 // What a stat of the file shows; a change means it is read again.
 struct FileIdentity {
   int statError = 0;
@@ -23,16 +76,20 @@ struct FileIdentity {
   off_t size = 0;
   timespec modified{};
   timespec changed{};
+  // Why the entries on its way may be another user's (they may be mended
+  // while the file stays as it is).
+  std::string untrusted;
 
   bool operator==(const FileIdentity& o) const {
-    return statError == o.statError && device == o.device && inode == o.inode && size == o.size &&
-           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+    return untrusted == o.untrusted && statError == o.statError && device == o.device && inode == o.inode &&
+           size == o.size && modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
            changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
   }
 };
 
 FileIdentity IdentityOf(const std::string& path) {
   FileIdentity id;
+  id.untrusted = WhyNotTrusted(path);
   struct stat st{};
   if (stat(path.c_str(), &st) != 0) {
     id.statError = errno;
@@ -73,6 +130,8 @@ HRESULT ReadPasswordFile(const std::string& path, std::string& password, std::st
   std::string reason;
   int err = 0;
   password.clear();
+  why = WhyNotTrusted(path);
+  if (!why.empty()) return HRESULT_FROM_WIN32(kErrorAccessDenied);
   if (!ReadWholeFile(path, &bytes, &reason, &err, kDirectoryPasswordFileMaxBytes)) {
     why = reason;
     const DWORD code = err == EACCES || err == EPERM      ? kErrorAccessDenied

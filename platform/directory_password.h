@@ -1,6 +1,7 @@
 // The password of the directory's simple bind, from the file that
 // HX_LDAP_PASSWORD_FILE names. The file is read once, through the settings
-// files' reader (no pipe, device or folder; a length limit), and read again
+// files' reader (no pipe, device or folder; a length limit), never when
+// another user could have put it or a link to it there, and read again
 // only when its name or the file itself changes (a corrected file is used at
 // the next connection, without a restart): connections do not each open it,
 // so a pipe cannot hold one and a writer that gives the password once gives

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdio>
 #include <fstream>
@@ -38,4 +41,38 @@ TEST(DirectoryPasswordConcurrent, ThreadsTakeOneReadWhileTheFileIsReplaced) {
   stop = true;
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(wrong.load(), 0);
+}
+
+// The first line goes to the directory as a password: a file or a link
+// another user could put under the name (one leading to /etc/shadow) is not
+// read, and the event names the entry at fault; mended, it is used without
+// the file itself changing.
+TEST(DirectoryPasswordFile, AnotherUsersFileOrLinkIsNotRead) {
+  CTempDir dir;
+  const std::string secret = dir.Write("secret", "root:$6$hash:1::\n");
+  const std::string ours = dir.Write("shared/ours", "our-password\n");
+  const std::string shared = dir.Path() + "shared";
+  ASSERT_EQ(0, chmod(shared.c_str(), 01777));
+  std::string password, why;
+  EXPECT_EQ(S_OK, DirectoryPassword(ours.c_str(), password, why)) << why;
+  EXPECT_EQ(password, "our-password");
+
+  ASSERT_EQ(0, chmod(shared.c_str(), 0777));
+  EXPECT_EQ(HRESULT_FROM_WIN32(5), DirectoryPassword(ours.c_str(), password, why));
+  EXPECT_EQ(why, shared + " may be written by other users");
+  EXPECT_EQ(password, "");
+  ASSERT_EQ(0, chmod(shared.c_str(), 01777));
+  EXPECT_EQ(S_OK, DirectoryPassword(ours.c_str(), password, why)) << why;
+
+  if (geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+  const std::string link = shared + "/link";
+  ASSERT_EQ(0, symlink(secret.c_str(), link.c_str()));
+  ASSERT_EQ(0, lchown(link.c_str(), 65534, 65534));
+  EXPECT_EQ(HRESULT_FROM_WIN32(5), DirectoryPassword(link.c_str(), password, why));
+  EXPECT_EQ(why.rfind(link + " belongs to user 65534", 0), 0u) << why;
+  EXPECT_EQ(password, "");
+  const std::string theirs = dir.Write("shared/theirs", "their-password\n");
+  ASSERT_EQ(0, chown(theirs.c_str(), 65534, 65534));
+  EXPECT_EQ(HRESULT_FROM_WIN32(5), DirectoryPassword(theirs.c_str(), password, why));
+  EXPECT_EQ(password, "");
 }
