@@ -32,15 +32,19 @@ std::string OwnerWords(uid_t uid) {
 
 // Why the entries on an absolute path (each looked at itself, a link as a
 // link) may be another user's doing, in words naming the entry; empty when
-// none may.
-std::string WhyAnothersOnTheWay(const std::string& path) {
+// none may. One that cannot be looked at fails too, with its errno in `err`:
+// a missing name in a sticky folder may be another user's by the read.
+std::string WhyAnothersOnTheWay(const std::string& path, int& err) {
   const uid_t self = geteuid();
   const gid_t group = getegid();
   for (size_t end = 1;; end = path.find('/', end + 1)) {
     const std::string entry = end == std::string::npos ? path : path.substr(0, end);
     struct stat st{};
-    // What cannot be looked at cannot be read either: the read says why.
-    if (lstat(entry.c_str(), &st) != 0) return std::string();
+    if (lstat(entry.c_str(), &st) != 0) {
+      err = errno;
+      return std::strerror(err);
+    }
+    err = EACCES;
     if (st.st_uid != self && st.st_uid != 0) return entry + " belongs to " + OwnerWords(st.st_uid);
     const bool othersWrite = (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != group);
     // (A device or pipe is refused by the read, which names what it is.)
@@ -57,13 +61,17 @@ std::string WhyAnothersOnTheWay(const std::string& path) {
 // leads to a secret of ours (/etc/shadow), must not be read. Every entry on
 // the way, as named and as its links lead, belongs to this process's user or
 // root, and a folder others may write to is sticky (as /tmp, where only an
-// entry's owner may replace it); empty when it holds.
-std::string WhyNotTrusted(const std::string& path) {
-  std::string why = WhyAnothersOnTheWay(path);
+// entry's owner may replace it): then nobody else can change what the read
+// opens. Empty when it holds; else the reason, its errno in `err`.
+std::string WhyNotTrusted(const std::string& path, int& err) {
+  std::string why = WhyAnothersOnTheWay(path, err);
   if (!why.empty()) return why;
   char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return std::string();
-  why = WhyAnothersOnTheWay(resolved);
+  if (resolved == nullptr) {
+    err = errno;
+    return std::strerror(err);
+  }
+  why = WhyAnothersOnTheWay(resolved, err);
   std::free(resolved);
   return why;
 }
@@ -89,7 +97,8 @@ struct FileIdentity {
 
 FileIdentity IdentityOf(const std::string& path) {
   FileIdentity id;
-  id.untrusted = WhyNotTrusted(path);
+  int err = 0;
+  id.untrusted = WhyNotTrusted(path, err);
   struct stat st{};
   if (stat(path.c_str(), &st) != 0) {
     id.statError = errno;
@@ -130,10 +139,9 @@ HRESULT ReadPasswordFile(const std::string& path, std::string& password, std::st
   std::string reason;
   int err = 0;
   password.clear();
-  why = WhyNotTrusted(path);
-  if (!why.empty()) return HRESULT_FROM_WIN32(kErrorAccessDenied);
-  if (!ReadWholeFile(path, &bytes, &reason, &err, kDirectoryPasswordFileMaxBytes)) {
-    why = reason;
+  why = WhyNotTrusted(path, err);
+  if (why.empty() && !ReadWholeFile(path, &bytes, &reason, &err, kDirectoryPasswordFileMaxBytes)) why = reason;
+  if (!why.empty()) {
     const DWORD code = err == EACCES || err == EPERM      ? kErrorAccessDenied
                        : err == EINVAL || err == EFBIG ? kErrorInvalidData
                                                        : kErrorFileNotFound;

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -75,4 +78,34 @@ TEST(DirectoryPasswordFile, AnotherUsersFileOrLinkIsNotRead) {
   ASSERT_EQ(0, chown(theirs.c_str(), 65534, 65534));
   EXPECT_EQ(HRESULT_FROM_WIN32(5), DirectoryPassword(theirs.c_str(), password, why));
   EXPECT_EQ(password, "");
+}
+
+// A name missing when looked at is not read: another user who puts a link
+// under it and takes it away again, over and over, never has it read.
+TEST(DirectoryPasswordFile, ALinkPutBetweenLookAndReadIsNotRead) {
+  if (geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  CTempDir dir;
+  const std::string secret = dir.Write("secret", "root:$6$hash:1::\n");
+  const std::string shared = dir.Path() + "shared";
+  ASSERT_EQ(0, mkdir(shared.c_str(), 0700));
+  ASSERT_EQ(0, chmod(shared.c_str(), 01777));
+  ASSERT_EQ(0, chmod(dir.Path().c_str(), 0755));
+  const std::string link = shared + "/password";
+  const pid_t other = fork();
+  ASSERT_GE(other, 0);
+  if (other == 0) {
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(1);
+    for (;;) {
+      if (symlink(secret.c_str(), link.c_str()) == 0) unlink(link.c_str());
+    }
+  }
+  int read = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (std::chrono::steady_clock::now() < end) {
+    std::string password, why;
+    if (DirectoryPassword(link.c_str(), password, why) == S_OK) ++read;
+  }
+  kill(other, SIGKILL);
+  waitpid(other, nullptr, 0);
+  EXPECT_EQ(read, 0);
 }
