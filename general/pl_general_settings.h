@@ -50,9 +50,11 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   // The OWA configuration of this server's virtual directory.
   HRESULT ReadOWAAD();
   // ReadOWAAD; when it fails, the configuration is read again in the
-  // background until a read succeeds: when a directory's probe found it
-  // answering again, at a settings reload (NudgeOWARead), and every retry
-  // interval. An information event says when it was read.
+  // background until a read succeeds: at once, when a directory's probe
+  // found it answering again, at a settings reload (NudgeOWARead), and every
+  // retry interval. A background read has a time limit of its own, longer
+  // than a request's, and no request waits on it. An information event says
+  // when it was read.
   HRESULT ReadOWAADOrLater();
   // Asks a background read of the OWA configuration, waiting for one, to
   // try now.

@@ -9,11 +9,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,6 +24,7 @@
 #include "platform/directory_back_off.h"
 #include "platform/directory_connections.h"
 #include "platform/directory_health.h"
+#include "platform/directory_password.h"
 #include "platform/directory_uri_text.h"
 #include "platform/sigpipe_hold.h"
 #include "platform/thread_local_instance.h"
@@ -100,6 +99,10 @@ HRESULT Fail(int rc, LDAP* ld, const std::string& what) {
 // goes no further than the back-off reads no clock.
 thread_local bool t_limited = false;
 thread_local std::optional<std::chrono::steady_clock::time_point> t_deadline;
+// The length of the thread's limit, and whether it is one of its own for
+// work no request waits on (which never probes a directory in its back-off).
+thread_local std::chrono::milliseconds t_limitLength{std::chrono::seconds(kADsTimeLimitSeconds)};
+thread_local bool t_background = false;
 
 // What the thread's look-up saw of its directory: whether the directory
 // answered it (a bind or any reply), how many searches any thread had
@@ -164,7 +167,7 @@ bool RemainingTime(timeval& left) {
   if (t_limited) {
     const auto now = std::chrono::steady_clock::now();
     if (!t_deadline) {
-      t_deadline = now + std::chrono::seconds(kADsTimeLimitSeconds);
+      t_deadline = now + t_limitLength;
       StartLookUp();
     }
     rest = std::chrono::duration_cast<microseconds>(*t_deadline - now);
@@ -207,21 +210,6 @@ std::string GlobalCatalogUri() {
   return uri != nullptr && *uri != '\0' ? uri : DefaultUri();
 }
 
-// The first line of the password file; false (errno set) when it cannot be
-// opened or read (a directory opens but cannot be read).
-bool ReadFirstLine(const char* path, std::string& line) {
-  std::ifstream in(path);
-  if (!in) return false;
-  errno = 0;
-  std::getline(in, line);
-  if (in.bad()) {
-    if (errno == 0) errno = EIO;
-    return false;
-  }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return true;
-}
-
 // How the module binds: SASL when a mechanism is configured, simple with a
 // name and a password file when both are set, else anonymous.
 struct BindConfig {
@@ -244,20 +232,22 @@ BindConfig ConfiguredBind(LDAP* ld) {
   return config;
 }
 
-// The password of a simple bind. A file that cannot be read, or whose first
-// line is empty, is a failure of its own: a bind name without a password
-// would be refused (or, worse, taken as an anonymous bind) and the reason
-// lost.
-HRESULT ReadPassword(const BindConfig& config, std::string& password) {
+// The password of a simple bind. A file that cannot be used is a failure of
+// its own: a bind name without a password would be refused (or, worse, taken
+// as an anonymous bind) and the reason lost.
+// `bind` names the file and its stamp as it was when the password was read:
+// a refused bind waits for that to change.
+HRESULT ReadPassword(const BindConfig& config, std::string& password, CBindPasswordFile& bind) {
+  bind = CBindPasswordFile{};
   if (config.passwordFile == nullptr) return S_OK;
-  const bool read = ReadFirstLine(config.passwordFile, password);
-  if (read && !password.empty()) return S_OK;
-  const int error = errno;
-  t_lastError.code = read ? ERROR_INVALID_DATA : error == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+  bind.passwordFile = config.passwordFile;
+  std::string why;
+  const HRESULT hr = DirectoryPassword(config.passwordFile, password, why, &bind.stamp);
+  if (SUCCEEDED(hr)) return S_OK;
+  t_lastError.code = static_cast<DWORD>(hr) & 0xFFFFu;
   t_lastError.repeat = false;
-  const std::string why = read ? "its first line holds no password" : std::strerror(error);
-  t_lastError.text = std::string("password file ") + config.passwordFile + ": " + why;
-  return HRESULT_FROM_WIN32(t_lastError.code);
+  t_lastError.text = "password file " + DirectoryPasswordFileName(config.passwordFile) + ": " + why;
+  return hr;
 }
 
 int QuietSaslInteraction(LDAP*, unsigned, void*, void*) { return LDAP_SUCCESS; }
@@ -471,16 +461,6 @@ struct ConnectFailure {
   CBindPasswordFile bind;
 };
 
-// The password file of a simple bind as it is before its password is read:
-// a refused bind waits for a change of it.
-CBindPasswordFile PasswordFileOf(const BindConfig& config) {
-  CBindPasswordFile bind;
-  if (config.passwordFile == nullptr) return bind;
-  bind.passwordFile = config.passwordFile;
-  bind.stamp = StampOfFile(config.passwordFile);
-  return bind;
-}
-
 // A new bound connection within what is left of the limit; the back-off is
 // the caller's to check. A failure is judged here (the back-off started when
 // the directory is dead or refusing), unless `failed` takes it for the
@@ -516,9 +496,8 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nul
   }
   if (rc != LDAP_SUCCESS) return Fail(rc, nullptr, "ldap_initialize " + named);
   const BindConfig config = ConfiguredBind(ld);
-  bindFile = PasswordFileOf(config);
   std::string password;
-  HRESULT unreadable = ReadPassword(config, password);
+  HRESULT unreadable = ReadPassword(config, password, bindFile);
   if (FAILED(unreadable)) {
     ldap_unbind_ext_s(ld, nullptr, nullptr);
     return unreadable;
@@ -559,6 +538,40 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nul
   KeepAlive(ld);
   *out = ld;
   return S_OK;
+}
+
+// The connection that the objects a thread opens on one directory share
+// while a CADsOneConnection lives; the last object or scope to let it go
+// unbinds it.
+struct SharedConnection {
+  int depth = 0;
+  std::string uri;
+  std::shared_ptr<LDAP> ld;
+};
+thread_local SharedConnection t_shared;
+
+void Unbind(LDAP* ld) {
+  CSigPipeHold pipeHold;
+  ldap_unbind_ext_s(ld, nullptr, nullptr);
+}
+
+// The thread's shared connection to `uri`, or null.
+std::shared_ptr<LDAP> TakeShared(const std::string& uri) {
+  return t_shared.depth > 0 && t_shared.ld && t_shared.uri == uri ? t_shared.ld : nullptr;
+}
+
+// A new connection to `uri` becomes the one the thread shares, while it
+// shares one; null otherwise (the object alone owns it).
+std::shared_ptr<LDAP> Share(const std::string& uri, LDAP* ld) {
+  if (t_shared.depth == 0) return nullptr;
+  t_shared.uri = uri;
+  t_shared.ld = std::shared_ptr<LDAP>(ld, &Unbind);
+  return t_shared.ld;
+}
+
+// A failure on the shared connection: the next object connects anew.
+void ForgetShared(const LDAP* ld) {
+  if (t_shared.ld.get() == ld) t_shared.ld.reset();
 }
 
 bool IsValidUtf8(const std::string& s) {
@@ -647,6 +660,9 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
 
   // The connection goes back to the thread when the object is released.
   void KeepConnection() { m_keep = true; }
+  // The connection is the thread's shared one: released with the last
+  // holder, not with this object.
+  void ShareConnection(std::shared_ptr<LDAP> shared) { m_shared = std::move(shared); }
   // This object's first search (or its release) ends the thread's probe of
   // the directory.
   void EndsProbe() { m_probing = true; }
@@ -884,6 +900,10 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
 
  private:
   ~CDirectoryObject() override {
+    if (m_shared) {
+      if (m_broken) ForgetShared(m_shared.get());
+      return;
+    }
     if (m_ld != nullptr) {
       CSigPipeHold pipeHold;
       ldap_unbind_ext_s(m_ld, nullptr, nullptr);
@@ -1108,6 +1128,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   bool m_keep = false;
   bool m_broken = false;
   bool m_probing = false;
+  std::shared_ptr<LDAP> m_shared;
   int m_scope = LDAP_SCOPE_SUBTREE;
   std::map<std::string, Values> m_properties;
 };
@@ -1127,6 +1148,14 @@ CDirectoryObject* TakeKeptCatalog(const std::string& uri) {
   return opened;
 }
 
+// Whether the thread holds a connection to `uri` bound before, of the kind
+// the path is opened on: its kept catalog connection, or the one it shares.
+bool HasBoundConnection(const ParsedPath& parsed, const std::string& uri) {
+  if (!parsed.globalCatalog) return TakeShared(uri) != nullptr;
+  const CKeptConnection& kept = ThreadConnection();
+  return kept.ld != nullptr && KeptUsable(kept, uri);
+}
+
 // Opens the object of a path; `load` reads its attributes (and so checks
 // that it exists).
 HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
@@ -1141,15 +1170,12 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
   bool prober = false;
   bool refused = false;
   if (!t_limited) StartLookUp();
-  if (InBackOff(uri, &prober, &refused)) {
-    // Refused credentials refuse new binds only: a connection bound before
-    // still answers.
-    CDirectoryObject* bound = refused && parsed.globalCatalog ? TakeKeptCatalog(uri) : nullptr;
-    if (bound == nullptr) return BackOffFailure(refused);
-    bound->KeepConnection();
-    *object = bound;
-    return S_OK;
-  }
+  // Work no request waits on never probes: the probe is a request's, within
+  // a request's limit, so that requests fail at once no longer than that.
+  // Refused credentials refuse new binds only: a connection the thread bound
+  // before still answers.
+  const bool boundOnly = InBackOff(uri, t_background ? nullptr : &prober, &refused);
+  if (boundOnly && !(refused && HasBoundConnection(parsed, uri))) return BackOffFailure(refused);
   // Only now is the directory written to: a look-up in the back-off costs no
   // system call for the signal.
   CSigPipeHold pipeHold;
@@ -1164,9 +1190,20 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
   }
   LDAP* ld = nullptr;
   const uint64_t generation = CurrentGeneration();
-  HRESULT hr = Connect(uri, &ld, nullptr, prober);
-  if (FAILED(hr)) return hr;
+  std::shared_ptr<LDAP> shared = parsed.globalCatalog ? nullptr : TakeShared(uri);
+  HRESULT hr = S_OK;
+  if (shared) {
+    ld = shared.get();
+  } else if (boundOnly) {
+    // The bound connection was retired meanwhile: no new bind goes out.
+    return BackOffFailure(refused);
+  } else {
+    hr = Connect(uri, &ld, nullptr, prober);
+    if (FAILED(hr)) return hr;
+    if (!parsed.globalCatalog) shared = Share(uri, ld);
+  }
   auto* opened = new CDirectoryObject(ld, uri, parsed.dn, generation);
+  if (shared) opened->ShareConnection(std::move(shared));
   if (probe.HandOn()) opened->EndsProbe();
   std::string base;
   if (parsed.globalCatalog && KnownCatalogBase(uri, base)) {
@@ -1225,8 +1262,7 @@ HRESULT ADsBackOffFailure(const std::wstring& path) {
   if (!InBackOff(uri, nullptr, &refused)) return S_OK;
   // Refused credentials refuse new binds only: the thread's connection bound
   // before may still answer.
-  const CKeptConnection& kept = ThreadConnection();
-  if (refused && parsed.globalCatalog && kept.ld != nullptr && KeptUsable(kept, uri)) return S_OK;
+  if (refused && HasBoundConnection(parsed, uri)) return S_OK;
   return BackOffFailure(refused);
 }
 
@@ -1259,7 +1295,7 @@ std::string DescribeBind() {
   const BindConfig config = ConfiguredBind(nullptr);
   if (!config.mechanism.empty()) return "SASL mechanism " + config.mechanism;
   if (config.dn == nullptr) return "anonymous bind";
-  return "bind name " + std::string(config.dn) + ", password file " + config.passwordFile;
+  return "bind name " + std::string(config.dn) + ", password file " + DirectoryPasswordFileName(config.passwordFile);
 }
 
 }  // namespace
@@ -1303,10 +1339,27 @@ CADsTimeLimit::CADsTimeLimit() : m_outermost(!t_limited) {
   if (m_outermost) t_lastError = LastError{};
 }
 
+CADsTimeLimit::CADsTimeLimit(std::chrono::milliseconds limit) : CADsTimeLimit() {
+  if (!m_outermost) return;
+  t_limitLength = limit;
+  t_background = true;
+}
+
 CADsTimeLimit::~CADsTimeLimit() {
   if (m_outermost) {
     t_limited = false;
     t_deadline.reset();
+    t_limitLength = std::chrono::seconds(kADsTimeLimitSeconds);
+    t_background = false;
+  }
+}
+
+CADsOneConnection::CADsOneConnection() { ++t_shared.depth; }
+
+CADsOneConnection::~CADsOneConnection() {
+  if (--t_shared.depth == 0) {
+    t_shared.ld.reset();
+    t_shared.uri.clear();
   }
 }
 

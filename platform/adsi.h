@@ -191,12 +191,30 @@ std::string ADsDescribeFailure(const std::wstring& path);
 class CADsTimeLimit {
  public:
   CADsTimeLimit();
+  // A limit of its own, `limit` long, for work no request waits on (a read
+  // in the background): such work never probes a directory in its back-off,
+  // which would keep requests failing at once for longer than a request's
+  // limit. Inside another limit it keeps the outer one.
+  explicit CADsTimeLimit(std::chrono::milliseconds limit);
   ~CADsTimeLimit();
   CADsTimeLimit(const CADsTimeLimit&) = delete;
   CADsTimeLimit& operator=(const CADsTimeLimit&) = delete;
 
  private:
   bool m_outermost;
+};
+
+// While it lives, the objects the constructing thread opens on one directory
+// (any path but the global catalog's) share one connection and its one bind,
+// as ADSI shares a connection while an object bound through it is open: a
+// read of several objects costs one bind, not one per object. A failure on
+// it makes the next object connect anew. Made and destroyed on one thread.
+class CADsOneConnection {
+ public:
+  CADsOneConnection();
+  ~CADsOneConnection();
+  CADsOneConnection(const CADsOneConnection&) = delete;
+  CADsOneConnection& operator=(const CADsOneConnection&) = delete;
 };
 
 // Back-offs of dead directories started from now on grow to at most

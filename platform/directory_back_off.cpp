@@ -1,8 +1,6 @@
 // Directories in their back-off, by URI, and the probe that ends it.
 #include "platform/directory_back_off.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -95,19 +93,6 @@ struct KnownBackOff {
 KnownBackOff& ThreadBackOff() { return ThreadLocalInstance<KnownBackOff>(); }
 
 }  // namespace
-
-CFileStamp StampOfFile(const char* path) {
-  CFileStamp stamp;
-  struct stat seen {};
-  if (path == nullptr || stat(path, &seen) != 0) return stamp;
-  stamp.exists = true;
-  stamp.device = seen.st_dev;
-  stamp.inode = seen.st_ino;
-  stamp.size = seen.st_size;
-  stamp.modifiedNs = int64_t{seen.st_mtim.tv_sec} * 1000000000 + seen.st_mtim.tv_nsec;
-  stamp.changedNs = int64_t{seen.st_ctim.tv_sec} * 1000000000 + seen.st_ctim.tv_nsec;
-  return stamp;
-}
 
 bool InBackOff(const std::string& uri, bool* prober, bool* refused) {
   if (prober != nullptr) *prober = false;

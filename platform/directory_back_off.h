@@ -13,28 +13,11 @@
 // refused binds), or as soon as the password file is seen to change.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstdint>
 #include <string>
 
-// What tells one content of the password file from another without reading
-// it: a file written anew, in place or replaced, differs in at least one.
-struct CFileStamp {
-  bool exists = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  int64_t modifiedNs = 0;
-  int64_t changedNs = 0;
-
-  bool operator==(const CFileStamp&) const = default;
-};
-
-// The stamp of `path` now (not existing for null or a file that cannot be
-// looked at); a stat, never a read.
-CFileStamp StampOfFile(const char* path);
+#include "platform/file_system.h"
 
 // Whether connections to `uri` fail at once now, and whether for refused
 // credentials. When its back-off has lapsed (or, for refused credentials,

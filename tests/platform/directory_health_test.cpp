@@ -47,6 +47,22 @@ TEST(DirectoryUriText, UserPartLeftOut) {
       {"ldap://host/ ldap://host2/", "ldap://host/ ldap://host2/"},
       {"ldapi://%2fvar%2frun%2fslapd.sock", "ldapi://%2fvar%2frun%2fslapd.sock"},
       {"libldap's default ldap://x:y@h", "libldap's default ldap://h"},
+      // Read as a URI reader reads it, escapes decoded: what is not a host
+      // and port may be a user part whose "@" was escaped.
+      {"bind ldap://admin:PW%40host/: x", "bind ldap://[not shown: not a host and port]/: x"},
+      {"ldap://admin:PW/ ldap://[::1]:389/ ldap://h:389: x",
+       "ldap://[not shown: not a host and port]/ ldap://[::1]:389/ ldap://h:389: x"},
+      {"ldap://h/??x-bindpw=PW x", "ldap://h/?... x"},
+      {"ldap://[PW]/ ldap://a;PW/ ldap:///", "ldap://[not shown: not a host and port]/ "
+                                              "ldap://[not shown: not a host and port]/ ldap:///"},
+      // Cleaned once, the same again.
+      {"ldap://[not shown: not a host and port]/", "ldap://[not shown: not a host and port]/"},
   };
   for (const auto& [in, out] : rows) EXPECT_EQ(UriWithoutUserPart(in), out) << in;
+  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap:/admin:PW%40host/"), "[not shown: not a host and port]");
+  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap://admin:PW%40host/"), "ldap://[not shown: not a host and port]/");
+  // A password with a blank or a comma: its rest is a piece of its own.
+  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap://h/ ldap://admin:PW1 PW2,PW3%40host/"),
+            "ldap://h/ ldap://[not shown: not a host and port] [not shown: not a host and port],"
+            "[not shown: not a host and port]");
 }

@@ -18,6 +18,14 @@
 //                                         written to the password file
 //   directory_load startup READS ONE_IN   start-up reads of the OWA
 //                                         configuration, 1 in ONE_IN slow
+//   directory_load reread MS              every reply held MS ms: how long
+//                                         until the OWA rules are read (at
+//                                         start-up or in the background)
+//   directory_load users SECONDS USERS    look-ups of USERS users of the
+//                                         directory, each with a session of
+//                                         its own: each once, then at
+//                                         random; the directory requests per
+//                                         look-up of the random part
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -25,6 +33,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,12 +54,27 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 constexpr int kThreads = 8;
 constexpr int kMostSecondsOrReads = 600;
+constexpr int kMostReplyMs = 10000;
 
 class CLoadSettings : public CPLGeneralSettings {
  public:
   CLoadSettings() {
     ResetCacheComponent();
     InitializeCache();
+  }
+  // Reads the OWA rules as start-up does, for `host`; whether they are read
+  // after at most `within`, and how long that took.
+  bool ReadRules(const std::string& host, std::chrono::seconds within, double& seconds) {
+    m_strHostName = host;
+    m_OWAADConfig.InitPropertyTable();
+    const auto start = Clock::now();
+    bool read = SUCCEEDED(ReadOWAADOrLater());
+    while (!read && Clock::now() - start < within) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      read = &GetOWAADConfig() != &m_OWAADConfig;
+    }
+    seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return read;
   }
 };
 
@@ -132,6 +156,80 @@ void Drive(CLoadSettings& s, int seconds, Tally& tally, const std::function<void
   for (std::thread& t : threads) t.join();
 }
 
+// The user of number `i` of the users mode.
+std::string LoadUserName(int i) { return "load-user-" + std::to_string(i); }
+
+std::string LoadUsersLdif(int users) {
+  std::string ldif;
+  for (int i = 0; i < users; ++i) {
+    const std::string name = LoadUserName(i);
+    ldif += "dn: cn=" + name + ",cn=Users," + std::string(CTestDirectory::kBase) +
+            "\nobjectClass: user\ncn: " + name + "\nobjectCategory: person\nsAMAccountName: " + name +
+            "\nmsExchUserCulture: de-DE\n\n";
+  }
+  return ldif;
+}
+
+// The process's resident memory in KB, from /proc.
+long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return -1;
+}
+
+// Looks up each of `users` once (the cache fills as far as it can), then 8
+// threads look up users at random for `seconds`: the directory requests per
+// look-up of that second part is what a look-up costs at that many users.
+void DriveUsers(CLoadSettings& s, int seconds, int users, CTestDirectory& directory, CDelayProxy& proxy) {
+  std::atomic<bool> stop{false};
+  std::atomic<int64_t> lookUps{0};
+  std::atomic<int64_t> failed{0};
+  auto lookUp = [&](int i) {
+    const std::string cookie = "UserContext=session-of-" + std::to_string(i);
+    const std::string user = "DOM\\" + LoadUserName(i);
+    std::string value;
+    const HRESULT hr =
+        s.GetADProperty(ci_string(user.c_str()), "msExchUserCulture", value, ci_string(cookie.c_str()), "", false);
+    if (FAILED(hr)) ++failed;
+    ++lookUps;
+  };
+  proxy.SetDelay(0ms);
+  const long residentBefore = ResidentKb();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = t; i < users; i += kThreads) lookUp(i);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  threads.clear();
+  std::printf("users: resident memory %ld KB before, %ld KB after each user was looked up once\n", residentBefore,
+              ResidentKb());
+  proxy.SetDelay(20ms);
+  auto requests = [&] { return directory.CountLogged("SRCH base=") + directory.CountLogged("BIND dn="); };
+  std::this_thread::sleep_for(300ms);  // slapd's log
+  const int atStart = requests();
+  const int64_t filled = lookUps.exchange(0);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 random(static_cast<unsigned>(t) + 1);
+      std::uniform_int_distribution<int> pick(0, users - 1);
+      while (!stop.load()) lookUp(pick(random));
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  stop = true;
+  for (std::thread& t : threads) t.join();
+  std::this_thread::sleep_for(300ms);
+  const int64_t all = lookUps.load();
+  std::printf("users: %d users looked up once (%lld look-ups), then %d s at random: %lld look-ups, %lld failed, "
+              "%.3f directory requests a look-up\n",
+              users, static_cast<long long>(filled), seconds, static_cast<long long>(all),
+              static_cast<long long>(failed.load()), all ? double(requests() - atStart) / double(all) : 0.0);
+}
+
 void Report(const char* what, const Tally& tally, CTestDirectory& directory, int searchesBefore, int bindsBefore,
             const CDelayProxy& proxy, double seconds) {
   std::this_thread::sleep_for(300ms);  // slapd's log
@@ -158,7 +256,7 @@ void ReportPhases(const Tally& tally, const std::function<std::string(int)>& nam
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: directory_load mixed|ramp|password|startup N [ONE_IN]\n");
+    std::fprintf(stderr, "usage: directory_load mixed|ramp|password|startup|reread|users N [ONE_IN|USERS]\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -166,14 +264,20 @@ int main(int argc, char** argv) {
   const int oneIn = argc > 3 ? std::atoi(argv[3]) : 20;
   // Bounded, as the header says: a mistyped count must not load the machine
   // for hours.
-  if (n < 1 || n > kMostSecondsOrReads || oneIn < 1) {
-    std::fprintf(stderr, "N from 1 to %d, ONE_IN at least 1\n", kMostSecondsOrReads);
+  const int most = mode == "reread" ? kMostReplyMs : kMostSecondsOrReads;
+  if (n < 1 || n > most || oneIn < 1) {
+    std::fprintf(stderr, "N from 1 to %d, ONE_IN at least 1\n", most);
     return 2;
   }
   std::string host, full;
   ReadComputerNames(host, full);
+  const int users = mode == "users" ? (argc > 3 ? std::atoi(argv[3]) : 10000) : 0;
+  if (users < 0 || users > 100000) {
+    std::fprintf(stderr, "USERS from 1 to 100000\n");
+    return 2;
+  }
   CTestDirectory directory;
-  const std::string error = directory.Start(host);
+  const std::string error = directory.Start(host, LoadUsersLdif(users));
   if (!error.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
@@ -182,6 +286,15 @@ int main(int argc, char** argv) {
   setenv("LDAPURI", proxy.Uri().c_str(), 1);
   const int searchesBefore = directory.CountLogged("SRCH base=");
   const int bindsBefore = directory.CountLogged("BIND dn=");
+  if (mode == "reread") {
+    proxy.SetDelay(std::chrono::milliseconds(n));
+    CLoadSettings s;
+    double seconds = 0;
+    const bool read = s.ReadRules(host, 80s, seconds);
+    std::printf("reread: every reply %d ms: rules %s after %.1f s, %d connections\n", n,
+                read ? "read" : "not read", seconds, proxy.Accepted());
+    return 0;
+  }
   if (mode == "startup") {
     proxy.SetSlowReplies(oneIn, 1000ms, 2500ms);
     int overran = 0;
@@ -199,6 +312,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   CLoadSettings s;
+  if (mode == "users") {
+    DriveUsers(s, n, users, directory, proxy);
+    return 0;
+  }
   Tally tally;
   if (mode == "mixed") {
     proxy.SetSlowReplies(oneIn, 1000ms, 2500ms);
