@@ -43,7 +43,8 @@ constexpr const char kDefaultVirtualFolder[] = "X-Pellora";
 // The background read of the OWA configuration has a limit of its own: no
 // request waits on it, and a directory slow enough to overrun the start-up
 // read's limit (five round trips at 1.2 s) must still get its rules read.
-// TerminateFilter waits for a read under way, at most this long.
+// TerminateFilter cuts a read under way: nobody waits on it, and the next
+// start-up reads again.
 constexpr auto kOWAReadAgainLimit = std::chrono::seconds(20);
 // What a request that waited in vain for another's look-up fails with.
 constexpr DWORD kErrorDsTimeLimitExceeded = 8226;
@@ -129,12 +130,15 @@ BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, c
 }
 
 DWORD CPLGeneralSettings::Uninitialize() {
-  StopOWAReread();
+  // The background read ends while the look-ups are awaited, not after
+  // them: the host waits one look-up's limit in all.
+  CutOWAReread();
   // Look-ups running now report their failures before the event source
   // closes; each ends within its limit, and its report follows at once.
   if (!AwaitDirectoryLookUpsInFlight(std::chrono::seconds(kADsTimeLimitSeconds + 1))) {
     DebugLog("[CPLGeneralSettings::Uninitialize] directory look-ups still running; their failures go unreported");
   }
+  StopOWAReread();
   return Base::Uninitialize();
 }
 
@@ -195,22 +199,32 @@ void CPLGeneralSettings::StartOWAReread() {
   // read with the background's own.
   m_owaRereadDue = true;
   m_owaRereadStop = false;
+  m_owaReadCut.store(false, std::memory_order_release);
   g_owaRereader.store(this, std::memory_order_release);
   SetDirectoryAnswersAgainCallback(&DirectoryAnswersAgain);
   m_owaRereader = std::thread([this] { RereadOWALoop(); });
 }
 
-void CPLGeneralSettings::StopOWAReread() {
-  std::thread reader;
+void CPLGeneralSettings::CutOWAReread() {
   {
     std::lock_guard<std::mutex> hold(m_owaRereadLock);
     m_owaRereadStop = true;
+  }
+  m_owaReadCut.store(true, std::memory_order_release);
+  m_owaRereadWake.notify_all();
+}
+
+void CPLGeneralSettings::StopOWAReread() {
+  CutOWAReread();
+  std::thread reader;
+  {
+    std::lock_guard<std::mutex> hold(m_owaRereadLock);
     reader = std::move(m_owaRereader);
   }
-  m_owaRereadWake.notify_all();
   CPLGeneralSettings* self = this;
   if (g_owaRereader.compare_exchange_strong(self, nullptr)) SetDirectoryAnswersAgainCallback(nullptr);
-  // A read under way ends within its time limit.
+  // A read under way ends its waits at once; a connection being made, within
+  // a request's limit.
   if (reader.joinable()) reader.join();
 }
 
@@ -234,7 +248,7 @@ bool CPLGeneralSettings::RereadOWAConfig() {
   config->InitPropertyTable();
   config->m_wstrServerName = WideFromBytes(m_strHostName);
   CRevertToSelfGuard revert;
-  CADsTimeLimit limit(kOWAReadAgainLimit);
+  CADsTimeLimit limit(kOWAReadAgainLimit, &m_owaReadCut);
   const HRESULT hr = config->ReadProperties(std::wstring());
   if (FAILED(hr)) {
     // Reported when start-up failed; each retry only to the debug log.

@@ -124,6 +124,9 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
 
   // The background read of a configuration that start-up could not read.
   void StartOWAReread();
+  // Tells the background read to stop, a read under way to end its waits at
+  // once; StopOWAReread then waits for its thread.
+  void CutOWAReread();
   void StopOWAReread();
   void RereadOWALoop();
   bool RereadOWAConfig();
@@ -148,6 +151,7 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   std::condition_variable m_owaRereadWake;
   bool m_owaRereadDue = false;
   bool m_owaRereadStop = false;
+  std::atomic<bool> m_owaReadCut{false};
   std::thread m_owaRereader;
   CQLCache m_cache;
   CADSearchesInFlight m_searches;

@@ -103,6 +103,10 @@ thread_local std::optional<std::chrono::steady_clock::time_point> t_deadline;
 // work no request waits on (which never probes a directory in its back-off).
 thread_local std::chrono::milliseconds t_limitLength{std::chrono::seconds(kADsTimeLimitSeconds)};
 thread_local bool t_background = false;
+// Set when the thread's background work is to end now; null for none.
+thread_local const std::atomic<bool>* t_cut = nullptr;
+
+bool WorkCut() { return t_cut != nullptr && t_cut->load(std::memory_order_acquire); }
 
 // What the thread's look-up saw of its directory: whether the directory
 // answered it (a bind or any reply), how many searches any thread had
@@ -172,7 +176,7 @@ bool RemainingTime(timeval& left) {
     }
     rest = std::chrono::duration_cast<microseconds>(*t_deadline - now);
   }
-  if (rest < std::chrono::milliseconds(1)) return false;
+  if (rest < std::chrono::milliseconds(1) || WorkCut()) return false;
   left.tv_sec = static_cast<time_t>(rest.count() / 1000000);
   left.tv_usec = static_cast<suseconds_t>(rest.count() % 1000000);
   return true;
@@ -355,13 +359,15 @@ bool KeptAnsweredNow() {
 }
 
 // ldap_result for `msgid` within `wait`; with a kept search watched, in
-// slices, and kKeptAnswered as soon as that one answers.
+// slices, and kKeptAnswered as soon as that one answers; for work that can
+// be cut, in slices too, and out of time (0) once it is.
 int WatchedResult(LDAP* ld, int msgid, timeval wait, LDAPMessage** result) {
-  if (t_watch == nullptr) return ldap_result(ld, msgid, LDAP_MSG_ALL, &wait, result);
+  if (t_watch == nullptr && t_cut == nullptr) return ldap_result(ld, msgid, LDAP_MSG_ALL, &wait, result);
   using std::chrono::microseconds;
   const auto end = std::chrono::steady_clock::now() + MicrosOf(wait);
   for (;;) {
     if (KeptAnsweredNow()) return kKeptAnswered;
+    if (WorkCut()) return 0;
     const auto left = std::chrono::duration_cast<microseconds>(end - std::chrono::steady_clock::now());
     timeval slice = TimevalOf(std::clamp<microseconds>(left, microseconds(1000), kWatchSlice));
     const int got = ldap_result(ld, msgid, LDAP_MSG_ALL, &slice, result);
@@ -507,7 +513,11 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nul
   const int entries = kADsSizeLimit;
   ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
   ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-  ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &limit);
+  // Reaching the directory takes a request's limit at most, also for work
+  // with a longer one: a shutdown cannot cut a connection attempt.
+  timeval reach =
+      TimevalOf(std::min<std::chrono::microseconds>(MicrosOf(limit), std::chrono::seconds(kADsTimeLimitSeconds)));
+  ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &reach);
   ldap_set_option(ld, LDAP_OPT_TIMEOUT, &limit);
   ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &seconds);
   ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &entries);
@@ -1339,10 +1349,11 @@ CADsTimeLimit::CADsTimeLimit() : m_outermost(!t_limited) {
   if (m_outermost) t_lastError = LastError{};
 }
 
-CADsTimeLimit::CADsTimeLimit(std::chrono::milliseconds limit) : CADsTimeLimit() {
+CADsTimeLimit::CADsTimeLimit(std::chrono::milliseconds limit, const std::atomic<bool>* cut) : CADsTimeLimit() {
   if (!m_outermost) return;
   t_limitLength = limit;
   t_background = true;
+  t_cut = cut;
 }
 
 CADsTimeLimit::~CADsTimeLimit() {
@@ -1351,6 +1362,7 @@ CADsTimeLimit::~CADsTimeLimit() {
     t_deadline.reset();
     t_limitLength = std::chrono::seconds(kADsTimeLimitSeconds);
     t_background = false;
+    t_cut = nullptr;
   }
 }
 

@@ -36,6 +36,7 @@
 // new one answered.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <string>
 
@@ -194,8 +195,11 @@ class CADsTimeLimit {
   // A limit of its own, `limit` long, for work no request waits on (a read
   // in the background): such work never probes a directory in its back-off,
   // which would keep requests failing at once for longer than a request's
-  // limit. Inside another limit it keeps the outer one.
-  explicit CADsTimeLimit(std::chrono::milliseconds limit);
+  // limit. Inside another limit it keeps the outer one. Once `cut` is set
+  // (by another thread) the work's waits end at once, as if out of time: a
+  // shutdown need not wait for work nobody waits on. A new connection still
+  // takes up to kADsTimeLimitSeconds to reach its directory.
+  explicit CADsTimeLimit(std::chrono::milliseconds limit, const std::atomic<bool>* cut = nullptr);
   ~CADsTimeLimit();
   CADsTimeLimit(const CADsTimeLimit&) = delete;
   CADsTimeLimit& operator=(const CADsTimeLimit&) = delete;

@@ -215,3 +215,21 @@ TEST(DirectoryOWARead, SlowDirectoryHasItsRulesReadInTheBackground) {
   EXPECT_EQ(proxy.Accepted(), 2);
   unsetenv("LDAPURI");
 }
+
+// The directory goes silent while the background read waits on it: what
+// TerminateFilter does ends that read at once instead of waiting out its
+// long limit, so the host waits no longer than for a request's look-up.
+TEST(DirectoryOWARead, TerminationCutsTheBackgroundRead) {
+  CDelayProxy proxy(Directory().Port(), 1200ms);
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
+  CReadSettings s;
+  EXPECT_EQ(s.ReadOWAADOrLater(), HRESULT_FROM_WIN32(8226));
+  for (int i = 0; i < 50 && proxy.Accepted() < 2; ++i) std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(proxy.Accepted(), 2);
+  proxy.BlackHoleExisting();
+  const auto start = std::chrono::steady_clock::now();
+  s.Uninitialize();  // what TerminateFilter does
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_FALSE(s.ReadAgainPublished());
+  unsetenv("LDAPURI");
+}
