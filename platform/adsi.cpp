@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -247,6 +248,7 @@ HRESULT ReadPassword(const BindConfig& config, std::string& password, CBindPassw
   bind.passwordFile = config.passwordFile;
   std::string why;
   const HRESULT hr = DirectoryPassword(config.passwordFile, password, why, &bind.stamp);
+  bind.passwordDigest = std::hash<std::string>{}(password);
   if (SUCCEEDED(hr)) return S_OK;
   t_lastError.code = static_cast<DWORD>(hr) & 0xFFFFu;
   t_lastError.repeat = false;
@@ -507,6 +509,12 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nul
   if (FAILED(unreadable)) {
     ldap_unbind_ext_s(ld, nullptr, nullptr);
     return unreadable;
+  }
+  // A password refused lately is not sent again: lock-out policies count
+  // every refused bind.
+  if (RefusedAlready(uri, bindFile)) {
+    ldap_unbind_ext_s(ld, nullptr, nullptr);
+    return BackOffFailure(true);
   }
   const int version = LDAP_VERSION3;
   const int seconds = kADsTimeLimitSeconds;

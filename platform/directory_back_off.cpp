@@ -6,6 +6,8 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #include "platform/adsi.h"
 #include "platform/coarse_clock.h"
@@ -28,7 +30,12 @@ struct Unreachable {
   CoarseSteadyClock::time_point lostSince;
   CBindPasswordFile bind;
   CoarseSteadyClock::time_point nextStampCheck;
+  // The passwords refused, by digest, and when: each is not sent again
+  // within the refused interval. A few: a file seldom takes many turns.
+  std::vector<std::pair<size_t, CoarseSteadyClock::time_point>> refusedPasswords;
 };
+
+constexpr size_t kRefusedPasswordsKept = 8;
 
 std::mutex g_backOffLock;
 // Never destroyed: a request may look a directory up while the process exits.
@@ -149,6 +156,12 @@ void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused) {
     entry.bind = refused != nullptr ? *refused : CBindPasswordFile{};
     entry.nextStampCheck = now + kStampCheckEvery;
     entry.until = now + (refused != nullptr ? RefusedRetryInterval() : DeadInterval(now - entry.lostSince));
+    if (refused != nullptr && !refused->passwordFile.empty()) {
+      auto& kept = entry.refusedPasswords;
+      std::erase_if(kept, [&](const auto& r) { return r.first == refused->passwordDigest; });
+      if (kept.size() >= kRefusedPasswordsKept) kept.erase(kept.begin());
+      kept.emplace_back(refused->passwordDigest, now);
+    }
     NoteBackOffChange();
   }
   if (refused == nullptr) {
@@ -157,6 +170,27 @@ void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused) {
     std::lock_guard<std::mutex> hold(g_bindTurnLock);
     g_credentialsAccepted = false;
   }
+}
+
+bool RefusedAlready(const std::string& uri, const CBindPasswordFile& bind) {
+  if (bind.passwordFile.empty()) return false;
+  std::lock_guard<std::mutex> hold(g_backOffLock);
+  auto it = g_unreachableUntil.find(uri);
+  if (it == g_unreachableUntil.end() || !it->second.refused) return false;
+  Unreachable& entry = it->second;
+  const auto now = CoarseSteadyClock::now();
+  const auto& refused = entry.refusedPasswords;
+  const bool refusedLately = std::any_of(refused.begin(), refused.end(), [&](const auto& r) {
+    return r.first == bind.passwordDigest && now < r.second + RefusedRetryInterval();
+  });
+  if (!refusedLately) return false;
+  // The file as it is now holds a refused password: its next change is
+  // looked for, the interval kept.
+  entry.bind = bind;
+  entry.probing = false;
+  entry.nextStampCheck = now + kStampCheckEvery;
+  NoteBackOffChange();
+  return true;
 }
 
 uint64_t EndProbe(const std::string& uri) {

@@ -30,10 +30,12 @@ bool InBackOff(const std::string& uri, bool* prober, bool* refused = nullptr);
 // Whether any directory is in its back-off, without a lock.
 bool AnyBackOff();
 
-// The password file of a bind, as it was when its password was read.
+// The password file of a bind, as it was when its password was read, and
+// a digest of that password (never the password itself).
 struct CBindPasswordFile {
   std::string passwordFile;  // empty: none (SASL, or no file)
   CFileStamp stamp;
+  size_t passwordDigest = 0;
 
   bool operator==(const CBindPasswordFile&) const = default;
 };
@@ -44,6 +46,13 @@ struct CBindPasswordFile {
 // (`refused` not null) retire none, since connections bound before still
 // answer, and wait for their own interval or a change of the password file.
 void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused = nullptr);
+
+// Whether the password of `bind` was refused by `uri` within the refused
+// interval: then no bind goes out with it, however often its file changes
+// (a file rewritten with the same password, or two wrong ones taking
+// turns), and the back-off waits for the next change of the file. A probe
+// the caller holds ends without an answer.
+bool RefusedAlready(const std::string& uri, const CBindPasswordFile& bind);
 
 // The probe of `uri` had an answer: the directory is reachable again. The
 // new generation of connections, or 0 when the probe ended in a new back-off.

@@ -597,6 +597,32 @@ TEST(DirectoryUserProperty, CorrectedPasswordFileIsUsedWithinSeconds) {
   Directory();
 }
 
+// A password file rewritten again and again with refused passwords (a
+// deployment tool that writes it every so often, two wrong copies that take
+// turns): each refused password is tried once per refused interval, not at
+// every change of the file.
+TEST(DirectoryUserProperty, RefusedPasswordIsNotTriedAgainWhenItsFileIsRewritten) {
+  Directory();
+  CTempDir dir;
+  CBindAs bind(dir, "Wr0ng-S3cret-A", "Service");
+  const char* bindLine = "BIND dn=\"cn=Service,";
+  const int before = Searches(bindLine);
+  CDirectorySettings s;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; Elapsed(start) < std::chrono::milliseconds(5000); ++i) {
+    if (i % 8 == 0) {
+      std::ofstream(dir.Path() + "bind-password") << (i % 16 == 0 ? "Wr0ng-S3cret-B\n" : "Wr0ng-S3cret-A\n");
+    }
+    const std::string cookie = "UserContext=f" + std::to_string(i);
+    std::string value;
+    EXPECT_NE(Culture(s, "HEXMOOR\\alice", value, cookie.c_str()), S_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // slapd's log
+  EXPECT_LE(Searches(bindLine) - before, 2);
+  Directory();
+}
+
 // A directory lost for a moment is tried again within a second or two of
 // the loss, not after the longest back-off, and used from the first try
 // that answers.
