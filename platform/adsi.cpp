@@ -407,10 +407,13 @@ int AwaitSearch(LDAP* ld, int msgid, timeval wait, LDAPMessage*& result) {
   return rc != LDAP_SUCCESS ? rc : answer;
 }
 
-// Waits for the result of `msgid` within what is left of the limit.
-int WaitResult(LDAP* ld, int msgid, LDAPMessage** result) {
+// Waits for the result of `msgid` within what is left of the limit, and at
+// most `most`.
+int WaitResult(LDAP* ld, int msgid, LDAPMessage** result,
+               std::chrono::microseconds most = std::chrono::microseconds::max()) {
   timeval left{};
   if (!RemainingTime(left)) return LDAP_TIMEOUT;
+  if (MicrosOf(left) > most) left = TimevalOf(most);
   const int got = WatchedResult(ld, msgid, left, result);
   if (got == kKeptAnswered) return kKeptAnswered;
   if (got == 0) return LDAP_TIMEOUT;
@@ -420,13 +423,15 @@ int WaitResult(LDAP* ld, int msgid, LDAPMessage** result) {
   return rc;
 }
 
-// A simple bind whose answer is awaited within what is left of the limit.
+// A simple bind whose answer is awaited within what is left of the limit,
+// and a request's limit at most also for work with a longer one: a bind
+// with credentials not yet accepted holds the other threads' binds.
 int SimpleBind(LDAP* ld, const char* dn, berval* credentials) {
   int msgid = 0;
   int rc = ldap_sasl_bind(ld, dn, LDAP_SASL_SIMPLE, credentials, nullptr, nullptr, &msgid);
   if (rc != LDAP_SUCCESS) return rc;
   LDAPMessage* result = nullptr;
-  rc = WaitResult(ld, msgid, &result);
+  rc = WaitResult(ld, msgid, &result, std::chrono::seconds(kADsTimeLimitSeconds));
   if (rc != LDAP_SUCCESS) return rc;
   int answer = LDAP_OTHER;
   rc = ldap_parse_result(ld, result, &answer, nullptr, nullptr, nullptr, nullptr, 1);
@@ -521,12 +526,13 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nul
   const int entries = kADsSizeLimit;
   ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
   ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-  // Reaching the directory takes a request's limit at most, also for work
-  // with a longer one: a shutdown cannot cut a connection attempt.
+  // Reaching the directory and a SASL bind take a request's limit at most,
+  // also for work with a longer one: a shutdown cannot cut them, and a bind
+  // may hold the others'.
   timeval reach =
       TimevalOf(std::min<std::chrono::microseconds>(MicrosOf(limit), std::chrono::seconds(kADsTimeLimitSeconds)));
   ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &reach);
-  ldap_set_option(ld, LDAP_OPT_TIMEOUT, &limit);
+  ldap_set_option(ld, LDAP_OPT_TIMEOUT, &reach);
   ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &seconds);
   ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &entries);
   CBindTurn turn;

@@ -233,3 +233,38 @@ TEST(DirectoryOWARead, TerminationCutsTheBackgroundRead) {
   EXPECT_FALSE(s.ReadAgainPublished());
   unsetenv("LDAPURI");
 }
+
+// The background read binds with credentials not yet accepted (their file
+// was written again) to a directory that has gone silent: it holds the turn
+// of such binds no longer than a request's look-up would, so requests are
+// not each held for a whole limit for as long as the read's own.
+TEST(DirectoryOWARead, BackgroundBindHoldsRequestsNoLongerThanALookUp) {
+  CDelayProxy proxy(Directory().Port(), 1200ms);
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
+  CTempDir dir;
+  const std::string file = dir.Write("password", "C0rrect-S3cret\n");
+  setenv("HX_LDAP_BINDDN", ("cn=Service," + std::string(CTestDirectory::kBase)).c_str(), 1);
+  setenv("HX_LDAP_PASSWORD_FILE", file.c_str(), 1);
+  CReadSettings s;
+  const auto start = std::chrono::steady_clock::now();
+  std::thread rewrite([&] {
+    std::this_thread::sleep_for(2s);
+    dir.Write("password", "C0rrect-S3cret\n");
+    std::this_thread::sleep_until(start + 4500ms);
+    proxy.BlackHoleNew(true);
+  });
+  EXPECT_EQ(s.ReadOWAADOrLater(), HRESULT_FROM_WIN32(8226));
+  rewrite.join();
+  std::this_thread::sleep_until(start + 6s);
+  std::string value;
+  EXPECT_NE(s.GetADProperty(ci_string("HEXMOOR\\alice"), "msExchUserCulture", value, "UserContext=b1", "", false),
+            S_OK);
+  const auto second = std::chrono::steady_clock::now();
+  EXPECT_NE(s.GetADProperty(ci_string("HEXMOOR\\bob"), "msExchUserCulture", value, "UserContext=b2", "", false),
+            S_OK);
+  EXPECT_LT(std::chrono::steady_clock::now() - second, 1s);
+  s.Uninitialize();
+  unsetenv("HX_LDAP_BINDDN");
+  unsetenv("HX_LDAP_PASSWORD_FILE");
+  unsetenv("LDAPURI");
+}
