@@ -153,6 +153,8 @@ DirectoryTrouble TroubleOf(int rc) {
 // dead or refusing directory starts its back-off (a refused bind with the
 // password file it was read from, `bind`).
 DirectoryVerdict ActOnFailure(const std::string& uri, int rc, bool probing, const CBindPasswordFile& bind = {}) {
+  // Work cut short by a shutdown ran out of nothing the directory did.
+  if (WorkCut()) return DirectoryVerdict::Answering;
   DirectorySeen seen;
   seen.answeredThisLookUp = t_answered;
   seen.searchAnsweredMeanwhile = DirectorySearchesAnswered() != t_answersAtStart;
