@@ -250,7 +250,9 @@ HRESULT ReadPassword(const BindConfig& config, std::string& password, CBindPassw
   bind.passwordFile = config.passwordFile;
   std::string why;
   const HRESULT hr = DirectoryPassword(config.passwordFile, password, why, &bind.stamp);
-  bind.passwordDigest = std::hash<std::string>{}(password);
+  // Of the name with the password: a password refused for one name may be
+  // another's.
+  bind.passwordDigest = std::hash<std::string>{}(std::string(config.dn) + '\n' + password);
   if (SUCCEEDED(hr)) return S_OK;
   t_lastError.code = static_cast<DWORD>(hr) & 0xFFFFu;
   t_lastError.repeat = false;

@@ -30,11 +30,12 @@ struct Unreachable {
   CoarseSteadyClock::time_point lostSince;
   CBindPasswordFile bind;
   CoarseSteadyClock::time_point nextStampCheck;
-  // The passwords refused, by digest, and when: each is not sent again
-  // within the refused interval. A few: a file seldom takes many turns.
-  std::vector<std::pair<size_t, CoarseSteadyClock::time_point>> refusedPasswords;
 };
 
+// The passwords each directory refused, by digest, and when: each is not
+// sent again within the refused interval, also after another password was
+// accepted in between. A few: a file seldom takes many turns.
+using RefusedPasswords = std::vector<std::pair<size_t, CoarseSteadyClock::time_point>>;
 constexpr size_t kRefusedPasswordsKept = 8;
 
 std::mutex g_backOffLock;
@@ -46,6 +47,8 @@ std::atomic<size_t> g_unreachableCount{0};
 // Counts the changes of the map, so that a thread can tell without the lock
 // that an entry it found is still there as it was.
 std::atomic<uint64_t> g_unreachableChanges{0};
+// By URI, under g_backOffLock; never destroyed, as the map above.
+std::map<std::string, RefusedPasswords>& g_refusedPasswords = *new std::map<std::string, RefusedPasswords>;
 std::atomic<int64_t> g_retryIntervalMs{kADsRetryIntervalSeconds * int64_t{1000}};
 std::atomic<int64_t> g_refusedIntervalMs{kADsRefusedRetrySeconds * int64_t{1000}};
 std::atomic<void (*)()> g_answersAgain{nullptr};
@@ -157,8 +160,10 @@ void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused) {
     entry.nextStampCheck = now + kStampCheckEvery;
     entry.until = now + (refused != nullptr ? RefusedRetryInterval() : DeadInterval(now - entry.lostSince));
     if (refused != nullptr && !refused->passwordFile.empty()) {
-      auto& kept = entry.refusedPasswords;
-      std::erase_if(kept, [&](const auto& r) { return r.first == refused->passwordDigest; });
+      auto& kept = g_refusedPasswords[uri];
+      std::erase_if(kept, [&](const auto& r) {
+        return r.first == refused->passwordDigest || now >= r.second + RefusedRetryInterval();
+      });
       if (kept.size() >= kRefusedPasswordsKept) kept.erase(kept.begin());
       kept.emplace_back(refused->passwordDigest, now);
     }
@@ -175,15 +180,17 @@ void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused) {
 bool RefusedAlready(const std::string& uri, const CBindPasswordFile& bind) {
   if (bind.passwordFile.empty()) return false;
   std::lock_guard<std::mutex> hold(g_backOffLock);
-  auto it = g_unreachableUntil.find(uri);
-  if (it == g_unreachableUntil.end() || !it->second.refused) return false;
-  Unreachable& entry = it->second;
+  auto known = g_refusedPasswords.find(uri);
+  if (known == g_refusedPasswords.end()) return false;
   const auto now = CoarseSteadyClock::now();
-  const auto& refused = entry.refusedPasswords;
+  const RefusedPasswords& refused = known->second;
   const bool refusedLately = std::any_of(refused.begin(), refused.end(), [&](const auto& r) {
     return r.first == bind.passwordDigest && now < r.second + RefusedRetryInterval();
   });
   if (!refusedLately) return false;
+  auto it = g_unreachableUntil.find(uri);
+  if (it == g_unreachableUntil.end() || !it->second.refused) return true;
+  Unreachable& entry = it->second;
   // The file as it is now holds a refused password: its next change is
   // looked for, the interval kept.
   entry.bind = bind;

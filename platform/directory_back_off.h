@@ -50,8 +50,9 @@ void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused = 
 // Whether the password of `bind` was refused by `uri` within the refused
 // interval: then no bind goes out with it, however often its file changes
 // (a file rewritten with the same password, or two wrong ones taking
-// turns), and the back-off waits for the next change of the file. A probe
-// the caller holds ends without an answer.
+// turns, also with the right one accepted in between), and a back-off
+// waits for the next change of the file. A probe the caller holds ends
+// without an answer.
 bool RefusedAlready(const std::string& uri, const CBindPasswordFile& bind);
 
 // The probe of `uri` had an answer: the directory is reachable again. The

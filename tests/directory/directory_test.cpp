@@ -623,6 +623,34 @@ TEST(DirectoryUserProperty, RefusedPasswordIsNotTriedAgainWhenItsFileIsRewritten
   Directory();
 }
 
+// Two copies of the password file take turns, the right one and a wrong
+// one, while new connections are made: the wrong password is refused once,
+// not again each time the right one was accepted in between.
+TEST(DirectoryUserProperty, WrongPasswordTakingTurnsWithTheRightOneIsRefusedOnce) {
+  Directory();
+  CTempDir dir;
+  CBindAs bind(dir, "C0rrect-S3cret", "Service");
+  const char* refusedLine = "RESULT tag=97 err=49";
+  const int before = Searches(refusedLine);
+  CDirectorySettings s;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; Elapsed(start) < std::chrono::milliseconds(5000); ++i) {
+    if (i % 8 == 0) {
+      std::ofstream(dir.Path() + "bind-password") << (i % 16 == 0 ? "Wr0ng-S3cret-T\n" : "C0rrect-S3cret\n");
+    }
+    // A thread of its own: a new connection, a new bind.
+    std::thread([&] {
+      const std::string user = "DOM\\turns" + std::to_string(i);
+      std::string value;
+      Culture(s, user.c_str(), value);
+    }).join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // slapd's log
+  EXPECT_EQ(Searches(refusedLine) - before, 1);
+  Directory();
+}
+
 // A directory lost for a moment is tried again within a second or two of
 // the loss, not after the longest back-off, and used from the first try
 // that answers.
