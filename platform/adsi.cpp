@@ -521,7 +521,7 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nul
   }
   // A password refused lately is not sent again: lock-out policies count
   // every refused bind.
-  if (RefusedAlready(uri, bindFile)) {
+  if (RefusedAlready(uri, bindFile, probing)) {
     ldap_unbind_ext_s(ld, nullptr, nullptr);
     return BackOffFailure(true);
   }

@@ -177,7 +177,7 @@ void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused) {
   }
 }
 
-bool RefusedAlready(const std::string& uri, const CBindPasswordFile& bind) {
+bool RefusedAlready(const std::string& uri, const CBindPasswordFile& bind, bool probing) {
   if (bind.passwordFile.empty()) return false;
   std::lock_guard<std::mutex> hold(g_backOffLock);
   auto known = g_refusedPasswords.find(uri);
@@ -194,7 +194,8 @@ bool RefusedAlready(const std::string& uri, const CBindPasswordFile& bind) {
   // The file as it is now holds a refused password: its next change is
   // looked for, the interval kept.
   entry.bind = bind;
-  entry.probing = false;
+  // Only the prober's own probe ends: another thread may hold it.
+  if (probing) entry.probing = false;
   entry.nextStampCheck = now + kStampCheckEvery;
   NoteBackOffChange();
   return true;

@@ -51,9 +51,9 @@ void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused = 
 // interval: then no bind goes out with it, however often its file changes
 // (a file rewritten with the same password, or two wrong ones taking
 // turns, also with the right one accepted in between), and a back-off
-// waits for the next change of the file. A probe the caller holds ends
-// without an answer.
-bool RefusedAlready(const std::string& uri, const CBindPasswordFile& bind);
+// waits for the next change of the file. The caller's probe (`probing`)
+// ends without an answer.
+bool RefusedAlready(const std::string& uri, const CBindPasswordFile& bind, bool probing);
 
 // The probe of `uri` had an answer: the directory is reachable again. The
 // new generation of connections, or 0 when the probe ended in a new back-off.
