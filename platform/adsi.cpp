@@ -88,7 +88,8 @@ HRESULT Fail(int rc, LDAP* ld, const std::string& what) {
   }
   if (rc == LDAP_INVALID_CREDENTIALS) {
     text += "; credentials refused, the bind is tried again after " +
-            std::to_string(RefusedRetryInterval().count() / 1000) + " s or once the password file changes";
+            std::to_string(RefusedRetryInterval().count() / 1000) +
+            " s or once the password file holds another password";
   }
   // The library's own words may name a URI too.
   t_lastError.text = UriWithoutUserPart(std::move(text));
@@ -197,7 +198,8 @@ HRESULT BackOffFailure(bool refused) {
       *new std::string("directory unreachable; retried within " + std::to_string(kADsRetryIntervalSeconds) + " s");
   static const std::string& kRefusedText =
       *new std::string("credentials refused by the directory; retried after " +
-                       std::to_string(kADsRefusedRetrySeconds) + " s or once the password file changes");
+                       std::to_string(kADsRefusedRetrySeconds) +
+                       " s or once the password file holds another password");
   const std::string& text = refused ? kRefusedText : kUnreachableText;
   // Within a back-off the text is mostly there already.
   if (last.text != text) last.text = text;

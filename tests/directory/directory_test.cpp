@@ -554,7 +554,7 @@ TEST(DirectoryUserProperty, RefusedCredentialsBackOff) {
   EXPECT_LE(Searches(bindLine) - before, 3);
   const std::string events = ReadFile(dir.Path() + "events.txt");
   EXPECT_NE(events.find("Invalid credentials; credentials refused, the bind is tried again after 1 s or once the "
-                        "password file changes"),
+                        "password file holds another password"),
             std::string::npos)
       << events;
   ADsSetRefusedRetryInterval(std::chrono::seconds(kADsRefusedRetrySeconds));
