@@ -30,6 +30,8 @@ struct Unreachable {
   CoarseSteadyClock::time_point lostSince;
   CBindPasswordFile bind;
   CoarseSteadyClock::time_point nextStampCheck;
+  // The password file's stamp at the last check.
+  CFileStamp seenStamp;
 };
 
 // The passwords each directory refused, by digest, and when: each is not
@@ -83,11 +85,16 @@ std::chrono::milliseconds DeadInterval(CoarseSteadyClock::duration outage) {
 }
 
 // Whether a refused bind's password file changed since; looked at once per
-// kStampCheckEvery. Called under the lock.
+// kStampCheckEvery. A change counts once two looks found the file alike: a
+// file still being written in place must not be read half written, its
+// first bytes sent as a password and refused. Called under the lock.
 bool PasswordFileChanged(Unreachable& entry, CoarseSteadyClock::time_point now) {
   if (!entry.refused || entry.bind.passwordFile.empty() || now < entry.nextStampCheck) return false;
   entry.nextStampCheck = now + kStampCheckEvery;
-  return !(StampOfFile(entry.bind.passwordFile.c_str()) == entry.bind.stamp);
+  const CFileStamp stamp = StampOfFile(entry.bind.passwordFile.c_str());
+  const bool settled = stamp == entry.seenStamp;
+  entry.seenStamp = stamp;
+  return settled && !(stamp == entry.bind.stamp);
 }
 
 // The back-off this thread found last. While the directory is lost every
@@ -157,6 +164,7 @@ void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused) {
     entry.probing = false;
     entry.refused = refused != nullptr;
     entry.bind = refused != nullptr ? *refused : CBindPasswordFile{};
+    entry.seenStamp = entry.bind.stamp;
     entry.nextStampCheck = now + kStampCheckEvery;
     entry.until = now + (refused != nullptr ? RefusedRetryInterval() : DeadInterval(now - entry.lostSince));
     if (refused != nullptr && !refused->passwordFile.empty()) {

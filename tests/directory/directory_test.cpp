@@ -597,6 +597,39 @@ TEST(DirectoryUserProperty, CorrectedPasswordFileIsUsedWithinSeconds) {
   Directory();
 }
 
+// The password file corrected in place by a writer that takes a while
+// (its first bytes, then the rest): the half-written password is never
+// sent, and the whole one is used within seconds.
+TEST(DirectoryUserProperty, HalfWrittenPasswordFileIsNotSent) {
+  CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(0));
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
+  CTempDir dir;
+  CBindAs bind(dir, "Wr0ng-S3cret-H", "Service");
+  const char* refusedLine = "RESULT tag=97 err=49";
+  const int before = Searches(refusedLine);
+  CDirectorySettings s;
+  std::string value;
+  EXPECT_EQ(Culture(s, "HEXMOOR\\alice", value, "UserContext=h0"), HRESULT_FROM_WIN32(1326));
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::ofstream file(dir.Path() + "bind-password");
+    file << "C0rr" << std::flush;
+    std::this_thread::sleep_for(std::chrono::milliseconds(900));
+    file << "ect-S3cret\n" << std::flush;
+  });
+  HRESULT hr = E_FAIL;
+  for (int i = 0; hr != S_OK && i < 200; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const std::string cookie = "UserContext=h" + std::to_string(i + 1);
+    hr = Culture(s, "HEXMOOR\\alice", value, cookie.c_str());
+  }
+  writer.join();
+  EXPECT_EQ(hr, S_OK);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // slapd's log
+  EXPECT_EQ(Searches(refusedLine) - before, 1);
+  Directory();
+}
+
 // A password file rewritten again and again with refused passwords (a
 // deployment tool that writes it every so often, two wrong copies that take
 // turns): each refused password is tried once per refused interval, not at
