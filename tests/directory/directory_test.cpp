@@ -635,7 +635,8 @@ TEST(DirectoryUserProperty, HalfWrittenPasswordFileIsNotSent) {
 // turns): each refused password is tried once per refused interval, not at
 // every change of the file.
 TEST(DirectoryUserProperty, RefusedPasswordIsNotTriedAgainWhenItsFileIsRewritten) {
-  Directory();
+  CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(0));
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
   CTempDir dir;
   CBindAs bind(dir, "Wr0ng-S3cret-A", "Service");
   const char* bindLine = "BIND dn=\"cn=Service,";
@@ -660,7 +661,8 @@ TEST(DirectoryUserProperty, RefusedPasswordIsNotTriedAgainWhenItsFileIsRewritten
 // one, while new connections are made: the wrong password is refused once,
 // not again each time the right one was accepted in between.
 TEST(DirectoryUserProperty, WrongPasswordTakingTurnsWithTheRightOneIsRefusedOnce) {
-  Directory();
+  CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(0));
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
   CTempDir dir;
   CBindAs bind(dir, "C0rrect-S3cret", "Service");
   const char* refusedLine = "RESULT tag=97 err=49";
