@@ -40,7 +40,8 @@ void Usage(FILE* out) {
       "  HX_LDAP_BINDDN, HX_LDAP_PASSWORD_FILE\n"
       "                         a simple bind with this name and the first line of the\n"
       "                         file (an absolute path; a regular file of at most 4096\n"
-      "                         bytes)\n",
+      "                         bytes, reached through entries of this user or root\n"
+      "                         that no other user may replace)\n",
       out);
 }
 

@@ -1303,16 +1303,18 @@ namespace {
 // When the next failure may be claimed for a report, on the coarse clock.
 std::atomic<int64_t> g_nextReport{0};
 
-// The URI libldap connects to for a path without a server of its own.
-std::string EffectiveUri(const std::string& uri) {
-  if (!uri.empty()) return uri;
+// The URI libldap connects to for a path without a server of its own, as
+// texts name it: cleaned, while the words that say it is libldap's default
+// stay.
+std::string NamedEffectiveUri(const std::string& uri) {
+  if (!uri.empty()) return ConfiguredUriWithoutUserPart(uri);
   InitialiseLibrary();
   char* configured = nullptr;
   std::string text = "libldap's default";
   CLibraryDefaults defaults;
   if (defaults.Open() && ldap_get_option(nullptr, LDAP_OPT_URI, &configured) == LDAP_OPT_SUCCESS &&
       configured != nullptr) {
-    text += " " + std::string(configured);
+    text += " " + ConfiguredUriWithoutUserPart(configured);
     ldap_memfree(configured);
   }
   return text;
@@ -1343,8 +1345,9 @@ bool ADsClaimFailureReport() {
 
 std::string ADsDescribeFailure(const std::wstring& path) {
   ParsedPath parsed;
-  const std::string uri = ParsePath(path, parsed) ? EffectiveUri(UriOfPath(parsed)) : BytesFromWide(path);
-  std::string text = "directory " + ConfiguredUriWithoutUserPart(uri) + ", " + DescribeBind();
+  const std::string named = ParsePath(path, parsed) ? NamedEffectiveUri(UriOfPath(parsed))
+                                                    : ConfiguredUriWithoutUserPart(BytesFromWide(path));
+  std::string text = "directory " + named + ", " + DescribeBind();
   if (t_lastError.code != 0) text += ": " + t_lastError.text;
   return text;
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <ldap.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -785,6 +786,19 @@ TEST(DirectoryUserProperty, NoBindWithoutAPassword) {
   EXPECT_EQ(Searches(bindLine) - before, 0);
   EXPECT_EQ(proxy.Accepted(), 0);
   Directory();
+}
+
+// Without LDAPURI the directory is libldap's default (ldap.conf): texts say
+// so in words that cleaning the URI leaves whole.
+TEST(DirectoryUserProperty, FailuresNameLibldapsDefaultCleaned) {
+  unsetenv("LDAPURI");
+  char* before = nullptr;
+  ldap_get_option(nullptr, LDAP_OPT_URI, &before);
+  ASSERT_EQ(LDAP_OPT_SUCCESS, ldap_set_option(nullptr, LDAP_OPT_URI, "ldap://127.0.0.1:1 ldap://[::1]:1"));
+  const std::string named = ADsDescribeFailure(L"LDAP://rootDSE");
+  ldap_set_option(nullptr, LDAP_OPT_URI, before);
+  if (before != nullptr) ldap_memfree(before);
+  EXPECT_EQ(named.rfind("directory libldap's default ldap://127.0.0.1:1 ldap://[::1]:1, ", 0), 0u) << named;
 }
 
 // A URI libldap rejects, its scheme missing or mistyped or its password
