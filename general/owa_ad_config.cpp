@@ -190,8 +190,11 @@ HRESULT COWAADConfig::GetOWAWebSiteCN(IADs* rootDSE, const std::wstring& contain
 HRESULT COWAADConfig::ReadProperties(const std::wstring& server) {
   CRevertToSelfGuard revert;
   // One deadline for the whole read, as for a request's look-up: a slow
-  // directory must not hold the start-up for a limit per operation.
+  // directory must not hold the start-up for a limit per operation. A read
+  // in the background brings a limit of its own, which this one keeps.
   CADsTimeLimit limit;
+  // The four objects read share one connection: one bind, not four.
+  CADsOneConnection oneConnection;
   const std::wstring rootPath = server.empty() ? L"LDAP://rootDSE" : L"LDAP://" + server + L"/rootDSE";
   CReleaser<IADs> rootDSE;
   HRESULT hr = ADsGetObject(rootPath, &rootDSE.p);

@@ -24,7 +24,8 @@ class COWAADConfig {
   void InitPropertyTable();
   // Reads every attribute of the virtual directory; `server` names a
   // directory server, empty for the configured one. All its directory
-  // operations share one deadline (CADsTimeLimit).
+  // operations share one deadline (CADsTimeLimit: the caller's, when it has
+  // one) and one connection with one bind (CADsOneConnection).
   HRESULT ReadProperties(const std::wstring& server);
   // The organisation's cn below the configuration naming context; 0 with an
   // empty cn when rootDSE is null.

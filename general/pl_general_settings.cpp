@@ -15,6 +15,8 @@
 #include "platform/file_system.h"
 #include "platform/adsi.h"
 #include "platform/directory_back_off.h"
+#include "platform/directory_look_ups.h"
+#include "platform/directory_password.h"
 #include "platform/ascii_text.h"
 #include "platform/last_error.h"
 #include "platform/library_loader.h"
@@ -25,7 +27,10 @@
 namespace {
 
 constexpr const char kCacheName[] = "ADUserConfig";
-constexpr int32_t kCacheMaxEntries = 3000;
+// Users whose answers the cache keeps (each with a few sessions): a user
+// whose answer was used least recently goes first. README says what a site
+// with more users than this pays.
+constexpr int32_t kCacheMaxUsers = 20000;
 constexpr int32_t kCacheLifetimeMinutes = 60;
 // Names the directory does not know, kept briefly: a mistyped account must
 // not make every request search, and an account made later is soon seen.
@@ -35,6 +40,12 @@ constexpr int32_t kNoUserLifetimeMinutes = 1;
 // never empty.
 constexpr const char kNoValue[] = "";
 constexpr const char kDefaultVirtualFolder[] = "X-Pellora";
+// The background read of the OWA configuration has a limit of its own: no
+// request waits on it, and a directory slow enough to overrun the start-up
+// read's limit (five round trips at 1.2 s) must still get its rules read.
+// TerminateFilter cuts a read under way: nobody waits on it, and the next
+// start-up reads again.
+constexpr auto kOWAReadAgainLimit = std::chrono::seconds(20);
 // What a request that waited in vain for another's look-up fails with.
 constexpr DWORD kErrorDsTimeLimitExceeded = 8226;
 constexpr const char kLogFolderName[] = "QuenlithLogs";
@@ -56,6 +67,15 @@ void DirectoryAnswersAgain() {
   if (settings != nullptr) settings->NudgeOWARead();
 }
 
+// The settings object whose event log hears of a password file that cannot
+// be used.
+std::atomic<CPLGeneralSettings*> g_passwordReporter{nullptr};
+
+void ReportPasswordFile(const std::string& text) {
+  CPLGeneralSettings* settings = g_passwordReporter.load(std::memory_order_acquire);
+  if (settings != nullptr) settings->WriteEventLog(EVENTLOG_ERROR_TYPE, "%s", text.c_str());
+}
+
 // Every ".dll" of the name (without case) becomes ".log".
 std::string LogFileNameOfModule(const std::string& moduleName) {
   ci_string name = ToCI(moduleName);
@@ -69,9 +89,16 @@ std::string LogFileNameOfModule(const std::string& moduleName) {
 
 }  // namespace
 
-CPLGeneralSettings::CPLGeneralSettings() = default;
+CPLGeneralSettings::CPLGeneralSettings() {
+  g_passwordReporter.store(this, std::memory_order_release);
+  SetDirectoryPasswordReportCallback(&ReportPasswordFile);
+}
 
-CPLGeneralSettings::~CPLGeneralSettings() { StopOWAReread(); }
+CPLGeneralSettings::~CPLGeneralSettings() {
+  StopOWAReread();
+  CPLGeneralSettings* self = this;
+  g_passwordReporter.compare_exchange_strong(self, nullptr);
+}
 
 BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, const char* resourceLibraryName,
                               const char* registryKey, int32_t directoryLevels) {
@@ -103,6 +130,14 @@ BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, c
 }
 
 DWORD CPLGeneralSettings::Uninitialize() {
+  // The background read ends while the look-ups are awaited, not after
+  // them: the host waits one look-up's limit in all.
+  CutOWAReread();
+  // Look-ups running now report their failures before the event source
+  // closes; each ends within its limit, and its report follows at once.
+  if (!AwaitDirectoryLookUpsInFlight(std::chrono::seconds(kADsTimeLimitSeconds + 1))) {
+    DebugLog("[CPLGeneralSettings::Uninitialize] directory look-ups still running; their failures go unreported");
+  }
   StopOWAReread();
   return Base::Uninitialize();
 }
@@ -112,11 +147,11 @@ bool CPLGeneralSettings::InitializeCache() {
     DebugLog("CPLGeneralSettings::InitializeCache failed to instantiate the Cache Object");
     return false;
   }
-  if (!m_cache.CreateCache(kCacheName, kCacheMaxEntries, kCacheLifetimeMinutes)) {
+  if (!m_cache.CreateCache(kCacheName, kCacheMaxUsers, kCacheLifetimeMinutes)) {
     DebugLog("CPLGeneralSettings::InitializeCache CreateCache failed");
     return false;
   }
-  if (!m_cache.CreateCache(kNoUserCacheName, kCacheMaxEntries, kNoUserLifetimeMinutes)) {
+  if (!m_cache.CreateCache(kNoUserCacheName, kCacheMaxUsers, kNoUserLifetimeMinutes)) {
     // Only unknown names then search each time.
     DebugLog("CPLGeneralSettings::InitializeCache CreateCache of unknown users failed");
   }
@@ -160,24 +195,36 @@ void CPLGeneralSettings::NudgeOWARead() {
 void CPLGeneralSettings::StartOWAReread() {
   std::lock_guard<std::mutex> hold(m_owaRereadLock);
   if (m_owaRereader.joinable()) return;
-  m_owaRereadDue = false;
+  // Tried at once: a directory too slow for the start-up read's limit is
+  // read with the background's own.
+  m_owaRereadDue = true;
   m_owaRereadStop = false;
+  m_owaReadCut.store(false, std::memory_order_release);
   g_owaRereader.store(this, std::memory_order_release);
   SetDirectoryAnswersAgainCallback(&DirectoryAnswersAgain);
   m_owaRereader = std::thread([this] { RereadOWALoop(); });
 }
 
-void CPLGeneralSettings::StopOWAReread() {
-  std::thread reader;
+void CPLGeneralSettings::CutOWAReread() {
   {
     std::lock_guard<std::mutex> hold(m_owaRereadLock);
     m_owaRereadStop = true;
+  }
+  m_owaReadCut.store(true, std::memory_order_release);
+  m_owaRereadWake.notify_all();
+}
+
+void CPLGeneralSettings::StopOWAReread() {
+  CutOWAReread();
+  std::thread reader;
+  {
+    std::lock_guard<std::mutex> hold(m_owaRereadLock);
     reader = std::move(m_owaRereader);
   }
-  m_owaRereadWake.notify_all();
   CPLGeneralSettings* self = this;
   if (g_owaRereader.compare_exchange_strong(self, nullptr)) SetDirectoryAnswersAgainCallback(nullptr);
-  // A read under way ends within its time limit.
+  // A read under way ends its waits at once; a connection being made, within
+  // a request's limit.
   if (reader.joinable()) reader.join();
 }
 
@@ -201,6 +248,7 @@ bool CPLGeneralSettings::RereadOWAConfig() {
   config->InitPropertyTable();
   config->m_wstrServerName = WideFromBytes(m_strHostName);
   CRevertToSelfGuard revert;
+  CADsTimeLimit limit(kOWAReadAgainLimit, &m_owaReadCut);
   const HRESULT hr = config->ReadProperties(std::wstring());
   if (FAILED(hr)) {
     // Reported when start-up failed; each retry only to the debug log.
@@ -295,6 +343,8 @@ HRESULT CPLGeneralSettings::GetADProperty(ci_string userName, const std::string&
   }
   CADLookUpAnswer answer;
   ADSearchTurn turn = ADSearchTurn::Searched;
+  // Until its failure is reported: the filter's termination waits for it.
+  CDirectoryLookUpInFlight inFlight;
   if (SUCCEEDED(hr)) {
     const std::string searchKey = userKey + '\x1F' + sid + '\x1F' + propertyName;
     turn = m_searches.Share(

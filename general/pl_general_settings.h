@@ -50,9 +50,11 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   // The OWA configuration of this server's virtual directory.
   HRESULT ReadOWAAD();
   // ReadOWAAD; when it fails, the configuration is read again in the
-  // background until a read succeeds: when a directory's probe found it
-  // answering again, at a settings reload (NudgeOWARead), and every retry
-  // interval. An information event says when it was read.
+  // background until a read succeeds: at once, when a directory's probe
+  // found it answering again, at a settings reload (NudgeOWARead), and every
+  // retry interval. A background read has a time limit of its own, longer
+  // than a request's, and no request waits on it. An information event says
+  // when it was read.
   HRESULT ReadOWAADOrLater();
   // Asks a background read of the OWA configuration, waiting for one, to
   // try now.
@@ -122,6 +124,9 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
 
   // The background read of a configuration that start-up could not read.
   void StartOWAReread();
+  // Tells the background read to stop, a read under way to end its waits at
+  // once; StopOWAReread then waits for its thread.
+  void CutOWAReread();
   void StopOWAReread();
   void RereadOWALoop();
   bool RereadOWAConfig();
@@ -146,6 +151,7 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   std::condition_variable m_owaRereadWake;
   bool m_owaRereadDue = false;
   bool m_owaRereadStop = false;
+  std::atomic<bool> m_owaReadCut{false};
   std::thread m_owaRereader;
   CQLCache m_cache;
   CADSearchesInFlight m_searches;

@@ -38,7 +38,10 @@ void Usage(FILE* out) {
       "  HX_LDAP_GC_URI         the global catalog users are looked up in (default: the\n"
       "                         directory)\n"
       "  HX_LDAP_BINDDN, HX_LDAP_PASSWORD_FILE\n"
-      "                         a simple bind with this name and the file's first line\n",
+      "                         a simple bind with this name and the first line of the\n"
+      "                         file (an absolute path; a regular file of at most 4096\n"
+      "                         bytes, reached through entries of this user or root\n"
+      "                         that no other user may replace)\n",
       out);
 }
 

@@ -9,11 +9,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -26,6 +25,7 @@
 #include "platform/directory_back_off.h"
 #include "platform/directory_connections.h"
 #include "platform/directory_health.h"
+#include "platform/directory_password.h"
 #include "platform/directory_uri_text.h"
 #include "platform/sigpipe_hold.h"
 #include "platform/thread_local_instance.h"
@@ -88,7 +88,8 @@ HRESULT Fail(int rc, LDAP* ld, const std::string& what) {
   }
   if (rc == LDAP_INVALID_CREDENTIALS) {
     text += "; credentials refused, the bind is tried again after " +
-            std::to_string(RetryInterval().count() / 1000) + " s";
+            std::to_string(RefusedRetryInterval().count() / 1000) +
+            " s or once the password file holds another password";
   }
   // The library's own words may name a URI too.
   t_lastError.text = UriWithoutUserPart(std::move(text));
@@ -100,16 +101,33 @@ HRESULT Fail(int rc, LDAP* ld, const std::string& what) {
 // goes no further than the back-off reads no clock.
 thread_local bool t_limited = false;
 thread_local std::optional<std::chrono::steady_clock::time_point> t_deadline;
+// The length of the thread's limit, and whether it is one of its own for
+// work no request waits on (which never probes a directory in its back-off).
+thread_local std::chrono::milliseconds t_limitLength{std::chrono::seconds(kADsTimeLimitSeconds)};
+thread_local bool t_background = false;
+// Set when the thread's background work is to end now; null for none.
+thread_local const std::atomic<bool>* t_cut = nullptr;
+
+bool WorkCut() { return t_cut != nullptr && t_cut->load(std::memory_order_acquire); }
 
 // What the thread's look-up saw of its directory: whether the directory
-// answered it (a bind or any reply), and how many searches any thread had
-// answered when it began.
+// answered it (a bind or any reply), how many searches any thread had
+// answered when it began, and the longest one of its searches went
+// unanswered.
 thread_local bool t_answered = false;
 thread_local uint64_t t_answersAtStart = 0;
+thread_local std::chrono::microseconds t_searchSilence{0};
 
 void StartLookUp() {
   t_answered = false;
   t_answersAtStart = DirectorySearchesAnswered();
+  t_searchSilence = std::chrono::microseconds(0);
+}
+
+// A search asked at `asked` has had no answer by now.
+void NoteSearchSilence(std::chrono::steady_clock::time_point asked) {
+  const auto silent = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - asked);
+  t_searchSilence = std::max(t_searchSilence, silent);
 }
 
 // A reply came back; `search` when it answered a search.
@@ -133,19 +151,19 @@ DirectoryTrouble TroubleOf(int rc) {
 }
 
 // Judges a failed call of the thread's look-up on `uri` and acts on it: a
-// dead or refusing directory starts its back-off, a slow one counts.
-DirectoryVerdict ActOnFailure(const std::string& uri, int rc, bool probing) {
+// dead or refusing directory starts its back-off (a refused bind with the
+// password file it was read from, `bind`).
+DirectoryVerdict ActOnFailure(const std::string& uri, int rc, bool probing, const CBindPasswordFile& bind = {}) {
+  // Work cut short by a shutdown ran out of nothing the directory did.
+  if (WorkCut()) return DirectoryVerdict::Answering;
   DirectorySeen seen;
   seen.answeredThisLookUp = t_answered;
   seen.searchAnsweredMeanwhile = DirectorySearchesAnswered() != t_answersAtStart;
   seen.probing = probing;
-  seen.slowInARow = DirectorySlowInARow();
+  seen.searchSilence = t_searchSilence;
   const DirectoryVerdict verdict = JudgeDirectory(TroubleOf(rc), seen);
-  if (verdict == DirectoryVerdict::Dead || verdict == DirectoryVerdict::Refusing) {
-    MarkUnreachable(uri, verdict == DirectoryVerdict::Refusing);
-  } else if (verdict == DirectoryVerdict::Slow) {
-    NoteDirectorySlow();
-  }
+  if (verdict == DirectoryVerdict::Dead) MarkUnreachable(uri);
+  if (verdict == DirectoryVerdict::Refusing) MarkUnreachable(uri, &bind);
   return verdict;
 }
 
@@ -157,12 +175,12 @@ bool RemainingTime(timeval& left) {
   if (t_limited) {
     const auto now = std::chrono::steady_clock::now();
     if (!t_deadline) {
-      t_deadline = now + std::chrono::seconds(kADsTimeLimitSeconds);
+      t_deadline = now + t_limitLength;
       StartLookUp();
     }
     rest = std::chrono::duration_cast<microseconds>(*t_deadline - now);
   }
-  if (rest < std::chrono::milliseconds(1)) return false;
+  if (rest < std::chrono::milliseconds(1) || WorkCut()) return false;
   left.tv_sec = static_cast<time_t>(rest.count() / 1000000);
   left.tv_usec = static_cast<suseconds_t>(rest.count() % 1000000);
   return true;
@@ -177,9 +195,11 @@ HRESULT BackOffFailure(bool refused) {
   last.repeat = true;
   // Never destroyed: a request may fail this way while the process exits.
   static const std::string& kUnreachableText =
-      *new std::string("directory unreachable; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s");
-  static const std::string& kRefusedText = *new std::string(
-      "credentials refused by the directory; retried after " + std::to_string(kADsRetryIntervalSeconds) + " s");
+      *new std::string("directory unreachable; retried within " + std::to_string(kADsRetryIntervalSeconds) + " s");
+  static const std::string& kRefusedText =
+      *new std::string("credentials refused by the directory; retried after " +
+                       std::to_string(kADsRefusedRetrySeconds) +
+                       " s or once the password file holds another password");
   const std::string& text = refused ? kRefusedText : kUnreachableText;
   // Within a back-off the text is mostly there already.
   if (last.text != text) last.text = text;
@@ -197,21 +217,6 @@ std::string DefaultUri() {
 std::string GlobalCatalogUri() {
   const char* uri = std::getenv("HX_LDAP_GC_URI");
   return uri != nullptr && *uri != '\0' ? uri : DefaultUri();
-}
-
-// The first line of the password file; false (errno set) when it cannot be
-// opened or read (a directory opens but cannot be read).
-bool ReadFirstLine(const char* path, std::string& line) {
-  std::ifstream in(path);
-  if (!in) return false;
-  errno = 0;
-  std::getline(in, line);
-  if (in.bad()) {
-    if (errno == 0) errno = EIO;
-    return false;
-  }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return true;
 }
 
 // How the module binds: SASL when a mechanism is configured, simple with a
@@ -236,20 +241,25 @@ BindConfig ConfiguredBind(LDAP* ld) {
   return config;
 }
 
-// The password of a simple bind. A file that cannot be read, or whose first
-// line is empty, is a failure of its own: a bind name without a password
-// would be refused (or, worse, taken as an anonymous bind) and the reason
-// lost.
-HRESULT ReadPassword(const BindConfig& config, std::string& password) {
+// The password of a simple bind. A file that cannot be used is a failure of
+// its own: a bind name without a password would be refused (or, worse, taken
+// as an anonymous bind) and the reason lost.
+// `bind` names the file and its stamp as it was when the password was read:
+// a refused bind waits for that to change.
+HRESULT ReadPassword(const BindConfig& config, std::string& password, CBindPasswordFile& bind) {
+  bind = CBindPasswordFile{};
   if (config.passwordFile == nullptr) return S_OK;
-  const bool read = ReadFirstLine(config.passwordFile, password);
-  if (read && !password.empty()) return S_OK;
-  const int error = errno;
-  t_lastError.code = read ? ERROR_INVALID_DATA : error == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+  bind.passwordFile = config.passwordFile;
+  std::string why;
+  const HRESULT hr = DirectoryPassword(config.passwordFile, password, why, &bind.stamp);
+  // Of the name with the password: a password refused for one name may be
+  // another's.
+  bind.passwordDigest = std::hash<std::string>{}(std::string(config.dn) + '\n' + password);
+  if (SUCCEEDED(hr)) return S_OK;
+  t_lastError.code = static_cast<DWORD>(hr) & 0xFFFFu;
   t_lastError.repeat = false;
-  const std::string why = read ? "its first line holds no password" : std::strerror(error);
-  t_lastError.text = std::string("password file ") + config.passwordFile + ": " + why;
-  return HRESULT_FROM_WIN32(t_lastError.code);
+  t_lastError.text = "password file " + DirectoryPasswordFileName(config.passwordFile) + ": " + why;
+  return hr;
 }
 
 int QuietSaslInteraction(LDAP*, unsigned, void*, void*) { return LDAP_SUCCESS; }
@@ -315,14 +325,83 @@ timeval TimevalOf(std::chrono::microseconds us) {
   return t;
 }
 
+// A search on a kept connection that went silent, watched while a new
+// connection is tried: a slow directory's late answer is taken as soon as
+// it comes, and the new connection given up.
+struct KeptWatch {
+  LDAP* ld = nullptr;
+  int msgid = -1;
+  LDAPMessage* result = nullptr;
+  int rc = LDAP_TIMEOUT;
+  bool answered = false;
+  bool closed = false;  // the kept connection failed: nothing more to watch
+};
+thread_local KeptWatch* t_watch = nullptr;
+
+// What a wait returns when the watched kept search answered first; no code
+// of libldap's.
+constexpr int kKeptAnswered = -10000;
+// How long a wait runs between looks at the watched search.
+constexpr std::chrono::milliseconds kWatchSlice{20};
+
+int AwaitSearch(LDAP* ld, int msgid, timeval wait, LDAPMessage*& result);
+
+// Whether the watched kept search has its answer now.
+bool KeptAnsweredNow() {
+  KeptWatch* watch = t_watch;
+  if (watch == nullptr || watch->closed) return false;
+  if (watch->answered) return true;
+  timeval none{};
+  // The watch is off while it is looked at: the look itself waits alone.
+  t_watch = nullptr;
+  const int rc = AwaitSearch(watch->ld, watch->msgid, none, watch->result);
+  t_watch = watch;
+  if (rc == LDAP_TIMEOUT) return false;
+  if (!Replied(rc)) {
+    watch->closed = true;
+    return false;
+  }
+  watch->rc = rc;
+  watch->answered = true;
+  return true;
+}
+
+// ldap_result for `msgid` within `wait`; with a kept search watched, in
+// slices, and kKeptAnswered as soon as that one answers; for work that can
+// be cut, in slices too, and out of time (0) once it is.
+int WatchedResult(LDAP* ld, int msgid, timeval wait, LDAPMessage** result) {
+  if (t_watch == nullptr && t_cut == nullptr) return ldap_result(ld, msgid, LDAP_MSG_ALL, &wait, result);
+  using std::chrono::microseconds;
+  const auto end = std::chrono::steady_clock::now() + MicrosOf(wait);
+  for (;;) {
+    if (KeptAnsweredNow()) return kKeptAnswered;
+    if (WorkCut()) return 0;
+    const auto left = std::chrono::duration_cast<microseconds>(end - std::chrono::steady_clock::now());
+    timeval slice = TimevalOf(std::clamp<microseconds>(left, microseconds(1000), kWatchSlice));
+    const int got = ldap_result(ld, msgid, LDAP_MSG_ALL, &slice, result);
+    if (got != 0 || left <= kWatchSlice) return got;
+  }
+}
+
+// Watches `watch` for the calling thread while it lives.
+class CWatchKept {
+ public:
+  explicit CWatchKept(KeptWatch* watch) { t_watch = watch; }
+  ~CWatchKept() { t_watch = nullptr; }
+  CWatchKept(const CWatchKept&) = delete;
+  CWatchKept& operator=(const CWatchKept&) = delete;
+};
+
 // Waits at most `wait` for the whole answer of search `msgid`: its result
-// code, LDAP_TIMEOUT, or the connection's failure. `result` holds what came.
+// code, LDAP_TIMEOUT, kKeptAnswered, or the connection's failure. `result`
+// holds what came.
 int AwaitSearch(LDAP* ld, int msgid, timeval wait, LDAPMessage*& result) {
   result = nullptr;
   // libldap reads nothing within a wait of zero: a look without waiting
   // waits a millisecond.
   if (wait.tv_sec == 0 && wait.tv_usec < 1000) wait.tv_usec = 1000;
-  const int got = ldap_result(ld, msgid, LDAP_MSG_ALL, &wait, &result);
+  const int got = WatchedResult(ld, msgid, wait, &result);
+  if (got == kKeptAnswered) return kKeptAnswered;
   if (got == 0) return LDAP_TIMEOUT;
   if (got < 0) {
     int rc = LDAP_SERVER_DOWN;
@@ -334,19 +413,15 @@ int AwaitSearch(LDAP* ld, int msgid, timeval wait, LDAPMessage*& result) {
   return rc != LDAP_SUCCESS ? rc : answer;
 }
 
-// Whether search `msgid` has had its answer by now, without waiting.
-int Poll(LDAP* ld, int msgid) {
-  LDAPMessage* result = nullptr;
-  const int rc = AwaitSearch(ld, msgid, timeval{}, result);
-  if (result != nullptr) ldap_msgfree(result);
-  return rc;
-}
-
-// Waits for the result of `msgid` within what is left of the limit.
-int WaitResult(LDAP* ld, int msgid, LDAPMessage** result) {
+// Waits for the result of `msgid` within what is left of the limit, and at
+// most `most`.
+int WaitResult(LDAP* ld, int msgid, LDAPMessage** result,
+               std::chrono::microseconds most = std::chrono::microseconds::max()) {
   timeval left{};
   if (!RemainingTime(left)) return LDAP_TIMEOUT;
-  const int got = ldap_result(ld, msgid, LDAP_MSG_ALL, &left, result);
+  if (MicrosOf(left) > most) left = TimevalOf(most);
+  const int got = WatchedResult(ld, msgid, left, result);
+  if (got == kKeptAnswered) return kKeptAnswered;
   if (got == 0) return LDAP_TIMEOUT;
   if (got > 0) return LDAP_SUCCESS;
   int rc = LDAP_OTHER;
@@ -354,13 +429,15 @@ int WaitResult(LDAP* ld, int msgid, LDAPMessage** result) {
   return rc;
 }
 
-// A simple bind whose answer is awaited within what is left of the limit.
+// A simple bind whose answer is awaited within what is left of the limit,
+// and a request's limit at most also for work with a longer one: a bind
+// with credentials not yet accepted holds the other threads' binds.
 int SimpleBind(LDAP* ld, const char* dn, berval* credentials) {
   int msgid = 0;
   int rc = ldap_sasl_bind(ld, dn, LDAP_SASL_SIMPLE, credentials, nullptr, nullptr, &msgid);
   if (rc != LDAP_SUCCESS) return rc;
   LDAPMessage* result = nullptr;
-  rc = WaitResult(ld, msgid, &result);
+  rc = WaitResult(ld, msgid, &result, std::chrono::seconds(kADsTimeLimitSeconds));
   if (rc != LDAP_SUCCESS) return rc;
   int answer = LDAP_OTHER;
   rc = ldap_parse_result(ld, result, &answer, nullptr, nullptr, nullptr, nullptr, 1);
@@ -395,20 +472,33 @@ void KeepAlive(LDAP* ld) {
   setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes);
 }
 
+// Why a new connection failed, for the caller to judge: libldap's code
+// (LDAP_SUCCESS when it failed before reaching the directory) and, for a
+// refused bind, the password file it was read from.
+struct ConnectFailure {
+  int rc = LDAP_SUCCESS;
+  CBindPasswordFile bind;
+};
+
 // A new bound connection within what is left of the limit; the back-off is
 // the caller's to check. A failure is judged here (the back-off started when
-// the directory is dead or refusing), unless `failed` takes its code for
-// the caller to judge.
-HRESULT Connect(const std::string& uri, LDAP** out, int* failed = nullptr) {
+// the directory is dead or refusing), unless `failed` takes it for the
+// caller to judge. With a kept search watched, the bind is given up when
+// that one answers first (`failed` kKeptAnswered). A bind that waited for
+// another thread's bind with credentials not yet accepted does not go out
+// when that one started a back-off, unless this thread `probing` ends it.
+HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nullptr, bool probing = false) {
   *out = nullptr;
-  if (failed != nullptr) *failed = LDAP_SUCCESS;
+  if (failed != nullptr) *failed = ConnectFailure{};
   InitialiseLibrary();
+  CBindPasswordFile bindFile;
   auto judged = [&](int rc, LDAP* ld, const std::string& what) {
     const HRESULT hr = Fail(rc, ld, what);
     if (failed != nullptr) {
-      *failed = rc;
+      failed->rc = rc;
+      failed->bind = bindFile;
     } else {
-      ActOnFailure(uri, rc, false);
+      ActOnFailure(uri, rc, false, bindFile);
     }
     return hr;
   };
@@ -426,21 +516,47 @@ HRESULT Connect(const std::string& uri, LDAP** out, int* failed = nullptr) {
   if (rc != LDAP_SUCCESS) return Fail(rc, nullptr, "ldap_initialize " + named);
   const BindConfig config = ConfiguredBind(ld);
   std::string password;
-  HRESULT unreadable = ReadPassword(config, password);
+  HRESULT unreadable = ReadPassword(config, password, bindFile);
   if (FAILED(unreadable)) {
     ldap_unbind_ext_s(ld, nullptr, nullptr);
     return unreadable;
+  }
+  // A password refused lately is not sent again: lock-out policies count
+  // every refused bind.
+  if (RefusedAlready(uri, bindFile, probing)) {
+    ldap_unbind_ext_s(ld, nullptr, nullptr);
+    return BackOffFailure(true);
   }
   const int version = LDAP_VERSION3;
   const int seconds = kADsTimeLimitSeconds;
   const int entries = kADsSizeLimit;
   ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
   ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-  ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &limit);
-  ldap_set_option(ld, LDAP_OPT_TIMEOUT, &limit);
+  // Reaching the directory and a SASL bind take a request's limit at most,
+  // also for work with a longer one: a shutdown cannot cut them, and a bind
+  // may hold the others'.
+  timeval reach =
+      TimevalOf(std::min<std::chrono::microseconds>(MicrosOf(limit), std::chrono::seconds(kADsTimeLimitSeconds)));
+  ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &reach);
+  ldap_set_option(ld, LDAP_OPT_TIMEOUT, &reach);
   ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &seconds);
   ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &entries);
+  CBindTurn turn;
+  const CBindTurn::Outcome outcome = turn.Take(std::chrono::steady_clock::now() + MicrosOf(limit), bindFile);
+  bool refused = false;
+  if (outcome == CBindTurn::Outcome::TimedOut ||
+      (outcome == CBindTurn::Outcome::AfterOther && !probing && InBackOff(uri, nullptr, &refused))) {
+    ldap_unbind_ext_s(ld, nullptr, nullptr);
+    return outcome == CBindTurn::Outcome::TimedOut ? Fail(LDAP_TIMEOUT, nullptr, "bind " + named)
+                                                   : BackOffFailure(refused);
+  }
   rc = Bind(ld, config, password);
+  if (rc == LDAP_SUCCESS) turn.Accepted(bindFile);
+  if (rc == kKeptAnswered) {
+    ldap_unbind_ext_s(ld, nullptr, nullptr);
+    if (failed != nullptr) failed->rc = kKeptAnswered;
+    return E_FAIL;
+  }
   if (rc != LDAP_SUCCESS) {
     // A refusal is an answer too; the verdict tells it apart.
     if (Replied(rc)) NoteAnswered(false);
@@ -452,6 +568,40 @@ HRESULT Connect(const std::string& uri, LDAP** out, int* failed = nullptr) {
   KeepAlive(ld);
   *out = ld;
   return S_OK;
+}
+
+// The connection that the objects a thread opens on one directory share
+// while a CADsOneConnection lives; the last object or scope to let it go
+// unbinds it.
+struct SharedConnection {
+  int depth = 0;
+  std::string uri;
+  std::shared_ptr<LDAP> ld;
+};
+thread_local SharedConnection t_shared;
+
+void Unbind(LDAP* ld) {
+  CSigPipeHold pipeHold;
+  ldap_unbind_ext_s(ld, nullptr, nullptr);
+}
+
+// The thread's shared connection to `uri`, or null.
+std::shared_ptr<LDAP> TakeShared(const std::string& uri) {
+  return t_shared.depth > 0 && t_shared.ld && t_shared.uri == uri ? t_shared.ld : nullptr;
+}
+
+// A new connection to `uri` becomes the one the thread shares, while it
+// shares one; null otherwise (the object alone owns it).
+std::shared_ptr<LDAP> Share(const std::string& uri, LDAP* ld) {
+  if (t_shared.depth == 0) return nullptr;
+  t_shared.uri = uri;
+  t_shared.ld = std::shared_ptr<LDAP>(ld, &Unbind);
+  return t_shared.ld;
+}
+
+// A failure on the shared connection: the next object connects anew.
+void ForgetShared(const LDAP* ld) {
+  if (t_shared.ld.get() == ld) t_shared.ld.reset();
 }
 
 bool IsValidUtf8(const std::string& s) {
@@ -540,6 +690,9 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
 
   // The connection goes back to the thread when the object is released.
   void KeepConnection() { m_keep = true; }
+  // The connection is the thread's shared one: released with the last
+  // holder, not with this object.
+  void ShareConnection(std::shared_ptr<LDAP> shared) { m_shared = std::move(shared); }
   // This object's first search (or its release) ends the thread's probe of
   // the directory.
   void EndsProbe() { m_probing = true; }
@@ -552,9 +705,11 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     timeval limit{};
     if (!RemainingTime(limit)) return FailCall(LDAP_TIMEOUT, "read " + ObjectName());
     CSigPipeHold pipeHold;
+    const auto asked = std::chrono::steady_clock::now();
     int rc = ldap_search_ext_s(m_ld, m_dn.c_str(), LDAP_SCOPE_BASE, "(objectClass=*)", attributes, 0, nullptr, nullptr,
                                &limit, 1, &result);
     if (Replied(rc)) NoteAnswered(true);
+    if (rc == LDAP_TIMEOUT) NoteSearchSilence(asked);
     if (rc != LDAP_SUCCESS) {
       if (result != nullptr) ldap_msgfree(result);
       return FailCall(rc, "read " + ObjectName());
@@ -775,6 +930,10 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
 
  private:
   ~CDirectoryObject() override {
+    if (m_shared) {
+      if (m_broken) ForgetShared(m_shared.get());
+      return;
+    }
     if (m_ld != nullptr) {
       CSigPipeHold pipeHold;
       ldap_unbind_ext_s(m_ld, nullptr, nullptr);
@@ -792,15 +951,38 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     int msgid = -1;
     int rc = SendSearch(filter, attributes, limit, msgid);
     if (rc == LDAP_SUCCESS) rc = AwaitSearch(m_ld, msgid, limit, result);
+    if (rc == LDAP_TIMEOUT) GiveUp(msgid, asked);
+    return Settle(rc, asked, result);
+  }
+
+  // A search of this connection had no answer in time: its late answer is
+  // dropped when it comes, so that a slow directory's connection can be
+  // kept for the next look-up.
+  void GiveUp(int msgid, std::chrono::steady_clock::time_point asked) {
+    NoteSearchSilence(asked);
+    ldap_abandon_ext(m_ld, msgid, nullptr, nullptr);
+  }
+
+  // The kept search `msgid` has the rest of the limit on its own.
+  int AwaitRest(int msgid, std::chrono::steady_clock::time_point asked, LDAPMessage*& result) {
+    timeval left{};
+    int rc = LDAP_TIMEOUT;
+    if (RemainingTime(left)) rc = AwaitSearch(m_ld, msgid, left, result);
+    if (rc == LDAP_TIMEOUT) GiveUp(msgid, asked);
     return Settle(rc, asked, result);
   }
 
   // One search on the thread's kept connection. Closed by the server while
   // idle, it is opened again once. Silent past its KeptSilence, the search
-  // is tried on a new connection; the kept one counts as dead, and every
-  // thread's kept connection with it, only when it stays silent past its
-  // DeadSilence while the new one answered. `reconnected` fails when no new
-  // connection could be made.
+  // is tried on a new connection while the kept one is still watched: when
+  // the kept one answers first (a slow directory), its answer is taken, its
+  // time learned and the new connection dropped. The kept one counts as
+  // dead, and every thread's kept connection with it, only when it stays
+  // silent past its DeadSilence while the new one answered. A new
+  // connection that cannot be made leaves the kept one the rest of the
+  // limit, and no new connection is tried while the directory is in its
+  // back-off. `reconnected` fails when the look-up failed for want of a
+  // new connection.
   int SearchKept(const std::string& filter, char** attributes, LDAPMessage*& result, HRESULT& reconnected) {
     using std::chrono::microseconds;
     reconnected = S_OK;
@@ -816,26 +998,68 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     if (rc != LDAP_SERVER_DOWN && rc != LDAP_TIMEOUT) return Settle(rc, asked, result);
     if (result != nullptr) ldap_msgfree(result);
     result = nullptr;
-    if (rc == LDAP_TIMEOUT) NoteAnswerTime(silence);  // it takes at least that long
-    LDAP* silent = m_ld;
+    const bool silent = rc == LDAP_TIMEOUT;
+    if (silent) {
+      NoteAnswerTime(silence);  // it takes at least that long
+      if (InBackOff(m_uri, nullptr)) return AwaitRest(msgid, asked, result);
+    }
+    KeptWatch watch;
+    watch.ld = m_ld;
+    watch.msgid = msgid;
+    CWatchKept watching(silent ? &watch : nullptr);
+    LDAP* kept = m_ld;
     LDAP* fresh = nullptr;
-    int failed = LDAP_SUCCESS;
+    ConnectFailure failed;
     m_generation = CurrentGeneration();
     reconnected = Connect(m_uri, &fresh, &failed);
+    if (watch.answered) {
+      reconnected = S_OK;
+      return TakeKeptAnswer(watch, asked, result);
+    }
     if (FAILED(reconnected)) {
-      // A late reply on the kept connection shows a directory that answers.
-      if (rc == LDAP_TIMEOUT && Replied(Poll(silent, msgid))) NoteAnswered(true);
-      if (failed != LDAP_SUCCESS) ActOnFailure(m_uri, failed, m_probing);
+      // Refused credentials wait for their back-off whatever the kept
+      // connection does; it was bound before and may still answer.
+      if (failed.rc == LDAP_INVALID_CREDENTIALS) ActOnFailure(m_uri, failed.rc, m_probing, failed.bind);
+      if (silent) {
+        t_watch = nullptr;
+        const int late = AwaitRest(msgid, asked, result);
+        if (Replied(late)) {
+          reconnected = S_OK;
+          return late;
+        }
+      }
+      if (failed.rc != LDAP_SUCCESS && failed.rc != LDAP_INVALID_CREDENTIALS) {
+        ActOnFailure(m_uri, failed.rc, m_probing);
+      }
       m_broken = true;
-      return rc;
+      return silent ? LDAP_TIMEOUT : rc;
     }
     m_ld = fresh;
     const int retried = Search(filter, attributes, result);
-    if (rc == LDAP_TIMEOUT && (retried == LDAP_SUCCESS || retried == LDAP_SIZELIMIT_EXCEEDED)) {
-      JudgeSilent(silent, msgid, asked, silence);
+    if (watch.answered) {
+      if (result != nullptr) ldap_msgfree(result);
+      result = nullptr;
+      ldap_unbind_ext_s(fresh, nullptr, nullptr);
+      m_ld = kept;
+      return TakeKeptAnswer(watch, asked, result);
     }
-    ldap_unbind_ext_s(silent, nullptr, nullptr);
+    t_watch = nullptr;
+    if (silent && (retried == LDAP_SUCCESS || retried == LDAP_SIZELIMIT_EXCEEDED)) {
+      JudgeSilent(kept, msgid, asked, silence);
+    }
+    // The kept search stayed silent as long as the look-up ran.
+    if (silent && retried == LDAP_TIMEOUT) NoteSearchSilence(asked);
+    ldap_unbind_ext_s(kept, nullptr, nullptr);
     return retried;
+  }
+
+  // The kept search answered while a new connection was tried: the kept
+  // connection goes on, and the directory's time is learned.
+  int TakeKeptAnswer(KeptWatch& watch, std::chrono::steady_clock::time_point asked, LDAPMessage*& result) {
+    t_watch = nullptr;
+    result = watch.result;
+    watch.result = nullptr;
+    return Settle(watch.rc, asked, result);
   }
 
   // The kept connection stayed silent while a new one answered. Silent
@@ -915,11 +1139,14 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     return S_OK;
   }
 
-  // The verdict on the directory decides whether its back-off starts; a
-  // connection that may still get a late reply is not kept.
+  // The verdict on the directory decides whether its back-off starts. The
+  // connection of a slow directory that answered this look-up is kept (its
+  // late answer dropped): a new one would cost a bind as slow as the rest.
   HRESULT FailCall(int rc, const std::string& what) {
     const HRESULT hr = Fail(rc, m_ld, what);
-    if (ActOnFailure(m_uri, rc, m_probing) != DirectoryVerdict::Answering) m_broken = true;
+    const DirectoryVerdict verdict = ActOnFailure(m_uri, rc, m_probing);
+    const bool slowButTalking = verdict == DirectoryVerdict::Slow && t_answered && rc == LDAP_TIMEOUT;
+    if (verdict != DirectoryVerdict::Answering && !slowButTalking) m_broken = true;
     return hr;
   }
 
@@ -931,6 +1158,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   bool m_keep = false;
   bool m_broken = false;
   bool m_probing = false;
+  std::shared_ptr<LDAP> m_shared;
   int m_scope = LDAP_SCOPE_SUBTREE;
   std::map<std::string, Values> m_properties;
 };
@@ -950,6 +1178,14 @@ CDirectoryObject* TakeKeptCatalog(const std::string& uri) {
   return opened;
 }
 
+// Whether the thread holds a connection to `uri` bound before, of the kind
+// the path is opened on: its kept catalog connection, or the one it shares.
+bool HasBoundConnection(const ParsedPath& parsed, const std::string& uri) {
+  if (!parsed.globalCatalog) return TakeShared(uri) != nullptr;
+  const CKeptConnection& kept = ThreadConnection();
+  return kept.ld != nullptr && KeptUsable(kept, uri);
+}
+
 // Opens the object of a path; `load` reads its attributes (and so checks
 // that it exists).
 HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
@@ -964,7 +1200,12 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
   bool prober = false;
   bool refused = false;
   if (!t_limited) StartLookUp();
-  if (InBackOff(uri, &prober, &refused)) return BackOffFailure(refused);
+  // Work no request waits on never probes: the probe is a request's, within
+  // a request's limit, so that requests fail at once no longer than that.
+  // Refused credentials refuse new binds only: a connection the thread bound
+  // before still answers.
+  const bool boundOnly = InBackOff(uri, t_background ? nullptr : &prober, &refused);
+  if (boundOnly && !(refused && HasBoundConnection(parsed, uri))) return BackOffFailure(refused);
   // Only now is the directory written to: a look-up in the back-off costs no
   // system call for the signal.
   CSigPipeHold pipeHold;
@@ -979,9 +1220,20 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
   }
   LDAP* ld = nullptr;
   const uint64_t generation = CurrentGeneration();
-  HRESULT hr = Connect(uri, &ld);
-  if (FAILED(hr)) return hr;
+  std::shared_ptr<LDAP> shared = parsed.globalCatalog ? nullptr : TakeShared(uri);
+  HRESULT hr = S_OK;
+  if (shared) {
+    ld = shared.get();
+  } else if (boundOnly) {
+    // The bound connection was retired meanwhile: no new bind goes out.
+    return BackOffFailure(refused);
+  } else {
+    hr = Connect(uri, &ld, nullptr, prober);
+    if (FAILED(hr)) return hr;
+    if (!parsed.globalCatalog) shared = Share(uri, ld);
+  }
   auto* opened = new CDirectoryObject(ld, uri, parsed.dn, generation);
+  if (shared) opened->ShareConnection(std::move(shared));
   if (probe.HandOn()) opened->EndsProbe();
   std::string base;
   if (parsed.globalCatalog && KnownCatalogBase(uri, base)) {
@@ -1035,7 +1287,12 @@ HRESULT ADsBackOffFailure(const std::wstring& path) {
   if (!AnyBackOff()) return S_OK;
   ParsedPath parsed;
   bool refused = false;
-  if (!ParsePath(path, parsed) || !InBackOff(UriOfPath(parsed), nullptr, &refused)) return S_OK;
+  if (!ParsePath(path, parsed)) return S_OK;
+  const std::string uri = UriOfPath(parsed);
+  if (!InBackOff(uri, nullptr, &refused)) return S_OK;
+  // Refused credentials refuse new binds only: the thread's connection bound
+  // before may still answer.
+  if (refused && HasBoundConnection(parsed, uri)) return S_OK;
   return BackOffFailure(refused);
 }
 
@@ -1046,16 +1303,18 @@ namespace {
 // When the next failure may be claimed for a report, on the coarse clock.
 std::atomic<int64_t> g_nextReport{0};
 
-// The URI libldap connects to for a path without a server of its own.
-std::string EffectiveUri(const std::string& uri) {
-  if (!uri.empty()) return uri;
+// The URI libldap connects to for a path without a server of its own, as
+// texts name it: cleaned, while the words that say it is libldap's default
+// stay.
+std::string NamedEffectiveUri(const std::string& uri) {
+  if (!uri.empty()) return ConfiguredUriWithoutUserPart(uri);
   InitialiseLibrary();
   char* configured = nullptr;
   std::string text = "libldap's default";
   CLibraryDefaults defaults;
   if (defaults.Open() && ldap_get_option(nullptr, LDAP_OPT_URI, &configured) == LDAP_OPT_SUCCESS &&
       configured != nullptr) {
-    text += " " + std::string(configured);
+    text += " " + ConfiguredUriWithoutUserPart(configured);
     ldap_memfree(configured);
   }
   return text;
@@ -1068,7 +1327,7 @@ std::string DescribeBind() {
   const BindConfig config = ConfiguredBind(nullptr);
   if (!config.mechanism.empty()) return "SASL mechanism " + config.mechanism;
   if (config.dn == nullptr) return "anonymous bind";
-  return "bind name " + std::string(config.dn) + ", password file " + config.passwordFile;
+  return "bind name " + std::string(config.dn) + ", password file " + DirectoryPasswordFileName(config.passwordFile);
 }
 
 }  // namespace
@@ -1086,8 +1345,9 @@ bool ADsClaimFailureReport() {
 
 std::string ADsDescribeFailure(const std::wstring& path) {
   ParsedPath parsed;
-  const std::string uri = ParsePath(path, parsed) ? EffectiveUri(UriOfPath(parsed)) : BytesFromWide(path);
-  std::string text = "directory " + ConfiguredUriWithoutUserPart(uri) + ", " + DescribeBind();
+  const std::string named = ParsePath(path, parsed) ? NamedEffectiveUri(UriOfPath(parsed))
+                                                    : ConfiguredUriWithoutUserPart(BytesFromWide(path));
+  std::string text = "directory " + named + ", " + DescribeBind();
   if (t_lastError.code != 0) text += ": " + t_lastError.text;
   return text;
 }
@@ -1112,15 +1372,39 @@ CADsTimeLimit::CADsTimeLimit() : m_outermost(!t_limited) {
   if (m_outermost) t_lastError = LastError{};
 }
 
+CADsTimeLimit::CADsTimeLimit(std::chrono::milliseconds limit, const std::atomic<bool>* cut) : CADsTimeLimit() {
+  if (!m_outermost) return;
+  t_limitLength = limit;
+  t_background = true;
+  t_cut = cut;
+}
+
 CADsTimeLimit::~CADsTimeLimit() {
   if (m_outermost) {
     t_limited = false;
     t_deadline.reset();
+    t_limitLength = std::chrono::seconds(kADsTimeLimitSeconds);
+    t_background = false;
+    t_cut = nullptr;
+  }
+}
+
+CADsOneConnection::CADsOneConnection() { ++t_shared.depth; }
+
+CADsOneConnection::~CADsOneConnection() {
+  if (--t_shared.depth == 0) {
+    t_shared.ld.reset();
+    t_shared.uri.clear();
   }
 }
 
 void ADsSetRetryInterval(std::chrono::milliseconds interval) {
   SetRetryInterval(interval);
+  g_nextReport.store(0);
+}
+
+void ADsSetRefusedRetryInterval(std::chrono::milliseconds interval) {
+  SetRefusedRetryInterval(interval);
   g_nextReport.store(0);
 }
 

@@ -15,11 +15,15 @@
 // entries; within a CADsTimeLimit all operations of the thread share one
 // such limit. A directory that answered within the look-up and then ran out
 // of time is slow: that look-up fails, nothing more. A directory that could
-// not be reached, never answered, answers binds but no search, or refused
-// the credentials, is backed off (directory_health.h): connections to it
-// fail at once for kADsRetryIntervalSeconds, so that it does not delay every
-// request nor lock the service account; then one thread tries it again
-// while the others go on failing at once until that try has its answer.
+// not be reached, never answered, left a search unanswered for the whole
+// limit, or refused the credentials, is backed off (directory_health.h):
+// connections to it fail at once for a while, so that it does not delay
+// every request nor lock the service account; then one thread tries it
+// again while the others go on failing at once until that try has its
+// answer. A dead directory is tried again after kADsFirstRetryMs, the wait
+// doubling while it stays dead, up to kADsRetryIntervalSeconds; refused
+// credentials after kADsRefusedRetrySeconds, or as soon as the password
+// file changes.
 //
 // Each thread keeps its global catalog connection between look-ups (a warm
 // look-up is one search). A kept connection is not used again after
@@ -32,6 +36,7 @@
 // new one answered.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <string>
 
@@ -41,6 +46,9 @@
 constexpr int kADsTimeLimitSeconds = 5;
 constexpr int kADsSizeLimit = 1000;
 constexpr int kADsRetryIntervalSeconds = 30;
+constexpr int kADsFirstRetryMs = 1000;
+// At most 3 refused binds in any 30 minutes with one password file.
+constexpr int kADsRefusedRetrySeconds = 600;
 constexpr int kADsKeptIdleSeconds = 60;
 constexpr int kADsKeptSilenceMinMs = 500;
 
@@ -184,6 +192,14 @@ std::string ADsDescribeFailure(const std::wstring& path);
 class CADsTimeLimit {
  public:
   CADsTimeLimit();
+  // A limit of its own, `limit` long, for work no request waits on (a read
+  // in the background): such work never probes a directory in its back-off,
+  // which would keep requests failing at once for longer than a request's
+  // limit. Inside another limit it keeps the outer one. Once `cut` is set
+  // (by another thread) the work's waits end at once, as if out of time: a
+  // shutdown need not wait for work nobody waits on. A new connection still
+  // takes up to kADsTimeLimitSeconds to reach its directory.
+  explicit CADsTimeLimit(std::chrono::milliseconds limit, const std::atomic<bool>* cut = nullptr);
   ~CADsTimeLimit();
   CADsTimeLimit(const CADsTimeLimit&) = delete;
   CADsTimeLimit& operator=(const CADsTimeLimit&) = delete;
@@ -192,10 +208,28 @@ class CADsTimeLimit {
   bool m_outermost;
 };
 
-// Back-offs started from now on last `interval` instead of
-// kADsRetryIntervalSeconds, and the next failure may be reported at once
-// (tests shorten it).
+// While it lives, the objects the constructing thread opens on one directory
+// (any path but the global catalog's) share one connection and its one bind,
+// as ADSI shares a connection while an object bound through it is open: a
+// read of several objects costs one bind, not one per object. A failure on
+// it makes the next object connect anew. Made and destroyed on one thread.
+class CADsOneConnection {
+ public:
+  CADsOneConnection();
+  ~CADsOneConnection();
+  CADsOneConnection(const CADsOneConnection&) = delete;
+  CADsOneConnection& operator=(const CADsOneConnection&) = delete;
+};
+
+// Back-offs of dead directories started from now on grow to at most
+// `interval` instead of kADsRetryIntervalSeconds, and the next failure may be
+// reported at once (tests shorten it).
 void ADsSetRetryInterval(std::chrono::milliseconds interval);
+
+// Refused credentials are tried again after `interval` instead of
+// kADsRefusedRetrySeconds, and the next failure may be reported at once
+// (tests shorten it).
+void ADsSetRefusedRetryInterval(std::chrono::milliseconds interval);
 
 // Kept connections are opened afresh after `age` idle instead of
 // kADsKeptIdleSeconds (tests shorten it).

@@ -1,5 +1,6 @@
 #include "platform/cache_component.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <list>
@@ -7,9 +8,9 @@
 #include <mutex>
 #include <new>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/coarse_clock.h"
-#include "platform/thread_local_instance.h"
 
 namespace {
 
@@ -25,18 +26,44 @@ Clock::time_point Now() {
   return Clock::now() + std::chrono::nanoseconds(g_advancedNs.load(std::memory_order_relaxed));
 }
 
-struct NamedCache {
-  size_t maxEntries = 0;
-  Clock::duration lifetime{};
-  // Oldest first; the map points into it.
-  std::list<std::pair<std::string, std::pair<std::string, Clock::time_point>>> items;
-  std::unordered_map<std::string, decltype(items)::iterator> index;
+// The items of one key (a user): one per session and property name, few.
+struct KeyItem {
+  std::string session;
+  std::string property;
+  std::string data;
+  Clock::time_point stored;
+  uint64_t used = 0;  // the cache's use count when it was last stored or read
+};
 
-  void DropExpired(Clock::time_point now) {
-    while (!items.empty() && now - items.front().second.second >= lifetime) {
-      index.erase(items.front().first);
-      items.pop_front();
+struct KeyItems {
+  std::string key;
+  std::vector<KeyItem> items;
+};
+
+// A cache bounded in keys: the key used least recently goes first, so a
+// user who is in the middle of a session stays while one seen an hour ago
+// goes. Each key keeps at most kItemsPerKey items (a user's sessions and
+// properties; the session comes from a cookie, so a user who keeps sending
+// new ones must not grow the cache).
+struct NamedCache {
+  static constexpr size_t kItemsPerKey = 8;
+  size_t maxKeys = 0;
+  Clock::duration lifetime{};
+  uint64_t uses = 0;
+  // Least recently used first; the index points into it.
+  std::list<KeyItems> keys;
+  std::unordered_map<std::string, std::list<KeyItems>::iterator> index;
+
+  void Trim() {
+    while (keys.size() > maxKeys) {
+      index.erase(keys.front().key);
+      keys.pop_front();
     }
+  }
+
+  void DropKey(std::list<KeyItems>::iterator at) {
+    index.erase(at->key);
+    keys.erase(at);
   }
 };
 
@@ -50,84 +77,59 @@ CacheStore& Store() {
   return *store;
 }
 
-// Key parts are joined with a separator that no text of the module carries,
-// into `k`, which keeps its capacity.
-void WriteKey(std::string& k, const std::string& key, const std::string* session, const std::string* property) {
-  k.clear();
-  k.reserve(key.size() + 2 + (session != nullptr ? session->size() : 0) + (property != nullptr ? property->size() : 0));
-  k += key;
-  k += '\x1F';
-  if (session != nullptr) k += *session;
-  k += '\x1F';
-  if (property != nullptr) k += *property;
-}
-
-std::string JoinKey(const std::string& key, const std::string* session, const std::string* property) {
-  std::string k;
-  WriteKey(k, key, session, property);
-  return k;
+const std::string& Text(const std::string* text) {
+  static const std::string& kNone = *new std::string();
+  return text != nullptr ? *text : kNone;
 }
 
 class CCacheComponent final : public ICacheComponent {
  public:
   HRESULT AddItem(const std::string& key, const std::string& data, const std::string& cacheName) override {
-    return Put(cacheName, JoinKey(key, nullptr, nullptr), data);
+    return Put(cacheName, key, nullptr, nullptr, data);
   }
   HRESULT GetItem(const std::string& key, std::optional<std::string>* data, const std::string& cacheName) override {
-    return Get(cacheName, LookupKey(key, nullptr, nullptr), data);
+    return Get(cacheName, key, nullptr, nullptr, data);
   }
   HRESULT CreateCache(const std::string& cacheName, int32_t maxEntries, int32_t lifetimeMinutes) override {
     if (cacheName.empty() || maxEntries <= 0 || lifetimeMinutes <= 0) return E_INVALIDARG;
     CacheStore& s = Store();
     std::lock_guard<std::mutex> guard(s.lock);
     NamedCache& c = s.caches[cacheName];
-    c.maxEntries = static_cast<size_t>(maxEntries);
+    c.maxKeys = static_cast<size_t>(maxEntries);
     c.lifetime = std::chrono::minutes(lifetimeMinutes);
-    Trim(c, Now());
+    c.Trim();
     return S_OK;
   }
   HRESULT Initialize() override { return S_OK; }
   HRESULT AddSessionItem(const std::string& key, const std::string& session, const std::string& data,
                          const std::string& cacheName) override {
-    return Put(cacheName, JoinKey(key, &session, nullptr), data);
+    return Put(cacheName, key, &session, nullptr, data);
   }
   HRESULT AddSessionPropertyItem(const std::string& key, const std::string& session, const std::string& propertyName,
                                  const std::string& data, const std::string& cacheName) override {
-    return Put(cacheName, JoinKey(key, &session, &propertyName), data);
+    return Put(cacheName, key, &session, &propertyName, data);
   }
   HRESULT GetSessionItem(const std::string& key, const std::string& session, std::optional<std::string>* data,
                          const std::string& cacheName) override {
-    return Get(cacheName, LookupKey(key, &session, nullptr), data);
+    return Get(cacheName, key, &session, nullptr, data);
   }
   HRESULT GetSessionPropertyItem(const std::string& key, const std::string& session, const std::string& propertyName,
                                  std::optional<std::string>* data, const std::string& cacheName) override {
-    return Get(cacheName, LookupKey(key, &session, &propertyName), data);
+    return Get(cacheName, key, &session, &propertyName, data);
   }
   // The component keeps no state: every caller shares one instance.
   void Release() override {}
 
  private:
-  // A look-up's key is needed only during the look-up: built in the
-  // thread's own buffer, which keeps its capacity from request to request.
-  struct LookupKeyBuffer {
-    std::string text;
-  };
-  static const std::string& LookupKey(const std::string& key, const std::string* session,
-                                      const std::string* property) {
-    std::string& buffer = ThreadLocalInstance<LookupKeyBuffer>().text;
-    WriteKey(buffer, key, session, property);
-    return buffer;
-  }
-
-  static void Trim(NamedCache& c, Clock::time_point now) {
-    c.DropExpired(now);
-    while (c.items.size() > c.maxEntries) {
-      c.index.erase(c.items.front().first);
-      c.items.pop_front();
+  static KeyItem* Find(KeyItems& k, const std::string& session, const std::string& property) {
+    for (KeyItem& item : k.items) {
+      if (item.session == session && item.property == property) return &item;
     }
+    return nullptr;
   }
 
-  static HRESULT Put(const std::string& cacheName, const std::string& key, const std::string& data) {
+  static HRESULT Put(const std::string& cacheName, const std::string& key, const std::string* session,
+                     const std::string* property, const std::string& data) {
     CacheStore& s = Store();
     std::lock_guard<std::mutex> guard(s.lock);
     auto it = s.caches.find(cacheName);
@@ -135,17 +137,36 @@ class CCacheComponent final : public ICacheComponent {
     NamedCache& c = it->second;
     const auto now = Now();
     auto found = c.index.find(key);
-    if (found != c.index.end()) {
-      c.items.erase(found->second);
-      c.index.erase(found);
+    if (found == c.index.end()) {
+      c.keys.push_back(KeyItems{key, {}});
+      found = c.index.emplace(key, std::prev(c.keys.end())).first;
+    } else {
+      c.keys.splice(c.keys.end(), c.keys, found->second);
     }
-    c.items.emplace_back(key, std::make_pair(data, now));
-    c.index[key] = std::prev(c.items.end());
-    Trim(c, now);
+    KeyItems& k = *found->second;
+    KeyItem* item = Find(k, Text(session), Text(property));
+    if (item == nullptr) {
+      // Full: the item lapsed or used least recently makes room.
+      if (k.items.size() >= NamedCache::kItemsPerKey) {
+        auto oldest = std::min_element(k.items.begin(), k.items.end(), [&](const KeyItem& a, const KeyItem& b) {
+          const bool aLapsed = now - a.stored >= c.lifetime;
+          const bool bLapsed = now - b.stored >= c.lifetime;
+          return aLapsed != bLapsed ? aLapsed : a.used < b.used;
+        });
+        k.items.erase(oldest);
+      }
+      k.items.push_back(KeyItem{Text(session), Text(property), {}, {}, 0});
+      item = &k.items.back();
+    }
+    item->data = data;
+    item->stored = now;
+    item->used = ++c.uses;
+    c.Trim();
     return S_OK;
   }
 
-  static HRESULT Get(const std::string& cacheName, const std::string& key, std::optional<std::string>* data) {
+  static HRESULT Get(const std::string& cacheName, const std::string& key, const std::string* session,
+                     const std::string* property, std::optional<std::string>* data) {
     if (data == nullptr) return E_POINTER;
     data->reset();
     CacheStore& s = Store();
@@ -153,10 +174,21 @@ class CCacheComponent final : public ICacheComponent {
     auto it = s.caches.find(cacheName);
     if (it == s.caches.end()) return CACHE_E_NOCACHE;
     NamedCache& c = it->second;
-    c.DropExpired(Now());
     auto found = c.index.find(key);
     if (found == c.index.end()) return CACHE_E_NOITEM;
-    *data = found->second->second.first;
+    KeyItems& k = *found->second;
+    KeyItem* item = Find(k, Text(session), Text(property));
+    if (item == nullptr) return CACHE_E_NOITEM;
+    if (Now() - item->stored >= c.lifetime) {
+      // An item lives for the lifetime from when it was stored, however
+      // often it is read: the directory's value may have changed.
+      k.items.erase(k.items.begin() + (item - k.items.data()));
+      if (k.items.empty()) c.DropKey(found->second);
+      return CACHE_E_NOITEM;
+    }
+    item->used = ++c.uses;
+    c.keys.splice(c.keys.end(), c.keys, found->second);
+    *data = item->data;
     return S_OK;
   }
 };

@@ -28,9 +28,11 @@ class ICacheComponent {
  public:
   virtual HRESULT AddItem(const std::string& key, const std::string& data, const std::string& cacheName) = 0;
   virtual HRESULT GetItem(const std::string& key, std::optional<std::string>* data, const std::string& cacheName) = 0;
-  // maxEntries: how many items the cache keeps (the oldest go first);
-  // lifetimeMinutes: how long an item lives. Both must be positive. A cache
-  // that exists already keeps its items and takes the new limits.
+  // maxEntries: how many keys (users) the cache keeps, each with a few
+  // items (its sessions and properties); the key used least recently goes
+  // first. lifetimeMinutes: how long an item lives from when it was stored,
+  // however often it is read. Both must be positive. A cache that exists
+  // already keeps its items and takes the new limits.
   virtual HRESULT CreateCache(const std::string& cacheName, int32_t maxEntries, int32_t lifetimeMinutes) = 0;
   virtual HRESULT Initialize() = 0;
   virtual HRESULT AddSessionItem(const std::string& key, const std::string& session, const std::string& data,

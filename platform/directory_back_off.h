@@ -2,38 +2,99 @@
 // connections to such a directory fail at once for the retry interval; then
 // one thread probes it on a new connection while the others go on failing
 // at once until that probe has its answer.
+//
+// A dead directory (unreachable, or silent) is probed again after
+// kADsFirstRetryMs; while it stays dead the interval grows with the outage,
+// an eighth of it, doubling as the outage doubles, up to the retry
+// interval: a directory back after an outage goes unused for at most an
+// eighth of the outage (a second or two after a short one), and a long
+// outage costs one probe per retry interval. Refused credentials are
+// tried again at their own slow pace (account lock-out policies count the
+// refused binds), or as soon as the password file is seen to change.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "platform/file_system.h"
+
 // Whether connections to `uri` fail at once now, and whether for refused
-// credentials. When its back-off has lapsed and `prober` is given, the
-// calling thread becomes the one that probes the directory (*prober true)
-// and must end the probe (EndProbe or MarkUnreachable); without `prober` a
-// lapsed back-off only reads as over.
+// credentials. When its back-off has lapsed (or, for refused credentials,
+// the password file changed) and `prober` is given, the calling thread
+// becomes the one that probes the directory (*prober true) and must end the
+// probe (EndProbe or MarkUnreachable); without `prober` a lapsed back-off
+// only reads as over.
 bool InBackOff(const std::string& uri, bool* prober, bool* refused = nullptr);
 
 // Whether any directory is in its back-off, without a lock.
 bool AnyBackOff();
 
+// The password file of a bind, as it was when its password was read, and
+// a digest of that password (never the password itself).
+struct CBindPasswordFile {
+  std::string passwordFile;  // empty: none (SASL, or no file)
+  CFileStamp stamp;
+  size_t passwordDigest = 0;
+
+  bool operator==(const CBindPasswordFile&) const = default;
+};
+
 // Starts (or starts again) the back-off of `uri`; a probe running ends.
-// Every kept connection is retired.
-void MarkUnreachable(const std::string& uri, bool refused = false);
+// A dead directory's back-off retires every kept connection (they went with
+// it) and grows with the outage when its probe failed. Refused credentials
+// (`refused` not null) retire none, since connections bound before still
+// answer, and wait for their own interval or a change of the password file.
+void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused = nullptr);
+
+// Whether the password of `bind` was refused by `uri` within the refused
+// interval: then no bind goes out with it, however often its file changes
+// (a file rewritten with the same password, or two wrong ones taking
+// turns, also with the right one accepted in between), and a back-off
+// waits for the next change of the file. The caller's probe (`probing`)
+// ends without an answer.
+bool RefusedAlready(const std::string& uri, const CBindPasswordFile& bind, bool probing);
 
 // The probe of `uri` had an answer: the directory is reachable again. The
 // new generation of connections, or 0 when the probe ended in a new back-off.
 uint64_t EndProbe(const std::string& uri);
 
-// How long a back-off lasts now.
+// The longest back-off of a dead directory.
 std::chrono::milliseconds RetryInterval();
 void SetRetryInterval(std::chrono::milliseconds interval);
+
+// How long refused credentials wait, the password file unchanged.
+std::chrono::milliseconds RefusedRetryInterval();
+void SetRefusedRetryInterval(std::chrono::milliseconds interval);
 
 // Called after a probe found a directory answering again (at most one
 // callback; null for none). It runs on the probing request thread: it must
 // only hand the news on.
 void SetDirectoryAnswersAgainCallback(void (*callback)());
+
+// Until the credentials (the password file as it is now) have been
+// accepted once (at start, after a refusal, and after the file changed),
+// binds go out one at a time: a wrong password is refused once, not by
+// every request thread at the same moment. Once accepted, binds go out
+// together.
+class CBindTurn {
+ public:
+  enum class Outcome {
+    Mine,        // this thread may bind
+    AfterOther,  // it may bind after another thread's bind had its answer
+    TimedOut,    // the other thread's bind outlasted `deadline`
+  };
+  CBindTurn() = default;
+  ~CBindTurn();
+  CBindTurn(const CBindTurn&) = delete;
+  CBindTurn& operator=(const CBindTurn&) = delete;
+  Outcome Take(std::chrono::steady_clock::time_point deadline, const CBindPasswordFile& credentials);
+  // The bind was accepted: the credentials are good.
+  void Accepted(const CBindPasswordFile& credentials);
+
+ private:
+  bool m_held = false;
+};
 
 // Ends the calling thread's probe on every way out, unless handed on.
 class CProbe {

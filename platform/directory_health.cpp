@@ -6,7 +6,6 @@
 
 namespace {
 std::atomic<uint64_t> g_searchesAnswered{0};
-std::atomic<int> g_slowInARow{0};
 }  // namespace
 
 DirectoryVerdict JudgeDirectory(DirectoryTrouble trouble, const DirectorySeen& seen) {
@@ -20,18 +19,12 @@ DirectoryVerdict JudgeDirectory(DirectoryTrouble trouble, const DirectorySeen& s
     case DirectoryTrouble::TimedOut:
       break;
   }
-  if (seen.probing || !seen.answeredThisLookUp) return DirectoryVerdict::Dead;
-  const bool searchesStopped = !seen.searchAnsweredMeanwhile && seen.slowInARow + 1 >= kSlowTimeOutsBeforeDead;
-  return searchesStopped ? DirectoryVerdict::Dead : DirectoryVerdict::Slow;
+  if (seen.probing) return DirectoryVerdict::Dead;
+  if (seen.searchAnsweredMeanwhile) return DirectoryVerdict::Slow;
+  if (!seen.answeredThisLookUp || seen.searchSilence >= kWholeLimitSilence) return DirectoryVerdict::Dead;
+  return DirectoryVerdict::Slow;
 }
 
 uint64_t DirectorySearchesAnswered() { return g_searchesAnswered.load(std::memory_order_acquire); }
 
-void NoteDirectorySearchAnswered() {
-  g_searchesAnswered.fetch_add(1, std::memory_order_acq_rel);
-  if (g_slowInARow.load(std::memory_order_relaxed) != 0) g_slowInARow.store(0, std::memory_order_relaxed);
-}
-
-int DirectorySlowInARow() { return g_slowInARow.load(std::memory_order_relaxed); }
-
-void NoteDirectorySlow() { g_slowInARow.fetch_add(1, std::memory_order_relaxed); }
+void NoteDirectorySearchAnswered() { g_searchesAnswered.fetch_add(1, std::memory_order_acq_rel); }

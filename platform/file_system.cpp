@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/last_error.h"
@@ -100,11 +102,18 @@ int OpenFileForOwnerAndGroup(const char* path, int flags) {
   return fd;
 }
 
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason, int* err) {
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason, int* err, size_t maxBytes) {
   const auto fail = [&](int code, const char* words) {
     if (err != nullptr) *err = code;
     if (reason != nullptr) *reason = words != nullptr ? words : std::strerror(code);
     return false;
+  };
+  // Formatted without std::to_string, whose digit table would keep the log
+  // module, which shares this file, loaded after it is released.
+  const auto tooLong = [&] {
+    char words[64];
+    std::snprintf(words, sizeof words, "it is longer than %zu bytes", maxBytes);
+    return fail(EFBIG, words);
   };
   // Not blocking: a pipe in the file's place would hold the caller (and the
   // reload lock) until something writes into it.
@@ -124,6 +133,10 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* rea
     ::close(fd);
     return fail(EINVAL, "it is not a regular file (a pipe, a device or a socket)");
   }
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+    ::close(fd);
+    return tooLong();
+  }
   bytes->clear();
   char buffer[65536];
   for (;;) {
@@ -135,8 +148,26 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* rea
       ::close(fd);
       return fail(e, nullptr);
     }
+    // Grown since it was looked at: read no further than the limit.
+    if (static_cast<size_t>(n) > maxBytes - bytes->size()) {
+      ::close(fd);
+      return tooLong();
+    }
     bytes->append(buffer, static_cast<size_t>(n));
   }
   ::close(fd);
   return true;
+}
+
+CFileStamp StampOfFile(const char* path) {
+  CFileStamp stamp;
+  struct stat seen {};
+  if (path == nullptr || stat(path, &seen) != 0) return stamp;
+  stamp.exists = true;
+  stamp.device = seen.st_dev;
+  stamp.inode = seen.st_ino;
+  stamp.size = seen.st_size;
+  stamp.modifiedNs = int64_t{seen.st_mtim.tv_sec} * 1000000000 + seen.st_mtim.tv_nsec;
+  stamp.changedNs = int64_t{seen.st_ctim.tv_sec} * 1000000000 + seen.st_ctim.tv_nsec;
+  return stamp;
 }

@@ -2,6 +2,9 @@
 // thread's last error.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstdint>
 #include <string>
 
 #include "platform/win_types.h"
@@ -35,5 +38,24 @@ int OpenFileForOwnerAndGroup(const char* path, int flags);
 // Reads a whole settings file. False, with the reason in words an
 // administrator acts on ("it is a folder, not a file", "Permission denied"),
 // when the path is no regular file that can be read to its end; the errno
-// is left in err when given.
-bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason, int* err = nullptr);
+// is left in err when given. A file longer than maxBytes is refused as well
+// (EFBIG), without reading more than that.
+bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason, int* err = nullptr,
+                   size_t maxBytes = static_cast<size_t>(-1));
+
+// What tells one content of a file from another without reading it: a file
+// written anew, in place or replaced, differs in at least one.
+struct CFileStamp {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  int64_t modifiedNs = 0;
+  int64_t changedNs = 0;
+
+  bool operator==(const CFileStamp&) const = default;
+};
+
+// The stamp of `path` now (not existing for null or a file that cannot be
+// looked at); a stat, never a read.
+CFileStamp StampOfFile(const char* path);

@@ -4,7 +4,8 @@
 // can close them all, as a server closing idle connections does, or
 // black-hole them, as a firewall forgetting idle connections does: they
 // stay open and nothing goes through them any more. New connections can be
-// black-holed as well. The delay can change while it runs, and one reply
+// black-holed as well, or refused (the port closed, as a stopped directory's
+// is). The delay can change while it runs, and one reply
 // in so many can be held longer, for a random while. One thread of its own,
 // stopped with the object.
 #pragma once
@@ -31,15 +32,7 @@ class CDelayProxy {
   // `targetPort`, each reply `delay` later (kNeverAnswer: never).
   CDelayProxy(int targetPort, std::chrono::milliseconds delay, int port = 0)
       : m_target(targetPort), m_delayMs(delay.count()) {
-    m_listener = socket(AF_INET, SOCK_STREAM, 0);
-    const int on = 1;
-    setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a = Loopback(port);
-    socklen_t len = sizeof a;
-    bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(m_listener, 16);
-    getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &len);
-    m_port = ntohs(a.sin_port);
+    m_port = Listen(port);
     m_thread = std::thread([this] { Run(); });
   }
 
@@ -47,7 +40,7 @@ class CDelayProxy {
     m_stop = true;
     m_thread.join();
     for (Pair& p : m_pairs) Close(p);
-    close(m_listener);
+    if (m_listener >= 0) close(m_listener);
   }
 
   std::string Uri() const { return "ldap://127.0.0.1:" + std::to_string(m_port) + "/"; }
@@ -71,6 +64,14 @@ class CDelayProxy {
   // Connections accepted from now on are black holes too (or, with false,
   // pass again).
   void BlackHoleNew(bool on) { m_holeNew = on; }
+
+  // Closes every connection and the port, so that connections are refused
+  // (or, with false, listens on the same port again); returns once done (at
+  // most a second).
+  void Refuse(bool on) {
+    m_refuse = on;
+    for (int i = 0; i < 100 && (m_listener < 0) != on; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 
   // Replies read from now on are held `delay`.
   void SetDelay(std::chrono::milliseconds delay) { m_delayMs = delay.count(); }
@@ -96,6 +97,20 @@ class CDelayProxy {
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return a;
+  }
+
+  // Listens on `port` (0: any free one); the port.
+  int Listen(int port) {
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in a = Loopback(port);
+    socklen_t len = sizeof a;
+    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(listener, 16);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+    m_listener = listener;
+    return ntohs(a.sin_port);
   }
 
   static void Close(Pair& p) {
@@ -149,6 +164,14 @@ class CDelayProxy {
 
   void Run() {
     while (!m_stop) {
+      if (m_refuse && m_listener >= 0) {
+        for (Pair& p : m_pairs) Close(p);
+        m_pairs.clear();
+        close(m_listener);
+        m_listener = -1;
+      } else if (!m_refuse && m_listener < 0) {
+        (void)Listen(m_port);
+      }
       if (m_dropAsked.exchange(false)) {
         for (Pair& p : m_pairs) Close(p);
         m_pairs.clear();
@@ -169,7 +192,7 @@ class CDelayProxy {
         fds.push_back({p.server, POLLIN, 0});  // -1 is ignored
       }
       poll(fds.data(), fds.size(), 10);
-      if (fds[0].revents != 0) Accept();
+      if (m_listener >= 0 && fds[0].revents != 0) Accept();
       for (size_t i = 0; i + 1 < fds.size() && i / 2 < m_pairs.size(); i += 2) {
         Pair& p = m_pairs[i / 2];
         bool open = true;
@@ -188,7 +211,8 @@ class CDelayProxy {
   std::atomic<int64_t> m_slowShortestMs{0};
   std::atomic<int64_t> m_slowLongestMs{0};
   std::mt19937 m_random{20261208};
-  int m_listener = -1;
+  std::atomic<int> m_listener{-1};
+  std::atomic<bool> m_refuse{false};
   int m_port = 0;
   std::vector<Pair> m_pairs;
   std::atomic<int> m_accepted{0};

@@ -28,8 +28,9 @@ class CTestDirectory {
   static constexpr const char* kSlapadd = "/usr/sbin/slapadd";
   static constexpr const char* kBase = "dc=hexmoor,dc=test";
 
-  // Starts slapd with the data for `host`; empty error text on success.
-  std::string Start(const std::string& host) {
+  // Starts slapd with the data for `host` and `moreEntries` (LDIF); empty
+  // error text on success.
+  std::string Start(const std::string& host, const std::string& moreEntries = "") {
     const std::string data = std::string(HX_SOURCE_DIR) + "/tests/directory/data/";
     const std::string conf = m_dir.Write("slapd.conf", Config(data));
     m_dir.Write("rootdse.ldif",
@@ -37,6 +38,7 @@ class CTestDirectory {
                 "defaultNamingContext: DC=hexmoor,DC=test\nrootDomainNamingContext: DC=hexmoor,DC=test\n");
     std::string ldif = ReadAll(data + "directory.ldif");
     for (size_t at; (at = ldif.find("@HOST@")) != std::string::npos;) ldif.replace(at, 6, host);
+    ldif += "\n" + moreEntries;
     const std::string ldifPath = m_dir.Write("directory.ldif", ldif);
     std::filesystem::create_directories(m_dir.Path() + "db");
     if (Run({kSlapadd, "-q", "-f", conf, "-l", ldifPath}) != 0) return "slapadd failed: " + Log();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,6 +80,34 @@ TEST_F(QLCacheTest, BoundedByEntries) {
   EXPECT_EQ(Get(cache, "b", "s", "p", "Small"), "<miss>");
   EXPECT_EQ(Get(cache, "c", "s", "p", "Small"), "3");
   EXPECT_FALSE(cache.CreateCache("Bad", 0, 60));
+}
+
+// The limit counts users, not their sessions and properties, and a user
+// whose answer was just read stays while one unused goes; a user who keeps
+// sending new sessions keeps a few and pushes nobody else out.
+TEST_F(QLCacheTest, BoundedByUsersLeastRecentlyUsedFirst) {
+  CQLCache cache;
+  ASSERT_TRUE(cache.Init());
+  ASSERT_TRUE(cache.CreateCache("Small", 2, 60));
+  EXPECT_TRUE(cache.AddItem("Small", "a", "1", "s1", "p"));
+  EXPECT_TRUE(cache.AddItem("Small", "a", "1", "s2", "p"));
+  EXPECT_TRUE(cache.AddItem("Small", "a", "1", "s2", "q"));
+  EXPECT_TRUE(cache.AddItem("Small", "b", "2", "s", "p"));
+  EXPECT_EQ(Get(cache, "a", "s1", "p", "Small"), "1");  // a is in use
+  EXPECT_TRUE(cache.AddItem("Small", "c", "3", "s", "p"));
+  EXPECT_EQ(Get(cache, "b", "s", "p", "Small"), "<miss>");
+  EXPECT_EQ(Get(cache, "a", "s2", "q", "Small"), "1");
+  EXPECT_EQ(Get(cache, "c", "s", "p", "Small"), "3");
+  for (int i = 0; i < 100; ++i) {
+    EXPECT_TRUE(cache.AddItem("Small", "a", "1", ("new" + std::to_string(i)).c_str(), "p"));
+  }
+  EXPECT_EQ(Get(cache, "a", "new99", "p", "Small"), "1");
+  EXPECT_EQ(Get(cache, "c", "s", "p", "Small"), "3");
+  // Reading an item does not lengthen its life: the directory may change.
+  AdvanceCacheComponentClock(std::chrono::minutes(40));
+  EXPECT_EQ(Get(cache, "c", "s", "p", "Small"), "3");
+  AdvanceCacheComponentClock(std::chrono::minutes(30));
+  EXPECT_EQ(Get(cache, "c", "s", "p", "Small"), "<miss>");
 }
 
 TEST(CacheComponent, ThreadsMustSetUpFirst) {

@@ -9,26 +9,28 @@
 TEST(DirectoryHealth, SlowDeadOrRefusing) {
   using T = DirectoryTrouble;
   using V = DirectoryVerdict;
+  using std::chrono::milliseconds;
   struct Row {
     T trouble;
     DirectorySeen seen;
     V verdict;
   };
-  const int lastBeforeDead = kSlowTimeOutsBeforeDead - 2;
+  const milliseconds whole = kWholeLimitSilence;
   const Row rows[] = {
-      {T::NoAnswer, {true, true, false, 0}, V::Dead},
-      {T::CredentialsRefused, {true, true, false, 0}, V::Refusing},
-      {T::Other, {true, false, false, 5}, V::Answering},
-      // Timed out after the directory answered: slow, one look-up fails.
-      {T::TimedOut, {true, true, false, 0}, V::Slow},
-      {T::TimedOut, {true, false, false, lastBeforeDead}, V::Slow},
-      // Others' searches are answered: however many time-outs, slow.
-      {T::TimedOut, {true, true, false, kSlowTimeOutsBeforeDead + 5}, V::Slow},
-      // Nothing answered at all, or binds but never a search: dead.
-      {T::TimedOut, {false, true, false, 0}, V::Dead},
-      {T::TimedOut, {true, false, false, lastBeforeDead + 1}, V::Dead},
+      {T::NoAnswer, {true, true, false, milliseconds(0)}, V::Dead},
+      {T::CredentialsRefused, {true, true, false, milliseconds(0)}, V::Refusing},
+      {T::Other, {true, false, false, whole}, V::Answering},
+      // Timed out after the directory answered: slow, however many in a
+      // row, while no search had the whole limit (a step to slow replies).
+      {T::TimedOut, {true, false, false, whole - milliseconds(1)}, V::Slow},
+      // Others' searches are answered: slow, even for a silent connection.
+      {T::TimedOut, {true, true, false, whole}, V::Slow},
+      {T::TimedOut, {false, true, false, milliseconds(0)}, V::Slow},
+      // Nothing answered at all, or a search given the whole limit: dead.
+      {T::TimedOut, {false, false, false, milliseconds(0)}, V::Dead},
+      {T::TimedOut, {true, false, false, whole}, V::Dead},
       // A probe must have its search answered.
-      {T::TimedOut, {true, true, true, 0}, V::Dead},
+      {T::TimedOut, {true, true, true, milliseconds(0)}, V::Dead},
   };
   for (size_t i = 0; i < std::size(rows); ++i) {
     EXPECT_EQ(JudgeDirectory(rows[i].trouble, rows[i].seen), rows[i].verdict) << "row " << i;
@@ -45,6 +47,22 @@ TEST(DirectoryUriText, UserPartLeftOut) {
       {"ldap://host/ ldap://host2/", "ldap://host/ ldap://host2/"},
       {"ldapi://%2fvar%2frun%2fslapd.sock", "ldapi://%2fvar%2frun%2fslapd.sock"},
       {"libldap's default ldap://x:y@h", "libldap's default ldap://h"},
+      // Read as a URI reader reads it, escapes decoded: what is not a host
+      // and port may be a user part whose "@" was escaped.
+      {"bind ldap://admin:PW%40host/: x", "bind ldap://[not shown: not a host and port]/: x"},
+      {"ldap://admin:PW/ ldap://[::1]:389/ ldap://h:389: x",
+       "ldap://[not shown: not a host and port]/ ldap://[::1]:389/ ldap://h:389: x"},
+      {"ldap://h/??x-bindpw=PW x", "ldap://h/?... x"},
+      {"ldap://[PW]/ ldap://a;PW/ ldap:///", "ldap://[not shown: not a host and port]/ "
+                                              "ldap://[not shown: not a host and port]/ ldap:///"},
+      // Cleaned once, the same again.
+      {"ldap://[not shown: not a host and port]/", "ldap://[not shown: not a host and port]/"},
   };
   for (const auto& [in, out] : rows) EXPECT_EQ(UriWithoutUserPart(in), out) << in;
+  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap:/admin:PW%40host/"), "[not shown: not a host and port]");
+  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap://admin:PW%40host/"), "ldap://[not shown: not a host and port]/");
+  // A password with a blank or a comma: its rest is a piece of its own.
+  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap://h/ ldap://admin:PW1 PW2,PW3%40host/"),
+            "ldap://h/ ldap://[not shown: not a host and port] [not shown: not a host and port],"
+            "[not shown: not a host and port]");
 }

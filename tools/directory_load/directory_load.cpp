@@ -7,9 +7,25 @@
 //   directory_load mixed SECONDS ONE_IN   1 in ONE_IN replies held 1-2.5 s
 //   directory_load ramp SECONDS           replies slowing from 20 ms to 2.3 s
 //                                         over the first third, then steady
-//   directory_load password SECONDS       a wrong bind password
+//   directory_load step SECONDS           replies at 20 ms for the first
+//                                         third, then every reply 2.3 s
+//   directory_load flap SECONDS           10 s windows in turn: down
+//                                         (refused), up, slow (2.3 s),
+//                                         silent (accepts, never answers)
+//   directory_load password SECONDS       a wrong bind password for the
+//                                         first two thirds and 5 s (off the
+//                                         old 30 s pace), then the right one
+//                                         written to the password file
 //   directory_load startup READS ONE_IN   start-up reads of the OWA
 //                                         configuration, 1 in ONE_IN slow
+//   directory_load reread MS              every reply held MS ms: how long
+//                                         until the OWA rules are read (at
+//                                         start-up or in the background)
+//   directory_load users SECONDS USERS    look-ups of USERS users of the
+//                                         directory, each with a session of
+//                                         its own: each once, then at
+//                                         random; the directory requests per
+//                                         look-up of the random part
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -17,6 +33,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,6 +54,7 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 constexpr int kThreads = 8;
 constexpr int kMostSecondsOrReads = 600;
+constexpr int kMostReplyMs = 10000;
 
 class CLoadSettings : public CPLGeneralSettings {
  public:
@@ -44,21 +62,54 @@ class CLoadSettings : public CPLGeneralSettings {
     ResetCacheComponent();
     InitializeCache();
   }
+  // Reads the OWA rules as start-up does, for `host`; whether they are read
+  // after at most `within`, and how long that took.
+  bool ReadRules(const std::string& host, std::chrono::seconds within, double& seconds) {
+    m_strHostName = host;
+    m_OWAADConfig.InitPropertyTable();
+    const auto start = Clock::now();
+    bool read = SUCCEEDED(ReadOWAADOrLater());
+    while (!read && Clock::now() - start < within) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      read = &GetOWAADConfig() != &m_OWAADConfig;
+    }
+    seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return read;
+  }
 };
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+constexpr int kMostPhases = 128;
 
 struct Tally {
   std::atomic<int> lookUps{0};
   std::atomic<int> failed{0};
   std::atomic<int> failedAtOnce{0};  // refused within a back-off
   std::atomic<int64_t> slowestUs{0};
+  // By phase of the load (set by the tick), as the look-up began: how many,
+  // how many failed, and when the first of them answered, in ms after the
+  // phase began (-1: none).
+  std::atomic<int> phase{0};
+  Clock::time_point phaseStart[kMostPhases];
+  std::atomic<int> phaseLookUps[kMostPhases] = {};
+  std::atomic<int> phaseFailed[kMostPhases] = {};
+  std::atomic<int64_t> phaseFirstOkMs[kMostPhases];
+  Tally() {
+    for (auto& first : phaseFirstOkMs) first = -1;
+  }
+  // Starts phase `p` now (from the tick only).
+  void Enter(int p) {
+    phaseStart[p] = Clock::now();
+    phase = p;
+  }
 };
 
 // 8 threads look users up for `seconds`; `tick` runs on the main thread
 // every 100 ms with the time elapsed.
 void Drive(CLoadSettings& s, int seconds, Tally& tally, const std::function<void(double)>& tick) {
   std::atomic<bool> stop{false};
+  tally.Enter(0);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
@@ -67,6 +118,7 @@ void Drive(CLoadSettings& s, int seconds, Tally& tally, const std::function<void
         const std::string cookie = "UserContext=load-" + std::to_string(t) + "-" + std::to_string(i);
         std::string value;
         const auto asked = Clock::now();
+        const int phase = tally.phase.load();
         const std::string user = "DOM\\load-" + std::to_string(t) + "-" + std::to_string(i);
         const HRESULT hr = s.GetADProperty(ci_string(user.c_str()), "msExchUserCulture", value,
                                            ci_string(cookie.c_str()), "", false);
@@ -75,20 +127,107 @@ void Drive(CLoadSettings& s, int seconds, Tally& tally, const std::function<void
         while (us > slowest && !tally.slowestUs.compare_exchange_weak(slowest, us)) {
         }
         ++tally.lookUps;
+        ++tally.phaseLookUps[phase];
         if (FAILED(hr) && hr != kADNoValue) {
           ++tally.failed;
-          if (ADsLastFailureIsRepeat()) ++tally.failedAtOnce;
+          ++tally.phaseFailed[phase];
+          if (ADsLastFailureIsRepeat()) {
+            ++tally.failedAtOnce;
+            // A request refused at once is cheap; a loop of them would only
+            // load the machine.
+            std::this_thread::sleep_for(1ms);
+          }
+        } else {
+          const int64_t ms =
+              std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - tally.phaseStart[phase]).count();
+          int64_t first = tally.phaseFirstOkMs[phase].load();
+          while ((first < 0 || ms < first) && !tally.phaseFirstOkMs[phase].compare_exchange_weak(first, ms)) {
+          }
         }
       }
     });
   }
-  const auto start = Clock::now();
+  const auto start = tally.phaseStart[0];
   while (Clock::now() - start < std::chrono::seconds(seconds)) {
     std::this_thread::sleep_for(100ms);
     tick(Seconds(Clock::now() - start));
   }
   stop = true;
   for (std::thread& t : threads) t.join();
+}
+
+// The user of number `i` of the users mode.
+std::string LoadUserName(int i) { return "load-user-" + std::to_string(i); }
+
+std::string LoadUsersLdif(int users) {
+  std::string ldif;
+  for (int i = 0; i < users; ++i) {
+    const std::string name = LoadUserName(i);
+    ldif += "dn: cn=" + name + ",cn=Users," + std::string(CTestDirectory::kBase) +
+            "\nobjectClass: user\ncn: " + name + "\nobjectCategory: person\nsAMAccountName: " + name +
+            "\nmsExchUserCulture: de-DE\n\n";
+  }
+  return ldif;
+}
+
+// The process's resident memory in KB, from /proc.
+long ResidentKb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return -1;
+}
+
+// Looks up each of `users` once (the cache fills as far as it can), then 8
+// threads look up users at random for `seconds`: the directory requests per
+// look-up of that second part is what a look-up costs at that many users.
+void DriveUsers(CLoadSettings& s, int seconds, int users, CTestDirectory& directory, CDelayProxy& proxy) {
+  std::atomic<bool> stop{false};
+  std::atomic<int64_t> lookUps{0};
+  std::atomic<int64_t> failed{0};
+  auto lookUp = [&](int i) {
+    const std::string cookie = "UserContext=session-of-" + std::to_string(i);
+    const std::string user = "DOM\\" + LoadUserName(i);
+    std::string value;
+    const HRESULT hr =
+        s.GetADProperty(ci_string(user.c_str()), "msExchUserCulture", value, ci_string(cookie.c_str()), "", false);
+    if (FAILED(hr)) ++failed;
+    ++lookUps;
+  };
+  proxy.SetDelay(0ms);
+  const long residentBefore = ResidentKb();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = t; i < users; i += kThreads) lookUp(i);
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  threads.clear();
+  std::printf("users: resident memory %ld KB before, %ld KB after each user was looked up once\n", residentBefore,
+              ResidentKb());
+  proxy.SetDelay(20ms);
+  auto requests = [&] { return directory.CountLogged("SRCH base=") + directory.CountLogged("BIND dn="); };
+  std::this_thread::sleep_for(300ms);  // slapd's log
+  const int atStart = requests();
+  const int64_t filled = lookUps.exchange(0);
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 random(static_cast<unsigned>(t) + 1);
+      std::uniform_int_distribution<int> pick(0, users - 1);
+      while (!stop.load()) lookUp(pick(random));
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  stop = true;
+  for (std::thread& t : threads) t.join();
+  std::this_thread::sleep_for(300ms);
+  const int64_t all = lookUps.load();
+  std::printf("users: %d users looked up once (%lld look-ups), then %d s at random: %lld look-ups, %lld failed, "
+              "%.3f directory requests a look-up\n",
+              users, static_cast<long long>(filled), seconds, static_cast<long long>(all),
+              static_cast<long long>(failed.load()), all ? double(requests() - atStart) / double(all) : 0.0);
 }
 
 void Report(const char* what, const Tally& tally, CTestDirectory& directory, int searchesBefore, int bindsBefore,
@@ -103,11 +242,21 @@ void Report(const char* what, const Tally& tally, CTestDirectory& directory, int
               tally.lookUps.load() ? double(searches + binds) / tally.lookUps.load() : 0.0);
 }
 
+// The figures of each phase: look-ups begun in it, failed, and the first
+// answer in it.
+void ReportPhases(const Tally& tally, const std::function<std::string(int)>& name) {
+  for (int p = 0; p <= tally.phase.load(); ++p) {
+    const int64_t first = tally.phaseFirstOkMs[p].load();
+    std::printf("  %-14s %5d look-ups, %5d failed, first answer %s\n", name(p).c_str(), tally.phaseLookUps[p].load(),
+                tally.phaseFailed[p].load(), first < 0 ? "none" : (std::to_string(first) + " ms in").c_str());
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: directory_load mixed|ramp|password|startup N [ONE_IN]\n");
+    std::fprintf(stderr, "usage: directory_load mixed|ramp|password|startup|reread|users N [ONE_IN|USERS]\n");
     return 2;
   }
   const std::string mode = argv[1];
@@ -115,14 +264,20 @@ int main(int argc, char** argv) {
   const int oneIn = argc > 3 ? std::atoi(argv[3]) : 20;
   // Bounded, as the header says: a mistyped count must not load the machine
   // for hours.
-  if (n < 1 || n > kMostSecondsOrReads || oneIn < 1) {
-    std::fprintf(stderr, "N from 1 to %d, ONE_IN at least 1\n", kMostSecondsOrReads);
+  const int most = mode == "reread" ? kMostReplyMs : kMostSecondsOrReads;
+  if (n < 1 || n > most || oneIn < 1) {
+    std::fprintf(stderr, "N from 1 to %d, ONE_IN at least 1\n", most);
     return 2;
   }
   std::string host, full;
   ReadComputerNames(host, full);
+  const int users = mode == "users" ? (argc > 3 ? std::atoi(argv[3]) : 10000) : 0;
+  if (users < 0 || users > 100000) {
+    std::fprintf(stderr, "USERS from 1 to 100000\n");
+    return 2;
+  }
   CTestDirectory directory;
-  const std::string error = directory.Start(host);
+  const std::string error = directory.Start(host, LoadUsersLdif(users));
   if (!error.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
@@ -131,6 +286,15 @@ int main(int argc, char** argv) {
   setenv("LDAPURI", proxy.Uri().c_str(), 1);
   const int searchesBefore = directory.CountLogged("SRCH base=");
   const int bindsBefore = directory.CountLogged("BIND dn=");
+  if (mode == "reread") {
+    proxy.SetDelay(std::chrono::milliseconds(n));
+    CLoadSettings s;
+    double seconds = 0;
+    const bool read = s.ReadRules(host, 80s, seconds);
+    std::printf("reread: every reply %d ms: rules %s after %.1f s, %d connections\n", n,
+                read ? "read" : "not read", seconds, proxy.Accepted());
+    return 0;
+  }
   if (mode == "startup") {
     proxy.SetSlowReplies(oneIn, 1000ms, 2500ms);
     int overran = 0;
@@ -148,6 +312,10 @@ int main(int argc, char** argv) {
     return 0;
   }
   CLoadSettings s;
+  if (mode == "users") {
+    DriveUsers(s, n, users, directory, proxy);
+    return 0;
+  }
   Tally tally;
   if (mode == "mixed") {
     proxy.SetSlowReplies(oneIn, 1000ms, 2500ms);
@@ -158,14 +326,66 @@ int main(int argc, char** argv) {
       const double share = at >= ramp ? 1.0 : at / ramp;
       proxy.SetDelay(std::chrono::milliseconds(20 + static_cast<int>(share * 2280)));
     });
+  } else if (mode == "step") {
+    Drive(s, n, tally, [&](double at) {
+      if (tally.phase.load() == 0 && at >= n / 3.0) {
+        proxy.SetDelay(2300ms);
+        tally.Enter(1);
+      }
+    });
+    ReportPhases(tally, [](int p) { return std::string(p == 0 ? "20 ms" : "2.3 s"); });
+  } else if (mode == "flap") {
+    const char* kWindows[] = {"down", "up", "slow", "silent"};
+    int applied = -1;
+    Drive(s, n, tally, [&](double at) {
+      const int window = std::min(static_cast<int>(at / 10), kMostPhases - 1);
+      if (window == applied) return;
+      applied = window;
+      switch (window % 4) {
+        case 0:
+          proxy.BlackHoleNew(false);
+          proxy.Refuse(true);
+          break;
+        case 1:
+          proxy.SetDelay(20ms);
+          proxy.Refuse(false);
+          break;
+        case 2:
+          proxy.SetDelay(2300ms);
+          break;
+        default:
+          proxy.BlackHoleExisting();
+          proxy.BlackHoleNew(true);
+          break;
+      }
+      if (window != 0) tally.Enter(window);
+    });
+    ReportPhases(tally, [&](int p) { return std::to_string(p * 10) + " s " + kWindows[p % 4]; });
   } else if (mode == "password") {
     // In a directory of its own: a fixed name in /tmp could be another
     // user's link to a file of ours.
     CTempDir scratch;
     const std::string file = scratch.Write("password", "Wr0ng-S3cret\n");
-    setenv("HX_LDAP_BINDDN", ("cn=admin," + std::string(CTestDirectory::kBase)).c_str(), 1);
+    setenv("HX_LDAP_BINDDN", ("cn=Service," + std::string(CTestDirectory::kBase)).c_str(), 1);
     setenv("HX_LDAP_PASSWORD_FILE", file.c_str(), 1);
-    Drive(s, n, tally, [](double) {});
+    // Refused binds counted in each 10 s.
+    std::vector<int> refused;
+    int counted = 0;
+    Drive(s, n, tally, [&](double at) {
+      if (static_cast<int>(at / 10) > static_cast<int>(refused.size())) {
+        const int now = directory.CountLogged("RESULT tag=97 err=49");
+        refused.push_back(now - counted);
+        counted = now;
+      }
+      if (tally.phase.load() == 0 && at >= n * 2 / 3.0 + 5) {
+        scratch.Write("password", "C0rrect-S3cret\n");
+        tally.Enter(1);
+      }
+    });
+    std::printf("refused binds by 10 s:");
+    for (int r : refused) std::printf(" %d", r);
+    std::printf("\n");
+    ReportPhases(tally, [](int p) { return std::string(p == 0 ? "wrong password" : "corrected"); });
   } else {
     std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
     return 2;
