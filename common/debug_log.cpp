@@ -3,6 +3,7 @@
 #include "common/debug_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 
 #include "common/crit_sec.h"
 #include "common/debug_log_state.h"
+#include "common/event_log.h"
 #include "common/file_utils.h"
 #include "common/secret_text.h"
 #include "platform/file_system.h"
@@ -79,6 +81,18 @@ std::string CTimeText() {
                 kMonths[(st.wMonth + 11) % 12], unsigned{st.wDay}, unsigned{st.wHour},
                 unsigned{st.wMinute}, unsigned{st.wSecond}, unsigned{st.wYear});
   return buf;
+}
+
+int OpenLogFile(LogState& s, int flags) {
+  std::string refusal;
+  const int fd = OpenFileForOwnerAndGroup(s.logFilePath, flags, &refusal);
+  if (fd >= 0) {
+    s.refusedFile.clear();
+  } else if (!refusal.empty() && s.refusedFile != s.logFilePath) {
+    s.refusedFile = s.logFilePath;
+    LogEventF(EVENTLOG_WARNING_TYPE, "The debug log file %s is not written: %s.", s.logFilePath, refusal.c_str());
+  }
+  return fd;
 }
 
 bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t& written) {
@@ -264,14 +278,27 @@ void FileLogSink(const char* text) {
   if ((g_logMode.load(std::memory_order_acquire) & LOG_MODE_WRITE) == 0) return;
 
   // Owner and group only: the log shows what users did.
-  const int fd = OpenFileForOwnerAndGroup(s.logFilePath, O_WRONLY | O_APPEND);
+  int fd = OpenLogFile(s, O_WRONLY | O_APPEND);
   if (fd < 0) return;
+  // Bounded by setting 13's size, as the other kinds are: the file that
+  // reaches it is kept as <file>.1 (in place of the one before) and a new
+  // one begun. Every writer holds the sink lock, so one process moves it.
+  const std::string header = "\n\n ****  " + CTimeText() + " ";
+  const size_t adding = header.size() + std::strlen(text);
+  struct stat st{};
+  if (fstat(fd, &st) == 0 && st.st_size > 0 &&
+      static_cast<uint64_t>(st.st_size) + adding > static_cast<uint64_t>(std::max<int32_t>(s.ringSize, 0))) {
+    close(fd);
+    fd = KeepAsPreviousFile(s.logFilePath) ? OpenLogFile(s, O_WRONLY | O_APPEND)
+                                           : OpenLogFile(s, O_WRONLY | O_APPEND | O_TRUNC);
+    if (fd < 0) return;
+  }
   FILE* file = fdopen(fd, "a");
   if (file == nullptr) {
     close(fd);
     return;
   }
-  std::fprintf(file, "\n\n ****  %s ", CTimeText().c_str());
+  std::fputs(header.c_str(), file);
   std::fputs(text, file);
   std::fclose(file);
 }
@@ -283,7 +310,7 @@ namespace {
 void FlushLocked(LogState& s, bool releaseView) {
   if (s.ringView != nullptr) {
     if (s.ringOwner) {
-      int fd = OpenFileForOwnerAndGroup(s.logFilePath, O_WRONLY | O_TRUNC);
+      int fd = OpenLogFile(s, O_WRONLY | O_TRUNC);
       if (fd >= 0) {
         // Only what the object still holds: another process may have cut it.
         const size_t readable =

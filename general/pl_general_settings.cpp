@@ -444,10 +444,11 @@ bool CPLGeneralSettings::InitLogging(const char* moduleName, int32_t settingsID)
   GetSettingFromID(SettingLogSizeKB, sizeKB, settingsID, 0);
   if (level == 10) {
     SetLogSink(&EventLogSink);
-  } else if (kind == 1 || kind == 2) {
-    SetLogSink(kind == 2 ? &RingFileLogSink : &SharedMemoryLogSink);
+  } else {
+    if (kind == 1 || kind == 2) SetLogSink(kind == 2 ? &RingFileLogSink : &SharedMemoryLogSink);
     // Kilobytes to bytes in 64 bits, clamped to what the ring can address:
-    // a huge setting must not wrap into a tiny or negative size.
+    // a huge setting must not wrap into a tiny or negative size. It bounds
+    // the append-only file too.
     if (sizeKB > 0) SetLogRingSize(LogSizeFromKB(sizeKB));
   }
   InitLogFiles(moduleName, settingsID, kind);
@@ -536,7 +537,9 @@ void CPLGeneralSettings::MakeLogFolder(const std::string& logFilePath) {
   const size_t slash = logFilePath.find_last_of('/');
   if (slash == std::string::npos || slash == 0) return;
   const std::string folder = logFilePath.substr(0, slash);
-  if (IsDirectory(folder.c_str())) return;
+  // Nothing is made below a folder another user controls (start-up reports
+  // it, ReportLogSetUp).
+  if (IsDirectory(folder.c_str()) || !WhyFolderIsUnsafe(folder).empty()) return;
   // On a fresh install nothing would be logged until the folder was made by
   // hand; the log says who did what, so only owner and group may read it.
   const HRESULT hr = CreateDirectoryPath(folder.c_str(), true);

@@ -16,6 +16,9 @@
 
 namespace {
 
+// The identifier of the module's general reports.
+constexpr unsigned kFileRefusedEventId = 0x60000074;
+
 struct EventSource {
   std::string name;
 };
@@ -25,6 +28,8 @@ struct EventLogState {
   std::set<EventSource*> live;
   bool fileSet = false;
   std::string file;
+  // The report file last refused, said once rather than at every report.
+  std::string refusedFile;
 };
 
 EventLogState& State() {
@@ -54,6 +59,28 @@ const char* TypeName(WORD type) {
   if (type == EVENTLOG_ERROR_TYPE) return "ERROR";
   if (type == EVENTLOG_WARNING_TYPE) return "WARNING";
   return "INFORMATION";
+}
+
+// The report file cannot say that it is refused: syslog and the host's
+// listener do, once per file, so the administrator learns where the
+// reports went.
+void NoteReportFile(const std::string& source, const std::string& file, const std::string& refusal) {
+  EventLogState& s = State();
+  {
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (refusal.empty()) {
+      s.refusedFile.clear();
+      return;
+    }
+    if (s.refusedFile == file) return;
+    s.refusedFile = file;
+  }
+  const std::string text = "The event file " + file + " (HX_EVENTLOG_FILE) is not written: " + refusal +
+                           "; the events go to syslog only.";
+  syslog(LOG_USER | LOG_WARNING, "%s: event 0x%08X: %s", source.c_str(), kFileRefusedEventId, text.c_str());
+  if (PFN_HxEventReported listener = HostListener()) {
+    listener(source.c_str(), EVENTLOG_WARNING_TYPE, kFileRefusedEventId, text.c_str());
+  }
 }
 
 }  // namespace
@@ -144,7 +171,9 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*,
     // processes. Events name users, paths and, at setting 14 = 10, every
     // debug-log line: the file is made for the server's user and group only,
     // whatever the umask.
-    int fd = OpenFileForOwnerAndGroup(file.c_str(), O_WRONLY | O_APPEND);
+    std::string refusal;
+    int fd = OpenFileForOwnerAndGroup(file.c_str(), O_WRONLY | O_APPEND, &refusal);
+    NoteReportFile(name, file, refusal);
     if (fd < 0) {
       SetLastError(ERROR_ACCESS_DENIED);
       return FALSE;
