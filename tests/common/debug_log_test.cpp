@@ -148,4 +148,19 @@ TEST_F(FileLogSinkTest, WritesNothingWithoutSinkLockOrWriteBit) {
   EXPECT_NO_THROW(DebugLog("lost"));
 }
 
+// Setting 13's size bounds the append-only file as it bounds the others: past
+// it the file is kept as <file>.1, in place of the one before, and a new one
+// begun, so the log never holds more than two sizes.
+TEST_F(FileLogSinkTest, AppendOnlyFileStartsAnewPastItsSizeKeepingThePreviousOne) {
+  SetLogRingSize(400);
+  for (int i = 0; i < 30; ++i) DebugLog("line %02d %s", i, std::string(60, 'x').c_str());
+  const std::string now = logtest::ReadFile(m_path);
+  const std::string before = logtest::ReadFile(m_path + ".1");
+  EXPECT_LE(now.size(), 400u);
+  EXPECT_LE(before.size(), 400u);
+  EXPECT_NE(now.find("line 29"), std::string::npos);
+  EXPECT_NE(before.find("line 2"), std::string::npos);
+  EXPECT_EQ(before.find("line 29"), std::string::npos);
+}
+
 }  // namespace

@@ -17,6 +17,12 @@
 #include "platform/thread_token.h"
 #include "support/temp_dir.h"
 
+// What a filter host hears: the report file cannot say that it is refused.
+std::vector<std::string> g_heard;
+extern "C" __attribute__((visibility("default"))) void HxEventReported(const char*, WORD, DWORD, const char* text) {
+  g_heard.emplace_back(text);
+}
+
 namespace {
 
 CRequestIdentity Alice() {
@@ -88,6 +94,29 @@ TEST_F(EventLogTest, ALinkAnotherUserPlantedInAnOpenFolderIsNotFollowed) {
   ASSERT_TRUE(log.Register("Test Source"));
   EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "x"), 0u);
   EXPECT_EQ(0u, std::filesystem::file_size(target));
+}
+
+// Without the sticky bit another user may put a link in a folder of ours
+// open to all; the refused file is said once, not at every report.
+TEST_F(EventLogTest, AnEventFileInAFolderOpenToAllIsRefusedAndThatIsSaidOnce) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a link as another user";
+  const std::string open = dir.Path() + "open";
+  std::filesystem::create_directory(open);
+  std::filesystem::permissions(open, std::filesystem::perms(0777));
+  const std::string target = dir.Path() + "target.txt";
+  std::ofstream(target) << "";
+  ASSERT_EQ(0, symlink(target.c_str(), (open + "/events.txt").c_str()));
+  ASSERT_EQ(0, lchown((open + "/events.txt").c_str(), 54321, 54321));
+  SetEventReportFile(open + "/events.txt");
+  CEventLog log;
+  ASSERT_TRUE(log.Register("Test Source"));
+  g_heard.clear();
+  EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "x"), 0u);
+  EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "y"), 0u);
+  EXPECT_EQ(0u, std::filesystem::file_size(target));
+  ASSERT_EQ(g_heard.size(), 3u);
+  EXPECT_EQ(g_heard[1], "The event file " + open + "/events.txt (HX_EVENTLOG_FILE) is not written: " + open +
+                            " may be written to by other users and is not sticky; the events go to syslog only.");
 }
 
 TEST_F(EventLogTest, FormattedReportsGoToTheModuleEventLog) {

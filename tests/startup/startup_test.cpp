@@ -358,6 +358,46 @@ TEST_F(StartUp, DebugLogSetUpIsReported) {
                                                 kSucceeded}));
 }
 
+// A log folder another user made first in a folder open to all (setting 39
+// naming /tmp), or a link under the ring's name in /dev/shm, keeps the log
+// from writing: start-up names it (with the folder's owner), nothing goes
+// through it, and no event says the records go to the ring.
+TEST_F(StartUp, ALogFolderOrRingAnotherUserControlsIsNamedAtStartUp) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a folder of another user";
+  const std::string warning = "Quenlith Pellora\tWARNING\t0x6000006F\t0\t";
+  const std::string pub = dir.Path() + "pub";
+  const std::string theirs = pub + "/QuenlithLogs";
+  fs::create_directories(theirs);
+  fs::permissions(pub, fs::perms(01777));
+  ASSERT_EQ(0, chown(theirs.c_str(), 54321, 54321));
+  AddSettings("<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"3\"/><ITEM ID=\"14\" DESCR=\"d\" VALUE=\"1\"/>"
+              "<ITEM ID=\"39\" DESCR=\"d\" VALUE=\"" + pub + "\"/>");
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  std::vector<std::string> events = Events();
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events[0], warning + "The debug log is switched on (setting 14 of " + settingsFile +
+                           " is 1) but writes nothing: its folder is not used, as " + theirs +
+                           " belongs to user 54321, not to the server's user or root; name a folder of the "
+                           "server's own (setting 39).");
+  EXPECT_TRUE(fs::is_empty(theirs));
+
+  fs::remove(dir.Path() + "events.txt");
+  const std::string name = "hxtest-" + std::to_string(getpid()) + ".log";
+  ChangeSettings("<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"3\"/>", "<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"1\"/>"
+                 "<ITEM ID=\"23\" DESCR=\"d\" VALUE=\"" + name + "\"/>");
+  ChangeSettings(pub, dir.Path() + "logs");
+  ASSERT_EQ(0, symlink((dir.Path() + "elsewhere").c_str(), ("/dev/shm/" + name).c_str()));
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  unlink(("/dev/shm/" + name).c_str());
+  events = Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0], warning + "The debug log is switched on (setting 14 of " + settingsFile +
+                           " is 1) but writes nothing: the shared-memory ring /dev/shm/" + name +
+                           " is there already and is not used, as it is a symbolic link, which is not followed; "
+                           "remove it, or give this install a log file name of its own (setting 23).");
+  EXPECT_EQ(events[1], kSucceeded);
+}
+
 // A reload does not set the debug log up again: a change waits for the next
 // start-up and says so, once per change, not once per reload.
 TEST_F(StartUp, DebugLogSettingsChangedByAReloadAreReportedOnce) {
