@@ -412,6 +412,17 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
     m_strTempDirectory = m_strModuleDirectory + "Temp";
     DebugLog("%s %s", " No Temp Directory found associate a default one", m_strTempDirectory.c_str());
   }
+  // A folder of another user, or one reached through a link they could
+  // put, lets them read or plant what is put there (one open to every user
+  // is reported below).
+  const std::string notOurs =
+      IsOpenToOthers(m_strTempDirectory.c_str()) ? std::string() : WhyFolderIsUnsafe(m_strTempDirectory);
+  if (!notOurs.empty()) {
+    WriteEventLog(EVENTLOG_WARNING_TYPE,
+                  "The temporary directory %s (setting 17) is not the server's own: %s; name a folder of the "
+                  "server's own.",
+                  m_strTempDirectory.c_str(), notOurs.c_str());
+  }
   if (FileExists(m_strTempDirectory.c_str())) {
     // Made by an older version (0777 under umask 000), or named by setting
     // 17: the module does not change the modes of a folder it may share,

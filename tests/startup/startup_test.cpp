@@ -396,6 +396,18 @@ TEST_F(StartUp, ALogFolderOrRingAnotherUserControlsIsNamedAtStartUp) {
                            " is there already and is not used, as it is a symbolic link, which is not followed; "
                            "remove it, or give this install a log file name of its own (setting 23).");
   EXPECT_EQ(events[1], kSucceeded);
+
+  // The temporary directory is judged by the same rule.
+  fs::remove(dir.Path() + "events.txt");
+  fs::permissions(theirs, fs::perms(0700));
+  ChangeSettings("ID=\"14\" DESCR=\"d\" VALUE=\"1\"", "ID=\"14\" DESCR=\"d\" VALUE=\"0\"");
+  AddSettings("<ITEM ID=\"17\" DESCR=\"d\" VALUE=\"" + theirs + "\"/>");
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{warning + "The temporary directory " + theirs +
+                                                    " (setting 17) is not the server's own: " + theirs +
+                                                    " belongs to user 54321, not to the server's user or root; "
+                                                    "name a folder of the server's own.",
+                                                kSucceeded}));
 }
 
 // A reload does not set the debug log up again: a change waits for the next
