@@ -216,6 +216,12 @@ void SetLogFilePath(const char* path) {
   std::snprintf(s.logFilePath, sizeof(s.logFilePath), "%s", path != nullptr ? path : "");
 }
 
+void NoteLogFileRefusalReported() {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.refusedFile = s.logFilePath;
+}
+
 std::string GetLogFilePath() {
   LogState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);

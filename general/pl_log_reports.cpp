@@ -31,7 +31,10 @@ std::string LogFolderRefusal() {
   const std::string logFile = ::GetLogFilePath();
   const size_t slash = logFile.find_last_of('/');
   if (slash == std::string::npos) return {};
-  return WhyFolderIsUnsafe(slash == 0 ? "/" : logFile.substr(0, slash));
+  const std::string why = WhyFolderIsUnsafe(slash == 0 ? "/" : logFile.substr(0, slash));
+  // Said here, at start-up, once: not again by the first line refused.
+  if (!why.empty()) NoteLogFileRefusalReported();
+  return why;
 }
 
 }  // namespace
