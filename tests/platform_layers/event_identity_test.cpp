@@ -4,6 +4,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 #include <sstream>
 #include <string>
@@ -18,8 +19,11 @@
 #include "support/temp_dir.h"
 
 // What a filter host hears: the report file cannot say that it is refused.
+// Reports come from every thread of the concurrent tests.
+std::mutex g_heardLock;
 std::vector<std::string> g_heard;
 extern "C" __attribute__((visibility("default"))) void HxEventReported(const char*, WORD, DWORD, const char* text) {
+  std::lock_guard<std::mutex> hold(g_heardLock);
   g_heard.emplace_back(text);
 }
 
@@ -110,7 +114,10 @@ TEST_F(EventLogTest, AnEventFileInAFolderOpenToAllIsRefusedAndThatIsSaidOnce) {
   SetEventReportFile(open + "/events.txt");
   CEventLog log;
   ASSERT_TRUE(log.Register("Test Source"));
-  g_heard.clear();
+  {
+    std::lock_guard<std::mutex> hold(g_heardLock);
+    g_heard.clear();
+  }
   EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "x"), 0u);
   EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "y"), 0u);
   EXPECT_EQ(0u, std::filesystem::file_size(target));
