@@ -144,7 +144,7 @@ HRESULT CLinkCriteria::LoadLinkCriteria(const std::string& path) {
   // The links replaced are released here, outside the lock.
   context.links.clear();
   RecordLoad(haveFileTime, fileTime);
-  context.mistakes.Report();
+  context.mistakes.Report("link-criteria file", context.path);
   return S_OK;
 }
 

@@ -260,7 +260,7 @@ HRESULT CPLSettings::LoadSettings(const std::string& path) {
   next.reset();
   if (haveInterval) SetReloadInterval(interval);
   RecordLoad(haveFileTime, fileTime);
-  context.mistakes.Report();
+  context.mistakes.Report("settings file", path);
   return S_OK;
 }
 

@@ -11,18 +11,26 @@ void CSettingsMistakes::Add(const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  // What the reader meets twice in one load (a set given twice) is one mistake.
-  for (const std::string& known : m_texts) {
-    if (known == text) return;
-  }
-  m_texts.emplace_back(text);
+  if (!m_known.emplace(text).second) return;
+  if (m_texts.size() < kReportedMax) m_texts.emplace_back(text);
 }
 
-void CSettingsMistakes::Report() {
+void CSettingsMistakes::Report(const char* fileWords, const std::string& path) {
   for (const std::string& text : m_texts) {
     DebugLog("%s", text.c_str());
     LogEventF(EVENTLOG_WARNING_TYPE, "%s", text.c_str());
   }
+  const size_t more = m_known.size() - m_texts.size();
+  if (more > 0) {
+    DebugLog("The %s %s has %zu more mistakes than the %zu reported before; they are read as those are.", fileWords,
+             path.c_str(), more, m_texts.size());
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "The %s %s has %zu more mistakes than the %zu reported before, which are not reported one by one; "
+              "each is read as the reported ones of its kind (not read, or replaced by what is used instead). "
+              "Correct the file and load it again to see them.",
+              fileWords, path.c_str(), more, m_texts.size());
+  }
+  m_known.clear();
   m_texts.clear();
 }
 

@@ -10,6 +10,7 @@
 
 #include "common/event_log.h"
 #include "settings/handle_pl_settings.h"
+#include "settings/settings_mistakes.h"
 #include "settings_files.h"
 
 namespace {
@@ -232,6 +233,27 @@ TEST(SettingsMistakes, IdsAndNumbersAreReadByOneReader) {
   EXPECT_FALSE(holder.GetLinkCriteriaSetting(INT32_MAX, settingsID));
   EXPECT_TRUE(holder.GetLinkCriteriaSetting(6, settingsID));
   EXPECT_EQ(2, settingsID);
+}
+
+// A file with thousands of mistakes reports the first ones one by one, then
+// how many more it has, naming the file: the event log stays readable.
+TEST(SettingsMistakes, ManyAreReportedUpToABound) {
+  CInstallTree tree;
+  const size_t count = CSettingsMistakes::kReportedMax + 50;
+  std::string items;
+  for (size_t i = 0; i < count; ++i) items += "<ITEM ID=\"x" + std::to_string(i) + "\" DESCR=\"d\" VALUE=\"1\"/>";
+  tree.WriteModule(ModuleSettings("", "<SETTING ID=\"1\" DESCR=\"d\"><ITEMS>" + items + "</ITEMS></SETTING>"));
+  tree.WriteLinks(Links("<HX ID=\"3\"/>"));
+  CHandlePLSettings holder;
+  const std::string all = EventsOfLoad(tree, holder);
+  size_t reported = 0;
+  for (size_t at = all.find("whose ID is not a number"); at != std::string::npos;
+       at = all.find("whose ID is not a number", at + 1)) {
+    ++reported;
+  }
+  EXPECT_EQ(CSettingsMistakes::kReportedMax, reported);
+  ExpectOnce(all, "The settings file " + tree.ModulePath() + " has 50 more mistakes than the " +
+                      std::to_string(CSettingsMistakes::kReportedMax) + " reported before");
 }
 
 // A level is a plain decimal number; any other text, the empty one included,
