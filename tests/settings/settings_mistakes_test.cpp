@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/event_log.h"
@@ -233,6 +234,29 @@ TEST(SettingsMistakes, IdsAndNumbersAreReadByOneReader) {
   EXPECT_FALSE(holder.GetLinkCriteriaSetting(INT32_MAX, settingsID));
   EXPECT_TRUE(holder.GetLinkCriteriaSetting(6, settingsID));
   EXPECT_EQ(2, settingsID);
+}
+
+// A switch that restricts (opening 2, saving 3, the rich view 4) or applies
+// the blocked extensions (22) and cannot be read takes the value that
+// restricts: a typo must not offer "Budget 2026.xlsx" for viewing.
+TEST(SettingsMistakes, UnreadableRestrictingSwitchesRestrict) {
+  CInstallTree tree;
+  const std::pair<int, int> restricting[] = {{2, 0}, {3, 0}, {4, 0}, {22, 1}};
+  std::string items;
+  for (const auto& [id, value] : restricting) items += Item(id, "on");
+  tree.WriteModule(ModuleSettings(Item(22, "0") + Item(3, "1") + Item(4, "1"),
+                                  "<SETTING ID=\"1\" DESCR=\"d\"><ITEMS>" + items + "</ITEMS></SETTING>"));
+  tree.WriteLinks(Links("<HX ID=\"3\"/>"));
+  CHandlePLSettings holder;
+  const std::string all = EventsOfLoad(tree, holder);
+  for (const auto& [id, expected] : restricting) {
+    int32_t value = -5;
+    EXPECT_TRUE(holder.GetIntValue(id, value, 1, 0)) << id;
+    EXPECT_EQ(expected, value) << id;
+    ExpectOnce(all, "The settings file " + tree.ModulePath() + " gives setting " + std::to_string(id) +
+                        " the value \"on\" in <SETTING ID=\"1\">, which is not a whole number from 0 to 2147483647; " +
+                        std::to_string(expected) + " is used instead.");
+  }
 }
 
 // A file with thousands of mistakes reports the first ones one by one, then
