@@ -196,7 +196,7 @@ TEST(SettingsMistakes, IdsAndNumbersAreReadByOneReader) {
   const std::string sets = "<SETTING ID=\"1\" DESCR=\"d\"><ITEMS>" + Item(43, "0") + raw + Item(2, "") +
                            "</ITEMS></SETTING><SETTING ID=\"2\" DESCR=\"d\"><ITEMS>" + Item(43, "0") + Item(43, "1") +
                            "</ITEMS></SETTING>";
-  tree.WriteModule(ModuleSettings(Item(81, "99999999999999999999") + Item(74, "-1"), sets));
+  tree.WriteModule(ModuleSettings(Item(81, "99999999999999999999") + Item(74, "-1") + Item(85, "2"), sets));
   tree.WriteLinks(Links("<HX ID=\"3\"><LINK CRITERIA_ID=\"5\" SETTINGS_ID=\"2x\"/>"
                         "<LINK CRITERIA_ID=\"99999999999999999999\" SETTINGS_ID=\"1\"/>"
                         "<LINK CRITERIA_ID=\" 6 \" SETTINGS_ID=\"2\"/></HX>"));
@@ -220,6 +220,8 @@ TEST(SettingsMistakes, IdsAndNumbersAreReadByOneReader) {
   ExpectOnce(all, module + " gives setting 74 the value \"-1\" in <GENERALSETTINGS>, which is not a whole number "
                            "from 0 to 2147483647; 1 is used instead.");
   EXPECT_TRUE(holder.IsRefreshEnabled());
+  ExpectOnce(all, module + " gives setting 85 the value \"2\" in <GENERALSETTINGS>, which is not a whole number "
+                           "from 0 to 1; 0 is used instead.");
   // An empty opening switch restricts, as the value that restricts is used.
   ExpectOnce(all, module + " gives setting 2 the value \"\" in <SETTING ID=\"1\">, which is not a whole number from "
                            "0 to 2147483647; 0 is used instead.");
