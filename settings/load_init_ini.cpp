@@ -122,6 +122,23 @@ int32_t CLoadInitINI::ReadNumber(const char* section, const char* key, const cha
   return fallback;
 }
 
+int32_t CLoadInitINI::ReadFontSize(const char* section, const IniOptionRow& row, const char* list) {
+  const std::vector<std::string> items = ListItems(list);
+  const size_t item = static_cast<size_t>(row.fontItem);
+  int32_t size = 0;
+  if (item >= items.size()) return row.fontFallback;
+  if (ReadSettingsNumber(items[item], INT32_MIN, INT32_MAX, &size)) return size;
+  const int position = row.fontItem + 1;
+  if (m_reportedCounts.insert(std::string(section) + "\n" + row.key + "\n" + std::to_string(position)).second) {
+    DebugLog("CLoadInitINI [%s] %s item %d=%s is no whole number", section, row.key, position, items[item].c_str());
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "The conversion options file %s gives [%s] %s item %d as \"%s\", which is not a whole number; its "
+              "default, %d, is used instead.",
+              m_szPath, section, row.key, position, items[item].c_str(), static_cast<int>(row.fontFallback));
+  }
+  return row.fontFallback;
+}
+
 void CLoadInitINI::ReportFileOnce() {
   if (m_bFileReported || !m_pFile) return;
   if (!m_pFile->Opened()) {
@@ -164,12 +181,9 @@ CIniValue CLoadInitINI::ReadValue(const char* section, const IniOptionRow& row) 
     case IniValueKind::MaxMemory:
       value.number = EqualsNoCase(buffer, "LONG_MAX") ? kLongMax : ReadNumber(section, row.key, buffer, row.defaultText);
       break;
-    case IniValueKind::FontSize: {
-      const std::vector<std::string> items = ListItems(buffer);
-      const size_t item = static_cast<size_t>(row.fontItem);
-      value.number = item < items.size() ? ReadNumber(section, row.key, items[item].c_str(), "") : row.fontFallback;
+    case IniValueKind::FontSize:
+      value.number = ReadFontSize(section, row, buffer);
       break;
-    }
   }
   return value;
 }

@@ -55,6 +55,10 @@ class CLoadInitINI : public CLoadInit {
   // text that is no whole number is reported once per load (quoted as
   // written) and gives what the key's default text gives.
   int32_t ReadNumber(const char* section, const char* key, const char* text, const char* defaultText);
+  // One item of a comma-separated list of font sizes: a missing one, or one
+  // that is no whole number (reported once per item and load), takes the
+  // row's own size.
+  int32_t ReadFontSize(const char* section, const IniOptionRow& row, const char* list);
   void ReadTemplate(CConversionRecords& records);
   void ReadOptions(CConversionRecords& records);
   void ReadContents(CConversionRecords& records);
