@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/file_system.h"
+#include "platform/xml_declared_encoding.h"
 
 struct CXMLDocState {
   pugi::xml_document doc;
@@ -334,6 +335,11 @@ HRESULT CXMLDocument::load(const VARIANT& source, VARIANT_BOOL* ok) {
     int e = 0;
     if (!ReadWholeFile(path, &bytes, &reason, &e)) {
       err.m_code = Win32FromErrno(e);
+      err.m_reason = reason + "\r\n";
+      return S_FALSE;
+    }
+    if (!ConvertDeclaredEncodingToUTF8(bytes, &reason)) {
+      err.m_code = XML_E_INVALIDENCODING;
       err.m_reason = reason + "\r\n";
       return S_FALSE;
     }

@@ -33,6 +33,9 @@ constexpr HRESULT XML_E_PARSE_BASE = static_cast<HRESULT>(0xC00CE500u);
 // A second root element, which pugixml accepts and XML forbids: what stood
 // in it would be passed by unread.
 constexpr HRESULT XML_E_MULTIPLE_ROOTS = static_cast<HRESULT>(0xC00CE556u);
+// An encoding declaration the loader cannot honour (a set it does not know,
+// bytes outside the declared set): the file is refused, not misread.
+constexpr HRESULT XML_E_INVALIDENCODING = static_cast<HRESULT>(0xC00CE55Eu);
 
 struct CXMLDocState;
 class CXMLNodeList;

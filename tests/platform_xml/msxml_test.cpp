@@ -55,6 +55,43 @@ TEST(XmlDocument, LoadReportsParseErrorWithCodeLineAndPosition) {
   EXPECT_EQ(2, line);
 }
 
+// A file that declares a set of one byte per character is read in it (the
+// "é" and "€" of a windows-1252 editor); one in UTF-16 with its byte-order
+// mark stays the parser's own; a set the reader does not know, or a UTF-16
+// declaration over single bytes, refuses the file rather than misread it.
+TEST(XmlDocument, DeclaredEncodingIsReadOrTheFileRefused) {
+  CTempDir dir;
+  auto valueOf = [&](const std::string& name, const std::string& bytes, HRESULT* hr) {
+    CXMLDocument doc;
+    CreateXMLDocument(&doc);
+    XMLLoadFailure failure;
+    *hr = LoadXMLDocument(&doc, _bstr_t(dir.Write(name, bytes)), &failure);
+    if (*hr != S_OK) return failure.reason;
+    CXMLNode attr;
+    doc.selectSingleNode(_bstr_t("A/@v"), &attr);
+    _bstr_t text;
+    attr.get_text(&text);
+    return text.str();
+  };
+  HRESULT hr = E_FAIL;
+  EXPECT_EQ("caf\xC3\xA9 \xE2\x82\xAC",
+            valueOf("1252.xml", "<?xml version=\"1.0\" encoding='Windows-1252'?>\n<A v=\"caf\xE9 \x80\"/>", &hr));
+  EXPECT_EQ(S_OK, hr);
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?><A v=\"caf\xE9\"/>")) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  EXPECT_EQ("caf\xC3\xA9", valueOf("utf16.xml", utf16, &hr));
+  EXPECT_EQ(S_OK, hr);
+  const std::string unknown = valueOf("unknown.xml", "<?xml version=\"1.0\" encoding=\"x-no-such-set\"?><A v=\"\xE9\"/>", &hr);
+  EXPECT_EQ(XML_E_INVALIDENCODING, hr);
+  EXPECT_NE(std::string::npos, unknown.find("declares the encoding \"x-no-such-set\", which this reader does not know"))
+      << unknown;
+  valueOf("single.xml", "<?xml version=\"1.0\" encoding=\"UTF-16\"?><A v=\"x\"/>", &hr);
+  EXPECT_EQ(XML_E_INVALIDENCODING, hr);
+}
+
 TEST(XmlDocument, SelectionOfOneNodeListsAndAttributes) {
   CTempDir dir;
   const std::string path =
