@@ -10,6 +10,7 @@
 #include "platform/ini_file.h"
 #include "settings/conversion_option_tables.h"
 #include "settings/load_init.h"
+#include "settings/settings_mistakes.h"
 
 class CLoadInitINI : public CLoadInit {
  public:
@@ -32,6 +33,10 @@ class CLoadInitINI : public CLoadInit {
   // 1 when the path is empty (unless defaults only were asked for). The file is parsed on the first read and then
   // serves every later read.
   uint32_t ReadAll(CConversionRecords& records, CSavedIniStrings& strings) override;
+
+  // Reports the mistakes of the file gathered over every set's load (up to
+  // a bound, then how many more), once; call it when the last set is loaded.
+  void ReportMistakes() { m_mistakes.Report("conversion options file", m_szPath); }
 
   // A copy of the text in the current string list; null for an empty text,
   // without a list, or when out of memory.
@@ -71,4 +76,5 @@ class CLoadInitINI : public CLoadInit {
   bool m_bFileReported = false;
   bool m_bDefaultsOnly = false;
   std::set<std::string> m_reportedCounts;
+  CSettingsMistakes m_mistakes;
 };
