@@ -15,7 +15,6 @@
 #include "platform/module_path.h"
 #include "platform/system_messages.h"
 #include "settings/handle_pl_settings.h"
-#include "settings/settings_paths.h"
 
 namespace {
 
@@ -29,6 +28,17 @@ constexpr const char kModulePlaceWords[] =
 
 const char* SucceededText(bool ok) { return ok ? "successful" : "failed"; }
 
+// Why a settings file failed at start-up, in words: the system's text for a
+// failure to reach the file; a file whose content cannot be used has had its
+// reason reported by its reader just before, which this points to.
+std::string SettingsLoadReason(HRESULT hr) {
+  const bool reaching = (static_cast<DWORD>(hr) & 0xFFFF0000u) == 0x80070000u || hr == E_OUTOFMEMORY;
+  if (reaching) return ReasonInWords(static_cast<DWORD>(hr));
+  char text[128] = {};
+  std::snprintf(text, sizeof text, "the file cannot be used, for the reason the event before this one gives (0x%08X)",
+                static_cast<unsigned>(hr));
+  return text;
+}
 
 }  // namespace
 
@@ -144,7 +154,7 @@ BOOL CGeneralSettings<H, R, E>::LoadSettings(const char* moduleName, const char*
       // carries this text).
       DebugLogError(static_cast<DWORD>(hr), "Failed to load settings from  %s HR 0x%x", loadedFile.c_str(),
                     static_cast<unsigned>(hr));
-      errorText = "Loading Settings failed " + loadedFile + ": " + ReasonInWords(static_cast<DWORD>(hr));
+      errorText = "Loading Settings failed " + loadedFile + ": " + SettingsLoadReason(hr);
     } else {
       ResourceErrorHook.store(&ReportEventCallback, std::memory_order_release);
       ResourceTraceHook.store(&RingFileLogSink, std::memory_order_release);
