@@ -1,5 +1,6 @@
 #include "platform/msxml.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -17,6 +18,7 @@ struct CXMLDocState {
   pugi::xml_node scratch;
   CXMLParseError parseError;
   bool async = true;
+  long firstLineNotUTF8 = 0;
 
   void ResetScratch() { scratch = doc.append_child("#detached"); }
 };
@@ -327,6 +329,7 @@ HRESULT CXMLDocument::load(const VARIANT& source, VARIANT_BOOL* ok) {
   CXMLParseError& err = m_doc->parseError;
   err = CXMLParseError();
   err.m_url = path;
+  m_doc->firstLineNotUTF8 = 0;
   try {
     m_doc->doc.reset();
     m_doc->ResetScratch();
@@ -375,6 +378,13 @@ HRESULT CXMLDocument::load(const VARIANT& source, VARIANT_BOOL* ok) {
       return S_FALSE;
     }
     m_doc->ResetScratch();
+    if (res.encoding == pugi::encoding_utf8) {
+      const size_t bad = FirstByteNotUTF8(bytes);
+      if (bad != std::string::npos) {
+        const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(bad);
+        m_doc->firstLineNotUTF8 = 1 + static_cast<long>(std::count(bytes.begin(), end, '\n'));
+      }
+    }
     if (ok != nullptr) *ok = VARIANT_TRUE;
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -474,6 +484,8 @@ std::vector<CXMLDocument::RepeatedAttribute> CXMLDocument::FindRepeatedAttribute
   }
   return found;
 }
+
+long CXMLDocument::FirstLineNotUTF8() const { return m_doc ? m_doc->firstLineNotUTF8 : 0; }
 
 std::string CXMLDocument::RootElementName() const {
   if (!m_doc) return std::string();

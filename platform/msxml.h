@@ -151,6 +151,10 @@ class CXMLDocument : public CXMLNode {
   std::vector<RepeatedAttribute> FindRepeatedAttributes() const;
   // The name of the document's root element; empty without one.
   std::string RootElementName() const;
+  // The line of the first bytes that are not UTF-8 in a file read as UTF-8
+  // (one that declares no other set), 0 when there are none. The parser
+  // keeps such bytes as they stand, so the texts holding them read wrongly.
+  long FirstLineNotUTF8() const;
 
  private:
   friend HRESULT CreateXMLDocument(CXMLDocument* out);

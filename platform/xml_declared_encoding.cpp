@@ -91,3 +91,38 @@ bool ConvertDeclaredEncodingToUTF8(std::string& bytes, std::string* reason) {
   bytes.swap(out);
   return true;
 }
+
+size_t FirstByteNotUTF8(const std::string& bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const size_t n = bytes.size();
+  size_t i = 0;
+  while (i < n) {
+    const unsigned char c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+      length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3;
+      if (c == 0xE0) low = 0xA0;   // overlong
+      if (c == 0xED) high = 0x9F;  // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4;
+      if (c == 0xF0) low = 0x90;   // overlong
+      if (c == 0xF4) high = 0x8F;  // past U+10FFFF
+    } else {
+      return i;
+    }
+    if (i + length > n || p[i + 1] < low || p[i + 1] > high) return i;
+    for (size_t k = 2; k < length; ++k) {
+      if (p[i + k] < 0x80 || p[i + k] > 0xBF) return i;
+    }
+    i += length;
+  }
+  return std::string::npos;
+}

@@ -7,6 +7,7 @@
 // text read in the wrong set is a wrong setting that nobody sees.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // The set named by the encoding declaration of bytes ("windows-1252"), or
@@ -18,3 +19,8 @@ std::string DeclaredEightBitEncoding(const std::string& bytes);
 // be parsed (converted, or left as they were), false with the reason in
 // words when the file is refused.
 bool ConvertDeclaredEncodingToUTF8(std::string& bytes, std::string* reason);
+
+// Where the first bytes that are not well-formed UTF-8 start (an overlong
+// form, a surrogate, a code point past U+10FFFF, a cut sequence), npos when
+// every byte is.
+size_t FirstByteNotUTF8(const std::string& bytes);

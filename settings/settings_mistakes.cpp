@@ -48,6 +48,16 @@ void NoteRepeatedAttributes(const CXMLDocument& document, const char* fileWords,
   }
 }
 
+void NoteBytesNotUTF8(const CXMLDocument& document, const char* fileWords, const std::string& path,
+                      CSettingsMistakes& mistakes) {
+  const long line = document.FirstLineNotUTF8();
+  if (line == 0) return;
+  mistakes.Add("The %s %s has bytes that are not UTF-8, the first at line %ld, and declares no other set; the texts "
+               "holding them are read as they stand and may not be what was written. Save the file as UTF-8, or "
+               "declare its set in its first line (<?xml version=\"1.0\" encoding=\"windows-1252\"?>).",
+               fileWords, path.c_str(), line);
+}
+
 void ReportUnreadableSettingsFile(const std::string& path, const XMLLoadFailure& failure, bool settingsInForce) {
   // The parser's reason ends with a line break of its own.
   std::string reason = failure.reason;

@@ -40,6 +40,11 @@ class CSettingsMistakes {
 void NoteRepeatedAttributes(const CXMLDocument& document, const char* fileWords, const std::string& path,
                             CSettingsMistakes& mistakes);
 
+// Bytes that are not UTF-8 in a file that declares no other set: the texts
+// holding them are read as they stand, which is not what the editor wrote.
+void NoteBytesNotUTF8(const CXMLDocument& document, const char* fileWords, const std::string& path,
+                      CSettingsMistakes& mistakes);
+
 // What the parser said about a file it could not read; line 0 when it gave
 // none.
 struct XMLLoadFailure {

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "platform/msxml.h"
 #include "settings/basic_settings.h"
@@ -90,6 +91,17 @@ TEST(XmlDocument, DeclaredEncodingIsReadOrTheFileRefused) {
       << unknown;
   valueOf("single.xml", "<?xml version=\"1.0\" encoding=\"UTF-16\"?><A v=\"x\"/>", &hr);
   EXPECT_EQ(XML_E_INVALIDENCODING, hr);
+
+  // Without a declaration the file is UTF-8: a byte that is not is found,
+  // by its line, for the reader to report.
+  for (const auto& [text, line] : {std::pair<std::string, long>{"<A>\n<B v=\"caf\xE9\"/></A>", 2},
+                                   {"<A v=\"caf\xC3\xA9 \xF0\x9F\x98\x80\"/>", 0},
+                                   {"<A>\n\n<B v=\"\xED\xA0\x80\"/></A>", 3}}) {
+    CXMLDocument doc;
+    CreateXMLDocument(&doc);
+    ASSERT_EQ(S_OK, LoadXMLDocument(&doc, _bstr_t(dir.Write("plain.xml", text))));
+    EXPECT_EQ(line, doc.FirstLineNotUTF8()) << text;
+  }
 }
 
 TEST(XmlDocument, SelectionOfOneNodeListsAndAttributes) {

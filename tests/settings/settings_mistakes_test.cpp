@@ -44,7 +44,7 @@ void ExpectOnce(const std::string& all, const std::string& text) {
 // cannot be read allow nothing.
 TEST(SettingsMistakes, EachIsReportedOncePerLoad) {
   CInstallTree tree;
-  const std::string set1 = "<SETTING ID=\"1\" DESCR=\"a\"><ITEMS><item ID=\"43\" DESCR=\"d\" VALUE=\"2\"/>"
+  const std::string set1 = "<SETTING ID=\"1\" DESCR=\"caf\xE9\"><ITEMS><item ID=\"43\" DESCR=\"d\" VALUE=\"2\"/>"
                            "<ITEM ID=\"51\" DESCR=\"d\" VAULE=\"1\"/>" +
                            Item(45,
                                 "127.0.0.0/8;10.0.0.9;10.0.0.9;10.0.0.1;10.0.0.1;127.0.0.256;"
@@ -62,6 +62,7 @@ TEST(SettingsMistakes, EachIsReportedOncePerLoad) {
                            "names are case-sensitive); what it would set comes from the general settings");
   ExpectOnce(all, module + " has <ITEM ID=\"51\"> in <SETTING ID=\"1\"> without a VALUE attribute");
   ExpectOnce(all, module + " has a second <SETTING ID=\"1\">; its items are read into the first one");
+  ExpectOnce(all, module + " has bytes that are not UTF-8, the first at line 2, and declares no other set");
   for (const char* range : {"<127.0.0.0/8;10.0.0.9>", "<10.0.0.1;127.0.0.256>", "<10.0.0.1,10.0.0.9;10.0.0.1 - "
                             "10.0.0.9>", "<10.0.0.9;10.0.0.1>", "<10.0.0.7>"}) {
     ExpectOnce(all, module + " gives settings set 1 the direct-access address range " + range);
