@@ -378,7 +378,8 @@ std::string RegistryFileProblem() {
   const std::string path = RegistryFilePath();
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
-    return errno == ENOENT || errno == ENOTDIR ? "is missing" : std::string("cannot be reached: ") + std::strerror(errno);
+    if (errno == ENOENT || errno == ENOTDIR) return "is missing";
+    return std::string("cannot be reached: ") + std::strerror(errno);
   }
   if (!S_ISREG(st.st_mode)) return "is not a regular file";
   std::ifstream f(path, std::ios::binary);

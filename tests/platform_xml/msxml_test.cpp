@@ -85,7 +85,8 @@ TEST(XmlDocument, DeclaredEncodingIsReadOrTheFileRefused) {
   }
   EXPECT_EQ("caf\xC3\xA9", valueOf("utf16.xml", utf16, &hr));
   EXPECT_EQ(S_OK, hr);
-  const std::string unknown = valueOf("unknown.xml", "<?xml version=\"1.0\" encoding=\"x-no-such-set\"?><A v=\"\xE9\"/>", &hr);
+  const std::string unknown =
+      valueOf("unknown.xml", "<?xml version=\"1.0\" encoding=\"x-no-such-set\"?><A v=\"\xE9\"/>", &hr);
   EXPECT_EQ(XML_E_INVALIDENCODING, hr);
   EXPECT_NE(std::string::npos, unknown.find("declares the encoding \"x-no-such-set\", which this reader does not know"))
       << unknown;

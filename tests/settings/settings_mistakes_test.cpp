@@ -268,7 +268,9 @@ TEST(SettingsMistakes, ManyAreReportedUpToABound) {
   CInstallTree tree;
   const size_t count = CSettingsMistakes::kReportedMax + 50;
   std::string items;
-  for (size_t i = 0; i < count; ++i) items += "<ITEM ID=\"x" + std::to_string(i) + "\" DESCR=\"d\" VALUE=\"1\"/>";
+  for (size_t i = 0; i < count; ++i) {
+    items += "<ITEM ID=\"x" + std::to_string(i) + "\" DESCR=\"d\" VALUE=\"1\"/>";
+  }
   tree.WriteModule(ModuleSettings("", "<SETTING ID=\"1\" DESCR=\"d\"><ITEMS>" + items + "</ITEMS></SETTING>"));
   tree.WriteLinks(Links("<HX ID=\"3\"/>"));
   CHandlePLSettings holder;
