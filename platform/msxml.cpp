@@ -341,13 +341,18 @@ HRESULT CXMLDocument::load(const VARIANT& source, VARIANT_BOOL* ok) {
       err.m_reason = reason + "\r\n";
       return S_FALSE;
     }
+    // A file that declares its set is UTF-8 once converted: the parser must
+    // not read its declaration again (it would decode "ISO-8859-1" twice).
+    const pugi::xml_encoding encoding =
+        DeclaredEightBitEncoding(bytes).empty() ? pugi::encoding_auto : pugi::encoding_utf8;
     if (!ConvertDeclaredEncodingToUTF8(bytes, &reason)) {
       err.m_code = XML_E_INVALIDENCODING;
       err.m_reason = reason + "\r\n";
       return S_FALSE;
     }
     m_doc->doc.reset();
-    const pugi::xml_parse_result res = m_doc->doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default);
+    const pugi::xml_parse_result res =
+        m_doc->doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default, encoding);
     std::ptrdiff_t offset = res.offset;
     if (res) {
       offset = OffsetBesideRoot(m_doc->doc);

@@ -27,9 +27,56 @@ bool IsUnicodeName(const std::string& lower) {
          StartsWith(lower, "ucs2") || StartsWith(lower, "ucs4") || lower == "unicode";
 }
 
+// An encoding name as XML writes one: a letter, then letters, digits, '.',
+// '_' or '-'. Anything else names no set, and is not quoted in a message.
+bool IsEncodingName(const std::string& name) {
+  if (name.empty() || name.size() > 64) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = Lower(name[i]);
+    const bool letter = c >= 'a' && c <= 'z';
+    const bool other = (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+    if (!letter && !(i > 0 && other)) return false;
+  }
+  return true;
+}
+
 struct ConverterCloser {
   void operator()(UConverter* c) const { ucnv_close(c); }
 };
+
+// A set the parser's markup survives: every ASCII character of the
+// declaration and the markup stands for itself, and no byte sequence shifts
+// the meaning of later ones. In UTF-7, ISO-2022, HZ, SCSU or EBCDIC, bytes
+// that read as text to an editor or a check that takes the file as ASCII
+// would become a quote or a '<' here (or the other way round): the file would
+// say one thing to the administrator and another to the module.
+bool WritesMarkupAsAscii(UConverter* utf8, UConverter* converter) {
+  switch (ucnv_getType(converter)) {
+    case UCNV_UTF7:
+    case UCNV_ISO_2022:
+    case UCNV_HZ:
+    case UCNV_SCSU:
+    case UCNV_BOCU1:
+    case UCNV_IMAP_MAILBOX:
+    case UCNV_EBCDIC_STATEFUL:
+      return false;
+    default:
+      break;
+  }
+  if (ucnv_getType(converter) >= UCNV_LMBCS_1 && ucnv_getType(converter) <= UCNV_LMBCS_LAST) return false;
+  std::string ascii = "\t\n\r";
+  for (char c = 0x20; c < 0x7F; ++c) ascii += c;
+  std::string out(ascii.size() * 4, '\0');
+  char* target = out.data();
+  const char* source = ascii.data();
+  UErrorCode status = U_ZERO_ERROR;
+  ucnv_convertEx(utf8, converter, &target, out.data() + out.size(), &source, ascii.data() + ascii.size(), nullptr,
+                 nullptr, nullptr, nullptr, true, true, &status);
+  ucnv_reset(converter);
+  ucnv_reset(utf8);
+  out.resize(static_cast<size_t>(target - out.data()));
+  return U_SUCCESS(status) && out == ascii;
+}
 
 }  // namespace
 
@@ -37,26 +84,36 @@ std::string DeclaredEightBitEncoding(const std::string& bytes) {
   // A file with a byte-order mark or in a UTF-16/UTF-32 form does not start
   // with these five bytes; the parser reads it by its own form.
   if (!StartsWith(bytes, "<?xml") || bytes.size() < 6 || !IsXmlBlank(bytes[5])) return std::string();
-  const size_t end = bytes.find("?>");
-  if (end == std::string::npos) return std::string();
-  const std::string declaration = bytes.substr(0, end);
-  size_t at = declaration.find("encoding");
-  if (at == std::string::npos) return std::string();
-  at += 8;
-  while (at < declaration.size() && IsXmlBlank(declaration[at])) ++at;
-  if (at >= declaration.size() || declaration[at] != '=') return std::string();
-  ++at;
-  while (at < declaration.size() && IsXmlBlank(declaration[at])) ++at;
-  if (at >= declaration.size() || (declaration[at] != '"' && declaration[at] != '\'')) return std::string();
-  const size_t close = declaration.find(declaration[at], at + 1);
-  if (close == std::string::npos) return std::string();
-  return declaration.substr(at + 1, close - at - 1);
+  // The declaration is read as an XML reader reads it: name="value" pairs,
+  // either quote, blanks around '='; only a pair named encoding counts
+  // (not "xencoding", nor "encoding" inside another pair's value).
+  size_t at = 5;
+  while (true) {
+    while (at < bytes.size() && IsXmlBlank(bytes[at])) ++at;
+    const size_t nameStart = at;
+    while (at < bytes.size() && Lower(bytes[at]) >= 'a' && Lower(bytes[at]) <= 'z') ++at;
+    if (at == nameStart) return std::string();
+    const std::string name = bytes.substr(nameStart, at - nameStart);
+    while (at < bytes.size() && IsXmlBlank(bytes[at])) ++at;
+    if (at >= bytes.size() || bytes[at] != '=') return std::string();
+    ++at;
+    while (at < bytes.size() && IsXmlBlank(bytes[at])) ++at;
+    if (at >= bytes.size() || (bytes[at] != '"' && bytes[at] != '\'')) return std::string();
+    const size_t close = bytes.find(bytes[at], at + 1);
+    if (close == std::string::npos) return std::string();
+    if (name == "encoding") return bytes.substr(at + 1, close - at - 1);
+    at = close + 1;
+  }
 }
 
 bool ConvertDeclaredEncodingToUTF8(std::string& bytes, std::string* reason) {
   const std::string name = DeclaredEightBitEncoding(bytes);
   const std::string lower = LowerText(name);
   if (name.empty() || lower == "utf-8" || lower == "utf8") return true;
+  if (!IsEncodingName(name)) {
+    *reason = "its encoding declaration names no character set; save it as UTF-8";
+    return false;
+  }
   if (IsUnicodeName(lower)) {
     *reason = "it declares the encoding \"" + name + "\" but is written one byte per character without a byte-order "
               "mark; save it as UTF-8, or in " + name + " with its byte-order mark";
@@ -72,6 +129,11 @@ bool ConvertDeclaredEncodingToUTF8(std::string& bytes, std::string* reason) {
   std::unique_ptr<UConverter, ConverterCloser> utf8(ucnv_open("UTF-8", &status));
   if (U_FAILURE(status) || utf8 == nullptr) {
     *reason = "its declared encoding \"" + name + "\" cannot be converted here; save it as UTF-8";
+    return false;
+  }
+  if (!WritesMarkupAsAscii(utf8.get(), converter.get())) {
+    *reason = "it declares the encoding \"" + name + "\", in which the characters of XML markup are not written as "
+              "in ASCII or change meaning after a shift sequence; save it as UTF-8";
     return false;
   }
   // One byte of the source gives at most three of UTF-8 (a character of the

@@ -3,8 +3,9 @@
 // (no byte-order mark, no UTF-16 or UTF-32 form) whose declaration names
 // another set, such as windows-1252, is converted to UTF-8 here, so that
 // "é" is read as the administrator's editor wrote it. A set this reader
-// does not know, or bytes that are not in it, refuse the file: a settings
-// text read in the wrong set is a wrong setting that nobody sees.
+// does not know, one that does not write markup as ASCII does (UTF-7,
+// ISO-2022, EBCDIC), or bytes that are not in it, refuse the file: a
+// settings text read in the wrong set is a wrong setting that nobody sees.
 #pragma once
 
 #include <cstddef>

@@ -92,6 +92,19 @@ TEST(XmlDocument, DeclaredEncodingIsReadOrTheFileRefused) {
       << unknown;
   valueOf("single.xml", "<?xml version=\"1.0\" encoding=\"UTF-16\"?><A v=\"x\"/>", &hr);
   EXPECT_EQ(XML_E_INVALIDENCODING, hr);
+  // ISO-8859-1, which the parser would also decode by its declaration, is
+  // converted once; a pair merely ending in "encoding" declares nothing.
+  EXPECT_EQ("caf\xC3\xA9",
+            valueOf("latin1.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><A v=\"caf\xE9\"/>", &hr));
+  EXPECT_EQ("caf\xE9", valueOf("x.xml", "<?xml version=\"1.0\" xencoding=\"windows-1252\"?><A v=\"caf\xE9\"/>", &hr));
+  // A set in which text bytes become markup (UTF-7's "+ACI-" is a quote) is
+  // refused, and a name that is none is not quoted into the event log.
+  const std::string utf7 =
+      valueOf("utf7.xml", "<?xml version=\"1.0\" encoding=\"UTF-7\"?><A v=\"x+ACI- w=+ACI-y\"/>", &hr);
+  EXPECT_EQ(XML_E_INVALIDENCODING, hr) << utf7;
+  const std::string odd = valueOf("odd.xml", "<?xml version=\"1.0\" encoding=\"x\r\nFAKE\"?><A v=\"a\"/>", &hr);
+  EXPECT_EQ(XML_E_INVALIDENCODING, hr);
+  EXPECT_EQ(std::string::npos, odd.find("FAKE")) << odd;
 
   // Without a declaration the file is UTF-8: a byte that is not is found,
   // by its line, for the reader to report.
