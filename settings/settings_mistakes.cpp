@@ -26,8 +26,9 @@ void CSettingsMistakes::Report(const char* fileWords, const std::string& path) {
              path.c_str(), more, m_texts.size());
     LogEventF(EVENTLOG_WARNING_TYPE,
               "The %s %s has %zu more mistakes than the %zu reported before, which are not reported one by one; "
-              "each is read as the reported ones of its kind (not read, or replaced by what is used instead). "
-              "Correct the file and load it again to see them.",
+              "each is read as SETTINGS.md says for what cannot be read there (not read, or replaced by its "
+              "default or, for a switch that restricts, by its restricting value). Correct the file and load it "
+              "again to see them.",
               fileWords, path.c_str(), more, m_texts.size());
   }
   m_known.clear();
