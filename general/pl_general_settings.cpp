@@ -12,6 +12,7 @@
 #include "general/ad_user_config.h"
 #include "general/host_probes.h"
 #include "general/resource_strings.h"
+#include "platform/system_messages.h"
 #include "platform/file_system.h"
 #include "platform/adsi.h"
 #include "platform/directory_back_off.h"
@@ -438,7 +439,10 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
   HRESULT hr = CreateDirectoryPath(m_strTempDirectory.c_str(), true);
   if (hr == S_OK) return result;
   DebugLogError(static_cast<DWORD>(hr), "%s %s", " Can not create Temp Directory", m_strTempDirectory.c_str());
-  errorText = "Can not create Temp Directory " + m_strTempDirectory;
+  // The start-up failure event carries this text: it says why, and what to
+  // change, since the module does not start without the folder.
+  errorText = "Can not create Temp Directory " + m_strTempDirectory + ": " + ReasonInWords(static_cast<DWORD>(hr)) +
+              "; make it, owned by the server's user and closed to others, or name another in setting 17";
   return 0;
 }
 
@@ -555,7 +559,11 @@ void CPLGeneralSettings::MakeLogFolder(const std::string& logFilePath) {
   // hand; the log says who did what, so only owner and group may read it.
   const HRESULT hr = CreateDirectoryPath(folder.c_str(), true);
   if (hr != S_OK) {
-    WriteEventLog(2, "Can not create the debug log folder %s HR 0x%x", folder.c_str(), static_cast<unsigned>(hr));
+    WriteEventLog(2,
+                  "Can not create the debug log folder %s: %s; the debug log writes no file until the folder exists "
+                  "(made by hand, or at the next start-up); the shared-memory ring (setting 12 = 1) still holds its "
+                  "records.",
+                  folder.c_str(), ReasonInWords(static_cast<DWORD>(hr)).c_str());
   }
 }
 

@@ -11,18 +11,27 @@ void CSettingsMistakes::Add(const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  // What the reader meets twice in one load (a set given twice) is one mistake.
-  for (const std::string& known : m_texts) {
-    if (known == text) return;
-  }
-  m_texts.emplace_back(text);
+  if (!m_known.emplace(text).second) return;
+  if (m_texts.size() < kReportedMax) m_texts.emplace_back(text);
 }
 
-void CSettingsMistakes::Report() {
+void CSettingsMistakes::Report(const char* fileWords, const std::string& path) {
   for (const std::string& text : m_texts) {
     DebugLog("%s", text.c_str());
     LogEventF(EVENTLOG_WARNING_TYPE, "%s", text.c_str());
   }
+  const size_t more = m_known.size() - m_texts.size();
+  if (more > 0) {
+    DebugLog("The %s %s has %zu more mistakes than the %zu reported before; they are read as those are.", fileWords,
+             path.c_str(), more, m_texts.size());
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "The %s %s has %zu more mistakes than the %zu reported before, which are not reported one by one; "
+              "each is read as SETTINGS.md says for what cannot be read there (not read, or replaced by its "
+              "default or, for a switch that restricts, by its restricting value). Correct the file and load it "
+              "again to see them.",
+              fileWords, path.c_str(), more, m_texts.size());
+  }
+  m_known.clear();
   m_texts.clear();
 }
 
@@ -38,6 +47,16 @@ void NoteRepeatedAttributes(const CXMLDocument& document, const char* fileWords,
                  fileWords, path.c_str(), element.c_str(), repeated.name.c_str(), repeated.values.size(), values.c_str(),
                  repeated.values.front().c_str());
   }
+}
+
+void NoteBytesNotUTF8(const CXMLDocument& document, const char* fileWords, const std::string& path,
+                      CSettingsMistakes& mistakes) {
+  const long line = document.FirstLineNotUTF8();
+  if (line == 0) return;
+  mistakes.Add("The %s %s has bytes that are not UTF-8, the first at line %ld, and declares no other set; the texts "
+               "holding them are read as they stand and may not be what was written. Save the file as UTF-8, or "
+               "declare its set in its first line (<?xml version=\"1.0\" encoding=\"windows-1252\"?>).",
+               fileWords, path.c_str(), line);
 }
 
 void ReportUnreadableSettingsFile(const std::string& path, const XMLLoadFailure& failure, bool settingsInForce) {
