@@ -424,6 +424,14 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
                   "server's own.",
                   m_strTempDirectory.c_str(), notOurs.c_str());
   }
+  if (FileExists(m_strTempDirectory.c_str()) && !IsDirectory(m_strTempDirectory.c_str())) {
+    // Nothing can be put in it, and a folder of that name cannot be made:
+    // the module does not start, as when the folder cannot be made.
+    DebugLog("%s %s", " Can not create Temp Directory", m_strTempDirectory.c_str());
+    errorText = "Can not create Temp Directory " + m_strTempDirectory +
+                ": a file that is not a folder has this name; remove it, or name another folder in setting 17";
+    return 0;
+  }
   if (FileExists(m_strTempDirectory.c_str())) {
     // Made by an older version (0777 under umask 000), or named by setting
     // 17: the module does not change the modes of a folder it may share,

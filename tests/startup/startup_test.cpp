@@ -272,6 +272,17 @@ TEST_F(StartUp, TemporaryDirectoryThatCannotBeMadeFails) {
                                                           "(0x80070003); make it, owned by the server's user and "
                                                           "closed to others, or name another in setting 17"),
                                                 kFailed}));
+
+  // A file where the folder should be is no folder the module can use.
+  fs::remove(dir.Path() + "events.txt");
+  std::string xml = ReadFile(settingsFile);
+  xml.replace(xml.find("afile/Temp"), 10, "afile");
+  std::ofstream(settingsFile, std::ios::binary | std::ios::trunc) << xml;
+  EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{kError + ("Can not create Temp Directory " + dir.Path() +
+                                                          "afile: a file that is not a folder has this name; remove "
+                                                          "it, or name another folder in setting 17"),
+                                                kFailed}));
 }
 
 // A Temp folder an older version left open to every user (0777) is kept
