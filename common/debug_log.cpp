@@ -266,6 +266,43 @@ void SetLogClock(LogClockFn clock) { g_clock.store(clock, std::memory_order_rele
 
 // ---- Append-only file ------------------------------------------------------
 
+namespace {
+
+void CloseAppendFile(LogState& s) {
+  if (s.appendFd >= 0) close(s.appendFd);
+  s.appendFd = -1;
+}
+
+// The append-only file, through the file rule. Walking the folders from the
+// root at every line would cost more than the line itself, so the checked
+// descriptor is kept while the name still stands for the same file (another
+// process of the module, or the system's tools, may have moved it aside) and
+// for a second at most, after which the rule is walked again.
+int AppendFile(LogState& s, int extraFlags = 0) {
+  const auto now = std::chrono::steady_clock::now();
+  if (s.appendFd >= 0 && extraFlags == 0 && now - s.appendCheckedAt < std::chrono::seconds(1)) {
+    struct stat named{};
+    if (lstat(s.logFilePath, &named) == 0 && named.st_dev == s.appendDevice && named.st_ino == s.appendInode &&
+        named.st_nlink == 1) {
+      return s.appendFd;
+    }
+  }
+  CloseAppendFile(s);
+  const int fd = OpenLogFile(s, O_WRONLY | O_APPEND | extraFlags);
+  struct stat st{};
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  s.appendFd = fd;
+  s.appendDevice = st.st_dev;
+  s.appendInode = st.st_ino;
+  s.appendCheckedAt = now;
+  return fd;
+}
+
+}  // namespace
+
 void FileLogSink(const char* text) {
   CSinkWrite write(text);
   if (!write.CanWrite()) return;
@@ -284,29 +321,28 @@ void FileLogSink(const char* text) {
   if ((g_logMode.load(std::memory_order_acquire) & LOG_MODE_WRITE) == 0) return;
 
   // Owner and group only: the log shows what users did.
-  int fd = OpenLogFile(s, O_WRONLY | O_APPEND);
+  int fd = AppendFile(s);
   if (fd < 0) return;
   // Bounded by setting 13's size, as the other kinds are: the file that
   // reaches it is kept as <file>.1 (in place of the one before) and a new
-  // one begun. Every writer holds the sink lock, so one process moves it.
-  const std::string header = "\n\n ****  " + CTimeText() + " ";
-  const size_t adding = header.size() + std::strlen(text);
+  // one begun. Every writer holds the sink lock, and AppendFile sees a file
+  // another process moved aside, so it is moved once.
+  const std::string line = "\n\n ****  " + CTimeText() + " " + text;
   struct stat st{};
   if (fstat(fd, &st) == 0 && st.st_size > 0 &&
-      static_cast<uint64_t>(st.st_size) + adding > static_cast<uint64_t>(std::max<int32_t>(s.ringSize, 0))) {
-    close(fd);
-    fd = KeepAsPreviousFile(s.logFilePath) ? OpenLogFile(s, O_WRONLY | O_APPEND)
-                                           : OpenLogFile(s, O_WRONLY | O_APPEND | O_TRUNC);
+      static_cast<uint64_t>(st.st_size) + line.size() > static_cast<uint64_t>(std::max<int32_t>(s.ringSize, 0))) {
+    CloseAppendFile(s);
+    const bool kept = KeepAsPreviousFile(s.logFilePath);
+    fd = AppendFile(s, kept ? 0 : O_TRUNC);
     if (fd < 0) return;
   }
-  FILE* file = fdopen(fd, "a");
-  if (file == nullptr) {
-    close(fd);
-    return;
+  size_t written = 0;
+  while (written < line.size()) {
+    const ssize_t n = ::write(fd, line.data() + written, line.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<size_t>(n);
   }
-  std::fputs(header.c_str(), file);
-  std::fputs(text, file);
-  std::fclose(file);
 }
 
 // ---- Write-out ---------------------------------------------------------------
@@ -351,6 +387,7 @@ void FlushLocked(LogState& s, bool releaseView) {
     s.batch.clear();
   }
 
+  if (releaseView) CloseAppendFile(s);
   if (releaseView && s.fileFd >= 0) {
     close(s.fileFd);
     s.fileFd = -1;

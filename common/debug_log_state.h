@@ -2,7 +2,10 @@
 // Internal to the debug log.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -29,6 +32,14 @@ struct LogState {
   bool firstFileCall = true;
   // The log file last refused by the file rule, reported once.
   std::string refusedFile;
+
+  // Append-only file: the descriptor that passed the file rule, kept while
+  // the name still stands for it; the rule is walked again at most once a
+  // second.
+  int appendFd = -1;
+  dev_t appendDevice = 0;
+  ino_t appendInode = 0;
+  std::chrono::steady_clock::time_point appendCheckedAt;
 
   // Wrap-around file.
   std::string batch;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -161,6 +162,14 @@ TEST_F(FileLogSinkTest, AppendOnlyFileStartsAnewPastItsSizeKeepingThePreviousOne
   EXPECT_NE(now.find("line 29"), std::string::npos);
   EXPECT_NE(before.find("line 2"), std::string::npos);
   EXPECT_EQ(before.find("line 29"), std::string::npos);
+
+  // Another process of the module that moved the file aside has begun the
+  // next one: this process writes there too, never again into the one kept.
+  const std::string kept = logtest::ReadFile(m_path);
+  std::filesystem::rename(m_path, m_path + ".1");
+  DebugLog("after the move");
+  EXPECT_EQ(logtest::ReadFile(m_path + ".1"), kept);
+  EXPECT_NE(logtest::ReadFile(m_path).find("after the move"), std::string::npos);
 }
 
 }  // namespace
