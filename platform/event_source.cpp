@@ -2,9 +2,11 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -30,6 +32,15 @@ struct EventLogState {
   std::string file;
   // The report file last refused, said once rather than at every report.
   std::string refusedFile;
+  // The report file that passed the file rule, kept while its name still
+  // stands for it (the system's log rotation moves it aside) and for a
+  // second at most: walking its folders from the root at every report would
+  // cost more than the report.
+  int keptFd = -1;
+  std::string keptFile;
+  dev_t keptDevice = 0;
+  ino_t keptInode = 0;
+  std::chrono::steady_clock::time_point keptAt;
 };
 
 EventLogState& State() {
@@ -83,6 +94,32 @@ void NoteReportFile(const std::string& source, const std::string& file, const st
   }
 }
 
+// The report file's descriptor, under the state lock; -1 with the reason
+// in refusal when the rule refused it.
+int ReportFileLocked(EventLogState& s, const std::string& file, std::string* refusal) {
+  const auto now = std::chrono::steady_clock::now();
+  if (s.keptFd >= 0 && s.keptFile == file && now - s.keptAt < std::chrono::seconds(1)) {
+    struct stat named{};
+    if (lstat(file.c_str(), &named) == 0 && named.st_dev == s.keptDevice && named.st_ino == s.keptInode &&
+        named.st_nlink == 1) {
+      return s.keptFd;
+    }
+  }
+  if (s.keptFd >= 0) ::close(s.keptFd);
+  s.keptFd = OpenFileForOwnerAndGroup(file.c_str(), O_WRONLY | O_APPEND, refusal);
+  struct stat st{};
+  if (s.keptFd >= 0 && fstat(s.keptFd, &st) != 0) {
+    ::close(s.keptFd);
+    s.keptFd = -1;
+  }
+  if (s.keptFd < 0) return -1;
+  s.keptFile = file;
+  s.keptDevice = st.st_dev;
+  s.keptInode = st.st_ino;
+  s.keptAt = now;
+  return s.keptFd;
+}
+
 }  // namespace
 
 void SetEventReportFile(const std::string& path) {
@@ -90,6 +127,10 @@ void SetEventReportFile(const std::string& path) {
   std::lock_guard<std::mutex> guard(s.lock);
   s.fileSet = true;
   s.file = path;
+  if (s.keptFd >= 0 && s.keptFile != path) {
+    ::close(s.keptFd);
+    s.keptFd = -1;
+  }
 }
 
 std::string EventReportFile() {
@@ -172,14 +213,19 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*,
     // debug-log line: the file is made for the server's user and group only,
     // whatever the umask.
     std::string refusal;
-    int fd = OpenFileForOwnerAndGroup(file.c_str(), O_WRONLY | O_APPEND, &refusal);
+    ssize_t n = -1;
+    bool opened = false;
+    {
+      std::lock_guard<std::mutex> guard(s.lock);
+      const int fd = ReportFileLocked(s, file, &refusal);
+      opened = fd >= 0;
+      if (opened) n = ::write(fd, line.data(), line.size());
+    }
     NoteReportFile(name, file, refusal);
-    if (fd < 0) {
+    if (!opened) {
       SetLastError(ERROR_ACCESS_DENIED);
       return FALSE;
     }
-    ssize_t n = ::write(fd, line.data(), line.size());
-    ::close(fd);
     if (n != static_cast<ssize_t>(line.size())) {
       SetLastError(ERROR_GEN_FAILURE);
       return FALSE;

@@ -80,6 +80,14 @@ TEST_F(EventLogTest, AnEventFileOpenToOthersIsClosedToThem) {
   EXPECT_EQ(std::filesystem::perms::none,
             std::filesystem::status(dir.Path() + "events.txt").permissions() & std::filesystem::perms::others_all);
   EXPECT_EQ(2u, Lines().size());
+
+  // The system's log rotation moves the file aside: the next report begins
+  // a new one, and the one moved aside gets nothing more.
+  std::filesystem::rename(dir.Path() + "events.txt", dir.Path() + "events.txt.1");
+  EXPECT_EQ(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "after"), 0u);
+  EXPECT_EQ(1u, Lines().size());
+  EXPECT_EQ(std::filesystem::perms::none,
+            std::filesystem::status(dir.Path() + "events.txt").permissions() & std::filesystem::perms::others_all);
 }
 
 // In a folder every user may write to, a link another user put under the
