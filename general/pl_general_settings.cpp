@@ -560,13 +560,15 @@ void CPLGeneralSettings::MakeLogFolder(const std::string& logFilePath) {
   const size_t slash = logFilePath.find_last_of('/');
   if (slash == std::string::npos || slash == 0) return;
   const std::string folder = logFilePath.substr(0, slash);
-  // Nothing is made below a folder another user controls (start-up reports
-  // it, ReportLogSetUp).
-  if (IsDirectory(folder.c_str()) || !WhyFolderIsUnsafe(folder).empty()) return;
+  if (IsDirectory(folder.c_str())) return;
   // On a fresh install nothing would be logged until the folder was made by
   // hand; the log says who did what, so only owner and group may read it.
-  const HRESULT hr = CreateDirectoryPath(folder.c_str(), true);
-  if (hr != S_OK) {
+  // Nothing is made below a folder another user controls (start-up reports
+  // it, ReportLogSetUp).
+  std::string refused;
+  const int err = MakeFolderForOwnerAndGroup(folder, &refused);
+  if (err != 0 && refused.empty()) {
+    const HRESULT hr = HRESULT_FROM_WIN32(Win32ErrorFromErrno(err));
     WriteEventLog(2,
                   "Can not create the debug log folder %s: %s; the debug log writes no file until the folder exists "
                   "(made by hand, or at the next start-up); the shared-memory ring (setting 12 = 1) still holds its "

@@ -140,7 +140,10 @@ struct CheckedFolder {
   std::string why;
 };
 
-bool Walk(const std::string& folder, CheckedFolder& out) {
+// With make, a missing level is made (for owner and group only) in the
+// level above it, through that level's checked descriptor, and then judged
+// as any other: no name another user swaps in between is followed.
+bool Walk(const std::string& folder, CheckedFolder& out, bool make = false) {
   std::deque<std::string> rest;
   const auto queue = [&rest](const std::string& path) {
     std::deque<std::string> names;
@@ -176,6 +179,16 @@ bool Walk(const std::string& folder, CheckedFolder& out) {
     }
     const std::string shown = Joined(nextWalked);
     if (next < 0) {
+      if (errno == ENOENT && make && name != "..") {
+        // Made here, or by someone else just now: either way opened again
+        // and judged; a name that keeps vanishing ends as a loop would.
+        if ((mkdirat(out.fd, name.c_str(), 0770) == 0 || errno == EEXIST) && ++hops <= kMaxLinkHops) {
+          rest.push_front(name);
+          continue;
+        }
+        out.missing = true;
+        return out.Fail(errno == EEXIST ? ELOOP : errno, shown + ": " + std::strerror(errno));
+      }
       if (errno == ENOENT) {
         out.missing = true;
         return out.Fail(ENOENT, shown + " does not exist");
@@ -257,6 +270,14 @@ std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing) {
     return {};
   }
   return checked.why;
+}
+
+int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal) {
+  if (refusal != nullptr) refusal->clear();
+  CheckedFolder checked;
+  if (Walk(folder, checked, true)) return 0;
+  if (refusal != nullptr && !checked.missing) *refusal = checked.why;
+  return checked.err != 0 ? checked.err : EIO;
 }
 
 int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal) {

@@ -35,6 +35,14 @@ bool IsOpenToOthers(const char* path);
 // only where it may be used), and missing is then set.
 std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing = nullptr);
 
+// Makes the folder with its missing levels, for owner and group only, each
+// level made in the one above it as that one was judged by
+// WhyFolderIsUnsafe, so that no name another user puts there in between is
+// followed. 0 when the folder is there and may be used; otherwise the errno,
+// with the reason in refusal when the folder (or one on the way) is refused
+// rather than missing.
+int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal = nullptr);
+
 // Opens (creating when missing) a file the module writes lines into, a log
 // or the event file, for its owner and group only whatever the umask: one
 // of ours an older version left open to others (0644) is closed to them

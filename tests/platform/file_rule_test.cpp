@@ -63,6 +63,13 @@ TEST_F(FileRule, FoldersAnotherUserControlsAreRefusedNamingTheFolderAndOwner) {
   ASSERT_EQ(0, lchown((pub + "/link").c_str(), kOtherUser, kOtherUser));
   EXPECT_NE(WhyFolderIsUnsafe(pub + "/link/QuenlithLogs"), "");
   EXPECT_FALSE(Opens(pub + "/link/x.log"));
+  // Folders are made level by level in the level just judged, so a link put
+  // on the way (even after a check) is never made through.
+  EXPECT_EQ(MakeFolderForOwnerAndGroup(pub + "/link/QuenlithLogs", &why), EACCES);
+  EXPECT_NE(why.find(pub + "/link is a link of user 54321"), std::string::npos) << why;
+  EXPECT_FALSE(fs::exists(mine + "/QuenlithLogs"));
+  EXPECT_EQ(MakeFolderForOwnerAndGroup(pub + "/made/QuenlithLogs", &why), 0);
+  EXPECT_EQ(fs::status(pub + "/made/QuenlithLogs").permissions() & fs::perms::others_all, fs::perms::none);
 
   const std::string open = dir.Path() + "open";
   fs::create_directory(open);
