@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <set>
@@ -107,6 +108,9 @@ int ReportFileLocked(EventLogState& s, const std::string& file, std::string* ref
   }
   if (s.keptFd >= 0) ::close(s.keptFd);
   s.keptFd = OpenFileForOwnerAndGroup(file.c_str(), O_WRONLY | O_APPEND, refusal);
+  // A name that is a folder, or a folder that is missing, is said as well:
+  // the reports would otherwise vanish from the file without a word.
+  if (s.keptFd < 0 && refusal->empty()) *refusal = std::strerror(errno);
   struct stat st{};
   if (s.keptFd >= 0 && fstat(s.keptFd, &st) != 0) {
     ::close(s.keptFd);

@@ -132,6 +132,13 @@ TEST_F(EventLogTest, AnEventFileInAFolderOpenToAllIsRefusedAndThatIsSaidOnce) {
   ASSERT_EQ(g_heard.size(), 3u);
   EXPECT_EQ(g_heard[1], "The event file " + open + "/events.txt (HX_EVENTLOG_FILE) is not written: " + open +
                             " may be written to by other users and is not sticky; the events go to syslog only.");
+
+  // A name that is a folder is no file to write either.
+  SetEventReportFile(dir.Path());
+  EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "z"), 0u);
+  ASSERT_EQ(g_heard.size(), 5u);
+  EXPECT_EQ(g_heard[4], "The event file " + dir.Path() + " (HX_EVENTLOG_FILE) is not written: Is a directory; the "
+                            "events go to syslog only.");
 }
 
 TEST_F(EventLogTest, FormattedReportsGoToTheModuleEventLog) {
