@@ -332,7 +332,15 @@ void FileLogSink(const char* text) {
   if (fstat(fd, &st) == 0 && st.st_size > 0 &&
       static_cast<uint64_t>(st.st_size) + line.size() > static_cast<uint64_t>(std::max<int32_t>(s.ringSize, 0))) {
     CloseAppendFile(s);
-    const bool kept = KeepAsPreviousFile(s.logFilePath);
+    std::string refusal;
+    const bool kept = KeepAsPreviousFile(s.logFilePath, &refusal);
+    if (!kept && s.unkeptFile != s.logFilePath) {
+      s.unkeptFile = s.logFilePath;
+      LogEventF(EVENTLOG_WARNING_TYPE,
+                "The debug log file %s reached its size (setting 13) and is begun anew without keeping its lines: "
+                "%s.",
+                s.logFilePath, refusal.empty() ? "it cannot be moved aside" : refusal.c_str());
+    }
     fd = AppendFile(s, kept ? 0 : O_TRUNC);
     if (fd < 0) return;
   }

@@ -40,6 +40,9 @@ struct LogState {
   dev_t appendDevice = 0;
   ino_t appendInode = 0;
   std::chrono::steady_clock::time_point appendCheckedAt;
+  // The log file last begun anew without keeping the one before, reported
+  // once.
+  std::string unkeptFile;
 
   // Wrap-around file.
   std::string batch;

@@ -338,7 +338,11 @@ bool KeepAsPreviousFile(const char* path, std::string* refusal) {
   }
   // Names are replaced, never followed: a link under the previous file's
   // name is itself what goes.
-  return ::renameat(folder.fd, name.c_str(), folder.fd, (name + ".1").c_str()) == 0;
+  if (::renameat(folder.fd, name.c_str(), folder.fd, (name + ".1").c_str()) == 0) return true;
+  if (refusal != nullptr && errno != ENOENT) {
+    *refusal = std::string(path) + ".1 cannot be replaced: " + std::strerror(errno);
+  }
+  return false;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason, int* err) {

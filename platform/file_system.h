@@ -57,7 +57,8 @@ int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal =
 
 // Moves the file at path aside as <path>.1, in place of the one before, in a
 // folder that passes WhyFolderIsUnsafe. False (the reason in refusal when the
-// folder was refused) when it stays where it is.
+// folder was refused or <path>.1 cannot be replaced, a folder of that name
+// for one) when it stays where it is.
 bool KeepAsPreviousFile(const char* path, std::string* refusal = nullptr);
 
 // Reads a whole settings file. False, with the reason in words an

@@ -6,8 +6,10 @@
 #include <vector>
 
 #include "common/debug_log.h"
+#include "common/event_log.h"
 #include "common/file_utils.h"
 #include "log_test_support.h"
+#include "platform/event_source.h"
 
 namespace {
 
@@ -170,6 +172,26 @@ TEST_F(FileLogSinkTest, AppendOnlyFileStartsAnewPastItsSizeKeepingThePreviousOne
   DebugLog("after the move");
   EXPECT_EQ(logtest::ReadFile(m_path + ".1"), kept);
   EXPECT_NE(logtest::ReadFile(m_path).find("after the move"), std::string::npos);
+}
+
+// A name another user put first in place of the file kept (here a folder)
+// cannot be replaced: the log stays bounded, and the administrator learns
+// once that the lines before are not kept.
+TEST_F(FileLogSinkTest, APreviousFileThatCannotBeReplacedIsReportedOnce) {
+  std::filesystem::create_directory(m_path + ".1");
+  SetEventReportFile(m_dir + "/events.txt");
+  CEventLog eventLog;
+  ASSERT_TRUE(eventLog.Register("Quenlith Pellora"));
+  SetModuleEventLog(&eventLog);
+  SetLogRingSize(400);
+  for (int i = 0; i < 30; ++i) DebugLog("line %02d %s", i, std::string(60, 'x').c_str());
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  EXPECT_LE(logtest::ReadFile(m_path).size(), 400u);
+  const std::string events = logtest::ReadFile(m_dir + "/events.txt");
+  EXPECT_EQ(events, "Quenlith Pellora\tWARNING\t0x60000074\t0\tThe debug log file " + m_path +
+                        " reached its size (setting 13) and is begun anew without keeping its lines: " + m_path +
+                        ".1 cannot be replaced: Is a directory.\n");
 }
 
 }  // namespace
