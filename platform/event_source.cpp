@@ -73,6 +73,14 @@ const char* TypeName(WORD type) {
   return "INFORMATION";
 }
 
+// A report in syslog is one line, as in the file: a line break in a text
+// (a path from a setting may hold one) would let it pass for another report.
+void SyslogReport(int priority, const std::string& source, DWORD eventId, const char* text) {
+  std::string shown;
+  AppendEscaped(shown, text);
+  syslog(LOG_USER | priority, "%s: event 0x%08X: %s", source.c_str(), static_cast<unsigned>(eventId), shown.c_str());
+}
+
 // The report file cannot say that it is refused: syslog and the host's
 // listener do, once per file, so the administrator learns where the
 // reports went.
@@ -89,7 +97,7 @@ void NoteReportFile(const std::string& source, const std::string& file, const st
   }
   const std::string text = "The event file " + file + " (HX_EVENTLOG_FILE) is not written: " + refusal +
                            "; the events go to syslog only.";
-  syslog(LOG_USER | LOG_WARNING, "%s: event 0x%08X: %s", source.c_str(), kFileRefusedEventId, text.c_str());
+  SyslogReport(LOG_WARNING, source, kFileRefusedEventId, text.c_str());
   if (PFN_HxEventReported listener = HostListener()) {
     listener(source.c_str(), EVENTLOG_WARNING_TYPE, kFileRefusedEventId, text.c_str());
   }
@@ -207,8 +215,7 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*,
     }
   }
   int priority = type == EVENTLOG_ERROR_TYPE ? LOG_ERR : type == EVENTLOG_WARNING_TYPE ? LOG_WARNING : LOG_INFO;
-  syslog(LOG_USER | priority, "%s: event 0x%08X: %s", name.c_str(), static_cast<unsigned>(eventId),
-         text.c_str());
+  SyslogReport(priority, name, eventId, text.c_str());
   if (PFN_HxEventReported listener = HostListener()) listener(name.c_str(), type, eventId, text.c_str());
   if (!file.empty()) {
     line += '\n';

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -139,6 +143,37 @@ TEST_F(EventLogTest, AnEventFileInAFolderOpenToAllIsRefusedAndThatIsSaidOnce) {
   ASSERT_EQ(g_heard.size(), 5u);
   EXPECT_EQ(g_heard[4], "The event file " + dir.Path() + " (HX_EVENTLOG_FILE) is not written: Is a directory; the "
                             "events go to syslog only.");
+}
+
+// A line break in a report's text (a path from a setting may hold one) does
+// not begin a forged report in syslog either. Heard on a /dev/log of the
+// test's own, where the machine has none.
+TEST_F(EventLogTest, ALineBreakInATextStaysInItsSyslogLine) {
+  if (geteuid() != 0 || access("/dev/log", F_OK) == 0) GTEST_SKIP() << "needs root and no syslog of the machine";
+  const int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "/dev/log");
+  ASSERT_EQ(0, bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+  CEventLog log;
+  ASSERT_TRUE(log.Register("Test Source"));
+  EXPECT_EQ(log.ReportEvent(2, 0, 0x6000006F, 0, nullptr, "folder /x\nforged: event 0x60000065: y"), 0u);
+  // Other test programs running meanwhile may report there too.
+  const timeval wait{2, 0};
+  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  std::string line;
+  for (int i = 0; i < 100 && line.find("folder /x") == std::string::npos; ++i) {
+    char heard[4096];
+    const ssize_t n = recv(sock, heard, sizeof heard, 0);
+    if (n <= 0) break;
+    line.assign(heard, static_cast<size_t>(n));
+  }
+  closelog();
+  close(sock);
+  unlink("/dev/log");
+  ASSERT_NE(line.find("folder /x"), std::string::npos) << line;
+  EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+  EXPECT_NE(line.find("folder /x\\nforged"), std::string::npos) << line;
 }
 
 TEST_F(EventLogTest, FormattedReportsGoToTheModuleEventLog) {
