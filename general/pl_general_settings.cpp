@@ -569,11 +569,14 @@ void CPLGeneralSettings::MakeLogFolder(const std::string& logFilePath) {
   const int err = MakeFolderForOwnerAndGroup(folder, &refused);
   if (err != 0 && refused.empty()) {
     const HRESULT hr = HRESULT_FROM_WIN32(Win32ErrorFromErrno(err));
+    // The ring keeps its records in memory; every other kind has nowhere
+    // to put them.
+    const bool ring = GetLogSink() == &SharedMemoryLogSink;
     WriteEventLog(2,
                   "Can not create the debug log folder %s: %s; the debug log writes no file until the folder exists "
-                  "(made by hand, or at the next start-up); the shared-memory ring (setting 12 = 1) still holds its "
-                  "records.",
-                  folder.c_str(), ReasonInWords(static_cast<DWORD>(hr)).c_str());
+                  "(made by hand, or at the next start-up)%s.",
+                  folder.c_str(), ReasonInWords(static_cast<DWORD>(hr)).c_str(),
+                  ring ? "; the shared-memory ring (setting 12 = 1) still holds its records" : "");
   }
 }
 
