@@ -204,8 +204,10 @@ bool Walk(const std::string& folder, CheckedFolder& out, bool make = false) {
     if (S_ISLNK(st.st_mode)) {
       ::close(next);
       // A link is followed when no other user could have put it there (or,
-      // in a sticky folder, it is ours or root's, which they cannot replace).
-      if (OthersMayWrite(out.st) && !OursOrRoots(st.st_uid)) {
+      // in a sticky folder, it is ours or root's, which they cannot replace);
+      // in a folder our group may write to, one another member put would
+      // lead our writes where they choose.
+      if ((OthersMayWrite(out.st) || (out.st.st_mode & S_IWGRP) != 0) && !OursOrRoots(st.st_uid)) {
         return out.Fail(EACCES, shown + " is a link of " + UserText(st.st_uid) + " in " + Joined(walked) +
                                     ", which other users may write to");
       }

@@ -71,6 +71,17 @@ TEST_F(FileRule, FoldersAnotherUserControlsAreRefusedNamingTheFolderAndOwner) {
   EXPECT_EQ(MakeFolderForOwnerAndGroup(pub + "/made/QuenlithLogs", &why), 0);
   EXPECT_EQ(fs::status(pub + "/made/QuenlithLogs").permissions() & fs::perms::others_all, fs::perms::none);
 
+  // Our group may write to a folder of ours; a link another member put
+  // there is not followed either.
+  const std::string shared = dir.Path() + "shared";
+  fs::create_directory(shared);
+  fs::permissions(shared, fs::perms(0770));
+  ASSERT_EQ(0, chown(shared.c_str(), 0, getegid()));
+  ASSERT_EQ(0, symlink(mine.c_str(), (shared + "/link").c_str()));
+  ASSERT_EQ(0, lchown((shared + "/link").c_str(), kOtherUser, getegid()));
+  EXPECT_NE(WhyFolderIsUnsafe(shared + "/link").find("is a link of user 54321"), std::string::npos);
+  EXPECT_EQ(WhyFolderIsUnsafe(shared), "");
+
   const std::string open = dir.Path() + "open";
   fs::create_directory(open);
   fs::permissions(open, fs::perms(0777));
