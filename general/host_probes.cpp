@@ -195,6 +195,8 @@ void SanitizeFileName(ci_string& fileName) {
 
 bool IsAllowedFileName(ci_string& fileName, const std::vector<std::string>& reservedNames) {
   TrimBlanks(fileName);
+  // The folder itself or the one above: no file can have either name.
+  if (fileName == ci_string(".") || fileName == ci_string("..")) return false;
   for (const std::string& reserved : reservedNames) {
     if (fileName == ToCI(reserved)) return false;
   }
