@@ -334,12 +334,12 @@ void FileLogSink(const char* text) {
     CloseAppendFile(s);
     std::string refusal;
     const bool kept = KeepAsPreviousFile(s.logFilePath, &refusal);
-    if (!kept && s.unkeptFile != s.logFilePath) {
+    if (!kept && !refusal.empty() && s.unkeptFile != s.logFilePath) {
       s.unkeptFile = s.logFilePath;
       LogEventF(EVENTLOG_WARNING_TYPE,
                 "The debug log file %s reached its size (setting 13) and is begun anew without keeping its lines: "
                 "%s.",
-                s.logFilePath, refusal.empty() ? "it cannot be moved aside" : refusal.c_str());
+                s.logFilePath, refusal.c_str());
     }
     fd = AppendFile(s, kept ? 0 : O_TRUNC);
     if (fd < 0) return;
