@@ -2,17 +2,43 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 
 #include "common/event_log.h"
 
+namespace {
+
+// Where a cut at or before at leaves whole UTF-8 characters on both sides.
+size_t CharacterStart(const std::string& text, size_t at) {
+  while (at > 0 && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
+  return at;
+}
+
+}  // namespace
+
 void CSettingsMistakes::Add(const char* format, ...) {
-  char text[2048] = {};
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  // Two mistakes are one only when their whole texts are: a long quoted
+  // value must not make the mistake of another set look like a repeat.
   if (!m_known.emplace(text).second) return;
-  if (m_texts.size() < kReportedMax) m_texts.emplace_back(text);
+  if (m_texts.size() >= kReportedMax) return;
+  // An event stays readable: a long text keeps its start (the file and
+  // what holds the mistake) and its end (where, and what is used instead).
+  constexpr size_t kKept = kTextMax / 2 - 40;  // room for the note of what is left out
+  if (text.size() > kTextMax) {
+    const size_t head = CharacterStart(text, kKept);
+    const size_t tail = CharacterStart(text, text.size() - kKept);
+    text = text.substr(0, head) + " [" + std::to_string(tail - head) + " bytes left out] " + text.substr(tail);
+  }
+  m_texts.push_back(std::move(text));
 }
 
 void CSettingsMistakes::Report(const char* fileWords, const std::string& path) {

@@ -20,6 +20,9 @@ class CSettingsMistakes {
  public:
   // The most mistakes of one load reported one by one.
   static constexpr size_t kReportedMax = 100;
+  // The longest text of one event (the event log's own bound); a longer
+  // mistake keeps its start and its end, and says how much is left out.
+  static constexpr size_t kTextMax = 2048;
 
   // One mistake, in words that name the file and what is used instead. What
   // the reader meets twice in one load (a set given twice) is one mistake.

@@ -262,6 +262,23 @@ TEST(SettingsMistakes, UnreadableRestrictingSwitchesRestrict) {
   }
 }
 
+// A long quoted value neither merges the mistakes of two sets into one nor
+// cuts off where the mistake is and what is used instead.
+TEST(SettingsMistakes, LongValuesKeepEachMistakeWhole) {
+  CInstallTree tree;
+  const std::string value(3000, 'x');
+  tree.WriteModule(ModuleSettings("", "<SETTING ID=\"1\" DESCR=\"d\"><ITEMS>" + Item(22, value) +
+                                          "</ITEMS></SETTING><SETTING ID=\"2\" DESCR=\"d\"><ITEMS>" +
+                                          Item(22, value) + "</ITEMS></SETTING>"));
+  tree.WriteLinks(Links("<HX ID=\"3\"/>"));
+  CHandlePLSettings holder;
+  const std::string all = EventsOfLoad(tree, holder);
+  for (const char* set : {"1", "2"}) {
+    ExpectOnce(all, std::string("\" in <SETTING ID=\"") + set +
+                        "\">, which is not a whole number from 0 to 2147483647; 1 is used instead.");
+  }
+}
+
 // A file with thousands of mistakes reports the first ones one by one, then
 // how many more it has, naming the file: the event log stays readable.
 TEST(SettingsMistakes, ManyAreReportedUpToABound) {
