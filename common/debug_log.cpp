@@ -3,6 +3,7 @@
 #include "common/debug_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 
 #include "common/crit_sec.h"
 #include "common/debug_log_state.h"
+#include "common/event_log.h"
 #include "common/file_utils.h"
 #include "common/secret_text.h"
 #include "platform/file_system.h"
@@ -79,6 +81,18 @@ std::string CTimeText() {
                 kMonths[(st.wMonth + 11) % 12], unsigned{st.wDay}, unsigned{st.wHour},
                 unsigned{st.wMinute}, unsigned{st.wSecond}, unsigned{st.wYear});
   return buf;
+}
+
+int OpenLogFile(LogState& s, int flags) {
+  std::string refusal;
+  const int fd = OpenFileForOwnerAndGroup(s.logFilePath, flags, &refusal);
+  if (fd >= 0) {
+    s.refusedFile.clear();
+  } else if (!refusal.empty() && s.refusedFile != s.logFilePath) {
+    s.refusedFile = s.logFilePath;
+    LogEventF(EVENTLOG_WARNING_TYPE, "The debug log file %s is not written: %s.", s.logFilePath, refusal.c_str());
+  }
+  return fd;
 }
 
 bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t& written) {
@@ -202,6 +216,12 @@ void SetLogFilePath(const char* path) {
   std::snprintf(s.logFilePath, sizeof(s.logFilePath), "%s", path != nullptr ? path : "");
 }
 
+void NoteLogFileRefusalReported() {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.refusedFile = s.logFilePath;
+}
+
 std::string GetLogFilePath() {
   LogState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
@@ -246,6 +266,43 @@ void SetLogClock(LogClockFn clock) { g_clock.store(clock, std::memory_order_rele
 
 // ---- Append-only file ------------------------------------------------------
 
+namespace {
+
+void CloseAppendFile(LogState& s) {
+  if (s.appendFd >= 0) close(s.appendFd);
+  s.appendFd = -1;
+}
+
+// The append-only file, through the file rule. Walking the folders from the
+// root at every line would cost more than the line itself, so the checked
+// descriptor is kept while the name still stands for the same file (another
+// process of the module, or the system's tools, may have moved it aside) and
+// for a second at most, after which the rule is walked again.
+int AppendFile(LogState& s, int extraFlags = 0) {
+  const auto now = std::chrono::steady_clock::now();
+  if (s.appendFd >= 0 && extraFlags == 0 && now - s.appendCheckedAt < std::chrono::seconds(1)) {
+    struct stat named{};
+    if (lstat(s.logFilePath, &named) == 0 && named.st_dev == s.appendDevice && named.st_ino == s.appendInode &&
+        named.st_nlink == 1) {
+      return s.appendFd;
+    }
+  }
+  CloseAppendFile(s);
+  const int fd = OpenLogFile(s, O_WRONLY | O_APPEND | extraFlags);
+  struct stat st{};
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  s.appendFd = fd;
+  s.appendDevice = st.st_dev;
+  s.appendInode = st.st_ino;
+  s.appendCheckedAt = now;
+  return fd;
+}
+
+}  // namespace
+
 void FileLogSink(const char* text) {
   CSinkWrite write(text);
   if (!write.CanWrite()) return;
@@ -264,16 +321,36 @@ void FileLogSink(const char* text) {
   if ((g_logMode.load(std::memory_order_acquire) & LOG_MODE_WRITE) == 0) return;
 
   // Owner and group only: the log shows what users did.
-  const int fd = OpenFileForOwnerAndGroup(s.logFilePath, O_WRONLY | O_APPEND);
+  int fd = AppendFile(s);
   if (fd < 0) return;
-  FILE* file = fdopen(fd, "a");
-  if (file == nullptr) {
-    close(fd);
-    return;
+  // Bounded by setting 13's size, as the other kinds are: the file that
+  // reaches it is kept as <file>.1 (in place of the one before) and a new
+  // one begun. Every writer holds the sink lock, and AppendFile sees a file
+  // another process moved aside, so it is moved once.
+  const std::string line = "\n\n ****  " + CTimeText() + " " + text;
+  struct stat st{};
+  if (fstat(fd, &st) == 0 && st.st_size > 0 &&
+      static_cast<uint64_t>(st.st_size) + line.size() > static_cast<uint64_t>(std::max<int32_t>(s.ringSize, 0))) {
+    CloseAppendFile(s);
+    std::string refusal;
+    const bool kept = KeepAsPreviousFile(s.logFilePath, &refusal);
+    if (!kept && !refusal.empty() && s.unkeptFile != s.logFilePath) {
+      s.unkeptFile = s.logFilePath;
+      LogEventF(EVENTLOG_WARNING_TYPE,
+                "The debug log file %s reached its size (setting 13) and is begun anew without keeping its lines: "
+                "%s.",
+                s.logFilePath, refusal.c_str());
+    }
+    fd = AppendFile(s, kept ? 0 : O_TRUNC);
+    if (fd < 0) return;
   }
-  std::fprintf(file, "\n\n ****  %s ", CTimeText().c_str());
-  std::fputs(text, file);
-  std::fclose(file);
+  size_t written = 0;
+  while (written < line.size()) {
+    const ssize_t n = ::write(fd, line.data() + written, line.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<size_t>(n);
+  }
 }
 
 // ---- Write-out ---------------------------------------------------------------
@@ -283,7 +360,7 @@ namespace {
 void FlushLocked(LogState& s, bool releaseView) {
   if (s.ringView != nullptr) {
     if (s.ringOwner) {
-      int fd = OpenFileForOwnerAndGroup(s.logFilePath, O_WRONLY | O_TRUNC);
+      int fd = OpenLogFile(s, O_WRONLY | O_TRUNC);
       if (fd >= 0) {
         // Only what the object still holds: another process may have cut it.
         const size_t readable =
@@ -318,6 +395,7 @@ void FlushLocked(LogState& s, bool releaseView) {
     s.batch.clear();
   }
 
+  if (releaseView) CloseAppendFile(s);
   if (releaseView && s.fileFd >= 0) {
     close(s.fileFd);
     s.fileFd = -1;

@@ -101,6 +101,9 @@ CSync* GetLogSinkLock();
 // At most 260 characters are kept.
 void SetLogFilePath(const char* path);
 std::string GetLogFilePath();
+// Start-up has reported why the log file is refused: the sinks do not say it
+// again for the same file.
+void NoteLogFileRefusalReported();
 // The shared-memory ring's name: "Global\\" and the log file's name, without
 // its folder, so every process that logs under that name shares the ring.
 std::string LogRingName();

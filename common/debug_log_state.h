@@ -2,7 +2,10 @@
 // Internal to the debug log.
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -27,6 +30,19 @@ struct LogState {
   int32_t batchThreshold = kDefaultLogBatchThreshold;
   bool ringOwner = false;
   bool firstFileCall = true;
+  // The log file last refused by the file rule, reported once.
+  std::string refusedFile;
+
+  // Append-only file: the descriptor that passed the file rule, kept while
+  // the name still stands for it; the rule is walked again at most once a
+  // second.
+  int appendFd = -1;
+  dev_t appendDevice = 0;
+  ino_t appendInode = 0;
+  std::chrono::steady_clock::time_point appendCheckedAt;
+  // The log file last begun anew without keeping the one before, reported
+  // once.
+  std::string unkeptFile;
 
   // Wrap-around file.
   std::string batch;
@@ -54,8 +70,6 @@ extern std::atomic<CSync*> g_sinkLock;
 // One write of a file or memory sink: the log module's lock, which orders the
 // writers of every process, then the state lock of this one. Without the log
 // module's lock, or without a text, the sink writes nothing.
-// Log files are opened through OpenFileForOwnerAndGroup (owner and group
-// only, whatever the umask).
 
 class CSinkWrite {
  public:
@@ -84,6 +98,11 @@ size_t FormatTimePrefix(char (&prefix)[258]);
 // The 24 characters of the ctime text (weekday, month, day, time, year) and
 // its line feed.
 std::string CTimeText();
+
+// Opens the log file through the rule every file the module writes goes
+// through (OpenFileForOwnerAndGroup); a refusal reaches the event log once
+// per file, not at every line.
+int OpenLogFile(LogState& s, int flags);
 
 // Writes all bytes at the offset; false when not all could be written.
 bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t& written);

@@ -11,7 +11,6 @@
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
 #include "common/debug_log_state.h"
-#include "platform/file_system.h"
 
 using namespace debug_log_detail;
 
@@ -34,7 +33,7 @@ void RingFileLogSink(const char* text) {
   if (s.batch.capacity() < reserve) s.batch.reserve(reserve);
 
   if (s.fileFd < 0) {
-    s.fileFd = OpenFileForOwnerAndGroup(s.logFilePath, O_RDWR);
+    s.fileFd = OpenLogFile(s, O_RDWR);
     if (s.fileFd < 0) return;
   }
 

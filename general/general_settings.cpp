@@ -15,7 +15,6 @@
 #include "platform/module_path.h"
 #include "platform/system_messages.h"
 #include "settings/handle_pl_settings.h"
-#include "settings/settings_paths.h"
 
 namespace {
 
@@ -29,11 +28,16 @@ constexpr const char kModulePlaceWords[] =
 
 const char* SucceededText(bool ok) { return ok ? "successful" : "failed"; }
 
-// What a failed start-up load is reported against: the link-criteria file,
-// which lives in another folder, by its own path; the module settings file by
-// the settings folder that holds it.
-std::string FailedSettingsPlace(const std::string& loadedFile, const std::string& settingsDirectory) {
-  return loadedFile.ends_with(kLinkCriteriaFileName) ? loadedFile : settingsDirectory;
+// Why a settings file failed at start-up, in words: the system's text for a
+// failure to reach the file; a file whose content cannot be used has had its
+// reason reported by its reader just before, which this points to.
+std::string SettingsLoadReason(HRESULT hr) {
+  const bool reaching = (static_cast<DWORD>(hr) & 0xFFFF0000u) == 0x80070000u || hr == E_OUTOFMEMORY;
+  if (reaching) return ReasonInWords(static_cast<DWORD>(hr));
+  char text[128] = {};
+  std::snprintf(text, sizeof text, "the file cannot be used, for the reason the event before this one gives (0x%08X)",
+                static_cast<unsigned>(hr));
+  return text;
 }
 
 }  // namespace
@@ -82,6 +86,7 @@ BOOL CGeneralSettings<H, R, E>::Init(const char* productName, const char* module
   if (result) {
     m_strModuleName = moduleName;
     InitLogging(moduleName, -1);
+    ReportUnreadableRegistryFile();
     m_dwExchangeVersion = GetExchangeVersion();
     DWORD rsa = m_rsaLoader.Load();
     if (rsa == 0) {
@@ -144,11 +149,12 @@ BOOL CGeneralSettings<H, R, E>::LoadSettings(const char* moduleName, const char*
     std::string loadedFile = m_strSettingsDirectory;
     HRESULT hr = m_settings.LoadSettings(loadedFile);
     if (hr != S_OK) {
-      const std::string failed = FailedSettingsPlace(loadedFile, m_strSettingsDirectory);
-      DebugLogError(static_cast<DWORD>(hr), "Failed to load settings from  %s HR 0x%x", failed.c_str(),
+      // The holder names the file that failed: the administrator must know
+      // which one, and why, in one error event (the start-up failure event
+      // carries this text).
+      DebugLogError(static_cast<DWORD>(hr), "Failed to load settings from  %s HR 0x%x", loadedFile.c_str(),
                     static_cast<unsigned>(hr));
-      errorText = "Loading Settings failed " + failed + " " + std::to_string(hr);
-      LogError(static_cast<DWORD>(hr), 1, "%s", errorText.c_str());
+      errorText = "Loading Settings failed " + loadedFile + ": " + SettingsLoadReason(hr);
     } else {
       ResourceErrorHook.store(&ReportEventCallback, std::memory_order_release);
       ResourceTraceHook.store(&RingFileLogSink, std::memory_order_release);

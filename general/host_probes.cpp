@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/debug_log.h"
+#include "common/event_log.h"
 #include "platform/computer_name.h"
 #include "platform/last_error.h"
 #include "platform/registry.h"
@@ -57,6 +58,18 @@ DWORD ExchangeGenerationOfBuild(DWORD build) {
   if (build >= 10000 && build <= 10399) return 4;
   if (build >= 10400) return 8;
   return 0;
+}
+
+void ReportUnreadableRegistryFile() {
+  const std::string problem = RegistryFileProblem();
+  if (problem.empty()) return;
+  const std::string path = RegistryFilePath();
+  DebugLog("The registry file %s %s", path.c_str(), problem.c_str());
+  LogEventF(EVENTLOG_WARNING_TYPE,
+            "The registry file %s %s; every registry key reads as absent: the mail server's generation is unknown, "
+            "SSL off-loading is off, and a file type the mail server lists by MIME type alone is not recognised. "
+            "Put registry.reg at the top of the install tree, or name it with HX_REGISTRY_FILE.",
+            path.c_str(), problem.c_str());
 }
 
 DWORD ReadExchangeGeneration() {
@@ -182,6 +195,8 @@ void SanitizeFileName(ci_string& fileName) {
 
 bool IsAllowedFileName(ci_string& fileName, const std::vector<std::string>& reservedNames) {
   TrimBlanks(fileName);
+  // The folder itself or the one above: no file can have either name.
+  if (fileName == ci_string(".") || fileName == ci_string("..")) return false;
   for (const std::string& reserved : reservedNames) {
     if (fileName == ToCI(reserved)) return false;
   }

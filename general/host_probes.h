@@ -12,6 +12,9 @@
 // Exchange generation of a NewestBuild value: 1 (4001-5999), 2 (6001-9999),
 // 4 (10000-10399), 8 (10400 and above), else 0.
 DWORD ExchangeGenerationOfBuild(DWORD newestBuild);
+// A registry file that cannot be read is one warning: every key then reads
+// as absent, which changes what the module decides.
+void ReportUnreadableRegistryFile();
 // Reads the Exchange setup key of the registry; 0 when there is none.
 DWORD ReadExchangeGeneration();
 // Reads "SSLOffloaded": 0, or 13 when the value is not a REG_DWORD (the flag

@@ -12,6 +12,7 @@
 #include "general/ad_user_config.h"
 #include "general/host_probes.h"
 #include "general/resource_strings.h"
+#include "platform/system_messages.h"
 #include "platform/file_system.h"
 #include "platform/adsi.h"
 #include "platform/directory_back_off.h"
@@ -462,6 +463,25 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
     m_strTempDirectory = m_strModuleDirectory + "Temp";
     DebugLog("%s %s", " No Temp Directory found associate a default one", m_strTempDirectory.c_str());
   }
+  // A folder of another user, or one reached through a link they could
+  // put, lets them read or plant what is put there (one open to every user
+  // is reported below).
+  const std::string notOurs =
+      IsOpenToOthers(m_strTempDirectory.c_str()) ? std::string() : WhyFolderIsUnsafe(m_strTempDirectory);
+  if (!notOurs.empty()) {
+    WriteEventLog(EVENTLOG_WARNING_TYPE,
+                  "The temporary directory %s (setting 17) is not the server's own: %s; name a folder of the "
+                  "server's own.",
+                  m_strTempDirectory.c_str(), notOurs.c_str());
+  }
+  if (FileExists(m_strTempDirectory.c_str()) && !IsDirectory(m_strTempDirectory.c_str())) {
+    // Nothing can be put in it, and a folder of that name cannot be made:
+    // the module does not start, as when the folder cannot be made.
+    DebugLog("%s %s", " Can not create Temp Directory", m_strTempDirectory.c_str());
+    errorText = "Can not create Temp Directory " + m_strTempDirectory +
+                ": a file that is not a folder has this name; remove it, or name another folder in setting 17";
+    return 0;
+  }
   if (FileExists(m_strTempDirectory.c_str())) {
     // Made by an older version (0777 under umask 000), or named by setting
     // 17: the module does not change the modes of a folder it may share,
@@ -477,7 +497,10 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
   HRESULT hr = CreateDirectoryPath(m_strTempDirectory.c_str(), true);
   if (hr == S_OK) return result;
   DebugLogError(static_cast<DWORD>(hr), "%s %s", " Can not create Temp Directory", m_strTempDirectory.c_str());
-  errorText = "Can not create Temp Directory " + m_strTempDirectory;
+  // The start-up failure event carries this text: it says why, and what to
+  // change, since the module does not start without the folder.
+  errorText = "Can not create Temp Directory " + m_strTempDirectory + ": " + ReasonInWords(static_cast<DWORD>(hr)) +
+              "; make it, owned by the server's user and closed to others, or name another in setting 17";
   return 0;
 }
 
@@ -494,10 +517,11 @@ bool CPLGeneralSettings::InitLogging(const char* moduleName, int32_t settingsID)
   GetSettingFromID(SettingLogSizeKB, sizeKB, settingsID, 0);
   if (level == 10) {
     SetLogSink(&EventLogSink);
-  } else if (kind == 1 || kind == 2) {
-    SetLogSink(kind == 2 ? &RingFileLogSink : &SharedMemoryLogSink);
+  } else {
+    if (kind == 1 || kind == 2) SetLogSink(kind == 2 ? &RingFileLogSink : &SharedMemoryLogSink);
     // Kilobytes to bytes in 64 bits, clamped to what the ring can address:
-    // a huge setting must not wrap into a tiny or negative size.
+    // a huge setting must not wrap into a tiny or negative size. It bounds
+    // the append-only file too.
     if (sizeKB > 0) SetLogRingSize(LogSizeFromKB(sizeKB));
   }
   InitLogFiles(moduleName, settingsID, kind);
@@ -589,9 +613,20 @@ void CPLGeneralSettings::MakeLogFolder(const std::string& logFilePath) {
   if (IsDirectory(folder.c_str())) return;
   // On a fresh install nothing would be logged until the folder was made by
   // hand; the log says who did what, so only owner and group may read it.
-  const HRESULT hr = CreateDirectoryPath(folder.c_str(), true);
-  if (hr != S_OK) {
-    WriteEventLog(2, "Can not create the debug log folder %s HR 0x%x", folder.c_str(), static_cast<unsigned>(hr));
+  // Nothing is made below a folder another user controls (start-up reports
+  // it, ReportLogSetUp).
+  std::string refused;
+  const int err = MakeFolderForOwnerAndGroup(folder, &refused);
+  if (err != 0 && refused.empty()) {
+    const HRESULT hr = HRESULT_FROM_WIN32(Win32ErrorFromErrno(err));
+    // The ring keeps its records in memory; every other kind has nowhere
+    // to put them.
+    const bool ring = GetLogSink() == &SharedMemoryLogSink;
+    WriteEventLog(2,
+                  "Can not create the debug log folder %s: %s; the debug log writes no file until the folder exists "
+                  "(made by hand, or at the next start-up)%s.",
+                  folder.c_str(), ReasonInWords(static_cast<DWORD>(hr)).c_str(),
+                  ring ? "; the shared-memory ring (setting 12 = 1) still holds its records" : "");
   }
 }
 

@@ -7,6 +7,7 @@
 #include "common/debug_log.h"
 #include "common/event_log.h"
 #include "general/pl_general_settings.h"
+#include "platform/file_system.h"
 #include "platform/module_path.h"
 #include "platform/shared_memory.h"
 #include "settings/settings_paths.h"
@@ -21,6 +22,22 @@ bool IsLevel(int32_t level) { return level == 0 || level == 1 || level == 10; }
 }  // namespace
 
 std::string CPLGeneralSettings::ModuleSettingsFile() const { return m_strSettingsDirectory + kModuleSettingsFileName; }
+
+namespace {
+
+// Why the log file's folder is refused by the rule every file the module
+// writes goes through; empty when it is used (or is not there to judge).
+std::string LogFolderRefusal() {
+  const std::string logFile = ::GetLogFilePath();
+  const size_t slash = logFile.find_last_of('/');
+  if (slash == std::string::npos) return {};
+  const std::string why = WhyFolderIsUnsafe(slash == 0 ? "/" : logFile.substr(0, slash));
+  // Said here, at start-up, once: not again by the first line refused.
+  if (!why.empty()) NoteLogFileRefusalReported();
+  return why;
+}
+
+}  // namespace
 
 std::string CPLGeneralSettings::WhyLogWritesNothing(const LogSettings& used) const {
   if (GetLogSink() == &EventLogSink) return {};
@@ -42,6 +59,10 @@ std::string CPLGeneralSettings::WhyLogWritesNothing(const LogSettings& used) con
       return "the shared-memory ring " + ShmPathFromWindowsName(ring.c_str()) + " is there already and is not used, as " +
              refused + "; remove it, or give this install a log file name of its own (setting 23)";
     }
+  }
+  if (GetLogSink() != &SharedMemoryLogSink) {
+    const std::string folder = LogFolderRefusal();
+    if (!folder.empty()) return "its folder is not used, as " + folder + "; name a folder of the server's own (setting 39)";
   }
   const bool sized = used.kind == kLogKindRing || used.kind == kLogKindRingFile;
   if (sized && GetLogRingSize() <= GetLogWrapPosition()) {
@@ -70,6 +91,15 @@ void CPLGeneralSettings::ReportLogSetUp(const LogSettings& used) {
   if (GetLogSink() != &SharedMemoryLogSink) return;
   const std::string ring = LogRingName();
   const std::string logFile = ::GetLogFilePath();
+  const std::string folder = LogFolderRefusal();
+  if (!folder.empty()) {
+    WriteEventLog(EVENTLOG_WARNING_TYPE,
+                  "The debug log writes its records into the shared-memory ring %s (setting 12 is 1), but %s is not "
+                  "written when the process that made the ring ends: its folder is not used, as %s; name a folder "
+                  "of the server's own (setting 39).",
+                  ShmPathFromWindowsName(ring.c_str()).c_str(), logFile.c_str(), folder.c_str());
+    return;
+  }
   const std::string name = logFile.substr(logFile.find_last_of('/') + 1);
   LogEventF(EVENTLOG_INFORMATION_TYPE,
             "The debug log writes its records into the shared-memory ring %s (setting 12 is 1), not into %s: "

@@ -2,11 +2,14 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <set>
@@ -15,6 +18,9 @@
 #include "platform/last_error.h"
 
 namespace {
+
+// The identifier of the module's general reports.
+constexpr unsigned kFileRefusedEventId = 0x60000074;
 
 struct EventSource {
   std::string name;
@@ -25,6 +31,17 @@ struct EventLogState {
   std::set<EventSource*> live;
   bool fileSet = false;
   std::string file;
+  // The report file last refused, said once rather than at every report.
+  std::string refusedFile;
+  // The report file that passed the file rule, kept while its name still
+  // stands for it (the system's log rotation moves it aside) and for a
+  // second at most: walking its folders from the root at every report would
+  // cost more than the report.
+  int keptFd = -1;
+  std::string keptFile;
+  dev_t keptDevice = 0;
+  ino_t keptInode = 0;
+  std::chrono::steady_clock::time_point keptAt;
 };
 
 EventLogState& State() {
@@ -56,6 +73,65 @@ const char* TypeName(WORD type) {
   return "INFORMATION";
 }
 
+// A report in syslog is one line, as in the file: a line break in a text
+// (a path from a setting may hold one) would let it pass for another report.
+void SyslogReport(int priority, const std::string& source, DWORD eventId, const char* text) {
+  std::string shown;
+  AppendEscaped(shown, text);
+  syslog(LOG_USER | priority, "%s: event 0x%08X: %s", source.c_str(), static_cast<unsigned>(eventId), shown.c_str());
+}
+
+// The report file cannot say that it is refused: syslog and the host's
+// listener do, once per file, so the administrator learns where the
+// reports went.
+void NoteReportFile(const std::string& source, const std::string& file, const std::string& refusal) {
+  EventLogState& s = State();
+  {
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (refusal.empty()) {
+      s.refusedFile.clear();
+      return;
+    }
+    if (s.refusedFile == file) return;
+    s.refusedFile = file;
+  }
+  const std::string text = "The event file " + file + " (HX_EVENTLOG_FILE) is not written: " + refusal +
+                           "; the events go to syslog only.";
+  SyslogReport(LOG_WARNING, source, kFileRefusedEventId, text.c_str());
+  if (PFN_HxEventReported listener = HostListener()) {
+    listener(source.c_str(), EVENTLOG_WARNING_TYPE, kFileRefusedEventId, text.c_str());
+  }
+}
+
+// The report file's descriptor, under the state lock; -1 with the reason
+// in refusal when the rule refused it.
+int ReportFileLocked(EventLogState& s, const std::string& file, std::string* refusal) {
+  const auto now = std::chrono::steady_clock::now();
+  if (s.keptFd >= 0 && s.keptFile == file && now - s.keptAt < std::chrono::seconds(1)) {
+    struct stat named{};
+    if (lstat(file.c_str(), &named) == 0 && named.st_dev == s.keptDevice && named.st_ino == s.keptInode &&
+        named.st_nlink == 1) {
+      return s.keptFd;
+    }
+  }
+  if (s.keptFd >= 0) ::close(s.keptFd);
+  s.keptFd = OpenFileForOwnerAndGroup(file.c_str(), O_WRONLY | O_APPEND, refusal);
+  // A name that is a folder, or a folder that is missing, is said as well:
+  // the reports would otherwise vanish from the file without a word.
+  if (s.keptFd < 0 && refusal->empty()) *refusal = std::strerror(errno);
+  struct stat st{};
+  if (s.keptFd >= 0 && fstat(s.keptFd, &st) != 0) {
+    ::close(s.keptFd);
+    s.keptFd = -1;
+  }
+  if (s.keptFd < 0) return -1;
+  s.keptFile = file;
+  s.keptDevice = st.st_dev;
+  s.keptInode = st.st_ino;
+  s.keptAt = now;
+  return s.keptFd;
+}
+
 }  // namespace
 
 void SetEventReportFile(const std::string& path) {
@@ -63,6 +139,10 @@ void SetEventReportFile(const std::string& path) {
   std::lock_guard<std::mutex> guard(s.lock);
   s.fileSet = true;
   s.file = path;
+  if (s.keptFd >= 0 && s.keptFile != path) {
+    ::close(s.keptFd);
+    s.keptFd = -1;
+  }
 }
 
 std::string EventReportFile() {
@@ -135,8 +215,7 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*,
     }
   }
   int priority = type == EVENTLOG_ERROR_TYPE ? LOG_ERR : type == EVENTLOG_WARNING_TYPE ? LOG_WARNING : LOG_INFO;
-  syslog(LOG_USER | priority, "%s: event 0x%08X: %s", name.c_str(), static_cast<unsigned>(eventId),
-         text.c_str());
+  SyslogReport(priority, name, eventId, text.c_str());
   if (PFN_HxEventReported listener = HostListener()) listener(name.c_str(), type, eventId, text.c_str());
   if (!file.empty()) {
     line += '\n';
@@ -144,13 +223,20 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*,
     // processes. Events name users, paths and, at setting 14 = 10, every
     // debug-log line: the file is made for the server's user and group only,
     // whatever the umask.
-    int fd = OpenFileForOwnerAndGroup(file.c_str(), O_WRONLY | O_APPEND);
-    if (fd < 0) {
+    std::string refusal;
+    ssize_t n = -1;
+    bool opened = false;
+    {
+      std::lock_guard<std::mutex> guard(s.lock);
+      const int fd = ReportFileLocked(s, file, &refusal);
+      opened = fd >= 0;
+      if (opened) n = ::write(fd, line.data(), line.size());
+    }
+    NoteReportFile(name, file, refusal);
+    if (!opened) {
       SetLastError(ERROR_ACCESS_DENIED);
       return FALSE;
     }
-    ssize_t n = ::write(fd, line.data(), line.size());
-    ::close(fd);
     if (n != static_cast<ssize_t>(line.size())) {
       SetLastError(ERROR_GEN_FAILURE);
       return FALSE;

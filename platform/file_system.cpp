@@ -1,13 +1,19 @@
 #include "platform/file_system.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <utility>
+#include <vector>
 
 #include "platform/last_error.h"
 
@@ -60,46 +66,286 @@ bool IsOpenToOthers(const char* path) {
 
 namespace {
 
-// Whether the file's folder is one every user may write to, such as /tmp
-// (where a log path that is too long goes); its owner when it is.
-bool InEveryonesFolder(const char* path, uid_t* folderOwner) {
-  std::string folder(path);
-  const size_t slash = folder.find_last_of('/');
-  folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
-  struct stat dir{};
-  if (stat(folder.c_str(), &dir) != 0) return false;
-  *folderOwner = dir.st_uid;
-  return (dir.st_mode & S_ISVTX) != 0 && (dir.st_mode & S_IWOTH) != 0;
+// As the system gives up on a chain of links.
+constexpr int kMaxLinkHops = 40;
+
+bool OursOrRoots(uid_t uid) { return uid == geteuid() || uid == 0; }
+
+// Users other than this process's user, root and the members of its group
+// may make, rename or remove names in the folder.
+bool OthersMayWrite(const struct stat& st) {
+  return (st.st_mode & S_IWOTH) != 0 ||
+         ((st.st_mode & S_IWGRP) != 0 && st.st_gid != getegid() && st.st_gid != 0);
 }
 
-// There a name another user made first, a link or a file, would take the
-// lines elsewhere or hand them over: as the kernel's protected_symlinks and
-// protected_regular do, such a name is not used.
-bool IsAnothersName(const struct stat& entry, uid_t folderOwner) {
-  return entry.st_uid != geteuid() && entry.st_uid != folderOwner;
+std::string UserText(uid_t uid) {
+  struct passwd entry{};
+  struct passwd* found = nullptr;
+  char buffer[1024];
+  // Not std::to_string: its digit table is a unique symbol, which would keep
+  // the log module (built from this file too) mapped after it is unloaded.
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "user %u", static_cast<unsigned>(uid));
+  const std::string number = digits;
+  if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
+    return std::string(found->pw_name) + " (" + number + ")";
+  }
+  return number;
+}
+
+std::string WhyFolderNotTrusted(const std::string& name, const struct stat& st) {
+  if (!OursOrRoots(st.st_uid)) {
+    return name + " belongs to " + UserText(st.st_uid) + ", not to the server's user or root";
+  }
+  if (OthersMayWrite(st) && (st.st_mode & S_ISVTX) == 0) {
+    return name + " may be written to by other users and is not sticky";
+  }
+  return {};
+}
+
+std::string Absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[PATH_MAX];
+  if (getcwd(cwd, sizeof cwd) == nullptr) return path;
+  return std::string(cwd) + "/" + path;
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& name : names) text += "/" + name;
+  return text.empty() ? "/" : text;
+}
+
+// A folder walked from the root one name at a time, each opened without
+// following a link and judged before the next is looked up in it, so that
+// nothing another user changes between the check and the use counts.
+struct CheckedFolder {
+  CheckedFolder() = default;
+  CheckedFolder(const CheckedFolder&) = delete;
+  CheckedFolder& operator=(const CheckedFolder&) = delete;
+  ~CheckedFolder() {
+    if (fd >= 0) ::close(fd);
+  }
+  bool Fail(int code, std::string words) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    err = code;
+    why = std::move(words);
+    return false;
+  }
+
+  int fd = -1;
+  struct stat st{};
+  bool missing = false;
+  int err = 0;
+  std::string why;
+};
+
+// With make, a missing level is made (for owner and group only) in the
+// level above it, through that level's checked descriptor, and then judged
+// as any other: no name another user swaps in between is followed.
+bool Walk(const std::string& folder, CheckedFolder& out, bool make = false) {
+  std::deque<std::string> rest;
+  const auto queue = [&rest](const std::string& path) {
+    std::deque<std::string> names;
+    for (size_t at = 0; at <= path.size();) {
+      const size_t slash = std::min(path.find('/', at), path.size());
+      if (slash > at) names.push_back(path.substr(at, slash - at));
+      at = slash + 1;
+    }
+    rest.insert(rest.begin(), names.begin(), names.end());
+  };
+  const auto fromRoot = [&out](std::vector<std::string>& walked) {
+    if (out.fd >= 0) ::close(out.fd);
+    walked.clear();
+    out.fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (out.fd < 0 || fstat(out.fd, &out.st) != 0) return out.Fail(errno, std::string("/: ") + std::strerror(errno));
+    const std::string why = WhyFolderNotTrusted("/", out.st);
+    return why.empty() || out.Fail(EACCES, why);
+  };
+  std::vector<std::string> walked;
+  if (!fromRoot(walked)) return false;
+  queue(Absolute(folder));
+  int hops = 0;
+  while (!rest.empty()) {
+    const std::string name = rest.front();
+    rest.pop_front();
+    if (name == ".") continue;
+    const int next = ::openat(out.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    std::vector<std::string> nextWalked = walked;
+    if (name == "..") {
+      if (!nextWalked.empty()) nextWalked.pop_back();
+    } else {
+      nextWalked.push_back(name);
+    }
+    const std::string shown = Joined(nextWalked);
+    if (next < 0) {
+      if (errno == ENOENT && make && name != "..") {
+        // Made here, or by someone else just now: either way opened again
+        // and judged; a name that keeps vanishing ends as a loop would.
+        if ((mkdirat(out.fd, name.c_str(), 0770) == 0 || errno == EEXIST) && ++hops <= kMaxLinkHops) {
+          rest.push_front(name);
+          continue;
+        }
+        out.missing = true;
+        return out.Fail(errno == EEXIST ? ELOOP : errno, shown + ": " + std::strerror(errno));
+      }
+      if (errno == ENOENT) {
+        out.missing = true;
+        return out.Fail(ENOENT, shown + " does not exist");
+      }
+      return out.Fail(errno, shown + ": " + std::strerror(errno));
+    }
+    struct stat st{};
+    if (fstat(next, &st) != 0) {
+      const int e = errno;
+      ::close(next);
+      return out.Fail(e, shown + ": " + std::strerror(e));
+    }
+    if (S_ISLNK(st.st_mode)) {
+      ::close(next);
+      // A link is followed when no other user could have put it there (or,
+      // in a sticky folder, it is ours or root's, which they cannot replace);
+      // in a folder our group may write to, one another member put would
+      // lead our writes where they choose.
+      if ((OthersMayWrite(out.st) || (out.st.st_mode & S_IWGRP) != 0) && !OursOrRoots(st.st_uid)) {
+        return out.Fail(EACCES, shown + " is a link of " + UserText(st.st_uid) + " in " + Joined(walked) +
+                                    ", which other users may write to");
+      }
+      char target[PATH_MAX];
+      const ssize_t n = readlinkat(out.fd, name.c_str(), target, sizeof target - 1);
+      if (n <= 0 || ++hops > kMaxLinkHops) return out.Fail(ELOOP, shown + ": " + std::strerror(ELOOP));
+      target[n] = '\0';
+      if (target[0] == '/' && !fromRoot(walked)) return false;
+      queue(target);
+      continue;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      // No folder can be made there: that is said where it is made.
+      ::close(next);
+      out.missing = true;
+      return out.Fail(ENOTDIR, shown + " is not a folder");
+    }
+    const std::string why = WhyFolderNotTrusted(shown, st);
+    ::close(out.fd);
+    out.fd = next;
+    out.st = st;
+    walked = std::move(nextWalked);
+    if (!why.empty()) return out.Fail(EACCES, why);
+  }
+  return true;
+}
+
+int Refuse(int code, const std::string& why, std::string* refusal) {
+  if (refusal != nullptr) *refusal = why;
+  errno = code;
+  return -1;
+}
+
+// Why the entry opened under the log's name is not written to.
+std::string WhyFileNotUsed(const std::string& path, const struct stat& file, const struct stat& folder) {
+  if (!S_ISREG(file.st_mode)) return path + " is not a regular file";
+  // Another name of the same file may be one another user made for it.
+  if (file.st_nlink > 1) return path + " has more than one name (a hard link)";
+  // As the kernel's protected_regular: in a folder others may write to, a
+  // file another user put first would hand them the lines.
+  if (OthersMayWrite(folder) && file.st_uid != geteuid() && file.st_uid != folder.st_uid) {
+    return path + " belongs to " + UserText(file.st_uid) + ", in a folder other users may write to";
+  }
+  return {};
+}
+
+void SplitPath(const char* path, std::string* folder, std::string* name) {
+  const std::string full = Absolute(path);
+  const size_t slash = full.find_last_of('/');
+  *folder = slash == 0 ? "/" : full.substr(0, slash);
+  *name = full.substr(slash + 1);
 }
 
 }  // namespace
 
-int OpenFileForOwnerAndGroup(const char* path, int flags) {
-  uid_t folderOwner = 0;
-  const bool everyones = InEveryonesFolder(path, &folderOwner);
-  struct stat st{};
-  // Looked at before the open as well, so that a truncating open never
-  // touches another user's file.
-  if (everyones && lstat(path, &st) == 0 && IsAnothersName(st, folderOwner)) {
-    errno = EACCES;
+std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing) {
+  CheckedFolder checked;
+  if (missing != nullptr) *missing = false;
+  if (Walk(folder, checked)) return {};
+  if (checked.missing) {
+    if (missing != nullptr) *missing = true;
+    return {};
+  }
+  return checked.why;
+}
+
+int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal) {
+  if (refusal != nullptr) refusal->clear();
+  CheckedFolder checked;
+  if (Walk(folder, checked, true)) return 0;
+  if (refusal != nullptr && !checked.missing) *refusal = checked.why;
+  return checked.err != 0 ? checked.err : EIO;
+}
+
+int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal) {
+  if (refusal != nullptr) refusal->clear();
+  if (path == nullptr || *path == '\0') return Refuse(ENOENT, {}, nullptr);
+  std::string folderPath;
+  std::string name;
+  SplitPath(path, &folderPath, &name);
+  if (name.empty() || name == "." || name == "..") return Refuse(EISDIR, {}, nullptr);
+  CheckedFolder folder;
+  if (!Walk(folderPath, folder)) return Refuse(folder.err, folder.missing ? std::string() : folder.why, refusal);
+
+  // Never truncated, created past a link or blocked on a pipe before the
+  // checks below have passed.
+  const int base = (flags & ~(O_TRUNC | O_CREAT | O_EXCL)) | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
+  int fd = ::openat(folder.fd, name.c_str(), base);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::openat(folder.fd, name.c_str(), base | O_CREAT | O_EXCL, 0660);
+    // Someone else made it in between: it is judged as found.
+    if (fd < 0 && errno == EEXIST) fd = ::openat(folder.fd, name.c_str(), base);
+  }
+  const std::string shown = folderPath == "/" ? "/" + name : folderPath + "/" + name;
+  if (fd < 0) {
+    if (errno == ELOOP) return Refuse(EACCES, shown + " is a link, which is not followed", refusal);
     return -1;
   }
-  const int fd = ::open(path, flags | O_CREAT | O_CLOEXEC | (everyones ? O_NOFOLLOW : 0), 0660);
-  if (fd < 0) return fd;
-  if (fstat(fd, &st) != 0 || (everyones && IsAnothersName(st, folderOwner))) {
+  struct stat st{};
+  if (fstat(fd, &st) != 0) {
+    const int e = errno;
     ::close(fd);
-    errno = EACCES;
-    return -1;
+    return Refuse(e, {}, nullptr);
+  }
+  const std::string why = WhyFileNotUsed(shown, st, folder.st);
+  if (!why.empty()) {
+    ::close(fd);
+    return Refuse(EACCES, why, refusal);
+  }
+  if ((flags & O_NONBLOCK) == 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if ((flags & O_TRUNC) != 0 && ftruncate(fd, 0) != 0) {
+    const int e = errno;
+    ::close(fd);
+    return Refuse(e, {}, nullptr);
   }
   if ((st.st_mode & S_IRWXO) != 0 && st.st_uid == geteuid()) fchmod(fd, st.st_mode & 0770);
   return fd;
+}
+
+bool KeepAsPreviousFile(const char* path, std::string* refusal) {
+  if (refusal != nullptr) refusal->clear();
+  if (path == nullptr || *path == '\0') return false;
+  std::string folderPath;
+  std::string name;
+  SplitPath(path, &folderPath, &name);
+  CheckedFolder folder;
+  if (!Walk(folderPath, folder)) {
+    if (refusal != nullptr && !folder.missing) *refusal = folder.why;
+    return false;
+  }
+  // Names are replaced, never followed: a link under the previous file's
+  // name is itself what goes.
+  if (::renameat(folder.fd, name.c_str(), folder.fd, (name + ".1").c_str()) == 0) return true;
+  if (refusal != nullptr && errno != ENOENT) {
+    *refusal = std::string(path) + ".1 cannot be replaced: " + std::strerror(errno);
+  }
+  return false;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* reason, int* err, size_t maxBytes) {

@@ -27,13 +27,42 @@ BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly = false);
 // Whether the path exists and every user may read, write or enter it.
 bool IsOpenToOthers(const char* path);
 
+// Why the module must not write its files (logs, the event file) into the
+// folder, in words that name the folder at fault and its owner; empty when it
+// may. Every folder on the way must belong to this process's user or root;
+// one that users outside the process's group may write to must be sticky (so
+// that what we own there stays ours), and a link is followed only where none
+// of them could have put it. The folder itself may be such a sticky folder
+// (/tmp): a file there is then used only when it is ours. A folder that is
+// not there yet is judged by the nearest one above it that is (so it is made
+// only where it may be used), and missing is then set.
+std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing = nullptr);
+
+// Makes the folder with its missing levels, for owner and group only, each
+// level made in the one above it as that one was judged by
+// WhyFolderIsUnsafe, so that no name another user puts there in between is
+// followed. 0 when the folder is there and may be used; otherwise the errno,
+// with the reason in refusal when the folder (or one on the way) is refused
+// rather than missing.
+int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal = nullptr);
+
 // Opens (creating when missing) a file the module writes lines into, a log
 // or the event file, for its owner and group only whatever the umask: one
 // of ours an older version left open to others (0644) is closed to them
-// first, as it is about to hold what users did. In a folder every user may
-// write to (/tmp), a link or file another user put under the name first is
-// refused (EACCES). flags as open(2) takes them; -1 with errno on failure.
-int OpenFileForOwnerAndGroup(const char* path, int flags);
+// first, as it is about to hold what users did. The folder must pass
+// WhyFolderIsUnsafe, the name is never followed as a link, and what stands
+// there must be a regular file of one name; in a folder every user may write
+// to, also one of ours (or the folder owner's). Anything else is refused
+// with EACCES and the reason in refusal, before any byte is changed: O_TRUNC
+// empties the file only once it passed. flags as open(2) takes them; -1 with
+// errno on failure.
+int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal = nullptr);
+
+// Moves the file at path aside as <path>.1, in place of the one before, in a
+// folder that passes WhyFolderIsUnsafe. False (the reason in refusal when the
+// folder was refused or <path>.1 cannot be replaced, a folder of that name
+// for one) when it stays where it is.
+bool KeepAsPreviousFile(const char* path, std::string* refusal = nullptr);
 
 // Reads a whole settings file. False, with the reason in words an
 // administrator acts on ("it is a folder, not a file", "Permission denied"),

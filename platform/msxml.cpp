@@ -1,5 +1,6 @@
 #include "platform/msxml.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <sstream>
 
 #include "platform/file_system.h"
+#include "platform/xml_declared_encoding.h"
 
 struct CXMLDocState {
   pugi::xml_document doc;
@@ -16,6 +18,7 @@ struct CXMLDocState {
   pugi::xml_node scratch;
   CXMLParseError parseError;
   bool async = true;
+  long firstLineNotUTF8 = 0;
 
   void ResetScratch() { scratch = doc.append_child("#detached"); }
 };
@@ -326,6 +329,7 @@ HRESULT CXMLDocument::load(const VARIANT& source, VARIANT_BOOL* ok) {
   CXMLParseError& err = m_doc->parseError;
   err = CXMLParseError();
   err.m_url = path;
+  m_doc->firstLineNotUTF8 = 0;
   try {
     m_doc->doc.reset();
     m_doc->ResetScratch();
@@ -337,8 +341,18 @@ HRESULT CXMLDocument::load(const VARIANT& source, VARIANT_BOOL* ok) {
       err.m_reason = reason + "\r\n";
       return S_FALSE;
     }
+    // A file that declares its set is UTF-8 once converted: the parser must
+    // not read its declaration again (it would decode "ISO-8859-1" twice).
+    const pugi::xml_encoding encoding =
+        DeclaredEightBitEncoding(bytes).empty() ? pugi::encoding_auto : pugi::encoding_utf8;
+    if (!ConvertDeclaredEncodingToUTF8(bytes, &reason)) {
+      err.m_code = XML_E_INVALIDENCODING;
+      err.m_reason = reason + "\r\n";
+      return S_FALSE;
+    }
     m_doc->doc.reset();
-    const pugi::xml_parse_result res = m_doc->doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default);
+    const pugi::xml_parse_result res =
+        m_doc->doc.load_buffer(bytes.data(), bytes.size(), pugi::parse_default, encoding);
     std::ptrdiff_t offset = res.offset;
     if (res) {
       offset = OffsetBesideRoot(m_doc->doc);
@@ -369,6 +383,13 @@ HRESULT CXMLDocument::load(const VARIANT& source, VARIANT_BOOL* ok) {
       return S_FALSE;
     }
     m_doc->ResetScratch();
+    if (res.encoding == pugi::encoding_utf8) {
+      const size_t bad = FirstByteNotUTF8(bytes);
+      if (bad != std::string::npos) {
+        const auto end = bytes.begin() + static_cast<std::ptrdiff_t>(bad);
+        m_doc->firstLineNotUTF8 = 1 + static_cast<long>(std::count(bytes.begin(), end, '\n'));
+      }
+    }
     if (ok != nullptr) *ok = VARIANT_TRUE;
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -468,6 +489,8 @@ std::vector<CXMLDocument::RepeatedAttribute> CXMLDocument::FindRepeatedAttribute
   }
   return found;
 }
+
+long CXMLDocument::FirstLineNotUTF8() const { return m_doc ? m_doc->firstLineNotUTF8 : 0; }
 
 std::string CXMLDocument::RootElementName() const {
   if (!m_doc) return std::string();

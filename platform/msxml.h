@@ -33,6 +33,9 @@ constexpr HRESULT XML_E_PARSE_BASE = static_cast<HRESULT>(0xC00CE500u);
 // A second root element, which pugixml accepts and XML forbids: what stood
 // in it would be passed by unread.
 constexpr HRESULT XML_E_MULTIPLE_ROOTS = static_cast<HRESULT>(0xC00CE556u);
+// An encoding declaration the loader cannot honour (a set it does not know,
+// bytes outside the declared set): the file is refused, not misread.
+constexpr HRESULT XML_E_INVALIDENCODING = static_cast<HRESULT>(0xC00CE55Eu);
 
 struct CXMLDocState;
 class CXMLNodeList;
@@ -148,6 +151,10 @@ class CXMLDocument : public CXMLNode {
   std::vector<RepeatedAttribute> FindRepeatedAttributes() const;
   // The name of the document's root element; empty without one.
   std::string RootElementName() const;
+  // The line of the first bytes that are not UTF-8 in a file read as UTF-8
+  // (one that declares no other set), 0 when there are none. The parser
+  // keeps such bytes as they stand, so the texts holding them read wrongly.
+  long FirstLineNotUTF8() const;
 
  private:
   friend HRESULT CreateXMLDocument(CXMLDocument* out);

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -371,6 +372,19 @@ std::string RegistryFilePath() {
   }
   const char* env = std::getenv("HX_REGISTRY_FILE");
   return (env != nullptr && *env != '\0') ? std::string(env) : DefaultRegistryPath();
+}
+
+std::string RegistryFileProblem() {
+  const std::string path = RegistryFilePath();
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return "is missing";
+    return std::string("cannot be reached: ") + std::strerror(errno);
+  }
+  if (!S_ISREG(st.st_mode)) return "is not a regular file";
+  std::ifstream f(path, std::ios::binary);
+  if (!f) return "cannot be read: no right to read it";
+  return std::string();
 }
 
 void SetRegistryFilePath(const std::string& path) {

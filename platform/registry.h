@@ -41,5 +41,8 @@ LONG RegCloseKey(HKEY key);
 // "registry.reg" at the top of the install tree, four levels above the module
 // file (<install>/Quenlith/Pellora/bin/PL_Hexmoor.so -> <install>/registry.reg).
 std::string RegistryFilePath();
+// Why the registry file cannot be read, in words ("it is missing"), or
+// empty when it can. Without it every key reads as absent.
+std::string RegistryFileProblem();
 // Points the registry at another file (empty: back to the default).
 void SetRegistryFilePath(const std::string& path);

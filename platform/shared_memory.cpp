@@ -64,7 +64,7 @@ bool CSharedMemory::CreateOrOpen(const char* windowsName, uint64_t size, bool& c
   // Two processes may race to create it: whoever loses the exclusive create
   // opens the winner's object.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    int fd = shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
+    int fd = shm_open(name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0);
     if (fd >= 0) {
       struct stat st{};
       // An object left open to others by its owner is closed where we can.
@@ -80,7 +80,7 @@ bool CSharedMemory::CreateOrOpen(const char* windowsName, uint64_t size, bool& c
       return true;
     }
     if (errno != ENOENT) break;
-    fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kSectionMode);
+    fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kSectionMode);
     if (fd < 0) {
       if (errno == EEXIST) continue;
       break;
@@ -172,7 +172,10 @@ bool CSharedMemory::Remove(const char* windowsName) {
 
 std::string WhyNamedSectionIsRefused(const char* windowsName) {
   struct stat st{};
-  if (stat(ShmPathFromWindowsName(windowsName).c_str(), &st) != 0) return {};
+  // Looked at as shm_open sees it, which never follows a link.
+  if (lstat(ShmPathFromWindowsName(windowsName).c_str(), &st) != 0) return {};
+  if (S_ISLNK(st.st_mode)) return "it is a symbolic link, which is not followed";
+  if (!S_ISREG(st.st_mode)) return "it is no shared-memory object";
   if (st.st_uid == geteuid()) return {};  // ours: closed to others when opened
   const char* why = WhyNotTrusted(st);
   return why != nullptr ? why : "";

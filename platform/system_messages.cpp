@@ -1,5 +1,7 @@
 #include "platform/system_messages.h"
 
+#include <cstdio>
+
 namespace {
 
 struct Message {
@@ -69,4 +71,12 @@ const char* LookupSystemMessage(DWORD code) {
     if (m.code == code) return m.text;
   }
   return "";
+}
+
+std::string ReasonInWords(DWORD code) {
+  std::string text = LookupSystemMessage(code);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
+  char hex[32] = {};
+  std::snprintf(hex, sizeof hex, text.empty() ? "error 0x%08X" : " (0x%08X)", static_cast<unsigned>(code));
+  return text + hex;
 }

@@ -98,5 +98,6 @@ bool CPLSettings::LoadEngineIniFiles(CSettingsStore& store, ReadContext& context
     extra[0].value = _variant_t(static_cast<LONG>(profile));
     if (loader.Load(holder, extra) != 0) result = false;
   }
+  loader.ReportMistakes();
   return result;
 }

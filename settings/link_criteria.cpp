@@ -112,6 +112,7 @@ HRESULT CLinkCriteria::LoadLinkCriteria(const std::string& path) {
     if (FAILED(hr)) throw hr;
     context.path = path;
     NoteRepeatedAttributes(document, "link-criteria file", path, context.mistakes);
+    NoteBytesNotUTF8(document, "link-criteria file", path, context.mistakes);
     if (root.IsNull()) context.rootName = document.RootElementName();
     _functTrans<CLinkCriteria, ReadContext> hxStep(this, &CLinkCriteria::AddHX, &context);
     _functTrans<CLinkCriteria, ReadContext> linkStep(this, &CLinkCriteria::AddLink, &context);
@@ -144,7 +145,7 @@ HRESULT CLinkCriteria::LoadLinkCriteria(const std::string& path) {
   // The links replaced are released here, outside the lock.
   context.links.clear();
   RecordLoad(haveFileTime, fileTime);
-  context.mistakes.Report();
+  context.mistakes.Report("link-criteria file", context.path);
   return S_OK;
 }
 

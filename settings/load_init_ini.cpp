@@ -97,10 +97,9 @@ int32_t CLoadInitINI::ReadCount(const char* section, const char* key, const char
   if (m_reportedCounts.insert(std::string(section) + "\n" + key).second) {
     int32_t number = 0;
     const bool tooHigh = ReadSettingsNumber(buffer, 0, INT32_MAX, &number);
-    LogEventF(EVENTLOG_WARNING_TYPE,
-              "The conversion options file %s gives [%s] %s=%s, %s %d; it is read as 0, so none of them is read.",
-              m_szPath, section, key, buffer, tooHigh ? "above the maximum of" : "which is not a whole number from 0 to",
-              kMaxIniCount);
+    m_mistakes.Add("The conversion options file %s gives [%s] %s=%s, %s %d; it is read as 0, so none of them is read.",
+                   m_szPath, section, key, buffer,
+                   tooHigh ? "above the maximum of" : "which is not a whole number from 0 to", kMaxIniCount);
   }
   return 0;
 }
@@ -114,12 +113,25 @@ int32_t CLoadInitINI::ReadNumber(const char* section, const char* key, const cha
   // mistake of the file's.
   if (defaultText != nullptr && std::strcmp(text, defaultText) == 0) return fallback;
   if (m_reportedCounts.insert(std::string(section) + "\n" + key).second) {
-    DebugLog("CLoadInitINI [%s] %s=%s is no whole number", section, key, text);
-    LogEventF(EVENTLOG_WARNING_TYPE,
-              "The conversion options file %s gives [%s] %s=%s, which is not a whole number; %d is used instead.",
-              m_szPath, section, key, text, static_cast<int>(fallback));
+    m_mistakes.Add("The conversion options file %s gives [%s] %s=%s, which is not a whole number; %d is used instead.",
+                   m_szPath, section, key, text, static_cast<int>(fallback));
   }
   return fallback;
+}
+
+int32_t CLoadInitINI::ReadFontSize(const char* section, const IniOptionRow& row, const char* list) {
+  const std::vector<std::string> items = ListItems(list);
+  const size_t item = static_cast<size_t>(row.fontItem);
+  int32_t size = 0;
+  if (item >= items.size()) return row.fontFallback;
+  if (ReadSettingsNumber(items[item], INT32_MIN, INT32_MAX, &size)) return size;
+  const int position = row.fontItem + 1;
+  if (m_reportedCounts.insert(std::string(section) + "\n" + row.key + "\n" + std::to_string(position)).second) {
+    m_mistakes.Add("The conversion options file %s gives [%s] %s item %d as \"%s\", which is not a whole number; "
+                   "its default, %d, is used instead.",
+                   m_szPath, section, row.key, position, items[item].c_str(), static_cast<int>(row.fontFallback));
+  }
+  return row.fontFallback;
 }
 
 void CLoadInitINI::ReportFileOnce() {
@@ -164,12 +176,9 @@ CIniValue CLoadInitINI::ReadValue(const char* section, const IniOptionRow& row) 
     case IniValueKind::MaxMemory:
       value.number = EqualsNoCase(buffer, "LONG_MAX") ? kLongMax : ReadNumber(section, row.key, buffer, row.defaultText);
       break;
-    case IniValueKind::FontSize: {
-      const std::vector<std::string> items = ListItems(buffer);
-      const size_t item = static_cast<size_t>(row.fontItem);
-      value.number = item < items.size() ? ReadNumber(section, row.key, items[item].c_str(), "") : row.fontFallback;
+    case IniValueKind::FontSize:
+      value.number = ReadFontSize(section, row, buffer);
       break;
-    }
   }
   return value;
 }

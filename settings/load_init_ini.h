@@ -10,6 +10,7 @@
 #include "platform/ini_file.h"
 #include "settings/conversion_option_tables.h"
 #include "settings/load_init.h"
+#include "settings/settings_mistakes.h"
 
 class CLoadInitINI : public CLoadInit {
  public:
@@ -33,6 +34,10 @@ class CLoadInitINI : public CLoadInit {
   // serves every later read.
   uint32_t ReadAll(CConversionRecords& records, CSavedIniStrings& strings) override;
 
+  // Reports the mistakes of the file gathered over every set's load (up to
+  // a bound, then how many more), once; call it when the last set is loaded.
+  void ReportMistakes() { m_mistakes.Report("conversion options file", m_szPath); }
+
   // A copy of the text in the current string list; null for an empty text,
   // without a list, or when out of memory.
   const char* SaveINIFileString(const char* text);
@@ -55,6 +60,10 @@ class CLoadInitINI : public CLoadInit {
   // text that is no whole number is reported once per load (quoted as
   // written) and gives what the key's default text gives.
   int32_t ReadNumber(const char* section, const char* key, const char* text, const char* defaultText);
+  // One item of a comma-separated list of font sizes: a missing one, or one
+  // that is no whole number (reported once per item and load), takes the
+  // row's own size.
+  int32_t ReadFontSize(const char* section, const IniOptionRow& row, const char* list);
   void ReadTemplate(CConversionRecords& records);
   void ReadOptions(CConversionRecords& records);
   void ReadContents(CConversionRecords& records);
@@ -67,4 +76,5 @@ class CLoadInitINI : public CLoadInit {
   bool m_bFileReported = false;
   bool m_bDefaultsOnly = false;
   std::set<std::string> m_reportedCounts;
+  CSettingsMistakes m_mistakes;
 };

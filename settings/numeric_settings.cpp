@@ -25,7 +25,7 @@ constexpr NumericSettingRule kRules[] = {
     {SettingCommonLogOption76, INT32_MIN, INT32_MAX, kDefaultCommonLogOption76},
     {SettingReloadIntervalMinutes, 0, kMaxReloadIntervalMinutes, kDefaultReloadIntervalMinutes},
     {SettingADPropertyOption, 0, INT32_MAX, kDefaultADPropertyOption},
-    {SettingClientIPSource, 0, INT32_MAX, kDefaultClientIPSource},
+    {SettingClientIPSource, 0, 1, kDefaultClientIPSource},
 };
 
 }  // namespace

@@ -196,6 +196,7 @@ HRESULT CPLSettings::LoadSettings(const std::string& path) {
     hr = document.setProperty(_bstr_t("SelectionLanguage"), _variant_t("XPath"));
     if (FAILED(hr)) throw hr;
     NoteRepeatedAttributes(document, "settings file", path, context.mistakes);
+    NoteBytesNotUTF8(document, "settings file", path, context.mistakes);
 
     const CXMLNode root = SelectOne(document, "SETTINGS");
     if (root.IsNull()) {
@@ -260,7 +261,7 @@ HRESULT CPLSettings::LoadSettings(const std::string& path) {
   next.reset();
   if (haveInterval) SetReloadInterval(interval);
   RecordLoad(haveFileTime, fileTime);
-  context.mistakes.Report();
+  context.mistakes.Report("settings file", path);
   return S_OK;
 }
 

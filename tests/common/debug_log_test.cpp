@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "common/debug_log.h"
+#include "common/event_log.h"
 #include "common/file_utils.h"
 #include "log_test_support.h"
+#include "platform/event_source.h"
 
 namespace {
 
@@ -146,6 +149,49 @@ TEST_F(FileLogSinkTest, WritesNothingWithoutSinkLockOrWriteBit) {
   SetLogMode(LOG_MODE_WRITE);
   SetLogFilePath((m_dir + "/missing/x.log").c_str());
   EXPECT_NO_THROW(DebugLog("lost"));
+}
+
+// Setting 13's size bounds the append-only file as it bounds the others: past
+// it the file is kept as <file>.1, in place of the one before, and a new one
+// begun, so the log never holds more than two sizes.
+TEST_F(FileLogSinkTest, AppendOnlyFileStartsAnewPastItsSizeKeepingThePreviousOne) {
+  SetLogRingSize(400);
+  for (int i = 0; i < 30; ++i) DebugLog("line %02d %s", i, std::string(60, 'x').c_str());
+  const std::string now = logtest::ReadFile(m_path);
+  const std::string before = logtest::ReadFile(m_path + ".1");
+  EXPECT_LE(now.size(), 400u);
+  EXPECT_LE(before.size(), 400u);
+  EXPECT_NE(now.find("line 29"), std::string::npos);
+  EXPECT_NE(before.find("line 2"), std::string::npos);
+  EXPECT_EQ(before.find("line 29"), std::string::npos);
+
+  // Another process of the module that moved the file aside has begun the
+  // next one: this process writes there too, never again into the one kept.
+  const std::string kept = logtest::ReadFile(m_path);
+  std::filesystem::rename(m_path, m_path + ".1");
+  DebugLog("after the move");
+  EXPECT_EQ(logtest::ReadFile(m_path + ".1"), kept);
+  EXPECT_NE(logtest::ReadFile(m_path).find("after the move"), std::string::npos);
+}
+
+// A name another user put first in place of the file kept (here a folder)
+// cannot be replaced: the log stays bounded, and the administrator learns
+// once that the lines before are not kept.
+TEST_F(FileLogSinkTest, APreviousFileThatCannotBeReplacedIsReportedOnce) {
+  std::filesystem::create_directory(m_path + ".1");
+  SetEventReportFile(m_dir + "/events.txt");
+  CEventLog eventLog;
+  ASSERT_TRUE(eventLog.Register("Quenlith Pellora"));
+  SetModuleEventLog(&eventLog);
+  SetLogRingSize(400);
+  for (int i = 0; i < 30; ++i) DebugLog("line %02d %s", i, std::string(60, 'x').c_str());
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  EXPECT_LE(logtest::ReadFile(m_path).size(), 400u);
+  const std::string events = logtest::ReadFile(m_dir + "/events.txt");
+  EXPECT_EQ(events, "Quenlith Pellora\tWARNING\t0x60000074\t0\tThe debug log file " + m_path +
+                        " reached its size (setting 13) and is begun anew without keeping its lines: " + m_path +
+                        ".1 cannot be replaced: Is a directory.\n");
 }
 
 }  // namespace

@@ -250,6 +250,20 @@ TEST_F(SharedMemoryRing, OwnerWritesRingToFileAtFlush) {
   EXPECT_EQ(static_cast<long long>(used + RecordLength(5)), h.writePos);
 }
 
+// The write-out at exit empties the log file: one another user put under its
+// name in a folder every user may write to is left as it is.
+TEST_F(SharedMemoryRing, WriteOutAtExitLeavesAFileAnotherUserPutAlone) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to put a file of another user";
+  ASSERT_EQ(0, chmod(m_dir.c_str(), 01777));
+  std::ofstream(m_path) << "theirs";
+  ASSERT_EQ(0, chown(m_path.c_str(), 54321, 54321));
+  SetLogRingSize(4096);
+  SetLogWrapPosition(1000);
+  DebugLog("one");
+  FlushLog(true);
+  EXPECT_EQ("theirs", logtest::ReadFile(m_path));
+}
+
 TEST_F(SharedMemoryRing, TwoProcessesShareOneRingWithoutCorruption) {
   const std::string lockName = "hxlogtest_lock_" + std::to_string(getpid());
   CProcessSharedLock lock(lockName.c_str());

@@ -100,7 +100,7 @@ TEST(ExtractUserName, KeepsTheUserPart) {
 }
 
 TEST(LogFileNames, ReservedNamesAreRefused) {
-  for (const char* name : {"CON", "con", " Con ", "COM1", "COM1.log", "lpt9", "LPT3.txt", "AUX", "clock$", "NUL"}) {
+  for (const char* name : {"CON", "con", " Con ", "COM1", "COM1.log", "lpt9", "LPT3.txt", "AUX", "clock$", "NUL", ".", " .. "}) {
     ci_string n(name);
     bool allowed = IsAllowedFileName(n);
     if (std::string(name) == "clock$") {

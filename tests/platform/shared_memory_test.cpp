@@ -89,6 +89,31 @@ TEST(SharedMemory, AnObjectAnotherUserMadeFirstIsRefused) {
   CSharedMemory::Remove(name.c_str());
 }
 
+// shm_open never follows a link, so a link under the ring's name turns the
+// ring off: it is named as refused, for start-up to say so. An object another
+// member of the server's group made open to every user cannot be closed by us
+// and is refused too.
+TEST(SharedMemory, ALinkOrAnObjectOpenToAllThatIsNotOursIsRefused) {
+  const std::string name = UniqueName("link");
+  const std::string path = ShmPathFromWindowsName(name.c_str());
+  CSharedMemory::Remove(name.c_str());
+  ASSERT_EQ(0, symlink("/etc/hostname", path.c_str()));
+  CSharedMemory shm;
+  bool created = true;
+  EXPECT_NE("", WhyNamedSectionIsRefused(name.c_str()));
+  EXPECT_FALSE(shm.CreateOrOpen(name.c_str(), 4096, created));
+  unlink(path.c_str());
+  if (geteuid() != 0) return;
+  const int fd = shm_open(ShmNameFromWindowsName(name.c_str()).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(0, fchmod(fd, 0666));
+  ASSERT_EQ(0, fchown(fd, 54321, getegid()));
+  EXPECT_EQ("it is open to every user", WhyNamedSectionIsRefused(name.c_str()));
+  EXPECT_FALSE(shm.CreateOrOpen(name.c_str(), 4096, created));
+  close(fd);
+  CSharedMemory::Remove(name.c_str());
+}
+
 TEST(SharedMemory, FailuresLeaveAnErrorCode) {
   CSharedMemory shm;
   bool created = true;

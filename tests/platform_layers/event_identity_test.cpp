@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 #include <sstream>
 #include <string>
@@ -16,6 +21,15 @@
 #include "platform/request_identity.h"
 #include "platform/thread_token.h"
 #include "support/temp_dir.h"
+
+// What a filter host hears: the report file cannot say that it is refused.
+// Reports come from every thread of the concurrent tests.
+std::mutex g_heardLock;
+std::vector<std::string> g_heard;
+extern "C" __attribute__((visibility("default"))) void HxEventReported(const char*, WORD, DWORD, const char* text) {
+  std::lock_guard<std::mutex> hold(g_heardLock);
+  g_heard.emplace_back(text);
+}
 
 namespace {
 
@@ -70,6 +84,14 @@ TEST_F(EventLogTest, AnEventFileOpenToOthersIsClosedToThem) {
   EXPECT_EQ(std::filesystem::perms::none,
             std::filesystem::status(dir.Path() + "events.txt").permissions() & std::filesystem::perms::others_all);
   EXPECT_EQ(2u, Lines().size());
+
+  // The system's log rotation moves the file aside: the next report begins
+  // a new one, and the one moved aside gets nothing more.
+  std::filesystem::rename(dir.Path() + "events.txt", dir.Path() + "events.txt.1");
+  EXPECT_EQ(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "after"), 0u);
+  EXPECT_EQ(1u, Lines().size());
+  EXPECT_EQ(std::filesystem::perms::none,
+            std::filesystem::status(dir.Path() + "events.txt").permissions() & std::filesystem::perms::others_all);
 }
 
 // In a folder every user may write to, a link another user put under the
@@ -88,6 +110,70 @@ TEST_F(EventLogTest, ALinkAnotherUserPlantedInAnOpenFolderIsNotFollowed) {
   ASSERT_TRUE(log.Register("Test Source"));
   EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "x"), 0u);
   EXPECT_EQ(0u, std::filesystem::file_size(target));
+}
+
+// Without the sticky bit another user may put a link in a folder of ours
+// open to all; the refused file is said once, not at every report.
+TEST_F(EventLogTest, AnEventFileInAFolderOpenToAllIsRefusedAndThatIsSaidOnce) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to plant a link as another user";
+  const std::string open = dir.Path() + "open";
+  std::filesystem::create_directory(open);
+  std::filesystem::permissions(open, std::filesystem::perms(0777));
+  const std::string target = dir.Path() + "target.txt";
+  std::ofstream(target) << "";
+  ASSERT_EQ(0, symlink(target.c_str(), (open + "/events.txt").c_str()));
+  ASSERT_EQ(0, lchown((open + "/events.txt").c_str(), 54321, 54321));
+  SetEventReportFile(open + "/events.txt");
+  CEventLog log;
+  ASSERT_TRUE(log.Register("Test Source"));
+  {
+    std::lock_guard<std::mutex> hold(g_heardLock);
+    g_heard.clear();
+  }
+  EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "x"), 0u);
+  EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "y"), 0u);
+  EXPECT_EQ(0u, std::filesystem::file_size(target));
+  ASSERT_EQ(g_heard.size(), 3u);
+  EXPECT_EQ(g_heard[1], "The event file " + open + "/events.txt (HX_EVENTLOG_FILE) is not written: " + open +
+                            " may be written to by other users and is not sticky; the events go to syslog only.");
+
+  // A name that is a folder is no file to write either.
+  SetEventReportFile(dir.Path());
+  EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "z"), 0u);
+  ASSERT_EQ(g_heard.size(), 5u);
+  EXPECT_EQ(g_heard[4], "The event file " + dir.Path() + " (HX_EVENTLOG_FILE) is not written: Is a directory; the "
+                            "events go to syslog only.");
+}
+
+// A line break in a report's text (a path from a setting may hold one) does
+// not begin a forged report in syslog either. Heard on a /dev/log of the
+// test's own, where the machine has none.
+TEST_F(EventLogTest, ALineBreakInATextStaysInItsSyslogLine) {
+  if (geteuid() != 0 || access("/dev/log", F_OK) == 0) GTEST_SKIP() << "needs root and no syslog of the machine";
+  const int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "/dev/log");
+  ASSERT_EQ(0, bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+  CEventLog log;
+  ASSERT_TRUE(log.Register("Test Source"));
+  EXPECT_EQ(log.ReportEvent(2, 0, 0x6000006F, 0, nullptr, "folder /x\nforged: event 0x60000065: y"), 0u);
+  // Other test programs running meanwhile may report there too.
+  const timeval wait{2, 0};
+  setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  std::string line;
+  for (int i = 0; i < 100 && line.find("folder /x") == std::string::npos; ++i) {
+    char heard[4096];
+    const ssize_t n = recv(sock, heard, sizeof heard, 0);
+    if (n <= 0) break;
+    line.assign(heard, static_cast<size_t>(n));
+  }
+  closelog();
+  close(sock);
+  unlink("/dev/log");
+  ASSERT_NE(line.find("folder /x"), std::string::npos) << line;
+  EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+  EXPECT_NE(line.find("folder /x\\nforged"), std::string::npos) << line;
 }
 
 TEST_F(EventLogTest, FormattedReportsGoToTheModuleEventLog) {

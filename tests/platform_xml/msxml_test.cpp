@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "platform/msxml.h"
 #include "settings/basic_settings.h"
@@ -53,6 +54,68 @@ TEST(XmlDocument, LoadReportsParseErrorWithCodeLineAndPosition) {
   other.get_parseError(&error);
   error.get_line(&line);
   EXPECT_EQ(2, line);
+}
+
+// A file that declares a set of one byte per character is read in it (the
+// "é" and "€" of a windows-1252 editor); one in UTF-16 with its byte-order
+// mark stays the parser's own; a set the reader does not know, or a UTF-16
+// declaration over single bytes, refuses the file rather than misread it.
+TEST(XmlDocument, DeclaredEncodingIsReadOrTheFileRefused) {
+  CTempDir dir;
+  auto valueOf = [&](const std::string& name, const std::string& bytes, HRESULT* hr) {
+    CXMLDocument doc;
+    CreateXMLDocument(&doc);
+    XMLLoadFailure failure;
+    *hr = LoadXMLDocument(&doc, _bstr_t(dir.Write(name, bytes)), &failure);
+    if (*hr != S_OK) return failure.reason;
+    CXMLNode attr;
+    doc.selectSingleNode(_bstr_t("A/@v"), &attr);
+    _bstr_t text;
+    attr.get_text(&text);
+    return text.str();
+  };
+  HRESULT hr = E_FAIL;
+  EXPECT_EQ("caf\xC3\xA9 \xE2\x82\xAC",
+            valueOf("1252.xml", "<?xml version=\"1.0\" encoding='Windows-1252'?>\n<A v=\"caf\xE9 \x80\"/>", &hr));
+  EXPECT_EQ(S_OK, hr);
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?><A v=\"caf\xE9\"/>")) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  EXPECT_EQ("caf\xC3\xA9", valueOf("utf16.xml", utf16, &hr));
+  EXPECT_EQ(S_OK, hr);
+  const std::string unknown =
+      valueOf("unknown.xml", "<?xml version=\"1.0\" encoding=\"x-no-such-set\"?><A v=\"\xE9\"/>", &hr);
+  EXPECT_EQ(XML_E_INVALIDENCODING, hr);
+  EXPECT_NE(std::string::npos, unknown.find("declares the encoding \"x-no-such-set\", which this reader does not know"))
+      << unknown;
+  valueOf("single.xml", "<?xml version=\"1.0\" encoding=\"UTF-16\"?><A v=\"x\"/>", &hr);
+  EXPECT_EQ(XML_E_INVALIDENCODING, hr);
+  // ISO-8859-1, which the parser would also decode by its declaration, is
+  // converted once; a pair merely ending in "encoding" declares nothing.
+  EXPECT_EQ("caf\xC3\xA9",
+            valueOf("latin1.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><A v=\"caf\xE9\"/>", &hr));
+  EXPECT_EQ("caf\xE9", valueOf("x.xml", "<?xml version=\"1.0\" xencoding=\"windows-1252\"?><A v=\"caf\xE9\"/>", &hr));
+  // A set in which text bytes become markup (UTF-7's "+ACI-" is a quote) is
+  // refused, and a name that is none is not quoted into the event log.
+  const std::string utf7 =
+      valueOf("utf7.xml", "<?xml version=\"1.0\" encoding=\"UTF-7\"?><A v=\"x+ACI- w=+ACI-y\"/>", &hr);
+  EXPECT_EQ(XML_E_INVALIDENCODING, hr) << utf7;
+  const std::string odd = valueOf("odd.xml", "<?xml version=\"1.0\" encoding=\"x\r\nFAKE\"?><A v=\"a\"/>", &hr);
+  EXPECT_EQ(XML_E_INVALIDENCODING, hr);
+  EXPECT_EQ(std::string::npos, odd.find("FAKE")) << odd;
+
+  // Without a declaration the file is UTF-8: a byte that is not is found,
+  // by its line, for the reader to report.
+  for (const auto& [text, line] : {std::pair<std::string, long>{"<A>\n<B v=\"caf\xE9\"/></A>", 2},
+                                   {"<A v=\"caf\xC3\xA9 \xF0\x9F\x98\x80\"/>", 0},
+                                   {"<A>\n\n<B v=\"\xED\xA0\x80\"/></A>", 3}}) {
+    CXMLDocument doc;
+    CreateXMLDocument(&doc);
+    ASSERT_EQ(S_OK, LoadXMLDocument(&doc, _bstr_t(dir.Write("plain.xml", text))));
+    EXPECT_EQ(line, doc.FirstLineNotUTF8()) << text;
+  }
 }
 
 TEST(XmlDocument, SelectionOfOneNodeListsAndAttributes) {

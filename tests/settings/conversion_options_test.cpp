@@ -127,7 +127,7 @@ TEST_F(ConversionOptions, ValuesAreReadAsTheirKeysSay) {
       "bGenerateURLs=FALSE\n"
       "lcbMaxMemUsage=long_max\n"
       "nTableBorderWidth=7\n"
-      "FontSizeMap=9,,11\n"
+      "FontSizeMap=9,,11,x4,15\n"
       "OutputCharSet=KVCS_NOPE\n"
       "eSrcCharSet=KVCS_UTF8\n"
       "cReplaceChar=_x\n"
@@ -153,7 +153,8 @@ TEST_F(ConversionOptions, ValuesAreReadAsTheirKeysSay) {
   EXPECT_EQ(7, rows.Int(160));
   EXPECT_EQ(9, rows.Int(152));
   EXPECT_EQ(11, rows.Int(153));  // empty items are skipped
-  EXPECT_EQ(12, rows.Int(154));
+  EXPECT_EQ(12, rows.Int(154));  // "x4" is no number: reported, and the item's own default is used
+  EXPECT_EQ(15, rows.Int(155));
   EXPECT_EQ(0, rows.Int(151));   // an unknown name
   EXPECT_EQ(53, rows.Int(170));
   EXPECT_EQ('_', rows.Int(168));

@@ -111,7 +111,8 @@ TEST(SettingItemId, ReadByTheNumberReader) {
   };
   CBasicSettings::SettingItem item;
   item.ID = 5;
-  for (const char* id : {"43abc", "+43", "43-old", "99999999999999999999", "", "0x2B"}) {
+  // 18446744073709551659 is 2^64 + 43: a reader that let it wrap would read item 43.
+  for (const char* id : {"43abc", "+43", "43-old", "99999999999999999999", "18446744073709551659", "", "0x2B"}) {
     EXPECT_FALSE(CBasicSettings::ReadItem(attributes(id), &item)) << id;
     EXPECT_EQ(5, item.ID) << id;
   }

@@ -6,10 +6,12 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/event_log.h"
 #include "settings/handle_pl_settings.h"
+#include "settings/settings_mistakes.h"
 #include "settings_files.h"
 
 namespace {
@@ -42,7 +44,7 @@ void ExpectOnce(const std::string& all, const std::string& text) {
 // cannot be read allow nothing.
 TEST(SettingsMistakes, EachIsReportedOncePerLoad) {
   CInstallTree tree;
-  const std::string set1 = "<SETTING ID=\"1\" DESCR=\"a\"><ITEMS><item ID=\"43\" DESCR=\"d\" VALUE=\"2\"/>"
+  const std::string set1 = "<SETTING ID=\"1\" DESCR=\"caf\xE9\"><ITEMS><item ID=\"43\" DESCR=\"d\" VALUE=\"2\"/>"
                            "<ITEM ID=\"51\" DESCR=\"d\" VAULE=\"1\"/>" +
                            Item(45,
                                 "127.0.0.0/8;10.0.0.9;10.0.0.9;10.0.0.1;10.0.0.1;127.0.0.256;"
@@ -60,6 +62,7 @@ TEST(SettingsMistakes, EachIsReportedOncePerLoad) {
                            "names are case-sensitive); what it would set comes from the general settings");
   ExpectOnce(all, module + " has <ITEM ID=\"51\"> in <SETTING ID=\"1\"> without a VALUE attribute");
   ExpectOnce(all, module + " has a second <SETTING ID=\"1\">; its items are read into the first one");
+  ExpectOnce(all, module + " has bytes that are not UTF-8, the first at line 2, and declares no other set");
   for (const char* range : {"<127.0.0.0/8;10.0.0.9>", "<10.0.0.1;127.0.0.256>", "<10.0.0.1,10.0.0.9;10.0.0.1 - "
                             "10.0.0.9>", "<10.0.0.9;10.0.0.1>", "<10.0.0.7>"}) {
     ExpectOnce(all, module + " gives settings set 1 the direct-access address range " + range);
@@ -194,7 +197,7 @@ TEST(SettingsMistakes, IdsAndNumbersAreReadByOneReader) {
   const std::string sets = "<SETTING ID=\"1\" DESCR=\"d\"><ITEMS>" + Item(43, "0") + raw + Item(2, "") +
                            "</ITEMS></SETTING><SETTING ID=\"2\" DESCR=\"d\"><ITEMS>" + Item(43, "0") + Item(43, "1") +
                            "</ITEMS></SETTING>";
-  tree.WriteModule(ModuleSettings(Item(81, "99999999999999999999") + Item(74, "-1"), sets));
+  tree.WriteModule(ModuleSettings(Item(81, "99999999999999999999") + Item(74, "-1") + Item(85, "2"), sets));
   tree.WriteLinks(Links("<HX ID=\"3\"><LINK CRITERIA_ID=\"5\" SETTINGS_ID=\"2x\"/>"
                         "<LINK CRITERIA_ID=\"99999999999999999999\" SETTINGS_ID=\"1\"/>"
                         "<LINK CRITERIA_ID=\" 6 \" SETTINGS_ID=\"2\"/></HX>"));
@@ -218,6 +221,8 @@ TEST(SettingsMistakes, IdsAndNumbersAreReadByOneReader) {
   ExpectOnce(all, module + " gives setting 74 the value \"-1\" in <GENERALSETTINGS>, which is not a whole number "
                            "from 0 to 2147483647; 1 is used instead.");
   EXPECT_TRUE(holder.IsRefreshEnabled());
+  ExpectOnce(all, module + " gives setting 85 the value \"2\" in <GENERALSETTINGS>, which is not a whole number "
+                           "from 0 to 1; 0 is used instead.");
   // An empty opening switch restricts, as the value that restricts is used.
   ExpectOnce(all, module + " gives setting 2 the value \"\" in <SETTING ID=\"1\">, which is not a whole number from "
                            "0 to 2147483647; 0 is used instead.");
@@ -232,6 +237,72 @@ TEST(SettingsMistakes, IdsAndNumbersAreReadByOneReader) {
   EXPECT_FALSE(holder.GetLinkCriteriaSetting(INT32_MAX, settingsID));
   EXPECT_TRUE(holder.GetLinkCriteriaSetting(6, settingsID));
   EXPECT_EQ(2, settingsID);
+}
+
+// A switch that restricts (opening 2, saving 3, the rich view 4) or applies
+// the blocked extensions (22) and cannot be read takes the value that
+// restricts: a typo must not offer "Budget 2026.xlsx" for viewing.
+TEST(SettingsMistakes, UnreadableRestrictingSwitchesRestrict) {
+  CInstallTree tree;
+  const std::pair<int, int> restricting[] = {{2, 0}, {3, 0}, {4, 0}, {22, 1}};
+  std::string items;
+  for (const auto& [id, value] : restricting) items += Item(id, "on");
+  tree.WriteModule(ModuleSettings(Item(22, "0") + Item(3, "1") + Item(4, "1"),
+                                  "<SETTING ID=\"1\" DESCR=\"d\"><ITEMS>" + items + "</ITEMS></SETTING>"));
+  tree.WriteLinks(Links("<HX ID=\"3\"/>"));
+  CHandlePLSettings holder;
+  const std::string all = EventsOfLoad(tree, holder);
+  for (const auto& [id, expected] : restricting) {
+    int32_t value = -5;
+    EXPECT_TRUE(holder.GetIntValue(id, value, 1, 0)) << id;
+    EXPECT_EQ(expected, value) << id;
+    ExpectOnce(all, "The settings file " + tree.ModulePath() + " gives setting " + std::to_string(id) +
+                        " the value \"on\" in <SETTING ID=\"1\">, which is not a whole number from 0 to 2147483647; " +
+                        std::to_string(expected) + " is used instead.");
+  }
+}
+
+// A long quoted value neither merges the mistakes of two sets into one nor
+// cuts off where the mistake is and what is used instead.
+TEST(SettingsMistakes, LongValuesKeepEachMistakeWhole) {
+  CInstallTree tree;
+  const std::string value(3000, 'x');
+  tree.WriteModule(ModuleSettings("", "<SETTING ID=\"1\" DESCR=\"d\"><ITEMS>" + Item(22, value) +
+                                          "</ITEMS></SETTING><SETTING ID=\"2\" DESCR=\"d\"><ITEMS>" +
+                                          Item(22, value) + "</ITEMS></SETTING>"));
+  tree.WriteLinks(Links("<HX ID=\"3\"/>"));
+  CHandlePLSettings holder;
+  const std::string all = EventsOfLoad(tree, holder);
+  for (const char* set : {"1", "2"}) {
+    ExpectOnce(all, std::string("\" in <SETTING ID=\"") + set +
+                        "\">, which is not a whole number from 0 to 2147483647; 1 is used instead.");
+  }
+}
+
+// A file with thousands of mistakes reports the first ones one by one, then
+// how many more it has, naming the file: the event log stays readable.
+TEST(SettingsMistakes, ManyAreReportedUpToABound) {
+  CInstallTree tree;
+  const size_t count = CSettingsMistakes::kReportedMax + 50;
+  std::string items;
+  for (size_t i = 0; i < count; ++i) {
+    items += "<ITEM ID=\"x" + std::to_string(i) + "\" DESCR=\"d\" VALUE=\"1\"/>";
+  }
+  tree.WriteModule(ModuleSettings("", "<SETTING ID=\"1\" DESCR=\"d\"><ITEMS>" + items + "</ITEMS></SETTING>"));
+  tree.WriteLinks(Links("<HX ID=\"3\"/>"));
+  CHandlePLSettings holder;
+  const std::string all = EventsOfLoad(tree, holder);
+  size_t reported = 0;
+  for (size_t at = all.find("whose ID is not a number"); at != std::string::npos;
+       at = all.find("whose ID is not a number", at + 1)) {
+    ++reported;
+  }
+  EXPECT_EQ(CSettingsMistakes::kReportedMax, reported);
+  ExpectOnce(all, "The settings file " + tree.ModulePath() + " has 50 more mistakes than the " +
+                      std::to_string(CSettingsMistakes::kReportedMax) + " reported before");
+  // The ones not reported may be of another kind than those reported (an
+  // unreadable switch among bad IDs): the summary must not say otherwise.
+  EXPECT_NE(std::string::npos, all.find("by its restricting value")) << all.substr(all.size() - 600);
 }
 
 // A level is a plain decimal number; any other text, the empty one included,

@@ -163,15 +163,13 @@ TEST_F(StartUp, SucceedsOnTheSampleTreeAndShutsDown) {
   EXPECT_NE(log.find("[CPLHXGeneralSettings::Init] returned bRet <TRUE>."), std::string::npos);
 }
 
+// The file is named, with the reason in words, once.
 TEST_F(StartUp, MissingSettingsFileFails) {
   fs::remove(settingsFile);
   EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
-  const std::vector<std::string> events = Events();
-  ASSERT_EQ(events.size(), 3u);
-  const std::string text = "Loading Settings failed " + root + "Quenlith/Pellora/Settings/ -2147024894";
-  EXPECT_EQ(events[0], kError + std::string("ERROR: The system cannot find the file specified.\\r\\n. ") + text);
-  EXPECT_EQ(events[1], kError + text);
-  EXPECT_EQ(events[2], kFailed);
+  EXPECT_EQ(Events(), (std::vector<std::string>{kError + ("Loading Settings failed " + settingsFile +
+                                                          ": The system cannot find the file specified (0x80070002)"),
+                                                kFailed}));
 }
 
 // The link-criteria file lies in another folder: when it cannot be read, the
@@ -181,9 +179,10 @@ TEST_F(StartUp, MissingLinkCriteriaFileIsNamed) {
   fs::remove(links);
   EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
   const std::vector<std::string> events = Events();
-  ASSERT_EQ(events.size(), 3u);
-  EXPECT_EQ(events[1], kError + ("Loading Settings failed " + links + " -2147024894"));
-  EXPECT_EQ(events[2], kFailed);
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0], kError + ("Loading Settings failed " + links +
+                                 ": The system cannot find the file specified (0x80070002)"));
+  EXPECT_EQ(events[1], kFailed);
 }
 
 // Besides the report that names the folder, one names the file and what the
@@ -192,12 +191,12 @@ TEST_F(StartUp, BrokenSettingsFileFails) {
   std::ofstream(settingsFile, std::ios::trunc) << "<SETTINGS>\n<GENERALSETTINGS>";
   EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
   const std::vector<std::string> events = Events();
-  ASSERT_EQ(events.size(), 4u);
+  ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(events[0].rfind(kReport + ("The settings file " + settingsFile + " cannot be read: "), 0), 0u) << events[0];
   EXPECT_NE(events[0].find(" at line 2, position "), std::string::npos) << events[0];
   EXPECT_NE(events[0].find("; it was not loaded."), std::string::npos) << events[0];
-  EXPECT_EQ(events[2].rfind(kError + std::string("Loading Settings failed ") + root, 0), 0u) << events[2];
-  EXPECT_EQ(events[3], kFailed);
+  EXPECT_EQ(events[1].rfind(kError + ("Loading Settings failed " + settingsFile + ": "), 0), 0u) << events[1];
+  EXPECT_EQ(events[2], kFailed);
 }
 
 // Through the module in the host: a block level that is no plain number
@@ -268,7 +267,21 @@ TEST_F(StartUp, TemporaryDirectoryThatCannotBeMadeFails) {
   std::ofstream(dir.Path() + "afile") << "x";
   AddSettings("<ITEM ID=\"17\" DESCR=\"d\" VALUE=\"" + dir.Path() + "afile/Temp\"/>");
   EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
-  EXPECT_EQ(Events(), (std::vector<std::string>{kError + ("Can not create Temp Directory " + dir.Path() + "afile/Temp"),
+  EXPECT_EQ(Events(), (std::vector<std::string>{kError + ("Can not create Temp Directory " + dir.Path() +
+                                                          "afile/Temp: The system cannot find the path specified "
+                                                          "(0x80070003); make it, owned by the server's user and "
+                                                          "closed to others, or name another in setting 17"),
+                                                kFailed}));
+
+  // A file where the folder should be is no folder the module can use.
+  fs::remove(dir.Path() + "events.txt");
+  std::string xml = ReadFile(settingsFile);
+  xml.replace(xml.find("afile/Temp"), 10, "afile");
+  std::ofstream(settingsFile, std::ios::binary | std::ios::trunc) << xml;
+  EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{kError + ("Can not create Temp Directory " + dir.Path() +
+                                                          "afile: a file that is not a folder has this name; remove "
+                                                          "it, or name another folder in setting 17"),
                                                 kFailed}));
 }
 
@@ -310,9 +323,13 @@ TEST_F(StartUp, MissingLogFolderIsMadeOrReportedOnce) {
   const std::vector<std::string> events = Events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].rfind("Quenlith Pellora\tWARNING\t0x6000006F\t0\tCan not create the debug log folder " +
-                                dir.Path() + "afile/QuenlithLogs", 0),
+                                dir.Path() + "afile/QuenlithLogs: The system cannot find the path specified "
+                                "(0x80070003); the debug log writes no file until the folder exists",
+                            0),
             0u)
       << events[0];
+  // The append-only kind has no ring to keep its records meanwhile.
+  EXPECT_EQ(events[0].find("ring"), std::string::npos) << events[0];
   EXPECT_EQ(events[1], kSucceeded);
 }
 
@@ -355,6 +372,58 @@ TEST_F(StartUp, DebugLogSetUpIsReported) {
   EXPECT_EQ(Events(), (std::vector<std::string>{warning + "Setting 14 of " + settingsFile +
                                                     " is 2, which is no debug-log level (0 off, 1 on, 10 to the "
                                                     "event log); the debug log stays off.",
+                                                kSucceeded}));
+}
+
+// A log folder another user made first in a folder open to all (setting 39
+// naming /tmp), or a link under the ring's name in /dev/shm, keeps the log
+// from writing: start-up names it (with the folder's owner), nothing goes
+// through it, and no event says the records go to the ring.
+TEST_F(StartUp, ALogFolderOrRingAnotherUserControlsIsNamedAtStartUp) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a folder of another user";
+  const std::string warning = "Quenlith Pellora\tWARNING\t0x6000006F\t0\t";
+  const std::string pub = dir.Path() + "pub";
+  const std::string theirs = pub + "/QuenlithLogs";
+  fs::create_directories(theirs);
+  fs::permissions(pub, fs::perms(01777));
+  ASSERT_EQ(0, chown(theirs.c_str(), 54321, 54321));
+  AddSettings("<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"3\"/><ITEM ID=\"14\" DESCR=\"d\" VALUE=\"1\"/>"
+              "<ITEM ID=\"39\" DESCR=\"d\" VALUE=\"" + pub + "\"/>");
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0], warning + "The debug log is switched on (setting 14 of " + settingsFile +
+                           " is 1) but writes nothing: its folder is not used, as " + theirs +
+                           " belongs to user 54321, not to the server's user or root; name a folder of the "
+                           "server's own (setting 39).");
+  EXPECT_TRUE(fs::is_empty(theirs));
+
+  fs::remove(dir.Path() + "events.txt");
+  const std::string name = "hxtest-" + std::to_string(getpid()) + ".log";
+  ChangeSettings("<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"3\"/>", "<ITEM ID=\"12\" DESCR=\"d\" VALUE=\"1\"/>"
+                 "<ITEM ID=\"23\" DESCR=\"d\" VALUE=\"" + name + "\"/>");
+  ChangeSettings(pub, dir.Path() + "logs");
+  ASSERT_EQ(0, symlink((dir.Path() + "elsewhere").c_str(), ("/dev/shm/" + name).c_str()));
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  unlink(("/dev/shm/" + name).c_str());
+  events = Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0], warning + "The debug log is switched on (setting 14 of " + settingsFile +
+                           " is 1) but writes nothing: the shared-memory ring /dev/shm/" + name +
+                           " is there already and is not used, as it is a symbolic link, which is not followed; "
+                           "remove it, or give this install a log file name of its own (setting 23).");
+  EXPECT_EQ(events[1], kSucceeded);
+
+  // The temporary directory is judged by the same rule.
+  fs::remove(dir.Path() + "events.txt");
+  fs::permissions(theirs, fs::perms(0700));
+  ChangeSettings("ID=\"14\" DESCR=\"d\" VALUE=\"1\"", "ID=\"14\" DESCR=\"d\" VALUE=\"0\"");
+  AddSettings("<ITEM ID=\"17\" DESCR=\"d\" VALUE=\"" + theirs + "\"/>");
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{warning + "The temporary directory " + theirs +
+                                                    " (setting 17) is not the server's own: " + theirs +
+                                                    " belongs to user 54321, not to the server's user or root; "
+                                                    "name a folder of the server's own.",
                                                 kSucceeded}));
 }
 
@@ -489,12 +558,21 @@ TEST_F(StartUp, OverlongModulePathFails) {
   EXPECT_EQ(Events(), (std::vector<std::string>{kError + text, kError + text, kFailed}));
 }
 
-TEST_F(StartUp, MissingRegistryAndCookieLoaderDoNotMatter) {
+// Without the registry file every key reads as absent, which changes what
+// the module decides: start-up says so. The cookie loader does not matter.
+TEST_F(StartUp, MissingRegistryIsReportedAndCookieLoaderDoesNotMatter) {
   fs::remove(root + "registry.reg");
   fs::remove(root + "Quenlith/Pellora/bin/QL_RSALoad64.so");
   fs::remove(root + "Quenlith/Common Files/bin/LogModule.so");
   EXPECT_EQ(RunChild(StartsUp), 0);
-  EXPECT_EQ(Events(), (std::vector<std::string>{kSucceeded}));
+  const std::vector<std::string> events = Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].rfind("Quenlith Pellora\tWARNING\t0x60000074\t0\tThe registry file " + root +
+                                "registry.reg is missing; every registry key reads as absent",
+                            0),
+            0u)
+      << events[0];
+  EXPECT_EQ(events[1], kSucceeded);
 }
 
 }  // namespace

@@ -1,0 +1,118 @@
+// The rule every file the module writes goes through: which folders it
+// trusts and what it refuses before a byte changes. Another user is modelled
+// by files root hands to an unused user ID.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/file_system.h"
+#include "support/file_text.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uid_t kOtherUser = 54321;
+
+class FileRule : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to put files of another user";
+    fs::permissions(dir.Path(), fs::perms(0755));
+    pub = dir.Path() + "pub";
+    fs::create_directory(pub);
+    fs::permissions(pub, fs::perms(01777));
+    target = dir.Write("target", "secret");
+    fs::permissions(target, fs::perms(0600));
+  }
+  // Opens as the write-out at exit does: emptying the file.
+  bool Opens(const std::string& path, std::string* why = nullptr) {
+    const int fd = OpenFileForOwnerAndGroup(path.c_str(), O_WRONLY | O_TRUNC, why);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
+  }
+  CTempDir dir;
+  std::string pub;
+  std::string target;
+};
+
+// A folder another user made first under the log folder's name in /tmp, a
+// link they put on the way, a folder all may write to without the sticky
+// bit: each is refused, named with its owner, and nothing is written through
+// it or made below it.
+TEST_F(FileRule, FoldersAnotherUserControlsAreRefusedNamingTheFolderAndOwner) {
+  const std::string theirs = pub + "/QuenlithLogs";
+  fs::create_directory(theirs);
+  fs::permissions(theirs, fs::perms(0777));
+  ASSERT_EQ(0, symlink(target.c_str(), (theirs + "/x.log").c_str()));
+  ASSERT_EQ(0, chown(theirs.c_str(), kOtherUser, kOtherUser));
+  std::string why = WhyFolderIsUnsafe(theirs);
+  EXPECT_NE(why.find(theirs + " belongs to user 54321"), std::string::npos) << why;
+  EXPECT_FALSE(Opens(theirs + "/x.log", &why));
+  EXPECT_NE(why.find(theirs), std::string::npos) << why;
+
+  const std::string mine = dir.Path() + "mine";
+  fs::create_directory(mine);
+  ASSERT_EQ(0, symlink(mine.c_str(), (pub + "/link").c_str()));
+  ASSERT_EQ(0, lchown((pub + "/link").c_str(), kOtherUser, kOtherUser));
+  EXPECT_NE(WhyFolderIsUnsafe(pub + "/link/QuenlithLogs"), "");
+  EXPECT_FALSE(Opens(pub + "/link/x.log"));
+  // Folders are made level by level in the level just judged, so a link put
+  // on the way (even after a check) is never made through.
+  EXPECT_EQ(MakeFolderForOwnerAndGroup(pub + "/link/QuenlithLogs", &why), EACCES);
+  EXPECT_NE(why.find(pub + "/link is a link of user 54321"), std::string::npos) << why;
+  EXPECT_FALSE(fs::exists(mine + "/QuenlithLogs"));
+  EXPECT_EQ(MakeFolderForOwnerAndGroup(pub + "/made/QuenlithLogs", &why), 0);
+  EXPECT_EQ(fs::status(pub + "/made/QuenlithLogs").permissions() & fs::perms::others_all, fs::perms::none);
+
+  // Our group may write to a folder of ours; a link another member put
+  // there is not followed either.
+  const std::string shared = dir.Path() + "shared";
+  fs::create_directory(shared);
+  fs::permissions(shared, fs::perms(0770));
+  ASSERT_EQ(0, chown(shared.c_str(), 0, getegid()));
+  ASSERT_EQ(0, symlink(mine.c_str(), (shared + "/link").c_str()));
+  ASSERT_EQ(0, lchown((shared + "/link").c_str(), kOtherUser, getegid()));
+  EXPECT_NE(WhyFolderIsUnsafe(shared + "/link").find("is a link of user 54321"), std::string::npos);
+  EXPECT_EQ(WhyFolderIsUnsafe(shared), "");
+
+  const std::string open = dir.Path() + "open";
+  fs::create_directory(open);
+  fs::permissions(open, fs::perms(0777));
+  EXPECT_NE(WhyFolderIsUnsafe(open).find("not sticky"), std::string::npos);
+  EXPECT_FALSE(Opens(open + "/x.log"));
+  EXPECT_FALSE(fs::exists(open + "/x.log"));
+
+  // Ours in the sticky folder, and one not made yet, are fine; a link under
+  // the file's own name is never followed, even in our folder.
+  bool missing = false;
+  EXPECT_EQ(WhyFolderIsUnsafe(pub + "/new/QuenlithLogs", &missing), "");
+  EXPECT_TRUE(missing);
+  fs::create_directory(pub + "/ours");
+  EXPECT_TRUE(Opens(pub + "/ours/x.log"));
+  ASSERT_EQ(0, symlink(target.c_str(), (mine + "/y.log").c_str()));
+  EXPECT_FALSE(Opens(mine + "/y.log", &why));
+  EXPECT_NE(why.find("is a link"), std::string::npos) << why;
+  EXPECT_EQ(ReadFile(target), "secret");
+}
+
+// In a folder every user may write to, a file another user put under the
+// name, or a second name of a file they cannot write, is refused before the
+// open empties it.
+TEST_F(FileRule, AFileAnotherUserPutIsRefusedBeforeItIsTruncated) {
+  const std::string theirs = dir.Write("pub/x.log", "theirs");
+  ASSERT_EQ(0, chown(theirs.c_str(), kOtherUser, kOtherUser));
+  EXPECT_FALSE(Opens(theirs));
+  EXPECT_EQ(ReadFile(theirs), "theirs");
+  ASSERT_EQ(0, link(target.c_str(), (pub + "/h.log").c_str()));
+  EXPECT_FALSE(Opens(pub + "/h.log"));
+  EXPECT_EQ(ReadFile(target), "secret");
+}
+
+}  // namespace
