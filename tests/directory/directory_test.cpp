@@ -631,6 +631,18 @@ TEST(DirectoryUserProperty, HalfWrittenPasswordFileIsNotSent) {
   Directory();
 }
 
+// For 5 seconds, a look-up every 50 ms while the password file is written
+// anew every 8 look-ups, with `first` and `second` in turn.
+template <typename LookUp>
+void RewritePasswordFileWhileLookingUp(const CTempDir& dir, const char* first, const char* second, LookUp lookUp) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; Elapsed(start) < std::chrono::milliseconds(5000); ++i) {
+    if (i % 8 == 0) std::ofstream(dir.Path() + "bind-password") << (i % 16 == 0 ? first : second);
+    lookUp(i);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
 // A password file rewritten again and again with refused passwords (a
 // deployment tool that writes it every so often, two wrong copies that take
 // turns): each refused password is tried once per refused interval, not at
@@ -643,16 +655,11 @@ TEST(DirectoryUserProperty, RefusedPasswordIsNotTriedAgainWhenItsFileIsRewritten
   const char* bindLine = "BIND dn=\"cn=Service,";
   const int before = Searches(bindLine);
   CDirectorySettings s;
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; Elapsed(start) < std::chrono::milliseconds(5000); ++i) {
-    if (i % 8 == 0) {
-      std::ofstream(dir.Path() + "bind-password") << (i % 16 == 0 ? "Wr0ng-S3cret-B\n" : "Wr0ng-S3cret-A\n");
-    }
+  RewritePasswordFileWhileLookingUp(dir, "Wr0ng-S3cret-B\n", "Wr0ng-S3cret-A\n", [&](int i) {
     const std::string cookie = "UserContext=f" + std::to_string(i);
     std::string value;
     EXPECT_NE(Culture(s, "HEXMOOR\\alice", value, cookie.c_str()), S_OK);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // slapd's log
   EXPECT_LE(Searches(bindLine) - before, 2);
   Directory();
@@ -669,19 +676,14 @@ TEST(DirectoryUserProperty, WrongPasswordTakingTurnsWithTheRightOneIsRefusedOnce
   const char* refusedLine = "RESULT tag=97 err=49";
   const int before = Searches(refusedLine);
   CDirectorySettings s;
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; Elapsed(start) < std::chrono::milliseconds(5000); ++i) {
-    if (i % 8 == 0) {
-      std::ofstream(dir.Path() + "bind-password") << (i % 16 == 0 ? "Wr0ng-S3cret-T\n" : "C0rrect-S3cret\n");
-    }
+  RewritePasswordFileWhileLookingUp(dir, "Wr0ng-S3cret-T\n", "C0rrect-S3cret\n", [&](int i) {
     // A thread of its own: a new connection, a new bind.
     std::thread([&] {
       const std::string user = "DOM\\turns" + std::to_string(i);
       std::string value;
       Culture(s, user.c_str(), value);
     }).join();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+  });
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // slapd's log
   EXPECT_EQ(Searches(refusedLine) - before, 1);
   Directory();
