@@ -201,6 +201,18 @@ ci_string WithoutViewerLevels(const ci_string& queryString) {
   return WithoutParamNamed(WithoutParamNamed(queryString, "owaal"), "CMC245");
 }
 
+// Whether the request may bring the viewer values in a body, which the
+// module can neither read whole nor rewrite: a body by its headers
+// (BodyMayHoldParams), or parameters the query string does not hold, which
+// the host read from a form.
+bool ViewerMayReadBody(const CRequestInfo& info) {
+  if (BodyMayHoldParams(info)) return true;
+  for (const auto& [name, value] : info.m_mapParams) {
+    if (ReadQueryParam(info, AsStdView(name)).reading == CDecisionParam::Absent) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 DWORD CAuthCompleteHelper::ProcessCmd(CDLLContext* pContext, const ci_string& queryString, const char* commandPrefix) {
@@ -303,8 +315,15 @@ DWORD CAuthCompleteHelper::RedirectPelloraFakeRequest(CDLLContext* pContext, ci_
 DWORD CAuthCompleteHelper::StripClientViewerLevels(CDLLContext* pContext) {
   const CRequestInfo& info = *pContext->m_spRequestInfo;
   const std::string* path = info.FindHeaderValue("URL");
+  const bool straight = path != nullptr && NamesViewerPage(*path);
+  if (!straight && !IsBrowseCommandRequest(pContext->m_dwSubscriptionType)) return 0;
+  if (ViewerMayReadBody(info)) {
+    DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] The request to the viewer carries a body, which may hold levels the module cannot remove.");
+    return HX_RC_INVALID_DATA;
+  }
+  // A pseudo-request's query loses the levels when it is rewritten.
   const std::string* query = info.FindHeaderValue("QUERY_STRING");
-  if (path == nullptr || query == nullptr || query->empty() || !NamesViewerPage(*path)) return 0;
+  if (!straight || query == nullptr || query->empty()) return 0;
   const ci_string received = ToCI(*query);
   const ci_string kept = WithoutViewerLevels(received);
   if (kept.size() == received.size()) return 0;

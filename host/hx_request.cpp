@@ -1,9 +1,11 @@
 #include "host/hx_request.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "host/hx_text.h"
 
@@ -31,6 +33,39 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
   s << in.rdbuf();
   content = s.str();
   return !in.bad();
+}
+
+const char* HxHeadRefusalText(HxHeadRefusal refusal) {
+  switch (refusal) {
+    case HxHeadRefusal::None: return "none";
+    case HxHeadRefusal::FoldedLine: return "a header line folded onto the line before";
+    case HxHeadRefusal::NameNotToken: return "a header name that is not a token (a blank before ':')";
+    case HxHeadRefusal::FragmentInTarget: return "a '#' in the request target";
+  }
+  return "unknown";
+}
+
+namespace {
+
+// The characters of an HTTP token (RFC 9110's tchar).
+bool IsTokenChar(char c) {
+  if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return true;
+  return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+bool IsToken(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), IsTokenChar);
+}
+
+}  // namespace
+
+HxHeadRefusal HxCheckRequestHead(const HxRequest& request) {
+  if (request.foldedHeaderLine) return HxHeadRefusal::FoldedLine;
+  for (const auto& [name, value] : request.headers) {
+    if (!IsToken(name)) return HxHeadRefusal::NameNotToken;
+  }
+  if (request.target.find('#') != std::string::npos) return HxHeadRefusal::FragmentInTarget;
+  return HxHeadRefusal::None;
 }
 
 namespace {
@@ -149,6 +184,10 @@ bool ParseRequestDescription(const std::string& text, const std::string& baseDir
     // Headers until the blank line.
     if (line.empty()) {
       state = State::Body;
+      continue;
+    }
+    if (line[0] == ' ' || line[0] == '\t') {
+      r.foldedHeaderLine = true;
       continue;
     }
     const size_t colon = line.find(':');
