@@ -203,10 +203,13 @@ ci_string WithoutViewerLevels(const ci_string& queryString) {
 
 // Whether the request may bring the viewer values in a body, which the
 // module can neither read whole nor rewrite: a body by its headers
-// (BodyMayHoldParams), or parameters the query string does not hold, which
-// the host read from a form.
+// (BodyMayHoldParams), or a POST whose parameters hold a name its query
+// string does not, which the host read from a form. (A GET's parameters are
+// its query's: a name the two read differently, "f%u006E", is no form.)
 bool ViewerMayReadBody(const CRequestInfo& info) {
   if (BodyMayHoldParams(info)) return true;
+  const std::string* method = info.FindHeaderValue("HTTP_METHOD");
+  if (method == nullptr || AsCIView(*method) != "POST") return false;
   for (const auto& [name, value] : info.m_mapParams) {
     if (ReadQueryParam(info, AsStdView(name)).reading == CDecisionParam::Absent) return true;
   }
