@@ -39,7 +39,7 @@ const char* HxHeadRefusalText(HxHeadRefusal refusal) {
   switch (refusal) {
     case HxHeadRefusal::None: return "none";
     case HxHeadRefusal::FoldedLine: return "a header line folded onto the line before";
-    case HxHeadRefusal::NameNotToken: return "a header name that is not a token (a blank before ':')";
+    case HxHeadRefusal::NameNotToken: return "a header name that is not a token ('Content-Length : 5')";
     case HxHeadRefusal::FragmentInTarget: return "a '#' in the request target";
   }
   return "unknown";
