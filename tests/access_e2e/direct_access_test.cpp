@@ -713,12 +713,14 @@ TEST(PipelineDirectAccess, PseudoRequestTargets) {
       {"/X-Pellora/bin/pellora.srf?cmd=show&cp2lta3=a", "/X-Pellora/bin/pellora.srf?cmd=show&cp2lta3=a"},
   };
   for (const auto& c : forged) EXPECT_EQ(c.finalUrl, Get(10, c.target).finalUrl) << c.target;
-  // Nor from a body, which the module cannot rewrite: such a request is refused.
+  // Nor from a body or a cookie, which the module cannot rewrite: such a
+  // request is refused.
   const std::string form = "Content-Type: application/x-www-form-urlencoded\n";
   const std::string multipart = "--b\r\nContent-Disposition: form-data; name=\"owaal\"\r\n\r\n3\r\n--b--\r\n";
   const struct {
     std::string target;
     std::string headersAndBody;
+    std::string method = "POST";
   } bodies[] = {
       {viewer + "?cmd=show&cp2lta3=a", form + "Content-Length: 16\n\nowaal=3&CMC245=1"},
       {"/X-Pellora/bin/view.htm?fn=" + fn, form + "\nowaal=3&CMC245=1"},
@@ -726,11 +728,15 @@ TEST(PipelineDirectAccess, PseudoRequestTargets) {
        "Content-Type: multipart/form-data; boundary=b\nContent-Length: " + std::to_string(multipart.size()) + "\n\n" +
            multipart},
       {"/X-Pellora/cmd/menu?x=1", "Transfer-Encoding: chunked\n\n7\nowaal=3\n0\n"},
+      {viewer + "?cmd=show&cp2lta3=a", form + "Content-Length: 7\n\nowaal=3", "HEAD"},
+      {"/X-Pellora/cmd/menu?x=1", "Cookie: s=1; o%77aal=3\n", "GET"},
+      {viewer + "?cmd=show&cp2lta3=a", "Cookie: s=1,CMC245=1\n", "GET"},
   };
   for (const auto& c : bodies) {
     for (int criteria : {10, 12}) {
-      const HxOutcome out = PipelineHost::Run(Host(), kUser + ("@criteria " + std::to_string(criteria)) +
-                                                          "\nPOST " + c.target + " HTTP/1.1\n" + kUA + c.headersAndBody);
+      const HxOutcome out = PipelineHost::Run(Host(), kUser + ("@criteria " + std::to_string(criteria)) + "\n" +
+                                                          c.method + " " + c.target + " HTTP/1.1\n" + kUA +
+                                                          c.headersAndBody);
       EXPECT_TRUE(Refused(out)) << criteria << " " << c.target;
       EXPECT_EQ(c.target, out.finalUrl) << criteria << " " << c.target;
     }
