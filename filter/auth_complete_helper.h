@@ -37,7 +37,10 @@ class CAuthCompleteHelper {
   // A request sent straight to the viewer page: rewrites its URL without the
   // "owaal" and "CMC245" the client sent (any spelling), which only the
   // module may write. 0 also when there is nothing to remove; 7 when the URL
-  // cannot be set. Needs the record's request information.
+  // cannot be set. 13 for a request to the viewer page or a pseudo-request
+  // (rewritten to it) with a body, or a cookie named as one of them, which
+  // may carry them where the module cannot take them out. Needs the record's
+  // request information.
   static DWORD StripClientViewerLevels(CDLLContext* pContext);
 
   // Answers the request with the access-denied page in the user's language

@@ -186,7 +186,10 @@ bool BodyMayHoldParams(const CRequestInfo& info) {
   // A HEAD carries no file back. A GET's body is read by a handler that
   // takes its parameters from the form whatever the method; method names
   // are case-sensitive, so "head" is an unknown method whose body may be read.
-  if (method == nullptr || *method == "HEAD") return false;
+  return method != nullptr && *method != "HEAD" && HasBody(info);
+}
+
+bool HasBody(const CRequestInfo& info) {
   // Header names have no case ("content-length", as every HTTP/2 client
   // sends it): the server's variables hold each header under one name,
   // every spelling of it joined.
@@ -195,4 +198,22 @@ bool BodyMayHoldParams(const CRequestInfo& info) {
   const std::string* length = info.FindHeaderValue("HTTP_CONTENT_LENGTH");
   if (length != nullptr && !AllDigitsZero(*length)) return true;
   return info.FindHeaderValue("HTTP_TRANSFER_ENCODING") != nullptr;
+}
+
+bool CookieMayHoldParam(const CRequestInfo& info, std::string_view name) {
+  const std::string* cookie = info.FindHeaderValue("HTTP_COOKIE");
+  if (cookie == nullptr) return false;
+  // Pairs end at ";", and at "," too: the host joins repeated headers so,
+  // and older readers split there.
+  const std::string_view text(*cookie);
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find_first_of(";,", pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view pair = text.substr(pos, end - pos);
+    const DecodedPair decoded = DecodePair(pair.substr(0, pair.find('=')));
+    if (SameName(TrimBlanks(decoded.name), name)) return true;
+    pos = end + 1;
+  }
+  return false;
 }

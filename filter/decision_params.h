@@ -40,8 +40,14 @@ bool DecisionParamsReadOneWay(const CRequestInfo& info);
 // however the client spelt it; pairs are split at "&" only.
 ci_string WithoutParamNamed(const ci_string& query, std::string_view name);
 
-// A request with a body (a `Content-Length` other than 0, or a
-// `Transfer-Encoding`) by any method but HEAD, a GET included: the body may
-// carry parameters that the server reads, in a form the module may never
-// see (multipart, XML, JSON, chunked).
+// A request with a body by its headers: a `Content-Length` other than 0, or
+// a `Transfer-Encoding`, whatever the method.
+bool HasBody(const CRequestInfo& info);
+// A request with a body (HasBody) by any method but HEAD, a GET included:
+// the body may carry parameters that the server reads, in a form the module
+// may never see (multipart, XML, JSON, chunked).
 bool BodyMayHoldParams(const CRequestInfo& info);
+// Whether a cookie of the request is named `name` as a parameter is read
+// (decoded once, case ignored, blanks around it dropped): a look-up of
+// parameters that falls back to cookies finds it where the query has none.
+bool CookieMayHoldParam(const CRequestInfo& info, std::string_view name);

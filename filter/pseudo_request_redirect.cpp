@@ -201,6 +201,24 @@ ci_string WithoutViewerLevels(const ci_string& queryString) {
   return WithoutParamNamed(WithoutParamNamed(queryString, "owaal"), "CMC245");
 }
 
+// Whether the request may bring the viewer values where the module can
+// neither read them whole nor rewrite them: a body by its headers, by any
+// method (the viewer reads its form on a HEAD too, and acts on it), or a POST
+// whose parameters hold a name its query string does not, which the host
+// read from a form (a GET's parameters are its query's: a name the two read
+// differently, "f%u006E", is no form); or a cookie named as one of the
+// levels, which a look-up that falls back to cookies finds once the query
+// has lost them.
+bool ViewerMayHearClientValues(const CRequestInfo& info) {
+  if (HasBody(info) || CookieMayHoldParam(info, "owaal") || CookieMayHoldParam(info, "CMC245")) return true;
+  const std::string* method = info.FindHeaderValue("HTTP_METHOD");
+  if (method == nullptr || AsCIView(*method) != "POST") return false;
+  for (const auto& [name, value] : info.m_mapParams) {
+    if (ReadQueryParam(info, AsStdView(name)).reading == CDecisionParam::Absent) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 DWORD CAuthCompleteHelper::ProcessCmd(CDLLContext* pContext, const ci_string& queryString, const char* commandPrefix) {
@@ -303,8 +321,15 @@ DWORD CAuthCompleteHelper::RedirectPelloraFakeRequest(CDLLContext* pContext, ci_
 DWORD CAuthCompleteHelper::StripClientViewerLevels(CDLLContext* pContext) {
   const CRequestInfo& info = *pContext->m_spRequestInfo;
   const std::string* path = info.FindHeaderValue("URL");
+  const bool straight = path != nullptr && NamesViewerPage(*path);
+  if (!straight && !IsBrowseCommandRequest(pContext->m_dwSubscriptionType)) return 0;
+  if (ViewerMayHearClientValues(info)) {
+    DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] The request to the viewer carries a body or a cookie, which may hold levels the module cannot remove.");
+    return HX_RC_INVALID_DATA;
+  }
+  // A pseudo-request's query loses the levels when it is rewritten.
   const std::string* query = info.FindHeaderValue("QUERY_STRING");
-  if (path == nullptr || query == nullptr || query->empty() || !NamesViewerPage(*path)) return 0;
+  if (!straight || query == nullptr || query->empty()) return 0;
   const ci_string received = ToCI(*query);
   const ci_string kept = WithoutViewerLevels(received);
   if (kept.size() == received.size()) return 0;

@@ -86,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   if (hasPage) request.responsePagePath = PageFile(page);
 
   const HxOutcome out = Host().Run(request);
-  // A path the host refuses with 400 never reaches the module.
+  // A head or a path the host refuses with 400 never reaches the module; a
+  // line break reaches it through a server variable ("@server-variable").
   if (!out.ok || out.answerKind == HxAnswerKind::HostRefusal) return 0;
   CheckOutcome(out);
   return 0;

@@ -436,11 +436,11 @@ std::string ResponseHead(const RequestState& st) {
 
 constexpr const char kBadRequestPage[] = "Bad Request";
 
-// The host's 400 for a path it cannot read: the module is never called, so
-// no notification, not even end of request, is delivered.
-HxOutcome RefusedPath(const HxRequest& request, HxPathRefusal refusal, HxOutcome out) {
+// The host's 400 for a head or a path it cannot read: the module is never
+// called, so no notification, not even end of request, is delivered.
+HxOutcome RefusedByHost(const HxRequest& request, const char* why, HxOutcome out) {
   out.ok = true;
-  out.pathRefusal = HxPathRefusalText(refusal);
+  out.pathRefusal = why;
   out.subscriptionFromUrl = !request.subscriptionType.has_value();
   out.subscriptionType = request.subscriptionType.value_or(0);
   out.originalUrl = request.target;
@@ -506,9 +506,12 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
     out.error = "the module is not loaded";
     return std::move(out);
   }
-  // A server refuses a path it cannot read safely before any filter runs.
+  // A server refuses a head or a path it cannot read safely before any
+  // filter runs.
+  const HxHeadRefusal headRefusal = HxCheckRequestHead(request);
+  if (headRefusal != HxHeadRefusal::None) return RefusedByHost(request, HxHeadRefusalText(headRefusal), std::move(out));
   const HxPathRefusal refusal = HxRoutePath(request.Path(), out.routedPath);
-  if (refusal != HxPathRefusal::None) return RefusedPath(request, refusal, std::move(out));
+  if (refusal != HxPathRefusal::None) return RefusedByHost(request, HxPathRefusalText(refusal), std::move(out));
 
   st->request = &request;
   for (const std::string& g : request.identity.groupSids) st->groupSids.push_back(g.c_str());

@@ -39,15 +39,16 @@ enum class HxAnswerKind {
   RewrittenPage,   // the response with the module's page edits applied
   ModuleResponse,  // a complete response the module sent itself (Completed)
   ReplaceBuffer,   // the module's replace buffer (Replace)
-  HostRefusal,     // the host's own 400: the path cannot be read safely
+  HostRefusal,     // the host's own 400: the head or the path cannot be read safely
 };
 
 struct HxOutcome {
   bool ok = false;
   std::string error;  // when !ok: why the request could not run
 
-  // The path as the server routes it (HxRoutePath); empty when refused, and
-  // then pathRefusal says why and no notification was delivered.
+  // The path as the server routes it (HxRoutePath); empty when the head or
+  // the path is refused, and then pathRefusal says why and no notification
+  // was delivered.
   std::string routedPath;
   std::string pathRefusal;
   uint32_t subscriptionType = 0;

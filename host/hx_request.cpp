@@ -1,9 +1,11 @@
 #include "host/hx_request.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "host/hx_text.h"
 
@@ -33,6 +35,56 @@ bool ReadWholeFile(const std::string& path, std::string& content) {
   return !in.bad();
 }
 
+const char* HxHeadRefusalText(HxHeadRefusal refusal) {
+  switch (refusal) {
+    case HxHeadRefusal::None: return "none";
+    case HxHeadRefusal::FoldedLine: return "a header line folded onto the line before";
+    case HxHeadRefusal::ControlCharacter: return "a control character in the request line or a header (a bare CR, a NUL)";
+    case HxHeadRefusal::NameNotToken: return "a header name that is not a token ('Content-Length : 5')";
+    case HxHeadRefusal::BadRequestLine: return "a request line other than 'METHOD target HTTP/x.y'";
+    case HxHeadRefusal::FragmentInTarget: return "a '#' in the request target";
+  }
+  return "unknown";
+}
+
+namespace {
+
+// The characters of an HTTP token (RFC 9110's tchar).
+bool IsTokenChar(char c) {
+  if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return true;
+  return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+}
+
+bool IsToken(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), IsTokenChar);
+}
+
+// A byte no field value or request line may hold; a tab is a blank.
+bool IsControlChar(char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F; }
+
+bool HoldsControlChar(std::string_view text) { return std::any_of(text.begin(), text.end(), IsControlChar); }
+
+bool IsHttpVersion(std::string_view v) {
+  return v.size() == 8 && v.substr(0, 5) == "HTTP/" && v[5] >= '0' && v[5] <= '9' && v[6] == '.' && v[7] >= '0' &&
+         v[7] <= '9';
+}
+
+}  // namespace
+
+HxHeadRefusal HxCheckRequestHead(const HxRequest& request) {
+  if (request.foldedHeaderLine) return HxHeadRefusal::FoldedLine;
+  if (HoldsControlChar(request.method) || HoldsControlChar(request.target) || HoldsControlChar(request.version)) {
+    return HxHeadRefusal::ControlCharacter;
+  }
+  for (const auto& [name, value] : request.headers) {
+    if (HoldsControlChar(name) || HoldsControlChar(value)) return HxHeadRefusal::ControlCharacter;
+    if (!IsToken(name)) return HxHeadRefusal::NameNotToken;
+  }
+  if (!IsToken(request.method) || !IsHttpVersion(request.version)) return HxHeadRefusal::BadRequestLine;
+  if (request.target.find('#') != std::string::npos) return HxHeadRefusal::FragmentInTarget;
+  return HxHeadRefusal::None;
+}
+
 namespace {
 
 bool ParseNumber(const std::string& text, uint32_t& out) {
@@ -44,6 +96,23 @@ bool ParseNumber(const std::string& text, uint32_t& out) {
   if (v > 0xFFFFFFFFull) return false;
   out = static_cast<uint32_t>(v);
   return true;
+}
+
+constexpr std::string_view kBlanks = " \t";
+
+std::string TrimBlanks(std::string_view s) {
+  const size_t b = s.find_first_not_of(kBlanks);
+  if (b == std::string_view::npos) return std::string();
+  return std::string(s.substr(b, s.find_last_not_of(kBlanks) - b + 1));
+}
+
+// The word at the start of `text` (no blanks before it) into `word`; returns
+// what follows it, its blanks skipped.
+std::string_view NextWord(std::string_view text, std::string& word) {
+  const size_t end = std::min(text.find_first_of(kBlanks), text.size());
+  word.assign(text.substr(0, end));
+  const size_t next = text.find_first_not_of(kBlanks, end);
+  return next == std::string_view::npos ? std::string_view() : text.substr(next);
 }
 
 std::string JoinPath(const std::string& dir, const std::string& file) {
@@ -134,10 +203,10 @@ bool ParseRequestDescription(const std::string& text, const std::string& baseDir
         if (!ApplyDirective(name, value, baseDir, r, why)) return error = where + why, false;
         continue;
       }
-      // The request line: METHOD TARGET [VERSION]
-      std::istringstream words(trimmed);
-      std::string version;
-      words >> r.method >> r.target >> version;
+      // The request line: METHOD TARGET [VERSION], split at blanks only; any
+      // further word stays in the version, for the host to refuse.
+      const std::string_view rest = NextWord(trimmed, r.method);
+      const std::string version = TrimBlanks(NextWord(rest, r.target));
       if (r.method.empty() || r.target.empty() || r.target[0] != '/') {
         return error = where + "expected a request line such as 'GET /owa/ HTTP/1.1'", false;
       }
@@ -151,9 +220,14 @@ bool ParseRequestDescription(const std::string& text, const std::string& baseDir
       state = State::Body;
       continue;
     }
+    if (line[0] == ' ' || line[0] == '\t') {
+      r.foldedHeaderLine = true;
+      continue;
+    }
     const size_t colon = line.find(':');
     if (colon == std::string::npos || colon == 0) return error = where + "expected 'Name: value'", false;
-    r.headers.emplace_back(line.substr(0, colon), HxTrim(line.substr(colon + 1)));
+    // Only blanks surround a value: a bare CR stays, for the host to refuse.
+    r.headers.emplace_back(line.substr(0, colon), TrimBlanks(std::string_view(line).substr(colon + 1)));
   }
   if (r.method.empty()) return error = "no request line", false;
   // The file's own final line end is not part of the body.

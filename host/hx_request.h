@@ -29,6 +29,9 @@ struct HxRequest {
   std::string target;  // path and query as sent
   std::string version = "HTTP/1.1";
   std::vector<std::pair<std::string, std::string>> headers;
+  // A header line began with a blank or a tab (obs-fold); it is not among
+  // the headers.
+  bool foldedHeaderLine = false;
   std::string body;
 
   // Directives.
@@ -59,6 +62,24 @@ struct HxRequest {
   // The first header of that name (ASCII case ignored), or null.
   const std::string* Header(const std::string& name) const;
 };
+
+// Why a server answers the request's head with 400 before any filter sees
+// it: a head that readers of HTTP read two ways. A server that unfolds a
+// folded line, or trims a name ("Content-Length : 5"), frames the body by a
+// header the module never saw; so does one that ends a line at a bare CR
+// ("X-A: b\rContent-Length: 5") or a value at a NUL. One that drops a
+// fragment reads a query the module read otherwise ("ev=GetDoc#x"), and one
+// that splits the request line at other blanks reads another target.
+enum class HxHeadRefusal {
+  None,
+  FoldedLine,        // a header line continued from the line before
+  ControlCharacter,  // a control byte but a tab in the request line or a header
+  NameNotToken,      // a header name that is not an HTTP token
+  BadRequestLine,    // not "method target HTTP/x.y": a word more, a method not a token
+  FragmentInTarget,  // a raw "#" in the request target
+};
+const char* HxHeadRefusalText(HxHeadRefusal refusal);
+HxHeadRefusal HxCheckRequestHead(const HxRequest& request);
 
 // Parses a description. baseDir resolves a relative response page. On a
 // malformed description returns false with a message naming the line.

@@ -108,7 +108,9 @@ int main(int argc, char** argv) {
       continue;
     }
     const HxOutcome outcome = host.Run(request);
-    std::fputs(HxFormatOutcome(request, outcome, options).c_str(), stdout);
+    // Written whole: a request line or an answer may hold a NUL.
+    const std::string report = HxFormatOutcome(request, outcome, options);
+    std::fwrite(report.data(), 1, report.size(), stdout);
     std::fputs("\n", stdout);
     if (!outcome.ok) status = 1;
   }

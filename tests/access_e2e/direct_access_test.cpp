@@ -516,6 +516,7 @@ TEST(PipelineDirectAccess, InlineFetchesFromOutsideLevelZeroAnswerOnlyImages) {
        true},
       {10, kOutside, "@response-content-type text/html\n@response-status 100\n", true},
       {10, kOutside, "@response-content-type image/png\n@response-header Content-Disposition attachment; filename=a.png\n", true},
+      {10, kOutside, "@response-content-type image/png\n@response-header Content-Disposition attachment; filename=\"a.png\n", true},
       {10, kOutside, "@response-content-type image/png\n@response-header Content-Disposition x-save\n", true},
       {10, kOutside, "@response-content-type text/html\n@response-status 404\n", true},
       // From inside the ranges, and at levels 1 and 2, inline answers go on.
@@ -648,6 +649,19 @@ TEST(PipelineDirectAccess, PathsAreCheckedAsTheServerRoutesThem) {
     EXPECT_TRUE(out.notifications.empty()) << path;
     EXPECT_NE(std::string::npos, HxFormatOutcome(request, out).find("refused by the host: 400 Bad Request")) << path;
   }
+  // Nor does a head a server could frame otherwise, at any level.
+  for (const char* criteria : {"10", "12"}) {
+    HxRequest request;
+    std::string error;
+    ASSERT_TRUE(ParseRequestDescription(kUser + ("@criteria " + std::string(criteria)) +
+                                            "\nPOST /owa/ev.owa?ns=UncDocument&ev=GetDoc HTTP/1.1\n" + kUA +
+                                            "Content-Length : 5\n\nURL=x",
+                                        "", request, error))
+        << error;
+    const HxOutcome out = Host().Run(request);
+    EXPECT_EQ(HxAnswerKind::HostRefusal, out.answerKind) << criteria;
+    EXPECT_TRUE(out.notifications.empty()) << criteria;
+  }
 }
 
 std::string Base64(std::string text) {
@@ -699,6 +713,34 @@ TEST(PipelineDirectAccess, PseudoRequestTargets) {
       {"/X-Pellora/bin/pellora.srf?cmd=show&cp2lta3=a", "/X-Pellora/bin/pellora.srf?cmd=show&cp2lta3=a"},
   };
   for (const auto& c : forged) EXPECT_EQ(c.finalUrl, Get(10, c.target).finalUrl) << c.target;
+  // Nor from a body or a cookie, which the module cannot rewrite: such a
+  // request is refused.
+  const std::string form = "Content-Type: application/x-www-form-urlencoded\n";
+  const std::string multipart = "--b\r\nContent-Disposition: form-data; name=\"owaal\"\r\n\r\n3\r\n--b--\r\n";
+  const struct {
+    std::string target;
+    std::string headersAndBody;
+    std::string method = "POST";
+  } bodies[] = {
+      {viewer + "?cmd=show&cp2lta3=a", form + "Content-Length: 16\n\nowaal=3&CMC245=1"},
+      {"/X-Pellora/bin/view.htm?fn=" + fn, form + "\nowaal=3&CMC245=1"},
+      {"/X-Pellora/cmd/show/file/a/doc.htm",
+       "Content-Type: multipart/form-data; boundary=b\nContent-Length: " + std::to_string(multipart.size()) + "\n\n" +
+           multipart},
+      {"/X-Pellora/cmd/menu?x=1", "Transfer-Encoding: chunked\n\n7\nowaal=3\n0\n"},
+      {viewer + "?cmd=show&cp2lta3=a", form + "Content-Length: 7\n\nowaal=3", "HEAD"},
+      {"/X-Pellora/cmd/menu?x=1", "Cookie: s=1; o%77aal=3\n", "GET"},
+      {viewer + "?cmd=show&cp2lta3=a", "Cookie: s=1,CMC245=1\n", "GET"},
+  };
+  for (const auto& c : bodies) {
+    for (int criteria : {10, 12}) {
+      const HxOutcome out = PipelineHost::Run(Host(), kUser + ("@criteria " + std::to_string(criteria)) + "\n" +
+                                                          c.method + " " + c.target + " HTTP/1.1\n" + kUA +
+                                                          c.headersAndBody);
+      EXPECT_TRUE(Refused(out)) << criteria << " " << c.target;
+      EXPECT_EQ(c.target, out.finalUrl) << criteria << " " << c.target;
+    }
+  }
   // A conversion without a file name is not redirected.
   const HxOutcome none = Get(10, "/X-Pellora/bin/view.htm?x=1");
   EXPECT_EQ(13u, Auth(none).result);

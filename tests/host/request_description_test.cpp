@@ -67,6 +67,33 @@ TEST(HostRequestDescription, MistakesNameTheirLine) {
   }
 }
 
+// A head that a server could frame or route otherwise than the module reads
+// it is refused; the framings the module reads stay the module's to decide.
+TEST(HostRequestDescription, HeadsReadTwoWaysAreRefused) {
+  const std::string post = "POST /owa/ev.owa?ns=UncDocument&ev=GetDoc HTTP/1.1\nHost: m\n";
+  const struct {
+    std::string text;
+    HxHeadRefusal refusal;
+  } cases[] = {
+      {post + "Content-Length : 5\n\nURL=x", HxHeadRefusal::NameNotToken},
+      {post + "Content-Length\t: 5\n\nURL=x", HxHeadRefusal::NameNotToken},
+      {post + "Content-Length\xC2\xA0: 5\n\nURL=x", HxHeadRefusal::NameNotToken},
+      {post + "Transfer-Encoding : chunked\n\n5\nURL=x\n0\n", HxHeadRefusal::NameNotToken},
+      {post + "X-Pad: a\n Content-Length: 5\n\nURL=x", HxHeadRefusal::FoldedLine},
+      {post + "X-Pad: a\n\tb\n", HxHeadRefusal::FoldedLine},
+      {post + "X-A: b\rContent-Length: 5\n\nURL=x", HxHeadRefusal::ControlCharacter},
+      {post + std::string("X-A: b\0Content-Length: 5\n\nURL=x", 31), HxHeadRefusal::ControlCharacter},
+      {post + "Content-Length: 5\r\r\n\nURL=x", HxHeadRefusal::ControlCharacter},
+      {"GET /owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=a.pdf\r/b.exe HTTP/1.1\n", HxHeadRefusal::ControlCharacter},
+      {"GET /owa/ev.owa?URL=a.pdf /owa/ev.owa?URL=b.exe HTTP/1.1\n", HxHeadRefusal::BadRequestLine},
+      {"GET /owa/ev.owa?ns=UncDocument&URL=x&ev=GetDoc#x HTTP/1.1\n", HxHeadRefusal::FragmentInTarget},
+      {"GET\t/owa/?ae=Item\tHTTP/1.1\r\nUser-Agent: a\tb\r\n\r\n", HxHeadRefusal::None},
+      {post + "Transfer-Encoding: chunked, identity\nContent-Length: 5\nContent-Length: +5\n\nURL=x",
+       HxHeadRefusal::None},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.refusal, HxCheckRequestHead(Parse(c.text))) << c.text;
+}
+
 TEST(HostRequestInfo, ParametersHeadersAndServerVariables) {
   HxRequest r = Parse(
       "@client-address 192.0.2.1\n@user-account jdoe\n@server-variable HTTP_X_QL_FBA_CVALUE v\n"

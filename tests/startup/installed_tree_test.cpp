@@ -49,11 +49,16 @@ TEST(InstalledTree, StartsFromCmakeInstallAndHxhostSaysWhyItCannot) {
   const std::string events = dir.Path() + "events.txt";
   const std::string env = "cd " + Quoted(dir.Path()) + " && env -u HX_REGISTRY_FILE HX_SYSTEM_DIRECTORY=" +
                           Quoted(dir.Path() + "system") + " ";
+  // The report of a request that holds a NUL is printed whole.
+  const std::string nul = dir.Path() + "nul.txt";
+  std::ofstream(nul) << std::string("GET /owa/?a=\0b HTTP/1.1\n", 24);
   const ShellRun served =
       Shell(env + "HX_EVENTLOG_FILE=" + Quoted(events) + " " + hxhost + " --install " + Quoted(root) +
-            " --no-answer " + request);
+            " --no-answer " + request + " " + Quoted(nul));
   ASSERT_EQ(served.status, 0) << served.output;
   EXPECT_NE(served.output.find("GetFilterVersion: version 0x60000"), std::string::npos) << served.output;
+  EXPECT_NE(served.output.find("refused by the host: 400 Bad Request, a control character"), std::string::npos)
+      << served.output;
   // The sample tree holds every file its settings name: the start is clean
   // but for the directory, which these trees lack.
   std::istringstream lines(ReadFile(events));
