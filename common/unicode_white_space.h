@@ -1,0 +1,20 @@
+// Unicode's White_Space characters in UTF-8 text. A browser trims any of them
+// from a name, and a parser of names trims them from a value ("UncDocument"
+// followed by U+00A0 or U+3000): every rule that reads a name as such a
+// reader does asks this one test.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// Unicode's White_Space property: U+0009 to U+000D, blank, U+0085, U+00A0,
+// U+1680, U+2000 to U+200A, U+2028, U+2029, U+202F, U+205F, U+3000.
+bool IsUnicodeWhiteSpace(char32_t c);
+
+// The code point of the whole UTF-8 sequence that ends `text`, and its
+// length in bytes; 0 bytes when the text does not end in a whole sequence.
+size_t LastCodePoint(std::string_view text, char32_t& code);
+
+// `text` without the White_Space characters at either end; a byte that is
+// no whole UTF-8 sequence ends the trimming there.
+std::string_view TrimUnicodeWhiteSpace(std::string_view text);
