@@ -170,9 +170,9 @@ bool ReadsAsUrl(ci_string_view name) {
   return name.find('/') != ci_string_view::npos;
 }
 
-// A reading of the whole text of a URL as a name: its extension counts
-// unless it spans the path's end ("Budget.pdf?web=1" has none; "a.pdf?x.exe"
-// ends in ".exe").
+// A reading of the whole text as a name: its extension counts unless it
+// runs past a URL's path ("Budget.pdf?web=1" has none there; "a.pdf?x.exe"
+// ends in ".exe"), which no Windows name holds either.
 void AddWholeTextReading(ci_string_view fileName, CFileNameExtensions& extensions) {
   const size_t dot = fileName.rfind('.');
   if (dot != ci_string_view::npos && fileName.find_first_of("?#", dot) == ci_string_view::npos) {
@@ -190,7 +190,6 @@ void AddOtherReadings(ci_string_view name, bool url, CFileNameExtensions& extens
   }
   const ci_string_view path = name.substr(0, name.find_first_of("?#"));
   AddReading(FileSystemFileName(path), extensions);
-  AddWholeTextReading(FileNameOf(name), extensions);
   AddWholeTextReading(FileSystemFileName(name), extensions);
   const size_t cut = name.find_first_of("?#;");
   if (cut != ci_string_view::npos) {
@@ -207,7 +206,7 @@ void AddReadings(ci_string_view name, bool url, CFileNameExtensions& extensions)
   const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   ci_string visible;
   if (!ascii && WithoutFormatCharacters(name, visible)) {
-    AddReading(FileNameOf(url ? ci_string_view(visible).substr(0, visible.find_first_of("?#")) : visible), extensions);
+    AddWholeTextReading(FileNameOf(visible), extensions);
     AddOtherReadings(visible, url, extensions);
   }
 }
@@ -276,7 +275,13 @@ CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
   CFileNameExtensions extensions;
   const bool url = ReadsAsUrl(name);
   const ci_string_view path = url ? name.substr(0, name.find_first_of("?#")) : name;
-  ExtensionOf(FileNameOf(path), extensions.whole);
+  // An extension that runs past a URL's path ("Budget.pdf?web=1") is the
+  // path's; a cut name without one of its own ("http://sp/Invoice #123.pdf")
+  // leaves the whole name's.
+  if (ExtensionOf(FileNameOf(name), extensions.whole) && url && extensions.whole.find_first_of("?#") != ci_string::npos) {
+    extensions.whole.clear();
+    ExtensionOf(FileNameOf(path), extensions.whole);
+  }
   AddReadings(name, url, extensions);
   // A server that takes the path as a URL decodes it once more:
   // "http://sp/docs/evil%2Eexe" serves "evil.exe", and one that reads
