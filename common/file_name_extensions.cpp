@@ -275,12 +275,16 @@ CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
   CFileNameExtensions extensions;
   const bool url = ReadsAsUrl(name);
   const ci_string_view path = url ? name.substr(0, name.find_first_of("?#")) : name;
-  // An extension that runs past a URL's path ("Budget.pdf?web=1") is the
-  // path's; a cut name without one of its own ("http://sp/Invoice #123.pdf")
-  // leaves the whole name's.
-  if (ExtensionOf(FileNameOf(name), extensions.whole) && url && extensions.whole.find_first_of("?#") != ci_string::npos) {
-    extensions.whole.clear();
-    ExtensionOf(FileNameOf(path), extensions.whole);
+  // A URL's path without an extension of its own ("http://sp/Invoice
+  // #123.pdf" cut at its "#") leaves the whole name's, unless that runs past
+  // the path ("Budget.pdf?web=1" is the path's ".pdf").
+  ExtensionOf(FileNameOf(path), extensions.whole);
+  if (url && extensions.whole.empty()) {
+    const ci_string_view fileName = FileNameOf(name);
+    const size_t dot = fileName.rfind('.');
+    if (dot != ci_string_view::npos && fileName.find_first_of("?#", dot) == ci_string_view::npos) {
+      extensions.whole.assign(fileName.substr(dot + 1));
+    }
   }
   AddReadings(name, url, extensions);
   // A server that takes the path as a URL decodes it once more:

@@ -64,7 +64,7 @@ namespace {
 TEST(FileNameExtensions, OrdinaryDocumentNamesReadByTheirExtension) {
   for (const char* name : {"Rev 1.2 #final.pdf", "Minutes 03.12; final.pdf", "Contract v2.1;signed.pdf",
                            "\\\\fs01\\Team.Share\\#42 minutes.pdf", "file://fs01/team/Rev 1.2 #final.pdf",
-                           "http://sp/sites/f/Shared Documents/Budget.pdf?web=1", "http://sp/Rev%201.2%20%23final.pdf",
+                           "http://sp/sites/f/Shared Documents/Budget.pdf?web=1&s=a/b", "http://sp/Rev%201.2%20%23final.pdf",
                            "Quarterly Report~2.pdf", "Scan~20240115.pdf", "a b~1.pdf", "A+B~1.pdf", "R\u00C9V~1.pdf"}) {
     const CFileNameExtensions extensions = ExtensionsOfFileName(name);
     EXPECT_EQ("pdf", extensions.whole) << name;
