@@ -149,15 +149,19 @@ void AddReading(ci_string_view fileName, CFileNameExtensions& extensions) {
   }
 }
 
-// Whether `name` is read as a URL, whose file name is its path's last
-// segment, the path ending at the first "?" or "#", and which a server may
-// cut at ";" too: a name with a scheme other than "file:" ("http://sp/a.pdf";
-// a drive letter is none), a path of "/" segments that is no UNC path, or a
-// name holding "?", which no Windows or SMB name holds. Windows and SMB
-// names ("\\fs01\Team.Share\#42 minutes.pdf", "C:\a;b.pdf", a bare
-// "Rev 1.2 #final.pdf") hold "#" and ";" as ordinary characters.
-bool ReadsAsUrl(ci_string_view name) {
-  if (name.find('?') != ci_string_view::npos) return true;
+// The marks that end a name's path as the party that fetches it reads the
+// name; empty for a Windows or SMB name ("\\fs01\Team.Share\#42
+// minutes.pdf", "C:\a;b.pdf", a bare "Rev 1.2 #final.pdf"), which holds
+// "#" and ";" as ordinary characters. A name with a scheme (a drive letter
+// is none), a path of "/" segments that is no UNC path, or a name holding
+// "?", which no Windows or SMB name holds, is a URL: its path ends at the
+// first "?" or "#", and a server may cut it at ";" as a path parameter too.
+// A "file:" URL is one as well: the server reads it with a query (its own
+// force-save links append "?UriFlags=UncDocument") and so with a fragment,
+// and a browser does, so a "#" in a file share's name reaches it as "%23";
+// no reader of a file URL takes path parameters, and ";" stays in its name.
+ci_string_view PathEnds(ci_string_view name) {
+  if (name.find('?') != ci_string_view::npos) return "?#;";
   size_t scheme = 0;
   while (scheme < name.size() && (std::isalpha(static_cast<unsigned char>(name[scheme])) != 0 ||
                                   (scheme > 0 && (std::isdigit(static_cast<unsigned char>(name[scheme])) != 0 ||
@@ -165,9 +169,9 @@ bool ReadsAsUrl(ci_string_view name) {
     ++scheme;
   }
   const bool colon = scheme < name.size() && name[scheme] == ':';
-  if (colon && scheme >= 2) return name.substr(0, scheme) != "file";
-  if ((colon && scheme == 1) || name.substr(0, 2) == "\\\\") return false;
-  return name.find('/') != ci_string_view::npos;
+  if (colon && scheme >= 2) return name.substr(0, scheme) == "file" ? "?#" : "?#;";
+  if ((colon && scheme == 1) || name.substr(0, 2) == "\\\\") return ci_string_view();
+  return name.find('/') != ci_string_view::npos ? "?#;" : ci_string_view();
 }
 
 // A reading of the whole text as a name: its extension counts unless it
@@ -181,17 +185,17 @@ void AddWholeTextReading(ci_string_view fileName, CFileNameExtensions& extension
 }
 
 // The readings of `name` other than the whole one: the file a Windows file
-// system opens, and for a URL its path and the name cut at its first "?",
-// "#" or ";".
-void AddOtherReadings(ci_string_view name, bool url, CFileNameExtensions& extensions) {
-  if (!url) {
+// system opens, and for a URL (`ends` not empty) its path and the name cut
+// at the first of `ends`.
+void AddOtherReadings(ci_string_view name, ci_string_view ends, CFileNameExtensions& extensions) {
+  if (ends.empty()) {
     AddReading(FileSystemFileName(name), extensions);
     return;
   }
   const ci_string_view path = name.substr(0, name.find_first_of("?#"));
   AddReading(FileSystemFileName(path), extensions);
   AddWholeTextReading(FileSystemFileName(name), extensions);
-  const size_t cut = name.find_first_of("?#;");
+  const size_t cut = name.find_first_of(ends);
   if (cut != ci_string_view::npos) {
     AddReading(FileNameOf(name.substr(0, cut)), extensions);
     AddReading(FileSystemFileName(name.substr(0, cut)), extensions);
@@ -200,14 +204,14 @@ void AddOtherReadings(ci_string_view name, bool url, CFileNameExtensions& extens
 
 // Every reading of `name` but the whole one, and of its form without format
 // characters.
-void AddReadings(ci_string_view name, bool url, CFileNameExtensions& extensions) {
-  AddOtherReadings(name, url, extensions);
+void AddReadings(ci_string_view name, ci_string_view ends, CFileNameExtensions& extensions) {
+  AddOtherReadings(name, ends, extensions);
   // Most names are ASCII: they hold no format character.
   const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   ci_string visible;
   if (!ascii && WithoutFormatCharacters(name, visible)) {
     AddWholeTextReading(FileNameOf(visible), extensions);
-    AddOtherReadings(visible, url, extensions);
+    AddOtherReadings(visible, ends, extensions);
   }
 }
 
@@ -261,7 +265,7 @@ void AddDecodedReadings(const std::string& path, CFileNameExtensions& extensions
   const bool url = decoded.find('?') != ci_string::npos;
   AddReading(FileNameOf(url ? ci_string_view(decoded).substr(0, decoded.find('?')) : ci_string_view(decoded)),
              extensions);
-  AddReadings(decoded, url, extensions);
+  AddReadings(decoded, url ? "?#;" : "", extensions);
 }
 
 }  // namespace
@@ -273,7 +277,8 @@ bool FileNameLosesTrailingCharacters(ci_string_view name) {
 
 CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
   CFileNameExtensions extensions;
-  const bool url = ReadsAsUrl(name);
+  const ci_string_view ends = PathEnds(name);
+  const bool url = !ends.empty();
   const ci_string_view path = url ? name.substr(0, name.find_first_of("?#")) : name;
   // A URL's path without an extension of its own ("http://sp/Invoice
   // #123.pdf" cut at its "#") leaves the whole name's, unless that runs past
@@ -286,7 +291,7 @@ CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
       extensions.whole.assign(fileName.substr(dot + 1));
     }
   }
-  AddReadings(name, url, extensions);
+  AddReadings(name, ends, extensions);
   // A server that takes the path as a URL decodes it once more:
   // "http://sp/docs/evil%2Eexe" serves "evil.exe", and one that reads
   // "%uXXXX" serves "evil%u002Eexe" as "evil.exe" too.

@@ -23,12 +23,13 @@ TEST(BlockedExtensionList, WholeEntriesOnlyWithoutCase) {
 
 TEST(BlockedExtensionList, EveryReadingOfAFileName) {
   const ci_string list = "exe";
-  // A URL is also read cut at its first "?", "#" or ";", and as a whole
-  // text; a name holding "?" is no Windows name.
+  // A URL, a file URL too, is also read cut at its first "?", "#" or ";",
+  // and as a whole text; a name holding "?" is no Windows name.
   for (const char* name : {"evil.exe", "http://sp/evil.exe#.pdf", "evil.exe?.pdf", "dir/evil.exe;.pdf", "a.pdf?x.exe",
                            "\\\\fs01\\evil.exe.", "evil.exe ", "evil.exe::$DATA", "/docs/evil.exe. #.pdf",
                            "\\\\fs01\\evil.exe\\.", "/docs/evil.exe/x/.. ", "http://sp/docs/report.pdf:x.exe?.pdf",
-                           "http://sp/docs/evil%2Eexe", "evil%U002Eexe", "HTTP://sp/x.pdf?a#.exe"}) {
+                           "http://sp/docs/evil%2Eexe", "evil%U002Eexe", "HTTP://sp/x.pdf?a#.exe",
+                           "FILE:///fs01/t/evil.exe#.pdf"}) {
     EXPECT_TRUE(IsFileNameInBlockedList(name, list)) << name;
   }
   // A browser trims any trailing White_Space from a download's name (U+3000,
@@ -44,8 +45,8 @@ TEST(BlockedExtensionList, EveryReadingOfAFileName) {
     EXPECT_TRUE(IsFileNameInBlockedList(name, list)) << name;
   }
   // A cut name without an extension of its own leaves the whole name's; a
-  // Windows or SMB name, file share links included, holds "#" and ";" as
-  // ordinary characters, and so does a URL's path once decoded.
+  // Windows or SMB name holds "#" and ";" as ordinary characters, a file URL
+  // ";", and so does a URL's path once decoded.
   for (const char* name : {"Invoice #123.pdf", "PO#4471.exe.pdf", "Q3; final.pdf", "a.exe/b.pdf", "Re: minutes.pdf",
                            "Report%20final.pdf", "r\u00E9sum\u00E9.pdf", "evil.exe\u00E9.pdf", "evil.exe\u200B.pdf",
                            "a\u3000.exe\u3000x.pdf", "tool.exe#.pdf", "dir\\tool.exe;.pdf", "\\\\fs01\\tool.exe#.pdf",
@@ -63,7 +64,7 @@ namespace {
 // is a short name.
 TEST(FileNameExtensions, OrdinaryDocumentNamesReadByTheirExtension) {
   for (const char* name : {"Rev 1.2 #final.pdf", "Minutes 03.12; final.pdf", "Contract v2.1;signed.pdf",
-                           "\\\\fs01\\Team.Share\\#42 minutes.pdf", "file://fs01/team/Rev 1.2 #final.pdf",
+                           "\\\\fs01\\Team.Share\\#42 minutes.pdf", "file://fs01/team/Rev 1.2 %23final.pdf",
                            "http://sp/sites/f/Shared Documents/Budget.pdf?web=1&s=a/b", "http://sp/Rev%201.2%20%23final.pdf",
                            "Quarterly Report~2.pdf", "Scan~20240115.pdf", "a b~1.pdf", "A+B~1.pdf", "R\u00C9V~1.pdf"}) {
     const CFileNameExtensions extensions = ExtensionsOfFileName(name);
