@@ -84,11 +84,12 @@ bool WithoutFormatCharacters(ci_string_view name, ci_string& out) {
 }
 
 // A character a short name may hold: ASCII letters and digits and the marks
-// a volume keeps when it makes one; blanks, "+", ",", ";", "=", "[", "]",
-// "#" and anything outside ASCII never appear in one.
+// an 8.3 name allows, which a volume keeps when it makes one ("#" too:
+// "mac#ros.docm" is "MAC#RO~1.DOC"); blanks, "+", ",", ";", "=", "[", "]"
+// and anything outside ASCII never appear in one.
 bool IsShortNameCharacter(char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-         ci_string_view("!$%&'()-@^_`{}~").find(c) != ci_string_view::npos;
+         ci_string_view("!#$%&'()-@^_`{}~").find(c) != ci_string_view::npos;
 }
 
 // The form of a name a volume generates: "NAME~N" of at most 8 characters

@@ -72,7 +72,8 @@ TEST(FileNameExtensions, OrdinaryDocumentNamesReadByTheirExtension) {
     for (const ci_string& other : extensions.others) EXPECT_EQ("pdf", other) << name;
     EXPECT_FALSE(extensions.shortName) << name;
   }
-  for (const char* name : {"MACRO~1.DOC", "macro~12.doc", "A_B~1", "\\\\fs01\\t\\PLAN~2.PDF", "/d/MACRO~1.DOC#x.pdf"}) {
+  for (const char* name : {"MACRO~1.DOC", "macro~12.doc", "A_B~1", "\\\\fs01\\t\\PLAN~2.PDF", "/d/MACRO~1.DOC#x.pdf",
+                           "MAC#RO~1.DOC"}) {
     EXPECT_TRUE(ExtensionsOfFileName(name).shortName) << name;
   }
 }
