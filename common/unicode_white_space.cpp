@@ -15,6 +15,11 @@ size_t FirstCodePoint(std::string_view text, char32_t& code) {
   return LastCodePoint(text.substr(0, length), code) == length ? length : 0;
 }
 
+// What some server's trim takes for white space: the web client's runs on a
+// .NET whose trim removes U+200B and U+FEFF too, and U+180E was White_Space
+// before Unicode 6.3.
+bool IsTrimmedAsWhiteSpace(char32_t c) { return IsUnicodeWhiteSpace(c) || c == 0x180E || c == 0x200B || c == 0xFEFF; }
+
 }  // namespace
 
 bool IsUnicodeWhiteSpace(char32_t c) {
@@ -37,11 +42,11 @@ size_t LastCodePoint(std::string_view text, char32_t& code) {
 
 std::string_view TrimUnicodeWhiteSpace(std::string_view text) {
   char32_t code = 0;
-  for (size_t length = FirstCodePoint(text, code); length != 0 && IsUnicodeWhiteSpace(code);
+  for (size_t length = FirstCodePoint(text, code); length != 0 && IsTrimmedAsWhiteSpace(code);
        length = FirstCodePoint(text, code)) {
     text.remove_prefix(length);
   }
-  for (size_t length = LastCodePoint(text, code); length != 0 && IsUnicodeWhiteSpace(code);
+  for (size_t length = LastCodePoint(text, code); length != 0 && IsTrimmedAsWhiteSpace(code);
        length = LastCodePoint(text, code)) {
     text.remove_suffix(length);
   }

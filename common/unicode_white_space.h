@@ -15,6 +15,9 @@ bool IsUnicodeWhiteSpace(char32_t c);
 // length in bytes; 0 bytes when the text does not end in a whole sequence.
 size_t LastCodePoint(std::string_view text, char32_t& code);
 
-// `text` without the White_Space characters at either end; a byte that is
-// no whole UTF-8 sequence ends the trimming there.
+// `text` without the white space a server's trim removes at either end:
+// every White_Space character, and those a trim of an older .NET removes
+// as well (U+200B, U+FEFF) or that was White_Space before Unicode 6.3
+// (U+180E).
+// A byte that is no whole UTF-8 sequence ends the trimming there.
 std::string_view TrimUnicodeWhiteSpace(std::string_view text);
