@@ -109,12 +109,34 @@ bool IsDownloadDecisionName(std::string_view name) {
          std::all_of(name.begin() + kAttId.size(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// Whether a cookie of the request is called `name`: a handler whose
+// parameter look-up falls back to cookies takes a name the query leaves out
+// from one ("Cookie: ns=UncDocument; ev=GetDoc"). Cookies are split at ";"
+// and ",", their names trimmed of blanks and compared without case, as sent
+// or decoded once.
+bool CookiesHoldName(const CRequestInfo& info, std::string_view name) {
+  const std::string* cookies = info.FindHeaderValue("HTTP_COOKIE");
+  if (cookies == nullptr) return false;
+  const std::string_view text(*cookies);
+  for (size_t pos = 0; pos <= text.size();) {
+    size_t end = text.find_first_of(";,", pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view cookie = text.substr(pos, end - pos);
+    const std::string_view cookieName = TrimBlanks(cookie.substr(0, cookie.find('=')));
+    bool twoWays = false;
+    if (SameName(cookieName, name) || SameName(DecodeOnce(cookieName, twoWays), name)) return true;
+    pos = end + 1;
+  }
+  return false;
+}
+
 }  // namespace
 
 namespace {
 
 // `name` in the query string; with `wholeRequest` also among the request's
-// parameters, and undecidable wherever a body may hold it.
+// parameters or cookies, and undecidable wherever a body or a cookie may
+// hold it.
 CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool wholeRequest) {
   CDecisionParam param;
   int occurrences = 0;
@@ -124,7 +146,8 @@ CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool w
     if (++occurrences == 1) param.value = ToCI(pair.value);
     clean = clean && pair.nameClean && pair.valueClean;
   });
-  const bool inParams = occurrences > 0 || (wholeRequest && info.FindParamValue(AsCIView(name)) != nullptr);
+  const bool inParams = occurrences > 0 || (wholeRequest && (info.FindParamValue(AsCIView(name)) != nullptr ||
+                                                               CookiesHoldName(info, name)));
   if (!inParams) return param;
   // Asked only of a parameter the request has: most names a decision reads
   // are absent.

@@ -464,6 +464,8 @@ TEST(PipelineDirectAccess, DocumentNamedWhereTheModuleCannotReadIt) {
   // or body may have it in a cookie, which the server's look-up falls back to.
   EXPECT_FALSE(Refused(send(10, "POST", "/owa/ev.owa?ns=UncListView&ev=Sort", sized(form, url))));
   EXPECT_TRUE(Refused(send(10, "GET", "/owa/ev.owa?ns=UncDocument&ev=GetDoc", "Cookie: " + url + "\n")));
+  // So may the event's names.
+  EXPECT_TRUE(Refused(send(12, "GET", "/owa/ev.owa?URL=/docs/a.pdf", "Cookie: a=1, ns=UncDocument; EV=GetDoc\n")));
 }
 
 // Rows for the method, the body and the user: a body read by an unknown
