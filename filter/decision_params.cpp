@@ -70,7 +70,10 @@ DecodedPair DecodePair(std::string_view pair) {
   d.nameClean = !nameTwoWays && d.name.size() == name.size();
   bool valueTwoWays = false;
   d.value = eq == std::string_view::npos ? std::string() : DecodeOnce(pair.substr(eq + 1), valueTwoWays);
-  d.valueClean = !valueTwoWays && std::none_of(d.value.begin(), d.value.end(), IsControlByte);
+  // A pair without "=" ("?ns&ev=GetDoc") is to the server's parser a value
+  // without a name: it looks the name up elsewhere, in a cookie.
+  d.valueClean = eq != std::string_view::npos && !valueTwoWays &&
+                 std::none_of(d.value.begin(), d.value.end(), IsControlByte);
   return d;
 }
 

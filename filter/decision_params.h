@@ -21,11 +21,12 @@ struct CDecisionParam {
 };
 
 // `name` in the request's query string. Undecidable when the name occurs
-// more than once (after decoding, case ignored), when its value holds a
-// control byte or an escape the server decodes otherwise ("%uXXXX"), when
-// the request's body may hold parameters (BodyMayHoldParams) and the name is
-// among the request's parameters at all, or when the query leaves the name
-// out and a cookie carries it, where the server's look-up falls back to.
+// more than once (after decoding, case ignored), when it has no "=", when
+// its value holds a control byte or an escape the server decodes otherwise
+// ("%uXXXX"), when the request's body may hold parameters
+// (BodyMayHoldParams) and the name is among the request's parameters at
+// all, or when the query leaves the name out and a cookie carries it, where
+// the server's look-up falls back to.
 CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name);
 // The same reading of the query string alone: what the query says, by the
 // same rules, whatever a body may add. For telling what a request asks for

@@ -201,6 +201,8 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
       {10, kOutside, "/owa/ev.owa?ns=UncDocument%C2%A0&ev=%C2%85GetDoc&URL=/docs/a.pdf", 0},
       {12, kOutside, "/owa/ev.owa?ns=%E3%80%80UncDocument&ev=GetDoc%E2%80%83&URL=/docs/a.pdf", 0},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument%E2%80%8B&ev=%EF%BB%BFGetDoc&URL=/docs/a.pdf", 0},
+      // A name without "=" is no name to the server, which looks in a cookie.
+      {10, kOutside, "/owa/ev.owa?ns&ev=GetDoc&URL=/docs/a.pdf", 0},
       // Without a "URL" in the query the server may take one from a cookie.
       {10, kInside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc", 13},
       {12, kInside, "/owa/ev.owa?ns=SharepointDocument&ev=GetDoc&fidh=1", 13},
