@@ -137,9 +137,9 @@ bool CookiesHoldName(const CRequestInfo& info, std::string_view name) {
 
 namespace {
 
-// `name` in the query string; with `wholeRequest` also among the request's
-// parameters or cookies, and undecidable wherever a body or a cookie may
-// hold it.
+// `name` in the query string, undecidable where the query leaves it out and
+// a cookie carries it; with `wholeRequest` also among the request's
+// parameters, and undecidable wherever a body may hold it.
 CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool wholeRequest) {
   CDecisionParam param;
   int occurrences = 0;
@@ -149,8 +149,8 @@ CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool w
     if (++occurrences == 1) param.value = ToCI(pair.value);
     clean = clean && pair.nameClean && pair.valueClean;
   });
-  const bool inParams = occurrences > 0 || (wholeRequest && (info.FindParamValue(AsCIView(name)) != nullptr ||
-                                                               CookiesHoldName(info, name)));
+  const bool inParams = occurrences > 0 || (wholeRequest && info.FindParamValue(AsCIView(name)) != nullptr) ||
+                        CookiesHoldName(info, name);
   if (!inParams) return param;
   // Asked only of a parameter the request has: most names a decision reads
   // are absent.

@@ -29,7 +29,8 @@ struct CDecisionParam {
 // the server's look-up falls back to.
 CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name);
 // The same reading of the query string alone: what the query says, by the
-// same rules, whatever a body may add. For telling what a request asks for
+// same rules (a cookie standing in for a name it leaves out too), whatever
+// a body may add. For telling what a request asks for
 // where a body the module never sees is handled apart.
 CDecisionParam ReadQueryParam(const CRequestInfo& info, std::string_view name);
 

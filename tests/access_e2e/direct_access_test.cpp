@@ -468,6 +468,7 @@ TEST(PipelineDirectAccess, DocumentNamedWhereTheModuleCannotReadIt) {
   EXPECT_TRUE(Refused(send(10, "GET", "/owa/ev.owa?ns=UncDocument&ev=GetDoc", "Cookie: " + url + "\n")));
   // So may the event's names.
   EXPECT_TRUE(Refused(send(12, "GET", "/owa/ev.owa?URL=/docs/a.pdf", "Cookie: a=1, ns=UncDocument; EV=GetDoc\n")));
+  EXPECT_TRUE(Refused(send(12, "POST", "/owa/ev.owa?URL=/docs/a.pdf", "Cookie: ns=UncDocument; ev=GetDoc\n")));
 }
 
 // Rows for the method, the body and the user: a body read by an unknown
