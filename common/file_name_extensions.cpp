@@ -159,8 +159,10 @@ void AddReading(ci_string_view fileName, CFileNameExtensions& extensions) {
 // first "?" or "#", and a server may cut it at ";" as a path parameter too.
 // A "file:" URL is one as well: the server reads it with a query (its own
 // force-save links append "?UriFlags=UncDocument") and so with a fragment,
-// and a browser does, so a "#" in a file share's name reaches it as "%23";
-// no reader of a file URL takes path parameters, and ";" stays in its name.
+// as a browser does, and lists a file share's documents as a .NET Uri
+// writes them, blanks as they are but "#", "?" and "%" escaped: a "#" in a
+// share's name comes as "%23". No reader of a file URL takes path
+// parameters: ";" stays in its name.
 ci_string_view PathEnds(ci_string_view name) {
   if (name.find('?') != ci_string_view::npos) return "?#;";
   size_t scheme = 0;
