@@ -1,5 +1,7 @@
 #include "common/unicode_white_space.h"
 
+#include <cctype>
+
 namespace {
 
 // The length of the UTF-8 sequence a lead byte opens; 0 for a continuation.
@@ -51,4 +53,20 @@ std::string_view TrimUnicodeWhiteSpace(std::string_view text) {
     text.remove_suffix(length);
   }
   return text;
+}
+
+bool ReadsAsName(std::string_view value, std::string_view name) {
+  value = TrimUnicodeWhiteSpace(value);
+  for (const char expected : name) {
+    char32_t code = 0;
+    const size_t length = FirstCodePoint(value, code);
+    if (length == 0) return false;
+    value.remove_prefix(length);
+    // The letters whose invariant upper or lower case is an ASCII one.
+    const char32_t folded = code == 0x130 || code == 0x131 ? U'i' : code == 0x17F ? U's' : code == 0x212A ? U'k' : code;
+    if (folded >= 0x80 || std::tolower(static_cast<int>(folded)) != std::tolower(static_cast<unsigned char>(expected))) {
+      return false;
+    }
+  }
+  return value.empty();
 }

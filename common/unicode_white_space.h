@@ -1,7 +1,7 @@
 // Unicode's White_Space characters in UTF-8 text. A browser trims any of them
 // from a name, and a parser of names trims them from a value ("UncDocument"
-// followed by U+00A0 or U+3000): every rule that reads a name as such a
-// reader does asks this one test.
+// followed by U+00A0 or U+3000) before it compares it: every rule that
+// reads a name as such a reader does asks these.
 #pragma once
 
 #include <cstddef>
@@ -21,3 +21,8 @@ size_t LastCodePoint(std::string_view text, char32_t& code);
 // (U+180E).
 // A byte that is no whole UTF-8 sequence ends the trimming there.
 std::string_view TrimUnicodeWhiteSpace(std::string_view text);
+
+// Whether a server reads `value` as the ASCII `name`: trimmed as above and
+// compared without case as .NET compares, to which "ı" and "İ" are an "i",
+// "ſ" an "s" and the Kelvin sign a "k" ("ſharepointDocument").
+bool ReadsAsName(std::string_view value, std::string_view name);

@@ -63,10 +63,10 @@ bool MayBe(const CDecisionParam& param, bool bodyMayHoldIt) {
 }
 // A value the server may take for `text` once its white space is trimmed, as
 // a parser of names does: a blank ("ns=UncDocument+") or any other of
-// Unicode's White_Space characters (U+00A0, U+3000), at either end.
+// Unicode's White_Space characters (U+00A0, U+3000), at either end, and
+// compared without case as the server compares.
 bool MayRead(const CDecisionParam& param, const char* text) {
-  return param.IsUnique() &&
-         AsCIView(TrimUnicodeWhiteSpace(std::string_view(param.value.data(), param.value.size()))) == text;
+  return param.IsUnique() && ReadsAsName(std::string_view(param.value.data(), param.value.size()), text);
 }
 bool MayNameDocument(const CDecisionParam& ns, bool bodyMayHoldIt) {
   return MayRead(ns, "UncDocument") || MayRead(ns, "SharepointDocument") || MayBe(ns, bodyMayHoldIt);

@@ -197,10 +197,12 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
       {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc%00&URL=/docs/a.pdf", 0},
       {10, kOutside, "/owa/ev.owa?ns=+UncDocument+&ev=GetDoc%20&URL=/docs/a.pdf", 0},
       // A parser of names trims every Unicode white space, U+00A0 to U+3000,
-      // and the web client's .NET U+200B and U+FEFF too.
+      // and the web client's .NET U+200B and U+FEFF too; it compares without
+      // case, to which U+017F is an "s".
       {10, kOutside, "/owa/ev.owa?ns=UncDocument%C2%A0&ev=%C2%85GetDoc&URL=/docs/a.pdf", 0},
       {12, kOutside, "/owa/ev.owa?ns=%E3%80%80UncDocument&ev=GetDoc%E2%80%83&URL=/docs/a.pdf", 0},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument%E2%80%8B&ev=%EF%BB%BFGetDoc&URL=/docs/a.pdf", 0},
+      {12, kOutside, "/owa/ev.owa?ns=%C5%BFharepointDocument&ev=GetDoc&URL=/docs/a.pdf", 0},
       // A name without "=" is no name to the server, which looks in a cookie.
       {10, kOutside, "/owa/ev.owa?ns&ev=GetDoc&URL=/docs/a.pdf", 0},
       // Without a "URL" in the query the server may take one from a cookie.
