@@ -1,6 +1,8 @@
 #include "common/unicode_white_space.h"
 
-#include <cctype>
+#include <algorithm>
+
+#include "common/ci_string.h"
 
 namespace {
 
@@ -55,18 +57,28 @@ std::string_view TrimUnicodeWhiteSpace(std::string_view text) {
   return text;
 }
 
-bool ReadsAsName(std::string_view value, std::string_view name) {
-  value = TrimUnicodeWhiteSpace(value);
-  for (const char expected : name) {
-    char32_t code = 0;
-    const size_t length = FirstCodePoint(value, code);
-    if (length == 0) return false;
-    value.remove_prefix(length);
-    // The letters whose invariant upper or lower case is an ASCII one.
-    const char32_t folded = code == 0x130 || code == 0x131 ? U'i' : code == 0x17F ? U's' : code == 0x212A ? U'k' : code;
-    if (folded >= 0x80 || std::tolower(static_cast<int>(folded)) != std::tolower(static_cast<unsigned char>(expected))) {
-      return false;
-    }
+std::string AsciiFolded(std::string_view text) {
+  std::string out;
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    out.assign(text);
+    return out;
   }
-  return value.empty();
+  out.reserve(text.size());
+  while (!text.empty()) {
+    char32_t code = 0;
+    const size_t length = std::max<size_t>(FirstCodePoint(text, code), 1);
+    // The letters whose invariant upper or lower case is an ASCII one.
+    const char ascii = length == 1 ? '\0' : code == 0x130 || code == 0x131 ? 'i' : code == 0x17F ? 's' : code == 0x212A ? 'k' : '\0';
+    if (ascii != '\0') {
+      out += ascii;
+    } else {
+      out.append(text.substr(0, length));
+    }
+    text.remove_prefix(length);
+  }
+  return out;
+}
+
+bool ReadsAsName(std::string_view value, std::string_view name) {
+  return AsCIView(AsciiFolded(TrimUnicodeWhiteSpace(value))) == AsCIView(name);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 // Unicode's White_Space property: U+0009 to U+000D, blank, U+0085, U+00A0,
@@ -22,7 +23,11 @@ size_t LastCodePoint(std::string_view text, char32_t& code);
 // A byte that is no whole UTF-8 sequence ends the trimming there.
 std::string_view TrimUnicodeWhiteSpace(std::string_view text);
 
+// `text` with each letter whose invariant upper or lower case is an ASCII
+// one as that letter, as .NET compares names without case: "ı" and "İ" are
+// an "i", "ſ" an "s", the Kelvin sign a "k" ("ſharepointDocument", "ıd").
+std::string AsciiFolded(std::string_view text);
+
 // Whether a server reads `value` as the ASCII `name`: trimmed as above and
-// compared without case as .NET compares, to which "ı" and "İ" are an "i",
-// "ſ" an "s" and the Kelvin sign a "k" ("ſharepointDocument").
+// compared without case as .NET compares (AsciiFolded).
 bool ReadsAsName(std::string_view value, std::string_view name);

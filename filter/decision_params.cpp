@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/string_utils.h"
+#include "common/unicode_white_space.h"
 #include "common/url_utils.h"
 #include "filter/request_info.h"
 
@@ -55,7 +56,7 @@ std::string_view VisibleName(std::string_view decoded) {
 
 // One "name=value" pair of a query string, decoded.
 struct DecodedPair {
-  std::string name;    // as a reader that stops at a control byte sees it
+  std::string name;    // as a reader that stops at a control byte sees it, folded
   bool nameClean;      // the decoded name had no control byte and no "%u"
   std::string value;
   bool valueClean;     // no control byte and no "%u"
@@ -66,8 +67,10 @@ DecodedPair DecodePair(std::string_view pair) {
   DecodedPair d;
   bool nameTwoWays = false;
   const std::string name = DecodeOnce(pair.substr(0, eq), nameTwoWays);
-  d.name.assign(VisibleName(name));
-  d.nameClean = !nameTwoWays && d.name.size() == name.size();
+  const std::string_view visible = VisibleName(name);
+  d.nameClean = !nameTwoWays && visible.size() == name.size();
+  // Compared without case as the server compares: "ıd" is "id" to it.
+  d.name = AsciiFolded(visible);
   bool valueTwoWays = false;
   d.value = eq == std::string_view::npos ? std::string() : DecodeOnce(pair.substr(eq + 1), valueTwoWays);
   // A pair without "=" ("?ns&ev=GetDoc") is to the server's parser a value
@@ -127,7 +130,9 @@ bool CookiesHoldName(const CRequestInfo& info, std::string_view name) {
     const std::string_view cookie = text.substr(pos, end - pos);
     const std::string_view cookieName = TrimBlanks(cookie.substr(0, cookie.find('=')));
     bool twoWays = false;
-    if (SameName(cookieName, name) || SameName(DecodeOnce(cookieName, twoWays), name)) return true;
+    if (SameName(AsciiFolded(cookieName), name) || SameName(AsciiFolded(DecodeOnce(cookieName, twoWays)), name)) {
+      return true;
+    }
     pos = end + 1;
   }
   return false;

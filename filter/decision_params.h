@@ -1,7 +1,7 @@
 // The query parameters that decide a download or the viewer's levels, read
 // the one way the server reads them: names decoded once and compared without
-// ASCII case, each name given once, values decoded once and free of control
-// bytes. A parameter that could read two ways (repeated, cut short at a NUL,
+// case as the server compares (AsciiFolded), each name given once, values
+// decoded once and free of control bytes. A parameter that could read two ways (repeated, cut short at a NUL,
 // or carried by a body the module never sees) cannot decide anything.
 #pragma once
 

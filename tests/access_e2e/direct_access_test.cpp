@@ -212,6 +212,7 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
       {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%u0055RL=%5c%5cfs%5cx.pdf", 13},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%u0055RL=%5c%5cfs%5cx.pdf", 13},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%U0055RL=%5c%5cfs%5cx.pdf", 13},
+      {12, kOutside, kProductAttachment + "&%C4%B1d=OTHER", 13},
       {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL%00=%5c%5cfs%5cx.pdf", 13},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL%00x=%5c%5cfs%5cx.pdf", 13},
   };
