@@ -164,7 +164,6 @@ void AddReading(ci_string_view fileName, CFileNameExtensions& extensions) {
 // share's name comes as "%23". No reader of a file URL takes path
 // parameters: ";" stays in its name.
 ci_string_view PathEnds(ci_string_view name) {
-  if (name.find('?') != ci_string_view::npos) return "?#;";
   size_t scheme = 0;
   while (scheme < name.size() && (std::isalpha(static_cast<unsigned char>(name[scheme])) != 0 ||
                                   (scheme > 0 && (std::isdigit(static_cast<unsigned char>(name[scheme])) != 0 ||
@@ -173,6 +172,7 @@ ci_string_view PathEnds(ci_string_view name) {
   }
   const bool colon = scheme < name.size() && name[scheme] == ':';
   if (colon && scheme >= 2) return name.substr(0, scheme) == "file" ? "?#" : "?#;";
+  if (name.find('?') != ci_string_view::npos) return "?#;";
   if ((colon && scheme == 1) || name.substr(0, 2) == "\\\\") return ci_string_view();
   return name.find('/') != ci_string_view::npos ? "?#;" : ci_string_view();
 }

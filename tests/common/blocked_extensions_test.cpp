@@ -50,7 +50,7 @@ TEST(BlockedExtensionList, EveryReadingOfAFileName) {
   for (const char* name : {"Invoice #123.pdf", "PO#4471.exe.pdf", "Q3; final.pdf", "a.exe/b.pdf", "Re: minutes.pdf",
                            "Report%20final.pdf", "r\u00E9sum\u00E9.pdf", "evil.exe\u00E9.pdf", "evil.exe\u200B.pdf",
                            "a\u3000.exe\u3000x.pdf", "tool.exe#.pdf", "dir\\tool.exe;.pdf", "\\\\fs01\\tool.exe#.pdf",
-                           "file://fs01/team/tool.exe;v2.pdf", "C:\\tool.exe#.pdf", "http://sp/tool.exe%23.pdf"}) {
+                           "file://fs01/team/tool.exe;v2.pdf?x", "C:\\tool.exe#.pdf", "http://sp/tool.exe%23.pdf"}) {
     EXPECT_FALSE(IsFileNameInBlockedList(name, list)) << name;
   }
 }
