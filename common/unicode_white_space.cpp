@@ -68,7 +68,11 @@ std::string AsciiFolded(std::string_view text) {
     char32_t code = 0;
     const size_t length = std::max<size_t>(FirstCodePoint(text, code), 1);
     // The letters whose invariant upper or lower case is an ASCII one.
-    const char ascii = length == 1 ? '\0' : code == 0x130 || code == 0x131 ? 'i' : code == 0x17F ? 's' : code == 0x212A ? 'k' : '\0';
+    const char ascii = length == 1                      ? '\0'
+                       : code == 0x130 || code == 0x131 ? 'i'
+                       : code == 0x17F                  ? 's'
+                       : code == 0x212A                 ? 'k'
+                                                        : '\0';
     if (ascii != '\0') {
       out += ascii;
     } else {
