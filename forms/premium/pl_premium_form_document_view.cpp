@@ -221,8 +221,8 @@ DWORD CPLPremiumFormDocumentView::ProcessDocumentSteps(const CDOMStartTag& link,
   }
   ci_string csExtension;
   bool bBlocked = false;
-  // The name is read as the download check reads the link's "URL": a
-  // SharePoint URL cut at its query, a file share's name whole.
+  // The name is read as the download check reads the link's "URL": the
+  // file name of a SharePoint or file share URL is its path's last segment.
   DWORD dwRet = GetFileExtensionAndBlockedFlag(sPath, csExtension, bBlocked);
   if (dwRet != 0) {
     DebugLog("%sGetFileExtensionAndBlockedFlag() failed. sFilename <%s>.", kDocumentPrefix, sFileName.c_str());
