@@ -1,9 +1,11 @@
 #include "common/file_name_extensions.h"
 
 #include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
+#include "common/unicode_white_space.h"
 #include "common/url_utils.h"
 
 namespace {
@@ -24,26 +26,11 @@ bool ExtensionOf(ci_string_view fileName, ci_string& extension) {
   return true;
 }
 
-// The code point of the UTF-8 sequence that ends `name` at its end, and its
-// length in bytes; 0 bytes when the name does not end in a whole sequence.
-size_t LastCodePoint(ci_string_view name, char32_t& code) {
-  size_t begin = name.size();
-  while (begin > 0 && name.size() - begin < 4 && (static_cast<unsigned char>(name[begin - 1]) & 0xC0) == 0x80) --begin;
-  if (begin == 0) return 0;
-  --begin;
-  const auto lead = static_cast<unsigned char>(name[begin]);
-  const size_t length = name.size() - begin;
-  const size_t expected = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-  if (expected != length) return 0;
-  code = length == 1 ? lead : lead & (0xFF >> (length + 1));
-  for (size_t i = begin + 1; i < name.size(); ++i) code = (code << 6) | (static_cast<unsigned char>(name[i]) & 0x3F);
-  return length;
-}
+// Unicode's White_Space characters, and the dot a file system drops too.
+bool IsDroppedAtEnd(char32_t c) { return c == '.' || IsUnicodeWhiteSpace(c); }
 
-// Unicode's White_Space property, and the dot a file system drops too.
-bool IsDroppedAtEnd(char32_t c) {
-  return c == '.' || c == ' ' || (c >= 0x09 && c <= 0x0D) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-         (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+size_t LastCodePoint(ci_string_view name, char32_t& code) {
+  return ::LastCodePoint(std::string_view(name.data(), name.size()), code);
 }
 
 // Unicode's format characters (general category Cf), which a name may carry
@@ -96,10 +83,24 @@ bool WithoutFormatCharacters(ci_string_view name, ci_string& out) {
   return removed;
 }
 
-// "NAME~N" before an optional extension of one to three characters.
+// A character a short name may hold: ASCII letters and digits and the marks
+// an 8.3 name allows, which a volume keeps when it makes one ("#" too:
+// "mac#ros.docm" is "MAC#RO~1.DOC"); blanks, "+", ",", ";", "=", "[", "]"
+// and anything outside ASCII never appear in one.
+bool IsShortNameCharacter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         ci_string_view("!#$%&'()-@^_`{}~").find(c) != ci_string_view::npos;
+}
+
+// The form of a name a volume generates: "NAME~N" of at most 8 characters
+// before an optional extension of one to three, short-name characters only.
 bool IsShortNameForm(ci_string_view fileName) {
+  if (!std::all_of(fileName.begin(), fileName.end(), [](char c) { return c == '.' || IsShortNameCharacter(c); })) {
+    return false;
+  }
   const size_t dot = fileName.find('.');
   const ci_string_view name = fileName.substr(0, dot);
+  if (name.size() > 8) return false;
   if (dot != ci_string_view::npos) {
     const ci_string_view extension = fileName.substr(dot + 1);
     if (extension.empty() || extension.size() > 3 || extension.find('.') != ci_string_view::npos) return false;
@@ -149,10 +150,55 @@ void AddReading(ci_string_view fileName, CFileNameExtensions& extensions) {
   }
 }
 
-// The readings of `name` other than the whole one.
-void AddOtherReadings(ci_string_view name, CFileNameExtensions& extensions) {
-  AddReading(FileSystemFileName(name), extensions);
-  const size_t cut = name.find_first_of("?#;");
+// The marks that end a name's path as the party that fetches it reads the
+// name; empty for a Windows or SMB name ("\\fs01\Team.Share\#42
+// minutes.pdf", "C:\a;b.pdf", a bare "Rev 1.2 #final.pdf"), which holds
+// "#" and ";" as ordinary characters. A name with a scheme (a drive letter
+// is none), a path of "/" segments that is no UNC path, or a name holding
+// "?", which no Windows or SMB name holds, is a URL: its path ends at the
+// first "?" or "#", and a server may cut it at ";" as a path parameter too.
+// A "file:" URL is one as well: the server reads it with a query (its own
+// force-save links append "?UriFlags=UncDocument") and so with a fragment,
+// as a browser does, and lists a file share's documents as a .NET Uri
+// writes them, blanks as they are but "#", "?" and "%" escaped: a "#" in a
+// share's name comes as "%23". No reader of a file URL takes path
+// parameters: ";" stays in its name.
+ci_string_view PathEnds(ci_string_view name) {
+  size_t scheme = 0;
+  while (scheme < name.size() && (std::isalpha(static_cast<unsigned char>(name[scheme])) != 0 ||
+                                  (scheme > 0 && (std::isdigit(static_cast<unsigned char>(name[scheme])) != 0 ||
+                                                  ci_string_view("+-.").find(name[scheme]) != ci_string_view::npos)))) {
+    ++scheme;
+  }
+  const bool colon = scheme < name.size() && name[scheme] == ':';
+  if (colon && scheme >= 2) return name.substr(0, scheme) == "file" ? "?#" : "?#;";
+  if (name.find('?') != ci_string_view::npos) return "?#;";
+  if ((colon && scheme == 1) || name.substr(0, 2) == "\\\\") return ci_string_view();
+  return name.find('/') != ci_string_view::npos ? "?#;" : ci_string_view();
+}
+
+// A reading of the whole text as a name: its extension counts unless it
+// runs past a URL's path ("Budget.pdf?web=1" has none there; "a.pdf?x.exe"
+// ends in ".exe"), which no Windows name holds either.
+void AddWholeTextReading(ci_string_view fileName, CFileNameExtensions& extensions) {
+  const size_t dot = fileName.rfind('.');
+  if (dot != ci_string_view::npos && fileName.find_first_of("?#", dot) == ci_string_view::npos) {
+    AddReading(fileName, extensions);
+  }
+}
+
+// The readings of `name` other than the whole one: the file a Windows file
+// system opens, and for a URL (`ends` not empty) its path and the name cut
+// at the first of `ends`.
+void AddOtherReadings(ci_string_view name, ci_string_view ends, CFileNameExtensions& extensions) {
+  if (ends.empty()) {
+    AddReading(FileSystemFileName(name), extensions);
+    return;
+  }
+  const ci_string_view path = name.substr(0, name.find_first_of("?#"));
+  AddReading(FileSystemFileName(path), extensions);
+  AddWholeTextReading(FileSystemFileName(name), extensions);
+  const size_t cut = name.find_first_of(ends);
   if (cut != ci_string_view::npos) {
     AddReading(FileNameOf(name.substr(0, cut)), extensions);
     AddReading(FileSystemFileName(name.substr(0, cut)), extensions);
@@ -161,14 +207,14 @@ void AddOtherReadings(ci_string_view name, CFileNameExtensions& extensions) {
 
 // Every reading of `name` but the whole one, and of its form without format
 // characters.
-void AddReadings(ci_string_view name, CFileNameExtensions& extensions) {
-  AddOtherReadings(name, extensions);
+void AddReadings(ci_string_view name, ci_string_view ends, CFileNameExtensions& extensions) {
+  AddOtherReadings(name, ends, extensions);
   // Most names are ASCII: they hold no format character.
   const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   ci_string visible;
   if (!ascii && WithoutFormatCharacters(name, visible)) {
-    AddReading(FileNameOf(visible), extensions);
-    AddOtherReadings(visible, extensions);
+    AddWholeTextReading(FileNameOf(visible), extensions);
+    AddOtherReadings(visible, ends, extensions);
   }
 }
 
@@ -214,11 +260,15 @@ std::string WithPercentUAsUtf8(ci_string_view name) {
   return any ? out : std::string();
 }
 
-// The readings of `name` decoded once more as a URL.
-void AddDecodedReadings(const std::string& name, CFileNameExtensions& extensions) {
-  const ci_string decoded = ToCI(URLDecode(name));
-  AddReading(FileNameOf(decoded), extensions);
-  AddReadings(decoded, extensions);
+// The readings of a path decoded once more, as a server that takes it as a
+// URL does: what it then opens is a file of that name, in which "#" and ";"
+// are ordinary; a "?" no file name holds still ends it.
+void AddDecodedReadings(const std::string& path, CFileNameExtensions& extensions) {
+  const ci_string decoded = ToCI(URLDecode(path));
+  const bool url = decoded.find('?') != ci_string::npos;
+  AddReading(FileNameOf(url ? ci_string_view(decoded).substr(0, decoded.find('?')) : ci_string_view(decoded)),
+             extensions);
+  AddReadings(decoded, url ? "?#;" : "", extensions);
 }
 
 }  // namespace
@@ -230,14 +280,27 @@ bool FileNameLosesTrailingCharacters(ci_string_view name) {
 
 CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
   CFileNameExtensions extensions;
-  ExtensionOf(FileNameOf(name), extensions.whole);
-  AddReadings(name, extensions);
-  // A server that takes the name as a URL decodes it once more:
+  const ci_string_view ends = PathEnds(name);
+  const bool url = !ends.empty();
+  const ci_string_view path = url ? name.substr(0, name.find_first_of("?#")) : name;
+  // A URL's path without an extension of its own ("http://sp/Invoice
+  // #123.pdf" cut at its "#") leaves the whole name's, unless that runs past
+  // the path ("Budget.pdf?web=1" is the path's ".pdf").
+  ExtensionOf(FileNameOf(path), extensions.whole);
+  if (url && extensions.whole.empty()) {
+    const ci_string_view fileName = FileNameOf(name);
+    const size_t dot = fileName.rfind('.');
+    if (dot != ci_string_view::npos && fileName.find_first_of("?#", dot) == ci_string_view::npos) {
+      extensions.whole.assign(fileName.substr(dot + 1));
+    }
+  }
+  AddReadings(name, ends, extensions);
+  // A server that takes the path as a URL decodes it once more:
   // "http://sp/docs/evil%2Eexe" serves "evil.exe", and one that reads
   // "%uXXXX" serves "evil%u002Eexe" as "evil.exe" too.
-  if (name.find('%') != ci_string_view::npos) {
-    AddDecodedReadings(std::string(name.data(), name.size()), extensions);
-    const std::string percentU = WithPercentUAsUtf8(name);
+  if (path.find('%') != ci_string_view::npos) {
+    AddDecodedReadings(std::string(path.data(), path.size()), extensions);
+    const std::string percentU = WithPercentUAsUtf8(path);
     if (!percentU.empty()) AddDecodedReadings(percentU, extensions);
   }
   return extensions;

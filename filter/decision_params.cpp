@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/string_utils.h"
+#include "common/unicode_white_space.h"
 #include "common/url_utils.h"
 #include "filter/request_info.h"
 
@@ -55,7 +56,7 @@ std::string_view VisibleName(std::string_view decoded) {
 
 // One "name=value" pair of a query string, decoded.
 struct DecodedPair {
-  std::string name;    // as a reader that stops at a control byte sees it
+  std::string name;    // as a reader that stops at a control byte sees it, folded
   bool nameClean;      // the decoded name had no control byte and no "%u"
   std::string value;
   bool valueClean;     // no control byte and no "%u"
@@ -66,11 +67,16 @@ DecodedPair DecodePair(std::string_view pair) {
   DecodedPair d;
   bool nameTwoWays = false;
   const std::string name = DecodeOnce(pair.substr(0, eq), nameTwoWays);
-  d.name.assign(VisibleName(name));
-  d.nameClean = !nameTwoWays && d.name.size() == name.size();
+  const std::string_view visible = VisibleName(name);
+  d.nameClean = !nameTwoWays && visible.size() == name.size();
+  // Compared without case as the server compares: "ıd" is "id" to it.
+  d.name = AsciiFolded(visible);
   bool valueTwoWays = false;
   d.value = eq == std::string_view::npos ? std::string() : DecodeOnce(pair.substr(eq + 1), valueTwoWays);
-  d.valueClean = !valueTwoWays && std::none_of(d.value.begin(), d.value.end(), IsControlByte);
+  // A pair without "=" ("?ns&ev=GetDoc") is to the server's parser a value
+  // without a name: it looks the name up elsewhere, in a cookie.
+  d.valueClean = eq != std::string_view::npos && !valueTwoWays &&
+                 std::none_of(d.value.begin(), d.value.end(), IsControlByte);
   return d;
 }
 
@@ -109,11 +115,35 @@ bool IsDownloadDecisionName(std::string_view name) {
          std::all_of(name.begin() + kAttId.size(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// Whether a cookie of the request is called `name`: a handler whose
+// parameter look-up falls back to cookies takes a name the query leaves out
+// from one ("Cookie: ns=UncDocument; ev=GetDoc"). Cookies are split at ";"
+// and ",", their names trimmed of blanks and compared without case, as sent
+// or decoded once.
+bool CookiesHoldName(const CRequestInfo& info, std::string_view name) {
+  const std::string* cookies = info.FindHeaderValue("HTTP_COOKIE");
+  if (cookies == nullptr) return false;
+  const std::string_view text(*cookies);
+  for (size_t pos = 0; pos <= text.size();) {
+    size_t end = text.find_first_of(";,", pos);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view cookie = text.substr(pos, end - pos);
+    const std::string_view cookieName = TrimBlanks(cookie.substr(0, cookie.find('=')));
+    bool twoWays = false;
+    if (SameName(AsciiFolded(cookieName), name) || SameName(AsciiFolded(DecodeOnce(cookieName, twoWays)), name)) {
+      return true;
+    }
+    pos = end + 1;
+  }
+  return false;
+}
+
 }  // namespace
 
 namespace {
 
-// `name` in the query string; with `wholeRequest` also among the request's
+// `name` in the query string, undecidable where the query leaves it out and
+// a cookie carries it; with `wholeRequest` also among the request's
 // parameters, and undecidable wherever a body may hold it.
 CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool wholeRequest) {
   CDecisionParam param;
@@ -124,7 +154,8 @@ CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool w
     if (++occurrences == 1) param.value = ToCI(pair.value);
     clean = clean && pair.nameClean && pair.valueClean;
   });
-  const bool inParams = occurrences > 0 || (wholeRequest && info.FindParamValue(AsCIView(name)) != nullptr);
+  const bool inParams = occurrences > 0 || (wholeRequest && info.FindParamValue(AsCIView(name)) != nullptr) ||
+                        CookiesHoldName(info, name);
   if (!inParams) return param;
   // Asked only of a parameter the request has: most names a decision reads
   // are absent.

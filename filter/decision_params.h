@@ -1,7 +1,7 @@
 // The query parameters that decide a download or the viewer's levels, read
 // the one way the server reads them: names decoded once and compared without
-// ASCII case, each name given once, values decoded once and free of control
-// bytes. A parameter that could read two ways (repeated, cut short at a NUL,
+// case as the server compares (AsciiFolded), each name given once, values
+// decoded once and free of control bytes. A parameter that could read two ways (repeated, cut short at a NUL,
 // or carried by a body the module never sees) cannot decide anything.
 #pragma once
 
@@ -21,13 +21,16 @@ struct CDecisionParam {
 };
 
 // `name` in the request's query string. Undecidable when the name occurs
-// more than once (after decoding, case ignored), when its value holds a
-// control byte or an escape the server decodes otherwise ("%uXXXX"), or when
-// the request's body may hold parameters (BodyMayHoldParams) and the name is
-// among the request's parameters at all.
+// more than once (after decoding, case ignored), when it has no "=", when
+// its value holds a control byte or an escape the server decodes otherwise
+// ("%uXXXX"), when the request's body may hold parameters
+// (BodyMayHoldParams) and the name is among the request's parameters at
+// all, or when the query leaves the name out and a cookie carries it, where
+// the server's look-up falls back to.
 CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name);
 // The same reading of the query string alone: what the query says, by the
-// same rules, whatever a body may add. For telling what a request asks for
+// same rules (a cookie standing in for a name it leaves out too), whatever
+// a body may add. For telling what a request asks for
 // where a body the module never sees is handled apart.
 CDecisionParam ReadQueryParam(const CRequestInfo& info, std::string_view name);
 

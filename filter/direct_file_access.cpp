@@ -217,6 +217,13 @@ DWORD CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled(CDLLContext* pContex
     // The server could fetch another file than the one decided on.
     DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] The download's parameters are repeated, hold a control byte or lie in a body; it cannot be decided.");
     dwRet = HX_RC_INVALID_DATA;
+  } else if (restricted && fileAccessType == kDocumentViewFile &&
+             !ReadDecisionParam(*pContext->m_spRequestInfo, "URL").IsUnique()) {
+    // The product always names the document in the query; without it the
+    // server takes a "URL" from where the module cannot see it (a cookie
+    // its parameter look-up falls back to), or none.
+    DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] The document's 'URL' is not in the query string; it cannot be decided.");
+    dwRet = HX_RC_INVALID_DATA;
   } else if (level == BlockLevel::UnlessAllowedIP) {
     DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] Block direct file access, unless it occurs from a specified IP address.");
     dwRet = CNotificationsHelper::CheckClientIPAgainstDirectAccessIPRange(pContext, enabled);

@@ -7,6 +7,7 @@
 #include "common/debug_log.h"
 #include "common/log_words.h"
 #include "common/string_utils.h"
+#include "common/unicode_white_space.h"
 #include "filter/auth_complete_helper.h"
 #include "filter/decision_params.h"
 #include "filter/dll_context.h"
@@ -60,10 +61,12 @@ bool MayBe(const CDecisionParam& param, bool bodyMayHoldIt) {
   return param.reading == CDecisionParam::Undecidable ||
          (bodyMayHoldIt && param.reading == CDecisionParam::Absent);
 }
-// A value the server may take for `text` once its blanks are trimmed, as a
-// parser of names does ("ns=UncDocument+").
+// A value the server may take for `text` once its white space is trimmed, as
+// a parser of names does: a blank ("ns=UncDocument+") or any other of
+// Unicode's White_Space characters (U+00A0, U+3000), at either end, and
+// compared without case as the server compares.
 bool MayRead(const CDecisionParam& param, const char* text) {
-  return param.IsUnique() && AsCIView(TrimBlanks(std::string_view(param.value.data(), param.value.size()))) == text;
+  return param.IsUnique() && ReadsAsName(std::string_view(param.value.data(), param.value.size()), text);
 }
 bool MayNameDocument(const CDecisionParam& ns, bool bodyMayHoldIt) {
   return MayRead(ns, "UncDocument") || MayRead(ns, "SharepointDocument") || MayBe(ns, bodyMayHoldIt);
@@ -195,7 +198,7 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       }
 
       RequestParam ae, a, t, id, URL, ns, ev;
-      CDecisionParam attach, docNs, docEv, docUrl, queryNs, queryEv;
+      CDecisionParam attach, docNs, docEv, queryNs, queryEv;
       if (type == SubscriptionType::OwaPage || type == SubscriptionType::OwaReadPage) {
         ae.Read(info, "ae");
         a.Read(info, "a");
@@ -207,7 +210,6 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
         ev.Read(info, "ev");
         docNs = ReadDecisionParam(info, "ns");
         docEv = ReadDecisionParam(info, "ev");
-        docUrl = ReadDecisionParam(info, "URL");
         queryNs = ReadQueryParam(info, "ns");
         queryEv = ReadQueryParam(info, "ev");
       } else if (type == SubscriptionType::OwaAttachment) {
@@ -252,9 +254,10 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
           isPost &&
           (MayNameDocument(queryNs, body) || ns.Is("UncDocument") || ns.Is("SharepointDocument")) &&
           (MayFetchDocument(queryEv, body) || ev.Is("GetDoc"));
-      const bool namesUrl = docUrl.reading != CDecisionParam::Absent || body;
-      documentViewDirectFile = isEvent && namesUrl &&
-                               ((asGet && MayNameDocument(docNs, body) && MayFetchDocument(docEv, body)) || postedGetDoc);
+      // A document event without a "URL" the module can see is one too: the
+      // server may take it from a cookie, and the decision refuses it.
+      documentViewDirectFile =
+          isEvent && ((asGet && MayNameDocument(docNs, body) && MayFetchDocument(docEv, body)) || postedGetDoc);
       // Only "attach=0", read one way, is not a download; any other spelling
       // may be one to the server, and so may a body the module never sees.
       // Requests without it (inline images) are not.

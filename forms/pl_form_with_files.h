@@ -39,8 +39,9 @@ class CPLFormWithFiles : public virtual CPLForm {
   explicit CPLFormWithFiles(CHXFormContext* pFormContext, int bBuildVirtualBases = 1);
   ~CPLFormWithFiles() override;
 
-  // The text after the last "." (empty without one); blocked when the
-  // product's list holds it (without case). Always 0.
+  // The extension of a file's name, or of a document's path, as
+  // ExtensionsOfFileName reads it (empty without one); blocked when the
+  // product's list holds any of its readings (without case). Always 0.
   DWORD GetFileExtensionAndBlockedFlag(const std::string& sFileName, ci_string& csExtension, bool& bBlocked);
   // The menu flags of a file of that extension at that OWA level. 13 for a
   // level or a high-speed action outside the rules (the flags stay as

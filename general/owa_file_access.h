@@ -24,8 +24,8 @@ bool IdentifyContentType(const char* dottedExtension, ci_string& mimeType);
 
 // OWA's file access level of a file by its name: the stricter (the lower) of
 // the levels of the extensions it is read by (ExtensionsOfFileName), so that
-// "evil.exe#.pdf" and "evil.exe." are blocked as "evil.exe" and
-// "Invoice #123.pdf" has the level of ".pdf"; a short name ("MACRO~1.DOC")
+// "http://sp/evil.exe#.pdf" and "evil.exe." are blocked as "evil.exe" and
+// "Rev 1.2 #final.pdf" has the level of ".pdf"; a short name ("MACRO~1.DOC")
 // is blocked. `levelOf(extension, level)`
 // gives one extension's level; its failure is the result, and a level
 // outside 1 to 3 is handed on as it is for the caller to refuse.

@@ -221,7 +221,9 @@ DWORD CPLPremiumFormDocumentView::ProcessDocumentSteps(const CDOMStartTag& link,
   }
   ci_string csExtension;
   bool bBlocked = false;
-  DWORD dwRet = GetFileExtensionAndBlockedFlag(sFileName, csExtension, bBlocked);
+  // The name is read as the download check reads the link's "URL": the
+  // file name of a SharePoint or file share URL is its path's last segment.
+  DWORD dwRet = GetFileExtensionAndBlockedFlag(sPath, csExtension, bBlocked);
   if (dwRet != 0) {
     DebugLog("%sGetFileExtensionAndBlockedFlag() failed. sFilename <%s>.", kDocumentPrefix, sFileName.c_str());
     return dwRet;
@@ -240,7 +242,7 @@ DWORD CPLPremiumFormDocumentView::ProcessDocumentSteps(const CDOMStartTag& link,
   DWORD dwLevel = 0;
   // The download check takes the level of every reading of the name.
   dwRet = OWAFileAccessLevelOfName(
-      AsCIView(DecodeHtmlCharacterReferences(sFileName)),
+      AsCIView(DecodeHtmlCharacterReferences(sPath)),
       [&](const ci_string& extension, DWORD& level) { return GetOWAFileAccessLevel(extension, bPublicClient, level); },
       dwLevel);
   if (dwRet != 0) {

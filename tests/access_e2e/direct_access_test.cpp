@@ -196,10 +196,23 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
       {10, kOutside, "/owa/ev.owa?ns=Other&ns=UncDocument&ev=GetDoc&URL=/docs/a.pdf", 0},
       {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc%00&URL=/docs/a.pdf", 0},
       {10, kOutside, "/owa/ev.owa?ns=+UncDocument+&ev=GetDoc%20&URL=/docs/a.pdf", 0},
+      // A parser of names trims every Unicode white space, U+00A0 to U+3000,
+      // and the web client's .NET U+200B and U+FEFF too; it compares without
+      // case, to which U+017F is an "s".
+      {10, kOutside, "/owa/ev.owa?ns=UncDocument%C2%A0&ev=%C2%85GetDoc&URL=/docs/a.pdf", 0},
+      {12, kOutside, "/owa/ev.owa?ns=%E3%80%80UncDocument&ev=GetDoc%E2%80%83&URL=/docs/a.pdf", 0},
+      {12, kOutside, "/owa/ev.owa?ns=UncDocument%E2%80%8B&ev=%EF%BB%BFGetDoc&URL=/docs/a.pdf", 0},
+      {12, kOutside, "/owa/ev.owa?ns=%C5%BFharepointDocument&ev=GetDoc&URL=/docs/a.pdf", 0},
+      // A name without "=" is no name to the server, which looks in a cookie.
+      {10, kOutside, "/owa/ev.owa?ns&ev=GetDoc&URL=/docs/a.pdf", 0},
+      // Without a "URL" in the query the server may take one from a cookie.
+      {10, kInside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc", 13},
+      {12, kInside, "/owa/ev.owa?ns=SharepointDocument&ev=GetDoc&fidh=1", 13},
       // The document's "URL" is read the same way as "ns" and "ev".
       {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%u0055RL=%5c%5cfs%5cx.pdf", 13},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%u0055RL=%5c%5cfs%5cx.pdf", 13},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&%U0055RL=%5c%5cfs%5cx.pdf", 13},
+      {12, kOutside, kProductAttachment + "&%C4%B1d=OTHER", 13},
       {10, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL%00=%5c%5cfs%5cx.pdf", 13},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL%00x=%5c%5cfs%5cx.pdf", 13},
   };
@@ -452,9 +465,13 @@ TEST(PipelineDirectAccess, DocumentNamedWhereTheModuleCannotReadIt) {
     // Level 1 checks no download.
     EXPECT_FALSE(Refused(send(11, c.method, "/owa/ev.owa?" + c.query, c.headersAndBody))) << c.method << " " << c.query;
   }
-  // Another event, or a GET without a body or "URL", names no document.
+  // Another event names no document; a GetDoc whose "URL" is in no query
+  // or body may have it in a cookie, which the server's look-up falls back to.
   EXPECT_FALSE(Refused(send(10, "POST", "/owa/ev.owa?ns=UncListView&ev=Sort", sized(form, url))));
-  EXPECT_FALSE(Refused(send(10, "GET", "/owa/ev.owa?ns=UncDocument&ev=GetDoc", "")));
+  EXPECT_TRUE(Refused(send(10, "GET", "/owa/ev.owa?ns=UncDocument&ev=GetDoc", "Cookie: " + url + "\n")));
+  // So may the event's names.
+  EXPECT_TRUE(Refused(send(12, "GET", "/owa/ev.owa?URL=/docs/a.pdf", "Cookie: a=1, ns=UncDocument; EV=GetDoc\n")));
+  EXPECT_TRUE(Refused(send(12, "POST", "/owa/ev.owa?URL=/docs/a.pdf", "Cookie: ns=UncDocument; ev=GetDoc\n")));
 }
 
 // Rows for the method, the body and the user: a body read by an unknown

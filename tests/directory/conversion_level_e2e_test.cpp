@@ -68,6 +68,10 @@ TEST(ConversionLevelEndToEnd, LevelIsThatOfTheFileHoweverItIsNamed) {
       {"fn=" + Name("dir/evil.exe?.pdf"), "1"},
       {"fn=" + Name("dir/evil.exe#.pdf"), "1"},
       {"fn=" + Name("dir/evil.exe;.pdf"), "1"},
+      // A file's own name holds "#", ";" and "~" as any other character.
+      {"fn=" + Name("Rev 1.2 #final.pdf"), "3"},
+      {"fn=" + Name("Contract v2.1;signed.pdf"), "3"},
+      {"fn=" + Name("Quarterly Report~2.pdf"), "3"},
       {"fn=" + Name(std::string("evil.exe\0.pdf", 13)), "1"},
       {"fn=" + Name(std::string("a.pdf\0.exe", 10)), "1"},
       {"fn=" + Name("evil.exe:x.pdf"), "1"},

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -32,6 +33,22 @@ std::string Hash(const std::string& text) {
   uint32_t h = 0;
   for (char c : text) h = h * 33 + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(c)));
   return std::to_string(h);
+}
+
+// `text` as a query value: every byte but letters and digits escaped.
+std::string Escaped(const std::string& text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) != 0) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    }
+  }
+  return out;
 }
 
 void Replace(std::string& text, const std::string& from, const std::string& to) {
@@ -85,6 +102,20 @@ TEST(DocumentLinkEndToEnd, HashAndOpenSaveDecideAnAllowedFile) {
   const std::string tildeName = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%2Fdocs%2Fplan~1.v2.pdf";
   requests.push_back("@criteria 1\nGET " + tildeName + "&fidh=" + Hash("/docs/plan~1.v2.pdf"));
   blocked += std::string(HxAnswerKindName(HxAnswerKind::ServerResponse)) + " " + tildeName + "\n";
+  // A file share's names hold "#", ";" and "~" as any other character, and
+  // a SharePoint link's query is no part of its file name; a URL is also
+  // read cut at its "?".
+  std::string ordinary;
+  for (const char* name : {"\\\\fs01\\team\\Rev 1.2 #final.pdf", "\\\\fs01\\Team.Share\\#42 minutes.pdf",
+                           "\\\\fs01\\team\\Contract v2.1;signed.pdf", "\\\\fs01\\team\\Scan~20240115.pdf",
+                           "http://sp/docs/Budget.pdf?web=1", "http://sp/docs/report.pdf:x.exe?.pdf"}) {
+    const std::string ns = name[0] == 'h' ? "SharepointDocument" : "UncDocument";
+    const std::string target = "/owa/ev.owa?ns=" + ns + "&ev=GetDoc&URL=" + Escaped(name) + "&fidh=" + Hash(name);
+    requests.push_back("@criteria 1\nGET " + target);
+    const bool refused = std::string(name).find(".exe") != std::string::npos;
+    ordinary += std::string(HxAnswerKindName(refused ? HxAnswerKind::ModuleResponse : HxAnswerKind::ServerResponse)) +
+                " " + (refused ? target : target.substr(0, target.find("&fidh="))) + "\n";
+  }
   const bool ran = RunStagedModuleInChild(directory, dir.Path(), root, [&](HxHost& host) {
     std::string error;
     std::ofstream out(dir.Path() + "outcomes.txt", std::ios::binary);
@@ -106,7 +137,7 @@ TEST(DocumentLinkEndToEnd, HashAndOpenSaveDecideAnAllowedFile) {
   const std::string refused = std::string(HxAnswerKindName(HxAnswerKind::ModuleResponse)) + " " + doc + "&fidh=" +
                               Hash("/docs/other.pdf") + "\n";
   const std::string invoiceAllowed = std::string(HxAnswerKindName(HxAnswerKind::ServerResponse)) + " " + invoice + "\n";
-  EXPECT_EQ(allowed + refused + allowed + invoiceAllowed + blocked, ReadFile(dir.Path() + "outcomes.txt"));
+  EXPECT_EQ(allowed + refused + allowed + invoiceAllowed + blocked + ordinary, ReadFile(dir.Path() + "outcomes.txt"));
 }
 
 }  // namespace

@@ -34,7 +34,9 @@ TEST_F(PremiumDocumentView, RowWalkGivesEachKindOfRowItsCellAndAttributes) {
   const std::string list =
       "<table id=\"tblIL\">" + Row("us", "5", "bhttp://sp/site/Folder") + Row("us", "17", "BHTTP://sp/site/Plan.docx") +
       Row("us", "18", "bfile://fs/share/Ada&#39;s figures.pdf") + Row("us", "18", "bfile://fs/share/tool.exe") +
-      Row("us", "18", "bfile://fs/share/tool.exe&#35;.pdf") + Row("US", "18", "bfile://fs/share/skip.txt") + "</table>";
+      Row("us", "17", "bhttp://sp/site/tool.exe&#35;x.pdf") + Row("us", "18", "bfile://fs/share/tool.exe&#35;.pdf") +
+      Row("us", "18", "bfile://fs/share/Rev 1.2 %23final.pdf") + Row("US", "18", "bfile://fs/share/skip.txt") +
+      "</table>";
   FormPage page(kHeader + list, 1);
   const auto ctx = page.Context();
   WithAccessLevels<CPLPremiumFormPOSTDocumentViewSort> form(ctx.get());
@@ -64,8 +66,11 @@ TEST_F(PremiumDocumentView, RowWalkGivesEachKindOfRowItsCellAndAttributes) {
       << out;
   // The blocked extension: the blocked cell, menu items all disabled, no hash.
   EXPECT_TRUE(Contains(out, "_QLPLFilename=\"tool.exe\" ><td id=_QLPLBlockedDocTD nowrap>")) << out;
-  // So is a name that reads as it when cut at its "#", as the download check reads it.
+  // So is a link, a file URL too, that reads as it when cut at its "#", as
+  // the download check reads it; a file share's "#" comes as "%23".
+  EXPECT_TRUE(Contains(out, "_QLPLFilename=\"tool.exe&#35;x.pdf\" ><td id=_QLPLBlockedDocTD nowrap>")) << out;
   EXPECT_TRUE(Contains(out, "_QLPLFilename=\"tool.exe&#35;.pdf\" ><td id=_QLPLBlockedDocTD nowrap>")) << out;
+  EXPECT_TRUE(Contains(out, "_QLPLFilename=\"Rev 1.2 %23final.pdf\" _QLPLFileIDHash=")) << out;
   // "US" is not a file row of this walk.
   EXPECT_FALSE(Contains(out, "skip.txt\",")) << out;
   EXPECT_TRUE(Contains(out, "<tr id=\"US\"><a t=\"18\" id=\"bfile://fs/share/skip.txt\" href=\"#\"></a>")) << out;

@@ -87,7 +87,10 @@ TEST(ConversionNameRules, NamesReadAsAnotherFileAreBlockedWhereUnknownTypesAreAl
       {{{"fn", Name("notes.xyz")}}, "3"},
       {{{"fn", Name("evil.exe ")}}, "1"},
       {{{"fn", Name("evil.exe.")}}, "1"},
-      {{{"fn", Name("evil.exe#.pdf")}}, "1"},
+      // A path of "/" segments is read as a URL, cut at its "#"; a file's
+      // own name holds "#" as any other character.
+      {{{"fn", Name("dir/evil.exe#.pdf")}}, "1"},
+      {{{"fn", Name("evil.exe#.pdf")}}, "3"},
       {{{"fn", Name("Invoice #123.xyz")}}, "3"},
       // A browser drops trailing white space of any kind from the name.
       {{{"fn", Name("evil.exe\u3000")}}, "1"},
@@ -98,7 +101,7 @@ TEST(ConversionNameRules, NamesReadAsAnotherFileAreBlockedWhereUnknownTypesAreAl
       // (The names' Base64 holds no "+", which a query reads as a blank.)
       {{{"fn", Name("MACROS~1.DOC")}}, "1"},
       {{{"fn", Name("x/PLAN~2.PDF")}}, "1"},
-      {{{"fn", Name("MACROS~1.DOC#x.pdf")}}, "1"},
+      {{{"fn", Name("x/MACROS~1.DOC#x.pdf")}}, "1"},
       {{{"fn", Name("plan~1.xyz.pdf")}}, "3"},
       {{{"fn", Name("a~1.html.pdf")}}, "3"},
       {{{"fn", Name("~1.pdf")}}, "3"},
