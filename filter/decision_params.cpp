@@ -115,29 +115,6 @@ bool IsDownloadDecisionName(std::string_view name) {
          std::all_of(name.begin() + kAttId.size(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// Whether a cookie of the request is called `name`: a handler whose
-// parameter look-up falls back to cookies takes a name the query leaves out
-// from one ("Cookie: ns=UncDocument; ev=GetDoc"). Cookies are split at ";"
-// and ",", their names trimmed of blanks and compared without case, as sent
-// or decoded once.
-bool CookiesHoldName(const CRequestInfo& info, std::string_view name) {
-  const std::string* cookies = info.FindHeaderValue("HTTP_COOKIE");
-  if (cookies == nullptr) return false;
-  const std::string_view text(*cookies);
-  for (size_t pos = 0; pos <= text.size();) {
-    size_t end = text.find_first_of(";,", pos);
-    if (end == std::string_view::npos) end = text.size();
-    const std::string_view cookie = text.substr(pos, end - pos);
-    const std::string_view cookieName = TrimBlanks(cookie.substr(0, cookie.find('=')));
-    bool twoWays = false;
-    if (SameName(AsciiFolded(cookieName), name) || SameName(AsciiFolded(DecodeOnce(cookieName, twoWays)), name)) {
-      return true;
-    }
-    pos = end + 1;
-  }
-  return false;
-}
-
 }  // namespace
 
 namespace {
@@ -155,7 +132,7 @@ CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool w
     clean = clean && pair.nameClean && pair.valueClean;
   });
   const bool inParams = occurrences > 0 || (wholeRequest && info.FindParamValue(AsCIView(name)) != nullptr) ||
-                        CookiesHoldName(info, name);
+                        CookieMayHoldParam(info, name);
   if (!inParams) return param;
   // Asked only of a parameter the request has: most names a decision reads
   // are absent.
@@ -242,7 +219,8 @@ bool CookieMayHoldParam(const CRequestInfo& info, std::string_view name) {
     size_t end = text.find_first_of(";,", pos);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view pair = text.substr(pos, end - pos);
-    const DecodedPair decoded = DecodePair(pair.substr(0, pair.find('=')));
+    // Named as sent or decoded once, compared as the server compares names.
+    const DecodedPair decoded = DecodePair(TrimBlanks(pair.substr(0, pair.find('='))));
     if (SameName(TrimBlanks(decoded.name), name)) return true;
     pos = end + 1;
   }
