@@ -468,11 +468,17 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
   // is reported below).
   const std::string notOurs =
       IsOpenToOthers(m_strTempDirectory.c_str()) ? std::string() : WhyFolderIsUnsafe(m_strTempDirectory);
-  if (!notOurs.empty()) {
+  const auto warnNotOurs = [this](const std::string& why) {
     WriteEventLog(EVENTLOG_WARNING_TYPE,
                   "The temporary directory %s (setting 17) is not the server's own: %s; name a folder of the "
                   "server's own.",
-                  m_strTempDirectory.c_str(), notOurs.c_str());
+                  m_strTempDirectory.c_str(), why.c_str());
+  };
+  // Nothing is made or put through a folder refused: a link another user
+  // put on the way would take it where they choose.
+  if (!notOurs.empty()) {
+    warnNotOurs(notOurs);
+    return result;
   }
   if (FileExists(m_strTempDirectory.c_str()) && !IsDirectory(m_strTempDirectory.c_str())) {
     // Nothing can be put in it, and a folder of that name cannot be made:
@@ -494,12 +500,22 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
     }
     return result;
   }
-  HRESULT hr = CreateDirectoryPath(m_strTempDirectory.c_str(), true);
-  if (hr == S_OK) return result;
+  // Made level by level under the rule the log folder is made by, so that
+  // nothing another user puts on the way in between is made through.
+  std::string refused;
+  std::string failure;
+  const int err = MakeFolderForOwnerAndGroup(m_strTempDirectory, &refused, &failure);
+  if (err == 0) return result;
+  if (!refused.empty()) {
+    warnNotOurs(refused);
+    return result;
+  }
+  const HRESULT hr = HRESULT_FROM_WIN32(Win32ErrorFromErrno(err));
   DebugLogError(static_cast<DWORD>(hr), "%s %s", " Can not create Temp Directory", m_strTempDirectory.c_str());
   // The start-up failure event carries this text: it says why, and what to
   // change, since the module does not start without the folder.
-  errorText = "Can not create Temp Directory " + m_strTempDirectory + ": " + ReasonInWords(static_cast<DWORD>(hr)) +
+  errorText = "Can not create Temp Directory " + m_strTempDirectory + ": " +
+              (failure.empty() ? ReasonInWords(static_cast<DWORD>(hr)) : failure) +
               "; make it, owned by the server's user and closed to others, or name another in setting 17";
   return 0;
 }
@@ -616,7 +632,8 @@ void CPLGeneralSettings::MakeLogFolder(const std::string& logFilePath) {
   // Nothing is made below a folder another user controls (start-up reports
   // it, ReportLogSetUp).
   std::string refused;
-  const int err = MakeFolderForOwnerAndGroup(folder, &refused);
+  std::string failure;
+  const int err = MakeFolderForOwnerAndGroup(folder, &refused, &failure);
   if (err != 0 && refused.empty()) {
     const HRESULT hr = HRESULT_FROM_WIN32(Win32ErrorFromErrno(err));
     // The ring keeps its records in memory; every other kind has nowhere
@@ -625,7 +642,7 @@ void CPLGeneralSettings::MakeLogFolder(const std::string& logFilePath) {
     WriteEventLog(2,
                   "Can not create the debug log folder %s: %s; the debug log writes no file until the folder exists "
                   "(made by hand, or at the next start-up)%s.",
-                  folder.c_str(), ReasonInWords(static_cast<DWORD>(hr)).c_str(),
+                  folder.c_str(), failure.empty() ? ReasonInWords(static_cast<DWORD>(hr)).c_str() : failure.c_str(),
                   ring ? "; the shared-memory ring (setting 12 = 1) still holds its records" : "");
   }
 }

@@ -11,6 +11,9 @@
 
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_WRITE_PROTECT = 19;
+constexpr DWORD ERROR_DIRECTORY_NOT_SUPPORTED = 336;
+constexpr DWORD ERROR_IO_DEVICE = 1117;
+constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 // The Win32 code that stands for an errno value.
 DWORD Win32ErrorFromErrno(int err);
@@ -30,7 +33,8 @@ bool IsOpenToOthers(const char* path);
 // Why the module must not write its files (logs, the event file) into the
 // folder, in words that name the folder at fault and its owner; empty when it
 // may. Every folder on the way must belong to this process's user or root;
-// one that users outside the process's group may write to must be sticky (so
+// one that users outside the process's group may write to, by its mode bits
+// or by an entry of its ACL, must be sticky (so
 // that what we own there stays ours), and a link is followed only where none
 // of them could have put it. The folder itself may be such a sticky folder
 // (/tmp): a file there is then used only when it is ours. A folder that is
@@ -42,9 +46,11 @@ std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing = nullptr
 // level made in the one above it as that one was judged by
 // WhyFolderIsUnsafe, so that no name another user puts there in between is
 // followed. 0 when the folder is there and may be used; otherwise the errno,
-// with the reason in refusal when the folder (or one on the way) is refused
-// rather than missing.
-int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal = nullptr);
+// with the reason in refusal when the folder (or one on the way) is refused,
+// or in failure when it cannot be made (naming the level at fault: "/srv/x
+// is not a folder").
+int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal = nullptr,
+                               std::string* failure = nullptr);
 
 // Opens (creating when missing) a file the module writes lines into, a log
 // or the event file, for its owner and group only whatever the umask: one
@@ -57,6 +63,13 @@ int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal =
 // empties the file only once it passed. flags as open(2) takes them; -1 with
 // errno on failure.
 int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal = nullptr);
+
+// Why users other than this process's, root and its group may change the
+// file at path (a settings file: whoever writes it decides what the module
+// lets through), in words naming the file or the folder at fault; empty when
+// they cannot, or when it is not there. Links are followed, each judged as
+// WhyFolderIsUnsafe judges them.
+std::string WhyOthersMayChange(const std::string& path);
 
 // Moves the file at path aside as <path>.1, in place of the one before, in a
 // folder that passes WhyFolderIsUnsafe. False (the reason in refusal when the

@@ -268,8 +268,8 @@ TEST_F(StartUp, TemporaryDirectoryThatCannotBeMadeFails) {
   AddSettings("<ITEM ID=\"17\" DESCR=\"d\" VALUE=\"" + dir.Path() + "afile/Temp\"/>");
   EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
   EXPECT_EQ(Events(), (std::vector<std::string>{kError + ("Can not create Temp Directory " + dir.Path() +
-                                                          "afile/Temp: The system cannot find the path specified "
-                                                          "(0x80070003); make it, owned by the server's user and "
+                                                          "afile/Temp: " + dir.Path() + "afile is not a folder; "
+                                                          "make it, owned by the server's user and "
                                                           "closed to others, or name another in setting 17"),
                                                 kFailed}));
 
@@ -323,8 +323,8 @@ TEST_F(StartUp, MissingLogFolderIsMadeOrReportedOnce) {
   const std::vector<std::string> events = Events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].rfind("Quenlith Pellora\tWARNING\t0x6000006F\t0\tCan not create the debug log folder " +
-                                dir.Path() + "afile/QuenlithLogs: The system cannot find the path specified "
-                                "(0x80070003); the debug log writes no file until the folder exists",
+                                dir.Path() + "afile/QuenlithLogs: " + dir.Path() +
+                                "afile is not a folder; the debug log writes no file until the folder exists",
                             0),
             0u)
       << events[0];
