@@ -41,6 +41,9 @@ struct EventLogState {
   std::string keptFile;
   dev_t keptDevice = 0;
   ino_t keptInode = 0;
+  // The kept descriptor is a copy of the process's standard error, which
+  // the name leads to (/dev/stderr in a container).
+  bool keptIsStandardError = false;
   std::chrono::steady_clock::time_point keptAt;
 };
 
@@ -81,9 +84,9 @@ void SyslogReport(int priority, const std::string& source, DWORD eventId, const 
   syslog(LOG_USER | priority, "%s: event 0x%08X: %s", source.c_str(), static_cast<unsigned>(eventId), shown.c_str());
 }
 
-// The report file cannot say that it is refused: syslog and the host's
-// listener do, once per file, so the administrator learns where the
-// reports went.
+// The report file cannot say that it is refused: standard error, syslog
+// and the host's listener do, once per file, so the administrator learns
+// where the reports went (a container often has no syslog).
 void NoteReportFile(const std::string& source, const std::string& file, const std::string& refusal) {
   EventLogState& s = State();
   {
@@ -97,6 +100,7 @@ void NoteReportFile(const std::string& source, const std::string& file, const st
   }
   const std::string text = "The event file " + file + " (HX_EVENTLOG_FILE) is not written: " + refusal +
                            "; the events go to syslog only.";
+  std::fprintf(stderr, "%s: %s\n", source.c_str(), text.c_str());
   SyslogReport(LOG_WARNING, source, kFileRefusedEventId, text.c_str());
   if (PFN_HxEventReported listener = HostListener()) {
     listener(source.c_str(), EVENTLOG_WARNING_TYPE, kFileRefusedEventId, text.c_str());
@@ -109,16 +113,34 @@ int ReportFileLocked(EventLogState& s, const std::string& file, std::string* ref
   const auto now = std::chrono::steady_clock::now();
   if (s.keptFd >= 0 && s.keptFile == file && now - s.keptAt < std::chrono::seconds(1)) {
     struct stat named{};
-    if (lstat(file.c_str(), &named) == 0 && named.st_dev == s.keptDevice && named.st_ino == s.keptInode &&
-        named.st_nlink == 1) {
+    const int seen = s.keptIsStandardError ? stat(file.c_str(), &named) : lstat(file.c_str(), &named);
+    if (seen == 0 && named.st_dev == s.keptDevice && named.st_ino == s.keptInode &&
+        (s.keptIsStandardError || named.st_nlink == 1)) {
       return s.keptFd;
     }
   }
   if (s.keptFd >= 0) ::close(s.keptFd);
+  s.keptIsStandardError = false;
   s.keptFd = OpenFileForOwnerAndGroup(file.c_str(), O_WRONLY | O_APPEND, refusal);
+  const int openError = errno;
+  if (s.keptFd < 0) {
+    // The process's own standard error, named through its links, is already
+    // the process's: written through the descriptor it has, never opened
+    // again by name.
+    struct stat named{};
+    struct stat standardError{};
+    if (stat(file.c_str(), &named) == 0 && fstat(STDERR_FILENO, &standardError) == 0 &&
+        named.st_dev == standardError.st_dev && named.st_ino == standardError.st_ino) {
+      s.keptFd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+      if (s.keptFd >= 0) {
+        refusal->clear();
+        s.keptIsStandardError = true;
+      }
+    }
+  }
   // A name that is a folder, or a folder that is missing, is said as well:
   // the reports would otherwise vanish from the file without a word.
-  if (s.keptFd < 0 && refusal->empty()) *refusal = std::strerror(errno);
+  if (s.keptFd < 0 && refusal->empty()) *refusal = std::strerror(openError);
   struct stat st{};
   if (s.keptFd >= 0 && fstat(s.keptFd, &st) != 0) {
     ::close(s.keptFd);

@@ -145,6 +145,26 @@ TEST_F(EventLogTest, AnEventFileInAFolderOpenToAllIsRefusedAndThatIsSaidOnce) {
                             "events go to syslog only.");
 }
 
+// In a container the events go to the process's own standard error
+// (/dev/stderr, a link to what it was given); an event file refused is said
+// there too, as there may be no syslog to hear it.
+TEST_F(EventLogTest, StandardErrorIsWrittenAndHearsARefusedEventFile) {
+  CEventLog log;
+  ASSERT_TRUE(log.Register("Test Source"));
+  testing::internal::CaptureStderr();
+  SetEventReportFile("/dev/stderr");
+  const DWORD toStandardError = log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "to stderr");
+  SetEventReportFile(dir.Path());
+  const DWORD toFolder = log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "to a folder");
+  const std::string heard = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(toStandardError, 0u);
+  EXPECT_NE(toFolder, 0u);
+  EXPECT_NE(heard.find("Test Source\tERROR\t0x6000006F\t0\tto stderr\n"), std::string::npos) << heard;
+  EXPECT_NE(heard.find("The event file " + dir.Path() + " (HX_EVENTLOG_FILE) is not written: Is a directory"),
+            std::string::npos)
+      << heard;
+}
+
 // A line break in a report's text (a path from a setting may hold one) does
 // not begin a forged report in syslog either. Heard on a /dev/log of the
 // test's own, where the machine has none.
