@@ -425,6 +425,22 @@ TEST_F(StartUp, ALogFolderOrRingAnotherUserControlsIsNamedAtStartUp) {
                                                     " belongs to user 54321, not to the server's user or root; "
                                                     "name a folder of the server's own.",
                                                 kSucceeded}));
+
+  // Nor is it made through a link they put on the way.
+  fs::remove(dir.Path() + "events.txt");
+  const std::string elsewhere = dir.Path() + "elsewhere";
+  fs::create_directories(elsewhere);
+  ASSERT_EQ(0, symlink(elsewhere.c_str(), (pub + "/link").c_str()));
+  ASSERT_EQ(0, lchown((pub + "/link").c_str(), 54321, 54321));
+  ChangeSettings(theirs + "\"/>", pub + "/link/Temp\"/>");
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{warning + "The temporary directory " + pub +
+                                                    "/link/Temp (setting 17) is not the server's own: " + pub +
+                                                    "/link is a link of user 54321 in " + pub +
+                                                    ", which other users may write to; name a folder of the "
+                                                    "server's own.",
+                                                kSucceeded}));
+  EXPECT_FALSE(fs::exists(elsewhere + "/Temp"));
 }
 
 // A reload does not set the debug log up again: a change waits for the next
