@@ -466,8 +466,10 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
   // A folder of another user, or one reached through a link they could
   // put, lets them read or plant what is put there (one open to every user
   // is reported below).
-  const std::string notOurs =
-      IsOpenToOthers(m_strTempDirectory.c_str()) ? std::string() : WhyFolderIsUnsafe(m_strTempDirectory);
+  int unsafe = 0;
+  const std::string notOurs = IsOpenToOthers(m_strTempDirectory.c_str())
+                                  ? std::string()
+                                  : WhyFolderIsUnsafe(m_strTempDirectory, nullptr, &unsafe);
   const auto warnNotOurs = [this](const std::string& why) {
     WriteEventLog(EVENTLOG_WARNING_TYPE,
                   "The temporary directory %s (setting 17) is not the server's own: %s; name a folder of the "
@@ -476,9 +478,17 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
   };
   // Nothing is made or put through a folder refused: a link another user
   // put on the way would take it where they choose.
-  if (!notOurs.empty()) {
+  if (!notOurs.empty() && unsafe == EACCES) {
     warnNotOurs(notOurs);
     return result;
+  }
+  if (!notOurs.empty()) {
+    // Not another user's doing, but no folder can be made or used there (a
+    // loop of links): the module does not start, as when it cannot be made.
+    DebugLog("%s %s", " Can not create Temp Directory", m_strTempDirectory.c_str());
+    errorText = "Can not create Temp Directory " + m_strTempDirectory + ": " + notOurs +
+                "; make it, owned by the server's user and closed to others, or name another in setting 17";
+    return 0;
   }
   if (FileExists(m_strTempDirectory.c_str()) && !IsDirectory(m_strTempDirectory.c_str())) {
     // Nothing can be put in it, and a folder of that name cannot be made:

@@ -364,10 +364,12 @@ void SplitPath(const char* path, std::string* folder, std::string* name) {
 
 }  // namespace
 
-std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing) {
+std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing, int* err) {
   CheckedFolder checked;
   if (missing != nullptr) *missing = false;
+  if (err != nullptr) *err = 0;
   if (Walk(folder, checked)) return {};
+  if (err != nullptr) *err = checked.err;
   if (checked.missing) {
     if (missing != nullptr) *missing = true;
     return {};

@@ -39,8 +39,10 @@ bool IsOpenToOthers(const char* path);
 // of them could have put it. The folder itself may be such a sticky folder
 // (/tmp): a file there is then used only when it is ours. A folder that is
 // not there yet is judged by the nearest one above it that is (so it is made
-// only where it may be used), and missing is then set.
-std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing = nullptr);
+// only where it may be used), and missing is then set. err, when given,
+// gets the errno of a refusal: EACCES for what other users control, another
+// for a folder that cannot be looked at (a loop of links).
+std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing = nullptr, int* err = nullptr);
 
 // Makes the folder with its missing levels, for owner and group only, each
 // level made in the one above it as that one was judged by

@@ -92,6 +92,13 @@ bool FindFileExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0;
 }
 
+DWORD FindFileError(const std::string& path) {
+  struct stat st {};
+  if (path.empty()) return ERROR_FILE_NOT_FOUND;
+  if (::stat(path.c_str(), &st) == 0) return ERROR_SUCCESS;
+  return FileErrorFromErrno(errno);
+}
+
 // The system time at the clock tick's resolution, a few milliseconds, as the
 // callers' minute-scale reload checks expect of it; the coarse clock is read
 // without asking the clock source, and every request reads it twice.

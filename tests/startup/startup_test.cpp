@@ -163,12 +163,20 @@ TEST_F(StartUp, SucceedsOnTheSampleTreeAndShutsDown) {
   EXPECT_NE(log.find("[CPLHXGeneralSettings::Init] returned bRet <TRUE>."), std::string::npos);
 }
 
-// The file is named, with the reason in words, once.
+// The file is named, with the reason in words, once; a link that leads to
+// itself is no missing file.
 TEST_F(StartUp, MissingSettingsFileFails) {
   fs::remove(settingsFile);
   EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
   EXPECT_EQ(Events(), (std::vector<std::string>{kError + ("Loading Settings failed " + settingsFile +
                                                           ": The system cannot find the file specified (0x80070002)"),
+                                                kFailed}));
+  fs::remove(dir.Path() + "events.txt");
+  fs::create_symlink(settingsFile, settingsFile);
+  EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{kError + ("Loading Settings failed " + settingsFile +
+                                                          ": The name of the file cannot be resolved by the system "
+                                                          "(0x80070781)"),
                                                 kFailed}));
 }
 
