@@ -151,7 +151,7 @@ bool ConvertDeclaredEncodingToUTF8(std::string& bytes, std::string* reason) {
     UErrorCode ignored = U_ZERO_ERROR;
     ucnv_getInvalidChars(converter.get(), invalid, &invalidLength, &ignored);
     size_t at = static_cast<size_t>(source - bytes.data());
-    if (U_SUCCESS(ignored) && invalidLength > 0 && static_cast<size_t>(invalidLength) <= at) at -= invalidLength;
+    if (U_SUCCESS(ignored) && invalidLength > 0 && static_cast<size_t>(invalidLength) <= at) at -= static_cast<size_t>(invalidLength);
     *reason = "it declares the encoding \"" + name + "\", but the bytes at offset " + std::to_string(at) +
               " are not text of that set; save it in the set it declares, or as UTF-8";
     return false;
