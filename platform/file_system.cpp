@@ -438,6 +438,16 @@ int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal) 
   return fd;
 }
 
+bool OthersMayWriteEntry(const std::string& path, const struct stat& st, std::string* byAcl) {
+  if (S_ISLNK(st.st_mode)) return false;
+  const int fd = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  // Not there to be looked at again: judged by its mode bits alone.
+  if (fd < 0) return (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && !OursOrRootsGroup(st.st_gid));
+  const bool may = OthersMayWrite(st, fd, byAcl);
+  ::close(fd);
+  return may;
+}
+
 std::string WhyOthersMayChange(const std::string& path) {
   std::string current = path;
   for (int hops = 0; hops <= kMaxLinkHops; ++hops) {

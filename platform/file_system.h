@@ -2,6 +2,7 @@
 // thread's last error.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -65,6 +66,11 @@ int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal =
 // empties the file only once it passed. flags as open(2) takes them; -1 with
 // errno on failure.
 int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal = nullptr);
+
+// Whether users other than this process's, root and its group may write to
+// the entry at path, whose lstat is st, by its mode bits or an entry of its
+// ACL (then named in byAcl); a link itself never is.
+bool OthersMayWriteEntry(const std::string& path, const struct stat& st, std::string* byAcl = nullptr);
 
 // Why users other than this process's, root and its group may change the
 // file at path (a settings file: whoever writes it decides what the module
