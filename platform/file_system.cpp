@@ -112,12 +112,13 @@ struct AclGrants {
   bool present = false;  // an access ACL beyond the mode bits is there
   bool read = false;     // and could be read
   bool othersWrite = false;
-  std::string writer;  // who, in words: "user nobody (65534)"
+  std::string writer;  // who, in words: "nobody (user 65534)"
 };
 
 AclGrants GrantsOfAcl(const unsigned char* bytes, size_t size, const struct stat& st) {
   constexpr uint32_t kVersion = 2;
-  constexpr uint16_t kUser = 0x02, kGroupObj = 0x04, kGroup = 0x08, kMask = 0x10, kOther = 0x20;
+  // (The entry for others is the mode's, judged before the ACL is read.)
+  constexpr uint16_t kUser = 0x02, kGroupObj = 0x04, kGroup = 0x08, kMask = 0x10;
   constexpr uint16_t kWrite = 0x02;
   const auto u16 = [bytes](size_t at) { return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8); };
   const auto u32 = [&u16](size_t at) { return static_cast<uint32_t>(u16(at) | static_cast<uint32_t>(u16(at + 2)) << 16); };
@@ -140,7 +141,6 @@ AclGrants GrantsOfAcl(const unsigned char* bytes, size_t size, const struct stat
     if (tag == kUser && masked && !OursOrRoots(id)) who = UserText(id);
     if (tag == kGroup && masked && !OursOrRootsGroup(id)) who = GroupText(id);
     if (tag == kGroupObj && masked && !OursOrRootsGroup(st.st_gid)) who = GroupText(st.st_gid);
-    if (tag == kOther && writes) who = "every user";
     if (!who.empty() && !grants.othersWrite) {
       grants.othersWrite = true;
       grants.writer = who;
@@ -176,8 +176,8 @@ AclGrants AccessAclOf(int fd, const struct stat& st) {
 // Users other than this process's user, root and the members of its group
 // may make, rename or remove names in the folder: by its mode bits, or by an
 // entry of its access ACL (with an ACL the group bits are its mask, so the
-// entries decide). fd, when given, is the folder's descriptor; an ACL that is
-// there but cannot be read counts as one that lets them.
+// entries decide). fd is the entry's descriptor; an ACL that is there but
+// cannot be read counts as one that lets them.
 bool OthersMayWrite(const struct stat& st, int fd, std::string* byAcl = nullptr) {
   if ((st.st_mode & S_IWOTH) != 0) return true;
   if ((st.st_mode & S_IWGRP) == 0) return false;
@@ -188,7 +188,6 @@ bool OthersMayWrite(const struct stat& st, int fd, std::string* byAcl = nullptr)
   }
   return !acl.read || acl.othersWrite;
 }
-
 
 std::string WhyFolderNotTrusted(const std::string& name, const struct stat& st, int fd) {
   if (!OursOrRoots(st.st_uid)) {
