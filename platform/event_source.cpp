@@ -6,6 +6,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -126,10 +127,14 @@ int ReportFileLocked(EventLogState& s, const std::string& file, std::string* ref
   if (s.keptFd < 0) {
     // The process's own standard error, named through its links, is already
     // the process's: written through the descriptor it has, never opened
-    // again by name.
+    // again by name. Only through links no other user could have put: one
+    // of theirs leading there takes the events from the file named without
+    // a word.
     struct stat named{};
     struct stat standardError{};
-    if (stat(file.c_str(), &named) == 0 && fstat(STDERR_FILENO, &standardError) == 0 &&
+    int onTheWay = 0;
+    WhyFolderIsUnsafe(file, nullptr, &onTheWay);
+    if (onTheWay != EACCES && stat(file.c_str(), &named) == 0 && fstat(STDERR_FILENO, &standardError) == 0 &&
         named.st_dev == standardError.st_dev && named.st_ino == standardError.st_ino) {
       s.keptFd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
       if (s.keptFd >= 0) {

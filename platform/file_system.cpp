@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/limits.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -154,13 +155,15 @@ AclGrants GrantsOfAcl(const unsigned char* bytes, size_t size, const struct stat
 AclGrants AccessAclOf(int fd, const struct stat& st) {
   char path[64];
   std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
-  unsigned char bytes[4096];
-  ssize_t n = getxattr(path, "system.posix_acl_access", bytes, sizeof bytes);
+  // As large as any attribute may be: a long ACL of entries that write
+  // nothing is no reason to refuse the folder.
+  std::vector<unsigned char> bytes(XATTR_SIZE_MAX);
+  ssize_t n = getxattr(path, "system.posix_acl_access", bytes.data(), bytes.size());
   if (n < 0 && errno == ENOENT) {
     // No /proc: the folder itself, where it may be read.
     const int dirFd = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
-      n = fgetxattr(dirFd, "system.posix_acl_access", bytes, sizeof bytes);
+      n = fgetxattr(dirFd, "system.posix_acl_access", bytes.data(), bytes.size());
       ::close(dirFd);
     }
   }
@@ -170,7 +173,7 @@ AclGrants AccessAclOf(int fd, const struct stat& st) {
     unread.present = true;
     return unread;
   }
-  return GrantsOfAcl(bytes, static_cast<size_t>(n), st);
+  return GrantsOfAcl(bytes.data(), static_cast<size_t>(n), st);
 }
 
 // Users other than this process's user, root and the members of its group
@@ -199,6 +202,17 @@ std::string WhyFolderNotTrusted(const std::string& name, const struct stat& st, 
     return name + " may be written to by other users and is not sticky";
   }
   return {};
+}
+
+// A folder just made under a default ACL has the entries it names, and
+// would hand them on to every level made below: the folder is closed to
+// them, as a file made there is (its group keeps what the mask gave it).
+void ForOwnerAndGroupOnly(int parentFd, const std::string& name) {
+  const int fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  fremovexattr(fd, "system.posix_acl_default");
+  fremovexattr(fd, "system.posix_acl_access");
+  ::close(fd);
 }
 
 std::string Absolute(const std::string& path) {
@@ -281,12 +295,15 @@ bool Walk(const std::string& folder, CheckedFolder& out, bool make = false) {
       if (errno == ENOENT && make && name != "..") {
         // Made here, or by someone else just now: either way opened again
         // and judged; a name that keeps vanishing ends as a loop would.
-        if ((mkdirat(out.fd, name.c_str(), 0770) == 0 || errno == EEXIST) && ++hops <= kMaxLinkHops) {
+        const bool made = mkdirat(out.fd, name.c_str(), 0770) == 0;
+        const int e = made ? EEXIST : errno;
+        if (made) ForOwnerAndGroupOnly(out.fd, name);
+        if (e == EEXIST && ++hops <= kMaxLinkHops) {
           rest.push_front(name);
           continue;
         }
         out.missing = true;
-        return out.Fail(errno == EEXIST ? ELOOP : errno, shown + ": " + std::strerror(errno));
+        return out.Fail(e == EEXIST ? ELOOP : e, shown + ": " + std::strerror(e));
       }
       if (errno == ENOENT) {
         out.missing = true;

@@ -152,6 +152,25 @@ TEST_F(FileRule, AFolderAnotherGroupOrAclEntryMayWriteToIsRefused) {
   EXPECT_TRUE(Opens(inherits + "/x.log"));
   EXPECT_EQ(getxattr((inherits + "/x.log").c_str(), "system.posix_acl_access", nullptr, 0), -1);
   EXPECT_EQ(fs::status(inherits + "/x.log").permissions() & fs::perms::others_all, fs::perms::none);
+  // So is each folder made there level by level, which is then used.
+  std::string why;
+  EXPECT_EQ(MakeFolderForOwnerAndGroup(inherits + "/a/b", &why), 0) << why;
+  EXPECT_EQ(getxattr((inherits + "/a").c_str(), "system.posix_acl_access", nullptr, 0), -1);
+  EXPECT_EQ(getxattr((inherits + "/a/b").c_str(), "system.posix_acl_default", nullptr, 0), -1);
+
+  // A long ACL is read to its end, its last entry too, rather than
+  // refused as unreadable (tmpfs holds one longer than a page).
+  const std::string listed = "/dev/shm/hx-acl-" + std::to_string(getpid());
+  fs::create_directory(listed);
+  fs::permissions(listed, fs::perms(0775));
+  std::string entries = "u:65000:rwx";
+  for (int id = 60000; id < 60600; ++id) entries += ",u:" + std::to_string(id) + ":r-x";
+  const bool longAcl = std::system(("setfacl -m '" + entries + "' " + listed + " 2>/dev/null").c_str()) == 0;
+  fs::permissions(listed, fs::perms(0775));
+  if (longAcl) {
+    EXPECT_NE(WhyFolderIsUnsafe(listed).find("its ACL lets user 65000 write"), std::string::npos);
+  }
+  fs::remove(listed);
 
   // A pipe another member of our group put under the log's name, with
   // them reading it, is no log file.
@@ -160,7 +179,6 @@ TEST_F(FileRule, AFolderAnotherGroupOrAclEntryMayWriteToIsRefused) {
   ASSERT_EQ(0, chown((shared + "/p.log").c_str(), kOtherUser, getegid()));
   const int reader = open((shared + "/p.log").c_str(), O_RDONLY | O_NONBLOCK);
   ASSERT_GE(reader, 0);
-  std::string why;
   EXPECT_FALSE(Opens(shared + "/p.log", &why));
   EXPECT_EQ(why, shared + "/p.log is not a regular file");
   close(reader);

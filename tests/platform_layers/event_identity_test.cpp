@@ -156,9 +156,22 @@ TEST_F(EventLogTest, StandardErrorIsWrittenAndHearsARefusedEventFile) {
   const DWORD toStandardError = log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "to stderr");
   SetEventReportFile(dir.Path());
   const DWORD toFolder = log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "to a folder");
+  // A link another user put in a folder open to all, leading there, is no
+  // name the administrator gave it (root plants it as another user).
+  const std::string open = dir.Path() + "open";
+  std::filesystem::create_directory(open);
+  std::filesystem::permissions(open, std::filesystem::perms(01777));
+  ASSERT_EQ(0, symlink("/dev/stderr", (open + "/events.txt").c_str()));
+  DWORD throughTheirLink = 1;
+  if (lchown((open + "/events.txt").c_str(), 54321, 54321) == 0) {
+    SetEventReportFile(open + "/events.txt");
+    throughTheirLink = log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "through their link");
+  }
   const std::string heard = testing::internal::GetCapturedStderr();
   EXPECT_EQ(toStandardError, 0u);
   EXPECT_NE(toFolder, 0u);
+  EXPECT_NE(throughTheirLink, 0u);
+  EXPECT_EQ(heard.find("through their link"), std::string::npos) << heard;
   EXPECT_NE(heard.find("Test Source\tERROR\t0x6000006F\t0\tto stderr\n"), std::string::npos) << heard;
   EXPECT_NE(heard.find("The event file " + dir.Path() + " (HX_EVENTLOG_FILE) is not written: Is a directory"),
             std::string::npos)
