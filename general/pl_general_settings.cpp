@@ -472,8 +472,8 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
                                   : WhyFolderIsUnsafe(m_strTempDirectory, nullptr, &unsafe);
   const auto warnNotOurs = [this](const std::string& why) {
     WriteEventLog(EVENTLOG_WARNING_TYPE,
-                  "The temporary directory %s (setting 17) is not the server's own: %s; name a folder of the "
-                  "server's own.",
+                  "The temporary directory %s (setting 17) is not the server's own: %s; the module runs without "
+                  "it, nothing is made or put there; name a folder of the server's own.",
                   m_strTempDirectory.c_str(), why.c_str());
   };
   // Nothing is made or put through a folder refused: a link another user

@@ -431,6 +431,7 @@ TEST_F(StartUp, ALogFolderOrRingAnotherUserControlsIsNamedAtStartUp) {
   EXPECT_EQ(Events(), (std::vector<std::string>{warning + "The temporary directory " + theirs +
                                                     " (setting 17) is not the server's own: " + theirs +
                                                     " belongs to user 54321, not to the server's user or root; "
+                                                    "the module runs without it, nothing is made or put there; "
                                                     "name a folder of the server's own.",
                                                 kSucceeded}));
 
@@ -445,7 +446,8 @@ TEST_F(StartUp, ALogFolderOrRingAnotherUserControlsIsNamedAtStartUp) {
   EXPECT_EQ(Events(), (std::vector<std::string>{warning + "The temporary directory " + pub +
                                                     "/link/Temp (setting 17) is not the server's own: " + pub +
                                                     "/link is a link of user 54321 in " + pub +
-                                                    ", which other users may write to; name a folder of the "
+                                                    ", which other users may write to; the module runs without "
+                                                    "it, nothing is made or put there; name a folder of the "
                                                     "server's own.",
                                                 kSucceeded}));
   EXPECT_FALSE(fs::exists(elsewhere + "/Temp"));
