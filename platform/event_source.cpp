@@ -128,14 +128,16 @@ int ReportFileLocked(EventLogState& s, const std::string& file, std::string* ref
     // The process's own standard error, named through its links, is already
     // the process's: written through the descriptor it has, never opened
     // again by name. Only through links no other user could have put: one
-    // of theirs leading there takes the events from the file named without
-    // a word.
+    // of theirs leading there would take the events from the file named
+    // without a word, so it is named instead.
     struct stat named{};
     struct stat standardError{};
     int onTheWay = 0;
-    WhyFolderIsUnsafe(file, nullptr, &onTheWay);
-    if (onTheWay != EACCES && stat(file.c_str(), &named) == 0 && fstat(STDERR_FILENO, &standardError) == 0 &&
-        named.st_dev == standardError.st_dev && named.st_ino == standardError.st_ino) {
+    const std::string theirs = WhyFolderIsUnsafe(file, nullptr, &onTheWay);
+    if (onTheWay == EACCES) {
+      *refusal = theirs;
+    } else if (stat(file.c_str(), &named) == 0 && fstat(STDERR_FILENO, &standardError) == 0 &&
+               named.st_dev == standardError.st_dev && named.st_ino == standardError.st_ino) {
       s.keptFd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
       if (s.keptFd >= 0) {
         refusal->clear();

@@ -172,6 +172,7 @@ TEST_F(EventLogTest, StandardErrorIsWrittenAndHearsARefusedEventFile) {
   EXPECT_NE(toFolder, 0u);
   EXPECT_NE(throughTheirLink, 0u);
   EXPECT_EQ(heard.find("through their link"), std::string::npos) << heard;
+  EXPECT_NE(heard.find("is a link of user 54321 in " + open), std::string::npos) << heard;
   EXPECT_NE(heard.find("Test Source\tERROR\t0x6000006F\t0\tto stderr\n"), std::string::npos) << heard;
   EXPECT_NE(heard.find("The event file " + dir.Path() + " (HX_EVENTLOG_FILE) is not written: Is a directory"),
             std::string::npos)
