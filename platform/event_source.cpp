@@ -53,14 +53,26 @@ EventLogState& State() {
   return *s;
 }
 
+// A report quotes what clients sent (a URL, a User-Agent): no control
+// character of theirs reaches the terminal that shows the file (standard
+// error is often one) as anything but text.
 void AppendEscaped(std::string& out, const char* s) {
   for (; *s != '\0'; ++s) {
+    const auto byte = static_cast<unsigned char>(*s);
     switch (*s) {
       case '\\': out += "\\\\"; break;
       case '\t': out += "\\t"; break;
       case '\r': out += "\\r"; break;
       case '\n': out += "\\n"; break;
-      default: out += *s; break;
+      default:
+        if (byte < 0x20 || byte == 0x7F) {
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+          out += hex;
+        } else {
+          out += *s;
+        }
+        break;
     }
   }
 }

@@ -60,8 +60,9 @@ TEST_F(EventLogTest, ReportsUpToSixStringsOnlyWhileRegistered) {
   EXPECT_TRUE(log.Register(nullptr));
   EXPECT_FALSE(log.Register("again"));
   EXPECT_EQ(log.ReportEvent(1, 2, 0x6000006F, 0, nullptr, "1", "2", "3", "4", "5", "6", "7"), 0u);
-  EXPECT_EQ(log.ReportEvent(2, 0, 0x60000074, 0, nullptr, "a\tb\nc", static_cast<const char*>(nullptr), "hidden"),
-            0u);
+  EXPECT_EQ(
+      log.ReportEvent(2, 0, 0x60000074, 0, nullptr, "a\tb\nc\x1B[2J", static_cast<const char*>(nullptr), "hidden"),
+      0u);
   EXPECT_EQ(log.ReportEvent(9, 0, 0x60000065, 0, nullptr), 0u);
   EXPECT_TRUE(log.Deregister());
   EXPECT_FALSE(log.Deregister());
@@ -69,7 +70,7 @@ TEST_F(EventLogTest, ReportsUpToSixStringsOnlyWhileRegistered) {
   const std::vector<std::string> lines = Lines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "Quenlith Pellora\tERROR\t0x6000006F\t2\t1\t2\t3\t4\t5\t6");
-  EXPECT_EQ(lines[1], "Quenlith Pellora\tWARNING\t0x60000074\t0\ta\\tb\\nc");
+  EXPECT_EQ(lines[1], "Quenlith Pellora\tWARNING\t0x60000074\t0\ta\\tb\\nc\\x1B[2J");
   EXPECT_EQ(lines[2], "Quenlith Pellora\tINFORMATION\t0x60000065\t0\tQuenlith Pellora started and serves requests.");
 }
 
