@@ -148,7 +148,14 @@ int ReportFileLocked(EventLogState& s, const std::string& file, std::string* ref
     const std::string theirs = WhyFolderIsUnsafe(file, nullptr, &onTheWay);
     if (onTheWay == EACCES) {
       *refusal = theirs;
-    } else if (stat(file.c_str(), &named) == 0 && fstat(STDERR_FILENO, &standardError) == 0 &&
+    } else if (fstat(STDERR_FILENO, &standardError) != 0) {
+      // /dev/stderr then leads nowhere: said as such, as "is a link" would
+      // send the administrator to the name rather than to how the server
+      // was started.
+      if (stat(file.c_str(), &named) != 0) {
+        *refusal = file + " leads nowhere, and the process has no standard error (descriptor 2 is closed)";
+      }
+    } else if (stat(file.c_str(), &named) == 0 &&
                named.st_dev == standardError.st_dev && named.st_ino == standardError.st_ino) {
       s.keptFd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
       if (s.keptFd >= 0) {

@@ -174,6 +174,17 @@ TEST_F(EventLogTest, StandardErrorIsWrittenAndHearsARefusedEventFile) {
   EXPECT_NE(throughTheirLink, 0u);
   EXPECT_EQ(heard.find("through their link"), std::string::npos) << heard;
   EXPECT_NE(heard.find("is a link of user 54321 in " + open), std::string::npos) << heard;
+
+  // With descriptor 2 closed the name leads nowhere, which is what is said.
+  const int saved = dup(STDERR_FILENO);
+  close(STDERR_FILENO);
+  SetEventReportFile("/dev/stderr");
+  EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "no stderr"), 0u);
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  std::lock_guard<std::mutex> hold(g_heardLock);
+  EXPECT_NE(g_heard.back().find("/dev/stderr leads nowhere, and the process has no standard error"), std::string::npos)
+      << g_heard.back();
   EXPECT_NE(heard.find("Test Source\tERROR\t0x6000006F\t0\tto stderr\n"), std::string::npos) << heard;
   EXPECT_NE(heard.find("The event file " + dir.Path() + " (HX_EVENTLOG_FILE) is not written: Is a directory"),
             std::string::npos)
