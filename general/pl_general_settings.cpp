@@ -463,6 +463,14 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
     m_strTempDirectory = m_strModuleDirectory + "Temp";
     DebugLog("%s %s", " No Temp Directory found associate a default one", m_strTempDirectory.c_str());
   }
+  // Made where it is said to be, but an administrator looks for it
+  // elsewhere: the host's working folder is nobody's choice.
+  if (const std::string where = FromWorkingFolder(m_strTempDirectory); !where.empty()) {
+    WriteEventLog(EVENTLOG_WARNING_TYPE,
+                  "The temporary directory %s (setting 17) is not a full path: it is taken from the server's working "
+                  "folder, as %s; name a full path, starting with /.",
+                  m_strTempDirectory.c_str(), where.c_str());
+  }
   // A folder of another user, or one reached through a link they could
   // put, lets them read or plant what is put there (one open to every user
   // is reported below).
@@ -615,6 +623,13 @@ bool CPLGeneralSettings::InitLogFiles(const char* moduleName, int32_t settingsID
   ci_string folder;
   if (GetSettingFromID(SettingCommonLogFolder, folder, settingsID, 0) && !folder.empty()) {
     path = ToStd(folder) + "/" + kLogFolderName + "/" + fileName;
+    const std::string where = FromWorkingFolder(ToStd(folder));
+    if (!where.empty() && (savedMode & LOG_MODE_WRITE) != 0) {
+      WriteEventLog(EVENTLOG_WARNING_TYPE,
+                    "The debug log's folder %s (setting 39) is not a full path: it is taken from the server's "
+                    "working folder, as %s; name a full path, starting with /.",
+                    ToStd(folder).c_str(), where.c_str());
+    }
   } else {
     char systemDirectory[MAX_PATH + 1];
     UINT n = GetSystemDirectoryA(systemDirectory, sizeof systemDirectory);

@@ -454,6 +454,11 @@ int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal) 
   return fd;
 }
 
+std::string FromWorkingFolder(const std::string& path) {
+  if (path.empty() || path[0] == '/') return {};
+  return Absolute(path);
+}
+
 bool OthersMayWriteEntry(const std::string& path, const struct stat& st, std::string* byAcl) {
   if (S_ISLNK(st.st_mode)) return false;
   const int fd = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);

@@ -67,6 +67,11 @@ int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal =
 // errno on failure.
 int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal = nullptr);
 
+// Where a path that does not start at "/" leads, taken from the process's
+// working folder ("C:\Temp", typed as on Windows, is a name there); empty
+// for a full path.
+std::string FromWorkingFolder(const std::string& path);
+
 // Whether users other than this process's, root and its group may write to
 // the entry at path, whose lstat is st, by its mode bits or an entry of its
 // ACL (then named in byAcl); a link itself never is.

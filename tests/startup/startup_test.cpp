@@ -339,6 +339,22 @@ TEST_F(StartUp, MissingLogFolderIsMadeOrReportedOnce) {
   // The append-only kind has no ring to keep its records meanwhile.
   EXPECT_EQ(events[0].find("ring"), std::string::npos) << events[0];
   EXPECT_EQ(events[1], kSucceeded);
+
+  // Folders typed as on Windows are names in the server's working folder:
+  // made there, and said where.
+  fs::remove(dir.Path() + "events.txt");
+  ChangeSettings(dir.Path() + "afile\"", "D:\\Logs\"/><ITEM ID=\"17\" DESCR=\"d\" VALUE=\"C:\\Temp\"");
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  // (The event file doubles each backslash.)
+  const std::string warning = "Quenlith Pellora\tWARNING\t0x6000006F\t0\t";
+  EXPECT_EQ(Events(), (std::vector<std::string>{warning + "The temporary directory C:\\\\Temp (setting 17) is not a full "
+                                                    "path: it is taken from the server's working folder, as " +
+                                                    dir.Path() + "C:\\\\Temp; name a full path, starting with /.",
+                                                warning + "The debug log's folder D:\\\\Logs (setting 39) is not a "
+                                                    "full path: it is taken from the server's working folder, as " +
+                                                    dir.Path() + "D:\\\\Logs; name a full path, starting with /.",
+                                                kSucceeded}));
+  EXPECT_TRUE(fs::is_directory(dir.Path() + "D:\\Logs/QuenlithLogs"));
 }
 
 // The debug log's settings take effect only at start-up, and not always as an
