@@ -456,16 +456,18 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
     DebugLog("GetSettingFromID string failed ID %d, SettingID %d, EngineID %d",
              static_cast<int>(SettingTempDirectory), -1, 0);
   }
-  if (!read || m_strTempDirectory.empty()) {
+  const bool named = read && !m_strTempDirectory.empty();
+  if (!named) {
     // Without the module's directory (start-up has failed already) the
     // default would be made in the host process's working directory.
     if (m_strModuleDirectory.empty()) return result;
     m_strTempDirectory = m_strModuleDirectory + "Temp";
     DebugLog("%s %s", " No Temp Directory found associate a default one", m_strTempDirectory.c_str());
   }
-  // Made where it is said to be, but an administrator looks for it
-  // elsewhere: the host's working folder is nobody's choice.
-  if (const std::string where = FromWorkingFolder(m_strTempDirectory); !where.empty()) {
+  // A path typed without a leading "/" is made in the host's working
+  // folder, which nobody chose: said, with where (the default follows the
+  // module's own folder, as the host named it).
+  if (const std::string where = named ? FromWorkingFolder(m_strTempDirectory) : std::string(); !where.empty()) {
     WriteEventLog(EVENTLOG_WARNING_TYPE,
                   "The temporary directory %s (setting 17) is not a full path: it is taken from the server's working "
                   "folder, as %s; name a full path, starting with /.",

@@ -355,6 +355,14 @@ TEST_F(StartUp, MissingLogFolderIsMadeOrReportedOnce) {
                                                     dir.Path() + "D:\\\\Logs; name a full path, starting with /.",
                                                 kSucceeded}));
   EXPECT_TRUE(fs::is_directory(dir.Path() + "D:\\Logs/QuenlithLogs"));
+  // A module the host loaded by a relative name has its default there too,
+  // which no setting names.
+  fs::remove(dir.Path() + "events.txt");
+  ChangeSettings("<ITEM ID=\"17\" DESCR=\"d\" VALUE=\"C:\\Temp\"/>", "");
+  EXPECT_EQ(RunChild(StartsUp, "install/Quenlith/Pellora/bin/PL_Hexmoor.so"), 0);
+  const std::vector<std::string> relative = Events();
+  ASSERT_EQ(relative.size(), 2u);
+  EXPECT_NE(relative[0].find("(setting 39) is not a full path"), std::string::npos) << relative[0];
 }
 
 // The debug log's settings take effect only at start-up, and not always as an
