@@ -114,6 +114,24 @@ using namespace debug_log_detail;
 
 namespace {
 
+// Lines quote what clients sent (a User-Agent, a header): a control
+// character of theirs is shown as \xHH, so that it cannot act on the
+// terminal the log is read on (an escape sequence) or hide what follows.
+std::string ControlsAsText(const std::string& line) {
+  std::string shown;
+  for (const char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t' && c != '\r' && c != '\n') || byte == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+      shown += hex;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
 // Every line passes here, so no caller can put a session token into the
 // ring, the files or the event log: lines quote whole URLs and query strings.
 void WriteToSink(const char* text) {
@@ -122,7 +140,7 @@ void WriteToSink(const char* text) {
     if (sink == nullptr) return;
     // A length in place of a short value may lengthen the line; the sinks
     // take 2,047 characters at most.
-    std::string shown = SessionValuesForLog(text);
+    std::string shown = ControlsAsText(SessionValuesForLog(text));
     if (shown.size() > 2047) shown.resize(2047);
     sink(shown.c_str());
   } catch (...) {

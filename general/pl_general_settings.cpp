@@ -456,23 +456,49 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
     DebugLog("GetSettingFromID string failed ID %d, SettingID %d, EngineID %d",
              static_cast<int>(SettingTempDirectory), -1, 0);
   }
-  if (!read || m_strTempDirectory.empty()) {
+  const bool named = read && !m_strTempDirectory.empty();
+  if (!named) {
     // Without the module's directory (start-up has failed already) the
     // default would be made in the host process's working directory.
     if (m_strModuleDirectory.empty()) return result;
     m_strTempDirectory = m_strModuleDirectory + "Temp";
     DebugLog("%s %s", " No Temp Directory found associate a default one", m_strTempDirectory.c_str());
   }
+  // A path typed without a leading "/" is made in the host's working
+  // folder, which nobody chose: said, with where (the default follows the
+  // module's own folder, as the host named it).
+  if (const std::string where = named ? FromWorkingFolder(m_strTempDirectory) : std::string(); !where.empty()) {
+    WriteEventLog(EVENTLOG_WARNING_TYPE,
+                  "The temporary directory %s (setting 17) is not a full path: it is taken from the server's working "
+                  "folder, as %s; name a full path, starting with /.",
+                  m_strTempDirectory.c_str(), where.c_str());
+  }
   // A folder of another user, or one reached through a link they could
   // put, lets them read or plant what is put there (one open to every user
   // is reported below).
-  const std::string notOurs =
-      IsOpenToOthers(m_strTempDirectory.c_str()) ? std::string() : WhyFolderIsUnsafe(m_strTempDirectory);
-  if (!notOurs.empty()) {
+  int unsafe = 0;
+  const std::string notOurs = IsOpenToOthers(m_strTempDirectory.c_str())
+                                  ? std::string()
+                                  : WhyFolderIsUnsafe(m_strTempDirectory, nullptr, &unsafe);
+  const auto warnNotOurs = [this](const std::string& why) {
     WriteEventLog(EVENTLOG_WARNING_TYPE,
-                  "The temporary directory %s (setting 17) is not the server's own: %s; name a folder of the "
-                  "server's own.",
-                  m_strTempDirectory.c_str(), notOurs.c_str());
+                  "The temporary directory %s (setting 17) is not the server's own: %s; the module runs without "
+                  "it, nothing is made or put there; name a folder of the server's own.",
+                  m_strTempDirectory.c_str(), why.c_str());
+  };
+  // Nothing is made or put through a folder refused: a link another user
+  // put on the way would take it where they choose.
+  if (!notOurs.empty() && unsafe == EACCES) {
+    warnNotOurs(notOurs);
+    return result;
+  }
+  if (!notOurs.empty()) {
+    // Not another user's doing, but no folder can be made or used there (a
+    // loop of links): the module does not start, as when it cannot be made.
+    DebugLog("%s %s", " Can not create Temp Directory", m_strTempDirectory.c_str());
+    errorText = "Can not create Temp Directory " + m_strTempDirectory + ": " + notOurs +
+                "; make it, owned by the server's user and closed to others, or name another in setting 17";
+    return 0;
   }
   if (FileExists(m_strTempDirectory.c_str()) && !IsDirectory(m_strTempDirectory.c_str())) {
     // Nothing can be put in it, and a folder of that name cannot be made:
@@ -494,12 +520,22 @@ BOOL CPLGeneralSettings::LoadSettings(const char* moduleName, const char* resour
     }
     return result;
   }
-  HRESULT hr = CreateDirectoryPath(m_strTempDirectory.c_str(), true);
-  if (hr == S_OK) return result;
+  // Made level by level under the rule the log folder is made by, so that
+  // nothing another user puts on the way in between is made through.
+  std::string refused;
+  std::string failure;
+  const int err = MakeFolderForOwnerAndGroup(m_strTempDirectory, &refused, &failure);
+  if (err == 0) return result;
+  if (!refused.empty()) {
+    warnNotOurs(refused);
+    return result;
+  }
+  const HRESULT hr = HRESULT_FROM_WIN32(Win32ErrorFromErrno(err));
   DebugLogError(static_cast<DWORD>(hr), "%s %s", " Can not create Temp Directory", m_strTempDirectory.c_str());
   // The start-up failure event carries this text: it says why, and what to
   // change, since the module does not start without the folder.
-  errorText = "Can not create Temp Directory " + m_strTempDirectory + ": " + ReasonInWords(static_cast<DWORD>(hr)) +
+  errorText = "Can not create Temp Directory " + m_strTempDirectory + ": " +
+              (failure.empty() ? ReasonInWords(static_cast<DWORD>(hr)) : failure) +
               "; make it, owned by the server's user and closed to others, or name another in setting 17";
   return 0;
 }
@@ -589,6 +625,13 @@ bool CPLGeneralSettings::InitLogFiles(const char* moduleName, int32_t settingsID
   ci_string folder;
   if (GetSettingFromID(SettingCommonLogFolder, folder, settingsID, 0) && !folder.empty()) {
     path = ToStd(folder) + "/" + kLogFolderName + "/" + fileName;
+    const std::string where = FromWorkingFolder(ToStd(folder));
+    if (!where.empty() && (savedMode & LOG_MODE_WRITE) != 0) {
+      WriteEventLog(EVENTLOG_WARNING_TYPE,
+                    "The debug log's folder %s (setting 39) is not a full path: it is taken from the server's "
+                    "working folder, as %s; name a full path, starting with /.",
+                    ToStd(folder).c_str(), where.c_str());
+    }
   } else {
     char systemDirectory[MAX_PATH + 1];
     UINT n = GetSystemDirectoryA(systemDirectory, sizeof systemDirectory);
@@ -616,7 +659,8 @@ void CPLGeneralSettings::MakeLogFolder(const std::string& logFilePath) {
   // Nothing is made below a folder another user controls (start-up reports
   // it, ReportLogSetUp).
   std::string refused;
-  const int err = MakeFolderForOwnerAndGroup(folder, &refused);
+  std::string failure;
+  const int err = MakeFolderForOwnerAndGroup(folder, &refused, &failure);
   if (err != 0 && refused.empty()) {
     const HRESULT hr = HRESULT_FROM_WIN32(Win32ErrorFromErrno(err));
     // The ring keeps its records in memory; every other kind has nowhere
@@ -625,7 +669,7 @@ void CPLGeneralSettings::MakeLogFolder(const std::string& logFilePath) {
     WriteEventLog(2,
                   "Can not create the debug log folder %s: %s; the debug log writes no file until the folder exists "
                   "(made by hand, or at the next start-up)%s.",
-                  folder.c_str(), ReasonInWords(static_cast<DWORD>(hr)).c_str(),
+                  folder.c_str(), failure.empty() ? ReasonInWords(static_cast<DWORD>(hr)).c_str() : failure.c_str(),
                   ring ? "; the shared-memory ring (setting 12 = 1) still holds its records" : "");
   }
 }

@@ -36,7 +36,6 @@ std::string OwnerWords(uid_t uid) {
 // a missing name in a sticky folder may be another user's by the read.
 std::string WhyAnothersOnTheWay(const std::string& path, int& err) {
   const uid_t self = geteuid();
-  const gid_t group = getegid();
   for (size_t end = 1;; end = path.find('/', end + 1)) {
     const std::string entry = end == std::string::npos ? path : path.substr(0, end);
     struct stat st{};
@@ -46,11 +45,11 @@ std::string WhyAnothersOnTheWay(const std::string& path, int& err) {
     }
     err = EACCES;
     if (st.st_uid != self && st.st_uid != 0) return entry + " belongs to " + OwnerWords(st.st_uid);
-    const bool othersWrite = (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && st.st_gid != group);
     // (A device or pipe is refused by the read, which names what it is.)
     const bool replaceable = S_ISREG(st.st_mode) || (S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) == 0);
-    if (othersWrite && replaceable) {
-      return entry + " may be written by other users";
+    std::string byAcl;
+    if (replaceable && OthersMayWriteEntry(entry, st, &byAcl)) {
+      return entry + " may be written by other users" + (byAcl.empty() ? "" : " (" + byAcl + ")");
     }
     if (end == std::string::npos) return std::string();
   }

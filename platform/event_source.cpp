@@ -6,6 +6,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -41,6 +42,9 @@ struct EventLogState {
   std::string keptFile;
   dev_t keptDevice = 0;
   ino_t keptInode = 0;
+  // The kept descriptor is a copy of the process's standard error, which
+  // the name leads to (/dev/stderr in a container).
+  bool keptIsStandardError = false;
   std::chrono::steady_clock::time_point keptAt;
 };
 
@@ -49,14 +53,26 @@ EventLogState& State() {
   return *s;
 }
 
+// A report quotes what clients sent (a URL, a User-Agent): no control
+// character of theirs reaches the terminal that shows the file (standard
+// error is often one) as anything but text.
 void AppendEscaped(std::string& out, const char* s) {
   for (; *s != '\0'; ++s) {
+    const auto byte = static_cast<unsigned char>(*s);
     switch (*s) {
       case '\\': out += "\\\\"; break;
       case '\t': out += "\\t"; break;
       case '\r': out += "\\r"; break;
       case '\n': out += "\\n"; break;
-      default: out += *s; break;
+      default:
+        if (byte < 0x20 || byte == 0x7F) {
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+          out += hex;
+        } else {
+          out += *s;
+        }
+        break;
     }
   }
 }
@@ -81,9 +97,9 @@ void SyslogReport(int priority, const std::string& source, DWORD eventId, const 
   syslog(LOG_USER | priority, "%s: event 0x%08X: %s", source.c_str(), static_cast<unsigned>(eventId), shown.c_str());
 }
 
-// The report file cannot say that it is refused: syslog and the host's
-// listener do, once per file, so the administrator learns where the
-// reports went.
+// The report file cannot say that it is refused: standard error, syslog
+// and the host's listener do, once per file, so the administrator learns
+// where the reports went (a container often has no syslog).
 void NoteReportFile(const std::string& source, const std::string& file, const std::string& refusal) {
   EventLogState& s = State();
   {
@@ -97,6 +113,7 @@ void NoteReportFile(const std::string& source, const std::string& file, const st
   }
   const std::string text = "The event file " + file + " (HX_EVENTLOG_FILE) is not written: " + refusal +
                            "; the events go to syslog only.";
+  std::fprintf(stderr, "%s: %s\n", source.c_str(), text.c_str());
   SyslogReport(LOG_WARNING, source, kFileRefusedEventId, text.c_str());
   if (PFN_HxEventReported listener = HostListener()) {
     listener(source.c_str(), EVENTLOG_WARNING_TYPE, kFileRefusedEventId, text.c_str());
@@ -109,16 +126,47 @@ int ReportFileLocked(EventLogState& s, const std::string& file, std::string* ref
   const auto now = std::chrono::steady_clock::now();
   if (s.keptFd >= 0 && s.keptFile == file && now - s.keptAt < std::chrono::seconds(1)) {
     struct stat named{};
-    if (lstat(file.c_str(), &named) == 0 && named.st_dev == s.keptDevice && named.st_ino == s.keptInode &&
-        named.st_nlink == 1) {
+    const int seen = s.keptIsStandardError ? stat(file.c_str(), &named) : lstat(file.c_str(), &named);
+    if (seen == 0 && named.st_dev == s.keptDevice && named.st_ino == s.keptInode &&
+        (s.keptIsStandardError || named.st_nlink == 1)) {
       return s.keptFd;
     }
   }
   if (s.keptFd >= 0) ::close(s.keptFd);
+  s.keptIsStandardError = false;
   s.keptFd = OpenFileForOwnerAndGroup(file.c_str(), O_WRONLY | O_APPEND, refusal);
+  const int openError = errno;
+  if (s.keptFd < 0) {
+    // The process's own standard error, named through its links, is already
+    // the process's: written through the descriptor it has, never opened
+    // again by name. Only through links no other user could have put: one
+    // of theirs leading there would take the events from the file named
+    // without a word, so it is named instead.
+    struct stat named{};
+    struct stat standardError{};
+    int onTheWay = 0;
+    const std::string theirs = WhyFolderIsUnsafe(file, nullptr, &onTheWay);
+    if (onTheWay == EACCES) {
+      *refusal = theirs;
+    } else if (fstat(STDERR_FILENO, &standardError) != 0) {
+      // /dev/stderr then leads nowhere: said as such, as "is a link" would
+      // send the administrator to the name rather than to how the server
+      // was started.
+      if (stat(file.c_str(), &named) != 0) {
+        *refusal = file + " leads nowhere, and the process has no standard error (descriptor 2 is closed)";
+      }
+    } else if (stat(file.c_str(), &named) == 0 &&
+               named.st_dev == standardError.st_dev && named.st_ino == standardError.st_ino) {
+      s.keptFd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+      if (s.keptFd >= 0) {
+        refusal->clear();
+        s.keptIsStandardError = true;
+      }
+    }
+  }
   // A name that is a folder, or a folder that is missing, is said as well:
   // the reports would otherwise vanish from the file without a word.
-  if (s.keptFd < 0 && refusal->empty()) *refusal = std::strerror(errno);
+  if (s.keptFd < 0 && refusal->empty()) *refusal = std::strerror(openError);
   struct stat st{};
   if (s.keptFd >= 0 && fstat(s.keptFd, &st) != 0) {
     ::close(s.keptFd);

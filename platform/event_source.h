@@ -22,7 +22,7 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void* 
 // (empty: no file). Each line is
 //   <source>\t<ERROR|WARNING|INFORMATION>\t0x<id, 8 hex digits>\t<category>\t<string 1>\t...
 // with backslash, tab, carriage return and line feed in the strings written
-// as \\, \t, \r and \n.
+// as \\, \t, \r and \n, and any other control character as \xHH.
 void SetEventReportFile(const std::string& path);
 std::string EventReportFile();
 

@@ -1,8 +1,11 @@
 #include "platform/file_system.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <linux/limits.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +35,9 @@ DWORD Win32ErrorFromErrno(int err) {
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EINVAL: return ERROR_INVALID_PARAMETER;
     case EBADF: return ERROR_INVALID_HANDLE;
+    case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
+    case EIO: return ERROR_IO_DEVICE;
+    case EISDIR: return ERROR_DIRECTORY_NOT_SUPPORTED;
     default: return ERROR_GEN_FAILURE;
   }
 }
@@ -71,13 +77,6 @@ constexpr int kMaxLinkHops = 40;
 
 bool OursOrRoots(uid_t uid) { return uid == geteuid() || uid == 0; }
 
-// Users other than this process's user, root and the members of its group
-// may make, rename or remove names in the folder.
-bool OthersMayWrite(const struct stat& st) {
-  return (st.st_mode & S_IWOTH) != 0 ||
-         ((st.st_mode & S_IWGRP) != 0 && st.st_gid != getegid() && st.st_gid != 0);
-}
-
 std::string UserText(uid_t uid) {
   struct passwd entry{};
   struct passwd* found = nullptr;
@@ -93,14 +92,127 @@ std::string UserText(uid_t uid) {
   return number;
 }
 
-std::string WhyFolderNotTrusted(const std::string& name, const struct stat& st) {
+std::string GroupText(gid_t gid) {
+  struct group entry{};
+  struct group* found = nullptr;
+  char buffer[4096];
+  char digits[32];
+  std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(gid));
+  if (getgrgid_r(gid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
+    return std::string("group ") + found->gr_name + " (" + digits + ")";
+  }
+  return std::string("group ") + digits;
+}
+
+bool OursOrRootsGroup(gid_t gid) { return gid == getegid() || gid == 0; }
+
+// What an access ACL grants beyond the owner, read from the bytes of its
+// extended attribute (version 2: a 4-byte header, then 8-byte entries of tag,
+// permissions and ID, little-endian).
+struct AclGrants {
+  bool present = false;  // an access ACL beyond the mode bits is there
+  bool read = false;     // and could be read
+  bool othersWrite = false;
+  std::string writer;  // who, in words: "nobody (user 65534)"
+};
+
+AclGrants GrantsOfAcl(const unsigned char* bytes, size_t size, const struct stat& st) {
+  constexpr uint32_t kVersion = 2;
+  // (The entry for others is the mode's, judged before the ACL is read.)
+  constexpr uint16_t kUser = 0x02, kGroupObj = 0x04, kGroup = 0x08, kMask = 0x10;
+  constexpr uint16_t kWrite = 0x02;
+  const auto u16 = [bytes](size_t at) { return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8); };
+  const auto u32 = [&u16](size_t at) { return static_cast<uint32_t>(u16(at) | static_cast<uint32_t>(u16(at + 2)) << 16); };
+  AclGrants grants;
+  grants.present = true;
+  if (size < 4 || (size - 4) % 8 != 0 || u32(0) != kVersion) return grants;
+  grants.read = true;
+  uint16_t mask = 0x07;
+  for (size_t at = 4; at < size; at += 8) {
+    if (u16(at) == kMask) mask = u16(at + 2);
+  }
+  for (size_t at = 4; at < size; at += 8) {
+    const uint16_t tag = u16(at);
+    const bool writes = (u16(at + 2) & kWrite) != 0;
+    const uint32_t id = u32(at + 4);
+    // Entries other than the owner's and others' count only as far as the
+    // mask lets them.
+    const bool masked = writes && (mask & kWrite) != 0;
+    std::string who;
+    if (tag == kUser && masked && !OursOrRoots(id)) who = UserText(id);
+    if (tag == kGroup && masked && !OursOrRootsGroup(id)) who = GroupText(id);
+    if (tag == kGroupObj && masked && !OursOrRootsGroup(st.st_gid)) who = GroupText(st.st_gid);
+    if (!who.empty() && !grants.othersWrite) {
+      grants.othersWrite = true;
+      grants.writer = who;
+    }
+  }
+  return grants;
+}
+
+// The folder's access ACL, read through /proc as the descriptor is a path
+// descriptor.
+AclGrants AccessAclOf(int fd, const struct stat& st) {
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  // As large as any attribute may be: a long ACL of entries that write
+  // nothing is no reason to refuse the folder.
+  std::vector<unsigned char> bytes(XATTR_SIZE_MAX);
+  ssize_t n = getxattr(path, "system.posix_acl_access", bytes.data(), bytes.size());
+  if (n < 0 && errno == ENOENT) {
+    // No /proc: the folder itself, where it may be read.
+    const int dirFd = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+      n = fgetxattr(dirFd, "system.posix_acl_access", bytes.data(), bytes.size());
+      ::close(dirFd);
+    }
+  }
+  if (n < 0 && (errno == ENODATA || errno == ENOTSUP)) return {};
+  if (n < 0) {
+    AclGrants unread;
+    unread.present = true;
+    return unread;
+  }
+  return GrantsOfAcl(bytes.data(), static_cast<size_t>(n), st);
+}
+
+// Users other than this process's user, root and the members of its group
+// may make, rename or remove names in the folder: by its mode bits, or by an
+// entry of its access ACL (with an ACL the group bits are its mask, so the
+// entries decide). fd is the entry's descriptor; an ACL that is there but
+// cannot be read counts as one that lets them.
+bool OthersMayWrite(const struct stat& st, int fd, std::string* byAcl = nullptr) {
+  if ((st.st_mode & S_IWOTH) != 0) return true;
+  if ((st.st_mode & S_IWGRP) == 0) return false;
+  const AclGrants acl = AccessAclOf(fd, st);
+  if (!acl.present) return !OursOrRootsGroup(st.st_gid);
+  if (byAcl != nullptr) {
+    *byAcl = acl.read ? "its ACL lets " + acl.writer + " write to it" : "its ACL cannot be read";
+  }
+  return !acl.read || acl.othersWrite;
+}
+
+std::string WhyFolderNotTrusted(const std::string& name, const struct stat& st, int fd) {
   if (!OursOrRoots(st.st_uid)) {
     return name + " belongs to " + UserText(st.st_uid) + ", not to the server's user or root";
   }
-  if (OthersMayWrite(st) && (st.st_mode & S_ISVTX) == 0) {
+  std::string byAcl;
+  if (OthersMayWrite(st, fd, &byAcl) && (st.st_mode & S_ISVTX) == 0) {
+    if (!byAcl.empty()) return name + " may be written to by other users (" + byAcl + ") and is not sticky";
     return name + " may be written to by other users and is not sticky";
   }
   return {};
+}
+
+// A folder just made under a default ACL has the entries it names, and
+// would hand them on to every level made below: the folder is closed to
+// them, as a file made there is (its group keeps what the mask gave it).
+void ForOwnerAndGroupOnly(int parentFd, const std::string& name) {
+  const int fd = ::openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return;
+  fremovexattr(fd, "system.posix_acl_default");
+  fremovexattr(fd, "system.posix_acl_access");
+  ::close(fd);
 }
 
 std::string Absolute(const std::string& path) {
@@ -160,7 +272,7 @@ bool Walk(const std::string& folder, CheckedFolder& out, bool make = false) {
     walked.clear();
     out.fd = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (out.fd < 0 || fstat(out.fd, &out.st) != 0) return out.Fail(errno, std::string("/: ") + std::strerror(errno));
-    const std::string why = WhyFolderNotTrusted("/", out.st);
+    const std::string why = WhyFolderNotTrusted("/", out.st, out.fd);
     return why.empty() || out.Fail(EACCES, why);
   };
   std::vector<std::string> walked;
@@ -183,12 +295,15 @@ bool Walk(const std::string& folder, CheckedFolder& out, bool make = false) {
       if (errno == ENOENT && make && name != "..") {
         // Made here, or by someone else just now: either way opened again
         // and judged; a name that keeps vanishing ends as a loop would.
-        if ((mkdirat(out.fd, name.c_str(), 0770) == 0 || errno == EEXIST) && ++hops <= kMaxLinkHops) {
+        const bool made = mkdirat(out.fd, name.c_str(), 0770) == 0;
+        const int e = made ? EEXIST : errno;
+        if (made) ForOwnerAndGroupOnly(out.fd, name);
+        if (e == EEXIST && ++hops <= kMaxLinkHops) {
           rest.push_front(name);
           continue;
         }
         out.missing = true;
-        return out.Fail(errno == EEXIST ? ELOOP : errno, shown + ": " + std::strerror(errno));
+        return out.Fail(e == EEXIST ? ELOOP : e, shown + ": " + std::strerror(e));
       }
       if (errno == ENOENT) {
         out.missing = true;
@@ -208,7 +323,7 @@ bool Walk(const std::string& folder, CheckedFolder& out, bool make = false) {
       // in a sticky folder, it is ours or root's, which they cannot replace);
       // in a folder our group may write to, one another member put would
       // lead our writes where they choose.
-      if ((OthersMayWrite(out.st) || (out.st.st_mode & S_IWGRP) != 0) && !OursOrRoots(st.st_uid)) {
+      if (((out.st.st_mode & S_IWGRP) != 0 || OthersMayWrite(out.st, out.fd)) && !OursOrRoots(st.st_uid)) {
         return out.Fail(EACCES, shown + " is a link of " + UserText(st.st_uid) + " in " + Joined(walked) +
                                     ", which other users may write to");
       }
@@ -226,7 +341,7 @@ bool Walk(const std::string& folder, CheckedFolder& out, bool make = false) {
       out.missing = true;
       return out.Fail(ENOTDIR, shown + " is not a folder");
     }
-    const std::string why = WhyFolderNotTrusted(shown, st);
+    const std::string why = WhyFolderNotTrusted(shown, st, next);
     ::close(out.fd);
     out.fd = next;
     out.st = st;
@@ -243,13 +358,14 @@ int Refuse(int code, const std::string& why, std::string* refusal) {
 }
 
 // Why the entry opened under the log's name is not written to.
-std::string WhyFileNotUsed(const std::string& path, const struct stat& file, const struct stat& folder) {
+std::string WhyFileNotUsed(const std::string& path, const struct stat& file, const struct stat& folder,
+                           int folderFd) {
   if (!S_ISREG(file.st_mode)) return path + " is not a regular file";
   // Another name of the same file may be one another user made for it.
   if (file.st_nlink > 1) return path + " has more than one name (a hard link)";
   // As the kernel's protected_regular: in a folder others may write to, a
   // file another user put first would hand them the lines.
-  if (OthersMayWrite(folder) && file.st_uid != geteuid() && file.st_uid != folder.st_uid) {
+  if (OthersMayWrite(folder, folderFd) && file.st_uid != geteuid() && file.st_uid != folder.st_uid) {
     return path + " belongs to " + UserText(file.st_uid) + ", in a folder other users may write to";
   }
   return {};
@@ -264,10 +380,12 @@ void SplitPath(const char* path, std::string* folder, std::string* name) {
 
 }  // namespace
 
-std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing) {
+std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing, int* err) {
   CheckedFolder checked;
   if (missing != nullptr) *missing = false;
+  if (err != nullptr) *err = 0;
   if (Walk(folder, checked)) return {};
+  if (err != nullptr) *err = checked.err;
   if (checked.missing) {
     if (missing != nullptr) *missing = true;
     return {};
@@ -275,11 +393,13 @@ std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing) {
   return checked.why;
 }
 
-int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal) {
+int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal, std::string* failure) {
   if (refusal != nullptr) refusal->clear();
+  if (failure != nullptr) failure->clear();
   CheckedFolder checked;
   if (Walk(folder, checked, true)) return 0;
   if (refusal != nullptr && !checked.missing) *refusal = checked.why;
+  if (failure != nullptr && checked.missing) *failure = checked.why;
   return checked.err != 0 ? checked.err : EIO;
 }
 
@@ -313,7 +433,7 @@ int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal) 
     ::close(fd);
     return Refuse(e, {}, nullptr);
   }
-  const std::string why = WhyFileNotUsed(shown, st, folder.st);
+  const std::string why = WhyFileNotUsed(shown, st, folder.st, folder.fd);
   if (!why.empty()) {
     ::close(fd);
     return Refuse(EACCES, why, refusal);
@@ -324,8 +444,64 @@ int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal) 
     ::close(fd);
     return Refuse(e, {}, nullptr);
   }
-  if ((st.st_mode & S_IRWXO) != 0 && st.st_uid == geteuid()) fchmod(fd, st.st_mode & 0770);
+  if (st.st_uid == geteuid()) {
+    // An ACL the folder's default gave the file (or one left on it) would
+    // let the users it names read the lines: it goes, as mode bits for
+    // others do.
+    const bool hadAcl = fremovexattr(fd, "system.posix_acl_access") == 0;
+    if (hadAcl || (st.st_mode & S_IRWXO) != 0) fchmod(fd, st.st_mode & 0770);
+  }
   return fd;
+}
+
+std::string FromWorkingFolder(const std::string& path) {
+  if (path.empty() || path[0] == '/') return {};
+  return Absolute(path);
+}
+
+bool OthersMayWriteEntry(const std::string& path, const struct stat& st, std::string* byAcl) {
+  if (S_ISLNK(st.st_mode)) return false;
+  const int fd = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  // Not there to be looked at again: judged by its mode bits alone.
+  if (fd < 0) return (st.st_mode & S_IWOTH) != 0 || ((st.st_mode & S_IWGRP) != 0 && !OursOrRootsGroup(st.st_gid));
+  const bool may = OthersMayWrite(st, fd, byAcl);
+  ::close(fd);
+  return may;
+}
+
+std::string WhyOthersMayChange(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
+    std::string folderPath;
+    std::string name;
+    SplitPath(current.c_str(), &folderPath, &name);
+    CheckedFolder folder;
+    if (!Walk(folderPath, folder)) return folder.missing ? std::string() : folder.why;
+    const int fd = ::openat(folder.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st{};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+      if (fd >= 0) ::close(fd);
+      return {};
+    }
+    const std::string shown = folderPath == "/" ? "/" + name : folderPath + "/" + name;
+    std::string why;
+    std::string byAcl;
+    if (!OursOrRoots(st.st_uid)) {
+      why = shown + " belongs to " + UserText(st.st_uid) + ", not to the server's user or root";
+    } else if (S_ISREG(st.st_mode) && OthersMayWrite(st, fd, &byAcl)) {
+      why = shown + " may be written to by other users" + (byAcl.empty() ? "" : " (" + byAcl + ")");
+    }
+    ::close(fd);
+    if (!why.empty() || !S_ISLNK(st.st_mode)) return why;
+    // A link of ours or root's in a folder that passed: where it leads is
+    // judged in turn.
+    char target[PATH_MAX];
+    const ssize_t n = readlinkat(folder.fd, name.c_str(), target, sizeof target - 1);
+    if (n <= 0) return {};
+    target[n] = '\0';
+    current = target[0] == '/' ? std::string(target) : folderPath + "/" + target;
+  }
+  return {};
 }
 
 bool KeepAsPreviousFile(const char* path, std::string* refusal) {

@@ -2,6 +2,7 @@
 // thread's last error.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -11,6 +12,9 @@
 
 constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_WRITE_PROTECT = 19;
+constexpr DWORD ERROR_DIRECTORY_NOT_SUPPORTED = 336;
+constexpr DWORD ERROR_IO_DEVICE = 1117;
+constexpr DWORD ERROR_CANT_RESOLVE_FILENAME = 1921;
 
 // The Win32 code that stands for an errno value.
 DWORD Win32ErrorFromErrno(int err);
@@ -30,21 +34,26 @@ bool IsOpenToOthers(const char* path);
 // Why the module must not write its files (logs, the event file) into the
 // folder, in words that name the folder at fault and its owner; empty when it
 // may. Every folder on the way must belong to this process's user or root;
-// one that users outside the process's group may write to must be sticky (so
+// one that users outside the process's group may write to, by its mode bits
+// or by an entry of its ACL, must be sticky (so
 // that what we own there stays ours), and a link is followed only where none
 // of them could have put it. The folder itself may be such a sticky folder
 // (/tmp): a file there is then used only when it is ours. A folder that is
 // not there yet is judged by the nearest one above it that is (so it is made
-// only where it may be used), and missing is then set.
-std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing = nullptr);
+// only where it may be used), and missing is then set. err, when given,
+// gets the errno of a refusal: EACCES for what other users control, another
+// for a folder that cannot be looked at (a loop of links).
+std::string WhyFolderIsUnsafe(const std::string& folder, bool* missing = nullptr, int* err = nullptr);
 
 // Makes the folder with its missing levels, for owner and group only, each
 // level made in the one above it as that one was judged by
 // WhyFolderIsUnsafe, so that no name another user puts there in between is
 // followed. 0 when the folder is there and may be used; otherwise the errno,
-// with the reason in refusal when the folder (or one on the way) is refused
-// rather than missing.
-int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal = nullptr);
+// with the reason in refusal when the folder (or one on the way) is refused,
+// or in failure when it cannot be made (naming the level at fault: "/srv/x
+// is not a folder").
+int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal = nullptr,
+                               std::string* failure = nullptr);
 
 // Opens (creating when missing) a file the module writes lines into, a log
 // or the event file, for its owner and group only whatever the umask: one
@@ -57,6 +66,23 @@ int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal =
 // empties the file only once it passed. flags as open(2) takes them; -1 with
 // errno on failure.
 int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal = nullptr);
+
+// Where a path that does not start at "/" leads, taken from the process's
+// working folder ("C:\Temp", typed as on Windows, is a name there); empty
+// for a full path.
+std::string FromWorkingFolder(const std::string& path);
+
+// Whether users other than this process's, root and its group may write to
+// the entry at path, whose lstat is st, by its mode bits or an entry of its
+// ACL (then named in byAcl); a link itself never is.
+bool OthersMayWriteEntry(const std::string& path, const struct stat& st, std::string* byAcl = nullptr);
+
+// Why users other than this process's, root and its group may change the
+// file at path (a settings file: whoever writes it decides what the module
+// lets through), in words naming the file or the folder at fault; empty when
+// they cannot, or when it is not there. Links are followed, each judged as
+// WhyFolderIsUnsafe judges them.
+std::string WhyOthersMayChange(const std::string& path);
 
 // Moves the file at path aside as <path>.1, in place of the one before, in a
 // folder that passes WhyFolderIsUnsafe. False (the reason in refusal when the

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <ctime>
 
+#include "platform/file_system.h"
 #include "platform/last_error.h"
 
 namespace {
@@ -14,16 +15,7 @@ constexpr uint64_t kTicksPerSecond = 10000000ull;
 // A failed stat of a file: a missing file is "file not found" (a missing
 // folder on the way is sorted out by the caller).
 DWORD FileErrorFromErrno(int err) {
-  switch (err) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM: return ERROR_ACCESS_DENIED;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    default: return ERROR_GEN_FAILURE;
-  }
+  return err == ENOENT ? ERROR_FILE_NOT_FOUND : Win32ErrorFromErrno(err);
 }
 
 }  // namespace
@@ -98,6 +90,13 @@ FILETIME FileIdentityWriteTime(const FileIdentity& identity) {
 bool FindFileExists(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0;
+}
+
+DWORD FindFileError(const std::string& path) {
+  struct stat st {};
+  if (path.empty()) return ERROR_FILE_NOT_FOUND;
+  if (::stat(path.c_str(), &st) == 0) return ERROR_SUCCESS;
+  return FileErrorFromErrno(errno);
 }
 
 // The system time at the clock tick's resolution, a few milliseconds, as the

@@ -40,6 +40,10 @@ FILETIME FileIdentityWriteTime(const FileIdentity& identity);
 
 // Whether a file-system entry exists at the path (the find-first test).
 bool FindFileExists(const std::string& path);
+// ERROR_SUCCESS when an entry exists at the path; otherwise why not as a
+// Win32 code: ERROR_FILE_NOT_FOUND when nothing is there, the code of what
+// stopped the look (a link loop, a folder that cannot be entered) else.
+DWORD FindFileError(const std::string& path);
 
 void GetSystemTimeAsFileTime(FILETIME* now);
 // -1, 0 or 1 as a is earlier than, equal to or later than b.

@@ -71,6 +71,7 @@ struct CIniParse {
   std::string line;     // the line being handed over, with its end of line
   size_t handed = 0;    // how much of it the library has taken
   std::string section;  // the section of the lines that follow
+  int lineNumber = 0;
 
   static char* Read(char* str, int num, void* stream) {
     return static_cast<CIniParse*>(stream)->NextPiece(str, num);
@@ -92,14 +93,17 @@ struct CIniParse {
     return str;
   }
 
-  // A line ends at its line feed; a zero byte ends its text early.
+  // A line ends at its line feed; a zero byte ends its text early (and is
+  // noted, as what follows it on the line is lost).
   bool NextLine() {
     if (pos >= text.size()) return false;
+    ++lineNumber;
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
     size_t start = pos;
     while (start < end && IsBlank(text[start])) ++start;
     const void* zero = std::memchr(text.data() + start, '\0', end - start);
+    if (zero != nullptr && file->m_nFirstLineWithZero == 0) file->m_nFirstLineWithZero = lineNumber;
     const size_t textEnd = zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - text.data()) : end;
     const size_t stop = std::min(textEnd, start + kLongestLine);
     line.assign(text, start, stop - start);

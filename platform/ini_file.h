@@ -39,6 +39,9 @@ class CIniFile {
   const std::string& Failure() const { return m_strFailure; }
   // The first line the parser could not read (and skipped); 0 when none.
   int FirstBadLine() const { return m_nFirstBadLine; }
+  // The first line holding a zero byte, which ends the line's text; 0 when
+  // none.
+  int FirstLineWithZero() const { return m_nFirstLineWithZero; }
 
  private:
   friend struct CIniParse;
@@ -46,6 +49,7 @@ class CIniFile {
   bool m_bOpened = false;
   std::string m_strFailure;
   int m_nFirstBadLine = 0;
+  int m_nFirstLineWithZero = 0;
   // Lower-case "section" + '\n' + lower-case "key" to the value.
   std::map<std::string, std::string> m_values;
 };

@@ -144,8 +144,15 @@ bool ConvertDeclaredEncodingToUTF8(std::string& bytes, std::string* reason) {
   ucnv_convertEx(utf8.get(), converter.get(), &target, out.data() + out.size(), &source, bytes.data() + bytes.size(),
                  nullptr, nullptr, nullptr, nullptr, true, true, &status);
   if (U_FAILURE(status)) {
-    const size_t at = static_cast<size_t>(source - bytes.data());
-    *reason = "it declares the encoding \"" + name + "\", but the bytes near offset " + std::to_string(at) +
+    // The converter stops past the bytes it could not read: the offset
+    // named is that of their first.
+    char invalid[32];
+    int8_t invalidLength = sizeof invalid;
+    UErrorCode ignored = U_ZERO_ERROR;
+    ucnv_getInvalidChars(converter.get(), invalid, &invalidLength, &ignored);
+    size_t at = static_cast<size_t>(source - bytes.data());
+    if (U_SUCCESS(ignored) && invalidLength > 0 && static_cast<size_t>(invalidLength) <= at) at -= static_cast<size_t>(invalidLength);
+    *reason = "it declares the encoding \"" + name + "\", but the bytes at offset " + std::to_string(at) +
               " are not text of that set; save it in the set it declares, or as UTF-8";
     return false;
   }

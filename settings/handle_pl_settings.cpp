@@ -4,6 +4,7 @@
 
 #include "common/debug_log.h"
 #include "common/event_log.h"
+#include "platform/file_system.h"
 #include "settings/decision_changes.h"
 #include "settings/setting_ids.h"
 #include "settings/settings_paths.h"
@@ -22,6 +23,17 @@ class CAdoptedLock {
  private:
   CSync& m_lock;
 };
+
+// A settings file others may change lets them decide what the module lets
+// through; the module still reads it (it is the administrator's), but says so.
+void WarnIfOthersMayChange(const std::string& path, const char* decides) {
+  const std::string why = WhyOthersMayChange(path);
+  if (why.empty()) return;
+  LogEventF(EVENTLOG_WARNING_TYPE,
+            "The settings file %s may be changed by users other than the server's: %s; whoever changes it sets %s. "
+            "Close the file and its folders to other users.",
+            path.c_str(), why.c_str(), decides);
+}
 
 }  // namespace
 
@@ -90,6 +102,7 @@ HRESULT CHandlePLSettings::LoadBothFiles(std::string& settingsDirectory, const s
     linkPath = linkCriteriaDirectory;
     if (!linkPath.empty() && linkPath.back() != '/' && linkPath.back() != '\\') linkPath += '/';
     linkPath += kLinkCriteriaFileName;
+    WarnIfOthersMayChange(linkPath, "which settings set serves each request");
     linkResult = m_linkCriteria.LoadLinkCriteria(linkPath);
   }
 
@@ -103,6 +116,7 @@ HRESULT CHandlePLSettings::LoadBothFiles(std::string& settingsDirectory, const s
       result = linkResult;
     } else {
       settingsDirectory += kModuleSettingsFileName;
+      WarnIfOthersMayChange(settingsDirectory, "every download level");
       result = m_settings.LoadSettings(settingsDirectory);
       AfterModuleSettingsLoad();
       return result;

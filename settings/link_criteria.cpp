@@ -87,9 +87,11 @@ bool CLinkCriteria::AddLink(TagItems& attributes, ReadContext& context) {
 
 HRESULT CLinkCriteria::LoadLinkCriteria(const std::string& path) {
   CLoadFailureReport failure(path, HasLoaded());
-  if (!FindFileExists(path)) {
-    DebugLog("Load LoadLinkCriteria can not find file %s error %d", path.c_str(), 2);
-    return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  // A file that is there but cannot be reached (a link loop, a folder
+  // closed to the server) is said as such, not as a missing file.
+  if (const DWORD lookUp = FindFileError(path); lookUp != ERROR_SUCCESS) {
+    DebugLog("Load LoadLinkCriteria can not find file %s error %u", path.c_str(), static_cast<unsigned>(lookUp));
+    return HRESULT_FROM_WIN32(lookUp);
   }
   FILETIME fileTime{};
   const bool haveFileTime = GetFileLastWriteTime(path, &fileTime) == ERROR_SUCCESS;

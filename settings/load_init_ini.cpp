@@ -142,7 +142,18 @@ void CLoadInitINI::ReportFileOnce() {
     LogEventF(EVENTLOG_WARNING_TYPE,
               "The conversion options file %s (setting 1) %s; every conversion option takes its default.", m_szPath,
               m_pFile->Failure().c_str());
-  } else if (m_pFile->FirstBadLine() > 0) {
+    return;
+  }
+  if (m_pFile->FirstLineWithZero() > 0) {
+    m_bFileReported = true;
+    DebugLog("CLoadInitINI the conversion options file %s has a zero byte in line %d", m_szPath,
+             m_pFile->FirstLineWithZero());
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "The conversion options file %s has a zero byte in line %d, which ends the line there: what follows it "
+              "on that line is not read. Remove the byte.",
+              m_szPath, m_pFile->FirstLineWithZero());
+  }
+  if (m_pFile->FirstBadLine() > 0) {
     m_bFileReported = true;
     DebugLog("CLoadInitINI the conversion options file %s cannot read line %d", m_szPath, m_pFile->FirstBadLine());
     LogEventF(EVENTLOG_WARNING_TYPE,

@@ -66,7 +66,11 @@ TEST_F(DebugLogWriter, ErrorVariantAppendsSystemTextAfterThreeBlanks) {
 TEST_F(DebugLogWriter, SessionTokensAreShownByLengthOnly) {
   DebugLog("URL </owa/?ae=Item&Canary=abc_12-3&id=7> QueryString <USERCONTEXT=u%%3D1;x=2> Cookie <cadata=(26 bytes)>");
   DebugLogError(5, "redirect <ev.owa?canary=&password=pw>");
-  ASSERT_EQ(2u, g_captured.size());
+  // Nor does an escape sequence a client put in a header reach the
+  // terminal the log is read on.
+  DebugLog("UA <%s>", "Evil\x1B]0;t\x07\x1B[2J\x7F");
+  ASSERT_EQ(3u, g_captured.size());
+  EXPECT_EQ("UA <Evil\\x1B]0;t\\x07\\x1B[2J\\x7F>", g_captured[2]);
   EXPECT_EQ("URL </owa/?ae=Item&Canary=(8 bytes)&id=7> QueryString <USERCONTEXT=(5 bytes);x=2> Cookie <cadata=(26 bytes)>",
             g_captured[0]);
   EXPECT_EQ("redirect <ev.owa?canary=(absent)&password=(2 bytes)>   Access is denied.  ", g_captured[1]);

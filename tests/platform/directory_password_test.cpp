@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -77,6 +78,13 @@ TEST(DirectoryPasswordFile, AnotherUsersFileOrLinkIsNotRead) {
   const std::string theirs = dir.Write("shared/theirs", "their-password\n");
   ASSERT_EQ(0, chown(theirs.c_str(), 65534, 65534));
   EXPECT_EQ(HRESULT_FROM_WIN32(5), DirectoryPassword(theirs.c_str(), password, why));
+  EXPECT_EQ(password, "");
+  // An entry of the folder's ACL lets them replace the file as the mode
+  // bits would.
+  ASSERT_EQ(0, chmod(shared.c_str(), 0755));
+  ASSERT_EQ(0, std::system(("setfacl -m u:65534:rwx '" + shared + "'").c_str()));
+  EXPECT_EQ(HRESULT_FROM_WIN32(5), DirectoryPassword(ours.c_str(), password, why));
+  EXPECT_EQ(why.rfind(shared + " may be written by other users (its ACL lets", 0), 0u) << why;
   EXPECT_EQ(password, "");
 }
 

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -100,6 +102,86 @@ TEST_F(FileRule, FoldersAnotherUserControlsAreRefusedNamingTheFolderAndOwner) {
   EXPECT_FALSE(Opens(mine + "/y.log", &why));
   EXPECT_NE(why.find("is a link"), std::string::npos) << why;
   EXPECT_EQ(ReadFile(target), "secret");
+}
+
+// A folder of ours that another group, or another user by an entry of its
+// ACL, may write to lets them replace the log with a file of theirs: it is
+// refused as a folder open to all is. Entries for our own user and group,
+// or a mask that takes the write away, change nothing.
+TEST_F(FileRule, AFolderAnotherGroupOrAclEntryMayWriteToIsRefused) {
+  struct Row {
+    const char* name;
+    gid_t group;
+    const char* acl;  // setfacl -m
+    const char* why;  // empty: trusted
+  };
+  const std::string us = std::to_string(geteuid());
+  const Row rows[] = {
+      {"othergroup", 54321, nullptr, "may be written to by other users and is not sticky"},
+      {"ourgroup", getegid(), nullptr, ""},
+      {"acluser", 0, "u:54321:rwx", "(its ACL lets user 54321 write to it) and is not sticky"},
+      {"aclgroup", 0, "g:54321:rwx", "(its ACL lets group 54321 write to it)"},
+      {"aclowngroup", 54321, "g::r-x,u:54321:r-x", ""},
+      {"aclmasked", 0, "u:54321:rwx,m::r-x", ""},
+      {"aclours", 0, "g:0:rwx", ""},
+  };
+  for (const Row& row : rows) {
+    const std::string folder = dir.Path() + row.name;
+    fs::create_directory(folder);
+    fs::permissions(folder, fs::perms(0775));
+    ASSERT_EQ(0, chown(folder.c_str(), 0, row.group));
+    if (row.acl != nullptr) {
+      ASSERT_EQ(0, std::system(("setfacl -m '" + std::string(row.acl) + "' '" + folder + "'").c_str())) << row.name;
+    }
+    const std::string why = WhyFolderIsUnsafe(folder);
+    if (*row.why == '\0') {
+      EXPECT_EQ(why, "") << row.name;
+      continue;
+    }
+    EXPECT_NE(why.find(folder + " may be written to by other users"), std::string::npos) << row.name << ": " << why;
+    EXPECT_NE(why.find(row.why), std::string::npos) << row.name << ": " << why;
+    EXPECT_FALSE(Opens(folder + "/x.log")) << row.name;
+    EXPECT_FALSE(fs::exists(folder + "/x.log")) << row.name;
+  }
+
+  // A default ACL would hand the users it names what the module writes:
+  // the file made under it is closed to them.
+  const std::string inherits = dir.Path() + "inherits";
+  fs::create_directory(inherits);
+  ASSERT_EQ(0, std::system(("setfacl -d -m u:54321:rw '" + inherits + "'").c_str()));
+  EXPECT_TRUE(Opens(inherits + "/x.log"));
+  EXPECT_EQ(getxattr((inherits + "/x.log").c_str(), "system.posix_acl_access", nullptr, 0), -1);
+  EXPECT_EQ(fs::status(inherits + "/x.log").permissions() & fs::perms::others_all, fs::perms::none);
+  // So is each folder made there level by level, which is then used.
+  std::string why;
+  EXPECT_EQ(MakeFolderForOwnerAndGroup(inherits + "/a/b", &why), 0) << why;
+  EXPECT_EQ(getxattr((inherits + "/a").c_str(), "system.posix_acl_access", nullptr, 0), -1);
+  EXPECT_EQ(getxattr((inherits + "/a/b").c_str(), "system.posix_acl_default", nullptr, 0), -1);
+
+  // A long ACL is read to its end, its last entry too, rather than
+  // refused as unreadable (tmpfs holds one longer than a page).
+  const std::string listed = "/dev/shm/hx-acl-" + std::to_string(getpid());
+  fs::create_directory(listed);
+  fs::permissions(listed, fs::perms(0775));
+  std::string entries = "u:65000:rwx";
+  for (int id = 60000; id < 60600; ++id) entries += ",u:" + std::to_string(id) + ":r-x";
+  const bool longAcl = std::system(("setfacl -m '" + entries + "' " + listed + " 2>/dev/null").c_str()) == 0;
+  fs::permissions(listed, fs::perms(0775));
+  if (longAcl) {
+    EXPECT_NE(WhyFolderIsUnsafe(listed).find("its ACL lets user 65000 write"), std::string::npos);
+  }
+  fs::remove(listed);
+
+  // A pipe another member of our group put under the log's name, with
+  // them reading it, is no log file.
+  const std::string shared = dir.Path() + "ourgroup";
+  ASSERT_EQ(0, mkfifo((shared + "/p.log").c_str(), 0660));
+  ASSERT_EQ(0, chown((shared + "/p.log").c_str(), kOtherUser, getegid()));
+  const int reader = open((shared + "/p.log").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  EXPECT_FALSE(Opens(shared + "/p.log", &why));
+  EXPECT_EQ(why, shared + "/p.log is not a regular file");
+  close(reader);
 }
 
 // In a folder every user may write to, a file another user put under the

@@ -2,9 +2,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "platform/debug_output.h"
 #include "platform/file_system.h"
@@ -62,6 +64,13 @@ TEST(SystemMessages, Win32CodesAndHResults) {
   EXPECT_STREQ("Access is denied.\r\n", LookupSystemMessage(0x80070005u));
   EXPECT_STREQ("Unspecified error\r\n", LookupSystemMessage(0x80004005u));
   EXPECT_STREQ("", LookupSystemMessage(0x12345678u));
+  // A link loop, a failing disk and a folder where a file should be each
+  // say what they are, not that a device stopped working.
+  for (const auto& [err, words] : {std::pair<int, const char*>{ELOOP, "The name of the file cannot be resolved"},
+                                   {EIO, "I/O device error"},
+                                   {EISDIR, "not supported on a directory"}}) {
+    EXPECT_NE(ReasonInWords(HRESULT_FROM_WIN32(Win32ErrorFromErrno(err))).find(words), std::string::npos) << err;
+  }
 }
 
 TEST(FileSystem, CreateDirectoryLeavesWin32Codes) {

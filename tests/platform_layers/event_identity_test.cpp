@@ -60,8 +60,9 @@ TEST_F(EventLogTest, ReportsUpToSixStringsOnlyWhileRegistered) {
   EXPECT_TRUE(log.Register(nullptr));
   EXPECT_FALSE(log.Register("again"));
   EXPECT_EQ(log.ReportEvent(1, 2, 0x6000006F, 0, nullptr, "1", "2", "3", "4", "5", "6", "7"), 0u);
-  EXPECT_EQ(log.ReportEvent(2, 0, 0x60000074, 0, nullptr, "a\tb\nc", static_cast<const char*>(nullptr), "hidden"),
-            0u);
+  EXPECT_EQ(
+      log.ReportEvent(2, 0, 0x60000074, 0, nullptr, "a\tb\nc\x1B[2J", static_cast<const char*>(nullptr), "hidden"),
+      0u);
   EXPECT_EQ(log.ReportEvent(9, 0, 0x60000065, 0, nullptr), 0u);
   EXPECT_TRUE(log.Deregister());
   EXPECT_FALSE(log.Deregister());
@@ -69,7 +70,7 @@ TEST_F(EventLogTest, ReportsUpToSixStringsOnlyWhileRegistered) {
   const std::vector<std::string> lines = Lines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "Quenlith Pellora\tERROR\t0x6000006F\t2\t1\t2\t3\t4\t5\t6");
-  EXPECT_EQ(lines[1], "Quenlith Pellora\tWARNING\t0x60000074\t0\ta\\tb\\nc");
+  EXPECT_EQ(lines[1], "Quenlith Pellora\tWARNING\t0x60000074\t0\ta\\tb\\nc\\x1B[2J");
   EXPECT_EQ(lines[2], "Quenlith Pellora\tINFORMATION\t0x60000065\t0\tQuenlith Pellora started and serves requests.");
 }
 
@@ -143,6 +144,51 @@ TEST_F(EventLogTest, AnEventFileInAFolderOpenToAllIsRefusedAndThatIsSaidOnce) {
   ASSERT_EQ(g_heard.size(), 5u);
   EXPECT_EQ(g_heard[4], "The event file " + dir.Path() + " (HX_EVENTLOG_FILE) is not written: Is a directory; the "
                             "events go to syslog only.");
+}
+
+// In a container the events go to the process's own standard error
+// (/dev/stderr, a link to what it was given); an event file refused is said
+// there too, as there may be no syslog to hear it.
+TEST_F(EventLogTest, StandardErrorIsWrittenAndHearsARefusedEventFile) {
+  CEventLog log;
+  ASSERT_TRUE(log.Register("Test Source"));
+  testing::internal::CaptureStderr();
+  SetEventReportFile("/dev/stderr");
+  const DWORD toStandardError = log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "to stderr");
+  SetEventReportFile(dir.Path());
+  const DWORD toFolder = log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "to a folder");
+  // A link another user put in a folder open to all, leading there, is no
+  // name the administrator gave it (root plants it as another user).
+  const std::string open = dir.Path() + "open";
+  std::filesystem::create_directory(open);
+  std::filesystem::permissions(open, std::filesystem::perms(01777));
+  ASSERT_EQ(0, symlink("/dev/stderr", (open + "/events.txt").c_str()));
+  DWORD throughTheirLink = 1;
+  if (lchown((open + "/events.txt").c_str(), 54321, 54321) == 0) {
+    SetEventReportFile(open + "/events.txt");
+    throughTheirLink = log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "through their link");
+  }
+  const std::string heard = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(toStandardError, 0u);
+  EXPECT_NE(toFolder, 0u);
+  EXPECT_NE(throughTheirLink, 0u);
+  EXPECT_EQ(heard.find("through their link"), std::string::npos) << heard;
+  EXPECT_NE(heard.find("is a link of user 54321 in " + open), std::string::npos) << heard;
+
+  // With descriptor 2 closed the name leads nowhere, which is what is said.
+  const int saved = dup(STDERR_FILENO);
+  close(STDERR_FILENO);
+  SetEventReportFile("/dev/stderr");
+  EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "no stderr"), 0u);
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  std::lock_guard<std::mutex> hold(g_heardLock);
+  EXPECT_NE(g_heard.back().find("/dev/stderr leads nowhere, and the process has no standard error"), std::string::npos)
+      << g_heard.back();
+  EXPECT_NE(heard.find("Test Source\tERROR\t0x6000006F\t0\tto stderr\n"), std::string::npos) << heard;
+  EXPECT_NE(heard.find("The event file " + dir.Path() + " (HX_EVENTLOG_FILE) is not written: Is a directory"),
+            std::string::npos)
+      << heard;
 }
 
 // A line break in a report's text (a path from a setting may hold one) does

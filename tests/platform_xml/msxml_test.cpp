@@ -105,12 +105,26 @@ TEST(XmlDocument, DeclaredEncodingIsReadOrTheFileRefused) {
   const std::string odd = valueOf("odd.xml", "<?xml version=\"1.0\" encoding=\"x\r\nFAKE\"?><A v=\"a\"/>", &hr);
   EXPECT_EQ(XML_E_INVALIDENCODING, hr);
   EXPECT_EQ(std::string::npos, odd.find("FAKE")) << odd;
+  // ISO-2022-JP writes ASCII as ASCII until an escape shifts it: refused.
+  const std::string shifted =
+      valueOf("jis.xml", "<?xml version=\"1.0\" encoding=\"ISO-2022-JP\"?><A v=\"\x1B$B$\\\x1B(B\"/>", &hr);
+  EXPECT_EQ(XML_E_INVALIDENCODING, hr) << shifted;
+  EXPECT_NE(std::string::npos, shifted.find("change meaning after a shift sequence")) << shifted;
+  // One byte that is no text of the declared set refuses the whole file,
+  // naming where, rather than reading what comes before it.
+  const std::string badByte =
+      valueOf("sjis.xml", "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><A v=\"\x82\xA0\x82\"/>", &hr);
+  EXPECT_EQ(XML_E_INVALIDENCODING, hr);
+  EXPECT_NE(std::string::npos, badByte.find("declares the encoding \"Shift_JIS\", but the bytes at offset 50 are "
+                                            "not text of that set"))
+      << badByte;
 
   // Without a declaration the file is UTF-8: a byte that is not is found,
   // by its line, for the reader to report.
   for (const auto& [text, line] : {std::pair<std::string, long>{"<A>\n<B v=\"caf\xE9\"/></A>", 2},
                                    {"<A v=\"caf\xC3\xA9 \xF0\x9F\x98\x80\"/>", 0},
-                                   {"<A>\n\n<B v=\"\xED\xA0\x80\"/></A>", 3}}) {
+                                   {"<A>\n\n<B v=\"\xED\xA0\x80\"/></A>", 3},
+                                   {"<A>\n\n\n<B v=\"\xC0\x80\"/></A>", 4}}) {
     CXMLDocument doc;
     CreateXMLDocument(&doc);
     ASSERT_EQ(S_OK, LoadXMLDocument(&doc, _bstr_t(dir.Write("plain.xml", text))));

@@ -370,6 +370,10 @@ TEST_F(ConversionOptions, WindowsEditorsFilesReadAsTheirTextAndMistakesAreReport
   // safely; a folder is no file. Both are said, and the defaults apply.
   WriteIni(utf16.substr(2), "nomark.ini");
   EXPECT_EQ(S_OK, Load("nomark.ini"));
+  // A zero byte ends its line: what follows it is lost, and that is said.
+  WriteIni(std::string("[KVHTMLTemplateEx]\nszMainTop=<b>\0</b>\n", 38), "zero.ini");
+  EXPECT_EQ(S_OK, Load("zero.ini"));
+  EXPECT_EQ("<b>", Rows(1).Text(1));
   std::filesystem::create_directories(tree.dir.Path() + "Vendor/Product/Engine/ini/folder.ini");
   EXPECT_EQ(S_OK, Load("folder.ini"));
   SetModuleEventLog(nullptr);
@@ -386,6 +390,9 @@ TEST_F(ConversionOptions, WindowsEditorsFilesReadAsTheirTextAndMistakesAreReport
       << events.str();
   EXPECT_NE(std::string::npos, events.str().find("Engine/ini/nomark.ini (setting 1) cannot be read: it is in UTF-16 "
                                                  "without a byte-order mark"))
+      << events.str();
+  EXPECT_NE(std::string::npos, events.str().find("Engine/ini/zero.ini has a zero byte in line 2, which ends the line "
+                                                 "there: what follows it on that line is not read. Remove the byte."))
       << events.str();
   EXPECT_NE(std::string::npos, events.str().find("Engine/ini/folder.ini (setting 1) cannot be read: it is a folder, "
                                                  "not a file; every conversion option takes its default."))

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <climits>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "common/event_log.h"
+#include "platform/xml_declared_encoding.h"
 #include "settings/handle_pl_settings.h"
 #include "settings/settings_mistakes.h"
 #include "settings_files.h"
@@ -264,19 +266,45 @@ TEST(SettingsMistakes, UnreadableRestrictingSwitchesRestrict) {
 
 // A long quoted value neither merges the mistakes of two sets into one nor
 // cuts off where the mistake is and what is used instead.
+// Nor is a character cut in two where the text is shortened, whichever of
+// its bytes the cut falls on.
 TEST(SettingsMistakes, LongValuesKeepEachMistakeWhole) {
+  std::string wide;
+  for (int i = 0; i < 1000; ++i) wide += "\xE2\x82\xAC";
+  for (const std::string& value : {std::string(3000, 'x'), wide, "x" + wide, "xx" + wide}) {
+    CInstallTree tree;
+    tree.WriteModule(ModuleSettings("", "<SETTING ID=\"1\" DESCR=\"d\"><ITEMS>" + Item(22, value) +
+                                            "</ITEMS></SETTING><SETTING ID=\"2\" DESCR=\"d\"><ITEMS>" +
+                                            Item(22, value) + "</ITEMS></SETTING>"));
+    tree.WriteLinks(Links("<HX ID=\"3\"/>"));
+    CHandlePLSettings holder;
+    const std::string all = EventsOfLoad(tree, holder);
+    for (const char* set : {"1", "2"}) {
+      ExpectOnce(all, std::string("\" in <SETTING ID=\"") + set +
+                          "\">, which is not a whole number from 0 to 2147483647; 1 is used instead.");
+    }
+    EXPECT_EQ(FirstByteNotUTF8(all), std::string::npos) << value.size();
+  }
+}
+
+// Whoever may write a settings file decides what it lets through: a file,
+// or a folder above it, that every user may write to is named (the file is
+// still read: it is the administrator's).
+TEST(SettingsMistakes, ASettingsFileOthersMayWriteIsNamed) {
   CInstallTree tree;
-  const std::string value(3000, 'x');
-  tree.WriteModule(ModuleSettings("", "<SETTING ID=\"1\" DESCR=\"d\"><ITEMS>" + Item(22, value) +
-                                          "</ITEMS></SETTING><SETTING ID=\"2\" DESCR=\"d\"><ITEMS>" +
-                                          Item(22, value) + "</ITEMS></SETTING>"));
+  tree.WriteModule(ModuleSettings("", ""));
   tree.WriteLinks(Links("<HX ID=\"3\"/>"));
+  std::filesystem::permissions(tree.ModulePath(), std::filesystem::perms(0666));
+  const std::string linksFolder = tree.dir.Path() + "Vendor/Common Files/Settings";
+  std::filesystem::permissions(linksFolder, std::filesystem::perms(0777));
   CHandlePLSettings holder;
   const std::string all = EventsOfLoad(tree, holder);
-  for (const char* set : {"1", "2"}) {
-    ExpectOnce(all, std::string("\" in <SETTING ID=\"") + set +
-                        "\">, which is not a whole number from 0 to 2147483647; 1 is used instead.");
-  }
+  ExpectOnce(all, "The settings file " + tree.ModulePath() + " may be changed by users other than the server's: " +
+                      tree.ModulePath() + " may be written to by other users; whoever changes it sets every "
+                      "download level. Close the file and its folders to other users.");
+  ExpectOnce(all, "The settings file " + tree.LinksPath() + " may be changed by users other than the server's: " +
+                      linksFolder + " may be written to by other users and is not sticky; whoever changes it sets "
+                      "which settings set serves each request.");
 }
 
 // A file with thousands of mistakes reports the first ones one by one, then

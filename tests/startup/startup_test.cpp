@@ -163,12 +163,20 @@ TEST_F(StartUp, SucceedsOnTheSampleTreeAndShutsDown) {
   EXPECT_NE(log.find("[CPLHXGeneralSettings::Init] returned bRet <TRUE>."), std::string::npos);
 }
 
-// The file is named, with the reason in words, once.
+// The file is named, with the reason in words, once; a link that leads to
+// itself is no missing file.
 TEST_F(StartUp, MissingSettingsFileFails) {
   fs::remove(settingsFile);
   EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
   EXPECT_EQ(Events(), (std::vector<std::string>{kError + ("Loading Settings failed " + settingsFile +
                                                           ": The system cannot find the file specified (0x80070002)"),
+                                                kFailed}));
+  fs::remove(dir.Path() + "events.txt");
+  fs::create_symlink(settingsFile, settingsFile);
+  EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{kError + ("Loading Settings failed " + settingsFile +
+                                                          ": The name of the file cannot be resolved by the system "
+                                                          "(0x80070781)"),
                                                 kFailed}));
 }
 
@@ -268,8 +276,8 @@ TEST_F(StartUp, TemporaryDirectoryThatCannotBeMadeFails) {
   AddSettings("<ITEM ID=\"17\" DESCR=\"d\" VALUE=\"" + dir.Path() + "afile/Temp\"/>");
   EXPECT_EQ(RunChild(FailsAndFillsNothing), 0);
   EXPECT_EQ(Events(), (std::vector<std::string>{kError + ("Can not create Temp Directory " + dir.Path() +
-                                                          "afile/Temp: The system cannot find the path specified "
-                                                          "(0x80070003); make it, owned by the server's user and "
+                                                          "afile/Temp: " + dir.Path() + "afile is not a folder; "
+                                                          "make it, owned by the server's user and "
                                                           "closed to others, or name another in setting 17"),
                                                 kFailed}));
 
@@ -323,14 +331,38 @@ TEST_F(StartUp, MissingLogFolderIsMadeOrReportedOnce) {
   const std::vector<std::string> events = Events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].rfind("Quenlith Pellora\tWARNING\t0x6000006F\t0\tCan not create the debug log folder " +
-                                dir.Path() + "afile/QuenlithLogs: The system cannot find the path specified "
-                                "(0x80070003); the debug log writes no file until the folder exists",
+                                dir.Path() + "afile/QuenlithLogs: " + dir.Path() +
+                                "afile is not a folder; the debug log writes no file until the folder exists",
                             0),
             0u)
       << events[0];
   // The append-only kind has no ring to keep its records meanwhile.
   EXPECT_EQ(events[0].find("ring"), std::string::npos) << events[0];
   EXPECT_EQ(events[1], kSucceeded);
+
+  // Folders typed as on Windows are names in the server's working folder:
+  // made there, and said where.
+  fs::remove(dir.Path() + "events.txt");
+  ChangeSettings(dir.Path() + "afile\"", "D:\\Logs\"/><ITEM ID=\"17\" DESCR=\"d\" VALUE=\"C:\\Temp\"");
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  // (The event file doubles each backslash.)
+  const std::string warning = "Quenlith Pellora\tWARNING\t0x6000006F\t0\t";
+  EXPECT_EQ(Events(), (std::vector<std::string>{warning + "The temporary directory C:\\\\Temp (setting 17) is not a full "
+                                                    "path: it is taken from the server's working folder, as " +
+                                                    dir.Path() + "C:\\\\Temp; name a full path, starting with /.",
+                                                warning + "The debug log's folder D:\\\\Logs (setting 39) is not a "
+                                                    "full path: it is taken from the server's working folder, as " +
+                                                    dir.Path() + "D:\\\\Logs; name a full path, starting with /.",
+                                                kSucceeded}));
+  EXPECT_TRUE(fs::is_directory(dir.Path() + "D:\\Logs/QuenlithLogs"));
+  // A module the host loaded by a relative name has its default there too,
+  // which no setting names.
+  fs::remove(dir.Path() + "events.txt");
+  ChangeSettings("<ITEM ID=\"17\" DESCR=\"d\" VALUE=\"C:\\Temp\"/>", "");
+  EXPECT_EQ(RunChild(StartsUp, "install/Quenlith/Pellora/bin/PL_Hexmoor.so"), 0);
+  const std::vector<std::string> relative = Events();
+  ASSERT_EQ(relative.size(), 2u);
+  EXPECT_NE(relative[0].find("(setting 39) is not a full path"), std::string::npos) << relative[0];
 }
 
 // The debug log's settings take effect only at start-up, and not always as an
@@ -423,8 +455,26 @@ TEST_F(StartUp, ALogFolderOrRingAnotherUserControlsIsNamedAtStartUp) {
   EXPECT_EQ(Events(), (std::vector<std::string>{warning + "The temporary directory " + theirs +
                                                     " (setting 17) is not the server's own: " + theirs +
                                                     " belongs to user 54321, not to the server's user or root; "
+                                                    "the module runs without it, nothing is made or put there; "
                                                     "name a folder of the server's own.",
                                                 kSucceeded}));
+
+  // Nor is it made through a link they put on the way.
+  fs::remove(dir.Path() + "events.txt");
+  const std::string elsewhere = dir.Path() + "elsewhere";
+  fs::create_directories(elsewhere);
+  ASSERT_EQ(0, symlink(elsewhere.c_str(), (pub + "/link").c_str()));
+  ASSERT_EQ(0, lchown((pub + "/link").c_str(), 54321, 54321));
+  ChangeSettings(theirs + "\"/>", pub + "/link/Temp\"/>");
+  EXPECT_EQ(RunChild(StartsUp), 0);
+  EXPECT_EQ(Events(), (std::vector<std::string>{warning + "The temporary directory " + pub +
+                                                    "/link/Temp (setting 17) is not the server's own: " + pub +
+                                                    "/link is a link of user 54321 in " + pub +
+                                                    ", which other users may write to; the module runs without "
+                                                    "it, nothing is made or put there; name a folder of the "
+                                                    "server's own.",
+                                                kSucceeded}));
+  EXPECT_FALSE(fs::exists(elsewhere + "/Temp"));
 }
 
 // A reload does not set the debug log up again: a change waits for the next
