@@ -404,6 +404,22 @@ DWORD HostSendResponse(CDLLContext* pContext, const char* response, DWORD* pLeng
   return ERROR_SUCCESS;
 }
 
+// One Content-Length, the right one, as a server states it: a page goes out
+// with its own length in place of any the response's headers give; a body
+// framed by a Transfer-Encoding carries its length in its chunks and gets
+// none. An answer without a page (HEAD, 204, 304) keeps the length the
+// headers give, else states 0.
+void StateContentLength(RequestState& st) {
+  std::string value;
+  const bool framed = st.responseHeaders.Find("Transfer-Encoding", value);
+  if (!st.hasPage && st.responseHeaders.Find("Content-Length", value)) return;
+  st.responseHeaders.Remove("Content-Length");
+  if (framed) return;
+  char length[24];
+  const char* const lengthEnd = std::to_chars(length, length + sizeof length, st.page.size()).ptr;
+  st.responseHeaders.Add("Content-Length", std::string_view(length, static_cast<size_t>(lengthEnd - length)));
+}
+
 std::string ResponseHead(const RequestState& st) {
   char digits[16];
   const char* const digitsEnd = std::to_chars(digits, digits + sizeof digits, st.outbound->m_dwStatusCode).ptr;
@@ -563,9 +579,7 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   st->authComplete = {&HostGetHeader, &HostSetHeader, &HostAddHeader, &HostGetUserToken, 0, FALSE, 0};
   st->responseHeaders.Add("Content-Type", request.responseContentType);
   for (const auto& [name, value] : request.responseHeaders) st->responseHeaders.Add(name, value);
-  char length[24];
-  const char* const lengthEnd = std::to_chars(length, length + sizeof length, st->page.size()).ptr;
-  st->responseHeaders.Add("Content-Length", std::string_view(length, static_cast<size_t>(lengthEnd - length)));
+  StateContentLength(*st);
 
   auto deliver = [&](DWORD type, void* notification) {
     rec.m_dwNotificationType = type;

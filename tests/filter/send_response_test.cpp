@@ -82,4 +82,21 @@ TEST(SendResponse, NoFilterContextMeansNoHeaderGoesIn) {
   EXPECT_TRUE(s.calls.empty());
 }
 
+// A body that is not the page goes out as the server sent it, the reason in
+// the debug log; the 200 answer's headers still go in. A status-100 answer
+// that goes on to the page's edits is judged alike.
+TEST(SendResponse, BodyThatIsNotThePageIsIgnoredWithItsReason) {
+  for (DWORD status : {200u, 100u}) {
+    FakeServer s(SF_NOTIFY_SEND_RESPONSE);
+    s.WithStatus(status);
+    s.WithResponseHeader("Content-Encoding:", "gzip");
+    LogCapture log;
+    EXPECT_EQ(Send(s), 0u);
+    EXPECT_EQ(s.record.m_dwControlMessage, ControlMessageIgnore) << status;
+    EXPECT_EQ(s.calls.size(), status == 200 ? 9u : 0u);
+    EXPECT_TRUE(log.Has("[CNotifications::NotifySendResponse] The body is compressed (Content-Encoding: <gzip>); it "
+                        "goes out as the server sent it."));
+  }
+}
+
 }  // namespace
