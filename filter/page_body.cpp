@@ -24,14 +24,19 @@ std::string_view BeforeParameters(std::string_view value) { return TrimBlanks(va
 
 // Logs why the body goes out as sent when the header holds something else
 // than the page's own bytes shown inline. True when it does.
-bool HeaderKeepsBodyAsSent(CDLLContext* pContext, const char* name, bool (*isPage)(std::string_view),
+bool HeaderKeepsBodyAsSent(CDLLContext* pContext, const std::string& name, bool (*isPage)(std::string_view),
                            const char* what) {
   std::string value;
   if (!CBaseNotifications::GetWorkerHeader(pContext, name, value) || isPage(value)) return false;
   DebugLog("[CNotifications::NotifySendResponse] The body is %s (%s <%s>); it goes out as the server sent it.", what,
-           name, value.c_str());
+           name.c_str(), value.c_str());
   return true;
 }
+
+// Built once: every 200 answer asks for them.
+const std::string kContentEncoding = "Content-Encoding:";
+const std::string kTransferEncoding = "Transfer-Encoding:";
+const std::string kContentDisposition = "Content-Disposition:";
 
 }  // namespace
 
@@ -54,7 +59,7 @@ bool IsEveryDispositionInline(std::string_view disposition) {
 }
 
 bool IsEditablePageBody(CDLLContext* pContext) {
-  return !HeaderKeepsBodyAsSent(pContext, "Content-Encoding:", &IsIdentityCoding, "compressed") &&
-         !HeaderKeepsBodyAsSent(pContext, "Transfer-Encoding:", &IsIdentityCoding, "framed by a transfer coding") &&
-         !HeaderKeepsBodyAsSent(pContext, "Content-Disposition:", &IsEveryDispositionInline, "a file to save");
+  return !HeaderKeepsBodyAsSent(pContext, kContentEncoding, &IsIdentityCoding, "compressed") &&
+         !HeaderKeepsBodyAsSent(pContext, kTransferEncoding, &IsIdentityCoding, "framed by a transfer coding") &&
+         !HeaderKeepsBodyAsSent(pContext, kContentDisposition, &IsEveryDispositionInline, "a file to save");
 }

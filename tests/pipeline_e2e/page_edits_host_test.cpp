@@ -152,6 +152,10 @@ TEST(PipelinePageEdits, OnlyABodyThatIsThePageIsEdited) {
       {"chunked", {{"Transfer-Encoding", "chunked"}, {"Content-Length", "6683"}}, false},
       {"attachment", {{"Content-Disposition", "attachment; filename=\"page.html\""}}, false},
       {"unknown disposition", {{"Content-Disposition", "x-save"}}, false},
+      // Past the room a header value gets at first: read in a second call.
+      {"attachment with a long name",
+       {{"Content-Disposition", "inline; filename=\"" + std::string(300, 'n') + ".html\", attachment"}},
+       false},
       {"HEAD", {}, false, "HEAD"},
       {"204", {}, false, "GET", 204, false, "0"},
       {"304 with the server's length", {{"Content-Length", "120"}}, false, "GET", 304, false, "120"},
