@@ -404,6 +404,15 @@ DWORD HostSendResponse(CDLLContext* pContext, const char* response, DWORD* pLeng
   return ERROR_SUCCESS;
 }
 
+// A server writes each response header as one line that a browser reads as
+// that header: a name that is a token (a blank a browser trims, or a colon it
+// splits at, would make it another header than the one the module asks
+// for) and a value without a line break or NUL (a browser ends the line at a
+// bare CR too and reads the rest as a header the module never heard of).
+bool IsOneHeaderLine(std::string_view name, std::string_view value) {
+  return HxIsToken(name) && value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
 // One Content-Length, the right one, as a server states it: a page goes out
 // with its own length in place of any the response's headers give; a body
 // framed by a Transfer-Encoding carries its length in its chunks and gets
@@ -534,6 +543,16 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
                   st->groupSids.data(), static_cast<uint32_t>(st->groupSids.size())};
   // An anonymous request runs on a thread that impersonates nobody.
   CPublishedIdentity published(request.identity.empty() ? nullptr : &st->identity);
+  if (!IsOneHeaderLine("Content-Type", request.responseContentType)) {
+    out.error = "the response's Content-Type cannot go out on one header line";
+    return std::move(out);
+  }
+  for (const auto& [name, value] : request.responseHeaders) {
+    if (!IsOneHeaderLine(name, value)) {
+      out.error = "the response header <" + name + "> cannot go out as one header line a browser reads as it";
+      return std::move(out);
+    }
+  }
   if (request.responsePage) {
     st->page = *request.responsePage;
     st->hasPage = true;

@@ -76,10 +76,13 @@ bool ApplyDirective(const std::string& name, const std::string& value, const std
   } else if (name == "response-content-type") {
     r.responseContentType = value;
   } else if (name == "response-header") {
-    const size_t sp = value.find_first_of(" \t");
+    // Read as a header line is: "Content-Length: 5" names Content-Length.
+    const size_t sp = value.find_first_of(" \t:");
     const std::string header = value.substr(0, sp);
     if (header.empty()) return why = "response header needs a name", false;
-    r.responseHeaders.emplace_back(header, sp == std::string::npos ? std::string() : HxTrim(value.substr(sp)));
+    std::string rest = sp == std::string::npos ? std::string() : HxTrim(value.substr(sp));
+    if (!rest.empty() && rest[0] == ':') rest = HxTrim(std::string_view(rest).substr(1));
+    r.responseHeaders.emplace_back(header, rest);
   } else if (name == "response-page") {
     if (value.empty()) return why = "response page needs a file", false;
     r.responsePagePath = JoinPath(baseDir, value);
