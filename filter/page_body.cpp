@@ -58,8 +58,15 @@ bool IsEveryDispositionInline(std::string_view disposition) {
   return !quoted;
 }
 
-bool IsEditablePageBody(CDLLContext* pContext) {
-  return !HeaderKeepsBodyAsSent(pContext, kContentEncoding, &IsIdentityCoding, "compressed") &&
-         !HeaderKeepsBodyAsSent(pContext, kTransferEncoding, &IsIdentityCoding, "framed by a transfer coding") &&
-         !HeaderKeepsBodyAsSent(pContext, kContentDisposition, &IsEveryDispositionInline, "a file to save");
+bool IsEditablePageBody(CDLLContext* pContext) noexcept {
+  try {
+    return !HeaderKeepsBodyAsSent(pContext, kContentEncoding, &IsIdentityCoding, "compressed") &&
+           !HeaderKeepsBodyAsSent(pContext, kTransferEncoding, &IsIdentityCoding, "framed by a transfer coding") &&
+           !HeaderKeepsBodyAsSent(pContext, kContentDisposition, &IsEveryDispositionInline, "a file to save");
+  } catch (...) {
+    // Headers not read may say the body is compressed: edits could break it.
+    DebugLog("[CNotifications::NotifySendResponse] The response's headers could not be read; the body goes out as "
+             "the server sent it.");
+    return false;
+  }
 }

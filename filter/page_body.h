@@ -19,5 +19,5 @@ bool IsEveryDispositionInline(std::string_view disposition);
 // the compressed stream or find no markup), framed by a Transfer-Encoding
 // (an edit would leave its chunk sizes stale), or a file the browser saves
 // (a Content-Disposition other than inline). A header the host does not give
-// counts as absent.
-bool IsEditablePageBody(CDLLContext* pContext);
+// counts as absent; headers that cannot be read (no memory) make it false.
+bool IsEditablePageBody(CDLLContext* pContext) noexcept;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "fake_server.h"
 #include "log_capture.h"
 #include "filter/notifications.h"
@@ -97,6 +99,12 @@ TEST(SendResponse, BodyThatIsNotThePageIsIgnoredWithItsReason) {
     EXPECT_TRUE(log.Has("[CNotifications::NotifySendResponse] The body is compressed (Content-Encoding: <gzip>); it "
                         "goes out as the server sent it."));
   }
+  // Headers that cannot be read are not taken for absent ones.
+  FakeServer s(SF_NOTIFY_SEND_RESPONSE);
+  s.WithStatus(200);
+  s.headers.GetHeader = [](HTTP_FILTER_CONTEXT*, LPSTR, LPVOID, LPDWORD) -> BOOL { throw std::bad_alloc(); };
+  EXPECT_EQ(Send(s), 0u);
+  EXPECT_EQ(s.record.m_dwControlMessage, ControlMessageIgnore);
 }
 
 }  // namespace
