@@ -330,6 +330,16 @@ void ChangeRequestHeader(CRequestInfo& info, std::string_view bare, const char* 
   }
 }
 
+// A server writes each response header, its own or a module's, as one line
+// that a browser reads as that header: a name that is a token (a blank a
+// browser trims, or a colon it splits at, would make it another header than
+// the one the module asks for) and a value without a line break or NUL (a
+// browser ends the line at a bare CR too and reads the rest as a header the
+// module never heard of).
+bool IsOneHeaderLine(std::string_view name, std::string_view value) {
+  return HxIsToken(name) && value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
 BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
   RequestState* st = StateOf(pfc);
   const size_t nameLength = name != nullptr ? HeaderTextLength(name) : std::string_view::npos;
@@ -346,6 +356,11 @@ BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
   const DWORD type = st->record.m_dwNotificationType;
   const std::string_view nameText(name, nameLength);
   const std::string_view bare = nameText.back() == ':' ? nameText.substr(0, nameLength - 1) : nameText;
+  if (type == SF_NOTIFY_SEND_RESPONSE && !IsOneHeaderLine(bare, std::string_view(value, valueLength))) {
+    IsapiSetCallError(ERROR_INVALID_PARAMETER);
+    RecordHeaderChange(*st, type, add, nameText, std::string_view(value, valueLength), FALSE);
+    return FALSE;
+  }
   if (type == SF_NOTIFY_SEND_RESPONSE) {
     auto& headers = st->responseHeaders;
     if (!add) headers.Remove(bare);
@@ -402,15 +417,6 @@ DWORD HostSendResponse(CDLLContext* pContext, const char* response, DWORD* pLeng
   st->moduleResponse.assign(response != nullptr && pLength != nullptr ? response : "",
                             response != nullptr && pLength != nullptr ? *pLength : 0);
   return ERROR_SUCCESS;
-}
-
-// A server writes each response header as one line that a browser reads as
-// that header: a name that is a token (a blank a browser trims, or a colon it
-// splits at, would make it another header than the one the module asks
-// for) and a value without a line break or NUL (a browser ends the line at a
-// bare CR too and reads the rest as a header the module never heard of).
-bool IsOneHeaderLine(std::string_view name, std::string_view value) {
-  return HxIsToken(name) && value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
 }
 
 // One Content-Length, the right one, as a server states it: a page goes out

@@ -242,6 +242,9 @@ TEST_F(HostRun, ResponseHeadersGrowReplaceAndGoOutInOrder) {
       std::string n = "X-Long-" + std::to_string(i) + ":", v(30, static_cast<char>('a' + i % 26));
       EXPECT_TRUE(calls->AddHeader(p->m_pFilterContext, n.data(), v.data()));
     }
+    // A name a browser would trim to another header's is refused.
+    std::string trimmed = "Content-Length :", five = "5";
+    EXPECT_FALSE(calls->AddHeader(p->m_pFilterContext, trimmed.data(), five.data()));
     std::string type = "content-type:", html = "text/plain", length = "Content-Length", none = "";
     EXPECT_TRUE(calls->SetHeader(p->m_pFilterContext, type.data(), html.data()));
     EXPECT_TRUE(calls->SetHeader(p->m_pFilterContext, length.data(), none.data()));
