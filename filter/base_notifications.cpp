@@ -119,18 +119,20 @@ bool CBaseNotifications::GetWorkerHeader(CDLLContext* pContext, const std::strin
   }
   const PFN_GET_HEADER getHeader = HeaderCalls(pContext)->GetHeader;
   CWritableText nameBuffer(name);
-  std::string buffer(256, '\0');
-  // A second call with the size the first one asked for.
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    DWORD size = static_cast<DWORD>(buffer.size());
-    if (getHeader(pContext->m_pFilterContext, nameBuffer.Data(), buffer.data(), &size) != FALSE) {
-      value.assign(buffer.c_str());
-      return true;
-    }
-    if (size <= buffer.size()) break;
-    buffer.assign(size, '\0');
+  // An ordinary value fits the stack; a longer one gets a second call with
+  // the size the first one asked for. Every 200 answer asks for a few
+  // headers, most of them absent.
+  char local[256];
+  DWORD size = sizeof local;
+  if (getHeader(pContext->m_pFilterContext, nameBuffer.Data(), local, &size) != FALSE) {
+    value.assign(local, strnlen(local, sizeof local));
+    return true;
   }
-  return false;
+  if (size <= sizeof local) return false;
+  std::string buffer(size, '\0');
+  if (getHeader(pContext->m_pFilterContext, nameBuffer.Data(), buffer.data(), &size) == FALSE) return false;
+  value.assign(buffer.c_str());
+  return true;
 }
 
 BOOL AddSafeWorkerHeader(CDLLContext* pContext, char* name, char* value) {

@@ -13,6 +13,7 @@
 #include "filter/auth_complete_helper.h"
 #include "filter/dll_context.h"
 #include "filter/notifications.h"
+#include "filter/page_body.h"
 
 namespace {
 
@@ -42,27 +43,6 @@ bool IsInlineImageType(std::string_view contentType) {
     if (AsCIView(mediaType) == AsCIView(known)) return true;
   }
   return false;
-}
-
-// Every disposition given is "inline": a browser saves an answer of any
-// other disposition type, known or not. The values are split at the commas
-// outside quoted file names; a quote left open cannot be read.
-bool IsEveryDispositionInline(std::string_view disposition) {
-  size_t start = 0;
-  bool quoted = false;
-  for (size_t i = 0; i <= disposition.size(); ++i) {
-    const char c = i < disposition.size() ? disposition[i] : ',';
-    if (quoted) {
-      if (c == '\\') ++i;
-      if (c == '"') quoted = false;
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      if (AsCIView(BeforeParameters(disposition.substr(start, i - start))) != "inline") return false;
-      start = i + 1;
-    }
-  }
-  return !quoted;
 }
 
 bool IsShownInline(CDLLContext* pContext) {

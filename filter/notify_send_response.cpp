@@ -4,6 +4,7 @@
 #include "filter/auth_complete_helper.h"
 #include "filter/notifications.h"
 #include "filter/notifications_helper.h"
+#include "filter/page_body.h"
 #include "filter/pl_hx_context.h"
 
 namespace {
@@ -29,6 +30,12 @@ bool RefusedUnlessInlineImage(CDLLContext* pContext) noexcept {
   DebugLog("[CNotifications::NotifySendResponse] Only an inline image may answer this request; it is refused.");
   CAuthCompleteHelper::RefuseUndecided(pContext);
   return true;
+}
+
+// An answer whose page the module may still edit goes on only when its body
+// is that page; any other body goes out as the server sent it.
+void IgnoreUnlessPageBody(CDLLContext* pContext) {
+  if (!IsEditablePageBody(pContext)) pContext->m_dwControlMessage = ControlMessageIgnore;
 }
 }  // namespace
 
@@ -57,6 +64,7 @@ DWORD CNotifications::NotifySendResponse(CDLLContext* pContext) {
         if (!RefusedUnlessInlineImage(pContext)) pContext->m_dwControlMessage = ControlMessageIgnore;
       } else if (status == kStatusContinue) {
         DebugLog("[CNotifications::NotifySendResponse] Status is 100. Continue.");
+        IgnoreUnlessPageBody(pContext);
       } else if (status != kStatusOK) {
         DebugLog("[CNotifications::NotifySendResponse] Status is not 200. Ignore request");
         pContext->m_dwControlMessage = ControlMessageIgnore;
@@ -65,6 +73,7 @@ DWORD CNotifications::NotifySendResponse(CDLLContext* pContext) {
         // A header the host refuses changes neither the result nor the
         // control message: the page itself is still wanted.
         CNotificationsHelper::AddNoCacheHeaders(pContext);
+        IgnoreUnlessPageBody(pContext);
       }
     }
   } catch (const std::exception& e) {

@@ -330,6 +330,16 @@ void ChangeRequestHeader(CRequestInfo& info, std::string_view bare, const char* 
   }
 }
 
+// A server writes each response header, its own or a module's, as one line
+// that a browser reads as that header: a name that is a token (a blank a
+// browser trims, or a colon it splits at, would make it another header than
+// the one the module asks for) and a value without a line break or NUL (a
+// browser ends the line at a bare CR too and reads the rest as a header the
+// module never heard of).
+bool IsOneHeaderLine(std::string_view name, std::string_view value) {
+  return HxIsToken(name) && value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
 BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
   RequestState* st = StateOf(pfc);
   const size_t nameLength = name != nullptr ? HeaderTextLength(name) : std::string_view::npos;
@@ -346,6 +356,11 @@ BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {
   const DWORD type = st->record.m_dwNotificationType;
   const std::string_view nameText(name, nameLength);
   const std::string_view bare = nameText.back() == ':' ? nameText.substr(0, nameLength - 1) : nameText;
+  if (type == SF_NOTIFY_SEND_RESPONSE && !IsOneHeaderLine(bare, std::string_view(value, valueLength))) {
+    IsapiSetCallError(ERROR_INVALID_PARAMETER);
+    RecordHeaderChange(*st, type, add, nameText, std::string_view(value, valueLength), FALSE);
+    return FALSE;
+  }
   if (type == SF_NOTIFY_SEND_RESPONSE) {
     auto& headers = st->responseHeaders;
     if (!add) headers.Remove(bare);
@@ -402,6 +417,22 @@ DWORD HostSendResponse(CDLLContext* pContext, const char* response, DWORD* pLeng
   st->moduleResponse.assign(response != nullptr && pLength != nullptr ? response : "",
                             response != nullptr && pLength != nullptr ? *pLength : 0);
   return ERROR_SUCCESS;
+}
+
+// One Content-Length, the right one, as a server states it: a page goes out
+// with its own length in place of any the response's headers give; a body
+// framed by a Transfer-Encoding carries its length in its chunks and gets
+// none. An answer without a page (HEAD, 204, 304) keeps the length the
+// headers give, else states 0.
+void StateContentLength(RequestState& st) {
+  std::string value;
+  const bool framed = st.responseHeaders.Find("Transfer-Encoding", value);
+  if (!st.hasPage && st.responseHeaders.Find("Content-Length", value)) return;
+  st.responseHeaders.Remove("Content-Length");
+  if (framed) return;
+  char length[24];
+  const char* const lengthEnd = std::to_chars(length, length + sizeof length, st.page.size()).ptr;
+  st.responseHeaders.Add("Content-Length", std::string_view(length, static_cast<size_t>(lengthEnd - length)));
 }
 
 std::string ResponseHead(const RequestState& st) {
@@ -521,6 +552,16 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
                   st->groupSids.data(), static_cast<uint32_t>(st->groupSids.size())};
   // An anonymous request runs on a thread that impersonates nobody.
   CPublishedIdentity published(request.identity.empty() ? nullptr : &st->identity);
+  if (!IsOneHeaderLine("Content-Type", request.responseContentType)) {
+    out.error = "the response's Content-Type cannot go out on one header line";
+    return std::move(out);
+  }
+  for (const auto& [name, value] : request.responseHeaders) {
+    if (!IsOneHeaderLine(name, value)) {
+      out.error = "the response header <" + name + "> cannot go out as one header line a browser reads as it";
+      return std::move(out);
+    }
+  }
   if (request.responsePage) {
     st->page = *request.responsePage;
     st->hasPage = true;
@@ -566,9 +607,7 @@ HxOutcome HxHost::Run(const HxRequest& request) const {
   st->authComplete = {&HostGetHeader, &HostSetHeader, &HostAddHeader, &HostGetUserToken, 0, FALSE, 0};
   st->responseHeaders.Add("Content-Type", request.responseContentType);
   for (const auto& [name, value] : request.responseHeaders) st->responseHeaders.Add(name, value);
-  char length[24];
-  const char* const lengthEnd = std::to_chars(length, length + sizeof length, st->page.size()).ptr;
-  st->responseHeaders.Add("Content-Length", std::string_view(length, static_cast<size_t>(lengthEnd - length)));
+  StateContentLength(*st);
 
   auto deliver = [&](DWORD type, void* notification) {
     rec.m_dwNotificationType = type;

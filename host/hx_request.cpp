@@ -49,16 +49,6 @@ const char* HxHeadRefusalText(HxHeadRefusal refusal) {
 
 namespace {
 
-// The characters of an HTTP token (RFC 9110's tchar).
-bool IsTokenChar(char c) {
-  if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return true;
-  return std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-}
-
-bool IsToken(std::string_view text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), IsTokenChar);
-}
-
 // A byte no field value or request line may hold; a tab is a blank.
 bool IsControlChar(char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F; }
 
@@ -78,9 +68,9 @@ HxHeadRefusal HxCheckRequestHead(const HxRequest& request) {
   }
   for (const auto& [name, value] : request.headers) {
     if (HoldsControlChar(name) || HoldsControlChar(value)) return HxHeadRefusal::ControlCharacter;
-    if (!IsToken(name)) return HxHeadRefusal::NameNotToken;
+    if (!HxIsToken(name)) return HxHeadRefusal::NameNotToken;
   }
-  if (!IsToken(request.method) || !IsHttpVersion(request.version)) return HxHeadRefusal::BadRequestLine;
+  if (!HxIsToken(request.method) || !IsHttpVersion(request.version)) return HxHeadRefusal::BadRequestLine;
   if (request.target.find('#') != std::string::npos) return HxHeadRefusal::FragmentInTarget;
   return HxHeadRefusal::None;
 }
@@ -145,10 +135,13 @@ bool ApplyDirective(const std::string& name, const std::string& value, const std
   } else if (name == "response-content-type") {
     r.responseContentType = value;
   } else if (name == "response-header") {
-    const size_t sp = value.find_first_of(" \t");
+    // Read as a header line is: "Content-Length: 5" names Content-Length.
+    const size_t sp = value.find_first_of(" \t:");
     const std::string header = value.substr(0, sp);
     if (header.empty()) return why = "response header needs a name", false;
-    r.responseHeaders.emplace_back(header, sp == std::string::npos ? std::string() : HxTrim(value.substr(sp)));
+    std::string rest = sp == std::string::npos ? std::string() : HxTrim(value.substr(sp));
+    if (!rest.empty() && rest[0] == ':') rest = HxTrim(std::string_view(rest).substr(1));
+    r.responseHeaders.emplace_back(header, rest);
   } else if (name == "response-page") {
     if (value.empty()) return why = "response page needs a file", false;
     r.responsePagePath = JoinPath(baseDir, value);

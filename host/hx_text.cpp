@@ -34,6 +34,15 @@ std::string HxTrim(std::string_view s) {
   return std::string(s.substr(b, e - b + 1));
 }
 
+bool HxIsToken(std::string_view s) {
+  constexpr std::string_view kMarks = "!#$%&'*+-.^_`|~";
+  for (const char c : s) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!alnum && kMarks.find(c) == std::string_view::npos) return false;
+  }
+  return !s.empty();
+}
+
 int HxHexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;

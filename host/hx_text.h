@@ -11,6 +11,8 @@ size_t HxFindNoCase(std::string_view hay, std::string_view needle, size_t from =
 bool HxStartsWithNoCase(std::string_view s, std::string_view prefix);
 bool HxEndsWithNoCase(std::string_view s, std::string_view suffix);
 std::string HxTrim(std::string_view s);
+// An HTTP token (a header name, a method): one or more of its characters.
+bool HxIsToken(std::string_view s);
 // The value of a hexadecimal digit, or -1 for any other character.
 int HxHexValue(char c);
 // Form and query decoding: "+" is a blank, "%XY" a byte; a "%" without two

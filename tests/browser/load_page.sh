@@ -7,7 +7,9 @@
 # a page schedules after loading (clicks, javascript: links) is done.
 # PAGE is an http:// URL (the tests serve each page over loopback HTTP with
 # the answer's own headers, so the browser sees its Content-Type) or a file,
-# loaded as file:// (which shows the browser no Content-Type).
+# loaded as file:// (which shows the browser no Content-Type). HX_LOAD_SECONDS
+# bounds each load (default 120): a page the browser never shows, as a body
+# it cannot decode, fails within it.
 #   tests/browser/load_page.sh PAGE DOM_OUT CONSOLE_OUT [BUDGET_MS]
 set -uo pipefail
 page=$1 dom_out=$2 console_out=$3
@@ -24,7 +26,7 @@ profile=$(mktemp -d "${TMPDIR:-/tmp}/hx-chromium-XXXXXX")
 trap 'rm -rf "$profile"' EXIT
 # --no-sandbox: CI runs as root, where Chromium's sandbox refuses to start.
 load() {
-  timeout 120 "$browser" --headless --no-sandbox --disable-gpu --disable-dev-shm-usage \
+  timeout "${HX_LOAD_SECONDS:-120}" "$browser" --headless --no-sandbox --disable-gpu --disable-dev-shm-usage \
     --no-first-run --no-default-browser-check --disable-extensions --user-data-dir="$profile" \
     --enable-logging=stderr --v=0 "${budget[@]}" --dump-dom "$url" >"$dom_out" 2>"$profile/log"
 }

@@ -23,6 +23,7 @@ struct FakeServer {
   std::vector<HeaderCall> calls;
   int failAddHeaderAt = 0;  // 1-based call number that fails; 0 never
   std::map<std::string, std::string> variables;
+  std::map<std::string, std::string> responseHeaders;  // by name with its colon, as asked for
 
   explicit FakeServer(DWORD notification) {
     fc.ServerContext = this;
@@ -41,6 +42,12 @@ struct FakeServer {
     record.m_spOutboundContext = CCountedPtr<COutboundContext>(outbound);
   }
 
+  // Answers GetHeader from responseHeaders from now on.
+  void WithResponseHeader(const std::string& name, const std::string& value) {
+    headers.GetHeader = &GetHeader;
+    responseHeaders[name] = value;
+  }
+
   static FakeServer* Of(HTTP_FILTER_CONTEXT* pfc) { return static_cast<FakeServer*>(pfc->ServerContext); }
 
   static BOOL AddHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value) {
@@ -52,10 +59,15 @@ struct FakeServer {
     Of(pfc)->calls.push_back({"set", name, value});
     return TRUE;
   }
+  static BOOL GetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD size) {
+    return CopyOut(Of(pfc)->responseHeaders, name, buffer, size);
+  }
   static BOOL GetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD size) {
-    FakeServer* s = Of(pfc);
-    auto it = s->variables.find(name);
-    if (it == s->variables.end()) {
+    return CopyOut(Of(pfc)->variables, name, buffer, size);
+  }
+  static BOOL CopyOut(const std::map<std::string, std::string>& values, LPSTR name, LPVOID buffer, LPDWORD size) {
+    auto it = values.find(name);
+    if (it == values.end()) {
       IsapiSetCallError(ERROR_INVALID_PARAMETER);
       return FALSE;
     }

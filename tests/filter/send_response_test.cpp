@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "fake_server.h"
 #include "log_capture.h"
 #include "filter/notifications.h"
@@ -80,6 +82,29 @@ TEST(SendResponse, NoFilterContextMeansNoHeaderGoesIn) {
   s.record.m_pFilterContext = nullptr;
   EXPECT_EQ(Send(s), 0u);
   EXPECT_TRUE(s.calls.empty());
+}
+
+// A body that is not the page goes out as the server sent it, the reason in
+// the debug log; the 200 answer's headers still go in. A status-100 answer
+// that goes on to the page's edits is judged alike.
+TEST(SendResponse, BodyThatIsNotThePageIsIgnoredWithItsReason) {
+  for (DWORD status : {200u, 100u}) {
+    FakeServer s(SF_NOTIFY_SEND_RESPONSE);
+    s.WithStatus(status);
+    s.WithResponseHeader("Content-Encoding:", "gzip");
+    LogCapture log;
+    EXPECT_EQ(Send(s), 0u);
+    EXPECT_EQ(s.record.m_dwControlMessage, ControlMessageIgnore) << status;
+    EXPECT_EQ(s.calls.size(), status == 200 ? 9u : 0u);
+    EXPECT_TRUE(log.Has("[CNotifications::NotifySendResponse] The body is compressed (Content-Encoding: <gzip>); it "
+                        "goes out as the server sent it."));
+  }
+  // Headers that cannot be read are not taken for absent ones.
+  FakeServer s(SF_NOTIFY_SEND_RESPONSE);
+  s.WithStatus(200);
+  s.headers.GetHeader = [](HTTP_FILTER_CONTEXT*, LPSTR, LPVOID, LPDWORD) -> BOOL { throw std::bad_alloc(); };
+  EXPECT_EQ(Send(s), 0u);
+  EXPECT_EQ(s.record.m_dwControlMessage, ControlMessageIgnore);
 }
 
 }  // namespace

@@ -34,6 +34,12 @@ struct BrowserPage {
 // Loads a page file; variables names the globals to read after loading.
 BrowserPage LoadInBrowser(const std::string& pagePath, const std::vector<std::string>& variables = {});
 
+// Serves a complete answer (status line, headers, body) byte for byte, as
+// the client gets it, and loads it; only the DOM is read (no probe goes in:
+// the body may be compressed or framed). A load that does not end within 20 s
+// fails.
+BrowserPage LoadAnswerInBrowser(const std::string& answer);
+
 // Runs a script in an empty UTF-8 page and returns the words (split at
 // blanks) of the global variable it sets; a page that does not load, or a
 // variable not read, fails the test and gives no words.

@@ -3,6 +3,9 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "filter/buffer_instruction.h"
 #include "host/hx_buffer_apply.h"
@@ -239,6 +242,9 @@ TEST_F(HostRun, ResponseHeadersGrowReplaceAndGoOutInOrder) {
       std::string n = "X-Long-" + std::to_string(i) + ":", v(30, static_cast<char>('a' + i % 26));
       EXPECT_TRUE(calls->AddHeader(p->m_pFilterContext, n.data(), v.data()));
     }
+    // A name a browser would trim to another header's is refused.
+    std::string trimmed = "Content-Length :", five = "5";
+    EXPECT_FALSE(calls->AddHeader(p->m_pFilterContext, trimmed.data(), five.data()));
     std::string type = "content-type:", html = "text/plain", length = "Content-Length", none = "";
     EXPECT_TRUE(calls->SetHeader(p->m_pFilterContext, type.data(), html.data()));
     EXPECT_TRUE(calls->SetHeader(p->m_pFilterContext, length.data(), none.data()));
@@ -285,6 +291,22 @@ TEST_F(HostRun, UserTokenCarriesTheIdentity) {
   m_host.Run(m_request);
   EXPECT_EQ(s_seen, "<none>");
   EXPECT_EQ(s_error, ERROR_NO_TOKEN);
+}
+
+// A response header a browser would read as another header than the one
+// the module is told of (a bare CR starts a line, a name it trims or splits
+// at a colon) cannot be sent: the run fails before the module is called.
+TEST_F(HostRun, ResponseHeadersABrowserReadsOtherwiseAreRefused) {
+  WithPage("<html></html>");
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"X-A", "1\rContent-Encoding: gzip"}, {"Content-Encoding ", "gzip"}, {"Content-Length:", "5"}}) {
+    g_seen.clear();
+    m_request.responseHeaders = {{name, value}};
+    const HxOutcome out = m_host.Run(m_request);
+    EXPECT_FALSE(out.ok) << name;
+    EXPECT_NE(out.error.find("<" + name + ">"), std::string::npos) << out.error;
+    EXPECT_TRUE(g_seen.empty());
+  }
 }
 
 TEST_F(HostRun, IgnoreStopsAllButEndOfRequest) {

@@ -20,7 +20,7 @@ TEST(HostRequestDescription, DirectivesRequestAndBody) {
       "@criteria 7\n"
       "@user-account jdoe\n@user-domain EXAMPLE\n@user-sid S-1-5-21-1-2-3-1001\n"
       "@user-group S-1-5-32-545\n@user-group S-1-5-21-1-2-3-513\n"
-      "@response-status 302\n@response-page ../pages/p.html\n"
+      "@response-status 302\n@response-page ../pages/p.html\n@response-header Content-Length: 6683\n"
       "@server-variable HTTP_X_QL_FBA_CVALUE \"4abc\"\n"
       "\n"
       "POST /owa/?ae=Item HTTP/1.0\r\n"
@@ -36,6 +36,8 @@ TEST(HostRequestDescription, DirectivesRequestAndBody) {
   EXPECT_EQ(r.identity.groupSids.size(), 2u);
   EXPECT_EQ(r.responseStatus, 302u);
   EXPECT_EQ(r.responsePagePath, "/samples/requests/../pages/p.html");
+  // Its name as a header line gives it, the colon not part of it.
+  EXPECT_EQ(r.responseHeaders, (std::vector<std::pair<std::string, std::string>>{{"Content-Length", "6683"}}));
   ASSERT_EQ(r.serverVariables.size(), 1u);
   EXPECT_EQ(r.serverVariables[0].second, "\"4abc\"");
   EXPECT_EQ(r.method, "POST");
