@@ -95,6 +95,27 @@ int OpenLogFile(LogState& s, int flags) {
   return fd;
 }
 
+void ReportLockWait(LogState& s, std::chrono::steady_clock::duration waited, bool taken) {
+  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(waited).count();
+  if (taken && !s.longWaitReported) {
+    s.longWaitReported = true;
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "A debug-log line waited %lld ms for the lock it shares with every process logging to %s: another "
+              "process held it that long (stopped or paused: a debugger, swap, a throttled container, or a log "
+              "folder that does not answer). The lock is never taken from a living holder, so the line waited and "
+              "none was lost. Said once.",
+              ms, s.logFilePath);
+  } else if (!taken && !s.lockMissReported) {
+    s.lockMissReported = true;
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "A debug-log line was dropped after waiting %lld ms for the lock it shares with every process logging "
+              "to %s: another process holds it and does not let go (stopped, or its log folder does not answer). "
+              "The lock is never taken from a living holder; until it lets go, lines wait briefly and are dropped. "
+              "Said once.",
+              ms, s.logFilePath);
+  }
+}
+
 bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t& written) {
   written = 0;
   while (written < length) {

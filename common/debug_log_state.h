@@ -32,6 +32,10 @@ struct LogState {
   bool firstFileCall = true;
   // The log file last refused by the file rule, reported once.
   std::string refusedFile;
+  // A long wait for the log module's lock, and a line that went without it,
+  // each reported once.
+  bool longWaitReported = false;
+  bool lockMissReported = false;
 
   // Append-only file: the descriptor that passed the file rule, kept while
   // the name still stands for it; the rule is walked again at most once a
@@ -67,26 +71,38 @@ LogState& State();
 extern std::atomic<DWORD> g_logMode;
 extern std::atomic<CSync*> g_sinkLock;
 
+// Says once per process that a line waited long for the log module's lock
+// (taken: it was had in the end), or went without it.
+void ReportLockWait(LogState& s, std::chrono::steady_clock::duration waited, bool taken);
+
 // One write of a file or memory sink: the log module's lock, which orders the
 // writers of every process, then the state lock of this one. Without the log
 // module's lock, or without a text, the sink writes nothing.
+
+// A wait for the log module's lock longer than this is reported (once).
+constexpr auto kLongLogLockWait = std::chrono::milliseconds(500);
 
 class CSinkWrite {
  public:
   explicit CSinkWrite(const char* text)
       : m_pSinkLock(text != nullptr ? g_sinkLock.load(std::memory_order_acquire) : nullptr),
+        m_waitStart(std::chrono::steady_clock::now()),
         m_sinkGuard(m_pSinkLock),
         m_state(debug_log_detail::State()),
         m_guard(m_state.lock, std::defer_lock) {
-    if (m_pSinkLock != nullptr) m_guard.lock();
+    if (m_pSinkLock == nullptr) return;
+    const auto waited = std::chrono::steady_clock::now() - m_waitStart;
+    m_guard.lock();
+    if (waited > kLongLogLockWait || !CanWrite()) ReportLockWait(m_state, waited, CanWrite());
   }
-  // A cross-process lock that could not be had within its bounded wait
-  // leaves the line to be dropped.
+  // A cross-process lock whose holder kept it past the wait limit leaves the
+  // line to be dropped.
   bool CanWrite() const { return m_pSinkLock != nullptr && m_pSinkLock->IsLocked() != 0; }
   LogState& Log() const { return m_state; }
 
  private:
   CSync* m_pSinkLock;
+  std::chrono::steady_clock::time_point m_waitStart;
   CLockGuard m_sinkGuard;
   LogState& m_state;
   std::unique_lock<std::mutex> m_guard;
