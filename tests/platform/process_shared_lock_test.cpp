@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -224,6 +225,56 @@ TEST(ProcessSharedLockConcurrent, ThreadsOfOneProcessShareOneLockObject) {
   }
   for (std::thread& th : threads) th.join();
   EXPECT_EQ(20000, counter);
+  CProcessSharedLock::Remove(name.c_str());
+}
+
+// Threads of one process give up together on a holder that does not let go
+// (once each, then briefly), and take the lock over together when it dies.
+TEST(ProcessSharedLockConcurrent, ThreadsGiveUpOnAStuckHolderAndTakeOverWhenItDies) {
+  testbound::SetCurrentTestBound(kLockTestBound);
+  const std::string name = UniqueName("stuckthreads");
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  pid_t pid = ForkDyingWithParent();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    CProcessSharedLock mine(name.c_str());
+    mine.Lock();
+    char c = 'r';
+    if (write(ready[1], &c, 1) != 1) _exit(3);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(1, read(ready[0], &c, 1));
+  CProcessSharedLock lock(name.c_str(), 200);
+  ASSERT_TRUE(lock.IsValid());
+  std::atomic<int> taken{0};
+  long counter = 0;
+  const auto run = [&](int rounds) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&] {
+        for (int i = 0; i < rounds; ++i) {
+          lock.Lock();
+          if (lock.IsLocked() != 0) {
+            ++counter;
+            ++taken;
+          }
+          lock.Unlock();
+        }
+      });
+    }
+    for (std::thread& th : threads) th.join();
+  };
+  run(3);
+  EXPECT_EQ(0, taken.load());
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  run(2000);
+  EXPECT_EQ(8000, taken.load());
+  EXPECT_EQ(8000, counter);
+  for (int fd : {ready[0], ready[1]}) close(fd);
   CProcessSharedLock::Remove(name.c_str());
 }
 
