@@ -60,6 +60,10 @@ struct LogState {
   size_t ringViewLength = 0;
   // How far this process has made sure the ring's pages exist.
   int64_t ringCommitted = 0;
+  // The ring that stopped growing short of its size, reported once; and one
+  // that could not be made at all.
+  bool ringCappedReported = false;
+  bool ringRefusedReported = false;
   int64_t ringWritePos = 0;
   int64_t ringHighWater = 0;
 };

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <strings.h>
 
@@ -125,6 +126,20 @@ bool CSharedMemory::Commit(uint64_t offset, uint64_t length) {
     SetLastError(Win32ErrorFromErrno(err));
     return false;
   }
+  return true;
+}
+
+uint64_t CSharedMemory::AllocatedBytes() const {
+  struct stat st{};
+  if (m_fd < 0 || fstat(m_fd, &st) != 0 || st.st_blocks < 0) return 0;
+  return static_cast<uint64_t>(st.st_blocks) * 512;
+}
+
+bool CSharedMemory::SpaceOfFileSystem(uint64_t& total, uint64_t& available) const {
+  struct statvfs fs{};
+  if (m_fd < 0 || fstatvfs(m_fd, &fs) != 0 || fs.f_blocks == 0) return false;
+  total = static_cast<uint64_t>(fs.f_blocks) * fs.f_frsize;
+  available = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
   return true;
 }
 

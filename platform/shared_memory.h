@@ -41,6 +41,13 @@ class CSharedMemory {
   // Backs the byte range with memory now, so that touching it cannot fault
   // later when the machine's shared memory runs out. False when it cannot.
   bool Commit(uint64_t offset, uint64_t length);
+  // The bytes the object holds memory for (a sparse object holds less than
+  // its size).
+  uint64_t AllocatedBytes() const;
+  // The size of the file system that holds the object (/dev/shm) and the
+  // bytes still free there; false when it cannot be read.
+  bool SpaceOfFileSystem(uint64_t& total, uint64_t& available) const;
+
   // Gives the range's memory back; it reads as zeros afterwards.
   bool Discard(uint64_t offset, uint64_t length);
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,8 +10,10 @@
 #include <map>
 
 #include "common/debug_log.h"
+#include "common/event_log.h"
 #include "common/file_utils.h"
 #include "log_test_support.h"
+#include "platform/event_source.h"
 #include "platform/process_shared_lock.h"
 
 namespace {
@@ -313,6 +318,57 @@ TEST_F(SharedMemoryRing, TwoProcessesShareOneRingWithoutCorruption) {
     ++total;
   }
   EXPECT_EQ(static_cast<size_t>(kChildren * kLines), total);
+}
+
+// On a small /dev/shm (a container's) the ring of the default gigabyte takes
+// memory only while half of /dev/shm stays free, then wraps around within
+// what it has, keeping the newest records, and says so once.
+TEST_F(SharedMemoryRing, RingOnASmallDevShmLeavesHalfFreeAndKeepsTheNewest) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private /dev/shm";
+  int out[2];
+  ASSERT_EQ(0, pipe(out));
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/dev/shm", "tmpfs", 0, "size=8m,mode=1777") != 0) {
+      _exit(2);
+    }
+    SetEventReportFile(m_dir + "/events.txt");
+    CEventLog eventLog;
+    eventLog.Register("Quenlith Pellora");
+    SetModuleEventLog(&eventLog);
+    SetLogRingSize(int64_t{1} << 30);
+    constexpr int kRecords = 60000;
+    for (int i = 0; i < kRecords; ++i) DebugLog("record %05d %s", i, std::string(100, 'r').c_str());
+    SetModuleEventLog(nullptr);
+    struct statvfs fs{};
+    statvfs("/dev/shm", &fs);
+    // Read, not mapped: a page of /dev/shm touched through a mapping takes
+    // memory even to be read.
+    std::string ring(8 << 20, '\0');
+    std::ifstream("/dev/shm" + ShmNameFromWindowsName(m_ringName.c_str()), std::ios::binary).read(ring.data(), 8 << 20);
+    const std::string events = logtest::ReadFile(m_dir + "/events.txt");
+    size_t reports = 0;
+    for (size_t at = events.find("stops growing"); at != std::string::npos; at = events.find("stops growing", at + 1)) {
+      ++reports;
+    }
+    const std::string summary = std::to_string(ParseRingHeader(ring).size) + " " +
+                                std::to_string(fs.f_bavail * fs.f_frsize >> 20) + " " +
+                                (ring.find("record 59999 ") != std::string::npos ? "newest" : "lost") + " " +
+                                std::to_string(reports);
+    if (write(out[1], summary.data(), summary.size()) != static_cast<ssize_t>(summary.size())) _exit(3);
+    _exit(0);
+  }
+  close(out[1]);
+  int status = 0;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  char summary[128] = {};
+  ASSERT_GT(read(out[0], summary, sizeof summary - 1), 0);
+  close(out[0]);
+  // Size in bytes, MB left free, the newest record, reports.
+  EXPECT_EQ(std::string("4194304 4 newest 1"), summary);
 }
 
 }  // namespace
