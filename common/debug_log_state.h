@@ -47,10 +47,19 @@ struct LogState {
   // The log file last begun anew without keeping the one before, reported
   // once.
   std::string unkeptFile;
+  // The log file last made again after it went while the module ran (its
+  // folder moved or removed), reported once; and when its folder last could
+  // not be made again (tried again a second later, not at every line).
+  std::string remadeFile;
+  std::chrono::steady_clock::time_point folderFailedAt;
 
-  // Wrap-around file.
+  // Wrap-around file, and what its name stood for when it was opened, looked
+  // at again at most once a second.
   std::string batch;
   int fileFd = -1;
+  dev_t fileDevice = 0;
+  ino_t fileInode = 0;
+  std::chrono::steady_clock::time_point fileCheckedAt;
   int64_t fileWritePos = 0;
   int64_t fileHighWater = 0;
 
@@ -123,6 +132,12 @@ std::string CTimeText();
 // through (OpenFileForOwnerAndGroup); a refusal reaches the event log once
 // per file, not at every line.
 int OpenLogFile(LogState& s, int flags);
+
+// OpenLogFile, and when the file's folder is not there (moved or removed
+// while the module ran), the folder made again under the rule of start-up
+// (after a failure, not again within a second). hadFile: this process wrote the file before, so a
+// file made again is news, reported once.
+int OpenLogFileAgain(LogState& s, int flags, bool hadFile);
 
 // Writes all bytes at the offset; false when not all could be written.
 bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t& written);

@@ -194,4 +194,30 @@ TEST_F(FileLogSinkTest, APreviousFileThatCannotBeReplacedIsReportedOnce) {
                         ".1 cannot be replaced: Is a directory.\n");
 }
 
+// An administrator moves the log's folder away (archiving it) or removes it
+// while the module runs: the next line makes the folder and the file again,
+// under the rule of start-up, and says so once.
+TEST_F(FileLogSinkTest, AFileWhoseFolderWentIsMadeAgainAndReportedOnce) {
+  const std::string events = m_dir + ".events";
+  SetEventReportFile(events);
+  CEventLog eventLog;
+  ASSERT_TRUE(eventLog.Register("Quenlith Pellora"));
+  SetModuleEventLog(&eventLog);
+  DebugLog("before");
+  std::filesystem::rename(m_dir, m_dir + ".moved");
+  DebugLog("after the move");
+  std::filesystem::remove_all(m_dir);
+  DebugLog("after the removal");
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  EXPECT_EQ(logtest::ReadFile(m_dir + ".moved/" + m_fileName).find("after"), std::string::npos);
+  EXPECT_NE(logtest::ReadFile(m_path).find("after the removal"), std::string::npos);
+  EXPECT_EQ(logtest::ReadFile(events),
+            "Quenlith Pellora\tWARNING\t0x60000074\t0\tThe debug log file " + m_path +
+                " went away while the module ran (moved or removed); it is made again, with its folder " + m_dir +
+                ", and the lines from now on go there. Said once.\n");
+  std::filesystem::remove_all(m_dir + ".moved");
+  std::filesystem::remove(events);
+}
+
 }  // namespace
