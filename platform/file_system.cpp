@@ -78,6 +78,8 @@ bool OthersMayWrite(const struct stat& st) {
          ((st.st_mode & S_IWGRP) != 0 && st.st_gid != getegid() && st.st_gid != 0);
 }
 
+}  // namespace
+
 std::string UserText(uid_t uid) {
   struct passwd entry{};
   struct passwd* found = nullptr;
@@ -92,6 +94,8 @@ std::string UserText(uid_t uid) {
   }
   return number;
 }
+
+namespace {
 
 std::string WhyFolderNotTrusted(const std::string& name, const struct stat& st) {
   if (!OursOrRoots(st.st_uid)) {

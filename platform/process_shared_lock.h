@@ -26,6 +26,10 @@
 #include "platform/shared_memory.h"
 
 constexpr int kProcessSharedLockWaitMs = 10000;
+
+// The section of the log module's lock of that name ("General", or
+// "Product.<name>"): /dev/shm/QLLogModule.<name>.
+inline std::string LogModuleLockSection(const std::string& name) { return "Global\\QLLogModule." + name; }
 // How long a Lock waits while an earlier one gave up on the same holder.
 constexpr int kProcessSharedLockStalledWaitMs = 50;
 

@@ -19,11 +19,11 @@ constexpr mode_t kSectionMode = 0660;
 // An object by the name that anyone could have made first in the shared
 // /dev/shm: one of another user outside our group, or one open to others
 // that we cannot close, would hand the ring's records (or the lock) to them.
-const char* WhyNotTrusted(const struct stat& st) {
+std::string WhyNotTrusted(const struct stat& st) {
   const bool ours = st.st_uid == geteuid() || st.st_uid == 0 || st.st_gid == getegid();
-  if (!ours) return "it belongs to another user outside this process's group";
+  if (!ours) return "it belongs to " + UserText(st.st_uid) + ", a user outside this process's group";
   if ((st.st_mode & S_IRWXO) != 0) return "it is open to every user";
-  return nullptr;
+  return {};
 }
 
 }  // namespace
@@ -72,7 +72,7 @@ bool CSharedMemory::CreateOrOpen(const char* windowsName, uint64_t size, bool& c
       if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & S_IRWXO) != 0) {
         fchmod(fd, st.st_mode & 0770);
       }
-      if (fstat(fd, &st) != 0 || WhyNotTrusted(st) != nullptr) {
+      if (fstat(fd, &st) != 0 || !WhyNotTrusted(st).empty()) {
         ::close(fd);
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
@@ -192,6 +192,5 @@ std::string WhyNamedSectionIsRefused(const char* windowsName) {
   if (S_ISLNK(st.st_mode)) return "it is a symbolic link, which is not followed";
   if (!S_ISREG(st.st_mode)) return "it is no shared-memory object";
   if (st.st_uid == geteuid()) return {};  // ours: closed to others when opened
-  const char* why = WhyNotTrusted(st);
-  return why != nullptr ? why : "";
+  return WhyNotTrusted(st);
 }
