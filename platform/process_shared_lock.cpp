@@ -8,6 +8,10 @@
 
 #include <cerrno>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 struct CProcessSharedLock::Shared {
   // 0: fresh segment, 1: being set up, 2: ready.
   std::atomic<uint32_t> state;
@@ -59,6 +63,25 @@ void SetUp(std::atomic<uint32_t>& state, pthread_mutex_t* m) {
     InitMutex(m);
     state.store(kReady, std::memory_order_release);
   }
+}
+
+// Takes over the mutex a dead holder left (EOWNERDEAD): 0 when it is ours.
+// The thread checker counts a trylock that ended so as taken, but not a
+// timed lock (timed): it is told.
+int TakeOver(pthread_mutex_t* m, bool timed) {
+  if (pthread_mutex_consistent(m) != 0) {
+    pthread_mutex_unlock(m);
+    return ENOTRECOVERABLE;
+  }
+#if defined(__SANITIZE_THREAD__)
+  if (timed) {
+    __tsan_mutex_pre_lock(m, 0);
+    __tsan_mutex_post_lock(m, 0, 0);
+  }
+#else
+  (void)timed;
+#endif
+  return 0;
 }
 
 // The mutexes the calling thread holds (null for a Lock that gave up), by
@@ -198,13 +221,10 @@ int CProcessSharedLock::Acquire(int milliseconds) {
     const timespec deadline = WallClockIn(left < 100 ? left : 100);
     const int rc = pthread_mutex_timedlock(&s->mutex, &deadline);
     if (rc == 0) return 0;
-    if (rc == EOWNERDEAD) {
-      // The holder died inside its write; what it protected may be half
-      // written, which the users of this lock check for themselves.
-      if (pthread_mutex_consistent(&s->mutex) == 0) return 0;
-      pthread_mutex_unlock(&s->mutex);
-      continue;
-    }
+    // The holder died inside its write; what it protected may be half
+    // written, which the users of this lock check for themselves.
+    if (rc == EOWNERDEAD && TakeOver(&s->mutex, true) == 0) return 0;
+    if (rc == EOWNERDEAD) continue;
     if (rc == EINVAL || rc == ENOTRECOVERABLE) {
       // Its bytes were written over: set up again in the same place, so
       // every opener keeps sharing it.
@@ -271,11 +291,7 @@ DWORD CProcessSharedLock::TryLock() {
   const uint32_t repairs = m_pShared->repairs.load(std::memory_order_acquire);
   int rc = pthread_mutex_trylock(&m_pShared->mutex);
   if (rc == EOWNERDEAD) {
-    if (pthread_mutex_consistent(&m_pShared->mutex) == 0) {
-      rc = 0;
-    } else {
-      pthread_mutex_unlock(&m_pShared->mutex);
-    }
+    rc = TakeOver(&m_pShared->mutex, false);
   } else if (rc == EINVAL || rc == ENOTRECOVERABLE) {
     Repair(repairs);
   }
