@@ -179,10 +179,6 @@ void CProcessSharedLock::Repair(uint32_t seen) {
   s->state.store(kReady, std::memory_order_release);
 }
 
-namespace {
-
-}  // namespace
-
 CProcessSharedLock::CProcessSharedLock(const char* name, int waitLimitMs)
     : m_name(name != nullptr ? name : ""), m_waitLimitMs(waitLimitMs) {
   bool created = false;
