@@ -184,8 +184,10 @@ CProcessSharedLock::CProcessSharedLock(const char* name, int waitLimitMs)
   bool created = false;
   if (!m_section.CreateOrOpen(m_name.c_str(), sizeof(Shared), created)) return;
   // A creator that has not yet sized the segment leaves it empty (and one of
-  // an older version smaller); sizing it again is harmless.
-  if (!m_section.Grow(sizeof(Shared))) return;
+  // an older version smaller); sizing it again is harmless. Its page is
+  // backed before it is touched: on a full /dev/shm (any user can fill it)
+  // the first touch would kill the process instead of failing here.
+  if (!m_section.Grow(sizeof(Shared)) || !m_section.Commit(0, sizeof(Shared))) return;
   auto* shared = static_cast<Shared*>(m_section.MapView(sizeof(Shared)));
   if (shared == nullptr) return;
   if (shared->state.load(std::memory_order_acquire) != kReady) SetUp(shared->state, &shared->mutex);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -9,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -106,6 +109,28 @@ TEST(ProcessSharedLock, HolderThatDiesDoesNotBlockTheOthers) {
   lock.Unlock();
   for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
   CProcessSharedLock::Remove(name.c_str());
+}
+
+// Any user can fill /dev/shm: a lock made there then is refused (the log
+// module hands out none and says so), where touching its unbacked page would
+// kill the process at start-up. One made before keeps working.
+TEST(ProcessSharedLock, FullDevShmRefusesANewLockAndKeepsAnOldOne) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private /dev/shm";
+  testbound::SetCurrentTestBound(kLockTestBound);
+  const pid_t pid = ForkDyingWithParent();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/dev/shm", "tmpfs", 0, "size=256k,mode=1777") != 0) {
+      _exit(2);
+    }
+    CProcessSharedLock old("made_before");
+    std::ofstream("/dev/shm/fill") << std::string(1 << 20, 'f');
+    CProcessSharedLock made("made_when_full");
+    old.Lock();
+    _exit(old.IsLocked() == 1 && !made.IsValid() ? 0 : 3);
+  }
+  WaitForChild(pid);
 }
 
 ino_t InodeOf(const std::string& name) {
