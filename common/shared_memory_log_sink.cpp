@@ -78,14 +78,17 @@ std::string RingName(const char* logFilePath);
 // where its memory does (EndRingAtItsMemory).
 constexpr int64_t kCommitStep = 1 << 20;
 
-// Whether taking the ring up to `target` leaves half of /dev/shm free.
+// Whether taking the ring up to `target` leaves half of /dev/shm free. Memory
+// the ring holds already (another writer took it) is never refused: a
+// writer that opened the ring later would otherwise end it short of where
+// the others wrote, losing their older records.
 bool LeavesHalfFree(const LogState& s, int64_t target) {
   uint64_t total = 0;
   uint64_t available = 0;
   if (!s.section->SpaceOfFileSystem(total, available)) return true;  // the commit itself decides
   const uint64_t held = s.section->AllocatedBytes();
   const uint64_t need = static_cast<uint64_t>(target) > held ? static_cast<uint64_t>(target) - held : 0;
-  return available >= need && available - need >= total / 2;
+  return need == 0 || (available >= need && available - need >= total / 2);
 }
 
 bool CommitUpTo(LogState& s, int64_t end) {
