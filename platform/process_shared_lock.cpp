@@ -149,6 +149,17 @@ int OurKind() {
 }
 #endif
 
+// The thread id the lock word names as holder (in the holder's pid
+// namespace); 0 when free or not known.
+int HolderOf(pthread_mutex_t* m) {
+#ifdef __GLIBC__
+  return std::atomic_ref<int>(m->__data.__lock).load(std::memory_order_relaxed) & FUTEX_TID_MASK;
+#else
+  (void)m;
+  return 0;
+#endif
+}
+
 // Whether the mutex is plainly not one InitMutex set up, or is held by a
 // thread that is gone: the robust mutex keeps its holder's thread id in its
 // lock word, and the kernel clears it there when that thread ends, so an id
@@ -158,8 +169,9 @@ bool LooksBroken(pthread_mutex_t* m, bool judgeHolder) {
 #ifdef __GLIBC__
   if (std::atomic_ref<int>(m->__data.__kind).load(std::memory_order_relaxed) != OurKind()) return true;
   if (!judgeHolder) return false;
-  const pid_t holder = std::atomic_ref<int>(m->__data.__lock).load(std::memory_order_relaxed) & FUTEX_TID_MASK;
-  return holder > 0 && kill(holder, 0) != 0 && errno == ESRCH;
+  const pid_t holder = HolderOf(m);
+  // One that let go and ended between the two looks is no sign.
+  return holder > 0 && kill(holder, 0) != 0 && errno == ESRCH && HolderOf(m) == holder;
 #else
   (void)m;
   (void)judgeHolder;
@@ -260,10 +272,17 @@ void CProcessSharedLock::Lock() {
   const int held = FindHeld(this);
   if (held < 0 || t_held[held].mutex == nullptr) {
     const bool stalled = m_bStalled.load(std::memory_order_relaxed);
+    const int stuck = m_stuckHolder.load(std::memory_order_relaxed);
+    // The holder given up on still has it: no wait can end otherwise.
+    if (stalled && stuck != 0 && HolderOf(&m_pShared->mutex) == stuck) {
+      PushHeld(this, nullptr);
+      return;
+    }
     if (Acquire(stalled ? kProcessSharedLockStalledWaitMs : m_waitLimitMs) == 0) {
       if (!NoteHeld()) PushHeld(this, nullptr);
       return;
     }
+    m_stuckHolder.store(HolderOf(&m_pShared->mutex), std::memory_order_relaxed);
     m_bStalled.store(true, std::memory_order_relaxed);
   }
   // This line goes without the lock; the lock stays as it is.

@@ -14,8 +14,9 @@
 // Waits are bounded all the same: a holder that keeps the lock longer than
 // the wait limit costs that one Lock its line (IsLocked() answers 0 on the
 // calling thread). Until the lock is had again, later Locks of this object
-// wait only briefly, so a holder stopped for good does not stall every
-// thread of every other process for the whole limit at each line.
+// do not wait while that same holder still has it, and wait only briefly
+// for any other: a request logs a hundred lines and more, so a holder
+// stopped for good must not cost every other process a wait at each one.
 #pragma once
 
 #include <atomic>
@@ -30,7 +31,8 @@ constexpr int kProcessSharedLockWaitMs = 10000;
 // The section of the log module's lock of that name ("General", or
 // "Product.<name>"): /dev/shm/QLLogModule.<name>.
 inline std::string LogModuleLockSection(const std::string& name) { return "Global\\QLLogModule." + name; }
-// How long a Lock waits while an earlier one gave up on the same holder.
+// How long a Lock waits, after an earlier one gave up, for a holder other
+// than the one given up on.
 constexpr int kProcessSharedLockStalledWaitMs = 50;
 
 class CProcessSharedLock : public CSync {
@@ -72,7 +74,9 @@ class CProcessSharedLock : public CSync {
   int m_waitLimitMs;
   CSharedMemory m_section;
   Shared* m_pShared = nullptr;
-  // Set when a Lock gave up on a holder that did not let go; cleared when
-  // the lock is had again.
+  // Set when a Lock gave up on a holder that did not let go, with that
+  // holder's thread id as the lock word names it (0: not known); cleared
+  // when the lock is had again.
   std::atomic<bool> m_bStalled{false};
+  std::atomic<int> m_stuckHolder{0};
 };
