@@ -143,8 +143,8 @@ void ReportLockWait(LogState& s, std::chrono::steady_clock::duration waited, boo
     LogEventF(EVENTLOG_WARNING_TYPE,
               "A debug-log line was dropped after waiting %lld ms for the lock it shares with every process logging "
               "to %s: another process holds it and does not let go (stopped, or its log folder does not answer). "
-              "The lock is never taken from a living holder; until it lets go, later lines are dropped without waiting. "
-              "Said once.",
+              "The lock is never taken from a living holder; until it lets go, later lines are dropped without "
+              "waiting. Said once.",
               ms, s.logFilePath);
   }
 }
