@@ -100,6 +100,17 @@ bool CommitUpTo(LogState& s, int64_t end) {
   return true;
 }
 
+// A page of /dev/shm that holds no memory yet takes it when read through a
+// mapping, and on a full /dev/shm (any user can fill it) that read kills the
+// process: the header's page is backed before it is read, which costs
+// nothing when a writer backed it before.
+bool BackHeader(LogState& s) {
+  if (s.ringCommitted >= kHeader) return true;
+  if (!s.section->Commit(0, static_cast<uint64_t>(kHeader))) return false;
+  s.ringCommitted = kHeader;
+  return true;
+}
+
 std::string ShmSpaceText(const LogState& s) {
   uint64_t total = 0;
   uint64_t available = 0;
@@ -216,6 +227,9 @@ bool OpenRing(LogState& s) {
       ReleaseRing(s);
       return false;
     }
+  } else if (!BackHeader(s)) {
+    ReleaseRing(s);
+    return false;
   } else if (ParseHeader(s.ringView, h) && HeaderValid(h, s.ringViewLength)) {
     s.ringSize = static_cast<int32_t>(h.size);
   } else if (!ResetRing(s, false)) {
@@ -245,7 +259,7 @@ void SharedMemoryLogSink(const char* text) {
   if ((g_logMode.load(std::memory_order_acquire) & LOG_MODE_WRITE) == 0) return;
   if (s.ringSize <= s.wrapPosition) return;
   if (s.ringView == nullptr && !OpenRing(s)) return;
-  if (!ViewStillBacked(s)) return;
+  if (!ViewStillBacked(s) || !BackHeader(s)) return;
 
   // Another process may have written since: the header says where the ring
   // stands now. One that cannot be trusted starts the ring again.

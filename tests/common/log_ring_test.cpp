@@ -358,7 +358,7 @@ TEST_F(SharedMemoryRing, RingOnASmallDevShmLeavesHalfFreeAndKeepsTheNewest) {
     for (size_t at = events.find("stops growing"); at != std::string::npos; at = events.find("stops growing", at + 1)) {
       ++reports;
     }
-    const std::string summary = std::to_string(ParseRingHeader(ring).size) + " " +
+    std::string summary = std::to_string(ParseRingHeader(ring).size) + " " +
                                 std::to_string(fs.f_bavail * fs.f_frsize >> 20) + " " +
                                 (ring.find("record 59999 ") != std::string::npos &&
                                          ring.find("record of a later worker") != std::string::npos
@@ -366,6 +366,16 @@ TEST_F(SharedMemoryRing, RingOnASmallDevShmLeavesHalfFreeAndKeepsTheNewest) {
                                      : "lost") +
                                 " " +
                                 std::to_string(reports);
+    // Filled up by another user: a ring made now gets no memory and says so
+    // once; a page of it read before it holds memory would kill the process.
+    SetModuleEventLog(&eventLog);
+    std::ofstream("/dev/shm/full") << std::string(8 << 20, 'f');
+    SetLogFilePath((m_dir + "/made_when_full.log").c_str());
+    for (int i = 0; i < 3; ++i) DebugLog("no room %d", i);
+    SetModuleEventLog(nullptr);
+    const std::string refused = logtest::ReadFile(m_dir + "/events.txt");
+    const std::string noMemory = refused.find("gets no memory") != std::string::npos ? " said" : " unsaid";
+    summary += noMemory;
     if (write(out[1], summary.data(), summary.size()) != static_cast<ssize_t>(summary.size())) _exit(3);
     _exit(0);
   }
@@ -376,8 +386,9 @@ TEST_F(SharedMemoryRing, RingOnASmallDevShmLeavesHalfFreeAndKeepsTheNewest) {
   char summary[128] = {};
   ASSERT_GT(read(out[0], summary, sizeof summary - 1), 0);
   close(out[0]);
-  // Size in bytes, MB left free, the newest record, reports.
-  EXPECT_EQ(std::string("4194304 3 newest 1"), summary);
+  // Size in bytes, MB left free, the newest record, reports, the ring that
+  // got no memory.
+  EXPECT_EQ(std::string("4194304 3 newest 1 said"), summary);
 }
 
 }  // namespace
