@@ -120,8 +120,22 @@ int64_t MillisecondsSince(const timespec& start) {
   return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
 }
 
-timespec WallClockIn(int64_t milliseconds) {
-  timespec deadline = Now(CLOCK_REALTIME);
+// The kernel ends a wait on a wall-clock deadline only when the wall clock
+// gets there: one set back an hour during the wait would stretch it by the
+// hour. The monotonic clock cannot be set; the thread checker knows only
+// the wall-clock call, so its builds keep that one.
+#if defined(__SANITIZE_THREAD__)
+constexpr clockid_t kWaitClock = CLOCK_REALTIME;
+int TimedLock(pthread_mutex_t* m, const timespec* deadline) { return pthread_mutex_timedlock(m, deadline); }
+#else
+constexpr clockid_t kWaitClock = CLOCK_MONOTONIC;
+int TimedLock(pthread_mutex_t* m, const timespec* deadline) {
+  return pthread_mutex_clocklock(m, CLOCK_MONOTONIC, deadline);
+}
+#endif
+
+timespec DeadlineIn(int64_t milliseconds) {
+  timespec deadline = Now(kWaitClock);
   deadline.tv_nsec += static_cast<long>(milliseconds) * 1000000L;
   if (deadline.tv_nsec >= 1000000000L) {
     deadline.tv_nsec -= 1000000000L;
@@ -226,10 +240,10 @@ int CProcessSharedLock::Acquire(int milliseconds) {
       continue;
     }
     const uint32_t repairs = s->repairs.load(std::memory_order_acquire);
-    // Slices of at most 100 ms against the wall clock, the whole wait
-    // measured on the monotonic clock: a clock set back cannot stretch it.
-    const timespec deadline = WallClockIn(left < 100 ? left : 100);
-    const int rc = pthread_mutex_timedlock(&s->mutex, &deadline);
+    // Slices of at most 100 ms, the whole wait measured on the monotonic
+    // clock.
+    const timespec deadline = DeadlineIn(left < 100 ? left : 100);
+    const int rc = TimedLock(&s->mutex, &deadline);
     if (rc == 0) return 0;
     // The holder died inside its write; what it protected may be half
     // written, which the users of this lock check for themselves.
