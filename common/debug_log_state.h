@@ -105,8 +105,15 @@ class CSinkWrite {
         m_guard(m_state.lock, std::defer_lock) {
     if (m_pSinkLock == nullptr) return;
     const auto waited = std::chrono::steady_clock::now() - m_waitStart;
-    m_guard.lock();
-    if (waited > kLongLogLockWait || !CanWrite()) ReportLockWait(m_state, waited, CanWrite());
+    if (CanWrite()) {
+      m_guard.lock();
+      if (waited > kLongLogLockWait) ReportLockWait(m_state, waited, true);
+    } else if (m_guard.try_lock()) {
+      // A line that went without the lock must not wait here instead: the
+      // holder may be a thread of this process, stuck in a write to a log
+      // folder that does not answer, with this state in hand.
+      ReportLockWait(m_state, waited, false);
+    }
   }
   // A cross-process lock whose holder kept it past the wait limit leaves the
   // line to be dropped.

@@ -1,15 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/debug_log.h"
+#include "common/debug_log_state.h"
 #include "common/event_log.h"
 #include "common/file_utils.h"
 #include "log_test_support.h"
 #include "platform/event_source.h"
+#include "platform/process_shared_lock.h"
 
 namespace {
 
@@ -218,6 +223,29 @@ TEST_F(FileLogSinkTest, AFileWhoseFolderWentIsMadeAgainAndReportedOnce) {
                 ", and the lines from now on go there. Said once.\n");
   std::filesystem::remove_all(m_dir + ".moved");
   std::filesystem::remove(events);
+}
+
+// A writer of this process stuck in its write (a log folder that does not
+// answer) holds the log's lock: another thread's line gives up within the
+// lock's limit and does not wait on the writer any longer.
+TEST_F(FileLogSinkTest, ALineThatGoesWithoutTheLockDoesNotWaitOnAStuckWriter) {
+  const std::string name = "hxlogtest_stuck_" + std::to_string(getpid());
+  CProcessSharedLock lock(name.c_str(), 200);
+  ASSERT_TRUE(lock.IsValid());
+  SetLogSinkLock(&lock);
+  std::atomic<bool> holding{false};
+  std::thread writer([&] {
+    debug_log_detail::CSinkWrite write("stuck");
+    holding = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  });
+  while (!holding) std::this_thread::yield();
+  const auto start = std::chrono::steady_clock::now();
+  DebugLog("goes without");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  writer.join();
+  SetLogSinkLock(&m_lock);
+  CProcessSharedLock::Remove(name.c_str());
 }
 
 }  // namespace
