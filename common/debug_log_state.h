@@ -73,6 +73,9 @@ struct LogState {
   // that could not be made at all.
   bool ringCappedReported = false;
   bool ringRefusedReported = false;
+  // The log file whose ring was last started again over its records,
+  // reported once.
+  std::string restartedRing;
   int64_t ringWritePos = 0;
   int64_t ringHighWater = 0;
 };

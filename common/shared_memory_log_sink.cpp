@@ -148,6 +148,16 @@ bool ResetRing(LogState& s, bool isNew) {
   if (size <= kHeader) return false;
   const int64_t wrap = s.wrapPosition < size ? s.wrapPosition : kHeader;
   if (!isNew) {
+    // Its records are lost: said once, unless no header was ever written
+    // (a maker that got no memory).
+    if (s.ringView[0] != '\0' && s.restartedRing != s.logFilePath) {
+      s.restartedRing = s.logFilePath;
+      LogEventF(EVENTLOG_WARNING_TYPE,
+                "The debug log's shared-memory ring %s is started again and the records it held are given up: its "
+                "header does not say where they end (written over by another program, or by a process that died "
+                "while writing it). Said once.",
+                ShmPathFromWindowsName(RingName(s.logFilePath).c_str()).c_str());
+    }
     // Old records must go, or the exit write-out would run on into them.
     const uint64_t rest = s.ringViewLength - kHeader;
     if (!s.section->Discard(kHeader, rest)) std::memset(s.ringView + kHeader, 0, rest);

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -147,6 +148,10 @@ TEST_F(SharedMemoryRing, InvalidHeaderStartsTheRingAgain) {
       "100, 100, 1000, -4096",    // no positive size
       "100, 100, 1000, 99999999999999999999",  // out of range
   };
+  SetEventReportFile(m_dir + "/events.txt");
+  CEventLog eventLog;
+  ASSERT_TRUE(eventLog.Register("Quenlith Pellora"));
+  SetModuleEventLog(&eventLog);
   for (const char* header : corrupt) {
     DebugLog("%s", "older");
     DebugLog("%s", "older");
@@ -159,6 +164,12 @@ TEST_F(SharedMemoryRing, InvalidHeaderStartsTheRingAgain) {
     // The old records are gone, so the exit write-out stops after the new one.
     EXPECT_EQ(std::string::npos, ring.find_first_not_of('\0', 100 + record)) << header;
   }
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  // Not silently: once.
+  const std::string events = logtest::ReadFile(m_dir + "/events.txt");
+  EXPECT_NE(std::string::npos, events.find("is started again and the records it held are given up"));
+  EXPECT_EQ(1, std::count(events.begin(), events.end(), '\n'));
 }
 
 TEST_F(SharedMemoryRing, ExistingRingIsAdoptedWithItsSizes) {
