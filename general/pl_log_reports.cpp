@@ -4,6 +4,8 @@
 // writes into a ring in shared memory that every install on the machine
 // shares and that reaches the log file only when its maker ends, and a change
 // made since start-up waits for the next one. Each is said once.
+#include <sys/statvfs.h>
+
 #include "common/debug_log.h"
 #include "common/event_log.h"
 #include "general/pl_general_settings.h"
@@ -45,7 +47,14 @@ std::string LogLockRefusal(const std::string& lockName) {
   const std::string section = LogModuleLockSection(lockName);
   const std::string path = ShmPathFromWindowsName(section.c_str());
   const std::string refused = WhyNamedSectionIsRefused(section.c_str());
-  if (refused.empty()) return ": its lock " + path + " could not be opened or made";
+  if (refused.empty()) {
+    // Any user can fill /dev/shm; a lock is then not made there.
+    struct statvfs fs{};
+    if (statvfs("/dev/shm", &fs) == 0 && fs.f_blocks > 0 && fs.f_bavail == 0) {
+      return ": its lock " + path + " could not be made, as /dev/shm has no room left";
+    }
+    return ": its lock " + path + " could not be opened or made";
+  }
   return ": its lock " + path + " is there already and is not used, as " + refused +
          "; remove it with every process of the product family stopped";
 }
