@@ -104,14 +104,23 @@ int OpenLogFileAgain(LogState& s, int flags, bool hadFile) {
   const size_t slash = path.find_last_of('/');
   std::string folder;
   const auto now = std::chrono::steady_clock::now();
-  if (fd < 0 && err == ENOENT && slash != std::string::npos && slash > 0 &&
+  if (fd < 0 && (err == ENOENT || err == ENOTDIR) && slash != std::string::npos && slash > 0 &&
       now - s.folderFailedAt >= std::chrono::seconds(1)) {
     std::string refusal;
-    if (MakeFolderForOwnerAndGroup(path.substr(0, slash), &refusal) == 0) {
+    // A file where a folder of the path was cannot be made a folder.
+    const int made = err == ENOENT ? MakeFolderForOwnerAndGroup(path.substr(0, slash), &refusal) : err;
+    if (made == 0) {
       folder = path.substr(0, slash);
       fd = OpenLogFile(s, flags);
     } else {
       s.folderFailedAt = now;
+      if (refusal.empty() && hadFile && s.refusedFile != path) {
+        s.refusedFile = path;
+        LogEventF(EVENTLOG_WARNING_TYPE,
+                  "The debug log file %s went away while the module ran and cannot be made again: its folder %s "
+                  "cannot be made (%s). Nothing is written there until it can be. Said once.",
+                  path.c_str(), path.substr(0, slash).c_str(), std::strerror(made));
+      }
     }
     if (!refusal.empty() && s.refusedFile != path) {
       s.refusedFile = path;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -213,14 +214,24 @@ TEST_F(FileLogSinkTest, AFileWhoseFolderWentIsMadeAgainAndReportedOnce) {
   DebugLog("after the move");
   std::filesystem::remove_all(m_dir);
   DebugLog("after the removal");
+  EXPECT_NE(logtest::ReadFile(m_path).find("after the removal"), std::string::npos);
+  // A file in the folder's place: the folder cannot be made again, which is
+  // said too.
+  std::filesystem::remove_all(m_dir);
+  std::ofstream(m_dir) << "in the way";
+  DebugLog("blocked");
+  DebugLog("blocked");
   SetModuleEventLog(nullptr);
   SetEventReportFile("");
   EXPECT_EQ(logtest::ReadFile(m_dir + ".moved/" + m_fileName).find("after"), std::string::npos);
-  EXPECT_NE(logtest::ReadFile(m_path).find("after the removal"), std::string::npos);
   EXPECT_EQ(logtest::ReadFile(events),
             "Quenlith Pellora\tWARNING\t0x60000074\t0\tThe debug log file " + m_path +
                 " went away while the module ran (moved or removed); it is made again, with its folder " + m_dir +
-                ", and the lines from now on go there. Said once.\n");
+                ", and the lines from now on go there. Said once.\n"
+                "Quenlith Pellora\tWARNING\t0x60000074\t0\tThe debug log file " +
+                m_path + " went away while the module ran and cannot be made again: its folder " + m_dir +
+                " cannot be made (Not a directory). Nothing is written there until it can be. Said once.\n");
+  std::filesystem::remove(m_dir);
   std::filesystem::remove_all(m_dir + ".moved");
   std::filesystem::remove(events);
 }
