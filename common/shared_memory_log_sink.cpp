@@ -202,8 +202,14 @@ void ReleaseRing(LogState& s) {
 // when touched. The object is grown back (its records are gone, so the
 // header then starts the ring again); when it cannot be, the view is given
 // up and the record dropped, and the next record opens the ring again.
+// Memory the ring holds only grows, but for another writer that started it
+// again: what this process backed before must then be backed again, or a
+// write into it would kill this process on a full /dev/shm.
 bool ViewStillBacked(LogState& s) {
-  if (s.section->Size() >= s.ringViewLength) return true;
+  uint64_t held = 0;
+  const uint64_t size = s.section->Size(&held);
+  if (held < static_cast<uint64_t>(s.ringCommitted)) s.ringCommitted = 0;
+  if (size >= s.ringViewLength) return true;
   s.ringCommitted = 0;
   if (s.section->Grow(s.ringViewLength)) return true;
   ReleaseRing(s);

@@ -103,9 +103,11 @@ bool CSharedMemory::CreateOrOpen(const char* windowsName, uint64_t size, bool& c
   return false;
 }
 
-uint64_t CSharedMemory::Size() const {
+uint64_t CSharedMemory::Size(uint64_t* allocated) const {
   struct stat st{};
+  if (allocated != nullptr) *allocated = 0;
   if (m_fd < 0 || fstat(m_fd, &st) != 0 || st.st_size < 0) return 0;
+  if (allocated != nullptr && st.st_blocks > 0) *allocated = static_cast<uint64_t>(st.st_blocks) * 512;
   return static_cast<uint64_t>(st.st_size);
 }
 
@@ -130,9 +132,9 @@ bool CSharedMemory::Commit(uint64_t offset, uint64_t length) {
 }
 
 uint64_t CSharedMemory::AllocatedBytes() const {
-  struct stat st{};
-  if (m_fd < 0 || fstat(m_fd, &st) != 0 || st.st_blocks < 0) return 0;
-  return static_cast<uint64_t>(st.st_blocks) * 512;
+  uint64_t allocated = 0;
+  Size(&allocated);
+  return allocated;
 }
 
 bool CSharedMemory::SpaceOfFileSystem(uint64_t& total, uint64_t& available) const {

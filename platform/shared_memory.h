@@ -33,8 +33,9 @@ class CSharedMemory {
   // ERROR_ACCESS_DENIED. On failure the thread's last error holds the reason.
   bool CreateOrOpen(const char* windowsName, uint64_t size, bool& created);
 
-  // The object's current size in bytes (0 when it cannot be read).
-  uint64_t Size() const;
+  // The object's current size in bytes (0 when it cannot be read); with
+  // `allocated`, also the bytes it holds memory for, from the same look.
+  uint64_t Size(uint64_t* allocated = nullptr) const;
   // Grows the object to `size` bytes; never shrinks it.
   bool Grow(uint64_t size);
 

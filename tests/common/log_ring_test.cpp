@@ -377,10 +377,23 @@ TEST_F(SharedMemoryRing, RingOnASmallDevShmLeavesHalfFreeAndKeepsTheNewest) {
                                      : "lost") +
                                 " " +
                                 std::to_string(reports);
+    // Another worker starts the ring again (its header written over), giving
+    // its memory back, and /dev/shm fills up: this worker must not write into
+    // pages it backed before, which would kill it.
+    for (int i = 0; i < kRecords; ++i) DebugLog("round two %05d %s", i, std::string(100, 'r').c_str());
+    const pid_t restarter = fork();
+    if (restarter == 0) {
+      PokeHeader("written over");
+      DebugLog("restarted");
+      _exit(0);
+    }
+    int restarted = 0;
+    if (waitpid(restarter, &restarted, 0) != restarter || restarted != 0) _exit(4);
+    std::ofstream("/dev/shm/full") << std::string(8 << 20, 'f');
+    for (int i = 0; i < 12000; ++i) DebugLog("after the restart %05d %s", i, std::string(100, 'r').c_str());
     // Filled up by another user: a ring made now gets no memory and says so
     // once; a page of it read before it holds memory would kill the process.
     SetModuleEventLog(&eventLog);
-    std::ofstream("/dev/shm/full") << std::string(8 << 20, 'f');
     SetLogFilePath((m_dir + "/made_when_full.log").c_str());
     for (int i = 0; i < 3; ++i) DebugLog("no room %d", i);
     SetModuleEventLog(nullptr);
