@@ -95,6 +95,69 @@ int OpenLogFile(LogState& s, int flags) {
   return fd;
 }
 
+int OpenLogFileAgain(LogState& s, int flags, bool hadFile) {
+  struct stat named{};
+  const bool gone = hadFile && lstat(s.logFilePath, &named) != 0 && (errno == ENOENT || errno == ENOTDIR);
+  int fd = OpenLogFile(s, flags);
+  const int err = errno;
+  const std::string path = s.logFilePath;
+  const size_t slash = path.find_last_of('/');
+  std::string folder;
+  const auto now = std::chrono::steady_clock::now();
+  if (fd < 0 && (err == ENOENT || err == ENOTDIR) && slash != std::string::npos && slash > 0 &&
+      now - s.folderFailedAt >= std::chrono::seconds(1)) {
+    std::string refusal;
+    // A file where a folder of the path was cannot be made a folder.
+    const int made = err == ENOENT ? MakeFolderForOwnerAndGroup(path.substr(0, slash), &refusal) : err;
+    if (made == 0) {
+      folder = path.substr(0, slash);
+      fd = OpenLogFile(s, flags);
+    } else {
+      s.folderFailedAt = now;
+      if (refusal.empty() && hadFile && s.refusedFile != path) {
+        s.refusedFile = path;
+        LogEventF(EVENTLOG_WARNING_TYPE,
+                  "The debug log file %s went away while the module ran and cannot be made again: its folder %s "
+                  "cannot be made (%s). Nothing is written there until it can be. Said once.",
+                  path.c_str(), path.substr(0, slash).c_str(), std::strerror(made));
+      }
+    }
+    if (!refusal.empty() && s.refusedFile != path) {
+      s.refusedFile = path;
+      LogEventF(EVENTLOG_WARNING_TYPE, "The debug log file %s is not written: %s.", path.c_str(), refusal.c_str());
+    }
+  }
+  if (fd >= 0 && gone && s.remadeFile != path) {
+    s.remadeFile = path;
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "The debug log file %s went away while the module ran (moved or removed); it is made again%s%s, and "
+              "the lines from now on go there. Said once.",
+              path.c_str(), folder.empty() ? "" : ", with its folder ", folder.c_str());
+  }
+  return fd;
+}
+
+void ReportLockWait(LogState& s, std::chrono::steady_clock::duration waited, bool taken) {
+  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(waited).count();
+  if (taken && !s.longWaitReported) {
+    s.longWaitReported = true;
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "A debug-log line waited %lld ms for the lock it shares with every process logging to %s: another "
+              "process held it that long (stopped or paused: a debugger, swap, a throttled container, or a log "
+              "folder that does not answer). The lock is never taken from a living holder, so the line waited and "
+              "none was lost. Said once.",
+              ms, s.logFilePath);
+  } else if (!taken && !s.lockMissReported) {
+    s.lockMissReported = true;
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "A debug-log line was dropped after waiting %lld ms for the lock it shares with every process logging "
+              "to %s: another process holds it and does not let go (stopped, or its log folder does not answer). "
+              "The lock is never taken from a living holder; until it lets go, later lines are dropped without "
+              "waiting. Said once.",
+              ms, s.logFilePath);
+  }
+}
+
 bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t& written) {
   written = 0;
   while (written < length) {
@@ -306,7 +369,7 @@ int AppendFile(LogState& s, int extraFlags = 0) {
     }
   }
   CloseAppendFile(s);
-  const int fd = OpenLogFile(s, O_WRONLY | O_APPEND | extraFlags);
+  const int fd = OpenLogFileAgain(s, O_WRONLY | O_APPEND | extraFlags, s.appendInode != 0);
   struct stat st{};
   if (fd < 0 || fstat(fd, &st) != 0) {
     if (fd >= 0) close(fd);
@@ -350,6 +413,7 @@ void FileLogSink(const char* text) {
   if (fstat(fd, &st) == 0 && st.st_size > 0 &&
       static_cast<uint64_t>(st.st_size) + line.size() > static_cast<uint64_t>(std::max<int32_t>(s.ringSize, 0))) {
     CloseAppendFile(s);
+    s.appendInode = 0;  // moved aside on purpose: no news when the name is empty
     std::string refusal;
     const bool kept = KeepAsPreviousFile(s.logFilePath, &refusal);
     if (!kept && !refusal.empty() && s.unkeptFile != s.logFilePath) {
@@ -413,10 +477,14 @@ void FlushLocked(LogState& s, bool releaseView) {
     s.batch.clear();
   }
 
-  if (releaseView) CloseAppendFile(s);
+  if (releaseView) {
+    CloseAppendFile(s);
+    s.appendInode = 0;
+  }
   if (releaseView && s.fileFd >= 0) {
     close(s.fileFd);
     s.fileFd = -1;
+    s.fileInode = 0;
     s.fileWritePos = 0;
     s.fileHighWater = 0;
   }

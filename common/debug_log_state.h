@@ -32,6 +32,10 @@ struct LogState {
   bool firstFileCall = true;
   // The log file last refused by the file rule, reported once.
   std::string refusedFile;
+  // A long wait for the log module's lock, and a line that went without it,
+  // each reported once.
+  bool longWaitReported = false;
+  bool lockMissReported = false;
 
   // Append-only file: the descriptor that passed the file rule, kept while
   // the name still stands for it; the rule is walked again at most once a
@@ -43,10 +47,19 @@ struct LogState {
   // The log file last begun anew without keeping the one before, reported
   // once.
   std::string unkeptFile;
+  // The log file last made again after it went while the module ran (its
+  // folder moved or removed), reported once; and when its folder last could
+  // not be made again (tried again a second later, not at every line).
+  std::string remadeFile;
+  std::chrono::steady_clock::time_point folderFailedAt;
 
-  // Wrap-around file.
+  // Wrap-around file, and what its name stood for when it was opened, looked
+  // at again at most once a second.
   std::string batch;
   int fileFd = -1;
+  dev_t fileDevice = 0;
+  ino_t fileInode = 0;
+  std::chrono::steady_clock::time_point fileCheckedAt;
   int64_t fileWritePos = 0;
   int64_t fileHighWater = 0;
 
@@ -56,6 +69,13 @@ struct LogState {
   size_t ringViewLength = 0;
   // How far this process has made sure the ring's pages exist.
   int64_t ringCommitted = 0;
+  // The ring that stopped growing short of its size, reported once; and one
+  // that could not be made at all.
+  bool ringCappedReported = false;
+  bool ringRefusedReported = false;
+  // The log file whose ring was last started again over its records,
+  // reported once.
+  std::string restartedRing;
   int64_t ringWritePos = 0;
   int64_t ringHighWater = 0;
 };
@@ -67,26 +87,45 @@ LogState& State();
 extern std::atomic<DWORD> g_logMode;
 extern std::atomic<CSync*> g_sinkLock;
 
+// Says once per process that a line waited long for the log module's lock
+// (taken: it was had in the end), or went without it.
+void ReportLockWait(LogState& s, std::chrono::steady_clock::duration waited, bool taken);
+
 // One write of a file or memory sink: the log module's lock, which orders the
 // writers of every process, then the state lock of this one. Without the log
 // module's lock, or without a text, the sink writes nothing.
+
+// A wait for the log module's lock longer than this is reported (once).
+constexpr auto kLongLogLockWait = std::chrono::milliseconds(500);
 
 class CSinkWrite {
  public:
   explicit CSinkWrite(const char* text)
       : m_pSinkLock(text != nullptr ? g_sinkLock.load(std::memory_order_acquire) : nullptr),
+        m_waitStart(std::chrono::steady_clock::now()),
         m_sinkGuard(m_pSinkLock),
         m_state(debug_log_detail::State()),
         m_guard(m_state.lock, std::defer_lock) {
-    if (m_pSinkLock != nullptr) m_guard.lock();
+    if (m_pSinkLock == nullptr) return;
+    const auto waited = std::chrono::steady_clock::now() - m_waitStart;
+    if (CanWrite()) {
+      m_guard.lock();
+      if (waited > kLongLogLockWait) ReportLockWait(m_state, waited, true);
+    } else if (m_guard.try_lock()) {
+      // A line that went without the lock must not wait here instead: the
+      // holder may be a thread of this process, stuck in a write to a log
+      // folder that does not answer, with this state in hand.
+      ReportLockWait(m_state, waited, false);
+    }
   }
-  // A cross-process lock that could not be had within its bounded wait
-  // leaves the line to be dropped.
+  // A cross-process lock whose holder kept it past the wait limit leaves the
+  // line to be dropped.
   bool CanWrite() const { return m_pSinkLock != nullptr && m_pSinkLock->IsLocked() != 0; }
   LogState& Log() const { return m_state; }
 
  private:
   CSync* m_pSinkLock;
+  std::chrono::steady_clock::time_point m_waitStart;
   CLockGuard m_sinkGuard;
   LogState& m_state;
   std::unique_lock<std::mutex> m_guard;
@@ -103,6 +142,12 @@ std::string CTimeText();
 // through (OpenFileForOwnerAndGroup); a refusal reaches the event log once
 // per file, not at every line.
 int OpenLogFile(LogState& s, int flags);
+
+// OpenLogFile, and when the file's folder is not there (moved or removed
+// while the module ran), the folder made again under the rule of start-up
+// (after a failure, not again within a second). hadFile: this process wrote the file before, so a
+// file made again is news, reported once.
+int OpenLogFileAgain(LogState& s, int flags, bool hadFile);
 
 // Writes all bytes at the offset; false when not all could be written.
 bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t& written);

@@ -3,6 +3,7 @@
 // file reaches the ring size, writing resumes just after the wrap position,
 // so the first records below it are kept.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,16 @@ using namespace debug_log_detail;
 namespace {
 // More than a batch of this size is not reserved up front.
 constexpr size_t kMaxBatchReserve = 64u << 20;
+
+// Whether the file's name still stands for the open file: looked at before
+// each batch is written and once a second, a stat, not a walk of the folders.
+bool StillNamed(LogState& s, bool writing) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!writing && now - s.fileCheckedAt < std::chrono::seconds(1)) return true;
+  s.fileCheckedAt = now;
+  struct stat named{};
+  return lstat(s.logFilePath, &named) == 0 && named.st_dev == s.fileDevice && named.st_ino == s.fileInode;
+}
 }  // namespace
 
 void RingFileLogSink(const char* text) {
@@ -26,15 +37,30 @@ void RingFileLogSink(const char* text) {
   if ((g_logMode.load(std::memory_order_acquire) & LOG_MODE_WRITE) == 0) return;
   if (s.ringSize <= s.wrapPosition) return;
 
+  bool hadFile = false;
   const size_t textLength = std::strlen(text);
   const bool writeNow =
       static_cast<int64_t>(s.batch.size() + textLength + 259) >= int64_t{s.batchThreshold};
   const size_t reserve = std::min(static_cast<size_t>(s.batchThreshold), kMaxBatchReserve);
   if (s.batch.capacity() < reserve) s.batch.reserve(reserve);
 
+  if (s.fileFd >= 0 && !StillNamed(s, writeNow)) {
+    // Removed or replaced while open: every later line would go into a file
+    // nobody can see, which keeps its space until the module stops.
+    close(s.fileFd);
+    s.fileFd = -1;
+    s.fileWritePos = 0;
+    s.fileHighWater = 0;
+    hadFile = true;
+  }
   if (s.fileFd < 0) {
-    s.fileFd = OpenLogFile(s, O_RDWR);
+    s.fileFd = OpenLogFileAgain(s, O_RDWR, hadFile);
     if (s.fileFd < 0) return;
+    struct stat st{};
+    fstat(s.fileFd, &st);
+    s.fileDevice = st.st_dev;
+    s.fileInode = st.st_ino;
+    s.fileCheckedAt = std::chrono::steady_clock::now();
   }
 
   char prefix[258];

@@ -587,8 +587,10 @@ bool CPLGeneralSettings::InitLogFiles(const char* moduleName, int32_t settingsID
   auto getGeneralCS = m_spLogModule.IsNull()
                           ? nullptr
                           : reinterpret_cast<GetGeneralCSFn>(GetProcAddress(m_spLogModule->m_hModule, "GetGeneralCS"));
+  m_strLogLockName.clear();
   auto askProduct = [&](const std::string& name) {
     if (getProductCS == nullptr) return;
+    m_strLogLockName = "Product." + name;
     CSync* lock = GetLogSinkLock();
     getProductCS(name.c_str(), &lock, lockOption);
     SetLogSinkLock(lock);
@@ -615,6 +617,7 @@ bool CPLGeneralSettings::InitLogFiles(const char* moduleName, int32_t settingsID
     fileName = kCommonLogFileName;
     SetLogRecordTag("[" + module + "] ");
     if (getGeneralCS != nullptr) {
+      m_strLogLockName = "General";
       CSync* lock = GetLogSinkLock();
       getGeneralCS(&lock, lockOption);
       SetLogSinkLock(lock);

@@ -136,6 +136,9 @@ class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource,
   CPageCharSet m_pageCharSet;
   std::string m_strTempDirectory;
   std::string m_strLogFilePath;
+  // The name of the log module's lock the debug log asked for ("General",
+  // "Product.<name>"); empty when none was asked.
+  std::string m_strLogLockName;
   // The debug-log settings start-up used, and the last change from them
   // that was reported (under the lock; reloads run on request threads).
   LogSettings m_logAtStart;

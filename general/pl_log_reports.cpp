@@ -4,11 +4,14 @@
 // writes into a ring in shared memory that every install on the machine
 // shares and that reaches the log file only when its maker ends, and a change
 // made since start-up waits for the next one. Each is said once.
+#include <sys/statvfs.h>
+
 #include "common/debug_log.h"
 #include "common/event_log.h"
 #include "general/pl_general_settings.h"
 #include "platform/file_system.h"
 #include "platform/module_path.h"
+#include "platform/process_shared_lock.h"
 #include "platform/shared_memory.h"
 #include "settings/settings_paths.h"
 
@@ -37,6 +40,25 @@ std::string LogFolderRefusal() {
   return why;
 }
 
+// Why the log module's lock of that name could not be had, naming its object
+// in /dev/shm and, when it is another user's, that user.
+std::string LogLockRefusal(const std::string& lockName) {
+  if (lockName.empty()) return {};
+  const std::string section = LogModuleLockSection(lockName);
+  const std::string path = ShmPathFromWindowsName(section.c_str());
+  const std::string refused = WhyNamedSectionIsRefused(section.c_str());
+  if (refused.empty()) {
+    // Any user can fill /dev/shm; a lock is then not made there.
+    struct statvfs fs{};
+    if (statvfs("/dev/shm", &fs) == 0 && fs.f_blocks > 0 && fs.f_bavail == 0) {
+      return ": its lock " + path + " could not be made, as /dev/shm has no room left";
+    }
+    return ": its lock " + path + " could not be opened or made";
+  }
+  return ": its lock " + path + " is there already and is not used, as " + refused +
+         "; remove it with every process of the product family stopped";
+}
+
 }  // namespace
 
 std::string CPLGeneralSettings::WhyLogWritesNothing(const LogSettings& used) const {
@@ -50,7 +72,7 @@ std::string CPLGeneralSettings::WhyLogWritesNothing(const LogSettings& used) con
       return "with a log file name of its own (setting 23) only the kinds 1 and 2 (setting 12) ask the log "
              "module for its lock";
     }
-    return "the log module " + logModule + " handed out no lock";
+    return "the log module " + logModule + " handed out no lock" + LogLockRefusal(m_strLogLockName);
   }
   if (GetLogSink() == &SharedMemoryLogSink) {
     const std::string ring = LogRingName();

@@ -77,6 +77,8 @@ constexpr int kMaxLinkHops = 40;
 
 bool OursOrRoots(uid_t uid) { return uid == geteuid() || uid == 0; }
 
+}  // namespace
+
 std::string UserText(uid_t uid) {
   struct passwd entry{};
   struct passwd* found = nullptr;
@@ -91,6 +93,8 @@ std::string UserText(uid_t uid) {
   }
   return number;
 }
+
+namespace {
 
 std::string GroupText(gid_t gid) {
   struct group entry{};

@@ -28,6 +28,10 @@ bool IsDirectory(const char* path);
 // error 183, a missing parent with 3.
 BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly = false);
 
+// A user as messages name one: "nobody (user 65534)", or "user 54321"
+// without an account.
+std::string UserText(uid_t uid);
+
 // Whether the path exists and every user may read, write or enter it.
 bool IsOpenToOthers(const char* path);
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <strings.h>
 
@@ -18,11 +19,11 @@ constexpr mode_t kSectionMode = 0660;
 // An object by the name that anyone could have made first in the shared
 // /dev/shm: one of another user outside our group, or one open to others
 // that we cannot close, would hand the ring's records (or the lock) to them.
-const char* WhyNotTrusted(const struct stat& st) {
+std::string WhyNotTrusted(const struct stat& st) {
   const bool ours = st.st_uid == geteuid() || st.st_uid == 0 || st.st_gid == getegid();
-  if (!ours) return "it belongs to another user outside this process's group";
+  if (!ours) return "it belongs to " + UserText(st.st_uid) + ", a user outside this process's group";
   if ((st.st_mode & S_IRWXO) != 0) return "it is open to every user";
-  return nullptr;
+  return {};
 }
 
 }  // namespace
@@ -71,7 +72,7 @@ bool CSharedMemory::CreateOrOpen(const char* windowsName, uint64_t size, bool& c
       if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & S_IRWXO) != 0) {
         fchmod(fd, st.st_mode & 0770);
       }
-      if (fstat(fd, &st) != 0 || WhyNotTrusted(st) != nullptr) {
+      if (fstat(fd, &st) != 0 || !WhyNotTrusted(st).empty()) {
         ::close(fd);
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
@@ -102,9 +103,11 @@ bool CSharedMemory::CreateOrOpen(const char* windowsName, uint64_t size, bool& c
   return false;
 }
 
-uint64_t CSharedMemory::Size() const {
+uint64_t CSharedMemory::Size(uint64_t* allocated) const {
   struct stat st{};
+  if (allocated != nullptr) *allocated = 0;
   if (m_fd < 0 || fstat(m_fd, &st) != 0 || st.st_size < 0) return 0;
+  if (allocated != nullptr && st.st_blocks > 0) *allocated = static_cast<uint64_t>(st.st_blocks) * 512;
   return static_cast<uint64_t>(st.st_size);
 }
 
@@ -125,6 +128,20 @@ bool CSharedMemory::Commit(uint64_t offset, uint64_t length) {
     SetLastError(Win32ErrorFromErrno(err));
     return false;
   }
+  return true;
+}
+
+uint64_t CSharedMemory::AllocatedBytes() const {
+  uint64_t allocated = 0;
+  Size(&allocated);
+  return allocated;
+}
+
+bool CSharedMemory::SpaceOfFileSystem(uint64_t& total, uint64_t& available) const {
+  struct statvfs fs{};
+  if (m_fd < 0 || fstatvfs(m_fd, &fs) != 0 || fs.f_blocks == 0) return false;
+  total = static_cast<uint64_t>(fs.f_blocks) * fs.f_frsize;
+  available = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
   return true;
 }
 
@@ -177,6 +194,5 @@ std::string WhyNamedSectionIsRefused(const char* windowsName) {
   if (S_ISLNK(st.st_mode)) return "it is a symbolic link, which is not followed";
   if (!S_ISREG(st.st_mode)) return "it is no shared-memory object";
   if (st.st_uid == geteuid()) return {};  // ours: closed to others when opened
-  const char* why = WhyNotTrusted(st);
-  return why != nullptr ? why : "";
+  return WhyNotTrusted(st);
 }

@@ -33,14 +33,22 @@ class CSharedMemory {
   // ERROR_ACCESS_DENIED. On failure the thread's last error holds the reason.
   bool CreateOrOpen(const char* windowsName, uint64_t size, bool& created);
 
-  // The object's current size in bytes (0 when it cannot be read).
-  uint64_t Size() const;
+  // The object's current size in bytes (0 when it cannot be read); with
+  // `allocated`, also the bytes it holds memory for, from the same look.
+  uint64_t Size(uint64_t* allocated = nullptr) const;
   // Grows the object to `size` bytes; never shrinks it.
   bool Grow(uint64_t size);
 
   // Backs the byte range with memory now, so that touching it cannot fault
   // later when the machine's shared memory runs out. False when it cannot.
   bool Commit(uint64_t offset, uint64_t length);
+  // The bytes the object holds memory for (a sparse object holds less than
+  // its size).
+  uint64_t AllocatedBytes() const;
+  // The size of the file system that holds the object (/dev/shm) and the
+  // bytes still free there; false when it cannot be read.
+  bool SpaceOfFileSystem(uint64_t& total, uint64_t& available) const;
+
   // Gives the range's memory back; it reads as zeros afterwards.
   bool Discard(uint64_t offset, uint64_t length);
 

@@ -30,8 +30,7 @@ CSync* LockFor(const std::string& name) {
   std::lock_guard<std::mutex> guard(t.lock);
   auto it = t.byName.find(name);
   if (it == t.byName.end()) {
-    const std::string section = "Global\\QLLogModule." + name;
-    auto made = std::make_unique<CProcessSharedLock>(section.c_str());
+    auto made = std::make_unique<CProcessSharedLock>(LogModuleLockSection(name).c_str());
     if (!made->IsValid()) return nullptr;
     it = t.byName.emplace(name, std::move(made)).first;
   }

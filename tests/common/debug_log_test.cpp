@@ -1,15 +1,21 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/debug_log.h"
+#include "common/debug_log_state.h"
 #include "common/event_log.h"
 #include "common/file_utils.h"
 #include "log_test_support.h"
 #include "platform/event_source.h"
+#include "platform/process_shared_lock.h"
 
 namespace {
 
@@ -196,6 +202,65 @@ TEST_F(FileLogSinkTest, APreviousFileThatCannotBeReplacedIsReportedOnce) {
   EXPECT_EQ(events, "Quenlith Pellora\tWARNING\t0x60000074\t0\tThe debug log file " + m_path +
                         " reached its size (setting 13) and is begun anew without keeping its lines: " + m_path +
                         ".1 cannot be replaced: Is a directory.\n");
+}
+
+// An administrator moves the log's folder away (archiving it) or removes it
+// while the module runs: the next line makes the folder and the file again,
+// under the rule of start-up, and says so once.
+TEST_F(FileLogSinkTest, AFileWhoseFolderWentIsMadeAgainAndReportedOnce) {
+  const std::string events = m_dir + ".events";
+  SetEventReportFile(events);
+  CEventLog eventLog;
+  ASSERT_TRUE(eventLog.Register("Quenlith Pellora"));
+  SetModuleEventLog(&eventLog);
+  DebugLog("before");
+  std::filesystem::rename(m_dir, m_dir + ".moved");
+  DebugLog("after the move");
+  std::filesystem::remove_all(m_dir);
+  DebugLog("after the removal");
+  EXPECT_NE(logtest::ReadFile(m_path).find("after the removal"), std::string::npos);
+  // A file in the folder's place: the folder cannot be made again, which is
+  // said too.
+  std::filesystem::remove_all(m_dir);
+  std::ofstream(m_dir) << "in the way";
+  DebugLog("blocked");
+  DebugLog("blocked");
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  EXPECT_EQ(logtest::ReadFile(m_dir + ".moved/" + m_fileName).find("after"), std::string::npos);
+  EXPECT_EQ(logtest::ReadFile(events),
+            "Quenlith Pellora\tWARNING\t0x60000074\t0\tThe debug log file " + m_path +
+                " went away while the module ran (moved or removed); it is made again, with its folder " + m_dir +
+                ", and the lines from now on go there. Said once.\n"
+                "Quenlith Pellora\tWARNING\t0x60000074\t0\tThe debug log file " +
+                m_path + " went away while the module ran and cannot be made again: its folder " + m_dir +
+                " cannot be made (Not a directory). Nothing is written there until it can be. Said once.\n");
+  std::filesystem::remove(m_dir);
+  std::filesystem::remove_all(m_dir + ".moved");
+  std::filesystem::remove(events);
+}
+
+// A writer of this process stuck in its write (a log folder that does not
+// answer) holds the log's lock: another thread's line gives up within the
+// lock's limit and does not wait on the writer any longer.
+TEST_F(FileLogSinkTest, ALineThatGoesWithoutTheLockDoesNotWaitOnAStuckWriter) {
+  const std::string name = "hxlogtest_stuck_" + std::to_string(getpid());
+  CProcessSharedLock lock(name.c_str(), 200);
+  ASSERT_TRUE(lock.IsValid());
+  SetLogSinkLock(&lock);
+  std::atomic<bool> holding{false};
+  std::thread writer([&] {
+    debug_log_detail::CSinkWrite write("stuck");
+    holding = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  });
+  while (!holding) std::this_thread::yield();
+  const auto start = std::chrono::steady_clock::now();
+  DebugLog("goes without");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1000));
+  writer.join();
+  SetLogSinkLock(&m_lock);
+  CProcessSharedLock::Remove(name.c_str());
 }
 
 }  // namespace

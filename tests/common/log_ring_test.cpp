@@ -1,14 +1,20 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
 #include "common/debug_log.h"
+#include "common/event_log.h"
 #include "common/file_utils.h"
 #include "log_test_support.h"
+#include "platform/event_source.h"
 #include "platform/process_shared_lock.h"
 
 namespace {
@@ -142,6 +148,10 @@ TEST_F(SharedMemoryRing, InvalidHeaderStartsTheRingAgain) {
       "100, 100, 1000, -4096",    // no positive size
       "100, 100, 1000, 99999999999999999999",  // out of range
   };
+  SetEventReportFile(m_dir + "/events.txt");
+  CEventLog eventLog;
+  ASSERT_TRUE(eventLog.Register("Quenlith Pellora"));
+  SetModuleEventLog(&eventLog);
   for (const char* header : corrupt) {
     DebugLog("%s", "older");
     DebugLog("%s", "older");
@@ -154,6 +164,12 @@ TEST_F(SharedMemoryRing, InvalidHeaderStartsTheRingAgain) {
     // The old records are gone, so the exit write-out stops after the new one.
     EXPECT_EQ(std::string::npos, ring.find_first_not_of('\0', 100 + record)) << header;
   }
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  // Not silently: once.
+  const std::string events = logtest::ReadFile(m_dir + "/events.txt");
+  EXPECT_NE(std::string::npos, events.find("is started again and the records it held are given up"));
+  EXPECT_EQ(1, std::count(events.begin(), events.end(), '\n'));
 }
 
 TEST_F(SharedMemoryRing, ExistingRingIsAdoptedWithItsSizes) {
@@ -313,6 +329,90 @@ TEST_F(SharedMemoryRing, TwoProcessesShareOneRingWithoutCorruption) {
     ++total;
   }
   EXPECT_EQ(static_cast<size_t>(kChildren * kLines), total);
+}
+
+// On a small /dev/shm (a container's) the ring of the default gigabyte takes
+// memory only while half of /dev/shm stays free, then wraps around within
+// what it has, keeping the newest records, and says so once.
+TEST_F(SharedMemoryRing, RingOnASmallDevShmLeavesHalfFreeAndKeepsTheNewest) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private /dev/shm";
+  int out[2];
+  ASSERT_EQ(0, pipe(out));
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/dev/shm", "tmpfs", 0, "size=8m,mode=1777") != 0) {
+      _exit(2);
+    }
+    SetEventReportFile(m_dir + "/events.txt");
+    CEventLog eventLog;
+    eventLog.Register("Quenlith Pellora");
+    SetModuleEventLog(&eventLog);
+    SetLogRingSize(int64_t{1} << 30);
+    constexpr int kRecords = 60000;
+    for (int i = 0; i < kRecords; ++i) DebugLog("record %05d %s", i, std::string(100, 'r').c_str());
+    // Another user takes more of /dev/shm; a worker that opens the ring now
+    // uses the memory it holds and does not end it shorter.
+    std::ofstream("/dev/shm/other") << std::string(1 << 20, 'o');
+    FlushLog(true);
+    DebugLog("record of a later worker");
+    SetModuleEventLog(nullptr);
+    struct statvfs fs{};
+    statvfs("/dev/shm", &fs);
+    // Read, not mapped: a page of /dev/shm touched through a mapping takes
+    // memory even to be read.
+    std::string ring(8 << 20, '\0');
+    std::ifstream("/dev/shm" + ShmNameFromWindowsName(m_ringName.c_str()), std::ios::binary).read(ring.data(), 8 << 20);
+    const std::string events = logtest::ReadFile(m_dir + "/events.txt");
+    size_t reports = 0;
+    for (size_t at = events.find("stops growing"); at != std::string::npos; at = events.find("stops growing", at + 1)) {
+      ++reports;
+    }
+    std::string summary = std::to_string(ParseRingHeader(ring).size) + " " +
+                                std::to_string(fs.f_bavail * fs.f_frsize >> 20) + " " +
+                                (ring.find("record 59999 ") != std::string::npos &&
+                                         ring.find("record of a later worker") != std::string::npos
+                                     ? "newest"
+                                     : "lost") +
+                                " " +
+                                std::to_string(reports);
+    // Another worker starts the ring again (its header written over), giving
+    // its memory back, and /dev/shm fills up: this worker must not write into
+    // pages it backed before, which would kill it.
+    for (int i = 0; i < kRecords; ++i) DebugLog("round two %05d %s", i, std::string(100, 'r').c_str());
+    const pid_t restarter = fork();
+    if (restarter == 0) {
+      PokeHeader("written over");
+      DebugLog("restarted");
+      _exit(0);
+    }
+    int restarted = 0;
+    if (waitpid(restarter, &restarted, 0) != restarter || restarted != 0) _exit(4);
+    std::ofstream("/dev/shm/full") << std::string(8 << 20, 'f');
+    for (int i = 0; i < 12000; ++i) DebugLog("after the restart %05d %s", i, std::string(100, 'r').c_str());
+    // Filled up by another user: a ring made now gets no memory and says so
+    // once; a page of it read before it holds memory would kill the process.
+    SetModuleEventLog(&eventLog);
+    SetLogFilePath((m_dir + "/made_when_full.log").c_str());
+    for (int i = 0; i < 3; ++i) DebugLog("no room %d", i);
+    SetModuleEventLog(nullptr);
+    const std::string refused = logtest::ReadFile(m_dir + "/events.txt");
+    const std::string noMemory = refused.find("gets no memory") != std::string::npos ? " said" : " unsaid";
+    summary += noMemory;
+    if (write(out[1], summary.data(), summary.size()) != static_cast<ssize_t>(summary.size())) _exit(3);
+    _exit(0);
+  }
+  close(out[1]);
+  int status = 0;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  char summary[128] = {};
+  ASSERT_GT(read(out[0], summary, sizeof summary - 1), 0);
+  close(out[0]);
+  // Size in bytes, MB left free, the newest record, reports, the ring that
+  // got no memory.
+  EXPECT_EQ(std::string("4194304 3 newest 1 said"), summary);
 }
 
 }  // namespace

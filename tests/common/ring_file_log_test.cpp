@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "common/debug_log.h"
 #include "common/file_utils.h"
@@ -103,6 +104,16 @@ TEST_F(WrapAroundFile, SilentWithoutLockOrRoom) {
   SetLogRingSize(kDefaultLogRingSize);
   DebugLog("written");
   EXPECT_TRUE(FileExists(m_path.c_str()));
+}
+
+// Deleted while open, the file would take every later batch out of sight
+// (and keep its space): the next batch goes into a file made again.
+TEST_F(WrapAroundFile, AFileDeletedWhileOpenIsMadeAgain) {
+  SetLogBatchThreshold(0);
+  DebugLog("one");
+  ASSERT_EQ(0, unlink(m_path.c_str()));
+  DebugLog("two");
+  EXPECT_EQ(std::string(100, '\0') + Record("two"), logtest::ReadFile(m_path));
 }
 
 }  // namespace

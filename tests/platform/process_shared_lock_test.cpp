@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/mman.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -106,63 +111,126 @@ TEST(ProcessSharedLock, HolderThatDiesDoesNotBlockTheOthers) {
   CProcessSharedLock::Remove(name.c_str());
 }
 
-// A holder that is alive but never lets go, or a lock whose memory another
-// process overwrote, costs one bounded wait (the caller goes without the
-// lock); the lock is then made anew and works for every later caller.
-TEST(ProcessSharedLock, StuckOrOverwrittenLockIsGivenUpAndMadeAnew) {
+// Any user can fill /dev/shm: a lock made there then is refused (the log
+// module hands out none and says so), where touching its unbacked page would
+// kill the process at start-up. One made before keeps working.
+TEST(ProcessSharedLock, FullDevShmRefusesANewLockAndKeepsAnOldOne) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private /dev/shm";
+  testbound::SetCurrentTestBound(kLockTestBound);
+  const pid_t pid = ForkDyingWithParent();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/dev/shm", "tmpfs", 0, "size=256k,mode=1777") != 0) {
+      _exit(2);
+    }
+    CProcessSharedLock old("made_before");
+    std::ofstream("/dev/shm/fill") << std::string(1 << 20, 'f');
+    CProcessSharedLock made("made_when_full");
+    old.Lock();
+    _exit(old.IsLocked() == 1 && !made.IsValid() ? 0 : 3);
+  }
+  WaitForChild(pid);
+}
+
+ino_t InodeOf(const std::string& name) {
+  struct stat st{};
+  return stat(ShmPathFromWindowsName(name.c_str()).c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// A holder that lives is waited for, even stopped (a debugger, swap, a
+// throttled container), and never replaced: a second lock under the name
+// would let two writers into the log for good. One that never lets go costs
+// a single bounded wait, then brief ones, until it dies and is taken over.
+// A mutex whose bytes were overwritten is set up again in the same place.
+TEST(ProcessSharedLock, LiveHolderIsWaitedForAndTheLockNeverReplaced) {
   testbound::SetCurrentTestBound(kLockTestBound);
   const std::string name = UniqueName("stuck");
   int ready[2];
+  int release[2];
   ASSERT_EQ(0, pipe(ready));
+  ASSERT_EQ(0, pipe(release));
   pid_t pid = ForkDyingWithParent();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     CProcessSharedLock mine(name.c_str());
-    mine.Lock();
     char c = 'r';
-    if (write(ready[1], &c, 1) != 1) _exit(3);
-    pause();  // holds it until killed
-    _exit(0);
+    for (;;) {  // holds it until the parent's word, takes it again at the next
+      mine.Lock();
+      if (write(ready[1], &c, 1) != 1) _exit(3);
+      if (read(release[0], &c, 1) != 1) _exit(4);
+      mine.Unlock();
+      if (read(release[0], &c, 1) != 1) _exit(5);
+    }
   }
   char c = 0;
   ASSERT_EQ(1, read(ready[0], &c, 1));
+  const ino_t inode = InodeOf(name);
+  ASSERT_NE(0u, inode);
   {
     CProcessSharedLock lock(name.c_str());
     ASSERT_TRUE(lock.IsValid());
+    ASSERT_EQ(0, kill(pid, SIGSTOP));
+    std::thread resume([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(800));
+      kill(pid, SIGCONT);
+      char w = 'w';
+      if (write(release[1], &w, 1) != 1) return;
+    });
     const auto start = std::chrono::steady_clock::now();
     lock.Lock();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-    EXPECT_EQ(0u, lock.IsLocked());
-    lock.Unlock();
-    lock.Lock();  // the lock made anew
+    resume.join();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
     EXPECT_EQ(1u, lock.IsLocked());
     lock.Unlock();
-    CProcessSharedLock other(name.c_str());  // later openers share the new one
-    EXPECT_EQ(1u, other.TryLock());
-    EXPECT_EQ(0u, lock.TryLock());
-    other.Unlock();
   }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
+  ASSERT_EQ(1, write(release[1], &c, 1));
+  ASSERT_EQ(1, read(ready[0], &c, 1));  // the child holds it again, for good
+  {
+    CProcessSharedLock lock(name.c_str(), 300);
+    auto start = std::chrono::steady_clock::now();
+    lock.Lock();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+    EXPECT_EQ(0u, lock.IsLocked());
+    lock.Unlock();
+    start = std::chrono::steady_clock::now();
+    for (int line = 0; line < 20; ++line) {  // given up on once: no wait while it still holds
+      lock.Lock();
+      EXPECT_EQ(0u, lock.IsLocked());
+      lock.Unlock();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
+    EXPECT_EQ(inode, InodeOf(name));
+    CProcessSharedLock other(name.c_str());
+    EXPECT_EQ(0u, other.TryLock());  // still the child's
+
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    lock.Lock();  // taken over from the dead holder
+    EXPECT_EQ(1u, lock.IsLocked());
+    lock.Unlock();
+  }
 
   // Overwritten: its bytes are garbage.
   {
-    CProcessSharedLock lock(name.c_str());
+    CProcessSharedLock lock(name.c_str(), 1000);
     CSharedMemory raw;
     bool created = false;
     ASSERT_TRUE(raw.CreateOrOpen(name.c_str(), 0, created));
     auto* bytes = static_cast<unsigned char*>(raw.MapView(raw.Size()));
     ASSERT_NE(nullptr, bytes);
-    std::memset(bytes + 4, 0x5A, raw.Size() - 4);  // the state word stays "ready"
+    for (int fill : {0x5A, 0x01}) {  // a kind no mutex has; a word held by no thread
+      std::memset(bytes + 8, fill, 40);  // the state word stays "ready"
+      lock.Lock();
+      EXPECT_EQ(1u, lock.IsLocked()) << fill;
+      lock.Unlock();
+      EXPECT_EQ(1u, lock.TryLock()) << fill;
+      lock.Unlock();
+    }
     CSharedMemory::UnmapView(bytes, raw.Size());
-    lock.Lock();
-    EXPECT_EQ(0u, lock.IsLocked());
-    lock.Unlock();
-    lock.Lock();
-    EXPECT_EQ(1u, lock.IsLocked());
-    lock.Unlock();
   }
-  for (int fd : {ready[0], ready[1]}) close(fd);
+  EXPECT_EQ(inode, InodeOf(name));
+  for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
   CProcessSharedLock::Remove(name.c_str());
 }
 
@@ -184,6 +252,56 @@ TEST(ProcessSharedLockConcurrent, ThreadsOfOneProcessShareOneLockObject) {
   }
   for (std::thread& th : threads) th.join();
   EXPECT_EQ(20000, counter);
+  CProcessSharedLock::Remove(name.c_str());
+}
+
+// Threads of one process give up together on a holder that does not let go
+// (once each, then briefly), and take the lock over together when it dies.
+TEST(ProcessSharedLockConcurrent, ThreadsGiveUpOnAStuckHolderAndTakeOverWhenItDies) {
+  testbound::SetCurrentTestBound(kLockTestBound);
+  const std::string name = UniqueName("stuckthreads");
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  pid_t pid = ForkDyingWithParent();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    CProcessSharedLock mine(name.c_str());
+    mine.Lock();
+    char c = 'r';
+    if (write(ready[1], &c, 1) != 1) _exit(3);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(1, read(ready[0], &c, 1));
+  CProcessSharedLock lock(name.c_str(), 200);
+  ASSERT_TRUE(lock.IsValid());
+  std::atomic<int> taken{0};
+  long counter = 0;
+  const auto run = [&](int rounds) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&] {
+        for (int i = 0; i < rounds; ++i) {
+          lock.Lock();
+          if (lock.IsLocked() != 0) {
+            ++counter;
+            ++taken;
+          }
+          lock.Unlock();
+        }
+      });
+    }
+    for (std::thread& th : threads) th.join();
+  };
+  run(3);
+  EXPECT_EQ(0, taken.load());
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  run(2000);
+  EXPECT_EQ(8000, taken.load());
+  EXPECT_EQ(8000, counter);
+  for (int fd : {ready[0], ready[1]}) close(fd);
   CProcessSharedLock::Remove(name.c_str());
 }
 

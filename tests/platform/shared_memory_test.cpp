@@ -81,7 +81,7 @@ TEST(SharedMemory, AnObjectAnotherUserMadeFirstIsRefused) {
   EXPECT_EQ(0660u, st.st_mode & 0777u);
   shm.Close();
   if (geteuid() == 0 && fchown(fd, 54321, 54321) == 0) {
-    EXPECT_NE("", WhyNamedSectionIsRefused(name.c_str()));
+    EXPECT_EQ("it belongs to user 54321, a user outside this process's group", WhyNamedSectionIsRefused(name.c_str()));
     EXPECT_FALSE(shm.CreateOrOpen(name.c_str(), 4096, created));
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
   }

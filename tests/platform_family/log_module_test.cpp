@@ -1,17 +1,24 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <regex>
 #include <string>
+#include <thread>
 
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
+#include "platform/local_time.h"
 #include "platform/shared_memory.h"
 
 namespace {
@@ -172,6 +179,115 @@ TEST(LogModule, TwoProcessesShareOneRing) {
   CSharedMemory::UnmapView(const_cast<char*>(view), size);
   ring.Close();
   CSharedMemory::Remove(section.c_str());
+}
+
+// Inside the sink, under the lock: each record holds the lock a while, so a
+// stop lands on a holder about as often as not.
+void SlowClock(SYSTEMTIME* st) {
+  std::this_thread::sleep_for(std::chrono::microseconds(100));
+  *st = SYSTEMTIME{2026, 12, 1, 7, 8, 9, 10, 11};
+}
+
+// Two busy processes log into one ring under the log module's lock, and one
+// of them is stopped five times for longer than a log line should ever wait:
+// the lock stays the one object its name stands for, and every record of
+// both arrives whole, once, in order.
+TEST(LogModule, BusyWorkersStoppedFiveTimesKeepEveryRecordAndOneLock) {
+  const std::string name = UniqueName("Paused");
+  const std::string file = "hxpaused-" + std::to_string(getpid()) + ".log";
+  const std::string section = "Global\\" + file;
+  CSharedMemory::Remove(section.c_str());
+  struct Shared {
+    std::atomic<int> stop;
+    std::atomic<int> written[2];
+  };
+  auto* shared = static_cast<Shared*>(
+      mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(MAP_FAILED, static_cast<void*>(shared));
+  new (shared) Shared{};
+  LogModule m;
+  CSync* mine = nullptr;
+  ASSERT_EQ(m.product(name.c_str(), &mine, 1), 1);
+  struct stat before{};
+  ASSERT_EQ(0, stat(ShmPathFromWindowsName(("Global\\QLLogModule.Product." + name).c_str()).c_str(), &before));
+
+  pid_t children[2];
+  for (int p = 0; p < 2; ++p) {
+    children[p] = fork();
+    ASSERT_GE(children[p], 0);
+    if (children[p] == 0) {
+      LogModule own;
+      CSync* lock = nullptr;
+      if (own.product == nullptr || own.product(name.c_str(), &lock, 1) != 1) _exit(2);
+      SetLogSinkLock(lock);
+      SetLogFilePath(("/tmp/" + file).c_str());
+      SetLogRingSize(8 << 20);
+      SetLogClock(&SlowClock);
+      SetLogSink(&SharedMemoryLogSink);
+      SetLogMode(LOG_MODE_WRITE);
+      for (int i = 0; shared->stop.load() == 0; ++i) {
+        DebugLog("child %d line %d", p, i);
+        shared->written[p].store(i + 1);
+      }
+      SetLogMode(LOG_MODE_OFF);
+      SetLogSinkLock(nullptr);
+      _exit(0);
+    }
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  for (int pause = 0; pause < 5; ++pause) {
+    kill(children[0], SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    kill(children[0], SIGCONT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  shared->stop.store(1);
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  struct stat after{};
+  ASSERT_EQ(0, stat(ShmPathFromWindowsName(("Global\\QLLogModule.Product." + name).c_str()).c_str(), &after));
+  EXPECT_EQ(before.st_ino, after.st_ino) << "the lock was made anew";
+
+  CSharedMemory ring;
+  bool created = false;
+  ASSERT_TRUE(ring.CreateOrOpen(section.c_str(), 0, created));
+  const size_t size = static_cast<size_t>(ring.Size());
+  const char* view = static_cast<const char*>(ring.MapView(size));
+  ASSERT_NE(view, nullptr);
+  int writePos = 0;
+  int highWater = 0;
+  ASSERT_EQ(std::sscanf(std::string(view, 99).c_str(), "%d, %d", &writePos, &highWater), 2);
+  EXPECT_EQ(writePos, highWater);
+  const std::string body(view + 100, static_cast<size_t>(writePos - 100));
+  int next[2] = {0, 0};
+  int stray = 0;
+  for (size_t at = 0; at < body.size();) {
+    size_t end = body.find("\r\n", at + 2);
+    if (end == std::string::npos) end = body.size();
+    int p = -1;
+    int line = -1;
+    char tail = 0;
+    const std::string record = body.substr(at, end - at);
+    if (std::sscanf(record.c_str(), "\r\n2026/12/07 08:09:10.011 %*X child %d line %d%c", &p, &line, &tail) == 3 &&
+        (p == 0 || p == 1) && tail == ' ' && line == next[p]) {
+      ++next[p];
+    } else {
+      ++stray;
+    }
+    at = end;
+  }
+  EXPECT_EQ(0, stray);
+  EXPECT_GT(shared->written[0].load(), 0);
+  EXPECT_EQ(next[0], shared->written[0].load());
+  EXPECT_EQ(next[1], shared->written[1].load());
+  CSharedMemory::UnmapView(const_cast<char*>(view), size);
+  ring.Close();
+  CSharedMemory::Remove(section.c_str());
+  RemoveLock("Product." + name);
+  munmap(shared, sizeof(Shared));
 }
 
 }  // namespace

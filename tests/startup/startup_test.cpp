@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -475,6 +478,45 @@ TEST_F(StartUp, ALogFolderOrRingAnotherUserControlsIsNamedAtStartUp) {
                                                     "server's own.",
                                                 kSucceeded}));
   EXPECT_FALSE(fs::exists(elsewhere + "/Temp"));
+}
+
+// Another user made the log module's lock object first, or filled /dev/shm:
+// the log is off, start-up says why, naming the object (and its owner).
+TEST_F(StartUp, ALockObjectAnotherUserMadeFirstIsNamedWithItsOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private /dev/shm";
+  AddSettings("<ITEM ID=\"14\" DESCR=\"d\" VALUE=\"1\"/>");
+  const struct {
+    bool fill;
+    const char* said;
+  } cases[] = {
+      {false, "is there already and is not used, as it belongs to user 54321, a user outside this process's group; "
+              "remove it with every process of the product family stopped."},
+      {true, "could not be made, as /dev/shm has no room left."},
+  };
+  for (const auto& c : cases) {
+    fs::remove(dir.Path() + "events.txt");
+    EXPECT_EQ(RunChild([&c](HxModule& m) {
+                // A /dev/shm of this child's own: the lock's name is the machine's.
+                if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                    mount("tmpfs", "/dev/shm", "tmpfs", 0, "size=64k,mode=1777") != 0) {
+                  return false;
+                }
+                if (c.fill) {
+                  std::ofstream("/dev/shm/fill") << std::string(1 << 20, 'f');
+                  return StartsUp(m);
+                }
+                const int fd = open("/dev/shm/QLLogModule.General", O_CREAT | O_EXCL | O_RDWR, 0660);
+                if (fd < 0 || fchown(fd, 54321, 54321) != 0) return false;
+                close(fd);
+                return StartsUp(m);
+              }),
+              0);
+    const std::vector<std::string> events = Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_NE(events[0].find(std::string(" handed out no lock: its lock /dev/shm/QLLogModule.General ") + c.said),
+              std::string::npos)
+        << events[0];
+  }
 }
 
 // A reload does not set the debug log up again: a change waits for the next
