@@ -195,7 +195,8 @@ TEST(DecodedPage, Iso2022JpPagesKeepTheServersBytes) {
 // character deleted, at every place of the decoded text) either is refused
 // or gives a page the browser decodes as the text with that edit: the
 // writer's state is given back after the insert, a yen sign or a backslash
-// is written in the run that reads it so, and no byte after a NUL is lost.
+// is written in the run that reads it so, and a page with a NUL is never
+// handed over (as a C string it would end there).
 TEST(DecodedPage, EveryIso2022JpEditReadsAsTheEditedText) {
   const std::string pages[] = {
       "<p a=\"\x1B$B0!0\"\x1B(B\">x\x1B(J\\~a\x1B(I12\x1B(B</p>",
@@ -215,7 +216,8 @@ TEST(DecodedPage, EveryIso2022JpEditReadsAsTheEditedText) {
     CDecodedPage decoded;
     ASSERT_TRUE(decoded.Decode(words, "ISO-2022-JP")) << page;
     const ULONGLONG first = decoded.Words()[CCommonPointers::FirstByte];
-    const std::string text(reinterpret_cast<const char*>(first), decoded.Words()[CCommonPointers::LastByte] - first + 1);
+    // The whole page's text, read apart from the decoded page.
+    const std::string text = CIso2022JpPage::DecodedText(page);
     const auto tryEdit = [&](size_t at, const std::string& insert, size_t deleted) {
       CBufferInstructionList edits;
       if (!insert.empty()) {
@@ -228,6 +230,8 @@ TEST(DecodedPage, EveryIso2022JpEditReadsAsTheEditedText) {
       std::string out;
       if (!decoded.EncodeEdited(edits, out)) return;
       ++made;
+      // The page is handed to the host as a C string: a NUL would cut it.
+      EXPECT_EQ(out.find('\0'), std::string::npos) << page;
       const std::string expected = text.substr(0, at) + insert + text.substr(at + deleted);
       EXPECT_EQ(CIso2022JpPage::DecodedText(out), expected) << page << " at " << at << " +" << insert << " -" << deleted;
     };
