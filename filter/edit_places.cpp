@@ -21,13 +21,15 @@ constexpr char kPrefix[] = "[CheckEditPlaces]";
 struct Splice {
   size_t at = 0;
   size_t resume = 0;
-  std::vector<const char*> inserts;
+  size_t firstInsert = 0;  // into the list of all inserted texts
+  size_t inserts = 0;
 };
 
 // The edits inside the page as splices in page order; false (and why) for
 // an insert into bytes a delete before it removes, or a delete past the
 // page's end, which the host refuses anyway.
-bool SplicesOf(const CBufferInstructionList& edits, uintptr_t base, size_t size, std::vector<Splice>& out) {
+bool SplicesOf(const CBufferInstructionList& edits, uintptr_t base, size_t size, std::vector<Splice>& out,
+               std::vector<const char*>& texts) {
   for (const CBufferInstructionNode* node = edits.First(); node != edits.End(); node = node->m_pNext) {
     const CBufferInstruction& edit = *node->m_spInstruction;
     if (edit.m_qwAddress < base || edit.m_qwAddress - base > size) continue;
@@ -38,11 +40,12 @@ bool SplicesOf(const CBufferInstructionList& edits, uintptr_t base, size_t size,
     if (!out.empty() && at < out.back().resume) {
       if (bInsert) return false;
     } else if (out.empty() || at != out.back().at) {
-      out.push_back(Splice{at, at, {}});
+      out.push_back(Splice{at, at, texts.size(), 0});
     }
     Splice& splice = out.back();
     if (bInsert) {
-      splice.inserts.push_back(edit.m_pszText);
+      texts.push_back(edit.m_pszText);
+      ++splice.inserts;
     } else {
       splice.resume = std::max(splice.resume, at + edit.m_dwLength);
     }
@@ -58,8 +61,7 @@ struct Footing {
   bool bAfterLoneLead = false;
 };
 
-// The footing of each place (ascending), read on one walk of the page in
-// its set.
+// The footing of each place (ascending), read in the page's set.
 std::vector<Footing> FootingsOf(std::string_view page, const CPageChars& chars, const std::vector<size_t>& places) {
   std::vector<Footing> footings(places.size());
   const CPageChars::Kind kind = chars.GetKind();
@@ -72,58 +74,83 @@ std::vector<Footing> FootingsOf(std::string_view page, const CPageChars& chars, 
     }
     return footings;
   }
-  page_chars_detail::CWalk walk(page, chars);
-  size_t k = 0;
-  bool bLoneLead = false;
-  while (k < places.size()) {
-    while (k < places.size() && places[k] < walk.Position()) footings[k++].bBetween = false;
-    while (k < places.size() && places[k] == walk.Position()) footings[k++].bAfterLoneLead = bLoneLead;
-    if (walk.AtEnd()) break;
-    const size_t begin = walk.Position();
-    const page_chars_detail::Piece piece = walk.Next();
-    bLoneLead = piece.bNoCharacter && piece.length == 1 && static_cast<unsigned char>(page[begin]) >= 0x80;
+  // Only the stretch before each place is walked: from the last byte that
+  // is no second (or fourth) byte of a character in any of these sets, so
+  // a character begins after it, or from where the walk got to before.
+  const auto isSync = [](unsigned char c) { return c < 0x30 || (c > 0x39 && c < 0x40); };
+  size_t walked = 0;
+  for (size_t k = 0; k < places.size(); ++k) {
+    const size_t at = places[k];
+    if (k > 0 && at == places[k - 1]) {
+      footings[k] = footings[k - 1];
+      continue;
+    }
+    if (at < walked) {
+      footings[k].bBetween = false;
+      continue;
+    }
+    size_t from = at;
+    while (from > walked && !isSync(static_cast<unsigned char>(page[from - 1]))) --from;
+    page_chars_detail::CWalk walk(page.substr(from), chars);
+    bool bLoneLead = false;
+    while (from + walk.Position() < at) {
+      const size_t begin = from + walk.Position();
+      const page_chars_detail::Piece piece = walk.Next();
+      bLoneLead = piece.bNoCharacter && piece.length == 1 && static_cast<unsigned char>(page[begin]) >= 0x80;
+    }
+    walked = from + walk.Position();
+    footings[k].bBetween = walked == at;
+    footings[k].bAfterLoneLead = bLoneLead;
   }
   return footings;
 }
 
-void ReadText(CTokenizerStates& reader, std::string_view text) { reader.ReadAll(text, 0, text.size()); }
+// A character reference of text runs from "&" over letters, digits and
+// "#" (the longest named one has 32 characters): a place inside one changes
+// what it reads as.
+bool InCharacterReference(std::string_view page, size_t at) {
+  for (size_t i = at; i > 0 && at - i < 40; --i) {
+    const char c = page[i - 1];
+    if (c == '&') return true;
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '#')) return false;
+  }
+  return false;
+}
 
 // The inserted texts read from the state at the splice, and the page's
 // bytes on from `resume`, read as they were read before the edits.
-const char* SpliceFault(const Splice& splice, const CTokenizerStates& before, const CTokenizerStates& after,
-                        std::string_view page) {
-  CTokenizerStates reader = before;
+const char* SpliceFault(const Splice& splice, const char* const* texts, const CTokenizerStates& before,
+                        const CTokenizerStates& after, std::string_view page) {
   if (before.IsBetweenTokens()) {
-    for (const char* text : splice.inserts) ReadText(reader, text);
-    if (!reader.IsBetweenTokens()) return "what it inserts leaves the browser inside a token";
+    if (InCharacterReference(page, splice.at)) return "it lies inside a character reference";
     return after.IsBetweenTokens() ? nullptr : "the deleted bytes end inside a token";
   }
   if (!before.IsInStartTag() && !(before.IsInAttributeValue() && !before.CurrentTag().bEnd)) {
     return "not between tokens of text, nor in a start tag";
   }
   // At the end of an unquoted value a blank begins the next attribute.
-  const bool bNextAttribute = before.GetState() == CTokenizerStates::State::AttributeValueUnquoted &&
-                              !splice.inserts.empty() && std::strchr(" \t\r\n\f", splice.inserts.front()[0]) != nullptr &&
-                              splice.inserts.front()[0] != '\0';
+  const bool bUnquoted = before.GetState() == CTokenizerStates::State::AttributeValueUnquoted;
+  const bool bNextAttribute = bUnquoted && splice.inserts != 0 && texts[0][0] != '\0' &&
+                              std::strchr(" \t\r\n\f", texts[0][0]) != nullptr;
   const bool bInValue = before.IsInAttributeValue() && !bNextAttribute;
-  for (const char* text : splice.inserts) {
-    // What goes into a value is its text, with no character of markup.
-    if (bInValue && std::strpbrk(text, "<>\"'`") != nullptr) return "what it inserts into a value holds markup";
-    for (size_t i = 0; text[i] != '\0'; ++i) {
-      reader.Read(text[i], 0);
-      if (bInValue && reader.GetState() != before.GetState()) return "what it inserts leaves the attribute value";
+  CTokenizerStates reader = before;
+  for (size_t i = 0; i < splice.inserts; ++i) {
+    // What goes into a value is its text: no character of markup, no quote
+    // and, unquoted, no blank, so it cannot end the value.
+    if (bInValue && std::strpbrk(texts[i], bUnquoted ? "<>\"'`\t\n\f\r " : "<>\"'`") != nullptr) {
+      return "what it inserts into a value could end the value";
     }
+    if (!bInValue) reader.ReadAll(texts[i], 0, std::strlen(texts[i]));
   }
   if (after.CurrentTag().begin != before.CurrentTag().begin || !(after.IsInStartTag() || after.IsInAttributeValue())) {
     return "the deleted bytes end outside the tag";
   }
-  CTokenizerStates edited = reader;
   CTokenizerStates sent = after;
   if (splice.resume < page.size()) {
-    edited.Read(page[splice.resume], splice.resume);
+    reader.Read(page[splice.resume], splice.resume);
     sent.Read(page[splice.resume], splice.resume);
   }
-  return edited.ReadsLike(sent) ? nullptr : "the tag does not read on as it did";
+  return reader.ReadsLike(sent) ? nullptr : "the tag does not read on as it did";
 }
 
 }  // namespace
@@ -141,7 +168,10 @@ DWORD CheckEditPlaces(const CCommonPointers& words, const CPageChars& chars, con
     return HX_RC_INVALID_DATA;
   }
   std::vector<Splice> splices;
-  if (!SplicesOf(edits, base, page.size(), splices)) {
+  std::vector<const char*> texts;
+  splices.reserve(edits.size());
+  texts.reserve(edits.size());
+  if (!SplicesOf(edits, base, page.size(), splices, texts)) {
     DebugLog("%s An edit inserts into bytes another one deletes, or deletes past the page; it goes out unchanged.",
              kPrefix);
     return HX_RC_INVALID_DATA;
@@ -155,11 +185,12 @@ DWORD CheckEditPlaces(const CCommonPointers& words, const CPageChars& chars, con
   const std::vector<Footing> footings = FootingsOf(page, chars, places);
 
   CTokenizerStates reader;
+  CTokenizerStates before;
   size_t read = 0;
   for (size_t i = 0; i < splices.size(); ++i) {
     const Splice& splice = splices[i];
     reader.ReadAll(page, read, splice.at);
-    const CTokenizerStates before = reader;
+    before = reader;
     reader.ReadAll(page, splice.at, splice.resume);
     read = splice.resume;
     const char* pFault = nullptr;
@@ -168,7 +199,7 @@ DWORD CheckEditPlaces(const CCommonPointers& words, const CPageChars& chars, con
     } else if (footings[2 * i].bAfterLoneLead) {
       pFault = "it follows a lead byte that is no character";
     } else {
-      pFault = SpliceFault(splice, before, reader, page);
+      pFault = SpliceFault(splice, texts.data() + splice.firstInsert, before, reader, page);
     }
     if (pFault != nullptr) {
       DebugLog("%s The edit at <%d> is refused: %s (the browser's %s state there). The page goes out unchanged.",

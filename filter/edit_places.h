@@ -15,8 +15,8 @@ class CBufferInstructionList;
 
 // 0 when every edit inside the page (`words` describe it; edits elsewhere,
 // in the headers, are not the page's) lies between two characters and:
-// - in text, between tokens: what it inserts is read as whole tokens, and
-//   a deletion ends between tokens too;
+// - in text, between tokens (not inside a character reference), a
+//   deletion ending between tokens too;
 // - or inside one start tag, out of its values or inside one value, and
 //   the tag or value reads on alike after it (an insert into a value never
 //   leaves the value).

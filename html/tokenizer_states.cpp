@@ -12,7 +12,6 @@ using State = CTokenizerStates::State;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Elements whose text the tokenizer reads up to their end tag.
 constexpr std::string_view kRcDataElements[] = {"textarea", "title"};
@@ -27,14 +26,6 @@ bool IsOneOf(const CTokenizerStates::Name& name, const std::string_view (&names)
 }
 
 }  // namespace
-
-void CTokenizerStates::Name::Add(char c) {
-  if (length == kMax) {
-    bTooLong = true;
-    return;
-  }
-  text[length++] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool CTokenizerStates::IsInStartTag() const {
   if (m_tag.bEnd) return false;
@@ -59,8 +50,14 @@ void CTokenizerStates::BeginAttribute(size_t at) {
 }
 
 void CTokenizerStates::StartText() {
-  m_textElement = m_tag.name;
   const Name& name = m_tag.name;
+  // No element of text has a name of under 3 or 4 letters but xmp: most
+  // tags of a page end here.
+  if (name.length < 5 && !name.Is("xmp")) {
+    m_state = State::Data;
+    return;
+  }
+  m_textElement = name;
   if (name.Is("script")) {
     m_state = m_textReturn = State::ScriptData;
   } else if (IsOneOf(name, kRcDataElements)) {
@@ -89,14 +86,8 @@ bool CTokenizerStates::Read(char c, size_t at) {
       if (c == '<') {
         m_state = State::TagOpen;
         m_tag.begin = at;
-      } else if (c == '&') {
-        m_state = State::CharacterReference;
       }
       return false;
-    case State::CharacterReference:
-      if (IsLetter(c) || IsDigit(c) || c == '#') return false;
-      m_state = State::Data;
-      return c == ';' ? false : Read(c, at);
     case State::TagOpen:
     case State::EndTagOpen:
       if (IsLetter(c)) {
@@ -363,19 +354,175 @@ bool CTokenizerStates::Read(char c, size_t at) {
   return false;
 }
 
+namespace {
+
+// The bytes that may change each state; every other byte leaves it as it
+// is, so runs of them are passed over at once.
+struct Stops {
+  bool bytes[256] = {};
+  constexpr explicit Stops(std::string_view stops) {
+    for (const char c : stops) bytes[static_cast<unsigned char>(c)] = true;
+  }
+};
+constexpr Stops kNameStops(" \t\n\f\r/>=");
+constexpr Stops kUnquotedStops(" \t\n\f\r>");
+constexpr Stops kEscapedStops("-<");
+
+size_t Skip(const char* p, size_t i, size_t to, const Stops& stops) {
+  while (i < to && !stops.bytes[static_cast<unsigned char>(p[i])]) ++i;
+  return i;
+}
+
+size_t Find(const char* p, size_t i, size_t to, char c) {
+  const void* found = std::memchr(p + i, c, to - i);
+  return found == nullptr ? to : static_cast<size_t>(static_cast<const char*>(found) - p);
+}
+
+}  // namespace
+
+// Text and the tags of an ordinary page, read with the state in a local
+// and without attribute records: most bytes of a page take these steps.
+// Anything else is the general reading's.
+bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStopAtTags) {
+  State state = m_state;
+  size_t i = at;
+  while (i < to) {
+    char c = p[i];
+    switch (state) {
+      case State::Data:
+        i = Find(p, i, to, '<');
+        if (i == to) continue;
+        m_tag.begin = i++;
+        state = State::TagOpen;
+        if (i < to && p[i] == '/') {
+          state = State::EndTagOpen;
+          ++i;
+        }
+        continue;
+      case State::TagOpen:
+      case State::EndTagOpen:
+        if (!IsLetter(c)) break;
+        m_tag.bEnd = state == State::EndTagOpen;
+        m_tag.name.Clear();
+        state = State::TagName;
+        continue;
+      case State::TagName: {
+        const size_t end = Skip(p, i, to, kNameStops);
+        for (; i < end; ++i) m_tag.name.Add(p[i]);
+        if (i == to) continue;
+        c = p[i];
+        if (!IsBlank(c)) break;
+        state = State::BeforeAttributeName;
+        ++i;
+        continue;
+      }
+      case State::BeforeAttributeName:
+        if (IsBlank(c)) {
+          ++i;
+          continue;
+        }
+        if (c == '/' || c == '>' || c == '=') break;
+        state = State::AttributeName;
+        ++i;
+        continue;
+      case State::AttributeName:
+        i = Skip(p, i, to, kNameStops);
+        if (i == to) continue;
+        c = p[i];
+        if (c != '=') break;
+        state = State::BeforeAttributeValue;
+        ++i;
+        continue;
+      case State::BeforeAttributeValue:
+        if (c != '"' && c != '\'') break;
+        state = c == '"' ? State::AttributeValueDoubleQuoted : State::AttributeValueSingleQuoted;
+        ++i;
+        continue;
+      case State::AttributeValueDoubleQuoted:
+      case State::AttributeValueSingleQuoted:
+        i = Find(p, i, to, state == State::AttributeValueDoubleQuoted ? '"' : '\'');
+        if (i == to) continue;
+        state = State::AfterAttributeValueQuoted;
+        ++i;
+        continue;
+      case State::AfterAttributeValueQuoted:
+        if (!IsBlank(c)) break;
+        state = State::BeforeAttributeName;
+        ++i;
+        continue;
+      case State::AttributeValueUnquoted:
+      case State::RcData:
+      case State::RawText:
+      case State::ScriptData:
+      case State::Comment:
+      case State::BogusComment:
+      case State::ScriptEscaped:
+      case State::ScriptDoubleEscaped: {
+        const size_t stop = SkipIn(state, p, i, to);
+        if (stop != i) {
+          i = stop;
+          continue;
+        }
+        break;
+      }
+      case State::PlainText:
+        i = to;
+        continue;
+      default:
+        break;
+    }
+    m_state = state;
+    const bool bTag = Read(c, i++);
+    state = m_state;
+    if (bTag && bStopAtTags) {
+      at = i;
+      return true;
+    }
+  }
+  m_state = state;
+  at = to;
+  return false;
+}
+
+// Where the first byte that may change the state is, from i on (i itself
+// when it may); for the states whose runs of other bytes are long.
+size_t CTokenizerStates::SkipIn(State state, const char* p, size_t i, size_t to) {
+  switch (state) {
+    case State::Data:
+    case State::RcData:
+    case State::RawText:
+    case State::ScriptData:
+      return Find(p, i, to, '<');
+    case State::AttributeValueDoubleQuoted:
+      return Find(p, i, to, '"');
+    case State::AttributeValueSingleQuoted:
+      return Find(p, i, to, '\'');
+    case State::BogusComment:
+      return Find(p, i, to, '>');
+    case State::Comment:
+      return Find(p, i, to, '-');
+    case State::AttributeName:
+      return Skip(p, i, to, kNameStops);
+    case State::AttributeValueUnquoted:
+      return Skip(p, i, to, kUnquotedStops);
+    case State::ScriptEscaped:
+    case State::ScriptDoubleEscaped:
+      return Skip(p, i, to, kEscapedStops);
+    case State::PlainText:
+      return to;
+    default:
+      return i;
+  }
+}
+
 bool CTokenizerStates::ReadUntilTag(std::string_view text, size_t& at, size_t to) {
   const char* const p = text.data();
+  if (!m_bAttributes) return ReadFast(p, at, to, true);
   for (size_t i = at; i < to; ++i) {
-    // Long runs of text and comments are passed over a search at a time.
-    if (m_state == State::Data) {
-      while (i < to && p[i] != '<' && p[i] != '&') ++i;
-    } else if (m_state == State::RcData || m_state == State::RawText || m_state == State::ScriptData) {
-      const void* lt = std::memchr(p + i, '<', to - i);
-      i = lt == nullptr ? to : static_cast<size_t>(static_cast<const char*>(lt) - p);
-    } else if (m_state == State::Comment || m_state == State::ScriptEscaped) {
-      while (i < to && p[i] != '-' && p[i] != '<') ++i;
-    } else if (m_state == State::PlainText) {
-      i = to;
+    if (m_state == State::TagName) {
+      for (; i < to && !kNameStops.bytes[static_cast<unsigned char>(p[i])]; ++i) m_tag.name.Add(p[i]);
+    } else {
+      i = SkipIn(m_state, p, i, to);
     }
     if (i >= to) break;
     if (Read(p[i], i)) {
@@ -388,6 +535,10 @@ bool CTokenizerStates::ReadUntilTag(std::string_view text, size_t& at, size_t to
 }
 
 void CTokenizerStates::ReadAll(std::string_view text, size_t from, size_t to) {
+  if (!m_bAttributes) {
+    while (from < to) ReadFast(text.data(), from, to, false);
+    return;
+  }
   while (from < to) ReadUntilTag(text, from, to);
 }
 
@@ -433,7 +584,7 @@ bool CTokenizerStates::ReadsLike(const CTokenizerStates& other) const {
 
 const char* CTokenizerStates::StateName(State state) {
   static constexpr const char* kNames[] = {
-      "data", "character reference", "tag open", "end tag open", "tag name", "before attribute name",
+      "data", "tag open", "end tag open", "tag name", "before attribute name",
       "attribute name", "after attribute name", "before attribute value", "attribute value (double-quoted)",
       "attribute value (single-quoted)", "attribute value (unquoted)", "after attribute value (quoted)",
       "self-closing start tag", "markup declaration open", "markup declaration open", "bogus comment",

@@ -26,8 +26,7 @@
 class CTokenizerStates {
  public:
   enum class State : uint8_t {
-    Data,
-    CharacterReference,  // after a "&" of text, up to the reference's end
+    Data,  // a character reference in it is the reader's to find
     TagOpen,
     EndTagOpen,
     TagName,
@@ -78,7 +77,13 @@ class CTokenizerStates {
     uint8_t length = 0;
     bool bTooLong = false;
     void Clear() { length = 0, bTooLong = false; }
-    void Add(char c);
+    void Add(char c) {
+      if (length == kMax) {
+        bTooLong = true;
+        return;
+      }
+      text[length++] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
     bool Is(std::string_view name) const {
       return !bTooLong && name.size() == length && name == std::string_view(text, length);
     }
@@ -138,6 +143,8 @@ class CTokenizerStates {
   static const char* StateName(State state);
 
  private:
+  bool ReadFast(const char* p, size_t& at, size_t to, bool bStopAtTags);
+  static size_t SkipIn(State state, const char* p, size_t i, size_t to);
   void EmitTag();
   void StartText();
   bool IsAppropriateEndTag() const { return m_tag.name == m_textElement; }
