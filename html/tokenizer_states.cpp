@@ -388,6 +388,7 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
   size_t i = at;
   while (i < to) {
     char c = p[i];
+    bool bEmit = false;
     switch (state) {
       case State::Data:
         i = Find(p, i, to, '<');
@@ -411,6 +412,7 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         for (; i < end; ++i) m_tag.name.Add(p[i]);
         if (i == to) continue;
         c = p[i];
+        bEmit = c == '>';
         if (!IsBlank(c)) break;
         state = State::BeforeAttributeName;
         ++i;
@@ -421,6 +423,7 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
           ++i;
           continue;
         }
+        bEmit = c == '>';
         if (c == '/' || c == '>' || c == '=') break;
         state = State::AttributeName;
         ++i;
@@ -429,6 +432,7 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         i = Skip(p, i, to, kNameStops);
         if (i == to) continue;
         c = p[i];
+        bEmit = c == '>';
         if (c != '=') break;
         state = State::BeforeAttributeValue;
         ++i;
@@ -446,6 +450,7 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         ++i;
         continue;
       case State::AfterAttributeValueQuoted:
+        bEmit = c == '>';
         if (!IsBlank(c)) break;
         state = State::BeforeAttributeName;
         ++i;
@@ -472,7 +477,13 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         break;
     }
     m_state = state;
-    const bool bTag = Read(c, i++);
+    bool bTag = bEmit;
+    if (bEmit) {
+      ++i;
+      EmitTag();
+    } else {
+      bTag = Read(c, i++);
+    }
     state = m_state;
     if (bTag && bStopAtTags) {
       at = i;
