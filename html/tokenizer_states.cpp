@@ -51,7 +51,7 @@ void CTokenizerStates::BeginAttribute(size_t at) {
 
 void CTokenizerStates::StartText() {
   const Name& name = m_tag.name;
-  // No element of text has a name of under 3 or 4 letters but xmp: most
+  // Every element of text but xmp has a name of five letters or more: most
   // tags of a page end here.
   if (name.length < 5 && !name.Is("xmp")) {
     m_state = State::Data;
