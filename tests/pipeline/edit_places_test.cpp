@@ -7,6 +7,7 @@
 #include "filter/edit_places.h"
 #include "filter/result_codes.h"
 #include "filter/util.h"
+#include "general/log_capture.h"
 
 namespace {
 
@@ -76,6 +77,11 @@ TEST(EditPlaces, OnlyWhereTheBrowserReadsWhatTheEditMeans) {
   for (const PlacedEdit& c : cases) {
     EXPECT_EQ(Check(c), c.bPlaced ? 0u : HX_RC_INVALID_DATA) << c.set << " " << c.page;
   }
+  // The debug log says where and why.
+  CLogCapture log;
+  Check({"utf-8", "<body><textarea>|</body></textarea></body>", kMenu, 0, false});
+  EXPECT_TRUE(log.Has("[CheckEditPlaces] The edit at <16> is refused: not between tokens of text, nor in a start tag "
+                      "(the browser's RCDATA state there). The page goes out unchanged."));
 }
 
 }  // namespace
