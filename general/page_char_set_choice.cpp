@@ -84,12 +84,13 @@ bool IsHeadTag(const CTokenizerStates::Name& name) {
 }
 
 // A browser's prescan of the page: its tokenizer's reading (as a browser
-// that runs no scripts reads it, so <noscript> holds markup), over the first
+// that runs no scripts reads it, so <noscript> holds markup, and with no
+// tree builder to find foreign content), over the first
 // 1024 bytes and on while the page is still in its head; the attributes of
 // a <meta> with their character references decoded.
 class CPrescan {
  public:
-  explicit CPrescan(std::string_view page) : m_s(page), m_reader(false, true) {}
+  explicit CPrescan(std::string_view page) : m_s(page), m_reader(false, true, false) {}
 
   std::string Run() {
     bool bInHead = true;

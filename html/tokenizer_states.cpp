@@ -16,6 +16,17 @@ bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 // Elements whose text the tokenizer reads up to their end tag.
 constexpr std::string_view kRcDataElements[] = {"textarea", "title"};
 constexpr std::string_view kRawTextElements[] = {"style", "xmp", "iframe", "noembed", "noframes"};
+// Elements that hold nothing: no end tag closes them.
+constexpr std::string_view kVoidElements[] = {"area",  "base",  "basefont", "bgsound", "br",    "col",
+                                              "embed", "frame", "hr",       "image",   "img",   "input",
+                                              "keygen", "link", "meta",     "param",   "source", "track", "wbr"};
+// Start tags that close the foreign elements up to the nearest one that
+// holds HTML ("font" too, by its attributes: not followed).
+constexpr std::string_view kLeaveForeign[] = {
+    "b",  "big", "blockquote", "body", "br",      "center", "code", "dd",   "div",   "dl",     "dt",
+    "em", "embed", "h1",       "h2",   "h3",      "h4",     "h5",   "h6",   "head",  "hr",     "i",
+    "img", "li", "listing",    "menu", "meta",    "nobr",   "ol",   "p",    "pre",   "ruby",   "s",
+    "small", "span", "strong", "strike", "sub",   "sup",    "table", "tt",  "u",     "ul",     "var"};
 
 template <size_t N>
 bool IsOneOf(const CTokenizerStates::Name& name, const std::string_view (&names)[N]) {
@@ -73,11 +84,71 @@ void CTokenizerStates::StartText() {
 
 void CTokenizerStates::EmitTag() {
   m_lastTag = m_tag;
-  if (m_tag.bEnd) {
+  if (m_bForeignContent &&
+      (m_open != 0 || (!m_tag.bEnd && (m_tag.name.Is("svg") || m_tag.name.Is("math"))))) {
+    FollowTree();
+  } else if (m_tag.bEnd) {
     m_state = State::Data;
   } else {
     StartText();
   }
+  m_tag.bSelfClosing = false;
+}
+
+// Whether the start tag read is an HTML one: outside foreign content, in an
+// HTML element, or in an SVG or MathML element that holds HTML.
+bool CTokenizerStates::TagIsHtml() const {
+  if (m_open == 0) return true;
+  const Element& top = m_elements[m_open - 1];
+  const Name& n = top.name;
+  switch (top.space) {
+    case Space::Html:
+      return true;
+    case Space::Svg:
+      return n.Is("foreignobject") || n.Is("desc") || n.Is("title");
+    case Space::MathMl:
+      return (n.Is("mi") || n.Is("mo") || n.Is("mn") || n.Is("ms") || n.Is("mtext")) &&
+             !m_tag.name.Is("mglyph") && !m_tag.name.Is("malignmark");
+  }
+  return true;
+}
+
+void CTokenizerStates::Open(Space space) {
+  if (m_open == kMaxOpen || m_tag.name.bTooLong) return GiveUp();
+  m_elements[m_open++] = Element{m_tag.name, space};
+}
+
+// The tree builder's steps for a tag in or into foreign content, kept only
+// as far as they are plain: an end tag closes the element it names through
+// foreign elements (an HTML one only when it is the last open).
+void CTokenizerStates::FollowTree() {
+  const Name& name = m_tag.name;
+  m_state = State::Data;
+  if (m_tag.bEnd) {
+    for (size_t k = m_open; k > 0; --k) {
+      const Element& element = m_elements[k - 1];
+      if (element.name == name) {
+        m_open = static_cast<uint8_t>(k - 1);
+        return;
+      }
+      if (element.space == Space::Html) break;
+    }
+    return GiveUp();
+  }
+  if (!TagIsHtml()) {
+    if (name.Is("font") || name.Is("annotation-xml")) return GiveUp();
+    if (!IsOneOf(name, kLeaveForeign)) {
+      if (!m_tag.bSelfClosing) Open(m_elements[m_open - 1].space);
+      return;
+    }
+    while (m_open != 0 && !TagIsHtml()) --m_open;
+  }
+  if (name.Is("svg") || name.Is("math")) {
+    if (!m_tag.bSelfClosing) Open(name.Is("svg") ? Space::Svg : Space::MathMl);
+    return;
+  }
+  StartText();
+  if (m_open != 0 && !IsOneOf(name, kVoidElements)) Open(Space::Html);
 }
 
 bool CTokenizerStates::Read(char c, size_t at) {
@@ -186,6 +257,7 @@ bool CTokenizerStates::Read(char c, size_t at) {
     case State::AfterAttributeValueQuoted:
     case State::SelfClosingStartTag:
       if (c == '>') {
+        m_tag.bSelfClosing = m_state == State::SelfClosingStartTag;
         EmitTag();
         return true;
       }
@@ -201,6 +273,10 @@ bool CTokenizerStates::Read(char c, size_t at) {
       return Read(c, at);
     case State::MarkupDeclarationOpen:
     case State::MarkupDeclarationDash:
+      if (c == '[' && m_state == State::MarkupDeclarationOpen && InForeignContent()) {
+        GiveUp();  // "<![CDATA[" opens a section that ends at "]]>"
+        return false;
+      }
       if (c == '-') {
         m_state = m_state == State::MarkupDeclarationOpen ? State::MarkupDeclarationDash : State::CommentStart;
         return false;
@@ -349,6 +425,7 @@ bool CTokenizerStates::Read(char c, size_t at) {
       m_state = State::ScriptDoubleEscaped;
       return Read(c, at);
     case State::PlainText:
+    case State::Unknown:
       return false;
   }
   return false;
@@ -471,6 +548,7 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         break;
       }
       case State::PlainText:
+      case State::Unknown:
         i = to;
         continue;
       default:
@@ -520,6 +598,7 @@ size_t CTokenizerStates::SkipIn(State state, const char* p, size_t i, size_t to)
     case State::ScriptDoubleEscaped:
       return Skip(p, i, to, kEscapedStops);
     case State::PlainText:
+    case State::Unknown:
       return to;
     default:
       return i;
@@ -554,7 +633,7 @@ void CTokenizerStates::ReadAll(std::string_view text, size_t from, size_t to) {
 }
 
 bool CTokenizerStates::ReadsLike(const CTokenizerStates& other) const {
-  if (m_state != other.m_state) return false;
+  if (m_state != other.m_state || m_open != other.m_open) return false;
   switch (m_state) {
     case State::TagName:
     case State::BeforeAttributeName:
@@ -605,8 +684,8 @@ const char* CTokenizerStates::StateName(State state) {
       "script data escaped dash", "script data escaped dash dash", "script data escaped less-than sign",
       "script data double escape start", "script data double escaped", "script data double escaped dash",
       "script data double escaped dash dash", "script data double escaped less-than sign",
-      "script data double escape end", "PLAINTEXT"};
-  static_assert(std::size(kNames) == static_cast<size_t>(State::PlainText) + 1);
+      "script data double escape end", "PLAINTEXT", "foreign content not followed"};
+  static_assert(std::size(kNames) == static_cast<size_t>(State::Unknown) + 1);
   const auto index = static_cast<size_t>(state);
   return index < std::size(kNames) ? kNames[index] : "unknown";
 }

@@ -13,9 +13,14 @@
 // byte above 0x7F is read as a character that is no markup.
 //
 // The tree builder's part is taken as it is in the body of a page: the
-// named elements switch the tokenizer, whatever surrounds them (no foreign
-// content). Kept free of the module's other code: the filter host builds it
-// too.
+// named elements switch the tokenizer. Inside <svg> and <math> they are SVG
+// and MathML elements that switch nothing, a "<![CDATA[" is a section, and
+// the elements that hold HTML again (foreignObject, desc, title; mi, mo, mn,
+// ms, mtext) are followed; the open elements are kept from there on, and
+// where they do not nest plainly (an end tag that closes no element
+// left open, an annotation-xml, a CDATA section) the reading gives up: the
+// state is Unknown to the page's end, no tag is read and no edit goes there.
+// Kept free of the module's other code: the filter host builds it too.
 #pragma once
 
 #include <cstddef>
@@ -67,12 +72,14 @@ class CTokenizerStates {
     ScriptDoubleEscapedLessThan,
     ScriptDoubleEscapeEnd,
     PlainText,
+    Unknown,  // in foreign content the reading does not follow
   };
 
   // A name as read: ASCII lower-cased; a longer name than any the readers
-  // look for is kept as too long, equal to no name.
+  // look for (the longest SVG element's has 19 letters) is kept as too long,
+  // equal to no name.
   struct Name {
-    static constexpr size_t kMax = 15;
+    static constexpr size_t kMax = 22;
     char text[kMax] = {};
     uint8_t length = 0;
     bool bTooLong = false;
@@ -88,7 +95,7 @@ class CTokenizerStates {
       return !bTooLong && name.size() == length && name == std::string_view(text, length);
     }
     bool operator==(const Name& other) const {
-      return bTooLong == other.bTooLong && std::string_view(text, length) == std::string_view(other.text, other.length);
+      return !bTooLong && !other.bTooLong && std::string_view(text, length) == std::string_view(other.text, other.length);
     }
   };
 
@@ -101,14 +108,17 @@ class CTokenizerStates {
   // A tag the tokenizer emitted.
   struct Tag {
     bool bEnd = false;
+    bool bSelfClosing = false;
     size_t begin = 0;  // its "<"
     Name name;
   };
 
   // bScripting: <noscript> holds text (as in a browser that runs scripts),
   // not markup. bAttributes: each tag's attributes are kept for Attributes().
-  explicit CTokenizerStates(bool bScripting = true, bool bAttributes = false)
-      : m_bScripting(bScripting), m_bAttributes(bAttributes) {}
+  // bForeignContent: <svg> and <math> are read as the tree builder reads
+  // them (a browser's prescan of the page's set does not).
+  explicit CTokenizerStates(bool bScripting = true, bool bAttributes = false, bool bForeignContent = true)
+      : m_bScripting(bScripting), m_bAttributes(bAttributes), m_bForeignContent(bForeignContent) {}
 
   // Reads the character at `at` of the text: c itself for ASCII, any byte
   // above 0x7F for a character that is none. True when it ends a tag, which
@@ -150,9 +160,26 @@ class CTokenizerStates {
   bool IsAppropriateEndTag() const { return m_tag.name == m_textElement; }
   void BeginAttribute(size_t at);
 
+  // The open elements from the first <svg> or <math> on, as the tree builder
+  // keeps them; empty outside foreign content.
+  enum class Space : uint8_t { Html, Svg, MathMl };
+  struct Element {
+    Name name;
+    Space space = Space::Html;
+  };
+  static constexpr size_t kMaxOpen = 24;
+  bool TagIsHtml() const;
+  bool InForeignContent() const { return m_open != 0 && m_elements[m_open - 1].space != Space::Html; }
+  void FollowTree();
+  void Open(Space space);
+  void GiveUp() { m_state = State::Unknown; }
+
   State m_state = State::Data;
   bool m_bScripting;
   bool m_bAttributes;
+  bool m_bForeignContent;
+  uint8_t m_open = 0;
+  Element m_elements[kMaxOpen];
   Tag m_tag;
   Tag m_lastTag;
   Name m_textElement;  // the element whose text is read (its end tag ends it)

@@ -42,6 +42,8 @@ TEST(BodyEndPages, TheSendersEndTagIsNoPlaceForTheMenu) {
       "<P TITLE=\"x</BODY><img src=x onerror=pwn(6)>y\">hi</P>",
       "<textarea></body><img src=x onerror=pwn(7)></textarea>",
       "<script>var s = \"</body>\"; pwn.length;</script>",
+      "<svg><style><a title=\"</style></body><img src=x onerror=pwn(8)>\"></a></style></svg>",
+      "<math><title><a title=\"</title></body><img src=x onerror=pwn(9)>\"></a></title></math>",
   };
   const std::string samples = std::string(HX_SOURCE_DIR) + "/samples/";
   const std::regex pageLine("@response-page ../pages/(\\S+)");

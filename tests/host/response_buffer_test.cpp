@@ -44,6 +44,9 @@ TEST(HostPageTags, OnlyTheTagsTheBrowserReads) {
       "<body><script><!--<script></script></body>--></script></body>",
       "<body><title></body></title a=\"</body>\"></body>",
       "<body><a href=\"x\"/ title=\"</body>\"></body>",
+      // Inside <svg> and <math> these are foreign elements that hold markup.
+      "<body><svg><style><a title=\"</style></body>\"></a></style></svg></body>",
+      "<body><math><title><a title=\"</title></body>\"></a></title></math></body>",
   };
   for (const char* element : {"textarea", "style", "xmp", "iframe", "noembed", "noframes", "noscript"}) {
     pages.push_back(std::string("<body><") + element + "></body></" + element + "></body>");
@@ -56,6 +59,8 @@ TEST(HostPageTags, OnlyTheTagsTheBrowserReads) {
   // A comment "<!-->" is whole; after <plaintext> nothing is a tag.
   EXPECT_EQ(HxScanPageTags("<body><!--></body>").bodyEnd, 11u);
   EXPECT_EQ(HxScanPageTags("<body><plaintext></body>").bodyEnd, std::string_view::npos);
+  // A CDATA section of foreign content is not followed: no tag after it.
+  EXPECT_EQ(HxScanPageTags("<body><svg><![CDATA[ > </body> ]]></svg></body>").bodyEnd, std::string_view::npos);
 }
 
 TEST(HostOutboundContext, WordsDescribeTheBuffer) {
