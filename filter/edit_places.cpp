@@ -125,6 +125,9 @@ const char* SpliceFault(const Splice& splice, const char* const* texts, const CT
     if (InCharacterReference(page, splice.at)) return "it lies inside a character reference";
     return after.IsBetweenTokens() ? nullptr : "the deleted bytes end inside a token";
   }
+  if (before.InForeignContent() && before.GetState() == CTokenizerStates::State::Data) {
+    return "it lies in SVG or MathML content, which an HTML tag would close";
+  }
   if (!before.IsInStartTag() && !(before.IsInAttributeValue() && !before.CurrentTag().bEnd)) {
     return "not between tokens of text, nor in a start tag";
   }

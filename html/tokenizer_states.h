@@ -132,8 +132,10 @@ class CTokenizerStates {
   void ReadAll(std::string_view text, size_t from, size_t to);
 
   State GetState() const { return m_state; }
-  // In text, between two of its characters: anything may go here.
-  bool IsBetweenTokens() const { return m_state == State::Data; }
+  // In HTML text, between two of its characters: anything may go here.
+  bool IsBetweenTokens() const { return m_state == State::Data && !InForeignContent(); }
+  // In an SVG or MathML element, where an HTML tag would close it.
+  bool InForeignContent() const { return m_open != 0 && m_elements[m_open - 1].space != Space::Html; }
   // Inside a start tag, in its name, its attributes or between them (not
   // waiting for a value after "=").
   bool IsInStartTag() const;
@@ -169,7 +171,6 @@ class CTokenizerStates {
   };
   static constexpr size_t kMaxOpen = 24;
   bool TagIsHtml() const;
-  bool InForeignContent() const { return m_open != 0 && m_elements[m_open - 1].space != Space::Html; }
   void FollowTree();
   void Open(Space space);
   void GiveUp() { m_state = State::Unknown; }

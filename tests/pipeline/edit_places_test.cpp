@@ -58,6 +58,7 @@ TEST(EditPlaces, OnlyWhereTheBrowserReadsWhatTheEditMeans) {
       {"utf-8", "<body><p>AT&amp|;T</p></body>", kMenu, 0, false},
       {"utf-8", "<body><p>x|</p></body>", nullptr, 6, false},
       {"utf-8", "<body><svg><![CDATA[>]]>|</svg></body>", kMenu, 0, false},
+      {"utf-8", "<body><svg><a>|</a><style><a title=\"</style><img>\"></a></style></svg></body>", kMenu, 0, false},
       {"utf-8", "<body><svg><path d=\"M0\"/><title>T</title></svg>|</body>", kMenu, 0, true},
       // Attributes: added at a tag's end, replaced, and a value prefixed.
       {"utf-8", "<input type=submit|>", " disabled=\"disabled\"", 0, true},
