@@ -143,11 +143,15 @@ const char* SpliceFault(const Splice& splice, const char* const* texts, const CT
     if (bInValue && std::strpbrk(texts[i], bUnquoted ? "<>\"'`\t\n\f\r " : "<>\"'`") != nullptr) {
       return "what it inserts into a value could end the value";
     }
-    if (!bInValue) reader.ReadAll(texts[i], 0, std::strlen(texts[i]));
+    // Nor may it end the tag, or make it another one.
+    const std::string_view text(texts[i]);
+    size_t read = 0;
+    if (!bInValue && reader.ReadUntilTag(text, read, text.size())) return "what it inserts ends the tag";
   }
   if (after.CurrentTag().begin != before.CurrentTag().begin || !(after.IsInStartTag() || after.IsInAttributeValue())) {
     return "the deleted bytes end outside the tag";
   }
+  if (!(reader.CurrentTag().name == after.CurrentTag().name)) return "the tag does not read on as it did";
   CTokenizerStates sent = after;
   if (splice.resume < page.size()) {
     reader.Read(page[splice.resume], splice.resume);

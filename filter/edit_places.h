@@ -19,7 +19,8 @@ class CBufferInstructionList;
 //   deletion ending between tokens too;
 // - or inside one start tag, out of its values or inside one value, and
 //   the tag or value reads on alike after it (an insert into a value never
-//   leaves the value).
+//   leaves the value; one into the tag never ends it nor changes its name);
+// - never in SVG or MathML content, which an HTML tag would close.
 // HX_RC_INVALID_DATA otherwise, with the place and the browser's state there
 // in the debug log: the page must then go out unchanged. One pass over the
 // page.

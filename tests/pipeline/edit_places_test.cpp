@@ -68,6 +68,8 @@ TEST(EditPlaces, OnlyWhereTheBrowserReadsWhatTheEditMeans) {
       {"utf-8", "<input value=|>", " disabled=\"disabled\"", 0, false},
       {"utf-8", "<script src=\"|a.js\"></script>", "x\" onload=\"y", 0, false},
       {"utf-8", "<a |x=\"1\"><b>", nullptr, 9, false},
+      {"utf-8", "<a x=\"1\"|>", " ><img src=x onerror=f()", 0, false},
+      {"utf-8", "<b|>x</b>", "r", 0, false},
       // Between the bytes of a character, or after a lead byte the browser
       // read alone, in the page's set.
       {"utf-8", "<p>\xE8|\xA1\xA8</p>", kMenu, 0, false},
