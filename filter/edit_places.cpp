@@ -93,10 +93,16 @@ std::vector<Footing> FootingsOf(std::string_view page, const CPageChars& chars, 
     while (from > walked && !isSync(static_cast<unsigned char>(page[from - 1]))) --from;
     page_chars_detail::CWalk walk(page.substr(from), chars);
     bool bLoneLead = false;
+    bool bLeadBefore = false;
     while (from + walk.Position() < at) {
       const size_t begin = from + walk.Position();
       const page_chars_detail::Piece piece = walk.Next();
-      bLoneLead = piece.bNoCharacter && piece.length == 1 && static_cast<unsigned char>(page[begin]) >= 0x80;
+      const auto byte = static_cast<unsigned char>(page[begin]);
+      const bool bLone = piece.bNoCharacter && piece.length == 1 && byte >= 0x80;
+      // In GB18030 a lead and a digit wait for two more bytes: a byte above
+      // 0x80 and a digit inserted after them would join them.
+      bLoneLead = bLone || (kind == CPageChars::Kind::Gbk && bLeadBefore && byte >= '0' && byte <= '9');
+      bLeadBefore = bLone;
     }
     walked = from + walk.Position();
     footings[k].bBetween = walked == at;

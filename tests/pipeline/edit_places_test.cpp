@@ -76,6 +76,7 @@ TEST(EditPlaces, OnlyWhereTheBrowserReadsWhatTheEditMeans) {
       {"shift_jis", "<p>\x82|\xA0</p>", kMenu, 0, false},
       {"shift_jis", "<p>\x82|<b></b></p>", "a", 0, false},
       {"shift_jis", "<p>\x82\xA0|</p>", kMenu, 0, true},
+      {"gbk", "<p>\xD8\x39|</p>", "\x95\x32\x82\x36", 0, false},
       {"euc-kr", "<p>\xB0\xA1|\xB0\xA1</p>", kMenu, 0, true},
       {"euc-kr", "<p>\xB0|\xA1</p>", kMenu, 0, false},
   };
