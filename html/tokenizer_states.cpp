@@ -85,7 +85,7 @@ void CTokenizerStates::StartText() {
 void CTokenizerStates::EmitTag() {
   m_lastTag = m_tag;
   if (m_bForeignContent &&
-      (m_open != 0 || (!m_tag.bEnd && (m_tag.name.Is("svg") || m_tag.name.Is("math"))))) {
+      (!m_elements.empty() || (!m_tag.bEnd && (m_tag.name.Is("svg") || m_tag.name.Is("math"))))) {
     FollowTree();
   } else if (m_tag.bEnd) {
     m_state = State::Data;
@@ -98,8 +98,8 @@ void CTokenizerStates::EmitTag() {
 // Whether the start tag read is an HTML one: outside foreign content, in an
 // HTML element, or in an SVG or MathML element that holds HTML.
 bool CTokenizerStates::TagIsHtml() const {
-  if (m_open == 0) return true;
-  const Element& top = m_elements[m_open - 1];
+  if (m_elements.empty()) return true;
+  const Element& top = m_elements.back();
   const Name& n = top.name;
   switch (top.space) {
     case Space::Html:
@@ -114,8 +114,8 @@ bool CTokenizerStates::TagIsHtml() const {
 }
 
 void CTokenizerStates::Open(Space space) {
-  if (m_open == kMaxOpen || m_tag.name.bTooLong) return GiveUp();
-  m_elements[m_open++] = Element{m_tag.name, space};
+  if (m_elements.size() == kMaxOpen || m_tag.name.bTooLong) return GiveUp();
+  m_elements.push_back(Element{m_tag.name, space});
 }
 
 // The tree builder's steps for a tag in or into foreign content, kept only
@@ -125,10 +125,10 @@ void CTokenizerStates::FollowTree() {
   const Name& name = m_tag.name;
   m_state = State::Data;
   if (m_tag.bEnd) {
-    for (size_t k = m_open; k > 0; --k) {
+    for (size_t k = m_elements.size(); k > 0; --k) {
       const Element& element = m_elements[k - 1];
       if (element.name == name) {
-        m_open = static_cast<uint8_t>(k - 1);
+        m_elements.resize(k - 1);
         return;
       }
       if (element.space == Space::Html) break;
@@ -138,17 +138,17 @@ void CTokenizerStates::FollowTree() {
   if (!TagIsHtml()) {
     if (name.Is("font") || name.Is("annotation-xml")) return GiveUp();
     if (!IsOneOf(name, kLeaveForeign)) {
-      if (!m_tag.bSelfClosing) Open(m_elements[m_open - 1].space);
+      if (!m_tag.bSelfClosing) Open(m_elements.back().space);
       return;
     }
-    while (m_open != 0 && !TagIsHtml()) --m_open;
+    while (!m_elements.empty() && !TagIsHtml()) m_elements.pop_back();
   }
   if (name.Is("svg") || name.Is("math")) {
     if (!m_tag.bSelfClosing) Open(name.Is("svg") ? Space::Svg : Space::MathMl);
     return;
   }
   StartText();
-  if (m_open != 0 && !IsOneOf(name, kVoidElements)) Open(Space::Html);
+  if (!m_elements.empty() && !IsOneOf(name, kVoidElements)) Open(Space::Html);
 }
 
 bool CTokenizerStates::Read(char c, size_t at) {
@@ -548,7 +548,6 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         break;
       }
       case State::PlainText:
-      case State::Unknown:
         i = to;
         continue;
       default:
@@ -563,6 +562,7 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
       bTag = Read(c, i++);
     }
     state = m_state;
+    if (state == State::Unknown) i = to;  // no tag is read after it
     if (bTag && bStopAtTags) {
       at = i;
       return true;
@@ -633,7 +633,7 @@ void CTokenizerStates::ReadAll(std::string_view text, size_t from, size_t to) {
 }
 
 bool CTokenizerStates::ReadsLike(const CTokenizerStates& other) const {
-  if (m_state != other.m_state || m_open != other.m_open) return false;
+  if (m_state != other.m_state || m_elements.size() != other.m_elements.size()) return false;
   switch (m_state) {
     case State::TagName:
     case State::BeforeAttributeName:

@@ -135,7 +135,7 @@ class CTokenizerStates {
   // In HTML text, between two of its characters: anything may go here.
   bool IsBetweenTokens() const { return m_state == State::Data && !InForeignContent(); }
   // In an SVG or MathML element, where an HTML tag would close it.
-  bool InForeignContent() const { return m_open != 0 && m_elements[m_open - 1].space != Space::Html; }
+  bool InForeignContent() const { return !m_elements.empty() && m_elements.back().space != Space::Html; }
   // Inside a start tag, in its name, its attributes or between them (not
   // waiting for a value after "=").
   bool IsInStartTag() const;
@@ -169,7 +169,7 @@ class CTokenizerStates {
     Name name;
     Space space = Space::Html;
   };
-  static constexpr size_t kMaxOpen = 24;
+  static constexpr size_t kMaxOpen = 64;
   bool TagIsHtml() const;
   void FollowTree();
   void Open(Space space);
@@ -179,8 +179,7 @@ class CTokenizerStates {
   bool m_bScripting;
   bool m_bAttributes;
   bool m_bForeignContent;
-  uint8_t m_open = 0;
-  Element m_elements[kMaxOpen];
+  std::vector<Element> m_elements;  // from the first <svg> or <math> on
   Tag m_tag;
   Tag m_lastTag;
   Name m_textElement;  // the element whose text is read (its end tag ends it)
