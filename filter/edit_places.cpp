@@ -61,8 +61,9 @@ struct Footing {
   bool bAfterLoneLead = false;
 };
 
-// The footing of each place (ascending), read in the page's set.
-std::vector<Footing> FootingsOf(std::string_view page, const CPageChars& chars, const std::vector<size_t>& places) {
+// The footing of each place (ascending) in the characters of the page's set.
+std::vector<Footing> FootingsInSet(std::string_view page, const CPageChars& chars,
+                                   const std::vector<size_t>& places) {
   std::vector<Footing> footings(places.size());
   const CPageChars::Kind kind = chars.GetKind();
   if (kind == CPageChars::Kind::SingleByte) return footings;
@@ -107,6 +108,17 @@ std::vector<Footing> FootingsOf(std::string_view page, const CPageChars& chars, 
     walked = from + walk.Position();
     footings[k].bBetween = walked == at;
     footings[k].bAfterLoneLead = bLoneLead;
+  }
+  return footings;
+}
+
+// The footing of each place (ascending), read in the page's set and as the
+// browser's tokenizer reads its characters: CR LF is one line break.
+std::vector<Footing> FootingsOf(std::string_view page, const CPageChars& chars, const std::vector<size_t>& places) {
+  std::vector<Footing> footings = FootingsInSet(page, chars, places);
+  for (size_t k = 0; k < places.size(); ++k) {
+    const size_t at = places[k];
+    if (at > 0 && at < page.size() && page[at - 1] == '\r' && page[at] == '\n') footings[k].bBetween = false;
   }
   return footings;
 }

@@ -73,6 +73,7 @@ TEST(EditPlaces, OnlyWhereTheBrowserReadsWhatTheEditMeans) {
       // Between the bytes of a character, or after a lead byte the browser
       // read alone, in the page's set.
       {"utf-8", "<p>\xE8|\xA1\xA8</p>", kMenu, 0, false},
+      {"windows-1252", "<p>a\r|\nb</p>", kMenu, 0, false},
       {"shift_jis", "<p>\x82|\xA0</p>", kMenu, 0, false},
       {"shift_jis", "<p>\x82|<b></b></p>", "a", 0, false},
       {"shift_jis", "<p>\x82\xA0|</p>", kMenu, 0, true},
