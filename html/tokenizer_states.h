@@ -17,9 +17,10 @@
 // and MathML elements that switch nothing, a "<![CDATA[" is a section, and
 // the elements that hold HTML again (foreignObject, desc, title; mi, mo, mn,
 // ms, mtext) are followed; the open elements are kept from there on, and
-// where they do not nest plainly (an end tag that closes no element
-// left open, an annotation-xml, a CDATA section) the reading gives up: the
-// state is Unknown to the page's end, no tag is read and no edit goes there.
+// where they do not nest plainly (an end tag that closes no element left
+// open, a font or an annotation-xml, whose attributes decide, a CDATA
+// section) the reading gives up: the state is Unknown to the page's end, no
+// tag is read after it and no edit goes there.
 // Kept free of the module's other code: the filter host builds it too.
 #pragma once
 
