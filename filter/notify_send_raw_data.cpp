@@ -10,6 +10,7 @@
 #include "filter/content_type_edit.h"
 #include "filter/decoded_page.h"
 #include "filter/dll_context.h"
+#include "filter/edit_places.h"
 #include "filter/notifications.h"
 #include "filter/outbound_context.h"
 #include "filter/result_codes.h"
@@ -21,7 +22,8 @@
 
 namespace {
 
-// The form of the page, its edits recorded in the list, and the
+// The form of the page, its edits recorded in the list and their places
+// read again as the browser reads the page, and the
 // Content-Type that makes the browser read the page in the set it was
 // walked in. A set already decided over the host's words is handed to the
 // form, which would otherwise decide it again.
@@ -39,6 +41,10 @@ DWORD RunForm(CDLLContext* pContext, FormCreator createForm, CBufferInstructionL
     return HX_RC_INVALID_DATA;
   }
   DWORD dwRet = spForm->Process();
+  if (dwRet == 0 && !pList->empty()) {
+    dwRet = CheckEditPlaces(*spFormContext->m_pCommonPointers, CPageChars::ForCharSet(spFormContext->m_charSet.set),
+                            *pList);
+  }
   if (dwRet == 0 && !pList->empty()) {
     dwRet = StatePageCharSet(*spFormContext->m_pCommonPointers, spFormContext->m_charSet, pList);
   }

@@ -9,6 +9,7 @@
 
 #include "common/char_set_labels.h"
 #include "forms/html_char_refs.h"
+#include "html/tokenizer_states.h"
 
 namespace {
 
@@ -18,7 +19,6 @@ constexpr std::string_view kCharSetName = "charset";
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsHttpWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsHtmlWhiteSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
-bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 constexpr std::string_view kSeparators = "\"(),/:;<=>?@[\\]{}";
 
@@ -78,150 +78,61 @@ std::string SetOf(std::string_view label) { return std::string(CharSetOfLabel(la
 // the first 1024 bytes until a tag of the body (or a head's or html's end
 // tag) has been seen.
 constexpr std::string_view kHeadTags[] = {"script", "noscript", "style", "link", "meta", "object", "title", "base"};
-// Elements whose text the tokenizer reads as text up to their end tag: a
-// <meta> there names nothing. <plaintext> makes the rest of the page text.
-constexpr std::string_view kTextElements[] = {"title", "textarea", "script", "style",
-                                              "xmp",   "iframe",   "noembed", "noframes"};
 
-bool IsOneOf(std::string_view name, const std::string_view* begin, const std::string_view* end) {
-  return std::find(begin, end, name) != end;
+bool IsHeadTag(const CTokenizerStates::Name& name) {
+  return std::any_of(std::begin(kHeadTags), std::end(kHeadTags), [&](std::string_view n) { return name.Is(n); });
 }
 
-// A browser's prescan of the page: its tokenizer's reading of tags,
-// attributes (character references decoded) and comments, over the first
-// 1024 bytes and on while the page is still in its head.
+// A browser's prescan of the page: its tokenizer's reading (as a browser
+// that runs no scripts reads it, so <noscript> holds markup, and with no
+// tree builder to find foreign content), over the first
+// 1024 bytes and on while the page is still in its head; the attributes of
+// a <meta> with their character references decoded.
 class CPrescan {
  public:
-  explicit CPrescan(std::string_view page) : m_s(page) {}
+  explicit CPrescan(std::string_view page) : m_s(page), m_reader(false, true, false) {}
 
   std::string Run() {
-    while (m_pos < m_s.size() && (m_bInHead || m_pos < kPrescanBytes)) {
-      if (StartsWithNoCase(m_s, m_pos, "<!--")) {
-        // The tokenizer ends a comment at "-->" (its own dashes count:
-        // "<!-->") and at "--!>".
-        const size_t end = std::min(m_s.find("-->", m_pos + 2), m_s.find("--!>", m_pos + 4));
-        if (end == std::string_view::npos) return std::string();
-        m_pos = end + (m_s[end + 2] == '!' ? 4 : 3);
-      } else if (m_s[m_pos] == '<' && m_pos + 1 < m_s.size() && IsAsciiLetter(m_s[m_pos + 1])) {
-        ++m_pos;
-        const std::string name = TagName();
-        std::string label;
-        if (name == "meta") {
-          if (Meta(label)) return label;
-        } else {
-          std::string attribute, value;
-          while (Attribute(attribute, value)) {
-          }
-        }
-        if (name != "html" && name != "head" && !IsOneOf(name, std::begin(kHeadTags), std::end(kHeadTags))) {
-          m_bInHead = false;
-        }
-        if (name == "plaintext") return std::string();
-        if (IsOneOf(name, std::begin(kTextElements), std::end(kTextElements))) SkipText(name);
-      } else if (m_s[m_pos] == '<' && m_pos + 2 < m_s.size() && m_s[m_pos + 1] == '/' &&
-                 IsAsciiLetter(m_s[m_pos + 2])) {
-        m_pos += 2;
-        const std::string name = TagName();
-        std::string attribute, value;
-        while (Attribute(attribute, value)) {
-        }
-        if (!IsOneOf(name, std::begin(kHeadTags), std::end(kHeadTags))) m_bInHead = false;
-      } else if (StartsWithNoCase(m_s, m_pos, "<!") || StartsWithNoCase(m_s, m_pos, "</") ||
-                 StartsWithNoCase(m_s, m_pos, "<?")) {
-        const size_t end = m_s.find('>', m_pos);
-        if (end == std::string_view::npos) return std::string();
-        m_pos = end + 1;
-      } else {
-        ++m_pos;
-      }
+    bool bInHead = true;
+    size_t at = 0;
+    while (at < m_s.size() && (bInHead || at < kPrescanBytes)) {
+      if (!NextTag(at, bInHead ? m_s.size() : kPrescanBytes)) break;
+      const CTokenizerStates::Tag& tag = m_reader.LastTag();
+      std::string label;
+      if (!tag.bEnd && tag.name.Is("meta") && Meta(label)) return label;
+      const bool bKeepsHead = IsHeadTag(tag.name) || (!tag.bEnd && (tag.name.Is("html") || tag.name.Is("head")));
+      if (!bKeepsHead) bInHead = false;
     }
     return std::string();
   }
 
  private:
-  std::string TagName() {
-    std::string name;
-    while (m_pos < m_s.size() && !IsHtmlWhiteSpace(m_s[m_pos]) && m_s[m_pos] != '/' && m_s[m_pos] != '>') {
-      name += Lower(m_s[m_pos++]);
-    }
-    return name;
+  // The next tag the tokenizer ends before `to`, or the one it is inside of
+  // there (begun before `to`, so still read).
+  bool NextTag(size_t& at, size_t to) {
+    if (m_reader.ReadUntilTag(m_s, at, to)) return true;
+    if (to == m_s.size() || !InTag()) return false;
+    return m_reader.ReadUntilTag(m_s, at, m_s.size()) && m_reader.LastTag().begin < to;
   }
 
-  // "<" or "</" at `at`, then the name and a character that ends a tag
-  // name there.
-  bool TagAt(size_t at, std::string_view name) const {
-    const size_t after = at + name.size();
-    return StartsWithNoCase(m_s, at, name) &&
-           (after >= m_s.size() || IsHtmlWhiteSpace(m_s[after]) || m_s[after] == '/' || m_s[after] == '>');
+  bool InTag() const {
+    using State = CTokenizerStates::State;
+    const State state = m_reader.GetState();
+    return state >= State::TagOpen && state <= State::SelfClosingStartTag;
   }
 
-  // Past the text of a text element, to its end tag (or the page's end).
-  void SkipText(const std::string& name) {
-    if (name == "script") {
-      SkipScript();
-      return;
-    }
-    for (size_t at = m_s.find("</", m_pos); at != std::string_view::npos; at = m_s.find("</", at + 2)) {
-      if (TagAt(at + 2, name)) {
-        m_pos = at;
-        return;
-      }
-    }
-    m_pos = m_s.size();
-  }
-
-  // A script's text as the tokenizer reads it: after "<!--" an end tag
-  // still ends it, but a "<script" there opens a part that the next
-  // "</script" only closes, up to the "-->".
-  void SkipScript() {
-    enum class Part { Data, Escaped, DoubleEscaped } part = Part::Data;
-    size_t dashes = 0;
-    for (size_t at = m_pos; at < m_s.size(); ++at) {
-      const char c = m_s[at];
-      if (part == Part::Data) {
-        if (m_s.compare(at, 4, "<!--") == 0) {
-          part = Part::Escaped;
-          dashes = 2;
-          at += 3;
-        } else if (c == '<' && at + 1 < m_s.size() && m_s[at + 1] == '/' && TagAt(at + 2, "script")) {
-          m_pos = at;
-          return;
-        }
-        continue;
-      }
-      if (c == '-') {
-        ++dashes;
-        continue;
-      }
-      if (c == '>' && dashes >= 2) {
-        part = Part::Data;
-      } else if (c == '<' && part == Part::Escaped && at + 1 < m_s.size() && m_s[at + 1] == '/' &&
-                 TagAt(at + 2, "script")) {
-        m_pos = at;
-        return;
-      } else if (c == '<' && part == Part::Escaped && TagAt(at + 1, "script")) {
-        part = Part::DoubleEscaped;
-        at += 6;
-      } else if (c == '<' && part == Part::DoubleEscaped && at + 1 < m_s.size() && m_s[at + 1] == '/' &&
-                 TagAt(at + 2, "script")) {
-        part = Part::Escaped;
-        at += 7;
-      }
-      dashes = 0;
-    }
-    m_pos = m_s.size();
-  }
-
-  // After "<meta": true with the label when the element names a set. Every
+  // True with the label when the <meta> just read names a set. Every
   // attribute counts, in order, as the browser reads them: a charset
   // attribute sets the label, a later one again; a content attribute sets it
   // while no charset attribute has.
-  bool Meta(std::string& label) {
+  bool Meta(std::string& label) const {
     enum class Mode { None, CharSet, Pragma } mode = Mode::None;
     bool bGotPragma = false;
     std::string charSet;
-    std::string name, value;
-    while (Attribute(name, value)) {
+    for (const CTokenizerStates::Attribute& attribute : m_reader.Attributes()) {
+      std::string name;
+      for (size_t i = attribute.nameBegin; i < attribute.nameEnd; ++i) name += Lower(m_s[i]);
+      const std::string value = Value(attribute);
       if (name == "http-equiv") {
         bGotPragma = bGotPragma || value == "content-type";
       } else if (name == "charset") {
@@ -271,58 +182,12 @@ class CPrescan {
     return true;
   }
 
-  // One attribute of a tag, name and value lower-cased; false at the tag's
-  // end or at the end of the bytes (where the prescan stops).
-  bool Attribute(std::string& name, std::string& value) {
-    name.clear();
-    value.clear();
-    while (m_pos < m_s.size() && (IsHtmlWhiteSpace(m_s[m_pos]) || m_s[m_pos] == '/')) ++m_pos;
-    if (m_pos >= m_s.size()) return Stop();
-    if (m_s[m_pos] == '>') {
-      ++m_pos;
-      return false;
-    }
-    while (true) {
-      if (m_pos >= m_s.size()) return Stop();
-      const char c = m_s[m_pos];
-      if (c == '=' && !name.empty()) {
-        ++m_pos;
-        return Value(value);
-      }
-      if (IsHtmlWhiteSpace(c)) break;
-      if (c == '/' || c == '>') return true;
-      name += Lower(c);
-      ++m_pos;
-    }
-    while (m_pos < m_s.size() && IsHtmlWhiteSpace(m_s[m_pos])) ++m_pos;
-    if (m_pos >= m_s.size()) return Stop();
-    if (m_s[m_pos] != '=') return true;
-    ++m_pos;
-    return Value(value);
-  }
-
-  bool Value(std::string& value) {
-    while (m_pos < m_s.size() && IsHtmlWhiteSpace(m_s[m_pos])) ++m_pos;
-    if (m_pos >= m_s.size()) return Stop();
-    const char quote = m_s[m_pos];
-    size_t begin = m_pos;
-    size_t end = m_pos;
-    if (quote == '"' || quote == '\'') {
-      end = m_s.find(quote, m_pos + 1);
-      if (end == std::string_view::npos) return Stop();
-      begin = m_pos + 1;
-      m_pos = end + 1;
-    } else {
-      if (m_s[m_pos] == '>') return true;
-      while (end < m_s.size() && !IsHtmlWhiteSpace(m_s[end]) && m_s[end] != '>') ++end;
-      if (end >= m_s.size()) return Stop();
-      m_pos = end;
-    }
-    // Character references read by the one reader of them, as the
-    // browser's tokenizer reads them in an attribute value.
-    const std::string_view raw = m_s.substr(0, end);
-    std::string text;
-    for (size_t i = begin; i < end;) {
+  // An attribute's value lower-cased, its character references read by the
+  // one reader of them, as the browser's tokenizer reads them there.
+  std::string Value(const CTokenizerStates::Attribute& attribute) const {
+    const std::string_view raw = m_s.substr(0, attribute.valueEnd);
+    std::string value, text;
+    for (size_t i = attribute.valueBegin; i < attribute.valueEnd;) {
       const size_t len = raw[i] == '&' ? ReadCharacterReference(raw, i, text) : 0;
       if (len == 0) {
         value += Lower(raw[i++]);
@@ -331,17 +196,11 @@ class CPrescan {
       for (const char c : text) value += Lower(c);
       i += len;
     }
-    return true;
-  }
-
-  bool Stop() {
-    m_pos = m_s.size();
-    return false;
+    return value;
   }
 
   std::string_view m_s;
-  size_t m_pos = 0;
-  bool m_bInHead = true;
+  CTokenizerStates m_reader;
 };
 
 // A set a <meta> names is read as browsers read it there.

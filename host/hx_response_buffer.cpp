@@ -3,50 +3,24 @@
 #include <cstdint>
 
 #include "host/hx_text.h"
+#include "html/tokenizer_states.h"
 
-namespace {
-
-bool EndsTagName(std::string_view html, size_t at) {
-  if (at >= html.size()) return false;
-  const char c = html[at];
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '/' || c == '>';
-}
-
-}  // namespace
-
+// The tags the browser's tokenizer finds: none inside a comment, an
+// attribute value or the text of a script, a textarea and the like.
 HxPageTags HxScanPageTags(std::string_view html) {
   HxPageTags tags;
-  struct Wanted {
-    std::string_view text;
-    size_t* where;
-    const size_t* after;  // only counts after this tag was found
-  };
-  const Wanted wanted[] = {
-      {"<html", &tags.htmlStart, nullptr},      {"<head", &tags.headStart, nullptr},
-      {"</head", &tags.headEnd, &tags.headStart}, {"<body", &tags.bodyStart, nullptr},
-      {"</body", &tags.bodyEnd, &tags.bodyStart},
-  };
-  size_t i = 0;
-  while (i < html.size()) {
-    if (html[i] != '<') {
-      ++i;
-      continue;
-    }
-    if (html.substr(i, 4) == "<!--") {
-      const size_t end = html.find("-->", i + 4);
-      if (end == std::string_view::npos) break;
-      i = end + 3;
-      continue;
-    }
-    for (const Wanted& w : wanted) {
-      if (*w.where != std::string_view::npos) continue;
-      if (w.after != nullptr && *w.after == std::string_view::npos) continue;
-      if (HxStartsWithNoCase(html.substr(i), w.text) && EndsTagName(html, i + w.text.size())) {
-        *w.where = i;
-        break;
-      }
-    }
-    ++i;
+  CTokenizerStates reader;
+  size_t at = 0;
+  while (reader.ReadUntilTag(html, at, html.size())) {
+    const CTokenizerStates::Tag& tag = reader.LastTag();
+    auto take = [&](size_t& where, bool bCounts) {
+      if (where == std::string_view::npos && bCounts) where = tag.begin;
+    };
+    if (!tag.bEnd && tag.name.Is("html")) take(tags.htmlStart, true);
+    if (!tag.bEnd && tag.name.Is("head")) take(tags.headStart, true);
+    if (tag.bEnd && tag.name.Is("head")) take(tags.headEnd, tags.headStart != std::string_view::npos);
+    if (!tag.bEnd && tag.name.Is("body")) take(tags.bodyStart, true);
+    if (tag.bEnd && tag.name.Is("body")) take(tags.bodyEnd, tags.bodyStart != std::string_view::npos);
   }
   return tags;
 }

@@ -10,8 +10,10 @@
 #include "filter/outbound_context.h"
 
 // Byte offsets (from the first byte of html) of the tags the host looks for;
-// npos when absent. Tag names match without ASCII case, must end at white
-// space, "/" or ">", and tags inside comments do not count.
+// npos when absent: the first of each the browser's tokenizer reads
+// (html/tokenizer_states.h), head's and body's end tags only after their
+// start tags. A tag inside a comment, an attribute value or the text of a
+// script, textarea and the like does not count.
 struct HxPageTags {
   size_t htmlStart = std::string_view::npos;
   size_t headStart = std::string_view::npos;

@@ -109,6 +109,18 @@ TEST(PageCharSetChoice, ThePrescanReadsAsChromium) {
       // holds what "<!--<script>" opens up to its "-->".
       {"text/html", "<head><!-- --!><meta charset=shift_jis> -->", "Shift_JIS"},
       {"text/html", "<head><script><!--<script></script><meta charset=shift_jis>--></script>", "UTF-8"},
+      // No <meta> in a conditional comment, after <plaintext>, in a
+      // script's string or in what "<!--<script>" opens; one after "<!-->".
+      {"text/html", "<head><!--[if IE]><meta charset=shift_jis><![endif]-->", "UTF-8"},
+      {"text/html", "<head><plaintext><meta charset=shift_jis>", "UTF-8"},
+      {"text/html", "<head><script>var s = \"<meta charset=shift_jis>\";</script>", "UTF-8"},
+      {"text/html", "<head><script><!--<script>->x</script><meta charset=shift_jis></script>", "UTF-8"},
+      {"text/html", "<head><!--><meta charset=shift_jis>", "Shift_JIS"},
+      // A tag begun at byte 1,023 is still read after <body>; x-user-defined
+      // in a <meta> is windows-1252.
+      {"text/html", "<body>" + std::string(1017, 'x') + "<meta charset=shift_jis>", "Shift_JIS"},
+      {"text/html", "<body>" + std::string(1018, 'x') + "<meta charset=shift_jis>", "UTF-8"},
+      {"text/html", "<meta charset=x-user-defined>", "windows-1252"},
       // A byte order mark wins over every label.
       {"text/html; charset=utf-8", "\xFE\xFF", "UTF-16BE"},
       // Only a parameter named exactly charset names the set.

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "host/hx_response_buffer.h"
 
 namespace {
@@ -26,6 +29,38 @@ TEST(HostPageTags, MissingTagsAndEndTagsBeforeTheirStart) {
   const HxPageTags open = HxScanPageTags("<html><head><!-- unterminated <body>");
   EXPECT_EQ(open.headStart, 6u);
   EXPECT_EQ(open.bodyStart, std::string_view::npos);
+}
+
+// Only the tags the browser's tokenizer reads count: the body's end the
+// sender wrote into an attribute value, a comment or an element's text is
+// none, and the real one after it is found.
+TEST(HostPageTags, OnlyTheTagsTheBrowserReads) {
+  std::vector<std::string> pages = {
+      "<body><p title=\"x</body><img src=x onerror=pwn(5)>y\">hi</p></body>",
+      "<BODY><P TITLE='</BODY>'>hi</P><p title=a</body>>x</BODY>",
+      "<body><!-- </body> --!></body>",
+      "<body><!--x--!</body>--></body>",
+      "<body><script>var s = \"</body>\";</script></body>",
+      "<body><script><!--<script></script></body>--></script></body>",
+      "<body><title></body></title a=\"</body>\"></body>",
+      "<body><a href=\"x\"/ title=\"</body>\"></body>",
+      // Inside <svg> and <math> these are foreign elements that hold markup.
+      "<body><svg><style><a title=\"</style></body>\"></a></style></svg></body>",
+      "<body><math><title><a title=\"</title></body>\"></a></title></math></body>",
+  };
+  for (const char* element : {"textarea", "style", "xmp", "iframe", "noembed", "noframes", "noscript"}) {
+    pages.push_back(std::string("<body><") + element + "></body></" + element + "></body>");
+  }
+  for (const std::string& page : pages) {
+    const HxPageTags t = HxScanPageTags(page);
+    EXPECT_EQ(t.bodyStart, 0u) << page;
+    EXPECT_EQ(t.bodyEnd, page.size() - 7) << page;
+  }
+  // A comment "<!-->" is whole; after <plaintext> nothing is a tag.
+  EXPECT_EQ(HxScanPageTags("<body><!--></body>").bodyEnd, 11u);
+  EXPECT_EQ(HxScanPageTags("<body><plaintext></body>").bodyEnd, std::string_view::npos);
+  // A CDATA section of foreign content is not followed: no tag after it.
+  EXPECT_EQ(HxScanPageTags("<body><svg><![CDATA[ > </body> ]]></svg></body>").bodyEnd, std::string_view::npos);
 }
 
 TEST(HostOutboundContext, WordsDescribeTheBuffer) {

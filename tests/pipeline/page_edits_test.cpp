@@ -190,6 +190,62 @@ TEST(DecodedPage, Iso2022JpPagesKeepTheServersBytes) {
   }
 }
 
+// Every single edit of a few ISO-2022-JP pages (each of an ASCII letter, a
+// backslash, a kanji, a yen sign and a half-width katakana inserted, and each
+// character deleted, at every place of the decoded text) either is refused
+// or gives a page the browser decodes as the text with that edit: the
+// writer's state is given back after the insert, a yen sign or a backslash
+// is written in the run that reads it so, and a page with a NUL is never
+// handed over (as a C string it would end there).
+TEST(DecodedPage, EveryIso2022JpEditReadsAsTheEditedText) {
+  const std::string pages[] = {
+      "<p a=\"\x1B$B0!0\"\x1B(B\">x\x1B(J\\~a\x1B(I12\x1B(B</p>",
+      "<b>\x1B$B0*\n0!<\x1B(Bz\x1B$@0!\x1B(J\x1B(B",
+      "\x1B$B0\x1B(Xa\x1B$B0!\x1B(Ia\x1B(B<i>",
+      std::string("a\0b\x1B$B0!\x1B(Bc", 12),
+  };
+  const std::string inserts[] = {"a", "\\", "\xE4\xBA\x9C", "\xC2\xA5", "\xEF\xBD\xB1"};
+  size_t made = 0;
+  size_t tried = 0;
+  for (const std::string& page : pages) {
+    CCommonPointers words;
+    const auto base = reinterpret_cast<uintptr_t>(page.data());
+    words[CCommonPointers::FirstByte] = base;
+    words[CCommonPointers::HtmlBegin] = base;
+    words[CCommonPointers::LastByte] = base + page.size() - 1;
+    CDecodedPage decoded;
+    ASSERT_TRUE(decoded.Decode(words, "ISO-2022-JP")) << page;
+    const ULONGLONG first = decoded.Words()[CCommonPointers::FirstByte];
+    // The whole page's text, read apart from the decoded page.
+    const std::string text = CIso2022JpPage::DecodedText(page);
+    const auto tryEdit = [&](size_t at, const std::string& insert, size_t deleted) {
+      CBufferInstructionList edits;
+      if (!insert.empty()) {
+        ASSERT_EQ(0u, CUtil::InsertHtmlStringAtPosition(first + at, insert.c_str(), &edits));
+      }
+      if (deleted != 0) {
+        ASSERT_EQ(0u, CUtil::DeleteHtmlStringAtPosition(first + at, static_cast<DWORD>(deleted), &edits));
+      }
+      ++tried;
+      std::string out;
+      if (!decoded.EncodeEdited(edits, out)) return;
+      ++made;
+      // The page is handed to the host as a C string: a NUL would cut it.
+      EXPECT_EQ(out.find('\0'), std::string::npos) << page;
+      const std::string expected = text.substr(0, at) + insert + text.substr(at + deleted);
+      EXPECT_EQ(CIso2022JpPage::DecodedText(out), expected) << page << " at " << at << " +" << insert << " -" << deleted;
+    };
+    for (size_t at = 0; at <= text.size(); ++at) {
+      if (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) continue;
+      for (const std::string& insert : inserts) tryEdit(at, insert, 0);
+      size_t length = 1;
+      while (at + length < text.size() && (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80) ++length;
+      if (at < text.size()) tryEdit(at, std::string(), length);
+    }
+  }
+  EXPECT_GT(made * 4, tried * 3) << made << " of " << tried;
+}
+
 // The table of two-byte characters is built once, whichever request of a
 // busy server reads the first ISO-2022-JP page.
 TEST(DecodedPageConcurrent, TheFirstPagesShareOneTable) {

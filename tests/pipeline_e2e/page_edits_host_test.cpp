@@ -23,7 +23,7 @@
 
 namespace {
 
-// Inserts a script link before </body> and deletes the page's title text.
+// Inserts a script link before </body> and deletes a word of the body's text.
 class ScriptLinkForm : public CPLForm {
  public:
   explicit ScriptLinkForm(CCountedPtr<CHXFormContext> spContext)
@@ -85,7 +85,7 @@ TEST(PipelinePageEdits, HostAppliesTheSubmittedEdits) {
       "User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1)\n",
       "", request, error))
       << error;
-  const std::string page = "<html><head><title>Plain page</title></head><body><p>x</p></body></html>";
+  const std::string page = "<html><head><title>t</title></head><body><p>Plain page</p></body></html>";
   const std::string pagePath = std::string(HX_BINARY_DIR) + "/pipeline_plain_page.html";
   {
     FILE* f = std::fopen(pagePath.c_str(), "wb");
@@ -102,7 +102,7 @@ TEST(PipelinePageEdits, HostAppliesTheSubmittedEdits) {
   EXPECT_EQ(0u, out.submitResult);
   EXPECT_EQ(HxAnswerKind::RewrittenPage, out.answerKind);
   const std::string expected =
-      "<html><head><title>page</title></head><body><p>x</p>"
+      "<html><head><title>t</title></head><body><p>page</p>"
       "<script src=\"/X-Pellora/hx.js\"></script></body></html>";
   EXPECT_NE(std::string::npos, out.answer.find(expected)) << out.answer;
   // The no-cache headers of send response went out with it.
