@@ -130,7 +130,7 @@ TEST(PipelinePageEdits, OnlyABodyThatIsThePageIsEdited) {
   HxHost host;
   std::string error;
   ASSERT_TRUE(host.Start(&TestGetFilterVersion, &TestHttpFilterProc, &TestTerminateFilter, error)) << error;
-  const std::string page = "<html><head><title>Plain page</title></head><body><p>x</p></body></html>";
+  const std::string page = "<html><head><title>t</title></head><body><p>Plain page</p></body></html>";
   using Headers = std::vector<std::pair<std::string, std::string>>;
   struct Row {
     const char* name;
