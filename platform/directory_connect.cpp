@@ -7,7 +7,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,15 +17,20 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "platform/directory_back_off.h"
 #include "platform/directory_connections.h"
+#include "platform/directory_deadline.h"
 #include "platform/directory_health.h"
 #include "platform/directory_password.h"
+#include "platform/directory_reach.h"
+#include "platform/directory_tls.h"
 #include "platform/directory_uri_text.h"
 #include "platform/sigpipe_hold.h"
 
@@ -69,11 +76,8 @@ DWORD Win32OfLdap(int rc) {
 
 LastError& ThreadLastError() { return t_lastError; }
 
-HRESULT Fail(int rc, LDAP* ld, const std::string& what) {
-  if (rc == LDAP_NO_MEMORY) return E_OUTOFMEMORY;
-  t_lastError.code = Win32OfLdap(rc);
-  t_lastError.repeat = false;
-  std::string text = what + ": " + ldap_err2string(rc);
+std::string LibraryWords(int rc, LDAP* ld) {
+  std::string text = ldap_err2string(rc);
   char* diagnostic = nullptr;
   if (ld != nullptr && ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic) == LDAP_OPT_SUCCESS &&
       diagnostic != nullptr) {
@@ -85,10 +89,19 @@ HRESULT Fail(int rc, LDAP* ld, const std::string& what) {
             std::to_string(RefusedRetryInterval().count() / 1000) +
             " s or once the password file holds another password";
   }
+  return text;
+}
+
+HRESULT FailText(int rc, const std::string& text) {
+  if (rc == LDAP_NO_MEMORY) return E_OUTOFMEMORY;
+  t_lastError.code = Win32OfLdap(rc);
+  t_lastError.repeat = false;
   // The library's own words may name a URI too.
-  t_lastError.text = UriWithoutUserPart(std::move(text));
+  t_lastError.text = UriWithoutUserPart(text);
   return HRESULT_FROM_WIN32(t_lastError.code);
 }
+
+HRESULT Fail(int rc, LDAP* ld, const std::string& what) { return FailText(rc, what + ": " + LibraryWords(rc, ld)); }
 
 namespace {
 
@@ -170,20 +183,19 @@ DirectoryVerdict ActOnFailure(const std::string& uri, int rc, bool probing, cons
   return verdict;
 }
 
-bool RemainingTime(timeval& left) {
-  using std::chrono::microseconds;
-  microseconds rest = std::chrono::seconds(kADsTimeLimitSeconds);
-  if (t_limited) {
-    const auto now = std::chrono::steady_clock::now();
-    if (!t_deadline) {
-      t_deadline = now + t_limitLength;
-      StartLookUp();
-    }
-    rest = std::chrono::duration_cast<microseconds>(*t_deadline - now);
+CDeadline LookUpDeadline() {
+  if (!t_limited) return CDeadline::After(std::chrono::seconds(kADsTimeLimitSeconds));
+  if (!t_deadline) {
+    t_deadline = std::chrono::steady_clock::now() + t_limitLength;
+    StartLookUp();
   }
-  if (rest < std::chrono::milliseconds(1) || WorkCut()) return false;
-  left.tv_sec = static_cast<time_t>(rest.count() / 1000000);
-  left.tv_usec = static_cast<suseconds_t>(rest.count() % 1000000);
+  return CDeadline(*t_deadline, t_cut);
+}
+
+bool RemainingTime(timeval& left) {
+  const CDeadline deadline = LookUpDeadline();
+  if (deadline.Over()) return false;
+  left = deadline.LeftTimeval();
   return true;
 }
 
@@ -356,14 +368,10 @@ int AwaitSearch(LDAP* ld, int msgid, timeval wait, LDAPMessage*& result) {
 
 namespace {
 
-// Waits for the result of `msgid` within what is left of the limit, and at
-// most `most`.
-int WaitResult(LDAP* ld, int msgid, LDAPMessage** result,
-               std::chrono::microseconds most = std::chrono::microseconds::max()) {
-  timeval left{};
-  if (!RemainingTime(left)) return LDAP_TIMEOUT;
-  if (MicrosOf(left) > most) left = TimevalOf(most);
-  const int got = WatchedResult(ld, msgid, left, result);
+// Waits for the result of `msgid` until `step`.
+int WaitResult(LDAP* ld, int msgid, LDAPMessage** result, const CDeadline& step) {
+  if (step.Over()) return LDAP_TIMEOUT;
+  const int got = WatchedResult(ld, msgid, step.LeftTimeval(), result);
   if (got == kKeptAnswered) return kKeptAnswered;
   if (got == 0) return LDAP_TIMEOUT;
   if (got > 0) return LDAP_SUCCESS;
@@ -372,30 +380,35 @@ int WaitResult(LDAP* ld, int msgid, LDAPMessage** result,
   return rc;
 }
 
-// A simple bind whose answer is awaited within what is left of the limit,
-// and a request's limit at most also for work with a longer one: a bind
-// with credentials not yet accepted holds the other threads' binds.
-int SimpleBind(LDAP* ld, const char* dn, berval* credentials) {
+// A simple bind whose answer is awaited until `step`: a bind with
+// credentials not yet accepted holds the other threads' binds.
+int SimpleBind(LDAP* ld, const char* dn, berval* credentials, const CDeadline& step) {
   int msgid = 0;
   int rc = ldap_sasl_bind(ld, dn, LDAP_SASL_SIMPLE, credentials, nullptr, nullptr, &msgid);
   if (rc != LDAP_SUCCESS) return rc;
   LDAPMessage* result = nullptr;
-  rc = WaitResult(ld, msgid, &result, std::chrono::seconds(kADsTimeLimitSeconds));
+  rc = WaitResult(ld, msgid, &result, step);
   if (rc != LDAP_SUCCESS) return rc;
   int answer = LDAP_OTHER;
   rc = ldap_parse_result(ld, result, &answer, nullptr, nullptr, nullptr, nullptr, 1);
   return rc != LDAP_SUCCESS ? rc : answer;
 }
 
-int Bind(LDAP* ld, const BindConfig& config, std::string& password) {
+int Bind(LDAP* ld, const BindConfig& config, std::string& password, const CDeadline& step) {
   if (!config.mechanism.empty()) {
-    return ldap_sasl_interactive_bind_s(ld, nullptr, config.mechanism.c_str(), nullptr, nullptr, LDAP_SASL_QUIET,
-                                        QuietSaslInteraction, nullptr);
+    // libldap waits for each SASL step by itself: the watch ends it at the
+    // step's deadline.
+    int fd = -1;
+    ldap_get_option(ld, LDAP_OPT_DESC, &fd);
+    std::optional<CStepWatch> watch;
+    if (fd >= 0) watch.emplace(fd, step);
+    const int rc = ldap_sasl_interactive_bind_s(ld, nullptr, config.mechanism.c_str(), nullptr, nullptr,
+                                                LDAP_SASL_QUIET, QuietSaslInteraction, nullptr);
+    return rc != LDAP_SUCCESS && watch && watch->Fired() ? LDAP_TIMEOUT : rc;
   }
   berval credentials{static_cast<ber_len_t>(password.size()), password.data()};
-  // Also an anonymous bind goes out now: an unreachable directory shows here,
-  // within the network time limit.
-  return SimpleBind(ld, config.dn, &credentials);
+  // Also an anonymous bind goes out now: an unreachable directory shows here.
+  return SimpleBind(ld, config.dn, &credentials, step);
 }
 
 // A firewall or NAT that forgets an idle connection, or a directory that
@@ -417,13 +430,96 @@ void KeepAlive(LDAP* ld) {
 
 }  // namespace
 
+namespace {
+
+// The host of a URI list that answered last, by list: new connections try
+// it first, so that a list whose first host is lost costs one look-up its
+// share of the limit, not every look-up.
+std::mutex g_firstHostLock;
+std::map<std::string, size_t>& g_firstHost = *new std::map<std::string, size_t>;
+
+size_t FirstHost(const std::string& uri, size_t count) {
+  std::lock_guard<std::mutex> hold(g_firstHostLock);
+  auto it = g_firstHost.find(uri);
+  return it == g_firstHost.end() || it->second >= count ? 0 : it->second;
+}
+
+void NoteFirstHost(const std::string& uri, size_t index) {
+  std::lock_guard<std::mutex> hold(g_firstHostLock);
+  g_firstHost[uri] = index;
+}
+
+// How one host of the list ended: libldap's code (kCertificateRefused for
+// a refused certificate) and what happened, for the failure's text.
+struct HostOutcome {
+  int rc = LDAP_SUCCESS;
+  std::string why;
+};
+
+// A connection to `host`, reached and secured within `step`, with the
+// module's options; null with `outcome` when it could not be made.
+LDAP* OpenHost(const DirectoryHost& host, const CDeadline& step, HostOutcome& outcome) {
+  LDAP* ld = nullptr;
+  int fd = -1;
+  const bool local = strcasecmp(host.scheme.c_str(), "ldapi") == 0 || strcasecmp(host.scheme.c_str(), "cldap") == 0;
+  if (!local) {
+    std::string why;
+    fd = ConnectToHost(host.host, host.port, step, why);
+    if (fd < 0) {
+      outcome.rc = step.Over() ? LDAP_TIMEOUT : LDAP_SERVER_DOWN;
+      outcome.why = std::string(ldap_err2string(outcome.rc)) + " (" + why + ")";
+      return nullptr;
+    }
+  }
+  {
+    CLibraryDefaults defaults;
+    outcome.rc = !defaults.Open() ? LDAP_UNAVAILABLE
+                 : local          ? ldap_initialize(&ld, host.url.c_str())
+                                  : ldap_init_fd(fd, kLdapProtoTcp, host.url.c_str(), &ld);
+  }
+  if (outcome.rc != LDAP_SUCCESS) {
+    if (fd >= 0) close(fd);
+    outcome.why = std::string("ldap_initialize: ") + ldap_err2string(outcome.rc);
+    return nullptr;
+  }
+  const int version = LDAP_VERSION3;
+  const int seconds = kADsTimeLimitSeconds;
+  const int entries = kADsSizeLimit;
+  timeval wait = step.LeftTimeval();
+  ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+  ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+  // libldap's own network time-out turns its TLS handshake non-blocking,
+  // where it may spin: the handshake blocks, and the step's watch ends it.
+  ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, local ? &wait : nullptr);
+  ldap_set_option(ld, LDAP_OPT_TIMEOUT, &wait);
+  ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &seconds);
+  ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &entries);
+  if (!local) {
+    outcome.rc = SecureConnection(ld, fd, host, step, outcome.why);
+    if (outcome.rc != LDAP_SUCCESS) {
+      ldap_unbind_ext_s(ld, nullptr, nullptr);
+      return nullptr;
+    }
+  }
+  return ld;
+}
+
+// The failure of every host tried: certificate refusals (the directory
+// answered) before time-outs before hosts not reached.
+int WorstOf(int kept, int next) {
+  auto rank = [](int rc) { return rc == kCertificateRefused || Replied(rc) ? 2 : rc == LDAP_TIMEOUT ? 1 : 0; };
+  return rank(next) >= rank(kept) ? next : kept;
+}
+
+}  // namespace
+
 HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool probing) {
   *out = nullptr;
   if (failed != nullptr) *failed = ConnectFailure{};
   InitialiseLibrary();
   CBindPasswordFile bindFile;
-  auto judged = [&](int rc, LDAP* ld, const std::string& what) {
-    const HRESULT hr = Fail(rc, ld, what);
+  auto judged = [&](int rc, const std::string& text) {
+    const HRESULT hr = FailText(rc, text);
     if (failed != nullptr) {
       failed->rc = rc;
       failed->bind = bindFile;
@@ -434,70 +530,87 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
   };
   // A URI libldap rejects may still hold a password: texts name it cleaned.
   const std::string named = ConfiguredUriWithoutUserPart(uri);
-  timeval limit{};
-  if (!RemainingTime(limit)) return judged(LDAP_TIMEOUT, nullptr, "bind " + named);
-  LDAP* ld = nullptr;
-  int rc = LDAP_SUCCESS;
+  // Reaching the directory and binding take a request's limit at most, also
+  // for work with a longer one: a bind may hold the others'.
+  const CDeadline reach = LookUpDeadline().AtMost(std::chrono::seconds(kADsTimeLimitSeconds));
+  if (reach.Over()) return judged(LDAP_TIMEOUT, "bind " + named + ": " + ldap_err2string(LDAP_TIMEOUT));
+  std::string uris = uri;
+  BindConfig config;
   {
     CLibraryDefaults defaults;
     if (!defaults.Open()) return Fail(LDAP_UNAVAILABLE, nullptr, "ldap_initialize: the process is exiting");
-    rc = ldap_initialize(&ld, uri.empty() ? nullptr : uri.c_str());
+    char* configured = nullptr;
+    if (uris.empty() && ldap_get_option(nullptr, LDAP_OPT_URI, &configured) == LDAP_OPT_SUCCESS &&
+        configured != nullptr) {
+      uris = configured;
+      ldap_memfree(configured);
+    }
+    config = ConfiguredBind(nullptr);
   }
-  if (rc != LDAP_SUCCESS) return Fail(rc, nullptr, "ldap_initialize " + named);
-  const BindConfig config = ConfiguredBind(ld);
+  std::vector<DirectoryHost> hosts;
+  std::string unreadableUri;
+  if (!DirectoryHostsOf(uris.empty() ? "ldap://localhost/" : uris, hosts, unreadableUri)) {
+    return FailText(LDAP_PARAM_ERROR, "ldap_initialize " + named + ": " + unreadableUri);
+  }
   std::string password;
   HRESULT unreadable = ReadPassword(config, password, bindFile);
-  if (FAILED(unreadable)) {
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
-    return unreadable;
-  }
+  if (FAILED(unreadable)) return unreadable;
   // A password refused lately is not sent again: lock-out policies count
   // every refused bind.
-  if (RefusedAlready(uri, bindFile, probing)) {
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
-    return BackOffFailure(true);
+  if (RefusedAlready(uri, bindFile, probing)) return BackOffFailure(true);
+  const size_t first = FirstHost(uri, hosts.size());
+  std::string failures;
+  std::string lastWhy;
+  int worst = LDAP_SERVER_DOWN;
+  for (size_t n = 0; n < hosts.size(); ++n) {
+    const size_t index = (first + n) % hosts.size();
+    const DirectoryHost& host = hosts[index];
+    // The hosts left share the time left: a silent one leaves the next its share.
+    const CDeadline step = reach.Share(static_cast<int>(hosts.size() - n));
+    const std::string hostNamed = ConfiguredUriWithoutUserPart(host.url);
+    HostOutcome outcome;
+    LDAP* ld = OpenHost(host, step, outcome);
+    int rc = outcome.rc;
+    if (ld != nullptr) {
+      // Resolution, connection and TLS came first: only the bind holds the turn.
+      CBindTurn turn;
+      const CBindTurn::Outcome taken = turn.Take(step.At(), bindFile);
+      bool refused = false;
+      if (taken == CBindTurn::Outcome::TimedOut ||
+          (taken == CBindTurn::Outcome::AfterOther && !probing && InBackOff(uri, nullptr, &refused))) {
+        ldap_unbind_ext_s(ld, nullptr, nullptr);
+        return taken == CBindTurn::Outcome::TimedOut
+                   ? FailText(LDAP_TIMEOUT, "bind " + named + ": " + ldap_err2string(LDAP_TIMEOUT))
+                   : BackOffFailure(refused);
+      }
+      rc = Bind(ld, config, password, step);
+      if (rc == LDAP_SUCCESS) {
+        turn.Accepted(bindFile);
+        NoteAnswered(false);
+        KeepAlive(ld);
+        if (index != first) NoteFirstHost(uri, index);
+        *out = ld;
+        return S_OK;
+      }
+      if (rc == kKeptAnswered) {
+        ldap_unbind_ext_s(ld, nullptr, nullptr);
+        if (failed != nullptr) failed->rc = kKeptAnswered;
+        return E_FAIL;
+      }
+      // A refusal is an answer too; the verdict tells it apart.
+      if (Replied(rc)) NoteAnswered(false);
+      outcome.why = LibraryWords(rc, ld);
+      ldap_unbind_ext_s(ld, nullptr, nullptr);
+    }
+    failures += (failures.empty() ? "" : "; ") + hostNamed + ": " + outcome.why;
+    lastWhy = outcome.why;
+    worst = n == 0 ? rc : WorstOf(worst, rc);
+    // Refused credentials are the same on every host of the list: another
+    // refusal would only count against the account.
+    if (rc == LDAP_INVALID_CREDENTIALS || reach.Over()) break;
   }
-  const int version = LDAP_VERSION3;
-  const int seconds = kADsTimeLimitSeconds;
-  const int entries = kADsSizeLimit;
-  ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
-  ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-  // Reaching the directory and a SASL bind take a request's limit at most,
-  // also for work with a longer one: a shutdown cannot cut them, and a bind
-  // may hold the others'.
-  timeval reach =
-      TimevalOf(std::min<std::chrono::microseconds>(MicrosOf(limit), std::chrono::seconds(kADsTimeLimitSeconds)));
-  ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &reach);
-  ldap_set_option(ld, LDAP_OPT_TIMEOUT, &reach);
-  ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &seconds);
-  ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &entries);
-  CBindTurn turn;
-  const CBindTurn::Outcome outcome = turn.Take(std::chrono::steady_clock::now() + MicrosOf(limit), bindFile);
-  bool refused = false;
-  if (outcome == CBindTurn::Outcome::TimedOut ||
-      (outcome == CBindTurn::Outcome::AfterOther && !probing && InBackOff(uri, nullptr, &refused))) {
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
-    return outcome == CBindTurn::Outcome::TimedOut ? Fail(LDAP_TIMEOUT, nullptr, "bind " + named)
-                                                   : BackOffFailure(refused);
-  }
-  rc = Bind(ld, config, password);
-  if (rc == LDAP_SUCCESS) turn.Accepted(bindFile);
-  if (rc == kKeptAnswered) {
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
-    if (failed != nullptr) failed->rc = kKeptAnswered;
-    return E_FAIL;
-  }
-  if (rc != LDAP_SUCCESS) {
-    // A refusal is an answer too; the verdict tells it apart.
-    if (Replied(rc)) NoteAnswered(false);
-    HRESULT hr = judged(rc, ld, "bind " + named);
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
-    return hr;
-  }
-  NoteAnswered(false);
-  KeepAlive(ld);
-  *out = ld;
-  return S_OK;
+  // One host is named as configured; a list names each host and how it failed.
+  return judged(worst, "bind " + (hosts.size() > 1 ? failures : named + ": " + lastWhy));
 }
 
 namespace {

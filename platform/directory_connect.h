@@ -15,6 +15,7 @@
 
 #include "platform/adsi.h"
 #include "platform/directory_back_off.h"
+#include "platform/directory_deadline.h"
 #include "platform/directory_health.h"
 
 // The thread's last failure, as ADsGetLastError gives it.
@@ -27,6 +28,10 @@ LastError& ThreadLastError();
 
 // Records the extended error of a failed libldap call and gives its HRESULT.
 HRESULT Fail(int rc, LDAP* ld, const std::string& what);
+// The same with the whole text given.
+HRESULT FailText(int rc, const std::string& text);
+// libldap's words for `rc`, with the directory's diagnostic when `ld` has one.
+std::string LibraryWords(int rc, LDAP* ld);
 
 // Whether the calling thread is in a look-up (CADsTimeLimit); whether that
 // is work of its own no request waits on; whether the directory answered
@@ -46,6 +51,11 @@ void NoteAnswered(bool search);
 // dead or refusing directory starts its back-off (a refused bind with the
 // password file it was read from, `bind`).
 DirectoryVerdict ActOnFailure(const std::string& uri, int rc, bool probing, const CBindPasswordFile& bind = {});
+
+// The deadline of the thread's look-up (fixed by its first directory
+// operation), cut short with its work; a whole time limit from now outside
+// a look-up.
+CDeadline LookUpDeadline();
 
 // What is left for one more operation: of the thread's look-up, else a whole
 // time limit. False when nothing is left.

@@ -1,0 +1,189 @@
+// Every step of a new directory connection ends within the look-up's limit:
+// a TLS handshake that stalls, a first host of a URI list that never
+// answers or drops connection attempts, a resolver that answers late.
+#include <gtest/gtest.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "delay_proxy.h"
+#include "general/host_probes.h"
+#include "general/pl_general_settings.h"
+#include "platform/adsi.h"
+#include "platform/cache_component.h"
+#include "platform/directory_reach.h"
+#include "test_directory.h"
+
+namespace {
+
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+CTestDirectory& ReachDirectory() {
+  static std::unique_ptr<CTestDirectory> directory;
+  if (!directory) {
+    directory = std::make_unique<CTestDirectory>();
+    std::string host, full;
+    ReadComputerNames(host, full);
+    EXPECT_EQ(directory->Start(host), "");
+  }
+  return *directory;
+}
+
+class CReachSettings : public CPLGeneralSettings {
+ public:
+  CReachSettings() {
+    ResetCacheComponent();
+    EXPECT_TRUE(InitializeCache());
+  }
+};
+
+// `threads` look-ups at once, each on a new thread (so on a new
+// connection); the result and time of each.
+struct Outcome {
+  HRESULT hr = E_FAIL;
+  Clock::duration took{};
+};
+std::vector<Outcome> LookUpAtOnce(int threads) {
+  CReachSettings s;
+  std::vector<Outcome> outcomes(threads);
+  std::vector<std::thread> running;
+  for (int i = 0; i < threads; ++i) {
+    running.emplace_back([&, i] {
+      const auto start = Clock::now();
+      std::string value;
+      const std::string cookie = "UserContext=reach" + std::to_string(i);
+      outcomes[i].hr = s.GetADProperty(ci_string("HEXMOOR\\alice"), "msExchUserCulture", value, cookie.c_str(), "", false);
+      outcomes[i].took = Clock::now() - start;
+    });
+  }
+  for (std::thread& t : running) t.join();
+  return outcomes;
+}
+
+const auto kLimit = milliseconds(kADsTimeLimitSeconds * 1000);
+
+// A port whose listen queue is full: the kernel drops new connection
+// attempts, as a directory too busy to accept does.
+class CFullQueue {
+ public:
+  CFullQueue() {
+    m_listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(m_listener, 0);
+    getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &length);
+    m_port = ntohs(a.sin_port);
+    for (int i = 0; i < 4; ++i) {
+      const int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+      connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      m_fillers.push_back(c);
+    }
+    std::this_thread::sleep_for(milliseconds(100));
+  }
+  ~CFullQueue() {
+    for (int c : m_fillers) close(c);
+    close(m_listener);
+  }
+  std::string Uri() const { return "ldap://127.0.0.1:" + std::to_string(m_port) + "/"; }
+
+ private:
+  int m_listener = -1;
+  int m_port = 0;
+  std::vector<int> m_fillers;
+};
+
+// A resolver that answers `g_resolverDelay` late, with the loopback.
+std::atomic<int> g_resolverDelayMs{0};
+int LateResolver(const char* name, const char* service, const addrinfo* hints, addrinfo** result) {
+  std::this_thread::sleep_for(milliseconds(g_resolverDelayMs.load()));
+  addrinfo numeric = *hints;
+  numeric.ai_flags = AI_NUMERICHOST;
+  return getaddrinfo("127.0.0.1", service, &numeric, result);
+}
+
+}  // namespace
+
+// A directory that accepts connections and never speaks TLS: every thread
+// that connects comes back within the look-up's limit, and the back-off's
+// probe goes out again a second later (it is held by no stuck step).
+TEST(DirectoryReach, StalledTlsHandshakeEndsWithinTheLimit) {
+  ADsSetRetryInterval(std::chrono::seconds(1));
+  CDelayProxy silent(ReachDirectory().Port(), CDelayProxy::kNeverAnswer);
+  const std::string uri = "ldaps://127.0.0.1:" + silent.Uri().substr(std::string("ldap://127.0.0.1:").size());
+  setenv("LDAPURI", uri.c_str(), 1);
+  for (const Outcome& o : LookUpAtOnce(4)) {
+    EXPECT_LT(o.hr, 0);
+    EXPECT_LT(o.took, kLimit + milliseconds(1500));
+  }
+  const int accepted = silent.Accepted();
+  std::this_thread::sleep_for(milliseconds(1300));
+  const auto probe = LookUpAtOnce(1);
+  EXPECT_LT(probe[0].took, kLimit + milliseconds(1500));
+  EXPECT_EQ(silent.Accepted(), accepted + 1);
+  ADsSetRetryInterval(std::chrono::seconds(kADsRetryIntervalSeconds));
+}
+
+// A URI list whose first host accepts and never answers, or drops
+// connection attempts: the look-up reaches the healthy second host within
+// its limit. A list that fails names the host that did not answer.
+TEST(DirectoryReach, UriListFailsOverFromASilentOrDroppingFirstHost) {
+  CDelayProxy silent(ReachDirectory().Port(), CDelayProxy::kNeverAnswer);
+  CFullQueue dropping;
+  for (const std::string& first : {silent.Uri(), dropping.Uri()}) {
+    setenv("LDAPURI", (first + " " + ReachDirectory().Uri()).c_str(), 1);
+    for (const Outcome& o : LookUpAtOnce(2)) {
+      EXPECT_EQ(o.hr, S_OK) << first;
+      EXPECT_LT(o.took, kLimit) << first;
+    }
+  }
+  const std::string refused = "ldap://127.0.0.1:" + std::to_string(CTestDirectory::FreePort()) + "/";
+  setenv("LDAPURI", (silent.Uri() + " " + refused).c_str(), 1);
+  IADs* object = nullptr;
+  EXPECT_LT(ADsGetObject(L"GC://", &object), 0);
+  const std::string text = ADsDescribeFailure(L"GC://");
+  EXPECT_NE(text.find(silent.Uri() + ": Timed out"), std::string::npos) << text;
+  EXPECT_NE(text.find(refused + ": Can't contact LDAP server (cannot connect"), std::string::npos) << text;
+  setenv("LDAPURI", ReachDirectory().Uri().c_str(), 1);
+}
+
+// A resolver that answers in 3 or 4.5 s costs a cold start of 8 look-ups
+// nothing: names are resolved outside the bind turn, once for all threads,
+// within the limit. One slower than the limit fails the look-up within its
+// limit, and its late answer serves the next look-up.
+TEST(DirectoryReach, LateResolverCountsAgainstTheLimitOnly) {
+  ADsSetRetryInterval(std::chrono::seconds(1));
+  SetDirectoryResolver(&LateResolver);
+  setenv("LDAPURI", ("ldap://directory.hexmoor.test:" + std::to_string(ReachDirectory().Port()) + "/").c_str(), 1);
+  for (int delay : {3000, 4500}) {
+    ForgetResolvedNames();
+    g_resolverDelayMs = delay;
+    for (const Outcome& o : LookUpAtOnce(8)) {
+      EXPECT_EQ(o.hr, S_OK) << delay;
+      EXPECT_LT(o.took, kLimit) << delay;
+    }
+  }
+  ForgetResolvedNames();
+  g_resolverDelayMs = 6500;
+  const auto late = LookUpAtOnce(2);
+  for (const Outcome& o : late) {
+    EXPECT_LT(o.hr, 0);
+    EXPECT_LT(o.took, kLimit + milliseconds(1000));
+  }
+  std::this_thread::sleep_for(milliseconds(2000));
+  EXPECT_EQ(LookUpAtOnce(1)[0].hr, S_OK);
+  SetDirectoryResolver(nullptr);
+  ForgetResolvedNames();
+  ADsSetRetryInterval(std::chrono::seconds(kADsRetryIntervalSeconds));
+  setenv("LDAPURI", ReachDirectory().Uri().c_str(), 1);
+}
