@@ -2,6 +2,7 @@
 // a TLS handshake that stalls, a first host of a URI list that never
 // answers or drops connection attempts, a resolver that answers late.
 #include <gtest/gtest.h>
+#include <ldap.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -19,6 +20,7 @@
 #include "platform/adsi.h"
 #include "platform/cache_component.h"
 #include "platform/directory_reach.h"
+#include "support/temp_dir.h"
 #include "test_directory.h"
 
 namespace {
@@ -185,5 +187,58 @@ TEST(DirectoryReach, LateResolverCountsAgainstTheLimitOnly) {
   SetDirectoryResolver(nullptr);
   ForgetResolvedNames();
   ADsSetRetryInterval(std::chrono::seconds(kADsRetryIntervalSeconds));
+  setenv("LDAPURI", ReachDirectory().Uri().c_str(), 1);
+}
+
+namespace {
+
+// Opens the catalog at `uri`: "opened", or the failure's text.
+std::string OpenCatalog(const std::string& uri) {
+  setenv("LDAPURI", uri.c_str(), 1);
+  IADs* object = nullptr;
+  const HRESULT hr = ADsGetObject(L"GC://", &object);
+  if (object != nullptr) object->Release();
+  return SUCCEEDED(hr) ? "opened" : ADsDescribeFailure(L"GC://");
+}
+
+// The authorities libldap trusts from now on (LDAPTLS_CACERT's setting).
+void TrustAuthorities(const std::string& file) {
+  ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, file.c_str());
+  const int client = 0;
+  ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client);
+}
+
+}  // namespace
+
+// The directory's certificate is verified: refused when no authority
+// trusted issued it or when it is not issued to the name connected to, and
+// the failure says which; a refused certificate is no dead directory. Once
+// trusted, ldaps:// and StartTLS (the URL's extension) both work.
+TEST(DirectoryReach, RefusedCertificateSaysWhy) {
+  CTempDir dir;
+  const std::string certificate = dir.Path() + "directory.pem";
+  const std::string key = dir.Path() + "directory.key";
+  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=directory.hexmoor.test "
+                           "-addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + certificate +
+                           " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  std::string host, full;
+  ReadComputerNames(host, full);
+  CTestDirectory tls;
+  ASSERT_EQ(tls.Start(host, "", certificate, key), "");
+  const std::string port = std::to_string(tls.SecurePort());
+  const std::string secure = "ldaps://127.0.0.1:" + port + "/";
+
+  const std::string untrusted = OpenCatalog(secure);
+  EXPECT_NE(untrusted.find(secure + ": the directory's certificate is not trusted"), std::string::npos) << untrusted;
+  EXPECT_EQ(ADsBackOffFailure(L"GC://"), S_OK);
+  const std::string startTls = tls.Uri() + "????" + "!StartTLS";
+  EXPECT_NE(OpenCatalog(startTls).find("certificate is not trusted"), std::string::npos);
+  TrustAuthorities(certificate);
+  EXPECT_EQ(OpenCatalog(secure), "opened");
+  EXPECT_EQ(OpenCatalog(startTls), "opened");
+  const std::string named = OpenCatalog("ldaps://localhost:" + port + "/");
+  EXPECT_NE(named.find("certificate is not issued to the name localhost"), std::string::npos) << named;
+  TrustAuthorities("/etc/ssl/certs/ca-certificates.crt");
   setenv("LDAPURI", ReachDirectory().Uri().c_str(), 1);
 }
