@@ -559,6 +559,7 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
   // every refused bind.
   if (RefusedAlready(uri, bindFile, probing)) return BackOffFailure(true);
   const size_t first = FirstHost(uri, hosts.size());
+  std::optional<CBindTurn> turn;
   std::string failures;
   std::string lastWhy;
   int worst = LDAP_SERVER_DOWN;
@@ -572,9 +573,11 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
     LDAP* ld = OpenHost(host, step, outcome);
     int rc = outcome.rc;
     if (ld != nullptr) {
-      // Resolution, connection and TLS came first: only the bind holds the turn.
-      CBindTurn turn;
-      const CBindTurn::Outcome taken = turn.Take(step.At(), bindFile);
+      // Resolution, connection and TLS came first: only the bind holds the
+      // turn, and the judgement of the last failure (which waiting binds
+      // then see).
+      turn.reset();
+      const CBindTurn::Outcome taken = turn.emplace().Take(step.At(), bindFile);
       bool refused = false;
       if (taken == CBindTurn::Outcome::TimedOut ||
           (taken == CBindTurn::Outcome::AfterOther && !probing && InBackOff(uri, nullptr, &refused))) {
@@ -585,7 +588,7 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
       }
       rc = Bind(ld, config, password, step);
       if (rc == LDAP_SUCCESS) {
-        turn.Accepted(bindFile);
+        turn->Accepted(bindFile);
         NoteAnswered(false);
         KeepAlive(ld);
         if (index != first) NoteFirstHost(uri, index);
