@@ -564,6 +564,7 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
   std::string lastWhy;
   int worst = LDAP_SERVER_DOWN;
   for (size_t n = 0; n < hosts.size(); ++n) {
+    turn.reset();
     const size_t index = (first + n) % hosts.size();
     const DirectoryHost& host = hosts[index];
     // The hosts left share the time left: a silent one leaves the next its share.
@@ -576,9 +577,16 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
       // Resolution, connection and TLS came first: only the bind holds the
       // turn, and the judgement of the last failure (which waiting binds
       // then see).
-      turn.reset();
       const CBindTurn::Outcome taken = turn.emplace().Take(step.At(), bindFile);
       bool refused = false;
+      // Another thread's first bind outlasted this host's share (a silent
+      // host holds it): the next host gets what is left.
+      if (taken == CBindTurn::Outcome::TimedOut && n + 1 < hosts.size()) {
+        ldap_unbind_ext_s(ld, nullptr, nullptr);
+        failures += (failures.empty() ? "" : "; ") + hostNamed + ": " + ldap_err2string(LDAP_TIMEOUT);
+        worst = n == 0 ? LDAP_TIMEOUT : WorstOf(worst, LDAP_TIMEOUT);
+        continue;
+      }
       if (taken == CBindTurn::Outcome::TimedOut ||
           (taken == CBindTurn::Outcome::AfterOther && !probing && InBackOff(uri, nullptr, &refused))) {
         ldap_unbind_ext_s(ld, nullptr, nullptr);

@@ -50,7 +50,7 @@ class CReachSettings : public CPLGeneralSettings {
 // `threads` look-ups at once, each on a new thread (so on a new
 // connection); the result and time of each.
 struct Outcome {
-  HRESULT hr = E_FAIL;
+  bool answered = false;  // the user's value, or the directory's word that it has none
   Clock::duration took{};
 };
 std::vector<Outcome> LookUpAtOnce(int threads) {
@@ -61,8 +61,10 @@ std::vector<Outcome> LookUpAtOnce(int threads) {
     running.emplace_back([&, i] {
       const auto start = Clock::now();
       std::string value;
-      const std::string cookie = "UserContext=reach" + std::to_string(i);
-      outcomes[i].hr = s.GetADProperty(ci_string("HEXMOOR\\alice"), "msExchUserCulture", value, cookie.c_str(), "", false);
+      // A user of its own: look-ups of one user at once would share one search.
+      const std::string user = "HEXMOOR\\reach" + std::to_string(i);
+      const HRESULT hr = s.GetADProperty(ci_string(user.c_str()), "msExchUserCulture", value, "", "", false);
+      outcomes[i].answered = hr == S_OK || hr == kADNoValue;
       outcomes[i].took = Clock::now() - start;
     });
   }
@@ -125,7 +127,7 @@ TEST(DirectoryReach, StalledTlsHandshakeEndsWithinTheLimit) {
   const std::string uri = "ldaps://127.0.0.1:" + silent.Uri().substr(std::string("ldap://127.0.0.1:").size());
   setenv("LDAPURI", uri.c_str(), 1);
   for (const Outcome& o : LookUpAtOnce(4)) {
-    EXPECT_LT(o.hr, 0);
+    EXPECT_FALSE(o.answered);
     EXPECT_LT(o.took, kLimit + milliseconds(1500));
   }
   const int accepted = silent.Accepted();
@@ -145,7 +147,7 @@ TEST(DirectoryReach, UriListFailsOverFromASilentOrDroppingFirstHost) {
   for (const std::string& first : {silent.Uri(), dropping.Uri()}) {
     setenv("LDAPURI", (first + " " + ReachDirectory().Uri()).c_str(), 1);
     for (const Outcome& o : LookUpAtOnce(2)) {
-      EXPECT_EQ(o.hr, S_OK) << first;
+      EXPECT_TRUE(o.answered) << first;
       EXPECT_LT(o.took, kLimit) << first;
     }
   }
@@ -171,7 +173,7 @@ TEST(DirectoryReach, LateResolverCountsAgainstTheLimitOnly) {
     ForgetResolvedNames();
     g_resolverDelayMs = delay;
     for (const Outcome& o : LookUpAtOnce(8)) {
-      EXPECT_EQ(o.hr, S_OK) << delay;
+      EXPECT_TRUE(o.answered) << delay;
       EXPECT_LT(o.took, kLimit) << delay;
     }
   }
@@ -179,11 +181,11 @@ TEST(DirectoryReach, LateResolverCountsAgainstTheLimitOnly) {
   g_resolverDelayMs = 6500;
   const auto late = LookUpAtOnce(2);
   for (const Outcome& o : late) {
-    EXPECT_LT(o.hr, 0);
+    EXPECT_FALSE(o.answered);
     EXPECT_LT(o.took, kLimit + milliseconds(1000));
   }
   std::this_thread::sleep_for(milliseconds(2000));
-  EXPECT_EQ(LookUpAtOnce(1)[0].hr, S_OK);
+  EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
   SetDirectoryResolver(nullptr);
   ForgetResolvedNames();
   ADsSetRetryInterval(std::chrono::seconds(kADsRetryIntervalSeconds));

@@ -21,11 +21,19 @@
 //   directory_load reread MS              every reply held MS ms: how long
 //                                         until the OWA rules are read (at
 //                                         start-up or in the background)
+//   directory_load list SECONDS           LDAPURI a list whose first host
+//                                         accepts and never answers; every
+//                                         look-up on a new connection
+//   directory_load resolver MS            the directory's name resolved MS
+//                                         ms late, 8 look-ups at a cold start
+//                                         and then for 10 s
 //   directory_load users SECONDS USERS    look-ups of USERS users of the
 //                                         directory, each with a session of
 //                                         its own: each once, then at
 //                                         random; the directory requests per
 //                                         look-up of the random part
+#include <netdb.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -43,6 +51,7 @@
 #include "general/pl_general_settings.h"
 #include "platform/adsi.h"
 #include "platform/cache_component.h"
+#include "platform/directory_reach.h"
 #include "platform/wide_text.h"
 #include "directory/delay_proxy.h"
 #include "directory/test_directory.h"
@@ -77,6 +86,15 @@ class CLoadSettings : public CPLGeneralSettings {
     return read;
   }
 };
+
+// A resolver that answers g_resolverDelayMs late, with the loopback.
+std::atomic<int> g_resolverDelayMs{0};
+int LateResolver(const char* name, const char* service, const addrinfo* hints, addrinfo** result) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(g_resolverDelayMs.load()));
+  addrinfo numeric = *hints;
+  numeric.ai_flags = AI_NUMERICHOST;
+  return getaddrinfo("127.0.0.1", service, &numeric, result);
+}
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -264,7 +282,7 @@ int main(int argc, char** argv) {
   const int oneIn = argc > 3 ? std::atoi(argv[3]) : 20;
   // Bounded, as the header says: a mistyped count must not load the machine
   // for hours.
-  const int most = mode == "reread" ? kMostReplyMs : kMostSecondsOrReads;
+  const int most = mode == "reread" || mode == "resolver" ? kMostReplyMs : kMostSecondsOrReads;
   if (n < 1 || n > most || oneIn < 1) {
     std::fprintf(stderr, "N from 1 to %d, ONE_IN at least 1\n", most);
     return 2;
@@ -386,10 +404,22 @@ int main(int argc, char** argv) {
     for (int r : refused) std::printf(" %d", r);
     std::printf("\n");
     ReportPhases(tally, [](int p) { return std::string(p == 0 ? "wrong password" : "corrected"); });
+  } else if (mode == "list") {
+    CDelayProxy silent(directory.Port(), CDelayProxy::kNeverAnswer);
+    setenv("LDAPURI", (silent.Uri() + " " + proxy.Uri()).c_str(), 1);
+    ADsSetKeptIdleAge(0ms);
+    Drive(s, n, tally, [](double) {});
+    ADsSetKeptIdleAge(std::chrono::seconds(kADsKeptIdleSeconds));
+  } else if (mode == "resolver") {
+    g_resolverDelayMs = n;
+    SetDirectoryResolver(&LateResolver);
+    setenv("LDAPURI", ("ldap://directory.hexmoor.test:" + proxy.Uri().substr(17)).c_str(), 1);
+    Drive(s, 10, tally, [](double) {});
+    SetDirectoryResolver(nullptr);
   } else {
     std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
     return 2;
   }
-  Report(mode.c_str(), tally, directory, searchesBefore, bindsBefore, proxy, n);
+  Report(mode.c_str(), tally, directory, searchesBefore, bindsBefore, proxy, mode == "resolver" ? 10 : n);
   return 0;
 }
