@@ -27,11 +27,15 @@
 //   directory_load resolver MS            the directory's name resolved MS
 //                                         ms late, 8 look-ups at a cold start
 //                                         and then for 10 s
+//   directory_load tls SECONDS            ldaps:// in thirds: up, stalled (the
+//                                         connections and new handshakes
+//                                         hang), up again
 //   directory_load users SECONDS USERS    look-ups of USERS users of the
 //                                         directory, each with a session of
 //                                         its own: each once, then at
 //                                         random; the directory requests per
 //                                         look-up of the random part
+#include <ldap.h>
 #include <netdb.h>
 
 #include <algorithm>
@@ -295,7 +299,20 @@ int main(int argc, char** argv) {
     return 2;
   }
   CTestDirectory directory;
-  const std::string error = directory.Start(host, LoadUsersLdif(users));
+  CTempDir scratchTls;
+  std::string certificate, key;
+  if (mode == "tls") {
+    certificate = scratchTls.Path() + "directory.pem";
+    key = scratchTls.Path() + "directory.key";
+    const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=directory.hexmoor.test "
+                             "-addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + certificate +
+                             " >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0) return 1;
+    ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, certificate.c_str());
+    const int client = 0;
+    ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client);
+  }
+  const std::string error = directory.Start(host, LoadUsersLdif(users), certificate, key);
   if (!error.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
@@ -404,6 +421,21 @@ int main(int argc, char** argv) {
     for (int r : refused) std::printf(" %d", r);
     std::printf("\n");
     ReportPhases(tally, [](int p) { return std::string(p == 0 ? "wrong password" : "corrected"); });
+  } else if (mode == "tls") {
+    CDelayProxy secure(directory.SecurePort(), 20ms);
+    setenv("LDAPURI", ("ldaps://127.0.0.1:" + secure.Uri().substr(17)).c_str(), 1);
+    Drive(s, n, tally, [&](double at) {
+      if (tally.phase.load() == 0 && at >= n / 3.0) {
+        secure.BlackHoleExisting();
+        secure.BlackHoleNew(true);
+        tally.Enter(1);
+      } else if (tally.phase.load() == 1 && at >= n * 2 / 3.0) {
+        secure.BlackHoleNew(false);
+        tally.Enter(2);
+      }
+    });
+    const char* kThirds[] = {"up", "stalled", "up again"};
+    ReportPhases(tally, [&](int p) { return std::string(kThirds[p]); });
   } else if (mode == "list") {
     CDelayProxy silent(directory.Port(), CDelayProxy::kNeverAnswer);
     setenv("LDAPURI", (silent.Uri() + " " + proxy.Uri()).c_str(), 1);
