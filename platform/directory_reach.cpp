@@ -104,7 +104,7 @@ bool Addresses(const std::string& name, const CDeadline& deadline, std::vector<A
       std::thread([name, resolution = slot] { Resolve(name, resolution); }).detach();
     } catch (const std::system_error&) {
       slot.reset();
-      why = "cannot resolve " + name + ": no thread for the resolver";
+      why = "no thread to resolve the name";
       return false;
     }
   }
@@ -115,11 +115,11 @@ bool Addresses(const std::string& name, const CDeadline& deadline, std::vector<A
     g_namesDone.wait_until(hold, until);
   }
   if (!resolution->done) {
-    why = "the name " + name + " was not resolved within the look-up's limit";
+    why = "the name was not resolved within the look-up's limit";
     return false;
   }
   if (resolution->rc != 0) {
-    why = "cannot resolve " + name + ": " + gai_strerror(resolution->rc);
+    why = std::string("cannot resolve the name: ") + gai_strerror(resolution->rc);
     return false;
   }
   out = resolution->addresses;
@@ -239,14 +239,14 @@ int ConnectToHost(const std::string& host, int port, const CDeadline& deadline, 
   const std::string name = host.empty() ? "localhost" : host;
   std::vector<Address> addresses;
   if (!Addresses(name, deadline, addresses, why)) return -1;
-  why = "no address for " + name;
+  why = "the name has no address";
   for (size_t i = 0; i < addresses.size(); ++i) {
     SetPort(addresses[i], port);
     // The addresses left share the time left.
     const int fd = ConnectAddress(addresses[i], deadline.Share(static_cast<int>(addresses.size() - i)));
     if (fd >= 0) return fd;
-    why = errno == ETIMEDOUT ? "no connection to " + name + " within the look-up's limit"
-                             : "cannot connect to " + name + ": " + std::strerror(errno);
+    why = errno == ETIMEDOUT ? std::string("no connection within the look-up's limit")
+                             : std::string("cannot connect: ") + std::strerror(errno);
   }
   return -1;
 }
@@ -269,6 +269,12 @@ bool DirectoryHostsOf(const std::string& uris, std::vector<DirectoryHost>& hosts
     const int rc = ldap_url_parse(url.c_str(), &u);
     if (rc != LDAP_URL_SUCCESS) {
       why = "not an LDAP URL (" + std::to_string(rc) + ")";
+      return false;
+    }
+    // A user part is no host name (and may hold a password): not used, not shown.
+    if (u->lud_host != nullptr && std::strchr(u->lud_host, '@') != nullptr) {
+      ldap_free_urldesc(u);
+      why = "a URL's server part holds a user part";
       return false;
     }
     DirectoryHost host;

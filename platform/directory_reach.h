@@ -21,7 +21,8 @@ constexpr int kLdapProtoTcp = 1;  // LDAP_PROTO_TCP
 
 // A connected TCP socket to `host` (a name or an address literal; empty:
 // localhost) and `port`, made within `deadline`; -1 with `why` (the host
-// named) when it could not be. The socket blocks.
+// not named: it may hold a URI's user part) when it could not be. The
+// socket blocks.
 int ConnectToHost(const std::string& host, int port, const CDeadline& deadline, std::string& why);
 
 // The function that resolves a name, getaddrinfo's shape (tests put in a
