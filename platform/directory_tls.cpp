@@ -6,10 +6,24 @@
 #include <unistd.h>
 
 #include <ctime>
+#include <mutex>
 
 #include "platform/directory_connect.h"
 
 namespace {
+
+// libldap sets its TLS up at the first handshake, unguarded: threads that
+// connect at once must not do it together. Made once, from the process's
+// TLS settings, as the first handshake would.
+void InitialiseTls() {
+  static std::once_flag initialised;
+  std::call_once(initialised, [] {
+    CLibraryDefaults defaults;
+    if (!defaults.Open()) return;
+    const int client = 0;
+    ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client);
+  });
+}
 
 // The StartTLS request's answer within `step`: LDAP_SUCCESS, the
 // directory's refusal, or libldap's failure.
@@ -35,6 +49,7 @@ int AskStartTls(LDAP* ld, const CDeadline& step) {
 int StartTls(LDAP* ld, int fd, const DirectoryHost& host, const CDeadline& step, bool& stalled) {
   stalled = false;
   if (!host.startTls && strcasecmp(host.scheme.c_str(), "ldaps") != 0) return LDAP_SUCCESS;
+  InitialiseTls();
   // libldap's handshake has no time-out of its own: the watch ends it.
   CStepWatch watch(fd, step);
   int rc = host.startTls ? AskStartTls(ld, step) : LDAP_SUCCESS;
