@@ -191,14 +191,7 @@ HRESULT BackOffFailure(bool refused) {
   LastError& last = t_lastError;
   last.code = refused ? ERROR_LOGON_FAILURE : ERROR_DS_SERVER_DOWN;
   last.repeat = true;
-  // Never destroyed: a request may fail this way while the process exits.
-  static const std::string& kUnreachableText =
-      *new std::string("directory unreachable; retried within " + std::to_string(kADsRetryIntervalSeconds) + " s");
-  static const std::string& kRefusedText =
-      *new std::string("credentials refused by the directory; retried after " +
-                       std::to_string(kADsRefusedRetrySeconds) +
-                       " s or once the password file holds another password");
-  const std::string& text = refused ? kRefusedText : kUnreachableText;
+  const std::string& text = BackOffWords(refused);
   // Within a back-off the text is mostly there already.
   if (last.text != text) last.text = text;
   return HRESULT_FROM_WIN32(last.code);
@@ -495,9 +488,10 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nul
     if (failed != nullptr) {
       failed->rc = rc;
       failed->bind = bindFile;
-    } else {
-      ActOnFailure(uri, rc, false, bindFile);
     }
+    // A refusal is marked before the bind turn is let go: a thread waiting
+    // for it must not send the refused password again.
+    if (failed == nullptr || rc == LDAP_INVALID_CREDENTIALS) ActOnFailure(uri, rc, false, bindFile);
     return hr;
   };
   // A URI libldap rejects may still hold a password: texts name it cleaned.
@@ -540,10 +534,10 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nul
   ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &seconds);
   ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &entries);
   CBindTurn turn;
-  const CBindTurn::Outcome outcome = turn.Take(std::chrono::steady_clock::now() + MicrosOf(limit), bindFile);
   bool refused = false;
-  if (outcome == CBindTurn::Outcome::TimedOut ||
-      (outcome == CBindTurn::Outcome::AfterOther && !probing && InBackOff(uri, nullptr, &refused))) {
+  const CBindTurn::Outcome outcome =
+      turn.Take(std::chrono::steady_clock::now() + MicrosOf(limit), bindFile, uri, probing, &refused);
+  if (outcome != CBindTurn::Outcome::Go) {
     ldap_unbind_ext_s(ld, nullptr, nullptr);
     return outcome == CBindTurn::Outcome::TimedOut ? Fail(LDAP_TIMEOUT, nullptr, "bind " + named)
                                                    : BackOffFailure(refused);
@@ -994,6 +988,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     int rc = SendSearch(filter, attributes, limit, msgid);
     if (rc == LDAP_SUCCESS) rc = AwaitSearch(m_ld, msgid, TimevalOf(silence), result);
     if (rc != LDAP_SERVER_DOWN && rc != LDAP_TIMEOUT) return Settle(rc, asked, result);
+    if (rc == LDAP_SERVER_DOWN) NoteConnectionLost();
     if (result != nullptr) ldap_msgfree(result);
     result = nullptr;
     const bool silent = rc == LDAP_TIMEOUT;
@@ -1015,9 +1010,6 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
       return TakeKeptAnswer(watch, asked, result);
     }
     if (FAILED(reconnected)) {
-      // Refused credentials wait for their back-off whatever the kept
-      // connection does; it was bound before and may still answer.
-      if (failed.rc == LDAP_INVALID_CREDENTIALS) ActOnFailure(m_uri, failed.rc, m_probing, failed.bind);
       if (silent) {
         t_watch = nullptr;
         const int late = AwaitRest(msgid, asked, result);
