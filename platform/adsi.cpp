@@ -988,7 +988,6 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     int rc = SendSearch(filter, attributes, limit, msgid);
     if (rc == LDAP_SUCCESS) rc = AwaitSearch(m_ld, msgid, TimevalOf(silence), result);
     if (rc != LDAP_SERVER_DOWN && rc != LDAP_TIMEOUT) return Settle(rc, asked, result);
-    if (rc == LDAP_SERVER_DOWN) NoteConnectionLost();
     if (result != nullptr) ldap_msgfree(result);
     result = nullptr;
     const bool silent = rc == LDAP_TIMEOUT;
@@ -1004,6 +1003,9 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     LDAP* fresh = nullptr;
     ConnectFailure failed;
     m_generation = CurrentGeneration();
+    // Closed or silent, the kept connection may have gone with a directory
+    // restarted with another password: the new bind goes alone.
+    NoteConnectionLost();
     reconnected = Connect(m_uri, &fresh, &failed);
     if (watch.answered) {
       reconnected = S_OK;
