@@ -936,6 +936,10 @@ TEST(DirectoryUserProperty, RequestFailuresAreReportedOncePerBackOff) {
     ASSERT_TRUE(s.GetEventLog().Register("Quenlith Pellora"));
     std::string value;
     for (const char* user : {"DOM\\r1", "DOM\\r2", "DOM\\r3"}) EXPECT_LT(Culture(s, user, value), 0);
+    // What a failure within the back-off says is when the next try comes.
+    EXPECT_NE(ADsDescribeFailure(L"GC:").find("directory unreachable; tried again 1 s after it was lost, then less "
+                                              "often as the outage lasts, at most 30 s apart"),
+              std::string::npos);
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     for (const char* user : {"DOM\\r4", "DOM\\r5"}) EXPECT_LT(Culture(s, user, value), 0);
   }
