@@ -76,9 +76,8 @@ CKeptConnection& ThreadConnection() { return ThreadLocalInstance<CKeptConnection
 
 bool KeptUsable(const CKeptConnection& kept, const std::string& uri) {
   const std::chrono::milliseconds idleAge(g_keptIdleMs.load(std::memory_order_relaxed));
-  if (kept.uri != uri || kept.generation != CurrentGeneration() || CoarseSteadyClock::now() - kept.idleSince >= idleAge) {
-    return false;
-  }
+  const bool current = kept.uri == uri && kept.generation == CurrentGeneration();
+  if (!current || CoarseSteadyClock::now() - kept.idleSince >= idleAge) return false;
   if (!PeerClosed(kept.ld)) return true;
   NoteConnectionLost();
   return false;
