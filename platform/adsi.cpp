@@ -433,15 +433,15 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     LDAP* fresh = nullptr;
     ConnectFailure failed;
     m_generation = CurrentGeneration();
+    // Closed or silent, the kept connection may have gone with a directory
+    // restarted with another password: the new bind goes alone.
+    NoteConnectionLost();
     reconnected = Connect(m_uri, &fresh, &failed);
     if (watch.answered) {
       reconnected = S_OK;
       return TakeKeptAnswer(watch, asked, result);
     }
     if (FAILED(reconnected)) {
-      // Refused credentials wait for their back-off whatever the kept
-      // connection does; it was bound before and may still answer.
-      if (failed.rc == LDAP_INVALID_CREDENTIALS) ActOnFailure(m_uri, failed.rc, m_probing, failed.bind);
       if (silent) {
         StopWatchingKept();
         const int late = AwaitRest(msgid, asked, result);

@@ -62,10 +62,16 @@ bool g_bindTurnTaken = false;
 // The credentials last accepted, while no bind has been refused since.
 bool g_credentialsAccepted = false;
 CBindPasswordFile& g_acceptedCredentials = *new CBindPasswordFile;
+// How many connection losses had been noted when the last accepted bind
+// went out; each loss since makes the next bind go alone.
+uint64_t g_acceptedAtLoss = 0;
+std::atomic<uint64_t> g_connectionLosses{0};
 
-// Whether `credentials` were accepted. Called under g_bindTurnLock.
+// Whether `credentials` were accepted by a bind sent after the last
+// connection loss. Called under g_bindTurnLock.
 bool AcceptedAlready(const CBindPasswordFile& credentials) {
-  return g_credentialsAccepted && g_acceptedCredentials == credentials;
+  return g_credentialsAccepted && g_acceptedCredentials == credentials &&
+         g_acceptedAtLoss == g_connectionLosses.load(std::memory_order_acquire);
 }
 
 // Called under the lock after each change of the map.
@@ -256,25 +262,62 @@ CBindTurn::~CBindTurn() {
 }
 
 CBindTurn::Outcome CBindTurn::Take(std::chrono::steady_clock::time_point deadline,
-                                   const CBindPasswordFile& credentials) {
-  std::unique_lock<std::mutex> hold(g_bindTurnLock);
-  bool waited = false;
-  while (g_bindTurnTaken && !AcceptedAlready(credentials)) {
-    waited = true;
-    if (g_bindTurnFree.wait_until(hold, deadline) == std::cv_status::timeout && g_bindTurnTaken &&
-        !AcceptedAlready(credentials)) {
-      return Outcome::TimedOut;
+                                   const CBindPasswordFile& credentials, const std::string& uri, bool probing,
+                                   bool* refused) {
+  {
+    std::unique_lock<std::mutex> hold(g_bindTurnLock);
+    while (g_bindTurnTaken && !AcceptedAlready(credentials)) {
+      if (g_bindTurnFree.wait_until(hold, deadline) == std::cv_status::timeout && g_bindTurnTaken &&
+          !AcceptedAlready(credentials)) {
+        return Outcome::TimedOut;
+      }
     }
-  }
-  if (!AcceptedAlready(credentials)) {
+    m_losses = g_connectionLosses.load(std::memory_order_acquire);
+    if (AcceptedAlready(credentials)) return Outcome::Go;
     g_bindTurnTaken = true;
     m_held = true;
   }
-  return waited ? Outcome::AfterOther : Outcome::Mine;
+  // The thread that had the turn before marked its refusal (or the lost
+  // directory) before letting the turn go; so may one that took no turn.
+  return !probing && InBackOff(uri, nullptr, refused) ? Outcome::BackOff : Outcome::Go;
 }
 
 void CBindTurn::Accepted(const CBindPasswordFile& credentials) {
   std::lock_guard<std::mutex> hold(g_bindTurnLock);
+  // A bind sent before another's is answered later: the latest loss it was
+  // sent after counts.
+  const bool same = g_credentialsAccepted && g_acceptedCredentials == credentials;
+  g_acceptedAtLoss = same ? std::max(g_acceptedAtLoss, m_losses) : m_losses;
   g_credentialsAccepted = true;
   g_acceptedCredentials = credentials;
+}
+
+void NoteConnectionLost() { g_connectionLosses.fetch_add(1, std::memory_order_acq_rel); }
+
+void ForgetDirectoryVerdicts() {
+  {
+    std::lock_guard<std::mutex> hold(g_backOffLock);
+    g_unreachableUntil.clear();
+    g_refusedPasswords.clear();
+    NoteBackOffChange();
+  }
+  {
+    std::lock_guard<std::mutex> hold(g_bindTurnLock);
+    g_credentialsAccepted = false;
+  }
+  ForgetAnswerTimes();
+  NewGeneration();
+}
+
+const std::string& BackOffWords(bool refused) {
+  // Never destroyed: a request may fail this way while the process exits.
+  static const std::string& kUnreachable = *new std::string(
+      "directory unreachable; tried again " + std::to_string(kADsFirstRetryMs / 1000) +
+      " s after it was lost, then less often as the outage lasts, at most " +
+      std::to_string(kADsRetryIntervalSeconds) + " s apart");
+  static const std::string& kRefused =
+      *new std::string("credentials refused by the directory; retried after " +
+                       std::to_string(kADsRefusedRetrySeconds) +
+                       " s or once the password file holds another password");
+  return refused ? kRefused : kUnreachable;
 }

@@ -73,28 +73,50 @@ void SetRefusedRetryInterval(std::chrono::milliseconds interval);
 void SetDirectoryAnswersAgainCallback(void (*callback)());
 
 // Until the credentials (the password file as it is now) have been
-// accepted once (at start, after a refusal, and after the file changed),
-// binds go out one at a time: a wrong password is refused once, not by
-// every request thread at the same moment. Once accepted, binds go out
-// together.
+// accepted once (at start, after a refusal, after the file changed, and
+// after a connection was lost: the directory may have been restarted with
+// another password, or the account disabled), binds go out one at a time:
+// a wrong password is refused once, not by every request thread at the
+// same moment. Once accepted by a bind sent after the last loss, binds go
+// out together.
 class CBindTurn {
  public:
   enum class Outcome {
-    Mine,        // this thread may bind
-    AfterOther,  // it may bind after another thread's bind had its answer
-    TimedOut,    // the other thread's bind outlasted `deadline`
+    Go,        // this thread may bind
+    TimedOut,  // another thread's bind outlasted `deadline`
+    BackOff,   // a bind refused or a directory lost meanwhile: no bind
   };
   CBindTurn() = default;
   ~CBindTurn();
   CBindTurn(const CBindTurn&) = delete;
   CBindTurn& operator=(const CBindTurn&) = delete;
-  Outcome Take(std::chrono::steady_clock::time_point deadline, const CBindPasswordFile& credentials);
+  // Waits for the turn when the credentials are not accepted. With the
+  // turn, a back-off of `uri` started meanwhile (its refusal is marked
+  // before its turn is let go) ends the wait without a bind, unless this
+  // thread `probing` ends that back-off; *refused then says which kind.
+  Outcome Take(std::chrono::steady_clock::time_point deadline, const CBindPasswordFile& credentials,
+               const std::string& uri, bool probing, bool* refused);
   // The bind was accepted: the credentials are good.
   void Accepted(const CBindPasswordFile& credentials);
 
  private:
   bool m_held = false;
+  // The connection losses noted when the bind went out.
+  uint64_t m_losses = 0;
 };
+
+// A connection of ours was lost (closed by the directory, or found down):
+// the next bind goes alone until the directory has accepted it.
+void NoteConnectionLost();
+
+// A new start of the filter: every verdict on the directories (back-offs,
+// refused passwords, accepted credentials, learned answer times) is
+// forgotten, and connections kept from before are not used again.
+void ForgetDirectoryVerdicts();
+
+// The words of a failure that a back-off repeats: a dead directory's or
+// refused credentials'.
+const std::string& BackOffWords(bool refused);
 
 // Ends the calling thread's probe on every way out, unless handed on.
 class CProbe {

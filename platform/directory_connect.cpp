@@ -203,14 +203,7 @@ HRESULT BackOffFailure(bool refused) {
   LastError& last = t_lastError;
   last.code = refused ? ERROR_LOGON_FAILURE : ERROR_DS_SERVER_DOWN;
   last.repeat = true;
-  // Never destroyed: a request may fail this way while the process exits.
-  static const std::string& kUnreachableText =
-      *new std::string("directory unreachable; retried within " + std::to_string(kADsRetryIntervalSeconds) + " s");
-  static const std::string& kRefusedText =
-      *new std::string("credentials refused by the directory; retried after " +
-                       std::to_string(kADsRefusedRetrySeconds) +
-                       " s or once the password file holds another password");
-  const std::string& text = refused ? kRefusedText : kUnreachableText;
+  const std::string& text = BackOffWords(refused);
   // Within a back-off the text is mostly there already.
   if (last.text != text) last.text = text;
   return HRESULT_FROM_WIN32(last.code);
@@ -523,9 +516,10 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
     if (failed != nullptr) {
       failed->rc = rc;
       failed->bind = bindFile;
-    } else {
-      ActOnFailure(uri, rc, false, bindFile);
     }
+    // A refusal is marked before the bind turn is let go: a thread waiting
+    // for it must not send the refused password again.
+    if (failed == nullptr || rc == LDAP_INVALID_CREDENTIALS) ActOnFailure(uri, rc, false, bindFile);
     return hr;
   };
   // A URI libldap rejects may still hold a password: texts name it cleaned.
@@ -577,8 +571,8 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
       // Resolution, connection and TLS came first: only the bind holds the
       // turn, and the judgement of the last failure (which waiting binds
       // then see).
-      const CBindTurn::Outcome taken = turn.emplace().Take(step.At(), bindFile);
       bool refused = false;
+      const CBindTurn::Outcome taken = turn.emplace().Take(step.At(), bindFile, uri, probing, &refused);
       // Another thread's first bind outlasted this host's share (a silent
       // host holds it): the next host gets what is left.
       if (taken == CBindTurn::Outcome::TimedOut && n + 1 < hosts.size()) {
@@ -587,8 +581,7 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
         worst = n == 0 ? LDAP_TIMEOUT : WorstOf(worst, LDAP_TIMEOUT);
         continue;
       }
-      if (taken == CBindTurn::Outcome::TimedOut ||
-          (taken == CBindTurn::Outcome::AfterOther && !probing && InBackOff(uri, nullptr, &refused))) {
+      if (taken != CBindTurn::Outcome::Go) {
         ldap_unbind_ext_s(ld, nullptr, nullptr);
         return taken == CBindTurn::Outcome::TimedOut
                    ? FailText(LDAP_TIMEOUT, "bind " + named + ": " + ldap_err2string(LDAP_TIMEOUT))

@@ -162,7 +162,7 @@ struct ConnectFailure {
 // A new bound connection within what is left of the limit; the back-off is
 // the caller's to check. A failure is judged here (the back-off started when
 // the directory is dead or refusing), unless `failed` takes it for the
-// caller to judge. With a kept search watched, the bind is given up when
+// caller to judge; refused credentials are marked here all the same. With a kept search watched, the bind is given up when
 // that one answers first (`failed` kKeptAnswered). A bind that waited for
 // another thread's bind with credentials not yet accepted does not go out
 // when that one started a back-off, unless this thread `probing` ends it.

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/adsi.h"
+#include "platform/directory_back_off.h"
 #include "platform/sigpipe_hold.h"
 #include "platform/thread_local_instance.h"
 
@@ -75,8 +76,11 @@ CKeptConnection& ThreadConnection() { return ThreadLocalInstance<CKeptConnection
 
 bool KeptUsable(const CKeptConnection& kept, const std::string& uri) {
   const std::chrono::milliseconds idleAge(g_keptIdleMs.load(std::memory_order_relaxed));
-  return kept.uri == uri && kept.generation == CurrentGeneration() &&
-         CoarseSteadyClock::now() - kept.idleSince < idleAge && !PeerClosed(kept.ld);
+  const bool current = kept.uri == uri && kept.generation == CurrentGeneration();
+  if (!current || CoarseSteadyClock::now() - kept.idleSince >= idleAge) return false;
+  if (!PeerClosed(kept.ld)) return true;
+  NoteConnectionLost();
+  return false;
 }
 
 void SetKeptIdleAge(std::chrono::milliseconds age) { g_keptIdleMs.store(age.count(), std::memory_order_relaxed); }

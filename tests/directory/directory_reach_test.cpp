@@ -227,7 +227,7 @@ TEST(DirectoryReach, RefusedCertificateSaysWhy) {
   std::string host, full;
   ReadComputerNames(host, full);
   CTestDirectory tls;
-  ASSERT_EQ(tls.Start(host, "", certificate, key), "");
+  ASSERT_EQ(tls.Start(host, "", {}, certificate, key), "");
   const std::string port = std::to_string(tls.SecurePort());
   const std::string secure = "ldaps://127.0.0.1:" + port + "/";
 

@@ -19,6 +19,8 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -28,11 +30,13 @@ class CTestDirectory {
   static constexpr const char* kSlapadd = "/usr/sbin/slapadd";
   static constexpr const char* kBase = "dc=hexmoor,dc=test";
 
-  // Starts slapd with the data for `host` and `moreEntries` (LDIF); empty
-  // error text on success. With a certificate and its key (PEM files), it
-  // also listens for ldaps:// (SecurePort) and answers StartTLS.
-  std::string Start(const std::string& host, const std::string& moreEntries = "", const std::string& certificate = "",
-                    const std::string& key = "") {
+  // Starts slapd with the data for `host` and `moreEntries` (LDIF), each
+  // text of the data `edits` names replaced; empty error text on success.
+  // With a certificate and its key (PEM files), it also listens for ldaps://
+  // (SecurePort) and answers StartTLS.
+  std::string Start(const std::string& host, const std::string& moreEntries = "",
+                    const std::vector<std::pair<std::string, std::string>>& edits = {},
+                    const std::string& certificate = "", const std::string& key = "") {
     const std::string data = std::string(HX_SOURCE_DIR) + "/tests/directory/data/";
     std::string config = Config(data);
     if (!certificate.empty()) {
@@ -44,6 +48,9 @@ class CTestDirectory {
                 "defaultNamingContext: DC=hexmoor,DC=test\nrootDomainNamingContext: DC=hexmoor,DC=test\n");
     std::string ldif = ReadAll(data + "directory.ldif");
     for (size_t at; (at = ldif.find("@HOST@")) != std::string::npos;) ldif.replace(at, 6, host);
+    for (const auto& [from, to] : edits) {
+      for (size_t at; (at = ldif.find(from)) != std::string::npos;) ldif.replace(at, from.size(), to);
+    }
     ldif += "\n" + moreEntries;
     const std::string ldifPath = m_dir.Write("directory.ldif", ldif);
     std::filesystem::create_directories(m_dir.Path() + "db");

@@ -57,12 +57,22 @@ TEST(DirectoryUriText, UserPartLeftOut) {
                                               "ldap://[not shown: not a host and port]/ ldap:///"},
       // Cleaned once, the same again.
       {"ldap://[not shown: not a host and port]/", "ldap://[not shown: not a host and port]/"},
+      // A password holding "@" and a blank or a comma; a URI run into the next.
+      {"ldap://admin:a@b c@dc1", "ldap://dc1"},
+      {"ldap://admin:x@y,z@dc1", "ldap://dc1"},
+      {"ldaps://a:b@h1:636ldap://c:secret@h2", "ldaps://[not shown: not a host and port]://h2"},
   };
   for (const auto& [in, out] : rows) EXPECT_EQ(UriWithoutUserPart(in), out) << in;
-  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap:/admin:PW%40host/"), "[not shown: not a host and port]");
-  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap://admin:PW%40host/"), "ldap://[not shown: not a host and port]/");
-  // A password with a blank or a comma: its rest is a piece of its own.
-  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap://h/ ldap://admin:PW1 PW2,PW3%40host/"),
-            "ldap://h/ ldap://[not shown: not a host and port] [not shown: not a host and port],"
-            "[not shown: not a host and port]");
+  const std::pair<const char*, const char*> configured[] = {
+      {"ldap:/admin:PW%40host/", "[not shown: not a host and port]"},
+      {"ldap://admin:PW%40host/", "ldap://[not shown: not a host and port]/"},
+      // A password with a blank or a comma: its rest is a piece of its own.
+      {"ldap://h/ ldap://admin:PW1 PW2,PW3%40host/",
+       "ldap://h/ ldap://[not shown: not a host and port] [not shown: not a host and port],"
+       "[not shown: not a host and port]"},
+      {"ldap://admin:a@b c@dc1", "ldap://dc1"},
+      {"ldap://admin:x@y,z@dc1", "ldap://dc1"},
+      {"ldaps://a:b@h1:636ldap://c:secret@h2", "ldaps://h2"},
+  };
+  for (const auto& [in, out] : configured) EXPECT_EQ(ConfiguredUriWithoutUserPart(in), out) << in;
 }
