@@ -146,10 +146,20 @@ HRESULT ReadPasswordFile(const std::string& path, std::string& password, std::st
   return S_OK;
 }
 
-// Whether every user of the computer may read the file itself.
+// Whether every user of the computer may read the file: it lets them, and
+// so does every folder on its way (a folder of mode 700 keeps them out).
 bool ReadableByAll(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return false;
+  std::string at = real;
+  free(real);
   struct stat st{};
-  return stat(path.c_str(), &st) == 0 && (st.st_mode & S_IROTH) != 0;
+  if (stat(at.c_str(), &st) != 0 || (st.st_mode & S_IROTH) == 0) return false;
+  for (size_t slash; (slash = at.rfind('/')) != std::string::npos;) {
+    at.resize(slash);
+    if (stat(at.empty() ? "/" : at.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+  }
+  return true;
 }
 
 void ReportReadableByAll(const char* file) {

@@ -121,12 +121,18 @@ TEST(DirectoryPasswordFile, FirstLineOrWhyNot) {
   };
   const std::string crlf = file("crlf", "Secret1\r\nsecond line\n", 0600, 0);
   const std::string otherGroup = file("other-group", "group-password\n", 0660, 65534);
-  const std::string everyone = file("everyone", "everyones-password\n", 0644, 0);
+  // Readable by every user only where every folder on the way lets them in.
+  const std::string sealed = file("sealed", "sealed-password\n", 0644, 0);
+  CTempDir open;
+  ASSERT_EQ(0, chmod(open.Path().c_str(), 0755));
+  const std::string everyone = open.Write("everyone", "everyones-password\n");
+  ASSERT_EQ(0, chmod(everyone.c_str(), 0644));
   const Row rows[] = {
       {crlf, S_OK, "Secret1", ""},
       {otherGroup, HRESULT_FROM_WIN32(5), "", "E " + Named(otherGroup) + " cannot be used: " + otherGroup +
                                                    " may be written by other users"},
       {link, HRESULT_FROM_WIN32(5), "", "E " + Named(link) + " cannot be used: " + theirs + " belongs to user 65534"},
+      {sealed, S_OK, "sealed-password", ""},
       {everyone, S_OK, "everyones-password", "W " + Named(everyone) + " may be read by every user"},
   };
   for (const Row& row : rows) {
@@ -141,6 +147,11 @@ TEST(DirectoryPasswordFile, FirstLineOrWhyNot) {
       EXPECT_EQ(Reported()[0].rfind(row.report, 0), 0u) << Reported()[0];
     }
   }
+  // Warned of once, not at every connection.
+  Reported().clear();
+  std::string password, why;
+  EXPECT_EQ(S_OK, DirectoryPassword(everyone.c_str(), password, why));
+  EXPECT_TRUE(Reported().empty());
   SetDirectoryPasswordReportCallback(nullptr);
 }
 
