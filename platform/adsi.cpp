@@ -433,9 +433,6 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
     LDAP* fresh = nullptr;
     ConnectFailure failed;
     m_generation = CurrentGeneration();
-    // Closed or silent, the kept connection may have gone with a directory
-    // restarted with another password: the new bind goes alone.
-    NoteConnectionLost();
     reconnected = Connect(m_uri, &fresh, &failed);
     if (watch.answered) {
       reconnected = S_OK;

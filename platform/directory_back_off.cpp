@@ -55,24 +55,15 @@ std::atomic<int64_t> g_retryIntervalMs{kADsRetryIntervalSeconds * int64_t{1000}}
 std::atomic<int64_t> g_refusedIntervalMs{kADsRefusedRetrySeconds * int64_t{1000}};
 std::atomic<void (*)()> g_answersAgain{nullptr};
 
-// The turn of binds with credentials not yet accepted.
+// The turn of a bind going out alone.
 std::mutex g_bindTurnLock;
 std::condition_variable& g_bindTurnFree = *new std::condition_variable;
 bool g_bindTurnTaken = false;
 // The credentials last accepted, while no bind has been refused since.
 bool g_credentialsAccepted = false;
 CBindPasswordFile& g_acceptedCredentials = *new CBindPasswordFile;
-// How many connection losses had been noted when the last accepted bind
-// went out; each loss since makes the next bind go alone.
-uint64_t g_acceptedAtLoss = 0;
-std::atomic<uint64_t> g_connectionLosses{0};
-
-// Whether `credentials` were accepted by a bind sent after the last
-// connection loss. Called under g_bindTurnLock.
-bool AcceptedAlready(const CBindPasswordFile& credentials) {
-  return g_credentialsAccepted && g_acceptedCredentials == credentials &&
-         g_acceptedAtLoss == g_connectionLosses.load(std::memory_order_acquire);
-}
+// How many binds that went alone the directory accepted.
+uint64_t g_acceptedAlone = 0;
 
 // Called under the lock after each change of the map.
 void NoteBackOffChange() {
@@ -266,14 +257,18 @@ CBindTurn::Outcome CBindTurn::Take(std::chrono::steady_clock::time_point deadlin
                                    bool* refused) {
   {
     std::unique_lock<std::mutex> hold(g_bindTurnLock);
-    while (g_bindTurnTaken && !AcceptedAlready(credentials)) {
-      if (g_bindTurnFree.wait_until(hold, deadline) == std::cv_status::timeout && g_bindTurnTaken &&
-          !AcceptedAlready(credentials)) {
+    // The directory accepted these credentials after this thread asked:
+    // a bind sent with them now is as good as that one.
+    const uint64_t asked = g_acceptedAlone;
+    auto confirmed = [&] {
+      return g_acceptedAlone != asked && g_credentialsAccepted && g_acceptedCredentials == credentials;
+    };
+    while (g_bindTurnTaken && !confirmed()) {
+      if (g_bindTurnFree.wait_until(hold, deadline) == std::cv_status::timeout && g_bindTurnTaken && !confirmed()) {
         return Outcome::TimedOut;
       }
     }
-    m_losses = g_connectionLosses.load(std::memory_order_acquire);
-    if (AcceptedAlready(credentials)) return Outcome::Go;
+    if (confirmed()) return Outcome::Go;
     g_bindTurnTaken = true;
     m_held = true;
   }
@@ -283,18 +278,24 @@ CBindTurn::Outcome CBindTurn::Take(std::chrono::steady_clock::time_point deadlin
 }
 
 void CBindTurn::Accepted(const CBindPasswordFile& credentials) {
-  std::lock_guard<std::mutex> hold(g_bindTurnLock);
-  // A bind sent before another's is answered later: the latest loss it was
-  // sent after counts.
-  const bool same = g_credentialsAccepted && g_acceptedCredentials == credentials;
-  g_acceptedAtLoss = same ? std::max(g_acceptedAtLoss, m_losses) : m_losses;
-  g_credentialsAccepted = true;
-  g_acceptedCredentials = credentials;
+  {
+    std::lock_guard<std::mutex> hold(g_bindTurnLock);
+    g_credentialsAccepted = true;
+    g_acceptedCredentials = credentials;
+    if (!m_held) return;
+    ++g_acceptedAlone;
+  }
+  g_bindTurnFree.notify_all();
 }
 
-void NoteConnectionLost() { g_connectionLosses.fetch_add(1, std::memory_order_acq_rel); }
+namespace {
+std::atomic<uint64_t> g_verdictsRound{0};
+}  // namespace
+
+uint64_t DirectoryVerdictsRound() { return g_verdictsRound.load(std::memory_order_acquire); }
 
 void ForgetDirectoryVerdicts() {
+  g_verdictsRound.fetch_add(1, std::memory_order_acq_rel);
   {
     std::lock_guard<std::mutex> hold(g_backOffLock);
     g_unreachableUntil.clear();

@@ -72,13 +72,13 @@ void SetRefusedRetryInterval(std::chrono::milliseconds interval);
 // only hand the news on.
 void SetDirectoryAnswersAgainCallback(void (*callback)());
 
-// Until the credentials (the password file as it is now) have been
-// accepted once (at start, after a refusal, after the file changed, and
-// after a connection was lost: the directory may have been restarted with
-// another password, or the account disabled), binds go out one at a time:
-// a wrong password is refused once, not by every request thread at the
-// same moment. Once accepted by a bind sent after the last loss, binds go
-// out together.
+// Binds go out one at a time, except that those waiting while a bind went
+// out alone go together once the directory accepted it (with the same
+// credentials: the password file as it is now): a wrong password, or one
+// changed in the directory (or an account disabled) while the credentials
+// were good, is refused once, not by every request thread at the same
+// moment, however the threads came to bind (at start, after a lost
+// connection, as the pool grows).
 class CBindTurn {
  public:
   enum class Outcome {
@@ -90,29 +90,28 @@ class CBindTurn {
   ~CBindTurn();
   CBindTurn(const CBindTurn&) = delete;
   CBindTurn& operator=(const CBindTurn&) = delete;
-  // Waits for the turn when the credentials are not accepted. With the
-  // turn, a back-off of `uri` started meanwhile (its refusal is marked
-  // before its turn is let go) ends the wait without a bind, unless this
-  // thread `probing` ends that back-off; *refused then says which kind.
+  // Waits while another thread's bind is out alone, until the directory
+  // accepts it or the turn is let go. With the turn, a back-off of `uri`
+  // started meanwhile (its refusal is marked before its turn is let go)
+  // ends the wait without a bind, unless this thread `probing` ends that
+  // back-off; *refused then says which kind.
   Outcome Take(std::chrono::steady_clock::time_point deadline, const CBindPasswordFile& credentials,
                const std::string& uri, bool probing, bool* refused);
-  // The bind was accepted: the credentials are good.
+  // The bind was accepted: the credentials are good, and the binds that
+  // waited for it go.
   void Accepted(const CBindPasswordFile& credentials);
 
  private:
   bool m_held = false;
-  // The connection losses noted when the bind went out.
-  uint64_t m_losses = 0;
 };
-
-// A connection of ours was lost (closed by the directory, or found down):
-// the next bind goes alone until the directory has accepted it.
-void NoteConnectionLost();
 
 // A new start of the filter: every verdict on the directories (back-offs,
 // refused passwords, accepted credentials, learned answer times) is
 // forgotten, and connections kept from before are not used again.
 void ForgetDirectoryVerdicts();
+// How many times the verdicts were forgotten: a look-up still running from
+// before a new start must not judge for it.
+uint64_t DirectoryVerdictsRound();
 
 // The words of a failure that a back-off repeats: a dead directory's or
 // refused credentials'.

@@ -126,6 +126,8 @@ bool WorkCut() { return t_cut != nullptr && t_cut->load(std::memory_order_acquir
 thread_local bool t_answered = false;
 thread_local uint64_t t_answersAtStart = 0;
 thread_local std::chrono::microseconds t_searchSilence{0};
+// The start of the filter the look-up began in (DirectoryVerdictsRound).
+thread_local uint64_t t_verdictsRound = 0;
 
 }  // namespace
 
@@ -139,6 +141,7 @@ void StartLookUp() {
   t_answered = false;
   t_answersAtStart = DirectorySearchesAnswered();
   t_searchSilence = std::chrono::microseconds(0);
+  t_verdictsRound = DirectoryVerdictsRound();
 }
 
 void NoteSearchSilence(std::chrono::steady_clock::time_point asked) {
@@ -172,6 +175,9 @@ DirectoryTrouble TroubleOf(int rc) {
 DirectoryVerdict ActOnFailure(const std::string& uri, int rc, bool probing, const CBindPasswordFile& bind) {
   // Work cut short by a shutdown ran out of nothing the directory did.
   if (WorkCut()) return DirectoryVerdict::Answering;
+  // A look-up of a start that ended since judges nothing for the new one:
+  // a refusal it saw may have been mended meanwhile.
+  if (t_deadline && t_verdictsRound != DirectoryVerdictsRound()) return DirectoryVerdict::Answering;
   DirectorySeen seen;
   seen.answeredThisLookUp = t_answered;
   seen.searchAnsweredMeanwhile = DirectorySearchesAnswered() != t_answersAtStart;
@@ -373,8 +379,8 @@ int WaitResult(LDAP* ld, int msgid, LDAPMessage** result, const CDeadline& step)
   return rc;
 }
 
-// A simple bind whose answer is awaited until `step`: a bind with
-// credentials not yet accepted holds the other threads' binds.
+// A simple bind whose answer is awaited until `step`: a bind going out
+// alone holds the other threads' binds.
 int SimpleBind(LDAP* ld, const char* dn, berval* credentials, const CDeadline& step) {
   int msgid = 0;
   int rc = ldap_sasl_bind(ld, dn, LDAP_SASL_SIMPLE, credentials, nullptr, nullptr, &msgid);

@@ -9,7 +9,6 @@
 #include <mutex>
 
 #include "platform/adsi.h"
-#include "platform/directory_back_off.h"
 #include "platform/sigpipe_hold.h"
 #include "platform/thread_local_instance.h"
 
@@ -76,11 +75,8 @@ CKeptConnection& ThreadConnection() { return ThreadLocalInstance<CKeptConnection
 
 bool KeptUsable(const CKeptConnection& kept, const std::string& uri) {
   const std::chrono::milliseconds idleAge(g_keptIdleMs.load(std::memory_order_relaxed));
-  const bool current = kept.uri == uri && kept.generation == CurrentGeneration();
-  if (!current || CoarseSteadyClock::now() - kept.idleSince >= idleAge) return false;
-  if (!PeerClosed(kept.ld)) return true;
-  NoteConnectionLost();
-  return false;
+  return kept.uri == uri && kept.generation == CurrentGeneration() &&
+         CoarseSteadyClock::now() - kept.idleSince < idleAge && !PeerClosed(kept.ld);
 }
 
 void SetKeptIdleAge(std::chrono::milliseconds age) { g_keptIdleMs.store(age.count(), std::memory_order_relaxed); }

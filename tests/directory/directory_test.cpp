@@ -1357,11 +1357,12 @@ TEST(DirectoryConcurrent, WrongPasswordIsRefusedOnceNotByEveryThread) {
   Directory();
 }
 
-// Request threads bound with accepted credentials; then the directory is
-// restarted with another password for the account (or the account
-// disabled), which drops every connection. However many requests come at
-// once, the first new bind goes alone and is refused once; the others fail
-// as refused without a bind.
+// Credentials accepted; then the directory is restarted with another
+// password for the account (or the account disabled), which drops every
+// connection. However many requests come at once, on threads that find
+// their connection closed or on new ones (the pool grows), the first new
+// bind goes alone and is refused once; the others fail as refused without
+// a bind.
 TEST(DirectoryConcurrent, CredentialsRefusedAfterTheConnectionsDropAreRefusedOnce) {
   CTestDirectory& changed = ChangedPasswordDirectory();
   CTempDir dir;
@@ -1380,7 +1381,9 @@ TEST(DirectoryConcurrent, CredentialsRefusedAfterTheConnectionsDropAreRefusedOnc
         // Names of their own: requests for one name would share a search.
         const std::string user = "DOM\\drop" + std::to_string(threads) + "-" + std::to_string(t);
         std::string value;
-        if (Culture(s, (user + "a").c_str(), value) != kADNoValue) ++wrong;
+        // All threads but one are new, as when the pool grows: they have
+        // no connection of their own to find closed.
+        if (t == 0 && Culture(s, (user + "a").c_str(), value) != kADNoValue) ++wrong;
         ++warm;
         while (!go.load()) std::this_thread::yield();
         if (Culture(s, (user + "b").c_str(), value) != HRESULT_FROM_WIN32(1326)) ++wrong;
@@ -1396,6 +1399,25 @@ TEST(DirectoryConcurrent, CredentialsRefusedAfterTheConnectionsDropAreRefusedOnc
     EXPECT_EQ(wrong.load(), 0) << threads;
     EXPECT_EQ(changed.CountLogged(refusedLine) - before, 1) << threads;
   }
+  Directory();
+}
+
+// A refusal answered, after a new start, to a look-up of the start before
+// judges nothing for the new one: it begins clean all the same.
+TEST(DirectoryConcurrent, RefusalOfTheStartBeforeIsNotKept) {
+  CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(400));
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
+  CTempDir dir;
+  CBindAs bind(dir, "Wr0ng-S3cret", "Service");
+  CDirectorySettings s;
+  std::thread before([&] {
+    std::string value;
+    EXPECT_EQ(Culture(s, "DOM\before", value), HRESULT_FROM_WIN32(1326));
+  });
+  while (proxy.Accepted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ForgetDirectoryVerdicts();  // what the new start does
+  before.join();
+  EXPECT_FALSE(InBackOff(proxy.Uri(), nullptr));
   Directory();
 }
 
