@@ -312,7 +312,7 @@ int main(int argc, char** argv) {
     const int client = 0;
     ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client);
   }
-  const std::string error = directory.Start(host, LoadUsersLdif(users), certificate, key);
+  const std::string error = directory.Start(host, LoadUsersLdif(users), {}, certificate, key);
   if (!error.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
