@@ -254,7 +254,9 @@ CBindTurn::~CBindTurn() {
 
 CBindTurn::Outcome CBindTurn::Take(std::chrono::steady_clock::time_point deadline,
                                    const CBindPasswordFile& credentials, const std::string& uri, bool probing,
-                                   bool* refused) {
+                                   bool* refused, bool (*over)()) {
+  // How often `over` is asked.
+  constexpr std::chrono::milliseconds kLookEvery{20};
   {
     std::unique_lock<std::mutex> hold(g_bindTurnLock);
     // The directory accepted these credentials after this thread asked:
@@ -264,9 +266,14 @@ CBindTurn::Outcome CBindTurn::Take(std::chrono::steady_clock::time_point deadlin
       return g_acceptedAlone != asked && g_credentialsAccepted && g_acceptedCredentials == credentials;
     };
     while (g_bindTurnTaken && !confirmed()) {
-      if (g_bindTurnFree.wait_until(hold, deadline) == std::cv_status::timeout && g_bindTurnTaken && !confirmed()) {
-        return Outcome::TimedOut;
-      }
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= deadline) return Outcome::TimedOut;
+      g_bindTurnFree.wait_until(hold, over != nullptr ? std::min(deadline, now + kLookEvery) : deadline);
+      if (!g_bindTurnTaken || confirmed() || over == nullptr) continue;
+      hold.unlock();
+      const bool gone = over();
+      hold.lock();
+      if (gone) return Outcome::GivenUp;
     }
     if (confirmed()) return Outcome::Go;
     g_bindTurnTaken = true;

@@ -85,6 +85,7 @@ class CBindTurn {
     Go,        // this thread may bind
     TimedOut,  // another thread's bind outlasted `deadline`
     BackOff,   // a bind refused or a directory lost meanwhile: no bind
+    GivenUp,   // `over` said the wait was over
   };
   CBindTurn() = default;
   ~CBindTurn();
@@ -94,9 +95,10 @@ class CBindTurn {
   // accepts it or the turn is let go. With the turn, a back-off of `uri`
   // started meanwhile (its refusal is marked before its turn is let go)
   // ends the wait without a bind, unless this thread `probing` ends that
-  // back-off; *refused then says which kind.
+  // back-off; *refused then says which kind. `over`, when given, is asked
+  // now and then while waiting whether the bind is still wanted.
   Outcome Take(std::chrono::steady_clock::time_point deadline, const CBindPasswordFile& credentials,
-               const std::string& uri, bool probing, bool* refused);
+               const std::string& uri, bool probing, bool* refused, bool (*over)() = nullptr);
   // The bind was accepted: the credentials are good, and the binds that
   // waited for it go.
   void Accepted(const CBindPasswordFile& credentials);

@@ -339,6 +339,10 @@ int WatchedResult(LDAP* ld, int msgid, timeval wait, LDAPMessage** result) {
   }
 }
 
+// Whether a wait for the bind turn is over: the watched kept search
+// answered, or the work was cut.
+bool TurnWaitOver() { return KeptAnsweredNow() || WorkCut(); }
+
 }  // namespace
 
 CWatchKept::CWatchKept(KeptWatch* watch) { t_watch = watch; }
@@ -578,7 +582,9 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
       // turn, and the judgement of the last failure (which waiting binds
       // then see).
       bool refused = false;
-      const CBindTurn::Outcome taken = turn.emplace().Take(step.At(), bindFile, uri, probing, &refused);
+      // A kept search that answers meanwhile, or a shutdown, ends the wait.
+      bool (*over)() = t_watch != nullptr || t_cut != nullptr ? &TurnWaitOver : nullptr;
+      const CBindTurn::Outcome taken = turn.emplace().Take(step.At(), bindFile, uri, probing, &refused, over);
       // Another thread's first bind outlasted this host's share (a silent
       // host holds it): the next host gets what is left.
       if (taken == CBindTurn::Outcome::TimedOut && n + 1 < hosts.size()) {
@@ -586,6 +592,12 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
         failures += (failures.empty() ? "" : "; ") + hostNamed + ": " + ldap_err2string(LDAP_TIMEOUT);
         worst = n == 0 ? LDAP_TIMEOUT : WorstOf(worst, LDAP_TIMEOUT);
         continue;
+      }
+      if (taken == CBindTurn::Outcome::GivenUp) {
+        ldap_unbind_ext_s(ld, nullptr, nullptr);
+        if (WorkCut()) return FailText(LDAP_TIMEOUT, "bind " + named + ": " + ldap_err2string(LDAP_TIMEOUT));
+        if (failed != nullptr) failed->rc = kKeptAnswered;
+        return E_FAIL;
       }
       if (taken != CBindTurn::Outcome::Go) {
         ldap_unbind_ext_s(ld, nullptr, nullptr);

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
+#include "platform/directory_back_off.h"
 #include "platform/directory_health.h"
 #include "platform/directory_uri_text.h"
 
@@ -35,6 +39,40 @@ TEST(DirectoryHealth, SlowDeadOrRefusing) {
   for (size_t i = 0; i < std::size(rows); ++i) {
     EXPECT_EQ(JudgeDirectory(rows[i].trouble, rows[i].seen), rows[i].verdict) << "row " << i;
   }
+}
+
+// A bind goes out alone; those that waited while it was out go together
+// once it is accepted, but not one that asks after that: the password may
+// have changed since. A wait that is no longer wanted ends at once.
+TEST(DirectoryBindTurn, WaitersGoOnceTheLoneBindIsAccepted) {
+  using Clock = std::chrono::steady_clock;
+  const CBindPasswordFile credentials{"/turn-test", {}, 1};
+  const std::string uri = "ldap://turn-test/";
+  auto take = [&](CBindTurn& turn, std::chrono::milliseconds within, bool (*over)() = nullptr) {
+    bool refused = false;
+    return turn.Take(Clock::now() + within, credentials, uri, false, &refused, over);
+  };
+  CBindTurn lone;
+  ASSERT_EQ(take(lone, std::chrono::seconds(1)), CBindTurn::Outcome::Go);
+  std::atomic<int> waiting{0};
+  CBindTurn::Outcome waited = CBindTurn::Outcome::TimedOut;
+  std::thread waiter([&] {
+    CBindTurn turn;
+    ++waiting;
+    waited = take(turn, std::chrono::seconds(5));
+  });
+  while (waiting.load() == 0) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  lone.Accepted(credentials);
+  waiter.join();
+  EXPECT_EQ(waited, CBindTurn::Outcome::Go);
+  // The lone bind still holds the turn: a later one waits for its own.
+  CBindTurn later;
+  EXPECT_EQ(take(later, std::chrono::milliseconds(100)), CBindTurn::Outcome::TimedOut);
+  const auto start = Clock::now();
+  CBindTurn unwanted;
+  EXPECT_EQ(take(unwanted, std::chrono::seconds(5), [] { return true; }), CBindTurn::Outcome::GivenUp);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
 }
 
 // Whatever text names a URI, its user part and password are left out;
