@@ -49,9 +49,14 @@ CTestDirectory& Directory(bool use = true) {
   if (!directory) {
     directory = std::make_unique<CTestDirectory>();
     // A user whose culture is a megabyte, far past what a look-up takes.
-    const std::string huge = "dn: cn=Huge Value,cn=Users,dc=hexmoor,dc=test\nobjectClass: user\ncn: Huge Value\n"
-                             "objectCategory: person\nsAMAccountName: huge\nmsExchUserCulture: " +
-                             std::string(size_t{1} << 20, 'x') + "\n";
+    auto user = [](const std::string& name, size_t cultureBytes) {
+      return "dn: cn=" + name + ",cn=Users,dc=hexmoor,dc=test\nobjectClass: user\ncn: " + name +
+             "\nobjectCategory: person\nsAMAccountName: " + name +
+             "\nmsExchUserCulture: " + std::string(cultureBytes, 'x') + "\n";
+    };
+    // And the longest value taken, and one byte more.
+    const std::string huge = user("huge", size_t{1} << 20) + "\n" + user("longest", kADValueMaxBytes) + "\n" +
+                             user("toolong", kADValueMaxBytes + 1);
     const std::string error = directory->Start(ThisHost(), huge);
     EXPECT_EQ(error, "");
   }
@@ -449,9 +454,9 @@ TEST(DirectoryUserProperty, AnswersWithoutAValueAreSearchedOnce) {
   Directory();
   CDirectorySettings s;
   const char* const terms[] = {"(sAMAccountName=bob)", "(proxyAddresses=*smtp:bob@hexmoor.test*)",
-                               "(sAMAccountName=nobody)", "(sAMAccountName=huge)"};
-  int before[4];
-  for (int i = 0; i < 4; ++i) before[i] = Searches(terms[i]);
+                               "(sAMAccountName=nobody)", "(sAMAccountName=huge)", "(sAMAccountName=toolong)"};
+  int before[5];
+  for (int i = 0; i < 5; ++i) before[i] = Searches(terms[i]);
   for (int round = 0; round < 5; ++round) {
     std::string value = "unset";
     EXPECT_EQ(Culture(s, "HEXMOOR\\bob", value, "UserContext=u1"), kADNoValue);
@@ -459,9 +464,13 @@ TEST(DirectoryUserProperty, AnswersWithoutAValueAreSearchedOnce) {
     EXPECT_EQ(Culture(s, "DOM\\nobody", value, "UserContext=u1"), kADNoValue);
     // A value past kADValueMaxBytes is none.
     EXPECT_EQ(Culture(s, "DOM\\huge", value, "UserContext=u1"), kADNoValue);
+    EXPECT_EQ(Culture(s, "DOM\\toolong", value, "UserContext=u1"), kADNoValue);
     EXPECT_EQ(value, "unset");
   }
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(Searches(terms[i]) - before[i], 1) << terms[i];
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(Searches(terms[i]) - before[i], 1) << terms[i];
+  std::string longest;
+  EXPECT_EQ(Culture(s, "DOM\\longest", longest, "UserContext=u1"), S_OK);
+  EXPECT_EQ(longest.size(), kADValueMaxBytes);
 }
 
 // A name the directory does not know is asked again after exactly a minute.
