@@ -1377,7 +1377,10 @@ TEST(DirectoryConcurrent, CredentialsRefusedAfterTheConnectionsDropAreRefusedOnc
   CTempDir dir;
   CBindAs bind(dir, "C0rrect-S3cret", "Service");
   const char* refusedLine = "RESULT tag=97 err=49";
-  for (const int threads : {64, 200}) {
+  // Threads, and how many of them had a connection (the others are new,
+  // as when the pool grows).
+  const std::pair<int, int> runs[] = {{64, 64}, {200, 200}, {200, 1}};
+  for (const auto& [threads, connected] : runs) {
     CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(5));
     setenv("LDAPURI", proxy.Uri().c_str(), 1);
     CDirectorySettings s;
@@ -1388,11 +1391,10 @@ TEST(DirectoryConcurrent, CredentialsRefusedAfterTheConnectionsDropAreRefusedOnc
     for (int t = 0; t < threads; ++t) {
       running.emplace_back([&, t] {
         // Names of their own: requests for one name would share a search.
-        const std::string user = "DOM\\drop" + std::to_string(threads) + "-" + std::to_string(t);
+        const std::string user = "DOM\\drop" + std::to_string(threads) + "-" + std::to_string(connected) + "-" +
+                                 std::to_string(t);
         std::string value;
-        // All threads but one are new, as when the pool grows: they have
-        // no connection of their own to find closed.
-        if (t == 0 && Culture(s, (user + "a").c_str(), value) != kADNoValue) ++wrong;
+        if (t < connected && Culture(s, (user + "a").c_str(), value) != kADNoValue) ++wrong;
         ++warm;
         while (!go.load()) std::this_thread::yield();
         if (Culture(s, (user + "b").c_str(), value) != HRESULT_FROM_WIN32(1326)) ++wrong;
@@ -1405,8 +1407,8 @@ TEST(DirectoryConcurrent, CredentialsRefusedAfterTheConnectionsDropAreRefusedOnc
     go = true;
     for (std::thread& t : running) t.join();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // slapd's log
-    EXPECT_EQ(wrong.load(), 0) << threads;
-    EXPECT_EQ(changed.CountLogged(refusedLine) - before, 1) << threads;
+    EXPECT_EQ(wrong.load(), 0) << threads << " " << connected;
+    EXPECT_EQ(changed.CountLogged(refusedLine) - before, 1) << threads << " " << connected;
   }
   Directory();
 }
