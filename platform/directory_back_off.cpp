@@ -14,6 +14,16 @@
 #include "platform/directory_connections.h"
 #include "platform/thread_local_instance.h"
 
+// The turn of a directory's binds. Under g_bindTurnLock.
+struct CBindTurnState {
+  bool taken = false;  // a bind is out alone
+  // The credentials last accepted, while no bind has been refused since.
+  bool accepted = false;
+  CBindPasswordFile credentials;
+  // How many binds that went alone the directory accepted.
+  uint64_t acceptedAlone = 0;
+};
+
 namespace {
 
 // How often a refused bind's password file is looked at: a corrected file
@@ -55,15 +65,12 @@ std::atomic<int64_t> g_retryIntervalMs{kADsRetryIntervalSeconds * int64_t{1000}}
 std::atomic<int64_t> g_refusedIntervalMs{kADsRefusedRetrySeconds * int64_t{1000}};
 std::atomic<void (*)()> g_answersAgain{nullptr};
 
-// The turn of a bind going out alone.
+// The bind turns, by directory URI (a silent directory holds no other's
+// binds); entries stay, as a turn may be held. Never destroyed, as the
+// maps above.
 std::mutex g_bindTurnLock;
 std::condition_variable& g_bindTurnFree = *new std::condition_variable;
-bool g_bindTurnTaken = false;
-// The credentials last accepted, while no bind has been refused since.
-bool g_credentialsAccepted = false;
-CBindPasswordFile& g_acceptedCredentials = *new CBindPasswordFile;
-// How many binds that went alone the directory accepted.
-uint64_t g_acceptedAlone = 0;
+std::map<std::string, CBindTurnState>& g_bindTurns = *new std::map<std::string, CBindTurnState>;
 
 // Called under the lock after each change of the map.
 void NoteBackOffChange() {
@@ -178,7 +185,7 @@ void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused) {
     NewGeneration();
   } else {
     std::lock_guard<std::mutex> hold(g_bindTurnLock);
-    g_credentialsAccepted = false;
+    g_bindTurns[uri].accepted = false;
   }
 }
 
@@ -247,7 +254,7 @@ CBindTurn::~CBindTurn() {
   if (!m_held) return;
   {
     std::lock_guard<std::mutex> hold(g_bindTurnLock);
-    g_bindTurnTaken = false;
+    m_state->taken = false;
   }
   g_bindTurnFree.notify_all();
 }
@@ -259,24 +266,24 @@ CBindTurn::Outcome CBindTurn::Take(std::chrono::steady_clock::time_point deadlin
   constexpr std::chrono::milliseconds kLookEvery{20};
   {
     std::unique_lock<std::mutex> hold(g_bindTurnLock);
+    CBindTurnState& turn = g_bindTurns[uri];
+    m_state = &turn;
     // The directory accepted these credentials after this thread asked:
     // a bind sent with them now is as good as that one.
-    const uint64_t asked = g_acceptedAlone;
-    auto confirmed = [&] {
-      return g_acceptedAlone != asked && g_credentialsAccepted && g_acceptedCredentials == credentials;
-    };
-    while (g_bindTurnTaken && !confirmed()) {
+    const uint64_t asked = turn.acceptedAlone;
+    auto confirmed = [&] { return turn.acceptedAlone != asked && turn.accepted && turn.credentials == credentials; };
+    while (turn.taken && !confirmed()) {
       const auto now = std::chrono::steady_clock::now();
       if (now >= deadline) return Outcome::TimedOut;
       g_bindTurnFree.wait_until(hold, over != nullptr ? std::min(deadline, now + kLookEvery) : deadline);
-      if (!g_bindTurnTaken || confirmed() || over == nullptr) continue;
+      if (!turn.taken || confirmed() || over == nullptr) continue;
       hold.unlock();
       const bool gone = over();
       hold.lock();
       if (gone) return Outcome::GivenUp;
     }
     if (confirmed()) return Outcome::Go;
-    g_bindTurnTaken = true;
+    turn.taken = true;
     m_held = true;
   }
   // The thread that had the turn before marked its refusal (or the lost
@@ -287,10 +294,11 @@ CBindTurn::Outcome CBindTurn::Take(std::chrono::steady_clock::time_point deadlin
 void CBindTurn::Accepted(const CBindPasswordFile& credentials) {
   {
     std::lock_guard<std::mutex> hold(g_bindTurnLock);
-    g_credentialsAccepted = true;
-    g_acceptedCredentials = credentials;
+    if (m_state == nullptr) return;
+    m_state->accepted = true;
+    m_state->credentials = credentials;
     if (!m_held) return;
-    ++g_acceptedAlone;
+    ++m_state->acceptedAlone;
   }
   g_bindTurnFree.notify_all();
 }
@@ -311,7 +319,7 @@ void ForgetDirectoryVerdicts() {
   }
   {
     std::lock_guard<std::mutex> hold(g_bindTurnLock);
-    g_credentialsAccepted = false;
+    for (auto& [uri, turn] : g_bindTurns) turn.accepted = false;
   }
   ForgetAnswerTimes();
   NewGeneration();

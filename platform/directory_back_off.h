@@ -72,7 +72,9 @@ void SetRefusedRetryInterval(std::chrono::milliseconds interval);
 // only hand the news on.
 void SetDirectoryAnswersAgainCallback(void (*callback)());
 
-// Binds go out one at a time, except that those waiting while a bind went
+struct CBindTurnState;
+
+// Binds to a directory go out one at a time, except that those waiting while a bind went
 // out alone go together once the directory accepted it (with the same
 // credentials: the password file as it is now): a wrong password, or one
 // changed in the directory (or an account disabled) while the credentials
@@ -104,6 +106,7 @@ class CBindTurn {
   void Accepted(const CBindPasswordFile& credentials);
 
  private:
+  CBindTurnState* m_state = nullptr;  // of the URI taken for
   bool m_held = false;
 };
 

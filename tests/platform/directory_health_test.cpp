@@ -43,7 +43,8 @@ TEST(DirectoryHealth, SlowDeadOrRefusing) {
 
 // A bind goes out alone; those that waited while it was out go together
 // once it is accepted, but not one that asks after that: the password may
-// have changed since. A wait that is no longer wanted ends at once.
+// have changed since. A wait that is no longer wanted ends at once, and a
+// directory's bind holds no other directory's.
 TEST(DirectoryBindTurn, WaitersGoOnceTheLoneBindIsAccepted) {
   using Clock = std::chrono::steady_clock;
   const CBindPasswordFile credentials{"/turn-test", {}, 1};
@@ -69,6 +70,12 @@ TEST(DirectoryBindTurn, WaitersGoOnceTheLoneBindIsAccepted) {
   // The lone bind still holds the turn: a later one waits for its own.
   CBindTurn later;
   EXPECT_EQ(take(later, std::chrono::milliseconds(100)), CBindTurn::Outcome::TimedOut);
+  // Another directory's binds are not held.
+  CBindTurn elsewhere;
+  bool refused = false;
+  EXPECT_EQ(elsewhere.Take(Clock::now() + std::chrono::milliseconds(100), credentials, "ldap://turn-test-2/", false,
+                           &refused),
+            CBindTurn::Outcome::Go);
   const auto start = Clock::now();
   CBindTurn unwanted;
   EXPECT_EQ(take(unwanted, std::chrono::seconds(5), [] { return true; }), CBindTurn::Outcome::GivenUp);
