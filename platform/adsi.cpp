@@ -540,7 +540,9 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   Values RowValues(LDAPMessage* entry, const std::string& attribute) {
     Values values;
     berval** raw = ldap_get_values_len(m_ld, entry, attribute.c_str());
-    for (int i = 0; raw != nullptr && raw[i] != nullptr; ++i) values.emplace_back(raw[i]->bv_val, raw[i]->bv_len);
+    for (int i = 0; raw != nullptr && raw[i] != nullptr; ++i) {
+      if (raw[i]->bv_len <= kADsSearchValueMaxBytes) values.emplace_back(raw[i]->bv_val, raw[i]->bv_len);
+    }
     ldap_value_free_len(raw);
     return values;
   }

@@ -473,6 +473,25 @@ TEST(DirectoryUserProperty, AnswersWithoutAValueAreSearchedOnce) {
   EXPECT_EQ(longest.size(), kADValueMaxBytes);
 }
 
+// A search row leaves out a value past kADsSearchValueMaxBytes as it is
+// read (its copies would cost many times its size on each thread): that
+// column is not set, and the row's others are.
+TEST(DirectoryUserProperty, SearchRowLeavesOutAValueTooLong) {
+  Directory();
+  IDirectorySearch* search = nullptr;
+  ASSERT_EQ(ADsGetObject(L"GC://", &search), S_OK);
+  const wchar_t* const attributes[] = {L"sAMAccountName", L"msExchUserCulture"};
+  ADS_SEARCH_HANDLE handle = nullptr;
+  ASSERT_EQ(search->ExecuteSearch(L"(sAMAccountName=huge)", attributes, 2, &handle), S_OK);
+  ASSERT_EQ(search->GetFirstRow(handle), S_OK);
+  ADS_SEARCH_COLUMN column;
+  EXPECT_EQ(search->GetColumn(handle, L"msExchUserCulture", &column), E_ADS_COLUMN_NOT_SET);
+  ASSERT_EQ(search->GetColumn(handle, L"sAMAccountName", &column), S_OK);
+  search->FreeColumn(&column);
+  search->CloseSearchHandle(handle);
+  search->Release();
+}
+
 // A name the directory does not know is asked again after exactly a minute.
 TEST(DirectoryUserProperty, UnknownNameIsKeptForOneMinute) {
   Directory();
