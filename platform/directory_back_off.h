@@ -74,13 +74,13 @@ void SetDirectoryAnswersAgainCallback(void (*callback)());
 
 struct CBindTurnState;
 
-// Binds to a directory go out one at a time, except that those waiting while a bind went
-// out alone go together once the directory accepted it (with the same
-// credentials: the password file as it is now): a wrong password, or one
-// changed in the directory (or an account disabled) while the credentials
-// were good, is refused once, not by every request thread at the same
-// moment, however the threads came to bind (at start, after a lost
-// connection, as the pool grows).
+// Binds to a directory go out one at a time, except that those waiting
+// while a bind went out alone go together once the directory accepted it
+// (with the same credentials: the password file as it is now): a wrong
+// password, or one changed in the directory (or an account disabled) while
+// the credentials were good, is refused once, not by every request thread
+// at the same moment, however the threads came to bind (at start, after a
+// lost connection, as the pool grows).
 class CBindTurn {
  public:
   enum class Outcome {
