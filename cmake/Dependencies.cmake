@@ -36,3 +36,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/Stage.cmake)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(LDAP REQUIRED IMPORTED_TARGET ldap)
 list(APPEND HX_MODULE_LIBS PkgConfig::LDAP)
+# A refused directory certificate is read with GnuTLS, libldap's own TLS
+# library, to say what was wrong with it.
+pkg_check_modules(GNUTLS REQUIRED IMPORTED_TARGET gnutls)
+list(APPEND HX_MODULE_LIBS PkgConfig::GNUTLS)

@@ -72,9 +72,10 @@ void DirectoryAnswersAgain() {
 // be used.
 std::atomic<CPLGeneralSettings*> g_passwordReporter{nullptr};
 
-void ReportPasswordFile(const std::string& text) {
+void ReportPasswordFile(const std::string& text, bool warning) {
   CPLGeneralSettings* settings = g_passwordReporter.load(std::memory_order_acquire);
-  if (settings != nullptr) settings->WriteEventLog(EVENTLOG_ERROR_TYPE, "%s", text.c_str());
+  if (settings == nullptr) return;
+  settings->WriteEventLog(warning ? EVENTLOG_WARNING_TYPE : EVENTLOG_ERROR_TYPE, "%s", text.c_str());
 }
 
 // Every ".dll" of the name (without case) becomes ".log".
@@ -107,6 +108,9 @@ BOOL CPLGeneralSettings::Init(const char* productName, const char* moduleName, c
   // One table for the life of the process: a table built again at every
   // start-up would read each attribute once more and repeat list entries.
   if (m_OWAADConfig.m_vProperties.empty()) m_OWAADConfig.InitPropertyTable();
+  // A new start after TerminateFilter begins clean: a password refused
+  // before may have been corrected in the directory meanwhile.
+  if (!IsInitialised()) ForgetDirectoryVerdicts();
   BOOL result = Base::Init(productName, moduleName, resourceLibraryName, registryKey, directoryLevels);
   const bool baseOk = result != 0;
   HRESULT owa = E_FAIL;
@@ -430,6 +434,13 @@ HRESULT CPLGeneralSettings::LookUp(const std::string& fullName, const std::strin
   // connection the server closed has been opened again within it.
   HRESULT hr = lookup->GetUserProperties(propertyName, found);
   const int32_t users = lookup->m_nUsersFound;
+  if (SUCCEEDED(hr) && found.size() > kADValueMaxBytes) {
+    DebugLog("[CPLGeneralSettings::GetADProperty] The value of %s for %s is %zu bytes, more than %zu: not used",
+             propertyName.c_str(), fullName.c_str(), found.size(), kADValueMaxBytes);
+    std::string().swap(found);
+    outcome = ADLookUpOutcome::NoValue;
+    return kADNoValue;
+  }
   if (byShortName && users > 1) {
     // Accounts of one short name in several domains: whose value it is
     // cannot be told, and joined values would name a language of neither.

@@ -24,6 +24,11 @@
 
 // The result of a look-up that found no value, and of its cached answer.
 constexpr HRESULT kADNoValue = E_FAIL;
+// The longest directory value a look-up takes (all the user's values
+// joined): a longer one is not used, as if the user had none, so that
+// neither the cache nor the copies handed to requests grow with what the
+// directory holds.
+constexpr size_t kADValueMaxBytes = 4096;
 
 class CPLGeneralSettings : public CGeneralSettings<CHandlePLSettings, CResource, CEventLog> {
  public:

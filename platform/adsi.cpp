@@ -1,10 +1,6 @@
 #include "platform/adsi.h"
 
 #include <ldap.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,595 +8,23 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <optional>
-#include <thread>
+#include <string>
 #include <vector>
 
 #include "platform/ascii_text.h"
 #include "platform/coarse_clock.h"
 #include "platform/directory_back_off.h"
+#include "platform/directory_connect.h"
 #include "platform/directory_connections.h"
 #include "platform/directory_health.h"
 #include "platform/directory_password.h"
 #include "platform/directory_uri_text.h"
 #include "platform/sigpipe_hold.h"
-#include "platform/thread_local_instance.h"
 #include "platform/wide_text.h"
 
 namespace {
-
-constexpr DWORD ERROR_LOGON_FAILURE = 1326;
-constexpr DWORD ERROR_DS_OPERATIONS_ERROR = 8224;
-constexpr DWORD ERROR_DS_TIMELIMIT_EXCEEDED = 8226;
-constexpr DWORD ERROR_DS_NO_SUCH_OBJECT = 8240;
-constexpr DWORD ERROR_DS_INVALID_DN_SYNTAX = 8242;
-constexpr DWORD ERROR_DS_SERVER_DOWN = 8250;
-constexpr DWORD ERROR_DS_FILTER_UNKNOWN = 8254;
-constexpr DWORD ERROR_DS_INSUFF_ACCESS_RIGHTS = 8344;
-
-struct LastError {
-  DWORD code = 0;
-  std::string text;
-  bool repeat = false;
-};
-thread_local LastError t_lastError;
-
-DWORD Win32OfLdap(int rc) {
-  switch (rc) {
-    case LDAP_SERVER_DOWN:
-    case LDAP_CONNECT_ERROR:
-      return ERROR_DS_SERVER_DOWN;
-    case LDAP_TIMEOUT:
-    case LDAP_TIMELIMIT_EXCEEDED:
-      return ERROR_DS_TIMELIMIT_EXCEEDED;
-    case LDAP_NO_SUCH_OBJECT:
-      return ERROR_DS_NO_SUCH_OBJECT;
-    case LDAP_INVALID_DN_SYNTAX:
-      return ERROR_DS_INVALID_DN_SYNTAX;
-    case LDAP_FILTER_ERROR:
-      return ERROR_DS_FILTER_UNKNOWN;
-    case LDAP_INVALID_CREDENTIALS:
-      return ERROR_LOGON_FAILURE;
-    case LDAP_INSUFFICIENT_ACCESS:
-      return ERROR_DS_INSUFF_ACCESS_RIGHTS;
-    default:
-      return ERROR_DS_OPERATIONS_ERROR;
-  }
-}
-
-// Records the extended error of a failed libldap call and gives its HRESULT.
-HRESULT Fail(int rc, LDAP* ld, const std::string& what) {
-  if (rc == LDAP_NO_MEMORY) return E_OUTOFMEMORY;
-  t_lastError.code = Win32OfLdap(rc);
-  t_lastError.repeat = false;
-  std::string text = what + ": " + ldap_err2string(rc);
-  char* diagnostic = nullptr;
-  if (ld != nullptr && ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic) == LDAP_OPT_SUCCESS &&
-      diagnostic != nullptr) {
-    if (*diagnostic != '\0') text += std::string(" (") + diagnostic + ")";
-    ldap_memfree(diagnostic);
-  }
-  if (rc == LDAP_INVALID_CREDENTIALS) {
-    text += "; credentials refused, the bind is tried again after " +
-            std::to_string(RefusedRetryInterval().count() / 1000) +
-            " s or once the password file holds another password";
-  }
-  // The library's own words may name a URI too.
-  t_lastError.text = UriWithoutUserPart(std::move(text));
-  return HRESULT_FROM_WIN32(t_lastError.code);
-}
-
-// Whether the calling thread is in a look-up (CADsTimeLimit), and that
-// look-up's deadline, fixed by its first directory operation: a look-up that
-// goes no further than the back-off reads no clock.
-thread_local bool t_limited = false;
-thread_local std::optional<std::chrono::steady_clock::time_point> t_deadline;
-// The length of the thread's limit, and whether it is one of its own for
-// work no request waits on (which never probes a directory in its back-off).
-thread_local std::chrono::milliseconds t_limitLength{std::chrono::seconds(kADsTimeLimitSeconds)};
-thread_local bool t_background = false;
-// Set when the thread's background work is to end now; null for none.
-thread_local const std::atomic<bool>* t_cut = nullptr;
-
-bool WorkCut() { return t_cut != nullptr && t_cut->load(std::memory_order_acquire); }
-
-// What the thread's look-up saw of its directory: whether the directory
-// answered it (a bind or any reply), how many searches any thread had
-// answered when it began, and the longest one of its searches went
-// unanswered.
-thread_local bool t_answered = false;
-thread_local uint64_t t_answersAtStart = 0;
-thread_local std::chrono::microseconds t_searchSilence{0};
-
-void StartLookUp() {
-  t_answered = false;
-  t_answersAtStart = DirectorySearchesAnswered();
-  t_searchSilence = std::chrono::microseconds(0);
-}
-
-// A search asked at `asked` has had no answer by now.
-void NoteSearchSilence(std::chrono::steady_clock::time_point asked) {
-  const auto silent = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - asked);
-  t_searchSilence = std::max(t_searchSilence, silent);
-}
-
-// A reply came back; `search` when it answered a search.
-void NoteAnswered(bool search) {
-  t_answered = true;
-  if (search) NoteDirectorySearchAnswered();
-}
-
-DirectoryTrouble TroubleOf(int rc) {
-  switch (rc) {
-    case LDAP_SERVER_DOWN:
-    case LDAP_CONNECT_ERROR:
-      return DirectoryTrouble::NoAnswer;
-    case LDAP_TIMEOUT:
-      return DirectoryTrouble::TimedOut;
-    case LDAP_INVALID_CREDENTIALS:
-      return DirectoryTrouble::CredentialsRefused;
-    default:
-      return DirectoryTrouble::Other;
-  }
-}
-
-// Judges a failed call of the thread's look-up on `uri` and acts on it: a
-// dead or refusing directory starts its back-off (a refused bind with the
-// password file it was read from, `bind`).
-DirectoryVerdict ActOnFailure(const std::string& uri, int rc, bool probing, const CBindPasswordFile& bind = {}) {
-  // Work cut short by a shutdown ran out of nothing the directory did.
-  if (WorkCut()) return DirectoryVerdict::Answering;
-  DirectorySeen seen;
-  seen.answeredThisLookUp = t_answered;
-  seen.searchAnsweredMeanwhile = DirectorySearchesAnswered() != t_answersAtStart;
-  seen.probing = probing;
-  seen.searchSilence = t_searchSilence;
-  const DirectoryVerdict verdict = JudgeDirectory(TroubleOf(rc), seen);
-  if (verdict == DirectoryVerdict::Dead) MarkUnreachable(uri);
-  if (verdict == DirectoryVerdict::Refusing) MarkUnreachable(uri, &bind);
-  return verdict;
-}
-
-// What is left for one more operation: of the thread's look-up, else a whole
-// time limit. False when nothing is left.
-bool RemainingTime(timeval& left) {
-  using std::chrono::microseconds;
-  microseconds rest = std::chrono::seconds(kADsTimeLimitSeconds);
-  if (t_limited) {
-    const auto now = std::chrono::steady_clock::now();
-    if (!t_deadline) {
-      t_deadline = now + t_limitLength;
-      StartLookUp();
-    }
-    rest = std::chrono::duration_cast<microseconds>(*t_deadline - now);
-  }
-  if (rest < std::chrono::milliseconds(1) || WorkCut()) return false;
-  left.tv_sec = static_cast<time_t>(rest.count() / 1000000);
-  left.tv_usec = static_cast<suseconds_t>(rest.count() % 1000000);
-  return true;
-}
-
-// The failure of a connection refused because its directory is in its
-// back-off; it repeats the failure reported when the directory was lost or
-// refused the credentials.
-HRESULT BackOffFailure(bool refused) {
-  LastError& last = t_lastError;
-  last.code = refused ? ERROR_LOGON_FAILURE : ERROR_DS_SERVER_DOWN;
-  last.repeat = true;
-  // Never destroyed: a request may fail this way while the process exits.
-  static const std::string& kUnreachableText =
-      *new std::string("directory unreachable; retried within " + std::to_string(kADsRetryIntervalSeconds) + " s");
-  static const std::string& kRefusedText =
-      *new std::string("credentials refused by the directory; retried after " +
-                       std::to_string(kADsRefusedRetrySeconds) +
-                       " s or once the password file holds another password");
-  const std::string& text = refused ? kRefusedText : kUnreachableText;
-  // Within a back-off the text is mostly there already.
-  if (last.text != text) last.text = text;
-  return HRESULT_FROM_WIN32(last.code);
-}
-
-// The directory URI of a path's server part: LDAPURI (read now, so that a
-// changed environment counts) or libldap's configured default.
-std::string DefaultUri() {
-  const char* uri = std::getenv("LDAPURI");
-  return uri != nullptr ? uri : "";
-}
-
-// HX_LDAP_GC_URI when set and not empty, else LDAPURI.
-std::string GlobalCatalogUri() {
-  const char* uri = std::getenv("HX_LDAP_GC_URI");
-  return uri != nullptr && *uri != '\0' ? uri : DefaultUri();
-}
-
-// How the module binds: SASL when a mechanism is configured, simple with a
-// name and a password file when both are set, else anonymous.
-struct BindConfig {
-  std::string mechanism;
-  const char* dn = nullptr;
-  const char* passwordFile = nullptr;
-};
-
-BindConfig ConfiguredBind(LDAP* ld) {
-  BindConfig config;
-  char* mechanism = nullptr;
-  if (ldap_get_option(ld, LDAP_OPT_X_SASL_MECH, &mechanism) == LDAP_OPT_SUCCESS && mechanism != nullptr) {
-    config.mechanism = mechanism;
-    ldap_memfree(mechanism);
-    return config;
-  }
-  config.dn = std::getenv("HX_LDAP_BINDDN");
-  config.passwordFile = std::getenv("HX_LDAP_PASSWORD_FILE");
-  if (config.dn == nullptr || config.passwordFile == nullptr) config.dn = config.passwordFile = nullptr;
-  return config;
-}
-
-// The password of a simple bind. A file that cannot be used is a failure of
-// its own: a bind name without a password would be refused (or, worse, taken
-// as an anonymous bind) and the reason lost.
-// `bind` names the file and its stamp as it was when the password was read:
-// a refused bind waits for that to change.
-HRESULT ReadPassword(const BindConfig& config, std::string& password, CBindPasswordFile& bind) {
-  bind = CBindPasswordFile{};
-  if (config.passwordFile == nullptr) return S_OK;
-  bind.passwordFile = config.passwordFile;
-  std::string why;
-  const HRESULT hr = DirectoryPassword(config.passwordFile, password, why, &bind.stamp);
-  // Of the name with the password: a password refused for one name may be
-  // another's.
-  bind.passwordDigest = std::hash<std::string>{}(std::string(config.dn) + '\n' + password);
-  if (SUCCEEDED(hr)) return S_OK;
-  t_lastError.code = static_cast<DWORD>(hr) & 0xFFFFu;
-  t_lastError.repeat = false;
-  t_lastError.text = "password file " + DirectoryPasswordFileName(config.passwordFile) + ": " + why;
-  return hr;
-}
-
-int QuietSaslInteraction(LDAP*, unsigned, void*, void*) { return LDAP_SUCCESS; }
-
-// libldap frees its process-wide defaults (the default URI list among them)
-// when the process exits, after the exit handlers, while request threads
-// may still be making connections, which copy them. From the module's exit
-// handler on, no thread starts reading them, and the handler waits for
-// those reading them now: a read is a copy in memory, never a wait on the
-// network.
-std::atomic<int> g_readingDefaults{0};
-std::atomic<bool> g_defaultsClosing{false};
-constexpr int kDefaultsDrainMs = 1000;
-
-class CLibraryDefaults {
- public:
-  CLibraryDefaults() {
-    g_readingDefaults.fetch_add(1);
-    m_open = !g_defaultsClosing.load();
-  }
-  ~CLibraryDefaults() { g_readingDefaults.fetch_sub(1); }
-  CLibraryDefaults(const CLibraryDefaults&) = delete;
-  CLibraryDefaults& operator=(const CLibraryDefaults&) = delete;
-  // False once the process exits: the defaults are not to be read.
-  bool Open() const { return m_open; }
-
- private:
-  bool m_open;
-};
-
-void CloseLibraryDefaults() {
-  g_defaultsClosing.store(true);
-  for (int i = 0; i < kDefaultsDrainMs && g_readingDefaults.load() != 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
-
-// libldap sets up its process-wide defaults on first use, unguarded: the
-// first use must not happen on two request threads at once.
-void InitialiseLibrary() {
-  static std::once_flag initialised;
-  std::call_once(initialised, [] {
-    int level = 0;
-    ldap_get_option(nullptr, LDAP_OPT_DEBUG_LEVEL, &level);
-    // Registered after libldap set itself up: it runs before libldap's own
-    // clean-up at exit.
-    std::atexit(CloseLibraryDefaults);
-  });
-}
-
-// Whether a call's code came from the directory: libldap's own failures
-// (no connection, a time-out, a local error) are negative.
-bool Replied(int rc) { return rc >= 0; }
-
-std::chrono::microseconds MicrosOf(const timeval& t) {
-  return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
-}
-
-timeval TimevalOf(std::chrono::microseconds us) {
-  timeval t{};
-  t.tv_sec = static_cast<time_t>(us.count() / 1000000);
-  t.tv_usec = static_cast<suseconds_t>(us.count() % 1000000);
-  return t;
-}
-
-// A search on a kept connection that went silent, watched while a new
-// connection is tried: a slow directory's late answer is taken as soon as
-// it comes, and the new connection given up.
-struct KeptWatch {
-  LDAP* ld = nullptr;
-  int msgid = -1;
-  LDAPMessage* result = nullptr;
-  int rc = LDAP_TIMEOUT;
-  bool answered = false;
-  bool closed = false;  // the kept connection failed: nothing more to watch
-};
-thread_local KeptWatch* t_watch = nullptr;
-
-// What a wait returns when the watched kept search answered first; no code
-// of libldap's.
-constexpr int kKeptAnswered = -10000;
-// How long a wait runs between looks at the watched search.
-constexpr std::chrono::milliseconds kWatchSlice{20};
-
-int AwaitSearch(LDAP* ld, int msgid, timeval wait, LDAPMessage*& result);
-
-// Whether the watched kept search has its answer now.
-bool KeptAnsweredNow() {
-  KeptWatch* watch = t_watch;
-  if (watch == nullptr || watch->closed) return false;
-  if (watch->answered) return true;
-  timeval none{};
-  // The watch is off while it is looked at: the look itself waits alone.
-  t_watch = nullptr;
-  const int rc = AwaitSearch(watch->ld, watch->msgid, none, watch->result);
-  t_watch = watch;
-  if (rc == LDAP_TIMEOUT) return false;
-  if (!Replied(rc)) {
-    watch->closed = true;
-    return false;
-  }
-  watch->rc = rc;
-  watch->answered = true;
-  return true;
-}
-
-// ldap_result for `msgid` within `wait`; with a kept search watched, in
-// slices, and kKeptAnswered as soon as that one answers; for work that can
-// be cut, in slices too, and out of time (0) once it is.
-int WatchedResult(LDAP* ld, int msgid, timeval wait, LDAPMessage** result) {
-  if (t_watch == nullptr && t_cut == nullptr) return ldap_result(ld, msgid, LDAP_MSG_ALL, &wait, result);
-  using std::chrono::microseconds;
-  const auto end = std::chrono::steady_clock::now() + MicrosOf(wait);
-  for (;;) {
-    if (KeptAnsweredNow()) return kKeptAnswered;
-    if (WorkCut()) return 0;
-    const auto left = std::chrono::duration_cast<microseconds>(end - std::chrono::steady_clock::now());
-    timeval slice = TimevalOf(std::clamp<microseconds>(left, microseconds(1000), kWatchSlice));
-    const int got = ldap_result(ld, msgid, LDAP_MSG_ALL, &slice, result);
-    if (got != 0 || left <= kWatchSlice) return got;
-  }
-}
-
-// Watches `watch` for the calling thread while it lives.
-class CWatchKept {
- public:
-  explicit CWatchKept(KeptWatch* watch) { t_watch = watch; }
-  ~CWatchKept() { t_watch = nullptr; }
-  CWatchKept(const CWatchKept&) = delete;
-  CWatchKept& operator=(const CWatchKept&) = delete;
-};
-
-// Waits at most `wait` for the whole answer of search `msgid`: its result
-// code, LDAP_TIMEOUT, kKeptAnswered, or the connection's failure. `result`
-// holds what came.
-int AwaitSearch(LDAP* ld, int msgid, timeval wait, LDAPMessage*& result) {
-  result = nullptr;
-  // libldap reads nothing within a wait of zero: a look without waiting
-  // waits a millisecond.
-  if (wait.tv_sec == 0 && wait.tv_usec < 1000) wait.tv_usec = 1000;
-  const int got = WatchedResult(ld, msgid, wait, &result);
-  if (got == kKeptAnswered) return kKeptAnswered;
-  if (got == 0) return LDAP_TIMEOUT;
-  if (got < 0) {
-    int rc = LDAP_SERVER_DOWN;
-    ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &rc);
-    return rc;
-  }
-  int answer = LDAP_OTHER;
-  const int rc = ldap_parse_result(ld, result, &answer, nullptr, nullptr, nullptr, nullptr, 0);
-  return rc != LDAP_SUCCESS ? rc : answer;
-}
-
-// Waits for the result of `msgid` within what is left of the limit, and at
-// most `most`.
-int WaitResult(LDAP* ld, int msgid, LDAPMessage** result,
-               std::chrono::microseconds most = std::chrono::microseconds::max()) {
-  timeval left{};
-  if (!RemainingTime(left)) return LDAP_TIMEOUT;
-  if (MicrosOf(left) > most) left = TimevalOf(most);
-  const int got = WatchedResult(ld, msgid, left, result);
-  if (got == kKeptAnswered) return kKeptAnswered;
-  if (got == 0) return LDAP_TIMEOUT;
-  if (got > 0) return LDAP_SUCCESS;
-  int rc = LDAP_OTHER;
-  ldap_get_option(ld, LDAP_OPT_RESULT_CODE, &rc);
-  return rc;
-}
-
-// A simple bind whose answer is awaited within what is left of the limit,
-// and a request's limit at most also for work with a longer one: a bind
-// with credentials not yet accepted holds the other threads' binds.
-int SimpleBind(LDAP* ld, const char* dn, berval* credentials) {
-  int msgid = 0;
-  int rc = ldap_sasl_bind(ld, dn, LDAP_SASL_SIMPLE, credentials, nullptr, nullptr, &msgid);
-  if (rc != LDAP_SUCCESS) return rc;
-  LDAPMessage* result = nullptr;
-  rc = WaitResult(ld, msgid, &result, std::chrono::seconds(kADsTimeLimitSeconds));
-  if (rc != LDAP_SUCCESS) return rc;
-  int answer = LDAP_OTHER;
-  rc = ldap_parse_result(ld, result, &answer, nullptr, nullptr, nullptr, nullptr, 1);
-  return rc != LDAP_SUCCESS ? rc : answer;
-}
-
-int Bind(LDAP* ld, const BindConfig& config, std::string& password) {
-  if (!config.mechanism.empty()) {
-    return ldap_sasl_interactive_bind_s(ld, nullptr, config.mechanism.c_str(), nullptr, nullptr, LDAP_SASL_QUIET,
-                                        QuietSaslInteraction, nullptr);
-  }
-  berval credentials{static_cast<ber_len_t>(password.size()), password.data()};
-  // Also an anonymous bind goes out now: an unreachable directory shows here,
-  // within the network time limit.
-  return SimpleBind(ld, config.dn, &credentials);
-}
-
-// A firewall or NAT that forgets an idle connection, or a directory that
-// fails over, sends no reset: the kernel's probes find such a connection
-// dead while it is idle, and it is then dropped before a look-up waits on it.
-constexpr int kKeepAliveIdleSeconds = 15;
-constexpr int kKeepAliveIntervalSeconds = 5;
-constexpr int kKeepAliveProbes = 3;
-
-void KeepAlive(LDAP* ld) {
-  int fd = -1;
-  if (ldap_get_option(ld, LDAP_OPT_DESC, &fd) != LDAP_OPT_SUCCESS || fd < 0) return;
-  const int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepAliveIdleSeconds, sizeof kKeepAliveIdleSeconds);
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepAliveIntervalSeconds, sizeof kKeepAliveIntervalSeconds);
-  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepAliveProbes, sizeof kKeepAliveProbes);
-}
-
-// Why a new connection failed, for the caller to judge: libldap's code
-// (LDAP_SUCCESS when it failed before reaching the directory) and, for a
-// refused bind, the password file it was read from.
-struct ConnectFailure {
-  int rc = LDAP_SUCCESS;
-  CBindPasswordFile bind;
-};
-
-// A new bound connection within what is left of the limit; the back-off is
-// the caller's to check. A failure is judged here (the back-off started when
-// the directory is dead or refusing), unless `failed` takes it for the
-// caller to judge. With a kept search watched, the bind is given up when
-// that one answers first (`failed` kKeptAnswered). A bind that waited for
-// another thread's bind with credentials not yet accepted does not go out
-// when that one started a back-off, unless this thread `probing` ends it.
-HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed = nullptr, bool probing = false) {
-  *out = nullptr;
-  if (failed != nullptr) *failed = ConnectFailure{};
-  InitialiseLibrary();
-  CBindPasswordFile bindFile;
-  auto judged = [&](int rc, LDAP* ld, const std::string& what) {
-    const HRESULT hr = Fail(rc, ld, what);
-    if (failed != nullptr) {
-      failed->rc = rc;
-      failed->bind = bindFile;
-    } else {
-      ActOnFailure(uri, rc, false, bindFile);
-    }
-    return hr;
-  };
-  // A URI libldap rejects may still hold a password: texts name it cleaned.
-  const std::string named = ConfiguredUriWithoutUserPart(uri);
-  timeval limit{};
-  if (!RemainingTime(limit)) return judged(LDAP_TIMEOUT, nullptr, "bind " + named);
-  LDAP* ld = nullptr;
-  int rc = LDAP_SUCCESS;
-  {
-    CLibraryDefaults defaults;
-    if (!defaults.Open()) return Fail(LDAP_UNAVAILABLE, nullptr, "ldap_initialize: the process is exiting");
-    rc = ldap_initialize(&ld, uri.empty() ? nullptr : uri.c_str());
-  }
-  if (rc != LDAP_SUCCESS) return Fail(rc, nullptr, "ldap_initialize " + named);
-  const BindConfig config = ConfiguredBind(ld);
-  std::string password;
-  HRESULT unreadable = ReadPassword(config, password, bindFile);
-  if (FAILED(unreadable)) {
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
-    return unreadable;
-  }
-  // A password refused lately is not sent again: lock-out policies count
-  // every refused bind.
-  if (RefusedAlready(uri, bindFile, probing)) {
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
-    return BackOffFailure(true);
-  }
-  const int version = LDAP_VERSION3;
-  const int seconds = kADsTimeLimitSeconds;
-  const int entries = kADsSizeLimit;
-  ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
-  ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
-  // Reaching the directory and a SASL bind take a request's limit at most,
-  // also for work with a longer one: a shutdown cannot cut them, and a bind
-  // may hold the others'.
-  timeval reach =
-      TimevalOf(std::min<std::chrono::microseconds>(MicrosOf(limit), std::chrono::seconds(kADsTimeLimitSeconds)));
-  ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, &reach);
-  ldap_set_option(ld, LDAP_OPT_TIMEOUT, &reach);
-  ldap_set_option(ld, LDAP_OPT_TIMELIMIT, &seconds);
-  ldap_set_option(ld, LDAP_OPT_SIZELIMIT, &entries);
-  CBindTurn turn;
-  const CBindTurn::Outcome outcome = turn.Take(std::chrono::steady_clock::now() + MicrosOf(limit), bindFile);
-  bool refused = false;
-  if (outcome == CBindTurn::Outcome::TimedOut ||
-      (outcome == CBindTurn::Outcome::AfterOther && !probing && InBackOff(uri, nullptr, &refused))) {
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
-    return outcome == CBindTurn::Outcome::TimedOut ? Fail(LDAP_TIMEOUT, nullptr, "bind " + named)
-                                                   : BackOffFailure(refused);
-  }
-  rc = Bind(ld, config, password);
-  if (rc == LDAP_SUCCESS) turn.Accepted(bindFile);
-  if (rc == kKeptAnswered) {
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
-    if (failed != nullptr) failed->rc = kKeptAnswered;
-    return E_FAIL;
-  }
-  if (rc != LDAP_SUCCESS) {
-    // A refusal is an answer too; the verdict tells it apart.
-    if (Replied(rc)) NoteAnswered(false);
-    HRESULT hr = judged(rc, ld, "bind " + named);
-    ldap_unbind_ext_s(ld, nullptr, nullptr);
-    return hr;
-  }
-  NoteAnswered(false);
-  KeepAlive(ld);
-  *out = ld;
-  return S_OK;
-}
-
-// The connection that the objects a thread opens on one directory share
-// while a CADsOneConnection lives; the last object or scope to let it go
-// unbinds it.
-struct SharedConnection {
-  int depth = 0;
-  std::string uri;
-  std::shared_ptr<LDAP> ld;
-};
-thread_local SharedConnection t_shared;
-
-void Unbind(LDAP* ld) {
-  CSigPipeHold pipeHold;
-  ldap_unbind_ext_s(ld, nullptr, nullptr);
-}
-
-// The thread's shared connection to `uri`, or null.
-std::shared_ptr<LDAP> TakeShared(const std::string& uri) {
-  return t_shared.depth > 0 && t_shared.ld && t_shared.uri == uri ? t_shared.ld : nullptr;
-}
-
-// A new connection to `uri` becomes the one the thread shares, while it
-// shares one; null otherwise (the object alone owns it).
-std::shared_ptr<LDAP> Share(const std::string& uri, LDAP* ld) {
-  if (t_shared.depth == 0) return nullptr;
-  t_shared.uri = uri;
-  t_shared.ld = std::shared_ptr<LDAP>(ld, &Unbind);
-  return t_shared.ld;
-}
-
-// A failure on the shared connection: the next object connects anew.
-void ForgetShared(const LDAP* ld) {
-  if (t_shared.ld.get() == ld) t_shared.ld.reset();
-}
 
 bool IsValidUtf8(const std::string& s) {
   std::wstring wide = WideFromBytes(s);
@@ -1015,11 +439,8 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
       return TakeKeptAnswer(watch, asked, result);
     }
     if (FAILED(reconnected)) {
-      // Refused credentials wait for their back-off whatever the kept
-      // connection does; it was bound before and may still answer.
-      if (failed.rc == LDAP_INVALID_CREDENTIALS) ActOnFailure(m_uri, failed.rc, m_probing, failed.bind);
       if (silent) {
-        t_watch = nullptr;
+        StopWatchingKept();
         const int late = AwaitRest(msgid, asked, result);
         if (Replied(late)) {
           reconnected = S_OK;
@@ -1041,7 +462,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
       m_ld = kept;
       return TakeKeptAnswer(watch, asked, result);
     }
-    t_watch = nullptr;
+    StopWatchingKept();
     if (silent && (retried == LDAP_SUCCESS || retried == LDAP_SIZELIMIT_EXCEEDED)) {
       JudgeSilent(kept, msgid, asked, silence);
     }
@@ -1054,7 +475,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   // The kept search answered while a new connection was tried: the kept
   // connection goes on, and the directory's time is learned.
   int TakeKeptAnswer(KeptWatch& watch, std::chrono::steady_clock::time_point asked, LDAPMessage*& result) {
-    t_watch = nullptr;
+    StopWatchingKept();
     result = watch.result;
     watch.result = nullptr;
     return Settle(watch.rc, asked, result);
@@ -1119,7 +540,9 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   Values RowValues(LDAPMessage* entry, const std::string& attribute) {
     Values values;
     berval** raw = ldap_get_values_len(m_ld, entry, attribute.c_str());
-    for (int i = 0; raw != nullptr && raw[i] != nullptr; ++i) values.emplace_back(raw[i]->bv_val, raw[i]->bv_len);
+    for (int i = 0; raw != nullptr && raw[i] != nullptr; ++i) {
+      if (raw[i]->bv_len <= kADsSearchValueMaxBytes) values.emplace_back(raw[i]->bv_val, raw[i]->bv_len);
+    }
     ldap_value_free_len(raw);
     return values;
   }
@@ -1143,7 +566,7 @@ class CDirectoryObject final : public IADs, public IDirectorySearch {
   HRESULT FailCall(int rc, const std::string& what) {
     const HRESULT hr = Fail(rc, m_ld, what);
     const DirectoryVerdict verdict = ActOnFailure(m_uri, rc, m_probing);
-    const bool slowButTalking = verdict == DirectoryVerdict::Slow && t_answered && rc == LDAP_TIMEOUT;
+    const bool slowButTalking = verdict == DirectoryVerdict::Slow && AnsweredThisLookUp() && rc == LDAP_TIMEOUT;
     if (verdict != DirectoryVerdict::Answering && !slowButTalking) m_broken = true;
     return hr;
   }
@@ -1188,21 +611,21 @@ bool HasBoundConnection(const ParsedPath& parsed, const std::string& uri) {
 // that it exists).
 HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
   *object = nullptr;
-  t_lastError.repeat = false;
+  ThreadLastError().repeat = false;
   ParsedPath parsed;
   if (!ParsePath(path, parsed)) {
-    t_lastError = LastError{};
+    ThreadLastError() = LastError{};
     return E_ADS_BAD_PATHNAME;
   }
   const std::string uri = UriOfPath(parsed);
   bool prober = false;
   bool refused = false;
-  if (!t_limited) StartLookUp();
+  if (!InLookUp()) StartLookUp();
   // Work no request waits on never probes: the probe is a request's, within
   // a request's limit, so that requests fail at once no longer than that.
   // Refused credentials refuse new binds only: a connection the thread bound
   // before still answers.
-  const bool boundOnly = InBackOff(uri, t_background ? nullptr : &prober, &refused);
+  const bool boundOnly = InBackOff(uri, IsBackgroundWork() ? nullptr : &prober, &refused);
   if (boundOnly && !(refused && HasBoundConnection(parsed, uri))) return BackOffFailure(refused);
   // Only now is the directory written to: a look-up in the back-off costs no
   // system call for the signal.
@@ -1294,7 +717,7 @@ HRESULT ADsBackOffFailure(const std::wstring& path) {
   return BackOffFailure(refused);
 }
 
-bool ADsLastFailureIsRepeat() { return t_lastError.repeat; }
+bool ADsLastFailureIsRepeat() { return ThreadLastError().repeat; }
 
 namespace {
 
@@ -1331,7 +754,7 @@ std::string DescribeBind() {
 }  // namespace
 
 bool ADsClaimFailureReport() {
-  if (t_lastError.repeat) return false;
+  if (ThreadLastError().repeat) return false;
   const int64_t now = CoarseSteadyClock::now().time_since_epoch().count();
   const int64_t gap = std::chrono::nanoseconds(RetryInterval()).count() / 2;
   int64_t next = g_nextReport.load();
@@ -1346,7 +769,7 @@ std::string ADsDescribeFailure(const std::wstring& path) {
   const std::string named = ParsePath(path, parsed) ? NamedEffectiveUri(UriOfPath(parsed))
                                                     : ConfiguredUriWithoutUserPart(BytesFromWide(path));
   std::string text = "directory " + named + ", " + DescribeBind();
-  if (t_lastError.code != 0) text += ": " + t_lastError.text;
+  if (ThreadLastError().code != 0) text += ": " + ThreadLastError().text;
   return text;
 }
 
@@ -1359,42 +782,12 @@ HRESULT ADsGetLastError(DWORD* error, wchar_t* text, DWORD textSize, wchar_t* pr
     std::wmemcpy(to, from.data(), n);
     to[n] = L'\0';
   };
-  *error = t_lastError.code;
-  copy(WideFromBytes(t_lastError.text), text, textSize);
+  *error = ThreadLastError().code;
+  copy(WideFromBytes(ThreadLastError().text), text, textSize);
   copy(L"LDAP Provider", provider, providerSize);
   return S_OK;
 }
 
-CADsTimeLimit::CADsTimeLimit() : m_outermost(!t_limited) {
-  t_limited = true;
-  if (m_outermost) t_lastError = LastError{};
-}
-
-CADsTimeLimit::CADsTimeLimit(std::chrono::milliseconds limit, const std::atomic<bool>* cut) : CADsTimeLimit() {
-  if (!m_outermost) return;
-  t_limitLength = limit;
-  t_background = true;
-  t_cut = cut;
-}
-
-CADsTimeLimit::~CADsTimeLimit() {
-  if (m_outermost) {
-    t_limited = false;
-    t_deadline.reset();
-    t_limitLength = std::chrono::seconds(kADsTimeLimitSeconds);
-    t_background = false;
-    t_cut = nullptr;
-  }
-}
-
-CADsOneConnection::CADsOneConnection() { ++t_shared.depth; }
-
-CADsOneConnection::~CADsOneConnection() {
-  if (--t_shared.depth == 0) {
-    t_shared.ld.reset();
-    t_shared.uri.clear();
-  }
-}
 
 void ADsSetRetryInterval(std::chrono::milliseconds interval) {
   SetRetryInterval(interval);

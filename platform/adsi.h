@@ -38,6 +38,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <string>
 
 #include "platform/automation.h"
@@ -51,6 +52,11 @@ constexpr int kADsFirstRetryMs = 1000;
 constexpr int kADsRefusedRetrySeconds = 600;
 constexpr int kADsKeptIdleSeconds = 60;
 constexpr int kADsKeptSilenceMinMs = 500;
+// The longest value a search row gives: longer ones are left out as they
+// are read (the column holds the others, or is not set), since their copies
+// would cost many times their size on every request thread that reads one.
+// Far past any value the module reads.
+constexpr size_t kADsSearchValueMaxBytes = size_t{64} << 10;
 
 constexpr HRESULT E_ADS_BAD_PATHNAME = static_cast<HRESULT>(0x80005000u);
 constexpr HRESULT E_ADS_PROPERTY_NOT_FOUND = static_cast<HRESULT>(0x8000500Du);

@@ -26,44 +26,57 @@ Clock::time_point Now() {
   return Clock::now() + std::chrono::nanoseconds(g_advancedNs.load(std::memory_order_relaxed));
 }
 
-// The items of one key (a user): one per session and property name, few.
+// What an item or a key costs besides its texts: its nodes and their
+// allocations, roughly.
+constexpr size_t kItemOverhead = 96;
+constexpr size_t kKeyOverhead = 160;
+
+// The items of one key (a user): one per session and property name.
 struct KeyItem {
   std::string session;
   std::string property;
   std::string data;
   Clock::time_point stored;
   uint64_t used = 0;  // the cache's use count when it was last stored or read
+
+  size_t Bytes() const { return session.size() + property.size() + data.size() + kItemOverhead; }
 };
 
 struct KeyItems {
   std::string key;
   std::vector<KeyItem> items;
+  size_t bytes = 0;  // of the items and the key
 };
 
-// A cache bounded in keys: the key used least recently goes first, so a
-// user who is in the middle of a session stays while one seen an hour ago
-// goes. Each key keeps at most kItemsPerKey items (a user's sessions and
-// properties; the session comes from a cookie, so a user who keeps sending
-// new ones must not grow the cache).
+// A cache bounded in keys and bytes: the key used least recently goes
+// first, so a user who is in the middle of a session stays while one seen
+// an hour ago goes. A key holds items up to kCacheComponentKeyMaxBytes (a
+// user's sessions and properties; the session comes from a cookie, so a
+// user who keeps sending new ones must not grow the cache, nor push the
+// other users out).
 struct NamedCache {
-  static constexpr size_t kItemsPerKey = 8;
   size_t maxKeys = 0;
   Clock::duration lifetime{};
   uint64_t uses = 0;
+  size_t bytes = 0;
   // Least recently used first; the index points into it.
   std::list<KeyItems> keys;
   std::unordered_map<std::string, std::list<KeyItems>::iterator> index;
 
   void Trim() {
-    while (keys.size() > maxKeys) {
-      index.erase(keys.front().key);
-      keys.pop_front();
-    }
+    while (keys.size() > maxKeys || bytes > kCacheComponentMaxBytes) DropKey(keys.begin());
   }
 
   void DropKey(std::list<KeyItems>::iterator at) {
+    bytes -= at->bytes;
     index.erase(at->key);
     keys.erase(at);
+  }
+
+  void DropItem(KeyItems& k, std::vector<KeyItem>::iterator at) {
+    k.bytes -= at->Bytes();
+    bytes -= at->Bytes();
+    k.items.erase(at);
   }
 };
 
@@ -130,6 +143,8 @@ class CCacheComponent final : public ICacheComponent {
 
   static HRESULT Put(const std::string& cacheName, const std::string& key, const std::string* session,
                      const std::string* property, const std::string& data) {
+    const size_t itemBytes = Text(session).size() + Text(property).size() + data.size() + kItemOverhead;
+    if (itemBytes + key.size() + kKeyOverhead > kCacheComponentKeyMaxBytes) return CACHE_E_TOOLARGE;
     CacheStore& s = Store();
     std::lock_guard<std::mutex> guard(s.lock);
     auto it = s.caches.find(cacheName);
@@ -138,29 +153,27 @@ class CCacheComponent final : public ICacheComponent {
     const auto now = Now();
     auto found = c.index.find(key);
     if (found == c.index.end()) {
-      c.keys.push_back(KeyItems{key, {}});
+      c.keys.push_back(KeyItems{key, {}, key.size() + kKeyOverhead});
+      c.bytes += c.keys.back().bytes;
       found = c.index.emplace(key, std::prev(c.keys.end())).first;
     } else {
       c.keys.splice(c.keys.end(), c.keys, found->second);
     }
     KeyItems& k = *found->second;
     KeyItem* item = Find(k, Text(session), Text(property));
-    if (item == nullptr) {
-      // Full: the item lapsed or used least recently makes room.
-      if (k.items.size() >= NamedCache::kItemsPerKey) {
-        auto oldest = std::min_element(k.items.begin(), k.items.end(), [&](const KeyItem& a, const KeyItem& b) {
-          const bool aLapsed = now - a.stored >= c.lifetime;
-          const bool bLapsed = now - b.stored >= c.lifetime;
-          return aLapsed != bLapsed ? aLapsed : a.used < b.used;
-        });
-        k.items.erase(oldest);
-      }
-      k.items.push_back(KeyItem{Text(session), Text(property), {}, {}, 0});
-      item = &k.items.back();
+    if (item != nullptr) c.DropItem(k, k.items.begin() + (item - k.items.data()));
+    // Full: the items lapsed or used least recently make room.
+    while (!k.items.empty() && k.bytes + itemBytes > kCacheComponentKeyMaxBytes) {
+      auto oldest = std::min_element(k.items.begin(), k.items.end(), [&](const KeyItem& a, const KeyItem& b) {
+        const bool aLapsed = now - a.stored >= c.lifetime;
+        const bool bLapsed = now - b.stored >= c.lifetime;
+        return aLapsed != bLapsed ? aLapsed : a.used < b.used;
+      });
+      c.DropItem(k, oldest);
     }
-    item->data = data;
-    item->stored = now;
-    item->used = ++c.uses;
+    k.items.push_back(KeyItem{Text(session), Text(property), data, now, ++c.uses});
+    k.bytes += itemBytes;
+    c.bytes += itemBytes;
     c.Trim();
     return S_OK;
   }
@@ -182,7 +195,7 @@ class CCacheComponent final : public ICacheComponent {
     if (Now() - item->stored >= c.lifetime) {
       // An item lives for the lifetime from when it was stored, however
       // often it is read: the directory's value may have changed.
-      k.items.erase(k.items.begin() + (item - k.items.data()));
+      c.DropItem(k, k.items.begin() + (item - k.items.data()));
       if (k.items.empty()) c.DropKey(found->second);
       return CACHE_E_NOITEM;
     }

@@ -14,6 +14,16 @@
 #include "platform/directory_connections.h"
 #include "platform/thread_local_instance.h"
 
+// The turn of a directory's binds. Under g_bindTurnLock.
+struct CBindTurnState {
+  bool taken = false;  // a bind is out alone
+  // The credentials last accepted, while no bind has been refused since.
+  bool accepted = false;
+  CBindPasswordFile credentials;
+  // How many binds that went alone the directory accepted.
+  uint64_t acceptedAlone = 0;
+};
+
 namespace {
 
 // How often a refused bind's password file is looked at: a corrected file
@@ -55,18 +65,12 @@ std::atomic<int64_t> g_retryIntervalMs{kADsRetryIntervalSeconds * int64_t{1000}}
 std::atomic<int64_t> g_refusedIntervalMs{kADsRefusedRetrySeconds * int64_t{1000}};
 std::atomic<void (*)()> g_answersAgain{nullptr};
 
-// The turn of binds with credentials not yet accepted.
+// The bind turns, by directory URI (a silent directory holds no other's
+// binds); entries stay, as a turn may be held. Never destroyed, as the
+// maps above.
 std::mutex g_bindTurnLock;
 std::condition_variable& g_bindTurnFree = *new std::condition_variable;
-bool g_bindTurnTaken = false;
-// The credentials last accepted, while no bind has been refused since.
-bool g_credentialsAccepted = false;
-CBindPasswordFile& g_acceptedCredentials = *new CBindPasswordFile;
-
-// Whether `credentials` were accepted. Called under g_bindTurnLock.
-bool AcceptedAlready(const CBindPasswordFile& credentials) {
-  return g_credentialsAccepted && g_acceptedCredentials == credentials;
-}
+std::map<std::string, CBindTurnState>& g_bindTurns = *new std::map<std::string, CBindTurnState>;
 
 // Called under the lock after each change of the map.
 void NoteBackOffChange() {
@@ -181,7 +185,7 @@ void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused) {
     NewGeneration();
   } else {
     std::lock_guard<std::mutex> hold(g_bindTurnLock);
-    g_credentialsAccepted = false;
+    g_bindTurns[uri].accepted = false;
   }
 }
 
@@ -250,31 +254,86 @@ CBindTurn::~CBindTurn() {
   if (!m_held) return;
   {
     std::lock_guard<std::mutex> hold(g_bindTurnLock);
-    g_bindTurnTaken = false;
+    m_state->taken = false;
   }
   g_bindTurnFree.notify_all();
 }
 
 CBindTurn::Outcome CBindTurn::Take(std::chrono::steady_clock::time_point deadline,
-                                   const CBindPasswordFile& credentials) {
-  std::unique_lock<std::mutex> hold(g_bindTurnLock);
-  bool waited = false;
-  while (g_bindTurnTaken && !AcceptedAlready(credentials)) {
-    waited = true;
-    if (g_bindTurnFree.wait_until(hold, deadline) == std::cv_status::timeout && g_bindTurnTaken &&
-        !AcceptedAlready(credentials)) {
-      return Outcome::TimedOut;
+                                   const CBindPasswordFile& credentials, const std::string& uri, bool probing,
+                                   bool* refused, bool (*over)()) {
+  // How often `over` is asked.
+  constexpr std::chrono::milliseconds kLookEvery{20};
+  {
+    std::unique_lock<std::mutex> hold(g_bindTurnLock);
+    CBindTurnState& turn = g_bindTurns[uri];
+    m_state = &turn;
+    // The directory accepted these credentials after this thread asked:
+    // a bind sent with them now is as good as that one.
+    const uint64_t asked = turn.acceptedAlone;
+    auto confirmed = [&] { return turn.acceptedAlone != asked && turn.accepted && turn.credentials == credentials; };
+    while (turn.taken && !confirmed()) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= deadline) return Outcome::TimedOut;
+      g_bindTurnFree.wait_until(hold, over != nullptr ? std::min(deadline, now + kLookEvery) : deadline);
+      if (!turn.taken || confirmed() || over == nullptr) continue;
+      hold.unlock();
+      const bool gone = over();
+      hold.lock();
+      if (gone) return Outcome::GivenUp;
     }
-  }
-  if (!AcceptedAlready(credentials)) {
-    g_bindTurnTaken = true;
+    if (confirmed()) return Outcome::Go;
+    turn.taken = true;
     m_held = true;
   }
-  return waited ? Outcome::AfterOther : Outcome::Mine;
+  // The thread that had the turn before marked its refusal (or the lost
+  // directory) before letting the turn go; so may one that took no turn.
+  return !probing && InBackOff(uri, nullptr, refused) ? Outcome::BackOff : Outcome::Go;
 }
 
 void CBindTurn::Accepted(const CBindPasswordFile& credentials) {
-  std::lock_guard<std::mutex> hold(g_bindTurnLock);
-  g_credentialsAccepted = true;
-  g_acceptedCredentials = credentials;
+  {
+    std::lock_guard<std::mutex> hold(g_bindTurnLock);
+    if (m_state == nullptr) return;
+    m_state->accepted = true;
+    m_state->credentials = credentials;
+    if (!m_held) return;
+    ++m_state->acceptedAlone;
+  }
+  g_bindTurnFree.notify_all();
+}
+
+namespace {
+std::atomic<uint64_t> g_verdictsRound{0};
+}  // namespace
+
+uint64_t DirectoryVerdictsRound() { return g_verdictsRound.load(std::memory_order_acquire); }
+
+void ForgetDirectoryVerdicts() {
+  g_verdictsRound.fetch_add(1, std::memory_order_acq_rel);
+  {
+    std::lock_guard<std::mutex> hold(g_backOffLock);
+    g_unreachableUntil.clear();
+    g_refusedPasswords.clear();
+    NoteBackOffChange();
+  }
+  {
+    std::lock_guard<std::mutex> hold(g_bindTurnLock);
+    for (auto& [uri, turn] : g_bindTurns) turn.accepted = false;
+  }
+  ForgetAnswerTimes();
+  NewGeneration();
+}
+
+const std::string& BackOffWords(bool refused) {
+  // Never destroyed: a request may fail this way while the process exits.
+  static const std::string& kUnreachable = *new std::string(
+      "directory unreachable; tried again " + std::to_string(kADsFirstRetryMs / 1000) +
+      " s after it was lost, then less often as the outage lasts, at most " +
+      std::to_string(kADsRetryIntervalSeconds) + " s apart");
+  static const std::string& kRefused =
+      *new std::string("credentials refused by the directory; retried after " +
+                       std::to_string(kADsRefusedRetrySeconds) +
+                       " s or once the password file holds another password");
+  return refused ? kRefused : kUnreachable;
 }

@@ -72,29 +72,55 @@ void SetRefusedRetryInterval(std::chrono::milliseconds interval);
 // only hand the news on.
 void SetDirectoryAnswersAgainCallback(void (*callback)());
 
-// Until the credentials (the password file as it is now) have been
-// accepted once (at start, after a refusal, and after the file changed),
-// binds go out one at a time: a wrong password is refused once, not by
-// every request thread at the same moment. Once accepted, binds go out
-// together.
+struct CBindTurnState;
+
+// Binds to a directory go out one at a time, except that those waiting
+// while a bind went out alone go together once the directory accepted it
+// (with the same credentials: the password file as it is now): a wrong
+// password, or one changed in the directory (or an account disabled) while
+// the credentials were good, is refused once, not by every request thread
+// at the same moment, however the threads came to bind (at start, after a
+// lost connection, as the pool grows).
 class CBindTurn {
  public:
   enum class Outcome {
-    Mine,        // this thread may bind
-    AfterOther,  // it may bind after another thread's bind had its answer
-    TimedOut,    // the other thread's bind outlasted `deadline`
+    Go,        // this thread may bind
+    TimedOut,  // another thread's bind outlasted `deadline`
+    BackOff,   // a bind refused or a directory lost meanwhile: no bind
+    GivenUp,   // `over` said the wait was over
   };
   CBindTurn() = default;
   ~CBindTurn();
   CBindTurn(const CBindTurn&) = delete;
   CBindTurn& operator=(const CBindTurn&) = delete;
-  Outcome Take(std::chrono::steady_clock::time_point deadline, const CBindPasswordFile& credentials);
-  // The bind was accepted: the credentials are good.
+  // Waits while another thread's bind is out alone, until the directory
+  // accepts it or the turn is let go. With the turn, a back-off of `uri`
+  // started meanwhile (its refusal is marked before its turn is let go)
+  // ends the wait without a bind, unless this thread `probing` ends that
+  // back-off; *refused then says which kind. `over`, when given, is asked
+  // now and then while waiting whether the bind is still wanted.
+  Outcome Take(std::chrono::steady_clock::time_point deadline, const CBindPasswordFile& credentials,
+               const std::string& uri, bool probing, bool* refused, bool (*over)() = nullptr);
+  // The bind was accepted: the credentials are good, and the binds that
+  // waited for it go.
   void Accepted(const CBindPasswordFile& credentials);
 
  private:
+  CBindTurnState* m_state = nullptr;  // of the URI taken for
   bool m_held = false;
 };
+
+// A new start of the filter: every verdict on the directories (back-offs,
+// refused passwords, accepted credentials, learned answer times) is
+// forgotten, and connections kept from before are not used again.
+void ForgetDirectoryVerdicts();
+// How many times the verdicts were forgotten: a look-up still running from
+// before a new start must not judge for it.
+uint64_t DirectoryVerdictsRound();
+
+// The words of a failure that a back-off repeats: a dead directory's or
+// refused credentials'.
+const std::string& BackOffWords(bool refused);
 
 // Ends the calling thread's probe on every way out, unless handed on.
 class CProbe {

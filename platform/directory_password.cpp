@@ -111,7 +111,7 @@ PasswordRead& LastRead() {
   return *read;
 }
 
-std::atomic<void (*)(const std::string&)> g_report{nullptr};
+std::atomic<void (*)(const std::string&, bool)> g_report{nullptr};
 
 bool IsAbsolute(const char* file) { return file != nullptr && file[0] == '/'; }
 
@@ -145,14 +145,41 @@ HRESULT ReadPasswordFile(const std::string& path, std::string& password, std::st
   return S_OK;
 }
 
+// Whether every user of the computer may read the file: it lets them, and
+// so does every folder on its way (a folder of mode 700 keeps them out).
+bool ReadableByAll(const std::string& path) {
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return false;
+  std::string at = real;
+  free(real);
+  struct stat st{};
+  if (stat(at.c_str(), &st) != 0 || (st.st_mode & S_IROTH) == 0) return false;
+  for (size_t slash; (slash = at.rfind('/')) != std::string::npos;) {
+    at.resize(slash);
+    if (stat(at.empty() ? "/" : at.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) return false;
+  }
+  return true;
+}
+
+void ReportReadableByAll(const char* file) {
+  void (*report)(const std::string&, bool) = g_report.load(std::memory_order_acquire);
+  if (report == nullptr) return;
+  report("The directory password file " + DirectoryPasswordFileName(file) +
+             " (HX_LDAP_PASSWORD_FILE) may be read by every user of this computer: its password is used, but any "
+             "local user can read it and bind as the module. Make it readable by the server's user only (chmod "
+             "600).",
+         true);
+}
+
 void Report(const char* file, const std::string& why) {
-  void (*report)(const std::string&) = g_report.load(std::memory_order_acquire);
+  void (*report)(const std::string&, bool) = g_report.load(std::memory_order_acquire);
   if (report == nullptr) return;
   report("The directory password file " + DirectoryPasswordFileName(file) + " (HX_LDAP_PASSWORD_FILE) cannot be used: " +
          why +
          ". No bind is made without its password: directory look-ups fail (users' languages come from their "
          "browsers, the file-access rules keep their defaults) until the file is corrected; it is read again when "
-         "it changes.");
+         "it changes.",
+         false);
 }
 
 }  // namespace
@@ -171,6 +198,7 @@ HRESULT DirectoryPassword(const char* file, std::string& password, std::string& 
   const FileIdentity identity = IsAbsolute(file) ? IdentityOf(path) : FileIdentity{};
   std::unique_lock<std::mutex> hold(last.lock);
   bool report = false;
+  bool readableByAll = false;
   if (!last.done || last.path != path || !(last.identity == identity)) {
     last.done = true;
     last.path = path;
@@ -183,6 +211,7 @@ HRESULT DirectoryPassword(const char* file, std::string& password, std::string& 
       last.hr = HRESULT_FROM_WIN32(kErrorFileNotFound);
     }
     report = FAILED(last.hr);
+    readableByAll = SUCCEEDED(last.hr) && ReadableByAll(path);
   }
   why = last.why;
   if (stamp != nullptr) *stamp = last.identity.stamp;
@@ -191,9 +220,10 @@ HRESULT DirectoryPassword(const char* file, std::string& password, std::string& 
   hold.unlock();
   // Outside the lock: the report writes an event.
   if (report) Report(file, why);
+  if (readableByAll) ReportReadableByAll(file);
   return hr;
 }
 
-void SetDirectoryPasswordReportCallback(void (*callback)(const std::string& text)) {
+void SetDirectoryPasswordReportCallback(void (*callback)(const std::string& text, bool warning)) {
   g_report.store(callback, std::memory_order_release);
 }

@@ -30,6 +30,7 @@ std::string DirectoryPasswordFileName(const char* file);
 
 // Called once for each file that cannot be used (and again when it changes
 // and still cannot): the text says which file, why, and what the module does
-// instead. It runs on the thread that connects: it must only hand the text
-// on. At most one callback; null for none.
-void SetDirectoryPasswordReportCallback(void (*callback)(const std::string& text));
+// instead. Called as well, as a `warning`, for a file that is used but that
+// every user may read. It runs on the thread that connects: it must only
+// hand the text on. At most one callback; null for none.
+void SetDirectoryPasswordReportCallback(void (*callback)(const std::string& text, bool warning));

@@ -73,6 +73,10 @@ class CDelayProxy {
     for (int i = 0; i < 100 && (m_listener < 0) != on; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
 
+  // Connections accepted from now on go to `targetPort` (a directory
+  // replaced by another, as a restarted one with other data).
+  void SetTarget(int targetPort) { m_target = targetPort; }
+
   // Replies read from now on are held `delay`.
   void SetDelay(std::chrono::milliseconds delay) { m_delayMs = delay.count(); }
 
@@ -205,7 +209,7 @@ class CDelayProxy {
     }
   }
 
-  int m_target;
+  std::atomic<int> m_target;
   std::atomic<int64_t> m_delayMs;
   std::atomic<int> m_slowOneIn{0};
   std::atomic<int64_t> m_slowShortestMs{0};

@@ -190,7 +190,7 @@ TEST(DirectoryPasswordFile, NoMistakeShowsThePassword) {
   EXPECT_GE(std::count(events.begin(), events.end(), '\n'), static_cast<long>(std::size(uris)));
   for (const std::string& file : {passwordFiles[2], passwordFiles[3], passwordFiles[4], passwordFiles[5]}) {
     size_t count = 0;
-    const std::string named = "The directory password file " + file + " (";
+    const std::string named = "The directory password file " + file + " (HX_LDAP_PASSWORD_FILE) cannot be used";
     for (size_t at = events.find(named); at != std::string::npos; at = events.find(named, at + 1)) ++count;
     EXPECT_EQ(count, 1u) << file << "\n" << events;
   }

@@ -21,6 +21,7 @@
 #include "general/pl_general_settings.h"
 #include "host/hx_module.h"
 #include "platform/adsi.h"
+#include "platform/directory_back_off.h"
 #include "platform/directory_health.h"
 #include "platform/cache_component.h"
 #include "platform/event_source.h"
@@ -47,7 +48,16 @@ CTestDirectory& Directory(bool use = true) {
   static std::unique_ptr<CTestDirectory> directory;
   if (!directory) {
     directory = std::make_unique<CTestDirectory>();
-    const std::string error = directory->Start(ThisHost());
+    // A user whose culture is a megabyte, far past what a look-up takes.
+    auto user = [](const std::string& name, size_t cultureBytes) {
+      return "dn: cn=" + name + ",cn=Users,dc=hexmoor,dc=test\nobjectClass: user\ncn: " + name +
+             "\nobjectCategory: person\nsAMAccountName: " + name +
+             "\nmsExchUserCulture: " + std::string(cultureBytes, 'x') + "\n";
+    };
+    // And the longest value taken, and one byte more.
+    const std::string huge = user("huge", size_t{1} << 20) + "\n" + user("longest", kADValueMaxBytes) + "\n" +
+                             user("toolong", kADValueMaxBytes + 1);
+    const std::string error = directory->Start(ThisHost(), huge);
     EXPECT_EQ(error, "");
   }
   if (use) setenv("LDAPURI", directory->Uri().c_str(), 1);
@@ -83,6 +93,19 @@ class CBindAs {
     unsetenv("HX_LDAP_PASSWORD_FILE");
   }
 };
+
+// A second directory whose service account has another password, as the
+// first one's would after the password was changed there.
+CTestDirectory& ChangedPasswordDirectory() {
+  static std::unique_ptr<CTestDirectory> directory;
+  if (!directory) {
+    directory = std::make_unique<CTestDirectory>();
+    const std::string error =
+        directory->Start(ThisHost(), "", {{"userPassword: C0rrect-S3cret", "userPassword: Changed-S3cret"}});
+    EXPECT_EQ(error, "");
+  }
+  return *directory;
+}
 
 bool Logged(const std::string& part) {
   for (const std::string& line : CLogCapture::Taken()) {
@@ -346,6 +369,42 @@ TEST(DirectoryStartUp, ModuleReadsOWAConfigurationOrGoesOnWithout) {
   }
 }
 
+// A password the directory refused at start-up is tried again at once by a
+// new start in the same process (TerminateFilter, then GetFilterVersion),
+// once the directory takes it: a new start begins clean.
+TEST(DirectoryStartUp, NewStartForgetsTheRefusedPassword) {
+  const std::string uri = Directory().Uri();
+  CTempDir dir;
+  const std::string root = StageInstallCopy(dir.Path(), true);
+  const std::string logFile = dir.Path() + "logs/QuenlithLogs/QLCommonLog.log";
+  const std::string password = dir.Path() + "password";
+  std::ofstream(password) << "C0rrect-S3cret\n";
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("LDAPURI", uri.c_str(), 1);
+    // The account is missing at first, as one disabled or not yet made.
+    setenv("HX_LDAP_BINDDN", ("cn=Gone," + std::string(CTestDirectory::kBase)).c_str(), 1);
+    setenv("HX_LDAP_PASSWORD_FILE", password.c_str(), 1);
+    setenv("HX_EVENTLOG_FILE", (dir.Path() + "events.txt").c_str(), 1);
+    setenv("HX_SYSTEM_DIRECTORY", (dir.Path() + "system").c_str(), 1);
+    unsetenv("HX_REGISTRY_FILE");
+    HxModule module;
+    std::string error;
+    HTTP_FILTER_VERSION v{};
+    if (!module.Load(HxModulePathInInstall(root), error) || module.GetFilterVersion(&v) != TRUE) _exit(90);
+    module.TerminateFilter();
+    setenv("HX_LDAP_BINDDN", ("cn=Service," + std::string(CTestDirectory::kBase)).c_str(), 1);
+    _exit(module.GetFilterVersion(&v) == TRUE ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::string log = ReadFile(logFile);
+  EXPECT_NE(log.find("ReadOWAAD FAILED"), std::string::npos) << log;
+  EXPECT_NE(log.find("ReadOWAAD SUCCEEDED"), std::string::npos) << log;
+}
+
 // Users found by short name, address and SID: the directory once, then the
 // cache of the session.
 TEST(DirectoryUserProperty, LooksUpOnceThenFromTheCache) {
@@ -395,17 +454,42 @@ TEST(DirectoryUserProperty, AnswersWithoutAValueAreSearchedOnce) {
   Directory();
   CDirectorySettings s;
   const char* const terms[] = {"(sAMAccountName=bob)", "(proxyAddresses=*smtp:bob@hexmoor.test*)",
-                               "(sAMAccountName=nobody)"};
-  int before[3];
-  for (int i = 0; i < 3; ++i) before[i] = Searches(terms[i]);
+                               "(sAMAccountName=nobody)", "(sAMAccountName=huge)", "(sAMAccountName=toolong)"};
+  int before[5];
+  for (int i = 0; i < 5; ++i) before[i] = Searches(terms[i]);
   for (int round = 0; round < 5; ++round) {
     std::string value = "unset";
     EXPECT_EQ(Culture(s, "HEXMOOR\\bob", value, "UserContext=u1"), kADNoValue);
     EXPECT_EQ(Culture(s, "bob@hexmoor.test", value, "UserContext=u1"), kADNoValue);
     EXPECT_EQ(Culture(s, "DOM\\nobody", value, "UserContext=u1"), kADNoValue);
+    // A value past kADValueMaxBytes is none.
+    EXPECT_EQ(Culture(s, "DOM\\huge", value, "UserContext=u1"), kADNoValue);
+    EXPECT_EQ(Culture(s, "DOM\\toolong", value, "UserContext=u1"), kADNoValue);
     EXPECT_EQ(value, "unset");
   }
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(Searches(terms[i]) - before[i], 1) << terms[i];
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(Searches(terms[i]) - before[i], 1) << terms[i];
+  std::string longest;
+  EXPECT_EQ(Culture(s, "DOM\\longest", longest, "UserContext=u1"), S_OK);
+  EXPECT_EQ(longest.size(), kADValueMaxBytes);
+}
+
+// A search row leaves out a value past kADsSearchValueMaxBytes as it is
+// read (its copies would cost many times its size on each thread): that
+// column is not set, and the row's others are.
+TEST(DirectoryUserProperty, SearchRowLeavesOutAValueTooLong) {
+  Directory();
+  IDirectorySearch* search = nullptr;
+  ASSERT_EQ(ADsGetObject(L"GC://", &search), S_OK);
+  const wchar_t* const attributes[] = {L"sAMAccountName", L"msExchUserCulture"};
+  ADS_SEARCH_HANDLE handle = nullptr;
+  ASSERT_EQ(search->ExecuteSearch(L"(sAMAccountName=huge)", attributes, 2, &handle), S_OK);
+  ASSERT_EQ(search->GetFirstRow(handle), S_OK);
+  ADS_SEARCH_COLUMN column;
+  EXPECT_EQ(search->GetColumn(handle, L"msExchUserCulture", &column), E_ADS_COLUMN_NOT_SET);
+  ASSERT_EQ(search->GetColumn(handle, L"sAMAccountName", &column), S_OK);
+  search->FreeColumn(&column);
+  search->CloseSearchHandle(handle);
+  search->Release();
 }
 
 // A name the directory does not know is asked again after exactly a minute.
@@ -443,6 +527,16 @@ TEST(DirectoryUserProperty, CacheKeyIsTheWholeUserAndTheSession) {
     EXPECT_EQ(Culture(s, user, value, cookie), S_OK) << user;
   }
   EXPECT_EQ(Searches("(sAMAccountName=alice)") - before, 2);
+
+  // A shared account of many live sessions: each session is searched once.
+  const int beforeShared = Searches("(sAMAccountName=alice)");
+  for (int round = 0; round < 3; ++round) {
+    for (int session = 0; session < 16; ++session) {
+      const std::string cookie = "UserContext=kiosk" + std::to_string(session);
+      EXPECT_EQ(Culture(s, "HEXMOOR\\alice", value, cookie.c_str()), S_OK) << session;
+    }
+  }
+  EXPECT_EQ(Searches("(sAMAccountName=alice)") - beforeShared, 16);
 }
 
 // Two users of one short name: without a SID the name gives no value (the
@@ -551,7 +645,8 @@ TEST(DirectoryUserProperty, RefusedCredentialsBackOff) {
   SetEventReportFile("");
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // slapd's log
   EXPECT_GT(lookUps, 20);
-  EXPECT_GE(Searches(bindLine) - before, 1);
+  // Refused at once and tried again once its second had passed.
+  EXPECT_GE(Searches(bindLine) - before, 2);
   EXPECT_LE(Searches(bindLine) - before, 3);
   const std::string events = ReadFile(dir.Path() + "events.txt");
   EXPECT_NE(events.find("Invalid credentials; credentials refused, the bind is tried again after 1 s or once the "
@@ -869,6 +964,10 @@ TEST(DirectoryUserProperty, RequestFailuresAreReportedOncePerBackOff) {
     ASSERT_TRUE(s.GetEventLog().Register("Quenlith Pellora"));
     std::string value;
     for (const char* user : {"DOM\\r1", "DOM\\r2", "DOM\\r3"}) EXPECT_LT(Culture(s, user, value), 0);
+    // What a failure within the back-off says is when the next try comes.
+    EXPECT_NE(ADsDescribeFailure(L"GC:").find("directory unreachable; tried again 1 s after it was lost, then less "
+                                              "often as the outage lasts, at most 30 s apart"),
+              std::string::npos);
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     for (const char* user : {"DOM\\r4", "DOM\\r5"}) EXPECT_LT(Culture(s, user, value), 0);
   }
@@ -1283,6 +1382,72 @@ TEST(DirectoryConcurrent, WrongPasswordIsRefusedOnceNotByEveryThread) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // slapd's log
   EXPECT_EQ(wrong.load(), 0);
   EXPECT_EQ(Searches(bindLine) - before, 1);
+  Directory();
+}
+
+// Credentials accepted; then the directory is restarted with another
+// password for the account (or the account disabled), which drops every
+// connection. However many requests come at once, on threads that find
+// their connection closed or on new ones (the pool grows), the first new
+// bind goes alone and is refused once; the others fail as refused without
+// a bind.
+TEST(DirectoryConcurrent, CredentialsRefusedAfterTheConnectionsDropAreRefusedOnce) {
+  CTestDirectory& changed = ChangedPasswordDirectory();
+  CTempDir dir;
+  CBindAs bind(dir, "C0rrect-S3cret", "Service");
+  const char* refusedLine = "RESULT tag=97 err=49";
+  // Threads, and how many of them had a connection (the others are new,
+  // as when the pool grows).
+  const std::pair<int, int> runs[] = {{64, 64}, {200, 200}, {200, 1}};
+  for (const auto& [threads, connected] : runs) {
+    CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(5));
+    setenv("LDAPURI", proxy.Uri().c_str(), 1);
+    CDirectorySettings s;
+    std::atomic<int> warm{0};
+    std::atomic<bool> go{false};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> running;
+    for (int t = 0; t < threads; ++t) {
+      running.emplace_back([&, t] {
+        // Names of their own: requests for one name would share a search.
+        const std::string user = "DOM\\drop" + std::to_string(threads) + "-" + std::to_string(connected) + "-" +
+                                 std::to_string(t);
+        std::string value;
+        if (t < connected && Culture(s, (user + "a").c_str(), value) != kADNoValue) ++wrong;
+        ++warm;
+        while (!go.load()) std::this_thread::yield();
+        if (Culture(s, (user + "b").c_str(), value) != HRESULT_FROM_WIN32(1326)) ++wrong;
+      });
+    }
+    while (warm.load() < threads) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const int before = changed.CountLogged(refusedLine);
+    proxy.SetTarget(changed.Port());
+    proxy.DropAll();
+    go = true;
+    for (std::thread& t : running) t.join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // slapd's log
+    EXPECT_EQ(wrong.load(), 0) << threads << " " << connected;
+    EXPECT_EQ(changed.CountLogged(refusedLine) - before, 1) << threads << " " << connected;
+  }
+  Directory();
+}
+
+// A refusal answered, after a new start, to a look-up of the start before
+// judges nothing for the new one: it begins clean all the same.
+TEST(DirectoryConcurrent, RefusalOfTheStartBeforeIsNotKept) {
+  CDelayProxy proxy(Directory().Port(), std::chrono::milliseconds(400));
+  setenv("LDAPURI", proxy.Uri().c_str(), 1);
+  CTempDir dir;
+  CBindAs bind(dir, "Wr0ng-S3cret", "Service");
+  CDirectorySettings s;
+  std::thread before([&] {
+    std::string value;
+    EXPECT_EQ(Culture(s, "DOM\before", value), HRESULT_FROM_WIN32(1326));
+  });
+  while (proxy.Accepted() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ForgetDirectoryVerdicts();  // what the new start does
+  before.join();
+  EXPECT_FALSE(InBackOff(proxy.Uri(), nullptr));
   Directory();
 }
 

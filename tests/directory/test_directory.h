@@ -19,6 +19,8 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "support/temp_dir.h"
 
@@ -28,16 +30,27 @@ class CTestDirectory {
   static constexpr const char* kSlapadd = "/usr/sbin/slapadd";
   static constexpr const char* kBase = "dc=hexmoor,dc=test";
 
-  // Starts slapd with the data for `host` and `moreEntries` (LDIF); empty
-  // error text on success.
-  std::string Start(const std::string& host, const std::string& moreEntries = "") {
+  // Starts slapd with the data for `host` and `moreEntries` (LDIF), each
+  // text of the data `edits` names replaced; empty error text on success.
+  // With a certificate and its key (PEM files), it also listens for ldaps://
+  // (SecurePort) and answers StartTLS.
+  std::string Start(const std::string& host, const std::string& moreEntries = "",
+                    const std::vector<std::pair<std::string, std::string>>& edits = {},
+                    const std::string& certificate = "", const std::string& key = "") {
     const std::string data = std::string(HX_SOURCE_DIR) + "/tests/directory/data/";
-    const std::string conf = m_dir.Write("slapd.conf", Config(data));
+    std::string config = Config(data);
+    if (!certificate.empty()) {
+      config = "TLSCertificateFile " + certificate + "\nTLSCertificateKeyFile " + key + "\n" + config;
+    }
+    const std::string conf = m_dir.Write("slapd.conf", config);
     m_dir.Write("rootdse.ldif",
                 "dn:\nconfigurationNamingContext: CN=Configuration,DC=hexmoor,DC=test\n"
                 "defaultNamingContext: DC=hexmoor,DC=test\nrootDomainNamingContext: DC=hexmoor,DC=test\n");
     std::string ldif = ReadAll(data + "directory.ldif");
     for (size_t at; (at = ldif.find("@HOST@")) != std::string::npos;) ldif.replace(at, 6, host);
+    for (const auto& [from, to] : edits) {
+      for (size_t at; (at = ldif.find(from)) != std::string::npos;) ldif.replace(at, from.size(), to);
+    }
     ldif += "\n" + moreEntries;
     const std::string ldifPath = m_dir.Write("directory.ldif", ldif);
     std::filesystem::create_directories(m_dir.Path() + "db");
@@ -46,7 +59,10 @@ class CTestDirectory {
     for (int attempt = 0; attempt < 3; ++attempt) {
       m_port = FreePort();
       m_uri = "ldap://127.0.0.1:" + std::to_string(m_port) + "/";
-      m_pid = Spawn({kSlapd, "-d", "stats", "-h", m_uri, "-f", conf});
+      m_securePort = certificate.empty() ? 0 : FreePort();
+      const std::string listen =
+          m_uri + (certificate.empty() ? "" : " ldaps://127.0.0.1:" + std::to_string(m_securePort) + "/");
+      m_pid = Spawn({kSlapd, "-d", "stats", "-h", listen, "-f", conf});
       if (m_pid > 0 && WaitReady()) return "";
       Stop();
     }
@@ -74,6 +90,7 @@ class CTestDirectory {
 
   const std::string& Uri() const { return m_uri; }
   int Port() const { return m_port; }
+  int SecurePort() const { return m_securePort; }
 
   // How many lines of slapd's log hold `part` (a search logs
   // "SRCH base=... filter=\"...\"").
@@ -183,5 +200,6 @@ class CTestDirectory {
   CTempDir m_dir;
   pid_t m_pid = -1;
   int m_port = 0;
+  int m_securePort = 0;
   std::string m_uri;
 };

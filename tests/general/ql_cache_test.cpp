@@ -110,6 +110,32 @@ TEST_F(QLCacheTest, BoundedByUsersLeastRecentlyUsedFirst) {
   EXPECT_EQ(Get(cache, "c", "s", "p", "Small"), "<miss>");
 }
 
+// The cache is bounded in bytes as well: an item larger than a user may
+// hold is not stored, a user's sessions make room for each other within
+// that, and users fill the cache up to its bytes, the least recently used
+// going first.
+TEST_F(QLCacheTest, BoundedInBytes) {
+  CQLCache cache;
+  ASSERT_TRUE(cache.Init());
+  ASSERT_TRUE(cache.CreateCache("Bytes", 100000, 60));
+  const std::string tooLarge(kCacheComponentKeyMaxBytes, 'x');
+  EXPECT_FALSE(cache.AddItem("Bytes", "a", tooLarge.c_str(), "s", "p"));
+  const std::string kilobyte(1024, 'k');
+  for (int i = 0; i < 1000; ++i) {
+    EXPECT_TRUE(cache.AddItem("Bytes", "a", kilobyte.c_str(), ("s" + std::to_string(i)).c_str(), "p"));
+  }
+  EXPECT_EQ(Get(cache, "a", "s0", "p", "Bytes"), "<miss>");
+  EXPECT_EQ(Get(cache, "a", "s999", "p", "Bytes"), kilobyte);
+  const std::string value(kCacheComponentKeyMaxBytes / 2, 'v');
+  const int users = static_cast<int>(2 * kCacheComponentMaxBytes / value.size());
+  for (int i = 0; i < users; ++i) {
+    EXPECT_TRUE(cache.AddItem("Bytes", std::to_string(i).c_str(), value.c_str(), "s", "p"));
+  }
+  EXPECT_EQ(Get(cache, "a", "s999", "p", "Bytes"), "<miss>");
+  EXPECT_EQ(Get(cache, std::to_string(users / 4).c_str(), "s", "p", "Bytes"), "<miss>");
+  EXPECT_EQ(Get(cache, std::to_string(users - 1).c_str(), "s", "p", "Bytes"), value);
+}
+
 TEST(CacheComponent, ThreadsMustSetUpFirst) {
   std::thread t([] {
     ICacheComponent* c = nullptr;

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
+#include "platform/directory_back_off.h"
 #include "platform/directory_health.h"
 #include "platform/directory_uri_text.h"
 
@@ -37,6 +41,47 @@ TEST(DirectoryHealth, SlowDeadOrRefusing) {
   }
 }
 
+// A bind goes out alone; those that waited while it was out go together
+// once it is accepted, but not one that asks after that: the password may
+// have changed since. A wait that is no longer wanted ends at once, and a
+// directory's bind holds no other directory's.
+TEST(DirectoryBindTurn, WaitersGoOnceTheLoneBindIsAccepted) {
+  using Clock = std::chrono::steady_clock;
+  const CBindPasswordFile credentials{"/turn-test", {}, 1};
+  const std::string uri = "ldap://turn-test/";
+  auto take = [&](CBindTurn& turn, std::chrono::milliseconds within, bool (*over)() = nullptr) {
+    bool refused = false;
+    return turn.Take(Clock::now() + within, credentials, uri, false, &refused, over);
+  };
+  CBindTurn lone;
+  ASSERT_EQ(take(lone, std::chrono::seconds(1)), CBindTurn::Outcome::Go);
+  std::atomic<int> waiting{0};
+  CBindTurn::Outcome waited = CBindTurn::Outcome::TimedOut;
+  std::thread waiter([&] {
+    CBindTurn turn;
+    ++waiting;
+    waited = take(turn, std::chrono::seconds(5));
+  });
+  while (waiting.load() == 0) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  lone.Accepted(credentials);
+  waiter.join();
+  EXPECT_EQ(waited, CBindTurn::Outcome::Go);
+  // The lone bind still holds the turn: a later one waits for its own.
+  CBindTurn later;
+  EXPECT_EQ(take(later, std::chrono::milliseconds(100)), CBindTurn::Outcome::TimedOut);
+  // Another directory's binds are not held.
+  CBindTurn elsewhere;
+  bool refused = false;
+  EXPECT_EQ(elsewhere.Take(Clock::now() + std::chrono::milliseconds(100), credentials, "ldap://turn-test-2/", false,
+                           &refused),
+            CBindTurn::Outcome::Go);
+  const auto start = Clock::now();
+  CBindTurn unwanted;
+  EXPECT_EQ(take(unwanted, std::chrono::seconds(5), [] { return true; }), CBindTurn::Outcome::GivenUp);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(1));
+}
+
 // Whatever text names a URI, its user part and password are left out;
 // where the server part cannot be told, more goes rather than a password.
 TEST(DirectoryUriText, UserPartLeftOut) {
@@ -57,12 +102,22 @@ TEST(DirectoryUriText, UserPartLeftOut) {
                                               "ldap://[not shown: not a host and port]/ ldap:///"},
       // Cleaned once, the same again.
       {"ldap://[not shown: not a host and port]/", "ldap://[not shown: not a host and port]/"},
+      // A password holding "@" and a blank or a comma; a URI run into the next.
+      {"ldap://admin:a@b c@dc1", "ldap://dc1"},
+      {"ldap://admin:x@y,z@dc1", "ldap://dc1"},
+      {"ldaps://a:b@h1:636ldap://c:secret@h2", "ldaps://[not shown: not a host and port]://h2"},
   };
   for (const auto& [in, out] : rows) EXPECT_EQ(UriWithoutUserPart(in), out) << in;
-  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap:/admin:PW%40host/"), "[not shown: not a host and port]");
-  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap://admin:PW%40host/"), "ldap://[not shown: not a host and port]/");
-  // A password with a blank or a comma: its rest is a piece of its own.
-  EXPECT_EQ(ConfiguredUriWithoutUserPart("ldap://h/ ldap://admin:PW1 PW2,PW3%40host/"),
-            "ldap://h/ ldap://[not shown: not a host and port] [not shown: not a host and port],"
-            "[not shown: not a host and port]");
+  const std::pair<const char*, const char*> configured[] = {
+      {"ldap:/admin:PW%40host/", "[not shown: not a host and port]"},
+      {"ldap://admin:PW%40host/", "ldap://[not shown: not a host and port]/"},
+      // A password with a blank or a comma: its rest is a piece of its own.
+      {"ldap://h/ ldap://admin:PW1 PW2,PW3%40host/",
+       "ldap://h/ ldap://[not shown: not a host and port] [not shown: not a host and port],"
+       "[not shown: not a host and port]"},
+      {"ldap://admin:a@b c@dc1", "ldap://dc1"},
+      {"ldap://admin:x@y,z@dc1", "ldap://dc1"},
+      {"ldaps://a:b@h1:636ldap://c:secret@h2", "ldaps://h2"},
+  };
+  for (const auto& [in, out] : configured) EXPECT_EQ(ConfiguredUriWithoutUserPart(in), out) << in;
 }

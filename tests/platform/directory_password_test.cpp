@@ -88,6 +88,81 @@ TEST(DirectoryPasswordFile, AnotherUsersFileOrLinkIsNotRead) {
   EXPECT_EQ(password, "");
 }
 
+std::vector<std::string>& Reported() {
+  static std::vector<std::string> reported;
+  return reported;
+}
+
+void KeepReport(const std::string& text, bool warning) { Reported().push_back((warning ? "W " : "E ") + text); }
+
+std::string Named(const std::string& path) {
+  return "The directory password file " + path + " (HX_LDAP_PASSWORD_FILE)";
+}
+
+// Each file as the bind reads it: the password of its first line, or why
+// it is not read; a file every user may read is used, with a warning that
+// names it.
+TEST(DirectoryPasswordFile, FirstLineOrWhyNot) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving entries to another user or group needs root";
+  CTempDir dir;
+  ASSERT_EQ(0, chmod(dir.Path().c_str(), 0700));
+  SetDirectoryPasswordReportCallback(&KeepReport);
+  auto file = [&](const std::string& name, const std::string& text, mode_t mode, gid_t group) {
+    const std::string path = dir.Write(name, text);
+    EXPECT_EQ(0, chown(path.c_str(), 0, group));
+    EXPECT_EQ(0, chmod(path.c_str(), mode));
+    return path;
+  };
+  // A link of ours that leads into another user's folder: they may put
+  // another file there.
+  const std::string theirs = dir.Path() + "theirs";
+  ASSERT_EQ(0, mkdir(theirs.c_str(), 0755));
+  const std::string inTheirs = file("theirs/password", "their-password\n", 0600, 0);
+  ASSERT_EQ(0, chown(theirs.c_str(), 65534, 65534));
+  const std::string link = dir.Path() + "link";
+  ASSERT_EQ(0, symlink(inTheirs.c_str(), link.c_str()));
+  struct Row {
+    std::string path;
+    HRESULT hr;
+    std::string password;
+    std::string report;  // the start of what is reported, or empty
+  };
+  const std::string crlf = file("crlf", "Secret1\r\nsecond line\n", 0600, 0);
+  const std::string otherGroup = file("other-group", "group-password\n", 0660, 65534);
+  // Readable by every user only where every folder on the way lets them in.
+  const std::string sealed = file("sealed", "sealed-password\n", 0644, 0);
+  CTempDir open;
+  ASSERT_EQ(0, chmod(open.Path().c_str(), 0755));
+  const std::string everyone = open.Write("everyone", "everyones-password\n");
+  ASSERT_EQ(0, chmod(everyone.c_str(), 0644));
+  const Row rows[] = {
+      {crlf, S_OK, "Secret1", ""},
+      {otherGroup, HRESULT_FROM_WIN32(5), "", "E " + Named(otherGroup) + " cannot be used: " + otherGroup +
+                                                   " may be written by other users"},
+      {link, HRESULT_FROM_WIN32(5), "", "E " + Named(link) + " cannot be used: " + theirs + " belongs to user 65534"},
+      {sealed, S_OK, "sealed-password", ""},
+      {everyone, S_OK, "everyones-password", "W " + Named(everyone) + " may be read by every user"},
+  };
+  for (const Row& row : rows) {
+    Reported().clear();
+    std::string password, why;
+    EXPECT_EQ(row.hr, DirectoryPassword(row.path.c_str(), password, why)) << row.path << ": " << why;
+    EXPECT_EQ(row.password, password) << row.path;
+    if (row.report.empty()) {
+      EXPECT_TRUE(Reported().empty()) << row.path;
+    } else {
+      ASSERT_EQ(Reported().size(), 1u) << row.path;
+      EXPECT_EQ(Reported()[0].rfind(row.report, 0), 0u) << Reported()[0];
+    }
+  }
+  // Warned of once, not at every connection.
+  Reported().clear();
+  std::string password, why;
+  EXPECT_EQ(S_OK, DirectoryPassword(everyone.c_str(), password, why));
+  EXPECT_TRUE(Reported().empty());
+  SetDirectoryPasswordReportCallback(nullptr);
+}
+
 // A name missing when looked at is not read: another user who puts a link
 // under it and takes it away again, over and over, never has it read.
 TEST(DirectoryPasswordFile, ALinkPutBetweenLookAndReadIsNotRead) {

@@ -21,11 +21,23 @@
 //   directory_load reread MS              every reply held MS ms: how long
 //                                         until the OWA rules are read (at
 //                                         start-up or in the background)
+//   directory_load list SECONDS           LDAPURI a list whose first host
+//                                         accepts and never answers; every
+//                                         look-up on a new connection
+//   directory_load resolver MS            the directory's name resolved MS
+//                                         ms late, 8 look-ups at a cold start
+//                                         and then for 10 s
+//   directory_load tls SECONDS            ldaps:// in thirds: up, stalled (the
+//                                         connections and new handshakes
+//                                         hang), up again
 //   directory_load users SECONDS USERS    look-ups of USERS users of the
 //                                         directory, each with a session of
 //                                         its own: each once, then at
 //                                         random; the directory requests per
 //                                         look-up of the random part
+#include <ldap.h>
+#include <netdb.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -43,6 +55,7 @@
 #include "general/pl_general_settings.h"
 #include "platform/adsi.h"
 #include "platform/cache_component.h"
+#include "platform/directory_reach.h"
 #include "platform/wide_text.h"
 #include "directory/delay_proxy.h"
 #include "directory/test_directory.h"
@@ -77,6 +90,15 @@ class CLoadSettings : public CPLGeneralSettings {
     return read;
   }
 };
+
+// A resolver that answers g_resolverDelayMs late, with the loopback.
+std::atomic<int> g_resolverDelayMs{0};
+int LateResolver(const char* name, const char* service, const addrinfo* hints, addrinfo** result) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(g_resolverDelayMs.load()));
+  addrinfo numeric = *hints;
+  numeric.ai_flags = AI_NUMERICHOST;
+  return getaddrinfo("127.0.0.1", service, &numeric, result);
+}
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -264,7 +286,7 @@ int main(int argc, char** argv) {
   const int oneIn = argc > 3 ? std::atoi(argv[3]) : 20;
   // Bounded, as the header says: a mistyped count must not load the machine
   // for hours.
-  const int most = mode == "reread" ? kMostReplyMs : kMostSecondsOrReads;
+  const int most = mode == "reread" || mode == "resolver" ? kMostReplyMs : kMostSecondsOrReads;
   if (n < 1 || n > most || oneIn < 1) {
     std::fprintf(stderr, "N from 1 to %d, ONE_IN at least 1\n", most);
     return 2;
@@ -277,7 +299,20 @@ int main(int argc, char** argv) {
     return 2;
   }
   CTestDirectory directory;
-  const std::string error = directory.Start(host, LoadUsersLdif(users));
+  CTempDir scratchTls;
+  std::string certificate, key;
+  if (mode == "tls") {
+    certificate = scratchTls.Path() + "directory.pem";
+    key = scratchTls.Path() + "directory.key";
+    const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=directory.hexmoor.test "
+                             "-addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + certificate +
+                             " >/dev/null 2>&1";
+    if (std::system(make.c_str()) != 0) return 1;
+    ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, certificate.c_str());
+    const int client = 0;
+    ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client);
+  }
+  const std::string error = directory.Start(host, LoadUsersLdif(users), {}, certificate, key);
   if (!error.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
@@ -386,10 +421,37 @@ int main(int argc, char** argv) {
     for (int r : refused) std::printf(" %d", r);
     std::printf("\n");
     ReportPhases(tally, [](int p) { return std::string(p == 0 ? "wrong password" : "corrected"); });
+  } else if (mode == "tls") {
+    CDelayProxy secure(directory.SecurePort(), 20ms);
+    setenv("LDAPURI", ("ldaps://127.0.0.1:" + secure.Uri().substr(17)).c_str(), 1);
+    Drive(s, n, tally, [&](double at) {
+      if (tally.phase.load() == 0 && at >= n / 3.0) {
+        secure.BlackHoleExisting();
+        secure.BlackHoleNew(true);
+        tally.Enter(1);
+      } else if (tally.phase.load() == 1 && at >= n * 2 / 3.0) {
+        secure.BlackHoleNew(false);
+        tally.Enter(2);
+      }
+    });
+    const char* kThirds[] = {"up", "stalled", "up again"};
+    ReportPhases(tally, [&](int p) { return std::string(kThirds[p]); });
+  } else if (mode == "list") {
+    CDelayProxy silent(directory.Port(), CDelayProxy::kNeverAnswer);
+    setenv("LDAPURI", (silent.Uri() + " " + proxy.Uri()).c_str(), 1);
+    ADsSetKeptIdleAge(0ms);
+    Drive(s, n, tally, [](double) {});
+    ADsSetKeptIdleAge(std::chrono::seconds(kADsKeptIdleSeconds));
+  } else if (mode == "resolver") {
+    g_resolverDelayMs = n;
+    SetDirectoryResolver(&LateResolver);
+    setenv("LDAPURI", ("ldap://directory.hexmoor.test:" + proxy.Uri().substr(17)).c_str(), 1);
+    Drive(s, 10, tally, [](double) {});
+    SetDirectoryResolver(nullptr);
   } else {
     std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
     return 2;
   }
-  Report(mode.c_str(), tally, directory, searchesBefore, bindsBefore, proxy, n);
+  Report(mode.c_str(), tally, directory, searchesBefore, bindsBefore, proxy, mode == "resolver" ? 10 : n);
   return 0;
 }

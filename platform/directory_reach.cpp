@@ -1,0 +1,299 @@
+// Name resolution, TCP connect and the step watch of directory connections.
+#include "platform/directory_reach.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <ldap.h>
+#include <strings.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// How often waits look at a cut deadline.
+constexpr std::chrono::milliseconds kCutLook{50};
+// How long a resolver's answer is used.
+constexpr std::chrono::seconds kNameKept{60};
+
+std::atomic<DirectoryResolver> g_resolver{nullptr};
+
+struct Address {
+  sockaddr_storage address{};
+  socklen_t length = 0;
+};
+
+// One resolution of a name: running, or done with its answer.
+struct Resolution {
+  bool done = false;
+  int rc = 0;
+  std::vector<Address> addresses;
+  CDeadline::Clock::time_point at;
+};
+
+// Never destroyed: a resolution may finish while the process exits.
+std::mutex& g_namesLock = *new std::mutex;
+std::condition_variable& g_namesDone = *new std::condition_variable;
+std::map<std::string, std::shared_ptr<Resolution>>& g_names = *new std::map<std::string, std::shared_ptr<Resolution>>;
+
+void Resolve(const std::string& name, const std::shared_ptr<Resolution>& resolution) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_ADDRCONFIG;
+  addrinfo* found = nullptr;
+  DirectoryResolver resolver = g_resolver.load();
+  const int rc = (resolver != nullptr ? resolver : &getaddrinfo)(name.c_str(), nullptr, &hints, &found);
+  std::vector<Address> addresses;
+  for (addrinfo* a = found; rc == 0 && a != nullptr; a = a->ai_next) {
+    if (a->ai_addrlen > sizeof(sockaddr_storage)) continue;
+    Address one;
+    std::memcpy(&one.address, a->ai_addr, a->ai_addrlen);
+    one.length = a->ai_addrlen;
+    addresses.push_back(one);
+  }
+  if (found != nullptr) freeaddrinfo(found);
+  {
+    std::lock_guard<std::mutex> hold(g_namesLock);
+    resolution->rc = rc;
+    resolution->addresses = std::move(addresses);
+    resolution->at = CDeadline::Clock::now();
+    resolution->done = true;
+  }
+  g_namesDone.notify_all();
+}
+
+// An address literal, without asking the resolver.
+bool Literal(const std::string& host, std::vector<Address>& out) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return false;
+  Address one;
+  std::memcpy(&one.address, found->ai_addr, std::min<size_t>(found->ai_addrlen, sizeof one.address));
+  one.length = found->ai_addrlen;
+  out.push_back(one);
+  freeaddrinfo(found);
+  return true;
+}
+
+// The addresses of `name` within `deadline`. A resolution goes on past the
+// deadline on a thread of its own, and its answer serves the look-ups that
+// come within kNameKept.
+bool Addresses(const std::string& name, const CDeadline& deadline, std::vector<Address>& out, std::string& why) {
+  if (Literal(name, out)) return true;
+  std::unique_lock<std::mutex> hold(g_namesLock);
+  std::shared_ptr<Resolution>& slot = g_names[name];
+  const auto now = CDeadline::Clock::now();
+  const bool usable = slot && slot->done && slot->rc == 0 && now - slot->at < kNameKept;
+  if (!usable && !(slot && !slot->done)) {
+    slot = std::make_shared<Resolution>();
+    try {
+      std::thread([name, resolution = slot] { Resolve(name, resolution); }).detach();
+    } catch (const std::system_error&) {
+      slot.reset();
+      why = "no thread to resolve the name";
+      return false;
+    }
+  }
+  const std::shared_ptr<Resolution> resolution = slot;
+  while (!resolution->done && !deadline.Over()) {
+    const auto until = deadline.Cut() != nullptr ? std::min(deadline.At(), CDeadline::Clock::now() + kCutLook)
+                                                 : deadline.At();
+    g_namesDone.wait_until(hold, until);
+  }
+  if (!resolution->done) {
+    why = "the name was not resolved within the look-up's limit";
+    return false;
+  }
+  if (resolution->rc != 0) {
+    why = std::string("cannot resolve the name: ") + gai_strerror(resolution->rc);
+    return false;
+  }
+  out = resolution->addresses;
+  return true;
+}
+
+void SetPort(Address& a, int port) {
+  if (a.address.ss_family == AF_INET) reinterpret_cast<sockaddr_in&>(a.address).sin_port = htons(port);
+  if (a.address.ss_family == AF_INET6) reinterpret_cast<sockaddr_in6&>(a.address).sin6_port = htons(port);
+}
+
+// A connection to one address within `deadline`: the socket, or -1 with
+// errno (ETIMEDOUT when out of time).
+int ConnectAddress(const Address& to, const CDeadline& deadline) {
+  const int fd = socket(to.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int rc = connect(fd, reinterpret_cast<const sockaddr*>(&to.address), to.length);
+  if (rc != 0 && errno == EINPROGRESS) {
+    pollfd p{fd, POLLOUT, 0};
+    for (;;) {
+      const int slice = deadline.Cut() != nullptr ? std::min<int>(deadline.LeftMs(), kCutLook.count())
+                                                  : deadline.LeftMs();
+      rc = poll(&p, 1, slice);
+      if (rc != 0 || deadline.Over()) break;
+    }
+    int error = ETIMEDOUT;
+    socklen_t length = sizeof error;
+    if (rc > 0) getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    else if (rc < 0) error = errno;
+    rc = error == 0 ? 0 : -1;
+    errno = error;
+  }
+  if (rc != 0) {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+// The step watch: entries by socket, one thread that shuts the sockets of
+// lapsed entries down.
+struct Watches {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<void*> entries;
+  bool started = false;
+};
+// Never destroyed: the watch thread lives as long as the process.
+Watches& g_watches = *new Watches;
+
+}  // namespace
+
+struct CStepWatch::Entry {
+  int fd;
+  CDeadline deadline;
+  bool fired = false;
+};
+
+namespace {
+
+void WatchLoop() {
+  std::unique_lock<std::mutex> hold(g_watches.lock);
+  for (;;) {
+    auto next = CDeadline::Clock::time_point::max();
+    for (void* e : g_watches.entries) {
+      auto* entry = static_cast<CStepWatch::Entry*>(e);
+      if (entry->fired) continue;
+      if (entry->deadline.Over()) {
+        shutdown(entry->fd, SHUT_RDWR);
+        entry->fired = true;
+        continue;
+      }
+      next = std::min(next, entry->deadline.At());
+      if (entry->deadline.Cut() != nullptr) next = std::min(next, CDeadline::Clock::now() + kCutLook);
+    }
+    if (next == CDeadline::Clock::time_point::max()) {
+      g_watches.changed.wait(hold);
+    } else {
+      g_watches.changed.wait_until(hold, next);
+    }
+  }
+}
+
+}  // namespace
+
+CStepWatch::CStepWatch(int fd, const CDeadline& deadline) : m_entry(new Entry{fd, deadline}) {
+  std::lock_guard<std::mutex> hold(g_watches.lock);
+  if (!g_watches.started) {
+    try {
+      std::thread(WatchLoop).detach();
+      g_watches.started = true;
+    } catch (const std::system_error&) {
+      // No watch: the step is bounded by libldap's own limits only.
+    }
+  }
+  g_watches.entries.push_back(m_entry);
+  g_watches.changed.notify_all();
+}
+
+CStepWatch::~CStepWatch() {
+  {
+    std::lock_guard<std::mutex> hold(g_watches.lock);
+    std::erase(g_watches.entries, static_cast<void*>(m_entry));
+  }
+  delete m_entry;
+}
+
+bool CStepWatch::Fired() const {
+  std::lock_guard<std::mutex> hold(g_watches.lock);
+  return m_entry->fired;
+}
+
+int ConnectToHost(const std::string& host, int port, const CDeadline& deadline, std::string& why) {
+  const std::string name = host.empty() ? "localhost" : host;
+  std::vector<Address> addresses;
+  if (!Addresses(name, deadline, addresses, why)) return -1;
+  why = "the name has no address";
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    SetPort(addresses[i], port);
+    // The addresses left share the time left.
+    const int fd = ConnectAddress(addresses[i], deadline.Share(static_cast<int>(addresses.size() - i)));
+    if (fd >= 0) return fd;
+    why = errno == ETIMEDOUT ? std::string("no connection within the look-up's limit")
+                             : std::string("cannot connect: ") + std::strerror(errno);
+  }
+  return -1;
+}
+
+void SetDirectoryResolver(DirectoryResolver resolver) { g_resolver.store(resolver); }
+
+void ForgetResolvedNames() {
+  std::lock_guard<std::mutex> hold(g_namesLock);
+  g_names.clear();
+}
+
+bool DirectoryHostsOf(const std::string& uris, std::vector<DirectoryHost>& hosts, std::string& why) {
+  size_t at = 0;
+  while (at < uris.size()) {
+    const size_t start = uris.find_first_not_of(" \t,", at);
+    if (start == std::string::npos) break;
+    at = std::min(uris.find_first_of(" \t,", start), uris.size());
+    const std::string url = uris.substr(start, at - start);
+    LDAPURLDesc* u = nullptr;
+    const int rc = ldap_url_parse(url.c_str(), &u);
+    if (rc != LDAP_URL_SUCCESS) {
+      why = "not an LDAP URL (" + std::to_string(rc) + ")";
+      return false;
+    }
+    // A user part is no host name (and may hold a password): not used, not shown.
+    if (u->lud_host != nullptr && std::strchr(u->lud_host, '@') != nullptr) {
+      ldap_free_urldesc(u);
+      why = "a URL's server part holds a user part";
+      return false;
+    }
+    DirectoryHost host;
+    host.url = url;
+    host.scheme = u->lud_scheme != nullptr ? u->lud_scheme : "ldap";
+    host.host = u->lud_host != nullptr ? u->lud_host : "";
+    const bool secure = strcasecmp(host.scheme.c_str(), "ldaps") == 0;
+    host.port = u->lud_port != 0 ? u->lud_port : secure ? LDAPS_PORT : LDAP_PORT;
+    for (int i = 0; u->lud_exts != nullptr && u->lud_exts[i] != nullptr; ++i) {
+      const char* ext = u->lud_exts[i];
+      if (*ext == '!') ++ext;
+      if (strcasecmp(ext, "StartTLS") == 0 || strcasecmp(ext, "X-StartTLS") == 0 ||
+          std::strcmp(ext, LDAP_EXOP_START_TLS) == 0) {
+        host.startTls = true;
+      }
+    }
+    ldap_free_urldesc(u);
+    hosts.push_back(std::move(host));
+  }
+  if (hosts.empty()) why = "no URL";
+  return !hosts.empty();
+}
