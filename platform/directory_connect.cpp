@@ -497,6 +497,7 @@ LDAP* OpenHost(const DirectoryHost& host, const CDeadline& step, HostOutcome& ou
   if (!local) {
     outcome.rc = SecureConnection(ld, fd, host, step, outcome.why);
     if (outcome.rc != LDAP_SUCCESS) {
+      if (outcome.rc == LDAP_TIMEOUT) PassOverAddress(host.host, fd);
       ldap_unbind_ext_s(ld, nullptr, nullptr);
       return nullptr;
     }
@@ -610,6 +611,10 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
       }
       // A refusal is an answer too; the verdict tells it apart.
       if (Replied(rc)) NoteAnswered(false);
+      int fd = -1;
+      if (rc == LDAP_TIMEOUT && ldap_get_option(ld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS) {
+        PassOverAddress(host.host, fd);
+      }
       outcome.why = LibraryWords(rc, ld);
       ldap_unbind_ext_s(ld, nullptr, nullptr);
     }

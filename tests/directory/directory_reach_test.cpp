@@ -107,6 +107,42 @@ class CFullQueue {
   std::vector<int> m_fillers;
 };
 
+// A host that answers every connection with the first bytes of a bind
+// reply and then nothing: libldap reads a reply that came in part.
+class CHalfReply {
+ public:
+  CHalfReply() {
+    m_listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(m_listener, 16);
+    getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &length);
+    m_port = ntohs(a.sin_port);
+    m_thread = std::thread([this] {
+      for (int c; (c = accept(m_listener, nullptr, nullptr)) >= 0;) {
+        m_accepted.push_back(c);
+        (void)!write(c, "\x30\x0c\x02\x01\x01\x61", 6);
+      }
+    });
+  }
+  ~CHalfReply() {
+    shutdown(m_listener, SHUT_RDWR);
+    m_thread.join();
+    for (int c : m_accepted) close(c);
+    close(m_listener);
+  }
+  std::string Uri() const { return "ldap://127.0.0.1:" + std::to_string(m_port) + "/"; }
+
+ private:
+  int m_listener = -1;
+  int m_port = 0;
+  std::vector<int> m_accepted;
+  std::thread m_thread;
+};
+
 // A resolver that answers `g_resolverDelay` late, with the loopback.
 std::atomic<int> g_resolverDelayMs{0};
 int LateResolver(const char* name, const char* service, const addrinfo* hints, addrinfo** result) {
@@ -114,6 +150,17 @@ int LateResolver(const char* name, const char* service, const addrinfo* hints, a
   addrinfo numeric = *hints;
   numeric.ai_flags = AI_NUMERICHOST;
   return getaddrinfo("127.0.0.1", service, &numeric, result);
+}
+
+// A resolver that answers 127.0.0.2 and then the loopback.
+int TwoAddressResolver(const char*, const char* service, const addrinfo* hints, addrinfo** result) {
+  addrinfo numeric = *hints;
+  numeric.ai_flags = AI_NUMERICHOST;
+  addrinfo* second = nullptr;
+  if (getaddrinfo("127.0.0.1", service, &numeric, &second) != 0) return EAI_FAIL;
+  if (getaddrinfo("127.0.0.2", service, &numeric, result) != 0) return EAI_FAIL;
+  (*result)->ai_next = second;
+  return 0;
 }
 
 }  // namespace
@@ -138,13 +185,16 @@ TEST(DirectoryReach, StalledTlsHandshakeEndsWithinTheLimit) {
   ADsSetRetryInterval(std::chrono::seconds(kADsRetryIntervalSeconds));
 }
 
-// A URI list whose first host accepts and never answers, or drops
-// connection attempts: the look-up reaches the healthy second host within
-// its limit. A list that fails names the host that did not answer.
+// A URI list whose first host accepts and never answers, drops connection
+// attempts, or sends part of a reply: the look-up reaches the healthy second
+// host within its limit. A list that fails names the host that did not
+// answer. A name whose first address accepts and never answers costs one
+// look-up: the next reaches its second address.
 TEST(DirectoryReach, UriListFailsOverFromASilentOrDroppingFirstHost) {
   CDelayProxy silent(ReachDirectory().Port(), CDelayProxy::kNeverAnswer);
   CFullQueue dropping;
-  for (const std::string& first : {silent.Uri(), dropping.Uri()}) {
+  CHalfReply half;
+  for (const std::string& first : {silent.Uri(), dropping.Uri(), half.Uri()}) {
     setenv("LDAPURI", (first + " " + ReachDirectory().Uri()).c_str(), 1);
     for (const Outcome& o : LookUpAtOnce(2)) {
       EXPECT_TRUE(o.answered) << first;
@@ -158,7 +208,45 @@ TEST(DirectoryReach, UriListFailsOverFromASilentOrDroppingFirstHost) {
   const std::string text = ADsDescribeFailure(L"GC://");
   EXPECT_NE(text.find(silent.Uri() + ": Timed out"), std::string::npos) << text;
   EXPECT_NE(text.find(refused + ": Can't contact LDAP server (cannot connect:"), std::string::npos) << text;
+
+  // Its kernel accepts connections; nothing reads them.
+  const int second = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1);
+  socklen_t length = sizeof a;
+  ASSERT_EQ(bind(second, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  listen(second, 16);
+  getsockname(second, reinterpret_cast<sockaddr*>(&a), &length);
+  CDelayProxy healthy(ReachDirectory().Port(), milliseconds(0), ntohs(a.sin_port));
+  ADsSetRetryInterval(std::chrono::seconds(1));
+  SetDirectoryResolver(&TwoAddressResolver);
+  ForgetResolvedNames();
+  setenv("LDAPURI", ("ldap://directory.hexmoor.test:" + std::to_string(ntohs(a.sin_port)) + "/").c_str(), 1);
+  EXPECT_LT(LookUpAtOnce(1)[0].took, kLimit + milliseconds(1000));
+  std::this_thread::sleep_for(milliseconds(1300));
+  EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
+  SetDirectoryResolver(nullptr);
+  ForgetResolvedNames();
+  ADsSetRetryInterval(std::chrono::seconds(kADsRetryIntervalSeconds));
+  close(second);
   setenv("LDAPURI", ReachDirectory().Uri().c_str(), 1);
+}
+
+// The watch of a step shuts down only the step's socket: one that libldap
+// closed meanwhile may have left its number to another thread's socket.
+TEST(DirectoryReach, StepWatchTouchesNoOtherSocket) {
+  int mine[2];
+  int other[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, mine), 0);
+  {
+    CStepWatch watch(mine[0], CDeadline::After(milliseconds(50)));
+    close(mine[0]);
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, other), 0);
+    std::this_thread::sleep_for(milliseconds(200));
+  }
+  EXPECT_EQ(send(other[0], "x", 1, MSG_NOSIGNAL), 1);
+  for (int fd : {mine[1], other[0], other[1]}) close(fd);
 }
 
 // A resolver that answers in 3 or 4.5 s costs a cold start of 8 look-ups
