@@ -276,6 +276,11 @@ int ConnectToHost(const std::string& host, int port, const CDeadline& deadline, 
     why = errno == ETIMEDOUT ? std::string("no connection within the look-up's limit")
                              : std::string("cannot connect: ") + std::strerror(errno);
   }
+  // No address of the name took a connection: the directory may have moved,
+  // and the next connection asks the resolver again.
+  std::lock_guard<std::mutex> hold(g_namesLock);
+  const auto it = g_names.find(name);
+  if (it != g_names.end() && it->second && it->second->done) g_names.erase(it);
   return -1;
 }
 

@@ -21,7 +21,8 @@ constexpr int kLdapProtoTcp = 1;  // LDAP_PROTO_TCP
 
 // A connected TCP socket to `host` (a name or an address literal; empty:
 // localhost) and `port`, made within `deadline`; -1 with `why` (the host
-// not named: it may hold a URI's user part) when it could not be. The
+// not named: it may hold a URI's user part) when it could not be, and the
+// name's kept addresses are then forgotten. The
 // socket does not block: libldap reads a reply that came in part, and
 // writes to a directory that reads nothing, only as far as they go, and
 // its waits then end at their time-outs.

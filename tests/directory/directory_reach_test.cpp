@@ -152,6 +152,15 @@ int LateResolver(const char* name, const char* service, const addrinfo* hints, a
   return getaddrinfo("127.0.0.1", service, &numeric, result);
 }
 
+// A resolver that answers 127.0.0.2 the first time and the loopback after:
+// a directory that moved.
+std::atomic<int> g_movingAsked{0};
+int MovingResolver(const char*, const char* service, const addrinfo* hints, addrinfo** result) {
+  addrinfo numeric = *hints;
+  numeric.ai_flags = AI_NUMERICHOST;
+  return getaddrinfo(g_movingAsked++ == 0 ? "127.0.0.2" : "127.0.0.1", service, &numeric, result);
+}
+
 // A resolver that answers 127.0.0.2 and then the loopback.
 int TwoAddressResolver(const char*, const char* service, const addrinfo* hints, addrinfo** result) {
   addrinfo numeric = *hints;
@@ -273,6 +282,14 @@ TEST(DirectoryReach, LateResolverCountsAgainstTheLimitOnly) {
     EXPECT_LT(o.took, kLimit + milliseconds(1000));
   }
   std::this_thread::sleep_for(milliseconds(2000));
+  EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
+
+  // The directory moved: once its kept address takes no connection, the
+  // back-off's probe asks the resolver again.
+  ForgetResolvedNames();
+  SetDirectoryResolver(&MovingResolver);
+  EXPECT_FALSE(LookUpAtOnce(1)[0].answered);
+  std::this_thread::sleep_for(milliseconds(1300));
   EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
   SetDirectoryResolver(nullptr);
   ForgetResolvedNames();
