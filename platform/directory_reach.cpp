@@ -45,6 +45,8 @@ struct Resolution {
   // silent is passed over, so that a name with a healthy later address
   // costs one look-up, not every one.
   size_t first = 0;
+  // A newer answer is being asked for while this one still serves.
+  bool refreshing = false;
 };
 
 // Never destroyed: a resolution may finish while the process exits.
@@ -93,9 +95,22 @@ bool Literal(const std::string& host, std::vector<Address>& out) {
   return true;
 }
 
+// A newer answer for `name`, asked for while `kept` serves: it takes
+// `kept`'s place once it comes; a failed one leaves `kept` serving.
+void Refresh(const std::string& name, const std::shared_ptr<Resolution>& kept) {
+  auto next = std::make_shared<Resolution>();
+  Resolve(name, next);
+  std::lock_guard<std::mutex> hold(g_namesLock);
+  const auto it = g_names.find(name);
+  if (next->rc == 0 && it != g_names.end() && it->second == kept) it->second = next;
+  kept->refreshing = false;
+}
+
 // The addresses of `name` within `deadline`. A resolution goes on past the
 // deadline on a thread of its own, and its answer serves the look-ups that
-// come within kNameKept.
+// come within kNameKept; an older answer serves on while a newer one is
+// asked for, so that a resolver slower than a look-up fails none once it
+// has answered.
 bool Addresses(const std::string& name, const CDeadline& deadline, std::vector<Address>& out, size_t& first,
                std::string& why) {
   first = 0;
@@ -103,7 +118,15 @@ bool Addresses(const std::string& name, const CDeadline& deadline, std::vector<A
   std::unique_lock<std::mutex> hold(g_namesLock);
   std::shared_ptr<Resolution>& slot = g_names[name];
   const auto now = CDeadline::Clock::now();
-  const bool usable = slot && slot->done && slot->rc == 0 && now - slot->at < kNameKept;
+  const bool usable = slot && slot->done && slot->rc == 0;
+  if (usable && now - slot->at >= kNameKept && !slot->refreshing) {
+    try {
+      std::thread([name, kept = slot] { Refresh(name, kept); }).detach();
+      slot->refreshing = true;
+    } catch (const std::system_error&) {
+      // Asked again by the next look-up.
+    }
+  }
   if (!usable && !(slot && !slot->done)) {
     slot = std::make_shared<Resolution>();
     try {
@@ -299,6 +322,13 @@ void PassOverAddress(const std::string& host, int fd) {
 }
 
 void SetDirectoryResolver(DirectoryResolver resolver) { g_resolver.store(resolver); }
+
+void AgeResolvedNames() {
+  std::lock_guard<std::mutex> hold(g_namesLock);
+  for (auto& [name, resolution] : g_names) {
+    if (resolution) resolution->at -= kNameKept;
+  }
+}
 
 void ForgetResolvedNames() {
   std::lock_guard<std::mutex> hold(g_namesLock);

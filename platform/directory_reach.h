@@ -38,8 +38,10 @@ void PassOverAddress(const std::string& host, int fd);
 struct addrinfo;
 using DirectoryResolver = int (*)(const char* name, const char* service, const addrinfo* hints, addrinfo** result);
 void SetDirectoryResolver(DirectoryResolver resolver);
-// The names resolved are forgotten (tests start cold).
+// The names resolved are forgotten (tests start cold), or their answers
+// taken as due for a newer one.
 void ForgetResolvedNames();
+void AgeResolvedNames();
 
 // While it lives, socket `fd` is shut down once `deadline` passes (or is
 // cut), so that a blocking step on it fails at once. After it, the socket
