@@ -95,6 +95,17 @@ bool Literal(const std::string& host, std::vector<Address>& out) {
   return true;
 }
 
+bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b) {
+  if (a.ss_family != b.ss_family) return false;
+  if (a.ss_family == AF_INET) {
+    return reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr ==
+           reinterpret_cast<const sockaddr_in&>(b).sin_addr.s_addr;
+  }
+  return a.ss_family == AF_INET6 && std::memcmp(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr,
+                                                &reinterpret_cast<const sockaddr_in6&>(b).sin6_addr,
+                                                sizeof(in6_addr)) == 0;
+}
+
 // A newer answer for `name`, asked for while `kept` serves: it takes
 // `kept`'s place once it comes; a failed one leaves `kept` serving.
 void Refresh(const std::string& name, const std::shared_ptr<Resolution>& kept) {
@@ -102,7 +113,14 @@ void Refresh(const std::string& name, const std::shared_ptr<Resolution>& kept) {
   Resolve(name, next);
   std::lock_guard<std::mutex> hold(g_namesLock);
   const auto it = g_names.find(name);
-  if (next->rc == 0 && it != g_names.end() && it->second == kept) it->second = next;
+  if (next->rc == 0 && it != g_names.end() && it->second == kept) {
+    // The same addresses: one passed over stays passed over.
+    const auto same = [](const Address& a, const Address& b) { return SameHost(a.address, b.address); };
+    if (std::equal(next->addresses.begin(), next->addresses.end(), kept->addresses.begin(), kept->addresses.end(), same)) {
+      next->first = kept->first;
+    }
+    it->second = next;
+  }
   kept->refreshing = false;
 }
 
@@ -156,16 +174,6 @@ bool Addresses(const std::string& name, const CDeadline& deadline, std::vector<A
   return true;
 }
 
-bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b) {
-  if (a.ss_family != b.ss_family) return false;
-  if (a.ss_family == AF_INET) {
-    return reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr ==
-           reinterpret_cast<const sockaddr_in&>(b).sin_addr.s_addr;
-  }
-  return a.ss_family == AF_INET6 && std::memcmp(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr,
-                                                &reinterpret_cast<const sockaddr_in6&>(b).sin6_addr,
-                                                sizeof(in6_addr)) == 0;
-}
 
 void SetPort(Address& a, int port) {
   if (a.address.ss_family == AF_INET) reinterpret_cast<sockaddr_in&>(a.address).sin_port = htons(port);

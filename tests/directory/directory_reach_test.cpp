@@ -235,6 +235,11 @@ TEST(DirectoryReach, UriListFailsOverFromASilentOrDroppingFirstHost) {
   EXPECT_LT(LookUpAtOnce(1)[0].took, kLimit + milliseconds(1000));
   std::this_thread::sleep_for(milliseconds(1300));
   EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
+  // The same answer asked for again: the silent address stays passed over.
+  AgeResolvedNames();
+  EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
   SetDirectoryResolver(nullptr);
   ForgetResolvedNames();
   ADsSetRetryInterval(std::chrono::seconds(kADsRetryIntervalSeconds));
