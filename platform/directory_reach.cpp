@@ -95,6 +95,7 @@ bool Literal(const std::string& host, std::vector<Address>& out) {
   return true;
 }
 
+// Whether two socket addresses name the same host, whatever their ports.
 bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b) {
   if (a.ss_family != b.ss_family) return false;
   if (a.ss_family == AF_INET) {
@@ -116,7 +117,8 @@ void Refresh(const std::string& name, const std::shared_ptr<Resolution>& kept) {
   if (next->rc == 0 && it != g_names.end() && it->second == kept) {
     // The same addresses: one passed over stays passed over.
     const auto same = [](const Address& a, const Address& b) { return SameHost(a.address, b.address); };
-    if (std::equal(next->addresses.begin(), next->addresses.end(), kept->addresses.begin(), kept->addresses.end(), same)) {
+    if (std::equal(next->addresses.begin(), next->addresses.end(), kept->addresses.begin(), kept->addresses.end(),
+                   same)) {
       next->first = kept->first;
     }
     it->second = next;
@@ -173,7 +175,6 @@ bool Addresses(const std::string& name, const CDeadline& deadline, std::vector<A
   first = resolution->first;
   return true;
 }
-
 
 void SetPort(Address& a, int port) {
   if (a.address.ss_family == AF_INET) reinterpret_cast<sockaddr_in&>(a.address).sin_port = htons(port);

@@ -22,10 +22,10 @@ constexpr int kLdapProtoTcp = 1;  // LDAP_PROTO_TCP
 // A connected TCP socket to `host` (a name or an address literal; empty:
 // localhost) and `port`, made within `deadline`; -1 with `why` (the host
 // not named: it may hold a URI's user part) when it could not be, and the
-// name's kept addresses are then forgotten. The
-// socket does not block: libldap reads a reply that came in part, and
-// writes to a directory that reads nothing, only as far as they go, and
-// its waits then end at their time-outs.
+// name's kept addresses are then forgotten. The socket does not block:
+// libldap reads a reply that came in part, and writes to a directory that
+// reads nothing, only as far as they go, and its waits then end at their
+// time-outs.
 int ConnectToHost(const std::string& host, int port, const CDeadline& deadline, std::string& why);
 
 // The address of `host` that socket `fd` is connected to accepted the
