@@ -7,6 +7,7 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -110,19 +111,28 @@ class CFullQueue {
 };
 
 // A host that answers every connection with the first bytes of a bind
-// reply and then nothing: libldap reads a reply that came in part.
+// reply and then nothing: libldap reads a reply that came in part. On the
+// loopback, or at a local socket `path` (ldapi://).
 class CHalfReply {
  public:
-  CHalfReply() {
-    m_listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  explicit CHalfReply(const std::string& path = "") : m_path(path) {
+    if (!path.empty()) {
+      m_listener = socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un a{};
+      a.sun_family = AF_UNIX;
+      path.copy(a.sun_path, sizeof a.sun_path - 1);
+      bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    } else {
+      m_listener = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      socklen_t length = sizeof a;
+      bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &length);
+      m_port = ntohs(a.sin_port);
+    }
     listen(m_listener, 16);
-    getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &length);
-    m_port = ntohs(a.sin_port);
     m_thread = std::thread([this] {
       for (int c; (c = accept(m_listener, nullptr, nullptr)) >= 0;) {
         m_accepted.push_back(c);
@@ -136,9 +146,15 @@ class CHalfReply {
     for (int c : m_accepted) close(c);
     close(m_listener);
   }
-  std::string Uri() const { return "ldap://127.0.0.1:" + std::to_string(m_port) + "/"; }
+  std::string Uri() const {
+    if (m_path.empty()) return "ldap://127.0.0.1:" + std::to_string(m_port) + "/";
+    std::string uri = "ldapi://";
+    for (char c : m_path) uri += c == '/' ? std::string("%2F") : std::string(1, c);
+    return uri + "/";
+  }
 
  private:
+  std::string m_path;
   int m_listener = -1;
   int m_port = 0;
   std::vector<int> m_accepted;
@@ -197,7 +213,7 @@ TEST(DirectoryReach, StalledTlsHandshakeEndsWithinTheLimit) {
 }
 
 // A URI list whose first host accepts and never answers, drops connection
-// attempts, or sends part of a reply: the look-up reaches the healthy second
+// attempts, or sends part of a reply (also over ldapi://): the look-up reaches the healthy second
 // host within its limit. A list that fails names the host that did not
 // answer. A name whose first address accepts and never answers costs one
 // look-up: the next reaches its second address.
@@ -205,7 +221,9 @@ TEST(DirectoryReach, UriListFailsOverFromASilentOrDroppingFirstHost) {
   CDelayProxy silent(ReachDirectory().Port(), CDelayProxy::kNeverAnswer);
   CFullQueue dropping;
   CHalfReply half;
-  for (const std::string& first : {silent.Uri(), dropping.Uri(), half.Uri()}) {
+  CTempDir local;
+  CHalfReply halfLocal(local.Path() + "ldapi");
+  for (const std::string& first : {silent.Uri(), dropping.Uri(), half.Uri(), halfLocal.Uri()}) {
     setenv("LDAPURI", (first + " " + ReachDirectory().Uri()).c_str(), 1);
     for (const Outcome& o : LookUpAtOnce(2)) {
       EXPECT_TRUE(o.answered) << first;
