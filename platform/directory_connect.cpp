@@ -4,6 +4,7 @@
 // connection the objects of one scope share.
 #include "platform/directory_connect.h"
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -500,6 +501,18 @@ LDAP* OpenHost(const DirectoryHost& host, const CDeadline& step, HostOutcome& ou
   if (!local) {
     outcome.rc = SecureConnection(ld, fd, host, step, outcome.why);
     if (outcome.rc != LDAP_SUCCESS) {
+      if (outcome.rc == LDAP_TIMEOUT) PassOverAddress(host.host, fd);
+      ldap_unbind_ext_s(ld, nullptr, nullptr);
+      return nullptr;
+    }
+  } else if (strcasecmp(host.scheme.c_str(), "ldapi") == 0) {
+    // libldap makes a local socket that blocks: made now, it stops
+    // blocking, as ConnectToHost's do, before anything is read from it.
+    outcome.rc = ldap_connect(ld);
+    if (outcome.rc == LDAP_SUCCESS && ldap_get_option(ld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0) {
+      fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    } else if (outcome.rc != LDAP_SUCCESS) {
+      outcome.why = LibraryWords(outcome.rc, ld);
       ldap_unbind_ext_s(ld, nullptr, nullptr);
       return nullptr;
     }
@@ -621,6 +634,10 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
       }
       // A refusal is an answer too; the verdict tells it apart.
       if (Replied(rc)) NoteAnswered(false);
+      int fd = -1;
+      if (rc == LDAP_TIMEOUT && ldap_get_option(ld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS) {
+        PassOverAddress(host.host, fd);
+      }
       outcome.why = LibraryWords(rc, ld);
       ldap_unbind_ext_s(ld, nullptr, nullptr);
     }

@@ -41,6 +41,12 @@ struct Resolution {
   int rc = 0;
   std::vector<Address> addresses;
   CDeadline::Clock::time_point at;
+  // The address tried first: one that accepted connections and then fell
+  // silent is passed over, so that a name with a healthy later address
+  // costs one look-up, not every one.
+  size_t first = 0;
+  // A newer answer is being asked for while this one still serves.
+  bool refreshing = false;
 };
 
 // Never destroyed: a resolution may finish while the process exits.
@@ -89,15 +95,58 @@ bool Literal(const std::string& host, std::vector<Address>& out) {
   return true;
 }
 
+// Whether two socket addresses name the same host, whatever their ports.
+bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b) {
+  if (a.ss_family != b.ss_family) return false;
+  if (a.ss_family == AF_INET) {
+    return reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr ==
+           reinterpret_cast<const sockaddr_in&>(b).sin_addr.s_addr;
+  }
+  return a.ss_family == AF_INET6 && std::memcmp(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr,
+                                                &reinterpret_cast<const sockaddr_in6&>(b).sin6_addr,
+                                                sizeof(in6_addr)) == 0;
+}
+
+// A newer answer for `name`, asked for while `kept` serves: it takes
+// `kept`'s place once it comes; a failed one leaves `kept` serving.
+void Refresh(const std::string& name, const std::shared_ptr<Resolution>& kept) {
+  auto next = std::make_shared<Resolution>();
+  Resolve(name, next);
+  std::lock_guard<std::mutex> hold(g_namesLock);
+  const auto it = g_names.find(name);
+  if (next->rc == 0 && it != g_names.end() && it->second == kept) {
+    // The same addresses: one passed over stays passed over.
+    const auto same = [](const Address& a, const Address& b) { return SameHost(a.address, b.address); };
+    if (std::equal(next->addresses.begin(), next->addresses.end(), kept->addresses.begin(), kept->addresses.end(),
+                   same)) {
+      next->first = kept->first;
+    }
+    it->second = next;
+  }
+  kept->refreshing = false;
+}
+
 // The addresses of `name` within `deadline`. A resolution goes on past the
 // deadline on a thread of its own, and its answer serves the look-ups that
-// come within kNameKept.
-bool Addresses(const std::string& name, const CDeadline& deadline, std::vector<Address>& out, std::string& why) {
+// come within kNameKept; an older answer serves on while a newer one is
+// asked for, so that a resolver slower than a look-up fails none once it
+// has answered.
+bool Addresses(const std::string& name, const CDeadline& deadline, std::vector<Address>& out, size_t& first,
+               std::string& why) {
+  first = 0;
   if (Literal(name, out)) return true;
   std::unique_lock<std::mutex> hold(g_namesLock);
   std::shared_ptr<Resolution>& slot = g_names[name];
   const auto now = CDeadline::Clock::now();
-  const bool usable = slot && slot->done && slot->rc == 0 && now - slot->at < kNameKept;
+  const bool usable = slot && slot->done && slot->rc == 0;
+  if (usable && now - slot->at >= kNameKept && !slot->refreshing) {
+    try {
+      std::thread([name, kept = slot] { Refresh(name, kept); }).detach();
+      slot->refreshing = true;
+    } catch (const std::system_error&) {
+      // Asked again by the next look-up.
+    }
+  }
   if (!usable && !(slot && !slot->done)) {
     slot = std::make_shared<Resolution>();
     try {
@@ -123,6 +172,7 @@ bool Addresses(const std::string& name, const CDeadline& deadline, std::vector<A
     return false;
   }
   out = resolution->addresses;
+  first = resolution->first;
   return true;
 }
 
@@ -158,7 +208,6 @@ int ConnectAddress(const Address& to, const CDeadline& deadline) {
     errno = error;
     return -1;
   }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 
@@ -175,6 +224,9 @@ Watches& g_watches = *new Watches;
 
 }  // namespace
 
+// The watch shuts its own descriptor of the socket down: libldap may close
+// the step's descriptor while the watch lives (a connection it found lost),
+// and the number may then name another thread's socket.
 struct CStepWatch::Entry {
   int fd;
   CDeadline deadline;
@@ -208,7 +260,10 @@ void WatchLoop() {
 
 }  // namespace
 
-CStepWatch::CStepWatch(int fd, const CDeadline& deadline) : m_entry(new Entry{fd, deadline}) {
+CStepWatch::CStepWatch(int fd, const CDeadline& deadline)
+    : m_entry(new Entry{fcntl(fd, F_DUPFD_CLOEXEC, 0), deadline}) {
+  // Without a descriptor of its own the step is bounded by its waits only.
+  if (m_entry->fd < 0) return;
   std::lock_guard<std::mutex> hold(g_watches.lock);
   if (!g_watches.started) {
     try {
@@ -223,9 +278,12 @@ CStepWatch::CStepWatch(int fd, const CDeadline& deadline) : m_entry(new Entry{fd
 }
 
 CStepWatch::~CStepWatch() {
-  {
-    std::lock_guard<std::mutex> hold(g_watches.lock);
-    std::erase(g_watches.entries, static_cast<void*>(m_entry));
+  if (m_entry->fd >= 0) {
+    {
+      std::lock_guard<std::mutex> hold(g_watches.lock);
+      std::erase(g_watches.entries, static_cast<void*>(m_entry));
+    }
+    close(m_entry->fd);
   }
   delete m_entry;
 }
@@ -238,20 +296,48 @@ bool CStepWatch::Fired() const {
 int ConnectToHost(const std::string& host, int port, const CDeadline& deadline, std::string& why) {
   const std::string name = host.empty() ? "localhost" : host;
   std::vector<Address> addresses;
-  if (!Addresses(name, deadline, addresses, why)) return -1;
+  size_t first = 0;
+  if (!Addresses(name, deadline, addresses, first, why)) return -1;
   why = "the name has no address";
   for (size_t i = 0; i < addresses.size(); ++i) {
-    SetPort(addresses[i], port);
+    Address& to = addresses[(first + i) % addresses.size()];
+    SetPort(to, port);
     // The addresses left share the time left.
-    const int fd = ConnectAddress(addresses[i], deadline.Share(static_cast<int>(addresses.size() - i)));
+    const int fd = ConnectAddress(to, deadline.Share(static_cast<int>(addresses.size() - i)));
     if (fd >= 0) return fd;
     why = errno == ETIMEDOUT ? std::string("no connection within the look-up's limit")
                              : std::string("cannot connect: ") + std::strerror(errno);
   }
+  // No address of the name took a connection: the directory may have moved,
+  // and the next connection asks the resolver again.
+  std::lock_guard<std::mutex> hold(g_namesLock);
+  const auto it = g_names.find(name);
+  if (it != g_names.end() && it->second && it->second->done) g_names.erase(it);
   return -1;
 }
 
+void PassOverAddress(const std::string& host, int fd) {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  if (fd < 0 || getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return;
+  std::lock_guard<std::mutex> hold(g_namesLock);
+  const auto it = g_names.find(host.empty() ? "localhost" : host);
+  if (it == g_names.end() || !it->second || !it->second->done) return;
+  Resolution& resolution = *it->second;
+  const size_t count = resolution.addresses.size();
+  if (count > 1 && SameHost(resolution.addresses[resolution.first % count].address, peer)) {
+    resolution.first = (resolution.first + 1) % count;
+  }
+}
+
 void SetDirectoryResolver(DirectoryResolver resolver) { g_resolver.store(resolver); }
+
+void AgeResolvedNames() {
+  std::lock_guard<std::mutex> hold(g_namesLock);
+  for (auto& [name, resolution] : g_names) {
+    if (resolution) resolution->at -= kNameKept;
+  }
+}
 
 void ForgetResolvedNames() {
   std::lock_guard<std::mutex> hold(g_namesLock);

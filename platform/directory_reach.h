@@ -21,17 +21,27 @@ constexpr int kLdapProtoTcp = 1;  // LDAP_PROTO_TCP
 
 // A connected TCP socket to `host` (a name or an address literal; empty:
 // localhost) and `port`, made within `deadline`; -1 with `why` (the host
-// not named: it may hold a URI's user part) when it could not be. The
-// socket blocks.
+// not named: it may hold a URI's user part) when it could not be, and the
+// name's kept addresses are then forgotten. The socket does not block:
+// libldap reads a reply that came in part, and writes to a directory that
+// reads nothing, only as far as they go, and its waits then end at their
+// time-outs.
 int ConnectToHost(const std::string& host, int port, const CDeadline& deadline, std::string& why);
+
+// The address of `host` that socket `fd` is connected to accepted the
+// connection and then did not answer within its step: new connections to
+// the name try its next address first.
+void PassOverAddress(const std::string& host, int fd);
 
 // The function that resolves a name, getaddrinfo's shape (tests put in a
 // slow resolver; null: getaddrinfo).
 struct addrinfo;
 using DirectoryResolver = int (*)(const char* name, const char* service, const addrinfo* hints, addrinfo** result);
 void SetDirectoryResolver(DirectoryResolver resolver);
-// The names resolved are forgotten (tests start cold).
+// The names resolved are forgotten (tests start cold), or their answers
+// taken as due for a newer one.
 void ForgetResolvedNames();
+void AgeResolvedNames();
 
 // While it lives, socket `fd` is shut down once `deadline` passes (or is
 // cut), so that a blocking step on it fails at once. After it, the socket

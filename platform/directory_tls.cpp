@@ -1,6 +1,7 @@
 // TLS on new directory connections, and what a refused certificate lacked.
 #include "platform/directory_tls.h"
 
+#include <fcntl.h>
 #include <gnutls/x509.h>
 #include <strings.h>
 #include <unistd.h>
@@ -50,10 +51,17 @@ int StartTls(LDAP* ld, int fd, const DirectoryHost& host, const CDeadline& step,
   stalled = false;
   if (!host.startTls && strcasecmp(host.scheme.c_str(), "ldaps") != 0) return LDAP_SUCCESS;
   InitialiseTls();
-  // libldap's handshake has no time-out of its own: the watch ends it.
+  // libldap's handshake has no time-out of its own: the watch ends it. It
+  // spins on a socket that does not block, so the socket blocks for the
+  // handshake alone.
   CStepWatch watch(fd, step);
   int rc = host.startTls ? AskStartTls(ld, step) : LDAP_SUCCESS;
-  if (rc == LDAP_SUCCESS) rc = ldap_install_tls(ld);
+  if (rc == LDAP_SUCCESS) {
+    const int flags = fcntl(fd, F_GETFL);
+    fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    rc = ldap_install_tls(ld);
+    fcntl(fd, F_SETFL, flags);
+  }
   stalled = rc != LDAP_SUCCESS && (rc == LDAP_TIMEOUT || watch.Fired());
   return rc;
 }

@@ -1,11 +1,13 @@
 // Every step of a new directory connection ends within the look-up's limit:
 // a TLS handshake that stalls, a first host of a URI list that never
 // answers or drops connection attempts, a resolver that answers late.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <ldap.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,6 +22,7 @@
 #include "platform/adsi.h"
 #include "platform/cache_component.h"
 #include "platform/directory_reach.h"
+#include "platform/directory_tls.h"
 #include "support/temp_dir.h"
 #include "test_directory.h"
 
@@ -107,6 +110,57 @@ class CFullQueue {
   std::vector<int> m_fillers;
 };
 
+// A host that answers every connection with the first bytes of a bind
+// reply and then nothing: libldap reads a reply that came in part. On the
+// loopback, or at a local socket `path` (ldapi://).
+class CHalfReply {
+ public:
+  explicit CHalfReply(const std::string& path = "") : m_path(path) {
+    if (!path.empty()) {
+      m_listener = socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un a{};
+      a.sun_family = AF_UNIX;
+      path.copy(a.sun_path, sizeof a.sun_path - 1);
+      bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    } else {
+      m_listener = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      socklen_t length = sizeof a;
+      bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+      getsockname(m_listener, reinterpret_cast<sockaddr*>(&a), &length);
+      m_port = ntohs(a.sin_port);
+    }
+    listen(m_listener, 16);
+    m_thread = std::thread([this] {
+      for (int c; (c = accept(m_listener, nullptr, nullptr)) >= 0;) {
+        m_accepted.push_back(c);
+        (void)!write(c, "\x30\x0c\x02\x01\x01\x61", 6);
+      }
+    });
+  }
+  ~CHalfReply() {
+    shutdown(m_listener, SHUT_RDWR);
+    m_thread.join();
+    for (int c : m_accepted) close(c);
+    close(m_listener);
+  }
+  std::string Uri() const {
+    if (m_path.empty()) return "ldap://127.0.0.1:" + std::to_string(m_port) + "/";
+    std::string uri = "ldapi://";
+    for (char c : m_path) uri += c == '/' ? std::string("%2F") : std::string(1, c);
+    return uri + "/";
+  }
+
+ private:
+  std::string m_path;
+  int m_listener = -1;
+  int m_port = 0;
+  std::vector<int> m_accepted;
+  std::thread m_thread;
+};
+
 // A resolver that answers `g_resolverDelay` late, with the loopback.
 std::atomic<int> g_resolverDelayMs{0};
 int LateResolver(const char* name, const char* service, const addrinfo* hints, addrinfo** result) {
@@ -114,6 +168,26 @@ int LateResolver(const char* name, const char* service, const addrinfo* hints, a
   addrinfo numeric = *hints;
   numeric.ai_flags = AI_NUMERICHOST;
   return getaddrinfo("127.0.0.1", service, &numeric, result);
+}
+
+// A resolver that answers 127.0.0.2 the first time and the loopback after:
+// a directory that moved.
+std::atomic<int> g_movingAsked{0};
+int MovingResolver(const char*, const char* service, const addrinfo* hints, addrinfo** result) {
+  addrinfo numeric = *hints;
+  numeric.ai_flags = AI_NUMERICHOST;
+  return getaddrinfo(g_movingAsked++ == 0 ? "127.0.0.2" : "127.0.0.1", service, &numeric, result);
+}
+
+// A resolver that answers 127.0.0.2 and then the loopback.
+int TwoAddressResolver(const char*, const char* service, const addrinfo* hints, addrinfo** result) {
+  addrinfo numeric = *hints;
+  numeric.ai_flags = AI_NUMERICHOST;
+  addrinfo* second = nullptr;
+  if (getaddrinfo("127.0.0.1", service, &numeric, &second) != 0) return EAI_FAIL;
+  if (getaddrinfo("127.0.0.2", service, &numeric, result) != 0) return EAI_FAIL;
+  (*result)->ai_next = second;
+  return 0;
 }
 
 }  // namespace
@@ -138,13 +212,18 @@ TEST(DirectoryReach, StalledTlsHandshakeEndsWithinTheLimit) {
   ADsSetRetryInterval(std::chrono::seconds(kADsRetryIntervalSeconds));
 }
 
-// A URI list whose first host accepts and never answers, or drops
-// connection attempts: the look-up reaches the healthy second host within
-// its limit. A list that fails names the host that did not answer.
+// A URI list whose first host accepts and never answers, drops connection
+// attempts, or sends part of a reply (also over ldapi://): the look-up reaches the healthy second
+// host within its limit. A list that fails names the host that did not
+// answer. A name whose first address accepts and never answers costs one
+// look-up: the next reaches its second address.
 TEST(DirectoryReach, UriListFailsOverFromASilentOrDroppingFirstHost) {
   CDelayProxy silent(ReachDirectory().Port(), CDelayProxy::kNeverAnswer);
   CFullQueue dropping;
-  for (const std::string& first : {silent.Uri(), dropping.Uri()}) {
+  CHalfReply half;
+  CTempDir local;
+  CHalfReply halfLocal(local.Path() + "ldapi");
+  for (const std::string& first : {silent.Uri(), dropping.Uri(), half.Uri(), halfLocal.Uri()}) {
     setenv("LDAPURI", (first + " " + ReachDirectory().Uri()).c_str(), 1);
     for (const Outcome& o : LookUpAtOnce(2)) {
       EXPECT_TRUE(o.answered) << first;
@@ -158,13 +237,57 @@ TEST(DirectoryReach, UriListFailsOverFromASilentOrDroppingFirstHost) {
   const std::string text = ADsDescribeFailure(L"GC://");
   EXPECT_NE(text.find(silent.Uri() + ": Timed out"), std::string::npos) << text;
   EXPECT_NE(text.find(refused + ": Can't contact LDAP server (cannot connect:"), std::string::npos) << text;
+
+  // Its kernel accepts connections; nothing reads them.
+  const int second = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1);
+  socklen_t length = sizeof a;
+  ASSERT_EQ(bind(second, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  listen(second, 16);
+  getsockname(second, reinterpret_cast<sockaddr*>(&a), &length);
+  CDelayProxy healthy(ReachDirectory().Port(), milliseconds(0), ntohs(a.sin_port));
+  ADsSetRetryInterval(std::chrono::seconds(1));
+  SetDirectoryResolver(&TwoAddressResolver);
+  ForgetResolvedNames();
+  setenv("LDAPURI", ("ldap://directory.hexmoor.test:" + std::to_string(ntohs(a.sin_port)) + "/").c_str(), 1);
+  EXPECT_LT(LookUpAtOnce(1)[0].took, kLimit + milliseconds(1000));
+  std::this_thread::sleep_for(milliseconds(1300));
+  EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
+  // The same answer asked for again: the silent address stays passed over.
+  AgeResolvedNames();
+  EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
+  SetDirectoryResolver(nullptr);
+  ForgetResolvedNames();
+  ADsSetRetryInterval(std::chrono::seconds(kADsRetryIntervalSeconds));
+  close(second);
   setenv("LDAPURI", ReachDirectory().Uri().c_str(), 1);
+}
+
+// The watch of a step shuts down only the step's socket: one that libldap
+// closed meanwhile may have left its number to another thread's socket.
+TEST(DirectoryReach, StepWatchTouchesNoOtherSocket) {
+  int mine[2];
+  int other[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, mine), 0);
+  {
+    CStepWatch watch(mine[0], CDeadline::After(milliseconds(50)));
+    close(mine[0]);
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, other), 0);
+    std::this_thread::sleep_for(milliseconds(200));
+  }
+  EXPECT_EQ(send(other[0], "x", 1, MSG_NOSIGNAL), 1);
+  for (int fd : {mine[1], other[0], other[1]}) close(fd);
 }
 
 // A resolver that answers in 3 or 4.5 s costs a cold start of 8 look-ups
 // nothing: names are resolved outside the bind turn, once for all threads,
 // within the limit. One slower than the limit fails the look-up within its
-// limit, and its late answer serves the next look-up.
+// limit, and its late answer serves the next look-ups, also while a newer
+// answer is asked for.
 TEST(DirectoryReach, LateResolverCountsAgainstTheLimitOnly) {
   ADsSetRetryInterval(std::chrono::seconds(1));
   SetDirectoryResolver(&LateResolver);
@@ -185,6 +308,17 @@ TEST(DirectoryReach, LateResolverCountsAgainstTheLimitOnly) {
     EXPECT_LT(o.took, kLimit + milliseconds(1000));
   }
   std::this_thread::sleep_for(milliseconds(2000));
+  EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
+  // Due for a newer answer: the kept one serves while it is asked for.
+  AgeResolvedNames();
+  EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
+
+  // The directory moved: once its kept address takes no connection, the
+  // back-off's probe asks the resolver again.
+  ForgetResolvedNames();
+  SetDirectoryResolver(&MovingResolver);
+  EXPECT_FALSE(LookUpAtOnce(1)[0].answered);
+  std::this_thread::sleep_for(milliseconds(1300));
   EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
   SetDirectoryResolver(nullptr);
   ForgetResolvedNames();
@@ -239,6 +373,18 @@ TEST(DirectoryReach, RefusedCertificateSaysWhy) {
   TrustAuthorities(certificate);
   EXPECT_EQ(OpenCatalog(secure), "opened");
   EXPECT_EQ(OpenCatalog(startTls), "opened");
+  // The socket blocks for the handshake alone: a reply that comes in part
+  // is then read as far as it goes, and the wait ends at its time-out.
+  std::vector<DirectoryHost> hosts;
+  std::string why;
+  ASSERT_TRUE(DirectoryHostsOf(secure, hosts, why));
+  const CDeadline step = CDeadline::After(kLimit);
+  const int fd = ConnectToHost(hosts[0].host, hosts[0].port, step, why);
+  LDAP* ld = nullptr;
+  ASSERT_EQ(ldap_init_fd(fd, kLdapProtoTcp, secure.c_str(), &ld), LDAP_SUCCESS);
+  EXPECT_EQ(SecureConnection(ld, fd, hosts[0], step, why), LDAP_SUCCESS) << why;
+  EXPECT_NE(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+  ldap_unbind_ext_s(ld, nullptr, nullptr);
   const std::string named = OpenCatalog("ldaps://localhost:" + port + "/");
   EXPECT_NE(named.find("certificate is not issued to the name localhost"), std::string::npos) << named;
   TrustAuthorities("/etc/ssl/certs/ca-certificates.crt");
