@@ -33,10 +33,11 @@ bool HeaderKeepsBodyAsSent(CDLLContext* pContext, const std::string& name, bool 
   return true;
 }
 
-// Built once: every 200 answer asks for them.
-const std::string kContentEncoding = "Content-Encoding:";
-const std::string kTransferEncoding = "Transfer-Encoding:";
-const std::string kContentDisposition = "Content-Disposition:";
+// Built once, as every 200 answer asks for them, and never destroyed: a
+// request may still be running while the process exits.
+const std::string& kContentEncoding = *new std::string("Content-Encoding:");
+const std::string& kTransferEncoding = *new std::string("Transfer-Encoding:");
+const std::string& kContentDisposition = *new std::string("Content-Disposition:");
 
 }  // namespace
 
