@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -136,9 +137,28 @@ struct ShownCertificate {
 // failed together take its finding: the directory sees one such handshake
 // however many look-ups failed at once. Never destroyed: a request may
 // connect while the process exits.
-std::timed_mutex& g_showing = *new std::timed_mutex;
-// By host URL, under g_showing.
+std::mutex g_shownLock;
+std::condition_variable& g_shownFree = *new std::condition_variable;
+bool g_showing = false;  // a thread shows a certificate; under g_shownLock
+// By host URL, under g_shownLock.
 std::map<std::string, ShownCertificate>& g_shown = *new std::map<std::string, ShownCertificate>;
+
+// The turn of the thread that shows a certificate, let go on every way out.
+class CShowingTurn {
+ public:
+  ~CShowingTurn() {
+    if (!m_held) return;
+    {
+      std::lock_guard<std::mutex> hold(g_shownLock);
+      g_showing = false;
+    }
+    g_shownFree.notify_all();
+  }
+  void Hold() { m_held = true; }
+
+ private:
+  bool m_held = false;
+};
 
 // Whether a handshake that failed failed for the certificate: a second one
 // that verifies nothing, after which nothing is sent but the unbind, shows
@@ -146,16 +166,21 @@ std::map<std::string, ShownCertificate>& g_shown = *new std::map<std::string, Sh
 // certificate with nothing wrong was not what failed the first handshake.
 // A finding younger than the first retry of a back-off is taken as it is.
 bool CertificateRefused(const DirectoryHost& host, const CDeadline& step, std::string& fault) {
-  std::unique_lock<std::timed_mutex> showing(g_showing, std::defer_lock);
-  if (!showing.try_lock_until(step.At())) return false;
-  const auto now = std::chrono::steady_clock::now();
-  auto known = g_shown.find(host.url);
-  if (known != g_shown.end() && now - known->second.at < std::chrono::milliseconds(kADsFirstRetryMs)) {
-    if (known->second.fault.empty()) return false;
-    fault = known->second.fault;
-    return true;
+  CShowingTurn turn;
+  {
+    std::unique_lock<std::mutex> hold(g_shownLock);
+    if (!g_shownFree.wait_until(hold, step.At(), [] { return !g_showing; })) return false;
+    auto known = g_shown.find(host.url);
+    if (known != g_shown.end() && std::chrono::steady_clock::now() - known->second.at <
+                                      std::chrono::milliseconds(kADsFirstRetryMs)) {
+      if (known->second.fault.empty()) return false;
+      fault = known->second.fault;
+      return true;
+    }
+    g_showing = true;
+    turn.Hold();
   }
-  if (g_shown.size() > kShownKept) g_shown.clear();
+  const auto now = std::chrono::steady_clock::now();
   std::string why;
   const int fd = ConnectToHost(host.host, host.port, step, why);
   if (fd < 0) return false;
@@ -181,7 +206,11 @@ bool CertificateRefused(const DirectoryHost& host, const CDeadline& step, std::s
   if (shown) seen = CertificateFault(der, host.host.empty() ? "localhost" : host.host);
   ber_memfree(der.bv_val);
   ldap_unbind_ext_s(ld, nullptr, nullptr);
-  if (shown) g_shown[host.url] = ShownCertificate{now, seen};
+  if (shown) {
+    std::lock_guard<std::mutex> hold(g_shownLock);
+    if (g_shown.size() >= kShownKept) g_shown.clear();
+    g_shown[host.url] = ShownCertificate{now, seen};
+  }
   if (seen.empty()) return false;
   fault = seen;
   return true;
