@@ -247,7 +247,9 @@ void CGeneralSettings<H, R, E>::LogError(DWORD errorCode, WORD eventType, const 
     va_end(args);
     if (n < 0) text[0] = '\0';
   }
-  const std::string system = LookupSystemMessage(errorCode);
+  // The system's text ends in a full stop and a line break: the event reads
+  // as one line of sentences.
+  const std::string system = SystemMessageInLine(errorCode);
   std::string report(25108, '\0');
   std::snprintf(report.data(), report.size(), "ERROR: %s. %s", system.c_str(), text.c_str());
   m_eventLog.ReportEvent(eventType, 0, m_dwErrorEventID, 0, nullptr, report.c_str());

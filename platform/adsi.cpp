@@ -626,7 +626,7 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
   // Refused credentials refuse new binds only: a connection the thread bound
   // before still answers.
   const bool boundOnly = InBackOff(uri, IsBackgroundWork() ? nullptr : &prober, &refused);
-  if (boundOnly && !(refused && HasBoundConnection(parsed, uri))) return BackOffFailure(refused);
+  if (boundOnly && !(refused && HasBoundConnection(parsed, uri))) return BackOffFailure(uri, refused);
   // Only now is the directory written to: a look-up in the back-off costs no
   // system call for the signal.
   CSigPipeHold pipeHold;
@@ -647,7 +647,7 @@ HRESULT Open(const std::wstring& path, bool load, CDirectoryObject** object) {
     ld = shared.get();
   } else if (boundOnly) {
     // The bound connection was retired meanwhile: no new bind goes out.
-    return BackOffFailure(refused);
+    return BackOffFailure(uri, refused);
   } else {
     hr = Connect(uri, &ld, nullptr, prober);
     if (FAILED(hr)) return hr;
@@ -714,7 +714,7 @@ HRESULT ADsBackOffFailure(const std::wstring& path) {
   // Refused credentials refuse new binds only: the thread's connection bound
   // before may still answer.
   if (refused && HasBoundConnection(parsed, uri)) return S_OK;
-  return BackOffFailure(refused);
+  return BackOffFailure(uri, refused);
 }
 
 bool ADsLastFailureIsRepeat() { return ThreadLastError().repeat; }

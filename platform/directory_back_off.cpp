@@ -42,6 +42,9 @@ struct Unreachable {
   CoarseSteadyClock::time_point nextStampCheck;
   // The password file's stamp at the last check.
   CFileStamp seenStamp;
+  // What was wrong with a refused certificate, with when it is tried
+  // again; empty for any other back-off.
+  std::string certificate;
 };
 
 // The passwords each directory refused, by digest, and when: each is not
@@ -107,6 +110,7 @@ struct KnownBackOff {
   bool set = false;
   bool refused = false;
   std::string uri;
+  std::string certificate;
   CoarseSteadyClock::time_point until;
   uint64_t changes = 0;
 };
@@ -133,6 +137,7 @@ bool InBackOff(const std::string& uri, bool* prober, bool* refused) {
     known.set = true;
     known.refused = entry.refused;
     known.uri = uri;
+    known.certificate = entry.certificate;
     // A probe ends with a change of the map, which this thread then sees;
     // refused credentials are looked at again when their file may have
     // changed.
@@ -157,12 +162,15 @@ bool InBackOff(const std::string& uri, bool* prober, bool* refused) {
 
 bool AnyBackOff() { return g_unreachableCount.load(std::memory_order_relaxed) != 0; }
 
-void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused) {
+namespace {
+
+void StartBackOff(const std::string& uri, const CBindPasswordFile* refused, const std::string& certificate) {
   const auto now = CoarseSteadyClock::now();
   {
     std::lock_guard<std::mutex> hold(g_backOffLock);
     auto [it, added] = g_unreachableUntil.try_emplace(uri);
     Unreachable& entry = it->second;
+    entry.certificate = certificate;
     // An outage goes on until a probe answers (which ends the entry).
     if (added || entry.refused) entry.lostSince = now;
     entry.probing = false;
@@ -187,6 +195,18 @@ void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused) {
     std::lock_guard<std::mutex> hold(g_bindTurnLock);
     g_bindTurns[uri].accepted = false;
   }
+}
+
+}  // namespace
+
+void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused) { StartBackOff(uri, refused, ""); }
+
+std::string MarkCertificateRefused(const std::string& uri, const std::string& why) {
+  std::string words = why + "; tried again " + std::to_string(kADsFirstRetryMs / 1000) +
+                      " s after it was refused, then less often as it lasts, at most " +
+                      std::to_string(kADsRetryIntervalSeconds) + " s apart";
+  StartBackOff(uri, nullptr, words);
+  return words;
 }
 
 bool RefusedAlready(const std::string& uri, const CBindPasswordFile& bind, bool probing) {
@@ -325,7 +345,12 @@ void ForgetDirectoryVerdicts() {
   NewGeneration();
 }
 
-const std::string& BackOffWords(bool refused) {
+const std::string& BackOffWords(const std::string& uri, bool refused, bool* certificate) {
+  // The thread's back-off is the one it just found (InBackOff).
+  const KnownBackOff& known = ThreadBackOff();
+  const bool byCertificate = !refused && known.set && known.uri == uri && !known.certificate.empty();
+  if (certificate != nullptr) *certificate = byCertificate;
+  if (byCertificate) return known.certificate;
   // Never destroyed: a request may fail this way while the process exits.
   static const std::string& kUnreachable = *new std::string(
       "directory unreachable; tried again " + std::to_string(kADsFirstRetryMs / 1000) +

@@ -47,6 +47,14 @@ struct CBindPasswordFile {
 // answer, and wait for their own interval or a change of the password file.
 void MarkUnreachable(const std::string& uri, const CBindPasswordFile* refused = nullptr);
 
+// Starts (or starts again) the back-off of `uri` for a certificate it
+// refused, `why` saying what was wrong with it: a lasting mistake of the
+// set-up, kept as a dead directory's (its interval grows as it lasts) with
+// its own words, so that the handshakes that show the certificate go out
+// once per interval, not once per look-up.
+// The failure's words, with when it is tried again.
+std::string MarkCertificateRefused(const std::string& uri, const std::string& why);
+
 // Whether the password of `bind` was refused by `uri` within the refused
 // interval: then no bind goes out with it, however often its file changes
 // (a file rewritten with the same password, or two wrong ones taking
@@ -118,9 +126,10 @@ void ForgetDirectoryVerdicts();
 // before a new start must not judge for it.
 uint64_t DirectoryVerdictsRound();
 
-// The words of a failure that a back-off repeats: a dead directory's or
-// refused credentials'.
-const std::string& BackOffWords(bool refused);
+// The words of a failure that a back-off of `uri` repeats: a dead
+// directory's, a refused certificate's (*certificate true) or refused
+// credentials'.
+const std::string& BackOffWords(const std::string& uri, bool refused, bool* certificate = nullptr);
 
 // Ends the calling thread's probe on every way out, unless handed on.
 class CProbe {

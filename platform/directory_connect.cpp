@@ -179,6 +179,12 @@ DirectoryVerdict ActOnFailure(const std::string& uri, int rc, bool probing, cons
   // A look-up of a start that ended since judges nothing for the new one:
   // a refusal it saw may have been mended meanwhile.
   if (t_deadline && t_verdictsRound != DirectoryVerdictsRound()) return DirectoryVerdict::Answering;
+  // A refused certificate stays refused until the set-up is mended: each
+  // look-up would cost the directory a connection and two handshakes.
+  if (rc == kCertificateRefused) {
+    t_lastError.text = MarkCertificateRefused(uri, t_lastError.text);
+    return DirectoryVerdict::Dead;
+  }
   DirectorySeen seen;
   seen.answeredThisLookUp = t_answered;
   seen.searchAnsweredMeanwhile = DirectorySearchesAnswered() != t_answersAtStart;
@@ -206,11 +212,13 @@ bool RemainingTime(timeval& left) {
   return true;
 }
 
-HRESULT BackOffFailure(bool refused) {
+HRESULT BackOffFailure(const std::string& uri, bool refused) {
   LastError& last = t_lastError;
-  last.code = refused ? ERROR_LOGON_FAILURE : ERROR_DS_SERVER_DOWN;
+  bool certificate = false;
+  const std::string& text = BackOffWords(uri, refused, &certificate);
+  // The code of the failure the back-off repeats.
+  last.code = refused ? ERROR_LOGON_FAILURE : certificate ? Win32OfLdap(kCertificateRefused) : ERROR_DS_SERVER_DOWN;
   last.repeat = true;
-  const std::string& text = BackOffWords(refused);
   // Within a back-off the text is mostly there already.
   if (last.text != text) last.text = text;
   return HRESULT_FROM_WIN32(last.code);
@@ -574,7 +582,7 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
   if (FAILED(unreadable)) return unreadable;
   // A password refused lately is not sent again: lock-out policies count
   // every refused bind.
-  if (RefusedAlready(uri, bindFile, probing)) return BackOffFailure(true);
+  if (RefusedAlready(uri, bindFile, probing)) return BackOffFailure(uri, true);
   const size_t first = FirstHost(uri, hosts.size());
   std::optional<CBindTurn> turn;
   std::string failures;
@@ -616,7 +624,7 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
         ldap_unbind_ext_s(ld, nullptr, nullptr);
         return taken == CBindTurn::Outcome::TimedOut
                    ? FailText(LDAP_TIMEOUT, "bind " + named + ": " + ldap_err2string(LDAP_TIMEOUT))
-                   : BackOffFailure(refused);
+                   : BackOffFailure(uri, refused);
       }
       rc = Bind(ld, config, password, step);
       if (rc == LDAP_SUCCESS) {

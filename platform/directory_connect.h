@@ -64,7 +64,7 @@ bool RemainingTime(timeval& left);
 // The failure of a connection refused because its directory is in its
 // back-off; it repeats the failure reported when the directory was lost or
 // refused the credentials.
-HRESULT BackOffFailure(bool refused);
+HRESULT BackOffFailure(const std::string& uri, bool refused);
 
 // The directory URI of a path's server part: LDAPURI (read now, so that a
 // changed environment counts) or libldap's configured default.

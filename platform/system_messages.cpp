@@ -76,9 +76,14 @@ const char* LookupSystemMessage(DWORD code) {
   return "";
 }
 
-std::string ReasonInWords(DWORD code) {
+std::string SystemMessageInLine(DWORD code) {
   std::string text = LookupSystemMessage(code);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
+  return text;
+}
+
+std::string ReasonInWords(DWORD code) {
+  const std::string text = SystemMessageInLine(code);
   char hex[32] = {};
   std::snprintf(hex, sizeof hex, text.empty() ? "error 0x%08X" : " (0x%08X)", static_cast<unsigned>(code));
   return text + hex;

@@ -23,6 +23,7 @@
 #include "platform/cache_component.h"
 #include "platform/directory_reach.h"
 #include "platform/directory_tls.h"
+#include "platform/sigpipe_hold.h"
 #include "support/temp_dir.h"
 #include "test_directory.h"
 
@@ -348,8 +349,10 @@ void TrustAuthorities(const std::string& file) {
 
 // The directory's certificate is verified: refused when no authority
 // trusted issued it or when it is not issued to the name connected to, and
-// the failure says which; a refused certificate is no dead directory. Once
-// trusted, ldaps:// and StartTLS (the URL's extension) both work.
+// the failure says which. A refused certificate stays refused until the
+// set-up is mended: look-ups within its back-off open no connection and
+// repeat what failed, with when it is tried again. Once trusted, ldaps://
+// and StartTLS (the URL's extension) both work.
 TEST(DirectoryReach, RefusedCertificateSaysWhy) {
   CTempDir dir;
   const std::string certificate = dir.Path() + "directory.pem";
@@ -367,10 +370,14 @@ TEST(DirectoryReach, RefusedCertificateSaysWhy) {
 
   const std::string untrusted = OpenCatalog(secure);
   EXPECT_NE(untrusted.find(secure + ": the directory's certificate is not trusted"), std::string::npos) << untrusted;
-  EXPECT_EQ(ADsBackOffFailure(L"GC://"), S_OK);
+  EXPECT_NE(untrusted.find("tried again 1 s after it was refused"), std::string::npos) << untrusted;
+  EXPECT_NE(ADsBackOffFailure(L"GC://"), S_OK);
+  const std::string repeated = ADsDescribeFailure(L"GC://");
+  EXPECT_NE(repeated.find(secure + ": the directory's certificate is not trusted"), std::string::npos) << repeated;
   const std::string startTls = tls.Uri() + "????" + "!StartTLS";
   EXPECT_NE(OpenCatalog(startTls).find("certificate is not trusted"), std::string::npos);
   TrustAuthorities(certificate);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   EXPECT_EQ(OpenCatalog(secure), "opened");
   EXPECT_EQ(OpenCatalog(startTls), "opened");
   // The socket blocks for the handshake alone: a reply that comes in part
@@ -384,6 +391,24 @@ TEST(DirectoryReach, RefusedCertificateSaysWhy) {
   ASSERT_EQ(ldap_init_fd(fd, kLdapProtoTcp, secure.c_str(), &ld), LDAP_SUCCESS);
   EXPECT_EQ(SecureConnection(ld, fd, hosts[0], step, why), LDAP_SUCCESS) << why;
   EXPECT_NE(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+  ldap_unbind_ext_s(ld, nullptr, nullptr);
+  // A handshake cut off by a connection that closed, while the directory's
+  // certificate verifies, is no refused certificate.
+  const int closing = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof a;
+  ASSERT_EQ(bind(closing, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  listen(closing, 1);
+  getsockname(closing, reinterpret_cast<sockaddr*>(&a), &length);
+  const int cut = ConnectToHost("127.0.0.1", ntohs(a.sin_port), step, why);
+  close(accept(closing, nullptr, nullptr));
+  close(closing);
+  ASSERT_EQ(ldap_init_fd(cut, kLdapProtoTcp, secure.c_str(), &ld), LDAP_SUCCESS);
+  CSigPipeHold pipeHold;
+  EXPECT_NE(SecureConnection(ld, cut, hosts[0], step, why), kCertificateRefused);
+  EXPECT_EQ(why.rfind("TLS handshake failed", 0), 0u) << why;
   ldap_unbind_ext_s(ld, nullptr, nullptr);
   const std::string named = OpenCatalog("ldaps://localhost:" + port + "/");
   EXPECT_NE(named.find("certificate is not issued to the name localhost"), std::string::npos) << named;

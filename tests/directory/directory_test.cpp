@@ -974,7 +974,7 @@ TEST(DirectoryUserProperty, RequestFailuresAreReportedOncePerBackOff) {
   SetEventReportFile("");
   const std::vector<std::string> events = Lines(dir.Path() + "events.txt");
   ASSERT_EQ(events.size(), 2u);
-  EXPECT_NE(events[0].find("ERROR: The directory server cannot be reached.\\r\\n. Pellora could not access AD to get "
+  EXPECT_NE(events[0].find("ERROR: The directory server cannot be reached. Pellora could not access AD to get "
                            "property msExchUserCulture for User r1, HR:0x8007203a; directory " +
                            closed + ", anonymous bind: bind " + closed + ": Can't contact LDAP server"),
             std::string::npos)

@@ -208,7 +208,7 @@ TEST_F(SettingsObjectTest, EventReportsCarryTheErrorIdentifier) {
   EXPECT_EQ(lines[0], "Quenlith Pellora\tWARNING\t0x6000006F\t0\tshort 1");
   EXPECT_EQ(lines[1], "Quenlith Pellora\tERROR\t0x6000006F\t0\t" + std::string(2047, 'a'));
   EXPECT_EQ(lines[2],
-            "Quenlith Pellora\tERROR\t0x6000006F\t0\tERROR: The system cannot find the file specified.\\r\\n. Loading "
+            "Quenlith Pellora\tERROR\t0x6000006F\t0\tERROR: The system cannot find the file specified. Loading "
             "Settings failed /x/");
   EXPECT_EQ(lines[3], "Quenlith Pellora\tERROR\t0x6000006F\t0\tERROR: . no text");
 }

@@ -30,6 +30,11 @@
 //   directory_load tls SECONDS            ldaps:// in thirds: up, stalled (the
 //                                         connections and new handshakes
 //                                         hang), up again
+//   directory_load untrusted SECONDS      ldaps:// whose certificate no
+//                                         authority trusted issued, from 64
+//                                         threads: how many connections
+//                                         (each a handshake) the refusals
+//                                         cost the directory
 //   directory_load users SECONDS USERS    look-ups of USERS users of the
 //                                         directory, each with a session of
 //                                         its own: each once, then at
@@ -127,13 +132,14 @@ struct Tally {
   }
 };
 
-// 8 threads look users up for `seconds`; `tick` runs on the main thread
-// every 100 ms with the time elapsed.
-void Drive(CLoadSettings& s, int seconds, Tally& tally, const std::function<void(double)>& tick) {
+// `count` threads look users up for `seconds`; `tick` runs on the main
+// thread every 100 ms with the time elapsed.
+void Drive(CLoadSettings& s, int seconds, Tally& tally, const std::function<void(double)>& tick,
+           int count = kThreads) {
   std::atomic<bool> stop{false};
   tally.Enter(0);
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
+  for (int t = 0; t < count; ++t) {
     threads.emplace_back([&, t] {
       // A name of its own each time: every look-up is one search.
       for (int i = 0; !stop.load(); ++i) {
@@ -301,13 +307,15 @@ int main(int argc, char** argv) {
   CTestDirectory directory;
   CTempDir scratchTls;
   std::string certificate, key;
-  if (mode == "tls") {
+  if (mode == "tls" || mode == "untrusted") {
     certificate = scratchTls.Path() + "directory.pem";
     key = scratchTls.Path() + "directory.key";
     const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=directory.hexmoor.test "
                              "-addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + certificate +
                              " >/dev/null 2>&1";
     if (std::system(make.c_str()) != 0) return 1;
+  }
+  if (mode == "tls") {
     ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, certificate.c_str());
     const int client = 0;
     ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client);
@@ -436,6 +444,13 @@ int main(int argc, char** argv) {
     });
     const char* kThirds[] = {"up", "stalled", "up again"};
     ReportPhases(tally, [&](int p) { return std::string(kThirds[p]); });
+  } else if (mode == "untrusted") {
+    constexpr int kUntrustedThreads = 64;
+    CDelayProxy secure(directory.SecurePort(), 0ms);
+    setenv("LDAPURI", ("ldaps://127.0.0.1:" + secure.Uri().substr(17)).c_str(), 1);
+    Drive(s, n, tally, [](double) {}, kUntrustedThreads);
+    std::printf("untrusted: %d threads, %d ldaps connections (each a TLS handshake)\n", kUntrustedThreads,
+                secure.Accepted());
   } else if (mode == "list") {
     CDelayProxy silent(directory.Port(), CDelayProxy::kNeverAnswer);
     setenv("LDAPURI", (silent.Uri() + " " + proxy.Uri()).c_str(), 1);
