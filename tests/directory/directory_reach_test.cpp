@@ -171,13 +171,14 @@ int LateResolver(const char* name, const char* service, const addrinfo* hints, a
   return getaddrinfo("127.0.0.1", service, &numeric, result);
 }
 
-// A resolver that answers 127.0.0.2 the first time and the loopback after:
-// a directory that moved.
-std::atomic<int> g_movingAsked{0};
+// A resolver that answers 127.0.0.2 until the test says the directory moved
+// to the loopback. (Asked by the test's state, not by count: a background
+// refresh started earlier may ask it too.)
+std::atomic<bool> g_moved{false};
 int MovingResolver(const char*, const char* service, const addrinfo* hints, addrinfo** result) {
   addrinfo numeric = *hints;
   numeric.ai_flags = AI_NUMERICHOST;
-  return getaddrinfo(g_movingAsked++ == 0 ? "127.0.0.2" : "127.0.0.1", service, &numeric, result);
+  return getaddrinfo(g_moved ? "127.0.0.1" : "127.0.0.2", service, &numeric, result);
 }
 
 // A resolver that answers 127.0.0.2 and then the loopback.
@@ -319,6 +320,7 @@ TEST(DirectoryReach, LateResolverCountsAgainstTheLimitOnly) {
   ForgetResolvedNames();
   SetDirectoryResolver(&MovingResolver);
   EXPECT_FALSE(LookUpAtOnce(1)[0].answered);
+  g_moved = true;
   std::this_thread::sleep_for(milliseconds(1300));
   EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
   SetDirectoryResolver(nullptr);
