@@ -38,6 +38,17 @@ bool IsOneOf(const CTokenizerStates::Name& name, const std::string_view (&names)
 
 }  // namespace
 
+void CTokenizerStates::Name::Append(const char* p, size_t n) {
+  const size_t room = kMax - length;
+  const size_t take = n < room ? n : room;
+  for (size_t k = 0; k < take; ++k) {
+    const char c = p[k];
+    text[length + k] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  }
+  length = static_cast<uint8_t>(length + take);
+  if (n > room) bTooLong = true;
+}
+
 bool CTokenizerStates::IsInStartTag() const {
   if (m_tag.bEnd) return false;
   switch (m_state) {
@@ -451,6 +462,8 @@ size_t Skip(const char* p, size_t i, size_t to, const Stops& stops) {
 }
 
 size_t Find(const char* p, size_t i, size_t to, char c) {
+  // A stop often follows at once (a line break between two tags).
+  if (i < to && p[i] == c) return i;
   const void* found = std::memchr(p + i, c, to - i);
   return found == nullptr ? to : static_cast<size_t>(static_cast<const char*>(found) - p);
 }
@@ -486,7 +499,8 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         continue;
       case State::TagName: {
         const size_t end = Skip(p, i, to, kNameStops);
-        for (; i < end; ++i) m_tag.name.Add(p[i]);
+        m_tag.name.Append(p + i, end - i);
+        i = end;
         if (i == to) continue;
         c = p[i];
         bEmit = c == '>';
@@ -510,11 +524,25 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         if (i == to) continue;
         c = p[i];
         bEmit = c == '>';
-        if (c != '=') break;
-        state = State::BeforeAttributeValue;
+        if (c != '=' && !IsBlank(c)) break;
+        state = c == '=' ? State::BeforeAttributeValue : State::AfterAttributeName;
+        ++i;
+        continue;
+      case State::AfterAttributeName:
+        if (IsBlank(c)) {
+          ++i;
+          continue;
+        }
+        bEmit = c == '>';
+        if (c == '/' || c == '>') break;
+        state = c == '=' ? State::BeforeAttributeValue : State::AttributeName;
         ++i;
         continue;
       case State::BeforeAttributeValue:
+        if (IsBlank(c)) {
+          ++i;
+          continue;
+        }
         if (c != '"' && c != '\'') break;
         state = c == '"' ? State::AttributeValueDoubleQuoted : State::AttributeValueSingleQuoted;
         ++i;
@@ -610,7 +638,9 @@ bool CTokenizerStates::ReadUntilTag(std::string_view text, size_t& at, size_t to
   if (!m_bAttributes) return ReadFast(p, at, to, true);
   for (size_t i = at; i < to; ++i) {
     if (m_state == State::TagName) {
-      for (; i < to && !kNameStops.bytes[static_cast<unsigned char>(p[i])]; ++i) m_tag.name.Add(p[i]);
+      const size_t end = Skip(p, i, to, kNameStops);
+      m_tag.name.Append(p + i, end - i);
+      i = end;
     } else {
       i = SkipIn(m_state, p, i, to);
     }
