@@ -480,6 +480,8 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
     char c = p[i];
     bool bEmit = false;
     switch (state) {
+      // A tag of the usual form, <name attribute="value" ...>, is read on
+      // from state to state without going round the loop for each.
       case State::Data:
         i = Find(p, i, to, '<');
         if (i == to) continue;
@@ -489,14 +491,16 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
           state = State::EndTagOpen;
           ++i;
         }
-        continue;
+        if (i == to) continue;
+        c = p[i];
+        [[fallthrough]];
       case State::TagOpen:
       case State::EndTagOpen:
         if (!IsLetter(c)) break;
         m_tag.bEnd = state == State::EndTagOpen;
         m_tag.name.Clear();
         state = State::TagName;
-        continue;
+        [[fallthrough]];
       case State::TagName: {
         const size_t end = Skip(p, i, to, kNameStops);
         m_tag.name.Append(p + i, end - i);
@@ -506,8 +510,9 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         bEmit = c == '>';
         if (!IsBlank(c)) break;
         state = State::BeforeAttributeName;
-        ++i;
-        continue;
+        if (++i == to) continue;
+        c = p[i];
+        [[fallthrough]];
       }
       case State::BeforeAttributeName:
         if (IsBlank(c)) {
@@ -517,15 +522,44 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         bEmit = c == '>';
         if (c == '/' || c == '>' || c == '=') break;
         state = State::AttributeName;
-        ++i;
-        continue;
+        if (++i == to) continue;
+        [[fallthrough]];
       case State::AttributeName:
         i = Skip(p, i, to, kNameStops);
         if (i == to) continue;
         c = p[i];
         bEmit = c == '>';
         if (c != '=' && !IsBlank(c)) break;
-        state = c == '=' ? State::BeforeAttributeValue : State::AfterAttributeName;
+        ++i;
+        if (c != '=') {
+          state = State::AfterAttributeName;
+          continue;
+        }
+        state = State::BeforeAttributeValue;
+        if (i == to) continue;
+        c = p[i];
+        [[fallthrough]];
+      case State::BeforeAttributeValue:
+        if (IsBlank(c)) {
+          ++i;
+          continue;
+        }
+        if (c != '"' && c != '\'') break;
+        state = c == '"' ? State::AttributeValueDoubleQuoted : State::AttributeValueSingleQuoted;
+        ++i;
+        [[fallthrough]];
+      case State::AttributeValueDoubleQuoted:
+      case State::AttributeValueSingleQuoted:
+        i = Find(p, i, to, state == State::AttributeValueDoubleQuoted ? '"' : '\'');
+        if (i == to) continue;
+        state = State::AfterAttributeValueQuoted;
+        if (++i == to) continue;
+        c = p[i];
+        [[fallthrough]];
+      case State::AfterAttributeValueQuoted:
+        bEmit = c == '>';
+        if (!IsBlank(c)) break;
+        state = State::BeforeAttributeName;
         ++i;
         continue;
       case State::AfterAttributeName:
@@ -536,28 +570,6 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         bEmit = c == '>';
         if (c == '/' || c == '>') break;
         state = c == '=' ? State::BeforeAttributeValue : State::AttributeName;
-        ++i;
-        continue;
-      case State::BeforeAttributeValue:
-        if (IsBlank(c)) {
-          ++i;
-          continue;
-        }
-        if (c != '"' && c != '\'') break;
-        state = c == '"' ? State::AttributeValueDoubleQuoted : State::AttributeValueSingleQuoted;
-        ++i;
-        continue;
-      case State::AttributeValueDoubleQuoted:
-      case State::AttributeValueSingleQuoted:
-        i = Find(p, i, to, state == State::AttributeValueDoubleQuoted ? '"' : '\'');
-        if (i == to) continue;
-        state = State::AfterAttributeValueQuoted;
-        ++i;
-        continue;
-      case State::AfterAttributeValueQuoted:
-        bEmit = c == '>';
-        if (!IsBlank(c)) break;
-        state = State::BeforeAttributeName;
         ++i;
         continue;
       case State::AttributeValueUnquoted:
