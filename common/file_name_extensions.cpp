@@ -30,18 +30,15 @@ size_t FindLastMark(ci_string_view s, char mark) {
   return ci_string_view::npos;
 }
 
-bool IsMarkOf(char c, ci_string_view marks) {
-  for (const char m : marks) {
-    if (c == m) return true;
-  }
-  return false;
-}
-
+// The first of a few marks: each one searched for on its own, up to where
+// an earlier one was found.
 size_t FindFirstMarkOf(ci_string_view s, ci_string_view marks, size_t from = 0) {
-  for (size_t i = from; i < s.size(); ++i) {
-    if (IsMarkOf(s[i], marks)) return i;
+  size_t first = ci_string_view::npos;
+  for (const char m : marks) {
+    const size_t at = FindMark(s.substr(0, first == ci_string_view::npos ? s.size() : first), m, from);
+    if (at != ci_string_view::npos) first = at;
   }
-  return ci_string_view::npos;
+  return first;
 }
 
 // The text after the last "/" or "\".
