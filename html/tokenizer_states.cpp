@@ -38,17 +38,6 @@ bool IsOneOf(const CTokenizerStates::Name& name, const std::string_view (&names)
 
 }  // namespace
 
-void CTokenizerStates::Name::Append(const char* p, size_t n) {
-  const size_t room = kMax - length;
-  const size_t take = n < room ? n : room;
-  for (size_t k = 0; k < take; ++k) {
-    const char c = p[k];
-    text[length + k] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  }
-  length = static_cast<uint8_t>(length + take);
-  if (n > room) bTooLong = true;
-}
-
 bool CTokenizerStates::IsInStartTag() const {
   if (m_tag.bEnd) return false;
   switch (m_state) {
@@ -502,9 +491,7 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         state = State::TagName;
         [[fallthrough]];
       case State::TagName: {
-        const size_t end = Skip(p, i, to, kNameStops);
-        m_tag.name.Append(p + i, end - i);
-        i = end;
+        for (; i < to && !kNameStops.bytes[static_cast<unsigned char>(p[i])]; ++i) m_tag.name.Add(p[i]);
         if (i == to) continue;
         c = p[i];
         bEmit = c == '>';
@@ -597,7 +584,15 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
     bool bTag = bEmit;
     if (bEmit) {
       ++i;
-      EmitTag();
+      // Outside foreign content an end tag, or a start tag of one or two
+      // letters (no element of text, no svg or math), leaves text as it was.
+      if (m_elements.empty() && (m_tag.bEnd || m_tag.name.length < 3)) {
+        m_lastTag = m_tag;
+        m_tag.bSelfClosing = false;
+        m_state = State::Data;
+      } else {
+        EmitTag();
+      }
     } else {
       bTag = Read(c, i++);
     }
@@ -650,9 +645,7 @@ bool CTokenizerStates::ReadUntilTag(std::string_view text, size_t& at, size_t to
   if (!m_bAttributes) return ReadFast(p, at, to, true);
   for (size_t i = at; i < to; ++i) {
     if (m_state == State::TagName) {
-      const size_t end = Skip(p, i, to, kNameStops);
-      m_tag.name.Append(p + i, end - i);
-      i = end;
+      for (; i < to && !kNameStops.bytes[static_cast<unsigned char>(p[i])]; ++i) m_tag.name.Add(p[i]);
     } else {
       i = SkipIn(m_state, p, i, to);
     }

@@ -92,8 +92,6 @@ class CTokenizerStates {
       }
       text[length++] = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
     }
-    // Adds text[0, n) as Add would one character at a time.
-    void Append(const char* text, size_t n);
     bool Is(std::string_view name) const {
       return !bTooLong && name.size() == length && name == std::string_view(text, length);
     }
