@@ -36,6 +36,24 @@ bool IsOneOf(const CTokenizerStates::Name& name, const std::string_view (&names)
   return false;
 }
 
+// A name of fewer than five letters that is none of "xmp", "svg" and
+// "math": the only names that short a start tag of which the tokenizer or
+// the tree builder reads on otherwise.
+bool IsPlainShortName(const CTokenizerStates::Name& name) {
+  const char* const t = name.text;
+  switch (name.length) {
+    case 1:
+    case 2:
+      return true;
+    case 3:
+      return !(t[0] == 'x' && t[1] == 'm' && t[2] == 'p') && !(t[0] == 's' && t[1] == 'v' && t[2] == 'g');
+    case 4:
+      return !(t[0] == 'm' && t[1] == 'a' && t[2] == 't' && t[3] == 'h');
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 bool CTokenizerStates::IsInStartTag() const {
@@ -584,9 +602,10 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
     bool bTag = bEmit;
     if (bEmit) {
       ++i;
-      // Outside foreign content an end tag, or a start tag of one or two
-      // letters (no element of text, no svg or math), leaves text as it was.
-      if (m_elements.empty() && (m_tag.bEnd || m_tag.name.length < 3)) {
+      // Outside foreign content an end tag, or a start tag of fewer than
+      // five letters but xmp, svg and math (no element of text, no foreign
+      // element), leaves text as it was.
+      if (m_elements.empty() && (m_tag.bEnd || IsPlainShortName(m_tag.name))) {
         m_lastTag = m_tag;
         m_tag.bSelfClosing = false;
         m_state = State::Data;
