@@ -503,6 +503,11 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         [[fallthrough]];
       case State::TagOpen:
       case State::EndTagOpen:
+        if (state == State::TagOpen && c == '!' && to - i > 2 && p[i + 1] == '-' && p[i + 2] == '-') {
+          state = State::CommentStart;  // "<!--"
+          i += 3;
+          continue;
+        }
         if (!IsLetter(c)) break;
         m_tag.bEnd = state == State::EndTagOpen;
         m_tag.name.Clear();
@@ -577,11 +582,25 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         state = c == '=' ? State::BeforeAttributeValue : State::AttributeName;
         ++i;
         continue;
+      case State::Comment:
+        i = Find(p, i, to, '-');
+        if (to - i > 2 && p[i + 1] == '-' && p[i + 2] == '>') {
+          state = State::Data;  // "-->"
+          i += 3;
+          continue;
+        }
+        if (i == to) continue;
+        c = p[i];
+        break;
+      case State::TextEndTagName:
+        for (; i < to && IsLetter(p[i]); ++i) m_tag.name.Add(p[i]);
+        if (i == to) continue;
+        c = p[i];
+        break;
       case State::AttributeValueUnquoted:
       case State::RcData:
       case State::RawText:
       case State::ScriptData:
-      case State::Comment:
       case State::BogusComment:
       case State::ScriptEscaped:
       case State::ScriptDoubleEscaped: {
