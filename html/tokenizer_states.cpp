@@ -503,12 +503,14 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         [[fallthrough]];
       case State::TagOpen:
       case State::EndTagOpen:
-        if (state == State::TagOpen && c == '!' && to - i > 2 && p[i + 1] == '-' && p[i + 2] == '-') {
-          state = State::CommentStart;  // "<!--"
-          i += 3;
-          continue;
+        if (!IsLetter(c)) {
+          if (state == State::TagOpen && c == '!' && to - i > 2 && p[i + 1] == '-' && p[i + 2] == '-') {
+            state = State::CommentStart;  // "<!--"
+            i += 3;
+            continue;
+          }
+          break;
         }
-        if (!IsLetter(c)) break;
         m_tag.bEnd = state == State::EndTagOpen;
         m_tag.name.Clear();
         state = State::TagName;
@@ -624,7 +626,7 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
       // Outside foreign content an end tag, or a start tag of fewer than
       // five letters but xmp, svg and math (no element of text, no foreign
       // element), leaves text as it was.
-      if (m_elements.empty() && (m_tag.bEnd || IsPlainShortName(m_tag.name))) {
+      if (m_elements.empty() && (m_tag.bEnd || m_tag.name.length < 3 || IsPlainShortName(m_tag.name))) {
         m_lastTag = m_tag;
         m_tag.bSelfClosing = false;
         m_state = State::Data;
