@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,15 +13,44 @@ namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
+// The marks looked for in names here (". / \\ : ? # ; ~" and the blank) are
+// no letters: a byte is one of them, whatever the case, exactly when it is
+// that byte, so they are found byte by byte. Every document row of a library
+// reads its name through these several times.
+size_t FindMark(ci_string_view s, char mark, size_t from = 0) {
+  if (from >= s.size()) return ci_string_view::npos;
+  const void* found = std::memchr(s.data() + from, mark, s.size() - from);
+  return found == nullptr ? ci_string_view::npos : static_cast<size_t>(static_cast<const char*>(found) - s.data());
+}
+
+size_t FindLastMark(ci_string_view s, char mark) {
+  for (size_t i = s.size(); i > 0; --i) {
+    if (s[i - 1] == mark) return i - 1;
+  }
+  return ci_string_view::npos;
+}
+
+// The first of a few marks: each one searched for on its own, up to where
+// an earlier one was found.
+size_t FindFirstMarkOf(ci_string_view s, ci_string_view marks, size_t from = 0) {
+  size_t first = ci_string_view::npos;
+  for (const char m : marks) {
+    const size_t at = FindMark(s.substr(0, first == ci_string_view::npos ? s.size() : first), m, from);
+    if (at != ci_string_view::npos) first = at;
+  }
+  return first;
+}
+
 // The text after the last "/" or "\".
 ci_string_view FileNameOf(ci_string_view path) {
-  const size_t separator = path.find_last_of("/\\");
-  return path.substr(separator == ci_string_view::npos ? 0 : separator + 1);
+  size_t begin = path.size();
+  while (begin > 0 && !IsSeparator(path[begin - 1])) --begin;
+  return path.substr(begin);
 }
 
 // After the last "." of the file name; whether there is one.
 bool ExtensionOf(ci_string_view fileName, ci_string& extension) {
-  const size_t dot = fileName.rfind('.');
+  const size_t dot = FindLastMark(fileName, '.');
   if (dot == ci_string_view::npos) return false;
   extension.assign(fileName.substr(dot + 1));
   return true;
@@ -50,8 +80,9 @@ bool IsFormatCharacter(char32_t c) {
 
 // What a Windows file system drops from a name's end: dots and blanks only.
 ci_string_view WithoutTrailingDotsAndBlanks(ci_string_view name) {
-  const size_t last = name.find_last_not_of(". ");
-  return name.substr(0, last == ci_string_view::npos ? 0 : last + 1);
+  size_t end = name.size();
+  while (end > 0 && (name[end - 1] == '.' || name[end - 1] == ' ')) --end;
+  return name.substr(0, end);
 }
 
 // What a browser saving the file drops from its name's end as well.
@@ -125,8 +156,10 @@ ci_string_view FileSystemFileName(ci_string_view path) {
     size_t begin = end;
     while (begin > 0 && !IsSeparator(path[begin - 1])) --begin;
     const ci_string_view segment = path.substr(begin, end - begin);
-    const ci_string_view name = WithoutTrailingDotsAndBlanks(segment.substr(0, segment.find(':')));
-    if (segment.substr(0, segment.find_last_not_of(' ') + 1) == "..") {
+    const ci_string_view name = WithoutTrailingDotsAndBlanks(segment.substr(0, FindMark(segment, ':')));
+    size_t kept = segment.size();
+    while (kept > 0 && segment[kept - 1] == ' ') --kept;
+    if (kept == 2 && segment[0] == '.' && segment[1] == '.') {
       ++passed;
     } else if (!name.empty()) {
       // Only the file's own name is trimmed of other white space: a folder
@@ -145,7 +178,7 @@ void AddReading(ci_string_view fileName, CFileNameExtensions& extensions) {
   ci_string extension;
   if (ExtensionOf(fileName, extension)) extensions.others.push_back(extension);
   // Most names hold no "~".
-  if (!extensions.shortName && fileName.find('~') != ci_string_view::npos) {
+  if (!extensions.shortName && FindMark(fileName, '~') != ci_string_view::npos) {
     extensions.shortName = IsShortNameForm(fileName);
   }
 }
@@ -172,17 +205,17 @@ ci_string_view PathEnds(ci_string_view name) {
   }
   const bool colon = scheme < name.size() && name[scheme] == ':';
   if (colon && scheme >= 2) return name.substr(0, scheme) == "file" ? "?#" : "?#;";
-  if (name.find('?') != ci_string_view::npos) return "?#;";
+  if (FindMark(name, '?') != ci_string_view::npos) return "?#;";
   if ((colon && scheme == 1) || name.substr(0, 2) == "\\\\") return ci_string_view();
-  return name.find('/') != ci_string_view::npos ? "?#;" : ci_string_view();
+  return FindMark(name, '/') != ci_string_view::npos ? "?#;" : ci_string_view();
 }
 
 // A reading of the whole text as a name: its extension counts unless it
 // runs past a URL's path ("Budget.pdf?web=1" has none there; "a.pdf?x.exe"
 // ends in ".exe"), which no Windows name holds either.
 void AddWholeTextReading(ci_string_view fileName, CFileNameExtensions& extensions) {
-  const size_t dot = fileName.rfind('.');
-  if (dot != ci_string_view::npos && fileName.find_first_of("?#", dot) == ci_string_view::npos) {
+  const size_t dot = FindLastMark(fileName, '.');
+  if (dot != ci_string_view::npos && FindFirstMarkOf(fileName, "?#", dot) == ci_string_view::npos) {
     AddReading(fileName, extensions);
   }
 }
@@ -195,10 +228,10 @@ void AddOtherReadings(ci_string_view name, ci_string_view ends, CFileNameExtensi
     AddReading(FileSystemFileName(name), extensions);
     return;
   }
-  const ci_string_view path = name.substr(0, name.find_first_of("?#"));
+  const ci_string_view path = name.substr(0, FindFirstMarkOf(name, "?#"));
   AddReading(FileSystemFileName(path), extensions);
   AddWholeTextReading(FileSystemFileName(name), extensions);
-  const size_t cut = name.find_first_of(ends);
+  const size_t cut = FindFirstMarkOf(name, ends);
   if (cut != ci_string_view::npos) {
     AddReading(FileNameOf(name.substr(0, cut)), extensions);
     AddReading(FileSystemFileName(name.substr(0, cut)), extensions);
@@ -280,17 +313,18 @@ bool FileNameLosesTrailingCharacters(ci_string_view name) {
 
 CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
   CFileNameExtensions extensions;
+  extensions.others.reserve(8);  // a URL's readings, in one allocation
   const ci_string_view ends = PathEnds(name);
   const bool url = !ends.empty();
-  const ci_string_view path = url ? name.substr(0, name.find_first_of("?#")) : name;
+  const ci_string_view path = url ? name.substr(0, FindFirstMarkOf(name, "?#")) : name;
   // A URL's path without an extension of its own ("http://sp/Invoice
   // #123.pdf" cut at its "#") leaves the whole name's, unless that runs past
   // the path ("Budget.pdf?web=1" is the path's ".pdf").
   ExtensionOf(FileNameOf(path), extensions.whole);
   if (url && extensions.whole.empty()) {
     const ci_string_view fileName = FileNameOf(name);
-    const size_t dot = fileName.rfind('.');
-    if (dot != ci_string_view::npos && fileName.find_first_of("?#", dot) == ci_string_view::npos) {
+    const size_t dot = FindLastMark(fileName, '.');
+    if (dot != ci_string_view::npos && FindFirstMarkOf(fileName, "?#", dot) == ci_string_view::npos) {
       extensions.whole.assign(fileName.substr(dot + 1));
     }
   }
@@ -298,7 +332,7 @@ CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
   // A server that takes the path as a URL decodes it once more:
   // "http://sp/docs/evil%2Eexe" serves "evil.exe", and one that reads
   // "%uXXXX" serves "evil%u002Eexe" as "evil.exe" too.
-  if (path.find('%') != ci_string_view::npos) {
+  if (FindMark(path, '%') != ci_string_view::npos) {
     AddDecodedReadings(std::string(path.data(), path.size()), extensions);
     const std::string percentU = WithPercentUAsUtf8(path);
     if (!percentU.empty()) AddDecodedReadings(percentU, extensions);

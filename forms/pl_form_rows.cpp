@@ -82,7 +82,7 @@ const PLFormRow g_PLFormRows[] = {
 bool TemplateHoldsOneOf(const ci_string& csTemplate, const char* const* ppTemplates) {
   if (ppTemplates == nullptr) return true;
   for (; *ppTemplates != nullptr; ++ppTemplates) {
-    if (csTemplate.find(*ppTemplates) != ci_string::npos) return true;
+    if (FindNoCase(csTemplate, *ppTemplates) != ci_string_view::npos) return true;
   }
   return false;
 }

@@ -337,7 +337,11 @@ void ChangeRequestHeader(CRequestInfo& info, std::string_view bare, const char* 
 // browser ends the line at a bare CR too and reads the rest as a header the
 // module never heard of).
 bool IsOneHeaderLine(std::string_view name, std::string_view value) {
-  return HxIsToken(name) && value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+  if (!HxIsToken(name)) return false;
+  for (const char c : value) {
+    if (c == '\r' || c == '\n' || c == '\0') return false;
+  }
+  return true;
 }
 
 BOOL ChangeHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value, bool add) {

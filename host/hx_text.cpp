@@ -12,8 +12,11 @@ bool HxEqualsNoCase(std::string_view a, std::string_view b) {
 
 size_t HxFindNoCase(std::string_view hay, std::string_view needle, size_t from) {
   if (needle.size() > hay.size()) return std::string_view::npos;
+  if (needle.empty()) return from <= hay.size() ? from : std::string_view::npos;
+  // Only where the first character matches is the rest compared.
+  const char first = HxLower(needle[0]);
   for (size_t i = from; i + needle.size() <= hay.size(); ++i) {
-    if (HxEqualsNoCase(hay.substr(i, needle.size()), needle)) return i;
+    if (HxLower(hay[i]) == first && HxEqualsNoCase(hay.substr(i, needle.size()), needle)) return i;
   }
   return std::string_view::npos;
 }
@@ -34,11 +37,23 @@ std::string HxTrim(std::string_view s) {
   return std::string(s.substr(b, e - b + 1));
 }
 
+namespace {
+
+struct TokenBytes {
+  bool bytes[256] = {};
+  constexpr TokenBytes() {
+    for (const char c : std::string_view("!#$%&'*+-.^_`|~")) bytes[static_cast<unsigned char>(c)] = true;
+    for (int c = '0'; c <= '9'; ++c) bytes[c] = true;
+    for (int c = 'A'; c <= 'Z'; ++c) bytes[c] = bytes[c + 32] = true;
+  }
+};
+constexpr TokenBytes kTokenBytes;
+
+}  // namespace
+
 bool HxIsToken(std::string_view s) {
-  constexpr std::string_view kMarks = "!#$%&'*+-.^_`|~";
   for (const char c : s) {
-    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    if (!alnum && kMarks.find(c) == std::string_view::npos) return false;
+    if (!kTokenBytes.bytes[static_cast<unsigned char>(c)]) return false;
   }
   return !s.empty();
 }

@@ -36,6 +36,24 @@ bool IsOneOf(const CTokenizerStates::Name& name, const std::string_view (&names)
   return false;
 }
 
+// A name of fewer than five letters that is none of "xmp", "svg" and
+// "math": the only names that short a start tag of which the tokenizer or
+// the tree builder reads on otherwise.
+bool IsPlainShortName(const CTokenizerStates::Name& name) {
+  const char* const t = name.text;
+  switch (name.length) {
+    case 1:
+    case 2:
+      return true;
+    case 3:
+      return !(t[0] == 'x' && t[1] == 'm' && t[2] == 'p') && !(t[0] == 's' && t[1] == 'v' && t[2] == 'g');
+    case 4:
+      return !(t[0] == 'm' && t[1] == 'a' && t[2] == 't' && t[3] == 'h');
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 bool CTokenizerStates::IsInStartTag() const {
@@ -451,6 +469,8 @@ size_t Skip(const char* p, size_t i, size_t to, const Stops& stops) {
 }
 
 size_t Find(const char* p, size_t i, size_t to, char c) {
+  // A stop often follows at once (a line break between two tags).
+  if (i < to && p[i] == c) return i;
   const void* found = std::memchr(p + i, c, to - i);
   return found == nullptr ? to : static_cast<size_t>(static_cast<const char*>(found) - p);
 }
@@ -467,6 +487,8 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
     char c = p[i];
     bool bEmit = false;
     switch (state) {
+      // A tag of the usual form, <name attribute="value" ...>, is read on
+      // from state to state without going round the loop for each.
       case State::Data:
         i = Find(p, i, to, '<');
         if (i == to) continue;
@@ -476,24 +498,33 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
           state = State::EndTagOpen;
           ++i;
         }
-        continue;
+        if (i == to) continue;
+        c = p[i];
+        [[fallthrough]];
       case State::TagOpen:
       case State::EndTagOpen:
-        if (!IsLetter(c)) break;
+        if (!IsLetter(c)) {
+          if (state == State::TagOpen && c == '!' && to - i > 2 && p[i + 1] == '-' && p[i + 2] == '-') {
+            state = State::CommentStart;  // "<!--"
+            i += 3;
+            continue;
+          }
+          break;
+        }
         m_tag.bEnd = state == State::EndTagOpen;
         m_tag.name.Clear();
         state = State::TagName;
-        continue;
+        [[fallthrough]];
       case State::TagName: {
-        const size_t end = Skip(p, i, to, kNameStops);
-        for (; i < end; ++i) m_tag.name.Add(p[i]);
+        for (; i < to && !kNameStops.bytes[static_cast<unsigned char>(p[i])]; ++i) m_tag.name.Add(p[i]);
         if (i == to) continue;
         c = p[i];
         bEmit = c == '>';
         if (!IsBlank(c)) break;
         state = State::BeforeAttributeName;
-        ++i;
-        continue;
+        if (++i == to) continue;
+        c = p[i];
+        [[fallthrough]];
       }
       case State::BeforeAttributeName:
         if (IsBlank(c)) {
@@ -503,40 +534,75 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
         bEmit = c == '>';
         if (c == '/' || c == '>' || c == '=') break;
         state = State::AttributeName;
-        ++i;
-        continue;
+        if (++i == to) continue;
+        [[fallthrough]];
       case State::AttributeName:
         i = Skip(p, i, to, kNameStops);
         if (i == to) continue;
         c = p[i];
         bEmit = c == '>';
-        if (c != '=') break;
-        state = State::BeforeAttributeValue;
+        if (c != '=' && !IsBlank(c)) break;
         ++i;
-        continue;
+        if (c != '=') {
+          state = State::AfterAttributeName;
+          continue;
+        }
+        state = State::BeforeAttributeValue;
+        if (i == to) continue;
+        c = p[i];
+        [[fallthrough]];
       case State::BeforeAttributeValue:
+        if (IsBlank(c)) {
+          ++i;
+          continue;
+        }
         if (c != '"' && c != '\'') break;
         state = c == '"' ? State::AttributeValueDoubleQuoted : State::AttributeValueSingleQuoted;
         ++i;
-        continue;
+        [[fallthrough]];
       case State::AttributeValueDoubleQuoted:
       case State::AttributeValueSingleQuoted:
         i = Find(p, i, to, state == State::AttributeValueDoubleQuoted ? '"' : '\'');
         if (i == to) continue;
         state = State::AfterAttributeValueQuoted;
-        ++i;
-        continue;
+        if (++i == to) continue;
+        c = p[i];
+        [[fallthrough]];
       case State::AfterAttributeValueQuoted:
         bEmit = c == '>';
         if (!IsBlank(c)) break;
         state = State::BeforeAttributeName;
         ++i;
         continue;
+      case State::AfterAttributeName:
+        if (IsBlank(c)) {
+          ++i;
+          continue;
+        }
+        bEmit = c == '>';
+        if (c == '/' || c == '>') break;
+        state = c == '=' ? State::BeforeAttributeValue : State::AttributeName;
+        ++i;
+        continue;
+      case State::Comment:
+        i = Find(p, i, to, '-');
+        if (to - i > 2 && p[i + 1] == '-' && p[i + 2] == '>') {
+          state = State::Data;  // "-->"
+          i += 3;
+          continue;
+        }
+        if (i == to) continue;
+        c = p[i];
+        break;
+      case State::TextEndTagName:
+        for (; i < to && IsLetter(p[i]); ++i) m_tag.name.Add(p[i]);
+        if (i == to) continue;
+        c = p[i];
+        break;
       case State::AttributeValueUnquoted:
       case State::RcData:
       case State::RawText:
       case State::ScriptData:
-      case State::Comment:
       case State::BogusComment:
       case State::ScriptEscaped:
       case State::ScriptDoubleEscaped: {
@@ -557,7 +623,16 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
     bool bTag = bEmit;
     if (bEmit) {
       ++i;
-      EmitTag();
+      // Outside foreign content an end tag, or a start tag of fewer than
+      // five letters but xmp, svg and math (no element of text, no foreign
+      // element), leaves text as it was.
+      if (m_elements.empty() && (m_tag.bEnd || m_tag.name.length < 3 || IsPlainShortName(m_tag.name))) {
+        m_lastTag = m_tag;
+        m_tag.bSelfClosing = false;
+        m_state = State::Data;
+      } else {
+        EmitTag();
+      }
     } else {
       bTag = Read(c, i++);
     }
