@@ -96,7 +96,7 @@ class CPrescan {
     bool bInHead = true;
     size_t at = 0;
     while (at < m_s.size() && (bInHead || at < kPrescanBytes)) {
-      if (!NextTag(at, bInHead ? m_s.size() : kPrescanBytes)) break;
+      if (!NextTag(at, bInHead ? m_s.size() : std::min(kPrescanBytes, m_s.size()))) break;
       const CTokenizerStates::Tag& tag = m_reader.LastTag();
       std::string label;
       if (!tag.bEnd && tag.name.Is("meta") && Meta(label)) return label;

@@ -3,6 +3,7 @@
 // state they lead to is the same.
 #include "html/tokenizer_states.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -681,6 +682,9 @@ size_t CTokenizerStates::SkipIn(State state, const char* p, size_t i, size_t to)
 }
 
 bool CTokenizerStates::ReadUntilTag(std::string_view text, size_t& at, size_t to) {
+  // A caller's bound past the page (a prescan's 1,024 bytes of a shorter
+  // page) reads to the page's end.
+  to = std::min(to, text.size());
   const char* const p = text.data();
   if (!m_bAttributes) return ReadFast(p, at, to, true);
   for (size_t i = at; i < to; ++i) {
