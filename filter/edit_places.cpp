@@ -189,6 +189,7 @@ const char* SpliceFault(const Splice& splice, const char* const* texts, const CT
   }
   if (!(reader.CurrentTag().name == after.CurrentTag().name)) return "the tag does not read on as it did";
   CTokenizerStates sent = after;
+  sent.SplitInto(nullptr);
   if (splice.resume < page.size()) {
     reader.Read(page[splice.resume], splice.resume);
     sent.Read(page[splice.resume], splice.resume);

@@ -279,8 +279,10 @@ void CTokenizerStates::FollowTree() {
     if (!m_tag.bSelfClosing) Open(name.Is("svg") ? Space::Svg : Space::MathMl);
     return LeftForeign();
   }
+  // Opened before its text is read, so that a reading split off there (by
+  // a <noscript>) holds it too.
+  if (!m_elements.empty() && !IsOneOf(name, kVoidElements)) Open(Space::Html);
   StartText();
-  if (!m_elements.empty() && m_state != State::Unknown && !IsOneOf(name, kVoidElements)) Open(Space::Html);
 }
 
 // An end tag while foreign elements are open. The rules for foreign content
