@@ -31,6 +31,8 @@ const Shape kShapes[] = {
     {"deep foreign content", "<body><svg>", "<g>"},
     {"deep foreign content with noscript", "<body><svg><foreignObject>", "<svg><foreignObject><noscript>"},
     {"CDATA sections", "<body><svg>", "<![CDATA[ ]] > ]]>"},
+    {"splits under raw text of another reading", "<body><noscript>", "<svg></div>"},
+    {"end tags that skip deep foreign content", "<body><svg>", "<g></x>"},
 };
 
 std::string MakePage(const Shape& shape, size_t nBytes) {

@@ -18,8 +18,17 @@ bool CPageReadings::Step(size_t to) {
     size_t at = m_at;
     while (at < next) m_readers[k].ReadUntilTag(m_text, at, next);
   }
-  // A part split off reads on from the tag that split it.
+  // A part split off reads on from the tag that split it. Parts beyond
+  // those followed give up before they are read: each would read the span
+  // again, and a span of raw text in one reading may hold a split for each
+  // of its tags in another.
   while (!m_splits.empty()) {
+    if (m_readers.size() + m_splits.size() > kMaxParts) {
+      m_splits.clear();
+      GiveUp();
+      m_at = next;
+      return false;
+    }
     CTokenizerStates part = std::move(m_splits.back());
     m_splits.pop_back();
     size_t at = part.LastTagEnd();
@@ -46,12 +55,14 @@ void CPageReadings::Merge() {
       m_readers.erase(m_readers.begin() + static_cast<std::ptrdiff_t>(j - 1));
     }
   }
-  if (m_readers.size() > kMaxParts) {
-    // Too many parts to follow: every reading gives up alike.
-    m_readers.resize(1);
-    m_readers.front().GiveUp();
-    m_readers.front().AddReadings(CTokenizerStates::kEveryReading);
-  }
+  if (m_readers.size() > kMaxParts) GiveUp();
+}
+
+// Too many parts to follow: every reading gives up alike.
+void CPageReadings::GiveUp() {
+  m_readers.resize(1);
+  m_readers.front().GiveUp();
+  m_readers.front().AddReadings(CTokenizerStates::kEveryReading);
 }
 
 void CPageReadings::ReadTo(size_t to) {

@@ -137,6 +137,10 @@ class CTokenizerStates {
     Name name;
   };
 
+  // The parts of a page's reading followed at once; a reader that would
+  // split off more gives up.
+  static constexpr size_t kMaxParts = 8;
+
   // The readings a reader stands for, one bit each.
   static constexpr uint8_t kScriptingOnSelect2025 = 1, kScriptingOffSelect2025 = 2, kScriptingOnSelectBefore = 4,
                            kScriptingOffSelectBefore = 8;
@@ -273,8 +277,9 @@ class CPageReadings {
  private:
   bool Step(size_t to);
   void Merge();
+  void GiveUp();
 
-  static constexpr size_t kMaxParts = 8;
+  static constexpr size_t kMaxParts = CTokenizerStates::kMaxParts;
   std::string_view m_text;
   size_t m_at = 0;
   std::vector<CTokenizerStates> m_readers;

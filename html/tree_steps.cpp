@@ -68,6 +68,10 @@ constexpr std::string_view kKnownOpen[] = {
 // Past this many open elements a reading is split no more (each part would
 // copy them): it gives up instead.
 constexpr size_t kMaxOpenToSplit = 4096;
+// An end tag's search goes down this many open elements at most: a page
+// that nests deeper and closes by end tags that skip them gives up, since
+// searching on for each of its end tags would make the reading quadratic.
+constexpr size_t kMaxEndTagSearch = 256;
 
 template <size_t N>
 bool IsOneOf(const Name& name, const std::string_view (&names)[N]) {
@@ -90,7 +94,8 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 CTokenizerStates* CTokenizerStates::Split(uint8_t readings, bool bClosesForeign) {
-  if (m_pSplits == nullptr || (!bClosesForeign && m_elements.size() > kMaxOpenToSplit)) {
+  if (m_pSplits == nullptr || m_pSplits->size() >= kMaxParts ||
+      (!bClosesForeign && m_elements.size() > kMaxOpenToSplit)) {
     GiveUp();
     return nullptr;
   }
@@ -293,8 +298,10 @@ void CTokenizerStates::FollowTree() {
 // into both outcomes, foreign content closed and left open.
 void CTokenizerStates::EndTagInForeignContent() {
   const Name& name = m_tag.name;
+  const size_t searchEnd = m_elements.size() > kMaxEndTagSearch ? m_elements.size() - kMaxEndTagSearch : 0;
   size_t k = m_elements.size();
   for (; k > 0 && m_elements[k - 1].space != Space::Html; --k) {
+    if (k == searchEnd) return GiveUp();
     if (m_elements[k - 1].name == name) {
       m_elements.resize(k - 1);
       return LeftForeign();
@@ -315,6 +322,7 @@ void CTokenizerStates::EndTagInForeignContent() {
   const bool bFormatting = IsOneOf(name, kFormatting);
   bool bPassedHtml = false;
   for (k = m_elements.size(); k > 0; --k) {
+    if (k == searchEnd) return GiveUp();
     const Element& element = m_elements[k - 1];
     const Name& n = element.name;
     if (element.space != Space::Html) {

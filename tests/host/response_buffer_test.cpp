@@ -87,6 +87,11 @@ TEST(HostPageTags, OnlyTheTagsTheBrowserReads) {
   EXPECT_EQ(HxScanPageTags("<body><plaintext></body>").bodyEnd, std::string_view::npos);
   // A CDATA section of foreign content holds no tag.
   EXPECT_EQ(HxScanPageTags("<body><svg><![CDATA[ > </body> ]]></svg></body>").bodyEnd, 40u);
+  // A reading that splits at each tag while another reads raw text over
+  // them splits into more parts than are followed: it gives up.
+  std::string splits = "<body><noscript>";
+  for (int i = 0; i < 200; ++i) splits += "<svg></div>";
+  EXPECT_EQ(HxScanPageTags(splits + "</noscript></body>").bodyEnd, std::string_view::npos);
 }
 
 TEST(HostOutboundContext, WordsDescribeTheBuffer) {
