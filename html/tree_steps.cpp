@@ -300,6 +300,17 @@ void CTokenizerStates::EndTagInForeignContent() {
   const Name& name = m_tag.name;
   const size_t searchEnd = m_elements.size() > kMaxEndTagSearch ? m_elements.size() - kMaxEndTagSearch : 0;
   size_t k = m_elements.size();
+  // The HTML elements kept above the foreign ones are those whose tags were
+  // read: the tree builder may have closed some (a <div> closes a <p>), and
+  // then the foreign rules see this tag. Whether it closes a foreign element
+  // of its name below them turns on which are open.
+  size_t top = k;
+  for (; top > 0 && m_elements[top - 1].space == Space::Html; --top) {
+    if (top == searchEnd) return GiveUp();
+  }
+  for (size_t j = top; top != k && j > 0 && m_elements[j - 1].space != Space::Html; --j) {
+    if (j == searchEnd || m_elements[j - 1].name == name) return GiveUp();
+  }
   for (; k > 0 && m_elements[k - 1].space != Space::Html; --k) {
     if (k == searchEnd) return GiveUp();
     if (m_elements[k - 1].name == name) {
@@ -321,6 +332,7 @@ void CTokenizerStates::EndTagInForeignContent() {
   const bool bInScope = IsOneOf(name, kClosedInScope);
   const bool bFormatting = IsOneOf(name, kFormatting);
   bool bPassedHtml = false;
+  bool bPassedFormatting = false;
   for (k = m_elements.size(); k > 0; --k) {
     if (k == searchEnd) return GiveUp();
     const Element& element = m_elements[k - 1];
@@ -337,6 +349,9 @@ void CTokenizerStates::EndTagInForeignContent() {
       // The adoption agency closes a formatting element as the others are
       // closed only with no special element above it.
       if (bFormatting && bPassedHtml) return GiveUp();
+      // A formatting element closed on the way is opened again by the
+      // text that follows: the HTML elements open are no longer the ones kept.
+      if (bPassedFormatting) return GiveUp();
       m_elements.resize(k - 1);
       return LeftForeign();
     }
@@ -347,6 +362,7 @@ void CTokenizerStates::EndTagInForeignContent() {
       return;
     }
     bPassedHtml = true;
+    bPassedFormatting = bPassedFormatting || IsOneOf(n, kFormatting);
   }
   Split(m_readings, true);
 }

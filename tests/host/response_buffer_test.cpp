@@ -92,6 +92,14 @@ TEST(HostPageTags, OnlyTheTagsTheBrowserReads) {
   std::string splits = "<body><noscript>";
   for (int i = 0; i < 200; ++i) splits += "<svg></div>";
   EXPECT_EQ(HxScanPageTags(splits + "</noscript></body>").bodyEnd, std::string_view::npos);
+  // An HTML element inside foreign content that the tree builder closed
+  // (a <div> closes a <p>) or opens again (a <b> closed with a <p>): the
+  // elements kept are not the open ones, and the reading gives up.
+  for (const char* opened : {"<p><div></div>", "<p><b>x</p>y</foreignObject></svg></b>"}) {
+    const std::string page = std::string("<body><svg><foreignObject>") + opened +
+                             "</foreignObject><style><a title=\"</style></body>\"></a></style></svg></body>";
+    EXPECT_EQ(HxScanPageTags(page).bodyEnd, std::string_view::npos) << page;
+  }
 }
 
 TEST(HostOutboundContext, WordsDescribeTheBuffer) {
