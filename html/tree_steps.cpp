@@ -298,6 +298,12 @@ void CTokenizerStates::FollowTree() {
 // into both outcomes, foreign content closed and left open.
 void CTokenizerStates::EndTagInForeignContent() {
   const Name& name = m_tag.name;
+  // </br> and </p> leave foreign content as the start tags that break out
+  // of it do, up to an element that holds HTML; </p> then closes a <p>.
+  if ((name.Is("br") || name.Is("p")) && !TagIsHtml()) {
+    CloseForeign();
+    if (name.Is("br") || m_elements.empty()) return;
+  }
   const size_t searchEnd = m_elements.size() > kMaxEndTagSearch ? m_elements.size() - kMaxEndTagSearch : 0;
   size_t k = m_elements.size();
   // The HTML elements kept above the foreign ones are those whose tags were

@@ -65,6 +65,8 @@ TEST(HostPageTags, OnlyTheTagsTheBrowserReads) {
       "<body><svg><foreignObject><p><math></svg><style><a title=\"</style></body>\"></a></style></math></p>"
       "</foreignObject></svg></body>",
       "<body><x><b><svg></x><style></body></style></svg></body>",
+      "<body><svg></br><math></svg><style><a title=\"</style></body><img src=x onerror=pwn(1)>\"></a></style></math>"
+      "</body>",
       // Read alike with scripting on and off, and by the tree builders of
       // <select> of 2025 and before, or not a tag.
       "<body><noscript><p title=\"</noscript></body><noscript><meta http-equiv=refresh content='0;url=/x'>"
