@@ -178,6 +178,10 @@ bool CTokenizerStates::Read(char c, size_t at) {
       return Read(c, at);
     case State::MarkupDeclarationOpen:
     case State::MarkupDeclarationDash:
+      if (c == '[' && m_state == State::MarkupDeclarationOpen && HtmlKeptAboveForeign()) {
+        GiveUp();  // a section or a comment as the element open is HTML's or the one that holds it
+        return false;
+      }
       if (c == '[' && m_state == State::MarkupDeclarationOpen && InForeignContent()) {
         m_state = State::CDataSectionOpen;  // "<![CDATA[" opens a section that ends at "]]>"
         m_cdataMatched = 0;

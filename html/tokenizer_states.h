@@ -176,6 +176,10 @@ class CTokenizerStates {
   bool IsBetweenTokens() const { return m_state == State::Data && !InForeignContent(); }
   // In an SVG or MathML element, where an HTML tag would close it.
   bool InForeignContent() const { return !m_elements.empty() && m_elements.back().space != Space::Html; }
+  // In an HTML element kept open inside SVG or MathML: the tree builder may
+  // have closed it (a <div> closes a <p>), the element that holds HTML
+  // below it then being the one open.
+  bool HtmlKeptAboveForeign() const { return !m_elements.empty() && m_elements.back().space == Space::Html; }
   // Inside a start tag, in its name, its attributes or between them (not
   // waiting for a value after "=").
   bool IsInStartTag() const;

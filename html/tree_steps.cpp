@@ -257,6 +257,8 @@ void CTokenizerStates::FollowTree() {
   const Name& name = m_tag.name;
   m_state = State::Data;
   if (m_tag.bEnd) return EndTagInForeignContent();
+  // In a MathML text element these two are MathML's, in HTML HTML's.
+  if ((name.Is("mglyph") || name.Is("malignmark")) && HtmlKeptAboveForeign()) return GiveUp();
   if (!TagIsHtml()) {
     const bool bLeaves = IsOneOf(name, kLeaveForeign) ||
                          (name.Is("font") && (TagHasAttribute("color") || TagHasAttribute("face") ||

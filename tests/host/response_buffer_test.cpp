@@ -97,9 +97,12 @@ TEST(HostPageTags, OnlyTheTagsTheBrowserReads) {
   // An HTML element inside foreign content that the tree builder closed
   // (a <div> closes a <p>) or opens again (a <b> closed with a <p>): the
   // elements kept are not the open ones, and the reading gives up.
-  for (const char* opened : {"<p><div></div>", "<p><b>x</p>y</foreignObject></svg></b>"}) {
-    const std::string page = std::string("<body><svg><foreignObject>") + opened +
-                             "</foreignObject><style><a title=\"</style></body>\"></a></style></svg></body>";
+  for (const char* opened : {"<svg><foreignObject><p><div></div></foreignObject><style>",
+                             "<svg><foreignObject><p><b>x</p>y</foreignObject></svg></b></foreignObject><style>",
+                             "<svg><foreignObject><p><div></div><![CDATA[><style>]]>",
+                             "<math><mi><p><div></div><mglyph><style>"}) {
+    const std::string page =
+        std::string("<body>") + opened + "<a title=\"</style></body>\"></a></style></svg></body>";
     EXPECT_EQ(HxScanPageTags(page).bodyEnd, std::string_view::npos) << page;
   }
 }
