@@ -124,9 +124,14 @@ std::vector<Footing> FootingsOf(std::string_view page, const CPageChars& chars, 
 }
 
 // A character reference of text runs from "&" over letters, digits and
-// "#" (the longest named one has 32 characters): a place inside one changes
-// what it reads as.
-bool InCharacterReference(std::string_view page, size_t at) {
+// "#" (the longest named one has 32 characters) and may end in ";": a place
+// inside one changes what it reads as, unless the character after the
+// place, in the page and after the edit, ends it there both ways.
+bool InCharacterReference(std::string_view page, size_t at, int nextAfterEdit) {
+  const auto goesOn = [](int c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '#' || c == ';';
+  };
+  if (!(at < page.size() && goesOn(page[at])) && !goesOn(nextAfterEdit)) return false;
   for (size_t i = at; i > 0 && at - i < 40; --i) {
     const char c = page[i - 1];
     if (c == '&') return true;
@@ -135,17 +140,26 @@ bool InCharacterReference(std::string_view page, size_t at) {
   return false;
 }
 
+// The first character after the place once the edit is made: the first
+// inserted one, or the page's byte where it reads on; -1 at the page's end.
+int NextAfterEdit(const Splice& splice, const char* const* texts, std::string_view page) {
+  for (size_t i = 0; i < splice.inserts; ++i) {
+    if (texts[i][0] != '\0') return static_cast<unsigned char>(texts[i][0]);
+  }
+  return splice.resume < page.size() ? static_cast<unsigned char>(page[splice.resume]) : -1;
+}
+
 // The inserted texts read from the state at the splice, and the page's
 // bytes on from `resume`, read as they were read before the edits.
 const char* SpliceFault(const Splice& splice, const char* const* texts, const CTokenizerStates& before,
                         const CTokenizerStates& after, std::string_view page) {
   if (before.IsBetweenTokens()) {
-    if (InCharacterReference(page, splice.at)) return "it lies inside a character reference";
+    if (InCharacterReference(page, splice.at, NextAfterEdit(splice, texts, page))) {
+      return "it lies inside a character reference";
+    }
     return after.IsBetweenTokens() ? nullptr : "the deleted bytes end inside a token";
   }
-  if (before.InForeignContent() && before.GetState() == CTokenizerStates::State::Data) {
-    return "it lies in SVG or MathML content, which an HTML tag would close";
-  }
+  if (before.InForeignContent()) return "it lies in SVG or MathML content, which an HTML tag would close";
   if (!before.IsInStartTag() && !(before.IsInAttributeValue() && !before.CurrentTag().bEnd)) {
     return "not between tokens of text, nor in a start tag";
   }
@@ -154,6 +168,10 @@ const char* SpliceFault(const Splice& splice, const char* const* texts, const CT
   const bool bNextAttribute = bUnquoted && splice.inserts != 0 && texts[0][0] != '\0' &&
                               std::strchr(" \t\r\n\f", texts[0][0]) != nullptr;
   const bool bInValue = before.IsInAttributeValue() && !bNextAttribute;
+  // An attribute begun inside an unquoted value would take the rest of it.
+  if (bNextAttribute && splice.resume < page.size() && std::strchr(" \t\r\n\f>", page[splice.resume]) == nullptr) {
+    return "what it inserts would take the rest of the value";
+  }
   CTokenizerStates reader = before;
   for (size_t i = 0; i < splice.inserts; ++i) {
     // What goes into a value is its text: no character of markup, no quote
@@ -171,6 +189,7 @@ const char* SpliceFault(const Splice& splice, const char* const* texts, const CT
   }
   if (!(reader.CurrentTag().name == after.CurrentTag().name)) return "the tag does not read on as it did";
   CTokenizerStates sent = after;
+  sent.SplitInto(nullptr);
   if (splice.resume < page.size()) {
     reader.Read(page[splice.resume], splice.resume);
     sent.Read(page[splice.resume], splice.resume);
@@ -209,22 +228,25 @@ DWORD CheckEditPlaces(const CCommonPointers& words, const CPageChars& chars, con
   }
   const std::vector<Footing> footings = FootingsOf(page, chars, places);
 
-  CTokenizerStates reader;
+  CPageReadings readings(page);
   CTokenizerStates before;
-  size_t read = 0;
   for (size_t i = 0; i < splices.size(); ++i) {
     const Splice& splice = splices[i];
-    reader.ReadAll(page, read, splice.at);
-    before = reader;
-    reader.ReadAll(page, splice.at, splice.resume);
-    read = splice.resume;
+    readings.ReadTo(splice.at);
+    const bool bAgreeBefore = readings.Agree();
+    before = readings.Reader();
+    before.SplitInto(nullptr);
+    readings.ReadTo(splice.resume);
+    const CTokenizerStates& after = readings.Reader();
     const char* pFault = nullptr;
-    if (!footings[2 * i].bBetween || !footings[2 * i + 1].bBetween) {
+    if (!bAgreeBefore || !readings.Agree()) {
+      pFault = "the browser's readings differ there (scripting on and off, the rules for select of 2025 and before)";
+    } else if (!footings[2 * i].bBetween || !footings[2 * i + 1].bBetween) {
       pFault = "it lies inside a character";
     } else if (footings[2 * i].bAfterLoneLead) {
       pFault = "it follows a lead byte that is no character";
     } else {
-      pFault = SpliceFault(splice, texts.data() + splice.firstInsert, before, reader, page);
+      pFault = SpliceFault(splice, texts.data() + splice.firstInsert, before, after, page);
     }
     if (pFault != nullptr) {
       DebugLog("%s The edit at <%d> is refused: %s (the browser's %s state there). The page goes out unchanged.",

@@ -14,7 +14,9 @@
 class CBufferInstructionList;
 
 // 0 when every edit inside the page (`words` describe it; edits elsewhere,
-// in the headers, are not the page's) lies between two characters and:
+// in the headers, are not the page's) lies where every reading of the page a
+// browser may take (scripting on and off, the rules for <select> of 2025 and
+// before) reads alike, between two characters, and:
 // - in text, between tokens (not inside a character reference), a
 //   deletion ending between tokens too;
 // - or inside one start tag, out of its values or inside one value, and

@@ -90,7 +90,7 @@ bool IsHeadTag(const CTokenizerStates::Name& name) {
 // a <meta> with their character references decoded.
 class CPrescan {
  public:
-  explicit CPrescan(std::string_view page) : m_s(page), m_reader(false, true, false) {}
+  explicit CPrescan(std::string_view page) : m_s(page), m_reader(CTokenizerStates::kScriptingOff, true, false) {}
 
   std::string Run() {
     bool bInHead = true;

@@ -5,14 +5,15 @@
 #include "host/hx_text.h"
 #include "html/tokenizer_states.h"
 
-// The tags the browser's tokenizer finds: none inside a comment, an
-// attribute value or the text of a script, a textarea and the like.
+// The tags the browser's tokenizer finds in every reading (scripting on and
+// off, either tree builder of <select>): none inside a comment, an attribute
+// value or the text of a script, a textarea and the like.
 HxPageTags HxScanPageTags(std::string_view html) {
   HxPageTags tags;
-  CTokenizerStates reader;
-  size_t at = 0;
-  while (reader.ReadUntilTag(html, at, html.size())) {
-    const CTokenizerStates::Tag& tag = reader.LastTag();
+  // A tag counts only where every reading a browser may take reads it.
+  CPageReadings readings(html);
+  while (readings.NextTag()) {
+    const CTokenizerStates::Tag& tag = readings.Tag();
     auto take = [&](size_t& where, bool bCounts) {
       if (where == std::string_view::npos && bCounts) where = tag.begin;
     };

@@ -14,29 +14,6 @@ using State = CTokenizerStates::State;
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
-// Elements whose text the tokenizer reads up to their end tag.
-constexpr std::string_view kRcDataElements[] = {"textarea", "title"};
-constexpr std::string_view kRawTextElements[] = {"style", "xmp", "iframe", "noembed", "noframes"};
-// Elements that hold nothing: no end tag closes them.
-constexpr std::string_view kVoidElements[] = {"area",  "base",  "basefont", "bgsound", "br",    "col",
-                                              "embed", "frame", "hr",       "image",   "img",   "input",
-                                              "keygen", "link", "meta",     "param",   "source", "track", "wbr"};
-// Start tags that close the foreign elements up to the nearest one that
-// holds HTML ("font" too, by its attributes: not followed).
-constexpr std::string_view kLeaveForeign[] = {
-    "b",  "big", "blockquote", "body", "br",      "center", "code", "dd",   "div",   "dl",     "dt",
-    "em", "embed", "h1",       "h2",   "h3",      "h4",     "h5",   "h6",   "head",  "hr",     "i",
-    "img", "li", "listing",    "menu", "meta",    "nobr",   "ol",   "p",    "pre",   "ruby",   "s",
-    "small", "span", "strong", "strike", "sub",   "sup",    "table", "tt",  "u",     "ul",     "var"};
-
-template <size_t N>
-bool IsOneOf(const CTokenizerStates::Name& name, const std::string_view (&names)[N]) {
-  for (const std::string_view n : names) {
-    if (name.Is(n)) return true;
-  }
-  return false;
-}
-
 // A name of fewer than five letters that is none of "xmp", "svg" and
 // "math": the only names that short a start tag of which the tokenizer or
 // the tree builder reads on otherwise.
@@ -79,97 +56,6 @@ void CTokenizerStates::BeginAttribute(size_t at) {
   m_attributes.push_back(attribute);
 }
 
-void CTokenizerStates::StartText() {
-  const Name& name = m_tag.name;
-  // Every element of text but xmp has a name of five letters or more: most
-  // tags of a page end here.
-  if (name.length < 5 && !name.Is("xmp")) {
-    m_state = State::Data;
-    return;
-  }
-  m_textElement = name;
-  if (name.Is("script")) {
-    m_state = m_textReturn = State::ScriptData;
-  } else if (IsOneOf(name, kRcDataElements)) {
-    m_state = m_textReturn = State::RcData;
-  } else if (IsOneOf(name, kRawTextElements) || (m_bScripting && name.Is("noscript"))) {
-    m_state = m_textReturn = State::RawText;
-  } else if (name.Is("plaintext")) {
-    m_state = State::PlainText;
-  } else {
-    m_state = State::Data;
-  }
-}
-
-void CTokenizerStates::EmitTag() {
-  m_lastTag = m_tag;
-  if (m_bForeignContent &&
-      (!m_elements.empty() || (!m_tag.bEnd && (m_tag.name.Is("svg") || m_tag.name.Is("math"))))) {
-    FollowTree();
-  } else if (m_tag.bEnd) {
-    m_state = State::Data;
-  } else {
-    StartText();
-  }
-  m_tag.bSelfClosing = false;
-}
-
-// Whether the start tag read is an HTML one: outside foreign content, in an
-// HTML element, or in an SVG or MathML element that holds HTML.
-bool CTokenizerStates::TagIsHtml() const {
-  if (m_elements.empty()) return true;
-  const Element& top = m_elements.back();
-  const Name& n = top.name;
-  switch (top.space) {
-    case Space::Html:
-      return true;
-    case Space::Svg:
-      return n.Is("foreignobject") || n.Is("desc") || n.Is("title");
-    case Space::MathMl:
-      return (n.Is("mi") || n.Is("mo") || n.Is("mn") || n.Is("ms") || n.Is("mtext")) &&
-             !m_tag.name.Is("mglyph") && !m_tag.name.Is("malignmark");
-  }
-  return true;
-}
-
-void CTokenizerStates::Open(Space space) {
-  if (m_elements.size() == kMaxOpen || m_tag.name.bTooLong) return GiveUp();
-  m_elements.push_back(Element{m_tag.name, space});
-}
-
-// The tree builder's steps for a tag in or into foreign content, kept only
-// as far as they are plain: an end tag closes the element it names through
-// foreign elements (an HTML one only when it is the last open).
-void CTokenizerStates::FollowTree() {
-  const Name& name = m_tag.name;
-  m_state = State::Data;
-  if (m_tag.bEnd) {
-    for (size_t k = m_elements.size(); k > 0; --k) {
-      const Element& element = m_elements[k - 1];
-      if (element.name == name) {
-        m_elements.resize(k - 1);
-        return;
-      }
-      if (element.space == Space::Html) break;
-    }
-    return GiveUp();
-  }
-  if (!TagIsHtml()) {
-    if (name.Is("font") || name.Is("annotation-xml")) return GiveUp();
-    if (!IsOneOf(name, kLeaveForeign)) {
-      if (!m_tag.bSelfClosing) Open(m_elements.back().space);
-      return;
-    }
-    while (!m_elements.empty() && !TagIsHtml()) m_elements.pop_back();
-  }
-  if (name.Is("svg") || name.Is("math")) {
-    if (!m_tag.bSelfClosing) Open(name.Is("svg") ? Space::Svg : Space::MathMl);
-    return;
-  }
-  StartText();
-  if (!m_elements.empty() && !IsOneOf(name, kVoidElements)) Open(Space::Html);
-}
-
 bool CTokenizerStates::Read(char c, size_t at) {
   switch (m_state) {
     case State::Data:
@@ -205,7 +91,7 @@ bool CTokenizerStates::Read(char c, size_t at) {
       } else if (c == '/') {
         m_state = State::SelfClosingStartTag;
       } else if (c == '>') {
-        EmitTag();
+        EmitTag(at + 1);
         return true;
       } else {
         m_tag.name.Add(c);
@@ -234,7 +120,7 @@ bool CTokenizerStates::Read(char c, size_t at) {
       } else if (c == '=') {
         m_state = State::BeforeAttributeValue;
       } else if (c == '>') {
-        EmitTag();
+        EmitTag(at + 1);
         return true;
       } else {
         BeginAttribute(at);
@@ -244,7 +130,7 @@ bool CTokenizerStates::Read(char c, size_t at) {
     case State::BeforeAttributeValue:
       if (IsBlank(c)) return false;
       if (c == '>') {
-        EmitTag();
+        EmitTag(at + 1);
         return true;
       }
       m_state = c == '"'    ? State::AttributeValueDoubleQuoted
@@ -269,7 +155,7 @@ bool CTokenizerStates::Read(char c, size_t at) {
           m_state = State::BeforeAttributeName;
           return false;
         }
-        EmitTag();
+        EmitTag(at + 1);
         return true;
       }
       return false;
@@ -277,7 +163,7 @@ bool CTokenizerStates::Read(char c, size_t at) {
     case State::SelfClosingStartTag:
       if (c == '>') {
         m_tag.bSelfClosing = m_state == State::SelfClosingStartTag;
-        EmitTag();
+        EmitTag(at + 1);
         return true;
       }
       if (m_state == State::AfterAttributeValueQuoted && IsBlank(c)) {
@@ -292,8 +178,13 @@ bool CTokenizerStates::Read(char c, size_t at) {
       return Read(c, at);
     case State::MarkupDeclarationOpen:
     case State::MarkupDeclarationDash:
+      if (c == '[' && m_state == State::MarkupDeclarationOpen && HtmlKeptAboveForeign()) {
+        GiveUp();  // a section or a comment as the element open is HTML's or the one that holds it
+        return false;
+      }
       if (c == '[' && m_state == State::MarkupDeclarationOpen && InForeignContent()) {
-        GiveUp();  // "<![CDATA[" opens a section that ends at "]]>"
+        m_state = State::CDataSectionOpen;  // "<![CDATA[" opens a section that ends at "]]>"
+        m_cdataMatched = 0;
         return false;
       }
       if (c == '-') {
@@ -365,7 +256,7 @@ bool CTokenizerStates::Read(char c, size_t at) {
       }
       if ((IsBlank(c) || c == '/' || c == '>') && IsAppropriateEndTag()) {
         if (c == '>') {
-          EmitTag();
+          EmitTag(at + 1);
           return true;
         }
         m_state = c == '/' ? State::SelfClosingStartTag : State::BeforeAttributeName;
@@ -443,6 +334,26 @@ bool CTokenizerStates::Read(char c, size_t at) {
       }
       m_state = State::ScriptDoubleEscaped;
       return Read(c, at);
+    case State::CDataSectionOpen:
+      if (c == "CDATA["[m_cdataMatched]) {
+        if (++m_cdataMatched == 6) m_state = State::CDataSection;
+        return false;
+      }
+      m_state = State::BogusComment;
+      return Read(c, at);
+    case State::CDataSection:
+      if (c == ']') m_state = State::CDataSectionBracket;
+      return false;
+    case State::CDataSectionBracket:
+      m_state = c == ']' ? State::CDataSectionEnd : State::CDataSection;
+      return false;
+    case State::CDataSectionEnd:
+      if (c == '>') {
+        m_state = State::Data;
+      } else if (c != ']') {
+        m_state = State::CDataSection;
+      }
+      return false;
     case State::PlainText:
     case State::Unknown:
       return false;
@@ -627,19 +538,22 @@ bool CTokenizerStates::ReadFast(const char* p, size_t& at, size_t to, bool bStop
       // Outside foreign content an end tag, or a start tag of fewer than
       // five letters but xmp, svg and math (no element of text, no foreign
       // element), leaves text as it was.
-      if (m_elements.empty() && (m_tag.bEnd || m_tag.name.length < 3 || IsPlainShortName(m_tag.name))) {
+      if (m_elements.empty() && !m_bInSelect &&
+          (m_tag.bEnd || m_tag.name.length < 3 || IsPlainShortName(m_tag.name))) {
         m_lastTag = m_tag;
+        m_lastTagEnd = i;
         m_tag.bSelfClosing = false;
         m_state = State::Data;
       } else {
-        EmitTag();
+        EmitTag(i);
       }
     } else {
       bTag = Read(c, i++);
     }
     state = m_state;
     if (state == State::Unknown) i = to;  // no tag is read after it
-    if (bTag && bStopAtTags) {
+    if (bTag && (bStopAtTags || m_bSplit)) {
+      m_bSplit = false;
       at = i;
       return true;
     }
@@ -664,6 +578,8 @@ size_t CTokenizerStates::SkipIn(State state, const char* p, size_t i, size_t to)
       return Find(p, i, to, '\'');
     case State::BogusComment:
       return Find(p, i, to, '>');
+    case State::CDataSection:
+      return Find(p, i, to, ']');
     case State::Comment:
       return Find(p, i, to, '-');
     case State::AttributeName:
@@ -685,6 +601,7 @@ bool CTokenizerStates::ReadUntilTag(std::string_view text, size_t& at, size_t to
   // A caller's bound past the page (a prescan's 1,024 bytes of a shorter
   // page) reads to the page's end.
   to = std::min(to, text.size());
+  m_text = text;
   const char* const p = text.data();
   if (!m_bAttributes) return ReadFast(p, at, to, true);
   for (size_t i = at; i < to; ++i) {
@@ -703,7 +620,18 @@ bool CTokenizerStates::ReadUntilTag(std::string_view text, size_t& at, size_t to
   return false;
 }
 
+bool CTokenizerStates::ReadUntilSplit(std::string_view text, size_t& at, size_t to) {
+  to = std::min(to, text.size());
+  m_text = text;
+  if (m_bAttributes) {
+    while (at < to) ReadUntilTag(text, at, to);
+    return false;
+  }
+  return ReadFast(text.data(), at, to, false);
+}
+
 void CTokenizerStates::ReadAll(std::string_view text, size_t from, size_t to) {
+  m_text = text;
   if (!m_bAttributes) {
     while (from < to) ReadFast(text.data(), from, to, false);
     return;
@@ -751,6 +679,12 @@ bool CTokenizerStates::ReadsLike(const CTokenizerStates& other) const {
   }
 }
 
+bool CTokenizerStates::SameAs(const CTokenizerStates& other) const {
+  return ReadsLike(other) && m_bInSelect == other.m_bInSelect && m_elements == other.m_elements &&
+         (m_state == State::Data || m_tag.begin == other.m_tag.begin) &&
+         (m_state != State::CDataSectionOpen || m_cdataMatched == other.m_cdataMatched);
+}
+
 const char* CTokenizerStates::StateName(State state) {
   static constexpr const char* kNames[] = {
       "data", "tag open", "end tag open", "tag name", "before attribute name",
@@ -763,7 +697,8 @@ const char* CTokenizerStates::StateName(State state) {
       "script data escaped dash", "script data escaped dash dash", "script data escaped less-than sign",
       "script data double escape start", "script data double escaped", "script data double escaped dash",
       "script data double escaped dash dash", "script data double escaped less-than sign",
-      "script data double escape end", "PLAINTEXT", "foreign content not followed"};
+      "script data double escape end", "PLAINTEXT", "CDATA section open", "CDATA section", "CDATA section bracket",
+      "CDATA section end", "foreign content not followed"};
   static_assert(std::size(kNames) == static_cast<size_t>(State::Unknown) + 1);
   const auto index = static_cast<size_t>(state);
   return index < std::size(kNames) ? kNames[index] : "unknown";

@@ -93,6 +93,7 @@ TEST(PageCharSetChoice, ThePrescanReadsAsChromium) {
        "<meta content=\"text/html; charset=shift_jis\" content=\"text/html; charset=euc-kr\" http-equiv=content-type>",
        "EUC-KR"},
       {"text/html", "<meta charset=\"iso-2022&#45;jp\">", "ISO-2022-JP"},
+      {"text/html", "<meta charset='shift_jis'>", "Shift_JIS"},
       // Text elements hold no tags; <noscript> is no such element here.
       {"text/html", "<head><title><meta charset=shift_jis></title>", "UTF-8"},
       {"text/html", "<head><textarea><meta charset=shift_jis></textarea>", "UTF-8"},

@@ -47,6 +47,34 @@ TEST(HostPageTags, OnlyTheTagsTheBrowserReads) {
       // Inside <svg> and <math> these are foreign elements that hold markup.
       "<body><svg><style><a title=\"</style></body>\"></a></style></svg></body>",
       "<body><math><title><a title=\"</title></body>\"></a></title></math></body>",
+      // What holds HTML there: an SVG title, an annotation-xml of HTML, a
+      // font with a color; what does not: a font without, an annotation-xml
+      // of another encoding.
+      "<body><svg><title><style></body></style></title></svg></body>",
+      "<body><math><annotation-xml encoding=\"Text/HTML\"><style></body></style></annotation-xml></math></body>",
+      "<body><math><annotation-xml encoding=\"application/x-tex\"><style><a title=\"</style></body>\"></a></style>"
+      "</annotation-xml></math></body>",
+      "<body><svg><font color=red><style></body></style></font></svg></body>",
+      "<body><svg><font><style><a title=\"</style></body>\"></a></style></font></svg></body>",
+      // A CDATA section, an element of a long name: the reading goes on.
+      "<body><svg><![CDATA[ > </body> ]]><style><a title=\"</style></body>\"></a></style></svg></body>",
+      "<body><svg><metadata><xmpMM:OriginalDocumentID>x</xmpMM:OriginalDocumentID></metadata><style>"
+      "<a title=\"</style></body>\"></a></style></svg></body>",
+      // An end tag in foreign content: through foreign elements only, and
+      // through an element below them that it closes.
+      "<body><svg><foreignObject><p><math></svg><style><a title=\"</style></body>\"></a></style></math></p>"
+      "</foreignObject></svg></body>",
+      "<body><x><b><svg></x><style></body></style></svg></body>",
+      "<body><svg></br><math></svg><style><a title=\"</style></body><img src=x onerror=pwn(1)>\"></a></style></math>"
+      "</body>",
+      // Read alike with scripting on and off, and by the tree builders of
+      // <select> of 2025 and before, or not a tag.
+      "<body><noscript><p title=\"</noscript></body><noscript><meta http-equiv=refresh content='0;url=/x'>"
+      "</noscript>\">Please enable scripts</p></noscript></body>",
+      "<body><select><style></select><p title=\"</style></body><img src=x onerror=pwn(1)>\">x</p></body>",
+      "<body><select><option>A<style></select><p title=\"</style></body><img src=x onerror=pwn(1)>\">x</p></body>",
+      "<body><table><tr><td><select><style></select><p title=\"</style></body><img src=x onerror=pwn(1)>\">x</p>"
+      "</body>",
   };
   for (const char* element : {"textarea", "style", "xmp", "iframe", "noembed", "noframes", "noscript"}) {
     pages.push_back(std::string("<body><") + element + "></body></" + element + "></body>");
@@ -59,8 +87,24 @@ TEST(HostPageTags, OnlyTheTagsTheBrowserReads) {
   // A comment "<!-->" is whole; after <plaintext> nothing is a tag.
   EXPECT_EQ(HxScanPageTags("<body><!--></body>").bodyEnd, 11u);
   EXPECT_EQ(HxScanPageTags("<body><plaintext></body>").bodyEnd, std::string_view::npos);
-  // A CDATA section of foreign content is not followed: no tag after it.
-  EXPECT_EQ(HxScanPageTags("<body><svg><![CDATA[ > </body> ]]></svg></body>").bodyEnd, std::string_view::npos);
+  // A CDATA section of foreign content holds no tag.
+  EXPECT_EQ(HxScanPageTags("<body><svg><![CDATA[ > </body> ]]></svg></body>").bodyEnd, 40u);
+  // A reading that splits at each tag while another reads raw text over
+  // them splits into more parts than are followed: it gives up.
+  std::string splits = "<body><noscript>";
+  for (int i = 0; i < 200; ++i) splits += "<svg></div>";
+  EXPECT_EQ(HxScanPageTags(splits + "</noscript></body>").bodyEnd, std::string_view::npos);
+  // An HTML element inside foreign content that the tree builder closed
+  // (a <div> closes a <p>) or opens again (a <b> closed with a <p>): the
+  // elements kept are not the open ones, and the reading gives up.
+  for (const char* opened : {"<svg><foreignObject><p><div></div></foreignObject><style>",
+                             "<svg><foreignObject><p><b>x</p>y</foreignObject></svg></b></foreignObject><style>",
+                             "<svg><foreignObject><p><div></div><![CDATA[><style>]]>",
+                             "<math><mi><p><div></div><mglyph><style>"}) {
+    const std::string page =
+        std::string("<body>") + opened + "<a title=\"</style></body>\"></a></style></svg></body>";
+    EXPECT_EQ(HxScanPageTags(page).bodyEnd, std::string_view::npos) << page;
+  }
 }
 
 TEST(HostOutboundContext, WordsDescribeTheBuffer) {

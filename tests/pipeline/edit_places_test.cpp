@@ -46,6 +46,9 @@ DWORD Check(const PlacedEdit& c) {
 // that reads on alike, or the page is left as it is.
 TEST(EditPlaces, OnlyWhereTheBrowserReadsWhatTheEditMeans) {
   const char* kMenu = "<div id=m></div><script>f()</script>";
+  std::string deep;  // more open elements than any bound the reading keeps
+  for (int i = 0; i < 70; ++i) deep += "<g>";
+  for (int i = 0; i < 70; ++i) deep += "</g>";
   const PlacedEdit cases[] = {
       {"utf-8", "<body><p>hi</p>|</body>", kMenu, 0, true},
       {"utf-8", "<body><p>x</p>|<b>y</b></body>", nullptr, 8, true},
@@ -60,6 +63,31 @@ TEST(EditPlaces, OnlyWhereTheBrowserReadsWhatTheEditMeans) {
       {"utf-8", "<body><svg><![CDATA[>]]>|</svg></body>", kMenu, 0, false},
       {"utf-8", "<body><svg><a>|</a><style><a title=\"</style><img>\"></a></style></svg></body>", kMenu, 0, false},
       {"utf-8", "<body><svg><path d=\"M0\"/><title>T</title></svg>|</body>", kMenu, 0, true},
+      // Scripting on and off, the tree builders of <select> of 2025 and
+      // before: a place holds in every reading or the page is left.
+      {"utf-8",
+       "<body><noscript><p title=\"</noscript>|</body><noscript><meta http-equiv=refresh content='0;url=/x'>"
+       "</noscript>\">Please enable scripts</p></noscript></body>",
+       kMenu, 0, false},
+      {"utf-8", "<body><noscript><p>Please enable scripts</p></noscript>|</body>", kMenu, 0, true},
+      {"utf-8", "<body><select><style></select><p title=\"</style>|</body><img src=x onerror=f()>\">x</p></body>",
+       kMenu, 0, false},
+      {"utf-8", "<body><select><option>A<style></select><p title=\"</style>|</body>\">x</p></body>", kMenu, 0, false},
+      {"utf-8", "<body><table><tr><td><select><style></select><p title=\"</style>|</body>\">x</p></body>", kMenu, 0,
+       false},
+      {"utf-8", "<body><select><option>A</option><style>x</style></select>|</body>", kMenu, 0, true},
+      // Foreign content as the tree builder closes it: a CDATA section, an
+      // HTML end tag for the element that holds it, a long name, deep.
+      {"utf-8", "<body><svg><style><![CDATA[ a > b ]]></style></svg>|</body>", kMenu, 0, true},
+      {"utf-8", "<body><div><svg><path/></div>|</body>", kMenu, 0, true},
+      {"utf-8", "<body><p>icon: <svg><circle/></p>|</body>", kMenu, 0, true},
+      {"utf-8", "<body><x><b><svg></x><style></svg>|</style></body>", kMenu, 0, false},
+      {"utf-8", "<body><svg><metadata><xmpMM:OriginalDocumentID/></metadata></svg>|</body>", kMenu, 0, true},
+      {"utf-8", "<body><svg>" + deep + "</svg>|</body>", kMenu, 0, true},
+      {"utf-8", "<body><p>See our Q&A|</body>", kMenu, 0, true},
+      // Comments that end at ">" ("<?") and do not end at "--x>".
+      {"utf-8", "<body><?php |echo 1; ?></body>", kMenu, 0, false},
+      {"utf-8", "<body><!-- a --x> |</body> --></body>", kMenu, 0, false},
       // Attributes: added at a tag's end, replaced, and a value prefixed.
       {"utf-8", "<input type=submit|>", " disabled=\"disabled\"", 0, true},
       {"utf-8", "<input type=submit /|>", " disabled=\"disabled\"", 0, true},
@@ -69,10 +97,14 @@ TEST(EditPlaces, OnlyWhereTheBrowserReadsWhatTheEditMeans) {
       {"utf-8", "<script src=\"|a.js\"></script>", "x\" onload=\"y", 0, false},
       {"utf-8", "<a |x=\"1\"><b>", nullptr, 9, false},
       {"utf-8", "<a x=\"1\"|>", " ><img src=x onerror=f()", 0, false},
+      {"utf-8", "<a href=x|alert(1)>", " onclick=", 0, false},
+      {"utf-8", "<a title='a|b'>", "it's", 0, false},
+      {"utf-8", "<a |x=1>", "y=\"2 ", 0, false},
       {"utf-8", "<b|>x</b>", "r", 0, false},
       // Between the bytes of a character, or after a lead byte the browser
       // read alone, in the page's set.
       {"utf-8", "<p>\xE8|\xA1\xA8</p>", kMenu, 0, false},
+      {"utf-8", "<p>|a\xE8\xA1\xA8</p>", nullptr, 2, false},
       {"windows-1252", "<p>a\r|\nb</p>", kMenu, 0, false},
       {"shift_jis", "<p>\x82|\xA0</p>", kMenu, 0, false},
       {"shift_jis", "<p>\x82|<b></b></p>", "a", 0, false},
