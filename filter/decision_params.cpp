@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 
 #include "common/string_utils.h"
@@ -56,21 +57,23 @@ std::string_view VisibleName(std::string_view decoded) {
 
 // One "name=value" pair of a query string, decoded.
 struct DecodedPair {
-  std::string name;    // as a reader that stops at a control byte sees it, folded
-  bool nameClean;      // the decoded name had no control byte and no "%u"
+  std::string sent;    // decoded once, as the host keys its parameters
+  std::string name;    // as a server may read it (ParamNameAsRead), folded
+  bool nameClean;      // the decoded name is that reading as it stands: no
+                       // control byte, "%u", ";" or white space cut off
   std::string value;
   bool valueClean;     // no control byte and no "%u"
+  bool piece = false;  // a ";"-separated piece after the pair's first
 };
 
 DecodedPair DecodePair(std::string_view pair) {
   const size_t eq = pair.find('=');
   DecodedPair d;
   bool nameTwoWays = false;
-  const std::string name = DecodeOnce(pair.substr(0, eq), nameTwoWays);
-  const std::string_view visible = VisibleName(name);
-  d.nameClean = !nameTwoWays && visible.size() == name.size();
-  // Compared without case as the server compares: "ıd" is "id" to it.
-  d.name = AsciiFolded(visible);
+  d.sent = DecodeOnce(pair.substr(0, eq), nameTwoWays);
+  bool asSent = false;
+  d.name = ParamNameAsRead(d.sent, asSent);
+  d.nameClean = !nameTwoWays && asSent;
   bool valueTwoWays = false;
   d.value = eq == std::string_view::npos ? std::string() : DecodeOnce(pair.substr(eq + 1), valueTwoWays);
   // A pair without "=" ("?ns&ev=GetDoc") is to the server's parser a value
@@ -80,7 +83,10 @@ DecodedPair DecodePair(std::string_view pair) {
   return d;
 }
 
-// Calls `visit(raw pair, decoded pair)` for each non-empty pair.
+// Calls `visit(raw pair, decoded pair)` for each non-empty pair split at
+// "&", and again for each ";"-separated piece of it after the first, which a
+// server that splits pairs at ";" too reads as a pair of its own
+// ("x=1;owaal=3"); such pieces are marked. One pass over the text.
 template <class Visit>
 void ForEachPair(std::string_view query, Visit visit) {
   size_t pos = 0;
@@ -88,12 +94,29 @@ void ForEachPair(std::string_view query, Visit visit) {
     size_t amp = query.find('&', pos);
     if (amp == std::string_view::npos) amp = query.size();
     const std::string_view raw = query.substr(pos, amp - pos);
-    if (!raw.empty()) visit(raw, DecodePair(raw));
+    if (!raw.empty()) {
+      visit(raw, DecodePair(raw));
+      for (size_t semi = raw.find(';'); semi != std::string_view::npos;) {
+        const size_t next = raw.find(';', semi + 1);
+        const std::string_view piece = raw.substr(semi + 1, next == std::string_view::npos ? next : next - semi - 1);
+        if (!piece.empty()) {
+          DecodedPair d = DecodePair(piece);
+          d.piece = true;
+          d.nameClean = false;
+          visit(raw, d);
+        }
+        semi = next;
+      }
+    }
     pos = amp + 1;
   }
 }
 
 bool SameName(std::string_view a, std::string_view b) { return AsCIView(a) == AsCIView(b); }
+
+std::string_view MediaType(std::string_view contentType) {
+  return TrimUnicodeWhiteSpace(contentType.substr(0, contentType.find(';')));
+}
 
 std::string_view QueryOf(const CRequestInfo& info) {
   const std::string* query = info.FindHeaderValue("QUERY_STRING");
@@ -117,6 +140,19 @@ bool IsDownloadDecisionName(std::string_view name) {
 
 }  // namespace
 
+std::string ParamNameAsRead(std::string_view decoded, bool& asSent) {
+  const std::string_view visible = VisibleName(decoded);
+  const std::string_view piece = visible.substr(0, visible.find(';'));
+  const std::string_view trimmed = TrimUnicodeWhiteSpace(piece);
+  asSent = trimmed.size() == decoded.size();
+  return AsciiFolded(trimmed);
+}
+
+bool ReadsAsParamName(std::string_view decoded, std::string_view name) {
+  bool asSent = false;
+  return SameName(ParamNameAsRead(decoded, asSent), name);
+}
+
 namespace {
 
 // `name` in the query string, undecidable where the query leaves it out and
@@ -126,18 +162,32 @@ CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool w
   CDecisionParam param;
   int occurrences = 0;
   bool clean = true;
+  std::string sent;  // the name of the first pair, as the host keys it
   ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
     if (!SameName(pair.name, name)) return;
-    if (++occurrences == 1) param.value = ToCI(pair.value);
+    if (++occurrences == 1 && !pair.piece) {
+      param.value = ToCI(pair.value);
+      sent = pair.sent;
+    }
     clean = clean && pair.nameClean && pair.valueClean;
   });
-  const bool inParams = occurrences > 0 || (wholeRequest && info.FindParamValue(AsCIView(name)) != nullptr) ||
-                        CookieMayHoldParam(info, name);
+  // A parameter the host read under another name that reads as `name` came
+  // from a body, or is a second spelling.
+  bool otherReading = false;
+  if (wholeRequest) {
+    for (const auto& [key, value] : info.m_mapParams) {
+      if (ReadsAsParamName(AsStdView(key), name) && !(occurrences > 0 && key == AsCIView(sent))) {
+        otherReading = true;
+        break;
+      }
+    }
+  }
+  const bool inParams = occurrences > 0 || otherReading || CookieMayHoldParam(info, name);
   if (!inParams) return param;
   // Asked only of a parameter the request has: most names a decision reads
   // are absent.
   const bool bodyMayHoldIt = wholeRequest && BodyMayHoldParams(info);
-  if (occurrences == 1 && clean && !bodyMayHoldIt) {
+  if (occurrences == 1 && clean && !otherReading && !bodyMayHoldIt) {
     param.reading = CDecisionParam::Unique;
   } else {
     param.reading = CDecisionParam::Undecidable;
@@ -159,32 +209,48 @@ CDecisionParam ReadQueryParam(const CRequestInfo& info, std::string_view name) {
 bool DecisionParamsReadOneWay(const CRequestInfo& info) {
   if (BodyMayHoldParams(info)) return false;
   std::map<ci_string, int, std::less<>> seen;
+  std::map<ci_string, int, std::less<>> sentNames;
   bool oneWay = true;
   ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
     if (!oneWay || !IsDownloadDecisionName(pair.name)) return;
     oneWay = pair.nameClean && pair.valueClean && ++seen[ToCI(pair.name)] == 1;
+    sentNames[ToCI(pair.sent)] = 1;
   });
-  // A deciding name among the request's parameters but not in its query
-  // string came from a body.
-  for (const auto& [name, value] : info.m_mapParams) {
-    const std::string_view text(name.data(), name.size());
-    if (oneWay && IsDownloadDecisionName(text) && seen.find(name) == seen.end()) oneWay = false;
+  // A deciding name among the request's parameters, in any spelling, but
+  // not in its query string came from a body.
+  for (auto it = info.m_mapParams.begin(); oneWay && it != info.m_mapParams.end(); ++it) {
+    bool asSent = false;
+    const std::string text = ParamNameAsRead(AsStdView(it->first), asSent);
+    if (IsDownloadDecisionName(text) && sentNames.find(it->first) == sentNames.end()) oneWay = false;
   }
   return oneWay;
 }
 
 ci_string WithoutParamNamed(const ci_string& query, std::string_view name) {
   ci_string kept;
-  kept.reserve(query.size());
   bool removed = false;
-  ForEachPair(std::string_view(query.data(), query.size()), [&](std::string_view raw, const DecodedPair& pair) {
-    if (SameName(pair.name, name)) {
+  // A pair is visited once and then once per ";" piece: it goes when any
+  // of its readings names `name`, and is kept once its last reading is seen.
+  std::string_view current;
+  bool currentGoes = false;
+  auto flush = [&] {
+    if (current.empty()) return;
+    if (currentGoes) {
       removed = true;
-      return;
+    } else {
+      if (!kept.empty()) kept += '&';
+      kept.append(current.data(), current.size());
     }
-    if (!kept.empty()) kept += '&';
-    kept.append(raw.data(), raw.size());
+  };
+  ForEachPair(std::string_view(query.data(), query.size()), [&](std::string_view raw, const DecodedPair& pair) {
+    if (!pair.piece) {
+      flush();
+      current = raw;
+      currentGoes = false;
+    }
+    if (SameName(pair.name, name)) currentGoes = true;
   });
+  flush();
   // A query without the name keeps its exact text.
   return removed ? kept : query;
 }
@@ -219,10 +285,56 @@ bool CookieMayHoldParam(const CRequestInfo& info, std::string_view name) {
     size_t end = text.find_first_of(";,", pos);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view pair = text.substr(pos, end - pos);
-    // Named as sent or decoded once, compared as the server compares names.
-    const DecodedPair decoded = DecodePair(TrimBlanks(pair.substr(0, pair.find('='))));
-    if (SameName(TrimBlanks(decoded.name), name)) return true;
+    // Named as sent or decoded once, each read as every parameter name is.
+    const std::string_view sent = pair.substr(0, pair.find('='));
+    bool asSent = false;
+    if (SameName(ParamNameAsRead(sent, asSent), name) || SameName(DecodePair(sent).name, name)) return true;
     pos = end + 1;
+  }
+  return false;
+}
+
+bool ReadableFormBody(const CRequestInfo& info) {
+  const std::string* method = info.FindHeaderValue("HTTP_METHOD");
+  if (method == nullptr || AsCIView(*method) != "POST") return false;
+  if (info.FindHeaderValue("HTTP_TRANSFER_ENCODING") != nullptr) return false;
+  const std::string* type = info.FindHeaderValue("HTTP_CONTENT_TYPE");
+  return type == nullptr || AsCIView(MediaType(*type)) == "application/x-www-form-urlencoded";
+}
+
+bool BodyUnread(const CRequestInfo& info) { return BodyMayHoldParams(info) && !ReadableFormBody(info); }
+
+bool RequestParamNamed(const CRequestInfo& info, std::string_view name) {
+  bool found = false;
+  ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
+    found = found || SameName(pair.name, name);
+  });
+  for (auto it = info.m_mapParams.begin(); !found && it != info.m_mapParams.end(); ++it) {
+    found = ReadsAsParamName(AsStdView(it->first), name);
+  }
+  return found;
+}
+
+bool RequestParamMayRead(const CRequestInfo& info, std::string_view name, std::string_view value) {
+  bool found = false;
+  ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
+    found = found || (SameName(pair.name, name) && ReadsAsName(pair.value, value));
+  });
+  for (auto it = info.m_mapParams.begin(); !found && it != info.m_mapParams.end(); ++it) {
+    found = ReadsAsParamName(AsStdView(it->first), name) && ReadsAsName(AsStdView(it->second), value);
+  }
+  return found;
+}
+
+bool FormBodyParamNamed(const CRequestInfo& info, std::string_view name) {
+  std::set<ci_string, std::less<>> sentNames;
+  ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
+    if (!pair.piece && SameName(pair.name, name)) sentNames.insert(ToCI(pair.sent));
+  });
+  for (const auto& [key, value] : info.m_mapParams) {
+    if (ReadsAsParamName(AsStdView(key), name) && sentNames.find(key) == sentNames.end()) {
+      return true;
+    }
   }
   return false;
 }

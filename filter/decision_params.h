@@ -5,6 +5,7 @@
 // or carried by a body the module never sees) cannot decide anything.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "common/ci_string.h"
@@ -34,6 +35,31 @@ CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name
 // where a body the module never sees is handled apart.
 CDecisionParam ReadQueryParam(const CRequestInfo& info, std::string_view name);
 
+// The name a server may read for a parameter name decoded once, in a query,
+// a form body or a cookie alike: up to a control byte (where a reader of
+// bytes stops), up to a ";" (where a reader that splits pairs there ends
+// it), trimmed of every Unicode white space and format character and of the
+// Latin-1 blanks 0x85 and 0xA0 (TrimUnicodeWhiteSpace), and folded as .NET
+// compares names (AsciiFolded: "\uFF4Fwaal" is "owaal"). `asSent` tells
+// whether nothing was cut or trimmed.
+std::string ParamNameAsRead(std::string_view decoded, bool& asSent);
+// Whether the decoded parameter name `decoded` reads as the ASCII `name`,
+// case ignored.
+bool ReadsAsParamName(std::string_view decoded, std::string_view name);
+
+// Whether any pair of the query string ("&"-pairs and their ";" pieces) or
+// any parameter the host read (query and form body) is named `name` as a
+// server reads names (ParamNameAsRead).
+bool RequestParamNamed(const CRequestInfo& info, std::string_view name);
+// The same, for a pair named `name` whose value a server reads as `value`
+// (ReadsAsName: trimmed, case ignored).
+bool RequestParamMayRead(const CRequestInfo& info, std::string_view name, std::string_view value);
+
+// Whether a parameter the host read is named `name` as a server reads names
+// though no pair of the query gives that name as the host keys it: a field
+// of a form body (or a second spelling of the query's).
+bool FormBodyParamNamed(const CRequestInfo& info, std::string_view name);
+
 // Whether every parameter a download decision reads ("id", "attcnt",
 // "attid<n>", "midh", "aidh", "fidh", "URL") reads one way. False for a
 // request whose body may hold parameters: the module never sees the body.
@@ -50,7 +76,14 @@ bool HasBody(const CRequestInfo& info);
 // the body may carry parameters that the server reads, in a form the module
 // may never see (multipart, XML, JSON, chunked).
 bool BodyMayHoldParams(const CRequestInfo& info);
+// A body the host read into the request's parameters: a POST in the form
+// encoding (or of no stated type), not chunked. Its fields are the
+// parameters the query does not give.
+bool ReadableFormBody(const CRequestInfo& info);
+// A body that may hold parameters (BodyMayHoldParams) which the module never
+// sees: multipart, plain text, XML, JSON, chunked, or of another method.
+bool BodyUnread(const CRequestInfo& info);
 // Whether a cookie of the request is named `name` as a parameter is read
-// (decoded once, case ignored, blanks around it dropped): a look-up of
+// (as sent or decoded once, read as ParamNameAsRead reads it): a look-up of
 // parameters that falls back to cookies finds it where the query has none.
 bool CookieMayHoldParam(const CRequestInfo& info, std::string_view name);

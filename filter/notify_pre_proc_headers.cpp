@@ -236,6 +236,22 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       attachFileDialog = isPage && ae.Is("Dialog") && t.Is("AttachFileDialog");
       basicAttachmentManager =
           isPost && isPage && ((itemAction && a.Is("Attach")) || (ae.Is("Dialog") && t.Is("Attach")));
+      // The server reads the attach dialog's fields in every spelling it
+      // trims and folds ("ae%20=Dialog", "t=Attach%C2%A0"), and from a body
+      // the module never sees (a file upload is multipart): where such a
+      // request may be one, it is one, and refused where attaching is blocked.
+      if (isPage && (isPost || asGet) && !attachFileDialog && !basicAttachmentManager) {
+        const bool dialog = RequestParamMayRead(info, "ae", "Dialog");
+        attachFileDialog = dialog && RequestParamMayRead(info, "t", "AttachFileDialog");
+        basicAttachmentManager =
+            isPost && ((dialog && RequestParamMayRead(info, "t", "Attach")) ||
+                       ((RequestParamMayRead(info, "ae", "Item") || RequestParamMayRead(info, "ae", "PreFormAction")) &&
+                        RequestParamMayRead(info, "a", "Attach")));
+        if (!attachFileDialog && !basicAttachmentManager && BodyUnread(info)) {
+          DebugLog("[CNotifications::NotifyPreProcHeaders] The request carries a body the module cannot read; it is checked as an attach file request.");
+          basicAttachmentManager = true;
+        }
+      }
       deleteAttachment = isPost && isEvent && ns.Is("Attachments") && ev.Is("Delete");
       documentView = asGet && isPage && ae.Is("Folder") && t.found && URL.found;
       documentViewSort = isPost && isEvent && listView && ev.Is("Sort");
