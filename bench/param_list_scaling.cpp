@@ -1,6 +1,7 @@
-// The cost of a request's parameter list as it grows: a POST to the viewer's
-// menu pseudo-request whose query holds N parameters and whose form body as
-// many again, through the host into the staged module, for N and 4N; and the
+// The cost of a request's parameter list as it grows: a POST without a body
+// to the viewer's menu pseudo-request whose query holds N parameters, and
+// one whose form body holds as many again, through the host into the staged
+// module, for N and 4N; and the
 // module's own readings of such a list (a deciding parameter looked up, the
 // viewer's levels taken out) without the host. Four times the parameters
 // should cost about four times the time.
@@ -30,8 +31,8 @@ std::string Pairs(int count, const char* prefix) {
   return text;
 }
 
-HxRequest LongPost(int count) {
-  const std::string body = Pairs(count, "b");
+HxRequest LongPost(int count, bool withBody) {
+  const std::string body = withBody ? Pairs(count, "b") : std::string();
   const std::string description =
       "@criteria 11\n@user-account aclerk\n@user-domain EXAMPLE\n"
       "POST /X-Pellora/cmd/menu?" + Pairs(count, "q") + " HTTP/1.1\n"
@@ -48,8 +49,8 @@ HxRequest LongPost(int count) {
   return request;
 }
 
-void BM_LongPostToPseudoRequest(benchmark::State& state) {
-  const HxRequest request = LongPost(static_cast<int>(state.range(0)));
+void LongPostToPseudoRequest(benchmark::State& state, bool withBody) {
+  const HxRequest request = LongPost(static_cast<int>(state.range(0)), withBody);
   HxHost& host = StagedHost();
   for (auto _ : state) {
     HxOutcome outcome = host.Run(request);
@@ -61,7 +62,10 @@ void BM_LongPostToPseudoRequest(benchmark::State& state) {
   }
   state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_LongPostToPseudoRequest)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond)->Complexity();
+void BM_LongQueryPost(benchmark::State& state) { LongPostToPseudoRequest(state, false); }
+void BM_LongQueryAndBodyPost(benchmark::State& state) { LongPostToPseudoRequest(state, true); }
+BENCHMARK(BM_LongQueryPost)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(BM_LongQueryAndBodyPost)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond)->Complexity();
 
 void BM_ParamReadings(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));

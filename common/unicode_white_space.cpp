@@ -63,7 +63,9 @@ size_t LastCodePoint(std::string_view text, char32_t& code) {
 
 std::string_view TrimUnicodeWhiteSpace(std::string_view text) {
   char32_t code = 0;
-  while (!text.empty()) {
+  // Most names begin and end with an ASCII letter: such a byte settles it.
+  auto asciiKept = [](char c) { return static_cast<unsigned char>(c) < 0x80 && !IsUnicodeWhiteSpace(static_cast<unsigned char>(c)); };
+  while (!text.empty() && !asciiKept(text.front())) {
     size_t length = FirstCodePoint(text, code);
     if (length == 0 && IsLatin1WhiteSpaceByte(text.front())) {
       length = 1;
@@ -72,7 +74,7 @@ std::string_view TrimUnicodeWhiteSpace(std::string_view text) {
     }
     text.remove_prefix(length);
   }
-  while (!text.empty()) {
+  while (!text.empty() && !asciiKept(text.back())) {
     size_t length = LastCodePoint(text, code);
     if (length == 0 && IsLatin1WhiteSpaceByte(text.back())) {
       length = 1;

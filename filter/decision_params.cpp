@@ -61,10 +61,20 @@ struct DecodedPair {
   std::string name;    // as a server may read it (ParamNameAsRead), folded
   bool nameClean;      // the decoded name is that reading as it stands: no
                        // control byte, "%u", ";" or white space cut off
-  std::string value;
-  bool valueClean;     // no control byte and no "%u"
+  std::string_view rawValue;  // as sent; decoded by DecodeValue when asked
+  bool hasValue = false;       // the pair has an "="
   bool piece = false;  // a ";"-separated piece after the pair's first
 };
+
+// The value of a pair decoded once, and whether it reads one way: no control
+// byte and no "%u". A pair without "=" ("?ns&ev=GetDoc") is to the server's
+// parser a value without a name: it looks the name up elsewhere, in a cookie.
+std::string DecodeValue(const DecodedPair& pair, bool& clean) {
+  bool twoWays = false;
+  std::string value = pair.hasValue ? DecodeOnce(pair.rawValue, twoWays) : std::string();
+  clean = pair.hasValue && !twoWays && std::none_of(value.begin(), value.end(), IsControlByte);
+  return value;
+}
 
 DecodedPair DecodePair(std::string_view pair) {
   const size_t eq = pair.find('=');
@@ -74,12 +84,8 @@ DecodedPair DecodePair(std::string_view pair) {
   bool asSent = false;
   d.name = ParamNameAsRead(d.sent, asSent);
   d.nameClean = !nameTwoWays && asSent;
-  bool valueTwoWays = false;
-  d.value = eq == std::string_view::npos ? std::string() : DecodeOnce(pair.substr(eq + 1), valueTwoWays);
-  // A pair without "=" ("?ns&ev=GetDoc") is to the server's parser a value
-  // without a name: it looks the name up elsewhere, in a cookie.
-  d.valueClean = eq != std::string_view::npos && !valueTwoWays &&
-                 std::none_of(d.value.begin(), d.value.end(), IsControlByte);
+  d.hasValue = eq != std::string_view::npos;
+  if (d.hasValue) d.rawValue = pair.substr(eq + 1);
   return d;
 }
 
@@ -165,11 +171,13 @@ CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool w
   std::string sent;  // the name of the first pair, as the host keys it
   ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
     if (!SameName(pair.name, name)) return;
+    bool valueClean = false;
+    const std::string value = DecodeValue(pair, valueClean);
     if (++occurrences == 1 && !pair.piece) {
-      param.value = ToCI(pair.value);
+      param.value = ToCI(value);
       sent = pair.sent;
     }
-    clean = clean && pair.nameClean && pair.valueClean;
+    clean = clean && pair.nameClean && valueClean;
   });
   // A parameter the host read under another name that reads as `name` came
   // from a body, or is a second spelling.
@@ -213,7 +221,9 @@ bool DecisionParamsReadOneWay(const CRequestInfo& info) {
   bool oneWay = true;
   ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
     if (!oneWay || !IsDownloadDecisionName(pair.name)) return;
-    oneWay = pair.nameClean && pair.valueClean && ++seen[ToCI(pair.name)] == 1;
+    bool valueClean = false;
+    DecodeValue(pair, valueClean);
+    oneWay = pair.nameClean && valueClean && ++seen[ToCI(pair.name)] == 1;
     sentNames[ToCI(pair.sent)] = 1;
   });
   // A deciding name among the request's parameters, in any spelling, but
@@ -318,7 +328,8 @@ bool RequestParamNamed(const CRequestInfo& info, std::string_view name) {
 bool RequestParamMayRead(const CRequestInfo& info, std::string_view name, std::string_view value) {
   bool found = false;
   ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
-    found = found || (SameName(pair.name, name) && ReadsAsName(pair.value, value));
+    bool valueClean = false;
+    found = found || (SameName(pair.name, name) && ReadsAsName(DecodeValue(pair, valueClean), value));
   });
   for (auto it = info.m_mapParams.begin(); !found && it != info.m_mapParams.end(); ++it) {
     found = ReadsAsParamName(AsStdView(it->first), name) && ReadsAsName(AsStdView(it->second), value);
