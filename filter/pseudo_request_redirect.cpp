@@ -232,10 +232,11 @@ bool LevelEnforced(const CDLLContext* pContext) {
 }
 
 // Whether the viewer may take a document's name from the request ("fn" or
-// "WR340U1" in any spelling, in the query or a form body): it then hears the
-// module's level of that document.
+// "WR340U1" in any spelling, in the query, a form body or a cookie): it then
+// hears the module's level of that document.
 bool NamesDocument(const CRequestInfo& info) {
-  return RequestParamNamed(info, "fn") || RequestParamNamed(info, "WR340U1");
+  return RequestParamNamed(info, "fn") || RequestParamNamed(info, "WR340U1") || CookieMayHoldParam(info, "fn") ||
+         CookieMayHoldParam(info, "WR340U1");
 }
 
 }  // namespace
