@@ -1,8 +1,9 @@
 // The query parameters that decide a download or the viewer's levels, read
-// the one way the server reads them: names decoded once and compared without
-// case as the server compares (AsciiFolded), each name given once, values
-// decoded once and free of control bytes. A parameter that could read two ways (repeated, cut short at a NUL,
-// or carried by a body the module never sees) cannot decide anything.
+// the one way the server reads them: names decoded once and read as a server
+// reads every name (ParamNameAsRead), each name given once, values decoded
+// once and free of control bytes. A parameter that could read two ways
+// (repeated, spelt with white space, cut short at a NUL or a ";", or carried
+// by a body the module never sees) cannot decide anything.
 #pragma once
 
 #include <string>
@@ -22,11 +23,12 @@ struct CDecisionParam {
 };
 
 // `name` in the request's query string. Undecidable when the name occurs
-// more than once (after decoding, case ignored), when it has no "=", when
-// its value holds a control byte or an escape the server decodes otherwise
-// ("%uXXXX"), when the request's body may hold parameters
+// more than once (after decoding, as ParamNameAsRead reads names), when it
+// is spelt with anything that reading cuts or trims, when it has no "=",
+// when its value holds a control byte or an escape the server decodes
+// otherwise ("%uXXXX"), when the request's body may hold parameters
 // (BodyMayHoldParams) and the name is among the request's parameters at
-// all, or when the query leaves the name out and a cookie carries it, where
+// all, when the host read a parameter under another spelling of it, or when the query leaves the name out and a cookie carries it, where
 // the server's look-up falls back to.
 CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name);
 // The same reading of the query string alone: what the query says, by the

@@ -63,10 +63,13 @@ bool MayBe(const CDecisionParam& param, bool bodyMayHoldIt) {
 }
 // A value the server may take for `text` once its white space is trimmed, as
 // a parser of names does: a blank ("ns=UncDocument+") or any other of
-// Unicode's White_Space characters (U+00A0, U+3000), at either end, and
-// compared without case as the server compares.
+// Unicode's White_Space and format characters (U+00A0, U+3000, U+200B), at
+// either end, and compared without case as the server compares; a server
+// that splits pairs at ";" too reads the value up to the first.
 bool MayRead(const CDecisionParam& param, const char* text) {
-  return param.IsUnique() && ReadsAsName(std::string_view(param.value.data(), param.value.size()), text);
+  if (!param.IsUnique()) return false;
+  const std::string_view value(param.value.data(), param.value.size());
+  return ReadsAsName(value, text) || ReadsAsName(value.substr(0, value.find(';')), text);
 }
 bool MayNameDocument(const CDecisionParam& ns, bool bodyMayHoldIt) {
   return MayRead(ns, "UncDocument") || MayRead(ns, "SharepointDocument") || MayBe(ns, bodyMayHoldIt);

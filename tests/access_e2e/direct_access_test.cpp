@@ -203,6 +203,8 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
       {12, kOutside, "/owa/ev.owa?ns=%E3%80%80UncDocument&ev=GetDoc%E2%80%83&URL=/docs/a.pdf", 0},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument%E2%80%8B&ev=%EF%BB%BFGetDoc&URL=/docs/a.pdf", 0},
       {12, kOutside, "/owa/ev.owa?ns=%C5%BFharepointDocument&ev=GetDoc&URL=/docs/a.pdf", 0},
+      {10, kOutside, "/owa/ev.owa?ns%20=UncDocument&ev=GetDoc;x=1&URL=/docs/a.pdf", 0},
+      {12, kOutside, "/owa/ev.owa?ns=%EF%BC%B5ncDocument&%EF%BD%85v%C2%AD=GetDoc&URL=/docs/a.pdf", 0},
       // A name without "=" is no name to the server, which looks in a cookie.
       {10, kOutside, "/owa/ev.owa?ns&ev=GetDoc&URL=/docs/a.pdf", 0},
       // Without a "URL" in the query the server may take one from a cookie.
