@@ -28,6 +28,7 @@ bool IsHex(std::string_view s, size_t at, size_t count) {
 // byte. "%uXXXX" is decoded too (ASCII only), since the server reads it, but
 // marks the text as readable two ways: the host's parameters keep it as sent.
 std::string DecodeOnce(std::string_view raw, bool& twoWays) {
+  if (raw.find_first_of("+%") == std::string_view::npos) return std::string(raw);
   std::string out;
   out.reserve(raw.size());
   for (size_t i = 0; i < raw.size(); ++i) {
@@ -120,6 +121,10 @@ void ForEachPair(std::string_view query, Visit visit) {
 
 bool SameName(std::string_view a, std::string_view b) { return AsCIView(a) == AsCIView(b); }
 
+bool NamedAny(std::string_view read, std::initializer_list<std::string_view> names) {
+  return std::any_of(names.begin(), names.end(), [read](std::string_view name) { return SameName(read, name); });
+}
+
 std::string_view MediaType(std::string_view contentType) {
   return TrimUnicodeWhiteSpace(contentType.substr(0, contentType.find(';')));
 }
@@ -146,7 +151,21 @@ bool IsDownloadDecisionName(std::string_view name) {
 
 }  // namespace
 
+namespace {
+
+// A name of printable ASCII but ";": every reading of it is itself, as most
+// names are.
+bool ReadsAsItself(std::string_view name) {
+  return std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 0x7F && c != ';'; });
+}
+
+}  // namespace
+
 std::string ParamNameAsRead(std::string_view decoded, bool& asSent) {
+  if (ReadsAsItself(decoded)) {
+    asSent = true;
+    return std::string(decoded);
+  }
   const std::string_view visible = VisibleName(decoded);
   const std::string_view piece = visible.substr(0, visible.find(';'));
   const std::string_view trimmed = TrimUnicodeWhiteSpace(piece);
@@ -155,6 +174,7 @@ std::string ParamNameAsRead(std::string_view decoded, bool& asSent) {
 }
 
 bool ReadsAsParamName(std::string_view decoded, std::string_view name) {
+  if (ReadsAsItself(decoded)) return SameName(decoded, name);
   bool asSent = false;
   return SameName(ParamNameAsRead(decoded, asSent), name);
 }
@@ -236,7 +256,9 @@ bool DecisionParamsReadOneWay(const CRequestInfo& info) {
   return oneWay;
 }
 
-ci_string WithoutParamNamed(const ci_string& query, std::string_view name) {
+ci_string WithoutParamNamed(const ci_string& query, std::string_view name) { return WithoutParamsNamed(query, {name}); }
+
+ci_string WithoutParamsNamed(const ci_string& query, std::initializer_list<std::string_view> names) {
   ci_string kept;
   bool removed = false;
   // A pair is visited once and then once per ";" piece: it goes when any
@@ -258,7 +280,7 @@ ci_string WithoutParamNamed(const ci_string& query, std::string_view name) {
       current = raw;
       currentGoes = false;
     }
-    if (SameName(pair.name, name)) currentGoes = true;
+    if (NamedAny(pair.name, names)) currentGoes = true;
   });
   flush();
   // A query without the name keeps its exact text.
@@ -314,13 +336,14 @@ bool ReadableFormBody(const CRequestInfo& info) {
 
 bool BodyUnread(const CRequestInfo& info) { return BodyMayHoldParams(info) && !ReadableFormBody(info); }
 
-bool RequestParamNamed(const CRequestInfo& info, std::string_view name) {
+bool RequestParamNamed(const CRequestInfo& info, std::initializer_list<std::string_view> names) {
   bool found = false;
   ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
-    found = found || SameName(pair.name, name);
+    found = found || NamedAny(pair.name, names);
   });
   for (auto it = info.m_mapParams.begin(); !found && it != info.m_mapParams.end(); ++it) {
-    found = ReadsAsParamName(AsStdView(it->first), name);
+    bool asSent = false;
+    found = NamedAny(ParamNameAsRead(AsStdView(it->first), asSent), names);
   }
   return found;
 }
@@ -337,13 +360,14 @@ bool RequestParamMayRead(const CRequestInfo& info, std::string_view name, std::s
   return found;
 }
 
-bool FormBodyParamNamed(const CRequestInfo& info, std::string_view name) {
+bool FormBodyParamNamed(const CRequestInfo& info, std::initializer_list<std::string_view> names) {
   std::set<ci_string, std::less<>> sentNames;
   ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
-    if (!pair.piece && SameName(pair.name, name)) sentNames.insert(ToCI(pair.sent));
+    if (!pair.piece && NamedAny(pair.name, names)) sentNames.insert(ToCI(pair.sent));
   });
   for (const auto& [key, value] : info.m_mapParams) {
-    if (ReadsAsParamName(AsStdView(key), name) && sentNames.find(key) == sentNames.end()) {
+    bool asSent = false;
+    if (NamedAny(ParamNameAsRead(AsStdView(key), asSent), names) && sentNames.find(key) == sentNames.end()) {
       return true;
     }
   }

@@ -6,6 +6,7 @@
 // by a body the module never sees) cannot decide anything.
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -50,26 +51,29 @@ std::string ParamNameAsRead(std::string_view decoded, bool& asSent);
 bool ReadsAsParamName(std::string_view decoded, std::string_view name);
 
 // Whether any pair of the query string ("&"-pairs and their ";" pieces) or
-// any parameter the host read (query and form body) is named `name` as a
-// server reads names (ParamNameAsRead).
-bool RequestParamNamed(const CRequestInfo& info, std::string_view name);
+// any parameter the host read (query and form body) is named one of `names`
+// as a server reads names (ParamNameAsRead).
+bool RequestParamNamed(const CRequestInfo& info, std::initializer_list<std::string_view> names);
 // The same, for a pair named `name` whose value a server reads as `value`
 // (ReadsAsName: trimmed, case ignored).
 bool RequestParamMayRead(const CRequestInfo& info, std::string_view name, std::string_view value);
 
-// Whether a parameter the host read is named `name` as a server reads names
-// though no pair of the query gives that name as the host keys it: a field
-// of a form body (or a second spelling of the query's).
-bool FormBodyParamNamed(const CRequestInfo& info, std::string_view name);
+// Whether a parameter the host read is named one of `names` as a server
+// reads names though no pair of the query gives that name as the host keys
+// it: a field of a form body (or a second spelling of the query's).
+bool FormBodyParamNamed(const CRequestInfo& info, std::initializer_list<std::string_view> names);
 
 // Whether every parameter a download decision reads ("id", "attcnt",
 // "attid<n>", "midh", "aidh", "fidh", "URL") reads one way. False for a
 // request whose body may hold parameters: the module never sees the body.
 bool DecisionParamsReadOneWay(const CRequestInfo& info);
 
-// `query` without the pairs whose decoded name is `name` (case ignored),
-// however the client spelt it; pairs are split at "&" only.
+// `query` without the pairs any reading of whose name (ParamNameAsRead, also
+// of the ";" pieces of a pair) is `name`, however the client spelt it; the
+// pairs kept stay as sent, split at "&".
 ci_string WithoutParamNamed(const ci_string& query, std::string_view name);
+// The same for several names in one pass.
+ci_string WithoutParamsNamed(const ci_string& query, std::initializer_list<std::string_view> names);
 
 // A request with a body by its headers: a `Content-Length` other than 0, or
 // a `Transfer-Encoding`, whatever the method.

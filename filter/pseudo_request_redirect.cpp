@@ -199,7 +199,7 @@ bool NamesViewerPage(std::string_view path) {
 // from the module only: whatever the client sent under those names goes,
 // however it spelt them.
 ci_string WithoutViewerLevels(const ci_string& queryString) {
-  return WithoutParamNamed(WithoutParamNamed(queryString, "owaal"), "CMC245");
+  return WithoutParamsNamed(queryString, {"owaal", "CMC245"});
 }
 
 // How the request may bring the viewer levels where the module can neither
@@ -216,8 +216,7 @@ enum class ClientLevels {
 ClientLevels ClientLevelsOf(const CRequestInfo& info) {
   if (CookieMayHoldParam(info, "owaal") || CookieMayHoldParam(info, "CMC245")) return ClientLevels::Carried;
   if (ReadableFormBody(info)) {
-    return FormBodyParamNamed(info, "owaal") || FormBodyParamNamed(info, "CMC245") ? ClientLevels::Carried
-                                                                                   : ClientLevels::None;
+    return FormBodyParamNamed(info, {"owaal", "CMC245"}) ? ClientLevels::Carried : ClientLevels::None;
   }
   return HasBody(info) ? ClientLevels::MayCarry : ClientLevels::None;
 }
@@ -235,7 +234,7 @@ bool LevelEnforced(const CDLLContext* pContext) {
 // "WR340U1" in any spelling, in the query, a form body or a cookie): it then
 // hears the module's level of that document.
 bool NamesDocument(const CRequestInfo& info) {
-  return RequestParamNamed(info, "fn") || RequestParamNamed(info, "WR340U1") || CookieMayHoldParam(info, "fn") ||
+  return RequestParamNamed(info, {"fn", "WR340U1"}) || CookieMayHoldParam(info, "fn") ||
          CookieMayHoldParam(info, "WR340U1");
 }
 
