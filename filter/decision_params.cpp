@@ -306,7 +306,13 @@ bool HasBody(const CRequestInfo& info) {
   return info.FindHeaderValue("HTTP_TRANSFER_ENCODING") != nullptr;
 }
 
-bool CookieMayHoldParam(const CRequestInfo& info, std::string_view name) {
+namespace {
+
+// Calls `visit(pair)` for each pair of the request's cookie whose name reads
+// as `name` (as sent or decoded once, each read as every parameter name is)
+// until it returns true; whether one did.
+template <class Visit>
+bool ForEachCookieNamed(const CRequestInfo& info, std::string_view name, Visit visit) {
   const std::string* cookie = info.FindHeaderValue("HTTP_COOKIE");
   if (cookie == nullptr) return false;
   // Pairs end at ";", and at "," too: the host joins repeated headers so,
@@ -317,13 +323,17 @@ bool CookieMayHoldParam(const CRequestInfo& info, std::string_view name) {
     size_t end = text.find_first_of(";,", pos);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view pair = text.substr(pos, end - pos);
-    // Named as sent or decoded once, each read as every parameter name is.
     const std::string_view sent = pair.substr(0, pair.find('='));
-    bool asSent = false;
-    if (SameName(ParamNameAsRead(sent, asSent), name) || SameName(DecodePair(sent).name, name)) return true;
+    if ((ReadsAsParamName(sent, name) || SameName(DecodePair(sent).name, name)) && visit(pair)) return true;
     pos = end + 1;
   }
   return false;
+}
+
+}  // namespace
+
+bool CookieMayHoldParam(const CRequestInfo& info, std::string_view name) {
+  return ForEachCookieNamed(info, name, [](std::string_view) { return true; });
 }
 
 bool ReadableFormBody(const CRequestInfo& info) {
@@ -357,7 +367,14 @@ bool RequestParamMayRead(const CRequestInfo& info, std::string_view name, std::s
   for (auto it = info.m_mapParams.begin(); !found && it != info.m_mapParams.end(); ++it) {
     found = ReadsAsParamName(AsStdView(it->first), name) && ReadsAsName(AsStdView(it->second), value);
   }
-  return found;
+  // A look-up of parameters falls back to cookies; their values are read as
+  // sent and decoded once.
+  return found || ForEachCookieNamed(info, name, [value](std::string_view pair) {
+           const size_t eq = pair.find('=');
+           if (eq == std::string_view::npos) return false;
+           bool twoWays = false;
+           return ReadsAsName(pair.substr(eq + 1), value) || ReadsAsName(DecodeOnce(pair.substr(eq + 1), twoWays), value);
+         });
 }
 
 bool FormBodyParamNamed(const CRequestInfo& info, std::initializer_list<std::string_view> names) {

@@ -55,7 +55,8 @@ bool ReadsAsParamName(std::string_view decoded, std::string_view name);
 // as a server reads names (ParamNameAsRead).
 bool RequestParamNamed(const CRequestInfo& info, std::initializer_list<std::string_view> names);
 // The same, for a pair named `name` whose value a server reads as `value`
-// (ReadsAsName: trimmed, case ignored).
+// (ReadsAsName: trimmed, case ignored), or such a pair of the cookie, where
+// a look-up of parameters falls back to.
 bool RequestParamMayRead(const CRequestInfo& info, std::string_view name, std::string_view value);
 
 // Whether a parameter the host read is named one of `names` as a server

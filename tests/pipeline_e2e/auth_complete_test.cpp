@@ -147,7 +147,8 @@ TEST(PipelineAuthComplete, AttachFileRefusedAtBlockLevelsOneAndTwo) {
        {"GET /owa/?ae=Dialog&t=AttachFileDialog HTTP/1.1\n" + std::string(kUA),
         "POST /owa/?ae%20=Dialog&t=Attach%C2%A0 HTTP/1.1\n" + std::string(kUA) + "Content-Length: 0\n\n",
         post("application/x-www-form-urlencoded", "ae=Item&t=IPM.Note&a+=Attach"),
-        post("multipart/form-data; boundary=b", multipart), post("text/plain", "ae=Dialog\r\nt=Attach\r\n")}) {
+        post("multipart/form-data; boundary=b", multipart), post("text/plain", "ae=Dialog\r\nt=Attach\r\n"),
+        "GET /owa/?t=AttachFileDialog HTTP/1.1\n" + std::string(kUA) + "Cookie: s=1; %C2%A0ae=Dialog\n"}) {
     for (int criteria : {1, 4}) {  // block levels 0 and 3 leave the request alone
       const HxOutcome out = RunTest(std::string(kUser) + "@criteria " + std::to_string(criteria) + "\n" + request);
       EXPECT_EQ(0u, Auth(out).result) << criteria << request;
