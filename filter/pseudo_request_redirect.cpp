@@ -366,11 +366,16 @@ DWORD CAuthCompleteHelper::StripClientViewerLevels(CDLLContext* pContext) {
   // not) is known from its cookie before authentication completes.
   const bool namesDocument = NamesDocument(info);
   if (namesDocument) {
+    // The flags are classified after this step; the client's kind is lent
+    // to the look-up only.
+    struct RestoredFlags {
+      DWORD& flags;
+      const DWORD saved;
+      ~RestoredFlags() { flags = saved; }
+    } restored{pContext->m_dwRequestFlags, pContext->m_dwRequestFlags};
     const std::string* cookie = info.FindHeaderValue("HTTP_COOKIE");
-    const DWORD savedFlags = pContext->m_dwRequestFlags;
     if (cookie != nullptr && !cookie->empty()) pContext->m_dwRequestFlags |= GetFBAClientFlags(pContext, *cookie);
     const DWORD dwRet = AppendConversionAccessLevel(pContext, target);
-    pContext->m_dwRequestFlags = savedFlags;
     if (dwRet != 0) {
       DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] The document the viewer is asked for has no level; the request is refused.");
       return dwRet;
