@@ -7,7 +7,7 @@ int HexDigitValue(char c) {
   return -1;
 }
 
-std::string URLDecode(const std::string& text, DecodedZero zero) {
+std::string URLDecode(const std::string& text, DecodedZero zero, PlusSign plus) {
   std::string out;
   out.reserve(text.size());
   const size_t n = text.size();
@@ -26,7 +26,7 @@ std::string URLDecode(const std::string& text, DecodedZero zero) {
         continue;
       }
     }
-    out.push_back(c);
+    out.push_back(c == '+' && plus == PlusSign::Blank ? ' ' : c);
   }
   return out;
 }

@@ -14,9 +14,14 @@ int HexDigitValue(char c);
 // string, or is kept in one that goes on whole (an id written into a page).
 enum class DecodedZero { EndsText, Kept };
 
-// Decodes "%XY" escapes; a '+' stays a '+'. A '%' not followed by two
-// hexadecimal digits is kept as it is.
-std::string URLDecode(const std::string& text, DecodedZero zero = DecodedZero::EndsText);
+// What a '+' is: itself in a path, a blank in a query's value as the server
+// reads it.
+enum class PlusSign { Kept, Blank };
+
+// Decodes "%XY" escapes; a '+' stays a '+' unless `plus` makes it a blank.
+// A '%' not followed by two hexadecimal digits is kept as it is.
+std::string URLDecode(const std::string& text, DecodedZero zero = DecodedZero::EndsText,
+                      PlusSign plus = PlusSign::Kept);
 
 // `text` as one value of a query string: every byte but letters, digits and
 // "-._~/!$'()*,:;=@" is written "%XY", so that no "&", "#", "+" or "%" of the
