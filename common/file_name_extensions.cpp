@@ -222,57 +222,6 @@ void AddDecodedTextReadings(ci_string_view text, CFileNameExtensions& extensions
   AddReading(FileSystemFileName(text), extensions);
 }
 
-// `name` with each "%uXXXX" as the percent-encoded UTF-8 of its code point,
-// which a server that takes the name as a URL decodes as it decodes "%XY"
-// (IIS does); empty when the name holds none. A surrogate stays as it is.
-std::string WithPercentUAsUtf8(ci_string_view name) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  bool any = false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    char32_t code = 0;
-    bool hex = i + 5 < name.size() && name[i] == '%' && (name[i + 1] == 'u' || name[i + 1] == 'U');
-    for (size_t k = 2; hex && k < 6; ++k) {
-      const int digit = HexDigitValue(name[i + k]);
-      hex = digit >= 0;
-      code = (code << 4) | static_cast<char32_t>(digit < 0 ? 0 : digit);
-    }
-    if (!hex || (code >= 0xD800 && code <= 0xDFFF)) {
-      out += name[i];
-      continue;
-    }
-    any = true;
-    unsigned char bytes[3];
-    size_t count = 0;
-    if (code < 0x80) {
-      bytes[count++] = static_cast<unsigned char>(code);
-    } else if (code < 0x800) {
-      bytes[count++] = static_cast<unsigned char>(0xC0 | (code >> 6));
-      bytes[count++] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-    } else {
-      bytes[count++] = static_cast<unsigned char>(0xE0 | (code >> 12));
-      bytes[count++] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-      bytes[count++] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-    }
-    for (size_t b = 0; b < count; ++b) {
-      out += '%';
-      out += kHex[bytes[b] >> 4];
-      out += kHex[bytes[b] & 0xF];
-    }
-    i += 5;
-  }
-  return any ? out : std::string();
-}
-
-// A query's text decoded once as the server decodes a parameter: "+" is a
-// blank, "%XY" a byte, "%uXXXX" the character IIS reads; a reader that
-// hands the value on as a C string sees it up to a decoded zero byte.
-std::string DecodedQueryText(ci_string_view raw) {
-  const std::string percentU = WithPercentUAsUtf8(raw);
-  return URLDecode(percentU.empty() ? std::string(raw.data(), raw.size()) : percentU, DecodedZero::EndsText,
-                   PlusSign::Blank);
-}
-
 // A query read parameter by parameter, as a server or a download page reads
 // it ("download.aspx?SourceUrl=/docs/evil.exe"): each pair and each value,
 // decoded once, may be taken as a name. "a.pdf?x=evil.exe&y=1" is read as
@@ -283,9 +232,11 @@ void AddQueryReadings(ci_string_view query, CFileNameExtensions& extensions) {
     size_t end = FindMark(query, '&', begin);
     if (end == ci_string_view::npos) end = query.size();
     const ci_string_view pair = query.substr(begin, end - begin);
-    AddDecodedTextReadings(AsCIView(DecodedQueryText(pair)), extensions);
+    AddDecodedTextReadings(AsCIView(QueryValueAsServerReadsIt(AsStdView(pair))), extensions);
     const size_t eq = FindMark(pair, '=');
-    if (eq != ci_string_view::npos) AddDecodedTextReadings(AsCIView(DecodedQueryText(pair.substr(eq + 1))), extensions);
+    if (eq != ci_string_view::npos) {
+      AddDecodedTextReadings(AsCIView(QueryValueAsServerReadsIt(AsStdView(pair.substr(eq + 1)))), extensions);
+    }
     begin = end + 1;
   }
 }
@@ -389,7 +340,7 @@ CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
   // "%uXXXX" serves "evil%u002Eexe" as "evil.exe" too.
   if (FindMark(path, '%') != ci_string_view::npos) {
     AddDecodedReadings(std::string(path.data(), path.size()), extensions);
-    const std::string percentU = WithPercentUAsUtf8(path);
+    const std::string percentU = WithPercentUAsUtf8(AsStdView(path));
     if (!percentU.empty()) AddDecodedReadings(percentU, extensions);
   }
   return extensions;

@@ -23,6 +23,16 @@ enum class PlusSign { Kept, Blank };
 std::string URLDecode(const std::string& text, DecodedZero zero = DecodedZero::EndsText,
                       PlusSign plus = PlusSign::Kept);
 
+// `text` with each "%uXXXX" as the "%XY" escapes of its code point's UTF-8,
+// which a server that reads those as IIS does decodes as it decodes "%XY";
+// empty when the text holds none. A surrogate stays as it is.
+std::string WithPercentUAsUtf8(std::string_view text);
+
+// A query's value decoded once as the server decodes it: "+" a blank, "%XY"
+// a byte, "%uXXXX" the character IIS reads; a reader that hands the value
+// on as a C string sees it up to a decoded zero byte.
+std::string QueryValueAsServerReadsIt(std::string_view raw);
+
 // `text` as one value of a query string: every byte but letters, digits and
 // "-._~/!$'()*,:;=@" is written "%XY", so that no "&", "#", "+" or "%" of the
 // value can start a parameter of its own or be decoded a second time.

@@ -60,6 +60,7 @@ struct DecodedPair {
   bool nameClean;      // the decoded name had no control byte and no "%u"
   std::string value;
   bool valueClean;     // no control byte and no "%u"
+  bool valueSpeltWithPercentU;  // clean but for its "%u" escapes
 };
 
 DecodedPair DecodePair(std::string_view pair) {
@@ -75,8 +76,9 @@ DecodedPair DecodePair(std::string_view pair) {
   d.value = eq == std::string_view::npos ? std::string() : DecodeOnce(pair.substr(eq + 1), valueTwoWays);
   // A pair without "=" ("?ns&ev=GetDoc") is to the server's parser a value
   // without a name: it looks the name up elsewhere, in a cookie.
-  d.valueClean = eq != std::string_view::npos && !valueTwoWays &&
-                 std::none_of(d.value.begin(), d.value.end(), IsControlByte);
+  const bool noControl = std::none_of(d.value.begin(), d.value.end(), IsControlByte);
+  d.valueClean = eq != std::string_view::npos && !valueTwoWays && noControl;
+  d.valueSpeltWithPercentU = eq != std::string_view::npos && valueTwoWays && noControl;
   return d;
 }
 
@@ -122,14 +124,23 @@ namespace {
 // `name` in the query string, undecidable where the query leaves it out and
 // a cookie carries it; with `wholeRequest` also among the request's
 // parameters, and undecidable wherever a body may hold it.
-CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool wholeRequest) {
+// With `bothSpellings` a value spelt with "%uXXXX" is read too, as the
+// server reads it and as the host's parameters keep it.
+CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool wholeRequest,
+                         bool bothSpellings = false) {
   CDecisionParam param;
   int occurrences = 0;
   bool clean = true;
-  ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
+  ForEachPair(QueryOf(info), [&](std::string_view raw, const DecodedPair& pair) {
     if (!SameName(pair.name, name)) return;
     if (++occurrences == 1) param.value = ToCI(pair.value);
-    clean = clean && pair.nameClean && pair.valueClean;
+    const bool twoSpellings = bothSpellings && pair.valueSpeltWithPercentU;
+    if (twoSpellings && occurrences == 1) {
+      const std::string_view value = raw.substr(raw.find('=') + 1);
+      param.value = ToCI(QueryValueAsServerReadsIt(value));
+      param.otherSpelling = ToCI(URLDecode(std::string(value), DecodedZero::EndsText, PlusSign::Blank));
+    }
+    clean = clean && pair.nameClean && (pair.valueClean || twoSpellings);
   });
   const bool inParams = occurrences > 0 || (wholeRequest && info.FindParamValue(AsCIView(name)) != nullptr) ||
                         CookieMayHoldParam(info, name);
@@ -142,6 +153,7 @@ CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool w
   } else {
     param.reading = CDecisionParam::Undecidable;
     param.value.clear();
+    param.otherSpelling.clear();
   }
   return param;
 }
@@ -156,13 +168,17 @@ CDecisionParam ReadQueryParam(const CRequestInfo& info, std::string_view name) {
   return ReadParam(info, name, false);
 }
 
+CDecisionParam ReadDocumentNameParam(const CRequestInfo& info) { return ReadParam(info, "URL", true, true); }
+
 bool DecisionParamsReadOneWay(const CRequestInfo& info) {
   if (BodyMayHoldParams(info)) return false;
   std::map<ci_string, int, std::less<>> seen;
   bool oneWay = true;
   ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
     if (!oneWay || !IsDownloadDecisionName(pair.name)) return;
-    oneWay = pair.nameClean && pair.valueClean && ++seen[ToCI(pair.name)] == 1;
+    // The document's name is read both ways where "%u" spells it.
+    const bool valueOneWay = pair.valueClean || (SameName(pair.name, "URL") && pair.valueSpeltWithPercentU);
+    oneWay = pair.nameClean && valueOneWay && ++seen[ToCI(pair.name)] == 1;
   });
   // A deciding name among the request's parameters but not in its query
   // string came from a body.

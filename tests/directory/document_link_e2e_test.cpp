@@ -125,6 +125,17 @@ TEST(DocumentLinkEndToEnd, HashAndOpenSaveDecideAnAllowedFile) {
     ordinary += std::string(HxAnswerKindName(refused ? HxAnswerKind::ModuleResponse : HxAnswerKind::ServerResponse)) +
                 " " + (refused ? target : target.substr(0, target.find("&fidh="))) + "\n";
   }
+  // A name spelt with "%uXXXX", as a script's escape() writes it, is read
+  // both ways; its hash is of the name the server reads.
+  for (const char* spelt : {"R%u00E9sum%u00E9.pdf", "evil%u002Eexe"}) {
+    const std::string name = std::string("\\\\fs01\\team\\") + (spelt[0] == 'R' ? "R\u00E9sum\u00E9.pdf" : "evil.exe");
+    const std::string target =
+        "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%5c%5cfs01%5cteam%5c" + std::string(spelt) + "&fidh=" + Hash(name);
+    requests.push_back("@criteria 1\nGET " + target);
+    const bool refused = spelt[0] == 'e';
+    ordinary += std::string(HxAnswerKindName(refused ? HxAnswerKind::ModuleResponse : HxAnswerKind::ServerResponse)) +
+                " " + (refused ? target : target.substr(0, target.find("&fidh="))) + "\n";
+  }
   const bool ran = RunStagedModuleInChild(directory, dir.Path(), root, [&](HxHost& host) {
     std::string error;
     std::ofstream out(dir.Path() + "outcomes.txt", std::ios::binary);
