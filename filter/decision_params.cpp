@@ -68,12 +68,15 @@ struct DecodedPair {
 };
 
 // The value of a pair decoded once, and whether it reads one way: no control
-// byte and no "%u". A pair without "=" ("?ns&ev=GetDoc") is to the server's
-// parser a value without a name: it looks the name up elsewhere, in a cookie.
-std::string DecodeValue(const DecodedPair& pair, bool& clean) {
+// byte and no "%u"; and whether it is clean but for its "%u" escapes. A pair
+// without "=" ("?ns&ev=GetDoc") is to the server's parser a value without a
+// name: it looks the name up elsewhere, in a cookie.
+std::string DecodeValue(const DecodedPair& pair, bool& clean, bool* speltWithPercentU = nullptr) {
   bool twoWays = false;
   std::string value = pair.hasValue ? DecodeOnce(pair.rawValue, twoWays) : std::string();
-  clean = pair.hasValue && !twoWays && std::none_of(value.begin(), value.end(), IsControlByte);
+  const bool noControl = std::none_of(value.begin(), value.end(), IsControlByte);
+  clean = pair.hasValue && !twoWays && noControl;
+  if (speltWithPercentU != nullptr) *speltWithPercentU = pair.hasValue && twoWays && noControl;
   return value;
 }
 
@@ -184,7 +187,10 @@ namespace {
 // `name` in the query string, undecidable where the query leaves it out and
 // a cookie carries it; with `wholeRequest` also among the request's
 // parameters, and undecidable wherever a body may hold it.
-CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool wholeRequest) {
+// With `bothSpellings` a value spelt with "%uXXXX" is read too, as the
+// server reads it and as the host's parameters keep it.
+CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool wholeRequest,
+                         bool bothSpellings = false) {
   CDecisionParam param;
   int occurrences = 0;
   bool clean = true;
@@ -192,12 +198,18 @@ CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool w
   ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
     if (!SameName(pair.name, name)) return;
     bool valueClean = false;
-    const std::string value = DecodeValue(pair, valueClean);
+    bool speltWithPercentU = false;
+    const std::string value = DecodeValue(pair, valueClean, &speltWithPercentU);
+    const bool twoSpellings = bothSpellings && speltWithPercentU;
     if (++occurrences == 1 && !pair.piece) {
       param.value = ToCI(value);
       sent = pair.sent;
+      if (twoSpellings) {
+        param.value = ToCI(QueryValueAsServerReadsIt(pair.rawValue));
+        param.otherSpelling = ToCI(URLDecode(std::string(pair.rawValue), DecodedZero::EndsText, PlusSign::Blank));
+      }
     }
-    clean = clean && pair.nameClean && valueClean;
+    clean = clean && pair.nameClean && (valueClean || twoSpellings);
   });
   // A parameter the host read under another name that reads as `name` came
   // from a body, or is a second spelling.
@@ -220,6 +232,7 @@ CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool w
   } else {
     param.reading = CDecisionParam::Undecidable;
     param.value.clear();
+    param.otherSpelling.clear();
   }
   return param;
 }
@@ -234,6 +247,8 @@ CDecisionParam ReadQueryParam(const CRequestInfo& info, std::string_view name) {
   return ReadParam(info, name, false);
 }
 
+CDecisionParam ReadDocumentNameParam(const CRequestInfo& info) { return ReadParam(info, "URL", true, true); }
+
 bool DecisionParamsReadOneWay(const CRequestInfo& info) {
   if (BodyMayHoldParams(info)) return false;
   std::map<ci_string, int, std::less<>> seen;
@@ -242,8 +257,11 @@ bool DecisionParamsReadOneWay(const CRequestInfo& info) {
   ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
     if (!oneWay || !IsDownloadDecisionName(pair.name)) return;
     bool valueClean = false;
-    DecodeValue(pair, valueClean);
-    oneWay = pair.nameClean && valueClean && ++seen[ToCI(pair.name)] == 1;
+    bool speltWithPercentU = false;
+    DecodeValue(pair, valueClean, &speltWithPercentU);
+    // The document's name is read both ways where "%u" spells it.
+    const bool valueOneWay = valueClean || (SameName(pair.name, "URL") && speltWithPercentU);
+    oneWay = pair.nameClean && valueOneWay && ++seen[ToCI(pair.name)] == 1;
     sentNames[ToCI(pair.sent)] = 1;
   });
   // A deciding name among the request's parameters, in any spelling, but

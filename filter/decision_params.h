@@ -18,6 +18,9 @@ struct CDecisionParam {
   enum Reading { Absent, Unique, Undecidable };
   Reading reading = Absent;
   ci_string value;  // decoded; set only when Unique
+  // The other spelling of a value read both ways (ReadDocumentNameParam),
+  // else empty.
+  ci_string otherSpelling;
 
   bool IsUnique() const { return reading == Unique; }
   bool Is(const char* text) const { return reading == Unique && value == text; }
@@ -32,6 +35,12 @@ struct CDecisionParam {
 // all, when the host read a parameter under another spelling of it, or when the query leaves the name out and a cookie carries it, where
 // the server's look-up falls back to.
 CDecisionParam ReadDecisionParam(const CRequestInfo& info, std::string_view name);
+// The document's name, the "URL" of a document download, read as
+// ReadDecisionParam reads it, but a value spelt with "%uXXXX" (what a
+// script's escape() writes for a character outside ASCII) is read both
+// ways: `value` as the server decodes it, `otherSpelling` as the host's
+// parameters keep it. The caller decides on the name both ways.
+CDecisionParam ReadDocumentNameParam(const CRequestInfo& info);
 // The same reading of the query string alone: what the query says, by the
 // same rules (a cookie standing in for a name it leaves out too), whatever
 // a body may add. For telling what a request asks for

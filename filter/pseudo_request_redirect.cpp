@@ -107,14 +107,12 @@ bool DecodedWhole(const ci_string& encoded, const ci_string& decoded) {
 // A decoded name the viewer could read as another file than the one its
 // extensions are taken from: a control byte, or a file name that a file
 // system or a browser reads as another (trailing dots, blanks or other white
-// space, a stream after ":"). A query or fragment mark or a path parameter
-// ("evil.exe?.pdf") is no reason: the level is that of every reading of the
-// name.
+// space). A ":" ("Minutes 10:30.pdf", "evil.exe:x.pdf"), a query or fragment
+// mark or a path parameter ("evil.exe?.pdf") is no reason: the level is
+// that of every reading of the name.
 bool ReadsAsAnotherFile(const ci_string& name) {
   if (std::any_of(name.begin(), name.end(), IsControlByte)) return true;
-  const size_t separator = name.find_last_of("/\\");
-  const ci_string_view fileName = ci_string_view(name).substr(separator == ci_string::npos ? 0 : separator + 1);
-  return fileName.find(':') != ci_string_view::npos || FileNameLosesTrailingCharacters(fileName);
+  return FileNameLosesTrailingCharacters(name);
 }
 
 // OWA's file access level of the document a Base64 name names; the blocked

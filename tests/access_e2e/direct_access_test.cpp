@@ -615,6 +615,14 @@ TEST(PipelineDirectAccess, DocumentViewFiles) {
   EXPECT_TRUE(Refused(Get(12, doc + "&fidh=" + H("/docs/other.pdf"), kInside)));
   EXPECT_FALSE(Refused(Get(12, doc, kInside)));
   EXPECT_TRUE(Refused(Get(12, doc, kOutside)));
+
+  // A name a script's escape() spelt with "%uXXXX" reads one way in level,
+  // however it is decoded: the ranges decide as for its UTF-8 twin.
+  const std::string escaped = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%5c%5cfs%5cR%u00E9sum%u00E9.pdf";
+  for (int criteria : {10, 12}) {
+    EXPECT_FALSE(Refused(Get(criteria, escaped, kInside))) << criteria;
+    EXPECT_TRUE(Refused(Get(criteria, escaped, kOutside))) << criteria;
+  }
 }
 
 TEST(PipelineDirectAccess, AccessDeniedPageBytes) {
