@@ -14,7 +14,8 @@
 bool IsExtensionInBlockedList(const ci_string& extension, const ci_string& blockedList);
 
 // True when any extension the file name is read by (ExtensionsOfFileName)
-// is in `blockedList`: "evil.exe#.pdf" is blocked by "exe".
+// is in `blockedList`: "http://sp/evil.exe#.pdf" is blocked by "exe"; so is
+// a short name whose extension begins an entry: "EVIL~1.EX" by "exe".
 bool IsFileNameInBlockedList(ci_string_view fileName, const ci_string& blockedList);
 
 // The same test of the extensions already read from a name, for a caller

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/unicode_white_space.h"
@@ -173,135 +174,135 @@ ci_string_view FileSystemFileName(ci_string_view path) {
 }
 
 // One reading's extension; a reading of the short-name form, whichever it
-// is ("MACRO~1.DOC#x.pdf" cut at its "#"), makes the name a short name.
+// is ("//sp/MACRO~1.DOC#x.pdf" cut at its "#"), makes the name a short name
+// of that extension.
 void AddReading(ci_string_view fileName, CFileNameExtensions& extensions) {
   ci_string extension;
-  if (ExtensionOf(fileName, extension)) extensions.others.push_back(extension);
+  const bool dotted = ExtensionOf(fileName, extension);
   // Most names hold no "~".
-  if (!extensions.shortName && FindMark(fileName, '~') != ci_string_view::npos) {
-    extensions.shortName = IsShortNameForm(fileName);
+  if (FindMark(fileName, '~') != ci_string_view::npos && IsShortNameForm(fileName)) {
+    extensions.shortName = true;
+    extensions.shortNameExtensions.push_back(extension);
   }
+  if (dotted) extensions.others.push_back(std::move(extension));
 }
 
-// The marks that end a name's path as the party that fetches it reads the
-// name; empty for a Windows or SMB name ("\\fs01\Team.Share\#42
-// minutes.pdf", "C:\a;b.pdf", a bare "Rev 1.2 #final.pdf"), which holds
-// "#" and ";" as ordinary characters. A name with a scheme (a drive letter
-// is none), a path of "/" segments that is no UNC path, or a name holding
-// "?", which no Windows or SMB name holds, is a URL: its path ends at the
-// first "?" or "#", and a server may cut it at ";" as a path parameter too.
-// A "file:" URL is one as well: the server reads it with a query (its own
-// force-save links append "?UriFlags=UncDocument") and so with a fragment,
-// as a browser does, and lists a file share's documents as a .NET Uri
-// writes them, blanks as they are but "#", "?" and "%" escaped: a "#" in a
-// share's name comes as "%23". No reader of a file URL takes path
-// parameters: ";" stays in its name.
-ci_string_view PathEnds(ci_string_view name) {
+// How the party that fetches a name reads it. A name is a URL only when it
+// says so: a scheme of two letters or more (a drive letter is none), or a
+// network-path reference "//host/...". Any other name is a file's: a share's
+// or a file system's ("\\fs01\Team.Share\#42 minutes.pdf", "C:\a;b.pdf"),
+// or a relative path of "/" or "\" segments such as the viewer's document
+// paths ("Shared Documents/Rev 1.2 #final.pdf"), which hold "#" and ";" as
+// ordinary characters. A URL's path ends at its first "?" or "#", and a
+// server may cut it at ";" as a path parameter too. A "file:" URL is one as
+// well: the server reads it with a query (its own force-save links append
+// "?UriFlags=UncDocument") and so with a fragment, as a browser does, and
+// lists a file share's documents as a .NET Uri writes them, blanks as they
+// are but "#", "?" and "%" escaped: a "#" in a share's name comes as "%23".
+// No reader of a file URL takes path parameters: ";" stays in its name.
+enum class NameKind { File, Url, FileUrl };
+
+NameKind KindOf(ci_string_view name) {
   size_t scheme = 0;
   while (scheme < name.size() && (std::isalpha(static_cast<unsigned char>(name[scheme])) != 0 ||
                                   (scheme > 0 && (std::isdigit(static_cast<unsigned char>(name[scheme])) != 0 ||
                                                   ci_string_view("+-.").find(name[scheme]) != ci_string_view::npos)))) {
     ++scheme;
   }
-  const bool colon = scheme < name.size() && name[scheme] == ':';
-  if (colon && scheme >= 2) return name.substr(0, scheme) == "file" ? "?#" : "?#;";
-  if (FindMark(name, '?') != ci_string_view::npos) return "?#;";
-  if ((colon && scheme == 1) || name.substr(0, 2) == "\\\\") return ci_string_view();
-  return FindMark(name, '/') != ci_string_view::npos ? "?#;" : ci_string_view();
+  if (scheme >= 2 && scheme < name.size() && name[scheme] == ':') {
+    return name.substr(0, scheme) == "file" ? NameKind::FileUrl : NameKind::Url;
+  }
+  return name.substr(0, 2) == "//" ? NameKind::Url : NameKind::File;
 }
 
-// A reading of the whole text as a name: its extension counts unless it
-// runs past a URL's path ("Budget.pdf?web=1" has none there; "a.pdf?x.exe"
-// ends in ".exe"), which no Windows name holds either.
-void AddWholeTextReading(ci_string_view fileName, CFileNameExtensions& extensions) {
-  const size_t dot = FindLastMark(fileName, '.');
-  if (dot != ci_string_view::npos && FindFirstMarkOf(fileName, "?#", dot) == ci_string_view::npos) {
-    AddReading(fileName, extensions);
+// A text a reader takes as a name once decoded (a query's value, a
+// fragment): its file name, and the file a Windows file system opens by it.
+void AddDecodedTextReadings(ci_string_view text, CFileNameExtensions& extensions) {
+  AddReading(FileNameOf(text), extensions);
+  AddReading(FileSystemFileName(text), extensions);
+}
+
+// A query read parameter by parameter, as a server or a download page reads
+// it ("download.aspx?SourceUrl=/docs/evil.exe"): each pair and each value,
+// decoded once, may be taken as a name. "a.pdf?x=evil.exe&y=1" is read as
+// "evil.exe", not as a name ending in "exe&y=1".
+void AddQueryReadings(ci_string_view query, CFileNameExtensions& extensions) {
+  size_t begin = 0;
+  while (begin <= query.size()) {
+    size_t end = FindMark(query, '&', begin);
+    if (end == ci_string_view::npos) end = query.size();
+    const ci_string_view pair = query.substr(begin, end - begin);
+    AddDecodedTextReadings(AsCIView(QueryValueAsServerReadsIt(AsStdView(pair))), extensions);
+    const size_t eq = FindMark(pair, '=');
+    if (eq != ci_string_view::npos) {
+      AddDecodedTextReadings(AsCIView(QueryValueAsServerReadsIt(AsStdView(pair.substr(eq + 1)))), extensions);
+    }
+    begin = end + 1;
   }
 }
 
-// The readings of `name` other than the whole one: the file a Windows file
-// system opens, and for a URL (`ends` not empty) its path and the name cut
-// at the first of `ends`.
-void AddOtherReadings(ci_string_view name, ci_string_view ends, CFileNameExtensions& extensions) {
-  if (ends.empty()) {
+// The readings of `name`, read as a name of its kind, other than its own
+// extension: the file a Windows file system opens; for a URL also its path
+// cut at ";", its query parameter by parameter and its fragment, each
+// decoded once as its reader decodes it. A file's name holds no "?": a
+// reader may take what follows one as a query.
+void AddOtherReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions) {
+  if (kind == NameKind::File) {
     AddReading(FileSystemFileName(name), extensions);
+    const size_t question = FindMark(name, '?');
+    if (question != ci_string_view::npos) {
+      AddReading(FileNameOf(name.substr(0, question)), extensions);
+      AddReading(FileSystemFileName(name.substr(0, question)), extensions);
+      AddQueryReadings(name.substr(question + 1), extensions);
+    }
     return;
   }
-  const ci_string_view path = name.substr(0, FindFirstMarkOf(name, "?#"));
+  const size_t pathEnd = FindFirstMarkOf(name, "?#");
+  const ci_string_view path = name.substr(0, pathEnd);
+  AddReading(FileNameOf(path), extensions);
   AddReading(FileSystemFileName(path), extensions);
-  AddWholeTextReading(FileSystemFileName(name), extensions);
-  const size_t cut = FindFirstMarkOf(name, ends);
+  const size_t cut = kind == NameKind::Url ? FindMark(path, ';') : ci_string_view::npos;
   if (cut != ci_string_view::npos) {
-    AddReading(FileNameOf(name.substr(0, cut)), extensions);
-    AddReading(FileSystemFileName(name.substr(0, cut)), extensions);
+    AddReading(FileNameOf(path.substr(0, cut)), extensions);
+    AddReading(FileSystemFileName(path.substr(0, cut)), extensions);
+  }
+  if (pathEnd == ci_string_view::npos) return;
+  const size_t fragment = FindMark(name, '#', pathEnd);
+  if (name[pathEnd] == '?') {
+    const size_t queryEnd = fragment == ci_string_view::npos ? name.size() : fragment;
+    AddQueryReadings(name.substr(pathEnd + 1, queryEnd - pathEnd - 1), extensions);
+  }
+  if (fragment != ci_string_view::npos) {
+    const ci_string_view raw = name.substr(fragment + 1);
+    AddDecodedTextReadings(AsCIView(URLDecode(std::string(raw.data(), raw.size()))), extensions);
   }
 }
 
-// Every reading of `name` but the whole one, and of its form without format
-// characters.
-void AddReadings(ci_string_view name, ci_string_view ends, CFileNameExtensions& extensions) {
-  AddOtherReadings(name, ends, extensions);
+// A reading of the whole text as a name of its own: its extension and its
+// other readings.
+void AddNameReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions) {
+  AddReading(FileNameOf(name.substr(0, kind == NameKind::File ? name.size() : FindFirstMarkOf(name, "?#"))),
+             extensions);
+  AddOtherReadings(name, kind, extensions);
+}
+
+// Every reading of `name` but its own extension, and of its form without
+// format characters.
+void AddReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions) {
+  AddOtherReadings(name, kind, extensions);
   // Most names are ASCII: they hold no format character.
   const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   ci_string visible;
-  if (!ascii && WithoutFormatCharacters(name, visible)) {
-    AddWholeTextReading(FileNameOf(visible), extensions);
-    AddOtherReadings(visible, ends, extensions);
-  }
-}
-
-// `name` with each "%uXXXX" as the percent-encoded UTF-8 of its code point,
-// which a server that takes the name as a URL decodes as it decodes "%XY"
-// (IIS does); empty when the name holds none. A surrogate stays as it is.
-std::string WithPercentUAsUtf8(ci_string_view name) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  bool any = false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    char32_t code = 0;
-    bool hex = i + 5 < name.size() && name[i] == '%' && (name[i + 1] == 'u' || name[i + 1] == 'U');
-    for (size_t k = 2; hex && k < 6; ++k) {
-      const int digit = HexDigitValue(name[i + k]);
-      hex = digit >= 0;
-      code = (code << 4) | static_cast<char32_t>(digit < 0 ? 0 : digit);
-    }
-    if (!hex || (code >= 0xD800 && code <= 0xDFFF)) {
-      out += name[i];
-      continue;
-    }
-    any = true;
-    unsigned char bytes[3];
-    size_t count = 0;
-    if (code < 0x80) {
-      bytes[count++] = static_cast<unsigned char>(code);
-    } else if (code < 0x800) {
-      bytes[count++] = static_cast<unsigned char>(0xC0 | (code >> 6));
-      bytes[count++] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-    } else {
-      bytes[count++] = static_cast<unsigned char>(0xE0 | (code >> 12));
-      bytes[count++] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
-      bytes[count++] = static_cast<unsigned char>(0x80 | (code & 0x3F));
-    }
-    for (size_t b = 0; b < count; ++b) {
-      out += '%';
-      out += kHex[bytes[b] >> 4];
-      out += kHex[bytes[b] & 0xF];
-    }
-    i += 5;
-  }
-  return any ? out : std::string();
+  if (!ascii && WithoutFormatCharacters(name, visible)) AddNameReadings(visible, kind, extensions);
 }
 
 // The readings of a path decoded once more, as a server that takes it as a
 // URL does: what it then opens is a file of that name, in which "#" and ";"
-// are ordinary; a "?" no file name holds still ends it.
+// are ordinary; a "?" no file name holds may still end it.
 void AddDecodedReadings(const std::string& path, CFileNameExtensions& extensions) {
   const ci_string decoded = ToCI(URLDecode(path));
-  const bool url = decoded.find('?') != ci_string::npos;
-  AddReading(FileNameOf(url ? ci_string_view(decoded).substr(0, decoded.find('?')) : ci_string_view(decoded)),
-             extensions);
-  AddReadings(decoded, url ? "?#;" : "", extensions);
+  AddReading(FileNameOf(decoded), extensions);
+  AddReadings(decoded, NameKind::File, extensions);
 }
 
 }  // namespace
@@ -314,8 +315,8 @@ bool FileNameLosesTrailingCharacters(ci_string_view name) {
 CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
   CFileNameExtensions extensions;
   extensions.others.reserve(8);  // a URL's readings, in one allocation
-  const ci_string_view ends = PathEnds(name);
-  const bool url = !ends.empty();
+  const NameKind kind = KindOf(name);
+  const bool url = kind != NameKind::File;
   const ci_string_view path = url ? name.substr(0, FindFirstMarkOf(name, "?#")) : name;
   // A URL's path without an extension of its own ("http://sp/Invoice
   // #123.pdf" cut at its "#") leaves the whole name's, unless that runs past
@@ -328,13 +329,18 @@ CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
       extensions.whole.assign(fileName.substr(dot + 1));
     }
   }
-  AddReadings(name, ends, extensions);
+  // The own name may itself be a short name.
+  if (FindMark(FileNameOf(path), '~') != ci_string_view::npos && IsShortNameForm(FileNameOf(path))) {
+    extensions.shortName = true;
+    extensions.shortNameExtensions.push_back(extensions.whole);
+  }
+  AddReadings(name, kind, extensions);
   // A server that takes the path as a URL decodes it once more:
   // "http://sp/docs/evil%2Eexe" serves "evil.exe", and one that reads
   // "%uXXXX" serves "evil%u002Eexe" as "evil.exe" too.
   if (FindMark(path, '%') != ci_string_view::npos) {
     AddDecodedReadings(std::string(path.data(), path.size()), extensions);
-    const std::string percentU = WithPercentUAsUtf8(path);
+    const std::string percentU = WithPercentUAsUtf8(AsStdView(path));
     if (!percentU.empty()) AddDecodedReadings(percentU, extensions);
   }
   return extensions;

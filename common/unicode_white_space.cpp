@@ -19,10 +19,27 @@ size_t FirstCodePoint(std::string_view text, char32_t& code) {
   return LastCodePoint(text.substr(0, length), code) == length ? length : 0;
 }
 
-// What some server's trim takes for white space: the web client's runs on a
-// .NET whose trim removes U+200B and U+FEFF too, and U+180E was White_Space
-// before Unicode 6.3.
-bool IsTrimmedAsWhiteSpace(char32_t c) { return IsUnicodeWhiteSpace(c) || c == 0x180E || c == 0x200B || c == 0xFEFF; }
+// Unicode's format characters (general category Cf): invisible, and dropped
+// from the ends of a name by the parsers that drop white space there.
+bool IsFormatCharacter(char32_t c) {
+  return c == 0xAD || (c >= 0x600 && c <= 0x605) || c == 0x61C || c == 0x6DD || c == 0x70F || c == 0x890 ||
+         c == 0x891 || c == 0x8E2 || c == 0x180E || (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB) ||
+         c == 0x110BD || c == 0x110CD || (c >= 0x13430 && c <= 0x1343F) || (c >= 0x1BCA0 && c <= 0x1BCA3) ||
+         (c >= 0x1D173 && c <= 0x1D17A) || c == 0xE0001 || (c >= 0xE0020 && c <= 0xE007F);
+}
+
+// What some server's trim takes for white space: every White_Space and
+// format character (the web client's .NET trims U+200B and U+FEFF, and
+// U+180E was White_Space before Unicode 6.3).
+bool IsTrimmedAsWhiteSpace(char32_t c) { return IsUnicodeWhiteSpace(c) || IsFormatCharacter(c); }
+
+// A byte that is no whole UTF-8 sequence is read by a server that falls back
+// to Latin-1: 0x85 and 0xA0 are white space there (NEL and no-break space).
+bool IsLatin1WhiteSpaceByte(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte == 0x85 || byte == 0xA0;
+}
 
 }  // namespace
 
@@ -46,12 +63,24 @@ size_t LastCodePoint(std::string_view text, char32_t& code) {
 
 std::string_view TrimUnicodeWhiteSpace(std::string_view text) {
   char32_t code = 0;
-  for (size_t length = FirstCodePoint(text, code); length != 0 && IsTrimmedAsWhiteSpace(code);
-       length = FirstCodePoint(text, code)) {
+  // Most names begin and end with an ASCII letter: such a byte settles it.
+  auto asciiKept = [](char c) { return static_cast<unsigned char>(c) < 0x80 && !IsUnicodeWhiteSpace(static_cast<unsigned char>(c)); };
+  while (!text.empty() && !asciiKept(text.front())) {
+    size_t length = FirstCodePoint(text, code);
+    if (length == 0 && IsLatin1WhiteSpaceByte(text.front())) {
+      length = 1;
+    } else if (length == 0 || !IsTrimmedAsWhiteSpace(code)) {
+      break;
+    }
     text.remove_prefix(length);
   }
-  for (size_t length = LastCodePoint(text, code); length != 0 && IsTrimmedAsWhiteSpace(code);
-       length = LastCodePoint(text, code)) {
+  while (!text.empty() && !asciiKept(text.back())) {
+    size_t length = LastCodePoint(text, code);
+    if (length == 0 && IsLatin1WhiteSpaceByte(text.back())) {
+      length = 1;
+    } else if (length == 0 || !IsTrimmedAsWhiteSpace(code)) {
+      break;
+    }
     text.remove_suffix(length);
   }
   return text;
@@ -67,12 +96,15 @@ std::string AsciiFolded(std::string_view text) {
   while (!text.empty()) {
     char32_t code = 0;
     const size_t length = std::max<size_t>(FirstCodePoint(text, code), 1);
-    // The letters whose invariant upper or lower case is an ASCII one.
-    const char ascii = length == 1                      ? '\0'
-                       : code == 0x130 || code == 0x131 ? 'i'
-                       : code == 0x17F                  ? 's'
-                       : code == 0x212A                 ? 'k'
-                                                        : '\0';
+    // The letters whose invariant upper or lower case is an ASCII one, and
+    // the fullwidth forms, which a conversion to the server's code page
+    // turns into their ASCII letters ("\uFF4Fwaal" is "owaal" to it).
+    const char ascii = length == 1                        ? '\0'
+                       : code == 0x130 || code == 0x131   ? 'i'
+                       : code == 0x17F                    ? 's'
+                       : code == 0x212A                   ? 'k'
+                       : code >= 0xFF01 && code <= 0xFF5E ? static_cast<char>(code - 0xFEE0)
+                                                          : '\0';
     if (ascii != '\0') {
       out += ascii;
     } else {

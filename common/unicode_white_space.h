@@ -17,15 +17,18 @@ bool IsUnicodeWhiteSpace(char32_t c);
 size_t LastCodePoint(std::string_view text, char32_t& code);
 
 // `text` without the white space a server's trim removes at either end:
-// every White_Space character, and those a trim of an older .NET removes
-// as well (U+200B, U+FEFF) or that was White_Space before Unicode 6.3
-// (U+180E).
-// A byte that is no whole UTF-8 sequence ends the trimming there.
+// every White_Space character and every format character (U+200B, U+FEFF,
+// U+180E, U+00AD among them), and the bytes 0x85 and 0xA0 where they are no
+// part of a whole UTF-8 sequence, which a server reading Latin-1 takes for
+// white space. Any other byte that is no whole UTF-8 sequence ends the
+// trimming there.
 std::string_view TrimUnicodeWhiteSpace(std::string_view text);
 
 // `text` with each letter whose invariant upper or lower case is an ASCII
 // one as that letter, as .NET compares names without case: "ı" and "İ" are
-// an "i", "ſ" an "s", the Kelvin sign a "k" ("ſharepointDocument", "ıd").
+// an "i", "ſ" an "s", the Kelvin sign a "k" ("ſharepointDocument", "ıd");
+// and each fullwidth form U+FF01 to U+FF5E as its ASCII character, as a
+// conversion to the server's code page reads it.
 std::string AsciiFolded(std::string_view text);
 
 // Whether a server reads `value` as the ASCII `name`: trimmed as above and

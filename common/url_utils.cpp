@@ -7,7 +7,7 @@ int HexDigitValue(char c) {
   return -1;
 }
 
-std::string URLDecode(const std::string& text, DecodedZero zero) {
+std::string URLDecode(const std::string& text, DecodedZero zero, PlusSign plus) {
   std::string out;
   out.reserve(text.size());
   const size_t n = text.size();
@@ -26,9 +26,53 @@ std::string URLDecode(const std::string& text, DecodedZero zero) {
         continue;
       }
     }
-    out.push_back(c);
+    out.push_back(c == '+' && plus == PlusSign::Blank ? ' ' : c);
   }
   return out;
+}
+
+std::string WithPercentUAsUtf8(std::string_view name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  bool any = false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char32_t code = 0;
+    bool hex = i + 5 < name.size() && name[i] == '%' && (name[i + 1] == 'u' || name[i + 1] == 'U');
+    for (size_t k = 2; hex && k < 6; ++k) {
+      const int digit = HexDigitValue(name[i + k]);
+      hex = digit >= 0;
+      code = (code << 4) | static_cast<char32_t>(digit < 0 ? 0 : digit);
+    }
+    if (!hex || (code >= 0xD800 && code <= 0xDFFF)) {
+      out += name[i];
+      continue;
+    }
+    any = true;
+    unsigned char bytes[3];
+    size_t count = 0;
+    if (code < 0x80) {
+      bytes[count++] = static_cast<unsigned char>(code);
+    } else if (code < 0x800) {
+      bytes[count++] = static_cast<unsigned char>(0xC0 | (code >> 6));
+      bytes[count++] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    } else {
+      bytes[count++] = static_cast<unsigned char>(0xE0 | (code >> 12));
+      bytes[count++] = static_cast<unsigned char>(0x80 | ((code >> 6) & 0x3F));
+      bytes[count++] = static_cast<unsigned char>(0x80 | (code & 0x3F));
+    }
+    for (size_t b = 0; b < count; ++b) {
+      out += '%';
+      out += kHex[bytes[b] >> 4];
+      out += kHex[bytes[b] & 0xF];
+    }
+    i += 5;
+  }
+  return any ? out : std::string();
+}
+
+std::string QueryValueAsServerReadsIt(std::string_view raw) {
+  const std::string percentU = WithPercentUAsUtf8(raw);
+  return URLDecode(percentU.empty() ? std::string(raw) : percentU, DecodedZero::EndsText, PlusSign::Blank);
 }
 
 std::string URLEncodeQueryValue(std::string_view text) {

@@ -14,9 +14,24 @@ int HexDigitValue(char c);
 // string, or is kept in one that goes on whole (an id written into a page).
 enum class DecodedZero { EndsText, Kept };
 
-// Decodes "%XY" escapes; a '+' stays a '+'. A '%' not followed by two
-// hexadecimal digits is kept as it is.
-std::string URLDecode(const std::string& text, DecodedZero zero = DecodedZero::EndsText);
+// What a '+' is: itself in a path, a blank in a query's value as the server
+// reads it.
+enum class PlusSign { Kept, Blank };
+
+// Decodes "%XY" escapes; a '+' stays a '+' unless `plus` makes it a blank.
+// A '%' not followed by two hexadecimal digits is kept as it is.
+std::string URLDecode(const std::string& text, DecodedZero zero = DecodedZero::EndsText,
+                      PlusSign plus = PlusSign::Kept);
+
+// `text` with each "%uXXXX" as the "%XY" escapes of its code point's UTF-8,
+// which a server that reads those as IIS does decodes as it decodes "%XY";
+// empty when the text holds none. A surrogate stays as it is.
+std::string WithPercentUAsUtf8(std::string_view text);
+
+// A query's value decoded once as the server decodes it: "+" a blank, "%XY"
+// a byte, "%uXXXX" the character IIS reads; a reader that hands the value
+// on as a C string sees it up to a decoded zero byte.
+std::string QueryValueAsServerReadsIt(std::string_view raw);
 
 // `text` as one value of a query string: every byte but letters, digits and
 // "-._~/!$'()*,:;=@" is written "%XY", so that no "&", "#", "+" or "%" of the

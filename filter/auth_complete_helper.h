@@ -35,12 +35,15 @@ class CAuthCompleteHelper {
   // Redirects a show request for `subPath` (the URL after the show marker).
   static DWORD ProcessShowRedirect(CDLLContext* pContext, const ci_string& subPath, bool cacheMultimedia);
   // A request sent straight to the viewer page: rewrites its URL without the
-  // "owaal" and "CMC245" the client sent (any spelling), which only the
-  // module may write. 0 also when there is nothing to remove; 7 when the URL
-  // cannot be set. 13 for a request to the viewer page or a pseudo-request
-  // (rewritten to it) with a body, or a cookie named as one of them, which
-  // may carry them where the module cannot take them out. Needs the record's
-  // request information.
+  // "owaal" and "CMC245" the client sent (any spelling a server reads),
+  // which only the module may write, and with the module's "owaal" where the
+  // request names a document. 0 also when there is nothing to change; 7 when
+  // the URL cannot be set. 13 for a request to the viewer page or a
+  // pseudo-request (rewritten to it) whose form body or cookie names one of
+  // them, where the module cannot take them out, or whose body the module
+  // cannot read where the request's set enforces a direct file access block
+  // level (any but 1); a named document without a level gives the level
+  // look-up's failure. Needs the record's request information.
   static DWORD StripClientViewerLevels(CDLLContext* pContext);
 
   // Answers the request with the access-denied page in the user's language

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 
 #include "common/string_utils.h"
@@ -27,6 +28,7 @@ bool IsHex(std::string_view s, size_t at, size_t count) {
 // byte. "%uXXXX" is decoded too (ASCII only), since the server reads it, but
 // marks the text as readable two ways: the host's parameters keep it as sent.
 std::string DecodeOnce(std::string_view raw, bool& twoWays) {
+  if (raw.find_first_of("+%") == std::string_view::npos) return std::string(raw);
   std::string out;
   out.reserve(raw.size());
   for (size_t i = 0; i < raw.size(); ++i) {
@@ -56,31 +58,45 @@ std::string_view VisibleName(std::string_view decoded) {
 
 // One "name=value" pair of a query string, decoded.
 struct DecodedPair {
-  std::string name;    // as a reader that stops at a control byte sees it, folded
-  bool nameClean;      // the decoded name had no control byte and no "%u"
-  std::string value;
-  bool valueClean;     // no control byte and no "%u"
+  std::string sent;    // decoded once, as the host keys its parameters
+  std::string name;    // as a server may read it (ParamNameAsRead), folded
+  bool nameClean;      // the decoded name is that reading as it stands: no
+                       // control byte, "%u", ";" or white space cut off
+  std::string_view rawValue;  // as sent; decoded by DecodeValue when asked
+  bool hasValue = false;       // the pair has an "="
+  bool piece = false;  // a ";"-separated piece after the pair's first
 };
+
+// The value of a pair decoded once, and whether it reads one way: no control
+// byte and no "%u"; and whether it is clean but for its "%u" escapes. A pair
+// without "=" ("?ns&ev=GetDoc") is to the server's parser a value without a
+// name: it looks the name up elsewhere, in a cookie.
+std::string DecodeValue(const DecodedPair& pair, bool& clean, bool* speltWithPercentU = nullptr) {
+  bool twoWays = false;
+  std::string value = pair.hasValue ? DecodeOnce(pair.rawValue, twoWays) : std::string();
+  const bool noControl = std::none_of(value.begin(), value.end(), IsControlByte);
+  clean = pair.hasValue && !twoWays && noControl;
+  if (speltWithPercentU != nullptr) *speltWithPercentU = pair.hasValue && twoWays && noControl;
+  return value;
+}
 
 DecodedPair DecodePair(std::string_view pair) {
   const size_t eq = pair.find('=');
   DecodedPair d;
   bool nameTwoWays = false;
-  const std::string name = DecodeOnce(pair.substr(0, eq), nameTwoWays);
-  const std::string_view visible = VisibleName(name);
-  d.nameClean = !nameTwoWays && visible.size() == name.size();
-  // Compared without case as the server compares: "ıd" is "id" to it.
-  d.name = AsciiFolded(visible);
-  bool valueTwoWays = false;
-  d.value = eq == std::string_view::npos ? std::string() : DecodeOnce(pair.substr(eq + 1), valueTwoWays);
-  // A pair without "=" ("?ns&ev=GetDoc") is to the server's parser a value
-  // without a name: it looks the name up elsewhere, in a cookie.
-  d.valueClean = eq != std::string_view::npos && !valueTwoWays &&
-                 std::none_of(d.value.begin(), d.value.end(), IsControlByte);
+  d.sent = DecodeOnce(pair.substr(0, eq), nameTwoWays);
+  bool asSent = false;
+  d.name = ParamNameAsRead(d.sent, asSent);
+  d.nameClean = !nameTwoWays && asSent;
+  d.hasValue = eq != std::string_view::npos;
+  if (d.hasValue) d.rawValue = pair.substr(eq + 1);
   return d;
 }
 
-// Calls `visit(raw pair, decoded pair)` for each non-empty pair.
+// Calls `visit(raw pair, decoded pair)` for each non-empty pair split at
+// "&", and again for each ";"-separated piece of it after the first, which a
+// server that splits pairs at ";" too reads as a pair of its own
+// ("x=1;owaal=3"); such pieces are marked. One pass over the text.
 template <class Visit>
 void ForEachPair(std::string_view query, Visit visit) {
   size_t pos = 0;
@@ -88,12 +104,33 @@ void ForEachPair(std::string_view query, Visit visit) {
     size_t amp = query.find('&', pos);
     if (amp == std::string_view::npos) amp = query.size();
     const std::string_view raw = query.substr(pos, amp - pos);
-    if (!raw.empty()) visit(raw, DecodePair(raw));
+    if (!raw.empty()) {
+      visit(raw, DecodePair(raw));
+      for (size_t semi = raw.find(';'); semi != std::string_view::npos;) {
+        const size_t next = raw.find(';', semi + 1);
+        const std::string_view piece = raw.substr(semi + 1, next == std::string_view::npos ? next : next - semi - 1);
+        if (!piece.empty()) {
+          DecodedPair d = DecodePair(piece);
+          d.piece = true;
+          d.nameClean = false;
+          visit(raw, d);
+        }
+        semi = next;
+      }
+    }
     pos = amp + 1;
   }
 }
 
 bool SameName(std::string_view a, std::string_view b) { return AsCIView(a) == AsCIView(b); }
+
+bool NamedAny(std::string_view read, std::initializer_list<std::string_view> names) {
+  return std::any_of(names.begin(), names.end(), [read](std::string_view name) { return SameName(read, name); });
+}
+
+std::string_view MediaType(std::string_view contentType) {
+  return TrimUnicodeWhiteSpace(contentType.substr(0, contentType.find(';')));
+}
 
 std::string_view QueryOf(const CRequestInfo& info) {
   const std::string* query = info.FindHeaderValue("QUERY_STRING");
@@ -119,29 +156,83 @@ bool IsDownloadDecisionName(std::string_view name) {
 
 namespace {
 
+// A name of printable ASCII but ";": every reading of it is itself, as most
+// names are.
+bool ReadsAsItself(std::string_view name) {
+  return std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 0x7F && c != ';'; });
+}
+
+}  // namespace
+
+std::string ParamNameAsRead(std::string_view decoded, bool& asSent) {
+  if (ReadsAsItself(decoded)) {
+    asSent = true;
+    return std::string(decoded);
+  }
+  const std::string_view visible = VisibleName(decoded);
+  const std::string_view piece = visible.substr(0, visible.find(';'));
+  const std::string_view trimmed = TrimUnicodeWhiteSpace(piece);
+  asSent = trimmed.size() == decoded.size();
+  return AsciiFolded(trimmed);
+}
+
+bool ReadsAsParamName(std::string_view decoded, std::string_view name) {
+  if (ReadsAsItself(decoded)) return SameName(decoded, name);
+  bool asSent = false;
+  return SameName(ParamNameAsRead(decoded, asSent), name);
+}
+
+namespace {
+
 // `name` in the query string, undecidable where the query leaves it out and
 // a cookie carries it; with `wholeRequest` also among the request's
 // parameters, and undecidable wherever a body may hold it.
-CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool wholeRequest) {
+// With `bothSpellings` a value spelt with "%uXXXX" is read too, as the
+// server reads it and as the host's parameters keep it.
+CDecisionParam ReadParam(const CRequestInfo& info, std::string_view name, bool wholeRequest,
+                         bool bothSpellings = false) {
   CDecisionParam param;
   int occurrences = 0;
   bool clean = true;
+  std::string sent;  // the name of the first pair, as the host keys it
   ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
     if (!SameName(pair.name, name)) return;
-    if (++occurrences == 1) param.value = ToCI(pair.value);
-    clean = clean && pair.nameClean && pair.valueClean;
+    bool valueClean = false;
+    bool speltWithPercentU = false;
+    const std::string value = DecodeValue(pair, valueClean, &speltWithPercentU);
+    const bool twoSpellings = bothSpellings && speltWithPercentU;
+    if (++occurrences == 1 && !pair.piece) {
+      param.value = ToCI(value);
+      sent = pair.sent;
+      if (twoSpellings) {
+        param.value = ToCI(QueryValueAsServerReadsIt(pair.rawValue));
+        param.otherSpelling = ToCI(URLDecode(std::string(pair.rawValue), DecodedZero::EndsText, PlusSign::Blank));
+      }
+    }
+    clean = clean && pair.nameClean && (valueClean || twoSpellings);
   });
-  const bool inParams = occurrences > 0 || (wholeRequest && info.FindParamValue(AsCIView(name)) != nullptr) ||
-                        CookieMayHoldParam(info, name);
+  // A parameter the host read under another name that reads as `name` came
+  // from a body, or is a second spelling.
+  bool otherReading = false;
+  if (wholeRequest) {
+    for (const auto& [key, value] : info.m_mapParams) {
+      if (ReadsAsParamName(AsStdView(key), name) && !(occurrences > 0 && key == AsCIView(sent))) {
+        otherReading = true;
+        break;
+      }
+    }
+  }
+  const bool inParams = occurrences > 0 || otherReading || CookieMayHoldParam(info, name);
   if (!inParams) return param;
   // Asked only of a parameter the request has: most names a decision reads
   // are absent.
   const bool bodyMayHoldIt = wholeRequest && BodyMayHoldParams(info);
-  if (occurrences == 1 && clean && !bodyMayHoldIt) {
+  if (occurrences == 1 && clean && !otherReading && !bodyMayHoldIt) {
     param.reading = CDecisionParam::Unique;
   } else {
     param.reading = CDecisionParam::Undecidable;
     param.value.clear();
+    param.otherSpelling.clear();
   }
   return param;
 }
@@ -156,35 +247,60 @@ CDecisionParam ReadQueryParam(const CRequestInfo& info, std::string_view name) {
   return ReadParam(info, name, false);
 }
 
+CDecisionParam ReadDocumentNameParam(const CRequestInfo& info) { return ReadParam(info, "URL", true, true); }
+
 bool DecisionParamsReadOneWay(const CRequestInfo& info) {
   if (BodyMayHoldParams(info)) return false;
   std::map<ci_string, int, std::less<>> seen;
+  std::map<ci_string, int, std::less<>> sentNames;
   bool oneWay = true;
   ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
     if (!oneWay || !IsDownloadDecisionName(pair.name)) return;
-    oneWay = pair.nameClean && pair.valueClean && ++seen[ToCI(pair.name)] == 1;
+    bool valueClean = false;
+    bool speltWithPercentU = false;
+    DecodeValue(pair, valueClean, &speltWithPercentU);
+    // The document's name is read both ways where "%u" spells it.
+    const bool valueOneWay = valueClean || (SameName(pair.name, "URL") && speltWithPercentU);
+    oneWay = pair.nameClean && valueOneWay && ++seen[ToCI(pair.name)] == 1;
+    sentNames[ToCI(pair.sent)] = 1;
   });
-  // A deciding name among the request's parameters but not in its query
-  // string came from a body.
-  for (const auto& [name, value] : info.m_mapParams) {
-    const std::string_view text(name.data(), name.size());
-    if (oneWay && IsDownloadDecisionName(text) && seen.find(name) == seen.end()) oneWay = false;
+  // A deciding name among the request's parameters, in any spelling, but
+  // not in its query string came from a body.
+  for (auto it = info.m_mapParams.begin(); oneWay && it != info.m_mapParams.end(); ++it) {
+    bool asSent = false;
+    const std::string text = ParamNameAsRead(AsStdView(it->first), asSent);
+    if (IsDownloadDecisionName(text) && sentNames.find(it->first) == sentNames.end()) oneWay = false;
   }
   return oneWay;
 }
 
-ci_string WithoutParamNamed(const ci_string& query, std::string_view name) {
+ci_string WithoutParamNamed(const ci_string& query, std::string_view name) { return WithoutParamsNamed(query, {name}); }
+
+ci_string WithoutParamsNamed(const ci_string& query, std::initializer_list<std::string_view> names) {
   ci_string kept;
-  kept.reserve(query.size());
   bool removed = false;
-  ForEachPair(std::string_view(query.data(), query.size()), [&](std::string_view raw, const DecodedPair& pair) {
-    if (SameName(pair.name, name)) {
+  // A pair is visited once and then once per ";" piece: it goes when any
+  // of its readings names `name`, and is kept once its last reading is seen.
+  std::string_view current;
+  bool currentGoes = false;
+  auto flush = [&] {
+    if (current.empty()) return;
+    if (currentGoes) {
       removed = true;
-      return;
+    } else {
+      if (!kept.empty()) kept += '&';
+      kept.append(current.data(), current.size());
     }
-    if (!kept.empty()) kept += '&';
-    kept.append(raw.data(), raw.size());
+  };
+  ForEachPair(std::string_view(query.data(), query.size()), [&](std::string_view raw, const DecodedPair& pair) {
+    if (!pair.piece) {
+      flush();
+      current = raw;
+      currentGoes = false;
+    }
+    if (NamedAny(pair.name, names)) currentGoes = true;
   });
+  flush();
   // A query without the name keeps its exact text.
   return removed ? kept : query;
 }
@@ -208,7 +324,13 @@ bool HasBody(const CRequestInfo& info) {
   return info.FindHeaderValue("HTTP_TRANSFER_ENCODING") != nullptr;
 }
 
-bool CookieMayHoldParam(const CRequestInfo& info, std::string_view name) {
+namespace {
+
+// Calls `visit(pair)` for each pair of the request's cookie whose name reads
+// as `name` (as sent or decoded once, each read as every parameter name is)
+// until it returns true; whether one did.
+template <class Visit>
+bool ForEachCookieNamed(const CRequestInfo& info, std::string_view name, Visit visit) {
   const std::string* cookie = info.FindHeaderValue("HTTP_COOKIE");
   if (cookie == nullptr) return false;
   // Pairs end at ";", and at "," too: the host joins repeated headers so,
@@ -219,10 +341,70 @@ bool CookieMayHoldParam(const CRequestInfo& info, std::string_view name) {
     size_t end = text.find_first_of(";,", pos);
     if (end == std::string_view::npos) end = text.size();
     const std::string_view pair = text.substr(pos, end - pos);
-    // Named as sent or decoded once, compared as the server compares names.
-    const DecodedPair decoded = DecodePair(TrimBlanks(pair.substr(0, pair.find('='))));
-    if (SameName(TrimBlanks(decoded.name), name)) return true;
+    const std::string_view sent = pair.substr(0, pair.find('='));
+    if ((ReadsAsParamName(sent, name) || SameName(DecodePair(sent).name, name)) && visit(pair)) return true;
     pos = end + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CookieMayHoldParam(const CRequestInfo& info, std::string_view name) {
+  return ForEachCookieNamed(info, name, [](std::string_view) { return true; });
+}
+
+bool ReadableFormBody(const CRequestInfo& info) {
+  const std::string* method = info.FindHeaderValue("HTTP_METHOD");
+  if (method == nullptr || AsCIView(*method) != "POST") return false;
+  if (info.FindHeaderValue("HTTP_TRANSFER_ENCODING") != nullptr) return false;
+  const std::string* type = info.FindHeaderValue("HTTP_CONTENT_TYPE");
+  return type == nullptr || AsCIView(MediaType(*type)) == "application/x-www-form-urlencoded";
+}
+
+bool BodyUnread(const CRequestInfo& info) { return BodyMayHoldParams(info) && !ReadableFormBody(info); }
+
+bool RequestParamNamed(const CRequestInfo& info, std::initializer_list<std::string_view> names) {
+  bool found = false;
+  ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
+    found = found || NamedAny(pair.name, names);
+  });
+  for (auto it = info.m_mapParams.begin(); !found && it != info.m_mapParams.end(); ++it) {
+    bool asSent = false;
+    found = NamedAny(ParamNameAsRead(AsStdView(it->first), asSent), names);
+  }
+  return found;
+}
+
+bool RequestParamMayRead(const CRequestInfo& info, std::string_view name, std::string_view value) {
+  bool found = false;
+  ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
+    bool valueClean = false;
+    found = found || (SameName(pair.name, name) && ReadsAsName(DecodeValue(pair, valueClean), value));
+  });
+  for (auto it = info.m_mapParams.begin(); !found && it != info.m_mapParams.end(); ++it) {
+    found = ReadsAsParamName(AsStdView(it->first), name) && ReadsAsName(AsStdView(it->second), value);
+  }
+  // A look-up of parameters falls back to cookies; their values are read as
+  // sent and decoded once.
+  return found || ForEachCookieNamed(info, name, [value](std::string_view pair) {
+           const size_t eq = pair.find('=');
+           if (eq == std::string_view::npos) return false;
+           bool twoWays = false;
+           return ReadsAsName(pair.substr(eq + 1), value) || ReadsAsName(DecodeOnce(pair.substr(eq + 1), twoWays), value);
+         });
+}
+
+bool FormBodyParamNamed(const CRequestInfo& info, std::initializer_list<std::string_view> names) {
+  std::set<ci_string, std::less<>> sentNames;
+  ForEachPair(QueryOf(info), [&](std::string_view, const DecodedPair& pair) {
+    if (!pair.piece && NamedAny(pair.name, names)) sentNames.insert(ToCI(pair.sent));
+  });
+  for (const auto& [key, value] : info.m_mapParams) {
+    bool asSent = false;
+    if (NamedAny(ParamNameAsRead(AsStdView(key), asSent), names) && sentNames.find(key) == sentNames.end()) {
+      return true;
+    }
   }
   return false;
 }

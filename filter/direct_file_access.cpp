@@ -218,7 +218,7 @@ DWORD CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled(CDLLContext* pContex
     DebugLog("[CAuthCompleteHelper::CheckIfDirectFileAccessIsEnabled] The download's parameters are repeated, hold a control byte or lie in a body; it cannot be decided.");
     dwRet = HX_RC_INVALID_DATA;
   } else if (restricted && fileAccessType == kDocumentViewFile &&
-             !ReadDecisionParam(*pContext->m_spRequestInfo, "URL").IsUnique()) {
+             !ReadDocumentNameParam(*pContext->m_spRequestInfo).IsUnique()) {
     // The product always names the document in the query; without it the
     // server takes a "URL" from where the module cannot see it (a cookie
     // its parameter look-up falls back to), or none.

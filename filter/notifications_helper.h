@@ -37,7 +37,7 @@ class CNotificationsHelper {
   // of the "?" (found when npos).
   static bool GetURLParamValue(const std::string& url, const std::string& name,
                                std::string& value, size_t start = std::string::npos,
-                               DecodedZero zero = DecodedZero::EndsText);
+                               DecodedZero zero = DecodedZero::EndsText, PlusSign plus = PlusSign::Kept);
 
   // The attachment identifiers "attid0".."attid<attcnt-1>" of the request.
   static DWORD GetRequestParamAttIDs(const CRequestInfo* pRequestInfo, std::vector<std::string>& ids);

@@ -63,10 +63,13 @@ bool MayBe(const CDecisionParam& param, bool bodyMayHoldIt) {
 }
 // A value the server may take for `text` once its white space is trimmed, as
 // a parser of names does: a blank ("ns=UncDocument+") or any other of
-// Unicode's White_Space characters (U+00A0, U+3000), at either end, and
-// compared without case as the server compares.
+// Unicode's White_Space and format characters (U+00A0, U+3000, U+200B), at
+// either end, and compared without case as the server compares; a server
+// that splits pairs at ";" too reads the value up to the first.
 bool MayRead(const CDecisionParam& param, const char* text) {
-  return param.IsUnique() && ReadsAsName(std::string_view(param.value.data(), param.value.size()), text);
+  if (!param.IsUnique()) return false;
+  const std::string_view value(param.value.data(), param.value.size());
+  return ReadsAsName(value, text) || ReadsAsName(value.substr(0, value.find(';')), text);
 }
 bool MayNameDocument(const CDecisionParam& ns, bool bodyMayHoldIt) {
   return MayRead(ns, "UncDocument") || MayRead(ns, "SharepointDocument") || MayBe(ns, bodyMayHoldIt);
@@ -236,6 +239,22 @@ DWORD CNotifications::NotifyPreProcHeaders(CDLLContext* pContext) {
       attachFileDialog = isPage && ae.Is("Dialog") && t.Is("AttachFileDialog");
       basicAttachmentManager =
           isPost && isPage && ((itemAction && a.Is("Attach")) || (ae.Is("Dialog") && t.Is("Attach")));
+      // The server reads the attach dialog's fields in every spelling it
+      // trims and folds ("ae%20=Dialog", "t=Attach%C2%A0"), and from a body
+      // the module never sees (a file upload is multipart): where such a
+      // request may be one, it is one, and refused where attaching is blocked.
+      if (isPage && (isPost || asGet) && !attachFileDialog && !basicAttachmentManager) {
+        const bool dialog = RequestParamMayRead(info, "ae", "Dialog");
+        attachFileDialog = dialog && RequestParamMayRead(info, "t", "AttachFileDialog");
+        basicAttachmentManager =
+            isPost && ((dialog && RequestParamMayRead(info, "t", "Attach")) ||
+                       ((RequestParamMayRead(info, "ae", "Item") || RequestParamMayRead(info, "ae", "PreFormAction")) &&
+                        RequestParamMayRead(info, "a", "Attach")));
+        if (!attachFileDialog && !basicAttachmentManager && BodyUnread(info)) {
+          DebugLog("[CNotifications::NotifyPreProcHeaders] The request carries a body the module cannot read; it is checked as an attach file request.");
+          basicAttachmentManager = true;
+        }
+      }
       deleteAttachment = isPost && isEvent && ns.Is("Attachments") && ev.Is("Delete");
       documentView = asGet && isPage && ae.Is("Folder") && t.found && URL.found;
       documentViewSort = isPost && isEvent && listView && ev.Is("Sort");

@@ -102,12 +102,13 @@ DWORD CheckProductAttachmentLink(CDLLContext* pContext, const ci_string& midh, c
 }
 
 DWORD CheckProductDocumentLink(CDLLContext* pContext, const ci_string& fidh, bool& enabled) {
-  ci_string fileUrl;
-  if (!ReadOneWay(*pContext->m_spRequestInfo, "URL", fileUrl)) {
+  // The hash is of the name as the server reads it.
+  const CDecisionParam fileUrl = ReadDocumentNameParam(*pContext->m_spRequestInfo);
+  if (!fileUrl.IsUnique()) {
     DebugLog("%s CRequestInfo::GetParamValue() failed. Param <%s>.", kDocumentCheck, "URL");
     return HX_RC_INVALID_DATA;
   }
-  const bool valid = HashMatches(ToStd(fileUrl), fidh);
+  const bool valid = HashMatches(ToStd(fileUrl.value), fidh);
   DebugLog("%s File ID hash value is <%s>.", kDocumentCheck, valid ? "VALID" : "INVALID");
   if (!valid) return 0;
   bool open = false, save = false;
@@ -154,23 +155,41 @@ void OpenSaveFromSettings(CDLLContext* pContext, bool& openEnabled, bool& saveEn
   saveEnabled = save != 0;
 }
 
-DWORD MenuFlagsForFile(CDLLContext* pContext, const ci_string& fileUrl, bool& openEnabled, bool& saveEnabled) {
+// OWA's file access level of a document's name; of a name with two
+// spellings the blocked level where the two readings differ in level.
+DWORD LevelOfDocumentName(CDLLContext* pContext, const CDecisionParam& name, DWORD& level) {
+  const bool publicClient = (pContext->m_dwRequestFlags & RequestFlag::FBAPublicClient) != 0;
+  CPLHXGeneralSettings* pSettings = CPLHXGeneralSettings::getInstance();
+  DWORD dwRet = pSettings->GetOWAFileAccessLevelOfName(name.value, publicClient, level);
+  if (dwRet != 0 || name.otherSpelling.empty()) return dwRet;
+  DWORD otherLevel = OWAFileAccessLevel::Unknown;
+  dwRet = pSettings->GetOWAFileAccessLevelOfName(name.otherSpelling, publicClient, otherLevel);
+  if (dwRet == 0 && otherLevel != level) {
+    DebugLog("%s The file URL <%s> spelt <%s> has the levels <%d> and <%d>; it is given the blocked level.", kMenuFlags,
+             name.value.c_str(), name.otherSpelling.c_str(), static_cast<int>(level), static_cast<int>(otherLevel));
+    level = OWAFileAccessLevel::Blocked;
+  }
+  return dwRet;
+}
+
+DWORD MenuFlagsForFile(CDLLContext* pContext, const CDecisionParam& name, bool& openEnabled, bool& saveEnabled) {
+  const ci_string& fileUrl = name.value;
   const size_t slash = fileUrl.rfind('/');
   const ci_string fileName = slash == ci_string::npos ? fileUrl : fileUrl.substr(slash + 1);
   const ci_string extension = ExtensionsOfFileName(fileUrl).whole;
   DebugLog("%s Requested DocumentView file URL <%s> Filename <%s> extension <%s>.", kMenuFlags, fileUrl.c_str(),
            fileName.c_str(), extension.c_str());
   // The level and the blocked list are those of every reading of the name.
-  const bool blocked =
-      IsFileNameInBlockedList(fileUrl, ProductBlockedList(static_cast<int32_t>(pContext->m_dwSettingsID)));
+  const ci_string blockedList = ProductBlockedList(static_cast<int32_t>(pContext->m_dwSettingsID));
+  const bool blocked = IsFileNameInBlockedList(fileUrl, blockedList) ||
+                       (!name.otherSpelling.empty() && IsFileNameInBlockedList(name.otherSpelling, blockedList));
   DebugLog("%s <%s> extension is blocked by PL <%s>.", kMenuFlags, extension.c_str(), YN(blocked));
   if (blocked) {
     DebugLog("%s <%s> Extension is blocked by PL. Both 'Open' and 'Save' are disabled.", kMenuFlags, extension.c_str());
     return 0;
   }
-  const bool publicClient = (pContext->m_dwRequestFlags & RequestFlag::FBAPublicClient) != 0;
   DWORD level = OWAFileAccessLevel::Unknown;
-  const DWORD dwRet = CPLHXGeneralSettings::getInstance()->GetOWAFileAccessLevelOfName(fileUrl, publicClient, level);
+  const DWORD dwRet = LevelOfDocumentName(pContext, name, level);
   if (dwRet != 0) {
     DebugLog("%s CPLHXGeneralSettings::GetOWAFileAccessLevel() failed.", kMenuFlags);
     return dwRet;
@@ -234,7 +253,7 @@ DWORD CAuthCompleteHelper::GetPLDirectDocumentViewFileAccessMenuFlags(CDLLContex
   DebugLog("%s Starts.", kMenuFlags);
   if (pContext == nullptr || !pContext->m_spRequestInfo) {
     dwRet = HX_RC_MISSING;
-  } else if (const CDecisionParam fileUrl = ReadDecisionParam(*pContext->m_spRequestInfo, "URL");
+  } else if (const CDecisionParam fileUrl = ReadDocumentNameParam(*pContext->m_spRequestInfo);
              fileUrl.reading == CDecisionParam::Absent) {
     OpenSaveFromSettings(pContext, openEnabled, saveEnabled);
     DebugLog("%s 'URL' query string parameter does not exist, take only 'Open' and 'Save' retriction settings into account.",
@@ -244,7 +263,7 @@ DWORD CAuthCompleteHelper::GetPLDirectDocumentViewFileAccessMenuFlags(CDLLContex
     DebugLog("%s The 'URL' parameter is repeated or reads two ways.", kMenuFlags);
     dwRet = HX_RC_INVALID_DATA;
   } else {
-    dwRet = MenuFlagsForFile(pContext, fileUrl.value, openEnabled, saveEnabled);
+    dwRet = MenuFlagsForFile(pContext, fileUrl, openEnabled, saveEnabled);
   }
   if (dwRet != 0) openEnabled = saveEnabled = false;
   DebugLog("%s returned dwRet <%d> Open enabled <%s> Save enabled <%s>.", kMenuFlags, static_cast<int>(dwRet),

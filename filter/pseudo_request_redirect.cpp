@@ -13,6 +13,7 @@
 #include "common/string_utils.h"
 #include "common/url_utils.h"
 #include "filter/auth_complete_helper.h"
+#include "filter/block_levels.h"
 #include "filter/control_message.h"
 #include "filter/decision_params.h"
 #include "filter/dll_context.h"
@@ -106,14 +107,12 @@ bool DecodedWhole(const ci_string& encoded, const ci_string& decoded) {
 // A decoded name the viewer could read as another file than the one its
 // extensions are taken from: a control byte, or a file name that a file
 // system or a browser reads as another (trailing dots, blanks or other white
-// space, a stream after ":"). A query or fragment mark or a path parameter
-// ("evil.exe?.pdf") is no reason: the level is that of every reading of the
-// name.
+// space). A ":" ("Minutes 10:30.pdf", "evil.exe:x.pdf"), a query or fragment
+// mark or a path parameter ("evil.exe?.pdf") is no reason: the level is
+// that of every reading of the name.
 bool ReadsAsAnotherFile(const ci_string& name) {
   if (std::any_of(name.begin(), name.end(), IsControlByte)) return true;
-  const size_t separator = name.find_last_of("/\\");
-  const ci_string_view fileName = ci_string_view(name).substr(separator == ci_string::npos ? 0 : separator + 1);
-  return fileName.find(':') != ci_string_view::npos || FileNameLosesTrailingCharacters(fileName);
+  return FileNameLosesTrailingCharacters(name);
 }
 
 // OWA's file access level of the document a Base64 name names; the blocked
@@ -198,32 +197,53 @@ bool NamesViewerPage(std::string_view path) {
 // from the module only: whatever the client sent under those names goes,
 // however it spelt them.
 ci_string WithoutViewerLevels(const ci_string& queryString) {
-  return WithoutParamNamed(WithoutParamNamed(queryString, "owaal"), "CMC245");
+  return WithoutParamsNamed(queryString, {"owaal", "CMC245"});
 }
 
-// Whether the request may bring the viewer values where the module can
-// neither read them whole nor rewrite them: a body by its headers, by any
-// method (the viewer reads its form on a HEAD too, and acts on it), or a POST
-// whose parameters hold a name its query string does not, which the host
-// read from a form (a GET's parameters are its query's: a name the two read
-// differently, "f%u006E", is no form); or a cookie named as one of the
-// levels, which a look-up that falls back to cookies finds once the query
-// has lost them.
-bool ViewerMayHearClientValues(const CRequestInfo& info) {
-  if (HasBody(info) || CookieMayHoldParam(info, "owaal") || CookieMayHoldParam(info, "CMC245")) return true;
-  const std::string* method = info.FindHeaderValue("HTTP_METHOD");
-  if (method == nullptr || AsCIView(*method) != "POST") return false;
-  for (const auto& [name, value] : info.m_mapParams) {
-    if (ReadQueryParam(info, AsStdView(name)).reading == CDecisionParam::Absent) return true;
+// How the request may bring the viewer levels where the module can neither
+// read them whole nor rewrite them.
+enum class ClientLevels {
+  None,       // none, or only in the query, which is rewritten
+  Carried,    // in a cookie, which a look-up that falls back to cookies
+              // finds once the query has lost them, or in a form body
+  MayCarry,   // a body the module never sees (multipart, plain text,
+              // chunked, by any method: the viewer reads its form on a HEAD
+              // too): refused where a level is enforced
+};
+
+ClientLevels ClientLevelsOf(const CRequestInfo& info) {
+  if (CookieMayHoldParam(info, "owaal") || CookieMayHoldParam(info, "CMC245")) return ClientLevels::Carried;
+  if (ReadableFormBody(info)) {
+    return FormBodyParamNamed(info, {"owaal", "CMC245"}) ? ClientLevels::Carried : ClientLevels::None;
   }
-  return false;
+  return HasBody(info) ? ClientLevels::MayCarry : ClientLevels::None;
+}
+
+// Whether the request's settings set enforces a direct file access block
+// level: every level but 1, which stops nothing (an invalid one included).
+bool LevelEnforced(const CDLLContext* pContext) {
+  CPLHXGeneralSettings* pSettings = CPLHXGeneralSettings::getInstance();
+  int32_t settingsId = static_cast<int32_t>(pContext->m_dwSettingsID);
+  pSettings->GetLinkCriteriaSetting(static_cast<int32_t>(pContext->m_dwCriteriaID), settingsId);
+  return BlockLevels::ReadDirectFileAccessLevel(*pSettings, settingsId) != 1;
+}
+
+// Whether the viewer may take a document's name from the request ("fn" or
+// "WR340U1" in any spelling, in the query, a form body or a cookie): it then
+// hears the module's level of that document.
+bool NamesDocument(const CRequestInfo& info) {
+  return RequestParamNamed(info, {"fn", "WR340U1"}) || CookieMayHoldParam(info, "fn") ||
+         CookieMayHoldParam(info, "WR340U1");
 }
 
 }  // namespace
 
 DWORD CAuthCompleteHelper::ProcessCmd(CDLLContext* pContext, const ci_string& queryString, const char* commandPrefix) {
   DWORD dwRet = 0;
-  const bool conversion = pContext->m_dwSubscriptionType == SubscriptionType::PelloraView;
+  // Any other command the viewer may read as a conversion ("cmd=view"
+  // among a menu's parameters) hears the level of the document it names.
+  const bool conversion = pContext->m_dwSubscriptionType == SubscriptionType::PelloraView ||
+                          NamesDocument(*pContext->m_spRequestInfo);
   std::string target = ViewerPage() + commandPrefix + ToStd(WithoutViewerLevels(queryString));
   if (conversion) dwRet = AppendConversionAccessLevel(pContext, target);
   if (dwRet == 0) {
@@ -323,24 +343,52 @@ DWORD CAuthCompleteHelper::StripClientViewerLevels(CDLLContext* pContext) {
   const std::string* path = info.FindHeaderValue("URL");
   const bool straight = path != nullptr && NamesViewerPage(*path);
   if (!straight && !IsBrowseCommandRequest(pContext->m_dwSubscriptionType)) return 0;
-  if (ViewerMayHearClientValues(info)) {
-    DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] The request to the viewer carries a body or a cookie, which may hold levels the module cannot remove.");
+  const ClientLevels carried = ClientLevelsOf(info);
+  if (carried == ClientLevels::Carried) {
+    DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] The request to the viewer carries levels in a form body or a cookie, which the module cannot remove.");
+    return HX_RC_INVALID_DATA;
+  }
+  if (carried == ClientLevels::MayCarry && LevelEnforced(pContext)) {
+    DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] The request to the viewer carries a body the module cannot read, which may hold levels.");
     return HX_RC_INVALID_DATA;
   }
   // A pseudo-request's query loses the levels when it is rewritten.
+  if (!straight) return 0;
   const std::string* query = info.FindHeaderValue("QUERY_STRING");
-  if (!straight || query == nullptr || query->empty()) return 0;
-  const ci_string received = ToCI(*query);
+  const ci_string received = query != nullptr ? ToCI(*query) : ci_string();
   const ci_string kept = WithoutViewerLevels(received);
-  if (kept.size() == received.size()) return 0;
   const std::string sent = CNotificationsHelper::PathAsSent(info, *path);
-  const std::string target = kept.empty() ? sent : sent + "?" + ToStd(kept);
+  std::string target = sent + "?" + ToStd(kept);
+  // A request sent straight to the viewer that names a document hears the
+  // module's level of it, as a conversion does. The client's kind (public or
+  // not) is known from its cookie before authentication completes.
+  const bool namesDocument = NamesDocument(info);
+  if (namesDocument) {
+    // The flags are classified after this step; the client's kind is lent
+    // to the look-up only.
+    struct RestoredFlags {
+      DWORD& flags;
+      const DWORD saved;
+      ~RestoredFlags() { flags = saved; }
+    } restored{pContext->m_dwRequestFlags, pContext->m_dwRequestFlags};
+    const std::string* cookie = info.FindHeaderValue("HTTP_COOKIE");
+    if (cookie != nullptr && !cookie->empty()) pContext->m_dwRequestFlags |= GetFBAClientFlags(pContext, *cookie);
+    const DWORD dwRet = AppendConversionAccessLevel(pContext, target);
+    if (dwRet != 0) {
+      DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] The document the viewer is asked for has no level; the request is refused.");
+      return dwRet;
+    }
+    if (kept.empty()) target.erase(sent.size() + 1, 1);  // "?&owaal=" to "?owaal="
+  } else if (kept.size() == received.size()) {
+    return 0;
+  } else if (kept.empty()) {
+    target = sent;
+  }
   if (CBaseNotifications::SetWorkerHeader(pContext, "URL", target) == FALSE) {
     DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] CBaseNotifications::SetWorkerHeader failed when redirecting URL to <%s>.",
              target.c_str());
     return HX_RC_MISSING;
   }
-  DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] The viewer's levels the client sent were removed: <%s>",
-           target.c_str());
+  DebugLog("[CAuthCompleteHelper::StripClientViewerLevels] The viewer's levels were set by the module: <%s>", target.c_str());
   return 0;
 }

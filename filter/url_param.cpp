@@ -5,7 +5,8 @@
 #include "filter/notifications_helper.h"
 
 bool CNotificationsHelper::GetURLParamValue(const std::string& url, const std::string& name,
-                                            std::string& value, size_t start, DecodedZero zero) {
+                                            std::string& value, size_t start, DecodedZero zero,
+                                            PlusSign plus) {
   value.clear();
   DebugLog("[CNotificationsHelper::GetURLParamValue] Starts.");
   if (start == std::string::npos) {
@@ -31,7 +32,7 @@ bool CNotificationsHelper::GetURLParamValue(const std::string& url, const std::s
     valueBegin = pos + search.size();
   }
   const size_t end = url.find('&', valueBegin);
-  value = URLDecode(url.substr(valueBegin, end == std::string::npos ? std::string::npos : end - valueBegin), zero);
+  value = URLDecode(url.substr(valueBegin, end == std::string::npos ? std::string::npos : end - valueBegin), zero, plus);
   DebugLog("[CNotificationsHelper::GetURLParamValue] returned bRet <%s> sValue <%s>.", "TRUE", value.c_str());
   return true;
 }

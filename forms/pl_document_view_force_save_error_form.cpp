@@ -5,6 +5,7 @@
 
 #include "common/debug_log.h"
 #include "common/string_utils.h"
+#include "common/url_utils.h"
 #include "filter/dll_context.h"
 #include "filter/notifications_helper.h"
 #include "filter/result_codes.h"
@@ -114,7 +115,10 @@ DWORD CPLDocumentViewForceSaveErrorForm::ReplaceSteps() {
 bool CPLDocumentViewForceSaveErrorForm::GetFileIDHashValue(const std::string& sHref, std::string& sHash) {
   sHash.clear();
   std::string sValue;
-  if (!CNotificationsHelper::GetURLParamValue(sHref, "URL", sValue)) {
+  // Read as the download check reads the link's "URL", a "+" as a blank:
+  // the hash written here is the one that check computes.
+  if (!CNotificationsHelper::GetURLParamValue(sHref, "URL", sValue, std::string::npos, DecodedZero::EndsText,
+                                              PlusSign::Blank)) {
     DebugLog("[CPLDocumentViewForceSaveErrorForm::GetFileIDHashValue] GetURLParamValue() failed. URL <%s> Param <%s>.",
              sHref.c_str(), "URL");
     return false;

@@ -191,6 +191,34 @@ DWORD CPLHXGeneralSettings::GetOWAFileAccessLevel(const ci_string& extension, bo
 
 DWORD CPLHXGeneralSettings::GetOWAFileAccessLevelOfName(ci_string_view fileName, bool publicClient, DWORD& level) {
   return OWAFileAccessLevelOfName(
-      fileName, [&](const ci_string& extension, DWORD& l) { return GetOWAFileAccessLevel(extension, publicClient, l); },
-      level);
+      fileName, COWANamedExtensions(GetOWAADConfig()),
+      [&](const ci_string& extension, DWORD& l) { return GetOWAFileAccessLevel(extension, publicClient, l); }, level);
+}
+
+bool COWANamedExtensions::Names(const ci_string& extension) const {
+  if (extension.empty()) return false;
+  const ci_string dotted = "." + extension;
+  const bool fileType = FindEntry(m_owa.m_vAllowedFileTypes, dotted) || FindEntry(m_owa.m_vBlockedFileTypes, dotted) ||
+                        FindEntry(m_owa.m_vForceSaveFileTypes, dotted);
+  if (fileType) return true;
+  // The registry is read only when there is a MIME list to match.
+  if (m_owa.m_vAllowedMimeTypes.empty() && m_owa.m_vBlockedMIMETypes.empty() && m_owa.m_vForceSaveMimeTypes.empty()) {
+    return false;
+  }
+  ci_string mimeType;
+  return IdentifyContentType(dotted.c_str(), mimeType) &&
+         (FindEntry(m_owa.m_vAllowedMimeTypes, mimeType) || FindEntry(m_owa.m_vBlockedMIMETypes, mimeType) ||
+          FindEntry(m_owa.m_vForceSaveMimeTypes, mimeType));
+}
+
+std::vector<ci_string> COWANamedExtensions::BeginningWith(const ci_string& prefix) const {
+  std::vector<ci_string> found;
+  for (const std::vector<ci_string>* list : {&m_owa.m_vBlockedFileTypes, &m_owa.m_vForceSaveFileTypes}) {
+    for (const ci_string& dotted : *list) {
+      if (dotted.size() > 1 && dotted[0] == '.' && ci_string_view(dotted).substr(1, prefix.size()) == prefix) {
+        found.push_back(dotted.substr(1));
+      }
+    }
+  }
+  return found;
 }

@@ -19,6 +19,7 @@
 #include "forms/page_values.h"
 #include "forms/premium/premium_markup.h"
 #include "general/owa_file_access.h"
+#include "general/pl_hx_general_settings.h"
 #include "html/dom_source.h"
 
 namespace {
@@ -243,6 +244,7 @@ DWORD CPLPremiumFormDocumentView::ProcessDocumentSteps(const CDOMStartTag& link,
   // The download check takes the level of every reading of the name.
   dwRet = OWAFileAccessLevelOfName(
       AsCIView(DecodeHtmlCharacterReferences(sPath)),
+      COWANamedExtensions(CPLHXGeneralSettings::getInstance()->GetOWAADConfig()),
       [&](const ci_string& extension, DWORD& level) { return GetOWAFileAccessLevel(extension, bPublicClient, level); },
       dwLevel);
   if (dwRet != 0) {

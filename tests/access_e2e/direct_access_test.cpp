@@ -203,6 +203,8 @@ TEST(PipelineDirectAccess, ParametersThatReadTwoWaysAreRefused) {
       {12, kOutside, "/owa/ev.owa?ns=%E3%80%80UncDocument&ev=GetDoc%E2%80%83&URL=/docs/a.pdf", 0},
       {12, kOutside, "/owa/ev.owa?ns=UncDocument%E2%80%8B&ev=%EF%BB%BFGetDoc&URL=/docs/a.pdf", 0},
       {12, kOutside, "/owa/ev.owa?ns=%C5%BFharepointDocument&ev=GetDoc&URL=/docs/a.pdf", 0},
+      {10, kOutside, "/owa/ev.owa?ns%20=UncDocument&ev=GetDoc;x=1&URL=/docs/a.pdf", 0},
+      {12, kOutside, "/owa/ev.owa?ns=%EF%BC%B5ncDocument&%EF%BD%85v%C2%AD=GetDoc&URL=/docs/a.pdf", 0},
       // A name without "=" is no name to the server, which looks in a cookie.
       {10, kOutside, "/owa/ev.owa?ns&ev=GetDoc&URL=/docs/a.pdf", 0},
       // Without a "URL" in the query the server may take one from a cookie.
@@ -472,6 +474,15 @@ TEST(PipelineDirectAccess, DocumentNamedWhereTheModuleCannotReadIt) {
   // So may the event's names.
   EXPECT_TRUE(Refused(send(12, "GET", "/owa/ev.owa?URL=/docs/a.pdf", "Cookie: a=1, ns=UncDocument; EV=GetDoc\n")));
   EXPECT_TRUE(Refused(send(12, "POST", "/owa/ev.owa?URL=/docs/a.pdf", "Cookie: ns=UncDocument; ev=GetDoc\n")));
+  // A cookie's name is trimmed as every parameter name is: Unicode white
+  // space and format characters, and the Latin-1 blanks 0x85 and 0xA0, on
+  // either side.
+  for (const std::string blank : {"\u00A0", "\u3000", "\u2028", "\u200B", "\xA0", "\x85"}) {
+    for (const std::string& cookie : {"x=1; " + blank + "ns=UncDocument; " + blank + "ev=GetDoc",
+                                      "x=1; ns" + blank + "=UncDocument; ev" + blank + "=GetDoc"}) {
+      EXPECT_TRUE(Refused(send(10, "GET", "/owa/ev.owa?URL=/docs/a.pdf", "Cookie: " + cookie + "\n"))) << cookie;
+    }
+  }
 }
 
 // Rows for the method, the body and the user: a body read by an unknown
@@ -604,6 +615,14 @@ TEST(PipelineDirectAccess, DocumentViewFiles) {
   EXPECT_TRUE(Refused(Get(12, doc + "&fidh=" + H("/docs/other.pdf"), kInside)));
   EXPECT_FALSE(Refused(Get(12, doc, kInside)));
   EXPECT_TRUE(Refused(Get(12, doc, kOutside)));
+
+  // A name a script's escape() spelt with "%uXXXX" reads one way in level,
+  // however it is decoded: the ranges decide as for its UTF-8 twin.
+  const std::string escaped = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%5c%5cfs%5cR%u00E9sum%u00E9.pdf";
+  for (int criteria : {10, 12}) {
+    EXPECT_FALSE(Refused(Get(criteria, escaped, kInside))) << criteria;
+    EXPECT_TRUE(Refused(Get(criteria, escaped, kOutside))) << criteria;
+  }
 }
 
 TEST(PipelineDirectAccess, AccessDeniedPageBytes) {
@@ -728,6 +747,18 @@ TEST(PipelineDirectAccess, PseudoRequestTargets) {
       {"/X-Pellora/bin/pellora.srf?cmd=show&%43MC245=1&cp2lta3=a&owaal=3", viewer + "?cmd=show&cp2lta3=a"},
       {"/x-pellora/BIN/Pellora.srf?OWAAL=3", "/x-pellora/BIN/Pellora.srf"},
       {"/X-Pellora/bin/pellora.srf?cmd=show&cp2lta3=a", "/X-Pellora/bin/pellora.srf?cmd=show&cp2lta3=a"},
+      // Names as a server trims, cuts and folds them.
+      {"/X-Pellora/bin/view.htm?fn=" + fn + "&owaal+=3", viewer + "?fn=" + fn + "&owaal=1"},
+      {"/X-Pellora/bin/view.htm?fn=" + fn + "&owaal%20=3", viewer + "?fn=" + fn + "&owaal=1"},
+      {"/X-Pellora/bin/view.htm?fn=" + fn + "&owaal%C2%A0=3", viewer + "?fn=" + fn + "&owaal=1"},
+      {"/X-Pellora/bin/view.htm?fn=" + fn + "&owaal;=3", viewer + "?fn=" + fn + "&owaal=1"},
+      {"/X-Pellora/bin/view.htm?fn=" + fn + "&x=1;owaal=3", viewer + "?fn=" + fn + "&owaal=1"},
+      {"/X-Pellora/bin/view.htm?fn=" + fn + "&%EF%BD%8Fwaal=3", viewer + "?fn=" + fn + "&owaal=1"},
+      {"/X-Pellora/bin/view.htm?fn%20=" + fn, viewer + "?fn%20=" + fn + "&owaal=1"},
+      // A request that names a document to the viewer hears its level.
+      {viewer + "?fn=" + fn, viewer + "?fn=" + fn + "&owaal=1"},
+      {viewer + "?cmd=view&owaal=3&%66n=" + fn, viewer + "?cmd=view&%66n=" + fn + "&owaal=1"},
+      {"/X-Pellora/cmd/menu?cmd=view&fn=" + fn, viewer + "?cmd=menu&cmd=view&fn=" + fn + "&owaal=1"},
   };
   for (const auto& c : forged) EXPECT_EQ(c.finalUrl, Get(10, c.target).finalUrl) << c.target;
   // Nor from a body or a cookie, which the module cannot rewrite: such a
@@ -748,6 +779,8 @@ TEST(PipelineDirectAccess, PseudoRequestTargets) {
       {viewer + "?cmd=show&cp2lta3=a", form + "Content-Length: 7\n\nowaal=3", "HEAD"},
       {"/X-Pellora/cmd/menu?x=1", "Cookie: s=1; o%77aal=3\n", "GET"},
       {viewer + "?cmd=show&cp2lta3=a", "Cookie: s=1,CMC245=1\n", "GET"},
+      {viewer + "?cmd=show&cp2lta3=a", "Cookie: \u00A0owaal=3\n", "GET"},
+      {viewer + "?cmd=show&cp2lta3=a", form + "Content-Length: 9\n\nowaal+=3"},
   };
   for (const auto& c : bodies) {
     for (int criteria : {10, 12}) {
@@ -757,6 +790,22 @@ TEST(PipelineDirectAccess, PseudoRequestTargets) {
       EXPECT_TRUE(Refused(out)) << criteria << " " << c.target;
       EXPECT_EQ(c.target, out.finalUrl) << criteria << " " << c.target;
     }
+  }
+  // A body the module reads and finds no level in goes on at every level; one
+  // it cannot read goes on only where no level is enforced (level 1).
+  const std::string pages = "pages=1-2";
+  const std::string noLevel = "--b\r\nContent-Disposition: form-data; name=\"pages\"\r\n\r\n1-2\r\n--b--\r\n";
+  for (int criteria : {10, 11, 12}) {
+    const HxOutcome print = PipelineHost::Run(
+        Host(), kUser + ("@criteria " + std::to_string(criteria)) + "\nPOST " + viewer + "?cmd=print HTTP/1.1\n" + kUA +
+                    form + "Content-Length: " + std::to_string(pages.size()) + "\n\n" + pages);
+    EXPECT_FALSE(Refused(print)) << criteria;
+    EXPECT_EQ(viewer + "?cmd=print", print.finalUrl) << criteria;
+    const HxOutcome menu = PipelineHost::Run(
+        Host(), kUser + ("@criteria " + std::to_string(criteria)) + "\nPOST /X-Pellora/cmd/menu?x=1 HTTP/1.1\n" + kUA +
+                    "Content-Type: multipart/form-data; boundary=b\nContent-Length: " + std::to_string(noLevel.size()) +
+                    "\n\n" + noLevel);
+    EXPECT_EQ(criteria != 11, Refused(menu)) << criteria;
   }
   // A conversion without a file name is not redirected.
   const HxOutcome none = Get(10, "/X-Pellora/bin/view.htm?x=1");

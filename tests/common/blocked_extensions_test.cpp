@@ -24,12 +24,15 @@ TEST(BlockedExtensionList, WholeEntriesOnlyWithoutCase) {
 TEST(BlockedExtensionList, EveryReadingOfAFileName) {
   const ci_string list = "exe";
   // A URL, a file URL too, is also read cut at its first "?", "#" or ";",
-  // and as a whole text; a name holding "?" is no Windows name.
-  for (const char* name : {"evil.exe", "http://sp/evil.exe#.pdf", "evil.exe?.pdf", "dir/evil.exe;.pdf", "a.pdf?x.exe",
-                           "\\\\fs01\\evil.exe.", "evil.exe ", "evil.exe::$DATA", "/docs/evil.exe. #.pdf",
+  // by its query's parameters and its fragment, each decoded once; a name
+  // holding "?" is no Windows name.
+  for (const char* name : {"evil.exe", "http://sp/evil.exe#.pdf", "evil.exe?.pdf", "//sp/dir/evil.exe;.pdf", "a.pdf?x.exe",
+                           "\\\\fs01\\evil.exe.", "evil.exe ", "evil.exe::$DATA", "//sp/docs/evil.exe. #.pdf",
                            "\\\\fs01\\evil.exe\\.", "/docs/evil.exe/x/.. ", "http://sp/docs/report.pdf:x.exe?.pdf",
                            "http://sp/docs/evil%2Eexe", "evil%U002Eexe", "HTTP://sp/x.pdf?a#.exe",
-                           "FILE:///fs01/t/evil.exe#.pdf"}) {
+                           "FILE:///fs01/t/evil.exe#.pdf", "http://sp/a.pdf?x%2Eexe", "http://sp/a.pdf#x%2Eexe",
+                           "http://sp/a.pdf?f=evil%2Eexe&web=1", "http://sp/a.pdf?x=evil.exe&y=1", "evil.exe:x.pdf",
+                           "http://sp/evil.exe;.pdf", "EVIL~1.EX", "\\\\fs01\\t\\EVIL~1.E"}) {
     EXPECT_TRUE(IsFileNameInBlockedList(name, list)) << name;
   }
   // A browser trims any trailing White_Space from a download's name (U+3000,
@@ -50,7 +53,8 @@ TEST(BlockedExtensionList, EveryReadingOfAFileName) {
   for (const char* name : {"Invoice #123.pdf", "PO#4471.exe.pdf", "Q3; final.pdf", "a.exe/b.pdf", "Re: minutes.pdf",
                            "Report%20final.pdf", "r\u00E9sum\u00E9.pdf", "evil.exe\u00E9.pdf", "evil.exe\u200B.pdf",
                            "a\u3000.exe\u3000x.pdf", "tool.exe#.pdf", "dir\\tool.exe;.pdf", "\\\\fs01\\tool.exe#.pdf",
-                           "file://fs01/team/tool.exe;v2.pdf?x", "C:\\tool.exe#.pdf", "http://sp/tool.exe%23.pdf"}) {
+                           "file://fs01/team/tool.exe;v2.pdf?x", "C:\\tool.exe#.pdf", "http://sp/tool.exe%23.pdf",
+                           "dir/tool.exe;.pdf", "Shared Documents/tool.exe #final.pdf", "TOOL~1.PDF"}) {
     EXPECT_FALSE(IsFileNameInBlockedList(name, list)) << name;
   }
 }
@@ -64,6 +68,8 @@ namespace {
 // is a short name.
 TEST(FileNameExtensions, OrdinaryDocumentNamesReadByTheirExtension) {
   for (const char* name : {"Rev 1.2 #final.pdf", "Minutes 03.12; final.pdf", "Contract v2.1;signed.pdf",
+                           "Shared Documents/Rev 1.2 #final.pdf", "Team.Share/#42 minutes.pdf",
+                           "dir/Contract v2.1;signed.pdf",
                            "\\\\fs01\\Team.Share\\#42 minutes.pdf", "file://fs01/team/Rev 1.2 %23final.pdf",
                            "http://sp/sites/f/Shared Documents/Budget.pdf?web=1&s=a/b", "http://sp/Rev%201.2%20%23final.pdf",
                            "Quarterly Report~2.pdf", "Scan~20240115.pdf", "a b~1.pdf", "A+B~1.pdf", "R\u00C9V~1.pdf"}) {
@@ -72,7 +78,7 @@ TEST(FileNameExtensions, OrdinaryDocumentNamesReadByTheirExtension) {
     for (const ci_string& other : extensions.others) EXPECT_EQ("pdf", other) << name;
     EXPECT_FALSE(extensions.shortName) << name;
   }
-  for (const char* name : {"MACRO~1.DOC", "macro~12.doc", "A_B~1", "\\\\fs01\\t\\PLAN~2.PDF", "/d/MACRO~1.DOC#x.pdf",
+  for (const char* name : {"MACRO~1.DOC", "macro~12.doc", "A_B~1", "\\\\fs01\\t\\PLAN~2.PDF", "//sp/d/MACRO~1.DOC#x.pdf",
                            "MAC#RO~1.DOC"}) {
     EXPECT_TRUE(ExtensionsOfFileName(name).shortName) << name;
   }

@@ -66,12 +66,24 @@ TEST(ConversionLevelEndToEnd, LevelIsThatOfTheFileHoweverItIsNamed) {
       {"fn=" + Name("PO#4471.pdf"), "3"},
       {"fn=" + Name("dir/Q3; final.pdf"), "3"},
       {"fn=" + Name("dir/evil.exe?.pdf"), "1"},
-      {"fn=" + Name("dir/evil.exe#.pdf"), "1"},
-      {"fn=" + Name("dir/evil.exe;.pdf"), "1"},
+      {"fn=" + Name("//fs/dir/evil.exe#.pdf"), "1"},
+      {"fn=" + Name("http://sp/dir/evil.exe;.pdf"), "1"},
       // A file's own name holds "#", ";" and "~" as any other character.
       {"fn=" + Name("Rev 1.2 #final.pdf"), "3"},
       {"fn=" + Name("Contract v2.1;signed.pdf"), "3"},
       {"fn=" + Name("Quarterly Report~2.pdf"), "3"},
+      // So does a relative path; a reading cut at "#", ";", ":" or "?"
+      // counts only where it ends in an extension the directory names, where
+      // unknown types are blocked too. A short name is a name of every named
+      // extension that begins with its own.
+      {"WR340U1=" + Name("Shared Documents/Rev 1.2 #final.pdf"), "3"},
+      {"WR340U1=" + Name("Shared Documents/Contract v2.1;signed.pdf"), "3"},
+      {"fn=" + Name("Team.Share/#42 minutes.pdf"), "3"},
+      {"fn=" + Name("Minutes 03.12 10:30.pdf"), "3"},
+      {"fn=" + Name("Are we at v1.5?.pdf"), "3"},
+      {"fn=" + Name("Draft~2.pdf"), "3"},
+      {"fn=" + Name("EVIL~1.EXE"), "1"},
+      {"fn=" + Name("REPORT~1.HTM"), "1"},
       {"fn=" + Name(std::string("evil.exe\0.pdf", 13)), "1"},
       {"fn=" + Name(std::string("a.pdf\0.exe", 10)), "1"},
       {"fn=" + Name("evil.exe:x.pdf"), "1"},

@@ -86,17 +86,17 @@ TEST(DocumentLinkEndToEnd, HashAndOpenSaveDecideAnAllowedFile) {
   };
   std::string blocked;
   for (const char* cut : {"%23", "%3F", "%3B"}) {
-    const std::string name = std::string("/docs/evil.exe") + (cut[2] == '3' ? '#' : cut[2] == 'F' ? '?' : ';') + ".pdf";
-    const std::string target = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%2Fdocs%2Fevil.exe" + std::string(cut) +
+    const std::string name = std::string("//sp/docs/evil.exe") + (cut[2] == '3' ? '#' : cut[2] == 'F' ? '?' : ';') + ".pdf";
+    const std::string target = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%2F%2Fsp%2Fdocs%2Fevil.exe" + std::string(cut) +
                                ".pdf&fidh=" + Hash(name);
     requests.push_back("@criteria 1\nGET " + target);
     blocked += std::string(HxAnswerKindName(HxAnswerKind::ModuleResponse)) + " " + target + "\n";
   }
-  // A short name may stand for a long name of another extension
-  // ("macros.docm"): it is blocked though ".doc" is allowed. A long name
-  // holding a "~" keeps its extension's level.
-  const std::string shortName = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%2Fdocs%2FMACRO~1.DOC&fidh=" +
-                                Hash("/docs/MACRO~1.DOC");
+  // A short name may stand for a long name of another extension that
+  // begins with its own ("setup.exe"): it is blocked as the blocked ".exe".
+  // A long name holding a "~" keeps its extension's level.
+  const std::string shortName = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%2Fdocs%2FSETUP~1.EX&fidh=" +
+                                Hash("/docs/SETUP~1.EX");
   requests.push_back("@criteria 1\nGET " + shortName);
   blocked += std::string(HxAnswerKindName(HxAnswerKind::ModuleResponse)) + " " + shortName + "\n";
   const std::string tildeName = "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%2Fdocs%2Fplan~1.v2.pdf";
@@ -104,15 +104,35 @@ TEST(DocumentLinkEndToEnd, HashAndOpenSaveDecideAnAllowedFile) {
   blocked += std::string(HxAnswerKindName(HxAnswerKind::ServerResponse)) + " " + tildeName + "\n";
   // A file share's names hold "#", ";" and "~" as any other character, and
   // a SharePoint link's query is no part of its file name; a URL is also
-  // read cut at its "?".
+  // read cut at its "?" and by its query's parameters, each decoded once,
+  // and a short name by the named extensions that begin with its own. A
+  // reading counts where it ends in an extension the directory names: here
+  // unknown types are blocked, and "0", "def" or "12; final" are none.
   std::string ordinary;
   for (const char* name : {"\\\\fs01\\team\\Rev 1.2 #final.pdf", "\\\\fs01\\Team.Share\\#42 minutes.pdf",
                            "\\\\fs01\\team\\Contract v2.1;signed.pdf", "\\\\fs01\\team\\Scan~20240115.pdf",
-                           "http://sp/docs/Budget.pdf?web=1", "http://sp/docs/report.pdf:x.exe?.pdf"}) {
+                           "http://sp/docs/Budget.pdf?web=1", "http://sp/docs/report.pdf:x.exe?.pdf",
+                           "http://sp/docs/Report.pdf?version=2.0", "http://sp/docs/Budget.pdf?web=1&e=abc.def",
+                           "http://sp/docs/Minutes 03.12; final.pdf", "\\\\fs01\\team\\Draft~2.pdf",
+                           "file://fs01/team/AB~12.pdf", "http://sp/docs/a.pdf?x%2Eexe", "http://sp/docs/a.pdf#x%2Eexe",
+                           "http://sp/docs/a.pdf?f=evil%2Eexe&web=1", "http://sp/docs/a.pdf?x=evil.exe&y=1",
+                           "http://sp/docs/evil.exe;.pdf", "\\\\fs01\\team\\EVIL~1.EXE"}) {
     const std::string ns = name[0] == 'h' ? "SharepointDocument" : "UncDocument";
     const std::string target = "/owa/ev.owa?ns=" + ns + "&ev=GetDoc&URL=" + Escaped(name) + "&fidh=" + Hash(name);
     requests.push_back("@criteria 1\nGET " + target);
-    const bool refused = std::string(name).find(".exe") != std::string::npos;
+    const bool refused = std::string(name).find("exe") != std::string::npos ||
+                         std::string(name).find("EXE") != std::string::npos;
+    ordinary += std::string(HxAnswerKindName(refused ? HxAnswerKind::ModuleResponse : HxAnswerKind::ServerResponse)) +
+                " " + (refused ? target : target.substr(0, target.find("&fidh="))) + "\n";
+  }
+  // A name spelt with "%uXXXX", as a script's escape() writes it, is read
+  // both ways; its hash is of the name the server reads.
+  for (const char* spelt : {"R%u00E9sum%u00E9.pdf", "evil%u002Eexe"}) {
+    const std::string name = std::string("\\\\fs01\\team\\") + (spelt[0] == 'R' ? "R\u00E9sum\u00E9.pdf" : "evil.exe");
+    const std::string target =
+        "/owa/ev.owa?ns=UncDocument&ev=GetDoc&URL=%5c%5cfs01%5cteam%5c" + std::string(spelt) + "&fidh=" + Hash(name);
+    requests.push_back("@criteria 1\nGET " + target);
+    const bool refused = spelt[0] == 'e';
     ordinary += std::string(HxAnswerKindName(refused ? HxAnswerKind::ModuleResponse : HxAnswerKind::ServerResponse)) +
                 " " + (refused ? target : target.substr(0, target.find("&fidh="))) + "\n";
   }

@@ -144,8 +144,8 @@ TEST(ForceSaveEndToEnd, ErrorPageBecomesRedirectWhoseHashTheAccessCheckAccepts) 
 }
 
 // OWA may write the link's "&" as "&amp;", as HTML allows: the redirect goes
-// to the link the browser would follow, with the hash of its document URL,
-// whether that parameter comes last or first.
+// to the link the browser would follow, with the hash of its document URL as
+// the check reads it, whether that parameter comes last or first.
 TEST(ForceSaveEndToEnd, LinkWrittenWithCharacterReferencesIsFollowedDecoded) {
   CTempDir dir;
   const std::string page = ReadFile(std::string(HX_SOURCE_DIR) + "/samples/pages/auth_error_force_save.html");
@@ -159,6 +159,9 @@ TEST(ForceSaveEndToEnd, LinkWrittenWithCharacterReferencesIsFollowedDecoded) {
        "ns=UncDocument&ev=GetDoc&allowLevel=2&URL=" + kDocument},
       {"URL=" + kDocument + "&amp;ns=UncDocument&#38;ev=GetDoc&#x26;allowLevel=2",
        "URL=" + kDocument + "&ns=UncDocument&ev=GetDoc&allowLevel=2"},
+      // A "+" of the query is a blank to the server and to the check alike.
+      {"ns=UncDocument&amp;ev=GetDoc&amp;allowLevel=2&amp;URL=%5c%5cfs01%5cteam%5cPlan+Q3.docx",
+       "ns=UncDocument&ev=GetDoc&allowLevel=2&URL=%5c%5cfs01%5cteam%5cPlan+Q3.docx"},
   };
   std::vector<std::string> pages;
   for (const auto& link : links) {

@@ -31,6 +31,7 @@ class ScopedOWARules {
     m_unknown = c.m_nActionForUnknownFileAndMIMETypes;
     m_allowed.swap(c.m_vAllowedFileTypes);
     m_blocked.swap(c.m_vBlockedFileTypes);
+    m_forceSave.swap(c.m_vForceSaveFileTypes);
   }
   ~ScopedOWARules() {
     COWAADConfig& c = Config();
@@ -38,6 +39,7 @@ class ScopedOWARules {
     c.m_nActionForUnknownFileAndMIMETypes = m_unknown;
     m_allowed.swap(c.m_vAllowedFileTypes);
     m_blocked.swap(c.m_vBlockedFileTypes);
+    m_forceSave.swap(c.m_vForceSaveFileTypes);
   }
   static COWAADConfig& Config() { return OWAConfigOf::Of(CPLHXGeneralSettings::getInstance()); }
 
@@ -46,6 +48,7 @@ class ScopedOWARules {
   int m_unknown = 0;
   std::vector<ci_string> m_allowed;
   std::vector<ci_string> m_blocked;
+  std::vector<ci_string> m_forceSave;
 };
 
 std::string Name(std::string text) {
@@ -77,7 +80,8 @@ TEST(ConversionNameRules, NamesReadAsAnotherFileAreBlockedWhereUnknownTypesAreAl
   COWAADConfig& c = ScopedOWARules::Config();
   c.m_nFileAccessControlOnPrivateComputers = 1;
   c.m_vAllowedFileTypes = {".pdf"};
-  c.m_vBlockedFileTypes = {".exe"};
+  c.m_vBlockedFileTypes = {".exe", ".hta", ".docm"};
+  c.m_vForceSaveFileTypes = {".html"};
   c.m_nActionForUnknownFileAndMIMETypes = 0;  // allowed
   const struct {
     std::vector<std::pair<std::string, std::string>> query;
@@ -87,10 +91,20 @@ TEST(ConversionNameRules, NamesReadAsAnotherFileAreBlockedWhereUnknownTypesAreAl
       {{{"fn", Name("notes.xyz")}}, "3"},
       {{{"fn", Name("evil.exe ")}}, "1"},
       {{{"fn", Name("evil.exe.")}}, "1"},
-      // A path of "/" segments is read as a URL, cut at its "#"; a file's
-      // own name holds "#" as any other character.
-      {{{"fn", Name("dir/evil.exe#.pdf")}}, "1"},
+      // A name with a scheme or a leading "//" is read as a URL, cut at its
+      // "#"; a file's own name and a relative path hold "#", ";" and ":" as
+      // ordinary characters, and a reading cut there counts only where it
+      // ends in an extension the configuration names.
+      {{{"fn", Name("//fs/dir/evil.exe#.pdf")}}, "1"},
       {{{"fn", Name("evil.exe#.pdf")}}, "3"},
+      {{{"fn", Name("dir/evil.exe#.pdf")}}, "3"},
+      {{{"WR340U1", Name("Shared Documents/Rev 1.2 #final.pdf")}}, "3"},
+      {{{"WR340U1", Name("dir/Minutes 03.12; final.pdf")}}, "3"},
+      {{{"fn", Name("Minutes 03.12 10:30.pdf")}}, "3"},
+      {{{"fn", Name("RE: Q3 v1.2 numbers.msg")}}, "3"},
+      {{{"fn", Name("Are we at v1.5?.pdf")}}, "3"},
+      {{{"fn", Name("evil.exe:x.pdf")}}, "1"},
+      {{{"fn", Name("a.pdf?x.exe")}}, "1"},
       {{{"fn", Name("Invoice #123.xyz")}}, "3"},
       // A browser drops trailing white space of any kind from the name.
       {{{"fn", Name("evil.exe\u3000")}}, "1"},
@@ -99,9 +113,15 @@ TEST(ConversionNameRules, NamesReadAsAnotherFileAreBlockedWhereUnknownTypesAreAl
       // A short name stands for a long one whose extension only begins with
       // its own ("macros.docm"); a long name with a "~" is read as it is.
       // (The names' Base64 holds no "+", which a query reads as a blank.)
+      // Its level is the strictest of every named extension that begins
+      // with its own.
       {{{"fn", Name("MACROS~1.DOC")}}, "1"},
-      {{{"fn", Name("x/PLAN~2.PDF")}}, "1"},
-      {{{"fn", Name("x/MACROS~1.DOC#x.pdf")}}, "1"},
+      {{{"fn", Name("x/PLAN~2.PDF")}}, "3"},
+      {{{"fn", Name("//fs/x/MACROS~1.DOC#x.pdf")}}, "1"},
+      {{{"fn", Name("REPORT~2.pdf")}}, "3"},
+      {{{"fn", Name("EVIL~1.EXE")}}, "1"},
+      {{{"fn", Name("EVIL~1.HTA")}}, "1"},
+      {{{"fn", Name("REPORT~1.HTM")}}, "2"},
       {{{"fn", Name("plan~1.xyz.pdf")}}, "3"},
       {{{"fn", Name("a~1.html.pdf")}}, "3"},
       {{{"fn", Name("~1.pdf")}}, "3"},

@@ -133,17 +133,33 @@ TEST(PipelineAuthComplete, FormsBasedAuthenticationBits) {
 }
 
 TEST(PipelineAuthComplete, AttachFileRefusedAtBlockLevelsOneAndTwo) {
-  const std::string request = "GET /owa/?ae=Dialog&t=AttachFileDialog HTTP/1.1\n" + std::string(kUA);
-  for (int criteria : {1, 4}) {  // block levels 0 and 3 leave the request alone
-    const HxOutcome out = RunTest(std::string(kUser) + "@criteria " + std::to_string(criteria) + "\n" + request);
-    EXPECT_EQ(0u, Auth(out).result) << criteria;
-    EXPECT_EQ(static_cast<DWORD>(ControlMessageNone), Auth(out).controlMessage) << criteria;
-  }
-  for (int criteria : {2, 3}) {  // block levels 1 and 2 answer with the access-denied page
-    const HxOutcome out = RunTest(std::string(kUser) + "@criteria " + std::to_string(criteria) + "\n" + request);
-    EXPECT_EQ(0u, Auth(out).result) << criteria;
-    EXPECT_EQ(static_cast<DWORD>(ControlMessageCompleted), Auth(out).controlMessage) << criteria;
-    EXPECT_EQ(0u, out.answer.rfind("HTTP/1.0 401 OK\r\n", 0)) << criteria;
+  // The dialog's fields as the server reads them: in the query, in names and
+  // values it trims, and in bodies the module cannot read, which are refused
+  // while attaching is blocked.
+  const auto post = [](const std::string& type, const std::string& body) {
+    return "POST /owa/ HTTP/1.1\n" + std::string(kUA) + "Content-Type: " + type +
+           "\nContent-Length: " + std::to_string(body.size()) + "\n\n" + body;
+  };
+  const std::string multipart =
+      "--b\r\nContent-Disposition: form-data; name=\"ae\"\r\n\r\nDialog\r\n"
+      "--b\r\nContent-Disposition: form-data; name=\"t\"\r\n\r\nAttach\r\n--b--\r\n";
+  for (const std::string& request :
+       {"GET /owa/?ae=Dialog&t=AttachFileDialog HTTP/1.1\n" + std::string(kUA),
+        "POST /owa/?ae%20=Dialog&t=Attach%C2%A0 HTTP/1.1\n" + std::string(kUA) + "Content-Length: 0\n\n",
+        post("application/x-www-form-urlencoded", "ae=Item&t=IPM.Note&a+=Attach"),
+        post("multipart/form-data; boundary=b", multipart), post("text/plain", "ae=Dialog\r\nt=Attach\r\n"),
+        "GET /owa/?t=AttachFileDialog HTTP/1.1\n" + std::string(kUA) + "Cookie: s=1; %C2%A0ae=Dialog\n"}) {
+    for (int criteria : {1, 4}) {  // block levels 0 and 3 leave the request alone
+      const HxOutcome out = RunTest(std::string(kUser) + "@criteria " + std::to_string(criteria) + "\n" + request);
+      EXPECT_EQ(0u, Auth(out).result) << criteria << request;
+      EXPECT_EQ(static_cast<DWORD>(ControlMessageNone), Auth(out).controlMessage) << criteria << request;
+    }
+    for (int criteria : {2, 3}) {  // block levels 1 and 2 answer with the access-denied page
+      const HxOutcome out = RunTest(std::string(kUser) + "@criteria " + std::to_string(criteria) + "\n" + request);
+      EXPECT_EQ(0u, Auth(out).result) << criteria << request;
+      EXPECT_EQ(static_cast<DWORD>(ControlMessageCompleted), Auth(out).controlMessage) << criteria << request;
+      EXPECT_EQ(0u, out.answer.rfind("HTTP/1.0 401 OK\r\n", 0)) << criteria << request;
+    }
   }
 }
 
