@@ -309,11 +309,19 @@ void AddReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extens
 
 // The readings of a path decoded once more, as a server that takes it as a
 // URL does: what it then opens is a file of that name, in which "#" and ";"
-// are ordinary; a "?" no file name holds may still end it.
-void AddDecodedReadings(const std::string& path, CFileNameExtensions& extensions) {
+// are ordinary; a "?" no file name holds may still end it. A server that
+// cuts a URL's path at its ";" as a path parameter decodes what comes
+// before: "http://sp/evil%2Eexe;.pdf" serves "evil.exe".
+void AddDecodedReadings(const std::string& path, NameKind kind, CFileNameExtensions& extensions) {
   const ci_string decoded = ToCI(URLDecode(path));
   AddReading(FileNameOf(decoded), extensions);
   AddReadings(decoded, NameKind::File, extensions);
+  const size_t cut = kind == NameKind::Url ? path.find(';') : std::string::npos;
+  if (cut != std::string::npos) {
+    const ci_string decodedBeforeCut = ToCI(URLDecode(path.substr(0, cut)));
+    AddReading(FileNameOf(decodedBeforeCut), extensions);
+    AddReading(FileSystemFileName(decodedBeforeCut), extensions);
+  }
 }
 
 // The text a URL parser reads: without the C0 controls and blanks at its
@@ -370,9 +378,9 @@ CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
   // "http://sp/docs/evil%2Eexe" serves "evil.exe", and one that reads
   // "%uXXXX" serves "evil%u002Eexe" as "evil.exe" too.
   if (FindMark(path, '%') != ci_string_view::npos) {
-    AddDecodedReadings(std::string(path.data(), path.size()), extensions);
+    AddDecodedReadings(std::string(path.data(), path.size()), kind, extensions);
     const std::string percentU = WithPercentUAsUtf8(AsStdView(path));
-    if (!percentU.empty()) AddDecodedReadings(percentU, extensions);
+    if (!percentU.empty()) AddDecodedReadings(percentU, kind, extensions);
   }
   // A name that a URL parser reads otherwise, as a URL where it is one, is
   // read so too. Most names hold no control byte and begin with no blank.
