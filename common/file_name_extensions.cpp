@@ -216,6 +216,7 @@ NameKind KindOf(ci_string_view name) {
 }
 
 void AddOtherReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions, int depth);
+void AddPathDecodedOnceMore(ci_string_view path, NameKind kind, CFileNameExtensions& extensions, int depth);
 
 // How deep a URL held in a query's value of a URL is read: a download page
 // that takes a value as a URL fetches it, query and all, and no reader takes
@@ -225,12 +226,17 @@ constexpr int kNestedUrlDepth = 3;
 // A text a reader takes as a name once decoded (a query's value, a
 // fragment): its file name, and the file a Windows file system opens by it;
 // a value that is a URL itself ("u=http://sp/evil.exe?x=1",
-// "u=//sp/evil.exe%23.pdf") is read as one too, cut at its own "?" and "#".
+// "u=//sp/evil.exe%23.pdf") is read as one too, cut at its own "?" and "#",
+// and its path, as a download page that takes the value for a URL reads it,
+// decoded once more ("SourceUrl=/docs/evil%252Eexe" is "evil.exe").
 void AddDecodedTextReadings(ci_string_view text, CFileNameExtensions& extensions, int depth) {
   AddReading(FileNameOf(text), extensions);
   AddReading(FileSystemFileName(text), extensions);
+  if (depth >= kNestedUrlDepth) return;
   const NameKind kind = KindOf(text);
-  if (kind != NameKind::File && depth < kNestedUrlDepth) AddOtherReadings(text, kind, extensions, depth + 1);
+  if (kind != NameKind::File) AddOtherReadings(text, kind, extensions, depth + 1);
+  AddPathDecodedOnceMore(kind == NameKind::File ? text : text.substr(0, FindFirstMarkOf(text, "?#")), kind,
+                         extensions, depth + 1);
 }
 
 // A query read parameter by parameter, as a server or a download page reads
@@ -291,20 +297,20 @@ void AddOtherReadings(ci_string_view name, NameKind kind, CFileNameExtensions& e
 
 // A reading of the whole text as a name of its own: its extension and its
 // other readings.
-void AddNameReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions) {
+void AddNameReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions, int depth = 0) {
   AddReading(FileNameOf(name.substr(0, kind == NameKind::File ? name.size() : FindFirstMarkOf(name, "?#"))),
              extensions);
-  AddOtherReadings(name, kind, extensions, 0);
+  AddOtherReadings(name, kind, extensions, depth);
 }
 
 // Every reading of `name` but its own extension, and of its form without
 // format characters.
-void AddReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions) {
-  AddOtherReadings(name, kind, extensions, 0);
+void AddReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions, int depth = 0) {
+  AddOtherReadings(name, kind, extensions, depth);
   // Most names are ASCII: they hold no format character.
   const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   ci_string visible;
-  if (!ascii && WithoutFormatCharacters(name, visible)) AddNameReadings(visible, kind, extensions);
+  if (!ascii && WithoutFormatCharacters(name, visible)) AddNameReadings(visible, kind, extensions, depth);
 }
 
 // The readings of a path decoded once more, as a server that takes it as a
@@ -312,16 +318,27 @@ void AddReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extens
 // are ordinary; a "?" no file name holds may still end it. A server that
 // cuts a URL's path at its ";" as a path parameter decodes what comes
 // before: "http://sp/evil%2Eexe;.pdf" serves "evil.exe".
-void AddDecodedReadings(const std::string& path, NameKind kind, CFileNameExtensions& extensions) {
+void AddDecodedReadings(const std::string& path, NameKind kind, CFileNameExtensions& extensions, int depth) {
   const ci_string decoded = ToCI(URLDecode(path));
   AddReading(FileNameOf(decoded), extensions);
-  AddReadings(decoded, NameKind::File, extensions);
+  AddReadings(decoded, NameKind::File, extensions, depth);
   const size_t cut = kind == NameKind::Url ? path.find(';') : std::string::npos;
   if (cut != std::string::npos) {
     const ci_string decodedBeforeCut = ToCI(URLDecode(path.substr(0, cut)));
     AddReading(FileNameOf(decodedBeforeCut), extensions);
     AddReading(FileSystemFileName(decodedBeforeCut), extensions);
   }
+}
+
+// A server that takes the path as a URL decodes it once more:
+// "http://sp/docs/evil%2Eexe" serves "evil.exe", and one that reads
+// "%uXXXX" serves "evil%u002Eexe" as "evil.exe" too. `depth` counts the
+// readings this one lies in, so that a text decoded again and again ends.
+void AddPathDecodedOnceMore(ci_string_view path, NameKind kind, CFileNameExtensions& extensions, int depth) {
+  if (FindMark(path, '%') == ci_string_view::npos) return;
+  AddDecodedReadings(std::string(path.data(), path.size()), kind, extensions, depth);
+  const std::string percentU = WithPercentUAsUtf8(AsStdView(path));
+  if (!percentU.empty()) AddDecodedReadings(percentU, kind, extensions, depth);
 }
 
 // The text a URL parser reads: without the C0 controls and blanks at its
@@ -374,14 +391,7 @@ CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
     extensions.shortNameExtensions.push_back(extensions.whole);
   }
   AddReadings(name, kind, extensions);
-  // A server that takes the path as a URL decodes it once more:
-  // "http://sp/docs/evil%2Eexe" serves "evil.exe", and one that reads
-  // "%uXXXX" serves "evil%u002Eexe" as "evil.exe" too.
-  if (FindMark(path, '%') != ci_string_view::npos) {
-    AddDecodedReadings(std::string(path.data(), path.size()), kind, extensions);
-    const std::string percentU = WithPercentUAsUtf8(AsStdView(path));
-    if (!percentU.empty()) AddDecodedReadings(percentU, kind, extensions);
-  }
+  AddPathDecodedOnceMore(path, kind, extensions, 0);
   // A name that a URL parser reads otherwise, as a URL where it is one, is
   // read so too. Most names hold no control byte and begin with no blank.
   const bool parserReadsOtherwise =
