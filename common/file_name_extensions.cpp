@@ -304,13 +304,14 @@ void AddNameReadings(ci_string_view name, NameKind kind, CFileNameExtensions& ex
 }
 
 // Every reading of `name` but its own extension, and of its form without
-// format characters.
+// format characters, read by the kind that form is: .NET's Uri drops the
+// direction marks, so "<U+202A>http://sp/evil.exe#.pdf" is a URL to it.
 void AddReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions, int depth = 0) {
   AddOtherReadings(name, kind, extensions, depth);
   // Most names are ASCII: they hold no format character.
   const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   ci_string visible;
-  if (!ascii && WithoutFormatCharacters(name, visible)) AddNameReadings(visible, kind, extensions, depth);
+  if (!ascii && WithoutFormatCharacters(name, visible)) AddNameReadings(visible, KindOf(visible), extensions, depth);
 }
 
 // The readings of a path decoded once more, as a server that takes it as a

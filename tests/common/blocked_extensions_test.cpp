@@ -37,7 +37,7 @@ TEST(BlockedExtensionList, EveryReadingOfAFileName) {
                            " http://sp/evil.exe#.pdf", "ht\ttp://sp/evil.exe#.pdf", "/\\sp/evil.exe#.pdf",
                            "http://sp/r.pdf?u=http://sp/evil.exe?x=1", "http://sp/r.pdf?u=//sp/evil.exe%23.pdf",
                            "http://sp/evil%2Eexe;x.pdf", "http://sp/evil.exe%20;x.pdf",
-                           "http://sp/a.pdf?SourceUrl=/docs/evil%252Eexe"}) {
+                           "http://sp/a.pdf?SourceUrl=/docs/evil%252Eexe", "\u202Ahttp://sp/evil.exe#.pdf"}) {
     EXPECT_TRUE(IsFileNameInBlockedList(name, list)) << name;
   }
   // A browser trims any trailing White_Space from a download's name (U+3000,
