@@ -430,12 +430,15 @@ bool RequestParamMayRead(const CRequestInfo& info, std::string_view name, std::s
     found = ReadsAsParamName(AsStdView(it->first), name) && ReadsAsName(AsStdView(it->second), value);
   }
   // A look-up of parameters falls back to cookies; their values are read as
-  // sent and decoded once.
+  // sent and decoded once, and without the quotes a cookie's value may be
+  // wrapped in.
   return found || ForEachCookieNamed(info, name, [value](std::string_view pair) {
            const size_t eq = pair.find('=');
            if (eq == std::string_view::npos) return false;
+           std::string_view sent = TrimUnicodeWhiteSpace(pair.substr(eq + 1));
+           if (sent.size() >= 2 && sent.front() == '"' && sent.back() == '"') sent = sent.substr(1, sent.size() - 2);
            bool twoWays = false;
-           return ReadsAsName(pair.substr(eq + 1), value) || ReadsAsName(DecodeOnce(pair.substr(eq + 1), twoWays), value);
+           return ReadsAsName(sent, value) || ReadsAsName(DecodeOnce(sent, twoWays), value);
          });
 }
 

@@ -150,7 +150,8 @@ TEST(PipelineAuthComplete, AttachFileRefusedAtBlockLevelsOneAndTwo) {
         post("multipart/form-data; boundary=b", multipart), post("text/plain", "ae=Dialog\r\nt=Attach\r\n"),
         post("application/x-www-form-urlencoded; charset=utf-7", "+AGEAZQ-=Dialog&t=Attach"),
         post("application/x-www-form-urlencoded", "ae=Dialog;x=1&t=Attach%00x"),
-        "GET /owa/?t=AttachFileDialog HTTP/1.1\n" + std::string(kUA) + "Cookie: s=1; %C2%A0ae=Dialog\n"}) {
+        "GET /owa/?t=AttachFileDialog HTTP/1.1\n" + std::string(kUA) + "Cookie: s=1; %C2%A0ae=Dialog\n",
+        "GET /owa/?ae=Dialog HTTP/1.1\n" + std::string(kUA) + "Cookie: s=1; t=\"AttachFileDialog\"\n"}) {
     for (int criteria : {1, 4}) {  // block levels 0 and 3 leave the request alone
       const HxOutcome out = RunTest(std::string(kUser) + "@criteria " + std::to_string(criteria) + "\n" + request);
       EXPECT_EQ(0u, Auth(out).result) << criteria << request;
