@@ -388,7 +388,10 @@ bool AsciiFormCharset(std::string_view parameters) {
 bool ReadableFormBody(const CRequestInfo& info) {
   const std::string* method = info.FindHeaderValue("HTTP_METHOD");
   if (method == nullptr || AsCIView(*method) != "POST") return false;
+  // A chunked or compressed body is not the text the host read.
   if (info.FindHeaderValue("HTTP_TRANSFER_ENCODING") != nullptr) return false;
+  const std::string* coding = info.FindHeaderValue("HTTP_CONTENT_ENCODING");
+  if (coding != nullptr && AsCIView(TrimUnicodeWhiteSpace(*coding)) != "identity") return false;
   const std::string* type = info.FindHeaderValue("HTTP_CONTENT_TYPE");
   if (type == nullptr) return true;
   const size_t semi = type->find(';');

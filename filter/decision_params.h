@@ -93,9 +93,9 @@ bool HasBody(const CRequestInfo& info);
 // may never see (multipart, XML, JSON, chunked).
 bool BodyMayHoldParams(const CRequestInfo& info);
 // A body the host read into the request's parameters: a POST in the form
-// encoding (or of no stated type), not chunked, in no character set but one
-// that spells ASCII as ASCII. Its fields are the parameters the query does
-// not give.
+// encoding (or of no stated type), not chunked or compressed, in no
+// character set but one that spells ASCII as ASCII. Its fields are the
+// parameters the query does not give.
 bool ReadableFormBody(const CRequestInfo& info);
 // A body that may hold form fields (BodyMayHoldParams) which the module
 // never sees: multipart, plain text, a form the host did not read (chunked,
