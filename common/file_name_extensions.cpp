@@ -215,27 +215,44 @@ NameKind KindOf(ci_string_view name) {
   return name.substr(0, 2) == "//" ? NameKind::Url : NameKind::File;
 }
 
+void AddOtherReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions, int depth);
+void AddPathDecodedOnceMore(ci_string_view path, NameKind kind, CFileNameExtensions& extensions, int depth);
+
+// How deep a URL held in a query's value of a URL is read: a download page
+// that takes a value as a URL fetches it, query and all, and no reader takes
+// a name deeper than that.
+constexpr int kNestedUrlDepth = 3;
+
 // A text a reader takes as a name once decoded (a query's value, a
-// fragment): its file name, and the file a Windows file system opens by it.
-void AddDecodedTextReadings(ci_string_view text, CFileNameExtensions& extensions) {
+// fragment): its file name, and the file a Windows file system opens by it;
+// a value that is a URL itself ("u=http://sp/evil.exe?x=1",
+// "u=//sp/evil.exe%23.pdf") is read as one too, cut at its own "?" and "#",
+// and its path, as a download page that takes the value for a URL reads it,
+// decoded once more ("SourceUrl=/docs/evil%252Eexe" is "evil.exe").
+void AddDecodedTextReadings(ci_string_view text, CFileNameExtensions& extensions, int depth) {
   AddReading(FileNameOf(text), extensions);
   AddReading(FileSystemFileName(text), extensions);
+  if (depth >= kNestedUrlDepth) return;
+  const NameKind kind = KindOf(text);
+  if (kind != NameKind::File) AddOtherReadings(text, kind, extensions, depth + 1);
+  AddPathDecodedOnceMore(kind == NameKind::File ? text : text.substr(0, FindFirstMarkOf(text, "?#")), kind,
+                         extensions, depth + 1);
 }
 
 // A query read parameter by parameter, as a server or a download page reads
 // it ("download.aspx?SourceUrl=/docs/evil.exe"): each pair and each value,
 // decoded once, may be taken as a name. "a.pdf?x=evil.exe&y=1" is read as
 // "evil.exe", not as a name ending in "exe&y=1".
-void AddQueryReadings(ci_string_view query, CFileNameExtensions& extensions) {
+void AddQueryReadings(ci_string_view query, CFileNameExtensions& extensions, int depth) {
   size_t begin = 0;
   while (begin <= query.size()) {
     size_t end = FindMark(query, '&', begin);
     if (end == ci_string_view::npos) end = query.size();
     const ci_string_view pair = query.substr(begin, end - begin);
-    AddDecodedTextReadings(AsCIView(QueryValueAsServerReadsIt(AsStdView(pair))), extensions);
+    AddDecodedTextReadings(AsCIView(QueryValueAsServerReadsIt(AsStdView(pair))), extensions, depth);
     const size_t eq = FindMark(pair, '=');
     if (eq != ci_string_view::npos) {
-      AddDecodedTextReadings(AsCIView(QueryValueAsServerReadsIt(AsStdView(pair.substr(eq + 1)))), extensions);
+      AddDecodedTextReadings(AsCIView(QueryValueAsServerReadsIt(AsStdView(pair.substr(eq + 1)))), extensions, depth);
     }
     begin = end + 1;
   }
@@ -246,14 +263,14 @@ void AddQueryReadings(ci_string_view query, CFileNameExtensions& extensions) {
 // cut at ";", its query parameter by parameter and its fragment, each
 // decoded once as its reader decodes it. A file's name holds no "?": a
 // reader may take what follows one as a query.
-void AddOtherReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions) {
+void AddOtherReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions, int depth) {
   if (kind == NameKind::File) {
     AddReading(FileSystemFileName(name), extensions);
     const size_t question = FindMark(name, '?');
     if (question != ci_string_view::npos) {
       AddReading(FileNameOf(name.substr(0, question)), extensions);
       AddReading(FileSystemFileName(name.substr(0, question)), extensions);
-      AddQueryReadings(name.substr(question + 1), extensions);
+      AddQueryReadings(name.substr(question + 1), extensions, depth);
     }
     return;
   }
@@ -270,39 +287,79 @@ void AddOtherReadings(ci_string_view name, NameKind kind, CFileNameExtensions& e
   const size_t fragment = FindMark(name, '#', pathEnd);
   if (name[pathEnd] == '?') {
     const size_t queryEnd = fragment == ci_string_view::npos ? name.size() : fragment;
-    AddQueryReadings(name.substr(pathEnd + 1, queryEnd - pathEnd - 1), extensions);
+    AddQueryReadings(name.substr(pathEnd + 1, queryEnd - pathEnd - 1), extensions, depth);
   }
   if (fragment != ci_string_view::npos) {
     const ci_string_view raw = name.substr(fragment + 1);
-    AddDecodedTextReadings(AsCIView(URLDecode(std::string(raw.data(), raw.size()))), extensions);
+    AddDecodedTextReadings(AsCIView(URLDecode(std::string(raw.data(), raw.size()))), extensions, depth);
   }
 }
 
 // A reading of the whole text as a name of its own: its extension and its
 // other readings.
-void AddNameReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions) {
+void AddNameReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions, int depth = 0) {
   AddReading(FileNameOf(name.substr(0, kind == NameKind::File ? name.size() : FindFirstMarkOf(name, "?#"))),
              extensions);
-  AddOtherReadings(name, kind, extensions);
+  AddOtherReadings(name, kind, extensions, depth);
 }
 
 // Every reading of `name` but its own extension, and of its form without
-// format characters.
-void AddReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions) {
-  AddOtherReadings(name, kind, extensions);
+// format characters, read by the kind that form is: .NET's Uri drops the
+// direction marks, so "<U+202A>http://sp/evil.exe#.pdf" is a URL to it.
+void AddReadings(ci_string_view name, NameKind kind, CFileNameExtensions& extensions, int depth = 0) {
+  AddOtherReadings(name, kind, extensions, depth);
   // Most names are ASCII: they hold no format character.
   const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
   ci_string visible;
-  if (!ascii && WithoutFormatCharacters(name, visible)) AddNameReadings(visible, kind, extensions);
+  if (!ascii && WithoutFormatCharacters(name, visible)) AddNameReadings(visible, KindOf(visible), extensions, depth);
 }
 
 // The readings of a path decoded once more, as a server that takes it as a
 // URL does: what it then opens is a file of that name, in which "#" and ";"
-// are ordinary; a "?" no file name holds may still end it.
-void AddDecodedReadings(const std::string& path, CFileNameExtensions& extensions) {
+// are ordinary; a "?" no file name holds may still end it. A server that
+// cuts a URL's path at its ";" as a path parameter decodes what comes
+// before: "http://sp/evil%2Eexe;.pdf" serves "evil.exe".
+void AddDecodedReadings(const std::string& path, NameKind kind, CFileNameExtensions& extensions, int depth) {
   const ci_string decoded = ToCI(URLDecode(path));
   AddReading(FileNameOf(decoded), extensions);
-  AddReadings(decoded, NameKind::File, extensions);
+  AddReadings(decoded, NameKind::File, extensions, depth);
+  const size_t cut = kind == NameKind::Url ? path.find(';') : std::string::npos;
+  if (cut != std::string::npos) {
+    const ci_string decodedBeforeCut = ToCI(URLDecode(path.substr(0, cut)));
+    AddReading(FileNameOf(decodedBeforeCut), extensions);
+    AddReading(FileSystemFileName(decodedBeforeCut), extensions);
+  }
+}
+
+// A server that takes the path as a URL decodes it once more:
+// "http://sp/docs/evil%2Eexe" serves "evil.exe", and one that reads
+// "%uXXXX" serves "evil%u002Eexe" as "evil.exe" too. `depth` counts the
+// readings this one lies in, so that a text decoded again and again ends.
+void AddPathDecodedOnceMore(ci_string_view path, NameKind kind, CFileNameExtensions& extensions, int depth) {
+  if (FindMark(path, '%') == ci_string_view::npos) return;
+  AddDecodedReadings(std::string(path.data(), path.size()), kind, extensions, depth);
+  const std::string percentU = WithPercentUAsUtf8(AsStdView(path));
+  if (!percentU.empty()) AddDecodedReadings(percentU, kind, extensions, depth);
+}
+
+// The text a URL parser reads: without the C0 controls and blanks at its
+// ends, which a browser and .NET's Uri both trim, and without tabs and line
+// breaks anywhere, which a browser drops; a leading "/\\" or "\\/" is the
+// "//" of a network-path reference to a browser. " http://sp/evil.exe#.pdf"
+// and "ht<TAB>tp://sp/evil.exe#.pdf" are fetched as "http://sp/evil.exe".
+std::string AsUrlParserReadsIt(ci_string_view name) {
+  const auto trimmed = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+  size_t begin = 0;
+  size_t end = name.size();
+  while (begin < end && trimmed(name[begin])) ++begin;
+  while (end > begin && trimmed(name[end - 1])) --end;
+  std::string text;
+  text.reserve(end - begin);
+  for (size_t i = begin; i < end; ++i) {
+    if (name[i] != '\t' && name[i] != '\n' && name[i] != '\r') text += name[i];
+  }
+  if (text.size() >= 2 && IsSeparator(text[0]) && IsSeparator(text[1]) && text[0] != text[1]) text.replace(0, 2, "//");
+  return text;
 }
 
 }  // namespace
@@ -335,13 +392,17 @@ CFileNameExtensions ExtensionsOfFileName(ci_string_view name) {
     extensions.shortNameExtensions.push_back(extensions.whole);
   }
   AddReadings(name, kind, extensions);
-  // A server that takes the path as a URL decodes it once more:
-  // "http://sp/docs/evil%2Eexe" serves "evil.exe", and one that reads
-  // "%uXXXX" serves "evil%u002Eexe" as "evil.exe" too.
-  if (FindMark(path, '%') != ci_string_view::npos) {
-    AddDecodedReadings(std::string(path.data(), path.size()), extensions);
-    const std::string percentU = WithPercentUAsUtf8(AsStdView(path));
-    if (!percentU.empty()) AddDecodedReadings(percentU, extensions);
+  AddPathDecodedOnceMore(path, kind, extensions, 0);
+  // A name that a URL parser reads otherwise, as a URL where it is one, is
+  // read so too. Most names hold no control byte and begin with no blank.
+  const bool parserReadsOtherwise =
+      std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }) ||
+      (!name.empty() && (name.front() == ' ' || name.back() == ' ')) ||
+      (name.size() >= 2 && IsSeparator(name[0]) && IsSeparator(name[1]) && name[0] != name[1]);
+  if (parserReadsOtherwise) {
+    const std::string parsed = AsUrlParserReadsIt(name);
+    const NameKind parsedKind = KindOf(AsCIView(parsed));
+    if (parsedKind != NameKind::File) AddNameReadings(AsCIView(parsed), parsedKind, extensions);
   }
   return extensions;
 }

@@ -7,7 +7,10 @@
 // ("Budget.pdf?web=1" is "Budget.pdf"); a browser or a server may also cut
 // it at ";" as a path parameter, or take a name from its query or fragment:
 // "http://sp/evil.exe#.pdf" may be served as "evil.exe", and
-// "a.pdf?f=evil%2Eexe" as "evil.exe". A Windows file system then resolves
+// "a.pdf?f=evil%2Eexe" as "evil.exe"; a value that is a URL is read as one
+// ("a.pdf?u=http://sp/evil.exe?x=1"), and so is a name that a URL parser
+// reads as one once it drops blanks and controls (" http://sp/evil.exe#.pdf").
+// A Windows file system then resolves
 // "." and ".." segments, drops trailing dots and blanks and reads what
 // follows ":" as a stream of the file before it: "evil.exe.", "evil.exe\."
 // and "evil.exe::$DATA" are "evil.exe". A server that takes the name as a

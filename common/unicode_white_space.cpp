@@ -116,5 +116,12 @@ std::string AsciiFolded(std::string_view text) {
 }
 
 bool ReadsAsName(std::string_view value, std::string_view name) {
-  return AsCIView(AsciiFolded(TrimUnicodeWhiteSpace(value))) == AsCIView(name);
+  auto reads = [name](std::string_view text) { return AsCIView(AsciiFolded(TrimUnicodeWhiteSpace(text))) == AsCIView(name); };
+  if (reads(value)) return true;
+  // A reader of bytes ends the value at a control byte, and a server that
+  // splits pairs at ";" too ends it there.
+  const auto cut = std::find_if(value.begin(), value.end(), [](char c) {
+    return c == ';' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+  return cut != value.end() && reads(value.substr(0, static_cast<size_t>(cut - value.begin())));
 }

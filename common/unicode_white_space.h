@@ -32,5 +32,6 @@ std::string_view TrimUnicodeWhiteSpace(std::string_view text);
 std::string AsciiFolded(std::string_view text);
 
 // Whether a server reads `value` as the ASCII `name`: trimmed as above and
-// compared without case as .NET compares (AsciiFolded).
+// compared without case as .NET compares (AsciiFolded), whole or up to its
+// first ";" or control byte.
 bool ReadsAsName(std::string_view value, std::string_view name);

@@ -354,15 +354,62 @@ bool CookieMayHoldParam(const CRequestInfo& info, std::string_view name) {
   return ForEachCookieNamed(info, name, [](std::string_view) { return true; });
 }
 
+namespace {
+
+bool StartsWithCI(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && AsCIView(text.substr(0, prefix.size())) == AsCIView(prefix);
+}
+
+// Whether the parameters of a form's type (past its ";") leave its bytes
+// read as the host reads them: no character set, or one that spells ASCII
+// as ASCII. A server decodes a form in the character set it names, where
+// "a\0e\0" is "ae" in UTF-16 and "+AGEAZQ-" is "ae" in UTF-7.
+bool AsciiFormCharset(std::string_view parameters) {
+  if (parameters.find(',') != std::string_view::npos) return false;  // two types joined
+  while (!parameters.empty()) {
+    const size_t semi = parameters.find(';');
+    const std::string_view parameter = TrimUnicodeWhiteSpace(parameters.substr(0, semi));
+    parameters = semi == std::string_view::npos ? std::string_view() : parameters.substr(semi + 1);
+    const size_t eq = parameter.find('=');
+    if (eq == std::string_view::npos || AsCIView(TrimUnicodeWhiteSpace(parameter.substr(0, eq))) != "charset") continue;
+    std::string_view charset = TrimUnicodeWhiteSpace(parameter.substr(eq + 1));
+    if (charset.size() >= 2 && charset.front() == '"' && charset.back() == '"') charset = charset.substr(1, charset.size() - 2);
+    static constexpr std::string_view kAscii[] = {"utf-8", "utf8", "us-ascii", "ascii"};
+    const bool ascii = std::any_of(std::begin(kAscii), std::end(kAscii),
+                                   [charset](std::string_view name) { return AsCIView(charset) == AsCIView(name); }) ||
+                       StartsWithCI(charset, "iso-8859-") || StartsWithCI(charset, "windows-125");
+    if (!ascii) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ReadableFormBody(const CRequestInfo& info) {
   const std::string* method = info.FindHeaderValue("HTTP_METHOD");
   if (method == nullptr || AsCIView(*method) != "POST") return false;
+  // A chunked or compressed body is not the text the host read.
   if (info.FindHeaderValue("HTTP_TRANSFER_ENCODING") != nullptr) return false;
+  const std::string* coding = info.FindHeaderValue("HTTP_CONTENT_ENCODING");
+  if (coding != nullptr && AsCIView(TrimUnicodeWhiteSpace(*coding)) != "identity") return false;
   const std::string* type = info.FindHeaderValue("HTTP_CONTENT_TYPE");
-  return type == nullptr || AsCIView(MediaType(*type)) == "application/x-www-form-urlencoded";
+  if (type == nullptr) return true;
+  const size_t semi = type->find(';');
+  return AsCIView(MediaType(*type)) == "application/x-www-form-urlencoded" &&
+         (semi == std::string::npos || AsciiFormCharset(std::string_view(*type).substr(semi + 1)));
 }
 
-bool BodyUnread(const CRequestInfo& info) { return BodyMayHoldParams(info) && !ReadableFormBody(info); }
+bool BodyUnread(const CRequestInfo& info) {
+  if (!BodyMayHoldParams(info) || ReadableFormBody(info)) return false;
+  // A server takes fields from a form's body only: XML and JSON, which the
+  // client's scripts post, carry none.
+  const std::string* type = info.FindHeaderValue("HTTP_CONTENT_TYPE");
+  if (type == nullptr) return true;
+  const std::string_view media = MediaType(*type);
+  if (media.find(',') != std::string_view::npos) return true;  // two types joined
+  return media.empty() || StartsWithCI(media, "multipart/") || StartsWithCI(media, "text/plain") ||
+         StartsWithCI(media, "application/x-www-form-urlencoded");
+}
 
 bool RequestParamNamed(const CRequestInfo& info, std::initializer_list<std::string_view> names) {
   bool found = false;
@@ -386,12 +433,15 @@ bool RequestParamMayRead(const CRequestInfo& info, std::string_view name, std::s
     found = ReadsAsParamName(AsStdView(it->first), name) && ReadsAsName(AsStdView(it->second), value);
   }
   // A look-up of parameters falls back to cookies; their values are read as
-  // sent and decoded once.
+  // sent and decoded once, and without the quotes a cookie's value may be
+  // wrapped in.
   return found || ForEachCookieNamed(info, name, [value](std::string_view pair) {
            const size_t eq = pair.find('=');
            if (eq == std::string_view::npos) return false;
+           std::string_view sent = TrimUnicodeWhiteSpace(pair.substr(eq + 1));
+           if (sent.size() >= 2 && sent.front() == '"' && sent.back() == '"') sent = sent.substr(1, sent.size() - 2);
            bool twoWays = false;
-           return ReadsAsName(pair.substr(eq + 1), value) || ReadsAsName(DecodeOnce(pair.substr(eq + 1), twoWays), value);
+           return ReadsAsName(sent, value) || ReadsAsName(DecodeOnce(sent, twoWays), value);
          });
 }
 

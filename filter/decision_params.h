@@ -93,11 +93,14 @@ bool HasBody(const CRequestInfo& info);
 // may never see (multipart, XML, JSON, chunked).
 bool BodyMayHoldParams(const CRequestInfo& info);
 // A body the host read into the request's parameters: a POST in the form
-// encoding (or of no stated type), not chunked. Its fields are the
+// encoding (or of no stated type), not chunked or compressed, in no
+// character set but one that spells ASCII as ASCII. Its fields are the
 // parameters the query does not give.
 bool ReadableFormBody(const CRequestInfo& info);
-// A body that may hold parameters (BodyMayHoldParams) which the module never
-// sees: multipart, plain text, XML, JSON, chunked, or of another method.
+// A body that may hold form fields (BodyMayHoldParams) which the module
+// never sees: multipart, plain text, a form the host did not read (chunked,
+// of another method, in another character set), or of no or several stated
+// types. XML and JSON bodies hold no form fields.
 bool BodyUnread(const CRequestInfo& info);
 // Whether a cookie of the request is named `name` as a parameter is read
 // (as sent or decoded once, read as ParamNameAsRead reads it): a look-up of

@@ -67,9 +67,7 @@ bool MayBe(const CDecisionParam& param, bool bodyMayHoldIt) {
 // either end, and compared without case as the server compares; a server
 // that splits pairs at ";" too reads the value up to the first.
 bool MayRead(const CDecisionParam& param, const char* text) {
-  if (!param.IsUnique()) return false;
-  const std::string_view value(param.value.data(), param.value.size());
-  return ReadsAsName(value, text) || ReadsAsName(value.substr(0, value.find(';')), text);
+  return param.IsUnique() && ReadsAsName(std::string_view(param.value.data(), param.value.size()), text);
 }
 bool MayNameDocument(const CDecisionParam& ns, bool bodyMayHoldIt) {
   return MayRead(ns, "UncDocument") || MayRead(ns, "SharepointDocument") || MayBe(ns, bodyMayHoldIt);

@@ -115,10 +115,12 @@ DWORD CPLDocumentViewForceSaveErrorForm::ReplaceSteps() {
 bool CPLDocumentViewForceSaveErrorForm::GetFileIDHashValue(const std::string& sHref, std::string& sHash) {
   sHash.clear();
   std::string sValue;
-  // Read as the download check reads the link's "URL", a "+" as a blank:
-  // the hash written here is the one that check computes.
-  if (!CNotificationsHelper::GetURLParamValue(sHref, "URL", sValue, std::string::npos, DecodedZero::EndsText,
-                                              PlusSign::Blank)) {
+  // Read as the download check reads the link's "URL", as the server reads
+  // it (QueryValueAsServerReadsIt): a "+" a blank, a "%uXXXX" its character.
+  // The hash written here is the one that check computes.
+  const std::string percentU = WithPercentUAsUtf8(sHref);
+  if (!CNotificationsHelper::GetURLParamValue(percentU.empty() ? sHref : percentU, "URL", sValue, std::string::npos,
+                                              DecodedZero::EndsText, PlusSign::Blank)) {
     DebugLog("[CPLDocumentViewForceSaveErrorForm::GetFileIDHashValue] GetURLParamValue() failed. URL <%s> Param <%s>.",
              sHref.c_str(), "URL");
     return false;

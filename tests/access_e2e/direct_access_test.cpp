@@ -781,6 +781,10 @@ TEST(PipelineDirectAccess, PseudoRequestTargets) {
       {viewer + "?cmd=show&cp2lta3=a", "Cookie: s=1,CMC245=1\n", "GET"},
       {viewer + "?cmd=show&cp2lta3=a", "Cookie: \u00A0owaal=3\n", "GET"},
       {viewer + "?cmd=show&cp2lta3=a", form + "Content-Length: 9\n\nowaal+=3"},
+      // "owaal=3" in UTF-7, and a compressed form: not the text the host read.
+      {viewer + "?cmd=show&cp2lta3=a",
+       "Content-Type: application/x-www-form-urlencoded; charset=utf-7\nContent-Length: 18\n\n+AG8AdwBhAGEAbA-=3"},
+      {viewer + "?cmd=show&cp2lta3=a", form + "Content-Encoding: gzip\nContent-Length: 4\n\nx=1x"},
   };
   for (const auto& c : bodies) {
     for (int criteria : {10, 12}) {

@@ -25,14 +25,19 @@ TEST(BlockedExtensionList, EveryReadingOfAFileName) {
   const ci_string list = "exe";
   // A URL, a file URL too, is also read cut at its first "?", "#" or ";",
   // by its query's parameters and its fragment, each decoded once; a name
-  // holding "?" is no Windows name.
+  // holding "?" is no Windows name. A name a URL parser trims to a URL, and
+  // a query's value that is one, are read as URLs too.
   for (const char* name : {"evil.exe", "http://sp/evil.exe#.pdf", "evil.exe?.pdf", "//sp/dir/evil.exe;.pdf", "a.pdf?x.exe",
                            "\\\\fs01\\evil.exe.", "evil.exe ", "evil.exe::$DATA", "//sp/docs/evil.exe. #.pdf",
                            "\\\\fs01\\evil.exe\\.", "/docs/evil.exe/x/.. ", "http://sp/docs/report.pdf:x.exe?.pdf",
                            "http://sp/docs/evil%2Eexe", "evil%U002Eexe", "HTTP://sp/x.pdf?a#.exe",
                            "FILE:///fs01/t/evil.exe#.pdf", "http://sp/a.pdf?x%2Eexe", "http://sp/a.pdf#x%2Eexe",
                            "http://sp/a.pdf?f=evil%2Eexe&web=1", "http://sp/a.pdf?x=evil.exe&y=1", "evil.exe:x.pdf",
-                           "http://sp/evil.exe;.pdf", "EVIL~1.EX", "\\\\fs01\\t\\EVIL~1.E"}) {
+                           "http://sp/evil.exe;.pdf", "EVIL~1.EX", "\\\\fs01\\t\\EVIL~1.E",
+                           " http://sp/evil.exe#.pdf", "ht\ttp://sp/evil.exe#.pdf", "/\\sp/evil.exe#.pdf",
+                           "http://sp/r.pdf?u=http://sp/evil.exe?x=1", "http://sp/r.pdf?u=//sp/evil.exe%23.pdf",
+                           "http://sp/evil%2Eexe;x.pdf", "http://sp/evil.exe%20;x.pdf",
+                           "http://sp/a.pdf?SourceUrl=/docs/evil%252Eexe", "\u202Ahttp://sp/evil.exe#.pdf"}) {
     EXPECT_TRUE(IsFileNameInBlockedList(name, list)) << name;
   }
   // A browser trims any trailing White_Space from a download's name (U+3000,

@@ -116,7 +116,8 @@ TEST(DocumentLinkEndToEnd, HashAndOpenSaveDecideAnAllowedFile) {
                            "http://sp/docs/Minutes 03.12; final.pdf", "\\\\fs01\\team\\Draft~2.pdf",
                            "file://fs01/team/AB~12.pdf", "http://sp/docs/a.pdf?x%2Eexe", "http://sp/docs/a.pdf#x%2Eexe",
                            "http://sp/docs/a.pdf?f=evil%2Eexe&web=1", "http://sp/docs/a.pdf?x=evil.exe&y=1",
-                           "http://sp/docs/evil.exe;.pdf", "\\\\fs01\\team\\EVIL~1.EXE"}) {
+                           "http://sp/docs/evil.exe;.pdf", "\\\\fs01\\team\\EVIL~1.EXE",
+                           " http://sp/docs/evil.exe#.pdf", "http://sp/docs/r.pdf?u=http://sp/evil.exe?x=1"}) {
     const std::string ns = name[0] == 'h' ? "SharepointDocument" : "UncDocument";
     const std::string target = "/owa/ev.owa?ns=" + ns + "&ev=GetDoc&URL=" + Escaped(name) + "&fidh=" + Hash(name);
     requests.push_back("@criteria 1\nGET " + target);

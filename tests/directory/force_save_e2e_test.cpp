@@ -154,6 +154,7 @@ TEST(ForceSaveEndToEnd, LinkWrittenWithCharacterReferencesIsFollowedDecoded) {
   const struct {
     std::string href;
     std::string query;
+    std::string document = "\\\\fs01\\team\\Plan Q3.docx";
   } links[] = {
       {"ns=UncDocument&amp;ev=GetDoc&amp;allowLevel=2&amp;URL=" + kDocument,
        "ns=UncDocument&ev=GetDoc&allowLevel=2&URL=" + kDocument},
@@ -162,6 +163,9 @@ TEST(ForceSaveEndToEnd, LinkWrittenWithCharacterReferencesIsFollowedDecoded) {
       // A "+" of the query is a blank to the server and to the check alike.
       {"ns=UncDocument&amp;ev=GetDoc&amp;allowLevel=2&amp;URL=%5c%5cfs01%5cteam%5cPlan+Q3.docx",
        "ns=UncDocument&ev=GetDoc&allowLevel=2&URL=%5c%5cfs01%5cteam%5cPlan+Q3.docx"},
+      // So is a "%uXXXX" escape, as the server decodes it.
+      {"ns=UncDocument&amp;ev=GetDoc&amp;allowLevel=2&amp;URL=%5c%5cfs01%5cteam%5cPl%u00E4n.docx",
+       "ns=UncDocument&ev=GetDoc&allowLevel=2&URL=%5c%5cfs01%5cteam%5cPl%u00E4n.docx", "\\\\fs01\\team\\Pl\u00E4n.docx"},
   };
   std::vector<std::string> pages;
   for (const auto& link : links) {
@@ -171,9 +175,9 @@ TEST(ForceSaveEndToEnd, LinkWrittenWithCharacterReferencesIsFollowedDecoded) {
   }
   std::string log;
   const std::vector<ForceSaveAnswer> answers = RunForceSave(pages, log);
-  const std::string fidh = FileIdHash("\\\\fs01\\team\\Plan Q3.docx");
   for (size_t i = 0; i < pages.size(); ++i) {
     SCOPED_TRACE(links[i].href);
+    const std::string fidh = FileIdHash(links[i].document);
     EXPECT_EQ(0u, answers[i].redirect.find("HTTP/1.1 302 Object Moved\r\nLocation:/owa/ev.owa?" + links[i].query +
                                            "&fidh=" + fidh + "\r\n"))
         << answers[i].redirect << log;

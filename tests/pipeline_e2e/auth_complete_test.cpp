@@ -148,7 +148,10 @@ TEST(PipelineAuthComplete, AttachFileRefusedAtBlockLevelsOneAndTwo) {
         "POST /owa/?ae%20=Dialog&t=Attach%C2%A0 HTTP/1.1\n" + std::string(kUA) + "Content-Length: 0\n\n",
         post("application/x-www-form-urlencoded", "ae=Item&t=IPM.Note&a+=Attach"),
         post("multipart/form-data; boundary=b", multipart), post("text/plain", "ae=Dialog\r\nt=Attach\r\n"),
-        "GET /owa/?t=AttachFileDialog HTTP/1.1\n" + std::string(kUA) + "Cookie: s=1; %C2%A0ae=Dialog\n"}) {
+        post("application/x-www-form-urlencoded; charset=utf-7", "+AGEAZQ-=Dialog&t=Attach"),
+        post("application/x-www-form-urlencoded", "ae=Dialog;x=1&t=Attach%00x"),
+        "GET /owa/?t=AttachFileDialog HTTP/1.1\n" + std::string(kUA) + "Cookie: s=1; %C2%A0ae=Dialog\n",
+        "GET /owa/?ae=Dialog HTTP/1.1\n" + std::string(kUA) + "Cookie: s=1; t=\"AttachFileDialog\"\n"}) {
     for (int criteria : {1, 4}) {  // block levels 0 and 3 leave the request alone
       const HxOutcome out = RunTest(std::string(kUser) + "@criteria " + std::to_string(criteria) + "\n" + request);
       EXPECT_EQ(0u, Auth(out).result) << criteria << request;
@@ -160,6 +163,13 @@ TEST(PipelineAuthComplete, AttachFileRefusedAtBlockLevelsOneAndTwo) {
       EXPECT_EQ(static_cast<DWORD>(ControlMessageCompleted), Auth(out).controlMessage) << criteria << request;
       EXPECT_EQ(0u, out.answer.rfind("HTTP/1.0 401 OK\r\n", 0)) << criteria << request;
     }
+  }
+  // The client's own posts of XML and JSON hold no form fields: they go on
+  // while attaching is blocked.
+  for (const std::string& request : {post("text/xml; charset=utf-8", "<params><ae>Dialog</ae></params>"),
+                                     post("application/json", "{\"t\":\"Attach\"}")}) {
+    const HxOutcome out = RunTest(std::string(kUser) + "@criteria 2\n" + request);
+    EXPECT_NE(0u, out.answer.rfind("HTTP/1.0 401 OK\r\n", 0)) << request;
   }
 }
 
