@@ -236,12 +236,18 @@ std::string GlobalCatalogUri() {
 
 BindConfig ConfiguredBind(LDAP* ld) {
   BindConfig config;
+  // libldap answers the SASL settings of a handle only: its process-wide
+  // ones (SASL_MECH in ldap.conf or LDAPCONF's file, LDAPSASL_MECH) are read
+  // through a handle that takes them, as every new connection's does.
+  LDAP* scratch = nullptr;
+  if (ld == nullptr && ldap_initialize(&scratch, nullptr) == LDAP_SUCCESS) ld = scratch;
   char* mechanism = nullptr;
-  if (ldap_get_option(ld, LDAP_OPT_X_SASL_MECH, &mechanism) == LDAP_OPT_SUCCESS && mechanism != nullptr) {
-    config.mechanism = mechanism;
-    ldap_memfree(mechanism);
-    return config;
-  }
+  const bool sasl = ld != nullptr && ldap_get_option(ld, LDAP_OPT_X_SASL_MECH, &mechanism) == LDAP_OPT_SUCCESS &&
+                    mechanism != nullptr && *mechanism != '\0';
+  if (sasl) config.mechanism = mechanism;
+  ldap_memfree(mechanism);
+  if (scratch != nullptr) ldap_unbind_ext_s(scratch, nullptr, nullptr);
+  if (sasl) return config;
   config.dn = std::getenv("HX_LDAP_BINDDN");
   config.passwordFile = std::getenv("HX_LDAP_PASSWORD_FILE");
   if (config.dn == nullptr || config.passwordFile == nullptr) config.dn = config.passwordFile = nullptr;
@@ -500,6 +506,9 @@ LDAP* OpenHost(const DirectoryHost& host, const CDeadline& step, HostOutcome& ou
   timeval wait = step.LeftTimeval();
   ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
   ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+  // A signal that reaches the thread while libldap waits is no answer of
+  // the directory's: the wait goes on within its time-out.
+  ldap_set_option(ld, LDAP_OPT_RESTART, LDAP_OPT_ON);
   // libldap's own network time-out turns its TLS handshake non-blocking,
   // where it may spin: the handshake blocks, and the step's watch ends it.
   ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, local ? &wait : nullptr);
@@ -646,7 +655,10 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
       if (rc == LDAP_TIMEOUT && ldap_get_option(ld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS) {
         PassOverAddress(host.host, fd);
       }
-      outcome.why = LibraryWords(rc, ld);
+      // A SASL bind that fails is not made with a lower identity: the
+      // failure names the mechanism the configuration asks for.
+      outcome.why = (config.mechanism.empty() ? "" : "SASL bind with mechanism " + config.mechanism + " failed: ") +
+                    LibraryWords(rc, ld);
       ldap_unbind_ext_s(ld, nullptr, nullptr);
     }
     failures += (failures.empty() ? "" : "; ") + hostNamed + ": " + outcome.why;
