@@ -369,6 +369,8 @@ bool CertificateRefused(const DirectoryHost& host, const CDeadline& step, std::s
 namespace {
 
 // libldap's words for the failure of the handshake on `ld`; empty for none.
+// (libldap puts its own codes through the TLS library's words, which know
+// them not: those say nothing.)
 std::string HandshakeWords(LDAP* ld) {
   char* diagnostic = nullptr;
   std::string words;
@@ -376,7 +378,7 @@ std::string HandshakeWords(LDAP* ld) {
     words = diagnostic;
   }
   ldap_memfree(diagnostic);
-  return words;
+  return words == "(unknown error code)" ? std::string() : words;
 }
 
 }  // namespace
@@ -402,7 +404,7 @@ int SecureConnection(LDAP* ld, int fd, const DirectoryHost& host, const CDeadlin
   // adds what was wrong with it.
   const std::string library = HandshakeWords(ld);
   if (CertificateRefused(host, step, why)) {
-    if (!library.empty()) why += " (libldap: " + library + ")";
+    why += std::string(" (libldap: ") + ldap_err2string(rc) + (library.empty() ? "" : ", " + library) + ")";
     return kCertificateRefused;
   }
   why = std::string("TLS handshake failed: ") + ldap_err2string(rc) + (library.empty() ? "" : " (" + library + ")");
