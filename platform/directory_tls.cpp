@@ -1,6 +1,7 @@
 // TLS on new directory connections, and what a refused certificate lacked.
 #include "platform/directory_tls.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -10,10 +11,12 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <algorithm>
 #include <ctime>
 #include <map>
 #include <mutex>
 #include <string_view>
+#include <vector>
 
 #include "platform/adsi.h"
 #include "platform/directory_connect.h"
@@ -60,6 +63,23 @@ void AppendStamp(std::string& key, const char* path) {
          ':' + std::to_string(stamp.changedNs) + '\n';
 }
 
+// The CA folder's own stamp changes only when a name in it comes or goes:
+// a certificate renewed in place, or through a link that now leads to
+// another file, changes only its file's. The TLS library reads every file
+// in the folder, so each one's stamp counts.
+void AppendFolderStamps(std::string& key, const char* folder) {
+  AppendStamp(key, folder);
+  DIR* listing = opendir(folder);
+  if (listing == nullptr) return;
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(listing)) names.emplace_back(entry->d_name);
+  closedir(listing);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    if (name != "." && name != "..") AppendStamp(key, (std::string(folder) + '/' + name).c_str());
+  }
+}
+
 // What the process's TLS settings are now, with the stamps of the files
 // they name.
 std::string TlsSettingsKey() {
@@ -67,7 +87,11 @@ std::string TlsSettingsKey() {
   for (int option : kTlsFileOptions) {
     char* value = nullptr;
     ldap_get_option(nullptr, option, &value);
-    if (value != nullptr) AppendStamp(key, value);
+    if (value != nullptr && option == LDAP_OPT_X_TLS_CACERTDIR) {
+      AppendFolderStamps(key, value);
+    } else if (value != nullptr) {
+      AppendStamp(key, value);
+    }
     key += '\0';
     ldap_memfree(value);
   }

@@ -531,6 +531,20 @@ TEST(DirectoryReach, RefusedCertificateSaysWhy) {
   const std::string named = OpenCatalog("ldaps://localhost:" + port + "/");
   EXPECT_NE(named.find("certificate is not issued to the name localhost: libldap's name check"), std::string::npos)
       << named;
+  // A folder of authorities whose file is renewed in place: the folder's
+  // own stamp stays as it was.
+  const std::string folder = dir.Path() + "authorities";
+  ASSERT_EQ(std::system(("mkdir " + folder + " && " + other + " && cp " + authorities + " " + folder + "/ca.pem")
+                            .c_str()),
+            0);
+  ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, nullptr);
+  ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTDIR, folder.c_str());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_NE(OpenCatalog(secure).find("certificate is not trusted"), std::string::npos);
+  ASSERT_EQ(std::system(("cp " + certificate + " " + folder + "/ca.pem").c_str()), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_EQ(OpenCatalog(secure), "opened");
+  ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTDIR, nullptr);
   TrustAuthorities("/etc/ssl/certs/ca-certificates.crt");
   setenv("LDAPURI", ReachDirectory().Uri().c_str(), 1);
 }
