@@ -623,6 +623,14 @@ TEST(DirectorySasl, ConfiguredMechanismIsTheIdentity) {
   const int simple = bound.CountLogged("method=128");
   EXPECT_EQ(RunInNewProcess(test, {uri, "LDAPSASL_MECH=GSSAPI", "HX_TEST_SASL_EXPECT=failed"}, output), 0) << output;
   EXPECT_EQ(bound.CountLogged("method=128"), simple);
+  // An identity to act as (SASL_AUTHZID) that the directory does not grant
+  // is no bind as the connection's own identity.
+  EXPECT_EQ(RunInNewProcess(test,
+                            {uri, "LDAPSASL_MECH=EXTERNAL", "LDAPSASL_AUTHZID=dn:cn=nobody,dc=hexmoor,dc=test",
+                             "HX_TEST_SASL_EXPECT=failed"},
+                            output),
+            0)
+      << output;
 }
 
 // New TLS connections on many threads while the trusted authorities' file
