@@ -597,6 +597,9 @@ TEST(DirectorySasl, LookUpInNewProcess) {
     const std::string text = OpenCatalog(uri);
     EXPECT_NE(text.find(std::string("SASL bind with mechanism ") + mechanism + " failed: "), std::string::npos)
         << text;
+    if (std::getenv("HX_LDAP_BINDDN") != nullptr) {
+      EXPECT_NE(text.find("HX_LDAP_BINDDN is not used while a SASL mechanism is set"), std::string::npos) << text;
+    }
   }
 }
 
@@ -621,7 +624,13 @@ TEST(DirectorySasl, ConfiguredMechanismIsTheIdentity) {
       << output;
   EXPECT_GT(bound.CountLogged("mech=EXTERNAL"), 0);
   const int simple = bound.CountLogged("method=128");
-  EXPECT_EQ(RunInNewProcess(test, {uri, "LDAPSASL_MECH=GSSAPI", "HX_TEST_SASL_EXPECT=failed"}, output), 0) << output;
+  // A bind name set as well is not what binds, and the words say so.
+  EXPECT_EQ(RunInNewProcess(test,
+                            {uri, "LDAPSASL_MECH=GSSAPI", "HX_LDAP_BINDDN=cn=reader,dc=hexmoor,dc=test",
+                             "HX_LDAP_PASSWORD_FILE=/etc/hostname", "HX_TEST_SASL_EXPECT=failed"},
+                            output),
+            0)
+      << output;
   EXPECT_EQ(bound.CountLogged("method=128"), simple);
   // An identity to act as (SASL_AUTHZID) that the directory does not grant
   // is no bind as the connection's own identity.
