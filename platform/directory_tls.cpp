@@ -30,6 +30,9 @@ constexpr size_t kShownKept = 64;
 // libldap frees a TLS context it was handed when the last connection using
 // it goes: exported by libldap, declared in no public header.
 extern "C" void ldap_pvt_tls_ctx_free(void* context);
+// The name libldap's name check puts in place of localhost: exported by
+// libldap, set once when it starts, declared in no public header.
+extern "C" char* ldap_int_hostname;
 
 // The code of a connection whose TLS set-up cannot be used: libldap's own.
 constexpr int kTlsSetUpFailed = LDAP_LOCAL_ERROR;
@@ -264,9 +267,13 @@ std::string NameLibraryChecks(const std::string& host, std::string& words) {
   const std::string named = host.empty() ? "localhost" : host;
   words = "the directory's certificate is not issued to the name " + named;
   if (strcasecmp(named.c_str(), "localhost") != 0) return named;
-  char own[256] = {};
-  if (gethostname(own, sizeof own - 1) != 0 || own[0] == '\0') return named;
-  words += std::string(": libldap's name check compares it with this computer's name, ") + own;
+  // libldap's name for this computer is the canonical one it resolved when
+  // it started, which may be longer than the host name.
+  std::string own = ldap_int_hostname != nullptr ? ldap_int_hostname : "";
+  char system[256] = {};
+  if (own.empty() && gethostname(system, sizeof system - 1) == 0) own = system;
+  if (own.empty()) return named;
+  words += ": libldap's name check compares it with this computer's name, " + own;
   return own;
 }
 
