@@ -375,6 +375,10 @@ bool CertificateRefused(const DirectoryHost& host, const CDeadline& step, std::s
   const int allow = LDAP_OPT_X_TLS_ALLOW;
   const int client = 0;
   ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+  // A signal while the StartTLS answer is awaited is no lost directory
+  // here either: the refused certificate's words would give way to a
+  // failed handshake's.
+  ldap_set_option(ld, LDAP_OPT_RESTART, LDAP_OPT_ON);
   ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &allow);
   ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &client);
   bool stalled = false;

@@ -451,6 +451,29 @@ std::string OpenCatalog(const std::string& uri) {
   return SUCCEEDED(hr) ? "opened" : ADsDescribeFailure(L"GC://");
 }
 
+// Runs `work` on a thread of its own while signals (an empty handler,
+// SA_RESTART) reach that thread 20 times a second.
+template <class Work>
+void UnderSignals(Work work) {
+  struct sigaction action {};
+  action.sa_handler = &IgnoreSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  struct sigaction before {};
+  sigaction(SIGUSR1, &action, &before);
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    work();
+    done = true;
+  });
+  while (!done) {
+    pthread_kill(worker.native_handle(), SIGUSR1);
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  worker.join();
+  sigaction(SIGUSR1, &before, nullptr);
+}
+
 // The authorities libldap trusts from now on (LDAPTLS_CACERT's setting).
 void TrustAuthorities(const std::string& file) {
   ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, file.c_str());
@@ -495,6 +518,11 @@ TEST(DirectoryReach, RefusedCertificateSaysWhy) {
   EXPECT_NE(repeated.find(secure + ": the directory's certificate is not trusted"), std::string::npos) << repeated;
   const std::string startTls = tls.Uri() + "????" + "!StartTLS";
   EXPECT_NE(OpenCatalog(startTls).find("certificate is not trusted"), std::string::npos);
+  // Signals while the certificate is looked at leave the words as they are.
+  CDelayProxy slow(tls.Port(), milliseconds(100));
+  std::string signalled;
+  UnderSignals([&] { signalled = OpenCatalog(slow.Uri() + "????" + "!StartTLS"); });
+  EXPECT_NE(signalled.find("certificate is not trusted"), std::string::npos) << signalled;
   // Mended on disk while the module runs: used within the back-off.
   ASSERT_EQ(std::system(("cp " + certificate + " " + authorities).c_str()), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
