@@ -746,7 +746,12 @@ std::string DescribeBind() {
   CLibraryDefaults defaults;
   if (!defaults.Open()) return "bind not known (the process is exiting)";
   const BindConfig config = ConfiguredBind(nullptr);
-  if (!config.mechanism.empty()) return "SASL mechanism " + config.mechanism;
+  if (!config.mechanism.empty()) {
+    // Both set: the administrator learns which one binds.
+    const char* dn = std::getenv("HX_LDAP_BINDDN");
+    return "SASL mechanism " + config.mechanism +
+           (dn != nullptr && *dn != '\0' ? " (HX_LDAP_BINDDN is not used while a SASL mechanism is set)" : "");
+  }
   if (config.dn == nullptr) return "anonymous bind";
   return "bind name " + std::string(config.dn) + ", password file " + DirectoryPasswordFileName(config.passwordFile);
 }

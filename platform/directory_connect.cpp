@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sasl/sasl.h>
 #include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -236,12 +238,18 @@ std::string GlobalCatalogUri() {
 
 BindConfig ConfiguredBind(LDAP* ld) {
   BindConfig config;
+  // libldap answers the SASL settings of a handle only: its process-wide
+  // ones (SASL_MECH in ldap.conf or LDAPCONF's file, LDAPSASL_MECH) are read
+  // through a handle that takes them, as every new connection's does.
+  LDAP* scratch = nullptr;
+  if (ld == nullptr && ldap_initialize(&scratch, nullptr) == LDAP_SUCCESS) ld = scratch;
   char* mechanism = nullptr;
-  if (ldap_get_option(ld, LDAP_OPT_X_SASL_MECH, &mechanism) == LDAP_OPT_SUCCESS && mechanism != nullptr) {
-    config.mechanism = mechanism;
-    ldap_memfree(mechanism);
-    return config;
-  }
+  const bool sasl = ld != nullptr && ldap_get_option(ld, LDAP_OPT_X_SASL_MECH, &mechanism) == LDAP_OPT_SUCCESS &&
+                    mechanism != nullptr && *mechanism != '\0';
+  if (sasl) config.mechanism = mechanism;
+  ldap_memfree(mechanism);
+  if (scratch != nullptr) ldap_unbind_ext_s(scratch, nullptr, nullptr);
+  if (sasl) return config;
   config.dn = std::getenv("HX_LDAP_BINDDN");
   config.passwordFile = std::getenv("HX_LDAP_PASSWORD_FILE");
   if (config.dn == nullptr || config.passwordFile == nullptr) config.dn = config.passwordFile = nullptr;
@@ -271,7 +279,40 @@ HRESULT ReadPassword(const BindConfig& config, std::string& password, CBindPassw
   return hr;
 }
 
-int QuietSaslInteraction(LDAP*, unsigned, void*, void*) { return LDAP_SUCCESS; }
+// The identities libldap's settings give a SASL bind (SASL_AUTHZID,
+// SASL_AUTHCID and SASL_REALM, in ldap.conf or as LDAPSASL_AUTHZID and the
+// like): libldap hands them to no mechanism by itself. Given through the
+// interaction, the bind is made as the configured identity or fails, and
+// is never made as the connection's own identity instead.
+struct SaslIdentity {
+  std::optional<std::string> authzid;
+  std::optional<std::string> authcid;
+  std::optional<std::string> realm;
+};
+
+std::optional<std::string> SaslSetting(LDAP* ld, int option) {
+  char* value = nullptr;
+  std::optional<std::string> setting;
+  if (ldap_get_option(ld, option, &value) == LDAP_OPT_SUCCESS && value != nullptr) setting = value;
+  ldap_memfree(value);
+  return setting;
+}
+
+// Asks nobody: what is not configured stays unanswered, as the mechanism
+// then does without it or fails (a password is never made up).
+int QuietSaslInteraction(LDAP*, unsigned, void* defaults, void* prompts) {
+  const auto& identity = *static_cast<const SaslIdentity*>(defaults);
+  for (auto* prompt = static_cast<sasl_interact_t*>(prompts); prompt->id != SASL_CB_LIST_END; ++prompt) {
+    const std::optional<std::string>* value = nullptr;
+    if (prompt->id == SASL_CB_USER) value = &identity.authzid;
+    if (prompt->id == SASL_CB_AUTHNAME) value = &identity.authcid;
+    if (prompt->id == SASL_CB_GETREALM) value = &identity.realm;
+    if (value == nullptr || !value->has_value()) continue;
+    prompt->result = (*value)->c_str();
+    prompt->len = static_cast<unsigned>((*value)->size());
+  }
+  return LDAP_SUCCESS;
+}
 
 std::atomic<int> g_readingDefaults{0};
 std::atomic<bool> g_defaultsClosing{false};
@@ -414,8 +455,10 @@ int Bind(LDAP* ld, const BindConfig& config, std::string& password, const CDeadl
     ldap_get_option(ld, LDAP_OPT_DESC, &fd);
     std::optional<CStepWatch> watch;
     if (fd >= 0) watch.emplace(fd, step);
+    SaslIdentity identity{SaslSetting(ld, LDAP_OPT_X_SASL_AUTHZID), SaslSetting(ld, LDAP_OPT_X_SASL_AUTHCID),
+                          SaslSetting(ld, LDAP_OPT_X_SASL_REALM)};
     const int rc = ldap_sasl_interactive_bind_s(ld, nullptr, config.mechanism.c_str(), nullptr, nullptr,
-                                                LDAP_SASL_QUIET, QuietSaslInteraction, nullptr);
+                                                LDAP_SASL_QUIET, QuietSaslInteraction, &identity);
     return rc != LDAP_SUCCESS && watch && watch->Fired() ? LDAP_TIMEOUT : rc;
   }
   berval credentials{static_cast<ber_len_t>(password.size()), password.data()};
@@ -500,6 +543,9 @@ LDAP* OpenHost(const DirectoryHost& host, const CDeadline& step, HostOutcome& ou
   timeval wait = step.LeftTimeval();
   ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
   ldap_set_option(ld, LDAP_OPT_REFERRALS, LDAP_OPT_OFF);
+  // A signal that reaches the thread while libldap waits is no answer of
+  // the directory's: the wait goes on within its time-out.
+  ldap_set_option(ld, LDAP_OPT_RESTART, LDAP_OPT_ON);
   // libldap's own network time-out turns its TLS handshake non-blocking,
   // where it may spin: the handshake blocks, and the step's watch ends it.
   ldap_set_option(ld, LDAP_OPT_NETWORK_TIMEOUT, local ? &wait : nullptr);
@@ -646,7 +692,10 @@ HRESULT Connect(const std::string& uri, LDAP** out, ConnectFailure* failed, bool
       if (rc == LDAP_TIMEOUT && ldap_get_option(ld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS) {
         PassOverAddress(host.host, fd);
       }
-      outcome.why = LibraryWords(rc, ld);
+      // A SASL bind that fails is not made with a lower identity: the
+      // failure names the mechanism the configuration asks for.
+      outcome.why = (config.mechanism.empty() ? "" : "SASL bind with mechanism " + config.mechanism + " failed: ") +
+                    LibraryWords(rc, ld);
       ldap_unbind_ext_s(ld, nullptr, nullptr);
     }
     failures += (failures.empty() ? "" : "; ") + hostNamed + ": " + outcome.why;

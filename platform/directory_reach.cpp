@@ -1,6 +1,8 @@
 // Name resolution, TCP connect and the step watch of directory connections.
 #include "platform/directory_reach.h"
 
+#include "platform/adsi.h"
+
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -41,13 +44,31 @@ struct Resolution {
   int rc = 0;
   std::vector<Address> addresses;
   CDeadline::Clock::time_point at;
-  // The address tried first: one that accepted connections and then fell
-  // silent is passed over, so that a name with a healthy later address
-  // costs one look-up, not every one.
+  // The address tried first: one that took no connection in time, or
+  // accepted connections and then fell silent, is passed over, so that a
+  // name with a healthy later address costs one connection, not every
+  // one. A passed-over address is tried first again once the longest
+  // back-off of a lost directory has passed since.
   size_t first = 0;
-  // A newer answer is being asked for while this one still serves.
+  CDeadline::Clock::time_point passedOverAt;
+  // A newer answer is being asked for while this one still serves; the
+  // last one asked for failed at `refreshFailedAt` (none: never), and the
+  // next waits a probe's interval, as a lost directory's probe does.
   bool refreshing = false;
+  std::optional<CDeadline::Clock::time_point> refreshFailedAt;
 };
+
+// How long a failed resolution or refresh waits before the next: the first
+// retry of a lost directory.
+constexpr std::chrono::milliseconds kResolveRetry{kADsFirstRetryMs};
+
+// The address to try first now: a passed-over one waits for the longest
+// back-off of a lost directory.
+constexpr std::chrono::seconds kPassedOver{kADsRetryIntervalSeconds};
+size_t FirstAddress(Resolution& resolution, CDeadline::Clock::time_point now) {
+  if (resolution.first != 0 && now - resolution.passedOverAt >= kPassedOver) resolution.first = 0;
+  return resolution.first;
+}
 
 // Never destroyed: a resolution may finish while the process exits.
 std::mutex& g_namesLock = *new std::mutex;
@@ -120,9 +141,14 @@ void Refresh(const std::string& name, const std::shared_ptr<Resolution>& kept) {
     if (std::equal(next->addresses.begin(), next->addresses.end(), kept->addresses.begin(), kept->addresses.end(),
                    same)) {
       next->first = kept->first;
+      next->passedOverAt = kept->passedOverAt;
     }
     it->second = next;
   }
+  // A resolver that fails is asked again after a probe's interval, not by
+  // the next connection: while the name servers fail, every connection
+  // would start a resolution and a thread of its own.
+  if (next->rc != 0) kept->refreshFailedAt = next->at;
   kept->refreshing = false;
 }
 
@@ -139,7 +165,8 @@ bool Addresses(const std::string& name, const CDeadline& deadline, std::vector<A
   std::shared_ptr<Resolution>& slot = g_names[name];
   const auto now = CDeadline::Clock::now();
   const bool usable = slot && slot->done && slot->rc == 0;
-  if (usable && now - slot->at >= kNameKept && !slot->refreshing) {
+  if (usable && now - slot->at >= kNameKept && !slot->refreshing &&
+      !(slot->refreshFailedAt && now - *slot->refreshFailedAt < kResolveRetry)) {
     try {
       std::thread([name, kept = slot] { Refresh(name, kept); }).detach();
       slot->refreshing = true;
@@ -147,7 +174,9 @@ bool Addresses(const std::string& name, const CDeadline& deadline, std::vector<A
       // Asked again by the next look-up.
     }
   }
-  if (!usable && !(slot && !slot->done)) {
+  // A resolution that failed lately is its answer until it may be asked again.
+  const bool failedLately = slot && slot->done && slot->rc != 0 && now - slot->at < kResolveRetry;
+  if (!usable && !(slot && !slot->done) && !failedLately) {
     slot = std::make_shared<Resolution>();
     try {
       std::thread([name, resolution = slot] { Resolve(name, resolution); }).detach();
@@ -172,7 +201,7 @@ bool Addresses(const std::string& name, const CDeadline& deadline, std::vector<A
     return false;
   }
   out = resolution->addresses;
-  first = resolution->first;
+  first = FirstAddress(*resolution, CDeadline::Clock::now());
   return true;
 }
 
@@ -193,6 +222,8 @@ int ConnectAddress(const Address& to, const CDeadline& deadline) {
       const int slice = deadline.Cut() != nullptr ? std::min<int>(deadline.LeftMs(), kCutLook.count())
                                                   : deadline.LeftMs();
       rc = poll(&p, 1, slice);
+      // A signal is no answer: the wait goes on within its deadline.
+      if (rc < 0 && errno == EINTR && !deadline.Over()) continue;
       if (rc != 0 || deadline.Over()) break;
     }
     int error = ETIMEDOUT;
@@ -293,6 +324,26 @@ bool CStepWatch::Fired() const {
   return m_entry->fired;
 }
 
+namespace {
+
+// Address `to` of `name` took a connection where the ones tried before it
+// took none: it is tried first from now on, until the back-off has passed.
+void PassOverTo(const std::string& name, const Address& to) {
+  std::lock_guard<std::mutex> hold(g_namesLock);
+  const auto it = g_names.find(name);
+  if (it == g_names.end() || !it->second || !it->second->done) return;
+  Resolution& resolution = *it->second;
+  for (size_t i = 0; i < resolution.addresses.size(); ++i) {
+    if (SameHost(resolution.addresses[i].address, to.address)) {
+      resolution.first = i;
+      resolution.passedOverAt = CDeadline::Clock::now();
+      return;
+    }
+  }
+}
+
+}  // namespace
+
 int ConnectToHost(const std::string& host, int port, const CDeadline& deadline, std::string& why) {
   const std::string name = host.empty() ? "localhost" : host;
   std::vector<Address> addresses;
@@ -304,7 +355,11 @@ int ConnectToHost(const std::string& host, int port, const CDeadline& deadline, 
     SetPort(to, port);
     // The addresses left share the time left.
     const int fd = ConnectAddress(to, deadline.Share(static_cast<int>(addresses.size() - i)));
-    if (fd >= 0) return fd;
+    if (fd >= 0) {
+      // Those before it took no connection: the next connections start here.
+      if (i > 0) PassOverTo(name, to);
+      return fd;
+    }
     why = errno == ETIMEDOUT ? std::string("no connection within the look-up's limit")
                              : std::string("cannot connect: ") + std::strerror(errno);
   }
@@ -327,6 +382,7 @@ void PassOverAddress(const std::string& host, int fd) {
   const size_t count = resolution.addresses.size();
   if (count > 1 && SameHost(resolution.addresses[resolution.first % count].address, peer)) {
     resolution.first = (resolution.first + 1) % count;
+    resolution.passedOverAt = CDeadline::Clock::now();
   }
 }
 

@@ -5,6 +5,8 @@
 // blocking step of libldap's on that connection (a TLS handshake, a SASL
 // bind) at its deadline by shutting the socket down. A resolution or a
 // step that outlives its deadline never holds the thread that waits on it.
+// A resolution that failed is asked again after a second, not by every
+// new connection; a signal ends no wait.
 #pragma once
 
 #include <string>
@@ -30,7 +32,9 @@ int ConnectToHost(const std::string& host, int port, const CDeadline& deadline, 
 
 // The address of `host` that socket `fd` is connected to accepted the
 // connection and then did not answer within its step: new connections to
-// the name try its next address first.
+// the name try its next address first. A passed-over address (this one, or
+// one that took no connection while a later one did) is tried first again
+// only after the longest back-off of a lost directory.
 void PassOverAddress(const std::string& host, int fd);
 
 // The function that resolves a name, getaddrinfo's shape (tests put in a

@@ -1,36 +1,186 @@
 // TLS on new directory connections, and what a refused certificate lacked.
 #include "platform/directory_tls.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <gnutls/x509.h>
 #include <strings.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
+#include <algorithm>
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <string_view>
+#include <vector>
 
 #include "platform/adsi.h"
 #include "platform/directory_connect.h"
+#include "platform/file_system.h"
 
 namespace {
 
 // How many hosts' certificates are kept shown: a few directories.
 constexpr size_t kShownKept = 64;
 
-// libldap sets its TLS up at the first handshake, unguarded: threads that
-// connect at once must not do it together. Made once, from the process's
-// TLS settings, as the first handshake would.
-void InitialiseTls() {
-  static std::once_flag initialised;
-  std::call_once(initialised, [] {
-    CLibraryDefaults defaults;
-    if (!defaults.Open()) return;
-    const int client = 0;
-    ldap_set_option(nullptr, LDAP_OPT_X_TLS_NEWCTX, &client);
-  });
+// libldap frees a TLS context it was handed when the last connection using
+// it goes: exported by libldap, declared in no public header.
+extern "C" void ldap_pvt_tls_ctx_free(void* context);
+// The name libldap's name check puts in place of localhost: exported by
+// libldap, set once when it starts, declared in no public header.
+extern "C" char* ldap_int_hostname;
+
+// The code of a connection whose TLS set-up cannot be used: libldap's own.
+constexpr int kTlsSetUpFailed = LDAP_LOCAL_ERROR;
+
+// The string settings of libldap's TLS set-up, and the in-memory ones; a
+// new connection's handle takes none of them from the process's settings
+// (it takes the process's context instead, built once).
+constexpr int kTlsFileOptions[] = {LDAP_OPT_X_TLS_CACERTFILE, LDAP_OPT_X_TLS_CACERTDIR, LDAP_OPT_X_TLS_CERTFILE,
+                                   LDAP_OPT_X_TLS_KEYFILE,    LDAP_OPT_X_TLS_CRLFILE,   LDAP_OPT_X_TLS_DHFILE};
+constexpr int kTlsTextOptions[] = {LDAP_OPT_X_TLS_CIPHER_SUITE, LDAP_OPT_X_TLS_ECNAME};
+constexpr int kTlsMemoryOptions[] = {LDAP_OPT_X_TLS_CACERT, LDAP_OPT_X_TLS_CERT, LDAP_OPT_X_TLS_KEY};
+
+// The TLS context new connections use, built from the trust and identity
+// files as they are on disk: a CA file (or certificate, key, CRL file or CA
+// folder) that changed, or settings naming other files, make the next
+// connection build a new one; connections made before keep theirs. Never
+// destroyed: a request may connect while the process exits.
+struct TlsContext {
+  std::mutex lock;
+  bool built = false;
+  std::string key;    // the settings and the files' stamps it was built from
+  void* context = nullptr;  // one reference held here
+  std::string fault;  // why none could be built
+};
+TlsContext& g_tls = *new TlsContext;
+
+void AppendStamp(std::string& key, const char* path) {
+  const CFileStamp stamp = StampOfFile(path);
+  key += std::string(path) + '\n' + std::to_string(stamp.exists) + ':' + std::to_string(stamp.device) + ':' +
+         std::to_string(stamp.inode) + ':' + std::to_string(stamp.size) + ':' + std::to_string(stamp.modifiedNs) +
+         ':' + std::to_string(stamp.changedNs) + '\n';
+}
+
+// The CA folder's own stamp changes only when a name in it comes or goes:
+// a certificate renewed in place, or through a link that now leads to
+// another file, changes only its file's. The TLS library reads every file
+// in the folder, so each one's stamp counts.
+void AppendFolderStamps(std::string& key, const char* folder) {
+  AppendStamp(key, folder);
+  DIR* listing = opendir(folder);
+  if (listing == nullptr) return;
+  std::vector<std::string> names;
+  while (const dirent* entry = readdir(listing)) names.emplace_back(entry->d_name);
+  closedir(listing);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    if (name != "." && name != "..") AppendStamp(key, (std::string(folder) + '/' + name).c_str());
+  }
+}
+
+// What the process's TLS settings are now, with the stamps of the files
+// they name.
+std::string TlsSettingsKey() {
+  std::string key;
+  for (int option : kTlsFileOptions) {
+    char* value = nullptr;
+    ldap_get_option(nullptr, option, &value);
+    if (value != nullptr && option == LDAP_OPT_X_TLS_CACERTDIR) {
+      AppendFolderStamps(key, value);
+    } else if (value != nullptr) {
+      AppendStamp(key, value);
+    }
+    key += '\0';
+    ldap_memfree(value);
+  }
+  for (int option : kTlsTextOptions) {
+    char* value = nullptr;
+    ldap_get_option(nullptr, option, &value);
+    if (value != nullptr) key += value;
+    key += '\0';
+    ldap_memfree(value);
+  }
+  for (int option : kTlsMemoryOptions) {
+    berval value{};
+    ldap_get_option(nullptr, option, &value);
+    if (value.bv_val != nullptr) key += std::to_string(std::hash<std::string_view>{}({value.bv_val, value.bv_len}));
+    key += '\0';
+    ber_memfree(value.bv_val);
+  }
+  return key;
+}
+
+// A context built from the process's settings now, with one reference, or
+// null with libldap's reason.
+void* BuildTlsContext(std::string& fault) {
+  LDAP* scratch = nullptr;
+  if (ldap_initialize(&scratch, nullptr) != LDAP_SUCCESS) {
+    fault = "no handle to build the TLS set-up on";
+    return nullptr;
+  }
+  for (int option : kTlsFileOptions) {
+    char* value = nullptr;
+    ldap_get_option(nullptr, option, &value);
+    if (value != nullptr) ldap_set_option(scratch, option, value);
+    ldap_memfree(value);
+  }
+  for (int option : kTlsTextOptions) {
+    char* value = nullptr;
+    ldap_get_option(nullptr, option, &value);
+    if (value != nullptr) ldap_set_option(scratch, option, value);
+    ldap_memfree(value);
+  }
+  for (int option : kTlsMemoryOptions) {
+    berval value{};
+    ldap_get_option(nullptr, option, &value);
+    if (value.bv_val != nullptr) ldap_set_option(scratch, option, &value);
+    ber_memfree(value.bv_val);
+  }
+  const int client = 0;
+  void* context = nullptr;
+  const int rc = ldap_set_option(scratch, LDAP_OPT_X_TLS_NEWCTX, &client);
+  if (rc == LDAP_OPT_SUCCESS) ldap_get_option(scratch, LDAP_OPT_X_TLS_CTX, &context);
+  if (context == nullptr) {
+    char* diagnostic = nullptr;
+    ldap_get_option(scratch, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic);
+    fault = std::string("the TLS set-up (LDAPTLS_CACERT, LDAPTLS_CERT, LDAPTLS_KEY) cannot be used: ") +
+            (diagnostic != nullptr && *diagnostic != '\0' ? diagnostic : ldap_err2string(rc == 0 ? LDAP_LOCAL_ERROR : rc));
+    ldap_memfree(diagnostic);
+  }
+  ldap_unbind_ext_s(scratch, nullptr, nullptr);
+  return context;
+}
+
+// Gives `ld` the TLS context of the settings and files as they are now;
+// false with the reason when they cannot be used.
+bool UseCurrentTlsContext(LDAP* ld, std::string& fault) {
+  CLibraryDefaults defaults;
+  if (!defaults.Open()) {
+    fault = "the process is exiting";
+    return false;
+  }
+  std::lock_guard<std::mutex> hold(g_tls.lock);
+  std::string key = TlsSettingsKey();
+  if (!g_tls.built || key != g_tls.key) {
+    std::string why;
+    void* context = BuildTlsContext(why);
+    if (g_tls.context != nullptr) ldap_pvt_tls_ctx_free(g_tls.context);
+    g_tls.context = context;
+    g_tls.fault = why;
+    g_tls.key = std::move(key);
+    g_tls.built = true;
+  }
+  if (g_tls.context == nullptr) {
+    fault = g_tls.fault;
+    return false;
+  }
+  // The handle takes a reference of its own, let go when it is unbound.
+  return ldap_set_option(ld, LDAP_OPT_X_TLS_CTX, g_tls.context) == LDAP_OPT_SUCCESS;
 }
 
 // The StartTLS request's answer within `step`: LDAP_SUCCESS, the
@@ -53,11 +203,14 @@ int AskStartTls(LDAP* ld, const CDeadline& step) {
   return rc != LDAP_SUCCESS ? rc : answer;
 }
 
-// TLS as the host asks for it; `stalled` when the deadline ended it.
-int StartTls(LDAP* ld, int fd, const DirectoryHost& host, const CDeadline& step, bool& stalled) {
+// TLS as the host asks for it; `stalled` when the deadline ended it. A
+// handle without a context of its own takes the current one; `fault` says
+// why there is none.
+int StartTls(LDAP* ld, int fd, const DirectoryHost& host, const CDeadline& step, bool& stalled,
+             std::string* fault = nullptr) {
   stalled = false;
   if (!host.startTls && strcasecmp(host.scheme.c_str(), "ldaps") != 0) return LDAP_SUCCESS;
-  InitialiseTls();
+  if (fault != nullptr && !UseCurrentTlsContext(ld, *fault)) return kTlsSetUpFailed;
   // libldap's handshake has no time-out of its own: the watch ends it. It
   // spins on a socket that does not block, so the socket blocks for the
   // handshake alone.
@@ -66,7 +219,14 @@ int StartTls(LDAP* ld, int fd, const DirectoryHost& host, const CDeadline& step,
   if (rc == LDAP_SUCCESS) {
     const int flags = fcntl(fd, F_GETFL);
     fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    // libldap takes a signal in the handshake for its failure: signals wait
+    // for its end (the watch ends it at the deadline).
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
     rc = ldap_install_tls(ld);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
     fcntl(fd, F_SETFL, flags);
   }
   stalled = rc != LDAP_SUCCESS && (rc == LDAP_TIMEOUT || watch.Fired());
@@ -100,9 +260,28 @@ bool Trusted(gnutls_x509_crt_t certificate) {
   return trusted;
 }
 
-// What is wrong with the certificate `der` for `name`; empty when nothing
-// is: a handshake that failed with it failed for another reason.
-std::string CertificateFault(const berval& der, const std::string& name) {
+// The name libldap's name check compares a certificate with: the URI's
+// host, but this computer's own name for localhost (or no host); with the
+// words that say so.
+std::string NameLibraryChecks(const std::string& host, std::string& words) {
+  const std::string named = host.empty() ? "localhost" : host;
+  words = "the directory's certificate is not issued to the name " + named;
+  if (strcasecmp(named.c_str(), "localhost") != 0) return named;
+  // libldap's name for this computer is the canonical one it resolved when
+  // it started, which may be longer than the host name.
+  std::string own = ldap_int_hostname != nullptr ? ldap_int_hostname : "";
+  char system[256] = {};
+  if (own.empty() && gethostname(system, sizeof system - 1) == 0) own = system;
+  if (own.empty()) return named;
+  words += ": libldap's name check compares it with this computer's name, " + own;
+  return own;
+}
+
+// What is wrong with the certificate `der` for the URI's `host`; empty when
+// nothing is: a handshake that failed with it failed for another reason.
+std::string CertificateFault(const berval& der, const std::string& host) {
+  std::string notIssued;
+  const std::string name = NameLibraryChecks(host, notIssued);
   gnutls_x509_crt_t certificate = nullptr;
   if (gnutls_x509_crt_init(&certificate) != 0) return "the directory's certificate was refused";
   gnutls_datum_t data{reinterpret_cast<unsigned char*>(der.bv_val), static_cast<unsigned>(der.bv_len)};
@@ -110,7 +289,7 @@ std::string CertificateFault(const berval& der, const std::string& name) {
   if (gnutls_x509_crt_import(certificate, &data, GNUTLS_X509_FMT_DER) == 0) {
     const time_t now = std::time(nullptr);
     if (gnutls_x509_crt_check_hostname(certificate, name.c_str()) == 0) {
-      fault = "the directory's certificate is not issued to the name " + name;
+      fault = notIssued;
     } else if (gnutls_x509_crt_get_expiration_time(certificate) < now) {
       fault = "the directory's certificate has expired";
     } else if (gnutls_x509_crt_get_activation_time(certificate) > now) {
@@ -196,6 +375,10 @@ bool CertificateRefused(const DirectoryHost& host, const CDeadline& step, std::s
   const int allow = LDAP_OPT_X_TLS_ALLOW;
   const int client = 0;
   ldap_set_option(ld, LDAP_OPT_PROTOCOL_VERSION, &version);
+  // A signal while the StartTLS answer is awaited is no lost directory
+  // here either: the refused certificate's words would give way to a
+  // failed handshake's.
+  ldap_set_option(ld, LDAP_OPT_RESTART, LDAP_OPT_ON);
   ldap_set_option(ld, LDAP_OPT_X_TLS_REQUIRE_CERT, &allow);
   ldap_set_option(ld, LDAP_OPT_X_TLS_NEWCTX, &client);
   bool stalled = false;
@@ -203,7 +386,7 @@ bool CertificateRefused(const DirectoryHost& host, const CDeadline& step, std::s
   const bool shown = StartTls(ld, fd, host, step, stalled) == LDAP_SUCCESS &&
                      ldap_get_option(ld, LDAP_OPT_X_TLS_PEERCERT, &der) == LDAP_OPT_SUCCESS && der.bv_val != nullptr;
   std::string seen;
-  if (shown) seen = CertificateFault(der, host.host.empty() ? "localhost" : host.host);
+  if (shown) seen = CertificateFault(der, host.host);
   ber_memfree(der.bv_val);
   ldap_unbind_ext_s(ld, nullptr, nullptr);
   if (shown) {
@@ -218,10 +401,32 @@ bool CertificateRefused(const DirectoryHost& host, const CDeadline& step, std::s
 
 }  // namespace
 
+namespace {
+
+// libldap's words for the failure of the handshake on `ld`; empty for none.
+// (libldap puts its own codes through the TLS library's words, which know
+// them not: those say nothing.)
+std::string HandshakeWords(LDAP* ld) {
+  char* diagnostic = nullptr;
+  std::string words;
+  if (ldap_get_option(ld, LDAP_OPT_DIAGNOSTIC_MESSAGE, &diagnostic) == LDAP_OPT_SUCCESS && diagnostic != nullptr) {
+    words = diagnostic;
+  }
+  ldap_memfree(diagnostic);
+  return words == "(unknown error code)" ? std::string() : words;
+}
+
+}  // namespace
+
 int SecureConnection(LDAP* ld, int fd, const DirectoryHost& host, const CDeadline& step, std::string& why) {
   bool stalled = false;
-  const int rc = StartTls(ld, fd, host, step, stalled);
+  std::string setUp;
+  const int rc = StartTls(ld, fd, host, step, stalled, &setUp);
   if (rc == LDAP_SUCCESS) return rc;
+  if (rc == kTlsSetUpFailed && !setUp.empty()) {
+    why = setUp;
+    return rc;
+  }
   if (stalled) {
     why = std::string(ldap_err2string(LDAP_TIMEOUT)) + " (no TLS handshake within the look-up's limit)";
     return LDAP_TIMEOUT;
@@ -230,7 +435,13 @@ int SecureConnection(LDAP* ld, int fd, const DirectoryHost& host, const CDeadlin
     why = std::string("StartTLS refused: ") + ldap_err2string(rc);
     return rc;
   }
-  if (CertificateRefused(host, step, why)) return kCertificateRefused;
-  why = std::string("TLS handshake failed: ") + ldap_err2string(rc);
+  // libldap's verdict stands: the module's own look at the certificate only
+  // adds what was wrong with it.
+  const std::string library = HandshakeWords(ld);
+  if (CertificateRefused(host, step, why)) {
+    why += std::string(" (libldap: ") + ldap_err2string(rc) + (library.empty() ? "" : ", " + library) + ")";
+    return kCertificateRefused;
+  }
+  why = std::string("TLS handshake failed: ") + ldap_err2string(rc) + (library.empty() ? "" : " (" + library + ")");
   return rc;
 }

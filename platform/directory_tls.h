@@ -3,7 +3,9 @@
 // ends at the deadline). A handshake refused for the directory's certificate
 // is told apart from one that broke, and the failure says what was wrong
 // with the certificate: a refused certificate is a directory that answered,
-// not a dead one.
+// not a dead one. libldap's verdict on a handshake stands, with its words.
+// Each new connection uses the TLS set-up as its files are on disk: one
+// that changed is read anew, and connections made before keep theirs.
 #pragma once
 
 #include <ldap.h>

@@ -6,11 +6,15 @@
 #include <ldap.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -192,6 +196,22 @@ int TwoAddressResolver(const char*, const char* service, const addrinfo* hints, 
   return 0;
 }
 
+// A resolver that answers the loopback until the test makes it fail, and
+// counts the failed resolutions.
+std::atomic<bool> g_resolverFails{false};
+std::atomic<int> g_failedResolutions{0};
+int FailingResolver(const char*, const char* service, const addrinfo* hints, addrinfo** result) {
+  if (g_resolverFails) {
+    ++g_failedResolutions;
+    return EAI_AGAIN;
+  }
+  addrinfo numeric = *hints;
+  numeric.ai_flags = AI_NUMERICHOST;
+  return getaddrinfo("127.0.0.1", service, &numeric, result);
+}
+
+void IgnoreSignal(int) {}
+
 }  // namespace
 
 // A directory that accepts connections and never speaks TLS: every thread
@@ -329,7 +349,98 @@ TEST(DirectoryReach, LateResolverCountsAgainstTheLimitOnly) {
   setenv("LDAPURI", ReachDirectory().Uri().c_str(), 1);
 }
 
+// A name whose first address drops connection attempts costs the first
+// new connection that address's share of the limit, not every one: the
+// address that took the connection is tried first from then on. A
+// resolver that fails while a kept answer serves is asked again after a
+// probe's interval, not at every new connection.
+TEST(DirectoryReach, DroppingFirstAddressAndFailingResolverCostOnce) {
+  const int dropping = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1);
+  socklen_t length = sizeof a;
+  ASSERT_EQ(bind(dropping, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  listen(dropping, 0);
+  getsockname(dropping, reinterpret_cast<sockaddr*>(&a), &length);
+  std::vector<int> fillers;
+  for (int i = 0; i < 4; ++i) {
+    fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    connect(fillers.back(), reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  std::this_thread::sleep_for(milliseconds(100));
+  CDelayProxy healthy(ReachDirectory().Port(), milliseconds(0), ntohs(a.sin_port));
+  SetDirectoryResolver(&TwoAddressResolver);
+  ForgetResolvedNames();
+  setenv("LDAPURI", ("ldap://directory.hexmoor.test:" + std::to_string(ntohs(a.sin_port)) + "/").c_str(), 1);
+  const Outcome first = LookUpAtOnce(1)[0];
+  EXPECT_TRUE(first.answered);
+  EXPECT_GT(first.took, kLimit / 4);
+  for (int i = 0; i < 3; ++i) {
+    const Outcome next = LookUpAtOnce(1)[0];
+    EXPECT_TRUE(next.answered);
+    EXPECT_LT(next.took, milliseconds(1000));
+  }
+  for (int c : fillers) close(c);
+  close(dropping);
+
+  SetDirectoryResolver(&FailingResolver);
+  ForgetResolvedNames();
+  setenv("LDAPURI", ("ldap://directory.hexmoor.test:" + std::to_string(ReachDirectory().Port()) + "/").c_str(), 1);
+  EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
+  g_resolverFails = true;
+  AgeResolvedNames();
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
+    std::this_thread::sleep_for(milliseconds(20));
+  }
+  EXPECT_EQ(g_failedResolutions.load(), 1);
+  g_resolverFails = false;
+  SetDirectoryResolver(nullptr);
+  ForgetResolvedNames();
+  setenv("LDAPURI", ReachDirectory().Uri().c_str(), 1);
+}
+
+// Signals reaching a request thread 20 times a second (an empty handler,
+// SA_RESTART) while it waits in libldap, on a directory that takes 200 ms
+// a reply, lose no look-up: an interrupted wait goes on within its limit.
+TEST(DirectoryReach, SignalsAtTheRequestThreadLoseNoLookUp) {
+  struct sigaction action {};
+  action.sa_handler = &IgnoreSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  struct sigaction before {};
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &before), 0);
+  CDelayProxy slow(ReachDirectory().Port(), milliseconds(200));
+  setenv("LDAPURI", slow.Uri().c_str(), 1);
+  std::atomic<bool> done{false};
+  int answered = 0;
+  std::thread request([&] {
+    for (int i = 0; i < 3; ++i) {
+      CReachSettings s;
+      std::string value;
+      const std::string user = "HEXMOOR\\signalled" + std::to_string(i);
+      const HRESULT hr = s.GetADProperty(ci_string(user.c_str()), "msExchUserCulture", value, "", "", false);
+      answered += hr == S_OK || hr == kADNoValue ? 1 : 0;
+    }
+    done = true;
+  });
+  const pthread_t target = request.native_handle();
+  while (!done) {
+    pthread_kill(target, SIGUSR1);
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  request.join();
+  sigaction(SIGUSR1, &before, nullptr);
+  EXPECT_EQ(answered, 3);
+  setenv("LDAPURI", ReachDirectory().Uri().c_str(), 1);
+}
+
 namespace {
+
+// libldap's name for this computer, which its name check compares with a
+// certificate for localhost: exported by libldap, in no public header.
+extern "C" char* ldap_int_hostname;
 
 // Opens the catalog at `uri`: "opened", or the failure's text.
 std::string OpenCatalog(const std::string& uri) {
@@ -338,6 +449,29 @@ std::string OpenCatalog(const std::string& uri) {
   const HRESULT hr = ADsGetObject(L"GC://", &object);
   if (object != nullptr) object->Release();
   return SUCCEEDED(hr) ? "opened" : ADsDescribeFailure(L"GC://");
+}
+
+// Runs `work` on a thread of its own while signals (an empty handler,
+// SA_RESTART) reach that thread 20 times a second.
+template <class Work>
+void UnderSignals(Work work) {
+  struct sigaction action {};
+  action.sa_handler = &IgnoreSignal;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  struct sigaction before {};
+  sigaction(SIGUSR1, &action, &before);
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    work();
+    done = true;
+  });
+  while (!done) {
+    pthread_kill(worker.native_handle(), SIGUSR1);
+    std::this_thread::sleep_for(milliseconds(50));
+  }
+  worker.join();
+  sigaction(SIGUSR1, &before, nullptr);
 }
 
 // The authorities libldap trusts from now on (LDAPTLS_CACERT's setting).
@@ -357,14 +491,20 @@ void TrustAuthorities(const std::string& file) {
 // and StartTLS (the URL's extension) both work.
 TEST(DirectoryReach, RefusedCertificateSaysWhy) {
   CTempDir dir;
+  std::string host, full;
+  ReadComputerNames(host, full);
   const std::string certificate = dir.Path() + "directory.pem";
   const std::string key = dir.Path() + "directory.key";
   const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=directory.hexmoor.test "
-                           "-addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + certificate +
-                           " >/dev/null 2>&1";
+                           "-addext subjectAltName=IP:127.0.0.1,DNS:localhost,DNS:" + host + " -keyout " + key +
+                           " -out " + certificate + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(make.c_str()), 0);
-  std::string host, full;
-  ReadComputerNames(host, full);
+  // The authorities' file names another authority until it is mended.
+  const std::string authorities = dir.Path() + "authorities.pem";
+  const std::string other = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=other -keyout " +
+                            dir.Path() + "other.key -out " + authorities + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(other.c_str()), 0);
+  TrustAuthorities(authorities);
   CTestDirectory tls;
   ASSERT_EQ(tls.Start(host, "", {}, certificate, key), "");
   const std::string port = std::to_string(tls.SecurePort());
@@ -378,7 +518,13 @@ TEST(DirectoryReach, RefusedCertificateSaysWhy) {
   EXPECT_NE(repeated.find(secure + ": the directory's certificate is not trusted"), std::string::npos) << repeated;
   const std::string startTls = tls.Uri() + "????" + "!StartTLS";
   EXPECT_NE(OpenCatalog(startTls).find("certificate is not trusted"), std::string::npos);
-  TrustAuthorities(certificate);
+  // Signals while the certificate is looked at leave the words as they are.
+  CDelayProxy slow(tls.Port(), milliseconds(100));
+  std::string signalled;
+  UnderSignals([&] { signalled = OpenCatalog(slow.Uri() + "????" + "!StartTLS"); });
+  EXPECT_NE(signalled.find("certificate is not trusted"), std::string::npos) << signalled;
+  // Mended on disk while the module runs: used within the back-off.
+  ASSERT_EQ(std::system(("cp " + certificate + " " + authorities).c_str()), 0);
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   EXPECT_EQ(OpenCatalog(secure), "opened");
   EXPECT_EQ(OpenCatalog(startTls), "opened");
@@ -412,8 +558,163 @@ TEST(DirectoryReach, RefusedCertificateSaysWhy) {
   EXPECT_NE(SecureConnection(ld, cut, hosts[0], step, why), kCertificateRefused);
   EXPECT_EQ(why.rfind("TLS handshake failed", 0), 0u) << why;
   ldap_unbind_ext_s(ld, nullptr, nullptr);
+  // A certificate naming localhost and the host name: libldap checks this
+  // computer's canonical name for localhost, which may be longer than the
+  // host name, and its name check, not the module's, decides.
+  char* canonical = ldap_int_hostname;
+  std::string longer = host + ".canonical.hexmoor.test";
+  ldap_int_hostname = longer.data();
   const std::string named = OpenCatalog("ldaps://localhost:" + port + "/");
-  EXPECT_NE(named.find("certificate is not issued to the name localhost"), std::string::npos) << named;
+  ldap_int_hostname = canonical;
+  EXPECT_NE(named.find("certificate is not issued to the name localhost: libldap's name check compares it with "
+                       "this computer's name, " + longer),
+            std::string::npos)
+      << named;
+  // A folder of authorities whose file is renewed in place: the folder's
+  // own stamp stays as it was.
+  const std::string folder = dir.Path() + "authorities";
+  ASSERT_EQ(std::system(("mkdir " + folder + " && " + other + " && cp " + authorities + " " + folder + "/ca.pem")
+                            .c_str()),
+            0);
+  ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTFILE, nullptr);
+  ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTDIR, folder.c_str());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_NE(OpenCatalog(secure).find("certificate is not trusted"), std::string::npos);
+  ASSERT_EQ(std::system(("cp " + certificate + " " + folder + "/ca.pem").c_str()), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_EQ(OpenCatalog(secure), "opened");
+  ldap_set_option(nullptr, LDAP_OPT_X_TLS_CACERTDIR, nullptr);
+  TrustAuthorities("/etc/ssl/certs/ca-certificates.crt");
+  setenv("LDAPURI", ReachDirectory().Uri().c_str(), 1);
+}
+
+namespace {
+
+// Runs this test program's `test` in a new process whose environment also
+// holds `env` (libldap reads its settings when it starts): its exit status,
+// and its output in `output`.
+int RunInNewProcess(const std::string& test, const std::vector<std::string>& env, std::string& output) {
+  CTempDir scratch;
+  const std::string outputFile = scratch.Path() + "output";
+  std::vector<std::string> all = env;
+  for (char** e = environ; *e != nullptr; ++e) all.emplace_back(*e);
+  std::vector<char*> envp;
+  for (std::string& e : all) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::string exe = "/proc/self/exe";
+  std::string filter = "--gtest_filter=" + test;
+  char* argv[] = {exe.data(), filter.data(), nullptr};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (std::freopen(outputFile.c_str(), "w", stdout) == nullptr) _exit(126);
+    execve(exe.c_str(), argv, envp.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+  std::ifstream in(outputFile);
+  output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+// Run by the test below in a process of its own: the look-up answers, or
+// fails naming the SASL mechanism, as HX_TEST_SASL_EXPECT says.
+TEST(DirectorySasl, LookUpInNewProcess) {
+  const char* expect = std::getenv("HX_TEST_SASL_EXPECT");
+  if (expect == nullptr) GTEST_SKIP() << "run by DirectorySasl.ConfiguredMechanismIsTheIdentity";
+  const char* mechanism = std::getenv("LDAPSASL_MECH");
+  const std::string uri = std::getenv("LDAPURI");
+  if (std::string(expect) == "answered") {
+    EXPECT_TRUE(LookUpAtOnce(1)[0].answered);
+    EXPECT_EQ(OpenCatalog(uri), "opened");
+  } else if (mechanism == nullptr) {
+    EXPECT_FALSE(LookUpAtOnce(1)[0].answered);
+  } else {
+    EXPECT_FALSE(LookUpAtOnce(1)[0].answered);
+    const std::string text = OpenCatalog(uri);
+    EXPECT_NE(text.find(std::string("SASL bind with mechanism ") + mechanism + " failed: "), std::string::npos)
+        << text;
+    if (std::getenv("HX_LDAP_BINDDN") != nullptr) {
+      EXPECT_NE(text.find("HX_LDAP_BINDDN is not used while a SASL mechanism is set"), std::string::npos) << text;
+    }
+  }
+}
+
+// A SASL mechanism set for libldap (LDAPSASL_MECH, as SASL_MECH in the file
+// LDAPCONF names) is the identity the module binds with: EXTERNAL over a
+// local socket reads a directory only bound users may read; a mechanism
+// that cannot bind fails the look-up with words naming it, and no bind of a
+// lower identity goes out.
+TEST(DirectorySasl, ConfiguredMechanismIsTheIdentity) {
+  if (geteuid() != 0) GTEST_SKIP() << "the directory maps root's local credentials";
+  std::string host, full;
+  ReadComputerNames(host, full);
+  CTestDirectory bound;
+  bound.OnlyBoundUsersRead();
+  ASSERT_EQ(bound.Start(host), "");
+  const std::string uri = "LDAPURI=" + bound.LocalUri();
+  const std::string test = "DirectorySasl.LookUpInNewProcess";
+  std::string output;
+  // Anonymous, as without a mechanism: the directory lets it read nothing.
+  EXPECT_EQ(RunInNewProcess(test, {uri, "HX_TEST_SASL_EXPECT=nothing"}, output), 0) << output;
+  EXPECT_EQ(RunInNewProcess(test, {uri, "LDAPSASL_MECH=EXTERNAL", "HX_TEST_SASL_EXPECT=answered"}, output), 0)
+      << output;
+  EXPECT_GT(bound.CountLogged("mech=EXTERNAL"), 0);
+  const int simple = bound.CountLogged("method=128");
+  // A bind name set as well is not what binds, and the words say so.
+  EXPECT_EQ(RunInNewProcess(test,
+                            {uri, "LDAPSASL_MECH=GSSAPI", "HX_LDAP_BINDDN=cn=reader,dc=hexmoor,dc=test",
+                             "HX_LDAP_PASSWORD_FILE=/etc/hostname", "HX_TEST_SASL_EXPECT=failed"},
+                            output),
+            0)
+      << output;
+  EXPECT_EQ(bound.CountLogged("method=128"), simple);
+  // An identity to act as (SASL_AUTHZID) that the directory does not grant
+  // is no bind as the connection's own identity.
+  EXPECT_EQ(RunInNewProcess(test,
+                            {uri, "LDAPSASL_MECH=EXTERNAL", "LDAPSASL_AUTHZID=dn:cn=nobody,dc=hexmoor,dc=test",
+                             "HX_TEST_SASL_EXPECT=failed"},
+                            output),
+            0)
+      << output;
+}
+
+// New TLS connections on many threads while the trusted authorities' file
+// is replaced: each takes the set-up as it is then, and a connection
+// made with the one before keeps it.
+TEST(DirectoryReachConcurrent, TlsConnectionsWhileTheTrustFileChanges) {
+  CTempDir dir;
+  const std::string certificate = dir.Path() + "directory.pem";
+  const std::string key = dir.Path() + "directory.key";
+  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=directory.hexmoor.test "
+                           "-addext subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + certificate +
+                           " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  std::string host, full;
+  ReadComputerNames(host, full);
+  CTestDirectory tls;
+  ASSERT_EQ(tls.Start(host, "", {}, certificate, key), "");
+  const std::string authorities = dir.Path() + "authorities.pem";
+  // Replaced whole, as a renewal is written.
+  const std::string copy = "cp " + certificate + " " + authorities + ".new && mv " + authorities + ".new " +
+                           authorities;
+  ASSERT_EQ(std::system(copy.c_str()), 0);
+  TrustAuthorities(authorities);
+  setenv("LDAPURI", ("ldaps://127.0.0.1:" + std::to_string(tls.SecurePort()) + "/").c_str(), 1);
+  std::atomic<bool> done{false};
+  std::thread writer([&] {
+    while (!done) {
+      EXPECT_EQ(std::system(copy.c_str()), 0);
+      std::this_thread::sleep_for(milliseconds(10));
+    }
+  });
+  for (int round = 0; round < 3; ++round) {
+    for (const Outcome& o : LookUpAtOnce(8)) EXPECT_TRUE(o.answered) << round;
+  }
+  done = true;
+  writer.join();
   TrustAuthorities("/etc/ssl/certs/ca-certificates.crt");
   setenv("LDAPURI", ReachDirectory().Uri().c_str(), 1);
 }

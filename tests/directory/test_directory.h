@@ -61,7 +61,8 @@ class CTestDirectory {
       m_uri = "ldap://127.0.0.1:" + std::to_string(m_port) + "/";
       m_securePort = certificate.empty() ? 0 : FreePort();
       const std::string listen =
-          m_uri + (certificate.empty() ? "" : " ldaps://127.0.0.1:" + std::to_string(m_securePort) + "/");
+          m_uri + (certificate.empty() ? "" : " ldaps://127.0.0.1:" + std::to_string(m_securePort) + "/") +
+          (m_boundOnly ? " " + LocalUri() : "");
       m_pid = Spawn({kSlapd, "-d", "stats", "-h", listen, "-f", conf});
       if (m_pid > 0 && WaitReady()) return "";
       Stop();
@@ -86,6 +87,16 @@ class CTestDirectory {
     kill(m_pid, SIGKILL);
     waitpid(m_pid, &status, 0);
     m_pid = -1;
+  }
+
+  // Before Start: only bound users may read the data, and slapd also listens
+  // on a local socket of its own (LocalUri), where SASL EXTERNAL binds as
+  // the connecting process's user.
+  void OnlyBoundUsersRead() { m_boundOnly = true; }
+  std::string LocalUri() const {
+    std::string uri = "ldapi://";
+    for (char c : m_dir.Path() + "ldapi") uri += c == '/' ? std::string("%2F") : std::string(1, c);
+    return uri + "/";
   }
 
   const std::string& Uri() const { return m_uri; }
@@ -131,8 +142,9 @@ class CTestDirectory {
            "moduleload back_mdb\n"
            "rootDSE " +
            d +
-           "rootdse.ldif\n"
-           "access to * by * read\n"
+           "rootdse.ldif\n" +
+           std::string(m_boundOnly ? "access to dn.base=\"\" by * read\naccess to * by users read by * none\n"
+                                   : "access to * by * read\n") +
            "database mdb\n"
            "maxsize 16777216\n"
            "suffix \"" +
@@ -202,4 +214,5 @@ class CTestDirectory {
   int m_port = 0;
   int m_securePort = 0;
   std::string m_uri;
+  bool m_boundOnly = false;
 };

@@ -8,7 +8,9 @@
 #include <string>
 #include <utility>
 
+#include "platform/adsi.h"
 #include "platform/debug_output.h"
+#include "platform/directory_connect.h"
 #include "platform/file_system.h"
 #include "platform/last_error.h"
 #include "platform/local_time.h"
@@ -70,6 +72,15 @@ TEST(SystemMessages, Win32CodesAndHResults) {
                                    {EIO, "I/O device error"},
                                    {EISDIR, "not supported on a directory"}}) {
     EXPECT_NE(ReasonInWords(HRESULT_FROM_WIN32(Win32ErrorFromErrno(err))).find(words), std::string::npos) << err;
+  }
+  // Every failure the directory layer reports has words: libldap's codes
+  // as it maps them, and the directory objects' own.
+  for (int rc = -20; rc <= 130; ++rc) {
+    const HRESULT hr = FailText(rc, "x");
+    EXPECT_STRNE("", LookupSystemMessage(static_cast<DWORD>(hr))) << rc;
+  }
+  for (HRESULT hr : {E_ADS_BAD_PATHNAME, E_ADS_PROPERTY_NOT_FOUND, E_ADS_COLUMN_NOT_SET, E_ADS_BAD_PARAMETER}) {
+    EXPECT_STRNE("", LookupSystemMessage(static_cast<DWORD>(hr))) << hr;
   }
 }
 
