@@ -340,7 +340,12 @@ int32_t LogSizeFromKB(int64_t kilobytes) {
   return Clamp32(kilobytes * 1024);
 }
 
-void SetLogRingOwner(bool owner) { WriteLocked(&LogState::ringOwner, owner); }
+void SetLogRingOwner(bool owner) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.ringOwner = owner;
+  s.ringOwnerBySettings = owner;
+}
 bool IsLogRingOwner() { return ReadLocked(&LogState::ringOwner); }
 
 void SetLogClock(LogClockFn clock) { g_clock.store(clock, std::memory_order_release); }
@@ -440,30 +445,8 @@ void FileLogSink(const char* text) {
 namespace {
 
 void FlushLocked(LogState& s, bool releaseView) {
-  if (s.ringView != nullptr) {
-    if (s.ringOwner) {
-      int fd = OpenLogFile(s, O_WRONLY | O_TRUNC);
-      if (fd >= 0) {
-        // Only what the object still holds: another process may have cut it.
-        const size_t readable =
-            s.section ? static_cast<size_t>(std::min<uint64_t>(s.section->Size(), s.ringViewLength)) : 0;
-        const void* end = std::memchr(s.ringView, 0, readable);
-        const size_t length =
-            end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - s.ringView) : readable;
-        size_t written = 0;
-        WriteAllAt(fd, s.ringView, length, 0, written);
-        close(fd);
-      }
-    }
-    if (releaseView) {
-      CSharedMemory::UnmapView(s.ringView, s.ringViewLength);
-      s.ringView = nullptr;
-      s.ringViewLength = 0;
-      s.ringCommitted = 0;
-      s.section.reset();
-      s.ringWritePos = 0;
-      s.ringHighWater = 0;
-    }
+  if (s.section) {
+    WriteRingOut(s, releaseView);
   } else if (!s.batch.empty() && s.fileFd >= 0) {
     // The batch goes where the last write ended; one of a process that never
     // wrote has no position yet and starts at the first record, never over

@@ -3,10 +3,13 @@
 #include <linux/futex.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -193,7 +196,115 @@ bool LooksBroken(pthread_mutex_t* m, bool judgeHolder) {
 #endif
 }
 
+
+// ---- Cuts of the segment -----------------------------------------------------
+//
+// The mappings of every lock of this process, looked up by the SIGBUS handler
+// without any lock of its own: a slot is published by its start address,
+// written last and cleared first.
+struct GuardedView {
+  std::atomic<uintptr_t> begin;
+  std::atomic<size_t> length;
+  std::atomic<int> fd;
+  std::atomic<int> detached;
+};
+constexpr int kMaxGuarded = 64;
+GuardedView g_guarded[kMaxGuarded];
+std::mutex g_guardLock;  // taking and giving back slots
+int g_guardedViews = 0;
+struct sigaction g_previousBus;
+size_t g_pageSize = 4096;
+
+// A touch of a lock's page after another program cut its segment: the
+// segment is grown back to the mapping's length and the touch done again
+// (it then reads zeros, a fresh segment to every opener); where that page
+// cannot be had (/dev/shm full), a private page takes its place until the
+// lock maps the segment again. Any other SIGBUS goes on as before.
+void OnBus(int sig, siginfo_t* info, void* context) {
+  const int savedErrno = errno;
+  const uintptr_t at = reinterpret_cast<uintptr_t>(info->si_addr);
+  for (GuardedView& g : g_guarded) {
+    const uintptr_t begin = g.begin.load(std::memory_order_acquire);
+    const size_t length = g.length.load(std::memory_order_acquire);
+    if (info->si_code <= 0 || begin == 0 || at < begin || at >= begin + length) continue;
+    const int fd = g.fd.load(std::memory_order_acquire);
+    struct stat st{};
+    if (!(fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(length) &&
+          ftruncate(fd, static_cast<off_t>(length)) == 0)) {
+      void* page = reinterpret_cast<void*>(at & ~(g_pageSize - 1));
+      if (mmap(page, g_pageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) ==
+          MAP_FAILED) {
+        break;
+      }
+      g.detached.store(1, std::memory_order_release);
+    }
+    errno = savedErrno;
+    return;
+  }
+  if ((g_previousBus.sa_flags & SA_SIGINFO) != 0 && g_previousBus.sa_sigaction != nullptr) {
+    g_previousBus.sa_sigaction(sig, info, context);
+  } else if (g_previousBus.sa_handler != SIG_DFL && g_previousBus.sa_handler != SIG_IGN &&
+             g_previousBus.sa_handler != nullptr) {
+    g_previousBus.sa_handler(sig);
+  } else {
+    // The fault happens again on return, now to the default action.
+    signal(SIGBUS, SIG_DFL);
+    if (info->si_code <= 0) raise(SIGBUS);
+  }
+  errno = savedErrno;
+}
+
+int GuardView(void* view, size_t length, int fd) {
+  std::lock_guard<std::mutex> guard(g_guardLock);
+  for (int i = 0; i < kMaxGuarded; ++i) {
+    GuardedView& g = g_guarded[i];
+    if (g.begin.load(std::memory_order_acquire) != 0) continue;
+    if (g_guardedViews++ == 0) {
+      g_pageSize = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+      struct sigaction action{};
+      action.sa_sigaction = &OnBus;
+      action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
+      sigemptyset(&action.sa_mask);
+      sigaction(SIGBUS, &action, &g_previousBus);
+    }
+    g.length.store(length, std::memory_order_release);
+    g.fd.store(fd, std::memory_order_release);
+    g.detached.store(0, std::memory_order_release);
+    g.begin.store(reinterpret_cast<uintptr_t>(view), std::memory_order_release);
+    return i;
+  }
+  return -1;
+}
+
+// The handler goes with the last lock: this code may be unloaded after it
+// (the log module is).
+void UnguardView(int slot) {
+  if (slot < 0) return;
+  std::lock_guard<std::mutex> guard(g_guardLock);
+  g_guarded[slot].begin.store(0, std::memory_order_release);
+  if (--g_guardedViews == 0) {
+    struct sigaction current{};
+    if (sigaction(SIGBUS, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) != 0 &&
+        current.sa_sigaction == &OnBus) {
+      sigaction(SIGBUS, &g_previousBus, nullptr);
+    }
+  }
+}
+
 }  // namespace
+
+// Tells the segment this process's pid namespace. Again at each wait: a
+// segment cut and grown back has forgotten the openers before.
+void CProcessSharedLock::NoteNamespace(Shared* shared) {
+  static const uint64_t ns = OwnPidNamespace();
+  uint64_t first = shared->pidNamespace.load(std::memory_order_acquire);
+  if (first == ns && ns != 0) return;
+  if (ns == 0 || (first == 0 && !shared->pidNamespace.compare_exchange_strong(first, ns, std::memory_order_acq_rel) &&
+                  first != ns) ||
+      (first != 0 && first != ns)) {
+    shared->mixedNamespaces.store(1, std::memory_order_release);
+  }
+}
 
 // Sets the broken mutex up again where it lies, unless another opener did
 // since `seen` was read.
@@ -216,20 +327,32 @@ CProcessSharedLock::CProcessSharedLock(const char* name, int waitLimitMs)
   if (!m_section.Grow(sizeof(Shared)) || !m_section.Commit(0, sizeof(Shared))) return;
   auto* shared = static_cast<Shared*>(m_section.MapView(sizeof(Shared)));
   if (shared == nullptr) return;
+  m_guardSlot = GuardView(shared, sizeof(Shared), m_section.Descriptor());
   if (shared->state.load(std::memory_order_acquire) != kReady) SetUp(shared->state, &shared->mutex);
 
-  const uint64_t ns = OwnPidNamespace();
-  uint64_t first = 0;
-  if (ns == 0 || (!shared->pidNamespace.compare_exchange_strong(first, ns, std::memory_order_acq_rel) && first != ns)) {
-    shared->mixedNamespaces.store(1, std::memory_order_release);
-  }
+  NoteNamespace(shared);
   m_pShared = shared;
 }
 
-CProcessSharedLock::~CProcessSharedLock() { CSharedMemory::UnmapView(m_pShared, sizeof(Shared)); }
+CProcessSharedLock::~CProcessSharedLock() {
+  UnguardView(m_guardSlot);
+  CSharedMemory::UnmapView(m_pShared, sizeof(Shared));
+}
+
+void CProcessSharedLock::RejoinIfDetached() {
+  if (m_guardSlot < 0 || g_guarded[m_guardSlot].detached.load(std::memory_order_acquire) == 0) return;
+  // Over the private page, in the same place: other threads of this process
+  // may be touching it right now.
+  if (m_section.Grow(sizeof(Shared)) &&
+      mmap(m_pShared, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, m_section.Descriptor(), 0) !=
+          MAP_FAILED) {
+    g_guarded[m_guardSlot].detached.store(0, std::memory_order_release);
+  }
+}
 
 int CProcessSharedLock::Acquire(int milliseconds) {
   Shared* s = m_pShared;
+  NoteNamespace(s);
   const timespec start = Now(CLOCK_MONOTONIC);
   bool brokenBefore = false;
   for (;;) {
@@ -282,6 +405,7 @@ bool CProcessSharedLock::NoteHeld() {
 
 void CProcessSharedLock::Lock() {
   if (m_pShared == nullptr) return;
+  RejoinIfDetached();
   // A thread that holds it already would wait on itself.
   const int held = FindHeld(this);
   if (held < 0 || t_held[held].mutex == nullptr) {
@@ -317,8 +441,11 @@ void CProcessSharedLock::Unlock() {
 
 DWORD CProcessSharedLock::TryLock() {
   if (m_pShared == nullptr) return 0;
+  RejoinIfDetached();
   const int held = FindHeld(this);
   if (held >= 0 && t_held[held].mutex != nullptr) return 0;
+  // A segment cut and grown back reads as a fresh one.
+  if (m_pShared->state.load(std::memory_order_acquire) != kReady) SetUp(m_pShared->state, &m_pShared->mutex);
   const uint32_t repairs = m_pShared->repairs.load(std::memory_order_acquire);
   int rc = pthread_mutex_trylock(&m_pShared->mutex);
   if (rc == EOWNERDEAD) {

@@ -172,6 +172,40 @@ void CSharedMemory::UnmapView(void* view, size_t length) {
   if (view != nullptr && length != 0) munmap(view, length);
 }
 
+size_t CSharedMemory::ReadAt(uint64_t offset, void* data, size_t length) const {
+  size_t done = 0;
+  while (m_fd >= 0 && done < length) {
+    const ssize_t n = pread(m_fd, static_cast<char*>(data) + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+bool CSharedMemory::WriteAt(uint64_t offset, const void* data, size_t length) {
+  size_t done = 0;
+  while (m_fd >= 0 && done < length) {
+    const ssize_t n =
+        pwrite(m_fd, static_cast<const char*>(data) + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n < 0) SetLastError(Win32ErrorFromErrno(errno));
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return m_fd >= 0;
+}
+
+bool CSharedMemory::Identity(uint64_t& device, uint64_t& inode) const {
+  struct stat st{};
+  if (m_fd < 0 || fstat(m_fd, &st) != 0) return false;
+  device = static_cast<uint64_t>(st.st_dev);
+  inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
 bool CSharedMemory::IsNamed(const char* windowsName) const {
   struct stat mine{};
   struct stat named{};
