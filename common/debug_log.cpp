@@ -266,7 +266,7 @@ void SetLogMode(DWORD mode) { g_logMode.store(mode, std::memory_order_release); 
 DWORD GetLogMode() { return g_logMode.load(std::memory_order_acquire); }
 
 namespace {
-void DropSinkLockAtExit() { g_sinkLock.store(nullptr, std::memory_order_release); }
+void DropSinkLockAtExit() { SetLogSinkLock(nullptr); }
 }  // namespace
 
 void SetLogSinkLock(CSync* lock) {
@@ -276,6 +276,17 @@ void SetLogSinkLock(CSync* lock) {
   if (lock != nullptr) {
     static const bool registered = std::atexit(&DropSinkLockAtExit) == 0;
     (void)registered;
+  }
+  // The pending batch of the wrap-around file goes out while the lock it is
+  // written under is still there: the file's other writers hold it too.
+  CSync* old = g_sinkLock.load(std::memory_order_acquire);
+  if (old != nullptr && old != lock) {
+    CLockGuard held(old);
+    if (old->IsLocked() != 0) {
+      LogState& s = State();
+      std::lock_guard<std::mutex> guard(s.lock);
+      WriteBatchOut(s);
+    }
   }
   g_sinkLock.store(lock, std::memory_order_release);
 }
@@ -447,17 +458,8 @@ namespace {
 void FlushLocked(LogState& s, bool releaseView) {
   if (s.section) {
     WriteRingOut(s, releaseView);
-  } else if (!s.batch.empty() && s.fileFd >= 0) {
-    // The batch goes where the last write ended; one of a process that never
-    // wrote has no position yet and starts at the first record, never over
-    // the file's first bytes.
-    if (s.fileWritePos == 0) s.fileWritePos = kLogRingHeaderSize;
-    size_t written = 0;
-    WriteAllAt(s.fileFd, s.batch.data(), s.batch.size(), s.fileWritePos, written);
-    s.fileWritePos += static_cast<int64_t>(written);
-    s.fileHighWater = std::max(s.fileHighWater, s.fileWritePos);
-    fdatasync(s.fileFd);
-    s.batch.clear();
+  } else {
+    WriteBatchOut(s);
   }
 
   if (releaseView) {
@@ -470,6 +472,7 @@ void FlushLocked(LogState& s, bool releaseView) {
     s.fileInode = 0;
     s.fileWritePos = 0;
     s.fileHighWater = 0;
+    s.filePosition.reset();
   }
 }
 

@@ -62,6 +62,10 @@ struct LogState {
   std::chrono::steady_clock::time_point fileCheckedAt;
   int64_t fileWritePos = 0;
   int64_t fileHighWater = 0;
+  // Where the file's writers stand, shared by every process that writes the
+  // same file (named after its device and inode), so that none writes its
+  // batches over another's.
+  std::shared_ptr<CSharedMemory> filePosition;
 
   // Shared-memory ring, read and written through its descriptor (never
   // mapped: another program may cut it short while it is written); its
@@ -164,6 +168,10 @@ int OpenLogFileAgain(LogState& s, int flags, bool hadFile);
 // Writes the ring out to the log file (by its maker) and, with release,
 // lets the ring go; the next text opens it again. Under the state lock.
 void WriteRingOut(LogState& s, bool release);
+
+// Writes the wrap-around file's pending batch out, into the file that
+// stands under its name now. Under the state lock.
+void WriteBatchOut(LogState& s);
 
 // Writes all bytes at the offset; false when not all could be written.
 bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t& written);
