@@ -400,6 +400,54 @@ int AppendFile(LogState& s, int extraFlags = 0) {
 
 }  // namespace
 
+namespace {
+
+// The last line of a file the module kept as <file>.1.
+constexpr char kKeptMark[] =
+    "[debug log] This file reached the size of setting 13 and was kept under this name by the module.";
+// Room left for the mark and its time line.
+constexpr size_t kKeptMarkLine = sizeof(kKeptMark) + 40;
+
+// Whether <file>.1 may be replaced: it is not there, or the module made it.
+// Another's (logrotate's newest file, when it rotates the same log) is
+// never replaced: the log then goes on past its size, said once, and the
+// question is asked again a second later, not at every line.
+bool MayReplacePrevious(LogState& s, std::chrono::steady_clock::time_point now) {
+  const std::string previous = std::string(s.logFilePath) + ".1";
+  const int fd = ::open(previous.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) return true;
+  bool ours = false;
+  struct stat st{};
+  const size_t markLength = sizeof(kKeptMark) - 1;
+  // What is no file (a folder put there) is left to the rename, which
+  // fails on it as before.
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) close(fd);
+    return true;
+  }
+  if (st.st_size >= static_cast<off_t>(markLength)) {
+    char tail[sizeof(kKeptMark)] = {};
+    ours = pread(fd, tail, markLength, st.st_size - static_cast<off_t>(markLength)) ==
+               static_cast<ssize_t>(markLength) &&
+           std::memcmp(tail, kKeptMark, markLength) == 0;
+  }
+  close(fd);
+  if (ours) return true;
+  s.foreignPreviousAt = now;
+  if (s.unkeptFile != s.logFilePath) {
+    s.unkeptFile = s.logFilePath;
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "The debug log file %s reached its size (setting 13) but is not kept as %s: that file was not made by "
+              "the module (logrotate's newest, or another program's) and is never replaced. The lines go on in %s "
+              "past its size until %s is gone; have logrotate name its files by date (dateext) so that they never "
+              "meet the module's. Said once.",
+              s.logFilePath, previous.c_str(), s.logFilePath, previous.c_str());
+  }
+  return false;
+}
+
+}  // namespace
+
 void FileLogSink(const char* text) {
   CSinkWrite write(text);
   if (!write.CanWrite()) return;
@@ -426,8 +474,15 @@ void FileLogSink(const char* text) {
   // another process moved aside, so it is moved once.
   const std::string line = "\n\n ****  " + CTimeText() + " " + text;
   struct stat st{};
+  const auto now = std::chrono::steady_clock::now();
   if (fstat(fd, &st) == 0 && st.st_size > 0 &&
-      static_cast<uint64_t>(st.st_size) + line.size() > static_cast<uint64_t>(std::max<int32_t>(s.ringSize, 0))) {
+      static_cast<uint64_t>(st.st_size) + line.size() + kKeptMarkLine >
+          static_cast<uint64_t>(std::max<int32_t>(s.ringSize, 0)) &&
+      now - s.foreignPreviousAt >= std::chrono::seconds(1) && MayReplacePrevious(s, now)) {
+    // Marked, so that a later rotation knows the file as its own.
+    const std::string mark = "\n\n ****  " + CTimeText() + " " + kKeptMark;
+    const bool marked = ::write(fd, mark.data(), mark.size()) == static_cast<ssize_t>(mark.size());
+    (void)marked;
     CloseAppendFile(s);
     s.appendInode = 0;  // moved aside on purpose: no news when the name is empty
     std::string refusal;

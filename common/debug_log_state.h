@@ -47,6 +47,8 @@ struct LogState {
   // The log file last begun anew without keeping the one before, reported
   // once.
   std::string unkeptFile;
+  // When <file>.1 was last found not to be the module's own.
+  std::chrono::steady_clock::time_point foreignPreviousAt;
   // The log file last made again after it went while the module ran (its
   // folder moved or removed), reported once; and when its folder last could
   // not be made again (tried again a second later, not at every line).
