@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -123,28 +124,54 @@ int64_t MillisecondsSince(const timespec& start) {
   return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
 }
 
-// The kernel ends a wait on a wall-clock deadline only when the wall clock
-// gets there: one set back an hour during the wait would stretch it by the
-// hour. The monotonic clock cannot be set; the thread checker knows only
-// the wall-clock call, so its builds keep that one.
-#if defined(__SANITIZE_THREAD__)
-constexpr clockid_t kWaitClock = CLOCK_REALTIME;
-int TimedLock(pthread_mutex_t* m, const timespec* deadline) { return pthread_mutex_timedlock(m, deadline); }
+// Takes the mutex within the slice. glibc's own timed lock ends the whole
+// process when its futex wait meets the page another program just cut from
+// the segment (EFAULT is fatal to it), so the wait is this one's, in the
+// same protocol: the waiters bit set in the lock word, a futex wait on it
+// that the holder's unlock wakes, each on the monotonic clock. EFAULT is
+// then the cut it is: the next touch of the word grows the segment back
+// (OnBus).
+int TimedLock(pthread_mutex_t* m, int64_t milliseconds) {
+#ifdef __GLIBC__
+  const timespec start = Now(CLOCK_MONOTONIC);
+  bool waited = false;
+  std::atomic_ref<int> word(m->__data.__lock);
+  for (int spin = 0;; ++spin) {
+    const int rc = pthread_mutex_trylock(m);
+    if (rc != EBUSY) {
+      // Others may still wait, as this thread did: its unlock wakes one.
+      int mine = word.load(std::memory_order_relaxed);
+      if (rc == 0 && waited && (mine & FUTEX_WAITERS) == 0) {
+        word.compare_exchange_strong(mine, mine | FUTEX_WAITERS, std::memory_order_relaxed);
+      }
+      return rc;
+    }
+    if (spin < 64) {
+      __builtin_ia32_pause();
+      continue;
+    }
+    const int64_t left = milliseconds - MillisecondsSince(start);
+    if (left <= 0) return ETIMEDOUT;
+    int seen = word.load(std::memory_order_relaxed);
+    if (seen == 0) continue;
+    if ((seen & FUTEX_WAITERS) == 0 &&
+        !word.compare_exchange_strong(seen, seen | FUTEX_WAITERS, std::memory_order_relaxed)) {
+      continue;
+    }
+    const int64_t sliceMs = left < 10 ? left : 10;
+    timespec slice{0, static_cast<long>(sliceMs) * 1000000L};
+    syscall(SYS_futex, &m->__data.__lock, FUTEX_WAIT, seen | FUTEX_WAITERS, &slice, nullptr, 0);
+    waited = true;
+  }
 #else
-constexpr clockid_t kWaitClock = CLOCK_MONOTONIC;
-int TimedLock(pthread_mutex_t* m, const timespec* deadline) {
-  return pthread_mutex_clocklock(m, CLOCK_MONOTONIC, deadline);
-}
-#endif
-
-timespec DeadlineIn(int64_t milliseconds) {
-  timespec deadline = Now(kWaitClock);
+  timespec deadline = Now(CLOCK_REALTIME);
   deadline.tv_nsec += static_cast<long>(milliseconds) * 1000000L;
   if (deadline.tv_nsec >= 1000000000L) {
     deadline.tv_nsec -= 1000000000L;
     ++deadline.tv_sec;
   }
-  return deadline;
+  return pthread_mutex_timedlock(m, &deadline);
+#endif
 }
 
 uint64_t OwnPidNamespace() {
@@ -291,6 +318,74 @@ void UnguardView(int slot) {
   }
 }
 
+// Lets go of a mutex this thread holds, as glibc's unlock of a robust,
+// shared mutex does, but without reading the mutex's own bytes: the
+// thread's list of robust mutexes (which the kernel walks when the thread
+// ends) runs through them, and a cut of the segment while the mutex was held
+// leaves zeros there, which glibc's unlock would follow. The list is known
+// here: this mutex's entry is its first, the mutex taken before (or none)
+// the next. A mutex another thread holds now (set up again after a cut) is
+// not let go; only the entry goes.
+void UnlockHeld(pthread_mutex_t* m, pthread_mutex_t* before) {
+#ifdef __GLIBC__
+  struct Head {
+    void* first;
+    long futexOffset;
+    void* pending;
+  };
+  Head* head = nullptr;
+  size_t length = 0;
+  void* entry = &m->__data.__list.__next;
+  if (syscall(SYS_get_robust_list, 0, &head, &length) != 0 || head == nullptr ||
+      (reinterpret_cast<uintptr_t>(head->first) & ~uintptr_t{1}) != reinterpret_cast<uintptr_t>(entry)) {
+    // Not in the order this thread took them: glibc's own way. A mutex
+    // taken as a plain one over the zeros of a cut (its word 1, no thread's
+    // id) is not glibc's to let go any more, once set up again as robust.
+    if (pthread_mutex_unlock(m) == EPERM) {
+      int plain = 1;
+      if (std::atomic_ref<int>(m->__data.__lock).compare_exchange_strong(plain, 0, std::memory_order_release)) {
+        syscall(SYS_futex, &m->__data.__lock, FUTEX_WAKE, 1, nullptr, nullptr, 0);
+      }
+    }
+    return;
+  }
+#if defined(__SANITIZE_THREAD__)
+  __tsan_mutex_pre_unlock(m, 0);
+#endif
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  head->pending = entry;  // a death from here on still frees the mutex
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  void* next = before != nullptr ? static_cast<void*>(&before->__data.__list.__next) : static_cast<void*>(head);
+  // The entry after keeps a pointer back to the one before it.
+  *reinterpret_cast<void**>(static_cast<char*>(next) - sizeof(void*)) = head;
+  head->first = next;
+  std::atomic_ref<int> word(m->__data.__lock);
+  const int self = static_cast<int>(gettid());
+  int mine = word.load(std::memory_order_relaxed);
+  if ((mine & FUTEX_TID_MASK) == self) {
+    m->__data.__owner = 0;
+    --m->__data.__nusers;
+    m->__data.__list.__prev = nullptr;
+    m->__data.__list.__next = nullptr;
+    // Waiters may set their bit meanwhile; a word that names another
+    // thread now is not this one's to clear.
+    while ((mine & FUTEX_TID_MASK) == self && !word.compare_exchange_weak(mine, 0, std::memory_order_release)) {
+    }
+    if ((mine & FUTEX_TID_MASK) == self && (mine & FUTEX_WAITERS) != 0) {
+      syscall(SYS_futex, &m->__data.__lock, FUTEX_WAKE, 1, nullptr, nullptr, 0);
+    }
+  }
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  head->pending = nullptr;
+#if defined(__SANITIZE_THREAD__)
+  __tsan_mutex_post_unlock(m, 0);
+#endif
+#else
+  (void)before;
+  pthread_mutex_unlock(m);
+#endif
+}
+
 }  // namespace
 
 // Tells the segment this process's pid namespace. Again at each wait: a
@@ -365,12 +460,11 @@ int CProcessSharedLock::Acquire(int milliseconds) {
     const uint32_t repairs = s->repairs.load(std::memory_order_acquire);
     // Slices of at most 100 ms, the whole wait measured on the monotonic
     // clock.
-    const timespec deadline = DeadlineIn(left < 100 ? left : 100);
-    const int rc = TimedLock(&s->mutex, &deadline);
+    const int rc = TimedLock(&s->mutex, left < 100 ? left : 100);
     if (rc == 0) return 0;
     // The holder died inside its write; what it protected may be half
     // written, which the users of this lock check for themselves.
-    if (rc == EOWNERDEAD && TakeOver(&s->mutex, true) == 0) return 0;
+    if (rc == EOWNERDEAD && TakeOver(&s->mutex, false) == 0) return 0;
     if (rc == EOWNERDEAD) continue;
     if (rc == EINVAL || rc == ENOTRECOVERABLE) {
       // Its bytes were written over: set up again in the same place, so
@@ -431,11 +525,15 @@ void CProcessSharedLock::Unlock() {
   const int i = FindHeld(this);
   if (i < 0) return;
   pthread_mutex_t* mutex = t_held[i].mutex;
+  // The mutex this thread took before this one, whose entry follows this
+  // one's in the thread's list of robust mutexes.
+  pthread_mutex_t* before = nullptr;
+  for (int k = i - 1; k >= 0 && before == nullptr; --k) before = t_held[k].mutex;
   for (int k = i; k + 1 < t_heldCount; ++k) t_held[k] = t_held[k + 1];
   --t_heldCount;
   if (mutex != nullptr) {
     m_bLocked.store(0, std::memory_order_release);
-    pthread_mutex_unlock(mutex);
+    UnlockHeld(mutex, before);
   }
 }
 
