@@ -520,6 +520,7 @@ void FlushLocked(LogState& s, bool releaseView) {
   if (releaseView) {
     CloseAppendFile(s);
     s.appendInode = 0;
+    s.foreignPreviousAt = {};
   }
   if (releaseView && s.fileFd >= 0) {
     close(s.fileFd);

@@ -184,6 +184,27 @@ TEST_F(FileLogSinkTest, AppendOnlyFileStartsAnewPastItsSizeKeepingThePreviousOne
   EXPECT_NE(logtest::ReadFile(m_path).find("after the move"), std::string::npos);
 }
 
+// logrotate rotates the same log: its newest file, <file>.1, is not the
+// module's and is never replaced; every line is kept.
+TEST_F(FileLogSinkTest, ARotationNeverReplacesAPreviousFileItDidNotMake) {
+  SetLogRingSize(1000);
+  for (int i = 0; i < 5; ++i) DebugLog("line %02d %s", i, std::string(60, 'x').c_str());
+  ASSERT_FALSE(std::filesystem::exists(m_path + ".1"));
+  const std::string logrotates = logtest::ReadFile(m_path);
+  std::filesystem::rename(m_path, m_path + ".1");  // as logrotate does
+  for (int i = 5; i < 30; ++i) DebugLog("line %02d %s", i, std::string(60, 'x').c_str());
+  EXPECT_EQ(logrotates, logtest::ReadFile(m_path + ".1"));
+  const std::string all = logtest::ReadFile(m_path + ".1") + logtest::ReadFile(m_path);
+  for (int i = 0; i < 30; ++i) {
+    EXPECT_NE(std::string::npos, all.find((i < 10 ? "line 0" : "line ") + std::to_string(i))) << i;
+  }
+  // Once logrotate's file is gone, the module keeps its own again.
+  std::filesystem::remove(m_path + ".1");
+  FlushLog(true);
+  DebugLog("line 30 %s", std::string(60, 'x').c_str());
+  EXPECT_TRUE(std::filesystem::exists(m_path + ".1"));
+}
+
 // A name another user put first in place of the file kept (here a folder)
 // cannot be replaced: the log stays bounded, and the administrator learns
 // once that the lines before are not kept.

@@ -96,9 +96,11 @@ class LogTest : public ::testing::Test {
     SetLogBatchThreshold(kDefaultLogBatchThreshold);
     SetLogFilePath(kDefaultLogFilePath);
     CSharedMemory::Remove(m_ringName.c_str());
-    const std::string position = LogFilePositionName(m_path.c_str());
-    if (!position.empty()) CSharedMemory::Remove(position.c_str());
     std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir, ec)) {
+      const std::string position = LogFilePositionName(entry.path().c_str());
+      if (!position.empty()) CSharedMemory::Remove(position.c_str());
+    }
     std::filesystem::remove_all(m_dir, ec);
   }
 

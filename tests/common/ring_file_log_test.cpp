@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/process_shared_lock.h"
 
 #include "common/debug_log.h"
 #include "common/file_utils.h"
@@ -113,6 +118,53 @@ TEST_F(WrapAroundFile, AFileDeletedWhileOpenIsMadeAgain) {
   DebugLog("one");
   ASSERT_EQ(0, unlink(m_path.c_str()));
   DebugLog("two");
+  EXPECT_EQ(std::string(100, '\0') + Record("two"), logtest::ReadFile(m_path));
+}
+
+// Workers of one install share the file: each writes its batches where the
+// last batch of any of them ended, none over another's.
+TEST_F(WrapAroundFile, TwoWorkersKeepEveryRecordOfBoth) {
+  const std::string lockName = "hxlogtest_wrap_" + std::to_string(getpid());
+  CProcessSharedLock lock(lockName.c_str());
+  ASSERT_TRUE(lock.IsValid());
+  SetLogSinkLock(&lock);
+  SetLogBatchThreshold(4096);
+  SetLogRingSize(64 << 20);
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    children[c] = fork();
+    ASSERT_GE(children[c], 0);
+    if (children[c] == 0) {
+      for (int i = 0; i < 3000; ++i) DebugLog("worker %d line %d", c, i);
+      FlushLog(true);
+      _exit(0);
+    }
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  }
+  SetLogSinkLock(nullptr);
+  CProcessSharedLock::Remove(lockName.c_str());
+  const std::string file = logtest::ReadFile(m_path);
+  for (int c = 0; c < 2; ++c) {
+    size_t records = 0;
+    const std::string worker = "worker " + std::to_string(c) + " line ";
+    for (size_t at = file.find(worker); at != std::string::npos; at = file.find(worker, at + 1)) ++records;
+    EXPECT_EQ(3000u, records) << c;
+  }
+  EXPECT_EQ(6000u, static_cast<size_t>(std::count(file.begin(), file.end(), '\n')));
+}
+
+// Deleted a moment before the process ends: the last batch goes to the file
+// under the name, not into the deleted one.
+TEST_F(WrapAroundFile, TheLastBatchGoesToTheFileUnderTheName) {
+  SetLogBatchThreshold(0);
+  DebugLog("one");
+  SetLogBatchThreshold(1 << 20);
+  DebugLog("two");
+  ASSERT_EQ(0, unlink(m_path.c_str()));
+  FlushLog(true);
   EXPECT_EQ(std::string(100, '\0') + Record("two"), logtest::ReadFile(m_path));
 }
 
