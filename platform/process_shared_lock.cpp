@@ -1,5 +1,6 @@
 #include "platform/process_shared_lock.h"
 
+#include <fcntl.h>
 #include <linux/futex.h>
 #include <pthread.h>
 #include <signal.h>
@@ -256,11 +257,16 @@ void OnBus(int sig, siginfo_t* info, void* context) {
     if (info->si_code <= 0 || begin == 0 || at < begin || at >= begin + length) continue;
     const int fd = g.fd.load(std::memory_order_acquire);
     struct stat st{};
-    if (!(fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(length) &&
-          ftruncate(fd, static_cast<off_t>(length)) == 0)) {
-      void* page = reinterpret_cast<void*>(at & ~(g_pageSize - 1));
-      if (mmap(page, g_pageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) ==
-          MAP_FAILED) {
+    if (fstat(fd, &st) == 0 && st.st_size < static_cast<off_t>(length)) {
+      const int grown = ftruncate(fd, static_cast<off_t>(length));
+      (void)grown;
+    }
+    // Backed now (or by another thread's touch since), the touch is done
+    // again; otherwise a private page stands in.
+    const uintptr_t page = at & ~(g_pageSize - 1);
+    if (fallocate(fd, 0, static_cast<off_t>(page - begin), static_cast<off_t>(g_pageSize)) != 0) {
+      if (mmap(reinterpret_cast<void*>(page), g_pageSize, PROT_READ | PROT_WRITE,
+               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) {
         break;
       }
       g.detached.store(1, std::memory_order_release);
