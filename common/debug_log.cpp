@@ -19,6 +19,7 @@
 #include "common/debug_log_state.h"
 #include "common/event_log.h"
 #include "common/file_utils.h"
+#include "common/log_stops.h"
 #include "common/secret_text.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
@@ -88,9 +89,14 @@ int OpenLogFile(LogState& s, int flags) {
   const int fd = OpenFileForOwnerAndGroup(s.logFilePath, flags, &refusal);
   if (fd >= 0) {
     s.refusedFile.clear();
-  } else if (!refusal.empty() && s.refusedFile != s.logFilePath) {
+  } else if (!refusal.empty() || (errno != ENOENT && errno != ENOTDIR)) {
+    // A missing file or folder is made again by the caller; anything else
+    // stops the log until it passes.
+    const int err = errno;
+    NoteLogStopped(s.logFilePath, refusal.empty() ? WriteFailureText(err) : refusal,
+                   s.refusedFile == s.logFilePath);
     s.refusedFile = s.logFilePath;
-    LogEventF(EVENTLOG_WARNING_TYPE, "The debug log file %s is not written: %s.", s.logFilePath, refusal.c_str());
+    errno = err;
   }
   return fd;
 }
@@ -163,6 +169,7 @@ bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t&
   while (written < length) {
     ssize_t n = pwrite(fd, data + written, length - written, static_cast<off_t>(offset + written));
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;
     if (n <= 0) return false;
     written += static_cast<size_t>(n);
   }
@@ -427,12 +434,30 @@ void FileLogSink(const char* text) {
     if (fd < 0) return;
   }
   size_t written = 0;
+  int err = 0;
   while (written < line.size()) {
     const ssize_t n = ::write(fd, line.data() + written, line.size() - written);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      err = n < 0 ? errno : ENOSPC;
+      break;
+    }
     written += static_cast<size_t>(n);
   }
+  if (err == 0) {
+    NoteLogWritten(s.logFilePath);
+    return;
+  }
+  // A full volume takes part of a line: it is cut off again, so that the
+  // next line starts whole and the file's size stays that of whole lines.
+  // Every writer holds the sink lock, so the end is still this line's.
+  struct stat now{};
+  if (written > 0 && fstat(fd, &now) == 0 && now.st_size >= static_cast<off_t>(written)) {
+    if (ftruncate(fd, now.st_size - static_cast<off_t>(written)) != 0) {
+      // Left as it is: the next line still begins on lines of its own.
+    }
+  }
+  NoteLogStopped(s.logFilePath, "it cannot be written, as " + WriteFailureText(err));
 }
 
 // ---- Write-out ---------------------------------------------------------------
@@ -451,7 +476,7 @@ void FlushLocked(LogState& s, bool releaseView) {
         const size_t length =
             end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - s.ringView) : readable;
         size_t written = 0;
-        WriteAllAt(fd, s.ringView, length, 0, written);
+        if (!WriteAllAt(fd, s.ringView, length, 0, written)) NoteWriteOutFailed(s.logFilePath, errno, true);
         close(fd);
       }
     }
@@ -470,7 +495,9 @@ void FlushLocked(LogState& s, bool releaseView) {
     // the file's first bytes.
     if (s.fileWritePos == 0) s.fileWritePos = kLogRingHeaderSize;
     size_t written = 0;
-    WriteAllAt(s.fileFd, s.batch.data(), s.batch.size(), s.fileWritePos, written);
+    if (!WriteAllAt(s.fileFd, s.batch.data(), s.batch.size(), s.fileWritePos, written)) {
+      NoteWriteOutFailed(s.logFilePath, errno, false);
+    }
     s.fileWritePos += static_cast<int64_t>(written);
     s.fileHighWater = std::max(s.fileHighWater, s.fileWritePos);
     fdatasync(s.fileFd);

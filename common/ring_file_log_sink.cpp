@@ -7,11 +7,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
 #include "common/debug_log_state.h"
+#include "common/log_stops.h"
+#include "platform/file_system.h"
 
 using namespace debug_log_detail;
 
@@ -81,21 +84,34 @@ void RingFileLogSink(const char* text) {
   }
 
   size_t written = 0;
+  bool ok = true;
   if (!s.batch.empty()) {
-    const bool ok = WriteAllAt(s.fileFd, s.batch.data(), s.batch.size(), s.fileWritePos, written);
+    ok = WriteAllAt(s.fileFd, s.batch.data(), s.batch.size(), s.fileWritePos, written);
     s.fileWritePos += static_cast<int64_t>(written);
-    if (!ok) {
+    if (ok) {
+      s.batch.clear();
+    } else {
       // Keep what did not reach the file for the next attempt.
       s.batch.erase(0, written);
-      return;
     }
-    s.batch.clear();
   }
-  WriteAllAt(s.fileFd, prefix, prefixLength, s.fileWritePos, written);
-  s.fileWritePos += static_cast<int64_t>(written);
-  if (written == prefixLength) {
-    WriteAllAt(s.fileFd, text, textLength, s.fileWritePos, written);
+  if (ok) {
+    ok = WriteAllAt(s.fileFd, prefix, prefixLength, s.fileWritePos, written);
+    s.fileWritePos += static_cast<int64_t>(written);
+  }
+  if (ok) {
+    ok = WriteAllAt(s.fileFd, text, textLength, s.fileWritePos, written);
     s.fileWritePos += static_cast<int64_t>(written);
   }
   s.fileHighWater = std::max(s.fileHighWater, s.fileWritePos);
+  if (ok) {
+    NoteLogWritten(s.logFilePath);
+    return;
+  }
+  const int err = errno;
+  // A full volume ends the file where it is, short of the ring size: the
+  // next batch goes round to the wrap position, over bytes the file holds
+  // already, so that writing goes on in the space it has.
+  if ((err == ENOSPC || err == EDQUOT) && s.fileWritePos > int64_t{s.wrapPosition} + 1) s.fileWritePos = s.ringSize;
+  NoteLogStopped(s.logFilePath, "it cannot be written, as " + WriteFailureText(err));
 }

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -17,8 +20,10 @@
 #include "common/event_log.h"
 #include "common/revert_to_self_guard.h"
 #include "common/security_access.h"
+#include "platform/event_source.h"
 #include "platform/last_error.h"
 #include "platform/request_identity.h"
+#include "platform/shared_memory.h"
 #include "platform/thread_token.h"
 #include "support/temp_dir.h"
 
@@ -189,6 +194,73 @@ TEST_F(EventLogTest, StandardErrorIsWrittenAndHearsARefusedEventFile) {
   EXPECT_NE(heard.find("The event file " + dir.Path() + " (HX_EVENTLOG_FILE) is not written: Is a directory"),
             std::string::npos)
       << heard;
+}
+
+// A container's log collector restarts: the standard error the events go
+// to has no reader, and the next event's write fails there, as does the
+// report of that failure; neither ends the process with SIGPIPE.
+TEST_F(EventLogTest, AStandardErrorWithoutItsReaderEndsNoProcess) {
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int ends[2];
+    if (pipe(ends) != 0 || dup2(ends[1], STDERR_FILENO) < 0) _exit(2);
+    close(ends[0]);
+    close(ends[1]);
+    CEventLog log;
+    log.Register("Test Source");
+    for (const char* name : {"/dev/stderr", "/dev/fd/2"}) {
+      SetEventReportFile(name);
+      if (log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "no reader") == 0) _exit(3);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+// A daemon started with descriptor 2 closed: the module's own objects (here
+// a lock's shared memory) never take the number, and an event file named
+// /dev/stderr is not written into whatever object took it since; that is
+// said instead. Runs in a process started so, this binary again.
+TEST(EventLogStartedWithoutStandardError, NothingIsWrittenIntoWhatTookDescriptor2) {
+  const char* taken = std::getenv("HX_TEST_TAKEN_FILE");
+  if (taken == nullptr) {
+    CTempDir dir;
+    const std::string file = dir.Path() + "taken.txt";
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(STDERR_FILENO);
+      setenv("HX_TEST_TAKEN_FILE", file.c_str(), 1);
+      execl("/proc/self/exe", "test_platform_layers",
+            "--gtest_filter=EventLogStartedWithoutStandardError.*", nullptr);
+      _exit(2);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(std::filesystem::file_size(file), 0u);
+    return;
+  }
+  CSharedMemory lock;
+  bool created = false;
+  const std::string name = "Global\\hx-closed-stderr-" + std::to_string(getpid());
+  ASSERT_TRUE(lock.CreateOrOpen(name.c_str(), 64, created));
+  EXPECT_EQ(fcntl(STDERR_FILENO, F_GETFD), -1);
+  CSharedMemory::Remove(name.c_str());
+  // Another part of the process takes the number.
+  ASSERT_EQ(open(taken, O_RDWR | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+  CEventLog log;
+  ASSERT_TRUE(log.Register("Test Source"));
+  SetEventReportFile("/dev/stderr");
+  EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "not into it"), 0u);
+  SetEventReportFile("");
+  std::lock_guard<std::mutex> hold(g_heardLock);
+  ASSERT_FALSE(g_heard.empty());
+  EXPECT_NE(g_heard.back().find("not the standard error the process was started with"), std::string::npos)
+      << g_heard.back();
 }
 
 // A line break in a report's text (a path from a setting may hold one) does
