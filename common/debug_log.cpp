@@ -410,7 +410,7 @@ void FileLogSink(const char* text) {
 
   // Owner and group only: the log shows what users did.
   int fd = AppendFile(s);
-  if (fd < 0) return;
+  if (fd < 0 || LogWaitsForRoom(s.logFilePath, fd)) return;
   // Bounded by setting 13's size, as the other kinds are: the file that
   // reaches it is kept as <file>.1 (in place of the one before) and a new
   // one begun. Every writer holds the sink lock, and AppendFile sees a file
@@ -457,7 +457,8 @@ void FileLogSink(const char* text) {
       // Left as it is: the next line still begins on lines of its own.
     }
   }
-  NoteLogStopped(s.logFilePath, "it cannot be written, as " + WriteFailureText(err));
+  NoteLogStopped(s.logFilePath, "it cannot be written, as " + WriteFailureText(err), false,
+                 err == ENOSPC || err == EDQUOT);
 }
 
 // ---- Write-out ---------------------------------------------------------------

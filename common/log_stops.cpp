@@ -1,8 +1,11 @@
 #include "common/log_stops.h"
 
+#include <sys/statvfs.h>
+
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <set>
 
 #include "common/event_log.h"
 #include "platform/file_system.h"
@@ -12,9 +15,19 @@ namespace debug_log_detail {
 
 namespace {
 
+// Room for a few whole lines of 2 KB: a full volume is written to again
+// only then.
+constexpr uint64_t kRoomToResume = 8192;
+
+struct Stop {
+  std::string why;
+  bool full = false;
+};
+
 struct Stops {
   std::mutex lock;
-  std::map<std::string, std::string> stopped;  // file -> why
+  std::map<std::string, Stop> stopped;
+  std::set<std::string> endsAtVolume;
   std::atomic<bool> any{false};
 };
 
@@ -25,11 +38,11 @@ Stops& TheStops() {
 
 }  // namespace
 
-void NoteLogStopped(const std::string& file, const std::string& reason, bool alreadySaid) {
+void NoteLogStopped(const std::string& file, const std::string& reason, bool alreadySaid, bool full) {
   Stops& stops = TheStops();
   {
     std::lock_guard<std::mutex> guard(stops.lock);
-    if (!stops.stopped.emplace(file, reason).second) return;
+    if (!stops.stopped.emplace(file, Stop{reason, full}).second) return;
     stops.any.store(true, std::memory_order_release);
   }
   if (alreadySaid) return;
@@ -47,7 +60,7 @@ void NoteLogWritten(const std::string& file) {
     std::lock_guard<std::mutex> guard(stops.lock);
     const auto found = stops.stopped.find(file);
     if (found == stops.stopped.end()) return;
-    why = found->second;
+    why = found->second.why;
     stops.stopped.erase(found);
     stops.any.store(!stops.stopped.empty(), std::memory_order_release);
   }
@@ -56,11 +69,36 @@ void NoteLogWritten(const std::string& file) {
             why.c_str());
 }
 
+bool LogWaitsForRoom(const std::string& file, int fd) {
+  Stops& stops = TheStops();
+  if (!stops.any.load(std::memory_order_acquire)) return false;
+  {
+    std::lock_guard<std::mutex> guard(stops.lock);
+    const auto found = stops.stopped.find(file);
+    if (found == stops.stopped.end() || !found->second.full) return false;
+  }
+  struct statvfs fs{};
+  if (fstatvfs(fd, &fs) != 0) return false;
+  return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize < kRoomToResume;
+}
+
+void NoteLogEndsAtItsVolume(const std::string& file, int64_t end, int32_t size, int32_t wrap) {
+  Stops& stops = TheStops();
+  {
+    std::lock_guard<std::mutex> guard(stops.lock);
+    if (!stops.endsAtVolume.insert(file).second) return;
+  }
+  LogEventF(EVENTLOG_WARNING_TYPE,
+            "The debug log file %s (the wrap-around file) fills its volume at %lld KB, short of its size (setting "
+            "13, %d KB): it wraps around there, the newest lines over the oldest after the first %d KB. Said once.",
+            file.c_str(), static_cast<long long>(end >> 10), size >> 10, wrap >> 10);
+}
+
 void NoteWriteOutFailed(const std::string& file, int err, bool ring) {
   Stops& stops = TheStops();
   {
     std::lock_guard<std::mutex> guard(stops.lock);
-    if (!stops.stopped.emplace(file, "as the process ended").second) return;
+    if (!stops.stopped.emplace(file, Stop{"as the process ended", false}).second) return;
     stops.any.store(true, std::memory_order_release);
   }
   const std::string why = WriteFailureText(err);

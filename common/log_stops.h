@@ -5,6 +5,7 @@
 // sinks under their state lock.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace debug_log_detail {
@@ -12,7 +13,18 @@ namespace debug_log_detail {
 // The file stopped being written, for the reason given in words; said once
 // until it is written again. alreadySaid: start-up or the file rule said
 // it, so only its end is said.
-void NoteLogStopped(const std::string& file, const std::string& reason, bool alreadySaid = false);
+// full: the volume had no room; the file is then not tried again before
+// the volume has room for a few lines (LogWaitsForRoom), so that lines of
+// different lengths do not stop and resume it at every line.
+void NoteLogStopped(const std::string& file, const std::string& reason, bool alreadySaid = false, bool full = false);
+
+// The file stopped on a full volume, and the volume of the open file fd has
+// not got room for a few lines yet: the line is dropped without a write.
+bool LogWaitsForRoom(const std::string& file, int fd);
+
+// The wrap-around file met the end of its volume short of its size: it wraps
+// around there from now on, which is said once per file (nothing stopped).
+void NoteLogEndsAtItsVolume(const std::string& file, int64_t end, int32_t size, int32_t wrap);
 
 // The file took a line; when it had stopped, that is said. Costs a look at
 // one flag when nothing stopped.

@@ -83,6 +83,7 @@ void RingFileLogSink(const char* text) {
     s.fileWritePos = s.wrapPosition > 0 ? int64_t{s.wrapPosition} + 1 : 1;
   }
 
+  const int64_t startedAt = s.fileWritePos;
   size_t written = 0;
   bool ok = true;
   if (!s.batch.empty()) {
@@ -109,9 +110,18 @@ void RingFileLogSink(const char* text) {
     return;
   }
   const int err = errno;
-  // A full volume ends the file where it is, short of the ring size: the
-  // next batch goes round to the wrap position, over bytes the file holds
-  // already, so that writing goes on in the space it has.
-  if ((err == ENOSPC || err == EDQUOT) && s.fileWritePos > int64_t{s.wrapPosition} + 1) s.fileWritePos = s.ringSize;
-  NoteLogStopped(s.logFilePath, "it cannot be written, as " + WriteFailureText(err));
+  if ((err == ENOSPC || err == EDQUOT) && startedAt > int64_t{s.wrapPosition} + 1) {
+    // The volume ends the file short of its size: the next batch goes round
+    // to the wrap position, over bytes the file holds already, and this
+    // record waits in it.
+    NoteLogEndsAtItsVolume(s.logFilePath, s.fileWritePos, s.ringSize, s.wrapPosition);
+    s.fileWritePos = s.ringSize;
+    if (s.batch.size() < 2 * reserve) {
+      s.batch.append(prefix, prefixLength);
+      s.batch.append(text, textLength);
+    }
+    return;
+  }
+  NoteLogStopped(s.logFilePath, "it cannot be written, as " + WriteFailureText(err), false,
+                 err == ENOSPC || err == EDQUOT);
 }
