@@ -115,7 +115,7 @@ void RingFileLogSink(const char* text) {
     // to the wrap position, over bytes the file holds already, and this
     // record waits in it.
     NoteLogEndsAtItsVolume(s.logFilePath, s.fileWritePos, s.ringSize, s.wrapPosition);
-    s.fileWritePos = s.ringSize;
+    s.fileWritePos = s.wrapPosition > 0 ? int64_t{s.wrapPosition} + 1 : 1;
     if (s.batch.size() < 2 * reserve) {
       s.batch.append(prefix, prefixLength);
       s.batch.append(text, textLength);
