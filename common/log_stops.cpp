@@ -3,6 +3,8 @@
 #include <sys/statvfs.h>
 
 #include <atomic>
+#include <cstdarg>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <set>
@@ -36,6 +38,26 @@ Stops& TheStops() {
   return *stops;
 }
 
+// Said through the module's event log; at process exit, when the ring and
+// the last batch are written out, the settings object has let its event
+// source go already, and a source of its own says it.
+void Say(WORD type, const char* format, ...) HX_PRINTF(2, 3);
+void Say(WORD type, const char* format, ...) {
+  char text[2049] = {};
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  if (n <= 0) return;
+  CEventLog* log = GetModuleEventLog();
+  if (log != nullptr && log->IsRegistered()) {
+    log->ReportEvent(type, 0, kGeneralReportEventId, 0, nullptr, text);
+    return;
+  }
+  CEventLog own;
+  if (own.Register(nullptr)) own.ReportEvent(type, 0, kGeneralReportEventId, 0, nullptr, text);
+}
+
 }  // namespace
 
 void NoteLogStopped(const std::string& file, const std::string& reason, bool alreadySaid, bool full) {
@@ -46,7 +68,7 @@ void NoteLogStopped(const std::string& file, const std::string& reason, bool alr
     stops.any.store(true, std::memory_order_release);
   }
   if (alreadySaid) return;
-  LogEventF(EVENTLOG_WARNING_TYPE,
+  Say(EVENTLOG_WARNING_TYPE,
             "The debug log file %s is not written: %s. Its lines are dropped until it can be written again, which "
             "is said as well.",
             file.c_str(), reason.c_str());
@@ -64,7 +86,7 @@ void NoteLogWritten(const std::string& file) {
     stops.stopped.erase(found);
     stops.any.store(!stops.stopped.empty(), std::memory_order_release);
   }
-  LogEventF(EVENTLOG_INFORMATION_TYPE,
+  Say(EVENTLOG_INFORMATION_TYPE,
             "The debug log file %s is written again; the lines since it stopped (%s) are lost.", file.c_str(),
             why.c_str());
 }
@@ -88,7 +110,7 @@ void NoteLogEndsAtItsVolume(const std::string& file, int64_t end, int32_t size, 
     std::lock_guard<std::mutex> guard(stops.lock);
     if (!stops.endsAtVolume.insert(file).second) return;
   }
-  LogEventF(EVENTLOG_WARNING_TYPE,
+  Say(EVENTLOG_WARNING_TYPE,
             "The debug log file %s (the wrap-around file) fills its volume at %lld KB, short of its size (setting "
             "13, %d KB): it wraps around there, the newest lines over the oldest after the first %d KB. Said once.",
             file.c_str(), static_cast<long long>(end >> 10), size >> 10, wrap >> 10);
@@ -104,12 +126,12 @@ void NoteWriteOutFailed(const std::string& file, int err, bool ring) {
   const std::string why = WriteFailureText(err);
   if (ring) {
     const std::string name = file.substr(file.find_last_of('/') + 1);
-    LogEventF(EVENTLOG_WARNING_TYPE,
+    Say(EVENTLOG_WARNING_TYPE,
               "The debug log file %s could not take the records of the shared-memory ring %s as the process ended, "
               "as %s; the records stay in the ring until a later write-out.",
               file.c_str(), ShmPathFromWindowsName(("Global\\" + name).c_str()).c_str(), why.c_str());
   } else {
-    LogEventF(EVENTLOG_WARNING_TYPE,
+    Say(EVENTLOG_WARNING_TYPE,
               "The debug log file %s could not take its last lines as the process ended, as %s; they are lost.",
               file.c_str(), why.c_str());
   }
