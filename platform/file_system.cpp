@@ -474,7 +474,10 @@ int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal) 
                         (fileSeen ? std::string("it") : "its folder " + folderPath) + " belongs to " +
                         UserText(there.st_uid) + " and " + GroupText(there.st_gid) + " with mode " + mode +
                         ", and the server runs as " + UserText(geteuid()) + " of " + GroupText(getegid()) +
-                        " (left by a run as another user?); give it to the server's user (chown), or remove it",
+                        " (left by a run as another user, or by an older version under a umask?); " +
+                        (there.st_gid == getegid() && (there.st_mode & S_IWGRP) == 0
+                             ? "let the group write to it (chmod g+w), or remove it"
+                             : "give it to the server's user (chown), or remove it"),
                     refusal);
     }
     if (e == EROFS || e == ENOSPC || e == EDQUOT || e == EIO || e == ENXIO) {
