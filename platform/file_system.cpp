@@ -53,6 +53,14 @@ bool IsDirectory(const char* path) {
   return path != nullptr && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+mode_t SharedWithGroup(const struct stat& made, mode_t mode) {
+  // A group taken from a setgid folder may be one the server's user is only
+  // a member of: its other members are other users, and a folder they may
+  // write to is refused by the module itself.
+  if (made.st_gid != getegid() && made.st_gid != 0) mode &= ~static_cast<mode_t>(S_IWGRP);
+  return (made.st_mode & S_ISGID) | mode;
+}
+
 BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly) {
   if (path == nullptr || *path == '\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
@@ -61,7 +69,8 @@ BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly) {
   if (mkdir(path, ownerAndGroupOnly ? 0770 : 0777) == 0) {
     // The umask would take the group's rights away, and with them the
     // folder from the other server users of the group.
-    if (ownerAndGroupOnly) chmod(path, 0770);
+    struct stat st{};
+    if (ownerAndGroupOnly && stat(path, &st) == 0) chmod(path, SharedWithGroup(st, 0770));
     SetLastError(ERROR_SUCCESS);
     return TRUE;
   }
@@ -243,7 +252,7 @@ void ForOwnerAndGroupOnly(int parentFd, const std::string& name) {
   // Open to the group whatever the umask: every server user of the group
   // writes its log there. A setgid bit it took from its parent stays.
   struct stat st{};
-  if (fstat(fd, &st) == 0) fchmod(fd, (st.st_mode & S_ISGID) | 0770);
+  if (fstat(fd, &st) == 0) fchmod(fd, SharedWithGroup(st, 0770));
   ::close(fd);
 }
 
@@ -485,16 +494,17 @@ int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal) 
     }
     return -1;
   }
-  if (made) {
-    // The umask would take the group's rights away: the other server users
-    // of the group write into the same file.
-    fchmod(fd, 0660);
-  }
   struct stat st{};
   if (fstat(fd, &st) != 0) {
     const int e = errno;
     ::close(fd);
     return Refuse(e, {}, nullptr);
+  }
+  if (made) {
+    // The umask would take the group's rights away: the other server users
+    // of the group write into the same file.
+    const mode_t mode = SharedWithGroup(st, 0660);
+    if (fchmod(fd, mode) == 0) st.st_mode = (st.st_mode & S_IFMT) | mode;
   }
   const std::string why = WhyFileNotUsed(shown, st, folder.st, folder.fd);
   if (!why.empty()) {

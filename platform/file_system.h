@@ -27,6 +27,10 @@ bool IsDirectory(const char* path);
 // ownerAndGroupOnly, nobody else). An existing entry of that name fails with
 // error 183, a missing parent with 3.
 BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly = false);
+// The mode for a file or folder the module just made for its owner and
+// group: mode with the setgid bit it took from its folder, without the
+// group's write when its group is not the server's own (or root's).
+mode_t SharedWithGroup(const struct stat& made, mode_t mode);
 
 // A user as messages name one: "nobody (user 65534)", or "user 54321"
 // without an account.

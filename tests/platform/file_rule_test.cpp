@@ -110,6 +110,17 @@ TEST_F(FileRule, FoldersAnotherUserControlsAreRefusedNamingTheFolderAndOwner) {
   EXPECT_EQ(fs::status(pub + "/made/QuenlithLogs").permissions(), fs::perms(0770));
   EXPECT_TRUE(Opens(pub + "/made/QuenlithLogs/x.log"));
   EXPECT_EQ(fs::status(pub + "/made/QuenlithLogs/x.log").permissions(), fs::perms(0660));
+  // A setgid folder hands on a group the server's user may only be a member
+  // of: its other members get no write, which the rule would refuse.
+  const std::string setgid = dir.Path() + "setgid";
+  fs::create_directory(setgid);
+  ASSERT_EQ(0, chown(setgid.c_str(), geteuid(), kOtherUser));
+  ASSERT_EQ(0, chmod(setgid.c_str(), 02755));
+  EXPECT_EQ(MakeFolderForOwnerAndGroup(setgid + "/QuenlithLogs", &why), 0) << why;
+  struct stat made{};
+  EXPECT_EQ(stat((setgid + "/QuenlithLogs").c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 07777, 02750u);
+  EXPECT_TRUE(Opens(setgid + "/QuenlithLogs/x.log"));
   umask(umaskBefore);
 
   // Our group may write to a folder of ours; a link another member put
