@@ -303,6 +303,18 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*,
                                   : ::write(fd, line.data(), line.size());
       }
       if (opened && n < 0) refusal = "it cannot be written, as " + WriteFailureText(errno);
+      if (opened && n >= 0 && n < static_cast<ssize_t>(line.size())) {
+        // A full volume took part of the line: it is cut off again, as the
+        // next report would be read as its end. The file's end is still this
+        // one's when no other process wrote after it.
+        refusal = "it cannot be written, as " + WriteFailureText(ENOSPC);
+        struct stat now{};
+        const off_t end = lseek(fd, 0, SEEK_CUR);
+        if (n > 0 && !s.keptIsStandardError && end >= n && fstat(fd, &now) == 0 && now.st_size == end &&
+            ftruncate(fd, end - n) != 0) {
+          // Left as it is: nothing better can be done with the volume full.
+        }
+      }
     }
     NoteReportFile(name, file, refusal);
     if (!opened) {

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -261,6 +264,45 @@ TEST(EventLogStartedWithoutStandardError, NothingIsWrittenIntoWhatTookDescriptor
   ASSERT_FALSE(g_heard.empty());
   EXPECT_NE(g_heard.back().find("not the standard error the process was started with"), std::string::npos)
       << g_heard.back();
+}
+
+// The event file's volume fills up in the middle of a report: the part that
+// went in is cut off again, so the first report after room came back starts
+// a line of its own and is not read as that one's end; the stop is said.
+TEST_F(EventLogTest, AReportAFullVolumeCutDoesNotRunIntoTheNext) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a volume of its own";
+  const std::string volume = dir.Path() + "volume";
+  std::filesystem::create_directory(volume);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=8k") != 0) {
+      _exit(2);
+    }
+    std::ofstream(volume + "/filler") << std::string(4096, 'f');
+    SetEventReportFile(volume + "/events");
+    CEventLog log;
+    log.Register("Test Source");
+    const std::string text(300, 'e');
+    for (int i = 0; i < 14; ++i) log.ReportEvent(2, 0, 0x6000006F, 0, nullptr, text.c_str());
+    std::filesystem::remove(volume + "/filler");
+    log.ReportEvent(2, 0, 0x6000006F, 0, nullptr, "after");
+    std::ifstream in(volume + "/events");
+    std::string line;
+    bool whole = true;
+    while (std::getline(in, line)) {
+      whole = whole && line.rfind("Test Source\t", 0) == 0 && line.find("Source", 12) == std::string::npos;
+    }
+    std::lock_guard<std::mutex> hold(g_heardLock);
+    const bool said = std::any_of(g_heard.begin(), g_heard.end(), [](const std::string& heard) {
+      return heard.find("is not written: it cannot be written, as its volume is full") != std::string::npos;
+    });
+    _exit(whole && said ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 // A line break in a report's text (a path from a setting may hold one) does
