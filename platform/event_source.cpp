@@ -114,7 +114,11 @@ void NoteReportFile(const std::string& source, const std::string& file, const st
   }
   const std::string text = "The event file " + file + " (HX_EVENTLOG_FILE) is not written: " + refusal +
                            "; the events go to syslog only.";
-  WriteToStandardError(source + ": " + text + "\n");
+  // One line there too: standard error may be where the events go, and a
+  // line break in the file's name would let it pass for another report.
+  std::string shown = source + ": ";
+  AppendEscaped(shown, text.c_str());
+  WriteToStandardError(shown + "\n");
   SyslogReport(LOG_WARNING, source, kFileRefusedEventId, text.c_str());
   if (PFN_HxEventReported listener = HostListener()) {
     listener(source.c_str(), EVENTLOG_WARNING_TYPE, kFileRefusedEventId, text.c_str());

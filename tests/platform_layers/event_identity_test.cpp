@@ -176,7 +176,13 @@ TEST_F(EventLogTest, StandardErrorIsWrittenAndHearsARefusedEventFile) {
     SetEventReportFile(open + "/events.txt");
     throughTheirLink = log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "through their link");
   }
+  // A line break in a refused name does not begin a forged report there.
+  const std::string forged = dir.Path() + "forged\nTest Source\tERROR\t0x6000006F\t0\tforged";
+  std::filesystem::create_directory(forged);
+  SetEventReportFile(forged);
+  log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "to a folder");
   const std::string heard = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(heard.find("\nTest Source\tERROR\t0x6000006F\t0\tforged"), std::string::npos) << heard;
   EXPECT_EQ(toStandardError, 0u);
   EXPECT_NE(toFolder, 0u);
   EXPECT_NE(throughTheirLink, 0u);
