@@ -19,6 +19,7 @@
 #include "common/debug_log_state.h"
 #include "common/event_log.h"
 #include "common/file_utils.h"
+#include "common/log_stops.h"
 #include "common/secret_text.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
@@ -88,9 +89,14 @@ int OpenLogFile(LogState& s, int flags) {
   const int fd = OpenFileForOwnerAndGroup(s.logFilePath, flags, &refusal);
   if (fd >= 0) {
     s.refusedFile.clear();
-  } else if (!refusal.empty() && s.refusedFile != s.logFilePath) {
+  } else if (!refusal.empty() || (errno != ENOENT && errno != ENOTDIR)) {
+    // A missing file or folder is made again by the caller; anything else
+    // stops the log until it passes.
+    const int err = errno;
+    NoteLogStopped(s.logFilePath, refusal.empty() ? WriteFailureText(err) : refusal,
+                   s.refusedFile == s.logFilePath);
     s.refusedFile = s.logFilePath;
-    LogEventF(EVENTLOG_WARNING_TYPE, "The debug log file %s is not written: %s.", s.logFilePath, refusal.c_str());
+    errno = err;
   }
   return fd;
 }
@@ -163,6 +169,7 @@ bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t&
   while (written < length) {
     ssize_t n = pwrite(fd, data + written, length - written, static_cast<off_t>(offset + written));
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;
     if (n <= 0) return false;
     written += static_cast<size_t>(n);
   }
@@ -467,7 +474,7 @@ void FileLogSink(const char* text) {
 
   // Owner and group only: the log shows what users did.
   int fd = AppendFile(s);
-  if (fd < 0) return;
+  if (fd < 0 || LogWaitsForRoom(s.logFilePath, fd)) return;
   // Bounded by setting 13's size, as the other kinds are: the file that
   // reaches it is kept as <file>.1 (in place of the one before) and a new
   // one begun. Every writer holds the sink lock, and AppendFile sees a file
@@ -498,12 +505,31 @@ void FileLogSink(const char* text) {
     if (fd < 0) return;
   }
   size_t written = 0;
+  int err = 0;
   while (written < line.size()) {
     const ssize_t n = ::write(fd, line.data() + written, line.size() - written);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      err = n < 0 ? errno : ENOSPC;
+      break;
+    }
     written += static_cast<size_t>(n);
   }
+  if (err == 0) {
+    NoteLogWritten(s.logFilePath);
+    return;
+  }
+  // A full volume takes part of a line: it is cut off again, so that the
+  // next line starts whole and the file's size stays that of whole lines.
+  // Every writer holds the sink lock, so the end is still this line's.
+  struct stat end{};
+  if (written > 0 && fstat(fd, &end) == 0 && end.st_size >= static_cast<off_t>(written)) {
+    if (ftruncate(fd, end.st_size - static_cast<off_t>(written)) != 0) {
+      // Left as it is: the next line still begins on lines of its own.
+    }
+  }
+  NoteLogStopped(s.logFilePath, "it cannot be written, as " + WriteFailureText(err), false,
+                 err == ENOSPC || err == EDQUOT);
 }
 
 // ---- Write-out ---------------------------------------------------------------

@@ -10,12 +10,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
 #include "common/debug_log_state.h"
+#include "common/log_stops.h"
+#include "platform/file_system.h"
 #include "platform/shared_memory.h"
 
 using namespace debug_log_detail;
@@ -122,7 +125,7 @@ void GiveSharedPosition(LogState& s) {
 // Writes the batch and then the tail (a record not batched) at the shared
 // position. False when a write failed; what did not reach the file stays in
 // the batch.
-bool WriteBatch(LogState& s, const char* tail, size_t tailLength) {
+bool WriteBatch(LogState& s, const char* tail, size_t tailLength, int64_t* startedAt = nullptr) {
   TakeSharedPosition(s);
   // The check comes before the batch is written, so the file may pass the
   // ring size by up to one batch and one record.
@@ -131,6 +134,7 @@ bool WriteBatch(LogState& s, const char* tail, size_t tailLength) {
   } else if (s.fileWritePos >= s.ringSize) {
     s.fileWritePos = s.wrapPosition > 0 ? int64_t{s.wrapPosition} + 1 : 1;
   }
+  if (startedAt != nullptr) *startedAt = s.fileWritePos;
 
   size_t written = 0;
   bool ok = true;
@@ -149,7 +153,9 @@ bool WriteBatch(LogState& s, const char* tail, size_t tailLength) {
     s.fileWritePos += static_cast<int64_t>(written);
   }
   s.fileHighWater = std::max(s.fileHighWater, s.fileWritePos);
+  const int err = errno;
   GiveSharedPosition(s);
+  errno = err;
   return ok;
 }
 }  // namespace
@@ -164,7 +170,7 @@ void WriteBatchOut(LogState& s) {
     CloseFile(s, true);
     if (!OpenFile(s, true)) return;
   }
-  WriteBatch(s, nullptr, 0);
+  if (!WriteBatch(s, nullptr, 0)) NoteWriteOutFailed(s.logFilePath, errno, false);
   fdatasync(s.fileFd);
   s.batch.clear();
 }
@@ -204,5 +210,24 @@ void RingFileLogSink(const char* text) {
   // The record goes in one write with the batch's last bytes.
   s.batch.append(prefix, prefixLength);
   s.batch.append(text, textLength);
-  WriteBatch(s, nullptr, 0);
+  int64_t startedAt = 0;
+  if (WriteBatch(s, nullptr, 0, &startedAt)) {
+    NoteLogWritten(s.logFilePath);
+    return;
+  }
+  const int err = errno;
+  // What did not reach the file waits in the batch, within bounds: a volume
+  // that stays full or read-only must not grow the process.
+  if (s.batch.size() > 2 * reserve) s.batch.clear();
+  if ((err == ENOSPC || err == EDQUOT) && startedAt > int64_t{s.wrapPosition} + 1) {
+    // The volume ends the file short of its size: the next batch, of any
+    // worker, goes round to the wrap position, over bytes the file holds
+    // already.
+    NoteLogEndsAtItsVolume(s.logFilePath, s.fileWritePos, s.ringSize, s.wrapPosition);
+    s.fileWritePos = s.wrapPosition > 0 ? int64_t{s.wrapPosition} + 1 : 1;
+    GiveSharedPosition(s);
+    return;
+  }
+  NoteLogStopped(s.logFilePath, "it cannot be written, as " + WriteFailureText(err), false,
+                 err == ENOSPC || err == EDQUOT);
 }

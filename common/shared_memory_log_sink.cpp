@@ -18,6 +18,7 @@
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
 #include "common/debug_log_state.h"
+#include "common/log_stops.h"
 #include "common/event_log.h"
 #include "platform/shared_memory.h"
 
@@ -424,7 +425,10 @@ void WriteOut(LogState& s) {
     const void* zero = std::memchr(chunk.data(), 0, n);
     const size_t keep = zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - chunk.data()) : n;
     size_t written = 0;
-    if (!WriteAllAt(fd, chunk.data(), keep, static_cast<int64_t>(at), written)) break;
+    if (!WriteAllAt(fd, chunk.data(), keep, static_cast<int64_t>(at), written)) {
+      NoteWriteOutFailed(s.logFilePath, errno, true);
+      break;
+    }
     at += keep;
     if (keep < chunk.size() || at >= s.ringLength) break;
   }

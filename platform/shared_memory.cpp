@@ -8,10 +8,12 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/file_system.h"
 #include "platform/last_error.h"
+#include "platform/standard_streams.h"
 
 namespace {
 constexpr mode_t kSectionMode = 0660;
@@ -65,7 +67,9 @@ bool CSharedMemory::CreateOrOpen(const char* windowsName, uint64_t size, bool& c
   // Two processes may race to create it: whoever loses the exclusive create
   // opens the winner's object.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    int fd = shm_open(name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0);
+    // Never at 0, 1 or 2: a server started without standard error would
+    // have every write meant for it land in the ring or the lock.
+    int fd = AboveStandardStreams(shm_open(name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0));
     if (fd >= 0) {
       struct stat st{};
       // An object left open to others by its owner is closed where we can.
@@ -81,7 +85,7 @@ bool CSharedMemory::CreateOrOpen(const char* windowsName, uint64_t size, bool& c
       return true;
     }
     if (errno != ENOENT) break;
-    fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kSectionMode);
+    fd = AboveStandardStreams(shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kSectionMode));
     if (fd < 0) {
       if (errno == EEXIST) continue;
       break;
@@ -228,5 +232,19 @@ std::string WhyNamedSectionIsRefused(const char* windowsName) {
   if (S_ISLNK(st.st_mode)) return "it is a symbolic link, which is not followed";
   if (!S_ISREG(st.st_mode)) return "it is no shared-memory object";
   if (st.st_uid == geteuid()) return {};  // ours: closed to others when opened
-  return WhyNotTrusted(st);
+  const std::string why = WhyNotTrusted(st);
+  if (!why.empty()) return why;
+  // Trusted but not ours to open: left by a run as another user of the
+  // group, or as root, whose object the group may not write.
+  const int fd = shm_open(ShmNameFromWindowsName(windowsName).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0);
+  if (fd >= 0) {
+    ::close(fd);
+    return {};
+  }
+  if (errno != EACCES && errno != EPERM) return {};
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  return "it belongs to " + UserText(st.st_uid) + " and " + GroupText(st.st_gid) + " with mode " + mode +
+         ", so the server's user " + UserText(geteuid()) + " may not open it: permission is denied (left by a run "
+         "as that user, a trial run as root?)";
 }

@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "platform/process_shared_lock.h"
 
 #include "common/debug_log.h"
+#include "common/event_log.h"
 #include "common/file_utils.h"
 #include "log_test_support.h"
+#include "platform/event_source.h"
 
 namespace {
 
@@ -166,6 +171,40 @@ TEST_F(WrapAroundFile, TheLastBatchGoesToTheFileUnderTheName) {
   ASSERT_EQ(0, unlink(m_path.c_str()));
   FlushLog(true);
   EXPECT_EQ(std::string(100, '\0') + Record("two"), logtest::ReadFile(m_path));
+}
+
+// A volume smaller than the file's size: the file wraps around at the
+// volume's end, so the newest lines are kept rather than dropped for good,
+// and that is said once.
+TEST_F(WrapAroundFile, AFullVolumeEndsTheFileWhereItWrapsAround) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a volume of its own";
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", m_dir.c_str(), "tmpfs", 0, "size=256k,mode=0755") != 0) {
+      _exit(2);
+    }
+    SetEventReportFile(m_dir + ".events");
+    CEventLog eventLog;
+    eventLog.Register("Quenlith Pellora");
+    SetModuleEventLog(&eventLog);
+    SetLogBatchThreshold(4096);
+    for (int i = 0; i < 2000; ++i) DebugLog("line %04d %s", i, std::string(300, 'w').c_str());
+    FlushLog(true);
+    SetModuleEventLog(nullptr);
+    const bool newest = logtest::ReadFile(m_path).find("line 1999 ") != std::string::npos;
+    const std::string said = logtest::ReadFile(m_dir + ".events");
+    const bool once = said.find("fills its volume at 256 KB") != std::string::npos &&
+                      said.find("fills its volume", said.find("fills its volume") + 1) == std::string::npos &&
+                      said.find("is not written") == std::string::npos;
+    std::printf("newest %d, said once %d: %s\n", newest, once, said.c_str());
+    _exit(newest && once ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  std::remove((m_dir + ".events").c_str());
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 }  // namespace
