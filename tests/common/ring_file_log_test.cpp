@@ -2,13 +2,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/process_shared_lock.h"
 
 #include "common/debug_log.h"
+#include "common/event_log.h"
 #include "common/file_utils.h"
 #include "log_test_support.h"
+#include "platform/event_source.h"
+#include "platform/shared_memory.h"
 
 namespace {
 
@@ -166,6 +171,31 @@ TEST_F(WrapAroundFile, TheLastBatchGoesToTheFileUnderTheName) {
   ASSERT_EQ(0, unlink(m_path.c_str()));
   FlushLog(true);
   EXPECT_EQ(std::string(100, '\0') + Record("two"), logtest::ReadFile(m_path));
+}
+
+// Where the file's writers stand cannot be shared (another user made its
+// object first): the file is still written, and the administrator is told
+// once that workers may write over each other's batches.
+TEST_F(WrapAroundFile, APositionThatCannotBeSharedIsSaid) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to plant another user's object";
+  std::ofstream(m_path).close();
+  const std::string position = ShmPathFromWindowsName(LogFilePositionName(m_path.c_str()).c_str());
+  std::ofstream(position).close();
+  ASSERT_EQ(0, chown(position.c_str(), 65534, 65534));
+  SetEventReportFile(m_dir + "/events.txt");
+  CEventLog eventLog;
+  ASSERT_TRUE(eventLog.Register("Quenlith Pellora"));
+  SetModuleEventLog(&eventLog);
+  SetLogBatchThreshold(0);
+  DebugLog("one");
+  DebugLog("two");
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  unlink(position.c_str());
+  EXPECT_EQ(std::string(100, '\0') + Record("one") + Record("two"), logtest::ReadFile(m_path));
+  const std::string events = logtest::ReadFile(m_dir + "/events.txt");
+  EXPECT_NE(std::string::npos, events.find("other worker processes writing the file may write over them")) << events;
+  EXPECT_EQ(1, std::count(events.begin(), events.end(), '\n')) << events;
 }
 
 }  // namespace
