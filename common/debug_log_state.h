@@ -97,6 +97,8 @@ struct LogState {
   // The ring that gave memory back to make room for another ring, reported
   // once; and a ring left unwritten at exit, once per log file.
   bool ringShrunkReported = false;
+  // When the ring last looked at the other rings as it wrapped around.
+  std::chrono::steady_clock::time_point ringShareCheckedAt;
   std::string ringLeftUnwritten;
 };
 

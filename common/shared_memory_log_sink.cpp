@@ -219,6 +219,14 @@ bool EndRingAtItsMemory(LogState& s, int64_t pos) {
 // gives the rest back as it wraps around: what lies past its share are its
 // oldest records.
 void FitRingToItsShare(LogState& s) {
+  // A share is never below one step; and the other rings are looked at once
+  // a second at most: a ring may wrap many times a second, and reading every
+  // object on /dev/shm (any user can put thousands there) at each wrap would
+  // hold the lock every worker waits for.
+  if (s.ringSize <= kCommitStep) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - s.ringShareCheckedAt < std::chrono::seconds(1)) return;
+  s.ringShareCheckedAt = now;
   const DevShmUse use = LookAtDevShm(s);
   if (use.rings < 2) return;
   const int64_t share =
