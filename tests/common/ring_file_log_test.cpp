@@ -135,16 +135,34 @@ TEST_F(WrapAroundFile, TwoWorkersKeepEveryRecordOfBoth) {
   SetLogSinkLock(&lock);
   SetLogBatchThreshold(4096);
   SetLogRingSize(64 << 20);
+  // Both flush their last batches at once, while this process holds the
+  // lock: the flushes wait for it, and write one after the other.
+  int ready[2];
+  int go[2];
+  ASSERT_EQ(0, pipe(ready));
+  ASSERT_EQ(0, pipe(go));
   pid_t children[2];
   for (int c = 0; c < 2; ++c) {
     children[c] = fork();
     ASSERT_GE(children[c], 0);
     if (children[c] == 0) {
       for (int i = 0; i < 3000; ++i) DebugLog("worker %d line %d", c, i);
+      char byte = 'r';
+      if (write(ready[1], &byte, 1) != 1 || read(go[0], &byte, 1) != 1) _exit(3);
       FlushLog(true);
       _exit(0);
     }
   }
+  char bytes[2];
+  ASSERT_EQ(1, read(ready[0], bytes, 1));
+  ASSERT_EQ(1, read(ready[0], bytes, 1));
+  lock.Lock();
+  const std::string before = logtest::ReadFile(m_path);
+  ASSERT_EQ(2, write(go[1], "gg", 2));
+  usleep(100000);
+  EXPECT_EQ(before, logtest::ReadFile(m_path));
+  lock.Unlock();
+  for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
   for (pid_t pid : children) {
     int status = 0;
     ASSERT_EQ(pid, waitpid(pid, &status, 0));
