@@ -561,6 +561,10 @@ void FlushLocked(LogState& s, bool releaseView) {
 }  // namespace
 
 void FlushLog(bool releaseView) {
+  // Under the lock every writer of the log takes, as a record is: another
+  // worker writing its batch at the shared position meanwhile would write
+  // over this one's (or this one over its), and the ring is read whole.
+  CLockGuard sinkGuard(g_sinkLock.load(std::memory_order_acquire));
   LogState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
   FlushLocked(s, releaseView);

@@ -68,6 +68,8 @@ struct LogState {
   // same file (named after its device and inode), so that none writes its
   // batches over another's.
   std::shared_ptr<CSharedMemory> filePosition;
+  // The file whose writers could not share their position, reported once.
+  std::string unsharedPositionFile;
 
   // Shared-memory ring, read and written through its descriptor (never
   // mapped: another program may cut it short while it is written); its
@@ -95,6 +97,8 @@ struct LogState {
   // The ring that gave memory back to make room for another ring, reported
   // once; and a ring left unwritten at exit, once per log file.
   bool ringShrunkReported = false;
+  // When the ring last looked at the other rings as it wrapped around.
+  std::chrono::steady_clock::time_point ringShareCheckedAt;
   std::string ringLeftUnwritten;
 };
 

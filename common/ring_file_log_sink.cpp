@@ -17,6 +17,7 @@
 #include "common/crit_sec.h"
 #include "common/debug_log.h"
 #include "common/debug_log_state.h"
+#include "common/event_log.h"
 #include "common/log_stops.h"
 #include "platform/file_system.h"
 #include "platform/shared_memory.h"
@@ -89,9 +90,22 @@ bool OpenFile(LogState& s, bool hadFile) {
   bool created = false;
   auto position = std::make_shared<CSharedMemory>();
   // Without it (/dev/shm refused or full) this process keeps its own
-  // position, as a single writer would.
-  if (position->CreateOrOpen(PositionName(st.st_dev, st.st_ino).c_str(), sizeof(SharedPosition), created)) {
+  // position, as a single writer would: the other workers may then write
+  // over its batches, which the administrator is told.
+  const std::string name = PositionName(st.st_dev, st.st_ino);
+  if (position->CreateOrOpen(name.c_str(), sizeof(SharedPosition), created)) {
     s.filePosition = std::move(position);
+  } else if (s.unsharedPositionFile != s.logFilePath) {
+    s.unsharedPositionFile = s.logFilePath;
+    const std::string refused = WhyNamedSectionIsRefused(name.c_str());
+    const std::string why = refused.empty() ? "it could not be opened or made (/dev/shm is full or refused)"
+                                            : "it is there already and is not used, as " + refused +
+                                                  "; remove it with every process of the product family stopped";
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "The debug log file %s cannot share where its writers stand through %s: %s. This process writes its "
+              "batches at its own position, and other worker processes writing the file may write over them. "
+              "Said once.",
+              s.logFilePath, ShmPathFromWindowsName(name.c_str()).c_str(), why.c_str());
   }
   return true;
 }

@@ -112,8 +112,11 @@ struct DevShmUse {
 };
 
 // Every object on /dev/shm whose first 100 bytes are a ring's header is a
-// ring (this one always counts). Looked at once per step of 1 MB, not per
-// record. Read, never mapped: reading an unbacked page takes no memory.
+// ring (this one always counts). Any user may make such objects there, so
+// those this process would not open as its own count once per owner: a
+// user's planted headers cost each ring one share, not all of it. Looked
+// at once per step of 1 MB, not per record. Read, never mapped: reading an
+// unbacked page takes no memory.
 DevShmUse LookAtDevShm(const LogState& s) {
   DevShmUse use;
   if (!s.section->SpaceOfFileSystem(use.total, use.available)) return use;
@@ -121,6 +124,7 @@ DevShmUse LookAtDevShm(const LogState& s) {
     uint64_t held;
   };
   std::vector<Ring> others;
+  std::vector<uid_t> foreignOwners;
   uint64_t myDevice = 0;
   uint64_t myInode = 0;
   s.section->Identity(myDevice, myInode);
@@ -136,7 +140,13 @@ DevShmUse LookAtDevShm(const LogState& s) {
           !(st.st_ino == myInode && st.st_dev == myDevice) &&
           pread(fd, text, kHeader, 0) == kHeader && ParseHeader(text, h) &&
           HeaderValid(h, static_cast<size_t>(st.st_size))) {
-        others.push_back({static_cast<uint64_t>(st.st_blocks) * 512});
+        const uint64_t held = static_cast<uint64_t>(st.st_blocks) * 512;
+        if (IsTrustedSectionObject(st)) {
+          others.push_back({held});
+        } else if (std::find(foreignOwners.begin(), foreignOwners.end(), st.st_uid) == foreignOwners.end()) {
+          foreignOwners.push_back(st.st_uid);
+          others.push_back({held});
+        }
       }
       close(fd);
     }
@@ -210,6 +220,14 @@ bool EndRingAtItsMemory(LogState& s, int64_t pos) {
 // gives the rest back as it wraps around: what lies past its share are its
 // oldest records.
 void FitRingToItsShare(LogState& s) {
+  // A share is never below one step; and the other rings are looked at once
+  // a second at most: a ring may wrap many times a second, and reading every
+  // object on /dev/shm (any user can put thousands there) at each wrap would
+  // hold the lock every worker waits for.
+  if (s.ringSize <= kCommitStep) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - s.ringShareCheckedAt < std::chrono::seconds(1)) return;
+  s.ringShareCheckedAt = now;
   const DevShmUse use = LookAtDevShm(s);
   if (use.rings < 2) return;
   const int64_t share =

@@ -274,15 +274,20 @@ void OnBus(int sig, siginfo_t* info, void* context) {
     errno = savedErrno;
     return;
   }
-  if ((g_previousBus.sa_flags & SA_SIGINFO) != 0 && g_previousBus.sa_sigaction != nullptr) {
-    g_previousBus.sa_sigaction(sig, info, context);
-  } else if (g_previousBus.sa_handler != SIG_DFL && g_previousBus.sa_handler != SIG_IGN &&
-             g_previousBus.sa_handler != nullptr) {
-    g_previousBus.sa_handler(sig);
-  } else {
-    // The fault happens again on return, now to the default action.
+  // SIG_DFL and SIG_IGN are told apart first: either may come with
+  // SA_SIGINFO among the flags, and is no function then.
+  const auto previous = g_previousBus.sa_handler;
+  if (previous == SIG_IGN && info->si_code <= 0) {
+    // A SIGBUS sent by another process was ignored before, and is now.
+  } else if (previous == SIG_DFL || previous == SIG_IGN) {
+    // The fault happens again on return, now to the default action (as the
+    // kernel's would for an ignored one).
     signal(SIGBUS, SIG_DFL);
     if (info->si_code <= 0) raise(SIGBUS);
+  } else if ((g_previousBus.sa_flags & SA_SIGINFO) != 0) {
+    g_previousBus.sa_sigaction(sig, info, context);
+  } else {
+    previous(sig);
   }
   errno = savedErrno;
 }

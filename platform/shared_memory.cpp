@@ -30,6 +30,8 @@ std::string WhyNotTrusted(const struct stat& st) {
 
 }  // namespace
 
+bool IsTrustedSectionObject(const struct stat& st) { return WhyNotTrusted(st).empty(); }
+
 std::string ShmNameFromWindowsName(const char* windowsName) {
   std::string rest = windowsName != nullptr ? windowsName : "";
   for (const char* prefix : {"Global\\", "Local\\"}) {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "platform/win_types.h"
 
 // The POSIX shared-memory name for a Windows section name.
@@ -18,6 +20,10 @@ std::string ShmPathFromWindowsName(const char* windowsName);
 // Why an existing object of that name would be refused by CreateOrOpen, in
 // words ("it is open to every user"); empty when there is none or it is fine.
 std::string WhyNamedSectionIsRefused(const char* windowsName);
+
+// Whether CreateOrOpen would take an object of this owner and mode: ours,
+// root's or our group's, and not open to every user.
+bool IsTrustedSectionObject(const struct stat& st);
 
 class CSharedMemory {
  public:

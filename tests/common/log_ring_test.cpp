@@ -405,15 +405,23 @@ TEST_F(SharedMemoryRing, WriteOutAtExitDestroysNoLinesItDidNotWrite) {
 }
 
 // Rings of two installs on one small /dev/shm: the second gets its share,
-// though the first took half of /dev/shm before it came.
+// though the first took half of /dev/shm before it came, and though another
+// user planted many small objects with a ring's header there.
 TEST_F(SharedMemoryRing, ASecondRingOnASmallDevShmGetsItsShare) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root for a private /dev/shm";
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", "/dev/shm", "tmpfs", 0, "size=8m,mode=1777") != 0) {
+        mount("tmpfs", "/dev/shm", "tmpfs", 0, "size=16m,mode=1777") != 0) {
       _exit(2);
+    }
+    for (int i = 0; i < 20; ++i) {
+      const std::string planted = "/dev/shm/planted" + std::to_string(i);
+      std::string header = "100, 100, 0, 200";
+      header.resize(200, ' ');
+      std::ofstream(planted) << header;
+      if (chown(planted.c_str(), 65534, 65534) != 0) _exit(4);
     }
     SetLogRingSize(int64_t{1} << 30);
     for (int i = 0; i < 60000; ++i) DebugLog("site A %05d %s", i, std::string(100, 'a').c_str());
@@ -423,6 +431,8 @@ TEST_F(SharedMemoryRing, ASecondRingOnASmallDevShmGetsItsShare) {
     FlushLog(true);
     std::string ring(8 << 20, '\0');
     std::ifstream("/dev/shm/SiteB.log", std::ios::binary).read(ring.data(), 8 << 20);
+    struct stat st{};
+    if (stat("/dev/shm/SiteB.log", &st) != 0 || st.st_blocks * 512 < (2 << 20)) _exit(5);
     _exit(ring.find("site B 19999 ") != std::string::npos ? 0 : 3);
   }
   int status = 0;

@@ -4,8 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include "platform/process_shared_lock.h"
 
@@ -14,6 +16,7 @@
 #include "common/file_utils.h"
 #include "log_test_support.h"
 #include "platform/event_source.h"
+#include "platform/shared_memory.h"
 
 namespace {
 
@@ -135,16 +138,34 @@ TEST_F(WrapAroundFile, TwoWorkersKeepEveryRecordOfBoth) {
   SetLogSinkLock(&lock);
   SetLogBatchThreshold(4096);
   SetLogRingSize(64 << 20);
+  // Both flush their last batches at once, while this process holds the
+  // lock: the flushes wait for it, and write one after the other.
+  int ready[2];
+  int go[2];
+  ASSERT_EQ(0, pipe(ready));
+  ASSERT_EQ(0, pipe(go));
   pid_t children[2];
   for (int c = 0; c < 2; ++c) {
     children[c] = fork();
     ASSERT_GE(children[c], 0);
     if (children[c] == 0) {
       for (int i = 0; i < 3000; ++i) DebugLog("worker %d line %d", c, i);
+      char byte = 'r';
+      if (write(ready[1], &byte, 1) != 1 || read(go[0], &byte, 1) != 1) _exit(3);
       FlushLog(true);
       _exit(0);
     }
   }
+  char bytes[2];
+  ASSERT_EQ(1, read(ready[0], bytes, 1));
+  ASSERT_EQ(1, read(ready[0], bytes, 1));
+  lock.Lock();
+  const std::string before = logtest::ReadFile(m_path);
+  ASSERT_EQ(2, write(go[1], "gg", 2));
+  usleep(100000);
+  EXPECT_EQ(before, logtest::ReadFile(m_path));
+  lock.Unlock();
+  for (int fd : {ready[0], ready[1], go[0], go[1]}) close(fd);
   for (pid_t pid : children) {
     int status = 0;
     ASSERT_EQ(pid, waitpid(pid, &status, 0));
@@ -205,6 +226,31 @@ TEST_F(WrapAroundFile, AFullVolumeEndsTheFileWhereItWrapsAround) {
   waitpid(pid, &status, 0);
   std::remove((m_dir + ".events").c_str());
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+// Where the file's writers stand cannot be shared (another user made its
+// object first): the file is still written, and the administrator is told
+// once that workers may write over each other's batches.
+TEST_F(WrapAroundFile, APositionThatCannotBeSharedIsSaid) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to plant another user's object";
+  std::ofstream(m_path).close();
+  const std::string position = ShmPathFromWindowsName(LogFilePositionName(m_path.c_str()).c_str());
+  std::ofstream(position).close();
+  ASSERT_EQ(0, chown(position.c_str(), 65534, 65534));
+  SetEventReportFile(m_dir + "/events.txt");
+  CEventLog eventLog;
+  ASSERT_TRUE(eventLog.Register("Quenlith Pellora"));
+  SetModuleEventLog(&eventLog);
+  SetLogBatchThreshold(0);
+  DebugLog("one");
+  DebugLog("two");
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  unlink(position.c_str());
+  EXPECT_EQ(std::string(100, '\0') + Record("one") + Record("two"), logtest::ReadFile(m_path));
+  const std::string events = logtest::ReadFile(m_dir + "/events.txt");
+  EXPECT_NE(std::string::npos, events.find("other worker processes writing the file may write over them")) << events;
+  EXPECT_EQ(1, std::count(events.begin(), events.end(), '\n')) << events;
 }
 
 }  // namespace

@@ -442,3 +442,56 @@ TEST(ProcessSharedLock, ACutOfTheSegmentWhileThreadsUseItKillsNone) {
 }
 
 }  // namespace
+
+namespace {
+
+void ExitSeven(int) { _exit(7); }
+
+// A bus error elsewhere, or a SIGBUS sent, goes on as it did before the lock
+// came: to the handler the process had, ignored where it was ignored, and
+// otherwise ending the process.
+TEST(ProcessSharedLock, OtherBusSignalsGoAsBefore) {
+  testbound::SetCurrentTestBound(kLockTestBound);
+  const std::string name = UniqueName("bus");
+  struct Case {
+    void (*previous)(int);
+    bool realFault;
+    int exitCode;  // -1: killed by SIGBUS
+  } cases[] = {
+      {SIG_IGN, false, 0},
+      {SIG_DFL, false, -1},
+      {SIG_DFL, true, -1},
+      {&ExitSeven, false, 7},
+      {&ExitSeven, true, 7},
+  };
+  for (const Case& c : cases) {
+    const pid_t pid = ForkDyingWithParent();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      signal(SIGBUS, c.previous);
+      CProcessSharedLock lock(name.c_str());
+      if (!lock.IsValid()) _exit(3);
+      if (c.realFault) {
+        char path[] = "/tmp/hxlocktest_busXXXXXX";
+        const int fd = mkstemp(path);
+        unlink(path);
+        auto* page = static_cast<volatile char*>(mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0));
+        if (page == MAP_FAILED) _exit(3);
+        (void)page[0];
+      } else {
+        kill(getpid(), SIGBUS);
+      }
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    if (c.exitCode < 0) {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS) << status;
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.exitCode) << status;
+    }
+  }
+  CProcessSharedLock::Remove(name.c_str());
+}
+
+}  // namespace
