@@ -95,6 +95,8 @@ const char* TypeName(WORD type) {
 void SyslogReport(int priority, const std::string& source, DWORD eventId, const char* text) {
   std::string shown;
   AppendEscaped(shown, text);
+  // The C library keeps the socket it opens here: never as standard error.
+  CStandardStreamsHeld held;
   syslog(LOG_USER | priority, "%s: event 0x%08X: %s", source.c_str(), static_cast<unsigned>(eventId), shown.c_str());
 }
 

@@ -115,7 +115,6 @@ std::string WriteFailureText(int err) {
     case EACCES:
     case EPERM: return "permission is denied";
     case EIO: return "its volume reports an input/output error";
-    case ENXIO: return "it is a pipe (FIFO) that no program reads";
     case EPIPE: return "the program reading it went away (broken pipe)";
     default: return std::strerror(err);
   }
@@ -489,7 +488,13 @@ int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal) 
                              : "give it to the server's user (chown), or remove it"),
                     refusal);
     }
-    if (e == EROFS || e == ENOSPC || e == EDQUOT || e == EIO || e == ENXIO) {
+    // A pipe with no reader, a socket or a device without its driver gives
+    // ENXIO: none is a log file, whoever comes to read it later.
+    struct stat there{};
+    if (e == ENXIO && fstatat(folder.fd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(there.st_mode)) {
+      return Refuse(EACCES, shown + " is not a regular file", refusal);
+    }
+    if (e == EROFS || e == ENOSPC || e == EDQUOT || e == EIO) {
       return Refuse(e, shown + " cannot be opened for writing, as " + WriteFailureText(e), refusal);
     }
     return -1;

@@ -40,8 +40,7 @@ std::string GroupText(gid_t gid);
 
 // Why a file cannot be written, for an errno of its open or write, in words
 // an administrator acts on: "its volume is full (No space left on device)",
-// "its volume is mounted read-only", "it is a pipe (FIFO) that no program
-// reads".
+// "its volume is mounted read-only".
 std::string WriteFailureText(int err);
 
 // Whether the path exists and every user may read, write or enter it.

@@ -48,3 +48,28 @@ bool WriteToStandardError(const std::string& text) {
   }
   return true;
 }
+
+CStandardStreamsHeld::CStandardStreamsHeld() {
+  bool anyClosed = false;
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) anyClosed = anyClosed || fcntl(fd, F_GETFD) < 0;
+  if (!anyClosed) return;
+  // The lowest free number is what open gives: only what it gave is held,
+  // never a number another thread may have taken meanwhile.
+  for (int i = 0; i < 3; ++i) {
+    const int fd = ::open("/", O_PATH | O_CLOEXEC);
+    if (fd < 0) return;
+    if (fd > STDERR_FILENO) {
+      ::close(fd);
+      return;
+    }
+    m_held[i] = fd;
+  }
+}
+
+CStandardStreamsHeld::~CStandardStreamsHeld() {
+  const int err = errno;
+  for (const int fd : m_held) {
+    if (fd >= 0) ::close(fd);
+  }
+  errno = err;
+}

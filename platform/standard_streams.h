@@ -31,3 +31,18 @@ ssize_t WriteWithoutSigpipe(int fd, const void* data, size_t length);
 // Writes the text to the process's own standard error, when it still has
 // the one it was started with; false when it was not written.
 bool WriteToStandardError(const std::string& text);
+
+// While it lives, descriptors 0, 1 and 2 that were closed are held by
+// placeholders of its own, so that a library opening something it keeps
+// (the C library's syslog socket, a directory library's local socket) does
+// not take one of their numbers. Costs three looks when all three are open.
+class CStandardStreamsHeld {
+ public:
+  CStandardStreamsHeld();
+  ~CStandardStreamsHeld();
+  CStandardStreamsHeld(const CStandardStreamsHeld&) = delete;
+  CStandardStreamsHeld& operator=(const CStandardStreamsHeld&) = delete;
+
+ private:
+  int m_held[3] = {-1, -1, -1};
+};

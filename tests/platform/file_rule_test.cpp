@@ -7,7 +7,9 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -233,6 +235,17 @@ TEST_F(FileRule, AFolderAnotherGroupOrAclEntryMayWriteToIsRefused) {
   EXPECT_FALSE(Opens(shared + "/p.log", &why));
   EXPECT_EQ(why, shared + "/p.log is not a regular file");
   close(reader);
+  // Nor is it one once they stopped reading, nor is a socket.
+  EXPECT_FALSE(Opens(shared + "/p.log", &why));
+  EXPECT_EQ(why, shared + "/p.log is not a regular file");
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un at{};
+  at.sun_family = AF_UNIX;
+  std::snprintf(at.sun_path, sizeof at.sun_path, "%s/s.log", shared.c_str());
+  ASSERT_EQ(0, bind(listener, reinterpret_cast<const sockaddr*>(&at), sizeof at));
+  EXPECT_FALSE(Opens(shared + "/s.log", &why));
+  EXPECT_EQ(why, shared + "/s.log is not a regular file");
+  close(listener);
 }
 
 // What the kernel does not show cannot be trusted: an ACL that is there but

@@ -334,6 +334,18 @@ TEST_F(EventLogTest, ALineBreakInATextStaysInItsSyslogLine) {
     if (n <= 0) break;
     line.assign(heard, static_cast<size_t>(n));
   }
+  // A process started without standard error: the socket the C library
+  // keeps for syslog does not take descriptor 2.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    closelog();
+    close(STDERR_FILENO);
+    log.ReportEvent(2, 0, 0x6000006F, 0, nullptr, "no standard error");
+    _exit(fcntl(STDERR_FILENO, F_GETFD) < 0 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
   closelog();
   close(sock);
   unlink("/dev/log");
