@@ -444,10 +444,11 @@ bool MayReplacePrevious(LogState& s, std::chrono::steady_clock::time_point now) 
   if (s.unkeptFile != s.logFilePath) {
     s.unkeptFile = s.logFilePath;
     LogEventF(EVENTLOG_WARNING_TYPE,
-              "The debug log file %s reached its size (setting 13) but is not kept as %s: that file was not made by "
-              "the module (logrotate's newest, or another program's) and is never replaced. The lines go on in %s "
-              "past its size until %s is gone; have logrotate name its files by date (dateext) so that they never "
-              "meet the module's. Said once.",
+              "The debug log file %s reached its size (setting 13) but is not kept as %s: that file does not end "
+              "with the line the module writes into the files it keeps (logrotate's newest, another program's, or "
+              "one kept by an earlier version of the module) and is never replaced. The lines go on in %s past its "
+              "size until %s is moved away or removed; have logrotate name its files by date (dateext) so that they "
+              "never meet the module's. Said once.",
               s.logFilePath, previous.c_str(), s.logFilePath, previous.c_str());
   }
   return false;
