@@ -19,6 +19,7 @@
 #include "common/debug_log_state.h"
 #include "common/event_log.h"
 #include "common/file_utils.h"
+#include "common/log_stops.h"
 #include "common/secret_text.h"
 #include "platform/file_system.h"
 #include "platform/local_time.h"
@@ -88,9 +89,14 @@ int OpenLogFile(LogState& s, int flags) {
   const int fd = OpenFileForOwnerAndGroup(s.logFilePath, flags, &refusal);
   if (fd >= 0) {
     s.refusedFile.clear();
-  } else if (!refusal.empty() && s.refusedFile != s.logFilePath) {
+  } else if (!refusal.empty() || (errno != ENOENT && errno != ENOTDIR)) {
+    // A missing file or folder is made again by the caller; anything else
+    // stops the log until it passes.
+    const int err = errno;
+    NoteLogStopped(s.logFilePath, refusal.empty() ? WriteFailureText(err) : refusal,
+                   s.refusedFile == s.logFilePath);
     s.refusedFile = s.logFilePath;
-    LogEventF(EVENTLOG_WARNING_TYPE, "The debug log file %s is not written: %s.", s.logFilePath, refusal.c_str());
+    errno = err;
   }
   return fd;
 }
@@ -163,6 +169,7 @@ bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t&
   while (written < length) {
     ssize_t n = pwrite(fd, data + written, length - written, static_cast<off_t>(offset + written));
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;
     if (n <= 0) return false;
     written += static_cast<size_t>(n);
   }
@@ -266,7 +273,7 @@ void SetLogMode(DWORD mode) { g_logMode.store(mode, std::memory_order_release); 
 DWORD GetLogMode() { return g_logMode.load(std::memory_order_acquire); }
 
 namespace {
-void DropSinkLockAtExit() { g_sinkLock.store(nullptr, std::memory_order_release); }
+void DropSinkLockAtExit() { SetLogSinkLock(nullptr); }
 }  // namespace
 
 void SetLogSinkLock(CSync* lock) {
@@ -276,6 +283,17 @@ void SetLogSinkLock(CSync* lock) {
   if (lock != nullptr) {
     static const bool registered = std::atexit(&DropSinkLockAtExit) == 0;
     (void)registered;
+  }
+  // The pending batch of the wrap-around file goes out while the lock it is
+  // written under is still there: the file's other writers hold it too.
+  CSync* old = g_sinkLock.load(std::memory_order_acquire);
+  if (old != nullptr && old != lock) {
+    CLockGuard held(old);
+    if (old->IsLocked() != 0) {
+      LogState& s = State();
+      std::lock_guard<std::mutex> guard(s.lock);
+      WriteBatchOut(s);
+    }
   }
   g_sinkLock.store(lock, std::memory_order_release);
 }
@@ -340,7 +358,12 @@ int32_t LogSizeFromKB(int64_t kilobytes) {
   return Clamp32(kilobytes * 1024);
 }
 
-void SetLogRingOwner(bool owner) { WriteLocked(&LogState::ringOwner, owner); }
+void SetLogRingOwner(bool owner) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.ringOwner = owner;
+  s.ringOwnerBySettings = owner;
+}
 bool IsLogRingOwner() { return ReadLocked(&LogState::ringOwner); }
 
 void SetLogClock(LogClockFn clock) { g_clock.store(clock, std::memory_order_release); }
@@ -384,6 +407,55 @@ int AppendFile(LogState& s, int extraFlags = 0) {
 
 }  // namespace
 
+namespace {
+
+// The last line of a file the module kept as <file>.1.
+constexpr char kKeptMark[] =
+    "[debug log] This file reached the size of setting 13 and was kept under this name by the module.";
+// Room left for the mark and its time line.
+constexpr size_t kKeptMarkLine = sizeof(kKeptMark) + 40;
+
+// Whether <file>.1 may be replaced: it is not there, or the module made it.
+// Another's (logrotate's newest file, when it rotates the same log) is
+// never replaced: the log then goes on past its size, said once, and the
+// question is asked again a second later, not at every line.
+bool MayReplacePrevious(LogState& s, std::chrono::steady_clock::time_point now) {
+  const std::string previous = std::string(s.logFilePath) + ".1";
+  const int fd = ::open(previous.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) return true;
+  bool ours = false;
+  struct stat st{};
+  const size_t markLength = sizeof(kKeptMark) - 1;
+  // What is no file (a folder put there) is left to the rename, which
+  // fails on it as before.
+  if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (fd >= 0) close(fd);
+    return true;
+  }
+  if (st.st_size >= static_cast<off_t>(markLength)) {
+    char tail[sizeof(kKeptMark)] = {};
+    ours = pread(fd, tail, markLength, st.st_size - static_cast<off_t>(markLength)) ==
+               static_cast<ssize_t>(markLength) &&
+           std::memcmp(tail, kKeptMark, markLength) == 0;
+  }
+  close(fd);
+  if (ours) return true;
+  s.foreignPreviousAt = now;
+  if (s.unkeptFile != s.logFilePath) {
+    s.unkeptFile = s.logFilePath;
+    LogEventF(EVENTLOG_WARNING_TYPE,
+              "The debug log file %s reached its size (setting 13) but is not kept as %s: that file does not end "
+              "with the line the module writes into the files it keeps (logrotate's newest, another program's, or "
+              "one kept by an earlier version of the module) and is never replaced. The lines go on in %s past its "
+              "size until %s is moved away or removed; have logrotate name its files by date (dateext) so that they "
+              "never meet the module's. Said once.",
+              s.logFilePath, previous.c_str(), s.logFilePath, previous.c_str());
+  }
+  return false;
+}
+
+}  // namespace
+
 void FileLogSink(const char* text) {
   CSinkWrite write(text);
   if (!write.CanWrite()) return;
@@ -403,15 +475,22 @@ void FileLogSink(const char* text) {
 
   // Owner and group only: the log shows what users did.
   int fd = AppendFile(s);
-  if (fd < 0) return;
+  if (fd < 0 || LogWaitsForRoom(s.logFilePath, fd)) return;
   // Bounded by setting 13's size, as the other kinds are: the file that
   // reaches it is kept as <file>.1 (in place of the one before) and a new
   // one begun. Every writer holds the sink lock, and AppendFile sees a file
   // another process moved aside, so it is moved once.
   const std::string line = "\n\n ****  " + CTimeText() + " " + text;
   struct stat st{};
+  const auto now = std::chrono::steady_clock::now();
   if (fstat(fd, &st) == 0 && st.st_size > 0 &&
-      static_cast<uint64_t>(st.st_size) + line.size() > static_cast<uint64_t>(std::max<int32_t>(s.ringSize, 0))) {
+      static_cast<uint64_t>(st.st_size) + line.size() + kKeptMarkLine >
+          static_cast<uint64_t>(std::max<int32_t>(s.ringSize, 0)) &&
+      now - s.foreignPreviousAt >= std::chrono::seconds(1) && MayReplacePrevious(s, now)) {
+    // Marked, so that a later rotation knows the file as its own.
+    const std::string mark = "\n\n ****  " + CTimeText() + " " + kKeptMark;
+    const bool marked = ::write(fd, mark.data(), mark.size()) == static_cast<ssize_t>(mark.size());
+    (void)marked;
     CloseAppendFile(s);
     s.appendInode = 0;  // moved aside on purpose: no news when the name is empty
     std::string refusal;
@@ -427,12 +506,31 @@ void FileLogSink(const char* text) {
     if (fd < 0) return;
   }
   size_t written = 0;
+  int err = 0;
   while (written < line.size()) {
     const ssize_t n = ::write(fd, line.data() + written, line.size() - written);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
+    if (n <= 0) {
+      err = n < 0 ? errno : ENOSPC;
+      break;
+    }
     written += static_cast<size_t>(n);
   }
+  if (err == 0) {
+    NoteLogWritten(s.logFilePath);
+    return;
+  }
+  // A full volume takes part of a line: it is cut off again, so that the
+  // next line starts whole and the file's size stays that of whole lines.
+  // Every writer holds the sink lock, so the end is still this line's.
+  struct stat end{};
+  if (written > 0 && fstat(fd, &end) == 0 && end.st_size >= static_cast<off_t>(written)) {
+    if (ftruncate(fd, end.st_size - static_cast<off_t>(written)) != 0) {
+      // Left as it is: the next line still begins on lines of its own.
+    }
+  }
+  NoteLogStopped(s.logFilePath, "it cannot be written, as " + WriteFailureText(err), false,
+                 err == ENOSPC || err == EDQUOT);
 }
 
 // ---- Write-out ---------------------------------------------------------------
@@ -440,46 +538,16 @@ void FileLogSink(const char* text) {
 namespace {
 
 void FlushLocked(LogState& s, bool releaseView) {
-  if (s.ringView != nullptr) {
-    if (s.ringOwner) {
-      int fd = OpenLogFile(s, O_WRONLY | O_TRUNC);
-      if (fd >= 0) {
-        // Only what the object still holds: another process may have cut it.
-        const size_t readable =
-            s.section ? static_cast<size_t>(std::min<uint64_t>(s.section->Size(), s.ringViewLength)) : 0;
-        const void* end = std::memchr(s.ringView, 0, readable);
-        const size_t length =
-            end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - s.ringView) : readable;
-        size_t written = 0;
-        WriteAllAt(fd, s.ringView, length, 0, written);
-        close(fd);
-      }
-    }
-    if (releaseView) {
-      CSharedMemory::UnmapView(s.ringView, s.ringViewLength);
-      s.ringView = nullptr;
-      s.ringViewLength = 0;
-      s.ringCommitted = 0;
-      s.section.reset();
-      s.ringWritePos = 0;
-      s.ringHighWater = 0;
-    }
-  } else if (!s.batch.empty() && s.fileFd >= 0) {
-    // The batch goes where the last write ended; one of a process that never
-    // wrote has no position yet and starts at the first record, never over
-    // the file's first bytes.
-    if (s.fileWritePos == 0) s.fileWritePos = kLogRingHeaderSize;
-    size_t written = 0;
-    WriteAllAt(s.fileFd, s.batch.data(), s.batch.size(), s.fileWritePos, written);
-    s.fileWritePos += static_cast<int64_t>(written);
-    s.fileHighWater = std::max(s.fileHighWater, s.fileWritePos);
-    fdatasync(s.fileFd);
-    s.batch.clear();
+  if (s.section) {
+    WriteRingOut(s, releaseView);
+  } else {
+    WriteBatchOut(s);
   }
 
   if (releaseView) {
     CloseAppendFile(s);
     s.appendInode = 0;
+    s.foreignPreviousAt = {};
   }
   if (releaseView && s.fileFd >= 0) {
     close(s.fileFd);
@@ -487,12 +555,17 @@ void FlushLocked(LogState& s, bool releaseView) {
     s.fileInode = 0;
     s.fileWritePos = 0;
     s.fileHighWater = 0;
+    s.filePosition.reset();
   }
 }
 
 }  // namespace
 
 void FlushLog(bool releaseView) {
+  // Under the lock every writer of the log takes, as a record is: another
+  // worker writing its batch at the shared position meanwhile would write
+  // over this one's (or this one over its), and the ring is read whole.
+  CLockGuard sinkGuard(g_sinkLock.load(std::memory_order_acquire));
   LogState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
   FlushLocked(s, releaseView);

@@ -63,6 +63,10 @@ void RingFileLogSink(const char* text);
 // process exit.
 void FlushLog(bool releaseView);
 
+// The section in which the writers of the wrap-around file at `path` keep
+// where its last batch ended (empty when the file is not there).
+std::string LogFilePositionName(const char* path);
+
 // Opens the named section, creating it with `size` bytes when missing
 // (`created` tells which). Owner and group may use it, nobody else.
 std::shared_ptr<CSharedMemory> CreateWorldAccessFileMapping(const char* name, uint64_t size,

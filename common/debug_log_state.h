@@ -47,6 +47,8 @@ struct LogState {
   // The log file last begun anew without keeping the one before, reported
   // once.
   std::string unkeptFile;
+  // When <file>.1 was last found not to be the module's own.
+  std::chrono::steady_clock::time_point foreignPreviousAt;
   // The log file last made again after it went while the module ran (its
   // folder moved or removed), reported once; and when its folder last could
   // not be made again (tried again a second later, not at every line).
@@ -62,11 +64,25 @@ struct LogState {
   std::chrono::steady_clock::time_point fileCheckedAt;
   int64_t fileWritePos = 0;
   int64_t fileHighWater = 0;
+  // Where the file's writers stand, shared by every process that writes the
+  // same file (named after its device and inode), so that none writes its
+  // batches over another's.
+  std::shared_ptr<CSharedMemory> filePosition;
+  // The file whose writers could not share their position, reported once.
+  std::string unsharedPositionFile;
 
-  // Shared-memory ring.
+  // Shared-memory ring, read and written through its descriptor (never
+  // mapped: another program may cut it short while it is written); its
+  // object's size when opened, 0 while none is open. Whether the name
+  // still stands for it is looked at once a second.
   std::shared_ptr<CSharedMemory> section;
-  char* ringView = nullptr;
-  size_t ringViewLength = 0;
+  size_t ringLength = 0;
+  std::chrono::steady_clock::time_point ringCheckedAt;
+  // Set by the settings (setting 75): every ring this process writes is
+  // written out at exit, not only one it made.
+  bool ringOwnerBySettings = false;
+  // The record being written, kept to spare an allocation per record.
+  std::string ringRecord;
   // How far this process has made sure the ring's pages exist.
   int64_t ringCommitted = 0;
   // The ring that stopped growing short of its size, reported once; and one
@@ -78,6 +94,12 @@ struct LogState {
   std::string restartedRing;
   int64_t ringWritePos = 0;
   int64_t ringHighWater = 0;
+  // The ring that gave memory back to make room for another ring, reported
+  // once; and a ring left unwritten at exit, once per log file.
+  bool ringShrunkReported = false;
+  // When the ring last looked at the other rings as it wrapped around.
+  std::chrono::steady_clock::time_point ringShareCheckedAt;
+  std::string ringLeftUnwritten;
 };
 
 // Built on first use and never destroyed, so that texts logged by other
@@ -148,6 +170,14 @@ int OpenLogFile(LogState& s, int flags);
 // (after a failure, not again within a second). hadFile: this process wrote the file before, so a
 // file made again is news, reported once.
 int OpenLogFileAgain(LogState& s, int flags, bool hadFile);
+
+// Writes the ring out to the log file (by its maker) and, with release,
+// lets the ring go; the next text opens it again. Under the state lock.
+void WriteRingOut(LogState& s, bool release);
+
+// Writes the wrap-around file's pending batch out, into the file that
+// stands under its name now. Under the state lock.
+void WriteBatchOut(LogState& s);
 
 // Writes all bytes at the offset; false when not all could be written.
 bool WriteAllAt(int fd, const char* data, size_t length, int64_t offset, size_t& written);

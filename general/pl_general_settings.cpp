@@ -599,11 +599,22 @@ bool CPLGeneralSettings::InitLogFiles(const char* moduleName, int32_t settingsID
                           ? nullptr
                           : reinterpret_cast<GetGeneralCSFn>(GetProcAddress(m_spLogModule->m_hModule, "GetGeneralCS"));
   m_strLogLockName.clear();
-  auto askProduct = [&](const std::string& name) {
-    if (getProductCS == nullptr) return;
-    m_strLogLockName = "Product." + name;
+  // Every process that writes a log takes the one lock of that log, however
+  // its settings named it (setting 23 left out or spelled as its default,
+  // 75 or 23 naming the same file): the lock is named after the log file,
+  // which also names the ring. Two locks over one ring or file would let
+  // their writers into it at once.
+  auto askLockOf = [&](const std::string& logFileName) {
     CSync* lock = GetLogSinkLock();
-    getProductCS(name.c_str(), &lock, lockOption);
+    if (logFileName == kCommonLogFileName) {
+      if (getGeneralCS == nullptr) return;
+      m_strLogLockName = "General";
+      getGeneralCS(&lock, lockOption);
+    } else {
+      if (getProductCS == nullptr) return;
+      m_strLogLockName = "Product." + logFileName;
+      getProductCS(logFileName.c_str(), &lock, lockOption);
+    }
     SetLogSinkLock(lock);
   };
 
@@ -612,27 +623,18 @@ bool CPLGeneralSettings::InitLogFiles(const char* moduleName, int32_t settingsID
   if (ownLog != 0) {
     SetLogRingOwner(true);
     fileName = LogFileNameOfModule(module);
-    askProduct(module);
+    askLockOf(fileName);
   } else if (GetSettingFromID(SettingCommonLogFileName, configured, settingsID, 0) && !configured.empty()) {
     SetLogRecordTag("[" + module + "] ");
     if (configured.size() > MAX_PATH) configured = configured.substr(configured.size() - 130);
     SanitizeFileName(configured);
     if (!IsAllowedFileName(configured, m_reservedNames)) configured = "QL_" + configured;
     fileName = ToStd(configured);
-    if (logKind == 1) {
-      askProduct(m_strModuleFolderName);
-    } else if (logKind == 2) {
-      askProduct(module);
-    }
+    if (logKind == 1 || logKind == 2) askLockOf(fileName);
   } else {
     fileName = kCommonLogFileName;
     SetLogRecordTag("[" + module + "] ");
-    if (getGeneralCS != nullptr) {
-      m_strLogLockName = "General";
-      CSync* lock = GetLogSinkLock();
-      getGeneralCS(&lock, lockOption);
-      SetLogSinkLock(lock);
-    }
+    askLockOf(fileName);
   }
 
   std::string path = ::GetLogFilePath();

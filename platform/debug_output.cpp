@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/standard_streams.h"
+
 bool DebugOutputEnabled() {
   static const bool enabled = [] {
     const char* v = std::getenv("HX_DEBUG_OUTPUT");
@@ -14,6 +16,5 @@ bool DebugOutputEnabled() {
 
 void OutputDebugStringA(const char* text) {
   if (text == nullptr || !DebugOutputEnabled()) return;
-  std::fputs(text, stderr);
-  std::fflush(stderr);
+  WriteToStandardError(text);
 }

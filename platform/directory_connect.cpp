@@ -36,6 +36,7 @@
 #include "platform/directory_tls.h"
 #include "platform/directory_uri_text.h"
 #include "platform/sigpipe_hold.h"
+#include "platform/standard_streams.h"
 
 
 namespace {
@@ -562,7 +563,11 @@ LDAP* OpenHost(const DirectoryHost& host, const CDeadline& step, HostOutcome& ou
   } else if (strcasecmp(host.scheme.c_str(), "ldapi") == 0) {
     // libldap makes a local socket that blocks: made now, it stops
     // blocking, as ConnectToHost's do, before anything is read from it.
-    outcome.rc = ldap_connect(ld);
+    {
+      // The connection is kept: never as one of the standard streams.
+      CStandardStreamsHeld held;
+      outcome.rc = ldap_connect(ld);
+    }
     if (outcome.rc == LDAP_SUCCESS && ldap_get_option(ld, LDAP_OPT_DESC, &fd) == LDAP_OPT_SUCCESS && fd >= 0) {
       fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     } else if (outcome.rc != LDAP_SUCCESS) {

@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/standard_streams.h"
+
 namespace {
 
 // How often waits look at a cut deadline.
@@ -213,7 +215,7 @@ void SetPort(Address& a, int port) {
 // A connection to one address within `deadline`: the socket, or -1 with
 // errno (ETIMEDOUT when out of time).
 int ConnectAddress(const Address& to, const CDeadline& deadline) {
-  const int fd = socket(to.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  const int fd = AboveStandardStreams(socket(to.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (fd < 0) return -1;
   int rc = connect(fd, reinterpret_cast<const sockaddr*>(&to.address), to.length);
   if (rc != 0 && errno == EINPROGRESS) {

@@ -17,6 +17,7 @@
 
 #include "platform/file_system.h"
 #include "platform/last_error.h"
+#include "platform/standard_streams.h"
 
 namespace {
 
@@ -94,6 +95,8 @@ const char* TypeName(WORD type) {
 void SyslogReport(int priority, const std::string& source, DWORD eventId, const char* text) {
   std::string shown;
   AppendEscaped(shown, text);
+  // The C library keeps the socket it opens here: never as standard error.
+  CStandardStreamsHeld held;
   syslog(LOG_USER | priority, "%s: event 0x%08X: %s", source.c_str(), static_cast<unsigned>(eventId), shown.c_str());
 }
 
@@ -113,7 +116,11 @@ void NoteReportFile(const std::string& source, const std::string& file, const st
   }
   const std::string text = "The event file " + file + " (HX_EVENTLOG_FILE) is not written: " + refusal +
                            "; the events go to syslog only.";
-  std::fprintf(stderr, "%s: %s\n", source.c_str(), text.c_str());
+  // One line there too: standard error may be where the events go, and a
+  // line break in the file's name would let it pass for another report.
+  std::string shown = source + ": ";
+  AppendEscaped(shown, text.c_str());
+  WriteToStandardError(shown + "\n");
   SyslogReport(LOG_WARNING, source, kFileRefusedEventId, text.c_str());
   if (PFN_HxEventReported listener = HostListener()) {
     listener(source.c_str(), EVENTLOG_WARNING_TYPE, kFileRefusedEventId, text.c_str());
@@ -133,10 +140,26 @@ int ReportFileLocked(EventLogState& s, const std::string& file, std::string* ref
     }
   }
   if (s.keptFd >= 0) ::close(s.keptFd);
+  s.keptFd = -1;
   s.keptIsStandardError = false;
-  s.keptFd = OpenFileForOwnerAndGroup(file.c_str(), O_WRONLY | O_APPEND, refusal);
-  const int openError = errno;
-  if (s.keptFd < 0) {
+  // A name of descriptor 2 (/dev/stderr, /dev/fd/2) is written only while
+  // that is the standard error the process was started with: one started
+  // with it closed gives the number to the next object opened, and the
+  // events would be written into that.
+  struct stat leadsTo{};
+  struct stat current{};
+  int openError = 0;
+  bool notStandardError = false;
+  if (stat(file.c_str(), &leadsTo) == 0 && fstat(STDERR_FILENO, &current) == 0 &&
+      leadsTo.st_dev == current.st_dev && leadsTo.st_ino == current.st_ino && !IsInheritedStandardError()) {
+    notStandardError = true;
+    *refusal = file + " leads to descriptor 2, which is not the standard error the process was started with (it "
+               "was closed then, and the number was given to another object since)";
+  } else {
+    s.keptFd = OpenFileForOwnerAndGroup(file.c_str(), O_WRONLY | O_APPEND, refusal);
+    openError = errno;
+  }
+  if (s.keptFd < 0 && !notStandardError) {
     // The process's own standard error, named through its links, is already
     // the process's: written through the descriptor it has, never opened
     // again by name. Only through links no other user could have put: one
@@ -155,9 +178,9 @@ int ReportFileLocked(EventLogState& s, const std::string& file, std::string* ref
       if (stat(file.c_str(), &named) != 0) {
         *refusal = file + " leads nowhere, and the process has no standard error (descriptor 2 is closed)";
       }
-    } else if (stat(file.c_str(), &named) == 0 &&
-               named.st_dev == standardError.st_dev && named.st_ino == standardError.st_ino) {
-      s.keptFd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    } else if (stat(file.c_str(), &named) == 0 && named.st_dev == standardError.st_dev &&
+               named.st_ino == standardError.st_ino && IsInheritedStandardError()) {
+      s.keptFd = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
       if (s.keptFd >= 0) {
         refusal->clear();
         s.keptIsStandardError = true;
@@ -278,7 +301,26 @@ BOOL ReportEventA(HANDLE source, WORD type, WORD category, DWORD eventId, void*,
       std::lock_guard<std::mutex> guard(s.lock);
       const int fd = ReportFileLocked(s, file, &refusal);
       opened = fd >= 0;
-      if (opened) n = ::write(fd, line.data(), line.size());
+      // A pipe or socket whose reader went (a log collector restarted)
+      // gives EPIPE here, never the signal that would end the process; a
+      // file passed the file rule as a regular one, which raises none.
+      if (opened) {
+        n = s.keptIsStandardError ? WriteWithoutSigpipe(fd, line.data(), line.size())
+                                  : ::write(fd, line.data(), line.size());
+      }
+      if (opened && n < 0) refusal = "it cannot be written, as " + WriteFailureText(errno);
+      if (opened && n >= 0 && n < static_cast<ssize_t>(line.size())) {
+        // A full volume took part of the line: it is cut off again, as the
+        // next report would be read as its end. The file's end is still this
+        // one's when no other process wrote after it.
+        refusal = "it cannot be written, as " + WriteFailureText(ENOSPC);
+        struct stat now{};
+        const off_t end = lseek(fd, 0, SEEK_CUR);
+        if (n > 0 && !s.keptIsStandardError && end >= n && fstat(fd, &now) == 0 && now.st_size == end &&
+            ftruncate(fd, end - n) != 0) {
+          // Left as it is: nothing better can be done with the volume full.
+        }
+      }
     }
     NoteReportFile(name, file, refusal);
     if (!opened) {

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/file_system.h"
+#include "platform/standard_streams.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ class CSaveTempFile {
   // Creates or takes over the file, locked and empty.
   HRESULT Open() {
     while (true) {
-      m_fd = open(m_strName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kNewFileMode);
+      m_fd = AboveStandardStreams(open(m_strName.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kNewFileMode));
       if (m_fd < 0) return FromErrno(errno);
       const bool locked = Lock() == 0;
       const int err = errno;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/last_error.h"
+#include "platform/standard_streams.h"
 
 DWORD Win32ErrorFromErrno(int err) {
   switch (err) {
@@ -52,12 +53,24 @@ bool IsDirectory(const char* path) {
   return path != nullptr && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+mode_t SharedWithGroup(const struct stat& made, mode_t mode) {
+  // A group taken from a setgid folder may be one the server's user is only
+  // a member of: its other members are other users, and a folder they may
+  // write to is refused by the module itself.
+  if (made.st_gid != getegid() && made.st_gid != 0) mode &= ~static_cast<mode_t>(S_IWGRP);
+  return (made.st_mode & S_ISGID) | mode;
+}
+
 BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly) {
   if (path == nullptr || *path == '\0') {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
   }
   if (mkdir(path, ownerAndGroupOnly ? 0770 : 0777) == 0) {
+    // The umask would take the group's rights away, and with them the
+    // folder from the other server users of the group.
+    struct stat st{};
+    if (ownerAndGroupOnly && stat(path, &st) == 0) chmod(path, SharedWithGroup(st, 0770));
     SetLastError(ERROR_SUCCESS);
     return TRUE;
   }
@@ -94,7 +107,18 @@ std::string UserText(uid_t uid) {
   return number;
 }
 
-namespace {
+std::string WriteFailureText(int err) {
+  switch (err) {
+    case ENOSPC:
+    case EDQUOT: return std::string("its volume is full (") + std::strerror(err) + ")";
+    case EROFS: return "its volume is mounted read-only";
+    case EACCES:
+    case EPERM: return "permission is denied";
+    case EIO: return "its volume reports an input/output error";
+    case EPIPE: return "the program reading it went away (broken pipe)";
+    default: return std::strerror(err);
+  }
+}
 
 std::string GroupText(gid_t gid) {
   struct group entry{};
@@ -107,6 +131,8 @@ std::string GroupText(gid_t gid) {
   }
   return std::string("group ") + digits;
 }
+
+namespace {
 
 bool OursOrRootsGroup(gid_t gid) { return gid == getegid() || gid == 0; }
 
@@ -189,7 +215,13 @@ bool OthersMayWrite(const struct stat& st, int fd, std::string* byAcl = nullptr)
   if ((st.st_mode & S_IWOTH) != 0) return true;
   if ((st.st_mode & S_IWGRP) == 0) return false;
   const AclGrants acl = AccessAclOf(fd, st);
-  if (!acl.present) return !OursOrRootsGroup(st.st_gid);
+  if (!acl.present) {
+    if (OursOrRootsGroup(st.st_gid)) return false;
+    // A group the server's user is only a member of counts as others: its
+    // other members are other users.
+    if (byAcl != nullptr) *byAcl = "its " + GroupText(st.st_gid) + ", not the server's own, lets its members write to it";
+    return true;
+  }
   if (byAcl != nullptr) {
     *byAcl = acl.read ? "its ACL lets " + acl.writer + " write to it" : "its ACL cannot be read";
   }
@@ -216,6 +248,10 @@ void ForOwnerAndGroupOnly(int parentFd, const std::string& name) {
   if (fd < 0) return;
   fremovexattr(fd, "system.posix_acl_default");
   fremovexattr(fd, "system.posix_acl_access");
+  // Open to the group whatever the umask: every server user of the group
+  // writes its log there. A setgid bit it took from its parent stays.
+  struct stat st{};
+  if (fstat(fd, &st) == 0) fchmod(fd, SharedWithGroup(st, 0770));
   ::close(fd);
 }
 
@@ -421,14 +457,46 @@ int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal) 
   // checks below have passed.
   const int base = (flags & ~(O_TRUNC | O_CREAT | O_EXCL)) | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC;
   int fd = ::openat(folder.fd, name.c_str(), base);
+  bool made = false;
   if (fd < 0 && errno == ENOENT) {
     fd = ::openat(folder.fd, name.c_str(), base | O_CREAT | O_EXCL, 0660);
+    made = fd >= 0;
     // Someone else made it in between: it is judged as found.
     if (fd < 0 && errno == EEXIST) fd = ::openat(folder.fd, name.c_str(), base);
   }
+  fd = AboveStandardStreams(fd);
   const std::string shown = folderPath == "/" ? "/" + name : folderPath + "/" + name;
   if (fd < 0) {
-    if (errno == ELOOP) return Refuse(EACCES, shown + " is a link, which is not followed", refusal);
+    const int e = errno;
+    if (e == ELOOP) return Refuse(EACCES, shown + " is a link, which is not followed", refusal);
+    if (e == EACCES || e == EPERM) {
+      // Whose it is and what it lets: a file or folder left by a run as
+      // another user (a trial as root) is the usual cause.
+      struct stat there{};
+      const bool fileSeen = fstatat(folder.fd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0;
+      if (!fileSeen) there = folder.st;
+      char mode[8];
+      std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(there.st_mode & 07777));
+      return Refuse(e,
+                    shown + " cannot be opened for writing: permission is denied, as " +
+                        (fileSeen ? std::string("it") : "its folder " + folderPath) + " belongs to " +
+                        UserText(there.st_uid) + " and " + GroupText(there.st_gid) + " with mode " + mode +
+                        ", and the server runs as " + UserText(geteuid()) + " of " + GroupText(getegid()) +
+                        " (left by a run as another user, or by an older version under a umask?); " +
+                        (there.st_gid == getegid() && (there.st_mode & S_IWGRP) == 0
+                             ? "let the group write to it (chmod g+w), or remove it"
+                             : "give it to the server's user (chown), or remove it"),
+                    refusal);
+    }
+    // A pipe with no reader, a socket or a device without its driver gives
+    // ENXIO: none is a log file, whoever comes to read it later.
+    struct stat there{};
+    if (e == ENXIO && fstatat(folder.fd, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(there.st_mode)) {
+      return Refuse(EACCES, shown + " is not a regular file", refusal);
+    }
+    if (e == EROFS || e == ENOSPC || e == EDQUOT || e == EIO) {
+      return Refuse(e, shown + " cannot be opened for writing, as " + WriteFailureText(e), refusal);
+    }
     return -1;
   }
   struct stat st{};
@@ -436,6 +504,12 @@ int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal) 
     const int e = errno;
     ::close(fd);
     return Refuse(e, {}, nullptr);
+  }
+  if (made) {
+    // The umask would take the group's rights away: the other server users
+    // of the group write into the same file.
+    const mode_t mode = SharedWithGroup(st, 0660);
+    if (fchmod(fd, mode) == 0) st.st_mode = (st.st_mode & S_IFMT) | mode;
   }
   const std::string why = WhyFileNotUsed(shown, st, folder.st, folder.fd);
   if (!why.empty()) {
@@ -543,7 +617,7 @@ bool ReadWholeFile(const std::string& path, std::string* bytes, std::string* rea
   };
   // Not blocking: a pipe in the file's place would hold the caller (and the
   // reload lock) until something writes into it.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = AboveStandardStreams(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd < 0) return fail(errno, nullptr);
   struct stat st{};
   if (fstat(fd, &st) != 0) {

@@ -27,10 +27,21 @@ bool IsDirectory(const char* path);
 // ownerAndGroupOnly, nobody else). An existing entry of that name fails with
 // error 183, a missing parent with 3.
 BOOL CreateDirectoryA(const char* path, bool ownerAndGroupOnly = false);
+// The mode for a file or folder the module just made for its owner and
+// group: mode with the setgid bit it took from its folder, without the
+// group's write when its group is not the server's own (or root's).
+mode_t SharedWithGroup(const struct stat& made, mode_t mode);
 
 // A user as messages name one: "nobody (user 65534)", or "user 54321"
 // without an account.
 std::string UserText(uid_t uid);
+// A group as messages name one: "group staff (50)", or "group 54321".
+std::string GroupText(gid_t gid);
+
+// Why a file cannot be written, for an errno of its open or write, in words
+// an administrator acts on: "its volume is full (No space left on device)",
+// "its volume is mounted read-only".
+std::string WriteFailureText(int err);
 
 // Whether the path exists and every user may read, write or enter it.
 bool IsOpenToOthers(const char* path);
@@ -62,13 +73,18 @@ int MakeFolderForOwnerAndGroup(const std::string& folder, std::string* refusal =
 // Opens (creating when missing) a file the module writes lines into, a log
 // or the event file, for its owner and group only whatever the umask: one
 // of ours an older version left open to others (0644) is closed to them
-// first, as it is about to hold what users did. The folder must pass
+// first, as it is about to hold what users did; one it makes is open to the
+// group (0660) whatever the umask. The folder must pass
 // WhyFolderIsUnsafe, the name is never followed as a link, and what stands
 // there must be a regular file of one name; in a folder every user may write
 // to, also one of ours (or the folder owner's). Anything else is refused
 // with EACCES and the reason in refusal, before any byte is changed: O_TRUNC
-// empties the file only once it passed. flags as open(2) takes them; -1 with
-// errno on failure.
+// empties the file only once it passed. An open the system refuses for a reason
+// an administrator must act on (a full or read-only volume, an input/output
+// error, a file or folder of another user, a pipe nobody reads) gives it in
+// refusal as well. flags
+// as open(2) takes them; -1 with errno on failure. The descriptor is never
+// 0, 1 or 2.
 int OpenFileForOwnerAndGroup(const char* path, int flags, std::string* refusal = nullptr);
 
 // Where a path that does not start at "/" leads, taken from the process's

@@ -11,6 +11,12 @@
 // another process overwrote is set up again in place, in the same memory
 // every opener shares.
 //
+// Another program may cut the segment short (": > /dev/shm/QLLogModule.
+// General"): the kernel then takes its page out of every mapping, and the
+// next touch of the mutex would end the process. Such a touch is let
+// through instead (the segment is grown back, and its page, read as zeros,
+// is set up again in place), so a cut costs at most the lines being written.
+//
 // Waits are bounded all the same: a holder that keeps the lock longer than
 // the wait limit costs that one Lock its line (IsLocked() answers 0 on the
 // calling thread). Until the lock is had again, later Locks of this object
@@ -69,11 +75,17 @@ class CProcessSharedLock : public CSync {
   void Repair(uint32_t seen);
   // Records the mutex as held by this thread; false when it was let go again.
   bool NoteHeld();
+  // Maps the segment again where it was, when a cut left this process a
+  // page of its own in its place.
+  void RejoinIfDetached();
+  static void NoteNamespace(Shared* shared);
 
   std::string m_name;
   int m_waitLimitMs;
   CSharedMemory m_section;
   Shared* m_pShared = nullptr;
+  // The slot that lets a touch of the mapping survive a cut (-1: none).
+  int m_guardSlot = -1;
   // Set when a Lock gave up on a holder that did not let go, with that
   // holder's thread id as the lock word names it (0: not known); cleared
   // when the lock is had again.

@@ -8,10 +8,12 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/file_system.h"
 #include "platform/last_error.h"
+#include "platform/standard_streams.h"
 
 namespace {
 constexpr mode_t kSectionMode = 0660;
@@ -27,6 +29,8 @@ std::string WhyNotTrusted(const struct stat& st) {
 }
 
 }  // namespace
+
+bool IsTrustedSectionObject(const struct stat& st) { return WhyNotTrusted(st).empty(); }
 
 std::string ShmNameFromWindowsName(const char* windowsName) {
   std::string rest = windowsName != nullptr ? windowsName : "";
@@ -65,7 +69,9 @@ bool CSharedMemory::CreateOrOpen(const char* windowsName, uint64_t size, bool& c
   // Two processes may race to create it: whoever loses the exclusive create
   // opens the winner's object.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    int fd = shm_open(name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0);
+    // Never at 0, 1 or 2: a server started without standard error would
+    // have every write meant for it land in the ring or the lock.
+    int fd = AboveStandardStreams(shm_open(name.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0));
     if (fd >= 0) {
       struct stat st{};
       // An object left open to others by its owner is closed where we can.
@@ -81,7 +87,7 @@ bool CSharedMemory::CreateOrOpen(const char* windowsName, uint64_t size, bool& c
       return true;
     }
     if (errno != ENOENT) break;
-    fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kSectionMode);
+    fd = AboveStandardStreams(shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kSectionMode));
     if (fd < 0) {
       if (errno == EEXIST) continue;
       break;
@@ -172,6 +178,40 @@ void CSharedMemory::UnmapView(void* view, size_t length) {
   if (view != nullptr && length != 0) munmap(view, length);
 }
 
+size_t CSharedMemory::ReadAt(uint64_t offset, void* data, size_t length) const {
+  size_t done = 0;
+  while (m_fd >= 0 && done < length) {
+    const ssize_t n = pread(m_fd, static_cast<char*>(data) + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+bool CSharedMemory::WriteAt(uint64_t offset, const void* data, size_t length) {
+  size_t done = 0;
+  while (m_fd >= 0 && done < length) {
+    const ssize_t n =
+        pwrite(m_fd, static_cast<const char*>(data) + done, length - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n < 0) SetLastError(Win32ErrorFromErrno(errno));
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return m_fd >= 0;
+}
+
+bool CSharedMemory::Identity(uint64_t& device, uint64_t& inode) const {
+  struct stat st{};
+  if (m_fd < 0 || fstat(m_fd, &st) != 0) return false;
+  device = static_cast<uint64_t>(st.st_dev);
+  inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
 bool CSharedMemory::IsNamed(const char* windowsName) const {
   struct stat mine{};
   struct stat named{};
@@ -194,5 +234,19 @@ std::string WhyNamedSectionIsRefused(const char* windowsName) {
   if (S_ISLNK(st.st_mode)) return "it is a symbolic link, which is not followed";
   if (!S_ISREG(st.st_mode)) return "it is no shared-memory object";
   if (st.st_uid == geteuid()) return {};  // ours: closed to others when opened
-  return WhyNotTrusted(st);
+  const std::string why = WhyNotTrusted(st);
+  if (!why.empty()) return why;
+  // Trusted but not ours to open: left by a run as another user of the
+  // group, or as root, whose object the group may not write.
+  const int fd = shm_open(ShmNameFromWindowsName(windowsName).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0);
+  if (fd >= 0) {
+    ::close(fd);
+    return {};
+  }
+  if (errno != EACCES && errno != EPERM) return {};
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  return "it belongs to " + UserText(st.st_uid) + " and " + GroupText(st.st_gid) + " with mode " + mode +
+         ", so the server's user " + UserText(geteuid()) + " may not open it: permission is denied (left by a run "
+         "as that user, a trial run as root?)";
 }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "platform/win_types.h"
 
 // The POSIX shared-memory name for a Windows section name.
@@ -18,6 +20,10 @@ std::string ShmPathFromWindowsName(const char* windowsName);
 // Why an existing object of that name would be refused by CreateOrOpen, in
 // words ("it is open to every user"); empty when there is none or it is fine.
 std::string WhyNamedSectionIsRefused(const char* windowsName);
+
+// Whether CreateOrOpen would take an object of this owner and mode: ours,
+// root's or our group's, and not open to every user.
+bool IsTrustedSectionObject(const struct stat& st);
 
 class CSharedMemory {
  public:
@@ -52,6 +58,15 @@ class CSharedMemory {
   // Gives the range's memory back; it reads as zeros afterwards.
   bool Discard(uint64_t offset, uint64_t length);
 
+  // Reads or writes bytes through the object's descriptor, never through a
+  // mapping: another program may cut the object short at any moment (a
+  // shell's "> /dev/shm/<name>"), and a mapped page past its new end kills
+  // whoever touches it, where these only read less or grow it again.
+  // ReadAt gives the bytes read (0 past the end); WriteAt whether all were
+  // written.
+  size_t ReadAt(uint64_t offset, void* data, size_t length) const;
+  bool WriteAt(uint64_t offset, const void* data, size_t length);
+
   // Maps the first `length` bytes for reading and writing; null on failure.
   // `length` must not exceed Size(): touching pages past the object's end
   // faults.
@@ -60,6 +75,10 @@ class CSharedMemory {
 
   void Close();
   bool IsOpen() const { return m_fd >= 0; }
+  int Descriptor() const { return m_fd; }
+
+  // The object's device and inode (false when they cannot be read).
+  bool Identity(uint64_t& device, uint64_t& inode) const;
 
   // Whether the name still refers to this object (not removed, not made anew).
   bool IsNamed(const char* windowsName) const;

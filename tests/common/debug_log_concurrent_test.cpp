@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <cstdio>
@@ -8,6 +16,8 @@
 #include <vector>
 
 #include "common/debug_log.h"
+#include "common/event_log.h"
+#include "platform/event_source.h"
 #include "log_test_support.h"
 
 namespace {
@@ -89,6 +99,59 @@ TEST_F(DebugLogConcurrent, ManyThreadsWriteWholeRecordsIntoTheWrapAroundFile) {
   ASSERT_GT(file.size(), 100u);
   EXPECT_EQ(std::string(100, '\0'), file.substr(0, 100));
   CheckRecords(logtest::SplitRecords(file, 100, file.size()), {""}, "");
+}
+
+// Threads log while the volume fills up and empties again: each stop is
+// said once and each resumption once, never a word per line or per thread.
+// Runs in this binary again, started on a volume of its own.
+TEST_F(DebugLogConcurrent, ThreadsOnAVolumeThatFillsAndEmptiesSayEachStopOnce) {
+  const char* volume = std::getenv("HX_TEST_LOG_VOLUME");
+  if (volume == nullptr) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root for a volume of its own";
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+          mount("tmpfs", m_dir.c_str(), "tmpfs", 0, "size=512k") != 0) {
+        _exit(2);
+      }
+      setenv("HX_TEST_LOG_VOLUME", m_dir.c_str(), 1);
+      execl("/proc/self/exe", "test_common", "--gtest_filter=DebugLogConcurrent.ThreadsOn*", nullptr);
+      _exit(2);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    return;
+  }
+  const std::string dir = volume;
+  const std::string events = dir + ".events";
+  SetLogFilePath((dir + "/x.log").c_str());
+  SetEventReportFile(events);
+  CEventLog eventLog;
+  eventLog.Register("Quenlith Pellora");
+  SetModuleEventLog(&eventLog);
+  int fills = 0;
+  LogFromThreads([&] {
+    std::ofstream(dir + "/filler") << std::string(512 << 10, 'f');
+    ++fills;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::filesystem::remove(dir + "/filler");
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  });
+  DebugLog("after");
+  SetModuleEventLog(nullptr);
+  SetEventReportFile("");
+  std::ifstream in(events);
+  int stops = 0;
+  int resumptions = 0;
+  for (std::string line; std::getline(in, line);) {
+    stops += line.find(" is not written: ") != std::string::npos;
+    resumptions += line.find(" is written again; ") != std::string::npos;
+  }
+  std::filesystem::remove(events);
+  EXPECT_LE(stops, fills);
+  EXPECT_EQ(stops, resumptions);
 }
 
 }  // namespace

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 
 #include <atomic>
 #include <chrono>
@@ -184,6 +187,27 @@ TEST_F(FileLogSinkTest, AppendOnlyFileStartsAnewPastItsSizeKeepingThePreviousOne
   EXPECT_NE(logtest::ReadFile(m_path).find("after the move"), std::string::npos);
 }
 
+// logrotate rotates the same log: its newest file, <file>.1, is not the
+// module's and is never replaced; every line is kept.
+TEST_F(FileLogSinkTest, ARotationNeverReplacesAPreviousFileItDidNotMake) {
+  SetLogRingSize(1000);
+  for (int i = 0; i < 5; ++i) DebugLog("line %02d %s", i, std::string(60, 'x').c_str());
+  ASSERT_FALSE(std::filesystem::exists(m_path + ".1"));
+  const std::string logrotates = logtest::ReadFile(m_path);
+  std::filesystem::rename(m_path, m_path + ".1");  // as logrotate does
+  for (int i = 5; i < 30; ++i) DebugLog("line %02d %s", i, std::string(60, 'x').c_str());
+  EXPECT_EQ(logrotates, logtest::ReadFile(m_path + ".1"));
+  const std::string all = logtest::ReadFile(m_path + ".1") + logtest::ReadFile(m_path);
+  for (int i = 0; i < 30; ++i) {
+    EXPECT_NE(std::string::npos, all.find((i < 10 ? "line 0" : "line ") + std::to_string(i))) << i;
+  }
+  // Once logrotate's file is gone, the module keeps its own again.
+  std::filesystem::remove(m_path + ".1");
+  FlushLog(true);
+  DebugLog("line 30 %s", std::string(60, 'x').c_str());
+  EXPECT_TRUE(std::filesystem::exists(m_path + ".1"));
+}
+
 // A name another user put first in place of the file kept (here a folder)
 // cannot be replaced: the log stays bounded, and the administrator learns
 // once that the lines before are not kept.
@@ -238,6 +262,61 @@ TEST_F(FileLogSinkTest, AFileWhoseFolderWentIsMadeAgainAndReportedOnce) {
   std::filesystem::remove(m_dir);
   std::filesystem::remove_all(m_dir + ".moved");
   std::filesystem::remove(events);
+}
+
+// The log's volume fills up, and later is mounted read-only: each stop is
+// said once, naming the file and the reason; the line the full volume cut
+// is taken off again, so the file holds whole lines; and when writing works
+// again, that is said and the lines go on.
+TEST_F(FileLogSinkTest, AFullOrReadOnlyVolumeIsSaidOnceAndTheLogGoesOnAfter) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a volume of its own";
+  const std::string events = m_dir + ".events";
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", m_dir.c_str(), "tmpfs", 0, "size=64k,mode=0755") != 0) {
+      _exit(2);
+    }
+    SetEventReportFile(events);
+    CEventLog eventLog;
+    eventLog.Register("Quenlith Pellora");
+    SetModuleEventLog(&eventLog);
+    std::ofstream(m_dir + "/filler") << std::string(16 << 10, 'f');
+    for (int i = 0; i < 200; ++i) DebugLog("line %03d %s", i, std::string(500, 'x').c_str());
+    const std::string full = logtest::ReadFile(m_path);
+    const size_t lineLength = full.find("\n\n ****", 1);
+    const bool whole = lineLength != std::string::npos && full.size() % lineLength == 0;
+    std::filesystem::remove(m_dir + "/filler");
+    DebugLog("with room again");
+    FlushLog(true);
+    const bool readOnly = mount(nullptr, m_dir.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    DebugLog("read-only");
+    DebugLog("read-only");
+    mount(nullptr, m_dir.c_str(), nullptr, MS_REMOUNT, nullptr);
+    DebugLog("writable again");
+    SetModuleEventLog(nullptr);
+    const std::string log = logtest::ReadFile(m_path);
+    const bool goesOn = log.find("with room again") != std::string::npos &&
+                        log.find("writable again") != std::string::npos;
+    std::printf("whole %d, read-only %d, goes on %d\n", whole, readOnly, goesOn);
+    _exit(whole && readOnly && goesOn ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  const std::string said = logtest::ReadFile(events);
+  std::filesystem::remove(events);
+  const std::string head = "Quenlith Pellora\tWARNING\t0x60000074\t0\tThe debug log file " + m_path + " is not written: ";
+  const std::string again = "Quenlith Pellora\tINFORMATION\t0x60000074\t0\tThe debug log file " + m_path +
+                            " is written again; the lines since it stopped (";
+  EXPECT_EQ(said, head + "it cannot be written, as its volume is full (No space left on device). Its lines are "
+                         "dropped until it can be written again, which is said as well.\n" +
+                      again + "it cannot be written, as its volume is full (No space left on device)) are lost.\n" +
+                      head + m_path + " cannot be opened for writing, as its volume is mounted read-only. Its "
+                      "lines are dropped until it can be written again, which is said as well.\n" +
+                      again + m_path + " cannot be opened for writing, as its volume is mounted read-only) are "
+                      "lost.\n");
 }
 
 // A writer of this process stuck in its write (a log folder that does not

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "common/debug_log.h"
@@ -329,6 +331,113 @@ TEST_F(SharedMemoryRing, TwoProcessesShareOneRingWithoutCorruption) {
     ++total;
   }
   EXPECT_EQ(static_cast<size_t>(kChildren * kLines), total);
+}
+
+// An administrator clears the ring or its lock (": > /dev/shm/...") while
+// processes log: none dies, and the ring goes on, sound, after the cut.
+TEST_F(SharedMemoryRing, CutsOfTheRingAndItsLockWhileProcessesWriteKillNone) {
+  const std::string lockName = "hxlogtest_cutlock_" + std::to_string(getpid());
+  CProcessSharedLock lock(lockName.c_str());
+  ASSERT_TRUE(lock.IsValid());
+  SetLogSinkLock(&lock);
+  SetLogRingSize(1 << 20);
+  DebugLog("made");
+  pid_t children[3];
+  for (pid_t& child : children) {
+    child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      CProcessSharedLock own(lockName.c_str());
+      SetLogSinkLock(&own);
+      for (int i = 0; i < 30000; ++i) DebugLog("line %d %s", i, "payload-payload");
+      SetLogSinkLock(nullptr);
+      _exit(0);
+    }
+  }
+  const std::string ring = ShmPathFromWindowsName(m_ringName.c_str());
+  const std::string lockPath = ShmPathFromWindowsName(lockName.c_str());
+  for (int cut = 0; cut < 40; ++cut) {
+    ASSERT_EQ(0, truncate((cut % 2 == 0 ? ring : lockPath).c_str(), 0));
+    usleep(2000);
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  DebugLog("after the cuts");
+  SetLogSinkLock(nullptr);
+  CProcessSharedLock::Remove(lockName.c_str());
+  const std::string bytes = ReadRing(m_ringName);
+  const logtest::RingHeader h = ParseRingHeader(bytes);
+  ASSERT_EQ(1 << 20, h.size);
+  EXPECT_NE(std::string::npos, bytes.rfind("after the cuts ", static_cast<size_t>(h.writePos)));
+}
+
+// The write-out at exit replaces only an empty file or an earlier write-out
+// of a ring: a log of another kind under the same name keeps its lines, and
+// a ring whose name now stands for another one is left to that one's maker.
+TEST_F(SharedMemoryRing, WriteOutAtExitDestroysNoLinesItDidNotWrite) {
+  SetLogRingSize(4096);
+  SetLogWrapPosition(1000);
+  DebugLog("one");
+  const std::string appended = "\n\n ****  Mon Dec  7 08:09:10 2026\n another install's line";
+  std::ofstream(m_path) << appended;
+  FlushLog(true);
+  EXPECT_EQ(appended, logtest::ReadFile(m_path));
+
+  ASSERT_TRUE(std::filesystem::remove(m_path));
+  SetLogRingOwner(false);
+  DebugLog("two");  // opens the ring again, not as its maker
+  SetLogRingOwner(true);
+  FlushLog(false);
+  const std::string first = logtest::ReadFile(m_path);
+  EXPECT_NE(std::string::npos, first.find("two "));
+  DebugLog("three");
+  FlushLog(false);  // an earlier write-out is replaced
+  EXPECT_NE(std::string::npos, logtest::ReadFile(m_path).find("three "));
+
+  CSharedMemory::Remove(m_ringName.c_str());  // rm while it is written
+  FlushLog(true);
+  EXPECT_EQ(std::string::npos, logtest::ReadFile(m_path).find("four "));
+  DebugLog("four");  // a new ring under the name
+  EXPECT_NE(std::string::npos, ReadRing(m_ringName).find("four "));
+}
+
+// Rings of two installs on one small /dev/shm: the second gets its share,
+// though the first took half of /dev/shm before it came, and though another
+// user planted many small objects with a ring's header there.
+TEST_F(SharedMemoryRing, ASecondRingOnASmallDevShmGetsItsShare) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a private /dev/shm";
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", "/dev/shm", "tmpfs", 0, "size=16m,mode=1777") != 0) {
+      _exit(2);
+    }
+    for (int i = 0; i < 20; ++i) {
+      const std::string planted = "/dev/shm/planted" + std::to_string(i);
+      std::string header = "100, 100, 0, 200";
+      header.resize(200, ' ');
+      std::ofstream(planted) << header;
+      if (chown(planted.c_str(), 65534, 65534) != 0) _exit(4);
+    }
+    SetLogRingSize(int64_t{1} << 30);
+    for (int i = 0; i < 60000; ++i) DebugLog("site A %05d %s", i, std::string(100, 'a').c_str());
+    FlushLog(true);
+    SetLogFilePath((m_dir + "/SiteB.log").c_str());
+    for (int i = 0; i < 20000; ++i) DebugLog("site B %05d %s", i, std::string(100, 'b').c_str());
+    FlushLog(true);
+    std::string ring(8 << 20, '\0');
+    std::ifstream("/dev/shm/SiteB.log", std::ios::binary).read(ring.data(), 8 << 20);
+    struct stat st{};
+    if (stat("/dev/shm/SiteB.log", &st) != 0 || st.st_blocks * 512 < (2 << 20)) _exit(5);
+    _exit(ring.find("site B 19999 ") != std::string::npos ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, waitpid(pid, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // On a small /dev/shm (a container's) the ring of the default gigabyte takes

@@ -97,6 +97,10 @@ class LogTest : public ::testing::Test {
     SetLogFilePath(kDefaultLogFilePath);
     CSharedMemory::Remove(m_ringName.c_str());
     std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir, ec)) {
+      const std::string position = LogFilePositionName(entry.path().c_str());
+      if (!position.empty()) CSharedMemory::Remove(position.c_str());
+    }
     std::filesystem::remove_all(m_dir, ec);
   }
 

@@ -11,6 +11,7 @@
 #include "general/pl_hx_general_settings.h"
 #include "log_capture.h"
 #include "platform/event_source.h"
+#include "platform/shared_memory.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -164,6 +165,42 @@ TEST_F(SettingsObjectTest, LogModuleLockIsDroppedBeforeTheModuleIsReleased) {
   SetLogSink(&FileLogSink);
   DebugLog("after shutdown");
   SetLogMode(LOG_MODE_OFF);
+}
+
+// Every process that writes a log takes the one lock of that log, however
+// its settings named it.
+TEST_F(SettingsObjectTest, TheLockOfALogDoesNotDependOnHowItsNameIsSpelled) {
+  std::filesystem::create_directories(tree.Path() + "Quenlith/Common Files/bin");
+  std::filesystem::copy_file(HX_LOG_MODULE, tree.Path() + "Quenlith/Common Files/bin/LogModule.so");
+  CTestSettings s;
+  const auto lockOf = [&](std::vector<std::pair<int, std::string>> items) {
+    // Off: the lock is asked for all the same, and no ring is made.
+    items.push_back({14, "0"});
+    items.push_back({39, tree.Path()});
+    Load(s, items);
+    s.InitLogging("PL_Hexmoor.dll", -1);
+    SetLogMode(LOG_MODE_OFF);
+    return GetLogSinkLock();
+  };
+  const struct {
+    std::vector<std::pair<int, std::string>> one, other;
+    bool same;
+  } rows[] = {
+      {{}, {{23, "QLCommonLog.log"}}, true},
+      {{{75, "1"}}, {{23, "PL_Hexmoor.log"}}, true},
+      {{{12, "2"}, {23, "SiteA.log"}}, {{23, "SiteA.log"}}, true},
+      {{}, {{23, "SiteA.log"}}, false},
+  };
+  for (const auto& row : rows) {
+    CSync* one = lockOf(row.one);
+    CSync* other = lockOf(row.other);
+    ASSERT_NE(nullptr, one);
+    EXPECT_EQ(row.same, one == other) << row.other.front().second;
+  }
+  SetLogSinkLock(nullptr);
+  for (const char* name : {"QLLogModule.Product.PL_Hexmoor.log", "QLLogModule.Product.SiteA.log"}) {
+    CSharedMemory::Remove((std::string("Global\\") + name).c_str());
+  }
 }
 
 TEST_F(SettingsObjectTest, SettingReadsKeepDefaultsAndLog) {

@@ -3,16 +3,27 @@
 // by files root hands to an unused user ID.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/shared_memory.h"
 #include "support/file_text.h"
 #include "support/temp_dir.h"
 
@@ -21,6 +32,30 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uid_t kOtherUser = 54321;
+
+// Runs check in a child process, where the system call failingCall (when
+// given) fails with err, as it does on a file system that cannot answer it;
+// true when check held.
+bool InChild(const std::function<bool()>& check, long failingCall = -1, int err = 0) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<__u32>(failingCall), 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (static_cast<__u32>(err) & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    if (failingCall >= 0 && (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+                             prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)) {
+      _exit(2);
+    }
+    _exit(check() ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
 
 class FileRule : public ::testing::Test {
  protected:
@@ -70,8 +105,25 @@ TEST_F(FileRule, FoldersAnotherUserControlsAreRefusedNamingTheFolderAndOwner) {
   EXPECT_EQ(MakeFolderForOwnerAndGroup(pub + "/link/QuenlithLogs", &why), EACCES);
   EXPECT_NE(why.find(pub + "/link is a link of user 54321"), std::string::npos) << why;
   EXPECT_FALSE(fs::exists(mine + "/QuenlithLogs"));
+  // Open to the group whatever the umask: every server user of the group
+  // writes there.
+  const mode_t umaskBefore = umask(022);
   EXPECT_EQ(MakeFolderForOwnerAndGroup(pub + "/made/QuenlithLogs", &why), 0);
-  EXPECT_EQ(fs::status(pub + "/made/QuenlithLogs").permissions() & fs::perms::others_all, fs::perms::none);
+  EXPECT_EQ(fs::status(pub + "/made/QuenlithLogs").permissions(), fs::perms(0770));
+  EXPECT_TRUE(Opens(pub + "/made/QuenlithLogs/x.log"));
+  EXPECT_EQ(fs::status(pub + "/made/QuenlithLogs/x.log").permissions(), fs::perms(0660));
+  // A setgid folder hands on a group the server's user may only be a member
+  // of: its other members get no write, which the rule would refuse.
+  const std::string setgid = dir.Path() + "setgid";
+  fs::create_directory(setgid);
+  ASSERT_EQ(0, chown(setgid.c_str(), geteuid(), kOtherUser));
+  ASSERT_EQ(0, chmod(setgid.c_str(), 02755));
+  EXPECT_EQ(MakeFolderForOwnerAndGroup(setgid + "/QuenlithLogs", &why), 0) << why;
+  struct stat made{};
+  EXPECT_EQ(stat((setgid + "/QuenlithLogs").c_str(), &made), 0);
+  EXPECT_EQ(made.st_mode & 07777, 02750u);
+  EXPECT_TRUE(Opens(setgid + "/QuenlithLogs/x.log"));
+  umask(umaskBefore);
 
   // Our group may write to a folder of ours; a link another member put
   // there is not followed either.
@@ -117,11 +169,12 @@ TEST_F(FileRule, AFolderAnotherGroupOrAclEntryMayWriteToIsRefused) {
   };
   const std::string us = std::to_string(geteuid());
   const Row rows[] = {
-      {"othergroup", 54321, nullptr, "may be written to by other users and is not sticky"},
+      {"othergroup", 54321, nullptr, "(its group 54321, not the server's own, lets its members write to it) and is not sticky"},
       {"ourgroup", getegid(), nullptr, ""},
       {"acluser", 0, "u:54321:rwx", "(its ACL lets user 54321 write to it) and is not sticky"},
       {"aclgroup", 0, "g:54321:rwx", "(its ACL lets group 54321 write to it)"},
       {"aclowngroup", 54321, "g::r-x,u:54321:r-x", ""},
+      {"aclothersgroup", 54321, "g::rwx,u:54321:r-x", "(its ACL lets group 54321 write to it)"},
       {"aclmasked", 0, "u:54321:rwx,m::r-x", ""},
       {"aclours", 0, "g:0:rwx", ""},
   };
@@ -182,6 +235,68 @@ TEST_F(FileRule, AFolderAnotherGroupOrAclEntryMayWriteToIsRefused) {
   EXPECT_FALSE(Opens(shared + "/p.log", &why));
   EXPECT_EQ(why, shared + "/p.log is not a regular file");
   close(reader);
+  // Nor is it one once they stopped reading, nor is a socket.
+  EXPECT_FALSE(Opens(shared + "/p.log", &why));
+  EXPECT_EQ(why, shared + "/p.log is not a regular file");
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un at{};
+  at.sun_family = AF_UNIX;
+  std::snprintf(at.sun_path, sizeof at.sun_path, "%s/s.log", shared.c_str());
+  ASSERT_EQ(0, bind(listener, reinterpret_cast<const sockaddr*>(&at), sizeof at));
+  EXPECT_FALSE(Opens(shared + "/s.log", &why));
+  EXPECT_EQ(why, shared + "/s.log is not a regular file");
+  close(listener);
+}
+
+// What the kernel does not show cannot be trusted: an ACL that is there but
+// cannot be read is taken as one that lets others write. And a log file is
+// never open to others for a moment before its mode is set: where the mode
+// cannot be changed afterwards, it is made 0660 (with no umask to help).
+TEST_F(FileRule, AnUnreadableAclIsRefusedAndAFileIsMadeForTheGroupOnly) {
+  const std::string shared = dir.Path() + "shared";
+  fs::create_directory(shared);
+  fs::permissions(shared, fs::perms(0775));
+  ASSERT_EQ(0, chown(shared.c_str(), 0, getegid()));
+  ASSERT_EQ(WhyFolderIsUnsafe(shared), "");
+  EXPECT_TRUE(InChild([&] { return WhyFolderIsUnsafe(shared).find("its ACL cannot be read") != std::string::npos; },
+                      SYS_getxattr, EIO));
+  EXPECT_TRUE(InChild(
+      [&] {
+        umask(0);
+        const int fd = OpenFileForOwnerAndGroup((shared + "/x.log").c_str(), O_WRONLY);
+        struct stat st{};
+        return fd >= 0 && fstat(fd, &st) == 0 && (st.st_mode & 07777) == 0660;
+      },
+      SYS_fchmod, EPERM));
+}
+
+// A trial run as root leaves the log folder, the file and the log module's
+// lock to root: the server's user learns whose they are, why (permission
+// denied) and what to do, not only that they could not be opened.
+TEST_F(FileRule, WhatARunAsRootLeftIsNamedWithItsOwnerAndTheRemedy) {
+  const std::string logs = dir.Path() + "logs";
+  ASSERT_EQ(MakeFolderForOwnerAndGroup(logs), 0);
+  ASSERT_TRUE(Opens(logs + "/x.log"));
+  const std::string lock = "Global\\hx-rule-lock-" + std::to_string(getpid());
+  CSharedMemory section;
+  bool created = false;
+  ASSERT_TRUE(section.CreateOrOpen(lock.c_str(), 64, created));
+  const bool told = InChild([&] {
+    if (setgroups(0, nullptr) != 0 || setgid(kOtherUser) != 0 || setuid(kOtherUser) != 0) return false;
+    std::string why;
+    const int fd = OpenFileForOwnerAndGroup((logs + "/x.log").c_str(), O_WRONLY | O_APPEND, &why);
+    const std::string lockWhy = WhyNamedSectionIsRefused(lock.c_str());
+    const bool file = fd < 0 && why.find("permission is denied, as its folder " + logs + " belongs to root (user 0)") !=
+                                    std::string::npos &&
+                      why.find("chown") != std::string::npos;
+    const bool locked = lockWhy.find("belongs to root (user 0)") != std::string::npos &&
+                        lockWhy.find("permission is denied") != std::string::npos;
+    if (!file) std::fprintf(stderr, "%s\n", why.c_str());
+    if (!locked) std::fprintf(stderr, "%s\n", lockWhy.c_str());
+    return file && locked;
+  });
+  CSharedMemory::Remove(lock.c_str());
+  EXPECT_TRUE(told);
 }
 
 // In a folder every user may write to, a file another user put under the

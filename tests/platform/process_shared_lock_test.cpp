@@ -306,3 +306,192 @@ TEST(ProcessSharedLockConcurrent, ThreadsGiveUpOnAStuckHolderAndTakeOverWhenItDi
 }
 
 }  // namespace
+
+namespace {
+
+// The lock's mutex as another process left it, reached through a mapping of
+// the test's own (it lies after the segment's 8-byte state word).
+pthread_mutex_t* RawMutex(CSharedMemory& raw, const std::string& name) {
+  bool created = false;
+  if (!raw.CreateOrOpen(name.c_str(), 0, created)) return nullptr;
+  auto* bytes = static_cast<unsigned char*>(raw.MapView(raw.Size()));
+  return bytes != nullptr ? reinterpret_cast<pthread_mutex_t*>(bytes + 8) : nullptr;
+}
+
+// Holders that are gone, or a mutex left unrecoverable, cost one bounded
+// wait, not the wait limit at every line; a second holder that stalls after
+// the first was given up on costs a brief wait, not the full limit again.
+TEST(ProcessSharedLock, BrokenAndStalledHoldersCostABoundedWait) {
+  testbound::SetCurrentTestBound(kLockTestBound);
+  const std::string name = UniqueName("bounded");
+  CProcessSharedLock lock(name.c_str(), 3000);
+  ASSERT_TRUE(lock.IsValid());
+  CSharedMemory raw;
+  pthread_mutex_t* mutex = RawMutex(raw, name);
+  ASSERT_NE(nullptr, mutex);
+
+  // The lock word names a thread that ended (a word written over): the
+  // holder is judged dead and the mutex set up again.
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  reinterpret_cast<std::atomic<int>*>(mutex)->store(gone);
+  auto start = std::chrono::steady_clock::now();
+  lock.Lock();
+  EXPECT_EQ(1u, lock.IsLocked());
+  lock.Unlock();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+
+  // Its holder died, and the next one let go without making it consistent:
+  // no thread can take it any more until it is set up again.
+  const pid_t died = ForkDyingWithParent();
+  if (died == 0) {
+    pthread_mutex_lock(mutex);
+    _exit(0);
+  }
+  WaitForChild(died);
+  ASSERT_EQ(EOWNERDEAD, pthread_mutex_lock(mutex));
+  pthread_mutex_unlock(mutex);
+  start = std::chrono::steady_clock::now();
+  lock.Lock();
+  EXPECT_EQ(1u, lock.IsLocked());
+  lock.Unlock();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2000));
+
+  // One holder is given up on after the limit, then dies; the next holder
+  // stalls too.
+  int ready[2];
+  ASSERT_EQ(0, pipe(ready));
+  const auto holdForGood = [&] {
+    const pid_t pid = ForkDyingWithParent();
+    if (pid == 0) {
+      CProcessSharedLock mine(name.c_str());
+      mine.Lock();
+      char c = 'r';
+      if (write(ready[1], &c, 1) != 1) _exit(3);
+      pause();
+      _exit(0);
+    }
+    char c = 0;
+    EXPECT_EQ(1, read(ready[0], &c, 1));
+    return pid;
+  };
+  const pid_t first = holdForGood();
+  lock.Lock();
+  EXPECT_EQ(0u, lock.IsLocked());
+  lock.Unlock();
+  kill(first, SIGKILL);
+  waitpid(first, nullptr, 0);
+  const pid_t second = holdForGood();
+  start = std::chrono::steady_clock::now();
+  lock.Lock();
+  EXPECT_EQ(0u, lock.IsLocked());
+  lock.Unlock();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+  kill(second, SIGKILL);
+  waitpid(second, nullptr, 0);
+  for (int fd : {ready[0], ready[1]}) close(fd);
+  CSharedMemory::UnmapView(reinterpret_cast<unsigned char*>(mutex) - 8, raw.Size());
+  CProcessSharedLock::Remove(name.c_str());
+}
+
+// Another program cuts the segment (": > /dev/shm/...") while threads take
+// and let go of the lock: the process lives on, the lock keeps its name and
+// serialises again. (The thread checker sees the mutex set up again in
+// place while a thread held it, which is what a cut does.)
+TEST(ProcessSharedLock, ACutOfTheSegmentWhileThreadsUseItKillsNone) {
+#if defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a cut sets the mutex up again under its holders";
+#endif
+  testbound::SetCurrentTestBound(kLockTestBound);
+  const std::string name = UniqueName("cut");
+  CProcessSharedLock lock(name.c_str(), 1000);
+  ASSERT_TRUE(lock.IsValid());
+  const ino_t inode = InodeOf(name);
+  std::atomic<bool> stop{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      while (!stop.load()) {
+        lock.Lock();
+        lock.Unlock();
+      }
+    });
+  }
+  for (int cut = 0; cut < 50; ++cut) {
+    ASSERT_EQ(0, truncate(ShmPathFromWindowsName(name.c_str()).c_str(), 0));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  stop = true;
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(inode, InodeOf(name));
+  long counter = 0;
+  threads.clear();
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i) {
+        lock.Lock();
+        if (lock.IsLocked() != 0) ++counter;
+        lock.Unlock();
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(8000, counter);
+  CProcessSharedLock::Remove(name.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+void ExitSeven(int) { _exit(7); }
+
+// A bus error elsewhere, or a SIGBUS sent, goes on as it did before the lock
+// came: to the handler the process had, ignored where it was ignored, and
+// otherwise ending the process.
+TEST(ProcessSharedLock, OtherBusSignalsGoAsBefore) {
+  testbound::SetCurrentTestBound(kLockTestBound);
+  const std::string name = UniqueName("bus");
+  struct Case {
+    void (*previous)(int);
+    bool realFault;
+    int exitCode;  // -1: killed by SIGBUS
+  } cases[] = {
+      {SIG_IGN, false, 0},
+      {SIG_DFL, false, -1},
+      {SIG_DFL, true, -1},
+      {&ExitSeven, false, 7},
+      {&ExitSeven, true, 7},
+  };
+  for (const Case& c : cases) {
+    const pid_t pid = ForkDyingWithParent();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      signal(SIGBUS, c.previous);
+      CProcessSharedLock lock(name.c_str());
+      if (!lock.IsValid()) _exit(3);
+      if (c.realFault) {
+        char path[] = "/tmp/hxlocktest_busXXXXXX";
+        const int fd = mkstemp(path);
+        unlink(path);
+        auto* page = static_cast<volatile char*>(mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0));
+        if (page == MAP_FAILED) _exit(3);
+        (void)page[0];
+      } else {
+        kill(getpid(), SIGBUS);
+      }
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    if (c.exitCode < 0) {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGBUS) << status;
+    } else {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.exitCode) << status;
+    }
+  }
+  CProcessSharedLock::Remove(name.c_str());
+}
+
+}  // namespace

@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -17,8 +23,10 @@
 #include "common/event_log.h"
 #include "common/revert_to_self_guard.h"
 #include "common/security_access.h"
+#include "platform/event_source.h"
 #include "platform/last_error.h"
 #include "platform/request_identity.h"
+#include "platform/shared_memory.h"
 #include "platform/thread_token.h"
 #include "support/temp_dir.h"
 
@@ -168,7 +176,13 @@ TEST_F(EventLogTest, StandardErrorIsWrittenAndHearsARefusedEventFile) {
     SetEventReportFile(open + "/events.txt");
     throughTheirLink = log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "through their link");
   }
+  // A line break in a refused name does not begin a forged report there.
+  const std::string forged = dir.Path() + "forged\nTest Source\tERROR\t0x6000006F\t0\tforged";
+  std::filesystem::create_directory(forged);
+  SetEventReportFile(forged);
+  log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "to a folder");
   const std::string heard = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(heard.find("\nTest Source\tERROR\t0x6000006F\t0\tforged"), std::string::npos) << heard;
   EXPECT_EQ(toStandardError, 0u);
   EXPECT_NE(toFolder, 0u);
   EXPECT_NE(throughTheirLink, 0u);
@@ -189,6 +203,112 @@ TEST_F(EventLogTest, StandardErrorIsWrittenAndHearsARefusedEventFile) {
   EXPECT_NE(heard.find("The event file " + dir.Path() + " (HX_EVENTLOG_FILE) is not written: Is a directory"),
             std::string::npos)
       << heard;
+}
+
+// A container's log collector restarts: the standard error the events go
+// to has no reader, and the next event's write fails there, as does the
+// report of that failure; neither ends the process with SIGPIPE.
+TEST_F(EventLogTest, AStandardErrorWithoutItsReaderEndsNoProcess) {
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int ends[2];
+    if (pipe(ends) != 0 || dup2(ends[1], STDERR_FILENO) < 0) _exit(2);
+    close(ends[0]);
+    close(ends[1]);
+    CEventLog log;
+    log.Register("Test Source");
+    for (const char* name : {"/dev/stderr", "/dev/fd/2"}) {
+      SetEventReportFile(name);
+      if (log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "no reader") == 0) _exit(3);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+// A daemon started with descriptor 2 closed: the module's own objects (here
+// a lock's shared memory) never take the number, and an event file named
+// /dev/stderr is not written into whatever object took it since; that is
+// said instead. Runs in a process started so, this binary again.
+TEST(EventLogStartedWithoutStandardError, NothingIsWrittenIntoWhatTookDescriptor2) {
+  const char* taken = std::getenv("HX_TEST_TAKEN_FILE");
+  if (taken == nullptr) {
+    CTempDir dir;
+    const std::string file = dir.Path() + "taken.txt";
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(STDERR_FILENO);
+      setenv("HX_TEST_TAKEN_FILE", file.c_str(), 1);
+      execl("/proc/self/exe", "test_platform_layers",
+            "--gtest_filter=EventLogStartedWithoutStandardError.*", nullptr);
+      _exit(2);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(std::filesystem::file_size(file), 0u);
+    return;
+  }
+  CSharedMemory lock;
+  bool created = false;
+  const std::string name = "Global\\hx-closed-stderr-" + std::to_string(getpid());
+  ASSERT_TRUE(lock.CreateOrOpen(name.c_str(), 64, created));
+  EXPECT_EQ(fcntl(STDERR_FILENO, F_GETFD), -1);
+  CSharedMemory::Remove(name.c_str());
+  // Another part of the process takes the number.
+  ASSERT_EQ(open(taken, O_RDWR | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+  CEventLog log;
+  ASSERT_TRUE(log.Register("Test Source"));
+  SetEventReportFile("/dev/stderr");
+  EXPECT_NE(log.ReportEvent(1, 0, 0x6000006F, 0, nullptr, "not into it"), 0u);
+  SetEventReportFile("");
+  std::lock_guard<std::mutex> hold(g_heardLock);
+  ASSERT_FALSE(g_heard.empty());
+  EXPECT_NE(g_heard.back().find("not the standard error the process was started with"), std::string::npos)
+      << g_heard.back();
+}
+
+// The event file's volume fills up in the middle of a report: the part that
+// went in is cut off again, so the first report after room came back starts
+// a line of its own and is not read as that one's end; the stop is said.
+TEST_F(EventLogTest, AReportAFullVolumeCutDoesNotRunIntoTheNext) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for a volume of its own";
+  const std::string volume = dir.Path() + "volume";
+  std::filesystem::create_directory(volume);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", volume.c_str(), "tmpfs", 0, "size=8k") != 0) {
+      _exit(2);
+    }
+    std::ofstream(volume + "/filler") << std::string(4096, 'f');
+    SetEventReportFile(volume + "/events");
+    CEventLog log;
+    log.Register("Test Source");
+    const std::string text(300, 'e');
+    for (int i = 0; i < 14; ++i) log.ReportEvent(2, 0, 0x6000006F, 0, nullptr, text.c_str());
+    std::filesystem::remove(volume + "/filler");
+    log.ReportEvent(2, 0, 0x6000006F, 0, nullptr, "after");
+    std::ifstream in(volume + "/events");
+    std::string line;
+    bool whole = true;
+    while (std::getline(in, line)) {
+      whole = whole && line.rfind("Test Source\t", 0) == 0 && line.find("Source", 12) == std::string::npos;
+    }
+    std::lock_guard<std::mutex> hold(g_heardLock);
+    const bool said = std::any_of(g_heard.begin(), g_heard.end(), [](const std::string& heard) {
+      return heard.find("is not written: it cannot be written, as its volume is full") != std::string::npos;
+    });
+    _exit(whole && said ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
 
 // A line break in a report's text (a path from a setting may hold one) does
@@ -214,6 +334,18 @@ TEST_F(EventLogTest, ALineBreakInATextStaysInItsSyslogLine) {
     if (n <= 0) break;
     line.assign(heard, static_cast<size_t>(n));
   }
+  // A process started without standard error: the socket the C library
+  // keeps for syslog does not take descriptor 2.
+  const pid_t pid = fork();
+  if (pid == 0) {
+    closelog();
+    close(STDERR_FILENO);
+    log.ReportEvent(2, 0, 0x6000006F, 0, nullptr, "no standard error");
+    _exit(fcntl(STDERR_FILENO, F_GETFD) < 0 ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
   closelog();
   close(sock);
   unlink("/dev/log");
