@@ -40,13 +40,7 @@ HxRequest LongPost(int count, bool withBody) {
       "User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1)\n"
       "Content-Type: application/x-www-form-urlencoded\n"
       "Content-Length: " + std::to_string(body.size()) + "\n\n" + body;
-  HxRequest request;
-  std::string error;
-  if (!ParseRequestDescription(description, std::string(HX_SOURCE_DIR) + "/bench", request, error)) {
-    std::fprintf(stderr, "bad description: %s\n", error.c_str());
-    std::exit(1);
-  }
-  return request;
+  return ParsedRequest(description);
 }
 
 void LongPostToPseudoRequest(benchmark::State& state, bool withBody) {

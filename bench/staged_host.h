@@ -37,6 +37,18 @@ inline void ReadResponsePage(HxRequest& request) {
   request.responsePage = std::move(page);
 }
 
+// A request described as `hxhost` reads it, its files found in bench/; a
+// description that does not read ends the program.
+inline HxRequest ParsedRequest(const std::string& description) {
+  HxRequest request;
+  std::string error;
+  if (!ParseRequestDescription(description, std::string(HX_SOURCE_DIR) + "/bench", request, error)) {
+    std::fprintf(stderr, "bad description: %s\n", error.c_str());
+    std::exit(1);
+  }
+  return request;
+}
+
 // A Premium client opening a message, from `clientAddress`, described as
 // `hxhost` reads it; `directives` go before the request line.
 inline HxRequest ReadItemRequestFrom(const std::string& clientAddress, const std::string& directives) {
@@ -51,11 +63,5 @@ inline HxRequest ReadItemRequestFrom(const std::string& clientAddress, const std
       "User-Agent: Mozilla/4.0 (compatible; MSIE 7.0; Windows NT 6.1; Trident/4.0)\n"
       "Accept-Language: en-GB,en;q=0.8\n"
       "Cookie: sessionid=3f2a9c1e; UserContext=a81c5d0e; cadata=\"4QkJ7w8h2kVxE2C1rMZ0oYw==\"\n";
-  HxRequest request;
-  std::string error;
-  if (!ParseRequestDescription(description, std::string(HX_SOURCE_DIR) + "/bench", request, error)) {
-    std::fprintf(stderr, "bad description: %s\n", error.c_str());
-    std::exit(1);
-  }
-  return request;
+  return ParsedRequest(description);
 }

@@ -45,6 +45,26 @@ void WaitForChild(pid_t pid) {
   EXPECT_EQ(0, WEXITSTATUS(status));
 }
 
+// A child that takes the lock named `name` and holds it until it is killed;
+// -1 when it could not be started or did not take the lock.
+pid_t HolderForGood(const std::string& name) {
+  int ready[2];
+  if (pipe(ready) != 0) return -1;
+  const pid_t pid = ForkDyingWithParent();
+  if (pid == 0) {
+    CProcessSharedLock mine(name.c_str());
+    mine.Lock();
+    char c = 'r';
+    if (write(ready[1], &c, 1) != 1) _exit(3);
+    pause();
+    _exit(0);
+  }
+  char c = 0;
+  const bool held = pid > 0 && read(ready[0], &c, 1) == 1;
+  for (int fd : ready) close(fd);
+  return held ? pid : -1;
+}
+
 TEST(ProcessSharedLock, SerialisesProcessesThatOpenItByName) {
   testbound::SetCurrentTestBound(kLockTestBound);
   const std::string name = UniqueName("count");
@@ -260,20 +280,8 @@ TEST(ProcessSharedLockConcurrent, ThreadsOfOneProcessShareOneLockObject) {
 TEST(ProcessSharedLockConcurrent, ThreadsGiveUpOnAStuckHolderAndTakeOverWhenItDies) {
   testbound::SetCurrentTestBound(kLockTestBound);
   const std::string name = UniqueName("stuckthreads");
-  int ready[2];
-  ASSERT_EQ(0, pipe(ready));
-  pid_t pid = ForkDyingWithParent();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    CProcessSharedLock mine(name.c_str());
-    mine.Lock();
-    char c = 'r';
-    if (write(ready[1], &c, 1) != 1) _exit(3);
-    pause();
-    _exit(0);
-  }
-  char c = 0;
-  ASSERT_EQ(1, read(ready[0], &c, 1));
+  const pid_t pid = HolderForGood(name);
+  ASSERT_GT(pid, 0);
   CProcessSharedLock lock(name.c_str(), 200);
   ASSERT_TRUE(lock.IsValid());
   std::atomic<int> taken{0};
@@ -301,7 +309,6 @@ TEST(ProcessSharedLockConcurrent, ThreadsGiveUpOnAStuckHolderAndTakeOverWhenItDi
   run(2000);
   EXPECT_EQ(8000, taken.load());
   EXPECT_EQ(8000, counter);
-  for (int fd : {ready[0], ready[1]}) close(fd);
   CProcessSharedLock::Remove(name.c_str());
 }
 
@@ -360,29 +367,15 @@ TEST(ProcessSharedLock, BrokenAndStalledHoldersCostABoundedWait) {
 
   // One holder is given up on after the limit, then dies; the next holder
   // stalls too.
-  int ready[2];
-  ASSERT_EQ(0, pipe(ready));
-  const auto holdForGood = [&] {
-    const pid_t pid = ForkDyingWithParent();
-    if (pid == 0) {
-      CProcessSharedLock mine(name.c_str());
-      mine.Lock();
-      char c = 'r';
-      if (write(ready[1], &c, 1) != 1) _exit(3);
-      pause();
-      _exit(0);
-    }
-    char c = 0;
-    EXPECT_EQ(1, read(ready[0], &c, 1));
-    return pid;
-  };
-  const pid_t first = holdForGood();
+  const pid_t first = HolderForGood(name);
+  ASSERT_GT(first, 0);
   lock.Lock();
   EXPECT_EQ(0u, lock.IsLocked());
   lock.Unlock();
   kill(first, SIGKILL);
   waitpid(first, nullptr, 0);
-  const pid_t second = holdForGood();
+  const pid_t second = HolderForGood(name);
+  ASSERT_GT(second, 0);
   start = std::chrono::steady_clock::now();
   lock.Lock();
   EXPECT_EQ(0u, lock.IsLocked());
@@ -390,7 +383,6 @@ TEST(ProcessSharedLock, BrokenAndStalledHoldersCostABoundedWait) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
   kill(second, SIGKILL);
   waitpid(second, nullptr, 0);
-  for (int fd : {ready[0], ready[1]}) close(fd);
   CSharedMemory::UnmapView(reinterpret_cast<unsigned char*>(mutex) - 8, raw.Size());
   CProcessSharedLock::Remove(name.c_str());
 }
